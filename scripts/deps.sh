@@ -1,0 +1,31 @@
+# Debian packages the project needs; sourced by the other scripts.
+# Each one's reason is in the README's dependency list.
+BV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-qpa-plugins
+  unixodbc unixodbc-dev tdsodbc freetds-bin
+  libsqlite3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-ipafont-gothic)
+BV_DISPLAY_PACKAGES=(xvfb xauth imagemagick)
+
+# bv_install PACKAGE... : installs the ones that are missing (apt-get, as root or through sudo).
+bv_install() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+      || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
+
+# bv_build : configures and builds the native tree in build/.
+bv_build() {
+  cmake --preset default >/dev/null
+  cmake --build --preset default
+}

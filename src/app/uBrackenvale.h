@@ -1,0 +1,135 @@
+// The main window: the login group, the three operation tabs and the run-now road.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+
+namespace bv::db {
+struct LoginSettings;
+}
+
+class TfrmBrackenvale : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TfrmBrackenvale(QWidget* parent = nullptr);
+  ~TfrmBrackenvale() override;
+
+  // Event handlers, each run through the application's error report.
+  void FormCreate();
+  void FormShow();
+  void btnCreateClick();
+  void btnCloseClick();
+  void btnScheduleClick();
+  void btnMakeScdlClick();
+  void btnEditScdlClick();
+  void bbnBackFilePathOpenClick();
+  void bbnRestFilePathOpenClick();
+  void bbnSvrListClick();
+  void lbWinClick();
+  void lbWinMouseEnter();
+  void lbWinMouseLeave();
+  void rbWindowsClick();
+  void rbSQLServerClick();
+  void editServerExit();
+  void bbnReloadListClick();
+  void cmbDatabaseDropDown();
+
+  // Operations of the window.
+  void SetLoginFieldsEnabled(bool enabled);
+  void RefreshDatabaseList();
+  QString GetDatabaseName(const QComboBox* box) const;
+  QString BuildBackupCommand() const;
+  QString BuildRestoreCommand() const;
+  QString BuildTruncateLogCommand() const;
+  QString BuildShrinkCommand() const;
+  int ExecuteCommand(const QString& command, const QString& operationName);
+  bool IsWindowsVista() const;
+
+  // State shared with the dialogs.
+  const QString& computerName() const { return FComputerName; }
+  bool serverIsLocal() const { return FServerIsLocal; }
+  bool useSqlAuth() const { return FUseSqlAuth; }
+  const QString& defaultDatabase() const { return FDefaultDatabase; }
+  bv::db::LoginSettings loginSettings() const;
+
+  // The help page that the link label opens.
+  static QString helpPagePath();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void buildControls();
+  void connectHandlers();
+  // Steps shared by the run-now road and the scheduling buttons: server, then (SQL Server
+  // authentication only) login name and password, then the database choice.
+  bool validateLoginInputs();
+  bool requireBackupFile(QLineEdit* edit);
+  QString operationName() const;
+
+  QString FComputerName;
+  bool FServerIsLocal = true;
+  bool FUseSqlAuth = false;
+  QString FDefaultDatabase;
+  bool shownOnce_ = false;
+
+ public:
+  // Controls, named as their objectName.
+  QFrame* Panel1 = nullptr;
+  QLabel* imgView = nullptr;
+  QLabel* lbWin = nullptr;
+  QLabel* imgGreen = nullptr;
+  QLabel* imgBlue = nullptr;
+  QFrame* pnlTarget = nullptr;
+  QGroupBox* gbxTarget = nullptr;
+  QLabel* lblServer = nullptr;
+  QLineEdit* editServer = nullptr;
+  QPushButton* bbnSvrList = nullptr;
+  QRadioButton* rbWindows = nullptr;
+  QRadioButton* rbSQLServer = nullptr;
+  QLabel* lblLoginName = nullptr;
+  QLineEdit* editUser = nullptr;
+  QLabel* lblPassword = nullptr;
+  QLineEdit* editPass = nullptr;
+  QLabel* lblDatabase = nullptr;
+  QComboBox* cmbDatabase = nullptr;
+  QPushButton* bbnReloadList = nullptr;
+  QTabWidget* pgOperation = nullptr;
+  QWidget* tabBasic = nullptr;
+  QGroupBox* gbxOutput = nullptr;
+  QLabel* lblBackFile = nullptr;
+  QLineEdit* editBackFilePath = nullptr;
+  QPushButton* bbnBackFilePathOpen = nullptr;
+  QLabel* lblServerAlert = nullptr;
+  QLabel* lblDateNote1 = nullptr;
+  QLabel* lblDateNote2 = nullptr;
+  QLabel* lblDateNote3 = nullptr;
+  QCheckBox* chkVerify = nullptr;
+  QPushButton* btnSchedule = nullptr;
+  QPushButton* btnMakeScdl = nullptr;
+  QPushButton* btnEditScdl = nullptr;
+  QWidget* tabOption = nullptr;
+  QGroupBox* gbxRestore = nullptr;
+  QLabel* lblRestFile = nullptr;
+  QLineEdit* editRestFilePath = nullptr;
+  QPushButton* bbnRestFilePathOpen = nullptr;
+  QLabel* lblServerAlert2 = nullptr;
+  QWidget* tabTransaction = nullptr;
+  QLabel* lblTransaction1 = nullptr;
+  QLabel* lblTransaction2 = nullptr;
+  QPushButton* btnCreate = nullptr;
+  QPushButton* btnClose = nullptr;
+};
