@@ -27,6 +27,7 @@ ExecutionOutcome executeMaintenanceCommand(const std::string& connectionString,
   db::Connection connection(connectionString);
   try {
     connection.open();
+    outcome.connected = true;
     db::Query query(connection);
     query.clear();
     query.addLine(command);

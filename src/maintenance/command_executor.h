@@ -27,6 +27,8 @@ std::string maintenanceConnectionString(const db::LoginSettings& login,
 
 struct ExecutionOutcome {
   bool succeeded = false;
+  // Whether the connection opened: a failure with it false never reached the batch.
+  bool connected = false;
   // On failure: the operation name + "中にエラーが発生しました。" + CR LF CR LF + each entry of the
   // provider error list followed by CR LF.
   std::string errorMessage;
