@@ -1,0 +1,12 @@
+// Brackenrun: started by a scheduled task with the task's parameter string; see runner.h.
+#include <iostream>
+
+#include "platform.h"
+#include "run_log.h"
+#include "runner.h"
+
+int main(int argc, char** argv) {
+  const auto words = bv::runner::platform::programArguments(argc, argv);
+  return static_cast<int>(
+      bv::runner::run(words, std::cout, std::cerr, bv::runner::logFileFromEnvironment()));
+}

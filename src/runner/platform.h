@@ -1,0 +1,30 @@
+// What the runner takes from the operating system, one file per platform: its arguments, the
+// environment, where the user's state files go, and the local time. Qt-free.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bv::runner::platform {
+
+// The program's arguments after its own name, as UTF-8 words. On POSIX these are argv as the
+// starter passed them, empty words included. On Windows they come from the raw command line,
+// because the C runtime's splitting merges blanks and so drops the empty arguments of a
+// task's parameter string: leading words that begin with "-" are the options, and everything
+// after them is one word, the parameter string exactly as the task stores it.
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// An environment variable holding a path; nothing when it is unset or empty.
+std::optional<std::filesystem::path> environmentPath(const char* name);
+
+// The run log in the user's state folder: $XDG_STATE_HOME/brackenvale/brackenrun.log, with
+// ~/.local/state when XDG_STATE_HOME is unset or not absolute (POSIX);
+// %LOCALAPPDATA%\Brackenvale\brackenrun.log (Windows). Nothing when no home folder is known.
+std::optional<std::filesystem::path> defaultLogFile();
+
+// The current local time as ISO 8601 with the offset from UTC: 2008-01-01T02:00:00+0900.
+std::string localTimestamp();
+
+}  // namespace bv::runner::platform

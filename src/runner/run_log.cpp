@@ -1,0 +1,63 @@
+#include "run_log.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "platform.h"
+
+namespace bv::runner {
+namespace {
+
+std::string oneLine(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string formatLogLine(const LogEntry& entry) {
+  std::string line = oneLine(entry.time);
+  const auto field = [&](std::string_view key, std::string_view value) {
+    line += '\t';
+    line += key;
+    line += '=';
+    line += oneLine(value);
+  };
+  field("status", std::to_string(entry.status));
+  field("outcome", entry.outcome);
+  field("server", entry.server);
+  field("database", entry.database);
+  field("file", entry.backupFile);
+  field("login", entry.login);
+  field("verify", entry.verify);
+  field("detail", entry.detail);
+  line += '\n';
+  return line;
+}
+
+std::optional<std::filesystem::path> logFileFromEnvironment() {
+  if (auto file = platform::environmentPath(kLogFileVariable)) return file;
+  return platform::defaultLogFile();
+}
+
+std::optional<std::string> appendLogLine(const std::filesystem::path& file, const LogEntry& entry) {
+  std::error_code error;
+  if (file.has_parent_path()) {
+    std::filesystem::create_directories(file.parent_path(), error);
+    if (error) return file.parent_path().string() + ": " + error.message();
+  }
+  // One write of the whole line in append mode, so that runs that end together do not mix
+  // their lines.
+  const std::string line = formatLogLine(entry);
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  if (!out) return file.string() + ": 追記用に開けません";
+  out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  out.flush();
+  if (!out) return file.string() + ": 書き込めません";
+  return std::nullopt;
+}
+
+}  // namespace bv::runner

@@ -1,0 +1,41 @@
+// The run log: one line appended per run of Brackenrun, because a scheduled run has nobody
+// watching its output. The password never goes into it. Qt-free.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace bv::runner {
+
+// The environment variable that names another log file (tests, or a user who wants one).
+inline constexpr const char* kLogFileVariable = "BRACKENRUN_LOG";
+
+// What one run did, as the log line records it.
+struct LogEntry {
+  std::string time;
+  int status = 0;
+  std::string outcome;  // succeeded, bad-arguments, connect-failed, backup-failed, runner-error
+  std::string server;
+  std::string database;
+  std::string backupFile;  // as given, %date% unresolved
+  std::string login;       // "windows", or "sql:" + login name
+  std::string verify;      // "1", "0", or empty when unknown
+  std::string detail;      // the server's or the runner's messages, joined by " / "
+};
+
+// One line, tab-separated, ending in a line feed:
+//   time  status=N  outcome=WORD  server=...  database=...  file=...  login=...  verify=...
+//   detail=...
+// Tabs, carriage returns and line feeds inside a value become blanks.
+std::string formatLogLine(const LogEntry& entry);
+
+// The log file: BRACKENRUN_LOG when it is set and not empty, otherwise the platform's default
+// in the user's state folder; nothing when neither is known.
+std::optional<std::filesystem::path> logFileFromEnvironment();
+
+// Appends the entry's line to the file, creating its folder when missing. Returns why it
+// failed, or nothing on success.
+std::optional<std::string> appendLogLine(const std::filesystem::path& file, const LogEntry& entry);
+
+}  // namespace bv::runner

@@ -1,0 +1,260 @@
+#include "runner.h"
+
+#include <exception>
+
+#include "command_builder.h"
+#include "command_executor.h"
+#include "platform.h"
+#include "run_log.h"
+
+#ifndef BV_VERSION
+#define BV_VERSION "unknown"
+#endif
+
+namespace bv::runner {
+namespace {
+
+constexpr std::string_view kHelpHint = "使い方は「Brackenrun --help」で表示されます。";
+
+std::string withLineFeeds(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+std::string joinMessages(const std::vector<db::ErrorEntry>& entries) {
+  std::string out;
+  for (const auto& entry : entries) {
+    if (!out.empty()) out += " / ";
+    out += entry.message;
+  }
+  return out;
+}
+
+std::optional<std::string> tryDecode(const std::string& argument) {
+  try {
+    return tasks::DecodeTaskArgument(argument);
+  } catch (const tasks::TaskArgumentError&) {
+    return std::nullopt;
+  }
+}
+
+void describe(const tasks::TaskBackup& backup, LogEntry& entry) {
+  entry.server = backup.server;
+  entry.database = backup.database;
+  entry.backupFile = backup.backupFile;
+  entry.login = backup.useSqlAuth ? "sql:" + backup.userName : "windows";
+  entry.verify = backup.verify ? "1" : "0";
+}
+
+// For the log line of a refused command line: whatever of the seven arguments can be read.
+// The password is never decoded.
+void describeAsFarAsPossible(const std::vector<std::string>& arguments, LogEntry& entry) {
+  if (arguments.size() != tasks::kTaskArgumentCount) return;
+  if (arguments[0] == "1") entry.login = "windows";
+  if (arguments[0] == "2") entry.login = "sql:" + tryDecode(arguments[1]).value_or("?");
+  entry.server = tryDecode(arguments[3]).value_or("");
+  entry.database = tryDecode(arguments[4]).value_or("");
+  entry.backupFile = tryDecode(arguments[5]).value_or("");
+  if (arguments[6] == "1" || arguments[6] == "0") entry.verify = arguments[6];
+}
+
+struct Run {
+  std::ostream& out;
+  std::ostream& err;
+  const std::optional<std::filesystem::path>& logFile;
+  LogEntry entry;
+  bool logged = true;
+
+  ExitStatus refuse(const std::string& message) {
+    err << "Brackenrun: " << message << '\n' << kHelpHint << '\n';
+    entry.outcome = "bad-arguments";
+    entry.detail = message;
+    return ExitStatus::BadArguments;
+  }
+
+  ExitStatus operator()(const std::vector<std::string>& words) {
+    CommandLine line;
+    try {
+      line = splitCommandLine(words);
+    } catch (const UsageError& error) {
+      return refuse(error.what());
+    }
+    if (line.action == Action::Help || line.action == Action::Version) {
+      logged = false;
+      out << (line.action == Action::Help ? usageText(logFile) : "Brackenrun " BV_VERSION "\n");
+      return ExitStatus::Success;
+    }
+    if (line.action == Action::Print) logged = false;
+
+    tasks::TaskBackup backup;
+    try {
+      backup = tasks::readTaskParameters(line.arguments);
+    } catch (const tasks::TaskArgumentError& error) {
+      describeAsFarAsPossible(line.arguments, entry);
+      return refuse(error.what());
+    }
+    describe(backup, entry);
+
+    const std::string batch = backupBatch(backup);
+    if (line.action == Action::Print) {
+      out << batch << '\n';
+      return ExitStatus::Success;
+    }
+
+    const auto outcome = maintenance::executeMaintenanceCommand(
+        maintenance::maintenanceConnectionString(loginFor(backup), maintenance::kBackupOperation),
+        batch, maintenance::kBackupOperation);
+    for (const auto& info : outcome.infoMessages) out << info.message << '\n';
+    if (outcome.succeeded) {
+      out << maintenance::kBackupOperation << "が終了しました。\n";
+      entry.outcome = "succeeded";
+      entry.detail = joinMessages(outcome.infoMessages);
+      return ExitStatus::Success;
+    }
+    entry.detail = joinMessages(outcome.errors);
+    if (!outcome.connected) {
+      err << "サーバにログインできませんでした。\n\n";
+      for (const auto& error : outcome.errors) err << error.message << '\n';
+      entry.outcome = "connect-failed";
+      return ExitStatus::ConnectFailed;
+    }
+    err << withLineFeeds(outcome.errorMessage);
+    entry.outcome = "backup-failed";
+    return ExitStatus::BackupFailed;
+  }
+};
+
+}  // namespace
+
+CommandLine splitCommandLine(const std::vector<std::string>& words) {
+  CommandLine line;
+  bool help = false;
+  bool version = false;
+  bool print = false;
+  std::vector<std::string> positional;
+  for (const auto& word : words) {
+    if (word.empty() || word[0] != '-') {
+      positional.push_back(word);
+    } else if (word == "--help" || word == "-h") {
+      help = true;
+    } else if (word == "--version") {
+      version = true;
+    } else if (word == "--print") {
+      print = true;
+    } else {
+      throw UsageError("知らないオプションです: " + word);
+    }
+  }
+  if (help) {
+    line.action = Action::Help;
+    return line;
+  }
+  if (version) {
+    line.action = Action::Version;
+    return line;
+  }
+  line.action = print ? Action::Print : Action::Run;
+  if (positional.empty()) throw UsageError("引数がありません。");
+  line.arguments =
+      positional.size() == 1 ? tasks::splitTaskParameters(positional[0]) : std::move(positional);
+  return line;
+}
+
+Invocation parseCommandLine(const std::vector<std::string>& words) {
+  CommandLine line = splitCommandLine(words);
+  Invocation invocation;
+  invocation.action = line.action;
+  if (line.action == Action::Run || line.action == Action::Print) {
+    invocation.backup = tasks::readTaskParameters(line.arguments);
+  }
+  return invocation;
+}
+
+std::string usageText(const std::optional<std::filesystem::path>& logFile) {
+  std::string text =
+      "使い方: Brackenrun [--print] 認証方式 ログイン名 パスワード サーバ データベース ファイル ベリファイ\n"
+      "        Brackenrun [--print] \"パラメータ文字列\"\n"
+      "        Brackenrun --help | --version\n"
+      "\n"
+      "スケジュールされたタスクから起動され、SQL Server のデータベースをバックアップします。\n"
+      "\n"
+      "引数（この順に 7 個）:\n"
+      "  1 認証方式              1 = Windows 認証、2 = SQL Server 認証\n"
+      "  2 ログイン名            符号化した文字列（Windows 認証では 0）\n"
+      "  3 パスワード            符号化した文字列（Windows 認証では 0）\n"
+      "  4 データベースサーバ    符号化した文字列\n"
+      "  5 データベース名        符号化した文字列\n"
+      "  6 バックアップファイル  符号化した文字列（%date% はサーバの日付 yyyymmdd になります）\n"
+      "  7 ベリファイ            1 = バックアップ後に検証する、0 = しない\n"
+      "符号化: 文字列のコードページ 932 のバイトを 1 バイトずつ大文字の 16 進数 2 桁で書き、\n"
+      "全体を逆順にしたもの（abc → 616263 → 362616）。空の文字列は空の引数になります。\n"
+      "\n"
+      "7 個の引数を別々の語で渡すほか、タスクが保存するパラメータ文字列をそのまま 1 語で\n"
+      "渡せます。その場合は空白 1 個ずつが引数を区切るので、空の引数も空のまま残ります。\n"
+      "\n"
+      "オプション:\n"
+      "  --print    送るバッチを表示するだけで、サーバには接続しません\n"
+      "  --help     この説明を表示します\n"
+      "  --version  版を表示します\n"
+      "\n"
+      "サーバの情報メッセージは標準出力に、エラーは標準エラー出力に出ます。\n"
+      "\n"
+      "終了ステータス:\n"
+      "  0  バックアップ（とベリファイ）が終了した\n"
+      "  1  Brackenrun 自身の障害\n"
+      "  2  引数が正しくない（サーバには接続していません）\n"
+      "  3  サーバに接続できなかった、またはログインが拒否された\n"
+      "  4  バックアップまたはベリファイのバッチがエラーになった\n"
+      "\n"
+      "実行のたびに、時刻・終了ステータス・結果・サーバ・データベース・ファイルを 1 行、\n"
+      "ログファイルに追記します（パスワードは書きません）。\n";
+  text += "ログファイル: ";
+  text += logFile ? logFile->string() : std::string("（ホームフォルダが分からないため、なし）");
+  text += "\n環境変数 ";
+  text += kLogFileVariable;
+  text += " で別のファイルを指定できます。\n";
+  return text;
+}
+
+db::LoginSettings loginFor(const tasks::TaskBackup& backup) {
+  db::LoginSettings login;
+  login.server = backup.server;
+  login.useSqlAuth = backup.useSqlAuth;
+  if (backup.useSqlAuth) {
+    login.userName = backup.userName;
+    login.password = backup.password;
+  }
+  return login;
+}
+
+std::string backupBatch(const tasks::TaskBackup& backup) {
+  return maintenance::buildBackupCommand(backup.database, backup.backupFile, backup.verify);
+}
+
+ExitStatus run(const std::vector<std::string>& words, std::ostream& out, std::ostream& err,
+               const std::optional<std::filesystem::path>& logFile) {
+  Run runner{out, err, logFile, {}, true};
+  ExitStatus status = ExitStatus::RunnerError;
+  try {
+    status = runner(words);
+  } catch (const std::exception& error) {
+    err << "Brackenrun: 内部エラーが発生しました: " << error.what() << '\n';
+    runner.entry.outcome = "runner-error";
+    runner.entry.detail = error.what();
+  }
+  if (runner.logged && logFile) {
+    runner.entry.time = platform::localTimestamp();
+    runner.entry.status = static_cast<int>(status);
+    if (const auto problem = appendLogLine(*logFile, runner.entry)) {
+      err << "Brackenrun: ログファイルに書き込めませんでした: " << *problem << '\n';
+    }
+  }
+  out.flush();
+  return status;
+}
+
+}  // namespace bv::runner

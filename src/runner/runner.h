@@ -1,0 +1,75 @@
+// Brackenrun, the command-line runner that scheduled tasks start: it reads the task's seven
+// arguments, connects with the program's own data-access layer and runs the backup batch that
+// the main window's builder makes. Everything but main() lives here, so tests can run it
+// in-process. Qt-free.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "connection_string.h"
+#include "task_argument.h"
+
+namespace bv::runner {
+
+// The exit statuses, as `Brackenrun --help` lists them.
+enum class ExitStatus : int {
+  Success = 0,        // the backup (and its verify) ran to the end
+  RunnerError = 1,    // the runner itself failed (no code page converter, no memory, ...)
+  BadArguments = 2,   // the command line could not be read; nothing was connected
+  ConnectFailed = 3,  // the server could not be reached or refused the login
+  BackupFailed = 4,   // the batch ran and the server reported an error in it
+};
+
+// A command line that is not one of the accepted forms (unknown option, no arguments).
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class Action { Run, Print, Help, Version };
+
+// The command line split into its options and the task's arguments, before the arguments are
+// read.
+struct CommandLine {
+  Action action = Action::Run;
+  std::vector<std::string> arguments;
+};
+
+// Words beginning with "-" are options: --help (or -h), --print, --version; the task's
+// arguments never begin with "-". The other words are either the seven arguments, one word
+// each, or one word holding the parameter string as the task stores it, split at single
+// blanks. Throws UsageError for an unknown option. With --help or --version the arguments are
+// not looked at.
+CommandLine splitCommandLine(const std::vector<std::string>& words);
+
+struct Invocation {
+  Action action = Action::Run;
+  tasks::TaskBackup backup;  // for Run and Print
+};
+
+// splitCommandLine, then the arguments read by tasks::readTaskParameters. Throws UsageError
+// or tasks::TaskArgumentError.
+Invocation parseCommandLine(const std::vector<std::string>& words);
+
+// What --help prints; names the log file when one is known.
+std::string usageText(const std::optional<std::filesystem::path>& logFile);
+
+// The login of the backup's connection: the server and, under SQL Server authentication, the
+// login name and password.
+db::LoginSettings loginFor(const tasks::TaskBackup& backup);
+
+// The batch sent to the server: the backup lines, and the verify line when asked for, as the
+// main window's builder makes them.
+std::string backupBatch(const tasks::TaskBackup& backup);
+
+// Runs Brackenrun on the words after the program name: messages on out and err, one line
+// appended to the log file when one is given (not for --help, --version and --print).
+ExitStatus run(const std::vector<std::string>& words, std::ostream& out, std::ostream& err,
+               const std::optional<std::filesystem::path>& logFile);
+
+}  // namespace bv::runner

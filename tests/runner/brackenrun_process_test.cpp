@@ -1,0 +1,117 @@
+// The real Brackenrun executable as a child process: its command-line forms, exit statuses,
+// outputs and the log file it finds through the environment.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "closed_port.h"
+#include "command_builder.h"
+#include "runner_test_support.h"
+#include "task_argument.h"
+
+namespace {
+
+using bvtest::ProcessResult;
+
+class BrackenrunProcess : public ::testing::Test {
+ protected:
+  // A small, known environment: the log goes into the temporary folder unless a test says
+  // otherwise. The ODBC settings of the parent are passed on.
+  std::map<std::string, std::string> environment() const {
+    std::map<std::string, std::string> env = {
+        {"PATH", "/usr/bin:/bin"},
+        {"HOME", (dir_.path() / "home").string()},
+        {"BRACKENRUN_LOG", log_.string()},
+    };
+    for (const char* name : {"BRACKENVALE_ODBC_DRIVER", "ODBCSYSINI", "ODBCINSTINI", "ODBCINI"}) {
+      if (const char* value = std::getenv(name)) env[name] = value;
+    }
+    return env;
+  }
+
+  ProcessResult brackenrun(const std::vector<std::string>& arguments) const {
+    return bvtest::runProcess(BRACKENRUN_PATH, arguments, environment());
+  }
+
+  static bv::tasks::TaskBackup backup() {
+    bv::tasks::TaskBackup b;
+    b.useSqlAuth = true;
+    b.userName = "sa";
+    b.password = "";
+    b.server = "127.0.0.1," + std::to_string(bvtest::closedLoopbackPort());
+    b.database = "在庫";
+    b.backupFile = "/srv/backup/在庫 %date%.bak";
+    b.verify = false;
+    return b;
+  }
+
+  bvtest::TempDir dir_;
+  std::filesystem::path log_ = dir_.path() / "run.log";
+};
+
+TEST_F(BrackenrunProcess, HelpAndVersionSucceedOnStandardOutput) {
+  const ProcessResult help = brackenrun({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("使い方: Brackenrun", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("終了ステータス"), std::string::npos);
+  EXPECT_EQ(help.err, "");
+  const ProcessResult version = brackenrun({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("Brackenrun ", 0), 0u);
+  EXPECT_FALSE(std::filesystem::exists(log_));
+}
+
+TEST_F(BrackenrunProcess, TheParameterStringAndTheWordFormPrintTheSameBatch) {
+  const bv::tasks::TaskBackup b = backup();  // with an empty password: two blanks in a row
+  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  ASSERT_NE(parameters.find("  "), std::string::npos);
+
+  const ProcessResult fromString = brackenrun({"--print", parameters});
+  std::vector<std::string> words = {"--print"};
+  for (const auto& word : bv::tasks::splitTaskParameters(parameters)) words.push_back(word);
+  ASSERT_EQ(words.size(), 8u);
+  const ProcessResult fromWords = brackenrun(words);
+
+  EXPECT_EQ(fromString.status, 0) << fromString.err;
+  EXPECT_EQ(fromWords.status, 0) << fromWords.err;
+  EXPECT_EQ(fromString.out, bv::maintenance::buildBackupCommand(b.database, b.backupFile, false) + "\n");
+  EXPECT_EQ(fromWords.out, fromString.out);
+  EXPECT_EQ(fromWords.err, fromString.err);
+}
+
+TEST_F(BrackenrunProcess, BadArgumentsExitWithTwoAndAreLogged) {
+  const ProcessResult result = brackenrun({"2 6137 "});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("引数の数が正しくありません"), std::string::npos) << result.err;
+  const auto logged = bvtest::lines(bvtest::readFile(log_));
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("\tstatus=2\toutcome=bad-arguments\t"), std::string::npos);
+}
+
+TEST_F(BrackenrunProcess, AnUnreachableServerExitsWithThree) {
+  const bv::tasks::TaskBackup b = backup();
+  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  EXPECT_EQ(result.status, 3) << result.err;
+  EXPECT_NE(result.err.find("サーバにログインできませんでした。"), std::string::npos) << result.err;
+  const auto logged = bvtest::lines(bvtest::readFile(log_));
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + b.server), std::string::npos)
+      << logged[0];
+}
+
+TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheUsersStateFolder) {
+  auto env = environment();
+  env.erase("BRACKENRUN_LOG");
+  EXPECT_EQ(bvtest::runProcess(BRACKENRUN_PATH, {"1"}, env).status, 2);
+  const auto underHome = dir_.path() / "home" / ".local" / "state" / "brackenvale" / "brackenrun.log";
+  EXPECT_EQ(bvtest::lines(bvtest::readFile(underHome)).size(), 1u);
+
+  env["XDG_STATE_HOME"] = (dir_.path() / "xdg").string();
+  EXPECT_EQ(bvtest::runProcess(BRACKENRUN_PATH, {"1"}, env).status, 2);
+  EXPECT_EQ(bvtest::lines(bvtest::readFile(dir_.path() / "xdg" / "brackenvale" / "brackenrun.log")).size(),
+            1u);
+  EXPECT_EQ(bvtest::lines(bvtest::readFile(underHome)).size(), 1u);
+}
+
+}  // namespace

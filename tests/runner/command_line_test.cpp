@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "command_builder.h"
+#include "runner.h"
+#include "task_argument.h"
+
+namespace bv::runner {
+namespace {
+
+using Words = std::vector<std::string>;
+
+tasks::TaskBackup sampleBackup() {
+  tasks::TaskBackup backup;
+  backup.useSqlAuth = true;
+  backup.userName = "sa";
+  backup.password = "pa;ss'word";
+  backup.server = "127.0.0.1,1433";
+  backup.database = "売上";
+  backup.backupFile = "D:\\backup dir\\売上_%date%.bak";
+  backup.verify = true;
+  return backup;
+}
+
+void expectSame(const tasks::TaskBackup& a, const tasks::TaskBackup& b) {
+  EXPECT_EQ(a.useSqlAuth, b.useSqlAuth);
+  EXPECT_EQ(a.userName, b.userName);
+  EXPECT_EQ(a.password, b.password);
+  EXPECT_EQ(a.server, b.server);
+  EXPECT_EQ(a.database, b.database);
+  EXPECT_EQ(a.backupFile, b.backupFile);
+  EXPECT_EQ(a.verify, b.verify);
+}
+
+TEST(ParseCommandLine, TheParameterStringAndTheWordsGiveTheSameBackup) {
+  const tasks::TaskBackup backup = sampleBackup();
+  const std::string parameters = tasks::buildTaskParameters(backup);
+  const Invocation fromString = parseCommandLine({parameters});
+  const Invocation fromWords = parseCommandLine(tasks::splitTaskParameters(parameters));
+  EXPECT_EQ(fromString.action, Action::Run);
+  EXPECT_EQ(fromWords.action, Action::Run);
+  expectSame(fromString.backup, backup);
+  expectSame(fromWords.backup, backup);
+  // The string as stored ends in a blank; a string without it reads the same.
+  expectSame(parseCommandLine({parameters.substr(0, parameters.size() - 1)}).backup, backup);
+}
+
+TEST(ParseCommandLine, AnEmptyPasswordStaysEmptyInBothForms) {
+  tasks::TaskBackup backup = sampleBackup();
+  backup.password.clear();
+  const std::string parameters = tasks::buildTaskParameters(backup);
+  ASSERT_NE(parameters.find("  "), std::string::npos);
+  expectSame(parseCommandLine({parameters}).backup, backup);
+  Words words = tasks::splitTaskParameters(parameters);
+  ASSERT_EQ(words.size(), 7u);
+  EXPECT_EQ(words[2], "");
+  expectSame(parseCommandLine(words).backup, backup);
+}
+
+TEST(ParseCommandLine, WindowsAuthenticationReadsNoLogin) {
+  tasks::TaskBackup backup = sampleBackup();
+  backup.useSqlAuth = false;
+  backup.verify = false;
+  const Invocation invocation = parseCommandLine({tasks::buildTaskParameters(backup)});
+  EXPECT_FALSE(invocation.backup.useSqlAuth);
+  EXPECT_EQ(invocation.backup.userName, "");
+  EXPECT_EQ(invocation.backup.password, "");
+  EXPECT_FALSE(invocation.backup.verify);
+}
+
+TEST(ParseCommandLine, OptionsChooseTheAction) {
+  const std::string parameters = tasks::buildTaskParameters(sampleBackup());
+  EXPECT_EQ(parseCommandLine({"--print", parameters}).action, Action::Print);
+  EXPECT_EQ(parseCommandLine({parameters, "--print"}).action, Action::Print);
+  // --help and --version look at no argument, good or bad.
+  EXPECT_EQ(parseCommandLine({"--help"}).action, Action::Help);
+  EXPECT_EQ(parseCommandLine({"-h", "junk"}).action, Action::Help);
+  EXPECT_EQ(parseCommandLine({"--print", "--help"}).action, Action::Help);
+  EXPECT_EQ(parseCommandLine({"--version"}).action, Action::Version);
+  EXPECT_THROW(parseCommandLine({"--verbose", parameters}), UsageError);
+  EXPECT_THROW(parseCommandLine({"-p", parameters}), UsageError);
+}
+
+TEST(ParseCommandLine, RefusesMalformedCommandLines) {
+  const std::string parameters = tasks::buildTaskParameters(sampleBackup());
+  Words words = tasks::splitTaskParameters(parameters);
+  EXPECT_THROW(parseCommandLine({}), UsageError);
+  EXPECT_THROW(parseCommandLine({"--print"}), UsageError);
+  // Wrong counts: one word without blanks, six words, eight words, a string with one more blank.
+  EXPECT_THROW(parseCommandLine({"1"}), tasks::TaskArgumentError);
+  EXPECT_THROW(parseCommandLine(Words(words.begin(), words.end() - 1)), tasks::TaskArgumentError);
+  Words eight = words;
+  eight.push_back("");
+  EXPECT_THROW(parseCommandLine(eight), tasks::TaskArgumentError);
+  EXPECT_THROW(parseCommandLine({parameters + " "}), tasks::TaskArgumentError);
+  // Two words are neither form.
+  EXPECT_THROW(parseCommandLine({parameters, parameters}), tasks::TaskArgumentError);
+  // The words of a stored string split by a shell, which drops the empty one.
+  tasks::TaskBackup noPassword = sampleBackup();
+  noPassword.password.clear();
+  Words shellSplit;
+  for (auto& word : tasks::splitTaskParameters(tasks::buildTaskParameters(noPassword))) {
+    if (!word.empty()) shellSplit.push_back(word);
+  }
+  EXPECT_THROW(parseCommandLine(shellSplit), tasks::TaskArgumentError);
+}
+
+TEST(BackupBatch, IsTheMainWindowsBuilderOutput) {
+  tasks::TaskBackup backup = sampleBackup();
+  EXPECT_EQ(backupBatch(backup),
+            maintenance::buildBackupCommand("売上", "D:\\backup dir\\売上_%date%.bak", true));
+  backup.verify = false;
+  EXPECT_EQ(backupBatch(backup),
+            maintenance::buildBackupCommand("売上", "D:\\backup dir\\売上_%date%.bak", false));
+  // The file travels with its token: the server resolves it.
+  EXPECT_NE(backupBatch(backup).find("売上_%date%.bak"), std::string::npos);
+}
+
+TEST(LoginFor, CarriesTheLoginOnlyUnderSqlServerAuthentication) {
+  tasks::TaskBackup backup = sampleBackup();
+  db::LoginSettings login = loginFor(backup);
+  EXPECT_TRUE(login.useSqlAuth);
+  EXPECT_EQ(login.server, "127.0.0.1,1433");
+  EXPECT_EQ(login.userName, "sa");
+  EXPECT_EQ(login.password, "pa;ss'word");
+  backup.useSqlAuth = false;
+  login = loginFor(backup);
+  EXPECT_FALSE(login.useSqlAuth);
+  EXPECT_EQ(login.userName, "");
+  EXPECT_EQ(login.password, "");
+}
+
+}  // namespace
+}  // namespace bv::runner

@@ -1,0 +1,156 @@
+#include "run_log.h"
+
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "platform.h"
+#include "runner_test_support.h"
+
+namespace bv::runner {
+namespace {
+
+// Sets or unsets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+LogEntry sampleEntry() {
+  LogEntry entry;
+  entry.time = "2008-01-01T02:00:00+0900";
+  entry.status = 4;
+  entry.outcome = "backup-failed";
+  entry.server = "srv\\inst";
+  entry.database = "売上";
+  entry.backupFile = "D:\\bk\\売上_%date%.bak";
+  entry.login = "sql:sa";
+  entry.verify = "1";
+  entry.detail = "first\r\nsecond\tthird";
+  return entry;
+}
+
+TEST(FormatLogLine, OneTabSeparatedLineWithEveryField) {
+  EXPECT_EQ(formatLogLine(sampleEntry()),
+            "2008-01-01T02:00:00+0900\tstatus=4\toutcome=backup-failed\tserver=srv\\inst\t"
+            "database=売上\tfile=D:\\bk\\売上_%date%.bak\tlogin=sql:sa\tverify=1\t"
+            "detail=first  second third\n");
+}
+
+TEST(FormatLogLine, ValuesCannotBreakTheLineOrAddAField) {
+  LogEntry entry = sampleEntry();
+  entry.server = "a\nb";
+  entry.database = "x\tdetail=forged";
+  const std::string line = formatLogLine(entry);
+  EXPECT_EQ(line.find('\n'), line.size() - 1);
+  EXPECT_EQ(bvtest::lines(line).size(), 1u);
+  // Nine fields: the time and eight keys.
+  std::size_t tabs = 0;
+  for (char c : line) tabs += c == '\t';
+  EXPECT_EQ(tabs, 8u);
+}
+
+TEST(AppendLogLine, CreatesTheFolderAndAppendsOneLinePerCall) {
+  bvtest::TempDir dir;
+  const auto file = dir.path() / "state" / "brackenvale" / "brackenrun.log";
+  EXPECT_EQ(appendLogLine(file, sampleEntry()), std::nullopt);
+  LogEntry second = sampleEntry();
+  second.status = 0;
+  second.outcome = "succeeded";
+  EXPECT_EQ(appendLogLine(file, second), std::nullopt);
+  const auto written = bvtest::lines(bvtest::readFile(file));
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_NE(written[0].find("outcome=backup-failed"), std::string::npos);
+  EXPECT_NE(written[1].find("outcome=succeeded"), std::string::npos);
+}
+
+TEST(AppendLogLine, ReportsAFileItCannotWrite) {
+  bvtest::TempDir dir;
+  // The log path is a folder.
+  std::filesystem::create_directories(dir.path() / "busy.log");
+  const auto problem = appendLogLine(dir.path() / "busy.log", sampleEntry());
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_NE(problem->find("busy.log"), std::string::npos);
+  // The folder's place is taken by a file.
+  { std::ofstream(dir.path() / "plain") << "x"; }
+  EXPECT_TRUE(appendLogLine(dir.path() / "plain" / "brackenrun.log", sampleEntry()).has_value());
+}
+
+TEST(LogFile, TheVariableWinsThenTheStateFolderThenHome) {
+  const ScopedEnv home("HOME", "/home/tester");
+  {
+    const ScopedEnv log(kLogFileVariable, "/tmp/elsewhere/run.log");
+    const ScopedEnv state("XDG_STATE_HOME", "/var/state-of-tester");
+    EXPECT_EQ(logFileFromEnvironment(), std::filesystem::path("/tmp/elsewhere/run.log"));
+  }
+  {
+    const ScopedEnv log(kLogFileVariable, "");
+    const ScopedEnv state("XDG_STATE_HOME", "/var/state-of-tester");
+    EXPECT_EQ(logFileFromEnvironment(),
+              std::filesystem::path("/var/state-of-tester/brackenvale/brackenrun.log"));
+  }
+  {
+    const ScopedEnv log(kLogFileVariable, nullptr);
+    const ScopedEnv state("XDG_STATE_HOME", nullptr);
+    EXPECT_EQ(logFileFromEnvironment(),
+              std::filesystem::path("/home/tester/.local/state/brackenvale/brackenrun.log"));
+  }
+  {
+    // A relative XDG_STATE_HOME is ignored, as the XDG Base Directory rules say.
+    const ScopedEnv log(kLogFileVariable, nullptr);
+    const ScopedEnv state("XDG_STATE_HOME", "relative/state");
+    EXPECT_EQ(logFileFromEnvironment(),
+              std::filesystem::path("/home/tester/.local/state/brackenvale/brackenrun.log"));
+  }
+}
+
+TEST(LogFile, WithoutHomeThePasswordFileNamesTheHomeFolder) {
+  const ScopedEnv log(kLogFileVariable, nullptr);
+  const ScopedEnv state("XDG_STATE_HOME", nullptr);
+  const ScopedEnv home("HOME", nullptr);
+  if (::getpwuid(::getuid()) == nullptr) GTEST_SKIP() << "this user has no password file entry";
+  const auto file = logFileFromEnvironment();
+  ASSERT_TRUE(file.has_value());
+  EXPECT_TRUE(file->is_absolute());
+  EXPECT_EQ(file->filename(), "brackenrun.log");
+  EXPECT_EQ(file->parent_path().parent_path().filename(), "state");
+}
+
+TEST(LocalTimestamp, IsIso8601WithTheUtcOffset) {
+  const std::string stamp = platform::localTimestamp();
+  ASSERT_EQ(stamp.size(), 24u) << stamp;
+  for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u, 11u, 12u, 14u, 15u, 17u, 18u, 20u, 21u, 22u, 23u}) {
+    EXPECT_TRUE(stamp[i] >= '0' && stamp[i] <= '9') << stamp;
+  }
+  EXPECT_EQ(stamp[4], '-');
+  EXPECT_EQ(stamp[10], 'T');
+  EXPECT_EQ(stamp[13], ':');
+  EXPECT_TRUE(stamp[19] == '+' || stamp[19] == '-') << stamp;
+}
+
+}  // namespace
+}  // namespace bv::runner

@@ -1,0 +1,150 @@
+// Brackenrun run in-process: what it prints, the status it returns and the line it logs.
+#include "runner.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "closed_port.h"
+#include "command_builder.h"
+#include "run_log.h"
+#include "runner_test_support.h"
+#include "task_argument.h"
+
+namespace bv::runner {
+namespace {
+
+constexpr const char* kPassword = "Zq;'9secret";
+
+struct Result {
+  ExitStatus status;
+  std::string out;
+  std::string err;
+  std::string log;
+};
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  Result runWith(const std::vector<std::string>& words) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const ExitStatus status = run(words, out, err, logFile_);
+    return {status, out.str(), err.str(), bvtest::readFile(logFile_)};
+  }
+
+  static tasks::TaskBackup backupOn(const std::string& server) {
+    tasks::TaskBackup backup;
+    backup.useSqlAuth = true;
+    backup.userName = "sa";
+    backup.password = kPassword;
+    backup.server = server;
+    backup.database = "売上";
+    backup.backupFile = "/tmp/売上_%date%.bak";
+    backup.verify = true;
+    return backup;
+  }
+
+  static void expectNoPassword(const Result& result) {
+    for (const std::string* text : {&result.out, &result.err, &result.log}) {
+      EXPECT_EQ(text->find("secret"), std::string::npos) << *text;
+      EXPECT_EQ(text->find(tasks::EncodeTaskArgument(kPassword)), std::string::npos) << *text;
+    }
+  }
+
+  bvtest::TempDir dir_;
+  std::filesystem::path logFile_ = dir_.path() / "state" / "brackenrun.log";
+};
+
+TEST_F(RunnerTest, PrintShowsTheBatchWithoutConnecting) {
+  const bvtest::SilentListener server;
+  tasks::TaskBackup backup = backupOn(server.serverText());
+  for (bool verify : {true, false}) {
+    backup.verify = verify;
+    const Result result = runWith({"--print", tasks::buildTaskParameters(backup)});
+    EXPECT_EQ(result.status, ExitStatus::Success);
+    EXPECT_EQ(result.out, maintenance::buildBackupCommand("売上", "/tmp/売上_%date%.bak", verify) + "\n");
+    EXPECT_EQ(result.err, "");
+  }
+  EXPECT_FALSE(server.anybodyConnected());
+  // --print is no run: nothing logged.
+  EXPECT_FALSE(std::filesystem::exists(logFile_));
+}
+
+TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
+  const bvtest::SilentListener server;
+  const std::string good = tasks::buildTaskParameters(backupOn(server.serverText()));
+  const std::vector<std::string> goodWords = tasks::splitTaskParameters(good);
+  const auto replaced = [&](std::size_t index, std::string value) {
+    std::vector<std::string> changed = goodWords;
+    changed[index] = std::move(value);
+    return changed;
+  };
+  const std::vector<std::vector<std::string>> cases = {
+      {"2", "61"},                              // a wrong count
+      replaced(0, "9"),                         // an unknown authentication code
+      replaced(2, "ABC"),                       // odd-length text
+      replaced(5, "XYZ1"),                      // not hexadecimal
+      replaced(4, "08"),                        // 0x80: no byte of code page 932
+      replaced(6, "yes"),                       // a verify flag other than 1 / 0
+      {"--frobnicate", good},                   // an unknown option
+      {},                                       // nothing at all
+  };
+  for (const auto& words : cases) {
+    const Result result = runWith(words);
+    EXPECT_EQ(result.status, ExitStatus::BadArguments);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("Brackenrun: ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find("Brackenrun --help"), std::string::npos);
+    expectNoPassword(result);
+  }
+  EXPECT_FALSE(server.anybodyConnected());
+  const auto logged = bvtest::lines(bvtest::readFile(logFile_));
+  ASSERT_EQ(logged.size(), cases.size());
+  for (const auto& line : logged) {
+    EXPECT_NE(line.find("\tstatus=2\toutcome=bad-arguments\t"), std::string::npos) << line;
+  }
+  // A refused line still names what could be read: here the server and database of the task
+  // whose verify flag was wrong.
+  EXPECT_NE(logged[5].find("\tserver=" + server.serverText() + "\tdatabase=売上\t"),
+            std::string::npos)
+      << logged[5];
+}
+
+TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
+  const tasks::TaskBackup backup =
+      backupOn("127.0.0.1," + std::to_string(bvtest::closedLoopbackPort()));
+  const Result result = runWith({tasks::buildTaskParameters(backup)});
+  EXPECT_EQ(result.status, ExitStatus::ConnectFailed);
+  EXPECT_EQ(result.err.rfind("サーバにログインできませんでした。\n\n", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find("Unable to connect"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find('\r'), std::string::npos);
+  expectNoPassword(result);
+  const auto logged = bvtest::lines(result.log);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + backup.server +
+                           "\tdatabase=売上\tfile=/tmp/売上_%date%.bak\tlogin=sql:sa\tverify=1\t"
+                           "detail=Unable to connect"),
+            std::string::npos)
+      << logged[0];
+}
+
+TEST_F(RunnerTest, HelpListsTheExitStatusesAndTheLogFile) {
+  const Result result = runWith({"--help"});
+  EXPECT_EQ(result.status, ExitStatus::Success);
+  for (int status = 0; status <= 4; ++status) {
+    EXPECT_NE(result.out.find("\n  " + std::to_string(status) + "  "), std::string::npos) << status;
+  }
+  EXPECT_NE(result.out.find(logFile_.string()), std::string::npos);
+  EXPECT_NE(result.out.find("BRACKENRUN_LOG"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(logFile_));
+}
+
+TEST_F(RunnerTest, ALogThatCannotBeWrittenLeavesTheStatusAlone) {
+  std::filesystem::create_directories(logFile_);  // a folder where the file should be
+  const Result result = runWith({"1"});
+  EXPECT_EQ(result.status, ExitStatus::BadArguments);
+  EXPECT_NE(result.err.find("ログファイルに書き込めませんでした"), std::string::npos) << result.err;
+}
+
+}  // namespace
+}  // namespace bv::runner
