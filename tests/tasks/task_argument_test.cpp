@@ -94,6 +94,9 @@ TEST(EncodeTaskArgument, RefusesTextCodePage932CannotCarryUnchanged) {
   const std::string yen = encodeFailure("C:\xC2\xA5" "bk");
   EXPECT_NE(yen.find("U+00A5"), std::string::npos) << yen;
   EXPECT_NE(yen.find("3 文字目"), std::string::npos) << yen;
+  // The wave dash would come back as the full-width tilde.
+  EXPECT_NE(encodeFailure("a\u301C").find("U+301C"), std::string::npos);
+  EXPECT_EQ(DecodeTaskArgument(EncodeTaskArgument("a\uFF5E")), "a\uFF5E");
   // Not UTF-8 at all: a stray continuation byte, a cut-off sequence, an encoded surrogate.
   EXPECT_NE(encodeFailure("ab\x80").find("3 バイト目"), std::string::npos);
   EXPECT_FALSE(encodeFailure("\xE6\x97").empty());
