@@ -1,0 +1,133 @@
+// The stand-in's database engine: a data folder of SQLite files, the logins, and sessions that
+// run T-SQL batches and procedure calls the way SQL Server answers them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standin/results.h"
+#include "standin/value.h"
+#include "standin/version.h"
+
+namespace standin {
+
+struct EngineConfig {
+  std::filesystem::path dataDir;
+  // Empty: keep the password stored in the data folder, or generate one on the first start.
+  std::string saPassword;
+  int serverVersion = 2005;
+  // Computer name used in @@SERVERNAME and message tokens; empty = this computer's name.
+  std::string computerName;
+  // Instance name; empty or MSSQLSERVER for the default instance.
+  std::string instanceName;
+  // Create the sample user database on the first start.
+  bool createSample = true;
+};
+
+struct LoginRequest {
+  std::string user;
+  std::string password;
+  std::string database;  // empty: the login's default database
+  std::string language;
+  std::string hostName;
+  std::string appName;
+  bool integrated = false;  // Windows authentication (SSPI)
+};
+
+class Session;
+
+struct LoginResult {
+  std::unique_ptr<Session> session;  // null when the login failed
+  std::vector<Message> errors;       // why it failed
+};
+
+// Name of a sample database created on the first start.
+inline constexpr const char* kSampleDatabase = "Sample";
+
+// This computer's name as SQL Server tools show it: the first label of the host name,
+// upper case, at most 15 characters.
+std::string localComputerName();
+
+class Engine {
+ public:
+  // Opens the data folder, creating it and the system databases on the first start.
+  // Throws std::runtime_error when the folder cannot be used.
+  explicit Engine(EngineConfig config);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  const ProductVersion& version() const;
+  std::string versionText() const;  // @@VERSION
+  const std::string& saPassword() const;
+  bool saPasswordGenerated() const;  // true when this start generated the password
+  std::string serverName() const;    // @@SERVERNAME: COMPUTER or COMPUTER\INSTANCE
+  const std::filesystem::path& dataDir() const;
+
+  LoginResult login(const LoginRequest& request);
+
+  // Database names in catalog order: master, tempdb, model, msdb, then user databases.
+  std::vector<std::string> databases() const;
+  std::optional<std::filesystem::path> databaseFile(const std::string& name) const;
+  int activeSessions() const;
+
+  // Direct access to a database's SQLite file for set-up and inspection (SQLite dialect).
+  // Throws std::runtime_error on failure.
+  using TextRow = std::vector<std::optional<std::string>>;
+  std::vector<TextRow> query(const std::string& database, const std::string& sqliteSql);
+  void execute(const std::string& database, const std::string& sqliteSql);
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+class Session {
+ public:
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  int spid() const;
+  const std::string& loginName() const;
+  std::string currentDatabase() const;
+  int tranCount() const;
+  // The 8-byte descriptor of the open transaction (all zero outside one).
+  std::string transactionDescriptor() const;
+
+  // Called now and then while a request runs; returning true stops it (an attention).
+  using CancelCheck = std::function<bool()>;
+
+  // Runs a T-SQL batch.
+  BatchResult executeBatch(std::string_view sql, const CancelCheck& cancel = {});
+
+  struct Parameter {
+    std::string name;  // "@name" or empty for a positional parameter
+    SqlType type;
+    Value value;
+    bool output = false;
+  };
+  // Runs a remote procedure call (sp_tables, sp_executesql, sp_prepexec, ...). The result ends
+  // with RETURNSTATUS, any RETURNVALUEs, and ProcedureDone.
+  BatchResult callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel = {});
+
+  // Transaction manager requests (TDS 7.2 and later).
+  BatchResult beginTransaction();
+  BatchResult commitTransaction(bool beginNew);
+  BatchResult rollbackTransaction(bool beginNew);
+
+  struct Impl;
+  explicit Session(std::unique_ptr<Impl> impl);
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace standin

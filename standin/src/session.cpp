@@ -1,0 +1,831 @@
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "engine_internal.h"
+#include "standin/text.h"
+
+namespace standin {
+
+using sql::SqlError;
+using sql::Statement;
+using sql::Token;
+
+// ---------- public wrapper ----------
+
+Session::Session(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Session::~Session() = default;
+
+int Session::spid() const { return impl_->spid; }
+const std::string& Session::loginName() const { return impl_->login; }
+std::string Session::currentDatabase() const { return impl_->currentDb(); }
+int Session::tranCount() const { return impl_->tranCount; }
+std::string Session::transactionDescriptor() const { return impl_->tranCount > 0 ? impl_->descriptor : std::string(8, '\0'); }
+
+namespace {
+const Session::CancelCheck kNoCancel = [] { return false; };
+}
+
+BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  BatchResult out;
+  Scope vars;
+  Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
+  try {
+    impl_->runBatchText(x, sql);
+  } catch (const Cancelled&) {
+    out.cancelled = true;
+  }
+  return out;
+}
+
+BatchResult Session::beginTransaction() {
+  BatchResult out;
+  Scope vars;
+  Impl::Exec x{out, kNoCancel, vars};
+  try {
+    impl_->begin(x);
+  } catch (const SqlError& e) {
+    out.items.push_back(e.message);
+  }
+  return out;
+}
+
+BatchResult Session::commitTransaction(bool beginNew) {
+  BatchResult out;
+  Scope vars;
+  Impl::Exec x{out, kNoCancel, vars};
+  try {
+    impl_->commit(x);
+    if (beginNew) impl_->begin(x);
+  } catch (const SqlError& e) {
+    out.items.push_back(e.message);
+  }
+  return out;
+}
+
+BatchResult Session::rollbackTransaction(bool beginNew) {
+  BatchResult out;
+  Scope vars;
+  Impl::Exec x{out, kNoCancel, vars};
+  try {
+    impl_->rollback(x);
+    if (beginNew) impl_->begin(x);
+  } catch (const SqlError& e) {
+    out.items.push_back(e.message);
+  }
+  return out;
+}
+
+// ---------- Impl ----------
+
+Session::Impl::~Impl() {
+  // Closing the connection rolls back an open transaction.
+  conn.reset();
+  db.reset();
+  if (engine) engine->sessions.fetch_sub(1);
+}
+
+void Session::Impl::message(Exec& x, int number, int severity, std::string text, int state) {
+  Message m;
+  m.number = number;
+  m.state = state;
+  m.severity = severity;
+  m.text = std::move(text);
+  m.line = x.line;
+  x.out.items.push_back(std::move(m));
+}
+
+void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count, StatementDone::Command command) {
+  auto& d = std::get<StatementDone>(x.out.items.emplace_back(std::in_place_type<StatementDone>));
+  d.error = error;
+  if (count && !nocount) d.rowCount = *count;
+  d.inProcedure = x.inProcedure;
+  d.command = command;
+}
+
+void Session::Impl::checkCancel(Exec& x) {
+  if (x.out.cancelled || x.cancel()) {
+    x.out.cancelled = true;
+    throw Cancelled();
+  }
+}
+
+void Session::Impl::runBatchText(Exec& x, std::string_view text) {
+  std::vector<sql::StatementPtr> statements;
+  try {
+    const auto tokens = sql::tokenize(text);
+    statements = sql::parseBatch(tokens, sql::ParseOptions{engine->version.year});
+  } catch (const SqlError& e) {
+    // A batch that does not compile runs no statement at all.
+    x.out.items.push_back(e.message);
+    done(x, true);
+    lastError = e.message.number;
+    return;
+  }
+  for (const auto& s : statements) {
+    if (x.stop || x.out.cancelled) break;
+    runStatement(x, *s);
+  }
+}
+
+namespace {
+
+// Errors after which SQL Server abandons the rest of the batch.
+bool abortsBatch(int number) {
+  return number == 245 || number == 241 || number == 8114 || number == 8115 || number == 137 || number == 134;
+}
+
+Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
+  const std::string what = e.what();
+  auto after = [&](const std::string& prefix) -> std::optional<std::string> {
+    const auto pos = what.find(prefix);
+    if (pos == std::string::npos) return std::nullopt;
+    return what.substr(pos + prefix.size());
+  };
+  Message m;
+  m.severity = 16;
+  if (auto t = after("no such table: ")) {
+    m.number = 208;
+    std::string name = *t;
+    if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
+    m.text = "Invalid object name '" + name + "'.";
+  } else if (auto c = after("no such column: ")) {
+    m.number = 207;
+    m.text = "Invalid column name '" + *c + "'.";
+  } else if (auto u = after("UNIQUE constraint failed: ")) {
+    m.number = 2627;
+    const std::string table = u->substr(0, u->find('.'));
+    m.text = "Violation of PRIMARY KEY constraint 'PK_" + table + "'. Cannot insert duplicate key in object 'dbo." +
+             table + "'.";
+  } else if (auto n = after("NOT NULL constraint failed: ")) {
+    m.number = 515;
+    const auto dot = n->find('.');
+    const std::string table = n->substr(0, dot);
+    const std::string column = dot == std::string::npos ? *n : n->substr(dot + 1);
+    m.text = "Cannot insert the value NULL into column '" + column + "', table '" + db + ".dbo." + table +
+             "'; column does not allow nulls. INSERT fails.";
+  } else if (what.find("FOREIGN KEY constraint failed") != std::string::npos) {
+    m.number = 547;
+    m.text = "The statement conflicted with a FOREIGN KEY constraint.";
+  } else if (what.find("already exists") != std::string::npos && what.rfind("table ", 0) == 0) {
+    m.number = 2714;
+    std::string name = what.substr(6, what.find(" already") - 6);
+    if (name.size() >= 2 && name.front() == '"') name = name.substr(1, name.size() - 2);
+    m.text = "There is already an object named '" + name + "' in the database.";
+  } else if (auto near = after("near \"")) {
+    m.number = 102;
+    m.severity = 15;
+    m.text = "Incorrect syntax near '" + near->substr(0, near->find('"')) + "'.";
+  } else if (e.code == SQLITE_BUSY || e.code == SQLITE_LOCKED) {
+    m.number = 1222;
+    m.text = "Lock request time out period exceeded.";
+  } else {
+    m.number = 50000;
+    m.text = "The stand-in's storage reported: " + what;
+  }
+  return m;
+}
+
+}  // namespace
+
+void Session::Impl::runStatement(Exec& x, const Statement& s) {
+  if (x.stop) return;
+  checkCancel(x);
+  const int savedLine = x.line;
+  x.line = s.line;
+  try {
+    dispatch(x, s);
+    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If) lastError = 0;
+  } catch (const SqlError& e) {
+    Message m = e.message;
+    if (m.line <= 1) m.line = s.line;
+    x.out.items.push_back(m);
+    done(x, true);
+    lastError = m.number;
+    if (abortsBatch(m.number)) x.stop = true;
+  } catch (const SqlErrors& e) {
+    for (auto m : e.messages) {
+      m.line = s.line;
+      x.out.items.push_back(m);
+    }
+    done(x, true);
+    lastError = e.messages.empty() ? 0 : e.messages.back().number;
+  } catch (const sqlite::Error& e) {
+    if (e.code == SQLITE_INTERRUPT) {
+      x.out.cancelled = true;
+      throw Cancelled();
+    }
+    Message m = sqliteMessage(e, currentDb());
+    m.line = s.line;
+    x.out.items.push_back(m);
+    done(x, true);
+    lastError = m.number;
+  } catch (const Cancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    message(x, 50000, 16, std::string("The stand-in server failed: ") + e.what());
+    done(x, true);
+    lastError = 50000;
+  }
+  x.line = savedLine;
+}
+
+void Session::Impl::dispatch(Exec& x, const Statement& s) {
+  using K = Statement::Kind;
+  switch (s.kind) {
+    case K::Block:
+      for (const auto& inner : s.body) {
+        if (x.stop) break;
+        runStatement(x, *inner);
+      }
+      return;
+    case K::If: {
+      const bool cond = truthy(eval(x, *s.condition));
+      if (cond) {
+        runStatement(x, *s.body[0]);
+      } else if (s.body.size() > 1) {
+        runStatement(x, *s.body[1]);
+      }
+      return;
+    }
+    case K::Declare:
+      for (const auto& d : s.declarations) {
+        if (x.vars.count(d.name))
+          throw SqlError(134, 15,
+                         "The variable name '" + d.name +
+                             "' has already been declared. Variable names must be unique within a query batch or "
+                             "stored procedure.");
+        x.vars[d.name] = Variable{d.type, std::monostate{}};
+        if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
+      }
+      return;
+    case K::SetVariable: {
+      auto it = x.vars.find(s.name);
+      if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + s.name + "\".");
+      TypedValue v = eval(x, *s.value);
+      if (s.op != "=") v = binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
+      assign(x, s.name, v, s.line);
+      return;
+    }
+    case K::SetOption: {
+      const bool on = !s.tokens.empty() && s.tokens[0].is("ON");
+      if (s.name == "NOCOUNT") nocount = on;
+      if (s.name == "IMPLICIT_TRANSACTIONS" && on)
+        throw SqlError(50000, 16, "The stand-in server does not support SET IMPLICIT_TRANSACTIONS ON.");
+      if (s.name == "LANGUAGE" && !s.tokens.empty() && !equalsIgnoreCase(s.tokens[0].text, "us_english") &&
+          !equalsIgnoreCase(s.tokens[0].text, "english"))
+        throw SqlError(2732, 16, "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
+      return;
+    }
+    case K::Select: {
+      const bool pass = !s.condition || truthy(eval(x, *s.condition));
+      if (!s.items.empty() && !s.items[0].assignTo.empty()) {
+        if (pass) {
+          for (const auto& item : s.items) assign(x, item.assignTo, eval(x, *item.expr), s.line);
+        }
+        rowcount = pass ? 1 : 0;
+        done(x, false, rowcount, StatementDone::Command::Select);
+        return;
+      }
+      ResultSet rs;
+      Row row;
+      for (const auto& item : s.items) {
+        TypedValue v = eval(x, *item.expr);
+        Column c;
+        c.name = item.hasAlias ? item.alias : std::string();
+        c.type = v.type;
+        if (c.type.isString() && c.type.length == 0) c.type.length = 1;
+        c.nullable = true;
+        rs.columns.push_back(c);
+        row.push_back(v.value);
+      }
+      if (pass) rs.rows.push_back(std::move(row));
+      rowcount = static_cast<std::int64_t>(rs.rows.size());
+      x.out.items.push_back(std::move(rs));
+      done(x, false, rowcount, StatementDone::Command::Select);
+      return;
+    }
+    case K::Passthrough:
+      runPassthrough(x, s);
+      return;
+    case K::Use:
+      useDatabase(x, evalText(x, *s.target));
+      return;
+    case K::Print: {
+      const TypedValue v = eval(x, *s.value);
+      message(x, 0, 0, isNull(v.value) ? std::string() : valueToText(convert(v, SqlType::nvarchar(-1), 0, s.line).value));
+      return;
+    }
+    case K::Raiserror: {
+      const std::string format = evalText(x, *s.values[0]);
+      const TypedValue sev = convert(eval(x, *s.values[1]), SqlType::integer(), 0, s.line);
+      const TypedValue st = convert(eval(x, *s.values[2]), SqlType::integer(), 0, s.line);
+      int severity = isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
+      severity = std::clamp(severity, 0, 18);
+      const int state = isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
+      // printf-style substitution of %s, %d, %i, %u with the remaining arguments
+      std::string text;
+      std::size_t argIndex = 3;
+      for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size()) {
+          std::size_t j = i + 1;
+          while (j < format.size() && std::strchr("-+ #0123456789.lh", format[j])) ++j;
+          if (j < format.size() && std::strchr("sdiuxXo", format[j])) {
+            if (argIndex < s.values.size()) text += valueToText(eval(x, *s.values[argIndex++]).value);
+            else text += "(null)";
+            i = j;
+            continue;
+          }
+          if (format[i + 1] == '%') {
+            text.push_back('%');
+            ++i;
+            continue;
+          }
+        }
+        text.push_back(format[i]);
+      }
+      message(x, 50000, severity == 10 ? 0 : severity, text, state);
+      if (severity > 10) {
+        done(x, true);
+        lastError = 50000;
+      }
+      return;
+    }
+    case K::Waitfor: {
+      const std::string text = evalText(x, *s.value);
+      int h = 0, m = 0, sec = 0, ms = 0;
+      const int n = std::sscanf(text.c_str(), "%d:%d:%d.%d", &h, &m, &sec, &ms);
+      if (n < 2 || h < 0 || m < 0 || m > 59 || sec < 0 || sec > 59)
+        throw SqlError(148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.");
+      auto delay = std::chrono::milliseconds(((h * 60LL + m) * 60LL + sec) * 1000LL + ms);
+      if (s.waitForTime) {
+        const DateTime now = DateTime::now();
+        const std::int64_t nowMs = (static_cast<std::int64_t>(now.ticks) * 1000) / 300;
+        std::int64_t target = ((h * 60LL + m) * 60LL + sec) * 1000LL;
+        if (target < nowMs) target += 24LL * 3600 * 1000;
+        delay = std::chrono::milliseconds(target - nowMs);
+      }
+      const auto until = std::chrono::steady_clock::now() + delay;
+      while (std::chrono::steady_clock::now() < until) {
+        checkCancel(x);
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
+      }
+      return;
+    }
+    case K::Exec: {
+      std::vector<ProcArg> args;
+      for (const auto& a : s.args) {
+        ProcArg pa;
+        pa.name = a.name;
+        pa.output = a.output;
+        pa.isDefault = a.isDefault;
+        if (a.value) {
+          if (a.output && a.value->kind == sql::Expr::Kind::Variable) {
+            auto it = x.vars.find(a.value->name);
+            if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + a.value->name + "\".");
+            pa.value = TypedValue{it->second.type, it->second.value};
+          } else {
+            pa.value = eval(x, *a.value);
+          }
+        }
+        args.push_back(std::move(pa));
+      }
+      if (!s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) && !equalsIgnoreCase(s.op, "master"))
+        throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
+      std::vector<ReturnValue> outputs;
+      const bool wasInProc = x.inProcedure;
+      x.inProcedure = true;
+      const std::size_t before = x.out.items.size();
+      int status = 0;
+      try {
+        status = callProc(x, toLowerAscii(s.name), args, outputs);
+      } catch (...) {
+        x.inProcedure = wasInProc;
+        throw;
+      }
+      x.inProcedure = wasInProc;
+      bool failed = false;
+      for (std::size_t i = before; i < x.out.items.size(); ++i)
+        if (const auto* m = std::get_if<Message>(&x.out.items[i]); m && m->isError()) failed = true;
+      // Output parameters go back into the caller's variables.
+      for (std::size_t i = 0; i < s.args.size(); ++i) {
+        if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != sql::Expr::Kind::Variable) continue;
+        assign(x, s.args[i].value->name, args[i].value, s.line);
+      }
+      if (!s.returnVariable.empty()) assign(x, s.returnVariable, TypedValue{SqlType::integer(), std::int64_t{status}}, s.line);
+      x.out.items.push_back(ReturnStatus{status});
+      x.out.items.push_back(ProcedureDone{failed});
+      return;
+    }
+    case K::ExecString: {
+      const std::string text = evalText(x, *s.value);
+      Scope inner;
+      Exec nested{x.out, x.cancel, inner, x.inProcedure};
+      runBatchText(nested, text);
+      return;
+    }
+    case K::BeginTran:
+      begin(x);
+      return;
+    case K::CommitTran:
+      commit(x);
+      return;
+    case K::RollbackTran:
+      rollback(x);
+      return;
+    case K::BackupDatabase:
+      backupDatabase(x, s);
+      return;
+    case K::BackupLog:
+      backupLog(x, s);
+      return;
+    case K::RestoreDatabase:
+      restoreDatabase(x, s);
+      return;
+    case K::RestoreVerify:
+      restoreVerify(x, s);
+      return;
+    case K::RestoreHeaderOnly:
+      restoreHeaderOnly(x, s);
+      return;
+    case K::RestoreFileListOnly:
+      restoreFileListOnly(x, s);
+      return;
+    case K::DbccShrinkDatabase:
+      shrinkDatabase(x, s);
+      return;
+    case K::Dbcc:
+      dbcc(x, s);
+      return;
+    case K::CreateDatabase:
+      createDatabase(x, s);
+      return;
+    case K::DropDatabase:
+      dropDatabase(x, s);
+      return;
+    case K::Return:
+      x.stop = true;
+      return;
+    case K::Unsupported:
+      throw SqlError(50000, 16, "The stand-in server does not support this statement.");
+  }
+}
+
+// ---------- transactions ----------
+
+void Session::Impl::begin(Exec& x) {
+  if (tranCount == 0) {
+    connection().exec("BEGIN");
+    const std::uint64_t id = engine->nextTransaction.fetch_add(1);
+    descriptor.assign(8, '\0');
+    for (int i = 0; i < 8; ++i) descriptor[static_cast<std::size_t>(i)] = static_cast<char>((id >> (8 * i)) & 0xFF);
+    tranCount = 1;
+    x.out.items.push_back(EnvChange{EnvChange::Kind::BeginTransaction, descriptor, {}});
+    return;
+  }
+  ++tranCount;
+}
+
+void Session::Impl::commit(Exec& x) {
+  if (tranCount == 0)
+    throw SqlError(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  if (--tranCount > 0) return;
+  try {
+    connection().exec("COMMIT");
+  } catch (const sqlite::Error&) {
+    // A failed commit leaves nothing open; SQLite has already rolled back or will on close.
+    conn.reset();
+    x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
+    descriptor.assign(8, '\0');
+    throw;
+  }
+  x.out.items.push_back(EnvChange{EnvChange::Kind::CommitTransaction, {}, descriptor});
+  descriptor.assign(8, '\0');
+}
+
+void Session::Impl::rollback(Exec& x) {
+  if (tranCount == 0)
+    throw SqlError(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  tranCount = 0;
+  try {
+    connection().exec("ROLLBACK");
+  } catch (const sqlite::Error&) {
+    conn.reset();
+  }
+  x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
+  descriptor.assign(8, '\0');
+}
+
+// ---------- databases ----------
+
+sqlite::Database& Session::Impl::connection() {
+  if (!conn) {
+    const auto file = db ? db->file() : engine->config.dataDir / "master.sqlite";
+    conn.emplace(sqlite::Database::open(file, false));
+  }
+  return *conn;
+}
+
+void Session::Impl::useDatabase(Exec& x, const std::string& name) {
+  if (tranCount > 0 && !equalsIgnoreCase(name, currentDb()))
+    throw SqlError(50000, 16, "The stand-in server cannot change the database inside a transaction.");
+  std::string canonical;
+  std::filesystem::path file;
+  const auto acq = engine->acquire(name, canonical, file);
+  if (acq == Engine::Impl::Acquire::Missing) {
+    if (engine->version.year == 2000)
+      throw SqlError(911, 16, "Could not locate entry in sysdatabases for database '" + name +
+                                  "'. No entry found with that name. Make sure that the name is entered correctly.");
+    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  }
+  if (acq == Engine::Impl::Acquire::Restoring)
+    throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
+  const std::string old = currentDb();
+  auto lease = std::make_unique<DbLease>(engine, canonical, file);
+  if (!db || db->file() != file) conn.reset();
+  db = std::move(lease);
+  x.out.items.push_back(EnvChange{EnvChange::Kind::Database, canonical, old});
+  message(x, 5701, 0, "Changed database context to '" + canonical + "'.");
+  done(x, false);
+}
+
+// ---------- statements handed to SQLite ----------
+
+namespace {
+
+std::string quoteSqliteString(const std::string& s) {
+  std::string out = "'";
+  for (const char c : s) {
+    if (c == '\'') out.push_back('\'');
+    out.push_back(c);
+  }
+  out.push_back('\'');
+  return out;
+}
+
+std::string quoteSqliteIdentifier(const std::string& s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+bool isNameToken(const Token& t) { return t.kind == Token::Kind::Identifier || t.kind == Token::Kind::QuotedIdentifier; }
+
+int progressHandler(void* context) {
+  const auto* cancel = static_cast<const Session::CancelCheck*>(context);
+  return (*cancel)() ? 1 : 0;
+}
+
+class ProgressGuard {
+ public:
+  ProgressGuard(sqlite3* db, const Session::CancelCheck& cancel) : db_(db) {
+    sqlite3_progress_handler(db_, 2000, &progressHandler, const_cast<Session::CancelCheck*>(&cancel));
+  }
+  ~ProgressGuard() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
+  ProgressGuard(const ProgressGuard&) = delete;
+  ProgressGuard& operator=(const ProgressGuard&) = delete;
+
+ private:
+  sqlite3* db_;
+};
+
+// Result column type from SQLite's declared type and the values seen.
+SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t col) {
+  const std::string d = decl ? toUpperAscii(decl) : std::string();
+  int declaredLength = 0;
+  if (const auto open = d.find('('); open != std::string::npos) declaredLength = std::atoi(d.c_str() + open + 1);
+  bool anyText = false, anyFloat = false, anyInt = false, anyBlob = false, bigInt = false;
+  std::size_t longest = 1;
+  for (const auto& r : rows) {
+    const Value& v = r[col];
+    if (const auto* s = std::get_if<std::string>(&v)) {
+      anyText = true;
+      longest = std::max(longest, utf16Length(*s));
+    } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
+      anyInt = true;
+      if (*i > 2147483647LL || *i < -2147483648LL) bigInt = true;
+    } else if (std::holds_alternative<double>(v)) {
+      anyFloat = true;
+    } else if (std::holds_alternative<Binary>(v)) {
+      anyBlob = true;
+    }
+  }
+  using K = SqlType::Kind;
+  auto text = [&] {
+    int len = std::max<int>(declaredLength, static_cast<int>(longest));
+    if (len <= 0) len = 1;
+    return SqlType{K::NVarChar, std::min(len, 4000)};
+  };
+  if (anyBlob) return SqlType{K::VarBinary, 8000};
+  if (d.find("DATE") != std::string::npos || d.find("TIME") != std::string::npos) {
+    bool allDates = true;
+    for (const auto& r : rows) {
+      const Value& v = r[col];
+      if (isNull(v)) continue;
+      const auto* s = std::get_if<std::string>(&v);
+      if (!s || !DateTime::parse(*s)) allDates = false;
+    }
+    if (allDates) return SqlType{K::DateTime, 0};
+    return text();
+  }
+  if (anyText) return text();
+  if (d.find("BIT") != std::string::npos && !anyFloat) return SqlType{K::Bit, 0};
+  if (d.find("INT") != std::string::npos && !anyFloat)
+    return (bigInt || d.find("BIGINT") != std::string::npos) ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
+  if (d.find("CHAR") != std::string::npos || d.find("TEXT") != std::string::npos || d.find("CLOB") != std::string::npos)
+    return text();
+  if (anyFloat || d.find("REAL") != std::string::npos || d.find("FLOA") != std::string::npos ||
+      d.find("DOUB") != std::string::npos || d.find("DEC") != std::string::npos || d.find("NUM") != std::string::npos ||
+      d.find("MONEY") != std::string::npos)
+    return SqlType{K::Float, 0};
+  if (anyInt) return bigInt ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
+  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos) return SqlType{K::VarBinary, 8000};
+  return SqlType{K::Int, 0};
+}
+
+Value conformValue(const Value& v, const SqlType& t) {
+  if (isNull(v)) return v;
+  switch (t.kind) {
+    case SqlType::Kind::DateTime:
+      if (const auto* s = std::get_if<std::string>(&v))
+        if (auto dt = DateTime::parse(*s)) return *dt;
+      return v;
+    case SqlType::Kind::Float:
+      if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
+      return v;
+    case SqlType::Kind::NVarChar:
+    case SqlType::Kind::VarChar:
+      if (!std::holds_alternative<std::string>(v)) return valueToText(v);
+      return v;
+    default:
+      return v;
+  }
+}
+
+}  // namespace
+
+void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
+  const auto& toks = s.tokens;
+  std::string text;
+  std::vector<Value> binds;
+  std::optional<std::string> limit;
+  auto append = [&](const std::string& piece) {
+    if (!text.empty()) text.push_back(' ');
+    text += piece;
+  };
+  for (std::size_t i = 0; i < toks.size(); ++i) {
+    const Token& t = toks[i];
+    // database..table and database.dbo.table name the current database or fail
+    if (isNameToken(t) && i + 2 < toks.size() && toks[i + 1].isSymbol(".")) {
+      const bool twoDots = toks[i + 2].isSymbol(".") && i + 3 < toks.size() && isNameToken(toks[i + 3]);
+      const bool threePart = isNameToken(toks[i + 2]) && i + 4 < toks.size() && toks[i + 3].isSymbol(".") &&
+                             isNameToken(toks[i + 4]);
+      if (twoDots || threePart) {
+        if (!equalsIgnoreCase(t.text, currentDb()))
+          throw SqlError(50000, 16, "The stand-in server does not support references to another database ('" + t.text + "').");
+        i += twoDots ? 2 : 3;
+        append(quoteSqliteIdentifier(toks[i + 1].text));
+        ++i;
+        continue;
+      }
+      if (equalsIgnoreCase(t.text, "dbo") && isNameToken(toks[i + 2])) {
+        ++i;  // drop "dbo."
+        continue;
+      }
+    }
+    switch (t.kind) {
+      case Token::Kind::Variable:
+      case Token::Kind::GlobalVariable: {
+        sql::Expr e;
+        e.kind = t.kind == Token::Kind::Variable ? sql::Expr::Kind::Variable : sql::Expr::Kind::Global;
+        e.name = t.kind == Token::Kind::Variable ? toLowerAscii(t.text) : toUpperAscii(t.text);
+        e.line = t.line;
+        Value v = eval(x, e).value;
+        if (const auto* dt = std::get_if<DateTime>(&v)) v = dt->iso();
+        binds.push_back(v);
+        append("?");
+        break;
+      }
+      case Token::Kind::String:
+        append(quoteSqliteString(t.text));
+        break;
+      case Token::Kind::QuotedIdentifier:
+        append(quoteSqliteIdentifier(t.text));
+        break;
+      case Token::Kind::Identifier:
+        if (t.is("TOP") && i + 1 < toks.size()) {
+          std::size_t j = i + 1;
+          const bool paren = toks[j].isSymbol("(");
+          if (paren) ++j;
+          if (j < toks.size() && toks[j].kind == Token::Kind::Number) {
+            limit = toks[j].text;
+            i = paren ? j + 1 : j;
+            break;
+          }
+        }
+        if ((t.is("GETDATE") || t.is("SYSDATETIME")) && i + 2 < toks.size() && toks[i + 1].isSymbol("(") &&
+            toks[i + 2].isSymbol(")")) {
+          append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");
+          i += 2;
+          break;
+        }
+        if (t.is("TRUNCATE") && i + 1 < toks.size() && toks[i + 1].is("TABLE")) {
+          append("DELETE FROM");
+          ++i;
+          break;
+        }
+        if (t.is("ISNULL")) {
+          append("IFNULL");
+          break;
+        }
+        if (t.is("LEN")) {
+          append("LENGTH");
+          break;
+        }
+        append(t.raw);
+        break;
+      case Token::Kind::Symbol:
+        if (t.text == "!<") {
+          append(">=");
+        } else if (t.text == "!>") {
+          append("<=");
+        } else {
+          append(t.text);
+        }
+        break;
+      default:
+        append(t.raw);
+    }
+  }
+  if (limit) append("LIMIT " + *limit);
+
+  auto& c = connection();
+  ProgressGuard progress(c.get(), x.cancel);
+  sqlite::Statement st(c.get(), text);
+  std::string_view tail = st.tail();
+  while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
+  if (!tail.empty()) throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
+  for (std::size_t k = 0; k < binds.size(); ++k) st.bind(static_cast<int>(k + 1), binds[k]);
+  const int columns = st.columnCount();
+  if (columns > 0) {
+    ResultSet rs;
+    while (st.step()) {
+      Row row;
+      for (int col = 0; col < columns; ++col) {
+        switch (sqlite3_column_type(st.get(), col)) {
+          case SQLITE_INTEGER: row.emplace_back(st.integer(col)); break;
+          case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(st.get(), col)); break;
+          case SQLITE_TEXT: row.emplace_back(st.text(col)); break;
+          case SQLITE_BLOB: {
+            const auto* p = static_cast<const char*>(sqlite3_column_blob(st.get(), col));
+            const int n = sqlite3_column_bytes(st.get(), col);
+            row.emplace_back(Binary{std::string(p ? p : "", static_cast<std::size_t>(n))});
+            break;
+          }
+          default: row.emplace_back(std::monostate{});
+        }
+      }
+      rs.rows.push_back(std::move(row));
+      if ((rs.rows.size() & 255) == 0) checkCancel(x);
+    }
+    for (int col = 0; col < columns; ++col) {
+      Column column;
+      const char* name = sqlite3_column_name(st.get(), col);
+      column.name = name ? name : "";
+      column.type = columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
+      rs.columns.push_back(column);
+    }
+    for (auto& row : rs.rows)
+      for (std::size_t col = 0; col < row.size(); ++col) row[col] = conformValue(row[col], rs.columns[col].type);
+    // A computed column without an alias has no name in SQL Server.
+    for (std::size_t col = 0; col < rs.columns.size(); ++col) {
+      const char* origin = sqlite3_column_origin_name(st.get(), static_cast<int>(col));
+      if (!origin) {
+        bool aliased = false;
+        for (std::size_t k = 0; k + 1 < toks.size(); ++k)
+          if (toks[k].is("AS") && equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
+        if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
+      }
+    }
+    rowcount = static_cast<std::int64_t>(rs.rows.size());
+    x.out.items.push_back(std::move(rs));
+    done(x, false, rowcount, StatementDone::Command::Select);
+    return;
+  }
+  st.step();
+  if (s.command == StatementDone::Command::Insert || s.command == StatementDone::Command::Update ||
+      s.command == StatementDone::Command::Delete) {
+    rowcount = sqlite3_changes(c.get());
+    done(x, false, rowcount, s.command);
+  } else {
+    done(x, false);
+  }
+}
+
+}  // namespace standin
