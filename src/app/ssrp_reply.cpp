@@ -75,9 +75,41 @@ bool isVersion(std::string_view text) {
   return true;
 }
 
+bool isTcpPort(std::string_view text) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+  }
+  return value <= 65535;
+}
+
+// The protocol parts after the version [MC-SQLR] 2.2.5: np;PIPENAME, tcp;TCPPORT,
+// via;NETBIOS,..., rpc;COMPUTERNAME, spx;SERVICENAME, adsp;OBJECTNAME and
+// bv;ITEM;GROUP;ITEM;GROUP;ORG. Their values are not needed for the list, but they must be
+// whole: a record that runs on into the next one would otherwise pass as protocol parts.
+bool areProtocolParts(std::span<const std::string_view> tokens) {
+  std::size_t at = 0;
+  while (at < tokens.size()) {
+    const std::string_view keyword = tokens[at];
+    std::size_t values = 1;
+    if (equalsIgnoringCase(keyword, "bv")) {
+      values = 5;
+    } else if (!equalsIgnoringCase(keyword, "np") && !equalsIgnoringCase(keyword, "tcp") &&
+               !equalsIgnoringCase(keyword, "via") && !equalsIgnoringCase(keyword, "rpc") &&
+               !equalsIgnoringCase(keyword, "spx") && !equalsIgnoringCase(keyword, "adsp")) {
+      return false;
+    }
+    if (tokens.size() - at - 1 < values) return false;
+    if (equalsIgnoringCase(keyword, "tcp") && !isTcpPort(tokens[at + 1])) return false;
+    at += 1 + values;
+  }
+  return true;
+}
+
 // One instance record, without its closing ";;":
 // ServerName;S;InstanceName;I;IsClustered;Yes|No;Version;V[;protocol;value...]
-// The protocol parts are not needed to list the instance and are not interpreted.
 std::optional<SsrpInstance> parseRecord(std::string_view record) {
   std::vector<std::string_view> tokens;
   std::size_t start = 0;
@@ -97,6 +129,7 @@ std::optional<SsrpInstance> parseRecord(std::string_view record) {
       !equalsIgnoringCase(tokens[4], "IsClustered") || !equalsIgnoringCase(tokens[6], "Version")) {
     return std::nullopt;
   }
+  if (!areProtocolParts(std::span(tokens).subspan(8))) return std::nullopt;
   SsrpInstance instance;
   if (!isName(tokens[1]) || !isName(tokens[3]) || !isVersion(tokens[7])) return std::nullopt;
   if (equalsIgnoringCase(tokens[5], "Yes")) {

@@ -28,8 +28,9 @@ inline constexpr std::size_t kMaxSvrRespSize = 3 + 65535;
 // count of bytes that follow), then RESP_DATA, one or more instance records each ending in
 // ";;". The instances in the order of the reply; an empty list for a reply that is malformed,
 // truncated or longer than its RESP_SIZE says, or whose fields break the protocol's limits
-// (server and instance names 1..255 bytes, version 1..16 digits and dots). A reply is taken
-// whole or not at all. Names must be valid UTF-8 without control characters.
+// (server and instance names 1..255 bytes, version 1..16 digits and dots, protocol parts
+// known and whole, a TCP port a number up to 65535). A reply is taken whole or not at all.
+// Names must be valid UTF-8 without control characters.
 std::vector<SsrpInstance> parseSvrResp(std::span<const std::uint8_t> datagram);
 
 // The name as users type it: "HOST" for the default instance (MSSQLSERVER), otherwise

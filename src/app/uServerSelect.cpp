@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
+#include <QWindow>
 #include <memory>
 #include <utility>
 
@@ -80,9 +81,18 @@ std::optional<QString> TfrmServerList::ChooseServer() {
 void TfrmServerList::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;  // the window system's re-show, not a new showing
-  const QScreen* where = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
-  if (where != nullptr) move(where->availableGeometry().center() - rect().center());
+  centreOnScreen();
   guarded(this, &TfrmServerList::FormShow)();
+}
+
+void TfrmServerList::centreOnScreen() {
+  const QScreen* where = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (where == nullptr) return;
+  // The frame's size where the window system already knows it; the client area's otherwise.
+  const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+  const QSize outer = size().grownBy(frame);
+  const QPoint centre = where->availableGeometry().center();
+  move(centre.x() - outer.width() / 2 + 1, centre.y() - outer.height() / 2 + 1);
 }
 
 void TfrmServerList::FormShow() {

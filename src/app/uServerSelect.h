@@ -51,6 +51,7 @@ class TfrmServerList : public QDialog {
 
  private:
   void buildControls();
+  void centreOnScreen();
   void fillList();
 
   bv::servers::ServerEnumeratorFactory FEnumerators;
