@@ -1,0 +1,23 @@
+# The server browser's tests: the SSRP messages and browser (Qt-free) against a scripted peer
+# on 127.0.0.1, and the dialog driven through real widgets on the offscreen platform.
+set(BV_SSRP_TEST_SOURCES ssrp_reply_test.cpp ssrp_browser_test.cpp ssrp_test_responder.h)
+if(WIN32)
+  list(APPEND BV_SSRP_TEST_SOURCES server_enumerator_win32_test.cpp)
+else()
+  list(APPEND BV_SSRP_TEST_SOURCES server_enumerator_posix_test.cpp)
+endif()
+add_executable(ssrp_tests ${BV_SSRP_TEST_SOURCES})
+target_link_libraries(ssrp_tests PRIVATE bv_server_enum Threads::Threads GTest::gtest_main)
+bv_warnings(ssrp_tests)
+gtest_discover_tests(ssrp_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 120)
+
+if(BRACKENVALE_BUILD_GUI)
+  add_executable(server_browser_tests
+    widget_test_main.cpp prompt_recorder.h ssrp_test_responder.h
+    server_list_dialog_test.cpp server_browser_e2e_test.cpp)
+  target_link_libraries(server_browser_tests PRIVATE
+    bv_forms bv_test_common Qt6::Test Threads::Threads GTest::gtest)
+  bv_warnings(server_browser_tests)
+  gtest_discover_tests(server_browser_tests DISCOVERY_TIMEOUT 30
+    PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endif()

@@ -1,0 +1,40 @@
+// Without SQL-DMO the platform's enumerator is the SSRP browser, asking where it is told.
+#include <gtest/gtest.h>
+
+#include "server_enumerator.h"
+#include "ssrp_browser.h"
+#include "ssrp_test_responder.h"
+
+namespace bv::servers {
+namespace {
+
+TEST(PlatformEnumerator, IsTheSsrpBrowserOnTheGivenTarget) {
+  const SsrpTarget defaults;
+  EXPECT_EQ(defaults.address, "255.255.255.255");
+  EXPECT_EQ(defaults.port, 1434);
+
+  const SsrpTarget loopback{"127.0.0.1", 14340, std::chrono::milliseconds(250)};
+  const auto enumerator = createServerEnumerator(loopback);
+  const auto* ssrp = dynamic_cast<const SsrpEnumerator*>(enumerator.get());
+  ASSERT_NE(ssrp, nullptr);
+  EXPECT_EQ(ssrp->target().address, "127.0.0.1");
+  EXPECT_EQ(ssrp->target().port, 14340);
+  EXPECT_EQ(ssrp->target().collectTime, std::chrono::milliseconds(250));
+}
+
+TEST(PlatformEnumerator, TheFactoryMakesANewEnumeratorAtEveryCall) {
+  bvtest::SsrpTestResponder responder({{bvtest::ssrpReply(bvtest::ssrpRecord("HOST", "ONE"))},
+                                       {bvtest::ssrpReply(bvtest::ssrpRecord("HOST", "TWO"))}});
+  const ServerEnumeratorFactory factory =
+      platformEnumeratorFactory(responder.target(std::chrono::milliseconds(1000)));
+  const auto first = factory();
+  const auto second = factory();
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first.get(), second.get());
+  EXPECT_EQ(first->ListAvailableSQLServers()->Item(1), "HOST\\ONE");
+  EXPECT_EQ(second->ListAvailableSQLServers()->Item(1), "HOST\\TWO");
+}
+
+}  // namespace
+}  // namespace bv::servers
