@@ -89,17 +89,6 @@ TEST_F(BrackenrunProcess, BadArgumentsExitWithTwoAndAreLogged) {
   EXPECT_NE(logged[0].find("\tstatus=2\toutcome=bad-arguments\t"), std::string::npos);
 }
 
-TEST_F(BrackenrunProcess, AnUnreachableServerExitsWithThree) {
-  const bv::tasks::TaskBackup b = backup();
-  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
-  EXPECT_EQ(result.status, 3) << result.err;
-  EXPECT_NE(result.err.find("サーバにログインできませんでした。"), std::string::npos) << result.err;
-  const auto logged = bvtest::lines(bvtest::readFile(log_));
-  ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + b.server), std::string::npos)
-      << logged[0];
-}
-
 TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheUsersStateFolder) {
   auto env = environment();
   env.erase("BRACKENRUN_LOG");
