@@ -11,7 +11,7 @@
 
 namespace {
 
-using bvtest::ProcessResult;
+using brtest::ProcessResult;
 
 class BrackenrunProcess : public ::testing::Test {
  protected:
@@ -30,7 +30,7 @@ class BrackenrunProcess : public ::testing::Test {
   }
 
   ProcessResult brackenrun(const std::vector<std::string>& arguments) const {
-    return bvtest::runProcess(BRACKENRUN_PATH, arguments, environment());
+    return brtest::runProcess(BRACKENRUN_PATH, arguments, environment());
   }
 
   static bv::tasks::TaskBackup backup() {
@@ -45,7 +45,7 @@ class BrackenrunProcess : public ::testing::Test {
     return b;
   }
 
-  bvtest::TempDir dir_;
+  brtest::TempDir dir_;
   std::filesystem::path log_ = dir_.path() / "run.log";
 };
 
@@ -84,7 +84,7 @@ TEST_F(BrackenrunProcess, BadArgumentsExitWithTwoAndAreLogged) {
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("引数の数が正しくありません"), std::string::npos) << result.err;
-  const auto logged = bvtest::lines(bvtest::readFile(log_));
+  const auto logged = brtest::lines(brtest::readFile(log_));
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find("\tstatus=2\toutcome=bad-arguments\t"), std::string::npos);
 }
@@ -92,15 +92,15 @@ TEST_F(BrackenrunProcess, BadArgumentsExitWithTwoAndAreLogged) {
 TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheUsersStateFolder) {
   auto env = environment();
   env.erase("BRACKENRUN_LOG");
-  EXPECT_EQ(bvtest::runProcess(BRACKENRUN_PATH, {"1"}, env).status, 2);
+  EXPECT_EQ(brtest::runProcess(BRACKENRUN_PATH, {"1"}, env).status, 2);
   const auto underHome = dir_.path() / "home" / ".local" / "state" / "brackenvale" / "brackenrun.log";
-  EXPECT_EQ(bvtest::lines(bvtest::readFile(underHome)).size(), 1u);
+  EXPECT_EQ(brtest::lines(brtest::readFile(underHome)).size(), 1u);
 
   env["XDG_STATE_HOME"] = (dir_.path() / "xdg").string();
-  EXPECT_EQ(bvtest::runProcess(BRACKENRUN_PATH, {"1"}, env).status, 2);
-  EXPECT_EQ(bvtest::lines(bvtest::readFile(dir_.path() / "xdg" / "brackenvale" / "brackenrun.log")).size(),
+  EXPECT_EQ(brtest::runProcess(BRACKENRUN_PATH, {"1"}, env).status, 2);
+  EXPECT_EQ(brtest::lines(brtest::readFile(dir_.path() / "xdg" / "brackenvale" / "brackenrun.log")).size(),
             1u);
-  EXPECT_EQ(bvtest::lines(bvtest::readFile(underHome)).size(), 1u);
+  EXPECT_EQ(brtest::lines(brtest::readFile(underHome)).size(), 1u);
 }
 
 }  // namespace

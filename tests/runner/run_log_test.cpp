@@ -67,7 +67,7 @@ TEST(FormatLogLine, ValuesCannotBreakTheLineOrAddAField) {
   entry.database = "x\tdetail=forged";
   const std::string line = formatLogLine(entry);
   EXPECT_EQ(line.find('\n'), line.size() - 1);
-  EXPECT_EQ(bvtest::lines(line).size(), 1u);
+  EXPECT_EQ(brtest::lines(line).size(), 1u);
   // Nine fields: the time and eight keys.
   std::size_t tabs = 0;
   for (char c : line) tabs += c == '\t';
@@ -75,21 +75,21 @@ TEST(FormatLogLine, ValuesCannotBreakTheLineOrAddAField) {
 }
 
 TEST(AppendLogLine, CreatesTheFolderAndAppendsOneLinePerCall) {
-  bvtest::TempDir dir;
+  brtest::TempDir dir;
   const auto file = dir.path() / "state" / "brackenvale" / "brackenrun.log";
   EXPECT_EQ(appendLogLine(file, sampleEntry()), std::nullopt);
   LogEntry second = sampleEntry();
   second.status = 0;
   second.outcome = "succeeded";
   EXPECT_EQ(appendLogLine(file, second), std::nullopt);
-  const auto written = bvtest::lines(bvtest::readFile(file));
+  const auto written = brtest::lines(brtest::readFile(file));
   ASSERT_EQ(written.size(), 2u);
   EXPECT_NE(written[0].find("outcome=backup-failed"), std::string::npos);
   EXPECT_NE(written[1].find("outcome=succeeded"), std::string::npos);
 }
 
 TEST(AppendLogLine, ReportsAFileItCannotWrite) {
-  bvtest::TempDir dir;
+  brtest::TempDir dir;
   // The log path is a folder.
   std::filesystem::create_directories(dir.path() / "busy.log");
   const auto problem = appendLogLine(dir.path() / "busy.log", sampleEntry());

@@ -29,7 +29,7 @@ class RunnerTest : public ::testing::Test {
     std::ostringstream out;
     std::ostringstream err;
     const ExitStatus status = run(words, out, err, logFile_);
-    return {status, out.str(), err.str(), bvtest::readFile(logFile_)};
+    return {status, out.str(), err.str(), brtest::readFile(logFile_)};
   }
 
   static tasks::TaskBackup backupOn(const std::string& server) {
@@ -51,12 +51,12 @@ class RunnerTest : public ::testing::Test {
     }
   }
 
-  bvtest::TempDir dir_;
+  brtest::TempDir dir_;
   std::filesystem::path logFile_ = dir_.path() / "state" / "brackenrun.log";
 };
 
 TEST_F(RunnerTest, PrintShowsTheBatchWithoutConnecting) {
-  const bvtest::SilentListener server;
+  const brtest::SilentListener server;
   tasks::TaskBackup backup = backupOn(server.serverText());
   for (bool verify : {true, false}) {
     backup.verify = verify;
@@ -71,7 +71,7 @@ TEST_F(RunnerTest, PrintShowsTheBatchWithoutConnecting) {
 }
 
 TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
-  const bvtest::SilentListener server;
+  const brtest::SilentListener server;
   const std::string good = tasks::buildTaskParameters(backupOn(server.serverText()));
   const std::vector<std::string> goodWords = tasks::splitTaskParameters(good);
   const auto replaced = [&](std::size_t index, std::string value) {
@@ -98,7 +98,7 @@ TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
     expectNoPassword(result);
   }
   EXPECT_FALSE(server.anybodyConnected());
-  const auto logged = bvtest::lines(bvtest::readFile(logFile_));
+  const auto logged = brtest::lines(brtest::readFile(logFile_));
   ASSERT_EQ(logged.size(), cases.size());
   for (const auto& line : logged) {
     EXPECT_NE(line.find("\tstatus=2\toutcome=bad-arguments\t"), std::string::npos) << line;
@@ -119,7 +119,7 @@ TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
   EXPECT_NE(result.err.find("Unable to connect"), std::string::npos) << result.err;
   EXPECT_EQ(result.err.find('\r'), std::string::npos);
   expectNoPassword(result);
-  const auto logged = bvtest::lines(result.log);
+  const auto logged = brtest::lines(result.log);
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + backup.server +
                            "\tdatabase=売上\tfile=/tmp/売上_%date%.bak\tlogin=sql:sa\tverify=1\t"

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-namespace bvtest {
+namespace brtest {
 
 class TempDir {
  public:
@@ -186,4 +186,4 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
   return result;
 }
 
-}  // namespace bvtest
+}  // namespace brtest
