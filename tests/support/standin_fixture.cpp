@@ -1,0 +1,90 @@
+#include "standin_fixture.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace bvtest {
+
+TempDir::TempDir(const std::string& prefix) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!::mkdtemp(buf.data())) throw std::runtime_error("cannot create a temporary folder");
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(options)), root_("bv-standin") {
+  dataDir_ = root_.path() / "data";
+  scratchDir_ = root_.path() / "scratch";
+  std::filesystem::create_directories(dataDir_);
+  std::filesystem::create_directories(scratchDir_);
+  standin::HostOptions h;
+  h.dataDir = dataDir_;
+  h.saPassword = options_.saPassword;
+  h.serverVersion = options_.serverVersion;
+  h.port = 0;
+  h.ssrpPort = 0;
+  host_ = std::make_unique<standin::Host>(h);
+  host_->start();
+}
+
+StandinFixture::~StandinFixture() {
+  if (host_) host_->stop();
+  host_.reset();
+}
+
+std::uint16_t StandinFixture::port() const { return host_->port(); }
+const std::string& StandinFixture::saPassword() const { return options_.saPassword; }
+std::string StandinFixture::serverText() const { return "127.0.0.1," + std::to_string(port()); }
+const std::filesystem::path& StandinFixture::dataDir() const { return dataDir_; }
+const std::filesystem::path& StandinFixture::scratchDir() const { return scratchDir_; }
+std::string StandinFixture::sampleDatabase() const { return standin::kSampleDatabase; }
+std::string StandinFixture::sampleTable() const { return "Customers"; }
+int StandinFixture::serverVersion() const { return options_.serverVersion; }
+standin::Engine& StandinFixture::engine() { return host_->engine(); }
+standin::Host& StandinFixture::host() { return *host_; }
+
+std::int64_t StandinFixture::rowCount(const std::string& database, const std::string& table) const {
+  std::string quoted = "\"";
+  for (const char c : table) {
+    if (c == '"') quoted.push_back('"');
+    quoted.push_back(c);
+  }
+  quoted.push_back('"');
+  const auto rows = host_->engine().query(database, "SELECT COUNT(*) FROM " + quoted);
+  if (rows.empty() || rows[0].empty() || !rows[0][0]) throw std::runtime_error("no row count");
+  return std::stoll(*rows[0][0]);
+}
+
+void StandinFixture::executeSqlite(const std::string& database, const std::string& sql) const {
+  host_->engine().execute(database, sql);
+}
+
+std::vector<std::vector<std::optional<std::string>>> StandinFixture::querySqlite(const std::string& database,
+                                                                                 const std::string& sql) const {
+  return host_->engine().query(database, sql);
+}
+
+std::filesystem::path StandinFixture::databaseFile(const std::string& database) const {
+  const auto f = host_->engine().databaseFile(database);
+  if (!f) throw std::runtime_error("no database " + database);
+  return *f;
+}
+
+std::string odbcDriverName() {
+  const char* d = std::getenv("BRACKENVALE_ODBC_DRIVER");
+  return d && *d ? d : "FreeTDS";
+}
+
+std::string StandinFixture::odbcConnectionString(const std::string& extra) const {
+  return "Driver=" + odbcDriverName() + ";Server=127.0.0.1;Port=" + std::to_string(port()) + ";UID=sa;PWD={" +
+         options_.saPassword + "};" + extra;
+}
+
+}  // namespace bvtest

@@ -1,0 +1,76 @@
+// Starts the stand-in server in-process for a test: 127.0.0.1 on an ephemeral port, a fresh
+// data folder, SSRP off. Everything is removed again on destruction.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "standin/engine.h"
+#include "standin/host.h"
+
+namespace bvtest {
+
+struct StandinOptions {
+  int serverVersion = 2005;                  // 2000, 2005, 2008, ...
+  std::string saPassword = "Sa-pass;w'rd1";  // deliberately holds ; and '
+};
+
+// A folder under the system's temporary folder, removed with everything in it on destruction.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix = "bv-test");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class StandinFixture {
+ public:
+  explicit StandinFixture(StandinOptions options = {});
+  ~StandinFixture();
+  StandinFixture(const StandinFixture&) = delete;
+  StandinFixture& operator=(const StandinFixture&) = delete;
+
+  std::uint16_t port() const;
+  const std::string& saPassword() const;
+  std::string serverText() const;  // "127.0.0.1,PORT", as a user would type it
+  const std::filesystem::path& dataDir() const;
+  const std::filesystem::path& scratchDir() const;  // empty folder for backup files
+  std::string sampleDatabase() const;               // "Sample"
+  std::string sampleTable() const;                  // a table of the sample database with rows
+  int serverVersion() const;
+
+  // Direct access to a database's SQLite file (SQLite dialect), for set-up and inspection.
+  // Throws std::runtime_error on failure.
+  std::int64_t rowCount(const std::string& database, const std::string& table) const;
+  void executeSqlite(const std::string& database, const std::string& sql) const;
+  std::vector<std::vector<std::optional<std::string>>> querySqlite(const std::string& database,
+                                                                   const std::string& sql) const;
+  std::filesystem::path databaseFile(const std::string& database) const;
+
+  // "Driver=FreeTDS;Server=127.0.0.1;Port=N;UID=sa;PWD={...};" plus extra "Key=value;" pairs.
+  std::string odbcConnectionString(const std::string& extra = "") const;
+
+  standin::Engine& engine();
+  standin::Host& host();
+
+ private:
+  StandinOptions options_;
+  TempDir root_;
+  std::filesystem::path dataDir_;
+  std::filesystem::path scratchDir_;
+  std::unique_ptr<standin::Host> host_;
+};
+
+// The ODBC driver name tests connect with: $BRACKENVALE_ODBC_DRIVER or "FreeTDS".
+std::string odbcDriverName();
+
+}  // namespace bvtest
