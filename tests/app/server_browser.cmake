@@ -12,11 +12,19 @@ bv_warnings(ssrp_tests)
 gtest_discover_tests(ssrp_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 120)
 
 if(BRACKENVALE_BUILD_GUI)
-  add_executable(server_browser_tests
-    widget_test_main.cpp prompt_recorder.h ssrp_test_responder.h
+  set(BV_BROWSER_WIDGET_SOURCES
+    widget_test_main.cpp prompt_recorder.h ssrp_test_responder.h server_browser_fixture.h
     server_list_dialog_test.cpp server_browser_e2e_test.cpp)
+  # The stand-in's own SSRP responder, where the stand-in is built.
+  if(TARGET standin_core)
+    list(APPEND BV_BROWSER_WIDGET_SOURCES server_browser_standin_test.cpp)
+  endif()
+  add_executable(server_browser_tests ${BV_BROWSER_WIDGET_SOURCES})
   target_link_libraries(server_browser_tests PRIVATE
     bv_forms bv_test_common Qt6::Test Threads::Threads GTest::gtest)
+  if(TARGET standin_core)
+    target_link_libraries(server_browser_tests PRIVATE standin_core)
+  endif()
   bv_warnings(server_browser_tests)
   gtest_discover_tests(server_browser_tests DISCOVERY_TIMEOUT 30
     PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
