@@ -1,0 +1,196 @@
+// Brackenrun end to end: the real executable, started with an argument string built by the
+// codec, backs up databases of the stand-in server over the real ODBC driver.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+
+#include "runner_test_support.h"
+#include "standin_fixture.h"
+#include "task_argument.h"
+
+namespace {
+
+using brtest::ProcessResult;
+
+// The local date as yyyymmdd, a day away from now when asked.
+std::string localDate(int dayOffset = 0) {
+  const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(dayOffset) * 86400;
+  std::tm local{};
+  ::localtime_r(&when, &local);
+  char buffer[16];
+  std::strftime(buffer, sizeof buffer, "%Y%m%d", &local);
+  return buffer;
+}
+
+class BrackenrunStandin : public ::testing::Test {
+ protected:
+  bv::tasks::TaskBackup backup(const std::string& fileName, bool verify) const {
+    bv::tasks::TaskBackup b;
+    b.useSqlAuth = true;
+    b.userName = "sa";
+    b.password = fixture_.saPassword();
+    b.server = fixture_.serverText();
+    b.database = fixture_.sampleDatabase();
+    b.backupFile = (std::filesystem::path(fixture_.scratchDir()) / fileName).string();
+    b.verify = verify;
+    return b;
+  }
+
+  ProcessResult brackenrun(const std::vector<std::string>& arguments) const {
+    std::map<std::string, std::string> env = {
+        {"PATH", "/usr/bin:/bin"},
+        {"HOME", (dir_.path() / "home").string()},
+        {"BRACKENRUN_LOG", log_.string()},
+    };
+    for (const char* name : {"BRACKENVALE_ODBC_DRIVER", "ODBCSYSINI", "ODBCINSTINI", "ODBCINI"}) {
+      if (const char* value = std::getenv(name)) env[name] = value;
+    }
+    return brtest::runProcess(BRACKENRUN_PATH, arguments, env);
+  }
+
+  std::vector<std::string> logLines() const { return brtest::lines(brtest::readFile(log_)); }
+
+  // The file the server wrote for a name with one %date%: today's, or yesterday's when the
+  // run went over midnight.
+  std::filesystem::path resolved(const std::string& before, const std::string& after) const {
+    for (const std::string& date : {localDate(), localDate(-1)}) {
+      const auto file = std::filesystem::path(fixture_.scratchDir()) / (before + date + after);
+      if (std::filesystem::exists(file)) return file;
+    }
+    return {};
+  }
+
+  void expectNoPassword(const ProcessResult& result) const {
+    const std::string encoded = bv::tasks::EncodeTaskArgument(fixture_.saPassword());
+    for (const std::string& text : {result.out, result.err, brtest::readFile(log_)}) {
+      EXPECT_EQ(text.find(fixture_.saPassword()), std::string::npos) << text;
+      EXPECT_EQ(text.find(encoded), std::string::npos) << text;
+    }
+  }
+
+  bvtest::StandinFixture fixture_;
+  brtest::TempDir dir_;
+  std::filesystem::path log_ = dir_.path() / "brackenrun.log";
+};
+
+TEST_F(BrackenrunStandin, BacksUpWithTheServersDateInTheFileName) {
+  // The password holds ";" and "'", which must reach the server unharmed.
+  ASSERT_NE(fixture_.saPassword().find(';'), std::string::npos);
+  ASSERT_NE(fixture_.saPassword().find('\''), std::string::npos);
+  const auto b = backup("sample_%date%.bak", false);
+  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find("100 percent processed.\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("BACKUP DATABASE successfully processed"), std::string::npos);
+  EXPECT_EQ(result.out.find("RESTORE VERIFYONLY"), std::string::npos);
+  EXPECT_NE(result.out.find("\nバックアップが終了しました。\n"), std::string::npos) << result.out;
+
+  const auto file = resolved("sample_", ".bak");
+  ASSERT_FALSE(file.empty()) << "no sample_" << localDate() << ".bak";
+  EXPECT_GT(std::filesystem::file_size(file), 0u);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(fixture_.scratchDir()) / "sample_%date%.bak"));
+
+  const auto logged = logLines();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.server + "\tdatabase=" +
+                           b.database + "\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
+            std::string::npos)
+      << logged[0];
+  expectNoPassword(result);
+}
+
+TEST_F(BrackenrunStandin, VerifyReadsTheFileBack) {
+  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(backup("v_%date%.bak", true))});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("BACKUP DATABASE successfully processed"), std::string::npos);
+  // The verify line's own message comes after the backup's.
+  const auto backupAt = result.out.find("BACKUP DATABASE successfully processed");
+  const auto validAt = result.out.find("is valid");
+  EXPECT_NE(validAt, std::string::npos) << result.out;
+  EXPECT_GT(validAt, backupAt);
+  EXPECT_FALSE(resolved("v_", ".bak").empty());
+  ASSERT_EQ(logLines().size(), 1u);
+  EXPECT_NE(logLines()[0].find("\tverify=1\t"), std::string::npos);
+}
+
+TEST_F(BrackenrunStandin, AWrongPasswordIsAConnectFailure) {
+  auto b = backup("never_%date%.bak", false);
+  b.password = "not-" + b.password;
+  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.rfind("サーバにログインできませんでした。\n\n", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find("Login failed for user 'sa'."), std::string::npos) << result.err;
+  EXPECT_TRUE(resolved("never_", ".bak").empty());
+  ASSERT_EQ(logLines().size(), 1u);
+  EXPECT_NE(logLines()[0].find("\tstatus=3\toutcome=connect-failed\t"), std::string::npos);
+  EXPECT_NE(logLines()[0].find("Login failed for user 'sa'."), std::string::npos);
+  expectNoPassword(result);
+  EXPECT_EQ(result.err.find(b.password), std::string::npos);
+}
+
+TEST_F(BrackenrunStandin, AFolderThatDoesNotExistFailsTheBatch) {
+  const auto b = backup("missing-folder/x_%date%.bak", true);
+  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(result.err.rfind("バックアップ中にエラーが発生しました。\n\n", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find("Cannot open backup device"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("BACKUP DATABASE is terminating abnormally."), std::string::npos);
+  EXPECT_EQ(result.out.find("バックアップが終了しました。"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(fixture_.scratchDir()) / "missing-folder"));
+  ASSERT_EQ(logLines().size(), 1u);
+  EXPECT_NE(logLines()[0].find("\tstatus=4\toutcome=backup-failed\t"), std::string::npos);
+  EXPECT_NE(logLines()[0].find("Cannot open backup device"), std::string::npos);
+}
+
+TEST_F(BrackenrunStandin, AnUnknownDatabaseFailsTheBatch) {
+  auto b = backup("u_%date%.bak", false);
+  b.database = "存在しない";
+  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  EXPECT_EQ(result.status, 4);
+  EXPECT_NE(result.err.find("存在しない"), std::string::npos) << result.err;
+  EXPECT_TRUE(resolved("u_", ".bak").empty());
+}
+
+TEST_F(BrackenrunStandin, TheWordFormGivesTheSameResultAsTheParameterString) {
+  const auto words = [](const bv::tasks::TaskBackup& b) {
+    return bv::tasks::splitTaskParameters(bv::tasks::buildTaskParameters(b));
+  };
+  // Timings differ from run to run; everything else must be the same.
+  const auto withoutTimings = [](const std::string& text) {
+    return std::regex_replace(text, std::regex(R"( in [0-9.]+ seconds \([0-9.]+ MB/sec\))"), "");
+  };
+
+  const auto good = backup("w_%date%.bak", true);
+  const ProcessResult fromString = brackenrun({bv::tasks::buildTaskParameters(good)});
+  const auto stringFile = resolved("w_", ".bak");
+  ASSERT_FALSE(stringFile.empty());
+  std::filesystem::remove(stringFile);
+  const ProcessResult fromWords = brackenrun(words(good));
+  EXPECT_EQ(fromString.status, 0) << fromString.err;
+  EXPECT_EQ(fromWords.status, 0) << fromWords.err;
+  EXPECT_EQ(withoutTimings(fromWords.out), withoutTimings(fromString.out));
+  EXPECT_EQ(fromWords.err, fromString.err);
+  EXPECT_EQ(resolved("w_", ".bak"), stringFile);
+
+  auto wrong = good;
+  wrong.password.clear();  // an empty argument: two blanks in the string, an empty word
+  const ProcessResult wrongString = brackenrun({bv::tasks::buildTaskParameters(wrong)});
+  const ProcessResult wrongWords = brackenrun(words(wrong));
+  EXPECT_EQ(wrongString.status, 3);
+  EXPECT_EQ(wrongWords.status, 3);
+  EXPECT_EQ(wrongWords.err, wrongString.err);
+
+  const auto logged = logLines();
+  ASSERT_EQ(logged.size(), 4u);
+  const auto afterTime = [](const std::string& line) {
+    return line.substr(line.find('\t'), line.find("\tdetail=") - line.find('\t'));
+  };
+  EXPECT_EQ(afterTime(logged[1]), afterTime(logged[0]));
+  EXPECT_EQ(afterTime(logged[3]), afterTime(logged[2]));
+}
+
+}  // namespace
