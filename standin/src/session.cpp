@@ -174,9 +174,15 @@ Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
     if (name.size() >= 2 && name.front() == '"') name = name.substr(1, name.size() - 2);
     m.text = "There is already an object named '" + name + "' in the database.";
   } else if (auto near = after("near \"")) {
-    m.number = 102;
+    const std::string token = near->substr(0, near->find('"'));
     m.severity = 15;
-    m.text = "Incorrect syntax near '" + near->substr(0, near->find('"')) + "'.";
+    if (sql::isReservedKeyword(token)) {
+      m.number = 156;
+      m.text = "Incorrect syntax near the keyword '" + token + "'.";
+    } else {
+      m.number = 102;
+      m.text = "Incorrect syntax near '" + token + "'.";
+    }
   } else if (e.code == SQLITE_BUSY || e.code == SQLITE_LOCKED) {
     m.number = 1222;
     m.text = "Lock request time out period exceeded.";
@@ -767,7 +773,18 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
 
   auto& c = connection();
   ProgressGuard progress(c.get(), x.cancel);
-  sqlite::Statement st(c.get(), text);
+  std::optional<sqlite::Statement> compiled;
+  try {
+    compiled.emplace(c.get(), text);
+  } catch (const sqlite::Error& e) {
+    if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
+    // The statement ends too early: SQL Server names its last word.
+    const Token& last = toks.back();
+    if (last.kind == Token::Kind::Identifier && sql::isReservedKeyword(last.text))
+      throw SqlError(156, 15, "Incorrect syntax near the keyword '" + last.text + "'.");
+    throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
+  }
+  sqlite::Statement& st = *compiled;
   std::string_view tail = st.tail();
   while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
   if (!tail.empty()) throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");

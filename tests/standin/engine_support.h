@@ -1,0 +1,111 @@
+// Helpers for the stand-in's engine tests: an engine on a fresh data folder, a logged-in
+// session, and the batches exactly as the program builds them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "standin/engine.h"
+#include "standin_fixture.h"
+
+namespace standintest {
+
+// Every line followed by exactly one blank, as the program's builders join them.
+inline std::string joinLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += l + " ";
+  return out;
+}
+
+inline std::string backupBatch(const std::string& db, const std::string& path, bool verify) {
+  std::vector<std::string> lines = {"begin ",
+                                    "  DECLARE @strDate  varchar(20) ",
+                                    "  DECLARE @strFile  varchar(1000) ",
+                                    "  DECLARE @strName  varchar(100) ",
+                                    " ",
+                                    "  SET @strDate = CONVERT(varchar, GETDATE(), 111) ",
+                                    "  SET @strDate = REPLACE(@strDate,'/','') ",
+                                    " ",
+                                    "  SET @strFile = REPLACE(N'" + path + "', '%date%', @strDate) ",
+                                    "  SET @strName = 'Brackenvale_' + @strDate ",
+                                    " ",
+                                    "  BACKUP ",
+                                    "  DATABASE [" + db + "] ",
+                                    "  TO DISK = @strFile ",
+                                    "  WITH ",
+                                    "   STATS = 100 ",
+                                    "  ,INIT ",
+                                    "  ,NAME = @strName ",
+                                    "  ,DESCRIPTION  = 'Build by Brackenvale' ",
+                                    "end "};
+  if (verify) lines.push_back("RESTORE VERIFYONLY FROM  DISK = @strFile");
+  return joinLines(lines);
+}
+
+inline std::string restoreStatement(const std::string& db, const std::string& path) {
+  return joinLines({"RESTORE ", "DATABASE [" + db + "]", "FROM DISK = N'" + path + "'", "WITH REPLACE"});
+}
+
+inline std::string truncateLogStatement(const std::string& db) {
+  return joinLines({"BACKUP", "LOG [" + db + "]", "WITH TRUNCATE_ONLY"});
+}
+
+inline std::string shrinkStatement(const std::string& db) { return joinLines({"DBCC ", "SHRINKDATABASE([" + db + "],1)"}); }
+
+// Today's date as the server writes it into %date%: yyyymmdd.
+inline std::string today() { return standin::DateTime::now().format(112).value(); }
+
+class EngineTest : public ::testing::Test {
+ protected:
+  explicit EngineTest(int year = 2005) : dir_("bv-engine") {
+    standin::EngineConfig c;
+    c.dataDir = dir_.path() / "data";
+    c.saPassword = "pw";
+    c.serverVersion = year;
+    c.computerName = "TESTBOX";
+    engine_ = std::make_unique<standin::Engine>(c);
+    session_ = login();
+  }
+
+  std::unique_ptr<standin::Session> login(const std::string& database = {}) {
+    standin::LoginRequest r;
+    r.user = "sa";
+    r.password = "pw";
+    r.database = database;
+    auto result = engine_->login(r);
+    if (!result.session) ADD_FAILURE() << "login failed: " << (result.errors.empty() ? "" : result.errors.back().text);
+    return std::move(result.session);
+  }
+
+  standin::BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
+
+  // The single value of the single row of the only result set.
+  std::string scalar(const std::string& sql) {
+    const auto r = run(sql);
+    const auto sets = r.resultSets();
+    if (r.failed()) ADD_FAILURE() << sql << ": " << r.errors().front().text;
+    if (sets.size() != 1 || sets[0].rows.size() != 1 || sets[0].rows[0].size() != 1) {
+      ADD_FAILURE() << sql << ": not a single value";
+      return {};
+    }
+    return standin::valueToText(sets[0].rows[0][0]);
+  }
+
+  std::int64_t count(const std::string& db, const std::string& table) {
+    return std::stoll(*engine_->query(db, "SELECT COUNT(*) FROM " + table)[0][0]);
+  }
+
+  std::filesystem::path scratch(const std::string& name) const {
+    std::filesystem::create_directories(dir_.path() / "scratch");
+    return dir_.path() / "scratch" / name;
+  }
+
+  bvtest::TempDir dir_;
+  std::unique_ptr<standin::Engine> engine_;
+  std::unique_ptr<standin::Session> session_;
+};
+
+}  // namespace standintest

@@ -1,0 +1,565 @@
+// The stand-in's engine: statements as the program sends them, SQL Server's answers.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "engine_support.h"
+#include "standin/backup_file.h"
+
+using namespace standintest;
+using standin::BatchResult;
+using standin::Message;
+
+namespace {
+
+std::vector<int> numbers(const std::vector<Message>& messages) {
+  std::vector<int> out;
+  for (const auto& m : messages) out.push_back(m.number);
+  return out;
+}
+
+const Message* find(const BatchResult& r, int number) {
+  for (const auto& item : r.items)
+    if (const auto* m = std::get_if<Message>(&item); m && m->number == number) return m;
+  return nullptr;
+}
+
+}  // namespace
+
+// ---------- the queries of the login and the database list ----------
+
+TEST_F(EngineTest, DefaultDatabaseQueryNamesTheLoginsDatabase) {
+  EXPECT_EQ(scalar("SELECT DB_NAME() AS NAME\r\n"), "master");
+  const auto sets = run("SELECT DB_NAME() AS NAME\r\n").resultSets();
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].columns[0].name, "NAME");
+  auto other = login("Sample");
+  const auto r = other->executeBatch("select db_name() as name");
+  EXPECT_EQ(standin::valueToText(r.resultSets().at(0).rows.at(0).at(0)), "Sample");
+}
+
+TEST_F(EngineTest, UseChangesTheDatabaseWithEnvChangeAndInfo5701) {
+  const auto r = run("USE [Sample]");
+  ASSERT_FALSE(r.failed());
+  const auto* env = std::get_if<standin::EnvChange>(&r.items.at(0));
+  ASSERT_NE(env, nullptr);
+  EXPECT_EQ(env->newValue, "Sample");
+  EXPECT_EQ(env->oldValue, "master");
+  const auto* info = find(r, 5701);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->text, "Changed database context to 'Sample'.");
+  EXPECT_EQ(session_->currentDatabase(), "Sample");
+}
+
+TEST_F(EngineTest, DatabasesAreListedInCatalogOrder) {
+  const std::vector<std::string> expected = {"master", "tempdb", "model", "msdb", "Sample"};
+  EXPECT_EQ(engine_->databases(), expected);
+  const auto r = session_->callProcedure("sp_tables", {{"@table_name", standin::SqlType::nvarchar(128), std::string()},
+                                                       {"@table_owner", standin::SqlType::nvarchar(128), std::string()},
+                                                       {"@table_qualifier", standin::SqlType::nvarchar(128), std::string("%")}});
+  const auto sets = r.resultSets();
+  ASSERT_EQ(sets.size(), 1u);
+  std::vector<std::string> listed;
+  for (const auto& row : sets[0].rows) {
+    listed.push_back(standin::valueToText(row[0]));
+    for (std::size_t c = 1; c < row.size(); ++c) EXPECT_TRUE(standin::isNull(row[c]));
+  }
+  EXPECT_EQ(listed, expected);
+  ASSERT_TRUE(std::holds_alternative<standin::ProcedureDone>(r.items.back()));
+  EXPECT_TRUE(std::holds_alternative<standin::ReturnStatus>(r.items[r.items.size() - 2]));
+}
+
+TEST_F(EngineTest, SpTablesListsTheTablesOfTheCurrentDatabase) {
+  run("USE Sample");
+  const auto r = run("EXEC sp_tables @table_name = 'C%'");
+  const auto sets = r.resultSets();
+  ASSERT_EQ(sets.size(), 1u);
+  ASSERT_EQ(sets[0].rows.size(), 1u);
+  EXPECT_EQ(standin::valueToText(sets[0].rows[0][2]), "Customers");
+  EXPECT_EQ(standin::valueToText(sets[0].rows[0][3]), "TABLE");
+}
+
+class VersionText : public ::testing::TestWithParam<int> {};
+
+TEST_P(VersionText, YearSitsAtCharacters22To25) {
+  bvtest::TempDir dir("bv-engine");
+  standin::EngineConfig c;
+  c.dataDir = dir.path();
+  c.saPassword = "pw";
+  c.serverVersion = GetParam();
+  standin::Engine engine(c);
+  auto s = engine.login({"sa", "pw", "", "", "", "", false}).session;
+  ASSERT_TRUE(s);
+  const auto r = s->executeBatch("SELECT @@VERSION AS VERSION\r\n");
+  const std::string text = standin::valueToText(r.resultSets().at(0).rows.at(0).at(0));
+  ASSERT_GE(text.size(), 25u);
+  const std::string year = std::to_string(GetParam());
+  if (GetParam() == 2000) {
+    // Two blanks before the year: characters 22-25 hold " 200".
+    EXPECT_EQ(text.substr(0, 26), "Microsoft SQL Server  2000");
+    EXPECT_EQ(text.substr(21, 4), " 200");
+  } else {
+    EXPECT_EQ(text.substr(21, 4), year);
+    EXPECT_EQ(text.rfind("Microsoft SQL Server " + year, 0), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, VersionText, ::testing::Values(2000, 2005, 2008, 2012, 2019));
+
+// ---------- literals, names and keywords ----------
+
+TEST_F(EngineTest, StringLiteralsUnescapeDoubledQuotesAndTakeAnNPrefix) {
+  EXPECT_EQ(scalar("SELECT 'O''Brien''s'"), "O'Brien's");
+  EXPECT_EQ(scalar("select N'日本語 ''x'''"), "日本語 'x'");
+  EXPECT_EQ(scalar("SELECT REPLACE(N'a%date%b%DATE%c', '%date%', '_')"), "a_b_c");
+}
+
+TEST_F(EngineTest, BracketedNamesUndoubleTheClosingBracket) {
+  ASSERT_FALSE(run("CREATE DATABASE [we]]ird db]").failed());
+  const auto names = engine_->databases();
+  EXPECT_NE(std::find(names.begin(), names.end(), "we]ird db"), names.end());
+  const auto r = run("USE [we]]ird db]");
+  EXPECT_FALSE(r.failed());
+  EXPECT_EQ(session_->currentDatabase(), "we]ird db");
+}
+
+TEST_F(EngineTest, KeywordsIgnoreCase) {
+  EXPECT_EQ(scalar("sElEcT db_NAME() aS name"), "master");
+  const auto r = run("backup log [Sample] with truncate_only");
+  EXPECT_FALSE(r.failed()) << r.errors().front().text;
+}
+
+TEST_F(EngineTest, ConvertStyle111AndReplaceMakeTheDateDigits) {
+  EXPECT_EQ(scalar("DECLARE @d varchar(20) SET @d = CONVERT(varchar, GETDATE(), 111) SET @d = REPLACE(@d,'/','') SELECT @d"),
+            today());
+  EXPECT_EQ(scalar("SELECT CONVERT(varchar, CONVERT(datetime, '2008-01-01 13:05:00'), 111)"), "2008/01/01");
+  EXPECT_EQ(scalar("SELECT CONVERT(varchar, CAST('20080101' AS datetime), 112)"), "20080101");
+}
+
+TEST_F(EngineTest, VarcharVariablesCutToTheirDeclaredLength) {
+  const std::string longText(1200, 'x');
+  EXPECT_EQ(scalar("DECLARE @s varchar(1000) SET @s = '" + longText + "' SELECT LEN(@s)"), "1000");
+  EXPECT_EQ(scalar("DECLARE @s varchar SET @s = 'abc' SELECT @s"), "a");
+  // A character the Japanese code page lacks does not survive a varchar variable.
+  EXPECT_EQ(scalar("DECLARE @s varchar(10) SET @s = N'aé日Ω' SELECT @s"), "a?日Ω");
+}
+
+// ---------- errors ----------
+
+TEST_F(EngineTest, UnknownSyntaxIsError102Class15AndRunsNothing) {
+  const auto r = run("PRINT 'first' PRINT 'second' FROB THE KNOB");
+  const auto errors = r.errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].number, 102);
+  EXPECT_EQ(errors[0].severity, 15);
+  EXPECT_EQ(errors[0].text, "Incorrect syntax near 'FROB'.");
+  EXPECT_TRUE(r.infos().empty());  // the batch did not compile, so nothing printed
+  const auto again = run("FLIP");
+  ASSERT_EQ(again.errors().size(), 1u);
+  EXPECT_EQ(again.errors()[0].number, 2812);  // a lone name calls a procedure
+  EXPECT_EQ(run("SELECT 1 FROM").errors().at(0).number, 156);
+  EXPECT_EQ(run("SELECT 1 FROM").errors().at(0).text, "Incorrect syntax near the keyword 'FROM'.");
+}
+
+TEST_F(EngineTest, EveryUnsupportedStatementIsAnError) {
+  for (const char* sql : {"WHILE 1 = 1 PRINT 'x'", "CREATE PROCEDURE p AS SELECT 1", "ALTER DATABASE x SET OFFLINE",
+                          "DBCC FREEPROCCACHE", "SET FORCEPLANS ON", "BACKUP DATABASE [Sample] TO TAPE = 'x'"}) {
+    const auto r = run(sql);
+    ASSERT_TRUE(r.failed()) << sql;
+    EXPECT_GE(r.errors()[0].severity, 15) << sql;
+  }
+}
+
+TEST_F(EngineTest, MissingDatabaseIs911ThenTerminating3013) {
+  const auto r = run(backupBatch("NoSuchDb", scratch("x.bak").string(), false));
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{911, 3013}));
+  EXPECT_EQ(r.errors()[0].text, "Database 'NoSuchDb' does not exist. Make sure that the name is entered correctly.");
+  EXPECT_EQ(r.errors()[0].severity, 16);
+  EXPECT_EQ(r.errors()[1].text, "BACKUP DATABASE is terminating abnormally.");
+  EXPECT_FALSE(std::filesystem::exists(scratch("x.bak")));
+  EXPECT_EQ(run("USE NoSuchDb").errors().at(0).number, 911);
+}
+
+TEST_F(EngineTest, WrongPathIs3201WithOsError3Then3013) {
+  const auto path = scratch("no such dir") / "x.bak";
+  const auto r = run(backupBatch("Sample", path.string(), true));
+  const auto errors = r.errors();
+  ASSERT_GE(errors.size(), 2u);
+  EXPECT_EQ(errors[0].number, 3201);
+  EXPECT_EQ(errors[0].text, "Cannot open backup device '" + path.string() +
+                                "'. Operating system error 3(The system cannot find the path specified.).");
+  EXPECT_EQ(errors[1].number, 3013);
+  EXPECT_EQ(errors[1].text, "BACKUP DATABASE is terminating abnormally.");
+  // The verify line still runs, and fails on the file that was never written.
+  EXPECT_EQ(errors.back().text, "VERIFY DATABASE is terminating abnormally.");
+}
+
+TEST_F(EngineTest, ApostropheInAPathBreaksTheBatchAndWritesNothing) {
+  const auto path = scratch("O'Brien.bak");
+  const auto r = run(backupBatch("Sample", path.string(), false));
+  ASSERT_TRUE(r.failed());
+  EXPECT_EQ(r.errors()[0].severity, 15);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(r.hasMessage(3014));
+}
+
+TEST_F(EngineTest, LoginRefusalsCarrySqlServersMessages) {
+  auto wrong = engine_->login({"sa", "nope", "", "", "", "", false});
+  EXPECT_FALSE(wrong.session);
+  ASSERT_EQ(wrong.errors.size(), 1u);
+  EXPECT_EQ(wrong.errors[0].number, 18456);
+  EXPECT_EQ(wrong.errors[0].severity, 14);
+  EXPECT_EQ(wrong.errors[0].text, "Login failed for user 'sa'.");
+  auto unknown = engine_->login({"bob", "pw", "", "", "", "", false});
+  EXPECT_EQ(unknown.errors.at(0).text, "Login failed for user 'bob'.");
+  auto badDb = engine_->login({"sa", "pw", "Nowhere", "", "", "", false});
+  EXPECT_EQ(numbers(badDb.errors), (std::vector<int>{4060, 18456}));
+  auto ntlm = engine_->login({"", "", "", "", "", "", true});
+  EXPECT_EQ(ntlm.errors.at(0).number, 18452);
+}
+
+TEST_F(EngineTest, UndeclaredVariableStopsTheBatch) {
+  const auto r = run("SET @nope = 1 SELECT 'after'");
+  ASSERT_EQ(r.errors().size(), 1u);
+  EXPECT_EQ(r.errors()[0].number, 137);
+  EXPECT_EQ(r.errors()[0].text, "Must declare the scalar variable \"@nope\".");
+  EXPECT_TRUE(r.resultSets().empty());
+}
+
+TEST_F(EngineTest, StatementErrorsLeaveTheRestOfTheBatchRunning) {
+  run("USE Sample");
+  const auto r = run("SELECT * FROM NoTable SELECT COUNT(*) FROM Customers");
+  ASSERT_EQ(r.errors().size(), 1u);
+  EXPECT_EQ(r.errors()[0].number, 208);
+  EXPECT_EQ(r.errors()[0].text, "Invalid object name 'NoTable'.");
+  ASSERT_EQ(r.resultSets().size(), 1u);
+  EXPECT_EQ(standin::valueToText(r.resultSets()[0].rows[0][0]), std::to_string(count("Sample", "Customers")));
+}
+
+TEST_F(EngineTest, ErrorsCarryTheirBatchLineNumber) {
+  const auto r = run("PRINT 'one'\r\nPRINT 'two'\r\nSELECT * FROM NoTable");
+  ASSERT_EQ(r.errors().size(), 1u);
+  EXPECT_EQ(r.errors()[0].line, 3);
+}
+
+// ---------- the backup batch ----------
+
+TEST_F(EngineTest, BackupBatchAsBuiltWritesTheFileAndReportsProgress) {
+  const auto pattern = scratch("emp_%date%.dmp").string();
+  const auto r = run(backupBatch("Sample", pattern, false));
+  ASSERT_FALSE(r.failed()) << r.errors().front().text;
+  const auto file = scratch("emp_" + today() + ".dmp");
+  ASSERT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(numbers(r.infos()), (std::vector<int>{3211, 4035, 4035, 3014}));
+  for (const auto& m : r.infos()) EXPECT_EQ(m.severity, 0);
+  EXPECT_EQ(r.infos()[0].text, "100 percent processed.");
+  EXPECT_EQ(r.infos()[1].text.rfind("Processed ", 0), 0u);
+  EXPECT_NE(r.infos()[1].text.find(" pages for database 'Sample', file 'Sample' on file 1."), std::string::npos);
+  EXPECT_NE(r.infos()[2].text.find("file 'Sample_log' on file 1."), std::string::npos);
+  EXPECT_EQ(r.infos()[3].text.rfind("BACKUP DATABASE successfully processed ", 0), 0u);
+  EXPECT_NE(r.infos()[3].text.find(" seconds ("), std::string::npos);
+  EXPECT_NE(r.infos()[3].text.find(" MB/sec)."), std::string::npos);
+
+  const auto read = standin::readBackupFile(file);
+  ASSERT_EQ(read.status, standin::BackupReadStatus::Ok);
+  ASSERT_EQ(read.sets.size(), 1u);
+  EXPECT_EQ(read.sets[0].info.databaseName, "Sample");
+  EXPECT_EQ(read.sets[0].info.backupName, "Brackenvale_" + today());
+  EXPECT_EQ(read.sets[0].info.description, "Build by Brackenvale");
+  EXPECT_EQ(read.sets[0].info.startDate.format(112).value(), today());
+  EXPECT_EQ(read.sets[0].content.rfind(std::string("SQLite format 3\0", 16), 0), 0u);
+}
+
+TEST_F(EngineTest, BackupBatchWithVerifyReadsTheFileBack) {
+  const auto r = run(backupBatch("Sample", scratch("v.bak").string(), true));
+  ASSERT_FALSE(r.failed());
+  const auto* valid = find(r, 3262);
+  ASSERT_NE(valid, nullptr);
+  EXPECT_EQ(valid->text, "The backup set on file 1 is valid.");
+  EXPECT_EQ(r.infos().back().number, 3262);
+}
+
+TEST_F(EngineTest, EveryDateTokenIsReplacedAndAPathWithoutOneIsKept) {
+  ASSERT_FALSE(run(backupBatch("Sample", scratch("%date%_x_%date%.bak").string(), false)).failed());
+  EXPECT_TRUE(std::filesystem::exists(scratch(today() + "_x_" + today() + ".bak")));
+  ASSERT_FALSE(run(backupBatch("Sample", scratch("plain.bak").string(), false)).failed());
+  EXPECT_TRUE(std::filesystem::exists(scratch("plain.bak")));
+}
+
+TEST_F(EngineTest, InitOverwritesAndNoInitAppends) {
+  const auto file = scratch("sets.bak");
+  const std::string f = file.string();
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + f + "' WITH INIT, NAME = 'one'").failed());
+  ASSERT_FALSE(run("BACKUP DATABASE [model] TO DISK = N'" + f + "' WITH NAME = 'two'").failed());
+  auto sets = standin::readBackupFile(file, false).sets;
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[1].info.backupName, "two");
+  EXPECT_EQ(sets[1].info.position, 2u);
+  const auto r = run("BACKUP DATABASE [msdb] TO DISK = N'" + f + "' WITH NOINIT, STATS = 50");
+  EXPECT_NE(r.infos().at(2).text.find("on file 3."), std::string::npos);
+  EXPECT_EQ(r.infos().at(0).text, "50 percent processed.");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + f + "' WITH INIT, NAME = 'fresh'").failed());
+  sets = standin::readBackupFile(file, false).sets;
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].info.backupName, "fresh");
+}
+
+// ---------- verify of bad files ----------
+
+TEST_F(EngineTest, VerifyOfAForeignFileIs3241) {
+  const auto file = scratch("foreign.bak");
+  std::ofstream(file) << "this is not a backup, just some text that happens to be long enough";
+  const auto r = run("RESTORE VERIFYONLY FROM DISK = N'" + file.string() + "'");
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3241, 3013}));
+  EXPECT_EQ(r.errors()[1].text, "VERIFY DATABASE is terminating abnormally.");
+  EXPECT_FALSE(r.hasMessage(3262));
+}
+
+TEST_F(EngineTest, VerifyOfADamagedOrCutFileFails) {
+  const auto file = scratch("good.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT").failed());
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string damaged = bytes;
+  damaged[damaged.size() - 2000] = static_cast<char>(damaged[damaged.size() - 2000] ^ 0x5A);
+  std::ofstream(scratch("damaged.bak"), std::ios::binary) << damaged;
+  std::ofstream(scratch("cut.bak"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  const auto d = run("RESTORE VERIFYONLY FROM DISK = N'" + scratch("damaged.bak").string() + "'");
+  EXPECT_EQ(numbers(d.errors()), (std::vector<int>{3189, 3013}));
+  const auto c = run("RESTORE VERIFYONLY FROM DISK = N'" + scratch("cut.bak").string() + "'");
+  EXPECT_EQ(numbers(c.errors()), (std::vector<int>{3203, 3013}));
+  const auto missing = run("RESTORE VERIFYONLY FROM DISK = N'" + scratch("absent.bak").string() + "'");
+  ASSERT_EQ(numbers(missing.errors()), (std::vector<int>{3201, 3013}));
+  EXPECT_NE(missing.errors()[0].text.find("Operating system error 2(The system cannot find the file specified.)"),
+            std::string::npos);
+  // a damaged file restores nothing either
+  const auto restore = run(restoreStatement("Sample", scratch("damaged.bak").string()));
+  EXPECT_EQ(numbers(restore.errors()), (std::vector<int>{3189, 3013}));
+  EXPECT_EQ(restore.errors()[1].text, "RESTORE DATABASE is terminating abnormally.");
+}
+
+// ---------- restore ----------
+
+TEST_F(EngineTest, BackupModifyRestoreBringsTheDataBack) {
+  const auto before = count("Sample", "Customers");
+  ASSERT_GT(before, 0);
+  const auto file = scratch("round.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, true)).failed());
+  engine_->execute("Sample", "DELETE FROM Customers; INSERT INTO Customers VALUES (99, 'new', 'x')");
+  ASSERT_EQ(count("Sample", "Customers"), 1);
+  const auto r = run(restoreStatement("Sample", file));
+  ASSERT_FALSE(r.failed()) << r.errors().front().text;
+  EXPECT_EQ(count("Sample", "Customers"), before);
+  EXPECT_EQ(numbers(r.infos()), (std::vector<int>{4035, 4035, 3014}));
+  EXPECT_EQ(r.infos()[2].text.rfind("RESTORE DATABASE successfully processed ", 0), 0u);
+  // and the data is readable through SQL afterwards
+  auto reader = login("Sample");
+  const auto rows = reader->executeBatch("SELECT Name FROM Customers WHERE CustomerID = 1").resultSets();
+  EXPECT_EQ(standin::valueToText(rows.at(0).rows.at(0).at(0)), "山田 太郎");
+}
+
+TEST_F(EngineTest, RestoreToANewNameCreatesTheDatabase) {
+  const auto file = scratch("copy.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  ASSERT_FALSE(run(restoreStatement("SampleCopy", file)).failed());
+  EXPECT_EQ(count("SampleCopy", "Customers"), count("Sample", "Customers"));
+  EXPECT_EQ(engine_->databases().back(), "SampleCopy");
+}
+
+TEST_F(EngineTest, RestoreIsRefusedWhileAnotherSessionUsesTheDatabase) {
+  const auto file = scratch("busy.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  engine_->execute("Sample", "DELETE FROM Orders");
+  {
+    auto user = login("Sample");
+    const auto r = run(restoreStatement("Sample", file));
+    EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3101, 3013}));
+    EXPECT_EQ(r.errors()[0].text, "Exclusive access could not be obtained because the database is in use.");
+    EXPECT_EQ(r.errors()[1].text, "RESTORE DATABASE is terminating abnormally.");
+    EXPECT_EQ(count("Sample", "Orders"), 0);
+  }
+  // Once that session has gone, the same restore succeeds.
+  EXPECT_FALSE(run(restoreStatement("Sample", file)).failed());
+  EXPECT_GT(count("Sample", "Orders"), 0);
+  // The restoring session itself counts as a user when it sits in the database.
+  run("USE Sample");
+  EXPECT_TRUE(run(restoreStatement("Sample", file)).hasMessage(3101));
+}
+
+TEST_F(EngineTest, RestoreWithoutReplaceRefusesABackupOfAnotherDatabase) {
+  const auto file = scratch("model.bak").string();
+  ASSERT_FALSE(run("BACKUP DATABASE model TO DISK = '" + file + "'").failed());
+  const auto r = run("RESTORE DATABASE Sample FROM DISK = '" + file + "'");
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3154, 3013}));
+  EXPECT_GT(count("Sample", "Customers"), 0);
+}
+
+TEST_F(EngineTest, HeaderOnlyListsTheBackupSets) {
+  const auto file = scratch("h.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  const auto sets = run("RESTORE HEADERONLY FROM DISK = N'" + file + "'").resultSets();
+  ASSERT_EQ(sets.size(), 1u);
+  const auto& rs = sets[0];
+  ASSERT_EQ(rs.rows.size(), 1u);
+  EXPECT_EQ(standin::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("BackupName"))]),
+            "Brackenvale_" + today());
+  EXPECT_EQ(standin::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("DatabaseName"))]), "Sample");
+}
+
+// ---------- log truncation and shrink ----------
+
+TEST_F(EngineTest, ShrinkVacuumsTheFileAndReportsLikeDbcc) {
+  engine_->execute("Sample", "CREATE TABLE Bulk (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                             "WHERE i < 3000) INSERT INTO Bulk SELECT printf('%0500d', i) FROM n; DELETE FROM Bulk;");
+  const auto file = *engine_->databaseFile("Sample");
+  const auto before = std::filesystem::file_size(file);
+  ASSERT_FALSE(run(truncateLogStatement("Sample")).failed());
+  const auto r = run(shrinkStatement("Sample"));
+  ASSERT_FALSE(r.failed()) << r.errors().front().text;
+  EXPECT_LT(std::filesystem::file_size(file), before / 4);
+  const auto sets = r.resultSets();
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].columns.size(), 6u);
+  EXPECT_EQ(sets[0].columns[0].name, "DbId");
+  EXPECT_EQ(standin::valueToText(sets[0].rows[0][0]), "5");
+  const auto* done = find(r, 2528);
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(done->text, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+  EXPECT_EQ(count("Sample", "Customers"), 4);
+}
+
+TEST_F(EngineTest, ShrinkOfAMissingDatabaseFails) {
+  const auto r = run(shrinkStatement("Gone"));
+  ASSERT_TRUE(r.failed());
+  EXPECT_EQ(r.errors()[0].number, 911);
+}
+
+class TruncateOnly : public ::testing::TestWithParam<int> {};
+
+TEST_P(TruncateOnly, IsAcceptedUpTo2005AndRefusedFrom2008) {
+  bvtest::TempDir dir("bv-engine");
+  standin::EngineConfig c;
+  c.dataDir = dir.path();
+  c.saPassword = "pw";
+  c.serverVersion = GetParam();
+  standin::Engine engine(c);
+  auto s = engine.login({"sa", "pw", "", "", "", "", false}).session;
+  const auto r = s->executeBatch(truncateLogStatement("Sample"));
+  if (GetParam() <= 2005) {
+    EXPECT_FALSE(r.failed());
+  } else {
+    ASSERT_EQ(r.errors().size(), 1u);
+    EXPECT_EQ(r.errors()[0].number, 155);
+    EXPECT_EQ(r.errors()[0].severity, 15);
+    EXPECT_EQ(r.errors()[0].text, "'TRUNCATE_ONLY' is not a recognized BACKUP option.");
+  }
+  // A missing database is refused the same way on every release that knows the option.
+  if (GetParam() <= 2005) {
+    const auto missing = s->executeBatch(truncateLogStatement("Gone"));
+    EXPECT_EQ(numbers(missing.errors()), (std::vector<int>{911, 3013}));
+    EXPECT_EQ(missing.errors()[1].text, "BACKUP LOG is terminating abnormally.");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, TruncateOnly, ::testing::Values(2000, 2005, 2008, 2012));
+
+// ---------- transactions ----------
+
+TEST_F(EngineTest, RollbackUndoesAndCommitKeeps) {
+  run("USE Sample");
+  const auto before = count("Sample", "Customers");
+  EXPECT_FALSE(run("BEGIN TRANSACTION").failed());
+  EXPECT_EQ(session_->tranCount(), 1);
+  EXPECT_EQ(scalar("SELECT @@TRANCOUNT"), "1");
+  run("INSERT INTO Customers VALUES (50, 'tmp', NULL)");
+  EXPECT_FALSE(run("IF @@TRANCOUNT > 0 ROLLBACK").failed());
+  EXPECT_EQ(count("Sample", "Customers"), before);
+  EXPECT_EQ(session_->tranCount(), 0);
+  run("BEGIN TRANSACTION");
+  run("INSERT INTO Customers VALUES (51, 'kept', NULL)");
+  // the batch a driver sends to commit and start the next transaction
+  EXPECT_FALSE(run("IF @@TRANCOUNT > 0 COMMIT BEGIN TRANSACTION").failed());
+  EXPECT_EQ(count("Sample", "Customers"), before + 1);
+  EXPECT_EQ(session_->tranCount(), 1);
+  run("IF @@TRANCOUNT > 0 ROLLBACK");
+}
+
+TEST_F(EngineTest, TransactionManagerRequestsReportDescriptors) {
+  auto begin = session_->beginTransaction();
+  ASSERT_EQ(begin.items.size(), 1u);
+  const auto& env = std::get<standin::EnvChange>(begin.items[0]);
+  EXPECT_EQ(env.kind, standin::EnvChange::Kind::BeginTransaction);
+  EXPECT_EQ(env.newValue.size(), 8u);
+  EXPECT_NE(env.newValue, std::string(8, '\0'));
+  EXPECT_EQ(session_->transactionDescriptor(), env.newValue);
+  auto commit = session_->commitTransaction(true);
+  ASSERT_EQ(commit.items.size(), 2u);
+  EXPECT_EQ(std::get<standin::EnvChange>(commit.items[0]).oldValue, env.newValue);
+  EXPECT_NE(std::get<standin::EnvChange>(commit.items[1]).newValue, env.newValue);
+  auto rollback = session_->rollbackTransaction(false);
+  EXPECT_EQ(std::get<standin::EnvChange>(rollback.items.at(0)).kind, standin::EnvChange::Kind::RollbackTransaction);
+  EXPECT_EQ(session_->transactionDescriptor(), std::string(8, '\0'));
+  const auto none = session_->commitTransaction(false);
+  ASSERT_TRUE(none.failed());
+  EXPECT_EQ(none.errors()[0].number, 3902);
+}
+
+TEST_F(EngineTest, BackupInsideATransactionIsRefused) {
+  run("BEGIN TRAN");
+  const auto r = run(backupBatch("Sample", scratch("t.bak").string(), false));
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3021, 3013}));
+  run("ROLLBACK");
+}
+
+// ---------- prepared statements ----------
+
+TEST_F(EngineTest, PrepExecReturnsAHandleThatExecuteReuses) {
+  using P = standin::Session::Parameter;
+  const auto first = session_->callProcedure(
+      "sp_prepexec", {P{"@handle", standin::SqlType::integer(), standin::Value{}, true},
+                      P{"", standin::SqlType::nvarchar(-1), std::string("@P1 int")},
+                      P{"", standin::SqlType::nvarchar(-1), std::string("SELECT @P1 + 1 AS v")},
+                      P{"", standin::SqlType::integer(), std::int64_t{41}}});
+  ASSERT_FALSE(first.failed());
+  EXPECT_EQ(standin::valueToText(first.resultSets().at(0).rows.at(0).at(0)), "42");
+  const standin::ReturnValue* handle = nullptr;
+  for (const auto& item : first.items)
+    if (const auto* rv = std::get_if<standin::ReturnValue>(&item)) handle = rv;
+  ASSERT_NE(handle, nullptr);
+  const auto again = session_->callProcedure("sp_execute", {P{"", standin::SqlType::integer(), handle->value},
+                                                             P{"", standin::SqlType::integer(), std::int64_t{1}}});
+  EXPECT_EQ(standin::valueToText(again.resultSets().at(0).rows.at(0).at(0)), "2");
+  session_->callProcedure("sp_unprepare", {P{"", standin::SqlType::integer(), handle->value}});
+  const auto gone = session_->callProcedure("sp_execute", {P{"", standin::SqlType::integer(), handle->value}});
+  EXPECT_TRUE(gone.hasMessage(8179));
+}
+
+TEST_F(EngineTest, UnknownProcedureIs2812) {
+  const auto r = session_->callProcedure("sp_nothing_here", {});
+  ASSERT_TRUE(r.failed());
+  EXPECT_EQ(r.errors()[0].text, "Could not find stored procedure 'sp_nothing_here'.");
+}
+
+// ---------- restart ----------
+
+TEST(EngineRestart, AGeneratedPasswordAndTheDataSurviveARestart) {
+  bvtest::TempDir dir("bv-engine");
+  standin::EngineConfig c;
+  c.dataDir = dir.path();
+  std::string password;
+  {
+    standin::Engine first(c);
+    EXPECT_TRUE(first.saPasswordGenerated());
+    password = first.saPassword();
+    EXPECT_GE(password.size(), 12u);
+    first.execute("Sample", "DELETE FROM Orders WHERE OrderID = 1");
+  }
+  standin::Engine second(c);
+  EXPECT_FALSE(second.saPasswordGenerated());
+  EXPECT_EQ(second.saPassword(), password);
+  EXPECT_TRUE(second.login({"sa", password, "", "", "", "", false}).session);
+  EXPECT_EQ(second.query("Sample", "SELECT COUNT(*) FROM Orders WHERE OrderID = 1")[0][0], "0");
+}
