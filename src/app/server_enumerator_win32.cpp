@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <span>
 #include <string>
 #include <utility>
@@ -203,17 +204,20 @@ class DmoNameList final : public ServerNameList {
 // SQL-DMO's Application.
 class DmoEnumerator final : public ServerEnumerator {
  public:
-  // Creates "SQLDMO.Application"; false when SQL-DMO is not installed. Other failures throw.
-  bool createApplication() {
+  // Creates the automation object; false when its class is not installed. Other failures
+  // throw.
+  bool createApplication(const wchar_t* progId) {
+    const std::string what =
+        "CoCreateInstance(" + utf8(progId, static_cast<int>(std::wcslen(progId))) + ")";
     CLSID classId{};
-    HRESULT hr = ::CLSIDFromProgID(L"SQLDMO.Application", &classId);
+    HRESULT hr = ::CLSIDFromProgID(progId, &classId);
     if (isSqlDmoMissing(hr)) return false;
-    if (FAILED(hr)) failCall("CLSIDFromProgID(SQLDMO.Application)", hr);
+    if (FAILED(hr)) failCall(what.c_str(), hr);
     hr = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                             IID_IDispatch, application_.out());
     if (isSqlDmoMissing(hr)) return false;
-    if (FAILED(hr)) failCall("CoCreateInstance(SQLDMO.Application)", hr);
-    if (!application_) failCall("CoCreateInstance(SQLDMO.Application)", E_POINTER);
+    if (FAILED(hr)) failCall(what.c_str(), hr);
+    if (!application_) failCall(what.c_str(), E_POINTER);
     return true;
   }
 
@@ -222,9 +226,8 @@ class DmoEnumerator final : public ServerEnumerator {
     invoke(application_.get(), L"ListAvailableSQLServers", "ListAvailableSQLServers", {}, result);
     Variant list;
     convert(result, VT_DISPATCH, "ListAvailableSQLServers", list);
-    Dispatch names = Dispatch::share(list.value().pdispVal);
-    if (!names) failCall("ListAvailableSQLServers", E_POINTER);
-    return std::make_unique<DmoNameList>(std::move(names));
+    if (list.value().pdispVal == nullptr) failCall("ListAvailableSQLServers", E_POINTER);
+    return automationNameList(list.value().pdispVal);
   }
 
  private:
@@ -251,9 +254,18 @@ bool isSqlDmoMissing(std::int32_t hresult) {
   return false;
 }
 
+std::unique_ptr<ServerEnumerator> createAutomationEnumerator(const wchar_t* progId) {
+  auto enumerator = std::make_unique<DmoEnumerator>();
+  if (!enumerator->createApplication(progId)) return nullptr;
+  return enumerator;
+}
+
+std::unique_ptr<ServerNameList> automationNameList(IDispatch* list) {
+  return std::make_unique<DmoNameList>(Dispatch::share(list));
+}
+
 std::unique_ptr<ServerEnumerator> createServerEnumerator(const SsrpTarget& fallback) {
-  auto dmo = std::make_unique<DmoEnumerator>();
-  if (dmo->createApplication()) return dmo;
+  if (auto dmo = createAutomationEnumerator(L"SQLDMO.Application")) return dmo;
   return std::make_unique<SsrpEnumerator>(fallback);
 }
 
