@@ -3,6 +3,7 @@
 // the service with SERVICE_ALL_ACCESS, also for the queries, so that a user without the right
 // to change services reads 0 from every query.
 #include <windows.h>
+#include <winsvc.h>
 
 #include <string>
 #include <utility>
