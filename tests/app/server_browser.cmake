@@ -13,8 +13,7 @@ gtest_discover_tests(ssrp_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 120)
 
 if(BRACKENVALE_BUILD_GUI)
   set(BV_BROWSER_WIDGET_SOURCES
-    widget_test_main.cpp prompt_recorder.h ssrp_test_responder.h server_browser_fixture.h
-    server_list_dialog_test.cpp server_browser_e2e_test.cpp)
+    widget_test_main.cpp prompt_recorder.h server_list_dialog_test.cpp)
   # The stand-in's own SSRP responder, where the stand-in is built.
   if(TARGET standin_core)
     list(APPEND BV_BROWSER_WIDGET_SOURCES server_browser_standin_test.cpp)

@@ -1,21 +1,38 @@
-// The server browser end to end against the stand-in's SSRP responder on an ephemeral
-// loopback port, announcing one default and two named instances.
+// The server browser end to end: the real dialog over the platform's SSRP browser, asking the
+// stand-in's SSRP responder on an ephemeral loopback port, which announces one default and
+// two named instances; the chosen name taken into the main window's server box.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
 
-#include "server_browser_fixture.h"
+// GCC 12 at -O2 takes the recorder's optional<QString> copy for uninitialised (a false alarm).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "prompt_recorder.h"
+#pragma GCC diagnostic pop
+#include "server_enumerator.h"
 #include "standin/ssrp.h"
+#include "uBrackenvale.h"
+#include "uServerSelect.h"
 
 namespace {
 
-using bvtest::kBrowseCollect;
+// Long enough for a loopback answer on a busy machine; every showing waits this long.
+constexpr std::chrono::milliseconds kBrowseCollect{1000};
 
-class ServerBrowserStandin : public bvtest::ServerBrowserRoad {
+class ServerBrowserStandin : public ::testing::Test {
  protected:
   void SetUp() override {
-    ServerBrowserRoad::SetUp();
     // Not in alphabetical order, so a sorted list would show.
     responder = std::make_unique<standin::SsrpResponder>(
         "STANDIN",
@@ -24,14 +41,47 @@ class ServerBrowserStandin : public bvtest::ServerBrowserRoad {
                                            {"ALPHA", 14382, "9.00.5000.00"}},
         0);
     responder->start();
+
+    window = std::make_unique<TfrmBrackenvale>();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->editServer->setText(QStringLiteral("BEFORE"));
     browse({"127.0.0.1", responder->port(), kBrowseCollect});
   }
   void TearDown() override {
+    dialog.reset();
+    window.reset();
     responder.reset();
-    ServerBrowserRoad::TearDown();
   }
 
+  void browse(const bv::servers::SsrpTarget& target) {
+    dialog = std::make_unique<TfrmServerList>(bv::servers::platformEnumeratorFactory(target),
+                                              window.get());
+  }
+
+  // What the main window's bbnSvrListClick does: show the browser modally and, on OK only,
+  // put the chosen name into the server box and the focus there. `user` acts in the dialog.
+  void pressServerListButton(const std::function<void()>& user) {
+    QTimer::singleShot(0, dialog.get(), user);
+    if (const std::optional<QString> chosen = dialog->ChooseServer()) {
+      window->editServer->setText(*chosen);
+      window->editServer->setFocus(Qt::OtherFocusReason);
+    }
+  }
+
+  QStringList listed() const {
+    QStringList names;
+    for (int row = 0; row < dialog->lstServer->count(); ++row) {
+      names << dialog->lstServer->item(row)->text();
+    }
+    return names;
+  }
+
+  bvtest::PromptRecorder prompts;
   std::unique_ptr<standin::SsrpResponder> responder;
+  std::unique_ptr<TfrmBrackenvale> window;
+  std::unique_ptr<TfrmServerList> dialog;
 };
 
 const QStringList kStandinNames = {"STANDIN\\ZETA", "STANDIN", "STANDIN\\ALPHA"};
@@ -40,6 +90,7 @@ TEST_F(ServerBrowserStandin, ListsTheInstancesInReplyOrderAndOkTakesTheFirst) {
   QStringList seen;
   int selected = -2;
   pressServerListButton([&] {
+    EXPECT_TRUE(dialog->isModal());
     seen = listed();
     selected = dialog->itemIndex();
     QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
@@ -100,6 +151,21 @@ TEST_F(ServerBrowserStandin, NoAnswerListsNothingAndOkEmptiesTheServerBox) {
   EXPECT_EQ(window->editServer->text(), QString());
   EXPECT_EQ(window->focusWidget(), window->editServer);
   EXPECT_TRUE(prompts.boxes.empty());
+}
+
+// Not the stand-in's doing: a browser that cannot even send its request.
+TEST_F(ServerBrowserStandin, AFailedEnumerationIsReportedAndLeavesTheServerBoxAlone) {
+  browse({"not an address", 1434, kBrowseCollect});
+  int count = -1;
+  pressServerListButton([&] {
+    count = dialog->lstServer->count();
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+  });
+  EXPECT_EQ(count, 0);
+  ASSERT_EQ(prompts.errors().size(), 1u);
+  EXPECT_TRUE(prompts.errors()[0].startsWith(
+      QStringLiteral("サーバの一覧を取得できませんでした。\r\n\r\n")));
+  EXPECT_EQ(window->editServer->text(), QStringLiteral("BEFORE"));
 }
 
 }  // namespace

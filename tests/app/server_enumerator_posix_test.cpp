@@ -3,7 +3,6 @@
 
 #include "server_enumerator.h"
 #include "ssrp_browser.h"
-#include "ssrp_test_responder.h"
 
 namespace bv::servers {
 namespace {
@@ -20,20 +19,6 @@ TEST(PlatformEnumerator, IsTheSsrpBrowserOnTheGivenTarget) {
   EXPECT_EQ(ssrp->target().address, "127.0.0.1");
   EXPECT_EQ(ssrp->target().port, 14340);
   EXPECT_EQ(ssrp->target().collectTime, std::chrono::milliseconds(250));
-}
-
-TEST(PlatformEnumerator, TheFactoryMakesANewEnumeratorAtEveryCall) {
-  bvtest::SsrpTestResponder responder({{bvtest::ssrpReply(bvtest::ssrpRecord("HOST", "ONE"))},
-                                       {bvtest::ssrpReply(bvtest::ssrpRecord("HOST", "TWO"))}});
-  const ServerEnumeratorFactory factory =
-      platformEnumeratorFactory(responder.target(std::chrono::milliseconds(1000)));
-  const auto first = factory();
-  const auto second = factory();
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr);
-  EXPECT_NE(first.get(), second.get());
-  EXPECT_EQ(first->ListAvailableSQLServers()->Item(1), "HOST\\ONE");
-  EXPECT_EQ(second->ListAvailableSQLServers()->Item(1), "HOST\\TWO");
 }
 
 }  // namespace
