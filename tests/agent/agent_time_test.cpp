@@ -48,15 +48,5 @@ TEST(AgentDateTime, FormatWritesEachFieldWithItsLeadingZeros) {
   EXPECT_EQ(AgentDateTime::fromPacked(8010101, 0).format("yyyy"), "0801");
 }
 
-TEST(AgentDateTime, DaysInMonthFollowTheGregorianCalendar) {
-  EXPECT_EQ(daysInMonth(2023, 2), 28);
-  EXPECT_EQ(daysInMonth(2024, 2), 29);
-  EXPECT_EQ(daysInMonth(1900, 2), 28);
-  EXPECT_EQ(daysInMonth(2000, 2), 29);
-  EXPECT_EQ(daysInMonth(2024, 4), 30);
-  EXPECT_EQ(daysInMonth(2024, 12), 31);
-  EXPECT_EQ(daysInMonth(2024, 13), 0);
-}
-
 }  // namespace
 }  // namespace bv::agent

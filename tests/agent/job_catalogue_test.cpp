@@ -259,21 +259,6 @@ TEST(JobEntryFromRow, APackedValueThatNamesNoDayEndsTheRow) {
   EXPECT_THROW(JobEntryFromRow(ran), AgentTimeError);
 }
 
-TEST(StatusWord, FollowsTheAgentsRunStatus) {
-  EXPECT_EQ(StatusWord(0), "失敗");
-  EXPECT_EQ(StatusWord(1), "成功");
-  EXPECT_EQ(StatusWord(2), "再試行");
-  EXPECT_EQ(StatusWord(3), "取消");
-  EXPECT_EQ(StatusWord(4), "実行中");
-  EXPECT_EQ(StatusWord(5), "不明");
-}
-
-TEST(WeekDayLetters, SundayFirstInBitOrder) {
-  EXPECT_EQ(WeekDayLetters(0), "");
-  EXPECT_EQ(WeekDayLetters(kSaturday | kSunday), "日土");
-  EXPECT_EQ(WeekDayLetters(kThursday | kTuesday | kFriday), "火木金");
-}
-
 // --- Backup file of a step -----------------------------------------------------------------
 
 // The step command as the server keeps it: the batch of the immediate backup.

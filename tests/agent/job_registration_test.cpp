@@ -174,13 +174,6 @@ TEST(CollectJobSettings, RepeatingJobsStartTodayWithTheirOwnSetting) {
   EXPECT_EQ(entry.MonthDay, 31);
 }
 
-TEST(WeekDayMask, IsTheOrOfTheCheckedDays) {
-  EXPECT_EQ(WeekDayMask({}), 0);
-  EXPECT_EQ(WeekDayMask({true, false, false, false, false, false, true}), 65);
-  EXPECT_EQ(WeekDayMask({true, true, true, true, true, true, true}), 127);
-  EXPECT_EQ(WeekDayMask({false, true, false, true, false, false, false}), kMonday | kWednesday);
-}
-
 // --- Statements ------------------------------------------------------------------------------
 
 TEST(JobStatements, TheLookupUsesTheTrimmedNameQuoted) {

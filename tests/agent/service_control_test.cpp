@@ -52,13 +52,6 @@ TEST(ServiceOperations, AFailedQueryReadsAsZero) {
   EXPECT_EQ(manager.openSessions, 0);
 }
 
-TEST(ServiceOperations, ARefusedChangeIsFalseAndChangesNothing) {
-  bvtest::FakeServiceManager manager;
-  manager.refuseChange = true;
-  EXPECT_FALSE(SetServiceAutoStart(manager, kAgentServiceName));
-  EXPECT_EQ(manager.startType, kServiceDemandStart);
-}
-
 TEST(StartServiceIfNotRunning, ARunningServiceIsNotStartedAgain) {
   bvtest::FakeServiceManager manager;
   manager.state = kServiceRunning;
