@@ -88,7 +88,15 @@ class Connection {
     }
   }
 
+  static bool knownType(std::uint8_t type) {
+    return type == tds::kSqlBatch || type == tds::kRpc || type == tds::kAttention || type == tds::kTransactionManager ||
+           type == tds::kLogin7 || type == tds::kSspi || type == tds::kPrelogin;
+  }
+
   std::optional<Packet> takePacket() {
+    // Something that is not TDS is refused as soon as its first byte is seen.
+    if (!in_.empty() && !knownType(static_cast<std::uint8_t>(in_[0]))) throw tds::ProtocolError("not a TDS packet");
+    if (in_.size() >= 2 && (static_cast<std::uint8_t>(in_[1]) & ~0x1Bu) != 0) throw tds::ProtocolError("bad packet status");
     if (in_.size() < 8) return std::nullopt;
     const std::size_t length = (static_cast<unsigned char>(in_[2]) << 8) | static_cast<unsigned char>(in_[3]);
     if (length < 8) throw tds::ProtocolError("bad packet length");

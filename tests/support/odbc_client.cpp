@@ -146,6 +146,8 @@ void Connection::drain(SQLHSTMT stmt, SQLRETURN first, Result& result) {
           }
           rs.rows.push_back(std::move(row));
         }
+        auto after = diagnostics(SQL_HANDLE_STMT, stmt);
+        result.diags.insert(result.diags.end(), after.begin(), after.end());
         result.sets.push_back(std::move(rs));
       } else {
         SQLLEN count = -1;
@@ -168,7 +170,7 @@ Result Connection::execute(const std::string& sql, int queryTimeoutSeconds) {
   return result;
 }
 
-Result Connection::prepareAndExecute(const std::string& sql) {
+Result Connection::prepareAndExecute(const std::string& sql, int times) {
   Handle stmt(SQL_HANDLE_STMT, dbc_.get());
   std::u16string text = widen(sql);
   Result result;
@@ -179,7 +181,11 @@ Result Connection::prepareAndExecute(const std::string& sql) {
     result.diags = diagnostics(SQL_HANDLE_STMT, stmt.get());
     return result;
   }
-  drain(stmt.get(), SQLExecute(stmt.get()), result);
+  for (int i = 0; i < times; ++i) {
+    result = Result{};
+    drain(stmt.get(), SQLExecute(stmt.get()), result);
+    SQLFreeStmt(stmt.get(), SQL_CLOSE);
+  }
   return result;
 }
 

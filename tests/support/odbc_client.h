@@ -62,7 +62,8 @@ class Connection {
   void disconnect();
 
   Result execute(const std::string& sql, int queryTimeoutSeconds = 0);
-  Result prepareAndExecute(const std::string& sql);
+  // SQLPrepare once, then SQLExecute `times` times; the result of the last execution.
+  Result prepareAndExecute(const std::string& sql, int times = 1);
   Result tables(const std::string& catalog, const std::string& schema, const std::string& table);
   bool setAutocommit(bool on, std::vector<Diag>* diags = nullptr);
   bool endTransaction(bool commit, std::vector<Diag>* diags = nullptr);

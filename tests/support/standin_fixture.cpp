@@ -30,6 +30,7 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   h.serverVersion = options_.serverVersion;
   h.port = 0;
   h.ssrpPort = 0;
+  h.traceFile = options_.traceFile;
   host_ = std::make_unique<standin::Host>(h);
   host_->start();
 }

@@ -17,6 +17,7 @@ namespace bvtest {
 struct StandinOptions {
   int serverVersion = 2005;                  // 2000, 2005, 2008, ...
   std::string saPassword = "Sa-pass;w'rd1";  // deliberately holds ; and '
+  std::filesystem::path traceFile = {};      // the server's request log; empty = none
 };
 
 // A folder under the system's temporary folder, removed with everything in it on destruction.
