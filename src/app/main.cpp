@@ -5,6 +5,21 @@
 #include "error_report.h"
 #include "interface_font.h"
 #include "uBrackenvale.h"
+#include "uSchedule.h"
+#include "uServerSelect.h"
+
+namespace {
+
+// Where the server browser asks: the broadcast address, unless BRACKENVALE_BROWSE_ADDRESS names
+// one host to ask instead (the stand-in answers on the loopback address only).
+bv::servers::SsrpTarget browseTarget() {
+  bv::servers::SsrpTarget target;
+  const QByteArray address = qgetenv("BRACKENVALE_BROWSE_ADDRESS");
+  if (!address.isEmpty()) target.address = address.toStdString();
+  return target;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   bv::ui::Application application(argc, argv);
@@ -15,8 +30,12 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Windows"));
   }
 
-  // The main window first; the dialogs follow it, once each, as they are added.
+  // The main window first, then each dialog once; they live until the program ends.
   TfrmBrackenvale frmBrackenvale;
+  TfrmSchedule frmSchedule(&frmBrackenvale);
+  frmBrackenvale.setScheduleDialog(&frmSchedule);
+  TfrmServerList frmServerList(bv::servers::platformEnumeratorFactory(browseTarget()), &frmBrackenvale);
+  frmBrackenvale.setServerList(&frmServerList);
 
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   frmBrackenvale.move(screen.center() - frmBrackenvale.rect().center());

@@ -23,6 +23,8 @@
 #include "login_rules.h"
 #include "prompts.h"
 #include "system_info.h"
+#include "uSchedule.h"
+#include "uServerSelect.h"
 #include "wait_cursor.h"
 
 using bv::ui::guarded;
@@ -217,8 +219,6 @@ void TfrmBrackenvale::buildControls() {
   makeBold(btnClose);
 
   // Features that arrive later stay disabled, so that nothing pretends to work.
-  bbnSvrList->setEnabled(false);
-  btnSchedule->setEnabled(false);
   btnMakeScdl->setEnabled(false);
   btnEditScdl->setEnabled(false);
 
@@ -505,7 +505,11 @@ int TfrmBrackenvale::ExecuteCommand(const QString& command, const QString& opera
 
 void TfrmBrackenvale::btnScheduleClick() {
   if (!validateLoginInputs()) return;
-  // The Agent service check and the job dialog follow here once they exist.
+  if (!bv::ui::checkAgentService(this, FServerIsLocal)) return;
+  if (FSchedule == nullptr) return;
+  FSchedule->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
+                      editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
+  FSchedule->exec();  // its result is not looked at
 }
 
 void TfrmBrackenvale::btnMakeScdlClick() {
@@ -528,7 +532,12 @@ void TfrmBrackenvale::btnEditScdlClick() {
 }
 
 void TfrmBrackenvale::bbnSvrListClick() {
-  // The server browser opens here once it exists.
+  if (FServerList == nullptr) return;
+  // Only an OK changes the box; the local-server decision runs when the focus leaves it.
+  if (const std::optional<QString> chosen = FServerList->ChooseServer()) {
+    editServer->setText(*chosen);
+    editServer->setFocus(Qt::OtherFocusReason);
+  }
 }
 
 // --- Files, link, close --------------------------------------------------------------------

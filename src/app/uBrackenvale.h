@@ -14,6 +14,8 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class TfrmSchedule;
+class TfrmServerList;
 
 namespace bv::db {
 struct LoginSettings;
@@ -67,6 +69,10 @@ class TfrmBrackenvale : public QWidget {
   // The help page that the link label opens.
   static QString helpPagePath();
 
+  // The dialogs this window opens, created once at start-up and owned by the program.
+  void setScheduleDialog(TfrmSchedule* dialog) { FSchedule = dialog; }
+  void setServerList(TfrmServerList* dialog) { FServerList = dialog; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -85,6 +91,8 @@ class TfrmBrackenvale : public QWidget {
   bool FUseSqlAuth = false;
   QString FDefaultDatabase;
   bool shownOnce_ = false;
+  TfrmSchedule* FSchedule = nullptr;
+  TfrmServerList* FServerList = nullptr;
 
  public:
   // Controls, named as their objectName.

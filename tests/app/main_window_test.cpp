@@ -174,8 +174,8 @@ TEST_F(MainWindow, StartsInWindowsAuthenticationWithTheFocusInTheServerBox) {
   EXPECT_EQ(window->editPass->echoMode(), QLineEdit::Password);
   EXPECT_FALSE(window->IsWindowsVista());
   // What is not built yet cannot be pressed.
-  EXPECT_FALSE(window->bbnSvrList->isEnabled());
-  EXPECT_FALSE(window->btnSchedule->isEnabled());
+  EXPECT_TRUE(window->bbnSvrList->isEnabled());
+  EXPECT_TRUE(window->btnSchedule->isEnabled());
   EXPECT_FALSE(window->btnMakeScdl->isEnabled());
   EXPECT_FALSE(window->btnEditScdl->isEnabled());
   EXPECT_TRUE(prompts.boxes.empty());
@@ -190,10 +190,11 @@ TEST_F(MainWindow, KeyboardOrderRunsThroughTheLoginGroupThenTheTabsAndButtons) {
     visited.push_back(QApplication::focusWidget());
     if (!prompts.boxes.empty()) break;  // entering the database box tries to log in
   }
-  ASSERT_GE(visited.size(), 3u);
-  EXPECT_EQ(visited[0], window->rbSQLServer);  // "..." is disabled, and the radios are one stop
-  EXPECT_EQ(visited[1], window->editUser);
-  EXPECT_EQ(visited[2], window->editPass);
+  ASSERT_GE(visited.size(), 4u);
+  EXPECT_EQ(visited[0], window->bbnSvrList);
+  EXPECT_EQ(visited[1], window->rbSQLServer);  // the radio buttons are one stop
+  EXPECT_EQ(visited[2], window->editUser);
+  EXPECT_EQ(visited[3], window->editPass);
 }
 
 // --- Authentication -------------------------------------------------------------------------

@@ -44,9 +44,11 @@ class PromptRecorder final : public bv::ui::Prompts {
   }
   std::optional<QString> openFileName(QWidget*) override {
     record(RecordedPrompt::Kind::OpenFile, {});
-    if (fileAnswers.empty()) return std::nullopt;
-    auto next = fileAnswers.front();
-    fileAnswers.pop_front();
+    std::optional<QString> next;
+    if (!fileAnswers.empty()) {
+      next.swap(fileAnswers.front());
+      fileAnswers.pop_front();
+    }
     return next;
   }
   void openUrl(const QUrl& url) override { record(RecordedPrompt::Kind::OpenUrl, url.toString()); }

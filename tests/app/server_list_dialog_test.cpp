@@ -12,11 +12,7 @@
 #include <string>
 #include <vector>
 
-// GCC 12 at -O2 takes the recorder's optional<QString> copy for uninitialised (a false alarm).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "prompt_recorder.h"
-#pragma GCC diagnostic pop
 #include "server_enumerator.h"
 #include "uServerSelect.h"
 
