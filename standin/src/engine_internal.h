@@ -135,6 +135,7 @@ struct Session::Impl {
   std::string appName;
   std::unique_ptr<DbLease> db;
   std::optional<sqlite::Database> conn;  // connection to the current database, opened on demand
+  std::vector<std::string> attached;     // other databases attached to conn for db.dbo.table names
   int tranCount = 0;
   std::string descriptor = std::string(8, '\0');
   bool nocount = false;

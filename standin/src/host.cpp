@@ -184,17 +184,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
           mainNamed = true;
         }
       } else {
-        InstanceSpec spec;
-        spec.name = value.substr(0, eq);
+        ExtraInstance extra;
+        extra.name = value.substr(0, eq);
         std::string rest = value.substr(eq + 1);
         if (const auto colon = rest.find(':'); colon != std::string::npos) {
-          if (!parseYear(rest.substr(colon + 1), spec.serverVersion))
+          if (!parseYear(rest.substr(colon + 1), extra.serverVersion))
             cl.error = "--instance: not a supported release year in " + value;
           rest = rest.substr(0, colon);
         }
-        if (!validInstanceName(spec.name)) cl.error = "--instance: not a valid instance name: " + spec.name;
-        if (!parsePort(rest, spec.port)) cl.error = "--instance: not a port number in " + value;
-        o.extraInstances.push_back(spec);
+        if (!validInstanceName(extra.name)) cl.error = "--instance: not a valid instance name: " + extra.name;
+        if (!parsePort(rest, extra.port)) cl.error = "--instance: not a port number in " + value;
+        o.extraInstances.push_back(extra);
       }
     } else {
       cl.error = "unknown option: " + arg;

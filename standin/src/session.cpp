@@ -503,6 +503,7 @@ void Session::Impl::commit(Exec& x) {
   } catch (const sqlite::Error&) {
     // A failed commit leaves nothing open; SQLite has already rolled back or will on close.
     conn.reset();
+    attached.clear();
     x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
     descriptor.assign(8, '\0');
     throw;
@@ -519,6 +520,7 @@ void Session::Impl::rollback(Exec& x) {
     connection().exec("ROLLBACK");
   } catch (const sqlite::Error&) {
     conn.reset();
+    attached.clear();
   }
   x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
@@ -550,7 +552,10 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
     throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
   const std::string old = currentDb();
   auto lease = std::make_unique<DbLease>(engine, canonical, file);
-  if (!db || db->file() != file) conn.reset();
+  if (!db || db->file() != file) {
+    conn.reset();
+    attached.clear();
+  }
   db = std::move(lease);
   x.out.items.push_back(EnvChange{EnvChange::Kind::Database, canonical, old});
   message(x, 5701, 0, "Changed database context to '" + canonical + "'.");
@@ -693,11 +698,23 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       const bool threePart = isNameToken(toks[i + 2]) && i + 4 < toks.size() && toks[i + 3].isSymbol(".") &&
                              isNameToken(toks[i + 4]);
       if (twoDots || threePart) {
-        if (!equalsIgnoreCase(t.text, currentDb()))
-          throw SqlError(50000, 16, "The stand-in server does not support references to another database ('" + t.text + "').");
-        i += twoDots ? 2 : 3;
-        append(quoteSqliteIdentifier(toks[i + 1].text));
-        ++i;
+        const std::string& table = toks[i + (twoDots ? 3 : 4)].text;
+        if (equalsIgnoreCase(t.text, currentDb())) {
+          append(quoteSqliteIdentifier(table));
+        } else {
+          // Another database: attached to this connection under its own name.
+          const auto other = engine->find(t.text);
+          if (!other) throw SqlError(208, 16, "Invalid object name '" + t.text + ".dbo." + table + "'.");
+          auto& c = connection();
+          if (std::find(attached.begin(), attached.end(), other->name) == attached.end()) {
+            sqlite::Statement attach(c.get(), "ATTACH DATABASE ? AS " + quoteSqliteIdentifier(other->name));
+            attach.bindText(1, other->file.string());
+            attach.step();
+            attached.push_back(other->name);
+          }
+          append(quoteSqliteIdentifier(other->name) + "." + quoteSqliteIdentifier(table));
+        }
+        i += twoDots ? 3 : 4;
         continue;
       }
       if (equalsIgnoreCase(t.text, "dbo") && isNameToken(toks[i + 2])) {
@@ -785,6 +802,21 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
   }
   sqlite::Statement& st = *compiled;
+  struct DetachAfter {
+    Session::Impl& self;
+    std::optional<sqlite::Statement>& statement;
+    ~DetachAfter() {
+      if (self.attached.empty() || self.tranCount > 0 || !self.conn) return;
+      statement.reset();
+      for (const auto& name : self.attached) {
+        try {
+          self.conn->exec("DETACH DATABASE " + quoteSqliteIdentifier(name));
+        } catch (const sqlite::Error&) {
+        }
+      }
+      self.attached.clear();
+    }
+  } detach{*this, compiled};
   std::string_view tail = st.tail();
   while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
   if (!tail.empty()) throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");

@@ -15,7 +15,7 @@
 
 namespace standin {
 
-struct InstanceSpec {
+struct ExtraInstance {
   std::string name;
   std::uint16_t port = 0;
   int serverVersion = 0;  // 0: the main instance's version
@@ -27,7 +27,7 @@ struct HostOptions {
   int serverVersion = 2005;
   std::uint16_t port = 1433;     // 0 = ephemeral
   std::string instanceName;      // name of the main instance; empty = the default instance MSSQLSERVER
-  std::vector<InstanceSpec> extraInstances;  // data in DATA/instances/NAME
+  std::vector<ExtraInstance> extraInstances;  // data in DATA/instances/NAME
   std::uint16_t ssrpPort = 1434;  // 0 = no SSRP responder
   std::filesystem::path traceFile;
   bool ipv6 = true;
