@@ -173,6 +173,7 @@ OdbcTarget defaultOdbcTarget() {
                              target.driver.find("tdsodbc") != std::string::npos
                          ? BraceRule::FirstCloseBeforeSemicolon
                          : BraceRule::DoubledClose;
+  if (target.braceRule == BraceRule::FirstCloseBeforeSemicolon) target.defaultInstancePort = 1433;
   target.localNames = {"(local)", ".", "localhost"};
   for (const auto& name : sys::localHostNames()) target.localNames.push_back(name);
   return target;
@@ -185,8 +186,11 @@ std::string mapServerForDriver(std::string_view server, const OdbcTarget& target
                                  [&](const std::string& name) {
                                    return !name.empty() && equalsIgnoringCase(host, name);
                                  });
-  if (!local) return std::string(server);
-  return "127.0.0.1" + std::string(server.substr(split));
+  std::string mapped = local ? "127.0.0.1" + std::string(server.substr(split)) : std::string(server);
+  if (target.defaultInstancePort > 0 && !host.empty() && split == server.size()) {
+    mapped += "," + std::to_string(target.defaultInstancePort);
+  }
+  return mapped;
 }
 
 namespace {

@@ -64,6 +64,9 @@ struct OdbcTarget {
   std::string driver;             // driver name (odbcinst.ini) or a library path
   BraceRule braceRule = BraceRule::FirstCloseBeforeSemicolon;
   std::vector<std::string> localNames;  // host names that mean this computer, matched ignoring case
+  // The port of a default instance named without one; 0 leaves it to the driver. FreeTDS
+  // knows none of its own (with "tds version = auto" it refuses the login).
+  int defaultInstancePort = 0;
 };
 
 // The driver the data-access layer uses here: "FreeTDS" unless BRACKENVALE_ODBC_DRIVER names
@@ -72,7 +75,8 @@ OdbcTarget defaultOdbcTarget();
 
 // "(local)", "." and the local names become 127.0.0.1 ("host\instance" and "host,port" keep
 // their tail): the driver understands neither "(local)" nor ".", and this computer's own name
-// may resolve to an address where a loopback-only server does not listen.
+// may resolve to an address where a loopback-only server does not listen. A plain host gets
+// the target's default instance port, as SQL Server's own providers assume 1433.
 std::string mapServerForDriver(std::string_view server, const OdbcTarget& target);
 
 // The ODBC connection string for an OLE DB one: Data Source -> Server, User ID -> UID,

@@ -64,6 +64,20 @@ TEST(ParseOleDbConnectionString, MalformedTextIsRefused) {
   EXPECT_THROW(parseOleDbConnectionString("=1"), ConnectionStringError);
 }
 
+TEST(MapServerForDriver, APlainHostGetsTheDefaultInstancePortWhereTheDriverHasNone) {
+  OdbcTarget target = freeTds();
+  target.defaultInstancePort = 1433;
+  EXPECT_EQ(mapServerForDriver("(local)", target), "127.0.0.1,1433");
+  EXPECT_EQ(mapServerForDriver("farhost", target), "farhost,1433");
+  EXPECT_EQ(mapServerForDriver("farhost,2000", target), "farhost,2000");
+  EXPECT_EQ(mapServerForDriver("farhost\\SQLEXPRESS", target), "farhost\\SQLEXPRESS");
+  EXPECT_EQ(mapServerForDriver("", target), "");
+  EXPECT_EQ(defaultOdbcTarget().defaultInstancePort, 1433);
+  const std::string ole = buildConnectionString({"(local)", true, "sa", "pw"});
+  EXPECT_EQ(renderOdbcConnectionString(parseOleDbConnectionString(ole), defaultOdbcTarget()),
+            "Driver=FreeTDS;UID=sa;PWD=pw;Server=127.0.0.1,1433;");
+}
+
 TEST(MapServerForDriver, LocalNamesBecomeLoopbackAndKeepTheirTail) {
   const OdbcTarget target = freeTds();
   EXPECT_EQ(mapServerForDriver("(local)", target), "127.0.0.1");
