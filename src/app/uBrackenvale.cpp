@@ -19,6 +19,7 @@
 #include "connection_string.h"
 #include "database.h"
 #include "error_report.h"
+#include "form_layout.h"
 #include "focus_widgets.h"
 #include "login_rules.h"
 #include "prompts.h"
@@ -28,6 +29,7 @@
 #include "wait_cursor.h"
 
 using bv::ui::guarded;
+using bv::ui::place;
 using bv::ui::prompts;
 
 namespace {
@@ -47,17 +49,6 @@ const QString kServerAlert = QStringLiteral("※サーバ上の有効なファ�
 QString fromStd(const std::string& text) { return QString::fromStdString(text); }
 std::string toStd(const QString& text) { return text.toStdString(); }
 
-template <typename W>
-W* place(W* widget, const char* name, int left, int top, int width = -1, int height = -1) {
-  widget->setObjectName(QString::fromLatin1(name));
-  if (width < 0) {
-    widget->adjustSize();
-    widget->move(left, top);
-  } else {
-    widget->setGeometry(left, top, width, height);
-  }
-  return widget;
-}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top) {
   return place(new QLabel(text, parent), name, left, top);
@@ -341,23 +332,7 @@ void TfrmBrackenvale::bbnReloadListClick() { RefreshDatabaseList(); }
 void TfrmBrackenvale::cmbDatabaseDropDown() { RefreshDatabaseList(); }
 
 void TfrmBrackenvale::RefreshDatabaseList() {
-  if (editServer->text().isEmpty()) {
-    prompts().error(this, kSelectServer);
-    editServer->setFocus(Qt::OtherFocusReason);
-    return;
-  }
-  if (FUseSqlAuth) {
-    if (editUser->text().isEmpty()) {
-      prompts().error(this, kEnterUser);
-      editUser->setFocus(Qt::OtherFocusReason);
-      return;
-    }
-    if (editPass->text().isEmpty()) {
-      prompts().error(this, kEnterPassword);
-      editPass->setFocus(Qt::OtherFocusReason);
-      return;
-    }
-  }
+  if (!requireLoginFields()) return;
   // The connection closes when it goes out of scope, also when a step below raises.
   bv::db::Connection connection(bv::db::buildConnectionString(loginSettings()));
   cmbDatabase->clear();
@@ -402,24 +377,21 @@ QString TfrmBrackenvale::operationName() const {
   }
 }
 
+bool TfrmBrackenvale::requireField(QLineEdit* edit, const QString& message) {
+  if (!edit->text().isEmpty()) return true;
+  prompts().error(this, message);
+  edit->setFocus(Qt::OtherFocusReason);
+  return false;
+}
+
+bool TfrmBrackenvale::requireLoginFields() {
+  if (!requireField(editServer, kSelectServer)) return false;
+  if (!FUseSqlAuth) return true;
+  return requireField(editUser, kEnterUser) && requireField(editPass, kEnterPassword);
+}
+
 bool TfrmBrackenvale::validateLoginInputs() {
-  if (editServer->text().isEmpty()) {
-    prompts().error(this, kSelectServer);
-    editServer->setFocus(Qt::OtherFocusReason);
-    return false;
-  }
-  if (FUseSqlAuth) {
-    if (editUser->text().isEmpty()) {
-      prompts().error(this, kEnterUser);
-      editUser->setFocus(Qt::OtherFocusReason);
-      return false;
-    }
-    if (editPass->text().isEmpty()) {
-      prompts().error(this, kEnterPassword);
-      editPass->setFocus(Qt::OtherFocusReason);
-      return false;
-    }
-  }
+  if (!requireLoginFields()) return false;
   if (cmbDatabase->currentIndex() == -1) {
     prompts().error(this, kSelectDatabase);
     return false;
@@ -428,10 +400,7 @@ bool TfrmBrackenvale::validateLoginInputs() {
 }
 
 bool TfrmBrackenvale::requireBackupFile(QLineEdit* edit) {
-  if (!edit->text().isEmpty()) return true;
-  prompts().error(this, kSpecifyBackupFile);
-  edit->setFocus(Qt::OtherFocusReason);
-  return false;
+  return requireField(edit, kSpecifyBackupFile);
 }
 
 void TfrmBrackenvale::btnCreateClick() {

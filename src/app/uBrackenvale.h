@@ -80,8 +80,12 @@ class TfrmBrackenvale : public QWidget {
  private:
   void buildControls();
   void connectHandlers();
-  // Steps shared by the run-now road and the scheduling buttons: server, then (SQL Server
-  // authentication only) login name and password, then the database choice.
+  // An empty edit: its message, the focus into it, false.
+  bool requireField(QLineEdit* edit, const QString& message);
+  // The server, then (SQL Server authentication only) the login name and the password.
+  bool requireLoginFields();
+  // Steps shared by the run-now road and the scheduling buttons: the login fields, then the
+  // database choice.
   bool validateLoginInputs();
   bool requireBackupFile(QLineEdit* edit);
   QString operationName() const;

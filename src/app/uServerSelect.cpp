@@ -13,25 +13,12 @@
 #include <utility>
 
 #include "error_report.h"
+#include "form_layout.h"
 #include "wait_cursor.h"
 
 using bv::ui::guarded;
+using bv::ui::place;
 
-namespace {
-
-template <typename W>
-W* place(W* widget, const char* name, int left, int top, int width = -1, int height = -1) {
-  widget->setObjectName(QString::fromLatin1(name));
-  if (width < 0) {
-    widget->adjustSize();
-    widget->move(left, top);
-  } else {
-    widget->setGeometry(left, top, width, height);
-  }
-  return widget;
-}
-
-}  // namespace
 
 TfrmServerList::TfrmServerList(QWidget* parent)
     : TfrmServerList(bv::servers::platformEnumeratorFactory(), parent) {}
