@@ -143,6 +143,7 @@ struct Session::Impl {
   int lastError = 0;
   std::map<int, Prepared> prepared;
   int nextHandle = 1;
+  int nesting = 0;  // batches running inside batches (EXEC of a string, sp_executesql)
 
   ~Impl();
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdlib>
 
 #include "ast.h"
 #include "standin/text.h"
@@ -166,6 +167,7 @@ class Parser {
   }
 
   StatementPtr statement() {
+    DepthGuard guard(*this, peek().line);
     const Token& tk = peek();
     const int line = tk.line;
     if (tk.isSymbol(";")) {
@@ -762,7 +764,25 @@ class Parser {
     return e;
   }
 
-  ExprPtr expression() { return orExpr(); }
+  // SQL Server refuses nesting beyond its limits; so does the stand-in, before the stack runs out.
+  struct DepthGuard {
+    explicit DepthGuard(Parser& p, int line) : parser(p) {
+      if (++parser.depth_ > 128)
+        throw SqlError(191, 15,
+                       "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+                       "smaller queries.",
+                       line);
+    }
+    ~DepthGuard() { --parser.depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+    Parser& parser;
+  };
+
+  ExprPtr expression() {
+    DepthGuard guard(*this, peek().line);
+    return orExpr();
+  }
 
   ExprPtr orExpr() {
     auto l = andExpr();
@@ -784,6 +804,7 @@ class Parser {
 
   ExprPtr notExpr() {
     if (peek().is("NOT")) {
+      DepthGuard guard(*this, peek().line);
       const int line = next().line;
       auto e = std::make_unique<Expr>();
       e->kind = Expr::Kind::Unary;
@@ -883,6 +904,7 @@ class Parser {
 
   ExprPtr unary() {
     if (peek().isSymbol("-") || peek().isSymbol("+") || peek().isSymbol("~")) {
+      DepthGuard guard(*this, peek().line);
       const Token& op = next();
       auto e = std::make_unique<Expr>();
       e->kind = Expr::Kind::Unary;
@@ -910,7 +932,7 @@ class Parser {
           e->literal = iv;
           e->type = (iv > 2147483647LL) ? SqlType::bigint() : SqlType::integer();
         } else {
-          e->literal = std::stod(tk.text);
+          e->literal = std::strtod(tk.text.c_str(), nullptr);
           e->type = SqlType{SqlType::Kind::Float, 0};
         }
         return e;
@@ -1046,6 +1068,7 @@ class Parser {
   const std::vector<Token>& t_;
   ParseOptions opt_;
   std::size_t p_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace

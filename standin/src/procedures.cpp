@@ -251,6 +251,10 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
     out.items.push_back(Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
     out.items.push_back(ProcedureDone{true});
     return out;
+  } catch (const std::exception& e) {
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
+    out.items.push_back(ProcedureDone{true});
+    return out;
   }
   out.items.push_back(ReturnStatus{status});
   for (auto& o : outputs) out.items.push_back(std::move(o));

@@ -47,6 +47,8 @@ BatchResult Session::beginTransaction() {
     impl_->begin(x);
   } catch (const SqlError& e) {
     out.items.push_back(e.message);
+  } catch (const std::exception& e) {
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
   return out;
 }
@@ -60,6 +62,8 @@ BatchResult Session::commitTransaction(bool beginNew) {
     if (beginNew) impl_->begin(x);
   } catch (const SqlError& e) {
     out.items.push_back(e.message);
+  } catch (const std::exception& e) {
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
   return out;
 }
@@ -73,6 +77,8 @@ BatchResult Session::rollbackTransaction(bool beginNew) {
     if (beginNew) impl_->begin(x);
   } catch (const SqlError& e) {
     out.items.push_back(e.message);
+  } catch (const std::exception& e) {
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
   return out;
 }
@@ -122,7 +128,22 @@ void Session::Impl::runBatchText(Exec& x, std::string_view text) {
     done(x, true);
     lastError = e.message.number;
     return;
+  } catch (const std::exception& e) {
+    message(x, 50000, 16, std::string("The stand-in server could not read this batch: ") + e.what());
+    done(x, true);
+    lastError = 50000;
+    return;
   }
+  // EXEC('...') inside EXEC('...'): SQL Server stops at 32 levels.
+  if (nesting >= 32)
+    throw SqlError(217, 16, "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+  struct Nest {
+    int& n;
+    explicit Nest(int& level) : n(level) { ++n; }
+    ~Nest() { --n; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+  } nest(nesting);
   for (const auto& s : statements) {
     if (x.stop || x.out.cancelled) break;
     runStatement(x, *s);

@@ -218,6 +218,22 @@ TEST_F(EngineTest, LoginRefusalsCarrySqlServersMessages) {
   EXPECT_EQ(ntlm.errors.at(0).number, 18452);
 }
 
+TEST_F(EngineTest, ExtremeInputIsRefusedAndTheSessionCarriesOn) {
+  const auto deep = run("SELECT " + std::string(20000, '(') + "1" + std::string(20000, ')'));
+  ASSERT_EQ(deep.errors().size(), 1u);
+  EXPECT_EQ(deep.errors()[0].number, 191);
+  const auto blocks = run([] {
+    std::string s;
+    for (int i = 0; i < 5000; ++i) s += "BEGIN ";
+    s += "PRINT 'x' ";
+    for (int i = 0; i < 5000; ++i) s += "END ";
+    return s;
+  }());
+  EXPECT_TRUE(blocks.hasMessage(191));
+  EXPECT_FALSE(run("SELECT 1e999999, 123456789012345678901234567890").failed());
+  EXPECT_EQ(scalar("SELECT 'still here'"), "still here");
+}
+
 TEST_F(EngineTest, UndeclaredVariableStopsTheBatch) {
   const auto r = run("SET @nope = 1 SELECT 'after'");
   ASSERT_EQ(r.errors().size(), 1u);
