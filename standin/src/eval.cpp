@@ -646,6 +646,8 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
     need(2, 2);
     const TypedValue a = arg(0);
     if (!isNull(a.value)) return a;
+    // A bare NULL has no type of its own: the replacement keeps its type.
+    if (e.args[0]->kind == Expr::Kind::Literal) return arg(1);
     return convert(arg(1), a.type, -1, e.line);
   }
   if (f == "COALESCE") {

@@ -361,3 +361,62 @@ TEST_F(Odbc, AClientThatVanishesMidBatchReleasesItsDatabase) {
   EXPECT_TRUE(contains(natives(r.diags), 3201));
   EXPECT_EQ(standin.rowCount("Sample", "Customers"), 4);
 }
+
+// ---------- sizes, parameters, text ----------
+
+TEST_F(Odbc, LargeRepliesAndLongRequestsCrossPacketBoundaries) {
+  standin.executeSqlite("Sample",
+                        "CREATE TABLE Big (id INTEGER PRIMARY KEY, txt NVARCHAR(200)); WITH RECURSIVE n(i) AS (SELECT 1 "
+                        "UNION ALL SELECT i + 1 FROM n WHERE i < 3000) INSERT INTO Big SELECT i, printf('row %05d %s', i, "
+                        "'ñ日本') FROM n;");
+  auto c = open("Database=Sample;");
+  const auto r = c->execute("SELECT id, txt FROM Big ORDER BY id");
+  ASSERT_EQ(r.sets.size(), 1u);
+  ASSERT_EQ(r.sets[0].rows.size(), 3000u);
+  EXPECT_EQ(r.sets[0].rows[2999][1].value_or(""), "row 03000 ñ日本");
+  // a batch of many packets (4096 bytes each): a long comment and a long literal
+  const std::string longText(6000, 'z');
+  const auto lit = c->execute("/* " + std::string(5000, '-') + " */ SELECT LEN('" + longText + "') AS n");
+  EXPECT_EQ(single(lit), "6000");
+}
+
+TEST_F(Odbc, TextOutsideTheBasicPlaneRoundTrips) {
+  auto c = open();
+  EXPECT_EQ(single(c->execute("SELECT N'𝄞 Ω 漢字' AS t")), "𝄞 Ω 漢字");
+}
+
+TEST_F(Odbc, BoundParametersArriveAsExecuteSqlAndWork) {
+  auto c = open("Database=Sample;");
+  bvtest::odbc::Handle stmt(SQL_HANDLE_STMT, c->hdbc());
+  SQLINTEGER id = 3;
+  SQLLEN idLength = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      SQLBindParameter(stmt.get(), 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &id, 0, &idLength)));
+  std::u16string name = bvtest::odbc::widen("Sapp%");
+  SQLLEN nameLength = static_cast<SQLLEN>(name.size() * sizeof(char16_t));
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(stmt.get(), 2, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 50, 0,
+                                             name.data(), nameLength, &nameLength)));
+  auto sql = bvtest::odbc::widen("SELECT Name FROM Customers WHERE CustomerID = ? AND City LIKE ?");
+  const SQLRETURN rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(sql.data()), static_cast<SQLINTEGER>(sql.size()));
+  ASSERT_TRUE(SQL_SUCCEEDED(rc)) << (bvtest::odbc::diagnostics(SQL_HANDLE_STMT, stmt.get()).empty()
+                                         ? ""
+                                         : bvtest::odbc::diagnostics(SQL_HANDLE_STMT, stmt.get())[0].text);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt.get())));
+  SQLWCHAR buf[64];
+  SQLLEN len = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buf, sizeof buf, &len)));
+  EXPECT_EQ(bvtest::odbc::narrow(buf, static_cast<std::size_t>(len) / sizeof(SQLWCHAR)), "Brackenvale Ltd");
+  EXPECT_EQ(SQLFetch(stmt.get()), SQL_NO_DATA);
+}
+
+TEST_F(Odbc, ADatabaseNameWithABracketIsBackedUpAndRestored) {
+  auto c = open();
+  ASSERT_FALSE(c->execute("CREATE DATABASE [Q]]uarter]").anyError);
+  const auto file = (standin.scratchDir() / "q.bak").string();
+  const auto b = c->execute(backupBatch("Q]]uarter", file, true));
+  EXPECT_FALSE(b.anyError) << (b.diags.empty() ? "" : b.diags[0].text);
+  EXPECT_TRUE(b.hasNative(3262));
+  const auto r = c->execute(restoreStatement("Q]]uarter", file));
+  EXPECT_FALSE(r.anyError) << (r.diags.empty() ? "" : r.diags[0].text);
+  EXPECT_TRUE(r.hasNative(3014));
+}
