@@ -4,6 +4,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "engine_internal.h"
 #include "standin/text.h"
@@ -211,15 +212,25 @@ void Engine::Impl::release(const std::string& name) {
     }
 }
 
-Engine::Impl::Exclusive Engine::Impl::beginExclusive(const std::string& name) {
-  std::lock_guard lock(mutex);
-  for (auto& d : dbs) {
-    if (!equalsIgnoreCase(d.name, name)) continue;
-    if (d.users > 0 || d.exclusive) return Exclusive::InUse;
-    d.exclusive = true;
-    return Exclusive::Ok;
+Engine::Impl::Exclusive Engine::Impl::beginExclusive(const std::string& name, std::chrono::milliseconds patience) {
+  const auto until = std::chrono::steady_clock::now() + patience;
+  while (true) {
+    {
+      std::lock_guard lock(mutex);
+      bool found = false;
+      for (auto& d : dbs) {
+        if (!equalsIgnoreCase(d.name, name)) continue;
+        found = true;
+        if (d.users == 0 && !d.exclusive) {
+          d.exclusive = true;
+          return Exclusive::Ok;
+        }
+      }
+      if (!found) return Exclusive::Missing;
+    }
+    if (std::chrono::steady_clock::now() >= until) return Exclusive::InUse;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return Exclusive::Missing;
 }
 
 void Engine::Impl::endExclusive(const std::string& name) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -54,7 +55,9 @@ struct Engine::Impl {
   Acquire acquire(const std::string& name, std::string& canonical, std::filesystem::path& file);
   void release(const std::string& name);
   enum class Exclusive { Ok, Missing, InUse };
-  Exclusive beginExclusive(const std::string& name);
+  // A client that has just disconnected may not have released its database yet: waits up to
+  // `patience` for the other users to go.
+  Exclusive beginExclusive(const std::string& name, std::chrono::milliseconds patience = std::chrono::milliseconds(0));
   void endExclusive(const std::string& name);
 
   // Adds a database (file created from model's content, or empty); throws sql::SqlError.

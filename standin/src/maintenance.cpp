@@ -270,7 +270,9 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
     terminate(what, {msg(3154, 16, "The backup set holds a backup of a database other than the existing '" +
                                        entry->name + "' database.")});
   if (entry) {
-    const auto ex = engine->beginExclusive(entry->name);
+    // Sitting in the database oneself leaves nothing to wait for.
+    const bool self = equalsIgnoreCase(currentDb(), entry->name);
+    const auto ex = engine->beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
     if (ex == Engine::Impl::Exclusive::InUse)
       terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
     if (ex == Engine::Impl::Exclusive::Missing) entry.reset();
@@ -462,7 +464,7 @@ void Session::Impl::dropDatabase(Exec& x, const Statement& s) {
   for (const char* sys : {"master", "model", "msdb", "tempdb"})
     if (equalsIgnoreCase(name, sys))
       throw SqlError(3708, 16, "Cannot drop the database '" + name + "' because it is a system database.");
-  const auto ex = engine->beginExclusive(name);
+  const auto ex = engine->beginExclusive(name, std::chrono::milliseconds(equalsIgnoreCase(currentDb(), name) ? 0 : 1500));
   if (ex == Engine::Impl::Exclusive::Missing)
     throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
   if (ex == Engine::Impl::Exclusive::InUse)
