@@ -8,52 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "command_builder.h"
 #include "standin/engine.h"
 #include "standin_fixture.h"
 
 namespace standintest {
 
-// Every line followed by exactly one blank, as the program's builders join them.
+// The batches exactly as the program builds them: its own builders.
 inline std::string joinLines(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const auto& l : lines) out += l + " ";
-  return out;
+  return bv::maintenance::joinCommandLines(lines);
 }
-
 inline std::string backupBatch(const std::string& db, const std::string& path, bool verify) {
-  std::vector<std::string> lines = {"begin ",
-                                    "  DECLARE @strDate  varchar(20) ",
-                                    "  DECLARE @strFile  varchar(1000) ",
-                                    "  DECLARE @strName  varchar(100) ",
-                                    " ",
-                                    "  SET @strDate = CONVERT(varchar, GETDATE(), 111) ",
-                                    "  SET @strDate = REPLACE(@strDate,'/','') ",
-                                    " ",
-                                    "  SET @strFile = REPLACE(N'" + path + "', '%date%', @strDate) ",
-                                    "  SET @strName = 'Brackenvale_' + @strDate ",
-                                    " ",
-                                    "  BACKUP ",
-                                    "  DATABASE [" + db + "] ",
-                                    "  TO DISK = @strFile ",
-                                    "  WITH ",
-                                    "   STATS = 100 ",
-                                    "  ,INIT ",
-                                    "  ,NAME = @strName ",
-                                    "  ,DESCRIPTION  = 'Build by Brackenvale' ",
-                                    "end "};
-  if (verify) lines.push_back("RESTORE VERIFYONLY FROM  DISK = @strFile");
-  return joinLines(lines);
+  return bv::maintenance::buildBackupCommand(db, path, verify);
 }
-
 inline std::string restoreStatement(const std::string& db, const std::string& path) {
-  return joinLines({"RESTORE ", "DATABASE [" + db + "]", "FROM DISK = N'" + path + "'", "WITH REPLACE"});
+  return bv::maintenance::buildRestoreCommand(db, path);
 }
-
 inline std::string truncateLogStatement(const std::string& db) {
-  return joinLines({"BACKUP", "LOG [" + db + "]", "WITH TRUNCATE_ONLY"});
+  return bv::maintenance::buildTruncateLogCommand(db);
 }
-
-inline std::string shrinkStatement(const std::string& db) { return joinLines({"DBCC ", "SHRINKDATABASE([" + db + "],1)"}); }
+inline std::string shrinkStatement(const std::string& db) { return bv::maintenance::buildShrinkCommand(db); }
 
 // Today's date as the server writes it into %date%: yyyymmdd.
 inline std::string today() { return standin::DateTime::now().format(112).value(); }

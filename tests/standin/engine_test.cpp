@@ -194,13 +194,18 @@ TEST_F(EngineTest, WrongPathIs3201WithOsError3Then3013) {
   EXPECT_EQ(errors.back().text, "VERIFY DATABASE is terminating abnormally.");
 }
 
-TEST_F(EngineTest, ApostropheInAPathBreaksTheBatchAndWritesNothing) {
+TEST_F(EngineTest, ADoubledApostropheReachesThePathAndALoneOneBreaksTheBatch) {
   const auto path = scratch("O'Brien.bak");
-  const auto r = run(backupBatch("Sample", path.string(), false));
-  ASSERT_TRUE(r.failed());
-  EXPECT_EQ(r.errors()[0].severity, 15);
+  const auto escaped = run(backupBatch("Sample", path.string(), false));
+  EXPECT_FALSE(escaped.failed());
+  EXPECT_TRUE(std::filesystem::exists(path));
+  std::filesystem::remove(path);
+
+  const auto lone = run("BACKUP DATABASE [Sample] TO DISK = N'" + path.string() + "' WITH INIT ");
+  ASSERT_TRUE(lone.failed());
+  EXPECT_EQ(lone.errors()[0].severity, 15);
   EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_FALSE(r.hasMessage(3014));
+  EXPECT_FALSE(lone.hasMessage(3014));
 }
 
 TEST_F(EngineTest, LoginRefusalsCarrySqlServersMessages) {

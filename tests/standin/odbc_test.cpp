@@ -413,10 +413,10 @@ TEST_F(Odbc, ADatabaseNameWithABracketIsBackedUpAndRestored) {
   auto c = open();
   ASSERT_FALSE(c->execute("CREATE DATABASE [Q]]uarter]").anyError);
   const auto file = (standin.scratchDir() / "q.bak").string();
-  const auto b = c->execute(backupBatch("Q]]uarter", file, true));
+  const auto b = c->execute(backupBatch("Q]uarter", file, true));
   EXPECT_FALSE(b.anyError) << (b.diags.empty() ? "" : b.diags[0].text);
   EXPECT_TRUE(b.hasNative(3262));
-  const auto r = c->execute(restoreStatement("Q]]uarter", file));
+  const auto r = c->execute(restoreStatement("Q]uarter", file));
   EXPECT_FALSE(r.anyError) << (r.diags.empty() ? "" : r.diags[0].text);
   EXPECT_TRUE(r.hasNative(3014));
 }
