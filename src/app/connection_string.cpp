@@ -168,7 +168,7 @@ std::string findValue(const KeyValuePairs& pairs, std::string_view key) {
 OdbcTarget defaultOdbcTarget() {
   OdbcTarget target;
   const char* driver = std::getenv("BRACKENVALE_ODBC_DRIVER");
-  target.driver = (driver != nullptr && *driver != '\0') ? driver : "FreeTDS";
+  target.driver = (driver != nullptr && *driver != '\0') ? driver : sys::defaultOdbcDriver();
   target.braceRule = target.driver.find("FreeTDS") != std::string::npos ||
                              target.driver.find("tdsodbc") != std::string::npos
                          ? BraceRule::FirstCloseBeforeSemicolon

@@ -69,8 +69,9 @@ struct OdbcTarget {
   int defaultInstancePort = 0;
 };
 
-// The driver the data-access layer uses here: "FreeTDS" unless BRACKENVALE_ODBC_DRIVER names
-// another; local names "(local)", ".", "localhost" and this computer's names.
+// The driver the data-access layer uses here: the platform's (sys::defaultOdbcDriver(): FreeTDS
+// on POSIX, "SQL Server" on Windows) unless BRACKENVALE_ODBC_DRIVER names another; local names
+// "(local)", ".", "localhost" and this computer's names.
 OdbcTarget defaultOdbcTarget();
 
 // "(local)", "." and the local names become 127.0.0.1 ("host\instance" and "host,port" keep

@@ -1,12 +1,9 @@
 #include "database.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
-
 #include <algorithm>
 #include <charconv>
 
+#include "odbc_api.h"
 #include "utf16.h"
 
 namespace bv::db {

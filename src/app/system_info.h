@@ -22,8 +22,16 @@ struct OsVersion {
   unsigned long major = 0;
   unsigned long minor = 0;
 };
-// The operating system's version as the platform reports it (on POSIX never 6.0, the version
-// whose task scheduler cannot be edited from here).
+// The operating system's version as the platform reports it: GetVersionExA on Windows; on POSIX
+// the kernel release, never 6.0.
 OsVersion osVersion();
+
+// Windows Vista (and Server 2008): exactly version 6.0, whose task scheduler cannot be edited
+// from here. Any other version, 6.1 and 5.0 included, is not.
+bool isWindowsVista(OsVersion version);
+
+// The ODBC driver that reaches SQL Server on this platform when none is configured: FreeTDS on
+// POSIX, the system's own "SQL Server" driver on Windows.
+std::string defaultOdbcDriver();
 
 }  // namespace bv::sys

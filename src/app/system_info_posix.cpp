@@ -57,4 +57,6 @@ OsVersion osVersion() {
   return version;
 }
 
+std::string defaultOdbcDriver() { return "FreeTDS"; }
+
 }  // namespace bv::sys

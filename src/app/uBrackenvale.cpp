@@ -487,10 +487,7 @@ void TfrmBrackenvale::btnMakeScdlClick() {
   // The task registration follows here once it exists.
 }
 
-bool TfrmBrackenvale::IsWindowsVista() const {
-  const auto version = bv::sys::osVersion();
-  return version.major == 6 && version.minor == 0;
-}
+bool TfrmBrackenvale::IsWindowsVista() const { return bv::sys::isWindowsVista(bv::sys::osVersion()); }
 
 void TfrmBrackenvale::btnEditScdlClick() {
   if (IsWindowsVista()) {
