@@ -43,20 +43,25 @@ std::optional<std::filesystem::path> logFileFromEnvironment() {
   return platform::defaultLogFile();
 }
 
+std::string pathText(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::optional<std::string> appendLogLine(const std::filesystem::path& file, const LogEntry& entry) {
   std::error_code error;
   if (file.has_parent_path()) {
     std::filesystem::create_directories(file.parent_path(), error);
-    if (error) return file.parent_path().string() + ": " + error.message();
+    if (error) return pathText(file.parent_path()) + ": " + error.message();
   }
   // One write of the whole line in append mode, so that runs that end together do not mix
   // their lines.
   const std::string line = formatLogLine(entry);
   std::ofstream out(file, std::ios::binary | std::ios::app);
-  if (!out) return file.string() + ": 追記用に開けません";
+  if (!out) return pathText(file) + ": 追記用に開けません";
   out.write(line.data(), static_cast<std::streamsize>(line.size()));
   out.flush();
-  if (!out) return file.string() + ": 書き込めません";
+  if (!out) return pathText(file) + ": 書き込めません";
   return std::nullopt;
 }
 

@@ -34,6 +34,10 @@ std::string formatLogLine(const LogEntry& entry);
 // in the user's state folder; nothing when neither is known.
 std::optional<std::filesystem::path> logFileFromEnvironment();
 
+// A path as UTF-8 text, the program's own text on every platform (the narrow form of a path is
+// the ANSI code page's on Windows).
+std::string pathText(const std::filesystem::path& path);
+
 // Appends the entry's line to the file, creating its folder when missing. Returns why it
 // failed, or nothing on success.
 std::optional<std::string> appendLogLine(const std::filesystem::path& file, const LogEntry& entry);

@@ -213,7 +213,7 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
       "実行のたびに、時刻・終了ステータス・結果・サーバ・データベース・ファイルを 1 行、\n"
       "ログファイルに追記します（パスワードは書きません）。\n";
   text += "ログファイル: ";
-  text += logFile ? logFile->string() : std::string("（ホームフォルダが分からないため、なし）");
+  text += logFile ? pathText(*logFile) : std::string("（ホームフォルダが分からないため、なし）");
   text += "\n環境変数 ";
   text += kLogFileVariable;
   text += " で別のファイルを指定できます。\n";
