@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "environment.h"
+#include "system_info.h"
+
 namespace bv::db {
 namespace {
 
@@ -72,6 +75,7 @@ TEST(MapServerForDriver, APlainHostGetsTheDefaultInstancePortWhereTheDriverHasNo
   EXPECT_EQ(mapServerForDriver("farhost,2000", target), "farhost,2000");
   EXPECT_EQ(mapServerForDriver("farhost\\SQLEXPRESS", target), "farhost\\SQLEXPRESS");
   EXPECT_EQ(mapServerForDriver("", target), "");
+  const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "FreeTDS");
   EXPECT_EQ(defaultOdbcTarget().defaultInstancePort, 1433);
   const std::string ole = buildConnectionString({"(local)", true, "sa", "pw"});
   EXPECT_EQ(renderOdbcConnectionString(parseOleDbConnectionString(ole), defaultOdbcTarget()),
@@ -119,14 +123,21 @@ TEST(RenderOdbcConnectionString, TheOdbcRuleDoublesClosingBraces) {
 }
 
 TEST(DefaultOdbcTarget, TheEnvironmentNamesTheDriver) {
-  ::setenv("BRACKENVALE_ODBC_DRIVER", "ODBC Driver 18 for SQL Server", 1);
-  const OdbcTarget other = defaultOdbcTarget();
-  ::unsetenv("BRACKENVALE_ODBC_DRIVER");
-  EXPECT_EQ(other.driver, "ODBC Driver 18 for SQL Server");
-  EXPECT_EQ(other.braceRule, BraceRule::DoubledClose);
-  const OdbcTarget standard = defaultOdbcTarget();
-  EXPECT_EQ(standard.driver, "FreeTDS");
-  EXPECT_EQ(standard.braceRule, BraceRule::FirstCloseBeforeSemicolon);
+  {
+    const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "ODBC Driver 18 for SQL Server");
+    const OdbcTarget other = defaultOdbcTarget();
+    EXPECT_EQ(other.driver, "ODBC Driver 18 for SQL Server");
+    EXPECT_EQ(other.braceRule, BraceRule::DoubledClose);
+  }
+  {
+    const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "FreeTDS");
+    const OdbcTarget freeTds = defaultOdbcTarget();
+    EXPECT_EQ(freeTds.driver, "FreeTDS");
+    EXPECT_EQ(freeTds.braceRule, BraceRule::FirstCloseBeforeSemicolon);
+  }
+  // Without the variable, the platform's driver (system_info tests say which).
+  const bvtest::ScopedEnvironment none("BRACKENVALE_ODBC_DRIVER", nullptr);
+  EXPECT_EQ(defaultOdbcTarget().driver, sys::defaultOdbcDriver());
 }
 
 }  // namespace

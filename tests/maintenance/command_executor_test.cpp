@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "closed_port.h"
+#include "environment.h"
 
 namespace bv::maintenance {
 namespace {
@@ -55,6 +56,8 @@ TEST(ExecuteMaintenanceCommand, AnUnreachableServerEndsInTheDriversTextsUnderThe
 }
 
 TEST(ExecuteMaintenanceCommand, AValueTheDriverCannotCarryIsAFailureNotAWrongLogin) {
+  // FreeTDS cannot carry "};" inside a braced value (the system drivers of Windows can).
+  const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "FreeTDS");
   db::LoginSettings login = sqlLogin("127.0.0.1,1");
   login.password = "pa};ss";
   const auto outcome = executeMaintenanceCommand(

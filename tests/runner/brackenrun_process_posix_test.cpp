@@ -6,6 +6,7 @@
 
 #include "closed_port.h"
 #include "command_builder.h"
+#include "process_posix.h"
 #include "runner_test_support.h"
 #include "task_argument.h"
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <regex>
 
+#include "process_posix.h"
 #include "runner_test_support.h"
 #include "standin_fixture.h"
 #include "task_argument.h"

@@ -2,43 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <optional>
+#include <fstream>
 
 #include "platform.h"
 #include "runner_test_support.h"
 
 namespace bv::runner {
 namespace {
-
-// Sets or unsets an environment variable for one test and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 LogEntry sampleEntry() {
   LogEntry entry;
@@ -100,44 +70,15 @@ TEST(AppendLogLine, ReportsAFileItCannotWrite) {
   EXPECT_TRUE(appendLogLine(dir.path() / "plain" / "brackenrun.log", sampleEntry()).has_value());
 }
 
-TEST(LogFile, TheVariableWinsThenTheStateFolderThenHome) {
-  const ScopedEnv home("HOME", "/home/tester");
-  {
-    const ScopedEnv log(kLogFileVariable, "/tmp/elsewhere/run.log");
-    const ScopedEnv state("XDG_STATE_HOME", "/var/state-of-tester");
-    EXPECT_EQ(logFileFromEnvironment(), std::filesystem::path("/tmp/elsewhere/run.log"));
-  }
-  {
-    const ScopedEnv log(kLogFileVariable, "");
-    const ScopedEnv state("XDG_STATE_HOME", "/var/state-of-tester");
-    EXPECT_EQ(logFileFromEnvironment(),
-              std::filesystem::path("/var/state-of-tester/brackenvale/brackenrun.log"));
-  }
-  {
-    const ScopedEnv log(kLogFileVariable, nullptr);
-    const ScopedEnv state("XDG_STATE_HOME", nullptr);
-    EXPECT_EQ(logFileFromEnvironment(),
-              std::filesystem::path("/home/tester/.local/state/brackenvale/brackenrun.log"));
-  }
-  {
-    // A relative XDG_STATE_HOME is ignored, as the XDG Base Directory rules say.
-    const ScopedEnv log(kLogFileVariable, nullptr);
-    const ScopedEnv state("XDG_STATE_HOME", "relative/state");
-    EXPECT_EQ(logFileFromEnvironment(),
-              std::filesystem::path("/home/tester/.local/state/brackenvale/brackenrun.log"));
-  }
-}
-
-TEST(LogFile, WithoutHomeThePasswordFileNamesTheHomeFolder) {
-  const ScopedEnv log(kLogFileVariable, nullptr);
-  const ScopedEnv state("XDG_STATE_HOME", nullptr);
-  const ScopedEnv home("HOME", nullptr);
-  if (::getpwuid(::getuid()) == nullptr) GTEST_SKIP() << "this user has no password file entry";
-  const auto file = logFileFromEnvironment();
-  ASSERT_TRUE(file.has_value());
-  EXPECT_TRUE(file->is_absolute());
-  EXPECT_EQ(file->filename(), "brackenrun.log");
-  EXPECT_EQ(file->parent_path().parent_path().filename(), "state");
+TEST(AppendLogLine, NamesTheFileInUtf8WhateverTheSystemsCodePage) {
+  brtest::TempDir dir;
+  const std::filesystem::path folder = dir.path() / std::filesystem::path(u8"ログ");
+  { std::ofstream(folder) << "x"; }  // a file where the log's folder should be
+  const auto problem = appendLogLine(folder / "brackenrun.log", sampleEntry());
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_NE(problem->find("ログ"), std::string::npos) << *problem;
+  const std::string separator(1, static_cast<char>(std::filesystem::path::preferred_separator));
+  EXPECT_EQ(pathText(std::filesystem::path(u8"ログ") / "x.log"), "ログ" + separator + "x.log");
 }
 
 TEST(LocalTimestamp, IsIso8601WithTheUtcOffset) {
