@@ -7,6 +7,8 @@ BV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic)
 BV_DISPLAY_PACKAGES=(xvfb xauth imagemagick)
+# The Windows cross-build and its tests under Wine (scripts/windows-tests.sh).
+BV_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 
 # bv_install PACKAGE... : installs the ones that are missing (apt-get, as root or through sudo).
 bv_install() {
