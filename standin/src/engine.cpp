@@ -6,7 +6,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "agent_jobs.h"
 #include "engine_internal.h"
+#include "msdb.h"
 #include "standin/text.h"
 
 namespace standin {
@@ -85,6 +87,11 @@ void Engine::Impl::open() {
   if (auto t = find("tempdb")) createEmptyDatabaseFile(t->file);
   for (const auto& d : dbs) {
     if (!std::filesystem::exists(d.file)) createEmptyDatabaseFile(d.file);
+  }
+  // msdb holds the Agent's tables, in the layout of the release.
+  if (auto m = find("msdb")) {
+    auto db = sqlite::Database::open(m->file, false);
+    msdb::ensureAgentTables(db.get(), version.year);
   }
   setupPassword();
 }
@@ -311,9 +318,33 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("standin: cannot open the data folder: ") + e.what());
   }
+  if (impl_->config.startAgent) agent_ = std::make_unique<agent::AgentThread>(impl_);
 }
 
-Engine::~Engine() = default;
+Engine::~Engine() { agent_.reset(); }
+
+void Engine::runDueAgentJobs() { agent::runDueJobs(impl_); }
+
+void Engine::wakeAgent() {
+  if (agent_) agent_->wake();
+}
+
+bool Engine::agentRunning() const { return agent_ != nullptr; }
+
+std::uint64_t Engine::agentJobRuns() const {
+  std::lock_guard lock(impl_->agentMutex);
+  return impl_->finishedRuns;
+}
+
+bool Engine::waitForAgentJobRuns(std::uint64_t count, std::chrono::milliseconds patience) const {
+  std::unique_lock lock(impl_->agentMutex);
+  return impl_->agentChanged.wait_for(lock, patience, [&] { return impl_->finishedRuns >= count; });
+}
+
+bool Engine::waitForAgentPasses(std::uint64_t count, std::chrono::milliseconds patience) const {
+  std::unique_lock lock(impl_->agentMutex);
+  return impl_->agentChanged.wait_for(lock, patience, [&] { return impl_->agentPasses >= count; });
+}
 
 const ProductVersion& Engine::version() const { return impl_->version; }
 std::string Engine::versionText() const { return versionBanner(impl_->version); }

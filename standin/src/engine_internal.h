@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -37,6 +38,15 @@ struct Engine::Impl {
   mutable std::mutex mutex;  // guards dbs and the catalog connection
   std::vector<DbEntry> dbs;  // by id
   std::optional<sqlite::Database> catalog;  // master, for sysdatabases / syslogins
+
+  // GETDATE() and the Agent's time.
+  DateTime now() const { return config.clock ? config.clock() : DateTime::now(); }
+  // The Agent: jobs running now (job_id -> who asked), finished runs, finished passes.
+  mutable std::mutex agentMutex;
+  mutable std::condition_variable agentChanged;
+  std::map<std::string, std::string> runningJobs;
+  std::uint64_t finishedRuns = 0;
+  std::uint64_t agentPasses = 0;
 
   std::atomic<int> nextSpid{51};
   std::atomic<int> sessions{0};

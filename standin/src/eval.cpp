@@ -519,7 +519,7 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
 
   if (f == "GETDATE" || f == "CURRENT_TIMESTAMP" || f == "SYSDATETIME") {
     need(0, 0);
-    return {SqlType{K::DateTime, 0}, DateTime::now()};
+    return {SqlType{K::DateTime, 0}, engine->now()};
   }
   if (f == "GETUTCDATE" || f == "SYSUTCDATETIME") {
     need(0, 0);

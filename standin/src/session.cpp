@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "engine_internal.h"
+#include "msdb.h"
+#include "storage_sql.h"
 #include "standin/text.h"
 
 namespace standin {
@@ -158,6 +160,7 @@ bool abortsBatch(int number) {
 }
 
 Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
+  if (auto raised = takeStorageFunctionError()) return *raised;
   const std::string what = e.what();
   auto after = [&](const std::string& prefix) -> std::optional<std::string> {
     const auto pos = what.find(prefix);
@@ -173,7 +176,9 @@ Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
     m.text = "Invalid object name '" + name + "'.";
   } else if (auto c = after("no such column: ")) {
     m.number = 207;
-    m.text = "Invalid column name '" + *c + "'.";
+    // SQL Server names the column without its table's alias.
+    const auto dot = c->rfind('.');
+    m.text = "Invalid column name '" + (dot == std::string::npos ? *c : c->substr(dot + 1)) + "'.";
   } else if (auto u = after("UNIQUE constraint failed: ")) {
     m.number = 2627;
     const std::string table = u->substr(0, u->find('.'));
@@ -419,7 +424,11 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         }
         args.push_back(std::move(pa));
       }
-      if (!s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) && !equalsIgnoreCase(s.op, "master"))
+      const std::string procName = toLowerAscii(s.name);
+      // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
+      const bool agentProc = msdb::isAgentProcedure(procName) &&
+                             (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
+      if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) && !equalsIgnoreCase(s.op, "master"))
         throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
       std::vector<ReturnValue> outputs;
       const bool wasInProc = x.inProcedure;
@@ -427,7 +436,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       const std::size_t before = x.out.items.size();
       int status = 0;
       try {
-        status = callProc(x, toLowerAscii(s.name), args, outputs);
+        status = agentProc ? msdb::callAgentProcedure(*this, x, procName, args, outputs)
+                           : callProc(x, procName, args, outputs);
       } catch (...) {
         x.inProcedure = wasInProc;
         throw;
@@ -553,6 +563,7 @@ sqlite::Database& Session::Impl::connection() {
   if (!conn) {
     const auto file = db ? db->file() : engine->config.dataDir / "master.sqlite";
     conn.emplace(sqlite::Database::open(file, false));
+    registerStorageFunctions(conn->get());
   }
   return *conn;
 }
@@ -703,7 +714,9 @@ Value conformValue(const Value& v, const SqlType& t) {
 }  // namespace
 
 void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
-  const auto& toks = s.tokens;
+  // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
+  // plain SQLite, so the files remain readable without the stand-in's functions.
+  const auto toks = s.command == StatementDone::Command::Other ? s.tokens : rewriteForStorage(s.tokens);
   std::string text;
   std::vector<Value> binds;
   std::optional<std::string> limit;
@@ -775,7 +788,12 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         }
         if ((t.is("GETDATE") || t.is("SYSDATETIME")) && i + 2 < toks.size() && toks[i + 1].isSymbol("(") &&
             toks[i + 2].isSymbol(")")) {
-          append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");
+          if (s.command == StatementDone::Command::Other) {
+            append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
+          } else {
+            binds.push_back(engine->now().iso());
+            append("?");
+          }
           i += 2;
           break;
         }

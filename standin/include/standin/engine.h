@@ -2,6 +2,7 @@
 // run T-SQL batches and procedure calls the way SQL Server answers them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -28,6 +29,10 @@ struct EngineConfig {
   std::string instanceName;
   // Create the sample user database on the first start.
   bool createSample = true;
+  // The time GETDATE() and the Agent go by; empty = this computer's local time.
+  std::function<DateTime()> clock;
+  // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second).
+  bool startAgent = true;
 };
 
 struct LoginRequest {
@@ -41,6 +46,9 @@ struct LoginRequest {
 };
 
 class Session;
+namespace agent {
+class AgentThread;
+}
 
 struct LoginResult {
   std::unique_ptr<Session> session;  // null when the login failed
@@ -83,10 +91,22 @@ class Engine {
   std::vector<TextRow> query(const std::string& database, const std::string& sqliteSql);
   void execute(const std::string& database, const std::string& sqliteSql);
 
+  // The SQL Server Agent. runDueAgentJobs does what the Agent's thread does once a second:
+  // runs every job due at the clock's time now (also without the thread, for tests).
+  void runDueAgentJobs();
+  void wakeAgent();  // the thread looks for due jobs at once
+  bool agentRunning() const;
+  std::uint64_t agentJobRuns() const;  // job runs finished so far, by any trigger
+  // Waits until at least `count` job runs have finished; false when `patience` ran out first.
+  bool waitForAgentJobRuns(std::uint64_t count, std::chrono::milliseconds patience) const;
+  // Waits until the thread has looked for due jobs `count` times (it plans before its first look).
+  bool waitForAgentPasses(std::uint64_t count, std::chrono::milliseconds patience) const;
+
   struct Impl;
 
  private:
   std::shared_ptr<Impl> impl_;
+  std::unique_ptr<agent::AgentThread> agent_;  // stopped before impl_ goes
 };
 
 class Session {
