@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine_internal.h"
+#include "msdb.h"
 #include "standin/text.h"
 
 namespace standin {
@@ -30,6 +31,22 @@ std::optional<std::string> textOf(const Session::Impl::ProcArg* a) {
 std::optional<std::int64_t> intOf(const Session::Impl::ProcArg* a) {
   if (!a || a->isDefault || isNull(a->value.value)) return std::nullopt;
   return std::get<std::int64_t>(Session::Impl::convert(a->value, SqlType::integer(), -1, 1).value);
+}
+
+// The database part of "db.schema.proc" or "db..proc"; empty when the name has none.
+std::string databaseOf(std::string_view name) {
+  std::vector<std::string> parts(1);
+  for (const char c : name) {
+    if (c == '.') {
+      parts.emplace_back();
+    } else {
+      parts.back().push_back(c);
+    }
+  }
+  if (parts.size() < 3) return {};
+  std::string db = parts[parts.size() - 3];
+  if (db.size() >= 2 && db.front() == '[' && db.back() == ']') db = db.substr(1, db.size() - 2);
+  return db;
 }
 
 std::string normaliseName(std::string_view name) {
@@ -233,7 +250,15 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
   std::vector<ReturnValue> outputs;
   int status = 0;
   try {
-    status = impl_->callProc(x, normaliseName(name), args, outputs);
+    const std::string proc = normaliseName(name);
+    const std::string database = databaseOf(name);
+    // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
+    if (msdb::isAgentProcedure(proc) &&
+        (database.empty() ? equalsIgnoreCase(impl_->currentDb(), "msdb") : equalsIgnoreCase(database, "msdb"))) {
+      status = msdb::callAgentProcedure(*impl_, x, proc, args, outputs);
+    } else {
+      status = impl_->callProc(x, proc, args, outputs);
+    }
   } catch (const Cancelled&) {
     out.cancelled = true;
     return out;

@@ -389,8 +389,8 @@ TEST_F(ScheduleDialog, TheFileButtonIsEnabledForALocalServer) {
 
 #ifdef BV_HAVE_STANDIN
 
-// The stand-in answers the login and the version; its msdb has no job tables yet, so the job
-// list stays empty without a word.
+// The stand-in answers the login and the version; a fresh msdb holds no jobs, so the job list
+// stays empty without a word (schedule_standin_test.cpp registers and runs jobs).
 class ScheduleDialogOnTheStandin : public ScheduleDialog, public ::testing::WithParamInterface<int> {
  protected:
   void showFor(const bvtest::StandinFixture& standin) {

@@ -211,6 +211,23 @@ TEST_F(AgentEngine, AnOutputJobIdComesBackAndIdentifiesTheJob) {
   EXPECT_EQ(msdbValue("SELECT description FROM sysjobs"), "No description available.");
 }
 
+TEST_F(AgentEngine, TheProceduresAnswerRemoteProcedureCallsWithTheirOutputs) {
+  open();
+  using P = standin::Session::Parameter;
+  const auto r = session_->callProcedure(
+      "msdb.dbo.sp_add_job", {P{"@job_name", standin::SqlType::nvarchar(128), std::string("by rpc")},
+                              P{"@job_id", standin::SqlType::nvarchar(36), std::monostate{}, true}});
+  ASSERT_FALSE(r.failed()) << firstError(r);
+  const standin::ReturnValue* id = nullptr;
+  for (const auto& item : r.items)
+    if (const auto* v = std::get_if<standin::ReturnValue>(&item)) id = v;
+  ASSERT_NE(id, nullptr);
+  EXPECT_EQ(id->name, "@job_id");
+  EXPECT_EQ(standin::valueToText(id->value), jobId("by rpc"));
+  const auto missing = session_->callProcedure("sp_add_job", {P{"@job_name", standin::SqlType::nvarchar(128), std::string("x")}});
+  EXPECT_EQ(errorNumbers(missing), std::vector<int>{2812}) << "outside msdb the short name is unknown";
+}
+
 TEST_F(AgentEngine, ADuplicateNameIsRefusedWith14261) {
   open();
   ASSERT_FALSE(registerJob(job("nightly", bv::agent::kFreqDaily, 2)).failed());
