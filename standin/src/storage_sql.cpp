@@ -302,12 +302,20 @@ void guarded(sqlite3_context* ctx, F&& body) {
 
 void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   guarded(ctx, [&] {
-    const TypedValue a = fromSqlite(argv[0]);
-    const TypedValue b = fromSqlite(argv[1]);
+    TypedValue a = fromSqlite(argv[0]);
+    TypedValue b = fromSqlite(argv[1]);
     if (isNull(a.value) || isNull(b.value)) {
       sqlite3_result_null(ctx);
       return;
     }
+    // A datetime column holds ISO text; plus a number it is a date moved on by days.
+    auto asDate = [](TypedValue& v, const TypedValue& other) {
+      if (!other.type.isInteger() && other.type.kind != SqlType::Kind::Float) return;
+      if (const auto* s = std::get_if<std::string>(&v.value); s && s->size() >= 19 && (*s)[4] == '-' && (*s)[13] == ':')
+        if (auto dt = DateTime::parse(*s)) v = TypedValue{SqlType{SqlType::Kind::DateTime, 0}, *dt};
+    };
+    asDate(a, b);
+    asDate(b, a);
     toSqlite(ctx, Session::Impl::binaryOp("+", a, b, 1).value);
   });
 }

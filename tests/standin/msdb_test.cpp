@@ -416,12 +416,12 @@ TEST_F(AgentEngine, StatementsKeepTheMeaningOfPlusConvertAndSubstring) {
       "INSERT INTO t VALUES (7, N'ab', '2030-01-15 10:00:00')\r\n"
       "SELECT s + 'c' AS a, n + '3' AS b, convert(varchar, n) + '0' AS c, substring('000000' + convert(varchar, n), "
       "len('000000' + convert(varchar, n)) - 5, 6) AS e, substring(s, 0, 2) AS f, convert(varchar, d, 112) AS g, "
-      "1 + 2 * 3 - 1 AS h FROM t");
+      "1 + 2 * 3 - 1 AS h, convert(varchar, d + 1, 112) AS i FROM t");
   ASSERT_FALSE(r.failed()) << firstError(r);
   const auto row = r.resultSets().at(0).rows.at(0);
   std::vector<std::string> got;
   for (const auto& v : row) got.push_back(standin::valueToText(v));
-  EXPECT_EQ(got, (std::vector<std::string>{"abc", "10", "70", "000007", "a", "20300115", "6"}));
+  EXPECT_EQ(got, (std::vector<std::string>{"abc", "10", "70", "000007", "a", "20300115", "6", "20300116"}));
   const auto bad = run("SELECT s + 1 AS x FROM t");
   EXPECT_EQ(errorNumbers(bad), std::vector<int>{245});
 }
