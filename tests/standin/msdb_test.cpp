@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "agent_schedule.h"
 #include "command_builder.h"
 #include "job_catalogue.h"
 #include "job_registration.h"
@@ -443,6 +444,69 @@ TEST_F(AgentEngine, NextRunsAreComputedAtRegistration) {
   EXPECT_EQ(nextRun("gone for today"), "20300116 95900");
   EXPECT_EQ(nextRun("tuesdays"), "20300122 90000");
   EXPECT_EQ(nextRun("day 31"), "20300131 20000");
+}
+
+// The schedule arithmetic on its own: the next run from a moment.
+std::string next(const standin::agent::Schedule& s, int date, int time) {
+  const auto from = standin::agent::Moment::fromPacked(date, time);
+  const auto n = standin::agent::nextRun(s, *from);
+  return n ? std::to_string(n->packedDate()) + " " + std::to_string(n->packedTime()) : "never";
+}
+
+TEST(AgentNextRun, FollowsEachKindsRules) {
+  using namespace standin::agent;
+  Schedule s;
+  s.activeStartDate = 20300115;  // a Tuesday
+  s.activeStartTime = 20000;
+  s.freqType = kOnce;
+  EXPECT_EQ(next(s, 20300101, 0), "20300115 20000");
+  EXPECT_EQ(next(s, 20300115, 20000), "20300115 20000") << "at its very second";
+  EXPECT_EQ(next(s, 20300115, 20001), "never");
+
+  s.freqType = kDaily;
+  s.freqInterval = 3;
+  EXPECT_EQ(next(s, 20300116, 0), "20300118 20000") << "every third day from the start";
+
+  s.freqType = kWeekly;
+  s.freqInterval = 2 | 32;  // Monday, Friday
+  s.freqRecurrenceFactor = 2;
+  EXPECT_EQ(next(s, 20300115, 0), "20300118 20000");
+  EXPECT_EQ(next(s, 20300119, 0), "20300128 20000") << "the week after is skipped";
+
+  s.freqType = kMonthly;
+  s.freqInterval = 31;
+  s.freqRecurrenceFactor = 1;
+  EXPECT_EQ(next(s, 20300201, 0), "20300331 20000") << "February has no 31st";
+
+  s.freqType = kMonthlyRelative;
+  s.freqInterval = 6;            // Friday
+  s.freqRelativeInterval = 16;   // the last one
+  EXPECT_EQ(next(s, 20300115, 0), "20300125 20000");
+  s.freqInterval = 9;            // a weekday
+  s.freqRelativeInterval = 1;    // the first one
+  EXPECT_EQ(next(s, 20300201, 0), "20300201 20000");
+  EXPECT_EQ(next(s, 20300201, 30000), "20300301 20000");
+}
+
+TEST(AgentNextRun, RepeatsWithinTheDayAndStopsAtTheEndDate) {
+  using namespace standin::agent;
+  Schedule s;
+  s.freqType = kDaily;
+  s.freqInterval = 1;
+  s.freqSubdayType = 8;  // hours
+  s.freqSubdayInterval = 4;
+  s.activeStartDate = 20300115;
+  s.activeEndDate = 20300116;
+  s.activeStartTime = 10000;
+  s.activeEndTime = 180000;
+  EXPECT_EQ(next(s, 20300115, 50001), "20300115 90000");
+  EXPECT_EQ(next(s, 20300115, 170001), "20300116 10000") << "17:00 is the last of the day";
+  EXPECT_EQ(next(s, 20300116, 170001), "never") << "after the end date";
+  s.freqSubdayType = 4;  // minutes
+  s.freqSubdayInterval = 15;
+  EXPECT_EQ(next(s, 20300115, 10001), "20300115 11500");
+  s.freqType = kAgentStart;
+  EXPECT_EQ(next(s, 20300115, 0), "never") << "no time of its own";
 }
 
 // ---------- the Agent ----------
