@@ -28,7 +28,7 @@ fi
 wine wineboot -i >/dev/null 2>&1                                    # create the prefix
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1   # no display
 wineserver -w                   # the creating session must end before the services are used
-wineserver -p                   # one persistent server for all the tests
+wineserver -p </dev/null >/dev/null 2>&1   # one persistent server, holding none of our pipes
 trap 'wineserver -k 2>/dev/null || true' EXIT
 # Boot outside CTest with nothing inherited: services.exe keeps the first process's output
 # open, and CTest would wait for it.
