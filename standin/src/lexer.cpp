@@ -17,6 +17,26 @@ bool isIdentPart(char c) {
 }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Reads a quoted run that starts at s[i] (the opening quote or bracket) up to `close`, a doubled
+// `close` standing for itself; i ends past the closing character.
+std::string readQuoted(std::string_view s, std::size_t& i, char close, int line) {
+  ++i;
+  std::string value;
+  while (i < s.size()) {
+    if (s[i] == close) {
+      if (i + 1 < s.size() && s[i + 1] == close) {
+        value.push_back(close);
+        i += 2;
+        continue;
+      }
+      ++i;
+      return value;
+    }
+    value.push_back(s[i++]);
+  }
+  throw SqlError(105, 15, "Unclosed quotation mark after the character string '" + value + "'.", line);
+}
+
 }  // namespace
 
 std::vector<Token> tokenize(std::string_view s) {
@@ -65,68 +85,14 @@ std::vector<Token> tokenize(std::string_view s) {
       ++i;
     }
     if (s[i] == '\'') {
-      ++i;
-      std::string value;
-      bool closed = false;
-      while (i < s.size()) {
-        if (s[i] == '\'') {
-          if (i + 1 < s.size() && s[i + 1] == '\'') {
-            value.push_back('\'');
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        value.push_back(s[i++]);
-      }
-      if (!closed)
-        throw SqlError(105, 15, "Unclosed quotation mark after the character string '" + value + "'.", line);
       t.kind = Token::Kind::String;
-      t.text = std::move(value);
+      t.text = readQuoted(s, i, '\'', line);
     } else if (c == '[') {
-      ++i;
-      std::string value;
-      bool closed = false;
-      while (i < s.size()) {
-        if (s[i] == ']') {
-          if (i + 1 < s.size() && s[i + 1] == ']') {
-            value.push_back(']');
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        value.push_back(s[i++]);
-      }
-      if (!closed)
-        throw SqlError(105, 15, "Unclosed quotation mark after the character string '" + value + "'.", line);
       t.kind = Token::Kind::QuotedIdentifier;
-      t.text = std::move(value);
+      t.text = readQuoted(s, i, ']', line);
     } else if (c == '"') {
-      ++i;
-      std::string value;
-      bool closed = false;
-      while (i < s.size()) {
-        if (s[i] == '"') {
-          if (i + 1 < s.size() && s[i + 1] == '"') {
-            value.push_back('"');
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        value.push_back(s[i++]);
-      }
-      if (!closed)
-        throw SqlError(105, 15, "Unclosed quotation mark after the character string '" + value + "'.", line);
       t.kind = Token::Kind::QuotedIdentifier;
-      t.text = std::move(value);
+      t.text = readQuoted(s, i, '"', line);
     } else if (c == '@') {
       std::size_t j = i + 1;
       const bool global = j < s.size() && s[j] == '@';

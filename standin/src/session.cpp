@@ -41,48 +41,42 @@ BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cance
   return out;
 }
 
-BatchResult Session::beginTransaction() {
+namespace {
+
+// Runs one transaction request, turning what it raises into the messages of its reply.
+template <typename Request>
+BatchResult runTransactionRequest(Request&& request) {
   BatchResult out;
   Scope vars;
-  Impl::Exec x{out, kNoCancel, vars};
+  Session::Impl::Exec x{out, kNoCancel, vars};
   try {
-    impl_->begin(x);
+    request(x);
   } catch (const SqlError& e) {
     out.items.push_back(e.message);
   } catch (const std::exception& e) {
     out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
   return out;
+}
+
+}  // namespace
+
+BatchResult Session::beginTransaction() {
+  return runTransactionRequest([&](Impl::Exec& x) { impl_->begin(x); });
 }
 
 BatchResult Session::commitTransaction(bool beginNew) {
-  BatchResult out;
-  Scope vars;
-  Impl::Exec x{out, kNoCancel, vars};
-  try {
+  return runTransactionRequest([&](Impl::Exec& x) {
     impl_->commit(x);
     if (beginNew) impl_->begin(x);
-  } catch (const SqlError& e) {
-    out.items.push_back(e.message);
-  } catch (const std::exception& e) {
-    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
-  }
-  return out;
+  });
 }
 
 BatchResult Session::rollbackTransaction(bool beginNew) {
-  BatchResult out;
-  Scope vars;
-  Impl::Exec x{out, kNoCancel, vars};
-  try {
+  return runTransactionRequest([&](Impl::Exec& x) {
     impl_->rollback(x);
     if (beginNew) impl_->begin(x);
-  } catch (const SqlError& e) {
-    out.items.push_back(e.message);
-  } catch (const std::exception& e) {
-    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
-  }
-  return out;
+  });
 }
 
 // ---------- Impl ----------
