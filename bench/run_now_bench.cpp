@@ -2,9 +2,9 @@
 // run-now backup, each through the real driver stack against the in-process stand-in.
 #include <benchmark/benchmark.h>
 
-#include "command_builder.h"
-#include "command_executor.h"
-#include "database.h"
+#include "core/maintenance/command_builder.h"
+#include "core/maintenance/command_executor.h"
+#include "core/db/database.h"
 #include "standin_fixture.h"
 
 namespace {

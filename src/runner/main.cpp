@@ -1,9 +1,9 @@
 // Brackenrun: started by a scheduled task with the task's parameter string; see runner.h.
 #include <iostream>
 
-#include "platform.h"
-#include "run_log.h"
-#include "runner.h"
+#include "runner/platform.h"
+#include "runner/run_log.h"
+#include "runner/runner.h"
 
 int main(int argc, char** argv) {
   const auto words = bv::runner::platform::programArguments(argc, argv);

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <vector>
 
-#include "platform.h"
+#include "runner/platform.h"
 
 namespace bv::runner::platform {
 

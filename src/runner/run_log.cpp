@@ -1,9 +1,9 @@
-#include "run_log.h"
+#include "runner/run_log.h"
 
 #include <fstream>
 #include <system_error>
 
-#include "platform.h"
+#include "runner/platform.h"
 
 namespace bv::runner {
 namespace {

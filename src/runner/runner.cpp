@@ -1,11 +1,11 @@
-#include "runner.h"
+#include "runner/runner.h"
 
 #include <exception>
 
-#include "command_builder.h"
-#include "command_executor.h"
-#include "platform.h"
-#include "run_log.h"
+#include "core/maintenance/command_builder.h"
+#include "core/maintenance/command_executor.h"
+#include "runner/platform.h"
+#include "runner/run_log.h"
 
 #ifndef BV_VERSION
 #define BV_VERSION "unknown"

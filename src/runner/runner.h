@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "connection_string.h"
-#include "task_argument.h"
+#include "core/db/connection_string.h"
+#include "core/tasks/task_argument.h"
 
 namespace bv::runner {
 

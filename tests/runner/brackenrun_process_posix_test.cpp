@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 #include "closed_port.h"
-#include "command_builder.h"
+#include "core/maintenance/command_builder.h"
 #include "process_posix.h"
 #include "runner_test_support.h"
-#include "task_argument.h"
+#include "core/tasks/task_argument.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 
 #include "child_process_win32.h"
 #include "closed_port.h"
-#include "command_builder.h"
+#include "core/maintenance/command_builder.h"
 #include "environment.h"
 #include "runner_test_support.h"
-#include "task_argument.h"
+#include "core/tasks/task_argument.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "process_posix.h"
 #include "runner_test_support.h"
 #include "standin_fixture.h"
-#include "task_argument.h"
+#include "core/tasks/task_argument.h"
 
 namespace {
 

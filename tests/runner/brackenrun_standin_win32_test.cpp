@@ -8,11 +8,11 @@
 #include <ctime>
 
 #include "child_process_win32.h"
-#include "database.h"
+#include "core/db/database.h"
 #include "environment.h"
 #include "host_standin_win32.h"
 #include "runner_test_support.h"
-#include "task_argument.h"
+#include "core/tasks/task_argument.h"
 
 namespace {
 

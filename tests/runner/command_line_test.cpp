@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "command_builder.h"
-#include "runner.h"
-#include "task_argument.h"
+#include "core/maintenance/command_builder.h"
+#include "runner/runner.h"
+#include "core/tasks/task_argument.h"
 
 namespace bv::runner {
 namespace {

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "environment.h"
-#include "run_log.h"
+#include "runner/run_log.h"
 
 namespace bv::runner {
 namespace {

@@ -1,10 +1,10 @@
-#include "run_log.h"
+#include "runner/run_log.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "platform.h"
+#include "runner/platform.h"
 #include "runner_test_support.h"
 
 namespace bv::runner {

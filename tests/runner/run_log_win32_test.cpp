@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "environment.h"
-#include "run_log.h"
+#include "runner/run_log.h"
 
 namespace bv::runner {
 namespace {

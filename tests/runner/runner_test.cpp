@@ -1,15 +1,15 @@
 // Brackenrun run in-process: what it prints, the status it returns and the line it logs.
-#include "runner.h"
+#include "runner/runner.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "closed_port.h"
-#include "command_builder.h"
-#include "run_log.h"
+#include "core/maintenance/command_builder.h"
+#include "runner/run_log.h"
 #include "runner_test_support.h"
-#include "task_argument.h"
+#include "core/tasks/task_argument.h"
 
 namespace bv::runner {
 namespace {

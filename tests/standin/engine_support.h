@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "command_builder.h"
+#include "core/maintenance/command_builder.h"
 #include "standin/engine.h"
 #include "standin_fixture.h"
 

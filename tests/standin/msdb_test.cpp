@@ -8,9 +8,9 @@
 #include <mutex>
 
 #include "agent_schedule.h"
-#include "command_builder.h"
-#include "job_catalogue.h"
-#include "job_registration.h"
+#include "core/maintenance/command_builder.h"
+#include "core/agent/job_catalogue.h"
+#include "core/agent/job_registration.h"
 #include "standin/engine.h"
 #include "standin_fixture.h"
 

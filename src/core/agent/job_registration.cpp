@@ -1,0 +1,203 @@
+#include "core/agent/job_registration.h"
+
+#include "core/maintenance/command_builder.h"
+
+namespace bv::agent {
+namespace {
+
+// The two characters of one field of the start time: leading blanks, then one or two digits.
+std::optional<int> timeField(std::string_view field) {
+  while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+  if (field.empty()) return std::nullopt;
+  int value = 0;
+  for (char c : field) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+}  // namespace
+
+std::string DeleteConfirmation(std::string_view jobName) {
+  return "ジョブ[" + std::string(jobName) + "]を削除してもよろしいですか？";
+}
+
+std::string QuoteSqlString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out.push_back(c);
+    if (c == '\'') out.push_back('\'');
+  }
+  return out;
+}
+
+std::string TrimBlanks(std::string_view text) {
+  while (!text.empty() && isTrimmed(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isTrimmed(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+AgentDateTime ParseStartTime(std::string_view text, const AgentDate& today) {
+  if (text.size() != 8) return {};
+  const auto hour = timeField(text.substr(0, 2));
+  const auto minute = timeField(text.substr(3, 2));
+  const auto second = timeField(text.substr(6, 2));
+  if (!hour || !minute || !second) return {};
+  if (*hour > 23 || *minute > 59 || *second > 59) return {};
+  AgentDateTime value = AgentDateTime::fromDate({today.year, today.month, 1});
+  value.hour = *hour;
+  value.minute = *minute;
+  value.second = *second;
+  return value;
+}
+
+std::uint16_t WeekDayMask(const WeekDayChecks& days) {
+  std::uint16_t mask = 0;
+  if (days.sun) mask |= kSunday;
+  if (days.mon) mask |= kMonday;
+  if (days.tue) mask |= kTuesday;
+  if (days.wed) mask |= kWednesday;
+  if (days.thu) mask |= kThursday;
+  if (days.fri) mask |= kFriday;
+  if (days.sat) mask |= kSaturday;
+  return mask;
+}
+
+bool HasFolderAndFileName(std::string_view path) {
+  const std::size_t split = path.find_last_of("\\/:");
+  if (split == std::string_view::npos) return false;  // no folder part
+  return split + 1 < path.size();                      // a file name after it
+}
+
+std::optional<InputProblem> ValidateJobInputs(const JobInputs& inputs, bool serverIsLocal,
+                                              const AgentDate& today) {
+  if (TrimBlanks(inputs.jobName).empty()) return InputProblem{JobInput::JobName, std::string(kJobNameMissing)};
+  if (ParseStartTime(inputs.startTimeText, today).isNone()) {
+    return InputProblem{JobInput::StartTime, std::string(kStartTimeInvalid)};
+  }
+  if (serverIsLocal) {
+    if (!HasFolderAndFileName(inputs.backupFile)) {
+      return InputProblem{JobInput::BackupFile, std::string(kBackupFileIncorrect)};
+    }
+  } else if (inputs.backupFile.empty()) {
+    return InputProblem{JobInput::BackupFile, std::string(kBackupFileMissing)};
+  }
+  if (inputs.freqType == kFreqWeekly && WeekDayMask(inputs.weekDays) == 0) {
+    return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};
+  }
+  return std::nullopt;
+}
+
+TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today) {
+  TJobEntry entry;
+  entry.Name = inputs.jobName;
+  entry.Description = inputs.description;
+  entry.BackupFile = inputs.backupFile;
+  entry.StartTime = ParseStartTime(inputs.startTimeText, today);
+  entry.FreqType = inputs.freqType;
+  entry.StartDate = AgentDateTime::fromDate(inputs.freqType == kFreqOnce ? inputs.startDate : today);
+  entry.WeekDays = inputs.freqType == kFreqWeekly ? WeekDayMask(inputs.weekDays) : 0;
+  entry.MonthDay = inputs.freqType == kFreqMonthly ? inputs.monthDay : 0;
+  entry.ScheduleText.clear();
+  return entry;
+}
+
+std::int32_t ScheduleInterval(const TJobEntry& entry) {
+  switch (entry.FreqType) {
+    case kFreqDaily:
+      return 1;
+    case kFreqWeekly:
+      return entry.WeekDays;
+    case kFreqMonthly:
+      return entry.MonthDay;
+    default:
+      return 0;
+  }
+}
+
+std::vector<std::string> JobExistsLines(std::string_view jobName) {
+  return {"select count(*) as cnt from msdb.dbo.sysjobs",
+          "where name = '" + QuoteSqlString(TrimBlanks(jobName)) + "'"};
+}
+
+std::vector<std::string> AddJobLines(const TJobEntry& entry, std::string_view ownerLoginName) {
+  return {
+      "EXECUTE msdb.dbo.sp_add_job ",
+      "@job_name = N'" + QuoteSqlString(entry.Name) + "', ",
+      "@owner_login_name = N'" + QuoteSqlString(ownerLoginName) + "', ",
+      "@description = N'" + QuoteSqlString(entry.Description) + "', ",
+      "@category_name = N'[Uncategorized (Local)]', ",
+      "@enabled = 1, ",
+      "@notify_level_email = 0, ",
+      "@notify_level_page = 0, ",
+      "@notify_level_netsend = 0, ",
+      "@notify_level_eventlog = 2, ",
+      entry.FreqType == kFreqOnce ? "@delete_level = 3 " : "@delete_level = 0 ",
+  };
+}
+
+std::string JobStepCommand(std::string_view databaseName, std::string_view backupFile) {
+  // The immediate batch already quotes the path as a literal and brackets the name with its
+  // "]" doubled; written inside the step's literal, every quote of it doubles once more.
+  std::string batch;
+  for (const auto& line : maintenance::backupCommandLines(databaseName, backupFile)) {
+    batch += line;
+    batch += "\r\n";
+  }
+  return QuoteSqlString(batch);
+}
+
+std::vector<std::string> AddJobStepLines(const TJobEntry& entry, std::string_view databaseName) {
+  return {
+      "EXECUTE msdb.dbo.sp_add_jobstep ",
+      "@job_name = N'" + QuoteSqlString(entry.Name) + "', ",
+      "@step_id = 1, ",
+      "@step_name = N'" + QuoteSqlString(entry.Name) + "_step', ",
+      "@command = N'" + JobStepCommand(databaseName, entry.BackupFile) + "', ",
+      "@database_name = N'" + QuoteSqlString(databaseName) + "', ",
+      "@server = N'', ",
+      "@database_user_name = N'', ",
+      "@subsystem = N'TSQL', ",
+      "@cmdexec_success_code = 0, ",
+      "@flags = 0, ",
+      "@retry_attempts = 0, ",
+      "@retry_interval = 1, ",
+      "@output_file_name = N'', ",
+      "@on_success_step_id = 0, ",
+      "@on_success_action = 1, ",
+      "@on_fail_step_id = 0, ",
+      "@on_fail_action = 2 ",
+  };
+}
+
+std::vector<std::string> AddJobScheduleLines(const TJobEntry& entry) {
+  std::vector<std::string> lines{
+      "EXEC msdb.dbo.sp_add_jobschedule @job_name = '" + QuoteSqlString(entry.Name) + "', ",
+      " @name = '" + QuoteSqlString(entry.Name) + "_schedule', ",
+      " @freq_type = " + std::to_string(entry.FreqType) + ", ",
+  };
+  if (entry.FreqType == kFreqWeekly || entry.FreqType == kFreqMonthly) {
+    lines.push_back(" @freq_recurrence_factor = 1, ");
+  }
+  lines.push_back(" @freq_interval = " + std::to_string(ScheduleInterval(entry)) + ", ");
+  lines.push_back(" @freq_subday_type = 1, ");
+  lines.push_back(" @freq_subday_interval = 0, ");
+  lines.push_back(" @freq_relative_interval = 0, ");
+  lines.push_back(" @active_start_date = " + entry.StartDate.format("yyyymmdd") + ", ");
+  lines.push_back(" @active_start_time = " + entry.StartTime.format("hhnnss") + " ");
+  return lines;
+}
+
+std::vector<std::string> AddJobServerLines(const TJobEntry& entry) {
+  return {"EXEC msdb.dbo.sp_add_jobserver @job_name = N'" + QuoteSqlString(entry.Name) + "' "};
+}
+
+std::vector<std::string> DeleteJobLines(std::string_view jobName) {
+  return {"EXEC msdb.dbo.sp_delete_job @job_name = N'" + QuoteSqlString(jobName) + "' "};
+}
+
+}  // namespace bv::agent

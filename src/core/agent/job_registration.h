@@ -1,0 +1,113 @@
+// Registration and removal of a backup job with SQL Server Agent: the checks of the new-job
+// inputs, the job's settings, and the texts of the msdb procedure calls. Each statement is a
+// list of lines that the query joins with CR LF. Qt-free.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/agent/agent_time.h"
+#include "core/agent/job_catalogue.h"
+
+namespace bv::agent {
+
+// Messages of the new-job group and the delete button.
+inline constexpr std::string_view kJobNameMissing = "ジョブ名が設定されていません。";
+inline constexpr std::string_view kStartTimeInvalid = "実行開始時間には、有効な時間を入力してください。";
+inline constexpr std::string_view kBackupFileIncorrect = "バックアップファイルの指定が正しくありません。";
+inline constexpr std::string_view kBackupFileMissing = "バックアップファイルが設定されていません。";
+inline constexpr std::string_view kNoWeekDay = "月～日曜日を１つ以上チェックしてください。";
+inline constexpr std::string_view kJobExists = "既に同じ名前のジョブが存在します。";
+inline constexpr std::string_view kJobRegistered = "新しいジョブを登録しました。";
+inline constexpr std::string_view kUnexpectedError = "予期しないエラーが発生したため、本画面を終了いたします。";
+inline constexpr std::string_view kAddJobFailed = "ジョブの登録でエラーが発生しました。";
+inline constexpr std::string_view kAddJobStepFailed = "ジョブステップの登録でエラーが発生しました。";
+inline constexpr std::string_view kAddJobScheduleFailed = "ジョブスケジュールの登録でエラーが発生しました。";
+inline constexpr std::string_view kAddJobServerFailed = "ジョブサーバの登録でエラーが発生しました。";
+inline constexpr std::string_view kSelectJobToDelete = "削除するジョブを一覧より選択してください。";
+inline constexpr std::string_view kDeleteJobFailed = "ジョブの削除でエラーが発生しました。";
+// "ジョブ[" + name + "]を削除してもよろしいですか？"
+std::string DeleteConfirmation(std::string_view jobName);
+
+// Each "'" doubled; nothing else is escaped.
+std::string QuoteSqlString(std::string_view text);
+
+// Blanks and control characters taken off both ends.
+std::string TrimBlanks(std::string_view text);
+
+// The start time of the masked edit: exactly 8 characters, the hour, minute and second in the
+// two characters at positions 1, 4 and 7 (leading blanks allowed, as an empty optional digit
+// leaves them), 0-23, 0-59 and 0-59. The first day of `today`'s month at that time of day, or
+// the none value when the text is no such time.
+AgentDateTime ParseStartTime(std::string_view text, const AgentDate& today);
+
+// The days checked in the new-job group.
+struct WeekDayChecks {
+  bool sun = false;
+  bool mon = false;
+  bool tue = false;
+  bool wed = false;
+  bool thu = false;
+  bool fri = false;
+  bool sat = false;
+};
+std::uint16_t WeekDayMask(const WeekDayChecks& days);
+
+// The new-job group's inputs as the form holds them.
+struct JobInputs {
+  std::string jobName;       // as typed
+  std::string description;
+  std::string backupFile;
+  std::string startTimeText; // the masked edit's 8 characters
+  std::int32_t freqType = kFreqOnce;
+  AgentDate startDate;       // the date picker's day
+  WeekDayChecks weekDays;
+  std::int32_t monthDay = 1;
+};
+
+// Which input a refusal points at (the form focuses it).
+enum class JobInput { JobName, StartTime, BackupFile, WeekDays };
+
+struct InputProblem {
+  JobInput input;
+  std::string message;
+};
+
+// Whether a path has both a folder part and a file-name part, split at its last "\", "/" or
+// drive ":".
+bool HasFolderAndFileName(std::string_view path);
+
+// The checks in their order: the trimmed job name, the start time, the backup file (for a
+// local server folder and file name, for a remote one only that it is given), and for a weekly
+// job at least one day. The first failure, or nothing when all pass.
+std::optional<InputProblem> ValidateJobInputs(const JobInputs& inputs, bool serverIsLocal,
+                                              const AgentDate& today);
+
+// The entry to register: the name as typed, the start date from the picker for a one-time job
+// and today for the others, the day mask for a weekly job, the day for a monthly one.
+TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today);
+
+// The freq_interval sent: 0 once, 1 daily, the day mask weekly, the day monthly; 0 otherwise.
+std::int32_t ScheduleInterval(const TJobEntry& entry);
+
+// select count(*) as cnt ... where name = '<trimmed name>'
+std::vector<std::string> JobExistsLines(std::string_view jobName);
+// EXECUTE msdb.dbo.sp_add_job ...; a one-time job deletes itself after its run.
+std::vector<std::string> AddJobLines(const TJobEntry& entry, std::string_view ownerLoginName);
+// The step's backup batch: the immediate backup batch's lines, each ended by CR LF, written
+// for the inside of an N'...' literal (every quote doubled, so the path's quotes come out
+// fourfold; the database name's "]" doubled inside its brackets).
+std::string JobStepCommand(std::string_view databaseName, std::string_view backupFile);
+// EXECUTE msdb.dbo.sp_add_jobstep ... with the batch as step 1's command.
+std::vector<std::string> AddJobStepLines(const TJobEntry& entry, std::string_view databaseName);
+// EXEC msdb.dbo.sp_add_jobschedule ...
+std::vector<std::string> AddJobScheduleLines(const TJobEntry& entry);
+// EXEC msdb.dbo.sp_add_jobserver ... (the Agent's own server)
+std::vector<std::string> AddJobServerLines(const TJobEntry& entry);
+// EXEC msdb.dbo.sp_delete_job ...
+std::vector<std::string> DeleteJobLines(std::string_view jobName);
+
+}  // namespace bv::agent

@@ -1,0 +1,84 @@
+#include "core/maintenance/command_builder.h"
+
+namespace bv::maintenance {
+
+std::string joinCommandLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& line : lines) {
+    out += line;
+    out += ' ';
+  }
+  return out;
+}
+
+std::string bracketName(std::string_view name) {
+  std::string out = "[";
+  for (char c : name) {
+    out.push_back(c);
+    if (c == ']') out.push_back(']');
+  }
+  out.push_back(']');
+  return out;
+}
+
+std::string escapeStringLiteral(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    out.push_back(c);
+    if (c == '\'') out.push_back('\'');
+  }
+  return out;
+}
+
+std::vector<std::string> backupCommandLines(std::string_view databaseName,
+                                            std::string_view backupFilePath) {
+  return {
+      "begin ",
+      "  DECLARE @strDate  varchar(20) ",
+      "  DECLARE @strFile  varchar(1000) ",
+      "  DECLARE @strName  varchar(100) ",
+      " ",
+      "  SET @strDate = CONVERT(varchar, GETDATE(), 111) ",
+      "  SET @strDate = REPLACE(@strDate,'/','') ",
+      " ",
+      "  SET @strFile = REPLACE(N'" + escapeStringLiteral(backupFilePath) +
+          "', '%date%', @strDate) ",
+      "  SET @strName = 'Brackenvale_' + @strDate ",
+      " ",
+      "  BACKUP ",
+      "  DATABASE " + bracketName(databaseName) + " ",
+      "  TO DISK = @strFile ",
+      "  WITH ",
+      "   STATS = 100 ",
+      "  ,INIT ",
+      "  ,NAME = @strName ",
+      "  ,DESCRIPTION  = 'Build by Brackenvale' ",
+      "end ",
+  };
+}
+
+std::string buildBackupCommand(std::string_view databaseName, std::string_view backupFilePath,
+                               bool verify) {
+  auto lines = backupCommandLines(databaseName, backupFilePath);
+  if (verify) lines.push_back("RESTORE VERIFYONLY FROM  DISK = @strFile ");
+  return joinCommandLines(lines);
+}
+
+std::string buildRestoreCommand(std::string_view databaseName, std::string_view restoreFilePath) {
+  return joinCommandLines({
+      "RESTORE ",
+      "DATABASE " + bracketName(databaseName),
+      "FROM DISK = N'" + escapeStringLiteral(restoreFilePath) + "'",
+      "WITH REPLACE",
+  });
+}
+
+std::string buildTruncateLogCommand(std::string_view databaseName) {
+  return joinCommandLines({"BACKUP", "LOG " + bracketName(databaseName), "WITH TRUNCATE_ONLY"});
+}
+
+std::string buildShrinkCommand(std::string_view databaseName) {
+  return joinCommandLines({"DBCC ", "SHRINKDATABASE(" + bracketName(databaseName) + ",1)"});
+}
+
+}  // namespace bv::maintenance

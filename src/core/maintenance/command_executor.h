@@ -1,0 +1,51 @@
+// Runs one maintenance batch on a connection of its own and turns a failure into the message
+// the user reads. Shared by the main window and the command-line runner. Qt-free.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/db/connection_string.h"
+#include "core/db/database.h"
+
+namespace bv::maintenance {
+
+// The operation names, as the main window shows them and the runner logs them.
+inline constexpr std::string_view kBackupOperation = "バックアップ";
+inline constexpr std::string_view kRestoreOperation = "レストア";
+inline constexpr std::string_view kTruncateLogOperation = "ログの切り捨て";
+
+// A maintenance batch may run for hours: six hours, in seconds.
+inline constexpr int kMaintenanceCommandTimeoutSeconds = 21600;
+
+// The connection string of a maintenance run: the login's form, and for exactly the restore
+// operation ";Database=master" after it, so that a restore never holds the database it
+// overwrites. Every other operation runs in the login's default database.
+std::string maintenanceConnectionString(const db::LoginSettings& login,
+                                        std::string_view operationName);
+
+struct ExecutionOutcome {
+  bool succeeded = false;
+  // Whether the connection opened: a failure with it false never reached the batch.
+  bool connected = false;
+  // On failure: the operation name + "中にエラーが発生しました。" + CR LF CR LF + each entry of the
+  // provider error list followed by CR LF.
+  std::string errorMessage;
+  std::vector<db::ErrorEntry> errors;
+  // The server's informational messages (progress, completion lines).
+  std::vector<db::ErrorEntry> infoMessages;
+};
+
+// The failure message for an operation and a provider error list.
+std::string executionErrorMessage(std::string_view operationName,
+                                  const std::vector<db::ErrorEntry>& errors);
+
+// Opens a fresh connection, sends the command as the only line of a query with the six-hour
+// timeout, reads everything to the end, and closes the connection on every path. Provider
+// failures (connect, batch, lost link) come back as an outcome; nothing is thrown for them.
+ExecutionOutcome executeMaintenanceCommand(const std::string& connectionString,
+                                           const std::string& command,
+                                           std::string_view operationName);
+
+}  // namespace bv::maintenance

@@ -1,0 +1,267 @@
+#include "core/tasks/task_argument.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <optional>
+
+#include "core/text/codepage.h"
+
+namespace bv::tasks {
+namespace {
+
+// ---- UTF-8 characters, for locating a character the code page cannot carry ----
+
+// The length of the UTF-8 sequence starting at text[i], or 0 when it is malformed (a stray
+// continuation byte, an overlong form, a surrogate, a value past U+10FFFF, a cut-off tail).
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // overlong
+    if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+std::string codePointName(std::string_view sequence) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(sequence[k]); };
+  unsigned long value = 0;
+  switch (sequence.size()) {
+    case 1: value = byte(0); break;
+    case 2: value = ((byte(0) & 0x1Fu) << 6) | (byte(1) & 0x3Fu); break;
+    case 3: value = ((byte(0) & 0x0Fu) << 12) | ((byte(1) & 0x3Fu) << 6) | (byte(2) & 0x3Fu); break;
+    default:
+      value = ((byte(0) & 0x07u) << 18) | ((byte(1) & 0x3Fu) << 12) | ((byte(2) & 0x3Fu) << 6) |
+              (byte(3) & 0x3Fu);
+      break;
+  }
+  std::array<char, 16> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), "U+%04lX", value);
+  return buffer.data();
+}
+
+// Why the text does not come back unchanged through code page 932: the first character that
+// is not UTF-8, has no byte sequence there, or comes back as another character.
+std::string describeUnencodable(std::string_view text) {
+  std::size_t position = 1;
+  for (std::size_t i = 0; i < text.size(); ++position) {
+    const std::size_t length = utf8SequenceLength(text, i);
+    if (length == 0) {
+      return "UTF-8 として正しくないバイトがあります（" + std::to_string(i + 1) + " バイト目）。";
+    }
+    const std::string_view character = text.substr(i, length);
+    const auto bytes = text::utf8ToCp932(character);
+    if (!bytes) {
+      return std::to_string(position) + " 文字目の " + codePointName(character) +
+             " はコードページ 932 で表せません。";
+    }
+    const auto back = text::cp932ToUtf8(*bytes);
+    if (!back || *back != character) {
+      return std::to_string(position) + " 文字目の " + codePointName(character) +
+             " はコードページ 932 を通ると別の文字になります。";
+    }
+    i += length;
+  }
+  return "テキストをコードページ 932 に変換できません。";
+}
+
+// ---- code page 932 byte structure ----
+
+bool isSingleByte(unsigned char b) { return b < 0x80 || (b >= 0xA1 && b <= 0xDF); }
+bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+
+std::string bytePosition(std::size_t index) { return "（" + std::to_string(index + 1) + " バイト目）"; }
+
+// Checks the lead and trail bytes and returns where each character starts; the code page's
+// own table then decides whether a well-formed code has a character.
+std::vector<std::size_t> characterStarts(std::string_view bytes) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    starts.push_back(i);
+    if (b == 0) throw TaskArgumentError("ゼロのバイトは使えません" + bytePosition(i) + "。");
+    if (isSingleByte(b)) {
+      ++i;
+      continue;
+    }
+    if (!isLeadByte(b)) {
+      throw TaskArgumentError("コードページ 932 の文字の先頭にならないバイトがあります" +
+                              bytePosition(i) + "。");
+    }
+    if (i + 1 == bytes.size()) {
+      throw TaskArgumentError("2 バイト文字の 2 バイト目がありません" + bytePosition(i) + "。");
+    }
+    if (!isTrailByte(static_cast<unsigned char>(bytes[i + 1]))) {
+      throw TaskArgumentError("2 バイト文字の 2 バイト目として正しくないバイトがあります" +
+                              bytePosition(i + 1) + "。");
+    }
+    i += 2;
+  }
+  return starts;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                             '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+
+std::string argumentName(std::size_t index) {
+  static constexpr std::array<const char*, kTaskArgumentCount> names = {
+      "認証方式", "ログイン名", "パスワード", "データベースサーバ", "データベース名",
+      "バックアップファイル", "ベリファイ"};
+  return std::to_string(index + 1) + " 番目の引数（" + names[index] + "）";
+}
+
+[[noreturn]] void refuseArgument(std::size_t index, const std::string& reason) {
+  throw TaskArgumentError(argumentName(index) + ": " + reason);
+}
+
+std::string decodeArgument(const std::vector<std::string>& arguments, std::size_t index) {
+  try {
+    return DecodeTaskArgument(arguments[index]);
+  } catch (const TaskArgumentError& error) {
+    refuseArgument(index, error.what());
+  }
+}
+
+}  // namespace
+
+std::string EncodeTaskArgument(std::string_view text) {
+  text = text.substr(0, std::min(text.find('\0'), text.size()));
+  const auto bytes = text::utf8ToCp932(text);
+  // The way back must give the same text: a look-alike mapping would put another name on
+  // the task than the one the user typed.
+  const auto back = bytes ? text::cp932ToUtf8(*bytes) : std::nullopt;
+  if (!back || *back != text) throw TaskArgumentError(describeUnencodable(text));
+
+  std::string hex;
+  hex.reserve(bytes->size() * 2);
+  for (const char c : *bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    hex.push_back(kHexDigits[b >> 4]);
+    hex.push_back(kHexDigits[b & 0x0F]);
+  }
+  std::reverse(hex.begin(), hex.end());
+  return hex;
+}
+
+std::string DecodeTaskArgument(std::string_view argument) {
+  for (std::size_t i = 0; i < argument.size(); ++i) {
+    if (hexValue(argument[i]) < 0) {
+      throw TaskArgumentError("大文字の 16 進数字（0-9, A-F）でない文字があります（" +
+                              std::to_string(i + 1) + " 文字目）。");
+    }
+  }
+  if (argument.size() % 2 != 0) {
+    throw TaskArgumentError("16 進数字の数が奇数です（" + std::to_string(argument.size()) +
+                            " 文字）。");
+  }
+  const std::string hex(argument.rbegin(), argument.rend());
+  std::string bytes;
+  bytes.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(hexValue(hex[i]) * 16 + hexValue(hex[i + 1])));
+  }
+
+  const std::vector<std::size_t> starts = characterStarts(bytes);
+  if (auto text = text::cp932ToUtf8(bytes)) return std::move(*text);
+  // A well-formed code without a character: find the first one.
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : bytes.size();
+    if (!text::cp932ToUtf8(std::string_view(bytes).substr(starts[k], end - starts[k]))) {
+      throw TaskArgumentError("コードページ 932 に文字のないコードがあります" +
+                              bytePosition(starts[k]) + "。");
+    }
+  }
+  throw TaskArgumentError("コードページ 932 のバイト列として読めません。");
+}
+
+std::string buildTaskParameters(const TaskBackup& backup) {
+  const std::vector<std::string> arguments = {
+      backup.useSqlAuth ? "2" : "1",
+      backup.useSqlAuth ? EncodeTaskArgument(backup.userName) : "0",
+      backup.useSqlAuth ? EncodeTaskArgument(backup.password) : "0",
+      EncodeTaskArgument(backup.server),
+      EncodeTaskArgument(backup.database),
+      EncodeTaskArgument(backup.backupFile),
+      backup.verify ? "1" : "0",
+  };
+  std::string parameters;
+  for (const auto& argument : arguments) {
+    parameters += argument;
+    parameters += ' ';
+  }
+  return parameters;
+}
+
+std::vector<std::string> splitTaskParameters(std::string_view parameters) {
+  std::vector<std::string> arguments;
+  if (parameters.empty()) return arguments;
+  if (parameters.back() == ' ') parameters.remove_suffix(1);
+  for (;;) {
+    const std::size_t blank = parameters.find(' ');
+    arguments.emplace_back(parameters.substr(0, blank));
+    if (blank == std::string_view::npos) return arguments;
+    parameters.remove_prefix(blank + 1);
+  }
+}
+
+TaskBackup readTaskParameters(const std::vector<std::string>& arguments) {
+  if (arguments.size() != kTaskArgumentCount) {
+    throw TaskArgumentError("引数の数が正しくありません（" + std::to_string(kTaskArgumentCount) +
+                            " 個のところ " + std::to_string(arguments.size()) + " 個）。");
+  }
+  TaskBackup backup;
+  if (arguments[0] == "2") {
+    backup.useSqlAuth = true;
+  } else if (arguments[0] != "1") {
+    refuseArgument(0, "「1」（Windows 認証）か「2」（SQL Server 認証）でなければなりません。");
+  }
+  if (backup.useSqlAuth) {
+    backup.userName = decodeArgument(arguments, 1);
+    backup.password = decodeArgument(arguments, 2);
+    if (backup.userName.empty()) refuseArgument(1, "SQL Server 認証ではログイン名が必要です。");
+  } else {
+    for (std::size_t index : {1u, 2u}) {
+      if (arguments[index] != "0") refuseArgument(index, "Windows 認証では「0」でなければなりません。");
+    }
+  }
+  backup.server = decodeArgument(arguments, 3);
+  backup.database = decodeArgument(arguments, 4);
+  backup.backupFile = decodeArgument(arguments, 5);
+  if (backup.server.empty()) refuseArgument(3, "空にはできません。");
+  if (backup.database.empty()) refuseArgument(4, "空にはできません。");
+  if (backup.backupFile.empty()) refuseArgument(5, "空にはできません。");
+  if (arguments[6] == "1") {
+    backup.verify = true;
+  } else if (arguments[6] != "0") {
+    refuseArgument(6, "「1」か「0」でなければなりません。");
+  }
+  return backup;
+}
+
+}  // namespace bv::tasks

@@ -1,0 +1,44 @@
+// Brackenvale: back up, restore and shrink a SQL Server database without writing T-SQL.
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "gui/widgets/error_report.h"
+#include "gui/widgets/interface_font.h"
+#include "gui/forms/uBrackenvale.h"
+#include "gui/forms/uSchedule.h"
+#include "gui/forms/uServerSelect.h"
+
+namespace {
+
+// Where the server browser asks: the broadcast address, unless BRACKENVALE_BROWSE_ADDRESS names
+// one host to ask instead (the stand-in answers on the loopback address only).
+bv::servers::SsrpTarget browseTarget() {
+  bv::servers::SsrpTarget target;
+  const QByteArray address = qgetenv("BRACKENVALE_BROWSE_ADDRESS");
+  if (!address.isEmpty()) target.address = address.toStdString();
+  return target;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bv::widgets::Application application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Brackenvale"));
+  QApplication::setFont(bv::widgets::interfaceFont());
+  // The classic look the program was drawn for, unless the user asks for another (-style).
+  if (!application.arguments().contains(QStringLiteral("-style"))) {
+    QApplication::setStyle(QStringLiteral("Windows"));
+  }
+
+  // The main window first, then each dialog once; they live until the program ends.
+  TfrmBrackenvale frmBrackenvale;
+  TfrmSchedule frmSchedule(&frmBrackenvale);
+  frmBrackenvale.setScheduleDialog(&frmSchedule);
+  TfrmServerList frmServerList(bv::servers::platformEnumeratorFactory(browseTarget()), &frmBrackenvale);
+  frmBrackenvale.setServerList(&frmServerList);
+
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  frmBrackenvale.move(screen.center() - frmBrackenvale.rect().center());
+  frmBrackenvale.show();
+  return QApplication::exec();
+}

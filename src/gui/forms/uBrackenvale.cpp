@@ -1,0 +1,525 @@
+#include "gui/forms/uBrackenvale.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTabWidget>
+#include <QUrl>
+
+#include "core/maintenance/command_builder.h"
+#include "core/maintenance/command_executor.h"
+#include "core/db/connection_string.h"
+#include "core/db/database.h"
+#include "gui/widgets/error_report.h"
+#include "gui/widgets/form_layout.h"
+#include "gui/widgets/focus_widgets.h"
+#include "core/db/login_rules.h"
+#include "gui/widgets/prompts.h"
+#include "core/sys/system_info.h"
+#include "gui/forms/uSchedule.h"
+#include "gui/forms/uServerSelect.h"
+#include "gui/widgets/wait_cursor.h"
+
+using bv::widgets::guarded;
+using bv::widgets::place;
+using bv::widgets::prompts;
+
+namespace {
+
+const QString kSelectServer = QStringLiteral("データベースサーバーを選択してください。");
+const QString kEnterUser = QStringLiteral("ユーザー名を入力してください。");
+const QString kEnterPassword = QStringLiteral("パスワードを入力してください。");
+const QString kSelectDatabase = QStringLiteral("データベース名を選択してください。");
+const QString kSpecifyBackupFile = QStringLiteral("バックアップファイルを指定してください。");
+const QString kConfirmStart = QStringLiteral("を開始します。よろしいですか？");
+const QString kCommandBuildFailed = QStringLiteral("SQLコマンドの生成に失敗しました。");
+const QString kFinished = QStringLiteral("が終了しました。");
+const QString kLoginFailed = QStringLiteral("サーバにログインできませんでした。");
+const QString kVistaRefusal = QStringLiteral("Windows Vistaはタスク編集に対応していません。");
+const QString kServerAlert = QStringLiteral("※サーバ上の有効なファイル名を入力してください");
+
+QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+std::string toStd(const QString& text) { return text.toStdString(); }
+
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top) {
+  return place(new QLabel(text, parent), name, left, top);
+}
+
+QLabel* redNote(QWidget* parent, const char* name, const QString& text, int left, int top) {
+  auto* note = label(parent, name, text, left, top);
+  QPalette palette = note->palette();
+  palette.setColor(QPalette::WindowText, Qt::red);
+  note->setPalette(palette);
+  return note;
+}
+
+void makeBold(QWidget* widget) {
+  QFont font = widget->font();
+  font.setBold(true);
+  widget->setFont(font);
+}
+
+// The link banner: 76 x 15, one look for rest and one for hover.
+QPixmap bannerPixmap(const QColor& colour) {
+  QPixmap pixmap(76, 15);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(colour);
+  painter.drawRoundedRect(QRectF(0.5, 0.5, 75, 14), 3, 3);
+  QFont font = QApplication::font();
+  font.setPixelSize(10);
+  font.setBold(true);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(QRect(0, 0, 76, 15), Qt::AlignCenter, QStringLiteral("Help"));
+  return pixmap;
+}
+
+}  // namespace
+
+TfrmBrackenvale::TfrmBrackenvale(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("frmBrackenvale"));
+  setWindowTitle(QStringLiteral("Brackenvale"));
+  setFixedSize(426, 511);
+  buildControls();
+  connectHandlers();
+  FormCreate();
+}
+
+TfrmBrackenvale::~TfrmBrackenvale() = default;
+
+void TfrmBrackenvale::buildControls() {
+  Panel1 = place(new QFrame(this), "Panel1", 104, 8, 217, 33);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  auto* title = new QLabel(QStringLiteral("Brackenvale"), Panel1);
+  title->setObjectName(QStringLiteral("lblTitle"));
+  title->setGeometry(0, 0, 217, 33);
+  title->setAlignment(Qt::AlignCenter);
+  QFont titleFont = title->font();
+  titleFont.setPixelSize(17);
+  titleFont.setBold(true);
+  title->setFont(titleFont);
+
+  imgGreen = place(new QLabel(this), "imgGreen", 215, 476, 76, 15);
+  imgGreen->setPixmap(bannerPixmap(QColor(0x2E, 0x8B, 0x57)));
+  imgGreen->setVisible(false);
+  imgBlue = place(new QLabel(this), "imgBlue", 134, 476, 76, 15);
+  imgBlue->setPixmap(bannerPixmap(QColor(0x1E, 0x5A, 0xA8)));
+  imgBlue->setVisible(false);
+  imgView = place(new QLabel(this), "imgView", 342, 10, 76, 15);
+  imgView->setPixmap(imgGreen->pixmap());
+  lbWin = place(new QLabel(this), "lbWin", 342, 10, 76, 15);
+  lbWin->setAttribute(Qt::WA_TranslucentBackground);
+  lbWin->setCursor(Qt::PointingHandCursor);
+  lbWin->installEventFilter(this);
+
+  pnlTarget = place(new QFrame(this), "pnlTarget", 8, 48, 409, 169);
+  pnlTarget->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  gbxTarget = place(new QGroupBox(QStringLiteral("対象データベース"), pnlTarget), "gbxTarget", 8, 8,
+                    393, 157);
+  lblServer = label(gbxTarget, "lblServer", QStringLiteral("データベースサーバ"), 12, 20);
+  auto* server = new bv::widgets::FocusReportingLineEdit(gbxTarget);
+  editServer = place(server, "editServer", 128, 16, 121, 20);
+  bbnSvrList = place(new QPushButton(QStringLiteral("..."), gbxTarget), "bbnSvrList", 249, 16, 24, 20);
+  bbnSvrList->setToolTip(QStringLiteral("一覧からサーバを選択します"));
+  rbWindows = place(new QRadioButton(QStringLiteral("Windows 認証"), gbxTarget), "rbWindows", 16, 40,
+                    108, 20);
+  rbWindows->setChecked(true);
+  rbSQLServer = place(new QRadioButton(QStringLiteral("SQL Server 認証"), gbxTarget), "rbSQLServer",
+                      128, 40, 130, 20);
+  lblLoginName = label(gbxTarget, "lblLoginName", QStringLiteral("ログイン名"), 12, 78);
+  editUser = place(new QLineEdit(gbxTarget), "editUser", 128, 74, 121, 20);
+  lblPassword = label(gbxTarget, "lblPassword", QStringLiteral("パスワード"), 12, 104);
+  editPass = place(new QLineEdit(gbxTarget), "editPass", 128, 100, 121, 20);
+  editPass->setEchoMode(QLineEdit::Password);
+  lblDatabase = label(gbxTarget, "lblDatabase", QStringLiteral("データベース名"), 12, 128);
+  auto* database = new bv::widgets::FocusReportingComboBox(gbxTarget);
+  cmbDatabase = place(database, "cmbDatabase", 128, 124, 145, 20);
+  cmbDatabase->setEditable(false);
+  bbnReloadList = place(new QPushButton(QStringLiteral("最新"), gbxTarget), "bbnReloadList", 276, 124,
+                        45, 20);
+  bbnReloadList->setToolTip(
+      QStringLiteral("現在の接続情報を用い、データベース一覧を最新の状態へ更新します"));
+
+  pgOperation = place(new QTabWidget(this), "pgOperation", 8, 224, 409, 241);
+
+  tabBasic = new QWidget;
+  tabBasic->setObjectName(QStringLiteral("tabBasic"));
+  gbxOutput = place(new QGroupBox(QStringLiteral("出力先"), tabBasic), "gbxOutput", 8, 4, 385, 86);
+  lblBackFile = label(gbxOutput, "lblBackFile", QStringLiteral("バックアップファイル"), 12, 20);
+  editBackFilePath = place(new QLineEdit(gbxOutput), "editBackFilePath", 12, 38, 330, 20);
+  bbnBackFilePathOpen = place(new QPushButton(gbxOutput), "bbnBackFilePathOpen", 346, 38, 24, 20);
+  bbnBackFilePathOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  bbnBackFilePathOpen->setToolTip(QStringLiteral("ファイルを選択します"));
+  lblServerAlert = redNote(gbxOutput, "lblServerAlert", kServerAlert, 12, 64);
+  lblDateNote1 = redNote(tabBasic, "lblDateNote1",
+                         QStringLiteral("※ファイル名中に「%date%」を指定すると実行した"), 8, 96);
+  lblDateNote2 = redNote(tabBasic, "lblDateNote2", QStringLiteral("   年月日に置換されます。"), 8, 111);
+  lblDateNote3 = redNote(tabBasic, "lblDateNote3",
+                         QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"), 8, 126);
+  chkVerify = place(new QCheckBox(QStringLiteral("完了時にベリファイを行う"), tabBasic), "chkVerify", 8,
+                    146, 240, 18);
+  btnSchedule = place(new QPushButton(QStringLiteral("エージェントに登録"), tabBasic), "btnSchedule", 8,
+                      176, 125, 25);
+  btnSchedule->setToolTip(QStringLiteral("SQLServerエージェントへ、バックアップジョブの登録を行います"));
+  btnMakeScdl = place(new QPushButton(QStringLiteral("タスクに追加"), tabBasic), "btnMakeScdl", 139, 176,
+                      125, 25);
+  btnEditScdl = place(new QPushButton(QStringLiteral("タスクの編集"), tabBasic), "btnEditScdl", 270, 176,
+                      125, 25);
+  for (QPushButton* button : {btnSchedule, btnMakeScdl, btnEditScdl}) makeBold(button);
+  pgOperation->addTab(tabBasic, QStringLiteral("バックアップ"));
+
+  tabOption = new QWidget;
+  tabOption->setObjectName(QStringLiteral("tabOption"));
+  gbxRestore = place(new QGroupBox(QStringLiteral("復元元"), tabOption), "gbxRestore", 8, 4, 385, 86);
+  lblRestFile = label(gbxRestore, "lblRestFile", QStringLiteral("バックアップファイル"), 12, 20);
+  editRestFilePath = place(new QLineEdit(gbxRestore), "editRestFilePath", 12, 38, 330, 20);
+  bbnRestFilePathOpen = place(new QPushButton(gbxRestore), "bbnRestFilePathOpen", 346, 38, 24, 20);
+  bbnRestFilePathOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  bbnRestFilePathOpen->setToolTip(QStringLiteral("ファイルを選択します"));
+  lblServerAlert2 = redNote(gbxRestore, "lblServerAlert2", kServerAlert, 12, 64);
+  pgOperation->addTab(tabOption, QStringLiteral("レストア"));
+
+  tabTransaction = new QWidget;
+  tabTransaction->setObjectName(QStringLiteral("tabTransaction"));
+  lblTransaction1 = label(tabTransaction, "lblTransaction1",
+                          QStringLiteral("トランザクションログの切り捨てと、データファイルの圧縮を行い、"), 16, 24);
+  lblTransaction2 = label(tabTransaction, "lblTransaction2",
+                          QStringLiteral("ディスクの空き容量を増加させます。"), 16, 42);
+  pgOperation->addTab(tabTransaction, QStringLiteral("ログの切り捨て"));
+  pgOperation->setCurrentIndex(0);
+
+  btnCreate = place(new QPushButton(QStringLiteral("今すぐ実行"), this), "btnCreate", 16, 476, 101, 25);
+  btnCreate->setToolTip(QStringLiteral("現在選択されているタブの処理を実行します"));
+  btnClose = place(new QPushButton(QStringLiteral("終了"), this), "btnClose", 313, 476, 97, 25);
+  btnClose->setToolTip(QStringLiteral("プログラムを終了します"));
+  makeBold(btnCreate);
+  makeBold(btnClose);
+
+  // Features that arrive later stay disabled, so that nothing pretends to work.
+  btnMakeScdl->setEnabled(false);
+  btnEditScdl->setEnabled(false);
+
+  lbWin->raise();
+
+  // Keyboard order: the target group, then the tabs and the two buttons.
+  QWidget* order[] = {editServer, bbnSvrList, rbWindows, rbSQLServer, editUser, editPass,
+                      cmbDatabase, bbnReloadList, pgOperation, btnCreate, btnClose};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
+}
+
+void TfrmBrackenvale::connectHandlers() {
+  auto* server = static_cast<bv::widgets::FocusReportingLineEdit*>(editServer);
+  auto* database = static_cast<bv::widgets::FocusReportingComboBox*>(cmbDatabase);
+  connect(server, &bv::widgets::FocusReportingLineEdit::focusLeft, this,
+          guarded(this, &TfrmBrackenvale::editServerExit));
+  connect(database, &bv::widgets::FocusReportingComboBox::focusLeft, this,
+          guarded(this, &TfrmBrackenvale::editServerExit));
+  connect(database, &bv::widgets::FocusReportingComboBox::focusEntered, this,
+          guarded(this, &TfrmBrackenvale::cmbDatabaseDropDown));
+  connect(rbWindows, &QRadioButton::clicked, this, guarded(this, &TfrmBrackenvale::rbWindowsClick));
+  connect(rbSQLServer, &QRadioButton::clicked, this, guarded(this, &TfrmBrackenvale::rbSQLServerClick));
+  connect(bbnReloadList, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::bbnReloadListClick));
+  connect(bbnSvrList, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::bbnSvrListClick));
+  connect(btnCreate, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnCreateClick));
+  connect(btnClose, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnCloseClick));
+  connect(btnSchedule, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnScheduleClick));
+  connect(btnMakeScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnMakeScdlClick));
+  connect(btnEditScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnEditScdlClick));
+  connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
+          guarded(this, &TfrmBrackenvale::bbnBackFilePathOpenClick));
+  connect(bbnRestFilePathOpen, &QPushButton::clicked, this,
+          guarded(this, &TfrmBrackenvale::bbnRestFilePathOpenClick));
+}
+
+bool TfrmBrackenvale::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lbWin) {
+    const auto run = [](auto handler) { guarded(std::move(handler))(); };
+    switch (event->type()) {
+      case QEvent::Enter:
+        run([this] { lbWinMouseEnter(); });
+        break;
+      case QEvent::Leave:
+        run([this] { lbWinMouseLeave(); });
+        break;
+      case QEvent::MouseButtonRelease:
+        if (lbWin->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+          run([this] { lbWinClick(); });
+        }
+        return true;
+      default:
+        break;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TfrmBrackenvale::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!shownOnce_) {
+    shownOnce_ = true;
+    guarded(this, &TfrmBrackenvale::FormShow)();
+  }
+}
+
+void TfrmBrackenvale::FormCreate() {
+  FComputerName = fromStd(bv::sys::computerName());
+  FServerIsLocal = true;
+}
+
+void TfrmBrackenvale::FormShow() {
+  rbWindowsClick();
+  editServer->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+QString TfrmBrackenvale::helpPagePath() {
+  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help/index.html"));
+}
+
+bv::db::LoginSettings TfrmBrackenvale::loginSettings() const {
+  return {toStd(editServer->text()), FUseSqlAuth, toStd(editUser->text()), toStd(editPass->text())};
+}
+
+// --- Login group ---------------------------------------------------------------------------
+
+void TfrmBrackenvale::rbWindowsClick() {
+  FUseSqlAuth = false;
+  editUser->clear();
+  editPass->clear();
+  SetLoginFieldsEnabled(false);
+}
+
+void TfrmBrackenvale::rbSQLServerClick() {
+  FUseSqlAuth = true;
+  SetLoginFieldsEnabled(true);
+}
+
+void TfrmBrackenvale::SetLoginFieldsEnabled(bool enabled) {
+  editUser->setEnabled(enabled);
+  editPass->setEnabled(enabled);
+  lblLoginName->setEnabled(enabled);
+  lblPassword->setEnabled(enabled);
+}
+
+void TfrmBrackenvale::editServerExit() {
+  const bool local = bv::db::isLocalServer(toStd(editServer->text()), toStd(FComputerName));
+  lblServerAlert->setVisible(!local);
+  lblServerAlert2->setVisible(!local);
+  bbnBackFilePathOpen->setEnabled(local);
+  bbnRestFilePathOpen->setEnabled(local);
+  if (local != FServerIsLocal) {
+    editBackFilePath->clear();
+    FServerIsLocal = local;
+  }
+}
+
+void TfrmBrackenvale::bbnReloadListClick() { RefreshDatabaseList(); }
+
+void TfrmBrackenvale::cmbDatabaseDropDown() { RefreshDatabaseList(); }
+
+void TfrmBrackenvale::RefreshDatabaseList() {
+  if (!requireLoginFields()) return;
+  // The connection closes when it goes out of scope, also when a step below raises.
+  bv::db::Connection connection(bv::db::buildConnectionString(loginSettings()));
+  cmbDatabase->clear();
+  try {
+    bv::widgets::WaitCursor hourglass;
+    connection.open();
+  } catch (const std::exception&) {
+    prompts().error(this, kLoginFailed);
+    return;
+  }
+  {
+    bv::widgets::WaitCursor hourglass;
+    bv::db::Query query(connection);
+    query.clear();
+    query.addLine("SELECT DB_NAME() AS NAME");
+    query.open();
+    FDefaultDatabase.clear();
+    if (!query.eof()) {
+      FDefaultDatabase = fromStd(query.fieldAsText("NAME"));
+      cmbDatabase->addItem(fromStd(std::string(bv::db::kDefaultDatabaseEntry)));
+    }
+    query.close();
+    for (const auto& name : connection.catalogs()) cmbDatabase->addItem(fromStd(name));
+  }
+  cmbDatabase->setCurrentIndex(0);
+}
+
+QString TfrmBrackenvale::GetDatabaseName(const QComboBox* box) const {
+  return fromStd(bv::db::resolveDatabaseName(toStd(box->currentText()), toStd(FDefaultDatabase)));
+}
+
+// --- Run now -------------------------------------------------------------------------------
+
+QString TfrmBrackenvale::operationName() const {
+  switch (pgOperation->currentIndex()) {
+    case 0:
+      return fromStd(std::string(bv::maintenance::kBackupOperation));
+    case 1:
+      return fromStd(std::string(bv::maintenance::kRestoreOperation));
+    default:
+      return fromStd(std::string(bv::maintenance::kTruncateLogOperation));
+  }
+}
+
+bool TfrmBrackenvale::requireField(QLineEdit* edit, const QString& message) {
+  if (!edit->text().isEmpty()) return true;
+  prompts().error(this, message);
+  edit->setFocus(Qt::OtherFocusReason);
+  return false;
+}
+
+bool TfrmBrackenvale::requireLoginFields() {
+  if (!requireField(editServer, kSelectServer)) return false;
+  if (!FUseSqlAuth) return true;
+  return requireField(editUser, kEnterUser) && requireField(editPass, kEnterPassword);
+}
+
+bool TfrmBrackenvale::validateLoginInputs() {
+  if (!requireLoginFields()) return false;
+  if (cmbDatabase->currentIndex() == -1) {
+    prompts().error(this, kSelectDatabase);
+    return false;
+  }
+  return true;
+}
+
+bool TfrmBrackenvale::requireBackupFile(QLineEdit* edit) {
+  return requireField(edit, kSpecifyBackupFile);
+}
+
+void TfrmBrackenvale::btnCreateClick() {
+  if (!validateLoginInputs()) return;
+  const int tab = pgOperation->currentIndex();
+  if (tab == 0 && !requireBackupFile(editBackFilePath)) return;
+  if (tab == 1 && !requireBackupFile(editRestFilePath)) return;
+
+  const QString operation = operationName();
+  if (!prompts().confirmOkCancel(this, operation + kConfirmStart)) return;
+
+  QString command;
+  switch (pgOperation->currentIndex()) {
+    case 0:
+      command = BuildBackupCommand();
+      break;
+    case 1:
+      command = BuildRestoreCommand();
+      break;
+    default:
+      command = BuildTruncateLogCommand();
+      break;
+  }
+  if (command.isEmpty()) {
+    prompts().error(this, kCommandBuildFailed);
+    return;
+  }
+  int result = 0;
+  {
+    bv::widgets::WaitCursor hourglass;
+    result = ExecuteCommand(command, operation);
+  }
+  if (pgOperation->currentIndex() != 0 && pgOperation->currentIndex() != 1 && result == 0) {
+    command = BuildShrinkCommand();
+    bv::widgets::WaitCursor hourglass;
+    result = ExecuteCommand(command, operation);
+  }
+  if (result == 0) prompts().information(this, operation + kFinished);
+}
+
+QString TfrmBrackenvale::BuildBackupCommand() const {
+  return fromStd(bv::maintenance::buildBackupCommand(toStd(GetDatabaseName(cmbDatabase)),
+                                                     toStd(editBackFilePath->text()),
+                                                     chkVerify->isChecked()));
+}
+
+QString TfrmBrackenvale::BuildRestoreCommand() const {
+  return fromStd(bv::maintenance::buildRestoreCommand(toStd(GetDatabaseName(cmbDatabase)),
+                                                      toStd(editRestFilePath->text())));
+}
+
+QString TfrmBrackenvale::BuildTruncateLogCommand() const {
+  return fromStd(bv::maintenance::buildTruncateLogCommand(toStd(GetDatabaseName(cmbDatabase))));
+}
+
+QString TfrmBrackenvale::BuildShrinkCommand() const {
+  return fromStd(bv::maintenance::buildShrinkCommand(toStd(GetDatabaseName(cmbDatabase))));
+}
+
+int TfrmBrackenvale::ExecuteCommand(const QString& command, const QString& operationName) {
+  const std::string operation = toStd(operationName);
+  const auto outcome = bv::maintenance::executeMaintenanceCommand(
+      bv::maintenance::maintenanceConnectionString(loginSettings(), operation), toStd(command),
+      operation);
+  if (outcome.succeeded) return 0;
+  prompts().error(this, fromStd(outcome.errorMessage));
+  return -1;
+}
+
+// --- Scheduling buttons --------------------------------------------------------------------
+
+void TfrmBrackenvale::btnScheduleClick() {
+  if (!validateLoginInputs()) return;
+  if (!bv::widgets::checkAgentService(this, FServerIsLocal)) return;
+  if (FSchedule == nullptr) return;
+  FSchedule->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
+                      editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
+  FSchedule->exec();  // its result is not looked at
+}
+
+void TfrmBrackenvale::btnMakeScdlClick() {
+  if (!validateLoginInputs()) return;
+  if (!requireBackupFile(editBackFilePath)) return;
+  // The task registration follows here once it exists.
+}
+
+bool TfrmBrackenvale::IsWindowsVista() const { return bv::sys::isWindowsVista(bv::sys::osVersion()); }
+
+void TfrmBrackenvale::btnEditScdlClick() {
+  if (IsWindowsVista()) {
+    prompts().information(this, kVistaRefusal);
+    return;
+  }
+  // The task list dialog opens here once it exists.
+}
+
+void TfrmBrackenvale::bbnSvrListClick() {
+  if (FServerList == nullptr) return;
+  // Only an OK changes the box; the local-server decision runs when the focus leaves it.
+  if (const std::optional<QString> chosen = FServerList->ChooseServer()) {
+    editServer->setText(*chosen);
+    editServer->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+// --- Files, link, close --------------------------------------------------------------------
+
+void TfrmBrackenvale::bbnBackFilePathOpenClick() {
+  if (const auto path = prompts().openFileName(this)) editBackFilePath->setText(*path);
+}
+
+void TfrmBrackenvale::bbnRestFilePathOpenClick() {
+  if (const auto path = prompts().openFileName(this)) editRestFilePath->setText(*path);
+}
+
+void TfrmBrackenvale::lbWinClick() { prompts().openUrl(QUrl::fromLocalFile(helpPagePath())); }
+
+void TfrmBrackenvale::lbWinMouseEnter() { imgView->setPixmap(imgBlue->pixmap()); }
+
+void TfrmBrackenvale::lbWinMouseLeave() { imgView->setPixmap(imgGreen->pixmap()); }
+
+void TfrmBrackenvale::btnCloseClick() { close(); }

@@ -1,0 +1,593 @@
+#include "gui/forms/uSchedule.h"
+
+#include <QCheckBox>
+#include <QDate>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QHideEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <optional>
+
+#include "core/agent/agent_service_check.h"
+#include "core/db/database.h"
+#include "gui/widgets/error_report.h"
+#include "core/agent/job_registration.h"
+#include "gui/widgets/mask_edit.h"
+#include "gui/widgets/prompts.h"
+#include "core/agent/service_control.h"
+#include "gui/widgets/wait_cursor.h"
+
+using bv::agent::TJobEntry;
+using bv::widgets::guarded;
+using bv::widgets::prompts;
+
+namespace {
+
+const QString kTitle = QStringLiteral("エージェント スケジュール登録");
+const QString kBreak = QStringLiteral("\r\n\r\n");
+
+QString fromStd(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+std::string toStd(const QString& text) { return text.toStdString(); }
+
+bv::agent::AgentDate today() {
+  const QDate date = QDate::currentDate();
+  return {date.year(), date.month(), date.day()};
+}
+
+// The list's columns: caption and width.
+struct Column {
+  const char* caption;
+  int width;
+};
+const Column kColumns[] = {
+    {"No", 30},
+    {"ジョブ名", 80},
+    {"バックアップファイル", 120},
+    {"設定実行日", 80},
+    {"実行時間", 65},
+    {"最終実行状態（日時）", 150},
+    {"次回実行日時", 120},
+    {"説明", 150},
+};
+constexpr int kStartTimeColumn = 4;
+
+template <typename W>
+W* named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+class QtAgentCheckPrompts final : public bv::agent::AgentCheckPrompts {
+ public:
+  explicit QtAgentCheckPrompts(QWidget* owner) : owner_(owner) {}
+  bool askYesNo(const std::string& text) override { return prompts().confirmYesNo(owner_, fromStd(text)); }
+  void showError(const std::string& text) override { prompts().error(owner_, fromStd(text)); }
+
+ private:
+  QWidget* owner_;
+};
+
+}  // namespace
+
+bool bv::widgets::checkAgentService(QWidget* owner, bool serverIsLocal) {
+  QtAgentCheckPrompts boxes(owner);
+  return bv::agent::checkAgentService(serverIsLocal, bv::agent::serviceManager(), boxes);
+}
+
+TfrmSchedule::TfrmSchedule(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("frmSchedule"));
+  setWindowTitle(kTitle);
+  setModal(true);
+  buildControls();
+  connectHandlers();
+  FormCreate();
+}
+
+TfrmSchedule::~TfrmSchedule() = default;
+
+void TfrmSchedule::buildControls() {
+  auto* root = new QVBoxLayout(this);
+
+  // Upper group: the registered jobs.
+  gbxJobList = named(new QGroupBox(QStringLiteral("現在登録されているジョブ一覧"), this), "gbxJobList");
+  auto* listLayout = new QVBoxLayout(gbxJobList);
+  lvScdlList = named(new QTreeWidget(gbxJobList), "lvScdlList");
+  lvScdlList->setColumnCount(static_cast<int>(std::size(kColumns)));
+  QStringList captions;
+  for (const auto& column : kColumns) captions << QString::fromUtf8(column.caption);
+  lvScdlList->setHeaderLabels(captions);
+  lvScdlList->setRootIsDecorated(false);
+  lvScdlList->setItemsExpandable(false);
+  lvScdlList->setUniformRowHeights(true);
+  lvScdlList->setAllColumnsShowFocus(true);
+  lvScdlList->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvScdlList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvScdlList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvScdlList->setSortingEnabled(false);
+  QHeaderView* header = lvScdlList->header();
+  header->setStretchLastSection(false);
+  header->setSectionsMovable(false);
+  header->setMinimumSectionSize(20);
+  int listWidth = 0;
+  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+    header->resizeSection(i, kColumns[i].width);
+    listWidth += kColumns[i].width;
+  }
+  lvScdlList->headerItem()->setTextAlignment(kStartTimeColumn, Qt::AlignCenter);
+  lvScdlList->setMinimumSize(listWidth + 2 * lvScdlList->frameWidth() +
+                                 lvScdlList->style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                             150);
+  listLayout->addWidget(lvScdlList);
+  btnDelete = named(new QPushButton(QStringLiteral("削除"), gbxJobList), "btnDelete");
+  btnDelete->setEnabled(false);
+  auto* deleteRow = new QHBoxLayout;
+  deleteRow->addStretch();
+  deleteRow->addWidget(btnDelete);
+  listLayout->addLayout(deleteRow);
+  root->addWidget(gbxJobList, 1);
+
+  // Lower group: the job to add.
+  gbxNewJob = named(new QGroupBox(QStringLiteral("今回追加するバックアップジョブ"), this), "gbxNewJob");
+  auto* grid = new QGridLayout(gbxNewJob);
+  grid->setColumnStretch(2, 1);
+  int row = 0;
+  lblJobName = named(new QLabel(QStringLiteral("ジョブ名"), gbxNewJob), "lblJobName");
+  editJobName = named(new QLineEdit(gbxNewJob), "editJobName");
+  editJobName->setMaxLength(128);
+  grid->addWidget(lblJobName, row, 0);
+  grid->addWidget(editJobName, row, 1, 1, 3);
+  ++row;
+  lblBackFile = named(new QLabel(QStringLiteral("バックアップファイル"), gbxNewJob), "lblBackFile");
+  editBackFile = named(new QLineEdit(gbxNewJob), "editBackFile");
+  bbnBackFilePathOpen = named(new QPushButton(gbxNewJob), "bbnBackFilePathOpen");
+  bbnBackFilePathOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  bbnBackFilePathOpen->setToolTip(QStringLiteral("ファイルを選択します"));
+  grid->addWidget(lblBackFile, row, 0);
+  grid->addWidget(editBackFile, row, 1, 1, 2);
+  grid->addWidget(bbnBackFilePathOpen, row, 3);
+  ++row;
+  lblDesc = named(new QLabel(QStringLiteral("説明"), gbxNewJob), "lblDesc");
+  editDesc = named(new QLineEdit(gbxNewJob), "editDesc");
+  editDesc->setMaxLength(512);
+  grid->addWidget(lblDesc, row, 0);
+  grid->addWidget(editDesc, row, 1, 1, 3);
+  ++row;
+  lblStartTime = named(new QLabel(QStringLiteral("実行開始時間"), gbxNewJob), "lblStartTime");
+  // An optional first hour digit, then required digits: hh:nn:ss, empty positions shown as "_".
+  medtStartTime = named(new bv::widgets::MaskEdit(QStringLiteral("09:99:99"), QLatin1Char('_'), gbxNewJob),
+                        "medtStartTime");
+  medtStartTime->setFixedWidth(medtStartTime->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 16);
+  medtStartTime->setMaskedText(QStringLiteral("00:00:00"));
+  grid->addWidget(lblStartTime, row, 0);
+  grid->addWidget(medtStartTime, row, 1, Qt::AlignLeft);
+  ++row;
+
+  lblSchedule = named(new QLabel(QStringLiteral("実行スケジュール"), gbxNewJob), "lblSchedule");
+  rbRunOnce = named(new QRadioButton(QStringLiteral("指定日に１回のみ実行"), gbxNewJob), "rbRunOnce");
+  rbRunDaily = named(new QRadioButton(QStringLiteral("毎日の指定時間に実行"), gbxNewJob), "rbRunDaily");
+  rbRunWeekly = named(new QRadioButton(QStringLiteral("毎週の指定曜日に実行"), gbxNewJob), "rbRunWeekly");
+  rbRunMonthly = named(new QRadioButton(QStringLiteral("毎月の指定日に実行"), gbxNewJob), "rbRunMonthly");
+  rbRunOnce->setProperty("Tag", bv::agent::kFreqOnce);
+  rbRunDaily->setProperty("Tag", bv::agent::kFreqDaily);
+  rbRunWeekly->setProperty("Tag", bv::agent::kFreqWeekly);
+  rbRunMonthly->setProperty("Tag", bv::agent::kFreqMonthly);
+  rbRunOnce->setChecked(true);
+
+  dtpStartDate = named(new QDateEdit(QDate::currentDate(), gbxNewJob), "dtpStartDate");
+  dtpStartDate->setCalendarPopup(true);
+  dtpStartDate->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+
+  auto* days = new QHBoxLayout;
+  const auto day = [&](const char* name, const char* caption) {
+    auto* box = named(new QCheckBox(QString::fromUtf8(caption), gbxNewJob), name);
+    days->addWidget(box);
+    return box;
+  };
+  chkMon = day("chkMon", "月");
+  chkTue = day("chkTue", "火");
+  chkWed = day("chkWed", "水");
+  chkThu = day("chkThu", "木");
+  chkFri = day("chkFri", "金");
+  chkSat = day("chkSat", "土");
+  chkSun = day("chkSun", "日");
+  days->addStretch();
+
+  spedtDay = named(new QSpinBox(gbxNewJob), "spedtDay");
+  spedtDay->setRange(1, 31);
+  spedtDay->setValue(1);
+  lblDay = named(new QLabel(QStringLiteral("日"), gbxNewJob), "lblDay");
+  auto* monthDay = new QHBoxLayout;
+  monthDay->addWidget(spedtDay);
+  monthDay->addWidget(lblDay);
+  monthDay->addStretch();
+
+  grid->addWidget(lblSchedule, row, 0, Qt::AlignTop);
+  grid->addWidget(rbRunOnce, row, 1);
+  grid->addWidget(dtpStartDate, row, 2, Qt::AlignLeft);
+  ++row;
+  grid->addWidget(rbRunDaily, row, 1);
+  ++row;
+  grid->addWidget(rbRunWeekly, row, 1);
+  grid->addLayout(days, row, 2, 1, 2);
+  ++row;
+  grid->addWidget(rbRunMonthly, row, 1);
+  grid->addLayout(monthDay, row, 2, 1, 2);
+  ++row;
+
+  btnInsert = named(new QPushButton(QStringLiteral("追加"), gbxNewJob), "btnInsert");
+  auto* insertRow = new QHBoxLayout;
+  insertRow->addStretch();
+  insertRow->addWidget(btnInsert);
+  grid->addLayout(insertRow, row, 0, 1, 4);
+  root->addWidget(gbxNewJob, 0);
+
+  btnEnd = named(new QPushButton(QStringLiteral("戻る"), this), "btnEnd");
+  auto* endRow = new QHBoxLayout;
+  endRow->addStretch();
+  endRow->addWidget(btnEnd);
+  root->addLayout(endRow);
+
+  // Enter in an edit box must not press a button of its own accord.
+  for (QPushButton* button : findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+
+  QWidget* order[] = {lvScdlList, btnDelete, editJobName, editBackFile, bbnBackFilePathOpen,
+                      editDesc, medtStartTime, rbRunOnce, dtpStartDate, rbRunDaily, rbRunWeekly,
+                      chkMon, chkTue, chkWed, chkThu, chkFri, chkSat, chkSun, rbRunMonthly,
+                      spedtDay, btnInsert, btnEnd};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
+}
+
+void TfrmSchedule::connectHandlers() {
+  connect(btnEnd, &QPushButton::clicked, this, guarded(this, &TfrmSchedule::btnEndClick));
+  connect(btnInsert, &QPushButton::clicked, this, guarded(this, &TfrmSchedule::btnInsertClick));
+  connect(btnDelete, &QPushButton::clicked, this, guarded(this, &TfrmSchedule::btnDeleteClick));
+  connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
+          guarded(this, &TfrmSchedule::bbnBackFilePathOpenClick));
+  for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
+    connect(button, &QRadioButton::toggled, this, [this, button](bool checked) {
+      if (checked) guarded([this, button] { rbRunClick(button); })();
+    });
+  }
+}
+
+void TfrmSchedule::HandOver(const QString& serverName, const QString& databaseName,
+                            const QString& backupFile, const QString& userName,
+                            const QString& password, bool serverIsLocal, bool useSqlAuth) {
+  FServerName = serverName;
+  FDatabaseName = databaseName;
+  editBackFile->setText(backupFile);
+  FUserName = userName;
+  FPassword = password;
+  FServerIsLocal = serverIsLocal;
+  FUseSqlAuth = useSqlAuth;
+}
+
+int TfrmSchedule::tagOf(const QRadioButton* button) { return button->property("Tag").toInt(); }
+
+bool TfrmSchedule::isConnected() const { return FConnection && FConnection->isOpen(); }
+
+std::string TfrmSchedule::connectionString() const {
+  return bv::agent::ScheduleConnectionString(
+      {toStd(FServerName), toStd(FDatabaseName), toStd(FUserName), toStd(FPassword), FUseSqlAuth});
+}
+
+// --- Showing and hiding ----------------------------------------------------------------------
+
+void TfrmSchedule::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) guarded(this, &TfrmSchedule::FormShow)();
+}
+
+void TfrmSchedule::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (!event->spontaneous()) guarded(this, &TfrmSchedule::FormHide)();
+}
+
+void TfrmSchedule::FormCreate() { FJobList.clear(); }
+
+void TfrmSchedule::FormShow() {
+  ConnectToServer();
+  RefreshJobList();
+}
+
+void TfrmSchedule::FormHide() {
+  adoQuery.reset();
+  FConnection.reset();
+}
+
+void TfrmSchedule::btnEndClick() {
+  if (FConnection && FConnection->isOpen()) FConnection->close();
+  reject();
+}
+
+void TfrmSchedule::closeSoon() {
+  // Queued, so that it also works while the dialog is still being shown: the modal loop
+  // then ends as soon as it runs.
+  QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
+}
+
+namespace {
+
+[[noreturn]] void throwNotOpen() {
+  const std::string message = "The connection is not open.";
+  throw bv::db::ProviderError(message, {{message, "08003", 0}});
+}
+
+}  // namespace
+
+bv::db::Connection& TfrmSchedule::connection() {
+  if (!FConnection) throwNotOpen();
+  return *FConnection;
+}
+
+bv::db::Query& TfrmSchedule::query() {
+  if (!adoQuery) throwNotOpen();
+  return *adoQuery;
+}
+
+// --- The job list ----------------------------------------------------------------------------
+
+void TfrmSchedule::ConnectToServer() {
+  dtpStartDate->setDate(QDate::currentDate());
+  medtStartTime->setMaskedText(QStringLiteral("00:00:00"));
+  rbRunOnce->setChecked(true);
+  rbRunClick(rbRunOnce);
+  bbnBackFilePathOpen->setEnabled(FServerIsLocal);
+  try {
+    bv::widgets::WaitCursor hourglass;
+    FConnection = std::make_unique<bv::db::Connection>(connectionString());
+    FConnection->open();
+    adoQuery = std::make_unique<bv::db::Query>(*FConnection);
+  } catch (const std::exception& e) {
+    prompts().error(this, fromStd(bv::agent::kConnectFailed) + kBreak + QString::fromUtf8(e.what()));
+    adoQuery.reset();
+    FConnection.reset();
+    closeSoon();
+  }
+}
+
+void TfrmSchedule::RefreshJobList() {
+  const std::int32_t version = GetServerVersion();
+  if (version != -1) FServerVersion = version;
+  LoadJobList();  // a failed load leaves what was read before; it is not reported
+  FillJobListView();
+}
+
+std::int32_t TfrmSchedule::GetServerVersion() {
+  std::int32_t version = -1;
+  try {
+    bv::db::Query& q = query();
+    bv::widgets::WaitCursor hourglass;
+    q.clear();
+    for (const auto& line : bv::agent::ServerVersionQueryLines()) q.addLine(line);
+    q.open();
+    if (!q.eof()) version = bv::agent::ParseServerVersion(q.fieldAsText("VERSION"));
+    q.close();
+  } catch (const std::exception& e) {
+    prompts().error(this, fromStd(bv::agent::kVersionFailed) + kBreak + QString::fromUtf8(e.what()));
+    return -1;
+  }
+  if (version == -1) {
+    prompts().error(this, fromStd(bv::agent::kVersionFailed) + kBreak + fromStd(bv::agent::kVersionUnknown));
+  }
+  return version;
+}
+
+QString TfrmSchedule::LoadJobList() {
+  try {
+    bv::db::Query& q = query();
+    bv::widgets::WaitCursor hourglass;
+    q.clear();
+    for (const auto& line : bv::agent::CatalogueQueryLines(FServerVersion)) q.addLine(line);
+    q.open();
+    FJobList.clear();
+    for (; !q.eof(); q.next()) {
+      FJobList.push_back(bv::agent::JobEntryFromRow(bv::agent::ReadCatalogueRow(q)));
+    }
+    q.close();
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  }
+  return {};
+}
+
+void TfrmSchedule::FillJobListView() {
+  lvScdlList->clear();
+  int number = 0;
+  for (const TJobEntry& entry : FJobList) {
+    auto* item = new QTreeWidgetItem(lvScdlList);
+    const QString texts[] = {
+        QString::number(++number),
+        fromStd(entry.Name),
+        fromStd(entry.BackupFile),
+        fromStd(entry.ScheduleText),
+        fromStd(bv::agent::StartTimeText(entry)),
+        fromStd(bv::agent::LastOutcomeText(entry)),
+        fromStd(bv::agent::NextRunText(entry)),
+        fromStd(entry.Description),
+    };
+    for (int column = 0; column < static_cast<int>(std::size(texts)); ++column) {
+      item->setText(column, texts[column]);
+    }
+    item->setTextAlignment(kStartTimeColumn, Qt::AlignCenter);
+  }
+  lvScdlList->viewport()->update();
+  btnDelete->setEnabled(!FJobList.empty());
+}
+
+// --- Registration ----------------------------------------------------------------------------
+
+void TfrmSchedule::rbRunClick(QRadioButton* sender) {
+  const int tag = tagOf(sender);
+  dtpStartDate->setEnabled(tag == bv::agent::kFreqOnce);
+  for (QCheckBox* box : {chkSun, chkMon, chkTue, chkWed, chkThu, chkFri, chkSat}) {
+    box->setEnabled(tag == bv::agent::kFreqWeekly);
+  }
+  spedtDay->setEnabled(tag == bv::agent::kFreqMonthly);
+}
+
+void TfrmSchedule::bbnBackFilePathOpenClick() {
+  if (const auto path = prompts().openFileName(this)) editBackFile->setText(*path);
+}
+
+namespace {
+
+bv::agent::JobInputs jobInputs(const TfrmSchedule& form) {
+  bv::agent::JobInputs inputs;
+  inputs.jobName = toStd(form.editJobName->text());
+  inputs.description = toStd(form.editDesc->text());
+  inputs.backupFile = toStd(form.editBackFile->text());
+  inputs.startTimeText = toStd(form.medtStartTime->maskedText());
+  for (QRadioButton* button : {form.rbRunOnce, form.rbRunDaily, form.rbRunWeekly, form.rbRunMonthly}) {
+    if (button->isChecked()) inputs.freqType = TfrmSchedule::tagOf(button);
+  }
+  const QDate date = form.dtpStartDate->date();
+  inputs.startDate = {date.year(), date.month(), date.day()};
+  inputs.weekDays = {form.chkSun->isChecked(), form.chkMon->isChecked(), form.chkTue->isChecked(),
+                     form.chkWed->isChecked(), form.chkThu->isChecked(), form.chkFri->isChecked(),
+                     form.chkSat->isChecked()};
+  inputs.monthDay = form.spedtDay->value();
+  return inputs;
+}
+
+}  // namespace
+
+bv::agent::AgentDateTime TfrmSchedule::ParseStartTime(const QString& text) const {
+  return bv::agent::ParseStartTime(toStd(text), today());
+}
+
+bool TfrmSchedule::ValidateInput() {
+  const auto problem = bv::agent::ValidateJobInputs(jobInputs(*this), FServerIsLocal, today());
+  if (!problem) return true;
+  prompts().error(this, fromStd(problem->message));
+  QWidget* focus = nullptr;
+  switch (problem->input) {
+    case bv::agent::JobInput::JobName:
+      focus = editJobName;
+      break;
+    case bv::agent::JobInput::StartTime:
+      focus = medtStartTime;
+      break;
+    case bv::agent::JobInput::BackupFile:
+      focus = editBackFile;
+      break;
+    case bv::agent::JobInput::WeekDays:
+      focus = chkMon;
+      break;
+  }
+  focus->setFocus(Qt::OtherFocusReason);
+  return false;
+}
+
+bool TfrmSchedule::JobExists(const QString& name) {
+  bv::db::Query& q = query();
+  q.clear();
+  for (const auto& line : bv::agent::JobExistsLines(toStd(name))) q.addLine(line);
+  q.open();
+  const std::int64_t count = q.eof() ? 0 : q.fieldAsInteger("cnt");
+  q.close();
+  return count > 0;
+}
+
+TJobEntry TfrmSchedule::CollectJobSettings() const {
+  return bv::agent::CollectJobSettings(jobInputs(*this), today());
+}
+
+void TfrmSchedule::btnInsertClick() {
+  std::optional<bv::widgets::WaitCursor> hourglass;
+  hourglass.emplace();
+  if (!ValidateInput()) return;
+  if (JobExists(editJobName->text())) {
+    hourglass.reset();
+    prompts().error(this, fromStd(bv::agent::kJobExists));
+    editJobName->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  if (RegisterJob()) RefreshJobList();
+}
+
+bool TfrmSchedule::RegisterJob() {
+  const TJobEntry entry = CollectJobSettings();
+  bv::db::Connection& link = connection();
+  link.beginTransaction();  // a failure here reaches the error report
+  try {
+    if (!AddJob(entry) || !AddJobStep(entry) || !AddJobSchedule(entry) || !AddJobServer(entry)) {
+      link.rollbackTransaction();
+      return false;
+    }
+    link.commitTransaction();
+    prompts().information(this, fromStd(bv::agent::kJobRegistered));
+    return true;
+  } catch (const std::exception& e) {
+    prompts().error(this, fromStd(bv::agent::kUnexpectedError) + kBreak + QString::fromUtf8(e.what()));
+    closeSoon();
+    return false;
+  }
+}
+
+bool TfrmSchedule::executeStatement(const std::vector<std::string>& lines, std::string_view failureHeader) {
+  try {
+    bv::db::Query& q = query();
+    q.clear();
+    for (const auto& line : lines) q.addLine(line);
+    q.execute();
+    return true;
+  } catch (const bv::db::ProviderError& e) {
+    prompts().error(this, fromStd(failureHeader) + kBreak + QString::fromUtf8(e.what()));
+    return false;
+  }
+}
+
+bool TfrmSchedule::AddJob(const TJobEntry& entry) {
+  return executeStatement(bv::agent::AddJobLines(entry, toStd(FUserName)), bv::agent::kAddJobFailed);
+}
+
+bool TfrmSchedule::AddJobStep(const TJobEntry& entry) {
+  return executeStatement(bv::agent::AddJobStepLines(entry, toStd(FDatabaseName)),
+                          bv::agent::kAddJobStepFailed);
+}
+
+bool TfrmSchedule::AddJobSchedule(const TJobEntry& entry) {
+  return executeStatement(bv::agent::AddJobScheduleLines(entry), bv::agent::kAddJobScheduleFailed);
+}
+
+bool TfrmSchedule::AddJobServer(const TJobEntry& entry) {
+  return executeStatement(bv::agent::AddJobServerLines(entry), bv::agent::kAddJobServerFailed);
+}
+
+// --- Removal ---------------------------------------------------------------------------------
+
+void TfrmSchedule::btnDeleteClick() {
+  const QList<QTreeWidgetItem*> selected = lvScdlList->selectedItems();
+  if (selected.isEmpty()) {
+    prompts().warning(this, fromStd(bv::agent::kSelectJobToDelete));
+    return;
+  }
+  const QString name = selected.front()->text(1);
+  if (!prompts().confirmOkCancel(this, fromStd(bv::agent::DeleteConfirmation(toStd(name))))) return;
+  DeleteJob(name);
+  RefreshJobList();
+}
+
+bool TfrmSchedule::DeleteJob(const QString& name) {
+  bv::widgets::WaitCursor hourglass;
+  return executeStatement(bv::agent::DeleteJobLines(toStd(name)), bv::agent::kDeleteJobFailed);
+}

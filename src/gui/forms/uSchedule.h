@@ -1,0 +1,161 @@
+// The Agent job dialog "エージェント スケジュール登録": the jobs registered with SQL Server Agent
+// (upper group) and a new backup job to add (lower group). The main window hands over its
+// login and database with HandOver() and shows the dialog modally; while shown, the dialog
+// keeps one connection of its own.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/agent/job_catalogue.h"
+
+class QCheckBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTreeWidget;
+
+namespace bv::db {
+class Connection;
+class Query;
+}  // namespace bv::db
+
+namespace bv::widgets {
+class MaskEdit;
+
+// The Agent service check of the scheduling button, its boxes shown over `owner` through the
+// program's prompts, on the service manager in force (bv::agent::serviceManager()). True when
+// the job dialog is to open: always for a remote server; for a local one when the Agent runs
+// and starts automatically, when the user declines to change it, or once it has been set to
+// start automatically and been started.
+bool checkAgentService(QWidget* owner, bool serverIsLocal);
+
+}  // namespace bv::widgets
+
+class TfrmSchedule : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TfrmSchedule(QWidget* parent = nullptr);
+  ~TfrmSchedule() override;
+
+  // What the opener sets before it shows the dialog, in this order: the server as typed, the
+  // database (its default entry resolved), the backup path (into editBackFile), the login
+  // name, the password, whether the server runs on this computer, and whether SQL Server
+  // authentication is used. Then the opener calls exec() and ignores its result.
+  void HandOver(const QString& serverName, const QString& databaseName, const QString& backupFile,
+                const QString& userName, const QString& password, bool serverIsLocal,
+                bool useSqlAuth);
+
+  // Event handlers, each run through the application's error report.
+  void FormCreate();
+  void FormShow();
+  void FormHide();
+  void btnEndClick();
+  void btnInsertClick();
+  void btnDeleteClick();
+  void bbnBackFilePathOpenClick();
+  void rbRunClick(QRadioButton* sender);
+
+  // The job list (upper group).
+  void ConnectToServer();
+  void RefreshJobList();
+  std::int32_t GetServerVersion();  // -1 on failure
+  QString LoadJobList();            // the error's text, empty on success
+  void FillJobListView();
+
+  // Registration and removal (lower group and the delete button).
+  bool ValidateInput();
+  bv::agent::AgentDateTime ParseStartTime(const QString& text) const;
+  bool JobExists(const QString& name);
+  bv::agent::TJobEntry CollectJobSettings() const;
+  bool RegisterJob();
+  bool AddJob(const bv::agent::TJobEntry& entry);
+  bool AddJobStep(const bv::agent::TJobEntry& entry);
+  bool AddJobSchedule(const bv::agent::TJobEntry& entry);
+  bool AddJobServer(const bv::agent::TJobEntry& entry);
+  bool DeleteJob(const QString& name);
+
+  // State, for the opener and for tests.
+  const QString& serverName() const { return FServerName; }
+  const QString& databaseName() const { return FDatabaseName; }
+  const QString& userName() const { return FUserName; }
+  const QString& password() const { return FPassword; }
+  bool serverIsLocal() const { return FServerIsLocal; }
+  bool useSqlAuth() const { return FUseSqlAuth; }
+  std::int32_t serverVersion() const { return FServerVersion; }
+  const std::vector<bv::agent::TJobEntry>& jobList() const { return FJobList; }
+  bool isConnected() const;
+  // The connection string the dialog opens.
+  std::string connectionString() const;
+  // The Tag of a schedule radio button: its Agent freq_type.
+  static int tagOf(const QRadioButton* button);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void buildControls();
+  void connectHandlers();
+  // The dialog's connection and its query; without them the provider's "not open" error.
+  bv::db::Connection& connection();
+  bv::db::Query& query();
+  // Sends one statement; on a provider error shows header + CR LF CR LF + its text, false.
+  bool executeStatement(const std::vector<std::string>& lines, std::string_view failureHeader);
+  // Closes the dialog once the handler in progress has returned.
+  void closeSoon();
+
+  QString FServerName;
+  QString FDatabaseName;
+  QString FUserName;
+  QString FPassword;
+  bool FServerIsLocal = false;
+  bool FUseSqlAuth = false;
+  std::int32_t FServerVersion = 0;
+  std::vector<bv::agent::TJobEntry> FJobList;
+  // The query is declared after the connection it runs on, so it goes first.
+  std::unique_ptr<bv::db::Connection> FConnection;
+  std::unique_ptr<bv::db::Query> adoQuery;
+
+ public:
+  // Controls, named as their objectName.
+  QGroupBox* gbxJobList = nullptr;
+  QTreeWidget* lvScdlList = nullptr;
+  QPushButton* btnDelete = nullptr;
+  QGroupBox* gbxNewJob = nullptr;
+  QLabel* lblJobName = nullptr;
+  QLineEdit* editJobName = nullptr;
+  QLabel* lblBackFile = nullptr;
+  QLineEdit* editBackFile = nullptr;
+  QPushButton* bbnBackFilePathOpen = nullptr;
+  QLabel* lblDesc = nullptr;
+  QLineEdit* editDesc = nullptr;
+  QLabel* lblStartTime = nullptr;
+  bv::widgets::MaskEdit* medtStartTime = nullptr;
+  QLabel* lblSchedule = nullptr;
+  QRadioButton* rbRunOnce = nullptr;
+  QRadioButton* rbRunDaily = nullptr;
+  QRadioButton* rbRunWeekly = nullptr;
+  QRadioButton* rbRunMonthly = nullptr;
+  QDateEdit* dtpStartDate = nullptr;
+  QCheckBox* chkMon = nullptr;
+  QCheckBox* chkTue = nullptr;
+  QCheckBox* chkWed = nullptr;
+  QCheckBox* chkThu = nullptr;
+  QCheckBox* chkFri = nullptr;
+  QCheckBox* chkSat = nullptr;
+  QCheckBox* chkSun = nullptr;
+  QSpinBox* spedtDay = nullptr;
+  QLabel* lblDay = nullptr;
+  QPushButton* btnInsert = nullptr;
+  QPushButton* btnEnd = nullptr;
+};

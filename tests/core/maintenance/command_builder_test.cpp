@@ -1,0 +1,93 @@
+#include "core/maintenance/command_builder.h"
+
+#include <gtest/gtest.h>
+
+namespace bv::maintenance {
+namespace {
+
+// The backup batch as the server receives it, for database "Sales" and the path
+// C:\bk\emp_%date%.dmp; each line is followed by exactly one blank.
+constexpr const char* kBackupSales =
+    "begin "  " "
+    "  DECLARE @strDate  varchar(20) "  " "
+    "  DECLARE @strFile  varchar(1000) "  " "
+    "  DECLARE @strName  varchar(100) "  " "
+    " "  " "
+    "  SET @strDate = CONVERT(varchar, GETDATE(), 111) "  " "
+    "  SET @strDate = REPLACE(@strDate,'/','') "  " "
+    " "  " "
+    "  SET @strFile = REPLACE(N'C:\\bk\\emp_%date%.dmp', '%date%', @strDate) "  " "
+    "  SET @strName = 'Brackenvale_' + @strDate "  " "
+    " "  " "
+    "  BACKUP "  " "
+    "  DATABASE [Sales] "  " "
+    "  TO DISK = @strFile "  " "
+    "  WITH "  " "
+    "   STATS = 100 "  " "
+    "  ,INIT "  " "
+    "  ,NAME = @strName "  " "
+    "  ,DESCRIPTION  = 'Build by Brackenvale' "  " "
+    "end "  " ";
+
+TEST(BackupCommand, WithoutVerifyIsTheTwentyLinesEachFollowedByOneBlank) {
+  const std::string text = buildBackupCommand("Sales", "C:\\bk\\emp_%date%.dmp", false);
+  EXPECT_EQ(text, kBackupSales);
+  EXPECT_EQ(text.substr(0, 16), "begin    DECLARE");
+  EXPECT_EQ(text.substr(text.size() - 5), "end  ");
+}
+
+TEST(BackupCommand, VerifyAppendsTheVerifyLineAfterEnd) {
+  const std::string text = buildBackupCommand("Sales", "C:\\bk\\emp_%date%.dmp", true);
+  EXPECT_EQ(text, std::string(kBackupSales) + "RESTORE VERIFYONLY FROM  DISK = @strFile  ");
+  EXPECT_EQ(text.substr(text.size() - 10), "@strFile  ");
+}
+
+TEST(BackupCommand, TheDateTokenTravelsToTheServerUntouched) {
+  const std::string text = buildBackupCommand("d", "x_%date%_%date%.bak", false);
+  EXPECT_NE(text.find("REPLACE(N'x_%date%_%date%.bak', '%date%', @strDate)"), std::string::npos);
+  const std::string plain = buildBackupCommand("d", "plain.bak", false);
+  EXPECT_NE(plain.find("REPLACE(N'plain.bak', '%date%', @strDate)"), std::string::npos);
+}
+
+TEST(BackupCommand, QuotesInThePathAreDoubledInsideTheLiteral) {
+  const std::string text = buildBackupCommand("d", "C:\\O'Brien\\a.bak", false);
+  EXPECT_NE(text.find("REPLACE(N'C:\\O''Brien\\a.bak', '%date%', @strDate)"), std::string::npos);
+}
+
+TEST(BackupCommand, ClosingBracketsInTheNameAreDoubled) {
+  const std::string text = buildBackupCommand("a]b]]", "f.bak", false);
+  EXPECT_NE(text.find("  DATABASE [a]]b]]]]]  "), std::string::npos);
+}
+
+TEST(BackupCommand, EmptyInputsStillGiveText) {
+  EXPECT_FALSE(buildBackupCommand("", "", false).empty());
+  EXPECT_NE(buildBackupCommand("", "", false).find("DATABASE []"), std::string::npos);
+}
+
+TEST(RestoreCommand, IsTheFourLinesEachFollowedByOneBlank) {
+  EXPECT_EQ(buildRestoreCommand("Sales", "C:\\bk\\emp_20080101.dmp"),
+            "RESTORE  DATABASE [Sales] FROM DISK = N'C:\\bk\\emp_20080101.dmp' WITH REPLACE ");
+}
+
+TEST(RestoreCommand, QuotesAndBracketsAreEscapedAndDateIsNotTreated) {
+  EXPECT_EQ(buildRestoreCommand("x]y", "it's_%date%.bak"),
+            "RESTORE  DATABASE [x]]y] FROM DISK = N'it''s_%date%.bak' WITH REPLACE ");
+}
+
+TEST(LogCommands, TruncateAndShrinkTexts) {
+  EXPECT_EQ(buildTruncateLogCommand("Sales"), "BACKUP LOG [Sales] WITH TRUNCATE_ONLY ");
+  EXPECT_EQ(buildShrinkCommand("Sales"), "DBCC  SHRINKDATABASE([Sales],1) ");
+  EXPECT_EQ(buildShrinkCommand("a]"), "DBCC  SHRINKDATABASE([a]]],1) ");
+}
+
+TEST(LogCommands, JapaneseNamesPassThroughAsUtf8) {
+  EXPECT_EQ(buildTruncateLogCommand("売上"), "BACKUP LOG [売上] WITH TRUNCATE_ONLY ");
+}
+
+TEST(JoinCommandLines, EveryLineGetsOneBlankAndNothingIsTrimmed) {
+  EXPECT_EQ(joinCommandLines({}), "");
+  EXPECT_EQ(joinCommandLines({" a ", "", "b"}), " a   b ");
+}
+
+}  // namespace
+}  // namespace bv::maintenance

@@ -1,0 +1,102 @@
+// The main window's "エージェントに登録": the shared validation, the Agent service check for a
+// local server, and the hand-over to the job dialog, which then connects on its own.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <memory>
+
+#include "closed_port.h"
+#include "fake_service_manager.h"
+#include "prompt_recorder.h"
+#include "gui/forms/uBrackenvale.h"
+#include "gui/forms/uSchedule.h"
+
+namespace {
+
+using Kind = bvtest::RecordedPrompt::Kind;
+
+class AgentButton : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_unique<TfrmBrackenvale>();
+    dialog = std::make_unique<TfrmSchedule>(window.get());
+    window->setScheduleDialog(dialog.get());
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  }
+  void TearDown() override {
+    dialog.reset();
+    window.reset();
+  }
+  void fillInputs(const QString& server) {
+    window->editServer->setFocus(Qt::MouseFocusReason);
+    window->editServer->setText(server);
+    QTest::keyClick(window->editServer, Qt::Key_Tab);  // the local-server decision runs
+    QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
+    window->editUser->setText(QStringLiteral("sa"));
+    window->editPass->setText(QStringLiteral("pw"));
+    window->cmbDatabase->addItems({QStringLiteral("<既定値>"), QStringLiteral("Sales")});
+    window->cmbDatabase->setCurrentIndex(1);
+  }
+  bool dialogConnectionFailed() const {
+    for (const auto& error : prompts.errors()) {
+      if (error.startsWith(QStringLiteral("データベースの接続でエラーが発生しました。"))) return true;
+    }
+    return false;
+  }
+
+  bvtest::PromptRecorder prompts;
+  bvtest::FakeServiceManager services;
+  bv::agent::ServiceManagerOverride serviceOverride{services};
+  std::unique_ptr<TfrmBrackenvale> window;
+  std::unique_ptr<TfrmSchedule> dialog;
+};
+
+TEST_F(AgentButton, ARemoteServerOpensTheDialogWithoutTouchingTheService) {
+  fillInputs(QStringLiteral("127.0.0.1,%1").arg(bvtest::closedLoopbackPort()));
+  ASSERT_FALSE(window->serverIsLocal());
+  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  EXPECT_TRUE(services.calls.empty());
+  EXPECT_TRUE(prompts.texts(Kind::ConfirmYesNo).empty());
+  EXPECT_TRUE(dialogConnectionFailed()) << "the dialog was shown and connected with the handed-over login";
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(AgentButton, ALocalServerWithAStoppedServiceAsksAndNoStillOpensTheDialog) {
+  fillInputs(QStringLiteral("(local)"));
+  ASSERT_TRUE(window->serverIsLocal());
+  prompts.confirmAnswers = {false};
+  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  ASSERT_FALSE(prompts.texts(Kind::ConfirmYesNo).empty());
+  EXPECT_EQ(prompts.texts(Kind::ConfirmYesNo)[0],
+            QStringLiteral("スケジュール機能を利用するにはSQLServerAgentサービスが動作している必要があります。\r\n"
+                           "今ここで自動起動に設定しますか？"));
+  EXPECT_EQ(services.requests(), std::vector<std::string>{"state"});
+  // The dialog opened (and, with no server listening on 1433 here or a refused login, it
+  // reports its connection error or lists what the local server has).
+  EXPECT_GE(prompts.boxes.size(), 2u);
+}
+
+TEST_F(AgentButton, ARefusedChangeEndsBeforeTheDialog) {
+  fillInputs(window->computerName());
+  ASSERT_TRUE(window->serverIsLocal());
+  services.refuseChange = true;
+  prompts.confirmAnswers = {true};
+  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("Agentサービスの自動開始設定に失敗しました。")});
+  EXPECT_FALSE(dialogConnectionFailed());
+}
+
+TEST_F(AgentButton, ValidationComesFirst) {
+  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("データベースサーバーを選択してください。")});
+  EXPECT_TRUE(services.calls.empty());
+}
+
+}  // namespace

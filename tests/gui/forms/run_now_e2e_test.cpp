@@ -1,0 +1,269 @@
+// The run-now road of the main window end to end: real widgets, the real driver stack and the
+// stand-in server doing the backups, restores and shrinks for real.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDate>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "core/db/database.h"
+#include "prompt_recorder.h"
+#include "standin_fixture.h"
+#include "gui/forms/uBrackenvale.h"
+
+namespace {
+
+using Kind = bvtest::RecordedPrompt::Kind;
+namespace fs = std::filesystem;
+
+class RunNow : public ::testing::Test {
+ protected:
+  explicit RunNow(bvtest::StandinOptions options = {}) : standin(options) {}
+
+  void SetUp() override {
+    window = std::make_unique<TfrmBrackenvale>();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  }
+  void TearDown() override { window.reset(); }
+
+  QString qs(const std::string& text) const { return QString::fromStdString(text); }
+
+  // Logs in as sa and enters the database box, as a user does.
+  void logIn() {
+    window->editServer->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(window->editServer, qs(standin.serverText()));
+    QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
+    window->editUser->setText(QStringLiteral("sa"));
+    window->editPass->setText(qs(standin.saPassword()));
+    QTest::mouseClick(window->cmbDatabase, Qt::LeftButton);
+    QApplication::processEvents();
+    if (auto* popup = QApplication::activePopupWidget()) popup->close();
+  }
+  void choose(const std::string& database) {
+    const int index = window->cmbDatabase->findText(qs(database));
+    ASSERT_GE(index, 0) << database;
+    window->cmbDatabase->setCurrentIndex(index);
+  }
+  void runNow() {
+    prompts.boxes.clear();
+    QTest::mouseClick(window->btnCreate, Qt::LeftButton);
+  }
+  QString lastBox() const { return prompts.boxes.empty() ? QString() : prompts.boxes.back().text; }
+  std::string today() const { return QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString(); }
+
+  bvtest::StandinFixture standin;
+  bvtest::PromptRecorder prompts;
+  std::unique_ptr<TfrmBrackenvale> window;
+};
+
+TEST_F(RunNow, EnteringTheDatabaseBoxLogsInAndListsTheDefaultEntryFirst) {
+  logIn();
+  EXPECT_TRUE(prompts.boxes.empty()) << lastBox().toStdString();
+  ASSERT_GE(window->cmbDatabase->count(), 6);
+  EXPECT_EQ(window->cmbDatabase->itemText(0), QStringLiteral("<既定値>"));
+  EXPECT_EQ(window->cmbDatabase->itemText(1), QStringLiteral("master"));
+  EXPECT_GE(window->cmbDatabase->findText(qs(standin.sampleDatabase())), 0);
+  EXPECT_EQ(window->cmbDatabase->currentIndex(), 0);
+  EXPECT_EQ(window->defaultDatabase(), QStringLiteral("master"));
+  EXPECT_EQ(window->GetDatabaseName(window->cmbDatabase), QStringLiteral("master"));
+}
+
+TEST_F(RunNow, EveryEntryIntoTheBoxLogsInAgainAndResetsTheChoice) {
+  logIn();
+  choose(standin.sampleDatabase());
+  window->editBackFilePath->setFocus(Qt::MouseFocusReason);
+  QTest::mouseClick(window->cmbDatabase, Qt::LeftButton);
+  QApplication::processEvents();
+  if (auto* popup = QApplication::activePopupWidget()) popup->close();
+  EXPECT_EQ(window->cmbDatabase->currentIndex(), 0);
+}
+
+TEST_F(RunNow, AWrongPasswordSaysTheLoginFailed) {
+  window->editServer->setText(qs(standin.serverText()));
+  QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
+  window->editUser->setText(QStringLiteral("sa"));
+  window->editPass->setText(QStringLiteral("not it"));
+  QTest::mouseClick(window->bbnReloadList, Qt::LeftButton);
+  ASSERT_EQ(prompts.errors().size(), 1u);
+  EXPECT_EQ(prompts.errors()[0], QStringLiteral("サーバにログインできませんでした。"));
+  EXPECT_EQ(window->cmbDatabase->count(), 0);
+}
+
+TEST_F(RunNow, WindowsAuthenticationWithoutATicketSaysTheLoginFailed) {
+  window->editServer->setText(qs(standin.serverText()));
+  QTest::mouseClick(window->bbnReloadList, Qt::LeftButton);
+  ASSERT_EQ(prompts.errors().size(), 1u);
+  EXPECT_EQ(prompts.errors()[0], QStringLiteral("サーバにログインできませんでした。"));
+}
+
+TEST_F(RunNow, BackupWithDateAndVerifyWritesTheFileAndSaysFinished) {
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path pattern = standin.scratchDir() / "emp_%date%.bak";
+  window->editBackFilePath->setText(qs(pattern.string()));
+  window->chkVerify->setChecked(true);
+  runNow();
+  ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
+  EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("バックアップを開始します。よろしいですか？"));
+  EXPECT_EQ(prompts.boxes[1].kind, Kind::Information);
+  EXPECT_EQ(prompts.boxes[1].text, QStringLiteral("バックアップが終了しました。"));
+  EXPECT_TRUE(fs::exists(standin.scratchDir() / ("emp_" + today() + ".bak")));
+  EXPECT_FALSE(fs::exists(pattern));
+}
+
+TEST_F(RunNow, AQuoteInThePathBacksUpToExactlyThatPath) {
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path path = standin.scratchDir() / "O'Brien's backup.bak";
+  window->editBackFilePath->setText(qs(path.string()));
+  runNow();
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  EXPECT_TRUE(fs::exists(path));
+}
+
+TEST_F(RunNow, ABackupToAMissingFolderShowsTheServersTexts) {
+  logIn();
+  choose(standin.sampleDatabase());
+  window->editBackFilePath->setText(qs((standin.scratchDir() / "no such dir" / "x.bak").string()));
+  runNow();
+  ASSERT_EQ(prompts.errors().size(), 1u);
+  const QString message = prompts.errors()[0];
+  EXPECT_TRUE(message.startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n")));
+  EXPECT_TRUE(message.contains(QStringLiteral("Cannot open backup device"))) << message.toStdString();
+  EXPECT_TRUE(message.contains(QStringLiteral("BACKUP DATABASE is terminating abnormally.\r\n")));
+  EXPECT_FALSE(message.contains(QStringLiteral("[FreeTDS]")));
+  EXPECT_TRUE(prompts.texts(Kind::Information).empty());
+}
+
+TEST_F(RunNow, RestoreBringsBackTheBackedUpData) {
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path file = standin.scratchDir() / "round.bak";
+  window->editBackFilePath->setText(qs(file.string()));
+  runNow();
+  ASSERT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+
+  const auto before = standin.rowCount(standin.sampleDatabase(), standin.sampleTable());
+  ASSERT_GT(before, 0);
+  standin.executeSqlite(standin.sampleDatabase(), "DELETE FROM " + standin.sampleTable());
+  ASSERT_EQ(standin.rowCount(standin.sampleDatabase(), standin.sampleTable()), 0);
+
+  window->pgOperation->setCurrentIndex(1);
+  window->editRestFilePath->setText(qs(file.string()));
+  runNow();
+  ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
+  EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("レストアを開始します。よろしいですか？"));
+  EXPECT_EQ(prompts.boxes[1].text, QStringLiteral("レストアが終了しました。"));
+  EXPECT_EQ(standin.rowCount(standin.sampleDatabase(), standin.sampleTable()), before);
+}
+
+TEST_F(RunNow, RestoreOfTheDefaultDatabaseWorksBecauseItRunsFromMaster) {
+  // The login's default database is restored over while the restore itself runs in master.
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path file = standin.scratchDir() / "sample.bak";
+  window->editBackFilePath->setText(qs(file.string()));
+  runNow();
+  window->pgOperation->setCurrentIndex(1);
+  window->editRestFilePath->setText(qs(file.string()));
+  runNow();
+  EXPECT_EQ(lastBox(), QStringLiteral("レストアが終了しました。"));
+}
+
+TEST_F(RunNow, RestoreWhileAnotherSessionUsesTheDatabaseShowsTheRefusal) {
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path file = standin.scratchDir() / "busy.bak";
+  window->editBackFilePath->setText(qs(file.string()));
+  runNow();
+  ASSERT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+
+  bv::db::Connection holder(bv::db::buildConnectionString(
+      {standin.serverText(), true, "sa", standin.saPassword()}, standin.sampleDatabase()));
+  holder.open();
+  window->pgOperation->setCurrentIndex(1);
+  window->editRestFilePath->setText(qs(file.string()));
+  runNow();
+  ASSERT_EQ(prompts.errors().size(), 1u);
+  EXPECT_TRUE(prompts.errors()[0].startsWith(QStringLiteral("レストア中にエラーが発生しました。\r\n\r\n")));
+  EXPECT_TRUE(prompts.errors()[0].contains(QStringLiteral("Exclusive access could not be obtained")))
+      << prompts.errors()[0].toStdString();
+}
+
+// The stand-in's request log, to see what reached the server and in which order.
+struct TraceFolder {
+  bvtest::TempDir folder{"bv-trace"};
+  fs::path file() const { return folder.path() / "requests.log"; }
+  std::string text() const {
+    std::ifstream in(file(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+class RunNowTraced : protected TraceFolder, public RunNow {
+ protected:
+  explicit RunNowTraced(int version = 2005)
+      : RunNow(bvtest::StandinOptions{.serverVersion = version, .traceFile = file()}) {}
+};
+
+TEST_F(RunNowTraced, TheLogTabTruncatesThenShrinksOnAFreshConnection) {
+  logIn();
+  choose(standin.sampleDatabase());
+  window->pgOperation->setCurrentIndex(2);
+  runNow();
+  ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
+  EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("ログの切り捨てを開始します。よろしいですか？"));
+  EXPECT_EQ(prompts.boxes[1].text, QStringLiteral("ログの切り捨てが終了しました。"));
+
+  const std::string trace = text();
+  const auto truncate = trace.find("BACKUP LOG [Sample] WITH TRUNCATE_ONLY \r\n");
+  const auto shrink = trace.find("DBCC  SHRINKDATABASE([Sample],1) \r\n");
+  ASSERT_NE(truncate, std::string::npos) << trace;
+  ASSERT_NE(shrink, std::string::npos) << trace;
+  EXPECT_LT(truncate, shrink);
+  EXPECT_NE(trace.substr(truncate, shrink - truncate).find(" login:"), std::string::npos)
+      << "the shrink runs on a connection of its own";
+}
+
+TEST_F(RunNowTraced, TheServerReceivesTheBackupBatchAsBuiltFollowedByCrLf) {
+  logIn();
+  choose(standin.sampleDatabase());
+  window->editBackFilePath->setText(qs((standin.scratchDir() / "t.bak").string()));
+  window->chkVerify->setChecked(true);
+  const std::string batch = window->BuildBackupCommand().toStdString();
+  runNow();
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  EXPECT_NE(text().find("batch:\n" + batch + "\r\n\n-- end --"), std::string::npos) << text();
+}
+
+class RunNowOn2008 : public RunNowTraced {
+ protected:
+  RunNowOn2008() : RunNowTraced(2008) {}
+};
+
+TEST_F(RunNowOn2008, ARefusedTruncationRunsNoShrinkAndSaysNoFinish) {
+  logIn();
+  choose(standin.sampleDatabase());
+  window->pgOperation->setCurrentIndex(2);
+  runNow();
+  ASSERT_EQ(prompts.boxes.size(), 2u);
+  EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);
+  EXPECT_TRUE(prompts.boxes[1].text.startsWith(QStringLiteral("ログの切り捨て中にエラーが発生しました。\r\n\r\n")));
+  EXPECT_TRUE(prompts.boxes[1].text.contains(QStringLiteral("TRUNCATE_ONLY"))) << prompts.boxes[1].text.toStdString();
+  EXPECT_TRUE(prompts.texts(Kind::Information).empty());
+  EXPECT_EQ(text().find("SHRINKDATABASE"), std::string::npos);
+}
+
+}  // namespace
