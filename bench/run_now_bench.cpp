@@ -4,6 +4,7 @@
 
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/maintenance/database_list.h"
 #include "core/db/database.h"
 #include "standin_fixture.h"
 
@@ -19,16 +20,7 @@ bv::db::LoginSettings sa() {
 }
 
 void DatabaseListRefresh(benchmark::State& state) {
-  const std::string connectionString = bv::db::buildConnectionString(sa());
-  for (auto _ : state) {
-    bv::db::Connection connection(connectionString);
-    connection.open();
-    bv::db::Query query(connection);
-    query.addLine("SELECT DB_NAME() AS NAME");
-    query.open();
-    benchmark::DoNotOptimize(query.fieldAsText("NAME"));
-    benchmark::DoNotOptimize(connection.catalogs());
-  }
+  for (auto _ : state) benchmark::DoNotOptimize(bv::maintenance::readDatabaseList(sa()));
 }
 BENCHMARK(DatabaseListRefresh)->Unit(benchmark::kMillisecond);
 
@@ -36,11 +28,12 @@ void BackupNow(benchmark::State& state) {
   const bool verify = state.range(0) != 0;
   const std::string command = bv::maintenance::buildBackupCommand(
       standin().sampleDatabase(), (standin().scratchDir() / "bench_%date%.bak").string(), verify);
-  const std::string connectionString =
-      bv::maintenance::maintenanceConnectionString(sa(), bv::maintenance::kBackupOperation);
+  const std::string_view operation =
+      bv::maintenance::operationName(bv::maintenance::Operation::Backup);
+  const bv::db::ConnectionSettings settings =
+      bv::maintenance::maintenanceConnectionSettings(sa(), operation);
   for (auto _ : state) {
-    const auto outcome = bv::maintenance::executeMaintenanceCommand(
-        connectionString, command, bv::maintenance::kBackupOperation);
+    const auto outcome = bv::maintenance::executeMaintenanceCommand(settings, command, operation);
     if (!outcome.succeeded) state.SkipWithError(outcome.errorMessage.c_str());
   }
 }

@@ -36,7 +36,7 @@ std::string joinMessages(const std::vector<db::ErrorEntry>& entries) {
 
 std::optional<std::string> tryDecode(const std::string& argument) {
   try {
-    return tasks::DecodeTaskArgument(argument);
+    return tasks::decodeTaskArgument(argument);
   } catch (const tasks::TaskArgumentError&) {
     return std::nullopt;
   }
@@ -105,12 +105,12 @@ struct Run {
       return ExitStatus::Success;
     }
 
+    const std::string_view operation = maintenance::operationName(maintenance::Operation::Backup);
     const auto outcome = maintenance::executeMaintenanceCommand(
-        maintenance::maintenanceConnectionString(loginFor(backup), maintenance::kBackupOperation),
-        batch, maintenance::kBackupOperation);
+        maintenance::maintenanceConnectionSettings(loginFor(backup), operation), batch, operation);
     for (const auto& info : outcome.infoMessages) out << info.message << '\n';
     if (outcome.succeeded) {
-      out << maintenance::kBackupOperation << "が終了しました。\n";
+      out << operation << "が終了しました。\n";
       entry.outcome = "succeeded";
       entry.detail = joinMessages(outcome.infoMessages);
       return ExitStatus::Success;

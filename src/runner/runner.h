@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/db/connection_string.h"
+#include "core/db/connection_settings.h"
 #include "core/tasks/task_argument.h"
 
 namespace bv::runner {

@@ -131,7 +131,7 @@ TEST_F(BrackenrunOnWine, AJapaneseDatabaseAndFileNameTravelTheWholeRoad) {
   // The database is made through the data-access layer of this build, on the same road.
   const std::string database = unique("売上");
   {
-    bv::db::Connection connection(bv::db::buildConnectionString({standin_.serverText(), true, "sa", standin_.saPassword}));
+    bv::db::Connection connection(bv::db::loginConnectionSettings({standin_.serverText(), true, "sa", standin_.saPassword}));
     connection.open();
     bv::db::Query query(connection);
     query.addLine("CREATE DATABASE [" + database + "]");

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "agent_schedule.h"
+#include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/agent/job_catalogue.h"
 #include "core/agent/job_registration.h"
@@ -108,8 +109,8 @@ class AgentEngine : public ::testing::Test {
   BatchResult registerJob(const TJobEntry& e) {
     BatchResult last = run("BEGIN TRANSACTION");
     for (const auto& lines :
-         {bv::agent::AddJobLines(e, "sa"), bv::agent::AddJobStepLines(e, "Sample"), bv::agent::AddJobScheduleLines(e),
-          bv::agent::AddJobServerLines(e)}) {
+         {bv::agent::addJobLines(e, "sa"), bv::agent::addJobStepLines(e, "Sample"), bv::agent::addJobScheduleLines(e),
+          bv::agent::addJobServerLines(e)}) {
       last = run(lines);
       if (last.failed()) {
         run("ROLLBACK TRANSACTION");
@@ -120,7 +121,7 @@ class AgentEngine : public ::testing::Test {
     return last;
   }
 
-  static std::string literal(const std::string& text) { return "'" + bv::agent::QuoteSqlString(text) + "'"; }
+  static std::string literal(const std::string& text) { return "'" + bv::db::QuoteSqlString(text) + "'"; }
   std::string jobId(const std::string& name) { return msdbValue("SELECT job_id FROM sysjobs WHERE name = " + literal(name)); }
   std::string nextRun(const std::string& name) {
     return msdbValue("SELECT js.next_run_date || ' ' || js.next_run_time FROM sysjobschedules js JOIN sysjobs j ON "
@@ -189,7 +190,7 @@ TEST_F(AgentEngine, TheDialogsFourCallsRegisterAJobFromAUserDatabase) {
                       "on_success_action || '|' || on_fail_action FROM sysjobsteps"),
             "1|O'Brien nightly_step|TSQL|Sample|1|2");
   // The batch as the step's N'...' literal holds it, its quotes undone once.
-  std::string batch = bv::agent::JobStepCommand("Sample", e.BackupFile);
+  std::string batch = bv::agent::jobStepCommand("Sample", e.BackupFile);
   for (std::size_t p = batch.find("''"); p != std::string::npos; p = batch.find("''", p + 1)) batch.erase(p, 1);
   EXPECT_EQ(msdbValue("SELECT command FROM sysjobsteps"), batch);
   EXPECT_NE(msdbValue("SELECT command FROM sysjobsteps").find("BACKUP \r\n  DATABASE [Sample]"), std::string::npos);
@@ -233,14 +234,14 @@ TEST_F(AgentEngine, ADuplicateNameIsRefusedWith14261) {
   open();
   ASSERT_FALSE(registerJob(job("nightly", bv::agent::kFreqDaily, 2)).failed());
   TJobEntry again = job("NIGHTLY", bv::agent::kFreqDaily, 3);
-  const auto r = run(bv::agent::AddJobLines(again, "sa"));
+  const auto r = run(bv::agent::addJobLines(again, "sa"));
   EXPECT_EQ(errorNumbers(r), std::vector<int>{14261});
   EXPECT_EQ(firstError(r), "The specified @job_name ('NIGHTLY') already exists.");
   EXPECT_EQ(r.errors()[0].severity, 16);
   EXPECT_EQ(r.errors()[0].procedure, "sp_add_job");
   EXPECT_EQ(jobCount(), 1);
   // The count the dialog asks before it registers.
-  const auto count = run(bv::agent::JobExistsLines("  nightly "));
+  const auto count = run(bv::agent::jobExistsLines("  nightly "));
   EXPECT_EQ(standin::valueToText(count.resultSets().at(0).rows.at(0).at(0)), "1");
   EXPECT_EQ(count.resultSets().at(0).columns.at(0).name, "cnt");
 }
@@ -248,8 +249,8 @@ TEST_F(AgentEngine, ADuplicateNameIsRefusedWith14261) {
 TEST_F(AgentEngine, AnUnknownJobIsRefusedWith14262ByEveryProcedure) {
   open();
   const TJobEntry e = job("ghost", bv::agent::kFreqDaily, 2);
-  for (const auto& lines : {bv::agent::AddJobStepLines(e, "Sample"), bv::agent::AddJobScheduleLines(e),
-                            bv::agent::AddJobServerLines(e), bv::agent::DeleteJobLines("ghost"),
+  for (const auto& lines : {bv::agent::addJobStepLines(e, "Sample"), bv::agent::addJobScheduleLines(e),
+                            bv::agent::addJobServerLines(e), bv::agent::deleteJobLines("ghost"),
                             std::vector<std::string>{"EXEC msdb.dbo.sp_start_job @job_name = N'ghost'"}}) {
     const auto r = run(lines);
     EXPECT_EQ(errorNumbers(r), std::vector<int>{14262}) << lines[0];
@@ -262,7 +263,7 @@ TEST_F(AgentEngine, AnUnknownJobIsRefusedWith14262ByEveryProcedure) {
 
 TEST_F(AgentEngine, BadScheduleValuesAreRefusedAsSqlServerRefusesThem) {
   open();
-  ASSERT_FALSE(run(bv::agent::AddJobLines(job("j", bv::agent::kFreqDaily, 2), "sa")).failed());
+  ASSERT_FALSE(run(bv::agent::addJobLines(job("j", bv::agent::kFreqDaily, 2), "sa")).failed());
   const auto schedule = [&](const std::string& values) {
     return run("EXEC msdb.dbo.sp_add_jobschedule @job_name = 'j', @name = 's', " + values);
   };
@@ -336,9 +337,9 @@ TEST_F(AgentEngine, ARolledBackRegistrationLeavesNothing) {
   TJobEntry e = job("half", bv::agent::kFreqMonthly, 2);
   e.MonthDay = 31;
   ASSERT_FALSE(run("BEGIN TRANSACTION").failed());
-  ASSERT_FALSE(run(bv::agent::AddJobLines(e, "sa")).failed());
-  ASSERT_FALSE(run(bv::agent::AddJobStepLines(e, "Sample")).failed());
-  ASSERT_FALSE(run(bv::agent::AddJobScheduleLines(e)).failed());
+  ASSERT_FALSE(run(bv::agent::addJobLines(e, "sa")).failed());
+  ASSERT_FALSE(run(bv::agent::addJobStepLines(e, "Sample")).failed());
+  ASSERT_FALSE(run(bv::agent::addJobScheduleLines(e)).failed());
   EXPECT_EQ(session_->tranCount(), 1);
   ASSERT_FALSE(run("ROLLBACK TRANSACTION").failed());
   for (const char* table : {"sysjobs", "sysjobsteps", "sysjobschedules", "sysschedules", "sysjobservers"})
@@ -350,7 +351,7 @@ TEST_F(AgentEngine, DeletingAJobTakesItsStepsScheduleServerAndHistory) {
   ASSERT_FALSE(registerJob(job("gone", bv::agent::kFreqDaily, 2)).failed());
   ASSERT_FALSE(run("EXEC msdb.dbo.sp_start_job @job_name = N'gone'").failed());
   EXPECT_EQ(msdbValue("SELECT count(*) FROM sysjobhistory"), "2");
-  const auto r = run(bv::agent::DeleteJobLines("gone"));
+  const auto r = run(bv::agent::deleteJobLines("gone"));
   ASSERT_FALSE(r.failed()) << firstError(r);
   for (const char* table : {"sysjobs", "sysjobsteps", "sysjobschedules", "sysschedules", "sysjobservers", "sysjobhistory"})
     EXPECT_EQ(msdbValue(std::string("SELECT count(*) FROM ") + table), "0") << table;
@@ -374,7 +375,7 @@ TEST_P(AgentEngineByRelease, TheDialogsCatalogueQueryListsEveryKindWithItsNextRu
   clock_->set(at(2030, 1, 15, 10, 30, 5));
   ASSERT_FALSE(run("EXEC msdb.dbo.sp_start_job @job_name = N'daily'").failed());
 
-  const auto r = run(bv::agent::CatalogueQueryLines(version));
+  const auto r = run(bv::agent::catalogueQueryLines(version));
   ASSERT_FALSE(r.failed()) << firstError(r);
   const auto sets = r.resultSets();
   ASSERT_EQ(sets.size(), 1u);
@@ -396,16 +397,16 @@ TEST_P(AgentEngineByRelease, TheDialogsCatalogueQueryListsEveryKindWithItsNextRu
   EXPECT_EQ(line(1), "daily|nightly backup of daily|4|1|20300115|111500|20300115|111500|1|20300115|103005");
   EXPECT_EQ(line(2), "weekly|nightly backup of weekly|8|65|20300119|20000|20300115|20000||0|0");
   EXPECT_EQ(line(3), "monthly|nightly backup of monthly|16|15|20300215|90000|20300115|90000||0|0");
-  EXPECT_EQ(bv::agent::BackupFileFromCommand(cell(1, 11)), daily.BackupFile);
+  EXPECT_EQ(bv::agent::backupFileFromCommand(cell(1, 11)), daily.BackupFile);
 }
 
 TEST_F(AgentEngine, TheOlderQueryFailsOnTheScheduleTableLayoutAndTheNewerOnTheOld) {
   open(2005);
-  const auto older = run(bv::agent::CatalogueQueryLines(2000));
+  const auto older = run(bv::agent::catalogueQueryLines(2000));
   ASSERT_EQ(errorNumbers(older), std::vector<int>{207});
   EXPECT_EQ(firstError(older), "Invalid column name 'freq_type'.");
   open(2000);
-  const auto newer = run(bv::agent::CatalogueQueryLines(2005));
+  const auto newer = run(bv::agent::catalogueQueryLines(2005));
   ASSERT_EQ(errorNumbers(newer), std::vector<int>{208});
   EXPECT_EQ(firstError(newer), "Invalid object name 'sysschedules'.");
 }
@@ -593,9 +594,9 @@ TEST_F(AgentEngine, DisabledJobsAndJobsWithoutAServerAreNotRunBySchedule) {
   ASSERT_FALSE(registerJob(job("disabled", bv::agent::kFreqDaily, 2)).failed());
   engine_->execute("msdb", "UPDATE sysjobs SET enabled = 0");
   TJobEntry e = job("no server", bv::agent::kFreqDaily, 2);
-  ASSERT_FALSE(run(bv::agent::AddJobLines(e, "sa")).failed());
-  ASSERT_FALSE(run(bv::agent::AddJobStepLines(e, "Sample")).failed());
-  ASSERT_FALSE(run(bv::agent::AddJobScheduleLines(e)).failed());
+  ASSERT_FALSE(run(bv::agent::addJobLines(e, "sa")).failed());
+  ASSERT_FALSE(run(bv::agent::addJobStepLines(e, "Sample")).failed());
+  ASSERT_FALSE(run(bv::agent::addJobScheduleLines(e)).failed());
   clock_->set(at(2030, 1, 16, 2, 0, 0));
   engine_->runDueAgentJobs();
   EXPECT_EQ(msdbValue("SELECT count(*) FROM sysjobhistory"), "0");

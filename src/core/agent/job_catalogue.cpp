@@ -2,7 +2,6 @@
 
 #include <charconv>
 
-#include "core/db/connection_string.h"
 #include "core/db/database.h"
 
 namespace bv::agent {
@@ -28,24 +27,9 @@ std::string_view dropLastCharacter(std::string_view text) {
 
 }  // namespace
 
-std::string ScheduleConnectionString(const ScheduleLogin& login) {
-  db::KeyValuePairs pairs{{"Provider", "SQLOLEDB.1"}, {"Persist Security Info", "False"}};
-  if (login.useSqlAuth) {
-    pairs.insert(pairs.end(), {{"Pooling", "false"},
-                               {"Initial Catalog", login.databaseName},
-                               {"User ID", login.userName},
-                               {"Password", login.password}});
-  } else {
-    pairs.insert(pairs.end(),
-                 {{"Trusted_Connection", "yes"}, {"Pooling", "false"}, {"Initial Catalog", "master"}});
-  }
-  pairs.emplace_back("Data Source", login.serverName);
-  return db::renderOleDbConnectionString(pairs);
-}
+std::vector<std::string> serverVersionQueryLines() { return {"SELECT @@VERSION AS VERSION"}; }
 
-std::vector<std::string> ServerVersionQueryLines() { return {"SELECT @@VERSION AS VERSION"}; }
-
-std::int32_t ParseServerVersion(std::string_view versionText) {
+std::int32_t parseServerVersion(std::string_view versionText) {
   constexpr std::size_t kYearStart = 21;  // the 22nd character
   constexpr std::size_t kYearLength = 4;
   std::string_view year = versionText.size() > kYearStart ? versionText.substr(kYearStart, kYearLength)
@@ -60,14 +44,14 @@ std::int32_t ParseServerVersion(std::string_view versionText) {
   return value;
 }
 
-bool UsesScheduleTableQuery(std::int32_t serverVersion) { return serverVersion >= 2005; }
+bool usesScheduleTableQuery(std::int32_t serverVersion) { return serverVersion >= 2005; }
 
-std::vector<std::string> CatalogueQueryLines(std::int32_t serverVersion) {
-  return UsesScheduleTableQuery(serverVersion) ? ScheduleTableCatalogueQueryLines()
-                                               : JobScheduleCatalogueQueryLines();
+std::vector<std::string> catalogueQueryLines(std::int32_t serverVersion) {
+  return usesScheduleTableQuery(serverVersion) ? scheduleTableCatalogueQueryLines()
+                                               : jobScheduleCatalogueQueryLines();
 }
 
-std::vector<std::string> ScheduleTableCatalogueQueryLines() {
+std::vector<std::string> scheduleTableCatalogueQueryLines() {
   return {
       "SELECT ",
       " jobs.name, ",
@@ -110,7 +94,7 @@ std::vector<std::string> ScheduleTableCatalogueQueryLines() {
   };
 }
 
-std::vector<std::string> JobScheduleCatalogueQueryLines() {
+std::vector<std::string> jobScheduleCatalogueQueryLines() {
   return {
       "SELECT ",
       " jobs.name, ",
@@ -151,7 +135,7 @@ std::vector<std::string> JobScheduleCatalogueQueryLines() {
   };
 }
 
-CatalogueRow ReadCatalogueRow(const db::Query& query) {
+CatalogueRow readCatalogueRow(const db::Query& query) {
   CatalogueRow row;
   row.name = query.fieldAsText("name");
   row.description = query.fieldAsText("description");
@@ -168,7 +152,7 @@ CatalogueRow ReadCatalogueRow(const db::Query& query) {
   return row;
 }
 
-TJobEntry JobEntryFromRow(const CatalogueRow& row) {
+TJobEntry jobEntryFromRow(const CatalogueRow& row) {
   TJobEntry entry;
   entry.Name = row.name;
   entry.Description = row.description;
@@ -186,18 +170,18 @@ TJobEntry JobEntryFromRow(const CatalogueRow& row) {
     default:
       break;
   }
-  entry.ScheduleText = ScheduleText(entry.FreqType, entry.StartDate, entry.WeekDays, entry.MonthDay);
+  entry.ScheduleText = scheduleText(entry.FreqType, entry.StartDate, entry.WeekDays, entry.MonthDay);
   entry.StartTime = AgentDateTime::fromPackedTime(row.activeStartTime);
   if (row.nextRunDate != 0) entry.NextRunTime = AgentDateTime::fromPacked(row.nextRunDate, row.nextRunTime);
   entry.LastRunStatus = row.runStatus;
   if (!entry.LastRunStatus.empty() && row.runDate != 0) {
     entry.LastRunTime = AgentDateTime::fromPacked(row.runDate, row.runTime);
   }
-  entry.BackupFile = BackupFileFromCommand(row.command);
+  entry.BackupFile = backupFileFromCommand(row.command);
   return entry;
 }
 
-std::string WeekDayLetters(std::uint16_t weekDays) {
+std::string weekDayLetters(std::uint16_t weekDays) {
   static constexpr struct {
     std::uint16_t bit;
     std::string_view letter;
@@ -210,7 +194,7 @@ std::string WeekDayLetters(std::uint16_t weekDays) {
   return letters;
 }
 
-std::string ScheduleText(std::int32_t freqType, const AgentDateTime& startDate, std::uint16_t weekDays,
+std::string scheduleText(std::int32_t freqType, const AgentDateTime& startDate, std::uint16_t weekDays,
                          std::int32_t monthDay) {
   switch (freqType) {
     case kFreqOnce:
@@ -218,7 +202,7 @@ std::string ScheduleText(std::int32_t freqType, const AgentDateTime& startDate, 
     case kFreqDaily:
       return "毎日";
     case kFreqWeekly:
-      return "毎週 " + WeekDayLetters(weekDays) + "曜日";
+      return "毎週 " + weekDayLetters(weekDays) + "曜日";
     case kFreqMonthly:
       return "毎月 " + std::to_string(monthDay) + "日";
     default:
@@ -226,7 +210,7 @@ std::string ScheduleText(std::int32_t freqType, const AgentDateTime& startDate, 
   }
 }
 
-std::string StatusWord(std::int64_t runStatus) {
+std::string statusWord(std::int64_t runStatus) {
   switch (runStatus) {
     case 0:
       return "失敗";
@@ -243,7 +227,7 @@ std::string StatusWord(std::int64_t runStatus) {
   }
 }
 
-std::string BackupFileFromCommand(std::string_view command) {
+std::string backupFileFromCommand(std::string_view command) {
   constexpr std::string_view kMarker = "@strFile = REPLACE(N'";
   const std::size_t marker = command.find(kMarker);
   if (marker != std::string_view::npos) {
@@ -269,9 +253,9 @@ std::string BackupFileFromCommand(std::string_view command) {
   return std::string(dropLastCharacter(rest.substr(0, comma)));
 }
 
-std::string StartTimeText(const TJobEntry& entry) { return entry.StartTime.format("hh:nn:ss"); }
+std::string startTimeText(const TJobEntry& entry) { return entry.StartTime.format("hh:nn:ss"); }
 
-std::string LastOutcomeText(const TJobEntry& entry) {
+std::string lastOutcomeText(const TJobEntry& entry) {
   if (entry.LastRunStatus.empty() || entry.LastRunTime.isNone()) return "(未実行)";
   std::int64_t status = -1;
   const char* begin = entry.LastRunStatus.data();
@@ -279,10 +263,10 @@ std::string LastOutcomeText(const TJobEntry& entry) {
   while (begin != end && *begin == ' ') ++begin;
   const auto [ptr, ec] = std::from_chars(begin, end, status);
   if (ec != std::errc() || ptr != end) status = -1;
-  return StatusWord(status) + "(" + entry.LastRunTime.format("yyyy/mm/dd hh:nn:ss") + ")";
+  return statusWord(status) + "(" + entry.LastRunTime.format("yyyy/mm/dd hh:nn:ss") + ")";
 }
 
-std::string NextRunText(const TJobEntry& entry) {
+std::string nextRunText(const TJobEntry& entry) {
   if (entry.NextRunTime.isNone()) return "(不明)";
   return entry.NextRunTime.format("yyyy/mm/dd hh:nn:ss");
 }

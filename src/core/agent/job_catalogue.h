@@ -47,46 +47,29 @@ struct TJobEntry {
   std::string ScheduleText;     // the schedule as the list shows it
 };
 
-// The dialog's own login: server, database and login as the main window handed them over.
-struct ScheduleLogin {
-  std::string serverName;
-  std::string databaseName;
-  std::string userName;
-  std::string password;
-  bool useSqlAuth = false;
-};
-
-// The dialog's connection string, in the OLE DB form with every value quoted as that syntax
-// needs it:
-//   SQL Server authentication: Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;
-//     Initial Catalog=<database>;User ID=<user>;Password=<password>;Data Source=<server>
-//   Windows authentication: Provider=SQLOLEDB.1;Persist Security Info=False;
-//     Trusted_Connection=yes;Pooling=false;Initial Catalog=master;Data Source=<server>
-std::string ScheduleConnectionString(const ScheduleLogin& login);
-
 inline constexpr std::string_view kConnectFailed = "データベースの接続でエラーが発生しました。";
 inline constexpr std::string_view kVersionFailed = "SQL SERVERバージョン情報の取得でエラーが発生しました。";
 inline constexpr std::string_view kVersionUnknown = "バージョンが特定できません。";
 
 // "SELECT @@VERSION AS VERSION"; the answer is read from the field "VERSION".
-std::vector<std::string> ServerVersionQueryLines();
+std::vector<std::string> serverVersionQueryLines();
 
 // The year in the version text: the 4 characters from the 22nd, leading blanks skipped;
 // -1 for any other non-digit, a trailing blank, or nothing to read. A server that puts two
 // blanks before its year thus reads as the year's first three digits (200 for 2000).
-std::int32_t ParseServerVersion(std::string_view versionText);
+std::int32_t parseServerVersion(std::string_view versionText);
 
 // Whether a server of this version keeps its schedules in msdb.dbo.sysschedules (2005 and
 // later), which chooses the catalogue query.
-bool UsesScheduleTableQuery(std::int32_t serverVersion);
+bool usesScheduleTableQuery(std::int32_t serverVersion);
 
 // The catalogue query for a server version: every job with a schedule and a step 1, its
 // latest outcome (step 0 history) when it has run, ordered by creation date. Columns: name,
 // description, freq_type, freq_interval, next_run_date, next_run_time, active_start_date,
 // active_start_time, run_status, run_date, run_time, command.
-std::vector<std::string> CatalogueQueryLines(std::int32_t serverVersion);
-std::vector<std::string> ScheduleTableCatalogueQueryLines();  // 2005 and later
-std::vector<std::string> JobScheduleCatalogueQueryLines();    // before 2005
+std::vector<std::string> catalogueQueryLines(std::int32_t serverVersion);
+std::vector<std::string> scheduleTableCatalogueQueryLines();  // 2005 and later
+std::vector<std::string> jobScheduleCatalogueQueryLines();    // before 2005
 
 // One row of the catalogue query, as read.
 struct CatalogueRow {
@@ -105,34 +88,34 @@ struct CatalogueRow {
 };
 
 // Reads the current row of an open catalogue query; throws the query's errors.
-CatalogueRow ReadCatalogueRow(const db::Query& query);
+CatalogueRow readCatalogueRow(const db::Query& query);
 
 // The entry for a row. Throws AgentTimeError when a packed date or time it needs names no
 // real day or time.
-TJobEntry JobEntryFromRow(const CatalogueRow& row);
+TJobEntry jobEntryFromRow(const CatalogueRow& row);
 
 // The day letters of the set bits, Sunday first: 日月火水木金土.
-std::string WeekDayLetters(std::uint16_t weekDays);
+std::string weekDayLetters(std::uint16_t weekDays);
 // "yyyy/mm/dd" of the start date, "毎日", "毎週 " + letters + "曜日", "毎月 " + day + "日",
 // or empty for an unknown freq_type.
-std::string ScheduleText(std::int32_t freqType, const AgentDateTime& startDate, std::uint16_t weekDays,
+std::string scheduleText(std::int32_t freqType, const AgentDateTime& startDate, std::uint16_t weekDays,
                          std::int32_t monthDay);
 
 // The word for an Agent run_status: 0 失敗, 1 成功, 2 再試行, 3 取消, 4 実行中, other 不明.
-std::string StatusWord(std::int64_t runStatus);
+std::string statusWord(std::int64_t runStatus);
 
 // The backup file of a step command. A command of this program's shape holds the path as the
 // N'...' literal after "@strFile = REPLACE(N'": it is read to its closing quote, with the
 // doubled quotes undone, so commas and quotes in the path stay. Any other command yields the
 // old cut: from the marker (or the start) less the marker's 21 characters, up to two characters
 // before the first comma; empty without a comma.
-std::string BackupFileFromCommand(std::string_view command);
+std::string backupFileFromCommand(std::string_view command);
 
 // The texts of the list's columns 5 to 7.
-std::string StartTimeText(const TJobEntry& entry);    // "hh:nn:ss"
+std::string startTimeText(const TJobEntry& entry);    // "hh:nn:ss"
 // "(未実行)" without a status or without a run time; else word + "(yyyy/mm/dd hh:nn:ss)".
-std::string LastOutcomeText(const TJobEntry& entry);
+std::string lastOutcomeText(const TJobEntry& entry);
 // "yyyy/mm/dd hh:nn:ss", or "(不明)" when unknown.
-std::string NextRunText(const TJobEntry& entry);
+std::string nextRunText(const TJobEntry& entry);
 
 }  // namespace bv::agent

@@ -1,5 +1,7 @@
 #include "core/agent/job_registration.h"
 
+#include "core/db/sql_text.h"
+
 #include "core/maintenance/command_builder.h"
 
 namespace bv::agent {
@@ -21,21 +23,11 @@ bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
 }  // namespace
 
-std::string DeleteConfirmation(std::string_view jobName) {
+std::string deleteConfirmation(std::string_view jobName) {
   return "ジョブ[" + std::string(jobName) + "]を削除してもよろしいですか？";
 }
 
-std::string QuoteSqlString(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    out.push_back(c);
-    if (c == '\'') out.push_back('\'');
-  }
-  return out;
-}
-
-std::string TrimBlanks(std::string_view text) {
+std::string trimBlanks(std::string_view text) {
   while (!text.empty() && isTrimmed(text.front())) text.remove_prefix(1);
   while (!text.empty() && isTrimmed(text.back())) text.remove_suffix(1);
   return std::string(text);
@@ -55,7 +47,7 @@ AgentDateTime ParseStartTime(std::string_view text, const AgentDate& today) {
   return value;
 }
 
-std::uint16_t WeekDayMask(const WeekDayChecks& days) {
+std::uint16_t weekDayMask(const WeekDayChecks& days) {
   std::uint16_t mask = 0;
   if (days.sun) mask |= kSunday;
   if (days.mon) mask |= kMonday;
@@ -67,26 +59,26 @@ std::uint16_t WeekDayMask(const WeekDayChecks& days) {
   return mask;
 }
 
-bool HasFolderAndFileName(std::string_view path) {
+bool hasFolderAndFileName(std::string_view path) {
   const std::size_t split = path.find_last_of("\\/:");
   if (split == std::string_view::npos) return false;  // no folder part
   return split + 1 < path.size();                      // a file name after it
 }
 
-std::optional<InputProblem> ValidateJobInputs(const JobInputs& inputs, bool serverIsLocal,
+std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serverIsLocal,
                                               const AgentDate& today) {
-  if (TrimBlanks(inputs.jobName).empty()) return InputProblem{JobInput::JobName, std::string(kJobNameMissing)};
+  if (trimBlanks(inputs.jobName).empty()) return InputProblem{JobInput::JobName, std::string(kJobNameMissing)};
   if (ParseStartTime(inputs.startTimeText, today).isNone()) {
     return InputProblem{JobInput::StartTime, std::string(kStartTimeInvalid)};
   }
   if (serverIsLocal) {
-    if (!HasFolderAndFileName(inputs.backupFile)) {
+    if (!hasFolderAndFileName(inputs.backupFile)) {
       return InputProblem{JobInput::BackupFile, std::string(kBackupFileIncorrect)};
     }
   } else if (inputs.backupFile.empty()) {
     return InputProblem{JobInput::BackupFile, std::string(kBackupFileMissing)};
   }
-  if (inputs.freqType == kFreqWeekly && WeekDayMask(inputs.weekDays) == 0) {
+  if (inputs.freqType == kFreqWeekly && weekDayMask(inputs.weekDays) == 0) {
     return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};
   }
   return std::nullopt;
@@ -100,13 +92,13 @@ TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today) {
   entry.StartTime = ParseStartTime(inputs.startTimeText, today);
   entry.FreqType = inputs.freqType;
   entry.StartDate = AgentDateTime::fromDate(inputs.freqType == kFreqOnce ? inputs.startDate : today);
-  entry.WeekDays = inputs.freqType == kFreqWeekly ? WeekDayMask(inputs.weekDays) : 0;
+  entry.WeekDays = inputs.freqType == kFreqWeekly ? weekDayMask(inputs.weekDays) : 0;
   entry.MonthDay = inputs.freqType == kFreqMonthly ? inputs.monthDay : 0;
   entry.ScheduleText.clear();
   return entry;
 }
 
-std::int32_t ScheduleInterval(const TJobEntry& entry) {
+std::int32_t scheduleInterval(const TJobEntry& entry) {
   switch (entry.FreqType) {
     case kFreqDaily:
       return 1;
@@ -119,17 +111,17 @@ std::int32_t ScheduleInterval(const TJobEntry& entry) {
   }
 }
 
-std::vector<std::string> JobExistsLines(std::string_view jobName) {
+std::vector<std::string> jobExistsLines(std::string_view jobName) {
   return {"select count(*) as cnt from msdb.dbo.sysjobs",
-          "where name = '" + QuoteSqlString(TrimBlanks(jobName)) + "'"};
+          "where name = '" + db::QuoteSqlString(trimBlanks(jobName)) + "'"};
 }
 
-std::vector<std::string> AddJobLines(const TJobEntry& entry, std::string_view ownerLoginName) {
+std::vector<std::string> addJobLines(const TJobEntry& entry, std::string_view ownerLoginName) {
   return {
       "EXECUTE msdb.dbo.sp_add_job ",
-      "@job_name = N'" + QuoteSqlString(entry.Name) + "', ",
-      "@owner_login_name = N'" + QuoteSqlString(ownerLoginName) + "', ",
-      "@description = N'" + QuoteSqlString(entry.Description) + "', ",
+      "@job_name = N'" + db::QuoteSqlString(entry.Name) + "', ",
+      "@owner_login_name = N'" + db::QuoteSqlString(ownerLoginName) + "', ",
+      "@description = N'" + db::QuoteSqlString(entry.Description) + "', ",
       "@category_name = N'[Uncategorized (Local)]', ",
       "@enabled = 1, ",
       "@notify_level_email = 0, ",
@@ -140,7 +132,7 @@ std::vector<std::string> AddJobLines(const TJobEntry& entry, std::string_view ow
   };
 }
 
-std::string JobStepCommand(std::string_view databaseName, std::string_view backupFile) {
+std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile) {
   // The immediate batch already quotes the path as a literal and brackets the name with its
   // "]" doubled; written inside the step's literal, every quote of it doubles once more.
   std::string batch;
@@ -148,17 +140,17 @@ std::string JobStepCommand(std::string_view databaseName, std::string_view backu
     batch += line;
     batch += "\r\n";
   }
-  return QuoteSqlString(batch);
+  return db::QuoteSqlString(batch);
 }
 
-std::vector<std::string> AddJobStepLines(const TJobEntry& entry, std::string_view databaseName) {
+std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_view databaseName) {
   return {
       "EXECUTE msdb.dbo.sp_add_jobstep ",
-      "@job_name = N'" + QuoteSqlString(entry.Name) + "', ",
+      "@job_name = N'" + db::QuoteSqlString(entry.Name) + "', ",
       "@step_id = 1, ",
-      "@step_name = N'" + QuoteSqlString(entry.Name) + "_step', ",
-      "@command = N'" + JobStepCommand(databaseName, entry.BackupFile) + "', ",
-      "@database_name = N'" + QuoteSqlString(databaseName) + "', ",
+      "@step_name = N'" + db::QuoteSqlString(entry.Name) + "_step', ",
+      "@command = N'" + jobStepCommand(databaseName, entry.BackupFile) + "', ",
+      "@database_name = N'" + db::QuoteSqlString(databaseName) + "', ",
       "@server = N'', ",
       "@database_user_name = N'', ",
       "@subsystem = N'TSQL', ",
@@ -174,16 +166,16 @@ std::vector<std::string> AddJobStepLines(const TJobEntry& entry, std::string_vie
   };
 }
 
-std::vector<std::string> AddJobScheduleLines(const TJobEntry& entry) {
+std::vector<std::string> addJobScheduleLines(const TJobEntry& entry) {
   std::vector<std::string> lines{
-      "EXEC msdb.dbo.sp_add_jobschedule @job_name = '" + QuoteSqlString(entry.Name) + "', ",
-      " @name = '" + QuoteSqlString(entry.Name) + "_schedule', ",
+      "EXEC msdb.dbo.sp_add_jobschedule @job_name = '" + db::QuoteSqlString(entry.Name) + "', ",
+      " @name = '" + db::QuoteSqlString(entry.Name) + "_schedule', ",
       " @freq_type = " + std::to_string(entry.FreqType) + ", ",
   };
   if (entry.FreqType == kFreqWeekly || entry.FreqType == kFreqMonthly) {
     lines.push_back(" @freq_recurrence_factor = 1, ");
   }
-  lines.push_back(" @freq_interval = " + std::to_string(ScheduleInterval(entry)) + ", ");
+  lines.push_back(" @freq_interval = " + std::to_string(scheduleInterval(entry)) + ", ");
   lines.push_back(" @freq_subday_type = 1, ");
   lines.push_back(" @freq_subday_interval = 0, ");
   lines.push_back(" @freq_relative_interval = 0, ");
@@ -192,12 +184,12 @@ std::vector<std::string> AddJobScheduleLines(const TJobEntry& entry) {
   return lines;
 }
 
-std::vector<std::string> AddJobServerLines(const TJobEntry& entry) {
-  return {"EXEC msdb.dbo.sp_add_jobserver @job_name = N'" + QuoteSqlString(entry.Name) + "' "};
+std::vector<std::string> addJobServerLines(const TJobEntry& entry) {
+  return {"EXEC msdb.dbo.sp_add_jobserver @job_name = N'" + db::QuoteSqlString(entry.Name) + "' "};
 }
 
-std::vector<std::string> DeleteJobLines(std::string_view jobName) {
-  return {"EXEC msdb.dbo.sp_delete_job @job_name = N'" + QuoteSqlString(jobName) + "' "};
+std::vector<std::string> deleteJobLines(std::string_view jobName) {
+  return {"EXEC msdb.dbo.sp_delete_job @job_name = N'" + db::QuoteSqlString(jobName) + "' "};
 }
 
 }  // namespace bv::agent

@@ -30,13 +30,10 @@ inline constexpr std::string_view kAddJobServerFailed = "ジョブサーバの�
 inline constexpr std::string_view kSelectJobToDelete = "削除するジョブを一覧より選択してください。";
 inline constexpr std::string_view kDeleteJobFailed = "ジョブの削除でエラーが発生しました。";
 // "ジョブ[" + name + "]を削除してもよろしいですか？"
-std::string DeleteConfirmation(std::string_view jobName);
-
-// Each "'" doubled; nothing else is escaped.
-std::string QuoteSqlString(std::string_view text);
+std::string deleteConfirmation(std::string_view jobName);
 
 // Blanks and control characters taken off both ends.
-std::string TrimBlanks(std::string_view text);
+std::string trimBlanks(std::string_view text);
 
 // The start time of the masked edit: exactly 8 characters, the hour, minute and second in the
 // two characters at positions 1, 4 and 7 (leading blanks allowed, as an empty optional digit
@@ -54,7 +51,7 @@ struct WeekDayChecks {
   bool fri = false;
   bool sat = false;
 };
-std::uint16_t WeekDayMask(const WeekDayChecks& days);
+std::uint16_t weekDayMask(const WeekDayChecks& days);
 
 // The new-job group's inputs as the form holds them.
 struct JobInputs {
@@ -78,12 +75,12 @@ struct InputProblem {
 
 // Whether a path has both a folder part and a file-name part, split at its last "\", "/" or
 // drive ":".
-bool HasFolderAndFileName(std::string_view path);
+bool hasFolderAndFileName(std::string_view path);
 
 // The checks in their order: the trimmed job name, the start time, the backup file (for a
 // local server folder and file name, for a remote one only that it is given), and for a weekly
 // job at least one day. The first failure, or nothing when all pass.
-std::optional<InputProblem> ValidateJobInputs(const JobInputs& inputs, bool serverIsLocal,
+std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serverIsLocal,
                                               const AgentDate& today);
 
 // The entry to register: the name as typed, the start date from the picker for a one-time job
@@ -91,23 +88,23 @@ std::optional<InputProblem> ValidateJobInputs(const JobInputs& inputs, bool serv
 TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today);
 
 // The freq_interval sent: 0 once, 1 daily, the day mask weekly, the day monthly; 0 otherwise.
-std::int32_t ScheduleInterval(const TJobEntry& entry);
+std::int32_t scheduleInterval(const TJobEntry& entry);
 
 // select count(*) as cnt ... where name = '<trimmed name>'
-std::vector<std::string> JobExistsLines(std::string_view jobName);
+std::vector<std::string> jobExistsLines(std::string_view jobName);
 // EXECUTE msdb.dbo.sp_add_job ...; a one-time job deletes itself after its run.
-std::vector<std::string> AddJobLines(const TJobEntry& entry, std::string_view ownerLoginName);
+std::vector<std::string> addJobLines(const TJobEntry& entry, std::string_view ownerLoginName);
 // The step's backup batch: the immediate backup batch's lines, each ended by CR LF, written
 // for the inside of an N'...' literal (every quote doubled, so the path's quotes come out
 // fourfold; the database name's "]" doubled inside its brackets).
-std::string JobStepCommand(std::string_view databaseName, std::string_view backupFile);
+std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile);
 // EXECUTE msdb.dbo.sp_add_jobstep ... with the batch as step 1's command.
-std::vector<std::string> AddJobStepLines(const TJobEntry& entry, std::string_view databaseName);
+std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_view databaseName);
 // EXEC msdb.dbo.sp_add_jobschedule ...
-std::vector<std::string> AddJobScheduleLines(const TJobEntry& entry);
+std::vector<std::string> addJobScheduleLines(const TJobEntry& entry);
 // EXEC msdb.dbo.sp_add_jobserver ... (the Agent's own server)
-std::vector<std::string> AddJobServerLines(const TJobEntry& entry);
+std::vector<std::string> addJobServerLines(const TJobEntry& entry);
 // EXEC msdb.dbo.sp_delete_job ...
-std::vector<std::string> DeleteJobLines(std::string_view jobName);
+std::vector<std::string> deleteJobLines(std::string_view jobName);
 
 }  // namespace bv::agent

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "core/db/odbc_api.h"
+#include "core/db/odbc_connection_string.h"
 #include "core/text/utf16.h"
 
 namespace bv::db {
@@ -116,13 +117,12 @@ struct Connection::Handles {
   OdbcHandle connection;
 };
 
-Connection::Connection(std::string connectionString)
-    : connectionString_(std::move(connectionString)) {}
+Connection::Connection(ConnectionSettings settings) : settings_(std::move(settings)) {}
 
 Connection::~Connection() { close(); }
 
-void Connection::setConnectionString(std::string connectionString) {
-  connectionString_ = std::move(connectionString);
+void Connection::setSettings(ConnectionSettings settings) {
+  settings_ = std::move(settings);
 }
 
 bool Connection::isOpen() const noexcept { return handles_ != nullptr; }
@@ -146,7 +146,7 @@ void Connection::open() {
   close();
   recordOutcome({}, {});
   const std::string odbcString =
-      renderOdbcConnectionString(parseOleDbConnectionString(connectionString_), defaultOdbcTarget());
+      renderOdbcConnectionString(settings_, defaultOdbcTarget());
 
   auto handles = std::make_unique<Handles>();
   SQLHANDLE raw = SQL_NULL_HANDLE;

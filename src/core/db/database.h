@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/db/connection_string.h"
+#include "core/db/connection_settings.h"
 
 namespace bv::db {
 
@@ -43,13 +43,13 @@ class Query;
 
 class Connection {
  public:
-  explicit Connection(std::string connectionString = {});
+  explicit Connection(ConnectionSettings settings = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  void setConnectionString(std::string connectionString);
-  const std::string& connectionString() const noexcept { return connectionString_; }
+  void setSettings(ConnectionSettings settings);
+  const ConnectionSettings& settings() const noexcept { return settings_; }
 
   // Opens the connection; throws ProviderError (or ConnectionStringError for a string that
   // cannot be read or carried to the driver).
@@ -79,7 +79,7 @@ class Connection {
   void recordOutcome(std::vector<ErrorEntry> errors, std::vector<ErrorEntry> infos);
   [[noreturn]] void fail(const std::string& what);
 
-  std::string connectionString_;
+  ConnectionSettings settings_;
   std::unique_ptr<Handles> handles_;
   std::vector<ErrorEntry> errors_;
   std::vector<ErrorEntry> infoMessages_;

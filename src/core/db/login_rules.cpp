@@ -18,8 +18,4 @@ bool isLocalServer(std::string_view server, std::string_view computerName) {
   return host == computerName;
 }
 
-std::string resolveDatabaseName(std::string_view listText, std::string_view defaultDatabase) {
-  return std::string(listText == kDefaultDatabaseEntry ? defaultDatabase : listText);
-}
-
 }  // namespace bv::db

@@ -1,5 +1,7 @@
 #include "core/maintenance/command_builder.h"
 
+#include "core/db/sql_text.h"
+
 namespace bv::maintenance {
 
 std::string joinCommandLines(const std::vector<std::string>& lines) {
@@ -7,25 +9,6 @@ std::string joinCommandLines(const std::vector<std::string>& lines) {
   for (const auto& line : lines) {
     out += line;
     out += ' ';
-  }
-  return out;
-}
-
-std::string bracketName(std::string_view name) {
-  std::string out = "[";
-  for (char c : name) {
-    out.push_back(c);
-    if (c == ']') out.push_back(']');
-  }
-  out.push_back(']');
-  return out;
-}
-
-std::string escapeStringLiteral(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    out.push_back(c);
-    if (c == '\'') out.push_back('\'');
   }
   return out;
 }
@@ -41,12 +24,12 @@ std::vector<std::string> backupCommandLines(std::string_view databaseName,
       "  SET @strDate = CONVERT(varchar, GETDATE(), 111) ",
       "  SET @strDate = REPLACE(@strDate,'/','') ",
       " ",
-      "  SET @strFile = REPLACE(N'" + escapeStringLiteral(backupFilePath) +
+      "  SET @strFile = REPLACE(N'" + db::QuoteSqlString(backupFilePath) +
           "', '%date%', @strDate) ",
       "  SET @strName = 'Brackenvale_' + @strDate ",
       " ",
       "  BACKUP ",
-      "  DATABASE " + bracketName(databaseName) + " ",
+      "  DATABASE " + db::bracketName(databaseName) + " ",
       "  TO DISK = @strFile ",
       "  WITH ",
       "   STATS = 100 ",
@@ -67,18 +50,18 @@ std::string buildBackupCommand(std::string_view databaseName, std::string_view b
 std::string buildRestoreCommand(std::string_view databaseName, std::string_view restoreFilePath) {
   return joinCommandLines({
       "RESTORE ",
-      "DATABASE " + bracketName(databaseName),
-      "FROM DISK = N'" + escapeStringLiteral(restoreFilePath) + "'",
+      "DATABASE " + db::bracketName(databaseName),
+      "FROM DISK = N'" + db::QuoteSqlString(restoreFilePath) + "'",
       "WITH REPLACE",
   });
 }
 
 std::string buildTruncateLogCommand(std::string_view databaseName) {
-  return joinCommandLines({"BACKUP", "LOG " + bracketName(databaseName), "WITH TRUNCATE_ONLY"});
+  return joinCommandLines({"BACKUP", "LOG " + db::bracketName(databaseName), "WITH TRUNCATE_ONLY"});
 }
 
 std::string buildShrinkCommand(std::string_view databaseName) {
-  return joinCommandLines({"DBCC ", "SHRINKDATABASE(" + bracketName(databaseName) + ",1)"});
+  return joinCommandLines({"DBCC ", "SHRINKDATABASE(" + db::bracketName(databaseName) + ",1)"});
 }
 
 }  // namespace bv::maintenance

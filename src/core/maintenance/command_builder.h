@@ -11,11 +11,6 @@ namespace bv::maintenance {
 // Each line followed by exactly one blank, the last one included; nothing trimmed.
 std::string joinCommandLines(const std::vector<std::string>& lines);
 
-// A name between square brackets, each "]" inside doubled.
-std::string bracketName(std::string_view name);
-// The inside of an N'...' literal: each "'" doubled.
-std::string escapeStringLiteral(std::string_view text);
-
 // The lines of the backup batch without the verify line: DECLARE / SET the date and the file
 // with every %date% replaced by the server's yyyymmdd, then BACKUP DATABASE ... WITH STATS,
 // INIT, NAME, DESCRIPTION, all inside begin ... end. A scheduled job runs the same lines.

@@ -2,11 +2,23 @@
 
 namespace bv::maintenance {
 
-std::string maintenanceConnectionString(const db::LoginSettings& login,
-                                        std::string_view operationName) {
-  std::string text = db::buildConnectionString(login);
-  if (operationName == kRestoreOperation) text += ";Database=master";
-  return text;
+std::string_view operationName(Operation operation) {
+  switch (operation) {
+    case Operation::Backup:
+      return "バックアップ";
+    case Operation::Restore:
+      return "レストア";
+    case Operation::TruncateLog:
+      break;
+  }
+  return "ログの切り捨て";
+}
+
+db::ConnectionSettings maintenanceConnectionSettings(const db::LoginSettings& login,
+                                                     std::string_view operationName) {
+  db::ConnectionSettings settings = db::loginConnectionSettings(login);
+  if (operationName == maintenance::operationName(Operation::Restore)) settings.set("Database", "master");
+  return settings;
 }
 
 std::string executionErrorMessage(std::string_view operationName,
@@ -20,11 +32,11 @@ std::string executionErrorMessage(std::string_view operationName,
   return message;
 }
 
-ExecutionOutcome executeMaintenanceCommand(const std::string& connectionString,
+ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings,
                                            const std::string& command,
                                            std::string_view operationName) {
   ExecutionOutcome outcome;
-  db::Connection connection(connectionString);
+  db::Connection connection(settings);
   try {
     connection.open();
     outcome.connected = true;

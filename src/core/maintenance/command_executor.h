@@ -6,24 +6,26 @@
 #include <string_view>
 #include <vector>
 
-#include "core/db/connection_string.h"
+#include "core/db/connection_settings.h"
 #include "core/db/database.h"
 
 namespace bv::maintenance {
 
-// The operation names, as the main window shows them and the runner logs them.
-inline constexpr std::string_view kBackupOperation = "バックアップ";
-inline constexpr std::string_view kRestoreOperation = "レストア";
-inline constexpr std::string_view kTruncateLogOperation = "ログの切り捨て";
+// The three operations, in the order of the main window's tabs.
+enum class Operation { Backup, Restore, TruncateLog };
+
+// The name the user reads: "バックアップ", "レストア", "ログの切り捨て".
+std::string_view operationName(Operation operation);
 
 // A maintenance batch may run for hours: six hours, in seconds.
 inline constexpr int kMaintenanceCommandTimeoutSeconds = 21600;
 
-// The connection string of a maintenance run: the login's form, and for exactly the restore
-// operation ";Database=master" after it, so that a restore never holds the database it
-// overwrites. Every other operation runs in the login's default database.
-std::string maintenanceConnectionString(const db::LoginSettings& login,
-                                        std::string_view operationName);
+// The connection of a maintenance run: the login's settings, and for exactly the restore
+// operation's name "Database=master" after them, so that a restore never holds the database it
+// overwrites. Every other name (one with a trailing blank included) runs in the login's default
+// database.
+db::ConnectionSettings maintenanceConnectionSettings(const db::LoginSettings& login,
+                                                     std::string_view operationName);
 
 struct ExecutionOutcome {
   bool succeeded = false;
@@ -44,7 +46,7 @@ std::string executionErrorMessage(std::string_view operationName,
 // Opens a fresh connection, sends the command as the only line of a query with the six-hour
 // timeout, reads everything to the end, and closes the connection on every path. Provider
 // failures (connect, batch, lost link) come back as an outcome; nothing is thrown for them.
-ExecutionOutcome executeMaintenanceCommand(const std::string& connectionString,
+ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings,
                                            const std::string& command,
                                            std::string_view operationName);
 

@@ -142,7 +142,7 @@ std::string argumentName(std::size_t index) {
 
 std::string decodeArgument(const std::vector<std::string>& arguments, std::size_t index) {
   try {
-    return DecodeTaskArgument(arguments[index]);
+    return decodeTaskArgument(arguments[index]);
   } catch (const TaskArgumentError& error) {
     refuseArgument(index, error.what());
   }
@@ -169,7 +169,7 @@ std::string EncodeTaskArgument(std::string_view text) {
   return hex;
 }
 
-std::string DecodeTaskArgument(std::string_view argument) {
+std::string decodeTaskArgument(std::string_view argument) {
   for (std::size_t i = 0; i < argument.size(); ++i) {
     if (hexValue(argument[i]) < 0) {
       throw TaskArgumentError("大文字の 16 進数字（0-9, A-F）でない文字があります（" +

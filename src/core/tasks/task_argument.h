@@ -32,7 +32,7 @@ std::string EncodeTaskArgument(std::string_view text);
 // other than 0-9 and A-F, a zero byte (the encoder stops before one), and bytes that are no
 // text of the code page: an invalid lead or trail byte, a lead byte without its trail byte, a
 // code with no character.
-std::string DecodeTaskArgument(std::string_view argument);
+std::string decodeTaskArgument(std::string_view argument);
 
 // One scheduled backup, as a task carries it to the runner.
 struct TaskBackup {

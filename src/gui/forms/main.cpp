@@ -2,11 +2,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "gui/widgets/error_report.h"
-#include "gui/widgets/interface_font.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uServerSelect.h"
+#include "gui/widgets/error_report.h"
+#include "gui/widgets/interface_font.h"
 
 namespace {
 
@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
   }
 
   // The main window first, then each dialog once; they live until the program ends.
+  using namespace bv::forms;
   TfrmBrackenvale frmBrackenvale;
   TfrmSchedule frmSchedule(&frmBrackenvale);
   frmBrackenvale.setScheduleDialog(&frmSchedule);

@@ -14,23 +14,28 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include "core/db/login_rules.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
-#include "core/db/connection_string.h"
-#include "core/db/database.h"
-#include "gui/widgets/error_report.h"
-#include "gui/widgets/form_layout.h"
-#include "gui/widgets/focus_widgets.h"
-#include "core/db/login_rules.h"
-#include "gui/widgets/prompts.h"
+#include "core/maintenance/database_list.h"
 #include "core/sys/system_info.h"
+#include "gui/forms/agent_service_check.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uServerSelect.h"
+#include "gui/widgets/error_report.h"
+#include "gui/widgets/focus_widgets.h"
+#include "gui/widgets/form_layout.h"
+#include "gui/widgets/prompts.h"
+#include "gui/widgets/qt_text.h"
 #include "gui/widgets/wait_cursor.h"
 
-using bv::widgets::guarded;
-using bv::widgets::place;
-using bv::widgets::prompts;
+namespace bv::forms {
+
+using widgets::guarded;
+using widgets::place;
+using widgets::prompts;
+using widgets::toQString;
+using widgets::toUtf8;
 
 namespace {
 
@@ -45,10 +50,6 @@ const QString kFinished = QStringLiteral("が終了しました。");
 const QString kLoginFailed = QStringLiteral("サーバにログインできませんでした。");
 const QString kVistaRefusal = QStringLiteral("Windows Vistaはタスク編集に対応していません。");
 const QString kServerAlert = QStringLiteral("※サーバ上の有効なファイル名を入力してください");
-
-QString fromStd(const std::string& text) { return QString::fromStdString(text); }
-std::string toStd(const QString& text) { return text.toStdString(); }
-
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top) {
   return place(new QLabel(text, parent), name, left, top);
@@ -131,7 +132,7 @@ void TfrmBrackenvale::buildControls() {
   gbxTarget = place(new QGroupBox(QStringLiteral("対象データベース"), pnlTarget), "gbxTarget", 8, 8,
                     393, 157);
   lblServer = label(gbxTarget, "lblServer", QStringLiteral("データベースサーバ"), 12, 20);
-  auto* server = new bv::widgets::FocusReportingLineEdit(gbxTarget);
+  auto* server = new widgets::FocusReportingLineEdit(gbxTarget);
   editServer = place(server, "editServer", 128, 16, 121, 20);
   bbnSvrList = place(new QPushButton(QStringLiteral("..."), gbxTarget), "bbnSvrList", 249, 16, 24, 20);
   bbnSvrList->setToolTip(QStringLiteral("一覧からサーバを選択します"));
@@ -146,7 +147,7 @@ void TfrmBrackenvale::buildControls() {
   editPass = place(new QLineEdit(gbxTarget), "editPass", 128, 100, 121, 20);
   editPass->setEchoMode(QLineEdit::Password);
   lblDatabase = label(gbxTarget, "lblDatabase", QStringLiteral("データベース名"), 12, 128);
-  auto* database = new bv::widgets::FocusReportingComboBox(gbxTarget);
+  auto* database = new widgets::FocusReportingComboBox(gbxTarget);
   cmbDatabase = place(database, "cmbDatabase", 128, 124, 145, 20);
   cmbDatabase->setEditable(false);
   bbnReloadList = place(new QPushButton(QStringLiteral("最新"), gbxTarget), "bbnReloadList", 276, 124,
@@ -223,13 +224,13 @@ void TfrmBrackenvale::buildControls() {
 }
 
 void TfrmBrackenvale::connectHandlers() {
-  auto* server = static_cast<bv::widgets::FocusReportingLineEdit*>(editServer);
-  auto* database = static_cast<bv::widgets::FocusReportingComboBox*>(cmbDatabase);
-  connect(server, &bv::widgets::FocusReportingLineEdit::focusLeft, this,
+  auto* server = static_cast<widgets::FocusReportingLineEdit*>(editServer);
+  auto* database = static_cast<widgets::FocusReportingComboBox*>(cmbDatabase);
+  connect(server, &widgets::FocusReportingLineEdit::focusLeft, this,
           guarded(this, &TfrmBrackenvale::editServerExit));
-  connect(database, &bv::widgets::FocusReportingComboBox::focusLeft, this,
+  connect(database, &widgets::FocusReportingComboBox::focusLeft, this,
           guarded(this, &TfrmBrackenvale::editServerExit));
-  connect(database, &bv::widgets::FocusReportingComboBox::focusEntered, this,
+  connect(database, &widgets::FocusReportingComboBox::focusEntered, this,
           guarded(this, &TfrmBrackenvale::cmbDatabaseDropDown));
   connect(rbWindows, &QRadioButton::clicked, this, guarded(this, &TfrmBrackenvale::rbWindowsClick));
   connect(rbSQLServer, &QRadioButton::clicked, this, guarded(this, &TfrmBrackenvale::rbSQLServerClick));
@@ -270,14 +271,14 @@ bool TfrmBrackenvale::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmBrackenvale::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!shownOnce_) {
-    shownOnce_ = true;
+  if (!FShownOnce) {
+    FShownOnce = true;
     guarded(this, &TfrmBrackenvale::FormShow)();
   }
 }
 
 void TfrmBrackenvale::FormCreate() {
-  FComputerName = fromStd(bv::sys::computerName());
+  FComputerName = toQString(sys::computerName());
   FServerIsLocal = true;
 }
 
@@ -290,8 +291,8 @@ QString TfrmBrackenvale::helpPagePath() {
   return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help/index.html"));
 }
 
-bv::db::LoginSettings TfrmBrackenvale::loginSettings() const {
-  return {toStd(editServer->text()), FUseSqlAuth, toStd(editUser->text()), toStd(editPass->text())};
+db::LoginSettings TfrmBrackenvale::loginSettings() const {
+  return {toUtf8(editServer->text()), FUseSqlAuth, toUtf8(editUser->text()), toUtf8(editPass->text())};
 }
 
 // --- Login group ---------------------------------------------------------------------------
@@ -316,7 +317,7 @@ void TfrmBrackenvale::SetLoginFieldsEnabled(bool enabled) {
 }
 
 void TfrmBrackenvale::editServerExit() {
-  const bool local = bv::db::isLocalServer(toStd(editServer->text()), toStd(FComputerName));
+  const bool local = db::isLocalServer(toUtf8(editServer->text()), toUtf8(FComputerName));
   lblServerAlert->setVisible(!local);
   lblServerAlert2->setVisible(!local);
   bbnBackFilePathOpen->setEnabled(local);
@@ -333,35 +334,22 @@ void TfrmBrackenvale::cmbDatabaseDropDown() { RefreshDatabaseList(); }
 
 void TfrmBrackenvale::RefreshDatabaseList() {
   if (!requireLoginFields()) return;
-  // The connection closes when it goes out of scope, also when a step below raises.
-  bv::db::Connection connection(bv::db::buildConnectionString(loginSettings()));
   cmbDatabase->clear();
+  maintenance::DatabaseList list;
   try {
-    bv::widgets::WaitCursor hourglass;
-    connection.open();
-  } catch (const std::exception&) {
+    widgets::WaitCursor hourglass;
+    list = maintenance::readDatabaseList(loginSettings());
+  } catch (const maintenance::LoginFailed&) {
     prompts().error(this, kLoginFailed);
     return;
   }
-  {
-    bv::widgets::WaitCursor hourglass;
-    bv::db::Query query(connection);
-    query.clear();
-    query.addLine("SELECT DB_NAME() AS NAME");
-    query.open();
-    FDefaultDatabase.clear();
-    if (!query.eof()) {
-      FDefaultDatabase = fromStd(query.fieldAsText("NAME"));
-      cmbDatabase->addItem(fromStd(std::string(bv::db::kDefaultDatabaseEntry)));
-    }
-    query.close();
-    for (const auto& name : connection.catalogs()) cmbDatabase->addItem(fromStd(name));
-  }
+  FDefaultDatabase = toQString(list.defaultDatabase.value_or(std::string()));
+  for (const auto& entry : list.entries()) cmbDatabase->addItem(toQString(entry));
   cmbDatabase->setCurrentIndex(0);
 }
 
 QString TfrmBrackenvale::GetDatabaseName(const QComboBox* box) const {
-  return fromStd(bv::db::resolveDatabaseName(toStd(box->currentText()), toStd(FDefaultDatabase)));
+  return toQString(maintenance::resolveDatabaseName(toUtf8(box->currentText()), toUtf8(FDefaultDatabase)));
 }
 
 // --- Run now -------------------------------------------------------------------------------
@@ -369,11 +357,11 @@ QString TfrmBrackenvale::GetDatabaseName(const QComboBox* box) const {
 QString TfrmBrackenvale::operationName() const {
   switch (pgOperation->currentIndex()) {
     case 0:
-      return fromStd(std::string(bv::maintenance::kBackupOperation));
+      return toQString(maintenance::operationName(maintenance::Operation::Backup));
     case 1:
-      return fromStd(std::string(bv::maintenance::kRestoreOperation));
+      return toQString(maintenance::operationName(maintenance::Operation::Restore));
     default:
-      return fromStd(std::string(bv::maintenance::kTruncateLogOperation));
+      return toQString(maintenance::operationName(maintenance::Operation::TruncateLog));
   }
 }
 
@@ -412,7 +400,7 @@ void TfrmBrackenvale::btnCreateClick() {
   const QString operation = operationName();
   if (!prompts().confirmOkCancel(this, operation + kConfirmStart)) return;
 
-  QString command;
+  std::string command;
   switch (pgOperation->currentIndex()) {
     case 0:
       command = BuildBackupCommand();
@@ -424,49 +412,47 @@ void TfrmBrackenvale::btnCreateClick() {
       command = BuildTruncateLogCommand();
       break;
   }
-  if (command.isEmpty()) {
+  if (command.empty()) {
     prompts().error(this, kCommandBuildFailed);
     return;
   }
   int result = 0;
   {
-    bv::widgets::WaitCursor hourglass;
+    widgets::WaitCursor hourglass;
     result = ExecuteCommand(command, operation);
   }
   if (pgOperation->currentIndex() != 0 && pgOperation->currentIndex() != 1 && result == 0) {
     command = BuildShrinkCommand();
-    bv::widgets::WaitCursor hourglass;
+    widgets::WaitCursor hourglass;
     result = ExecuteCommand(command, operation);
   }
   if (result == 0) prompts().information(this, operation + kFinished);
 }
 
-QString TfrmBrackenvale::BuildBackupCommand() const {
-  return fromStd(bv::maintenance::buildBackupCommand(toStd(GetDatabaseName(cmbDatabase)),
-                                                     toStd(editBackFilePath->text()),
-                                                     chkVerify->isChecked()));
+std::string TfrmBrackenvale::BuildBackupCommand() const {
+  return maintenance::buildBackupCommand(toUtf8(GetDatabaseName(cmbDatabase)),
+                                         toUtf8(editBackFilePath->text()), chkVerify->isChecked());
 }
 
-QString TfrmBrackenvale::BuildRestoreCommand() const {
-  return fromStd(bv::maintenance::buildRestoreCommand(toStd(GetDatabaseName(cmbDatabase)),
-                                                      toStd(editRestFilePath->text())));
+std::string TfrmBrackenvale::BuildRestoreCommand() const {
+  return maintenance::buildRestoreCommand(toUtf8(GetDatabaseName(cmbDatabase)),
+                                          toUtf8(editRestFilePath->text()));
 }
 
-QString TfrmBrackenvale::BuildTruncateLogCommand() const {
-  return fromStd(bv::maintenance::buildTruncateLogCommand(toStd(GetDatabaseName(cmbDatabase))));
+std::string TfrmBrackenvale::BuildTruncateLogCommand() const {
+  return maintenance::buildTruncateLogCommand(toUtf8(GetDatabaseName(cmbDatabase)));
 }
 
-QString TfrmBrackenvale::BuildShrinkCommand() const {
-  return fromStd(bv::maintenance::buildShrinkCommand(toStd(GetDatabaseName(cmbDatabase))));
+std::string TfrmBrackenvale::BuildShrinkCommand() const {
+  return maintenance::buildShrinkCommand(toUtf8(GetDatabaseName(cmbDatabase)));
 }
 
-int TfrmBrackenvale::ExecuteCommand(const QString& command, const QString& operationName) {
-  const std::string operation = toStd(operationName);
-  const auto outcome = bv::maintenance::executeMaintenanceCommand(
-      bv::maintenance::maintenanceConnectionString(loginSettings(), operation), toStd(command),
-      operation);
+int TfrmBrackenvale::ExecuteCommand(const std::string& command, const QString& operationName) {
+  const std::string operation = toUtf8(operationName);
+  const auto outcome = maintenance::executeMaintenanceCommand(
+      maintenance::maintenanceConnectionSettings(loginSettings(), operation), command, operation);
   if (outcome.succeeded) return 0;
-  prompts().error(this, fromStd(outcome.errorMessage));
+  prompts().error(this, toQString(outcome.errorMessage));
   return -1;
 }
 
@@ -474,7 +460,7 @@ int TfrmBrackenvale::ExecuteCommand(const QString& command, const QString& opera
 
 void TfrmBrackenvale::btnScheduleClick() {
   if (!validateLoginInputs()) return;
-  if (!bv::widgets::checkAgentService(this, FServerIsLocal)) return;
+  if (!checkAgentService(this, FServerIsLocal)) return;
   if (FSchedule == nullptr) return;
   FSchedule->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
                       editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
@@ -487,7 +473,7 @@ void TfrmBrackenvale::btnMakeScdlClick() {
   // The task registration follows here once it exists.
 }
 
-bool TfrmBrackenvale::IsWindowsVista() const { return bv::sys::isWindowsVista(bv::sys::osVersion()); }
+bool TfrmBrackenvale::IsWindowsVista() const { return sys::isWindowsVista(sys::osVersion()); }
 
 void TfrmBrackenvale::btnEditScdlClick() {
   if (IsWindowsVista()) {
@@ -523,3 +509,5 @@ void TfrmBrackenvale::lbWinMouseEnter() { imgView->setPixmap(imgBlue->pixmap());
 void TfrmBrackenvale::lbWinMouseLeave() { imgView->setPixmap(imgGreen->pixmap()); }
 
 void TfrmBrackenvale::btnCloseClick() { close(); }
+
+}  // namespace bv::forms

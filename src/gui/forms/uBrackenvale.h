@@ -14,12 +14,15 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class TfrmSchedule;
-class TfrmServerList;
 
 namespace bv::db {
 struct LoginSettings;
 }
+
+namespace bv::forms {
+
+class TfrmSchedule;
+class TfrmServerList;
 
 class TfrmBrackenvale : public QWidget {
   Q_OBJECT
@@ -52,11 +55,11 @@ class TfrmBrackenvale : public QWidget {
   void SetLoginFieldsEnabled(bool enabled);
   void RefreshDatabaseList();
   QString GetDatabaseName(const QComboBox* box) const;
-  QString BuildBackupCommand() const;
-  QString BuildRestoreCommand() const;
-  QString BuildTruncateLogCommand() const;
-  QString BuildShrinkCommand() const;
-  int ExecuteCommand(const QString& command, const QString& operationName);
+  std::string BuildBackupCommand() const;
+  std::string BuildRestoreCommand() const;
+  std::string BuildTruncateLogCommand() const;
+  std::string BuildShrinkCommand() const;
+  int ExecuteCommand(const std::string& command, const QString& operationName);
   bool IsWindowsVista() const;
 
   // State shared with the dialogs.
@@ -64,6 +67,7 @@ class TfrmBrackenvale : public QWidget {
   bool serverIsLocal() const { return FServerIsLocal; }
   bool useSqlAuth() const { return FUseSqlAuth; }
   const QString& defaultDatabase() const { return FDefaultDatabase; }
+  // The login group's inputs, read as they stand.
   bv::db::LoginSettings loginSettings() const;
 
   // The help page that the link label opens.
@@ -94,12 +98,11 @@ class TfrmBrackenvale : public QWidget {
   bool FServerIsLocal = true;
   bool FUseSqlAuth = false;
   QString FDefaultDatabase;
-  bool shownOnce_ = false;
+  bool FShownOnce = false;
   TfrmSchedule* FSchedule = nullptr;
   TfrmServerList* FServerList = nullptr;
 
- public:
-  // Controls, named as their objectName.
+  // Controls, each with its objectName.
   QFrame* Panel1 = nullptr;
   QLabel* imgView = nullptr;
   QLabel* lbWin = nullptr;
@@ -145,3 +148,5 @@ class TfrmBrackenvale : public QWidget {
   QPushButton* btnCreate = nullptr;
   QPushButton* btnClose = nullptr;
 };
+
+}  // namespace bv::forms

@@ -18,30 +18,27 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "core/agent/agent_service_check.h"
-#include "core/db/database.h"
-#include "gui/widgets/error_report.h"
 #include "core/agent/job_registration.h"
+#include "gui/widgets/error_report.h"
 #include "gui/widgets/mask_edit.h"
 #include "gui/widgets/prompts.h"
-#include "core/agent/service_control.h"
+#include "gui/widgets/qt_text.h"
 #include "gui/widgets/wait_cursor.h"
 
-using bv::agent::TJobEntry;
-using bv::widgets::guarded;
-using bv::widgets::prompts;
+namespace bv::forms {
+
+using agent::TJobEntry;
+using widgets::guarded;
+using widgets::prompts;
+using widgets::toQString;
+using widgets::toUtf8;
 
 namespace {
 
 const QString kTitle = QStringLiteral("エージェント スケジュール登録");
 const QString kBreak = QStringLiteral("\r\n\r\n");
 
-QString fromStd(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string toStd(const QString& text) { return text.toStdString(); }
-
-bv::agent::AgentDate today() {
+agent::AgentDate today() {
   const QDate date = QDate::currentDate();
   return {date.year(), date.month(), date.day()};
 }
@@ -69,22 +66,7 @@ W* named(W* widget, const char* name) {
   return widget;
 }
 
-class QtAgentCheckPrompts final : public bv::agent::AgentCheckPrompts {
- public:
-  explicit QtAgentCheckPrompts(QWidget* owner) : owner_(owner) {}
-  bool askYesNo(const std::string& text) override { return prompts().confirmYesNo(owner_, fromStd(text)); }
-  void showError(const std::string& text) override { prompts().error(owner_, fromStd(text)); }
-
- private:
-  QWidget* owner_;
-};
-
 }  // namespace
-
-bool bv::widgets::checkAgentService(QWidget* owner, bool serverIsLocal) {
-  QtAgentCheckPrompts boxes(owner);
-  return bv::agent::checkAgentService(serverIsLocal, bv::agent::serviceManager(), boxes);
-}
 
 TfrmSchedule::TfrmSchedule(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -168,7 +150,7 @@ void TfrmSchedule::buildControls() {
   ++row;
   lblStartTime = named(new QLabel(QStringLiteral("実行開始時間"), gbxNewJob), "lblStartTime");
   // An optional first hour digit, then required digits: hh:nn:ss, empty positions shown as "_".
-  medtStartTime = named(new bv::widgets::MaskEdit(QStringLiteral("09:99:99"), QLatin1Char('_'), gbxNewJob),
+  medtStartTime = named(new widgets::MaskEdit(QStringLiteral("09:99:99"), QLatin1Char('_'), gbxNewJob),
                         "medtStartTime");
   medtStartTime->setFixedWidth(medtStartTime->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 16);
   medtStartTime->setMaskedText(QStringLiteral("00:00:00"));
@@ -181,10 +163,10 @@ void TfrmSchedule::buildControls() {
   rbRunDaily = named(new QRadioButton(QStringLiteral("毎日の指定時間に実行"), gbxNewJob), "rbRunDaily");
   rbRunWeekly = named(new QRadioButton(QStringLiteral("毎週の指定曜日に実行"), gbxNewJob), "rbRunWeekly");
   rbRunMonthly = named(new QRadioButton(QStringLiteral("毎月の指定日に実行"), gbxNewJob), "rbRunMonthly");
-  rbRunOnce->setProperty("Tag", bv::agent::kFreqOnce);
-  rbRunDaily->setProperty("Tag", bv::agent::kFreqDaily);
-  rbRunWeekly->setProperty("Tag", bv::agent::kFreqWeekly);
-  rbRunMonthly->setProperty("Tag", bv::agent::kFreqMonthly);
+  rbRunOnce->setProperty("Tag", agent::kFreqOnce);
+  rbRunDaily->setProperty("Tag", agent::kFreqDaily);
+  rbRunWeekly->setProperty("Tag", agent::kFreqWeekly);
+  rbRunMonthly->setProperty("Tag", agent::kFreqMonthly);
   rbRunOnce->setChecked(true);
 
   dtpStartDate = named(new QDateEdit(QDate::currentDate(), gbxNewJob), "dtpStartDate");
@@ -282,11 +264,9 @@ void TfrmSchedule::HandOver(const QString& serverName, const QString& databaseNa
 
 int TfrmSchedule::tagOf(const QRadioButton* button) { return button->property("Tag").toInt(); }
 
-bool TfrmSchedule::isConnected() const { return FConnection && FConnection->isOpen(); }
-
-std::string TfrmSchedule::connectionString() const {
-  return bv::agent::ScheduleConnectionString(
-      {toStd(FServerName), toStd(FDatabaseName), toStd(FUserName), toStd(FPassword), FUseSqlAuth});
+db::ConnectionSettings TfrmSchedule::connectionSettings() const {
+  return agent::agentConnectionSettings(
+      {toUtf8(FServerName), FUseSqlAuth, toUtf8(FUserName), toUtf8(FPassword)}, toUtf8(FDatabaseName));
 }
 
 // --- Showing and hiding ----------------------------------------------------------------------
@@ -308,13 +288,10 @@ void TfrmSchedule::FormShow() {
   RefreshJobList();
 }
 
-void TfrmSchedule::FormHide() {
-  adoQuery.reset();
-  FConnection.reset();
-}
+void TfrmSchedule::FormHide() { FJobStore.close(); }
 
 void TfrmSchedule::btnEndClick() {
-  if (FConnection && FConnection->isOpen()) FConnection->close();
+  FJobStore.close();
   reject();
 }
 
@@ -322,25 +299,6 @@ void TfrmSchedule::closeSoon() {
   // Queued, so that it also works while the dialog is still being shown: the modal loop
   // then ends as soon as it runs.
   QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
-}
-
-namespace {
-
-[[noreturn]] void throwNotOpen() {
-  const std::string message = "The connection is not open.";
-  throw bv::db::ProviderError(message, {{message, "08003", 0}});
-}
-
-}  // namespace
-
-bv::db::Connection& TfrmSchedule::connection() {
-  if (!FConnection) throwNotOpen();
-  return *FConnection;
-}
-
-bv::db::Query& TfrmSchedule::query() {
-  if (!adoQuery) throwNotOpen();
-  return *adoQuery;
 }
 
 // --- The job list ----------------------------------------------------------------------------
@@ -352,14 +310,11 @@ void TfrmSchedule::ConnectToServer() {
   rbRunClick(rbRunOnce);
   bbnBackFilePathOpen->setEnabled(FServerIsLocal);
   try {
-    bv::widgets::WaitCursor hourglass;
-    FConnection = std::make_unique<bv::db::Connection>(connectionString());
-    FConnection->open();
-    adoQuery = std::make_unique<bv::db::Query>(*FConnection);
+    widgets::WaitCursor hourglass;
+    FJobStore.open(connectionSettings());
   } catch (const std::exception& e) {
-    prompts().error(this, fromStd(bv::agent::kConnectFailed) + kBreak + QString::fromUtf8(e.what()));
-    adoQuery.reset();
-    FConnection.reset();
+    prompts().error(this, toQString(agent::kConnectFailed) + kBreak + QString::fromUtf8(e.what()));
+    FJobStore.close();
     closeSoon();
   }
 }
@@ -374,35 +329,22 @@ void TfrmSchedule::RefreshJobList() {
 std::int32_t TfrmSchedule::GetServerVersion() {
   std::int32_t version = -1;
   try {
-    bv::db::Query& q = query();
-    bv::widgets::WaitCursor hourglass;
-    q.clear();
-    for (const auto& line : bv::agent::ServerVersionQueryLines()) q.addLine(line);
-    q.open();
-    if (!q.eof()) version = bv::agent::ParseServerVersion(q.fieldAsText("VERSION"));
-    q.close();
+    widgets::WaitCursor hourglass;
+    version = FJobStore.serverVersion();
   } catch (const std::exception& e) {
-    prompts().error(this, fromStd(bv::agent::kVersionFailed) + kBreak + QString::fromUtf8(e.what()));
+    prompts().error(this, toQString(agent::kVersionFailed) + kBreak + QString::fromUtf8(e.what()));
     return -1;
   }
   if (version == -1) {
-    prompts().error(this, fromStd(bv::agent::kVersionFailed) + kBreak + fromStd(bv::agent::kVersionUnknown));
+    prompts().error(this, toQString(agent::kVersionFailed) + kBreak + toQString(agent::kVersionUnknown));
   }
   return version;
 }
 
 QString TfrmSchedule::LoadJobList() {
   try {
-    bv::db::Query& q = query();
-    bv::widgets::WaitCursor hourglass;
-    q.clear();
-    for (const auto& line : bv::agent::CatalogueQueryLines(FServerVersion)) q.addLine(line);
-    q.open();
-    FJobList.clear();
-    for (; !q.eof(); q.next()) {
-      FJobList.push_back(bv::agent::JobEntryFromRow(bv::agent::ReadCatalogueRow(q)));
-    }
-    q.close();
+    widgets::WaitCursor hourglass;
+    FJobStore.loadJobs(FServerVersion, FJobList);
   } catch (const std::exception& e) {
     return QString::fromUtf8(e.what());
   }
@@ -416,13 +358,13 @@ void TfrmSchedule::FillJobListView() {
     auto* item = new QTreeWidgetItem(lvScdlList);
     const QString texts[] = {
         QString::number(++number),
-        fromStd(entry.Name),
-        fromStd(entry.BackupFile),
-        fromStd(entry.ScheduleText),
-        fromStd(bv::agent::StartTimeText(entry)),
-        fromStd(bv::agent::LastOutcomeText(entry)),
-        fromStd(bv::agent::NextRunText(entry)),
-        fromStd(entry.Description),
+        toQString(entry.Name),
+        toQString(entry.BackupFile),
+        toQString(entry.ScheduleText),
+        toQString(agent::startTimeText(entry)),
+        toQString(agent::lastOutcomeText(entry)),
+        toQString(agent::nextRunText(entry)),
+        toQString(entry.Description),
     };
     for (int column = 0; column < static_cast<int>(std::size(texts)); ++column) {
       item->setText(column, texts[column]);
@@ -437,59 +379,54 @@ void TfrmSchedule::FillJobListView() {
 
 void TfrmSchedule::rbRunClick(QRadioButton* sender) {
   const int tag = tagOf(sender);
-  dtpStartDate->setEnabled(tag == bv::agent::kFreqOnce);
+  dtpStartDate->setEnabled(tag == agent::kFreqOnce);
   for (QCheckBox* box : {chkSun, chkMon, chkTue, chkWed, chkThu, chkFri, chkSat}) {
-    box->setEnabled(tag == bv::agent::kFreqWeekly);
+    box->setEnabled(tag == agent::kFreqWeekly);
   }
-  spedtDay->setEnabled(tag == bv::agent::kFreqMonthly);
+  spedtDay->setEnabled(tag == agent::kFreqMonthly);
 }
 
 void TfrmSchedule::bbnBackFilePathOpenClick() {
   if (const auto path = prompts().openFileName(this)) editBackFile->setText(*path);
 }
 
-namespace {
-
-bv::agent::JobInputs jobInputs(const TfrmSchedule& form) {
-  bv::agent::JobInputs inputs;
-  inputs.jobName = toStd(form.editJobName->text());
-  inputs.description = toStd(form.editDesc->text());
-  inputs.backupFile = toStd(form.editBackFile->text());
-  inputs.startTimeText = toStd(form.medtStartTime->maskedText());
-  for (QRadioButton* button : {form.rbRunOnce, form.rbRunDaily, form.rbRunWeekly, form.rbRunMonthly}) {
-    if (button->isChecked()) inputs.freqType = TfrmSchedule::tagOf(button);
+agent::JobInputs TfrmSchedule::jobInputs() const {
+  agent::JobInputs inputs;
+  inputs.jobName = toUtf8(editJobName->text());
+  inputs.description = toUtf8(editDesc->text());
+  inputs.backupFile = toUtf8(editBackFile->text());
+  inputs.startTimeText = toUtf8(medtStartTime->maskedText());
+  for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
+    if (button->isChecked()) inputs.freqType = tagOf(button);
   }
-  const QDate date = form.dtpStartDate->date();
+  const QDate date = dtpStartDate->date();
   inputs.startDate = {date.year(), date.month(), date.day()};
-  inputs.weekDays = {form.chkSun->isChecked(), form.chkMon->isChecked(), form.chkTue->isChecked(),
-                     form.chkWed->isChecked(), form.chkThu->isChecked(), form.chkFri->isChecked(),
-                     form.chkSat->isChecked()};
-  inputs.monthDay = form.spedtDay->value();
+  inputs.weekDays = {chkSun->isChecked(), chkMon->isChecked(), chkTue->isChecked(), chkWed->isChecked(),
+                     chkThu->isChecked(), chkFri->isChecked(), chkSat->isChecked()};
+  inputs.monthDay = spedtDay->value();
   return inputs;
 }
 
-}  // namespace
-
-bv::agent::AgentDateTime TfrmSchedule::ParseStartTime(const QString& text) const {
-  return bv::agent::ParseStartTime(toStd(text), today());
+agent::AgentDateTime TfrmSchedule::ParseStartTime(const QString& text) const {
+  return agent::ParseStartTime(toUtf8(text), today());
 }
 
 bool TfrmSchedule::ValidateInput() {
-  const auto problem = bv::agent::ValidateJobInputs(jobInputs(*this), FServerIsLocal, today());
+  const auto problem = agent::validateJobInputs(jobInputs(), FServerIsLocal, today());
   if (!problem) return true;
-  prompts().error(this, fromStd(problem->message));
+  prompts().error(this, toQString(problem->message));
   QWidget* focus = nullptr;
   switch (problem->input) {
-    case bv::agent::JobInput::JobName:
+    case agent::JobInput::JobName:
       focus = editJobName;
       break;
-    case bv::agent::JobInput::StartTime:
+    case agent::JobInput::StartTime:
       focus = medtStartTime;
       break;
-    case bv::agent::JobInput::BackupFile:
+    case agent::JobInput::BackupFile:
       focus = editBackFile;
       break;
-    case bv::agent::JobInput::WeekDays:
+    case agent::JobInput::WeekDays:
       focus = chkMon;
       break;
   }
@@ -497,27 +434,19 @@ bool TfrmSchedule::ValidateInput() {
   return false;
 }
 
-bool TfrmSchedule::JobExists(const QString& name) {
-  bv::db::Query& q = query();
-  q.clear();
-  for (const auto& line : bv::agent::JobExistsLines(toStd(name))) q.addLine(line);
-  q.open();
-  const std::int64_t count = q.eof() ? 0 : q.fieldAsInteger("cnt");
-  q.close();
-  return count > 0;
-}
+bool TfrmSchedule::JobExists(const QString& name) { return FJobStore.jobExists(toUtf8(name)); }
 
 TJobEntry TfrmSchedule::CollectJobSettings() const {
-  return bv::agent::CollectJobSettings(jobInputs(*this), today());
+  return agent::CollectJobSettings(jobInputs(), today());
 }
 
 void TfrmSchedule::btnInsertClick() {
-  std::optional<bv::widgets::WaitCursor> hourglass;
+  std::optional<widgets::WaitCursor> hourglass;
   hourglass.emplace();
   if (!ValidateInput()) return;
   if (JobExists(editJobName->text())) {
     hourglass.reset();
-    prompts().error(this, fromStd(bv::agent::kJobExists));
+    prompts().error(this, toQString(agent::kJobExists));
     editJobName->setFocus(Qt::OtherFocusReason);
     return;
   }
@@ -526,51 +455,47 @@ void TfrmSchedule::btnInsertClick() {
 
 bool TfrmSchedule::RegisterJob() {
   const TJobEntry entry = CollectJobSettings();
-  bv::db::Connection& link = connection();
-  link.beginTransaction();  // a failure here reaches the error report
+  FJobStore.beginTransaction();  // a failure here reaches the error report
   try {
     if (!AddJob(entry) || !AddJobStep(entry) || !AddJobSchedule(entry) || !AddJobServer(entry)) {
-      link.rollbackTransaction();
+      FJobStore.rollbackTransaction();
       return false;
     }
-    link.commitTransaction();
-    prompts().information(this, fromStd(bv::agent::kJobRegistered));
+    FJobStore.commitTransaction();
+    prompts().information(this, toQString(agent::kJobRegistered));
     return true;
   } catch (const std::exception& e) {
-    prompts().error(this, fromStd(bv::agent::kUnexpectedError) + kBreak + QString::fromUtf8(e.what()));
+    prompts().error(this, toQString(agent::kUnexpectedError) + kBreak + QString::fromUtf8(e.what()));
     closeSoon();
     return false;
   }
 }
 
-bool TfrmSchedule::executeStatement(const std::vector<std::string>& lines, std::string_view failureHeader) {
+template <typename Step>
+bool TfrmSchedule::runStep(Step step, std::string_view failureHeader) {
   try {
-    bv::db::Query& q = query();
-    q.clear();
-    for (const auto& line : lines) q.addLine(line);
-    q.execute();
+    step();
     return true;
-  } catch (const bv::db::ProviderError& e) {
-    prompts().error(this, fromStd(failureHeader) + kBreak + QString::fromUtf8(e.what()));
+  } catch (const db::ProviderError& e) {
+    prompts().error(this, toQString(failureHeader) + kBreak + QString::fromUtf8(e.what()));
     return false;
   }
 }
 
 bool TfrmSchedule::AddJob(const TJobEntry& entry) {
-  return executeStatement(bv::agent::AddJobLines(entry, toStd(FUserName)), bv::agent::kAddJobFailed);
+  return runStep([&] { FJobStore.addJob(entry, toUtf8(FUserName)); }, agent::kAddJobFailed);
 }
 
 bool TfrmSchedule::AddJobStep(const TJobEntry& entry) {
-  return executeStatement(bv::agent::AddJobStepLines(entry, toStd(FDatabaseName)),
-                          bv::agent::kAddJobStepFailed);
+  return runStep([&] { FJobStore.addJobStep(entry, toUtf8(FDatabaseName)); }, agent::kAddJobStepFailed);
 }
 
 bool TfrmSchedule::AddJobSchedule(const TJobEntry& entry) {
-  return executeStatement(bv::agent::AddJobScheduleLines(entry), bv::agent::kAddJobScheduleFailed);
+  return runStep([&] { FJobStore.addJobSchedule(entry); }, agent::kAddJobScheduleFailed);
 }
 
 bool TfrmSchedule::AddJobServer(const TJobEntry& entry) {
-  return executeStatement(bv::agent::AddJobServerLines(entry), bv::agent::kAddJobServerFailed);
+  return runStep([&] { FJobStore.addJobServer(entry); }, agent::kAddJobServerFailed);
 }
 
 // --- Removal ---------------------------------------------------------------------------------
@@ -578,16 +503,18 @@ bool TfrmSchedule::AddJobServer(const TJobEntry& entry) {
 void TfrmSchedule::btnDeleteClick() {
   const QList<QTreeWidgetItem*> selected = lvScdlList->selectedItems();
   if (selected.isEmpty()) {
-    prompts().warning(this, fromStd(bv::agent::kSelectJobToDelete));
+    prompts().warning(this, toQString(agent::kSelectJobToDelete));
     return;
   }
   const QString name = selected.front()->text(1);
-  if (!prompts().confirmOkCancel(this, fromStd(bv::agent::DeleteConfirmation(toStd(name))))) return;
+  if (!prompts().confirmOkCancel(this, toQString(agent::deleteConfirmation(toUtf8(name))))) return;
   DeleteJob(name);
   RefreshJobList();
 }
 
 bool TfrmSchedule::DeleteJob(const QString& name) {
-  bv::widgets::WaitCursor hourglass;
-  return executeStatement(bv::agent::DeleteJobLines(toStd(name)), bv::agent::kDeleteJobFailed);
+  widgets::WaitCursor hourglass;
+  return runStep([&] { FJobStore.deleteJob(toUtf8(name)); }, agent::kDeleteJobFailed);
 }
+
+}  // namespace bv::forms

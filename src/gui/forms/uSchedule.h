@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "core/agent/job_catalogue.h"
+#include "core/agent/job_registration.h"
+#include "core/agent/job_store.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -23,22 +25,11 @@ class QRadioButton;
 class QSpinBox;
 class QTreeWidget;
 
-namespace bv::db {
-class Connection;
-class Query;
-}  // namespace bv::db
-
 namespace bv::widgets {
 class MaskEdit;
+}
 
-// The Agent service check of the scheduling button, its boxes shown over `owner` through the
-// program's prompts, on the service manager in force (bv::agent::serviceManager()). True when
-// the job dialog is to open: always for a remote server; for a local one when the Agent runs
-// and starts automatically, when the user declines to change it, or once it has been set to
-// start automatically and been started.
-bool checkAgentService(QWidget* owner, bool serverIsLocal);
-
-}  // namespace bv::widgets
+namespace bv::forms {
 
 class TfrmSchedule : public QDialog {
   Q_OBJECT
@@ -93,9 +84,9 @@ class TfrmSchedule : public QDialog {
   bool useSqlAuth() const { return FUseSqlAuth; }
   std::int32_t serverVersion() const { return FServerVersion; }
   const std::vector<bv::agent::TJobEntry>& jobList() const { return FJobList; }
-  bool isConnected() const;
-  // The connection string the dialog opens.
-  std::string connectionString() const;
+  bool isConnected() const { return FJobStore.isOpen(); }
+  // The settings of the connection the dialog opens.
+  bv::db::ConnectionSettings connectionSettings() const;
   // The Tag of a schedule radio button: its Agent freq_type.
   static int tagOf(const QRadioButton* button);
 
@@ -106,11 +97,12 @@ class TfrmSchedule : public QDialog {
  private:
   void buildControls();
   void connectHandlers();
-  // The dialog's connection and its query; without them the provider's "not open" error.
-  bv::db::Connection& connection();
-  bv::db::Query& query();
-  // Sends one statement; on a provider error shows header + CR LF CR LF + its text, false.
-  bool executeStatement(const std::vector<std::string>& lines, std::string_view failureHeader);
+  // Runs one step of the job store; on a provider error shows header + CR LF CR LF + its
+  // text, false.
+  template <typename Step>
+  bool runStep(Step step, std::string_view failureHeader);
+  // The new-job group's inputs as they stand.
+  bv::agent::JobInputs jobInputs() const;
   // Closes the dialog once the handler in progress has returned.
   void closeSoon();
 
@@ -122,12 +114,10 @@ class TfrmSchedule : public QDialog {
   bool FUseSqlAuth = false;
   std::int32_t FServerVersion = 0;
   std::vector<bv::agent::TJobEntry> FJobList;
-  // The query is declared after the connection it runs on, so it goes first.
-  std::unique_ptr<bv::db::Connection> FConnection;
-  std::unique_ptr<bv::db::Query> adoQuery;
+  // The dialog's one connection while it is shown, and what it asks of msdb.
+  bv::agent::JobStore FJobStore;
 
- public:
-  // Controls, named as their objectName.
+  // Controls, each with its objectName.
   QGroupBox* gbxJobList = nullptr;
   QTreeWidget* lvScdlList = nullptr;
   QPushButton* btnDelete = nullptr;
@@ -159,3 +149,5 @@ class TfrmSchedule : public QDialog {
   QPushButton* btnInsert = nullptr;
   QPushButton* btnEnd = nullptr;
 };
+
+}  // namespace bv::forms

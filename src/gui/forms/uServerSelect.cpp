@@ -16,14 +16,16 @@
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/wait_cursor.h"
 
-using bv::widgets::guarded;
-using bv::widgets::place;
+namespace bv::forms {
+
+using widgets::guarded;
+using widgets::place;
 
 
 TfrmServerList::TfrmServerList(QWidget* parent)
-    : TfrmServerList(bv::servers::platformEnumeratorFactory(), parent) {}
+    : TfrmServerList(servers::platformEnumeratorFactory(), parent) {}
 
-TfrmServerList::TfrmServerList(bv::servers::ServerEnumeratorFactory enumerators, QWidget* parent)
+TfrmServerList::TfrmServerList(servers::ServerEnumeratorFactory enumerators, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       FEnumerators(std::move(enumerators)) {
@@ -96,13 +98,13 @@ void TfrmServerList::FormShow() {
 }
 
 void TfrmServerList::fillList() {
-  const bv::widgets::WaitCursor wait;
+  const widgets::WaitCursor wait;
   // Declared in this order, the name list is released before the enumerator, on every path.
-  const std::unique_ptr<bv::servers::ServerEnumerator> application =
+  const std::unique_ptr<servers::ServerEnumerator> application =
       FEnumerators ? FEnumerators() : nullptr;
-  if (!application) throw bv::servers::EnumerationError("no server enumerator");
-  const std::unique_ptr<bv::servers::ServerNameList> names = application->ListAvailableSQLServers();
-  if (!names) throw bv::servers::EnumerationError("ListAvailableSQLServers returned no list");
+  if (!application) throw servers::EnumerationError("no server enumerator");
+  const std::unique_ptr<servers::ServerNameList> names = application->ListAvailableSQLServers();
+  if (!names) throw servers::EnumerationError("ListAvailableSQLServers returned no list");
 
   const long count = names->Count();
   for (long index = 1; index <= count; ++index) {
@@ -136,3 +138,5 @@ bool TfrmServerList::eventFilter(QObject* watched, QEvent* event) {
   }
   return QDialog::eventFilter(watched, event);
 }
+
+}  // namespace bv::forms

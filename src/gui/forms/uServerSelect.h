@@ -12,6 +12,8 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 
+namespace bv::forms {
+
 class TfrmServerList : public QDialog {
   Q_OBJECT
 
@@ -57,11 +59,12 @@ class TfrmServerList : public QDialog {
   bv::servers::ServerEnumeratorFactory FEnumerators;
   bool FListFailed = false;
 
- public:
-  // Controls, named as their objectName.
+  // Controls, each with its objectName.
   QLabel* Label1 = nullptr;
   QLabel* Label2 = nullptr;
   QListWidget* lstServer = nullptr;
   QPushButton* BitBtn1 = nullptr;
   QPushButton* BitBtn2 = nullptr;
 };
+
+}  // namespace bv::forms

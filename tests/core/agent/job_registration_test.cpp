@@ -12,19 +12,10 @@ constexpr AgentDate kToday{2024, 3, 15};
 
 // --- Quoting and trimming -------------------------------------------------------------------
 
-TEST(QuoteSqlString, DoublesEachQuoteAndNothingElse) {
-  EXPECT_EQ(QuoteSqlString("O'Neil"), "O''Neil");
-  EXPECT_EQ(QuoteSqlString("''"), "''''");
-  EXPECT_EQ(QuoteSqlString("'"), "''");
-  EXPECT_EQ(QuoteSqlString("a\"b]%_[c;--"), "a\"b]%_[c;--");
-  EXPECT_EQ(QuoteSqlString("日本'語"), "日本''語");
-  EXPECT_EQ(QuoteSqlString(""), "");
-}
-
 TEST(TrimBlanks, TakesBlanksAndControlsOffBothEnds) {
-  EXPECT_EQ(TrimBlanks("  job 1 \t"), "job 1");
-  EXPECT_EQ(TrimBlanks(" \r\n "), "");
-  EXPECT_EQ(TrimBlanks("ジョブ"), "ジョブ");
+  EXPECT_EQ(trimBlanks("  job 1 \t"), "job 1");
+  EXPECT_EQ(trimBlanks(" \r\n "), "");
+  EXPECT_EQ(trimBlanks("ジョブ"), "ジョブ");
 }
 
 // --- Start time ------------------------------------------------------------------------------
@@ -64,19 +55,19 @@ JobInputs validInputs() {
 }
 
 TEST(HasFolderAndFileName, SplitsAtTheLastDelimiterOrDriveColon) {
-  EXPECT_TRUE(HasFolderAndFileName("C:\\backup\\x.bak"));
-  EXPECT_TRUE(HasFolderAndFileName("C:x.bak"));
-  EXPECT_TRUE(HasFolderAndFileName("/var/opt/mssql/x.bak"));
-  EXPECT_TRUE(HasFolderAndFileName("\\\\server\\share\\x.bak"));
-  EXPECT_FALSE(HasFolderAndFileName("x.bak"));
-  EXPECT_FALSE(HasFolderAndFileName("C:\\backup\\"));
-  EXPECT_FALSE(HasFolderAndFileName("C:"));
-  EXPECT_FALSE(HasFolderAndFileName(""));
+  EXPECT_TRUE(hasFolderAndFileName("C:\\backup\\x.bak"));
+  EXPECT_TRUE(hasFolderAndFileName("C:x.bak"));
+  EXPECT_TRUE(hasFolderAndFileName("/var/opt/mssql/x.bak"));
+  EXPECT_TRUE(hasFolderAndFileName("\\\\server\\share\\x.bak"));
+  EXPECT_FALSE(hasFolderAndFileName("x.bak"));
+  EXPECT_FALSE(hasFolderAndFileName("C:\\backup\\"));
+  EXPECT_FALSE(hasFolderAndFileName("C:"));
+  EXPECT_FALSE(hasFolderAndFileName(""));
 }
 
 TEST(ValidateJobInputs, AcceptsACompleteJob) {
-  EXPECT_FALSE(ValidateJobInputs(validInputs(), true, kToday).has_value());
-  EXPECT_FALSE(ValidateJobInputs(validInputs(), false, kToday).has_value());
+  EXPECT_FALSE(validateJobInputs(validInputs(), true, kToday).has_value());
+  EXPECT_FALSE(validateJobInputs(validInputs(), false, kToday).has_value());
 }
 
 TEST(ValidateJobInputs, ChecksNameThenTimeThenFileThenDays) {
@@ -85,43 +76,43 @@ TEST(ValidateJobInputs, ChecksNameThenTimeThenFileThenDays) {
   inputs.startTimeText = "  :  :  ";
   inputs.backupFile = "";
   inputs.freqType = kFreqWeekly;
-  auto problem = ValidateJobInputs(inputs, true, kToday);
+  auto problem = validateJobInputs(inputs, true, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::JobName);
   EXPECT_EQ(problem->message, "ジョブ名が設定されていません。");
 
   inputs.jobName = " x ";
-  problem = ValidateJobInputs(inputs, true, kToday);
+  problem = validateJobInputs(inputs, true, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::StartTime);
   EXPECT_EQ(problem->message, "実行開始時間には、有効な時間を入力してください。");
 
   inputs.startTimeText = "24:00:00";
-  EXPECT_EQ(ValidateJobInputs(inputs, true, kToday)->input, JobInput::StartTime);
+  EXPECT_EQ(validateJobInputs(inputs, true, kToday)->input, JobInput::StartTime);
 
   inputs.startTimeText = " 9:05:00";
-  problem = ValidateJobInputs(inputs, true, kToday);
+  problem = validateJobInputs(inputs, true, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::BackupFile);
   EXPECT_EQ(problem->message, "バックアップファイルの指定が正しくありません。");
 
   inputs.backupFile = "/var/backup/x.bak";
-  problem = ValidateJobInputs(inputs, true, kToday);
+  problem = validateJobInputs(inputs, true, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::WeekDays);
   EXPECT_EQ(problem->message, "月～日曜日を１つ以上チェックしてください。");
 
   inputs.weekDays.sun = true;
-  EXPECT_FALSE(ValidateJobInputs(inputs, true, kToday).has_value());
+  EXPECT_FALSE(validateJobInputs(inputs, true, kToday).has_value());
 }
 
 TEST(ValidateJobInputs, ARemotePathIsOnlyRequiredToBeThere) {
   JobInputs inputs = validInputs();
   inputs.backupFile = "x.bak";
-  EXPECT_FALSE(ValidateJobInputs(inputs, false, kToday).has_value());
-  EXPECT_EQ(ValidateJobInputs(inputs, true, kToday)->message, "バックアップファイルの指定が正しくありません。");
+  EXPECT_FALSE(validateJobInputs(inputs, false, kToday).has_value());
+  EXPECT_EQ(validateJobInputs(inputs, true, kToday)->message, "バックアップファイルの指定が正しくありません。");
   inputs.backupFile = "";
-  const auto problem = ValidateJobInputs(inputs, false, kToday);
+  const auto problem = validateJobInputs(inputs, false, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::BackupFile);
   EXPECT_EQ(problem->message, "バックアップファイルが設定されていません。");
@@ -131,7 +122,7 @@ TEST(ValidateJobInputs, DaysMatterOnlyForAWeeklyJob) {
   JobInputs inputs = validInputs();
   for (const std::int32_t freq : {kFreqOnce, kFreqDaily, kFreqMonthly}) {
     inputs.freqType = freq;
-    EXPECT_FALSE(ValidateJobInputs(inputs, true, kToday).has_value()) << freq;
+    EXPECT_FALSE(validateJobInputs(inputs, true, kToday).has_value()) << freq;
   }
 }
 
@@ -177,13 +168,13 @@ TEST(CollectJobSettings, RepeatingJobsStartTodayWithTheirOwnSetting) {
 // --- Statements ------------------------------------------------------------------------------
 
 TEST(JobStatements, TheLookupUsesTheTrimmedNameQuoted) {
-  EXPECT_EQ(JobExistsLines("  it's  "),
+  EXPECT_EQ(jobExistsLines("  it's  "),
             (Lines{"select count(*) as cnt from msdb.dbo.sysjobs", "where name = 'it''s'"}));
 }
 
 TEST(JobStatements, AddJobForAOneTimeJobDeletesItselfAfterItsRun) {
   TJobEntry entry = CollectJobSettings(validInputs(), kToday);
-  EXPECT_EQ(AddJobLines(entry, "sa"), (Lines{
+  EXPECT_EQ(addJobLines(entry, "sa"), (Lines{
                                           "EXECUTE msdb.dbo.sp_add_job ",
                                           "@job_name = N'nightly', ",
                                           "@owner_login_name = N'sa', ",
@@ -198,7 +189,7 @@ TEST(JobStatements, AddJobForAOneTimeJobDeletesItselfAfterItsRun) {
                                       }));
   for (const std::int32_t freq : {kFreqDaily, kFreqWeekly, kFreqMonthly}) {
     entry.FreqType = freq;
-    EXPECT_EQ(AddJobLines(entry, "sa").back(), "@delete_level = 0 ") << freq;
+    EXPECT_EQ(addJobLines(entry, "sa").back(), "@delete_level = 0 ") << freq;
   }
 }
 
@@ -206,7 +197,7 @@ TEST(JobStatements, AddJobDoublesQuotesInNameOwnerAndDescription) {
   JobInputs inputs = validInputs();
   inputs.jobName = "Bob's job";
   inputs.description = "it's 'full'";
-  const Lines lines = AddJobLines(CollectJobSettings(inputs, kToday), "dom'user");
+  const Lines lines = addJobLines(CollectJobSettings(inputs, kToday), "dom'user");
   EXPECT_EQ(lines[1], "@job_name = N'Bob''s job', ");
   EXPECT_EQ(lines[2], "@owner_login_name = N'dom''user', ");
   EXPECT_EQ(lines[3], "@description = N'it''s ''full''', ");
@@ -235,11 +226,11 @@ const std::string kPlainStep =
     "end \r\n";
 
 TEST(JobStatements, TheStepIsTheBackupBatchWrittenInsideALiteral) {
-  EXPECT_EQ(JobStepCommand("Sales", "C:\\backup\\Sales_%date%.bak"), kPlainStep);
+  EXPECT_EQ(jobStepCommand("Sales", "C:\\backup\\Sales_%date%.bak"), kPlainStep);
 }
 
 TEST(JobStatements, APathQuoteComesOutFourfoldAndANameQuoteTwofold) {
-  const std::string step = JobStepCommand("O'Hara", "D:\\o'neil\\x.bak");
+  const std::string step = jobStepCommand("O'Hara", "D:\\o'neil\\x.bak");
   EXPECT_NE(step.find("  SET @strFile = REPLACE(N''D:\\o''''neil\\x.bak'', ''%date%'', @strDate) \r\n"),
             std::string::npos)
       << step;
@@ -247,14 +238,14 @@ TEST(JobStatements, APathQuoteComesOutFourfoldAndANameQuoteTwofold) {
 }
 
 TEST(JobStatements, ABracketInTheDatabaseNameIsDoubled) {
-  const std::string step = JobStepCommand("Sales]2024", "C:\\b\\x.bak");
+  const std::string step = jobStepCommand("Sales]2024", "C:\\b\\x.bak");
   EXPECT_NE(step.find("  DATABASE [Sales]]2024] \r\n"), std::string::npos) << step;
 }
 
 TEST(JobStatements, AddJobStepSendsTheBatchAsStepOne) {
   JobInputs inputs = validInputs();
   inputs.jobName = "it's";
-  EXPECT_EQ(AddJobStepLines(CollectJobSettings(inputs, kToday), "Sales"),
+  EXPECT_EQ(addJobStepLines(CollectJobSettings(inputs, kToday), "Sales"),
             (Lines{
                 "EXECUTE msdb.dbo.sp_add_jobstep ",
                 "@job_name = N'it''s', ",
@@ -275,14 +266,14 @@ TEST(JobStatements, AddJobStepSendsTheBatchAsStepOne) {
                 "@on_fail_step_id = 0, ",
                 "@on_fail_action = 2 ",
             }));
-  EXPECT_EQ(AddJobStepLines(CollectJobSettings(inputs, kToday), "O'Hara")[5], "@database_name = N'O''Hara', ");
+  EXPECT_EQ(addJobStepLines(CollectJobSettings(inputs, kToday), "O'Hara")[5], "@database_name = N'O''Hara', ");
 }
 
 TEST(JobStatements, AOneTimeScheduleHasNoRecurrenceFactor) {
   JobInputs inputs = validInputs();
   inputs.jobName = "a'b";
   inputs.startTimeText = " 9:05:07";
-  EXPECT_EQ(AddJobScheduleLines(CollectJobSettings(inputs, kToday)),
+  EXPECT_EQ(addJobScheduleLines(CollectJobSettings(inputs, kToday)),
             (Lines{
                 "EXEC msdb.dbo.sp_add_jobschedule @job_name = 'a''b', ",
                 " @name = 'a''b_schedule', ",
@@ -299,7 +290,7 @@ TEST(JobStatements, AOneTimeScheduleHasNoRecurrenceFactor) {
 TEST(JobStatements, DailyWeeklyAndMonthlySchedulesStartToday) {
   JobInputs inputs = validInputs();
   inputs.freqType = kFreqDaily;
-  Lines lines = AddJobScheduleLines(CollectJobSettings(inputs, kToday));
+  Lines lines = addJobScheduleLines(CollectJobSettings(inputs, kToday));
   ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[2], " @freq_type = 4, ");
   EXPECT_EQ(lines[3], " @freq_interval = 1, ");
@@ -309,7 +300,7 @@ TEST(JobStatements, DailyWeeklyAndMonthlySchedulesStartToday) {
   inputs.freqType = kFreqWeekly;
   inputs.weekDays.sun = true;
   inputs.weekDays.sat = true;
-  lines = AddJobScheduleLines(CollectJobSettings(inputs, kToday));
+  lines = addJobScheduleLines(CollectJobSettings(inputs, kToday));
   ASSERT_EQ(lines.size(), 10u);
   EXPECT_EQ(lines[2], " @freq_type = 8, ");
   EXPECT_EQ(lines[3], " @freq_recurrence_factor = 1, ");
@@ -318,7 +309,7 @@ TEST(JobStatements, DailyWeeklyAndMonthlySchedulesStartToday) {
 
   inputs.freqType = kFreqMonthly;
   inputs.monthDay = 31;
-  lines = AddJobScheduleLines(CollectJobSettings(inputs, kToday));
+  lines = addJobScheduleLines(CollectJobSettings(inputs, kToday));
   ASSERT_EQ(lines.size(), 10u);
   EXPECT_EQ(lines[2], " @freq_type = 16, ");
   EXPECT_EQ(lines[3], " @freq_recurrence_factor = 1, ");
@@ -330,17 +321,17 @@ TEST(JobStatements, AnUnknownFrequencySendsIntervalZero) {
   entry.FreqType = 64;
   entry.WeekDays = 3;
   entry.MonthDay = 9;
-  EXPECT_EQ(ScheduleInterval(entry), 0);
-  EXPECT_EQ(AddJobScheduleLines(entry)[3], " @freq_interval = 0, ");
+  EXPECT_EQ(scheduleInterval(entry), 0);
+  EXPECT_EQ(addJobScheduleLines(entry)[3], " @freq_interval = 0, ");
 }
 
 TEST(JobStatements, JobServerAndDeletionNameTheJobQuoted) {
   JobInputs inputs = validInputs();
   inputs.jobName = "x'y";
-  EXPECT_EQ(AddJobServerLines(CollectJobSettings(inputs, kToday)),
+  EXPECT_EQ(addJobServerLines(CollectJobSettings(inputs, kToday)),
             (Lines{"EXEC msdb.dbo.sp_add_jobserver @job_name = N'x''y' "}));
-  EXPECT_EQ(DeleteJobLines("x'y"), (Lines{"EXEC msdb.dbo.sp_delete_job @job_name = N'x''y' "}));
-  EXPECT_EQ(DeleteConfirmation("nightly"), "ジョブ[nightly]を削除してもよろしいですか？");
+  EXPECT_EQ(deleteJobLines("x'y"), (Lines{"EXEC msdb.dbo.sp_delete_job @job_name = N'x''y' "}));
+  EXPECT_EQ(deleteConfirmation("nightly"), "ジョブ[nightly]を削除してもよろしいですか？");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 class DataAccess : public ::testing::Test {
  protected:
   LoginSettings sa() const { return {standin.serverText(), true, "sa", standin.saPassword()}; }
-  std::string saString() const { return buildConnectionString(sa()); }
+  ConnectionSettings saSettings() const { return loginConnectionSettings(sa()); }
 
   bvtest::StandinFixture standin;
 };
@@ -20,7 +20,7 @@ class DataAccess : public ::testing::Test {
 TEST_F(DataAccess, APasswordHoldingSemicolonAndQuoteLogsIn) {
   ASSERT_NE(standin.saPassword().find(';'), std::string::npos);
   ASSERT_NE(standin.saPassword().find('\''), std::string::npos);
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   EXPECT_TRUE(connection.isOpen());
   Query query(connection);
@@ -33,7 +33,7 @@ TEST_F(DataAccess, APasswordHoldingSemicolonAndQuoteLogsIn) {
 }
 
 TEST_F(DataAccess, AWrongPasswordIsRefusedWithTheServersText) {
-  Connection connection(buildConnectionString({standin.serverText(), true, "sa", "wrong"}));
+  Connection connection(loginConnectionSettings({standin.serverText(), true, "sa", "wrong"}));
   try {
     connection.open();
     FAIL() << "logged in with a wrong password";
@@ -48,19 +48,21 @@ TEST_F(DataAccess, AWrongPasswordIsRefusedWithTheServersText) {
 }
 
 TEST_F(DataAccess, WindowsAuthenticationFailsLocallyWithoutAKerberosTicket) {
-  Connection connection(buildConnectionString({standin.serverText(), false, "", ""}));
+  Connection connection(loginConnectionSettings({standin.serverText(), false, "", ""}));
   EXPECT_THROW(connection.open(), ProviderError);
   EXPECT_FALSE(connection.errors().empty());
 }
 
 TEST_F(DataAccess, TheInitialCatalogChoosesTheDatabase) {
-  Connection connection(buildConnectionString(sa(), standin.sampleDatabase()));
+  Connection connection(loginConnectionSettings(sa(), standin.sampleDatabase()));
   connection.open();
   Query query(connection);
   query.addLine("SELECT DB_NAME() AS NAME");
   query.open();
   EXPECT_EQ(query.fieldAsText("NAME"), standin.sampleDatabase());
-  Connection master(saString() + ";Database=master");
+  ConnectionSettings inMaster = saSettings();
+  inMaster.set("Database", "master");
+  Connection master(inMaster);
   master.open();
   Query other(master);
   other.addLine("SELECT DB_NAME() AS NAME");
@@ -69,7 +71,7 @@ TEST_F(DataAccess, TheInitialCatalogChoosesTheDatabase) {
 }
 
 TEST_F(DataAccess, TheCatalogListNamesEveryDatabaseInTheServersOrder) {
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   const auto names = connection.catalogs();
   const std::vector<std::string> system{"master", "tempdb", "model", "msdb"};
@@ -79,7 +81,7 @@ TEST_F(DataAccess, TheCatalogListNamesEveryDatabaseInTheServersOrder) {
 }
 
 TEST_F(DataAccess, ServerErrorsArriveAsEntriesWithNumbersAndNoDriverPrefix) {
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   Query query(connection);
   query.addLine("SELECT 1 +");
@@ -102,7 +104,7 @@ TEST_F(DataAccess, ServerErrorsArriveAsEntriesWithNumbersAndNoDriverPrefix) {
 }
 
 TEST_F(DataAccess, BackupProgressMessagesAreInfoNotErrors) {
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   Query query(connection);
   const auto file = (standin.scratchDir() / "plain.bak").string();
@@ -120,7 +122,7 @@ TEST_F(DataAccess, BackupProgressMessagesAreInfoNotErrors) {
 }
 
 TEST_F(DataAccess, ACommittedTransactionKeepsItsWorkAndARolledBackOneDoesNot) {
-  Connection connection(buildConnectionString(sa(), standin.sampleDatabase()));
+  Connection connection(loginConnectionSettings(sa(), standin.sampleDatabase()));
   connection.open();
   Query query(connection);
   query.addLine("CREATE TABLE tx_probe (n int)");
@@ -148,7 +150,7 @@ TEST_F(DataAccess, ACommittedTransactionKeepsItsWorkAndARolledBackOneDoesNot) {
 }
 
 TEST_F(DataAccess, AConnectionClosedByItsOwnerCanBeOpenedAgain) {
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   connection.close();
   EXPECT_FALSE(connection.isOpen());

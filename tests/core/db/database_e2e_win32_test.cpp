@@ -18,7 +18,7 @@ namespace {
 class WindowsDataAccess : public ::testing::Test {
  protected:
   LoginSettings sa() const { return {standin.serverText(), true, "sa", standin.saPassword}; }
-  std::string saString() const { return buildConnectionString(sa()); }
+  ConnectionSettings saSettings() const { return loginConnectionSettings(sa()); }
   // A name no other test run uses: the stand-in is shared by every test of the run.
   static std::string unique(const std::string& stem) {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -32,7 +32,7 @@ TEST_F(WindowsDataAccess, TheWindowsDriverNameLogsInWithAPasswordHoldingSemicolo
   ASSERT_EQ(defaultOdbcTarget().driver, "SQL Server");
   ASSERT_NE(standin.saPassword.find(';'), std::string::npos);
   ASSERT_NE(standin.saPassword.find('\''), std::string::npos);
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   ASSERT_TRUE(connection.isOpen());
   Query query(connection);
@@ -43,7 +43,7 @@ TEST_F(WindowsDataAccess, TheWindowsDriverNameLogsInWithAPasswordHoldingSemicolo
 }
 
 TEST_F(WindowsDataAccess, AWrongPasswordIsRefusedWithTheServersText) {
-  Connection connection(buildConnectionString({standin.serverText(), true, "sa", "wrong"}));
+  Connection connection(loginConnectionSettings({standin.serverText(), true, "sa", "wrong"}));
   try {
     connection.open();
     FAIL() << "logged in with a wrong password";
@@ -57,7 +57,7 @@ TEST_F(WindowsDataAccess, AWrongPasswordIsRefusedWithTheServersText) {
 }
 
 TEST_F(WindowsDataAccess, JapaneseTextTravelsBothWaysAsUtf16) {
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   const std::string database = unique("在庫");
   Query query(connection);
@@ -77,7 +77,7 @@ TEST_F(WindowsDataAccess, JapaneseTextTravelsBothWaysAsUtf16) {
 }
 
 TEST_F(WindowsDataAccess, ServerErrorsArriveAsEntriesWithNumbersAndNoDriverPrefix) {
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   Query query(connection);
   query.addLine("SELECT 1 +");
@@ -98,7 +98,7 @@ TEST_F(WindowsDataAccess, ServerErrorsArriveAsEntriesWithNumbersAndNoDriverPrefi
 }
 
 TEST_F(WindowsDataAccess, BackupProgressMessagesAreInfoAndTheFileIsWritten) {
-  Connection connection(saString());
+  Connection connection(saSettings());
   connection.open();
   Query query(connection);
   const std::string name = unique("plain") + ".bak";
@@ -114,7 +114,7 @@ TEST_F(WindowsDataAccess, BackupProgressMessagesAreInfoAndTheFileIsWritten) {
 }
 
 TEST_F(WindowsDataAccess, ACommittedTransactionKeepsItsWorkAndARolledBackOneDoesNot) {
-  Connection connection(buildConnectionString(sa(), "Sample"));
+  Connection connection(loginConnectionSettings(sa(), "Sample"));
   connection.open();
   const std::string table = unique("tx_probe");
   Query query(connection);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "closed_port.h"
+#include "environment.h"
 
 namespace bv::db {
 namespace {
@@ -27,7 +28,7 @@ TEST(Query, TheServerReceivesEachLineFollowedByCrLf) {
 }
 
 TEST(Connection, NothingListeningIsAProviderErrorWithTheDriversEntries) {
-  Connection connection(buildConnectionString(
+  Connection connection(loginConnectionSettings(
       {"127.0.0.1," + std::to_string(bvtest::closedLoopbackPort()), true, "sa", "pw"}));
   try {
     connection.open();
@@ -56,8 +57,9 @@ TEST(Connection, OperationsOnAClosedConnectionRaiseInsteadOfCrashing) {
   EXPECT_FALSE(connection.errors().empty());
 }
 
-TEST(Connection, AnUnreadableConnectionStringIsRefusedBeforeTheDriver) {
-  Connection connection("Data Source=\"unterminated");
+TEST(Connection, AValueTheDriverCannotCarryIsRefusedBeforeTheDriver) {
+  const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "FreeTDS");
+  Connection connection(loginConnectionSettings({"127.0.0.1,1", true, "sa", "a};b"}));
   EXPECT_THROW(connection.open(), ConnectionStringError);
   EXPECT_FALSE(connection.isOpen());
 }

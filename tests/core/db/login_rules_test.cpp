@@ -44,12 +44,5 @@ TEST(IsLocalServer, TheComputerNameOfThisMachineIsLocal) {
   EXPECT_TRUE(isLocalServer(name, name));
 }
 
-TEST(ResolveDatabaseName, TheDefaultEntryStandsForTheDefaultDatabase) {
-  EXPECT_EQ(resolveDatabaseName("<既定値>", "Sales"), "Sales");
-  EXPECT_EQ(resolveDatabaseName("master", "Sales"), "master");
-  EXPECT_EQ(resolveDatabaseName("<既定値> ", "Sales"), "<既定値> ");
-  EXPECT_EQ(resolveDatabaseName("", "Sales"), "");
-}
-
 }  // namespace
 }  // namespace bv::db

@@ -12,23 +12,29 @@ db::LoginSettings sqlLogin(std::string server) {
   return {std::move(server), true, "sa", "secret"};
 }
 
-TEST(MaintenanceConnectionString, OnlyTheExactRestoreNameSelectsMaster) {
+TEST(MaintenanceConnectionSettings, OnlyTheExactRestoreNameSelectsMaster) {
   const db::LoginSettings login = sqlLogin("srv");
   const std::string base =
       "Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;User ID=sa;"
       "Password=secret;Data Source=srv";
-  EXPECT_EQ(maintenanceConnectionString(login, "レストア"), base + ";Database=master");
-  EXPECT_EQ(maintenanceConnectionString(login, "バックアップ"), base);
-  EXPECT_EQ(maintenanceConnectionString(login, "ログの切り捨て"), base);
-  EXPECT_EQ(maintenanceConnectionString(login, "レストア "), base);
-  EXPECT_EQ(maintenanceConnectionString(login, "restore"), base);
+  EXPECT_EQ(maintenanceConnectionSettings(login, "レストア").text(), base + ";Database=master");
+  EXPECT_EQ(maintenanceConnectionSettings(login, "バックアップ").text(), base);
+  EXPECT_EQ(maintenanceConnectionSettings(login, "ログの切り捨て").text(), base);
+  EXPECT_EQ(maintenanceConnectionSettings(login, "レストア ").text(), base);
+  EXPECT_EQ(maintenanceConnectionSettings(login, "restore").text(), base);
 }
 
-TEST(MaintenanceConnectionString, WindowsAuthenticationForm) {
+TEST(MaintenanceConnectionSettings, WindowsAuthenticationForm) {
   const db::LoginSettings login{"(local)", false, "ignored", "ignored"};
-  EXPECT_EQ(maintenanceConnectionString(login, "レストア"),
+  EXPECT_EQ(maintenanceConnectionSettings(login, "レストア").text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Trusted_Connection=yes;"
             "Pooling=false;Data Source=(local);Database=master");
+}
+
+TEST(OperationName, TheThreeOperationsByTheNamesTheUserReads) {
+  EXPECT_EQ(operationName(Operation::Backup), "バックアップ");
+  EXPECT_EQ(operationName(Operation::Restore), "レストア");
+  EXPECT_EQ(operationName(Operation::TruncateLog), "ログの切り捨て");
 }
 
 TEST(ExecutionErrorMessage, HeaderBlankLineThenEachEntryOnItsOwnLine) {
@@ -44,7 +50,7 @@ TEST(ExecutionErrorMessage, AnEmptyListStillGivesTheHeaderAndBothLineBreaks) {
 TEST(ExecuteMaintenanceCommand, AnUnreachableServerEndsInTheDriversTextsUnderTheHeader) {
   const auto port = bvtest::closedLoopbackPort();
   const auto outcome = executeMaintenanceCommand(
-      maintenanceConnectionString(sqlLogin("127.0.0.1," + std::to_string(port)), "バックアップ"),
+      maintenanceConnectionSettings(sqlLogin("127.0.0.1," + std::to_string(port)), "バックアップ"),
       "SELECT 1", "バックアップ");
   EXPECT_FALSE(outcome.succeeded);
   ASSERT_FALSE(outcome.errors.empty());
@@ -61,7 +67,7 @@ TEST(ExecuteMaintenanceCommand, AValueTheDriverCannotCarryIsAFailureNotAWrongLog
   db::LoginSettings login = sqlLogin("127.0.0.1,1");
   login.password = "pa};ss";
   const auto outcome = executeMaintenanceCommand(
-      maintenanceConnectionString(login, "バックアップ"), "SELECT 1", "バックアップ");
+      maintenanceConnectionSettings(login, "バックアップ"), "SELECT 1", "バックアップ");
   EXPECT_FALSE(outcome.succeeded);
   ASSERT_EQ(outcome.errors.size(), 1u);
   EXPECT_NE(outcome.errors[0].message.find("PWD"), std::string::npos);

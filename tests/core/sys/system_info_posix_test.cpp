@@ -9,7 +9,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "core/db/connection_string.h"
+#include "core/db/odbc_connection_string.h"
 #include "environment.h"
 #include "core/sys/system_info.h"
 

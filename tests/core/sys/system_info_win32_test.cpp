@@ -8,7 +8,7 @@
 #include <string>
 
 #include "child_process_win32.h"
-#include "core/db/connection_string.h"
+#include "core/db/odbc_connection_string.h"
 #include "environment.h"
 #include "core/sys/system_info.h"
 

@@ -40,7 +40,7 @@ std::string utf8Of(char32_t c) {
 // The message of the TaskArgumentError that decoding the argument raises; empty when none.
 std::string decodeFailure(const std::string& argument) {
   try {
-    DecodeTaskArgument(argument);
+    decodeTaskArgument(argument);
   } catch (const TaskArgumentError& error) {
     return error.what();
   }
@@ -61,12 +61,12 @@ bool isTrail(int t) { return (t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC
 
 TEST(EncodeTaskArgument, AbcBecomesHexReversed) {
   EXPECT_EQ(EncodeTaskArgument("abc"), "362616");
-  EXPECT_EQ(DecodeTaskArgument("362616"), "abc");
+  EXPECT_EQ(decodeTaskArgument("362616"), "abc");
 }
 
 TEST(EncodeTaskArgument, EmptyTextIsAnEmptyArgumentAndBack) {
   EXPECT_EQ(EncodeTaskArgument(""), "");
-  EXPECT_EQ(DecodeTaskArgument(""), "");
+  EXPECT_EQ(decodeTaskArgument(""), "");
 }
 
 TEST(EncodeTaskArgument, StopsAtTheFirstZeroCharacter) {
@@ -84,7 +84,7 @@ TEST(EncodeTaskArgument, JapaneseTextTravelsAsCodePage932Bytes) {
   const std::string path = "D:\\バックアップ\\売上 ﾃﾞｰﾀ_%date%.bak";
   const std::string argument = EncodeTaskArgument(path);
   EXPECT_EQ(argument.find_first_not_of("0123456789ABCDEF"), std::string::npos);
-  EXPECT_EQ(DecodeTaskArgument(argument), path);
+  EXPECT_EQ(decodeTaskArgument(argument), path);
 }
 
 TEST(EncodeTaskArgument, RefusesTextCodePage932CannotCarryUnchanged) {
@@ -96,7 +96,7 @@ TEST(EncodeTaskArgument, RefusesTextCodePage932CannotCarryUnchanged) {
   EXPECT_NE(yen.find("3 文字目"), std::string::npos) << yen;
   // The wave dash would come back as the full-width tilde.
   EXPECT_NE(encodeFailure("a\u301C").find("U+301C"), std::string::npos);
-  EXPECT_EQ(DecodeTaskArgument(EncodeTaskArgument("a\uFF5E")), "a\uFF5E");
+  EXPECT_EQ(decodeTaskArgument(EncodeTaskArgument("a\uFF5E")), "a\uFF5E");
   // Not UTF-8 at all: a stray continuation byte, a cut-off sequence, an encoded surrogate.
   EXPECT_NE(encodeFailure("ab\x80").find("3 バイト目"), std::string::npos);
   EXPECT_FALSE(encodeFailure("\xE6\x97").empty());
@@ -114,7 +114,7 @@ TEST(DecodeTaskArgument, EverySingleByteCharacterRoundTrips) {
   for (int b = 0x01; b <= 0xFF; ++b) {
     if (!(b < 0x80 || (b >= 0xA1 && b <= 0xDF))) continue;
     const std::string argument = argumentFor({static_cast<unsigned char>(b)});
-    const std::string text = DecodeTaskArgument(argument);
+    const std::string text = decodeTaskArgument(argument);
     // ASCII stays ASCII (0x5C a backslash, 0x7E a tilde); A1-DF are the half-width katakana.
     const char32_t expected = b < 0x80 ? static_cast<char32_t>(b) : 0xFF61 + (b - 0xA1);
     EXPECT_EQ(text, utf8Of(expected)) << std::hex << b;
@@ -135,7 +135,7 @@ TEST(DecodeTaskArgument, EveryDoubleByteCharacterRoundTrips) {
           argumentFor({static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)});
       std::string text;
       try {
-        text = DecodeTaskArgument(argument);
+        text = decodeTaskArgument(argument);
       } catch (const TaskArgumentError&) {
         continue;  // a code without a character
       }
@@ -149,7 +149,7 @@ TEST(DecodeTaskArgument, EveryDoubleByteCharacterRoundTrips) {
       // and that code reads as the same character.
       SCOPED_TRACE(argument);
       EXPECT_TRUE(lead == 0x87 || lead == 0xED || lead == 0xEE || lead == 0xFA);
-      EXPECT_EQ(DecodeTaskArgument(again), text);
+      EXPECT_EQ(decodeTaskArgument(again), text);
       const std::string hex(again.rbegin(), again.rend());
       EXPECT_NE(hex.substr(0, 2), "ED");
       EXPECT_NE(hex.substr(0, 2), "EE");

@@ -13,9 +13,12 @@
 #include "prompt_recorder.h"
 #pragma GCC diagnostic pop
 #include "core/agent/service_control.h"
+#include "gui/forms/agent_service_check.h"
 #include "gui/forms/uSchedule.h"
 
 namespace {
+
+using namespace bv::forms;
 
 using Kind = bvtest::RecordedPrompt::Kind;
 using Calls = std::vector<std::string>;
@@ -27,7 +30,7 @@ const QString kQuestion = QStringLiteral(
 
 class AgentServiceCheck : public ::testing::Test {
  protected:
-  bool check(bool serverIsLocal) { return bv::widgets::checkAgentService(&owner, serverIsLocal); }
+  bool check(bool serverIsLocal) { return bv::forms::checkAgentService(&owner, serverIsLocal); }
 
   QWidget owner;
   bvtest::PromptRecorder prompts;

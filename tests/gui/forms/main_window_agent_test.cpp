@@ -12,11 +12,14 @@
 
 #include "closed_port.h"
 #include "fake_service_manager.h"
+#include "controls.h"
 #include "prompt_recorder.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uSchedule.h"
 
 namespace {
+
+using namespace bv::forms;
 
 using Kind = bvtest::RecordedPrompt::Kind;
 
@@ -35,14 +38,14 @@ class AgentButton : public ::testing::Test {
     window.reset();
   }
   void fillInputs(const QString& server) {
-    window->editServer->setFocus(Qt::MouseFocusReason);
-    window->editServer->setText(server);
-    QTest::keyClick(window->editServer, Qt::Key_Tab);  // the local-server decision runs
-    QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
-    window->editUser->setText(QStringLiteral("sa"));
-    window->editPass->setText(QStringLiteral("pw"));
-    window->cmbDatabase->addItems({QStringLiteral("<既定値>"), QStringLiteral("Sales")});
-    window->cmbDatabase->setCurrentIndex(1);
+    bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
+    bvtest::control<QLineEdit>(window, "editServer")->setText(server);
+    QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);  // the local-server decision runs
+    QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
+    bvtest::control<QLineEdit>(window, "editUser")->setText(QStringLiteral("sa"));
+    bvtest::control<QLineEdit>(window, "editPass")->setText(QStringLiteral("pw"));
+    bvtest::control<QComboBox>(window, "cmbDatabase")->addItems({QStringLiteral("<既定値>"), QStringLiteral("Sales")});
+    bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(1);
   }
   bool dialogConnectionFailed() const {
     for (const auto& error : prompts.errors()) {
@@ -61,7 +64,7 @@ class AgentButton : public ::testing::Test {
 TEST_F(AgentButton, ARemoteServerOpensTheDialogWithoutTouchingTheService) {
   fillInputs(QStringLiteral("127.0.0.1,%1").arg(bvtest::closedLoopbackPort()));
   ASSERT_FALSE(window->serverIsLocal());
-  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
   EXPECT_TRUE(services.calls.empty());
   EXPECT_TRUE(prompts.texts(Kind::ConfirmYesNo).empty());
   EXPECT_TRUE(dialogConnectionFailed()) << "the dialog was shown and connected with the handed-over login";
@@ -72,7 +75,7 @@ TEST_F(AgentButton, ALocalServerWithAStoppedServiceAsksAndNoStillOpensTheDialog)
   fillInputs(QStringLiteral("(local)"));
   ASSERT_TRUE(window->serverIsLocal());
   prompts.confirmAnswers = {false};
-  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
   ASSERT_FALSE(prompts.texts(Kind::ConfirmYesNo).empty());
   EXPECT_EQ(prompts.texts(Kind::ConfirmYesNo)[0],
             QStringLiteral("スケジュール機能を利用するにはSQLServerAgentサービスが動作している必要があります。\r\n"
@@ -88,13 +91,13 @@ TEST_F(AgentButton, ARefusedChangeEndsBeforeTheDialog) {
   ASSERT_TRUE(window->serverIsLocal());
   services.refuseChange = true;
   prompts.confirmAnswers = {true};
-  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
   EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("Agentサービスの自動開始設定に失敗しました。")});
   EXPECT_FALSE(dialogConnectionFailed());
 }
 
 TEST_F(AgentButton, ValidationComesFirst) {
-  QTest::mouseClick(window->btnSchedule, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
   EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("データベースサーバーを選択してください。")});
   EXPECT_TRUE(services.calls.empty());
 }

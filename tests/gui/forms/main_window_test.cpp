@@ -19,10 +19,13 @@
 
 #include "closed_port.h"
 #include "gui/widgets/error_report.h"
+#include "controls.h"
 #include "prompt_recorder.h"
 #include "gui/forms/uBrackenvale.h"
 
 namespace {
+
+using namespace bv::forms;
 
 using Kind = bvtest::RecordedPrompt::Kind;
 
@@ -39,25 +42,25 @@ class MainWindow : public ::testing::Test {
 
   // A list as a successful refresh leaves it, without a server.
   void pretendDatabaseList() {
-    window->cmbDatabase->addItems({QStringLiteral("<既定値>"), QStringLiteral("master"),
+    bvtest::control<QComboBox>(window, "cmbDatabase")->addItems({QStringLiteral("<既定値>"), QStringLiteral("master"),
                                    QStringLiteral("Sales")});
-    window->cmbDatabase->setCurrentIndex(2);
+    bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(2);
   }
   void chooseSqlAuth(const QString& user, const QString& password) {
-    QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
-    window->editUser->setText(user);
-    window->editPass->setText(password);
+    QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
+    bvtest::control<QLineEdit>(window, "editUser")->setText(user);
+    bvtest::control<QLineEdit>(window, "editPass")->setText(password);
   }
   QString unreachableServer() const {
     return QStringLiteral("127.0.0.1,%1").arg(bvtest::closedLoopbackPort());
   }
   // Types a server and leaves the box, as a user does (the local/remote decision runs).
   void enterServer(const QString& server) {
-    window->editServer->setFocus(Qt::MouseFocusReason);
-    window->editServer->setText(server);
-    QTest::keyClick(window->editServer, Qt::Key_Tab);
+    bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
+    bvtest::control<QLineEdit>(window, "editServer")->setText(server);
+    QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);
   }
-  void clickRunNow() { QTest::mouseClick(window->btnCreate, Qt::LeftButton); }
+  void clickRunNow() { QTest::mouseClick(bvtest::control<QPushButton>(window, "btnCreate"), Qt::LeftButton); }
 
   bvtest::PromptRecorder prompts;
   std::unique_ptr<TfrmBrackenvale> window;
@@ -71,11 +74,11 @@ TEST_F(MainWindow, WindowFrameCaptionAndFont) {
   EXPECT_EQ(window->minimumSize(), window->maximumSize());
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_EQ(QFontInfo(window->editServer->font()).pixelSize(), 12);
-  EXPECT_EQ(QFontInfo(window->editServer->font()).family(), QStringLiteral("IPAPGothic"));
-  EXPECT_TRUE(window->btnCreate->font().bold());
-  EXPECT_TRUE(window->btnClose->font().bold());
-  EXPECT_TRUE(window->btnSchedule->font().bold());
+  EXPECT_EQ(QFontInfo(bvtest::control<QLineEdit>(window, "editServer")->font()).pixelSize(), 12);
+  EXPECT_EQ(QFontInfo(bvtest::control<QLineEdit>(window, "editServer")->font()).family(), QStringLiteral("IPAPGothic"));
+  EXPECT_TRUE(bvtest::control<QPushButton>(window, "btnCreate")->font().bold());
+  EXPECT_TRUE(bvtest::control<QPushButton>(window, "btnClose")->font().bold());
+  EXPECT_TRUE(bvtest::control<QPushButton>(window, "btnSchedule")->font().bold());
 }
 
 TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
@@ -102,48 +105,48 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
   EXPECT_EQ(at("pgOperation"), QRect(8, 224, 409, 241));
   EXPECT_EQ(at("btnCreate"), QRect(16, 476, 101, 25));
   EXPECT_EQ(at("btnClose"), QRect(313, 476, 97, 25));
-  EXPECT_FALSE(window->imgGreen->isVisible());
-  EXPECT_FALSE(window->imgBlue->isVisible());
+  EXPECT_FALSE(bvtest::control<QLabel>(window, "imgGreen")->isVisible());
+  EXPECT_FALSE(bvtest::control<QLabel>(window, "imgBlue")->isVisible());
 }
 
 TEST_F(MainWindow, CaptionsHintsAndNotes) {
-  EXPECT_EQ(window->gbxTarget->title(), QStringLiteral("対象データベース"));
-  EXPECT_EQ(window->bbnSvrList->text(), QStringLiteral("..."));
-  EXPECT_EQ(window->bbnSvrList->toolTip(), QStringLiteral("一覧からサーバを選択します"));
-  EXPECT_EQ(window->rbWindows->text(), QStringLiteral("Windows 認証"));
-  EXPECT_EQ(window->rbSQLServer->text(), QStringLiteral("SQL Server 認証"));
-  EXPECT_EQ(window->lblLoginName->text(), QStringLiteral("ログイン名"));
-  EXPECT_EQ(window->lblPassword->text(), QStringLiteral("パスワード"));
-  EXPECT_EQ(window->bbnReloadList->text(), QStringLiteral("最新"));
-  EXPECT_EQ(window->bbnReloadList->toolTip(),
+  EXPECT_EQ(bvtest::control<QGroupBox>(window, "gbxTarget")->title(), QStringLiteral("対象データベース"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnSvrList")->text(), QStringLiteral("..."));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnSvrList")->toolTip(), QStringLiteral("一覧からサーバを選択します"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(window, "rbWindows")->text(), QStringLiteral("Windows 認証"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(window, "rbSQLServer")->text(), QStringLiteral("SQL Server 認証"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblLoginName")->text(), QStringLiteral("ログイン名"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblPassword")->text(), QStringLiteral("パスワード"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnReloadList")->text(), QStringLiteral("最新"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnReloadList")->toolTip(),
             QStringLiteral("現在の接続情報を用い、データベース一覧を最新の状態へ更新します"));
-  EXPECT_EQ(window->pgOperation->count(), 3);
-  EXPECT_EQ(window->pgOperation->tabText(0), QStringLiteral("バックアップ"));
-  EXPECT_EQ(window->pgOperation->tabText(1), QStringLiteral("レストア"));
-  EXPECT_EQ(window->pgOperation->tabText(2), QStringLiteral("ログの切り捨て"));
-  EXPECT_EQ(window->pgOperation->currentIndex(), 0);
-  EXPECT_EQ(window->gbxOutput->title(), QStringLiteral("出力先"));
-  EXPECT_EQ(window->gbxRestore->title(), QStringLiteral("復元元"));
-  EXPECT_EQ(window->lblServerAlert->text(), QStringLiteral("※サーバ上の有効なファイル名を入力してください"));
-  EXPECT_EQ(window->lblServerAlert2->text(), window->lblServerAlert->text());
-  EXPECT_EQ(window->lblDateNote1->text(), QStringLiteral("※ファイル名中に「%date%」を指定すると実行した"));
-  EXPECT_EQ(window->lblDateNote2->text(), QStringLiteral("   年月日に置換されます。"));
-  EXPECT_EQ(window->lblDateNote3->text(), QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"));
-  EXPECT_EQ(window->lblDateNote1->palette().color(QPalette::WindowText), QColor(Qt::red));
-  EXPECT_EQ(window->chkVerify->text(), QStringLiteral("完了時にベリファイを行う"));
-  EXPECT_EQ(window->btnSchedule->text(), QStringLiteral("エージェントに登録"));
-  EXPECT_EQ(window->btnSchedule->toolTip(),
+  EXPECT_EQ(bvtest::control<QTabWidget>(window, "pgOperation")->count(), 3);
+  EXPECT_EQ(bvtest::control<QTabWidget>(window, "pgOperation")->tabText(0), QStringLiteral("バックアップ"));
+  EXPECT_EQ(bvtest::control<QTabWidget>(window, "pgOperation")->tabText(1), QStringLiteral("レストア"));
+  EXPECT_EQ(bvtest::control<QTabWidget>(window, "pgOperation")->tabText(2), QStringLiteral("ログの切り捨て"));
+  EXPECT_EQ(bvtest::control<QTabWidget>(window, "pgOperation")->currentIndex(), 0);
+  EXPECT_EQ(bvtest::control<QGroupBox>(window, "gbxOutput")->title(), QStringLiteral("出力先"));
+  EXPECT_EQ(bvtest::control<QGroupBox>(window, "gbxRestore")->title(), QStringLiteral("復元元"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblServerAlert")->text(), QStringLiteral("※サーバ上の有効なファイル名を入力してください"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblServerAlert2")->text(), bvtest::control<QLabel>(window, "lblServerAlert")->text());
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote1")->text(), QStringLiteral("※ファイル名中に「%date%」を指定すると実行した"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote2")->text(), QStringLiteral("   年月日に置換されます。"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote3")->text(), QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote1")->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_EQ(bvtest::control<QCheckBox>(window, "chkVerify")->text(), QStringLiteral("完了時にベリファイを行う"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnSchedule")->text(), QStringLiteral("エージェントに登録"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnSchedule")->toolTip(),
             QStringLiteral("SQLServerエージェントへ、バックアップジョブの登録を行います"));
-  EXPECT_EQ(window->btnMakeScdl->text(), QStringLiteral("タスクに追加"));
-  EXPECT_EQ(window->btnEditScdl->text(), QStringLiteral("タスクの編集"));
-  EXPECT_EQ(window->lblTransaction1->text(),
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnMakeScdl")->text(), QStringLiteral("タスクに追加"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnEditScdl")->text(), QStringLiteral("タスクの編集"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblTransaction1")->text(),
             QStringLiteral("トランザクションログの切り捨てと、データファイルの圧縮を行い、"));
-  EXPECT_EQ(window->lblTransaction2->text(), QStringLiteral("ディスクの空き容量を増加させます。"));
-  EXPECT_EQ(window->btnCreate->text(), QStringLiteral("今すぐ実行"));
-  EXPECT_EQ(window->btnCreate->toolTip(), QStringLiteral("現在選択されているタブの処理を実行します"));
-  EXPECT_EQ(window->btnClose->text(), QStringLiteral("終了"));
-  EXPECT_EQ(window->btnClose->toolTip(), QStringLiteral("プログラムを終了します"));
-  EXPECT_EQ(window->bbnBackFilePathOpen->toolTip(), QStringLiteral("ファイルを選択します"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblTransaction2")->text(), QStringLiteral("ディスクの空き容量を増加させます。"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnCreate")->text(), QStringLiteral("今すぐ実行"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnCreate")->toolTip(), QStringLiteral("現在選択されているタブの処理を実行します"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnClose")->text(), QStringLiteral("終了"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnClose")->toolTip(), QStringLiteral("プログラムを終了します"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->toolTip(), QStringLiteral("ファイルを選択します"));
 }
 
 TEST_F(MainWindow, NoCaptionIsClipped) {
@@ -161,29 +164,29 @@ TEST_F(MainWindow, NoCaptionIsClipped) {
 }
 
 TEST_F(MainWindow, StartsInWindowsAuthenticationWithTheFocusInTheServerBox) {
-  EXPECT_TRUE(window->rbWindows->isChecked());
+  EXPECT_TRUE(bvtest::control<QRadioButton>(window, "rbWindows")->isChecked());
   EXPECT_FALSE(window->useSqlAuth());
-  EXPECT_FALSE(window->editUser->isEnabled());
-  EXPECT_FALSE(window->editPass->isEnabled());
-  EXPECT_FALSE(window->lblLoginName->isEnabled());
-  EXPECT_FALSE(window->lblPassword->isEnabled());
+  EXPECT_FALSE(bvtest::control<QLineEdit>(window, "editUser")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QLineEdit>(window, "editPass")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QLabel>(window, "lblLoginName")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QLabel>(window, "lblPassword")->isEnabled());
   EXPECT_TRUE(window->serverIsLocal());
-  EXPECT_TRUE(window->lblServerAlert->isVisible());
-  EXPECT_TRUE(window->bbnBackFilePathOpen->isEnabled());
-  EXPECT_EQ(QApplication::focusWidget(), window->editServer);
-  EXPECT_EQ(window->editPass->echoMode(), QLineEdit::Password);
+  EXPECT_TRUE(bvtest::control<QLabel>(window, "lblServerAlert")->isVisible());
+  EXPECT_TRUE(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->isEnabled());
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editServer"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editPass")->echoMode(), QLineEdit::Password);
   EXPECT_FALSE(window->IsWindowsVista());
   // What is not built yet cannot be pressed.
-  EXPECT_TRUE(window->bbnSvrList->isEnabled());
-  EXPECT_TRUE(window->btnSchedule->isEnabled());
-  EXPECT_FALSE(window->btnMakeScdl->isEnabled());
-  EXPECT_FALSE(window->btnEditScdl->isEnabled());
+  EXPECT_TRUE(bvtest::control<QPushButton>(window, "bbnSvrList")->isEnabled());
+  EXPECT_TRUE(bvtest::control<QPushButton>(window, "btnSchedule")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QPushButton>(window, "btnMakeScdl")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QPushButton>(window, "btnEditScdl")->isEnabled());
   EXPECT_TRUE(prompts.boxes.empty());
 }
 
 TEST_F(MainWindow, KeyboardOrderRunsThroughTheLoginGroupThenTheTabsAndButtons) {
-  QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
-  window->editServer->setFocus();
+  QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
+  bvtest::control<QLineEdit>(window, "editServer")->setFocus();
   std::vector<QWidget*> visited;
   for (int i = 0; i < 6; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -191,10 +194,10 @@ TEST_F(MainWindow, KeyboardOrderRunsThroughTheLoginGroupThenTheTabsAndButtons) {
     if (!prompts.boxes.empty()) break;  // entering the database box tries to log in
   }
   ASSERT_GE(visited.size(), 4u);
-  EXPECT_EQ(visited[0], window->bbnSvrList);
-  EXPECT_EQ(visited[1], window->rbSQLServer);  // the radio buttons are one stop
-  EXPECT_EQ(visited[2], window->editUser);
-  EXPECT_EQ(visited[3], window->editPass);
+  EXPECT_EQ(visited[0], bvtest::control<QPushButton>(window, "bbnSvrList"));
+  EXPECT_EQ(visited[1], bvtest::control<QRadioButton>(window, "rbSQLServer"));  // the radio buttons are one stop
+  EXPECT_EQ(visited[2], bvtest::control<QLineEdit>(window, "editUser"));
+  EXPECT_EQ(visited[3], bvtest::control<QLineEdit>(window, "editPass"));
 }
 
 // --- Authentication -------------------------------------------------------------------------
@@ -202,104 +205,104 @@ TEST_F(MainWindow, KeyboardOrderRunsThroughTheLoginGroupThenTheTabsAndButtons) {
 TEST_F(MainWindow, SqlAuthenticationEnablesTheFieldsAndWindowsAuthenticationEmptiesThem) {
   chooseSqlAuth(QStringLiteral("sa"), QStringLiteral("pw"));
   EXPECT_TRUE(window->useSqlAuth());
-  EXPECT_TRUE(window->editUser->isEnabled());
-  EXPECT_TRUE(window->lblPassword->isEnabled());
-  QTest::mouseClick(window->rbWindows, Qt::LeftButton);
+  EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editUser")->isEnabled());
+  EXPECT_TRUE(bvtest::control<QLabel>(window, "lblPassword")->isEnabled());
+  QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbWindows"), Qt::LeftButton);
   EXPECT_FALSE(window->useSqlAuth());
-  EXPECT_TRUE(window->editUser->text().isEmpty());
-  EXPECT_TRUE(window->editPass->text().isEmpty());
-  QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
-  EXPECT_TRUE(window->editUser->text().isEmpty());
+  EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editUser")->text().isEmpty());
+  EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editPass")->text().isEmpty());
+  QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
+  EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editUser")->text().isEmpty());
 }
 
 // --- Local or remote server -----------------------------------------------------------------
 
 TEST_F(MainWindow, LeavingTheServerBoxDecidesLocalOrRemote) {
-  window->editBackFilePath->setText(QStringLiteral("C:\\keep.bak"));
-  window->editRestFilePath->setText(QStringLiteral("C:\\restore.bak"));
-  QTest::keyClicks(window->editServer, QStringLiteral("farhost"));
-  QTest::keyClick(window->editServer, Qt::Key_Tab);
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("C:\\keep.bak"));
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(QStringLiteral("C:\\restore.bak"));
+  QTest::keyClicks(bvtest::control<QLineEdit>(window, "editServer"), QStringLiteral("farhost"));
+  QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);
   EXPECT_FALSE(window->serverIsLocal());
-  EXPECT_TRUE(window->lblServerAlert->isVisible());
-  EXPECT_FALSE(window->bbnBackFilePathOpen->isEnabled());
-  EXPECT_FALSE(window->bbnRestFilePathOpen->isEnabled());
-  EXPECT_TRUE(window->editBackFilePath->text().isEmpty());
-  EXPECT_EQ(window->editRestFilePath->text(), QStringLiteral("C:\\restore.bak"));
+  EXPECT_TRUE(bvtest::control<QLabel>(window, "lblServerAlert")->isVisible());
+  EXPECT_FALSE(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QPushButton>(window, "bbnRestFilePathOpen")->isEnabled());
+  EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editBackFilePath")->text().isEmpty());
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editRestFilePath")->text(), QStringLiteral("C:\\restore.bak"));
 
   // Remote to remote changes nothing.
-  window->editBackFilePath->setText(QStringLiteral("\\\\far\\share\\b.bak"));
-  window->editServer->setFocus(Qt::MouseFocusReason);
-  window->editServer->setText(QStringLiteral("otherhost"));
-  QTest::keyClick(window->editServer, Qt::Key_Tab);
-  EXPECT_EQ(window->editBackFilePath->text(), QStringLiteral("\\\\far\\share\\b.bak"));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("\\\\far\\share\\b.bak"));
+  bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
+  bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("otherhost"));
+  QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editBackFilePath")->text(), QStringLiteral("\\\\far\\share\\b.bak"));
 
   // The computer's name in lower case is this computer.
-  window->editServer->setFocus(Qt::MouseFocusReason);
-  window->editServer->setText(window->computerName().toLower());
-  QTest::keyClick(window->editServer, Qt::Key_Tab);
+  bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
+  bvtest::control<QLineEdit>(window, "editServer")->setText(window->computerName().toLower());
+  QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);
   EXPECT_TRUE(window->serverIsLocal());
-  EXPECT_FALSE(window->lblServerAlert->isVisible());
-  EXPECT_FALSE(window->lblServerAlert2->isVisible());
-  EXPECT_TRUE(window->bbnBackFilePathOpen->isEnabled());
-  EXPECT_TRUE(window->editBackFilePath->text().isEmpty());
+  EXPECT_FALSE(bvtest::control<QLabel>(window, "lblServerAlert")->isVisible());
+  EXPECT_FALSE(bvtest::control<QLabel>(window, "lblServerAlert2")->isVisible());
+  EXPECT_TRUE(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->isEnabled());
+  EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editBackFilePath")->text().isEmpty());
 }
 
 TEST_F(MainWindow, FocusMovesOfBoxesAndWindowActivationAreNotLeavingTheBox) {
-  window->editBackFilePath->setText(QStringLiteral("C:\\keep.bak"));
-  window->editServer->setText(QStringLiteral("farhost"));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("C:\\keep.bak"));
+  bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("farhost"));
   QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-  QApplication::sendEvent(window->editServer, &out);
+  QApplication::sendEvent(bvtest::control<QLineEdit>(window, "editServer"), &out);
   QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
-  QApplication::sendEvent(window->editServer, &popup);
+  QApplication::sendEvent(bvtest::control<QLineEdit>(window, "editServer"), &popup);
   EXPECT_TRUE(window->serverIsLocal());
-  EXPECT_EQ(window->editBackFilePath->text(), QStringLiteral("C:\\keep.bak"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editBackFilePath")->text(), QStringLiteral("C:\\keep.bak"));
 
   QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
-  QApplication::sendEvent(window->cmbDatabase, &in);
+  QApplication::sendEvent(bvtest::control<QComboBox>(window, "cmbDatabase"), &in);
   EXPECT_TRUE(prompts.boxes.empty()) << "a window activation must not log in";
 }
 
 // --- Database list --------------------------------------------------------------------------
 
 TEST_F(MainWindow, EnteringTheDatabaseBoxWithoutAServerSendsTheFocusBack) {
-  QTest::mouseClick(window->cmbDatabase, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QComboBox>(window, "cmbDatabase"), Qt::LeftButton);
   QApplication::processEvents();
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("データベースサーバーを選択してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->editServer);
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editServer"));
 }
 
 TEST_F(MainWindow, TheRefreshAsksForTheLoginNameThenThePassword) {
-  window->editServer->setText(QStringLiteral("somehost"));
-  QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
-  QTest::mouseClick(window->bbnReloadList, Qt::LeftButton);
-  window->editUser->setText(QStringLiteral("sa"));
-  QTest::mouseClick(window->bbnReloadList, Qt::LeftButton);
+  bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("somehost"));
+  QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnReloadList"), Qt::LeftButton);
+  bvtest::control<QLineEdit>(window, "editUser")->setText(QStringLiteral("sa"));
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnReloadList"), Qt::LeftButton);
   ASSERT_EQ(prompts.errors().size(), 2u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("ユーザー名を入力してください。"));
   EXPECT_EQ(prompts.errors()[1], QStringLiteral("パスワードを入力してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->editPass);
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editPass"));
 }
 
 TEST_F(MainWindow, AFailedLoginSaysSoOnceAndLeavesTheListEmpty) {
   pretendDatabaseList();
-  window->editServer->setText(unreachableServer());
+  bvtest::control<QLineEdit>(window, "editServer")->setText(unreachableServer());
   chooseSqlAuth(QStringLiteral("sa"), QStringLiteral("pw"));
-  QTest::mouseClick(window->cmbDatabase, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QComboBox>(window, "cmbDatabase"), Qt::LeftButton);
   QApplication::processEvents();
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("サーバにログインできませんでした。"));
-  EXPECT_EQ(window->cmbDatabase->count(), 0);
-  EXPECT_EQ(window->cmbDatabase->currentIndex(), -1);
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->count(), 0);
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->currentIndex(), -1);
 }
 
 TEST_F(MainWindow, GetDatabaseNameResolvesOnlyTheDefaultEntry) {
   pretendDatabaseList();
-  window->cmbDatabase->setCurrentIndex(0);
-  EXPECT_EQ(window->GetDatabaseName(window->cmbDatabase), window->defaultDatabase());
-  window->cmbDatabase->setCurrentIndex(2);
-  EXPECT_EQ(window->GetDatabaseName(window->cmbDatabase), QStringLiteral("Sales"));
+  bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(0);
+  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), window->defaultDatabase());
+  bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(2);
+  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), QStringLiteral("Sales"));
 }
 
 // --- Run now: validation --------------------------------------------------------------------
@@ -308,57 +311,57 @@ TEST_F(MainWindow, RunNowChecksTheServerFirst) {
   clickRunNow();
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("データベースサーバーを選択してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->editServer);
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editServer"));
 }
 
 TEST_F(MainWindow, RunNowUnderSqlAuthenticationChecksLoginNameThenPassword) {
-  window->editServer->setText(QStringLiteral("somehost"));
+  bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("somehost"));
   chooseSqlAuth({}, {});
   clickRunNow();
-  window->editUser->setText(QStringLiteral("sa"));
+  bvtest::control<QLineEdit>(window, "editUser")->setText(QStringLiteral("sa"));
   clickRunNow();
   ASSERT_EQ(prompts.errors().size(), 2u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("ユーザー名を入力してください。"));
   EXPECT_EQ(prompts.errors()[1], QStringLiteral("パスワードを入力してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->editPass);
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editPass"));
 }
 
 TEST_F(MainWindow, UnderWindowsAuthenticationEmptyLoginFieldsNeverBlock) {
-  window->editServer->setText(QStringLiteral("somehost"));
+  bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("somehost"));
   clickRunNow();
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("データベース名を選択してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->btnCreate) << "the focus is not moved";
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QPushButton>(window, "btnCreate")) << "the focus is not moved";
 }
 
 TEST_F(MainWindow, TheBackupTabNeedsItsFileAndTheRestoreTabOnlyItsOwn) {
-  window->editServer->setText(QStringLiteral("somehost"));
+  bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("somehost"));
   pretendDatabaseList();
   prompts.confirmAnswers = {false};
   clickRunNow();
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("バックアップファイルを指定してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->editBackFilePath);
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editBackFilePath"));
 
-  window->pgOperation->setCurrentIndex(1);
-  window->editRestFilePath->setText(QStringLiteral("C:\\r.bak"));
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(1);
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(QStringLiteral("C:\\r.bak"));
   clickRunNow();
   EXPECT_EQ(prompts.errors().size(), 1u) << "an empty backup path does not matter on the restore tab";
   ASSERT_EQ(prompts.texts(Kind::ConfirmOkCancel).size(), 1u);
   EXPECT_EQ(prompts.texts(Kind::ConfirmOkCancel)[0], QStringLiteral("レストアを開始します。よろしいですか？"));
 
-  window->editRestFilePath->clear();
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->clear();
   clickRunNow();
   EXPECT_EQ(prompts.errors().back(), QStringLiteral("バックアップファイルを指定してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->editRestFilePath);
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editRestFilePath"));
 }
 
 TEST_F(MainWindow, CancelInTheConfirmationRunsNothing) {
   enterServer(unreachableServer());
   pretendDatabaseList();
-  window->editBackFilePath->setText(QStringLiteral("/tmp/x_%date%.bak"));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("/tmp/x_%date%.bak"));
   prompts.confirmAnswers = {false};
-  window->btnCreate->setFocus(Qt::OtherFocusReason);
+  bvtest::control<QPushButton>(window, "btnCreate")->setFocus(Qt::OtherFocusReason);
   clickRunNow();
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::ConfirmOkCancel);
@@ -368,10 +371,10 @@ TEST_F(MainWindow, CancelInTheConfirmationRunsNothing) {
 // --- Run now: execution ---------------------------------------------------------------------
 
 TEST_F(MainWindow, AFailedRunShowsTheHeaderAndTheDriversTextsUnderTheHourglass) {
-  window->editServer->setText(unreachableServer());
+  bvtest::control<QLineEdit>(window, "editServer")->setText(unreachableServer());
   chooseSqlAuth(QStringLiteral("sa"), QStringLiteral("pw"));
   pretendDatabaseList();
-  window->editBackFilePath->setText(QStringLiteral("/tmp/x_%date%.bak"));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("/tmp/x_%date%.bak"));
   clickRunNow();
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);
@@ -385,9 +388,9 @@ TEST_F(MainWindow, AFailedRunShowsTheHeaderAndTheDriversTextsUnderTheHourglass) 
 }
 
 TEST_F(MainWindow, OnTheLogTabAFailedTruncationRunsNoShrinkAndReportsNoSuccess) {
-  window->editServer->setText(unreachableServer());
+  bvtest::control<QLineEdit>(window, "editServer")->setText(unreachableServer());
   pretendDatabaseList();
-  window->pgOperation->setCurrentIndex(2);
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(2);
   clickRunNow();
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("ログの切り捨てを開始します。よろしいですか？"));
@@ -396,15 +399,15 @@ TEST_F(MainWindow, OnTheLogTabAFailedTruncationRunsNoShrinkAndReportsNoSuccess) 
 
 TEST_F(MainWindow, TheBuildersReadTheTabsAndTheResolvedDatabase) {
   pretendDatabaseList();
-  window->editBackFilePath->setText(QStringLiteral("D:\\b_%date%.bak"));
-  window->chkVerify->setChecked(true);
-  EXPECT_TRUE(window->BuildBackupCommand().contains(QStringLiteral("  DATABASE [Sales]  ")));
-  EXPECT_TRUE(window->BuildBackupCommand().endsWith(QStringLiteral("RESTORE VERIFYONLY FROM  DISK = @strFile  ")));
-  window->editRestFilePath->setText(QStringLiteral("D:\\r.bak"));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("D:\\b_%date%.bak"));
+  bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
+  EXPECT_TRUE(window->BuildBackupCommand().find("  DATABASE [Sales]  ") != std::string::npos);
+  EXPECT_TRUE(window->BuildBackupCommand().ends_with("RESTORE VERIFYONLY FROM  DISK = @strFile  "));
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(QStringLiteral("D:\\r.bak"));
   EXPECT_EQ(window->BuildRestoreCommand(),
-            QStringLiteral("RESTORE  DATABASE [Sales] FROM DISK = N'D:\\r.bak' WITH REPLACE "));
-  EXPECT_EQ(window->BuildTruncateLogCommand(), QStringLiteral("BACKUP LOG [Sales] WITH TRUNCATE_ONLY "));
-  EXPECT_EQ(window->BuildShrinkCommand(), QStringLiteral("DBCC  SHRINKDATABASE([Sales],1) "));
+            "RESTORE  DATABASE [Sales] FROM DISK = N'D:\\r.bak' WITH REPLACE ");
+  EXPECT_EQ(window->BuildTruncateLogCommand(), "BACKUP LOG [Sales] WITH TRUNCATE_ONLY ");
+  EXPECT_EQ(window->BuildShrinkCommand(), "DBCC  SHRINKDATABASE([Sales],1) ");
 }
 
 // --- Other buttons --------------------------------------------------------------------------
@@ -412,12 +415,12 @@ TEST_F(MainWindow, TheBuildersReadTheTabsAndTheResolvedDatabase) {
 TEST_F(MainWindow, TheSchedulingButtonsShareTheValidation) {
   window->btnScheduleClick();
   EXPECT_EQ(prompts.errors().back(), QStringLiteral("データベースサーバーを選択してください。"));
-  window->editServer->setText(QStringLiteral("somehost"));
+  bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("somehost"));
   pretendDatabaseList();
-  window->pgOperation->setCurrentIndex(2);
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(2);
   window->btnMakeScdlClick();
   EXPECT_EQ(prompts.errors().back(), QStringLiteral("バックアップファイルを指定してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), window->editBackFilePath);
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editBackFilePath"));
   const auto before = prompts.boxes.size();
   window->btnEditScdlClick();  // checks nothing; not the refused version here
   EXPECT_EQ(prompts.boxes.size(), before);
@@ -425,41 +428,41 @@ TEST_F(MainWindow, TheSchedulingButtonsShareTheValidation) {
 
 TEST_F(MainWindow, FileButtonsFillTheirEditAndCancelKeepsIt) {
   enterServer(QStringLiteral("(local)"));
-  window->editBackFilePath->setText(QStringLiteral("old"));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("old"));
   prompts.fileAnswers = {std::nullopt, QStringLiteral("/data/new.bak"), QStringLiteral("/data/r.bak")};
-  QTest::mouseClick(window->bbnBackFilePathOpen, Qt::LeftButton);
-  EXPECT_EQ(window->editBackFilePath->text(), QStringLiteral("old"));
-  QTest::mouseClick(window->bbnBackFilePathOpen, Qt::LeftButton);
-  EXPECT_EQ(window->editBackFilePath->text(), QStringLiteral("/data/new.bak"));
-  window->pgOperation->setCurrentIndex(1);
-  QTest::mouseClick(window->bbnRestFilePathOpen, Qt::LeftButton);
-  EXPECT_EQ(window->editRestFilePath->text(), QStringLiteral("/data/r.bak"));
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen"), Qt::LeftButton);
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editBackFilePath")->text(), QStringLiteral("old"));
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen"), Qt::LeftButton);
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editBackFilePath")->text(), QStringLiteral("/data/new.bak"));
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(1);
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnRestFilePathOpen"), Qt::LeftButton);
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editRestFilePath")->text(), QStringLiteral("/data/r.bak"));
   EXPECT_EQ(prompts.texts(Kind::OpenFile).size(), 3u);
 }
 
 TEST_F(MainWindow, TheLinkOpensTheHelpPageAndChangesLookOnHover) {
-  const QImage green = window->imgGreen->pixmap().toImage();
-  const QImage blue = window->imgBlue->pixmap().toImage();
+  const QImage green = bvtest::control<QLabel>(window, "imgGreen")->pixmap().toImage();
+  const QImage blue = bvtest::control<QLabel>(window, "imgBlue")->pixmap().toImage();
   ASSERT_NE(green, blue);
   EXPECT_EQ(green.size(), QSize(76, 15));
-  EXPECT_EQ(window->imgView->pixmap().toImage(), green);
+  EXPECT_EQ(bvtest::control<QLabel>(window, "imgView")->pixmap().toImage(), green);
   QEvent enter(QEvent::Enter);
-  QApplication::sendEvent(window->lbWin, &enter);
-  EXPECT_EQ(window->imgView->pixmap().toImage(), blue);
+  QApplication::sendEvent(bvtest::control<QLabel>(window, "lbWin"), &enter);
+  EXPECT_EQ(bvtest::control<QLabel>(window, "imgView")->pixmap().toImage(), blue);
   QEvent leave(QEvent::Leave);
-  QApplication::sendEvent(window->lbWin, &leave);
-  EXPECT_EQ(window->imgView->pixmap().toImage(), green);
+  QApplication::sendEvent(bvtest::control<QLabel>(window, "lbWin"), &leave);
+  EXPECT_EQ(bvtest::control<QLabel>(window, "imgView")->pixmap().toImage(), green);
 
-  QTest::mouseClick(window->lbWin, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QLabel>(window, "lbWin"), Qt::LeftButton);
   ASSERT_EQ(prompts.texts(Kind::OpenUrl).size(), 1u);
   const QUrl url(prompts.texts(Kind::OpenUrl)[0]);
   EXPECT_TRUE(url.isLocalFile());
   EXPECT_TRUE(QFileInfo::exists(url.toLocalFile())) << url.toLocalFile().toStdString();
-  EXPECT_EQ(window->lbWin->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lbWin")->cursor().shape(), Qt::PointingHandCursor);
 }
 
 TEST_F(MainWindow, CloseEndsTheWindow) {
-  QTest::mouseClick(window->btnClose, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "btnClose"), Qt::LeftButton);
   EXPECT_FALSE(window->isVisible());
 }
 

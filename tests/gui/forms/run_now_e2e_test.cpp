@@ -17,11 +17,14 @@
 #include <memory>
 
 #include "core/db/database.h"
+#include "controls.h"
 #include "prompt_recorder.h"
 #include "standin_fixture.h"
 #include "gui/forms/uBrackenvale.h"
 
 namespace {
+
+using namespace bv::forms;
 
 using Kind = bvtest::RecordedPrompt::Kind;
 namespace fs = std::filesystem;
@@ -42,23 +45,23 @@ class RunNow : public ::testing::Test {
 
   // Logs in as sa and enters the database box, as a user does.
   void logIn() {
-    window->editServer->setFocus(Qt::MouseFocusReason);
-    QTest::keyClicks(window->editServer, qs(standin.serverText()));
-    QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
-    window->editUser->setText(QStringLiteral("sa"));
-    window->editPass->setText(qs(standin.saPassword()));
-    QTest::mouseClick(window->cmbDatabase, Qt::LeftButton);
+    bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(bvtest::control<QLineEdit>(window, "editServer"), qs(standin.serverText()));
+    QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
+    bvtest::control<QLineEdit>(window, "editUser")->setText(QStringLiteral("sa"));
+    bvtest::control<QLineEdit>(window, "editPass")->setText(qs(standin.saPassword()));
+    QTest::mouseClick(bvtest::control<QComboBox>(window, "cmbDatabase"), Qt::LeftButton);
     QApplication::processEvents();
     if (auto* popup = QApplication::activePopupWidget()) popup->close();
   }
   void choose(const std::string& database) {
-    const int index = window->cmbDatabase->findText(qs(database));
+    const int index = bvtest::control<QComboBox>(window, "cmbDatabase")->findText(qs(database));
     ASSERT_GE(index, 0) << database;
-    window->cmbDatabase->setCurrentIndex(index);
+    bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(index);
   }
   void runNow() {
     prompts.boxes.clear();
-    QTest::mouseClick(window->btnCreate, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(window, "btnCreate"), Qt::LeftButton);
   }
   QString lastBox() const { return prompts.boxes.empty() ? QString() : prompts.boxes.back().text; }
   std::string today() const { return QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString(); }
@@ -71,39 +74,39 @@ class RunNow : public ::testing::Test {
 TEST_F(RunNow, EnteringTheDatabaseBoxLogsInAndListsTheDefaultEntryFirst) {
   logIn();
   EXPECT_TRUE(prompts.boxes.empty()) << lastBox().toStdString();
-  ASSERT_GE(window->cmbDatabase->count(), 6);
-  EXPECT_EQ(window->cmbDatabase->itemText(0), QStringLiteral("<既定値>"));
-  EXPECT_EQ(window->cmbDatabase->itemText(1), QStringLiteral("master"));
-  EXPECT_GE(window->cmbDatabase->findText(qs(standin.sampleDatabase())), 0);
-  EXPECT_EQ(window->cmbDatabase->currentIndex(), 0);
+  ASSERT_GE(bvtest::control<QComboBox>(window, "cmbDatabase")->count(), 6);
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->itemText(0), QStringLiteral("<既定値>"));
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->itemText(1), QStringLiteral("master"));
+  EXPECT_GE(bvtest::control<QComboBox>(window, "cmbDatabase")->findText(qs(standin.sampleDatabase())), 0);
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->currentIndex(), 0);
   EXPECT_EQ(window->defaultDatabase(), QStringLiteral("master"));
-  EXPECT_EQ(window->GetDatabaseName(window->cmbDatabase), QStringLiteral("master"));
+  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), QStringLiteral("master"));
 }
 
 TEST_F(RunNow, EveryEntryIntoTheBoxLogsInAgainAndResetsTheChoice) {
   logIn();
   choose(standin.sampleDatabase());
-  window->editBackFilePath->setFocus(Qt::MouseFocusReason);
-  QTest::mouseClick(window->cmbDatabase, Qt::LeftButton);
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setFocus(Qt::MouseFocusReason);
+  QTest::mouseClick(bvtest::control<QComboBox>(window, "cmbDatabase"), Qt::LeftButton);
   QApplication::processEvents();
   if (auto* popup = QApplication::activePopupWidget()) popup->close();
-  EXPECT_EQ(window->cmbDatabase->currentIndex(), 0);
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->currentIndex(), 0);
 }
 
 TEST_F(RunNow, AWrongPasswordSaysTheLoginFailed) {
-  window->editServer->setText(qs(standin.serverText()));
-  QTest::mouseClick(window->rbSQLServer, Qt::LeftButton);
-  window->editUser->setText(QStringLiteral("sa"));
-  window->editPass->setText(QStringLiteral("not it"));
-  QTest::mouseClick(window->bbnReloadList, Qt::LeftButton);
+  bvtest::control<QLineEdit>(window, "editServer")->setText(qs(standin.serverText()));
+  QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
+  bvtest::control<QLineEdit>(window, "editUser")->setText(QStringLiteral("sa"));
+  bvtest::control<QLineEdit>(window, "editPass")->setText(QStringLiteral("not it"));
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnReloadList"), Qt::LeftButton);
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("サーバにログインできませんでした。"));
-  EXPECT_EQ(window->cmbDatabase->count(), 0);
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->count(), 0);
 }
 
 TEST_F(RunNow, WindowsAuthenticationWithoutATicketSaysTheLoginFailed) {
-  window->editServer->setText(qs(standin.serverText()));
-  QTest::mouseClick(window->bbnReloadList, Qt::LeftButton);
+  bvtest::control<QLineEdit>(window, "editServer")->setText(qs(standin.serverText()));
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnReloadList"), Qt::LeftButton);
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("サーバにログインできませんでした。"));
 }
@@ -112,8 +115,8 @@ TEST_F(RunNow, BackupWithDateAndVerifyWritesTheFileAndSaysFinished) {
   logIn();
   choose(standin.sampleDatabase());
   const fs::path pattern = standin.scratchDir() / "emp_%date%.bak";
-  window->editBackFilePath->setText(qs(pattern.string()));
-  window->chkVerify->setChecked(true);
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs(pattern.string()));
+  bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
   runNow();
   ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("バックアップを開始します。よろしいですか？"));
@@ -127,7 +130,7 @@ TEST_F(RunNow, AQuoteInThePathBacksUpToExactlyThatPath) {
   logIn();
   choose(standin.sampleDatabase());
   const fs::path path = standin.scratchDir() / "O'Brien's backup.bak";
-  window->editBackFilePath->setText(qs(path.string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs(path.string()));
   runNow();
   EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
   EXPECT_TRUE(fs::exists(path));
@@ -136,7 +139,7 @@ TEST_F(RunNow, AQuoteInThePathBacksUpToExactlyThatPath) {
 TEST_F(RunNow, ABackupToAMissingFolderShowsTheServersTexts) {
   logIn();
   choose(standin.sampleDatabase());
-  window->editBackFilePath->setText(qs((standin.scratchDir() / "no such dir" / "x.bak").string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "no such dir" / "x.bak").string()));
   runNow();
   ASSERT_EQ(prompts.errors().size(), 1u);
   const QString message = prompts.errors()[0];
@@ -151,7 +154,7 @@ TEST_F(RunNow, RestoreBringsBackTheBackedUpData) {
   logIn();
   choose(standin.sampleDatabase());
   const fs::path file = standin.scratchDir() / "round.bak";
-  window->editBackFilePath->setText(qs(file.string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs(file.string()));
   runNow();
   ASSERT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
 
@@ -160,8 +163,8 @@ TEST_F(RunNow, RestoreBringsBackTheBackedUpData) {
   standin.executeSqlite(standin.sampleDatabase(), "DELETE FROM " + standin.sampleTable());
   ASSERT_EQ(standin.rowCount(standin.sampleDatabase(), standin.sampleTable()), 0);
 
-  window->pgOperation->setCurrentIndex(1);
-  window->editRestFilePath->setText(qs(file.string()));
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(1);
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(qs(file.string()));
   runNow();
   ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("レストアを開始します。よろしいですか？"));
@@ -174,10 +177,10 @@ TEST_F(RunNow, RestoreOfTheDefaultDatabaseWorksBecauseItRunsFromMaster) {
   logIn();
   choose(standin.sampleDatabase());
   const fs::path file = standin.scratchDir() / "sample.bak";
-  window->editBackFilePath->setText(qs(file.string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs(file.string()));
   runNow();
-  window->pgOperation->setCurrentIndex(1);
-  window->editRestFilePath->setText(qs(file.string()));
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(1);
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(qs(file.string()));
   runNow();
   EXPECT_EQ(lastBox(), QStringLiteral("レストアが終了しました。"));
 }
@@ -186,15 +189,15 @@ TEST_F(RunNow, RestoreWhileAnotherSessionUsesTheDatabaseShowsTheRefusal) {
   logIn();
   choose(standin.sampleDatabase());
   const fs::path file = standin.scratchDir() / "busy.bak";
-  window->editBackFilePath->setText(qs(file.string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs(file.string()));
   runNow();
   ASSERT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
 
-  bv::db::Connection holder(bv::db::buildConnectionString(
+  bv::db::Connection holder(bv::db::loginConnectionSettings(
       {standin.serverText(), true, "sa", standin.saPassword()}, standin.sampleDatabase()));
   holder.open();
-  window->pgOperation->setCurrentIndex(1);
-  window->editRestFilePath->setText(qs(file.string()));
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(1);
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(qs(file.string()));
   runNow();
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_TRUE(prompts.errors()[0].startsWith(QStringLiteral("レストア中にエラーが発生しました。\r\n\r\n")));
@@ -221,7 +224,7 @@ class RunNowTraced : protected TraceFolder, public RunNow {
 TEST_F(RunNowTraced, TheLogTabTruncatesThenShrinksOnAFreshConnection) {
   logIn();
   choose(standin.sampleDatabase());
-  window->pgOperation->setCurrentIndex(2);
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(2);
   runNow();
   ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("ログの切り捨てを開始します。よろしいですか？"));
@@ -240,9 +243,9 @@ TEST_F(RunNowTraced, TheLogTabTruncatesThenShrinksOnAFreshConnection) {
 TEST_F(RunNowTraced, TheServerReceivesTheBackupBatchAsBuiltFollowedByCrLf) {
   logIn();
   choose(standin.sampleDatabase());
-  window->editBackFilePath->setText(qs((standin.scratchDir() / "t.bak").string()));
-  window->chkVerify->setChecked(true);
-  const std::string batch = window->BuildBackupCommand().toStdString();
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "t.bak").string()));
+  bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
+  const std::string batch = window->BuildBackupCommand();
   runNow();
   EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
   EXPECT_NE(text().find("batch:\n" + batch + "\r\n\n-- end --"), std::string::npos) << text();
@@ -256,7 +259,7 @@ class RunNowOn2008 : public RunNowTraced {
 TEST_F(RunNowOn2008, ARefusedTruncationRunsNoShrinkAndSaysNoFinish) {
   logIn();
   choose(standin.sampleDatabase());
-  window->pgOperation->setCurrentIndex(2);
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(2);
   runNow();
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);

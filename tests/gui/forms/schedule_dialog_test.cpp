@@ -22,11 +22,14 @@
 
 #include "closed_port.h"
 #include "gui/widgets/mask_edit.h"
+#include "controls.h"
 #include "prompt_recorder.h"
 #include "gui/forms/uSchedule.h"
 #include "standin_fixture.h"
 
 namespace {
+
+using namespace bv::forms;
 
 using Kind = bvtest::RecordedPrompt::Kind;
 
@@ -41,9 +44,9 @@ class ScheduleDialog : public ::testing::Test {
   void fillValidJob() {
     dialog->HandOver(QStringLiteral("somehost"), QStringLiteral("Sales"), QStringLiteral("C:\\backup\\s.bak"),
                      QStringLiteral("sa"), QStringLiteral("pw"), true, true);
-    dialog->editJobName->setText(QStringLiteral("nightly"));
-    dialog->medtStartTime->setMaskedText(QStringLiteral("02:00:00"));
-    dialog->rbRunDaily->setChecked(true);
+    bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral("nightly"));
+    bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("02:00:00"));
+    bvtest::control<QRadioButton>(dialog, "rbRunDaily")->setChecked(true);
   }
   QString unreachableServer() const { return QStringLiteral("127.0.0.1,%1").arg(bvtest::closedLoopbackPort()); }
   // Shows the dialog modally as the main window does; gives up (result 99) if it never closes.
@@ -65,12 +68,12 @@ TEST_F(ScheduleDialog, IsTheModalAgentScheduleDialog) {
   EXPECT_EQ(dialog->objectName(), QStringLiteral("frmSchedule"));
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("エージェント スケジュール登録"));
   EXPECT_TRUE(dialog->isModal());
-  EXPECT_EQ(dialog->gbxJobList->title(), QStringLiteral("現在登録されているジョブ一覧"));
-  EXPECT_EQ(dialog->gbxNewJob->title(), QStringLiteral("今回追加するバックアップジョブ"));
-  EXPECT_TRUE(dialog->gbxJobList->isAncestorOf(dialog->lvScdlList));
-  EXPECT_TRUE(dialog->gbxJobList->isAncestorOf(dialog->btnDelete));
-  EXPECT_TRUE(dialog->gbxNewJob->isAncestorOf(dialog->btnInsert));
-  EXPECT_FALSE(dialog->gbxNewJob->isAncestorOf(dialog->btnEnd));
+  EXPECT_EQ(bvtest::control<QGroupBox>(dialog, "gbxJobList")->title(), QStringLiteral("現在登録されているジョブ一覧"));
+  EXPECT_EQ(bvtest::control<QGroupBox>(dialog, "gbxNewJob")->title(), QStringLiteral("今回追加するバックアップジョブ"));
+  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxJobList")->isAncestorOf(bvtest::control<QTreeWidget>(dialog, "lvScdlList")));
+  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxJobList")->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnDelete")));
+  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxNewJob")->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnInsert")));
+  EXPECT_FALSE(bvtest::control<QGroupBox>(dialog, "gbxNewJob")->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnEnd")));
 }
 
 TEST_F(ScheduleDialog, EveryControlCarriesItsName) {
@@ -80,12 +83,12 @@ TEST_F(ScheduleDialog, EveryControlCarriesItsName) {
         "chkMon", "chkTue", "chkWed", "chkThu", "chkFri", "chkSat", "spedtDay", "btnInsert", "btnEnd"}) {
     EXPECT_NE(dialog->findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
   }
-  EXPECT_NE(qobject_cast<QDateEdit*>(dialog->dtpStartDate), nullptr);
-  EXPECT_NE(qobject_cast<QLineEdit*>(dialog->medtStartTime), nullptr);
+  EXPECT_NE(qobject_cast<QDateEdit*>(bvtest::control<QDateEdit>(dialog, "dtpStartDate")), nullptr);
+  EXPECT_NE(qobject_cast<QLineEdit*>(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")), nullptr);
 }
 
 TEST_F(ScheduleDialog, TheJobListHasItsEightColumns) {
-  QTreeWidget* list = dialog->lvScdlList;
+  QTreeWidget* list = bvtest::control<QTreeWidget>(dialog, "lvScdlList");
   const std::pair<const char*, int> columns[] = {
       {"No", 30},        {"ジョブ名", 80},            {"バックアップファイル", 120}, {"設定実行日", 80},
       {"実行時間", 65}, {"最終実行状態（日時）", 150}, {"次回実行日時", 120},         {"説明", 150}};
@@ -100,28 +103,28 @@ TEST_F(ScheduleDialog, TheJobListHasItsEightColumns) {
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_EQ(list->topLevelItemCount(), 0);
-  EXPECT_FALSE(dialog->btnDelete->isEnabled()) << "no rows, nothing to delete";
+  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled()) << "no rows, nothing to delete";
 }
 
 TEST_F(ScheduleDialog, TheNewJobControlsHaveTheirCaptionsLimitsAndTags) {
-  EXPECT_EQ(dialog->btnInsert->text(), QStringLiteral("追加"));
-  EXPECT_EQ(dialog->btnDelete->text(), QStringLiteral("削除"));
-  EXPECT_EQ(dialog->btnEnd->text(), QStringLiteral("戻る"));
-  EXPECT_EQ(dialog->rbRunOnce->text(), QStringLiteral("指定日に１回のみ実行"));
-  EXPECT_EQ(dialog->rbRunDaily->text(), QStringLiteral("毎日の指定時間に実行"));
-  EXPECT_EQ(dialog->rbRunWeekly->text(), QStringLiteral("毎週の指定曜日に実行"));
-  EXPECT_EQ(dialog->rbRunMonthly->text(), QStringLiteral("毎月の指定日に実行"));
-  EXPECT_EQ(TfrmSchedule::tagOf(dialog->rbRunOnce), 1);
-  EXPECT_EQ(TfrmSchedule::tagOf(dialog->rbRunDaily), 4);
-  EXPECT_EQ(TfrmSchedule::tagOf(dialog->rbRunWeekly), 8);
-  EXPECT_EQ(TfrmSchedule::tagOf(dialog->rbRunMonthly), 16);
-  EXPECT_EQ(dialog->editJobName->maxLength(), 128);
-  EXPECT_EQ(dialog->editDesc->maxLength(), 512);
-  EXPECT_EQ(dialog->spedtDay->minimum(), 1);
-  EXPECT_EQ(dialog->spedtDay->maximum(), 31);
-  EXPECT_EQ(dialog->spedtDay->value(), 1);
-  EXPECT_EQ(dialog->medtStartTime->maskedText(), QStringLiteral("00:00:00"));
-  EXPECT_TRUE(dialog->rbRunOnce->isChecked());
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "btnInsert")->text(), QStringLiteral("追加"));
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "btnDelete")->text(), QStringLiteral("削除"));
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "btnEnd")->text(), QStringLiteral("戻る"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->text(), QStringLiteral("指定日に１回のみ実行"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunDaily")->text(), QStringLiteral("毎日の指定時間に実行"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->text(), QStringLiteral("毎週の指定曜日に実行"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->text(), QStringLiteral("毎月の指定日に実行"));
+  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunOnce")), 1);
+  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunDaily")), 4);
+  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")), 8);
+  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")), 16);
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editJobName")->maxLength(), 128);
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editDesc")->maxLength(), 512);
+  EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->minimum(), 1);
+  EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->maximum(), 31);
+  EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->value(), 1);
+  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(), QStringLiteral("00:00:00"));
+  EXPECT_TRUE(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->isChecked());
 }
 
 TEST_F(ScheduleDialog, NoCaptionIsClipped) {
@@ -141,8 +144,8 @@ TEST_F(ScheduleDialog, NoCaptionIsClipped) {
   for (QGroupBox* group : dialog->findChildren<QGroupBox*>()) {
     EXPECT_GE(group->width(), group->minimumSizeHint().width()) << group->objectName().toStdString();
   }
-  const QRect list = dialog->lvScdlList->geometry();
-  EXPECT_GE(dialog->lvScdlList->viewport()->width(), dialog->lvScdlList->header()->length())
+  const QRect list = bvtest::control<QTreeWidget>(dialog, "lvScdlList")->geometry();
+  EXPECT_GE(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->viewport()->width(), bvtest::control<QTreeWidget>(dialog, "lvScdlList")->header()->length())
       << "every column is in view without scrolling: " << list.width();
 }
 
@@ -150,40 +153,40 @@ TEST_F(ScheduleDialog, NoCaptionIsClipped) {
 
 TEST_F(ScheduleDialog, EachScheduleKindEnablesOnlyItsOwnInput) {
   const auto days = [&] {
-    return std::vector<QCheckBox*>{dialog->chkSun, dialog->chkMon, dialog->chkTue, dialog->chkWed,
-                                   dialog->chkThu, dialog->chkFri, dialog->chkSat};
+    return std::vector<QCheckBox*>{bvtest::control<QCheckBox>(dialog, "chkSun"), bvtest::control<QCheckBox>(dialog, "chkMon"), bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"),
+                                   bvtest::control<QCheckBox>(dialog, "chkThu"), bvtest::control<QCheckBox>(dialog, "chkFri"), bvtest::control<QCheckBox>(dialog, "chkSat")};
   };
-  dialog->rbRunWeekly->click();
+  bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->click();
   for (QCheckBox* box : days()) EXPECT_TRUE(box->isEnabled()) << box->objectName().toStdString();
-  EXPECT_FALSE(dialog->dtpStartDate->isEnabled());
-  EXPECT_FALSE(dialog->spedtDay->isEnabled());
-  dialog->chkWed->setChecked(true);
-  dialog->spedtDay->setValue(20);
+  EXPECT_FALSE(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QSpinBox>(dialog, "spedtDay")->isEnabled());
+  bvtest::control<QCheckBox>(dialog, "chkWed")->setChecked(true);
+  bvtest::control<QSpinBox>(dialog, "spedtDay")->setValue(20);
 
-  dialog->rbRunMonthly->click();
-  EXPECT_TRUE(dialog->spedtDay->isEnabled());
-  EXPECT_FALSE(dialog->dtpStartDate->isEnabled());
+  bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->click();
+  EXPECT_TRUE(bvtest::control<QSpinBox>(dialog, "spedtDay")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->isEnabled());
   for (QCheckBox* box : days()) EXPECT_FALSE(box->isEnabled());
-  EXPECT_TRUE(dialog->chkWed->isChecked()) << "checked states stay";
+  EXPECT_TRUE(bvtest::control<QCheckBox>(dialog, "chkWed")->isChecked()) << "checked states stay";
 
-  dialog->rbRunDaily->click();
-  EXPECT_FALSE(dialog->dtpStartDate->isEnabled());
-  EXPECT_FALSE(dialog->spedtDay->isEnabled());
+  bvtest::control<QRadioButton>(dialog, "rbRunDaily")->click();
+  EXPECT_FALSE(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QSpinBox>(dialog, "spedtDay")->isEnabled());
   for (QCheckBox* box : days()) EXPECT_FALSE(box->isEnabled());
 
-  dialog->rbRunOnce->click();
-  EXPECT_TRUE(dialog->dtpStartDate->isEnabled());
-  EXPECT_FALSE(dialog->spedtDay->isEnabled());
-  EXPECT_EQ(dialog->spedtDay->value(), 20) << "values stay";
-  EXPECT_FALSE(dialog->rbRunMonthly->isChecked());
+  bvtest::control<QRadioButton>(dialog, "rbRunOnce")->click();
+  EXPECT_TRUE(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QSpinBox>(dialog, "spedtDay")->isEnabled());
+  EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->value(), 20) << "values stay";
+  EXPECT_FALSE(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->isChecked());
 }
 
 TEST_F(ScheduleDialog, CollectedSettingsFollowTheCheckedKind) {
   fillValidJob();
-  dialog->editJobName->setText(QStringLiteral(" nightly "));
-  dialog->rbRunWeekly->setChecked(true);
-  dialog->chkSun->setChecked(true);
-  dialog->chkSat->setChecked(true);
+  bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral(" nightly "));
+  bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->setChecked(true);
+  bvtest::control<QCheckBox>(dialog, "chkSun")->setChecked(true);
+  bvtest::control<QCheckBox>(dialog, "chkSat")->setChecked(true);
   bv::agent::TJobEntry entry = dialog->CollectJobSettings();
   EXPECT_EQ(entry.Name, " nightly ");
   EXPECT_EQ(entry.FreqType, 8);
@@ -192,15 +195,15 @@ TEST_F(ScheduleDialog, CollectedSettingsFollowTheCheckedKind) {
   const QDate today = QDate::currentDate();
   EXPECT_EQ(entry.StartDate, bv::agent::AgentDateTime::fromDate({today.year(), today.month(), today.day()}));
 
-  dialog->rbRunOnce->setChecked(true);
-  dialog->dtpStartDate->setDate(QDate(2031, 7, 9));
+  bvtest::control<QRadioButton>(dialog, "rbRunOnce")->setChecked(true);
+  bvtest::control<QDateEdit>(dialog, "dtpStartDate")->setDate(QDate(2031, 7, 9));
   entry = dialog->CollectJobSettings();
   EXPECT_EQ(entry.FreqType, 1);
   EXPECT_EQ(entry.StartDate.format("yyyymmdd"), "20310709");
   EXPECT_EQ(entry.WeekDays, 0);
 
-  dialog->rbRunMonthly->setChecked(true);
-  dialog->spedtDay->setValue(31);
+  bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->setChecked(true);
+  bvtest::control<QSpinBox>(dialog, "spedtDay")->setValue(31);
   EXPECT_EQ(dialog->CollectJobSettings().MonthDay, 31);
 }
 
@@ -209,55 +212,55 @@ TEST_F(ScheduleDialog, CollectedSettingsFollowTheCheckedKind) {
 TEST_F(ScheduleDialog, TheChecksRunInOrderAndFocusTheField) {
   dialog->HandOver(QStringLiteral("somehost"), QStringLiteral("Sales"), QStringLiteral("s.bak"), QStringLiteral("sa"),
                    QStringLiteral("pw"), true, true);
-  dialog->editJobName->setText(QStringLiteral("   "));
-  dialog->medtStartTime->clear();
-  dialog->rbRunWeekly->setChecked(true);
+  bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral("   "));
+  bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->clear();
+  bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->setChecked(true);
 
   const auto press = [&] {
     prompts.boxes.clear();
-    dialog->btnInsert->click();
+    bvtest::control<QPushButton>(dialog, "btnInsert")->click();
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back to normal";
     return prompts.boxes.size() == 1 && prompts.boxes[0].kind == Kind::Error ? prompts.boxes[0].text
                                                                               : QStringLiteral("<no single error>");
   };
   EXPECT_EQ(press(), QStringLiteral("ジョブ名が設定されていません。"));
-  EXPECT_EQ(dialog->focusWidget(), dialog->editJobName);
+  EXPECT_EQ(dialog->focusWidget(), bvtest::control<QLineEdit>(dialog, "editJobName"));
 
-  dialog->editJobName->setText(QStringLiteral("nightly"));
+  bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral("nightly"));
   EXPECT_EQ(press(), QStringLiteral("実行開始時間には、有効な時間を入力してください。"));
-  EXPECT_EQ(dialog->focusWidget(), dialog->medtStartTime);
-  dialog->medtStartTime->setMaskedText(QStringLiteral("24:00:00"));
+  EXPECT_EQ(dialog->focusWidget(), bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime"));
+  bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("24:00:00"));
   EXPECT_EQ(press(), QStringLiteral("実行開始時間には、有効な時間を入力してください。"));
-  dialog->medtStartTime->setMaskedText(QStringLiteral("12:60:00"));
+  bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("12:60:00"));
   EXPECT_EQ(press(), QStringLiteral("実行開始時間には、有効な時間を入力してください。"));
 
-  dialog->medtStartTime->setMaskedText(QStringLiteral(" 9:05:00"));
+  bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral(" 9:05:00"));
   EXPECT_EQ(press(), QStringLiteral("バックアップファイルの指定が正しくありません。"));
-  EXPECT_EQ(dialog->focusWidget(), dialog->editBackFile);
+  EXPECT_EQ(dialog->focusWidget(), bvtest::control<QLineEdit>(dialog, "editBackFile"));
 
-  dialog->editBackFile->setText(QStringLiteral("/var/opt/backup/s.bak"));
+  bvtest::control<QLineEdit>(dialog, "editBackFile")->setText(QStringLiteral("/var/opt/backup/s.bak"));
   EXPECT_EQ(press(), QStringLiteral("月～日曜日を１つ以上チェックしてください。"));
-  EXPECT_EQ(dialog->focusWidget(), dialog->chkMon);
+  EXPECT_EQ(dialog->focusWidget(), bvtest::control<QCheckBox>(dialog, "chkMon"));
 
-  dialog->chkSat->setChecked(true);
+  bvtest::control<QCheckBox>(dialog, "chkSat")->setChecked(true);
   EXPECT_TRUE(dialog->ValidateInput());
 }
 
 TEST_F(ScheduleDialog, ARemoteServersFileIsOnlyRequiredToBeGiven) {
   dialog->HandOver(QStringLiteral("farhost"), QStringLiteral("Sales"), QString(), QStringLiteral("sa"),
                    QStringLiteral("pw"), false, true);
-  dialog->editJobName->setText(QStringLiteral("nightly"));
+  bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral("nightly"));
   EXPECT_FALSE(dialog->ValidateInput());
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("バックアップファイルが設定されていません。"));
-  EXPECT_EQ(dialog->focusWidget(), dialog->editBackFile);
-  dialog->editBackFile->setText(QStringLiteral("s.bak"));
+  EXPECT_EQ(dialog->focusWidget(), bvtest::control<QLineEdit>(dialog, "editBackFile"));
+  bvtest::control<QLineEdit>(dialog, "editBackFile")->setText(QStringLiteral("s.bak"));
   EXPECT_TRUE(dialog->ValidateInput());
 }
 
 TEST_F(ScheduleDialog, WithoutAConnectionTheLookupFailsToTheErrorReportAndNothingIsRegistered) {
   fillValidJob();
-  dialog->btnInsert->click();
+  bvtest::control<QPushButton>(dialog, "btnInsert")->click();
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("The connection is not open."));
@@ -268,7 +271,7 @@ TEST_F(ScheduleDialog, WithoutAConnectionTheLookupFailsToTheErrorReportAndNothin
 // --- The start-time mask --------------------------------------------------------------------
 
 TEST_F(ScheduleDialog, TheStartTimeMaskKeepsEightCharacters) {
-  bv::widgets::MaskEdit* edit = dialog->medtStartTime;
+  bv::widgets::MaskEdit* edit = bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime");
   edit->clear();
   EXPECT_EQ(edit->maskedText(), QStringLiteral("  :  :  ")) << "blanks when untouched";
   EXPECT_EQ(edit->displayText(), QStringLiteral("__:__:__"));
@@ -284,7 +287,7 @@ TEST_F(ScheduleDialog, TheStartTimeMaskKeepsEightCharacters) {
 }
 
 TEST_F(ScheduleDialog, TheFirstHourDigitIsOptional) {
-  bv::widgets::MaskEdit* edit = dialog->medtStartTime;
+  bv::widgets::MaskEdit* edit = bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime");
   edit->setMaskedText(QStringLiteral("19:05:00"));
   edit->setCursorPosition(0);
   QTest::keyClick(edit, Qt::Key_Delete);
@@ -307,28 +310,28 @@ TEST_F(ScheduleDialog, TheHandOverFillsTheFieldsAndTheBackupFile) {
                    QStringLiteral("sa"), QStringLiteral("p;w"), false, true);
   EXPECT_EQ(dialog->serverName(), QStringLiteral("SRV\\INST"));
   EXPECT_EQ(dialog->databaseName(), QStringLiteral("Sales"));
-  EXPECT_EQ(dialog->editBackFile->text(), QStringLiteral("D:\\b_%date%.bak"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("D:\\b_%date%.bak"));
   EXPECT_EQ(dialog->userName(), QStringLiteral("sa"));
   EXPECT_EQ(dialog->password(), QStringLiteral("p;w"));
   EXPECT_FALSE(dialog->serverIsLocal());
   EXPECT_TRUE(dialog->useSqlAuth());
-  EXPECT_EQ(dialog->connectionString(),
+  EXPECT_EQ(dialog->connectionSettings().text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;Initial Catalog=Sales;"
             "User ID=sa;Password=\"p;w\";Data Source=SRV\\INST");
   dialog->HandOver(QStringLiteral("SRV"), QStringLiteral("Sales"), QString(), QStringLiteral("sa"), QString(), true,
                    false);
-  EXPECT_EQ(dialog->connectionString(),
+  EXPECT_EQ(dialog->connectionSettings().text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Trusted_Connection=yes;Pooling=false;"
             "Initial Catalog=master;Data Source=SRV");
 }
 
 TEST_F(ScheduleDialog, TheFileButtonReplacesThePathOnlyWhenAFileIsChosen) {
-  dialog->editBackFile->setText(QStringLiteral("/keep.bak"));
-  dialog->bbnBackFilePathOpen->click();
-  EXPECT_EQ(dialog->editBackFile->text(), QStringLiteral("/keep.bak"));
+  bvtest::control<QLineEdit>(dialog, "editBackFile")->setText(QStringLiteral("/keep.bak"));
+  bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->click();
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("/keep.bak"));
   prompts.fileAnswers = {QStringLiteral("/var/backup/chosen.bak")};
-  dialog->bbnBackFilePathOpen->click();
-  EXPECT_EQ(dialog->editBackFile->text(), QStringLiteral("/var/backup/chosen.bak"));
+  bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->click();
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("/var/backup/chosen.bak"));
   EXPECT_EQ(prompts.texts(Kind::OpenFile).size(), 2u);
 }
 
@@ -345,10 +348,10 @@ TEST_F(ScheduleDialog, AFailedConnectionSaysSoAndClosesTheDialog) {
   dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QStringLiteral("C:\\b.bak"), QStringLiteral("sa"),
                    QStringLiteral("pw"), false, true);
   // What the showing resets.
-  dialog->medtStartTime->setMaskedText(QStringLiteral("12:34:56"));
-  dialog->rbRunMonthly->setChecked(true);
-  dialog->dtpStartDate->setDate(QDate(2001, 1, 1));
-  dialog->editJobName->setText(QStringLiteral("kept"));
+  bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("12:34:56"));
+  bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->setChecked(true);
+  bvtest::control<QDateEdit>(dialog, "dtpStartDate")->setDate(QDate(2001, 1, 1));
+  bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral("kept"));
 
   EXPECT_EQ(execUntilClosed(), QDialog::Rejected);
   EXPECT_FALSE(dialog->isVisible());
@@ -366,14 +369,14 @@ TEST_F(ScheduleDialog, AFailedConnectionSaysSoAndClosesTheDialog) {
       << prompts.boxes[1].text.toStdString();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
-  EXPECT_EQ(dialog->medtStartTime->maskedText(), QStringLiteral("00:00:00"));
-  EXPECT_TRUE(dialog->rbRunOnce->isChecked());
-  EXPECT_TRUE(dialog->dtpStartDate->isEnabled());
-  EXPECT_FALSE(dialog->spedtDay->isEnabled());
-  EXPECT_EQ(dialog->dtpStartDate->date(), QDate::currentDate());
-  EXPECT_FALSE(dialog->bbnBackFilePathOpen->isEnabled()) << "a remote server's files cannot be browsed";
-  EXPECT_EQ(dialog->editJobName->text(), QStringLiteral("kept"));
-  EXPECT_EQ(dialog->editBackFile->text(), QStringLiteral("C:\\b.bak"));
+  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(), QStringLiteral("00:00:00"));
+  EXPECT_TRUE(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->isChecked());
+  EXPECT_TRUE(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->isEnabled());
+  EXPECT_FALSE(bvtest::control<QSpinBox>(dialog, "spedtDay")->isEnabled());
+  EXPECT_EQ(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->date(), QDate::currentDate());
+  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->isEnabled()) << "a remote server's files cannot be browsed";
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editJobName")->text(), QStringLiteral("kept"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("C:\\b.bak"));
   EXPECT_EQ(dialog->serverVersion(), 0) << "no version was read";
 }
 
@@ -381,7 +384,7 @@ TEST_F(ScheduleDialog, TheFileButtonIsEnabledForALocalServer) {
   dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QString(), QStringLiteral("sa"), QStringLiteral("pw"),
                    true, true);
   execUntilClosed();
-  EXPECT_TRUE(dialog->bbnBackFilePathOpen->isEnabled());
+  EXPECT_TRUE(bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->isEnabled());
 }
 
 
@@ -404,11 +407,11 @@ TEST_P(ScheduleDialogOnTheStandin, ConnectsWithAQuotedPasswordAndReadsTheVersion
   EXPECT_TRUE(dialog->isConnected());
   // 2000 prints two blanks before its year and so reads as 200.
   EXPECT_EQ(dialog->serverVersion(), GetParam() == 2000 ? 200 : GetParam());
-  EXPECT_EQ(dialog->lvScdlList->topLevelItemCount(), 0);
-  EXPECT_FALSE(dialog->btnDelete->isEnabled());
+  EXPECT_EQ(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItemCount(), 0);
+  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
-  dialog->btnEnd->click();
+  bvtest::control<QPushButton>(dialog, "btnEnd")->click();
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_FALSE(dialog->isConnected()) << "the connection lives only while the dialog is shown";
 }
@@ -431,16 +434,16 @@ TEST_F(ScheduleDialog, EachShowingConnectsAfreshAndResetsTheSchedule) {
                    qs(standin.saPassword()), true, true);
   dialog->show();
   ASSERT_TRUE(dialog->isConnected());
-  dialog->rbRunWeekly->click();
-  dialog->medtStartTime->setMaskedText(QStringLiteral("23:00:00"));
+  bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->click();
+  bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("23:00:00"));
   dialog->close();  // the window's close box
   EXPECT_FALSE(dialog->isConnected());
   dialog->show();
   EXPECT_TRUE(dialog->isConnected());
-  EXPECT_TRUE(dialog->rbRunOnce->isChecked());
-  EXPECT_EQ(dialog->medtStartTime->maskedText(), QStringLiteral("00:00:00"));
+  EXPECT_TRUE(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->isChecked());
+  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(), QStringLiteral("00:00:00"));
   EXPECT_TRUE(prompts.boxes.empty());
-  dialog->btnEnd->click();
+  bvtest::control<QPushButton>(dialog, "btnEnd")->click();
 }
 
 

@@ -21,12 +21,15 @@
 
 #include "gui/widgets/mask_edit.h"
 #include "odbc_client.h"
+#include "controls.h"
 #include "prompt_recorder.h"
 #include "standin/backup_file.h"
 #include "standin_fixture.h"
 #include "gui/forms/uSchedule.h"
 
 namespace {
+
+using namespace bv::forms;
 
 using Kind = bvtest::RecordedPrompt::Kind;
 
@@ -63,17 +66,17 @@ class ScheduleOnStandin : public ::testing::Test {
     ASSERT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text.toStdString();
   }
   void TearDown() override {
-    if (dialog && dialog->isVisible()) dialog->btnEnd->click();
+    if (dialog && dialog->isVisible()) bvtest::control<QPushButton>(dialog, "btnEnd")->click();
     dialog.reset();
     standin.reset();
   }
 
   // The new-job group filled in as a user would; `kind` is the radio button to click.
   void fill(const QString& name, QRadioButton* kind, const QString& startTime) {
-    dialog->editJobName->setText(name);
-    dialog->editDesc->setText(QStringLiteral("説明 ") + name);
-    dialog->editBackFile->setText(qs(backupPattern(name)));
-    dialog->medtStartTime->setMaskedText(startTime);
+    bvtest::control<QLineEdit>(dialog, "editJobName")->setText(name);
+    bvtest::control<QLineEdit>(dialog, "editDesc")->setText(QStringLiteral("説明 ") + name);
+    bvtest::control<QLineEdit>(dialog, "editBackFile")->setText(qs(backupPattern(name)));
+    bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(startTime);
     kind->click();
   }
   std::filesystem::path backupPattern(const QString& name) const {
@@ -83,7 +86,7 @@ class ScheduleOnStandin : public ::testing::Test {
   // Presses 追加; true when the dialog said the job was registered.
   bool add() {
     prompts.boxes.clear();
-    dialog->btnInsert->click();
+    bvtest::control<QPushButton>(dialog, "btnInsert")->click();
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     return prompts.boxes.size() == 1 && prompts.boxes[0].kind == Kind::Information &&
            prompts.boxes[0].text == QStringLiteral("新しいジョブを登録しました。");
@@ -94,8 +97,8 @@ class ScheduleOnStandin : public ::testing::Test {
     return out;
   }
 
-  int rows() const { return dialog->lvScdlList->topLevelItemCount(); }
-  QString cell(int row, int column) const { return dialog->lvScdlList->topLevelItem(row)->text(column); }
+  int rows() const { return bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItemCount(); }
+  QString cell(int row, int column) const { return bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(row)->text(column); }
   int rowOf(const QString& name) const {
     for (int i = 0; i < rows(); ++i)
       if (cell(i, 1) == name) return i;
@@ -121,30 +124,30 @@ TEST_P(ScheduleOnEachRelease, EachScheduleKindIsRegisteredAndListedWithItsSchedu
   start(GetParam());
   const QDate today = QDate::currentDate();
 
-  fill(QStringLiteral("once"), dialog->rbRunOnce, QStringLiteral("02:00:00"));
-  dialog->dtpStartDate->setDate(QDate(2031, 7, 9));
+  fill(QStringLiteral("once"), bvtest::control<QRadioButton>(dialog, "rbRunOnce"), QStringLiteral("02:00:00"));
+  bvtest::control<QDateEdit>(dialog, "dtpStartDate")->setDate(QDate(2031, 7, 9));
   ASSERT_TRUE(add()) << boxes().toStdString();
 
-  fill(QStringLiteral("daily"), dialog->rbRunDaily, QStringLiteral("00:00:00"));
+  fill(QStringLiteral("daily"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("00:00:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
 
   // The day after tomorrow's weekday: its next run is that day whatever the time now.
   const QDate weekDay = today.addDays(2);
-  fill(QStringLiteral("weekly"), dialog->rbRunWeekly, QStringLiteral("12:00:00"));
-  for (QCheckBox* box : {dialog->chkSun, dialog->chkMon, dialog->chkTue, dialog->chkWed, dialog->chkThu,
-                         dialog->chkFri, dialog->chkSat})
+  fill(QStringLiteral("weekly"), bvtest::control<QRadioButton>(dialog, "rbRunWeekly"), QStringLiteral("12:00:00"));
+  for (QCheckBox* box : {bvtest::control<QCheckBox>(dialog, "chkSun"), bvtest::control<QCheckBox>(dialog, "chkMon"), bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"), bvtest::control<QCheckBox>(dialog, "chkThu"),
+                         bvtest::control<QCheckBox>(dialog, "chkFri"), bvtest::control<QCheckBox>(dialog, "chkSat")})
     box->setChecked(false);
-  QCheckBox* const days[] = {dialog->chkMon, dialog->chkTue, dialog->chkWed, dialog->chkThu,
-                             dialog->chkFri, dialog->chkSat, dialog->chkSun};
+  QCheckBox* const days[] = {bvtest::control<QCheckBox>(dialog, "chkMon"), bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"), bvtest::control<QCheckBox>(dialog, "chkThu"),
+                             bvtest::control<QCheckBox>(dialog, "chkFri"), bvtest::control<QCheckBox>(dialog, "chkSat"), bvtest::control<QCheckBox>(dialog, "chkSun")};
   days[weekDay.dayOfWeek() - 1]->setChecked(true);
   ASSERT_TRUE(add()) << boxes().toStdString();
 
-  fill(QStringLiteral("monthly"), dialog->rbRunMonthly, QStringLiteral(" 9:05:00"));
-  dialog->spedtDay->setValue(31);
+  fill(QStringLiteral("monthly"), bvtest::control<QRadioButton>(dialog, "rbRunMonthly"), QStringLiteral(" 9:05:00"));
+  bvtest::control<QSpinBox>(dialog, "spedtDay")->setValue(31);
   ASSERT_TRUE(add()) << boxes().toStdString();
 
   ASSERT_EQ(rows(), 4);
-  EXPECT_TRUE(dialog->btnDelete->isEnabled());
+  EXPECT_TRUE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled());
   const QString letters = QStringLiteral("日月火水木金土");
   QDate day31 = today.addDays(1);
   while (day31.day() != 31) day31 = day31.addDays(1);
@@ -183,7 +186,7 @@ TEST_F(ScheduleOnStandin, TheRelease2000StandinIsListedThroughTheOlderQuery) {
   const auto trace = traceDir.path() / "requests.log";
   start(2000, trace);
   EXPECT_EQ(dialog->serverVersion(), 200);
-  fill(QStringLiteral("nightly"), dialog->rbRunDaily, QStringLiteral("23:30:00"));
+  fill(QStringLiteral("nightly"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("23:30:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
   ASSERT_EQ(rows(), 1);
   EXPECT_EQ(cell(0, 3), QStringLiteral("毎日"));
@@ -201,8 +204,8 @@ TEST_F(ScheduleOnStandin, TheRelease2000StandinIsListedThroughTheOlderQuery) {
 TEST_F(ScheduleOnStandin, AFailingProcedureRollsTheRegistrationBackAndLeavesNoHalfJob) {
   start(2005);
   // The Agent takes no start date before 1990: the third of the four calls fails.
-  fill(QStringLiteral("too early"), dialog->rbRunOnce, QStringLiteral("02:00:00"));
-  dialog->dtpStartDate->setDate(QDate(1989, 12, 31));
+  fill(QStringLiteral("too early"), bvtest::control<QRadioButton>(dialog, "rbRunOnce"), QStringLiteral("02:00:00"));
+  bvtest::control<QDateEdit>(dialog, "dtpStartDate")->setDate(QDate(1989, 12, 31));
   EXPECT_FALSE(add());
   ASSERT_EQ(prompts.boxes.size(), 1u) << boxes().toStdString();
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
@@ -215,9 +218,9 @@ TEST_F(ScheduleOnStandin, AFailingProcedureRollsTheRegistrationBackAndLeavesNoHa
   for (const char* table : {"sysjobs", "sysjobsteps", "sysschedules", "sysjobschedules", "sysjobservers"})
     EXPECT_EQ(count(table), 0) << table;
   EXPECT_TRUE(dialog->isVisible()) << "the dialog stays with the user's input";
-  EXPECT_EQ(dialog->editJobName->text(), QStringLiteral("too early"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editJobName")->text(), QStringLiteral("too early"));
 
-  dialog->dtpStartDate->setDate(QDate(2031, 1, 1));
+  bvtest::control<QDateEdit>(dialog, "dtpStartDate")->setDate(QDate(2031, 1, 1));
   EXPECT_TRUE(add()) << boxes().toStdString();
   EXPECT_EQ(rows(), 1);
   EXPECT_EQ(count("sysjobs"), 1);
@@ -225,14 +228,14 @@ TEST_F(ScheduleOnStandin, AFailingProcedureRollsTheRegistrationBackAndLeavesNoHa
 
 TEST_F(ScheduleOnStandin, ADuplicateNameIsRefused) {
   start(2005);
-  fill(QStringLiteral("nightly"), dialog->rbRunDaily, QStringLiteral("02:00:00"));
+  fill(QStringLiteral("nightly"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
-  dialog->editJobName->setText(QStringLiteral(" nightly "));
+  bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral(" nightly "));
   EXPECT_FALSE(add());
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("既に同じ名前のジョブが存在します。"));
-  EXPECT_EQ(dialog->focusWidget(), dialog->editJobName);
+  EXPECT_EQ(dialog->focusWidget(), bvtest::control<QLineEdit>(dialog, "editJobName"));
   EXPECT_EQ(rows(), 1);
   EXPECT_EQ(count("sysjobs"), 1);
 }
@@ -241,16 +244,16 @@ TEST_F(ScheduleOnStandin, ADuplicateNameIsRefused) {
 
 TEST_F(ScheduleOnStandin, DeletingAsksFirstAndCancelKeepsTheJob) {
   start(2005);
-  fill(QStringLiteral("keep me"), dialog->rbRunDaily, QStringLiteral("02:00:00"));
+  fill(QStringLiteral("keep me"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
   ASSERT_TRUE(add());
-  fill(QStringLiteral("drop me"), dialog->rbRunDaily, QStringLiteral("03:00:00"));
+  fill(QStringLiteral("drop me"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("03:00:00"));
   ASSERT_TRUE(add());
   ASSERT_EQ(rows(), 2);
 
-  dialog->lvScdlList->setCurrentItem(dialog->lvScdlList->topLevelItem(rowOf(QStringLiteral("drop me"))));
+  bvtest::control<QTreeWidget>(dialog, "lvScdlList")->setCurrentItem(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(rowOf(QStringLiteral("drop me"))));
   prompts.boxes.clear();
   prompts.confirmAnswers = {false};
-  dialog->btnDelete->click();
+  bvtest::control<QPushButton>(dialog, "btnDelete")->click();
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::ConfirmOkCancel);
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("ジョブ[drop me]を削除してもよろしいですか？"));
@@ -259,7 +262,7 @@ TEST_F(ScheduleOnStandin, DeletingAsksFirstAndCancelKeepsTheJob) {
 
   prompts.boxes.clear();
   prompts.confirmAnswers = {true};
-  dialog->btnDelete->click();
+  bvtest::control<QPushButton>(dialog, "btnDelete")->click();
   ASSERT_EQ(prompts.boxes.size(), 1u) << boxes().toStdString();
   ASSERT_EQ(rows(), 1);
   EXPECT_EQ(cell(0, 1), QStringLiteral("keep me"));
@@ -267,10 +270,10 @@ TEST_F(ScheduleOnStandin, DeletingAsksFirstAndCancelKeepsTheJob) {
   EXPECT_EQ(count("sysjobsteps"), 1);
   EXPECT_EQ(count("sysschedules"), 1);
 
-  dialog->lvScdlList->setCurrentItem(dialog->lvScdlList->topLevelItem(0));
-  dialog->btnDelete->click();
+  bvtest::control<QTreeWidget>(dialog, "lvScdlList")->setCurrentItem(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(0));
+  bvtest::control<QPushButton>(dialog, "btnDelete")->click();
   EXPECT_EQ(rows(), 0);
-  EXPECT_FALSE(dialog->btnDelete->isEnabled());
+  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled());
   EXPECT_EQ(count("sysjobs"), 0);
 }
 
@@ -278,10 +281,10 @@ TEST_F(ScheduleOnStandin, DeletingAsksFirstAndCancelKeepsTheJob) {
 
 TEST_P(ScheduleOnEachRelease, AJobStartedWithStartJobShowsItsOutcomeAndHasWrittenTheDaysBackup) {
   start(GetParam());
-  fill(QStringLiteral("run now"), dialog->rbRunDaily, QStringLiteral("02:00:00"));
+  fill(QStringLiteral("run now"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
-  fill(QStringLiteral("bad path"), dialog->rbRunDaily, QStringLiteral("02:00:00"));
-  dialog->editBackFile->setText(qs(standin->scratchDir() / "no such folder" / "x_%date%.bak"));
+  fill(QStringLiteral("bad path"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
+  bvtest::control<QLineEdit>(dialog, "editBackFile")->setText(qs(standin->scratchDir() / "no such folder" / "x_%date%.bak"));
   ASSERT_TRUE(add()) << boxes().toStdString();
 
   bvtest::odbc::Connection client;

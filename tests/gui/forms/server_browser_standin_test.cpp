@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 
+#include "controls.h"
 #include "prompt_recorder.h"
 #include "core/servers/server_enumerator.h"
 #include "standin/ssrp.h"
@@ -22,6 +23,8 @@
 #include "gui/forms/uServerSelect.h"
 
 namespace {
+
+using namespace bv::forms;
 
 // Long enough for a loopback answer on a busy machine; every showing waits this long.
 constexpr std::chrono::milliseconds kBrowseCollect{1000};
@@ -42,7 +45,7 @@ class ServerBrowserStandin : public ::testing::Test {
     window->show();
     QApplication::setActiveWindow(window.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    window->editServer->setText(QStringLiteral("BEFORE"));
+    bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("BEFORE"));
     browse({"127.0.0.1", responder->port(), kBrowseCollect});
   }
   void TearDown() override {
@@ -60,13 +63,13 @@ class ServerBrowserStandin : public ::testing::Test {
   // Presses "..." on the main window; `user` acts in the browser while it is shown.
   void pressServerListButton(const std::function<void()>& user) {
     QTimer::singleShot(0, dialog.get(), user);
-    QTest::mouseClick(window->bbnSvrList, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(window, "bbnSvrList"), Qt::LeftButton);
   }
 
   QStringList listed() const {
     QStringList names;
-    for (int row = 0; row < dialog->lstServer->count(); ++row) {
-      names << dialog->lstServer->item(row)->text();
+    for (int row = 0; row < bvtest::control<QListWidget>(dialog, "lstServer")->count(); ++row) {
+      names << bvtest::control<QListWidget>(dialog, "lstServer")->item(row)->text();
     }
     return names;
   }
@@ -86,27 +89,27 @@ TEST_F(ServerBrowserStandin, ListsTheInstancesInReplyOrderAndOkTakesTheFirst) {
     EXPECT_TRUE(dialog->isModal());
     seen = listed();
     selected = dialog->itemIndex();
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   });
   EXPECT_EQ(seen, kStandinNames);
   EXPECT_EQ(selected, 0);
-  EXPECT_EQ(window->editServer->text(), QStringLiteral("STANDIN\\ZETA"));
-  EXPECT_EQ(window->focusWidget(), window->editServer);
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editServer")->text(), QStringLiteral("STANDIN\\ZETA"));
+  EXPECT_EQ(window->focusWidget(), bvtest::control<QLineEdit>(window, "editServer"));
   EXPECT_TRUE(prompts.boxes.empty());
 }
 
 TEST_F(ServerBrowserStandin, CancelChangesNothing) {
-  window->rbWindows->setFocus(Qt::OtherFocusReason);
-  ASSERT_EQ(window->focusWidget(), static_cast<QWidget*>(window->rbWindows));
+  bvtest::control<QRadioButton>(window, "rbWindows")->setFocus(Qt::OtherFocusReason);
+  ASSERT_EQ(window->focusWidget(), static_cast<QWidget*>(bvtest::control<QRadioButton>(window, "rbWindows")));
   QStringList seen;
   pressServerListButton([&] {
     seen = listed();
-    QTest::mouseClick(dialog->BitBtn2, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn2"), Qt::LeftButton);
   });
   EXPECT_EQ(seen, kStandinNames);
-  EXPECT_EQ(window->editServer->text(), QStringLiteral("BEFORE"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editServer")->text(), QStringLiteral("BEFORE"));
   // The focus stays on the button the user pressed; it does not jump to the server box.
-  EXPECT_EQ(window->focusWidget(), static_cast<QWidget*>(window->bbnSvrList));
+  EXPECT_EQ(window->focusWidget(), static_cast<QWidget*>(bvtest::control<QPushButton>(window, "bbnSvrList")));
 }
 
 // The stand-in stops answering between two showings: the second lists nothing of the first.
@@ -114,13 +117,13 @@ TEST_F(ServerBrowserStandin, ASecondShowingListsAfresh) {
   QStringList first;
   pressServerListButton([&] {
     first = listed();
-    QTest::mouseClick(dialog->BitBtn2, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn2"), Qt::LeftButton);
   });
   responder->stop();
   QStringList second{"not shown"};
   pressServerListButton([&] {
     second = listed();
-    QTest::mouseClick(dialog->BitBtn2, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn2"), Qt::LeftButton);
   });
   EXPECT_EQ(first, kStandinNames);
   EXPECT_TRUE(second.isEmpty()) << second.join(',').toStdString();
@@ -132,18 +135,18 @@ TEST_F(ServerBrowserStandin, NoAnswerListsNothingAndOkEmptiesTheServerBox) {
   int selected = -2;
   bool stayedOpen = false;
   pressServerListButton([&] {
-    count = dialog->lstServer->count();
+    count = bvtest::control<QListWidget>(dialog, "lstServer")->count();
     selected = dialog->itemIndex();
     // A double click on the empty list does nothing.
-    QTest::mouseDClick(dialog->lstServer->viewport(), Qt::LeftButton, {}, QPoint(30, 30));
+    QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(30, 30));
     stayedOpen = dialog->isVisible();
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   });
   EXPECT_EQ(count, 0);
   EXPECT_EQ(selected, -1);
   EXPECT_TRUE(stayedOpen);
-  EXPECT_EQ(window->editServer->text(), QString());
-  EXPECT_EQ(window->focusWidget(), window->editServer);
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editServer")->text(), QString());
+  EXPECT_EQ(window->focusWidget(), bvtest::control<QLineEdit>(window, "editServer"));
   EXPECT_TRUE(prompts.boxes.empty());
 }
 
@@ -152,14 +155,14 @@ TEST_F(ServerBrowserStandin, AFailedEnumerationIsReportedAndLeavesTheServerBoxAl
   browse({"not an address", 1434, kBrowseCollect});
   int count = -1;
   pressServerListButton([&] {
-    count = dialog->lstServer->count();
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    count = bvtest::control<QListWidget>(dialog, "lstServer")->count();
+    QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   });
   EXPECT_EQ(count, 0);
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_TRUE(prompts.errors()[0].startsWith(
       QStringLiteral("サーバの一覧を取得できませんでした。\r\n\r\n")));
-  EXPECT_EQ(window->editServer->text(), QStringLiteral("BEFORE"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editServer")->text(), QStringLiteral("BEFORE"));
 }
 
 }  // namespace

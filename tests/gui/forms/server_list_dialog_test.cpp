@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "controls.h"
 #include "prompt_recorder.h"
 #include "core/servers/server_enumerator.h"
 #include "gui/forms/uServerSelect.h"
 
 namespace {
+
+using namespace bv::forms;
 
 using bv::servers::EnumerationError;
 using bv::servers::ServerEnumerator;
@@ -124,13 +127,13 @@ class ServerListDialog : public ::testing::Test {
   }
   static QStringList entries(const TfrmServerList& dialog) {
     QStringList texts;
-    for (int row = 0; row < dialog.lstServer->count(); ++row) {
-      texts << dialog.lstServer->item(row)->text();
+    for (int row = 0; row < bvtest::control<QListWidget>(&dialog, "lstServer")->count(); ++row) {
+      texts << bvtest::control<QListWidget>(&dialog, "lstServer")->item(row)->text();
     }
     return texts;
   }
   static QPoint centreOfRow(const TfrmServerList& dialog, int row) {
-    return dialog.lstServer->visualItemRect(dialog.lstServer->item(row)).center();
+    return bvtest::control<QListWidget>(&dialog, "lstServer")->visualItemRect(bvtest::control<QListWidget>(&dialog, "lstServer")->item(row)).center();
   }
 
   bvtest::PromptRecorder prompts;
@@ -155,34 +158,34 @@ TEST_F(ServerListDialog, FrameCaptionAndControls) {
   EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
 
-  EXPECT_EQ(dialog->Label1->objectName(), QStringLiteral("Label1"));
-  EXPECT_EQ(dialog->Label1->text(), QStringLiteral("現在、ネットワーク上で以下のサーバが"));
-  EXPECT_EQ(dialog->Label1->pos(), QPoint(20, 8));
-  EXPECT_EQ(dialog->Label2->objectName(), QStringLiteral("Label2"));
-  EXPECT_EQ(dialog->Label2->text(), QStringLiteral("利用できます。"));
-  EXPECT_EQ(dialog->Label2->pos(), QPoint(20, 24));
-  EXPECT_EQ(dialog->lstServer->objectName(), QStringLiteral("lstServer"));
-  EXPECT_EQ(dialog->lstServer->geometry(), QRect(12, 44, 225, 145));
-  EXPECT_EQ(dialog->lstServer->selectionMode(), QAbstractItemView::SingleSelection);
-  EXPECT_EQ(dialog->BitBtn1->objectName(), QStringLiteral("BitBtn1"));
-  EXPECT_EQ(dialog->BitBtn1->text(), QStringLiteral("OK"));
-  EXPECT_EQ(dialog->BitBtn1->geometry(), QRect(24, 196, 75, 25));
-  EXPECT_TRUE(dialog->BitBtn1->isDefault());
-  EXPECT_EQ(dialog->BitBtn2->objectName(), QStringLiteral("BitBtn2"));
-  EXPECT_EQ(dialog->BitBtn2->text(), QStringLiteral("キャンセル"));
-  EXPECT_EQ(dialog->BitBtn2->geometry(), QRect(152, 196, 75, 25));
+  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label1")->objectName(), QStringLiteral("Label1"));
+  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label1")->text(), QStringLiteral("現在、ネットワーク上で以下のサーバが"));
+  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label1")->pos(), QPoint(20, 8));
+  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label2")->objectName(), QStringLiteral("Label2"));
+  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label2")->text(), QStringLiteral("利用できます。"));
+  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label2")->pos(), QPoint(20, 24));
+  EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->objectName(), QStringLiteral("lstServer"));
+  EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->geometry(), QRect(12, 44, 225, 145));
+  EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn1")->objectName(), QStringLiteral("BitBtn1"));
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn1")->text(), QStringLiteral("OK"));
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn1")->geometry(), QRect(24, 196, 75, 25));
+  EXPECT_TRUE(bvtest::control<QPushButton>(dialog, "BitBtn1")->isDefault());
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn2")->objectName(), QStringLiteral("BitBtn2"));
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn2")->text(), QStringLiteral("キャンセル"));
+  EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn2")->geometry(), QRect(152, 196, 75, 25));
   // Nothing is listed before the first showing.
-  EXPECT_EQ(dialog->lstServer->count(), 0);
+  EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->count(), 0);
   EXPECT_TRUE(log.calls.empty());
 }
 
 TEST_F(ServerListDialog, NoCaptionIsClipped) {
   const auto dialog = shown({listing({"A"})});
-  for (const QLabel* label : {dialog->Label1, dialog->Label2}) {
+  for (const QLabel* label : {bvtest::control<QLabel>(dialog, "Label1"), bvtest::control<QLabel>(dialog, "Label2")}) {
     EXPECT_GE(label->width(), label->sizeHint().width()) << label->objectName().toStdString();
     EXPECT_LE(label->geometry().right(), dialog->width()) << label->objectName().toStdString();
   }
-  for (const QPushButton* button : {dialog->BitBtn1, dialog->BitBtn2}) {
+  for (const QPushButton* button : {bvtest::control<QPushButton>(dialog, "BitBtn1"), bvtest::control<QPushButton>(dialog, "BitBtn2")}) {
     const int needed = button->fontMetrics().horizontalAdvance(button->text()) +
                        button->iconSize().width();
     EXPECT_LE(needed, button->width() - 4) << button->objectName().toStdString();
@@ -219,7 +222,7 @@ TEST_F(ServerListDialog, NoNamesMeansNoItemCallsAndNothingSelected) {
     const auto dialog = shown({script});
     EXPECT_EQ(log.calls, (Calls{"create", "ListAvailableSQLServers", "Count", "Count again",
                                 "release list", "release application"}));
-    EXPECT_EQ(dialog->lstServer->count(), 0);
+    EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->count(), 0);
     EXPECT_EQ(dialog->itemIndex(), -1);
     EXPECT_EQ(dialog->GetSelectedServer(), QString());
   }
@@ -246,7 +249,7 @@ TEST_F(ServerListDialog, EveryShowingListsAfreshFromANewEnumerator) {
   useScripts({listing({"OLD1", "OLD2", "OLD3"}), listing({"NEW"})});
   const auto dialog = makeDialog();
   dialog->show();
-  dialog->lstServer->setCurrentRow(2);
+  bvtest::control<QListWidget>(dialog, "lstServer")->setCurrentRow(2);
   dialog->hide();
   log.calls.clear();
   dialog->show();
@@ -287,9 +290,9 @@ TEST_F(ServerListDialog, AFailingCallIsReportedReleasesWhatWasTakenAndListsNothi
     EXPECT_FALSE(prompts.boxes[0].hourglass);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->lstServer->count(), 0);
+    EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->count(), 0);
     EXPECT_TRUE(dialog->listFailed());
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
   }
@@ -305,7 +308,7 @@ TEST_F(ServerListDialog, AShowingAfterAFailureListsAgain) {
   dialog->show();
   EXPECT_FALSE(dialog->listFailed());
   EXPECT_EQ(entries(*dialog), QStringList{"B"});
-  QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
 }
 
@@ -313,9 +316,9 @@ TEST_F(ServerListDialog, AShowingAfterAFailureListsAgain) {
 
 TEST_F(ServerListDialog, OkClosesWithOkAndTheSelectedName) {
   const auto dialog = shown({listing({"A", "B", "C"})});
-  QTest::mouseClick(dialog->lstServer->viewport(), Qt::LeftButton, {}, centreOfRow(*dialog, 1));
+  QTest::mouseClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, centreOfRow(*dialog, 1));
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("B"));
-  QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("B"));
@@ -323,21 +326,21 @@ TEST_F(ServerListDialog, OkClosesWithOkAndTheSelectedName) {
 
 TEST_F(ServerListDialog, CancelAndEscapeCloseWithCancel) {
   const auto dialog = shown({listing({"A"})});
-  QTest::mouseClick(dialog->BitBtn2, Qt::LeftButton);
+  QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn2"), Qt::LeftButton);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Rejected);
 
   dialog->show();
   dialog->setResult(QDialog::Accepted);
-  QTest::keyClick(dialog->lstServer, Qt::Key_Escape);
+  QTest::keyClick(bvtest::control<QListWidget>(dialog, "lstServer"), Qt::Key_Escape);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Rejected);
 }
 
 TEST_F(ServerListDialog, EnterInTheListPressesOk) {
   const auto dialog = shown({listing({"A", "B"})});
-  QTest::keyClick(dialog->lstServer, Qt::Key_Down);
-  QTest::keyClick(dialog->lstServer, Qt::Key_Return);
+  QTest::keyClick(bvtest::control<QListWidget>(dialog, "lstServer"), Qt::Key_Down);
+  QTest::keyClick(bvtest::control<QListWidget>(dialog, "lstServer"), Qt::Key_Return);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("B"));
@@ -345,7 +348,7 @@ TEST_F(ServerListDialog, EnterInTheListPressesOk) {
 
 TEST_F(ServerListDialog, DoubleClickOnAnEntryClosesWithOk) {
   const auto dialog = shown({listing({"A", "B", "C"})});
-  QTest::mouseDClick(dialog->lstServer->viewport(), Qt::LeftButton, {}, centreOfRow(*dialog, 2));
+  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, centreOfRow(*dialog, 2));
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("C"));
@@ -354,7 +357,7 @@ TEST_F(ServerListDialog, DoubleClickOnAnEntryClosesWithOk) {
 TEST_F(ServerListDialog, DoubleClickOnAnEmptyListDoesNothing) {
   const auto dialog = shown({Script{}});
   dialog->setResult(-1);
-  QTest::mouseDClick(dialog->lstServer->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), -1);
   EXPECT_EQ(dialog->itemIndex(), -1);
@@ -362,8 +365,8 @@ TEST_F(ServerListDialog, DoubleClickOnAnEmptyListDoesNothing) {
 
 TEST_F(ServerListDialog, DoubleClickBelowTheEntriesTakesTheSelectedOne) {
   const auto dialog = shown({listing({"A", "B"})});
-  dialog->lstServer->setCurrentRow(1);
-  QTest::mouseDClick(dialog->lstServer->viewport(), Qt::LeftButton, {}, QPoint(40, 120));
+  bvtest::control<QListWidget>(dialog, "lstServer")->setCurrentRow(1);
+  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(40, 120));
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("B"));

@@ -1,4 +1,4 @@
-#include "core/db/connection_string.h"
+#include "core/db/odbc_connection_string.h"
 
 #include <gtest/gtest.h>
 
@@ -16,55 +16,73 @@ OdbcTarget freeTds() {
   return target;
 }
 
-TEST(BuildConnectionString, PlainValuesGiveTheProviderFormsLetterForLetter) {
-  EXPECT_EQ(buildConnectionString({"SRV01\\SQLEXPRESS", false, "u", "p"}),
+TEST(LoginConnectionSettings, PlainValuesGiveTheProviderFormsLetterForLetter) {
+  EXPECT_EQ(loginConnectionSettings({"SRV01\\SQLEXPRESS", false, "u", "p"}).text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Trusted_Connection=yes;"
             "Pooling=false;Data Source=SRV01\\SQLEXPRESS");
-  EXPECT_EQ(buildConnectionString({"SRV01", true, "sa", "pw"}),
+  EXPECT_EQ(loginConnectionSettings({"SRV01", true, "sa", "pw"}).text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;User ID=sa;"
             "Password=pw;Data Source=SRV01");
-  EXPECT_EQ(buildConnectionString({"SRV01", true, "sa", "pw"}, "msdb"),
-            "Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;User ID=sa;"
-            "Password=pw;Data Source=SRV01;Initial Catalog=msdb");
+}
+
+TEST(LoginConnectionSettings, ANamedDatabaseFollowsPooling) {
+  EXPECT_EQ(loginConnectionSettings({"SRV01", true, "sa", "pw"}, "msdb").text(),
+            "Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;Initial Catalog=msdb;"
+            "User ID=sa;Password=pw;Data Source=SRV01");
+  EXPECT_EQ(loginConnectionSettings({"SRV01", false, "sa", "pw"}, "master").text(),
+            "Provider=SQLOLEDB.1;Persist Security Info=False;Trusted_Connection=yes;"
+            "Pooling=false;Initial Catalog=master;Data Source=SRV01");
+}
+
+TEST(ConnectionSettings, SetReplacesAKeyInPlaceIgnoringCaseAndAppendsANewOne) {
+  ConnectionSettings settings({{"Data Source", "a"}, {"User ID", "u"}});
+  settings.set("data source", "b");
+  settings.set("Database", "master");
+  EXPECT_EQ(settings.text(), "Data Source=b;User ID=u;Database=master");
+  EXPECT_EQ(settings.value("DATABASE"), "master");
+  EXPECT_EQ(settings.value("Password"), "");
 }
 
 TEST(BuildConnectionString, ATypedValueCannotAddAKey) {
   const std::string text =
-      buildConnectionString({"srv", true, "sa", "x;Data Source=evil;Initial Catalog=master"});
-  const KeyValuePairs pairs = parseOleDbConnectionString(text);
-  EXPECT_EQ(findValue(pairs, "Password"), "x;Data Source=evil;Initial Catalog=master");
-  EXPECT_EQ(findValue(pairs, "Data Source"), "srv");
-  EXPECT_EQ(findValue(pairs, "Initial Catalog"), "");
+      loginConnectionSettings({"srv", true, "sa", "x;Data Source=evil;Initial Catalog=master"}).text();
+  const ConnectionSettings read = ConnectionSettings::parse(text);
+  EXPECT_EQ(read.value("Password"), "x;Data Source=evil;Initial Catalog=master");
+  EXPECT_EQ(read.value("Data Source"), "srv");
+  EXPECT_EQ(read.value("Initial Catalog"), "");
+  EXPECT_EQ(read, loginConnectionSettings({"srv", true, "sa", "x;Data Source=evil;Initial Catalog=master"}));
 }
 
 TEST(BuildConnectionString, EveryAwkwardValueReadsBackUnchanged) {
   for (const std::string value :
        {"a;b", " lead", "trail ", "\"quoted\"", "'single'", "mix'\"", "a=b", "==", "", "日本語;"}) {
-    const KeyValuePairs pairs = parseOleDbConnectionString(buildConnectionString({"s", true, value, value}));
-    EXPECT_EQ(findValue(pairs, "User ID"), value);
-    EXPECT_EQ(findValue(pairs, "Password"), value);
+    const ConnectionSettings read =
+        ConnectionSettings::parse(loginConnectionSettings({"s", true, value, value}).text());
+    EXPECT_EQ(read.value("User ID"), value);
+    EXPECT_EQ(read.value("Password"), value);
   }
 }
 
 TEST(ParseOleDbConnectionString, TrimsKeysAndPlainValuesAndSkipsEmptyPairs) {
-  const KeyValuePairs pairs = parseOleDbConnectionString(" Data Source = srv ;;User ID=sa;");
-  ASSERT_EQ(pairs.size(), 2u);
-  EXPECT_EQ(pairs[0], (std::pair<std::string, std::string>{"Data Source", "srv"}));
-  EXPECT_EQ(findValue(pairs, "user id"), "sa");
+  const ConnectionSettings read = ConnectionSettings::parse(" Data Source = srv ;;User ID=sa;");
+  ASSERT_EQ(read.pairs().size(), 2u);
+  EXPECT_EQ(read.pairs()[0], (std::pair<std::string, std::string>{"Data Source", "srv"}));
+  EXPECT_EQ(read.value("user id"), "sa");
 }
 
 TEST(ParseOleDbConnectionString, QuotedValuesAndLaterDuplicates) {
-  const KeyValuePairs pairs =
-      parseOleDbConnectionString("Password=\"a\"\"b;c\";Password='x''y';k==ey=v");
-  EXPECT_EQ(findValue(pairs, "Password"), "x'y");
-  EXPECT_EQ(findValue(pairs, "k=ey"), "v");
+  const ConnectionSettings read =
+      ConnectionSettings::parse("Password=\"a\"\"b;c\";Password='x''y';k==ey=v");
+  EXPECT_EQ(read.value("Password"), "x'y");
+  EXPECT_EQ(read.value("k=ey"), "v");
+  EXPECT_EQ(read.text(), "Password=x'y;k==ey=v");
 }
 
 TEST(ParseOleDbConnectionString, MalformedTextIsRefused) {
-  EXPECT_THROW(parseOleDbConnectionString("Password=\"open"), ConnectionStringError);
-  EXPECT_THROW(parseOleDbConnectionString("Password=\"a\"b"), ConnectionStringError);
-  EXPECT_THROW(parseOleDbConnectionString("NoValue;x=1"), ConnectionStringError);
-  EXPECT_THROW(parseOleDbConnectionString("=1"), ConnectionStringError);
+  EXPECT_THROW(ConnectionSettings::parse("Password=\"open"), ConnectionStringError);
+  EXPECT_THROW(ConnectionSettings::parse("Password=\"a\"b"), ConnectionStringError);
+  EXPECT_THROW(ConnectionSettings::parse("NoValue;x=1"), ConnectionStringError);
+  EXPECT_THROW(ConnectionSettings::parse("=1"), ConnectionStringError);
 }
 
 TEST(MapServerForDriver, APlainHostGetsTheDefaultInstancePortWhereTheDriverHasNone) {
@@ -77,8 +95,8 @@ TEST(MapServerForDriver, APlainHostGetsTheDefaultInstancePortWhereTheDriverHasNo
   EXPECT_EQ(mapServerForDriver("", target), "");
   const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "FreeTDS");
   EXPECT_EQ(defaultOdbcTarget().defaultInstancePort, 1433);
-  const std::string ole = buildConnectionString({"(local)", true, "sa", "pw"});
-  EXPECT_EQ(renderOdbcConnectionString(parseOleDbConnectionString(ole), defaultOdbcTarget()),
+  EXPECT_EQ(renderOdbcConnectionString(loginConnectionSettings({"(local)", true, "sa", "pw"}),
+                                       defaultOdbcTarget()),
             "Driver=FreeTDS;UID=sa;PWD=pw;Server=127.0.0.1,1433;");
 }
 
@@ -95,17 +113,23 @@ TEST(MapServerForDriver, LocalNamesBecomeLoopbackAndKeepTheirTail) {
 }
 
 TEST(RenderOdbcConnectionString, MapsTheKeysAndDropsProviderOnlyOnes) {
-  const std::string ole = buildConnectionString({"(local)", true, "sa", "pw"}, "msdb");
-  EXPECT_EQ(renderOdbcConnectionString(parseOleDbConnectionString(ole), freeTds()),
-            "Driver=FreeTDS;UID=sa;PWD=pw;Server=127.0.0.1;Database=msdb;");
-  const std::string windows = buildConnectionString({"host", false, "", ""}) + ";Database=master";
-  EXPECT_EQ(renderOdbcConnectionString(parseOleDbConnectionString(windows), freeTds()),
+  EXPECT_EQ(renderOdbcConnectionString(loginConnectionSettings({"(local)", true, "sa", "pw"}, "msdb"),
+                                       freeTds()),
+            "Driver=FreeTDS;Database=msdb;UID=sa;PWD=pw;Server=127.0.0.1;");
+  ConnectionSettings windows = loginConnectionSettings({"host", false, "", ""});
+  windows.set("Database", "master");
+  EXPECT_EQ(renderOdbcConnectionString(windows, freeTds()),
             "Driver=FreeTDS;Trusted_Connection=yes;Server=host;Database=master;");
+  // Text from outside reads the same way.
+  EXPECT_EQ(renderOdbcConnectionString(
+                ConnectionSettings::parse("Integrated Security=SSPI;Data Source=h;Initial Catalog=x"),
+                freeTds()),
+            "Driver=FreeTDS;Trusted_Connection=yes;Server=h;Database=x;");
 }
 
 TEST(RenderOdbcConnectionString, SemicolonsAndBracesAreCarriedTheWayFreeTdsReadsThem) {
   const auto render = [](const std::string& password) {
-    return renderOdbcConnectionString({{"Password", password}}, freeTds());
+    return renderOdbcConnectionString(ConnectionSettings(KeyValuePairs{{"Password", password}}), freeTds());
   };
   EXPECT_EQ(render("a;b"), "Driver=FreeTDS;PWD={a;b};");
   EXPECT_EQ(render("{x"), "Driver=FreeTDS;PWD={{x};");
@@ -118,7 +142,7 @@ TEST(RenderOdbcConnectionString, TheOdbcRuleDoublesClosingBraces) {
   OdbcTarget target = freeTds();
   target.driver = "SQL Server";
   target.braceRule = BraceRule::DoubledClose;
-  EXPECT_EQ(renderOdbcConnectionString({{"Password", "a};b"}}, target),
+  EXPECT_EQ(renderOdbcConnectionString(ConnectionSettings(KeyValuePairs{{"Password", "a};b"}}), target),
             "Driver=SQL Server;PWD={a}};b};");
 }
 

@@ -1,0 +1,19 @@
+// The one crossing between the forms' Qt strings and the core's UTF-8 std::string.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace bv::widgets {
+
+inline QString toQString(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+inline std::string toUtf8(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace bv::widgets
