@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
   using namespace bv::forms;
   TfrmBrackenvale frmBrackenvale;
   TfrmSchedule frmSchedule(&frmBrackenvale);
-  frmBrackenvale.setScheduleDialog(&frmSchedule);
+  frmBrackenvale.SetScheduleDialog(&frmSchedule);
   TfrmServerList frmServerList(bv::servers::platformEnumeratorFactory(browseTarget()), &frmBrackenvale);
-  frmBrackenvale.setServerList(&frmServerList);
+  frmBrackenvale.SetServerList(&frmServerList);
 
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   frmBrackenvale.move(screen.center() - frmBrackenvale.rect().center());

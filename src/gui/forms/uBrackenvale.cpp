@@ -95,14 +95,14 @@ TfrmBrackenvale::TfrmBrackenvale(QWidget* parent)
   setObjectName(QStringLiteral("frmBrackenvale"));
   setWindowTitle(QStringLiteral("Brackenvale"));
   setFixedSize(426, 511);
-  buildControls();
-  connectHandlers();
+  BuildControls();
+  ConnectHandlers();
   FormCreate();
 }
 
 TfrmBrackenvale::~TfrmBrackenvale() = default;
 
-void TfrmBrackenvale::buildControls() {
+void TfrmBrackenvale::BuildControls() {
   Panel1 = place(new QFrame(this), "Panel1", 104, 8, 217, 33);
   Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* title = new QLabel(QStringLiteral("Brackenvale"), Panel1);
@@ -223,7 +223,7 @@ void TfrmBrackenvale::buildControls() {
   for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
 }
 
-void TfrmBrackenvale::connectHandlers() {
+void TfrmBrackenvale::ConnectHandlers() {
   auto* server = static_cast<widgets::FocusReportingLineEdit*>(editServer);
   auto* database = static_cast<widgets::FocusReportingComboBox*>(cmbDatabase);
   connect(server, &widgets::FocusReportingLineEdit::focusLeft, this,
@@ -287,11 +287,11 @@ void TfrmBrackenvale::FormShow() {
   editServer->setFocus(Qt::ActiveWindowFocusReason);
 }
 
-QString TfrmBrackenvale::helpPagePath() {
+QString TfrmBrackenvale::HelpPagePath() {
   return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help/index.html"));
 }
 
-db::LoginSettings TfrmBrackenvale::loginSettings() const {
+db::LoginSettings TfrmBrackenvale::GetLoginSettings() const {
   return {toUtf8(editServer->text()), FUseSqlAuth, toUtf8(editUser->text()), toUtf8(editPass->text())};
 }
 
@@ -333,12 +333,12 @@ void TfrmBrackenvale::bbnReloadListClick() { RefreshDatabaseList(); }
 void TfrmBrackenvale::cmbDatabaseDropDown() { RefreshDatabaseList(); }
 
 void TfrmBrackenvale::RefreshDatabaseList() {
-  if (!requireLoginFields()) return;
+  if (!RequireLoginFields()) return;
   cmbDatabase->clear();
   maintenance::DatabaseList list;
   try {
     widgets::WaitCursor hourglass;
-    list = maintenance::readDatabaseList(loginSettings());
+    list = maintenance::readDatabaseList(GetLoginSettings());
   } catch (const maintenance::LoginFailed&) {
     prompts().error(this, kLoginFailed);
     return;
@@ -354,7 +354,7 @@ QString TfrmBrackenvale::GetDatabaseName(const QComboBox* box) const {
 
 // --- Run now -------------------------------------------------------------------------------
 
-QString TfrmBrackenvale::operationName() const {
+QString TfrmBrackenvale::OperationName() const {
   switch (pgOperation->currentIndex()) {
     case 0:
       return toQString(maintenance::operationName(maintenance::Operation::Backup));
@@ -365,21 +365,21 @@ QString TfrmBrackenvale::operationName() const {
   }
 }
 
-bool TfrmBrackenvale::requireField(QLineEdit* edit, const QString& message) {
+bool TfrmBrackenvale::RequireField(QLineEdit* edit, const QString& message) {
   if (!edit->text().isEmpty()) return true;
   prompts().error(this, message);
   edit->setFocus(Qt::OtherFocusReason);
   return false;
 }
 
-bool TfrmBrackenvale::requireLoginFields() {
-  if (!requireField(editServer, kSelectServer)) return false;
+bool TfrmBrackenvale::RequireLoginFields() {
+  if (!RequireField(editServer, kSelectServer)) return false;
   if (!FUseSqlAuth) return true;
-  return requireField(editUser, kEnterUser) && requireField(editPass, kEnterPassword);
+  return RequireField(editUser, kEnterUser) && RequireField(editPass, kEnterPassword);
 }
 
-bool TfrmBrackenvale::validateLoginInputs() {
-  if (!requireLoginFields()) return false;
+bool TfrmBrackenvale::ValidateLoginInputs() {
+  if (!RequireLoginFields()) return false;
   if (cmbDatabase->currentIndex() == -1) {
     prompts().error(this, kSelectDatabase);
     return false;
@@ -387,17 +387,17 @@ bool TfrmBrackenvale::validateLoginInputs() {
   return true;
 }
 
-bool TfrmBrackenvale::requireBackupFile(QLineEdit* edit) {
-  return requireField(edit, kSpecifyBackupFile);
+bool TfrmBrackenvale::RequireBackupFile(QLineEdit* edit) {
+  return RequireField(edit, kSpecifyBackupFile);
 }
 
 void TfrmBrackenvale::btnCreateClick() {
-  if (!validateLoginInputs()) return;
+  if (!ValidateLoginInputs()) return;
   const int tab = pgOperation->currentIndex();
-  if (tab == 0 && !requireBackupFile(editBackFilePath)) return;
-  if (tab == 1 && !requireBackupFile(editRestFilePath)) return;
+  if (tab == 0 && !RequireBackupFile(editBackFilePath)) return;
+  if (tab == 1 && !RequireBackupFile(editRestFilePath)) return;
 
-  const QString operation = operationName();
+  const QString operation = OperationName();
   if (!prompts().confirmOkCancel(this, operation + kConfirmStart)) return;
 
   std::string command;
@@ -450,7 +450,7 @@ std::string TfrmBrackenvale::BuildShrinkCommand() const {
 int TfrmBrackenvale::ExecuteCommand(const std::string& command, const QString& operationName) {
   const std::string operation = toUtf8(operationName);
   const auto outcome = maintenance::executeMaintenanceCommand(
-      maintenance::maintenanceConnectionSettings(loginSettings(), operation), command, operation);
+      maintenance::maintenanceConnectionSettings(GetLoginSettings(), operation), command, operation);
   if (outcome.succeeded) return 0;
   prompts().error(this, toQString(outcome.errorMessage));
   return -1;
@@ -459,7 +459,7 @@ int TfrmBrackenvale::ExecuteCommand(const std::string& command, const QString& o
 // --- Scheduling buttons --------------------------------------------------------------------
 
 void TfrmBrackenvale::btnScheduleClick() {
-  if (!validateLoginInputs()) return;
+  if (!ValidateLoginInputs()) return;
   if (!checkAgentService(this, FServerIsLocal)) return;
   if (FSchedule == nullptr) return;
   FSchedule->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
@@ -468,8 +468,8 @@ void TfrmBrackenvale::btnScheduleClick() {
 }
 
 void TfrmBrackenvale::btnMakeScdlClick() {
-  if (!validateLoginInputs()) return;
-  if (!requireBackupFile(editBackFilePath)) return;
+  if (!ValidateLoginInputs()) return;
+  if (!RequireBackupFile(editBackFilePath)) return;
   // The task registration follows here once it exists.
 }
 
@@ -502,7 +502,7 @@ void TfrmBrackenvale::bbnRestFilePathOpenClick() {
   if (const auto path = prompts().openFileName(this)) editRestFilePath->setText(*path);
 }
 
-void TfrmBrackenvale::lbWinClick() { prompts().openUrl(QUrl::fromLocalFile(helpPagePath())); }
+void TfrmBrackenvale::lbWinClick() { prompts().openUrl(QUrl::fromLocalFile(HelpPagePath())); }
 
 void TfrmBrackenvale::lbWinMouseEnter() { imgView->setPixmap(imgBlue->pixmap()); }
 

@@ -63,36 +63,36 @@ class TfrmBrackenvale : public QWidget {
   bool IsWindowsVista() const;
 
   // State shared with the dialogs.
-  const QString& computerName() const { return FComputerName; }
-  bool serverIsLocal() const { return FServerIsLocal; }
-  bool useSqlAuth() const { return FUseSqlAuth; }
-  const QString& defaultDatabase() const { return FDefaultDatabase; }
+  const QString& ComputerName() const { return FComputerName; }
+  bool ServerIsLocal() const { return FServerIsLocal; }
+  bool UseSqlAuth() const { return FUseSqlAuth; }
+  const QString& DefaultDatabase() const { return FDefaultDatabase; }
   // The login group's inputs, read as they stand.
-  bv::db::LoginSettings loginSettings() const;
+  bv::db::LoginSettings GetLoginSettings() const;
 
   // The help page that the link label opens.
-  static QString helpPagePath();
+  static QString HelpPagePath();
 
   // The dialogs this window opens, created once at start-up and owned by the program.
-  void setScheduleDialog(TfrmSchedule* dialog) { FSchedule = dialog; }
-  void setServerList(TfrmServerList* dialog) { FServerList = dialog; }
+  void SetScheduleDialog(TfrmSchedule* dialog) { FSchedule = dialog; }
+  void SetServerList(TfrmServerList* dialog) { FServerList = dialog; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
-  void buildControls();
-  void connectHandlers();
+  void BuildControls();
+  void ConnectHandlers();
   // An empty edit: its message, the focus into it, false.
-  bool requireField(QLineEdit* edit, const QString& message);
+  bool RequireField(QLineEdit* edit, const QString& message);
   // The server, then (SQL Server authentication only) the login name and the password.
-  bool requireLoginFields();
+  bool RequireLoginFields();
   // Steps shared by the run-now road and the scheduling buttons: the login fields, then the
   // database choice.
-  bool validateLoginInputs();
-  bool requireBackupFile(QLineEdit* edit);
-  QString operationName() const;
+  bool ValidateLoginInputs();
+  bool RequireBackupFile(QLineEdit* edit);
+  QString OperationName() const;
 
   QString FComputerName;
   bool FServerIsLocal = true;

@@ -74,14 +74,14 @@ TfrmSchedule::TfrmSchedule(QWidget* parent)
   setObjectName(QStringLiteral("frmSchedule"));
   setWindowTitle(kTitle);
   setModal(true);
-  buildControls();
-  connectHandlers();
+  BuildControls();
+  ConnectHandlers();
   FormCreate();
 }
 
 TfrmSchedule::~TfrmSchedule() = default;
 
-void TfrmSchedule::buildControls() {
+void TfrmSchedule::BuildControls() {
   auto* root = new QVBoxLayout(this);
 
   // Upper group: the registered jobs.
@@ -237,7 +237,7 @@ void TfrmSchedule::buildControls() {
   for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
 }
 
-void TfrmSchedule::connectHandlers() {
+void TfrmSchedule::ConnectHandlers() {
   connect(btnEnd, &QPushButton::clicked, this, guarded(this, &TfrmSchedule::btnEndClick));
   connect(btnInsert, &QPushButton::clicked, this, guarded(this, &TfrmSchedule::btnInsertClick));
   connect(btnDelete, &QPushButton::clicked, this, guarded(this, &TfrmSchedule::btnDeleteClick));
@@ -262,9 +262,9 @@ void TfrmSchedule::HandOver(const QString& serverName, const QString& databaseNa
   FUseSqlAuth = useSqlAuth;
 }
 
-int TfrmSchedule::tagOf(const QRadioButton* button) { return button->property("Tag").toInt(); }
+int TfrmSchedule::TagOf(const QRadioButton* button) { return button->property("Tag").toInt(); }
 
-db::ConnectionSettings TfrmSchedule::connectionSettings() const {
+db::ConnectionSettings TfrmSchedule::GetConnectionSettings() const {
   return agent::agentConnectionSettings(
       {toUtf8(FServerName), FUseSqlAuth, toUtf8(FUserName), toUtf8(FPassword)}, toUtf8(FDatabaseName));
 }
@@ -295,7 +295,7 @@ void TfrmSchedule::btnEndClick() {
   reject();
 }
 
-void TfrmSchedule::closeSoon() {
+void TfrmSchedule::CloseSoon() {
   // Queued, so that it also works while the dialog is still being shown: the modal loop
   // then ends as soon as it runs.
   QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
@@ -311,11 +311,11 @@ void TfrmSchedule::ConnectToServer() {
   bbnBackFilePathOpen->setEnabled(FServerIsLocal);
   try {
     widgets::WaitCursor hourglass;
-    FJobStore.open(connectionSettings());
+    FJobStore.open(GetConnectionSettings());
   } catch (const std::exception& e) {
     prompts().error(this, toQString(agent::kConnectFailed) + kBreak + QString::fromUtf8(e.what()));
     FJobStore.close();
-    closeSoon();
+    CloseSoon();
   }
 }
 
@@ -378,7 +378,7 @@ void TfrmSchedule::FillJobListView() {
 // --- Registration ----------------------------------------------------------------------------
 
 void TfrmSchedule::rbRunClick(QRadioButton* sender) {
-  const int tag = tagOf(sender);
+  const int tag = TagOf(sender);
   dtpStartDate->setEnabled(tag == agent::kFreqOnce);
   for (QCheckBox* box : {chkSun, chkMon, chkTue, chkWed, chkThu, chkFri, chkSat}) {
     box->setEnabled(tag == agent::kFreqWeekly);
@@ -390,14 +390,14 @@ void TfrmSchedule::bbnBackFilePathOpenClick() {
   if (const auto path = prompts().openFileName(this)) editBackFile->setText(*path);
 }
 
-agent::JobInputs TfrmSchedule::jobInputs() const {
+agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   agent::JobInputs inputs;
   inputs.jobName = toUtf8(editJobName->text());
   inputs.description = toUtf8(editDesc->text());
   inputs.backupFile = toUtf8(editBackFile->text());
   inputs.startTimeText = toUtf8(medtStartTime->maskedText());
   for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
-    if (button->isChecked()) inputs.freqType = tagOf(button);
+    if (button->isChecked()) inputs.freqType = TagOf(button);
   }
   const QDate date = dtpStartDate->date();
   inputs.startDate = {date.year(), date.month(), date.day()};
@@ -412,7 +412,7 @@ agent::AgentDateTime TfrmSchedule::ParseStartTime(const QString& text) const {
 }
 
 bool TfrmSchedule::ValidateInput() {
-  const auto problem = agent::validateJobInputs(jobInputs(), FServerIsLocal, today());
+  const auto problem = agent::validateJobInputs(CollectJobInputs(), FServerIsLocal, today());
   if (!problem) return true;
   prompts().error(this, toQString(problem->message));
   QWidget* focus = nullptr;
@@ -437,7 +437,7 @@ bool TfrmSchedule::ValidateInput() {
 bool TfrmSchedule::JobExists(const QString& name) { return FJobStore.jobExists(toUtf8(name)); }
 
 TJobEntry TfrmSchedule::CollectJobSettings() const {
-  return agent::CollectJobSettings(jobInputs(), today());
+  return agent::CollectJobSettings(CollectJobInputs(), today());
 }
 
 void TfrmSchedule::btnInsertClick() {
@@ -466,13 +466,13 @@ bool TfrmSchedule::RegisterJob() {
     return true;
   } catch (const std::exception& e) {
     prompts().error(this, toQString(agent::kUnexpectedError) + kBreak + QString::fromUtf8(e.what()));
-    closeSoon();
+    CloseSoon();
     return false;
   }
 }
 
 template <typename Step>
-bool TfrmSchedule::runStep(Step step, std::string_view failureHeader) {
+bool TfrmSchedule::RunStep(Step step, std::string_view failureHeader) {
   try {
     step();
     return true;
@@ -483,19 +483,19 @@ bool TfrmSchedule::runStep(Step step, std::string_view failureHeader) {
 }
 
 bool TfrmSchedule::AddJob(const TJobEntry& entry) {
-  return runStep([&] { FJobStore.addJob(entry, toUtf8(FUserName)); }, agent::kAddJobFailed);
+  return RunStep([&] { FJobStore.addJob(entry, toUtf8(FUserName)); }, agent::kAddJobFailed);
 }
 
 bool TfrmSchedule::AddJobStep(const TJobEntry& entry) {
-  return runStep([&] { FJobStore.addJobStep(entry, toUtf8(FDatabaseName)); }, agent::kAddJobStepFailed);
+  return RunStep([&] { FJobStore.addJobStep(entry, toUtf8(FDatabaseName)); }, agent::kAddJobStepFailed);
 }
 
 bool TfrmSchedule::AddJobSchedule(const TJobEntry& entry) {
-  return runStep([&] { FJobStore.addJobSchedule(entry); }, agent::kAddJobScheduleFailed);
+  return RunStep([&] { FJobStore.addJobSchedule(entry); }, agent::kAddJobScheduleFailed);
 }
 
 bool TfrmSchedule::AddJobServer(const TJobEntry& entry) {
-  return runStep([&] { FJobStore.addJobServer(entry); }, agent::kAddJobServerFailed);
+  return RunStep([&] { FJobStore.addJobServer(entry); }, agent::kAddJobServerFailed);
 }
 
 // --- Removal ---------------------------------------------------------------------------------
@@ -514,7 +514,7 @@ void TfrmSchedule::btnDeleteClick() {
 
 bool TfrmSchedule::DeleteJob(const QString& name) {
   widgets::WaitCursor hourglass;
-  return runStep([&] { FJobStore.deleteJob(toUtf8(name)); }, agent::kDeleteJobFailed);
+  return RunStep([&] { FJobStore.deleteJob(toUtf8(name)); }, agent::kDeleteJobFailed);
 }
 
 }  // namespace bv::forms

@@ -76,35 +76,35 @@ class TfrmSchedule : public QDialog {
   bool DeleteJob(const QString& name);
 
   // State, for the opener and for tests.
-  const QString& serverName() const { return FServerName; }
-  const QString& databaseName() const { return FDatabaseName; }
-  const QString& userName() const { return FUserName; }
-  const QString& password() const { return FPassword; }
-  bool serverIsLocal() const { return FServerIsLocal; }
-  bool useSqlAuth() const { return FUseSqlAuth; }
-  std::int32_t serverVersion() const { return FServerVersion; }
-  const std::vector<bv::agent::TJobEntry>& jobList() const { return FJobList; }
-  bool isConnected() const { return FJobStore.isOpen(); }
+  const QString& ServerName() const { return FServerName; }
+  const QString& DatabaseName() const { return FDatabaseName; }
+  const QString& UserName() const { return FUserName; }
+  const QString& Password() const { return FPassword; }
+  bool ServerIsLocal() const { return FServerIsLocal; }
+  bool UseSqlAuth() const { return FUseSqlAuth; }
+  std::int32_t ServerVersion() const { return FServerVersion; }
+  const std::vector<bv::agent::TJobEntry>& JobList() const { return FJobList; }
+  bool IsConnected() const { return FJobStore.isOpen(); }
   // The settings of the connection the dialog opens.
-  bv::db::ConnectionSettings connectionSettings() const;
+  bv::db::ConnectionSettings GetConnectionSettings() const;
   // The Tag of a schedule radio button: its Agent freq_type.
-  static int tagOf(const QRadioButton* button);
+  static int TagOf(const QRadioButton* button);
 
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
-  void buildControls();
-  void connectHandlers();
+  void BuildControls();
+  void ConnectHandlers();
   // Runs one step of the job store; on a provider error shows header + CR LF CR LF + its
   // text, false.
   template <typename Step>
-  bool runStep(Step step, std::string_view failureHeader);
+  bool RunStep(Step step, std::string_view failureHeader);
   // The new-job group's inputs as they stand.
-  bv::agent::JobInputs jobInputs() const;
+  bv::agent::JobInputs CollectJobInputs() const;
   // Closes the dialog once the handler in progress has returned.
-  void closeSoon();
+  void CloseSoon();
 
   QString FServerName;
   QString FDatabaseName;

@@ -32,12 +32,12 @@ TfrmServerList::TfrmServerList(servers::ServerEnumeratorFactory enumerators, QWi
   setObjectName(QStringLiteral("frmServerList"));
   setWindowTitle(QStringLiteral("サーバの選択"));
   setFixedSize(250, 226);
-  buildControls();
+  BuildControls();
 }
 
 TfrmServerList::~TfrmServerList() = default;
 
-void TfrmServerList::buildControls() {
+void TfrmServerList::BuildControls() {
   Label1 = place(new QLabel(QStringLiteral("現在、ネットワーク上で以下のサーバが"), this), "Label1",
                  20, 8);
   Label2 = place(new QLabel(QStringLiteral("利用できます。"), this), "Label2", 20, 24);
@@ -70,11 +70,11 @@ std::optional<QString> TfrmServerList::ChooseServer() {
 void TfrmServerList::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;  // the window system's re-show, not a new showing
-  centreOnScreen();
+  CentreOnScreen();
   guarded(this, &TfrmServerList::FormShow)();
 }
 
-void TfrmServerList::centreOnScreen() {
+void TfrmServerList::CentreOnScreen() {
   const QScreen* where = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
   if (where == nullptr) return;
   // The frame's size where the window system already knows it; the client area's otherwise.
@@ -88,7 +88,7 @@ void TfrmServerList::FormShow() {
   FListFailed = false;
   lstServer->clear();
   try {
-    fillList();
+    FillList();
   } catch (...) {
     // The error goes on to the application's report; this showing lists nothing.
     lstServer->clear();
@@ -97,7 +97,7 @@ void TfrmServerList::FormShow() {
   }
 }
 
-void TfrmServerList::fillList() {
+void TfrmServerList::FillList() {
   const widgets::WaitCursor wait;
   // Declared in this order, the name list is released before the enumerator, on every path.
   const std::unique_ptr<servers::ServerEnumerator> application =
@@ -114,16 +114,16 @@ void TfrmServerList::fillList() {
 }
 
 void TfrmServerList::lstServerDblClick() {
-  if (itemIndex() >= 0) accept();
+  if (ItemIndex() >= 0) accept();
 }
 
-int TfrmServerList::itemIndex() const {
+int TfrmServerList::ItemIndex() const {
   const QList<QListWidgetItem*> selected = lstServer->selectedItems();
   return selected.isEmpty() ? -1 : lstServer->row(selected.first());
 }
 
 QString TfrmServerList::GetSelectedServer() const {
-  const int index = itemIndex();
+  const int index = ItemIndex();
   return index < 0 ? QString() : lstServer->item(index)->text();
 }
 

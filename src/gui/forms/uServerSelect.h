@@ -39,11 +39,11 @@ class TfrmServerList : public QDialog {
   // The text of the selected entry; empty when nothing is selected.
   QString GetSelectedServer() const;
   // The selected entry's index, -1 when nothing is selected.
-  int itemIndex() const;
+  int ItemIndex() const;
 
   // Whether the list of the current (or last) showing could not be made; such a showing ends
   // with the Cancel result whichever button closes it.
-  bool listFailed() const noexcept { return FListFailed; }
+  bool ListFailed() const noexcept { return FListFailed; }
 
   void done(int result) override;
 
@@ -52,9 +52,9 @@ class TfrmServerList : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void buildControls();
-  void centreOnScreen();
-  void fillList();
+  void BuildControls();
+  void CentreOnScreen();
+  void FillList();
 
   bv::servers::ServerEnumeratorFactory FEnumerators;
   bool FListFailed = false;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/db/database.h"
+#include "core/db/odbc_connection_string.h"
 #include "host_standin_win32.h"
 
 namespace bv::db {

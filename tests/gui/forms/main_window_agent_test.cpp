@@ -28,7 +28,7 @@ class AgentButton : public ::testing::Test {
   void SetUp() override {
     window = std::make_unique<TfrmBrackenvale>();
     dialog = std::make_unique<TfrmSchedule>(window.get());
-    window->setScheduleDialog(dialog.get());
+    window->SetScheduleDialog(dialog.get());
     window->show();
     QApplication::setActiveWindow(window.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -63,7 +63,7 @@ class AgentButton : public ::testing::Test {
 
 TEST_F(AgentButton, ARemoteServerOpensTheDialogWithoutTouchingTheService) {
   fillInputs(QStringLiteral("127.0.0.1,%1").arg(bvtest::closedLoopbackPort()));
-  ASSERT_FALSE(window->serverIsLocal());
+  ASSERT_FALSE(window->ServerIsLocal());
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
   EXPECT_TRUE(services.calls.empty());
   EXPECT_TRUE(prompts.texts(Kind::ConfirmYesNo).empty());
@@ -73,7 +73,7 @@ TEST_F(AgentButton, ARemoteServerOpensTheDialogWithoutTouchingTheService) {
 
 TEST_F(AgentButton, ALocalServerWithAStoppedServiceAsksAndNoStillOpensTheDialog) {
   fillInputs(QStringLiteral("(local)"));
-  ASSERT_TRUE(window->serverIsLocal());
+  ASSERT_TRUE(window->ServerIsLocal());
   prompts.confirmAnswers = {false};
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
   ASSERT_FALSE(prompts.texts(Kind::ConfirmYesNo).empty());
@@ -87,8 +87,8 @@ TEST_F(AgentButton, ALocalServerWithAStoppedServiceAsksAndNoStillOpensTheDialog)
 }
 
 TEST_F(AgentButton, ARefusedChangeEndsBeforeTheDialog) {
-  fillInputs(window->computerName());
-  ASSERT_TRUE(window->serverIsLocal());
+  fillInputs(window->ComputerName());
+  ASSERT_TRUE(window->ServerIsLocal());
   services.refuseChange = true;
   prompts.confirmAnswers = {true};
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);

@@ -165,12 +165,12 @@ TEST_F(MainWindow, NoCaptionIsClipped) {
 
 TEST_F(MainWindow, StartsInWindowsAuthenticationWithTheFocusInTheServerBox) {
   EXPECT_TRUE(bvtest::control<QRadioButton>(window, "rbWindows")->isChecked());
-  EXPECT_FALSE(window->useSqlAuth());
+  EXPECT_FALSE(window->UseSqlAuth());
   EXPECT_FALSE(bvtest::control<QLineEdit>(window, "editUser")->isEnabled());
   EXPECT_FALSE(bvtest::control<QLineEdit>(window, "editPass")->isEnabled());
   EXPECT_FALSE(bvtest::control<QLabel>(window, "lblLoginName")->isEnabled());
   EXPECT_FALSE(bvtest::control<QLabel>(window, "lblPassword")->isEnabled());
-  EXPECT_TRUE(window->serverIsLocal());
+  EXPECT_TRUE(window->ServerIsLocal());
   EXPECT_TRUE(bvtest::control<QLabel>(window, "lblServerAlert")->isVisible());
   EXPECT_TRUE(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->isEnabled());
   EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QLineEdit>(window, "editServer"));
@@ -204,11 +204,11 @@ TEST_F(MainWindow, KeyboardOrderRunsThroughTheLoginGroupThenTheTabsAndButtons) {
 
 TEST_F(MainWindow, SqlAuthenticationEnablesTheFieldsAndWindowsAuthenticationEmptiesThem) {
   chooseSqlAuth(QStringLiteral("sa"), QStringLiteral("pw"));
-  EXPECT_TRUE(window->useSqlAuth());
+  EXPECT_TRUE(window->UseSqlAuth());
   EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editUser")->isEnabled());
   EXPECT_TRUE(bvtest::control<QLabel>(window, "lblPassword")->isEnabled());
   QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbWindows"), Qt::LeftButton);
-  EXPECT_FALSE(window->useSqlAuth());
+  EXPECT_FALSE(window->UseSqlAuth());
   EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editUser")->text().isEmpty());
   EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editPass")->text().isEmpty());
   QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
@@ -222,7 +222,7 @@ TEST_F(MainWindow, LeavingTheServerBoxDecidesLocalOrRemote) {
   bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(QStringLiteral("C:\\restore.bak"));
   QTest::keyClicks(bvtest::control<QLineEdit>(window, "editServer"), QStringLiteral("farhost"));
   QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);
-  EXPECT_FALSE(window->serverIsLocal());
+  EXPECT_FALSE(window->ServerIsLocal());
   EXPECT_TRUE(bvtest::control<QLabel>(window, "lblServerAlert")->isVisible());
   EXPECT_FALSE(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->isEnabled());
   EXPECT_FALSE(bvtest::control<QPushButton>(window, "bbnRestFilePathOpen")->isEnabled());
@@ -238,9 +238,9 @@ TEST_F(MainWindow, LeavingTheServerBoxDecidesLocalOrRemote) {
 
   // The computer's name in lower case is this computer.
   bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
-  bvtest::control<QLineEdit>(window, "editServer")->setText(window->computerName().toLower());
+  bvtest::control<QLineEdit>(window, "editServer")->setText(window->ComputerName().toLower());
   QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);
-  EXPECT_TRUE(window->serverIsLocal());
+  EXPECT_TRUE(window->ServerIsLocal());
   EXPECT_FALSE(bvtest::control<QLabel>(window, "lblServerAlert")->isVisible());
   EXPECT_FALSE(bvtest::control<QLabel>(window, "lblServerAlert2")->isVisible());
   EXPECT_TRUE(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->isEnabled());
@@ -254,7 +254,7 @@ TEST_F(MainWindow, FocusMovesOfBoxesAndWindowActivationAreNotLeavingTheBox) {
   QApplication::sendEvent(bvtest::control<QLineEdit>(window, "editServer"), &out);
   QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
   QApplication::sendEvent(bvtest::control<QLineEdit>(window, "editServer"), &popup);
-  EXPECT_TRUE(window->serverIsLocal());
+  EXPECT_TRUE(window->ServerIsLocal());
   EXPECT_EQ(bvtest::control<QLineEdit>(window, "editBackFilePath")->text(), QStringLiteral("C:\\keep.bak"));
 
   QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
@@ -300,7 +300,7 @@ TEST_F(MainWindow, AFailedLoginSaysSoOnceAndLeavesTheListEmpty) {
 TEST_F(MainWindow, GetDatabaseNameResolvesOnlyTheDefaultEntry) {
   pretendDatabaseList();
   bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(0);
-  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), window->defaultDatabase());
+  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), window->DefaultDatabase());
   bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(2);
   EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), QStringLiteral("Sales"));
 }

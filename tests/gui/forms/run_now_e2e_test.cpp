@@ -79,7 +79,7 @@ TEST_F(RunNow, EnteringTheDatabaseBoxLogsInAndListsTheDefaultEntryFirst) {
   EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->itemText(1), QStringLiteral("master"));
   EXPECT_GE(bvtest::control<QComboBox>(window, "cmbDatabase")->findText(qs(standin.sampleDatabase())), 0);
   EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->currentIndex(), 0);
-  EXPECT_EQ(window->defaultDatabase(), QStringLiteral("master"));
+  EXPECT_EQ(window->DefaultDatabase(), QStringLiteral("master"));
   EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), QStringLiteral("master"));
 }
 

@@ -114,10 +114,10 @@ TEST_F(ScheduleDialog, TheNewJobControlsHaveTheirCaptionsLimitsAndTags) {
   EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunDaily")->text(), QStringLiteral("毎日の指定時間に実行"));
   EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->text(), QStringLiteral("毎週の指定曜日に実行"));
   EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->text(), QStringLiteral("毎月の指定日に実行"));
-  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunOnce")), 1);
-  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunDaily")), 4);
-  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")), 8);
-  EXPECT_EQ(TfrmSchedule::tagOf(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")), 16);
+  EXPECT_EQ(TfrmSchedule::TagOf(bvtest::control<QRadioButton>(dialog, "rbRunOnce")), 1);
+  EXPECT_EQ(TfrmSchedule::TagOf(bvtest::control<QRadioButton>(dialog, "rbRunDaily")), 4);
+  EXPECT_EQ(TfrmSchedule::TagOf(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")), 8);
+  EXPECT_EQ(TfrmSchedule::TagOf(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")), 16);
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editJobName")->maxLength(), 128);
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editDesc")->maxLength(), 512);
   EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->minimum(), 1);
@@ -308,19 +308,19 @@ TEST_F(ScheduleDialog, TheFirstHourDigitIsOptional) {
 TEST_F(ScheduleDialog, TheHandOverFillsTheFieldsAndTheBackupFile) {
   dialog->HandOver(QStringLiteral("SRV\\INST"), QStringLiteral("Sales"), QStringLiteral("D:\\b_%date%.bak"),
                    QStringLiteral("sa"), QStringLiteral("p;w"), false, true);
-  EXPECT_EQ(dialog->serverName(), QStringLiteral("SRV\\INST"));
-  EXPECT_EQ(dialog->databaseName(), QStringLiteral("Sales"));
+  EXPECT_EQ(dialog->ServerName(), QStringLiteral("SRV\\INST"));
+  EXPECT_EQ(dialog->DatabaseName(), QStringLiteral("Sales"));
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("D:\\b_%date%.bak"));
-  EXPECT_EQ(dialog->userName(), QStringLiteral("sa"));
-  EXPECT_EQ(dialog->password(), QStringLiteral("p;w"));
-  EXPECT_FALSE(dialog->serverIsLocal());
-  EXPECT_TRUE(dialog->useSqlAuth());
-  EXPECT_EQ(dialog->connectionSettings().text(),
+  EXPECT_EQ(dialog->UserName(), QStringLiteral("sa"));
+  EXPECT_EQ(dialog->Password(), QStringLiteral("p;w"));
+  EXPECT_FALSE(dialog->ServerIsLocal());
+  EXPECT_TRUE(dialog->UseSqlAuth());
+  EXPECT_EQ(dialog->GetConnectionSettings().text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;Initial Catalog=Sales;"
             "User ID=sa;Password=\"p;w\";Data Source=SRV\\INST");
   dialog->HandOver(QStringLiteral("SRV"), QStringLiteral("Sales"), QString(), QStringLiteral("sa"), QString(), true,
                    false);
-  EXPECT_EQ(dialog->connectionSettings().text(),
+  EXPECT_EQ(dialog->GetConnectionSettings().text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Trusted_Connection=yes;Pooling=false;"
             "Initial Catalog=master;Data Source=SRV");
 }
@@ -355,7 +355,7 @@ TEST_F(ScheduleDialog, AFailedConnectionSaysSoAndClosesTheDialog) {
 
   EXPECT_EQ(execUntilClosed(), QDialog::Rejected);
   EXPECT_FALSE(dialog->isVisible());
-  EXPECT_FALSE(dialog->isConnected());
+  EXPECT_FALSE(dialog->IsConnected());
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
   EXPECT_TRUE(prompts.boxes[0].text.startsWith(QStringLiteral("データベースの接続でエラーが発生しました。\r\n\r\n")))
@@ -377,7 +377,7 @@ TEST_F(ScheduleDialog, AFailedConnectionSaysSoAndClosesTheDialog) {
   EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->isEnabled()) << "a remote server's files cannot be browsed";
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editJobName")->text(), QStringLiteral("kept"));
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("C:\\b.bak"));
-  EXPECT_EQ(dialog->serverVersion(), 0) << "no version was read";
+  EXPECT_EQ(dialog->ServerVersion(), 0) << "no version was read";
 }
 
 TEST_F(ScheduleDialog, TheFileButtonIsEnabledForALocalServer) {
@@ -404,16 +404,16 @@ TEST_P(ScheduleDialogOnTheStandin, ConnectsWithAQuotedPasswordAndReadsTheVersion
   showFor(standin);
   EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text.toStdString();
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_TRUE(dialog->isConnected());
+  EXPECT_TRUE(dialog->IsConnected());
   // 2000 prints two blanks before its year and so reads as 200.
-  EXPECT_EQ(dialog->serverVersion(), GetParam() == 2000 ? 200 : GetParam());
+  EXPECT_EQ(dialog->ServerVersion(), GetParam() == 2000 ? 200 : GetParam());
   EXPECT_EQ(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItemCount(), 0);
   EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
   bvtest::control<QPushButton>(dialog, "btnEnd")->click();
   EXPECT_FALSE(dialog->isVisible());
-  EXPECT_FALSE(dialog->isConnected()) << "the connection lives only while the dialog is shown";
+  EXPECT_FALSE(dialog->IsConnected()) << "the connection lives only while the dialog is shown";
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, ScheduleDialogOnTheStandin, ::testing::Values(2000, 2005, 2019));
@@ -433,13 +433,13 @@ TEST_F(ScheduleDialog, EachShowingConnectsAfreshAndResetsTheSchedule) {
   dialog->HandOver(qs(standin.serverText()), qs(standin.sampleDatabase()), QString(), QStringLiteral("sa"),
                    qs(standin.saPassword()), true, true);
   dialog->show();
-  ASSERT_TRUE(dialog->isConnected());
+  ASSERT_TRUE(dialog->IsConnected());
   bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->click();
   bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("23:00:00"));
   dialog->close();  // the window's close box
-  EXPECT_FALSE(dialog->isConnected());
+  EXPECT_FALSE(dialog->IsConnected());
   dialog->show();
-  EXPECT_TRUE(dialog->isConnected());
+  EXPECT_TRUE(dialog->IsConnected());
   EXPECT_TRUE(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->isChecked());
   EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(), QStringLiteral("00:00:00"));
   EXPECT_TRUE(prompts.boxes.empty());

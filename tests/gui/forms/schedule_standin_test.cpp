@@ -62,7 +62,7 @@ class ScheduleOnStandin : public ::testing::Test {
     dialog->HandOver(qs(standin->serverText()), qs(standin->sampleDatabase()), QString(), QStringLiteral("sa"),
                      qs(standin->saPassword()), true, true);
     dialog->show();
-    ASSERT_TRUE(dialog->isConnected());
+    ASSERT_TRUE(dialog->IsConnected());
     ASSERT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text.toStdString();
   }
   void TearDown() override {
@@ -185,7 +185,7 @@ TEST_F(ScheduleOnStandin, TheRelease2000StandinIsListedThroughTheOlderQuery) {
   const bvtest::TempDir traceDir("bv-trace");
   const auto trace = traceDir.path() / "requests.log";
   start(2000, trace);
-  EXPECT_EQ(dialog->serverVersion(), 200);
+  EXPECT_EQ(dialog->ServerVersion(), 200);
   fill(QStringLiteral("nightly"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("23:30:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
   ASSERT_EQ(rows(), 1);

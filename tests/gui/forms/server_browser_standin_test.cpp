@@ -57,7 +57,7 @@ class ServerBrowserStandin : public ::testing::Test {
   void browse(const bv::servers::SsrpTarget& target) {
     dialog = std::make_unique<TfrmServerList>(bv::servers::platformEnumeratorFactory(target),
                                               window.get());
-    window->setServerList(dialog.get());
+    window->SetServerList(dialog.get());
   }
 
   // Presses "..." on the main window; `user` acts in the browser while it is shown.
@@ -88,7 +88,7 @@ TEST_F(ServerBrowserStandin, ListsTheInstancesInReplyOrderAndOkTakesTheFirst) {
   pressServerListButton([&] {
     EXPECT_TRUE(dialog->isModal());
     seen = listed();
-    selected = dialog->itemIndex();
+    selected = dialog->ItemIndex();
     QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   });
   EXPECT_EQ(seen, kStandinNames);
@@ -136,7 +136,7 @@ TEST_F(ServerBrowserStandin, NoAnswerListsNothingAndOkEmptiesTheServerBox) {
   bool stayedOpen = false;
   pressServerListButton([&] {
     count = bvtest::control<QListWidget>(dialog, "lstServer")->count();
-    selected = dialog->itemIndex();
+    selected = dialog->ItemIndex();
     // A double click on the empty list does nothing.
     QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(30, 30));
     stayedOpen = dialog->isVisible();

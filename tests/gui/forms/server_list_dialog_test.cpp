@@ -209,9 +209,9 @@ TEST_F(ServerListDialog, AsksTheEnumeratorInItsOrderAndSelectsTheFirstName) {
   // As returned (UTF-8): not sorted, duplicates kept.
   EXPECT_EQ(entries(*dialog),
             (QStringList{"ZED\\B", QStringLiteral("サーバ\\インスタンス"), "ZED\\B"}));
-  EXPECT_EQ(dialog->itemIndex(), 0);
+  EXPECT_EQ(dialog->ItemIndex(), 0);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("ZED\\B"));
-  EXPECT_FALSE(dialog->listFailed());
+  EXPECT_FALSE(dialog->ListFailed());
 }
 
 TEST_F(ServerListDialog, NoNamesMeansNoItemCallsAndNothingSelected) {
@@ -223,7 +223,7 @@ TEST_F(ServerListDialog, NoNamesMeansNoItemCallsAndNothingSelected) {
     EXPECT_EQ(log.calls, (Calls{"create", "ListAvailableSQLServers", "Count", "Count again",
                                 "release list", "release application"}));
     EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->count(), 0);
-    EXPECT_EQ(dialog->itemIndex(), -1);
+    EXPECT_EQ(dialog->ItemIndex(), -1);
     EXPECT_EQ(dialog->GetSelectedServer(), QString());
   }
 }
@@ -232,7 +232,7 @@ TEST_F(ServerListDialog, TheSecondCountDecidesWhetherTheFirstEntryIsSelected) {
   const Script shrinks = counting({"A", "B"}, 2, 0);
   const auto dialog = shown({shrinks});
   EXPECT_EQ(entries(*dialog), (QStringList{"A", "B"}));
-  EXPECT_EQ(dialog->itemIndex(), -1);
+  EXPECT_EQ(dialog->ItemIndex(), -1);
   EXPECT_EQ(dialog->GetSelectedServer(), QString());
 }
 
@@ -256,7 +256,7 @@ TEST_F(ServerListDialog, EveryShowingListsAfreshFromANewEnumerator) {
   EXPECT_EQ(log.calls, (Calls{"create", "ListAvailableSQLServers", "Count", "Item(1)",
                               "Count again", "release list", "release application"}));
   EXPECT_EQ(entries(*dialog), QStringList{"NEW"});
-  EXPECT_EQ(dialog->itemIndex(), 0);
+  EXPECT_EQ(dialog->ItemIndex(), 0);
 }
 
 // --- Failures ---------------------------------------------------------------------------------
@@ -291,7 +291,7 @@ TEST_F(ServerListDialog, AFailingCallIsReportedReleasesWhatWasTakenAndListsNothi
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->count(), 0);
-    EXPECT_TRUE(dialog->listFailed());
+    EXPECT_TRUE(dialog->ListFailed());
     QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
@@ -303,10 +303,10 @@ TEST_F(ServerListDialog, AShowingAfterAFailureListsAgain) {
   useScripts({failing, listing({"B"})});
   const auto dialog = makeDialog();
   dialog->show();
-  EXPECT_TRUE(dialog->listFailed());
+  EXPECT_TRUE(dialog->ListFailed());
   dialog->reject();
   dialog->show();
-  EXPECT_FALSE(dialog->listFailed());
+  EXPECT_FALSE(dialog->ListFailed());
   EXPECT_EQ(entries(*dialog), QStringList{"B"});
   QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
@@ -360,7 +360,7 @@ TEST_F(ServerListDialog, DoubleClickOnAnEmptyListDoesNothing) {
   QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), -1);
-  EXPECT_EQ(dialog->itemIndex(), -1);
+  EXPECT_EQ(dialog->ItemIndex(), -1);
 }
 
 TEST_F(ServerListDialog, DoubleClickBelowTheEntriesTakesTheSelectedOne) {
