@@ -6,56 +6,14 @@
 #include <optional>
 
 #include "core/text/codepage.h"
+#include "core/text/utf16.h"
 
 namespace bv::tasks {
 namespace {
 
-// ---- UTF-8 characters, for locating a character the code page cannot carry ----
-
-// The length of the UTF-8 sequence starting at text[i], or 0 when it is malformed (a stray
-// continuation byte, an overlong form, a surrogate, a value past U+10FFFF, a cut-off tail).
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return length;
-}
-
-std::string codePointName(std::string_view sequence) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(sequence[k]); };
-  unsigned long value = 0;
-  switch (sequence.size()) {
-    case 1: value = byte(0); break;
-    case 2: value = ((byte(0) & 0x1Fu) << 6) | (byte(1) & 0x3Fu); break;
-    case 3: value = ((byte(0) & 0x0Fu) << 12) | ((byte(1) & 0x3Fu) << 6) | (byte(2) & 0x3Fu); break;
-    default:
-      value = ((byte(0) & 0x07u) << 18) | ((byte(1) & 0x3Fu) << 12) | ((byte(2) & 0x3Fu) << 6) |
-              (byte(3) & 0x3Fu);
-      break;
-  }
+std::string codePointName(char32_t codePoint) {
   std::array<char, 16> buffer{};
-  std::snprintf(buffer.data(), buffer.size(), "U+%04lX", value);
+  std::snprintf(buffer.data(), buffer.size(), "U+%04lX", static_cast<unsigned long>(codePoint));
   return buffer.data();
 }
 
@@ -64,19 +22,20 @@ std::string codePointName(std::string_view sequence) {
 std::string describeUnencodable(std::string_view text) {
   std::size_t position = 1;
   for (std::size_t i = 0; i < text.size(); ++position) {
-    const std::size_t length = utf8SequenceLength(text, i);
+    const text::Utf8Character decoded = text::decodeUtf8(text, i);
+    const std::size_t length = decoded.length;
     if (length == 0) {
       return "UTF-8 として正しくないバイトがあります（" + std::to_string(i + 1) + " バイト目）。";
     }
     const std::string_view character = text.substr(i, length);
     const auto bytes = text::utf8ToCp932(character);
     if (!bytes) {
-      return std::to_string(position) + " 文字目の " + codePointName(character) +
+      return std::to_string(position) + " 文字目の " + codePointName(decoded.codePoint) +
              " はコードページ 932 で表せません。";
     }
     const auto back = text::cp932ToUtf8(*bytes);
     if (!back || *back != character) {
-      return std::to_string(position) + " 文字目の " + codePointName(character) +
+      return std::to_string(position) + " 文字目の " + codePointName(decoded.codePoint) +
              " はコードページ 932 を通ると別の文字になります。";
     }
     i += length;

@@ -35,52 +35,50 @@ void appendUtf16(std::u16string& out, char32_t cp) {
 
 }  // namespace
 
+Utf8Character decodeUtf8(std::string_view text, std::size_t offset) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[offset + k]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length = 0;
+  char32_t codePoint = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    codePoint = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    codePoint = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    codePoint = lead & 0x07;
+  } else {
+    return {};
+  }
+  if (offset + length > text.size()) return {};
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return {};
+    codePoint = (codePoint << 6) | (byte(k) & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not characters.
+  static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (codePoint < kMinimum[length] || codePoint > 0x10FFFF ||
+      (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+    return {};
+  }
+  return {codePoint, length};
+}
+
 std::u16string utf8ToUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    int length = 0;
-    char32_t cp = 0;
-    if (lead < 0x80) {
-      length = 1;
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      cp = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      cp = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      cp = lead & 0x07;
-    } else {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const Utf8Character character = decodeUtf8(utf8, i);
+    if (character.length == 0) {
       appendUtf16(out, kReplacement);
       ++i;
       continue;
     }
-    bool valid = i + static_cast<std::size_t>(length) <= utf8.size();
-    for (int k = 1; valid && k < length; ++k) {
-      const auto trail = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);
-      if ((trail & 0xC0) != 0x80) {
-        valid = false;
-      } else {
-        cp = (cp << 6) | (trail & 0x3F);
-      }
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not characters.
-    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (valid && (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) {
-      valid = false;
-    }
-    if (!valid) {
-      appendUtf16(out, kReplacement);
-      ++i;
-      continue;
-    }
-    appendUtf16(out, cp);
-    i += static_cast<std::size_t>(length);
+    appendUtf16(out, character.codePoint);
+    i += character.length;
   }
   return out;
 }

@@ -1,10 +1,21 @@
-// UTF-8 <-> UTF-16 conversion for the ODBC wide entry points. Qt-free.
+// UTF-8, the program's text, and UTF-16, the text of ODBC's wide entry points and of stored
+// task files. Qt-free.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace bv::text {
+
+// One character of UTF-8 text: its code point and the length of its byte sequence. The length
+// is 0 when the sequence at that place is malformed: a stray continuation byte, an overlong
+// form, a surrogate, a value past U+10FFFF, or a tail cut off by the end of the text.
+struct Utf8Character {
+  char32_t codePoint = 0;
+  std::size_t length = 0;
+};
+Utf8Character decodeUtf8(std::string_view text, std::size_t offset);
 
 // Malformed UTF-8 sequences become U+FFFD; nothing is dropped silently.
 std::u16string utf8ToUtf16(std::string_view utf8);

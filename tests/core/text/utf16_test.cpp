@@ -22,3 +22,24 @@ TEST(Utf16, MalformedInputBecomesReplacementCharacters) {
 
 }  // namespace
 }  // namespace bv::text
+
+namespace bv::text {
+namespace {
+
+TEST(DecodeUtf8, ReadsEachLengthAndRefusesWhatIsNoCharacter) {
+  const std::string text = "a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80";  // a é 日 😀
+  EXPECT_EQ(decodeUtf8(text, 0).codePoint, U'a');
+  EXPECT_EQ(decodeUtf8(text, 1).length, 2u);
+  EXPECT_EQ(decodeUtf8(text, 1).codePoint, U'\u00E9');
+  EXPECT_EQ(decodeUtf8(text, 3).codePoint, U'\u65E5');
+  EXPECT_EQ(decodeUtf8(text, 6).length, 4u);
+  EXPECT_EQ(decodeUtf8(text, 6).codePoint, U'\U0001F600');
+  for (const std::string& bad : {std::string("\x80"), std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),
+                                std::string("\xF4\x90\x80\x80"), std::string("\xE6\x97"),
+                                std::string("\xF8\x88\x80\x80\x80")}) {
+    EXPECT_EQ(decodeUtf8(bad, 0).length, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace bv::text
