@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "core/text/utf16.h"
+
 namespace bv::tasks {
 namespace {
 
@@ -20,91 +22,18 @@ constexpr std::size_t kMaxCount = std::numeric_limits<std::uint16_t>::max();
 
 [[noreturn]] void refuse(HResult code, const std::string& what) { throw JobFileError(code, what); }
 
-// --- UTF-8 <-> UTF-16, strict both ways: a file must give back exactly what was written.
-
+// Stored text must read back exactly as it was written.
 std::u16string utf16FromUtf8(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    char32_t code = 0;
-    if (lead < 0x80) {
-      length = 1;
-      code = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      code = lead & 0x1Fu;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      code = lead & 0x0Fu;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      code = lead & 0x07u;
-    } else {
-      refuse(kInvalidArgument, "text is not UTF-8");
-    }
-    if (text.size() - i < length) refuse(kInvalidArgument, "text is not UTF-8");
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto trail = static_cast<unsigned char>(text[i + k]);
-      if ((trail & 0xC0) != 0x80) refuse(kInvalidArgument, "text is not UTF-8");
-      code = (code << 6) | (trail & 0x3Fu);
-    }
-    static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kShortest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      refuse(kInvalidArgument, "text is not UTF-8");
-    }
-    if (code == 0) refuse(kInvalidArgument, "text holds a NUL character");
-    if (code < 0x10000) {
-      out.push_back(static_cast<char16_t>(code));
-    } else {
-      code -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    }
-    i += length;
-  }
-  return out;
+  auto units = text::utf8ToUtf16Exact(text);
+  if (!units) refuse(kInvalidArgument, "text is not UTF-8");
+  if (units->find(u'\0') != std::u16string::npos) refuse(kInvalidArgument, "text holds a NUL character");
+  return std::move(*units);
 }
-
-void appendUtf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
-
-bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 std::string utf8FromUtf16(std::u16string_view units) {
-  std::string out;
-  out.reserve(units.size() * 3);
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    const char16_t unit = units[i];
-    if (isHighSurrogate(unit) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
-      const char16_t low = units[++i];
-      appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                          (static_cast<char32_t>(low) - 0xDC00));
-    } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-      refuse(kSchedInvalidTask, "job file text holds an unpaired surrogate");
-    } else {
-      appendUtf8(out, unit);
-    }
-  }
-  return out;
+  auto text = text::utf16ToUtf8Exact(units);
+  if (!text) refuse(kSchedInvalidTask, "job file text holds an unpaired surrogate");
+  return std::move(*text);
 }
 
 // --- Writing

@@ -83,6 +83,31 @@ std::u16string utf8ToUtf16(std::string_view utf8) {
   return out;
 }
 
+std::optional<std::u16string> utf8ToUtf16Exact(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const Utf8Character character = decodeUtf8(utf8, i);
+    if (character.length == 0) return std::nullopt;
+    appendUtf16(out, character.codePoint);
+    i += character.length;
+  }
+  return out;
+}
+
+std::optional<std::string> utf16ToUtf8Exact(std::u16string_view utf16) {
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      return std::nullopt;
+    }
+  }
+  return utf16ToUtf8(utf16);
+}
+
 std::string utf16ToUtf8(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());

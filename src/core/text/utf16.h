@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ struct Utf8Character {
   std::size_t length = 0;
 };
 Utf8Character decodeUtf8(std::string_view text, std::size_t offset);
+
+// Exact conversions for stored text that must read back as it was written: nothing when the
+// input holds a malformed sequence or an unpaired surrogate.
+std::optional<std::u16string> utf8ToUtf16Exact(std::string_view utf8);
+std::optional<std::string> utf16ToUtf8Exact(std::u16string_view utf16);
 
 // Malformed UTF-8 sequences become U+FFFD; nothing is dropped silently.
 std::u16string utf8ToUtf16(std::string_view utf8);
