@@ -8,5 +8,5 @@
 int main(int argc, char** argv) {
   const auto words = bv::runner::platform::programArguments(argc, argv);
   return static_cast<int>(
-      bv::runner::run(words, std::cout, std::cerr, bv::runner::logFileFromEnvironment()));
+      bv::runner::run(words, std::cin, std::cout, std::cerr, bv::runner::logFileFromEnvironment()));
 }

@@ -63,6 +63,7 @@ void describeAsFarAsPossible(const std::vector<std::string>& arguments, LogEntry
 }
 
 struct Run {
+  std::istream& in;
   std::ostream& out;
   std::ostream& err;
   const std::optional<std::filesystem::path>& logFile;
@@ -89,6 +90,13 @@ struct Run {
       return ExitStatus::Success;
     }
     if (line.action == Action::Print) logged = false;
+    if (line.fromStandardInput) {
+      try {
+        line.arguments = tasks::splitTaskParameters(readParameterString(in));
+      } catch (const UsageError& error) {
+        return refuse(error.what());
+      }
+    }
 
     tasks::TaskBackup backup;
     try {
@@ -135,10 +143,13 @@ CommandLine splitCommandLine(const std::vector<std::string>& words) {
   bool help = false;
   bool version = false;
   bool print = false;
+  bool standardInput = false;
   std::vector<std::string> positional;
   for (const auto& word : words) {
     if (word.empty() || word[0] != '-') {
       positional.push_back(word);
+    } else if (word == "-") {
+      standardInput = true;
     } else if (word == "--help" || word == "-h") {
       help = true;
     } else if (word == "--version") {
@@ -158,17 +169,45 @@ CommandLine splitCommandLine(const std::vector<std::string>& words) {
     return line;
   }
   line.action = print ? Action::Print : Action::Run;
+  if (standardInput) {
+    if (!positional.empty()) throw UsageError("「-」と一緒に引数は指定できません。");
+    line.fromStandardInput = true;
+    return line;
+  }
   if (positional.empty()) throw UsageError("引数がありません。");
   line.arguments =
       positional.size() == 1 ? tasks::splitTaskParameters(positional[0]) : std::move(positional);
   return line;
 }
 
+std::string readParameterString(std::istream& in) {
+  std::string input;
+  char buffer[4096];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    input.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (input.size() > kMaxParameterInput) {
+      throw UsageError("標準入力が長すぎます（" + std::to_string(kMaxParameterInput / 1024) +
+                       " KiB まで）。");
+    }
+  }
+  const std::size_t end = input.find('\n');
+  std::string first = input.substr(0, end);
+  if (!first.empty() && first.back() == '\r') first.pop_back();
+  if (end != std::string::npos) {
+    const std::string_view rest = std::string_view(input).substr(end + 1);
+    for (char c : rest) {
+      if (c != '\r' && c != '\n') throw UsageError("標準入力の 2 行目以降は空でなければなりません。");
+    }
+  }
+  if (first.empty()) throw UsageError("標準入力にパラメータ文字列がありません。");
+  return first;
+}
+
 Invocation parseCommandLine(const std::vector<std::string>& words) {
   CommandLine line = splitCommandLine(words);
   Invocation invocation;
   invocation.action = line.action;
-  if (line.action == Action::Run || line.action == Action::Print) {
+  if ((line.action == Action::Run || line.action == Action::Print) && !line.fromStandardInput) {
     invocation.backup = tasks::readTaskParameters(line.arguments);
   }
   return invocation;
@@ -178,6 +217,7 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
   std::string text =
       "使い方: Brackenrun [--print] 認証方式 ログイン名 パスワード サーバ データベース ファイル ベリファイ\n"
       "        Brackenrun [--print] \"パラメータ文字列\"\n"
+      "        Brackenrun [--print] -      （パラメータ文字列を標準入力の 1 行目から読む）\n"
       "        Brackenrun --help | --version\n"
       "\n"
       "スケジュールされたタスクから起動され、SQL Server のデータベースをバックアップします。\n"
@@ -195,6 +235,8 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
       "\n"
       "7 個の引数を別々の語で渡すほか、タスクが保存するパラメータ文字列をそのまま 1 語で\n"
       "渡せます。その場合は空白 1 個ずつが引数を区切るので、空の引数も空のまま残ります。\n"
+      "「-」を指定すると、パラメータ文字列を標準入力から読みます。パスワードを含む文字列が\n"
+      "コマンドラインに載らず、ほかのユーザーのプロセス一覧に見えません。\n"
       "\n"
       "オプション:\n"
       "  --print    送るバッチを表示するだけで、サーバには接続しません\n"
@@ -235,9 +277,9 @@ std::string backupBatch(const tasks::TaskBackup& backup) {
   return maintenance::buildBackupCommand(backup.database, backup.backupFile, backup.verify);
 }
 
-ExitStatus run(const std::vector<std::string>& words, std::ostream& out, std::ostream& err,
-               const std::optional<std::filesystem::path>& logFile) {
-  Run runner{out, err, logFile, {}, true};
+ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out,
+               std::ostream& err, const std::optional<std::filesystem::path>& logFile) {
+  Run runner{in, out, err, logFile, {}, true};
   ExitStatus status = ExitStatus::RunnerError;
   try {
     status = runner(words);

@@ -4,7 +4,9 @@
 // in-process. Qt-free.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -38,13 +40,24 @@ enum class Action { Run, Print, Help, Version };
 struct CommandLine {
   Action action = Action::Run;
   std::vector<std::string> arguments;
+  // The word "-": the parameter string comes on standard input (see readParameterString).
+  bool fromStandardInput = false;
 };
 
-// Words beginning with "-" are options: --help (or -h), --print, --version; the task's
-// arguments never begin with "-". The other words are either the seven arguments, one word
-// each, or one word holding the parameter string as the task stores it, split at single
-// blanks. Throws UsageError for an unknown option. With --help or --version the arguments are
-// not looked at.
+// The largest standard input the "-" form reads: 64 KiB.
+inline constexpr std::size_t kMaxParameterInput = 64 * 1024;
+
+// The "-" form's parameter string: standard input up to its first line feed (or its end), a
+// trailing CR LF removed, the string's own trailing blank kept. Throws UsageError for empty
+// input, input over kMaxParameterInput bytes, or a second line that is not empty.
+std::string readParameterString(std::istream& in);
+
+// Words beginning with "-" are options: --help (or -h), --print, --version, and "-" alone, which
+// takes the parameter string from standard input; the task's arguments never begin with "-".
+// The other words are either the seven arguments, one word each, or one word holding the
+// parameter string as the task stores it, split at single blanks. Throws UsageError for an
+// unknown option, and for "-" together with arguments. With --help or --version the arguments
+// are not looked at.
 CommandLine splitCommandLine(const std::vector<std::string>& words);
 
 struct Invocation {
@@ -67,9 +80,10 @@ db::LoginSettings loginFor(const tasks::TaskBackup& backup);
 // main window's builder makes them.
 std::string backupBatch(const tasks::TaskBackup& backup);
 
-// Runs Brackenrun on the words after the program name: messages on out and err, one line
-// appended to the log file when one is given (not for --help, --version and --print).
-ExitStatus run(const std::vector<std::string>& words, std::ostream& out, std::ostream& err,
-               const std::optional<std::filesystem::path>& logFile);
+// Runs Brackenrun on the words after the program name: the parameter string from `in` for the
+// "-" form, messages on out and err, one line appended to the log file when one is given (not
+// for --help, --version and --print).
+ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out,
+               std::ostream& err, const std::optional<std::filesystem::path>& logFile);
 
 }  // namespace bv::runner

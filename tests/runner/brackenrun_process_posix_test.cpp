@@ -80,6 +80,18 @@ TEST_F(BrackenrunProcess, TheParameterStringAndTheWordFormPrintTheSameBatch) {
   EXPECT_EQ(fromWords.err, fromString.err);
 }
 
+TEST_F(BrackenrunProcess, TheStandardInputFormPrintsTheSameBatchAsTheArgumentForm) {
+  const bv::tasks::TaskBackup b = backup();
+  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  const ProcessResult fromInput = brtest::runProcess(BRACKENRUN_PATH, {"--print", "-"}, environment(),
+                                                     parameters + "\r\n");
+  EXPECT_EQ(fromInput.status, 0) << fromInput.err;
+  EXPECT_EQ(fromInput.out, brackenrun({"--print", parameters}).out);
+  const ProcessResult empty = brtest::runProcess(BRACKENRUN_PATH, {"-"}, environment(), "");
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_NE(empty.err.find("標準入力"), std::string::npos) << empty.err;
+}
+
 TEST_F(BrackenrunProcess, BadArgumentsExitWithTwoAndAreLogged) {
   const ProcessResult result = brackenrun({"2 6137 "});
   EXPECT_EQ(result.status, 2);

@@ -52,9 +52,19 @@ struct ProcessResult {
 };
 
 // Runs the program with the arguments (argv[0] is the program) and exactly the given
-// environment, and collects both outputs to the end.
+// environment, the input on its standard input (read from an unlinked scratch file, so any size
+// is written before the child starts), and collects both outputs to the end.
 inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
-                                const std::map<std::string, std::string>& environment) {
+                                const std::map<std::string, std::string>& environment,
+                                const std::string& input = {}) {
+  char inputPath[] = "/tmp/bv-stdin-XXXXXX";
+  Fd inputFile(::mkstemp(inputPath));
+  if (inputFile.get() < 0) throw std::runtime_error("mkstemp");
+  ::unlink(inputPath);
+  if (::write(inputFile.get(), input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
+      ::lseek(inputFile.get(), 0, SEEK_SET) != 0) {
+    throw std::runtime_error("scratch input");
+  }
   int outPipe[2];
   int errPipe[2];
   if (::pipe(outPipe) != 0) throw std::runtime_error("pipe");
@@ -76,6 +86,7 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
+    ::dup2(inputFile.get(), STDIN_FILENO);
     ::dup2(outWrite.get(), STDOUT_FILENO);
     ::dup2(errWrite.get(), STDERR_FILENO);
     ::close(outRead.get());

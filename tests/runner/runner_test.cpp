@@ -25,10 +25,11 @@ struct Result {
 
 class RunnerTest : public ::testing::Test {
  protected:
-  Result runWith(const std::vector<std::string>& words) {
+  Result runWith(const std::vector<std::string>& words, const std::string& input = {}) {
+    std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    const ExitStatus status = run(words, out, err, logFile_);
+    const ExitStatus status = run(words, in, out, err, logFile_);
     return {status, out.str(), err.str(), brtest::readFile(logFile_)};
   }
 
@@ -126,6 +127,51 @@ TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
                            "detail=Unable to connect"),
             std::string::npos)
       << logged[0];
+}
+
+TEST_F(RunnerTest, TheStandardInputFormReadsTheParameterStringAsTheArgumentFormsDo) {
+  const brtest::SilentListener server;
+  tasks::TaskBackup backup = backupOn(server.serverText());
+  backup.password = "";  // an empty argument: two blanks in a row must survive
+  const std::string parameters = tasks::buildTaskParameters(backup);
+  ASSERT_EQ(parameters.back(), ' ');
+  const std::string expected = maintenance::buildBackupCommand("売上", "/tmp/売上_%date%.bak", true) + "\n";
+  for (const std::string& input : {parameters, parameters + "\n", parameters + "\r\n", parameters + "\n\n\r\n"}) {
+    const Result result = runWith({"--print", "-"}, input);
+    EXPECT_EQ(result.status, ExitStatus::Success) << result.err;
+    EXPECT_EQ(result.out, expected);
+  }
+  // Only the line's own trailing blank is kept: the string without it reads the same, as the
+  // argument form reads it.
+  EXPECT_EQ(runWith({"--print", "-"}, parameters.substr(0, parameters.size() - 1)).out, expected);
+  EXPECT_FALSE(server.anybodyConnected());
+}
+
+TEST_F(RunnerTest, TheStandardInputFormRefusesWhatItCannotReadWithoutConnecting) {
+  const brtest::SilentListener server;
+  const std::string good = tasks::buildTaskParameters(backupOn(server.serverText()));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-"}, ""},                                        // empty input
+      {{"-"}, "\n"},                                      // an empty first line
+      {{"-"}, good + "\n" + good + "\n"},                 // a second line that is not empty
+      {{"-"}, std::string(kMaxParameterInput + 1, '0')},  // over 64 KiB
+      {{"-", good}, ""},                                  // "-" and arguments
+      {{good, "-"}, good},
+      {{"-"}, good.substr(0, good.size() - 3)},           // a malformed string
+  };
+  for (const auto& [words, input] : cases) {
+    const Result result = runWith(words, input);
+    EXPECT_EQ(result.status, ExitStatus::BadArguments) << result.err;
+    EXPECT_EQ(result.err.rfind("Brackenrun: ", 0), 0u) << result.err;
+    expectNoPassword(result);
+  }
+  EXPECT_FALSE(server.anybodyConnected());
+}
+
+TEST_F(RunnerTest, ExactlySixtyFourKiBOfInputIsStillRead) {
+  const std::string input = std::string(kMaxParameterInput - 1, 'A') + "\n";
+  std::istringstream in(input);
+  EXPECT_EQ(readParameterString(in).size(), kMaxParameterInput - 1);
 }
 
 TEST_F(RunnerTest, HelpListsTheExitStatusesAndTheLogFile) {
