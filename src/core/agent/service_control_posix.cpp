@@ -1,154 +1,30 @@
-// systemd behind the service control interface. systemctl runs as a child process with its
-// output read through a pipe; every wait is bounded, and a child that outlives its time is
-// killed and reaped.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
+// systemd behind the service control interface. systemctl runs as a child process whose output
+// is read to its end within a bounded time (sys::runProgram).
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "core/agent/service_control.h"
 #include "core/agent/systemd_service_manager.h"
+#include "core/sys/process_posix.h"
 
-extern char** environ;
 
 namespace bv::agent {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const noexcept { return fd_; }
-  void reset() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-class SpawnActions {
- public:
-  SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-  ~SpawnActions() {
-    if (ok_) posix_spawn_file_actions_destroy(&actions_);
-  }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  bool ok() const noexcept { return ok_; }
-  posix_spawn_file_actions_t* get() noexcept { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_{};
-  bool ok_ = false;
-};
-
-// A started child: reaped by wait(); killed and reaped on destruction if still running.
-class ChildProcess {
- public:
-  explicit ChildProcess(pid_t pid) : pid_(pid) {}
-  ~ChildProcess() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  // The exit code once the child has exited by the deadline; nothing otherwise.
-  std::optional<int> wait(Clock::time_point deadline) {
-    for (;;) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = 0;
-        if (WIFEXITED(status)) return WEXITSTATUS(status);
-        return std::nullopt;  // ended by a signal
-      }
-      if (done < 0 && errno != EINTR) {
-        pid_ = 0;
-        return std::nullopt;
-      }
-      if (Clock::now() >= deadline) return std::nullopt;
-      ::poll(nullptr, 0, 10);
-    }
-  }
-
- private:
-  pid_t pid_;
-};
-
+// Runs a program with stdin and stderr unused and keeps what it writes to stdout.
 struct ProcessOutcome {
   std::optional<int> exitCode;  // nothing: not started, killed, or out of time
   std::string output;
 };
 
-int remainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
-// Runs a program with stdin and stderr on /dev/null and keeps what it writes to stdout.
 ProcessOutcome runBounded(const std::string& program, const std::vector<std::string>& arguments,
                           int timeoutMs) {
-  constexpr std::size_t kMaxOutput = 64 * 1024;
-  ProcessOutcome outcome;
-  int fds[2] = {-1, -1};
-  if (::pipe2(fds, O_CLOEXEC) != 0) return outcome;
-  UniqueFd readEnd(fds[0]);
-  UniqueFd writeEnd(fds[1]);
-
-  SpawnActions actions;
-  if (!actions.ok() || posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) != 0 ||
-      posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), 1) != 0 ||
-      posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0) {
-    return outcome;
-  }
-  std::vector<std::string> argvStorage;
-  argvStorage.push_back(program);
-  argvStorage.insert(argvStorage.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& argument : argvStorage) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  pid_t pid = 0;
-  const bool onPath = program.find('/') == std::string::npos;
-  const int spawned = onPath ? posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ)
-                             : posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
-  if (spawned != 0) return outcome;
-  ChildProcess child(pid);
-  writeEnd.reset();
-
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  char buffer[4096];
-  for (;;) {
-    pollfd readable{readEnd.get(), POLLIN, 0};
-    const int ready = ::poll(&readable, 1, remainingMs(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return outcome;  // out of time: the child is killed on the way out
-    const ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;  // end of output
-    if (outcome.output.size() < kMaxOutput) outcome.output.append(buffer, static_cast<std::size_t>(got));
-  }
-  outcome.exitCode = child.wait(deadline);
-  return outcome;
+  sys::ProgramOutcome ran = sys::runProgram(program, arguments, {}, timeoutMs);
+  return {ran.exitCode, std::move(ran.output)};
 }
 
 // The value of "Key=Value" in systemctl show's output; nothing when the key is missing.

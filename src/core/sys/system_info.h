@@ -2,6 +2,7 @@
 // Qt-free.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ std::vector<std::string> localHostNames();
 
 // The name of the user running the program.
 std::string userName();
+
+// The folder of the running program's own executable (/proc/self/exe, GetModuleFileNameW), in
+// which the programs installed beside it lie; empty when it cannot be read.
+std::filesystem::path executableFolder();
 
 struct OsVersion {
   unsigned long major = 0;

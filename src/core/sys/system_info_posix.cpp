@@ -46,6 +46,12 @@ std::string userName() {
   return {};
 }
 
+std::filesystem::path executableFolder() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::filesystem::path() : self.parent_path();
+}
+
 OsVersion osVersion() {
   utsname info{};
   OsVersion version;

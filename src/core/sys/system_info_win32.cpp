@@ -27,6 +27,19 @@ std::string computerName() {
 
 std::vector<std::string> localHostNames() { return {computerName()}; }
 
+std::filesystem::path executableFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return std::filesystem::path(path).parent_path();
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
 std::string userName() {
   std::array<char, 257> buffer{};  // UNLEN + 1
   DWORD size = static_cast<DWORD>(buffer.size());

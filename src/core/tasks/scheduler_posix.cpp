@@ -7,7 +7,9 @@
 #include <optional>
 #include <utility>
 
+#include "core/sys/system_info.h"
 #include "core/tasks/TaskScdl.h"
+#include "core/tasks/crontab_posix.h"
 #include "core/tasks/next_run.h"
 #include "core/tasks/schedule_page.h"
 #include "core/tasks/task_flags.h"
@@ -218,7 +220,7 @@ HResult PosixWorkItem::Save() {
   job_ = std::move(*written);
   changed_ = {};
   stored_ = true;
-  if (shared_->options.afterSave) return shared_->options.afterSave(shared_->store.folder());
+  if (shared_->options.afterSave) return shared_->options.afterSave(shared_->store.folder(), job_);
   return kOk;
 }
 
@@ -328,6 +330,15 @@ std::shared_ptr<SchedulerService> createPosixScheduler(PosixSchedulerOptions opt
   return std::make_shared<PosixScheduler>(std::move(shared));
 }
 
-std::shared_ptr<SchedulerService> createPlatformScheduler() { return createPosixScheduler({}); }
+std::shared_ptr<SchedulerService> createPlatformScheduler() {
+  PosixSchedulerOptions options;
+  // A task that can run needs the tick's entry in the user's crontab; a task without a schedule
+  // (the account dialog's probe, a new task before its schedule is set) does not.
+  options.afterSave = [](const std::filesystem::path&, const JobFile& saved) -> HResult {
+    if (saved.triggers.empty()) return kOk;
+    return installTickEntry(*systemCrontab(), sys::executableFolder() / kTickProgramName);
+  };
+  return createPosixScheduler(std::move(options));
+}
 
 }  // namespace bv::tasks

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/tasks/account_proof_posix.h"
+#include "core/tasks/job_file.h"
 #include "core/tasks/scheduler_backend.h"
 #include "core/tasks/system_time.h"
 
@@ -20,9 +21,9 @@ struct PosixSchedulerOptions {
   AccountProofOptions accountProof;
   // The local time now; empty for the system's clock.
   std::function<LocalMinute()> clock;
-  // Runs after a task was written, with the store's folder (the executor's crontab entry is
-  // installed here); its failure is the save's failure.
-  std::function<HResult(const std::filesystem::path& storeFolder)> afterSave;
+  // Runs after a task was written, with the store's folder and the task as written (the
+  // executor's crontab entry is installed here); its failure is the save's failure.
+  std::function<HResult(const std::filesystem::path& storeFolder, const JobFile& saved)> afterSave;
 };
 
 std::shared_ptr<SchedulerService> createPosixScheduler(PosixSchedulerOptions options);

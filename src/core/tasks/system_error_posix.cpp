@@ -19,6 +19,8 @@ std::string systemErrorText(HResult code) {
       return "この操作を完了するのに十分な記憶域がありません。";
     case kNoInterface:
       return "インターフェイスがサポートされていません";
+    case kUnspecifiedFailure:
+      return "エラーを特定できません";
     case 0x80004001:  // E_NOTIMPL
       return "実装されていません";
     case 0x80070050:  // ERROR_FILE_EXISTS

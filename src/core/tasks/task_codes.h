@@ -41,6 +41,7 @@ inline constexpr HResult kSchedServiceNotRunning = 0x80041315;
 inline constexpr HResult kInvalidArgument = 0x80070057;       // E_INVALIDARG
 inline constexpr HResult kAccessDenied = 0x80070005;          // E_ACCESSDENIED
 inline constexpr HResult kNoInterface = 0x80004002;           // E_NOINTERFACE
+inline constexpr HResult kUnspecifiedFailure = 0x80004005;    // E_FAIL
 inline constexpr HResult kOutOfMemory = 0x8007000E;           // E_OUTOFMEMORY
 inline constexpr HResult kFileNotFound = 0x80070002;          // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
 inline constexpr HResult kNotFileBasedStorage = 0x80030107;   // STG_E_NOTFILEBASEDSTORAGE

@@ -28,3 +28,21 @@ TEST(UserName, IsKnown) { EXPECT_FALSE(userName().empty()); }
 
 }  // namespace
 }  // namespace bv::sys
+
+namespace bv::sys {
+namespace {
+
+TEST(ExecutableFolder, IsTheFolderThatHoldsTheRunningProgram) {
+  const std::filesystem::path folder = executableFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_TRUE(folder.is_absolute());
+  bool found = false;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    found = found || name.rfind("core_sys_tests", 0) == 0;
+  }
+  EXPECT_TRUE(found) << folder;
+}
+
+}  // namespace
+}  // namespace bv::sys

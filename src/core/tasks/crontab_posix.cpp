@@ -1,0 +1,167 @@
+#include "core/tasks/crontab_posix.h"
+
+#include <dirent.h>
+
+#include <fstream>
+#include <utility>
+#include <vector>
+
+#include "core/sys/process_posix.h"
+
+namespace bv::tasks {
+namespace {
+
+constexpr int kCrontabTimeoutMs = 15000;
+
+std::vector<std::string_view> linesOf(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start + 1));  // with its line feed
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool isMarker(std::string_view line, std::string_view marker) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  return line == marker;
+}
+
+bool isBeginMarker(std::string_view line) {
+  // Any line that opens a block of ours, whatever comment follows the name.
+  return line.rfind("# BEGIN brackenvale-tick", 0) == 0;
+}
+
+// The crontab's lines outside every block of ours; nothing when a block never ends.
+std::optional<std::string> outsideBlocks(std::string_view crontab) {
+  std::string out;
+  bool inside = false;
+  for (const std::string_view line : linesOf(crontab)) {
+    if (!inside && isBeginMarker(line)) {
+      inside = true;
+    } else if (inside && isMarker(line, kTickBlockEnd)) {
+      inside = false;
+    } else if (!inside) {
+      out += line;
+    }
+  }
+  if (inside) return std::nullopt;
+  return out;
+}
+
+std::string shellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else if (c == '%') {
+      out += "\\%";  // cron would turn a bare % into a line break
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('\'');
+  return out;
+}
+
+class SystemCrontab final : public CrontabCommand {
+ public:
+  HResult read(std::string& text, std::string& message) override {
+    const sys::ProgramOutcome listed = sys::runProgram("crontab", {"-l"}, {}, kCrontabTimeoutMs);
+    if (!listed.started) return kSchedServiceNotInstalled;
+    if (listed.exitCode == 0) {
+      text = listed.output;
+      return kOk;
+    }
+    // "no crontab for USER" is an empty crontab; anything else is a failure.
+    if (listed.errors.rfind("no crontab for ", 0) == 0) {
+      text.clear();
+      return kOk;
+    }
+    message = listed.errors;
+    return kAccessDenied;
+  }
+
+  HResult install(const std::string& text, std::string& message) override {
+    const sys::ProgramOutcome installed = sys::runProgram("crontab", {"-"}, text, kCrontabTimeoutMs);
+    if (!installed.started) return kSchedServiceNotInstalled;
+    if (installed.exitCode == 0) return kOk;
+    message = installed.errors;
+    return kAccessDenied;
+  }
+};
+
+std::function<bool()>& probeOverride() {
+  static std::function<bool()> probe;
+  return probe;
+}
+
+HResult rewrite(CrontabCommand& crontab,
+                const std::function<std::optional<std::string>(std::string_view)>& change) {
+  std::string current;
+  std::string message;
+  if (const HResult read = crontab.read(current, message); read != kOk) return read;
+  const std::optional<std::string> next = change(current);
+  if (!next) return kUnspecifiedFailure;  // a block without its end: the user's lines are left alone
+  if (*next == current) return kOk;
+  return crontab.install(*next, message);
+}
+
+}  // namespace
+
+std::unique_ptr<CrontabCommand> systemCrontab() { return std::make_unique<SystemCrontab>(); }
+
+std::string tickBlock(const std::filesystem::path& tickProgram) {
+  return std::string(kTickBlockBegin) + "\n* * * * * " + shellQuoted(tickProgram.string()) +
+         " --quiet >/dev/null 2>&1\n" + std::string(kTickBlockEnd) + "\n";
+}
+
+std::optional<std::string> withTickBlock(std::string_view crontab, const std::filesystem::path& tickProgram) {
+  std::optional<std::string> rest = outsideBlocks(crontab);
+  if (!rest) return std::nullopt;
+  if (!rest->empty() && rest->back() != '\n') rest->push_back('\n');
+  return tickBlock(tickProgram) + *rest;
+}
+
+std::optional<std::string> withoutTickBlock(std::string_view crontab) { return outsideBlocks(crontab); }
+
+HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram) {
+  return rewrite(crontab, [&](std::string_view current) { return withTickBlock(current, tickProgram); });
+}
+
+HResult removeTickEntry(CrontabCommand& crontab) {
+  return rewrite(crontab, [](std::string_view current) { return withoutTickBlock(current); });
+}
+
+bool cronDaemonRunning() {
+  if (probeOverride()) return probeOverride()();
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  bool running = false;
+  while (const dirent* entry = ::readdir(proc)) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream comm("/proc/" + name + "/comm");
+    std::string command;
+    std::getline(comm, command);
+    if (command == "cron" || command == "crond") {
+      running = true;
+      break;
+    }
+  }
+  ::closedir(proc);
+  return running;
+}
+
+CronProbeOverride::CronProbeOverride(std::function<bool()> probe)
+    : previous_(std::exchange(probeOverride(), std::move(probe))) {}
+
+CronProbeOverride::~CronProbeOverride() { probeOverride() = std::move(previous_); }
+
+}  // namespace bv::tasks
