@@ -4,7 +4,7 @@
 #include "agent_jobs.h"
 
 #include "msdb.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin::agent {
 
@@ -54,12 +54,12 @@ int packedDuration(const Moment& from, const Moment& to) {
 
 // At most `n` characters (UTF-16 code units), as the history's nvarchar(4000) keeps.
 std::string cut(const std::string& s, std::size_t n) {
-  const std::string u16 = utf8ToUtf16le(s);
+  const std::string u16 = base::utf8ToUtf16le(s);
   if (u16.size() / 2 <= n) return s;
   std::size_t bytes = n * 2;
   const auto hi = static_cast<unsigned char>(u16[bytes - 1]);
   if (hi >= 0xD8 && hi <= 0xDB) bytes -= 2;
-  return utf16leToUtf8(std::string_view(u16).substr(0, bytes));
+  return base::utf16leToUtf8(std::string_view(u16).substr(0, bytes));
 }
 
 std::unique_ptr<Session> openSession(const std::shared_ptr<Engine::Impl>& engine, const std::string& login,
@@ -88,7 +88,7 @@ std::unique_ptr<Session> openSession(const std::shared_ptr<Engine::Impl>& engine
 
 StepOutcome runStep(const std::shared_ptr<Engine::Impl>& engine, const Step& step, const std::string& owner) {
   StepOutcome o;
-  if (!equalsIgnoreCase(step.subsystem, "TSQL")) {
+  if (!base::equalsIgnoreCase(step.subsystem, "TSQL")) {
     o.message = "The stand-in's Agent runs TSQL steps only; this step's subsystem is " + step.subsystem +
                 ".  The step failed.";
     return o;

@@ -9,7 +9,7 @@
 #include "agent_jobs.h"
 #include "engine_internal.h"
 #include "msdb.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin {
 
@@ -20,7 +20,7 @@ std::string localComputerName() {
   if (const auto dot = name.find('.'); dot != std::string::npos) name.resize(dot);
   if (name.size() > 15) name.resize(15);
   if (name.empty()) name = "LOCALHOST";
-  return toUpperAscii(name);
+  return base::toUpperAscii(name);
 }
 
 namespace {
@@ -57,7 +57,7 @@ void createEmptyDatabaseFile(const std::filesystem::path& file) {
 // ---------- Engine::Impl ----------
 
 std::string Engine::Impl::serverName() const {
-  if (config.instanceName.empty() || equalsIgnoreCase(config.instanceName, "MSSQLSERVER")) return computerName;
+  if (config.instanceName.empty() || base::equalsIgnoreCase(config.instanceName, "MSSQLSERVER")) return computerName;
   return computerName + "\\" + config.instanceName;
 }
 
@@ -185,7 +185,7 @@ void Engine::Impl::setupPassword() {
 std::optional<DbEntry> Engine::Impl::find(const std::string& name) const {
   std::lock_guard lock(mutex);
   for (const auto& d : dbs)
-    if (equalsIgnoreCase(d.name, name)) return d;
+    if (base::equalsIgnoreCase(d.name, name)) return d;
   return std::nullopt;
 }
 
@@ -200,7 +200,7 @@ Engine::Impl::Acquire Engine::Impl::acquire(const std::string& name, std::string
                                             std::filesystem::path& file) {
   std::lock_guard lock(mutex);
   for (auto& d : dbs) {
-    if (!equalsIgnoreCase(d.name, name)) continue;
+    if (!base::equalsIgnoreCase(d.name, name)) continue;
     if (d.exclusive) return Acquire::Restoring;
     ++d.users;
     canonical = d.name;
@@ -213,7 +213,7 @@ Engine::Impl::Acquire Engine::Impl::acquire(const std::string& name, std::string
 void Engine::Impl::release(const std::string& name) {
   std::lock_guard lock(mutex);
   for (auto& d : dbs)
-    if (equalsIgnoreCase(d.name, name) && d.users > 0) {
+    if (base::equalsIgnoreCase(d.name, name) && d.users > 0) {
       --d.users;
       return;
     }
@@ -226,7 +226,7 @@ Engine::Impl::Exclusive Engine::Impl::beginExclusive(const std::string& name, st
       std::lock_guard lock(mutex);
       bool found = false;
       for (auto& d : dbs) {
-        if (!equalsIgnoreCase(d.name, name)) continue;
+        if (!base::equalsIgnoreCase(d.name, name)) continue;
         found = true;
         if (d.users == 0 && !d.exclusive) {
           d.exclusive = true;
@@ -243,15 +243,15 @@ Engine::Impl::Exclusive Engine::Impl::beginExclusive(const std::string& name, st
 void Engine::Impl::endExclusive(const std::string& name) {
   std::lock_guard lock(mutex);
   for (auto& d : dbs)
-    if (equalsIgnoreCase(d.name, name)) d.exclusive = false;
+    if (base::equalsIgnoreCase(d.name, name)) d.exclusive = false;
 }
 
 DbEntry Engine::Impl::createDatabase(const std::string& name, bool exclusive) {
-  if (name.empty() || utf16Length(name) > 128)
+  if (name.empty() || base::utf16Length(name) > 128)
     throw sql::SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
   std::lock_guard lock(mutex);
   for (const auto& d : dbs)
-    if (equalsIgnoreCase(d.name, name)) {
+    if (base::equalsIgnoreCase(d.name, name)) {
       const std::string text = version.year == 2000
                                    ? "Database '" + d.name + "' already exists."
                                    : "Database '" + d.name + "' already exists. Choose a different database name.";
@@ -289,7 +289,7 @@ DbEntry Engine::Impl::createDatabase(const std::string& name, bool exclusive) {
 void Engine::Impl::dropDatabase(const std::string& name) {
   std::lock_guard lock(mutex);
   for (auto it = dbs.begin(); it != dbs.end(); ++it) {
-    if (!equalsIgnoreCase(it->name, name)) continue;
+    if (!base::equalsIgnoreCase(it->name, name)) continue;
     sqlite::Statement st(catalog->get(), "DELETE FROM sysdatabases WHERE dbid = ?");
     st.bindInt(1, it->id);
     st.step();
@@ -311,7 +311,7 @@ std::filesystem::path Engine::Impl::resolveBackupPath(const std::string& text) c
 
 Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->config = std::move(config);
-  impl_->version = productVersionFor(impl_->config.serverVersion);
+  impl_->version = base::productVersionFor(impl_->config.serverVersion);
   impl_->computerName = impl_->config.computerName.empty() ? localComputerName() : impl_->config.computerName;
   try {
     impl_->open();
@@ -346,8 +346,8 @@ bool Engine::waitForAgentPasses(std::uint64_t count, std::chrono::milliseconds p
   return impl_->agentChanged.wait_for(lock, patience, [&] { return impl_->agentPasses >= count; });
 }
 
-const ProductVersion& Engine::version() const { return impl_->version; }
-std::string Engine::versionText() const { return versionBanner(impl_->version); }
+const base::ProductVersion& Engine::version() const { return impl_->version; }
+std::string Engine::versionText() const { return base::versionBanner(impl_->version); }
 const std::string& Engine::saPassword() const { return impl_->saPassword; }
 bool Engine::saPasswordGenerated() const { return impl_->passwordGenerated; }
 std::string Engine::serverName() const { return impl_->serverName(); }

@@ -29,7 +29,7 @@ struct DbEntry {
 
 struct Engine::Impl {
   EngineConfig config;
-  ProductVersion version;
+  base::ProductVersion version;
   std::string computerName;
   std::string saPassword;
   bool passwordGenerated = false;

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "standin/text.h"
-#include "standin/version.h"
+#include "standin/base/text.h"
+#include "standin/base/version.h"
 
 namespace standin {
 
@@ -18,7 +18,7 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     ec.saPassword = options_.saPassword;
     ec.serverVersion = version;
     ec.computerName = computer;
-    ec.instanceName = equalsIgnoreCase(name, "MSSQLSERVER") ? std::string() : name;
+    ec.instanceName = base::equalsIgnoreCase(name, "MSSQLSERVER") ? std::string() : name;
     ec.createSample = options_.createSample;
     Instance inst;
     inst.name = name;
@@ -107,7 +107,7 @@ bool parseYear(const std::string& text, int& out) {
   for (const char c : text)
     if (c < '0' || c > '9') return false;
   out = std::atoi(text.c_str());
-  return isSupportedYear(out);
+  return base::isSupportedYear(out);
 }
 
 bool validInstanceName(const std::string& name) {
@@ -203,9 +203,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   }
   const std::string mainName = o.instanceName.empty() ? "MSSQLSERVER" : o.instanceName;
   for (std::size_t a = 0; a < o.extraInstances.size(); ++a) {
-    if (equalsIgnoreCase(o.extraInstances[a].name, mainName)) cl.error = "--instance: " + mainName + " is named twice";
+    if (base::equalsIgnoreCase(o.extraInstances[a].name, mainName)) cl.error = "--instance: " + mainName + " is named twice";
     for (std::size_t b = a + 1; b < o.extraInstances.size(); ++b)
-      if (equalsIgnoreCase(o.extraInstances[a].name, o.extraInstances[b].name))
+      if (base::equalsIgnoreCase(o.extraInstances[a].name, o.extraInstances[b].name))
         cl.error = "--instance: " + o.extraInstances[a].name + " is named twice";
   }
   return cl;

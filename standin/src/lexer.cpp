@@ -1,10 +1,10 @@
 #include "lexer.h"
 
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin::sql {
 
-bool Token::is(std::string_view keyword) const { return kind == Kind::Identifier && equalsIgnoreCase(text, keyword); }
+bool Token::is(std::string_view keyword) const { return kind == Kind::Identifier && base::equalsIgnoreCase(text, keyword); }
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "engine_internal.h"
 #include "standin/backup_file.h"
-#include "standin/text.h"
-#include "unique_fd.h"
+#include "standin/base/text.h"
+#include "standin/base/unique_fd.h"
 
 namespace standin {
 
@@ -87,7 +87,7 @@ bool contentIsSound(const std::string& content) {
 
 // Writes a whole file; returns 0 or the errno of the failure.
 int writeWholeFile(const std::filesystem::path& file, const std::string& bytes) {
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  base::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!fd.valid()) return errno;
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -137,7 +137,7 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
                                    "'. No entry found with that name. Make sure that the name is entered correctly."
                              : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
   }
-  if (equalsIgnoreCase(entry->name, "tempdb"))
+  if (base::equalsIgnoreCase(entry->name, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
   const auto file = engine->resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
@@ -258,20 +258,20 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
   const auto started = std::chrono::steady_clock::now();
   const BackupSet set = readSet(what, file, fileOption(*this, x, s));
   if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
-  if (equalsIgnoreCase(target, "tempdb"))
+  if (base::equalsIgnoreCase(target, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
-  if (equalsIgnoreCase(target, "master"))
+  if (base::equalsIgnoreCase(target, "master"))
     terminate(what, {msg(3108, 16,
                          "To restore the master database, the server must be running in single-user mode. For "
                          "information about starting in single-user mode, see \"How to: Start an Instance of SQL "
                          "Server (sqlservr.exe)\" in Books Online.")});
   auto entry = engine->find(target);
-  if (entry && !s.option("REPLACE") && !equalsIgnoreCase(set.info.databaseName, entry->name))
+  if (entry && !s.option("REPLACE") && !base::equalsIgnoreCase(set.info.databaseName, entry->name))
     terminate(what, {msg(3154, 16, "The backup set holds a backup of a database other than the existing '" +
                                        entry->name + "' database.")});
   if (entry) {
     // Sitting in the database oneself leaves nothing to wait for.
-    const bool self = equalsIgnoreCase(currentDb(), entry->name);
+    const bool self = base::equalsIgnoreCase(currentDb(), entry->name);
     const auto ex = engine->beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
     if (ex == Engine::Impl::Exclusive::InUse)
       terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
@@ -350,7 +350,7 @@ void Session::Impl::restoreHeaderOnly(Exec& x, const Statement& s) {
     rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{0}, std::int64_t{i.position}, std::int64_t{2},
                           i.userName, i.serverName, i.databaseName, std::int64_t{611},
                           static_cast<std::int64_t>(i.contentSize + 8192), i.startDate, i.finishDate,
-                          std::int64_t{productVersionFor(static_cast<int>(i.serverYear)).major}});
+                          std::int64_t{base::productVersionFor(static_cast<int>(i.serverYear)).major}});
   }
   rowcount = static_cast<std::int64_t>(rs.rows.size());
   x.out.items.push_back(std::move(rs));
@@ -462,9 +462,9 @@ void Session::Impl::dropDatabase(Exec& x, const Statement& s) {
   const std::string name = evalText(x, *s.target);
   if (tranCount > 0) throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
   for (const char* sys : {"master", "model", "msdb", "tempdb"})
-    if (equalsIgnoreCase(name, sys))
+    if (base::equalsIgnoreCase(name, sys))
       throw SqlError(3708, 16, "Cannot drop the database '" + name + "' because it is a system database.");
-  const auto ex = engine->beginExclusive(name, std::chrono::milliseconds(equalsIgnoreCase(currentDb(), name) ? 0 : 1500));
+  const auto ex = engine->beginExclusive(name, std::chrono::milliseconds(base::equalsIgnoreCase(currentDb(), name) ? 0 : 1500));
   if (ex == Engine::Impl::Exclusive::Missing)
     throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
   if (ex == Engine::Impl::Exclusive::InUse)

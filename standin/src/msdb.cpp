@@ -5,7 +5,7 @@
 #include <random>
 
 #include "agent_jobs.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin::msdb {
 
@@ -333,7 +333,7 @@ class Arguments {
           fail(procedure_, 8144, "Procedure or function " + procedure_ + " has too many arguments specified.");
       } else {
         for (std::size_t k = 0; k < names_.size(); ++k)
-          if (equalsIgnoreCase(a.name, names_[k])) target = k;
+          if (base::equalsIgnoreCase(a.name, names_[k])) target = k;
         if (target == names_.size()) fail(procedure_, 8145, a.name + " is not a parameter for procedure " + procedure_ + ".");
       }
       bound_[target] = static_cast<int>(i);
@@ -342,7 +342,7 @@ class Arguments {
 
   const ProcArg* get(const char* name) const {
     for (std::size_t k = 0; k < names_.size(); ++k)
-      if (equalsIgnoreCase(names_[k], name) && bound_[k] >= 0) {
+      if (base::equalsIgnoreCase(names_[k], name) && bound_[k] >= 0) {
         const ProcArg& a = args_[static_cast<std::size_t>(bound_[k])];
         return a.isDefault ? nullptr : &a;
       }
@@ -379,7 +379,7 @@ class Arguments {
   // Hands a value back through an OUTPUT parameter.
   void output(const char* name, const TypedValue& v) {
     for (std::size_t k = 0; k < names_.size(); ++k) {
-      if (!equalsIgnoreCase(names_[k], name) || bound_[k] < 0) continue;
+      if (!base::equalsIgnoreCase(names_[k], name) || bound_[k] < 0) continue;
       ProcArg& a = args_[static_cast<std::size_t>(bound_[k])];
       if (!a.output) return;
       a.value = v;
@@ -406,7 +406,7 @@ class SessionTables {
     tables.year = s.engine->version.year;
     auto& c = s.connection();
     tables.db = c.get();
-    if (equalsIgnoreCase(s.currentDb(), "msdb")) return;
+    if (base::equalsIgnoreCase(s.currentDb(), "msdb")) return;
     const auto entry = s.engine->find("msdb");
     if (!entry) throw SqlError(911, 16, "Database 'msdb' does not exist. Make sure that the name is entered correctly.");
     if (std::find(s.attached.begin(), s.attached.end(), entry->name) == s.attached.end()) {
@@ -422,7 +422,7 @@ class SessionTables {
     try {
       s_.conn->exec("DETACH DATABASE \"msdb\"");
       s_.attached.erase(std::remove_if(s_.attached.begin(), s_.attached.end(),
-                                       [](const std::string& n) { return equalsIgnoreCase(n, "msdb"); }),
+                                       [](const std::string& n) { return base::equalsIgnoreCase(n, "msdb"); }),
                         s_.attached.end());
     } catch (const sqlite::Error&) {
     }
@@ -478,7 +478,7 @@ std::string normaliseGuid(const std::string& text, int year) {
     throw SqlError(8169, 16,
                    year >= 2005 ? "Conversion failed when converting from a character string to uniqueidentifier."
                                 : "Syntax error converting from a character string to uniqueidentifier.");
-  return toUpperAscii(g);
+  return base::toUpperAscii(g);
 }
 
 // The job a call names by @job_id or @job_name (exactly one of them).
@@ -559,7 +559,7 @@ int addJob(Session::Impl& s, Arguments& a) {
     q.bindText(1, owner);
     if (!q.step()) fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
   }
-  const Binary ownerSid{equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
+  const Binary ownerSid{base::equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
 
   if (!select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE", {name})
            .empty())
@@ -604,7 +604,7 @@ int addJobStep(Session::Impl& s, Arguments& a) {
               {job.id, stepName})
            .empty())
     fail("sp_add_jobstep", 14261, "The specified @step_name ('" + stepName + "') already exists.");
-  std::string subsystem = toUpperAscii(a.text("@subsystem").value_or("TSQL"));
+  std::string subsystem = base::toUpperAscii(a.text("@subsystem").value_or("TSQL"));
   static const std::array kSubsystems = {"TSQL", "CMDEXEC", "ACTIVESCRIPTING", "DISTRIBUTION", "SNAPSHOT", "LOGREADER",
                                          "MERGE", "QUEUEREADER", "ANALYSISQUERY", "ANALYSISCOMMAND", "SSIS", "POWERSHELL"};
   if (std::none_of(kSubsystems.begin(), kSubsystems.end(), [&](const char* k) { return subsystem == k; }))
@@ -792,7 +792,7 @@ bool isLocalServer(const Session::Impl& s, const std::optional<std::string>& ser
   if (!server || server->empty()) return true;
   std::string name = *server;
   if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-  return equalsIgnoreCase(name, "(local)") || equalsIgnoreCase(name, s.engine->serverName());
+  return base::equalsIgnoreCase(name, "(local)") || base::equalsIgnoreCase(name, s.engine->serverName());
 }
 
 int addJobServer(Session::Impl& s, Arguments& a) {

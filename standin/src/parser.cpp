@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "ast.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin::sql {
 namespace {
@@ -50,7 +50,7 @@ constexpr std::array kSetOptions = {
 
 template <std::size_t N>
 bool inList(const std::array<const char*, N>& list, std::string_view word) {
-  return std::any_of(list.begin(), list.end(), [&](const char* k) { return equalsIgnoreCase(k, word); });
+  return std::any_of(list.begin(), list.end(), [&](const char* k) { return base::equalsIgnoreCase(k, word); });
 }
 
 bool startsStatement(const Token& t) { return t.kind == Token::Kind::Identifier && inList(kStatementStarters, t.text); }
@@ -190,7 +190,7 @@ class Parser {
       }
       if (second.is("TRY") || second.is("CATCH") || second.is("DISTRIBUTED") || second.is("CONVERSATION") ||
           second.is("DIALOG"))
-        unsupported("BEGIN " + toUpperAscii(second.text), line);
+        unsupported("BEGIN " + base::toUpperAscii(second.text), line);
       next();
       auto block = make(Statement::Kind::Block, line);
       while (!peek().is("END")) {
@@ -284,11 +284,11 @@ class Parser {
         return s;
       }
       if (peek(1).is("TABLE") || peek(1).is("INDEX") || peek(1).is("VIEW")) return passthrough(StatementDone::Command::Other);
-      unsupported("DROP " + toUpperAscii(peek(1).text), line);
+      unsupported("DROP " + base::toUpperAscii(peek(1).text), line);
     }
     if (tk.is("ALTER")) {
       if (peek(1).is("TABLE")) return passthrough(StatementDone::Command::Other);
-      unsupported("ALTER " + toUpperAscii(peek(1).text), line);
+      unsupported("ALTER " + base::toUpperAscii(peek(1).text), line);
     }
     if (tk.is("RETURN")) {
       next();
@@ -300,7 +300,7 @@ class Parser {
     if (tk.is("WHILE") || tk.is("SAVE") || tk.is("GOTO") || tk.is("BREAK") || tk.is("CONTINUE") || tk.is("MERGE") ||
         tk.is("OPEN") || tk.is("CLOSE") || tk.is("FETCH") || tk.is("DEALLOCATE") || tk.is("GRANT") ||
         tk.is("REVOKE") || tk.is("DENY") || tk.is("KILL") || tk.is("CHECKPOINT"))
-      unsupported("the " + toUpperAscii(tk.text) + " statement", line);
+      unsupported("the " + base::toUpperAscii(tk.text) + " statement", line);
     syntaxError(tk);
   }
 
@@ -309,7 +309,7 @@ class Parser {
     if (v.kind != Token::Kind::Variable) syntaxError(v);
     next();
     Declaration d;
-    d.name = toLowerAscii(v.text);
+    d.name = base::toLowerAscii(v.text);
     accept("AS");
     if (peek().is("TABLE") || peek().is("CURSOR")) unsupported("table and cursor variables", v.line);
     d.type = typeName(false);
@@ -346,7 +346,7 @@ class Parser {
     const int line = next().line;  // SET
     if (peek().kind == Token::Kind::Variable) {
       auto s = make(Statement::Kind::SetVariable, line);
-      s->name = toLowerAscii(next().text);
+      s->name = base::toLowerAscii(next().text);
       const Token& op = peek();
       if (op.isSymbol("=") || op.isSymbol("+=") || op.isSymbol("-=") || op.isSymbol("*=") || op.isSymbol("/=")) {
         s->op = op.text;
@@ -363,7 +363,7 @@ class Parser {
     if (!inList(kSetOptions, opt.text))
       throw SqlError(195, 15, "'" + opt.text + "' is not a recognized SET option.", opt.line);
     auto s = make(Statement::Kind::SetOption, line);
-    s->name = toUpperAscii(opt.text);
+    s->name = base::toUpperAscii(opt.text);
     next();
     while (!atBoundary()) s->tokens.push_back(next());
     return s;
@@ -454,7 +454,7 @@ class Parser {
       SelectItem item;
       const Token& a = peek();
       if (a.kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
-        item.assignTo = toLowerAscii(a.text);
+        item.assignTo = base::toLowerAscii(a.text);
         next();
         next();
         item.expr = expression();
@@ -547,7 +547,7 @@ class Parser {
     }
     auto s = make(Statement::Kind::Exec, line);
     if (peek().kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
-      s->returnVariable = toLowerAscii(next().text);
+      s->returnVariable = base::toLowerAscii(next().text);
       next();
     }
     if (peek().kind == Token::Kind::Variable) unsupported("EXECUTE with a procedure name in a variable", line);
@@ -566,7 +566,7 @@ class Parser {
     while (!atBoundary()) {
       ExecArg arg;
       if (peek().kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
-        arg.name = toLowerAscii(next().text);
+        arg.name = base::toLowerAscii(next().text);
         next();
       }
       if (accept("DEFAULT")) {
@@ -588,7 +588,7 @@ class Parser {
       next();
       auto e = std::make_unique<Expr>();
       e->kind = Expr::Kind::Variable;
-      e->name = toLowerAscii(tk.text);
+      e->name = base::toLowerAscii(tk.text);
       e->line = tk.line;
       return e;
     }
@@ -622,7 +622,7 @@ class Parser {
     do {
       const Token& o = peek();
       if (o.kind != Token::Kind::Identifier) syntaxError(o);
-      const std::string upper = toUpperAscii(o.text);
+      const std::string upper = base::toUpperAscii(o.text);
       const bool isTruncate = upper == "TRUNCATE_ONLY" || upper == "NO_LOG";
       if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)))
         throw SqlError(155, 15, "'" + o.text + "' is not a recognized " + what + " option.", o.line);
@@ -647,7 +647,7 @@ class Parser {
       s->kind = Statement::Kind::BackupLog;
     } else if (!accept("DATABASE")) {
       if (peek().is("CERTIFICATE") || peek().is("MASTER") || peek().is("SERVICE"))
-        unsupported("BACKUP " + toUpperAscii(peek().text), line);
+        unsupported("BACKUP " + base::toUpperAscii(peek().text), line);
       syntaxError(peek());
     }
     s->target = databaseName();
@@ -675,7 +675,7 @@ class Parser {
     } else if (accept("FILELISTONLY")) {
       s->kind = Statement::Kind::RestoreFileListOnly;
     } else if (peek().is("LOG") || peek().is("LABELONLY") || peek().is("REWINDONLY")) {
-      unsupported("RESTORE " + toUpperAscii(peek().text), line);
+      unsupported("RESTORE " + base::toUpperAscii(peek().text), line);
     } else {
       syntaxError(peek());
     }
@@ -692,7 +692,7 @@ class Parser {
     if (cmd.kind != Token::Kind::Identifier) syntaxError(cmd);
     next();
     auto s = make(Statement::Kind::Dbcc, line);
-    s->name = toUpperAscii(cmd.text);
+    s->name = base::toUpperAscii(cmd.text);
     if (acceptSymbol("(")) {
       if (!peek().isSymbol(")")) {
         do {
@@ -706,7 +706,7 @@ class Parser {
         const Token& o = peek();
         if (o.kind != Token::Kind::Identifier) syntaxError(o);
         OptionItem item;
-        item.name = toUpperAscii(o.text);
+        item.name = base::toUpperAscii(o.text);
         next();
         s->options.push_back(std::move(item));
       } while (acceptSymbol(","));
@@ -739,7 +739,7 @@ class Parser {
     if (what.is("TABLE") || what.is("INDEX") || what.is("UNIQUE") || what.is("VIEW") || what.is("CLUSTERED") ||
         what.is("NONCLUSTERED"))
       return passthrough(StatementDone::Command::Other);
-    unsupported("CREATE " + toUpperAscii(what.text), line);
+    unsupported("CREATE " + base::toUpperAscii(what.text), line);
   }
 
   // ---- expressions ----
@@ -748,7 +748,7 @@ class Parser {
     auto e = std::make_unique<Expr>();
     e->kind = Expr::Kind::Literal;
     e->literal = text;
-    e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(text))));
+    e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(base::utf16Length(text))));
     e->hasType = true;
     e->line = line;
     return e;
@@ -943,21 +943,21 @@ class Parser {
         e->literal = tk.text;
         e->hasType = true;
         if (tk.unicode) {
-          e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(tk.text))));
+          e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(base::utf16Length(tk.text))));
         } else {
-          e->type = SqlType::varchar(std::max<int>(1, static_cast<int>(serverCodePageLength(tk.text))));
+          e->type = SqlType::varchar(std::max<int>(1, static_cast<int>(base::serverCodePageLength(tk.text))));
         }
         return e;
       }
       case Token::Kind::Variable:
         next();
         e->kind = Expr::Kind::Variable;
-        e->name = toLowerAscii(tk.text);
+        e->name = base::toLowerAscii(tk.text);
         return e;
       case Token::Kind::GlobalVariable:
         next();
         e->kind = Expr::Kind::Global;
-        e->name = toUpperAscii(tk.text);
+        e->name = base::toUpperAscii(tk.text);
         return e;
       case Token::Kind::Symbol:
         if (tk.isSymbol("(")) {
@@ -1024,7 +1024,7 @@ class Parser {
       next();
       next();
       e->kind = Expr::Kind::Function;
-      e->name = toUpperAscii(tk.text);
+      e->name = base::toUpperAscii(tk.text);
       if (!peek().isSymbol(")")) {
         do {
           if (peek().isSymbol("*")) unsupported("aggregate functions without a table", tk.line);
@@ -1076,7 +1076,7 @@ class Parser {
 bool isReservedKeyword(std::string_view word) { return inList(kReserved, word); }
 
 SqlType parseTypeName(const std::string& name, const std::vector<int>& args, bool hasArgs, bool inConvert, int line) {
-  const std::string n = toLowerAscii(name);
+  const std::string n = base::toLowerAscii(name);
   const int defaultLength = inConvert ? 30 : 1;
   const int len = hasArgs && !args.empty() ? args[0] : defaultLength;
   using K = SqlType::Kind;

@@ -4,7 +4,7 @@
 
 #include "engine_internal.h"
 #include "msdb.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin {
 
@@ -18,7 +18,7 @@ const Session::CancelCheck kNever = [] { return false; };
 const Session::Impl::ProcArg* argument(const std::vector<Session::Impl::ProcArg>& args, const char* name,
                                        std::size_t position) {
   for (const auto& a : args)
-    if (!a.name.empty() && equalsIgnoreCase(a.name, name)) return &a;
+    if (!a.name.empty() && base::equalsIgnoreCase(a.name, name)) return &a;
   if (position < args.size() && args[position].name.empty()) return &args[position];
   return nullptr;
 }
@@ -53,7 +53,7 @@ std::string normaliseName(std::string_view name) {
   std::string n(name);
   if (const auto dot = n.rfind('.'); dot != std::string::npos) n = n.substr(dot + 1);
   if (n.size() >= 2 && n.front() == '[' && n.back() == ']') n = n.substr(1, n.size() - 2);
-  return toLowerAscii(n);
+  return base::toLowerAscii(n);
 }
 
 // "'TABLE','VIEW'" -> {"TABLE", "VIEW"}
@@ -64,7 +64,7 @@ std::vector<std::string> typeList(const std::string& text) {
   for (const char c : text) {
     if (c == '\'') {
       if (inQuote) {
-        out.push_back(toUpperAscii(cur));
+        out.push_back(base::toUpperAscii(cur));
         cur.clear();
       }
       inQuote = !inQuote;
@@ -79,7 +79,7 @@ std::vector<std::string> typeList(const std::string& text) {
       if (c == ',') {
         while (!item.empty() && item.front() == ' ') item.erase(0, 1);
         while (!item.empty() && item.back() == ' ') item.pop_back();
-        if (!item.empty()) out.push_back(toUpperAscii(item));
+        if (!item.empty()) out.push_back(base::toUpperAscii(item));
         item.clear();
       } else {
         item.push_back(c);
@@ -111,7 +111,7 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
       }
       for (const auto& n : names) rs.rows.push_back(Row{n, Value{}, Value{}, Value{}, Value{}});
     } else {
-      if (!qualifier.empty() && qualifier != "%" && !equalsIgnoreCase(qualifier, currentDb()))
+      if (!qualifier.empty() && qualifier != "%" && !base::equalsIgnoreCase(qualifier, currentDb()))
         throw SqlError(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
       const auto wanted = typeList(types);
       auto typeWanted = [&](const std::string& t) {
@@ -127,11 +127,11 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
       while (st.step()) entries.push_back(Entry{st.text(0) == "view" ? "VIEW" : "TABLE", st.text(1)});
       std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.type != b.type) return a.type < b.type;
-        return compareIgnoreCase(a.name, b.name) < 0;
+        return base::compareIgnoreCase(a.name, b.name) < 0;
       });
       for (const auto& e : entries) {
-        if (!likeMatch(e.name, tableName.empty() ? "%" : tableName)) continue;
-        if (!likeMatch("dbo", owner.empty() ? "%" : owner)) continue;
+        if (!base::likeMatch(e.name, tableName.empty() ? "%" : tableName)) continue;
+        if (!base::likeMatch("dbo", owner.empty() ? "%" : owner)) continue;
         if (!typeWanted(e.type)) continue;
         rs.rows.push_back(Row{currentDb(), std::string("dbo"), e.name, e.type, Value{}});
       }
@@ -207,7 +207,7 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     int target = -1;
     if (!args[i].name.empty()) {
       for (std::size_t d = 0; d < decls.size(); ++d)
-        if (equalsIgnoreCase(decls[d].name, args[i].name)) target = static_cast<int>(d);
+        if (base::equalsIgnoreCase(decls[d].name, args[i].name)) target = static_cast<int>(d);
     } else if (positional < decls.size()) {
       target = static_cast<int>(positional);
     }
@@ -242,7 +242,7 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
   std::vector<Impl::ProcArg> args;
   for (auto& p : params) {
     Impl::ProcArg a;
-    a.name = toLowerAscii(p.name);
+    a.name = base::toLowerAscii(p.name);
     a.value = TypedValue{p.type, std::move(p.value)};
     a.output = p.output;
     args.push_back(std::move(a));
@@ -254,7 +254,7 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
     const std::string database = databaseOf(name);
     // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
     if (msdb::isAgentProcedure(proc) &&
-        (database.empty() ? equalsIgnoreCase(impl_->currentDb(), "msdb") : equalsIgnoreCase(database, "msdb"))) {
+        (database.empty() ? base::equalsIgnoreCase(impl_->currentDb(), "msdb") : base::equalsIgnoreCase(database, "msdb"))) {
       status = msdb::callAgentProcedure(*impl_, x, proc, args, outputs);
     } else {
       status = impl_->callProc(x, proc, args, outputs);

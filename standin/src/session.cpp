@@ -6,7 +6,7 @@
 #include "engine_internal.h"
 #include "msdb.h"
 #include "storage_sql.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin {
 
@@ -299,8 +299,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       if (s.name == "NOCOUNT") nocount = on;
       if (s.name == "IMPLICIT_TRANSACTIONS" && on)
         throw SqlError(50000, 16, "The stand-in server does not support SET IMPLICIT_TRANSACTIONS ON.");
-      if (s.name == "LANGUAGE" && !s.tokens.empty() && !equalsIgnoreCase(s.tokens[0].text, "us_english") &&
-          !equalsIgnoreCase(s.tokens[0].text, "english"))
+      if (s.name == "LANGUAGE" && !s.tokens.empty() && !base::equalsIgnoreCase(s.tokens[0].text, "us_english") &&
+          !base::equalsIgnoreCase(s.tokens[0].text, "english"))
         throw SqlError(2732, 16, "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
       return;
     }
@@ -418,11 +418,11 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         }
         args.push_back(std::move(pa));
       }
-      const std::string procName = toLowerAscii(s.name);
+      const std::string procName = base::toLowerAscii(s.name);
       // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
       const bool agentProc = msdb::isAgentProcedure(procName) &&
-                             (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
-      if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) && !equalsIgnoreCase(s.op, "master"))
+                             (s.op.empty() ? base::equalsIgnoreCase(currentDb(), "msdb") : base::equalsIgnoreCase(s.op, "msdb"));
+      if (!agentProc && !s.op.empty() && !base::equalsIgnoreCase(s.op, currentDb()) && !base::equalsIgnoreCase(s.op, "master"))
         throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
       std::vector<ReturnValue> outputs;
       const bool wasInProc = x.inProcedure;
@@ -563,7 +563,7 @@ sqlite::Database& Session::Impl::connection() {
 }
 
 void Session::Impl::useDatabase(Exec& x, const std::string& name) {
-  if (tranCount > 0 && !equalsIgnoreCase(name, currentDb()))
+  if (tranCount > 0 && !base::equalsIgnoreCase(name, currentDb()))
     throw SqlError(50000, 16, "The stand-in server cannot change the database inside a transaction.");
   std::string canonical;
   std::filesystem::path file;
@@ -634,7 +634,7 @@ class ProgressGuard {
 
 // Result column type from SQLite's declared type and the values seen.
 SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t col) {
-  const std::string d = decl ? toUpperAscii(decl) : std::string();
+  const std::string d = decl ? base::toUpperAscii(decl) : std::string();
   int declaredLength = 0;
   if (const auto open = d.find('('); open != std::string::npos) declaredLength = std::atoi(d.c_str() + open + 1);
   bool anyText = false, anyFloat = false, anyInt = false, anyBlob = false, bigInt = false;
@@ -643,7 +643,7 @@ SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t c
     const Value& v = r[col];
     if (const auto* s = std::get_if<std::string>(&v)) {
       anyText = true;
-      longest = std::max(longest, utf16Length(*s));
+      longest = std::max(longest, base::utf16Length(*s));
     } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
       anyInt = true;
       if (*i > 2147483647LL || *i < -2147483648LL) bigInt = true;
@@ -727,7 +727,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
                              isNameToken(toks[i + 4]);
       if (twoDots || threePart) {
         const std::string& table = toks[i + (twoDots ? 3 : 4)].text;
-        if (equalsIgnoreCase(t.text, currentDb())) {
+        if (base::equalsIgnoreCase(t.text, currentDb())) {
           append(quoteSqliteIdentifier(table));
         } else {
           // Another database: attached to this connection under its own name.
@@ -745,7 +745,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         i += twoDots ? 3 : 4;
         continue;
       }
-      if (equalsIgnoreCase(t.text, "dbo") && isNameToken(toks[i + 2])) {
+      if (base::equalsIgnoreCase(t.text, "dbo") && isNameToken(toks[i + 2])) {
         ++i;  // drop "dbo."
         continue;
       }
@@ -755,7 +755,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       case Token::Kind::GlobalVariable: {
         sql::Expr e;
         e.kind = t.kind == Token::Kind::Variable ? sql::Expr::Kind::Variable : sql::Expr::Kind::Global;
-        e.name = t.kind == Token::Kind::Variable ? toLowerAscii(t.text) : toUpperAscii(t.text);
+        e.name = t.kind == Token::Kind::Variable ? base::toLowerAscii(t.text) : base::toUpperAscii(t.text);
         e.line = t.line;
         Value v = eval(x, e).value;
         if (const auto* dt = std::get_if<DateTime>(&v)) v = dt->iso();
@@ -891,7 +891,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       if (!origin) {
         bool aliased = false;
         for (std::size_t k = 0; k + 1 < toks.size(); ++k)
-          if (toks[k].is("AS") && equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
+          if (toks[k].is("AS") && base::equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
         if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
       }
     }

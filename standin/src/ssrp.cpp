@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "standin/text.h"
-#include "unique_fd.h"
+#include "standin/base/text.h"
+#include "standin/base/unique_fd.h"
 
 namespace standin {
 
@@ -50,7 +50,7 @@ std::string ssrpAnswer(std::string_view request, const std::string& serverName, 
     if (const auto nul = name.find('\0'); nul != std::string_view::npos) name = name.substr(0, nul);
     if (name.size() > 32) return {};
     for (const auto& inst : instances)
-      if (equalsIgnoreCase(inst.name, name)) return frame(ssrpInstanceText(serverName, inst));
+      if (base::equalsIgnoreCase(inst.name, name)) return frame(ssrpInstanceText(serverName, inst));
     return {};
   }
   return {};
@@ -61,7 +61,7 @@ struct SsrpResponder::Impl {
   std::vector<SsrpInstance> instances;
   std::uint16_t requestedPort = 1434;
   std::uint16_t port = 0;
-  UniqueFd sock, wakeRead, wakeWrite;
+  base::UniqueFd sock, wakeRead, wakeWrite;
   std::thread thread;
   bool running = false;
 
@@ -94,7 +94,7 @@ SsrpResponder::~SsrpResponder() { stop(); }
 
 void SsrpResponder::start() {
   if (impl_->running) return;
-  impl_->sock = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  impl_->sock = base::UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!impl_->sock.valid()) throw std::runtime_error("cannot create a UDP socket");
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -108,8 +108,8 @@ void SsrpResponder::start() {
   impl_->port = ntohs(a.sin_port);
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
-  impl_->wakeRead = UniqueFd(fds[0]);
-  impl_->wakeWrite = UniqueFd(fds[1]);
+  impl_->wakeRead = base::UniqueFd(fds[0]);
+  impl_->wakeWrite = base::UniqueFd(fds[1]);
   impl_->running = true;
   impl_->thread = std::thread([this] { impl_->loop(); });
 }

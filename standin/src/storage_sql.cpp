@@ -4,7 +4,7 @@
 
 #include "ast.h"
 #include "engine_internal.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin {
 
@@ -258,7 +258,7 @@ TypedValue fromSqlite(sqlite3_value* v) {
     case SQLITE_TEXT: {
       const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
       std::string s(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(v)));
-      const int len = std::max<int>(1, static_cast<int>(utf16Length(s)));
+      const int len = std::max<int>(1, static_cast<int>(base::utf16Length(s)));
       return {SqlType::nvarchar(std::min(len, 4000)), std::move(s)};
     }
     case SQLITE_BLOB: {
@@ -348,13 +348,13 @@ void substringFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     const std::int64_t length = sqlite3_value_int64(argv[2]);
     if (length < 0) throw SqlError(537, 16, "Invalid length parameter passed to the substring function.");
     // Characters from `start` (1-based; positions before 1 count but hold nothing).
-    const std::string u16 = utf8ToUtf16le(std::get<std::string>(text.value));
+    const std::string u16 = base::utf8ToUtf16le(std::get<std::string>(text.value));
     const std::int64_t units = static_cast<std::int64_t>(u16.size() / 2);
     const std::int64_t from = std::max<std::int64_t>(start, 1);
     const std::int64_t to = std::min<std::int64_t>(start + length, units + 1);  // exclusive
     std::string piece;
     if (to > from)
-      piece = utf16leToUtf8(std::string_view(u16).substr(static_cast<std::size_t>((from - 1) * 2),
+      piece = base::utf16leToUtf8(std::string_view(u16).substr(static_cast<std::size_t>((from - 1) * 2),
                                                          static_cast<std::size_t>((to - from) * 2)));
     sqlite3_result_text(ctx, piece.data(), static_cast<int>(piece.size()), SQLITE_TRANSIENT);
   });

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace standin::tds {
 
@@ -45,7 +45,7 @@ std::string_view Reader::bytes(std::size_t n) {
   return v;
 }
 
-std::string Reader::ucs2(std::size_t chars) { return utf16leToUtf8(bytes(chars * 2)); }
+std::string Reader::ucs2(std::size_t chars) { return base::utf16leToUtf8(bytes(chars * 2)); }
 
 // ---------- login ----------
 
@@ -87,7 +87,7 @@ Login7 parseLogin7(std::string_view payload) {
     const std::size_t end = static_cast<std::size_t>(offset) + static_cast<std::size_t>(chars) * 2;
     if (end > payload.size()) throw ProtocolError("LOGIN7 field outside the packet");
     const std::string_view raw = payload.substr(offset, static_cast<std::size_t>(chars) * 2);
-    return utf16leToUtf8(isPassword ? std::string_view(decodePassword(raw)) : raw);
+    return base::utf16leToUtf8(isPassword ? std::string_view(decodePassword(raw)) : raw);
   };
   l.hostName = field(false);
   l.userName = field(false);
@@ -96,7 +96,7 @@ Login7 parseLogin7(std::string_view payload) {
     const std::uint16_t chars = r.u16();
     const std::size_t end = static_cast<std::size_t>(offset) + static_cast<std::size_t>(chars) * 2;
     if (end > payload.size()) throw ProtocolError("LOGIN7 password outside the packet");
-    l.password = utf16leToUtf8(decodePassword(payload.substr(offset, static_cast<std::size_t>(chars) * 2)));
+    l.password = base::utf16leToUtf8(decodePassword(payload.substr(offset, static_cast<std::size_t>(chars) * 2)));
   }
   l.appName = field(false);
   l.serverName = field(false);
@@ -107,7 +107,7 @@ Login7 parseLogin7(std::string_view payload) {
   return l;
 }
 
-std::string preloginReply(const ProductVersion& version) {
+std::string preloginReply(const base::ProductVersion& version) {
   // VERSION, ENCRYPTION (not supported), INSTOPT, THREADID (empty), MARS (off) [MS-TDS] 2.2.6.5
   std::string out;
   auto entry = [&](std::uint8_t token, std::uint16_t offset, std::uint16_t length) {
@@ -383,10 +383,10 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         }
         if (unicode) {
           p.type = SqlType::nvarchar(max == 0xFFFF ? -1 : std::max(1, max / 2));
-          if (raw) p.value = utf16leToUtf8(*raw);
+          if (raw) p.value = base::utf16leToUtf8(*raw);
         } else if (text) {
           p.type = SqlType::varchar(max == 0xFFFF ? -1 : std::max<int>(1, max));
-          if (raw) p.value = serverCodePageBytesToUtf8(*raw);
+          if (raw) p.value = base::serverCodePageBytesToUtf8(*raw);
         } else {
           p.type = SqlType{K::VarBinary, max == 0xFFFF ? -1 : std::max<int>(1, max)};
           if (raw) p.value = Binary{*raw};
@@ -403,10 +403,10 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         if (len != 0xFFFFFFFFu) raw = std::string(r.bytes(len));
         if (type == 0x63) {
           p.type = SqlType::nvarchar(-1);
-          if (raw) p.value = utf16leToUtf8(*raw);
+          if (raw) p.value = base::utf16leToUtf8(*raw);
         } else if (type == 0x23) {
           p.type = SqlType::varchar(-1);
-          if (raw) p.value = serverCodePageBytesToUtf8(*raw);
+          if (raw) p.value = base::serverCodePageBytesToUtf8(*raw);
         } else {
           p.type = SqlType{K::VarBinary, -1};
           if (raw) p.value = Binary{*raw};
@@ -447,14 +447,14 @@ void TokenWriter::u64(std::uint64_t v) {
 }
 
 void TokenWriter::bVarchar(const std::string& utf8) {
-  std::string wide = utf8ToUtf16le(utf8);
+  std::string wide = base::utf8ToUtf16le(utf8);
   if (wide.size() > 255 * 2) wide.resize(255 * 2);
   u8(static_cast<std::uint8_t>(wide.size() / 2));
   out_ += wide;
 }
 
 void TokenWriter::usVarchar(const std::string& utf8) {
-  std::string wide = utf8ToUtf16le(utf8);
+  std::string wide = base::utf8ToUtf16le(utf8);
   if (wide.size() > 65535 * 2) wide.resize(65535 * 2);
   u16(static_cast<std::uint16_t>(wide.size() / 2));
   out_ += wide;
@@ -499,7 +499,7 @@ void TokenWriter::message(const Message& m) {
   out_ += body.out_;
 }
 
-void TokenWriter::loginAck(const ProductVersion& product) {
+void TokenWriter::loginAck(const base::ProductVersion& product) {
   TokenWriter body(version_, serverName_);
   body.u8(1);  // interface: T-SQL
   // The TDS version is big-endian here.
@@ -604,7 +604,7 @@ void TokenWriter::value(const SqlType& t, const Value& v) {
         u16(0xFFFF);
         break;
       }
-      std::string bytes = utf8ToUtf16le(valueToText(v));
+      std::string bytes = base::utf8ToUtf16le(valueToText(v));
       const std::size_t cap = static_cast<std::size_t>(wireChars(t)) * 2;
       if (bytes.size() > cap) bytes.resize(cap);
       u16(static_cast<std::uint16_t>(bytes.size()));
@@ -616,7 +616,7 @@ void TokenWriter::value(const SqlType& t, const Value& v) {
         u16(0xFFFF);
         break;
       }
-      std::string bytes = utf8ToServerCodePageBytes(valueToText(v));
+      std::string bytes = base::utf8ToServerCodePageBytes(valueToText(v));
       const std::size_t cap = static_cast<std::size_t>(wireBytes(t));
       if (bytes.size() > cap) bytes.resize(cap);
       u16(static_cast<std::uint16_t>(bytes.size()));

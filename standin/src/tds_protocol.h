@@ -82,7 +82,7 @@ Login7 parseLogin7(std::string_view payload);
 std::string decodePassword(std::string_view bytes);
 std::string encodePassword(std::string_view bytes);
 
-std::string preloginReply(const ProductVersion& version);
+std::string preloginReply(const base::ProductVersion& version);
 
 // Skips ALL_HEADERS when a request carries them (TDS 7.2+).
 void skipAllHeaders(Reader& r, std::uint32_t tdsVersion);
@@ -110,7 +110,7 @@ class TokenWriter {
   void envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
   void envChangeBytes(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
   void message(const Message& m);
-  void loginAck(const ProductVersion& product);
+  void loginAck(const base::ProductVersion& product);
   void columns(const std::vector<Column>& cols);
   void row(const std::vector<Column>& cols, const Row& values);
   void done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t count);

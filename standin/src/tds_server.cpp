@@ -16,9 +16,9 @@
 #include <optional>
 #include <thread>
 
-#include "standin/text.h"
+#include "standin/base/text.h"
 #include "tds_protocol.h"
-#include "unique_fd.h"
+#include "standin/base/unique_fd.h"
 
 namespace standin {
 
@@ -230,7 +230,7 @@ class Connection {
       case tds::kSqlBatch: {
         tds::Reader r(msg.payload);
         tds::skipAllHeaders(r, version_);
-        const std::string text = utf16leToUtf8(msg.payload.substr(r.pos()));
+        const std::string text = base::utf16leToUtf8(msg.payload.substr(r.pos()));
         trace_.log(session_->spid(), "batch", text);
         sendResult(session_->executeBatch(text, cancel));
         return true;
@@ -284,8 +284,8 @@ class Connection {
 
   bool login(const std::string& payload) {
     const tds::Login7 l = tds::parseLogin7(payload);
-    if (l.tdsVersion < kTds70) return false;  // TDS 4.2 / 5.0 clients are not served
-    version_ = negotiateTdsVersion(l.tdsVersion, engine_.version().tdsVersion);
+    if (l.tdsVersion < base::kTds70) return false;  // TDS 4.2 / 5.0 clients are not served
+    version_ = base::negotiateTdsVersion(l.tdsVersion, engine_.version().tdsVersion);
     LoginRequest req;
     req.user = l.userName;
     req.password = l.password;
@@ -326,14 +326,14 @@ class Connection {
   std::string in_;
   bool closed_ = false;
   bool attention_ = false;
-  std::uint32_t version_ = kTds71;
+  std::uint32_t version_ = base::kTds71;
   int packetSize_ = 4096;
   std::uint8_t packetId_ = 1;
   std::unique_ptr<Session> session_;
 };
 
-UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort) {
-  UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+base::UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort) {
+  base::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return fd;
   const int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -352,7 +352,7 @@ UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort) {
     a.sin6_addr = in6addr_loopback;
     rc = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
-  if (rc != 0 || ::listen(fd.get(), 64) != 0) return UniqueFd();
+  if (rc != 0 || ::listen(fd.get(), 64) != 0) return base::UniqueFd();
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
   ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&ss), &len);
@@ -367,14 +367,14 @@ struct TdsServer::Impl {
   Engine& engine;
   TdsServerConfig config;
   Trace trace;
-  UniqueFd v4, v6;
-  UniqueFd wakeRead, wakeWrite;
+  base::UniqueFd v4, v6;
+  base::UniqueFd wakeRead, wakeWrite;
   std::uint16_t port = 0;
   std::thread acceptThread;
   bool running = false;
 
   struct Slot {
-    UniqueFd fd;
+    base::UniqueFd fd;
     std::thread thread;
     std::atomic<bool> finished{false};
   };
@@ -408,7 +408,7 @@ struct TdsServer::Impl {
       reap();
       for (nfds_t i = 1; i < n; ++i) {
         if (!(fds[i].revents & POLLIN)) continue;
-        UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
+        base::UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
         if (!client.valid()) continue;
         const int one = 1;
         ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -444,8 +444,8 @@ void TdsServer::start() {
   }
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
-  impl_->wakeRead = UniqueFd(pipeFds[0]);
-  impl_->wakeWrite = UniqueFd(pipeFds[1]);
+  impl_->wakeRead = base::UniqueFd(pipeFds[0]);
+  impl_->wakeWrite = base::UniqueFd(pipeFds[1]);
   impl_->running = true;
   impl_->acceptThread = std::thread([this] { impl_->acceptLoop(); });
 }

@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "standin/results.h"
-#include "standin/text.h"
+#include "standin/base/text.h"
 #include "standin/value.h"
 
 namespace standin {
@@ -180,7 +180,7 @@ std::string valueToText(const Value& v) {
 
 int ResultSet::columnIndex(const std::string& name) const {
   for (std::size_t i = 0; i < columns.size(); ++i)
-    if (equalsIgnoreCase(columns[i].name, name)) return static_cast<int>(i);
+    if (base::equalsIgnoreCase(columns[i].name, name)) return static_cast<int>(i);
   return -1;
 }
 

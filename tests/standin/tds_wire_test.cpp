@@ -1,11 +1,12 @@
 // The TDS encodings the client depends on ([MS-TDS] 2.2): login, tokens, version rules.
 #include <gtest/gtest.h>
 
-#include "standin/text.h"
-#include "standin/version.h"
+#include "standin/base/text.h"
+#include "standin/base/version.h"
 #include "tds_protocol.h"
 
 using namespace standin;
+using namespace standin::base;
 using namespace standin::tds;
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "standin/results.h"
 #include "standin/value.h"
-#include "standin/version.h"
+#include "standin/base/version.h"
 
 namespace standin {
 
@@ -71,7 +71,7 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  const ProductVersion& version() const;
+  const base::ProductVersion& version() const;
   std::string versionText() const;  // @@VERSION
   const std::string& saPassword() const;
   bool saPasswordGenerated() const;  // true when this start generated the password

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace standin {
+namespace standin::base {
 
 // UTF-8 to UTF-16LE bytes (two bytes per code unit, surrogate pairs for astral characters).
 // Invalid UTF-8 bytes become U+FFFD.
@@ -39,4 +39,4 @@ std::string serverCodePageBytesToUtf8(std::string_view bytes);
 // SQL LIKE with % and _ (and [ ] not supported), ignoring ASCII case.
 bool likeMatch(std::string_view text, std::string_view pattern);
 
-}  // namespace standin
+}  // namespace standin::base

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace standin {
+namespace standin::base {
 
 // TDS protocol versions as they appear in LOGINACK (big-endian on the wire there).
 inline constexpr std::uint32_t kTds70 = 0x70000000;
@@ -35,4 +35,4 @@ std::string versionBanner(const ProductVersion& version);
 // The lower of two TDS versions (the one both sides speak).
 std::uint32_t negotiateTdsVersion(std::uint32_t client, std::uint32_t server);
 
-}  // namespace standin
+}  // namespace standin::base

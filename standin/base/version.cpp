@@ -1,9 +1,9 @@
-#include "standin/version.h"
+#include "standin/base/version.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-namespace standin {
+namespace standin::base {
 
 std::string ProductVersion::versionString() const {
   char buf[64];
@@ -51,4 +51,4 @@ std::string versionBanner(const ProductVersion& v) {
 
 std::uint32_t negotiateTdsVersion(std::uint32_t client, std::uint32_t server) { return client < server ? client : server; }
 
-}  // namespace standin
+}  // namespace standin::base

@@ -1,4 +1,4 @@
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 #include <iconv.h>
 
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <mutex>
 
-namespace standin {
+namespace standin::base {
 namespace {
 
 // Decodes one code point from UTF-8 at s[i]; advances i. Invalid input yields U+FFFD.
@@ -272,4 +272,4 @@ bool likeMatch(std::string_view text, std::string_view pattern) {
   return p == pattern.size();
 }
 
-}  // namespace standin
+}  // namespace standin::base
