@@ -39,8 +39,8 @@ struct HistoryRow {
   int duration = 0;  // hhmmss
 };
 
-std::string text(const Value& v) { return isNull(v) ? std::string() : valueToText(v); }
-int number(const Value& v) {
+std::string text(const sql::Value& v) { return sql::isNull(v) ? std::string() : sql::valueToText(v); }
+int number(const sql::Value& v) {
   if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<int>(*i);
   return std::atoi(text(v).c_str());
 }
@@ -95,7 +95,7 @@ StepOutcome runStep(const std::shared_ptr<Engine::Impl>& engine, const Step& ste
   }
   auto session = openSession(engine, owner, step.database, o);
   if (!session) return o;
-  const BatchResult r = session->executeBatch(step.command);
+  const sql::BatchResult r = session->executeBatch(step.command);
   std::string body;
   for (const auto& m : r.messages()) {
     if (!body.empty()) body += "  ";
@@ -150,7 +150,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
   const int startStep = trigger.startStep > 0 ? trigger.startStep : number(jobs[0][1]);
   const int deleteLevel = number(jobs[0][2]);
   std::string owner = "sa";
-  if (const auto* sid = std::get_if<Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01')) owner = sid->bytes;
+  if (const auto* sid = std::get_if<sql::Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01')) owner = sid->bytes;
 
   std::vector<Step> steps;
   for (const auto& r : msdb::select(t.db,

@@ -12,14 +12,14 @@ struct Civil {
 };
 
 Civil civil(int days) {
-  DateTime t;
+  sql::DateTime t;
   t.days = days;
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
   t.toParts(y, mo, d, h, mi, s, ms);
   return {y, mo, d};
 }
 
-int daysOf(int year, int month, int day) { return DateTime::fromParts(year, month, day).days; }
+int daysOf(int year, int month, int day) { return sql::DateTime::fromParts(year, month, day).days; }
 
 int daysInMonth(int year, int month) {
   static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -100,7 +100,7 @@ int firstTimeOfDay(const Schedule& s, int from) {
 
 }  // namespace
 
-Moment Moment::of(const DateTime& t) {
+Moment Moment::of(const sql::DateTime& t) {
   Moment m;
   m.days = t.days;
   m.seconds = static_cast<int>(t.ticks / 300);
@@ -133,8 +133,8 @@ int Moment::packedDate() const {
 
 int Moment::packedTime() const { return seconds / 3600 * 10000 + seconds / 60 % 60 * 100 + seconds % 60; }
 
-DateTime Moment::dateTime() const {
-  DateTime t;
+sql::DateTime Moment::dateTime() const {
+  sql::DateTime t;
   t.days = days;
   t.ticks = static_cast<std::uint32_t>(seconds) * 300;
   return t;

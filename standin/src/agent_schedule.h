@@ -5,7 +5,7 @@
 #include <compare>
 #include <optional>
 
-#include "standin/value.h"
+#include "standin/sql/value.h"
 
 namespace standin::agent {
 
@@ -24,12 +24,12 @@ struct Moment {
   int seconds = 0;
   auto operator<=>(const Moment&) const = default;
 
-  static Moment of(const DateTime& t);  // milliseconds dropped
+  static Moment of(const sql::DateTime& t);  // milliseconds dropped
   // nullopt when the date or the time names no real day or time of day.
   static std::optional<Moment> fromPacked(int date, int time);
   int packedDate() const;  // yyyymmdd
   int packedTime() const;  // hhmmss
-  DateTime dateTime() const;
+  sql::DateTime dateTime() const;
   Moment plusSeconds(int n) const;
 };
 

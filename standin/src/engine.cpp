@@ -103,7 +103,7 @@ void Engine::Impl::createSystemDatabases() {
       "COLLATE NOCASE, filename NVARCHAR(260) NOT NULL, crdate DATETIME NOT NULL);"
       "CREATE TABLE IF NOT EXISTS syslogins (name NVARCHAR(128) PRIMARY KEY COLLATE NOCASE, password "
       "NVARCHAR(128), dbname NVARCHAR(128) NOT NULL);");
-  const std::string now = DateTime::now().iso();
+  const std::string now = sql::DateTime::now().iso();
   int id = 1;
   for (const char* name : kSystemDatabases) {
     const auto file = config.dataDir / (std::string(name) + ".sqlite");
@@ -156,7 +156,7 @@ void Engine::Impl::loadCatalog() {
     e.id = static_cast<int>(st.integer(0));
     e.name = st.text(1);
     e.file = config.dataDir / st.text(2);
-    e.created = DateTime::parse(st.text(3)).value_or(DateTime{});
+    e.created = sql::DateTime::parse(st.text(3)).value_or(sql::DateTime{});
     dbs.push_back(std::move(e));
   }
 }
@@ -274,7 +274,7 @@ DbEntry Engine::Impl::createDatabase(const std::string& name, bool exclusive) {
   e.name = name;
   e.id = id;
   e.file = file;
-  e.created = DateTime::now();
+  e.created = sql::DateTime::now();
   e.exclusive = exclusive;
   sqlite::Statement st(catalog->get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
   st.bindInt(1, id);
@@ -403,13 +403,13 @@ void Engine::execute(const std::string& database, const std::string& sqliteSql) 
 
 LoginResult Engine::login(const LoginRequest& request) {
   LoginResult result;
-  auto fail = [&](std::vector<Message> extra, const std::string& user) {
+  auto fail = [&](std::vector<sql::Message> extra, const std::string& user) {
     for (auto& m : extra) result.errors.push_back(std::move(m));
-    result.errors.push_back(Message{18456, 1, 14, "Login failed for user '" + user + "'.", 1, {}});
+    result.errors.push_back(sql::Message{18456, 1, 14, "Login failed for user '" + user + "'.", 1, {}});
     return std::move(result);
   };
   if (request.integrated) {
-    result.errors.push_back(Message{18452, 1, 14,
+    result.errors.push_back(sql::Message{18452, 1, 14,
                                     "Login failed. The login is from an untrusted domain and cannot be used with "
                                     "Windows authentication.",
                                     1, {}});
@@ -434,7 +434,7 @@ LoginResult Engine::login(const LoginRequest& request) {
   std::filesystem::path file;
   const auto acq = impl_->acquire(wanted, canonical, file);
   if (acq != Impl::Acquire::Ok) {
-    return fail({Message{4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
+    return fail({sql::Message{4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
                 request.user);
   }
   auto s = std::make_unique<Session::Impl>();

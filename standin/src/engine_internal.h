@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ast.h"
+#include "standin/sql/ast.h"
 #include "sqlite_db.h"
 #include "standin/engine.h"
 
@@ -22,7 +22,7 @@ struct DbEntry {
   std::string name;
   int id = 0;
   std::filesystem::path file;
-  DateTime created;
+  sql::DateTime created;
   int users = 0;
   bool exclusive = false;  // being restored or dropped
 };
@@ -40,7 +40,7 @@ struct Engine::Impl {
   std::optional<sqlite::Database> catalog;  // master, for sysdatabases / syslogins
 
   // GETDATE() and the Agent's time.
-  DateTime now() const { return config.clock ? config.clock() : DateTime::now(); }
+  sql::DateTime now() const { return config.clock ? config.clock() : sql::DateTime::now(); }
   // The Agent: jobs running now (job_id -> who asked), finished runs, finished passes.
   mutable std::mutex agentMutex;
   mutable std::condition_variable agentChanged;
@@ -113,25 +113,18 @@ class ExclusiveGuard {
   std::string name_;
 };
 
-// Several messages that together end a statement (e.g. 3201 followed by 3013).
-struct SqlErrors : std::exception {
-  explicit SqlErrors(std::vector<Message> m) : messages(std::move(m)) {}
-  const char* what() const noexcept override { return messages.empty() ? "error" : messages.front().text.c_str(); }
-  std::vector<Message> messages;
-};
-
 struct Cancelled : std::exception {
   const char* what() const noexcept override { return "cancelled"; }
 };
 
 struct TypedValue {
-  SqlType type;
-  Value value;
+  sql::SqlType type;
+  sql::Value value;
 };
 
 struct Variable {
-  SqlType type;
-  Value value;
+  sql::SqlType type;
+  sql::Value value;
 };
 using Scope = std::map<std::string, Variable>;
 
@@ -162,7 +155,7 @@ struct Session::Impl {
 
   // --- running ---
   struct Exec {
-    BatchResult& out;
+    sql::BatchResult& out;
     const CancelCheck& cancel;
     Scope& vars;
     bool inProcedure = false;
@@ -176,13 +169,13 @@ struct Session::Impl {
 
   void message(Exec& x, int number, int severity, std::string text, int state = 1);
   void done(Exec& x, bool error, std::optional<std::int64_t> count = std::nullopt,
-            StatementDone::Command command = StatementDone::Command::Other);
+            sql::StatementDone::Command command = sql::StatementDone::Command::Other);
 
   // --- expressions (eval.cpp) ---
   TypedValue eval(Exec& x, const sql::Expr& e);
   TypedValue callFunction(Exec& x, const sql::Expr& e);
   TypedValue global(Exec& x, const sql::Expr& e);
-  static TypedValue convert(const TypedValue& v, const SqlType& target, int style, int line);
+  static TypedValue convert(const TypedValue& v, const sql::SqlType& target, int style, int line);
   static bool truthy(const TypedValue& v);
   static TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line);
   std::string evalText(Exec& x, const sql::Expr& e);
@@ -220,9 +213,9 @@ struct Session::Impl {
   };
   // Runs a procedure; inner statements report with inProcedure. Returns the return status;
   // outputs are filled with output parameters to send back.
-  int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs);
+  int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
   void runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
-                         std::vector<ProcArg>& args, std::size_t firstValue, std::vector<ReturnValue>& outputs);
+                         std::vector<ProcArg>& args, std::size_t firstValue, std::vector<sql::ReturnValue>& outputs);
 };
 
 // errno of a failed file operation -> "3(The system cannot find the path specified.)"

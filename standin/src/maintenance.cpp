@@ -39,11 +39,11 @@ std::string osErrorText(int err, bool reading, const std::filesystem::path& path
 
 namespace {
 
-Message msg(int number, int severity, std::string text) { return Message{number, 1, severity, std::move(text), 1, {}}; }
+sql::Message msg(int number, int severity, std::string text) { return sql::Message{number, 1, severity, std::move(text), 1, {}}; }
 
-[[noreturn]] void terminate(const std::string& what, std::vector<Message> first) {
+[[noreturn]] void terminate(const std::string& what, std::vector<sql::Message> first) {
   first.push_back(msg(3013, 16, what + " is terminating abnormally."));
-  throw SqlErrors(std::move(first));
+  throw sql::SqlErrors(std::move(first));
 }
 
 // A Windows-style absolute path ("C:\...", "\\server\share") names nothing on this machine.
@@ -54,7 +54,7 @@ bool isForeignPath(const std::string& text) {
   return text.rfind("\\\\", 0) == 0;
 }
 
-Message cannotOpen(const std::string& device, const std::string& osText) {
+sql::Message cannotOpen(const std::string& device, const std::string& osText) {
   return msg(3201, 16, "Cannot open backup device '" + device + "'. Operating system error " + osText + ".");
 }
 
@@ -116,8 +116,8 @@ int statsStep(const Statement& s, Session::Impl& self, Session::Impl::Exec& x) {
   const auto* o = s.option("STATS");
   if (!o) return 0;
   if (!o->value) return 10;
-  const auto v = Session::Impl::convert(self.eval(x, *o->value), SqlType::integer(), -1, s.line);
-  if (isNull(v.value)) return 10;
+  const auto v = Session::Impl::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
+  if (sql::isNull(v.value)) return 10;
   const auto step = std::get<std::int64_t>(v.value);
   return step <= 0 || step > 100 ? 10 : static_cast<int>(step);
 }
@@ -152,7 +152,7 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
 
   const auto started = std::chrono::steady_clock::now();
   BackupSetInfo info;
-  info.startDate = DateTime::now();
+  info.startDate = sql::DateTime::now();
   std::string existing;
   std::uint32_t position = 1;
   if (!init) {
@@ -176,7 +176,7 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
   info.userName = login;
   info.position = position;
   info.serverYear = static_cast<std::uint32_t>(engine->version.year);
-  info.finishDate = DateTime::now();
+  info.finishDate = sql::DateTime::now();
   info.contentSize = content.size();
   const int err = writeWholeFile(file, existing + encodeBackupSet(info, content));
   if (err != 0) terminate(what, {cannotOpen(file.string(), osErrorText(err, false, file))});
@@ -242,8 +242,8 @@ BackupSet readSet(const std::string& what, const std::filesystem::path& file, in
 static int fileOption(Session::Impl& self, Session::Impl::Exec& x, const Statement& s) {
   const auto* o = s.option("FILE");
   if (!o || !o->value) return 1;
-  const auto v = Session::Impl::convert(self.eval(x, *o->value), SqlType::integer(), -1, s.line);
-  return isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
+  const auto v = Session::Impl::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
+  return sql::isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
 }
 
 void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
@@ -326,35 +326,35 @@ void Session::Impl::restoreHeaderOnly(Exec& x, const Statement& s) {
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   const auto r = readBackupFile(file, false);
   if (r.status != BackupReadStatus::Ok) (void)readSet(what, file, 1);  // reports the failure
-  ResultSet rs;
-  auto col = [&](const char* name, SqlType t) { rs.columns.push_back(Column{name, t, true}); };
-  col("BackupName", SqlType::nvarchar(128));
-  col("BackupDescription", SqlType::nvarchar(255));
-  col("BackupType", SqlType{SqlType::Kind::SmallInt, 0});
-  col("ExpirationDate", SqlType{SqlType::Kind::DateTime, 0});
-  col("Compressed", SqlType{SqlType::Kind::TinyInt, 0});
-  col("Position", SqlType{SqlType::Kind::SmallInt, 0});
-  col("DeviceType", SqlType{SqlType::Kind::TinyInt, 0});
-  col("UserName", SqlType::nvarchar(128));
-  col("ServerName", SqlType::nvarchar(128));
-  col("DatabaseName", SqlType::nvarchar(128));
-  col("DatabaseVersion", SqlType::integer());
-  col("BackupSize", SqlType::bigint());
-  col("BackupStartDate", SqlType{SqlType::Kind::DateTime, 0});
-  col("BackupFinishDate", SqlType{SqlType::Kind::DateTime, 0});
-  col("SoftwareVersionMajor", SqlType::integer());
+  sql::ResultSet rs;
+  auto col = [&](const char* name, sql::SqlType t) { rs.columns.push_back(sql::Column{name, t, true}); };
+  col("BackupName", sql::SqlType::nvarchar(128));
+  col("BackupDescription", sql::SqlType::nvarchar(255));
+  col("BackupType", sql::SqlType{sql::SqlType::Kind::SmallInt, 0});
+  col("ExpirationDate", sql::SqlType{sql::SqlType::Kind::DateTime, 0});
+  col("Compressed", sql::SqlType{sql::SqlType::Kind::TinyInt, 0});
+  col("Position", sql::SqlType{sql::SqlType::Kind::SmallInt, 0});
+  col("DeviceType", sql::SqlType{sql::SqlType::Kind::TinyInt, 0});
+  col("UserName", sql::SqlType::nvarchar(128));
+  col("ServerName", sql::SqlType::nvarchar(128));
+  col("DatabaseName", sql::SqlType::nvarchar(128));
+  col("DatabaseVersion", sql::SqlType::integer());
+  col("BackupSize", sql::SqlType::bigint());
+  col("BackupStartDate", sql::SqlType{sql::SqlType::Kind::DateTime, 0});
+  col("BackupFinishDate", sql::SqlType{sql::SqlType::Kind::DateTime, 0});
+  col("SoftwareVersionMajor", sql::SqlType::integer());
   for (const auto& set : r.sets) {
     const auto& i = set.info;
-    Value name = i.backupName.empty() ? Value{} : Value{i.backupName};
-    Value desc = i.description.empty() ? Value{} : Value{i.description};
-    rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{0}, std::int64_t{i.position}, std::int64_t{2},
+    sql::Value name = i.backupName.empty() ? sql::Value{} : sql::Value{i.backupName};
+    sql::Value desc = i.description.empty() ? sql::Value{} : sql::Value{i.description};
+    rs.rows.push_back(sql::Row{name, desc, std::int64_t{1}, sql::Value{}, std::int64_t{0}, std::int64_t{i.position}, std::int64_t{2},
                           i.userName, i.serverName, i.databaseName, std::int64_t{611},
                           static_cast<std::int64_t>(i.contentSize + 8192), i.startDate, i.finishDate,
                           std::int64_t{base::productVersionFor(static_cast<int>(i.serverYear)).major}});
   }
   rowcount = static_cast<std::int64_t>(rs.rows.size());
   x.out.items.push_back(std::move(rs));
-  done(x, false, rowcount, StatementDone::Command::Select);
+  done(x, false, rowcount, sql::StatementDone::Command::Select);
 }
 
 void Session::Impl::restoreFileListOnly(Exec& x, const Statement& s) {
@@ -362,19 +362,19 @@ void Session::Impl::restoreFileListOnly(Exec& x, const Statement& s) {
   const std::string device = evalText(x, *s.value);
   const auto file = engine->resolveBackupPath(device);
   const BackupSet set = readSet(what, file, fileOption(*this, x, s));
-  ResultSet rs;
-  rs.columns = {Column{"LogicalName", SqlType::nvarchar(128), true}, Column{"PhysicalName", SqlType::nvarchar(260), true},
-                Column{"Type", SqlType::varchar(1), true}, Column{"FileGroupName", SqlType::nvarchar(128), true},
-                Column{"Size", SqlType::bigint(), true}, Column{"MaxSize", SqlType::bigint(), true}};
+  sql::ResultSet rs;
+  rs.columns = {sql::Column{"LogicalName", sql::SqlType::nvarchar(128), true}, sql::Column{"PhysicalName", sql::SqlType::nvarchar(260), true},
+                sql::Column{"Type", sql::SqlType::varchar(1), true}, sql::Column{"FileGroupName", sql::SqlType::nvarchar(128), true},
+                sql::Column{"Size", sql::SqlType::bigint(), true}, sql::Column{"MaxSize", sql::SqlType::bigint(), true}};
   const auto& dbName = set.info.databaseName;
   const std::string stem = (engine->config.dataDir / dbName).string();
-  rs.rows.push_back(Row{engine->dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
+  rs.rows.push_back(sql::Row{engine->dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
                         static_cast<std::int64_t>(set.info.contentSize), std::int64_t{35184372080640}});
-  rs.rows.push_back(Row{engine->logFileName(dbName), stem + "_log.ldf", std::string("L"), Value{}, std::int64_t{1048576},
+  rs.rows.push_back(sql::Row{engine->logFileName(dbName), stem + "_log.ldf", std::string("L"), sql::Value{}, std::int64_t{1048576},
                         std::int64_t{2199023255552}});
   rowcount = 2;
   x.out.items.push_back(std::move(rs));
-  done(x, false, rowcount, StatementDone::Command::Select);
+  done(x, false, rowcount, sql::StatementDone::Command::Select);
 }
 
 namespace {
@@ -394,8 +394,8 @@ void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
     throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   }
   if (s.values.size() > 1) {
-    const auto pct = convert(eval(x, *s.values[1]), SqlType::integer(), -1, s.line);
-    if (!isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
+    const auto pct = convert(eval(x, *s.values[1]), sql::SqlType::integer(), -1, s.line);
+    if (!sql::isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
       throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
   }
   if (tranCount > 0) throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
@@ -415,17 +415,17 @@ void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
     throw;
   }
   const auto toPages = [&](std::int64_t n) { return std::max<std::int64_t>(1, (n * pageSize + 8191) / 8192); };
-  ResultSet rs;
-  using K = SqlType::Kind;
-  rs.columns = {Column{"DbId", SqlType{K::SmallInt, 0}, false},       Column{"FileId", SqlType{K::SmallInt, 0}, false},
-                Column{"CurrentSize", SqlType::integer(), false},     Column{"MinimumSize", SqlType::integer(), false},
-                Column{"UsedPages", SqlType::integer(), false},       Column{"EstimatedPages", SqlType::integer(), false}};
-  rs.rows.push_back(Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1}, toPages(pages - freePages),
+  sql::ResultSet rs;
+  using K = sql::SqlType::Kind;
+  rs.columns = {sql::Column{"DbId", sql::SqlType{K::SmallInt, 0}, false},       sql::Column{"FileId", sql::SqlType{K::SmallInt, 0}, false},
+                sql::Column{"CurrentSize", sql::SqlType::integer(), false},     sql::Column{"MinimumSize", sql::SqlType::integer(), false},
+                sql::Column{"UsedPages", sql::SqlType::integer(), false},       sql::Column{"EstimatedPages", sql::SqlType::integer(), false}};
+  rs.rows.push_back(sql::Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1}, toPages(pages - freePages),
                         toPages(pages - freePages)});
   x.out.items.push_back(std::move(rs));
   if (!s.option("NO_INFOMSGS"))
     message(x, 2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
-  done(x, false, 1, StatementDone::Command::Select);
+  done(x, false, 1, sql::StatementDone::Command::Select);
 }
 
 void Session::Impl::dbcc(Exec& x, const Statement& s) {

@@ -16,7 +16,7 @@ using ProcArg = Session::Impl::ProcArg;
 
 namespace {
 
-Value columnValue(sqlite3_stmt* st, int col) {
+sql::Value columnValue(sqlite3_stmt* st, int col) {
   switch (sqlite3_column_type(st, col)) {
     case SQLITE_INTEGER: return std::int64_t{sqlite3_column_int64(st, col)};
     case SQLITE_FLOAT: return sqlite3_column_double(st, col);
@@ -26,7 +26,7 @@ Value columnValue(sqlite3_stmt* st, int col) {
     }
     case SQLITE_BLOB: {
       const auto* p = static_cast<const char*>(sqlite3_column_blob(st, col));
-      return Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st, col)))};
+      return sql::Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st, col)))};
     }
     default: return std::monostate{};
   }
@@ -34,19 +34,19 @@ Value columnValue(sqlite3_stmt* st, int col) {
 
 }  // namespace
 
-void execute(sqlite3* db, const std::string& sql, const std::vector<Value>& binds) {
+void execute(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds) {
   sqlite::Statement st(db, sql);
   for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
   while (st.step()) {
   }
 }
 
-std::vector<Row> select(sqlite3* db, const std::string& sql, const std::vector<Value>& binds) {
+std::vector<sql::Row> select(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds) {
   sqlite::Statement st(db, sql);
   for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
-  std::vector<Row> rows;
+  std::vector<sql::Row> rows;
   while (st.step()) {
-    Row r;
+    sql::Row r;
     for (int c = 0; c < st.columnCount(); ++c) r.push_back(columnValue(st.get(), c));
     rows.push_back(std::move(r));
   }
@@ -55,13 +55,13 @@ std::vector<Row> select(sqlite3* db, const std::string& sql, const std::vector<V
 
 namespace {
 
-std::int64_t intValue(const Value& v) {
+std::int64_t intValue(const sql::Value& v) {
   if (const auto* i = std::get_if<std::int64_t>(&v)) return *i;
   if (const auto* d = std::get_if<double>(&v)) return static_cast<std::int64_t>(*d);
   if (const auto* s = std::get_if<std::string>(&v)) return std::atoll(s->c_str());
   return 0;
 }
-std::string textValue(const Value& v) { return isNull(v) ? std::string() : valueToText(v); }
+std::string textValue(const sql::Value& v) { return sql::isNull(v) ? std::string() : sql::valueToText(v); }
 
 bool tableExists(sqlite3* db, const char* name) {
   return !select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {std::string(name)}).empty();
@@ -226,7 +226,7 @@ std::vector<JobSchedule> jobSchedules(const Tables& t, const std::string& jobId)
     sql = "SELECT s.job_id, s.schedule_id, s.name, s.next_run_date, s.next_run_time, " + cols + " FROM " +
           t("sysjobschedules") + " s";
   }
-  std::vector<Value> binds;
+  std::vector<sql::Value> binds;
   if (!jobId.empty()) {
     sql += t.scheduleTable() ? " WHERE js.job_id = ?" : " WHERE s.job_id = ?";
     binds.push_back(jobId);
@@ -286,7 +286,7 @@ void deleteJob(const Tables& t, const std::string& jobId, bool deleteHistory) {
 namespace {
 
 [[noreturn]] void fail(const std::string& procedure, int number, const std::string& text, int severity = 16) {
-  Message m;
+  sql::Message m;
   m.number = number;
   m.severity = severity;
   m.text = text;
@@ -320,7 +320,7 @@ std::string newGuid() {
 class Arguments {
  public:
   Arguments(std::string procedure, std::vector<const char*> names, std::vector<ProcArg>& args, int year,
-            std::vector<ReturnValue>& outputs)
+            std::vector<sql::ReturnValue>& outputs)
       : procedure_(std::move(procedure)), names_(std::move(names)), args_(args), year_(year), outputs_(outputs) {
     bound_.assign(names_.size(), -1);
     std::size_t position = 0;
@@ -351,8 +351,8 @@ class Arguments {
 
   std::optional<std::string> text(const char* name) const {
     const ProcArg* a = get(name);
-    if (!a || isNull(a->value.value)) return std::nullopt;
-    return std::get<std::string>(Session::Impl::convert(a->value, SqlType::nvarchar(-1), -1, 1).value);
+    if (!a || sql::isNull(a->value.value)) return std::nullopt;
+    return std::get<std::string>(Session::Impl::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
   }
 
   std::string required(const char* name) const {
@@ -366,12 +366,12 @@ class Arguments {
 
   std::optional<std::int64_t> integer(const char* name) const {
     const ProcArg* a = get(name);
-    if (!a || isNull(a->value.value)) return std::nullopt;
+    if (!a || sql::isNull(a->value.value)) return std::nullopt;
     try {
-      return std::get<std::int64_t>(Session::Impl::convert(a->value, SqlType::integer(), -1, 1).value);
+      return std::get<std::int64_t>(Session::Impl::convert(a->value, sql::SqlType::integer(), -1, 1).value);
     } catch (const SqlError&) {
       fail(procedure_, 8114,
-           std::string("Error converting data type ") + (a->value.type.kind == SqlType::Kind::VarChar ? "varchar" : "nvarchar") +
+           std::string("Error converting data type ") + (a->value.type.kind == sql::SqlType::Kind::VarChar ? "varchar" : "nvarchar") +
                " to int.");
     }
   }
@@ -383,7 +383,7 @@ class Arguments {
       ProcArg& a = args_[static_cast<std::size_t>(bound_[k])];
       if (!a.output) return;
       a.value = v;
-      outputs_.push_back(ReturnValue{bound_[k], a.name.empty() ? std::string(name) : a.name, v.type, v.value});
+      outputs_.push_back(sql::ReturnValue{bound_[k], a.name.empty() ? std::string(name) : a.name, v.type, v.value});
     }
   }
 
@@ -394,7 +394,7 @@ class Arguments {
   std::vector<const char*> names_;
   std::vector<ProcArg>& args_;
   int year_;
-  std::vector<ReturnValue>& outputs_;
+  std::vector<sql::ReturnValue>& outputs_;
   std::vector<int> bound_;
 };
 
@@ -509,7 +509,7 @@ Job findJob(const Tables& t, const Arguments& a, const char* nameParam = "@job_n
   return {textValue(rows[0][0]), textValue(rows[0][1])};
 }
 
-void touchJob(const Tables& t, const std::string& jobId, const DateTime& now) {
+void touchJob(const Tables& t, const std::string& jobId, const sql::DateTime& now) {
   execute(t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
           {now.iso(), jobId});
 }
@@ -559,17 +559,17 @@ int addJob(Session::Impl& s, Arguments& a) {
     q.bindText(1, owner);
     if (!q.step()) fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
   }
-  const Binary ownerSid{base::equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
+  const sql::Binary ownerSid{base::equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
 
   if (!select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE", {name})
            .empty())
     fail("sp_add_job", 14261, "The specified @job_name ('" + name + "') already exists.");
 
   // Creation dates order the job list: each job is created after the one before it.
-  DateTime created = s.engine->now();
+  sql::DateTime created = s.engine->now();
   const auto latest = select(t.db, "SELECT max(date_created) FROM " + t("sysjobs"));
-  if (!latest.empty() && !isNull(latest[0][0]))
-    if (auto last = DateTime::parse(textValue(latest[0][0])); last && created.iso() <= last->iso()) {
+  if (!latest.empty() && !sql::isNull(latest[0][0]))
+    if (auto last = sql::DateTime::parse(textValue(latest[0][0])); last && created.iso() <= last->iso()) {
       created = *last;
       if (++created.ticks >= 300u * 86400u) {
         created.ticks = 0;
@@ -586,7 +586,7 @@ int addJob(Session::Impl& s, Arguments& a) {
           {jobId, name, enabled, description, startStep, category, ownerSid, eventlog, email, netsend, page, deleteLevel,
            created.iso(), created.iso()});
   sp.release();
-  a.output("@job_id", TypedValue{SqlType::nvarchar(36), jobId});
+  a.output("@job_id", TypedValue{sql::SqlType::nvarchar(36), jobId});
   return 0;
 }
 
@@ -629,8 +629,8 @@ int addJobStep(Session::Impl& s, Arguments& a) {
     if (!entry) fail("sp_verify_jobstep", 14262, "The specified @database_name ('" + database + "') does not exist.");
     database = entry->name;
   }
-  const Value command = a.text("@command") ? Value{*a.text("@command")} : Value{};
-  auto optionalText = [&](const char* n) { return a.text(n) ? Value{*a.text(n)} : Value{}; };
+  const sql::Value command = a.text("@command") ? sql::Value{*a.text("@command")} : sql::Value{};
+  auto optionalText = [&](const char* n) { return a.text(n) ? sql::Value{*a.text(n)} : sql::Value{}; };
   const std::string stepUid = newGuid();
 
   Savepoint sp(t.db);
@@ -651,7 +651,7 @@ int addJobStep(Session::Impl& s, Arguments& a) {
            stepUid});
   touchJob(t, job.id, s.engine->now());
   sp.release();
-  a.output("@step_uid", TypedValue{SqlType::nvarchar(36), stepUid});
+  a.output("@step_uid", TypedValue{sql::SqlType::nvarchar(36), stepUid});
   return 0;
 }
 
@@ -713,7 +713,7 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   const Tables& t = st.tables;
   const Job job = findJob(t, a);
   const std::string name = a.required("@name");
-  const DateTime now = s.engine->now();
+  const sql::DateTime now = s.engine->now();
   const agent::Moment today = agent::Moment::of(now);
   agent::Schedule d;
   const std::int64_t enabled = a.integer("@enabled").value_or(1);
@@ -738,7 +738,7 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   const auto next = enabled ? agent::nextRun(d, today) : std::nullopt;
   const std::int64_t nextDate = next ? next->packedDate() : 0;
   const std::int64_t nextTime = next ? next->packedTime() : 0;
-  const std::vector<Value> values = {enabled,
+  const std::vector<sql::Value> values = {enabled,
                                      std::int64_t{d.freqType},
                                      std::int64_t{d.freqInterval},
                                      std::int64_t{d.freqSubdayType},
@@ -756,7 +756,7 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   if (t.scheduleTable()) {
     scheduleUid = newGuid();
     const auto owner = select(t.db, "SELECT owner_sid FROM " + t("sysjobs") + " WHERE job_id = ?", {job.id});
-    std::vector<Value> binds = {scheduleUid, name, owner.empty() ? Value{Binary{"\x01"}} : owner[0][0]};
+    std::vector<sql::Value> binds = {scheduleUid, name, owner.empty() ? sql::Value{sql::Binary{"\x01"}} : owner[0][0]};
     binds.insert(binds.end(), values.begin(), values.end());
     binds.push_back(now.iso());
     binds.push_back(now.iso());
@@ -768,7 +768,7 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
     execute(t.db, "INSERT INTO " + t("sysjobschedules") + " (schedule_id, job_id, next_run_date, next_run_time) VALUES (?, ?, ?, ?)",
             {scheduleId, job.id, nextDate, nextTime});
   } else {
-    std::vector<Value> binds = {job.id, name};
+    std::vector<sql::Value> binds = {job.id, name};
     binds.insert(binds.end(), values.begin(), values.end());
     binds.push_back(nextDate);
     binds.push_back(nextTime);
@@ -782,8 +782,8 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   touchJob(t, job.id, now);
   sp.release();
   if (t.scheduleTable()) {
-    a.output("@schedule_id", TypedValue{SqlType::integer(), scheduleId});
-    a.output("@schedule_uid", TypedValue{SqlType::nvarchar(36), scheduleUid});
+    a.output("@schedule_id", TypedValue{sql::SqlType::integer(), scheduleId});
+    a.output("@schedule_uid", TypedValue{sql::SqlType::nvarchar(36), scheduleUid});
   }
   return 0;
 }
@@ -863,7 +863,7 @@ bool isAgentProcedure(std::string_view name) {
 }
 
 int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std::string& name,
-                       std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+                       std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs) {
   const int year = session.engine->version.year;
   const bool later = year >= 2005;
   if (name == "sp_add_job") {

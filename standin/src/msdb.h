@@ -36,13 +36,13 @@ bool isAgentProcedure(std::string_view name);
 // SQL Server's numbers and texts. Writes happen on the session's own connection, so they are
 // part of its open transaction.
 int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std::string& name,
-                       std::vector<Session::Impl::ProcArg>& args, std::vector<ReturnValue>& outputs);
+                       std::vector<Session::Impl::ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
 
 // --- shared with the Agent ---
 
 // Plain statements on a connection, values bound in order.
-void execute(sqlite3* db, const std::string& sql, const std::vector<Value>& binds = {});
-std::vector<Row> select(sqlite3* db, const std::string& sql, const std::vector<Value>& binds = {});
+void execute(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds = {});
+std::vector<sql::Row> select(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds = {});
 
 // Removes a job with its steps, its schedules' links (and the schedules no other job uses),
 // its target servers and, when asked, its history.

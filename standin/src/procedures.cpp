@@ -4,6 +4,7 @@
 
 #include "engine_internal.h"
 #include "msdb.h"
+#include "standin/sql/parser.h"
 #include "standin/base/text.h"
 
 namespace standin {
@@ -24,13 +25,13 @@ const Session::Impl::ProcArg* argument(const std::vector<Session::Impl::ProcArg>
 }
 
 std::optional<std::string> textOf(const Session::Impl::ProcArg* a) {
-  if (!a || a->isDefault || isNull(a->value.value)) return std::nullopt;
-  return std::get<std::string>(Session::Impl::convert(a->value, SqlType::nvarchar(-1), -1, 1).value);
+  if (!a || a->isDefault || sql::isNull(a->value.value)) return std::nullopt;
+  return std::get<std::string>(Session::Impl::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
 }
 
 std::optional<std::int64_t> intOf(const Session::Impl::ProcArg* a) {
-  if (!a || a->isDefault || isNull(a->value.value)) return std::nullopt;
-  return std::get<std::int64_t>(Session::Impl::convert(a->value, SqlType::integer(), -1, 1).value);
+  if (!a || a->isDefault || sql::isNull(a->value.value)) return std::nullopt;
+  return std::get<std::int64_t>(Session::Impl::convert(a->value, sql::SqlType::integer(), -1, 1).value);
 }
 
 // The database part of "db.schema.proc" or "db..proc"; empty when the name has none.
@@ -91,17 +92,17 @@ std::vector<std::string> typeList(const std::string& text) {
 
 }  // namespace
 
-int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
-  const SqlType sysname = SqlType::nvarchar(128);
+int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs) {
+  const sql::SqlType sysname = sql::SqlType::nvarchar(128);
   if (name == "sp_tables" || name == "sp_tableswc") {
     const std::string tableName = textOf(argument(args, "@table_name", 0)).value_or("%");
     const std::string owner = textOf(argument(args, "@table_owner", 1)).value_or("%");
     const std::string qualifier = textOf(argument(args, "@table_qualifier", 2)).value_or("");
     const std::string types = textOf(argument(args, "@table_type", 3)).value_or("");
-    ResultSet rs;
-    rs.columns = {Column{"TABLE_QUALIFIER", sysname, true}, Column{"TABLE_OWNER", sysname, true},
-                  Column{"TABLE_NAME", sysname, true}, Column{"TABLE_TYPE", SqlType::varchar(32), true},
-                  Column{"REMARKS", SqlType::varchar(254), true}};
+    sql::ResultSet rs;
+    rs.columns = {sql::Column{"TABLE_QUALIFIER", sysname, true}, sql::Column{"TABLE_OWNER", sysname, true},
+                  sql::Column{"TABLE_NAME", sysname, true}, sql::Column{"TABLE_TYPE", sql::SqlType::varchar(32), true},
+                  sql::Column{"REMARKS", sql::SqlType::varchar(254), true}};
     if (qualifier == "%" && owner.empty() && tableName.empty()) {
       // The ODBC special case: one row per database, every other column NULL.
       std::vector<std::string> names;
@@ -109,7 +110,7 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
         std::lock_guard lock(engine->mutex);
         for (const auto& d : engine->dbs) names.push_back(d.name);
       }
-      for (const auto& n : names) rs.rows.push_back(Row{n, Value{}, Value{}, Value{}, Value{}});
+      for (const auto& n : names) rs.rows.push_back(sql::Row{n, sql::Value{}, sql::Value{}, sql::Value{}, sql::Value{}});
     } else {
       if (!qualifier.empty() && qualifier != "%" && !base::equalsIgnoreCase(qualifier, currentDb()))
         throw SqlError(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
@@ -133,18 +134,18 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
         if (!base::likeMatch(e.name, tableName.empty() ? "%" : tableName)) continue;
         if (!base::likeMatch("dbo", owner.empty() ? "%" : owner)) continue;
         if (!typeWanted(e.type)) continue;
-        rs.rows.push_back(Row{currentDb(), std::string("dbo"), e.name, e.type, Value{}});
+        rs.rows.push_back(sql::Row{currentDb(), std::string("dbo"), e.name, e.type, sql::Value{}});
       }
     }
     const auto n = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
-    done(x, false, n, StatementDone::Command::Select);
+    done(x, false, n, sql::StatementDone::Command::Select);
     return 0;
   }
   if (name == "sp_databases") {
-    ResultSet rs;
-    rs.columns = {Column{"DATABASE_NAME", sysname, true}, Column{"DATABASE_SIZE", SqlType::integer(), true},
-                  Column{"REMARKS", SqlType::varchar(254), true}};
+    sql::ResultSet rs;
+    rs.columns = {sql::Column{"DATABASE_NAME", sysname, true}, sql::Column{"DATABASE_SIZE", sql::SqlType::integer(), true},
+                  sql::Column{"REMARKS", sql::SqlType::varchar(254), true}};
     std::vector<DbEntry> copy;
     {
       std::lock_guard lock(engine->mutex);
@@ -153,11 +154,11 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     for (const auto& d : copy) {
       std::error_code ec;
       const auto size = std::filesystem::file_size(d.file, ec);
-      rs.rows.push_back(Row{d.name, static_cast<std::int64_t>(ec ? 0 : (size + 1023) / 1024), Value{}});
+      rs.rows.push_back(sql::Row{d.name, static_cast<std::int64_t>(ec ? 0 : (size + 1023) / 1024), sql::Value{}});
     }
     const auto n = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
-    done(x, false, n, StatementDone::Command::Select);
+    done(x, false, n, sql::StatementDone::Command::Select);
     return 0;
   }
   if (name == "sp_executesql") {
@@ -173,8 +174,8 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     if (!stmt) throw SqlError(8144, 16, "Procedure or function " + name + " expects parameter '@stmt', which was not supplied.");
     const int handle = nextHandle++;
     prepared[handle] = Prepared{decls, *stmt};
-    outputs.push_back(ReturnValue{0, args.empty() ? std::string() : args[0].name, SqlType::integer(), std::int64_t{handle}});
-    if (!args.empty()) args[0].value = TypedValue{SqlType::integer(), std::int64_t{handle}};
+    outputs.push_back(sql::ReturnValue{0, args.empty() ? std::string() : args[0].name, sql::SqlType::integer(), std::int64_t{handle}});
+    if (!args.empty()) args[0].value = TypedValue{sql::SqlType::integer(), std::int64_t{handle}};
     if (name == "sp_prepexec") runWithParameters(x, *stmt, decls, args, 3, outputs);
     return 0;
   }
@@ -197,7 +198,7 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
 
 void Session::Impl::runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
                                       std::vector<ProcArg>& args, std::size_t firstValue,
-                                      std::vector<ReturnValue>& outputs) {
+                                      std::vector<sql::ReturnValue>& outputs) {
   std::vector<sql::Declaration> decls;
   if (!declarations.empty()) decls = sql::parseDeclarationList(sql::tokenize(declarations));
   Scope scope;
@@ -231,12 +232,12 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     if (!a.output) continue;
     const auto& v = scope[decls[d].name];
     a.value = TypedValue{v.type, v.value};
-    outputs.push_back(ReturnValue{argForDecl[d], a.name, v.type, v.value});
+    outputs.push_back(sql::ReturnValue{argForDecl[d], a.name, v.type, v.value});
   }
 }
 
-BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel) {
-  BatchResult out;
+sql::BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel) {
+  sql::BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
   std::vector<Impl::ProcArg> args;
@@ -247,7 +248,7 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
     a.output = p.output;
     args.push_back(std::move(a));
   }
-  std::vector<ReturnValue> outputs;
+  std::vector<sql::ReturnValue> outputs;
   int status = 0;
   try {
     const std::string proc = normaliseName(name);
@@ -263,27 +264,27 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
     out.cancelled = true;
     return out;
   } catch (const SqlError& e) {
-    Message m = e.message;
+    sql::Message m = e.message;
     if (m.number == 2812) m.text = "Could not find stored procedure '" + std::string(name) + "'.";
     out.items.push_back(m);
-    out.items.push_back(ProcedureDone{true});
+    out.items.push_back(sql::ProcedureDone{true});
     return out;
-  } catch (const SqlErrors& e) {
+  } catch (const sql::SqlErrors& e) {
     for (const auto& m : e.messages) out.items.push_back(m);
-    out.items.push_back(ProcedureDone{true});
+    out.items.push_back(sql::ProcedureDone{true});
     return out;
   } catch (const sqlite::Error& e) {
-    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
-    out.items.push_back(ProcedureDone{true});
+    out.items.push_back(sql::Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
+    out.items.push_back(sql::ProcedureDone{true});
     return out;
   } catch (const std::exception& e) {
-    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
-    out.items.push_back(ProcedureDone{true});
+    out.items.push_back(sql::Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
+    out.items.push_back(sql::ProcedureDone{true});
     return out;
   }
-  out.items.push_back(ReturnStatus{status});
+  out.items.push_back(sql::ReturnStatus{status});
   for (auto& o : outputs) out.items.push_back(std::move(o));
-  out.items.push_back(ProcedureDone{out.failed()});
+  out.items.push_back(sql::ProcedureDone{out.failed()});
   return out;
 }
 

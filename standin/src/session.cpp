@@ -5,6 +5,7 @@
 
 #include "engine_internal.h"
 #include "msdb.h"
+#include "standin/sql/parser.h"
 #include "storage_sql.h"
 #include "standin/base/text.h"
 
@@ -29,8 +30,8 @@ namespace {
 const Session::CancelCheck kNoCancel = [] { return false; };
 }
 
-BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
-  BatchResult out;
+sql::BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  sql::BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
   try {
@@ -45,8 +46,8 @@ namespace {
 
 // Runs one transaction request, turning what it raises into the messages of its reply.
 template <typename Request>
-BatchResult runTransactionRequest(Request&& request) {
-  BatchResult out;
+sql::BatchResult runTransactionRequest(Request&& request) {
+  sql::BatchResult out;
   Scope vars;
   Session::Impl::Exec x{out, kNoCancel, vars};
   try {
@@ -54,25 +55,25 @@ BatchResult runTransactionRequest(Request&& request) {
   } catch (const SqlError& e) {
     out.items.push_back(e.message);
   } catch (const std::exception& e) {
-    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
+    out.items.push_back(sql::Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
   return out;
 }
 
 }  // namespace
 
-BatchResult Session::beginTransaction() {
+sql::BatchResult Session::beginTransaction() {
   return runTransactionRequest([&](Impl::Exec& x) { impl_->begin(x); });
 }
 
-BatchResult Session::commitTransaction(bool beginNew) {
+sql::BatchResult Session::commitTransaction(bool beginNew) {
   return runTransactionRequest([&](Impl::Exec& x) {
     impl_->commit(x);
     if (beginNew) impl_->begin(x);
   });
 }
 
-BatchResult Session::rollbackTransaction(bool beginNew) {
+sql::BatchResult Session::rollbackTransaction(bool beginNew) {
   return runTransactionRequest([&](Impl::Exec& x) {
     impl_->rollback(x);
     if (beginNew) impl_->begin(x);
@@ -89,7 +90,7 @@ Session::Impl::~Impl() {
 }
 
 void Session::Impl::message(Exec& x, int number, int severity, std::string text, int state) {
-  Message m;
+  sql::Message m;
   m.number = number;
   m.state = state;
   m.severity = severity;
@@ -98,8 +99,8 @@ void Session::Impl::message(Exec& x, int number, int severity, std::string text,
   x.out.items.push_back(std::move(m));
 }
 
-void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count, StatementDone::Command command) {
-  auto& d = std::get<StatementDone>(x.out.items.emplace_back(std::in_place_type<StatementDone>));
+void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count, sql::StatementDone::Command command) {
+  auto& d = std::get<sql::StatementDone>(x.out.items.emplace_back(std::in_place_type<sql::StatementDone>));
   d.error = error;
   if (count && !nocount) d.rowCount = *count;
   d.inProcedure = x.inProcedure;
@@ -153,7 +154,7 @@ bool abortsBatch(int number) {
   return number == 245 || number == 241 || number == 8114 || number == 8115 || number == 137 || number == 134;
 }
 
-Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
+sql::Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
   if (auto raised = takeStorageFunctionError()) return *raised;
   const std::string what = e.what();
   auto after = [&](const std::string& prefix) -> std::optional<std::string> {
@@ -161,7 +162,7 @@ Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
     if (pos == std::string::npos) return std::nullopt;
     return what.substr(pos + prefix.size());
   };
-  Message m;
+  sql::Message m;
   m.severity = 16;
   if (auto t = after("no such table: ")) {
     m.number = 208;
@@ -224,13 +225,13 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     dispatch(x, s);
     if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If) lastError = 0;
   } catch (const SqlError& e) {
-    Message m = e.message;
+    sql::Message m = e.message;
     if (m.line <= 1) m.line = s.line;
     x.out.items.push_back(m);
     done(x, true);
     lastError = m.number;
     if (abortsBatch(m.number)) x.stop = true;
-  } catch (const SqlErrors& e) {
+  } catch (const sql::SqlErrors& e) {
     for (auto m : e.messages) {
       m.line = s.line;
       x.out.items.push_back(m);
@@ -242,7 +243,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
       x.out.cancelled = true;
       throw Cancelled();
     }
-    Message m = sqliteMessage(e, currentDb());
+    sql::Message m = sqliteMessage(e, currentDb());
     m.line = s.line;
     x.out.items.push_back(m);
     done(x, true);
@@ -311,14 +312,14 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
           for (const auto& item : s.items) assign(x, item.assignTo, eval(x, *item.expr), s.line);
         }
         rowcount = pass ? 1 : 0;
-        done(x, false, rowcount, StatementDone::Command::Select);
+        done(x, false, rowcount, sql::StatementDone::Command::Select);
         return;
       }
-      ResultSet rs;
-      Row row;
+      sql::ResultSet rs;
+      sql::Row row;
       for (const auto& item : s.items) {
         TypedValue v = eval(x, *item.expr);
-        Column c;
+        sql::Column c;
         c.name = item.hasAlias ? item.alias : std::string();
         c.type = v.type;
         if (c.type.isString() && c.type.length == 0) c.type.length = 1;
@@ -329,7 +330,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       if (pass) rs.rows.push_back(std::move(row));
       rowcount = static_cast<std::int64_t>(rs.rows.size());
       x.out.items.push_back(std::move(rs));
-      done(x, false, rowcount, StatementDone::Command::Select);
+      done(x, false, rowcount, sql::StatementDone::Command::Select);
       return;
     }
     case K::Passthrough:
@@ -340,16 +341,16 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       return;
     case K::Print: {
       const TypedValue v = eval(x, *s.value);
-      message(x, 0, 0, isNull(v.value) ? std::string() : valueToText(convert(v, SqlType::nvarchar(-1), 0, s.line).value));
+      message(x, 0, 0, sql::isNull(v.value) ? std::string() : sql::valueToText(convert(v, sql::SqlType::nvarchar(-1), 0, s.line).value));
       return;
     }
     case K::Raiserror: {
       const std::string format = evalText(x, *s.values[0]);
-      const TypedValue sev = convert(eval(x, *s.values[1]), SqlType::integer(), 0, s.line);
-      const TypedValue st = convert(eval(x, *s.values[2]), SqlType::integer(), 0, s.line);
-      int severity = isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
+      const TypedValue sev = convert(eval(x, *s.values[1]), sql::SqlType::integer(), 0, s.line);
+      const TypedValue st = convert(eval(x, *s.values[2]), sql::SqlType::integer(), 0, s.line);
+      int severity = sql::isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
       severity = std::clamp(severity, 0, 18);
-      const int state = isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
+      const int state = sql::isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
       // printf-style substitution of %s, %d, %i, %u with the remaining arguments
       std::string text;
       std::size_t argIndex = 3;
@@ -358,7 +359,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
           std::size_t j = i + 1;
           while (j < format.size() && std::strchr("-+ #0123456789.lh", format[j])) ++j;
           if (j < format.size() && std::strchr("sdiuxXo", format[j])) {
-            if (argIndex < s.values.size()) text += valueToText(eval(x, *s.values[argIndex++]).value);
+            if (argIndex < s.values.size()) text += sql::valueToText(eval(x, *s.values[argIndex++]).value);
             else text += "(null)";
             i = j;
             continue;
@@ -386,7 +387,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         throw SqlError(148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.");
       auto delay = std::chrono::milliseconds(((h * 60LL + m) * 60LL + sec) * 1000LL + ms);
       if (s.waitForTime) {
-        const DateTime now = DateTime::now();
+        const sql::DateTime now = sql::DateTime::now();
         const std::int64_t nowMs = (static_cast<std::int64_t>(now.ticks) * 1000) / 300;
         std::int64_t target = ((h * 60LL + m) * 60LL + sec) * 1000LL;
         if (target < nowMs) target += 24LL * 3600 * 1000;
@@ -424,7 +425,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
                              (s.op.empty() ? base::equalsIgnoreCase(currentDb(), "msdb") : base::equalsIgnoreCase(s.op, "msdb"));
       if (!agentProc && !s.op.empty() && !base::equalsIgnoreCase(s.op, currentDb()) && !base::equalsIgnoreCase(s.op, "master"))
         throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
-      std::vector<ReturnValue> outputs;
+      std::vector<sql::ReturnValue> outputs;
       const bool wasInProc = x.inProcedure;
       x.inProcedure = true;
       const std::size_t before = x.out.items.size();
@@ -439,15 +440,15 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       x.inProcedure = wasInProc;
       bool failed = false;
       for (std::size_t i = before; i < x.out.items.size(); ++i)
-        if (const auto* m = std::get_if<Message>(&x.out.items[i]); m && m->isError()) failed = true;
+        if (const auto* m = std::get_if<sql::Message>(&x.out.items[i]); m && m->isError()) failed = true;
       // Output parameters go back into the caller's variables.
       for (std::size_t i = 0; i < s.args.size(); ++i) {
         if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != sql::Expr::Kind::Variable) continue;
         assign(x, s.args[i].value->name, args[i].value, s.line);
       }
-      if (!s.returnVariable.empty()) assign(x, s.returnVariable, TypedValue{SqlType::integer(), std::int64_t{status}}, s.line);
-      x.out.items.push_back(ReturnStatus{status});
-      x.out.items.push_back(ProcedureDone{failed});
+      if (!s.returnVariable.empty()) assign(x, s.returnVariable, TypedValue{sql::SqlType::integer(), std::int64_t{status}}, s.line);
+      x.out.items.push_back(sql::ReturnStatus{status});
+      x.out.items.push_back(sql::ProcedureDone{failed});
       return;
     }
     case K::ExecString: {
@@ -513,7 +514,7 @@ void Session::Impl::begin(Exec& x) {
     descriptor.assign(8, '\0');
     for (int i = 0; i < 8; ++i) descriptor[static_cast<std::size_t>(i)] = static_cast<char>((id >> (8 * i)) & 0xFF);
     tranCount = 1;
-    x.out.items.push_back(EnvChange{EnvChange::Kind::BeginTransaction, descriptor, {}});
+    x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::BeginTransaction, descriptor, {}});
     return;
   }
   ++tranCount;
@@ -529,11 +530,11 @@ void Session::Impl::commit(Exec& x) {
     // A failed commit leaves nothing open; SQLite has already rolled back or will on close.
     conn.reset();
     attached.clear();
-    x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
+    x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::RollbackTransaction, {}, descriptor});
     descriptor.assign(8, '\0');
     throw;
   }
-  x.out.items.push_back(EnvChange{EnvChange::Kind::CommitTransaction, {}, descriptor});
+  x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::CommitTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
 }
 
@@ -547,7 +548,7 @@ void Session::Impl::rollback(Exec& x) {
     conn.reset();
     attached.clear();
   }
-  x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
+  x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::RollbackTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
 }
 
@@ -583,7 +584,7 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
     attached.clear();
   }
   db = std::move(lease);
-  x.out.items.push_back(EnvChange{EnvChange::Kind::Database, canonical, old});
+  x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::Database, canonical, old});
   message(x, 5701, 0, "Changed database context to '" + canonical + "'.");
   done(x, false);
 }
@@ -633,14 +634,14 @@ class ProgressGuard {
 };
 
 // Result column type from SQLite's declared type and the values seen.
-SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t col) {
+sql::SqlType columnType(const char* decl, const std::vector<sql::Row>& rows, std::size_t col) {
   const std::string d = decl ? base::toUpperAscii(decl) : std::string();
   int declaredLength = 0;
   if (const auto open = d.find('('); open != std::string::npos) declaredLength = std::atoi(d.c_str() + open + 1);
   bool anyText = false, anyFloat = false, anyInt = false, anyBlob = false, bigInt = false;
   std::size_t longest = 1;
   for (const auto& r : rows) {
-    const Value& v = r[col];
+    const sql::Value& v = r[col];
     if (const auto* s = std::get_if<std::string>(&v)) {
       anyText = true;
       longest = std::max(longest, base::utf16Length(*s));
@@ -649,56 +650,56 @@ SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t c
       if (*i > 2147483647LL || *i < -2147483648LL) bigInt = true;
     } else if (std::holds_alternative<double>(v)) {
       anyFloat = true;
-    } else if (std::holds_alternative<Binary>(v)) {
+    } else if (std::holds_alternative<sql::Binary>(v)) {
       anyBlob = true;
     }
   }
-  using K = SqlType::Kind;
+  using K = sql::SqlType::Kind;
   auto text = [&] {
     int len = std::max<int>(declaredLength, static_cast<int>(longest));
     if (len <= 0) len = 1;
-    return SqlType{K::NVarChar, std::min(len, 4000)};
+    return sql::SqlType{K::NVarChar, std::min(len, 4000)};
   };
-  if (anyBlob) return SqlType{K::VarBinary, 8000};
+  if (anyBlob) return sql::SqlType{K::VarBinary, 8000};
   if (d.find("DATE") != std::string::npos || d.find("TIME") != std::string::npos) {
     bool allDates = true;
     for (const auto& r : rows) {
-      const Value& v = r[col];
-      if (isNull(v)) continue;
+      const sql::Value& v = r[col];
+      if (sql::isNull(v)) continue;
       const auto* s = std::get_if<std::string>(&v);
-      if (!s || !DateTime::parse(*s)) allDates = false;
+      if (!s || !sql::DateTime::parse(*s)) allDates = false;
     }
-    if (allDates) return SqlType{K::DateTime, 0};
+    if (allDates) return sql::SqlType{K::DateTime, 0};
     return text();
   }
   if (anyText) return text();
-  if (d.find("BIT") != std::string::npos && !anyFloat) return SqlType{K::Bit, 0};
+  if (d.find("BIT") != std::string::npos && !anyFloat) return sql::SqlType{K::Bit, 0};
   if (d.find("INT") != std::string::npos && !anyFloat)
-    return (bigInt || d.find("BIGINT") != std::string::npos) ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
+    return (bigInt || d.find("BIGINT") != std::string::npos) ? sql::SqlType{K::BigInt, 0} : sql::SqlType{K::Int, 0};
   if (d.find("CHAR") != std::string::npos || d.find("TEXT") != std::string::npos || d.find("CLOB") != std::string::npos)
     return text();
   if (anyFloat || d.find("REAL") != std::string::npos || d.find("FLOA") != std::string::npos ||
       d.find("DOUB") != std::string::npos || d.find("DEC") != std::string::npos || d.find("NUM") != std::string::npos ||
       d.find("MONEY") != std::string::npos)
-    return SqlType{K::Float, 0};
-  if (anyInt) return bigInt ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
-  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos) return SqlType{K::VarBinary, 8000};
-  return SqlType{K::Int, 0};
+    return sql::SqlType{K::Float, 0};
+  if (anyInt) return bigInt ? sql::SqlType{K::BigInt, 0} : sql::SqlType{K::Int, 0};
+  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos) return sql::SqlType{K::VarBinary, 8000};
+  return sql::SqlType{K::Int, 0};
 }
 
-Value conformValue(const Value& v, const SqlType& t) {
-  if (isNull(v)) return v;
+sql::Value conformValue(const sql::Value& v, const sql::SqlType& t) {
+  if (sql::isNull(v)) return v;
   switch (t.kind) {
-    case SqlType::Kind::DateTime:
+    case sql::SqlType::Kind::DateTime:
       if (const auto* s = std::get_if<std::string>(&v))
-        if (auto dt = DateTime::parse(*s)) return *dt;
+        if (auto dt = sql::DateTime::parse(*s)) return *dt;
       return v;
-    case SqlType::Kind::Float:
+    case sql::SqlType::Kind::Float:
       if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
       return v;
-    case SqlType::Kind::NVarChar:
-    case SqlType::Kind::VarChar:
-      if (!std::holds_alternative<std::string>(v)) return valueToText(v);
+    case sql::SqlType::Kind::NVarChar:
+    case sql::SqlType::Kind::VarChar:
+      if (!std::holds_alternative<std::string>(v)) return sql::valueToText(v);
       return v;
     default:
       return v;
@@ -710,9 +711,9 @@ Value conformValue(const Value& v, const SqlType& t) {
 void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
   // plain SQLite, so the files remain readable without the stand-in's functions.
-  const auto toks = s.command == StatementDone::Command::Other ? s.tokens : rewriteForStorage(s.tokens);
+  const auto toks = s.command == sql::StatementDone::Command::Other ? s.tokens : rewriteForStorage(s.tokens);
   std::string text;
-  std::vector<Value> binds;
+  std::vector<sql::Value> binds;
   std::optional<std::string> limit;
   auto append = [&](const std::string& piece) {
     if (!text.empty()) text.push_back(' ');
@@ -757,8 +758,8 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         e.kind = t.kind == Token::Kind::Variable ? sql::Expr::Kind::Variable : sql::Expr::Kind::Global;
         e.name = t.kind == Token::Kind::Variable ? base::toLowerAscii(t.text) : base::toUpperAscii(t.text);
         e.line = t.line;
-        Value v = eval(x, e).value;
-        if (const auto* dt = std::get_if<DateTime>(&v)) v = dt->iso();
+        sql::Value v = eval(x, e).value;
+        if (const auto* dt = std::get_if<sql::DateTime>(&v)) v = dt->iso();
         binds.push_back(v);
         append("?");
         break;
@@ -782,7 +783,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         }
         if ((t.is("GETDATE") || t.is("SYSDATETIME")) && i + 2 < toks.size() && toks[i + 1].isSymbol("(") &&
             toks[i + 2].isSymbol(")")) {
-          if (s.command == StatementDone::Command::Other) {
+          if (s.command == sql::StatementDone::Command::Other) {
             append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
           } else {
             binds.push_back(engine->now().iso());
@@ -856,9 +857,9 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   for (std::size_t k = 0; k < binds.size(); ++k) st.bind(static_cast<int>(k + 1), binds[k]);
   const int columns = st.columnCount();
   if (columns > 0) {
-    ResultSet rs;
+    sql::ResultSet rs;
     while (st.step()) {
-      Row row;
+      sql::Row row;
       for (int col = 0; col < columns; ++col) {
         switch (sqlite3_column_type(st.get(), col)) {
           case SQLITE_INTEGER: row.emplace_back(st.integer(col)); break;
@@ -867,7 +868,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
           case SQLITE_BLOB: {
             const auto* p = static_cast<const char*>(sqlite3_column_blob(st.get(), col));
             const int n = sqlite3_column_bytes(st.get(), col);
-            row.emplace_back(Binary{std::string(p ? p : "", static_cast<std::size_t>(n))});
+            row.emplace_back(sql::Binary{std::string(p ? p : "", static_cast<std::size_t>(n))});
             break;
           }
           default: row.emplace_back(std::monostate{});
@@ -877,7 +878,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       if ((rs.rows.size() & 255) == 0) checkCancel(x);
     }
     for (int col = 0; col < columns; ++col) {
-      Column column;
+      sql::Column column;
       const char* name = sqlite3_column_name(st.get(), col);
       column.name = name ? name : "";
       column.type = columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
@@ -897,12 +898,12 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     }
     rowcount = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
-    done(x, false, rowcount, StatementDone::Command::Select);
+    done(x, false, rowcount, sql::StatementDone::Command::Select);
     return;
   }
   st.step();
-  if (s.command == StatementDone::Command::Insert || s.command == StatementDone::Command::Update ||
-      s.command == StatementDone::Command::Delete) {
+  if (s.command == sql::StatementDone::Command::Insert || s.command == sql::StatementDone::Command::Update ||
+      s.command == sql::StatementDone::Command::Delete) {
     rowcount = sqlite3_changes(c.get());
     done(x, false, rowcount, s.command);
   } else {

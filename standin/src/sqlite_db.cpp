@@ -25,7 +25,7 @@ void Statement::bindText(int index, std::string_view text) {
 
 void Statement::bindInt(int index, std::int64_t value) { sqlite3_bind_int64(stmt_.get(), index, value); }
 
-void Statement::bind(int index, const Value& value) {
+void Statement::bind(int index, const sql::Value& value) {
   if (std::holds_alternative<std::monostate>(value)) {
     sqlite3_bind_null(stmt_.get(), index);
   } else if (const auto* i = std::get_if<std::int64_t>(&value)) {
@@ -34,9 +34,9 @@ void Statement::bind(int index, const Value& value) {
     sqlite3_bind_double(stmt_.get(), index, *d);
   } else if (const auto* s = std::get_if<std::string>(&value)) {
     bindText(index, *s);
-  } else if (const auto* dt = std::get_if<DateTime>(&value)) {
+  } else if (const auto* dt = std::get_if<sql::DateTime>(&value)) {
     bindText(index, dt->iso());
-  } else if (const auto* b = std::get_if<Binary>(&value)) {
+  } else if (const auto* b = std::get_if<sql::Binary>(&value)) {
     sqlite3_bind_blob(stmt_.get(), index, b->bytes.data(), static_cast<int>(b->bytes.size()), SQLITE_TRANSIENT);
   }
 }

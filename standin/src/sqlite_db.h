@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "standin/value.h"
+#include "standin/sql/value.h"
 
 namespace standin::sqlite {
 
@@ -31,7 +31,7 @@ class Statement {
   sqlite3_stmt* get() const { return stmt_.get(); }
   // True when a row is ready, false at the end; throws Error on failure.
   bool step();
-  void bind(int index, const Value& value);
+  void bind(int index, const sql::Value& value);
   void bindText(int index, std::string_view text);
   void bindInt(int index, std::int64_t value);
   std::string text(int column) const;

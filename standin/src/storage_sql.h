@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "lexer.h"
-#include "standin/results.h"
+#include "standin/sql/lexer.h"
+#include "standin/sql/results.h"
 
 namespace standin {
 
@@ -26,6 +26,6 @@ void registerStorageFunctions(sqlite3* db);
 
 // The T-SQL error that one of those functions raised on this thread while the last statement
 // ran (SQLite itself only reports that a function failed); cleared by taking it.
-std::optional<Message> takeStorageFunctionError();
+std::optional<sql::Message> takeStorageFunctionError();
 
 }  // namespace standin

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "standin/engine.h"
-#include "standin/results.h"
+#include "standin/sql/results.h"
 
 namespace standin::tds {
 
@@ -109,15 +109,15 @@ class TokenWriter {
 
   void envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
   void envChangeBytes(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
-  void message(const Message& m);
+  void message(const sql::Message& m);
   void loginAck(const base::ProductVersion& product);
-  void columns(const std::vector<Column>& cols);
-  void row(const std::vector<Column>& cols, const Row& values);
+  void columns(const std::vector<sql::Column>& cols);
+  void row(const std::vector<sql::Column>& cols, const sql::Row& values);
   void done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t count);
   void returnStatus(std::int32_t value);
-  void returnValue(const ReturnValue& rv);
+  void returnValue(const sql::ReturnValue& rv);
   // Writes a whole engine result; makes the last DONE final.
-  void result(const BatchResult& r);
+  void result(const sql::BatchResult& r);
 
  private:
   void u8(std::uint8_t v) { out_.push_back(static_cast<char>(v)); }
@@ -126,8 +126,8 @@ class TokenWriter {
   void u64(std::uint64_t v);
   void bVarchar(const std::string& utf8);
   void usVarchar(const std::string& utf8);
-  void typeInfo(const SqlType& t);
-  void value(const SqlType& t, const Value& v);
+  void typeInfo(const sql::SqlType& t);
+  void value(const sql::SqlType& t, const sql::Value& v);
   bool modern() const { return version_ >= 0x72000000; }
 
   std::uint32_t version_;

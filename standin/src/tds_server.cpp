@@ -34,7 +34,7 @@ class Trace {
   void log(int spid, const std::string& kind, const std::string& text) {
     if (!enabled()) return;
     std::lock_guard lock(mutex_);
-    out_ << DateTime::now().iso() << " spid " << spid << " " << kind << ":\n" << text << "\n-- end --\n";
+    out_ << sql::DateTime::now().iso() << " spid " << spid << " " << kind << ":\n" << text << "\n-- end --\n";
     out_.flush();
   }
 
@@ -193,7 +193,7 @@ class Connection {
     attention_ = false;
   }
 
-  void sendResult(const BatchResult& r) {
+  void sendResult(const sql::BatchResult& r) {
     if (closed_) return;
     if (r.cancelled || attention_) {
       sendAttentionAck();
@@ -240,12 +240,12 @@ class Connection {
         try {
           req = tds::parseRpc(msg.payload, version_);
         } catch (const tds::ProtocolError& e) {
-          BatchResult r;
-          r.items.push_back(Message{8016, 1, 16,
+          sql::BatchResult r;
+          r.items.push_back(sql::Message{8016, 1, 16,
                                     std::string("The incoming tabular data stream (TDS) remote procedure call (RPC) "
                                                 "protocol stream is incorrect. ") + e.what(),
                                     1, {}});
-          r.items.push_back(ProcedureDone{true});
+          r.items.push_back(sql::ProcedureDone{true});
           sendResult(r);
           return true;
         }
@@ -253,7 +253,7 @@ class Connection {
           std::string text = req.procedure;
           for (const auto& p : req.params)
             text += "\n  " + (p.name.empty() ? std::string("(positional)") : p.name) + " = " +
-                    (isNull(p.value) ? std::string("NULL") : valueToText(p.value));
+                    (sql::isNull(p.value) ? std::string("NULL") : sql::valueToText(p.value));
           trace_.log(session_->spid(), "rpc", text);
         }
         sendResult(session_->callProcedure(req.procedure, std::move(req.params), cancel));
@@ -262,7 +262,7 @@ class Connection {
       case tds::kTransactionManager: {
         const auto tm = tds::parseTransactionManager(msg.payload, version_);
         trace_.log(session_->spid(), "transaction manager", std::to_string(tm.type));
-        BatchResult r;
+        sql::BatchResult r;
         if (tm.type == 5) {
           r = session_->beginTransaction();
         } else if (tm.type == 7) {
@@ -270,10 +270,10 @@ class Connection {
         } else if (tm.type == 8) {
           r = session_->rollbackTransaction(tm.beginNew);
         } else {
-          r.items.push_back(Message{50000, 1, 16, "The stand-in server does not support this transaction manager request.", 1, {}});
+          r.items.push_back(sql::Message{50000, 1, 16, "The stand-in server does not support this transaction manager request.", 1, {}});
         }
         const bool failed = r.failed();
-        r.items.push_back(StatementDone{failed, std::nullopt, false, StatementDone::Command::Other});
+        r.items.push_back(sql::StatementDone{failed, std::nullopt, false, sql::StatementDone::Command::Other});
         sendResult(r);
         return true;
       }
@@ -306,10 +306,10 @@ class Connection {
     session_ = std::move(result.session);
     const std::string db = session_->currentDatabase();
     w.envChange(1, db, "master");
-    w.message(Message{5701, 2, 0, "Changed database context to '" + db + "'.", 1, {}});
+    w.message(sql::Message{5701, 2, 0, "Changed database context to '" + db + "'.", 1, {}});
     w.envChangeBytes(7, tds::kCollation, "");
     w.envChange(2, "us_english", "");
-    w.message(Message{5703, 1, 0, "Changed language setting to us_english.", 1, {}});
+    w.message(sql::Message{5703, 1, 0, "Changed language setting to us_english.", 1, {}});
     w.loginAck(engine_.version());
     const std::uint32_t requested = l.packetSize == 0 ? 4096 : l.packetSize;
     const int size = static_cast<int>(std::clamp<std::uint32_t>(requested, 512, 32767));

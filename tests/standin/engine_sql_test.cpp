@@ -12,9 +12,9 @@ class EngineSql : public EngineTest {
   EngineSql() { run("USE Sample"); }
 };
 
-std::vector<std::string> column(const standin::ResultSet& rs, std::size_t c) {
+std::vector<std::string> column(const standin::sql::ResultSet& rs, std::size_t c) {
   std::vector<std::string> out;
-  for (const auto& row : rs.rows) out.push_back(standin::isNull(row[c]) ? "NULL" : standin::valueToText(row[c]));
+  for (const auto& row : rs.rows) out.push_back(standin::sql::isNull(row[c]) ? "NULL" : standin::sql::valueToText(row[c]));
   return out;
 }
 
@@ -101,23 +101,23 @@ TEST_F(EngineSql, TablesTakeTSqlNamesLiteralsAndVariables) {
   EXPECT_EQ(column(sets[0], 0), (std::vector<std::string>{"3", "2"}));
   EXPECT_EQ(scalar("SELECT txt FROM [My Table] WHERE id = 1"), "vär's");
   const auto types = run("SELECT id, txt, at FROM [My Table] WHERE id = 2").resultSets().at(0);
-  EXPECT_EQ(types.columns[0].type.kind, standin::SqlType::Kind::Int);
-  EXPECT_EQ(types.columns[1].type.kind, standin::SqlType::Kind::NVarChar);
+  EXPECT_EQ(types.columns[0].type.kind, standin::sql::SqlType::Kind::Int);
+  EXPECT_EQ(types.columns[1].type.kind, standin::sql::SqlType::Kind::NVarChar);
   EXPECT_EQ(types.columns[1].type.length, 20);
-  EXPECT_EQ(types.columns[2].type.kind, standin::SqlType::Kind::DateTime);
-  EXPECT_EQ(standin::valueToText(types.rows[0][2]), "Jan  1 2008 12:00AM");
+  EXPECT_EQ(types.columns[2].type.kind, standin::sql::SqlType::Kind::DateTime);
+  EXPECT_EQ(standin::sql::valueToText(types.rows[0][2]), "Jan  1 2008 12:00AM");
 }
 
 TEST_F(EngineSql, DmlReportsRowCountsUnlessNocount) {
   const auto r = run("UPDATE Orders SET Quantity = Quantity + 1 WHERE CustomerID = 1");
   ASSERT_FALSE(r.failed());
-  const auto* done = std::get_if<standin::StatementDone>(&r.items.back());
+  const auto* done = std::get_if<standin::sql::StatementDone>(&r.items.back());
   ASSERT_NE(done, nullptr);
   ASSERT_TRUE(done->rowCount.has_value());
   EXPECT_EQ(*done->rowCount, 2);
   EXPECT_EQ(scalar("DELETE FROM Orders WHERE OrderID = 5 SELECT @@ROWCOUNT"), "1");
   const auto quiet = run("SET NOCOUNT ON DELETE FROM Orders WHERE OrderID = 4");
-  const auto* quietDone = std::get_if<standin::StatementDone>(&quiet.items.back());
+  const auto* quietDone = std::get_if<standin::sql::StatementDone>(&quiet.items.back());
   ASSERT_NE(quietDone, nullptr);
   EXPECT_FALSE(quietDone->rowCount.has_value());
 }
@@ -148,9 +148,9 @@ TEST_F(EngineSql, ExecuteSqlRunsItsTextWithParameters) {
   EXPECT_EQ(scalar("EXEC sp_executesql N'SELECT Name FROM Customers WHERE CustomerID = @id', N'@id int', @id = 2"),
             "佐藤 花子");
   const auto dyn = run("EXEC('SELECT ''dynamic'' AS d')");
-  EXPECT_EQ(standin::valueToText(dyn.resultSets().at(0).rows.at(0).at(0)), "dynamic");
+  EXPECT_EQ(standin::sql::valueToText(dyn.resultSets().at(0).rows.at(0).at(0)), "dynamic");
   const auto rc = run("DECLARE @rc int EXEC @rc = sp_tables SELECT @rc");
-  EXPECT_EQ(standin::valueToText(rc.resultSets().back().rows.at(0).at(0)), "0");
+  EXPECT_EQ(standin::sql::valueToText(rc.resultSets().back().rows.at(0).at(0)), "0");
 }
 
 TEST_F(EngineSql, ANewDatabaseCanBeBackedUpRestoredAndDropped) {

@@ -30,7 +30,7 @@ inline std::string truncateLogStatement(const std::string& db) {
 inline std::string shrinkStatement(const std::string& db) { return bv::maintenance::buildShrinkCommand(db); }
 
 // Today's date as the server writes it into %date%: yyyymmdd.
-inline std::string today() { return standin::DateTime::now().format(112).value(); }
+inline std::string today() { return standin::sql::DateTime::now().format(112).value(); }
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -54,7 +54,7 @@ class EngineTest : public ::testing::Test {
     return std::move(result.session);
   }
 
-  standin::BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
+  standin::sql::BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
 
   // The single value of the single row of the only result set.
   std::string scalar(const std::string& sql) {
@@ -65,7 +65,7 @@ class EngineTest : public ::testing::Test {
       ADD_FAILURE() << sql << ": not a single value";
       return {};
     }
-    return standin::valueToText(sets[0].rows[0][0]);
+    return standin::sql::valueToText(sets[0].rows[0][0]);
   }
 
   std::int64_t count(const std::string& db, const std::string& table) {

@@ -7,8 +7,8 @@
 #include "standin/backup_file.h"
 
 using namespace standintest;
-using standin::BatchResult;
-using standin::Message;
+using standin::sql::BatchResult;
+using standin::sql::Message;
 
 namespace {
 
@@ -35,13 +35,13 @@ TEST_F(EngineTest, DefaultDatabaseQueryNamesTheLoginsDatabase) {
   EXPECT_EQ(sets[0].columns[0].name, "NAME");
   auto other = login("Sample");
   const auto r = other->executeBatch("select db_name() as name");
-  EXPECT_EQ(standin::valueToText(r.resultSets().at(0).rows.at(0).at(0)), "Sample");
+  EXPECT_EQ(standin::sql::valueToText(r.resultSets().at(0).rows.at(0).at(0)), "Sample");
 }
 
 TEST_F(EngineTest, UseChangesTheDatabaseWithEnvChangeAndInfo5701) {
   const auto r = run("USE [Sample]");
   ASSERT_FALSE(r.failed());
-  const auto* env = std::get_if<standin::EnvChange>(&r.items.at(0));
+  const auto* env = std::get_if<standin::sql::EnvChange>(&r.items.at(0));
   ASSERT_NE(env, nullptr);
   EXPECT_EQ(env->newValue, "Sample");
   EXPECT_EQ(env->oldValue, "master");
@@ -54,19 +54,19 @@ TEST_F(EngineTest, UseChangesTheDatabaseWithEnvChangeAndInfo5701) {
 TEST_F(EngineTest, DatabasesAreListedInCatalogOrder) {
   const std::vector<std::string> expected = {"master", "tempdb", "model", "msdb", "Sample"};
   EXPECT_EQ(engine_->databases(), expected);
-  const auto r = session_->callProcedure("sp_tables", {{"@table_name", standin::SqlType::nvarchar(128), std::string()},
-                                                       {"@table_owner", standin::SqlType::nvarchar(128), std::string()},
-                                                       {"@table_qualifier", standin::SqlType::nvarchar(128), std::string("%")}});
+  const auto r = session_->callProcedure("sp_tables", {{"@table_name", standin::sql::SqlType::nvarchar(128), std::string()},
+                                                       {"@table_owner", standin::sql::SqlType::nvarchar(128), std::string()},
+                                                       {"@table_qualifier", standin::sql::SqlType::nvarchar(128), std::string("%")}});
   const auto sets = r.resultSets();
   ASSERT_EQ(sets.size(), 1u);
   std::vector<std::string> listed;
   for (const auto& row : sets[0].rows) {
-    listed.push_back(standin::valueToText(row[0]));
-    for (std::size_t c = 1; c < row.size(); ++c) EXPECT_TRUE(standin::isNull(row[c]));
+    listed.push_back(standin::sql::valueToText(row[0]));
+    for (std::size_t c = 1; c < row.size(); ++c) EXPECT_TRUE(standin::sql::isNull(row[c]));
   }
   EXPECT_EQ(listed, expected);
-  ASSERT_TRUE(std::holds_alternative<standin::ProcedureDone>(r.items.back()));
-  EXPECT_TRUE(std::holds_alternative<standin::ReturnStatus>(r.items[r.items.size() - 2]));
+  ASSERT_TRUE(std::holds_alternative<standin::sql::ProcedureDone>(r.items.back()));
+  EXPECT_TRUE(std::holds_alternative<standin::sql::ReturnStatus>(r.items[r.items.size() - 2]));
 }
 
 TEST_F(EngineTest, SpTablesListsTheTablesOfTheCurrentDatabase) {
@@ -75,8 +75,8 @@ TEST_F(EngineTest, SpTablesListsTheTablesOfTheCurrentDatabase) {
   const auto sets = r.resultSets();
   ASSERT_EQ(sets.size(), 1u);
   ASSERT_EQ(sets[0].rows.size(), 1u);
-  EXPECT_EQ(standin::valueToText(sets[0].rows[0][2]), "Customers");
-  EXPECT_EQ(standin::valueToText(sets[0].rows[0][3]), "TABLE");
+  EXPECT_EQ(standin::sql::valueToText(sets[0].rows[0][2]), "Customers");
+  EXPECT_EQ(standin::sql::valueToText(sets[0].rows[0][3]), "TABLE");
 }
 
 class VersionText : public ::testing::TestWithParam<int> {};
@@ -91,7 +91,7 @@ TEST_P(VersionText, YearSitsAtCharacters22To25) {
   auto s = engine.login({"sa", "pw", "", "", "", "", false}).session;
   ASSERT_TRUE(s);
   const auto r = s->executeBatch("SELECT @@VERSION AS VERSION\r\n");
-  const std::string text = standin::valueToText(r.resultSets().at(0).rows.at(0).at(0));
+  const std::string text = standin::sql::valueToText(r.resultSets().at(0).rows.at(0).at(0));
   ASSERT_GE(text.size(), 25u);
   const std::string year = std::to_string(GetParam());
   if (GetParam() == 2000) {
@@ -254,7 +254,7 @@ TEST_F(EngineTest, StatementErrorsLeaveTheRestOfTheBatchRunning) {
   EXPECT_EQ(r.errors()[0].number, 208);
   EXPECT_EQ(r.errors()[0].text, "Invalid object name 'NoTable'.");
   ASSERT_EQ(r.resultSets().size(), 1u);
-  EXPECT_EQ(standin::valueToText(r.resultSets()[0].rows[0][0]), std::to_string(count("Sample", "Customers")));
+  EXPECT_EQ(standin::sql::valueToText(r.resultSets()[0].rows[0][0]), std::to_string(count("Sample", "Customers")));
 }
 
 TEST_F(EngineTest, ErrorsCarryTheirBatchLineNumber) {
@@ -379,7 +379,7 @@ TEST_F(EngineTest, BackupModifyRestoreBringsTheDataBack) {
   // and the data is readable through SQL afterwards
   auto reader = login("Sample");
   const auto rows = reader->executeBatch("SELECT Name FROM Customers WHERE CustomerID = 1").resultSets();
-  EXPECT_EQ(standin::valueToText(rows.at(0).rows.at(0).at(0)), "山田 太郎");
+  EXPECT_EQ(standin::sql::valueToText(rows.at(0).rows.at(0).at(0)), "山田 太郎");
 }
 
 TEST_F(EngineTest, RestoreToANewNameCreatesTheDatabase) {
@@ -425,9 +425,9 @@ TEST_F(EngineTest, HeaderOnlyListsTheBackupSets) {
   ASSERT_EQ(sets.size(), 1u);
   const auto& rs = sets[0];
   ASSERT_EQ(rs.rows.size(), 1u);
-  EXPECT_EQ(standin::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("BackupName"))]),
+  EXPECT_EQ(standin::sql::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("BackupName"))]),
             "Brackenvale_" + today());
-  EXPECT_EQ(standin::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("DatabaseName"))]), "Sample");
+  EXPECT_EQ(standin::sql::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("DatabaseName"))]), "Sample");
 }
 
 // ---------- log truncation and shrink ----------
@@ -445,7 +445,7 @@ TEST_F(EngineTest, ShrinkVacuumsTheFileAndReportsLikeDbcc) {
   ASSERT_EQ(sets.size(), 1u);
   EXPECT_EQ(sets[0].columns.size(), 6u);
   EXPECT_EQ(sets[0].columns[0].name, "DbId");
-  EXPECT_EQ(standin::valueToText(sets[0].rows[0][0]), "5");
+  EXPECT_EQ(standin::sql::valueToText(sets[0].rows[0][0]), "5");
   const auto* done = find(r, 2528);
   ASSERT_NE(done, nullptr);
   EXPECT_EQ(done->text, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
@@ -511,17 +511,17 @@ TEST_F(EngineTest, RollbackUndoesAndCommitKeeps) {
 TEST_F(EngineTest, TransactionManagerRequestsReportDescriptors) {
   auto begin = session_->beginTransaction();
   ASSERT_EQ(begin.items.size(), 1u);
-  const auto& env = std::get<standin::EnvChange>(begin.items[0]);
-  EXPECT_EQ(env.kind, standin::EnvChange::Kind::BeginTransaction);
+  const auto& env = std::get<standin::sql::EnvChange>(begin.items[0]);
+  EXPECT_EQ(env.kind, standin::sql::EnvChange::Kind::BeginTransaction);
   EXPECT_EQ(env.newValue.size(), 8u);
   EXPECT_NE(env.newValue, std::string(8, '\0'));
   EXPECT_EQ(session_->transactionDescriptor(), env.newValue);
   auto commit = session_->commitTransaction(true);
   ASSERT_EQ(commit.items.size(), 2u);
-  EXPECT_EQ(std::get<standin::EnvChange>(commit.items[0]).oldValue, env.newValue);
-  EXPECT_NE(std::get<standin::EnvChange>(commit.items[1]).newValue, env.newValue);
+  EXPECT_EQ(std::get<standin::sql::EnvChange>(commit.items[0]).oldValue, env.newValue);
+  EXPECT_NE(std::get<standin::sql::EnvChange>(commit.items[1]).newValue, env.newValue);
   auto rollback = session_->rollbackTransaction(false);
-  EXPECT_EQ(std::get<standin::EnvChange>(rollback.items.at(0)).kind, standin::EnvChange::Kind::RollbackTransaction);
+  EXPECT_EQ(std::get<standin::sql::EnvChange>(rollback.items.at(0)).kind, standin::sql::EnvChange::Kind::RollbackTransaction);
   EXPECT_EQ(session_->transactionDescriptor(), std::string(8, '\0'));
   const auto none = session_->commitTransaction(false);
   ASSERT_TRUE(none.failed());
@@ -540,21 +540,21 @@ TEST_F(EngineTest, BackupInsideATransactionIsRefused) {
 TEST_F(EngineTest, PrepExecReturnsAHandleThatExecuteReuses) {
   using P = standin::Session::Parameter;
   const auto first = session_->callProcedure(
-      "sp_prepexec", {P{"@handle", standin::SqlType::integer(), standin::Value{}, true},
-                      P{"", standin::SqlType::nvarchar(-1), std::string("@P1 int")},
-                      P{"", standin::SqlType::nvarchar(-1), std::string("SELECT @P1 + 1 AS v")},
-                      P{"", standin::SqlType::integer(), std::int64_t{41}}});
+      "sp_prepexec", {P{"@handle", standin::sql::SqlType::integer(), standin::sql::Value{}, true},
+                      P{"", standin::sql::SqlType::nvarchar(-1), std::string("@P1 int")},
+                      P{"", standin::sql::SqlType::nvarchar(-1), std::string("SELECT @P1 + 1 AS v")},
+                      P{"", standin::sql::SqlType::integer(), std::int64_t{41}}});
   ASSERT_FALSE(first.failed());
-  EXPECT_EQ(standin::valueToText(first.resultSets().at(0).rows.at(0).at(0)), "42");
-  const standin::ReturnValue* handle = nullptr;
+  EXPECT_EQ(standin::sql::valueToText(first.resultSets().at(0).rows.at(0).at(0)), "42");
+  const standin::sql::ReturnValue* handle = nullptr;
   for (const auto& item : first.items)
-    if (const auto* rv = std::get_if<standin::ReturnValue>(&item)) handle = rv;
+    if (const auto* rv = std::get_if<standin::sql::ReturnValue>(&item)) handle = rv;
   ASSERT_NE(handle, nullptr);
-  const auto again = session_->callProcedure("sp_execute", {P{"", standin::SqlType::integer(), handle->value},
-                                                             P{"", standin::SqlType::integer(), std::int64_t{1}}});
-  EXPECT_EQ(standin::valueToText(again.resultSets().at(0).rows.at(0).at(0)), "2");
-  session_->callProcedure("sp_unprepare", {P{"", standin::SqlType::integer(), handle->value}});
-  const auto gone = session_->callProcedure("sp_execute", {P{"", standin::SqlType::integer(), handle->value}});
+  const auto again = session_->callProcedure("sp_execute", {P{"", standin::sql::SqlType::integer(), handle->value},
+                                                             P{"", standin::sql::SqlType::integer(), std::int64_t{1}}});
+  EXPECT_EQ(standin::sql::valueToText(again.resultSets().at(0).rows.at(0).at(0)), "2");
+  session_->callProcedure("sp_unprepare", {P{"", standin::sql::SqlType::integer(), handle->value}});
+  const auto gone = session_->callProcedure("sp_execute", {P{"", standin::sql::SqlType::integer(), handle->value}});
   EXPECT_TRUE(gone.hasMessage(8179));
 }
 

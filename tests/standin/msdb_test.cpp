@@ -16,8 +16,8 @@
 
 namespace {
 
-using standin::BatchResult;
-using standin::DateTime;
+using standin::sql::BatchResult;
+using standin::sql::DateTime;
 using bv::agent::TJobEntry;
 
 // A clock the test sets; the Agent's thread may read it at any time.
@@ -208,7 +208,7 @@ TEST_F(AgentEngine, AnOutputJobIdComesBackAndIdentifiesTheJob) {
       "EXEC msdb.dbo.sp_add_jobserver @job_id = @id\r\n"
       "SELECT @id AS id");
   ASSERT_FALSE(r.failed()) << firstError(r);
-  EXPECT_EQ(standin::valueToText(r.resultSets().back().rows.at(0).at(0)), jobId("by id"));
+  EXPECT_EQ(standin::sql::valueToText(r.resultSets().back().rows.at(0).at(0)), jobId("by id"));
   EXPECT_EQ(msdbValue("SELECT description FROM sysjobs"), "No description available.");
 }
 
@@ -216,16 +216,16 @@ TEST_F(AgentEngine, TheProceduresAnswerRemoteProcedureCallsWithTheirOutputs) {
   open();
   using P = standin::Session::Parameter;
   const auto r = session_->callProcedure(
-      "msdb.dbo.sp_add_job", {P{"@job_name", standin::SqlType::nvarchar(128), std::string("by rpc")},
-                              P{"@job_id", standin::SqlType::nvarchar(36), std::monostate{}, true}});
+      "msdb.dbo.sp_add_job", {P{"@job_name", standin::sql::SqlType::nvarchar(128), std::string("by rpc")},
+                              P{"@job_id", standin::sql::SqlType::nvarchar(36), std::monostate{}, true}});
   ASSERT_FALSE(r.failed()) << firstError(r);
-  const standin::ReturnValue* id = nullptr;
+  const standin::sql::ReturnValue* id = nullptr;
   for (const auto& item : r.items)
-    if (const auto* v = std::get_if<standin::ReturnValue>(&item)) id = v;
+    if (const auto* v = std::get_if<standin::sql::ReturnValue>(&item)) id = v;
   ASSERT_NE(id, nullptr);
   EXPECT_EQ(id->name, "@job_id");
-  EXPECT_EQ(standin::valueToText(id->value), jobId("by rpc"));
-  const auto missing = session_->callProcedure("sp_add_job", {P{"@job_name", standin::SqlType::nvarchar(128), std::string("x")}});
+  EXPECT_EQ(standin::sql::valueToText(id->value), jobId("by rpc"));
+  const auto missing = session_->callProcedure("sp_add_job", {P{"@job_name", standin::sql::SqlType::nvarchar(128), std::string("x")}});
   EXPECT_EQ(errorNumbers(missing), std::vector<int>{2812}) << "outside msdb the short name is unknown";
 }
 
@@ -241,7 +241,7 @@ TEST_F(AgentEngine, ADuplicateNameIsRefusedWith14261) {
   EXPECT_EQ(jobCount(), 1);
   // The count the dialog asks before it registers.
   const auto count = run(bv::agent::JobExistsLines("  nightly "));
-  EXPECT_EQ(standin::valueToText(count.resultSets().at(0).rows.at(0).at(0)), "1");
+  EXPECT_EQ(standin::sql::valueToText(count.resultSets().at(0).rows.at(0).at(0)), "1");
   EXPECT_EQ(count.resultSets().at(0).columns.at(0).name, "cnt");
 }
 
@@ -385,7 +385,7 @@ TEST_P(AgentEngineByRelease, TheDialogsCatalogueQueryListsEveryKindWithItsNextRu
   ASSERT_EQ(rs.columns.size(), names.size());
   for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(rs.columns[i].name, names[i]);
   ASSERT_EQ(rs.rows.size(), 4u);
-  const auto cell = [&](std::size_t row, std::size_t col) { return standin::valueToText(rs.rows[row][col]); };
+  const auto cell = [&](std::size_t row, std::size_t col) { return standin::sql::valueToText(rs.rows[row][col]); };
   const auto line = [&](std::size_t row) {
     std::string out;
     for (std::size_t c = 0; c < 11; ++c) out += (c ? "|" : "") + cell(row, c);
@@ -421,7 +421,7 @@ TEST_F(AgentEngine, StatementsKeepTheMeaningOfPlusConvertAndSubstring) {
   ASSERT_FALSE(r.failed()) << firstError(r);
   const auto row = r.resultSets().at(0).rows.at(0);
   std::vector<std::string> got;
-  for (const auto& v : row) got.push_back(standin::valueToText(v));
+  for (const auto& v : row) got.push_back(standin::sql::valueToText(v));
   EXPECT_EQ(got, (std::vector<std::string>{"abc", "10", "70", "000007", "a", "20300115", "6", "20300116"}));
   const auto bad = run("SELECT s + 1 AS x FROM t");
   EXPECT_EQ(errorNumbers(bad), std::vector<int>{245});

@@ -7,6 +7,7 @@
 
 using namespace standin;
 using namespace standin::base;
+using namespace standin::sql;
 using namespace standin::tds;
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "standin/value.h"
+#include "standin/sql/value.h"
 
 namespace standin {
 
@@ -27,8 +27,8 @@ struct BackupSetInfo {
   std::string description;
   std::string serverName;
   std::string userName;
-  DateTime startDate;
-  DateTime finishDate;
+  sql::DateTime startDate;
+  sql::DateTime finishDate;
   std::uint32_t position = 1;
   std::uint32_t serverYear = 2005;
   std::uint64_t contentSize = 0;

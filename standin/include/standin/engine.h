@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "standin/results.h"
-#include "standin/value.h"
+#include "standin/sql/results.h"
+#include "standin/sql/value.h"
 #include "standin/base/version.h"
 
 namespace standin {
@@ -30,7 +30,7 @@ struct EngineConfig {
   // Create the sample user database on the first start.
   bool createSample = true;
   // The time GETDATE() and the Agent go by; empty = this computer's local time.
-  std::function<DateTime()> clock;
+  std::function<sql::DateTime()> clock;
   // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second).
   bool startAgent = true;
 };
@@ -52,7 +52,7 @@ class AgentThread;
 
 struct LoginResult {
   std::unique_ptr<Session> session;  // null when the login failed
-  std::vector<Message> errors;       // why it failed
+  std::vector<sql::Message> errors;       // why it failed
 };
 
 // Name of a sample database created on the first start.
@@ -126,22 +126,22 @@ class Session {
   using CancelCheck = std::function<bool()>;
 
   // Runs a T-SQL batch.
-  BatchResult executeBatch(std::string_view sql, const CancelCheck& cancel = {});
+  sql::BatchResult executeBatch(std::string_view sql, const CancelCheck& cancel = {});
 
   struct Parameter {
     std::string name;  // "@name" or empty for a positional parameter
-    SqlType type;
-    Value value;
+    sql::SqlType type;
+    sql::Value value;
     bool output = false;
   };
   // Runs a remote procedure call (sp_tables, sp_executesql, sp_prepexec, ...). The result ends
   // with RETURNSTATUS, any RETURNVALUEs, and ProcedureDone.
-  BatchResult callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel = {});
+  sql::BatchResult callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel = {});
 
   // Transaction manager requests (TDS 7.2 and later).
-  BatchResult beginTransaction();
-  BatchResult commitTransaction(bool beginNew);
-  BatchResult rollbackTransaction(bool beginNew);
+  sql::BatchResult beginTransaction();
+  sql::BatchResult commitTransaction(bool beginNew);
+  sql::BatchResult rollbackTransaction(bool beginNew);
 
   struct Impl;
   explicit Session(std::unique_ptr<Impl> impl);

@@ -1,4 +1,4 @@
-#include "lexer.h"
+#include "standin/sql/lexer.h"
 
 #include "standin/base/text.h"
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "ast.h"
+#include "standin/sql/parser.h"
 #include "standin/base/text.h"
 
 namespace standin::sql {

@@ -7,9 +7,9 @@
 #include <variant>
 #include <vector>
 
-#include "standin/value.h"
+#include "standin/sql/value.h"
 
-namespace standin {
+namespace standin::sql {
 
 // An INFO or ERROR token. Severity <= 10 is informational (sent with class 0 when 10).
 struct Message {
@@ -83,4 +83,4 @@ struct BatchResult {
   bool hasMessage(int number) const;
 };
 
-}  // namespace standin
+}  // namespace standin::sql

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-namespace standin {
+namespace standin::sql {
 
 // SQL Server's datetime: days since 1900-01-01 and 1/300-second ticks since midnight.
 struct DateTime {
@@ -59,4 +59,4 @@ std::string valueToText(const Value& v);
 
 using Row = std::vector<Value>;
 
-}  // namespace standin
+}  // namespace standin::sql

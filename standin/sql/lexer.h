@@ -1,12 +1,11 @@
 // Tokens of a T-SQL batch.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "standin/results.h"
+#include "standin/sql/errors.h"
 
 namespace standin::sql {
 
@@ -20,14 +19,6 @@ struct Token {
   // True for a regular identifier equal to the keyword, ignoring case.
   bool is(std::string_view keyword) const;
   bool isSymbol(std::string_view symbol) const { return kind == Kind::Symbol && text == symbol; }
-};
-
-// A T-SQL error raised while parsing or running, carrying SQL Server's number, severity, text.
-struct SqlError : std::runtime_error {
-  explicit SqlError(Message m) : std::runtime_error(m.text), message(std::move(m)) {}
-  SqlError(int number, int severity, std::string text, int line = 1, int state = 1)
-      : std::runtime_error(text), message{number, state, severity, std::move(text), line, {}} {}
-  Message message;
 };
 
 // Splits a batch into tokens; comments and blanks are dropped. Throws SqlError (105) for an

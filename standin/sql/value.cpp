@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <ctime>
 
-#include "standin/results.h"
+#include "standin/sql/results.h"
 #include "standin/base/text.h"
-#include "standin/value.h"
+#include "standin/sql/value.h"
 
-namespace standin {
+namespace standin::sql {
 namespace {
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
@@ -220,4 +220,4 @@ bool BatchResult::hasMessage(int number) const {
   return false;
 }
 
-}  // namespace standin
+}  // namespace standin::sql
