@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "standin/sql/ast.h"
+#include "standin/sql/evaluator.h"
 #include "sqlite_db.h"
 #include "standin/engine.h"
 
@@ -117,23 +118,12 @@ struct Cancelled : std::exception {
   const char* what() const noexcept override { return "cancelled"; }
 };
 
-struct TypedValue {
-  sql::SqlType type;
-  sql::Value value;
-};
-
-struct Variable {
-  sql::SqlType type;
-  sql::Value value;
-};
-using Scope = std::map<std::string, Variable>;
-
 struct Prepared {
   std::string declarations;
   std::string statement;
 };
 
-struct Session::Impl {
+struct Session::Impl : sql::Environment {
   std::shared_ptr<Engine::Impl> engine;
   int spid = 0;
   std::string login;
@@ -151,13 +141,13 @@ struct Session::Impl {
   int nextHandle = 1;
   int nesting = 0;  // batches running inside batches (EXEC of a string, sp_executesql)
 
-  ~Impl();
+  ~Impl() override;
 
   // --- running ---
   struct Exec {
     sql::BatchResult& out;
     const CancelCheck& cancel;
-    Scope& vars;
+    sql::Scope& vars;
     bool inProcedure = false;
     bool stop = false;
     int line = 1;
@@ -171,15 +161,15 @@ struct Session::Impl {
   void done(Exec& x, bool error, std::optional<std::int64_t> count = std::nullopt,
             sql::StatementDone::Command command = sql::StatementDone::Command::Other);
 
-  // --- expressions (eval.cpp) ---
-  TypedValue eval(Exec& x, const sql::Expr& e);
-  TypedValue callFunction(Exec& x, const sql::Expr& e);
-  TypedValue global(Exec& x, const sql::Expr& e);
-  static TypedValue convert(const TypedValue& v, const sql::SqlType& target, int style, int line);
-  static bool truthy(const TypedValue& v);
-  static TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line);
-  std::string evalText(Exec& x, const sql::Expr& e);
-  void assign(Exec& x, const std::string& name, const TypedValue& v, int line);
+  // --- expressions: the evaluator over the request's variables, and the session's own values
+  // (session_functions.cpp) ---
+  sql::TypedValue eval(Exec& x, const sql::Expr& e) { return sql::Evaluator(x.vars, *this).eval(e); }
+  std::string evalText(Exec& x, const sql::Expr& e) { return sql::Evaluator(x.vars, *this).evalText(e); }
+  void assign(Exec& x, const std::string& name, const sql::TypedValue& v, int line) {
+    sql::Evaluator(x.vars, *this).assign(name, v, line);
+  }
+  sql::TypedValue global(const sql::Expr& e) override;
+  std::optional<sql::TypedValue> sessionFunction(const sql::Expr& e, sql::Evaluator& evaluator) override;
 
   // --- storage ---
   sqlite::Database& connection();
@@ -207,7 +197,7 @@ struct Session::Impl {
   // --- procedures (procedures.cpp) ---
   struct ProcArg {
     std::string name;  // lower case "@x" or empty
-    TypedValue value;
+    sql::TypedValue value;
     bool output = false;
     bool isDefault = false;
   };

@@ -116,7 +116,7 @@ int statsStep(const Statement& s, Session::Impl& self, Session::Impl::Exec& x) {
   const auto* o = s.option("STATS");
   if (!o) return 0;
   if (!o->value) return 10;
-  const auto v = Session::Impl::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
+  const auto v = sql::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
   if (sql::isNull(v.value)) return 10;
   const auto step = std::get<std::int64_t>(v.value);
   return step <= 0 || step > 100 ? 10 : static_cast<int>(step);
@@ -242,7 +242,7 @@ BackupSet readSet(const std::string& what, const std::filesystem::path& file, in
 static int fileOption(Session::Impl& self, Session::Impl::Exec& x, const Statement& s) {
   const auto* o = s.option("FILE");
   if (!o || !o->value) return 1;
-  const auto v = Session::Impl::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
+  const auto v = sql::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
   return sql::isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
 }
 
@@ -380,7 +380,7 @@ void Session::Impl::restoreFileListOnly(Exec& x, const Statement& s) {
 namespace {
 
 std::optional<DbEntry> dbccDatabase(Session::Impl& self, Session::Impl::Exec& x, const sql::Expr& e) {
-  const TypedValue v = self.eval(x, e);
+  const sql::TypedValue v = self.eval(x, e);
   if (const auto* id = std::get_if<std::int64_t>(&v.value)) return self.engine->findById(static_cast<int>(*id));
   return self.engine->find(self.evalText(x, e));
 }
@@ -394,7 +394,7 @@ void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
     throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   }
   if (s.values.size() > 1) {
-    const auto pct = convert(eval(x, *s.values[1]), sql::SqlType::integer(), -1, s.line);
+    const auto pct = sql::convert(eval(x, *s.values[1]), sql::SqlType::integer(), -1, s.line);
     if (!sql::isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
       throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
   }

@@ -352,7 +352,7 @@ class Arguments {
   std::optional<std::string> text(const char* name) const {
     const ProcArg* a = get(name);
     if (!a || sql::isNull(a->value.value)) return std::nullopt;
-    return std::get<std::string>(Session::Impl::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
+    return std::get<std::string>(sql::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
   }
 
   std::string required(const char* name) const {
@@ -368,7 +368,7 @@ class Arguments {
     const ProcArg* a = get(name);
     if (!a || sql::isNull(a->value.value)) return std::nullopt;
     try {
-      return std::get<std::int64_t>(Session::Impl::convert(a->value, sql::SqlType::integer(), -1, 1).value);
+      return std::get<std::int64_t>(sql::convert(a->value, sql::SqlType::integer(), -1, 1).value);
     } catch (const SqlError&) {
       fail(procedure_, 8114,
            std::string("Error converting data type ") + (a->value.type.kind == sql::SqlType::Kind::VarChar ? "varchar" : "nvarchar") +
@@ -377,7 +377,7 @@ class Arguments {
   }
 
   // Hands a value back through an OUTPUT parameter.
-  void output(const char* name, const TypedValue& v) {
+  void output(const char* name, const sql::TypedValue& v) {
     for (std::size_t k = 0; k < names_.size(); ++k) {
       if (!base::equalsIgnoreCase(names_[k], name) || bound_[k] < 0) continue;
       ProcArg& a = args_[static_cast<std::size_t>(bound_[k])];
@@ -586,7 +586,7 @@ int addJob(Session::Impl& s, Arguments& a) {
           {jobId, name, enabled, description, startStep, category, ownerSid, eventlog, email, netsend, page, deleteLevel,
            created.iso(), created.iso()});
   sp.release();
-  a.output("@job_id", TypedValue{sql::SqlType::nvarchar(36), jobId});
+  a.output("@job_id", sql::TypedValue{sql::SqlType::nvarchar(36), jobId});
   return 0;
 }
 
@@ -651,7 +651,7 @@ int addJobStep(Session::Impl& s, Arguments& a) {
            stepUid});
   touchJob(t, job.id, s.engine->now());
   sp.release();
-  a.output("@step_uid", TypedValue{sql::SqlType::nvarchar(36), stepUid});
+  a.output("@step_uid", sql::TypedValue{sql::SqlType::nvarchar(36), stepUid});
   return 0;
 }
 
@@ -782,8 +782,8 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   touchJob(t, job.id, now);
   sp.release();
   if (t.scheduleTable()) {
-    a.output("@schedule_id", TypedValue{sql::SqlType::integer(), scheduleId});
-    a.output("@schedule_uid", TypedValue{sql::SqlType::nvarchar(36), scheduleUid});
+    a.output("@schedule_id", sql::TypedValue{sql::SqlType::integer(), scheduleId});
+    a.output("@schedule_uid", sql::TypedValue{sql::SqlType::nvarchar(36), scheduleUid});
   }
   return 0;
 }

@@ -26,12 +26,12 @@ const Session::Impl::ProcArg* argument(const std::vector<Session::Impl::ProcArg>
 
 std::optional<std::string> textOf(const Session::Impl::ProcArg* a) {
   if (!a || a->isDefault || sql::isNull(a->value.value)) return std::nullopt;
-  return std::get<std::string>(Session::Impl::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
+  return std::get<std::string>(sql::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
 }
 
 std::optional<std::int64_t> intOf(const Session::Impl::ProcArg* a) {
   if (!a || a->isDefault || sql::isNull(a->value.value)) return std::nullopt;
-  return std::get<std::int64_t>(Session::Impl::convert(a->value, sql::SqlType::integer(), -1, 1).value);
+  return std::get<std::int64_t>(sql::convert(a->value, sql::SqlType::integer(), -1, 1).value);
 }
 
 // The database part of "db.schema.proc" or "db..proc"; empty when the name has none.
@@ -175,7 +175,7 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     const int handle = nextHandle++;
     prepared[handle] = Prepared{decls, *stmt};
     outputs.push_back(sql::ReturnValue{0, args.empty() ? std::string() : args[0].name, sql::SqlType::integer(), std::int64_t{handle}});
-    if (!args.empty()) args[0].value = TypedValue{sql::SqlType::integer(), std::int64_t{handle}};
+    if (!args.empty()) args[0].value = sql::TypedValue{sql::SqlType::integer(), std::int64_t{handle}};
     if (name == "sp_prepexec") runWithParameters(x, *stmt, decls, args, 3, outputs);
     return 0;
   }
@@ -201,7 +201,7 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
                                       std::vector<sql::ReturnValue>& outputs) {
   std::vector<sql::Declaration> decls;
   if (!declarations.empty()) decls = sql::parseDeclarationList(sql::tokenize(declarations));
-  Scope scope;
+  sql::Scope scope;
   std::vector<int> argForDecl(decls.size(), -1);
   std::size_t positional = 0;
   for (std::size_t i = firstValue; i < args.size(); ++i) {
@@ -217,10 +217,10 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     argForDecl[static_cast<std::size_t>(target)] = static_cast<int>(i);
   }
   for (std::size_t d = 0; d < decls.size(); ++d) {
-    Variable v{decls[d].type, std::monostate{}};
+    sql::Variable v{decls[d].type, std::monostate{}};
     if (argForDecl[d] >= 0) {
       const auto& a = args[static_cast<std::size_t>(argForDecl[d])];
-      if (!a.isDefault) v.value = convert(a.value, decls[d].type, -1, 1).value;
+      if (!a.isDefault) v.value = sql::convert(a.value, decls[d].type, -1, 1).value;
     }
     scope[decls[d].name] = v;
   }
@@ -231,20 +231,20 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     auto& a = args[static_cast<std::size_t>(argForDecl[d])];
     if (!a.output) continue;
     const auto& v = scope[decls[d].name];
-    a.value = TypedValue{v.type, v.value};
+    a.value = sql::TypedValue{v.type, v.value};
     outputs.push_back(sql::ReturnValue{argForDecl[d], a.name, v.type, v.value});
   }
 }
 
 sql::BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel) {
   sql::BatchResult out;
-  Scope vars;
+  sql::Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
   std::vector<Impl::ProcArg> args;
   for (auto& p : params) {
     Impl::ProcArg a;
     a.name = base::toLowerAscii(p.name);
-    a.value = TypedValue{p.type, std::move(p.value)};
+    a.value = sql::TypedValue{p.type, std::move(p.value)};
     a.output = p.output;
     args.push_back(std::move(a));
   }

@@ -32,7 +32,7 @@ const Session::CancelCheck kNoCancel = [] { return false; };
 
 sql::BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
   sql::BatchResult out;
-  Scope vars;
+  sql::Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
   try {
     impl_->runBatchText(x, sql);
@@ -48,7 +48,7 @@ namespace {
 template <typename Request>
 sql::BatchResult runTransactionRequest(Request&& request) {
   sql::BatchResult out;
-  Scope vars;
+  sql::Scope vars;
   Session::Impl::Exec x{out, kNoCancel, vars};
   try {
     request(x);
@@ -268,7 +268,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       }
       return;
     case K::If: {
-      const bool cond = truthy(eval(x, *s.condition));
+      const bool cond = sql::truthy(eval(x, *s.condition));
       if (cond) {
         runStatement(x, *s.body[0]);
       } else if (s.body.size() > 1) {
@@ -283,15 +283,15 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
                          "The variable name '" + d.name +
                              "' has already been declared. Variable names must be unique within a query batch or "
                              "stored procedure.");
-        x.vars[d.name] = Variable{d.type, std::monostate{}};
+        x.vars[d.name] = sql::Variable{d.type, std::monostate{}};
         if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
       }
       return;
     case K::SetVariable: {
       auto it = x.vars.find(s.name);
       if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + s.name + "\".");
-      TypedValue v = eval(x, *s.value);
-      if (s.op != "=") v = binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
+      sql::TypedValue v = eval(x, *s.value);
+      if (s.op != "=") v = sql::binaryOp(s.op.substr(0, 1), sql::TypedValue{it->second.type, it->second.value}, v, s.line);
       assign(x, s.name, v, s.line);
       return;
     }
@@ -306,7 +306,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       return;
     }
     case K::Select: {
-      const bool pass = !s.condition || truthy(eval(x, *s.condition));
+      const bool pass = !s.condition || sql::truthy(eval(x, *s.condition));
       if (!s.items.empty() && !s.items[0].assignTo.empty()) {
         if (pass) {
           for (const auto& item : s.items) assign(x, item.assignTo, eval(x, *item.expr), s.line);
@@ -318,7 +318,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       sql::ResultSet rs;
       sql::Row row;
       for (const auto& item : s.items) {
-        TypedValue v = eval(x, *item.expr);
+        sql::TypedValue v = eval(x, *item.expr);
         sql::Column c;
         c.name = item.hasAlias ? item.alias : std::string();
         c.type = v.type;
@@ -340,14 +340,14 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       useDatabase(x, evalText(x, *s.target));
       return;
     case K::Print: {
-      const TypedValue v = eval(x, *s.value);
-      message(x, 0, 0, sql::isNull(v.value) ? std::string() : sql::valueToText(convert(v, sql::SqlType::nvarchar(-1), 0, s.line).value));
+      const sql::TypedValue v = eval(x, *s.value);
+      message(x, 0, 0, sql::isNull(v.value) ? std::string() : sql::valueToText(sql::convert(v, sql::SqlType::nvarchar(-1), 0, s.line).value));
       return;
     }
     case K::Raiserror: {
       const std::string format = evalText(x, *s.values[0]);
-      const TypedValue sev = convert(eval(x, *s.values[1]), sql::SqlType::integer(), 0, s.line);
-      const TypedValue st = convert(eval(x, *s.values[2]), sql::SqlType::integer(), 0, s.line);
+      const sql::TypedValue sev = sql::convert(eval(x, *s.values[1]), sql::SqlType::integer(), 0, s.line);
+      const sql::TypedValue st = sql::convert(eval(x, *s.values[2]), sql::SqlType::integer(), 0, s.line);
       int severity = sql::isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
       severity = std::clamp(severity, 0, 18);
       const int state = sql::isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
@@ -412,7 +412,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
           if (a.output && a.value->kind == sql::Expr::Kind::Variable) {
             auto it = x.vars.find(a.value->name);
             if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + a.value->name + "\".");
-            pa.value = TypedValue{it->second.type, it->second.value};
+            pa.value = sql::TypedValue{it->second.type, it->second.value};
           } else {
             pa.value = eval(x, *a.value);
           }
@@ -446,14 +446,14 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != sql::Expr::Kind::Variable) continue;
         assign(x, s.args[i].value->name, args[i].value, s.line);
       }
-      if (!s.returnVariable.empty()) assign(x, s.returnVariable, TypedValue{sql::SqlType::integer(), std::int64_t{status}}, s.line);
+      if (!s.returnVariable.empty()) assign(x, s.returnVariable, sql::TypedValue{sql::SqlType::integer(), std::int64_t{status}}, s.line);
       x.out.items.push_back(sql::ReturnStatus{status});
       x.out.items.push_back(sql::ProcedureDone{failed});
       return;
     }
     case K::ExecString: {
       const std::string text = evalText(x, *s.value);
-      Scope inner;
+      sql::Scope inner;
       Exec nested{x.out, x.cancel, inner, x.inProcedure};
       runBatchText(nested, text);
       return;

@@ -247,7 +247,7 @@ class Rewriter {
 
 thread_local std::optional<sql::Message> pendingError;
 
-TypedValue fromSqlite(sqlite3_value* v) {
+sql::TypedValue fromSqlite(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER: {
       const std::int64_t n = sqlite3_value_int64(v);
@@ -302,21 +302,21 @@ void guarded(sqlite3_context* ctx, F&& body) {
 
 void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   guarded(ctx, [&] {
-    TypedValue a = fromSqlite(argv[0]);
-    TypedValue b = fromSqlite(argv[1]);
+    sql::TypedValue a = fromSqlite(argv[0]);
+    sql::TypedValue b = fromSqlite(argv[1]);
     if (sql::isNull(a.value) || sql::isNull(b.value)) {
       sqlite3_result_null(ctx);
       return;
     }
     // A datetime column holds ISO text; plus a number it is a date moved on by days.
-    auto asDate = [](TypedValue& v, const TypedValue& other) {
+    auto asDate = [](sql::TypedValue& v, const sql::TypedValue& other) {
       if (!other.type.isInteger() && other.type.kind != sql::SqlType::Kind::Float) return;
       if (const auto* s = std::get_if<std::string>(&v.value); s && s->size() >= 19 && (*s)[4] == '-' && (*s)[13] == ':')
-        if (auto dt = sql::DateTime::parse(*s)) v = TypedValue{sql::SqlType{sql::SqlType::Kind::DateTime, 0}, *dt};
+        if (auto dt = sql::DateTime::parse(*s)) v = sql::TypedValue{sql::SqlType{sql::SqlType::Kind::DateTime, 0}, *dt};
     };
     asDate(a, b);
     asDate(b, a);
-    toSqlite(ctx, Session::Impl::binaryOp("+", a, b, 1).value);
+    toSqlite(ctx, sql::binaryOp("+", a, b, 1).value);
   });
 }
 
@@ -325,14 +325,14 @@ void convertFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sql::SqlType target;
     target.kind = static_cast<sql::SqlType::Kind>(sqlite3_value_int(argv[0]));
     target.length = sqlite3_value_int(argv[1]);
-    TypedValue v = fromSqlite(argv[2]);
+    sql::TypedValue v = fromSqlite(argv[2]);
     int style = -1;
     if (argc > 3 && sqlite3_value_type(argv[3]) != SQLITE_NULL) style = sqlite3_value_int(argv[3]);
     // A datetime column holds its value as ISO text; a date style means it is read as a date.
     if (style >= 0 && target.isString())
       if (const auto* s = std::get_if<std::string>(&v.value); s && s->size() >= 10 && (*s)[4] == '-')
-        if (auto dt = sql::DateTime::parse(*s)) v = TypedValue{sql::SqlType{sql::SqlType::Kind::DateTime, 0}, *dt};
-    toSqlite(ctx, Session::Impl::convert(v, target, style, 1).value);
+        if (auto dt = sql::DateTime::parse(*s)) v = sql::TypedValue{sql::SqlType{sql::SqlType::Kind::DateTime, 0}, *dt};
+    toSqlite(ctx, sql::convert(v, target, style, 1).value);
   });
 }
 
@@ -343,7 +343,7 @@ void substringFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
       sqlite3_result_null(ctx);
       return;
     }
-    const TypedValue text = Session::Impl::convert(fromSqlite(argv[0]), sql::SqlType::nvarchar(-1), -1, 1);
+    const sql::TypedValue text = sql::convert(fromSqlite(argv[0]), sql::SqlType::nvarchar(-1), -1, 1);
     const std::int64_t start = sqlite3_value_int64(argv[1]);
     const std::int64_t length = sqlite3_value_int64(argv[2]);
     if (length < 0) throw SqlError(537, 16, "Invalid length parameter passed to the substring function.");

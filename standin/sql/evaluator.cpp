@@ -1,16 +1,16 @@
+#include "standin/sql/evaluator.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 
-#include "engine_internal.h"
 #include "standin/base/text.h"
 
-namespace standin {
+namespace standin::sql {
 
-using sql::Expr;
-using sql::SqlError;
-using K = sql::SqlType::Kind;
+using K = SqlType::Kind;
 
 namespace {
 
@@ -23,7 +23,7 @@ std::string trimBlanks(std::string_view s, bool left, bool right) {
   return std::string(s.substr(b, e - b));
 }
 
-std::string typeWord(const sql::SqlType& t) {
+std::string typeWord(const SqlType& t) {
   switch (t.kind) {
     case K::VarChar: return "varchar";
     case K::NVarChar: return "nvarchar";
@@ -39,7 +39,7 @@ std::string typeWord(const sql::SqlType& t) {
   return "?";
 }
 
-bool isNumeric(const sql::SqlType& t) { return t.isInteger() || t.kind == K::Float; }
+bool isNumeric(const SqlType& t) { return t.isInteger() || t.kind == K::Float; }
 
 // UTF-8 text cut to n UTF-16 code units without splitting a surrogate pair.
 std::string cutUnits(const std::string& utf8, std::size_t n) {
@@ -76,11 +76,11 @@ std::string joinUnits(const std::vector<std::string>& u, std::size_t from, std::
 std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line);
 
 TypedValue boolean(std::optional<bool> b) {
-  if (!b) return {sql::SqlType::integer(), std::monostate{}};
-  return {sql::SqlType::integer(), std::int64_t{*b ? 1 : 0}};
+  if (!b) return {SqlType::integer(), std::monostate{}};
+  return {SqlType::integer(), std::int64_t{*b ? 1 : 0}};
 }
 
-std::int64_t checkedRange(std::int64_t v, const sql::SqlType& t) {
+std::int64_t checkedRange(std::int64_t v, const SqlType& t) {
   bool ok = true;
   switch (t.kind) {
     case K::Int: ok = v >= -2147483648LL && v <= 2147483647LL; break;
@@ -95,15 +95,15 @@ std::int64_t checkedRange(std::int64_t v, const sql::SqlType& t) {
 
 }  // namespace
 
-TypedValue Session::Impl::convert(const TypedValue& v, const sql::SqlType& targetIn, int style, int line) {
-  sql::SqlType target = targetIn;
+TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int line) {
+  SqlType target = targetIn;
   if (target.isString() && target.length == 0) target.length = 30;
-  if (sql::isNull(v.value)) return {target, std::monostate{}};
+  if (isNull(v.value)) return {target, std::monostate{}};
   switch (target.kind) {
     case K::VarChar:
     case K::NVarChar: {
       std::string text;
-      if (const auto* dt = std::get_if<sql::DateTime>(&v.value)) {
+      if (const auto* dt = std::get_if<DateTime>(&v.value)) {
         const auto f = dt->format(style < 0 ? 0 : style);
         if (!f)
           throw SqlError(281, 16,
@@ -112,10 +112,10 @@ TypedValue Session::Impl::convert(const TypedValue& v, const sql::SqlType& targe
         text = *f;
       } else if (const auto* s = std::get_if<std::string>(&v.value)) {
         text = *s;
-      } else if (const auto* b = std::get_if<sql::Binary>(&v.value)) {
+      } else if (const auto* b = std::get_if<Binary>(&v.value)) {
         text = v.type.kind == K::VarBinary && target.kind == K::NVarChar ? base::utf16leToUtf8(b->bytes) : b->bytes;
       } else {
-        text = sql::valueToText(v.value);
+        text = valueToText(v.value);
       }
       if (target.kind == K::VarChar) {
         text = base::toServerCodePage(text, target.length < 0 ? SIZE_MAX : static_cast<std::size_t>(target.length));
@@ -159,9 +159,9 @@ TypedValue Session::Impl::convert(const TypedValue& v, const sql::SqlType& targe
         if (u > 9223372036854775807ULL)
           throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(target) + ".", line);
         r = neg ? -static_cast<std::int64_t>(u) : static_cast<std::int64_t>(u);
-      } else if (const auto* dt = std::get_if<sql::DateTime>(&v.value)) {
+      } else if (const auto* dt = std::get_if<DateTime>(&v.value)) {
         r = dt->days + (dt->ticks >= 300u * 43200u ? 1 : 0);
-      } else if (const auto* b = std::get_if<sql::Binary>(&v.value)) {
+      } else if (const auto* b = std::get_if<Binary>(&v.value)) {
         for (const char c : b->bytes) r = (r << 8) | static_cast<unsigned char>(c);
       }
       return {target, checkedRange(r, target)};
@@ -177,24 +177,24 @@ TypedValue Session::Impl::convert(const TypedValue& v, const sql::SqlType& targe
           throw SqlError(8114, 16, "Error converting data type " + typeWord(v.type) + " to float.", line);
         return {target, d};
       }
-      if (const auto* dt = std::get_if<sql::DateTime>(&v.value))
+      if (const auto* dt = std::get_if<DateTime>(&v.value))
         return {target, dt->days + static_cast<double>(dt->ticks) / (300.0 * 86400.0)};
       throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to float is not allowed.", line);
     }
     case K::DateTime: {
-      if (const auto* dt = std::get_if<sql::DateTime>(&v.value)) return {target, *dt};
+      if (const auto* dt = std::get_if<DateTime>(&v.value)) return {target, *dt};
       if (const auto* s = std::get_if<std::string>(&v.value)) {
-        const auto parsed = sql::DateTime::parse(trimBlanks(*s, true, true));
+        const auto parsed = DateTime::parse(trimBlanks(*s, true, true));
         if (!parsed) throw SqlError(241, 16, "Conversion failed when converting date and/or time from character string.", line);
         return {target, *parsed};
       }
       if (const auto* i = std::get_if<std::int64_t>(&v.value)) {
-        sql::DateTime dt;
+        DateTime dt;
         dt.days = static_cast<std::int32_t>(*i);
         return {target, dt};
       }
       if (const auto* d = std::get_if<double>(&v.value)) {
-        sql::DateTime dt;
+        DateTime dt;
         dt.days = static_cast<std::int32_t>(std::floor(*d));
         dt.ticks = static_cast<std::uint32_t>((*d - std::floor(*d)) * 300.0 * 86400.0 + 0.5);
         return {target, dt};
@@ -203,7 +203,7 @@ TypedValue Session::Impl::convert(const TypedValue& v, const sql::SqlType& targe
     }
     case K::VarBinary: {
       std::string bytes;
-      if (const auto* b = std::get_if<sql::Binary>(&v.value)) {
+      if (const auto* b = std::get_if<Binary>(&v.value)) {
         bytes = b->bytes;
       } else if (const auto* s = std::get_if<std::string>(&v.value)) {
         bytes = v.type.kind == K::NVarChar ? base::utf8ToUtf16le(*s) : base::utf8ToServerCodePageBytes(*s);
@@ -213,13 +213,13 @@ TypedValue Session::Impl::convert(const TypedValue& v, const sql::SqlType& targe
         throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to varbinary is not allowed.", line);
       }
       if (target.length >= 0 && bytes.size() > static_cast<std::size_t>(target.length)) bytes.resize(static_cast<std::size_t>(target.length));
-      return {target, sql::Binary{bytes}};
+      return {target, Binary{bytes}};
     }
   }
   return {target, v.value};
 }
 
-bool Session::Impl::truthy(const TypedValue& v) {
+bool truthy(const TypedValue& v) {
   if (const auto* i = std::get_if<std::int64_t>(&v.value)) return *i != 0;
   if (const auto* d = std::get_if<double>(&v.value)) return *d != 0.0;
   return false;
@@ -228,34 +228,34 @@ bool Session::Impl::truthy(const TypedValue& v) {
 namespace {
 
 std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line) {
-  if (sql::isNull(a.value) || sql::isNull(b.value)) return std::nullopt;
+  if (isNull(a.value) || isNull(b.value)) return std::nullopt;
   auto sign = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
   if (a.type.isString() && b.type.isString()) {
     return base::compareIgnoreCase(trimBlanks(std::get<std::string>(a.value), false, true),
                              trimBlanks(std::get<std::string>(b.value), false, true));
   }
   if (a.type.kind == K::DateTime || b.type.kind == K::DateTime) {
-    const auto x = Session::Impl::convert(a, sql::SqlType{K::DateTime, 0}, -1, line);
-    const auto y = Session::Impl::convert(b, sql::SqlType{K::DateTime, 0}, -1, line);
-    const auto& dx = std::get<sql::DateTime>(x.value);
-    const auto& dy = std::get<sql::DateTime>(y.value);
+    const auto x = convert(a, SqlType{K::DateTime, 0}, -1, line);
+    const auto y = convert(b, SqlType{K::DateTime, 0}, -1, line);
+    const auto& dx = std::get<DateTime>(x.value);
+    const auto& dy = std::get<DateTime>(y.value);
     if (dx.days != dy.days) return sign(dx.days, dy.days);
     return sign(dx.ticks, dy.ticks);
   }
   if (a.type.kind == K::VarBinary && b.type.kind == K::VarBinary) {
-    const auto& x = std::get<sql::Binary>(a.value).bytes;
-    const auto& y = std::get<sql::Binary>(b.value).bytes;
+    const auto& x = std::get<Binary>(a.value).bytes;
+    const auto& y = std::get<Binary>(b.value).bytes;
     return sign(x, y);
   }
   const bool useFloat = a.type.kind == K::Float || b.type.kind == K::Float;
   if (useFloat || a.type.isString() || b.type.isString()) {
     if (!useFloat && (a.type.isInteger() || b.type.isInteger())) {
-      const auto x = Session::Impl::convert(a, sql::SqlType::bigint(), -1, line);
-      const auto y = Session::Impl::convert(b, sql::SqlType::bigint(), -1, line);
+      const auto x = convert(a, SqlType::bigint(), -1, line);
+      const auto y = convert(b, SqlType::bigint(), -1, line);
       return sign(std::get<std::int64_t>(x.value), std::get<std::int64_t>(y.value));
     }
-    const auto x = Session::Impl::convert(a, sql::SqlType{K::Float, 0}, -1, line);
-    const auto y = Session::Impl::convert(b, sql::SqlType{K::Float, 0}, -1, line);
+    const auto x = convert(a, SqlType{K::Float, 0}, -1, line);
+    const auto y = convert(b, SqlType{K::Float, 0}, -1, line);
     return sign(std::get<double>(x.value), std::get<double>(y.value));
   }
   return sign(std::get<std::int64_t>(a.value), std::get<std::int64_t>(b.value));
@@ -263,9 +263,9 @@ std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int l
 
 }  // namespace
 
-TypedValue Session::Impl::binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line) {
+TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line) {
   if (op == "AND" || op == "OR") {
-    const bool an = sql::isNull(a.value), bn = sql::isNull(b.value);
+    const bool an = isNull(a.value), bn = isNull(b.value);
     const bool at = truthy(a), bt = truthy(b);
     if (op == "AND") {
       if ((!an && !at) || (!bn && !bt)) return boolean(false);
@@ -290,20 +290,20 @@ TypedValue Session::Impl::binaryOp(const std::string& op, const TypedValue& a, c
   // string concatenation
   if (op == "+" && a.type.isString() && b.type.isString()) {
     const bool unicode = a.type.kind == K::NVarChar || b.type.kind == K::NVarChar;
-    sql::SqlType t{unicode ? K::NVarChar : K::VarChar, 0};
+    SqlType t{unicode ? K::NVarChar : K::VarChar, 0};
     const int cap = unicode ? 4000 : 8000;
     t.length = (a.type.length < 0 || b.type.length < 0) ? -1 : std::min(cap, a.type.length + b.type.length);
-    if (sql::isNull(a.value) || sql::isNull(b.value)) return {t, std::monostate{}};
+    if (isNull(a.value) || isNull(b.value)) return {t, std::monostate{}};
     return {t, std::get<std::string>(a.value) + std::get<std::string>(b.value)};
   }
   if ((op == "+" || op == "-") && (a.type.kind == K::DateTime || b.type.kind == K::DateTime)) {
-    const sql::SqlType dtType{K::DateTime, 0};
-    if (sql::isNull(a.value) || sql::isNull(b.value)) return {dtType, std::monostate{}};
+    const SqlType dtType{K::DateTime, 0};
+    if (isNull(a.value) || isNull(b.value)) return {dtType, std::monostate{}};
     const TypedValue& d = a.type.kind == K::DateTime ? a : b;
     const TypedValue& n = a.type.kind == K::DateTime ? b : a;
-    const double days = std::get<double>(convert(n, sql::SqlType{K::Float, 0}, -1, line).value) * (op == "-" ? -1 : 1);
-    const double base = std::get<double>(convert(d, sql::SqlType{K::Float, 0}, -1, line).value);
-    return convert(TypedValue{sql::SqlType{K::Float, 0}, base + days}, dtType, -1, line);
+    const double days = std::get<double>(convert(n, SqlType{K::Float, 0}, -1, line).value) * (op == "-" ? -1 : 1);
+    const double base = std::get<double>(convert(d, SqlType{K::Float, 0}, -1, line).value);
+    return convert(TypedValue{SqlType{K::Float, 0}, base + days}, dtType, -1, line);
   }
   // arithmetic; a string operand takes the number's type
   TypedValue x = a, y = b;
@@ -316,13 +316,13 @@ TypedValue Session::Impl::binaryOp(const std::string& op, const TypedValue& a, c
                        " operator.",
                    line);
   const bool useFloat = x.type.kind == K::Float || y.type.kind == K::Float;
-  const sql::SqlType resultType = useFloat ? sql::SqlType{K::Float, 0}
-                             : (x.type.kind == K::BigInt || y.type.kind == K::BigInt) ? sql::SqlType::bigint()
-                                                                                    : sql::SqlType::integer();
-  if (sql::isNull(x.value) || sql::isNull(y.value)) return {resultType, std::monostate{}};
+  const SqlType resultType = useFloat ? SqlType{K::Float, 0}
+                             : (x.type.kind == K::BigInt || y.type.kind == K::BigInt) ? SqlType::bigint()
+                                                                                    : SqlType::integer();
+  if (isNull(x.value) || isNull(y.value)) return {resultType, std::monostate{}};
   if (useFloat) {
-    const double p = std::get<double>(convert(x, sql::SqlType{K::Float, 0}, -1, line).value);
-    const double q = std::get<double>(convert(y, sql::SqlType{K::Float, 0}, -1, line).value);
+    const double p = std::get<double>(convert(x, SqlType{K::Float, 0}, -1, line).value);
+    const double q = std::get<double>(convert(y, SqlType{K::Float, 0}, -1, line).value);
     if ((op == "/" || op == "%") && q == 0.0) throw SqlError(8134, 16, "Divide by zero error encountered.", line);
     if (op == "+") return {resultType, p + q};
     if (op == "-") return {resultType, p - q};
@@ -349,74 +349,74 @@ TypedValue Session::Impl::binaryOp(const std::string& op, const TypedValue& a, c
   return {resultType, checkedRange(r, resultType)};
 }
 
-std::string Session::Impl::evalText(Exec& x, const Expr& e) {
-  const TypedValue v = eval(x, e);
-  if (sql::isNull(v.value)) return {};
-  return std::get<std::string>(convert(v, sql::SqlType::nvarchar(-1), -1, e.line).value);
+std::string Evaluator::evalText(const Expr& e) {
+  const TypedValue v = eval(e);
+  if (isNull(v.value)) return {};
+  return std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
 }
 
-void Session::Impl::assign(Exec& x, const std::string& name, const TypedValue& v, int line) {
-  auto it = x.vars.find(name);
-  if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + name + "\".", line);
+void Evaluator::assign(const std::string& name, const TypedValue& v, int line) {
+  auto it = vars_.find(name);
+  if (it == vars_.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + name + "\".", line);
   it->second.value = convert(v, it->second.type, -1, line).value;
 }
 
-TypedValue Session::Impl::eval(Exec& x, const Expr& e) {
+TypedValue Evaluator::eval(const Expr& e) {
   switch (e.kind) {
     case Expr::Kind::Literal:
       return {e.type, e.literal};
     case Expr::Kind::Variable: {
-      auto it = x.vars.find(e.name);
-      if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + e.name + "\".", e.line);
+      auto it = vars_.find(e.name);
+      if (it == vars_.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + e.name + "\".", e.line);
       return {it->second.type, it->second.value};
     }
     case Expr::Kind::Global:
-      return global(x, e);
+      return environment_.global(e);
     case Expr::Kind::Column:
       throw SqlError(207, 16, "Invalid column name '" + e.name + "'.", e.line);
     case Expr::Kind::Function:
-      return callFunction(x, e);
+      return callFunction(e);
     case Expr::Kind::Convert: {
       int style = -1;
       if (e.args.size() > 1) {
-        const auto st = convert(eval(x, *e.args[1]), sql::SqlType::integer(), -1, e.line);
-        if (!sql::isNull(st.value)) style = static_cast<int>(std::get<std::int64_t>(st.value));
+        const auto st = convert(eval(*e.args[1]), SqlType::integer(), -1, e.line);
+        if (!isNull(st.value)) style = static_cast<int>(std::get<std::int64_t>(st.value));
       }
-      return convert(eval(x, *e.args[0]), e.type, style, e.line);
+      return convert(eval(*e.args[0]), e.type, style, e.line);
     }
     case Expr::Kind::Binary:
-      return binaryOp(e.name, eval(x, *e.args[0]), eval(x, *e.args[1]), e.line);
+      return binaryOp(e.name, eval(*e.args[0]), eval(*e.args[1]), e.line);
     case Expr::Kind::Unary: {
-      const TypedValue v = eval(x, *e.args[0]);
+      const TypedValue v = eval(*e.args[0]);
       if (e.name == "NOT") {
-        if (sql::isNull(v.value)) return boolean(std::nullopt);
+        if (isNull(v.value)) return boolean(std::nullopt);
         return boolean(!truthy(v));
       }
       if (e.name == "+") return v;
-      if (sql::isNull(v.value)) return v;
+      if (isNull(v.value)) return v;
       if (const auto* i = std::get_if<std::int64_t>(&v.value)) return {v.type, e.name == "~" ? ~*i : -*i};
       if (const auto* d = std::get_if<double>(&v.value)) return {v.type, -*d};
       throw SqlError(8117, 16, "Operand data type " + typeWord(v.type) + " is invalid for minus operator.", e.line);
     }
     case Expr::Kind::IsNull: {
-      const bool n = sql::isNull(eval(x, *e.args[0]).value);
+      const bool n = isNull(eval(*e.args[0]).value);
       return boolean(e.negated ? !n : n);
     }
     case Expr::Kind::Like: {
-      const TypedValue v = eval(x, *e.args[0]);
-      const TypedValue p = eval(x, *e.args[1]);
-      if (sql::isNull(v.value) || sql::isNull(p.value)) return boolean(std::nullopt);
-      const std::string text = std::get<std::string>(convert(v, sql::SqlType::nvarchar(-1), -1, e.line).value);
-      const std::string pattern = std::get<std::string>(convert(p, sql::SqlType::nvarchar(-1), -1, e.line).value);
+      const TypedValue v = eval(*e.args[0]);
+      const TypedValue p = eval(*e.args[1]);
+      if (isNull(v.value) || isNull(p.value)) return boolean(std::nullopt);
+      const std::string text = std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
+      const std::string pattern = std::get<std::string>(convert(p, SqlType::nvarchar(-1), -1, e.line).value);
       const bool m = base::likeMatch(text, pattern);
       return boolean(e.negated ? !m : m);
     }
     case Expr::Kind::In: {
-      const TypedValue v = eval(x, *e.args[0]);
+      const TypedValue v = eval(*e.args[0]);
       bool found = false;
-      bool sawNull = sql::isNull(v.value);
+      bool sawNull = isNull(v.value);
       for (std::size_t i = 1; i < e.args.size() && !found; ++i) {
-        const auto c = compareValues(v, eval(x, *e.args[i]), e.line);
+        const auto c = compareValues(v, eval(*e.args[i]), e.line);
         if (!c) sawNull = true;
         else if (*c == 0) found = true;
       }
@@ -425,9 +425,9 @@ TypedValue Session::Impl::eval(Exec& x, const Expr& e) {
       return boolean(e.negated);
     }
     case Expr::Kind::Between: {
-      const TypedValue v = eval(x, *e.args[0]);
-      const auto lo = compareValues(v, eval(x, *e.args[1]), e.line);
-      const auto hi = compareValues(v, eval(x, *e.args[2]), e.line);
+      const TypedValue v = eval(*e.args[0]);
+      const auto lo = compareValues(v, eval(*e.args[1]), e.line);
+      const auto hi = compareValues(v, eval(*e.args[2]), e.line);
       if (!lo || !hi) return boolean(std::nullopt);
       const bool in = *lo >= 0 && *hi <= 0;
       return boolean(e.negated ? !in : in);
@@ -435,125 +435,80 @@ TypedValue Session::Impl::eval(Exec& x, const Expr& e) {
     case Expr::Kind::Case: {
       std::size_t i = 0;
       std::optional<TypedValue> operand;
-      if (e.caseHasOperand) operand = eval(x, *e.args[i++]);
+      if (e.caseHasOperand) operand = eval(*e.args[i++]);
       const std::size_t pairsEnd = e.args.size() - (e.caseHasElse ? 1 : 0);
       const std::size_t firstThen = i + 1;
       for (; i + 1 < pairsEnd; i += 2) {
         bool hit = false;
         if (operand) {
-          const auto c = compareValues(*operand, eval(x, *e.args[i]), e.line);
+          const auto c = compareValues(*operand, eval(*e.args[i]), e.line);
           hit = c && *c == 0;
         } else {
-          hit = truthy(eval(x, *e.args[i]));
+          hit = truthy(eval(*e.args[i]));
         }
-        if (hit) return eval(x, *e.args[i + 1]);
+        if (hit) return eval(*e.args[i + 1]);
       }
-      if (e.caseHasElse) return eval(x, *e.args.back());
-      const sql::SqlType resultType = eval(x, *e.args[firstThen]).type;
+      if (e.caseHasElse) return eval(*e.args.back());
+      const SqlType resultType = eval(*e.args[firstThen]).type;
       return {resultType, std::monostate{}};
     }
   }
-  return {sql::SqlType::integer(), std::monostate{}};
+  return {SqlType::integer(), std::monostate{}};
 }
 
-TypedValue Session::Impl::global(Exec& x, const Expr& e) {
-  (void)x;
-  const std::string& n = e.name;
-  const auto integer = [](std::int64_t v) { return TypedValue{sql::SqlType::integer(), v}; };
-  if (n == "@@VERSION") {
-    const std::string text = base::versionBanner(engine->version);
-    return {sql::SqlType::nvarchar(std::max<int>(300, static_cast<int>(text.size()))), text};
-  }
-  if (n == "@@SERVERNAME") return {sql::SqlType::nvarchar(128), engine->serverName()};
-  if (n == "@@SERVICENAME") {
-    const auto& inst = engine->config.instanceName;
-    return {sql::SqlType::nvarchar(128), inst.empty() ? std::string("MSSQLSERVER") : inst};
-  }
-  if (n == "@@SPID") return {sql::SqlType{K::SmallInt, 0}, std::int64_t{spid}};
-  if (n == "@@TRANCOUNT") return integer(tranCount);
-  if (n == "@@ROWCOUNT") return integer(rowcount);
-  if (n == "@@ERROR") return integer(lastError);
-  if (n == "@@IDENTITY") {
-    if (!conn) return {sql::SqlType::bigint(), std::monostate{}};
-    const auto id = sqlite3_last_insert_rowid(conn->get());
-    if (id == 0) return {sql::SqlType::bigint(), std::monostate{}};
-    return {sql::SqlType::bigint(), static_cast<std::int64_t>(id)};
-  }
-  if (n == "@@LANGUAGE") return {sql::SqlType::nvarchar(128), std::string("us_english")};
-  if (n == "@@LOCK_TIMEOUT") return integer(-1);
-  if (n == "@@TEXTSIZE") return integer(2147483647);
-  if (n == "@@MAX_PRECISION") return {sql::SqlType{K::TinyInt, 0}, std::int64_t{38}};
-  if (n == "@@DATEFIRST") return {sql::SqlType{K::TinyInt, 0}, std::int64_t{7}};
-  if (n == "@@NESTLEVEL" || n == "@@PROCID" || n == "@@OPTIONS") return integer(0);
-  if (n == "@@MAX_CONNECTIONS") return integer(32767);
-  if (n == "@@MICROSOFTVERSION")
-    return integer((static_cast<std::int64_t>(engine->version.major) << 24) | (engine->version.minor << 16) |
-                   engine->version.build);
-  throw SqlError(137, 15, "Must declare the scalar variable \"" + n + "\".", e.line);
+void Evaluator::requireArguments(const Expr& e, std::size_t lo, std::size_t hi) const {
+  const std::size_t n = e.args.size();
+  if (n < lo || n > hi)
+    throw SqlError(174, 15,
+                   "The " + base::toLowerAscii(e.name) + " function requires " + std::to_string(lo) + " argument(s).",
+                   e.line);
 }
 
-TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
+std::optional<std::string> Evaluator::textArgument(const Expr& e, std::size_t i) {
+  const TypedValue v = eval(*e.args[i]);
+  if (isNull(v.value)) return std::nullopt;
+  return std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
+}
+
+std::optional<std::int64_t> Evaluator::integerArgument(const Expr& e, std::size_t i) {
+  const TypedValue v = eval(*e.args[i]);
+  if (isNull(v.value)) return std::nullopt;
+  return std::get<std::int64_t>(convert(v, SqlType::bigint(), -1, e.line).value);
+}
+
+TypedValue Evaluator::callFunction(const Expr& e) {
+  if (auto v = environment_.sessionFunction(e, *this)) return *v;
   const std::string& f = e.name;
   const std::size_t n = e.args.size();
-  auto need = [&](std::size_t lo, std::size_t hi) {
-    if (n < lo || n > hi)
-      throw SqlError(174, 15,
-                     "The " + base::toLowerAscii(f) + " function requires " + std::to_string(lo) + " argument(s).", e.line);
-  };
-  auto arg = [&](std::size_t i) { return eval(x, *e.args[i]); };
-  auto textArg = [&](std::size_t i) -> std::optional<std::string> {
-    const TypedValue v = arg(i);
-    if (sql::isNull(v.value)) return std::nullopt;
-    return std::get<std::string>(convert(v, sql::SqlType::nvarchar(-1), -1, e.line).value);
-  };
-  auto intArg = [&](std::size_t i) -> std::optional<std::int64_t> {
-    const TypedValue v = arg(i);
-    if (sql::isNull(v.value)) return std::nullopt;
-    return std::get<std::int64_t>(convert(v, sql::SqlType::bigint(), -1, e.line).value);
-  };
+  auto need = [&](std::size_t lo, std::size_t hi) { requireArguments(e, lo, hi); };
+  auto arg = [&](std::size_t i) { return eval(*e.args[i]); };
+  auto textArg = [&](std::size_t i) { return textArgument(e, i); };
+  auto intArg = [&](std::size_t i) { return integerArgument(e, i); };
   auto stringType = [&](std::size_t i) {
     const TypedValue v = arg(i);
-    return v.type.kind == K::NVarChar ? sql::SqlType::nvarchar(4000) : sql::SqlType::varchar(8000);
+    return v.type.kind == K::NVarChar ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
   };
-  const sql::SqlType sysname = sql::SqlType::nvarchar(128);
+  const SqlType sysname = SqlType::nvarchar(128);
 
-  if (f == "GETDATE" || f == "CURRENT_TIMESTAMP" || f == "SYSDATETIME") {
-    need(0, 0);
-    return {sql::SqlType{K::DateTime, 0}, engine->now()};
-  }
   if (f == "GETUTCDATE" || f == "SYSUTCDATETIME") {
     need(0, 0);
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
     gmtime_r(&t, &tm);
-    return {sql::SqlType{K::DateTime, 0},
-            sql::DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec)};
-  }
-  if (f == "DB_NAME") {
-    need(0, 1);
-    if (n == 0) return {sysname, currentDb()};
-    const auto id = intArg(0);
-    if (!id) return {sysname, std::monostate{}};
-    if (auto d = engine->findById(static_cast<int>(*id))) return {sysname, d->name};
-    return {sysname, std::monostate{}};
-  }
-  if (f == "DB_ID") {
-    need(0, 1);
-    const std::string name = n == 0 ? currentDb() : textArg(0).value_or("");
-    if (auto d = engine->find(name)) return {sql::SqlType{K::SmallInt, 0}, std::int64_t{d->id}};
-    return {sql::SqlType{K::SmallInt, 0}, std::monostate{}};
+    return {SqlType{K::DateTime, 0},
+            DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec)};
   }
   if (f == "REPLACE") {
     need(3, 3);
     const TypedValue a = arg(0), b = arg(1), c = arg(2);
     const bool unicode = a.type.kind == K::NVarChar || b.type.kind == K::NVarChar || c.type.kind == K::NVarChar;
-    sql::SqlType t = unicode ? sql::SqlType::nvarchar(4000) : sql::SqlType::varchar(8000);
+    SqlType t = unicode ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
     if (a.type.length < 0) t.length = -1;
-    if (sql::isNull(a.value) || sql::isNull(b.value) || sql::isNull(c.value)) return {t, std::monostate{}};
-    const std::string s = std::get<std::string>(convert(a, sql::SqlType::nvarchar(-1), -1, e.line).value);
-    const std::string find = std::get<std::string>(convert(b, sql::SqlType::nvarchar(-1), -1, e.line).value);
-    const std::string repl = std::get<std::string>(convert(c, sql::SqlType::nvarchar(-1), -1, e.line).value);
-    if (find.empty()) return convert({sql::SqlType::nvarchar(-1), s}, t, -1, e.line);
+    if (isNull(a.value) || isNull(b.value) || isNull(c.value)) return {t, std::monostate{}};
+    const std::string s = std::get<std::string>(convert(a, SqlType::nvarchar(-1), -1, e.line).value);
+    const std::string find = std::get<std::string>(convert(b, SqlType::nvarchar(-1), -1, e.line).value);
+    const std::string repl = std::get<std::string>(convert(c, SqlType::nvarchar(-1), -1, e.line).value);
+    if (find.empty()) return convert({SqlType::nvarchar(-1), s}, t, -1, e.line);
     // The collation is case-insensitive, and so is REPLACE under it.
     const std::string hay = base::toUpperAscii(s);
     const std::string needle = base::toUpperAscii(find);
@@ -567,12 +522,12 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
       pos = hit + find.size();
     }
     out.append(s, pos, std::string::npos);
-    return convert({sql::SqlType::nvarchar(-1), out}, t, -1, e.line);
+    return convert({SqlType::nvarchar(-1), out}, t, -1, e.line);
   }
   if (f == "UPPER" || f == "LOWER" || f == "LTRIM" || f == "RTRIM" || f == "TRIM") {
     need(1, 1);
     const TypedValue a = arg(0);
-    sql::SqlType t = a.type.isString() ? a.type : sql::SqlType::varchar(30);
+    SqlType t = a.type.isString() ? a.type : SqlType::varchar(30);
     const auto s = textArg(0);
     if (!s) return {t, std::monostate{}};
     std::string r;
@@ -584,23 +539,23 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
   if (f == "LEN") {
     need(1, 1);
     const auto s = textArg(0);
-    if (!s) return {sql::SqlType::integer(), std::monostate{}};
-    return {sql::SqlType::integer(), static_cast<std::int64_t>(units(trimBlanks(*s, false, true)).size())};
+    if (!s) return {SqlType::integer(), std::monostate{}};
+    return {SqlType::integer(), static_cast<std::int64_t>(units(trimBlanks(*s, false, true)).size())};
   }
   if (f == "DATALENGTH") {
     need(1, 1);
     const TypedValue a = arg(0);
-    if (sql::isNull(a.value)) return {sql::SqlType::integer(), std::monostate{}};
+    if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
     if (const auto* s = std::get_if<std::string>(&a.value))
-      return {sql::SqlType::integer(), static_cast<std::int64_t>(a.type.kind == K::NVarChar ? base::utf16Length(*s) * 2
+      return {SqlType::integer(), static_cast<std::int64_t>(a.type.kind == K::NVarChar ? base::utf16Length(*s) * 2
                                                                                          : base::serverCodePageLength(*s))};
-    if (const auto* b = std::get_if<sql::Binary>(&a.value)) return {sql::SqlType::integer(), static_cast<std::int64_t>(b->bytes.size())};
-    if (a.type.kind == K::BigInt || a.type.kind == K::Float || a.type.kind == K::DateTime) return {sql::SqlType::integer(), std::int64_t{8}};
-    return {sql::SqlType::integer(), std::int64_t{4}};
+    if (const auto* b = std::get_if<Binary>(&a.value)) return {SqlType::integer(), static_cast<std::int64_t>(b->bytes.size())};
+    if (a.type.kind == K::BigInt || a.type.kind == K::Float || a.type.kind == K::DateTime) return {SqlType::integer(), std::int64_t{8}};
+    return {SqlType::integer(), std::int64_t{4}};
   }
   if (f == "SUBSTRING" || f == "LEFT" || f == "RIGHT") {
     need(f == "SUBSTRING" ? 3 : 2, f == "SUBSTRING" ? 3 : 2);
-    const sql::SqlType t = stringType(0);
+    const SqlType t = stringType(0);
     const auto s = textArg(0);
     if (!s) return {t, std::monostate{}};
     const auto u = units(*s);
@@ -629,33 +584,33 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
     need(2, 3);
     const auto find = textArg(0);
     const auto s = textArg(1);
-    if (!find || !s) return {sql::SqlType::integer(), std::monostate{}};
+    if (!find || !s) return {SqlType::integer(), std::monostate{}};
     std::int64_t start = 1;
     if (n == 3) start = intArg(2).value_or(1);
     if (start < 1) start = 1;
     const auto hay = units(base::toUpperAscii(*s));
     const auto needle = units(base::toUpperAscii(*find));
-    if (needle.empty()) return {sql::SqlType::integer(), std::int64_t{0}};
+    if (needle.empty()) return {SqlType::integer(), std::int64_t{0}};
     for (std::size_t i = static_cast<std::size_t>(start - 1); i + needle.size() <= hay.size(); ++i) {
       if (std::equal(needle.begin(), needle.end(), hay.begin() + static_cast<std::ptrdiff_t>(i)))
-        return {sql::SqlType::integer(), static_cast<std::int64_t>(i + 1)};
+        return {SqlType::integer(), static_cast<std::int64_t>(i + 1)};
     }
-    return {sql::SqlType::integer(), std::int64_t{0}};
+    return {SqlType::integer(), std::int64_t{0}};
   }
   if (f == "ISNULL") {
     need(2, 2);
     const TypedValue a = arg(0);
-    if (!sql::isNull(a.value)) return a;
+    if (!isNull(a.value)) return a;
     // A bare NULL has no type of its own: the replacement keeps its type.
     if (e.args[0]->kind == Expr::Kind::Literal) return arg(1);
     return convert(arg(1), a.type, -1, e.line);
   }
   if (f == "COALESCE") {
     if (n < 1) need(1, 1);
-    TypedValue last{sql::SqlType::integer(), std::monostate{}};
+    TypedValue last{SqlType::integer(), std::monostate{}};
     for (std::size_t i = 0; i < n; ++i) {
       last = arg(i);
-      if (!sql::isNull(last.value)) return last;
+      if (!isNull(last.value)) return last;
     }
     return last;
   }
@@ -666,32 +621,7 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
     if (c && *c == 0) return {a.type, std::monostate{}};
     return a;
   }
-  if (f == "SUSER_SNAME" || f == "SUSER_NAME" || f == "SYSTEM_USER") return {sysname, login};
   if (f == "USER_NAME" || f == "CURRENT_USER" || f == "USER" || f == "SESSION_USER") return {sysname, std::string("dbo")};
-  if (f == "HOST_NAME") return {sysname, hostName};
-  if (f == "APP_NAME") return {sysname, appName};
-  if (f == "SERVERPROPERTY") {
-    need(1, 1);
-    const std::string p = base::toUpperAscii(textArg(0).value_or(""));
-    const sql::SqlType t = sql::SqlType::nvarchar(128);
-    const auto& v = engine->version;
-    if (p == "PRODUCTVERSION") return {t, v.versionString()};
-    if (p == "PRODUCTLEVEL") return {t, std::string(v.year == 2000 ? "SP4" : "RTM")};
-    if (p == "EDITION") return {t, std::string("Express Edition")};
-    if (p == "ENGINEEDITION") return {sql::SqlType::integer(), std::int64_t{4}};
-    if (p == "MACHINENAME") return {t, engine->computerName};
-    if (p == "SERVERNAME") return {t, engine->serverName()};
-    if (p == "INSTANCENAME") {
-      const auto& inst = engine->config.instanceName;
-      if (inst.empty() || base::equalsIgnoreCase(inst, "MSSQLSERVER")) return {t, std::monostate{}};
-      return {t, inst};
-    }
-    if (p == "COLLATION") return {t, std::string("Japanese_CI_AS")};
-    if (p == "ISINTEGRATEDSECURITYONLY" || p == "ISCLUSTERED" || p == "ISFULLTEXTINSTALLED" || p == "ISSINGLEUSER")
-      return {sql::SqlType::integer(), std::int64_t{0}};
-    if (p == "PRODUCTMAJORVERSION") return {t, std::to_string(v.major)};
-    return {t, std::monostate{}};
-  }
   if (f == "ABS") {
     need(1, 1);
     const TypedValue a = arg(0);
@@ -703,32 +633,32 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
     need(f == "SPACE" ? 1 : 2, f == "SPACE" ? 1 : 2);
     const std::string unit = f == "SPACE" ? std::string(" ") : textArg(0).value_or("");
     const auto count = intArg(f == "SPACE" ? 0 : 1);
-    const sql::SqlType t = f == "SPACE" ? sql::SqlType::varchar(8000) : stringType(0);
+    const SqlType t = f == "SPACE" ? SqlType::varchar(8000) : stringType(0);
     if (!count || *count < 0) return {t, std::monostate{}};
     std::string out;
     for (std::int64_t i = 0; i < *count && out.size() < 8000; ++i) out += unit;
-    return convert({sql::SqlType::nvarchar(-1), out}, t, -1, e.line);
+    return convert({SqlType::nvarchar(-1), out}, t, -1, e.line);
   }
   if (f == "STR") {
     need(1, 3);
     const TypedValue a = arg(0);
-    if (sql::isNull(a.value)) return {sql::SqlType::varchar(10), std::monostate{}};
-    const double d = std::get<double>(convert(a, sql::SqlType{K::Float, 0}, -1, e.line).value);
+    if (isNull(a.value)) return {SqlType::varchar(10), std::monostate{}};
+    const double d = std::get<double>(convert(a, SqlType{K::Float, 0}, -1, e.line).value);
     const int width = n > 1 ? static_cast<int>(intArg(1).value_or(10)) : 10;
     const int decimals = n > 2 ? static_cast<int>(intArg(2).value_or(0)) : 0;
     char buf[128];
     std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, d);
     std::string s(buf);
     if (static_cast<int>(s.size()) > width) s = std::string(static_cast<std::size_t>(width), '*');
-    return {sql::SqlType::varchar(width), s};
+    return {SqlType::varchar(width), s};
   }
   if (f == "YEAR" || f == "MONTH" || f == "DAY") {
     need(1, 1);
-    const TypedValue a = convert(arg(0), sql::SqlType{K::DateTime, 0}, -1, e.line);
-    if (sql::isNull(a.value)) return {sql::SqlType::integer(), std::monostate{}};
+    const TypedValue a = convert(arg(0), SqlType{K::DateTime, 0}, -1, e.line);
+    if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
     int y, mo, d, h, mi, s, ms;
-    std::get<sql::DateTime>(a.value).toParts(y, mo, d, h, mi, s, ms);
-    return {sql::SqlType::integer(), std::int64_t{f == "YEAR" ? y : f == "MONTH" ? mo : d}};
+    std::get<DateTime>(a.value).toParts(y, mo, d, h, mi, s, ms);
+    return {SqlType::integer(), std::int64_t{f == "YEAR" ? y : f == "MONTH" ? mo : d}};
   }
   if (f == "NEWID") {
     need(0, 0);
@@ -736,25 +666,14 @@ TypedValue Session::Impl::callFunction(Exec& x, const Expr& e) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", rd(), rd() & 0xFFFF, (rd() & 0x0FFF) | 0x4000,
                   (rd() & 0x3FFF) | 0x8000, rd() & 0xFFFF, rd());
-    return {sql::SqlType::nvarchar(36), std::string(buf)};
-  }
-  if (f == "OBJECT_ID") {
-    need(1, 2);
-    std::string name = textArg(0).value_or("");
-    if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-    sqlite::Statement st(connection().get(),
-                         "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
-    st.bindText(1, name);
-    if (st.step()) return {sql::SqlType::integer(), st.integer(0)};
-    return {sql::SqlType::integer(), std::monostate{}};
+    return {SqlType::nvarchar(36), std::string(buf)};
   }
   if (f == "ISDATE") {
     need(1, 1);
     const auto s = textArg(0);
-    return {sql::SqlType::integer(), std::int64_t{s && sql::DateTime::parse(trimBlanks(*s, true, true)) ? 1 : 0}};
+    return {SqlType::integer(), std::int64_t{s && DateTime::parse(trimBlanks(*s, true, true)) ? 1 : 0}};
   }
   throw SqlError(195, 15, "'" + f + "' is not a recognized built-in function name.", e.line);
 }
 
-}  // namespace standin
+}  // namespace standin::sql
