@@ -66,18 +66,18 @@ std::unique_ptr<Session> openSession(const std::shared_ptr<Engine::Impl>& engine
                                      const std::string& database, StepOutcome& failure) {
   std::string canonical;
   std::filesystem::path file;
-  const auto acq = engine->acquire(database, canonical, file);
-  if (acq != Engine::Impl::Acquire::Ok) {
-    failure.messageId = acq == Engine::Impl::Acquire::Missing ? 4060 : 927;
-    failure.severity = acq == Engine::Impl::Acquire::Missing ? 11 : 14;
-    failure.message = acq == Engine::Impl::Acquire::Missing
+  const auto acq = engine->catalog.acquire(database, canonical, file);
+  if (acq != storage::Catalog::Acquire::Ok) {
+    failure.messageId = acq == storage::Catalog::Acquire::Missing ? 4060 : 927;
+    failure.severity = acq == storage::Catalog::Acquire::Missing ? 11 : 14;
+    failure.message = acq == storage::Catalog::Acquire::Missing
                           ? "Cannot open database \"" + database + "\" requested by the login. The login failed. [SQLSTATE 42000] (Error 4060).  The step failed."
                           : "Database '" + database + "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error 927).  The step failed.";
     return nullptr;
   }
   auto s = std::make_unique<Session::Impl>();
   s->engine = engine;
-  s->db = std::make_unique<DbLease>(engine, canonical, file);
+  s->db = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
   s->spid = engine->nextSpid.fetch_add(1);
   s->login = login;
   s->hostName = engine->computerName;
@@ -115,11 +115,11 @@ StepOutcome runStep(const std::shared_ptr<Engine::Impl>& engine, const Step& ste
 }  // namespace
 
 bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobId, const Trigger& trigger) {
-  const auto msdbEntry = engine->find("msdb");
+  const auto msdbEntry = engine->catalog.find("msdb");
   if (!msdbEntry) return false;
-  auto conn = sqlite::Database::open(msdbEntry->file, false);
+  auto conn = storage::Database::open(msdbEntry->file, false);
   msdb::Tables t{conn.get(), "", engine->version.year};
-  const auto jobs = msdb::select(t.db, "SELECT name, start_step_id, delete_level, owner_sid FROM sysjobs WHERE job_id = ?",
+  const auto jobs = storage::select(t.db, "SELECT name, start_step_id, delete_level, owner_sid FROM sysjobs WHERE job_id = ?",
                                  {jobId});
   if (jobs.empty()) return false;
   const std::string jobName = text(jobs[0][0]);
@@ -153,7 +153,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
   if (const auto* sid = std::get_if<sql::Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01')) owner = sid->bytes;
 
   std::vector<Step> steps;
-  for (const auto& r : msdb::select(t.db,
+  for (const auto& r : storage::select(t.db,
                                     "SELECT step_id, step_name, subsystem, command, database_name, on_success_action,"
                                     " on_success_step_id, on_fail_action, on_fail_step_id FROM sysjobsteps"
                                     " WHERE job_id = ? ORDER BY step_id",
@@ -206,18 +206,18 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
     outcome += "  The job has no step " + std::to_string(startStep) + " to run.";
   }
   const std::string server = engine->serverName();
-  msdb::execute(t.db, "BEGIN IMMEDIATE");
+  storage::execute(t.db, "BEGIN IMMEDIATE");
   try {
     const std::string insert =
         "INSERT INTO sysjobhistory (job_id, step_id, step_name, sql_message_id, sql_severity, message, run_status,"
         " run_date, run_time, run_duration, server) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
     for (const auto& h : history) {
-      msdb::execute(t.db, insert,
+      storage::execute(t.db, insert,
                     {jobId, std::int64_t{h.stepId}, h.stepName, std::int64_t{h.outcome.messageId},
                      std::int64_t{h.outcome.severity}, cut(h.outcome.message, 4000),
                      std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.start.packedDate()},
                      std::int64_t{h.start.packedTime()}, std::int64_t{h.duration}, server});
-      msdb::execute(t.db,
+      storage::execute(t.db,
                     "UPDATE sysjobsteps SET last_run_outcome = ?, last_run_duration = ?, last_run_date = ?,"
                     " last_run_time = ? WHERE job_id = ? AND step_id = ?",
                     {std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.duration},
@@ -225,11 +225,11 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
                      std::int64_t{h.stepId}});
     }
     const std::int64_t total = packedDuration(jobStart, jobEnd);
-    msdb::execute(t.db, insert,
+    storage::execute(t.db, insert,
                   {jobId, std::int64_t{0}, std::string("(Job outcome)"), std::int64_t{0}, std::int64_t{0}, outcome,
                    std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
                    std::int64_t{jobStart.packedTime()}, total, server});
-    msdb::execute(t.db,
+    storage::execute(t.db,
                   "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"
                   " last_run_time = ?, last_run_duration = ? WHERE job_id = ? AND server_id = 0",
                   {std::int64_t{succeeded ? 1 : 0}, outcome, std::int64_t{jobStart.packedDate()},
@@ -237,7 +237,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
     // delete_level: 1 after a success, 2 after a failure, 3 after any run.
     if (deleteLevel == 3 || (deleteLevel == 1 && succeeded) || (deleteLevel == 2 && !succeeded))
       msdb::deleteJob(t, jobId, true);
-    msdb::execute(t.db, "COMMIT");
+    storage::execute(t.db, "COMMIT");
   } catch (...) {
     sqlite3_exec(t.db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;

@@ -8,14 +8,14 @@ namespace standin::agent {
 namespace {
 
 struct Msdb {
-  sqlite::Database conn;
+  storage::Database conn;
   msdb::Tables tables;
 };
 
 std::optional<Msdb> openMsdb(const Engine::Impl& engine) {
-  const auto entry = engine.find("msdb");
+  const auto entry = engine.catalog.find("msdb");
   if (!entry) return std::nullopt;
-  auto conn = sqlite::Database::open(entry->file, false);
+  auto conn = storage::Database::open(entry->file, false);
   sqlite3* raw = conn.get();
   return Msdb{std::move(conn), msdb::Tables{raw, "", engine.version.year}};
 }
@@ -26,11 +26,11 @@ void planSchedules(const std::shared_ptr<Engine::Impl>& engine) {
   auto m = openMsdb(*engine);
   if (!m) return;
   const Moment now = Moment::of(engine->now());
-  msdb::execute(m->tables.db, "BEGIN IMMEDIATE");
+  storage::execute(m->tables.db, "BEGIN IMMEDIATE");
   try {
     for (const auto& s : msdb::jobSchedules(m->tables))
       msdb::setNextRun(m->tables, s, s.enabled ? nextRun(s.schedule, now) : std::nullopt);
-    msdb::execute(m->tables.db, "COMMIT");
+    storage::execute(m->tables.db, "COMMIT");
   } catch (...) {
     sqlite3_exec(m->tables.db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
@@ -60,7 +60,7 @@ void runDueJobs(const std::shared_ptr<Engine::Impl>& engine) {
     msdb::setNextRun(t, s, s.enabled ? nextRun(s.schedule, after) : std::nullopt);
     if (!s.enabled) continue;
     // Only enabled jobs that target this server run.
-    const auto ready = msdb::select(t.db,
+    const auto ready = storage::select(t.db,
                                     "SELECT 1 FROM sysjobs j JOIN sysjobservers v ON v.job_id = j.job_id AND"
                                     " v.server_id = 0 WHERE j.job_id = ? AND j.enabled = 1",
                                     {s.jobId});

@@ -25,17 +25,6 @@ std::string localComputerName() {
 
 namespace {
 
-constexpr const char* kSystemDatabases[] = {"master", "tempdb", "model", "msdb"};
-
-std::string safeFileStem(const std::string& name) {
-  std::string out;
-  for (const char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-    out.push_back(ok ? c : '_');
-  }
-  return out.empty() ? std::string("db") : out;
-}
-
 std::string generatePassword() {
   static const char alphabet[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
   std::random_device rd;
@@ -43,13 +32,6 @@ std::string generatePassword() {
   std::string out = "Sa-";
   for (int i = 0; i < 12; ++i) out.push_back(alphabet[pick(rd)]);
   return out;
-}
-
-void createEmptyDatabaseFile(const std::filesystem::path& file) {
-  std::error_code ec;
-  std::filesystem::remove(file, ec);
-  auto db = sqlite::Database::open(file, true);
-  db.exec("PRAGMA user_version = 1");
 }
 
 }  // namespace
@@ -61,110 +43,19 @@ std::string Engine::Impl::serverName() const {
   return computerName + "\\" + config.instanceName;
 }
 
-std::string Engine::Impl::dataFileName(const std::string& db) const {
-  return version.year == 2000 ? db + "_Data" : db;
-}
-
-std::string Engine::Impl::logFileName(const std::string& db) const {
-  return version.year == 2000 ? db + "_Log" : db + "_log";
-}
-
 void Engine::Impl::open() {
-  std::error_code ec;
-  std::filesystem::create_directories(config.dataDir, ec);
-  if (!std::filesystem::is_directory(config.dataDir))
-    throw std::runtime_error("cannot create the data folder " + config.dataDir.string());
-  backupDir = config.dataDir / "Backup";
-  std::filesystem::create_directories(backupDir, ec);
-  const auto masterFile = config.dataDir / "master.sqlite";
-  const bool firstStart = !std::filesystem::exists(masterFile);
-  catalog.emplace(sqlite::Database::open(masterFile, true));
-  if (firstStart) {
-    createSystemDatabases();
-  }
-  loadCatalog();
-  // tempdb starts empty on every start, as it does on SQL Server.
-  if (auto t = find("tempdb")) createEmptyDatabaseFile(t->file);
-  for (const auto& d : dbs) {
-    if (!std::filesystem::exists(d.file)) createEmptyDatabaseFile(d.file);
-  }
+  catalog.open(config.dataDir, version.year, config.createSample);
   // msdb holds the Agent's tables, in the layout of the release.
-  if (auto m = find("msdb")) {
-    auto db = sqlite::Database::open(m->file, false);
+  if (auto m = catalog.find("msdb")) {
+    auto db = storage::Database::open(m->file, false);
     msdb::ensureAgentTables(db.get(), version.year);
   }
   setupPassword();
 }
 
-void Engine::Impl::createSystemDatabases() {
-  auto& m = *catalog;
-  m.exec(
-      "CREATE TABLE IF NOT EXISTS sysdatabases (dbid INTEGER PRIMARY KEY, name NVARCHAR(128) NOT NULL UNIQUE "
-      "COLLATE NOCASE, filename NVARCHAR(260) NOT NULL, crdate DATETIME NOT NULL);"
-      "CREATE TABLE IF NOT EXISTS syslogins (name NVARCHAR(128) PRIMARY KEY COLLATE NOCASE, password "
-      "NVARCHAR(128), dbname NVARCHAR(128) NOT NULL);");
-  const std::string now = sql::DateTime::now().iso();
-  int id = 1;
-  for (const char* name : kSystemDatabases) {
-    const auto file = config.dataDir / (std::string(name) + ".sqlite");
-    sqlite::Statement st(m.get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
-    st.bindInt(1, id++);
-    st.bindText(2, name);
-    st.bindText(3, file.filename().string());
-    st.bindText(4, now);
-    st.step();
-    if (std::string(name) != "master") createEmptyDatabaseFile(file);
-  }
-  {
-    sqlite::Statement st(m.get(), "INSERT INTO syslogins (name, password, dbname) VALUES ('sa', NULL, 'master')");
-    st.step();
-  }
-  if (config.createSample) {
-    const auto file = config.dataDir / (std::string(kSampleDatabase) + ".sqlite");
-    createSampleDatabase(file);
-    sqlite::Statement st(m.get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (5, ?, ?, ?)");
-    st.bindText(1, kSampleDatabase);
-    st.bindText(2, file.filename().string());
-    st.bindText(3, now);
-    st.step();
-  }
-}
-
-void Engine::Impl::createSampleDatabase(const std::filesystem::path& file) {
-  createEmptyDatabaseFile(file);
-  auto db = sqlite::Database::open(file, false);
-  db.exec(
-      "BEGIN;"
-      "CREATE TABLE Customers (CustomerID INT PRIMARY KEY, Name NVARCHAR(50) NOT NULL, City NVARCHAR(50));"
-      "INSERT INTO Customers VALUES (1, '山田 太郎', '東京'), (2, '佐藤 花子', '大阪'), (3, 'Brackenvale Ltd', 'Sapporo'),"
-      " (4, '鈴木 一郎', '名古屋');"
-      "CREATE TABLE Products (ProductID INT PRIMARY KEY, Name NVARCHAR(50) NOT NULL, Price FLOAT NOT NULL);"
-      "INSERT INTO Products VALUES (1, 'ノート', 120.0), (2, 'ボールペン', 80.5), (3, 'Stapler', 450.0);"
-      "CREATE TABLE Orders (OrderID INT PRIMARY KEY, CustomerID INT NOT NULL, ProductID INT NOT NULL,"
-      " Quantity INT NOT NULL, OrderDate DATETIME NOT NULL);"
-      "INSERT INTO Orders VALUES (1, 1, 1, 10, '2008-01-15 10:30:00.000'), (2, 2, 2, 5, '2008-02-01 09:00:00.000'),"
-      " (3, 1, 3, 1, '2008-02-20 14:45:00.000'), (4, 3, 1, 200, '2008-03-03 16:10:00.000'),"
-      " (5, 4, 2, 12, '2008-03-10 11:05:00.000');"
-      "COMMIT;");
-}
-
-void Engine::Impl::loadCatalog() {
-  dbs.clear();
-  sqlite::Statement st(catalog->get(), "SELECT dbid, name, filename, crdate FROM sysdatabases ORDER BY dbid");
-  while (st.step()) {
-    DbEntry e;
-    e.id = static_cast<int>(st.integer(0));
-    e.name = st.text(1);
-    e.file = config.dataDir / st.text(2);
-    e.created = sql::DateTime::parse(st.text(3)).value_or(sql::DateTime{});
-    dbs.push_back(std::move(e));
-  }
-}
-
 void Engine::Impl::setupPassword() {
-  sqlite::Statement st(catalog->get(), "SELECT password FROM syslogins WHERE name = 'sa'");
   std::optional<std::string> stored;
-  if (st.step() && !st.isNull(0)) stored = st.text(0);
+  if (auto sa = catalog.findLogin("sa"); sa && sa->password) stored = sa->password;
   if (!config.saPassword.empty()) {
     saPassword = config.saPassword;
   } else if (stored && !stored->empty()) {
@@ -173,138 +64,7 @@ void Engine::Impl::setupPassword() {
     saPassword = generatePassword();
     passwordGenerated = true;
   }
-  if (!stored || *stored != saPassword) {
-    sqlite::Statement up(catalog->get(),
-                         "INSERT INTO syslogins (name, password, dbname) VALUES ('sa', ?, 'master') "
-                         "ON CONFLICT(name) DO UPDATE SET password = excluded.password");
-    up.bindText(1, saPassword);
-    up.step();
-  }
-}
-
-std::optional<DbEntry> Engine::Impl::find(const std::string& name) const {
-  std::lock_guard lock(mutex);
-  for (const auto& d : dbs)
-    if (base::equalsIgnoreCase(d.name, name)) return d;
-  return std::nullopt;
-}
-
-std::optional<DbEntry> Engine::Impl::findById(int id) const {
-  std::lock_guard lock(mutex);
-  for (const auto& d : dbs)
-    if (d.id == id) return d;
-  return std::nullopt;
-}
-
-Engine::Impl::Acquire Engine::Impl::acquire(const std::string& name, std::string& canonical,
-                                            std::filesystem::path& file) {
-  std::lock_guard lock(mutex);
-  for (auto& d : dbs) {
-    if (!base::equalsIgnoreCase(d.name, name)) continue;
-    if (d.exclusive) return Acquire::Restoring;
-    ++d.users;
-    canonical = d.name;
-    file = d.file;
-    return Acquire::Ok;
-  }
-  return Acquire::Missing;
-}
-
-void Engine::Impl::release(const std::string& name) {
-  std::lock_guard lock(mutex);
-  for (auto& d : dbs)
-    if (base::equalsIgnoreCase(d.name, name) && d.users > 0) {
-      --d.users;
-      return;
-    }
-}
-
-Engine::Impl::Exclusive Engine::Impl::beginExclusive(const std::string& name, std::chrono::milliseconds patience) {
-  const auto until = std::chrono::steady_clock::now() + patience;
-  while (true) {
-    {
-      std::lock_guard lock(mutex);
-      bool found = false;
-      for (auto& d : dbs) {
-        if (!base::equalsIgnoreCase(d.name, name)) continue;
-        found = true;
-        if (d.users == 0 && !d.exclusive) {
-          d.exclusive = true;
-          return Exclusive::Ok;
-        }
-      }
-      if (!found) return Exclusive::Missing;
-    }
-    if (std::chrono::steady_clock::now() >= until) return Exclusive::InUse;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
-void Engine::Impl::endExclusive(const std::string& name) {
-  std::lock_guard lock(mutex);
-  for (auto& d : dbs)
-    if (base::equalsIgnoreCase(d.name, name)) d.exclusive = false;
-}
-
-DbEntry Engine::Impl::createDatabase(const std::string& name, bool exclusive) {
-  if (name.empty() || base::utf16Length(name) > 128)
-    throw sql::SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
-  std::lock_guard lock(mutex);
-  for (const auto& d : dbs)
-    if (base::equalsIgnoreCase(d.name, name)) {
-      const std::string text = version.year == 2000
-                                   ? "Database '" + d.name + "' already exists."
-                                   : "Database '" + d.name + "' already exists. Choose a different database name.";
-      throw sql::SqlError(1801, 16, text);
-    }
-  int id = 5;
-  for (const auto& d : dbs) id = std::max(id, d.id + 1);
-  std::string stem = safeFileStem(name);
-  if (stem != name) stem += "_" + std::to_string(id);
-  std::filesystem::path file = config.dataDir / (stem + ".sqlite");
-  for (int k = 2; std::filesystem::exists(file); ++k) file = config.dataDir / (stem + "_" + std::to_string(k) + ".sqlite");
-  // A new database starts as a copy of model.
-  std::filesystem::path model;
-  for (const auto& d : dbs)
-    if (d.name == "model") model = d.file;
-  std::error_code ec;
-  if (model.empty() || !std::filesystem::copy_file(model, file, std::filesystem::copy_options::overwrite_existing, ec))
-    createEmptyDatabaseFile(file);
-  DbEntry e;
-  e.name = name;
-  e.id = id;
-  e.file = file;
-  e.created = sql::DateTime::now();
-  e.exclusive = exclusive;
-  sqlite::Statement st(catalog->get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
-  st.bindInt(1, id);
-  st.bindText(2, name);
-  st.bindText(3, file.filename().string());
-  st.bindText(4, e.created.iso());
-  st.step();
-  dbs.push_back(e);
-  return e;
-}
-
-void Engine::Impl::dropDatabase(const std::string& name) {
-  std::lock_guard lock(mutex);
-  for (auto it = dbs.begin(); it != dbs.end(); ++it) {
-    if (!base::equalsIgnoreCase(it->name, name)) continue;
-    sqlite::Statement st(catalog->get(), "DELETE FROM sysdatabases WHERE dbid = ?");
-    st.bindInt(1, it->id);
-    st.step();
-    std::error_code ec;
-    std::filesystem::remove(it->file, ec);
-    std::filesystem::remove(it->file.string() + "-journal", ec);
-    dbs.erase(it);
-    return;
-  }
-}
-
-std::filesystem::path Engine::Impl::resolveBackupPath(const std::string& text) const {
-  std::filesystem::path p(text);
-  if (p.is_absolute()) return p;
-  return backupDir / p;
+  if (!stored || *stored != saPassword) catalog.setPassword("sa", saPassword);
 }
 
 // ---------- Engine ----------
@@ -355,14 +115,13 @@ const std::filesystem::path& Engine::dataDir() const { return impl_->config.data
 int Engine::activeSessions() const { return impl_->sessions.load(); }
 
 std::vector<std::string> Engine::databases() const {
-  std::lock_guard lock(impl_->mutex);
   std::vector<std::string> out;
-  for (const auto& d : impl_->dbs) out.push_back(d.name);
+  for (const auto& d : impl_->catalog.databases()) out.push_back(d.name);
   return out;
 }
 
 std::optional<std::filesystem::path> Engine::databaseFile(const std::string& name) const {
-  if (auto d = impl_->find(name)) return d->file;
+  if (auto d = impl_->catalog.find(name)) return d->file;
   return std::nullopt;
 }
 
@@ -370,8 +129,8 @@ std::vector<Engine::TextRow> Engine::query(const std::string& database, const st
   const auto file = databaseFile(database);
   if (!file) throw std::runtime_error("no database " + database);
   try {
-    auto db = sqlite::Database::open(*file, false);
-    sqlite::Statement st(db.get(), sqliteSql);
+    auto db = storage::Database::open(*file, false);
+    storage::Statement st(db.get(), sqliteSql);
     std::vector<TextRow> rows;
     while (st.step()) {
       TextRow row;
@@ -385,7 +144,7 @@ std::vector<Engine::TextRow> Engine::query(const std::string& database, const st
       rows.push_back(std::move(row));
     }
     return rows;
-  } catch (const sqlite::Error& e) {
+  } catch (const storage::Error& e) {
     throw std::runtime_error(e.what());
   }
 }
@@ -394,9 +153,9 @@ void Engine::execute(const std::string& database, const std::string& sqliteSql) 
   const auto file = databaseFile(database);
   if (!file) throw std::runtime_error("no database " + database);
   try {
-    auto db = sqlite::Database::open(*file, false);
+    auto db = storage::Database::open(*file, false);
     db.exec(sqliteSql);
-  } catch (const sqlite::Error& e) {
+  } catch (const storage::Error& e) {
     throw std::runtime_error(e.what());
   }
 }
@@ -415,31 +174,21 @@ LoginResult Engine::login(const LoginRequest& request) {
                                     1, {}});
     return result;
   }
-  std::optional<std::string> password;
-  std::string defaultDb = "master";
-  std::string loginName = request.user;
-  {
-    std::lock_guard lock(impl_->mutex);
-    sqlite::Statement st(impl_->catalog->get(), "SELECT name, password, dbname FROM syslogins WHERE name = ?");
-    st.bindText(1, request.user);
-    if (st.step()) {
-      loginName = st.text(0);
-      if (!st.isNull(1)) password = st.text(1);
-      defaultDb = st.text(2);
-    }
-  }
-  if (!password || *password != request.password) return fail({}, request.user);
+  const auto login = impl_->catalog.findLogin(request.user);
+  if (!login || !login->password || *login->password != request.password) return fail({}, request.user);
+  const std::string& loginName = login->name;
+  const std::string& defaultDb = login->defaultDatabase;
   const std::string wanted = request.database.empty() ? defaultDb : request.database;
   std::string canonical;
   std::filesystem::path file;
-  const auto acq = impl_->acquire(wanted, canonical, file);
-  if (acq != Impl::Acquire::Ok) {
+  const auto acq = impl_->catalog.acquire(wanted, canonical, file);
+  if (acq != storage::Catalog::Acquire::Ok) {
     return fail({sql::Message{4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
                 request.user);
   }
   auto s = std::make_unique<Session::Impl>();
   s->engine = impl_;
-  s->db = std::make_unique<DbLease>(impl_, canonical, file);
+  s->db = std::make_unique<storage::DbLease>(impl_->catalog, canonical, file);
   s->spid = impl_->nextSpid.fetch_add(1);
   if (impl_->nextSpid.load() > 32000) impl_->nextSpid = 51;
   s->login = loginName;

@@ -14,19 +14,11 @@
 
 #include "standin/sql/ast.h"
 #include "standin/sql/evaluator.h"
-#include "sqlite_db.h"
+#include "standin/storage/catalog.h"
+#include "standin/storage/sqlite_db.h"
 #include "standin/engine.h"
 
 namespace standin {
-
-struct DbEntry {
-  std::string name;
-  int id = 0;
-  std::filesystem::path file;
-  sql::DateTime created;
-  int users = 0;
-  bool exclusive = false;  // being restored or dropped
-};
 
 struct Engine::Impl {
   EngineConfig config;
@@ -34,11 +26,7 @@ struct Engine::Impl {
   std::string computerName;
   std::string saPassword;
   bool passwordGenerated = false;
-  std::filesystem::path backupDir;
-
-  mutable std::mutex mutex;  // guards dbs and the catalog connection
-  std::vector<DbEntry> dbs;  // by id
-  std::optional<sqlite::Database> catalog;  // master, for sysdatabases / syslogins
+  storage::Catalog catalog;  // the data folder's databases and logins
 
   // GETDATE() and the Agent's time.
   sql::DateTime now() const { return config.clock ? config.clock() : sql::DateTime::now(); }
@@ -55,63 +43,9 @@ struct Engine::Impl {
 
   void open();
   std::string serverName() const;
-  std::string dataFileName(const std::string& db) const;  // logical file names as SQL Server makes them
-  std::string logFileName(const std::string& db) const;
-
-  std::optional<DbEntry> find(const std::string& name) const;  // a copy
-  std::optional<DbEntry> findById(int id) const;
-
-  enum class Acquire { Ok, Missing, Restoring };
-  // Marks one more user of a database; gives its canonical name and file.
-  Acquire acquire(const std::string& name, std::string& canonical, std::filesystem::path& file);
-  void release(const std::string& name);
-  enum class Exclusive { Ok, Missing, InUse };
-  // A client that has just disconnected may not have released its database yet: waits up to
-  // `patience` for the other users to go.
-  Exclusive beginExclusive(const std::string& name, std::chrono::milliseconds patience = std::chrono::milliseconds(0));
-  void endExclusive(const std::string& name);
-
-  // Adds a database (file created from model's content, or empty); throws sql::SqlError.
-  DbEntry createDatabase(const std::string& name, bool exclusive);
-  void dropDatabase(const std::string& name);  // must hold exclusive access
-
-  std::filesystem::path resolveBackupPath(const std::string& text) const;
 
  private:
-  void createSystemDatabases();
-  void createSampleDatabase(const std::filesystem::path& file);
-  void loadCatalog();
   void setupPassword();
-};
-
-// One user of a database while it is some session's current database.
-class DbLease {
- public:
-  DbLease(std::shared_ptr<Engine::Impl> engine, std::string name, std::filesystem::path file)
-      : engine_(std::move(engine)), name_(std::move(name)), file_(std::move(file)) {}
-  ~DbLease() { engine_->release(name_); }
-  DbLease(const DbLease&) = delete;
-  DbLease& operator=(const DbLease&) = delete;
-  const std::string& name() const { return name_; }
-  const std::filesystem::path& file() const { return file_; }
-
- private:
-  std::shared_ptr<Engine::Impl> engine_;
-  std::string name_;
-  std::filesystem::path file_;
-};
-
-// Exclusive access to a database for the length of a restore or drop.
-class ExclusiveGuard {
- public:
-  ExclusiveGuard(Engine::Impl& engine, std::string name) : engine_(engine), name_(std::move(name)) {}
-  ~ExclusiveGuard() { engine_.endExclusive(name_); }
-  ExclusiveGuard(const ExclusiveGuard&) = delete;
-  ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
-
- private:
-  Engine::Impl& engine_;
-  std::string name_;
 };
 
 struct Cancelled : std::exception {
@@ -129,8 +63,8 @@ struct Session::Impl : sql::Environment {
   std::string login;
   std::string hostName;
   std::string appName;
-  std::unique_ptr<DbLease> db;
-  std::optional<sqlite::Database> conn;  // connection to the current database, opened on demand
+  std::unique_ptr<storage::DbLease> db;
+  std::optional<storage::Database> conn;  // connection to the current database, opened on demand
   std::vector<std::string> attached;     // other databases attached to conn for db.dbo.table names
   int tranCount = 0;
   std::string descriptor = std::string(8, '\0');
@@ -172,7 +106,7 @@ struct Session::Impl : sql::Environment {
   std::optional<sql::TypedValue> sessionFunction(const sql::Expr& e, sql::Evaluator& evaluator) override;
 
   // --- storage ---
-  sqlite::Database& connection();
+  storage::Database& connection();
   void runPassthrough(Exec& x, const sql::Statement& s);
   void useDatabase(Exec& x, const std::string& name);
   std::string currentDb() const { return db ? db->name() : std::string("master"); }

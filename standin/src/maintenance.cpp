@@ -59,9 +59,9 @@ sql::Message cannotOpen(const std::string& device, const std::string& osText) {
 }
 
 std::string snapshotDatabase(const std::filesystem::path& file) {
-  auto db = sqlite::Database::open(file, false);
+  auto db = storage::Database::open(file, false);
   sqlite3_int64 size = 0;
-  std::unique_ptr<unsigned char, sqlite::SqliteFree> data(sqlite3_serialize(db.get(), "main", &size, 0));
+  std::unique_ptr<unsigned char, storage::SqliteFree> data(sqlite3_serialize(db.get(), "main", &size, 0));
   if (!data) throw std::runtime_error("the database file could not be read");
   return std::string(reinterpret_cast<const char*>(data.get()), static_cast<std::size_t>(size));
 }
@@ -70,7 +70,7 @@ std::string snapshotDatabase(const std::filesystem::path& file) {
 bool contentIsSound(const std::string& content) {
   if (content.size() < 512 || content.compare(0, 16, std::string("SQLite format 3\0", 16)) != 0) return false;
   try {
-    auto db = sqlite::Database::openMemory();
+    auto db = storage::Database::openMemory();
     auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(content.size()));
     if (!buf) return false;
     std::memcpy(buf, content.data(), content.size());
@@ -78,9 +78,9 @@ bool contentIsSound(const std::string& content) {
                                        static_cast<sqlite3_int64>(content.size()),
                                        SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY);
     if (rc != SQLITE_OK) return false;
-    sqlite::Statement st(db.get(), "PRAGMA quick_check");
+    storage::Statement st(db.get(), "PRAGMA quick_check");
     return st.step() && st.text(0) == "ok";
-  } catch (const sqlite::Error&) {
+  } catch (const storage::Error&) {
     return false;
   }
 }
@@ -129,7 +129,7 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
   const std::string name = evalText(x, *s.target);
   const std::string device = evalText(x, *s.value);
   if (tranCount > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
-  const auto entry = engine->find(name);
+  const auto entry = engine->catalog.find(name);
   if (!entry) {
     terminate(what, {msg(911, 16,
                          engine->version.year == 2000
@@ -139,7 +139,7 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
   }
   if (base::equalsIgnoreCase(entry->name, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
-  const auto file = engine->resolveBackupPath(device);
+  const auto file = engine->catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
 
@@ -186,8 +186,8 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
     for (int p = step; p <= 100; p += step) message(x, 3211, 0, std::to_string(p) + " percent processed.");
   const std::int64_t dataPages = pagesOf(content.size());
   message(x, 4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
-                          engine->dataFileName(entry->name) + "' on file " + pos + ".");
-  message(x, 4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" + engine->logFileName(entry->name) +
+                          engine->catalog.dataFileName(entry->name) + "' on file " + pos + ".");
+  message(x, 4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" + engine->catalog.logFileName(entry->name) +
                           "' on file " + pos + ".");
   message(x, 3014, 0, "BACKUP DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
                           timing(started, content.size()) + ".");
@@ -198,7 +198,7 @@ void Session::Impl::backupLog(Exec& x, const Statement& s) {
   const std::string what = "BACKUP LOG";
   const std::string name = evalText(x, *s.target);
   if (tranCount > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
-  const auto entry = engine->find(name);
+  const auto entry = engine->catalog.find(name);
   if (!entry) {
     terminate(what, {msg(911, 16,
                          engine->version.year == 2000
@@ -251,7 +251,7 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
   const std::string target = evalText(x, *s.target);
   const std::string device = evalText(x, *s.value);
   if (tranCount > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
-  const auto file = engine->resolveBackupPath(device);
+  const auto file = engine->catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   const int step = statsStep(s, *this, x);
@@ -265,20 +265,20 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
                          "To restore the master database, the server must be running in single-user mode. For "
                          "information about starting in single-user mode, see \"How to: Start an Instance of SQL "
                          "Server (sqlservr.exe)\" in Books Online.")});
-  auto entry = engine->find(target);
+  auto entry = engine->catalog.find(target);
   if (entry && !s.option("REPLACE") && !base::equalsIgnoreCase(set.info.databaseName, entry->name))
     terminate(what, {msg(3154, 16, "The backup set holds a backup of a database other than the existing '" +
                                        entry->name + "' database.")});
   if (entry) {
     // Sitting in the database oneself leaves nothing to wait for.
     const bool self = base::equalsIgnoreCase(currentDb(), entry->name);
-    const auto ex = engine->beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
-    if (ex == Engine::Impl::Exclusive::InUse)
+    const auto ex = engine->catalog.beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
+    if (ex == storage::Catalog::Exclusive::InUse)
       terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
-    if (ex == Engine::Impl::Exclusive::Missing) entry.reset();
+    if (ex == storage::Catalog::Exclusive::Missing) entry.reset();
   }
-  if (!entry) entry = engine->createDatabase(target, true);
-  ExclusiveGuard guard(*engine, entry->name);
+  if (!entry) entry = engine->catalog.createDatabase(target, true);
+  storage::ExclusiveGuard guard(engine->catalog, entry->name);
   const std::filesystem::path temp = entry->file.string() + ".restoring";
   const int err = writeWholeFile(temp, set.content);
   if (err != 0) {
@@ -297,9 +297,9 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
     for (int p = step; p <= 100; p += step) message(x, 3211, 0, std::to_string(p) + " percent processed.");
   const std::int64_t dataPages = pagesOf(set.content.size());
   message(x, 4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
-                          engine->dataFileName(set.info.databaseName) + "' on file " + pos + ".");
+                          engine->catalog.dataFileName(set.info.databaseName) + "' on file " + pos + ".");
   message(x, 4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" +
-                          engine->logFileName(set.info.databaseName) + "' on file " + pos + ".");
+                          engine->catalog.logFileName(set.info.databaseName) + "' on file " + pos + ".");
   message(x, 3014, 0, "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
                           timing(started, set.content.size()) + ".");
   done(x, false);
@@ -308,7 +308,7 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
 void Session::Impl::restoreVerify(Exec& x, const Statement& s) {
   const std::string what = "VERIFY DATABASE";
   const std::string device = evalText(x, *s.value);
-  const auto file = engine->resolveBackupPath(device);
+  const auto file = engine->catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   const int fileNo = fileOption(*this, x, s);
@@ -321,7 +321,7 @@ void Session::Impl::restoreVerify(Exec& x, const Statement& s) {
 void Session::Impl::restoreHeaderOnly(Exec& x, const Statement& s) {
   const std::string what = "RESTORE HEADERONLY";
   const std::string device = evalText(x, *s.value);
-  const auto file = engine->resolveBackupPath(device);
+  const auto file = engine->catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   const auto r = readBackupFile(file, false);
@@ -360,17 +360,17 @@ void Session::Impl::restoreHeaderOnly(Exec& x, const Statement& s) {
 void Session::Impl::restoreFileListOnly(Exec& x, const Statement& s) {
   const std::string what = "RESTORE FILELIST";
   const std::string device = evalText(x, *s.value);
-  const auto file = engine->resolveBackupPath(device);
+  const auto file = engine->catalog.resolveBackupPath(device);
   const BackupSet set = readSet(what, file, fileOption(*this, x, s));
   sql::ResultSet rs;
   rs.columns = {sql::Column{"LogicalName", sql::SqlType::nvarchar(128), true}, sql::Column{"PhysicalName", sql::SqlType::nvarchar(260), true},
                 sql::Column{"Type", sql::SqlType::varchar(1), true}, sql::Column{"FileGroupName", sql::SqlType::nvarchar(128), true},
                 sql::Column{"Size", sql::SqlType::bigint(), true}, sql::Column{"MaxSize", sql::SqlType::bigint(), true}};
   const auto& dbName = set.info.databaseName;
-  const std::string stem = (engine->config.dataDir / dbName).string();
-  rs.rows.push_back(sql::Row{engine->dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
+  const std::string stem = (engine->catalog.dataDir() / dbName).string();
+  rs.rows.push_back(sql::Row{engine->catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
                         static_cast<std::int64_t>(set.info.contentSize), std::int64_t{35184372080640}});
-  rs.rows.push_back(sql::Row{engine->logFileName(dbName), stem + "_log.ldf", std::string("L"), sql::Value{}, std::int64_t{1048576},
+  rs.rows.push_back(sql::Row{engine->catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), sql::Value{}, std::int64_t{1048576},
                         std::int64_t{2199023255552}});
   rowcount = 2;
   x.out.items.push_back(std::move(rs));
@@ -379,10 +379,10 @@ void Session::Impl::restoreFileListOnly(Exec& x, const Statement& s) {
 
 namespace {
 
-std::optional<DbEntry> dbccDatabase(Session::Impl& self, Session::Impl::Exec& x, const sql::Expr& e) {
+std::optional<storage::DbEntry> dbccDatabase(Session::Impl& self, Session::Impl::Exec& x, const sql::Expr& e) {
   const sql::TypedValue v = self.eval(x, e);
-  if (const auto* id = std::get_if<std::int64_t>(&v.value)) return self.engine->findById(static_cast<int>(*id));
-  return self.engine->find(self.evalText(x, e));
+  if (const auto* id = std::get_if<std::int64_t>(&v.value)) return self.engine->catalog.findById(static_cast<int>(*id));
+  return self.engine->catalog.find(self.evalText(x, e));
 }
 
 }  // namespace
@@ -401,15 +401,15 @@ void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
   if (tranCount > 0) throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
   std::int64_t pages = 0, freePages = 0, pageSize = 4096;
   try {
-    auto target = sqlite::Database::open(entry->file, false);
+    auto target = storage::Database::open(entry->file, false);
     target.exec("VACUUM");
-    sqlite::Statement a(target.get(), "PRAGMA page_count");
+    storage::Statement a(target.get(), "PRAGMA page_count");
     if (a.step()) pages = a.integer(0);
-    sqlite::Statement b(target.get(), "PRAGMA freelist_count");
+    storage::Statement b(target.get(), "PRAGMA freelist_count");
     if (b.step()) freePages = b.integer(0);
-    sqlite::Statement c(target.get(), "PRAGMA page_size");
+    storage::Statement c(target.get(), "PRAGMA page_size");
     if (c.step()) pageSize = c.integer(0);
-  } catch (const sqlite::Error& e) {
+  } catch (const storage::Error& e) {
     if (e.code == SQLITE_BUSY || e.code == SQLITE_LOCKED)
       throw SqlError(5030, 16, "The database could not be exclusively locked to perform the operation.");
     throw;
@@ -430,13 +430,13 @@ void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
 
 void Session::Impl::dbcc(Exec& x, const Statement& s) {
   if (s.name == "CHECKDB") {
-    std::optional<DbEntry> entry = s.values.empty() ? engine->find(currentDb()) : dbccDatabase(*this, x, *s.values[0]);
+    std::optional<storage::DbEntry> entry = s.values.empty() ? engine->catalog.find(currentDb()) : dbccDatabase(*this, x, *s.values[0]);
     if (!entry) {
       const std::string name = s.values.empty() ? currentDb() : evalText(x, *s.values[0]);
       throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
     }
-    auto target = sqlite::Database::open(entry->file, false);
-    sqlite::Statement st(target.get(), "PRAGMA integrity_check");
+    auto target = storage::Database::open(entry->file, false);
+    storage::Statement st(target.get(), "PRAGMA integrity_check");
     int errors = 0;
     while (st.step())
       if (st.text(0) != "ok") ++errors;
@@ -454,7 +454,7 @@ void Session::Impl::dbcc(Exec& x, const Statement& s) {
 void Session::Impl::createDatabase(Exec& x, const Statement& s) {
   const std::string name = evalText(x, *s.target);
   if (tranCount > 0) throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
-  engine->createDatabase(name, false);
+  engine->catalog.createDatabase(name, false);
   done(x, false);
 }
 
@@ -464,13 +464,13 @@ void Session::Impl::dropDatabase(Exec& x, const Statement& s) {
   for (const char* sys : {"master", "model", "msdb", "tempdb"})
     if (base::equalsIgnoreCase(name, sys))
       throw SqlError(3708, 16, "Cannot drop the database '" + name + "' because it is a system database.");
-  const auto ex = engine->beginExclusive(name, std::chrono::milliseconds(base::equalsIgnoreCase(currentDb(), name) ? 0 : 1500));
-  if (ex == Engine::Impl::Exclusive::Missing)
+  const auto ex = engine->catalog.beginExclusive(name, std::chrono::milliseconds(base::equalsIgnoreCase(currentDb(), name) ? 0 : 1500));
+  if (ex == storage::Catalog::Exclusive::Missing)
     throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
-  if (ex == Engine::Impl::Exclusive::InUse)
+  if (ex == storage::Catalog::Exclusive::InUse)
     throw SqlError(3702, 16, "Cannot drop database \"" + name + "\" because it is currently in use.");
-  ExclusiveGuard guard(*engine, name);
-  engine->dropDatabase(name);
+  storage::ExclusiveGuard guard(engine->catalog, name);
+  engine->catalog.dropDatabase(name);
   done(x, false);
 }
 

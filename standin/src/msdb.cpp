@@ -12,47 +12,6 @@ namespace standin::msdb {
 using sql::SqlError;
 using ProcArg = Session::Impl::ProcArg;
 
-// ---------- plain statements ----------
-
-namespace {
-
-sql::Value columnValue(sqlite3_stmt* st, int col) {
-  switch (sqlite3_column_type(st, col)) {
-    case SQLITE_INTEGER: return std::int64_t{sqlite3_column_int64(st, col)};
-    case SQLITE_FLOAT: return sqlite3_column_double(st, col);
-    case SQLITE_TEXT: {
-      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-      return std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
-    }
-    case SQLITE_BLOB: {
-      const auto* p = static_cast<const char*>(sqlite3_column_blob(st, col));
-      return sql::Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st, col)))};
-    }
-    default: return std::monostate{};
-  }
-}
-
-}  // namespace
-
-void execute(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds) {
-  sqlite::Statement st(db, sql);
-  for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
-  while (st.step()) {
-  }
-}
-
-std::vector<sql::Row> select(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds) {
-  sqlite::Statement st(db, sql);
-  for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
-  std::vector<sql::Row> rows;
-  while (st.step()) {
-    sql::Row r;
-    for (int c = 0; c < st.columnCount(); ++c) r.push_back(columnValue(st.get(), c));
-    rows.push_back(std::move(r));
-  }
-  return rows;
-}
-
 namespace {
 
 std::int64_t intValue(const sql::Value& v) {
@@ -64,7 +23,7 @@ std::int64_t intValue(const sql::Value& v) {
 std::string textValue(const sql::Value& v) { return sql::isNull(v) ? std::string() : sql::valueToText(v); }
 
 bool tableExists(sqlite3* db, const char* name) {
-  return !select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {std::string(name)}).empty();
+  return !storage::select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {std::string(name)}).empty();
 }
 
 // ---------- the tables ----------
@@ -160,51 +119,51 @@ const char* const kGuidExpression =
 }  // namespace
 
 void ensureAgentTables(sqlite3* db, int year) {
-  execute(db, "BEGIN");
+  storage::execute(db, "BEGIN");
   try {
     {
       char* err = nullptr;
       const int rc = sqlite3_exec(db, kJobTables, nullptr, nullptr, &err);
-      std::unique_ptr<char, sqlite::SqliteFree> guard(err);
-      if (rc != SQLITE_OK) throw sqlite::Error(rc, err ? err : "cannot create msdb's Agent tables");
+      std::unique_ptr<char, storage::SqliteFree> guard(err);
+      if (rc != SQLITE_OK) throw storage::Error(rc, err ? err : "cannot create msdb's Agent tables");
     }
     const bool haveJobSchedules = tableExists(db, "sysjobschedules");
     const bool haveSchedules = tableExists(db, "sysschedules");
     if (year >= 2005) {
       if (!haveJobSchedules) {
-        execute(db, schedules2005());
-        execute(db, jobSchedules2005("sysjobschedules"));
+        storage::execute(db, schedules2005());
+        storage::execute(db, jobSchedules2005("sysjobschedules"));
       } else if (!haveSchedules) {
         // A data folder of the 2000 release: the schedules move into their own table.
-        execute(db, schedules2005());
-        execute(db, std::string("INSERT INTO sysschedules (schedule_id, schedule_uid, name, owner_sid, ") +
+        storage::execute(db, schedules2005());
+        storage::execute(db, std::string("INSERT INTO sysschedules (schedule_id, schedule_uid, name, owner_sid, ") +
                         kScheduleNames + ", date_created, date_modified, version_number) SELECT s.schedule_id, " +
                         kGuidExpression + ", s.name, coalesce(j.owner_sid, X'01'), " + scheduleNamesOf("s") +
                         ", s.date_created, s.date_created, 1 FROM sysjobschedules s LEFT JOIN sysjobs j"
                         " ON j.job_id = s.job_id");
-        execute(db, jobSchedules2005("bv_jobschedules"));
-        execute(db,
+        storage::execute(db, jobSchedules2005("bv_jobschedules"));
+        storage::execute(db,
                 "INSERT INTO bv_jobschedules SELECT schedule_id, job_id, next_run_date, next_run_time FROM "
                 "sysjobschedules");
-        execute(db, "DROP TABLE sysjobschedules");
-        execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
+        storage::execute(db, "DROP TABLE sysjobschedules");
+        storage::execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
       }
     } else {
       if (!haveJobSchedules) {
-        execute(db, jobSchedules2000("sysjobschedules"));
+        storage::execute(db, jobSchedules2000("sysjobschedules"));
       } else if (haveSchedules) {
         // A data folder of a later release: each job's schedule goes back beside the job.
-        execute(db, jobSchedules2000("bv_jobschedules"));
-        execute(db, std::string("INSERT INTO bv_jobschedules (job_id, name, ") + kScheduleNames +
+        storage::execute(db, jobSchedules2000("bv_jobschedules"));
+        storage::execute(db, std::string("INSERT INTO bv_jobschedules (job_id, name, ") + kScheduleNames +
                         ", next_run_date, next_run_time, date_created) SELECT js.job_id, s.name, " + scheduleNamesOf("s") +
                         ", js.next_run_date, js.next_run_time, s.date_created FROM sysjobschedules js"
                         " JOIN sysschedules s ON s.schedule_id = js.schedule_id");
-        execute(db, "DROP TABLE sysjobschedules");
-        execute(db, "DROP TABLE sysschedules");
-        execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
+        storage::execute(db, "DROP TABLE sysjobschedules");
+        storage::execute(db, "DROP TABLE sysschedules");
+        storage::execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
       }
     }
-    execute(db, "COMMIT");
+    storage::execute(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
@@ -233,7 +192,7 @@ std::vector<JobSchedule> jobSchedules(const Tables& t, const std::string& jobId)
   }
   sql += " ORDER BY 2";
   std::vector<JobSchedule> out;
-  for (const auto& r : select(t.db, sql, binds)) {
+  for (const auto& r : storage::select(t.db, sql, binds)) {
     JobSchedule s;
     s.jobId = textValue(r[0]);
     s.scheduleId = static_cast<int>(intValue(r[1]));
@@ -260,7 +219,7 @@ std::vector<JobSchedule> jobSchedules(const Tables& t, const std::string& jobId)
 void setNextRun(const Tables& t, const JobSchedule& s, const std::optional<agent::Moment>& next) {
   const std::int64_t date = next ? next->packedDate() : 0;
   const std::int64_t time = next ? next->packedTime() : 0;
-  execute(t.db,
+  storage::execute(t.db,
           "UPDATE " + t("sysjobschedules") + " SET next_run_date = ?, next_run_time = ? WHERE job_id = ? AND schedule_id = ?",
           {date, time, s.jobId, std::int64_t{s.scheduleId}});
 }
@@ -268,17 +227,17 @@ void setNextRun(const Tables& t, const JobSchedule& s, const std::optional<agent
 void deleteJob(const Tables& t, const std::string& jobId, bool deleteHistory) {
   if (t.scheduleTable()) {
     // Schedules that only this job uses go with it.
-    execute(t.db,
+    storage::execute(t.db,
             "DELETE FROM " + t("sysschedules") + " WHERE schedule_id IN (SELECT schedule_id FROM " +
                 t("sysjobschedules") + " WHERE job_id = ?1) AND schedule_id NOT IN (SELECT schedule_id FROM " +
                 t("sysjobschedules") + " WHERE job_id <> ?1)",
             {jobId});
   }
-  execute(t.db, "DELETE FROM " + t("sysjobschedules") + " WHERE job_id = ?", {jobId});
-  execute(t.db, "DELETE FROM " + t("sysjobsteps") + " WHERE job_id = ?", {jobId});
-  execute(t.db, "DELETE FROM " + t("sysjobservers") + " WHERE job_id = ?", {jobId});
-  if (deleteHistory) execute(t.db, "DELETE FROM " + t("sysjobhistory") + " WHERE job_id = ?", {jobId});
-  execute(t.db, "DELETE FROM " + t("sysjobs") + " WHERE job_id = ?", {jobId});
+  storage::execute(t.db, "DELETE FROM " + t("sysjobschedules") + " WHERE job_id = ?", {jobId});
+  storage::execute(t.db, "DELETE FROM " + t("sysjobsteps") + " WHERE job_id = ?", {jobId});
+  storage::execute(t.db, "DELETE FROM " + t("sysjobservers") + " WHERE job_id = ?", {jobId});
+  if (deleteHistory) storage::execute(t.db, "DELETE FROM " + t("sysjobhistory") + " WHERE job_id = ?", {jobId});
+  storage::execute(t.db, "DELETE FROM " + t("sysjobs") + " WHERE job_id = ?", {jobId});
 }
 
 // ---------- the procedures ----------
@@ -407,10 +366,10 @@ class SessionTables {
     auto& c = s.connection();
     tables.db = c.get();
     if (base::equalsIgnoreCase(s.currentDb(), "msdb")) return;
-    const auto entry = s.engine->find("msdb");
+    const auto entry = s.engine->catalog.find("msdb");
     if (!entry) throw SqlError(911, 16, "Database 'msdb' does not exist. Make sure that the name is entered correctly.");
     if (std::find(s.attached.begin(), s.attached.end(), entry->name) == s.attached.end()) {
-      sqlite::Statement attach(c.get(), "ATTACH DATABASE ? AS \"msdb\"");
+      storage::Statement attach(c.get(), "ATTACH DATABASE ? AS \"msdb\"");
       attach.bindText(1, entry->file.string());
       attach.step();
       s.attached.push_back(entry->name);
@@ -424,7 +383,7 @@ class SessionTables {
       s_.attached.erase(std::remove_if(s_.attached.begin(), s_.attached.end(),
                                        [](const std::string& n) { return base::equalsIgnoreCase(n, "msdb"); }),
                         s_.attached.end());
-    } catch (const sqlite::Error&) {
+    } catch (const storage::Error&) {
     }
   }
   SessionTables(const SessionTables&) = delete;
@@ -439,9 +398,9 @@ class SessionTables {
 // The writes of one procedure: all of them or none, inside whatever transaction is open.
 class Savepoint {
  public:
-  explicit Savepoint(sqlite3* db) : db_(db) { execute(db_, "SAVEPOINT bv_agent_procedure"); }
+  explicit Savepoint(sqlite3* db) : db_(db) { storage::execute(db_, "SAVEPOINT bv_agent_procedure"); }
   void release() {
-    execute(db_, "RELEASE bv_agent_procedure");
+    storage::execute(db_, "RELEASE bv_agent_procedure");
     done_ = true;
   }
   ~Savepoint() {
@@ -490,13 +449,13 @@ Job findJob(const Tables& t, const Arguments& a, const char* nameParam = "@job_n
                                                  " to identify the job.");
   if (id) {
     const std::string guid = normaliseGuid(*id, t.year);
-    const auto rows = select(t.db, "SELECT job_id, name FROM " + t("sysjobs") + " WHERE job_id = ?", {guid});
+    const auto rows = storage::select(t.db, "SELECT job_id, name FROM " + t("sysjobs") + " WHERE job_id = ?", {guid});
     if (rows.empty())
       fail("sp_verify_job_identifiers", 14262, std::string("The specified ") + idParam + " ('" + *id + "') does not exist.");
     return {textValue(rows[0][0]), textValue(rows[0][1])};
   }
   // The collation ignores case, and '=' ignores trailing blanks.
-  const auto rows = select(t.db,
+  const auto rows = storage::select(t.db,
                            "SELECT job_id, name FROM " + t("sysjobs") +
                                " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
                            {*name});
@@ -510,7 +469,7 @@ Job findJob(const Tables& t, const Arguments& a, const char* nameParam = "@job_n
 }
 
 void touchJob(const Tables& t, const std::string& jobId, const sql::DateTime& now) {
-  execute(t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
+  storage::execute(t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
           {now.iso(), jobId});
 }
 
@@ -537,7 +496,7 @@ int addJob(Session::Impl& s, Arguments& a) {
 
   std::int64_t category = 0;
   if (const auto c = a.text("@category_name")) {
-    const auto rows = select(t.db, "SELECT category_id FROM " + t("syscategories") +
+    const auto rows = storage::select(t.db, "SELECT category_id FROM " + t("syscategories") +
                                        " WHERE category_class = 1 AND name = ? COLLATE NOCASE",
                              {*c});
     if (rows.empty())
@@ -545,7 +504,7 @@ int addJob(Session::Impl& s, Arguments& a) {
            "The specified '@category_name' is invalid (valid values are returned by sp_help_category).");
     category = intValue(rows[0][0]);
   } else if (const auto id = a.integer("@category_id")) {
-    if (select(t.db, "SELECT 1 FROM " + t("syscategories") + " WHERE category_class = 1 AND category_id = ?", {*id})
+    if (storage::select(t.db, "SELECT 1 FROM " + t("syscategories") + " WHERE category_class = 1 AND category_id = ?", {*id})
             .empty())
       fail("sp_verify_job", 14234,
            "The specified '@category_id' is invalid (valid values are returned by sp_help_category).");
@@ -553,21 +512,17 @@ int addJob(Session::Impl& s, Arguments& a) {
   }
 
   const std::string owner = a.text("@owner_login_name").value_or(s.login);
-  {
-    std::lock_guard lock(s.engine->mutex);
-    sqlite::Statement q(s.engine->catalog->get(), "SELECT name FROM syslogins WHERE name = ?");
-    q.bindText(1, owner);
-    if (!q.step()) fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
-  }
+  if (!s.engine->catalog.findLogin(owner))
+    fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
   const sql::Binary ownerSid{base::equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
 
-  if (!select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE", {name})
+  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE", {name})
            .empty())
     fail("sp_add_job", 14261, "The specified @job_name ('" + name + "') already exists.");
 
   // Creation dates order the job list: each job is created after the one before it.
   sql::DateTime created = s.engine->now();
-  const auto latest = select(t.db, "SELECT max(date_created) FROM " + t("sysjobs"));
+  const auto latest = storage::select(t.db, "SELECT max(date_created) FROM " + t("sysjobs"));
   if (!latest.empty() && !sql::isNull(latest[0][0]))
     if (auto last = sql::DateTime::parse(textValue(latest[0][0])); last && created.iso() <= last->iso()) {
       created = *last;
@@ -578,7 +533,7 @@ int addJob(Session::Impl& s, Arguments& a) {
     }
   const std::string jobId = newGuid();
   Savepoint sp(t.db);
-  execute(t.db,
+  storage::execute(t.db,
           "INSERT INTO " + t("sysjobs") +
               " (job_id, originating_server_id, name, enabled, description, start_step_id, category_id, owner_sid,"
               " notify_level_eventlog, notify_level_email, notify_level_netsend, notify_level_page, delete_level,"
@@ -596,11 +551,11 @@ int addJobStep(Session::Impl& s, Arguments& a) {
   const Job job = findJob(t, a);
   const std::string stepName = a.required("@step_name");
   const std::int64_t steps =
-      intValue(select(t.db, "SELECT count(*) FROM " + t("sysjobsteps") + " WHERE job_id = ?", {job.id})[0][0]);
+      intValue(storage::select(t.db, "SELECT count(*) FROM " + t("sysjobsteps") + " WHERE job_id = ?", {job.id})[0][0]);
   const std::int64_t stepId = a.integer("@step_id").value_or(steps + 1);
   if (stepId < 1 || stepId > steps + 1)
     invalidValue("sp_add_jobstep", "@step_id", "1.." + std::to_string(steps + 1));
-  if (!select(t.db, "SELECT 1 FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
+  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
               {job.id, stepName})
            .empty())
     fail("sp_add_jobstep", 14261, "The specified @step_name ('" + stepName + "') already exists.");
@@ -625,7 +580,7 @@ int addJobStep(Session::Impl& s, Arguments& a) {
   std::string database = a.text("@database_name").value_or("master");
   if (subsystem == "TSQL") {
     if (database.empty()) database = "master";
-    const auto entry = s.engine->find(database);
+    const auto entry = s.engine->catalog.find(database);
     if (!entry) fail("sp_verify_jobstep", 14262, "The specified @database_name ('" + database + "') does not exist.");
     database = entry->name;
   }
@@ -635,10 +590,10 @@ int addJobStep(Session::Impl& s, Arguments& a) {
 
   Savepoint sp(t.db);
   // A step put before others moves them one place on.
-  execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -(step_id + 1) WHERE job_id = ? AND step_id >= ?",
+  storage::execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -(step_id + 1) WHERE job_id = ? AND step_id >= ?",
           {job.id, stepId});
-  execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -step_id WHERE job_id = ? AND step_id < 0", {job.id});
-  execute(t.db,
+  storage::execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -step_id WHERE job_id = ? AND step_id < 0", {job.id});
+  storage::execute(t.db,
           "INSERT INTO " + t("sysjobsteps") +
               " (job_id, step_id, step_name, subsystem, command, flags, additional_parameters, cmdexec_success_code,"
               " on_success_action, on_success_step_id, on_fail_action, on_fail_step_id, server, database_name,"
@@ -730,7 +685,7 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   d.activeEndTime = intParam("@active_end_time", 235959);
   verifySchedule(d, enabled, t.year);
   if (!t.scheduleTable() &&
-      !select(t.db, "SELECT 1 FROM " + t("sysjobschedules") + " WHERE job_id = ? AND name = ? COLLATE NOCASE",
+      !storage::select(t.db, "SELECT 1 FROM " + t("sysjobschedules") + " WHERE job_id = ? AND name = ? COLLATE NOCASE",
               {job.id, name})
            .empty())
     fail("sp_add_jobschedule", 14261, "The specified @name ('" + name + "') already exists.");
@@ -755,17 +710,17 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   std::string scheduleUid;
   if (t.scheduleTable()) {
     scheduleUid = newGuid();
-    const auto owner = select(t.db, "SELECT owner_sid FROM " + t("sysjobs") + " WHERE job_id = ?", {job.id});
+    const auto owner = storage::select(t.db, "SELECT owner_sid FROM " + t("sysjobs") + " WHERE job_id = ?", {job.id});
     std::vector<sql::Value> binds = {scheduleUid, name, owner.empty() ? sql::Value{sql::Binary{"\x01"}} : owner[0][0]};
     binds.insert(binds.end(), values.begin(), values.end());
     binds.push_back(now.iso());
     binds.push_back(now.iso());
-    execute(t.db,
+    storage::execute(t.db,
             "INSERT INTO " + t("sysschedules") + " (schedule_uid, name, owner_sid, " + kScheduleNames +
                 ", date_created, date_modified, version_number) VALUES (?, ?, ?, " + marks + ", ?, ?, 1)",
             binds);
     scheduleId = sqlite3_last_insert_rowid(t.db);
-    execute(t.db, "INSERT INTO " + t("sysjobschedules") + " (schedule_id, job_id, next_run_date, next_run_time) VALUES (?, ?, ?, ?)",
+    storage::execute(t.db, "INSERT INTO " + t("sysjobschedules") + " (schedule_id, job_id, next_run_date, next_run_time) VALUES (?, ?, ?, ?)",
             {scheduleId, job.id, nextDate, nextTime});
   } else {
     std::vector<sql::Value> binds = {job.id, name};
@@ -773,7 +728,7 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
     binds.push_back(nextDate);
     binds.push_back(nextTime);
     binds.push_back(now.iso());
-    execute(t.db,
+    storage::execute(t.db,
             "INSERT INTO " + t("sysjobschedules") + " (job_id, name, " + kScheduleNames +
                 ", next_run_date, next_run_time, date_created) VALUES (?, ?, " + marks + ", ?, ?, ?)",
             binds);
@@ -802,12 +757,12 @@ int addJobServer(Session::Impl& s, Arguments& a) {
   const auto server = a.text("@server_name");
   if (!isLocalServer(s, server))
     fail("sp_add_jobserver", 14262, "The specified @server_name ('" + *server + "') does not exist.");
-  if (!select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ? AND server_id = 0", {job.id}).empty())
+  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ? AND server_id = 0", {job.id}).empty())
     fail("sp_add_jobserver", 14269,
          "Job '" + job.name + "' is already targeted at server '" + s.engine->serverName() + "'.");
   Savepoint sp(t.db);
   // Outcome 5: not yet known.
-  execute(t.db,
+  storage::execute(t.db,
           "INSERT INTO " + t("sysjobservers") +
               " (job_id, server_id, last_run_outcome, last_outcome_message, last_run_date, last_run_time,"
               " last_run_duration) VALUES (?, 0, 5, NULL, 0, 0, 0)",
@@ -837,13 +792,13 @@ int startJob(Session::Impl& s, Session::Impl::Exec& x, Arguments& a) {
     job = findJob(t, a);
     if (!isLocalServer(s, a.text("@server_name")))
       fail("sp_start_job", 14262, "The specified @server_name ('" + *a.text("@server_name") + "') does not exist.");
-    if (select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ?", {job.id}).empty())
+    if (storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ?", {job.id}).empty())
       fail("sp_start_job", 14256,
            "Cannot start job '" + job.name + "' (ID " + job.id +
                ") because it does not have any job server or servers defined. Associate the job with a job server "
                "by calling sp_add_jobserver.");
     if (const auto stepName = a.text("@step_name")) {
-      const auto rows = select(t.db, "SELECT step_id FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
+      const auto rows = storage::select(t.db, "SELECT step_id FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
                                {job.id, *stepName});
       if (rows.empty()) fail("sp_start_job", 14262, "The specified @step_name ('" + *stepName + "') does not exist.");
       step = static_cast<int>(intValue(rows[0][0]));

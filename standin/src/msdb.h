@@ -40,10 +40,6 @@ int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std
 
 // --- shared with the Agent ---
 
-// Plain statements on a connection, values bound in order.
-void execute(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds = {});
-std::vector<sql::Row> select(sqlite3* db, const std::string& sql, const std::vector<sql::Value>& binds = {});
-
 // Removes a job with its steps, its schedules' links (and the schedules no other job uses),
 // its target servers and, when asked, its history.
 void deleteJob(const Tables& t, const std::string& jobId, bool deleteHistory);

@@ -105,12 +105,8 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
                   sql::Column{"REMARKS", sql::SqlType::varchar(254), true}};
     if (qualifier == "%" && owner.empty() && tableName.empty()) {
       // The ODBC special case: one row per database, every other column NULL.
-      std::vector<std::string> names;
-      {
-        std::lock_guard lock(engine->mutex);
-        for (const auto& d : engine->dbs) names.push_back(d.name);
-      }
-      for (const auto& n : names) rs.rows.push_back(sql::Row{n, sql::Value{}, sql::Value{}, sql::Value{}, sql::Value{}});
+      for (const auto& d : engine->catalog.databases())
+        rs.rows.push_back(sql::Row{d.name, sql::Value{}, sql::Value{}, sql::Value{}, sql::Value{}});
     } else {
       if (!qualifier.empty() && qualifier != "%" && !base::equalsIgnoreCase(qualifier, currentDb()))
         throw SqlError(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
@@ -122,7 +118,7 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
         std::string type, name;
       };
       std::vector<Entry> entries;
-      sqlite::Statement st(connection().get(),
+      storage::Statement st(connection().get(),
                            "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE "
                            "'sqlite_%'");
       while (st.step()) entries.push_back(Entry{st.text(0) == "view" ? "VIEW" : "TABLE", st.text(1)});
@@ -146,12 +142,7 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     sql::ResultSet rs;
     rs.columns = {sql::Column{"DATABASE_NAME", sysname, true}, sql::Column{"DATABASE_SIZE", sql::SqlType::integer(), true},
                   sql::Column{"REMARKS", sql::SqlType::varchar(254), true}};
-    std::vector<DbEntry> copy;
-    {
-      std::lock_guard lock(engine->mutex);
-      copy = engine->dbs;
-    }
-    for (const auto& d : copy) {
+    for (const auto& d : engine->catalog.databases()) {
       std::error_code ec;
       const auto size = std::filesystem::file_size(d.file, ec);
       rs.rows.push_back(sql::Row{d.name, static_cast<std::int64_t>(ec ? 0 : (size + 1023) / 1024), sql::Value{}});
@@ -273,7 +264,7 @@ sql::BatchResult Session::callProcedure(std::string_view name, std::vector<Param
     for (const auto& m : e.messages) out.items.push_back(m);
     out.items.push_back(sql::ProcedureDone{true});
     return out;
-  } catch (const sqlite::Error& e) {
+  } catch (const storage::Error& e) {
     out.items.push_back(sql::Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
     out.items.push_back(sql::ProcedureDone{true});
     return out;

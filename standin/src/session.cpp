@@ -6,7 +6,7 @@
 #include "engine_internal.h"
 #include "msdb.h"
 #include "standin/sql/parser.h"
-#include "storage_sql.h"
+#include "standin/storage/rewrite.h"
 #include "standin/base/text.h"
 
 namespace standin {
@@ -154,8 +154,8 @@ bool abortsBatch(int number) {
   return number == 245 || number == 241 || number == 8114 || number == 8115 || number == 137 || number == 134;
 }
 
-sql::Message sqliteMessage(const sqlite::Error& e, const std::string& db) {
-  if (auto raised = takeStorageFunctionError()) return *raised;
+sql::Message sqliteMessage(const storage::Error& e, const std::string& db) {
+  if (auto raised = storage::takeStorageFunctionError()) return *raised;
   const std::string what = e.what();
   auto after = [&](const std::string& prefix) -> std::optional<std::string> {
     const auto pos = what.find(prefix);
@@ -238,7 +238,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     }
     done(x, true);
     lastError = e.messages.empty() ? 0 : e.messages.back().number;
-  } catch (const sqlite::Error& e) {
+  } catch (const storage::Error& e) {
     if (e.code == SQLITE_INTERRUPT) {
       x.out.cancelled = true;
       throw Cancelled();
@@ -526,7 +526,7 @@ void Session::Impl::commit(Exec& x) {
   if (--tranCount > 0) return;
   try {
     connection().exec("COMMIT");
-  } catch (const sqlite::Error&) {
+  } catch (const storage::Error&) {
     // A failed commit leaves nothing open; SQLite has already rolled back or will on close.
     conn.reset();
     attached.clear();
@@ -544,7 +544,7 @@ void Session::Impl::rollback(Exec& x) {
   tranCount = 0;
   try {
     connection().exec("ROLLBACK");
-  } catch (const sqlite::Error&) {
+  } catch (const storage::Error&) {
     conn.reset();
     attached.clear();
   }
@@ -554,11 +554,11 @@ void Session::Impl::rollback(Exec& x) {
 
 // ---------- databases ----------
 
-sqlite::Database& Session::Impl::connection() {
+storage::Database& Session::Impl::connection() {
   if (!conn) {
-    const auto file = db ? db->file() : engine->config.dataDir / "master.sqlite";
-    conn.emplace(sqlite::Database::open(file, false));
-    registerStorageFunctions(conn->get());
+    const auto file = db ? db->file() : engine->catalog.dataDir() / "master.sqlite";
+    conn.emplace(storage::Database::open(file, false));
+    storage::registerStorageFunctions(conn->get());
   }
   return *conn;
 }
@@ -568,17 +568,17 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
     throw SqlError(50000, 16, "The stand-in server cannot change the database inside a transaction.");
   std::string canonical;
   std::filesystem::path file;
-  const auto acq = engine->acquire(name, canonical, file);
-  if (acq == Engine::Impl::Acquire::Missing) {
+  const auto acq = engine->catalog.acquire(name, canonical, file);
+  if (acq == storage::Catalog::Acquire::Missing) {
     if (engine->version.year == 2000)
       throw SqlError(911, 16, "Could not locate entry in sysdatabases for database '" + name +
                                   "'. No entry found with that name. Make sure that the name is entered correctly.");
     throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   }
-  if (acq == Engine::Impl::Acquire::Restoring)
+  if (acq == storage::Catalog::Acquire::Restoring)
     throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
   const std::string old = currentDb();
-  auto lease = std::make_unique<DbLease>(engine, canonical, file);
+  auto lease = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
   if (!db || db->file() != file) {
     conn.reset();
     attached.clear();
@@ -711,7 +711,7 @@ sql::Value conformValue(const sql::Value& v, const sql::SqlType& t) {
 void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
   // plain SQLite, so the files remain readable without the stand-in's functions.
-  const auto toks = s.command == sql::StatementDone::Command::Other ? s.tokens : rewriteForStorage(s.tokens);
+  const auto toks = s.command == sql::StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
   std::string text;
   std::vector<sql::Value> binds;
   std::optional<std::string> limit;
@@ -732,11 +732,11 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
           append(quoteSqliteIdentifier(table));
         } else {
           // Another database: attached to this connection under its own name.
-          const auto other = engine->find(t.text);
+          const auto other = engine->catalog.find(t.text);
           if (!other) throw SqlError(208, 16, "Invalid object name '" + t.text + ".dbo." + table + "'.");
           auto& c = connection();
           if (std::find(attached.begin(), attached.end(), other->name) == attached.end()) {
-            sqlite::Statement attach(c.get(), "ATTACH DATABASE ? AS " + quoteSqliteIdentifier(other->name));
+            storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + quoteSqliteIdentifier(other->name));
             attach.bindText(1, other->file.string());
             attach.step();
             attached.push_back(other->name);
@@ -824,10 +824,10 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
 
   auto& c = connection();
   ProgressGuard progress(c.get(), x.cancel);
-  std::optional<sqlite::Statement> compiled;
+  std::optional<storage::Statement> compiled;
   try {
     compiled.emplace(c.get(), text);
-  } catch (const sqlite::Error& e) {
+  } catch (const storage::Error& e) {
     if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
     // The statement ends too early: SQL Server names its last word.
     const Token& last = toks.back();
@@ -835,17 +835,17 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       throw SqlError(156, 15, "Incorrect syntax near the keyword '" + last.text + "'.");
     throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
   }
-  sqlite::Statement& st = *compiled;
+  storage::Statement& st = *compiled;
   struct DetachAfter {
     Session::Impl& self;
-    std::optional<sqlite::Statement>& statement;
+    std::optional<storage::Statement>& statement;
     ~DetachAfter() {
       if (self.attached.empty() || self.tranCount > 0 || !self.conn) return;
       statement.reset();
       for (const auto& name : self.attached) {
         try {
           self.conn->exec("DETACH DATABASE " + quoteSqliteIdentifier(name));
-        } catch (const sqlite::Error&) {
+        } catch (const storage::Error&) {
         }
       }
       self.attached.clear();
@@ -860,20 +860,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     sql::ResultSet rs;
     while (st.step()) {
       sql::Row row;
-      for (int col = 0; col < columns; ++col) {
-        switch (sqlite3_column_type(st.get(), col)) {
-          case SQLITE_INTEGER: row.emplace_back(st.integer(col)); break;
-          case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(st.get(), col)); break;
-          case SQLITE_TEXT: row.emplace_back(st.text(col)); break;
-          case SQLITE_BLOB: {
-            const auto* p = static_cast<const char*>(sqlite3_column_blob(st.get(), col));
-            const int n = sqlite3_column_bytes(st.get(), col);
-            row.emplace_back(sql::Binary{std::string(p ? p : "", static_cast<std::size_t>(n))});
-            break;
-          }
-          default: row.emplace_back(std::monostate{});
-        }
-      }
+      for (int col = 0; col < columns; ++col) row.push_back(st.value(col));
       rs.rows.push_back(std::move(row));
       if ((rs.rows.size() & 255) == 0) checkCancel(x);
     }

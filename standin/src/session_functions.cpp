@@ -57,13 +57,13 @@ std::optional<sql::TypedValue> Session::Impl::sessionFunction(const sql::Expr& e
     if (n == 0) return sql::TypedValue{sysname, currentDb()};
     const auto id = evaluator.integerArgument(e, 0);
     if (!id) return sql::TypedValue{sysname, std::monostate{}};
-    if (auto d = engine->findById(static_cast<int>(*id))) return sql::TypedValue{sysname, d->name};
+    if (auto d = engine->catalog.findById(static_cast<int>(*id))) return sql::TypedValue{sysname, d->name};
     return sql::TypedValue{sysname, std::monostate{}};
   }
   if (f == "DB_ID") {
     evaluator.requireArguments(e, 0, 1);
     const std::string name = n == 0 ? currentDb() : evaluator.textArgument(e, 0).value_or("");
-    if (auto d = engine->find(name)) return sql::TypedValue{sql::SqlType{K::SmallInt, 0}, std::int64_t{d->id}};
+    if (auto d = engine->catalog.find(name)) return sql::TypedValue{sql::SqlType{K::SmallInt, 0}, std::int64_t{d->id}};
     return sql::TypedValue{sql::SqlType{K::SmallInt, 0}, std::monostate{}};
   }
   if (f == "SUSER_SNAME" || f == "SUSER_NAME" || f == "SYSTEM_USER") return sql::TypedValue{sysname, login};
@@ -96,7 +96,7 @@ std::optional<sql::TypedValue> Session::Impl::sessionFunction(const sql::Expr& e
     std::string name = evaluator.textArgument(e, 0).value_or("");
     if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-    sqlite::Statement st(connection().get(),
+    storage::Statement st(connection().get(),
                          "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
     st.bindText(1, name);
     if (st.step()) return sql::TypedValue{sql::SqlType::integer(), st.integer(0)};

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "standin/storage/catalog.h"
+
 namespace bvtest {
 
 TempDir::TempDir(const std::string& prefix) {
@@ -45,7 +47,7 @@ const std::string& StandinFixture::saPassword() const { return options_.saPasswo
 std::string StandinFixture::serverText() const { return "127.0.0.1," + std::to_string(port()); }
 const std::filesystem::path& StandinFixture::dataDir() const { return dataDir_; }
 const std::filesystem::path& StandinFixture::scratchDir() const { return scratchDir_; }
-std::string StandinFixture::sampleDatabase() const { return standin::kSampleDatabase; }
+std::string StandinFixture::sampleDatabase() const { return standin::storage::kSampleDatabase; }
 std::string StandinFixture::sampleTable() const { return "Customers"; }
 int StandinFixture::serverVersion() const { return options_.serverVersion; }
 standin::Engine& StandinFixture::engine() { return host_->engine(); }

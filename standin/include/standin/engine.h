@@ -55,9 +55,6 @@ struct LoginResult {
   std::vector<sql::Message> errors;       // why it failed
 };
 
-// Name of a sample database created on the first start.
-inline constexpr const char* kSampleDatabase = "Sample";
-
 // This computer's name as SQL Server tools show it: the first label of the host name,
 // upper case, at most 15 characters.
 std::string localComputerName();

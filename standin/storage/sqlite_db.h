@@ -8,10 +8,11 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "standin/sql/value.h"
 
-namespace standin::sqlite {
+namespace standin::storage {
 
 struct Error : std::runtime_error {
   Error(int rc, const std::string& what) : std::runtime_error(what), code(rc) {}
@@ -37,6 +38,7 @@ class Statement {
   std::string text(int column) const;
   std::int64_t integer(int column) const;
   bool isNull(int column) const;
+  sql::Value value(int column) const;  // by the column's storage class: integer, real, text, blob or NULL
   int columnCount() const;
   std::string_view tail() const { return tail_; }
 
@@ -60,9 +62,13 @@ class Database {
   std::unique_ptr<sqlite3, DbCloser> db_;
 };
 
+// Plain statements on a connection, values bound in order.
+void execute(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds = {});
+std::vector<sql::Row> select(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds = {});
+
 // sqlite3_free for memory SQLite hands out.
 struct SqliteFree {
   void operator()(void* p) const { sqlite3_free(p); }
 };
 
-}  // namespace standin::sqlite
+}  // namespace standin::storage

@@ -11,7 +11,7 @@
 #include "standin/sql/lexer.h"
 #include "standin/sql/results.h"
 
-namespace standin {
+namespace standin::storage {
 
 // Rewrites the expressions of a SELECT, INSERT, UPDATE or DELETE:
 //   a + b                      -> bv_add(a, b)       (T-SQL: concatenation of two strings,
@@ -28,4 +28,4 @@ void registerStorageFunctions(sqlite3* db);
 // ran (SQLite itself only reports that a function failed); cleared by taking it.
 std::optional<sql::Message> takeStorageFunctionError();
 
-}  // namespace standin
+}  // namespace standin::storage

@@ -1,12 +1,12 @@
-#include "storage_sql.h"
+#include "standin/storage/rewrite.h"
 
 #include <charconv>
 
 #include "standin/sql/parser.h"
-#include "engine_internal.h"
+#include "standin/sql/evaluator.h"
 #include "standin/base/text.h"
 
-namespace standin {
+namespace standin::storage {
 
 using sql::SqlError;
 using sql::Token;
@@ -378,4 +378,4 @@ std::optional<sql::Message> takeStorageFunctionError() {
   return out;
 }
 
-}  // namespace standin
+}  // namespace standin::storage

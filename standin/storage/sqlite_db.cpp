@@ -1,6 +1,6 @@
-#include "sqlite_db.h"
+#include "standin/storage/sqlite_db.h"
 
-namespace standin::sqlite {
+namespace standin::storage {
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
   sqlite3_stmt* raw = nullptr;
@@ -51,6 +51,19 @@ std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(
 
 bool Statement::isNull(int column) const { return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL; }
 
+sql::Value Statement::value(int column) const {
+  switch (sqlite3_column_type(stmt_.get(), column)) {
+    case SQLITE_INTEGER: return integer(column);
+    case SQLITE_FLOAT: return sqlite3_column_double(stmt_.get(), column);
+    case SQLITE_TEXT: return text(column);
+    case SQLITE_BLOB: {
+      const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_.get(), column));
+      return sql::Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), column)))};
+    }
+    default: return std::monostate{};
+  }
+}
+
 int Statement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_.get()) : 0; }
 
 Database Database::open(const std::filesystem::path& file, bool create) {
@@ -83,4 +96,23 @@ void Database::exec(std::string_view sql) {
   if (rc != SQLITE_OK) throw Error(rc, err ? err : sqlite3_errmsg(db_.get()));
 }
 
-}  // namespace standin::sqlite
+void execute(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds) {
+  Statement st(db, text);
+  for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
+  while (st.step()) {
+  }
+}
+
+std::vector<sql::Row> select(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds) {
+  Statement st(db, text);
+  for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
+  std::vector<sql::Row> rows;
+  while (st.step()) {
+    sql::Row r;
+    for (int c = 0; c < st.columnCount(); ++c) r.push_back(st.value(c));
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+}  // namespace standin::storage
