@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "agent_jobs.h"
 #include "engine_internal.h"
-#include "msdb.h"
+#include "standin/features/agent_jobs.h"
+#include "standin/features/msdb.h"
 #include "standin/base/text.h"
 
 namespace standin {
@@ -38,17 +38,12 @@ std::string generatePassword() {
 
 // ---------- Engine::Impl ----------
 
-std::string Engine::Impl::serverName() const {
-  if (config.instanceName.empty() || base::equalsIgnoreCase(config.instanceName, "MSSQLSERVER")) return computerName;
-  return computerName + "\\" + config.instanceName;
-}
-
 void Engine::Impl::open() {
   catalog.open(config.dataDir, version.year, config.createSample);
   // msdb holds the Agent's tables, in the layout of the release.
   if (auto m = catalog.find("msdb")) {
     auto db = storage::Database::open(m->file, false);
-    msdb::ensureAgentTables(db.get(), version.year);
+    features::ensureAgentTables(db.get(), version.year);
   }
   setupPassword();
 }
@@ -67,23 +62,39 @@ void Engine::Impl::setupPassword() {
   if (!stored || *stored != saPassword) catalog.setPassword("sa", saPassword);
 }
 
+sql::BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
+                                          std::string_view batch) {
+  auto s = std::make_unique<Session::Impl>();
+  s->engine = shared_from_this();
+  s->db = std::move(database);
+  s->spid = nextSpid.fetch_add(1);
+  s->login = login;
+  s->hostName = computerName;
+  s->appName = "SQLAgent - TSQL JobStep";
+  sessions.fetch_add(1);
+  Session session(std::move(s));
+  return session.executeBatch(batch);
+}
+
 // ---------- Engine ----------
 
 Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->config = std::move(config);
   impl_->version = base::productVersionFor(impl_->config.serverVersion);
   impl_->computerName = impl_->config.computerName.empty() ? localComputerName() : impl_->config.computerName;
+  impl_->instanceName = impl_->config.instanceName;
+  impl_->clock = impl_->config.clock;
   try {
     impl_->open();
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("standin: cannot open the data folder: ") + e.what());
   }
-  if (impl_->config.startAgent) agent_ = std::make_unique<agent::AgentThread>(impl_);
+  if (impl_->config.startAgent) agent_ = std::make_unique<features::AgentThread>(impl_);
 }
 
 Engine::~Engine() { agent_.reset(); }
 
-void Engine::runDueAgentJobs() { agent::runDueJobs(impl_); }
+void Engine::runDueAgentJobs() { features::runDueJobs(*impl_); }
 
 void Engine::wakeAgent() {
   if (agent_) agent_->wake();

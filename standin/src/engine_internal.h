@@ -17,32 +17,22 @@
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
 #include "standin/engine.h"
+#include "standin/features/context.h"
 
 namespace standin {
 
-struct Engine::Impl {
+struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Impl> {
   EngineConfig config;
-  base::ProductVersion version;
-  std::string computerName;
   std::string saPassword;
   bool passwordGenerated = false;
-  storage::Catalog catalog;  // the data folder's databases and logins
-
-  // GETDATE() and the Agent's time.
-  sql::DateTime now() const { return config.clock ? config.clock() : sql::DateTime::now(); }
-  // The Agent: jobs running now (job_id -> who asked), finished runs, finished passes.
-  mutable std::mutex agentMutex;
-  mutable std::condition_variable agentChanged;
-  std::map<std::string, std::string> runningJobs;
-  std::uint64_t finishedRuns = 0;
-  std::uint64_t agentPasses = 0;
 
   std::atomic<int> nextSpid{51};
   std::atomic<int> sessions{0};
   std::atomic<std::uint64_t> nextTransaction{1};
 
   void open();
-  std::string serverName() const;
+  sql::BatchResult runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
+                              std::string_view batch) override;
 
  private:
   void setupPassword();
@@ -107,6 +97,9 @@ struct Session::Impl : sql::Environment {
 
   // --- storage ---
   storage::Database& connection();
+  // Another database on this connection, for db.dbo.table names and msdb's procedures.
+  void attachDatabase(const storage::DbEntry& database);
+  void detachDatabase(const std::string& name);  // not while a transaction is open
   void runPassthrough(Exec& x, const sql::Statement& s);
   void useDatabase(Exec& x, const std::string& name);
   std::string currentDb() const { return db ? db->name() : std::string("master"); }
@@ -116,25 +109,8 @@ struct Session::Impl : sql::Environment {
   void commit(Exec& x);
   void rollback(Exec& x);
 
-  // --- maintenance statements (maintenance.cpp) ---
-  void backupDatabase(Exec& x, const sql::Statement& s);
-  void backupLog(Exec& x, const sql::Statement& s);
-  void restoreDatabase(Exec& x, const sql::Statement& s);
-  void restoreVerify(Exec& x, const sql::Statement& s);
-  void restoreHeaderOnly(Exec& x, const sql::Statement& s);
-  void restoreFileListOnly(Exec& x, const sql::Statement& s);
-  void shrinkDatabase(Exec& x, const sql::Statement& s);
-  void dbcc(Exec& x, const sql::Statement& s);
-  void createDatabase(Exec& x, const sql::Statement& s);
-  void dropDatabase(Exec& x, const sql::Statement& s);
-
   // --- procedures (procedures.cpp) ---
-  struct ProcArg {
-    std::string name;  // lower case "@x" or empty
-    sql::TypedValue value;
-    bool output = false;
-    bool isDefault = false;
-  };
+  using ProcArg = features::ProcArg;
   // Runs a procedure; inner statements report with inProcedure. Returns the return status;
   // outputs are filled with output parameters to send back.
   int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
@@ -142,7 +118,32 @@ struct Session::Impl : sql::Environment {
                          std::vector<ProcArg>& args, std::size_t firstValue, std::vector<sql::ReturnValue>& outputs);
 };
 
-// errno of a failed file operation -> "3(The system cannot find the path specified.)"
-std::string osErrorText(int err, bool reading, const std::filesystem::path& path);
+// A statement or procedure of the features folder running in a session.
+class StatementContext final : public features::Context {
+ public:
+  StatementContext(Session::Impl& session, Session::Impl::Exec& x) : session_(session), x_(x) {}
+
+  features::Server& server() override { return *session_.engine; }
+  const std::string& loginName() const override { return session_.login; }
+  std::string currentDatabase() const override { return session_.currentDb(); }
+  int tranCount() const override { return session_.tranCount; }
+  storage::Database& connection() override { return session_.connection(); }
+  void attachDatabase(const storage::DbEntry& database) override { session_.attachDatabase(database); }
+  void detachDatabase(const std::string& name) override { session_.detachDatabase(name); }
+  sql::TypedValue eval(const sql::Expr& e) override { return session_.eval(x_, e); }
+  std::string evalText(const sql::Expr& e) override { return session_.evalText(x_, e); }
+  void message(int number, int severity, std::string text, int state) override {
+    session_.message(x_, number, severity, std::move(text), state);
+  }
+  void send(sql::ResultSet rows) override { x_.out.items.push_back(std::move(rows)); }
+  void setRowCount(std::int64_t count) override { session_.rowcount = count; }
+  void done(bool error, std::optional<std::int64_t> count, sql::StatementDone::Command command) override {
+    session_.done(x_, error, count, command);
+  }
+
+ private:
+  Session::Impl& session_;
+  Session::Impl::Exec& x_;
+};
 
 }  // namespace standin

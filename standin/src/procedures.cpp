@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine_internal.h"
-#include "msdb.h"
+#include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 #include "standin/base/text.h"
 
@@ -245,9 +245,10 @@ sql::BatchResult Session::callProcedure(std::string_view name, std::vector<Param
     const std::string proc = normaliseName(name);
     const std::string database = databaseOf(name);
     // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
-    if (msdb::isAgentProcedure(proc) &&
+    if (features::isAgentProcedure(proc) &&
         (database.empty() ? base::equalsIgnoreCase(impl_->currentDb(), "msdb") : base::equalsIgnoreCase(database, "msdb"))) {
-      status = msdb::callAgentProcedure(*impl_, x, proc, args, outputs);
+      StatementContext c(*impl_, x);
+      status = features::callAgentProcedure(c, proc, args, outputs);
     } else {
       status = impl_->callProc(x, proc, args, outputs);
     }

@@ -4,7 +4,8 @@
 #include <thread>
 
 #include "engine_internal.h"
-#include "msdb.h"
+#include "standin/features/maintenance.h"
+#include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 #include "standin/storage/rewrite.h"
 #include "standin/base/text.h"
@@ -421,7 +422,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       }
       const std::string procName = base::toLowerAscii(s.name);
       // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
-      const bool agentProc = msdb::isAgentProcedure(procName) &&
+      const bool agentProc = features::isAgentProcedure(procName) &&
                              (s.op.empty() ? base::equalsIgnoreCase(currentDb(), "msdb") : base::equalsIgnoreCase(s.op, "msdb"));
       if (!agentProc && !s.op.empty() && !base::equalsIgnoreCase(s.op, currentDb()) && !base::equalsIgnoreCase(s.op, "master"))
         throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
@@ -431,8 +432,12 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       const std::size_t before = x.out.items.size();
       int status = 0;
       try {
-        status = agentProc ? msdb::callAgentProcedure(*this, x, procName, args, outputs)
-                           : callProc(x, procName, args, outputs);
+        if (agentProc) {
+          StatementContext c(*this, x);
+          status = features::callAgentProcedure(c, procName, args, outputs);
+        } else {
+          status = callProc(x, procName, args, outputs);
+        }
       } catch (...) {
         x.inProcedure = wasInProc;
         throw;
@@ -468,35 +473,19 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       rollback(x);
       return;
     case K::BackupDatabase:
-      backupDatabase(x, s);
-      return;
     case K::BackupLog:
-      backupLog(x, s);
-      return;
     case K::RestoreDatabase:
-      restoreDatabase(x, s);
-      return;
     case K::RestoreVerify:
-      restoreVerify(x, s);
-      return;
     case K::RestoreHeaderOnly:
-      restoreHeaderOnly(x, s);
-      return;
     case K::RestoreFileListOnly:
-      restoreFileListOnly(x, s);
-      return;
     case K::DbccShrinkDatabase:
-      shrinkDatabase(x, s);
-      return;
     case K::Dbcc:
-      dbcc(x, s);
-      return;
     case K::CreateDatabase:
-      createDatabase(x, s);
+    case K::DropDatabase: {
+      StatementContext c(*this, x);
+      features::runMaintenance(c, s);
       return;
-    case K::DropDatabase:
-      dropDatabase(x, s);
-      return;
+    }
     case K::Return:
       x.stop = true;
       return;
@@ -554,6 +543,30 @@ void Session::Impl::rollback(Exec& x) {
 
 // ---------- databases ----------
 
+namespace {
+
+std::string quoteSqliteString(const std::string& s) {
+  std::string out = "'";
+  for (const char c : s) {
+    if (c == '\'') out.push_back('\'');
+    out.push_back(c);
+  }
+  out.push_back('\'');
+  return out;
+}
+
+std::string quoteSqliteIdentifier(const std::string& s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+}  // namespace
+
 storage::Database& Session::Impl::connection() {
   if (!conn) {
     const auto file = db ? db->file() : engine->catalog.dataDir() / "master.sqlite";
@@ -589,29 +602,29 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
   done(x, false);
 }
 
+void Session::Impl::attachDatabase(const storage::DbEntry& database) {
+  auto& c = connection();
+  if (std::find(attached.begin(), attached.end(), database.name) != attached.end()) return;
+  storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + quoteSqliteIdentifier(database.name));
+  attach.bindText(1, database.file.string());
+  attach.step();
+  attached.push_back(database.name);
+}
+
+void Session::Impl::detachDatabase(const std::string& name) {
+  if (tranCount > 0 || !conn) return;
+  try {
+    conn->exec("DETACH DATABASE " + quoteSqliteIdentifier(name));
+    attached.erase(std::remove_if(attached.begin(), attached.end(),
+                                  [&](const std::string& n) { return base::equalsIgnoreCase(n, name); }),
+                   attached.end());
+  } catch (const storage::Error&) {
+  }
+}
+
 // ---------- statements handed to SQLite ----------
 
 namespace {
-
-std::string quoteSqliteString(const std::string& s) {
-  std::string out = "'";
-  for (const char c : s) {
-    if (c == '\'') out.push_back('\'');
-    out.push_back(c);
-  }
-  out.push_back('\'');
-  return out;
-}
-
-std::string quoteSqliteIdentifier(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
 
 bool isNameToken(const Token& t) { return t.kind == Token::Kind::Identifier || t.kind == Token::Kind::QuotedIdentifier; }
 
@@ -734,13 +747,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
           // Another database: attached to this connection under its own name.
           const auto other = engine->catalog.find(t.text);
           if (!other) throw SqlError(208, 16, "Invalid object name '" + t.text + ".dbo." + table + "'.");
-          auto& c = connection();
-          if (std::find(attached.begin(), attached.end(), other->name) == attached.end()) {
-            storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + quoteSqliteIdentifier(other->name));
-            attach.bindText(1, other->file.string());
-            attach.step();
-            attached.push_back(other->name);
-          }
+          attachDatabase(*other);
           append(quoteSqliteIdentifier(other->name) + "." + quoteSqliteIdentifier(table));
         }
         i += twoDots ? 3 : 4;

@@ -18,7 +18,7 @@ sql::TypedValue Session::Impl::global(const sql::Expr& e) {
   }
   if (n == "@@SERVERNAME") return {sql::SqlType::nvarchar(128), engine->serverName()};
   if (n == "@@SERVICENAME") {
-    const auto& inst = engine->config.instanceName;
+    const auto& inst = engine->instanceName;
     return {sql::SqlType::nvarchar(128), inst.empty() ? std::string("MSSQLSERVER") : inst};
   }
   if (n == "@@SPID") return {sql::SqlType{K::SmallInt, 0}, std::int64_t{spid}};
@@ -81,7 +81,7 @@ std::optional<sql::TypedValue> Session::Impl::sessionFunction(const sql::Expr& e
     if (p == "MACHINENAME") return sql::TypedValue{t, engine->computerName};
     if (p == "SERVERNAME") return sql::TypedValue{t, engine->serverName()};
     if (p == "INSTANCENAME") {
-      const auto& inst = engine->config.instanceName;
+      const auto& inst = engine->instanceName;
       if (inst.empty() || base::equalsIgnoreCase(inst, "MSSQLSERVER")) return sql::TypedValue{t, std::monostate{}};
       return sql::TypedValue{t, inst};
     }

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "engine_support.h"
-#include "standin/backup_file.h"
+#include "standin/features/backup_file.h"
 
 using namespace standintest;
 using standin::sql::BatchResult;
@@ -281,8 +281,8 @@ TEST_F(EngineTest, BackupBatchAsBuiltWritesTheFileAndReportsProgress) {
   EXPECT_NE(r.infos()[3].text.find(" seconds ("), std::string::npos);
   EXPECT_NE(r.infos()[3].text.find(" MB/sec)."), std::string::npos);
 
-  const auto read = standin::readBackupFile(file);
-  ASSERT_EQ(read.status, standin::BackupReadStatus::Ok);
+  const auto read = standin::features::readBackupFile(file);
+  ASSERT_EQ(read.status, standin::features::BackupReadStatus::Ok);
   ASSERT_EQ(read.sets.size(), 1u);
   EXPECT_EQ(read.sets[0].info.databaseName, "Sample");
   EXPECT_EQ(read.sets[0].info.backupName, "Brackenvale_" + today());
@@ -312,7 +312,7 @@ TEST_F(EngineTest, InitOverwritesAndNoInitAppends) {
   const std::string f = file.string();
   ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + f + "' WITH INIT, NAME = 'one'").failed());
   ASSERT_FALSE(run("BACKUP DATABASE [model] TO DISK = N'" + f + "' WITH NAME = 'two'").failed());
-  auto sets = standin::readBackupFile(file, false).sets;
+  auto sets = standin::features::readBackupFile(file, false).sets;
   ASSERT_EQ(sets.size(), 2u);
   EXPECT_EQ(sets[1].info.backupName, "two");
   EXPECT_EQ(sets[1].info.position, 2u);
@@ -320,7 +320,7 @@ TEST_F(EngineTest, InitOverwritesAndNoInitAppends) {
   EXPECT_NE(r.infos().at(2).text.find("on file 3."), std::string::npos);
   EXPECT_EQ(r.infos().at(0).text, "50 percent processed.");
   ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + f + "' WITH INIT, NAME = 'fresh'").failed());
-  sets = standin::readBackupFile(file, false).sets;
+  sets = standin::features::readBackupFile(file, false).sets;
   ASSERT_EQ(sets.size(), 1u);
   EXPECT_EQ(sets[0].info.backupName, "fresh");
 }

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "agent_schedule.h"
+#include "standin/features/agent_schedule.h"
 #include "command_builder.h"
 #include "job_catalogue.h"
 #include "job_registration.h"
@@ -447,14 +447,14 @@ TEST_F(AgentEngine, NextRunsAreComputedAtRegistration) {
 }
 
 // The schedule arithmetic on its own: the next run from a moment.
-std::string next(const standin::agent::Schedule& s, int date, int time) {
-  const auto from = standin::agent::Moment::fromPacked(date, time);
-  const auto n = standin::agent::nextRun(s, *from);
+std::string next(const standin::features::Schedule& s, int date, int time) {
+  const auto from = standin::features::Moment::fromPacked(date, time);
+  const auto n = standin::features::nextRun(s, *from);
   return n ? std::to_string(n->packedDate()) + " " + std::to_string(n->packedTime()) : "never";
 }
 
 TEST(AgentNextRun, FollowsEachKindsRules) {
-  using namespace standin::agent;
+  using namespace standin::features;
   Schedule s;
   s.activeStartDate = 20300115;  // a Tuesday
   s.activeStartTime = 20000;
@@ -489,7 +489,7 @@ TEST(AgentNextRun, FollowsEachKindsRules) {
 }
 
 TEST(AgentNextRun, RepeatsWithinTheDayAndStopsAtTheEndDate) {
-  using namespace standin::agent;
+  using namespace standin::features;
   Schedule s;
   s.freqType = kDaily;
   s.freqInterval = 1;

@@ -11,7 +11,7 @@
 
 #include "engine_support.h"
 #include "odbc_client.h"
-#include "standin/backup_file.h"
+#include "standin/features/backup_file.h"
 #include "standin_fixture.h"
 
 using bvtest::StandinFixture;
@@ -184,7 +184,7 @@ TEST_F(Odbc, BackupBatchReportsItsInfoMessages) {
   for (const auto& d : r.diags) EXPECT_EQ(d.state, "01000") << d.text;
   EXPECT_EQ(r.diags.at(0).text, "[FreeTDS][SQL Server]100 percent processed.");
   const auto file = standin.scratchDir() / ("b_" + today() + ".bak");
-  EXPECT_EQ(standin::readBackupFile(file, false).status, standin::BackupReadStatus::Ok);
+  EXPECT_EQ(standin::features::readBackupFile(file, false).status, standin::features::BackupReadStatus::Ok);
 }
 
 TEST_F(Odbc, FailedBackupGivesBothErrorsAndAnErrorReturn) {

@@ -46,7 +46,7 @@ struct LoginRequest {
 };
 
 class Session;
-namespace agent {
+namespace features {
 class AgentThread;
 }
 
@@ -103,7 +103,7 @@ class Engine {
 
  private:
   std::shared_ptr<Impl> impl_;
-  std::unique_ptr<agent::AgentThread> agent_;  // stopped before impl_ goes
+  std::unique_ptr<features::AgentThread> agent_;  // stopped before impl_ goes
 };
 
 class Session {

@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "engine_internal.h"
+#include "standin/features/context.h"
 
-namespace standin::agent {
+namespace standin::features {
 
 // What started a run.
-struct Trigger {
+struct JobTrigger {
   std::string invokedBy;  // "User sa", "Schedule 3 (nightly_schedule)"
   std::string user;       // the login that asked for it; empty for a schedule
   int startStep = 0;      // 0: the job's start step
@@ -23,20 +23,20 @@ struct Trigger {
 // Runs a job now on the calling thread; its history is written when this returns. Returns
 // whether the job succeeded; false also when the job no longer exists. Throws sql::SqlError
 // 22022 when the job is running already.
-bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobId, const Trigger& trigger);
+bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger);
 
-// Runs every job whose next run has come at the engine's clock, and moves each run schedule's
+// Runs every job whose next run has come at the server's clock, and moves each run schedule's
 // next run on. What the Agent's thread does once a second.
-void runDueJobs(const std::shared_ptr<Engine::Impl>& engine);
+void runDueJobs(Server& server);
 
 // Sets every schedule's next run from the clock's time now (runs missed while the Agent was
 // not running are skipped), as the Agent does when it starts.
-void planSchedules(const std::shared_ptr<Engine::Impl>& engine);
+void planSchedules(Server& server);
 
 // The Agent's thread: plans the schedules, then runs due jobs once a second until stopped.
 class AgentThread {
  public:
-  explicit AgentThread(std::shared_ptr<Engine::Impl> engine);
+  explicit AgentThread(std::shared_ptr<Server> server);
   ~AgentThread();  // stops and joins
   AgentThread(const AgentThread&) = delete;
   AgentThread& operator=(const AgentThread&) = delete;
@@ -44,7 +44,7 @@ class AgentThread {
 
  private:
   void loop();
-  std::shared_ptr<Engine::Impl> engine_;
+  std::shared_ptr<Server> server_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stop_ = false;
@@ -52,4 +52,4 @@ class AgentThread {
   std::thread thread_;
 };
 
-}  // namespace standin::agent
+}  // namespace standin::features

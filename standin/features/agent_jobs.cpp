@@ -1,12 +1,12 @@
 // Running one Agent job: its steps in the order their actions give, each a T-SQL batch in a
 // session of the job's owner on the step's database; then the history, the outcome on the
 // job's server, and the job's removal when its delete_level asks for it.
-#include "agent_jobs.h"
+#include "standin/features/agent_jobs.h"
 
-#include "msdb.h"
+#include "standin/features/msdb.h"
 #include "standin/base/text.h"
 
-namespace standin::agent {
+namespace standin::features {
 
 using sql::SqlError;
 
@@ -62,40 +62,26 @@ std::string cut(const std::string& s, std::size_t n) {
   return base::utf16leToUtf8(std::string_view(u16).substr(0, bytes));
 }
 
-std::unique_ptr<Session> openSession(const std::shared_ptr<Engine::Impl>& engine, const std::string& login,
-                                     const std::string& database, StepOutcome& failure) {
-  std::string canonical;
-  std::filesystem::path file;
-  const auto acq = engine->catalog.acquire(database, canonical, file);
-  if (acq != storage::Catalog::Acquire::Ok) {
-    failure.messageId = acq == storage::Catalog::Acquire::Missing ? 4060 : 927;
-    failure.severity = acq == storage::Catalog::Acquire::Missing ? 11 : 14;
-    failure.message = acq == storage::Catalog::Acquire::Missing
-                          ? "Cannot open database \"" + database + "\" requested by the login. The login failed. [SQLSTATE 42000] (Error 4060).  The step failed."
-                          : "Database '" + database + "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error 927).  The step failed.";
-    return nullptr;
-  }
-  auto s = std::make_unique<Session::Impl>();
-  s->engine = engine;
-  s->db = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
-  s->spid = engine->nextSpid.fetch_add(1);
-  s->login = login;
-  s->hostName = engine->computerName;
-  s->appName = "SQLAgent - TSQL JobStep";
-  engine->sessions.fetch_add(1);
-  return std::make_unique<Session>(std::move(s));
-}
-
-StepOutcome runStep(const std::shared_ptr<Engine::Impl>& engine, const Step& step, const std::string& owner) {
+StepOutcome runStep(Server& server, const Step& step, const std::string& owner) {
   StepOutcome o;
   if (!base::equalsIgnoreCase(step.subsystem, "TSQL")) {
     o.message = "The stand-in's Agent runs TSQL steps only; this step's subsystem is " + step.subsystem +
                 ".  The step failed.";
     return o;
   }
-  auto session = openSession(engine, owner, step.database, o);
-  if (!session) return o;
-  const sql::BatchResult r = session->executeBatch(step.command);
+  std::string canonical;
+  std::filesystem::path file;
+  const auto acq = server.catalog.acquire(step.database, canonical, file);
+  if (acq != storage::Catalog::Acquire::Ok) {
+    o.messageId = acq == storage::Catalog::Acquire::Missing ? 4060 : 927;
+    o.severity = acq == storage::Catalog::Acquire::Missing ? 11 : 14;
+    o.message = acq == storage::Catalog::Acquire::Missing
+                    ? "Cannot open database \"" + step.database + "\" requested by the login. The login failed. [SQLSTATE 42000] (Error 4060).  The step failed."
+                    : "Database '" + step.database + "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error 927).  The step failed.";
+    return o;
+  }
+  const sql::BatchResult r =
+      server.runJobStep(owner, std::make_unique<storage::DbLease>(server.catalog, canonical, file), step.command);
   std::string body;
   for (const auto& m : r.messages()) {
     if (!body.empty()) body += "  ";
@@ -114,28 +100,28 @@ StepOutcome runStep(const std::shared_ptr<Engine::Impl>& engine, const Step& ste
 
 }  // namespace
 
-bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobId, const Trigger& trigger) {
-  const auto msdbEntry = engine->catalog.find("msdb");
+bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger) {
+  const auto msdbEntry = server.catalog.find("msdb");
   if (!msdbEntry) return false;
   auto conn = storage::Database::open(msdbEntry->file, false);
-  msdb::Tables t{conn.get(), "", engine->version.year};
+  MsdbTables t{conn.get(), "", server.version.year};
   const auto jobs = storage::select(t.db, "SELECT name, start_step_id, delete_level, owner_sid FROM sysjobs WHERE job_id = ?",
                                  {jobId});
   if (jobs.empty()) return false;
   const std::string jobName = text(jobs[0][0]);
   {
-    std::lock_guard lock(engine->agentMutex);
-    if (engine->runningJobs.count(jobId)) {
+    std::lock_guard lock(server.agentMutex);
+    if (server.runningJobs.count(jobId)) {
       const std::string who = trigger.user.empty() ? std::string("a schedule") : "User " + trigger.user;
       throw SqlError(22022, 16,
                      "SQLServerAgent Error: Request to run job " + jobName + " (from " + who +
                          ") refused because the job is already running from a request by " +
-                         engine->runningJobs[jobId] + ".");
+                         server.runningJobs[jobId] + ".");
     }
-    engine->runningJobs[jobId] = trigger.user.empty() ? trigger.invokedBy : "User " + trigger.user;
+    server.runningJobs[jobId] = trigger.user.empty() ? trigger.invokedBy : "User " + trigger.user;
   }
   struct Finished {
-    Engine::Impl& e;
+    Server& e;
     const std::string& id;
     ~Finished() {
       {
@@ -145,7 +131,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
       }
       e.agentChanged.notify_all();
     }
-  } finished{*engine, jobId};
+  } finished{server, jobId};
 
   const int startStep = trigger.startStep > 0 ? trigger.startStep : number(jobs[0][1]);
   const int deleteLevel = number(jobs[0][2]);
@@ -167,7 +153,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
     return nullptr;
   };
 
-  const Moment jobStart = Moment::of(engine->now());
+  const Moment jobStart = Moment::of(server.now());
   std::vector<HistoryRow> history;
   bool succeeded = false;
   const Step* last = nullptr;
@@ -177,9 +163,9 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
     HistoryRow row;
     row.stepId = current->id;
     row.stepName = current->name;
-    row.start = Moment::of(engine->now());
-    row.outcome = runStep(engine, *current, owner);
-    row.duration = packedDuration(row.start, Moment::of(engine->now()));
+    row.start = Moment::of(server.now());
+    row.outcome = runStep(server, *current, owner);
+    row.duration = packedDuration(row.start, Moment::of(server.now()));
     history.push_back(row);
     last = current;
     const bool ok = row.outcome.succeeded;
@@ -196,7 +182,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
     }
     current = action == 3 ? stepById(current->id + 1) : stepById(target);
   }
-  const Moment jobEnd = Moment::of(engine->now());
+  const Moment jobEnd = Moment::of(server.now());
 
   std::string outcome = std::string(succeeded ? "The job succeeded." : "The job failed.") +
                         "  The Job was invoked by " + trigger.invokedBy + ".";
@@ -205,7 +191,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
   } else {
     outcome += "  The job has no step " + std::to_string(startStep) + " to run.";
   }
-  const std::string server = engine->serverName();
+  const std::string serverName = server.serverName();
   storage::execute(t.db, "BEGIN IMMEDIATE");
   try {
     const std::string insert =
@@ -216,7 +202,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
                     {jobId, std::int64_t{h.stepId}, h.stepName, std::int64_t{h.outcome.messageId},
                      std::int64_t{h.outcome.severity}, cut(h.outcome.message, 4000),
                      std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.start.packedDate()},
-                     std::int64_t{h.start.packedTime()}, std::int64_t{h.duration}, server});
+                     std::int64_t{h.start.packedTime()}, std::int64_t{h.duration}, serverName});
       storage::execute(t.db,
                     "UPDATE sysjobsteps SET last_run_outcome = ?, last_run_duration = ?, last_run_date = ?,"
                     " last_run_time = ? WHERE job_id = ? AND step_id = ?",
@@ -228,7 +214,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
     storage::execute(t.db, insert,
                   {jobId, std::int64_t{0}, std::string("(Job outcome)"), std::int64_t{0}, std::int64_t{0}, outcome,
                    std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
-                   std::int64_t{jobStart.packedTime()}, total, server});
+                   std::int64_t{jobStart.packedTime()}, total, serverName});
     storage::execute(t.db,
                   "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"
                   " last_run_time = ?, last_run_duration = ? WHERE job_id = ? AND server_id = 0",
@@ -236,7 +222,7 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
                    std::int64_t{jobStart.packedTime()}, total, jobId});
     // delete_level: 1 after a success, 2 after a failure, 3 after any run.
     if (deleteLevel == 3 || (deleteLevel == 1 && succeeded) || (deleteLevel == 2 && !succeeded))
-      msdb::deleteJob(t, jobId, true);
+      deleteJob(t, jobId, true);
     storage::execute(t.db, "COMMIT");
   } catch (...) {
     sqlite3_exec(t.db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -245,4 +231,4 @@ bool runJob(const std::shared_ptr<Engine::Impl>& engine, const std::string& jobI
   return succeeded;
 }
 
-}  // namespace standin::agent
+}  // namespace standin::features

@@ -7,7 +7,7 @@
 
 #include "standin/sql/value.h"
 
-namespace standin::agent {
+namespace standin::features {
 
 // Agent freq_type values.
 inline constexpr int kOnce = 1;
@@ -55,4 +55,4 @@ struct Schedule {
 // the kinds that have no time of their own (64 at the Agent's start, 128 when idle).
 std::optional<Moment> nextRun(const Schedule& schedule, const Moment& from);
 
-}  // namespace standin::agent
+}  // namespace standin::features

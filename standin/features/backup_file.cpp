@@ -1,4 +1,4 @@
-#include "standin/backup_file.h"
+#include "standin/features/backup_file.h"
 
 #include <array>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace standin {
+namespace standin::features {
 namespace {
 
 void putU32(std::string& out, std::uint32_t v) {
@@ -191,4 +191,4 @@ BackupReadResult readBackupFile(const std::filesystem::path& file, bool withCont
   return decodeBackupSets(bytes, withContent);
 }
 
-}  // namespace standin
+}  // namespace standin::features

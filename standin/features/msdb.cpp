@@ -1,16 +1,15 @@
-#include "msdb.h"
+#include "standin/features/msdb.h"
 
 #include <algorithm>
 #include <array>
 #include <random>
 
-#include "agent_jobs.h"
+#include "standin/features/agent_jobs.h"
 #include "standin/base/text.h"
 
-namespace standin::msdb {
+namespace standin::features {
 
 using sql::SqlError;
-using ProcArg = Session::Impl::ProcArg;
 
 namespace {
 
@@ -172,7 +171,7 @@ void ensureAgentTables(sqlite3* db, int year) {
 
 // ---------- shared with the Agent ----------
 
-std::vector<JobSchedule> jobSchedules(const Tables& t, const std::string& jobId) {
+std::vector<JobSchedule> jobSchedules(const MsdbTables& t, const std::string& jobId) {
   std::string sql;
   const std::string cols =
       "s.enabled, s.freq_type, s.freq_interval, s.freq_subday_type, s.freq_subday_interval, "
@@ -216,7 +215,7 @@ std::vector<JobSchedule> jobSchedules(const Tables& t, const std::string& jobId)
   return out;
 }
 
-void setNextRun(const Tables& t, const JobSchedule& s, const std::optional<agent::Moment>& next) {
+void setNextRun(const MsdbTables& t, const JobSchedule& s, const std::optional<Moment>& next) {
   const std::int64_t date = next ? next->packedDate() : 0;
   const std::int64_t time = next ? next->packedTime() : 0;
   storage::execute(t.db,
@@ -224,7 +223,7 @@ void setNextRun(const Tables& t, const JobSchedule& s, const std::optional<agent
           {date, time, s.jobId, std::int64_t{s.scheduleId}});
 }
 
-void deleteJob(const Tables& t, const std::string& jobId, bool deleteHistory) {
+void deleteJob(const MsdbTables& t, const std::string& jobId, bool deleteHistory) {
   if (t.scheduleTable()) {
     // Schedules that only this job uses go with it.
     storage::execute(t.db,
@@ -361,38 +360,25 @@ class Arguments {
 // transaction; msdb is attached for the call when another database is current.
 class SessionTables {
  public:
-  explicit SessionTables(Session::Impl& s) : s_(s) {
-    tables.year = s.engine->version.year;
-    auto& c = s.connection();
-    tables.db = c.get();
-    if (base::equalsIgnoreCase(s.currentDb(), "msdb")) return;
-    const auto entry = s.engine->catalog.find("msdb");
+  explicit SessionTables(Context& c) : c_(c) {
+    tables.year = c.server().version.year;
+    tables.db = c.connection().get();
+    if (base::equalsIgnoreCase(c.currentDatabase(), "msdb")) return;
+    const auto entry = c.server().catalog.find("msdb");
     if (!entry) throw SqlError(911, 16, "Database 'msdb' does not exist. Make sure that the name is entered correctly.");
-    if (std::find(s.attached.begin(), s.attached.end(), entry->name) == s.attached.end()) {
-      storage::Statement attach(c.get(), "ATTACH DATABASE ? AS \"msdb\"");
-      attach.bindText(1, entry->file.string());
-      attach.step();
-      s.attached.push_back(entry->name);
-    }
+    c.attachDatabase(*entry);
     tables.prefix = "\"msdb\".";
   }
   ~SessionTables() {
-    if (tables.prefix.empty() || s_.tranCount > 0 || !s_.conn) return;
-    try {
-      s_.conn->exec("DETACH DATABASE \"msdb\"");
-      s_.attached.erase(std::remove_if(s_.attached.begin(), s_.attached.end(),
-                                       [](const std::string& n) { return base::equalsIgnoreCase(n, "msdb"); }),
-                        s_.attached.end());
-    } catch (const storage::Error&) {
-    }
+    if (!tables.prefix.empty()) c_.detachDatabase("msdb");
   }
   SessionTables(const SessionTables&) = delete;
   SessionTables& operator=(const SessionTables&) = delete;
 
-  Tables tables;
+  MsdbTables tables;
 
  private:
-  Session::Impl& s_;
+  Context& c_;
 };
 
 // The writes of one procedure: all of them or none, inside whatever transaction is open.
@@ -441,7 +427,7 @@ std::string normaliseGuid(const std::string& text, int year) {
 }
 
 // The job a call names by @job_id or @job_name (exactly one of them).
-Job findJob(const Tables& t, const Arguments& a, const char* nameParam = "@job_name", const char* idParam = "@job_id") {
+Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@job_name", const char* idParam = "@job_id") {
   const auto name = a.text(nameParam);
   const auto id = a.text(idParam);
   if (name.has_value() == id.has_value())
@@ -468,7 +454,7 @@ Job findJob(const Tables& t, const Arguments& a, const char* nameParam = "@job_n
   return {textValue(rows[0][0]), textValue(rows[0][1])};
 }
 
-void touchJob(const Tables& t, const std::string& jobId, const sql::DateTime& now) {
+void touchJob(const MsdbTables& t, const std::string& jobId, const sql::DateTime& now) {
   storage::execute(t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
           {now.iso(), jobId});
 }
@@ -479,9 +465,9 @@ std::int64_t checkedLevel(const Arguments& a, const char* name, std::int64_t fal
   return v;
 }
 
-int addJob(Session::Impl& s, Arguments& a) {
-  SessionTables st(s);
-  const Tables& t = st.tables;
+int addJob(Context& c, Arguments& a) {
+  SessionTables st(c);
+  const MsdbTables& t = st.tables;
   const std::string name = a.required("@job_name");
   const std::int64_t enabled = a.integer("@enabled").value_or(1);
   if (enabled != 0 && enabled != 1) invalidValue("sp_verify_job", "@enabled", "0, 1");
@@ -495,10 +481,10 @@ int addJob(Session::Impl& s, Arguments& a) {
   const std::string description = a.text("@description").value_or("No description available.");
 
   std::int64_t category = 0;
-  if (const auto c = a.text("@category_name")) {
+  if (const auto categoryName = a.text("@category_name")) {
     const auto rows = storage::select(t.db, "SELECT category_id FROM " + t("syscategories") +
                                        " WHERE category_class = 1 AND name = ? COLLATE NOCASE",
-                             {*c});
+                             {*categoryName});
     if (rows.empty())
       fail("sp_verify_job", 14234,
            "The specified '@category_name' is invalid (valid values are returned by sp_help_category).");
@@ -511,8 +497,8 @@ int addJob(Session::Impl& s, Arguments& a) {
     category = *id;
   }
 
-  const std::string owner = a.text("@owner_login_name").value_or(s.login);
-  if (!s.engine->catalog.findLogin(owner))
+  const std::string owner = a.text("@owner_login_name").value_or(c.loginName());
+  if (!c.server().catalog.findLogin(owner))
     fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
   const sql::Binary ownerSid{base::equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
 
@@ -521,7 +507,7 @@ int addJob(Session::Impl& s, Arguments& a) {
     fail("sp_add_job", 14261, "The specified @job_name ('" + name + "') already exists.");
 
   // Creation dates order the job list: each job is created after the one before it.
-  sql::DateTime created = s.engine->now();
+  sql::DateTime created = c.server().now();
   const auto latest = storage::select(t.db, "SELECT max(date_created) FROM " + t("sysjobs"));
   if (!latest.empty() && !sql::isNull(latest[0][0]))
     if (auto last = sql::DateTime::parse(textValue(latest[0][0])); last && created.iso() <= last->iso()) {
@@ -545,9 +531,9 @@ int addJob(Session::Impl& s, Arguments& a) {
   return 0;
 }
 
-int addJobStep(Session::Impl& s, Arguments& a) {
-  SessionTables st(s);
-  const Tables& t = st.tables;
+int addJobStep(Context& c, Arguments& a) {
+  SessionTables st(c);
+  const MsdbTables& t = st.tables;
   const Job job = findJob(t, a);
   const std::string stepName = a.required("@step_name");
   const std::int64_t steps =
@@ -580,7 +566,7 @@ int addJobStep(Session::Impl& s, Arguments& a) {
   std::string database = a.text("@database_name").value_or("master");
   if (subsystem == "TSQL") {
     if (database.empty()) database = "master";
-    const auto entry = s.engine->catalog.find(database);
+    const auto entry = c.server().catalog.find(database);
     if (!entry) fail("sp_verify_jobstep", 14262, "The specified @database_name ('" + database + "') does not exist.");
     database = entry->name;
   }
@@ -604,15 +590,14 @@ int addJobStep(Session::Impl& s, Arguments& a) {
            onSuccessStep, onFail, onFailStep, optionalText("@server"), database, optionalText("@database_user_name"),
            retries, retryInterval, a.integer("@os_run_priority").value_or(0), optionalText("@output_file_name"),
            stepUid});
-  touchJob(t, job.id, s.engine->now());
+  touchJob(t, job.id, c.server().now());
   sp.release();
   a.output("@step_uid", sql::TypedValue{sql::SqlType::nvarchar(36), stepUid});
   return 0;
 }
 
 // The checks SQL Server makes of a schedule's values, in its order.
-void verifySchedule(const agent::Schedule& d, std::int64_t enabled, int year) {
-  using namespace agent;
+void verifySchedule(const Schedule& d, std::int64_t enabled, int year) {
   if (enabled != 0 && enabled != 1) invalidValue("sp_verify_schedule", "@enabled", "0, 1");
   static const int kinds[] = {kOnce, kDaily, kWeekly, kMonthly, kMonthlyRelative, kAgentStart, kIdle};
   if (std::find(std::begin(kinds), std::end(kinds), d.freqType) == std::end(kinds))
@@ -663,17 +648,17 @@ void verifySchedule(const agent::Schedule& d, std::int64_t enabled, int year) {
     fail("sp_verify_schedule", 14288, "@active_end_time cannot be before @active_start_time.");
 }
 
-int addJobSchedule(Session::Impl& s, Arguments& a) {
-  SessionTables st(s);
-  const Tables& t = st.tables;
+int addJobSchedule(Context& c, Arguments& a) {
+  SessionTables st(c);
+  const MsdbTables& t = st.tables;
   const Job job = findJob(t, a);
   const std::string name = a.required("@name");
-  const sql::DateTime now = s.engine->now();
-  const agent::Moment today = agent::Moment::of(now);
-  agent::Schedule d;
+  const sql::DateTime now = c.server().now();
+  const Moment today = Moment::of(now);
+  Schedule d;
   const std::int64_t enabled = a.integer("@enabled").value_or(1);
   auto intParam = [&](const char* n, int fallback) { return static_cast<int>(a.integer(n).value_or(fallback)); };
-  d.freqType = intParam("@freq_type", agent::kOnce);
+  d.freqType = intParam("@freq_type", kOnce);
   d.freqInterval = intParam("@freq_interval", 1);
   d.freqSubdayType = intParam("@freq_subday_type", 1);
   d.freqSubdayInterval = intParam("@freq_subday_interval", 0);
@@ -690,7 +675,7 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
            .empty())
     fail("sp_add_jobschedule", 14261, "The specified @name ('" + name + "') already exists.");
 
-  const auto next = enabled ? agent::nextRun(d, today) : std::nullopt;
+  const auto next = enabled ? nextRun(d, today) : std::nullopt;
   const std::int64_t nextDate = next ? next->packedDate() : 0;
   const std::int64_t nextTime = next ? next->packedTime() : 0;
   const std::vector<sql::Value> values = {enabled,
@@ -743,23 +728,23 @@ int addJobSchedule(Session::Impl& s, Arguments& a) {
   return 0;
 }
 
-bool isLocalServer(const Session::Impl& s, const std::optional<std::string>& server) {
+bool isLocalServer(Context& c, const std::optional<std::string>& server) {
   if (!server || server->empty()) return true;
   std::string name = *server;
   if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-  return base::equalsIgnoreCase(name, "(local)") || base::equalsIgnoreCase(name, s.engine->serverName());
+  return base::equalsIgnoreCase(name, "(local)") || base::equalsIgnoreCase(name, c.server().serverName());
 }
 
-int addJobServer(Session::Impl& s, Arguments& a) {
-  SessionTables st(s);
-  const Tables& t = st.tables;
+int addJobServer(Context& c, Arguments& a) {
+  SessionTables st(c);
+  const MsdbTables& t = st.tables;
   const Job job = findJob(t, a);
   const auto server = a.text("@server_name");
-  if (!isLocalServer(s, server))
+  if (!isLocalServer(c, server))
     fail("sp_add_jobserver", 14262, "The specified @server_name ('" + *server + "') does not exist.");
   if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ? AND server_id = 0", {job.id}).empty())
     fail("sp_add_jobserver", 14269,
-         "Job '" + job.name + "' is already targeted at server '" + s.engine->serverName() + "'.");
+         "Job '" + job.name + "' is already targeted at server '" + c.server().serverName() + "'.");
   Savepoint sp(t.db);
   // Outcome 5: not yet known.
   storage::execute(t.db,
@@ -767,14 +752,14 @@ int addJobServer(Session::Impl& s, Arguments& a) {
               " (job_id, server_id, last_run_outcome, last_outcome_message, last_run_date, last_run_time,"
               " last_run_duration) VALUES (?, 0, 5, NULL, 0, 0, 0)",
           {job.id});
-  touchJob(t, job.id, s.engine->now());
+  touchJob(t, job.id, c.server().now());
   sp.release();
   return 0;
 }
 
-int deleteJobProcedure(Session::Impl& s, Arguments& a) {
-  SessionTables st(s);
-  const Tables& t = st.tables;
+int deleteJobProcedure(Context& c, Arguments& a) {
+  SessionTables st(c);
+  const MsdbTables& t = st.tables;
   const Job job = findJob(t, a);
   const bool history = a.integer("@delete_history").value_or(1) != 0;
   Savepoint sp(t.db);
@@ -783,14 +768,14 @@ int deleteJobProcedure(Session::Impl& s, Arguments& a) {
   return 0;
 }
 
-int startJob(Session::Impl& s, Session::Impl::Exec& x, Arguments& a) {
+int startJob(Context& c, Arguments& a) {
   Job job;
   int step = 0;
   {
-    SessionTables st(s);
-    const Tables& t = st.tables;
+    SessionTables st(c);
+    const MsdbTables& t = st.tables;
     job = findJob(t, a);
-    if (!isLocalServer(s, a.text("@server_name")))
+    if (!isLocalServer(c, a.text("@server_name")))
       fail("sp_start_job", 14262, "The specified @server_name ('" + *a.text("@server_name") + "') does not exist.");
     if (storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ?", {job.id}).empty())
       fail("sp_start_job", 14256,
@@ -805,8 +790,8 @@ int startJob(Session::Impl& s, Session::Impl::Exec& x, Arguments& a) {
     }
   }
   // The stand-in's Agent runs the job at once, so that its history is there when this returns.
-  agent::runJob(s.engine, job.id, agent::Trigger{"User " + s.login, s.login, step});
-  s.message(x, 14243, 0, "Job '" + job.name + "' started successfully.");
+  runJob(c.server(), job.id, JobTrigger{"User " + c.loginName(), c.loginName(), step});
+  c.message(14243, 0, "Job '" + job.name + "' started successfully.");
   return 0;
 }
 
@@ -817,9 +802,9 @@ bool isAgentProcedure(std::string_view name) {
          name == "sp_add_jobserver" || name == "sp_delete_job" || name == "sp_start_job";
 }
 
-int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std::string& name,
-                       std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs) {
-  const int year = session.engine->version.year;
+int callAgentProcedure(Context& c, const std::string& name, std::vector<ProcArg>& args,
+                       std::vector<sql::ReturnValue>& outputs) {
+  const int year = c.server().version.year;
   const bool later = year >= 2005;
   if (name == "sp_add_job") {
     std::vector<const char*> p = {"@job_name", "@enabled", "@description", "@start_step_id", "@category_name",
@@ -829,7 +814,7 @@ int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std
                                   "@notify_page_operator_name", "@delete_level", "@job_id"};
     if (later) p.push_back("@originating_server");
     Arguments a(name, p, args, year, outputs);
-    return addJob(session, a);
+    return addJob(c, a);
   }
   if (name == "sp_add_jobstep") {
     std::vector<const char*> p = {"@job_id", "@job_name", "@step_id", "@step_name", "@subsystem", "@command",
@@ -843,7 +828,7 @@ int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std
       p.push_back("@step_uid");
     }
     Arguments a(name, p, args, year, outputs);
-    return addJobStep(session, a);
+    return addJobStep(c, a);
   }
   if (name == "sp_add_jobschedule") {
     std::vector<const char*> p = {"@job_id", "@job_name", "@name", "@enabled", "@freq_type", "@freq_interval",
@@ -856,24 +841,24 @@ int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std
       p.push_back("@schedule_uid");
     }
     Arguments a(name, p, args, year, outputs);
-    return addJobSchedule(session, a);
+    return addJobSchedule(c, a);
   }
   if (name == "sp_add_jobserver") {
     Arguments a(name, {"@job_id", "@job_name", "@server_name", "@automatic_post"}, args, year, outputs);
-    return addJobServer(session, a);
+    return addJobServer(c, a);
   }
   if (name == "sp_delete_job") {
     std::vector<const char*> p = {"@job_id", "@job_name", "@originating_server", "@delete_history"};
     if (later) p.push_back("@delete_unused_schedule");
     Arguments a(name, p, args, year, outputs);
-    return deleteJobProcedure(session, a);
+    return deleteJobProcedure(c, a);
   }
   if (name == "sp_start_job") {
     Arguments a(name, {"@job_name", "@job_id", "@error_flag", "@server_name", "@step_name", "@output_flag"}, args, year,
                 outputs);
-    return startJob(session, x, a);
+    return startJob(c, a);
   }
   throw SqlError(2812, 16, "Could not find stored procedure '" + name + "'.");
 }
 
-}  // namespace standin::msdb
+}  // namespace standin::features

@@ -16,7 +16,7 @@
 
 #include "standin/sql/value.h"
 
-namespace standin {
+namespace standin::features {
 
 inline constexpr char kBackupMagic[] = "BVSTDBAK";
 inline constexpr char kBackupTrailer[] = "BVSTDEND";
@@ -59,4 +59,4 @@ std::string encodeBackupSet(const BackupSetInfo& info, std::string_view content)
 BackupReadResult readBackupFile(const std::filesystem::path& file, bool withContent = true);
 BackupReadResult decodeBackupSets(std::string_view bytes, bool withContent = true);
 
-}  // namespace standin
+}  // namespace standin::features

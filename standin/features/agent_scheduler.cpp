@@ -1,35 +1,35 @@
-// The Agent's clockwork: next runs planned from the engine's clock, due jobs run, and the
+// The Agent's clockwork: next runs planned from the server's clock, due jobs run, and the
 // thread that does it once a second.
-#include "agent_jobs.h"
-#include "msdb.h"
+#include "standin/features/agent_jobs.h"
+#include "standin/features/msdb.h"
 
-namespace standin::agent {
+namespace standin::features {
 
 namespace {
 
 struct Msdb {
   storage::Database conn;
-  msdb::Tables tables;
+  MsdbTables tables;
 };
 
-std::optional<Msdb> openMsdb(const Engine::Impl& engine) {
-  const auto entry = engine.catalog.find("msdb");
+std::optional<Msdb> openMsdb(const Server& server) {
+  const auto entry = server.catalog.find("msdb");
   if (!entry) return std::nullopt;
   auto conn = storage::Database::open(entry->file, false);
   sqlite3* raw = conn.get();
-  return Msdb{std::move(conn), msdb::Tables{raw, "", engine.version.year}};
+  return Msdb{std::move(conn), MsdbTables{raw, "", server.version.year}};
 }
 
 }  // namespace
 
-void planSchedules(const std::shared_ptr<Engine::Impl>& engine) {
-  auto m = openMsdb(*engine);
+void planSchedules(Server& server) {
+  auto m = openMsdb(server);
   if (!m) return;
-  const Moment now = Moment::of(engine->now());
+  const Moment now = Moment::of(server.now());
   storage::execute(m->tables.db, "BEGIN IMMEDIATE");
   try {
-    for (const auto& s : msdb::jobSchedules(m->tables))
-      msdb::setNextRun(m->tables, s, s.enabled ? nextRun(s.schedule, now) : std::nullopt);
+    for (const auto& s : jobSchedules(m->tables))
+      setNextRun(m->tables, s, s.enabled ? nextRun(s.schedule, now) : std::nullopt);
     storage::execute(m->tables.db, "COMMIT");
   } catch (...) {
     sqlite3_exec(m->tables.db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -37,17 +37,17 @@ void planSchedules(const std::shared_ptr<Engine::Impl>& engine) {
   }
 }
 
-void runDueJobs(const std::shared_ptr<Engine::Impl>& engine) {
-  auto m = openMsdb(*engine);
+void runDueJobs(Server& server) {
+  auto m = openMsdb(server);
   if (!m) return;
-  const msdb::Tables& t = m->tables;
-  const Moment now = Moment::of(engine->now());
+  const MsdbTables& t = m->tables;
+  const Moment now = Moment::of(server.now());
   struct Due {
-    msdb::JobSchedule schedule;
+    JobSchedule schedule;
     Moment at;
   };
   std::vector<Due> due;
-  for (auto& s : msdb::jobSchedules(t)) {
+  for (auto& s : jobSchedules(t)) {
     if (s.nextRunDate == 0) continue;
     const auto at = Moment::fromPacked(s.nextRunDate, s.nextRunTime);
     if (!at || *at > now) continue;
@@ -57,7 +57,7 @@ void runDueJobs(const std::shared_ptr<Engine::Impl>& engine) {
     const auto& s = d.schedule;
     // The next run is set first, so that a long run is not started a second time.
     const Moment after = std::max(d.at, now).plusSeconds(1);
-    msdb::setNextRun(t, s, s.enabled ? nextRun(s.schedule, after) : std::nullopt);
+    setNextRun(t, s, s.enabled ? nextRun(s.schedule, after) : std::nullopt);
     if (!s.enabled) continue;
     // Only enabled jobs that target this server run.
     const auto ready = storage::select(t.db,
@@ -66,15 +66,15 @@ void runDueJobs(const std::shared_ptr<Engine::Impl>& engine) {
                                     {s.jobId});
     if (ready.empty()) continue;
     try {
-      runJob(engine, s.jobId,
-             Trigger{"Schedule " + std::to_string(s.scheduleId) + " (" + s.name + ")", std::string(), 0});
+      runJob(server, s.jobId,
+             JobTrigger{"Schedule " + std::to_string(s.scheduleId) + " (" + s.name + ")", std::string(), 0});
     } catch (const sql::SqlError&) {
       // Still running from an earlier request: this run is skipped, as the Agent skips it.
     }
   }
 }
 
-AgentThread::AgentThread(std::shared_ptr<Engine::Impl> engine) : engine_(std::move(engine)) {
+AgentThread::AgentThread(std::shared_ptr<Server> server) : server_(std::move(server)) {
   thread_ = std::thread([this] { loop(); });
 }
 
@@ -97,7 +97,7 @@ void AgentThread::wake() {
 
 void AgentThread::loop() {
   try {
-    planSchedules(engine_);
+    planSchedules(*server_);
   } catch (const std::exception&) {
     // msdb is busy or unreadable: the schedules keep the next runs they have.
   }
@@ -106,18 +106,18 @@ void AgentThread::loop() {
     woken_ = false;
     lock.unlock();
     try {
-      runDueJobs(engine_);
+      runDueJobs(*server_);
     } catch (const std::exception&) {
       // A locked or damaged msdb: tried again at the next second.
     }
     {
-      std::lock_guard done(engine_->agentMutex);
-      ++engine_->agentPasses;
+      std::lock_guard done(server_->agentMutex);
+      ++server_->agentPasses;
     }
-    engine_->agentChanged.notify_all();
+    server_->agentChanged.notify_all();
     lock.lock();
     changed_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_ || woken_; });
   }
 }
 
-}  // namespace standin::agent
+}  // namespace standin::features

@@ -5,18 +5,20 @@
 
 #include <sqlite3.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "agent_schedule.h"
-#include "engine_internal.h"
+#include "standin/features/agent_schedule.h"
+#include "standin/features/context.h"
+#include "standin/sql/results.h"
 
-namespace standin::msdb {
+namespace standin::features {
 
 // The Agent tables of msdb as one connection reaches them: directly (prefix empty) or as an
 // attached database (prefix "\"msdb\".").
-struct Tables {
+struct MsdbTables {
   sqlite3* db = nullptr;
   std::string prefix;
   int year = 2005;
@@ -35,14 +37,14 @@ bool isAgentProcedure(std::string_view name);
 // Runs one of them in a session; returns its return status. Errors are sql::SqlError with
 // SQL Server's numbers and texts. Writes happen on the session's own connection, so they are
 // part of its open transaction.
-int callAgentProcedure(Session::Impl& session, Session::Impl::Exec& x, const std::string& name,
-                       std::vector<Session::Impl::ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+int callAgentProcedure(Context& c, const std::string& name, std::vector<ProcArg>& args,
+                       std::vector<sql::ReturnValue>& outputs);
 
 // --- shared with the Agent ---
 
 // Removes a job with its steps, its schedules' links (and the schedules no other job uses),
 // its target servers and, when asked, its history.
-void deleteJob(const Tables& t, const std::string& jobId, bool deleteHistory);
+void deleteJob(const MsdbTables& t, const std::string& jobId, bool deleteHistory);
 
 // One schedule of a job with what the Agent needs to run it.
 struct JobSchedule {
@@ -50,11 +52,11 @@ struct JobSchedule {
   int scheduleId = 0;
   std::string name;
   bool enabled = true;
-  agent::Schedule schedule;
+  Schedule schedule;
   int nextRunDate = 0;
   int nextRunTime = 0;
 };
-std::vector<JobSchedule> jobSchedules(const Tables& t, const std::string& jobId = {});
-void setNextRun(const Tables& t, const JobSchedule& s, const std::optional<agent::Moment>& next);
+std::vector<JobSchedule> jobSchedules(const MsdbTables& t, const std::string& jobId = {});
+void setNextRun(const MsdbTables& t, const JobSchedule& s, const std::optional<Moment>& next);
 
-}  // namespace standin::msdb
+}  // namespace standin::features

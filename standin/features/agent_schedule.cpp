@@ -1,9 +1,9 @@
-#include "agent_schedule.h"
+#include "standin/features/agent_schedule.h"
 
 #include <algorithm>
 #include <vector>
 
-namespace standin::agent {
+namespace standin::features {
 
 namespace {
 
@@ -171,4 +171,4 @@ std::optional<Moment> nextRun(const Schedule& s, const Moment& from) {
   return std::nullopt;
 }
 
-}  // namespace standin::agent
+}  // namespace standin::features

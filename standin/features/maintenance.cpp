@@ -1,4 +1,6 @@
 // BACKUP, RESTORE, DBCC SHRINKDATABASE, CREATE/DROP DATABASE.
+#include "standin/features/maintenance.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -8,16 +10,20 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine_internal.h"
-#include "standin/backup_file.h"
+#include "standin/features/backup_file.h"
 #include "standin/base/text.h"
 #include "standin/base/unique_fd.h"
+#include "standin/storage/catalog.h"
+#include "standin/storage/sqlite_db.h"
 
-namespace standin {
+namespace standin::features {
 
 using sql::SqlError;
 using sql::Statement;
 
+namespace {
+
+// errno of a failed file operation -> "3(The system cannot find the path specified.)"
 std::string osErrorText(int err, bool reading, const std::filesystem::path& path) {
   switch (err) {
     case ENOENT: {
@@ -36,8 +42,6 @@ std::string osErrorText(int err, bool reading, const std::filesystem::path& path
     default: return "31(A device attached to the system is not functioning.)";
   }
 }
-
-namespace {
 
 sql::Message msg(int number, int severity, std::string text) { return sql::Message{number, 1, severity, std::move(text), 1, {}}; }
 
@@ -112,43 +116,41 @@ std::string timing(std::chrono::steady_clock::time_point start, std::size_t byte
   return buf;
 }
 
-int statsStep(const Statement& s, Session::Impl& self, Session::Impl::Exec& x) {
+int statsStep(Context& c, const Statement& s) {
   const auto* o = s.option("STATS");
   if (!o) return 0;
   if (!o->value) return 10;
-  const auto v = sql::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
+  const auto v = sql::convert(c.eval(*o->value), sql::SqlType::integer(), -1, s.line);
   if (sql::isNull(v.value)) return 10;
   const auto step = std::get<std::int64_t>(v.value);
   return step <= 0 || step > 100 ? 10 : static_cast<int>(step);
 }
 
-}  // namespace
-
-void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
+void backupDatabase(Context& c, const Statement& s) {
   const std::string what = "BACKUP DATABASE";
-  const std::string name = evalText(x, *s.target);
-  const std::string device = evalText(x, *s.value);
-  if (tranCount > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
-  const auto entry = engine->catalog.find(name);
+  const std::string name = c.evalText(*s.target);
+  const std::string device = c.evalText(*s.value);
+  if (c.tranCount() > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  const auto entry = c.server().catalog.find(name);
   if (!entry) {
     terminate(what, {msg(911, 16,
-                         engine->version.year == 2000
+                         c.server().version.year == 2000
                              ? "Could not locate entry in sysdatabases for database '" + name +
                                    "'. No entry found with that name. Make sure that the name is entered correctly."
                              : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
   }
   if (base::equalsIgnoreCase(entry->name, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
-  const auto file = engine->catalog.resolveBackupPath(device);
+  const auto file = c.server().catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
 
   const bool init = s.option("INIT") || s.option("FORMAT");
   std::string setName;
   std::string description;
-  if (const auto* o = s.option("NAME"); o && o->value) setName = evalText(x, *o->value);
-  if (const auto* o = s.option("DESCRIPTION"); o && o->value) description = evalText(x, *o->value);
-  const int step = statsStep(s, *this, x);
+  if (const auto* o = s.option("NAME"); o && o->value) setName = c.evalText(*o->value);
+  if (const auto* o = s.option("DESCRIPTION"); o && o->value) description = c.evalText(*o->value);
+  const int step = statsStep(c, s);
 
   const auto started = std::chrono::steady_clock::now();
   BackupSetInfo info;
@@ -172,10 +174,10 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
   info.databaseName = entry->name;
   info.backupName = setName;
   info.description = description;
-  info.serverName = engine->serverName();
-  info.userName = login;
+  info.serverName = c.server().serverName();
+  info.userName = c.loginName();
   info.position = position;
-  info.serverYear = static_cast<std::uint32_t>(engine->version.year);
+  info.serverYear = static_cast<std::uint32_t>(c.server().version.year);
   info.finishDate = sql::DateTime::now();
   info.contentSize = content.size();
   const int err = writeWholeFile(file, existing + encodeBackupSet(info, content));
@@ -183,40 +185,38 @@ void Session::Impl::backupDatabase(Exec& x, const Statement& s) {
 
   const std::string pos = std::to_string(position);
   if (step > 0)
-    for (int p = step; p <= 100; p += step) message(x, 3211, 0, std::to_string(p) + " percent processed.");
+    for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");
   const std::int64_t dataPages = pagesOf(content.size());
-  message(x, 4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
-                          engine->catalog.dataFileName(entry->name) + "' on file " + pos + ".");
-  message(x, 4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" + engine->catalog.logFileName(entry->name) +
+  c.message(4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
+                          c.server().catalog.dataFileName(entry->name) + "' on file " + pos + ".");
+  c.message(4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" + c.server().catalog.logFileName(entry->name) +
                           "' on file " + pos + ".");
-  message(x, 3014, 0, "BACKUP DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
+  c.message(3014, 0, "BACKUP DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
                           timing(started, content.size()) + ".");
-  done(x, false);
+  c.done(false);
 }
 
-void Session::Impl::backupLog(Exec& x, const Statement& s) {
+void backupLog(Context& c, const Statement& s) {
   const std::string what = "BACKUP LOG";
-  const std::string name = evalText(x, *s.target);
-  if (tranCount > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
-  const auto entry = engine->catalog.find(name);
+  const std::string name = c.evalText(*s.target);
+  if (c.tranCount() > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  const auto entry = c.server().catalog.find(name);
   if (!entry) {
     terminate(what, {msg(911, 16,
-                         engine->version.year == 2000
+                         c.server().version.year == 2000
                              ? "Could not locate entry in sysdatabases for database '" + name +
                                    "'. No entry found with that name. Make sure that the name is entered correctly."
                              : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
   }
   if (s.option("TRUNCATE_ONLY") || s.option("NO_LOG")) {
     // The stand-in keeps no transaction log between statements; truncation has nothing left to do.
-    done(x, false);
+    c.done(false);
     return;
   }
   terminate(what, {msg(4208, 16,
                        "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE "
                        "or change the recovery model using ALTER DATABASE.")});
 }
-
-namespace {
 
 // Reads the backup set a RESTORE names, or ends the statement with SQL Server's errors.
 BackupSet readSet(const std::string& what, const std::filesystem::path& file, int fileNo) {
@@ -237,26 +237,24 @@ BackupSet readSet(const std::string& what, const std::filesystem::path& file, in
   return r.sets[static_cast<std::size_t>(fileNo - 1)];
 }
 
-}  // namespace
-
-static int fileOption(Session::Impl& self, Session::Impl::Exec& x, const Statement& s) {
+int fileOption(Context& c, const Statement& s) {
   const auto* o = s.option("FILE");
   if (!o || !o->value) return 1;
-  const auto v = sql::convert(self.eval(x, *o->value), sql::SqlType::integer(), -1, s.line);
+  const auto v = sql::convert(c.eval(*o->value), sql::SqlType::integer(), -1, s.line);
   return sql::isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
 }
 
-void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
+void restoreDatabase(Context& c, const Statement& s) {
   const std::string what = "RESTORE DATABASE";
-  const std::string target = evalText(x, *s.target);
-  const std::string device = evalText(x, *s.value);
-  if (tranCount > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
-  const auto file = engine->catalog.resolveBackupPath(device);
+  const std::string target = c.evalText(*s.target);
+  const std::string device = c.evalText(*s.value);
+  if (c.tranCount() > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  const auto file = c.server().catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
-  const int step = statsStep(s, *this, x);
+  const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();
-  const BackupSet set = readSet(what, file, fileOption(*this, x, s));
+  const BackupSet set = readSet(what, file, fileOption(c, s));
   if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
   if (base::equalsIgnoreCase(target, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
@@ -265,20 +263,20 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
                          "To restore the master database, the server must be running in single-user mode. For "
                          "information about starting in single-user mode, see \"How to: Start an Instance of SQL "
                          "Server (sqlservr.exe)\" in Books Online.")});
-  auto entry = engine->catalog.find(target);
+  auto entry = c.server().catalog.find(target);
   if (entry && !s.option("REPLACE") && !base::equalsIgnoreCase(set.info.databaseName, entry->name))
     terminate(what, {msg(3154, 16, "The backup set holds a backup of a database other than the existing '" +
                                        entry->name + "' database.")});
   if (entry) {
     // Sitting in the database oneself leaves nothing to wait for.
-    const bool self = base::equalsIgnoreCase(currentDb(), entry->name);
-    const auto ex = engine->catalog.beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
+    const bool self = base::equalsIgnoreCase(c.currentDatabase(), entry->name);
+    const auto ex = c.server().catalog.beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
     if (ex == storage::Catalog::Exclusive::InUse)
       terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
     if (ex == storage::Catalog::Exclusive::Missing) entry.reset();
   }
-  if (!entry) entry = engine->catalog.createDatabase(target, true);
-  storage::ExclusiveGuard guard(engine->catalog, entry->name);
+  if (!entry) entry = c.server().catalog.createDatabase(target, true);
+  storage::ExclusiveGuard guard(c.server().catalog, entry->name);
   const std::filesystem::path temp = entry->file.string() + ".restoring";
   const int err = writeWholeFile(temp, set.content);
   if (err != 0) {
@@ -294,34 +292,34 @@ void Session::Impl::restoreDatabase(Exec& x, const Statement& s) {
                                              osErrorText(ec.value(), false, entry->file) + ".")});
   const std::string pos = std::to_string(set.info.position);
   if (step > 0)
-    for (int p = step; p <= 100; p += step) message(x, 3211, 0, std::to_string(p) + " percent processed.");
+    for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");
   const std::int64_t dataPages = pagesOf(set.content.size());
-  message(x, 4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
-                          engine->catalog.dataFileName(set.info.databaseName) + "' on file " + pos + ".");
-  message(x, 4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" +
-                          engine->catalog.logFileName(set.info.databaseName) + "' on file " + pos + ".");
-  message(x, 3014, 0, "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
+  c.message(4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
+                          c.server().catalog.dataFileName(set.info.databaseName) + "' on file " + pos + ".");
+  c.message(4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" +
+                          c.server().catalog.logFileName(set.info.databaseName) + "' on file " + pos + ".");
+  c.message(3014, 0, "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
                           timing(started, set.content.size()) + ".");
-  done(x, false);
+  c.done(false);
 }
 
-void Session::Impl::restoreVerify(Exec& x, const Statement& s) {
+void restoreVerify(Context& c, const Statement& s) {
   const std::string what = "VERIFY DATABASE";
-  const std::string device = evalText(x, *s.value);
-  const auto file = engine->catalog.resolveBackupPath(device);
+  const std::string device = c.evalText(*s.value);
+  const auto file = c.server().catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
-  const int fileNo = fileOption(*this, x, s);
+  const int fileNo = fileOption(c, s);
   const BackupSet set = readSet(what, file, fileNo);
   if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
-  message(x, 3262, 0, "The backup set on file " + std::to_string(fileNo) + " is valid.");
-  done(x, false);
+  c.message(3262, 0, "The backup set on file " + std::to_string(fileNo) + " is valid.");
+  c.done(false);
 }
 
-void Session::Impl::restoreHeaderOnly(Exec& x, const Statement& s) {
+void restoreHeaderOnly(Context& c, const Statement& s) {
   const std::string what = "RESTORE HEADERONLY";
-  const std::string device = evalText(x, *s.value);
-  const auto file = engine->catalog.resolveBackupPath(device);
+  const std::string device = c.evalText(*s.value);
+  const auto file = c.server().catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   const auto r = readBackupFile(file, false);
@@ -352,53 +350,50 @@ void Session::Impl::restoreHeaderOnly(Exec& x, const Statement& s) {
                           static_cast<std::int64_t>(i.contentSize + 8192), i.startDate, i.finishDate,
                           std::int64_t{base::productVersionFor(static_cast<int>(i.serverYear)).major}});
   }
-  rowcount = static_cast<std::int64_t>(rs.rows.size());
-  x.out.items.push_back(std::move(rs));
-  done(x, false, rowcount, sql::StatementDone::Command::Select);
+  const auto count = static_cast<std::int64_t>(rs.rows.size());
+  c.setRowCount(count);
+  c.send(std::move(rs));
+  c.done(false, count, sql::StatementDone::Command::Select);
 }
 
-void Session::Impl::restoreFileListOnly(Exec& x, const Statement& s) {
+void restoreFileListOnly(Context& c, const Statement& s) {
   const std::string what = "RESTORE FILELIST";
-  const std::string device = evalText(x, *s.value);
-  const auto file = engine->catalog.resolveBackupPath(device);
-  const BackupSet set = readSet(what, file, fileOption(*this, x, s));
+  const std::string device = c.evalText(*s.value);
+  const auto file = c.server().catalog.resolveBackupPath(device);
+  const BackupSet set = readSet(what, file, fileOption(c, s));
   sql::ResultSet rs;
   rs.columns = {sql::Column{"LogicalName", sql::SqlType::nvarchar(128), true}, sql::Column{"PhysicalName", sql::SqlType::nvarchar(260), true},
                 sql::Column{"Type", sql::SqlType::varchar(1), true}, sql::Column{"FileGroupName", sql::SqlType::nvarchar(128), true},
                 sql::Column{"Size", sql::SqlType::bigint(), true}, sql::Column{"MaxSize", sql::SqlType::bigint(), true}};
   const auto& dbName = set.info.databaseName;
-  const std::string stem = (engine->catalog.dataDir() / dbName).string();
-  rs.rows.push_back(sql::Row{engine->catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
+  const std::string stem = (c.server().catalog.dataDir() / dbName).string();
+  rs.rows.push_back(sql::Row{c.server().catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
                         static_cast<std::int64_t>(set.info.contentSize), std::int64_t{35184372080640}});
-  rs.rows.push_back(sql::Row{engine->catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), sql::Value{}, std::int64_t{1048576},
+  rs.rows.push_back(sql::Row{c.server().catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), sql::Value{}, std::int64_t{1048576},
                         std::int64_t{2199023255552}});
-  rowcount = 2;
-  x.out.items.push_back(std::move(rs));
-  done(x, false, rowcount, sql::StatementDone::Command::Select);
+  c.setRowCount(2);
+  c.send(std::move(rs));
+  c.done(false, 2, sql::StatementDone::Command::Select);
 }
 
-namespace {
-
-std::optional<storage::DbEntry> dbccDatabase(Session::Impl& self, Session::Impl::Exec& x, const sql::Expr& e) {
-  const sql::TypedValue v = self.eval(x, e);
-  if (const auto* id = std::get_if<std::int64_t>(&v.value)) return self.engine->catalog.findById(static_cast<int>(*id));
-  return self.engine->catalog.find(self.evalText(x, e));
+std::optional<storage::DbEntry> dbccDatabase(Context& c, const sql::Expr& e) {
+  const sql::TypedValue v = c.eval(e);
+  if (const auto* id = std::get_if<std::int64_t>(&v.value)) return c.server().catalog.findById(static_cast<int>(*id));
+  return c.server().catalog.find(c.evalText(e));
 }
 
-}  // namespace
-
-void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
-  const auto entry = dbccDatabase(*this, x, *s.values[0]);
+void shrinkDatabase(Context& c, const Statement& s) {
+  const auto entry = dbccDatabase(c, *s.values[0]);
   if (!entry) {
-    const std::string name = evalText(x, *s.values[0]);
+    const std::string name = c.evalText(*s.values[0]);
     throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   }
   if (s.values.size() > 1) {
-    const auto pct = sql::convert(eval(x, *s.values[1]), sql::SqlType::integer(), -1, s.line);
+    const auto pct = sql::convert(c.eval(*s.values[1]), sql::SqlType::integer(), -1, s.line);
     if (!sql::isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
       throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
   }
-  if (tranCount > 0) throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
+  if (c.tranCount() > 0) throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
   std::int64_t pages = 0, freePages = 0, pageSize = 4096;
   try {
     auto target = storage::Database::open(entry->file, false);
@@ -407,8 +402,8 @@ void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
     if (a.step()) pages = a.integer(0);
     storage::Statement b(target.get(), "PRAGMA freelist_count");
     if (b.step()) freePages = b.integer(0);
-    storage::Statement c(target.get(), "PRAGMA page_size");
-    if (c.step()) pageSize = c.integer(0);
+    storage::Statement size(target.get(), "PRAGMA page_size");
+    if (size.step()) pageSize = size.integer(0);
   } catch (const storage::Error& e) {
     if (e.code == SQLITE_BUSY || e.code == SQLITE_LOCKED)
       throw SqlError(5030, 16, "The database could not be exclusively locked to perform the operation.");
@@ -422,17 +417,17 @@ void Session::Impl::shrinkDatabase(Exec& x, const Statement& s) {
                 sql::Column{"UsedPages", sql::SqlType::integer(), false},       sql::Column{"EstimatedPages", sql::SqlType::integer(), false}};
   rs.rows.push_back(sql::Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1}, toPages(pages - freePages),
                         toPages(pages - freePages)});
-  x.out.items.push_back(std::move(rs));
+  c.send(std::move(rs));
   if (!s.option("NO_INFOMSGS"))
-    message(x, 2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
-  done(x, false, 1, sql::StatementDone::Command::Select);
+    c.message(2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+  c.done(false, 1, sql::StatementDone::Command::Select);
 }
 
-void Session::Impl::dbcc(Exec& x, const Statement& s) {
+void dbcc(Context& c, const Statement& s) {
   if (s.name == "CHECKDB") {
-    std::optional<storage::DbEntry> entry = s.values.empty() ? engine->catalog.find(currentDb()) : dbccDatabase(*this, x, *s.values[0]);
+    std::optional<storage::DbEntry> entry = s.values.empty() ? c.server().catalog.find(c.currentDatabase()) : dbccDatabase(c, *s.values[0]);
     if (!entry) {
-      const std::string name = s.values.empty() ? currentDb() : evalText(x, *s.values[0]);
+      const std::string name = s.values.empty() ? c.currentDatabase() : c.evalText(*s.values[0]);
       throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
     }
     auto target = storage::Database::open(entry->file, false);
@@ -440,38 +435,57 @@ void Session::Impl::dbcc(Exec& x, const Statement& s) {
     int errors = 0;
     while (st.step())
       if (st.text(0) != "ok") ++errors;
-    message(x, 8989, errors ? 16 : 0,
+    c.message(8989, errors ? 16 : 0,
             "CHECKDB found 0 allocation errors and " + std::to_string(errors) + " consistency errors in database '" +
                 entry->name + "'.");
     if (!s.option("NO_INFOMSGS"))
-      message(x, 2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
-    done(x, errors != 0);
+      c.message(2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+    c.done(errors != 0);
     return;
   }
   throw SqlError(2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.");
 }
 
-void Session::Impl::createDatabase(Exec& x, const Statement& s) {
-  const std::string name = evalText(x, *s.target);
-  if (tranCount > 0) throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
-  engine->catalog.createDatabase(name, false);
-  done(x, false);
+void createDatabase(Context& c, const Statement& s) {
+  const std::string name = c.evalText(*s.target);
+  if (c.tranCount() > 0) throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
+  c.server().catalog.createDatabase(name, false);
+  c.done(false);
 }
 
-void Session::Impl::dropDatabase(Exec& x, const Statement& s) {
-  const std::string name = evalText(x, *s.target);
-  if (tranCount > 0) throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
+void dropDatabase(Context& c, const Statement& s) {
+  const std::string name = c.evalText(*s.target);
+  if (c.tranCount() > 0) throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
   for (const char* sys : {"master", "model", "msdb", "tempdb"})
     if (base::equalsIgnoreCase(name, sys))
       throw SqlError(3708, 16, "Cannot drop the database '" + name + "' because it is a system database.");
-  const auto ex = engine->catalog.beginExclusive(name, std::chrono::milliseconds(base::equalsIgnoreCase(currentDb(), name) ? 0 : 1500));
+  const auto ex = c.server().catalog.beginExclusive(name, std::chrono::milliseconds(base::equalsIgnoreCase(c.currentDatabase(), name) ? 0 : 1500));
   if (ex == storage::Catalog::Exclusive::Missing)
     throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
   if (ex == storage::Catalog::Exclusive::InUse)
     throw SqlError(3702, 16, "Cannot drop database \"" + name + "\" because it is currently in use.");
-  storage::ExclusiveGuard guard(engine->catalog, name);
-  engine->catalog.dropDatabase(name);
-  done(x, false);
+  storage::ExclusiveGuard guard(c.server().catalog, name);
+  c.server().catalog.dropDatabase(name);
+  c.done(false);
 }
 
-}  // namespace standin
+}  // namespace
+
+void runMaintenance(Context& c, const Statement& s) {
+  using K = Statement::Kind;
+  switch (s.kind) {
+    case K::BackupDatabase: return backupDatabase(c, s);
+    case K::BackupLog: return backupLog(c, s);
+    case K::RestoreDatabase: return restoreDatabase(c, s);
+    case K::RestoreVerify: return restoreVerify(c, s);
+    case K::RestoreHeaderOnly: return restoreHeaderOnly(c, s);
+    case K::RestoreFileListOnly: return restoreFileListOnly(c, s);
+    case K::DbccShrinkDatabase: return shrinkDatabase(c, s);
+    case K::Dbcc: return dbcc(c, s);
+    case K::CreateDatabase: return createDatabase(c, s);
+    case K::DropDatabase: return dropDatabase(c, s);
+    default: throw SqlError(50000, 16, "The stand-in server does not support this statement.");
+  }
+}
+
+}  // namespace standin::features
