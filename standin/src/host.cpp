@@ -10,10 +10,10 @@ namespace standin {
 
 Host::Host(HostOptions options) : options_(std::move(options)) {
   if (options_.dataDir.empty()) options_.dataDir = defaultDataDir();
-  const std::string computer = options_.computerName.empty() ? localComputerName() : options_.computerName;
+  const std::string computer = options_.computerName.empty() ? engine::localComputerName() : options_.computerName;
   options_.computerName = computer;
   auto add = [&](const std::string& name, const std::filesystem::path& dir, int version, std::uint16_t port) {
-    EngineConfig ec;
+    engine::EngineConfig ec;
     ec.dataDir = dir;
     ec.saPassword = options_.saPassword;
     ec.serverVersion = version;
@@ -22,7 +22,7 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     ec.createSample = options_.createSample;
     Instance inst;
     inst.name = name;
-    inst.engine = std::make_unique<Engine>(ec);
+    inst.engine = std::make_unique<engine::Engine>(ec);
     TdsServerConfig tc;
     tc.port = port;
     tc.ipv6 = options_.ipv6;

@@ -214,7 +214,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
   while (!r.atEnd()) {
     const std::uint8_t first = static_cast<std::uint8_t>(r.data()[r.pos()]);
     if (first == 0x80 || first == 0xFF) break;  // another RPC follows in the same batch; not used by clients here
-    Session::Parameter p;
+    engine::Session::Parameter p;
     p.name = r.bVarchar();
     const std::uint8_t status = r.u8();
     p.output = (status & 0x01) != 0;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
 #include "standin/sql/results.h"
 
 namespace standin::tds {
@@ -89,7 +89,7 @@ void skipAllHeaders(Reader& r, std::uint32_t tdsVersion);
 
 struct RpcRequest {
   std::string procedure;  // by name, or the name of a well-known procedure id
-  std::vector<Session::Parameter> params;
+  std::vector<engine::Session::Parameter> params;
 };
 RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion);
 

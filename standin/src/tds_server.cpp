@@ -52,7 +52,7 @@ struct Packet {
 // One client connection: reads requests, runs them on its session, writes replies.
 class Connection {
  public:
-  Connection(int fd, Engine& engine, Trace& trace) : fd_(fd), engine_(engine), trace_(trace) {}
+  Connection(int fd, engine::Engine& engine, Trace& trace) : fd_(fd), engine_(engine), trace_(trace) {}
 
   void run() {
     try {
@@ -225,7 +225,7 @@ class Connection {
       if (msg.type == tds::kLogin7) return login(msg.payload);
       return false;  // nothing else is allowed before a login
     }
-    const Session::CancelCheck cancel = [this] { return attentionArrived(); };
+    const engine::Session::CancelCheck cancel = [this] { return attentionArrived(); };
     switch (msg.type) {
       case tds::kSqlBatch: {
         tds::Reader r(msg.payload);
@@ -286,7 +286,7 @@ class Connection {
     const tds::Login7 l = tds::parseLogin7(payload);
     if (l.tdsVersion < base::kTds70) return false;  // TDS 4.2 / 5.0 clients are not served
     version_ = base::negotiateTdsVersion(l.tdsVersion, engine_.version().tdsVersion);
-    LoginRequest req;
+    engine::LoginRequest req;
     req.user = l.userName;
     req.password = l.password;
     req.database = l.database;
@@ -295,7 +295,7 @@ class Connection {
     req.appName = l.appName;
     req.integrated = l.integrated();
     trace_.log(0, "login", "user " + l.userName + ", database " + (l.database.empty() ? "(default)" : l.database));
-    LoginResult result = engine_.login(req);
+    engine::LoginResult result = engine_.login(req);
     tds::TokenWriter w(version_, engine_.serverName());
     if (!result.session) {
       for (const auto& m : result.errors) w.message(m);
@@ -321,7 +321,7 @@ class Connection {
   }
 
   int fd_;
-  Engine& engine_;
+  engine::Engine& engine_;
   Trace& trace_;
   std::string in_;
   bool closed_ = false;
@@ -329,7 +329,7 @@ class Connection {
   std::uint32_t version_ = base::kTds71;
   int packetSize_ = 4096;
   std::uint8_t packetId_ = 1;
-  std::unique_ptr<Session> session_;
+  std::unique_ptr<engine::Session> session_;
 };
 
 base::UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort) {
@@ -364,7 +364,7 @@ base::UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort
 }  // namespace
 
 struct TdsServer::Impl {
-  Engine& engine;
+  engine::Engine& engine;
   TdsServerConfig config;
   Trace trace;
   base::UniqueFd v4, v6;
@@ -381,7 +381,7 @@ struct TdsServer::Impl {
   mutable std::mutex mutex;
   std::list<std::unique_ptr<Slot>> slots;
 
-  Impl(Engine& e, TdsServerConfig c) : engine(e), config(std::move(c)), trace(config.traceFile) {}
+  Impl(engine::Engine& e, TdsServerConfig c) : engine(e), config(std::move(c)), trace(config.traceFile) {}
 
   void reap() {
     std::lock_guard lock(mutex);
@@ -427,7 +427,7 @@ struct TdsServer::Impl {
   }
 };
 
-TdsServer::TdsServer(Engine& engine, TdsServerConfig config) : impl_(std::make_unique<Impl>(engine, std::move(config))) {}
+TdsServer::TdsServer(engine::Engine& engine, TdsServerConfig config) : impl_(std::make_unique<Impl>(engine, std::move(config))) {}
 
 TdsServer::~TdsServer() { stop(); }
 

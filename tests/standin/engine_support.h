@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "command_builder.h"
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
 #include "standin_fixture.h"
 
 namespace standintest {
@@ -35,17 +35,17 @@ inline std::string today() { return standin::sql::DateTime::now().format(112).va
 class EngineTest : public ::testing::Test {
  protected:
   explicit EngineTest(int year = 2005) : dir_("bv-engine") {
-    standin::EngineConfig c;
+    standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / "data";
     c.saPassword = "pw";
     c.serverVersion = year;
     c.computerName = "TESTBOX";
-    engine_ = std::make_unique<standin::Engine>(c);
+    engine_ = std::make_unique<standin::engine::Engine>(c);
     session_ = login();
   }
 
-  std::unique_ptr<standin::Session> login(const std::string& database = {}) {
-    standin::LoginRequest r;
+  std::unique_ptr<standin::engine::Session> login(const std::string& database = {}) {
+    standin::engine::LoginRequest r;
     r.user = "sa";
     r.password = "pw";
     r.database = database;
@@ -78,8 +78,8 @@ class EngineTest : public ::testing::Test {
   }
 
   bvtest::TempDir dir_;
-  std::unique_ptr<standin::Engine> engine_;
-  std::unique_ptr<standin::Session> session_;
+  std::unique_ptr<standin::engine::Engine> engine_;
+  std::unique_ptr<standin::engine::Session> session_;
 };
 
 }  // namespace standintest

@@ -83,11 +83,11 @@ class VersionText : public ::testing::TestWithParam<int> {};
 
 TEST_P(VersionText, YearSitsAtCharacters22To25) {
   bvtest::TempDir dir("bv-engine");
-  standin::EngineConfig c;
+  standin::engine::EngineConfig c;
   c.dataDir = dir.path();
   c.saPassword = "pw";
   c.serverVersion = GetParam();
-  standin::Engine engine(c);
+  standin::engine::Engine engine(c);
   auto s = engine.login({"sa", "pw", "", "", "", "", false}).session;
   ASSERT_TRUE(s);
   const auto r = s->executeBatch("SELECT @@VERSION AS VERSION\r\n");
@@ -462,11 +462,11 @@ class TruncateOnly : public ::testing::TestWithParam<int> {};
 
 TEST_P(TruncateOnly, IsAcceptedUpTo2005AndRefusedFrom2008) {
   bvtest::TempDir dir("bv-engine");
-  standin::EngineConfig c;
+  standin::engine::EngineConfig c;
   c.dataDir = dir.path();
   c.saPassword = "pw";
   c.serverVersion = GetParam();
-  standin::Engine engine(c);
+  standin::engine::Engine engine(c);
   auto s = engine.login({"sa", "pw", "", "", "", "", false}).session;
   const auto r = s->executeBatch(truncateLogStatement("Sample"));
   if (GetParam() <= 2005) {
@@ -538,7 +538,7 @@ TEST_F(EngineTest, BackupInsideATransactionIsRefused) {
 // ---------- prepared statements ----------
 
 TEST_F(EngineTest, PrepExecReturnsAHandleThatExecuteReuses) {
-  using P = standin::Session::Parameter;
+  using P = standin::engine::Session::Parameter;
   const auto first = session_->callProcedure(
       "sp_prepexec", {P{"@handle", standin::sql::SqlType::integer(), standin::sql::Value{}, true},
                       P{"", standin::sql::SqlType::nvarchar(-1), std::string("@P1 int")},
@@ -568,17 +568,17 @@ TEST_F(EngineTest, UnknownProcedureIs2812) {
 
 TEST(EngineRestart, AGeneratedPasswordAndTheDataSurviveARestart) {
   bvtest::TempDir dir("bv-engine");
-  standin::EngineConfig c;
+  standin::engine::EngineConfig c;
   c.dataDir = dir.path();
   std::string password;
   {
-    standin::Engine first(c);
+    standin::engine::Engine first(c);
     EXPECT_TRUE(first.saPasswordGenerated());
     password = first.saPassword();
     EXPECT_GE(password.size(), 12u);
     first.execute("Sample", "DELETE FROM Orders WHERE OrderID = 1");
   }
-  standin::Engine second(c);
+  standin::engine::Engine second(c);
   EXPECT_FALSE(second.saPasswordGenerated());
   EXPECT_EQ(second.saPassword(), password);
   EXPECT_TRUE(second.login({"sa", password, "", "", "", "", false}).session);

@@ -11,7 +11,7 @@
 #include "command_builder.h"
 #include "job_catalogue.h"
 #include "job_registration.h"
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
 #include "standin_fixture.h"
 
 namespace {
@@ -53,7 +53,7 @@ class AgentEngine : public ::testing::Test {
   // 2030-01-15 is a Tuesday.
   void open(int year = 2005, bool agentThread = false, DateTime start = at(2030, 1, 15, 10, 0, 0)) {
     clock_ = std::make_shared<TestClock>(start);
-    standin::EngineConfig c;
+    standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / "data";
     c.saPassword = "pw";
     c.serverVersion = year;
@@ -62,12 +62,12 @@ class AgentEngine : public ::testing::Test {
     c.startAgent = agentThread;
     engine_.reset();
     session_.reset();
-    engine_ = std::make_unique<standin::Engine>(c);
+    engine_ = std::make_unique<standin::engine::Engine>(c);
     session_ = login("Sample");
   }
 
-  std::unique_ptr<standin::Session> login(const std::string& database) {
-    standin::LoginRequest r;
+  std::unique_ptr<standin::engine::Session> login(const std::string& database) {
+    standin::engine::LoginRequest r;
     r.user = "sa";
     r.password = "pw";
     r.database = database;
@@ -79,7 +79,7 @@ class AgentEngine : public ::testing::Test {
   BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
   BatchResult run(const std::vector<std::string>& lines) { return run(bv::maintenance::joinCommandLines(lines)); }
 
-  std::vector<standin::Engine::TextRow> msdb(const std::string& sqliteSql) { return engine_->query("msdb", sqliteSql); }
+  std::vector<standin::engine::Engine::TextRow> msdb(const std::string& sqliteSql) { return engine_->query("msdb", sqliteSql); }
   std::string msdbValue(const std::string& sqliteSql) {
     const auto rows = msdb(sqliteSql);
     if (rows.empty() || rows[0].empty() || !rows[0][0]) return "<none>";
@@ -130,8 +130,8 @@ class AgentEngine : public ::testing::Test {
 
   bvtest::TempDir dir_{"bv-msdb"};
   std::shared_ptr<TestClock> clock_;
-  std::unique_ptr<standin::Engine> engine_;
-  std::unique_ptr<standin::Session> session_;
+  std::unique_ptr<standin::engine::Engine> engine_;
+  std::unique_ptr<standin::engine::Session> session_;
 };
 
 class AgentEngineByRelease : public AgentEngine, public ::testing::WithParamInterface<int> {};
@@ -214,7 +214,7 @@ TEST_F(AgentEngine, AnOutputJobIdComesBackAndIdentifiesTheJob) {
 
 TEST_F(AgentEngine, TheProceduresAnswerRemoteProcedureCallsWithTheirOutputs) {
   open();
-  using P = standin::Session::Parameter;
+  using P = standin::engine::Session::Parameter;
   const auto r = session_->callProcedure(
       "msdb.dbo.sp_add_job", {P{"@job_name", standin::sql::SqlType::nvarchar(128), std::string("by rpc")},
                               P{"@job_id", standin::sql::SqlType::nvarchar(36), std::monostate{}, true}});

@@ -50,7 +50,7 @@ const std::filesystem::path& StandinFixture::scratchDir() const { return scratch
 std::string StandinFixture::sampleDatabase() const { return standin::storage::kSampleDatabase; }
 std::string StandinFixture::sampleTable() const { return "Customers"; }
 int StandinFixture::serverVersion() const { return options_.serverVersion; }
-standin::Engine& StandinFixture::engine() { return host_->engine(); }
+standin::engine::Engine& StandinFixture::engine() { return host_->engine(); }
 standin::Host& StandinFixture::host() { return *host_; }
 
 std::int64_t StandinFixture::rowCount(const std::string& database, const std::string& table) const {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
 #include "standin/host.h"
 
 namespace bvtest {
@@ -60,7 +60,7 @@ class StandinFixture {
   // "Driver=FreeTDS;Server=127.0.0.1;Port=N;UID=sa;PWD={...};" plus extra "Key=value;" pairs.
   std::string odbcConnectionString(const std::string& extra = "") const;
 
-  standin::Engine& engine();
+  standin::engine::Engine& engine();
   standin::Host& host();
 
  private:

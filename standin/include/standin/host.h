@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
 #include "standin/ssrp.h"
 #include "standin/tds_server.h"
 
@@ -49,11 +49,11 @@ class Host {
 
   struct Instance {
     std::string name;  // MSSQLSERVER for the default instance
-    std::unique_ptr<Engine> engine;
+    std::unique_ptr<engine::Engine> engine;
     std::unique_ptr<TdsServer> server;
   };
   const std::vector<Instance>& instances() const { return instances_; }
-  Engine& engine() { return *instances_.front().engine; }
+  engine::Engine& engine() { return *instances_.front().engine; }
   std::uint16_t port() const { return instances_.front().server->port(); }
   std::uint16_t ssrpPort() const;
   const std::string& ssrpError() const { return ssrpError_; }

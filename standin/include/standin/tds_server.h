@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
 
 namespace standin {
 
@@ -19,7 +19,7 @@ struct TdsServerConfig {
 
 class TdsServer {
  public:
-  TdsServer(Engine& engine, TdsServerConfig config);
+  TdsServer(engine::Engine& engine, TdsServerConfig config);
   ~TdsServer();  // stops the server
   TdsServer(const TdsServer&) = delete;
   TdsServer& operator=(const TdsServer&) = delete;

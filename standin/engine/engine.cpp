@@ -6,12 +6,12 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine_internal.h"
+#include "standin/engine/engine_internal.h"
 #include "standin/features/agent_jobs.h"
 #include "standin/features/msdb.h"
 #include "standin/base/text.h"
 
-namespace standin {
+namespace standin::engine {
 
 std::string localComputerName() {
   char buf[256] = {};
@@ -210,4 +210,4 @@ LoginResult Engine::login(const LoginRequest& request) {
   return result;
 }
 
-}  // namespace standin
+}  // namespace standin::engine

@@ -16,10 +16,10 @@
 #include "standin/sql/evaluator.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
 #include "standin/features/context.h"
 
-namespace standin {
+namespace standin::engine {
 
 struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Impl> {
   EngineConfig config;
@@ -146,4 +146,4 @@ class StatementContext final : public features::Context {
   Session::Impl::Exec& x_;
 };
 
-}  // namespace standin
+}  // namespace standin::engine

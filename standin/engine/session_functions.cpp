@@ -2,10 +2,10 @@
 // expression; the evaluator of the sql folder asks for them.
 #include <algorithm>
 
-#include "engine_internal.h"
+#include "standin/engine/engine_internal.h"
 #include "standin/base/text.h"
 
-namespace standin {
+namespace standin::engine {
 
 using K = sql::SqlType::Kind;
 
@@ -105,4 +105,4 @@ std::optional<sql::TypedValue> Session::Impl::sessionFunction(const sql::Expr& e
   return std::nullopt;
 }
 
-}  // namespace standin
+}  // namespace standin::engine

@@ -2,12 +2,12 @@
 // procedures that ODBC drivers use.
 #include <algorithm>
 
-#include "engine_internal.h"
+#include "standin/engine/engine_internal.h"
 #include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 #include "standin/base/text.h"
 
-namespace standin {
+namespace standin::engine {
 
 using sql::SqlError;
 
@@ -280,4 +280,4 @@ sql::BatchResult Session::callProcedure(std::string_view name, std::vector<Param
   return out;
 }
 
-}  // namespace standin
+}  // namespace standin::engine

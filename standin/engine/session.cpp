@@ -3,14 +3,14 @@
 #include <cstring>
 #include <thread>
 
-#include "engine_internal.h"
+#include "standin/engine/engine_internal.h"
 #include "standin/features/maintenance.h"
 #include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 #include "standin/storage/rewrite.h"
 #include "standin/base/text.h"
 
-namespace standin {
+namespace standin::engine {
 
 using sql::SqlError;
 using sql::Statement;
@@ -905,4 +905,4 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   }
 }
 
-}  // namespace standin
+}  // namespace standin::engine

@@ -16,7 +16,11 @@
 #include "standin/sql/value.h"
 #include "standin/base/version.h"
 
-namespace standin {
+namespace standin::features {
+class AgentThread;
+}
+
+namespace standin::engine {
 
 struct EngineConfig {
   std::filesystem::path dataDir;
@@ -46,9 +50,6 @@ struct LoginRequest {
 };
 
 class Session;
-namespace features {
-class AgentThread;
-}
 
 struct LoginResult {
   std::unique_ptr<Session> session;  // null when the login failed
@@ -147,4 +148,4 @@ class Session {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace standin
+}  // namespace standin::engine
