@@ -23,11 +23,11 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     Instance inst;
     inst.name = name;
     inst.engine = std::make_unique<engine::Engine>(ec);
-    TdsServerConfig tc;
+    wire::TdsServerConfig tc;
     tc.port = port;
     tc.ipv6 = options_.ipv6;
     tc.traceFile = options_.traceFile;
-    inst.server = std::make_unique<TdsServer>(*inst.engine, tc);
+    inst.server = std::make_unique<wire::TdsServer>(*inst.engine, tc);
     instances_.push_back(std::move(inst));
   };
   add(options_.instanceName.empty() ? std::string("MSSQLSERVER") : options_.instanceName, options_.dataDir,
@@ -42,10 +42,10 @@ Host::~Host() { stop(); }
 void Host::start() {
   for (auto& inst : instances_) inst.server->start();
   if (options_.ssrpPort != 0) {
-    std::vector<SsrpInstance> list;
+    std::vector<wire::SsrpInstance> list;
     for (const auto& inst : instances_)
-      list.push_back(SsrpInstance{inst.name, inst.server->port(), inst.engine->version().versionString()});
-    ssrp_ = std::make_unique<SsrpResponder>(options_.computerName, list, options_.ssrpPort);
+      list.push_back(wire::SsrpInstance{inst.name, inst.server->port(), inst.engine->version().versionString()});
+    ssrp_ = std::make_unique<wire::SsrpResponder>(options_.computerName, list, options_.ssrpPort);
     try {
       ssrp_->start();
     } catch (const std::exception& e) {

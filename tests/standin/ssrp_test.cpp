@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "standin/ssrp.h"
+#include "standin/wire/ssrp.h"
 
 namespace {
 
-const std::vector<standin::SsrpInstance> kTwo = {{"MSSQLSERVER", 1433, "9.00.5000.00"}, {"SQLEXPRESS", 14380, "8.00.2039.00"}};
+const std::vector<standin::wire::SsrpInstance> kTwo = {{"MSSQLSERVER", 1433, "9.00.5000.00"}, {"SQLEXPRESS", 14380, "8.00.2039.00"}};
 
 std::string body(const std::string& reply) {
   EXPECT_GE(reply.size(), 3u);
@@ -27,26 +27,26 @@ TEST(SsrpAnswer, ListsEveryInstanceForBroadcastAndUnicastEnumeration) {
   const std::string expected =
       "ServerName;BOX;InstanceName;MSSQLSERVER;IsClustered;No;Version;9.00.5000.00;tcp;1433;;"
       "ServerName;BOX;InstanceName;SQLEXPRESS;IsClustered;No;Version;8.00.2039.00;tcp;14380;;";
-  EXPECT_EQ(body(standin::ssrpAnswer(std::string(1, '\x03'), "BOX", kTwo)), expected);
-  EXPECT_EQ(body(standin::ssrpAnswer(std::string(1, '\x02'), "BOX", kTwo)), expected);
+  EXPECT_EQ(body(standin::wire::ssrpAnswer(std::string(1, '\x03'), "BOX", kTwo)), expected);
+  EXPECT_EQ(body(standin::wire::ssrpAnswer(std::string(1, '\x02'), "BOX", kTwo)), expected);
 }
 
 TEST(SsrpAnswer, NamedInstanceRequestGetsThatInstanceOnly) {
   const std::string request = std::string("\x04", 1) + "sqlexpress" + std::string(1, '\0');
-  EXPECT_EQ(body(standin::ssrpAnswer(request, "BOX", kTwo)),
+  EXPECT_EQ(body(standin::wire::ssrpAnswer(request, "BOX", kTwo)),
             "ServerName;BOX;InstanceName;SQLEXPRESS;IsClustered;No;Version;8.00.2039.00;tcp;14380;;");
 }
 
 TEST(SsrpAnswer, UnknownInstancesAndRequestsGetNoAnswer) {
-  EXPECT_TRUE(standin::ssrpAnswer(std::string("\x04", 1) + "NOPE" + std::string(1, '\0'), "BOX", kTwo).empty());
-  EXPECT_TRUE(standin::ssrpAnswer("", "BOX", kTwo).empty());
-  EXPECT_TRUE(standin::ssrpAnswer("\x09junk", "BOX", kTwo).empty());
-  EXPECT_TRUE(standin::ssrpAnswer(std::string("\x04", 1) + std::string(40, 'A'), "BOX", kTwo).empty());
-  EXPECT_TRUE(standin::ssrpAnswer(std::string(1, '\x03'), "BOX", {}).empty());
+  EXPECT_TRUE(standin::wire::ssrpAnswer(std::string("\x04", 1) + "NOPE" + std::string(1, '\0'), "BOX", kTwo).empty());
+  EXPECT_TRUE(standin::wire::ssrpAnswer("", "BOX", kTwo).empty());
+  EXPECT_TRUE(standin::wire::ssrpAnswer("\x09junk", "BOX", kTwo).empty());
+  EXPECT_TRUE(standin::wire::ssrpAnswer(std::string("\x04", 1) + std::string(40, 'A'), "BOX", kTwo).empty());
+  EXPECT_TRUE(standin::wire::ssrpAnswer(std::string(1, '\x03'), "BOX", {}).empty());
 }
 
 TEST(SsrpResponder, AnswersOverUdpOnLoopback) {
-  standin::SsrpResponder responder("BOX", kTwo, 0);
+  standin::wire::SsrpResponder responder("BOX", kTwo, 0);
   responder.start();
   ASSERT_NE(responder.port(), 0);
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);

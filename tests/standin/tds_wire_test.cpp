@@ -3,12 +3,12 @@
 
 #include "standin/base/text.h"
 #include "standin/base/version.h"
-#include "tds_protocol.h"
+#include "standin/wire/tds_protocol.h"
 
 using namespace standin;
 using namespace standin::base;
 using namespace standin::sql;
-using namespace standin::tds;
+using namespace standin::wire;
 
 namespace {
 

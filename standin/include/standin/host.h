@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "standin/engine/engine.h"
-#include "standin/ssrp.h"
-#include "standin/tds_server.h"
+#include "standin/wire/ssrp.h"
+#include "standin/wire/tds_server.h"
 
 namespace standin {
 
@@ -50,7 +50,7 @@ class Host {
   struct Instance {
     std::string name;  // MSSQLSERVER for the default instance
     std::unique_ptr<engine::Engine> engine;
-    std::unique_ptr<TdsServer> server;
+    std::unique_ptr<wire::TdsServer> server;
   };
   const std::vector<Instance>& instances() const { return instances_; }
   engine::Engine& engine() { return *instances_.front().engine; }
@@ -62,7 +62,7 @@ class Host {
  private:
   HostOptions options_;
   std::vector<Instance> instances_;
-  std::unique_ptr<SsrpResponder> ssrp_;
+  std::unique_ptr<wire::SsrpResponder> ssrp_;
   std::string ssrpError_;
 };
 

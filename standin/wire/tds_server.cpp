@@ -1,4 +1,4 @@
-#include "standin/tds_server.h"
+#include "standin/wire/tds_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,10 +17,10 @@
 #include <thread>
 
 #include "standin/base/text.h"
-#include "tds_protocol.h"
+#include "standin/wire/tds_protocol.h"
 #include "standin/base/unique_fd.h"
 
-namespace standin {
+namespace standin::wire {
 
 namespace {
 
@@ -89,17 +89,17 @@ class Connection {
   }
 
   static bool knownType(std::uint8_t type) {
-    return type == tds::kSqlBatch || type == tds::kRpc || type == tds::kAttention || type == tds::kTransactionManager ||
-           type == tds::kLogin7 || type == tds::kSspi || type == tds::kPrelogin;
+    return type == kSqlBatch || type == kRpc || type == kAttention || type == kTransactionManager ||
+           type == kLogin7 || type == kSspi || type == kPrelogin;
   }
 
   std::optional<Packet> takePacket() {
     // Something that is not TDS is refused as soon as its first byte is seen.
-    if (!in_.empty() && !knownType(static_cast<std::uint8_t>(in_[0]))) throw tds::ProtocolError("not a TDS packet");
-    if (in_.size() >= 2 && (static_cast<std::uint8_t>(in_[1]) & ~0x1Bu) != 0) throw tds::ProtocolError("bad packet status");
+    if (!in_.empty() && !knownType(static_cast<std::uint8_t>(in_[0]))) throw ProtocolError("not a TDS packet");
+    if (in_.size() >= 2 && (static_cast<std::uint8_t>(in_[1]) & ~0x1Bu) != 0) throw ProtocolError("bad packet status");
     if (in_.size() < 8) return std::nullopt;
     const std::size_t length = (static_cast<unsigned char>(in_[2]) << 8) | static_cast<unsigned char>(in_[3]);
-    if (length < 8) throw tds::ProtocolError("bad packet length");
+    if (length < 8) throw ProtocolError("bad packet length");
     if (in_.size() < length) return std::nullopt;
     Packet p;
     p.type = static_cast<std::uint8_t>(in_[0]);
@@ -121,20 +121,20 @@ class Connection {
     auto first = readPacket();
     if (!first) return std::nullopt;
     Packet msg = std::move(*first);
-    while (!(msg.status & tds::kEom)) {
+    while (!(msg.status & kEom)) {
       auto more = readPacket();
       if (!more) return std::nullopt;
-      if (more->type == tds::kAttention) {
+      if (more->type == kAttention) {
         // The client gave up on a request it had not finished sending.
-        msg.type = tds::kAttention;
-        msg.status = tds::kEom;
+        msg.type = kAttention;
+        msg.status = kEom;
         msg.payload.clear();
         break;
       }
-      if (more->type != msg.type) throw tds::ProtocolError("packet type changed inside a message");
+      if (more->type != msg.type) throw ProtocolError("packet type changed inside a message");
       msg.payload += more->payload;
       msg.status = more->status;
-      if (msg.payload.size() > 256u * 1024u * 1024u) throw tds::ProtocolError("request too large");
+      if (msg.payload.size() > 256u * 1024u * 1024u) throw ProtocolError("request too large");
     }
     return msg;
   }
@@ -145,7 +145,7 @@ class Connection {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 0) > 0) fill(false);
     if (closed_) return true;
-    while (in_.size() >= 8 && static_cast<std::uint8_t>(in_[0]) == tds::kAttention) {
+    while (in_.size() >= 8 && static_cast<std::uint8_t>(in_[0]) == kAttention) {
       const auto p2 = takePacket();
       if (!p2) break;
       attention_ = true;
@@ -163,8 +163,8 @@ class Connection {
       const std::size_t n = std::min(chunk, payload.size() - offset);
       const bool last = offset + n >= payload.size();
       const std::size_t length = n + 8;
-      wire.push_back(static_cast<char>(tds::kTabularResult));
-      wire.push_back(static_cast<char>(last ? tds::kEom : 0));
+      wire.push_back(static_cast<char>(kTabularResult));
+      wire.push_back(static_cast<char>(last ? kEom : 0));
       wire.push_back(static_cast<char>(length >> 8));
       wire.push_back(static_cast<char>(length & 0xFF));
       const int spid = session_ ? session_->spid() : 0;
@@ -180,15 +180,15 @@ class Connection {
       const ssize_t n = ::send(fd_, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EINTR) continue;
-        throw tds::ProtocolError("send failed");
+        throw ProtocolError("send failed");
       }
       sent += static_cast<std::size_t>(n);
     }
   }
 
   void sendAttentionAck() {
-    tds::TokenWriter w(version_, engine_.serverName());
-    w.done(tds::kTokenDone, tds::kDoneAttn, 0, 0);
+    TokenWriter w(version_, engine_.serverName());
+    w.done(kTokenDone, kDoneAttn, 0, 0);
     send(w.bytes());
     attention_ = false;
   }
@@ -199,7 +199,7 @@ class Connection {
       sendAttentionAck();
       return;
     }
-    tds::TokenWriter w(version_, engine_.serverName());
+    TokenWriter w(version_, engine_.serverName());
     w.result(r);
     send(w.bytes());
   }
@@ -207,39 +207,39 @@ class Connection {
   // ---- requests ----
 
   bool handle(const Packet& msg) {
-    if (msg.type == tds::kAttention) {
+    if (msg.type == kAttention) {
       sendAttentionAck();
       return true;
     }
-    if (msg.status & tds::kIgnore) {
-      tds::TokenWriter w(version_, engine_.serverName());
-      w.done(tds::kTokenDone, tds::kDoneFinal, 0, 0);
+    if (msg.status & kIgnore) {
+      TokenWriter w(version_, engine_.serverName());
+      w.done(kTokenDone, kDoneFinal, 0, 0);
       send(w.bytes());
       return true;
     }
     if (!session_) {
-      if (msg.type == tds::kPrelogin) {
-        send(tds::preloginReply(engine_.version()));
+      if (msg.type == kPrelogin) {
+        send(preloginReply(engine_.version()));
         return true;
       }
-      if (msg.type == tds::kLogin7) return login(msg.payload);
+      if (msg.type == kLogin7) return login(msg.payload);
       return false;  // nothing else is allowed before a login
     }
     const engine::Session::CancelCheck cancel = [this] { return attentionArrived(); };
     switch (msg.type) {
-      case tds::kSqlBatch: {
-        tds::Reader r(msg.payload);
-        tds::skipAllHeaders(r, version_);
+      case kSqlBatch: {
+        Reader r(msg.payload);
+        skipAllHeaders(r, version_);
         const std::string text = base::utf16leToUtf8(msg.payload.substr(r.pos()));
         trace_.log(session_->spid(), "batch", text);
         sendResult(session_->executeBatch(text, cancel));
         return true;
       }
-      case tds::kRpc: {
-        tds::RpcRequest req;
+      case kRpc: {
+        RpcRequest req;
         try {
-          req = tds::parseRpc(msg.payload, version_);
-        } catch (const tds::ProtocolError& e) {
+          req = parseRpc(msg.payload, version_);
+        } catch (const ProtocolError& e) {
           sql::BatchResult r;
           r.items.push_back(sql::Message{8016, 1, 16,
                                     std::string("The incoming tabular data stream (TDS) remote procedure call (RPC) "
@@ -259,8 +259,8 @@ class Connection {
         sendResult(session_->callProcedure(req.procedure, std::move(req.params), cancel));
         return true;
       }
-      case tds::kTransactionManager: {
-        const auto tm = tds::parseTransactionManager(msg.payload, version_);
+      case kTransactionManager: {
+        const auto tm = parseTransactionManager(msg.payload, version_);
         trace_.log(session_->spid(), "transaction manager", std::to_string(tm.type));
         sql::BatchResult r;
         if (tm.type == 5) {
@@ -283,7 +283,7 @@ class Connection {
   }
 
   bool login(const std::string& payload) {
-    const tds::Login7 l = tds::parseLogin7(payload);
+    const Login7 l = parseLogin7(payload);
     if (l.tdsVersion < base::kTds70) return false;  // TDS 4.2 / 5.0 clients are not served
     version_ = base::negotiateTdsVersion(l.tdsVersion, engine_.version().tdsVersion);
     engine::LoginRequest req;
@@ -296,10 +296,10 @@ class Connection {
     req.integrated = l.integrated();
     trace_.log(0, "login", "user " + l.userName + ", database " + (l.database.empty() ? "(default)" : l.database));
     engine::LoginResult result = engine_.login(req);
-    tds::TokenWriter w(version_, engine_.serverName());
+    TokenWriter w(version_, engine_.serverName());
     if (!result.session) {
       for (const auto& m : result.errors) w.message(m);
-      w.done(tds::kTokenDone, tds::kDoneError, 0, 0);
+      w.done(kTokenDone, kDoneError, 0, 0);
       send(w.bytes());
       return false;  // SQL Server closes the connection after a failed login
     }
@@ -307,14 +307,14 @@ class Connection {
     const std::string db = session_->currentDatabase();
     w.envChange(1, db, "master");
     w.message(sql::Message{5701, 2, 0, "Changed database context to '" + db + "'.", 1, {}});
-    w.envChangeBytes(7, tds::kCollation, "");
+    w.envChangeBytes(7, kCollation, "");
     w.envChange(2, "us_english", "");
     w.message(sql::Message{5703, 1, 0, "Changed language setting to us_english.", 1, {}});
     w.loginAck(engine_.version());
     const std::uint32_t requested = l.packetSize == 0 ? 4096 : l.packetSize;
     const int size = static_cast<int>(std::clamp<std::uint32_t>(requested, 512, 32767));
     w.envChange(4, std::to_string(size), "4096");
-    w.done(tds::kTokenDone, tds::kDoneFinal, 0, 0);
+    w.done(kTokenDone, kDoneFinal, 0, 0);
     send(w.bytes());
     packetSize_ = size;
     return true;
@@ -478,4 +478,4 @@ int TdsServer::openConnections() const {
   return n;
 }
 
-}  // namespace standin
+}  // namespace standin::wire

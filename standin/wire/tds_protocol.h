@@ -10,7 +10,7 @@
 #include "standin/engine/engine.h"
 #include "standin/sql/results.h"
 
-namespace standin::tds {
+namespace standin::wire {
 
 // Packet types [MS-TDS] 2.2.3.1.1
 enum PacketType : std::uint8_t {
@@ -140,4 +140,4 @@ inline constexpr std::uint8_t kTokenDone = 0xFD;
 inline constexpr std::uint8_t kTokenDoneProc = 0xFE;
 inline constexpr std::uint8_t kTokenDoneInProc = 0xFF;
 
-}  // namespace standin::tds
+}  // namespace standin::wire

@@ -1,11 +1,11 @@
-#include "tds_protocol.h"
+#include "standin/wire/tds_protocol.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "standin/base/text.h"
 
-namespace standin::tds {
+namespace standin::wire {
 
 // ---------- Reader ----------
 
@@ -735,4 +735,4 @@ void TokenWriter::result(const sql::BatchResult& r) {
   done(kTokenDone, kDoneFinal, 0, 0);
 }
 
-}  // namespace standin::tds
+}  // namespace standin::wire

@@ -1,4 +1,4 @@
-#include "standin/ssrp.h"
+#include "standin/wire/ssrp.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include "standin/base/text.h"
 #include "standin/base/unique_fd.h"
 
-namespace standin {
+namespace standin::wire {
 
 std::string ssrpInstanceText(const std::string& serverName, const SsrpInstance& instance) {
   return "ServerName;" + serverName + ";InstanceName;" + instance.name + ";IsClustered;No;Version;" + instance.version +
@@ -125,4 +125,4 @@ void SsrpResponder::stop() {
 
 std::uint16_t SsrpResponder::port() const { return impl_->port; }
 
-}  // namespace standin
+}  // namespace standin::wire

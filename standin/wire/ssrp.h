@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace standin {
+namespace standin::wire {
 
 struct SsrpInstance {
   std::string name;        // e.g. MSSQLSERVER, SQLEXPRESS
@@ -42,4 +42,4 @@ class SsrpResponder {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace standin
+}  // namespace standin::wire

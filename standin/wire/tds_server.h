@@ -8,7 +8,7 @@
 
 #include "standin/engine/engine.h"
 
-namespace standin {
+namespace standin::wire {
 
 struct TdsServerConfig {
   std::uint16_t port = 1433;  // 0 = an ephemeral port
@@ -38,4 +38,4 @@ class TdsServer {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace standin
+}  // namespace standin::wire
