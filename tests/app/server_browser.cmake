@@ -15,14 +15,14 @@ if(BRACKENVALE_BUILD_GUI)
   set(BV_BROWSER_WIDGET_SOURCES
     widget_test_main.cpp prompt_recorder.h server_list_dialog_test.cpp)
   # The stand-in's own SSRP responder, where the stand-in is built.
-  if(TARGET standin_core)
+  if(TARGET standin_wire)
     list(APPEND BV_BROWSER_WIDGET_SOURCES server_browser_standin_test.cpp)
   endif()
   add_executable(server_browser_tests ${BV_BROWSER_WIDGET_SOURCES})
   target_link_libraries(server_browser_tests PRIVATE
     bv_forms bv_test_common Qt6::Test Threads::Threads GTest::gtest)
-  if(TARGET standin_core)
-    target_link_libraries(server_browser_tests PRIVATE standin_core)
+  if(TARGET standin_wire)
+    target_link_libraries(server_browser_tests PRIVATE standin_wire)
   endif()
   bv_warnings(server_browser_tests)
   gtest_discover_tests(server_browser_tests DISCOVERY_TIMEOUT 30

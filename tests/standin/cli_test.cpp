@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "odbc_client.h"
-#include "standin/host.h"
+#include "standin/host/host.h"
 #include "standin_fixture.h"
 #include "subprocess.h"
 
@@ -103,7 +103,7 @@ std::string queryOne(const std::string& connection, const std::string& sql) {
 }  // namespace
 
 TEST(CommandLine, DefaultsAreThoseOfAFreshDemo) {
-  const auto cl = standin::parseCommandLine({});
+  const auto cl = standin::host::parseCommandLine({});
   EXPECT_TRUE(cl.error.empty());
   EXPECT_EQ(cl.options.port, 1433);
   EXPECT_EQ(cl.options.ssrpPort, 1434);
@@ -113,7 +113,7 @@ TEST(CommandLine, DefaultsAreThoseOfAFreshDemo) {
 }
 
 TEST(CommandLine, EveryOptionIsRead) {
-  const auto cl = standin::parseCommandLine({"--port", "0", "--data", "/tmp/x", "--sa-password", "a;b'c", "--server-version",
+  const auto cl = standin::host::parseCommandLine({"--port", "0", "--data", "/tmp/x", "--sa-password", "a;b'c", "--server-version",
                                              "2000", "--instance", "SQLEXPRESS", "--instance", "OTHER=15000:2008",
                                              "--ssrp-port=0", "--trace", "/tmp/t.log"});
   ASSERT_TRUE(cl.error.empty()) << cl.error;
@@ -135,7 +135,7 @@ TEST(CommandLine, MistakesAreRefused) {
        {std::vector<std::string>{"--port", "70000"}, {"--port"}, {"--server-version", "1999"}, {"--bogus"},
         {"--instance", "A=1", "--instance", "a=2"}, {"--instance", "A", "--instance", "B"}, {"--instance", "bad name"},
         {"--instance", "MSSQLSERVER=1500"}, {"--ssrp-port", "x"}}) {
-    EXPECT_FALSE(standin::parseCommandLine(args).error.empty()) << args[0];
+    EXPECT_FALSE(standin::host::parseCommandLine(args).error.empty()) << args[0];
   }
 }
 
@@ -143,7 +143,7 @@ TEST(CommandLine, DefaultDataFolderFollowsXdgDataHome) {
   const char* old = std::getenv("XDG_DATA_HOME");
   const std::string saved = old ? old : "";
   ::setenv("XDG_DATA_HOME", "/somewhere/data", 1);
-  EXPECT_EQ(standin::defaultDataDir(), std::filesystem::path("/somewhere/data/brackenvale-standin"));
+  EXPECT_EQ(standin::host::defaultDataDir(), std::filesystem::path("/somewhere/data/brackenvale-standin"));
   if (old) {
     ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
   } else {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "odbc_client.h"
-#include "standin/host.h"
+#include "standin/host/host.h"
 #include "standin_fixture.h"
 #include "subprocess.h"
 
@@ -12,14 +12,14 @@ namespace {
 class InstanceLookup : public ::testing::Test {
  protected:
   InstanceLookup() : dir_("bv-ssrp") {
-    standin::HostOptions o;
+    standin::host::HostOptions o;
     o.dataDir = dir_.path() / "data";
     o.saPassword = "Sa;pw";
     o.port = 0;
     o.instanceName = "BVTEST";
     o.extraInstances.push_back({"BVOLD", 0, 2000});
     o.ssrpPort = 1434;
-    host_ = std::make_unique<standin::Host>(o);
+    host_ = std::make_unique<standin::host::Host>(o);
     host_->start();
   }
 
@@ -34,7 +34,7 @@ class InstanceLookup : public ::testing::Test {
   }
 
   bvtest::TempDir dir_;
-  std::unique_ptr<standin::Host> host_;
+  std::unique_ptr<standin::host::Host> host_;
 };
 
 TEST_F(InstanceLookup, NamedInstancesResolveThroughTheBrowserPort) {

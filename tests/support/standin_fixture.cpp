@@ -26,14 +26,14 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   scratchDir_ = root_.path() / "scratch";
   std::filesystem::create_directories(dataDir_);
   std::filesystem::create_directories(scratchDir_);
-  standin::HostOptions h;
+  standin::host::HostOptions h;
   h.dataDir = dataDir_;
   h.saPassword = options_.saPassword;
   h.serverVersion = options_.serverVersion;
   h.port = 0;
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
-  host_ = std::make_unique<standin::Host>(h);
+  host_ = std::make_unique<standin::host::Host>(h);
   host_->start();
 }
 
@@ -51,7 +51,7 @@ std::string StandinFixture::sampleDatabase() const { return standin::storage::kS
 std::string StandinFixture::sampleTable() const { return "Customers"; }
 int StandinFixture::serverVersion() const { return options_.serverVersion; }
 standin::engine::Engine& StandinFixture::engine() { return host_->engine(); }
-standin::Host& StandinFixture::host() { return *host_; }
+standin::host::Host& StandinFixture::host() { return *host_; }
 
 std::int64_t StandinFixture::rowCount(const std::string& database, const std::string& table) const {
   std::string quoted = "\"";

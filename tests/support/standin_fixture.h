@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "standin/engine/engine.h"
-#include "standin/host.h"
+#include "standin/host/host.h"
 
 namespace bvtest {
 
@@ -61,14 +61,14 @@ class StandinFixture {
   std::string odbcConnectionString(const std::string& extra = "") const;
 
   standin::engine::Engine& engine();
-  standin::Host& host();
+  standin::host::Host& host();
 
  private:
   StandinOptions options_;
   TempDir root_;
   std::filesystem::path dataDir_;
   std::filesystem::path scratchDir_;
-  std::unique_ptr<standin::Host> host_;
+  std::unique_ptr<standin::host::Host> host_;
 };
 
 // The ODBC driver name tests connect with: $BRACKENVALE_ODBC_DRIVER or "FreeTDS".

@@ -1,4 +1,4 @@
-#include "standin/host.h"
+#include "standin/host/host.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -6,7 +6,7 @@
 #include "standin/base/text.h"
 #include "standin/base/version.h"
 
-namespace standin {
+namespace standin::host {
 
 Host::Host(HostOptions options) : options_(std::move(options)) {
   if (options_.dataDir.empty()) options_.dataDir = defaultDataDir();
@@ -211,4 +211,4 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   return cl;
 }
 
-}  // namespace standin
+}  // namespace standin::host

@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "standin/host.h"
+#include "standin/host/host.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const standin::CommandLine cl = standin::parseCommandLine(args);
+  const standin::host::CommandLine cl = standin::host::parseCommandLine(args);
   if (cl.help) {
-    std::cout << standin::usageText();
+    std::cout << standin::host::usageText();
     return 0;
   }
   if (!cl.error.empty()) {
-    std::cerr << "standin: " << cl.error << "\n\n" << standin::usageText();
+    std::cerr << "standin: " << cl.error << "\n\n" << standin::host::usageText();
     return 2;
   }
   // Signals are taken by sigwait below, not by the server threads.
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   try {
-    standin::Host host(cl.options);
+    standin::host::Host host(cl.options);
     host.start();
     const auto& opts = host.options();
     std::cout << "standin data folder: " << opts.dataDir.string() << "\n";

@@ -13,7 +13,7 @@
 #include "standin/wire/ssrp.h"
 #include "standin/wire/tds_server.h"
 
-namespace standin {
+namespace standin::host {
 
 struct ExtraInstance {
   std::string name;
@@ -77,4 +77,4 @@ struct CommandLine {
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 std::string usageText();
 
-}  // namespace standin
+}  // namespace standin::host
