@@ -1,15 +1,17 @@
-// Helpers for the stand-in's engine tests: an engine on a fresh data folder, a logged-in
-// session, and the batches exactly as the program builds them.
+// Helpers for the tests that run statements in the stand-in's engine: an engine on a fresh
+// data folder, a logged-in session, and the batches exactly as the program builds them.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "command_builder.h"
 #include "standin/engine/engine.h"
+#include "standin/sql/results.h"
 #include "standin_fixture.h"
 
 namespace standintest {
@@ -28,6 +30,20 @@ inline std::string truncateLogStatement(const std::string& db) {
   return bv::maintenance::buildTruncateLogCommand(db);
 }
 inline std::string shrinkStatement(const std::string& db) { return bv::maintenance::buildShrinkCommand(db); }
+
+// The numbers of messages, in order.
+inline std::vector<int> numbers(const std::vector<standin::sql::Message>& messages) {
+  std::vector<int> out;
+  for (const auto& m : messages) out.push_back(m.number);
+  return out;
+}
+
+// The first message of that number, or null.
+inline const standin::sql::Message* find(const standin::sql::BatchResult& r, int number) {
+  for (const auto& item : r.items)
+    if (const auto* m = std::get_if<standin::sql::Message>(&item); m && m->number == number) return m;
+  return nullptr;
+}
 
 // Today's date as the server writes it into %date%: yyyymmdd.
 inline std::string today() { return standin::sql::DateTime::now().format(112).value(); }
