@@ -6,13 +6,16 @@
 #include <stdexcept>
 #include <thread>
 
+#include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
 #include "standin/features/agent_jobs.h"
 #include "standin/features/msdb.h"
-#include "standin/base/text.h"
 
 namespace standin::engine {
 
+using base::toUpperAscii;
+using sql::BatchResult;
+using sql::Message;
 std::string localComputerName() {
   char buf[256] = {};
   if (gethostname(buf, sizeof buf - 1) != 0) return "LOCALHOST";
@@ -20,7 +23,7 @@ std::string localComputerName() {
   if (const auto dot = name.find('.'); dot != std::string::npos) name.resize(dot);
   if (name.size() > 15) name.resize(15);
   if (name.empty()) name = "LOCALHOST";
-  return base::toUpperAscii(name);
+  return toUpperAscii(name);
 }
 
 namespace {
@@ -62,7 +65,7 @@ void Engine::Impl::setupPassword() {
   if (!stored || *stored != saPassword) catalog.setPassword("sa", saPassword);
 }
 
-sql::BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
+BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
                                           std::string_view batch) {
   auto s = std::make_unique<Session::Impl>();
   s->engine = shared_from_this();
@@ -173,13 +176,13 @@ void Engine::execute(const std::string& database, const std::string& sqliteSql) 
 
 LoginResult Engine::login(const LoginRequest& request) {
   LoginResult result;
-  auto fail = [&](std::vector<sql::Message> extra, const std::string& user) {
+  auto fail = [&](std::vector<Message> extra, const std::string& user) {
     for (auto& m : extra) result.errors.push_back(std::move(m));
-    result.errors.push_back(sql::Message{18456, 1, 14, "Login failed for user '" + user + "'.", 1, {}});
+    result.errors.push_back(Message{18456, 1, 14, "Login failed for user '" + user + "'.", 1, {}});
     return std::move(result);
   };
   if (request.integrated) {
-    result.errors.push_back(sql::Message{18452, 1, 14,
+    result.errors.push_back(Message{18452, 1, 14,
                                     "Login failed. The login is from an untrusted domain and cannot be used with "
                                     "Windows authentication.",
                                     1, {}});
@@ -194,7 +197,7 @@ LoginResult Engine::login(const LoginRequest& request) {
   std::filesystem::path file;
   const auto acq = impl_->catalog.acquire(wanted, canonical, file);
   if (acq != storage::Catalog::Acquire::Ok) {
-    return fail({sql::Message{4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
+    return fail({Message{4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
                 request.user);
   }
   auto s = std::make_unique<Session::Impl>();

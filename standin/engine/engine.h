@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/base/version.h"
 #include "standin/sql/results.h"
 #include "standin/sql/value.h"
-#include "standin/base/version.h"
 
 namespace standin::features {
 class AgentThread;

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "standin/engine/engine.h"
+#include "standin/features/context.h"
 #include "standin/sql/ast.h"
 #include "standin/sql/evaluator.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
-#include "standin/engine/engine.h"
-#include "standin/features/context.h"
 
 namespace standin::engine {
 

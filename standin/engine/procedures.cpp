@@ -2,14 +2,35 @@
 // procedures that ODBC drivers use.
 #include <algorithm>
 
+#include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
 #include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
-#include "standin/base/text.h"
 
 namespace standin::engine {
 
+using base::compareIgnoreCase;
+using base::equalsIgnoreCase;
+using base::likeMatch;
+using base::toLowerAscii;
+using base::toUpperAscii;
+using sql::BatchResult;
+using sql::Column;
+using sql::Message;
+using sql::ProcedureDone;
+using sql::ResultSet;
+using sql::ReturnStatus;
+using sql::ReturnValue;
+using sql::Row;
+using sql::Scope;
 using sql::SqlError;
+using sql::SqlErrors;
+using sql::SqlType;
+using sql::StatementDone;
+using sql::TypedValue;
+using sql::Value;
+using sql::Variable;
+using sql::isNull;
 
 namespace {
 
@@ -19,19 +40,19 @@ const Session::CancelCheck kNever = [] { return false; };
 const Session::Impl::ProcArg* argument(const std::vector<Session::Impl::ProcArg>& args, const char* name,
                                        std::size_t position) {
   for (const auto& a : args)
-    if (!a.name.empty() && base::equalsIgnoreCase(a.name, name)) return &a;
+    if (!a.name.empty() && equalsIgnoreCase(a.name, name)) return &a;
   if (position < args.size() && args[position].name.empty()) return &args[position];
   return nullptr;
 }
 
 std::optional<std::string> textOf(const Session::Impl::ProcArg* a) {
-  if (!a || a->isDefault || sql::isNull(a->value.value)) return std::nullopt;
-  return std::get<std::string>(sql::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
+  if (!a || a->isDefault || isNull(a->value.value)) return std::nullopt;
+  return std::get<std::string>(sql::convert(a->value, SqlType::nvarchar(-1), -1, 1).value);
 }
 
 std::optional<std::int64_t> intOf(const Session::Impl::ProcArg* a) {
-  if (!a || a->isDefault || sql::isNull(a->value.value)) return std::nullopt;
-  return std::get<std::int64_t>(sql::convert(a->value, sql::SqlType::integer(), -1, 1).value);
+  if (!a || a->isDefault || isNull(a->value.value)) return std::nullopt;
+  return std::get<std::int64_t>(sql::convert(a->value, SqlType::integer(), -1, 1).value);
 }
 
 // The database part of "db.schema.proc" or "db..proc"; empty when the name has none.
@@ -54,7 +75,7 @@ std::string normaliseName(std::string_view name) {
   std::string n(name);
   if (const auto dot = n.rfind('.'); dot != std::string::npos) n = n.substr(dot + 1);
   if (n.size() >= 2 && n.front() == '[' && n.back() == ']') n = n.substr(1, n.size() - 2);
-  return base::toLowerAscii(n);
+  return toLowerAscii(n);
 }
 
 // "'TABLE','VIEW'" -> {"TABLE", "VIEW"}
@@ -65,7 +86,7 @@ std::vector<std::string> typeList(const std::string& text) {
   for (const char c : text) {
     if (c == '\'') {
       if (inQuote) {
-        out.push_back(base::toUpperAscii(cur));
+        out.push_back(toUpperAscii(cur));
         cur.clear();
       }
       inQuote = !inQuote;
@@ -80,7 +101,7 @@ std::vector<std::string> typeList(const std::string& text) {
       if (c == ',') {
         while (!item.empty() && item.front() == ' ') item.erase(0, 1);
         while (!item.empty() && item.back() == ' ') item.pop_back();
-        if (!item.empty()) out.push_back(base::toUpperAscii(item));
+        if (!item.empty()) out.push_back(toUpperAscii(item));
         item.clear();
       } else {
         item.push_back(c);
@@ -92,23 +113,23 @@ std::vector<std::string> typeList(const std::string& text) {
 
 }  // namespace
 
-int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs) {
-  const sql::SqlType sysname = sql::SqlType::nvarchar(128);
+int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  const SqlType sysname = SqlType::nvarchar(128);
   if (name == "sp_tables" || name == "sp_tableswc") {
     const std::string tableName = textOf(argument(args, "@table_name", 0)).value_or("%");
     const std::string owner = textOf(argument(args, "@table_owner", 1)).value_or("%");
     const std::string qualifier = textOf(argument(args, "@table_qualifier", 2)).value_or("");
     const std::string types = textOf(argument(args, "@table_type", 3)).value_or("");
-    sql::ResultSet rs;
-    rs.columns = {sql::Column{"TABLE_QUALIFIER", sysname, true}, sql::Column{"TABLE_OWNER", sysname, true},
-                  sql::Column{"TABLE_NAME", sysname, true}, sql::Column{"TABLE_TYPE", sql::SqlType::varchar(32), true},
-                  sql::Column{"REMARKS", sql::SqlType::varchar(254), true}};
+    ResultSet rs;
+    rs.columns = {Column{"TABLE_QUALIFIER", sysname, true}, Column{"TABLE_OWNER", sysname, true},
+                  Column{"TABLE_NAME", sysname, true}, Column{"TABLE_TYPE", SqlType::varchar(32), true},
+                  Column{"REMARKS", SqlType::varchar(254), true}};
     if (qualifier == "%" && owner.empty() && tableName.empty()) {
       // The ODBC special case: one row per database, every other column NULL.
       for (const auto& d : engine->catalog.databases())
-        rs.rows.push_back(sql::Row{d.name, sql::Value{}, sql::Value{}, sql::Value{}, sql::Value{}});
+        rs.rows.push_back(Row{d.name, Value{}, Value{}, Value{}, Value{}});
     } else {
-      if (!qualifier.empty() && qualifier != "%" && !base::equalsIgnoreCase(qualifier, currentDb()))
+      if (!qualifier.empty() && qualifier != "%" && !equalsIgnoreCase(qualifier, currentDb()))
         throw SqlError(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
       const auto wanted = typeList(types);
       auto typeWanted = [&](const std::string& t) {
@@ -124,32 +145,32 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
       while (st.step()) entries.push_back(Entry{st.text(0) == "view" ? "VIEW" : "TABLE", st.text(1)});
       std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.type != b.type) return a.type < b.type;
-        return base::compareIgnoreCase(a.name, b.name) < 0;
+        return compareIgnoreCase(a.name, b.name) < 0;
       });
       for (const auto& e : entries) {
-        if (!base::likeMatch(e.name, tableName.empty() ? "%" : tableName)) continue;
-        if (!base::likeMatch("dbo", owner.empty() ? "%" : owner)) continue;
+        if (!likeMatch(e.name, tableName.empty() ? "%" : tableName)) continue;
+        if (!likeMatch("dbo", owner.empty() ? "%" : owner)) continue;
         if (!typeWanted(e.type)) continue;
-        rs.rows.push_back(sql::Row{currentDb(), std::string("dbo"), e.name, e.type, sql::Value{}});
+        rs.rows.push_back(Row{currentDb(), std::string("dbo"), e.name, e.type, Value{}});
       }
     }
     const auto n = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
-    done(x, false, n, sql::StatementDone::Command::Select);
+    done(x, false, n, StatementDone::Command::Select);
     return 0;
   }
   if (name == "sp_databases") {
-    sql::ResultSet rs;
-    rs.columns = {sql::Column{"DATABASE_NAME", sysname, true}, sql::Column{"DATABASE_SIZE", sql::SqlType::integer(), true},
-                  sql::Column{"REMARKS", sql::SqlType::varchar(254), true}};
+    ResultSet rs;
+    rs.columns = {Column{"DATABASE_NAME", sysname, true}, Column{"DATABASE_SIZE", SqlType::integer(), true},
+                  Column{"REMARKS", SqlType::varchar(254), true}};
     for (const auto& d : engine->catalog.databases()) {
       std::error_code ec;
       const auto size = std::filesystem::file_size(d.file, ec);
-      rs.rows.push_back(sql::Row{d.name, static_cast<std::int64_t>(ec ? 0 : (size + 1023) / 1024), sql::Value{}});
+      rs.rows.push_back(Row{d.name, static_cast<std::int64_t>(ec ? 0 : (size + 1023) / 1024), Value{}});
     }
     const auto n = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
-    done(x, false, n, sql::StatementDone::Command::Select);
+    done(x, false, n, StatementDone::Command::Select);
     return 0;
   }
   if (name == "sp_executesql") {
@@ -165,8 +186,8 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     if (!stmt) throw SqlError(8144, 16, "Procedure or function " + name + " expects parameter '@stmt', which was not supplied.");
     const int handle = nextHandle++;
     prepared[handle] = Prepared{decls, *stmt};
-    outputs.push_back(sql::ReturnValue{0, args.empty() ? std::string() : args[0].name, sql::SqlType::integer(), std::int64_t{handle}});
-    if (!args.empty()) args[0].value = sql::TypedValue{sql::SqlType::integer(), std::int64_t{handle}};
+    outputs.push_back(ReturnValue{0, args.empty() ? std::string() : args[0].name, SqlType::integer(), std::int64_t{handle}});
+    if (!args.empty()) args[0].value = TypedValue{SqlType::integer(), std::int64_t{handle}};
     if (name == "sp_prepexec") runWithParameters(x, *stmt, decls, args, 3, outputs);
     return 0;
   }
@@ -189,17 +210,17 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
 
 void Session::Impl::runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
                                       std::vector<ProcArg>& args, std::size_t firstValue,
-                                      std::vector<sql::ReturnValue>& outputs) {
+                                      std::vector<ReturnValue>& outputs) {
   std::vector<sql::Declaration> decls;
   if (!declarations.empty()) decls = sql::parseDeclarationList(sql::tokenize(declarations));
-  sql::Scope scope;
+  Scope scope;
   std::vector<int> argForDecl(decls.size(), -1);
   std::size_t positional = 0;
   for (std::size_t i = firstValue; i < args.size(); ++i) {
     int target = -1;
     if (!args[i].name.empty()) {
       for (std::size_t d = 0; d < decls.size(); ++d)
-        if (base::equalsIgnoreCase(decls[d].name, args[i].name)) target = static_cast<int>(d);
+        if (equalsIgnoreCase(decls[d].name, args[i].name)) target = static_cast<int>(d);
     } else if (positional < decls.size()) {
       target = static_cast<int>(positional);
     }
@@ -208,7 +229,7 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     argForDecl[static_cast<std::size_t>(target)] = static_cast<int>(i);
   }
   for (std::size_t d = 0; d < decls.size(); ++d) {
-    sql::Variable v{decls[d].type, std::monostate{}};
+    Variable v{decls[d].type, std::monostate{}};
     if (argForDecl[d] >= 0) {
       const auto& a = args[static_cast<std::size_t>(argForDecl[d])];
       if (!a.isDefault) v.value = sql::convert(a.value, decls[d].type, -1, 1).value;
@@ -222,31 +243,31 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     auto& a = args[static_cast<std::size_t>(argForDecl[d])];
     if (!a.output) continue;
     const auto& v = scope[decls[d].name];
-    a.value = sql::TypedValue{v.type, v.value};
-    outputs.push_back(sql::ReturnValue{argForDecl[d], a.name, v.type, v.value});
+    a.value = TypedValue{v.type, v.value};
+    outputs.push_back(ReturnValue{argForDecl[d], a.name, v.type, v.value});
   }
 }
 
-sql::BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel) {
-  sql::BatchResult out;
-  sql::Scope vars;
+BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel) {
+  BatchResult out;
+  Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
   std::vector<Impl::ProcArg> args;
   for (auto& p : params) {
     Impl::ProcArg a;
-    a.name = base::toLowerAscii(p.name);
-    a.value = sql::TypedValue{p.type, std::move(p.value)};
+    a.name = toLowerAscii(p.name);
+    a.value = TypedValue{p.type, std::move(p.value)};
     a.output = p.output;
     args.push_back(std::move(a));
   }
-  std::vector<sql::ReturnValue> outputs;
+  std::vector<ReturnValue> outputs;
   int status = 0;
   try {
     const std::string proc = normaliseName(name);
     const std::string database = databaseOf(name);
     // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
     if (features::isAgentProcedure(proc) &&
-        (database.empty() ? base::equalsIgnoreCase(impl_->currentDb(), "msdb") : base::equalsIgnoreCase(database, "msdb"))) {
+        (database.empty() ? equalsIgnoreCase(impl_->currentDb(), "msdb") : equalsIgnoreCase(database, "msdb"))) {
       StatementContext c(*impl_, x);
       status = features::callAgentProcedure(c, proc, args, outputs);
     } else {
@@ -256,27 +277,27 @@ sql::BatchResult Session::callProcedure(std::string_view name, std::vector<Param
     out.cancelled = true;
     return out;
   } catch (const SqlError& e) {
-    sql::Message m = e.message;
+    Message m = e.message;
     if (m.number == 2812) m.text = "Could not find stored procedure '" + std::string(name) + "'.";
     out.items.push_back(m);
-    out.items.push_back(sql::ProcedureDone{true});
+    out.items.push_back(ProcedureDone{true});
     return out;
-  } catch (const sql::SqlErrors& e) {
+  } catch (const SqlErrors& e) {
     for (const auto& m : e.messages) out.items.push_back(m);
-    out.items.push_back(sql::ProcedureDone{true});
+    out.items.push_back(ProcedureDone{true});
     return out;
   } catch (const storage::Error& e) {
-    out.items.push_back(sql::Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
-    out.items.push_back(sql::ProcedureDone{true});
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
+    out.items.push_back(ProcedureDone{true});
     return out;
   } catch (const std::exception& e) {
-    out.items.push_back(sql::Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
-    out.items.push_back(sql::ProcedureDone{true});
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
+    out.items.push_back(ProcedureDone{true});
     return out;
   }
-  out.items.push_back(sql::ReturnStatus{status});
+  out.items.push_back(ReturnStatus{status});
   for (auto& o : outputs) out.items.push_back(std::move(o));
-  out.items.push_back(sql::ProcedureDone{out.failed()});
+  out.items.push_back(ProcedureDone{out.failed()});
   return out;
 }
 

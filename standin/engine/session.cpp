@@ -3,18 +3,43 @@
 #include <cstring>
 #include <thread>
 
+#include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
 #include "standin/features/maintenance.h"
 #include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 #include "standin/storage/rewrite.h"
-#include "standin/base/text.h"
 
 namespace standin::engine {
 
+using base::equalsIgnoreCase;
+using base::toLowerAscii;
+using base::toUpperAscii;
+using base::utf16Length;
+using sql::BatchResult;
+using sql::Binary;
+using sql::Column;
+using sql::DateTime;
+using sql::EnvChange;
+using sql::Expr;
+using sql::Message;
+using sql::ProcedureDone;
+using sql::ResultSet;
+using sql::ReturnStatus;
+using sql::ReturnValue;
+using sql::Row;
+using sql::Scope;
 using sql::SqlError;
+using sql::SqlErrors;
+using sql::SqlType;
 using sql::Statement;
+using sql::StatementDone;
 using sql::Token;
+using sql::TypedValue;
+using sql::Value;
+using sql::Variable;
+using sql::isNull;
+using sql::valueToText;
 
 // ---------- public wrapper ----------
 
@@ -31,9 +56,9 @@ namespace {
 const Session::CancelCheck kNoCancel = [] { return false; };
 }
 
-sql::BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
-  sql::BatchResult out;
-  sql::Scope vars;
+BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  BatchResult out;
+  Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
   try {
     impl_->runBatchText(x, sql);
@@ -47,34 +72,34 @@ namespace {
 
 // Runs one transaction request, turning what it raises into the messages of its reply.
 template <typename Request>
-sql::BatchResult runTransactionRequest(Request&& request) {
-  sql::BatchResult out;
-  sql::Scope vars;
+BatchResult runTransactionRequest(Request&& request) {
+  BatchResult out;
+  Scope vars;
   Session::Impl::Exec x{out, kNoCancel, vars};
   try {
     request(x);
   } catch (const SqlError& e) {
     out.items.push_back(e.message);
   } catch (const std::exception& e) {
-    out.items.push_back(sql::Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
   return out;
 }
 
 }  // namespace
 
-sql::BatchResult Session::beginTransaction() {
+BatchResult Session::beginTransaction() {
   return runTransactionRequest([&](Impl::Exec& x) { impl_->begin(x); });
 }
 
-sql::BatchResult Session::commitTransaction(bool beginNew) {
+BatchResult Session::commitTransaction(bool beginNew) {
   return runTransactionRequest([&](Impl::Exec& x) {
     impl_->commit(x);
     if (beginNew) impl_->begin(x);
   });
 }
 
-sql::BatchResult Session::rollbackTransaction(bool beginNew) {
+BatchResult Session::rollbackTransaction(bool beginNew) {
   return runTransactionRequest([&](Impl::Exec& x) {
     impl_->rollback(x);
     if (beginNew) impl_->begin(x);
@@ -91,7 +116,7 @@ Session::Impl::~Impl() {
 }
 
 void Session::Impl::message(Exec& x, int number, int severity, std::string text, int state) {
-  sql::Message m;
+  Message m;
   m.number = number;
   m.state = state;
   m.severity = severity;
@@ -100,8 +125,8 @@ void Session::Impl::message(Exec& x, int number, int severity, std::string text,
   x.out.items.push_back(std::move(m));
 }
 
-void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count, sql::StatementDone::Command command) {
-  auto& d = std::get<sql::StatementDone>(x.out.items.emplace_back(std::in_place_type<sql::StatementDone>));
+void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count, StatementDone::Command command) {
+  auto& d = std::get<StatementDone>(x.out.items.emplace_back(std::in_place_type<StatementDone>));
   d.error = error;
   if (count && !nocount) d.rowCount = *count;
   d.inProcedure = x.inProcedure;
@@ -155,7 +180,7 @@ bool abortsBatch(int number) {
   return number == 245 || number == 241 || number == 8114 || number == 8115 || number == 137 || number == 134;
 }
 
-sql::Message sqliteMessage(const storage::Error& e, const std::string& db) {
+Message sqliteMessage(const storage::Error& e, const std::string& db) {
   if (auto raised = storage::takeStorageFunctionError()) return *raised;
   const std::string what = e.what();
   auto after = [&](const std::string& prefix) -> std::optional<std::string> {
@@ -163,7 +188,7 @@ sql::Message sqliteMessage(const storage::Error& e, const std::string& db) {
     if (pos == std::string::npos) return std::nullopt;
     return what.substr(pos + prefix.size());
   };
-  sql::Message m;
+  Message m;
   m.severity = 16;
   if (auto t = after("no such table: ")) {
     m.number = 208;
@@ -226,13 +251,13 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     dispatch(x, s);
     if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If) lastError = 0;
   } catch (const SqlError& e) {
-    sql::Message m = e.message;
+    Message m = e.message;
     if (m.line <= 1) m.line = s.line;
     x.out.items.push_back(m);
     done(x, true);
     lastError = m.number;
     if (abortsBatch(m.number)) x.stop = true;
-  } catch (const sql::SqlErrors& e) {
+  } catch (const SqlErrors& e) {
     for (auto m : e.messages) {
       m.line = s.line;
       x.out.items.push_back(m);
@@ -244,7 +269,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
       x.out.cancelled = true;
       throw Cancelled();
     }
-    sql::Message m = sqliteMessage(e, currentDb());
+    Message m = sqliteMessage(e, currentDb());
     m.line = s.line;
     x.out.items.push_back(m);
     done(x, true);
@@ -284,15 +309,15 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
                          "The variable name '" + d.name +
                              "' has already been declared. Variable names must be unique within a query batch or "
                              "stored procedure.");
-        x.vars[d.name] = sql::Variable{d.type, std::monostate{}};
+        x.vars[d.name] = Variable{d.type, std::monostate{}};
         if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
       }
       return;
     case K::SetVariable: {
       auto it = x.vars.find(s.name);
       if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + s.name + "\".");
-      sql::TypedValue v = eval(x, *s.value);
-      if (s.op != "=") v = sql::binaryOp(s.op.substr(0, 1), sql::TypedValue{it->second.type, it->second.value}, v, s.line);
+      TypedValue v = eval(x, *s.value);
+      if (s.op != "=") v = sql::binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
       assign(x, s.name, v, s.line);
       return;
     }
@@ -301,8 +326,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       if (s.name == "NOCOUNT") nocount = on;
       if (s.name == "IMPLICIT_TRANSACTIONS" && on)
         throw SqlError(50000, 16, "The stand-in server does not support SET IMPLICIT_TRANSACTIONS ON.");
-      if (s.name == "LANGUAGE" && !s.tokens.empty() && !base::equalsIgnoreCase(s.tokens[0].text, "us_english") &&
-          !base::equalsIgnoreCase(s.tokens[0].text, "english"))
+      if (s.name == "LANGUAGE" && !s.tokens.empty() && !equalsIgnoreCase(s.tokens[0].text, "us_english") &&
+          !equalsIgnoreCase(s.tokens[0].text, "english"))
         throw SqlError(2732, 16, "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
       return;
     }
@@ -313,14 +338,14 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
           for (const auto& item : s.items) assign(x, item.assignTo, eval(x, *item.expr), s.line);
         }
         rowcount = pass ? 1 : 0;
-        done(x, false, rowcount, sql::StatementDone::Command::Select);
+        done(x, false, rowcount, StatementDone::Command::Select);
         return;
       }
-      sql::ResultSet rs;
-      sql::Row row;
+      ResultSet rs;
+      Row row;
       for (const auto& item : s.items) {
-        sql::TypedValue v = eval(x, *item.expr);
-        sql::Column c;
+        TypedValue v = eval(x, *item.expr);
+        Column c;
         c.name = item.hasAlias ? item.alias : std::string();
         c.type = v.type;
         if (c.type.isString() && c.type.length == 0) c.type.length = 1;
@@ -331,7 +356,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       if (pass) rs.rows.push_back(std::move(row));
       rowcount = static_cast<std::int64_t>(rs.rows.size());
       x.out.items.push_back(std::move(rs));
-      done(x, false, rowcount, sql::StatementDone::Command::Select);
+      done(x, false, rowcount, StatementDone::Command::Select);
       return;
     }
     case K::Passthrough:
@@ -341,17 +366,17 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       useDatabase(x, evalText(x, *s.target));
       return;
     case K::Print: {
-      const sql::TypedValue v = eval(x, *s.value);
-      message(x, 0, 0, sql::isNull(v.value) ? std::string() : sql::valueToText(sql::convert(v, sql::SqlType::nvarchar(-1), 0, s.line).value));
+      const TypedValue v = eval(x, *s.value);
+      message(x, 0, 0, isNull(v.value) ? std::string() : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
       return;
     }
     case K::Raiserror: {
       const std::string format = evalText(x, *s.values[0]);
-      const sql::TypedValue sev = sql::convert(eval(x, *s.values[1]), sql::SqlType::integer(), 0, s.line);
-      const sql::TypedValue st = sql::convert(eval(x, *s.values[2]), sql::SqlType::integer(), 0, s.line);
-      int severity = sql::isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
+      const TypedValue sev = sql::convert(eval(x, *s.values[1]), SqlType::integer(), 0, s.line);
+      const TypedValue st = sql::convert(eval(x, *s.values[2]), SqlType::integer(), 0, s.line);
+      int severity = isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
       severity = std::clamp(severity, 0, 18);
-      const int state = sql::isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
+      const int state = isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
       // printf-style substitution of %s, %d, %i, %u with the remaining arguments
       std::string text;
       std::size_t argIndex = 3;
@@ -360,7 +385,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
           std::size_t j = i + 1;
           while (j < format.size() && std::strchr("-+ #0123456789.lh", format[j])) ++j;
           if (j < format.size() && std::strchr("sdiuxXo", format[j])) {
-            if (argIndex < s.values.size()) text += sql::valueToText(eval(x, *s.values[argIndex++]).value);
+            if (argIndex < s.values.size()) text += valueToText(eval(x, *s.values[argIndex++]).value);
             else text += "(null)";
             i = j;
             continue;
@@ -388,7 +413,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         throw SqlError(148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.");
       auto delay = std::chrono::milliseconds(((h * 60LL + m) * 60LL + sec) * 1000LL + ms);
       if (s.waitForTime) {
-        const sql::DateTime now = sql::DateTime::now();
+        const DateTime now = DateTime::now();
         const std::int64_t nowMs = (static_cast<std::int64_t>(now.ticks) * 1000) / 300;
         std::int64_t target = ((h * 60LL + m) * 60LL + sec) * 1000LL;
         if (target < nowMs) target += 24LL * 3600 * 1000;
@@ -410,23 +435,23 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         pa.output = a.output;
         pa.isDefault = a.isDefault;
         if (a.value) {
-          if (a.output && a.value->kind == sql::Expr::Kind::Variable) {
+          if (a.output && a.value->kind == Expr::Kind::Variable) {
             auto it = x.vars.find(a.value->name);
             if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + a.value->name + "\".");
-            pa.value = sql::TypedValue{it->second.type, it->second.value};
+            pa.value = TypedValue{it->second.type, it->second.value};
           } else {
             pa.value = eval(x, *a.value);
           }
         }
         args.push_back(std::move(pa));
       }
-      const std::string procName = base::toLowerAscii(s.name);
+      const std::string procName = toLowerAscii(s.name);
       // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
       const bool agentProc = features::isAgentProcedure(procName) &&
-                             (s.op.empty() ? base::equalsIgnoreCase(currentDb(), "msdb") : base::equalsIgnoreCase(s.op, "msdb"));
-      if (!agentProc && !s.op.empty() && !base::equalsIgnoreCase(s.op, currentDb()) && !base::equalsIgnoreCase(s.op, "master"))
+                             (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
+      if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) && !equalsIgnoreCase(s.op, "master"))
         throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
-      std::vector<sql::ReturnValue> outputs;
+      std::vector<ReturnValue> outputs;
       const bool wasInProc = x.inProcedure;
       x.inProcedure = true;
       const std::size_t before = x.out.items.size();
@@ -445,20 +470,20 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       x.inProcedure = wasInProc;
       bool failed = false;
       for (std::size_t i = before; i < x.out.items.size(); ++i)
-        if (const auto* m = std::get_if<sql::Message>(&x.out.items[i]); m && m->isError()) failed = true;
+        if (const auto* m = std::get_if<Message>(&x.out.items[i]); m && m->isError()) failed = true;
       // Output parameters go back into the caller's variables.
       for (std::size_t i = 0; i < s.args.size(); ++i) {
-        if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != sql::Expr::Kind::Variable) continue;
+        if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != Expr::Kind::Variable) continue;
         assign(x, s.args[i].value->name, args[i].value, s.line);
       }
-      if (!s.returnVariable.empty()) assign(x, s.returnVariable, sql::TypedValue{sql::SqlType::integer(), std::int64_t{status}}, s.line);
-      x.out.items.push_back(sql::ReturnStatus{status});
-      x.out.items.push_back(sql::ProcedureDone{failed});
+      if (!s.returnVariable.empty()) assign(x, s.returnVariable, TypedValue{SqlType::integer(), std::int64_t{status}}, s.line);
+      x.out.items.push_back(ReturnStatus{status});
+      x.out.items.push_back(ProcedureDone{failed});
       return;
     }
     case K::ExecString: {
       const std::string text = evalText(x, *s.value);
-      sql::Scope inner;
+      Scope inner;
       Exec nested{x.out, x.cancel, inner, x.inProcedure};
       runBatchText(nested, text);
       return;
@@ -503,7 +528,7 @@ void Session::Impl::begin(Exec& x) {
     descriptor.assign(8, '\0');
     for (int i = 0; i < 8; ++i) descriptor[static_cast<std::size_t>(i)] = static_cast<char>((id >> (8 * i)) & 0xFF);
     tranCount = 1;
-    x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::BeginTransaction, descriptor, {}});
+    x.out.items.push_back(EnvChange{EnvChange::Kind::BeginTransaction, descriptor, {}});
     return;
   }
   ++tranCount;
@@ -519,11 +544,11 @@ void Session::Impl::commit(Exec& x) {
     // A failed commit leaves nothing open; SQLite has already rolled back or will on close.
     conn.reset();
     attached.clear();
-    x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::RollbackTransaction, {}, descriptor});
+    x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
     descriptor.assign(8, '\0');
     throw;
   }
-  x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::CommitTransaction, {}, descriptor});
+  x.out.items.push_back(EnvChange{EnvChange::Kind::CommitTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
 }
 
@@ -537,7 +562,7 @@ void Session::Impl::rollback(Exec& x) {
     conn.reset();
     attached.clear();
   }
-  x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::RollbackTransaction, {}, descriptor});
+  x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
 }
 
@@ -577,7 +602,7 @@ storage::Database& Session::Impl::connection() {
 }
 
 void Session::Impl::useDatabase(Exec& x, const std::string& name) {
-  if (tranCount > 0 && !base::equalsIgnoreCase(name, currentDb()))
+  if (tranCount > 0 && !equalsIgnoreCase(name, currentDb()))
     throw SqlError(50000, 16, "The stand-in server cannot change the database inside a transaction.");
   std::string canonical;
   std::filesystem::path file;
@@ -597,7 +622,7 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
     attached.clear();
   }
   db = std::move(lease);
-  x.out.items.push_back(sql::EnvChange{sql::EnvChange::Kind::Database, canonical, old});
+  x.out.items.push_back(EnvChange{EnvChange::Kind::Database, canonical, old});
   message(x, 5701, 0, "Changed database context to '" + canonical + "'.");
   done(x, false);
 }
@@ -616,7 +641,7 @@ void Session::Impl::detachDatabase(const std::string& name) {
   try {
     conn->exec("DETACH DATABASE " + quoteSqliteIdentifier(name));
     attached.erase(std::remove_if(attached.begin(), attached.end(),
-                                  [&](const std::string& n) { return base::equalsIgnoreCase(n, name); }),
+                                  [&](const std::string& n) { return equalsIgnoreCase(n, name); }),
                    attached.end());
   } catch (const storage::Error&) {
   }
@@ -647,72 +672,72 @@ class ProgressGuard {
 };
 
 // Result column type from SQLite's declared type and the values seen.
-sql::SqlType columnType(const char* decl, const std::vector<sql::Row>& rows, std::size_t col) {
-  const std::string d = decl ? base::toUpperAscii(decl) : std::string();
+SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t col) {
+  const std::string d = decl ? toUpperAscii(decl) : std::string();
   int declaredLength = 0;
   if (const auto open = d.find('('); open != std::string::npos) declaredLength = std::atoi(d.c_str() + open + 1);
   bool anyText = false, anyFloat = false, anyInt = false, anyBlob = false, bigInt = false;
   std::size_t longest = 1;
   for (const auto& r : rows) {
-    const sql::Value& v = r[col];
+    const Value& v = r[col];
     if (const auto* s = std::get_if<std::string>(&v)) {
       anyText = true;
-      longest = std::max(longest, base::utf16Length(*s));
+      longest = std::max(longest, utf16Length(*s));
     } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
       anyInt = true;
       if (*i > 2147483647LL || *i < -2147483648LL) bigInt = true;
     } else if (std::holds_alternative<double>(v)) {
       anyFloat = true;
-    } else if (std::holds_alternative<sql::Binary>(v)) {
+    } else if (std::holds_alternative<Binary>(v)) {
       anyBlob = true;
     }
   }
-  using K = sql::SqlType::Kind;
+  using K = SqlType::Kind;
   auto text = [&] {
     int len = std::max<int>(declaredLength, static_cast<int>(longest));
     if (len <= 0) len = 1;
-    return sql::SqlType{K::NVarChar, std::min(len, 4000)};
+    return SqlType{K::NVarChar, std::min(len, 4000)};
   };
-  if (anyBlob) return sql::SqlType{K::VarBinary, 8000};
+  if (anyBlob) return SqlType{K::VarBinary, 8000};
   if (d.find("DATE") != std::string::npos || d.find("TIME") != std::string::npos) {
     bool allDates = true;
     for (const auto& r : rows) {
-      const sql::Value& v = r[col];
-      if (sql::isNull(v)) continue;
+      const Value& v = r[col];
+      if (isNull(v)) continue;
       const auto* s = std::get_if<std::string>(&v);
-      if (!s || !sql::DateTime::parse(*s)) allDates = false;
+      if (!s || !DateTime::parse(*s)) allDates = false;
     }
-    if (allDates) return sql::SqlType{K::DateTime, 0};
+    if (allDates) return SqlType{K::DateTime, 0};
     return text();
   }
   if (anyText) return text();
-  if (d.find("BIT") != std::string::npos && !anyFloat) return sql::SqlType{K::Bit, 0};
+  if (d.find("BIT") != std::string::npos && !anyFloat) return SqlType{K::Bit, 0};
   if (d.find("INT") != std::string::npos && !anyFloat)
-    return (bigInt || d.find("BIGINT") != std::string::npos) ? sql::SqlType{K::BigInt, 0} : sql::SqlType{K::Int, 0};
+    return (bigInt || d.find("BIGINT") != std::string::npos) ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
   if (d.find("CHAR") != std::string::npos || d.find("TEXT") != std::string::npos || d.find("CLOB") != std::string::npos)
     return text();
   if (anyFloat || d.find("REAL") != std::string::npos || d.find("FLOA") != std::string::npos ||
       d.find("DOUB") != std::string::npos || d.find("DEC") != std::string::npos || d.find("NUM") != std::string::npos ||
       d.find("MONEY") != std::string::npos)
-    return sql::SqlType{K::Float, 0};
-  if (anyInt) return bigInt ? sql::SqlType{K::BigInt, 0} : sql::SqlType{K::Int, 0};
-  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos) return sql::SqlType{K::VarBinary, 8000};
-  return sql::SqlType{K::Int, 0};
+    return SqlType{K::Float, 0};
+  if (anyInt) return bigInt ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
+  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos) return SqlType{K::VarBinary, 8000};
+  return SqlType{K::Int, 0};
 }
 
-sql::Value conformValue(const sql::Value& v, const sql::SqlType& t) {
-  if (sql::isNull(v)) return v;
+Value conformValue(const Value& v, const SqlType& t) {
+  if (isNull(v)) return v;
   switch (t.kind) {
-    case sql::SqlType::Kind::DateTime:
+    case SqlType::Kind::DateTime:
       if (const auto* s = std::get_if<std::string>(&v))
-        if (auto dt = sql::DateTime::parse(*s)) return *dt;
+        if (auto dt = DateTime::parse(*s)) return *dt;
       return v;
-    case sql::SqlType::Kind::Float:
+    case SqlType::Kind::Float:
       if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
       return v;
-    case sql::SqlType::Kind::NVarChar:
-    case sql::SqlType::Kind::VarChar:
-      if (!std::holds_alternative<std::string>(v)) return sql::valueToText(v);
+    case SqlType::Kind::NVarChar:
+    case SqlType::Kind::VarChar:
+      if (!std::holds_alternative<std::string>(v)) return valueToText(v);
       return v;
     default:
       return v;
@@ -724,9 +749,9 @@ sql::Value conformValue(const sql::Value& v, const sql::SqlType& t) {
 void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
   // plain SQLite, so the files remain readable without the stand-in's functions.
-  const auto toks = s.command == sql::StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
+  const auto toks = s.command == StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
   std::string text;
-  std::vector<sql::Value> binds;
+  std::vector<Value> binds;
   std::optional<std::string> limit;
   auto append = [&](const std::string& piece) {
     if (!text.empty()) text.push_back(' ');
@@ -741,7 +766,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
                              isNameToken(toks[i + 4]);
       if (twoDots || threePart) {
         const std::string& table = toks[i + (twoDots ? 3 : 4)].text;
-        if (base::equalsIgnoreCase(t.text, currentDb())) {
+        if (equalsIgnoreCase(t.text, currentDb())) {
           append(quoteSqliteIdentifier(table));
         } else {
           // Another database: attached to this connection under its own name.
@@ -753,7 +778,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         i += twoDots ? 3 : 4;
         continue;
       }
-      if (base::equalsIgnoreCase(t.text, "dbo") && isNameToken(toks[i + 2])) {
+      if (equalsIgnoreCase(t.text, "dbo") && isNameToken(toks[i + 2])) {
         ++i;  // drop "dbo."
         continue;
       }
@@ -761,12 +786,12 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     switch (t.kind) {
       case Token::Kind::Variable:
       case Token::Kind::GlobalVariable: {
-        sql::Expr e;
-        e.kind = t.kind == Token::Kind::Variable ? sql::Expr::Kind::Variable : sql::Expr::Kind::Global;
-        e.name = t.kind == Token::Kind::Variable ? base::toLowerAscii(t.text) : base::toUpperAscii(t.text);
+        Expr e;
+        e.kind = t.kind == Token::Kind::Variable ? Expr::Kind::Variable : Expr::Kind::Global;
+        e.name = t.kind == Token::Kind::Variable ? toLowerAscii(t.text) : toUpperAscii(t.text);
         e.line = t.line;
-        sql::Value v = eval(x, e).value;
-        if (const auto* dt = std::get_if<sql::DateTime>(&v)) v = dt->iso();
+        Value v = eval(x, e).value;
+        if (const auto* dt = std::get_if<DateTime>(&v)) v = dt->iso();
         binds.push_back(v);
         append("?");
         break;
@@ -790,7 +815,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         }
         if ((t.is("GETDATE") || t.is("SYSDATETIME")) && i + 2 < toks.size() && toks[i + 1].isSymbol("(") &&
             toks[i + 2].isSymbol(")")) {
-          if (s.command == sql::StatementDone::Command::Other) {
+          if (s.command == StatementDone::Command::Other) {
             append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
           } else {
             binds.push_back(engine->now().iso());
@@ -864,15 +889,15 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   for (std::size_t k = 0; k < binds.size(); ++k) st.bind(static_cast<int>(k + 1), binds[k]);
   const int columns = st.columnCount();
   if (columns > 0) {
-    sql::ResultSet rs;
+    ResultSet rs;
     while (st.step()) {
-      sql::Row row;
+      Row row;
       for (int col = 0; col < columns; ++col) row.push_back(st.value(col));
       rs.rows.push_back(std::move(row));
       if ((rs.rows.size() & 255) == 0) checkCancel(x);
     }
     for (int col = 0; col < columns; ++col) {
-      sql::Column column;
+      Column column;
       const char* name = sqlite3_column_name(st.get(), col);
       column.name = name ? name : "";
       column.type = columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
@@ -886,18 +911,18 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       if (!origin) {
         bool aliased = false;
         for (std::size_t k = 0; k + 1 < toks.size(); ++k)
-          if (toks[k].is("AS") && base::equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
+          if (toks[k].is("AS") && equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
         if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
       }
     }
     rowcount = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
-    done(x, false, rowcount, sql::StatementDone::Command::Select);
+    done(x, false, rowcount, StatementDone::Command::Select);
     return;
   }
   st.step();
-  if (s.command == sql::StatementDone::Command::Insert || s.command == sql::StatementDone::Command::Update ||
-      s.command == sql::StatementDone::Command::Delete) {
+  if (s.command == StatementDone::Command::Insert || s.command == StatementDone::Command::Update ||
+      s.command == StatementDone::Command::Delete) {
     rowcount = sqlite3_changes(c.get());
     done(x, false, rowcount, s.command);
   } else {

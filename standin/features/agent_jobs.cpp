@@ -3,12 +3,20 @@
 // job's server, and the job's removal when its delete_level asks for it.
 #include "standin/features/agent_jobs.h"
 
-#include "standin/features/msdb.h"
 #include "standin/base/text.h"
+#include "standin/features/msdb.h"
 
 namespace standin::features {
 
+using base::equalsIgnoreCase;
+using base::utf16leToUtf8;
+using base::utf8ToUtf16le;
+using sql::BatchResult;
+using sql::Binary;
 using sql::SqlError;
+using sql::Value;
+using sql::isNull;
+using sql::valueToText;
 
 namespace {
 
@@ -39,8 +47,8 @@ struct HistoryRow {
   int duration = 0;  // hhmmss
 };
 
-std::string text(const sql::Value& v) { return sql::isNull(v) ? std::string() : sql::valueToText(v); }
-int number(const sql::Value& v) {
+std::string text(const Value& v) { return isNull(v) ? std::string() : valueToText(v); }
+int number(const Value& v) {
   if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<int>(*i);
   return std::atoi(text(v).c_str());
 }
@@ -54,17 +62,17 @@ int packedDuration(const Moment& from, const Moment& to) {
 
 // At most `n` characters (UTF-16 code units), as the history's nvarchar(4000) keeps.
 std::string cut(const std::string& s, std::size_t n) {
-  const std::string u16 = base::utf8ToUtf16le(s);
+  const std::string u16 = utf8ToUtf16le(s);
   if (u16.size() / 2 <= n) return s;
   std::size_t bytes = n * 2;
   const auto hi = static_cast<unsigned char>(u16[bytes - 1]);
   if (hi >= 0xD8 && hi <= 0xDB) bytes -= 2;
-  return base::utf16leToUtf8(std::string_view(u16).substr(0, bytes));
+  return utf16leToUtf8(std::string_view(u16).substr(0, bytes));
 }
 
 StepOutcome runStep(Server& server, const Step& step, const std::string& owner) {
   StepOutcome o;
-  if (!base::equalsIgnoreCase(step.subsystem, "TSQL")) {
+  if (!equalsIgnoreCase(step.subsystem, "TSQL")) {
     o.message = "The stand-in's Agent runs TSQL steps only; this step's subsystem is " + step.subsystem +
                 ".  The step failed.";
     return o;
@@ -80,7 +88,7 @@ StepOutcome runStep(Server& server, const Step& step, const std::string& owner) 
                     : "Database '" + step.database + "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error 927).  The step failed.";
     return o;
   }
-  const sql::BatchResult r =
+  const BatchResult r =
       server.runJobStep(owner, std::make_unique<storage::DbLease>(server.catalog, canonical, file), step.command);
   std::string body;
   for (const auto& m : r.messages()) {
@@ -136,7 +144,7 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
   const int startStep = trigger.startStep > 0 ? trigger.startStep : number(jobs[0][1]);
   const int deleteLevel = number(jobs[0][2]);
   std::string owner = "sa";
-  if (const auto* sid = std::get_if<sql::Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01')) owner = sid->bytes;
+  if (const auto* sid = std::get_if<Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01')) owner = sid->bytes;
 
   std::vector<Step> steps;
   for (const auto& r : storage::select(t.db,

@@ -5,6 +5,7 @@
 
 namespace standin::features {
 
+using sql::DateTime;
 namespace {
 
 struct Civil {
@@ -12,14 +13,14 @@ struct Civil {
 };
 
 Civil civil(int days) {
-  sql::DateTime t;
+  DateTime t;
   t.days = days;
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
   t.toParts(y, mo, d, h, mi, s, ms);
   return {y, mo, d};
 }
 
-int daysOf(int year, int month, int day) { return sql::DateTime::fromParts(year, month, day).days; }
+int daysOf(int year, int month, int day) { return DateTime::fromParts(year, month, day).days; }
 
 int daysInMonth(int year, int month) {
   static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -100,7 +101,7 @@ int firstTimeOfDay(const Schedule& s, int from) {
 
 }  // namespace
 
-Moment Moment::of(const sql::DateTime& t) {
+Moment Moment::of(const DateTime& t) {
   Moment m;
   m.days = t.days;
   m.seconds = static_cast<int>(t.ticks / 300);
@@ -133,8 +134,8 @@ int Moment::packedDate() const {
 
 int Moment::packedTime() const { return seconds / 3600 * 10000 + seconds / 60 % 60 * 100 + seconds % 60; }
 
-sql::DateTime Moment::dateTime() const {
-  sql::DateTime t;
+DateTime Moment::dateTime() const {
+  DateTime t;
   t.days = days;
   t.ticks = static_cast<std::uint32_t>(seconds) * 300;
   return t;

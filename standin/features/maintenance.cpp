@@ -10,16 +10,30 @@
 #include <cstdio>
 #include <cstring>
 
-#include "standin/features/backup_file.h"
 #include "standin/base/text.h"
 #include "standin/base/unique_fd.h"
+#include "standin/features/backup_file.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
 
 namespace standin::features {
 
+using base::UniqueFd;
+using base::equalsIgnoreCase;
+using sql::Column;
+using sql::DateTime;
+using sql::Expr;
+using sql::Message;
+using sql::ResultSet;
+using sql::Row;
 using sql::SqlError;
+using sql::SqlErrors;
+using sql::SqlType;
 using sql::Statement;
+using sql::StatementDone;
+using sql::TypedValue;
+using sql::Value;
+using sql::isNull;
 
 namespace {
 
@@ -43,11 +57,11 @@ std::string osErrorText(int err, bool reading, const std::filesystem::path& path
   }
 }
 
-sql::Message msg(int number, int severity, std::string text) { return sql::Message{number, 1, severity, std::move(text), 1, {}}; }
+Message msg(int number, int severity, std::string text) { return Message{number, 1, severity, std::move(text), 1, {}}; }
 
-[[noreturn]] void terminate(const std::string& what, std::vector<sql::Message> first) {
+[[noreturn]] void terminate(const std::string& what, std::vector<Message> first) {
   first.push_back(msg(3013, 16, what + " is terminating abnormally."));
-  throw sql::SqlErrors(std::move(first));
+  throw SqlErrors(std::move(first));
 }
 
 // A Windows-style absolute path ("C:\...", "\\server\share") names nothing on this machine.
@@ -58,7 +72,7 @@ bool isForeignPath(const std::string& text) {
   return text.rfind("\\\\", 0) == 0;
 }
 
-sql::Message cannotOpen(const std::string& device, const std::string& osText) {
+Message cannotOpen(const std::string& device, const std::string& osText) {
   return msg(3201, 16, "Cannot open backup device '" + device + "'. Operating system error " + osText + ".");
 }
 
@@ -91,7 +105,7 @@ bool contentIsSound(const std::string& content) {
 
 // Writes a whole file; returns 0 or the errno of the failure.
 int writeWholeFile(const std::filesystem::path& file, const std::string& bytes) {
-  base::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!fd.valid()) return errno;
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -120,8 +134,8 @@ int statsStep(Context& c, const Statement& s) {
   const auto* o = s.option("STATS");
   if (!o) return 0;
   if (!o->value) return 10;
-  const auto v = sql::convert(c.eval(*o->value), sql::SqlType::integer(), -1, s.line);
-  if (sql::isNull(v.value)) return 10;
+  const auto v = sql::convert(c.eval(*o->value), SqlType::integer(), -1, s.line);
+  if (isNull(v.value)) return 10;
   const auto step = std::get<std::int64_t>(v.value);
   return step <= 0 || step > 100 ? 10 : static_cast<int>(step);
 }
@@ -139,7 +153,7 @@ void backupDatabase(Context& c, const Statement& s) {
                                    "'. No entry found with that name. Make sure that the name is entered correctly."
                              : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
   }
-  if (base::equalsIgnoreCase(entry->name, "tempdb"))
+  if (equalsIgnoreCase(entry->name, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
   const auto file = c.server().catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
@@ -154,7 +168,7 @@ void backupDatabase(Context& c, const Statement& s) {
 
   const auto started = std::chrono::steady_clock::now();
   BackupSetInfo info;
-  info.startDate = sql::DateTime::now();
+  info.startDate = DateTime::now();
   std::string existing;
   std::uint32_t position = 1;
   if (!init) {
@@ -178,7 +192,7 @@ void backupDatabase(Context& c, const Statement& s) {
   info.userName = c.loginName();
   info.position = position;
   info.serverYear = static_cast<std::uint32_t>(c.server().version.year);
-  info.finishDate = sql::DateTime::now();
+  info.finishDate = DateTime::now();
   info.contentSize = content.size();
   const int err = writeWholeFile(file, existing + encodeBackupSet(info, content));
   if (err != 0) terminate(what, {cannotOpen(file.string(), osErrorText(err, false, file))});
@@ -240,8 +254,8 @@ BackupSet readSet(const std::string& what, const std::filesystem::path& file, in
 int fileOption(Context& c, const Statement& s) {
   const auto* o = s.option("FILE");
   if (!o || !o->value) return 1;
-  const auto v = sql::convert(c.eval(*o->value), sql::SqlType::integer(), -1, s.line);
-  return sql::isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
+  const auto v = sql::convert(c.eval(*o->value), SqlType::integer(), -1, s.line);
+  return isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
 }
 
 void restoreDatabase(Context& c, const Statement& s) {
@@ -256,20 +270,20 @@ void restoreDatabase(Context& c, const Statement& s) {
   const auto started = std::chrono::steady_clock::now();
   const BackupSet set = readSet(what, file, fileOption(c, s));
   if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
-  if (base::equalsIgnoreCase(target, "tempdb"))
+  if (equalsIgnoreCase(target, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
-  if (base::equalsIgnoreCase(target, "master"))
+  if (equalsIgnoreCase(target, "master"))
     terminate(what, {msg(3108, 16,
                          "To restore the master database, the server must be running in single-user mode. For "
                          "information about starting in single-user mode, see \"How to: Start an Instance of SQL "
                          "Server (sqlservr.exe)\" in Books Online.")});
   auto entry = c.server().catalog.find(target);
-  if (entry && !s.option("REPLACE") && !base::equalsIgnoreCase(set.info.databaseName, entry->name))
+  if (entry && !s.option("REPLACE") && !equalsIgnoreCase(set.info.databaseName, entry->name))
     terminate(what, {msg(3154, 16, "The backup set holds a backup of a database other than the existing '" +
                                        entry->name + "' database.")});
   if (entry) {
     // Sitting in the database oneself leaves nothing to wait for.
-    const bool self = base::equalsIgnoreCase(c.currentDatabase(), entry->name);
+    const bool self = equalsIgnoreCase(c.currentDatabase(), entry->name);
     const auto ex = c.server().catalog.beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
     if (ex == storage::Catalog::Exclusive::InUse)
       terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
@@ -324,28 +338,28 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   const auto r = readBackupFile(file, false);
   if (r.status != BackupReadStatus::Ok) (void)readSet(what, file, 1);  // reports the failure
-  sql::ResultSet rs;
-  auto col = [&](const char* name, sql::SqlType t) { rs.columns.push_back(sql::Column{name, t, true}); };
-  col("BackupName", sql::SqlType::nvarchar(128));
-  col("BackupDescription", sql::SqlType::nvarchar(255));
-  col("BackupType", sql::SqlType{sql::SqlType::Kind::SmallInt, 0});
-  col("ExpirationDate", sql::SqlType{sql::SqlType::Kind::DateTime, 0});
-  col("Compressed", sql::SqlType{sql::SqlType::Kind::TinyInt, 0});
-  col("Position", sql::SqlType{sql::SqlType::Kind::SmallInt, 0});
-  col("DeviceType", sql::SqlType{sql::SqlType::Kind::TinyInt, 0});
-  col("UserName", sql::SqlType::nvarchar(128));
-  col("ServerName", sql::SqlType::nvarchar(128));
-  col("DatabaseName", sql::SqlType::nvarchar(128));
-  col("DatabaseVersion", sql::SqlType::integer());
-  col("BackupSize", sql::SqlType::bigint());
-  col("BackupStartDate", sql::SqlType{sql::SqlType::Kind::DateTime, 0});
-  col("BackupFinishDate", sql::SqlType{sql::SqlType::Kind::DateTime, 0});
-  col("SoftwareVersionMajor", sql::SqlType::integer());
+  ResultSet rs;
+  auto col = [&](const char* name, SqlType t) { rs.columns.push_back(Column{name, t, true}); };
+  col("BackupName", SqlType::nvarchar(128));
+  col("BackupDescription", SqlType::nvarchar(255));
+  col("BackupType", SqlType{SqlType::Kind::SmallInt, 0});
+  col("ExpirationDate", SqlType{SqlType::Kind::DateTime, 0});
+  col("Compressed", SqlType{SqlType::Kind::TinyInt, 0});
+  col("Position", SqlType{SqlType::Kind::SmallInt, 0});
+  col("DeviceType", SqlType{SqlType::Kind::TinyInt, 0});
+  col("UserName", SqlType::nvarchar(128));
+  col("ServerName", SqlType::nvarchar(128));
+  col("DatabaseName", SqlType::nvarchar(128));
+  col("DatabaseVersion", SqlType::integer());
+  col("BackupSize", SqlType::bigint());
+  col("BackupStartDate", SqlType{SqlType::Kind::DateTime, 0});
+  col("BackupFinishDate", SqlType{SqlType::Kind::DateTime, 0});
+  col("SoftwareVersionMajor", SqlType::integer());
   for (const auto& set : r.sets) {
     const auto& i = set.info;
-    sql::Value name = i.backupName.empty() ? sql::Value{} : sql::Value{i.backupName};
-    sql::Value desc = i.description.empty() ? sql::Value{} : sql::Value{i.description};
-    rs.rows.push_back(sql::Row{name, desc, std::int64_t{1}, sql::Value{}, std::int64_t{0}, std::int64_t{i.position}, std::int64_t{2},
+    Value name = i.backupName.empty() ? Value{} : Value{i.backupName};
+    Value desc = i.description.empty() ? Value{} : Value{i.description};
+    rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{0}, std::int64_t{i.position}, std::int64_t{2},
                           i.userName, i.serverName, i.databaseName, std::int64_t{611},
                           static_cast<std::int64_t>(i.contentSize + 8192), i.startDate, i.finishDate,
                           std::int64_t{base::productVersionFor(static_cast<int>(i.serverYear)).major}});
@@ -353,7 +367,7 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
   const auto count = static_cast<std::int64_t>(rs.rows.size());
   c.setRowCount(count);
   c.send(std::move(rs));
-  c.done(false, count, sql::StatementDone::Command::Select);
+  c.done(false, count, StatementDone::Command::Select);
 }
 
 void restoreFileListOnly(Context& c, const Statement& s) {
@@ -361,23 +375,23 @@ void restoreFileListOnly(Context& c, const Statement& s) {
   const std::string device = c.evalText(*s.value);
   const auto file = c.server().catalog.resolveBackupPath(device);
   const BackupSet set = readSet(what, file, fileOption(c, s));
-  sql::ResultSet rs;
-  rs.columns = {sql::Column{"LogicalName", sql::SqlType::nvarchar(128), true}, sql::Column{"PhysicalName", sql::SqlType::nvarchar(260), true},
-                sql::Column{"Type", sql::SqlType::varchar(1), true}, sql::Column{"FileGroupName", sql::SqlType::nvarchar(128), true},
-                sql::Column{"Size", sql::SqlType::bigint(), true}, sql::Column{"MaxSize", sql::SqlType::bigint(), true}};
+  ResultSet rs;
+  rs.columns = {Column{"LogicalName", SqlType::nvarchar(128), true}, Column{"PhysicalName", SqlType::nvarchar(260), true},
+                Column{"Type", SqlType::varchar(1), true}, Column{"FileGroupName", SqlType::nvarchar(128), true},
+                Column{"Size", SqlType::bigint(), true}, Column{"MaxSize", SqlType::bigint(), true}};
   const auto& dbName = set.info.databaseName;
   const std::string stem = (c.server().catalog.dataDir() / dbName).string();
-  rs.rows.push_back(sql::Row{c.server().catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
+  rs.rows.push_back(Row{c.server().catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
                         static_cast<std::int64_t>(set.info.contentSize), std::int64_t{35184372080640}});
-  rs.rows.push_back(sql::Row{c.server().catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), sql::Value{}, std::int64_t{1048576},
+  rs.rows.push_back(Row{c.server().catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), Value{}, std::int64_t{1048576},
                         std::int64_t{2199023255552}});
   c.setRowCount(2);
   c.send(std::move(rs));
-  c.done(false, 2, sql::StatementDone::Command::Select);
+  c.done(false, 2, StatementDone::Command::Select);
 }
 
-std::optional<storage::DbEntry> dbccDatabase(Context& c, const sql::Expr& e) {
-  const sql::TypedValue v = c.eval(e);
+std::optional<storage::DbEntry> dbccDatabase(Context& c, const Expr& e) {
+  const TypedValue v = c.eval(e);
   if (const auto* id = std::get_if<std::int64_t>(&v.value)) return c.server().catalog.findById(static_cast<int>(*id));
   return c.server().catalog.find(c.evalText(e));
 }
@@ -389,8 +403,8 @@ void shrinkDatabase(Context& c, const Statement& s) {
     throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   }
   if (s.values.size() > 1) {
-    const auto pct = sql::convert(c.eval(*s.values[1]), sql::SqlType::integer(), -1, s.line);
-    if (!sql::isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
+    const auto pct = sql::convert(c.eval(*s.values[1]), SqlType::integer(), -1, s.line);
+    if (!isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
       throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
   }
   if (c.tranCount() > 0) throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
@@ -410,17 +424,17 @@ void shrinkDatabase(Context& c, const Statement& s) {
     throw;
   }
   const auto toPages = [&](std::int64_t n) { return std::max<std::int64_t>(1, (n * pageSize + 8191) / 8192); };
-  sql::ResultSet rs;
-  using K = sql::SqlType::Kind;
-  rs.columns = {sql::Column{"DbId", sql::SqlType{K::SmallInt, 0}, false},       sql::Column{"FileId", sql::SqlType{K::SmallInt, 0}, false},
-                sql::Column{"CurrentSize", sql::SqlType::integer(), false},     sql::Column{"MinimumSize", sql::SqlType::integer(), false},
-                sql::Column{"UsedPages", sql::SqlType::integer(), false},       sql::Column{"EstimatedPages", sql::SqlType::integer(), false}};
-  rs.rows.push_back(sql::Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1}, toPages(pages - freePages),
+  ResultSet rs;
+  using K = SqlType::Kind;
+  rs.columns = {Column{"DbId", SqlType{K::SmallInt, 0}, false},       Column{"FileId", SqlType{K::SmallInt, 0}, false},
+                Column{"CurrentSize", SqlType::integer(), false},     Column{"MinimumSize", SqlType::integer(), false},
+                Column{"UsedPages", SqlType::integer(), false},       Column{"EstimatedPages", SqlType::integer(), false}};
+  rs.rows.push_back(Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1}, toPages(pages - freePages),
                         toPages(pages - freePages)});
   c.send(std::move(rs));
   if (!s.option("NO_INFOMSGS"))
     c.message(2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
-  c.done(false, 1, sql::StatementDone::Command::Select);
+  c.done(false, 1, StatementDone::Command::Select);
 }
 
 void dbcc(Context& c, const Statement& s) {
@@ -457,9 +471,9 @@ void dropDatabase(Context& c, const Statement& s) {
   const std::string name = c.evalText(*s.target);
   if (c.tranCount() > 0) throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
   for (const char* sys : {"master", "model", "msdb", "tempdb"})
-    if (base::equalsIgnoreCase(name, sys))
+    if (equalsIgnoreCase(name, sys))
       throw SqlError(3708, 16, "Cannot drop the database '" + name + "' because it is a system database.");
-  const auto ex = c.server().catalog.beginExclusive(name, std::chrono::milliseconds(base::equalsIgnoreCase(c.currentDatabase(), name) ? 0 : 1500));
+  const auto ex = c.server().catalog.beginExclusive(name, std::chrono::milliseconds(equalsIgnoreCase(c.currentDatabase(), name) ? 0 : 1500));
   if (ex == storage::Catalog::Exclusive::Missing)
     throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
   if (ex == storage::Catalog::Exclusive::InUse)

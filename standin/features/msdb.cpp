@@ -4,22 +4,33 @@
 #include <array>
 #include <random>
 
-#include "standin/features/agent_jobs.h"
 #include "standin/base/text.h"
+#include "standin/features/agent_jobs.h"
 
 namespace standin::features {
 
+using base::equalsIgnoreCase;
+using base::toUpperAscii;
+using sql::Binary;
+using sql::DateTime;
+using sql::Message;
+using sql::ReturnValue;
 using sql::SqlError;
+using sql::SqlType;
+using sql::TypedValue;
+using sql::Value;
+using sql::isNull;
+using sql::valueToText;
 
 namespace {
 
-std::int64_t intValue(const sql::Value& v) {
+std::int64_t intValue(const Value& v) {
   if (const auto* i = std::get_if<std::int64_t>(&v)) return *i;
   if (const auto* d = std::get_if<double>(&v)) return static_cast<std::int64_t>(*d);
   if (const auto* s = std::get_if<std::string>(&v)) return std::atoll(s->c_str());
   return 0;
 }
-std::string textValue(const sql::Value& v) { return sql::isNull(v) ? std::string() : sql::valueToText(v); }
+std::string textValue(const Value& v) { return isNull(v) ? std::string() : valueToText(v); }
 
 bool tableExists(sqlite3* db, const char* name) {
   return !storage::select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {std::string(name)}).empty();
@@ -184,7 +195,7 @@ std::vector<JobSchedule> jobSchedules(const MsdbTables& t, const std::string& jo
     sql = "SELECT s.job_id, s.schedule_id, s.name, s.next_run_date, s.next_run_time, " + cols + " FROM " +
           t("sysjobschedules") + " s";
   }
-  std::vector<sql::Value> binds;
+  std::vector<Value> binds;
   if (!jobId.empty()) {
     sql += t.scheduleTable() ? " WHERE js.job_id = ?" : " WHERE s.job_id = ?";
     binds.push_back(jobId);
@@ -244,7 +255,7 @@ void deleteJob(const MsdbTables& t, const std::string& jobId, bool deleteHistory
 namespace {
 
 [[noreturn]] void fail(const std::string& procedure, int number, const std::string& text, int severity = 16) {
-  sql::Message m;
+  Message m;
   m.number = number;
   m.severity = severity;
   m.text = text;
@@ -278,7 +289,7 @@ std::string newGuid() {
 class Arguments {
  public:
   Arguments(std::string procedure, std::vector<const char*> names, std::vector<ProcArg>& args, int year,
-            std::vector<sql::ReturnValue>& outputs)
+            std::vector<ReturnValue>& outputs)
       : procedure_(std::move(procedure)), names_(std::move(names)), args_(args), year_(year), outputs_(outputs) {
     bound_.assign(names_.size(), -1);
     std::size_t position = 0;
@@ -291,7 +302,7 @@ class Arguments {
           fail(procedure_, 8144, "Procedure or function " + procedure_ + " has too many arguments specified.");
       } else {
         for (std::size_t k = 0; k < names_.size(); ++k)
-          if (base::equalsIgnoreCase(a.name, names_[k])) target = k;
+          if (equalsIgnoreCase(a.name, names_[k])) target = k;
         if (target == names_.size()) fail(procedure_, 8145, a.name + " is not a parameter for procedure " + procedure_ + ".");
       }
       bound_[target] = static_cast<int>(i);
@@ -300,7 +311,7 @@ class Arguments {
 
   const ProcArg* get(const char* name) const {
     for (std::size_t k = 0; k < names_.size(); ++k)
-      if (base::equalsIgnoreCase(names_[k], name) && bound_[k] >= 0) {
+      if (equalsIgnoreCase(names_[k], name) && bound_[k] >= 0) {
         const ProcArg& a = args_[static_cast<std::size_t>(bound_[k])];
         return a.isDefault ? nullptr : &a;
       }
@@ -309,8 +320,8 @@ class Arguments {
 
   std::optional<std::string> text(const char* name) const {
     const ProcArg* a = get(name);
-    if (!a || sql::isNull(a->value.value)) return std::nullopt;
-    return std::get<std::string>(sql::convert(a->value, sql::SqlType::nvarchar(-1), -1, 1).value);
+    if (!a || isNull(a->value.value)) return std::nullopt;
+    return std::get<std::string>(sql::convert(a->value, SqlType::nvarchar(-1), -1, 1).value);
   }
 
   std::string required(const char* name) const {
@@ -324,24 +335,24 @@ class Arguments {
 
   std::optional<std::int64_t> integer(const char* name) const {
     const ProcArg* a = get(name);
-    if (!a || sql::isNull(a->value.value)) return std::nullopt;
+    if (!a || isNull(a->value.value)) return std::nullopt;
     try {
-      return std::get<std::int64_t>(sql::convert(a->value, sql::SqlType::integer(), -1, 1).value);
+      return std::get<std::int64_t>(sql::convert(a->value, SqlType::integer(), -1, 1).value);
     } catch (const SqlError&) {
       fail(procedure_, 8114,
-           std::string("Error converting data type ") + (a->value.type.kind == sql::SqlType::Kind::VarChar ? "varchar" : "nvarchar") +
+           std::string("Error converting data type ") + (a->value.type.kind == SqlType::Kind::VarChar ? "varchar" : "nvarchar") +
                " to int.");
     }
   }
 
   // Hands a value back through an OUTPUT parameter.
-  void output(const char* name, const sql::TypedValue& v) {
+  void output(const char* name, const TypedValue& v) {
     for (std::size_t k = 0; k < names_.size(); ++k) {
-      if (!base::equalsIgnoreCase(names_[k], name) || bound_[k] < 0) continue;
+      if (!equalsIgnoreCase(names_[k], name) || bound_[k] < 0) continue;
       ProcArg& a = args_[static_cast<std::size_t>(bound_[k])];
       if (!a.output) return;
       a.value = v;
-      outputs_.push_back(sql::ReturnValue{bound_[k], a.name.empty() ? std::string(name) : a.name, v.type, v.value});
+      outputs_.push_back(ReturnValue{bound_[k], a.name.empty() ? std::string(name) : a.name, v.type, v.value});
     }
   }
 
@@ -352,7 +363,7 @@ class Arguments {
   std::vector<const char*> names_;
   std::vector<ProcArg>& args_;
   int year_;
-  std::vector<sql::ReturnValue>& outputs_;
+  std::vector<ReturnValue>& outputs_;
   std::vector<int> bound_;
 };
 
@@ -363,7 +374,7 @@ class SessionTables {
   explicit SessionTables(Context& c) : c_(c) {
     tables.year = c.server().version.year;
     tables.db = c.connection().get();
-    if (base::equalsIgnoreCase(c.currentDatabase(), "msdb")) return;
+    if (equalsIgnoreCase(c.currentDatabase(), "msdb")) return;
     const auto entry = c.server().catalog.find("msdb");
     if (!entry) throw SqlError(911, 16, "Database 'msdb' does not exist. Make sure that the name is entered correctly.");
     c.attachDatabase(*entry);
@@ -423,7 +434,7 @@ std::string normaliseGuid(const std::string& text, int year) {
     throw SqlError(8169, 16,
                    year >= 2005 ? "Conversion failed when converting from a character string to uniqueidentifier."
                                 : "Syntax error converting from a character string to uniqueidentifier.");
-  return base::toUpperAscii(g);
+  return toUpperAscii(g);
 }
 
 // The job a call names by @job_id or @job_name (exactly one of them).
@@ -454,7 +465,7 @@ Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@j
   return {textValue(rows[0][0]), textValue(rows[0][1])};
 }
 
-void touchJob(const MsdbTables& t, const std::string& jobId, const sql::DateTime& now) {
+void touchJob(const MsdbTables& t, const std::string& jobId, const DateTime& now) {
   storage::execute(t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
           {now.iso(), jobId});
 }
@@ -500,17 +511,17 @@ int addJob(Context& c, Arguments& a) {
   const std::string owner = a.text("@owner_login_name").value_or(c.loginName());
   if (!c.server().catalog.findLogin(owner))
     fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
-  const sql::Binary ownerSid{base::equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
+  const Binary ownerSid{equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
 
   if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE", {name})
            .empty())
     fail("sp_add_job", 14261, "The specified @job_name ('" + name + "') already exists.");
 
   // Creation dates order the job list: each job is created after the one before it.
-  sql::DateTime created = c.server().now();
+  DateTime created = c.server().now();
   const auto latest = storage::select(t.db, "SELECT max(date_created) FROM " + t("sysjobs"));
-  if (!latest.empty() && !sql::isNull(latest[0][0]))
-    if (auto last = sql::DateTime::parse(textValue(latest[0][0])); last && created.iso() <= last->iso()) {
+  if (!latest.empty() && !isNull(latest[0][0]))
+    if (auto last = DateTime::parse(textValue(latest[0][0])); last && created.iso() <= last->iso()) {
       created = *last;
       if (++created.ticks >= 300u * 86400u) {
         created.ticks = 0;
@@ -527,7 +538,7 @@ int addJob(Context& c, Arguments& a) {
           {jobId, name, enabled, description, startStep, category, ownerSid, eventlog, email, netsend, page, deleteLevel,
            created.iso(), created.iso()});
   sp.release();
-  a.output("@job_id", sql::TypedValue{sql::SqlType::nvarchar(36), jobId});
+  a.output("@job_id", TypedValue{SqlType::nvarchar(36), jobId});
   return 0;
 }
 
@@ -545,7 +556,7 @@ int addJobStep(Context& c, Arguments& a) {
               {job.id, stepName})
            .empty())
     fail("sp_add_jobstep", 14261, "The specified @step_name ('" + stepName + "') already exists.");
-  std::string subsystem = base::toUpperAscii(a.text("@subsystem").value_or("TSQL"));
+  std::string subsystem = toUpperAscii(a.text("@subsystem").value_or("TSQL"));
   static const std::array kSubsystems = {"TSQL", "CMDEXEC", "ACTIVESCRIPTING", "DISTRIBUTION", "SNAPSHOT", "LOGREADER",
                                          "MERGE", "QUEUEREADER", "ANALYSISQUERY", "ANALYSISCOMMAND", "SSIS", "POWERSHELL"};
   if (std::none_of(kSubsystems.begin(), kSubsystems.end(), [&](const char* k) { return subsystem == k; }))
@@ -570,8 +581,8 @@ int addJobStep(Context& c, Arguments& a) {
     if (!entry) fail("sp_verify_jobstep", 14262, "The specified @database_name ('" + database + "') does not exist.");
     database = entry->name;
   }
-  const sql::Value command = a.text("@command") ? sql::Value{*a.text("@command")} : sql::Value{};
-  auto optionalText = [&](const char* n) { return a.text(n) ? sql::Value{*a.text(n)} : sql::Value{}; };
+  const Value command = a.text("@command") ? Value{*a.text("@command")} : Value{};
+  auto optionalText = [&](const char* n) { return a.text(n) ? Value{*a.text(n)} : Value{}; };
   const std::string stepUid = newGuid();
 
   Savepoint sp(t.db);
@@ -592,7 +603,7 @@ int addJobStep(Context& c, Arguments& a) {
            stepUid});
   touchJob(t, job.id, c.server().now());
   sp.release();
-  a.output("@step_uid", sql::TypedValue{sql::SqlType::nvarchar(36), stepUid});
+  a.output("@step_uid", TypedValue{SqlType::nvarchar(36), stepUid});
   return 0;
 }
 
@@ -653,7 +664,7 @@ int addJobSchedule(Context& c, Arguments& a) {
   const MsdbTables& t = st.tables;
   const Job job = findJob(t, a);
   const std::string name = a.required("@name");
-  const sql::DateTime now = c.server().now();
+  const DateTime now = c.server().now();
   const Moment today = Moment::of(now);
   Schedule d;
   const std::int64_t enabled = a.integer("@enabled").value_or(1);
@@ -678,7 +689,7 @@ int addJobSchedule(Context& c, Arguments& a) {
   const auto next = enabled ? nextRun(d, today) : std::nullopt;
   const std::int64_t nextDate = next ? next->packedDate() : 0;
   const std::int64_t nextTime = next ? next->packedTime() : 0;
-  const std::vector<sql::Value> values = {enabled,
+  const std::vector<Value> values = {enabled,
                                      std::int64_t{d.freqType},
                                      std::int64_t{d.freqInterval},
                                      std::int64_t{d.freqSubdayType},
@@ -696,7 +707,7 @@ int addJobSchedule(Context& c, Arguments& a) {
   if (t.scheduleTable()) {
     scheduleUid = newGuid();
     const auto owner = storage::select(t.db, "SELECT owner_sid FROM " + t("sysjobs") + " WHERE job_id = ?", {job.id});
-    std::vector<sql::Value> binds = {scheduleUid, name, owner.empty() ? sql::Value{sql::Binary{"\x01"}} : owner[0][0]};
+    std::vector<Value> binds = {scheduleUid, name, owner.empty() ? Value{Binary{"\x01"}} : owner[0][0]};
     binds.insert(binds.end(), values.begin(), values.end());
     binds.push_back(now.iso());
     binds.push_back(now.iso());
@@ -708,7 +719,7 @@ int addJobSchedule(Context& c, Arguments& a) {
     storage::execute(t.db, "INSERT INTO " + t("sysjobschedules") + " (schedule_id, job_id, next_run_date, next_run_time) VALUES (?, ?, ?, ?)",
             {scheduleId, job.id, nextDate, nextTime});
   } else {
-    std::vector<sql::Value> binds = {job.id, name};
+    std::vector<Value> binds = {job.id, name};
     binds.insert(binds.end(), values.begin(), values.end());
     binds.push_back(nextDate);
     binds.push_back(nextTime);
@@ -722,8 +733,8 @@ int addJobSchedule(Context& c, Arguments& a) {
   touchJob(t, job.id, now);
   sp.release();
   if (t.scheduleTable()) {
-    a.output("@schedule_id", sql::TypedValue{sql::SqlType::integer(), scheduleId});
-    a.output("@schedule_uid", sql::TypedValue{sql::SqlType::nvarchar(36), scheduleUid});
+    a.output("@schedule_id", TypedValue{SqlType::integer(), scheduleId});
+    a.output("@schedule_uid", TypedValue{SqlType::nvarchar(36), scheduleUid});
   }
   return 0;
 }
@@ -732,7 +743,7 @@ bool isLocalServer(Context& c, const std::optional<std::string>& server) {
   if (!server || server->empty()) return true;
   std::string name = *server;
   if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-  return base::equalsIgnoreCase(name, "(local)") || base::equalsIgnoreCase(name, c.server().serverName());
+  return equalsIgnoreCase(name, "(local)") || equalsIgnoreCase(name, c.server().serverName());
 }
 
 int addJobServer(Context& c, Arguments& a) {
@@ -803,7 +814,7 @@ bool isAgentProcedure(std::string_view name) {
 }
 
 int callAgentProcedure(Context& c, const std::string& name, std::vector<ProcArg>& args,
-                       std::vector<sql::ReturnValue>& outputs) {
+                       std::vector<ReturnValue>& outputs) {
   const int year = c.server().version.year;
   const bool later = year >= 2005;
   if (name == "sp_add_job") {

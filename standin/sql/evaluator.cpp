@@ -10,6 +10,17 @@
 
 namespace standin::sql {
 
+using base::compareIgnoreCase;
+using base::equalsIgnoreCase;
+using base::likeMatch;
+using base::serverCodePageLength;
+using base::toLowerAscii;
+using base::toServerCodePage;
+using base::toUpperAscii;
+using base::utf16Length;
+using base::utf16leToUtf8;
+using base::utf8ToServerCodePageBytes;
+using base::utf8ToUtf16le;
 using K = SqlType::Kind;
 
 namespace {
@@ -43,25 +54,25 @@ bool isNumeric(const SqlType& t) { return t.isInteger() || t.kind == K::Float; }
 
 // UTF-8 text cut to n UTF-16 code units without splitting a surrogate pair.
 std::string cutUnits(const std::string& utf8, std::size_t n) {
-  const std::string u16 = base::utf8ToUtf16le(utf8);
+  const std::string u16 = utf8ToUtf16le(utf8);
   if (u16.size() / 2 <= n) return utf8;
   std::size_t bytes = n * 2;
   if (bytes >= 2) {
     const auto hi = static_cast<unsigned char>(u16[bytes - 1]);
     if (hi >= 0xD8 && hi <= 0xDB) bytes -= 2;
   }
-  return base::utf16leToUtf8(std::string_view(u16).substr(0, bytes));
+  return utf16leToUtf8(std::string_view(u16).substr(0, bytes));
 }
 
 std::vector<std::string> units(const std::string& utf8) {
   // Splits into single characters (code points), the unit LEN and SUBSTRING count in.
   std::vector<std::string> out;
-  const std::string u16 = base::utf8ToUtf16le(utf8);
+  const std::string u16 = utf8ToUtf16le(utf8);
   for (std::size_t i = 0; i + 1 < u16.size(); i += 2) {
     const auto hi = static_cast<unsigned char>(u16[i + 1]);
     std::size_t len = 2;
     if (hi >= 0xD8 && hi <= 0xDB && i + 3 < u16.size()) len = 4;
-    out.push_back(base::utf16leToUtf8(std::string_view(u16).substr(i, len)));
+    out.push_back(utf16leToUtf8(std::string_view(u16).substr(i, len)));
     i += len - 2;
   }
   return out;
@@ -113,12 +124,12 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
       } else if (const auto* s = std::get_if<std::string>(&v.value)) {
         text = *s;
       } else if (const auto* b = std::get_if<Binary>(&v.value)) {
-        text = v.type.kind == K::VarBinary && target.kind == K::NVarChar ? base::utf16leToUtf8(b->bytes) : b->bytes;
+        text = v.type.kind == K::VarBinary && target.kind == K::NVarChar ? utf16leToUtf8(b->bytes) : b->bytes;
       } else {
         text = valueToText(v.value);
       }
       if (target.kind == K::VarChar) {
-        text = base::toServerCodePage(text, target.length < 0 ? SIZE_MAX : static_cast<std::size_t>(target.length));
+        text = toServerCodePage(text, target.length < 0 ? SIZE_MAX : static_cast<std::size_t>(target.length));
       } else if (target.length >= 0) {
         text = cutUnits(text, static_cast<std::size_t>(target.length));
       }
@@ -139,8 +150,8 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
         r = static_cast<std::int64_t>(std::trunc(*d));
       } else if (const auto* s = std::get_if<std::string>(&v.value)) {
         const std::string t = trimBlanks(*s, true, true);
-        if (target.kind == K::Bit && (base::equalsIgnoreCase(t, "true") || base::equalsIgnoreCase(t, "false")))
-          return {target, std::int64_t{base::equalsIgnoreCase(t, "true") ? 1 : 0}};
+        if (target.kind == K::Bit && (equalsIgnoreCase(t, "true") || equalsIgnoreCase(t, "false")))
+          return {target, std::int64_t{equalsIgnoreCase(t, "true") ? 1 : 0}};
         std::string_view digits = t;
         bool neg = false;
         if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
@@ -206,7 +217,7 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
       if (const auto* b = std::get_if<Binary>(&v.value)) {
         bytes = b->bytes;
       } else if (const auto* s = std::get_if<std::string>(&v.value)) {
-        bytes = v.type.kind == K::NVarChar ? base::utf8ToUtf16le(*s) : base::utf8ToServerCodePageBytes(*s);
+        bytes = v.type.kind == K::NVarChar ? utf8ToUtf16le(*s) : utf8ToServerCodePageBytes(*s);
       } else if (const auto* i = std::get_if<std::int64_t>(&v.value)) {
         for (int k = 3; k >= 0; --k) bytes.push_back(static_cast<char>((*i >> (8 * k)) & 0xFF));
       } else {
@@ -231,7 +242,7 @@ std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int l
   if (isNull(a.value) || isNull(b.value)) return std::nullopt;
   auto sign = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
   if (a.type.isString() && b.type.isString()) {
-    return base::compareIgnoreCase(trimBlanks(std::get<std::string>(a.value), false, true),
+    return compareIgnoreCase(trimBlanks(std::get<std::string>(a.value), false, true),
                              trimBlanks(std::get<std::string>(b.value), false, true));
   }
   if (a.type.kind == K::DateTime || b.type.kind == K::DateTime) {
@@ -408,7 +419,7 @@ TypedValue Evaluator::eval(const Expr& e) {
       if (isNull(v.value) || isNull(p.value)) return boolean(std::nullopt);
       const std::string text = std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
       const std::string pattern = std::get<std::string>(convert(p, SqlType::nvarchar(-1), -1, e.line).value);
-      const bool m = base::likeMatch(text, pattern);
+      const bool m = likeMatch(text, pattern);
       return boolean(e.negated ? !m : m);
     }
     case Expr::Kind::In: {
@@ -460,7 +471,7 @@ void Evaluator::requireArguments(const Expr& e, std::size_t lo, std::size_t hi) 
   const std::size_t n = e.args.size();
   if (n < lo || n > hi)
     throw SqlError(174, 15,
-                   "The " + base::toLowerAscii(e.name) + " function requires " + std::to_string(lo) + " argument(s).",
+                   "The " + toLowerAscii(e.name) + " function requires " + std::to_string(lo) + " argument(s).",
                    e.line);
 }
 
@@ -510,8 +521,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     const std::string repl = std::get<std::string>(convert(c, SqlType::nvarchar(-1), -1, e.line).value);
     if (find.empty()) return convert({SqlType::nvarchar(-1), s}, t, -1, e.line);
     // The collation is case-insensitive, and so is REPLACE under it.
-    const std::string hay = base::toUpperAscii(s);
-    const std::string needle = base::toUpperAscii(find);
+    const std::string hay = toUpperAscii(s);
+    const std::string needle = toUpperAscii(find);
     std::string out;
     std::size_t pos = 0;
     while (true) {
@@ -531,8 +542,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     const auto s = textArg(0);
     if (!s) return {t, std::monostate{}};
     std::string r;
-    if (f == "UPPER") r = base::toUpperAscii(*s);
-    else if (f == "LOWER") r = base::toLowerAscii(*s);
+    if (f == "UPPER") r = toUpperAscii(*s);
+    else if (f == "LOWER") r = toLowerAscii(*s);
     else r = trimBlanks(*s, f != "RTRIM", f != "LTRIM");
     return {t, r};
   }
@@ -547,8 +558,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     const TypedValue a = arg(0);
     if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
     if (const auto* s = std::get_if<std::string>(&a.value))
-      return {SqlType::integer(), static_cast<std::int64_t>(a.type.kind == K::NVarChar ? base::utf16Length(*s) * 2
-                                                                                         : base::serverCodePageLength(*s))};
+      return {SqlType::integer(), static_cast<std::int64_t>(a.type.kind == K::NVarChar ? utf16Length(*s) * 2
+                                                                                         : serverCodePageLength(*s))};
     if (const auto* b = std::get_if<Binary>(&a.value)) return {SqlType::integer(), static_cast<std::int64_t>(b->bytes.size())};
     if (a.type.kind == K::BigInt || a.type.kind == K::Float || a.type.kind == K::DateTime) return {SqlType::integer(), std::int64_t{8}};
     return {SqlType::integer(), std::int64_t{4}};
@@ -575,7 +586,7 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     }
     const auto k = intArg(1);
     if (!k) return {t, std::monostate{}};
-    if (*k < 0) throw SqlError(536, 16, "Invalid length parameter passed to the " + base::toLowerAscii(f) + " function.", e.line);
+    if (*k < 0) throw SqlError(536, 16, "Invalid length parameter passed to the " + toLowerAscii(f) + " function.", e.line);
     const auto count = std::min<std::size_t>(static_cast<std::size_t>(*k), u.size());
     if (f == "LEFT") return {t, joinUnits(u, 0, count)};
     return {t, joinUnits(u, u.size() - count, count)};
@@ -588,8 +599,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     std::int64_t start = 1;
     if (n == 3) start = intArg(2).value_or(1);
     if (start < 1) start = 1;
-    const auto hay = units(base::toUpperAscii(*s));
-    const auto needle = units(base::toUpperAscii(*find));
+    const auto hay = units(toUpperAscii(*s));
+    const auto needle = units(toUpperAscii(*find));
     if (needle.empty()) return {SqlType::integer(), std::int64_t{0}};
     for (std::size_t i = static_cast<std::size_t>(start - 1); i + needle.size() <= hay.size(); ++i) {
       if (std::equal(needle.begin(), needle.end(), hay.begin() + static_cast<std::ptrdiff_t>(i)))

@@ -4,7 +4,8 @@
 
 namespace standin::sql {
 
-bool Token::is(std::string_view keyword) const { return kind == Kind::Identifier && base::equalsIgnoreCase(text, keyword); }
+using base::equalsIgnoreCase;
+bool Token::is(std::string_view keyword) const { return kind == Kind::Identifier && equalsIgnoreCase(text, keyword); }
 
 namespace {
 

@@ -3,10 +3,16 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "standin/sql/parser.h"
 #include "standin/base/text.h"
+#include "standin/sql/parser.h"
 
 namespace standin::sql {
+
+using base::equalsIgnoreCase;
+using base::serverCodePageLength;
+using base::toLowerAscii;
+using base::toUpperAscii;
+using base::utf16Length;
 namespace {
 
 constexpr std::array kReserved = {
@@ -50,7 +56,7 @@ constexpr std::array kSetOptions = {
 
 template <std::size_t N>
 bool inList(const std::array<const char*, N>& list, std::string_view word) {
-  return std::any_of(list.begin(), list.end(), [&](const char* k) { return base::equalsIgnoreCase(k, word); });
+  return std::any_of(list.begin(), list.end(), [&](const char* k) { return equalsIgnoreCase(k, word); });
 }
 
 bool startsStatement(const Token& t) { return t.kind == Token::Kind::Identifier && inList(kStatementStarters, t.text); }
@@ -190,7 +196,7 @@ class Parser {
       }
       if (second.is("TRY") || second.is("CATCH") || second.is("DISTRIBUTED") || second.is("CONVERSATION") ||
           second.is("DIALOG"))
-        unsupported("BEGIN " + base::toUpperAscii(second.text), line);
+        unsupported("BEGIN " + toUpperAscii(second.text), line);
       next();
       auto block = make(Statement::Kind::Block, line);
       while (!peek().is("END")) {
@@ -284,11 +290,11 @@ class Parser {
         return s;
       }
       if (peek(1).is("TABLE") || peek(1).is("INDEX") || peek(1).is("VIEW")) return passthrough(StatementDone::Command::Other);
-      unsupported("DROP " + base::toUpperAscii(peek(1).text), line);
+      unsupported("DROP " + toUpperAscii(peek(1).text), line);
     }
     if (tk.is("ALTER")) {
       if (peek(1).is("TABLE")) return passthrough(StatementDone::Command::Other);
-      unsupported("ALTER " + base::toUpperAscii(peek(1).text), line);
+      unsupported("ALTER " + toUpperAscii(peek(1).text), line);
     }
     if (tk.is("RETURN")) {
       next();
@@ -300,7 +306,7 @@ class Parser {
     if (tk.is("WHILE") || tk.is("SAVE") || tk.is("GOTO") || tk.is("BREAK") || tk.is("CONTINUE") || tk.is("MERGE") ||
         tk.is("OPEN") || tk.is("CLOSE") || tk.is("FETCH") || tk.is("DEALLOCATE") || tk.is("GRANT") ||
         tk.is("REVOKE") || tk.is("DENY") || tk.is("KILL") || tk.is("CHECKPOINT"))
-      unsupported("the " + base::toUpperAscii(tk.text) + " statement", line);
+      unsupported("the " + toUpperAscii(tk.text) + " statement", line);
     syntaxError(tk);
   }
 
@@ -309,7 +315,7 @@ class Parser {
     if (v.kind != Token::Kind::Variable) syntaxError(v);
     next();
     Declaration d;
-    d.name = base::toLowerAscii(v.text);
+    d.name = toLowerAscii(v.text);
     accept("AS");
     if (peek().is("TABLE") || peek().is("CURSOR")) unsupported("table and cursor variables", v.line);
     d.type = typeName(false);
@@ -346,7 +352,7 @@ class Parser {
     const int line = next().line;  // SET
     if (peek().kind == Token::Kind::Variable) {
       auto s = make(Statement::Kind::SetVariable, line);
-      s->name = base::toLowerAscii(next().text);
+      s->name = toLowerAscii(next().text);
       const Token& op = peek();
       if (op.isSymbol("=") || op.isSymbol("+=") || op.isSymbol("-=") || op.isSymbol("*=") || op.isSymbol("/=")) {
         s->op = op.text;
@@ -363,7 +369,7 @@ class Parser {
     if (!inList(kSetOptions, opt.text))
       throw SqlError(195, 15, "'" + opt.text + "' is not a recognized SET option.", opt.line);
     auto s = make(Statement::Kind::SetOption, line);
-    s->name = base::toUpperAscii(opt.text);
+    s->name = toUpperAscii(opt.text);
     next();
     while (!atBoundary()) s->tokens.push_back(next());
     return s;
@@ -454,7 +460,7 @@ class Parser {
       SelectItem item;
       const Token& a = peek();
       if (a.kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
-        item.assignTo = base::toLowerAscii(a.text);
+        item.assignTo = toLowerAscii(a.text);
         next();
         next();
         item.expr = expression();
@@ -547,7 +553,7 @@ class Parser {
     }
     auto s = make(Statement::Kind::Exec, line);
     if (peek().kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
-      s->returnVariable = base::toLowerAscii(next().text);
+      s->returnVariable = toLowerAscii(next().text);
       next();
     }
     if (peek().kind == Token::Kind::Variable) unsupported("EXECUTE with a procedure name in a variable", line);
@@ -566,7 +572,7 @@ class Parser {
     while (!atBoundary()) {
       ExecArg arg;
       if (peek().kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
-        arg.name = base::toLowerAscii(next().text);
+        arg.name = toLowerAscii(next().text);
         next();
       }
       if (accept("DEFAULT")) {
@@ -588,7 +594,7 @@ class Parser {
       next();
       auto e = std::make_unique<Expr>();
       e->kind = Expr::Kind::Variable;
-      e->name = base::toLowerAscii(tk.text);
+      e->name = toLowerAscii(tk.text);
       e->line = tk.line;
       return e;
     }
@@ -622,7 +628,7 @@ class Parser {
     do {
       const Token& o = peek();
       if (o.kind != Token::Kind::Identifier) syntaxError(o);
-      const std::string upper = base::toUpperAscii(o.text);
+      const std::string upper = toUpperAscii(o.text);
       const bool isTruncate = upper == "TRUNCATE_ONLY" || upper == "NO_LOG";
       if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)))
         throw SqlError(155, 15, "'" + o.text + "' is not a recognized " + what + " option.", o.line);
@@ -647,7 +653,7 @@ class Parser {
       s->kind = Statement::Kind::BackupLog;
     } else if (!accept("DATABASE")) {
       if (peek().is("CERTIFICATE") || peek().is("MASTER") || peek().is("SERVICE"))
-        unsupported("BACKUP " + base::toUpperAscii(peek().text), line);
+        unsupported("BACKUP " + toUpperAscii(peek().text), line);
       syntaxError(peek());
     }
     s->target = databaseName();
@@ -675,7 +681,7 @@ class Parser {
     } else if (accept("FILELISTONLY")) {
       s->kind = Statement::Kind::RestoreFileListOnly;
     } else if (peek().is("LOG") || peek().is("LABELONLY") || peek().is("REWINDONLY")) {
-      unsupported("RESTORE " + base::toUpperAscii(peek().text), line);
+      unsupported("RESTORE " + toUpperAscii(peek().text), line);
     } else {
       syntaxError(peek());
     }
@@ -692,7 +698,7 @@ class Parser {
     if (cmd.kind != Token::Kind::Identifier) syntaxError(cmd);
     next();
     auto s = make(Statement::Kind::Dbcc, line);
-    s->name = base::toUpperAscii(cmd.text);
+    s->name = toUpperAscii(cmd.text);
     if (acceptSymbol("(")) {
       if (!peek().isSymbol(")")) {
         do {
@@ -706,7 +712,7 @@ class Parser {
         const Token& o = peek();
         if (o.kind != Token::Kind::Identifier) syntaxError(o);
         OptionItem item;
-        item.name = base::toUpperAscii(o.text);
+        item.name = toUpperAscii(o.text);
         next();
         s->options.push_back(std::move(item));
       } while (acceptSymbol(","));
@@ -739,7 +745,7 @@ class Parser {
     if (what.is("TABLE") || what.is("INDEX") || what.is("UNIQUE") || what.is("VIEW") || what.is("CLUSTERED") ||
         what.is("NONCLUSTERED"))
       return passthrough(StatementDone::Command::Other);
-    unsupported("CREATE " + base::toUpperAscii(what.text), line);
+    unsupported("CREATE " + toUpperAscii(what.text), line);
   }
 
   // ---- expressions ----
@@ -748,7 +754,7 @@ class Parser {
     auto e = std::make_unique<Expr>();
     e->kind = Expr::Kind::Literal;
     e->literal = text;
-    e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(base::utf16Length(text))));
+    e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(text))));
     e->hasType = true;
     e->line = line;
     return e;
@@ -943,21 +949,21 @@ class Parser {
         e->literal = tk.text;
         e->hasType = true;
         if (tk.unicode) {
-          e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(base::utf16Length(tk.text))));
+          e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(tk.text))));
         } else {
-          e->type = SqlType::varchar(std::max<int>(1, static_cast<int>(base::serverCodePageLength(tk.text))));
+          e->type = SqlType::varchar(std::max<int>(1, static_cast<int>(serverCodePageLength(tk.text))));
         }
         return e;
       }
       case Token::Kind::Variable:
         next();
         e->kind = Expr::Kind::Variable;
-        e->name = base::toLowerAscii(tk.text);
+        e->name = toLowerAscii(tk.text);
         return e;
       case Token::Kind::GlobalVariable:
         next();
         e->kind = Expr::Kind::Global;
-        e->name = base::toUpperAscii(tk.text);
+        e->name = toUpperAscii(tk.text);
         return e;
       case Token::Kind::Symbol:
         if (tk.isSymbol("(")) {
@@ -1024,7 +1030,7 @@ class Parser {
       next();
       next();
       e->kind = Expr::Kind::Function;
-      e->name = base::toUpperAscii(tk.text);
+      e->name = toUpperAscii(tk.text);
       if (!peek().isSymbol(")")) {
         do {
           if (peek().isSymbol("*")) unsupported("aggregate functions without a table", tk.line);
@@ -1076,7 +1082,7 @@ class Parser {
 bool isReservedKeyword(std::string_view word) { return inList(kReserved, word); }
 
 SqlType parseTypeName(const std::string& name, const std::vector<int>& args, bool hasArgs, bool inConvert, int line) {
-  const std::string n = base::toLowerAscii(name);
+  const std::string n = toLowerAscii(name);
   const int defaultLength = inConvert ? 30 : 1;
   const int len = hasArgs && !args.empty() ? args[0] : defaultLength;
   using K = SqlType::Kind;

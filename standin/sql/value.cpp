@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "standin/sql/results.h"
 #include "standin/base/text.h"
+#include "standin/sql/results.h"
 #include "standin/sql/value.h"
 
 namespace standin::sql {
+
+using base::equalsIgnoreCase;
 namespace {
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
@@ -180,7 +182,7 @@ std::string valueToText(const Value& v) {
 
 int ResultSet::columnIndex(const std::string& name) const {
   for (std::size_t i = 0; i < columns.size(); ++i)
-    if (base::equalsIgnoreCase(columns[i].name, name)) return static_cast<int>(i);
+    if (equalsIgnoreCase(columns[i].name, name)) return static_cast<int>(i);
   return -1;
 }
 

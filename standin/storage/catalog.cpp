@@ -9,6 +9,10 @@
 
 namespace standin::storage {
 
+using base::equalsIgnoreCase;
+using base::utf16Length;
+using sql::DateTime;
+using sql::SqlError;
 namespace {
 
 constexpr const char* kSystemDatabases[] = {"master", "tempdb", "model", "msdb"};
@@ -79,7 +83,7 @@ void Catalog::createSystemDatabases(bool createSample) {
       "COLLATE NOCASE, filename NVARCHAR(260) NOT NULL, crdate DATETIME NOT NULL);"
       "CREATE TABLE IF NOT EXISTS syslogins (name NVARCHAR(128) PRIMARY KEY COLLATE NOCASE, password "
       "NVARCHAR(128), dbname NVARCHAR(128) NOT NULL);");
-  const std::string now = sql::DateTime::now().iso();
+  const std::string now = DateTime::now().iso();
   int id = 1;
   for (const char* name : kSystemDatabases) {
     const auto file = dataDir_ / (std::string(name) + ".sqlite");
@@ -114,7 +118,7 @@ void Catalog::loadCatalog() {
     e.id = static_cast<int>(st.integer(0));
     e.name = st.text(1);
     e.file = dataDir_ / st.text(2);
-    e.created = sql::DateTime::parse(st.text(3)).value_or(sql::DateTime{});
+    e.created = DateTime::parse(st.text(3)).value_or(DateTime{});
     dbs_.push_back(std::move(e));
   }
 }
@@ -130,7 +134,7 @@ std::string Catalog::logFileName(const std::string& db) const {
 std::optional<DbEntry> Catalog::find(const std::string& name) const {
   std::lock_guard lock(mutex_);
   for (const auto& d : dbs_)
-    if (base::equalsIgnoreCase(d.name, name)) return d;
+    if (equalsIgnoreCase(d.name, name)) return d;
   return std::nullopt;
 }
 
@@ -144,7 +148,7 @@ std::optional<DbEntry> Catalog::findById(int id) const {
 Catalog::Acquire Catalog::acquire(const std::string& name, std::string& canonical, std::filesystem::path& file) {
   std::lock_guard lock(mutex_);
   for (auto& d : dbs_) {
-    if (!base::equalsIgnoreCase(d.name, name)) continue;
+    if (!equalsIgnoreCase(d.name, name)) continue;
     if (d.exclusive) return Acquire::Restoring;
     ++d.users;
     canonical = d.name;
@@ -157,7 +161,7 @@ Catalog::Acquire Catalog::acquire(const std::string& name, std::string& canonica
 void Catalog::release(const std::string& name) {
   std::lock_guard lock(mutex_);
   for (auto& d : dbs_)
-    if (base::equalsIgnoreCase(d.name, name) && d.users > 0) {
+    if (equalsIgnoreCase(d.name, name) && d.users > 0) {
       --d.users;
       return;
     }
@@ -170,7 +174,7 @@ Catalog::Exclusive Catalog::beginExclusive(const std::string& name, std::chrono:
       std::lock_guard lock(mutex_);
       bool found = false;
       for (auto& d : dbs_) {
-        if (!base::equalsIgnoreCase(d.name, name)) continue;
+        if (!equalsIgnoreCase(d.name, name)) continue;
         found = true;
         if (d.users == 0 && !d.exclusive) {
           d.exclusive = true;
@@ -187,19 +191,19 @@ Catalog::Exclusive Catalog::beginExclusive(const std::string& name, std::chrono:
 void Catalog::endExclusive(const std::string& name) {
   std::lock_guard lock(mutex_);
   for (auto& d : dbs_)
-    if (base::equalsIgnoreCase(d.name, name)) d.exclusive = false;
+    if (equalsIgnoreCase(d.name, name)) d.exclusive = false;
 }
 
 DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
-  if (name.empty() || base::utf16Length(name) > 128)
-    throw sql::SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
+  if (name.empty() || utf16Length(name) > 128)
+    throw SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
   std::lock_guard lock(mutex_);
   for (const auto& d : dbs_)
-    if (base::equalsIgnoreCase(d.name, name)) {
+    if (equalsIgnoreCase(d.name, name)) {
       const std::string text = year_ == 2000
                                    ? "Database '" + d.name + "' already exists."
                                    : "Database '" + d.name + "' already exists. Choose a different database name.";
-      throw sql::SqlError(1801, 16, text);
+      throw SqlError(1801, 16, text);
     }
   int id = 5;
   for (const auto& d : dbs_) id = std::max(id, d.id + 1);
@@ -218,7 +222,7 @@ DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
   e.name = name;
   e.id = id;
   e.file = file;
-  e.created = sql::DateTime::now();
+  e.created = DateTime::now();
   e.exclusive = exclusive;
   Statement st(master_->get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
   st.bindInt(1, id);
@@ -233,7 +237,7 @@ DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
 void Catalog::dropDatabase(const std::string& name) {
   std::lock_guard lock(mutex_);
   for (auto it = dbs_.begin(); it != dbs_.end(); ++it) {
-    if (!base::equalsIgnoreCase(it->name, name)) continue;
+    if (!equalsIgnoreCase(it->name, name)) continue;
     Statement st(master_->get(), "DELETE FROM sysdatabases WHERE dbid = ?");
     st.bindInt(1, it->id);
     st.step();

@@ -2,14 +2,24 @@
 
 #include <charconv>
 
-#include "standin/sql/parser.h"
-#include "standin/sql/evaluator.h"
 #include "standin/base/text.h"
+#include "standin/sql/evaluator.h"
+#include "standin/sql/parser.h"
 
 namespace standin::storage {
 
+using base::utf16Length;
+using base::utf16leToUtf8;
+using base::utf8ToUtf16le;
+using sql::Binary;
+using sql::DateTime;
+using sql::Message;
 using sql::SqlError;
+using sql::SqlType;
 using sql::Token;
+using sql::TypedValue;
+using sql::Value;
+using sql::isNull;
 
 namespace {
 
@@ -221,7 +231,7 @@ class Rewriter {
     }
     if (p >= close || !t_[p].isSymbol(",")) return false;
     ++p;
-    sql::SqlType type = sql::parseTypeName(typeToken.text, args, hasArgs, true, typeToken.line);
+    SqlType type = sql::parseTypeName(typeToken.text, args, hasArgs, true, typeToken.line);
     if (type.isString() && type.length == 0) type.length = 30;
     const int line = typeToken.line;
     out.push_back(identifier("bv_convert", line));
@@ -245,43 +255,43 @@ class Rewriter {
 
 // ---- the functions ----
 
-thread_local std::optional<sql::Message> pendingError;
+thread_local std::optional<Message> pendingError;
 
-sql::TypedValue fromSqlite(sqlite3_value* v) {
+TypedValue fromSqlite(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER: {
       const std::int64_t n = sqlite3_value_int64(v);
-      return {(n > 2147483647LL || n < -2147483648LL) ? sql::SqlType::bigint() : sql::SqlType::integer(), n};
+      return {(n > 2147483647LL || n < -2147483648LL) ? SqlType::bigint() : SqlType::integer(), n};
     }
     case SQLITE_FLOAT:
-      return {sql::SqlType{sql::SqlType::Kind::Float, 0}, sqlite3_value_double(v)};
+      return {SqlType{SqlType::Kind::Float, 0}, sqlite3_value_double(v)};
     case SQLITE_TEXT: {
       const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
       std::string s(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(v)));
-      const int len = std::max<int>(1, static_cast<int>(base::utf16Length(s)));
-      return {sql::SqlType::nvarchar(std::min(len, 4000)), std::move(s)};
+      const int len = std::max<int>(1, static_cast<int>(utf16Length(s)));
+      return {SqlType::nvarchar(std::min(len, 4000)), std::move(s)};
     }
     case SQLITE_BLOB: {
       const auto* p = static_cast<const char*>(sqlite3_value_blob(v));
-      return {sql::SqlType{sql::SqlType::Kind::VarBinary, 8000},
-              sql::Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(v)))}};
+      return {SqlType{SqlType::Kind::VarBinary, 8000},
+              Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(v)))}};
     }
     default:
-      return {sql::SqlType::integer(), std::monostate{}};
+      return {SqlType::integer(), std::monostate{}};
   }
 }
 
-void toSqlite(sqlite3_context* ctx, const sql::Value& v) {
+void toSqlite(sqlite3_context* ctx, const Value& v) {
   if (const auto* i = std::get_if<std::int64_t>(&v)) {
     sqlite3_result_int64(ctx, *i);
   } else if (const auto* d = std::get_if<double>(&v)) {
     sqlite3_result_double(ctx, *d);
   } else if (const auto* s = std::get_if<std::string>(&v)) {
     sqlite3_result_text(ctx, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
-  } else if (const auto* dt = std::get_if<sql::DateTime>(&v)) {
+  } else if (const auto* dt = std::get_if<DateTime>(&v)) {
     const std::string text = dt->iso();
     sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  } else if (const auto* b = std::get_if<sql::Binary>(&v)) {
+  } else if (const auto* b = std::get_if<Binary>(&v)) {
     sqlite3_result_blob(ctx, b->bytes.data(), static_cast<int>(b->bytes.size()), SQLITE_TRANSIENT);
   } else {
     sqlite3_result_null(ctx);
@@ -302,17 +312,17 @@ void guarded(sqlite3_context* ctx, F&& body) {
 
 void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   guarded(ctx, [&] {
-    sql::TypedValue a = fromSqlite(argv[0]);
-    sql::TypedValue b = fromSqlite(argv[1]);
-    if (sql::isNull(a.value) || sql::isNull(b.value)) {
+    TypedValue a = fromSqlite(argv[0]);
+    TypedValue b = fromSqlite(argv[1]);
+    if (isNull(a.value) || isNull(b.value)) {
       sqlite3_result_null(ctx);
       return;
     }
     // A datetime column holds ISO text; plus a number it is a date moved on by days.
-    auto asDate = [](sql::TypedValue& v, const sql::TypedValue& other) {
-      if (!other.type.isInteger() && other.type.kind != sql::SqlType::Kind::Float) return;
+    auto asDate = [](TypedValue& v, const TypedValue& other) {
+      if (!other.type.isInteger() && other.type.kind != SqlType::Kind::Float) return;
       if (const auto* s = std::get_if<std::string>(&v.value); s && s->size() >= 19 && (*s)[4] == '-' && (*s)[13] == ':')
-        if (auto dt = sql::DateTime::parse(*s)) v = sql::TypedValue{sql::SqlType{sql::SqlType::Kind::DateTime, 0}, *dt};
+        if (auto dt = DateTime::parse(*s)) v = TypedValue{SqlType{SqlType::Kind::DateTime, 0}, *dt};
     };
     asDate(a, b);
     asDate(b, a);
@@ -322,16 +332,16 @@ void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 void convertFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   guarded(ctx, [&] {
-    sql::SqlType target;
-    target.kind = static_cast<sql::SqlType::Kind>(sqlite3_value_int(argv[0]));
+    SqlType target;
+    target.kind = static_cast<SqlType::Kind>(sqlite3_value_int(argv[0]));
     target.length = sqlite3_value_int(argv[1]);
-    sql::TypedValue v = fromSqlite(argv[2]);
+    TypedValue v = fromSqlite(argv[2]);
     int style = -1;
     if (argc > 3 && sqlite3_value_type(argv[3]) != SQLITE_NULL) style = sqlite3_value_int(argv[3]);
     // A datetime column holds its value as ISO text; a date style means it is read as a date.
     if (style >= 0 && target.isString())
       if (const auto* s = std::get_if<std::string>(&v.value); s && s->size() >= 10 && (*s)[4] == '-')
-        if (auto dt = sql::DateTime::parse(*s)) v = sql::TypedValue{sql::SqlType{sql::SqlType::Kind::DateTime, 0}, *dt};
+        if (auto dt = DateTime::parse(*s)) v = TypedValue{SqlType{SqlType::Kind::DateTime, 0}, *dt};
     toSqlite(ctx, sql::convert(v, target, style, 1).value);
   });
 }
@@ -343,18 +353,18 @@ void substringFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
       sqlite3_result_null(ctx);
       return;
     }
-    const sql::TypedValue text = sql::convert(fromSqlite(argv[0]), sql::SqlType::nvarchar(-1), -1, 1);
+    const TypedValue text = sql::convert(fromSqlite(argv[0]), SqlType::nvarchar(-1), -1, 1);
     const std::int64_t start = sqlite3_value_int64(argv[1]);
     const std::int64_t length = sqlite3_value_int64(argv[2]);
     if (length < 0) throw SqlError(537, 16, "Invalid length parameter passed to the substring function.");
     // Characters from `start` (1-based; positions before 1 count but hold nothing).
-    const std::string u16 = base::utf8ToUtf16le(std::get<std::string>(text.value));
+    const std::string u16 = utf8ToUtf16le(std::get<std::string>(text.value));
     const std::int64_t units = static_cast<std::int64_t>(u16.size() / 2);
     const std::int64_t from = std::max<std::int64_t>(start, 1);
     const std::int64_t to = std::min<std::int64_t>(start + length, units + 1);  // exclusive
     std::string piece;
     if (to > from)
-      piece = base::utf16leToUtf8(std::string_view(u16).substr(static_cast<std::size_t>((from - 1) * 2),
+      piece = utf16leToUtf8(std::string_view(u16).substr(static_cast<std::size_t>((from - 1) * 2),
                                                          static_cast<std::size_t>((to - from) * 2)));
     sqlite3_result_text(ctx, piece.data(), static_cast<int>(piece.size()), SQLITE_TRANSIENT);
   });
@@ -372,8 +382,8 @@ void registerStorageFunctions(sqlite3* db) {
   sqlite3_create_function(db, "bv_substring", 3, flags, nullptr, &substringFunction, nullptr, nullptr);
 }
 
-std::optional<sql::Message> takeStorageFunctionError() {
-  std::optional<sql::Message> out;
+std::optional<Message> takeStorageFunctionError() {
+  std::optional<Message> out;
   out.swap(pendingError);
   return out;
 }

@@ -2,6 +2,10 @@
 
 namespace standin::storage {
 
+using sql::Binary;
+using sql::DateTime;
+using sql::Row;
+using sql::Value;
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
@@ -25,7 +29,7 @@ void Statement::bindText(int index, std::string_view text) {
 
 void Statement::bindInt(int index, std::int64_t value) { sqlite3_bind_int64(stmt_.get(), index, value); }
 
-void Statement::bind(int index, const sql::Value& value) {
+void Statement::bind(int index, const Value& value) {
   if (std::holds_alternative<std::monostate>(value)) {
     sqlite3_bind_null(stmt_.get(), index);
   } else if (const auto* i = std::get_if<std::int64_t>(&value)) {
@@ -34,9 +38,9 @@ void Statement::bind(int index, const sql::Value& value) {
     sqlite3_bind_double(stmt_.get(), index, *d);
   } else if (const auto* s = std::get_if<std::string>(&value)) {
     bindText(index, *s);
-  } else if (const auto* dt = std::get_if<sql::DateTime>(&value)) {
+  } else if (const auto* dt = std::get_if<DateTime>(&value)) {
     bindText(index, dt->iso());
-  } else if (const auto* b = std::get_if<sql::Binary>(&value)) {
+  } else if (const auto* b = std::get_if<Binary>(&value)) {
     sqlite3_bind_blob(stmt_.get(), index, b->bytes.data(), static_cast<int>(b->bytes.size()), SQLITE_TRANSIENT);
   }
 }
@@ -51,14 +55,14 @@ std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(
 
 bool Statement::isNull(int column) const { return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL; }
 
-sql::Value Statement::value(int column) const {
+Value Statement::value(int column) const {
   switch (sqlite3_column_type(stmt_.get(), column)) {
     case SQLITE_INTEGER: return integer(column);
     case SQLITE_FLOAT: return sqlite3_column_double(stmt_.get(), column);
     case SQLITE_TEXT: return text(column);
     case SQLITE_BLOB: {
       const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_.get(), column));
-      return sql::Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), column)))};
+      return Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), column)))};
     }
     default: return std::monostate{};
   }
@@ -96,19 +100,19 @@ void Database::exec(std::string_view sql) {
   if (rc != SQLITE_OK) throw Error(rc, err ? err : sqlite3_errmsg(db_.get()));
 }
 
-void execute(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds) {
+void execute(sqlite3* db, const std::string& text, const std::vector<Value>& binds) {
   Statement st(db, text);
   for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
   while (st.step()) {
   }
 }
 
-std::vector<sql::Row> select(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds) {
+std::vector<Row> select(sqlite3* db, const std::string& text, const std::vector<Value>& binds) {
   Statement st(db, text);
   for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
-  std::vector<sql::Row> rows;
+  std::vector<Row> rows;
   while (st.step()) {
-    sql::Row r;
+    Row r;
     for (int c = 0; c < st.columnCount(); ++c) r.push_back(st.value(c));
     rows.push_back(std::move(r));
   }

@@ -16,6 +16,8 @@
 
 namespace standin::wire {
 
+using base::UniqueFd;
+using base::equalsIgnoreCase;
 std::string ssrpInstanceText(const std::string& serverName, const SsrpInstance& instance) {
   return "ServerName;" + serverName + ";InstanceName;" + instance.name + ";IsClustered;No;Version;" + instance.version +
          ";tcp;" + std::to_string(instance.tcpPort) + ";;";
@@ -50,7 +52,7 @@ std::string ssrpAnswer(std::string_view request, const std::string& serverName, 
     if (const auto nul = name.find('\0'); nul != std::string_view::npos) name = name.substr(0, nul);
     if (name.size() > 32) return {};
     for (const auto& inst : instances)
-      if (base::equalsIgnoreCase(inst.name, name)) return frame(ssrpInstanceText(serverName, inst));
+      if (equalsIgnoreCase(inst.name, name)) return frame(ssrpInstanceText(serverName, inst));
     return {};
   }
   return {};
@@ -61,7 +63,7 @@ struct SsrpResponder::Impl {
   std::vector<SsrpInstance> instances;
   std::uint16_t requestedPort = 1434;
   std::uint16_t port = 0;
-  base::UniqueFd sock, wakeRead, wakeWrite;
+  UniqueFd sock, wakeRead, wakeWrite;
   std::thread thread;
   bool running = false;
 
@@ -94,7 +96,7 @@ SsrpResponder::~SsrpResponder() { stop(); }
 
 void SsrpResponder::start() {
   if (impl_->running) return;
-  impl_->sock = base::UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  impl_->sock = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!impl_->sock.valid()) throw std::runtime_error("cannot create a UDP socket");
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -108,8 +110,8 @@ void SsrpResponder::start() {
   impl_->port = ntohs(a.sin_port);
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
-  impl_->wakeRead = base::UniqueFd(fds[0]);
-  impl_->wakeWrite = base::UniqueFd(fds[1]);
+  impl_->wakeRead = UniqueFd(fds[0]);
+  impl_->wakeWrite = UniqueFd(fds[1]);
   impl_->running = true;
   impl_->thread = std::thread([this] { impl_->loop(); });
 }

@@ -7,6 +7,26 @@
 
 namespace standin::wire {
 
+using base::serverCodePageBytesToUtf8;
+using base::utf16leToUtf8;
+using base::utf8ToServerCodePageBytes;
+using base::utf8ToUtf16le;
+using sql::BatchResult;
+using sql::Binary;
+using sql::Column;
+using sql::DateTime;
+using sql::EnvChange;
+using sql::Message;
+using sql::ProcedureDone;
+using sql::ResultSet;
+using sql::ReturnStatus;
+using sql::ReturnValue;
+using sql::Row;
+using sql::SqlType;
+using sql::StatementDone;
+using sql::Value;
+using sql::isNull;
+using sql::valueToText;
 // ---------- Reader ----------
 
 std::uint8_t Reader::u8() {
@@ -45,7 +65,7 @@ std::string_view Reader::bytes(std::size_t n) {
   return v;
 }
 
-std::string Reader::ucs2(std::size_t chars) { return base::utf16leToUtf8(bytes(chars * 2)); }
+std::string Reader::ucs2(std::size_t chars) { return utf16leToUtf8(bytes(chars * 2)); }
 
 // ---------- login ----------
 
@@ -87,7 +107,7 @@ Login7 parseLogin7(std::string_view payload) {
     const std::size_t end = static_cast<std::size_t>(offset) + static_cast<std::size_t>(chars) * 2;
     if (end > payload.size()) throw ProtocolError("LOGIN7 field outside the packet");
     const std::string_view raw = payload.substr(offset, static_cast<std::size_t>(chars) * 2);
-    return base::utf16leToUtf8(isPassword ? std::string_view(decodePassword(raw)) : raw);
+    return utf16leToUtf8(isPassword ? std::string_view(decodePassword(raw)) : raw);
   };
   l.hostName = field(false);
   l.userName = field(false);
@@ -96,7 +116,7 @@ Login7 parseLogin7(std::string_view payload) {
     const std::uint16_t chars = r.u16();
     const std::size_t end = static_cast<std::size_t>(offset) + static_cast<std::size_t>(chars) * 2;
     if (end > payload.size()) throw ProtocolError("LOGIN7 password outside the packet");
-    l.password = base::utf16leToUtf8(decodePassword(payload.substr(offset, static_cast<std::size_t>(chars) * 2)));
+    l.password = utf16leToUtf8(decodePassword(payload.substr(offset, static_cast<std::size_t>(chars) * 2)));
   }
   l.appName = field(false);
   l.serverName = field(false);
@@ -189,9 +209,9 @@ std::optional<std::string> readPlp(Reader& r) {
   return out;
 }
 
-sql::DateTime fromDaysSince0001(std::int64_t days, double secondsOfDay) {
+DateTime fromDaysSince0001(std::int64_t days, double secondsOfDay) {
   // 0001-01-01 is 693595 days before 1900-01-01
-  sql::DateTime dt;
+  DateTime dt;
   dt.days = static_cast<std::int32_t>(days - 693595);
   dt.ticks = static_cast<std::uint32_t>(std::llround(secondsOfDay * 300.0));
   return dt;
@@ -210,7 +230,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
     req.procedure = r.ucs2(nameLength);
   }
   r.u16();  // option flags
-  using K = sql::SqlType::Kind;
+  using K = SqlType::Kind;
   while (!r.atEnd()) {
     const std::uint8_t first = static_cast<std::uint8_t>(r.data()[r.pos()]);
     if (first == 0x80 || first == 0xFF) break;  // another RPC follows in the same batch; not used by clients here
@@ -224,21 +244,21 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x68: {  // BITN
         const std::uint8_t max = r.u8();
         const std::uint8_t len = r.u8();
-        p.type = type == 0x68 ? sql::SqlType{K::Bit, 0}
-                 : max == 8   ? sql::SqlType::bigint()
-                 : max == 2   ? sql::SqlType{K::SmallInt, 0}
-                 : max == 1   ? sql::SqlType{K::TinyInt, 0}
-                              : sql::SqlType::integer();
+        p.type = type == 0x68 ? SqlType{K::Bit, 0}
+                 : max == 8   ? SqlType::bigint()
+                 : max == 2   ? SqlType{K::SmallInt, 0}
+                 : max == 1   ? SqlType{K::TinyInt, 0}
+                              : SqlType::integer();
         if (len == 0) break;
         const std::string_view b = r.bytes(len);
         p.value = len == 1 && type != 0x68 ? static_cast<std::int64_t>(static_cast<unsigned char>(b[0])) : signedLe(b);
         break;
       }
-      case 0x30: p.type = sql::SqlType{K::TinyInt, 0}; p.value = static_cast<std::int64_t>(r.u8()); break;
-      case 0x32: p.type = sql::SqlType{K::Bit, 0}; p.value = static_cast<std::int64_t>(r.u8() != 0); break;
-      case 0x34: p.type = sql::SqlType{K::SmallInt, 0}; p.value = signedLe(r.bytes(2)); break;
-      case 0x38: p.type = sql::SqlType::integer(); p.value = signedLe(r.bytes(4)); break;
-      case 0x7F: p.type = sql::SqlType::bigint(); p.value = signedLe(r.bytes(8)); break;
+      case 0x30: p.type = SqlType{K::TinyInt, 0}; p.value = static_cast<std::int64_t>(r.u8()); break;
+      case 0x32: p.type = SqlType{K::Bit, 0}; p.value = static_cast<std::int64_t>(r.u8() != 0); break;
+      case 0x34: p.type = SqlType{K::SmallInt, 0}; p.value = signedLe(r.bytes(2)); break;
+      case 0x38: p.type = SqlType::integer(); p.value = signedLe(r.bytes(4)); break;
+      case 0x7F: p.type = SqlType::bigint(); p.value = signedLe(r.bytes(8)); break;
       case 0x6D:    // FLTN
       case 0x3B:    // FLT4
       case 0x3E: {  // FLT8
@@ -247,7 +267,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
           r.u8();
           len = r.u8();
         }
-        p.type = sql::SqlType{K::Float, 0};
+        p.type = SqlType{K::Float, 0};
         if (len == 4) {
           const std::uint32_t bits = r.u32();
           float f = 0;
@@ -269,7 +289,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
           r.u8();
           len = r.u8();
         }
-        p.type = sql::SqlType{K::Float, 0};
+        p.type = SqlType{K::Float, 0};
         if (len == 4) {
           p.value = static_cast<double>(static_cast<std::int32_t>(r.u32())) / 10000.0;
         } else if (len == 8) {
@@ -287,8 +307,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
           r.u8();
           len = r.u8();
         }
-        p.type = sql::SqlType{K::DateTime, 0};
-        sql::DateTime dt;
+        p.type = SqlType{K::DateTime, 0};
+        DateTime dt;
         if (len == 8) {
           dt.days = static_cast<std::int32_t>(r.u32());
           dt.ticks = r.u32();
@@ -301,7 +321,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         break;
       }
       case 0x28: {  // DATEN (7.3)
-        p.type = sql::SqlType{K::DateTime, 0};
+        p.type = SqlType{K::DateTime, 0};
         const std::uint8_t len = r.u8();
         if (len == 3) p.value = fromDaysSince0001(signedLe(std::string(r.bytes(3)) + std::string(1, '\0')), 0);
         break;
@@ -311,7 +331,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x2B: {  // DATETIMEOFFSETN
         const std::uint8_t scale = r.u8();
         const std::uint8_t len = r.u8();
-        p.type = sql::SqlType{K::DateTime, 0};
+        p.type = SqlType{K::DateTime, 0};
         if (len == 0) break;
         const std::size_t timeLen = scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
         const std::string_view t = r.bytes(timeLen);
@@ -335,7 +355,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         r.u8();     // precision
         const std::uint8_t scale = r.u8();
         const std::uint8_t len = r.u8();
-        p.type = scale == 0 ? sql::SqlType::bigint() : sql::SqlType{K::Float, 0};
+        p.type = scale == 0 ? SqlType::bigint() : SqlType{K::Float, 0};
         if (len == 0) break;
         const bool positive = r.u8() == 1;
         const std::string_view mag = r.bytes(len - 1u);
@@ -345,7 +365,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         if (scale == 0 && std::fabs(static_cast<double>(v)) < 9.2e18) {
           p.value = static_cast<std::int64_t>(v);
         } else {
-          p.type = sql::SqlType{K::Float, 0};
+          p.type = SqlType{K::Float, 0};
           p.value = static_cast<double>(v / std::pow(10.0L, scale));
         }
         break;
@@ -353,7 +373,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x24: {  // GUID
         r.u8();
         const std::uint8_t len = r.u8();
-        p.type = sql::SqlType::nvarchar(36);
+        p.type = SqlType::nvarchar(36);
         if (len == 16) {
           const std::string_view g = r.bytes(16);
           char buf[40];
@@ -382,14 +402,14 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
           if (len != 0xFFFF) raw = std::string(r.bytes(len));
         }
         if (unicode) {
-          p.type = sql::SqlType::nvarchar(max == 0xFFFF ? -1 : std::max(1, max / 2));
-          if (raw) p.value = base::utf16leToUtf8(*raw);
+          p.type = SqlType::nvarchar(max == 0xFFFF ? -1 : std::max(1, max / 2));
+          if (raw) p.value = utf16leToUtf8(*raw);
         } else if (text) {
-          p.type = sql::SqlType::varchar(max == 0xFFFF ? -1 : std::max<int>(1, max));
-          if (raw) p.value = base::serverCodePageBytesToUtf8(*raw);
+          p.type = SqlType::varchar(max == 0xFFFF ? -1 : std::max<int>(1, max));
+          if (raw) p.value = serverCodePageBytesToUtf8(*raw);
         } else {
-          p.type = sql::SqlType{K::VarBinary, max == 0xFFFF ? -1 : std::max<int>(1, max)};
-          if (raw) p.value = sql::Binary{*raw};
+          p.type = SqlType{K::VarBinary, max == 0xFFFF ? -1 : std::max<int>(1, max)};
+          if (raw) p.value = Binary{*raw};
         }
         break;
       }
@@ -402,14 +422,14 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         std::optional<std::string> raw;
         if (len != 0xFFFFFFFFu) raw = std::string(r.bytes(len));
         if (type == 0x63) {
-          p.type = sql::SqlType::nvarchar(-1);
-          if (raw) p.value = base::utf16leToUtf8(*raw);
+          p.type = SqlType::nvarchar(-1);
+          if (raw) p.value = utf16leToUtf8(*raw);
         } else if (type == 0x23) {
-          p.type = sql::SqlType::varchar(-1);
-          if (raw) p.value = base::serverCodePageBytesToUtf8(*raw);
+          p.type = SqlType::varchar(-1);
+          if (raw) p.value = serverCodePageBytesToUtf8(*raw);
         } else {
-          p.type = sql::SqlType{K::VarBinary, -1};
-          if (raw) p.value = sql::Binary{*raw};
+          p.type = SqlType{K::VarBinary, -1};
+          if (raw) p.value = Binary{*raw};
         }
         break;
       }
@@ -447,14 +467,14 @@ void TokenWriter::u64(std::uint64_t v) {
 }
 
 void TokenWriter::bVarchar(const std::string& utf8) {
-  std::string wide = base::utf8ToUtf16le(utf8);
+  std::string wide = utf8ToUtf16le(utf8);
   if (wide.size() > 255 * 2) wide.resize(255 * 2);
   u8(static_cast<std::uint8_t>(wide.size() / 2));
   out_ += wide;
 }
 
 void TokenWriter::usVarchar(const std::string& utf8) {
-  std::string wide = base::utf8ToUtf16le(utf8);
+  std::string wide = utf8ToUtf16le(utf8);
   if (wide.size() > 65535 * 2) wide.resize(65535 * 2);
   u16(static_cast<std::uint16_t>(wide.size() / 2));
   out_ += wide;
@@ -480,7 +500,7 @@ void TokenWriter::envChangeBytes(std::uint8_t type, const std::string& newValue,
   out_ += oldValue;
 }
 
-void TokenWriter::message(const sql::Message& m) {
+void TokenWriter::message(const Message& m) {
   TokenWriter body(version_, serverName_);
   body.u32(static_cast<std::uint32_t>(m.number));
   body.u8(static_cast<std::uint8_t>(m.state));
@@ -518,12 +538,12 @@ void TokenWriter::loginAck(const base::ProductVersion& product) {
 }
 
 namespace {
-int wireChars(const sql::SqlType& t) { return t.length <= 0 || t.length > 4000 ? 4000 : t.length; }
-int wireBytes(const sql::SqlType& t) { return t.length <= 0 || t.length > 8000 ? 8000 : t.length; }
+int wireChars(const SqlType& t) { return t.length <= 0 || t.length > 4000 ? 4000 : t.length; }
+int wireBytes(const SqlType& t) { return t.length <= 0 || t.length > 8000 ? 8000 : t.length; }
 }  // namespace
 
-void TokenWriter::typeInfo(const sql::SqlType& t) {
-  using K = sql::SqlType::Kind;
+void TokenWriter::typeInfo(const SqlType& t) {
+  using K = SqlType::Kind;
   switch (t.kind) {
     case K::Int: u8(0x26); u8(4); break;
     case K::BigInt: u8(0x26); u8(8); break;
@@ -549,9 +569,9 @@ void TokenWriter::typeInfo(const sql::SqlType& t) {
   }
 }
 
-void TokenWriter::value(const sql::SqlType& t, const sql::Value& v) {
-  using K = sql::SqlType::Kind;
-  const bool null = sql::isNull(v);
+void TokenWriter::value(const SqlType& t, const Value& v) {
+  using K = SqlType::Kind;
+  const bool null = isNull(v);
   auto asInt = [&]() -> std::int64_t {
     if (const auto* i = std::get_if<std::int64_t>(&v)) return *i;
     if (const auto* d = std::get_if<double>(&v)) return static_cast<std::int64_t>(*d);
@@ -589,7 +609,7 @@ void TokenWriter::value(const sql::SqlType& t, const sql::Value& v) {
       break;
     }
     case K::DateTime: {
-      const auto* dt = std::get_if<sql::DateTime>(&v);
+      const auto* dt = std::get_if<DateTime>(&v);
       if (null || !dt) {
         u8(0);
         break;
@@ -604,7 +624,7 @@ void TokenWriter::value(const sql::SqlType& t, const sql::Value& v) {
         u16(0xFFFF);
         break;
       }
-      std::string bytes = base::utf8ToUtf16le(sql::valueToText(v));
+      std::string bytes = utf8ToUtf16le(valueToText(v));
       const std::size_t cap = static_cast<std::size_t>(wireChars(t)) * 2;
       if (bytes.size() > cap) bytes.resize(cap);
       u16(static_cast<std::uint16_t>(bytes.size()));
@@ -616,7 +636,7 @@ void TokenWriter::value(const sql::SqlType& t, const sql::Value& v) {
         u16(0xFFFF);
         break;
       }
-      std::string bytes = base::utf8ToServerCodePageBytes(sql::valueToText(v));
+      std::string bytes = utf8ToServerCodePageBytes(valueToText(v));
       const std::size_t cap = static_cast<std::size_t>(wireBytes(t));
       if (bytes.size() > cap) bytes.resize(cap);
       u16(static_cast<std::uint16_t>(bytes.size()));
@@ -629,8 +649,8 @@ void TokenWriter::value(const sql::SqlType& t, const sql::Value& v) {
         break;
       }
       std::string bytes;
-      if (const auto* b = std::get_if<sql::Binary>(&v)) bytes = b->bytes;
-      else bytes = sql::valueToText(v);
+      if (const auto* b = std::get_if<Binary>(&v)) bytes = b->bytes;
+      else bytes = valueToText(v);
       const std::size_t cap = static_cast<std::size_t>(wireBytes(t));
       if (bytes.size() > cap) bytes.resize(cap);
       u16(static_cast<std::uint16_t>(bytes.size()));
@@ -640,7 +660,7 @@ void TokenWriter::value(const sql::SqlType& t, const sql::Value& v) {
   }
 }
 
-void TokenWriter::columns(const std::vector<sql::Column>& cols) {
+void TokenWriter::columns(const std::vector<Column>& cols) {
   u8(0x81);
   u16(static_cast<std::uint16_t>(cols.size()));
   for (const auto& c : cols) {
@@ -655,9 +675,9 @@ void TokenWriter::columns(const std::vector<sql::Column>& cols) {
   }
 }
 
-void TokenWriter::row(const std::vector<sql::Column>& cols, const sql::Row& values) {
+void TokenWriter::row(const std::vector<Column>& cols, const Row& values) {
   u8(0xD1);
-  for (std::size_t i = 0; i < cols.size(); ++i) value(cols[i].type, i < values.size() ? values[i] : sql::Value{});
+  for (std::size_t i = 0; i < cols.size(); ++i) value(cols[i].type, i < values.size() ? values[i] : Value{});
 }
 
 void TokenWriter::done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t count) {
@@ -677,7 +697,7 @@ void TokenWriter::returnStatus(std::int32_t v) {
   u32(static_cast<std::uint32_t>(v));
 }
 
-void TokenWriter::returnValue(const sql::ReturnValue& rv) {
+void TokenWriter::returnValue(const ReturnValue& rv) {
   u8(0xAC);
   u16(static_cast<std::uint16_t>(rv.ordinal));
   bVarchar(rv.name);
@@ -692,17 +712,17 @@ void TokenWriter::returnValue(const sql::ReturnValue& rv) {
   value(rv.type, rv.value);
 }
 
-void TokenWriter::result(const sql::BatchResult& r) {
+void TokenWriter::result(const BatchResult& r) {
   for (const auto& item : r.items) {
-    if (const auto* m = std::get_if<sql::Message>(&item)) {
+    if (const auto* m = std::get_if<Message>(&item)) {
       message(*m);
-    } else if (const auto* rs = std::get_if<sql::ResultSet>(&item)) {
+    } else if (const auto* rs = std::get_if<ResultSet>(&item)) {
       columns(rs->columns);
       for (const auto& rowValues : rs->rows) row(rs->columns, rowValues);
-    } else if (const auto* e = std::get_if<sql::EnvChange>(&item)) {
+    } else if (const auto* e = std::get_if<EnvChange>(&item)) {
       switch (e->kind) {
-        case sql::EnvChange::Kind::Database:
-        case sql::EnvChange::Kind::Language:
+        case EnvChange::Kind::Database:
+        case EnvChange::Kind::Language:
           envChange(static_cast<std::uint8_t>(e->kind), e->newValue, e->oldValue);
           break;
         default:
@@ -710,17 +730,17 @@ void TokenWriter::result(const sql::BatchResult& r) {
           if (modern()) envChangeBytes(static_cast<std::uint8_t>(e->kind), e->newValue, e->oldValue);
           break;
       }
-    } else if (const auto* d = std::get_if<sql::StatementDone>(&item)) {
+    } else if (const auto* d = std::get_if<StatementDone>(&item)) {
       std::uint16_t status = kDoneMore;
       if (d->error) status |= kDoneError;
       if (d->rowCount) status |= kDoneCount;
       done(d->inProcedure ? kTokenDoneInProc : kTokenDone, status, static_cast<std::uint16_t>(d->command),
            d->rowCount ? static_cast<std::uint64_t>(*d->rowCount) : 0);
-    } else if (const auto* rsv = std::get_if<sql::ReturnStatus>(&item)) {
+    } else if (const auto* rsv = std::get_if<ReturnStatus>(&item)) {
       returnStatus(rsv->value);
-    } else if (const auto* rv = std::get_if<sql::ReturnValue>(&item)) {
+    } else if (const auto* rv = std::get_if<ReturnValue>(&item)) {
       returnValue(*rv);
-    } else if (const auto* pd = std::get_if<sql::ProcedureDone>(&item)) {
+    } else if (const auto* pd = std::get_if<ProcedureDone>(&item)) {
       done(kTokenDoneProc, static_cast<std::uint16_t>(kDoneMore | (pd->error ? kDoneError : 0)), 0, 0);
     }
   }

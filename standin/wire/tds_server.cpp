@@ -17,11 +17,20 @@
 #include <thread>
 
 #include "standin/base/text.h"
-#include "standin/wire/tds_protocol.h"
 #include "standin/base/unique_fd.h"
+#include "standin/wire/tds_protocol.h"
 
 namespace standin::wire {
 
+using base::UniqueFd;
+using base::utf16leToUtf8;
+using sql::BatchResult;
+using sql::DateTime;
+using sql::Message;
+using sql::ProcedureDone;
+using sql::StatementDone;
+using sql::isNull;
+using sql::valueToText;
 namespace {
 
 // Appends received requests to a file, one entry per request.
@@ -34,7 +43,7 @@ class Trace {
   void log(int spid, const std::string& kind, const std::string& text) {
     if (!enabled()) return;
     std::lock_guard lock(mutex_);
-    out_ << sql::DateTime::now().iso() << " spid " << spid << " " << kind << ":\n" << text << "\n-- end --\n";
+    out_ << DateTime::now().iso() << " spid " << spid << " " << kind << ":\n" << text << "\n-- end --\n";
     out_.flush();
   }
 
@@ -193,7 +202,7 @@ class Connection {
     attention_ = false;
   }
 
-  void sendResult(const sql::BatchResult& r) {
+  void sendResult(const BatchResult& r) {
     if (closed_) return;
     if (r.cancelled || attention_) {
       sendAttentionAck();
@@ -230,7 +239,7 @@ class Connection {
       case kSqlBatch: {
         Reader r(msg.payload);
         skipAllHeaders(r, version_);
-        const std::string text = base::utf16leToUtf8(msg.payload.substr(r.pos()));
+        const std::string text = utf16leToUtf8(msg.payload.substr(r.pos()));
         trace_.log(session_->spid(), "batch", text);
         sendResult(session_->executeBatch(text, cancel));
         return true;
@@ -240,12 +249,12 @@ class Connection {
         try {
           req = parseRpc(msg.payload, version_);
         } catch (const ProtocolError& e) {
-          sql::BatchResult r;
-          r.items.push_back(sql::Message{8016, 1, 16,
+          BatchResult r;
+          r.items.push_back(Message{8016, 1, 16,
                                     std::string("The incoming tabular data stream (TDS) remote procedure call (RPC) "
                                                 "protocol stream is incorrect. ") + e.what(),
                                     1, {}});
-          r.items.push_back(sql::ProcedureDone{true});
+          r.items.push_back(ProcedureDone{true});
           sendResult(r);
           return true;
         }
@@ -253,7 +262,7 @@ class Connection {
           std::string text = req.procedure;
           for (const auto& p : req.params)
             text += "\n  " + (p.name.empty() ? std::string("(positional)") : p.name) + " = " +
-                    (sql::isNull(p.value) ? std::string("NULL") : sql::valueToText(p.value));
+                    (isNull(p.value) ? std::string("NULL") : valueToText(p.value));
           trace_.log(session_->spid(), "rpc", text);
         }
         sendResult(session_->callProcedure(req.procedure, std::move(req.params), cancel));
@@ -262,7 +271,7 @@ class Connection {
       case kTransactionManager: {
         const auto tm = parseTransactionManager(msg.payload, version_);
         trace_.log(session_->spid(), "transaction manager", std::to_string(tm.type));
-        sql::BatchResult r;
+        BatchResult r;
         if (tm.type == 5) {
           r = session_->beginTransaction();
         } else if (tm.type == 7) {
@@ -270,10 +279,10 @@ class Connection {
         } else if (tm.type == 8) {
           r = session_->rollbackTransaction(tm.beginNew);
         } else {
-          r.items.push_back(sql::Message{50000, 1, 16, "The stand-in server does not support this transaction manager request.", 1, {}});
+          r.items.push_back(Message{50000, 1, 16, "The stand-in server does not support this transaction manager request.", 1, {}});
         }
         const bool failed = r.failed();
-        r.items.push_back(sql::StatementDone{failed, std::nullopt, false, sql::StatementDone::Command::Other});
+        r.items.push_back(StatementDone{failed, std::nullopt, false, StatementDone::Command::Other});
         sendResult(r);
         return true;
       }
@@ -306,10 +315,10 @@ class Connection {
     session_ = std::move(result.session);
     const std::string db = session_->currentDatabase();
     w.envChange(1, db, "master");
-    w.message(sql::Message{5701, 2, 0, "Changed database context to '" + db + "'.", 1, {}});
+    w.message(Message{5701, 2, 0, "Changed database context to '" + db + "'.", 1, {}});
     w.envChangeBytes(7, kCollation, "");
     w.envChange(2, "us_english", "");
-    w.message(sql::Message{5703, 1, 0, "Changed language setting to us_english.", 1, {}});
+    w.message(Message{5703, 1, 0, "Changed language setting to us_english.", 1, {}});
     w.loginAck(engine_.version());
     const std::uint32_t requested = l.packetSize == 0 ? 4096 : l.packetSize;
     const int size = static_cast<int>(std::clamp<std::uint32_t>(requested, 512, 32767));
@@ -332,8 +341,8 @@ class Connection {
   std::unique_ptr<engine::Session> session_;
 };
 
-base::UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort) {
-  base::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort) {
+  UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return fd;
   const int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -352,7 +361,7 @@ base::UniqueFd listenOn(int family, std::uint16_t port, std::uint16_t& boundPort
     a.sin6_addr = in6addr_loopback;
     rc = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
-  if (rc != 0 || ::listen(fd.get(), 64) != 0) return base::UniqueFd();
+  if (rc != 0 || ::listen(fd.get(), 64) != 0) return UniqueFd();
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
   ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&ss), &len);
@@ -367,14 +376,14 @@ struct TdsServer::Impl {
   engine::Engine& engine;
   TdsServerConfig config;
   Trace trace;
-  base::UniqueFd v4, v6;
-  base::UniqueFd wakeRead, wakeWrite;
+  UniqueFd v4, v6;
+  UniqueFd wakeRead, wakeWrite;
   std::uint16_t port = 0;
   std::thread acceptThread;
   bool running = false;
 
   struct Slot {
-    base::UniqueFd fd;
+    UniqueFd fd;
     std::thread thread;
     std::atomic<bool> finished{false};
   };
@@ -408,7 +417,7 @@ struct TdsServer::Impl {
       reap();
       for (nfds_t i = 1; i < n; ++i) {
         if (!(fds[i].revents & POLLIN)) continue;
-        base::UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
+        UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
         if (!client.valid()) continue;
         const int one = 1;
         ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -444,8 +453,8 @@ void TdsServer::start() {
   }
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
-  impl_->wakeRead = base::UniqueFd(pipeFds[0]);
-  impl_->wakeWrite = base::UniqueFd(pipeFds[1]);
+  impl_->wakeRead = UniqueFd(pipeFds[0]);
+  impl_->wakeWrite = UniqueFd(pipeFds[1]);
   impl_->running = true;
   impl_->acceptThread = std::thread([this] { impl_->acceptLoop(); });
 }

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <mutex>
 
-#include "standin/features/agent_schedule.h"
 #include "command_builder.h"
 #include "job_catalogue.h"
 #include "job_registration.h"
 #include "standin/engine/engine.h"
+#include "standin/features/agent_schedule.h"
 #include "standin_fixture.h"
 
 namespace {
