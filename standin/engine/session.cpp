@@ -367,7 +367,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       return;
     case K::Print: {
       const TypedValue v = eval(x, *s.value);
-      message(x, 0, 0, isNull(v.value) ? std::string() : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
+      message(x, 0, 0,
+              isNull(v.value) ? std::string() : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
       return;
     }
     case K::Raiserror: {

@@ -83,9 +83,13 @@ StepOutcome runStep(Server& server, const Step& step, const std::string& owner) 
   if (acq != storage::Catalog::Acquire::Ok) {
     o.messageId = acq == storage::Catalog::Acquire::Missing ? 4060 : 927;
     o.severity = acq == storage::Catalog::Acquire::Missing ? 11 : 14;
-    o.message = acq == storage::Catalog::Acquire::Missing
-                    ? "Cannot open database \"" + step.database + "\" requested by the login. The login failed. [SQLSTATE 42000] (Error 4060).  The step failed."
-                    : "Database '" + step.database + "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error 927).  The step failed.";
+    o.message =
+        acq == storage::Catalog::Acquire::Missing
+            ? "Cannot open database \"" + step.database +
+                  "\" requested by the login. The login failed. [SQLSTATE 42000] (Error 4060).  The step failed."
+            : "Database '" + step.database +
+                  "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error 927).  The step "
+                  "failed.";
     return o;
   }
   const BatchResult r =
@@ -113,8 +117,8 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
   if (!msdbEntry) return false;
   auto conn = storage::Database::open(msdbEntry->file, false);
   MsdbTables t{conn.get(), "", server.version.year};
-  const auto jobs = storage::select(t.db, "SELECT name, start_step_id, delete_level, owner_sid FROM sysjobs WHERE job_id = ?",
-                                 {jobId});
+  const auto jobs = storage::select(
+      t.db, "SELECT name, start_step_id, delete_level, owner_sid FROM sysjobs WHERE job_id = ?", {jobId});
   if (jobs.empty()) return false;
   const std::string jobName = text(jobs[0][0]);
   {

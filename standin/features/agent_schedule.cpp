@@ -6,6 +6,7 @@
 namespace standin::features {
 
 using sql::DateTime;
+
 namespace {
 
 struct Civil {

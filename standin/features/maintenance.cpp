@@ -144,7 +144,8 @@ void backupDatabase(Context& c, const Statement& s) {
   const std::string what = "BACKUP DATABASE";
   const std::string name = c.evalText(*s.target);
   const std::string device = c.evalText(*s.value);
-  if (c.tranCount() > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  if (c.tranCount() > 0)
+    terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   const auto entry = c.server().catalog.find(name);
   if (!entry) {
     terminate(what, {msg(911, 16,
@@ -203,8 +204,9 @@ void backupDatabase(Context& c, const Statement& s) {
   const std::int64_t dataPages = pagesOf(content.size());
   c.message(4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
                           c.server().catalog.dataFileName(entry->name) + "' on file " + pos + ".");
-  c.message(4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" + c.server().catalog.logFileName(entry->name) +
-                          "' on file " + pos + ".");
+  c.message(4035, 0,
+            "Processed 1 pages for database '" + entry->name + "', file '" +
+                c.server().catalog.logFileName(entry->name) + "' on file " + pos + ".");
   c.message(3014, 0, "BACKUP DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
                           timing(started, content.size()) + ".");
   c.done(false);
@@ -213,7 +215,8 @@ void backupDatabase(Context& c, const Statement& s) {
 void backupLog(Context& c, const Statement& s) {
   const std::string what = "BACKUP LOG";
   const std::string name = c.evalText(*s.target);
-  if (c.tranCount() > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  if (c.tranCount() > 0)
+    terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   const auto entry = c.server().catalog.find(name);
   if (!entry) {
     terminate(what, {msg(911, 16,
@@ -262,7 +265,8 @@ void restoreDatabase(Context& c, const Statement& s) {
   const std::string what = "RESTORE DATABASE";
   const std::string target = c.evalText(*s.target);
   const std::string device = c.evalText(*s.value);
-  if (c.tranCount() > 0) terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  if (c.tranCount() > 0)
+    terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   const auto file = c.server().catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
@@ -381,10 +385,11 @@ void restoreFileListOnly(Context& c, const Statement& s) {
                 Column{"Size", SqlType::bigint(), true}, Column{"MaxSize", SqlType::bigint(), true}};
   const auto& dbName = set.info.databaseName;
   const std::string stem = (c.server().catalog.dataDir() / dbName).string();
-  rs.rows.push_back(Row{c.server().catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"), std::string("PRIMARY"),
-                        static_cast<std::int64_t>(set.info.contentSize), std::int64_t{35184372080640}});
-  rs.rows.push_back(Row{c.server().catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), Value{}, std::int64_t{1048576},
-                        std::int64_t{2199023255552}});
+  rs.rows.push_back(Row{c.server().catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"),
+                        std::string("PRIMARY"), static_cast<std::int64_t>(set.info.contentSize),
+                        std::int64_t{35184372080640}});
+  rs.rows.push_back(Row{c.server().catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), Value{},
+                        std::int64_t{1048576}, std::int64_t{2199023255552}});
   c.setRowCount(2);
   c.send(std::move(rs));
   c.done(false, 2, StatementDone::Command::Select);
@@ -407,7 +412,8 @@ void shrinkDatabase(Context& c, const Statement& s) {
     if (!isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
       throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
   }
-  if (c.tranCount() > 0) throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
+  if (c.tranCount() > 0)
+    throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
   std::int64_t pages = 0, freePages = 0, pageSize = 4096;
   try {
     auto target = storage::Database::open(entry->file, false);
@@ -439,7 +445,8 @@ void shrinkDatabase(Context& c, const Statement& s) {
 
 void dbcc(Context& c, const Statement& s) {
   if (s.name == "CHECKDB") {
-    std::optional<storage::DbEntry> entry = s.values.empty() ? c.server().catalog.find(c.currentDatabase()) : dbccDatabase(c, *s.values[0]);
+    std::optional<storage::DbEntry> entry =
+        s.values.empty() ? c.server().catalog.find(c.currentDatabase()) : dbccDatabase(c, *s.values[0]);
     if (!entry) {
       const std::string name = s.values.empty() ? c.currentDatabase() : c.evalText(*s.values[0]);
       throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
@@ -453,7 +460,8 @@ void dbcc(Context& c, const Statement& s) {
             "CHECKDB found 0 allocation errors and " + std::to_string(errors) + " consistency errors in database '" +
                 entry->name + "'.");
     if (!s.option("NO_INFOMSGS"))
-      c.message(2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+      c.message(2528, 0,
+                "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
     c.done(errors != 0);
     return;
   }
@@ -462,18 +470,21 @@ void dbcc(Context& c, const Statement& s) {
 
 void createDatabase(Context& c, const Statement& s) {
   const std::string name = c.evalText(*s.target);
-  if (c.tranCount() > 0) throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
+  if (c.tranCount() > 0)
+    throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
   c.server().catalog.createDatabase(name, false);
   c.done(false);
 }
 
 void dropDatabase(Context& c, const Statement& s) {
   const std::string name = c.evalText(*s.target);
-  if (c.tranCount() > 0) throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
+  if (c.tranCount() > 0)
+    throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
   for (const char* sys : {"master", "model", "msdb", "tempdb"})
     if (equalsIgnoreCase(name, sys))
       throw SqlError(3708, 16, "Cannot drop the database '" + name + "' because it is a system database.");
-  const auto ex = c.server().catalog.beginExclusive(name, std::chrono::milliseconds(equalsIgnoreCase(c.currentDatabase(), name) ? 0 : 1500));
+  const auto ex = c.server().catalog.beginExclusive(
+      name, std::chrono::milliseconds(equalsIgnoreCase(c.currentDatabase(), name) ? 0 : 1500));
   if (ex == storage::Catalog::Exclusive::Missing)
     throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
   if (ex == storage::Catalog::Exclusive::InUse)

@@ -33,7 +33,8 @@ std::int64_t intValue(const Value& v) {
 std::string textValue(const Value& v) { return isNull(v) ? std::string() : valueToText(v); }
 
 bool tableExists(sqlite3* db, const char* name) {
-  return !storage::select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {std::string(name)}).empty();
+  return !storage::select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {std::string(name)})
+              .empty();
 }
 
 // ---------- the tables ----------
@@ -438,7 +439,8 @@ std::string normaliseGuid(const std::string& text, int year) {
 }
 
 // The job a call names by @job_id or @job_name (exactly one of them).
-Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@job_name", const char* idParam = "@job_id") {
+Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@job_name",
+            const char* idParam = "@job_id") {
   const auto name = a.text(nameParam);
   const auto id = a.text(idParam);
   if (name.has_value() == id.has_value())
@@ -466,8 +468,9 @@ Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@j
 }
 
 void touchJob(const MsdbTables& t, const std::string& jobId, const DateTime& now) {
-  storage::execute(t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
-          {now.iso(), jobId});
+  storage::execute(
+      t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
+      {now.iso(), jobId});
 }
 
 std::int64_t checkedLevel(const Arguments& a, const char* name, std::int64_t fallback) {
@@ -501,7 +504,8 @@ int addJob(Context& c, Arguments& a) {
            "The specified '@category_name' is invalid (valid values are returned by sp_help_category).");
     category = intValue(rows[0][0]);
   } else if (const auto id = a.integer("@category_id")) {
-    if (storage::select(t.db, "SELECT 1 FROM " + t("syscategories") + " WHERE category_class = 1 AND category_id = ?", {*id})
+    if (storage::select(t.db, "SELECT 1 FROM " + t("syscategories") + " WHERE category_class = 1 AND category_id = ?",
+                        {*id})
             .empty())
       fail("sp_verify_job", 14234,
            "The specified '@category_id' is invalid (valid values are returned by sp_help_category).");
@@ -513,7 +517,8 @@ int addJob(Context& c, Arguments& a) {
     fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
   const Binary ownerSid{equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
 
-  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE", {name})
+  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
+                       {name})
            .empty())
     fail("sp_add_job", 14261, "The specified @job_name ('" + name + "') already exists.");
 
@@ -587,9 +592,11 @@ int addJobStep(Context& c, Arguments& a) {
 
   Savepoint sp(t.db);
   // A step put before others moves them one place on.
-  storage::execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -(step_id + 1) WHERE job_id = ? AND step_id >= ?",
-          {job.id, stepId});
-  storage::execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -step_id WHERE job_id = ? AND step_id < 0", {job.id});
+  storage::execute(t.db,
+                   "UPDATE " + t("sysjobsteps") + " SET step_id = -(step_id + 1) WHERE job_id = ? AND step_id >= ?",
+                   {job.id, stepId});
+  storage::execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -step_id WHERE job_id = ? AND step_id < 0",
+                   {job.id});
   storage::execute(t.db,
           "INSERT INTO " + t("sysjobsteps") +
               " (job_id, step_id, step_name, subsystem, command, flags, additional_parameters, cmdexec_success_code,"
@@ -716,8 +723,10 @@ int addJobSchedule(Context& c, Arguments& a) {
                 ", date_created, date_modified, version_number) VALUES (?, ?, ?, " + marks + ", ?, ?, 1)",
             binds);
     scheduleId = sqlite3_last_insert_rowid(t.db);
-    storage::execute(t.db, "INSERT INTO " + t("sysjobschedules") + " (schedule_id, job_id, next_run_date, next_run_time) VALUES (?, ?, ?, ?)",
-            {scheduleId, job.id, nextDate, nextTime});
+    storage::execute(t.db,
+                     "INSERT INTO " + t("sysjobschedules") +
+                         " (schedule_id, job_id, next_run_date, next_run_time) VALUES (?, ?, ?, ?)",
+                     {scheduleId, job.id, nextDate, nextTime});
   } else {
     std::vector<Value> binds = {job.id, name};
     binds.insert(binds.end(), values.begin(), values.end());
@@ -753,7 +762,8 @@ int addJobServer(Context& c, Arguments& a) {
   const auto server = a.text("@server_name");
   if (!isLocalServer(c, server))
     fail("sp_add_jobserver", 14262, "The specified @server_name ('" + *server + "') does not exist.");
-  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ? AND server_id = 0", {job.id}).empty())
+  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ? AND server_id = 0", {job.id})
+           .empty())
     fail("sp_add_jobserver", 14269,
          "Job '" + job.name + "' is already targeted at server '" + c.server().serverName() + "'.");
   Savepoint sp(t.db);
@@ -794,8 +804,9 @@ int startJob(Context& c, Arguments& a) {
                ") because it does not have any job server or servers defined. Associate the job with a job server "
                "by calling sp_add_jobserver.");
     if (const auto stepName = a.text("@step_name")) {
-      const auto rows = storage::select(t.db, "SELECT step_id FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
-                               {job.id, *stepName});
+      const auto rows = storage::select(
+          t.db, "SELECT step_id FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
+          {job.id, *stepName});
       if (rows.empty()) fail("sp_start_job", 14262, "The specified @step_name ('" + *stepName + "') does not exist.");
       step = static_cast<int>(intValue(rows[0][0]));
     }

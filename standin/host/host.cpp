@@ -203,7 +203,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   }
   const std::string mainName = o.instanceName.empty() ? "MSSQLSERVER" : o.instanceName;
   for (std::size_t a = 0; a < o.extraInstances.size(); ++a) {
-    if (base::equalsIgnoreCase(o.extraInstances[a].name, mainName)) cl.error = "--instance: " + mainName + " is named twice";
+    if (base::equalsIgnoreCase(o.extraInstances[a].name, mainName))
+      cl.error = "--instance: " + mainName + " is named twice";
     for (std::size_t b = a + 1; b < o.extraInstances.size(); ++b)
       if (base::equalsIgnoreCase(o.extraInstances[a].name, o.extraInstances[b].name))
         cl.error = "--instance: " + o.extraInstances[a].name + " is named twice";

@@ -13,6 +13,7 @@ using base::serverCodePageLength;
 using base::toLowerAscii;
 using base::toUpperAscii;
 using base::utf16Length;
+
 namespace {
 
 constexpr std::array kReserved = {

@@ -10,6 +10,7 @@
 namespace standin::sql {
 
 using base::equalsIgnoreCase;
+
 namespace {
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).

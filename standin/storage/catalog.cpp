@@ -13,6 +13,7 @@ using base::equalsIgnoreCase;
 using base::utf16Length;
 using sql::DateTime;
 using sql::SqlError;
+
 namespace {
 
 constexpr const char* kSystemDatabases[] = {"master", "tempdb", "model", "msdb"};

@@ -31,6 +31,7 @@ using sql::ProcedureDone;
 using sql::StatementDone;
 using sql::isNull;
 using sql::valueToText;
+
 namespace {
 
 // Appends received requests to a file, one entry per request.
@@ -436,7 +437,8 @@ struct TdsServer::Impl {
   }
 };
 
-TdsServer::TdsServer(engine::Engine& engine, TdsServerConfig config) : impl_(std::make_unique<Impl>(engine, std::move(config))) {}
+TdsServer::TdsServer(engine::Engine& engine, TdsServerConfig config)
+    : impl_(std::make_unique<Impl>(engine, std::move(config))) {}
 
 TdsServer::~TdsServer() { stop(); }
 

@@ -14,7 +14,8 @@ class EngineSql : public EngineTest {
 
 std::vector<std::string> column(const standin::sql::ResultSet& rs, std::size_t c) {
   std::vector<std::string> out;
-  for (const auto& row : rs.rows) out.push_back(standin::sql::isNull(row[c]) ? "NULL" : standin::sql::valueToText(row[c]));
+  for (const auto& row : rs.rows)
+    out.push_back(standin::sql::isNull(row[c]) ? "NULL" : standin::sql::valueToText(row[c]));
   return out;
 }
 

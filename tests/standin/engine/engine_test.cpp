@@ -35,9 +35,10 @@ TEST_F(EngineTest, UseChangesTheDatabaseWithEnvChangeAndInfo5701) {
 TEST_F(EngineTest, DatabasesAreListedInCatalogOrder) {
   const std::vector<std::string> expected = {"master", "tempdb", "model", "msdb", "Sample"};
   EXPECT_EQ(engine_->databases(), expected);
-  const auto r = session_->callProcedure("sp_tables", {{"@table_name", standin::sql::SqlType::nvarchar(128), std::string()},
-                                                       {"@table_owner", standin::sql::SqlType::nvarchar(128), std::string()},
-                                                       {"@table_qualifier", standin::sql::SqlType::nvarchar(128), std::string("%")}});
+  const auto r = session_->callProcedure(
+      "sp_tables", {{"@table_name", standin::sql::SqlType::nvarchar(128), std::string()},
+                    {"@table_owner", standin::sql::SqlType::nvarchar(128), std::string()},
+                    {"@table_qualifier", standin::sql::SqlType::nvarchar(128), std::string("%")}});
   const auto sets = r.resultSets();
   ASSERT_EQ(sets.size(), 1u);
   std::vector<std::string> listed;
@@ -240,7 +241,8 @@ TEST_F(EngineTest, TransactionManagerRequestsReportDescriptors) {
   EXPECT_EQ(std::get<standin::sql::EnvChange>(commit.items[0]).oldValue, env.newValue);
   EXPECT_NE(std::get<standin::sql::EnvChange>(commit.items[1]).newValue, env.newValue);
   auto rollback = session_->rollbackTransaction(false);
-  EXPECT_EQ(std::get<standin::sql::EnvChange>(rollback.items.at(0)).kind, standin::sql::EnvChange::Kind::RollbackTransaction);
+  EXPECT_EQ(std::get<standin::sql::EnvChange>(rollback.items.at(0)).kind,
+            standin::sql::EnvChange::Kind::RollbackTransaction);
   EXPECT_EQ(session_->transactionDescriptor(), std::string(8, '\0'));
   const auto none = session_->commitTransaction(false);
   ASSERT_TRUE(none.failed());

@@ -79,7 +79,9 @@ class AgentEngine : public ::testing::Test {
   BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
   BatchResult run(const std::vector<std::string>& lines) { return run(bv::maintenance::joinCommandLines(lines)); }
 
-  std::vector<standin::engine::Engine::TextRow> msdb(const std::string& sqliteSql) { return engine_->query("msdb", sqliteSql); }
+  std::vector<standin::engine::Engine::TextRow> msdb(const std::string& sqliteSql) {
+    return engine_->query("msdb", sqliteSql);
+  }
   std::string msdbValue(const std::string& sqliteSql) {
     const auto rows = msdb(sqliteSql);
     if (rows.empty() || rows[0].empty() || !rows[0][0]) return "<none>";
@@ -225,7 +227,8 @@ TEST_F(AgentEngine, TheProceduresAnswerRemoteProcedureCallsWithTheirOutputs) {
   ASSERT_NE(id, nullptr);
   EXPECT_EQ(id->name, "@job_id");
   EXPECT_EQ(standin::sql::valueToText(id->value), jobId("by rpc"));
-  const auto missing = session_->callProcedure("sp_add_job", {P{"@job_name", standin::sql::SqlType::nvarchar(128), std::string("x")}});
+  const auto missing =
+      session_->callProcedure("sp_add_job", {P{"@job_name", standin::sql::SqlType::nvarchar(128), std::string("x")}});
   EXPECT_EQ(errorNumbers(missing), std::vector<int>{2812}) << "outside msdb the short name is unknown";
 }
 

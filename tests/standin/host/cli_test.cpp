@@ -113,9 +113,9 @@ TEST(CommandLine, DefaultsAreThoseOfAFreshDemo) {
 }
 
 TEST(CommandLine, EveryOptionIsRead) {
-  const auto cl = standin::host::parseCommandLine({"--port", "0", "--data", "/tmp/x", "--sa-password", "a;b'c", "--server-version",
-                                             "2000", "--instance", "SQLEXPRESS", "--instance", "OTHER=15000:2008",
-                                             "--ssrp-port=0", "--trace", "/tmp/t.log"});
+  const auto cl = standin::host::parseCommandLine({"--port", "0", "--data", "/tmp/x", "--sa-password", "a;b'c",
+                                                   "--server-version", "2000", "--instance", "SQLEXPRESS", "--instance",
+                                                   "OTHER=15000:2008", "--ssrp-port=0", "--trace", "/tmp/t.log"});
   ASSERT_TRUE(cl.error.empty()) << cl.error;
   EXPECT_EQ(cl.options.port, 0);
   EXPECT_EQ(cl.options.dataDir, "/tmp/x");

@@ -11,7 +11,8 @@
 
 namespace {
 
-const std::vector<standin::wire::SsrpInstance> kTwo = {{"MSSQLSERVER", 1433, "9.00.5000.00"}, {"SQLEXPRESS", 14380, "8.00.2039.00"}};
+const std::vector<standin::wire::SsrpInstance> kTwo = {{"MSSQLSERVER", 1433, "9.00.5000.00"},
+                                                       {"SQLEXPRESS", 14380, "8.00.2039.00"}};
 
 std::string body(const std::string& reply) {
   EXPECT_GE(reply.size(), 3u);
