@@ -1,10 +1,7 @@
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
 #include <random>
 #include <stdexcept>
-#include <thread>
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
@@ -16,6 +13,7 @@ namespace standin::engine {
 using base::toUpperAscii;
 using sql::BatchResult;
 using sql::Message;
+
 std::string localComputerName() {
   char buf[256] = {};
   if (gethostname(buf, sizeof buf - 1) != 0) return "LOCALHOST";
@@ -66,7 +64,7 @@ void Engine::Impl::setupPassword() {
 }
 
 BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
-                                          std::string_view batch) {
+                                     std::string_view batch) {
   auto s = std::make_unique<Session::Impl>();
   s->engine = shared_from_this();
   s->db = std::move(database);
@@ -197,8 +195,10 @@ LoginResult Engine::login(const LoginRequest& request) {
   std::filesystem::path file;
   const auto acq = impl_->catalog.acquire(wanted, canonical, file);
   if (acq != storage::Catalog::Acquire::Ok) {
-    return fail({Message{4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
-                request.user);
+    return fail(
+        {Message{
+            4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
+        request.user);
   }
   auto s = std::make_unique<Session::Impl>();
   s->engine = impl_;

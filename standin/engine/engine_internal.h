@@ -1,15 +1,14 @@
-// Shared state of the engine and its sessions.
+// Shared state of the engine and its sessions, and the session as the features see it.
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
+#include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "standin/engine/engine.h"

@@ -16,6 +16,7 @@ using base::toLowerAscii;
 using base::toUpperAscii;
 using sql::BatchResult;
 using sql::Column;
+using sql::isNull;
 using sql::Message;
 using sql::ProcedureDone;
 using sql::ResultSet;
@@ -30,7 +31,6 @@ using sql::StatementDone;
 using sql::TypedValue;
 using sql::Value;
 using sql::Variable;
-using sql::isNull;
 
 namespace {
 
@@ -140,8 +140,8 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
       };
       std::vector<Entry> entries;
       storage::Statement st(connection().get(),
-                           "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE "
-                           "'sqlite_%'");
+                            "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE "
+                            "'sqlite_%'");
       while (st.step()) entries.push_back(Entry{st.text(0) == "view" ? "VIEW" : "TABLE", st.text(1)});
       std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.type != b.type) return a.type < b.type;

@@ -22,6 +22,7 @@ using sql::Column;
 using sql::DateTime;
 using sql::EnvChange;
 using sql::Expr;
+using sql::isNull;
 using sql::Message;
 using sql::ProcedureDone;
 using sql::ResultSet;
@@ -37,9 +38,8 @@ using sql::StatementDone;
 using sql::Token;
 using sql::TypedValue;
 using sql::Value;
-using sql::Variable;
-using sql::isNull;
 using sql::valueToText;
+using sql::Variable;
 
 // ---------- public wrapper ----------
 
@@ -610,8 +610,9 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
   const auto acq = engine->catalog.acquire(name, canonical, file);
   if (acq == storage::Catalog::Acquire::Missing) {
     if (engine->version.year == 2000)
-      throw SqlError(911, 16, "Could not locate entry in sysdatabases for database '" + name +
-                                  "'. No entry found with that name. Make sure that the name is entered correctly.");
+      throw SqlError(911, 16,
+                     "Could not locate entry in sysdatabases for database '" + name +
+                         "'. No entry found with that name. Make sure that the name is entered correctly.");
     throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   }
   if (acq == storage::Catalog::Acquire::Restoring)

@@ -102,8 +102,9 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     std::string name = evaluator.textArgument(e, 0).value_or("");
     if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-    storage::Statement st(connection().get(),
-                         "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
+    storage::Statement st(
+        connection().get(),
+        "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
     st.bindText(1, name);
     if (st.step()) return TypedValue{SqlType::integer(), st.integer(0)};
     return TypedValue{SqlType::integer(), std::monostate{}};

@@ -13,9 +13,9 @@ using base::utf16leToUtf8;
 using base::utf8ToUtf16le;
 using sql::BatchResult;
 using sql::Binary;
+using sql::isNull;
 using sql::SqlError;
 using sql::Value;
-using sql::isNull;
 using sql::valueToText;
 
 namespace {
@@ -151,11 +151,12 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
   if (const auto* sid = std::get_if<Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01')) owner = sid->bytes;
 
   std::vector<Step> steps;
-  for (const auto& r : storage::select(t.db,
-                                    "SELECT step_id, step_name, subsystem, command, database_name, on_success_action,"
-                                    " on_success_step_id, on_fail_action, on_fail_step_id FROM sysjobsteps"
-                                    " WHERE job_id = ? ORDER BY step_id",
-                                    {jobId})) {
+  for (const auto& r :
+       storage::select(t.db,
+                       "SELECT step_id, step_name, subsystem, command, database_name, on_success_action,"
+                       " on_success_step_id, on_fail_action, on_fail_step_id FROM sysjobsteps"
+                       " WHERE job_id = ? ORDER BY step_id",
+                       {jobId})) {
     steps.push_back(Step{number(r[0]), text(r[1]), text(r[2]), text(r[3]), text(r[4]), number(r[5]), number(r[6]),
                          number(r[7]), number(r[8])});
   }
@@ -211,27 +212,27 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
         " run_date, run_time, run_duration, server) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
     for (const auto& h : history) {
       storage::execute(t.db, insert,
-                    {jobId, std::int64_t{h.stepId}, h.stepName, std::int64_t{h.outcome.messageId},
-                     std::int64_t{h.outcome.severity}, cut(h.outcome.message, 4000),
-                     std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.start.packedDate()},
-                     std::int64_t{h.start.packedTime()}, std::int64_t{h.duration}, serverName});
-      storage::execute(t.db,
-                    "UPDATE sysjobsteps SET last_run_outcome = ?, last_run_duration = ?, last_run_date = ?,"
-                    " last_run_time = ? WHERE job_id = ? AND step_id = ?",
-                    {std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.duration},
-                     std::int64_t{h.start.packedDate()}, std::int64_t{h.start.packedTime()}, jobId,
-                     std::int64_t{h.stepId}});
+                       {jobId, std::int64_t{h.stepId}, h.stepName, std::int64_t{h.outcome.messageId},
+                        std::int64_t{h.outcome.severity}, cut(h.outcome.message, 4000),
+                        std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.start.packedDate()},
+                        std::int64_t{h.start.packedTime()}, std::int64_t{h.duration}, serverName});
+      storage::execute(
+          t.db,
+          "UPDATE sysjobsteps SET last_run_outcome = ?, last_run_duration = ?, last_run_date = ?,"
+          " last_run_time = ? WHERE job_id = ? AND step_id = ?",
+          {std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.duration}, std::int64_t{h.start.packedDate()},
+           std::int64_t{h.start.packedTime()}, jobId, std::int64_t{h.stepId}});
     }
     const std::int64_t total = packedDuration(jobStart, jobEnd);
     storage::execute(t.db, insert,
-                  {jobId, std::int64_t{0}, std::string("(Job outcome)"), std::int64_t{0}, std::int64_t{0}, outcome,
-                   std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
-                   std::int64_t{jobStart.packedTime()}, total, serverName});
+                     {jobId, std::int64_t{0}, std::string("(Job outcome)"), std::int64_t{0}, std::int64_t{0}, outcome,
+                      std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
+                      std::int64_t{jobStart.packedTime()}, total, serverName});
     storage::execute(t.db,
-                  "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"
-                  " last_run_time = ?, last_run_duration = ? WHERE job_id = ? AND server_id = 0",
-                  {std::int64_t{succeeded ? 1 : 0}, outcome, std::int64_t{jobStart.packedDate()},
-                   std::int64_t{jobStart.packedTime()}, total, jobId});
+                     "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"
+                     " last_run_time = ?, last_run_duration = ? WHERE job_id = ? AND server_id = 0",
+                     {std::int64_t{succeeded ? 1 : 0}, outcome, std::int64_t{jobStart.packedDate()},
+                      std::int64_t{jobStart.packedTime()}, total, jobId});
     // delete_level: 1 after a success, 2 after a failure, 3 after any run.
     if (deleteLevel == 3 || (deleteLevel == 1 && succeeded) || (deleteLevel == 2 && !succeeded))
       deleteJob(t, jobId, true);

@@ -18,11 +18,12 @@
 
 namespace standin::features {
 
-using base::UniqueFd;
 using base::equalsIgnoreCase;
+using base::UniqueFd;
 using sql::Column;
 using sql::DateTime;
 using sql::Expr;
+using sql::isNull;
 using sql::Message;
 using sql::ResultSet;
 using sql::Row;
@@ -33,7 +34,6 @@ using sql::Statement;
 using sql::StatementDone;
 using sql::TypedValue;
 using sql::Value;
-using sql::isNull;
 
 namespace {
 
@@ -207,8 +207,9 @@ void backupDatabase(Context& c, const Statement& s) {
   c.message(4035, 0,
             "Processed 1 pages for database '" + entry->name + "', file '" +
                 c.server().catalog.logFileName(entry->name) + "' on file " + pos + ".");
-  c.message(3014, 0, "BACKUP DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
-                          timing(started, content.size()) + ".");
+  c.message(3014, 0,
+            "BACKUP DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
+                timing(started, content.size()) + ".");
   c.done(false);
 }
 
@@ -316,8 +317,9 @@ void restoreDatabase(Context& c, const Statement& s) {
                           c.server().catalog.dataFileName(set.info.databaseName) + "' on file " + pos + ".");
   c.message(4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" +
                           c.server().catalog.logFileName(set.info.databaseName) + "' on file " + pos + ".");
-  c.message(3014, 0, "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
-                          timing(started, set.content.size()) + ".");
+  c.message(3014, 0,
+            "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
+                timing(started, set.content.size()) + ".");
   c.done(false);
 }
 
@@ -457,8 +459,8 @@ void dbcc(Context& c, const Statement& s) {
     while (st.step())
       if (st.text(0) != "ok") ++errors;
     c.message(8989, errors ? 16 : 0,
-            "CHECKDB found 0 allocation errors and " + std::to_string(errors) + " consistency errors in database '" +
-                entry->name + "'.");
+              "CHECKDB found 0 allocation errors and " + std::to_string(errors) + " consistency errors in database '" +
+                  entry->name + "'.");
     if (!s.option("NO_INFOMSGS"))
       c.message(2528, 0,
                 "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");

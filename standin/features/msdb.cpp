@@ -13,13 +13,13 @@ using base::equalsIgnoreCase;
 using base::toUpperAscii;
 using sql::Binary;
 using sql::DateTime;
+using sql::isNull;
 using sql::Message;
 using sql::ReturnValue;
 using sql::SqlError;
 using sql::SqlType;
 using sql::TypedValue;
 using sql::Value;
-using sql::isNull;
 using sql::valueToText;
 
 namespace {
@@ -148,14 +148,15 @@ void ensureAgentTables(sqlite3* db, int year) {
         // A data folder of the 2000 release: the schedules move into their own table.
         storage::execute(db, schedules2005());
         storage::execute(db, std::string("INSERT INTO sysschedules (schedule_id, schedule_uid, name, owner_sid, ") +
-                        kScheduleNames + ", date_created, date_modified, version_number) SELECT s.schedule_id, " +
-                        kGuidExpression + ", s.name, coalesce(j.owner_sid, X'01'), " + scheduleNamesOf("s") +
-                        ", s.date_created, s.date_created, 1 FROM sysjobschedules s LEFT JOIN sysjobs j"
-                        " ON j.job_id = s.job_id");
+                                 kScheduleNames +
+                                 ", date_created, date_modified, version_number) SELECT s.schedule_id, " +
+                                 kGuidExpression + ", s.name, coalesce(j.owner_sid, X'01'), " + scheduleNamesOf("s") +
+                                 ", s.date_created, s.date_created, 1 FROM sysjobschedules s LEFT JOIN sysjobs j"
+                                 " ON j.job_id = s.job_id");
         storage::execute(db, jobSchedules2005("bv_jobschedules"));
         storage::execute(db,
-                "INSERT INTO bv_jobschedules SELECT schedule_id, job_id, next_run_date, next_run_time FROM "
-                "sysjobschedules");
+                         "INSERT INTO bv_jobschedules SELECT schedule_id, job_id, next_run_date, next_run_time FROM "
+                         "sysjobschedules");
         storage::execute(db, "DROP TABLE sysjobschedules");
         storage::execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
       }
@@ -166,9 +167,10 @@ void ensureAgentTables(sqlite3* db, int year) {
         // A data folder of a later release: each job's schedule goes back beside the job.
         storage::execute(db, jobSchedules2000("bv_jobschedules"));
         storage::execute(db, std::string("INSERT INTO bv_jobschedules (job_id, name, ") + kScheduleNames +
-                        ", next_run_date, next_run_time, date_created) SELECT js.job_id, s.name, " + scheduleNamesOf("s") +
-                        ", js.next_run_date, js.next_run_time, s.date_created FROM sysjobschedules js"
-                        " JOIN sysschedules s ON s.schedule_id = js.schedule_id");
+                                 ", next_run_date, next_run_time, date_created) SELECT js.job_id, s.name, " +
+                                 scheduleNamesOf("s") +
+                                 ", js.next_run_date, js.next_run_time, s.date_created FROM sysjobschedules js"
+                                 " JOIN sysschedules s ON s.schedule_id = js.schedule_id");
         storage::execute(db, "DROP TABLE sysjobschedules");
         storage::execute(db, "DROP TABLE sysschedules");
         storage::execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
@@ -231,18 +233,19 @@ void setNextRun(const MsdbTables& t, const JobSchedule& s, const std::optional<M
   const std::int64_t date = next ? next->packedDate() : 0;
   const std::int64_t time = next ? next->packedTime() : 0;
   storage::execute(t.db,
-          "UPDATE " + t("sysjobschedules") + " SET next_run_date = ?, next_run_time = ? WHERE job_id = ? AND schedule_id = ?",
-          {date, time, s.jobId, std::int64_t{s.scheduleId}});
+                   "UPDATE " + t("sysjobschedules") +
+                       " SET next_run_date = ?, next_run_time = ? WHERE job_id = ? AND schedule_id = ?",
+                   {date, time, s.jobId, std::int64_t{s.scheduleId}});
 }
 
 void deleteJob(const MsdbTables& t, const std::string& jobId, bool deleteHistory) {
   if (t.scheduleTable()) {
     // Schedules that only this job uses go with it.
     storage::execute(t.db,
-            "DELETE FROM " + t("sysschedules") + " WHERE schedule_id IN (SELECT schedule_id FROM " +
-                t("sysjobschedules") + " WHERE job_id = ?1) AND schedule_id NOT IN (SELECT schedule_id FROM " +
-                t("sysjobschedules") + " WHERE job_id <> ?1)",
-            {jobId});
+                     "DELETE FROM " + t("sysschedules") + " WHERE schedule_id IN (SELECT schedule_id FROM " +
+                         t("sysjobschedules") + " WHERE job_id = ?1) AND schedule_id NOT IN (SELECT schedule_id FROM " +
+                         t("sysjobschedules") + " WHERE job_id <> ?1)",
+                     {jobId});
   }
   storage::execute(t.db, "DELETE FROM " + t("sysjobschedules") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobsteps") + " WHERE job_id = ?", {jobId});
@@ -454,10 +457,9 @@ Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@j
     return {textValue(rows[0][0]), textValue(rows[0][1])};
   }
   // The collation ignores case, and '=' ignores trailing blanks.
-  const auto rows = storage::select(t.db,
-                           "SELECT job_id, name FROM " + t("sysjobs") +
-                               " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
-                           {*name});
+  const auto rows = storage::select(
+      t.db, "SELECT job_id, name FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
+      {*name});
   if (rows.empty())
     fail("sp_verify_job_identifiers", 14262, std::string("The specified ") + nameParam + " ('" + *name + "') does not exist.");
   if (rows.size() > 1)
@@ -496,9 +498,9 @@ int addJob(Context& c, Arguments& a) {
 
   std::int64_t category = 0;
   if (const auto categoryName = a.text("@category_name")) {
-    const auto rows = storage::select(t.db, "SELECT category_id FROM " + t("syscategories") +
-                                       " WHERE category_class = 1 AND name = ? COLLATE NOCASE",
-                             {*categoryName});
+    const auto rows = storage::select(
+        t.db, "SELECT category_id FROM " + t("syscategories") + " WHERE category_class = 1 AND name = ? COLLATE NOCASE",
+        {*categoryName});
     if (rows.empty())
       fail("sp_verify_job", 14234,
            "The specified '@category_name' is invalid (valid values are returned by sp_help_category).");
@@ -535,13 +537,14 @@ int addJob(Context& c, Arguments& a) {
     }
   const std::string jobId = newGuid();
   Savepoint sp(t.db);
-  storage::execute(t.db,
-          "INSERT INTO " + t("sysjobs") +
-              " (job_id, originating_server_id, name, enabled, description, start_step_id, category_id, owner_sid,"
-              " notify_level_eventlog, notify_level_email, notify_level_netsend, notify_level_page, delete_level,"
-              " date_created, date_modified, version_number) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)",
-          {jobId, name, enabled, description, startStep, category, ownerSid, eventlog, email, netsend, page, deleteLevel,
-           created.iso(), created.iso()});
+  storage::execute(
+      t.db,
+      "INSERT INTO " + t("sysjobs") +
+          " (job_id, originating_server_id, name, enabled, description, start_step_id, category_id, owner_sid,"
+          " notify_level_eventlog, notify_level_email, notify_level_netsend, notify_level_page, delete_level,"
+          " date_created, date_modified, version_number) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)",
+      {jobId, name, enabled, description, startStep, category, ownerSid, eventlog, email, netsend, page, deleteLevel,
+       created.iso(), created.iso()});
   sp.release();
   a.output("@job_id", TypedValue{SqlType::nvarchar(36), jobId});
   return 0;
@@ -558,7 +561,7 @@ int addJobStep(Context& c, Arguments& a) {
   if (stepId < 1 || stepId > steps + 1)
     invalidValue("sp_add_jobstep", "@step_id", "1.." + std::to_string(steps + 1));
   if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
-              {job.id, stepName})
+                       {job.id, stepName})
            .empty())
     fail("sp_add_jobstep", 14261, "The specified @step_name ('" + stepName + "') already exists.");
   std::string subsystem = toUpperAscii(a.text("@subsystem").value_or("TSQL"));
@@ -597,17 +600,17 @@ int addJobStep(Context& c, Arguments& a) {
                    {job.id, stepId});
   storage::execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -step_id WHERE job_id = ? AND step_id < 0",
                    {job.id});
-  storage::execute(t.db,
-          "INSERT INTO " + t("sysjobsteps") +
-              " (job_id, step_id, step_name, subsystem, command, flags, additional_parameters, cmdexec_success_code,"
-              " on_success_action, on_success_step_id, on_fail_action, on_fail_step_id, server, database_name,"
-              " database_user_name, retry_attempts, retry_interval, os_run_priority, output_file_name, step_uid)"
-              " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-          {job.id, stepId, stepName, subsystem, command, a.integer("@flags").value_or(0),
-           optionalText("@additional_parameters"), a.integer("@cmdexec_success_code").value_or(0), onSuccess,
-           onSuccessStep, onFail, onFailStep, optionalText("@server"), database, optionalText("@database_user_name"),
-           retries, retryInterval, a.integer("@os_run_priority").value_or(0), optionalText("@output_file_name"),
-           stepUid});
+  storage::execute(
+      t.db,
+      "INSERT INTO " + t("sysjobsteps") +
+          " (job_id, step_id, step_name, subsystem, command, flags, additional_parameters, cmdexec_success_code,"
+          " on_success_action, on_success_step_id, on_fail_action, on_fail_step_id, server, database_name,"
+          " database_user_name, retry_attempts, retry_interval, os_run_priority, output_file_name, step_uid)"
+          " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {job.id, stepId, stepName, subsystem, command, a.integer("@flags").value_or(0),
+       optionalText("@additional_parameters"), a.integer("@cmdexec_success_code").value_or(0), onSuccess,
+       onSuccessStep, onFail, onFailStep, optionalText("@server"), database, optionalText("@database_user_name"),
+       retries, retryInterval, a.integer("@os_run_priority").value_or(0), optionalText("@output_file_name"), stepUid});
   touchJob(t, job.id, c.server().now());
   sp.release();
   a.output("@step_uid", TypedValue{SqlType::nvarchar(36), stepUid});
@@ -689,7 +692,7 @@ int addJobSchedule(Context& c, Arguments& a) {
   verifySchedule(d, enabled, t.year);
   if (!t.scheduleTable() &&
       !storage::select(t.db, "SELECT 1 FROM " + t("sysjobschedules") + " WHERE job_id = ? AND name = ? COLLATE NOCASE",
-              {job.id, name})
+                       {job.id, name})
            .empty())
     fail("sp_add_jobschedule", 14261, "The specified @name ('" + name + "') already exists.");
 
@@ -719,9 +722,9 @@ int addJobSchedule(Context& c, Arguments& a) {
     binds.push_back(now.iso());
     binds.push_back(now.iso());
     storage::execute(t.db,
-            "INSERT INTO " + t("sysschedules") + " (schedule_uid, name, owner_sid, " + kScheduleNames +
-                ", date_created, date_modified, version_number) VALUES (?, ?, ?, " + marks + ", ?, ?, 1)",
-            binds);
+                     "INSERT INTO " + t("sysschedules") + " (schedule_uid, name, owner_sid, " + kScheduleNames +
+                         ", date_created, date_modified, version_number) VALUES (?, ?, ?, " + marks + ", ?, ?, 1)",
+                     binds);
     scheduleId = sqlite3_last_insert_rowid(t.db);
     storage::execute(t.db,
                      "INSERT INTO " + t("sysjobschedules") +
@@ -734,9 +737,9 @@ int addJobSchedule(Context& c, Arguments& a) {
     binds.push_back(nextTime);
     binds.push_back(now.iso());
     storage::execute(t.db,
-            "INSERT INTO " + t("sysjobschedules") + " (job_id, name, " + kScheduleNames +
-                ", next_run_date, next_run_time, date_created) VALUES (?, ?, " + marks + ", ?, ?, ?)",
-            binds);
+                     "INSERT INTO " + t("sysjobschedules") + " (job_id, name, " + kScheduleNames +
+                         ", next_run_date, next_run_time, date_created) VALUES (?, ?, " + marks + ", ?, ?, ?)",
+                     binds);
     scheduleId = sqlite3_last_insert_rowid(t.db);
   }
   touchJob(t, job.id, now);
@@ -769,10 +772,10 @@ int addJobServer(Context& c, Arguments& a) {
   Savepoint sp(t.db);
   // Outcome 5: not yet known.
   storage::execute(t.db,
-          "INSERT INTO " + t("sysjobservers") +
-              " (job_id, server_id, last_run_outcome, last_outcome_message, last_run_date, last_run_time,"
-              " last_run_duration) VALUES (?, 0, 5, NULL, 0, 0, 0)",
-          {job.id});
+                   "INSERT INTO " + t("sysjobservers") +
+                       " (job_id, server_id, last_run_outcome, last_outcome_message, last_run_date, last_run_time,"
+                       " last_run_duration) VALUES (?, 0, 5, NULL, 0, 0, 0)",
+                   {job.id});
   touchJob(t, job.id, c.server().now());
   sp.release();
   return 0;

@@ -5,6 +5,7 @@
 namespace standin::sql {
 
 using base::equalsIgnoreCase;
+
 bool Token::is(std::string_view keyword) const { return kind == Kind::Identifier && equalsIgnoreCase(text, keyword); }
 
 namespace {

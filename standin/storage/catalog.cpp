@@ -196,8 +196,7 @@ void Catalog::endExclusive(const std::string& name) {
 }
 
 DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
-  if (name.empty() || utf16Length(name) > 128)
-    throw SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
+  if (name.empty() || utf16Length(name) > 128) throw SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
   std::lock_guard lock(mutex_);
   for (const auto& d : dbs_)
     if (equalsIgnoreCase(d.name, name)) {

@@ -13,13 +13,13 @@ using base::utf16leToUtf8;
 using base::utf8ToUtf16le;
 using sql::Binary;
 using sql::DateTime;
+using sql::isNull;
 using sql::Message;
 using sql::SqlError;
 using sql::SqlType;
 using sql::Token;
 using sql::TypedValue;
 using sql::Value;
-using sql::isNull;
 
 namespace {
 

@@ -6,6 +6,7 @@ using sql::Binary;
 using sql::DateTime;
 using sql::Row;
 using sql::Value;
+
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;

@@ -16,8 +16,9 @@
 
 namespace standin::wire {
 
-using base::UniqueFd;
 using base::equalsIgnoreCase;
+using base::UniqueFd;
+
 std::string ssrpInstanceText(const std::string& serverName, const SsrpInstance& instance) {
   return "ServerName;" + serverName + ";InstanceName;" + instance.name + ";IsClustered;No;Version;" + instance.version +
          ";tcp;" + std::to_string(instance.tcpPort) + ";;";

@@ -16,6 +16,7 @@ using sql::Binary;
 using sql::Column;
 using sql::DateTime;
 using sql::EnvChange;
+using sql::isNull;
 using sql::Message;
 using sql::ProcedureDone;
 using sql::ResultSet;
@@ -25,8 +26,8 @@ using sql::Row;
 using sql::SqlType;
 using sql::StatementDone;
 using sql::Value;
-using sql::isNull;
 using sql::valueToText;
+
 // ---------- Reader ----------
 
 std::uint8_t Reader::u8() {

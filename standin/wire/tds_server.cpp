@@ -26,10 +26,10 @@ using base::UniqueFd;
 using base::utf16leToUtf8;
 using sql::BatchResult;
 using sql::DateTime;
+using sql::isNull;
 using sql::Message;
 using sql::ProcedureDone;
 using sql::StatementDone;
-using sql::isNull;
 using sql::valueToText;
 
 namespace {
