@@ -8,6 +8,7 @@
 #include "standin/features/maintenance.h"
 #include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
+#include "standin/storage/passthrough.h"
 #include "standin/storage/rewrite.h"
 
 namespace standin::engine {
@@ -15,9 +16,7 @@ namespace standin::engine {
 using base::equalsIgnoreCase;
 using base::toLowerAscii;
 using base::toUpperAscii;
-using base::utf16Length;
 using sql::BatchResult;
-using sql::Binary;
 using sql::Column;
 using sql::DateTime;
 using sql::EnvChange;
@@ -180,66 +179,6 @@ bool abortsBatch(int number) {
   return number == 245 || number == 241 || number == 8114 || number == 8115 || number == 137 || number == 134;
 }
 
-Message sqliteMessage(const storage::Error& e, const std::string& db) {
-  if (auto raised = storage::takeStorageFunctionError()) return *raised;
-  const std::string what = e.what();
-  auto after = [&](const std::string& prefix) -> std::optional<std::string> {
-    const auto pos = what.find(prefix);
-    if (pos == std::string::npos) return std::nullopt;
-    return what.substr(pos + prefix.size());
-  };
-  Message m;
-  m.severity = 16;
-  if (auto t = after("no such table: ")) {
-    m.number = 208;
-    std::string name = *t;
-    if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
-    m.text = "Invalid object name '" + name + "'.";
-  } else if (auto c = after("no such column: ")) {
-    m.number = 207;
-    // SQL Server names the column without its table's alias.
-    const auto dot = c->rfind('.');
-    m.text = "Invalid column name '" + (dot == std::string::npos ? *c : c->substr(dot + 1)) + "'.";
-  } else if (auto u = after("UNIQUE constraint failed: ")) {
-    m.number = 2627;
-    const std::string table = u->substr(0, u->find('.'));
-    m.text = "Violation of PRIMARY KEY constraint 'PK_" + table + "'. Cannot insert duplicate key in object 'dbo." +
-             table + "'.";
-  } else if (auto n = after("NOT NULL constraint failed: ")) {
-    m.number = 515;
-    const auto dot = n->find('.');
-    const std::string table = n->substr(0, dot);
-    const std::string column = dot == std::string::npos ? *n : n->substr(dot + 1);
-    m.text = "Cannot insert the value NULL into column '" + column + "', table '" + db + ".dbo." + table +
-             "'; column does not allow nulls. INSERT fails.";
-  } else if (what.find("FOREIGN KEY constraint failed") != std::string::npos) {
-    m.number = 547;
-    m.text = "The statement conflicted with a FOREIGN KEY constraint.";
-  } else if (what.find("already exists") != std::string::npos && what.rfind("table ", 0) == 0) {
-    m.number = 2714;
-    std::string name = what.substr(6, what.find(" already") - 6);
-    if (name.size() >= 2 && name.front() == '"') name = name.substr(1, name.size() - 2);
-    m.text = "There is already an object named '" + name + "' in the database.";
-  } else if (auto near = after("near \"")) {
-    const std::string token = near->substr(0, near->find('"'));
-    m.severity = 15;
-    if (sql::isReservedKeyword(token)) {
-      m.number = 156;
-      m.text = "Incorrect syntax near the keyword '" + token + "'.";
-    } else {
-      m.number = 102;
-      m.text = "Incorrect syntax near '" + token + "'.";
-    }
-  } else if (e.code == SQLITE_BUSY || e.code == SQLITE_LOCKED) {
-    m.number = 1222;
-    m.text = "Lock request time out period exceeded.";
-  } else {
-    m.number = 50000;
-    m.text = "The stand-in's storage reported: " + what;
-  }
-  return m;
-}
-
 }  // namespace
 
 void Session::Impl::runStatement(Exec& x, const Statement& s) {
@@ -269,7 +208,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
       x.out.cancelled = true;
       throw Cancelled();
     }
-    Message m = sqliteMessage(e, currentDb());
+    Message m = storage::messageFor(e, currentDb());
     m.line = s.line;
     x.out.items.push_back(m);
     done(x, true);
@@ -569,30 +508,6 @@ void Session::Impl::rollback(Exec& x) {
 
 // ---------- databases ----------
 
-namespace {
-
-std::string quoteSqliteString(const std::string& s) {
-  std::string out = "'";
-  for (const char c : s) {
-    if (c == '\'') out.push_back('\'');
-    out.push_back(c);
-  }
-  out.push_back('\'');
-  return out;
-}
-
-std::string quoteSqliteIdentifier(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
-
-}  // namespace
-
 storage::Database& Session::Impl::connection() {
   if (!conn) {
     const auto file = db ? db->file() : engine->catalog.dataDir() / "master.sqlite";
@@ -632,7 +547,7 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
 void Session::Impl::attachDatabase(const storage::DbEntry& database) {
   auto& c = connection();
   if (std::find(attached.begin(), attached.end(), database.name) != attached.end()) return;
-  storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + quoteSqliteIdentifier(database.name));
+  storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + storage::quoteIdentifier(database.name));
   attach.bindText(1, database.file.string());
   attach.step();
   attached.push_back(database.name);
@@ -641,7 +556,7 @@ void Session::Impl::attachDatabase(const storage::DbEntry& database) {
 void Session::Impl::detachDatabase(const std::string& name) {
   if (tranCount > 0 || !conn) return;
   try {
-    conn->exec("DETACH DATABASE " + quoteSqliteIdentifier(name));
+    conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
     attached.erase(std::remove_if(attached.begin(), attached.end(),
                                   [&](const std::string& n) { return equalsIgnoreCase(n, name); }),
                    attached.end());
@@ -654,97 +569,6 @@ void Session::Impl::detachDatabase(const std::string& name) {
 namespace {
 
 bool isNameToken(const Token& t) { return t.kind == Token::Kind::Identifier || t.kind == Token::Kind::QuotedIdentifier; }
-
-int progressHandler(void* context) {
-  const auto* cancel = static_cast<const Session::CancelCheck*>(context);
-  return (*cancel)() ? 1 : 0;
-}
-
-class ProgressGuard {
- public:
-  ProgressGuard(sqlite3* db, const Session::CancelCheck& cancel) : db_(db) {
-    sqlite3_progress_handler(db_, 2000, &progressHandler, const_cast<Session::CancelCheck*>(&cancel));
-  }
-  ~ProgressGuard() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
-  ProgressGuard(const ProgressGuard&) = delete;
-  ProgressGuard& operator=(const ProgressGuard&) = delete;
-
- private:
-  sqlite3* db_;
-};
-
-// Result column type from SQLite's declared type and the values seen.
-SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t col) {
-  const std::string d = decl ? toUpperAscii(decl) : std::string();
-  int declaredLength = 0;
-  if (const auto open = d.find('('); open != std::string::npos) declaredLength = std::atoi(d.c_str() + open + 1);
-  bool anyText = false, anyFloat = false, anyInt = false, anyBlob = false, bigInt = false;
-  std::size_t longest = 1;
-  for (const auto& r : rows) {
-    const Value& v = r[col];
-    if (const auto* s = std::get_if<std::string>(&v)) {
-      anyText = true;
-      longest = std::max(longest, utf16Length(*s));
-    } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
-      anyInt = true;
-      if (*i > 2147483647LL || *i < -2147483648LL) bigInt = true;
-    } else if (std::holds_alternative<double>(v)) {
-      anyFloat = true;
-    } else if (std::holds_alternative<Binary>(v)) {
-      anyBlob = true;
-    }
-  }
-  using K = SqlType::Kind;
-  auto text = [&] {
-    int len = std::max<int>(declaredLength, static_cast<int>(longest));
-    if (len <= 0) len = 1;
-    return SqlType{K::NVarChar, std::min(len, 4000)};
-  };
-  if (anyBlob) return SqlType{K::VarBinary, 8000};
-  if (d.find("DATE") != std::string::npos || d.find("TIME") != std::string::npos) {
-    bool allDates = true;
-    for (const auto& r : rows) {
-      const Value& v = r[col];
-      if (isNull(v)) continue;
-      const auto* s = std::get_if<std::string>(&v);
-      if (!s || !DateTime::parse(*s)) allDates = false;
-    }
-    if (allDates) return SqlType{K::DateTime, 0};
-    return text();
-  }
-  if (anyText) return text();
-  if (d.find("BIT") != std::string::npos && !anyFloat) return SqlType{K::Bit, 0};
-  if (d.find("INT") != std::string::npos && !anyFloat)
-    return (bigInt || d.find("BIGINT") != std::string::npos) ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
-  if (d.find("CHAR") != std::string::npos || d.find("TEXT") != std::string::npos || d.find("CLOB") != std::string::npos)
-    return text();
-  if (anyFloat || d.find("REAL") != std::string::npos || d.find("FLOA") != std::string::npos ||
-      d.find("DOUB") != std::string::npos || d.find("DEC") != std::string::npos || d.find("NUM") != std::string::npos ||
-      d.find("MONEY") != std::string::npos)
-    return SqlType{K::Float, 0};
-  if (anyInt) return bigInt ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
-  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos) return SqlType{K::VarBinary, 8000};
-  return SqlType{K::Int, 0};
-}
-
-Value conformValue(const Value& v, const SqlType& t) {
-  if (isNull(v)) return v;
-  switch (t.kind) {
-    case SqlType::Kind::DateTime:
-      if (const auto* s = std::get_if<std::string>(&v))
-        if (auto dt = DateTime::parse(*s)) return *dt;
-      return v;
-    case SqlType::Kind::Float:
-      if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
-      return v;
-    case SqlType::Kind::NVarChar:
-    case SqlType::Kind::VarChar:
-      if (!std::holds_alternative<std::string>(v)) return valueToText(v);
-      return v;
-    default:
-      return v;
-  }
-}
 
 }  // namespace
 
@@ -769,13 +593,13 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       if (twoDots || threePart) {
         const std::string& table = toks[i + (twoDots ? 3 : 4)].text;
         if (equalsIgnoreCase(t.text, currentDb())) {
-          append(quoteSqliteIdentifier(table));
+          append(storage::quoteIdentifier(table));
         } else {
           // Another database: attached to this connection under its own name.
           const auto other = engine->catalog.find(t.text);
           if (!other) throw SqlError(208, 16, "Invalid object name '" + t.text + ".dbo." + table + "'.");
           attachDatabase(*other);
-          append(quoteSqliteIdentifier(other->name) + "." + quoteSqliteIdentifier(table));
+          append(storage::quoteIdentifier(other->name) + "." + storage::quoteIdentifier(table));
         }
         i += twoDots ? 3 : 4;
         continue;
@@ -799,10 +623,10 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         break;
       }
       case Token::Kind::String:
-        append(quoteSqliteString(t.text));
+        append(storage::quoteString(t.text));
         break;
       case Token::Kind::QuotedIdentifier:
-        append(quoteSqliteIdentifier(t.text));
+        append(storage::quoteIdentifier(t.text));
         break;
       case Token::Kind::Identifier:
         if (t.is("TOP") && i + 1 < toks.size()) {
@@ -857,7 +681,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   if (limit) append("LIMIT " + *limit);
 
   auto& c = connection();
-  ProgressGuard progress(c.get(), x.cancel);
+  storage::ProgressGuard progress(c.get(), x.cancel);
   std::optional<storage::Statement> compiled;
   try {
     compiled.emplace(c.get(), text);
@@ -878,7 +702,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       statement.reset();
       for (const auto& name : self.attached) {
         try {
-          self.conn->exec("DETACH DATABASE " + quoteSqliteIdentifier(name));
+          self.conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
         } catch (const storage::Error&) {
         }
       }
@@ -902,11 +726,11 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       Column column;
       const char* name = sqlite3_column_name(st.get(), col);
       column.name = name ? name : "";
-      column.type = columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
+      column.type = storage::columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
       rs.columns.push_back(column);
     }
     for (auto& row : rs.rows)
-      for (std::size_t col = 0; col < row.size(); ++col) row[col] = conformValue(row[col], rs.columns[col].type);
+      for (std::size_t col = 0; col < row.size(); ++col) row[col] = storage::conformValue(row[col], rs.columns[col].type);
     // A computed column without an alias has no name in SQL Server.
     for (std::size_t col = 0; col < rs.columns.size(); ++col) {
       const char* origin = sqlite3_column_origin_name(st.get(), static_cast<int>(col));
