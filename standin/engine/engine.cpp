@@ -79,6 +79,11 @@ BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<s
 
 // ---------- Engine ----------
 
+struct Engine::Agent {
+  explicit Agent(std::shared_ptr<features::Server> server) : thread(std::move(server)) {}
+  features::AgentThread thread;
+};
+
 Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->config = std::move(config);
   impl_->version = base::productVersionFor(impl_->config.serverVersion);
@@ -90,7 +95,7 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("standin: cannot open the data folder: ") + e.what());
   }
-  if (impl_->config.startAgent) agent_ = std::make_unique<features::AgentThread>(impl_);
+  if (impl_->config.startAgent) agent_ = std::make_unique<Agent>(impl_);
 }
 
 Engine::~Engine() { agent_.reset(); }
@@ -98,7 +103,7 @@ Engine::~Engine() { agent_.reset(); }
 void Engine::runDueAgentJobs() { features::runDueJobs(*impl_); }
 
 void Engine::wakeAgent() {
-  if (agent_) agent_->wake();
+  if (agent_) agent_->thread.wake();
 }
 
 bool Engine::agentRunning() const { return agent_ != nullptr; }

@@ -16,10 +16,6 @@
 #include "standin/sql/results.h"
 #include "standin/sql/value.h"
 
-namespace standin::features {
-class AgentThread;
-}
-
 namespace standin::engine {
 
 struct EngineConfig {
@@ -103,8 +99,9 @@ class Engine {
   struct Impl;
 
  private:
+  struct Agent;  // the Agent's thread
   std::shared_ptr<Impl> impl_;
-  std::unique_ptr<features::AgentThread> agent_;  // stopped before impl_ goes
+  std::unique_ptr<Agent> agent_;  // stopped before impl_ goes
 };
 
 class Session {
