@@ -1,15 +1,17 @@
-// Helpers for the stand-in's engine tests: an engine on a fresh data folder, a logged-in
-// session, and the batches exactly as the program builds them.
+// Helpers for the tests that run statements in the stand-in's engine: an engine on a fresh
+// data folder, a logged-in session, and the batches exactly as the program builds them.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/maintenance/command_builder.h"
-#include "standin/engine.h"
+#include "standin/engine/engine.h"
+#include "standin/sql/results.h"
 #include "standin_fixture.h"
 
 namespace standintest {
@@ -29,23 +31,37 @@ inline std::string truncateLogStatement(const std::string& db) {
 }
 inline std::string shrinkStatement(const std::string& db) { return bv::maintenance::buildShrinkCommand(db); }
 
+// The numbers of messages, in order.
+inline std::vector<int> numbers(const std::vector<standin::sql::Message>& messages) {
+  std::vector<int> out;
+  for (const auto& m : messages) out.push_back(m.number);
+  return out;
+}
+
+// The first message of that number, or null.
+inline const standin::sql::Message* find(const standin::sql::BatchResult& r, int number) {
+  for (const auto& item : r.items)
+    if (const auto* m = std::get_if<standin::sql::Message>(&item); m && m->number == number) return m;
+  return nullptr;
+}
+
 // Today's date as the server writes it into %date%: yyyymmdd.
-inline std::string today() { return standin::DateTime::now().format(112).value(); }
+inline std::string today() { return standin::sql::DateTime::now().format(112).value(); }
 
 class EngineTest : public ::testing::Test {
  protected:
   explicit EngineTest(int year = 2005) : dir_("bv-engine") {
-    standin::EngineConfig c;
+    standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / "data";
     c.saPassword = "pw";
     c.serverVersion = year;
     c.computerName = "TESTBOX";
-    engine_ = std::make_unique<standin::Engine>(c);
+    engine_ = std::make_unique<standin::engine::Engine>(c);
     session_ = login();
   }
 
-  std::unique_ptr<standin::Session> login(const std::string& database = {}) {
-    standin::LoginRequest r;
+  std::unique_ptr<standin::engine::Session> login(const std::string& database = {}) {
+    standin::engine::LoginRequest r;
     r.user = "sa";
     r.password = "pw";
     r.database = database;
@@ -54,7 +70,7 @@ class EngineTest : public ::testing::Test {
     return std::move(result.session);
   }
 
-  standin::BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
+  standin::sql::BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
 
   // The single value of the single row of the only result set.
   std::string scalar(const std::string& sql) {
@@ -65,7 +81,7 @@ class EngineTest : public ::testing::Test {
       ADD_FAILURE() << sql << ": not a single value";
       return {};
     }
-    return standin::valueToText(sets[0].rows[0][0]);
+    return standin::sql::valueToText(sets[0].rows[0][0]);
   }
 
   std::int64_t count(const std::string& db, const std::string& table) {
@@ -78,8 +94,8 @@ class EngineTest : public ::testing::Test {
   }
 
   bvtest::TempDir dir_;
-  std::unique_ptr<standin::Engine> engine_;
-  std::unique_ptr<standin::Session> session_;
+  std::unique_ptr<standin::engine::Engine> engine_;
+  std::unique_ptr<standin::engine::Session> session_;
 };
 
 }  // namespace standintest

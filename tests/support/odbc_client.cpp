@@ -2,12 +2,12 @@
 
 #include <stdexcept>
 
-#include "standin/text.h"
+#include "standin/base/text.h"
 
 namespace bvtest::odbc {
 
 std::u16string widen(const std::string& utf8) {
-  const std::string le = standin::utf8ToUtf16le(utf8);
+  const std::string le = standin::base::utf8ToUtf16le(utf8);
   std::u16string out;
   for (std::size_t i = 0; i + 1 < le.size(); i += 2)
     out.push_back(static_cast<char16_t>(static_cast<unsigned char>(le[i]) | (static_cast<unsigned char>(le[i + 1]) << 8)));
@@ -20,7 +20,7 @@ std::string narrow(const SQLWCHAR* text, std::size_t units) {
     le.push_back(static_cast<char>(text[i] & 0xFF));
     le.push_back(static_cast<char>((text[i] >> 8) & 0xFF));
   }
-  return standin::utf16leToUtf8(le);
+  return standin::base::utf16leToUtf8(le);
 }
 
 namespace {

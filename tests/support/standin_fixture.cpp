@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "standin/storage/catalog.h"
+
 namespace bvtest {
 
 TempDir::TempDir(const std::string& prefix) {
@@ -24,14 +26,14 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   scratchDir_ = root_.path() / "scratch";
   std::filesystem::create_directories(dataDir_);
   std::filesystem::create_directories(scratchDir_);
-  standin::HostOptions h;
+  standin::host::HostOptions h;
   h.dataDir = dataDir_;
   h.saPassword = options_.saPassword;
   h.serverVersion = options_.serverVersion;
   h.port = 0;
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
-  host_ = std::make_unique<standin::Host>(h);
+  host_ = std::make_unique<standin::host::Host>(h);
   host_->start();
 }
 
@@ -45,11 +47,11 @@ const std::string& StandinFixture::saPassword() const { return options_.saPasswo
 std::string StandinFixture::serverText() const { return "127.0.0.1," + std::to_string(port()); }
 const std::filesystem::path& StandinFixture::dataDir() const { return dataDir_; }
 const std::filesystem::path& StandinFixture::scratchDir() const { return scratchDir_; }
-std::string StandinFixture::sampleDatabase() const { return standin::kSampleDatabase; }
+std::string StandinFixture::sampleDatabase() const { return standin::storage::kSampleDatabase; }
 std::string StandinFixture::sampleTable() const { return "Customers"; }
 int StandinFixture::serverVersion() const { return options_.serverVersion; }
-standin::Engine& StandinFixture::engine() { return host_->engine(); }
-standin::Host& StandinFixture::host() { return *host_; }
+standin::engine::Engine& StandinFixture::engine() { return host_->engine(); }
+standin::host::Host& StandinFixture::host() { return *host_; }
 
 std::int64_t StandinFixture::rowCount(const std::string& database, const std::string& table) const {
   std::string quoted = "\"";

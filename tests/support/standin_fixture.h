@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "standin/engine.h"
-#include "standin/host.h"
+#include "standin/engine/engine.h"
+#include "standin/host/host.h"
 
 namespace bvtest {
 
@@ -60,15 +60,15 @@ class StandinFixture {
   // "Driver=FreeTDS;Server=127.0.0.1;Port=N;UID=sa;PWD={...};" plus extra "Key=value;" pairs.
   std::string odbcConnectionString(const std::string& extra = "") const;
 
-  standin::Engine& engine();
-  standin::Host& host();
+  standin::engine::Engine& engine();
+  standin::host::Host& host();
 
  private:
   StandinOptions options_;
   TempDir root_;
   std::filesystem::path dataDir_;
   std::filesystem::path scratchDir_;
-  std::unique_ptr<standin::Host> host_;
+  std::unique_ptr<standin::host::Host> host_;
 };
 
 // The ODBC driver name tests connect with: $BRACKENVALE_ODBC_DRIVER or "FreeTDS".

@@ -18,7 +18,7 @@
 #include "controls.h"
 #include "prompt_recorder.h"
 #include "core/servers/server_enumerator.h"
-#include "standin/ssrp.h"
+#include "standin/wire/ssrp.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uServerSelect.h"
 
@@ -33,9 +33,9 @@ class ServerBrowserStandin : public ::testing::Test {
  protected:
   void SetUp() override {
     // Not in alphabetical order, so a sorted list would show.
-    responder = std::make_unique<standin::SsrpResponder>(
+    responder = std::make_unique<standin::wire::SsrpResponder>(
         "STANDIN",
-        std::vector<standin::SsrpInstance>{{"ZETA", 14381, "9.00.5000.00"},
+        std::vector<standin::wire::SsrpInstance>{{"ZETA", 14381, "9.00.5000.00"},
                                            {"MSSQLSERVER", 14380, "9.00.5000.00"},
                                            {"ALPHA", 14382, "9.00.5000.00"}},
         0);
@@ -75,7 +75,7 @@ class ServerBrowserStandin : public ::testing::Test {
   }
 
   bvtest::PromptRecorder prompts;
-  std::unique_ptr<standin::SsrpResponder> responder;
+  std::unique_ptr<standin::wire::SsrpResponder> responder;
   std::unique_ptr<TfrmBrackenvale> window;
   std::unique_ptr<TfrmServerList> dialog;
 };

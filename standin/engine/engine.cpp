@@ -1,0 +1,221 @@
+#include <unistd.h>
+
+#include <random>
+#include <stdexcept>
+
+#include "standin/base/text.h"
+#include "standin/engine/engine_internal.h"
+#include "standin/features/agent_jobs.h"
+#include "standin/features/msdb.h"
+
+namespace standin::engine {
+
+using base::toUpperAscii;
+using sql::BatchResult;
+using sql::Message;
+
+std::string localComputerName() {
+  char buf[256] = {};
+  if (gethostname(buf, sizeof buf - 1) != 0) return "LOCALHOST";
+  std::string name(buf);
+  if (const auto dot = name.find('.'); dot != std::string::npos) name.resize(dot);
+  if (name.size() > 15) name.resize(15);
+  if (name.empty()) name = "LOCALHOST";
+  return toUpperAscii(name);
+}
+
+namespace {
+
+std::string generatePassword() {
+  static const char alphabet[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+  std::random_device rd;
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
+  std::string out = "Sa-";
+  for (int i = 0; i < 12; ++i) out.push_back(alphabet[pick(rd)]);
+  return out;
+}
+
+}  // namespace
+
+// ---------- Engine::Impl ----------
+
+void Engine::Impl::open() {
+  catalog.open(config.dataDir, version.year, config.createSample);
+  // msdb holds the Agent's tables, in the layout of the release.
+  if (auto m = catalog.find("msdb")) {
+    auto db = storage::Database::open(m->file, false);
+    features::ensureAgentTables(db.get(), version.year);
+  }
+  setupPassword();
+}
+
+void Engine::Impl::setupPassword() {
+  std::optional<std::string> stored;
+  if (auto sa = catalog.findLogin("sa"); sa && sa->password) stored = sa->password;
+  if (!config.saPassword.empty()) {
+    saPassword = config.saPassword;
+  } else if (stored && !stored->empty()) {
+    saPassword = *stored;
+  } else {
+    saPassword = generatePassword();
+    passwordGenerated = true;
+  }
+  if (!stored || *stored != saPassword) catalog.setPassword("sa", saPassword);
+}
+
+BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
+                                     std::string_view batch) {
+  auto s = std::make_unique<Session::Impl>();
+  s->engine = shared_from_this();
+  s->db = std::move(database);
+  s->spid = nextSpid.fetch_add(1);
+  s->login = login;
+  s->hostName = computerName;
+  s->appName = "SQLAgent - TSQL JobStep";
+  sessions.fetch_add(1);
+  Session session(std::move(s));
+  return session.executeBatch(batch);
+}
+
+// ---------- Engine ----------
+
+struct Engine::Agent {
+  explicit Agent(std::shared_ptr<features::Server> server) : thread(std::move(server)) {}
+  features::AgentThread thread;
+};
+
+Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
+  impl_->config = std::move(config);
+  impl_->version = base::productVersionFor(impl_->config.serverVersion);
+  impl_->computerName = impl_->config.computerName.empty() ? localComputerName() : impl_->config.computerName;
+  impl_->instanceName = impl_->config.instanceName;
+  impl_->clock = impl_->config.clock;
+  try {
+    impl_->open();
+  } catch (const std::exception& e) {
+    throw std::runtime_error(std::string("standin: cannot open the data folder: ") + e.what());
+  }
+  if (impl_->config.startAgent) agent_ = std::make_unique<Agent>(impl_);
+}
+
+Engine::~Engine() { agent_.reset(); }
+
+void Engine::runDueAgentJobs() { features::runDueJobs(*impl_); }
+
+void Engine::wakeAgent() {
+  if (agent_) agent_->thread.wake();
+}
+
+bool Engine::agentRunning() const { return agent_ != nullptr; }
+
+std::uint64_t Engine::agentJobRuns() const {
+  std::lock_guard lock(impl_->agentMutex);
+  return impl_->finishedRuns;
+}
+
+bool Engine::waitForAgentJobRuns(std::uint64_t count, std::chrono::milliseconds patience) const {
+  std::unique_lock lock(impl_->agentMutex);
+  return impl_->agentChanged.wait_for(lock, patience, [&] { return impl_->finishedRuns >= count; });
+}
+
+bool Engine::waitForAgentPasses(std::uint64_t count, std::chrono::milliseconds patience) const {
+  std::unique_lock lock(impl_->agentMutex);
+  return impl_->agentChanged.wait_for(lock, patience, [&] { return impl_->agentPasses >= count; });
+}
+
+const base::ProductVersion& Engine::version() const { return impl_->version; }
+std::string Engine::versionText() const { return base::versionBanner(impl_->version); }
+const std::string& Engine::saPassword() const { return impl_->saPassword; }
+bool Engine::saPasswordGenerated() const { return impl_->passwordGenerated; }
+std::string Engine::serverName() const { return impl_->serverName(); }
+const std::filesystem::path& Engine::dataDir() const { return impl_->config.dataDir; }
+int Engine::activeSessions() const { return impl_->sessions.load(); }
+
+std::vector<std::string> Engine::databases() const {
+  std::vector<std::string> out;
+  for (const auto& d : impl_->catalog.databases()) out.push_back(d.name);
+  return out;
+}
+
+std::optional<std::filesystem::path> Engine::databaseFile(const std::string& name) const {
+  if (auto d = impl_->catalog.find(name)) return d->file;
+  return std::nullopt;
+}
+
+std::vector<Engine::TextRow> Engine::query(const std::string& database, const std::string& sqliteSql) {
+  const auto file = databaseFile(database);
+  if (!file) throw std::runtime_error("no database " + database);
+  try {
+    auto db = storage::Database::open(*file, false);
+    storage::Statement st(db.get(), sqliteSql);
+    std::vector<TextRow> rows;
+    while (st.step()) {
+      TextRow row;
+      for (int c = 0; c < st.columnCount(); ++c) {
+        if (st.isNull(c)) {
+          row.emplace_back();
+        } else {
+          row.emplace_back(st.text(c));
+        }
+      }
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  } catch (const storage::Error& e) {
+    throw std::runtime_error(e.what());
+  }
+}
+
+void Engine::execute(const std::string& database, const std::string& sqliteSql) {
+  const auto file = databaseFile(database);
+  if (!file) throw std::runtime_error("no database " + database);
+  try {
+    auto db = storage::Database::open(*file, false);
+    db.exec(sqliteSql);
+  } catch (const storage::Error& e) {
+    throw std::runtime_error(e.what());
+  }
+}
+
+LoginResult Engine::login(const LoginRequest& request) {
+  LoginResult result;
+  auto fail = [&](std::vector<Message> extra, const std::string& user) {
+    for (auto& m : extra) result.errors.push_back(std::move(m));
+    result.errors.push_back(Message{18456, 1, 14, "Login failed for user '" + user + "'.", 1, {}});
+    return std::move(result);
+  };
+  if (request.integrated) {
+    result.errors.push_back(Message{18452, 1, 14,
+                                    "Login failed. The login is from an untrusted domain and cannot be used with "
+                                    "Windows authentication.",
+                                    1, {}});
+    return result;
+  }
+  const auto login = impl_->catalog.findLogin(request.user);
+  if (!login || !login->password || *login->password != request.password) return fail({}, request.user);
+  const std::string& loginName = login->name;
+  const std::string& defaultDb = login->defaultDatabase;
+  const std::string wanted = request.database.empty() ? defaultDb : request.database;
+  std::string canonical;
+  std::filesystem::path file;
+  const auto acq = impl_->catalog.acquire(wanted, canonical, file);
+  if (acq != storage::Catalog::Acquire::Ok) {
+    return fail(
+        {Message{
+            4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
+        request.user);
+  }
+  auto s = std::make_unique<Session::Impl>();
+  s->engine = impl_;
+  s->db = std::make_unique<storage::DbLease>(impl_->catalog, canonical, file);
+  s->spid = impl_->nextSpid.fetch_add(1);
+  if (impl_->nextSpid.load() > 32000) impl_->nextSpid = 51;
+  s->login = loginName;
+  s->hostName = request.hostName;
+  s->appName = request.appName;
+  impl_->sessions.fetch_add(1);
+  result.session = std::make_unique<Session>(std::move(s));
+  return result;
+}
+
+}  // namespace standin::engine

@@ -1,0 +1,148 @@
+// The stand-in's database engine: a data folder of SQLite files, the logins, and sessions that
+// run T-SQL batches and procedure calls the way SQL Server answers them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standin/base/version.h"
+#include "standin/sql/results.h"
+#include "standin/sql/value.h"
+
+namespace standin::engine {
+
+struct EngineConfig {
+  std::filesystem::path dataDir;
+  // Empty: keep the password stored in the data folder, or generate one on the first start.
+  std::string saPassword;
+  int serverVersion = 2005;
+  // Computer name used in @@SERVERNAME and message tokens; empty = this computer's name.
+  std::string computerName;
+  // Instance name; empty or MSSQLSERVER for the default instance.
+  std::string instanceName;
+  // Create the sample user database on the first start.
+  bool createSample = true;
+  // The time GETDATE() and the Agent go by; empty = this computer's local time.
+  std::function<sql::DateTime()> clock;
+  // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second).
+  bool startAgent = true;
+};
+
+struct LoginRequest {
+  std::string user;
+  std::string password;
+  std::string database;  // empty: the login's default database
+  std::string language;
+  std::string hostName;
+  std::string appName;
+  bool integrated = false;  // Windows authentication (SSPI)
+};
+
+class Session;
+
+struct LoginResult {
+  std::unique_ptr<Session> session;  // null when the login failed
+  std::vector<sql::Message> errors;       // why it failed
+};
+
+// This computer's name as SQL Server tools show it: the first label of the host name,
+// upper case, at most 15 characters.
+std::string localComputerName();
+
+class Engine {
+ public:
+  // Opens the data folder, creating it and the system databases on the first start.
+  // Throws std::runtime_error when the folder cannot be used.
+  explicit Engine(EngineConfig config);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  const base::ProductVersion& version() const;
+  std::string versionText() const;  // @@VERSION
+  const std::string& saPassword() const;
+  bool saPasswordGenerated() const;  // true when this start generated the password
+  std::string serverName() const;    // @@SERVERNAME: COMPUTER or COMPUTER\INSTANCE
+  const std::filesystem::path& dataDir() const;
+
+  LoginResult login(const LoginRequest& request);
+
+  // Database names in catalog order: master, tempdb, model, msdb, then user databases.
+  std::vector<std::string> databases() const;
+  std::optional<std::filesystem::path> databaseFile(const std::string& name) const;
+  int activeSessions() const;
+
+  // Direct access to a database's SQLite file for set-up and inspection (SQLite dialect).
+  // Throws std::runtime_error on failure.
+  using TextRow = std::vector<std::optional<std::string>>;
+  std::vector<TextRow> query(const std::string& database, const std::string& sqliteSql);
+  void execute(const std::string& database, const std::string& sqliteSql);
+
+  // The SQL Server Agent. runDueAgentJobs does what the Agent's thread does once a second:
+  // runs every job due at the clock's time now (also without the thread, for tests).
+  void runDueAgentJobs();
+  void wakeAgent();  // the thread looks for due jobs at once
+  bool agentRunning() const;
+  std::uint64_t agentJobRuns() const;  // job runs finished so far, by any trigger
+  // Waits until at least `count` job runs have finished; false when `patience` ran out first.
+  bool waitForAgentJobRuns(std::uint64_t count, std::chrono::milliseconds patience) const;
+  // Waits until the thread has looked for due jobs `count` times (it plans before its first look).
+  bool waitForAgentPasses(std::uint64_t count, std::chrono::milliseconds patience) const;
+
+  struct Impl;
+
+ private:
+  struct Agent;  // the Agent's thread
+  std::shared_ptr<Impl> impl_;
+  std::unique_ptr<Agent> agent_;  // stopped before impl_ goes
+};
+
+class Session {
+ public:
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  int spid() const;
+  const std::string& loginName() const;
+  std::string currentDatabase() const;
+  int tranCount() const;
+  // The 8-byte descriptor of the open transaction (all zero outside one).
+  std::string transactionDescriptor() const;
+
+  // Called now and then while a request runs; returning true stops it (an attention).
+  using CancelCheck = std::function<bool()>;
+
+  // Runs a T-SQL batch.
+  sql::BatchResult executeBatch(std::string_view sql, const CancelCheck& cancel = {});
+
+  struct Parameter {
+    std::string name;  // "@name" or empty for a positional parameter
+    sql::SqlType type;
+    sql::Value value;
+    bool output = false;
+  };
+  // Runs a remote procedure call (sp_tables, sp_executesql, sp_prepexec, ...). The result ends
+  // with RETURNSTATUS, any RETURNVALUEs, and ProcedureDone.
+  sql::BatchResult callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel = {});
+
+  // Transaction manager requests (TDS 7.2 and later).
+  sql::BatchResult beginTransaction();
+  sql::BatchResult commitTransaction(bool beginNew);
+  sql::BatchResult rollbackTransaction(bool beginNew);
+
+  struct Impl;
+  explicit Session(std::unique_ptr<Impl> impl);
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace standin::engine

@@ -1,0 +1,148 @@
+// Shared state of the engine and its sessions, and the session as the features see it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standin/engine/engine.h"
+#include "standin/features/context.h"
+#include "standin/sql/ast.h"
+#include "standin/sql/evaluator.h"
+#include "standin/storage/catalog.h"
+#include "standin/storage/sqlite_db.h"
+
+namespace standin::engine {
+
+struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Impl> {
+  EngineConfig config;
+  std::string saPassword;
+  bool passwordGenerated = false;
+
+  std::atomic<int> nextSpid{51};
+  std::atomic<int> sessions{0};
+  std::atomic<std::uint64_t> nextTransaction{1};
+
+  void open();
+  sql::BatchResult runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
+                              std::string_view batch) override;
+
+ private:
+  void setupPassword();
+};
+
+struct Cancelled : std::exception {
+  const char* what() const noexcept override { return "cancelled"; }
+};
+
+struct Prepared {
+  std::string declarations;
+  std::string statement;
+};
+
+struct Session::Impl : sql::Environment {
+  std::shared_ptr<Engine::Impl> engine;
+  int spid = 0;
+  std::string login;
+  std::string hostName;
+  std::string appName;
+  std::unique_ptr<storage::DbLease> db;
+  std::optional<storage::Database> conn;  // connection to the current database, opened on demand
+  std::vector<std::string> attached;     // other databases attached to conn for db.dbo.table names
+  int tranCount = 0;
+  std::string descriptor = std::string(8, '\0');
+  bool nocount = false;
+  std::int64_t rowcount = 0;
+  int lastError = 0;
+  std::map<int, Prepared> prepared;
+  int nextHandle = 1;
+  int nesting = 0;  // batches running inside batches (EXEC of a string, sp_executesql)
+
+  ~Impl() override;
+
+  // --- running ---
+  struct Exec {
+    sql::BatchResult& out;
+    const CancelCheck& cancel;
+    sql::Scope& vars;
+    bool inProcedure = false;
+    bool stop = false;
+    int line = 1;
+  };
+  void runBatchText(Exec& x, std::string_view sql);
+  void runStatement(Exec& x, const sql::Statement& s);
+  void dispatch(Exec& x, const sql::Statement& s);
+  void checkCancel(Exec& x);
+
+  void message(Exec& x, int number, int severity, std::string text, int state = 1);
+  void done(Exec& x, bool error, std::optional<std::int64_t> count = std::nullopt,
+            sql::StatementDone::Command command = sql::StatementDone::Command::Other);
+
+  // --- expressions: the evaluator over the request's variables, and the session's own values
+  // (session_functions.cpp) ---
+  sql::TypedValue eval(Exec& x, const sql::Expr& e) { return sql::Evaluator(x.vars, *this).eval(e); }
+  std::string evalText(Exec& x, const sql::Expr& e) { return sql::Evaluator(x.vars, *this).evalText(e); }
+  void assign(Exec& x, const std::string& name, const sql::TypedValue& v, int line) {
+    sql::Evaluator(x.vars, *this).assign(name, v, line);
+  }
+  sql::TypedValue global(const sql::Expr& e) override;
+  std::optional<sql::TypedValue> sessionFunction(const sql::Expr& e, sql::Evaluator& evaluator) override;
+
+  // --- storage ---
+  storage::Database& connection();
+  // Another database on this connection, for db.dbo.table names and msdb's procedures.
+  void attachDatabase(const storage::DbEntry& database);
+  void detachDatabase(const std::string& name);  // not while a transaction is open
+  void runPassthrough(Exec& x, const sql::Statement& s);
+  void useDatabase(Exec& x, const std::string& name);
+  std::string currentDb() const { return db ? db->name() : std::string("master"); }
+
+  // --- transactions ---
+  void begin(Exec& x);
+  void commit(Exec& x);
+  void rollback(Exec& x);
+
+  // --- procedures (procedures.cpp) ---
+  using ProcArg = features::ProcArg;
+  // Runs a procedure; inner statements report with inProcedure. Returns the return status;
+  // outputs are filled with output parameters to send back.
+  int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  void runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
+                         std::vector<ProcArg>& args, std::size_t firstValue, std::vector<sql::ReturnValue>& outputs);
+};
+
+// A statement or procedure of the features folder running in a session.
+class StatementContext final : public features::Context {
+ public:
+  StatementContext(Session::Impl& session, Session::Impl::Exec& x) : session_(session), x_(x) {}
+
+  features::Server& server() override { return *session_.engine; }
+  const std::string& loginName() const override { return session_.login; }
+  std::string currentDatabase() const override { return session_.currentDb(); }
+  int tranCount() const override { return session_.tranCount; }
+  storage::Database& connection() override { return session_.connection(); }
+  void attachDatabase(const storage::DbEntry& database) override { session_.attachDatabase(database); }
+  void detachDatabase(const std::string& name) override { session_.detachDatabase(name); }
+  sql::TypedValue eval(const sql::Expr& e) override { return session_.eval(x_, e); }
+  std::string evalText(const sql::Expr& e) override { return session_.evalText(x_, e); }
+  void message(int number, int severity, std::string text, int state) override {
+    session_.message(x_, number, severity, std::move(text), state);
+  }
+  void send(sql::ResultSet rows) override { x_.out.items.push_back(std::move(rows)); }
+  void setRowCount(std::int64_t count) override { session_.rowcount = count; }
+  void done(bool error, std::optional<std::int64_t> count, sql::StatementDone::Command command) override {
+    session_.done(x_, error, count, command);
+  }
+
+ private:
+  Session::Impl& session_;
+  Session::Impl::Exec& x_;
+};
+
+}  // namespace standin::engine

@@ -1,0 +1,759 @@
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "standin/base/text.h"
+#include "standin/engine/engine_internal.h"
+#include "standin/features/maintenance.h"
+#include "standin/features/msdb.h"
+#include "standin/sql/parser.h"
+#include "standin/storage/passthrough.h"
+#include "standin/storage/rewrite.h"
+
+namespace standin::engine {
+
+using base::equalsIgnoreCase;
+using base::toLowerAscii;
+using base::toUpperAscii;
+using sql::BatchResult;
+using sql::Column;
+using sql::DateTime;
+using sql::EnvChange;
+using sql::Expr;
+using sql::isNull;
+using sql::Message;
+using sql::ProcedureDone;
+using sql::ResultSet;
+using sql::ReturnStatus;
+using sql::ReturnValue;
+using sql::Row;
+using sql::Scope;
+using sql::SqlError;
+using sql::SqlErrors;
+using sql::SqlType;
+using sql::Statement;
+using sql::StatementDone;
+using sql::Token;
+using sql::TypedValue;
+using sql::Value;
+using sql::valueToText;
+using sql::Variable;
+
+// ---------- public wrapper ----------
+
+Session::Session(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Session::~Session() = default;
+
+int Session::spid() const { return impl_->spid; }
+const std::string& Session::loginName() const { return impl_->login; }
+std::string Session::currentDatabase() const { return impl_->currentDb(); }
+int Session::tranCount() const { return impl_->tranCount; }
+std::string Session::transactionDescriptor() const { return impl_->tranCount > 0 ? impl_->descriptor : std::string(8, '\0'); }
+
+namespace {
+const Session::CancelCheck kNoCancel = [] { return false; };
+}
+
+BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  BatchResult out;
+  Scope vars;
+  Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
+  try {
+    impl_->runBatchText(x, sql);
+  } catch (const Cancelled&) {
+    out.cancelled = true;
+  }
+  return out;
+}
+
+namespace {
+
+// Runs one transaction request, turning what it raises into the messages of its reply.
+template <typename Request>
+BatchResult runTransactionRequest(Request&& request) {
+  BatchResult out;
+  Scope vars;
+  Session::Impl::Exec x{out, kNoCancel, vars};
+  try {
+    request(x);
+  } catch (const SqlError& e) {
+    out.items.push_back(e.message);
+  } catch (const std::exception& e) {
+    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
+  }
+  return out;
+}
+
+}  // namespace
+
+BatchResult Session::beginTransaction() {
+  return runTransactionRequest([&](Impl::Exec& x) { impl_->begin(x); });
+}
+
+BatchResult Session::commitTransaction(bool beginNew) {
+  return runTransactionRequest([&](Impl::Exec& x) {
+    impl_->commit(x);
+    if (beginNew) impl_->begin(x);
+  });
+}
+
+BatchResult Session::rollbackTransaction(bool beginNew) {
+  return runTransactionRequest([&](Impl::Exec& x) {
+    impl_->rollback(x);
+    if (beginNew) impl_->begin(x);
+  });
+}
+
+// ---------- Impl ----------
+
+Session::Impl::~Impl() {
+  // Closing the connection rolls back an open transaction.
+  conn.reset();
+  db.reset();
+  if (engine) engine->sessions.fetch_sub(1);
+}
+
+void Session::Impl::message(Exec& x, int number, int severity, std::string text, int state) {
+  Message m;
+  m.number = number;
+  m.state = state;
+  m.severity = severity;
+  m.text = std::move(text);
+  m.line = x.line;
+  x.out.items.push_back(std::move(m));
+}
+
+void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count, StatementDone::Command command) {
+  auto& d = std::get<StatementDone>(x.out.items.emplace_back(std::in_place_type<StatementDone>));
+  d.error = error;
+  if (count && !nocount) d.rowCount = *count;
+  d.inProcedure = x.inProcedure;
+  d.command = command;
+}
+
+void Session::Impl::checkCancel(Exec& x) {
+  if (x.out.cancelled || x.cancel()) {
+    x.out.cancelled = true;
+    throw Cancelled();
+  }
+}
+
+void Session::Impl::runBatchText(Exec& x, std::string_view text) {
+  std::vector<sql::StatementPtr> statements;
+  try {
+    const auto tokens = sql::tokenize(text);
+    statements = sql::parseBatch(tokens, sql::ParseOptions{engine->version.year});
+  } catch (const SqlError& e) {
+    // A batch that does not compile runs no statement at all.
+    x.out.items.push_back(e.message);
+    done(x, true);
+    lastError = e.message.number;
+    return;
+  } catch (const std::exception& e) {
+    message(x, 50000, 16, std::string("The stand-in server could not read this batch: ") + e.what());
+    done(x, true);
+    lastError = 50000;
+    return;
+  }
+  // EXEC('...') inside EXEC('...'): SQL Server stops at 32 levels.
+  if (nesting >= 32)
+    throw SqlError(217, 16, "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+  struct Nest {
+    int& n;
+    explicit Nest(int& level) : n(level) { ++n; }
+    ~Nest() { --n; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+  } nest(nesting);
+  for (const auto& s : statements) {
+    if (x.stop || x.out.cancelled) break;
+    runStatement(x, *s);
+  }
+}
+
+namespace {
+
+// Errors after which SQL Server abandons the rest of the batch.
+bool abortsBatch(int number) {
+  return number == 245 || number == 241 || number == 8114 || number == 8115 || number == 137 || number == 134;
+}
+
+}  // namespace
+
+void Session::Impl::runStatement(Exec& x, const Statement& s) {
+  if (x.stop) return;
+  checkCancel(x);
+  const int savedLine = x.line;
+  x.line = s.line;
+  try {
+    dispatch(x, s);
+    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If) lastError = 0;
+  } catch (const SqlError& e) {
+    Message m = e.message;
+    if (m.line <= 1) m.line = s.line;
+    x.out.items.push_back(m);
+    done(x, true);
+    lastError = m.number;
+    if (abortsBatch(m.number)) x.stop = true;
+  } catch (const SqlErrors& e) {
+    for (auto m : e.messages) {
+      m.line = s.line;
+      x.out.items.push_back(m);
+    }
+    done(x, true);
+    lastError = e.messages.empty() ? 0 : e.messages.back().number;
+  } catch (const storage::Error& e) {
+    if (e.code == SQLITE_INTERRUPT) {
+      x.out.cancelled = true;
+      throw Cancelled();
+    }
+    Message m = storage::messageFor(e, currentDb());
+    m.line = s.line;
+    x.out.items.push_back(m);
+    done(x, true);
+    lastError = m.number;
+  } catch (const Cancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    message(x, 50000, 16, std::string("The stand-in server failed: ") + e.what());
+    done(x, true);
+    lastError = 50000;
+  }
+  x.line = savedLine;
+}
+
+void Session::Impl::dispatch(Exec& x, const Statement& s) {
+  using K = Statement::Kind;
+  switch (s.kind) {
+    case K::Block:
+      for (const auto& inner : s.body) {
+        if (x.stop) break;
+        runStatement(x, *inner);
+      }
+      return;
+    case K::If: {
+      const bool cond = sql::truthy(eval(x, *s.condition));
+      if (cond) {
+        runStatement(x, *s.body[0]);
+      } else if (s.body.size() > 1) {
+        runStatement(x, *s.body[1]);
+      }
+      return;
+    }
+    case K::Declare:
+      for (const auto& d : s.declarations) {
+        if (x.vars.count(d.name))
+          throw SqlError(134, 15,
+                         "The variable name '" + d.name +
+                             "' has already been declared. Variable names must be unique within a query batch or "
+                             "stored procedure.");
+        x.vars[d.name] = Variable{d.type, std::monostate{}};
+        if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
+      }
+      return;
+    case K::SetVariable: {
+      auto it = x.vars.find(s.name);
+      if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + s.name + "\".");
+      TypedValue v = eval(x, *s.value);
+      if (s.op != "=") v = sql::binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
+      assign(x, s.name, v, s.line);
+      return;
+    }
+    case K::SetOption: {
+      const bool on = !s.tokens.empty() && s.tokens[0].is("ON");
+      if (s.name == "NOCOUNT") nocount = on;
+      if (s.name == "IMPLICIT_TRANSACTIONS" && on)
+        throw SqlError(50000, 16, "The stand-in server does not support SET IMPLICIT_TRANSACTIONS ON.");
+      if (s.name == "LANGUAGE" && !s.tokens.empty() && !equalsIgnoreCase(s.tokens[0].text, "us_english") &&
+          !equalsIgnoreCase(s.tokens[0].text, "english"))
+        throw SqlError(2732, 16, "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
+      return;
+    }
+    case K::Select: {
+      const bool pass = !s.condition || sql::truthy(eval(x, *s.condition));
+      if (!s.items.empty() && !s.items[0].assignTo.empty()) {
+        if (pass) {
+          for (const auto& item : s.items) assign(x, item.assignTo, eval(x, *item.expr), s.line);
+        }
+        rowcount = pass ? 1 : 0;
+        done(x, false, rowcount, StatementDone::Command::Select);
+        return;
+      }
+      ResultSet rs;
+      Row row;
+      for (const auto& item : s.items) {
+        TypedValue v = eval(x, *item.expr);
+        Column c;
+        c.name = item.hasAlias ? item.alias : std::string();
+        c.type = v.type;
+        if (c.type.isString() && c.type.length == 0) c.type.length = 1;
+        c.nullable = true;
+        rs.columns.push_back(c);
+        row.push_back(v.value);
+      }
+      if (pass) rs.rows.push_back(std::move(row));
+      rowcount = static_cast<std::int64_t>(rs.rows.size());
+      x.out.items.push_back(std::move(rs));
+      done(x, false, rowcount, StatementDone::Command::Select);
+      return;
+    }
+    case K::Passthrough:
+      runPassthrough(x, s);
+      return;
+    case K::Use:
+      useDatabase(x, evalText(x, *s.target));
+      return;
+    case K::Print: {
+      const TypedValue v = eval(x, *s.value);
+      message(x, 0, 0,
+              isNull(v.value) ? std::string() : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
+      return;
+    }
+    case K::Raiserror: {
+      const std::string format = evalText(x, *s.values[0]);
+      const TypedValue sev = sql::convert(eval(x, *s.values[1]), SqlType::integer(), 0, s.line);
+      const TypedValue st = sql::convert(eval(x, *s.values[2]), SqlType::integer(), 0, s.line);
+      int severity = isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
+      severity = std::clamp(severity, 0, 18);
+      const int state = isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
+      // printf-style substitution of %s, %d, %i, %u with the remaining arguments
+      std::string text;
+      std::size_t argIndex = 3;
+      for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size()) {
+          std::size_t j = i + 1;
+          while (j < format.size() && std::strchr("-+ #0123456789.lh", format[j])) ++j;
+          if (j < format.size() && std::strchr("sdiuxXo", format[j])) {
+            if (argIndex < s.values.size()) text += valueToText(eval(x, *s.values[argIndex++]).value);
+            else text += "(null)";
+            i = j;
+            continue;
+          }
+          if (format[i + 1] == '%') {
+            text.push_back('%');
+            ++i;
+            continue;
+          }
+        }
+        text.push_back(format[i]);
+      }
+      message(x, 50000, severity == 10 ? 0 : severity, text, state);
+      if (severity > 10) {
+        done(x, true);
+        lastError = 50000;
+      }
+      return;
+    }
+    case K::Waitfor: {
+      const std::string text = evalText(x, *s.value);
+      int h = 0, m = 0, sec = 0, ms = 0;
+      const int n = std::sscanf(text.c_str(), "%d:%d:%d.%d", &h, &m, &sec, &ms);
+      if (n < 2 || h < 0 || m < 0 || m > 59 || sec < 0 || sec > 59)
+        throw SqlError(148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.");
+      auto delay = std::chrono::milliseconds(((h * 60LL + m) * 60LL + sec) * 1000LL + ms);
+      if (s.waitForTime) {
+        const DateTime now = DateTime::now();
+        const std::int64_t nowMs = (static_cast<std::int64_t>(now.ticks) * 1000) / 300;
+        std::int64_t target = ((h * 60LL + m) * 60LL + sec) * 1000LL;
+        if (target < nowMs) target += 24LL * 3600 * 1000;
+        delay = std::chrono::milliseconds(target - nowMs);
+      }
+      const auto until = std::chrono::steady_clock::now() + delay;
+      while (std::chrono::steady_clock::now() < until) {
+        checkCancel(x);
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
+      }
+      return;
+    }
+    case K::Exec: {
+      std::vector<ProcArg> args;
+      for (const auto& a : s.args) {
+        ProcArg pa;
+        pa.name = a.name;
+        pa.output = a.output;
+        pa.isDefault = a.isDefault;
+        if (a.value) {
+          if (a.output && a.value->kind == Expr::Kind::Variable) {
+            auto it = x.vars.find(a.value->name);
+            if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + a.value->name + "\".");
+            pa.value = TypedValue{it->second.type, it->second.value};
+          } else {
+            pa.value = eval(x, *a.value);
+          }
+        }
+        args.push_back(std::move(pa));
+      }
+      const std::string procName = toLowerAscii(s.name);
+      // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
+      const bool agentProc = features::isAgentProcedure(procName) &&
+                             (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
+      if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) && !equalsIgnoreCase(s.op, "master"))
+        throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
+      std::vector<ReturnValue> outputs;
+      const bool wasInProc = x.inProcedure;
+      x.inProcedure = true;
+      const std::size_t before = x.out.items.size();
+      int status = 0;
+      try {
+        if (agentProc) {
+          StatementContext c(*this, x);
+          status = features::callAgentProcedure(c, procName, args, outputs);
+        } else {
+          status = callProc(x, procName, args, outputs);
+        }
+      } catch (...) {
+        x.inProcedure = wasInProc;
+        throw;
+      }
+      x.inProcedure = wasInProc;
+      bool failed = false;
+      for (std::size_t i = before; i < x.out.items.size(); ++i)
+        if (const auto* m = std::get_if<Message>(&x.out.items[i]); m && m->isError()) failed = true;
+      // Output parameters go back into the caller's variables.
+      for (std::size_t i = 0; i < s.args.size(); ++i) {
+        if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != Expr::Kind::Variable) continue;
+        assign(x, s.args[i].value->name, args[i].value, s.line);
+      }
+      if (!s.returnVariable.empty()) assign(x, s.returnVariable, TypedValue{SqlType::integer(), std::int64_t{status}}, s.line);
+      x.out.items.push_back(ReturnStatus{status});
+      x.out.items.push_back(ProcedureDone{failed});
+      return;
+    }
+    case K::ExecString: {
+      const std::string text = evalText(x, *s.value);
+      Scope inner;
+      Exec nested{x.out, x.cancel, inner, x.inProcedure};
+      runBatchText(nested, text);
+      return;
+    }
+    case K::BeginTran:
+      begin(x);
+      return;
+    case K::CommitTran:
+      commit(x);
+      return;
+    case K::RollbackTran:
+      rollback(x);
+      return;
+    case K::BackupDatabase:
+    case K::BackupLog:
+    case K::RestoreDatabase:
+    case K::RestoreVerify:
+    case K::RestoreHeaderOnly:
+    case K::RestoreFileListOnly:
+    case K::DbccShrinkDatabase:
+    case K::Dbcc:
+    case K::CreateDatabase:
+    case K::DropDatabase: {
+      StatementContext c(*this, x);
+      features::runMaintenance(c, s);
+      return;
+    }
+    case K::Return:
+      x.stop = true;
+      return;
+    case K::Unsupported:
+      throw SqlError(50000, 16, "The stand-in server does not support this statement.");
+  }
+}
+
+// ---------- transactions ----------
+
+void Session::Impl::begin(Exec& x) {
+  if (tranCount == 0) {
+    connection().exec("BEGIN");
+    const std::uint64_t id = engine->nextTransaction.fetch_add(1);
+    descriptor.assign(8, '\0');
+    for (int i = 0; i < 8; ++i) descriptor[static_cast<std::size_t>(i)] = static_cast<char>((id >> (8 * i)) & 0xFF);
+    tranCount = 1;
+    x.out.items.push_back(EnvChange{EnvChange::Kind::BeginTransaction, descriptor, {}});
+    return;
+  }
+  ++tranCount;
+}
+
+void Session::Impl::commit(Exec& x) {
+  if (tranCount == 0)
+    throw SqlError(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  if (--tranCount > 0) return;
+  try {
+    connection().exec("COMMIT");
+  } catch (const storage::Error&) {
+    // A failed commit leaves nothing open; SQLite has already rolled back or will on close.
+    conn.reset();
+    attached.clear();
+    x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
+    descriptor.assign(8, '\0');
+    throw;
+  }
+  x.out.items.push_back(EnvChange{EnvChange::Kind::CommitTransaction, {}, descriptor});
+  descriptor.assign(8, '\0');
+}
+
+void Session::Impl::rollback(Exec& x) {
+  if (tranCount == 0)
+    throw SqlError(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  tranCount = 0;
+  try {
+    connection().exec("ROLLBACK");
+  } catch (const storage::Error&) {
+    conn.reset();
+    attached.clear();
+  }
+  x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
+  descriptor.assign(8, '\0');
+}
+
+// ---------- databases ----------
+
+storage::Database& Session::Impl::connection() {
+  if (!conn) {
+    const auto file = db ? db->file() : engine->catalog.dataDir() / "master.sqlite";
+    conn.emplace(storage::Database::open(file, false));
+    storage::registerStorageFunctions(conn->get());
+  }
+  return *conn;
+}
+
+void Session::Impl::useDatabase(Exec& x, const std::string& name) {
+  if (tranCount > 0 && !equalsIgnoreCase(name, currentDb()))
+    throw SqlError(50000, 16, "The stand-in server cannot change the database inside a transaction.");
+  std::string canonical;
+  std::filesystem::path file;
+  const auto acq = engine->catalog.acquire(name, canonical, file);
+  if (acq == storage::Catalog::Acquire::Missing) {
+    if (engine->version.year == 2000)
+      throw SqlError(911, 16,
+                     "Could not locate entry in sysdatabases for database '" + name +
+                         "'. No entry found with that name. Make sure that the name is entered correctly.");
+    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  }
+  if (acq == storage::Catalog::Acquire::Restoring)
+    throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
+  const std::string old = currentDb();
+  auto lease = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
+  if (!db || db->file() != file) {
+    conn.reset();
+    attached.clear();
+  }
+  db = std::move(lease);
+  x.out.items.push_back(EnvChange{EnvChange::Kind::Database, canonical, old});
+  message(x, 5701, 0, "Changed database context to '" + canonical + "'.");
+  done(x, false);
+}
+
+void Session::Impl::attachDatabase(const storage::DbEntry& database) {
+  auto& c = connection();
+  if (std::find(attached.begin(), attached.end(), database.name) != attached.end()) return;
+  storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + storage::quoteIdentifier(database.name));
+  attach.bindText(1, database.file.string());
+  attach.step();
+  attached.push_back(database.name);
+}
+
+void Session::Impl::detachDatabase(const std::string& name) {
+  if (tranCount > 0 || !conn) return;
+  try {
+    conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
+    attached.erase(std::remove_if(attached.begin(), attached.end(),
+                                  [&](const std::string& n) { return equalsIgnoreCase(n, name); }),
+                   attached.end());
+  } catch (const storage::Error&) {
+  }
+}
+
+// ---------- statements handed to SQLite ----------
+
+namespace {
+
+bool isNameToken(const Token& t) { return t.kind == Token::Kind::Identifier || t.kind == Token::Kind::QuotedIdentifier; }
+
+}  // namespace
+
+void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
+  // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
+  // plain SQLite, so the files remain readable without the stand-in's functions.
+  const auto toks = s.command == StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
+  std::string text;
+  std::vector<Value> binds;
+  std::optional<std::string> limit;
+  auto append = [&](const std::string& piece) {
+    if (!text.empty()) text.push_back(' ');
+    text += piece;
+  };
+  for (std::size_t i = 0; i < toks.size(); ++i) {
+    const Token& t = toks[i];
+    // database..table and database.dbo.table name the current database or fail
+    if (isNameToken(t) && i + 2 < toks.size() && toks[i + 1].isSymbol(".")) {
+      const bool twoDots = toks[i + 2].isSymbol(".") && i + 3 < toks.size() && isNameToken(toks[i + 3]);
+      const bool threePart = isNameToken(toks[i + 2]) && i + 4 < toks.size() && toks[i + 3].isSymbol(".") &&
+                             isNameToken(toks[i + 4]);
+      if (twoDots || threePart) {
+        const std::string& table = toks[i + (twoDots ? 3 : 4)].text;
+        if (equalsIgnoreCase(t.text, currentDb())) {
+          append(storage::quoteIdentifier(table));
+        } else {
+          // Another database: attached to this connection under its own name.
+          const auto other = engine->catalog.find(t.text);
+          if (!other) throw SqlError(208, 16, "Invalid object name '" + t.text + ".dbo." + table + "'.");
+          attachDatabase(*other);
+          append(storage::quoteIdentifier(other->name) + "." + storage::quoteIdentifier(table));
+        }
+        i += twoDots ? 3 : 4;
+        continue;
+      }
+      if (equalsIgnoreCase(t.text, "dbo") && isNameToken(toks[i + 2])) {
+        ++i;  // drop "dbo."
+        continue;
+      }
+    }
+    switch (t.kind) {
+      case Token::Kind::Variable:
+      case Token::Kind::GlobalVariable: {
+        Expr e;
+        e.kind = t.kind == Token::Kind::Variable ? Expr::Kind::Variable : Expr::Kind::Global;
+        e.name = t.kind == Token::Kind::Variable ? toLowerAscii(t.text) : toUpperAscii(t.text);
+        e.line = t.line;
+        Value v = eval(x, e).value;
+        if (const auto* dt = std::get_if<DateTime>(&v)) v = dt->iso();
+        binds.push_back(v);
+        append("?");
+        break;
+      }
+      case Token::Kind::String:
+        append(storage::quoteString(t.text));
+        break;
+      case Token::Kind::QuotedIdentifier:
+        append(storage::quoteIdentifier(t.text));
+        break;
+      case Token::Kind::Identifier:
+        if (t.is("TOP") && i + 1 < toks.size()) {
+          std::size_t j = i + 1;
+          const bool paren = toks[j].isSymbol("(");
+          if (paren) ++j;
+          if (j < toks.size() && toks[j].kind == Token::Kind::Number) {
+            limit = toks[j].text;
+            i = paren ? j + 1 : j;
+            break;
+          }
+        }
+        if ((t.is("GETDATE") || t.is("SYSDATETIME")) && i + 2 < toks.size() && toks[i + 1].isSymbol("(") &&
+            toks[i + 2].isSymbol(")")) {
+          if (s.command == StatementDone::Command::Other) {
+            append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
+          } else {
+            binds.push_back(engine->now().iso());
+            append("?");
+          }
+          i += 2;
+          break;
+        }
+        if (t.is("TRUNCATE") && i + 1 < toks.size() && toks[i + 1].is("TABLE")) {
+          append("DELETE FROM");
+          ++i;
+          break;
+        }
+        if (t.is("ISNULL")) {
+          append("IFNULL");
+          break;
+        }
+        if (t.is("LEN")) {
+          append("LENGTH");
+          break;
+        }
+        append(t.raw);
+        break;
+      case Token::Kind::Symbol:
+        if (t.text == "!<") {
+          append(">=");
+        } else if (t.text == "!>") {
+          append("<=");
+        } else {
+          append(t.text);
+        }
+        break;
+      default:
+        append(t.raw);
+    }
+  }
+  if (limit) append("LIMIT " + *limit);
+
+  auto& c = connection();
+  storage::ProgressGuard progress(c.get(), x.cancel);
+  std::optional<storage::Statement> compiled;
+  try {
+    compiled.emplace(c.get(), text);
+  } catch (const storage::Error& e) {
+    if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
+    // The statement ends too early: SQL Server names its last word.
+    const Token& last = toks.back();
+    if (last.kind == Token::Kind::Identifier && sql::isReservedKeyword(last.text))
+      throw SqlError(156, 15, "Incorrect syntax near the keyword '" + last.text + "'.");
+    throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
+  }
+  storage::Statement& st = *compiled;
+  struct DetachAfter {
+    Session::Impl& self;
+    std::optional<storage::Statement>& statement;
+    ~DetachAfter() {
+      if (self.attached.empty() || self.tranCount > 0 || !self.conn) return;
+      statement.reset();
+      for (const auto& name : self.attached) {
+        try {
+          self.conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
+        } catch (const storage::Error&) {
+        }
+      }
+      self.attached.clear();
+    }
+  } detach{*this, compiled};
+  std::string_view tail = st.tail();
+  while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
+  if (!tail.empty()) throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
+  for (std::size_t k = 0; k < binds.size(); ++k) st.bind(static_cast<int>(k + 1), binds[k]);
+  const int columns = st.columnCount();
+  if (columns > 0) {
+    ResultSet rs;
+    while (st.step()) {
+      Row row;
+      for (int col = 0; col < columns; ++col) row.push_back(st.value(col));
+      rs.rows.push_back(std::move(row));
+      if ((rs.rows.size() & 255) == 0) checkCancel(x);
+    }
+    for (int col = 0; col < columns; ++col) {
+      Column column;
+      const char* name = sqlite3_column_name(st.get(), col);
+      column.name = name ? name : "";
+      column.type = storage::columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
+      rs.columns.push_back(column);
+    }
+    for (auto& row : rs.rows)
+      for (std::size_t col = 0; col < row.size(); ++col) row[col] = storage::conformValue(row[col], rs.columns[col].type);
+    // A computed column without an alias has no name in SQL Server.
+    for (std::size_t col = 0; col < rs.columns.size(); ++col) {
+      const char* origin = sqlite3_column_origin_name(st.get(), static_cast<int>(col));
+      if (!origin) {
+        bool aliased = false;
+        for (std::size_t k = 0; k + 1 < toks.size(); ++k)
+          if (toks[k].is("AS") && equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
+        if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
+      }
+    }
+    rowcount = static_cast<std::int64_t>(rs.rows.size());
+    x.out.items.push_back(std::move(rs));
+    done(x, false, rowcount, StatementDone::Command::Select);
+    return;
+  }
+  st.step();
+  if (s.command == StatementDone::Command::Insert || s.command == StatementDone::Command::Update ||
+      s.command == StatementDone::Command::Delete) {
+    rowcount = sqlite3_changes(c.get());
+    done(x, false, rowcount, s.command);
+  } else {
+    done(x, false);
+  }
+}
+
+}  // namespace standin::engine

@@ -1,0 +1,115 @@
+// The @@ values and the functions whose answer comes from the server or the session running the
+// expression; the evaluator of the sql folder asks for them.
+#include <algorithm>
+
+#include "standin/base/text.h"
+#include "standin/engine/engine_internal.h"
+
+namespace standin::engine {
+
+using base::equalsIgnoreCase;
+using base::toUpperAscii;
+using sql::Expr;
+using sql::SqlError;
+using sql::SqlType;
+using sql::TypedValue;
+using K = SqlType::Kind;
+
+TypedValue Session::Impl::global(const Expr& e) {
+  const std::string& n = e.name;
+  const auto integer = [](std::int64_t v) { return TypedValue{SqlType::integer(), v}; };
+  if (n == "@@VERSION") {
+    const std::string text = base::versionBanner(engine->version);
+    return {SqlType::nvarchar(std::max<int>(300, static_cast<int>(text.size()))), text};
+  }
+  if (n == "@@SERVERNAME") return {SqlType::nvarchar(128), engine->serverName()};
+  if (n == "@@SERVICENAME") {
+    const auto& inst = engine->instanceName;
+    return {SqlType::nvarchar(128), inst.empty() ? std::string("MSSQLSERVER") : inst};
+  }
+  if (n == "@@SPID") return {SqlType{K::SmallInt, 0}, std::int64_t{spid}};
+  if (n == "@@TRANCOUNT") return integer(tranCount);
+  if (n == "@@ROWCOUNT") return integer(rowcount);
+  if (n == "@@ERROR") return integer(lastError);
+  if (n == "@@IDENTITY") {
+    if (!conn) return {SqlType::bigint(), std::monostate{}};
+    const auto id = sqlite3_last_insert_rowid(conn->get());
+    if (id == 0) return {SqlType::bigint(), std::monostate{}};
+    return {SqlType::bigint(), static_cast<std::int64_t>(id)};
+  }
+  if (n == "@@LANGUAGE") return {SqlType::nvarchar(128), std::string("us_english")};
+  if (n == "@@LOCK_TIMEOUT") return integer(-1);
+  if (n == "@@TEXTSIZE") return integer(2147483647);
+  if (n == "@@MAX_PRECISION") return {SqlType{K::TinyInt, 0}, std::int64_t{38}};
+  if (n == "@@DATEFIRST") return {SqlType{K::TinyInt, 0}, std::int64_t{7}};
+  if (n == "@@NESTLEVEL" || n == "@@PROCID" || n == "@@OPTIONS") return integer(0);
+  if (n == "@@MAX_CONNECTIONS") return integer(32767);
+  if (n == "@@MICROSOFTVERSION")
+    return integer((static_cast<std::int64_t>(engine->version.major) << 24) | (engine->version.minor << 16) |
+                   engine->version.build);
+  throw SqlError(137, 15, "Must declare the scalar variable \"" + n + "\".", e.line);
+}
+
+std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Evaluator& evaluator) {
+  const std::string& f = e.name;
+  const std::size_t n = e.args.size();
+  const SqlType sysname = SqlType::nvarchar(128);
+  if (f == "GETDATE" || f == "CURRENT_TIMESTAMP" || f == "SYSDATETIME") {
+    evaluator.requireArguments(e, 0, 0);
+    return TypedValue{SqlType{K::DateTime, 0}, engine->now()};
+  }
+  if (f == "DB_NAME") {
+    evaluator.requireArguments(e, 0, 1);
+    if (n == 0) return TypedValue{sysname, currentDb()};
+    const auto id = evaluator.integerArgument(e, 0);
+    if (!id) return TypedValue{sysname, std::monostate{}};
+    if (auto d = engine->catalog.findById(static_cast<int>(*id))) return TypedValue{sysname, d->name};
+    return TypedValue{sysname, std::monostate{}};
+  }
+  if (f == "DB_ID") {
+    evaluator.requireArguments(e, 0, 1);
+    const std::string name = n == 0 ? currentDb() : evaluator.textArgument(e, 0).value_or("");
+    if (auto d = engine->catalog.find(name)) return TypedValue{SqlType{K::SmallInt, 0}, std::int64_t{d->id}};
+    return TypedValue{SqlType{K::SmallInt, 0}, std::monostate{}};
+  }
+  if (f == "SUSER_SNAME" || f == "SUSER_NAME" || f == "SYSTEM_USER") return TypedValue{sysname, login};
+  if (f == "HOST_NAME") return TypedValue{sysname, hostName};
+  if (f == "APP_NAME") return TypedValue{sysname, appName};
+  if (f == "SERVERPROPERTY") {
+    evaluator.requireArguments(e, 1, 1);
+    const std::string p = toUpperAscii(evaluator.textArgument(e, 0).value_or(""));
+    const SqlType t = SqlType::nvarchar(128);
+    const auto& v = engine->version;
+    if (p == "PRODUCTVERSION") return TypedValue{t, v.versionString()};
+    if (p == "PRODUCTLEVEL") return TypedValue{t, std::string(v.year == 2000 ? "SP4" : "RTM")};
+    if (p == "EDITION") return TypedValue{t, std::string("Express Edition")};
+    if (p == "ENGINEEDITION") return TypedValue{SqlType::integer(), std::int64_t{4}};
+    if (p == "MACHINENAME") return TypedValue{t, engine->computerName};
+    if (p == "SERVERNAME") return TypedValue{t, engine->serverName()};
+    if (p == "INSTANCENAME") {
+      const auto& inst = engine->instanceName;
+      if (inst.empty() || equalsIgnoreCase(inst, "MSSQLSERVER")) return TypedValue{t, std::monostate{}};
+      return TypedValue{t, inst};
+    }
+    if (p == "COLLATION") return TypedValue{t, std::string("Japanese_CI_AS")};
+    if (p == "ISINTEGRATEDSECURITYONLY" || p == "ISCLUSTERED" || p == "ISFULLTEXTINSTALLED" || p == "ISSINGLEUSER")
+      return TypedValue{SqlType::integer(), std::int64_t{0}};
+    if (p == "PRODUCTMAJORVERSION") return TypedValue{t, std::to_string(v.major)};
+    return TypedValue{t, std::monostate{}};
+  }
+  if (f == "OBJECT_ID") {
+    evaluator.requireArguments(e, 1, 2);
+    std::string name = evaluator.textArgument(e, 0).value_or("");
+    if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    storage::Statement st(
+        connection().get(),
+        "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
+    st.bindText(1, name);
+    if (st.step()) return TypedValue{SqlType::integer(), st.integer(0)};
+    return TypedValue{SqlType::integer(), std::monostate{}};
+  }
+  return std::nullopt;
+}
+
+}  // namespace standin::engine

@@ -1,0 +1,194 @@
+#include "standin/features/backup_file.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace standin::features {
+namespace {
+
+void putU32(std::string& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void putU64(std::string& out, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void putString(std::string& out, std::string_view s) {
+  putU32(out, static_cast<std::uint32_t>(s.size()));
+  out.append(s);
+}
+
+class Reader {
+ public:
+  explicit Reader(std::string_view data) : d_(data) {}
+  bool has(std::size_t n) const { return d_.size() - pos_ >= n; }
+  std::size_t pos() const { return pos_; }
+  std::size_t left() const { return d_.size() - pos_; }
+  std::uint32_t u32() {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)])) << (8 * i);
+    pos_ += 4;
+    return v;
+  }
+  std::uint64_t u64() {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)])) << (8 * i);
+    pos_ += 8;
+    return v;
+  }
+  std::string_view bytes(std::size_t n) {
+    const auto v = d_.substr(pos_, n);
+    pos_ += n;
+    return v;
+  }
+  // u32 length + text; false when it does not fit.
+  bool string(std::string& out) {
+    if (!has(4)) return false;
+    const std::uint32_t n = u32();
+    if (!has(n)) return false;
+    out = std::string(bytes(n));
+    return true;
+  }
+
+ private:
+  std::string_view d_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::uint32_t crc32(std::string_view data) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const char ch : data) crc = table[(crc ^ static_cast<unsigned char>(ch)) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+std::string encodeBackupSet(const BackupSetInfo& info, std::string_view content) {
+  std::string header;
+  putString(header, info.databaseName);
+  putString(header, info.backupName);
+  putString(header, info.description);
+  putString(header, info.serverName);
+  putString(header, info.userName);
+  putU32(header, static_cast<std::uint32_t>(info.startDate.days));
+  putU32(header, info.startDate.ticks);
+  putU32(header, static_cast<std::uint32_t>(info.finishDate.days));
+  putU32(header, info.finishDate.ticks);
+  putU32(header, info.position);
+  putU32(header, info.serverYear);
+
+  std::string out(kBackupMagic, 8);
+  putU32(out, 1);
+  putU32(out, static_cast<std::uint32_t>(header.size()));
+  out += header;
+  putU64(out, content.size());
+  putU32(out, crc32(header));
+  putU32(out, crc32(content));
+  out.append(content);
+  out.append(kBackupTrailer, 8);
+  return out;
+}
+
+BackupReadResult decodeBackupSets(std::string_view bytes, bool withContent) {
+  BackupReadResult result;
+  Reader r(bytes);
+  if (bytes.empty()) {
+    result.status = BackupReadStatus::NotABackup;
+    return result;
+  }
+  while (r.left() > 0) {
+    if (!r.has(8)) {
+      result.status = result.sets.empty() ? BackupReadStatus::NotABackup : BackupReadStatus::Truncated;
+      return result;
+    }
+    if (r.bytes(8) != std::string_view(kBackupMagic, 8)) {
+      result.status = BackupReadStatus::NotABackup;
+      return result;
+    }
+    if (!r.has(8)) {
+      result.status = BackupReadStatus::Truncated;
+      return result;
+    }
+    const std::uint32_t format = r.u32();
+    const std::uint32_t headerLength = r.u32();
+    if (format != 1) {
+      result.status = BackupReadStatus::NotABackup;
+      return result;
+    }
+    if (!r.has(headerLength)) {
+      result.status = BackupReadStatus::Truncated;
+      return result;
+    }
+    const std::string_view header = r.bytes(headerLength);
+    if (!r.has(16)) {
+      result.status = BackupReadStatus::Truncated;
+      return result;
+    }
+    const std::uint64_t contentLength = r.u64();
+    const std::uint32_t headerCrc = r.u32();
+    const std::uint32_t contentCrc = r.u32();
+    if (crc32(header) != headerCrc) {
+      result.status = BackupReadStatus::Damaged;
+      return result;
+    }
+    BackupSet set;
+    Reader h(header);
+    auto& info = set.info;
+    if (!h.string(info.databaseName) || !h.string(info.backupName) || !h.string(info.description) ||
+        !h.string(info.serverName) || !h.string(info.userName) || !h.has(24)) {
+      result.status = BackupReadStatus::Damaged;
+      return result;
+    }
+    info.startDate.days = static_cast<std::int32_t>(h.u32());
+    info.startDate.ticks = h.u32();
+    info.finishDate.days = static_cast<std::int32_t>(h.u32());
+    info.finishDate.ticks = h.u32();
+    info.position = h.u32();
+    info.serverYear = h.u32();
+    info.contentSize = contentLength;
+    if (contentLength > r.left() || !r.has(static_cast<std::size_t>(contentLength) + 8)) {
+      result.status = BackupReadStatus::Truncated;
+      return result;
+    }
+    const std::string_view content = r.bytes(static_cast<std::size_t>(contentLength));
+    if (crc32(content) != contentCrc || r.bytes(8) != std::string_view(kBackupTrailer, 8)) {
+      result.status = BackupReadStatus::Damaged;
+      return result;
+    }
+    if (withContent) set.content = std::string(content);
+    result.sets.push_back(std::move(set));
+  }
+  return result;
+}
+
+BackupReadResult readBackupFile(const std::filesystem::path& file, bool withContent) {
+  BackupReadResult result;
+  errno = 0;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    result.status = BackupReadStatus::CannotOpen;
+    result.osError = errno != 0 ? errno : ENOENT;
+    return result;
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) {
+    result.status = BackupReadStatus::CannotOpen;
+    result.osError = EISDIR;
+    return result;
+  }
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return decodeBackupSets(bytes, withContent);
+}
+
+}  // namespace standin::features

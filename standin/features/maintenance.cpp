@@ -1,0 +1,518 @@
+// BACKUP, RESTORE, DBCC SHRINKDATABASE, CREATE/DROP DATABASE.
+#include "standin/features/maintenance.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "standin/base/text.h"
+#include "standin/base/unique_fd.h"
+#include "standin/features/backup_file.h"
+#include "standin/storage/catalog.h"
+#include "standin/storage/sqlite_db.h"
+
+namespace standin::features {
+
+using base::equalsIgnoreCase;
+using base::UniqueFd;
+using sql::Column;
+using sql::DateTime;
+using sql::Expr;
+using sql::isNull;
+using sql::Message;
+using sql::ResultSet;
+using sql::Row;
+using sql::SqlError;
+using sql::SqlErrors;
+using sql::SqlType;
+using sql::Statement;
+using sql::StatementDone;
+using sql::TypedValue;
+using sql::Value;
+
+namespace {
+
+// errno of a failed file operation -> "3(The system cannot find the path specified.)"
+std::string osErrorText(int err, bool reading, const std::filesystem::path& path) {
+  switch (err) {
+    case ENOENT: {
+      std::error_code ec;
+      const bool parentExists = std::filesystem::is_directory(path.parent_path(), ec);
+      if (reading && parentExists) return "2(The system cannot find the file specified.)";
+      return "3(The system cannot find the path specified.)";
+    }
+    case ENOTDIR: return "3(The system cannot find the path specified.)";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return "5(Access is denied.)";
+    case ENOSPC: return "112(There is not enough space on the disk.)";
+    case ENAMETOOLONG: return "206(The filename or extension is too long.)";
+    default: return "31(A device attached to the system is not functioning.)";
+  }
+}
+
+Message msg(int number, int severity, std::string text) { return Message{number, 1, severity, std::move(text), 1, {}}; }
+
+[[noreturn]] void terminate(const std::string& what, std::vector<Message> first) {
+  first.push_back(msg(3013, 16, what + " is terminating abnormally."));
+  throw SqlErrors(std::move(first));
+}
+
+// A Windows-style absolute path ("C:\...", "\\server\share") names nothing on this machine.
+bool isForeignPath(const std::string& text) {
+  if (text.size() >= 3 && ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) && text[1] == ':' &&
+      (text[2] == '\\' || text[2] == '/'))
+    return true;
+  return text.rfind("\\\\", 0) == 0;
+}
+
+Message cannotOpen(const std::string& device, const std::string& osText) {
+  return msg(3201, 16, "Cannot open backup device '" + device + "'. Operating system error " + osText + ".");
+}
+
+std::string snapshotDatabase(const std::filesystem::path& file) {
+  auto db = storage::Database::open(file, false);
+  sqlite3_int64 size = 0;
+  std::unique_ptr<unsigned char, storage::SqliteFree> data(sqlite3_serialize(db.get(), "main", &size, 0));
+  if (!data) throw std::runtime_error("the database file could not be read");
+  return std::string(reinterpret_cast<const char*>(data.get()), static_cast<std::size_t>(size));
+}
+
+// True when the bytes are a sound SQLite database.
+bool contentIsSound(const std::string& content) {
+  if (content.size() < 512 || content.compare(0, 16, std::string("SQLite format 3\0", 16)) != 0) return false;
+  try {
+    auto db = storage::Database::openMemory();
+    auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(content.size()));
+    if (!buf) return false;
+    std::memcpy(buf, content.data(), content.size());
+    const int rc = sqlite3_deserialize(db.get(), "main", buf, static_cast<sqlite3_int64>(content.size()),
+                                       static_cast<sqlite3_int64>(content.size()),
+                                       SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY);
+    if (rc != SQLITE_OK) return false;
+    storage::Statement st(db.get(), "PRAGMA quick_check");
+    return st.step() && st.text(0) == "ok";
+  } catch (const storage::Error&) {
+    return false;
+  }
+}
+
+// Writes a whole file; returns 0 or the errno of the failure.
+int writeWholeFile(const std::filesystem::path& file, const std::string& bytes) {
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd.valid()) return errno;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd.get()) != 0) return errno;
+  return 0;
+}
+
+std::int64_t pagesOf(std::size_t bytes) { return std::max<std::int64_t>(1, static_cast<std::int64_t>((bytes + 8191) / 8192)); }
+
+std::string timing(std::chrono::steady_clock::time_point start, std::size_t bytes) {
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (secs < 0.001) secs = 0.001;
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%.3f seconds (%.3f MB/sec)", secs, static_cast<double>(bytes) / 1048576.0 / secs);
+  return buf;
+}
+
+int statsStep(Context& c, const Statement& s) {
+  const auto* o = s.option("STATS");
+  if (!o) return 0;
+  if (!o->value) return 10;
+  const auto v = sql::convert(c.eval(*o->value), SqlType::integer(), -1, s.line);
+  if (isNull(v.value)) return 10;
+  const auto step = std::get<std::int64_t>(v.value);
+  return step <= 0 || step > 100 ? 10 : static_cast<int>(step);
+}
+
+void backupDatabase(Context& c, const Statement& s) {
+  const std::string what = "BACKUP DATABASE";
+  const std::string name = c.evalText(*s.target);
+  const std::string device = c.evalText(*s.value);
+  if (c.tranCount() > 0)
+    terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  const auto entry = c.server().catalog.find(name);
+  if (!entry) {
+    terminate(what, {msg(911, 16,
+                         c.server().version.year == 2000
+                             ? "Could not locate entry in sysdatabases for database '" + name +
+                                   "'. No entry found with that name. Make sure that the name is entered correctly."
+                             : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
+  }
+  if (equalsIgnoreCase(entry->name, "tempdb"))
+    terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
+  const auto file = c.server().catalog.resolveBackupPath(device);
+  if (isForeignPath(device) || device.empty())
+    terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
+
+  const bool init = s.option("INIT") || s.option("FORMAT");
+  std::string setName;
+  std::string description;
+  if (const auto* o = s.option("NAME"); o && o->value) setName = c.evalText(*o->value);
+  if (const auto* o = s.option("DESCRIPTION"); o && o->value) description = c.evalText(*o->value);
+  const int step = statsStep(c, s);
+
+  const auto started = std::chrono::steady_clock::now();
+  BackupSetInfo info;
+  info.startDate = DateTime::now();
+  std::string existing;
+  std::uint32_t position = 1;
+  if (!init) {
+    std::error_code ec;
+    if (std::filesystem::exists(file, ec) && std::filesystem::file_size(file, ec) > 0) {
+      const auto old = readBackupFile(file, true);
+      if (old.status == BackupReadStatus::NotABackup)
+        terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
+                                           "' is incorrectly formed. SQL Server cannot process this media family.")});
+      if (old.status == BackupReadStatus::Ok) {
+        for (const auto& set : old.sets) existing += encodeBackupSet(set.info, set.content);
+        position = static_cast<std::uint32_t>(old.sets.size() + 1);
+      }
+    }
+  }
+  const std::string content = snapshotDatabase(entry->file);
+  info.databaseName = entry->name;
+  info.backupName = setName;
+  info.description = description;
+  info.serverName = c.server().serverName();
+  info.userName = c.loginName();
+  info.position = position;
+  info.serverYear = static_cast<std::uint32_t>(c.server().version.year);
+  info.finishDate = DateTime::now();
+  info.contentSize = content.size();
+  const int err = writeWholeFile(file, existing + encodeBackupSet(info, content));
+  if (err != 0) terminate(what, {cannotOpen(file.string(), osErrorText(err, false, file))});
+
+  const std::string pos = std::to_string(position);
+  if (step > 0)
+    for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");
+  const std::int64_t dataPages = pagesOf(content.size());
+  c.message(4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
+                          c.server().catalog.dataFileName(entry->name) + "' on file " + pos + ".");
+  c.message(4035, 0,
+            "Processed 1 pages for database '" + entry->name + "', file '" +
+                c.server().catalog.logFileName(entry->name) + "' on file " + pos + ".");
+  c.message(3014, 0,
+            "BACKUP DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
+                timing(started, content.size()) + ".");
+  c.done(false);
+}
+
+void backupLog(Context& c, const Statement& s) {
+  const std::string what = "BACKUP LOG";
+  const std::string name = c.evalText(*s.target);
+  if (c.tranCount() > 0)
+    terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  const auto entry = c.server().catalog.find(name);
+  if (!entry) {
+    terminate(what, {msg(911, 16,
+                         c.server().version.year == 2000
+                             ? "Could not locate entry in sysdatabases for database '" + name +
+                                   "'. No entry found with that name. Make sure that the name is entered correctly."
+                             : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
+  }
+  if (s.option("TRUNCATE_ONLY") || s.option("NO_LOG")) {
+    // The stand-in keeps no transaction log between statements; truncation has nothing left to do.
+    c.done(false);
+    return;
+  }
+  terminate(what, {msg(4208, 16,
+                       "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE "
+                       "or change the recovery model using ALTER DATABASE.")});
+}
+
+// Reads the backup set a RESTORE names, or ends the statement with SQL Server's errors.
+BackupSet readSet(const std::string& what, const std::filesystem::path& file, int fileNo) {
+  const auto r = readBackupFile(file, true);
+  switch (r.status) {
+    case BackupReadStatus::Ok: break;
+    case BackupReadStatus::CannotOpen: terminate(what, {cannotOpen(file.string(), osErrorText(r.osError, true, file))});
+    case BackupReadStatus::NotABackup:
+      terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
+                                         "' is incorrectly formed. SQL Server cannot process this media family.")});
+    case BackupReadStatus::Truncated:
+      terminate(what, {msg(3203, 16, "Read on \"" + file.string() + "\" failed: 38(Reached the end of the file.)")});
+    case BackupReadStatus::Damaged: terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
+  }
+  if (fileNo < 1 || static_cast<std::size_t>(fileNo) > r.sets.size())
+    terminate(what, {msg(50000, 16, "The backup set on file " + std::to_string(fileNo) + " was not found on device '" +
+                                        file.string() + "'.")});
+  return r.sets[static_cast<std::size_t>(fileNo - 1)];
+}
+
+int fileOption(Context& c, const Statement& s) {
+  const auto* o = s.option("FILE");
+  if (!o || !o->value) return 1;
+  const auto v = sql::convert(c.eval(*o->value), SqlType::integer(), -1, s.line);
+  return isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
+}
+
+void restoreDatabase(Context& c, const Statement& s) {
+  const std::string what = "RESTORE DATABASE";
+  const std::string target = c.evalText(*s.target);
+  const std::string device = c.evalText(*s.value);
+  if (c.tranCount() > 0)
+    terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
+  const auto file = c.server().catalog.resolveBackupPath(device);
+  if (isForeignPath(device) || device.empty())
+    terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
+  const int step = statsStep(c, s);
+  const auto started = std::chrono::steady_clock::now();
+  const BackupSet set = readSet(what, file, fileOption(c, s));
+  if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
+  if (equalsIgnoreCase(target, "tempdb"))
+    terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
+  if (equalsIgnoreCase(target, "master"))
+    terminate(what, {msg(3108, 16,
+                         "To restore the master database, the server must be running in single-user mode. For "
+                         "information about starting in single-user mode, see \"How to: Start an Instance of SQL "
+                         "Server (sqlservr.exe)\" in Books Online.")});
+  auto entry = c.server().catalog.find(target);
+  if (entry && !s.option("REPLACE") && !equalsIgnoreCase(set.info.databaseName, entry->name))
+    terminate(what, {msg(3154, 16, "The backup set holds a backup of a database other than the existing '" +
+                                       entry->name + "' database.")});
+  if (entry) {
+    // Sitting in the database oneself leaves nothing to wait for.
+    const bool self = equalsIgnoreCase(c.currentDatabase(), entry->name);
+    const auto ex = c.server().catalog.beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
+    if (ex == storage::Catalog::Exclusive::InUse)
+      terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
+    if (ex == storage::Catalog::Exclusive::Missing) entry.reset();
+  }
+  if (!entry) entry = c.server().catalog.createDatabase(target, true);
+  storage::ExclusiveGuard guard(c.server().catalog, entry->name);
+  const std::filesystem::path temp = entry->file.string() + ".restoring";
+  const int err = writeWholeFile(temp, set.content);
+  if (err != 0) {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
+    terminate(what, {msg(3201, 16, "Cannot open backup device '" + temp.string() + "'. Operating system error " +
+                                       osErrorText(err, false, temp) + ".")});
+  }
+  std::error_code ec;
+  std::filesystem::remove(entry->file.string() + "-journal", ec);
+  std::filesystem::rename(temp, entry->file, ec);
+  if (ec) terminate(what, {msg(3201, 16, "Cannot open backup device '" + entry->file.string() + "'. Operating system error " +
+                                             osErrorText(ec.value(), false, entry->file) + ".")});
+  const std::string pos = std::to_string(set.info.position);
+  if (step > 0)
+    for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");
+  const std::int64_t dataPages = pagesOf(set.content.size());
+  c.message(4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
+                          c.server().catalog.dataFileName(set.info.databaseName) + "' on file " + pos + ".");
+  c.message(4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" +
+                          c.server().catalog.logFileName(set.info.databaseName) + "' on file " + pos + ".");
+  c.message(3014, 0,
+            "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
+                timing(started, set.content.size()) + ".");
+  c.done(false);
+}
+
+void restoreVerify(Context& c, const Statement& s) {
+  const std::string what = "VERIFY DATABASE";
+  const std::string device = c.evalText(*s.value);
+  const auto file = c.server().catalog.resolveBackupPath(device);
+  if (isForeignPath(device) || device.empty())
+    terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
+  const int fileNo = fileOption(c, s);
+  const BackupSet set = readSet(what, file, fileNo);
+  if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
+  c.message(3262, 0, "The backup set on file " + std::to_string(fileNo) + " is valid.");
+  c.done(false);
+}
+
+void restoreHeaderOnly(Context& c, const Statement& s) {
+  const std::string what = "RESTORE HEADERONLY";
+  const std::string device = c.evalText(*s.value);
+  const auto file = c.server().catalog.resolveBackupPath(device);
+  if (isForeignPath(device) || device.empty())
+    terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
+  const auto r = readBackupFile(file, false);
+  if (r.status != BackupReadStatus::Ok) (void)readSet(what, file, 1);  // reports the failure
+  ResultSet rs;
+  auto col = [&](const char* name, SqlType t) { rs.columns.push_back(Column{name, t, true}); };
+  col("BackupName", SqlType::nvarchar(128));
+  col("BackupDescription", SqlType::nvarchar(255));
+  col("BackupType", SqlType{SqlType::Kind::SmallInt, 0});
+  col("ExpirationDate", SqlType{SqlType::Kind::DateTime, 0});
+  col("Compressed", SqlType{SqlType::Kind::TinyInt, 0});
+  col("Position", SqlType{SqlType::Kind::SmallInt, 0});
+  col("DeviceType", SqlType{SqlType::Kind::TinyInt, 0});
+  col("UserName", SqlType::nvarchar(128));
+  col("ServerName", SqlType::nvarchar(128));
+  col("DatabaseName", SqlType::nvarchar(128));
+  col("DatabaseVersion", SqlType::integer());
+  col("BackupSize", SqlType::bigint());
+  col("BackupStartDate", SqlType{SqlType::Kind::DateTime, 0});
+  col("BackupFinishDate", SqlType{SqlType::Kind::DateTime, 0});
+  col("SoftwareVersionMajor", SqlType::integer());
+  for (const auto& set : r.sets) {
+    const auto& i = set.info;
+    Value name = i.backupName.empty() ? Value{} : Value{i.backupName};
+    Value desc = i.description.empty() ? Value{} : Value{i.description};
+    rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{0}, std::int64_t{i.position}, std::int64_t{2},
+                          i.userName, i.serverName, i.databaseName, std::int64_t{611},
+                          static_cast<std::int64_t>(i.contentSize + 8192), i.startDate, i.finishDate,
+                          std::int64_t{base::productVersionFor(static_cast<int>(i.serverYear)).major}});
+  }
+  const auto count = static_cast<std::int64_t>(rs.rows.size());
+  c.setRowCount(count);
+  c.send(std::move(rs));
+  c.done(false, count, StatementDone::Command::Select);
+}
+
+void restoreFileListOnly(Context& c, const Statement& s) {
+  const std::string what = "RESTORE FILELIST";
+  const std::string device = c.evalText(*s.value);
+  const auto file = c.server().catalog.resolveBackupPath(device);
+  const BackupSet set = readSet(what, file, fileOption(c, s));
+  ResultSet rs;
+  rs.columns = {Column{"LogicalName", SqlType::nvarchar(128), true}, Column{"PhysicalName", SqlType::nvarchar(260), true},
+                Column{"Type", SqlType::varchar(1), true}, Column{"FileGroupName", SqlType::nvarchar(128), true},
+                Column{"Size", SqlType::bigint(), true}, Column{"MaxSize", SqlType::bigint(), true}};
+  const auto& dbName = set.info.databaseName;
+  const std::string stem = (c.server().catalog.dataDir() / dbName).string();
+  rs.rows.push_back(Row{c.server().catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"),
+                        std::string("PRIMARY"), static_cast<std::int64_t>(set.info.contentSize),
+                        std::int64_t{35184372080640}});
+  rs.rows.push_back(Row{c.server().catalog.logFileName(dbName), stem + "_log.ldf", std::string("L"), Value{},
+                        std::int64_t{1048576}, std::int64_t{2199023255552}});
+  c.setRowCount(2);
+  c.send(std::move(rs));
+  c.done(false, 2, StatementDone::Command::Select);
+}
+
+std::optional<storage::DbEntry> dbccDatabase(Context& c, const Expr& e) {
+  const TypedValue v = c.eval(e);
+  if (const auto* id = std::get_if<std::int64_t>(&v.value)) return c.server().catalog.findById(static_cast<int>(*id));
+  return c.server().catalog.find(c.evalText(e));
+}
+
+void shrinkDatabase(Context& c, const Statement& s) {
+  const auto entry = dbccDatabase(c, *s.values[0]);
+  if (!entry) {
+    const std::string name = c.evalText(*s.values[0]);
+    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  }
+  if (s.values.size() > 1) {
+    const auto pct = sql::convert(c.eval(*s.values[1]), SqlType::integer(), -1, s.line);
+    if (!isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
+      throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
+  }
+  if (c.tranCount() > 0)
+    throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
+  std::int64_t pages = 0, freePages = 0, pageSize = 4096;
+  try {
+    auto target = storage::Database::open(entry->file, false);
+    target.exec("VACUUM");
+    storage::Statement a(target.get(), "PRAGMA page_count");
+    if (a.step()) pages = a.integer(0);
+    storage::Statement b(target.get(), "PRAGMA freelist_count");
+    if (b.step()) freePages = b.integer(0);
+    storage::Statement size(target.get(), "PRAGMA page_size");
+    if (size.step()) pageSize = size.integer(0);
+  } catch (const storage::Error& e) {
+    if (e.code == SQLITE_BUSY || e.code == SQLITE_LOCKED)
+      throw SqlError(5030, 16, "The database could not be exclusively locked to perform the operation.");
+    throw;
+  }
+  const auto toPages = [&](std::int64_t n) { return std::max<std::int64_t>(1, (n * pageSize + 8191) / 8192); };
+  ResultSet rs;
+  using K = SqlType::Kind;
+  rs.columns = {Column{"DbId", SqlType{K::SmallInt, 0}, false},       Column{"FileId", SqlType{K::SmallInt, 0}, false},
+                Column{"CurrentSize", SqlType::integer(), false},     Column{"MinimumSize", SqlType::integer(), false},
+                Column{"UsedPages", SqlType::integer(), false},       Column{"EstimatedPages", SqlType::integer(), false}};
+  rs.rows.push_back(Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1}, toPages(pages - freePages),
+                        toPages(pages - freePages)});
+  c.send(std::move(rs));
+  if (!s.option("NO_INFOMSGS"))
+    c.message(2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+  c.done(false, 1, StatementDone::Command::Select);
+}
+
+void dbcc(Context& c, const Statement& s) {
+  if (s.name == "CHECKDB") {
+    std::optional<storage::DbEntry> entry =
+        s.values.empty() ? c.server().catalog.find(c.currentDatabase()) : dbccDatabase(c, *s.values[0]);
+    if (!entry) {
+      const std::string name = s.values.empty() ? c.currentDatabase() : c.evalText(*s.values[0]);
+      throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+    }
+    auto target = storage::Database::open(entry->file, false);
+    storage::Statement st(target.get(), "PRAGMA integrity_check");
+    int errors = 0;
+    while (st.step())
+      if (st.text(0) != "ok") ++errors;
+    c.message(8989, errors ? 16 : 0,
+              "CHECKDB found 0 allocation errors and " + std::to_string(errors) + " consistency errors in database '" +
+                  entry->name + "'.");
+    if (!s.option("NO_INFOMSGS"))
+      c.message(2528, 0,
+                "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+    c.done(errors != 0);
+    return;
+  }
+  throw SqlError(2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.");
+}
+
+void createDatabase(Context& c, const Statement& s) {
+  const std::string name = c.evalText(*s.target);
+  if (c.tranCount() > 0)
+    throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
+  c.server().catalog.createDatabase(name, false);
+  c.done(false);
+}
+
+void dropDatabase(Context& c, const Statement& s) {
+  const std::string name = c.evalText(*s.target);
+  if (c.tranCount() > 0)
+    throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
+  for (const char* sys : {"master", "model", "msdb", "tempdb"})
+    if (equalsIgnoreCase(name, sys))
+      throw SqlError(3708, 16, "Cannot drop the database '" + name + "' because it is a system database.");
+  const auto ex = c.server().catalog.beginExclusive(
+      name, std::chrono::milliseconds(equalsIgnoreCase(c.currentDatabase(), name) ? 0 : 1500));
+  if (ex == storage::Catalog::Exclusive::Missing)
+    throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
+  if (ex == storage::Catalog::Exclusive::InUse)
+    throw SqlError(3702, 16, "Cannot drop database \"" + name + "\" because it is currently in use.");
+  storage::ExclusiveGuard guard(c.server().catalog, name);
+  c.server().catalog.dropDatabase(name);
+  c.done(false);
+}
+
+}  // namespace
+
+void runMaintenance(Context& c, const Statement& s) {
+  using K = Statement::Kind;
+  switch (s.kind) {
+    case K::BackupDatabase: return backupDatabase(c, s);
+    case K::BackupLog: return backupLog(c, s);
+    case K::RestoreDatabase: return restoreDatabase(c, s);
+    case K::RestoreVerify: return restoreVerify(c, s);
+    case K::RestoreHeaderOnly: return restoreHeaderOnly(c, s);
+    case K::RestoreFileListOnly: return restoreFileListOnly(c, s);
+    case K::DbccShrinkDatabase: return shrinkDatabase(c, s);
+    case K::Dbcc: return dbcc(c, s);
+    case K::CreateDatabase: return createDatabase(c, s);
+    case K::DropDatabase: return dropDatabase(c, s);
+    default: throw SqlError(50000, 16, "The stand-in server does not support this statement.");
+  }
+}
+
+}  // namespace standin::features

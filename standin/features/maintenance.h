@@ -1,0 +1,14 @@
+// The maintenance statements: BACKUP DATABASE and BACKUP LOG, RESTORE DATABASE, VERIFYONLY,
+// HEADERONLY and FILELISTONLY, DBCC SHRINKDATABASE and CHECKDB, CREATE and DROP DATABASE, with
+// SQL Server's messages and errors.
+#pragma once
+
+#include "standin/features/context.h"
+#include "standin/sql/ast.h"
+
+namespace standin::features {
+
+// Runs one of them (a statement of those kinds) in the session `c` stands for.
+void runMaintenance(Context& c, const sql::Statement& s);
+
+}  // namespace standin::features

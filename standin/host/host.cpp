@@ -1,0 +1,215 @@
+#include "standin/host/host.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "standin/base/text.h"
+#include "standin/base/version.h"
+
+namespace standin::host {
+
+Host::Host(HostOptions options) : options_(std::move(options)) {
+  if (options_.dataDir.empty()) options_.dataDir = defaultDataDir();
+  const std::string computer = options_.computerName.empty() ? engine::localComputerName() : options_.computerName;
+  options_.computerName = computer;
+  auto add = [&](const std::string& name, const std::filesystem::path& dir, int version, std::uint16_t port) {
+    engine::EngineConfig ec;
+    ec.dataDir = dir;
+    ec.saPassword = options_.saPassword;
+    ec.serverVersion = version;
+    ec.computerName = computer;
+    ec.instanceName = base::equalsIgnoreCase(name, "MSSQLSERVER") ? std::string() : name;
+    ec.createSample = options_.createSample;
+    Instance inst;
+    inst.name = name;
+    inst.engine = std::make_unique<engine::Engine>(ec);
+    wire::TdsServerConfig tc;
+    tc.port = port;
+    tc.ipv6 = options_.ipv6;
+    tc.traceFile = options_.traceFile;
+    inst.server = std::make_unique<wire::TdsServer>(*inst.engine, tc);
+    instances_.push_back(std::move(inst));
+  };
+  add(options_.instanceName.empty() ? std::string("MSSQLSERVER") : options_.instanceName, options_.dataDir,
+      options_.serverVersion, options_.port);
+  for (const auto& extra : options_.extraInstances)
+    add(extra.name, options_.dataDir / "instances" / extra.name,
+        extra.serverVersion ? extra.serverVersion : options_.serverVersion, extra.port);
+}
+
+Host::~Host() { stop(); }
+
+void Host::start() {
+  for (auto& inst : instances_) inst.server->start();
+  if (options_.ssrpPort != 0) {
+    std::vector<wire::SsrpInstance> list;
+    for (const auto& inst : instances_)
+      list.push_back(wire::SsrpInstance{inst.name, inst.server->port(), inst.engine->version().versionString()});
+    ssrp_ = std::make_unique<wire::SsrpResponder>(options_.computerName, list, options_.ssrpPort);
+    try {
+      ssrp_->start();
+    } catch (const std::exception& e) {
+      ssrpError_ = e.what();
+      ssrp_.reset();
+    }
+  }
+}
+
+void Host::stop() {
+  if (ssrp_) ssrp_->stop();
+  for (auto& inst : instances_) inst.server->stop();
+}
+
+std::uint16_t Host::ssrpPort() const { return ssrp_ ? ssrp_->port() : 0; }
+
+std::filesystem::path defaultDataDir() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg) return std::filesystem::path(xdg) / "brackenvale-standin";
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : ".") / ".local" / "share" / "brackenvale-standin";
+}
+
+std::string usageText() {
+  return "Usage: standin [options]\n"
+         "A local SQL Server stand-in: speaks TDS on 127.0.0.1 (and ::1), keeps its databases\n"
+         "as SQLite files, answers SQL Server Resolution Protocol requests on UDP.\n"
+         "\n"
+         "  --port N             TCP port of the main instance (default 1433; 0 = any free port)\n"
+         "  --data DIR           data folder (default ${XDG_DATA_HOME:-~/.local/share}/brackenvale-standin)\n"
+         "  --sa-password PW     password of the sa login (default: generated on the first start,\n"
+         "                       kept in the data folder, printed at every start)\n"
+         "  --server-version Y   SQL Server release to emulate: 2000, 2005, 2008, 2012, 2014, 2016,\n"
+         "                       2017, 2019, 2022 (default 2005)\n"
+         "  --instance NAME      name of the main instance (default: the default instance, MSSQLSERVER)\n"
+         "  --instance NAME=PORT[:YEAR]\n"
+         "                       a further named instance on its own TCP port (and release), data in\n"
+         "                       DIR/instances/NAME; may be repeated\n"
+         "  --ssrp-port N        UDP port of the resolution protocol on 127.0.0.1 (default 1434; 0 = off)\n"
+         "  --trace FILE         append every received batch and procedure call to FILE\n"
+         "  --no-ipv6            listen on 127.0.0.1 only\n"
+         "  --help               this text\n";
+}
+
+namespace {
+
+bool parsePort(const std::string& text, std::uint16_t& out) {
+  if (text.empty() || text.size() > 5) return false;
+  for (const char c : text)
+    if (c < '0' || c > '9') return false;
+  const long v = std::strtol(text.c_str(), nullptr, 10);
+  if (v < 0 || v > 65535) return false;
+  out = static_cast<std::uint16_t>(v);
+  return true;
+}
+
+bool parseYear(const std::string& text, int& out) {
+  if (text.size() != 4) return false;
+  for (const char c : text)
+    if (c < '0' || c > '9') return false;
+  out = std::atoi(text.c_str());
+  return base::isSupportedYear(out);
+}
+
+bool validInstanceName(const std::string& name) {
+  if (name.empty() || name.size() > 16) return false;
+  for (const char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  auto& o = cl.options;
+  bool mainNamed = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string value;
+    bool hasValue = false;
+    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos && arg.rfind("--instance", 0) != 0) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      hasValue = true;
+    } else if (arg.rfind("--instance=", 0) == 0) {
+      value = arg.substr(11);
+      arg = "--instance";
+      hasValue = true;
+    }
+    auto next = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= args.size()) {
+        cl.error = "option " + arg + " needs a value";
+        return false;
+      }
+      value = args[++i];
+      return true;
+    };
+    if (arg == "--help" || arg == "-h") {
+      cl.help = true;
+    } else if (arg == "--port") {
+      if (!next()) return cl;
+      if (!parsePort(value, o.port)) cl.error = "--port: not a port number: " + value;
+    } else if (arg == "--data") {
+      if (!next()) return cl;
+      if (value.empty()) cl.error = "--data: empty folder name";
+      o.dataDir = value;
+    } else if (arg == "--sa-password") {
+      if (!next()) return cl;
+      if (value.empty()) cl.error = "--sa-password: empty password";
+      o.saPassword = value;
+    } else if (arg == "--server-version") {
+      if (!next()) return cl;
+      if (!parseYear(value, o.serverVersion)) cl.error = "--server-version: not a supported release year: " + value;
+    } else if (arg == "--ssrp-port") {
+      if (!next()) return cl;
+      if (!parsePort(value, o.ssrpPort)) cl.error = "--ssrp-port: not a port number: " + value;
+    } else if (arg == "--trace") {
+      if (!next()) return cl;
+      o.traceFile = value;
+    } else if (arg == "--no-ipv6") {
+      o.ipv6 = false;
+    } else if (arg == "--instance") {
+      if (!next()) return cl;
+      const auto eq = value.find('=');
+      if (eq == std::string::npos) {
+        if (!validInstanceName(value)) {
+          cl.error = "--instance: not a valid instance name: " + value;
+        } else if (mainNamed) {
+          cl.error = "--instance: the main instance is already named";
+        } else {
+          o.instanceName = value;
+          mainNamed = true;
+        }
+      } else {
+        ExtraInstance extra;
+        extra.name = value.substr(0, eq);
+        std::string rest = value.substr(eq + 1);
+        if (const auto colon = rest.find(':'); colon != std::string::npos) {
+          if (!parseYear(rest.substr(colon + 1), extra.serverVersion))
+            cl.error = "--instance: not a supported release year in " + value;
+          rest = rest.substr(0, colon);
+        }
+        if (!validInstanceName(extra.name)) cl.error = "--instance: not a valid instance name: " + extra.name;
+        if (!parsePort(rest, extra.port)) cl.error = "--instance: not a port number in " + value;
+        o.extraInstances.push_back(extra);
+      }
+    } else {
+      cl.error = "unknown option: " + arg;
+    }
+    if (!cl.error.empty()) return cl;
+  }
+  const std::string mainName = o.instanceName.empty() ? "MSSQLSERVER" : o.instanceName;
+  for (std::size_t a = 0; a < o.extraInstances.size(); ++a) {
+    if (base::equalsIgnoreCase(o.extraInstances[a].name, mainName))
+      cl.error = "--instance: " + mainName + " is named twice";
+    for (std::size_t b = a + 1; b < o.extraInstances.size(); ++b)
+      if (base::equalsIgnoreCase(o.extraInstances[a].name, o.extraInstances[b].name))
+        cl.error = "--instance: " + o.extraInstances[a].name + " is named twice";
+  }
+  return cl;
+}
+
+}  // namespace standin::host

@@ -1,0 +1,690 @@
+#include "standin/sql/evaluator.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "standin/base/text.h"
+
+namespace standin::sql {
+
+using base::compareIgnoreCase;
+using base::equalsIgnoreCase;
+using base::likeMatch;
+using base::serverCodePageLength;
+using base::toLowerAscii;
+using base::toServerCodePage;
+using base::toUpperAscii;
+using base::utf16Length;
+using base::utf16leToUtf8;
+using base::utf8ToServerCodePageBytes;
+using base::utf8ToUtf16le;
+using K = SqlType::Kind;
+
+namespace {
+
+std::string trimBlanks(std::string_view s, bool left, bool right) {
+  std::size_t b = 0, e = s.size();
+  if (left)
+    while (b < e && s[b] == ' ') ++b;
+  if (right)
+    while (e > b && s[e - 1] == ' ') --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string typeWord(const SqlType& t) {
+  switch (t.kind) {
+    case K::VarChar: return "varchar";
+    case K::NVarChar: return "nvarchar";
+    case K::Int: return "int";
+    case K::BigInt: return "bigint";
+    case K::SmallInt: return "smallint";
+    case K::TinyInt: return "tinyint";
+    case K::Bit: return "bit";
+    case K::Float: return "float";
+    case K::DateTime: return "datetime";
+    case K::VarBinary: return "varbinary";
+  }
+  return "?";
+}
+
+bool isNumeric(const SqlType& t) { return t.isInteger() || t.kind == K::Float; }
+
+// UTF-8 text cut to n UTF-16 code units without splitting a surrogate pair.
+std::string cutUnits(const std::string& utf8, std::size_t n) {
+  const std::string u16 = utf8ToUtf16le(utf8);
+  if (u16.size() / 2 <= n) return utf8;
+  std::size_t bytes = n * 2;
+  if (bytes >= 2) {
+    const auto hi = static_cast<unsigned char>(u16[bytes - 1]);
+    if (hi >= 0xD8 && hi <= 0xDB) bytes -= 2;
+  }
+  return utf16leToUtf8(std::string_view(u16).substr(0, bytes));
+}
+
+std::vector<std::string> units(const std::string& utf8) {
+  // Splits into single characters (code points), the unit LEN and SUBSTRING count in.
+  std::vector<std::string> out;
+  const std::string u16 = utf8ToUtf16le(utf8);
+  for (std::size_t i = 0; i + 1 < u16.size(); i += 2) {
+    const auto hi = static_cast<unsigned char>(u16[i + 1]);
+    std::size_t len = 2;
+    if (hi >= 0xD8 && hi <= 0xDB && i + 3 < u16.size()) len = 4;
+    out.push_back(utf16leToUtf8(std::string_view(u16).substr(i, len)));
+    i += len - 2;
+  }
+  return out;
+}
+
+std::string joinUnits(const std::vector<std::string>& u, std::size_t from, std::size_t count) {
+  std::string out;
+  for (std::size_t i = from; i < u.size() && i < from + count; ++i) out += u[i];
+  return out;
+}
+
+std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line);
+
+TypedValue boolean(std::optional<bool> b) {
+  if (!b) return {SqlType::integer(), std::monostate{}};
+  return {SqlType::integer(), std::int64_t{*b ? 1 : 0}};
+}
+
+std::int64_t checkedRange(std::int64_t v, const SqlType& t) {
+  bool ok = true;
+  switch (t.kind) {
+    case K::Int: ok = v >= -2147483648LL && v <= 2147483647LL; break;
+    case K::SmallInt: ok = v >= -32768 && v <= 32767; break;
+    case K::TinyInt: ok = v >= 0 && v <= 255; break;
+    case K::Bit: return v != 0 ? 1 : 0;
+    default: break;
+  }
+  if (!ok) throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(t) + ".");
+  return v;
+}
+
+}  // namespace
+
+TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int line) {
+  SqlType target = targetIn;
+  if (target.isString() && target.length == 0) target.length = 30;
+  if (isNull(v.value)) return {target, std::monostate{}};
+  switch (target.kind) {
+    case K::VarChar:
+    case K::NVarChar: {
+      std::string text;
+      if (const auto* dt = std::get_if<DateTime>(&v.value)) {
+        const auto f = dt->format(style < 0 ? 0 : style);
+        if (!f)
+          throw SqlError(281, 16,
+                         std::to_string(style) + " is not a valid style number when converting from datetime to a character string.",
+                         line);
+        text = *f;
+      } else if (const auto* s = std::get_if<std::string>(&v.value)) {
+        text = *s;
+      } else if (const auto* b = std::get_if<Binary>(&v.value)) {
+        text = v.type.kind == K::VarBinary && target.kind == K::NVarChar ? utf16leToUtf8(b->bytes) : b->bytes;
+      } else {
+        text = valueToText(v.value);
+      }
+      if (target.kind == K::VarChar) {
+        text = toServerCodePage(text, target.length < 0 ? SIZE_MAX : static_cast<std::size_t>(target.length));
+      } else if (target.length >= 0) {
+        text = cutUnits(text, static_cast<std::size_t>(target.length));
+      }
+      return {target, text};
+    }
+    case K::Int:
+    case K::BigInt:
+    case K::SmallInt:
+    case K::TinyInt:
+    case K::Bit: {
+      std::int64_t r = 0;
+      if (const auto* i = std::get_if<std::int64_t>(&v.value)) {
+        r = *i;
+      } else if (const auto* d = std::get_if<double>(&v.value)) {
+        if (target.kind == K::Bit) return {target, std::int64_t{*d != 0.0 ? 1 : 0}};
+        if (std::fabs(*d) > 9.2e18)
+          throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(target) + ".", line);
+        r = static_cast<std::int64_t>(std::trunc(*d));
+      } else if (const auto* s = std::get_if<std::string>(&v.value)) {
+        const std::string t = trimBlanks(*s, true, true);
+        if (target.kind == K::Bit && (equalsIgnoreCase(t, "true") || equalsIgnoreCase(t, "false")))
+          return {target, std::int64_t{equalsIgnoreCase(t, "true") ? 1 : 0}};
+        std::string_view digits = t;
+        bool neg = false;
+        if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
+          neg = digits[0] == '-';
+          digits.remove_prefix(1);
+        }
+        std::uint64_t u = 0;
+        const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
+        if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size()) {
+          const std::string from = v.type.kind == K::NVarChar ? "nvarchar" : "varchar";
+          throw SqlError(245, 16,
+                         "Conversion failed when converting the " + from + " value '" + *s + "' to data type " +
+                             typeWord(target) + ".",
+                         line);
+        }
+        if (u > 9223372036854775807ULL)
+          throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(target) + ".", line);
+        r = neg ? -static_cast<std::int64_t>(u) : static_cast<std::int64_t>(u);
+      } else if (const auto* dt = std::get_if<DateTime>(&v.value)) {
+        r = dt->days + (dt->ticks >= 300u * 43200u ? 1 : 0);
+      } else if (const auto* b = std::get_if<Binary>(&v.value)) {
+        for (const char c : b->bytes) r = (r << 8) | static_cast<unsigned char>(c);
+      }
+      return {target, checkedRange(r, target)};
+    }
+    case K::Float: {
+      if (const auto* i = std::get_if<std::int64_t>(&v.value)) return {target, static_cast<double>(*i)};
+      if (const auto* d = std::get_if<double>(&v.value)) return {target, *d};
+      if (const auto* s = std::get_if<std::string>(&v.value)) {
+        const std::string t = trimBlanks(*s, true, true);
+        char* end = nullptr;
+        const double d = std::strtod(t.c_str(), &end);
+        if (t.empty() || end != t.c_str() + t.size())
+          throw SqlError(8114, 16, "Error converting data type " + typeWord(v.type) + " to float.", line);
+        return {target, d};
+      }
+      if (const auto* dt = std::get_if<DateTime>(&v.value))
+        return {target, dt->days + static_cast<double>(dt->ticks) / (300.0 * 86400.0)};
+      throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to float is not allowed.", line);
+    }
+    case K::DateTime: {
+      if (const auto* dt = std::get_if<DateTime>(&v.value)) return {target, *dt};
+      if (const auto* s = std::get_if<std::string>(&v.value)) {
+        const auto parsed = DateTime::parse(trimBlanks(*s, true, true));
+        if (!parsed) throw SqlError(241, 16, "Conversion failed when converting date and/or time from character string.", line);
+        return {target, *parsed};
+      }
+      if (const auto* i = std::get_if<std::int64_t>(&v.value)) {
+        DateTime dt;
+        dt.days = static_cast<std::int32_t>(*i);
+        return {target, dt};
+      }
+      if (const auto* d = std::get_if<double>(&v.value)) {
+        DateTime dt;
+        dt.days = static_cast<std::int32_t>(std::floor(*d));
+        dt.ticks = static_cast<std::uint32_t>((*d - std::floor(*d)) * 300.0 * 86400.0 + 0.5);
+        return {target, dt};
+      }
+      throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to datetime is not allowed.", line);
+    }
+    case K::VarBinary: {
+      std::string bytes;
+      if (const auto* b = std::get_if<Binary>(&v.value)) {
+        bytes = b->bytes;
+      } else if (const auto* s = std::get_if<std::string>(&v.value)) {
+        bytes = v.type.kind == K::NVarChar ? utf8ToUtf16le(*s) : utf8ToServerCodePageBytes(*s);
+      } else if (const auto* i = std::get_if<std::int64_t>(&v.value)) {
+        for (int k = 3; k >= 0; --k) bytes.push_back(static_cast<char>((*i >> (8 * k)) & 0xFF));
+      } else {
+        throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to varbinary is not allowed.", line);
+      }
+      if (target.length >= 0 && bytes.size() > static_cast<std::size_t>(target.length)) bytes.resize(static_cast<std::size_t>(target.length));
+      return {target, Binary{bytes}};
+    }
+  }
+  return {target, v.value};
+}
+
+bool truthy(const TypedValue& v) {
+  if (const auto* i = std::get_if<std::int64_t>(&v.value)) return *i != 0;
+  if (const auto* d = std::get_if<double>(&v.value)) return *d != 0.0;
+  return false;
+}
+
+namespace {
+
+std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line) {
+  if (isNull(a.value) || isNull(b.value)) return std::nullopt;
+  auto sign = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+  if (a.type.isString() && b.type.isString()) {
+    return compareIgnoreCase(trimBlanks(std::get<std::string>(a.value), false, true),
+                             trimBlanks(std::get<std::string>(b.value), false, true));
+  }
+  if (a.type.kind == K::DateTime || b.type.kind == K::DateTime) {
+    const auto x = convert(a, SqlType{K::DateTime, 0}, -1, line);
+    const auto y = convert(b, SqlType{K::DateTime, 0}, -1, line);
+    const auto& dx = std::get<DateTime>(x.value);
+    const auto& dy = std::get<DateTime>(y.value);
+    if (dx.days != dy.days) return sign(dx.days, dy.days);
+    return sign(dx.ticks, dy.ticks);
+  }
+  if (a.type.kind == K::VarBinary && b.type.kind == K::VarBinary) {
+    const auto& x = std::get<Binary>(a.value).bytes;
+    const auto& y = std::get<Binary>(b.value).bytes;
+    return sign(x, y);
+  }
+  const bool useFloat = a.type.kind == K::Float || b.type.kind == K::Float;
+  if (useFloat || a.type.isString() || b.type.isString()) {
+    if (!useFloat && (a.type.isInteger() || b.type.isInteger())) {
+      const auto x = convert(a, SqlType::bigint(), -1, line);
+      const auto y = convert(b, SqlType::bigint(), -1, line);
+      return sign(std::get<std::int64_t>(x.value), std::get<std::int64_t>(y.value));
+    }
+    const auto x = convert(a, SqlType{K::Float, 0}, -1, line);
+    const auto y = convert(b, SqlType{K::Float, 0}, -1, line);
+    return sign(std::get<double>(x.value), std::get<double>(y.value));
+  }
+  return sign(std::get<std::int64_t>(a.value), std::get<std::int64_t>(b.value));
+}
+
+}  // namespace
+
+TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line) {
+  if (op == "AND" || op == "OR") {
+    const bool an = isNull(a.value), bn = isNull(b.value);
+    const bool at = truthy(a), bt = truthy(b);
+    if (op == "AND") {
+      if ((!an && !at) || (!bn && !bt)) return boolean(false);
+      if (an || bn) return boolean(std::nullopt);
+      return boolean(true);
+    }
+    if ((!an && at) || (!bn && bt)) return boolean(true);
+    if (an || bn) return boolean(std::nullopt);
+    return boolean(false);
+  }
+  if (op == "=" || op == "<>" || op == "!=" || op == "<" || op == ">" || op == "<=" || op == ">=" || op == "!<" ||
+      op == "!>") {
+    const auto c = compareValues(a, b, line);
+    if (!c) return boolean(std::nullopt);
+    if (op == "=") return boolean(*c == 0);
+    if (op == "<>" || op == "!=") return boolean(*c != 0);
+    if (op == "<") return boolean(*c < 0);
+    if (op == ">") return boolean(*c > 0);
+    if (op == "<=" || op == "!>") return boolean(*c <= 0);
+    return boolean(*c >= 0);
+  }
+  // string concatenation
+  if (op == "+" && a.type.isString() && b.type.isString()) {
+    const bool unicode = a.type.kind == K::NVarChar || b.type.kind == K::NVarChar;
+    SqlType t{unicode ? K::NVarChar : K::VarChar, 0};
+    const int cap = unicode ? 4000 : 8000;
+    t.length = (a.type.length < 0 || b.type.length < 0) ? -1 : std::min(cap, a.type.length + b.type.length);
+    if (isNull(a.value) || isNull(b.value)) return {t, std::monostate{}};
+    return {t, std::get<std::string>(a.value) + std::get<std::string>(b.value)};
+  }
+  if ((op == "+" || op == "-") && (a.type.kind == K::DateTime || b.type.kind == K::DateTime)) {
+    const SqlType dtType{K::DateTime, 0};
+    if (isNull(a.value) || isNull(b.value)) return {dtType, std::monostate{}};
+    const TypedValue& d = a.type.kind == K::DateTime ? a : b;
+    const TypedValue& n = a.type.kind == K::DateTime ? b : a;
+    const double days = std::get<double>(convert(n, SqlType{K::Float, 0}, -1, line).value) * (op == "-" ? -1 : 1);
+    const double base = std::get<double>(convert(d, SqlType{K::Float, 0}, -1, line).value);
+    return convert(TypedValue{SqlType{K::Float, 0}, base + days}, dtType, -1, line);
+  }
+  // arithmetic; a string operand takes the number's type
+  TypedValue x = a, y = b;
+  if (x.type.isString() && isNumeric(y.type)) x = convert(x, y.type, -1, line);
+  if (y.type.isString() && isNumeric(x.type)) y = convert(y, x.type, -1, line);
+  if (!isNumeric(x.type) || !isNumeric(y.type))
+    throw SqlError(402, 16,
+                   "The data types " + typeWord(a.type) + " and " + typeWord(b.type) + " are incompatible in the " +
+                       (op == "+" ? "add" : op == "-" ? "subtract" : op == "*" ? "multiply" : op == "/" ? "divide" : "modulo") +
+                       " operator.",
+                   line);
+  const bool useFloat = x.type.kind == K::Float || y.type.kind == K::Float;
+  const SqlType resultType = useFloat ? SqlType{K::Float, 0}
+                             : (x.type.kind == K::BigInt || y.type.kind == K::BigInt) ? SqlType::bigint()
+                                                                                    : SqlType::integer();
+  if (isNull(x.value) || isNull(y.value)) return {resultType, std::monostate{}};
+  if (useFloat) {
+    const double p = std::get<double>(convert(x, SqlType{K::Float, 0}, -1, line).value);
+    const double q = std::get<double>(convert(y, SqlType{K::Float, 0}, -1, line).value);
+    if ((op == "/" || op == "%") && q == 0.0) throw SqlError(8134, 16, "Divide by zero error encountered.", line);
+    if (op == "+") return {resultType, p + q};
+    if (op == "-") return {resultType, p - q};
+    if (op == "*") return {resultType, p * q};
+    if (op == "/") return {resultType, p / q};
+    if (op == "%") return {resultType, std::fmod(p, q)};
+    throw SqlError(402, 16, "The data types float and float are incompatible in the bitwise operator.", line);
+  }
+  const std::int64_t p = std::get<std::int64_t>(x.value);
+  const std::int64_t q = std::get<std::int64_t>(y.value);
+  std::int64_t r = 0;
+  bool overflow = false;
+  if (op == "+") overflow = __builtin_add_overflow(p, q, &r);
+  else if (op == "-") overflow = __builtin_sub_overflow(p, q, &r);
+  else if (op == "*") overflow = __builtin_mul_overflow(p, q, &r);
+  else if (op == "/" || op == "%") {
+    if (q == 0) throw SqlError(8134, 16, "Divide by zero error encountered.", line);
+    r = op == "/" ? p / q : p % q;
+  } else if (op == "&") r = p & q;
+  else if (op == "|") r = p | q;
+  else if (op == "^") r = p ^ q;
+  if (overflow)
+    throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(resultType) + ".", line);
+  return {resultType, checkedRange(r, resultType)};
+}
+
+std::string Evaluator::evalText(const Expr& e) {
+  const TypedValue v = eval(e);
+  if (isNull(v.value)) return {};
+  return std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
+}
+
+void Evaluator::assign(const std::string& name, const TypedValue& v, int line) {
+  auto it = vars_.find(name);
+  if (it == vars_.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + name + "\".", line);
+  it->second.value = convert(v, it->second.type, -1, line).value;
+}
+
+TypedValue Evaluator::eval(const Expr& e) {
+  switch (e.kind) {
+    case Expr::Kind::Literal:
+      return {e.type, e.literal};
+    case Expr::Kind::Variable: {
+      auto it = vars_.find(e.name);
+      if (it == vars_.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + e.name + "\".", e.line);
+      return {it->second.type, it->second.value};
+    }
+    case Expr::Kind::Global:
+      return environment_.global(e);
+    case Expr::Kind::Column:
+      throw SqlError(207, 16, "Invalid column name '" + e.name + "'.", e.line);
+    case Expr::Kind::Function:
+      return callFunction(e);
+    case Expr::Kind::Convert: {
+      int style = -1;
+      if (e.args.size() > 1) {
+        const auto st = convert(eval(*e.args[1]), SqlType::integer(), -1, e.line);
+        if (!isNull(st.value)) style = static_cast<int>(std::get<std::int64_t>(st.value));
+      }
+      return convert(eval(*e.args[0]), e.type, style, e.line);
+    }
+    case Expr::Kind::Binary:
+      return binaryOp(e.name, eval(*e.args[0]), eval(*e.args[1]), e.line);
+    case Expr::Kind::Unary: {
+      const TypedValue v = eval(*e.args[0]);
+      if (e.name == "NOT") {
+        if (isNull(v.value)) return boolean(std::nullopt);
+        return boolean(!truthy(v));
+      }
+      if (e.name == "+") return v;
+      if (isNull(v.value)) return v;
+      if (const auto* i = std::get_if<std::int64_t>(&v.value)) return {v.type, e.name == "~" ? ~*i : -*i};
+      if (const auto* d = std::get_if<double>(&v.value)) return {v.type, -*d};
+      throw SqlError(8117, 16, "Operand data type " + typeWord(v.type) + " is invalid for minus operator.", e.line);
+    }
+    case Expr::Kind::IsNull: {
+      const bool n = isNull(eval(*e.args[0]).value);
+      return boolean(e.negated ? !n : n);
+    }
+    case Expr::Kind::Like: {
+      const TypedValue v = eval(*e.args[0]);
+      const TypedValue p = eval(*e.args[1]);
+      if (isNull(v.value) || isNull(p.value)) return boolean(std::nullopt);
+      const std::string text = std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
+      const std::string pattern = std::get<std::string>(convert(p, SqlType::nvarchar(-1), -1, e.line).value);
+      const bool m = likeMatch(text, pattern);
+      return boolean(e.negated ? !m : m);
+    }
+    case Expr::Kind::In: {
+      const TypedValue v = eval(*e.args[0]);
+      bool found = false;
+      bool sawNull = isNull(v.value);
+      for (std::size_t i = 1; i < e.args.size() && !found; ++i) {
+        const auto c = compareValues(v, eval(*e.args[i]), e.line);
+        if (!c) sawNull = true;
+        else if (*c == 0) found = true;
+      }
+      if (found) return boolean(!e.negated);
+      if (sawNull) return boolean(std::nullopt);
+      return boolean(e.negated);
+    }
+    case Expr::Kind::Between: {
+      const TypedValue v = eval(*e.args[0]);
+      const auto lo = compareValues(v, eval(*e.args[1]), e.line);
+      const auto hi = compareValues(v, eval(*e.args[2]), e.line);
+      if (!lo || !hi) return boolean(std::nullopt);
+      const bool in = *lo >= 0 && *hi <= 0;
+      return boolean(e.negated ? !in : in);
+    }
+    case Expr::Kind::Case: {
+      std::size_t i = 0;
+      std::optional<TypedValue> operand;
+      if (e.caseHasOperand) operand = eval(*e.args[i++]);
+      const std::size_t pairsEnd = e.args.size() - (e.caseHasElse ? 1 : 0);
+      const std::size_t firstThen = i + 1;
+      for (; i + 1 < pairsEnd; i += 2) {
+        bool hit = false;
+        if (operand) {
+          const auto c = compareValues(*operand, eval(*e.args[i]), e.line);
+          hit = c && *c == 0;
+        } else {
+          hit = truthy(eval(*e.args[i]));
+        }
+        if (hit) return eval(*e.args[i + 1]);
+      }
+      if (e.caseHasElse) return eval(*e.args.back());
+      const SqlType resultType = eval(*e.args[firstThen]).type;
+      return {resultType, std::monostate{}};
+    }
+  }
+  return {SqlType::integer(), std::monostate{}};
+}
+
+void Evaluator::requireArguments(const Expr& e, std::size_t lo, std::size_t hi) const {
+  const std::size_t n = e.args.size();
+  if (n < lo || n > hi)
+    throw SqlError(174, 15,
+                   "The " + toLowerAscii(e.name) + " function requires " + std::to_string(lo) + " argument(s).",
+                   e.line);
+}
+
+std::optional<std::string> Evaluator::textArgument(const Expr& e, std::size_t i) {
+  const TypedValue v = eval(*e.args[i]);
+  if (isNull(v.value)) return std::nullopt;
+  return std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
+}
+
+std::optional<std::int64_t> Evaluator::integerArgument(const Expr& e, std::size_t i) {
+  const TypedValue v = eval(*e.args[i]);
+  if (isNull(v.value)) return std::nullopt;
+  return std::get<std::int64_t>(convert(v, SqlType::bigint(), -1, e.line).value);
+}
+
+TypedValue Evaluator::callFunction(const Expr& e) {
+  if (auto v = environment_.sessionFunction(e, *this)) return *v;
+  const std::string& f = e.name;
+  const std::size_t n = e.args.size();
+  auto need = [&](std::size_t lo, std::size_t hi) { requireArguments(e, lo, hi); };
+  auto arg = [&](std::size_t i) { return eval(*e.args[i]); };
+  auto textArg = [&](std::size_t i) { return textArgument(e, i); };
+  auto intArg = [&](std::size_t i) { return integerArgument(e, i); };
+  auto stringType = [&](std::size_t i) {
+    const TypedValue v = arg(i);
+    return v.type.kind == K::NVarChar ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
+  };
+  const SqlType sysname = SqlType::nvarchar(128);
+
+  if (f == "GETUTCDATE" || f == "SYSUTCDATETIME") {
+    need(0, 0);
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return {SqlType{K::DateTime, 0},
+            DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec)};
+  }
+  if (f == "REPLACE") {
+    need(3, 3);
+    const TypedValue a = arg(0), b = arg(1), c = arg(2);
+    const bool unicode = a.type.kind == K::NVarChar || b.type.kind == K::NVarChar || c.type.kind == K::NVarChar;
+    SqlType t = unicode ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
+    if (a.type.length < 0) t.length = -1;
+    if (isNull(a.value) || isNull(b.value) || isNull(c.value)) return {t, std::monostate{}};
+    const std::string s = std::get<std::string>(convert(a, SqlType::nvarchar(-1), -1, e.line).value);
+    const std::string find = std::get<std::string>(convert(b, SqlType::nvarchar(-1), -1, e.line).value);
+    const std::string repl = std::get<std::string>(convert(c, SqlType::nvarchar(-1), -1, e.line).value);
+    if (find.empty()) return convert({SqlType::nvarchar(-1), s}, t, -1, e.line);
+    // The collation is case-insensitive, and so is REPLACE under it.
+    const std::string hay = toUpperAscii(s);
+    const std::string needle = toUpperAscii(find);
+    std::string out;
+    std::size_t pos = 0;
+    while (true) {
+      const std::size_t hit = hay.find(needle, pos);
+      if (hit == std::string::npos) break;
+      out.append(s, pos, hit - pos);
+      out += repl;
+      pos = hit + find.size();
+    }
+    out.append(s, pos, std::string::npos);
+    return convert({SqlType::nvarchar(-1), out}, t, -1, e.line);
+  }
+  if (f == "UPPER" || f == "LOWER" || f == "LTRIM" || f == "RTRIM" || f == "TRIM") {
+    need(1, 1);
+    const TypedValue a = arg(0);
+    SqlType t = a.type.isString() ? a.type : SqlType::varchar(30);
+    const auto s = textArg(0);
+    if (!s) return {t, std::monostate{}};
+    std::string r;
+    if (f == "UPPER") r = toUpperAscii(*s);
+    else if (f == "LOWER") r = toLowerAscii(*s);
+    else r = trimBlanks(*s, f != "RTRIM", f != "LTRIM");
+    return {t, r};
+  }
+  if (f == "LEN") {
+    need(1, 1);
+    const auto s = textArg(0);
+    if (!s) return {SqlType::integer(), std::monostate{}};
+    return {SqlType::integer(), static_cast<std::int64_t>(units(trimBlanks(*s, false, true)).size())};
+  }
+  if (f == "DATALENGTH") {
+    need(1, 1);
+    const TypedValue a = arg(0);
+    if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
+    if (const auto* s = std::get_if<std::string>(&a.value))
+      return {SqlType::integer(), static_cast<std::int64_t>(a.type.kind == K::NVarChar ? utf16Length(*s) * 2
+                                                                                         : serverCodePageLength(*s))};
+    if (const auto* b = std::get_if<Binary>(&a.value)) return {SqlType::integer(), static_cast<std::int64_t>(b->bytes.size())};
+    if (a.type.kind == K::BigInt || a.type.kind == K::Float || a.type.kind == K::DateTime) return {SqlType::integer(), std::int64_t{8}};
+    return {SqlType::integer(), std::int64_t{4}};
+  }
+  if (f == "SUBSTRING" || f == "LEFT" || f == "RIGHT") {
+    need(f == "SUBSTRING" ? 3 : 2, f == "SUBSTRING" ? 3 : 2);
+    const SqlType t = stringType(0);
+    const auto s = textArg(0);
+    if (!s) return {t, std::monostate{}};
+    const auto u = units(*s);
+    if (f == "SUBSTRING") {
+      const auto start = intArg(1);
+      const auto len = intArg(2);
+      if (!start || !len) return {t, std::monostate{}};
+      if (*len < 0) throw SqlError(537, 16, "Invalid length parameter passed to the substring function.", e.line);
+      std::int64_t from = *start - 1;
+      std::int64_t count = *len;
+      if (from < 0) {
+        count += from;
+        from = 0;
+      }
+      if (count <= 0) return {t, std::string()};
+      return {t, joinUnits(u, static_cast<std::size_t>(from), static_cast<std::size_t>(count))};
+    }
+    const auto k = intArg(1);
+    if (!k) return {t, std::monostate{}};
+    if (*k < 0) throw SqlError(536, 16, "Invalid length parameter passed to the " + toLowerAscii(f) + " function.", e.line);
+    const auto count = std::min<std::size_t>(static_cast<std::size_t>(*k), u.size());
+    if (f == "LEFT") return {t, joinUnits(u, 0, count)};
+    return {t, joinUnits(u, u.size() - count, count)};
+  }
+  if (f == "CHARINDEX") {
+    need(2, 3);
+    const auto find = textArg(0);
+    const auto s = textArg(1);
+    if (!find || !s) return {SqlType::integer(), std::monostate{}};
+    std::int64_t start = 1;
+    if (n == 3) start = intArg(2).value_or(1);
+    if (start < 1) start = 1;
+    const auto hay = units(toUpperAscii(*s));
+    const auto needle = units(toUpperAscii(*find));
+    if (needle.empty()) return {SqlType::integer(), std::int64_t{0}};
+    for (std::size_t i = static_cast<std::size_t>(start - 1); i + needle.size() <= hay.size(); ++i) {
+      if (std::equal(needle.begin(), needle.end(), hay.begin() + static_cast<std::ptrdiff_t>(i)))
+        return {SqlType::integer(), static_cast<std::int64_t>(i + 1)};
+    }
+    return {SqlType::integer(), std::int64_t{0}};
+  }
+  if (f == "ISNULL") {
+    need(2, 2);
+    const TypedValue a = arg(0);
+    if (!isNull(a.value)) return a;
+    // A bare NULL has no type of its own: the replacement keeps its type.
+    if (e.args[0]->kind == Expr::Kind::Literal) return arg(1);
+    return convert(arg(1), a.type, -1, e.line);
+  }
+  if (f == "COALESCE") {
+    if (n < 1) need(1, 1);
+    TypedValue last{SqlType::integer(), std::monostate{}};
+    for (std::size_t i = 0; i < n; ++i) {
+      last = arg(i);
+      if (!isNull(last.value)) return last;
+    }
+    return last;
+  }
+  if (f == "NULLIF") {
+    need(2, 2);
+    const TypedValue a = arg(0);
+    const auto c = compareValues(a, arg(1), e.line);
+    if (c && *c == 0) return {a.type, std::monostate{}};
+    return a;
+  }
+  if (f == "USER_NAME" || f == "CURRENT_USER" || f == "USER" || f == "SESSION_USER") return {sysname, std::string("dbo")};
+  if (f == "ABS") {
+    need(1, 1);
+    const TypedValue a = arg(0);
+    if (const auto* i = std::get_if<std::int64_t>(&a.value)) return {a.type, *i < 0 ? -*i : *i};
+    if (const auto* d = std::get_if<double>(&a.value)) return {a.type, std::fabs(*d)};
+    return a;
+  }
+  if (f == "SPACE" || f == "REPLICATE") {
+    need(f == "SPACE" ? 1 : 2, f == "SPACE" ? 1 : 2);
+    const std::string unit = f == "SPACE" ? std::string(" ") : textArg(0).value_or("");
+    const auto count = intArg(f == "SPACE" ? 0 : 1);
+    const SqlType t = f == "SPACE" ? SqlType::varchar(8000) : stringType(0);
+    if (!count || *count < 0) return {t, std::monostate{}};
+    std::string out;
+    for (std::int64_t i = 0; i < *count && out.size() < 8000; ++i) out += unit;
+    return convert({SqlType::nvarchar(-1), out}, t, -1, e.line);
+  }
+  if (f == "STR") {
+    need(1, 3);
+    const TypedValue a = arg(0);
+    if (isNull(a.value)) return {SqlType::varchar(10), std::monostate{}};
+    const double d = std::get<double>(convert(a, SqlType{K::Float, 0}, -1, e.line).value);
+    const int width = n > 1 ? static_cast<int>(intArg(1).value_or(10)) : 10;
+    const int decimals = n > 2 ? static_cast<int>(intArg(2).value_or(0)) : 0;
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, d);
+    std::string s(buf);
+    if (static_cast<int>(s.size()) > width) s = std::string(static_cast<std::size_t>(width), '*');
+    return {SqlType::varchar(width), s};
+  }
+  if (f == "YEAR" || f == "MONTH" || f == "DAY") {
+    need(1, 1);
+    const TypedValue a = convert(arg(0), SqlType{K::DateTime, 0}, -1, e.line);
+    if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
+    int y, mo, d, h, mi, s, ms;
+    std::get<DateTime>(a.value).toParts(y, mo, d, h, mi, s, ms);
+    return {SqlType::integer(), std::int64_t{f == "YEAR" ? y : f == "MONTH" ? mo : d}};
+  }
+  if (f == "NEWID") {
+    need(0, 0);
+    std::random_device rd;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", rd(), rd() & 0xFFFF, (rd() & 0x0FFF) | 0x4000,
+                  (rd() & 0x3FFF) | 0x8000, rd() & 0xFFFF, rd());
+    return {SqlType::nvarchar(36), std::string(buf)};
+  }
+  if (f == "ISDATE") {
+    need(1, 1);
+    const auto s = textArg(0);
+    return {SqlType::integer(), std::int64_t{s && DateTime::parse(trimBlanks(*s, true, true)) ? 1 : 0}};
+  }
+  throw SqlError(195, 15, "'" + f + "' is not a recognized built-in function name.", e.line);
+}
+
+}  // namespace standin::sql

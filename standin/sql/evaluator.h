@@ -1,0 +1,72 @@
+// Evaluating expressions the way SQL Server does: its conversions, operators and built-in
+// functions, over the variables of the running batch and what the session running it knows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "standin/sql/ast.h"
+#include "standin/sql/value.h"
+
+namespace standin::sql {
+
+struct TypedValue {
+  SqlType type;
+  Value value;
+};
+
+struct Variable {
+  SqlType type;
+  Value value;
+};
+// The variables of a batch, by lower-case name ("@name").
+using Scope = std::map<std::string, Variable>;
+
+// CONVERT(target, v, style) with SQL Server's rules and errors; style -1 is the default style.
+TypedValue convert(const TypedValue& v, const SqlType& target, int style, int line);
+// A condition's value: true for a non-zero number.
+bool truthy(const TypedValue& v);
+// AND, OR, the comparisons and the arithmetic and bitwise operators; + of two strings
+// concatenates, + of a string and a number converts the string.
+TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line);
+
+class Evaluator;
+
+// What an expression asks of the session that runs it: the @@ values, and the functions whose
+// result depends on the server or the session (GETDATE, DB_NAME, SERVERPROPERTY, ...).
+class Environment {
+ public:
+  virtual ~Environment() = default;
+  // @@NAME; throws SqlError 137 for a name it does not know.
+  virtual TypedValue global(const Expr& e) = 0;
+  // The value of the function `e` calls when it is one of the session's, else nullopt.
+  virtual std::optional<TypedValue> sessionFunction(const Expr& e, Evaluator& evaluator) = 0;
+};
+
+class Evaluator {
+ public:
+  Evaluator(Scope& vars, Environment& environment) : vars_(vars), environment_(environment) {}
+
+  TypedValue eval(const Expr& e);
+  // The value as nvarchar text; empty for NULL.
+  std::string evalText(const Expr& e);
+  // SET @name = v: converted to the variable's type; throws SqlError 137 for an undeclared one.
+  void assign(const std::string& name, const TypedValue& v, int line);
+
+  // For the functions of an Environment: the number of arguments `e` must have (SqlError 174
+  // otherwise), and argument i as text or as an integer (nullopt for NULL).
+  void requireArguments(const Expr& e, std::size_t lo, std::size_t hi) const;
+  std::optional<std::string> textArgument(const Expr& e, std::size_t i);
+  std::optional<std::int64_t> integerArgument(const Expr& e, std::size_t i);
+
+ private:
+  TypedValue callFunction(const Expr& e);
+
+  Scope& vars_;
+  Environment& environment_;
+};
+
+}  // namespace standin::sql

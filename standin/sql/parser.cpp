@@ -1,0 +1,1121 @@
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdlib>
+
+#include "standin/base/text.h"
+#include "standin/sql/parser.h"
+
+namespace standin::sql {
+
+using base::equalsIgnoreCase;
+using base::serverCodePageLength;
+using base::toLowerAscii;
+using base::toUpperAscii;
+using base::utf16Length;
+
+namespace {
+
+constexpr std::array kReserved = {
+    "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BACKUP", "BEGIN", "BETWEEN", "BREAK", "BY", "CASE",
+    "CHECK", "CHECKPOINT", "CLOSE", "COLUMN", "COMMIT", "CONSTRAINT", "CONTINUE", "CONVERT", "CREATE", "CROSS",
+    "CURRENT", "CURSOR", "DATABASE", "DBCC", "DEALLOCATE", "DECLARE", "DEFAULT", "DELETE", "DENY", "DESC",
+    "DISTINCT", "DROP", "ELSE", "END", "EXCEPT", "EXEC", "EXECUTE", "EXISTS", "FETCH", "FOR", "FOREIGN", "FROM",
+    "FULL", "FUNCTION", "GOTO", "GRANT", "GROUP", "HAVING", "IF", "IN", "INDEX", "INNER", "INSERT", "INTERSECT",
+    "INTO", "IS", "JOIN", "KEY", "KILL", "LEFT", "LIKE", "MERGE", "NOT", "NULL", "OF", "OFF", "ON", "OPEN", "OR",
+    "ORDER", "OUTER", "PRIMARY", "PRINT", "PROC", "PROCEDURE", "RAISERROR", "REFERENCES", "RESTORE", "RETURN",
+    "REVOKE", "RIGHT", "ROLLBACK", "SAVE", "SELECT", "SET", "TABLE", "THEN", "TO", "TOP", "TRAN", "TRANSACTION",
+    "TRUNCATE", "UNION", "UNIQUE", "UPDATE", "USE", "VALUES", "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE", "WITH"};
+
+constexpr std::array kStatementStarters = {
+    "SELECT", "INSERT", "UPDATE", "DELETE", "SET", "DECLARE", "IF", "ELSE", "WHILE", "PRINT", "EXEC", "EXECUTE",
+    "USE", "BACKUP", "RESTORE", "DBCC", "CREATE", "DROP", "ALTER", "WAITFOR", "RAISERROR", "RETURN", "BEGIN", "END",
+    "COMMIT", "ROLLBACK", "SAVE", "TRUNCATE", "GRANT", "REVOKE", "DENY", "MERGE", "OPEN", "CLOSE", "FETCH",
+    "DEALLOCATE", "GOTO", "BREAK", "CONTINUE", "KILL", "CHECKPOINT"};
+
+constexpr std::array kBackupOptions = {
+    "INIT", "NOINIT", "FORMAT", "NOFORMAT", "SKIP", "NOSKIP", "STATS", "NAME", "DESCRIPTION", "CHECKSUM",
+    "NO_CHECKSUM", "COPY_ONLY", "COMPRESSION", "NO_COMPRESSION", "DIFFERENTIAL", "NOREWIND", "REWIND", "NOUNLOAD",
+    "UNLOAD", "STOP_ON_ERROR", "CONTINUE_AFTER_ERROR", "MEDIANAME", "MEDIADESCRIPTION", "MEDIAPASSWORD",
+    "PASSWORD", "EXPIREDATE", "RETAINDAYS", "BLOCKSIZE", "BUFFERCOUNT", "MAXTRANSFERSIZE", "NORECOVERY",
+    "NO_TRUNCATE", "STANDBY", "RESTART"};
+
+constexpr std::array kRestoreOptions = {
+    "REPLACE", "RECOVERY", "NORECOVERY", "STANDBY", "FILE", "STATS", "MOVE", "CHECKSUM", "NO_CHECKSUM",
+    "CONTINUE_AFTER_ERROR", "STOP_ON_ERROR", "RESTRICTED_USER", "KEEP_REPLICATION", "KEEP_CDC", "NOUNLOAD",
+    "UNLOAD", "REWIND", "NOREWIND", "LOADHISTORY", "PASSWORD", "MEDIANAME", "MEDIAPASSWORD", "BLOCKSIZE",
+    "BUFFERCOUNT", "MAXTRANSFERSIZE", "PARTIAL", "RESTART", "ENABLE_BROKER", "ERROR_BROKER_CONVERSATIONS",
+    "NEW_BROKER", "STOPAT", "STOPATMARK", "STOPBEFOREMARK", "DBO_ONLY"};
+
+constexpr std::array kSetOptions = {
+    "NOCOUNT", "TEXTSIZE", "ANSI_NULLS", "ANSI_PADDING", "ANSI_WARNINGS", "ANSI_NULL_DFLT_ON", "ANSI_NULL_DFLT_OFF",
+    "ANSI_DEFAULTS", "ARITHABORT", "ARITHIGNORE", "CONCAT_NULL_YIELDS_NULL", "QUOTED_IDENTIFIER",
+    "IMPLICIT_TRANSACTIONS", "XACT_ABORT", "LOCK_TIMEOUT", "DATEFORMAT", "DATEFIRST", "LANGUAGE", "TRANSACTION",
+    "DEADLOCK_PRIORITY", "ROWCOUNT", "NUMERIC_ROUNDABORT", "CURSOR_CLOSE_ON_COMMIT", "FMTONLY", "NOEXEC",
+    "PARSEONLY", "STATISTICS", "SHOWPLAN_ALL", "SHOWPLAN_TEXT", "SHOWPLAN_XML", "FORCEPLAN", "QUERY_GOVERNOR_COST_LIMIT",
+    "REMOTE_PROC_TRANSACTIONS", "CONTEXT_INFO", "NO_BROWSETABLE"};
+
+template <std::size_t N>
+bool inList(const std::array<const char*, N>& list, std::string_view word) {
+  return std::any_of(list.begin(), list.end(), [&](const char* k) { return equalsIgnoreCase(k, word); });
+}
+
+bool startsStatement(const Token& t) { return t.kind == Token::Kind::Identifier && inList(kStatementStarters, t.text); }
+
+class Parser {
+ public:
+  Parser(const std::vector<Token>& tokens, ParseOptions options) : t_(tokens), opt_(options) {}
+
+  std::vector<StatementPtr> batch() {
+    std::vector<StatementPtr> out;
+    // A procedure name alone at the start of a batch runs that procedure.
+    if (peek().kind == Token::Kind::Identifier && !isReservedKeyword(peek().text) &&
+        !startsStatement(peek()) && (peek(1).kind != Token::Kind::Symbol || peek(1).isSymbol(".") || peek(1).isSymbol(";"))) {
+      out.push_back(execStatement(false));
+    }
+    while (!atEnd()) {
+      if (peek().is("END") || peek().is("ELSE")) syntaxError(peek());
+      auto s = statement();
+      if (s) out.push_back(std::move(s));
+    }
+    return out;
+  }
+
+  std::vector<Declaration> declarationList() {
+    std::vector<Declaration> out;
+    while (!atEnd()) {
+      Declaration d = declaration();
+      if (peek().is("OUTPUT") || peek().is("OUT")) next();
+      out.push_back(std::move(d));
+      if (!acceptSymbol(",")) break;
+    }
+    if (!atEnd()) syntaxError(peek());
+    return out;
+  }
+
+ private:
+  const Token& peek(std::size_t k = 0) const { return t_[std::min(p_ + k, t_.size() - 1)]; }
+  const Token& next() {
+    const Token& tk = t_[p_];
+    if (p_ + 1 < t_.size()) ++p_;
+    return tk;
+  }
+  bool atEnd() const { return peek().kind == Token::Kind::End; }
+  bool accept(std::string_view kw) {
+    if (peek().is(kw)) {
+      next();
+      return true;
+    }
+    return false;
+  }
+  bool acceptSymbol(std::string_view s) {
+    if (peek().isSymbol(s)) {
+      next();
+      return true;
+    }
+    return false;
+  }
+  void expect(std::string_view kw) {
+    if (!accept(kw)) syntaxError(peek());
+  }
+  void expectSymbol(std::string_view s) {
+    if (!acceptSymbol(s)) syntaxError(peek());
+  }
+
+  [[noreturn]] void syntaxError(const Token& at) const {
+    const Token* tk = &at;
+    if (tk->kind == Token::Kind::End) {
+      // SQL Server names the last token it read when the batch ends too early.
+      std::size_t idx = std::min(p_, t_.size() - 1);
+      while (idx > 0 && t_[idx].kind == Token::Kind::End) --idx;
+      tk = &t_[idx];
+      if (tk->kind == Token::Kind::End) throw SqlError(102, 15, "Incorrect syntax near ''.", at.line);
+    }
+    if (tk->kind == Token::Kind::Identifier && isReservedKeyword(tk->text))
+      throw SqlError(156, 15, "Incorrect syntax near the keyword '" + tk->text + "'.", tk->line);
+    throw SqlError(102, 15, "Incorrect syntax near '" + tk->text + "'.", tk->line);
+  }
+
+  [[noreturn]] void unsupported(const std::string& what, int line) const {
+    throw SqlError(50000, 16, "The stand-in server does not support " + what + ".", line);
+  }
+
+  bool atBoundary() const {
+    const Token& tk = peek();
+    return tk.kind == Token::Kind::End || tk.isSymbol(";") || startsStatement(tk);
+  }
+  void expectBoundary() {
+    if (!atBoundary()) syntaxError(peek());
+  }
+
+  std::string identifierText() {
+    const Token& tk = peek();
+    if (tk.kind == Token::Kind::QuotedIdentifier || (tk.kind == Token::Kind::Identifier && !isReservedKeyword(tk.text))) {
+      next();
+      return tk.text;
+    }
+    syntaxError(tk);
+  }
+
+  // Optional transaction or savepoint name after TRAN / COMMIT / ROLLBACK.
+  void optionalTransactionName() {
+    const Token& tk = peek();
+    if (tk.kind == Token::Kind::Variable ||
+        (tk.kind == Token::Kind::Identifier && !isReservedKeyword(tk.text) && !startsStatement(tk)) ||
+        tk.kind == Token::Kind::QuotedIdentifier)
+      next();
+  }
+
+  StatementPtr make(Statement::Kind kind, int line) {
+    auto s = std::make_unique<Statement>();
+    s->kind = kind;
+    s->line = line;
+    return s;
+  }
+
+  StatementPtr statement() {
+    DepthGuard guard(*this, peek().line);
+    const Token& tk = peek();
+    const int line = tk.line;
+    if (tk.isSymbol(";")) {
+      next();
+      return nullptr;
+    }
+    if (tk.kind != Token::Kind::Identifier) syntaxError(tk);
+
+    if (tk.is("BEGIN")) {
+      const Token& second = peek(1);
+      if (second.is("TRAN") || second.is("TRANSACTION")) {
+        next();
+        next();
+        optionalTransactionName();
+        if (accept("WITH")) {
+          expect("MARK");
+          if (peek().kind == Token::Kind::String) next();
+        }
+        return make(Statement::Kind::BeginTran, line);
+      }
+      if (second.is("TRY") || second.is("CATCH") || second.is("DISTRIBUTED") || second.is("CONVERSATION") ||
+          second.is("DIALOG"))
+        unsupported("BEGIN " + toUpperAscii(second.text), line);
+      next();
+      auto block = make(Statement::Kind::Block, line);
+      while (!peek().is("END")) {
+        if (atEnd() || peek().is("ELSE")) syntaxError(peek());
+        auto inner = statement();
+        if (inner) block->body.push_back(std::move(inner));
+      }
+      if (block->body.empty()) syntaxError(peek());
+      next();  // END
+      return block;
+    }
+    if (tk.is("COMMIT") || tk.is("ROLLBACK")) {
+      const bool commit = tk.is("COMMIT");
+      next();
+      if (accept("TRAN") || accept("TRANSACTION") || accept("WORK")) optionalTransactionName();
+      return make(commit ? Statement::Kind::CommitTran : Statement::Kind::RollbackTran, line);
+    }
+    if (tk.is("IF")) {
+      next();
+      auto s = make(Statement::Kind::If, line);
+      s->condition = expression();
+      auto thenPart = statement();
+      if (!thenPart) syntaxError(peek());
+      s->body.push_back(std::move(thenPart));
+      if (accept("ELSE")) {
+        auto elsePart = statement();
+        if (!elsePart) syntaxError(peek());
+        s->body.push_back(std::move(elsePart));
+      }
+      return s;
+    }
+    if (tk.is("DECLARE")) {
+      next();
+      auto s = make(Statement::Kind::Declare, line);
+      do {
+        Declaration d = declaration();
+        if (acceptSymbol("=")) d.init = expression();
+        s->declarations.push_back(std::move(d));
+      } while (acceptSymbol(","));
+      expectBoundary();
+      return s;
+    }
+    if (tk.is("SET")) return setStatement();
+    if (tk.is("SELECT")) return selectStatement();
+    if (tk.is("INSERT")) return passthrough(StatementDone::Command::Insert);
+    if (tk.is("UPDATE")) return passthrough(StatementDone::Command::Update);
+    if (tk.is("DELETE")) return passthrough(StatementDone::Command::Delete);
+    if (tk.is("TRUNCATE")) {
+      if (!peek(1).is("TABLE")) syntaxError(peek(1));
+      return passthrough(StatementDone::Command::Delete);
+    }
+    if (tk.is("USE")) {
+      next();
+      auto s = make(Statement::Kind::Use, line);
+      s->target = stringLiteral(identifierText(), line);
+      expectBoundary();
+      return s;
+    }
+    if (tk.is("PRINT")) {
+      next();
+      auto s = make(Statement::Kind::Print, line);
+      s->value = expression();
+      expectBoundary();
+      return s;
+    }
+    if (tk.is("RAISERROR")) return raiserror();
+    if (tk.is("WAITFOR")) {
+      next();
+      auto s = make(Statement::Kind::Waitfor, line);
+      if (accept("TIME")) {
+        s->waitForTime = true;
+      } else {
+        expect("DELAY");
+      }
+      s->value = expression();
+      expectBoundary();
+      return s;
+    }
+    if (tk.is("EXEC") || tk.is("EXECUTE")) return execStatement(true);
+    if (tk.is("BACKUP")) return backupStatement();
+    if (tk.is("RESTORE")) return restoreStatement();
+    if (tk.is("DBCC")) return dbccStatement();
+    if (tk.is("CREATE")) return createStatement();
+    if (tk.is("DROP")) {
+      if (peek(1).is("DATABASE")) {
+        next();
+        next();
+        auto s = make(Statement::Kind::DropDatabase, line);
+        s->target = stringLiteral(identifierText(), line);
+        expectBoundary();
+        return s;
+      }
+      if (peek(1).is("TABLE") || peek(1).is("INDEX") || peek(1).is("VIEW")) return passthrough(StatementDone::Command::Other);
+      unsupported("DROP " + toUpperAscii(peek(1).text), line);
+    }
+    if (tk.is("ALTER")) {
+      if (peek(1).is("TABLE")) return passthrough(StatementDone::Command::Other);
+      unsupported("ALTER " + toUpperAscii(peek(1).text), line);
+    }
+    if (tk.is("RETURN")) {
+      next();
+      auto s = make(Statement::Kind::Return, line);
+      if (!atBoundary()) s->value = expression();
+      expectBoundary();
+      return s;
+    }
+    if (tk.is("WHILE") || tk.is("SAVE") || tk.is("GOTO") || tk.is("BREAK") || tk.is("CONTINUE") || tk.is("MERGE") ||
+        tk.is("OPEN") || tk.is("CLOSE") || tk.is("FETCH") || tk.is("DEALLOCATE") || tk.is("GRANT") ||
+        tk.is("REVOKE") || tk.is("DENY") || tk.is("KILL") || tk.is("CHECKPOINT"))
+      unsupported("the " + toUpperAscii(tk.text) + " statement", line);
+    syntaxError(tk);
+  }
+
+  Declaration declaration() {
+    const Token& v = peek();
+    if (v.kind != Token::Kind::Variable) syntaxError(v);
+    next();
+    Declaration d;
+    d.name = toLowerAscii(v.text);
+    accept("AS");
+    if (peek().is("TABLE") || peek().is("CURSOR")) unsupported("table and cursor variables", v.line);
+    d.type = typeName(false);
+    return d;
+  }
+
+  SqlType typeName(bool inConvert) {
+    const Token& tk = peek();
+    if (tk.kind != Token::Kind::Identifier && tk.kind != Token::Kind::QuotedIdentifier) syntaxError(tk);
+    next();
+    std::vector<int> args;
+    bool hasArgs = false;
+    if (acceptSymbol("(")) {
+      hasArgs = true;
+      do {
+        const Token& a = peek();
+        if (a.is("MAX")) {
+          args.push_back(-1);
+        } else if (a.kind == Token::Kind::Number) {
+          int n = 0;
+          std::from_chars(a.text.data(), a.text.data() + a.text.size(), n);
+          args.push_back(n);
+        } else {
+          syntaxError(a);
+        }
+        next();
+      } while (acceptSymbol(","));
+      expectSymbol(")");
+    }
+    return parseTypeName(tk.text, args, hasArgs, inConvert, tk.line);
+  }
+
+  StatementPtr setStatement() {
+    const int line = next().line;  // SET
+    if (peek().kind == Token::Kind::Variable) {
+      auto s = make(Statement::Kind::SetVariable, line);
+      s->name = toLowerAscii(next().text);
+      const Token& op = peek();
+      if (op.isSymbol("=") || op.isSymbol("+=") || op.isSymbol("-=") || op.isSymbol("*=") || op.isSymbol("/=")) {
+        s->op = op.text;
+        next();
+      } else {
+        syntaxError(op);
+      }
+      s->value = expression();
+      expectBoundary();
+      return s;
+    }
+    const Token& opt = peek();
+    if (opt.kind != Token::Kind::Identifier) syntaxError(opt);
+    if (!inList(kSetOptions, opt.text))
+      throw SqlError(195, 15, "'" + opt.text + "' is not a recognized SET option.", opt.line);
+    auto s = make(Statement::Kind::SetOption, line);
+    s->name = toUpperAscii(opt.text);
+    next();
+    while (!atBoundary()) s->tokens.push_back(next());
+    return s;
+  }
+
+  // Index just past the end of a statement handed to the storage engine as it stands.
+  std::size_t passthroughEnd(std::size_t start, StatementDone::Command command) const {
+    int depth = 0;
+    int caseDepth = 0;
+    bool sawSet = false;
+    bool insertBody = false;
+    std::size_t i = start + 1;
+    for (; i < t_.size(); ++i) {
+      const Token& tk = t_[i];
+      if (tk.kind == Token::Kind::End) break;
+      if (tk.isSymbol("(")) {
+        ++depth;
+        continue;
+      }
+      if (tk.isSymbol(")")) {
+        --depth;
+        continue;
+      }
+      if (depth > 0) continue;
+      if (tk.isSymbol(";")) break;
+      if (tk.is("CASE")) {
+        ++caseDepth;
+        continue;
+      }
+      if (tk.is("END")) {
+        if (caseDepth > 0) {
+          --caseDepth;
+          continue;
+        }
+        break;
+      }
+      if (tk.is("VALUES")) insertBody = true;
+      if (startsStatement(tk)) {
+        const Token& prev = t_[i - 1];
+        bool allowed = false;
+        if (tk.is("SELECT") && (prev.is("UNION") || prev.is("ALL") || prev.is("EXCEPT") || prev.is("INTERSECT")))
+          allowed = true;
+        if (tk.is("SELECT") && command == StatementDone::Command::Insert && !insertBody) {
+          allowed = true;
+          insertBody = true;
+        }
+        if (tk.is("SET") && command == StatementDone::Command::Update && !sawSet) {
+          allowed = true;
+          sawSet = true;
+        }
+        if ((tk.is("DELETE") || tk.is("UPDATE")) && prev.is("ON")) allowed = true;
+        if (tk.is("IF") && (prev.is("TABLE") || prev.is("INDEX") || prev.is("VIEW"))) allowed = true;
+        if (!allowed) break;
+      }
+    }
+    return i;
+  }
+
+  StatementPtr passthrough(StatementDone::Command command) {
+    const int line = peek().line;
+    const std::size_t end = passthroughEnd(p_, command);
+    auto s = make(Statement::Kind::Passthrough, line);
+    s->command = command;
+    s->tokens.assign(t_.begin() + static_cast<std::ptrdiff_t>(p_), t_.begin() + static_cast<std::ptrdiff_t>(end));
+    p_ = end;
+    return s;
+  }
+
+  StatementPtr selectStatement() {
+    const std::size_t end = passthroughEnd(p_, StatementDone::Command::Select);
+    int depth = 0;
+    for (std::size_t i = p_; i < end; ++i) {
+      if (t_[i].isSymbol("(")) ++depth;
+      if (t_[i].isSymbol(")")) --depth;
+      if (depth == 0 && (t_[i].is("FROM") || t_[i].is("UNION") || t_[i].is("INTO"))) {
+        // A SELECT @var = ... FROM table is not something the storage engine can do.
+        if (p_ + 2 < end && t_[p_ + 1].kind == Token::Kind::Variable && t_[p_ + 2].isSymbol("="))
+          unsupported("assigning variables from a table", t_[p_].line);
+        return passthrough(StatementDone::Command::Select);
+      }
+    }
+    const int line = next().line;  // SELECT
+    auto s = make(Statement::Kind::Select, line);
+    s->command = StatementDone::Command::Select;
+    accept("ALL");
+    accept("DISTINCT");
+    do {
+      SelectItem item;
+      const Token& a = peek();
+      if (a.kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
+        item.assignTo = toLowerAscii(a.text);
+        next();
+        next();
+        item.expr = expression();
+      } else if ((a.kind == Token::Kind::QuotedIdentifier || a.kind == Token::Kind::String ||
+                  (a.kind == Token::Kind::Identifier && !isReservedKeyword(a.text))) &&
+                 peek(1).isSymbol("=")) {
+        item.alias = a.text;
+        item.hasAlias = true;
+        next();
+        next();
+        item.expr = expression();
+      } else if (a.isSymbol("*")) {
+        throw SqlError(263, 16, "Must specify table to select from.", a.line);
+      } else {
+        item.expr = expression();
+        if (accept("AS")) {
+          const Token& n = peek();
+          if (n.kind == Token::Kind::String || n.kind == Token::Kind::QuotedIdentifier || n.kind == Token::Kind::Identifier) {
+            item.alias = n.text;
+            item.hasAlias = true;
+            next();
+          } else {
+            syntaxError(n);
+          }
+        } else {
+          const Token& n = peek();
+          if (n.kind == Token::Kind::String || n.kind == Token::Kind::QuotedIdentifier ||
+              (n.kind == Token::Kind::Identifier && !isReservedKeyword(n.text) && !startsStatement(n))) {
+            item.alias = n.text;
+            item.hasAlias = true;
+            next();
+          }
+        }
+      }
+      s->items.push_back(std::move(item));
+    } while (acceptSymbol(","));
+    if (accept("WHERE")) s->condition = expression();
+    expectBoundary();
+    const bool anyAssign = std::any_of(s->items.begin(), s->items.end(), [](const SelectItem& i) { return !i.assignTo.empty(); });
+    const bool allAssign = std::all_of(s->items.begin(), s->items.end(), [](const SelectItem& i) { return !i.assignTo.empty(); });
+    if (anyAssign && !allAssign)
+      throw SqlError(141, 15,
+                     "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval "
+                     "operations.",
+                     line);
+    return s;
+  }
+
+  StatementPtr raiserror() {
+    const int line = next().line;
+    auto s = make(Statement::Kind::Raiserror, line);
+    expectSymbol("(");
+    s->values.push_back(expression());
+    while (acceptSymbol(",")) s->values.push_back(expression());
+    expectSymbol(")");
+    if (s->values.size() < 3) syntaxError(peek());
+    if (accept("WITH")) {
+      do {
+        const Token& o = peek();
+        if (!(o.is("LOG") || o.is("NOWAIT") || o.is("SETERROR"))) syntaxError(o);
+        next();
+      } while (acceptSymbol(","));
+    }
+    expectBoundary();
+    return s;
+  }
+
+  // Procedure arguments may be bare identifiers standing for strings (EXEC sp_helpdb master).
+  ExprPtr procedureArgument() {
+    const Token& a = peek();
+    if ((a.kind == Token::Kind::Identifier && !isReservedKeyword(a.text) && !peek(1).isSymbol("(") &&
+         !peek(1).isSymbol(".")) ||
+        a.kind == Token::Kind::QuotedIdentifier) {
+      next();
+      return stringLiteral(a.text, a.line);
+    }
+    return expression();
+  }
+
+  StatementPtr execStatement(bool hasKeyword) {
+    const int line = peek().line;
+    if (hasKeyword) next();
+    if (peek().isSymbol("(")) {
+      next();
+      auto s = make(Statement::Kind::ExecString, line);
+      s->value = expression();
+      expectSymbol(")");
+      expectBoundary();
+      return s;
+    }
+    auto s = make(Statement::Kind::Exec, line);
+    if (peek().kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
+      s->returnVariable = toLowerAscii(next().text);
+      next();
+    }
+    if (peek().kind == Token::Kind::Variable) unsupported("EXECUTE with a procedure name in a variable", line);
+    // [server.][database.][schema.]procedure
+    std::vector<std::string> parts;
+    parts.push_back(identifierText());
+    while (acceptSymbol(".")) {
+      if (peek().isSymbol(".")) {
+        parts.emplace_back();
+        continue;
+      }
+      parts.push_back(identifierText());
+    }
+    s->name = parts.back();
+    if (parts.size() >= 3) s->op = parts[parts.size() - 3];  // database qualifier
+    while (!atBoundary()) {
+      ExecArg arg;
+      if (peek().kind == Token::Kind::Variable && peek(1).isSymbol("=")) {
+        arg.name = toLowerAscii(next().text);
+        next();
+      }
+      if (accept("DEFAULT")) {
+        arg.isDefault = true;
+      } else {
+        arg.value = procedureArgument();
+      }
+      if (accept("OUTPUT") || accept("OUT")) arg.output = true;
+      s->args.push_back(std::move(arg));
+      if (!acceptSymbol(",")) break;
+    }
+    expectBoundary();
+    return s;
+  }
+
+  ExprPtr databaseName() {
+    const Token& tk = peek();
+    if (tk.kind == Token::Kind::Variable) {
+      next();
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::Variable;
+      e->name = toLowerAscii(tk.text);
+      e->line = tk.line;
+      return e;
+    }
+    return stringLiteral(identifierText(), tk.line);
+  }
+
+  // TO|FROM DISK = expr [, DISK = expr ...]; the first device goes to value, the count to values.
+  void devices(Statement& s) {
+    int count = 0;
+    do {
+      const Token& kind = peek();
+      if (kind.is("DISK")) {
+        next();
+        expectSymbol("=");
+        auto e = expression();
+        if (!s.value) s.value = std::move(e);
+        ++count;
+      } else if (kind.is("TAPE") || kind.is("URL")) {
+        unsupported("backup devices other than DISK", kind.line);
+      } else if (kind.kind == Token::Kind::Identifier || kind.kind == Token::Kind::QuotedIdentifier) {
+        unsupported("logical backup devices", kind.line);
+      } else {
+        syntaxError(kind);
+      }
+    } while (acceptSymbol(","));
+    if (count > 1) unsupported("striped backup media (more than one DISK)", s.line);
+  }
+
+  template <std::size_t N>
+  void withOptions(Statement& s, const std::array<const char*, N>& known, const char* what, bool truncateOnlyKnown) {
+    do {
+      const Token& o = peek();
+      if (o.kind != Token::Kind::Identifier) syntaxError(o);
+      const std::string upper = toUpperAscii(o.text);
+      const bool isTruncate = upper == "TRUNCATE_ONLY" || upper == "NO_LOG";
+      if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)))
+        throw SqlError(155, 15, "'" + o.text + "' is not a recognized " + what + " option.", o.line);
+      next();
+      OptionItem item;
+      item.name = upper;
+      if (upper == "MOVE") {
+        item.value = expression();
+        expect("TO");
+        item.value2 = expression();
+      } else if (acceptSymbol("=")) {
+        item.value = expression();
+      }
+      s.options.push_back(std::move(item));
+    } while (acceptSymbol(","));
+  }
+
+  StatementPtr backupStatement() {
+    const int line = next().line;  // BACKUP
+    auto s = make(Statement::Kind::BackupDatabase, line);
+    if (accept("LOG")) {
+      s->kind = Statement::Kind::BackupLog;
+    } else if (!accept("DATABASE")) {
+      if (peek().is("CERTIFICATE") || peek().is("MASTER") || peek().is("SERVICE"))
+        unsupported("BACKUP " + toUpperAscii(peek().text), line);
+      syntaxError(peek());
+    }
+    s->target = databaseName();
+    if (peek().is("FILE") || peek().is("FILEGROUP") || peek().is("READ_WRITE_FILEGROUPS"))
+      unsupported("file and filegroup backups", line);
+    if (accept("TO")) devices(*s);
+    if (accept("WITH")) withOptions(*s, kBackupOptions, "BACKUP", opt_.serverYear <= 2005);
+    if (s->kind == Statement::Kind::BackupDatabase && !s->value) syntaxError(peek());
+    if (s->kind == Statement::Kind::BackupLog && !s->value && !s->option("TRUNCATE_ONLY") && !s->option("NO_LOG"))
+      syntaxError(peek());
+    expectBoundary();
+    return s;
+  }
+
+  StatementPtr restoreStatement() {
+    const int line = next().line;  // RESTORE
+    auto s = make(Statement::Kind::RestoreDatabase, line);
+    if (accept("DATABASE")) {
+      s->target = databaseName();
+      if (peek().is("FILE") || peek().is("FILEGROUP") || peek().is("PAGE")) unsupported("piecemeal restores", line);
+    } else if (accept("VERIFYONLY")) {
+      s->kind = Statement::Kind::RestoreVerify;
+    } else if (accept("HEADERONLY")) {
+      s->kind = Statement::Kind::RestoreHeaderOnly;
+    } else if (accept("FILELISTONLY")) {
+      s->kind = Statement::Kind::RestoreFileListOnly;
+    } else if (peek().is("LOG") || peek().is("LABELONLY") || peek().is("REWINDONLY")) {
+      unsupported("RESTORE " + toUpperAscii(peek().text), line);
+    } else {
+      syntaxError(peek());
+    }
+    expect("FROM");
+    devices(*s);
+    if (accept("WITH")) withOptions(*s, kRestoreOptions, "RESTORE", false);
+    expectBoundary();
+    return s;
+  }
+
+  StatementPtr dbccStatement() {
+    const int line = next().line;  // DBCC
+    const Token& cmd = peek();
+    if (cmd.kind != Token::Kind::Identifier) syntaxError(cmd);
+    next();
+    auto s = make(Statement::Kind::Dbcc, line);
+    s->name = toUpperAscii(cmd.text);
+    if (acceptSymbol("(")) {
+      if (!peek().isSymbol(")")) {
+        do {
+          s->values.push_back(procedureArgument());
+        } while (acceptSymbol(","));
+      }
+      expectSymbol(")");
+    }
+    if (accept("WITH")) {
+      do {
+        const Token& o = peek();
+        if (o.kind != Token::Kind::Identifier) syntaxError(o);
+        OptionItem item;
+        item.name = toUpperAscii(o.text);
+        next();
+        s->options.push_back(std::move(item));
+      } while (acceptSymbol(","));
+    }
+    expectBoundary();
+    if (s->name == "SHRINKDATABASE") {
+      s->kind = Statement::Kind::DbccShrinkDatabase;
+      if (s->values.empty()) syntaxError(peek());
+    }
+    return s;
+  }
+
+  StatementPtr createStatement() {
+    const int line = peek().line;
+    const Token& what = peek(1);
+    if (what.is("DATABASE")) {
+      next();
+      next();
+      auto s = make(Statement::Kind::CreateDatabase, line);
+      s->target = stringLiteral(identifierText(), line);
+      // ON / LOG ON / COLLATE clauses describe files the stand-in chooses itself.
+      int depth = 0;
+      while (!atEnd() && (depth > 0 || !atBoundary())) {
+        if (peek().isSymbol("(")) ++depth;
+        if (peek().isSymbol(")")) --depth;
+        next();
+      }
+      return s;
+    }
+    if (what.is("TABLE") || what.is("INDEX") || what.is("UNIQUE") || what.is("VIEW") || what.is("CLUSTERED") ||
+        what.is("NONCLUSTERED"))
+      return passthrough(StatementDone::Command::Other);
+    unsupported("CREATE " + toUpperAscii(what.text), line);
+  }
+
+  // ---- expressions ----
+
+  ExprPtr stringLiteral(const std::string& text, int line) {
+    auto e = std::make_unique<Expr>();
+    e->kind = Expr::Kind::Literal;
+    e->literal = text;
+    e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(text))));
+    e->hasType = true;
+    e->line = line;
+    return e;
+  }
+
+  ExprPtr binary(std::string op, ExprPtr l, ExprPtr r, int line) {
+    auto e = std::make_unique<Expr>();
+    e->kind = Expr::Kind::Binary;
+    e->name = std::move(op);
+    e->line = line;
+    e->args.push_back(std::move(l));
+    e->args.push_back(std::move(r));
+    return e;
+  }
+
+  // SQL Server refuses nesting beyond its limits; so does the stand-in, before the stack runs out.
+  struct DepthGuard {
+    explicit DepthGuard(Parser& p, int line) : parser(p) {
+      if (++parser.depth_ > 128)
+        throw SqlError(191, 15,
+                       "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+                       "smaller queries.",
+                       line);
+    }
+    ~DepthGuard() { --parser.depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+    Parser& parser;
+  };
+
+  ExprPtr expression() {
+    DepthGuard guard(*this, peek().line);
+    return orExpr();
+  }
+
+  ExprPtr orExpr() {
+    auto l = andExpr();
+    while (peek().is("OR")) {
+      const int line = next().line;
+      l = binary("OR", std::move(l), andExpr(), line);
+    }
+    return l;
+  }
+
+  ExprPtr andExpr() {
+    auto l = notExpr();
+    while (peek().is("AND")) {
+      const int line = next().line;
+      l = binary("AND", std::move(l), notExpr(), line);
+    }
+    return l;
+  }
+
+  ExprPtr notExpr() {
+    if (peek().is("NOT")) {
+      DepthGuard guard(*this, peek().line);
+      const int line = next().line;
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::Unary;
+      e->name = "NOT";
+      e->line = line;
+      e->args.push_back(notExpr());
+      return e;
+    }
+    if (peek().is("EXISTS")) unsupported("subqueries", peek().line);
+    return predicate();
+  }
+
+  ExprPtr predicate() {
+    auto l = additive();
+    const Token& tk = peek();
+    static const char* const comparisons[] = {"=", "<>", "!=", "<", ">", "<=", ">=", "!<", "!>"};
+    for (const char* op : comparisons) {
+      if (tk.isSymbol(op)) {
+        const int line = next().line;
+        return binary(op, std::move(l), additive(), line);
+      }
+    }
+    if (tk.is("IS")) {
+      next();
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::IsNull;
+      e->line = tk.line;
+      e->negated = accept("NOT");
+      expect("NULL");
+      e->args.push_back(std::move(l));
+      return e;
+    }
+    bool negated = false;
+    if (tk.is("NOT") && (peek(1).is("LIKE") || peek(1).is("IN") || peek(1).is("BETWEEN"))) {
+      next();
+      negated = true;
+    }
+    if (peek().is("LIKE")) {
+      const int line = next().line;
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::Like;
+      e->negated = negated;
+      e->line = line;
+      e->args.push_back(std::move(l));
+      e->args.push_back(additive());
+      return e;
+    }
+    if (peek().is("IN")) {
+      const int line = next().line;
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::In;
+      e->negated = negated;
+      e->line = line;
+      e->args.push_back(std::move(l));
+      expectSymbol("(");
+      if (peek().is("SELECT")) unsupported("subqueries", line);
+      do {
+        e->args.push_back(expression());
+      } while (acceptSymbol(","));
+      expectSymbol(")");
+      return e;
+    }
+    if (peek().is("BETWEEN")) {
+      const int line = next().line;
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::Between;
+      e->negated = negated;
+      e->line = line;
+      e->args.push_back(std::move(l));
+      e->args.push_back(additive());
+      expect("AND");
+      e->args.push_back(additive());
+      return e;
+    }
+    if (negated) syntaxError(peek());
+    return l;
+  }
+
+  ExprPtr additive() {
+    auto l = multiplicative();
+    while (peek().isSymbol("+") || peek().isSymbol("-") || peek().isSymbol("&") || peek().isSymbol("|") ||
+           peek().isSymbol("^")) {
+      const Token& op = next();
+      l = binary(op.text, std::move(l), multiplicative(), op.line);
+    }
+    return l;
+  }
+
+  ExprPtr multiplicative() {
+    auto l = unary();
+    while (peek().isSymbol("*") || peek().isSymbol("/") || peek().isSymbol("%")) {
+      const Token& op = next();
+      l = binary(op.text, std::move(l), unary(), op.line);
+    }
+    return l;
+  }
+
+  ExprPtr unary() {
+    if (peek().isSymbol("-") || peek().isSymbol("+") || peek().isSymbol("~")) {
+      DepthGuard guard(*this, peek().line);
+      const Token& op = next();
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::Unary;
+      e->name = op.text;
+      e->line = op.line;
+      e->args.push_back(unary());
+      return e;
+    }
+    return primary();
+  }
+
+  ExprPtr primary() {
+    const Token& tk = peek();
+    auto e = std::make_unique<Expr>();
+    e->line = tk.line;
+    switch (tk.kind) {
+      case Token::Kind::Number: {
+        next();
+        e->kind = Expr::Kind::Literal;
+        e->hasType = true;
+        const bool integral = tk.text.find_first_of(".eE") == std::string::npos;
+        std::int64_t iv = 0;
+        const auto [ptr, ec] = std::from_chars(tk.text.data(), tk.text.data() + tk.text.size(), iv);
+        if (integral && ec == std::errc() && ptr == tk.text.data() + tk.text.size()) {
+          e->literal = iv;
+          e->type = (iv > 2147483647LL) ? SqlType::bigint() : SqlType::integer();
+        } else {
+          e->literal = std::strtod(tk.text.c_str(), nullptr);
+          e->type = SqlType{SqlType::Kind::Float, 0};
+        }
+        return e;
+      }
+      case Token::Kind::String: {
+        next();
+        e->kind = Expr::Kind::Literal;
+        e->literal = tk.text;
+        e->hasType = true;
+        if (tk.unicode) {
+          e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(tk.text))));
+        } else {
+          e->type = SqlType::varchar(std::max<int>(1, static_cast<int>(serverCodePageLength(tk.text))));
+        }
+        return e;
+      }
+      case Token::Kind::Variable:
+        next();
+        e->kind = Expr::Kind::Variable;
+        e->name = toLowerAscii(tk.text);
+        return e;
+      case Token::Kind::GlobalVariable:
+        next();
+        e->kind = Expr::Kind::Global;
+        e->name = toUpperAscii(tk.text);
+        return e;
+      case Token::Kind::Symbol:
+        if (tk.isSymbol("(")) {
+          next();
+          if (peek().is("SELECT")) unsupported("subqueries", tk.line);
+          auto inner = expression();
+          expectSymbol(")");
+          return inner;
+        }
+        syntaxError(tk);
+      case Token::Kind::QuotedIdentifier:
+        next();
+        e->kind = Expr::Kind::Column;
+        e->name = tk.text;
+        while (acceptSymbol(".")) e->name = identifierText();
+        return e;
+      case Token::Kind::Identifier:
+        break;
+      case Token::Kind::End:
+        syntaxError(tk);
+    }
+    if (tk.is("NULL")) {
+      next();
+      e->kind = Expr::Kind::Literal;
+      e->type = SqlType::integer();
+      e->hasType = true;
+      return e;
+    }
+    if (tk.is("CASE")) return caseExpr();
+    if (tk.is("CONVERT") || tk.is("TRY_CONVERT")) {
+      next();
+      expectSymbol("(");
+      e->kind = Expr::Kind::Convert;
+      e->type = typeName(true);
+      e->hasType = true;
+      expectSymbol(",");
+      e->args.push_back(expression());
+      if (acceptSymbol(",")) e->args.push_back(expression());
+      expectSymbol(")");
+      return e;
+    }
+    if (tk.is("CAST")) {
+      next();
+      expectSymbol("(");
+      e->kind = Expr::Kind::Convert;
+      e->args.push_back(expression());
+      expect("AS");
+      e->type = typeName(true);
+      e->hasType = true;
+      expectSymbol(")");
+      return e;
+    }
+    static const char* const niladic[] = {"CURRENT_TIMESTAMP", "SYSTEM_USER", "CURRENT_USER", "SESSION_USER", "USER"};
+    for (const char* n : niladic) {
+      if (tk.is(n) && !peek(1).isSymbol("(")) {
+        next();
+        e->kind = Expr::Kind::Function;
+        e->name = n;
+        return e;
+      }
+    }
+    if (peek(1).isSymbol("(")) {
+      if (isReservedKeyword(tk.text) && !tk.is("LEFT") && !tk.is("RIGHT")) syntaxError(tk);
+      next();
+      next();
+      e->kind = Expr::Kind::Function;
+      e->name = toUpperAscii(tk.text);
+      if (!peek().isSymbol(")")) {
+        do {
+          if (peek().isSymbol("*")) unsupported("aggregate functions without a table", tk.line);
+          e->args.push_back(expression());
+        } while (acceptSymbol(","));
+      }
+      expectSymbol(")");
+      return e;
+    }
+    if (isReservedKeyword(tk.text)) syntaxError(tk);
+    next();
+    e->kind = Expr::Kind::Column;
+    e->name = tk.text;
+    while (acceptSymbol(".")) e->name = identifierText();
+    return e;
+  }
+
+  ExprPtr caseExpr() {
+    const int line = next().line;  // CASE
+    auto e = std::make_unique<Expr>();
+    e->kind = Expr::Kind::Case;
+    e->line = line;
+    if (!peek().is("WHEN")) {
+      e->caseHasOperand = true;
+      e->args.push_back(expression());
+    }
+    if (!peek().is("WHEN")) syntaxError(peek());
+    while (accept("WHEN")) {
+      e->args.push_back(expression());
+      expect("THEN");
+      e->args.push_back(expression());
+    }
+    if (accept("ELSE")) {
+      e->caseHasElse = true;
+      e->args.push_back(expression());
+    }
+    expect("END");
+    return e;
+  }
+
+  const std::vector<Token>& t_;
+  ParseOptions opt_;
+  std::size_t p_ = 0;
+  int depth_ = 0;
+};
+
+}  // namespace
+
+bool isReservedKeyword(std::string_view word) { return inList(kReserved, word); }
+
+SqlType parseTypeName(const std::string& name, const std::vector<int>& args, bool hasArgs, bool inConvert, int line) {
+  const std::string n = toLowerAscii(name);
+  const int defaultLength = inConvert ? 30 : 1;
+  const int len = hasArgs && !args.empty() ? args[0] : defaultLength;
+  using K = SqlType::Kind;
+  if (n == "int" || n == "integer") return {K::Int, 0};
+  if (n == "bigint") return {K::BigInt, 0};
+  if (n == "smallint") return {K::SmallInt, 0};
+  if (n == "tinyint") return {K::TinyInt, 0};
+  if (n == "bit") return {K::Bit, 0};
+  if (n == "float" || n == "real" || n == "decimal" || n == "numeric" || n == "dec" || n == "money" ||
+      n == "smallmoney")
+    return {K::Float, 0};
+  if (n == "varchar" || n == "char" || n == "character") return {K::VarChar, len};
+  if (n == "text") return {K::VarChar, -1};
+  if (n == "nvarchar" || n == "nchar") return {K::NVarChar, len};
+  if (n == "ntext" || n == "xml") return {K::NVarChar, -1};
+  if (n == "sysname") return {K::NVarChar, 128};
+  if (n == "uniqueidentifier") return {K::NVarChar, 36};
+  if (n == "sql_variant") return {K::NVarChar, 4000};
+  if (n == "datetime" || n == "smalldatetime" || n == "date" || n == "datetime2" || n == "time" ||
+      n == "datetimeoffset")
+    return {K::DateTime, 0};
+  if (n == "varbinary" || n == "binary") return {K::VarBinary, len};
+  if (n == "image" || n == "timestamp" || n == "rowversion") return {K::VarBinary, -1};
+  throw SqlError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + name + ".", line);
+}
+
+std::vector<StatementPtr> parseBatch(const std::vector<Token>& tokens, const ParseOptions& options) {
+  return Parser(tokens, options).batch();
+}
+
+std::vector<Declaration> parseDeclarationList(const std::vector<Token>& tokens) {
+  return Parser(tokens, ParseOptions{}).declarationList();
+}
+
+}  // namespace standin::sql

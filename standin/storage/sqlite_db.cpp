@@ -1,0 +1,123 @@
+#include "standin/storage/sqlite_db.h"
+
+namespace standin::storage {
+
+using sql::Binary;
+using sql::DateTime;
+using sql::Row;
+using sql::Value;
+
+Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, &tail);
+  stmt_.reset(raw);
+  if (rc != SQLITE_OK) throw Error(rc, sqlite3_errmsg(db));
+  tail_ = tail ? sql.substr(static_cast<std::size_t>(tail - sql.data())) : std::string_view{};
+}
+
+bool Statement::step() {
+  if (!stmt_) return false;  // an empty statement (only blanks or a comment)
+  const int rc = sqlite3_step(stmt_.get());
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  throw Error(rc, sqlite3_errmsg(db_));
+}
+
+void Statement::bindText(int index, std::string_view text) {
+  sqlite3_bind_text(stmt_.get(), index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void Statement::bindInt(int index, std::int64_t value) { sqlite3_bind_int64(stmt_.get(), index, value); }
+
+void Statement::bind(int index, const Value& value) {
+  if (std::holds_alternative<std::monostate>(value)) {
+    sqlite3_bind_null(stmt_.get(), index);
+  } else if (const auto* i = std::get_if<std::int64_t>(&value)) {
+    bindInt(index, *i);
+  } else if (const auto* d = std::get_if<double>(&value)) {
+    sqlite3_bind_double(stmt_.get(), index, *d);
+  } else if (const auto* s = std::get_if<std::string>(&value)) {
+    bindText(index, *s);
+  } else if (const auto* dt = std::get_if<DateTime>(&value)) {
+    bindText(index, dt->iso());
+  } else if (const auto* b = std::get_if<Binary>(&value)) {
+    sqlite3_bind_blob(stmt_.get(), index, b->bytes.data(), static_cast<int>(b->bytes.size()), SQLITE_TRANSIENT);
+  }
+}
+
+std::string Statement::text(int column) const {
+  const auto* p = sqlite3_column_text(stmt_.get(), column);
+  const int n = sqlite3_column_bytes(stmt_.get(), column);
+  return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+}
+
+std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
+
+bool Statement::isNull(int column) const { return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL; }
+
+Value Statement::value(int column) const {
+  switch (sqlite3_column_type(stmt_.get(), column)) {
+    case SQLITE_INTEGER: return integer(column);
+    case SQLITE_FLOAT: return sqlite3_column_double(stmt_.get(), column);
+    case SQLITE_TEXT: return text(column);
+    case SQLITE_BLOB: {
+      const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_.get(), column));
+      return Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), column)))};
+    }
+    default: return std::monostate{};
+  }
+}
+
+int Statement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_.get()) : 0; }
+
+Database Database::open(const std::filesystem::path& file, bool create) {
+  sqlite3* raw = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  Database db(raw);
+  if (rc != SQLITE_OK) {
+    const std::string msg = raw ? sqlite3_errmsg(raw) : "out of memory";
+    throw Error(rc, "cannot open " + file.string() + ": " + msg);
+  }
+  sqlite3_busy_timeout(raw, 5000);
+  sqlite3_extended_result_codes(raw, 0);
+  return db;
+}
+
+Database Database::openMemory() {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  Database db(raw);
+  if (rc != SQLITE_OK) throw Error(rc, "cannot open an in-memory database");
+  return db;
+}
+
+void Database::exec(std::string_view sql) {
+  std::string owned(sql);
+  char* err = nullptr;
+  const int rc = sqlite3_exec(db_.get(), owned.c_str(), nullptr, nullptr, &err);
+  std::unique_ptr<char, SqliteFree> guard(err);
+  if (rc != SQLITE_OK) throw Error(rc, err ? err : sqlite3_errmsg(db_.get()));
+}
+
+void execute(sqlite3* db, const std::string& text, const std::vector<Value>& binds) {
+  Statement st(db, text);
+  for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
+  while (st.step()) {
+  }
+}
+
+std::vector<Row> select(sqlite3* db, const std::string& text, const std::vector<Value>& binds) {
+  Statement st(db, text);
+  for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);
+  std::vector<Row> rows;
+  while (st.step()) {
+    Row r;
+    for (int c = 0; c < st.columnCount(); ++c) r.push_back(st.value(c));
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+}  // namespace standin::storage

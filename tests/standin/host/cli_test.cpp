@@ -1,0 +1,211 @@
+// The standin executable: its command line, its start-up lines, restarts, several instances.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "odbc_client.h"
+#include "standin/host/host.h"
+#include "standin_fixture.h"
+#include "subprocess.h"
+
+extern char** environ;
+
+namespace {
+
+// A standin child process whose standard output is read line by line.
+class Child {
+ public:
+  explicit Child(std::vector<std::string> args) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    args.insert(args.begin(), STANDIN_EXECUTABLE);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    out_ = fds[0];
+  }
+  ~Child() {
+    stop();
+    ::close(out_);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Lines up to and including the one that starts with `prefix` (the start-up guard is generous).
+  std::vector<std::string> readUntil(const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::string buf;
+    while (true) {
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, 60000) <= 0) return lines;
+      char c;
+      if (::read(out_, &c, 1) != 1) return lines;
+      if (c != '\n') {
+        buf.push_back(c);
+        continue;
+      }
+      lines.push_back(buf);
+      if (buf.rfind(prefix, 0) == 0) return lines;
+      buf.clear();
+    }
+  }
+
+  int stop() {
+    if (pid_ <= 0) return exit_;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exit_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int exit_ = -1;
+};
+
+std::string after(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (const auto& l : lines)
+    if (l.rfind(prefix, 0) == 0) return l.substr(prefix.size());
+  return {};
+}
+
+std::string portOf(const std::string& line) { return line.substr(line.rfind(':') + 1); }
+
+std::string connectString(const std::string& port, const std::string& password) {
+  return "Driver=" + bvtest::odbcDriverName() + ";Server=127.0.0.1;Port=" + port + ";UID=sa;PWD={" + password + "};";
+}
+
+std::string queryOne(const std::string& connection, const std::string& sql) {
+  bvtest::odbc::Connection c;
+  if (!c.connect(connection)) return "<no connection>";
+  const auto r = c.execute(sql);
+  if (r.sets.empty() || r.sets[0].rows.empty() || !r.sets[0].rows[0][0]) return "<no value>";
+  return *r.sets[0].rows[0][0];
+}
+
+}  // namespace
+
+TEST(CommandLine, DefaultsAreThoseOfAFreshDemo) {
+  const auto cl = standin::host::parseCommandLine({});
+  EXPECT_TRUE(cl.error.empty());
+  EXPECT_EQ(cl.options.port, 1433);
+  EXPECT_EQ(cl.options.ssrpPort, 1434);
+  EXPECT_EQ(cl.options.serverVersion, 2005);
+  EXPECT_TRUE(cl.options.instanceName.empty());
+  EXPECT_TRUE(cl.options.saPassword.empty());
+}
+
+TEST(CommandLine, EveryOptionIsRead) {
+  const auto cl = standin::host::parseCommandLine({"--port", "0", "--data", "/tmp/x", "--sa-password", "a;b'c",
+                                                   "--server-version", "2000", "--instance", "SQLEXPRESS", "--instance",
+                                                   "OTHER=15000:2008", "--ssrp-port=0", "--trace", "/tmp/t.log"});
+  ASSERT_TRUE(cl.error.empty()) << cl.error;
+  EXPECT_EQ(cl.options.port, 0);
+  EXPECT_EQ(cl.options.dataDir, "/tmp/x");
+  EXPECT_EQ(cl.options.saPassword, "a;b'c");
+  EXPECT_EQ(cl.options.serverVersion, 2000);
+  EXPECT_EQ(cl.options.instanceName, "SQLEXPRESS");
+  ASSERT_EQ(cl.options.extraInstances.size(), 1u);
+  EXPECT_EQ(cl.options.extraInstances[0].name, "OTHER");
+  EXPECT_EQ(cl.options.extraInstances[0].port, 15000);
+  EXPECT_EQ(cl.options.extraInstances[0].serverVersion, 2008);
+  EXPECT_EQ(cl.options.ssrpPort, 0);
+  EXPECT_EQ(cl.options.traceFile, "/tmp/t.log");
+}
+
+TEST(CommandLine, MistakesAreRefused) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--port", "70000"}, {"--port"}, {"--server-version", "1999"}, {"--bogus"},
+        {"--instance", "A=1", "--instance", "a=2"}, {"--instance", "A", "--instance", "B"}, {"--instance", "bad name"},
+        {"--instance", "MSSQLSERVER=1500"}, {"--ssrp-port", "x"}}) {
+    EXPECT_FALSE(standin::host::parseCommandLine(args).error.empty()) << args[0];
+  }
+}
+
+TEST(CommandLine, DefaultDataFolderFollowsXdgDataHome) {
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  ::setenv("XDG_DATA_HOME", "/somewhere/data", 1);
+  EXPECT_EQ(standin::host::defaultDataDir(), std::filesystem::path("/somewhere/data/brackenvale-standin"));
+  if (old) {
+    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
+  }
+}
+
+TEST(Executable, HelpListsTheOptionsAndBadOptionsFail) {
+  const auto help = bvtest::runProcess({STANDIN_EXECUTABLE, "--help"}, "");
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port", "--trace"})
+    EXPECT_NE(help.output.find(opt), std::string::npos) << opt;
+  const auto bad = bvtest::runProcess({STANDIN_EXECUTABLE, "--frobnicate"}, "");
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.output.find("unknown option: --frobnicate"), std::string::npos);
+}
+
+TEST(Executable, PrintsItsAddressAndAGeneratedPasswordThatARestartKeeps) {
+  bvtest::TempDir dir("bv-cli");
+  const std::vector<std::string> args = {"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0"};
+  std::string password;
+  {
+    Child first(args);
+    const auto lines = first.readUntil("standin listening on 127.0.0.1:");
+    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(lines.back().rfind("standin listening on 127.0.0.1:", 0), 0u) << lines.back();
+    password = after(lines, "sa password: ");
+    ASSERT_FALSE(password.empty());
+    EXPECT_EQ(queryOne(connectString(portOf(lines.back()), password), "SELECT DB_NAME()"), "master");
+    EXPECT_EQ(first.stop(), 0);
+  }
+  Child second(args);
+  const auto lines = second.readUntil("standin listening on 127.0.0.1:");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(after(lines, "sa password: "), password);
+  EXPECT_EQ(queryOne(connectString(portOf(lines.back()), password), "SELECT COUNT(*) FROM Sample.dbo.Customers"), "4");
+}
+
+TEST(Executable, TraceLogsEveryBatch) {
+  bvtest::TempDir dir("bv-cli");
+  const auto trace = dir.path() / "trace.log";
+  Child child({"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0", "--sa-password", "pw",
+               "--trace", trace.string()});
+  const auto lines = child.readUntil("standin listening on 127.0.0.1:");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(after(lines, "sa password: ").empty());  // a given password is not printed
+  EXPECT_EQ(queryOne(connectString(portOf(lines.back()), "pw"), "SELECT 'traced' AS marker"), "traced");
+  child.stop();
+  std::ifstream in(trace);
+  const std::string log((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(log.find("SELECT 'traced' AS marker"), std::string::npos) << log;
+}
+
+TEST(Executable, FurtherInstancesServeOnTheirOwnPortsAndReleases) {
+  bvtest::TempDir dir("bv-cli");
+  Child child({"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0", "--sa-password", "pw",
+               "--instance", "OLDONE=0:2000"});
+  const auto lines = child.readUntil("standin listening on 127.0.0.1:");
+  ASSERT_FALSE(lines.empty());
+  const std::string other = after(lines, "standin instance OLDONE listening on ");
+  ASSERT_FALSE(other.empty());
+  EXPECT_EQ(queryOne(connectString(portOf(other), "pw"), "SELECT @@VERSION").substr(0, 26), "Microsoft SQL Server  2000");
+  EXPECT_EQ(queryOne(connectString(portOf(lines.back()), "pw"), "SELECT @@VERSION").substr(0, 25), "Microsoft SQL Server 2005");
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "data" / "instances" / "OLDONE" / "master.sqlite"));
+}

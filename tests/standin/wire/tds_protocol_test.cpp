@@ -1,0 +1,208 @@
+// The TDS encodings the client depends on ([MS-TDS] 2.2): login, tokens, version rules.
+#include <gtest/gtest.h>
+
+#include "standin/base/text.h"
+#include "standin/base/version.h"
+#include "standin/wire/tds_protocol.h"
+
+using namespace standin;
+using namespace standin::base;
+using namespace standin::sql;
+using namespace standin::wire;
+
+namespace {
+
+std::uint8_t at(const std::string& s, std::size_t i) { return static_cast<std::uint8_t>(s.at(i)); }
+
+void put16(std::string& s, std::size_t at16, std::uint16_t v) {
+  s[at16] = static_cast<char>(v & 0xFF);
+  s[at16 + 1] = static_cast<char>(v >> 8);
+}
+
+// A LOGIN7 packet as FreeTDS builds it for TDS 7.2 (94-byte fixed part).
+std::string login7(const std::string& user, const std::string& password, const std::string& database,
+                   std::uint32_t version = kTds72, std::uint8_t flags2 = 0x03) {
+  std::string fixed(94, '\0');
+  for (int i = 0; i < 4; ++i) fixed[4 + static_cast<std::size_t>(i)] = static_cast<char>((version >> (8 * i)) & 0xFF);
+  fixed[9] = 0x10;  // packet size 4096
+  fixed[25] = static_cast<char>(flags2);
+  std::string data;
+  auto field = [&](std::size_t slot, const std::string& utf8, bool pw) {
+    std::string u16 = utf8ToUtf16le(utf8);
+    if (pw) u16 = encodePassword(u16);
+    put16(fixed, slot, static_cast<std::uint16_t>(94 + data.size()));
+    put16(fixed, slot + 2, static_cast<std::uint16_t>(u16.size() / 2));
+    data += u16;
+  };
+  field(36, "client", false);
+  field(40, user, false);
+  field(44, password, true);
+  field(48, "app", false);
+  field(52, "127.0.0.1", false);
+  field(64, "us_english", false);
+  field(68, database, false);
+  std::string out = fixed + data;
+  const auto len = static_cast<std::uint32_t>(out.size());
+  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<char>((len >> (8 * i)) & 0xFF);
+  return out;
+}
+
+}  // namespace
+
+TEST(TdsLogin, PasswordObfuscationIsNibbleSwapThenXor) {
+  // 'a' = 0x61 -> swapped 0x16 -> xor 0xA5 = 0xB3; the high byte 0x00 becomes 0xA5.
+  const std::string encoded = encodePassword(utf8ToUtf16le("a"));
+  EXPECT_EQ(at(encoded, 0), 0xB3);
+  EXPECT_EQ(at(encoded, 1), 0xA5);
+  EXPECT_EQ(utf16leToUtf8(decodePassword(encodePassword(utf8ToUtf16le("p;w{d}x'日")))), "p;w{d}x'日");
+}
+
+TEST(TdsLogin, Login7FieldsAreRead) {
+  const Login7 l = parseLogin7(login7("sa", "Sa-pass;w'rd1", "master"));
+  EXPECT_EQ(l.tdsVersion, kTds72);
+  EXPECT_EQ(l.packetSize, 4096u);
+  EXPECT_EQ(l.userName, "sa");
+  EXPECT_EQ(l.password, "Sa-pass;w'rd1");
+  EXPECT_EQ(l.database, "master");
+  EXPECT_EQ(l.language, "us_english");
+  EXPECT_FALSE(l.integrated());
+  EXPECT_TRUE(parseLogin7(login7("", "", "", kTds74, 0x83)).integrated());
+}
+
+TEST(TdsLogin, FieldsOutsideThePacketAreAProtocolError) {
+  std::string bad = login7("sa", "x", "");
+  put16(bad, 40, 0x7000);
+  EXPECT_THROW(parseLogin7(bad), ProtocolError);
+  EXPECT_THROW(parseLogin7(std::string(20, '\0')), ProtocolError);
+}
+
+TEST(TdsLogin, PreloginSaysNoEncryptionAndNoMars) {
+  const std::string r = preloginReply(productVersionFor(2005));
+  // option table: VERSION, ENCRYPTION, INSTOPT, THREADID, MARS, terminator
+  EXPECT_EQ(at(r, 5), 0x01);
+  const std::size_t encryptionAt = (at(r, 6) << 8) | at(r, 7);
+  EXPECT_EQ(at(r, encryptionAt), 0x02);
+  EXPECT_EQ(at(r, 20), 0x04);
+  const std::size_t marsAt = (at(r, 21) << 8) | at(r, 22);
+  EXPECT_EQ(at(r, marsAt), 0x00);
+  EXPECT_EQ(at(r, 25), 0xFF);
+}
+
+TEST(TdsVersion, TheLowerVersionIsReported) {
+  EXPECT_EQ(negotiateTdsVersion(kTds74, productVersionFor(2005).tdsVersion), kTds72);
+  EXPECT_EQ(negotiateTdsVersion(kTds71, productVersionFor(2012).tdsVersion), kTds71);
+  EXPECT_EQ(negotiateTdsVersion(kTds74, productVersionFor(2000).tdsVersion), kTds71);
+  EXPECT_EQ(negotiateTdsVersion(kTds74, productVersionFor(2008).tdsVersion), kTds73);
+}
+
+TEST(TdsTokens, LoginAckCarriesInterfaceOneAndABigEndianVersion) {
+  TokenWriter w(kTds72, "BOX");
+  w.loginAck(productVersionFor(2005));
+  const std::string& b = w.bytes();
+  EXPECT_EQ(at(b, 0), 0xAD);
+  EXPECT_EQ(static_cast<std::size_t>(at(b, 1) | (at(b, 2) << 8)), b.size() - 3);
+  EXPECT_EQ(at(b, 3), 1);
+  EXPECT_EQ(at(b, 4), 0x72);
+  EXPECT_EQ(at(b, 5), 0x09);
+  EXPECT_EQ(at(b, 6), 0x00);
+  EXPECT_EQ(at(b, 7), 0x02);
+  EXPECT_EQ(at(b, b.size() - 4), 9);  // product major version
+}
+
+TEST(TdsTokens, MessageLayoutFollowsTheVersionAndSeverityTenTravelsAsZero) {
+  const Message m{5701, 2, 10, "Changed database context to 'x'.", 1, {}};
+  TokenWriter old(kTds71, "BOX");
+  old.message(m);
+  TokenWriter modern(kTds72, "BOX");
+  modern.message(m);
+  EXPECT_EQ(modern.bytes().size(), old.bytes().size() + 2);  // LONG line number instead of USHORT
+  EXPECT_EQ(at(old.bytes(), 0), 0xAB);  // INFO
+  EXPECT_EQ(at(old.bytes(), 8), 0);     // class
+  TokenWriter err(kTds72, "BOX");
+  err.message(Message{18456, 1, 14, "Login failed for user 'sa'.", 1, {}});
+  EXPECT_EQ(at(err.bytes(), 0), 0xAA);  // ERROR
+  EXPECT_EQ(at(err.bytes(), 8), 14);
+}
+
+TEST(TdsTokens, OnlyTheLastDoneOfAReplyIsFinal) {
+  BatchResult r;
+  r.items.push_back(StatementDone{false, 1, false, StatementDone::Command::Select});
+  r.items.push_back(Message{3013, 1, 16, "x", 1, {}});
+  r.items.push_back(StatementDone{true, std::nullopt, false, StatementDone::Command::Other});
+  TokenWriter w(kTds71, "BOX");
+  w.result(r);
+  const std::string& b = w.bytes();
+  ASSERT_EQ(at(b, 0), kTokenDone);
+  EXPECT_EQ(at(b, 1), kDoneMore | kDoneCount);
+  EXPECT_EQ(at(b, 5), 1);  // 4-byte count in 7.1
+  const std::size_t last = b.size() - 9;
+  EXPECT_EQ(at(b, last), kTokenDone);
+  EXPECT_EQ(at(b, last + 1), kDoneError);  // DONE_ERROR, no DONE_MORE
+
+  BatchResult empty;
+  TokenWriter w2(kTds74, "BOX");
+  w2.result(empty);
+  EXPECT_EQ(w2.bytes(), std::string("\xFD\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 13));
+}
+
+TEST(TdsTokens, TransactionDescriptorsAreSentFromTds72Only) {
+  BatchResult r;
+  r.items.push_back(EnvChange{EnvChange::Kind::BeginTransaction, std::string("\x01\0\0\0\0\0\0\0", 8), {}});
+  TokenWriter old(kTds71, "BOX");
+  old.result(r);
+  EXPECT_NE(at(old.bytes(), 0), 0xE3);
+  TokenWriter modern(kTds72, "BOX");
+  modern.result(r);
+  ASSERT_EQ(at(modern.bytes(), 0), 0xE3);
+  EXPECT_EQ(at(modern.bytes(), 3), 8);  // type 8, begin transaction
+  EXPECT_EQ(at(modern.bytes(), 4), 8);  // 8-byte descriptor
+}
+
+TEST(TdsRequests, RpcByNameAndById) {
+  std::string p;
+  // ALL_HEADERS with one transaction descriptor header (22 bytes)
+  p += std::string("\x16\0\0\0\x12\0\0\0\x02\0", 10) + std::string(8, '\0') + std::string("\x01\0\0\0", 4);
+  const std::string name = utf8ToUtf16le("sp_tables");
+  p += static_cast<char>(name.size() / 2);
+  p += '\0';
+  p += name;
+  p += std::string(2, '\0');  // option flags
+  auto nvarchar = [&](const std::string& n, const std::string& v) {
+    const std::string n16 = utf8ToUtf16le(n), v16 = utf8ToUtf16le(v);
+    p += static_cast<char>(n16.size() / 2);
+    p += n16;
+    p += '\0';
+    p += '\xE7';
+    p += std::string("\x00\x01", 2);  // max 256 bytes
+    p += kCollation;
+    p += static_cast<char>(v16.size() & 0xFF);
+    p += static_cast<char>(v16.size() >> 8);
+    p += v16;
+  };
+  nvarchar("@table_name", "");
+  nvarchar("@table_qualifier", "%");
+  const RpcRequest r = parseRpc(p, kTds72);
+  EXPECT_EQ(r.procedure, "sp_tables");
+  ASSERT_EQ(r.params.size(), 2u);
+  EXPECT_EQ(r.params[1].name, "@table_qualifier");
+  EXPECT_EQ(std::get<std::string>(r.params[1].value), "%");
+
+  std::string byId("\xFF\xFF\x0D\x00\x00\x00", 6);  // ProcID 13, no ALL_HEADERS in 7.1
+  byId += std::string("\x00\x01\x26\x04\x00", 5);   // unnamed OUTPUT INTN(4) NULL
+  const RpcRequest prep = parseRpc(byId, kTds71);
+  EXPECT_EQ(prep.procedure, "sp_prepexec");
+  ASSERT_EQ(prep.params.size(), 1u);
+  EXPECT_TRUE(prep.params[0].output);
+  EXPECT_TRUE(isNull(prep.params[0].value));
+  EXPECT_THROW(parseRpc(std::string("\x05\x00\x41", 3), kTds71), ProtocolError);
+}
+
+TEST(TdsRequests, TransactionManagerCommitCanBeginTheNextTransaction) {
+  const std::string all = std::string("\x16\0\0\0\x12\0\0\0\x02\0", 10) + std::string(8, '\0') + std::string("\x01\0\0\0", 4);
+  const auto commit = parseTransactionManager(all + std::string("\x07\x00\x00\x01\x00\x00", 6), kTds72);
+  EXPECT_EQ(commit.type, 7);
+  EXPECT_TRUE(commit.beginNew);
+  const auto rollback = parseTransactionManager(all + std::string("\x08\x00\x00\x00", 4), kTds72);
+  EXPECT_EQ(rollback.type, 8);
+  EXPECT_FALSE(rollback.beginNew);
+}
