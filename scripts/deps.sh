@@ -4,6 +4,7 @@ BV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev
+  libpam0g-dev libpam-wrapper cron
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic)
 BV_DISPLAY_PACKAGES=(xvfb xauth imagemagick)
