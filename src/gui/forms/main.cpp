@@ -2,9 +2,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "gui/forms/uAccount.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uServerSelect.h"
+#include "gui/forms/uTaskSchedule.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/interface_font.h"
 
@@ -30,13 +32,18 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Windows"));
   }
 
-  // The main window first, then each dialog once; they live until the program ends.
+  // The main window first, then each dialog once, in this order; they live until the program
+  // ends.
   using namespace bv::forms;
   TfrmBrackenvale frmBrackenvale;
+  TfrmAccount frmAccount(&frmBrackenvale);
+  frmBrackenvale.SetAccountDialog(&frmAccount);
   TfrmSchedule frmSchedule(&frmBrackenvale);
   frmBrackenvale.SetScheduleDialog(&frmSchedule);
   TfrmServerList frmServerList(bv::servers::platformEnumeratorFactory(browseTarget()), &frmBrackenvale);
   frmBrackenvale.SetServerList(&frmServerList);
+  TfrmTaskSchedule frmTaskSchedule(&frmBrackenvale);
+  frmBrackenvale.SetTaskScheduleDialog(&frmTaskSchedule);
 
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   frmBrackenvale.move(screen.center() - frmBrackenvale.rect().center());

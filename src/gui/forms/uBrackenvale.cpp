@@ -19,12 +19,20 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
 #include "core/sys/system_info.h"
+#include "core/sys/system_info.h"
+#include "core/tasks/TaskScdl.h"
+#include "core/tasks/task_argument.h"
+#include "core/tasks/task_registration.h"
 #include "gui/forms/agent_service_check.h"
+#include "gui/forms/cron_notice.h"
+#include "gui/forms/uAccount.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uServerSelect.h"
+#include "gui/forms/uTaskSchedule.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/focus_widgets.h"
 #include "gui/widgets/form_layout.h"
+#include "gui/widgets/password_edit.h"
 #include "gui/widgets/prompts.h"
 #include "gui/widgets/qt_text.h"
 #include "gui/widgets/wait_cursor.h"
@@ -49,6 +57,9 @@ const QString kCommandBuildFailed = QStringLiteral("SQLコマンドの生成に�
 const QString kFinished = QStringLiteral("が終了しました。");
 const QString kLoginFailed = QStringLiteral("サーバにログインできませんでした。");
 const QString kVistaRefusal = QStringLiteral("Windows Vistaはタスク編集に対応していません。");
+const QString kTaskCommandFailed = QStringLiteral("タスク登録用コマンドの生成に失敗しました。");
+const QString kCancelled = QStringLiteral("キャンセルされました。");
+const QString kTaskAdded = QStringLiteral("タスクを追加しました。");
 const QString kServerAlert = QStringLiteral("※サーバ上の有効なファイル名を入力してください");
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top) {
@@ -144,8 +155,7 @@ void TfrmBrackenvale::BuildControls() {
   lblLoginName = label(gbxTarget, "lblLoginName", QStringLiteral("ログイン名"), 12, 78);
   editUser = place(new QLineEdit(gbxTarget), "editUser", 128, 74, 121, 20);
   lblPassword = label(gbxTarget, "lblPassword", QStringLiteral("パスワード"), 12, 104);
-  editPass = place(new QLineEdit(gbxTarget), "editPass", 128, 100, 121, 20);
-  editPass->setEchoMode(QLineEdit::Password);
+  editPass = place(widgets::makePasswordEdit(gbxTarget), "editPass", 128, 100, 121, 20);
   lblDatabase = label(gbxTarget, "lblDatabase", QStringLiteral("データベース名"), 12, 128);
   auto* database = new widgets::FocusReportingComboBox(gbxTarget);
   cmbDatabase = place(database, "cmbDatabase", 128, 124, 145, 20);
@@ -209,10 +219,6 @@ void TfrmBrackenvale::BuildControls() {
   btnClose->setToolTip(QStringLiteral("プログラムを終了します"));
   makeBold(btnCreate);
   makeBold(btnClose);
-
-  // Features that arrive later stay disabled, so that nothing pretends to work.
-  btnMakeScdl->setEnabled(false);
-  btnEditScdl->setEnabled(false);
 
   lbWin->raise();
 
@@ -467,10 +473,70 @@ void TfrmBrackenvale::btnScheduleClick() {
   FSchedule->exec();  // its result is not looked at
 }
 
+std::string TfrmBrackenvale::BuildTaskCommandLine() const {
+  tasks::TaskBackup backup;
+  backup.useSqlAuth = FUseSqlAuth;
+  if (FUseSqlAuth) {
+    backup.userName = toUtf8(editUser->text());
+    backup.password = toUtf8(editPass->text());
+  }
+  backup.server = toUtf8(editServer->text());
+  backup.database = toUtf8(GetDatabaseName(cmbDatabase));
+  backup.backupFile = toUtf8(editBackFilePath->text());
+  backup.verify = chkVerify->isChecked();
+  try {
+    return tasks::buildTaskParameters(backup);
+  } catch (const tasks::TaskArgumentError&) {
+    return {};  // a text that code page 932 cannot carry
+  }
+}
+
 void TfrmBrackenvale::btnMakeScdlClick() {
   if (!ValidateLoginInputs()) return;
   if (!RequireBackupFile(editBackFilePath)) return;
-  // The task registration follows here once it exists.
+
+  const std::string parameters = BuildTaskCommandLine();
+  if (parameters.empty()) {
+    prompts().error(this, kTaskCommandFailed);
+    return;
+  }
+  if (FAccount == nullptr || FAccount->exec() != QDialog::Accepted) {
+    prompts().information(this, kCancelled);
+    return;
+  }
+  const std::string name = tasks::registrationTaskName(tasks::localTimeNow());
+  // A task that this registration creates is saved before its schedule page is shown (the page
+  // of a work item never saved cannot be made), and removed again unless the registration ends
+  // with the user's OK; a task of the same name that existed already is left as it was.
+  const bool created = !tasks::TaskExists(name);
+  tasks::TTask task(name, created);
+  struct Removal {
+    tasks::TTask& task;
+    bool armed;
+    ~Removal() {
+      if (!armed) return;
+      try {
+        tasks::removeTaskFile(task.FileName());
+      } catch (...) {
+      }
+    }
+  } removal{task, false};
+  task.SetApplicationName(tasks::runnerProgram(sys::executableFolder()).string());
+  task.SetParameters(parameters);
+  task.SetEnabled(true);
+  if (created) {
+    task.Save();
+    removal.armed = true;
+  }
+  task.SetAccountInformation(toUtf8(FAccount->UserName()), toUtf8(FAccount->Password()));
+  if (task.ShowPropertyPages(this, "", tasks::kTaskPageSchedule) != tasks::kModalOk) {
+    prompts().information(this, kCancelled);
+    return;
+  }
+  task.Save();
+  removal.armed = false;
+  prompts().information(this, kTaskAdded);
+  if (cronNoticeDue()) prompts().information(this, toQString(cronNoticeText()));
 }
 
 bool TfrmBrackenvale::IsWindowsVista() const { return sys::isWindowsVista(sys::osVersion()); }
@@ -480,7 +546,7 @@ void TfrmBrackenvale::btnEditScdlClick() {
     prompts().information(this, kVistaRefusal);
     return;
   }
-  // The task list dialog opens here once it exists.
+  if (FTaskSchedule != nullptr) FTaskSchedule->exec();
 }
 
 void TfrmBrackenvale::bbnSvrListClick() {

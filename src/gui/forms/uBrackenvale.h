@@ -21,8 +21,10 @@ struct LoginSettings;
 
 namespace bv::forms {
 
+class TfrmAccount;
 class TfrmSchedule;
 class TfrmServerList;
+class TfrmTaskSchedule;
 
 class TfrmBrackenvale : public QWidget {
   Q_OBJECT
@@ -60,6 +62,8 @@ class TfrmBrackenvale : public QWidget {
   std::string BuildTruncateLogCommand() const;
   std::string BuildShrinkCommand() const;
   int ExecuteCommand(const std::string& command, const QString& operationName);
+  // The argument string of a backup task; empty when a text cannot be encoded.
+  std::string BuildTaskCommandLine() const;
   bool IsWindowsVista() const;
 
   // State shared with the dialogs.
@@ -74,8 +78,10 @@ class TfrmBrackenvale : public QWidget {
   static QString HelpPagePath();
 
   // The dialogs this window opens, created once at start-up and owned by the program.
+  void SetAccountDialog(TfrmAccount* dialog) { FAccount = dialog; }
   void SetScheduleDialog(TfrmSchedule* dialog) { FSchedule = dialog; }
   void SetServerList(TfrmServerList* dialog) { FServerList = dialog; }
+  void SetTaskScheduleDialog(TfrmTaskSchedule* dialog) { FTaskSchedule = dialog; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -99,8 +105,10 @@ class TfrmBrackenvale : public QWidget {
   bool FUseSqlAuth = false;
   QString FDefaultDatabase;
   bool FShownOnce = false;
+  TfrmAccount* FAccount = nullptr;
   TfrmSchedule* FSchedule = nullptr;
   TfrmServerList* FServerList = nullptr;
+  TfrmTaskSchedule* FTaskSchedule = nullptr;
 
   // Controls, each with its objectName.
   QFrame* Panel1 = nullptr;

@@ -1,0 +1,63 @@
+#include "core/tasks/task_registration.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <system_error>
+
+#include "core/text/utf16.h"
+
+namespace bv::tasks {
+namespace {
+
+std::string fourteenDigits(const std::tm& t) {
+  std::array<char, 32> text{};
+  std::snprintf(text.data(), text.size(), "%04d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                t.tm_hour, t.tm_min, t.tm_sec);
+  return text.data();
+}
+
+}  // namespace
+
+std::string registrationTaskName(const std::tm& localTime) { return "Brackenvale_" + fourteenDigits(localTime); }
+
+std::string probeTaskName(const std::tm& localTime, int number) {
+  return fourteenDigits(localTime) + std::to_string(number);
+}
+
+int probeNumber() {
+  static std::mutex mutex;
+  static std::mt19937 generator(
+      static_cast<std::mt19937::result_type>(std::chrono::system_clock::now().time_since_epoch().count()));
+  const std::lock_guard lock(mutex);
+  return std::uniform_int_distribution<int>(0, 9999)(generator);
+}
+
+std::tm localTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  ::localtime_s(&local, &now);
+#else
+  ::localtime_r(&now, &local);
+#endif
+  return local;
+}
+
+std::filesystem::path runnerProgram(const std::filesystem::path& folder) {
+#ifdef _WIN32
+  return folder / "Brackenrun.exe";
+#else
+  return folder / "Brackenrun";
+#endif
+}
+
+void removeTaskFile(const std::string& storedFile) {
+  std::error_code ignored;
+  // From UTF-16, so that the path means the same file on every platform.
+  std::filesystem::remove(std::filesystem::path(text::utf8ToUtf16(storedFile)), ignored);
+}
+
+}  // namespace bv::tasks

@@ -1,0 +1,271 @@
+#include "gui/forms/uTaskSchedule.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "core/tasks/TaskScdl.h"
+#include "core/tasks/task_registration.h"
+#include "gui/forms/cron_notice.h"
+#include "gui/widgets/error_report.h"
+#include "gui/widgets/prompts.h"
+#include "gui/widgets/qt_text.h"
+#include "gui/widgets/wait_cursor.h"
+
+namespace bv::forms {
+
+using widgets::guarded;
+using widgets::prompts;
+using widgets::toQString;
+using widgets::toUtf8;
+
+namespace {
+
+const QString kSelectTaskToChange = QStringLiteral("変更するタスクを一覧より選択してください。");
+const QString kSelectTaskToDelete = QStringLiteral("削除するタスクを一覧より選択してください。");
+const QString kNoSchedule = QStringLiteral("タスクがスケジュールされていません");
+const QString kCustomSchedule = QStringLiteral("自由設定");
+const QString kNone = QStringLiteral("なし");
+
+struct Column {
+  const char* caption;
+  int width;
+};
+const Column kColumns[] = {
+    {"No", 30}, {"タスク名", 200}, {"スケジュール", 150}, {"次回実行日時", 120}, {"最終実行日時", 120},
+};
+constexpr int kNameColumn = 1;
+
+void makeBold(QWidget* widget) {
+  QFont font = widget->font();
+  font.setBold(true);
+  widget->setFont(font);
+}
+
+// "yyyy/mm/dd hh:nn:ss", or "なし" for none.
+QString dateTimeText(const tasks::SystemTime& time) {
+  if (time.isZero()) return kNone;
+  return QStringLiteral("%1/%2/%3 %4:%5:%6")
+      .arg(time.year, 4, 10, QLatin1Char('0'))
+      .arg(time.month, 2, 10, QLatin1Char('0'))
+      .arg(time.day, 2, 10, QLatin1Char('0'))
+      .arg(time.hour, 2, 10, QLatin1Char('0'))
+      .arg(time.minute, 2, 10, QLatin1Char('0'))
+      .arg(time.second, 2, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+TfrmTaskSchedule::TfrmTaskSchedule(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+  setObjectName(QStringLiteral("frmTaskSchedule"));
+  setWindowTitle(QStringLiteral("タスク編集"));
+  setModal(true);
+  BuildControls();
+  connect(chkDispAll, &QCheckBox::clicked, this, guarded(this, &TfrmTaskSchedule::chkDispAllClick));
+  connect(btnEdit, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnEditClick));
+  connect(btnDelete, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnDeleteClick));
+  connect(btnEnd, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnEndClick));
+  FormCreate();
+}
+
+TfrmTaskSchedule::~TfrmTaskSchedule() { FormDestroy(); }
+
+void TfrmTaskSchedule::BuildControls() {
+  auto* root = new QVBoxLayout(this);
+  gbxJobList = new QGroupBox(QStringLiteral("現在登録されているタスク一覧"), this);
+  gbxJobList->setObjectName(QStringLiteral("gbxJobList"));
+  auto* listLayout = new QVBoxLayout(gbxJobList);
+  lvScdlList = new QTreeWidget(gbxJobList);
+  lvScdlList->setObjectName(QStringLiteral("lvScdlList"));
+  lvScdlList->setColumnCount(static_cast<int>(std::size(kColumns)));
+  QStringList captions;
+  for (const auto& column : kColumns) captions << QString::fromUtf8(column.caption);
+  lvScdlList->setHeaderLabels(captions);
+  lvScdlList->setRootIsDecorated(false);
+  lvScdlList->setItemsExpandable(false);
+  lvScdlList->setUniformRowHeights(true);
+  lvScdlList->setAllColumnsShowFocus(true);
+  lvScdlList->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvScdlList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvScdlList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvScdlList->setSortingEnabled(false);
+  QHeaderView* header = lvScdlList->header();
+  header->setStretchLastSection(false);
+  header->setSectionsMovable(false);
+  header->setMinimumSectionSize(20);
+  int listWidth = 0;
+  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+    header->resizeSection(i, kColumns[i].width);
+    listWidth += kColumns[i].width;
+  }
+  lvScdlList->setMinimumSize(listWidth + 2 * lvScdlList->frameWidth() +
+                                 lvScdlList->style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                             200);
+  listLayout->addWidget(lvScdlList);
+  root->addWidget(gbxJobList, 1);
+
+  lblCronNotice = new QLabel(toQString(cronNoticeText()), this);
+  lblCronNotice->setObjectName(QStringLiteral("lblCronNotice"));
+  QPalette palette = lblCronNotice->palette();
+  palette.setColor(QPalette::WindowText, Qt::red);
+  lblCronNotice->setPalette(palette);
+  lblCronNotice->setVisible(false);
+  root->addWidget(lblCronNotice);
+
+  chkDispAll = new QCheckBox(QStringLiteral("全てのタスクを表示"), this);
+  chkDispAll->setObjectName(QStringLiteral("chkDispAll"));
+  chkDispAll->setChecked(false);
+  btnEdit = new QPushButton(QStringLiteral("変更"), this);
+  btnEdit->setObjectName(QStringLiteral("btnEdit"));
+  btnDelete = new QPushButton(QStringLiteral("削除"), this);
+  btnDelete->setObjectName(QStringLiteral("btnDelete"));
+  btnEnd = new QPushButton(QStringLiteral("戻る"), this);
+  btnEnd->setObjectName(QStringLiteral("btnEnd"));
+  auto* row = new QHBoxLayout;
+  row->addWidget(chkDispAll);
+  row->addStretch();
+  for (QPushButton* button : {btnEdit, btnDelete, btnEnd}) {
+    makeBold(button);
+    button->setAutoDefault(false);
+    button->setMinimumWidth(80);
+    row->addWidget(button);
+  }
+  root->addLayout(row);
+  setTabOrder(lvScdlList, chkDispAll);
+  setTabOrder(chkDispAll, btnEdit);
+  setTabOrder(btnEdit, btnDelete);
+  setTabOrder(btnDelete, btnEnd);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TfrmTaskSchedule::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      move(screen->availableGeometry().center() - rect().center());
+    }
+    guarded(this, &TfrmTaskSchedule::FormShow)();
+  }
+}
+
+void TfrmTaskSchedule::FormCreate() { FTaskList.clear(); }
+
+void TfrmTaskSchedule::FormShow() {
+  lblCronNotice->setVisible(cronNoticeDue());
+  RefreshTaskList();
+}
+
+void TfrmTaskSchedule::FormHide() {}
+
+void TfrmTaskSchedule::FormDestroy() {}
+
+void TfrmTaskSchedule::chkDispAllClick() { RefreshTaskList(); }
+
+void TfrmTaskSchedule::btnEndClick() { close(); }
+
+void TfrmTaskSchedule::RefreshTaskList() {
+  LoadTaskList();  // a failed load shows the rows read before it, without a word
+  FillTaskListView();
+}
+
+QString TfrmTaskSchedule::LoadTaskList() {
+  try {
+    widgets::WaitCursor hourglass;
+    std::vector<std::string> names;
+    tasks::GetTaskNames(names);
+    FTaskList.clear();
+    for (const std::string& name : names) {
+      if (!chkDispAll->isChecked() && name.compare(0, tasks::TaskNamePrefix.size(), tasks::TaskNamePrefix) != 0) {
+        continue;
+      }
+      tasks::TTask task(name, false);
+      TTaskRow row;
+      row.Name = name;
+      const int triggers = task.Triggers().Count();
+      row.ScheduleText = triggers == 0   ? toUtf8(kNoSchedule)
+                         : triggers == 1 ? task.Triggers().Items(0).TriggerString()
+                                         : toUtf8(kCustomSchedule);
+      try {
+        row.NextRun = task.NextRunTime();
+      } catch (const std::exception&) {
+        row.NextRun = {};
+      }
+      try {
+        row.LastRun = task.MostRecentRunTime();
+      } catch (const std::exception&) {
+        row.LastRun = {};
+      }
+      FTaskList.push_back(std::move(row));
+    }
+  } catch (const std::exception& error) {
+    return QString::fromUtf8(error.what());
+  }
+  return {};
+}
+
+void TfrmTaskSchedule::FillTaskListView() {
+  lvScdlList->clear();
+  int number = 0;
+  for (const TTaskRow& row : FTaskList) {
+    auto* item = new QTreeWidgetItem(lvScdlList);
+    item->setText(0, QString::number(++number));
+    item->setText(1, toQString(row.Name));
+    item->setText(2, toQString(row.ScheduleText));
+    item->setText(3, dateTimeText(row.NextRun));
+    item->setText(4, dateTimeText(row.LastRun));
+  }
+  lvScdlList->viewport()->update();
+}
+
+QString TfrmTaskSchedule::SelectedTaskName() const {
+  const QList<QTreeWidgetItem*> selected = lvScdlList->selectedItems();
+  return selected.isEmpty() ? QString() : selected.front()->text(kNameColumn);
+}
+
+void TfrmTaskSchedule::btnEditClick() {
+  const QString name = SelectedTaskName();
+  if (name.isEmpty()) {
+    prompts().warning(this, kSelectTaskToChange);
+    return;
+  }
+  bool changed = false;
+  {
+    tasks::TTask task(toUtf8(name), false);
+    if (task.ShowPropertyPages(this, "", tasks::kTaskPageSchedule) == tasks::kModalOk) {
+      task.Save();
+      changed = true;
+    }
+  }
+  if (changed) RefreshTaskList();
+}
+
+void TfrmTaskSchedule::btnDeleteClick() {
+  const QString name = SelectedTaskName();
+  if (name.isEmpty()) {
+    prompts().warning(this, kSelectTaskToDelete);
+    return;
+  }
+  if (!prompts().confirmOkCancel(this, QStringLiteral("タスク[") + name + QStringLiteral("]を削除してもよろしいですか？"))) {
+    return;
+  }
+  std::string storedFile;
+  {
+    tasks::TTask task(toUtf8(name), false);
+    storedFile = task.FileName();
+  }
+  tasks::removeTaskFile(storedFile);  // a failure to delete is not reported
+  RefreshTaskList();
+}
+
+}  // namespace bv::forms

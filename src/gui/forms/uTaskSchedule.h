@@ -1,0 +1,73 @@
+// The task list dialog "タスク編集": the program's scheduled tasks (or all of them on request)
+// with their schedule and their next and last run; a task's schedule is changed on the schedule
+// page, and a task is deleted through its stored file.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "core/tasks/system_time.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+
+namespace bv::forms {
+
+// One row of the list.
+struct TTaskRow {
+  std::string Name;          // as the scheduler lists it, without ".job"
+  std::string ScheduleText;
+  bv::tasks::SystemTime LastRun;  // all zero: none
+  bv::tasks::SystemTime NextRun;  // all zero: none
+};
+
+class TfrmTaskSchedule : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TfrmTaskSchedule(QWidget* parent = nullptr);
+  ~TfrmTaskSchedule() override;
+
+  // Event handlers, each run through the application's error report.
+  void FormCreate();
+  void FormShow();
+  void FormHide();
+  void FormDestroy();
+  void chkDispAllClick();
+  void btnEditClick();
+  void btnDeleteClick();
+  void btnEndClick();
+
+  void RefreshTaskList();
+  // Fills FTaskList; the message of an exception that stopped it, else empty.
+  QString LoadTaskList();
+  void FillTaskListView();
+
+  const std::vector<TTaskRow>& TaskList() const { return FTaskList; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildControls();
+  // The task named in the selected row; empty when no row is selected.
+  QString SelectedTaskName() const;
+
+  std::vector<TTaskRow> FTaskList;
+
+  // Controls, each with its objectName.
+  QGroupBox* gbxJobList = nullptr;
+  QTreeWidget* lvScdlList = nullptr;
+  QPushButton* btnEdit = nullptr;
+  QPushButton* btnDelete = nullptr;
+  QPushButton* btnEnd = nullptr;
+  QCheckBox* chkDispAll = nullptr;
+  QLabel* lblCronNotice = nullptr;
+};
+
+}  // namespace bv::forms
