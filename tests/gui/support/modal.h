@@ -1,0 +1,35 @@
+// Acting on a modal dialog while it is showing: the action runs from the event loop as soon as
+// the dialog is visible (a user's first look), and a guard closes it after a while so that a test
+// that went wrong ends instead of waiting for ever.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace bvtest {
+
+inline void whenShown(QDialog* dialog, std::function<void()> action, int giveUpMs = 20000) {
+  auto* timer = new QTimer(qApp);
+  auto waited = std::make_shared<int>(0);
+  QPointer<QDialog> target(dialog);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, target, action = std::move(action), waited, giveUpMs] {
+    *waited += 10;
+    if (target && target->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      action();
+      return;
+    }
+    if (*waited >= giveUpMs || !target) {
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(10);
+}
+
+}  // namespace bvtest
