@@ -23,8 +23,8 @@ extern const GUID kIidIProvideTaskPage;   // {4086658A-CBBB-11CF-B604-00C04FD8D5
 // Shows the pages (HPROPSHEETPAGEs, in order) modally in one property sheet over the owner
 // window (an HWND; may be null), with the caption as its title and no Apply button. The sheet
 // takes the pages over and destroys them. Returns PropertySheetW's answer: 1 or more when the
-// user closed it with OK and a page had changes, 0 when nothing was saved (Cancel), -1 when the
-// sheet could not be shown or there is no page to show.
+// user closed it with OK (Windows documents 0 when no page had changes to save; Wine answers 1),
+// 0 after Cancel, -1 when the sheet could not be shown or there is no page to show.
 int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
                           const std::vector<TaskPageHandle>& pages);
 
