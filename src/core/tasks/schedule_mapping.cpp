@@ -255,8 +255,12 @@ TaskTrigger triggerFromSchedule(const Schedule& schedule) {
   return trigger;
 }
 
+bool showsTrigger(const Schedule& schedule, const TaskTrigger& trigger) {
+  return schedule == scheduleFromTrigger(trigger);
+}
+
 TaskTrigger updatedTrigger(const TaskTrigger& original, const Schedule& schedule) {
-  return schedule == scheduleFromTrigger(original) ? original : triggerFromSchedule(schedule);
+  return showsTrigger(schedule, original) ? original : triggerFromSchedule(schedule);
 }
 
 Schedule defaultSchedule(const SystemTime& now) {

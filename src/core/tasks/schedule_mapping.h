@@ -106,8 +106,11 @@ Schedule scheduleFromTrigger(const TaskTrigger& trigger);
 // should have passed validateSchedule; otherwise the trigger may fail validateTrigger.
 TaskTrigger triggerFromSchedule(const Schedule& schedule);
 
+// Whether the schedule is still what the page shows for the trigger (the user changed nothing).
+bool showsTrigger(const Schedule& schedule, const TaskTrigger& trigger);
+
 // The trigger to write back for a schedule shown for `original`: `original` itself while the
-// schedule is still what the page showed for it, otherwise triggerFromSchedule.
+// schedule still shows it, otherwise triggerFromSchedule.
 TaskTrigger updatedTrigger(const TaskTrigger& original, const Schedule& schedule);
 
 // The repetition window in minutes (MinutesDuration): until a time, the minutes from the start
