@@ -38,6 +38,10 @@ class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
            std::vector<bv::tasks::TaskTrigger>& triggers) override;
   using QWidget::show;
 
+  // OK: checks every schedule it writes from the page's inputs; the first refusal shows its box,
+  // selects its schedule and keeps the page open.
+  void accept() override;
+
  private:
   struct Controls;
   // One schedule of the page: the task's trigger it was shown for (a trigger the user leaves
@@ -74,8 +78,6 @@ class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
   void btnDeleteClick();
   void btnAdvancedClick();
   void btnSelectMonthsClick();
-  // OK: checks every schedule it writes; the first refusal shows its box and keeps the page.
-  void accept() override;
   void focusInput(bv::tasks::ScheduleInput input);
 
   Clock clock_;
