@@ -585,6 +585,8 @@ void SchedulePageDialog::buildControls() {
   }
   ui.pnlNone = named(new QWidget(ui.pnlKinds), "pnlNone");
   for (QWidget* panel : {ui.pnlDaily, ui.pnlWeekly, ui.pnlMonthly, ui.pnlOnce, ui.pnlIdle, ui.pnlNone}) {
+    // The group is as tall as its tallest panel; the shorter ones start at its top.
+    if (panel->layout() != nullptr) panel->layout()->setAlignment(Qt::AlignTop);
     ui.pnlKinds->addWidget(panel);
   }
 

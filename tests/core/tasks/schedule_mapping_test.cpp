@@ -414,11 +414,16 @@ TEST(ScheduleMapping, ADurationWithoutRepetitionIsNotShown) {
 TEST(ScheduleMapping, UpdatedTriggerFollowsEveryChange) {
   const TaskTrigger trigger = daily(1);
   Schedule schedule = scheduleFromTrigger(trigger);
+  EXPECT_TRUE(showsTrigger(schedule, trigger));
   EXPECT_EQ(updatedTrigger(trigger, schedule), trigger);
   schedule.kind = ScheduleKind::Weekly;
+  EXPECT_FALSE(showsTrigger(schedule, trigger));
   EXPECT_EQ(updatedTrigger(trigger, schedule).type, TriggerType::Weekly);
   schedule.kind = ScheduleKind::Daily;
+  EXPECT_TRUE(showsTrigger(schedule, trigger));
   EXPECT_EQ(updatedTrigger(trigger, schedule), trigger) << "changed back: as it was";
+  schedule.idleMinutes = 30;
+  EXPECT_FALSE(showsTrigger(schedule, trigger)) << "any input counts, even one the trigger lacks";
 }
 
 // --- Default schedule ------------------------------------------------------------------------
