@@ -1,0 +1,91 @@
+// The schedule page of a task, as the program shows it where the system has no page of its own:
+// a property sheet with the one tab "スケジュール" (the task scheduler's TASKPAGE_SCHEDULE), OK
+// and "キャンセル". Top to bottom: the text of the selected schedule (with "複数のスケジュールを
+// 表示する" on, a drop-down of every schedule with "新規" and "削除"), the kind, the start time,
+// "詳細設定..." (start and end date, repetition), the inputs of the kind, and the check box.
+// The page edits copies of the task's triggers; only OK writes them back. The program installs
+// one at start-up as the task scheduler's schedule page (core/tasks/schedule_page.h).
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/tasks/schedule_mapping.h"
+#include "core/tasks/schedule_page.h"
+#include "core/tasks/system_time.h"
+#include "core/tasks/task_trigger.h"
+
+namespace bv::forms {
+
+class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
+  Q_OBJECT
+
+ public:
+  // The local time now, for the schedule a new one starts from; empty for the system's clock.
+  using Clock = std::function<bv::tasks::LocalMinute()>;
+
+  explicit SchedulePageDialog(Clock clock = {}, QWidget* parent = nullptr);
+  ~SchedulePageDialog() override;
+
+  // Shows the page modally with the caption as its title, over the owner's window when
+  // `ownerWindow` is one of this program's widgets. Returns 1 on OK, after `triggers` received
+  // the page's schedules in their order; 0 on Cancel or when the window is closed, with
+  // `triggers` untouched.
+  int show(void* ownerWindow, const std::string& caption,
+           std::vector<bv::tasks::TaskTrigger>& triggers) override;
+  using QWidget::show;
+
+  // OK: checks every schedule it writes from the page's inputs; the first refusal shows its box,
+  // selects its schedule and keeps the page open.
+  void accept() override;
+
+ private:
+  struct Controls;
+  // One schedule of the page: the task's trigger it was shown for (a trigger the user leaves
+  // alone goes back as it was), or a new one.
+  struct Entry {
+    bool fromTask = false;
+    bv::tasks::TaskTrigger original;
+    bv::tasks::Schedule schedule;
+  };
+
+  void buildControls();
+  void connectHandlers();
+  bv::tasks::LocalMinute now() const;
+  bv::tasks::Schedule newSchedule() const;
+  void loadTriggers(const std::vector<bv::tasks::TaskTrigger>& triggers);
+  bv::tasks::TaskTrigger triggerOf(const Entry& entry) const;
+  // Whether OK writes the entry's trigger from its schedule (and so checks the schedule).
+  bool isWrittenFromSchedule(const Entry& entry) const;
+  bv::tasks::Schedule& current() { return entries_[static_cast<std::size_t>(current_)].schedule; }
+
+  // Puts the current schedule into the controls.
+  void showSchedule();
+  void showKind();
+  void showMonthlyMode();
+  void showMultiple();
+  void refreshSummary();
+  // Applies an edit of the user's to the current schedule; ignored while the controls are
+  // being filled.
+  void edit(const std::function<void(bv::tasks::Schedule&)>& change);
+
+  void cmbSchedulesChange();
+  void chkShowMultipleClick();
+  void btnNewClick();
+  void btnDeleteClick();
+  void btnAdvancedClick();
+  void btnSelectMonthsClick();
+  void focusInput(bv::tasks::ScheduleInput input);
+
+  Clock clock_;
+  std::unique_ptr<Controls> ui_;
+  std::vector<Entry> entries_;
+  int current_ = 0;
+  bool filling_ = false;
+  std::vector<bv::tasks::TaskTrigger> accepted_;
+};
+
+}  // namespace bv::forms
