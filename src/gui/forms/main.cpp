@@ -2,6 +2,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "core/tasks/schedule_page.h"
+#include "gui/forms/schedule_page_dialog.h"
 #include "gui/forms/uAccount.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uSchedule.h"
@@ -44,6 +46,10 @@ int main(int argc, char** argv) {
   frmBrackenvale.SetServerList(&frmServerList);
   TfrmTaskSchedule frmTaskSchedule(&frmBrackenvale);
   frmBrackenvale.SetTaskScheduleDialog(&frmTaskSchedule);
+
+  // The schedule page that the scheduler shows for a task: the program's own on this platform.
+  SchedulePageDialog schedulePage;
+  const bv::tasks::SchedulePageInstallation installedPage(schedulePage);
 
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   frmBrackenvale.move(screen.center() - frmBrackenvale.rect().center());
