@@ -225,6 +225,9 @@ void TfrmTaskSchedule::FillTaskListView() {
     item->setText(3, dateTimeText(row.NextRun));
     item->setText(4, dateTimeText(row.LastRun));
   }
+  // A fresh list has no row chosen: "変更" and "削除" ask for one first.
+  lvScdlList->setCurrentItem(nullptr);
+  lvScdlList->clearSelection();
   lvScdlList->viewport()->update();
 }
 
