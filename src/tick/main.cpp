@@ -40,9 +40,9 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  // The user's own store keeps the crontab entry; once it holds no task the entry goes.
+  // The crontab entry for the store goes once the store holds no task.
   const auto crontab = bv::tasks::systemCrontab();
-  if (options.storeFolder.empty()) options.crontab = crontab.get();
+  options.crontab = crontab.get();
   options.now = bv::tasks::localMinuteNow();
   const bv::tick::TickResult result = bv::tick::runTick(options);
   if (!quiet) {

@@ -370,7 +370,7 @@ TickResult runTick(const TickOptions& options) {
 
   std::error_code missing;
   if (folder.empty() || !fs::is_directory(folder, missing)) {
-    if (options.crontab != nullptr) tasks::removeTickEntry(*options.crontab);
+    if (options.crontab != nullptr) tasks::removeTickEntry(*options.crontab, folder);
     result.ran = true;
     return result;
   }
@@ -387,7 +387,7 @@ TickResult runTick(const TickOptions& options) {
 
   const std::vector<std::string> files = store.fileNames();
   if (files.empty() && options.crontab != nullptr) {
-    if (tasks::removeTickEntry(*options.crontab) == tasks::kOk) log("store empty: tick entry removed");
+    if (tasks::removeTickEntry(*options.crontab, folder) == tasks::kOk) log("store empty: no tick entry left for it");
   }
   for (const std::string& file : files) {
     const std::string name = taskNameOf(file);

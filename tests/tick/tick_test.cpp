@@ -273,7 +273,7 @@ class FakeCrontab final : public tasks::CrontabCommand {
 
 TEST_F(TickTest, AnEmptyStoreTakesTheTickEntryOutOfTheCrontab) {
   FakeCrontab crontab;
-  crontab.text = *tasks::withTickBlock("0 1 * * * /mine\n", "/x/brackenvale-tick");
+  crontab.text = *tasks::withTickBlock("0 1 * * * /mine\n", "/x/brackenvale-tick", tasks_.storeFolder());
   addProbeTask("daily", bvtest::dailyTrigger(2026, 12, 8, 2, 0));
   TickOptions options;
   options.storeFolder = tasks_.storeFolder();

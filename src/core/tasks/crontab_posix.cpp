@@ -117,26 +117,33 @@ HResult rewrite(CrontabCommand& crontab,
 
 std::unique_ptr<CrontabCommand> systemCrontab() { return std::make_unique<SystemCrontab>(); }
 
-std::string tickBlock(const std::filesystem::path& tickProgram) {
-  return std::string(kTickBlockBegin) + "\n* * * * * " + shellQuoted(tickProgram.string()) +
-         " --quiet >/dev/null 2>&1\n" + std::string(kTickBlockEnd) + "\n";
+std::string tickBlock(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder) {
+  return std::string(kTickBlockBegin) + "\n* * * * * " + shellQuoted(tickProgram.string()) + " --store " +
+         shellQuoted(storeFolder.string()) + " --quiet >/dev/null 2>&1\n" + std::string(kTickBlockEnd) + "\n";
 }
 
-std::optional<std::string> withTickBlock(std::string_view crontab, const std::filesystem::path& tickProgram) {
+std::optional<std::string> withTickBlock(std::string_view crontab, const std::filesystem::path& tickProgram,
+                                         const std::filesystem::path& storeFolder) {
   std::optional<std::string> rest = outsideBlocks(crontab);
   if (!rest) return std::nullopt;
   if (!rest->empty() && rest->back() != '\n') rest->push_back('\n');
-  return tickBlock(tickProgram) + *rest;
+  return tickBlock(tickProgram, storeFolder) + *rest;
 }
 
 std::optional<std::string> withoutTickBlock(std::string_view crontab) { return outsideBlocks(crontab); }
 
-HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram) {
-  return rewrite(crontab, [&](std::string_view current) { return withTickBlock(current, tickProgram); });
+HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram,
+                         const std::filesystem::path& storeFolder) {
+  return rewrite(crontab,
+                 [&](std::string_view current) { return withTickBlock(current, tickProgram, storeFolder); });
 }
 
-HResult removeTickEntry(CrontabCommand& crontab) {
-  return rewrite(crontab, [](std::string_view current) { return withoutTickBlock(current); });
+HResult removeTickEntry(CrontabCommand& crontab, const std::filesystem::path& storeFolder) {
+  const std::string forThisStore = " --store " + shellQuoted(storeFolder.string()) + " ";
+  return rewrite(crontab, [&](std::string_view current) -> std::optional<std::string> {
+    if (current.find(forThisStore) == std::string_view::npos) return std::string(current);
+    return withoutTickBlock(current);
+  });
 }
 
 bool cronDaemonRunning() {

@@ -36,22 +36,25 @@ class CrontabCommand {
 // output through pipes).
 std::unique_ptr<CrontabCommand> systemCrontab();
 
-// The block's three lines for the tick program at that path, the path quoted for the shell and
-// every "%" escaped for cron.
-std::string tickBlock(const std::filesystem::path& tickProgram);
+// The block's three lines: the tick program at that path, for the store in that folder, both
+// paths quoted for the shell and every "%" escaped for cron.
+std::string tickBlock(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder);
 
 // The crontab with the block at its top and any earlier block taken out; nothing for a BEGIN
 // marker without its END. A crontab that does not end in a line feed gets one.
-std::optional<std::string> withTickBlock(std::string_view crontab, const std::filesystem::path& tickProgram);
+std::optional<std::string> withTickBlock(std::string_view crontab, const std::filesystem::path& tickProgram,
+                                         const std::filesystem::path& storeFolder);
 // The crontab without the block; nothing for a BEGIN marker without its END.
 std::optional<std::string> withoutTickBlock(std::string_view crontab);
 
 // Reads the crontab and installs it with the block, only when that changes it. kOk, the
 // command's failure, or kUnspecifiedFailure for a crontab whose block has no END (nothing is
 // installed then).
-HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram);
-// Likewise, taking the block out.
-HResult removeTickEntry(CrontabCommand& crontab);
+HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram,
+                         const std::filesystem::path& storeFolder);
+// Likewise, taking the block out when it is the one for this store; a block for another store
+// stays.
+HResult removeTickEntry(CrontabCommand& crontab, const std::filesystem::path& storeFolder);
 
 // Whether a cron daemon runs on this computer (a process named cron or crond); tasks saved
 // while none runs are stored but never started.

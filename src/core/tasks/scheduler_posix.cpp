@@ -334,9 +334,9 @@ std::shared_ptr<SchedulerService> createPlatformScheduler() {
   PosixSchedulerOptions options;
   // A task that can run needs the tick's entry in the user's crontab; a task without a schedule
   // (the account dialog's probe, a new task before its schedule is set) does not.
-  options.afterSave = [](const std::filesystem::path&, const JobFile& saved) -> HResult {
+  options.afterSave = [](const std::filesystem::path& storeFolder, const JobFile& saved) -> HResult {
     if (saved.triggers.empty()) return kOk;
-    return installTickEntry(*systemCrontab(), sys::executableFolder() / kTickProgramName);
+    return installTickEntry(*systemCrontab(), sys::executableFolder() / kTickProgramName, storeFolder);
   };
   return createPosixScheduler(std::move(options));
 }

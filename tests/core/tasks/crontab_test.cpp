@@ -35,59 +35,73 @@ class FakeCrontab final : public CrontabCommand {
 };
 
 const std::filesystem::path kTick = "/usr/lib/brackenvale/brackenvale-tick";
+const std::filesystem::path kStore = "/home/me/.local/share/brackenvale/tasks";
 
 const std::string kBlock =
     "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
-    "* * * * * '/usr/lib/brackenvale/brackenvale-tick' --quiet >/dev/null 2>&1\n"
+    "* * * * * '/usr/lib/brackenvale/brackenvale-tick' --store '/home/me/.local/share/brackenvale/tasks' "
+    "--quiet >/dev/null 2>&1\n"
     "# END brackenvale-tick\n";
 
 TEST(TickEntry, GoesAtTheTopOnceAndLeavesEveryOtherLineByteForByte) {
   FakeCrontab crontab;
   const std::string user = "MAILTO=me@example.org\r\n# my jobs\n0 3 * * * /home/me/backup.sh  %  x\n\n";
   crontab.text = user;
-  ASSERT_EQ(installTickEntry(crontab, kTick), kOk);
+  ASSERT_EQ(installTickEntry(crontab, kTick, kStore), kOk);
   EXPECT_EQ(crontab.text, kBlock + user);
-  ASSERT_EQ(installTickEntry(crontab, kTick), kOk);
+  ASSERT_EQ(installTickEntry(crontab, kTick, kStore), kOk);
   EXPECT_EQ(crontab.installs, 1);  // nothing to change the second time
-  ASSERT_EQ(removeTickEntry(crontab), kOk);
+  ASSERT_EQ(removeTickEntry(crontab, kStore), kOk);
   EXPECT_EQ(crontab.text, user);
   EXPECT_EQ(crontab.installs, 2);
 }
 
+TEST(TickEntry, OnlyTheBlockForThisStoreIsTakenOut) {
+  FakeCrontab crontab;
+  ASSERT_EQ(installTickEntry(crontab, kTick, kStore), kOk);
+  const std::string installed = crontab.text;
+  ASSERT_EQ(removeTickEntry(crontab, "/another/store"), kOk);
+  EXPECT_EQ(crontab.text, installed);
+  ASSERT_EQ(removeTickEntry(crontab, kStore), kOk);
+  EXPECT_EQ(crontab.text, "");
+}
+
 TEST(TickEntry, AnEmptyCrontabGetsTheBlockAndALastLineGetsItsLineFeed) {
   FakeCrontab crontab;
-  ASSERT_EQ(installTickEntry(crontab, kTick), kOk);
+  ASSERT_EQ(installTickEntry(crontab, kTick, kStore), kOk);
   EXPECT_EQ(crontab.text, kBlock);
-  EXPECT_EQ(*withTickBlock("@reboot /x", kTick), kBlock + "@reboot /x\n");
+  EXPECT_EQ(*withTickBlock("@reboot /x", kTick, kStore), kBlock + "@reboot /x\n");
   EXPECT_EQ(*withoutTickBlock(kBlock), "");
 }
 
 TEST(TickEntry, AnOldBlockAnywhereIsReplacedByOneAtTheTop) {
   const std::string text = "A=1\n" + kBlock + "B=2\n";
-  EXPECT_EQ(*withTickBlock(text, "/opt/bv/brackenvale-tick"),
+  EXPECT_EQ(*withTickBlock(text, "/opt/bv/brackenvale-tick", "/s"),
             "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
-            "* * * * * '/opt/bv/brackenvale-tick' --quiet >/dev/null 2>&1\n"
+            "* * * * * '/opt/bv/brackenvale-tick' --store '/s' --quiet >/dev/null 2>&1\n"
             "# END brackenvale-tick\nA=1\nB=2\n");
 }
 
 TEST(TickEntry, ABeginWithoutItsEndIsRefusedAndNothingIsInstalled) {
   FakeCrontab crontab;
-  crontab.text = "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n0 3 * * * /mine\n";
-  EXPECT_EQ(installTickEntry(crontab, kTick), kUnspecifiedFailure);
-  EXPECT_EQ(removeTickEntry(crontab), kUnspecifiedFailure);
+  crontab.text = "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
+                 "* * * * * '/x/brackenvale-tick' --store '/home/me/.local/share/brackenvale/tasks' --quiet\n"
+                 "0 3 * * * /mine\n";
+  EXPECT_EQ(installTickEntry(crontab, kTick, kStore), kUnspecifiedFailure);
+  EXPECT_EQ(removeTickEntry(crontab, kStore), kUnspecifiedFailure);
   EXPECT_EQ(crontab.installs, 0);
 }
 
 TEST(TickEntry, NoCrontabCommandIsTheServiceNotInstalled) {
   FakeCrontab crontab;
   crontab.missing = true;
-  EXPECT_EQ(installTickEntry(crontab, kTick), kSchedServiceNotInstalled);
+  EXPECT_EQ(installTickEntry(crontab, kTick, kStore), kSchedServiceNotInstalled);
 }
 
 TEST(TickBlock, QuotesThePathForTheShellAndEscapesPercentForCron) {
-  EXPECT_EQ(tickBlock("/opt/it's 100%/brackenvale-tick"),
+  EXPECT_EQ(tickBlock("/opt/it's 100%/brackenvale-tick", "/home/a b/%s"),
             "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
-            "* * * * * '/opt/it'\\''s 100\\%/brackenvale-tick' --quiet >/dev/null 2>&1\n"
+            "* * * * * '/opt/it'\\''s 100\\%/brackenvale-tick' --store '/home/a b/\\%s' --quiet >/dev/null 2>&1\n"
             "# END brackenvale-tick\n");
 }
 
@@ -124,10 +138,10 @@ TEST(SystemCrontab, TheRoundTripWorksAgainstTheRealCommand) {
   if (child == 0) {
     if (::setgid(entry->pw_gid) != 0 || ::setuid(entry->pw_uid) != 0) ::_exit(90);
     const auto crontab = systemCrontab();
-    if (installTickEntry(*crontab, kTick) != kOk) ::_exit(1);
+    if (installTickEntry(*crontab, kTick, kStore) != kOk) ::_exit(1);
     std::string text, message;
     if (crontab->read(text, message) != kOk || text != kBlock + "0 3 * * * /bin/true\n") ::_exit(2);
-    if (removeTickEntry(*crontab) != kOk) ::_exit(3);
+    if (removeTickEntry(*crontab, kStore) != kOk) ::_exit(3);
     if (crontab->read(text, message) != kOk || text != "0 3 * * * /bin/true\n") ::_exit(4);
     ::_exit(0);
   }
