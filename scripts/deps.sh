@@ -1,7 +1,7 @@
 # Debian packages the project needs; sourced by the other scripts.
 # Each one's reason is in the README's dependency list.
 BV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev
   libpam0g-dev libpam-wrapper cron

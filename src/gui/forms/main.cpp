@@ -11,6 +11,7 @@
 #include "gui/forms/uTaskSchedule.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/interface_font.h"
+#include "gui/widgets/translation.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ bv::servers::SsrpTarget browseTarget() {
 int main(int argc, char** argv) {
   bv::widgets::Application application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brackenvale"));
+  bv::widgets::installJapaneseTranslation(application);
   QApplication::setFont(bv::widgets::interfaceFont());
   // The classic look the program was drawn for, unless the user asks for another (-style).
   if (!application.arguments().contains(QStringLiteral("-style"))) {

@@ -4,6 +4,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <utility>
 
 namespace bv::widgets {
 namespace {
@@ -13,6 +15,16 @@ QMessageBox::StandardButton showBox(QWidget* owner, QMessageBox::Icon icon, cons
                                     QMessageBox::StandardButton escape) {
   QMessageBox box(icon, boxTitle(), text, buttons, owner);
   box.setEscapeButton(escape);
+  // The captions the system's own boxes carry, whatever language Qt speaks.
+  const std::pair<QMessageBox::StandardButton, QString> captions[] = {
+      {QMessageBox::Ok, QStringLiteral("OK")},
+      {QMessageBox::Cancel, QStringLiteral("キャンセル")},
+      {QMessageBox::Yes, QStringLiteral("はい")},
+      {QMessageBox::No, QStringLiteral("いいえ")},
+  };
+  for (const auto& [button, caption] : captions) {
+    if (QAbstractButton* shown = box.button(button)) shown->setText(caption);
+  }
   const int answer = box.exec();
   return static_cast<QMessageBox::StandardButton>(answer);
 }
