@@ -6,6 +6,7 @@
 #include "runner/runner.h"
 
 int main(int argc, char** argv) {
+  bv::runner::platform::protectProcess();
   const auto words = bv::runner::platform::programArguments(argc, argv);
   return static_cast<int>(
       bv::runner::run(words, std::cin, std::cout, std::cerr, bv::runner::logFileFromEnvironment()));

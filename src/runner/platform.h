@@ -9,11 +9,19 @@
 
 namespace bv::runner::platform {
 
+// Keeps what the process holds from leaving it: no core dump (RLIMIT_CORE 0 on POSIX, rather than
+// making the process non-dumpable, which would also stop tools that read its memory from the
+// inside, the leak checker among them). Nothing to do on Windows, which writes no dump unless
+// told to.
+void protectProcess();
+
 // The program's arguments after its own name, as UTF-8 words. On POSIX these are argv as the
 // starter passed them, empty words included. On Windows they come from the raw command line,
 // because the C runtime's splitting merges blanks and so drops the empty arguments of a
 // task's parameter string: leading words that begin with "-" are the options, and everything
 // after them is one word, the parameter string exactly as the task stores it.
+// On POSIX the words are wiped from the process's argument area once copied, so that the
+// parameter string (the encoded password among it) no longer shows in /proc/PID/cmdline.
 std::vector<std::string> programArguments(int argc, char** argv);
 
 // An environment variable holding a path; nothing when it is unset or empty.

@@ -1,4 +1,6 @@
 #include <pwd.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <array>
@@ -10,9 +12,17 @@
 
 namespace bv::runner::platform {
 
+void protectProcess() {
+  const rlimit none{0, 0};
+  ::setrlimit(RLIMIT_CORE, &none);
+}
+
 std::vector<std::string> programArguments(int argc, char** argv) {
   std::vector<std::string> words;
-  for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+  for (int i = 1; i < argc; ++i) {
+    words.emplace_back(argv[i]);
+    explicit_bzero(argv[i], words.back().size());
+  }
   return words;
 }
 

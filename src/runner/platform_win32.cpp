@@ -27,6 +27,8 @@ bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 }  // namespace
 
+void protectProcess() {}
+
 std::vector<std::string> programArguments(int, char**) {
   std::wstring_view line = ::GetCommandLineW();
   // The program's own name: quoted, or up to the first blank.

@@ -26,8 +26,8 @@ std::string formatLogLine(const LogEntry& entry) {
     line += '=';
     line += oneLine(value);
   };
-  field("status", std::to_string(entry.status));
-  field("outcome", entry.outcome);
+  field("status", entry.started ? std::string("-") : std::to_string(entry.status));
+  field("outcome", entry.started ? std::string("started") : entry.outcome);
   field("server", entry.server);
   field("database", entry.database);
   field("file", entry.backupFile);
@@ -49,16 +49,19 @@ std::string pathText(const std::filesystem::path& path) {
 }
 
 std::optional<std::string> appendLogLine(const std::filesystem::path& file, const LogEntry& entry) {
+  namespace fs = std::filesystem;
   std::error_code error;
   if (file.has_parent_path()) {
-    std::filesystem::create_directories(file.parent_path(), error);
+    fs::create_directories(file.parent_path(), error);
     if (error) return pathText(file.parent_path()) + ": " + error.message();
+    fs::permissions(file.parent_path(), fs::perms::owner_all, fs::perm_options::replace, error);
   }
   // One write of the whole line in append mode, so that runs that end together do not mix
   // their lines.
   const std::string line = formatLogLine(entry);
   std::ofstream out(file, std::ios::binary | std::ios::app);
   if (!out) return pathText(file) + ": 追記用に開けません";
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
   out.write(line.data(), static_cast<std::streamsize>(line.size()));
   out.flush();
   if (!out) return pathText(file) + ": 書き込めません";

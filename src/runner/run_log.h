@@ -14,7 +14,8 @@ inline constexpr const char* kLogFileVariable = "BRACKENRUN_LOG";
 // What one run did, as the log line records it.
 struct LogEntry {
   std::string time;
-  int status = 0;
+  int status = 0;       // the exit status; not written for a start line
+  bool started = false; // a start line: written before the connection is made
   std::string outcome;  // succeeded, bad-arguments, connect-failed, backup-failed, runner-error
   std::string server;
   std::string database;
@@ -27,6 +28,8 @@ struct LogEntry {
 // One line, tab-separated, ending in a line feed:
 //   time  status=N  outcome=WORD  server=...  database=...  file=...  login=...  verify=...
 //   detail=...
+// A start line has "status=-" and "outcome=started", so a run that never ends (killed at its
+// time limit) still leaves a trace.
 // Tabs, carriage returns and line feeds inside a value become blanks.
 std::string formatLogLine(const LogEntry& entry);
 
@@ -38,8 +41,9 @@ std::optional<std::filesystem::path> logFileFromEnvironment();
 // the ANSI code page's on Windows).
 std::string pathText(const std::filesystem::path& path);
 
-// Appends the entry's line to the file, creating its folder when missing. Returns why it
-// failed, or nothing on success.
+// Appends the entry's line to the file, creating its folder when missing; the folder is kept
+// private to the user (0700) and the file too (0600). Returns why it failed, or nothing on
+// success.
 std::optional<std::string> appendLogLine(const std::filesystem::path& file, const LogEntry& entry);
 
 }  // namespace bv::runner

@@ -4,6 +4,7 @@
 
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/sys/wipe.h"
 #include "runner/platform.h"
 #include "runner/run_log.h"
 
@@ -70,6 +71,18 @@ struct Run {
   LogEntry entry;
   bool logged = true;
 
+  // The start line: before the connection is made, so that a run killed at its time limit still
+  // leaves a trace.
+  void logStart() {
+    if (!logFile) return;
+    LogEntry start = entry;
+    start.started = true;
+    start.time = platform::localTimestamp();
+    if (const auto problem = appendLogLine(*logFile, start)) {
+      err << "Brackenrun: ログファイルに書き込めませんでした: " << *problem << '\n';
+    }
+  }
+
   ExitStatus refuse(const std::string& message) {
     err << "Brackenrun: " << message << '\n' << kHelpHint << '\n';
     entry.outcome = "bad-arguments";
@@ -92,7 +105,9 @@ struct Run {
     if (line.action == Action::Print) logged = false;
     if (line.fromStandardInput) {
       try {
-        line.arguments = tasks::splitTaskParameters(readParameterString(in));
+        std::string parameters = readParameterString(in);
+        line.arguments = tasks::splitTaskParameters(parameters);
+        sys::wipe(parameters);
       } catch (const UsageError& error) {
         return refuse(error.what());
       }
@@ -114,8 +129,13 @@ struct Run {
     }
 
     const std::string_view operation = maintenance::operationName(maintenance::Operation::Backup);
-    const auto outcome = maintenance::executeMaintenanceCommand(
-        maintenance::maintenanceConnectionSettings(loginFor(backup), operation), batch, operation);
+    db::ConnectionSettings settings = maintenance::maintenanceConnectionSettings(loginFor(backup), operation);
+    // From here the settings hold the one copy of the password that the connection needs.
+    sys::wipe(backup.password);
+    for (std::string& argument : line.arguments) sys::wipe(argument);
+    logStart();
+    const auto outcome = maintenance::executeMaintenanceCommand(settings, batch, operation);
+    settings.forgetPassword();
     for (const auto& info : outcome.infoMessages) out << info.message << '\n';
     if (outcome.succeeded) {
       out << operation << "が終了しました。\n";
@@ -183,6 +203,15 @@ CommandLine splitCommandLine(const std::vector<std::string>& words) {
 std::string readParameterString(std::istream& in) {
   std::string input;
   char buffer[4096];
+  // The input holds the encoded password: its copies here are wiped however this ends.
+  struct Wipe {
+    std::string& input;
+    char (&buffer)[4096];
+    ~Wipe() {
+      sys::wipe(input);
+      sys::wipeMemory(buffer, sizeof buffer);
+    }
+  } wipe{input, buffer};
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     input.append(buffer, static_cast<std::size_t>(in.gcount()));
     if (input.size() > kMaxParameterInput) {

@@ -2,12 +2,21 @@
 // outputs and the log file it finds through the environment.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "closed_port.h"
 #include "core/maintenance/command_builder.h"
 #include "process_posix.h"
 #include "runner_test_support.h"
+#include "silent_listener.h"
 #include "core/tasks/task_argument.h"
 
 namespace {
@@ -114,6 +123,50 @@ TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheUsersStateFolder) {
   EXPECT_EQ(brtest::lines(brtest::readFile(dir_.path() / "xdg" / "brackenvale" / "brackenrun.log")).size(),
             1u);
   EXPECT_EQ(brtest::lines(brtest::readFile(underHome)).size(), 1u);
+}
+
+// While a run waits for its server, what other users of the computer can read of it: no part of
+// the parameter string in its command line, and no core dump of it ever.
+TEST_F(BrackenrunProcess, AWaitingRunShowsNoParametersAndDumpsNoCore) {
+  const bvtest::SilentListener silent;  // accepts and never answers: the login waits
+  bv::tasks::TaskBackup b = backup();
+  b.useSqlAuth = true;
+  b.userName = "sa";
+  b.password = "Visible-if-not-wiped";
+  b.server = silent.serverText();
+  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int devNull = ::open("/dev/null", O_RDWR);
+    ::dup2(devNull, 1);
+    ::dup2(devNull, 2);
+    ::setenv("BRACKENRUN_LOG", (dir_.path() / "waiting.log").c_str(), 1);
+    ::execl(BRACKENRUN_PATH, BRACKENRUN_PATH, parameters.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto read = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  };
+  const std::string proc = "/proc/" + std::to_string(child);
+  bool wiped = false;
+  for (int attempt = 0; attempt < 200 && !wiped; ++attempt) {
+    wiped = silent.anybodyConnected() &&
+            read(proc + "/cmdline").find(bv::tasks::EncodeTaskArgument("Visible-if-not-wiped")) == std::string::npos;
+    if (!wiped) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const std::string commandLine = read(proc + "/cmdline");
+  const std::string limits = read(proc + "/limits");
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_TRUE(wiped);
+  for (const std::string& argument : bv::tasks::splitTaskParameters(parameters)) {
+    if (argument.size() > 2) {
+      EXPECT_EQ(commandLine.find(argument), std::string::npos) << argument;
+    }
+  }
+  EXPECT_NE(limits.find("Max core file size        0                    0"), std::string::npos) << limits;
 }
 
 }  // namespace

@@ -27,7 +27,14 @@ class BrackenrunProcess : public ::testing::Test {
   ChildResult brackenrun(const std::string& arguments) const {
     return run(program_, bvtest::quotedCommandLine(program_, arguments));
   }
-  std::vector<std::string> logLines() const { return brtest::lines(brtest::readFile(log_)); }
+  // The lines of finished runs; each run that connected also wrote a start line before them.
+  std::vector<std::string> logLines() const {
+    std::vector<std::string> finished;
+    for (auto& line : brtest::lines(brtest::readFile(log_))) {
+      if (line.find("\tstatus=-\toutcome=started\t") == std::string::npos) finished.push_back(std::move(line));
+    }
+    return finished;
+  }
 
   // A task with an empty password: its parameter string holds two blanks in a row.
   static bv::tasks::TaskBackup backup() {

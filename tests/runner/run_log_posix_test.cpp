@@ -51,5 +51,16 @@ TEST(LogFile, WithoutHomeThePasswordFileNamesTheHomeFolder) {
   EXPECT_EQ(file->parent_path().parent_path().filename(), "state");
 }
 
+TEST(LogFile, TheLogAndItsFolderArePrivateToTheUser) {
+  char pattern[] = "/tmp/bv-log-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::filesystem::path file = std::filesystem::path(pattern) / "state" / "brackenrun.log";
+  ASSERT_EQ(appendLogLine(file, LogEntry{}), std::nullopt);
+  using std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status(file).permissions() & perms::all, perms::owner_read | perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(file.parent_path()).permissions() & perms::all, perms::owner_all);
+  std::filesystem::remove_all(pattern);
+}
+
 }  // namespace
 }  // namespace bv::runner

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/sys/wipe.h"
+
 namespace bv::db {
 namespace {
 
@@ -70,6 +72,12 @@ void ConnectionSettings::set(std::string_view key, std::string value) {
     existing->second = std::move(value);
   } else {
     pairs_.emplace_back(std::string(key), std::move(value));
+  }
+}
+
+void ConnectionSettings::forgetPassword() noexcept {
+  for (auto& [key, value] : pairs_) {
+    if (equalsIgnoringCase(key, "Password") || equalsIgnoringCase(key, "PWD")) sys::wipe(value);
   }
 }
 

@@ -48,6 +48,9 @@ class ConnectionSettings {
   // Sets a key: an existing one (ignoring case) keeps its place, a new one is appended.
   void set(std::string_view key, std::string value);
 
+  // Wipes the password's bytes (Password, PWD) and removes it; the settings can no longer log in.
+  void forgetPassword() noexcept;
+
   // The OLE DB-form text: "key=value" pairs joined by ";", no trailing ";". A value comes out
   // as it stands when it reads back the same (no ";", no edge blank, not starting with a quote
   // or "="); otherwise between double quotes (single ones when it holds double ones), the

@@ -5,6 +5,7 @@
 
 #include "core/db/odbc_api.h"
 #include "core/db/odbc_connection_string.h"
+#include "core/sys/wipe.h"
 #include "core/text/utf16.h"
 
 namespace bv::db {
@@ -145,8 +146,7 @@ void Connection::fail(const std::string& what) { throw ProviderError(describe(er
 void Connection::open() {
   close();
   recordOutcome({}, {});
-  const std::string odbcString =
-      renderOdbcConnectionString(settings_, defaultOdbcTarget());
+  std::string odbcString = renderOdbcConnectionString(settings_, defaultOdbcTarget());
 
   auto handles = std::make_unique<Handles>();
   SQLHANDLE raw = SQL_NULL_HANDLE;
@@ -168,8 +168,10 @@ void Connection::open() {
                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
 
   std::u16string in = wide(odbcString);
+  sys::wipe(odbcString);
   const SQLRETURN rc = SQLDriverConnectW(raw, nullptr, wideArg(in), SQL_NTS, nullptr, 0, nullptr,
                                          SQL_DRIVER_NOPROMPT);
+  sys::wipe(in);  // the driver string holds the password
   Diagnostics diagnostics;
   diagnostics.collect(handles->connection);
   if (!succeeded(rc)) {

@@ -49,6 +49,8 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   void setSettings(ConnectionSettings settings);
+  // Wipes the password this connection keeps (after it opened, nothing needs it again).
+  void forgetPassword() noexcept { settings_.forgetPassword(); }
   const ConnectionSettings& settings() const noexcept { return settings_; }
 
   // Opens the connection; throws ProviderError (or ConnectionStringError for a string that

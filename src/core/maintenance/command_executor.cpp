@@ -39,6 +39,7 @@ ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& setting
   db::Connection connection(settings);
   try {
     connection.open();
+    connection.forgetPassword();
     outcome.connected = true;
     db::Query query(connection);
     query.clear();

@@ -140,5 +140,26 @@ TEST(ReadTaskParameters, AnEmptyPasswordIsAllowed) {
   EXPECT_EQ(readTaskParameters(words).password, "");
 }
 
+TEST(ReadTaskParameters, NoRefusalStatesTheLengthOfThePasswordOrOfItsEncodedForm) {
+  TaskBackup backup;
+  backup.useSqlAuth = true;
+  backup.userName = "sa";
+  backup.password = "seventeen-chars!!";  // 17 characters, 34 digits
+  backup.server = "srv";
+  backup.database = "db";
+  backup.backupFile = "f";
+  auto arguments = splitTaskParameters(buildTaskParameters(backup));
+  arguments[2].pop_back();  // 33 digits: odd
+  try {
+    readTaskParameters(arguments);
+    FAIL() << "an odd argument was read";
+  } catch (const TaskArgumentError& error) {
+    const std::string message = error.what();
+    for (const char* length : {"33", "34", "17"}) {
+      EXPECT_EQ(message.find(length), std::string::npos) << message;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace bv::tasks

@@ -1,0 +1,20 @@
+#include "core/sys/wipe.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <string.h>
+#endif
+
+namespace bv::sys {
+
+void wipeMemory(void* data, std::size_t size) noexcept {
+  if (data == nullptr || size == 0) return;
+#ifdef _WIN32
+  ::SecureZeroMemory(data, size);
+#else
+  ::explicit_bzero(data, size);
+#endif
+}
+
+}  // namespace bv::sys
