@@ -121,6 +121,9 @@ struct Run {
       return refuse(error.what());
     }
     describe(backup, entry);
+    if (const auto problem = maintenance::backupFileProblem(backup.backupFile)) {
+      return refuse(std::string(*problem));
+    }
 
     const std::string batch = backupBatch(backup);
     if (line.action == Action::Print) {

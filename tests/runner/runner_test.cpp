@@ -111,6 +111,19 @@ TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
       << logged[5];
 }
 
+TEST_F(RunnerTest, ABackupFileTheBatchCannotCarryExactlyIsRefusedWithoutConnecting) {
+  const brtest::SilentListener server;
+  tasks::TaskBackup backup = backupOn(server.serverText());
+  backup.backupFile = "/tmp/" + std::string(996, 'x');  // 1001 bytes
+  const Result result = runWith({tasks::buildTaskParameters(backup)});
+  EXPECT_EQ(result.status, ExitStatus::BadArguments);
+  EXPECT_NE(result.err.find("バックアップファイル名が長すぎます。"), std::string::npos) << result.err;
+  EXPECT_FALSE(server.anybodyConnected());
+  const auto logged = brtest::lines(result.log);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("\tstatus=2\toutcome=bad-arguments\t"), std::string::npos);
+}
+
 TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
   const tasks::TaskBackup backup =
       backupOn("127.0.0.1," + std::to_string(bvtest::closedLoopbackPort()));

@@ -78,6 +78,10 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
   } else if (inputs.backupFile.empty()) {
     return InputProblem{JobInput::BackupFile, std::string(kBackupFileMissing)};
   }
+  // The job's step runs the run-now backup batch: the same path limits hold.
+  if (const auto problem = maintenance::backupFileProblem(inputs.backupFile)) {
+    return InputProblem{JobInput::BackupFile, std::string(*problem)};
+  }
   if (inputs.freqType == kFreqWeekly && weekDayMask(inputs.weekDays) == 0) {
     return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};
   }

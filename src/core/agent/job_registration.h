@@ -78,8 +78,9 @@ struct InputProblem {
 bool hasFolderAndFileName(std::string_view path);
 
 // The checks in their order: the trimmed job name, the start time, the backup file (for a
-// local server folder and file name, for a remote one only that it is given), and for a weekly
-// job at least one day. The first failure, or nothing when all pass.
+// local server folder and file name, for a remote one only that it is given; then that the
+// batch carries it exactly, maintenance::backupFileProblem), and for a weekly job at least one
+// day. The first failure, or nothing when all pass.
 std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serverIsLocal,
                                               const AgentDate& today);
 

@@ -187,6 +187,13 @@ void Connection::open() {
 
 void Connection::close() noexcept {
   if (!handles_) return;
+  if (inTransaction_ && handles_->connection) {
+    // A transaction nobody committed is rolled back here, so that it never stays open on the
+    // server (holding its locks) after the program has let go of the connection.
+    SQLEndTran(SQL_HANDLE_DBC, handles_->connection.get(), SQL_ROLLBACK);
+    SQLSetConnectAttrW(handles_->connection.get(), SQL_ATTR_AUTOCOMMIT,
+                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  }
   if (handles_->connection) SQLDisconnect(handles_->connection.get());
   handles_.reset();  // frees the connection handle, then the environment
   inTransaction_ = false;

@@ -2,6 +2,8 @@
 // inputs: it collects lines and joins them, each line followed by one blank. Qt-free.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +18,19 @@ std::string joinCommandLines(const std::vector<std::string>& lines);
 // INIT, NAME, DESCRIPTION, all inside begin ... end. A scheduled job runs the same lines.
 std::vector<std::string> backupCommandLines(std::string_view databaseName,
                                             std::string_view backupFilePath);
+
+// The longest backup file the batch carries: its variable is a varchar(1000), in the server's
+// code page (932 for the servers this program is made for).
+inline constexpr std::size_t kMaxBackupFileBytes = 1000;
+inline constexpr std::string_view kBackupFileTooLong = "バックアップファイル名が長すぎます。";
+inline constexpr std::string_view kBackupFileUnusableCharacter =
+    "バックアップファイル名に使用できない文字が含まれています。";
+
+// Why the backup batch would not write exactly the file named, or nothing. The batch's variable
+// would turn a character code page 932 cannot carry into "?" (two names, one file), and would
+// cut a path longer than its 1000 bytes (another file, overwritten with INIT). The length counts
+// the path as the server resolves it, each %date% (in any letter case) as its 8 digits.
+std::optional<std::string_view> backupFileProblem(std::string_view backupFilePath);
 
 // The backup batch; with verify, RESTORE VERIFYONLY reads back the file just written.
 std::string buildBackupCommand(std::string_view databaseName, std::string_view backupFilePath,

@@ -111,11 +111,10 @@ std::string decodeArgument(const std::vector<std::string>& arguments, std::size_
 
 std::string EncodeTaskArgument(std::string_view text) {
   text = text.substr(0, std::min(text.find('\0'), text.size()));
-  const auto bytes = text::utf8ToCp932(text);
   // The way back must give the same text: a look-alike mapping would put another name on
   // the task than the one the user typed.
-  const auto back = bytes ? text::cp932ToUtf8(*bytes) : std::nullopt;
-  if (!back || *back != text) throw TaskArgumentError(describeUnencodable(text));
+  const auto bytes = text::utf8ToCp932Exact(text);
+  if (!bytes) throw TaskArgumentError(describeUnencodable(text));
 
   std::string hex;
   hex.reserve(bytes->size() * 2);

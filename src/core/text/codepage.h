@@ -21,6 +21,11 @@ class CodePageUnavailable : public std::runtime_error {
 // sequence of a look-alike; the caller checks the way back when it needs the exact text.
 std::optional<std::string> utf8ToCp932(std::string_view utf8);
 
+// The code-page-932 bytes of a UTF-8 text only when they give back exactly that text: nothing
+// for a character the code page cannot carry or would turn into a look-alike ("¥" into "\",
+// "〜" into "～").
+std::optional<std::string> utf8ToCp932Exact(std::string_view utf8);
+
 // The UTF-8 text of code-page-932 bytes; nothing when a byte sequence is no character of the
 // code page (an invalid lead or trail byte, an unassigned code, a lead byte at the end).
 std::optional<std::string> cp932ToUtf8(std::string_view bytes);

@@ -393,6 +393,14 @@ bool TfrmBrackenvale::ValidateLoginInputs() {
   return true;
 }
 
+bool TfrmBrackenvale::RequireExactBackupFile() {
+  const auto problem = maintenance::backupFileProblem(toUtf8(editBackFilePath->text()));
+  if (!problem) return true;
+  prompts().error(this, toQString(*problem));
+  editBackFilePath->setFocus(Qt::OtherFocusReason);
+  return false;
+}
+
 bool TfrmBrackenvale::RequireBackupFile(QLineEdit* edit) {
   return RequireField(edit, kSpecifyBackupFile);
 }
@@ -401,6 +409,7 @@ void TfrmBrackenvale::btnCreateClick() {
   if (!ValidateLoginInputs()) return;
   const int tab = pgOperation->currentIndex();
   if (tab == 0 && !RequireBackupFile(editBackFilePath)) return;
+  if (tab == 0 && !RequireExactBackupFile()) return;
   if (tab == 1 && !RequireBackupFile(editRestFilePath)) return;
 
   const QString operation = OperationName();
@@ -494,6 +503,7 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
 void TfrmBrackenvale::btnMakeScdlClick() {
   if (!ValidateLoginInputs()) return;
   if (!RequireBackupFile(editBackFilePath)) return;
+  if (!RequireExactBackupFile()) return;
 
   const std::string parameters = BuildTaskCommandLine();
   if (parameters.empty()) {

@@ -98,6 +98,9 @@ class TfrmBrackenvale : public QWidget {
   // database choice.
   bool ValidateLoginInputs();
   bool RequireBackupFile(QLineEdit* edit);
+  // The backup file as the batch would write it: its message and the focus in the box, false,
+  // when the batch could not write exactly that file.
+  bool RequireExactBackupFile();
   QString OperationName() const;
 
   QString FComputerName;

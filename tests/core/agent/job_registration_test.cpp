@@ -70,6 +70,20 @@ TEST(ValidateJobInputs, AcceptsACompleteJob) {
   EXPECT_FALSE(validateJobInputs(validInputs(), false, kToday).has_value());
 }
 
+TEST(ValidateJobInputs, AFileTheStepsBatchCannotCarryExactlyIsRefusedAfterTheFileChecks) {
+  JobInputs inputs = validInputs();
+  inputs.backupFile = "C:\\backup\\" + std::string(1000, 'x');
+  inputs.freqType = kFreqWeekly;  // no day either: the file comes first
+  auto problem = validateJobInputs(inputs, false, kToday);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->input, JobInput::BackupFile);
+  EXPECT_EQ(problem->message, "バックアップファイル名が長すぎます。");
+  inputs.backupFile = "C:\\backup\\¥.bak";  // would come back as "\"
+  problem = validateJobInputs(inputs, true, kToday);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->message, "バックアップファイル名に使用できない文字が含まれています。");
+}
+
 TEST(ValidateJobInputs, ChecksNameThenTimeThenFileThenDays) {
   JobInputs inputs = validInputs();
   inputs.jobName = "   ";

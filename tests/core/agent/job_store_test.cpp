@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+
 #include "core/agent/job_registration.h"
 #include "standin_fixture.h"
 
@@ -99,6 +102,55 @@ TEST_F(JobStoreOnStandin, AFailingStepRolledBackLeavesNoHalfJob) {
   store.rollbackTransaction();
   EXPECT_FALSE(store.jobExists("half"));
   EXPECT_EQ(jobRows(), 0);
+}
+
+TEST_F(JobStoreOnStandin, ClosingWithATransactionOpenRollsItBackAndFreesMsdb) {
+  const TJobEntry entry = nightly("abandoned");
+  store.beginTransaction();
+  store.addJob(entry, "sa");
+  store.close();  // as the dialog's unexpected-error path closes it
+  JobStore other;
+  other.open(agentConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()},
+                                     standin.sampleDatabase()));
+  EXPECT_FALSE(other.jobExists("abandoned"));
+  // msdb takes a new job at once: nothing holds it any more.
+  other.addJob(nightly("next"), "sa");
+  EXPECT_TRUE(other.jobExists("next"));
+}
+
+// Whatever the server does with a session that vanishes, the client says it: a connection closed
+// with its transaction open rolls it back first.
+TEST(JobStoreTrace, ClosingWithATransactionOpenSendsTheRollbackBeforeDisconnecting) {
+  bvtest::TempDir scratch("bv-trace");
+  bvtest::StandinOptions options;
+  options.traceFile = scratch.path() / "trace.log";
+  bvtest::StandinFixture standin(options);
+  JobStore store;
+  store.open(agentConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}, "msdb"));
+  store.beginTransaction();
+  JobInputs inputs;
+  inputs.jobName = "abandoned";
+  inputs.backupFile = "C:\\b\\x.bak";
+  inputs.startTimeText = "02:00:00";
+  inputs.freqType = kFreqDaily;
+  store.addJob(CollectJobSettings(inputs, {2026, 12, 8}), "sa");
+  store.close();
+  std::ifstream in(options.traceFile);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const auto added = std::find_if(lines.begin(), lines.end(),
+                                  [](const std::string& line) { return line.find("sp_add_job") != std::string::npos; });
+  ASSERT_NE(added, lines.end());
+  // A transaction-manager request of type 8 (TM_ROLLBACK_XACT, [MS-TDS] 2.2.6.9).
+  bool rolledBack = false;
+  for (auto it = added; it != lines.end() && std::next(it) != lines.end(); ++it) {
+    rolledBack = rolledBack || (it->find("transaction manager") != std::string::npos && *std::next(it) == "8");
+  }
+  EXPECT_TRUE(rolledBack) << "trace after the job:\n" << [&] {
+    std::string text;
+    for (auto it = added; it != lines.end(); ++it) text += *it + "\n";
+    return text;
+  }();
 }
 
 TEST(JobStore, EveryCallOnAStoreThatIsNotOpenIsTheProvidersNotOpenError) {

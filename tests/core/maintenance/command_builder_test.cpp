@@ -89,5 +89,29 @@ TEST(JoinCommandLines, EveryLineGetsOneBlankAndNothingIsTrimmed) {
   EXPECT_EQ(joinCommandLines({" a ", "", "b"}), " a   b ");
 }
 
+TEST(BackupFileProblem, ThePathMustFitTheBatchsThousandBytesAsTheServerResolvesIt) {
+  const std::string folder = "D:\\backup\\";
+  EXPECT_EQ(backupFileProblem(folder + std::string(1000 - folder.size(), 'a')), std::nullopt);
+  EXPECT_EQ(backupFileProblem(folder + std::string(1001 - folder.size(), 'a')), kBackupFileTooLong);
+  // Each %date% (in any letter case) becomes eight digits on the server.
+  const std::string withDate = folder + std::string(1000 - folder.size() - 6, 'a') + "%date%";
+  EXPECT_EQ(withDate.size(), 1000u);
+  EXPECT_EQ(backupFileProblem(withDate), kBackupFileTooLong);
+  EXPECT_EQ(backupFileProblem(folder + std::string(1000 - folder.size() - 8, 'a') + "%DaTe%"), std::nullopt);
+  EXPECT_EQ(backupFileProblem(folder + std::string(1000 - folder.size() - 7, 'a') + "%DaTe%"), kBackupFileTooLong);
+  // A Japanese character takes two bytes of code page 932.
+  std::string exact = folder;  // 3 bytes of UTF-8 for each 売, 2 of code page 932
+  for (std::size_t bytes = folder.size(); bytes + 2 <= 1000; bytes += 2) exact += "売";
+  EXPECT_EQ(backupFileProblem(exact), std::nullopt);
+  EXPECT_EQ(backupFileProblem(exact + "売"), kBackupFileTooLong);
+}
+
+TEST(BackupFileProblem, ACharacterCodePage932CannotCarryIsRefused) {
+  EXPECT_EQ(backupFileProblem("D:\\café.bak"), kBackupFileUnusableCharacter);
+  EXPECT_EQ(backupFileProblem("D:\\〜.bak"), kBackupFileUnusableCharacter);  // would come back as ～
+  EXPECT_EQ(backupFileProblem("D:\\😀.bak"), kBackupFileUnusableCharacter);
+  EXPECT_EQ(backupFileProblem("D:\\売上 %date%.bak"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace bv::maintenance

@@ -395,6 +395,27 @@ TEST_F(MainWindow, OnTheLogTabAFailedTruncationRunsNoShrinkAndReportsNoSuccess) 
   EXPECT_TRUE(prompts.boxes[1].text.startsWith(QStringLiteral("ログの切り捨て中にエラーが発生しました。")));
 }
 
+TEST_F(MainWindow, ABackupFileTheBatchCannotCarryExactlyIsRefusedBeforeAnythingIsSent) {
+  enterServer(unreachableServer());
+  pretendDatabaseList();
+  auto* file = bvtest::control<QLineEdit>(window, "editBackFilePath");
+  const std::pair<QString, QString> cases[] = {
+      {QStringLiteral("D:\\") + QString(998, QLatin1Char('a')), QStringLiteral("バックアップファイル名が長すぎます。")},
+      {QStringLiteral("D:\\café.bak"), QStringLiteral("バックアップファイル名に使用できない文字が含まれています。")},
+  };
+  for (const auto& [path, message] : cases) {
+    prompts.boxes.clear();
+    file->setText(path);
+    bvtest::control<QPushButton>(window, "btnClose")->setFocus();
+    clickRunNow();
+
+    ASSERT_EQ(prompts.boxes.size(), 1u);  // no confirmation, no connection tried
+    EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
+    EXPECT_EQ(prompts.boxes[0].text, message);
+    EXPECT_EQ(QApplication::focusWidget(), file);
+  }
+}
+
 TEST_F(MainWindow, TheBuildersReadTheTabsAndTheResolvedDatabase) {
   pretendDatabaseList();
   bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("D:\\b_%date%.bak"));

@@ -189,6 +189,18 @@ TEST_F(TaskRegistration, TextsCodePage932CannotCarryAreRefusedBeforeTheAccountIs
   EXPECT_TRUE(storedFiles().empty());
 }
 
+TEST_F(TaskRegistration, ABackupFileTheBatchCannotCarryExactlyIsRefusedBeforeTheArgumentsAreBuilt) {
+  auto* file = control<QLineEdit>("editBackFilePath");
+  file->setText(QStringLiteral("D:\\〜.bak"));
+  control<QPushButton>("btnClose")->setFocus();
+  clickAddTask();
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
+  EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("バックアップファイル名に使用できない文字が含まれています。"));
+  EXPECT_EQ(QApplication::focusWidget(), file);
+  EXPECT_TRUE(storedFiles().empty());
+}
+
 TEST_F(TaskRegistration, MismatchedPasswordsAreRefusedEmptiedAndAskedAgain) {
   bvtest::whenShown(account.get(), [this] {
     QTest::keyClicks(accountControl<QLineEdit>("editPasswd0"), QStringLiteral("pw"));
