@@ -1,5 +1,6 @@
 // Brackenvale: back up, restore and shrink a SQL Server database without writing T-SQL.
 #include <QGuiApplication>
+#include <QIcon>
 #include <QScreen>
 
 #include "core/tasks/schedule_page.h"
@@ -23,11 +24,24 @@ bv::servers::SsrpTarget browseTarget() {
   return target;
 }
 
+// The program's icon in every size the resources carry (packaging/icons, compiled in).
+QIcon programIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/%1x%1/apps/brackenvale.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bv::widgets::Application application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brackenvale"));
+  // The icon of the main window and of every dialog. The desktop entry's name lets a desktop
+  // shell match the windows to the menu entry (Wayland shows its icon instead of the window's).
+  QApplication::setWindowIcon(programIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.brackenvale.Brackenvale"));
   QApplication::setFont(bv::widgets::interfaceFont());
   // The classic look the program was drawn for, unless the user asks for another (-style).
   if (!application.arguments().contains(QStringLiteral("-style"))) {
