@@ -153,6 +153,8 @@ set(CPACK_DEBIAN_BRACKENVALE_PACKAGE_NAME brackenvale)
 # common-account, which /etc/pam.d/brackenvale includes.
 set(CPACK_DEBIAN_BRACKENVALE_PACKAGE_DEPENDS
   "tdsodbc, unixodbc, fonts-ipafont-gothic, cron, libpam-runtime")
+# Qt's own texts (file dialog, edit menus) in Japanese; without it they stay English.
+set(CPACK_DEBIAN_BRACKENVALE_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_BRACKENVALE_PACKAGE_SUGGESTS "brackenvale-standin")
 set(CPACK_DEBIAN_BRACKENVALE_PACKAGE_CONTROL_EXTRA ${bv_staged}/brackenvale/conffiles)
 set(CPACK_DEBIAN_BRACKENVALE_DESCRIPTION

@@ -38,15 +38,15 @@ QIcon programIcon() {
 int main(int argc, char** argv) {
   bv::widgets::Application application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brackenvale"));
-  // The icon of the main window and of every dialog. The desktop entry's name lets a desktop
-  // shell match the windows to the menu entry (Wayland shows its icon instead of the window's).
-  QApplication::setWindowIcon(programIcon());
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.brackenvale.Brackenvale"));
   QApplication::setFont(bv::widgets::interfaceFont());
   // The classic look the program was drawn for, unless the user asks for another (-style).
   if (!application.arguments().contains(QStringLiteral("-style"))) {
     QApplication::setStyle(QStringLiteral("Windows"));
   }
+  // The icon of the main window and of every dialog. The desktop entry's name lets a desktop
+  // shell match the windows to the menu entry (Wayland shows its icon instead of the window's).
+  QApplication::setWindowIcon(programIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.brackenvale.Brackenvale"));
 
   // The main window first, then each dialog once, in this order; they live until the program
   // ends.
