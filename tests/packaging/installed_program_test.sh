@@ -134,7 +134,7 @@ xdotool mousemove --window "$page" 20 20 && xdotool key Return
 has_crontab() { [ -s "$BV_CRONTAB" ]; }
 bv_wait_until "the crontab block" has_crontab
 tick_line=$(grep '^\* \* \* \* \* ' "$BV_CRONTAB" || true)
-[[ $tick_line == "* * * * * '$root/usr/lib/brackenvale/brackenvale-tick' "*" --quiet >/dev/null 2>&1" ]] \
+[[ $tick_line == "* * * * * '$root/usr/lib/brackenvale/brackenvale-tick' "*"--quiet >/dev/null 2>&1" ]] \
   || bv_fail "the crontab block does not start the installed tick: $(cat "$BV_CRONTAB")"
 [ "$(application_name)" = "$root/usr/lib/brackenvale/Brackenrun" ] || bv_fail "the saved task runs $(application_name)"
 
