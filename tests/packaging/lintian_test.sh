@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# lintian on one package: no error. Everything it says is printed (warnings are allowed; the
-# packages' known ones are listed in the README).
+# lintian on one package: no error. Everything it says is printed; warnings and notes are
+# allowed (the README says which ones the packages get and why).
 set -euo pipefail
 . "$(dirname "$0")/package_env.sh"
 bv_require_packages
