@@ -8,6 +8,9 @@ BV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic)
 BV_DISPLAY_PACKAGES=(xvfb xauth imagemagick)
+# Building the Debian packages (CPack runs dpkg-shlibdeps) and checking them (tests/packaging):
+# lintian, the menu entry's and the metadata's validators, driving the installed program on Xvfb.
+BV_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream xdotool x11-utils file man-db)
 # The Windows cross-build and its tests under Wine (scripts/windows-tests.sh).
 BV_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 

@@ -1,5 +1,6 @@
 // Brackenvale: back up, restore and shrink a SQL Server database without writing T-SQL.
 #include <QGuiApplication>
+#include <QIcon>
 #include <QScreen>
 
 #include "core/tasks/schedule_page.h"
@@ -24,6 +25,15 @@ bv::servers::SsrpTarget browseTarget() {
   return target;
 }
 
+// The program's icon in every size the resources carry (packaging/icons, compiled in).
+QIcon programIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/%1x%1/apps/brackenvale.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -35,6 +45,10 @@ int main(int argc, char** argv) {
   if (!application.arguments().contains(QStringLiteral("-style"))) {
     QApplication::setStyle(QStringLiteral("Windows"));
   }
+  // The icon of the main window and of every dialog. The desktop entry's name lets a desktop
+  // shell match the windows to the menu entry (Wayland shows its icon instead of the window's).
+  QApplication::setWindowIcon(programIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.brackenvale.Brackenvale"));
 
   // The main window first, then each dialog once, in this order; they live until the program
   // ends.

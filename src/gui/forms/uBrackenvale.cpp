@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
@@ -294,7 +294,15 @@ void TfrmBrackenvale::FormShow() {
 }
 
 QString TfrmBrackenvale::HelpPagePath() {
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help/index.html"));
+  // Beside the program in the build tree; installed, the program lies in <prefix>/lib/brackenvale
+  // and the page in <prefix>/share/brackenvale/help (cmake/Packaging.cmake). Both relative to
+  // the folder of the program's own executable, where it finds Brackenrun too, so a tree
+  // installed or unpacked anywhere opens its own page.
+  const QDir programFolder(toQString(sys::executableFolder().string()));
+  const QString beside = programFolder.filePath(QStringLiteral("help/index.html"));
+  const QString installed =
+      QDir::cleanPath(programFolder.filePath(QStringLiteral("../../share/brackenvale/help/index.html")));
+  return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : installed;
 }
 
 db::LoginSettings TfrmBrackenvale::GetLoginSettings() const {
