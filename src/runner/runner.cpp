@@ -137,9 +137,11 @@ struct Run {
     sys::wipe(backup.password);
     for (std::string& argument : line.arguments) sys::wipe(argument);
     logStart();
-    const auto outcome = maintenance::executeMaintenanceCommand(settings, batch, operation);
+    // The server's messages go out as each statement of the batch ends: a long backup shows its
+    // progress while it runs, and a run killed on its way has said how far it came.
+    const auto outcome = maintenance::executeMaintenanceCommand(
+        settings, batch, operation, [this](const db::ErrorEntry& info) { out << info.message << std::endl; });
     settings.forgetPassword();
-    for (const auto& info : outcome.infoMessages) out << info.message << '\n';
     if (outcome.succeeded) {
       out << operation << "が終了しました。\n";
       entry.outcome = "succeeded";

@@ -386,6 +386,13 @@ void Query::run(bool keepRows) {
   bool haveResult = rc != SQL_NO_DATA;
   bool failed = !(succeeded(rc) || rc == SQL_NO_DATA);
   diagnostics.collect(statement);
+  // The messages so far go to the sink at once, so a long batch reports as it goes.
+  std::size_t reported = 0;
+  const auto report = [&] {
+    if (!messageSink_) return;
+    for (; reported < diagnostics.infos.size(); ++reported) messageSink_(diagnostics.infos[reported]);
+  };
+  report();
 
   bool rowsTaken = !keepRows;
   // Every result and message of the batch is read to the end: a client that stops reading
@@ -425,6 +432,7 @@ void Query::run(bool keepRows) {
     rc = SQLMoreResults(raw);
     if (rc == SQL_NO_DATA || rc == SQL_INVALID_HANDLE) break;
     diagnostics.collect(statement);
+    report();
     if (rc == SQL_ERROR) {
       failed = true;
       // An error that adds no diagnostic, or a lost link, ends the reading.

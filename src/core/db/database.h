@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -104,6 +105,9 @@ class Query {
   std::string text() const;
 
   void setCommandTimeout(int seconds) noexcept { commandTimeoutSeconds_ = seconds; }
+  // Receives each informational message of a run as soon as the driver hands it over (as each
+  // statement of the batch ends), on the thread that runs the query.
+  void setMessageSink(std::function<void(const ErrorEntry&)> sink) { messageSink_ = std::move(sink); }
   int commandTimeout() const noexcept { return commandTimeoutSeconds_; }
 
   // Runs the text and keeps the rows of its first result set; positioned on the first row.
@@ -130,6 +134,7 @@ class Query {
   Connection& connection_;
   std::vector<std::string> lines_;
   int commandTimeoutSeconds_ = kDefaultCommandTimeoutSeconds;
+  std::function<void(const ErrorEntry&)> messageSink_;
   bool open_ = false;
   std::vector<std::string> columns_;
   std::vector<std::vector<std::optional<std::string>>> rows_;

@@ -34,7 +34,8 @@ std::string executionErrorMessage(std::string_view operationName,
 
 ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings,
                                            const std::string& command,
-                                           std::string_view operationName) {
+                                           std::string_view operationName,
+                                           const MessageSink& onMessage) {
   ExecutionOutcome outcome;
   db::Connection connection(settings);
   try {
@@ -45,6 +46,7 @@ ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& setting
     query.clear();
     query.addLine(command);
     query.setCommandTimeout(kMaintenanceCommandTimeoutSeconds);
+    if (onMessage) query.setMessageSink(onMessage);
     query.execute();
     outcome.infoMessages = connection.infoMessages();
     connection.close();

@@ -2,6 +2,7 @@
 // the user reads. Shared by the main window and the command-line runner. Qt-free.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,8 +47,13 @@ std::string executionErrorMessage(std::string_view operationName,
 // Opens a fresh connection, sends the command as the only line of a query with the six-hour
 // timeout, reads everything to the end, and closes the connection on every path. Provider
 // failures (connect, batch, lost link) come back as an outcome; nothing is thrown for them.
+// Each informational message as the server sends it (progress, completion lines), on the thread
+// that runs the command.
+using MessageSink = std::function<void(const db::ErrorEntry&)>;
+
 ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings,
                                            const std::string& command,
-                                           std::string_view operationName);
+                                           std::string_view operationName,
+                                           const MessageSink& onMessage = {});
 
 }  // namespace bv::maintenance

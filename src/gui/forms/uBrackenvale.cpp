@@ -33,6 +33,7 @@
 #include "gui/widgets/focus_widgets.h"
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/password_edit.h"
+#include "gui/widgets/progress_window.h"
 #include "gui/widgets/prompts.h"
 #include "gui/widgets/qt_text.h"
 #include "gui/widgets/wait_cursor.h"
@@ -472,8 +473,13 @@ std::string TfrmBrackenvale::BuildShrinkCommand() const {
 
 int TfrmBrackenvale::ExecuteCommand(const std::string& command, const QString& operationName) {
   const std::string operation = toUtf8(operationName);
-  const auto outcome = maintenance::executeMaintenanceCommand(
-      maintenance::maintenanceConnectionSettings(GetLoginSettings(), operation), command, operation);
+  const db::ConnectionSettings settings = maintenance::maintenanceConnectionSettings(GetLoginSettings(), operation);
+  maintenance::ExecutionOutcome outcome;
+  // The server works on a thread of its own while this one keeps the window alive.
+  widgets::runWithProgress(this, operationName, [&](const widgets::ProgressReport& report) {
+    outcome = maintenance::executeMaintenanceCommand(
+        settings, command, operation, [&](const db::ErrorEntry& message) { report(toQString(message.message)); });
+  });
   if (outcome.succeeded) return 0;
   prompts().error(this, toQString(outcome.errorMessage));
   return -1;

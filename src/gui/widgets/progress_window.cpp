@@ -1,0 +1,79 @@
+#include "gui/widgets/progress_window.h"
+
+#include <QEventLoop>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+#include <thread>
+
+namespace bv::widgets {
+
+ProgressWindow::ProgressWindow(const QString& operation, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setObjectName(QStringLiteral("frmProgress"));
+  setWindowTitle(operation);
+  setWindowModality(Qt::ApplicationModal);
+  auto* layout = new QVBoxLayout(this);
+  operation_ = new QLabel(operation + QStringLiteral("を実行しています..."), this);
+  operation_->setObjectName(QStringLiteral("lblOperation"));
+  elapsedText_ = new QLabel(this);
+  elapsedText_->setObjectName(QStringLiteral("lblElapsed"));
+  busy_ = new QProgressBar(this);
+  busy_->setObjectName(QStringLiteral("pbBusy"));
+  busy_->setRange(0, 0);  // a busy bar: how long the server needs is not known
+  busy_->setTextVisible(false);
+  messages_ = new QPlainTextEdit(this);
+  messages_->setObjectName(QStringLiteral("memMessages"));
+  messages_->setReadOnly(true);
+  messages_->setMinimumSize(360, 90);
+  layout->addWidget(operation_);
+  layout->addWidget(elapsedText_);
+  layout->addWidget(busy_);
+  layout->addWidget(messages_);
+  ticker_ = new QTimer(this);
+  ticker_->setInterval(250);
+  connect(ticker_, &QTimer::timeout, this, &ProgressWindow::showElapsed);
+  elapsed_.start();
+  ticker_->start();
+  showElapsed();
+}
+
+void ProgressWindow::addMessage(const QString& text) { messages_->appendPlainText(text); }
+
+void ProgressWindow::showElapsed() {
+  const qint64 seconds = elapsed_.elapsed() / 1000;
+  elapsedText_->setText(QStringLiteral("経過時間 %1:%2:%3")
+                            .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+                            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                            .arg(seconds % 60, 2, 10, QLatin1Char('0')));
+}
+
+void runWithProgress(QWidget* owner, const QString& operation, const std::function<void(const ProgressReport&)>& work) {
+  ProgressWindow window(operation, owner);
+  if (owner != nullptr) window.move(owner->frameGeometry().center() - window.rect().center());
+  window.show();
+  QEventLoop loop;
+  std::exception_ptr failure;
+  const ProgressReport report = [&window](const QString& message) {
+    // Queued to the window's thread; dropped if the window is gone by then.
+    QMetaObject::invokeMethod(&window, [&window, message] { window.addMessage(message); }, Qt::QueuedConnection);
+  };
+  std::thread worker([&] {
+    try {
+      work(report);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  window.hide();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace bv::widgets
