@@ -29,6 +29,7 @@
 
 #include "core/tasks/trigger_text.h"
 #include "gui/widgets/error_report.h"
+#include "gui/widgets/form_layout.h"
 #include "gui/widgets/prompts.h"
 #include "gui/widgets/qt_text.h"
 
@@ -48,14 +49,10 @@ using widgets::toQString;
 
 namespace {
 
+using widgets::named;
+
 Qt::WindowFlags dialogFlags() {
   return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-}
-
-template <typename W>
-W* named(W* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
 }
 
 // The drop-down's kinds, in ScheduleKind's order, and the title of the group of each kind's

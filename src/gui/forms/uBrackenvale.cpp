@@ -41,6 +41,7 @@
 namespace bv::forms {
 
 using widgets::guarded;
+using widgets::makeBold;
 using widgets::place;
 using widgets::prompts;
 using widgets::toQString;
@@ -73,12 +74,6 @@ QLabel* redNote(QWidget* parent, const char* name, const QString& text, int left
   palette.setColor(QPalette::WindowText, Qt::red);
   note->setPalette(palette);
   return note;
-}
-
-void makeBold(QWidget* widget) {
-  QFont font = widget->font();
-  font.setBold(true);
-  widget->setFont(font);
 }
 
 // The link banner: 76 x 15, one look for rest and one for hover.

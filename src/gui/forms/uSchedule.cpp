@@ -20,6 +20,7 @@
 
 #include "core/agent/job_registration.h"
 #include "gui/widgets/error_report.h"
+#include "gui/widgets/form_layout.h"
 #include "gui/widgets/mask_edit.h"
 #include "gui/widgets/prompts.h"
 #include "gui/widgets/qt_text.h"
@@ -29,6 +30,7 @@ namespace bv::forms {
 
 using agent::TJobEntry;
 using widgets::guarded;
+using widgets::named;
 using widgets::prompts;
 using widgets::toQString;
 using widgets::toUtf8;
@@ -44,11 +46,7 @@ agent::AgentDate today() {
 }
 
 // The list's columns: caption and width.
-struct Column {
-  const char* caption;
-  int width;
-};
-const Column kColumns[] = {
+const widgets::ListColumn kColumns[] = {
     {"No", 30},
     {"ジョブ名", 80},
     {"バックアップファイル", 120},
@@ -59,12 +57,6 @@ const Column kColumns[] = {
     {"説明", 150},
 };
 constexpr int kStartTimeColumn = 4;
-
-template <typename W>
-W* named(W* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
 
 }  // namespace
 
@@ -88,31 +80,8 @@ void TfrmSchedule::BuildControls() {
   gbxJobList = named(new QGroupBox(QStringLiteral("現在登録されているジョブ一覧"), this), "gbxJobList");
   auto* listLayout = new QVBoxLayout(gbxJobList);
   lvScdlList = named(new QTreeWidget(gbxJobList), "lvScdlList");
-  lvScdlList->setColumnCount(static_cast<int>(std::size(kColumns)));
-  QStringList captions;
-  for (const auto& column : kColumns) captions << QString::fromUtf8(column.caption);
-  lvScdlList->setHeaderLabels(captions);
-  lvScdlList->setRootIsDecorated(false);
-  lvScdlList->setItemsExpandable(false);
-  lvScdlList->setUniformRowHeights(true);
-  lvScdlList->setAllColumnsShowFocus(true);
-  lvScdlList->setSelectionMode(QAbstractItemView::SingleSelection);
-  lvScdlList->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvScdlList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvScdlList->setSortingEnabled(false);
-  QHeaderView* header = lvScdlList->header();
-  header->setStretchLastSection(false);
-  header->setSectionsMovable(false);
-  header->setMinimumSectionSize(20);
-  int listWidth = 0;
-  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    header->resizeSection(i, kColumns[i].width);
-    listWidth += kColumns[i].width;
-  }
+  widgets::makeReportList(lvScdlList, kColumns, 150);
   lvScdlList->headerItem()->setTextAlignment(kStartTimeColumn, Qt::AlignCenter);
-  lvScdlList->setMinimumSize(listWidth + 2 * lvScdlList->frameWidth() +
-                                 lvScdlList->style()->pixelMetric(QStyle::PM_ScrollBarExtent),
-                             150);
   listLayout->addWidget(lvScdlList);
   btnDelete = named(new QPushButton(QStringLiteral("削除"), gbxJobList), "btnDelete");
   btnDelete->setEnabled(false);

@@ -17,6 +17,7 @@
 #include "core/tasks/task_registration.h"
 #include "gui/forms/cron_notice.h"
 #include "gui/widgets/error_report.h"
+#include "gui/widgets/form_layout.h"
 #include "gui/widgets/prompts.h"
 #include "gui/widgets/qt_text.h"
 #include "gui/widgets/wait_cursor.h"
@@ -36,20 +37,10 @@ const QString kNoSchedule = QStringLiteral("タスクがスケジュールされ
 const QString kCustomSchedule = QStringLiteral("自由設定");
 const QString kNone = QStringLiteral("なし");
 
-struct Column {
-  const char* caption;
-  int width;
-};
-const Column kColumns[] = {
+const widgets::ListColumn kColumns[] = {
     {"No", 30}, {"タスク名", 200}, {"スケジュール", 150}, {"次回実行日時", 120}, {"最終実行日時", 120},
 };
 constexpr int kNameColumn = 1;
-
-void makeBold(QWidget* widget) {
-  QFont font = widget->font();
-  font.setBold(true);
-  widget->setFont(font);
-}
 
 // "yyyy/mm/dd hh:nn:ss", or "なし" for none.
 QString dateTimeText(const tasks::SystemTime& time) {
@@ -88,30 +79,7 @@ void TfrmTaskSchedule::BuildControls() {
   auto* listLayout = new QVBoxLayout(gbxJobList);
   lvScdlList = new QTreeWidget(gbxJobList);
   lvScdlList->setObjectName(QStringLiteral("lvScdlList"));
-  lvScdlList->setColumnCount(static_cast<int>(std::size(kColumns)));
-  QStringList captions;
-  for (const auto& column : kColumns) captions << QString::fromUtf8(column.caption);
-  lvScdlList->setHeaderLabels(captions);
-  lvScdlList->setRootIsDecorated(false);
-  lvScdlList->setItemsExpandable(false);
-  lvScdlList->setUniformRowHeights(true);
-  lvScdlList->setAllColumnsShowFocus(true);
-  lvScdlList->setSelectionMode(QAbstractItemView::SingleSelection);
-  lvScdlList->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvScdlList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvScdlList->setSortingEnabled(false);
-  QHeaderView* header = lvScdlList->header();
-  header->setStretchLastSection(false);
-  header->setSectionsMovable(false);
-  header->setMinimumSectionSize(20);
-  int listWidth = 0;
-  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    header->resizeSection(i, kColumns[i].width);
-    listWidth += kColumns[i].width;
-  }
-  lvScdlList->setMinimumSize(listWidth + 2 * lvScdlList->frameWidth() +
-                                 lvScdlList->style()->pixelMetric(QStyle::PM_ScrollBarExtent),
-                             200);
+  widgets::makeReportList(lvScdlList, kColumns, 200);
   listLayout->addWidget(lvScdlList);
   root->addWidget(gbxJobList, 1);
 
@@ -136,7 +104,7 @@ void TfrmTaskSchedule::BuildControls() {
   row->addWidget(chkDispAll);
   row->addStretch();
   for (QPushButton* button : {btnEdit, btnDelete, btnEnd}) {
-    makeBold(button);
+    widgets::makeBold(button);
     button->setAutoDefault(false);
     button->setMinimumWidth(80);
     row->addWidget(button);

@@ -1,15 +1,27 @@
-// Placing a control the way the forms are drawn: a name (its objectName) and a place in pixels
-// within its parent; without a size it takes the size its contents ask for.
+// Building a form the way the forms are drawn: a control's name (its objectName), its place in
+// pixels within its parent, bold captions, and the report-style lists of the dialogs.
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QWidget>
+#include <span>
+
+class QTreeWidget;
 
 namespace bv::widgets {
 
+// The control with its name.
+template <typename W>
+W* named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+// The control with its name at its place; without a size it takes the size its contents ask for.
 template <typename W>
 W* place(W* widget, const char* name, int left, int top, int width = -1, int height = -1) {
-  widget->setObjectName(QString::fromLatin1(name));
+  named(widget, name);
   if (width < 0) {
     widget->adjustSize();
     widget->move(left, top);
@@ -18,5 +30,21 @@ W* place(W* widget, const char* name, int left, int top, int width = -1, int hei
   }
   return widget;
 }
+
+inline void makeBold(QWidget* widget) {
+  QFont font = widget->font();
+  font.setBold(true);
+  widget->setFont(font);
+}
+
+struct ListColumn {
+  const char* caption;  // UTF-8
+  int width;            // pixels
+};
+
+// A read-only list in report style: the columns with their captions and fixed widths, one
+// whole row selected at a time, no sorting, wide enough for every column; at least
+// `minimumHeight` pixels high.
+void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int minimumHeight);
 
 }  // namespace bv::widgets
