@@ -94,12 +94,20 @@ std::filesystem::path besideThisProgram(const std::wstring& fileName) {
   return std::filesystem::path(std::wstring(self.data(), length)).parent_path() / fileName;
 }
 
-ChildResult runCommandLine(const std::filesystem::path& program, const std::string& commandLine) {
+ChildResult runCommandLine(const std::filesystem::path& program, const std::string& commandLine,
+                           const std::string& standardInput) {
   const Handle out = outputFile();
   const Handle err = outputFile();
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const Handle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                   OPEN_EXISTING, 0, nullptr));
+  Handle input = standardInput.empty()
+                     ? Handle(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                            OPEN_EXISTING, 0, nullptr))
+                     : outputFile();
+  if (!standardInput.empty()) {
+    DWORD written = 0;
+    ::WriteFile(input.get(), standardInput.data(), static_cast<DWORD>(standardInput.size()), &written, nullptr);
+    ::SetFilePointer(input.get(), 0, nullptr, FILE_BEGIN);
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

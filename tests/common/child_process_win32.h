@@ -16,8 +16,10 @@ struct ChildResult {
 
 // Starts `program` with `commandLine` (UTF-8; it names the program itself first, quoted or
 // not, as the starter chooses) and waits for it to end (at most two minutes, then it is
-// ended and the result says -1).
-ChildResult runCommandLine(const std::filesystem::path& program, const std::string& commandLine);
+// ended and the result says -1). `standardInput`, when given, is what the child reads on its
+// standard input (empty: the null device).
+ChildResult runCommandLine(const std::filesystem::path& program, const std::string& commandLine,
+                           const std::string& standardInput = {});
 
 // `"program" arguments`: the program's full path in quotes, one blank, then the arguments as
 // they stand; just the quoted path when there are none.

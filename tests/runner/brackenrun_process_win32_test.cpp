@@ -129,4 +129,16 @@ TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheLocalApplicationDataF
   EXPECT_FALSE(std::filesystem::exists(log_));
 }
 
+// The standard-input form works on Windows too: the same batch as the argument forms.
+TEST_F(BrackenrunProcess, TheStandardInputFormReadsTheParameterString) {
+  const std::string parameters = bv::tasks::buildTaskParameters(backup());
+  const ChildResult fromArguments = brackenrun("--print " + parameters);
+  ChildResult fromInput =
+      bvtest::runCommandLine(program_, bvtest::quotedCommandLine(program_, "--print -"), parameters + "\r\n");
+  fromInput.out = bvtest::lineFeeds(fromInput.out);
+  EXPECT_EQ(fromInput.status, 0) << fromInput.err;
+  EXPECT_EQ(fromInput.out, fromArguments.out);
+  EXPECT_EQ(bvtest::runCommandLine(program_, bvtest::quotedCommandLine(program_, "-")).status, 2);
+}
+
 }  // namespace
