@@ -10,6 +10,7 @@
 #include "core/maintenance/command_builder.h"
 #include "core/agent/job_catalogue.h"
 #include "core/agent/job_registration.h"
+#include "core/db/sql_text.h"
 #include "standin/engine/engine.h"
 #include "standin/features/agent_schedule.h"
 #include "standin_fixture.h"
