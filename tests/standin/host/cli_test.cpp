@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,6 +173,15 @@ TEST(Executable, PrintsItsAddressAndAGeneratedPasswordThatARestartKeeps) {
     ASSERT_EQ(lines.back().rfind("standin listening on 127.0.0.1:", 0), 0u) << lines.back();
     password = after(lines, "sa password: ");
     ASSERT_FALSE(password.empty());
+    // It lives in an owner-only file of its own, as a client's password file would.
+    const auto file = dir.path() / "data" / "sa-password";
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    std::ifstream in(file);
+    std::string stored;
+    std::getline(in, stored);
+    EXPECT_EQ(stored, password);
     EXPECT_EQ(queryOne(connectString(portOf(lines.back()), password), "SELECT DB_NAME()"), "master");
     EXPECT_EQ(first.stop(), 0);
   }

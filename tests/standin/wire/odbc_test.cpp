@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -159,6 +160,18 @@ INSTANTIATE_TEST_SUITE_P(Tds, OdbcVersions,
                            tds.erase(std::remove(tds.begin(), tds.end(), '.'), tds.end());
                            return "Server" + std::to_string(testInfo.param.serverYear) + "Client" + tds;
                          });
+
+TEST(OdbcTrace, TheTraceIsTheOwnersOnly) {
+  bvtest::TempDir traceDir("bv-trace");
+  const auto trace = traceDir.path() / "trace.log";
+  StandinFixture standin(bvtest::StandinOptions{2005, "Sa-pass;w'rd1", trace});
+  Connection c;
+  ASSERT_TRUE(c.connect(standin.odbcConnectionString()));
+  EXPECT_EQ(single(c.execute("SELECT 'traced' AS marker")), "traced");
+  struct stat st {};
+  ASSERT_EQ(::stat(trace.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
 
 // ---------- the program's statements ----------
 
