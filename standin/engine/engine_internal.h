@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/base/password_hash.h"
 #include "standin/engine/engine.h"
 #include "standin/features/context.h"
 #include "standin/sql/ast.h"
@@ -22,8 +23,9 @@ namespace standin::engine {
 
 struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Impl> {
   EngineConfig config;
-  std::string saPassword;
+  std::string saPassword;  // in memory only: the data folder keeps its hash
   bool passwordGenerated = false;
+  base::PasswordCheck passwords;
 
   std::atomic<int> nextSpid{51};
   std::atomic<int> sessions{0};

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/base/unique_fd.h"
 #include "standin/features/backup_file.h"
@@ -105,8 +106,9 @@ bool contentIsSound(const std::string& content) {
 
 // Writes a whole file; returns 0 or the errno of the failure.
 int writeWholeFile(const std::filesystem::path& file, const std::string& bytes) {
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, base::kPrivateFileMode));
   if (!fd.valid()) return errno;
+  ::fchmod(fd.get(), base::kPrivateFileMode);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);

@@ -1,5 +1,9 @@
 #include "standin/storage/sqlite_db.h"
 
+#include <cstring>
+
+#include "standin/base/private_files.h"
+
 namespace standin::storage {
 
 using sql::Binary;
@@ -72,6 +76,12 @@ Value Statement::value(int column) const {
 int Statement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_.get()) : 0; }
 
 Database Database::open(const std::filesystem::path& file, bool create) {
+  // SQLite would create a new file with the process's default mode; made here first, it is the
+  // owner's only, and so is every journal SQLite makes beside it (journals take their database's mode).
+  if (create) {
+    if (const int err = base::createPrivateFile(file); err != 0)
+      throw Error(SQLITE_CANTOPEN, "cannot create " + file.string() + ": " + std::strerror(err));
+  }
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);

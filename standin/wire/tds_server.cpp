@@ -10,12 +10,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <list>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/base/unique_fd.h"
 #include "standin/wire/tds_protocol.h"
@@ -34,23 +34,29 @@ using sql::valueToText;
 
 namespace {
 
-// Appends received requests to a file, one entry per request.
+// Appends received requests to a file (the owner's only), one entry per request.
 class Trace {
  public:
   explicit Trace(const std::filesystem::path& file) {
-    if (!file.empty()) out_.open(file, std::ios::app | std::ios::binary);
+    if (!file.empty()) fd_ = base::openPrivateForAppend(file);
   }
-  bool enabled() const { return out_.is_open(); }
+  bool enabled() const { return fd_.valid(); }
   void log(int spid, const std::string& kind, const std::string& text) {
     if (!enabled()) return;
+    std::string entry = DateTime::now().iso() + " spid " + std::to_string(spid) + " " + kind + ":\n" + text + "\n-- end --\n";
     std::lock_guard lock(mutex_);
-    out_ << DateTime::now().iso() << " spid " << spid << " " << kind << ":\n" << text << "\n-- end --\n";
-    out_.flush();
+    std::string_view rest(entry);
+    while (!rest.empty()) {
+      const ssize_t n = ::write(fd_.get(), rest.data(), rest.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // a trace that cannot be written does not stop the server
+      rest.remove_prefix(static_cast<std::size_t>(n));
+    }
   }
 
  private:
   std::mutex mutex_;
-  std::ofstream out_;
+  UniqueFd fd_;
 };
 
 struct Packet {
