@@ -1,7 +1,11 @@
 // The maintenance statements as the program sends them: BACKUP and its verify, RESTORE,
 // log truncation and shrink, with SQL Server's answers and errors.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
 
 #include "engine_support.h"
@@ -118,6 +122,81 @@ TEST_F(EngineTest, InitOverwritesAndNoInitAppends) {
   sets = standin::features::readBackupFile(file, false).sets;
   ASSERT_EQ(sets.size(), 1u);
   EXPECT_EQ(sets[0].info.backupName, "fresh");
+}
+
+// ---------- a backup that fails keeps the earlier media ----------
+
+namespace {
+
+// While it lives, this process writes no file past `bytes`: a write beyond fails with EFBIG, as
+// on a full disk, in the middle of the file.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(std::uintmax_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+std::string bytesOf(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> namesIn(const std::filesystem::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+TEST_F(EngineTest, AnAppendThatFailsMidWriteLeavesTheEarlierSetsByteForByte) {
+  const auto file = scratch("kept.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT, NAME = 'first'").failed());
+  const std::string before = bytesOf(file);
+  BatchResult r;
+  {
+    FileSizeLimit limit(before.size() + 1000);  // the appended set does not fit
+    r = run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH NOINIT, NAME = 'second'");
+  }
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3202, 3013}));
+  ASSERT_FALSE(r.errors().empty());
+  EXPECT_EQ(r.errors()[0].text.rfind("Write on \"" + file.string() + "\" failed: ", 0), 0u) << r.errors()[0].text;
+  EXPECT_FALSE(r.hasMessage(3014));
+  EXPECT_TRUE(bytesOf(file) == before);
+  EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"kept.bak"});  // no temporary file behind
+  EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 1u);
+}
+
+TEST_F(EngineTest, AnOverwriteThatFailsMidWriteLeavesTheEarlierFileByteForByte) {
+  const auto file = scratch("kept.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT").failed());
+  ASSERT_FALSE(run("BACKUP DATABASE [msdb] TO DISK = N'" + file.string() + "' WITH NOINIT").failed());
+  const std::string before = bytesOf(file);
+  BatchResult r;
+  {
+    FileSizeLimit limit(2000);  // the new set is cut after its first 2000 bytes
+    r = run(backupBatch("Sample", file.string(), false));
+  }
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3202, 3013}));
+  EXPECT_TRUE(bytesOf(file) == before);
+  EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"kept.bak"});
+  EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 2u);
 }
 
 // ---------- verify of bad files ----------
