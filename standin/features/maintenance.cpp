@@ -52,7 +52,9 @@ std::string osErrorText(int err, bool reading, const std::filesystem::path& path
     case EPERM:
     case EROFS:
     case EISDIR: return "5(Access is denied.)";
-    case ENOSPC: return "112(There is not enough space on the disk.)";
+    case ENOSPC:
+    case EDQUOT: return "112(There is not enough space on the disk.)";
+    case EFBIG: return "223(The file size exceeds the limit allowed and cannot be saved.)";
     case ENAMETOOLONG: return "206(The filename or extension is too long.)";
     default: return "31(A device attached to the system is not functioning.)";
   }
@@ -75,6 +77,19 @@ bool isForeignPath(const std::string& text) {
 
 Message cannotOpen(const std::string& device, const std::string& osText) {
   return msg(3201, 16, "Cannot open backup device '" + device + "'. Operating system error " + osText + ".");
+}
+
+Message writeFailed(const std::filesystem::path& file, int err) {
+  return msg(3202, 16, "Write on \"" + file.string() + "\" failed: " + osErrorText(err, false, file));
+}
+
+// A file's new content, given whole to a temporary file beside it and put in its place only
+// when complete; a failure ends the statement with SQL Server's errors and leaves the old file.
+void replaceFile(const std::string& what, const std::filesystem::path& file, std::string_view first,
+                 std::string_view second = {}) {
+  base::ReplacementFile out(file);
+  if (out.error() != 0) terminate(what, {cannotOpen(file.string(), osErrorText(out.error(), false, file))});
+  if (!out.write(first) || !out.write(second) || !out.commit()) terminate(what, {writeFailed(file, out.error())});
 }
 
 std::string snapshotDatabase(const std::filesystem::path& file) {
@@ -197,8 +212,8 @@ void backupDatabase(Context& c, const Statement& s) {
   info.serverYear = static_cast<std::uint32_t>(c.server().version.year);
   info.finishDate = DateTime::now();
   info.contentSize = content.size();
-  const int err = writeWholeFile(file, existing + encodeBackupSet(info, content));
-  if (err != 0) terminate(what, {cannotOpen(file.string(), osErrorText(err, false, file))});
+  // Written beside the file and renamed over it: a backup that fails leaves the earlier sets.
+  replaceFile(what, file, existing, encodeBackupSet(info, content));
 
   const std::string pos = std::to_string(position);
   if (step > 0)
