@@ -199,6 +199,35 @@ TEST_F(EngineTest, AnOverwriteThatFailsMidWriteLeavesTheEarlierFileByteForByte) 
   EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 2u);
 }
 
+TEST_F(EngineTest, NoInitOntoMediaThatDoesNotReadBackIsRefusedAndKeepsTheEarlierSets) {
+  const auto good = scratch("good.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + good.string() + "' WITH INIT").failed());
+  ASSERT_FALSE(run("BACKUP DATABASE [model] TO DISK = N'" + good.string() + "' WITH NOINIT").failed());
+  const std::string bytes = bytesOf(good);
+  std::string damaged = bytes;  // the later set's content no longer matches its checksum
+  damaged[damaged.size() - 2000] = static_cast<char>(damaged[damaged.size() - 2000] ^ 0x5A);
+  const std::string cut = bytes.substr(0, bytes.size() - 100);  // the later set ends early
+  for (const auto& [name, content] : {std::pair{"damaged.bak", damaged}, std::pair{"cut.bak", cut}}) {
+    const auto file = scratch(name);
+    std::ofstream(file, std::ios::binary) << content;
+    const auto r = run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH NOINIT");
+    EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3266, 3013})) << name;
+    if (!r.errors().empty()) {
+      EXPECT_EQ(r.errors()[0].text,
+                "The backup data at the end of \"" + file.string() +
+                    "\" is incorrectly formatted. Backup sets on the media might be damaged and unusable. To determine "
+                    "the backup sets on the media, use RESTORE HEADERONLY. To determine the usability of the backup "
+                    "sets, run RESTORE VERIFYONLY. If all of the backup sets are incomplete, reformat the media using "
+                    "BACKUP WITH FORMAT, which destroys all the backup sets.");
+    }
+    EXPECT_FALSE(r.hasMessage(3014)) << name;
+    EXPECT_TRUE(bytesOf(file) == content) << name;
+    // INIT (or FORMAT) is how such media is written anew.
+    EXPECT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH FORMAT").failed());
+    EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 1u) << name;
+  }
+}
+
 // ---------- verify of bad files ----------
 
 TEST_F(EngineTest, VerifyOfAForeignFileIs3241) {
