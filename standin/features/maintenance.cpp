@@ -79,6 +79,18 @@ Message cannotOpen(const std::string& device, const std::string& osText) {
   return msg(3201, 16, "Cannot open backup device '" + device + "'. Operating system error " + osText + ".");
 }
 
+// 3266: appending to media whose last set does not read back whole.
+std::string badMediaEnd(int year, const std::filesystem::path& file) {
+  if (year == 2000)
+    return "The backup data in '" + file.string() +
+           "' is incorrectly formatted. Backups cannot be appended, but existing backup sets may still be usable.";
+  return "The backup data at the end of \"" + file.string() +
+         "\" is incorrectly formatted. Backup sets on the media might be damaged and unusable. To determine the "
+         "backup sets on the media, use RESTORE HEADERONLY. To determine the usability of the backup sets, run "
+         "RESTORE VERIFYONLY. If all of the backup sets are incomplete, reformat the media using BACKUP WITH FORMAT, "
+         "which destroys all the backup sets.";
+}
+
 Message writeFailed(const std::filesystem::path& file, int err) {
   return msg(3202, 16, "Write on \"" + file.string() + "\" failed: " + osErrorText(err, false, file));
 }
@@ -187,18 +199,26 @@ void backupDatabase(Context& c, const Statement& s) {
   const auto started = std::chrono::steady_clock::now();
   BackupSetInfo info;
   info.startDate = DateTime::now();
+  // NOINIT appends to the sets already there, kept byte for byte; media that does not read back
+  // whole is refused rather than replaced, as that would lose every set on it.
   std::string existing;
   std::uint32_t position = 1;
   if (!init) {
-    std::error_code ec;
-    if (std::filesystem::exists(file, ec) && std::filesystem::file_size(file, ec) > 0) {
-      const auto old = readBackupFile(file, true);
-      if (old.status == BackupReadStatus::NotABackup)
-        terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
-                                           "' is incorrectly formed. SQL Server cannot process this media family.")});
-      if (old.status == BackupReadStatus::Ok) {
-        for (const auto& set : old.sets) existing += encodeBackupSet(set.info, set.content);
-        position = static_cast<std::uint32_t>(old.sets.size() + 1);
+    int readError = 0;
+    auto old = base::readWholeFile(file, &readError);
+    if (!old && readError != ENOENT) terminate(what, {cannotOpen(file.string(), osErrorText(readError, true, file))});
+    if (old && !old->empty()) {
+      const auto sets = decodeBackupSets(*old, false);
+      switch (sets.status) {
+        case BackupReadStatus::Ok:
+          position = static_cast<std::uint32_t>(sets.sets.size() + 1);
+          existing = std::move(*old);
+          break;
+        case BackupReadStatus::NotABackup:
+          terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
+                                             "' is incorrectly formed. SQL Server cannot process this media family.")});
+        default:
+          terminate(what, {msg(3266, 16, badMediaEnd(c.server().version.year, file))});
       }
     }
   }
