@@ -199,6 +199,7 @@ void backupDatabase(Context& c, const Statement& s) {
   const auto started = std::chrono::steady_clock::now();
   BackupSetInfo info;
   info.startDate = DateTime::now();
+  const BackupFileLock fileLock(file);
   // NOINIT appends to the sets already there, kept byte for byte; media that does not read back
   // whole is refused rather than replaced, as that would lose every set on it.
   std::string existing;
