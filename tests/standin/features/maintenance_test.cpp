@@ -313,6 +313,28 @@ TEST_F(EngineTest, RestoreIsRefusedWhileAnotherSessionUsesTheDatabase) {
   EXPECT_TRUE(run(restoreStatement("Sample", file)).hasMessage(3101));
 }
 
+TEST_F(EngineTest, RestoreIsRefusedWhileASessionUsesTheDatabaseThroughAThreePartName) {
+  const auto file = scratch("three.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  auto other = login();  // sits in master
+  ASSERT_FALSE(other->executeBatch("BEGIN TRANSACTION INSERT INTO Sample.dbo.Customers VALUES (500, N'open', NULL)").failed());
+  const std::filesystem::path journal = engine_->databaseFile("Sample")->string() + "-journal";
+  ASSERT_TRUE(std::filesystem::exists(journal));
+  const auto r = run(restoreStatement("Sample", file));
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3101, 3013}));
+  EXPECT_TRUE(std::filesystem::exists(journal)) << "the open transaction keeps its journal";
+  const auto commit = other->executeBatch("COMMIT TRANSACTION");
+  EXPECT_FALSE(commit.failed()) << (commit.errors().empty() ? "" : commit.errors()[0].text);
+  EXPECT_EQ(std::stoll(*engine_->query("Sample", "SELECT COUNT(*) FROM Customers WHERE CustomerID = 500")[0][0]), 1);
+  // The transaction over, the database is free again: the same restore goes ahead.
+  const auto again = run(restoreStatement("Sample", file));
+  EXPECT_FALSE(again.failed()) << (again.errors().empty() ? "" : again.errors()[0].text);
+  EXPECT_EQ(count("Sample", "Customers"), 4);
+  // A statement through db..table outside a transaction holds the database only while it runs.
+  EXPECT_FALSE(other->executeBatch("SELECT COUNT(*) FROM Sample..Customers").failed());
+  EXPECT_FALSE(run(restoreStatement("Sample", file)).failed());
+}
+
 TEST_F(EngineTest, RestoreWithoutReplaceRefusesABackupOfAnotherDatabase) {
   const auto file = scratch("model.bak").string();
   ASSERT_FALSE(run("BACKUP DATABASE model TO DISK = '" + file + "'").failed());
