@@ -56,7 +56,9 @@ struct Session::Impl : sql::Environment {
   std::string appName;
   std::unique_ptr<storage::DbLease> db;
   std::optional<storage::Database> conn;  // connection to the current database, opened on demand
-  std::vector<std::string> attached;     // other databases attached to conn for db.dbo.table names
+  // Other databases attached to conn (db.dbo.table names, msdb's procedures), each held as a
+  // user while attached, so that a restore or a drop waits for them as for the current one.
+  std::vector<std::unique_ptr<storage::DbLease>> attached;
   int tranCount = 0;
   std::string descriptor = std::string(8, '\0');
   bool nocount = false;
@@ -101,6 +103,7 @@ struct Session::Impl : sql::Environment {
   // Another database on this connection, for db.dbo.table names and msdb's procedures.
   void attachDatabase(const storage::DbEntry& database);
   void detachDatabase(const std::string& name);  // not while a transaction is open
+  void detachAll();                              // likewise
   void runPassthrough(Exec& x, const sql::Statement& s);
   void useDatabase(Exec& x, const std::string& name);
   std::string currentDb() const { return db ? db->name() : std::string("master"); }

@@ -104,6 +104,19 @@ void replaceFile(const std::string& what, const std::filesystem::path& file, std
   if (!out.write(first) || !out.write(second) || !out.commit()) terminate(what, {writeFailed(file, out.error())});
 }
 
+// The statement is one more user of the database while it reads or compacts it, so that a
+// restore or drop waits for it; a database being restored ends it with 927.
+std::unique_ptr<storage::DbLease> holdDatabase(Context& c, const std::string& name) {
+  std::string canonical;
+  std::filesystem::path file;
+  const auto acq = c.server().catalog.acquire(name, canonical, file);
+  if (acq == storage::Catalog::Acquire::Restoring)
+    throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
+  if (acq == storage::Catalog::Acquire::Missing)
+    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  return std::make_unique<storage::DbLease>(c.server().catalog, canonical, file);
+}
+
 std::string snapshotDatabase(const std::filesystem::path& file) {
   auto db = storage::Database::open(file, false);
   sqlite3_int64 size = 0;
@@ -223,7 +236,13 @@ void backupDatabase(Context& c, const Statement& s) {
       }
     }
   }
-  const std::string content = snapshotDatabase(entry->file);
+  std::unique_ptr<storage::DbLease> lease;
+  try {
+    lease = holdDatabase(c, entry->name);
+  } catch (const SqlError& e) {
+    terminate(what, {e.message});
+  }
+  const std::string content = snapshotDatabase(lease->file());
   info.databaseName = entry->name;
   info.backupName = setName;
   info.description = description;
@@ -456,7 +475,8 @@ void shrinkDatabase(Context& c, const Statement& s) {
     throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
   std::int64_t pages = 0, freePages = 0, pageSize = 4096;
   try {
-    auto target = storage::Database::open(entry->file, false);
+    const auto lease = holdDatabase(c, entry->name);
+    auto target = storage::Database::open(lease->file(), false);
     target.exec("VACUUM");
     storage::Statement a(target.get(), "PRAGMA page_count");
     if (a.step()) pages = a.integer(0);
@@ -491,7 +511,8 @@ void dbcc(Context& c, const Statement& s) {
       const std::string name = s.values.empty() ? c.currentDatabase() : c.evalText(*s.values[0]);
       throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
     }
-    auto target = storage::Database::open(entry->file, false);
+    const auto lease = holdDatabase(c, entry->name);
+    auto target = storage::Database::open(lease->file(), false);
     storage::Statement st(target.get(), "PRAGMA integrity_check");
     int errors = 0;
     while (st.step())
