@@ -335,6 +335,63 @@ TEST_F(EngineTest, RestoreIsRefusedWhileASessionUsesTheDatabaseThroughAThreePart
   EXPECT_FALSE(run(restoreStatement("Sample", file)).failed());
 }
 
+// ---------- a restore that does not finish leaves the database as it was ----------
+
+TEST_F(EngineTest, ARestoreThatFailsMidWriteLeavesTheDatabaseAsItWas) {
+  const auto file = scratch("r.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  engine_->execute("Sample", "DELETE FROM Orders");
+  const auto data = engine_->dataDir();
+  const auto namesBefore = namesIn(data);
+  const auto databasesBefore = engine_->databases();
+  const auto limit = std::filesystem::file_size(*engine_->databaseFile("Sample")) / 2;
+  for (const std::string target : {"Sample", "Fresh"}) {
+    BatchResult r;
+    {
+      FileSizeLimit cut(limit);
+      r = run(restoreStatement(target, file));
+    }
+    EXPECT_TRUE(r.failed()) << target;
+    EXPECT_FALSE(r.hasMessage(3014)) << target;
+    if (!r.errors().empty()) {
+      EXPECT_EQ(r.errors().back().number, 3013) << target;
+    }
+    EXPECT_EQ(count("Sample", "Orders"), 0) << target;
+    EXPECT_EQ(engine_->databases(), databasesBefore) << target << ": a new name is not left behind";
+    EXPECT_EQ(namesIn(data), namesBefore) << target << ": no temporary file either";
+  }
+  // The same restore without the limit goes through.
+  EXPECT_FALSE(run(restoreStatement("Sample", file)).failed());
+  EXPECT_GT(count("Sample", "Orders"), 0);
+}
+
+TEST_F(EngineTest, ARestoreCutOffAtAnyPointLeavesTheDatabaseAsItWasOrRestoredWhole) {
+  const auto file = scratch("r.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  const auto data = engine_->dataDir();
+  for (const std::string target : {"Sample", "Fresh"}) {
+    bool finished = false;
+    for (int stopAt = 1; !finished && stopAt < 50; ++stopAt) {
+      engine_->execute("Sample", "DELETE FROM Orders");
+      const auto namesBefore = namesIn(data);
+      const auto databasesBefore = engine_->databases();
+      int checks = 0;
+      // The client goes away at the stopAt-th time the restore asks whether it is still there.
+      const auto r = session_->executeBatch(restoreStatement(target, file), [&] { return ++checks >= stopAt; });
+      finished = !r.cancelled;
+      if (finished) {
+        EXPECT_FALSE(r.failed()) << target;
+        EXPECT_GT(count(target, "Orders"), 0) << target;
+      } else {
+        EXPECT_EQ(count("Sample", "Orders"), 0) << target << " cut at " << stopAt;
+        EXPECT_EQ(engine_->databases(), databasesBefore) << target << " cut at " << stopAt;
+        EXPECT_EQ(namesIn(data), namesBefore) << target << " cut at " << stopAt;
+      }
+    }
+    EXPECT_TRUE(finished) << target;
+  }
+}
+
 TEST_F(EngineTest, RestoreWithoutReplaceRefusesABackupOfAnotherDatabase) {
   const auto file = scratch("model.bak").string();
   ASSERT_FALSE(run("BACKUP DATABASE model TO DISK = '" + file + "'").failed());
