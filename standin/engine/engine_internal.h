@@ -136,6 +136,7 @@ class StatementContext final : public features::Context {
   void detachDatabase(const std::string& name) override { session_.detachDatabase(name); }
   sql::TypedValue eval(const sql::Expr& e) override { return session_.eval(x_, e); }
   std::string evalText(const sql::Expr& e) override { return session_.evalText(x_, e); }
+  void checkCancel() override { session_.checkCancel(x_); }
   void message(int number, int severity, std::string text, int state) override {
     session_.message(x_, number, severity, std::move(text), state);
   }

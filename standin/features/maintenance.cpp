@@ -1,9 +1,6 @@
 // BACKUP, RESTORE, DBCC SHRINKDATABASE, CREATE/DROP DATABASE.
 #include "standin/features/maintenance.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -12,7 +9,6 @@
 
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
-#include "standin/base/unique_fd.h"
 #include "standin/features/backup_file.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
@@ -20,7 +16,6 @@
 namespace standin::features {
 
 using base::equalsIgnoreCase;
-using base::UniqueFd;
 using sql::Column;
 using sql::DateTime;
 using sql::Expr;
@@ -79,6 +74,12 @@ Message cannotOpen(const std::string& device, const std::string& osText) {
   return msg(3201, 16, "Cannot open backup device '" + device + "'. Operating system error " + osText + ".");
 }
 
+// 3634: a file of the database could not be written.
+Message osErrorWhile(int err, const std::string& attempting, const std::filesystem::path& file) {
+  return msg(3634, 16, "The operating system returned the error '" + osErrorText(err, false, file) +
+                           "' while attempting '" + attempting + "' on '" + file.string() + "'.");
+}
+
 // 3266: appending to media whose last set does not read back whole.
 std::string badMediaEnd(int year, const std::filesystem::path& file) {
   if (year == 2000)
@@ -97,11 +98,14 @@ Message writeFailed(const std::filesystem::path& file, int err) {
 
 // A file's new content, given whole to a temporary file beside it and put in its place only
 // when complete; a failure ends the statement with SQL Server's errors and leaves the old file.
-void replaceFile(const std::string& what, const std::filesystem::path& file, std::string_view first,
+// A client gone before the end cancels it, and the old file stays.
+void replaceFile(Context& c, const std::string& what, const std::filesystem::path& file, std::string_view first,
                  std::string_view second = {}) {
   base::ReplacementFile out(file);
   if (out.error() != 0) terminate(what, {cannotOpen(file.string(), osErrorText(out.error(), false, file))});
-  if (!out.write(first) || !out.write(second) || !out.commit()) terminate(what, {writeFailed(file, out.error())});
+  if (!out.write(first) || !out.write(second)) terminate(what, {writeFailed(file, out.error())});
+  c.checkCancel();
+  if (!out.commit()) terminate(what, {writeFailed(file, out.error())});
 }
 
 // The statement is one more user of the database while it reads or compacts it, so that a
@@ -142,24 +146,6 @@ bool contentIsSound(const std::string& content) {
   } catch (const storage::Error&) {
     return false;
   }
-}
-
-// Writes a whole file; returns 0 or the errno of the failure.
-int writeWholeFile(const std::filesystem::path& file, const std::string& bytes) {
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, base::kPrivateFileMode));
-  if (!fd.valid()) return errno;
-  ::fchmod(fd.get(), base::kPrivateFileMode);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd.get()) != 0) return errno;
-  return 0;
 }
 
 std::int64_t pagesOf(std::size_t bytes) { return std::max<std::int64_t>(1, static_cast<std::int64_t>((bytes + 8191) / 8192)); }
@@ -253,7 +239,7 @@ void backupDatabase(Context& c, const Statement& s) {
   info.finishDate = DateTime::now();
   info.contentSize = content.size();
   // Written beside the file and renamed over it: a backup that fails leaves the earlier sets.
-  replaceFile(what, file, existing, encodeBackupSet(info, content));
+  replaceFile(c, what, file, existing, encodeBackupSet(info, content));
 
   const std::string pos = std::to_string(position);
   if (step > 0)
@@ -351,21 +337,37 @@ void restoreDatabase(Context& c, const Statement& s) {
       terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
     if (ex == storage::Catalog::Exclusive::Missing) entry.reset();
   }
-  if (!entry) entry = c.server().catalog.createDatabase(target, true);
+  // A restore to a new name adds the database, and takes it away again unless the restore ends well.
+  const bool created = !entry;
+  if (created) entry = c.server().catalog.createDatabase(target, true);
   storage::ExclusiveGuard guard(c.server().catalog, entry->name);
-  const std::filesystem::path temp = entry->file.string() + ".restoring";
-  const int err = writeWholeFile(temp, set.content);
-  if (err != 0) {
-    std::error_code ec;
-    std::filesystem::remove(temp, ec);
-    terminate(what, {msg(3201, 16, "Cannot open backup device '" + temp.string() + "'. Operating system error " +
-                                       osErrorText(err, false, temp) + ".")});
+  struct DropUnlessRestored {
+    storage::Catalog& catalog;
+    std::string name;
+    bool drop;
+    ~DropUnlessRestored() {
+      if (!drop) return;
+      try {
+        catalog.dropDatabase(name);
+      } catch (const std::exception&) {
+        // master could not be written: the empty database stays listed, its file as model made it.
+      }
+    }
+  } dropUnlessRestored{c.server().catalog, entry->name, created};
+
+  // The new database is written beside the old one and swapped in only at the end: a restore
+  // that fails or is cut off before leaves the old database as it was.
+  base::ReplacementFile newFile(entry->file);
+  if (newFile.error() != 0) terminate(what, {osErrorWhile(newFile.error(), "CreateFile", entry->file)});
+  if (!newFile.write(set.content)) terminate(what, {osErrorWhile(newFile.error(), "WriteFile", entry->file)});
+  c.checkCancel();
+  try {
+    storage::settleJournal(entry->file);
+  } catch (const storage::Error&) {
+    terminate(what, {osErrorWhile(EIO, "ReadFile", entry->file)});
   }
-  std::error_code ec;
-  std::filesystem::remove(entry->file.string() + "-journal", ec);
-  std::filesystem::rename(temp, entry->file, ec);
-  if (ec) terminate(what, {msg(3201, 16, "Cannot open backup device '" + entry->file.string() + "'. Operating system error " +
-                                             osErrorText(ec.value(), false, entry->file) + ".")});
+  if (!newFile.commit()) terminate(what, {osErrorWhile(newFile.error(), "MoveFile", entry->file)});
+  dropUnlessRestored.drop = false;
   const std::string pos = std::to_string(set.info.position);
   if (step > 0)
     for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");

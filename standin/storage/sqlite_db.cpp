@@ -111,6 +111,19 @@ void Database::exec(std::string_view sql) {
   if (rc != SQLITE_OK) throw Error(rc, err ? err : sqlite3_errmsg(db_.get()));
 }
 
+void settleJournal(const std::filesystem::path& file) {
+  const std::filesystem::path journal = file.string() + "-journal";
+  std::error_code ec;
+  if (!std::filesystem::exists(journal, ec)) return;
+  {
+    // The first read of the file rolls a hot journal back and deletes it.
+    auto db = Database::open(file, false);
+    Statement st(db.get(), "SELECT count(*) FROM sqlite_master");
+    st.step();
+  }
+  std::filesystem::remove(journal, ec);
+}
+
 void execute(sqlite3* db, const std::string& text, const std::vector<Value>& binds) {
   Statement st(db, text);
   for (std::size_t i = 0; i < binds.size(); ++i) st.bind(static_cast<int>(i + 1), binds[i]);

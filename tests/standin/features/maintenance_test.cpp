@@ -1,6 +1,9 @@
 // The maintenance statements as the program sends them: BACKUP and its verify, RESTORE,
 // log truncation and shrink, with SQL Server's answers and errors.
+#include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -390,6 +393,32 @@ TEST_F(EngineTest, ARestoreCutOffAtAnyPointLeavesTheDatabaseAsItWasOrRestoredWho
     }
     EXPECT_TRUE(finished) << target;
   }
+}
+
+TEST_F(EngineTest, AJournalLeftByACrashedWriterNeverReachesTheRestoredDatabase) {
+  const auto file = scratch("r.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  const auto db = *engine_->databaseFile("Sample");
+  engine_->execute("Sample", "CREATE TABLE Filler (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                             "FROM n WHERE i < 400) INSERT INTO Filler SELECT printf('%0200d', i) FROM n;");
+  // A writer that dies in the middle of its transaction, with pages already in the file.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    sqlite3* raw = nullptr;
+    sqlite3_open(db.c_str(), &raw);
+    sqlite3_exec(raw, "PRAGMA cache_size = 1; BEGIN; UPDATE Filler SET x = upper(x) || 'changed';", nullptr, nullptr,
+                 nullptr);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(std::filesystem::exists(db.string() + "-journal"));
+  const auto r = run(restoreStatement("Sample", file));
+  ASSERT_FALSE(r.failed()) << r.errors().front().text;
+  EXPECT_FALSE(std::filesystem::exists(db.string() + "-journal"));
+  EXPECT_EQ(engine_->query("Sample", "PRAGMA integrity_check")[0][0].value_or(""), "ok");
+  EXPECT_EQ(count("Sample", "Customers"), 4);
+  EXPECT_TRUE(engine_->query("Sample", "SELECT name FROM sqlite_master WHERE name = 'Filler'").empty());
 }
 
 TEST_F(EngineTest, RestoreWithoutReplaceRefusesABackupOfAnotherDatabase) {
