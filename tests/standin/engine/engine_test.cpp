@@ -290,6 +290,9 @@ TEST_F(EngineTest, ExecuteSqlTakesItsFirstTwoParametersByPositionWhateverTheirNa
   EXPECT_EQ(standin::sql::valueToText(named.resultSets().at(0).rows.at(0).at(0)), "42");
   const auto bare = session_->callProcedure("sp_executesql", {P{"", nvarchar, std::string("SELECT 42 AS v")}});
   EXPECT_EQ(standin::sql::valueToText(bare.resultSets().at(0).rows.at(0).at(0)), "42");
+  const auto none = session_->callProcedure("sp_executesql", {});
+  ASSERT_TRUE(none.failed());
+  EXPECT_EQ(none.errors()[0].number, 201);
 }
 
 TEST_F(EngineTest, UnknownProcedureIs2812) {
