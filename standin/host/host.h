@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "standin/engine/engine.h"
+#include "standin/wire/faults.h"
 #include "standin/wire/ssrp.h"
 #include "standin/wire/tds_server.h"
 
@@ -33,6 +34,7 @@ struct HostOptions {
   bool ipv6 = true;
   std::string computerName;      // empty: this computer's name
   bool createSample = true;
+  wire::ConnectionLimits limits;  // for every instance
 };
 
 class Host {

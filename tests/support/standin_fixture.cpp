@@ -33,6 +33,7 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   h.port = 0;
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
+  h.limits = options_.limits;
   host_ = std::make_unique<standin::host::Host>(h);
   host_->start();
 }

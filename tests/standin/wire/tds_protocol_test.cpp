@@ -1,6 +1,7 @@
 // The TDS encodings the client depends on ([MS-TDS] 2.2): login, tokens, version rules.
 #include <gtest/gtest.h>
 
+#include "raw_tds_client.h"
 #include "standin/base/text.h"
 #include "standin/base/version.h"
 #include "standin/wire/tds_protocol.h"
@@ -9,6 +10,7 @@ using namespace standin;
 using namespace standin::base;
 using namespace standin::sql;
 using namespace standin::wire;
+using standintest::login7;
 
 namespace {
 
@@ -17,34 +19,6 @@ std::uint8_t at(const std::string& s, std::size_t i) { return static_cast<std::u
 void put16(std::string& s, std::size_t at16, std::uint16_t v) {
   s[at16] = static_cast<char>(v & 0xFF);
   s[at16 + 1] = static_cast<char>(v >> 8);
-}
-
-// A LOGIN7 packet as FreeTDS builds it for TDS 7.2 (94-byte fixed part).
-std::string login7(const std::string& user, const std::string& password, const std::string& database,
-                   std::uint32_t version = kTds72, std::uint8_t flags2 = 0x03) {
-  std::string fixed(94, '\0');
-  for (int i = 0; i < 4; ++i) fixed[4 + static_cast<std::size_t>(i)] = static_cast<char>((version >> (8 * i)) & 0xFF);
-  fixed[9] = 0x10;  // packet size 4096
-  fixed[25] = static_cast<char>(flags2);
-  std::string data;
-  auto field = [&](std::size_t slot, const std::string& utf8, bool pw) {
-    std::string u16 = utf8ToUtf16le(utf8);
-    if (pw) u16 = encodePassword(u16);
-    put16(fixed, slot, static_cast<std::uint16_t>(94 + data.size()));
-    put16(fixed, slot + 2, static_cast<std::uint16_t>(u16.size() / 2));
-    data += u16;
-  };
-  field(36, "client", false);
-  field(40, user, false);
-  field(44, password, true);
-  field(48, "app", false);
-  field(52, "127.0.0.1", false);
-  field(64, "us_english", false);
-  field(68, database, false);
-  std::string out = fixed + data;
-  const auto len = static_cast<std::uint32_t>(out.size());
-  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<char>((len >> (8 * i)) & 0xFF);
-  return out;
 }
 
 }  // namespace
