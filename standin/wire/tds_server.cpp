@@ -7,8 +7,10 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -68,7 +70,12 @@ struct Packet {
 // One client connection: reads requests, runs them on its session, writes replies.
 class Connection {
  public:
-  Connection(int fd, engine::Engine& engine, Trace& trace) : fd_(fd), engine_(engine), trace_(trace) {}
+  Connection(int fd, engine::Engine& engine, Trace& trace, const ConnectionLimits& limits)
+      : fd_(fd),
+        engine_(engine),
+        trace_(trace),
+        limits_(limits),
+        loginDeadline_(std::chrono::steady_clock::now() + limits.loginTimeout) {}
 
   void run() {
     try {
@@ -88,6 +95,11 @@ class Connection {
   bool fill(bool blocking) {
     char buf[16384];
     while (true) {
+      // Until it has logged in, a client has loginTimeout from its connection to do so.
+      if (blocking && !session_ && !waitForInputBefore(loginDeadline_)) {
+        closed_ = true;
+        return false;
+      }
       const ssize_t n = ::recv(fd_, buf, sizeof buf, blocking ? 0 : MSG_DONTWAIT);
       if (n > 0) {
         in_.append(buf, static_cast<std::size_t>(n));
@@ -102,6 +114,24 @@ class Connection {
       closed_ = true;
       return false;
     }
+  }
+
+  // False when nothing arrives before `deadline`.
+  bool waitForInputBefore(std::chrono::steady_clock::time_point deadline) const {
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{fd_, POLLIN, 0};
+      const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+      if (rc > 0) return true;
+      if (rc < 0 && errno != EINTR) return false;
+    }
+  }
+
+  // Before the login, a message may be no larger than maxLoginMessageBytes.
+  void checkSize(const Packet& msg) const {
+    if (!session_ && msg.payload.size() > limits_.maxLoginMessageBytes)
+      throw ProtocolError("login message too large");
   }
 
   static bool knownType(std::uint8_t type) {
@@ -137,6 +167,7 @@ class Connection {
     auto first = readPacket();
     if (!first) return std::nullopt;
     Packet msg = std::move(*first);
+    checkSize(msg);
     while (!(msg.status & kEom)) {
       auto more = readPacket();
       if (!more) return std::nullopt;
@@ -150,6 +181,7 @@ class Connection {
       if (more->type != msg.type) throw ProtocolError("packet type changed inside a message");
       msg.payload += more->payload;
       msg.status = more->status;
+      checkSize(msg);
       if (msg.payload.size() > 256u * 1024u * 1024u) throw ProtocolError("request too large");
     }
     return msg;
@@ -339,6 +371,8 @@ class Connection {
   int fd_;
   engine::Engine& engine_;
   Trace& trace_;
+  const ConnectionLimits& limits_;
+  std::chrono::steady_clock::time_point loginDeadline_;
   std::string in_;
   bool closed_ = false;
   bool attention_ = false;
@@ -396,6 +430,7 @@ struct TdsServer::Impl {
   };
   mutable std::mutex mutex;
   std::list<std::unique_ptr<Slot>> slots;
+  std::atomic<int> live{0};  // connections whose thread has not ended
 
   Impl(engine::Engine& e, TdsServerConfig c) : engine(e), config(std::move(c)), trace(config.traceFile) {}
 
@@ -409,6 +444,12 @@ struct TdsServer::Impl {
         ++it;
       }
     }
+  }
+
+  // Waits for `pause`, or less when the server is stopped; false when it is.
+  bool pauseUnlessStopped(std::chrono::milliseconds pause) {
+    pollfd p{wakeRead.get(), POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(pause.count())) == 0;
   }
 
   void acceptLoop() {
@@ -425,7 +466,16 @@ struct TdsServer::Impl {
       for (nfds_t i = 1; i < n; ++i) {
         if (!(fds[i].revents & POLLIN)) continue;
         UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
-        if (!client.valid()) continue;
+        if (!client.valid()) {
+          // Out of descriptors or memory, the client stays queued and the listener readable:
+          // wait a while rather than spin on it.
+          if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            if (!pauseUnlessStopped(config.limits.acceptPause)) return;
+          }
+          continue;
+        }
+        // One more than the cap is closed at once, so that it is not left waiting.
+        if (live.load() >= config.limits.maxConnections) continue;
         const int one = 1;
         ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto slot = std::make_unique<Slot>();
@@ -433,9 +483,11 @@ struct TdsServer::Impl {
         Slot* raw = slot.get();
         std::lock_guard lock(mutex);
         slots.push_back(std::move(slot));
+        live.fetch_add(1);
         raw->thread = std::thread([this, raw] {
-          Connection(raw->fd.get(), engine, trace).run();
+          Connection(raw->fd.get(), engine, trace, config.limits).run();
           ::shutdown(raw->fd.get(), SHUT_RDWR);
+          live.fetch_sub(1);
           raw->finished = true;
         });
       }
