@@ -28,6 +28,7 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     tc.ipv6 = options_.ipv6;
     tc.traceFile = options_.traceFile;
     tc.limits = options_.limits;
+    tc.faults = options_.faults;
     inst.server = std::make_unique<wire::TdsServer>(*inst.engine, tc);
     instances_.push_back(std::move(inst));
   };
@@ -93,6 +94,13 @@ std::string usageText() {
          "                       (default 60s; T is a number with ms or s, a bare number is seconds)\n"
          "  --max-login-bytes N  the largest pre-login or login message a client may send (default 65536)\n"
          "  --accept-pause T     wait before accepting again when accepting fails (default 100ms)\n"
+         "  --fault SPEC         for tests: fail on demand; may be repeated. SPEC is\n"
+         "                       ACTION[:times=N][:match=TEXT] with ACTION one of\n"
+         "                         drop                  close when a matching request arrives\n"
+         "                         drop-after-bytes=N    run it, send N bytes of its reply, close\n"
+         "                         stall=T               hold a matching request for T, then run it\n"
+         "                         stall-login=T         hold each login for T\n"
+         "                       match=TEXT: requests holding TEXT (any case); times=N: the first N\n"
          "  --help               this text\n";
 }
 
@@ -197,6 +205,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         cl.error = arg + ": not a duration (such as 500ms or 30s): " + value;
       } else {
         (arg == "--login-timeout" ? o.limits.loginTimeout : o.limits.acceptPause) = *d;
+      }
+    } else if (arg == "--fault") {
+      if (!next()) return cl;
+      std::string why;
+      if (auto fault = wire::parseFault(value, &why)) {
+        o.faults.push_back(std::move(*fault));
+      } else {
+        cl.error = "--fault: " + why + ": " + value;
       }
     } else if (arg == "--max-login-bytes") {
       if (!next()) return cl;

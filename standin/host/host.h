@@ -35,6 +35,7 @@ struct HostOptions {
   std::string computerName;      // empty: this computer's name
   bool createSample = true;
   wire::ConnectionLimits limits;  // for every instance
+  std::vector<wire::Fault> faults;  // faults on demand, for tests (wire/faults.h); every instance
 };
 
 class Host {

@@ -61,6 +61,15 @@ class Trace {
   UniqueFd fd_;
 };
 
+// An RPC as the trace shows it and the faults match it: the procedure, then each parameter.
+std::string rpcText(const RpcRequest& req) {
+  std::string text = req.procedure;
+  for (const auto& p : req.params)
+    text += "\n  " + (p.name.empty() ? std::string("(positional)") : p.name) + " = " +
+            (isNull(p.value) ? std::string("NULL") : valueToText(p.value));
+  return text;
+}
+
 struct Packet {
   std::uint8_t type = 0;
   std::uint8_t status = 0;
@@ -70,10 +79,11 @@ struct Packet {
 // One client connection: reads requests, runs them on its session, writes replies.
 class Connection {
  public:
-  Connection(int fd, engine::Engine& engine, Trace& trace, const ConnectionLimits& limits)
+  Connection(int fd, engine::Engine& engine, Trace& trace, FaultPlan& faults, const ConnectionLimits& limits)
       : fd_(fd),
         engine_(engine),
         trace_(trace),
+        faults_(faults),
         limits_(limits),
         loginDeadline_(std::chrono::steady_clock::now() + limits.loginTimeout) {}
 
@@ -223,6 +233,10 @@ class Connection {
       wire.append(payload, offset, n);
       offset += n;
     } while (offset < payload.size());
+    if (cutAfter_) {
+      wire.resize(std::min(wire.size(), *cutAfter_));
+      *cutAfter_ -= wire.size();
+    }
     std::size_t sent = 0;
     while (sent < wire.size()) {
       const ssize_t n = ::send(fd_, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
@@ -270,7 +284,10 @@ class Connection {
         send(preloginReply(engine_.version()));
         return true;
       }
-      if (msg.type == kLogin7) return login(msg.payload);
+      if (msg.type == kLogin7) {
+        if (const auto stall = faults_.loginStall(); stall && !holdFor(*stall)) return false;
+        return login(msg.payload);
+      }
       return false;  // nothing else is allowed before a login
     }
     const engine::Session::CancelCheck cancel = [this] { return attentionArrived(); };
@@ -280,8 +297,9 @@ class Connection {
         skipAllHeaders(r, version_);
         const std::string text = utf16leToUtf8(msg.payload.substr(r.pos()));
         trace_.log(session_->spid(), "batch", text);
+        if (!applyFaults(text)) return false;
         sendResult(session_->executeBatch(text, cancel));
-        return true;
+        return !cutAfter_;
       }
       case kRpc: {
         RpcRequest req;
@@ -297,19 +315,18 @@ class Connection {
           sendResult(r);
           return true;
         }
-        if (trace_.enabled()) {
-          std::string text = req.procedure;
-          for (const auto& p : req.params)
-            text += "\n  " + (p.name.empty() ? std::string("(positional)") : p.name) + " = " +
-                    (isNull(p.value) ? std::string("NULL") : valueToText(p.value));
-          trace_.log(session_->spid(), "rpc", text);
-        }
+        const std::string text = rpcText(req);
+        trace_.log(session_->spid(), "rpc", text);
+        if (!applyFaults(text)) return false;
         sendResult(session_->callProcedure(req.procedure, std::move(req.params), cancel));
-        return true;
+        return !cutAfter_;
       }
       case kTransactionManager: {
         const auto tm = parseTransactionManager(msg.payload, version_);
         trace_.log(session_->spid(), "transaction manager", std::to_string(tm.type));
+        const char* const kinds[] = {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
+        if (tm.type >= 5 && tm.type <= 8 && tm.type != 6 && !applyFaults(kinds[tm.type == 5 ? 0 : tm.type - 6]))
+          return false;
         BatchResult r;
         if (tm.type == 5) {
           r = session_->beginTransaction();
@@ -323,10 +340,42 @@ class Connection {
         const bool failed = r.failed();
         r.items.push_back(StatementDone{failed, std::nullopt, false, StatementDone::Command::Other});
         sendResult(r);
-        return true;
+        return !cutAfter_;
       }
       default:
         return false;
+    }
+  }
+
+  // ---- faults on demand (faults.h) ----
+
+  // Applies the faults that match a request: false when the connection is to close now.
+  bool applyFaults(std::string_view text) {
+    for (const Fault& f : faults_.forRequest(text)) {
+      switch (f.action) {
+        case Fault::Action::Drop: return false;
+        case Fault::Action::Stall:
+          if (!holdFor(f.duration)) return false;
+          break;
+        case Fault::Action::DropAfterBytes: cutAfter_ = f.bytes; break;
+        case Fault::Action::StallLogin: break;
+      }
+    }
+    return true;
+  }
+
+  // Holds the session for `time`, sending nothing. What the client sends meanwhile (an
+  // attention) is kept for afterwards; false when it goes away, or the server stops, first.
+  bool holdFor(std::chrono::milliseconds time) {
+    const auto until = std::chrono::steady_clock::now() + time;
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return true;
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) > 0) {
+        fill(false);
+        if (closed_) return false;
+      }
     }
   }
 
@@ -371,6 +420,8 @@ class Connection {
   int fd_;
   engine::Engine& engine_;
   Trace& trace_;
+  FaultPlan& faults_;
+  std::optional<std::size_t> cutAfter_;  // a fault sends only this much more, then the connection closes
   const ConnectionLimits& limits_;
   std::chrono::steady_clock::time_point loginDeadline_;
   std::string in_;
@@ -417,6 +468,7 @@ struct TdsServer::Impl {
   engine::Engine& engine;
   TdsServerConfig config;
   Trace trace;
+  FaultPlan faults;
   UniqueFd v4, v6;
   UniqueFd wakeRead, wakeWrite;
   std::uint16_t port = 0;
@@ -432,7 +484,8 @@ struct TdsServer::Impl {
   std::list<std::unique_ptr<Slot>> slots;
   std::atomic<int> live{0};  // connections whose thread has not ended
 
-  Impl(engine::Engine& e, TdsServerConfig c) : engine(e), config(std::move(c)), trace(config.traceFile) {}
+  Impl(engine::Engine& e, TdsServerConfig c)
+      : engine(e), config(std::move(c)), trace(config.traceFile), faults(config.faults) {}
 
   void reap() {
     std::lock_guard lock(mutex);
@@ -485,7 +538,7 @@ struct TdsServer::Impl {
         slots.push_back(std::move(slot));
         live.fetch_add(1);
         raw->thread = std::thread([this, raw] {
-          Connection(raw->fd.get(), engine, trace, config.limits).run();
+          Connection(raw->fd.get(), engine, trace, faults, config.limits).run();
           ::shutdown(raw->fd.get(), SHUT_RDWR);
           live.fetch_sub(1);
           raw->finished = true;

@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "standin/engine/engine.h"
+#include "standin/wire/faults.h"
 
 namespace standin::wire {
 
@@ -30,6 +32,8 @@ struct TdsServerConfig {
   // Each received batch and procedure call is appended to this file; empty = no trace.
   std::filesystem::path traceFile;
   ConnectionLimits limits;
+  // Faults on demand, for tests (faults.h).
+  std::vector<Fault> faults;
 };
 
 class TdsServer {
