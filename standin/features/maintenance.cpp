@@ -105,7 +105,12 @@ void replaceFile(Context& c, const std::string& what, const std::filesystem::pat
   if (out.error() != 0) terminate(what, {cannotOpen(file.string(), osErrorText(out.error(), false, file))});
   if (!out.write(first) || !out.write(second)) terminate(what, {writeFailed(file, out.error())});
   c.checkCancel();
-  if (!out.commit()) terminate(what, {writeFailed(file, out.error())});
+  if (!out.commit()) {
+    // A target that cannot be replaced (a folder, a read-only place) is a device that cannot be opened.
+    terminate(what, {out.failedAt() == base::ReplacementFile::Stage::Replace
+                         ? cannotOpen(file.string(), osErrorText(out.error(), false, file))
+                         : writeFailed(file, out.error())});
+  }
 }
 
 // The statement is one more user of the database while it reads or compacts it, so that a

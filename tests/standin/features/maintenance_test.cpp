@@ -44,6 +44,21 @@ TEST_F(EngineTest, WrongPathIs3201WithOsError3Then3013) {
   EXPECT_EQ(errors.back().text, "VERIFY DATABASE is terminating abnormally.");
 }
 
+TEST_F(EngineTest, AFolderIsNoBackupDevice) {
+  const auto folder = scratch("a folder");
+  std::filesystem::create_directories(folder);
+  for (const char* option : {"INIT", "NOINIT"}) {
+    const auto r = run("BACKUP DATABASE [Sample] TO DISK = N'" + folder.string() + "' WITH " + option);
+    EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3201, 3013})) << option;
+    if (!r.errors().empty()) {
+      EXPECT_NE(r.errors()[0].text.find("Operating system error 5(Access is denied.)"), std::string::npos)
+          << r.errors()[0].text;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.parent_path()), {}), 1);
+}
+
 TEST_F(EngineTest, ADoubledApostropheReachesThePathAndALoneOneBreaksTheBatch) {
   const auto path = scratch("O'Brien.bak");
   const auto escaped = run(backupBatch("Sample", path.string(), false));
