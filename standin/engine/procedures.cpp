@@ -178,7 +178,8 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     // (@stmt and @params, or @statement and @params as some clients send them).
     const auto stmt = args.empty() ? std::nullopt : textOf(&args[0]);
     if (!stmt)
-      throw SqlError(201, 16, "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.");
+      throw SqlError(201, 16,
+                     "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.");
     const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
     runWithParameters(x, *stmt, decls, args, 2, outputs);
     return 0;

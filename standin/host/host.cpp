@@ -217,7 +217,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--max-login-bytes") {
       if (!next()) return cl;
       long n = 0;
-      if (!parseCount(value, 512, 16 * 1024 * 1024, n)) cl.error = "--max-login-bytes: not a number from 512 to 16777216: " + value;
+      if (!parseCount(value, 512, 16 * 1024 * 1024, n))
+        cl.error = "--max-login-bytes: not a number from 512 to 16777216: " + value;
       o.limits.maxLoginMessageBytes = static_cast<std::size_t>(n);
     } else if (arg == "--instance") {
       if (!next()) return cl;

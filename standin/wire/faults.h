@@ -10,8 +10,9 @@
 //   stall-login=DURATION  each login is held for DURATION before it is checked and answered
 //
 // match=TEXT (the rest of the spec, colons included) picks the requests whose text holds TEXT,
-// ignoring case and how the words are spaced (a line break counts as a blank): a batch's text, an RPC's procedure name and parameter values, or BEGIN / COMMIT /
-// ROLLBACK TRANSACTION for transaction manager requests; without it every request matches.
+// ignoring case and how the words are spaced (a line break counts as a blank): a batch's text,
+// an RPC's procedure name and parameter values, or BEGIN / COMMIT / ROLLBACK TRANSACTION for
+// transaction manager requests; without it every request matches.
 // times=N limits a fault to the first N requests (or logins) it matches, over the whole server.
 #pragma once
 

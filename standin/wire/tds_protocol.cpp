@@ -254,7 +254,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x26:    // INTN
       case 0x68: {  // BITN
         const std::uint8_t max = type == 0x68 ? lengthOf(r.u8(), {1}, "bit") : lengthOf(r.u8(), {1, 2, 4, 8}, "int");
-        const std::uint8_t len = type == 0x68 ? lengthOf(r.u8(), {0, 1}, "bit") : lengthOf(r.u8(), {0, 1, 2, 4, 8}, "int");
+        const std::uint8_t len =
+            type == 0x68 ? lengthOf(r.u8(), {0, 1}, "bit") : lengthOf(r.u8(), {0, 1, 2, 4, 8}, "int");
         if (len > max) throw ProtocolError("an int value longer than its type");
         p.type = type == 0x68 ? SqlType{K::Bit, 0}
                  : max == 8   ? SqlType::bigint()
@@ -369,7 +370,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         const std::uint8_t precision = r.u8();
         const std::uint8_t scale = r.u8();
         if (precision < 1 || precision > 38 || scale > precision)
-          throw ProtocolError("a decimal of precision " + std::to_string(precision) + " and scale " + std::to_string(scale));
+          throw ProtocolError("a decimal of precision " + std::to_string(precision) + " and scale " +
+                              std::to_string(scale));
         const std::uint8_t len = lengthOf(r.u8(), {0, 5, 9, 13, 17}, "decimal");
         p.type = scale == 0 ? SqlType::bigint() : SqlType{K::Float, 0};
         if (len == 0) break;

@@ -45,7 +45,8 @@ class Trace {
   bool enabled() const { return fd_.valid(); }
   void log(int spid, const std::string& kind, const std::string& text) {
     if (!enabled()) return;
-    std::string entry = DateTime::now().iso() + " spid " + std::to_string(spid) + " " + kind + ":\n" + text + "\n-- end --\n";
+    const std::string entry =
+        DateTime::now().iso() + " spid " + std::to_string(spid) + " " + kind + ":\n" + text + "\n-- end --\n";
     std::lock_guard lock(mutex_);
     std::string_view rest(entry);
     while (!rest.empty()) {
@@ -129,7 +130,8 @@ class Connection {
   // False when nothing arrives before `deadline`.
   bool waitForInputBefore(std::chrono::steady_clock::time_point deadline) const {
     while (true) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{fd_, POLLIN, 0};
       const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
@@ -369,7 +371,8 @@ class Connection {
   bool holdFor(std::chrono::milliseconds time) {
     const auto until = std::chrono::steady_clock::now() + time;
     while (true) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
       if (left.count() <= 0) return true;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) > 0) {

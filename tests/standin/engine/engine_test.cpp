@@ -285,7 +285,8 @@ TEST_F(EngineTest, ExecuteSqlTakesItsFirstTwoParametersByPositionWhateverTheirNa
   EXPECT_EQ(standin::sql::valueToText(r.resultSets().at(0).rows.at(0).at(0)), "42");
   // The documented names and none at all work as before.
   const auto named = session_->callProcedure(
-      "sp_executesql", {P{"@stmt", nvarchar, std::string("SELECT @x * 2 AS v")}, P{"@params", nvarchar, std::string("@x int")},
+      "sp_executesql", {P{"@stmt", nvarchar, std::string("SELECT @x * 2 AS v")},
+                        P{"@params", nvarchar, std::string("@x int")},
                         P{"@x", standin::sql::SqlType::integer(), std::int64_t{21}}});
   EXPECT_EQ(standin::sql::valueToText(named.resultSets().at(0).rows.at(0).at(0)), "42");
   const auto bare = session_->callProcedure("sp_executesql", {P{"", nvarchar, std::string("SELECT 42 AS v")}});

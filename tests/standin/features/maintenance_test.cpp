@@ -335,7 +335,8 @@ TEST_F(EngineTest, RestoreIsRefusedWhileASessionUsesTheDatabaseThroughAThreePart
   const auto file = scratch("three.bak").string();
   ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
   auto other = login();  // sits in master
-  ASSERT_FALSE(other->executeBatch("BEGIN TRANSACTION INSERT INTO Sample.dbo.Customers VALUES (500, N'open', NULL)").failed());
+  ASSERT_FALSE(
+      other->executeBatch("BEGIN TRANSACTION INSERT INTO Sample.dbo.Customers VALUES (500, N'open', NULL)").failed());
   const std::filesystem::path journal = engine_->databaseFile("Sample")->string() + "-journal";
   ASSERT_TRUE(std::filesystem::exists(journal));
   const auto r = run(restoreStatement("Sample", file));

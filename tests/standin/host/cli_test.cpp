@@ -177,8 +177,9 @@ TEST(CommandLine, DefaultDataFolderFollowsXdgDataHome) {
 TEST(Executable, HelpListsTheOptionsAndBadOptionsFail) {
   const auto help = bvtest::runProcess({STANDIN_EXECUTABLE, "--help"}, "");
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port", "--trace",
-                          "--max-connections", "--login-timeout", "--max-login-bytes", "--accept-pause"})
+  for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port",
+                          "--trace", "--max-connections", "--login-timeout", "--max-login-bytes", "--accept-pause",
+                          "--fault"})
     EXPECT_NE(help.output.find(opt), std::string::npos) << opt;
   const auto bad = bvtest::runProcess({STANDIN_EXECUTABLE, "--frobnicate"}, "");
   EXPECT_EQ(bad.exitCode, 2);

@@ -317,7 +317,8 @@ namespace {
 
 // Runs `statements(client)` on `clients` connections at once (all logged in before any starts);
 // gives the number of statements that reported success.
-int runConcurrently(StandinFixture& standin, int clients, const std::function<std::vector<std::string>(int)>& statements) {
+int runConcurrently(StandinFixture& standin, int clients,
+                    const std::function<std::vector<std::string>(int)>& statements) {
   std::latch start(clients);
   std::atomic<int> successes{0};
   std::vector<std::thread> threads;

@@ -164,7 +164,8 @@ bool endsWithoutError(const std::string& reply) {
   // DONE in TDS 7.1: token, status (2), command (2), count (4).
   if (reply.size() < 9) return false;
   const std::string done = reply.substr(reply.size() - 9);
-  return static_cast<unsigned char>(done[0]) == standin::wire::kTokenDone && (static_cast<unsigned char>(done[1]) & 0x02) == 0;
+  return static_cast<unsigned char>(done[0]) == standin::wire::kTokenDone &&
+         (static_cast<unsigned char>(done[1]) & 0x02) == 0;
 }
 
 }  // namespace standintest
