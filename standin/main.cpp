@@ -1,4 +1,6 @@
 // standin: the local SQL Server stand-in.
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -8,6 +10,9 @@
 #include "standin/host/host.h"
 
 int main(int argc, char** argv) {
+  // Whatever the stand-in writes is its user's only: the files it makes itself are created so
+  // anyway, and this covers the short-lived ones SQLite makes on its own (a super-journal).
+  ::umask(077);
   const std::vector<std::string> args(argv + 1, argv + argc);
   const standin::host::CommandLine cl = standin::host::parseCommandLine(args);
   if (cl.help) {

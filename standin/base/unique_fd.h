@@ -24,6 +24,8 @@ class UniqueFd {
   UniqueFd& operator=(const UniqueFd&) = delete;
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  int release() { return std::exchange(fd_, -1); }
   void reset() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -1,8 +1,11 @@
 #include <unistd.h>
 
+#include <cstring>
 #include <random>
 #include <stdexcept>
 
+#include "standin/base/password_hash.h"
+#include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
 #include "standin/features/agent_jobs.h"
@@ -51,16 +54,37 @@ void Engine::Impl::open() {
 
 void Engine::Impl::setupPassword() {
   std::optional<std::string> stored;
-  if (auto sa = catalog.findLogin("sa"); sa && sa->password) stored = sa->password;
+  if (auto sa = catalog.findLogin("sa"); sa && sa->storedPassword && !sa->storedPassword->empty())
+    stored = sa->storedPassword;
+  // An earlier version kept the password itself in master.
+  const bool plainText = stored && !base::isPasswordHash(*stored);
+  const auto file = config.dataDir / kPasswordFileName;
   if (!config.saPassword.empty()) {
     saPassword = config.saPassword;
-  } else if (stored && !stored->empty()) {
-    saPassword = *stored;
   } else {
-    saPassword = generatePassword();
-    passwordGenerated = true;
+    std::optional<std::string> kept = base::readWholeFile(file);
+    if (kept) {
+      while (!kept->empty() && (kept->back() == '\n' || kept->back() == '\r')) kept->pop_back();
+      if (kept->empty()) kept.reset();
+    }
+    if (kept) {
+      saPassword = *kept;
+    } else if (plainText) {
+      saPassword = *stored;
+    } else {
+      saPassword = generatePassword();
+      passwordGenerated = true;
+    }
+    if (!kept) {
+      if (const int err = base::replaceFileContent(file, saPassword + "\n"); err != 0)
+        throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(err));
+    }
   }
-  if (!stored || *stored != saPassword) catalog.setPassword("sa", saPassword);
+  if (!plainText && stored && passwords.matches(*stored, saPassword)) return;
+  const std::string hash = base::hashPassword(saPassword);
+  catalog.setPasswordHash("sa", hash);
+  passwords.remember(hash, saPassword);
+  if (plainText) catalog.eraseFreedContent();
 }
 
 BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<storage::DbLease> database,
@@ -192,7 +216,8 @@ LoginResult Engine::login(const LoginRequest& request) {
     return result;
   }
   const auto login = impl_->catalog.findLogin(request.user);
-  if (!login || !login->password || *login->password != request.password) return fail({}, request.user);
+  if (!login || !login->storedPassword || !impl_->passwords.matches(*login->storedPassword, request.password))
+    return fail({}, request.user);
   const std::string& loginName = login->name;
   const std::string& defaultDb = login->defaultDatabase;
   const std::string wanted = request.database.empty() ? defaultDb : request.database;

@@ -18,9 +18,14 @@
 
 namespace standin::engine {
 
+// The file in the data folder that holds a generated sa password (0600, one line), as a
+// client's password file would; master keeps only the password's hash.
+inline constexpr const char* kPasswordFileName = "sa-password";
+
 struct EngineConfig {
   std::filesystem::path dataDir;
-  // Empty: keep the password stored in the data folder, or generate one on the first start.
+  // The sa password. Empty: the one in the data folder's password file, or a generated one
+  // (written to that file) when there is none.
   std::string saPassword;
   int serverVersion = 2005;
   // Computer name used in @@SERVERNAME and message tokens; empty = this computer's name.

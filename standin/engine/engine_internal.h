@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/base/password_hash.h"
 #include "standin/engine/engine.h"
 #include "standin/features/context.h"
 #include "standin/sql/ast.h"
@@ -22,8 +23,9 @@ namespace standin::engine {
 
 struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Impl> {
   EngineConfig config;
-  std::string saPassword;
+  std::string saPassword;  // in memory only: the data folder keeps its hash
   bool passwordGenerated = false;
+  base::PasswordCheck passwords;
 
   std::atomic<int> nextSpid{51};
   std::atomic<int> sessions{0};
@@ -54,7 +56,9 @@ struct Session::Impl : sql::Environment {
   std::string appName;
   std::unique_ptr<storage::DbLease> db;
   std::optional<storage::Database> conn;  // connection to the current database, opened on demand
-  std::vector<std::string> attached;     // other databases attached to conn for db.dbo.table names
+  // Other databases attached to conn (db.dbo.table names, msdb's procedures), each held as a
+  // user while attached, so that a restore or a drop waits for them as for the current one.
+  std::vector<std::unique_ptr<storage::DbLease>> attached;
   int tranCount = 0;
   std::string descriptor = std::string(8, '\0');
   bool nocount = false;
@@ -99,6 +103,7 @@ struct Session::Impl : sql::Environment {
   // Another database on this connection, for db.dbo.table names and msdb's procedures.
   void attachDatabase(const storage::DbEntry& database);
   void detachDatabase(const std::string& name);  // not while a transaction is open
+  void detachAll();                              // likewise
   void runPassthrough(Exec& x, const sql::Statement& s);
   void useDatabase(Exec& x, const std::string& name);
   std::string currentDb() const { return db ? db->name() : std::string("master"); }
@@ -131,6 +136,7 @@ class StatementContext final : public features::Context {
   void detachDatabase(const std::string& name) override { session_.detachDatabase(name); }
   sql::TypedValue eval(const sql::Expr& e) override { return session_.eval(x_, e); }
   std::string evalText(const sql::Expr& e) override { return session_.evalText(x_, e); }
+  void checkCancel() override { session_.checkCancel(x_); }
   void message(int number, int severity, std::string text, int state) override {
     session_.message(x_, number, severity, std::move(text), state);
   }

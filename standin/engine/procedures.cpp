@@ -174,9 +174,13 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     return 0;
   }
   if (name == "sp_executesql") {
-    const auto stmt = textOf(argument(args, "@stmt", 0));
-    if (!stmt) throw SqlError(8144, 16, "Procedure or function sp_executesql has too many arguments specified.");
-    const std::string decls = textOf(argument(args, "@params", 1)).value_or("");
+    // SQL Server takes the statement and the declarations by position whatever their names
+    // (@stmt and @params, or @statement and @params as some clients send them).
+    const auto stmt = args.empty() ? std::nullopt : textOf(&args[0]);
+    if (!stmt)
+      throw SqlError(201, 16,
+                     "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.");
+    const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
     runWithParameters(x, *stmt, decls, args, 2, outputs);
     return 0;
   }

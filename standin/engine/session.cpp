@@ -490,6 +490,7 @@ void Session::Impl::commit(Exec& x) {
   }
   x.out.items.push_back(EnvChange{EnvChange::Kind::CommitTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
+  detachAll();
 }
 
 void Session::Impl::rollback(Exec& x) {
@@ -504,9 +505,22 @@ void Session::Impl::rollback(Exec& x) {
   }
   x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
+  detachAll();
 }
 
 // ---------- databases ----------
+
+namespace {
+
+[[noreturn]] void throwMissingDatabase(int year, const std::string& name) {
+  if (year == 2000)
+    throw SqlError(911, 16,
+                   "Could not locate entry in sysdatabases for database '" + name +
+                       "'. No entry found with that name. Make sure that the name is entered correctly.");
+  throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+}
+
+}  // namespace
 
 storage::Database& Session::Impl::connection() {
   if (!conn) {
@@ -523,13 +537,7 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
   std::string canonical;
   std::filesystem::path file;
   const auto acq = engine->catalog.acquire(name, canonical, file);
-  if (acq == storage::Catalog::Acquire::Missing) {
-    if (engine->version.year == 2000)
-      throw SqlError(911, 16,
-                     "Could not locate entry in sysdatabases for database '" + name +
-                         "'. No entry found with that name. Make sure that the name is entered correctly.");
-    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
-  }
+  if (acq == storage::Catalog::Acquire::Missing) throwMissingDatabase(engine->version.year, name);
   if (acq == storage::Catalog::Acquire::Restoring)
     throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
   const std::string old = currentDb();
@@ -546,11 +554,19 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
 
 void Session::Impl::attachDatabase(const storage::DbEntry& database) {
   auto& c = connection();
-  if (std::find(attached.begin(), attached.end(), database.name) != attached.end()) return;
-  storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + storage::quoteIdentifier(database.name));
-  attach.bindText(1, database.file.string());
+  for (const auto& lease : attached)
+    if (equalsIgnoreCase(lease->name(), database.name)) return;
+  std::string canonical;
+  std::filesystem::path file;
+  const auto acq = engine->catalog.acquire(database.name, canonical, file);
+  if (acq == storage::Catalog::Acquire::Missing) throwMissingDatabase(engine->version.year, database.name);
+  if (acq == storage::Catalog::Acquire::Restoring)
+    throw SqlError(927, 14, "Database '" + database.name + "' cannot be opened. It is in the middle of a restore.");
+  auto lease = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
+  storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + storage::quoteIdentifier(canonical));
+  attach.bindText(1, file.string());
   attach.step();
-  attached.push_back(database.name);
+  attached.push_back(std::move(lease));
 }
 
 void Session::Impl::detachDatabase(const std::string& name) {
@@ -558,9 +574,25 @@ void Session::Impl::detachDatabase(const std::string& name) {
   try {
     conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
     attached.erase(std::remove_if(attached.begin(), attached.end(),
-                                  [&](const std::string& n) { return equalsIgnoreCase(n, name); }),
+                                  [&](const auto& lease) { return equalsIgnoreCase(lease->name(), name); }),
                    attached.end());
   } catch (const storage::Error&) {
+  }
+}
+
+void Session::Impl::detachAll() {
+  if (tranCount > 0 || !conn) return;
+  while (!attached.empty()) {
+    const std::string name = attached.back()->name();
+    try {
+      conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
+    } catch (const storage::Error&) {
+      // Still in use by a statement: the connection goes, and every attachment with it.
+      conn.reset();
+      attached.clear();
+      return;
+    }
+    attached.pop_back();
   }
 }
 
@@ -700,13 +732,7 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     ~DetachAfter() {
       if (self.attached.empty() || self.tranCount > 0 || !self.conn) return;
       statement.reset();
-      for (const auto& name : self.attached) {
-        try {
-          self.conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
-        } catch (const storage::Error&) {
-        }
-      }
-      self.attached.clear();
+      self.detachAll();
     }
   } detach{*this, compiled};
   std::string_view tail = st.tail();

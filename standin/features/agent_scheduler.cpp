@@ -26,10 +26,20 @@ void planSchedules(Server& server) {
   auto m = openMsdb(server);
   if (!m) return;
   const Moment now = Moment::of(server.now());
+  // Read first and write only the next runs that change: a client's transaction that has read
+  // msdb cannot wait for a writer when it comes to write itself (SQLite refuses it at once), so
+  // the Agent's start takes no write lock it does not need.
+  std::vector<std::pair<JobSchedule, std::optional<Moment>>> changes;
+  for (auto& s : jobSchedules(m->tables)) {
+    auto next = s.enabled ? nextRun(s.schedule, now) : std::nullopt;
+    const int date = next ? static_cast<int>(next->packedDate()) : 0;
+    const int time = next ? static_cast<int>(next->packedTime()) : 0;
+    if (date != s.nextRunDate || time != s.nextRunTime) changes.emplace_back(std::move(s), next);
+  }
+  if (changes.empty()) return;
   storage::execute(m->tables.db, "BEGIN IMMEDIATE");
   try {
-    for (const auto& s : jobSchedules(m->tables))
-      setNextRun(m->tables, s, s.enabled ? nextRun(s.schedule, now) : std::nullopt);
+    for (const auto& [s, next] : changes) setNextRun(m->tables, s, next);
     storage::execute(m->tables.db, "COMMIT");
   } catch (...) {
     sqlite3_exec(m->tables.db, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -2,9 +2,14 @@
 
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <set>
+
+#include "standin/base/private_files.h"
 
 namespace standin::features {
 namespace {
@@ -57,7 +62,35 @@ class Reader {
   std::size_t pos_ = 0;
 };
 
+// The files some backup holds now.
+struct HeldFiles {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::set<std::string> held;
+};
+
+HeldFiles& heldFiles() {
+  static HeldFiles files;
+  return files;
+}
+
 }  // namespace
+
+BackupFileLock::BackupFileLock(const std::filesystem::path& file) : key_(base::resolvedTarget(file).string()) {
+  auto& files = heldFiles();
+  std::unique_lock lock(files.mutex);
+  files.released.wait(lock, [&] { return files.held.count(key_) == 0; });
+  files.held.insert(key_);
+}
+
+BackupFileLock::~BackupFileLock() {
+  auto& files = heldFiles();
+  {
+    std::lock_guard lock(files.mutex);
+    files.held.erase(key_);
+  }
+  files.released.notify_all();
+}
 
 std::uint32_t crc32(std::string_view data) {
   static const auto table = [] {

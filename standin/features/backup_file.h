@@ -53,6 +53,21 @@ struct BackupReadResult {
   std::vector<BackupSet> sets;
 };
 
+// One backup at a time per file (within this process, across its instances): a NOINIT backup
+// reads the sets already there and writes them back with its own, which no other backup may do
+// in between, and the backup that finishes last is the one whose file stays. Files are told
+// apart by the path they are really written at (symbolic links followed).
+class BackupFileLock {
+ public:
+  explicit BackupFileLock(const std::filesystem::path& file);  // waits for the file's other backup
+  ~BackupFileLock();
+  BackupFileLock(const BackupFileLock&) = delete;
+  BackupFileLock& operator=(const BackupFileLock&) = delete;
+
+ private:
+  std::string key_;
+};
+
 std::uint32_t crc32(std::string_view data);
 std::string encodeBackupSet(const BackupSetInfo& info, std::string_view content);
 // Reads every set of a file (the content too when withContent).

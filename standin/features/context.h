@@ -81,6 +81,10 @@ class Context {
   virtual sql::TypedValue eval(const sql::Expr& e) = 0;
   virtual std::string evalText(const sql::Expr& e) = 0;  // empty for NULL
 
+  // Ends the statement here, unwinding it as cancelled, when its client has sent an attention
+  // or gone away. A statement asks just before it makes its work permanent.
+  virtual void checkCancel() = 0;
+
   virtual void message(int number, int severity, std::string text, int state = 1) = 0;
   virtual void send(sql::ResultSet rows) = 0;
   virtual void setRowCount(std::int64_t count) = 0;  // @@ROWCOUNT

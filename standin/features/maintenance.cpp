@@ -1,17 +1,14 @@
 // BACKUP, RESTORE, DBCC SHRINKDATABASE, CREATE/DROP DATABASE.
 #include "standin/features/maintenance.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "standin/base/private_files.h"
 #include "standin/base/text.h"
-#include "standin/base/unique_fd.h"
 #include "standin/features/backup_file.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
@@ -19,7 +16,6 @@
 namespace standin::features {
 
 using base::equalsIgnoreCase;
-using base::UniqueFd;
 using sql::Column;
 using sql::DateTime;
 using sql::Expr;
@@ -51,7 +47,9 @@ std::string osErrorText(int err, bool reading, const std::filesystem::path& path
     case EPERM:
     case EROFS:
     case EISDIR: return "5(Access is denied.)";
-    case ENOSPC: return "112(There is not enough space on the disk.)";
+    case ENOSPC:
+    case EDQUOT: return "112(There is not enough space on the disk.)";
+    case EFBIG: return "223(The file size exceeds the limit allowed and cannot be saved.)";
     case ENAMETOOLONG: return "206(The filename or extension is too long.)";
     default: return "31(A device attached to the system is not functioning.)";
   }
@@ -74,6 +72,58 @@ bool isForeignPath(const std::string& text) {
 
 Message cannotOpen(const std::string& device, const std::string& osText) {
   return msg(3201, 16, "Cannot open backup device '" + device + "'. Operating system error " + osText + ".");
+}
+
+// 3634: a file of the database could not be written.
+Message osErrorWhile(int err, const std::string& attempting, const std::filesystem::path& file) {
+  return msg(3634, 16, "The operating system returned the error '" + osErrorText(err, false, file) +
+                           "' while attempting '" + attempting + "' on '" + file.string() + "'.");
+}
+
+// 3266: appending to media whose last set does not read back whole.
+std::string badMediaEnd(int year, const std::filesystem::path& file) {
+  if (year == 2000)
+    return "The backup data in '" + file.string() +
+           "' is incorrectly formatted. Backups cannot be appended, but existing backup sets may still be usable.";
+  return "The backup data at the end of \"" + file.string() +
+         "\" is incorrectly formatted. Backup sets on the media might be damaged and unusable. To determine the "
+         "backup sets on the media, use RESTORE HEADERONLY. To determine the usability of the backup sets, run "
+         "RESTORE VERIFYONLY. If all of the backup sets are incomplete, reformat the media using BACKUP WITH FORMAT, "
+         "which destroys all the backup sets.";
+}
+
+Message writeFailed(const std::filesystem::path& file, int err) {
+  return msg(3202, 16, "Write on \"" + file.string() + "\" failed: " + osErrorText(err, false, file));
+}
+
+// A file's new content, given whole to a temporary file beside it and put in its place only
+// when complete; a failure ends the statement with SQL Server's errors and leaves the old file.
+// A client gone before the end cancels it, and the old file stays.
+void replaceFile(Context& c, const std::string& what, const std::filesystem::path& file, std::string_view first,
+                 std::string_view second = {}) {
+  base::ReplacementFile out(file);
+  if (out.error() != 0) terminate(what, {cannotOpen(file.string(), osErrorText(out.error(), false, file))});
+  if (!out.write(first) || !out.write(second)) terminate(what, {writeFailed(file, out.error())});
+  c.checkCancel();
+  if (!out.commit()) {
+    // A target that cannot be replaced (a folder, a read-only place) is a device that cannot be opened.
+    terminate(what, {out.failedAt() == base::ReplacementFile::Stage::Replace
+                         ? cannotOpen(file.string(), osErrorText(out.error(), false, file))
+                         : writeFailed(file, out.error())});
+  }
+}
+
+// The statement is one more user of the database while it reads or compacts it, so that a
+// restore or drop waits for it; a database being restored ends it with 927.
+std::unique_ptr<storage::DbLease> holdDatabase(Context& c, const std::string& name) {
+  std::string canonical;
+  std::filesystem::path file;
+  const auto acq = c.server().catalog.acquire(name, canonical, file);
+  if (acq == storage::Catalog::Acquire::Restoring)
+    throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
+  if (acq == storage::Catalog::Acquire::Missing)
+    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  return std::make_unique<storage::DbLease>(c.server().catalog, canonical, file);
 }
 
 std::string snapshotDatabase(const std::filesystem::path& file) {
@@ -101,23 +151,6 @@ bool contentIsSound(const std::string& content) {
   } catch (const storage::Error&) {
     return false;
   }
-}
-
-// Writes a whole file; returns 0 or the errno of the failure.
-int writeWholeFile(const std::filesystem::path& file, const std::string& bytes) {
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd.valid()) return errno;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd.get()) != 0) return errno;
-  return 0;
 }
 
 std::int64_t pagesOf(std::size_t bytes) { return std::max<std::int64_t>(1, static_cast<std::int64_t>((bytes + 8191) / 8192)); }
@@ -170,22 +203,37 @@ void backupDatabase(Context& c, const Statement& s) {
   const auto started = std::chrono::steady_clock::now();
   BackupSetInfo info;
   info.startDate = DateTime::now();
+  const BackupFileLock fileLock(file);
+  // NOINIT appends to the sets already there, kept byte for byte; media that does not read back
+  // whole is refused rather than replaced, as that would lose every set on it.
   std::string existing;
   std::uint32_t position = 1;
   if (!init) {
-    std::error_code ec;
-    if (std::filesystem::exists(file, ec) && std::filesystem::file_size(file, ec) > 0) {
-      const auto old = readBackupFile(file, true);
-      if (old.status == BackupReadStatus::NotABackup)
-        terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
-                                           "' is incorrectly formed. SQL Server cannot process this media family.")});
-      if (old.status == BackupReadStatus::Ok) {
-        for (const auto& set : old.sets) existing += encodeBackupSet(set.info, set.content);
-        position = static_cast<std::uint32_t>(old.sets.size() + 1);
+    int readError = 0;
+    auto old = base::readWholeFile(file, &readError);
+    if (!old && readError != ENOENT) terminate(what, {cannotOpen(file.string(), osErrorText(readError, true, file))});
+    if (old && !old->empty()) {
+      const auto sets = decodeBackupSets(*old, false);
+      switch (sets.status) {
+        case BackupReadStatus::Ok:
+          position = static_cast<std::uint32_t>(sets.sets.size() + 1);
+          existing = std::move(*old);
+          break;
+        case BackupReadStatus::NotABackup:
+          terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
+                                             "' is incorrectly formed. SQL Server cannot process this media family.")});
+        default:
+          terminate(what, {msg(3266, 16, badMediaEnd(c.server().version.year, file))});
       }
     }
   }
-  const std::string content = snapshotDatabase(entry->file);
+  std::unique_ptr<storage::DbLease> lease;
+  try {
+    lease = holdDatabase(c, entry->name);
+  } catch (const SqlError& e) {
+    terminate(what, {e.message});
+  }
+  const std::string content = snapshotDatabase(lease->file());
   info.databaseName = entry->name;
   info.backupName = setName;
   info.description = description;
@@ -195,8 +243,8 @@ void backupDatabase(Context& c, const Statement& s) {
   info.serverYear = static_cast<std::uint32_t>(c.server().version.year);
   info.finishDate = DateTime::now();
   info.contentSize = content.size();
-  const int err = writeWholeFile(file, existing + encodeBackupSet(info, content));
-  if (err != 0) terminate(what, {cannotOpen(file.string(), osErrorText(err, false, file))});
+  // Written beside the file and renamed over it: a backup that fails leaves the earlier sets.
+  replaceFile(c, what, file, existing, encodeBackupSet(info, content));
 
   const std::string pos = std::to_string(position);
   if (step > 0)
@@ -294,21 +342,37 @@ void restoreDatabase(Context& c, const Statement& s) {
       terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
     if (ex == storage::Catalog::Exclusive::Missing) entry.reset();
   }
-  if (!entry) entry = c.server().catalog.createDatabase(target, true);
+  // A restore to a new name adds the database, and takes it away again unless the restore ends well.
+  const bool created = !entry;
+  if (created) entry = c.server().catalog.createDatabase(target, true);
   storage::ExclusiveGuard guard(c.server().catalog, entry->name);
-  const std::filesystem::path temp = entry->file.string() + ".restoring";
-  const int err = writeWholeFile(temp, set.content);
-  if (err != 0) {
-    std::error_code ec;
-    std::filesystem::remove(temp, ec);
-    terminate(what, {msg(3201, 16, "Cannot open backup device '" + temp.string() + "'. Operating system error " +
-                                       osErrorText(err, false, temp) + ".")});
+  struct DropUnlessRestored {
+    storage::Catalog& catalog;
+    std::string name;
+    bool drop;
+    ~DropUnlessRestored() {
+      if (!drop) return;
+      try {
+        catalog.dropDatabase(name);
+      } catch (const std::exception&) {
+        // master could not be written: the empty database stays listed, its file as model made it.
+      }
+    }
+  } dropUnlessRestored{c.server().catalog, entry->name, created};
+
+  // The new database is written beside the old one and swapped in only at the end: a restore
+  // that fails or is cut off before leaves the old database as it was.
+  base::ReplacementFile newFile(entry->file);
+  if (newFile.error() != 0) terminate(what, {osErrorWhile(newFile.error(), "CreateFile", entry->file)});
+  if (!newFile.write(set.content)) terminate(what, {osErrorWhile(newFile.error(), "WriteFile", entry->file)});
+  c.checkCancel();
+  try {
+    storage::settleJournal(entry->file);
+  } catch (const storage::Error&) {
+    terminate(what, {osErrorWhile(EIO, "ReadFile", entry->file)});
   }
-  std::error_code ec;
-  std::filesystem::remove(entry->file.string() + "-journal", ec);
-  std::filesystem::rename(temp, entry->file, ec);
-  if (ec) terminate(what, {msg(3201, 16, "Cannot open backup device '" + entry->file.string() + "'. Operating system error " +
-                                             osErrorText(ec.value(), false, entry->file) + ".")});
+  if (!newFile.commit()) terminate(what, {osErrorWhile(newFile.error(), "MoveFile", entry->file)});
+  dropUnlessRestored.drop = false;
   const std::string pos = std::to_string(set.info.position);
   if (step > 0)
     for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");
@@ -418,7 +482,8 @@ void shrinkDatabase(Context& c, const Statement& s) {
     throw SqlError(574, 16, "DBCC SHRINKDATABASE statement cannot be used inside a user transaction.");
   std::int64_t pages = 0, freePages = 0, pageSize = 4096;
   try {
-    auto target = storage::Database::open(entry->file, false);
+    const auto lease = holdDatabase(c, entry->name);
+    auto target = storage::Database::open(lease->file(), false);
     target.exec("VACUUM");
     storage::Statement a(target.get(), "PRAGMA page_count");
     if (a.step()) pages = a.integer(0);
@@ -453,7 +518,8 @@ void dbcc(Context& c, const Statement& s) {
       const std::string name = s.values.empty() ? c.currentDatabase() : c.evalText(*s.values[0]);
       throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
     }
-    auto target = storage::Database::open(entry->file, false);
+    const auto lease = holdDatabase(c, entry->name);
+    auto target = storage::Database::open(lease->file(), false);
     storage::Statement st(target.get(), "PRAGMA integrity_check");
     int errors = 0;
     while (st.step())

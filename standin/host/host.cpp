@@ -27,6 +27,8 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     tc.port = port;
     tc.ipv6 = options_.ipv6;
     tc.traceFile = options_.traceFile;
+    tc.limits = options_.limits;
+    tc.faults = options_.faults;
     inst.server = std::make_unique<wire::TdsServer>(*inst.engine, tc);
     instances_.push_back(std::move(inst));
   };
@@ -87,6 +89,18 @@ std::string usageText() {
          "  --ssrp-port N        UDP port of the resolution protocol on 127.0.0.1 (default 1434; 0 = off)\n"
          "  --trace FILE         append every received batch and procedure call to FILE\n"
          "  --no-ipv6            listen on 127.0.0.1 only\n"
+         "  --max-connections N  client connections open at once; more are closed (default 128)\n"
+         "  --login-timeout T    a client not logged in this long after connecting is disconnected\n"
+         "                       (default 60s; T is a number with ms or s, a bare number is seconds)\n"
+         "  --max-login-bytes N  the largest pre-login or login message a client may send (default 65536)\n"
+         "  --accept-pause T     wait before accepting again when accepting fails (default 100ms)\n"
+         "  --fault SPEC         for tests: fail on demand; may be repeated. SPEC is\n"
+         "                       ACTION[:times=N][:match=TEXT] with ACTION one of\n"
+         "                         drop                  close when a matching request arrives\n"
+         "                         drop-after-bytes=N    run it, send N bytes of its reply, close\n"
+         "                         stall=T               hold a matching request for T, then run it\n"
+         "                         stall-login=T         hold each login for T\n"
+         "                       match=TEXT: requests holding TEXT (any case); times=N: the first N\n"
          "  --help               this text\n";
 }
 
@@ -108,6 +122,14 @@ bool parseYear(const std::string& text, int& out) {
     if (c < '0' || c > '9') return false;
   out = std::atoi(text.c_str());
   return base::isSupportedYear(out);
+}
+
+bool parseCount(const std::string& text, long min, long max, long& out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (const char c : text)
+    if (c < '0' || c > '9') return false;
+  out = std::strtol(text.c_str(), nullptr, 10);
+  return out >= min && out <= max;
 }
 
 bool validInstanceName(const std::string& name) {
@@ -171,6 +193,33 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       o.traceFile = value;
     } else if (arg == "--no-ipv6") {
       o.ipv6 = false;
+    } else if (arg == "--max-connections") {
+      if (!next()) return cl;
+      long n = 0;
+      if (!parseCount(value, 1, 100000, n)) cl.error = "--max-connections: not a number from 1 to 100000: " + value;
+      o.limits.maxConnections = static_cast<int>(n);
+    } else if (arg == "--login-timeout" || arg == "--accept-pause") {
+      if (!next()) return cl;
+      const auto d = wire::parseDuration(value);
+      if (!d || d->count() <= 0) {
+        cl.error = arg + ": not a duration (such as 500ms or 30s): " + value;
+      } else {
+        (arg == "--login-timeout" ? o.limits.loginTimeout : o.limits.acceptPause) = *d;
+      }
+    } else if (arg == "--fault") {
+      if (!next()) return cl;
+      std::string why;
+      if (auto fault = wire::parseFault(value, &why)) {
+        o.faults.push_back(std::move(*fault));
+      } else {
+        cl.error = "--fault: " + why + ": " + value;
+      }
+    } else if (arg == "--max-login-bytes") {
+      if (!next()) return cl;
+      long n = 0;
+      if (!parseCount(value, 512, 16 * 1024 * 1024, n))
+        cl.error = "--max-login-bytes: not a number from 512 to 16777216: " + value;
+      o.limits.maxLoginMessageBytes = static_cast<std::size_t>(n);
     } else if (arg == "--instance") {
       if (!next()) return cl;
       const auto eq = value.find('=');

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "standin/engine/engine.h"
+#include "standin/wire/faults.h"
 #include "standin/wire/ssrp.h"
 #include "standin/wire/tds_server.h"
 
@@ -33,6 +34,8 @@ struct HostOptions {
   bool ipv6 = true;
   std::string computerName;      // empty: this computer's name
   bool createSample = true;
+  wire::ConnectionLimits limits;  // for every instance
+  std::vector<wire::Fault> faults;  // faults on demand, for tests (wire/faults.h); every instance
 };
 
 class Host {

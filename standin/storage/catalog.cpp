@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/sql/errors.h"
 
@@ -30,6 +31,8 @@ std::string safeFileStem(const std::string& name) {
 void createEmptyDatabaseFile(const std::filesystem::path& file) {
   std::error_code ec;
   std::filesystem::remove(file, ec);
+  // A journal left beside the old file would be rolled back into the new one.
+  std::filesystem::remove(file.string() + "-journal", ec);
   auto db = Database::open(file, true);
   db.exec("PRAGMA user_version = 1");
 }
@@ -57,15 +60,20 @@ void createSampleDatabase(const std::filesystem::path& file) {
 void Catalog::open(const std::filesystem::path& dataDir, int year, bool createSample) {
   dataDir_ = dataDir;
   year_ = year;
-  std::error_code ec;
-  std::filesystem::create_directories(dataDir_, ec);
-  if (!std::filesystem::is_directory(dataDir_))
-    throw std::runtime_error("cannot create the data folder " + dataDir_.string());
-  backupDir_ = dataDir_ / "Backup";
-  std::filesystem::create_directories(backupDir_, ec);
+  try {
+    // The owner's only, also when an earlier version left the folder and its files open.
+    base::makePrivateFolder(dataDir_);
+    base::makeTreePrivate(dataDir_);
+    backupDir_ = dataDir_ / "Backup";
+    base::makePrivateFolder(backupDir_);
+  } catch (const std::filesystem::filesystem_error& e) {
+    throw std::runtime_error("cannot use the data folder " + dataDir_.string() + ": " + e.code().message());
+  }
   const auto masterFile = dataDir_ / "master.sqlite";
   const bool firstStart = !std::filesystem::exists(masterFile);
   master_.emplace(Database::open(masterFile, true));
+  // What master deletes or overwrites (a password hash replacing plain text) is zeroed in the file.
+  master_->exec("PRAGMA secure_delete = ON");
   if (firstStart) {
     createSystemDatabases(createSample);
   }
@@ -212,12 +220,10 @@ DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
   std::filesystem::path file = dataDir_ / (stem + ".sqlite");
   for (int k = 2; std::filesystem::exists(file); ++k) file = dataDir_ / (stem + "_" + std::to_string(k) + ".sqlite");
   // A new database starts as a copy of model.
-  std::filesystem::path model;
+  std::optional<std::string> modelContent;
   for (const auto& d : dbs_)
-    if (d.name == "model") model = d.file;
-  std::error_code ec;
-  if (model.empty() || !std::filesystem::copy_file(model, file, std::filesystem::copy_options::overwrite_existing, ec))
-    createEmptyDatabaseFile(file);
+    if (d.name == "model") modelContent = base::readWholeFile(d.file);
+  if (!modelContent || base::replaceFileContent(file, *modelContent) != 0) createEmptyDatabaseFile(file);
   DbEntry e;
   e.name = name;
   e.id = id;
@@ -267,19 +273,26 @@ std::optional<Login> Catalog::findLogin(const std::string& name) const {
   if (!st.step()) return std::nullopt;
   Login login;
   login.name = st.text(0);
-  if (!st.isNull(1)) login.password = st.text(1);
+  if (!st.isNull(1)) login.storedPassword = st.text(1);
   login.defaultDatabase = st.text(2);
   return login;
 }
 
-void Catalog::setPassword(const std::string& login, const std::string& password) {
+void Catalog::setPasswordHash(const std::string& login, const std::string& hash) {
   std::lock_guard lock(mutex_);
   Statement up(master_->get(),
                "INSERT INTO syslogins (name, password, dbname) VALUES (?, ?, 'master') "
                "ON CONFLICT(name) DO UPDATE SET password = excluded.password");
   up.bindText(1, login);
-  up.bindText(2, password);
+  up.bindText(2, hash);
   up.step();
+}
+
+void Catalog::eraseFreedContent() {
+  std::lock_guard lock(mutex_);
+  // secure_delete zeroes what is freed from now on; VACUUM rewrites the file, so nothing freed
+  // before (by an earlier version, without it) survives either.
+  master_->exec("VACUUM");
 }
 
 }  // namespace standin::storage

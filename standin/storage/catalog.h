@@ -28,15 +28,18 @@ struct DbEntry {
 
 struct Login {
   std::string name;
-  std::optional<std::string> password;
+  // A password hash (base/password_hash.h); an earlier version kept the plain text here, which
+  // the engine replaces at start.
+  std::optional<std::string> storedPassword;
   std::string defaultDatabase;
 };
 
 class Catalog {
  public:
   // Opens the data folder, creating it, master's tables and the system databases (and the
-  // sample database when asked) on the first start; tempdb starts empty every time. `year` is
-  // the emulated release, whose messages and file names the catalogue uses. Throws on failure.
+  // sample database when asked) on the first start; tempdb starts empty every time. The folder
+  // and everything in it are made the owner's only (folders 0700, files 0600). `year` is the
+  // emulated release, whose messages and file names the catalogue uses. Throws on failure.
   void open(const std::filesystem::path& dataDir, int year, bool createSample);
 
   const std::filesystem::path& dataDir() const { return dataDir_; }
@@ -66,8 +69,10 @@ class Catalog {
   void dropDatabase(const std::string& name);  // must hold exclusive access
 
   std::optional<Login> findLogin(const std::string& name) const;
-  // Creates the login or changes its password.
-  void setPassword(const std::string& login, const std::string& password);
+  // Creates the login or changes its password, given as a password hash.
+  void setPasswordHash(const std::string& login, const std::string& hash);
+  // Rewrites master so that nothing deleted or overwritten in it can be read from the file.
+  void eraseFreedContent();
 
  private:
   void createSystemDatabases(bool createSample);

@@ -1,5 +1,9 @@
 #include "standin/storage/sqlite_db.h"
 
+#include <cstring>
+
+#include "standin/base/private_files.h"
+
 namespace standin::storage {
 
 using sql::Binary;
@@ -72,6 +76,12 @@ Value Statement::value(int column) const {
 int Statement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_.get()) : 0; }
 
 Database Database::open(const std::filesystem::path& file, bool create) {
+  // SQLite would create a new file with the process's default mode; made here first, it is the
+  // owner's only, and so is every journal SQLite makes beside it (journals take their database's mode).
+  if (create) {
+    if (const int err = base::createPrivateFile(file); err != 0)
+      throw Error(SQLITE_CANTOPEN, "cannot create " + file.string() + ": " + std::strerror(err));
+  }
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
@@ -99,6 +109,19 @@ void Database::exec(std::string_view sql) {
   const int rc = sqlite3_exec(db_.get(), owned.c_str(), nullptr, nullptr, &err);
   std::unique_ptr<char, SqliteFree> guard(err);
   if (rc != SQLITE_OK) throw Error(rc, err ? err : sqlite3_errmsg(db_.get()));
+}
+
+void settleJournal(const std::filesystem::path& file) {
+  const std::filesystem::path journal = file.string() + "-journal";
+  std::error_code ec;
+  if (!std::filesystem::exists(journal, ec)) return;
+  {
+    // The first read of the file rolls a hot journal back and deletes it.
+    auto db = Database::open(file, false);
+    Statement st(db.get(), "SELECT count(*) FROM sqlite_master");
+    st.step();
+  }
+  std::filesystem::remove(journal, ec);
 }
 
 void execute(sqlite3* db, const std::string& text, const std::vector<Value>& binds) {

@@ -62,6 +62,11 @@ class Database {
   std::unique_ptr<sqlite3, DbCloser> db_;
 };
 
+// Rolls back a journal a crashed writer left beside a database file, so that it cannot be
+// applied to another file put in its place; a journal that is not hot is removed. Only for a
+// file nothing else has open. Throws Error.
+void settleJournal(const std::filesystem::path& file);
+
 // Plain statements on a connection, values bound in order.
 void execute(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds = {});
 std::vector<sql::Row> select(sqlite3* db, const std::string& text, const std::vector<sql::Value>& binds = {});

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "standin/base/text.h"
 
@@ -190,7 +191,16 @@ const char* procedureById(std::uint16_t id) {
   }
 }
 
+// A length the type does not have is a malformed request, never a value ([MS-TDS] 2.2.5.4).
+std::uint8_t lengthOf(std::uint8_t length, std::initializer_list<std::uint8_t> allowed, const char* type) {
+  for (const auto a : allowed)
+    if (a == length) return length;
+  throw ProtocolError(std::string("a ") + type + " value of " + std::to_string(length) + " bytes");
+}
+
+// At most 8 bytes, little-endian, sign-extended.
 std::int64_t signedLe(std::string_view b) {
+  if (b.size() > 8) throw ProtocolError("an integer longer than 8 bytes");
   std::uint64_t v = 0;
   for (std::size_t i = 0; i < b.size(); ++i) v |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[i])) << (8 * i);
   if (!b.empty() && b.size() < 8 && (static_cast<unsigned char>(b.back()) & 0x80)) v |= ~0ULL << (8 * b.size());
@@ -243,8 +253,10 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
     switch (type) {
       case 0x26:    // INTN
       case 0x68: {  // BITN
-        const std::uint8_t max = r.u8();
-        const std::uint8_t len = r.u8();
+        const std::uint8_t max = type == 0x68 ? lengthOf(r.u8(), {1}, "bit") : lengthOf(r.u8(), {1, 2, 4, 8}, "int");
+        const std::uint8_t len =
+            type == 0x68 ? lengthOf(r.u8(), {0, 1}, "bit") : lengthOf(r.u8(), {0, 1, 2, 4, 8}, "int");
+        if (len > max) throw ProtocolError("an int value longer than its type");
         p.type = type == 0x68 ? SqlType{K::Bit, 0}
                  : max == 8   ? SqlType::bigint()
                  : max == 2   ? SqlType{K::SmallInt, 0}
@@ -265,8 +277,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x3E: {  // FLT8
         std::uint8_t len = type == 0x3B ? 4 : 8;
         if (type == 0x6D) {
-          r.u8();
-          len = r.u8();
+          lengthOf(r.u8(), {4, 8}, "float");
+          len = lengthOf(r.u8(), {0, 4, 8}, "float");
         }
         p.type = SqlType{K::Float, 0};
         if (len == 4) {
@@ -287,8 +299,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x7A: {  // SMALLMONEY
         std::uint8_t len = type == 0x7A ? 4 : 8;
         if (type == 0x6E) {
-          r.u8();
-          len = r.u8();
+          lengthOf(r.u8(), {4, 8}, "money");
+          len = lengthOf(r.u8(), {0, 4, 8}, "money");
         }
         p.type = SqlType{K::Float, 0};
         if (len == 4) {
@@ -305,8 +317,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x3A: {  // SMALLDATETIME
         std::uint8_t len = type == 0x3A ? 4 : 8;
         if (type == 0x6F) {
-          r.u8();
-          len = r.u8();
+          lengthOf(r.u8(), {4, 8}, "datetime");
+          len = lengthOf(r.u8(), {0, 4, 8}, "datetime");
         }
         p.type = SqlType{K::DateTime, 0};
         DateTime dt;
@@ -323,7 +335,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       }
       case 0x28: {  // DATEN (7.3)
         p.type = SqlType{K::DateTime, 0};
-        const std::uint8_t len = r.u8();
+        const std::uint8_t len = lengthOf(r.u8(), {0, 3}, "date");
         if (len == 3) p.value = fromDaysSince0001(signedLe(std::string(r.bytes(3)) + std::string(1, '\0')), 0);
         break;
       }
@@ -331,6 +343,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x2A:    // DATETIME2N
       case 0x2B: {  // DATETIMEOFFSETN
         const std::uint8_t scale = r.u8();
+        if (scale > 7) throw ProtocolError("a time scale of " + std::to_string(scale));
         const std::uint8_t len = r.u8();
         p.type = SqlType{K::DateTime, 0};
         if (len == 0) break;
@@ -352,10 +365,14 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       }
       case 0x6A:    // DECIMALN
       case 0x6C: {  // NUMERICN
-        r.u8();     // max length
-        r.u8();     // precision
+        // A sign byte and 4, 8, 12 or 16 bytes of magnitude, for at most 38 digits.
+        lengthOf(r.u8(), {5, 9, 13, 17}, "decimal");
+        const std::uint8_t precision = r.u8();
         const std::uint8_t scale = r.u8();
-        const std::uint8_t len = r.u8();
+        if (precision < 1 || precision > 38 || scale > precision)
+          throw ProtocolError("a decimal of precision " + std::to_string(precision) + " and scale " +
+                              std::to_string(scale));
+        const std::uint8_t len = lengthOf(r.u8(), {0, 5, 9, 13, 17}, "decimal");
         p.type = scale == 0 ? SqlType::bigint() : SqlType{K::Float, 0};
         if (len == 0) break;
         const bool positive = r.u8() == 1;
@@ -372,8 +389,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         break;
       }
       case 0x24: {  // GUID
-        r.u8();
-        const std::uint8_t len = r.u8();
+        lengthOf(r.u8(), {16}, "uniqueidentifier");
+        const std::uint8_t len = lengthOf(r.u8(), {0, 16}, "uniqueidentifier");
         p.type = SqlType::nvarchar(36);
         if (len == 16) {
           const std::string_view g = r.bytes(16);

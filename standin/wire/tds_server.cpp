@@ -7,15 +7,17 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <fstream>
 #include <list>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/base/unique_fd.h"
 #include "standin/wire/tds_protocol.h"
@@ -34,24 +36,40 @@ using sql::valueToText;
 
 namespace {
 
-// Appends received requests to a file, one entry per request.
+// Appends received requests to a file (the owner's only), one entry per request.
 class Trace {
  public:
   explicit Trace(const std::filesystem::path& file) {
-    if (!file.empty()) out_.open(file, std::ios::app | std::ios::binary);
+    if (!file.empty()) fd_ = base::openPrivateForAppend(file);
   }
-  bool enabled() const { return out_.is_open(); }
+  bool enabled() const { return fd_.valid(); }
   void log(int spid, const std::string& kind, const std::string& text) {
     if (!enabled()) return;
+    const std::string entry =
+        DateTime::now().iso() + " spid " + std::to_string(spid) + " " + kind + ":\n" + text + "\n-- end --\n";
     std::lock_guard lock(mutex_);
-    out_ << DateTime::now().iso() << " spid " << spid << " " << kind << ":\n" << text << "\n-- end --\n";
-    out_.flush();
+    std::string_view rest(entry);
+    while (!rest.empty()) {
+      const ssize_t n = ::write(fd_.get(), rest.data(), rest.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // a trace that cannot be written does not stop the server
+      rest.remove_prefix(static_cast<std::size_t>(n));
+    }
   }
 
  private:
   std::mutex mutex_;
-  std::ofstream out_;
+  UniqueFd fd_;
 };
+
+// An RPC as the trace shows it and the faults match it: the procedure, then each parameter.
+std::string rpcText(const RpcRequest& req) {
+  std::string text = req.procedure;
+  for (const auto& p : req.params)
+    text += "\n  " + (p.name.empty() ? std::string("(positional)") : p.name) + " = " +
+            (isNull(p.value) ? std::string("NULL") : valueToText(p.value));
+  return text;
+}
 
 struct Packet {
   std::uint8_t type = 0;
@@ -62,7 +80,13 @@ struct Packet {
 // One client connection: reads requests, runs them on its session, writes replies.
 class Connection {
  public:
-  Connection(int fd, engine::Engine& engine, Trace& trace) : fd_(fd), engine_(engine), trace_(trace) {}
+  Connection(int fd, engine::Engine& engine, Trace& trace, FaultPlan& faults, const ConnectionLimits& limits)
+      : fd_(fd),
+        engine_(engine),
+        trace_(trace),
+        faults_(faults),
+        limits_(limits),
+        loginDeadline_(std::chrono::steady_clock::now() + limits.loginTimeout) {}
 
   void run() {
     try {
@@ -82,6 +106,11 @@ class Connection {
   bool fill(bool blocking) {
     char buf[16384];
     while (true) {
+      // Until it has logged in, a client has loginTimeout from its connection to do so.
+      if (blocking && !session_ && !waitForInputBefore(loginDeadline_)) {
+        closed_ = true;
+        return false;
+      }
       const ssize_t n = ::recv(fd_, buf, sizeof buf, blocking ? 0 : MSG_DONTWAIT);
       if (n > 0) {
         in_.append(buf, static_cast<std::size_t>(n));
@@ -96,6 +125,25 @@ class Connection {
       closed_ = true;
       return false;
     }
+  }
+
+  // False when nothing arrives before `deadline`.
+  bool waitForInputBefore(std::chrono::steady_clock::time_point deadline) const {
+    while (true) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{fd_, POLLIN, 0};
+      const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+      if (rc > 0) return true;
+      if (rc < 0 && errno != EINTR) return false;
+    }
+  }
+
+  // Before the login, a message may be no larger than maxLoginMessageBytes.
+  void checkSize(const Packet& msg) const {
+    if (!session_ && msg.payload.size() > limits_.maxLoginMessageBytes)
+      throw ProtocolError("login message too large");
   }
 
   static bool knownType(std::uint8_t type) {
@@ -131,6 +179,7 @@ class Connection {
     auto first = readPacket();
     if (!first) return std::nullopt;
     Packet msg = std::move(*first);
+    checkSize(msg);
     while (!(msg.status & kEom)) {
       auto more = readPacket();
       if (!more) return std::nullopt;
@@ -144,6 +193,7 @@ class Connection {
       if (more->type != msg.type) throw ProtocolError("packet type changed inside a message");
       msg.payload += more->payload;
       msg.status = more->status;
+      checkSize(msg);
       if (msg.payload.size() > 256u * 1024u * 1024u) throw ProtocolError("request too large");
     }
     return msg;
@@ -185,6 +235,10 @@ class Connection {
       wire.append(payload, offset, n);
       offset += n;
     } while (offset < payload.size());
+    if (cutAfter_) {
+      wire.resize(std::min(wire.size(), *cutAfter_));
+      *cutAfter_ -= wire.size();
+    }
     std::size_t sent = 0;
     while (sent < wire.size()) {
       const ssize_t n = ::send(fd_, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
@@ -232,7 +286,10 @@ class Connection {
         send(preloginReply(engine_.version()));
         return true;
       }
-      if (msg.type == kLogin7) return login(msg.payload);
+      if (msg.type == kLogin7) {
+        if (const auto stall = faults_.loginStall(); stall && !holdFor(*stall)) return false;
+        return login(msg.payload);
+      }
       return false;  // nothing else is allowed before a login
     }
     const engine::Session::CancelCheck cancel = [this] { return attentionArrived(); };
@@ -242,8 +299,9 @@ class Connection {
         skipAllHeaders(r, version_);
         const std::string text = utf16leToUtf8(msg.payload.substr(r.pos()));
         trace_.log(session_->spid(), "batch", text);
+        if (!applyFaults(text)) return false;
         sendResult(session_->executeBatch(text, cancel));
-        return true;
+        return !cutAfter_;
       }
       case kRpc: {
         RpcRequest req;
@@ -259,19 +317,18 @@ class Connection {
           sendResult(r);
           return true;
         }
-        if (trace_.enabled()) {
-          std::string text = req.procedure;
-          for (const auto& p : req.params)
-            text += "\n  " + (p.name.empty() ? std::string("(positional)") : p.name) + " = " +
-                    (isNull(p.value) ? std::string("NULL") : valueToText(p.value));
-          trace_.log(session_->spid(), "rpc", text);
-        }
+        const std::string text = rpcText(req);
+        trace_.log(session_->spid(), "rpc", text);
+        if (!applyFaults(text)) return false;
         sendResult(session_->callProcedure(req.procedure, std::move(req.params), cancel));
-        return true;
+        return !cutAfter_;
       }
       case kTransactionManager: {
         const auto tm = parseTransactionManager(msg.payload, version_);
         trace_.log(session_->spid(), "transaction manager", std::to_string(tm.type));
+        const char* const kinds[] = {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
+        if (tm.type >= 5 && tm.type <= 8 && tm.type != 6 && !applyFaults(kinds[tm.type == 5 ? 0 : tm.type - 6]))
+          return false;
         BatchResult r;
         if (tm.type == 5) {
           r = session_->beginTransaction();
@@ -285,10 +342,43 @@ class Connection {
         const bool failed = r.failed();
         r.items.push_back(StatementDone{failed, std::nullopt, false, StatementDone::Command::Other});
         sendResult(r);
-        return true;
+        return !cutAfter_;
       }
       default:
         return false;
+    }
+  }
+
+  // ---- faults on demand (faults.h) ----
+
+  // Applies the faults that match a request: false when the connection is to close now.
+  bool applyFaults(std::string_view text) {
+    for (const Fault& f : faults_.forRequest(text)) {
+      switch (f.action) {
+        case Fault::Action::Drop: return false;
+        case Fault::Action::Stall:
+          if (!holdFor(f.duration)) return false;
+          break;
+        case Fault::Action::DropAfterBytes: cutAfter_ = f.bytes; break;
+        case Fault::Action::StallLogin: break;
+      }
+    }
+    return true;
+  }
+
+  // Holds the session for `time`, sending nothing. What the client sends meanwhile (an
+  // attention) is kept for afterwards; false when it goes away, or the server stops, first.
+  bool holdFor(std::chrono::milliseconds time) {
+    const auto until = std::chrono::steady_clock::now() + time;
+    while (true) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return true;
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) > 0) {
+        fill(false);
+        if (closed_) return false;
+      }
     }
   }
 
@@ -333,6 +423,10 @@ class Connection {
   int fd_;
   engine::Engine& engine_;
   Trace& trace_;
+  FaultPlan& faults_;
+  std::optional<std::size_t> cutAfter_;  // a fault sends only this much more, then the connection closes
+  const ConnectionLimits& limits_;
+  std::chrono::steady_clock::time_point loginDeadline_;
   std::string in_;
   bool closed_ = false;
   bool attention_ = false;
@@ -377,6 +471,7 @@ struct TdsServer::Impl {
   engine::Engine& engine;
   TdsServerConfig config;
   Trace trace;
+  FaultPlan faults;
   UniqueFd v4, v6;
   UniqueFd wakeRead, wakeWrite;
   std::uint16_t port = 0;
@@ -390,8 +485,10 @@ struct TdsServer::Impl {
   };
   mutable std::mutex mutex;
   std::list<std::unique_ptr<Slot>> slots;
+  std::atomic<int> live{0};  // connections whose thread has not ended
 
-  Impl(engine::Engine& e, TdsServerConfig c) : engine(e), config(std::move(c)), trace(config.traceFile) {}
+  Impl(engine::Engine& e, TdsServerConfig c)
+      : engine(e), config(std::move(c)), trace(config.traceFile), faults(config.faults) {}
 
   void reap() {
     std::lock_guard lock(mutex);
@@ -403,6 +500,12 @@ struct TdsServer::Impl {
         ++it;
       }
     }
+  }
+
+  // Waits for `pause`, or less when the server is stopped; false when it is.
+  bool pauseUnlessStopped(std::chrono::milliseconds pause) {
+    pollfd p{wakeRead.get(), POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(pause.count())) == 0;
   }
 
   void acceptLoop() {
@@ -419,7 +522,16 @@ struct TdsServer::Impl {
       for (nfds_t i = 1; i < n; ++i) {
         if (!(fds[i].revents & POLLIN)) continue;
         UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
-        if (!client.valid()) continue;
+        if (!client.valid()) {
+          // Out of descriptors or memory, the client stays queued and the listener readable:
+          // wait a while rather than spin on it.
+          if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            if (!pauseUnlessStopped(config.limits.acceptPause)) return;
+          }
+          continue;
+        }
+        // One more than the cap is closed at once, so that it is not left waiting.
+        if (live.load() >= config.limits.maxConnections) continue;
         const int one = 1;
         ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto slot = std::make_unique<Slot>();
@@ -427,9 +539,11 @@ struct TdsServer::Impl {
         Slot* raw = slot.get();
         std::lock_guard lock(mutex);
         slots.push_back(std::move(slot));
+        live.fetch_add(1);
         raw->thread = std::thread([this, raw] {
-          Connection(raw->fd.get(), engine, trace).run();
+          Connection(raw->fd.get(), engine, trace, faults, config.limits).run();
           ::shutdown(raw->fd.get(), SHUT_RDWR);
+          live.fetch_sub(1);
           raw->finished = true;
         });
       }

@@ -33,6 +33,13 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   h.port = 0;
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
+  h.limits = options_.limits;
+  for (const auto& spec : options_.faults) {
+    std::string why;
+    auto fault = standin::wire::parseFault(spec, &why);
+    if (!fault) throw std::invalid_argument("fault " + spec + ": " + why);
+    h.faults.push_back(std::move(*fault));
+  }
   host_ = std::make_unique<standin::host::Host>(h);
   host_->start();
 }

@@ -18,6 +18,12 @@ struct StandinOptions {
   int serverVersion = 2005;                  // 2000, 2005, 2008, ...
   std::string saPassword = "Sa-pass;w'rd1";  // deliberately holds ; and '
   std::filesystem::path traceFile = {};      // the server's request log; empty = none
+  // What clients may cost the server (connections, login timeout and size, accept pause);
+  // tests of the limits set small values.
+  standin::wire::ConnectionLimits limits = {};
+  // Faults on demand, each written as for --fault (docs/standin.md), e.g. "drop:match=BACKUP",
+  // "drop-after-bytes=100:match=RESTORE", "stall=2000ms:match=BACKUP", "stall-login=5s:times=1".
+  std::vector<std::string> faults = {};
 };
 
 // A folder under the system's temporary folder, removed with everything in it on destruction.

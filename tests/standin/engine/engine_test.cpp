@@ -272,6 +272,30 @@ TEST_F(EngineTest, PrepExecReturnsAHandleThatExecuteReuses) {
   EXPECT_TRUE(gone.hasMessage(8179));
 }
 
+TEST_F(EngineTest, ExecuteSqlTakesItsFirstTwoParametersByPositionWhateverTheirNames) {
+  using P = standin::engine::Session::Parameter;
+  const auto nvarchar = standin::sql::SqlType::nvarchar(-1);
+  // As an independent TDS client sends it: @statement and @params, then the values.
+  const auto r = session_->callProcedure(
+      "sp_executesql", {P{"@statement", nvarchar, std::string("SELECT @x + @y AS v")},
+                        P{"@params", nvarchar, std::string("@x int, @y int")},
+                        P{"@x", standin::sql::SqlType::integer(), std::int64_t{40}},
+                        P{"@y", standin::sql::SqlType::integer(), std::int64_t{2}}});
+  ASSERT_FALSE(r.failed()) << r.errors().front().text;
+  EXPECT_EQ(standin::sql::valueToText(r.resultSets().at(0).rows.at(0).at(0)), "42");
+  // The documented names and none at all work as before.
+  const auto named = session_->callProcedure(
+      "sp_executesql", {P{"@stmt", nvarchar, std::string("SELECT @x * 2 AS v")},
+                        P{"@params", nvarchar, std::string("@x int")},
+                        P{"@x", standin::sql::SqlType::integer(), std::int64_t{21}}});
+  EXPECT_EQ(standin::sql::valueToText(named.resultSets().at(0).rows.at(0).at(0)), "42");
+  const auto bare = session_->callProcedure("sp_executesql", {P{"", nvarchar, std::string("SELECT 42 AS v")}});
+  EXPECT_EQ(standin::sql::valueToText(bare.resultSets().at(0).rows.at(0).at(0)), "42");
+  const auto none = session_->callProcedure("sp_executesql", {});
+  ASSERT_TRUE(none.failed());
+  EXPECT_EQ(none.errors()[0].number, 201);
+}
+
 TEST_F(EngineTest, UnknownProcedureIs2812) {
   const auto r = session_->callProcedure("sp_nothing_here", {});
   ASSERT_TRUE(r.failed());

@@ -1,7 +1,14 @@
 // The maintenance statements as the program sends them: BACKUP and its verify, RESTORE,
 // log truncation and shrink, with SQL Server's answers and errors.
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
 
 #include "engine_support.h"
@@ -35,6 +42,21 @@ TEST_F(EngineTest, WrongPathIs3201WithOsError3Then3013) {
   EXPECT_EQ(errors[1].text, "BACKUP DATABASE is terminating abnormally.");
   // The verify line still runs, and fails on the file that was never written.
   EXPECT_EQ(errors.back().text, "VERIFY DATABASE is terminating abnormally.");
+}
+
+TEST_F(EngineTest, AFolderIsNoBackupDevice) {
+  const auto folder = scratch("a folder");
+  std::filesystem::create_directories(folder);
+  for (const char* option : {"INIT", "NOINIT"}) {
+    const auto r = run("BACKUP DATABASE [Sample] TO DISK = N'" + folder.string() + "' WITH " + option);
+    EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3201, 3013})) << option;
+    if (!r.errors().empty()) {
+      EXPECT_NE(r.errors()[0].text.find("Operating system error 5(Access is denied.)"), std::string::npos)
+          << r.errors()[0].text;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.parent_path()), {}), 1);
 }
 
 TEST_F(EngineTest, ADoubledApostropheReachesThePathAndALoneOneBreaksTheBatch) {
@@ -120,6 +142,110 @@ TEST_F(EngineTest, InitOverwritesAndNoInitAppends) {
   EXPECT_EQ(sets[0].info.backupName, "fresh");
 }
 
+// ---------- a backup that fails keeps the earlier media ----------
+
+namespace {
+
+// While it lives, this process writes no file past `bytes`: a write beyond fails with EFBIG, as
+// on a full disk, in the middle of the file.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(std::uintmax_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+std::string bytesOf(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> namesIn(const std::filesystem::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+TEST_F(EngineTest, AnAppendThatFailsMidWriteLeavesTheEarlierSetsByteForByte) {
+  const auto file = scratch("kept.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT, NAME = 'first'").failed());
+  const std::string before = bytesOf(file);
+  BatchResult r;
+  {
+    FileSizeLimit limit(before.size() + 1000);  // the appended set does not fit
+    r = run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH NOINIT, NAME = 'second'");
+  }
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3202, 3013}));
+  ASSERT_FALSE(r.errors().empty());
+  EXPECT_EQ(r.errors()[0].text.rfind("Write on \"" + file.string() + "\" failed: ", 0), 0u) << r.errors()[0].text;
+  EXPECT_FALSE(r.hasMessage(3014));
+  EXPECT_TRUE(bytesOf(file) == before);
+  EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"kept.bak"});  // no temporary file behind
+  EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 1u);
+}
+
+TEST_F(EngineTest, AnOverwriteThatFailsMidWriteLeavesTheEarlierFileByteForByte) {
+  const auto file = scratch("kept.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT").failed());
+  ASSERT_FALSE(run("BACKUP DATABASE [msdb] TO DISK = N'" + file.string() + "' WITH NOINIT").failed());
+  const std::string before = bytesOf(file);
+  BatchResult r;
+  {
+    FileSizeLimit limit(2000);  // the new set is cut after its first 2000 bytes
+    r = run(backupBatch("Sample", file.string(), false));
+  }
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3202, 3013}));
+  EXPECT_TRUE(bytesOf(file) == before);
+  EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"kept.bak"});
+  EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 2u);
+}
+
+TEST_F(EngineTest, NoInitOntoMediaThatDoesNotReadBackIsRefusedAndKeepsTheEarlierSets) {
+  const auto good = scratch("good.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + good.string() + "' WITH INIT").failed());
+  ASSERT_FALSE(run("BACKUP DATABASE [model] TO DISK = N'" + good.string() + "' WITH NOINIT").failed());
+  const std::string bytes = bytesOf(good);
+  std::string damaged = bytes;  // the later set's content no longer matches its checksum
+  damaged[damaged.size() - 2000] = static_cast<char>(damaged[damaged.size() - 2000] ^ 0x5A);
+  const std::string cut = bytes.substr(0, bytes.size() - 100);  // the later set ends early
+  for (const auto& [name, content] : {std::pair{"damaged.bak", damaged}, std::pair{"cut.bak", cut}}) {
+    const auto file = scratch(name);
+    std::ofstream(file, std::ios::binary) << content;
+    const auto r = run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH NOINIT");
+    EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3266, 3013})) << name;
+    if (!r.errors().empty()) {
+      EXPECT_EQ(r.errors()[0].text,
+                "The backup data at the end of \"" + file.string() +
+                    "\" is incorrectly formatted. Backup sets on the media might be damaged and unusable. To determine "
+                    "the backup sets on the media, use RESTORE HEADERONLY. To determine the usability of the backup "
+                    "sets, run RESTORE VERIFYONLY. If all of the backup sets are incomplete, reformat the media using "
+                    "BACKUP WITH FORMAT, which destroys all the backup sets.");
+    }
+    EXPECT_FALSE(r.hasMessage(3014)) << name;
+    EXPECT_TRUE(bytesOf(file) == content) << name;
+    // INIT (or FORMAT) is how such media is written anew.
+    EXPECT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH FORMAT").failed());
+    EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 1u) << name;
+  }
+}
+
 // ---------- verify of bad files ----------
 
 TEST_F(EngineTest, VerifyOfAForeignFileIs3241) {
@@ -203,6 +329,112 @@ TEST_F(EngineTest, RestoreIsRefusedWhileAnotherSessionUsesTheDatabase) {
   // The restoring session itself counts as a user when it sits in the database.
   run("USE Sample");
   EXPECT_TRUE(run(restoreStatement("Sample", file)).hasMessage(3101));
+}
+
+TEST_F(EngineTest, RestoreIsRefusedWhileASessionUsesTheDatabaseThroughAThreePartName) {
+  const auto file = scratch("three.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  auto other = login();  // sits in master
+  ASSERT_FALSE(
+      other->executeBatch("BEGIN TRANSACTION INSERT INTO Sample.dbo.Customers VALUES (500, N'open', NULL)").failed());
+  const std::filesystem::path journal = engine_->databaseFile("Sample")->string() + "-journal";
+  ASSERT_TRUE(std::filesystem::exists(journal));
+  const auto r = run(restoreStatement("Sample", file));
+  EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3101, 3013}));
+  EXPECT_TRUE(std::filesystem::exists(journal)) << "the open transaction keeps its journal";
+  const auto commit = other->executeBatch("COMMIT TRANSACTION");
+  EXPECT_FALSE(commit.failed()) << (commit.errors().empty() ? "" : commit.errors()[0].text);
+  EXPECT_EQ(std::stoll(*engine_->query("Sample", "SELECT COUNT(*) FROM Customers WHERE CustomerID = 500")[0][0]), 1);
+  // The transaction over, the database is free again: the same restore goes ahead.
+  const auto again = run(restoreStatement("Sample", file));
+  EXPECT_FALSE(again.failed()) << (again.errors().empty() ? "" : again.errors()[0].text);
+  EXPECT_EQ(count("Sample", "Customers"), 4);
+  // A statement through db..table outside a transaction holds the database only while it runs.
+  EXPECT_FALSE(other->executeBatch("SELECT COUNT(*) FROM Sample..Customers").failed());
+  EXPECT_FALSE(run(restoreStatement("Sample", file)).failed());
+}
+
+// ---------- a restore that does not finish leaves the database as it was ----------
+
+TEST_F(EngineTest, ARestoreThatFailsMidWriteLeavesTheDatabaseAsItWas) {
+  const auto file = scratch("r.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  engine_->execute("Sample", "DELETE FROM Orders");
+  const auto data = engine_->dataDir();
+  const auto namesBefore = namesIn(data);
+  const auto databasesBefore = engine_->databases();
+  const auto limit = std::filesystem::file_size(*engine_->databaseFile("Sample")) / 2;
+  for (const std::string target : {"Sample", "Fresh"}) {
+    BatchResult r;
+    {
+      FileSizeLimit cut(limit);
+      r = run(restoreStatement(target, file));
+    }
+    EXPECT_TRUE(r.failed()) << target;
+    EXPECT_FALSE(r.hasMessage(3014)) << target;
+    if (!r.errors().empty()) {
+      EXPECT_EQ(r.errors().back().number, 3013) << target;
+    }
+    EXPECT_EQ(count("Sample", "Orders"), 0) << target;
+    EXPECT_EQ(engine_->databases(), databasesBefore) << target << ": a new name is not left behind";
+    EXPECT_EQ(namesIn(data), namesBefore) << target << ": no temporary file either";
+  }
+  // The same restore without the limit goes through.
+  EXPECT_FALSE(run(restoreStatement("Sample", file)).failed());
+  EXPECT_GT(count("Sample", "Orders"), 0);
+}
+
+TEST_F(EngineTest, ARestoreCutOffAtAnyPointLeavesTheDatabaseAsItWasOrRestoredWhole) {
+  const auto file = scratch("r.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  const auto data = engine_->dataDir();
+  for (const std::string target : {"Sample", "Fresh"}) {
+    bool finished = false;
+    for (int stopAt = 1; !finished && stopAt < 50; ++stopAt) {
+      engine_->execute("Sample", "DELETE FROM Orders");
+      const auto namesBefore = namesIn(data);
+      const auto databasesBefore = engine_->databases();
+      int checks = 0;
+      // The client goes away at the stopAt-th time the restore asks whether it is still there.
+      const auto r = session_->executeBatch(restoreStatement(target, file), [&] { return ++checks >= stopAt; });
+      finished = !r.cancelled;
+      if (finished) {
+        EXPECT_FALSE(r.failed()) << target;
+        EXPECT_GT(count(target, "Orders"), 0) << target;
+      } else {
+        EXPECT_EQ(count("Sample", "Orders"), 0) << target << " cut at " << stopAt;
+        EXPECT_EQ(engine_->databases(), databasesBefore) << target << " cut at " << stopAt;
+        EXPECT_EQ(namesIn(data), namesBefore) << target << " cut at " << stopAt;
+      }
+    }
+    EXPECT_TRUE(finished) << target;
+  }
+}
+
+TEST_F(EngineTest, AJournalLeftByACrashedWriterNeverReachesTheRestoredDatabase) {
+  const auto file = scratch("r.bak").string();
+  ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
+  const auto db = *engine_->databaseFile("Sample");
+  engine_->execute("Sample", "CREATE TABLE Filler (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                             "FROM n WHERE i < 400) INSERT INTO Filler SELECT printf('%0200d', i) FROM n;");
+  // A writer that dies in the middle of its transaction, with pages already in the file.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    sqlite3* raw = nullptr;
+    sqlite3_open(db.c_str(), &raw);
+    sqlite3_exec(raw, "PRAGMA cache_size = 1; BEGIN; UPDATE Filler SET x = upper(x) || 'changed';", nullptr, nullptr,
+                 nullptr);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(std::filesystem::exists(db.string() + "-journal"));
+  const auto r = run(restoreStatement("Sample", file));
+  ASSERT_FALSE(r.failed()) << r.errors().front().text;
+  EXPECT_FALSE(std::filesystem::exists(db.string() + "-journal"));
+  EXPECT_EQ(engine_->query("Sample", "PRAGMA integrity_check")[0][0].value_or(""), "ok");
+  EXPECT_EQ(count("Sample", "Customers"), 4);
+  EXPECT_TRUE(engine_->query("Sample", "SELECT name FROM sqlite_master WHERE name = 'Filler'").empty());
 }
 
 TEST_F(EngineTest, RestoreWithoutReplaceRefusesABackupOfAnotherDatabase) {

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,6 +131,28 @@ TEST(CommandLine, EveryOptionIsRead) {
   EXPECT_EQ(cl.options.traceFile, "/tmp/t.log");
 }
 
+TEST(CommandLine, LimitsAreReadWithTheirUnits) {
+  const auto defaults = standin::host::parseCommandLine({}).options.limits;
+  EXPECT_EQ(defaults.maxConnections, 128);
+  EXPECT_EQ(defaults.loginTimeout, std::chrono::seconds(60));
+  EXPECT_EQ(defaults.maxLoginMessageBytes, 65536u);
+  EXPECT_EQ(defaults.acceptPause, std::chrono::milliseconds(100));
+  const auto cl = standin::host::parseCommandLine(
+      {"--max-connections", "5", "--login-timeout", "250ms", "--max-login-bytes=4096", "--accept-pause", "2s"});
+  ASSERT_TRUE(cl.error.empty()) << cl.error;
+  EXPECT_EQ(cl.options.limits.maxConnections, 5);
+  EXPECT_EQ(cl.options.limits.loginTimeout, std::chrono::milliseconds(250));
+  EXPECT_EQ(cl.options.limits.maxLoginMessageBytes, 4096u);
+  EXPECT_EQ(cl.options.limits.acceptPause, std::chrono::seconds(2));
+  EXPECT_EQ(standin::host::parseCommandLine({"--login-timeout", "30"}).options.limits.loginTimeout,
+            std::chrono::seconds(30));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--max-connections", "0"}, {"--login-timeout", "soon"}, {"--login-timeout", "5m"},
+        {"--max-login-bytes", "10"}, {"--accept-pause", "0ms"}}) {
+    EXPECT_FALSE(standin::host::parseCommandLine(args).error.empty()) << args[0] << " " << args[1];
+  }
+}
+
 TEST(CommandLine, MistakesAreRefused) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--port", "70000"}, {"--port"}, {"--server-version", "1999"}, {"--bogus"},
@@ -154,7 +177,9 @@ TEST(CommandLine, DefaultDataFolderFollowsXdgDataHome) {
 TEST(Executable, HelpListsTheOptionsAndBadOptionsFail) {
   const auto help = bvtest::runProcess({STANDIN_EXECUTABLE, "--help"}, "");
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port", "--trace"})
+  for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port",
+                          "--trace", "--max-connections", "--login-timeout", "--max-login-bytes", "--accept-pause",
+                          "--fault"})
     EXPECT_NE(help.output.find(opt), std::string::npos) << opt;
   const auto bad = bvtest::runProcess({STANDIN_EXECUTABLE, "--frobnicate"}, "");
   EXPECT_EQ(bad.exitCode, 2);
@@ -172,6 +197,15 @@ TEST(Executable, PrintsItsAddressAndAGeneratedPasswordThatARestartKeeps) {
     ASSERT_EQ(lines.back().rfind("standin listening on 127.0.0.1:", 0), 0u) << lines.back();
     password = after(lines, "sa password: ");
     ASSERT_FALSE(password.empty());
+    // It lives in an owner-only file of its own, as a client's password file would.
+    const auto file = dir.path() / "data" / "sa-password";
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    std::ifstream in(file);
+    std::string stored;
+    std::getline(in, stored);
+    EXPECT_EQ(stored, password);
     EXPECT_EQ(queryOne(connectString(portOf(lines.back()), password), "SELECT DB_NAME()"), "master");
     EXPECT_EQ(first.stop(), 0);
   }

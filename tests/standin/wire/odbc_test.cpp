@@ -2,11 +2,15 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <latch>
+#include <set>
 #include <thread>
 
 #include "engine_support.h"
@@ -160,6 +164,18 @@ INSTANTIATE_TEST_SUITE_P(Tds, OdbcVersions,
                            return "Server" + std::to_string(testInfo.param.serverYear) + "Client" + tds;
                          });
 
+TEST(OdbcTrace, TheTraceIsTheOwnersOnly) {
+  bvtest::TempDir traceDir("bv-trace");
+  const auto trace = traceDir.path() / "trace.log";
+  StandinFixture standin(bvtest::StandinOptions{2005, "Sa-pass;w'rd1", trace});
+  Connection c;
+  ASSERT_TRUE(c.connect(standin.odbcConnectionString()));
+  EXPECT_EQ(single(c.execute("SELECT 'traced' AS marker")), "traced");
+  struct stat st {};
+  ASSERT_EQ(::stat(trace.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 // ---------- the program's statements ----------
 
 TEST_F(Odbc, CatalogListsEveryDatabaseInOrder) {
@@ -293,6 +309,75 @@ TEST_F(Odbc, ManyClientsAtOnce) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(good.load(), 6);
+}
+
+// ---------- backups to one file from many clients ----------
+
+namespace {
+
+// Runs `statements(client)` on `clients` connections at once (all logged in before any starts);
+// gives the number of statements that reported success.
+int runConcurrently(StandinFixture& standin, int clients,
+                    const std::function<std::vector<std::string>(int)>& statements) {
+  std::latch start(clients);
+  std::atomic<int> successes{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < clients; ++t) {
+    threads.emplace_back([&, t] {
+      Connection c;
+      const bool connected = c.connect(standin.odbcConnectionString());
+      start.arrive_and_wait();
+      if (!connected) return;
+      for (const auto& sql : statements(t)) {
+        const auto r = c.execute(sql);
+        if (!r.anyError && r.hasNative(3014)) ++successes;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  return successes.load();
+}
+
+}  // namespace
+
+TEST_F(Odbc, NoInitBackupsFromManyClientsKeepEverySetReportedAsASuccess) {
+  const auto file = standin.scratchDir() / "shared.bak";
+  const int reported = runConcurrently(standin, 16, [&](int client) {
+    std::vector<std::string> out;
+    for (int round = 0; round < 2; ++round)
+      out.push_back("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH NOINIT, NAME = N'c" +
+                    std::to_string(client) + "r" + std::to_string(round) + "'");
+    return out;
+  });
+  EXPECT_EQ(reported, 32);
+  const auto read = standin::features::readBackupFile(file, false);
+  ASSERT_EQ(read.status, standin::features::BackupReadStatus::Ok);
+  EXPECT_EQ(static_cast<int>(read.sets.size()), reported);
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < read.sets.size(); ++i) {
+    EXPECT_EQ(read.sets[i].info.position, i + 1);
+    names.insert(read.sets[i].info.backupName);
+  }
+  EXPECT_EQ(names.size(), read.sets.size());
+}
+
+TEST_F(Odbc, InitBackupsFromManyClientsLeaveExactlyOneCompleteSet) {
+  const auto file = standin.scratchDir() / "shared.bak";
+  const int reported = runConcurrently(standin, 16, [&](int client) {
+    std::vector<std::string> out;
+    for (int round = 0; round < 3; ++round)
+      out.push_back("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT, NAME = N'c" +
+                    std::to_string(client) + "'");
+    return out;
+  });
+  EXPECT_EQ(reported, 48);
+  const auto read = standin::features::readBackupFile(file, true);
+  ASSERT_EQ(read.status, standin::features::BackupReadStatus::Ok);
+  ASSERT_EQ(read.sets.size(), 1u);
+  EXPECT_EQ(read.sets[0].info.backupName.rfind("c", 0), 0u);
+  EXPECT_EQ(read.sets[0].content.rfind(std::string("SQLite format 3\0", 16), 0), 0u);
+  // Nothing but the file itself is left in the folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(standin.scratchDir()), {}), 1);
 }
 
 namespace {

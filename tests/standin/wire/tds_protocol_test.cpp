@@ -1,6 +1,7 @@
 // The TDS encodings the client depends on ([MS-TDS] 2.2): login, tokens, version rules.
 #include <gtest/gtest.h>
 
+#include "raw_tds_client.h"
 #include "standin/base/text.h"
 #include "standin/base/version.h"
 #include "standin/wire/tds_protocol.h"
@@ -9,6 +10,7 @@ using namespace standin;
 using namespace standin::base;
 using namespace standin::sql;
 using namespace standin::wire;
+using standintest::login7;
 
 namespace {
 
@@ -17,34 +19,6 @@ std::uint8_t at(const std::string& s, std::size_t i) { return static_cast<std::u
 void put16(std::string& s, std::size_t at16, std::uint16_t v) {
   s[at16] = static_cast<char>(v & 0xFF);
   s[at16 + 1] = static_cast<char>(v >> 8);
-}
-
-// A LOGIN7 packet as FreeTDS builds it for TDS 7.2 (94-byte fixed part).
-std::string login7(const std::string& user, const std::string& password, const std::string& database,
-                   std::uint32_t version = kTds72, std::uint8_t flags2 = 0x03) {
-  std::string fixed(94, '\0');
-  for (int i = 0; i < 4; ++i) fixed[4 + static_cast<std::size_t>(i)] = static_cast<char>((version >> (8 * i)) & 0xFF);
-  fixed[9] = 0x10;  // packet size 4096
-  fixed[25] = static_cast<char>(flags2);
-  std::string data;
-  auto field = [&](std::size_t slot, const std::string& utf8, bool pw) {
-    std::string u16 = utf8ToUtf16le(utf8);
-    if (pw) u16 = encodePassword(u16);
-    put16(fixed, slot, static_cast<std::uint16_t>(94 + data.size()));
-    put16(fixed, slot + 2, static_cast<std::uint16_t>(u16.size() / 2));
-    data += u16;
-  };
-  field(36, "client", false);
-  field(40, user, false);
-  field(44, password, true);
-  field(48, "app", false);
-  field(52, "127.0.0.1", false);
-  field(64, "us_english", false);
-  field(68, database, false);
-  std::string out = fixed + data;
-  const auto len = static_cast<std::uint32_t>(out.size());
-  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<char>((len >> (8 * i)) & 0xFF);
-  return out;
 }
 
 }  // namespace
@@ -195,6 +169,54 @@ TEST(TdsRequests, RpcByNameAndById) {
   EXPECT_TRUE(prep.params[0].output);
   EXPECT_TRUE(isNull(prep.params[0].value));
   EXPECT_THROW(parseRpc(std::string("\x05\x00\x41", 3), kTds71), ProtocolError);
+}
+
+namespace {
+
+// An RPC of sp_executesql by ProcID (TDS 7.1, no ALL_HEADERS) with one unnamed parameter: the
+// type byte, its TYPE_INFO and value as given.
+std::string rpcWithParameter(const std::string& typeInfoAndValue) {
+  return std::string("\xFF\xFF\x0A\x00\x00\x00", 6) + std::string("\x00\x00", 2) + typeInfoAndValue;
+}
+
+}  // namespace
+
+TEST(TdsRequests, RpcValuesOfImpossibleLengthsAreProtocolErrors) {
+  // Sound values first: INTN(8) -2, DECIMALN(17) 12345.67.
+  const auto intn = parseRpc(rpcWithParameter(std::string("\x26\x08\x08", 3) + std::string("\xFE") +
+                                              std::string(7, '\xFF')),
+                             kTds71);
+  ASSERT_EQ(intn.params.size(), 1u);
+  EXPECT_EQ(std::get<std::int64_t>(intn.params[0].value), -2);
+  std::string magnitude(16, '\0');
+  magnitude[0] = static_cast<char>(1234567 & 0xFF);
+  magnitude[1] = static_cast<char>((1234567 >> 8) & 0xFF);
+  magnitude[2] = static_cast<char>(1234567 >> 16);
+  const auto dec = parseRpc(rpcWithParameter(std::string("\x6A\x11\x26\x02\x11\x01", 6) + magnitude), kTds71);
+  ASSERT_EQ(dec.params.size(), 1u);
+  EXPECT_DOUBLE_EQ(std::get<double>(dec.params[0].value), 12345.67);
+
+  // An integer declared 255 bytes long, a decimal of 254: refused, never shifted past 64 bits or
+  // turned into infinity.
+  EXPECT_THROW(parseRpc(rpcWithParameter(std::string("\x26\x04\xFF", 3) + std::string(255, '\x7F')), kTds71),
+               ProtocolError);
+  EXPECT_THROW(parseRpc(rpcWithParameter(std::string("\x26\xFF\x10", 3) + std::string(16, '\x01')), kTds71),
+               ProtocolError);
+  EXPECT_THROW(parseRpc(rpcWithParameter(std::string("\x6A\xFE\x26\x00\xFE\x01", 6) + std::string(253, '\xFF')),
+                        kTds71),
+               ProtocolError);
+  // Lengths a type does not have are refused too, rather than read as the next parameter.
+  for (const std::string& bad : {std::string("\x6D\x08\x05", 3) + std::string(5, '\0'),    // FLTN(5)
+                                 std::string("\x6E\x08\x06", 3) + std::string(6, '\0'),    // MONEYN(6)
+                                 std::string("\x6F\x08\x07", 3) + std::string(7, '\0'),    // DATETIMN(7)
+                                 std::string("\x68\x01\x02", 3) + std::string(2, '\0'),    // BITN(2)
+                                 std::string("\x24\x10\x09", 3) + std::string(9, '\0'),    // GUID(9)
+                                 std::string("\x28\x02", 2) + std::string(2, '\0'),         // DATEN(2)
+                                 std::string("\x6A\x11\x26\x00\x07\x01", 6) + std::string(6, '\0'),  // DECIMALN(7)
+                                 std::string("\x6A\x11\x27\x00\x11\x01", 6) + std::string(16, '\0'),  // precision 39
+                                 std::string("\x2A\x09\x08", 3) + std::string(8, '\0')}) {  // DATETIME2N scale 9
+    EXPECT_THROW(parseRpc(rpcWithParameter(bad), kTds71), ProtocolError) << static_cast<int>(bad[0]);
+  }
 }
 
 TEST(TdsRequests, TransactionManagerCommitCanBeginTheNextTransaction) {
