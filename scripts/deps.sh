@@ -3,7 +3,7 @@
 BV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
   unixodbc unixodbc-dev tdsodbc freetds-bin
-  libsqlite3-dev
+  libsqlite3-dev libsodium-dev
   libpam0g-dev libpam-wrapper cron
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic)
