@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
     std::cout << standin::host::usageText();
     return 0;
   }
+  if (cl.version) {
+    std::cout << standin::host::versionText();
+    return 0;
+  }
   if (!cl.error.empty()) {
     std::cerr << "standin: " << cl.error << "\n\n" << standin::host::usageText();
     return 2;

@@ -101,6 +101,7 @@ std::string usageText() {
          "                         stall=T               hold a matching request for T, then run it\n"
          "                         stall-login=T         hold each login for T\n"
          "                       match=TEXT: requests holding TEXT (any case); times=N: the first N\n"
+         "  --version            the version\n"
          "  --help               this text\n";
 }
 
@@ -169,6 +170,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       value = args[++i];
       return true;
     };
+    if (arg == "--version") {
+      cl.version = true;
+      continue;
+    }
     if (arg == "--help" || arg == "-h") {
       cl.help = true;
     } else if (arg == "--port") {
@@ -260,5 +265,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   }
   return cl;
 }
+
+std::string versionText() { return std::string("standin ") + BV_VERSION + "\n"; }
 
 }  // namespace standin::host

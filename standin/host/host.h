@@ -75,9 +75,13 @@ std::filesystem::path defaultDataDir();
 struct CommandLine {
   HostOptions options;
   bool help = false;
+  bool version = false;  // --version: the project's version, set once in CMake
   std::string error;  // non-empty: the command line was wrong
 };
 CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// "standin " and the project's version.
+std::string versionText();
 std::string usageText();
 
 }  // namespace standin::host

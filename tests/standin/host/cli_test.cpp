@@ -186,6 +186,12 @@ TEST(Executable, HelpListsTheOptionsAndBadOptionsFail) {
   EXPECT_NE(bad.output.find("unknown option: --frobnicate"), std::string::npos);
 }
 
+TEST(Executable, VersionIsTheProjectsOne) {
+  const auto version = bvtest::runProcess({STANDIN_EXECUTABLE, "--version"}, "");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output, std::string("standin ") + PROJECT_VERSION + "\n");
+}
+
 TEST(Executable, PrintsItsAddressAndAGeneratedPasswordThatARestartKeeps) {
   bvtest::TempDir dir("bv-cli");
   const std::vector<std::string> args = {"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0"};
