@@ -26,6 +26,8 @@ std::string localDate(int dayOffset = 0) {
 
 class BrackenrunStandin : public ::testing::Test {
  protected:
+  explicit BrackenrunStandin(bvtest::StandinOptions options = {}) : fixture_(std::move(options)) {}
+
   bv::tasks::TaskBackup backup(const std::string& fileName, bool verify) const {
     bv::tasks::TaskBackup b;
     b.useSqlAuth = true;
@@ -199,6 +201,33 @@ TEST_F(BrackenrunStandin, TheWordFormGivesTheSameResultAsTheParameterString) {
   };
   EXPECT_EQ(afterTime(logged[1]), afterTime(logged[0]));
   EXPECT_EQ(afterTime(logged[3]), afterTime(logged[2]));
+}
+
+// The server goes away in the middle of the run (the stand-in drops the session when the batch
+// with the verify line arrives; the plain backup before it goes through).
+class BrackenrunServerGone : public BrackenrunStandin {
+ protected:
+  BrackenrunServerGone() : BrackenrunStandin(bvtest::StandinOptions{.faults = {"drop:match=VERIFYONLY"}}) {}
+};
+
+TEST_F(BrackenrunServerGone, ExitsWithTheBatchFailureLogsItAndKeepsTheEarlierFile) {
+  ASSERT_EQ(brackenrun({bv::tasks::buildTaskParameters(backup("kept.bak", false))}).status, 0);
+  const auto file = std::filesystem::path(fixture_.scratchDir()) / "kept.bak";
+  const std::string earlier = brtest::readFile(file);
+  ASSERT_FALSE(earlier.empty());
+
+  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(backup("kept.bak", true))});
+  EXPECT_EQ(result.status, 4) << result.err;
+  EXPECT_EQ(result.err.rfind("バックアップ中にエラーが発生しました。\n\n", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find("EOF"), std::string::npos) << result.err;
+  EXPECT_EQ(result.out.find("バックアップが終了しました。"), std::string::npos) << result.out;
+  EXPECT_EQ(brtest::readFile(file), earlier);
+
+  const auto logged = logLines();
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_NE(logged[1].find("\tstatus=4\toutcome=backup-failed\t"), std::string::npos) << logged[1];
+  EXPECT_NE(logged[1].find("EOF"), std::string::npos) << logged[1];
+  expectNoPassword(result);
 }
 
 }  // namespace

@@ -6,19 +6,23 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <thread>
 
 #include "core/db/database.h"
 #include "controls.h"
 #include "prompt_recorder.h"
+#include "sockets.h"
 #include "standin_fixture.h"
 #include "gui/forms/uBrackenvale.h"
 
@@ -267,6 +271,199 @@ TEST_F(RunNowOn2008, ARefusedTruncationRunsNoShrinkAndSaysNoFinish) {
   EXPECT_TRUE(prompts.boxes[1].text.contains(QStringLiteral("TRUNCATE_ONLY"))) << prompts.boxes[1].text.toStdString();
   EXPECT_TRUE(prompts.texts(Kind::Information).empty());
   EXPECT_EQ(text().find("SHRINKDATABASE"), std::string::npos);
+}
+
+// The server fails under the window on purpose (the stand-in's faults on demand): each failure
+// ends in the program's own message, nothing on the server or on disk is lost, and the program
+// lets go of its connection.
+class RunNowWithFaults : public RunNow {
+ protected:
+  explicit RunNowWithFaults(std::vector<std::string> faults)
+      : RunNow(bvtest::StandinOptions{.faults = std::move(faults)}) {}
+
+  // The program holds no socket toward the server and the server no session, once both sides
+  // have seen the connection go (a dropped connection is noticed by the server's thread a moment
+  // later).
+  void expectNoConnectionLeft() {
+    for (int i = 0; i < 100; ++i) {
+      if (bvtest::openClientSockets(standin.port()).empty() && standin.engine().activeSessions() == 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (const auto& socket : bvtest::openClientSockets(standin.port())) ADD_FAILURE() << "left open: " << socket;
+    EXPECT_EQ(standin.engine().activeSessions(), 0);
+  }
+
+  static std::string bytesOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::vector<std::string> scratchFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(standin.scratchDir())) names.push_back(entry.path().filename());
+    return names;
+  }
+
+  // A backup that goes through, for the failures to keep intact.
+  fs::path backUpOnce(const std::string& name) {
+    const fs::path file = standin.scratchDir() / name;
+    bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs(file.string()));
+    bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(false);
+    runNow();
+    EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+    return file;
+  }
+};
+
+// The verify line rides in the backup's batch, so a backup with verify is a request of its own
+// for the fault to pick while the plain one before it goes through.
+class ServerGoneMidBackup : public RunNowWithFaults {
+ protected:
+  ServerGoneMidBackup() : RunNowWithFaults({"drop:match=VERIFYONLY"}) {}
+};
+
+TEST_F(ServerGoneMidBackup, TheSocketProbeSeesAConnectionThatIsOpen) {
+  // What expectNoConnectionLeft relies on: an open connection is seen, a closed one is not.
+  bv::db::Connection held(bv::db::loginConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}, {}));
+  held.open();
+  EXPECT_EQ(bvtest::openClientSockets(standin.port()).size(), 1u);
+  held.close();
+  expectNoConnectionLeft();
+}
+
+TEST_F(ServerGoneMidBackup, ShowsTheDriversTextKeepsTheEarlierFileAndLetsGoOfTheConnection) {
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path file = backUpOnce("kept.bak");
+  const std::string earlier = bytesOf(file);
+  ASSERT_FALSE(earlier.empty());
+
+  bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
+  runNow();
+  ASSERT_EQ(prompts.errors().size(), 1u) << lastBox().toStdString();
+  const QString message = prompts.errors()[0];
+  EXPECT_TRUE(message.startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n"))) << message.toStdString();
+  EXPECT_TRUE(message.contains(QStringLiteral("EOF"))) << message.toStdString();
+  EXPECT_TRUE(prompts.texts(Kind::Information).empty());
+
+  EXPECT_EQ(bytesOf(file), earlier);
+  EXPECT_EQ(scratchFiles(), std::vector<std::string>{"kept.bak"});
+  expectNoConnectionLeft();
+
+  // The earlier set still restores.
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(1);
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(qs(file.string()));
+  runNow();
+  EXPECT_EQ(lastBox(), QStringLiteral("レストアが終了しました。"));
+}
+
+class ReplyCutOffMidway : public RunNowWithFaults {
+ protected:
+  ReplyCutOffMidway() : RunNowWithFaults({"drop-after-bytes=20:match=VERIFYONLY"}) {}
+};
+
+TEST_F(ReplyCutOffMidway, IsAnErrorNeverAFinishedBackup) {
+  // The server did the work but the answer never arrived whole: the program cannot know the
+  // outcome and must not claim success.
+  logIn();
+  choose(standin.sampleDatabase());
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "cut.bak").string()));
+  bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
+  runNow();
+  ASSERT_EQ(prompts.errors().size(), 1u) << lastBox().toStdString();
+  EXPECT_TRUE(prompts.errors()[0].startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n")));
+  EXPECT_TRUE(prompts.texts(Kind::Information).empty());
+  expectNoConnectionLeft();
+}
+
+class RestoreCutOff : public RunNowWithFaults {
+ protected:
+  RestoreCutOff() : RunNowWithFaults({"drop:times=1:match=RESTORE DATABASE"}) {}
+};
+
+TEST_F(RestoreCutOff, LeavesTheDatabaseAsItWasAndTheNextRestoreWorks) {
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path file = backUpOnce("before.bak");
+  const auto backedUp = standin.rowCount(standin.sampleDatabase(), standin.sampleTable());
+  ASSERT_GT(backedUp, 0);
+  standin.executeSqlite(standin.sampleDatabase(), "DELETE FROM " + standin.sampleTable());
+
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(1);
+  bvtest::control<QLineEdit>(window, "editRestFilePath")->setText(qs(file.string()));
+  runNow();
+  ASSERT_EQ(prompts.errors().size(), 1u) << lastBox().toStdString();
+  EXPECT_TRUE(prompts.errors()[0].startsWith(QStringLiteral("レストア中にエラーが発生しました。\r\n\r\n")))
+      << prompts.errors()[0].toStdString();
+  EXPECT_TRUE(prompts.errors()[0].contains(QStringLiteral("EOF"))) << prompts.errors()[0].toStdString();
+  EXPECT_EQ(standin.rowCount(standin.sampleDatabase(), standin.sampleTable()), 0);
+  expectNoConnectionLeft();
+
+  runNow();
+  EXPECT_EQ(lastBox(), QStringLiteral("レストアが終了しました。"));
+  EXPECT_EQ(standin.rowCount(standin.sampleDatabase(), standin.sampleTable()), backedUp);
+}
+
+class StalledLogin : public RunNowWithFaults {
+ protected:
+  // Held far past the program's login timeout.
+  StalledLogin() : RunNowWithFaults({"stall-login=120s:times=1"}) {}
+};
+
+TEST_F(StalledLogin, EndsAtTheLoginTimeoutWithTheLoginMessageAndTheNextLoginWorks) {
+  logIn();
+  ASSERT_EQ(prompts.errors().size(), 1u);
+  EXPECT_EQ(prompts.errors()[0], QStringLiteral("サーバにログインできませんでした。"));
+  EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->count(), 0);
+  expectNoConnectionLeft();
+
+  prompts.boxes.clear();
+  bvtest::control<QLineEdit>(window, "editUser")->setFocus(Qt::MouseFocusReason);
+  QTest::mouseClick(bvtest::control<QComboBox>(window, "cmbDatabase"), Qt::LeftButton);
+  QApplication::processEvents();
+  if (auto* popup = QApplication::activePopupWidget()) popup->close();
+  EXPECT_TRUE(prompts.errors().empty());
+  EXPECT_GE(bvtest::control<QComboBox>(window, "cmbDatabase")->findText(qs(standin.sampleDatabase())), 0);
+}
+
+class LongBackup : public RunNowWithFaults {
+ protected:
+  LongBackup() : RunNowWithFaults({"stall=2600ms:match=BACKUP"}) {}
+};
+
+TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers) {
+  logIn();
+  choose(standin.sampleDatabase());
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "long.bak").string()));
+
+  // Looked at while the server holds the backup: the window's own event loop keeps running.
+  QString operation;
+  QStringList elapsed;
+  bool visible = false;
+  const auto look = [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() != QStringLiteral("frmProgress") || !top->isVisible()) continue;
+      visible = true;
+      operation = bvtest::control<QLabel>(top, "lblOperation")->text();
+      elapsed << bvtest::control<QLabel>(top, "lblElapsed")->text();
+    }
+  };
+  QTimer::singleShot(300, look);
+  QTimer::singleShot(2100, look);
+  runNow();
+
+  EXPECT_TRUE(visible);
+  EXPECT_EQ(operation, QStringLiteral("バックアップを実行しています..."));
+  ASSERT_EQ(elapsed.size(), 2) << elapsed.join(u'|').toStdString();
+  EXPECT_EQ(elapsed[0], QStringLiteral("経過時間 00:00:00"));
+  EXPECT_TRUE(elapsed[1] == QStringLiteral("経過時間 00:00:01") || elapsed[1] == QStringLiteral("経過時間 00:00:02"))
+      << elapsed[1].toStdString();
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  EXPECT_TRUE(fs::exists(standin.scratchDir() / "long.bak"));
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top->objectName() == QStringLiteral("frmProgress")) {
+      EXPECT_FALSE(top->isVisible());
+    }
+  }
 }
 
 }  // namespace
