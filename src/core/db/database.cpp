@@ -1,6 +1,7 @@
 #include "core/db/database.h"
 
 #include <algorithm>
+#include <iterator>
 #include <charconv>
 
 #include "core/db/odbc_api.h"
@@ -82,6 +83,21 @@ struct Diagnostics {
       // SQLSTATE class 01 is a warning: the server's informational messages arrive as such.
       (entry.sqlState.rfind("01", 0) == 0 ? infos : errors).push_back(std::move(entry));
     }
+  }
+
+  // Collects the records of a call that failed. When the driver gives the failure only as
+  // warnings (FreeTDS's own "Unexpected EOF from the server", when the server goes away, is
+  // SQLSTATE 01000), those warnings are the failure's text. False when the call added no error
+  // record of its own.
+  bool collectFailure(const OdbcHandle& handle) {
+    const std::size_t errorsBefore = errors.size();
+    const std::size_t infosBefore = infos.size();
+    collect(handle);
+    if (errors.size() != errorsBefore) return true;
+    const auto warnings = infos.begin() + static_cast<std::ptrdiff_t>(infosBefore);
+    errors.insert(errors.end(), std::make_move_iterator(warnings), std::make_move_iterator(infos.end()));
+    infos.erase(warnings, infos.end());
+    return false;
   }
 };
 
@@ -173,8 +189,10 @@ void Connection::open() {
                                          SQL_DRIVER_NOPROMPT);
   sys::wipe(in);  // the driver string holds the password
   Diagnostics diagnostics;
-  diagnostics.collect(handles->connection);
-  if (!succeeded(rc)) {
+  if (succeeded(rc)) {
+    diagnostics.collect(handles->connection);
+  } else {
+    diagnostics.collectFailure(handles->connection);
     if (diagnostics.errors.empty()) {
       diagnostics.errors.push_back({"Could not connect to the server.", "08001", 0});
     }
@@ -385,7 +403,11 @@ void Query::run(bool keepRows) {
   SQLRETURN rc = SQLExecDirectW(raw, wideArg(sql), static_cast<SQLINTEGER>(sql.size()));
   bool haveResult = rc != SQL_NO_DATA;
   bool failed = !(succeeded(rc) || rc == SQL_NO_DATA);
-  diagnostics.collect(statement);
+  if (failed) {
+    diagnostics.collectFailure(statement);
+  } else {
+    diagnostics.collect(statement);
+  }
   // The messages so far go to the sink at once, so a long batch reports as it goes.
   std::size_t reported = 0;
   const auto report = [&] {
@@ -428,18 +450,20 @@ void Query::run(bool keepRows) {
         }
       }
     }
-    const std::size_t errorsBefore = diagnostics.errors.size();
     rc = SQLMoreResults(raw);
     if (rc == SQL_NO_DATA || rc == SQL_INVALID_HANDLE) break;
-    diagnostics.collect(statement);
-    report();
     if (rc == SQL_ERROR) {
       failed = true;
-      // An error that adds no diagnostic, or a lost link, ends the reading.
-      if (diagnostics.errors.size() == errorsBefore || connectionLost(diagnostics.errors)) break;
+      const bool serverError = diagnostics.collectFailure(statement);
+      report();
+      // A failure without an error record of its own (the driver's, the link gone), or a lost
+      // link, ends the reading.
+      if (!serverError || connectionLost(diagnostics.errors)) break;
       haveResult = false;
       continue;
     }
+    diagnostics.collect(statement);
+    report();
     haveResult = true;
   }
   if (failed && diagnostics.errors.empty()) {
