@@ -251,6 +251,7 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
                  : max == 1   ? SqlType{K::TinyInt, 0}
                               : SqlType::integer();
         if (len == 0) break;
+        if (len > 8) throw ProtocolError("integer parameter longer than 8 bytes");
         const std::string_view b = r.bytes(len);
         p.value = len == 1 && type != 0x68 ? static_cast<std::int64_t>(static_cast<unsigned char>(b[0])) : signedLe(b);
         break;
