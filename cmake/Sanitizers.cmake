@@ -1,12 +1,9 @@
 # The sanitizer builds. BRACKENVALE_SANITIZE builds every target with AddressSanitizer (leak
 # checks included) and UndefinedBehaviorSanitizer; the first report ends the process, so a test
 # that provokes one fails. BRACKENVALE_BUILD_FUZZ (clang only) adds libFuzzer's coverage
-# instrumentation to the same build and builds the fuzz targets under fuzz/.
+# instrumentation to the same build, for the fuzz targets under fuzz/.
 #
 # Included before any target is made, so that every library and program gets the same flags.
-
-option(BRACKENVALE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-option(BRACKENVALE_BUILD_FUZZ "Build the libFuzzer targets under fuzz/ (clang; implies sanitizers)" OFF)
 
 if(BRACKENVALE_BUILD_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(FATAL_ERROR "The fuzz targets need clang (libFuzzer); use the \"fuzz\" preset.")
@@ -31,13 +28,3 @@ if(BRACKENVALE_SANITIZE OR BRACKENVALE_BUILD_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link)
   endif()
 endif()
-
-# bv_fuzz_target(name SOURCES... LIBRARIES...): one libFuzzer program in build-fuzz/bin.
-function(bv_fuzz_target target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
-  add_executable(${target} ${ARG_SOURCES})
-  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES})
-  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
-  set_target_properties(${target} PROPERTIES AUTOMOC OFF)
-  bv_warnings(${target})
-endfunction()
