@@ -13,6 +13,9 @@ BV_DISPLAY_PACKAGES=(xvfb xauth imagemagick)
 BV_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream xdotool x11-utils file man-db)
 # The Windows cross-build and its tests under Wine (scripts/windows-tests.sh).
 BV_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+# The fuzz targets: clang with libFuzzer and its sanitizer runtimes, and llvm-symbolizer for the
+# reports' stacks. (The sanitize preset's runtimes come with g++.)
+BV_FUZZ_PACKAGES=(clang libclang-rt-14-dev llvm)
 
 # bv_install PACKAGE... : installs the ones that are missing (apt-get, as root or through sudo).
 bv_install() {
@@ -30,8 +33,9 @@ bv_install() {
     "${missing[@]}"
 }
 
-# bv_build : configures and builds the native tree in build/.
+# bv_build [PRESET] : configures and builds a preset's tree (default: the native tree in build/).
 bv_build() {
-  cmake --preset default >/dev/null
-  cmake --build --preset default
+  local preset=${1:-default}
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
 }

@@ -219,6 +219,23 @@ TEST(TdsRequests, RpcValuesOfImpossibleLengthsAreProtocolErrors) {
   }
 }
 
+TEST(TdsRequests, AnIntegerParameterOfMoreThanEightBytesIsAProtocolError) {
+  // ProcID 10 (sp_executesql) without ALL_HEADERS, then one unnamed INTN(4) whose value claims
+  // nine bytes: no integer type has that many, and reading it as one shifted past 64 bits.
+  std::string rpc("\xFF\xFF\x0A\x00\x00\x00", 6);
+  rpc += std::string("\x00\x00\x26\x04\x09", 5) + std::string(9, '\x7F');
+  EXPECT_THROW(parseRpc(rpc, kTds71), ProtocolError);
+  std::string bit("\xFF\xFF\x0A\x00\x00\x00", 6);
+  bit += std::string("\x00\x00\x68\x01\x10", 5) + std::string(16, '\x01');  // BITN, sixteen bytes
+  EXPECT_THROW(parseRpc(bit, kTds71), ProtocolError);
+  // The eight bytes of a BIGINT still read.
+  std::string big("\xFF\xFF\x0A\x00\x00\x00", 6);
+  big += std::string("\x00\x00\x26\x08\x08", 5) + std::string("\xFE\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 8);
+  const RpcRequest read = parseRpc(big, kTds71);
+  ASSERT_EQ(read.params.size(), 1u);
+  EXPECT_EQ(std::get<std::int64_t>(read.params[0].value), -2);
+}
+
 TEST(TdsRequests, TransactionManagerCommitCanBeginTheNextTransaction) {
   const std::string all = std::string("\x16\0\0\0\x12\0\0\0\x02\0", 10) + std::string(8, '\0') + std::string("\x01\0\0\0", 4);
   const auto commit = parseTransactionManager(all + std::string("\x07\x00\x00\x01\x00\x00", 6), kTds72);
