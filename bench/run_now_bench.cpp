@@ -2,10 +2,10 @@
 // run-now backup, each through the real driver stack against the in-process stand-in.
 #include <benchmark/benchmark.h>
 
+#include "core/db/database.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
-#include "core/db/database.h"
 #include "standin_fixture.h"
 
 namespace {
@@ -15,9 +15,7 @@ bvtest::StandinFixture& standin() {
   return fixture;
 }
 
-bv::db::LoginSettings sa() {
-  return {standin().serverText(), true, "sa", standin().saPassword()};
-}
+bv::db::LoginSettings sa() { return {standin().serverText(), true, "sa", standin().saPassword()}; }
 
 void DatabaseListRefresh(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(bv::maintenance::readDatabaseList(sa()));
@@ -28,10 +26,8 @@ void BackupNow(benchmark::State& state) {
   const bool verify = state.range(0) != 0;
   const std::string command = bv::maintenance::buildBackupCommand(
       standin().sampleDatabase(), (standin().scratchDir() / "bench_%date%.bak").string(), verify);
-  const std::string_view operation =
-      bv::maintenance::operationName(bv::maintenance::Operation::Backup);
-  const bv::db::ConnectionSettings settings =
-      bv::maintenance::maintenanceConnectionSettings(sa(), operation);
+  const std::string_view operation = bv::maintenance::operationName(bv::maintenance::Operation::Backup);
+  const bv::db::ConnectionSettings settings = bv::maintenance::maintenanceConnectionSettings(sa(), operation);
   for (auto _ : state) {
     const auto outcome = bv::maintenance::executeMaintenanceCommand(settings, command, operation);
     if (!outcome.succeeded) state.SkipWithError(outcome.errorMessage.c_str());

@@ -82,10 +82,16 @@ std::optional<std::string> expectedValue(const ConnectionSettings& settings, con
     std::string_view odbcKey;
   };
   static constexpr Alias kAliases[] = {
-      {"Data Source", "Server"},       {"Server", "Server"},     {"User ID", "UID"},
-      {"UID", "UID"},                  {"Password", "PWD"},      {"PWD", "PWD"},
-      {"Trusted_Connection", "Trusted_Connection"},              {"Integrated Security", "Trusted_Connection"},
-      {"Initial Catalog", "Database"}, {"Database", "Database"},
+      {"Data Source", "Server"},
+      {"Server", "Server"},
+      {"User ID", "UID"},
+      {"UID", "UID"},
+      {"Password", "PWD"},
+      {"PWD", "PWD"},
+      {"Trusted_Connection", "Trusted_Connection"},
+      {"Integrated Security", "Trusted_Connection"},
+      {"Initial Catalog", "Database"},
+      {"Database", "Database"},
   };
   std::optional<std::string> found;
   for (const auto& [key, value] : settings.pairs()) {

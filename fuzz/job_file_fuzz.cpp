@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     job = bv::tasks::readJobFile(std::span(data, size));
   } catch (const JobFileError& error) {
-    FUZZ_CHECK(error.code() == bv::tasks::kSchedUnknownObjectVersion || error.code() == bv::tasks::kSchedInvalidTask);
+    FUZZ_CHECK(error.code() == bv::tasks::kSchedUnknownObjectVersion ||
+               error.code() == bv::tasks::kSchedInvalidTask);
     return 0;
   }
   // The reader keeps 48 bytes for each trigger it accepts.

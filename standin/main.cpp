@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     if (opts.saPassword.empty()) std::cout << "sa password: " << host.engine().saPassword() << "\n";
     for (std::size_t i = 1; i < host.instances().size(); ++i) {
       const auto& inst = host.instances()[i];
-      std::cout << "standin instance " << inst.name << " listening on 127.0.0.1:" << inst.server->port() << "\n";
+      std::cout << "standin instance " << inst.name << " listening on 127.0.0.1:" << inst.server->port()
+                << "\n";
     }
     if (opts.ssrpPort != 0) {
       if (host.ssrpPort() != 0) {

@@ -41,8 +41,8 @@ std::optional<std::filesystem::path> homeFolder() {
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
   passwd entry{};
   passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0') {
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr || *found->pw_dir == '\0') {
     return std::nullopt;
   }
   return std::filesystem::path(found->pw_dir);

@@ -15,8 +15,7 @@ namespace {
 std::string toUtf8(std::wstring_view wide) {
   if (wide.empty() || wide.size() > static_cast<std::size_t>(INT_MAX)) return {};
   const int inLength = static_cast<int>(wide.size());
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
   if (length <= 0) return {};
   std::string text(static_cast<std::size_t>(length), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, text.data(), length, nullptr, nullptr);
@@ -77,9 +76,9 @@ std::string localTimestamp() {
   std::array<char, 64> buffer{};
   std::size_t length = std::strftime(buffer.data(), buffer.size(), "%Y-%m-%dT%H:%M:%S", &local);
   const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-  length += static_cast<std::size_t>(std::snprintf(buffer.data() + length, buffer.size() - length,
-                                                   "%c%02ld%02ld", offsetMinutes < 0 ? '-' : '+',
-                                                   magnitude / 60, magnitude % 60));
+  length +=
+      static_cast<std::size_t>(std::snprintf(buffer.data() + length, buffer.size() - length, "%c%02ld%02ld",
+                                             offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60));
   return std::string(buffer.data(), length);
 }
 

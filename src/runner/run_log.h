@@ -14,9 +14,9 @@ inline constexpr const char* kLogFileVariable = "BRACKENRUN_LOG";
 // What one run did, as the log line records it.
 struct LogEntry {
   std::string time;
-  int status = 0;       // the exit status; not written for a start line
-  bool started = false; // a start line: written before the connection is made
-  std::string outcome;  // succeeded, bad-arguments, connect-failed, backup-failed, runner-error
+  int status = 0;        // the exit status; not written for a start line
+  bool started = false;  // a start line: written before the connection is made
+  std::string outcome;   // succeeded, bad-arguments, connect-failed, backup-failed, runner-error
   std::string server;
   std::string database;
   std::string backupFile;  // as given, %date% unresolved

@@ -200,8 +200,7 @@ CommandLine splitCommandLine(const std::vector<std::string>& words) {
     return line;
   }
   if (positional.empty()) throw UsageError("引数がありません。");
-  line.arguments =
-      positional.size() == 1 ? tasks::splitTaskParameters(positional[0]) : std::move(positional);
+  line.arguments = positional.size() == 1 ? tasks::splitTaskParameters(positional[0]) : std::move(positional);
   return line;
 }
 
@@ -311,8 +310,8 @@ std::string backupBatch(const tasks::TaskBackup& backup) {
   return maintenance::buildBackupCommand(backup.database, backup.backupFile, backup.verify);
 }
 
-ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out,
-               std::ostream& err, const std::optional<std::filesystem::path>& logFile) {
+ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err,
+               const std::optional<std::filesystem::path>& logFile) {
   Run runner{in, out, err, logFile, {}, true};
   ExitStatus status = ExitStatus::RunnerError;
   try {

@@ -83,7 +83,7 @@ std::string backupBatch(const tasks::TaskBackup& backup);
 // Runs Brackenrun on the words after the program name: the parameter string from `in` for the
 // "-" form, messages on out and err, one line appended to the log file when one is given (not
 // for --help, --version and --print).
-ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out,
-               std::ostream& err, const std::optional<std::filesystem::path>& logFile);
+ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err,
+               const std::optional<std::filesystem::path>& logFile);
 
 }  // namespace bv::runner

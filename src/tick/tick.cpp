@@ -1,8 +1,8 @@
 #include "tick/tick.h"
 
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <grp.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -174,8 +174,8 @@ std::vector<std::string> programEnvironment(const Account& account) {
       "SHELL=/bin/sh",        "PATH=/usr/bin:/bin",   "LANG=C.UTF-8",
   };
   // Settings of the data provider and of the runner's log pass on.
-  for (const char* name : {"BRACKENVALE_ODBC_DRIVER", "BRACKENRUN_LOG", "ODBCSYSINI", "ODBCINI", "FREETDSCONF",
-                           "TZ"}) {
+  for (const char* name :
+       {"BRACKENVALE_ODBC_DRIVER", "BRACKENRUN_LOG", "ODBCSYSINI", "ODBCINI", "FREETDSCONF", "TZ"}) {
     if (const char* value = std::getenv(name)) environment.push_back(std::string(name) + "=" + value);
   }
   return environment;
@@ -363,8 +363,7 @@ struct RunPlan {
 
 TickResult runTick(const TickOptions& options) {
   TickResult result;
-  const fs::path folder =
-      options.storeFolder.empty() ? tasks::defaultTaskStoreFolder() : options.storeFolder;
+  const fs::path folder = options.storeFolder.empty() ? tasks::defaultTaskStoreFolder() : options.storeFolder;
   const tasks::TaskStore store(folder);
   const LocalMinute now = options.now;
 
@@ -387,7 +386,8 @@ TickResult runTick(const TickOptions& options) {
 
   const std::vector<std::string> files = store.fileNames();
   if (files.empty() && options.crontab != nullptr) {
-    if (tasks::removeTickEntry(*options.crontab, folder) == tasks::kOk) log("store empty: no tick entry left for it");
+    if (tasks::removeTickEntry(*options.crontab, folder) == tasks::kOk)
+      log("store empty: no tick entry left for it");
   }
   for (const std::string& file : files) {
     const std::string name = taskNameOf(file);

@@ -37,10 +37,10 @@ struct TickOptions {
 };
 
 struct TickResult {
-  bool ran = false;                   // false: another tick still holds the store
-  std::vector<std::string> started;   // the tasks started, in the store's order
-  std::vector<std::string> skipped;   // due but still running from an earlier start
-  std::vector<pid_t> watchers;        // one per started task; each ends once its run is recorded
+  bool ran = false;                  // false: another tick still holds the store
+  std::vector<std::string> started;  // the tasks started, in the store's order
+  std::vector<std::string> skipped;  // due but still running from an earlier start
+  std::vector<pid_t> watchers;       // one per started task; each ends once its run is recorded
 };
 
 // One tick: under the store's tick lock, the window since the previous tick (the last minute

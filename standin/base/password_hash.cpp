@@ -35,8 +35,8 @@ PasswordCheck::PasswordCheck() {
 
 PasswordCheck::Digest PasswordCheck::digestOf(std::string_view password) const {
   Digest d{};
-  crypto_generichash(d.data(), d.size(), reinterpret_cast<const unsigned char*>(password.data()), password.size(),
-                     key_.data(), key_.size());
+  crypto_generichash(d.data(), d.size(), reinterpret_cast<const unsigned char*>(password.data()),
+                     password.size(), key_.data(), key_.size());
   return d;
 }
 
@@ -45,7 +45,8 @@ bool PasswordCheck::matches(const std::string& hash, std::string_view password) 
   const Digest digest = digestOf(password);
   {
     std::lock_guard lock(mutex_);
-    if (knownHash_ == hash && sodium_memcmp(knownDigest_.data(), digest.data(), digest.size()) == 0) return true;
+    if (knownHash_ == hash && sodium_memcmp(knownDigest_.data(), digest.data(), digest.size()) == 0)
+      return true;
   }
   bool ok = false;
   {

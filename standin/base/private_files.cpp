@@ -43,7 +43,8 @@ void makePrivateFolder(const fs::path& dir) {
     if (p == p.parent_path()) break;
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-    if (::mkdir(it->c_str(), kPrivateFolderMode) != 0 && errno != EEXIST) throwFor("cannot create", *it, errno);
+    if (::mkdir(it->c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+      throwFor("cannot create", *it, errno);
   if (!fs::is_directory(dir)) throwFor("not a folder:", dir, ENOTDIR);
   setMode(dir, kPrivateFolderMode);
 }

@@ -253,7 +253,9 @@ bool likeMatch(std::string_view text, std::string_view pattern) {
   std::size_t p = 0;
   std::size_t starP = std::string_view::npos;
   std::size_t starT = 0;
-  auto same = [](char a, char b) { return compareIgnoreCase(std::string_view(&a, 1), std::string_view(&b, 1)) == 0; };
+  auto same = [](char a, char b) {
+    return compareIgnoreCase(std::string_view(&a, 1), std::string_view(&b, 1)) == 0;
+  };
   while (t < text.size()) {
     if (p < pattern.size() && pattern[p] == '%') {
       starP = p++;

@@ -14,7 +14,7 @@ inline constexpr std::uint32_t kTds73 = 0x730B0003;
 inline constexpr std::uint32_t kTds74 = 0x74000004;
 
 struct ProductVersion {
-  int year = 2005;              // the release year the stand-in emulates (2000, 2005, 2008, ...)
+  int year = 2005;  // the release year the stand-in emulates (2000, 2005, 2008, ...)
   int major = 9;
   int minor = 0;
   int build = 5000;

@@ -209,10 +209,14 @@ LoginResult Engine::login(const LoginRequest& request) {
     return std::move(result);
   };
   if (request.integrated) {
-    result.errors.push_back(Message{18452, 1, 14,
-                                    "Login failed. The login is from an untrusted domain and cannot be used with "
-                                    "Windows authentication.",
-                                    1, {}});
+    result.errors.push_back(
+        Message{18452,
+                1,
+                14,
+                "Login failed. The login is from an untrusted domain and cannot be used with "
+                "Windows authentication.",
+                1,
+                {}});
     return result;
   }
   const auto login = impl_->catalog.findLogin(request.user);
@@ -225,10 +229,13 @@ LoginResult Engine::login(const LoginRequest& request) {
   std::filesystem::path file;
   const auto acq = impl_->catalog.acquire(wanted, canonical, file);
   if (acq != storage::Catalog::Acquire::Ok) {
-    return fail(
-        {Message{
-            4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.", 1, {}}},
-        request.user);
+    return fail({Message{4060,
+                         1,
+                         11,
+                         "Cannot open database \"" + wanted + "\" requested by the login. The login failed.",
+                         1,
+                         {}}},
+                request.user);
   }
   auto s = std::make_unique<Session::Impl>();
   s->engine = impl_;

@@ -54,7 +54,7 @@ class Session;
 
 struct LoginResult {
   std::unique_ptr<Session> session;  // null when the login failed
-  std::vector<sql::Message> errors;       // why it failed
+  std::vector<sql::Message> errors;  // why it failed
 };
 
 // This computer's name as SQL Server tools show it: the first label of the host name,
@@ -136,7 +136,8 @@ class Session {
   };
   // Runs a remote procedure call (sp_tables, sp_executesql, sp_prepexec, ...). The result ends
   // with RETURNSTATUS, any RETURNVALUEs, and ProcedureDone.
-  sql::BatchResult callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel = {});
+  sql::BatchResult callProcedure(std::string_view name, std::vector<Parameter> params,
+                                 const CancelCheck& cancel = {});
 
   // Transaction manager requests (TDS 7.2 and later).
   sql::BatchResult beginTransaction();

@@ -117,9 +117,11 @@ struct Session::Impl : sql::Environment {
   using ProcArg = features::ProcArg;
   // Runs a procedure; inner statements report with inProcedure. Returns the return status;
   // outputs are filled with output parameters to send back.
-  int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args,
+               std::vector<sql::ReturnValue>& outputs);
   void runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
-                         std::vector<ProcArg>& args, std::size_t firstValue, std::vector<sql::ReturnValue>& outputs);
+                         std::vector<ProcArg>& args, std::size_t firstValue,
+                         std::vector<sql::ReturnValue>& outputs);
 };
 
 // A statement or procedure of the features folder running in a session.

@@ -113,7 +113,8 @@ std::vector<std::string> typeList(const std::string& text) {
 
 }  // namespace
 
-int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args,
+                            std::vector<ReturnValue>& outputs) {
   const SqlType sysname = SqlType::nvarchar(128);
   if (name == "sp_tables" || name == "sp_tableswc") {
     const std::string tableName = textOf(argument(args, "@table_name", 0)).value_or("%");
@@ -130,7 +131,9 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
         rs.rows.push_back(Row{d.name, Value{}, Value{}, Value{}, Value{}});
     } else {
       if (!qualifier.empty() && qualifier != "%" && !equalsIgnoreCase(qualifier, currentDb()))
-        throw SqlError(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
+        throw SqlError(
+            15250, 16,
+            "The database name component of the object qualifier must be the name of the current database.");
       const auto wanted = typeList(types);
       auto typeWanted = [&](const std::string& t) {
         return wanted.empty() || std::find(wanted.begin(), wanted.end(), t) != wanted.end();
@@ -139,9 +142,10 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
         std::string type, name;
       };
       std::vector<Entry> entries;
-      storage::Statement st(connection().get(),
-                            "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE "
-                            "'sqlite_%'");
+      storage::Statement st(
+          connection().get(),
+          "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE "
+          "'sqlite_%'");
       while (st.step()) entries.push_back(Entry{st.text(0) == "view" ? "VIEW" : "TABLE", st.text(1)});
       std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.type != b.type) return a.type < b.type;
@@ -178,8 +182,9 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     // (@stmt and @params, or @statement and @params as some clients send them).
     const auto stmt = args.empty() ? std::nullopt : textOf(&args[0]);
     if (!stmt)
-      throw SqlError(201, 16,
-                     "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.");
+      throw SqlError(
+          201, 16,
+          "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.");
     const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
     runWithParameters(x, *stmt, decls, args, 2, outputs);
     return 0;
@@ -187,10 +192,13 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
   if (name == "sp_prepare" || name == "sp_prepexec") {
     const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
     const auto stmt = args.size() > 2 ? textOf(&args[2]) : std::nullopt;
-    if (!stmt) throw SqlError(8144, 16, "Procedure or function " + name + " expects parameter '@stmt', which was not supplied.");
+    if (!stmt)
+      throw SqlError(8144, 16,
+                     "Procedure or function " + name + " expects parameter '@stmt', which was not supplied.");
     const int handle = nextHandle++;
     prepared[handle] = Prepared{decls, *stmt};
-    outputs.push_back(ReturnValue{0, args.empty() ? std::string() : args[0].name, SqlType::integer(), std::int64_t{handle}});
+    outputs.push_back(ReturnValue{0, args.empty() ? std::string() : args[0].name, SqlType::integer(),
+                                  std::int64_t{handle}});
     if (!args.empty()) args[0].value = TypedValue{SqlType::integer(), std::int64_t{handle}};
     if (name == "sp_prepexec") runWithParameters(x, *stmt, decls, args, 3, outputs);
     return 0;
@@ -199,7 +207,9 @@ int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcAr
     const auto handle = args.empty() ? std::nullopt : intOf(&args[0]);
     const auto it = handle ? prepared.find(static_cast<int>(*handle)) : prepared.end();
     if (it == prepared.end())
-      throw SqlError(8179, 16, "Could not find prepared statement with handle " + std::to_string(handle.value_or(0)) + ".");
+      throw SqlError(
+          8179, 16,
+          "Could not find prepared statement with handle " + std::to_string(handle.value_or(0)) + ".");
     const Prepared p = it->second;
     runWithParameters(x, p.statement, p.declarations, args, 1, outputs);
     return 0;
@@ -229,7 +239,8 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
       target = static_cast<int>(positional);
     }
     ++positional;
-    if (target < 0) throw SqlError(8145, 16, args[i].name + " is not a parameter for procedure sp_executesql.");
+    if (target < 0)
+      throw SqlError(8145, 16, args[i].name + " is not a parameter for procedure sp_executesql.");
     argForDecl[static_cast<std::size_t>(target)] = static_cast<int>(i);
   }
   for (std::size_t d = 0; d < decls.size(); ++d) {
@@ -252,7 +263,8 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
   }
 }
 
-BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params, const CancelCheck& cancel) {
+BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
+                                   const CancelCheck& cancel) {
   BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
@@ -270,8 +282,8 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
     const std::string proc = normaliseName(name);
     const std::string database = databaseOf(name);
     // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
-    if (features::isAgentProcedure(proc) &&
-        (database.empty() ? equalsIgnoreCase(impl_->currentDb(), "msdb") : equalsIgnoreCase(database, "msdb"))) {
+    if (features::isAgentProcedure(proc) && (database.empty() ? equalsIgnoreCase(impl_->currentDb(), "msdb")
+                                                              : equalsIgnoreCase(database, "msdb"))) {
       StatementContext c(*impl_, x);
       status = features::callAgentProcedure(c, proc, args, outputs);
     } else {
@@ -291,7 +303,8 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
     out.items.push_back(ProcedureDone{true});
     return out;
   } catch (const storage::Error& e) {
-    out.items.push_back(Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
+    out.items.push_back(
+        Message{50000, 1, 16, std::string("The stand-in's storage reported: ") + e.what(), 1, {}});
     out.items.push_back(ProcedureDone{true});
     return out;
   } catch (const std::exception& e) {

@@ -49,7 +49,9 @@ int Session::spid() const { return impl_->spid; }
 const std::string& Session::loginName() const { return impl_->login; }
 std::string Session::currentDatabase() const { return impl_->currentDb(); }
 int Session::tranCount() const { return impl_->tranCount; }
-std::string Session::transactionDescriptor() const { return impl_->tranCount > 0 ? impl_->descriptor : std::string(8, '\0'); }
+std::string Session::transactionDescriptor() const {
+  return impl_->tranCount > 0 ? impl_->descriptor : std::string(8, '\0');
+}
 
 namespace {
 const Session::CancelCheck kNoCancel = [] { return false; };
@@ -124,7 +126,8 @@ void Session::Impl::message(Exec& x, int number, int severity, std::string text,
   x.out.items.push_back(std::move(m));
 }
 
-void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count, StatementDone::Command command) {
+void Session::Impl::done(Exec& x, bool error, std::optional<std::int64_t> count,
+                         StatementDone::Command command) {
   auto& d = std::get<StatementDone>(x.out.items.emplace_back(std::in_place_type<StatementDone>));
   d.error = error;
   if (count && !nocount) d.rowCount = *count;
@@ -158,7 +161,8 @@ void Session::Impl::runBatchText(Exec& x, std::string_view text) {
   }
   // EXEC('...') inside EXEC('...'): SQL Server stops at 32 levels.
   if (nesting >= 32)
-    throw SqlError(217, 16, "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+    throw SqlError(217, 16,
+                   "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
   struct Nest {
     int& n;
     explicit Nest(int& level) : n(level) { ++n; }
@@ -244,10 +248,11 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
     case K::Declare:
       for (const auto& d : s.declarations) {
         if (x.vars.count(d.name))
-          throw SqlError(134, 15,
-                         "The variable name '" + d.name +
-                             "' has already been declared. Variable names must be unique within a query batch or "
-                             "stored procedure.");
+          throw SqlError(
+              134, 15,
+              "The variable name '" + d.name +
+                  "' has already been declared. Variable names must be unique within a query batch or "
+                  "stored procedure.");
         x.vars[d.name] = Variable{d.type, std::monostate{}};
         if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
       }
@@ -256,7 +261,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       auto it = x.vars.find(s.name);
       if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + s.name + "\".");
       TypedValue v = eval(x, *s.value);
-      if (s.op != "=") v = sql::binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
+      if (s.op != "=")
+        v = sql::binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
       assign(x, s.name, v, s.line);
       return;
     }
@@ -267,7 +273,9 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         throw SqlError(50000, 16, "The stand-in server does not support SET IMPLICIT_TRANSACTIONS ON.");
       if (s.name == "LANGUAGE" && !s.tokens.empty() && !equalsIgnoreCase(s.tokens[0].text, "us_english") &&
           !equalsIgnoreCase(s.tokens[0].text, "english"))
-        throw SqlError(2732, 16, "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
+        throw SqlError(
+            2732, 16,
+            "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
       return;
     }
     case K::Select: {
@@ -307,7 +315,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
     case K::Print: {
       const TypedValue v = eval(x, *s.value);
       message(x, 0, 0,
-              isNull(v.value) ? std::string() : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
+              isNull(v.value) ? std::string()
+                              : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
       return;
     }
     case K::Raiserror: {
@@ -325,8 +334,10 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
           std::size_t j = i + 1;
           while (j < format.size() && std::strchr("-+ #0123456789.lh", format[j])) ++j;
           if (j < format.size() && std::strchr("sdiuxXo", format[j])) {
-            if (argIndex < s.values.size()) text += valueToText(eval(x, *s.values[argIndex++]).value);
-            else text += "(null)";
+            if (argIndex < s.values.size())
+              text += valueToText(eval(x, *s.values[argIndex++]).value);
+            else
+              text += "(null)";
             i = j;
             continue;
           }
@@ -377,7 +388,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         if (a.value) {
           if (a.output && a.value->kind == Expr::Kind::Variable) {
             auto it = x.vars.find(a.value->name);
-            if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + a.value->name + "\".");
+            if (it == x.vars.end())
+              throw SqlError(137, 15, "Must declare the scalar variable \"" + a.value->name + "\".");
             pa.value = TypedValue{it->second.type, it->second.value};
           } else {
             pa.value = eval(x, *a.value);
@@ -387,9 +399,11 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       }
       const std::string procName = toLowerAscii(s.name);
       // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
-      const bool agentProc = features::isAgentProcedure(procName) &&
-                             (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
-      if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) && !equalsIgnoreCase(s.op, "master"))
+      const bool agentProc =
+          features::isAgentProcedure(procName) &&
+          (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
+      if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) &&
+          !equalsIgnoreCase(s.op, "master"))
         throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
       std::vector<ReturnValue> outputs;
       const bool wasInProc = x.inProcedure;
@@ -416,7 +430,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
         if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != Expr::Kind::Variable) continue;
         assign(x, s.args[i].value->name, args[i].value, s.line);
       }
-      if (!s.returnVariable.empty()) assign(x, s.returnVariable, TypedValue{SqlType::integer(), std::int64_t{status}}, s.line);
+      if (!s.returnVariable.empty())
+        assign(x, s.returnVariable, TypedValue{SqlType::integer(), std::int64_t{status}}, s.line);
       x.out.items.push_back(ReturnStatus{status});
       x.out.items.push_back(ProcedureDone{failed});
       return;
@@ -466,7 +481,8 @@ void Session::Impl::begin(Exec& x) {
     connection().exec("BEGIN");
     const std::uint64_t id = engine->nextTransaction.fetch_add(1);
     descriptor.assign(8, '\0');
-    for (int i = 0; i < 8; ++i) descriptor[static_cast<std::size_t>(i)] = static_cast<char>((id >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 8; ++i)
+      descriptor[static_cast<std::size_t>(i)] = static_cast<char>((id >> (8 * i)) & 0xFF);
     tranCount = 1;
     x.out.items.push_back(EnvChange{EnvChange::Kind::BeginTransaction, descriptor, {}});
     return;
@@ -517,7 +533,8 @@ namespace {
     throw SqlError(911, 16,
                    "Could not locate entry in sysdatabases for database '" + name +
                        "'. No entry found with that name. Make sure that the name is entered correctly.");
-  throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  throw SqlError(911, 16,
+                 "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
 }
 
 }  // namespace
@@ -561,7 +578,8 @@ void Session::Impl::attachDatabase(const storage::DbEntry& database) {
   const auto acq = engine->catalog.acquire(database.name, canonical, file);
   if (acq == storage::Catalog::Acquire::Missing) throwMissingDatabase(engine->version.year, database.name);
   if (acq == storage::Catalog::Acquire::Restoring)
-    throw SqlError(927, 14, "Database '" + database.name + "' cannot be opened. It is in the middle of a restore.");
+    throw SqlError(927, 14,
+                   "Database '" + database.name + "' cannot be opened. It is in the middle of a restore.");
   auto lease = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
   storage::Statement attach(c.get(), "ATTACH DATABASE ? AS " + storage::quoteIdentifier(canonical));
   attach.bindText(1, file.string());
@@ -600,14 +618,17 @@ void Session::Impl::detachAll() {
 
 namespace {
 
-bool isNameToken(const Token& t) { return t.kind == Token::Kind::Identifier || t.kind == Token::Kind::QuotedIdentifier; }
+bool isNameToken(const Token& t) {
+  return t.kind == Token::Kind::Identifier || t.kind == Token::Kind::QuotedIdentifier;
+}
 
 }  // namespace
 
 void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
   // plain SQLite, so the files remain readable without the stand-in's functions.
-  const auto toks = s.command == StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
+  const auto toks =
+      s.command == StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
   std::string text;
   std::vector<Value> binds;
   std::optional<std::string> limit;
@@ -737,7 +758,8 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
   } detach{*this, compiled};
   std::string_view tail = st.tail();
   while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
-  if (!tail.empty()) throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
+  if (!tail.empty())
+    throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
   for (std::size_t k = 0; k < binds.size(); ++k) st.bind(static_cast<int>(k + 1), binds[k]);
   const int columns = st.columnCount();
   if (columns > 0) {
@@ -752,11 +774,13 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       Column column;
       const char* name = sqlite3_column_name(st.get(), col);
       column.name = name ? name : "";
-      column.type = storage::columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
+      column.type =
+          storage::columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
       rs.columns.push_back(column);
     }
     for (auto& row : rs.rows)
-      for (std::size_t col = 0; col < row.size(); ++col) row[col] = storage::conformValue(row[col], rs.columns[col].type);
+      for (std::size_t col = 0; col < row.size(); ++col)
+        row[col] = storage::conformValue(row[col], rs.columns[col].type);
     // A computed column without an alias has no name in SQL Server.
     for (std::size_t col = 0; col < rs.columns.size(); ++col) {
       const char* origin = sqlite3_column_origin_name(st.get(), static_cast<int>(col));

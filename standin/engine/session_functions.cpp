@@ -92,7 +92,8 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
       return TypedValue{t, inst};
     }
     if (p == "COLLATION") return TypedValue{t, std::string("Japanese_CI_AS")};
-    if (p == "ISINTEGRATEDSECURITYONLY" || p == "ISCLUSTERED" || p == "ISFULLTEXTINSTALLED" || p == "ISSINGLEUSER")
+    if (p == "ISINTEGRATEDSECURITYONLY" || p == "ISCLUSTERED" || p == "ISFULLTEXTINSTALLED" ||
+        p == "ISSINGLEUSER")
       return TypedValue{SqlType::integer(), std::int64_t{0}};
     if (p == "PRODUCTMAJORVERSION") return TypedValue{t, std::to_string(v.major)};
     return TypedValue{t, std::monostate{}};

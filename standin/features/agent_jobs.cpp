@@ -83,17 +83,18 @@ StepOutcome runStep(Server& server, const Step& step, const std::string& owner) 
   if (acq != storage::Catalog::Acquire::Ok) {
     o.messageId = acq == storage::Catalog::Acquire::Missing ? 4060 : 927;
     o.severity = acq == storage::Catalog::Acquire::Missing ? 11 : 14;
-    o.message =
-        acq == storage::Catalog::Acquire::Missing
-            ? "Cannot open database \"" + step.database +
-                  "\" requested by the login. The login failed. [SQLSTATE 42000] (Error 4060).  The step failed."
-            : "Database '" + step.database +
-                  "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error 927).  The step "
-                  "failed.";
+    o.message = acq == storage::Catalog::Acquire::Missing
+                    ? "Cannot open database \"" + step.database +
+                          "\" requested by the login. The login failed. [SQLSTATE 42000] (Error 4060).  The "
+                          "step failed."
+                    : "Database '" + step.database +
+                          "' cannot be opened. It is in the middle of a restore. [SQLSTATE 42000] (Error "
+                          "927).  The step "
+                          "failed.";
     return o;
   }
-  const BatchResult r =
-      server.runJobStep(owner, std::make_unique<storage::DbLease>(server.catalog, canonical, file), step.command);
+  const BatchResult r = server.runJobStep(
+      owner, std::make_unique<storage::DbLease>(server.catalog, canonical, file), step.command);
   std::string body;
   for (const auto& m : r.messages()) {
     if (!body.empty()) body += "  ";
@@ -148,7 +149,8 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
   const int startStep = trigger.startStep > 0 ? trigger.startStep : number(jobs[0][1]);
   const int deleteLevel = number(jobs[0][2]);
   std::string owner = "sa";
-  if (const auto* sid = std::get_if<Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01')) owner = sid->bytes;
+  if (const auto* sid = std::get_if<Binary>(&jobs[0][3]); sid && sid->bytes != std::string(1, '\x01'))
+    owner = sid->bytes;
 
   std::vector<Step> steps;
   for (const auto& r :
@@ -157,8 +159,8 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
                        " on_success_step_id, on_fail_action, on_fail_step_id FROM sysjobsteps"
                        " WHERE job_id = ? ORDER BY step_id",
                        {jobId})) {
-    steps.push_back(Step{number(r[0]), text(r[1]), text(r[2]), text(r[3]), text(r[4]), number(r[5]), number(r[6]),
-                         number(r[7]), number(r[8])});
+    steps.push_back(Step{number(r[0]), text(r[1]), text(r[2]), text(r[3]), text(r[4]), number(r[5]),
+                         number(r[6]), number(r[7]), number(r[8])});
   }
   auto stepById = [&](int id) -> const Step* {
     for (const auto& s : steps)
@@ -208,7 +210,8 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
   storage::execute(t.db, "BEGIN IMMEDIATE");
   try {
     const std::string insert =
-        "INSERT INTO sysjobhistory (job_id, step_id, step_name, sql_message_id, sql_severity, message, run_status,"
+        "INSERT INTO sysjobhistory (job_id, step_id, step_name, sql_message_id, sql_severity, message, "
+        "run_status,"
         " run_date, run_time, run_duration, server) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
     for (const auto& h : history) {
       storage::execute(t.db, insert,
@@ -220,19 +223,21 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
           t.db,
           "UPDATE sysjobsteps SET last_run_outcome = ?, last_run_duration = ?, last_run_date = ?,"
           " last_run_time = ? WHERE job_id = ? AND step_id = ?",
-          {std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.duration}, std::int64_t{h.start.packedDate()},
-           std::int64_t{h.start.packedTime()}, jobId, std::int64_t{h.stepId}});
+          {std::int64_t{h.outcome.succeeded ? 1 : 0}, std::int64_t{h.duration},
+           std::int64_t{h.start.packedDate()}, std::int64_t{h.start.packedTime()}, jobId,
+           std::int64_t{h.stepId}});
     }
     const std::int64_t total = packedDuration(jobStart, jobEnd);
     storage::execute(t.db, insert,
-                     {jobId, std::int64_t{0}, std::string("(Job outcome)"), std::int64_t{0}, std::int64_t{0}, outcome,
-                      std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
+                     {jobId, std::int64_t{0}, std::string("(Job outcome)"), std::int64_t{0}, std::int64_t{0},
+                      outcome, std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
                       std::int64_t{jobStart.packedTime()}, total, serverName});
-    storage::execute(t.db,
-                     "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"
-                     " last_run_time = ?, last_run_duration = ? WHERE job_id = ? AND server_id = 0",
-                     {std::int64_t{succeeded ? 1 : 0}, outcome, std::int64_t{jobStart.packedDate()},
-                      std::int64_t{jobStart.packedTime()}, total, jobId});
+    storage::execute(
+        t.db,
+        "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"
+        " last_run_time = ?, last_run_duration = ? WHERE job_id = ? AND server_id = 0",
+        {std::int64_t{succeeded ? 1 : 0}, outcome, std::int64_t{jobStart.packedDate()},
+         std::int64_t{jobStart.packedTime()}, total, jobId});
     // delete_level: 1 after a success, 2 after a failure, 3 after any run.
     if (deleteLevel == 3 || (deleteLevel == 1 && succeeded) || (deleteLevel == 2 && !succeeded))
       deleteJob(t, jobId, true);

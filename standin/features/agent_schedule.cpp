@@ -29,11 +29,13 @@ int daysInMonth(int year, int month) {
   return month == 2 && leap ? 29 : lengths[month - 1];
 }
 
-int weekday(int days) { return ((days + 1) % 7 + 7) % 7; }  // Sunday 0 .. Saturday 6
+int weekday(int days) { return ((days + 1) % 7 + 7) % 7; }          // Sunday 0 .. Saturday 6
 int weekIndex(int days) { return (days + 1 - weekday(days)) / 7; }  // weeks begin on Sunday
 int monthIndex(const Civil& c) { return c.year * 12 + c.month - 1; }
 
-int secondsOf(int packedTime) { return packedTime / 10000 * 3600 + packedTime / 100 % 100 * 60 + packedTime % 100; }
+int secondsOf(int packedTime) {
+  return packedTime / 10000 * 3600 + packedTime / 100 % 100 * 60 + packedTime % 100;
+}
 
 // Does a day match the "freq_interval" of a monthly relative schedule (1-7 Sunday..Saturday,
 // 8 any day, 9 a weekday, 10 a weekend day)?
@@ -55,12 +57,23 @@ bool relativeDayMatches(const Schedule& s, int days, const Civil& c) {
   if (matching.empty()) return false;
   int index = 0;
   switch (s.freqRelativeInterval) {
-    case 1: index = 0; break;
-    case 2: index = 1; break;
-    case 4: index = 2; break;
-    case 8: index = 3; break;
-    case 16: index = static_cast<int>(matching.size()) - 1; break;
-    default: return false;
+    case 1:
+      index = 0;
+      break;
+    case 2:
+      index = 1;
+      break;
+    case 4:
+      index = 2;
+      break;
+    case 8:
+      index = 3;
+      break;
+    case 16:
+      index = static_cast<int>(matching.size()) - 1;
+      break;
+    default:
+      return false;
   }
   return index < static_cast<int>(matching.size()) && matching[static_cast<std::size_t>(index)] == days;
 }
@@ -73,7 +86,8 @@ bool dayMatches(const Schedule& s, int days, int startDays) {
     case kDaily:
       return (days - startDays) % std::max(1, s.freqInterval) == 0;
     case kWeekly:
-      return (s.freqInterval & (1 << weekday(days))) != 0 && (weekIndex(days) - weekIndex(startDays)) % factor == 0;
+      return (s.freqInterval & (1 << weekday(days))) != 0 &&
+             (weekIndex(days) - weekIndex(startDays)) % factor == 0;
     case kMonthly: {
       const Civil c = civil(days);
       return c.day == s.freqInterval && (monthIndex(c) - monthIndex(civil(startDays))) % factor == 0;
@@ -160,7 +174,8 @@ std::optional<Moment> nextRun(const Schedule& s, const Moment& from) {
   if (s.freqType == kAgentStart || s.freqType == kIdle) return std::nullopt;
   const auto start = Moment::fromPacked(s.activeStartDate, 0);
   const auto end = Moment::fromPacked(s.activeEndDate, 0);
-  if (!start || !end || !isPackedTime(s.activeStartTime) || !isPackedTime(s.activeEndTime)) return std::nullopt;
+  if (!start || !end || !isPackedTime(s.activeStartTime) || !isPackedTime(s.activeEndTime))
+    return std::nullopt;
   const int firstDay = std::max(start->days, from.days);
   // Monthly schedules with a long recurrence need the most days to find their next day.
   const int horizon = 366 * std::max(8, std::max(1, s.freqRecurrenceFactor) + 1);

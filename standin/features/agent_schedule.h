@@ -41,7 +41,7 @@ bool isPackedTime(int time);
 struct Schedule {
   int freqType = kOnce;
   int freqInterval = 0;
-  int freqSubdayType = 1;      // 1 at the start time, 2 every n seconds, 4 minutes, 8 hours
+  int freqSubdayType = 1;  // 1 at the start time, 2 every n seconds, 4 minutes, 8 hours
   int freqSubdayInterval = 0;
   int freqRelativeInterval = 0;  // monthly relative: 1 first, 2 second, 4 third, 8 fourth, 16 last
   int freqRecurrenceFactor = 0;  // weeks / months between runs (0 counts as 1)

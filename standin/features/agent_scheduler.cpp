@@ -70,10 +70,11 @@ void runDueJobs(Server& server) {
     setNextRun(t, s, s.enabled ? nextRun(s.schedule, after) : std::nullopt);
     if (!s.enabled) continue;
     // Only enabled jobs that target this server run.
-    const auto ready = storage::select(t.db,
-                                       "SELECT 1 FROM sysjobs j JOIN sysjobservers v ON v.job_id = j.job_id AND"
-                                       " v.server_id = 0 WHERE j.job_id = ? AND j.enabled = 1",
-                                       {s.jobId});
+    const auto ready =
+        storage::select(t.db,
+                        "SELECT 1 FROM sysjobs j JOIN sysjobservers v ON v.job_id = j.job_id AND"
+                        " v.server_id = 0 WHERE j.job_id = ? AND j.enabled = 1",
+                        {s.jobId});
     if (ready.empty()) continue;
     try {
       runJob(server, s.jobId,

@@ -33,13 +33,17 @@ class Reader {
   std::size_t left() const { return d_.size() - pos_; }
   std::uint32_t u32() {
     std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)])) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      v |= static_cast<std::uint32_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
+           << (8 * i);
     pos_ += 4;
     return v;
   }
   std::uint64_t u64() {
     std::uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)])) << (8 * i);
+    for (int i = 0; i < 8; ++i)
+      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
+           << (8 * i);
     pos_ += 8;
     return v;
   }
@@ -76,7 +80,8 @@ HeldFiles& heldFiles() {
 
 }  // namespace
 
-BackupFileLock::BackupFileLock(const std::filesystem::path& file) : key_(base::resolvedTarget(file).string()) {
+BackupFileLock::BackupFileLock(const std::filesystem::path& file)
+    : key_(base::resolvedTarget(file).string()) {
   auto& files = heldFiles();
   std::unique_lock lock(files.mutex);
   files.released.wait(lock, [&] { return files.held.count(key_) == 0; });

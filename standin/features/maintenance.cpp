@@ -42,20 +42,28 @@ std::string osErrorText(int err, bool reading, const std::filesystem::path& path
       if (reading && parentExists) return "2(The system cannot find the file specified.)";
       return "3(The system cannot find the path specified.)";
     }
-    case ENOTDIR: return "3(The system cannot find the path specified.)";
+    case ENOTDIR:
+      return "3(The system cannot find the path specified.)";
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return "5(Access is denied.)";
+    case EISDIR:
+      return "5(Access is denied.)";
     case ENOSPC:
-    case EDQUOT: return "112(There is not enough space on the disk.)";
-    case EFBIG: return "223(The file size exceeds the limit allowed and cannot be saved.)";
-    case ENAMETOOLONG: return "206(The filename or extension is too long.)";
-    default: return "31(A device attached to the system is not functioning.)";
+    case EDQUOT:
+      return "112(There is not enough space on the disk.)";
+    case EFBIG:
+      return "223(The file size exceeds the limit allowed and cannot be saved.)";
+    case ENAMETOOLONG:
+      return "206(The filename or extension is too long.)";
+    default:
+      return "31(A device attached to the system is not functioning.)";
   }
 }
 
-Message msg(int number, int severity, std::string text) { return Message{number, 1, severity, std::move(text), 1, {}}; }
+Message msg(int number, int severity, std::string text) {
+  return Message{number, 1, severity, std::move(text), 1, {}};
+}
 
 [[noreturn]] void terminate(const std::string& what, std::vector<Message> first) {
   first.push_back(msg(3013, 16, what + " is terminating abnormally."));
@@ -64,8 +72,8 @@ Message msg(int number, int severity, std::string text) { return Message{number,
 
 // A Windows-style absolute path ("C:\...", "\\server\share") names nothing on this machine.
 bool isForeignPath(const std::string& text) {
-  if (text.size() >= 3 && ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) && text[1] == ':' &&
-      (text[2] == '\\' || text[2] == '/'))
+  if (text.size() >= 3 && ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) &&
+      text[1] == ':' && (text[2] == '\\' || text[2] == '/'))
     return true;
   return text.rfind("\\\\", 0) == 0;
 }
@@ -76,19 +84,24 @@ Message cannotOpen(const std::string& device, const std::string& osText) {
 
 // 3634: a file of the database could not be written.
 Message osErrorWhile(int err, const std::string& attempting, const std::filesystem::path& file) {
-  return msg(3634, 16, "The operating system returned the error '" + osErrorText(err, false, file) +
-                           "' while attempting '" + attempting + "' on '" + file.string() + "'.");
+  return msg(3634, 16,
+             "The operating system returned the error '" + osErrorText(err, false, file) +
+                 "' while attempting '" + attempting + "' on '" + file.string() + "'.");
 }
 
 // 3266: appending to media whose last set does not read back whole.
 std::string badMediaEnd(int year, const std::filesystem::path& file) {
   if (year == 2000)
     return "The backup data in '" + file.string() +
-           "' is incorrectly formatted. Backups cannot be appended, but existing backup sets may still be usable.";
+           "' is incorrectly formatted. Backups cannot be appended, but existing backup sets may still be "
+           "usable.";
   return "The backup data at the end of \"" + file.string() +
-         "\" is incorrectly formatted. Backup sets on the media might be damaged and unusable. To determine the "
-         "backup sets on the media, use RESTORE HEADERONLY. To determine the usability of the backup sets, run "
-         "RESTORE VERIFYONLY. If all of the backup sets are incomplete, reformat the media using BACKUP WITH FORMAT, "
+         "\" is incorrectly formatted. Backup sets on the media might be damaged and unusable. To determine "
+         "the "
+         "backup sets on the media, use RESTORE HEADERONLY. To determine the usability of the backup sets, "
+         "run "
+         "RESTORE VERIFYONLY. If all of the backup sets are incomplete, reformat the media using BACKUP WITH "
+         "FORMAT, "
          "which destroys all the backup sets.";
 }
 
@@ -99,8 +112,8 @@ Message writeFailed(const std::filesystem::path& file, int err) {
 // A file's new content, given whole to a temporary file beside it and put in its place only
 // when complete; a failure ends the statement with SQL Server's errors and leaves the old file.
 // A client gone before the end cancels it, and the old file stays.
-void replaceFile(Context& c, const std::string& what, const std::filesystem::path& file, std::string_view first,
-                 std::string_view second = {}) {
+void replaceFile(Context& c, const std::string& what, const std::filesystem::path& file,
+                 std::string_view first, std::string_view second = {}) {
   base::ReplacementFile out(file);
   if (out.error() != 0) terminate(what, {cannotOpen(file.string(), osErrorText(out.error(), false, file))});
   if (!out.write(first) || !out.write(second)) terminate(what, {writeFailed(file, out.error())});
@@ -122,7 +135,8 @@ std::unique_ptr<storage::DbLease> holdDatabase(Context& c, const std::string& na
   if (acq == storage::Catalog::Acquire::Restoring)
     throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
   if (acq == storage::Catalog::Acquire::Missing)
-    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+    throw SqlError(911, 16,
+                   "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   return std::make_unique<storage::DbLease>(c.server().catalog, canonical, file);
 }
 
@@ -153,13 +167,16 @@ bool contentIsSound(const std::string& content) {
   }
 }
 
-std::int64_t pagesOf(std::size_t bytes) { return std::max<std::int64_t>(1, static_cast<std::int64_t>((bytes + 8191) / 8192)); }
+std::int64_t pagesOf(std::size_t bytes) {
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>((bytes + 8191) / 8192));
+}
 
 std::string timing(std::chrono::steady_clock::time_point start, std::size_t bytes) {
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (secs < 0.001) secs = 0.001;
   char buf[96];
-  std::snprintf(buf, sizeof buf, "%.3f seconds (%.3f MB/sec)", secs, static_cast<double>(bytes) / 1048576.0 / secs);
+  std::snprintf(buf, sizeof buf, "%.3f seconds (%.3f MB/sec)", secs,
+                static_cast<double>(bytes) / 1048576.0 / secs);
   return buf;
 }
 
@@ -181,11 +198,13 @@ void backupDatabase(Context& c, const Statement& s) {
     terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   const auto entry = c.server().catalog.find(name);
   if (!entry) {
-    terminate(what, {msg(911, 16,
-                         c.server().version.year == 2000
-                             ? "Could not locate entry in sysdatabases for database '" + name +
-                                   "'. No entry found with that name. Make sure that the name is entered correctly."
-                             : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
+    terminate(
+        what,
+        {msg(911, 16,
+             c.server().version.year == 2000
+                 ? "Could not locate entry in sysdatabases for database '" + name +
+                       "'. No entry found with that name. Make sure that the name is entered correctly."
+                 : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
   }
   if (equalsIgnoreCase(entry->name, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
@@ -211,7 +230,8 @@ void backupDatabase(Context& c, const Statement& s) {
   if (!init) {
     int readError = 0;
     auto old = base::readWholeFile(file, &readError);
-    if (!old && readError != ENOENT) terminate(what, {cannotOpen(file.string(), osErrorText(readError, true, file))});
+    if (!old && readError != ENOENT)
+      terminate(what, {cannotOpen(file.string(), osErrorText(readError, true, file))});
     if (old && !old->empty()) {
       const auto sets = decodeBackupSets(*old, false);
       switch (sets.status) {
@@ -220,8 +240,9 @@ void backupDatabase(Context& c, const Statement& s) {
           existing = std::move(*old);
           break;
         case BackupReadStatus::NotABackup:
-          terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
-                                             "' is incorrectly formed. SQL Server cannot process this media family.")});
+          terminate(what, {msg(3241, 16,
+                               "The media family on device '" + file.string() +
+                                   "' is incorrectly formed. SQL Server cannot process this media family.")});
         default:
           terminate(what, {msg(3266, 16, badMediaEnd(c.server().version.year, file))});
       }
@@ -250,8 +271,9 @@ void backupDatabase(Context& c, const Statement& s) {
   if (step > 0)
     for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");
   const std::int64_t dataPages = pagesOf(content.size());
-  c.message(4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
-                          c.server().catalog.dataFileName(entry->name) + "' on file " + pos + ".");
+  c.message(4035, 0,
+            "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
+                c.server().catalog.dataFileName(entry->name) + "' on file " + pos + ".");
   c.message(4035, 0,
             "Processed 1 pages for database '" + entry->name + "', file '" +
                 c.server().catalog.logFileName(entry->name) + "' on file " + pos + ".");
@@ -268,38 +290,48 @@ void backupLog(Context& c, const Statement& s) {
     terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   const auto entry = c.server().catalog.find(name);
   if (!entry) {
-    terminate(what, {msg(911, 16,
-                         c.server().version.year == 2000
-                             ? "Could not locate entry in sysdatabases for database '" + name +
-                                   "'. No entry found with that name. Make sure that the name is entered correctly."
-                             : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
+    terminate(
+        what,
+        {msg(911, 16,
+             c.server().version.year == 2000
+                 ? "Could not locate entry in sysdatabases for database '" + name +
+                       "'. No entry found with that name. Make sure that the name is entered correctly."
+                 : "Database '" + name + "' does not exist. Make sure that the name is entered correctly.")});
   }
   if (s.option("TRUNCATE_ONLY") || s.option("NO_LOG")) {
     // The stand-in keeps no transaction log between statements; truncation has nothing left to do.
     c.done(false);
     return;
   }
-  terminate(what, {msg(4208, 16,
-                       "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE "
-                       "or change the recovery model using ALTER DATABASE.")});
+  terminate(
+      what,
+      {msg(4208, 16,
+           "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE "
+           "or change the recovery model using ALTER DATABASE.")});
 }
 
 // Reads the backup set a RESTORE names, or ends the statement with SQL Server's errors.
 BackupSet readSet(const std::string& what, const std::filesystem::path& file, int fileNo) {
   const auto r = readBackupFile(file, true);
   switch (r.status) {
-    case BackupReadStatus::Ok: break;
-    case BackupReadStatus::CannotOpen: terminate(what, {cannotOpen(file.string(), osErrorText(r.osError, true, file))});
+    case BackupReadStatus::Ok:
+      break;
+    case BackupReadStatus::CannotOpen:
+      terminate(what, {cannotOpen(file.string(), osErrorText(r.osError, true, file))});
     case BackupReadStatus::NotABackup:
-      terminate(what, {msg(3241, 16, "The media family on device '" + file.string() +
-                                         "' is incorrectly formed. SQL Server cannot process this media family.")});
+      terminate(what, {msg(3241, 16,
+                           "The media family on device '" + file.string() +
+                               "' is incorrectly formed. SQL Server cannot process this media family.")});
     case BackupReadStatus::Truncated:
-      terminate(what, {msg(3203, 16, "Read on \"" + file.string() + "\" failed: 38(Reached the end of the file.)")});
-    case BackupReadStatus::Damaged: terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
+      terminate(what, {msg(3203, 16,
+                           "Read on \"" + file.string() + "\" failed: 38(Reached the end of the file.)")});
+    case BackupReadStatus::Damaged:
+      terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
   }
   if (fileNo < 1 || static_cast<std::size_t>(fileNo) > r.sets.size())
-    terminate(what, {msg(50000, 16, "The backup set on file " + std::to_string(fileNo) + " was not found on device '" +
-                                        file.string() + "'.")});
+    terminate(what, {msg(50000, 16,
+                         "The backup set on file " + std::to_string(fileNo) + " was not found on device '" +
+                             file.string() + "'.")});
   return r.sets[static_cast<std::size_t>(fileNo - 1)];
 }
 
@@ -322,24 +354,29 @@ void restoreDatabase(Context& c, const Statement& s) {
   const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();
   const BackupSet set = readSet(what, file, fileOption(c, s));
-  if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
+  if (!contentIsSound(set.content))
+    terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
   if (equalsIgnoreCase(target, "tempdb"))
     terminate(what, {msg(3147, 16, "Backup and restore operations are not allowed on database tempdb.")});
   if (equalsIgnoreCase(target, "master"))
-    terminate(what, {msg(3108, 16,
-                         "To restore the master database, the server must be running in single-user mode. For "
-                         "information about starting in single-user mode, see \"How to: Start an Instance of SQL "
-                         "Server (sqlservr.exe)\" in Books Online.")});
+    terminate(what,
+              {msg(3108, 16,
+                   "To restore the master database, the server must be running in single-user mode. For "
+                   "information about starting in single-user mode, see \"How to: Start an Instance of SQL "
+                   "Server (sqlservr.exe)\" in Books Online.")});
   auto entry = c.server().catalog.find(target);
   if (entry && !s.option("REPLACE") && !equalsIgnoreCase(set.info.databaseName, entry->name))
-    terminate(what, {msg(3154, 16, "The backup set holds a backup of a database other than the existing '" +
-                                       entry->name + "' database.")});
+    terminate(what, {msg(3154, 16,
+                         "The backup set holds a backup of a database other than the existing '" +
+                             entry->name + "' database.")});
   if (entry) {
     // Sitting in the database oneself leaves nothing to wait for.
     const bool self = equalsIgnoreCase(c.currentDatabase(), entry->name);
-    const auto ex = c.server().catalog.beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
+    const auto ex =
+        c.server().catalog.beginExclusive(entry->name, std::chrono::milliseconds(self ? 0 : 1500));
     if (ex == storage::Catalog::Exclusive::InUse)
-      terminate(what, {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
+      terminate(what,
+                {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
     if (ex == storage::Catalog::Exclusive::Missing) entry.reset();
   }
   // A restore to a new name adds the database, and takes it away again unless the restore ends well.
@@ -377,10 +414,12 @@ void restoreDatabase(Context& c, const Statement& s) {
   if (step > 0)
     for (int p = step; p <= 100; p += step) c.message(3211, 0, std::to_string(p) + " percent processed.");
   const std::int64_t dataPages = pagesOf(set.content.size());
-  c.message(4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
-                          c.server().catalog.dataFileName(set.info.databaseName) + "' on file " + pos + ".");
-  c.message(4035, 0, "Processed 1 pages for database '" + entry->name + "', file '" +
-                          c.server().catalog.logFileName(set.info.databaseName) + "' on file " + pos + ".");
+  c.message(4035, 0,
+            "Processed " + std::to_string(dataPages) + " pages for database '" + entry->name + "', file '" +
+                c.server().catalog.dataFileName(set.info.databaseName) + "' on file " + pos + ".");
+  c.message(4035, 0,
+            "Processed 1 pages for database '" + entry->name + "', file '" +
+                c.server().catalog.logFileName(set.info.databaseName) + "' on file " + pos + ".");
   c.message(3014, 0,
             "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 1) + " pages in " +
                 timing(started, set.content.size()) + ".");
@@ -395,7 +434,8 @@ void restoreVerify(Context& c, const Statement& s) {
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   const int fileNo = fileOption(c, s);
   const BackupSet set = readSet(what, file, fileNo);
-  if (!contentIsSound(set.content)) terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
+  if (!contentIsSound(set.content))
+    terminate(what, {msg(3189, 16, "Damage to the backup set was detected.")});
   c.message(3262, 0, "The backup set on file " + std::to_string(fileNo) + " is valid.");
   c.done(false);
 }
@@ -429,8 +469,8 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
     const auto& i = set.info;
     Value name = i.backupName.empty() ? Value{} : Value{i.backupName};
     Value desc = i.description.empty() ? Value{} : Value{i.description};
-    rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{0}, std::int64_t{i.position}, std::int64_t{2},
-                          i.userName, i.serverName, i.databaseName, std::int64_t{611},
+    rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{0}, std::int64_t{i.position},
+                          std::int64_t{2}, i.userName, i.serverName, i.databaseName, std::int64_t{611},
                           static_cast<std::int64_t>(i.contentSize + 8192), i.startDate, i.finishDate,
                           std::int64_t{base::productVersionFor(static_cast<int>(i.serverYear)).major}});
   }
@@ -446,9 +486,12 @@ void restoreFileListOnly(Context& c, const Statement& s) {
   const auto file = c.server().catalog.resolveBackupPath(device);
   const BackupSet set = readSet(what, file, fileOption(c, s));
   ResultSet rs;
-  rs.columns = {Column{"LogicalName", SqlType::nvarchar(128), true}, Column{"PhysicalName", SqlType::nvarchar(260), true},
-                Column{"Type", SqlType::varchar(1), true}, Column{"FileGroupName", SqlType::nvarchar(128), true},
-                Column{"Size", SqlType::bigint(), true}, Column{"MaxSize", SqlType::bigint(), true}};
+  rs.columns = {Column{"LogicalName", SqlType::nvarchar(128), true},
+                Column{"PhysicalName", SqlType::nvarchar(260), true},
+                Column{"Type", SqlType::varchar(1), true},
+                Column{"FileGroupName", SqlType::nvarchar(128), true},
+                Column{"Size", SqlType::bigint(), true},
+                Column{"MaxSize", SqlType::bigint(), true}};
   const auto& dbName = set.info.databaseName;
   const std::string stem = (c.server().catalog.dataDir() / dbName).string();
   rs.rows.push_back(Row{c.server().catalog.dataFileName(dbName), stem + ".sqlite", std::string("D"),
@@ -463,7 +506,8 @@ void restoreFileListOnly(Context& c, const Statement& s) {
 
 std::optional<storage::DbEntry> dbccDatabase(Context& c, const Expr& e) {
   const TypedValue v = c.eval(e);
-  if (const auto* id = std::get_if<std::int64_t>(&v.value)) return c.server().catalog.findById(static_cast<int>(*id));
+  if (const auto* id = std::get_if<std::int64_t>(&v.value))
+    return c.server().catalog.findById(static_cast<int>(*id));
   return c.server().catalog.find(c.evalText(e));
 }
 
@@ -471,11 +515,13 @@ void shrinkDatabase(Context& c, const Statement& s) {
   const auto entry = dbccDatabase(c, *s.values[0]);
   if (!entry) {
     const std::string name = c.evalText(*s.values[0]);
-    throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+    throw SqlError(911, 16,
+                   "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
   }
   if (s.values.size() > 1) {
     const auto pct = sql::convert(c.eval(*s.values[1]), SqlType::integer(), -1, s.line);
-    if (!isNull(pct.value) && (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
+    if (!isNull(pct.value) &&
+        (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
       throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
   }
   if (c.tranCount() > 0)
@@ -496,17 +542,21 @@ void shrinkDatabase(Context& c, const Statement& s) {
       throw SqlError(5030, 16, "The database could not be exclusively locked to perform the operation.");
     throw;
   }
-  const auto toPages = [&](std::int64_t n) { return std::max<std::int64_t>(1, (n * pageSize + 8191) / 8192); };
+  const auto toPages = [&](std::int64_t n) {
+    return std::max<std::int64_t>(1, (n * pageSize + 8191) / 8192);
+  };
   ResultSet rs;
   using K = SqlType::Kind;
-  rs.columns = {Column{"DbId", SqlType{K::SmallInt, 0}, false},       Column{"FileId", SqlType{K::SmallInt, 0}, false},
-                Column{"CurrentSize", SqlType::integer(), false},     Column{"MinimumSize", SqlType::integer(), false},
-                Column{"UsedPages", SqlType::integer(), false},       Column{"EstimatedPages", SqlType::integer(), false}};
-  rs.rows.push_back(Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1}, toPages(pages - freePages),
-                        toPages(pages - freePages)});
+  rs.columns = {
+      Column{"DbId", SqlType{K::SmallInt, 0}, false},   Column{"FileId", SqlType{K::SmallInt, 0}, false},
+      Column{"CurrentSize", SqlType::integer(), false}, Column{"MinimumSize", SqlType::integer(), false},
+      Column{"UsedPages", SqlType::integer(), false},   Column{"EstimatedPages", SqlType::integer(), false}};
+  rs.rows.push_back(Row{std::int64_t{entry->id}, std::int64_t{1}, toPages(pages), std::int64_t{1},
+                        toPages(pages - freePages), toPages(pages - freePages)});
   c.send(std::move(rs));
   if (!s.option("NO_INFOMSGS"))
-    c.message(2528, 0, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+    c.message(2528, 0,
+              "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
   c.done(false, 1, StatementDone::Command::Select);
 }
 
@@ -516,7 +566,8 @@ void dbcc(Context& c, const Statement& s) {
         s.values.empty() ? c.server().catalog.find(c.currentDatabase()) : dbccDatabase(c, *s.values[0]);
     if (!entry) {
       const std::string name = s.values.empty() ? c.currentDatabase() : c.evalText(*s.values[0]);
-      throw SqlError(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+      throw SqlError(911, 16,
+                     "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
     }
     const auto lease = holdDatabase(c, entry->name);
     auto target = storage::Database::open(lease->file(), false);
@@ -525,15 +576,17 @@ void dbcc(Context& c, const Statement& s) {
     while (st.step())
       if (st.text(0) != "ok") ++errors;
     c.message(8989, errors ? 16 : 0,
-              "CHECKDB found 0 allocation errors and " + std::to_string(errors) + " consistency errors in database '" +
-                  entry->name + "'.");
+              "CHECKDB found 0 allocation errors and " + std::to_string(errors) +
+                  " consistency errors in database '" + entry->name + "'.");
     if (!s.option("NO_INFOMSGS"))
-      c.message(2528, 0,
-                "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+      c.message(
+          2528, 0,
+          "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
     c.done(errors != 0);
     return;
   }
-  throw SqlError(2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.");
+  throw SqlError(
+      2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.");
 }
 
 void createDatabase(Context& c, const Statement& s) {
@@ -554,7 +607,9 @@ void dropDatabase(Context& c, const Statement& s) {
   const auto ex = c.server().catalog.beginExclusive(
       name, std::chrono::milliseconds(equalsIgnoreCase(c.currentDatabase(), name) ? 0 : 1500));
   if (ex == storage::Catalog::Exclusive::Missing)
-    throw SqlError(3701, 11, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
+    throw SqlError(
+        3701, 11,
+        "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
   if (ex == storage::Catalog::Exclusive::InUse)
     throw SqlError(3702, 16, "Cannot drop database \"" + name + "\" because it is currently in use.");
   storage::ExclusiveGuard guard(c.server().catalog, name);
@@ -567,17 +622,28 @@ void dropDatabase(Context& c, const Statement& s) {
 void runMaintenance(Context& c, const Statement& s) {
   using K = Statement::Kind;
   switch (s.kind) {
-    case K::BackupDatabase: return backupDatabase(c, s);
-    case K::BackupLog: return backupLog(c, s);
-    case K::RestoreDatabase: return restoreDatabase(c, s);
-    case K::RestoreVerify: return restoreVerify(c, s);
-    case K::RestoreHeaderOnly: return restoreHeaderOnly(c, s);
-    case K::RestoreFileListOnly: return restoreFileListOnly(c, s);
-    case K::DbccShrinkDatabase: return shrinkDatabase(c, s);
-    case K::Dbcc: return dbcc(c, s);
-    case K::CreateDatabase: return createDatabase(c, s);
-    case K::DropDatabase: return dropDatabase(c, s);
-    default: throw SqlError(50000, 16, "The stand-in server does not support this statement.");
+    case K::BackupDatabase:
+      return backupDatabase(c, s);
+    case K::BackupLog:
+      return backupLog(c, s);
+    case K::RestoreDatabase:
+      return restoreDatabase(c, s);
+    case K::RestoreVerify:
+      return restoreVerify(c, s);
+    case K::RestoreHeaderOnly:
+      return restoreHeaderOnly(c, s);
+    case K::RestoreFileListOnly:
+      return restoreFileListOnly(c, s);
+    case K::DbccShrinkDatabase:
+      return shrinkDatabase(c, s);
+    case K::Dbcc:
+      return dbcc(c, s);
+    case K::CreateDatabase:
+      return createDatabase(c, s);
+    case K::DropDatabase:
+      return dropDatabase(c, s);
+    default:
+      throw SqlError(50000, 16, "The stand-in server does not support this statement.");
   }
 }
 

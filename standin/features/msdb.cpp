@@ -33,7 +33,8 @@ std::int64_t intValue(const Value& v) {
 std::string textValue(const Value& v) { return isNull(v) ? std::string() : valueToText(v); }
 
 bool tableExists(sqlite3* db, const char* name) {
-  return !storage::select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {std::string(name)})
+  return !storage::select(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?",
+                          {std::string(name)})
               .empty();
 }
 
@@ -85,7 +86,8 @@ const char* const kJobTables =
 // The schedule columns, in the same order in both layouts.
 const char* const kScheduleColumns =
     "enabled INT NOT NULL, freq_type INT NOT NULL, freq_interval INT NOT NULL, freq_subday_type INT NOT NULL,"
-    " freq_subday_interval INT NOT NULL, freq_relative_interval INT NOT NULL, freq_recurrence_factor INT NOT NULL,"
+    " freq_subday_interval INT NOT NULL, freq_relative_interval INT NOT NULL, freq_recurrence_factor INT NOT "
+    "NULL,"
     " active_start_date INT NOT NULL, active_end_date INT NOT NULL, active_start_time INT NOT NULL,"
     " active_end_time INT NOT NULL";
 const char* const kScheduleNames =
@@ -95,13 +97,16 @@ const char* const kScheduleNames =
 // Before 2005: one table, the schedule's own columns beside the job and its next run.
 std::string jobSchedules2000(const char* table) {
   return std::string("CREATE TABLE ") + table +
-         " (schedule_id INTEGER PRIMARY KEY, job_id UNIQUEIDENTIFIER NOT NULL, name NVARCHAR(128) NOT NULL, " +
-         kScheduleColumns + ", next_run_date INT NOT NULL, next_run_time INT NOT NULL, date_created DATETIME NOT NULL)";
+         " (schedule_id INTEGER PRIMARY KEY, job_id UNIQUEIDENTIFIER NOT NULL, name NVARCHAR(128) NOT "
+         "NULL, " +
+         kScheduleColumns +
+         ", next_run_date INT NOT NULL, next_run_time INT NOT NULL, date_created DATETIME NOT NULL)";
 }
 // From 2005 on: schedules of their own, linked to jobs.
 std::string schedules2005() {
   return std::string(
-             "CREATE TABLE sysschedules (schedule_id INTEGER PRIMARY KEY, schedule_uid UNIQUEIDENTIFIER NOT NULL,"
+             "CREATE TABLE sysschedules (schedule_id INTEGER PRIMARY KEY, schedule_uid UNIQUEIDENTIFIER NOT "
+             "NULL,"
              " originating_server_id INT NOT NULL DEFAULT 0, name NVARCHAR(128) NOT NULL,"
              " owner_sid VARBINARY(85) NOT NULL, ") +
          kScheduleColumns +
@@ -117,8 +122,8 @@ std::string jobSchedules2005(const char* table) {
 std::string scheduleNamesOf(const char* alias) {
   std::string out;
   for (const char* c : {"enabled", "freq_type", "freq_interval", "freq_subday_type", "freq_subday_interval",
-                        "freq_relative_interval", "freq_recurrence_factor", "active_start_date", "active_end_date",
-                        "active_start_time", "active_end_time"})
+                        "freq_relative_interval", "freq_recurrence_factor", "active_start_date",
+                        "active_end_date", "active_start_time", "active_end_time"})
     out += std::string(out.empty() ? "" : ", ") + alias + "." + c;
   return out;
 }
@@ -147,16 +152,17 @@ void ensureAgentTables(sqlite3* db, int year) {
       } else if (!haveSchedules) {
         // A data folder of the 2000 release: the schedules move into their own table.
         storage::execute(db, schedules2005());
-        storage::execute(db, std::string("INSERT INTO sysschedules (schedule_id, schedule_uid, name, owner_sid, ") +
-                                 kScheduleNames +
-                                 ", date_created, date_modified, version_number) SELECT s.schedule_id, " +
-                                 kGuidExpression + ", s.name, coalesce(j.owner_sid, X'01'), " + scheduleNamesOf("s") +
-                                 ", s.date_created, s.date_created, 1 FROM sysjobschedules s LEFT JOIN sysjobs j"
-                                 " ON j.job_id = s.job_id");
+        storage::execute(
+            db, std::string("INSERT INTO sysschedules (schedule_id, schedule_uid, name, owner_sid, ") +
+                    kScheduleNames + ", date_created, date_modified, version_number) SELECT s.schedule_id, " +
+                    kGuidExpression + ", s.name, coalesce(j.owner_sid, X'01'), " + scheduleNamesOf("s") +
+                    ", s.date_created, s.date_created, 1 FROM sysjobschedules s LEFT JOIN sysjobs j"
+                    " ON j.job_id = s.job_id");
         storage::execute(db, jobSchedules2005("bv_jobschedules"));
-        storage::execute(db,
-                         "INSERT INTO bv_jobschedules SELECT schedule_id, job_id, next_run_date, next_run_time FROM "
-                         "sysjobschedules");
+        storage::execute(
+            db,
+            "INSERT INTO bv_jobschedules SELECT schedule_id, job_id, next_run_date, next_run_time FROM "
+            "sysjobschedules");
         storage::execute(db, "DROP TABLE sysjobschedules");
         storage::execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
       }
@@ -166,11 +172,12 @@ void ensureAgentTables(sqlite3* db, int year) {
       } else if (haveSchedules) {
         // A data folder of a later release: each job's schedule goes back beside the job.
         storage::execute(db, jobSchedules2000("bv_jobschedules"));
-        storage::execute(db, std::string("INSERT INTO bv_jobschedules (job_id, name, ") + kScheduleNames +
-                                 ", next_run_date, next_run_time, date_created) SELECT js.job_id, s.name, " +
-                                 scheduleNamesOf("s") +
-                                 ", js.next_run_date, js.next_run_time, s.date_created FROM sysjobschedules js"
-                                 " JOIN sysschedules s ON s.schedule_id = js.schedule_id");
+        storage::execute(db,
+                         std::string("INSERT INTO bv_jobschedules (job_id, name, ") + kScheduleNames +
+                             ", next_run_date, next_run_time, date_created) SELECT js.job_id, s.name, " +
+                             scheduleNamesOf("s") +
+                             ", js.next_run_date, js.next_run_time, s.date_created FROM sysjobschedules js"
+                             " JOIN sysschedules s ON s.schedule_id = js.schedule_id");
         storage::execute(db, "DROP TABLE sysjobschedules");
         storage::execute(db, "DROP TABLE sysschedules");
         storage::execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
@@ -243,14 +250,16 @@ void deleteJob(const MsdbTables& t, const std::string& jobId, bool deleteHistory
     // Schedules that only this job uses go with it.
     storage::execute(t.db,
                      "DELETE FROM " + t("sysschedules") + " WHERE schedule_id IN (SELECT schedule_id FROM " +
-                         t("sysjobschedules") + " WHERE job_id = ?1) AND schedule_id NOT IN (SELECT schedule_id FROM " +
+                         t("sysjobschedules") +
+                         " WHERE job_id = ?1) AND schedule_id NOT IN (SELECT schedule_id FROM " +
                          t("sysjobschedules") + " WHERE job_id <> ?1)",
                      {jobId});
   }
   storage::execute(t.db, "DELETE FROM " + t("sysjobschedules") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobsteps") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobservers") + " WHERE job_id = ?", {jobId});
-  if (deleteHistory) storage::execute(t.db, "DELETE FROM " + t("sysjobhistory") + " WHERE job_id = ?", {jobId});
+  if (deleteHistory)
+    storage::execute(t.db, "DELETE FROM " + t("sysjobhistory") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobs") + " WHERE job_id = ?", {jobId});
 }
 
@@ -268,7 +277,8 @@ namespace {
 }
 
 // "The specified '@x' is invalid (valid values are: ...)."
-[[noreturn]] void invalidValue(const std::string& procedure, const std::string& param, const std::string& valid) {
+[[noreturn]] void invalidValue(const std::string& procedure, const std::string& param,
+                               const std::string& valid) {
   fail(procedure, 14266, "The specified '" + param + "' is invalid (valid values are: " + valid + ").");
 }
 
@@ -294,7 +304,11 @@ class Arguments {
  public:
   Arguments(std::string procedure, std::vector<const char*> names, std::vector<ProcArg>& args, int year,
             std::vector<ReturnValue>& outputs)
-      : procedure_(std::move(procedure)), names_(std::move(names)), args_(args), year_(year), outputs_(outputs) {
+      : procedure_(std::move(procedure)),
+        names_(std::move(names)),
+        args_(args),
+        year_(year),
+        outputs_(outputs) {
     bound_.assign(names_.size(), -1);
     std::size_t position = 0;
     for (std::size_t i = 0; i < args_.size(); ++i) {
@@ -303,11 +317,13 @@ class Arguments {
       if (a.name.empty()) {
         target = position++;
         if (target >= names_.size())
-          fail(procedure_, 8144, "Procedure or function " + procedure_ + " has too many arguments specified.");
+          fail(procedure_, 8144,
+               "Procedure or function " + procedure_ + " has too many arguments specified.");
       } else {
         for (std::size_t k = 0; k < names_.size(); ++k)
           if (equalsIgnoreCase(a.name, names_[k])) target = k;
-        if (target == names_.size()) fail(procedure_, 8145, a.name + " is not a parameter for procedure " + procedure_ + ".");
+        if (target == names_.size())
+          fail(procedure_, 8145, a.name + " is not a parameter for procedure " + procedure_ + ".");
       }
       bound_[target] = static_cast<int>(i);
     }
@@ -344,8 +360,8 @@ class Arguments {
       return std::get<std::int64_t>(sql::convert(a->value, SqlType::integer(), -1, 1).value);
     } catch (const SqlError&) {
       fail(procedure_, 8114,
-           std::string("Error converting data type ") + (a->value.type.kind == SqlType::Kind::VarChar ? "varchar" : "nvarchar") +
-               " to int.");
+           std::string("Error converting data type ") +
+               (a->value.type.kind == SqlType::Kind::VarChar ? "varchar" : "nvarchar") + " to int.");
     }
   }
 
@@ -356,7 +372,8 @@ class Arguments {
       ProcArg& a = args_[static_cast<std::size_t>(bound_[k])];
       if (!a.output) return;
       a.value = v;
-      outputs_.push_back(ReturnValue{bound_[k], a.name.empty() ? std::string(name) : a.name, v.type, v.value});
+      outputs_.push_back(
+          ReturnValue{bound_[k], a.name.empty() ? std::string(name) : a.name, v.type, v.value});
     }
   }
 
@@ -380,7 +397,9 @@ class SessionTables {
     tables.db = c.connection().get();
     if (equalsIgnoreCase(c.currentDatabase(), "msdb")) return;
     const auto entry = c.server().catalog.find("msdb");
-    if (!entry) throw SqlError(911, 16, "Database 'msdb' does not exist. Make sure that the name is entered correctly.");
+    if (!entry)
+      throw SqlError(911, 16,
+                     "Database 'msdb' does not exist. Make sure that the name is entered correctly.");
     c.attachDatabase(*entry);
     tables.prefix = "\"msdb\".";
   }
@@ -436,8 +455,9 @@ std::string normaliseGuid(const std::string& text, int year) {
   }
   if (!ok)
     throw SqlError(8169, 16,
-                   year >= 2005 ? "Conversion failed when converting from a character string to uniqueidentifier."
-                                : "Syntax error converting from a character string to uniqueidentifier.");
+                   year >= 2005
+                       ? "Conversion failed when converting from a character string to uniqueidentifier."
+                       : "Syntax error converting from a character string to uniqueidentifier.");
   return toUpperAscii(g);
 }
 
@@ -447,21 +467,25 @@ Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@j
   const auto name = a.text(nameParam);
   const auto id = a.text(idParam);
   if (name.has_value() == id.has_value())
-    fail("sp_verify_job_identifiers", 14294, std::string("Supply either ") + idParam + " or " + nameParam +
-                                                 " to identify the job.");
+    fail("sp_verify_job_identifiers", 14294,
+         std::string("Supply either ") + idParam + " or " + nameParam + " to identify the job.");
   if (id) {
     const std::string guid = normaliseGuid(*id, t.year);
-    const auto rows = storage::select(t.db, "SELECT job_id, name FROM " + t("sysjobs") + " WHERE job_id = ?", {guid});
+    const auto rows =
+        storage::select(t.db, "SELECT job_id, name FROM " + t("sysjobs") + " WHERE job_id = ?", {guid});
     if (rows.empty())
-      fail("sp_verify_job_identifiers", 14262, std::string("The specified ") + idParam + " ('" + *id + "') does not exist.");
+      fail("sp_verify_job_identifiers", 14262,
+           std::string("The specified ") + idParam + " ('" + *id + "') does not exist.");
     return {textValue(rows[0][0]), textValue(rows[0][1])};
   }
   // The collation ignores case, and '=' ignores trailing blanks.
   const auto rows = storage::select(
-      t.db, "SELECT job_id, name FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
+      t.db,
+      "SELECT job_id, name FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
       {*name});
   if (rows.empty())
-    fail("sp_verify_job_identifiers", 14262, std::string("The specified ") + nameParam + " ('" + *name + "') does not exist.");
+    fail("sp_verify_job_identifiers", 14262,
+         std::string("The specified ") + nameParam + " ('" + *name + "') does not exist.");
   if (rows.size() > 1)
     fail("sp_verify_job_identifiers", 14293,
          "There are two or more jobs named '" + *name + "'. Specify " + idParam + " instead of " + nameParam +
@@ -470,9 +494,10 @@ Job findJob(const MsdbTables& t, const Arguments& a, const char* nameParam = "@j
 }
 
 void touchJob(const MsdbTables& t, const std::string& jobId, const DateTime& now) {
-  storage::execute(
-      t.db, "UPDATE " + t("sysjobs") + " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
-      {now.iso(), jobId});
+  storage::execute(t.db,
+                   "UPDATE " + t("sysjobs") +
+                       " SET date_modified = ?, version_number = version_number + 1 WHERE job_id = ?",
+                   {now.iso(), jobId});
 }
 
 std::int64_t checkedLevel(const Arguments& a, const char* name, std::int64_t fallback) {
@@ -498,16 +523,18 @@ int addJob(Context& c, Arguments& a) {
 
   std::int64_t category = 0;
   if (const auto categoryName = a.text("@category_name")) {
-    const auto rows = storage::select(
-        t.db, "SELECT category_id FROM " + t("syscategories") + " WHERE category_class = 1 AND name = ? COLLATE NOCASE",
-        {*categoryName});
+    const auto rows = storage::select(t.db,
+                                      "SELECT category_id FROM " + t("syscategories") +
+                                          " WHERE category_class = 1 AND name = ? COLLATE NOCASE",
+                                      {*categoryName});
     if (rows.empty())
       fail("sp_verify_job", 14234,
            "The specified '@category_name' is invalid (valid values are returned by sp_help_category).");
     category = intValue(rows[0][0]);
   } else if (const auto id = a.integer("@category_id")) {
-    if (storage::select(t.db, "SELECT 1 FROM " + t("syscategories") + " WHERE category_class = 1 AND category_id = ?",
-                        {*id})
+    if (storage::select(
+            t.db, "SELECT 1 FROM " + t("syscategories") + " WHERE category_class = 1 AND category_id = ?",
+            {*id})
             .empty())
       fail("sp_verify_job", 14234,
            "The specified '@category_id' is invalid (valid values are returned by sp_help_category).");
@@ -519,8 +546,9 @@ int addJob(Context& c, Arguments& a) {
     fail("sp_verify_job", 14262, "The specified @owner_login_name ('" + owner + "') does not exist.");
   const Binary ownerSid{equalsIgnoreCase(owner, "sa") ? std::string(1, '\x01') : owner};
 
-  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
-                       {name})
+  if (!storage::select(
+           t.db, "SELECT 1 FROM " + t("sysjobs") + " WHERE rtrim(name, ' ') = rtrim(?, ' ') COLLATE NOCASE",
+           {name})
            .empty())
     fail("sp_add_job", 14261, "The specified @job_name ('" + name + "') already exists.");
 
@@ -540,11 +568,13 @@ int addJob(Context& c, Arguments& a) {
   storage::execute(
       t.db,
       "INSERT INTO " + t("sysjobs") +
-          " (job_id, originating_server_id, name, enabled, description, start_step_id, category_id, owner_sid,"
+          " (job_id, originating_server_id, name, enabled, description, start_step_id, category_id, "
+          "owner_sid,"
           " notify_level_eventlog, notify_level_email, notify_level_netsend, notify_level_page, delete_level,"
-          " date_created, date_modified, version_number) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)",
-      {jobId, name, enabled, description, startStep, category, ownerSid, eventlog, email, netsend, page, deleteLevel,
-       created.iso(), created.iso()});
+          " date_created, date_modified, version_number) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+          "?, 1)",
+      {jobId, name, enabled, description, startStep, category, ownerSid, eventlog, email, netsend, page,
+       deleteLevel, created.iso(), created.iso()});
   sp.release();
   a.output("@job_id", TypedValue{SqlType::nvarchar(36), jobId});
   return 0;
@@ -555,18 +585,20 @@ int addJobStep(Context& c, Arguments& a) {
   const MsdbTables& t = st.tables;
   const Job job = findJob(t, a);
   const std::string stepName = a.required("@step_name");
-  const std::int64_t steps =
-      intValue(storage::select(t.db, "SELECT count(*) FROM " + t("sysjobsteps") + " WHERE job_id = ?", {job.id})[0][0]);
+  const std::int64_t steps = intValue(storage::select(
+      t.db, "SELECT count(*) FROM " + t("sysjobsteps") + " WHERE job_id = ?", {job.id})[0][0]);
   const std::int64_t stepId = a.integer("@step_id").value_or(steps + 1);
   if (stepId < 1 || stepId > steps + 1)
     invalidValue("sp_add_jobstep", "@step_id", "1.." + std::to_string(steps + 1));
-  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
-                       {job.id, stepName})
+  if (!storage::select(
+           t.db, "SELECT 1 FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
+           {job.id, stepName})
            .empty())
     fail("sp_add_jobstep", 14261, "The specified @step_name ('" + stepName + "') already exists.");
   std::string subsystem = toUpperAscii(a.text("@subsystem").value_or("TSQL"));
-  static const std::array kSubsystems = {"TSQL", "CMDEXEC", "ACTIVESCRIPTING", "DISTRIBUTION", "SNAPSHOT", "LOGREADER",
-                                         "MERGE", "QUEUEREADER", "ANALYSISQUERY", "ANALYSISCOMMAND", "SSIS", "POWERSHELL"};
+  static const std::array kSubsystems = {
+      "TSQL",  "CMDEXEC",     "ACTIVESCRIPTING", "DISTRIBUTION",    "SNAPSHOT", "LOGREADER",
+      "MERGE", "QUEUEREADER", "ANALYSISQUERY",   "ANALYSISCOMMAND", "SSIS",     "POWERSHELL"};
   if (std::none_of(kSubsystems.begin(), kSubsystems.end(), [&](const char* k) { return subsystem == k; }))
     fail("sp_verify_subsystem", 14234,
          "The specified '@subsystem' is invalid (valid values are returned by sp_enum_sqlagent_subsystems).");
@@ -586,7 +618,8 @@ int addJobStep(Context& c, Arguments& a) {
   if (subsystem == "TSQL") {
     if (database.empty()) database = "master";
     const auto entry = c.server().catalog.find(database);
-    if (!entry) fail("sp_verify_jobstep", 14262, "The specified @database_name ('" + database + "') does not exist.");
+    if (!entry)
+      fail("sp_verify_jobstep", 14262, "The specified @database_name ('" + database + "') does not exist.");
     database = entry->name;
   }
   const Value command = a.text("@command") ? Value{*a.text("@command")} : Value{};
@@ -595,22 +628,40 @@ int addJobStep(Context& c, Arguments& a) {
 
   Savepoint sp(t.db);
   // A step put before others moves them one place on.
+  storage::execute(
+      t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -(step_id + 1) WHERE job_id = ? AND step_id >= ?",
+      {job.id, stepId});
   storage::execute(t.db,
-                   "UPDATE " + t("sysjobsteps") + " SET step_id = -(step_id + 1) WHERE job_id = ? AND step_id >= ?",
-                   {job.id, stepId});
-  storage::execute(t.db, "UPDATE " + t("sysjobsteps") + " SET step_id = -step_id WHERE job_id = ? AND step_id < 0",
+                   "UPDATE " + t("sysjobsteps") + " SET step_id = -step_id WHERE job_id = ? AND step_id < 0",
                    {job.id});
   storage::execute(
       t.db,
       "INSERT INTO " + t("sysjobsteps") +
-          " (job_id, step_id, step_name, subsystem, command, flags, additional_parameters, cmdexec_success_code,"
+          " (job_id, step_id, step_name, subsystem, command, flags, additional_parameters, "
+          "cmdexec_success_code,"
           " on_success_action, on_success_step_id, on_fail_action, on_fail_step_id, server, database_name,"
           " database_user_name, retry_attempts, retry_interval, os_run_priority, output_file_name, step_uid)"
           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {job.id, stepId, stepName, subsystem, command, a.integer("@flags").value_or(0),
-       optionalText("@additional_parameters"), a.integer("@cmdexec_success_code").value_or(0), onSuccess,
-       onSuccessStep, onFail, onFailStep, optionalText("@server"), database, optionalText("@database_user_name"),
-       retries, retryInterval, a.integer("@os_run_priority").value_or(0), optionalText("@output_file_name"), stepUid});
+      {job.id,
+       stepId,
+       stepName,
+       subsystem,
+       command,
+       a.integer("@flags").value_or(0),
+       optionalText("@additional_parameters"),
+       a.integer("@cmdexec_success_code").value_or(0),
+       onSuccess,
+       onSuccessStep,
+       onFail,
+       onFailStep,
+       optionalText("@server"),
+       database,
+       optionalText("@database_user_name"),
+       retries,
+       retryInterval,
+       a.integer("@os_run_priority").value_or(0),
+       optionalText("@output_file_name"),
+       stepUid});
   touchJob(t, job.id, c.server().now());
   sp.release();
   a.output("@step_uid", TypedValue{SqlType::nvarchar(36), stepUid});
@@ -624,7 +675,8 @@ void verifySchedule(const Schedule& d, std::int64_t enabled, int year) {
   if (std::find(std::begin(kinds), std::end(kinds), d.freqType) == std::end(kinds))
     invalidValue("sp_verify_schedule", "@freq_type", "0x1, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80");
   const bool seconds = year >= 2005;
-  if (d.freqSubdayType != 1 && d.freqSubdayType != 4 && d.freqSubdayType != 8 && !(seconds && d.freqSubdayType == 2))
+  if (d.freqSubdayType != 1 && d.freqSubdayType != 4 && d.freqSubdayType != 8 &&
+      !(seconds && d.freqSubdayType == 2))
     invalidValue("sp_verify_schedule", "@freq_subday_type", seconds ? "0x1, 0x2, 0x4, 0x8" : "0x1, 0x4, 0x8");
   if (d.freqSubdayType != 1 && d.freqSubdayInterval < 1 && d.freqType != kOnce && d.freqType != kAgentStart &&
       d.freqType != kIdle)
@@ -636,7 +688,8 @@ void verifySchedule(const Schedule& d, std::int64_t enabled, int year) {
     case kWeekly:
       if (d.freqInterval < 1 || d.freqInterval > 127)
         invalidSchedule(
-            "@freq_interval must be a valid day of the week bitmask [Sunday = 1 .. Saturday = 64] for a weekly job.");
+            "@freq_interval must be a valid day of the week bitmask [Sunday = 1 .. Saturday = 64] for a "
+            "weekly job.");
       break;
     case kMonthly:
       if (d.freqInterval < 1 || d.freqInterval > 31)
@@ -646,7 +699,8 @@ void verifySchedule(const Schedule& d, std::int64_t enabled, int year) {
       if (d.freqRelativeInterval != 1 && d.freqRelativeInterval != 2 && d.freqRelativeInterval != 4 &&
           d.freqRelativeInterval != 8 && d.freqRelativeInterval != 16)
         invalidSchedule(
-            "@freq_relative_interval must be one of 1st (0x1), 2nd (0x2), 3rd (0x4), 4th (0x8) or Last (0x10).");
+            "@freq_relative_interval must be one of 1st (0x1), 2nd (0x2), 3rd (0x4), 4th (0x8) or Last "
+            "(0x10).");
       if (d.freqInterval < 1 || d.freqInterval > 10)
         invalidSchedule(
             "@freq_interval must be between 1 and 10 (1 = Sunday .. 7 = Saturday, 8 = Day, 9 = Weekday, 10 = "
@@ -655,14 +709,17 @@ void verifySchedule(const Schedule& d, std::int64_t enabled, int year) {
     default:
       break;
   }
-  if ((d.freqType == kWeekly || d.freqType == kMonthly || d.freqType == kMonthlyRelative) && d.freqRecurrenceFactor < 1)
+  if ((d.freqType == kWeekly || d.freqType == kMonthly || d.freqType == kMonthlyRelative) &&
+      d.freqRecurrenceFactor < 1)
     invalidSchedule("@freq_recurrence_factor must be at least 1.");
   if (!isPackedDate(d.activeStartDate) || d.activeStartDate < 19900101)
     invalidValue("sp_verify_job_date", "@active_start_date", "19900101..99991231");
   if (!isPackedDate(d.activeEndDate) || d.activeEndDate < 19900101)
     invalidValue("sp_verify_job_date", "@active_end_date", "19900101..99991231");
-  if (!isPackedTime(d.activeStartTime)) invalidValue("sp_verify_job_time", "@active_start_time", "000000..235959");
-  if (!isPackedTime(d.activeEndTime)) invalidValue("sp_verify_job_time", "@active_end_time", "000000..235959");
+  if (!isPackedTime(d.activeStartTime))
+    invalidValue("sp_verify_job_time", "@active_start_time", "000000..235959");
+  if (!isPackedTime(d.activeEndTime))
+    invalidValue("sp_verify_job_time", "@active_end_time", "000000..235959");
   if (d.activeEndDate < d.activeStartDate)
     fail("sp_verify_schedule", 14288, "@active_end_date cannot be before @active_start_date.");
   if (d.freqSubdayType != 1 && d.activeEndTime < d.activeStartTime)
@@ -678,7 +735,9 @@ int addJobSchedule(Context& c, Arguments& a) {
   const Moment today = Moment::of(now);
   Schedule d;
   const std::int64_t enabled = a.integer("@enabled").value_or(1);
-  auto intParam = [&](const char* n, int fallback) { return static_cast<int>(a.integer(n).value_or(fallback)); };
+  auto intParam = [&](const char* n, int fallback) {
+    return static_cast<int>(a.integer(n).value_or(fallback));
+  };
   d.freqType = intParam("@freq_type", kOnce);
   d.freqInterval = intParam("@freq_interval", 1);
   d.freqSubdayType = intParam("@freq_subday_type", 1);
@@ -691,8 +750,9 @@ int addJobSchedule(Context& c, Arguments& a) {
   d.activeEndTime = intParam("@active_end_time", 235959);
   verifySchedule(d, enabled, t.year);
   if (!t.scheduleTable() &&
-      !storage::select(t.db, "SELECT 1 FROM " + t("sysjobschedules") + " WHERE job_id = ? AND name = ? COLLATE NOCASE",
-                       {job.id, name})
+      !storage::select(
+           t.db, "SELECT 1 FROM " + t("sysjobschedules") + " WHERE job_id = ? AND name = ? COLLATE NOCASE",
+           {job.id, name})
            .empty())
     fail("sp_add_jobschedule", 14261, "The specified @name ('" + name + "') already exists.");
 
@@ -716,14 +776,16 @@ int addJobSchedule(Context& c, Arguments& a) {
   std::string scheduleUid;
   if (t.scheduleTable()) {
     scheduleUid = newGuid();
-    const auto owner = storage::select(t.db, "SELECT owner_sid FROM " + t("sysjobs") + " WHERE job_id = ?", {job.id});
+    const auto owner =
+        storage::select(t.db, "SELECT owner_sid FROM " + t("sysjobs") + " WHERE job_id = ?", {job.id});
     std::vector<Value> binds = {scheduleUid, name, owner.empty() ? Value{Binary{"\x01"}} : owner[0][0]};
     binds.insert(binds.end(), values.begin(), values.end());
     binds.push_back(now.iso());
     binds.push_back(now.iso());
     storage::execute(t.db,
-                     "INSERT INTO " + t("sysschedules") + " (schedule_uid, name, owner_sid, " + kScheduleNames +
-                         ", date_created, date_modified, version_number) VALUES (?, ?, ?, " + marks + ", ?, ?, 1)",
+                     "INSERT INTO " + t("sysschedules") + " (schedule_uid, name, owner_sid, " +
+                         kScheduleNames + ", date_created, date_modified, version_number) VALUES (?, ?, ?, " +
+                         marks + ", ?, ?, 1)",
                      binds);
     scheduleId = sqlite3_last_insert_rowid(t.db);
     storage::execute(t.db,
@@ -738,7 +800,8 @@ int addJobSchedule(Context& c, Arguments& a) {
     binds.push_back(now.iso());
     storage::execute(t.db,
                      "INSERT INTO " + t("sysjobschedules") + " (job_id, name, " + kScheduleNames +
-                         ", next_run_date, next_run_time, date_created) VALUES (?, ?, " + marks + ", ?, ?, ?)",
+                         ", next_run_date, next_run_time, date_created) VALUES (?, ?, " + marks +
+                         ", ?, ?, ?)",
                      binds);
     scheduleId = sqlite3_last_insert_rowid(t.db);
   }
@@ -765,17 +828,19 @@ int addJobServer(Context& c, Arguments& a) {
   const auto server = a.text("@server_name");
   if (!isLocalServer(c, server))
     fail("sp_add_jobserver", 14262, "The specified @server_name ('" + *server + "') does not exist.");
-  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ? AND server_id = 0", {job.id})
+  if (!storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ? AND server_id = 0",
+                       {job.id})
            .empty())
     fail("sp_add_jobserver", 14269,
          "Job '" + job.name + "' is already targeted at server '" + c.server().serverName() + "'.");
   Savepoint sp(t.db);
   // Outcome 5: not yet known.
-  storage::execute(t.db,
-                   "INSERT INTO " + t("sysjobservers") +
-                       " (job_id, server_id, last_run_outcome, last_outcome_message, last_run_date, last_run_time,"
-                       " last_run_duration) VALUES (?, 0, 5, NULL, 0, 0, 0)",
-                   {job.id});
+  storage::execute(
+      t.db,
+      "INSERT INTO " + t("sysjobservers") +
+          " (job_id, server_id, last_run_outcome, last_outcome_message, last_run_date, last_run_time,"
+          " last_run_duration) VALUES (?, 0, 5, NULL, 0, 0, 0)",
+      {job.id});
   touchJob(t, job.id, c.server().now());
   sp.release();
   return 0;
@@ -800,17 +865,21 @@ int startJob(Context& c, Arguments& a) {
     const MsdbTables& t = st.tables;
     job = findJob(t, a);
     if (!isLocalServer(c, a.text("@server_name")))
-      fail("sp_start_job", 14262, "The specified @server_name ('" + *a.text("@server_name") + "') does not exist.");
+      fail("sp_start_job", 14262,
+           "The specified @server_name ('" + *a.text("@server_name") + "') does not exist.");
     if (storage::select(t.db, "SELECT 1 FROM " + t("sysjobservers") + " WHERE job_id = ?", {job.id}).empty())
       fail("sp_start_job", 14256,
            "Cannot start job '" + job.name + "' (ID " + job.id +
-               ") because it does not have any job server or servers defined. Associate the job with a job server "
+               ") because it does not have any job server or servers defined. Associate the job with a job "
+               "server "
                "by calling sp_add_jobserver.");
     if (const auto stepName = a.text("@step_name")) {
       const auto rows = storage::select(
-          t.db, "SELECT step_id FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
+          t.db,
+          "SELECT step_id FROM " + t("sysjobsteps") + " WHERE job_id = ? AND step_name = ? COLLATE NOCASE",
           {job.id, *stepName});
-      if (rows.empty()) fail("sp_start_job", 14262, "The specified @step_name ('" + *stepName + "') does not exist.");
+      if (rows.empty())
+        fail("sp_start_job", 14262, "The specified @step_name ('" + *stepName + "') does not exist.");
       step = static_cast<int>(intValue(rows[0][0]));
     }
   }
@@ -832,21 +901,47 @@ int callAgentProcedure(Context& c, const std::string& name, std::vector<ProcArg>
   const int year = c.server().version.year;
   const bool later = year >= 2005;
   if (name == "sp_add_job") {
-    std::vector<const char*> p = {"@job_name", "@enabled", "@description", "@start_step_id", "@category_name",
-                                  "@category_id", "@owner_login_name", "@notify_level_eventlog",
-                                  "@notify_level_email", "@notify_level_netsend", "@notify_level_page",
-                                  "@notify_email_operator_name", "@notify_netsend_operator_name",
-                                  "@notify_page_operator_name", "@delete_level", "@job_id"};
+    std::vector<const char*> p = {"@job_name",
+                                  "@enabled",
+                                  "@description",
+                                  "@start_step_id",
+                                  "@category_name",
+                                  "@category_id",
+                                  "@owner_login_name",
+                                  "@notify_level_eventlog",
+                                  "@notify_level_email",
+                                  "@notify_level_netsend",
+                                  "@notify_level_page",
+                                  "@notify_email_operator_name",
+                                  "@notify_netsend_operator_name",
+                                  "@notify_page_operator_name",
+                                  "@delete_level",
+                                  "@job_id"};
     if (later) p.push_back("@originating_server");
     Arguments a(name, p, args, year, outputs);
     return addJob(c, a);
   }
   if (name == "sp_add_jobstep") {
-    std::vector<const char*> p = {"@job_id", "@job_name", "@step_id", "@step_name", "@subsystem", "@command",
-                                  "@additional_parameters", "@cmdexec_success_code", "@on_success_action",
-                                  "@on_success_step_id", "@on_fail_action", "@on_fail_step_id", "@server",
-                                  "@database_name", "@database_user_name", "@retry_attempts", "@retry_interval",
-                                  "@os_run_priority", "@output_file_name", "@flags"};
+    std::vector<const char*> p = {"@job_id",
+                                  "@job_name",
+                                  "@step_id",
+                                  "@step_name",
+                                  "@subsystem",
+                                  "@command",
+                                  "@additional_parameters",
+                                  "@cmdexec_success_code",
+                                  "@on_success_action",
+                                  "@on_success_step_id",
+                                  "@on_fail_action",
+                                  "@on_fail_step_id",
+                                  "@server",
+                                  "@database_name",
+                                  "@database_user_name",
+                                  "@retry_attempts",
+                                  "@retry_interval",
+                                  "@os_run_priority",
+                                  "@output_file_name",
+                                  "@flags"};
     if (later) {
       p.push_back("@proxy_id");
       p.push_back("@proxy_name");
@@ -856,10 +951,20 @@ int callAgentProcedure(Context& c, const std::string& name, std::vector<ProcArg>
     return addJobStep(c, a);
   }
   if (name == "sp_add_jobschedule") {
-    std::vector<const char*> p = {"@job_id", "@job_name", "@name", "@enabled", "@freq_type", "@freq_interval",
-                                  "@freq_subday_type", "@freq_subday_interval", "@freq_relative_interval",
-                                  "@freq_recurrence_factor", "@active_start_date", "@active_end_date",
-                                  "@active_start_time", "@active_end_time"};
+    std::vector<const char*> p = {"@job_id",
+                                  "@job_name",
+                                  "@name",
+                                  "@enabled",
+                                  "@freq_type",
+                                  "@freq_interval",
+                                  "@freq_subday_type",
+                                  "@freq_subday_interval",
+                                  "@freq_relative_interval",
+                                  "@freq_recurrence_factor",
+                                  "@active_start_date",
+                                  "@active_end_date",
+                                  "@active_start_time",
+                                  "@active_end_time"};
     if (later) {
       p.push_back("@schedule_id");
       p.push_back("@automatic_post");
@@ -879,8 +984,8 @@ int callAgentProcedure(Context& c, const std::string& name, std::vector<ProcArg>
     return deleteJobProcedure(c, a);
   }
   if (name == "sp_start_job") {
-    Arguments a(name, {"@job_name", "@job_id", "@error_flag", "@server_name", "@step_name", "@output_flag"}, args, year,
-                outputs);
+    Arguments a(name, {"@job_name", "@job_id", "@error_flag", "@server_name", "@step_name", "@output_flag"},
+                args, year, outputs);
     return startJob(c, a);
   }
   throw SqlError(2812, 16, "Could not find stored procedure '" + name + "'.");

@@ -10,7 +10,8 @@ namespace standin::host {
 
 Host::Host(HostOptions options) : options_(std::move(options)) {
   if (options_.dataDir.empty()) options_.dataDir = defaultDataDir();
-  const std::string computer = options_.computerName.empty() ? engine::localComputerName() : options_.computerName;
+  const std::string computer =
+      options_.computerName.empty() ? engine::localComputerName() : options_.computerName;
   options_.computerName = computer;
   auto add = [&](const std::string& name, const std::filesystem::path& dir, int version, std::uint16_t port) {
     engine::EngineConfig ec;
@@ -46,7 +47,8 @@ void Host::start() {
   if (options_.ssrpPort != 0) {
     std::vector<wire::SsrpInstance> list;
     for (const auto& inst : instances_)
-      list.push_back(wire::SsrpInstance{inst.name, inst.server->port(), inst.engine->version().versionString()});
+      list.push_back(
+          wire::SsrpInstance{inst.name, inst.server->port(), inst.engine->version().versionString()});
     ssrp_ = std::make_unique<wire::SsrpResponder>(options_.computerName, list, options_.ssrpPort);
     try {
       ssrp_->start();
@@ -136,7 +138,8 @@ bool parseCount(const std::string& text, long min, long max, long& out) {
 bool validInstanceName(const std::string& name) {
   if (name.empty() || name.size() > 16) return false;
   for (const char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
     if (!ok) return false;
   }
   return true;
@@ -152,7 +155,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     std::string arg = args[i];
     std::string value;
     bool hasValue = false;
-    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos && arg.rfind("--instance", 0) != 0) {
+    if (const auto eq = arg.find('=');
+        arg.rfind("--", 0) == 0 && eq != std::string::npos && arg.rfind("--instance", 0) != 0) {
       value = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
       hasValue = true;
@@ -189,7 +193,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       o.saPassword = value;
     } else if (arg == "--server-version") {
       if (!next()) return cl;
-      if (!parseYear(value, o.serverVersion)) cl.error = "--server-version: not a supported release year: " + value;
+      if (!parseYear(value, o.serverVersion))
+        cl.error = "--server-version: not a supported release year: " + value;
     } else if (arg == "--ssrp-port") {
       if (!next()) return cl;
       if (!parsePort(value, o.ssrpPort)) cl.error = "--ssrp-port: not a port number: " + value;
@@ -201,7 +206,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--max-connections") {
       if (!next()) return cl;
       long n = 0;
-      if (!parseCount(value, 1, 100000, n)) cl.error = "--max-connections: not a number from 1 to 100000: " + value;
+      if (!parseCount(value, 1, 100000, n))
+        cl.error = "--max-connections: not a number from 1 to 100000: " + value;
       o.limits.maxConnections = static_cast<int>(n);
     } else if (arg == "--login-timeout" || arg == "--accept-pause") {
       if (!next()) return cl;

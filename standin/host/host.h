@@ -24,17 +24,17 @@ struct ExtraInstance {
 
 struct HostOptions {
   std::filesystem::path dataDir;
-  std::string saPassword;        // empty: kept in the data folder, generated on the first start
+  std::string saPassword;  // empty: kept in the data folder, generated on the first start
   int serverVersion = 2005;
-  std::uint16_t port = 1433;     // 0 = ephemeral
-  std::string instanceName;      // name of the main instance; empty = the default instance MSSQLSERVER
+  std::uint16_t port = 1433;  // 0 = ephemeral
+  std::string instanceName;   // name of the main instance; empty = the default instance MSSQLSERVER
   std::vector<ExtraInstance> extraInstances;  // data in DATA/instances/NAME
-  std::uint16_t ssrpPort = 1434;  // 0 = no SSRP responder
+  std::uint16_t ssrpPort = 1434;              // 0 = no SSRP responder
   std::filesystem::path traceFile;
   bool ipv6 = true;
-  std::string computerName;      // empty: this computer's name
+  std::string computerName;  // empty: this computer's name
   bool createSample = true;
-  wire::ConnectionLimits limits;  // for every instance
+  wire::ConnectionLimits limits;    // for every instance
   std::vector<wire::Fault> faults;  // faults on demand, for tests (wire/faults.h); every instance
 };
 
@@ -76,7 +76,7 @@ struct CommandLine {
   HostOptions options;
   bool help = false;
   bool version = false;  // --version: the project's version, set once in CMake
-  std::string error;  // non-empty: the command line was wrong
+  std::string error;     // non-empty: the command line was wrong
 };
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 

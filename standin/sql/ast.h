@@ -16,15 +16,29 @@ struct Expr;
 using ExprPtr = std::unique_ptr<Expr>;
 
 struct Expr {
-  enum class Kind { Literal, Variable, Global, Column, Function, Convert, Binary, Unary, IsNull, Like, In, Between, Case };
+  enum class Kind {
+    Literal,
+    Variable,
+    Global,
+    Column,
+    Function,
+    Convert,
+    Binary,
+    Unary,
+    IsNull,
+    Like,
+    In,
+    Between,
+    Case
+  };
   Kind kind = Kind::Literal;
   int line = 1;
   Value literal;
-  SqlType type;            // literal's type; target type of CONVERT/CAST
+  SqlType type;  // literal's type; target type of CONVERT/CAST
   bool hasType = false;
-  std::string name;        // variable, global, column or function name; operator symbol
+  std::string name;           // variable, global, column or function name; operator symbol
   std::vector<ExprPtr> args;  // operands / arguments; Case: [operand?] when/then pairs, else
-  bool negated = false;    // IS NOT NULL, NOT LIKE, NOT IN, NOT BETWEEN
+  bool negated = false;       // IS NOT NULL, NOT LIKE, NOT IN, NOT BETWEEN
   bool caseHasOperand = false;
   bool caseHasElse = false;
 };
@@ -60,28 +74,52 @@ struct Declaration {
 
 struct Statement {
   enum class Kind {
-    Block, If, Declare, SetVariable, SetOption, Select, Passthrough, Use, Print, Raiserror, Waitfor, Exec,
-    ExecString, BeginTran, CommitTran, RollbackTran, BackupDatabase, BackupLog, RestoreDatabase,
-    RestoreVerify, RestoreHeaderOnly, RestoreFileListOnly, DbccShrinkDatabase, Dbcc, CreateDatabase,
-    DropDatabase, Return, Unsupported
+    Block,
+    If,
+    Declare,
+    SetVariable,
+    SetOption,
+    Select,
+    Passthrough,
+    Use,
+    Print,
+    Raiserror,
+    Waitfor,
+    Exec,
+    ExecString,
+    BeginTran,
+    CommitTran,
+    RollbackTran,
+    BackupDatabase,
+    BackupLog,
+    RestoreDatabase,
+    RestoreVerify,
+    RestoreHeaderOnly,
+    RestoreFileListOnly,
+    DbccShrinkDatabase,
+    Dbcc,
+    CreateDatabase,
+    DropDatabase,
+    Return,
+    Unsupported
   };
   Kind kind = Kind::Block;
   int line = 1;
   std::vector<StatementPtr> body;  // Block; If: [then, else?]
   ExprPtr condition;               // If
   std::vector<Declaration> declarations;
-  std::string name;                // variable, option, database, procedure, DBCC command, feature
-  std::string op;                  // SET @v op= expr
-  ExprPtr target;                  // database name expression (BACKUP, RESTORE, DBCC, USE)
-  ExprPtr value;                   // SET value, disk, PRINT text, WAITFOR delay, EXEC(string)
-  std::vector<ExprPtr> values;     // RAISERROR arguments, DBCC arguments
+  std::string name;             // variable, option, database, procedure, DBCC command, feature
+  std::string op;               // SET @v op= expr
+  ExprPtr target;               // database name expression (BACKUP, RESTORE, DBCC, USE)
+  ExprPtr value;                // SET value, disk, PRINT text, WAITFOR delay, EXEC(string)
+  std::vector<ExprPtr> values;  // RAISERROR arguments, DBCC arguments
   std::vector<SelectItem> items;
   std::vector<OptionItem> options;
   std::vector<ExecArg> args;
-  std::string returnVariable;      // EXEC @rc = proc
-  std::vector<Token> tokens;       // Passthrough statement
+  std::string returnVariable;  // EXEC @rc = proc
+  std::vector<Token> tokens;   // Passthrough statement
   StatementDone::Command command = StatementDone::Command::Other;
-  bool waitForTime = false;        // WAITFOR TIME instead of DELAY
+  bool waitForTime = false;  // WAITFOR TIME instead of DELAY
 
   const OptionItem* option(std::string_view upperName) const {
     for (const auto& o : options)

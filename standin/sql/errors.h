@@ -22,7 +22,9 @@ struct SqlError : std::runtime_error {
 // Several messages that together end a statement (e.g. 3201 followed by 3013).
 struct SqlErrors : std::exception {
   explicit SqlErrors(std::vector<Message> m) : messages(std::move(m)) {}
-  const char* what() const noexcept override { return messages.empty() ? "error" : messages.front().text.c_str(); }
+  const char* what() const noexcept override {
+    return messages.empty() ? "error" : messages.front().text.c_str();
+  }
   std::vector<Message> messages;
 };
 

@@ -36,16 +36,26 @@ std::string trimBlanks(std::string_view s, bool left, bool right) {
 
 std::string typeWord(const SqlType& t) {
   switch (t.kind) {
-    case K::VarChar: return "varchar";
-    case K::NVarChar: return "nvarchar";
-    case K::Int: return "int";
-    case K::BigInt: return "bigint";
-    case K::SmallInt: return "smallint";
-    case K::TinyInt: return "tinyint";
-    case K::Bit: return "bit";
-    case K::Float: return "float";
-    case K::DateTime: return "datetime";
-    case K::VarBinary: return "varbinary";
+    case K::VarChar:
+      return "varchar";
+    case K::NVarChar:
+      return "nvarchar";
+    case K::Int:
+      return "int";
+    case K::BigInt:
+      return "bigint";
+    case K::SmallInt:
+      return "smallint";
+    case K::TinyInt:
+      return "tinyint";
+    case K::Bit:
+      return "bit";
+    case K::Float:
+      return "float";
+    case K::DateTime:
+      return "datetime";
+    case K::VarBinary:
+      return "varbinary";
   }
   return "?";
 }
@@ -94,13 +104,23 @@ TypedValue boolean(std::optional<bool> b) {
 std::int64_t checkedRange(std::int64_t v, const SqlType& t) {
   bool ok = true;
   switch (t.kind) {
-    case K::Int: ok = v >= -2147483648LL && v <= 2147483647LL; break;
-    case K::SmallInt: ok = v >= -32768 && v <= 32767; break;
-    case K::TinyInt: ok = v >= 0 && v <= 255; break;
-    case K::Bit: return v != 0 ? 1 : 0;
-    default: break;
+    case K::Int:
+      ok = v >= -2147483648LL && v <= 2147483647LL;
+      break;
+    case K::SmallInt:
+      ok = v >= -32768 && v <= 32767;
+      break;
+    case K::TinyInt:
+      ok = v >= 0 && v <= 255;
+      break;
+    case K::Bit:
+      return v != 0 ? 1 : 0;
+    default:
+      break;
   }
-  if (!ok) throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(t) + ".");
+  if (!ok)
+    throw SqlError(8115, 16,
+                   "Arithmetic overflow error converting expression to data type " + typeWord(t) + ".");
   return v;
 }
 
@@ -117,9 +137,11 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
       if (const auto* dt = std::get_if<DateTime>(&v.value)) {
         const auto f = dt->format(style < 0 ? 0 : style);
         if (!f)
-          throw SqlError(281, 16,
-                         std::to_string(style) + " is not a valid style number when converting from datetime to a character string.",
-                         line);
+          throw SqlError(
+              281, 16,
+              std::to_string(style) +
+                  " is not a valid style number when converting from datetime to a character string.",
+              line);
         text = *f;
       } else if (const auto* s = std::get_if<std::string>(&v.value)) {
         text = *s;
@@ -146,7 +168,9 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
       } else if (const auto* d = std::get_if<double>(&v.value)) {
         if (target.kind == K::Bit) return {target, std::int64_t{*d != 0.0 ? 1 : 0}};
         if (std::fabs(*d) > 9.2e18)
-          throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(target) + ".", line);
+          throw SqlError(
+              8115, 16,
+              "Arithmetic overflow error converting expression to data type " + typeWord(target) + ".", line);
         r = static_cast<std::int64_t>(std::trunc(*d));
       } else if (const auto* s = std::get_if<std::string>(&v.value)) {
         const std::string t = trimBlanks(*s, true, true);
@@ -163,12 +187,14 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
         if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size()) {
           const std::string from = v.type.kind == K::NVarChar ? "nvarchar" : "varchar";
           throw SqlError(245, 16,
-                         "Conversion failed when converting the " + from + " value '" + *s + "' to data type " +
-                             typeWord(target) + ".",
+                         "Conversion failed when converting the " + from + " value '" + *s +
+                             "' to data type " + typeWord(target) + ".",
                          line);
         }
         if (u > 9223372036854775807ULL)
-          throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(target) + ".", line);
+          throw SqlError(
+              8115, 16,
+              "Arithmetic overflow error converting expression to data type " + typeWord(target) + ".", line);
         r = neg ? -static_cast<std::int64_t>(u) : static_cast<std::int64_t>(u);
       } else if (const auto* dt = std::get_if<DateTime>(&v.value)) {
         r = dt->days + (dt->ticks >= 300u * 43200u ? 1 : 0);
@@ -190,13 +216,17 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
       }
       if (const auto* dt = std::get_if<DateTime>(&v.value))
         return {target, dt->days + static_cast<double>(dt->ticks) / (300.0 * 86400.0)};
-      throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to float is not allowed.", line);
+      throw SqlError(529, 16,
+                     "Explicit conversion from data type " + typeWord(v.type) + " to float is not allowed.",
+                     line);
     }
     case K::DateTime: {
       if (const auto* dt = std::get_if<DateTime>(&v.value)) return {target, *dt};
       if (const auto* s = std::get_if<std::string>(&v.value)) {
         const auto parsed = DateTime::parse(trimBlanks(*s, true, true));
-        if (!parsed) throw SqlError(241, 16, "Conversion failed when converting date and/or time from character string.", line);
+        if (!parsed)
+          throw SqlError(241, 16, "Conversion failed when converting date and/or time from character string.",
+                         line);
         return {target, *parsed};
       }
       if (const auto* i = std::get_if<std::int64_t>(&v.value)) {
@@ -210,7 +240,9 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
         dt.ticks = static_cast<std::uint32_t>((*d - std::floor(*d)) * 300.0 * 86400.0 + 0.5);
         return {target, dt};
       }
-      throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to datetime is not allowed.", line);
+      throw SqlError(
+          529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to datetime is not allowed.",
+          line);
     }
     case K::VarBinary: {
       std::string bytes;
@@ -221,9 +253,12 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
       } else if (const auto* i = std::get_if<std::int64_t>(&v.value)) {
         for (int k = 3; k >= 0; --k) bytes.push_back(static_cast<char>((*i >> (8 * k)) & 0xFF));
       } else {
-        throw SqlError(529, 16, "Explicit conversion from data type " + typeWord(v.type) + " to varbinary is not allowed.", line);
+        throw SqlError(
+            529, 16,
+            "Explicit conversion from data type " + typeWord(v.type) + " to varbinary is not allowed.", line);
       }
-      if (target.length >= 0 && bytes.size() > static_cast<std::size_t>(target.length)) bytes.resize(static_cast<std::size_t>(target.length));
+      if (target.length >= 0 && bytes.size() > static_cast<std::size_t>(target.length))
+        bytes.resize(static_cast<std::size_t>(target.length));
       return {target, Binary{bytes}};
     }
   }
@@ -287,8 +322,8 @@ TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue
     if (an || bn) return boolean(std::nullopt);
     return boolean(false);
   }
-  if (op == "=" || op == "<>" || op == "!=" || op == "<" || op == ">" || op == "<=" || op == ">=" || op == "!<" ||
-      op == "!>") {
+  if (op == "=" || op == "<>" || op == "!=" || op == "<" || op == ">" || op == "<=" || op == ">=" ||
+      op == "!<" || op == "!>") {
     const auto c = compareValues(a, b, line);
     if (!c) return boolean(std::nullopt);
     if (op == "=") return boolean(*c == 0);
@@ -312,7 +347,8 @@ TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue
     if (isNull(a.value) || isNull(b.value)) return {dtType, std::monostate{}};
     const TypedValue& d = a.type.kind == K::DateTime ? a : b;
     const TypedValue& n = a.type.kind == K::DateTime ? b : a;
-    const double days = std::get<double>(convert(n, SqlType{K::Float, 0}, -1, line).value) * (op == "-" ? -1 : 1);
+    const double days =
+        std::get<double>(convert(n, SqlType{K::Float, 0}, -1, line).value) * (op == "-" ? -1 : 1);
     const double base = std::get<double>(convert(d, SqlType{K::Float, 0}, -1, line).value);
     return convert(TypedValue{SqlType{K::Float, 0}, base + days}, dtType, -1, line);
   }
@@ -322,19 +358,25 @@ TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue
   if (y.type.isString() && isNumeric(x.type)) y = convert(y, x.type, -1, line);
   if (!isNumeric(x.type) || !isNumeric(y.type))
     throw SqlError(402, 16,
-                   "The data types " + typeWord(a.type) + " and " + typeWord(b.type) + " are incompatible in the " +
-                       (op == "+" ? "add" : op == "-" ? "subtract" : op == "*" ? "multiply" : op == "/" ? "divide" : "modulo") +
+                   "The data types " + typeWord(a.type) + " and " + typeWord(b.type) +
+                       " are incompatible in the " +
+                       (op == "+"   ? "add"
+                        : op == "-" ? "subtract"
+                        : op == "*" ? "multiply"
+                        : op == "/" ? "divide"
+                                    : "modulo") +
                        " operator.",
                    line);
   const bool useFloat = x.type.kind == K::Float || y.type.kind == K::Float;
-  const SqlType resultType = useFloat ? SqlType{K::Float, 0}
+  const SqlType resultType = useFloat                                                 ? SqlType{K::Float, 0}
                              : (x.type.kind == K::BigInt || y.type.kind == K::BigInt) ? SqlType::bigint()
-                                                                                    : SqlType::integer();
+                                                                                      : SqlType::integer();
   if (isNull(x.value) || isNull(y.value)) return {resultType, std::monostate{}};
   if (useFloat) {
     const double p = std::get<double>(convert(x, SqlType{K::Float, 0}, -1, line).value);
     const double q = std::get<double>(convert(y, SqlType{K::Float, 0}, -1, line).value);
-    if ((op == "/" || op == "%") && q == 0.0) throw SqlError(8134, 16, "Divide by zero error encountered.", line);
+    if ((op == "/" || op == "%") && q == 0.0)
+      throw SqlError(8134, 16, "Divide by zero error encountered.", line);
     if (op == "+") return {resultType, p + q};
     if (op == "-") return {resultType, p - q};
     if (op == "*") return {resultType, p * q};
@@ -346,17 +388,25 @@ TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue
   const std::int64_t q = std::get<std::int64_t>(y.value);
   std::int64_t r = 0;
   bool overflow = false;
-  if (op == "+") overflow = __builtin_add_overflow(p, q, &r);
-  else if (op == "-") overflow = __builtin_sub_overflow(p, q, &r);
-  else if (op == "*") overflow = __builtin_mul_overflow(p, q, &r);
+  if (op == "+")
+    overflow = __builtin_add_overflow(p, q, &r);
+  else if (op == "-")
+    overflow = __builtin_sub_overflow(p, q, &r);
+  else if (op == "*")
+    overflow = __builtin_mul_overflow(p, q, &r);
   else if (op == "/" || op == "%") {
     if (q == 0) throw SqlError(8134, 16, "Divide by zero error encountered.", line);
     r = op == "/" ? p / q : p % q;
-  } else if (op == "&") r = p & q;
-  else if (op == "|") r = p | q;
-  else if (op == "^") r = p ^ q;
+  } else if (op == "&")
+    r = p & q;
+  else if (op == "|")
+    r = p | q;
+  else if (op == "^")
+    r = p ^ q;
   if (overflow)
-    throw SqlError(8115, 16, "Arithmetic overflow error converting expression to data type " + typeWord(resultType) + ".", line);
+    throw SqlError(
+        8115, 16,
+        "Arithmetic overflow error converting expression to data type " + typeWord(resultType) + ".", line);
   return {resultType, checkedRange(r, resultType)};
 }
 
@@ -378,7 +428,8 @@ TypedValue Evaluator::eval(const Expr& e) {
       return {e.type, e.literal};
     case Expr::Kind::Variable: {
       auto it = vars_.find(e.name);
-      if (it == vars_.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + e.name + "\".", e.line);
+      if (it == vars_.end())
+        throw SqlError(137, 15, "Must declare the scalar variable \"" + e.name + "\".", e.line);
       return {it->second.type, it->second.value};
     }
     case Expr::Kind::Global:
@@ -407,7 +458,8 @@ TypedValue Evaluator::eval(const Expr& e) {
       if (isNull(v.value)) return v;
       if (const auto* i = std::get_if<std::int64_t>(&v.value)) return {v.type, e.name == "~" ? ~*i : -*i};
       if (const auto* d = std::get_if<double>(&v.value)) return {v.type, -*d};
-      throw SqlError(8117, 16, "Operand data type " + typeWord(v.type) + " is invalid for minus operator.", e.line);
+      throw SqlError(8117, 16, "Operand data type " + typeWord(v.type) + " is invalid for minus operator.",
+                     e.line);
     }
     case Expr::Kind::IsNull: {
       const bool n = isNull(eval(*e.args[0]).value);
@@ -428,8 +480,10 @@ TypedValue Evaluator::eval(const Expr& e) {
       bool sawNull = isNull(v.value);
       for (std::size_t i = 1; i < e.args.size() && !found; ++i) {
         const auto c = compareValues(v, eval(*e.args[i]), e.line);
-        if (!c) sawNull = true;
-        else if (*c == 0) found = true;
+        if (!c)
+          sawNull = true;
+        else if (*c == 0)
+          found = true;
       }
       if (found) return boolean(!e.negated);
       if (sawNull) return boolean(std::nullopt);
@@ -470,9 +524,9 @@ TypedValue Evaluator::eval(const Expr& e) {
 void Evaluator::requireArguments(const Expr& e, std::size_t lo, std::size_t hi) const {
   const std::size_t n = e.args.size();
   if (n < lo || n > hi)
-    throw SqlError(174, 15,
-                   "The " + toLowerAscii(e.name) + " function requires " + std::to_string(lo) + " argument(s).",
-                   e.line);
+    throw SqlError(
+        174, 15, "The " + toLowerAscii(e.name) + " function requires " + std::to_string(lo) + " argument(s).",
+        e.line);
 }
 
 std::optional<std::string> Evaluator::textArgument(const Expr& e, std::size_t i) {
@@ -506,13 +560,14 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
     gmtime_r(&t, &tm);
-    return {SqlType{K::DateTime, 0},
-            DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec)};
+    return {SqlType{K::DateTime, 0}, DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                                                         tm.tm_hour, tm.tm_min, tm.tm_sec)};
   }
   if (f == "REPLACE") {
     need(3, 3);
     const TypedValue a = arg(0), b = arg(1), c = arg(2);
-    const bool unicode = a.type.kind == K::NVarChar || b.type.kind == K::NVarChar || c.type.kind == K::NVarChar;
+    const bool unicode =
+        a.type.kind == K::NVarChar || b.type.kind == K::NVarChar || c.type.kind == K::NVarChar;
     SqlType t = unicode ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
     if (a.type.length < 0) t.length = -1;
     if (isNull(a.value) || isNull(b.value) || isNull(c.value)) return {t, std::monostate{}};
@@ -542,9 +597,12 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     const auto s = textArg(0);
     if (!s) return {t, std::monostate{}};
     std::string r;
-    if (f == "UPPER") r = toUpperAscii(*s);
-    else if (f == "LOWER") r = toLowerAscii(*s);
-    else r = trimBlanks(*s, f != "RTRIM", f != "LTRIM");
+    if (f == "UPPER")
+      r = toUpperAscii(*s);
+    else if (f == "LOWER")
+      r = toLowerAscii(*s);
+    else
+      r = trimBlanks(*s, f != "RTRIM", f != "LTRIM");
     return {t, r};
   }
   if (f == "LEN") {
@@ -558,10 +616,13 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     const TypedValue a = arg(0);
     if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
     if (const auto* s = std::get_if<std::string>(&a.value))
-      return {SqlType::integer(), static_cast<std::int64_t>(a.type.kind == K::NVarChar ? utf16Length(*s) * 2
-                                                                                         : serverCodePageLength(*s))};
-    if (const auto* b = std::get_if<Binary>(&a.value)) return {SqlType::integer(), static_cast<std::int64_t>(b->bytes.size())};
-    if (a.type.kind == K::BigInt || a.type.kind == K::Float || a.type.kind == K::DateTime) return {SqlType::integer(), std::int64_t{8}};
+      return {SqlType::integer(),
+              static_cast<std::int64_t>(a.type.kind == K::NVarChar ? utf16Length(*s) * 2
+                                                                   : serverCodePageLength(*s))};
+    if (const auto* b = std::get_if<Binary>(&a.value))
+      return {SqlType::integer(), static_cast<std::int64_t>(b->bytes.size())};
+    if (a.type.kind == K::BigInt || a.type.kind == K::Float || a.type.kind == K::DateTime)
+      return {SqlType::integer(), std::int64_t{8}};
     return {SqlType::integer(), std::int64_t{4}};
   }
   if (f == "SUBSTRING" || f == "LEFT" || f == "RIGHT") {
@@ -574,7 +635,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
       const auto start = intArg(1);
       const auto len = intArg(2);
       if (!start || !len) return {t, std::monostate{}};
-      if (*len < 0) throw SqlError(537, 16, "Invalid length parameter passed to the substring function.", e.line);
+      if (*len < 0)
+        throw SqlError(537, 16, "Invalid length parameter passed to the substring function.", e.line);
       std::int64_t from = *start - 1;
       std::int64_t count = *len;
       if (from < 0) {
@@ -586,7 +648,9 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     }
     const auto k = intArg(1);
     if (!k) return {t, std::monostate{}};
-    if (*k < 0) throw SqlError(536, 16, "Invalid length parameter passed to the " + toLowerAscii(f) + " function.", e.line);
+    if (*k < 0)
+      throw SqlError(536, 16, "Invalid length parameter passed to the " + toLowerAscii(f) + " function.",
+                     e.line);
     const auto count = std::min<std::size_t>(static_cast<std::size_t>(*k), u.size());
     if (f == "LEFT") return {t, joinUnits(u, 0, count)};
     return {t, joinUnits(u, u.size() - count, count)};
@@ -632,7 +696,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     if (c && *c == 0) return {a.type, std::monostate{}};
     return a;
   }
-  if (f == "USER_NAME" || f == "CURRENT_USER" || f == "USER" || f == "SESSION_USER") return {sysname, std::string("dbo")};
+  if (f == "USER_NAME" || f == "CURRENT_USER" || f == "USER" || f == "SESSION_USER")
+    return {sysname, std::string("dbo")};
   if (f == "ABS") {
     need(1, 1);
     const TypedValue a = arg(0);
@@ -675,8 +740,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
     need(0, 0);
     std::random_device rd;
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", rd(), rd() & 0xFFFF, (rd() & 0x0FFF) | 0x4000,
-                  (rd() & 0x3FFF) | 0x8000, rd() & 0xFFFF, rd());
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", rd(), rd() & 0xFFFF,
+                  (rd() & 0x0FFF) | 0x4000, (rd() & 0x3FFF) | 0x8000, rd() & 0xFFFF, rd());
     return {SqlType::nvarchar(36), std::string(buf)};
   }
   if (f == "ISDATE") {

@@ -6,7 +6,9 @@ namespace standin::sql {
 
 using base::equalsIgnoreCase;
 
-bool Token::is(std::string_view keyword) const { return kind == Kind::Identifier && equalsIgnoreCase(text, keyword); }
+bool Token::is(std::string_view keyword) const {
+  return kind == Kind::Identifier && equalsIgnoreCase(text, keyword);
+}
 
 namespace {
 
@@ -14,9 +16,7 @@ bool isIdentStart(char c) {
   const auto u = static_cast<unsigned char>(c);
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#' || u >= 0x80;
 }
-bool isIdentPart(char c) {
-  return isIdentStart(c) || (c >= '0' && c <= '9') || c == '@' || c == '$';
-}
+bool isIdentPart(char c) { return isIdentStart(c) || (c >= '0' && c <= '9') || c == '@' || c == '$'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads a quoted run that starts at s[i] (the opening quote or bracket) up to `close`, a doubled

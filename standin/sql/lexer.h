@@ -12,8 +12,8 @@ namespace standin::sql {
 struct Token {
   enum class Kind { Identifier, QuotedIdentifier, Variable, GlobalVariable, String, Number, Symbol, End };
   Kind kind = Kind::End;
-  std::string text;   // the identifier / unescaped literal / symbol
-  std::string raw;    // the source characters
+  std::string text;      // the identifier / unescaped literal / symbol
+  std::string raw;       // the source characters
   bool unicode = false;  // N'...' literal
   int line = 1;
   // True for a regular identifier equal to the keyword, ignoring case.

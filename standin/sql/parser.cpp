@@ -17,50 +17,144 @@ using base::utf16Length;
 namespace {
 
 constexpr std::array kReserved = {
-    "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BACKUP", "BEGIN", "BETWEEN", "BREAK", "BY", "CASE",
-    "CHECK", "CHECKPOINT", "CLOSE", "COLUMN", "COMMIT", "CONSTRAINT", "CONTINUE", "CONVERT", "CREATE", "CROSS",
-    "CURRENT", "CURSOR", "DATABASE", "DBCC", "DEALLOCATE", "DECLARE", "DEFAULT", "DELETE", "DENY", "DESC",
-    "DISTINCT", "DROP", "ELSE", "END", "EXCEPT", "EXEC", "EXECUTE", "EXISTS", "FETCH", "FOR", "FOREIGN", "FROM",
-    "FULL", "FUNCTION", "GOTO", "GRANT", "GROUP", "HAVING", "IF", "IN", "INDEX", "INNER", "INSERT", "INTERSECT",
-    "INTO", "IS", "JOIN", "KEY", "KILL", "LEFT", "LIKE", "MERGE", "NOT", "NULL", "OF", "OFF", "ON", "OPEN", "OR",
-    "ORDER", "OUTER", "PRIMARY", "PRINT", "PROC", "PROCEDURE", "RAISERROR", "REFERENCES", "RESTORE", "RETURN",
-    "REVOKE", "RIGHT", "ROLLBACK", "SAVE", "SELECT", "SET", "TABLE", "THEN", "TO", "TOP", "TRAN", "TRANSACTION",
-    "TRUNCATE", "UNION", "UNIQUE", "UPDATE", "USE", "VALUES", "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE", "WITH"};
+    "ADD",        "ALL",       "ALTER",       "AND",      "ANY",        "AS",       "ASC",
+    "BACKUP",     "BEGIN",     "BETWEEN",     "BREAK",    "BY",         "CASE",     "CHECK",
+    "CHECKPOINT", "CLOSE",     "COLUMN",      "COMMIT",   "CONSTRAINT", "CONTINUE", "CONVERT",
+    "CREATE",     "CROSS",     "CURRENT",     "CURSOR",   "DATABASE",   "DBCC",     "DEALLOCATE",
+    "DECLARE",    "DEFAULT",   "DELETE",      "DENY",     "DESC",       "DISTINCT", "DROP",
+    "ELSE",       "END",       "EXCEPT",      "EXEC",     "EXECUTE",    "EXISTS",   "FETCH",
+    "FOR",        "FOREIGN",   "FROM",        "FULL",     "FUNCTION",   "GOTO",     "GRANT",
+    "GROUP",      "HAVING",    "IF",          "IN",       "INDEX",      "INNER",    "INSERT",
+    "INTERSECT",  "INTO",      "IS",          "JOIN",     "KEY",        "KILL",     "LEFT",
+    "LIKE",       "MERGE",     "NOT",         "NULL",     "OF",         "OFF",      "ON",
+    "OPEN",       "OR",        "ORDER",       "OUTER",    "PRIMARY",    "PRINT",    "PROC",
+    "PROCEDURE",  "RAISERROR", "REFERENCES",  "RESTORE",  "RETURN",     "REVOKE",   "RIGHT",
+    "ROLLBACK",   "SAVE",      "SELECT",      "SET",      "TABLE",      "THEN",     "TO",
+    "TOP",        "TRAN",      "TRANSACTION", "TRUNCATE", "UNION",      "UNIQUE",   "UPDATE",
+    "USE",        "VALUES",    "VIEW",        "WAITFOR",  "WHEN",       "WHERE",    "WHILE",
+    "WITH"};
 
 constexpr std::array kStatementStarters = {
-    "SELECT", "INSERT", "UPDATE", "DELETE", "SET", "DECLARE", "IF", "ELSE", "WHILE", "PRINT", "EXEC", "EXECUTE",
-    "USE", "BACKUP", "RESTORE", "DBCC", "CREATE", "DROP", "ALTER", "WAITFOR", "RAISERROR", "RETURN", "BEGIN", "END",
-    "COMMIT", "ROLLBACK", "SAVE", "TRUNCATE", "GRANT", "REVOKE", "DENY", "MERGE", "OPEN", "CLOSE", "FETCH",
-    "DEALLOCATE", "GOTO", "BREAK", "CONTINUE", "KILL", "CHECKPOINT"};
+    "SELECT",   "INSERT",  "UPDATE",    "DELETE", "SET",       "DECLARE", "IF",     "ELSE",     "WHILE",
+    "PRINT",    "EXEC",    "EXECUTE",   "USE",    "BACKUP",    "RESTORE", "DBCC",   "CREATE",   "DROP",
+    "ALTER",    "WAITFOR", "RAISERROR", "RETURN", "BEGIN",     "END",     "COMMIT", "ROLLBACK", "SAVE",
+    "TRUNCATE", "GRANT",   "REVOKE",    "DENY",   "MERGE",     "OPEN",    "CLOSE",  "FETCH",    "DEALLOCATE",
+    "GOTO",     "BREAK",   "CONTINUE",  "KILL",   "CHECKPOINT"};
 
-constexpr std::array kBackupOptions = {
-    "INIT", "NOINIT", "FORMAT", "NOFORMAT", "SKIP", "NOSKIP", "STATS", "NAME", "DESCRIPTION", "CHECKSUM",
-    "NO_CHECKSUM", "COPY_ONLY", "COMPRESSION", "NO_COMPRESSION", "DIFFERENTIAL", "NOREWIND", "REWIND", "NOUNLOAD",
-    "UNLOAD", "STOP_ON_ERROR", "CONTINUE_AFTER_ERROR", "MEDIANAME", "MEDIADESCRIPTION", "MEDIAPASSWORD",
-    "PASSWORD", "EXPIREDATE", "RETAINDAYS", "BLOCKSIZE", "BUFFERCOUNT", "MAXTRANSFERSIZE", "NORECOVERY",
-    "NO_TRUNCATE", "STANDBY", "RESTART"};
+constexpr std::array kBackupOptions = {"INIT",
+                                       "NOINIT",
+                                       "FORMAT",
+                                       "NOFORMAT",
+                                       "SKIP",
+                                       "NOSKIP",
+                                       "STATS",
+                                       "NAME",
+                                       "DESCRIPTION",
+                                       "CHECKSUM",
+                                       "NO_CHECKSUM",
+                                       "COPY_ONLY",
+                                       "COMPRESSION",
+                                       "NO_COMPRESSION",
+                                       "DIFFERENTIAL",
+                                       "NOREWIND",
+                                       "REWIND",
+                                       "NOUNLOAD",
+                                       "UNLOAD",
+                                       "STOP_ON_ERROR",
+                                       "CONTINUE_AFTER_ERROR",
+                                       "MEDIANAME",
+                                       "MEDIADESCRIPTION",
+                                       "MEDIAPASSWORD",
+                                       "PASSWORD",
+                                       "EXPIREDATE",
+                                       "RETAINDAYS",
+                                       "BLOCKSIZE",
+                                       "BUFFERCOUNT",
+                                       "MAXTRANSFERSIZE",
+                                       "NORECOVERY",
+                                       "NO_TRUNCATE",
+                                       "STANDBY",
+                                       "RESTART"};
 
-constexpr std::array kRestoreOptions = {
-    "REPLACE", "RECOVERY", "NORECOVERY", "STANDBY", "FILE", "STATS", "MOVE", "CHECKSUM", "NO_CHECKSUM",
-    "CONTINUE_AFTER_ERROR", "STOP_ON_ERROR", "RESTRICTED_USER", "KEEP_REPLICATION", "KEEP_CDC", "NOUNLOAD",
-    "UNLOAD", "REWIND", "NOREWIND", "LOADHISTORY", "PASSWORD", "MEDIANAME", "MEDIAPASSWORD", "BLOCKSIZE",
-    "BUFFERCOUNT", "MAXTRANSFERSIZE", "PARTIAL", "RESTART", "ENABLE_BROKER", "ERROR_BROKER_CONVERSATIONS",
-    "NEW_BROKER", "STOPAT", "STOPATMARK", "STOPBEFOREMARK", "DBO_ONLY"};
+constexpr std::array kRestoreOptions = {"REPLACE",
+                                        "RECOVERY",
+                                        "NORECOVERY",
+                                        "STANDBY",
+                                        "FILE",
+                                        "STATS",
+                                        "MOVE",
+                                        "CHECKSUM",
+                                        "NO_CHECKSUM",
+                                        "CONTINUE_AFTER_ERROR",
+                                        "STOP_ON_ERROR",
+                                        "RESTRICTED_USER",
+                                        "KEEP_REPLICATION",
+                                        "KEEP_CDC",
+                                        "NOUNLOAD",
+                                        "UNLOAD",
+                                        "REWIND",
+                                        "NOREWIND",
+                                        "LOADHISTORY",
+                                        "PASSWORD",
+                                        "MEDIANAME",
+                                        "MEDIAPASSWORD",
+                                        "BLOCKSIZE",
+                                        "BUFFERCOUNT",
+                                        "MAXTRANSFERSIZE",
+                                        "PARTIAL",
+                                        "RESTART",
+                                        "ENABLE_BROKER",
+                                        "ERROR_BROKER_CONVERSATIONS",
+                                        "NEW_BROKER",
+                                        "STOPAT",
+                                        "STOPATMARK",
+                                        "STOPBEFOREMARK",
+                                        "DBO_ONLY"};
 
-constexpr std::array kSetOptions = {
-    "NOCOUNT", "TEXTSIZE", "ANSI_NULLS", "ANSI_PADDING", "ANSI_WARNINGS", "ANSI_NULL_DFLT_ON", "ANSI_NULL_DFLT_OFF",
-    "ANSI_DEFAULTS", "ARITHABORT", "ARITHIGNORE", "CONCAT_NULL_YIELDS_NULL", "QUOTED_IDENTIFIER",
-    "IMPLICIT_TRANSACTIONS", "XACT_ABORT", "LOCK_TIMEOUT", "DATEFORMAT", "DATEFIRST", "LANGUAGE", "TRANSACTION",
-    "DEADLOCK_PRIORITY", "ROWCOUNT", "NUMERIC_ROUNDABORT", "CURSOR_CLOSE_ON_COMMIT", "FMTONLY", "NOEXEC",
-    "PARSEONLY", "STATISTICS", "SHOWPLAN_ALL", "SHOWPLAN_TEXT", "SHOWPLAN_XML", "FORCEPLAN", "QUERY_GOVERNOR_COST_LIMIT",
-    "REMOTE_PROC_TRANSACTIONS", "CONTEXT_INFO", "NO_BROWSETABLE"};
+constexpr std::array kSetOptions = {"NOCOUNT",
+                                    "TEXTSIZE",
+                                    "ANSI_NULLS",
+                                    "ANSI_PADDING",
+                                    "ANSI_WARNINGS",
+                                    "ANSI_NULL_DFLT_ON",
+                                    "ANSI_NULL_DFLT_OFF",
+                                    "ANSI_DEFAULTS",
+                                    "ARITHABORT",
+                                    "ARITHIGNORE",
+                                    "CONCAT_NULL_YIELDS_NULL",
+                                    "QUOTED_IDENTIFIER",
+                                    "IMPLICIT_TRANSACTIONS",
+                                    "XACT_ABORT",
+                                    "LOCK_TIMEOUT",
+                                    "DATEFORMAT",
+                                    "DATEFIRST",
+                                    "LANGUAGE",
+                                    "TRANSACTION",
+                                    "DEADLOCK_PRIORITY",
+                                    "ROWCOUNT",
+                                    "NUMERIC_ROUNDABORT",
+                                    "CURSOR_CLOSE_ON_COMMIT",
+                                    "FMTONLY",
+                                    "NOEXEC",
+                                    "PARSEONLY",
+                                    "STATISTICS",
+                                    "SHOWPLAN_ALL",
+                                    "SHOWPLAN_TEXT",
+                                    "SHOWPLAN_XML",
+                                    "FORCEPLAN",
+                                    "QUERY_GOVERNOR_COST_LIMIT",
+                                    "REMOTE_PROC_TRANSACTIONS",
+                                    "CONTEXT_INFO",
+                                    "NO_BROWSETABLE"};
 
 template <std::size_t N>
 bool inList(const std::array<const char*, N>& list, std::string_view word) {
   return std::any_of(list.begin(), list.end(), [&](const char* k) { return equalsIgnoreCase(k, word); });
 }
 
-bool startsStatement(const Token& t) { return t.kind == Token::Kind::Identifier && inList(kStatementStarters, t.text); }
+bool startsStatement(const Token& t) {
+  return t.kind == Token::Kind::Identifier && inList(kStatementStarters, t.text);
+}
 
 class Parser {
  public:
@@ -70,7 +164,8 @@ class Parser {
     std::vector<StatementPtr> out;
     // A procedure name alone at the start of a batch runs that procedure.
     if (peek().kind == Token::Kind::Identifier && !isReservedKeyword(peek().text) &&
-        !startsStatement(peek()) && (peek(1).kind != Token::Kind::Symbol || peek(1).isSymbol(".") || peek(1).isSymbol(";"))) {
+        !startsStatement(peek()) &&
+        (peek(1).kind != Token::Kind::Symbol || peek(1).isSymbol(".") || peek(1).isSymbol(";"))) {
       out.push_back(execStatement(false));
     }
     while (!atEnd()) {
@@ -150,7 +245,8 @@ class Parser {
 
   std::string identifierText() {
     const Token& tk = peek();
-    if (tk.kind == Token::Kind::QuotedIdentifier || (tk.kind == Token::Kind::Identifier && !isReservedKeyword(tk.text))) {
+    if (tk.kind == Token::Kind::QuotedIdentifier ||
+        (tk.kind == Token::Kind::Identifier && !isReservedKeyword(tk.text))) {
       next();
       return tk.text;
     }
@@ -290,7 +386,8 @@ class Parser {
         expectBoundary();
         return s;
       }
-      if (peek(1).is("TABLE") || peek(1).is("INDEX") || peek(1).is("VIEW")) return passthrough(StatementDone::Command::Other);
+      if (peek(1).is("TABLE") || peek(1).is("INDEX") || peek(1).is("VIEW"))
+        return passthrough(StatementDone::Command::Other);
       unsupported("DROP " + toUpperAscii(peek(1).text), line);
     }
     if (tk.is("ALTER")) {
@@ -304,9 +401,9 @@ class Parser {
       expectBoundary();
       return s;
     }
-    if (tk.is("WHILE") || tk.is("SAVE") || tk.is("GOTO") || tk.is("BREAK") || tk.is("CONTINUE") || tk.is("MERGE") ||
-        tk.is("OPEN") || tk.is("CLOSE") || tk.is("FETCH") || tk.is("DEALLOCATE") || tk.is("GRANT") ||
-        tk.is("REVOKE") || tk.is("DENY") || tk.is("KILL") || tk.is("CHECKPOINT"))
+    if (tk.is("WHILE") || tk.is("SAVE") || tk.is("GOTO") || tk.is("BREAK") || tk.is("CONTINUE") ||
+        tk.is("MERGE") || tk.is("OPEN") || tk.is("CLOSE") || tk.is("FETCH") || tk.is("DEALLOCATE") ||
+        tk.is("GRANT") || tk.is("REVOKE") || tk.is("DENY") || tk.is("KILL") || tk.is("CHECKPOINT"))
       unsupported("the " + toUpperAscii(tk.text) + " statement", line);
     syntaxError(tk);
   }
@@ -355,7 +452,8 @@ class Parser {
       auto s = make(Statement::Kind::SetVariable, line);
       s->name = toLowerAscii(next().text);
       const Token& op = peek();
-      if (op.isSymbol("=") || op.isSymbol("+=") || op.isSymbol("-=") || op.isSymbol("*=") || op.isSymbol("/=")) {
+      if (op.isSymbol("=") || op.isSymbol("+=") || op.isSymbol("-=") || op.isSymbol("*=") ||
+          op.isSymbol("/=")) {
         s->op = op.text;
         next();
       } else {
@@ -411,7 +509,8 @@ class Parser {
       if (startsStatement(tk)) {
         const Token& prev = t_[i - 1];
         bool allowed = false;
-        if (tk.is("SELECT") && (prev.is("UNION") || prev.is("ALL") || prev.is("EXCEPT") || prev.is("INTERSECT")))
+        if (tk.is("SELECT") &&
+            (prev.is("UNION") || prev.is("ALL") || prev.is("EXCEPT") || prev.is("INTERSECT")))
           allowed = true;
         if (tk.is("SELECT") && command == StatementDone::Command::Insert && !insertBody) {
           allowed = true;
@@ -434,7 +533,8 @@ class Parser {
     const std::size_t end = passthroughEnd(p_, command);
     auto s = make(Statement::Kind::Passthrough, line);
     s->command = command;
-    s->tokens.assign(t_.begin() + static_cast<std::ptrdiff_t>(p_), t_.begin() + static_cast<std::ptrdiff_t>(end));
+    s->tokens.assign(t_.begin() + static_cast<std::ptrdiff_t>(p_),
+                     t_.begin() + static_cast<std::ptrdiff_t>(end));
     p_ = end;
     return s;
   }
@@ -479,7 +579,8 @@ class Parser {
         item.expr = expression();
         if (accept("AS")) {
           const Token& n = peek();
-          if (n.kind == Token::Kind::String || n.kind == Token::Kind::QuotedIdentifier || n.kind == Token::Kind::Identifier) {
+          if (n.kind == Token::Kind::String || n.kind == Token::Kind::QuotedIdentifier ||
+              n.kind == Token::Kind::Identifier) {
             item.alias = n.text;
             item.hasAlias = true;
             next();
@@ -500,13 +601,16 @@ class Parser {
     } while (acceptSymbol(","));
     if (accept("WHERE")) s->condition = expression();
     expectBoundary();
-    const bool anyAssign = std::any_of(s->items.begin(), s->items.end(), [](const SelectItem& i) { return !i.assignTo.empty(); });
-    const bool allAssign = std::all_of(s->items.begin(), s->items.end(), [](const SelectItem& i) { return !i.assignTo.empty(); });
+    const bool anyAssign = std::any_of(s->items.begin(), s->items.end(),
+                                       [](const SelectItem& i) { return !i.assignTo.empty(); });
+    const bool allAssign = std::all_of(s->items.begin(), s->items.end(),
+                                       [](const SelectItem& i) { return !i.assignTo.empty(); });
     if (anyAssign && !allAssign)
-      throw SqlError(141, 15,
-                     "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval "
-                     "operations.",
-                     line);
+      throw SqlError(
+          141, 15,
+          "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval "
+          "operations.",
+          line);
     return s;
   }
 
@@ -557,7 +661,8 @@ class Parser {
       s->returnVariable = toLowerAscii(next().text);
       next();
     }
-    if (peek().kind == Token::Kind::Variable) unsupported("EXECUTE with a procedure name in a variable", line);
+    if (peek().kind == Token::Kind::Variable)
+      unsupported("EXECUTE with a procedure name in a variable", line);
     // [server.][database.][schema.]procedure
     std::vector<std::string> parts;
     parts.push_back(identifierText());
@@ -625,7 +730,8 @@ class Parser {
   }
 
   template <std::size_t N>
-  void withOptions(Statement& s, const std::array<const char*, N>& known, const char* what, bool truncateOnlyKnown) {
+  void withOptions(Statement& s, const std::array<const char*, N>& known, const char* what,
+                   bool truncateOnlyKnown) {
     do {
       const Token& o = peek();
       if (o.kind != Token::Kind::Identifier) syntaxError(o);
@@ -663,7 +769,8 @@ class Parser {
     if (accept("TO")) devices(*s);
     if (accept("WITH")) withOptions(*s, kBackupOptions, "BACKUP", opt_.serverYear <= 2005);
     if (s->kind == Statement::Kind::BackupDatabase && !s->value) syntaxError(peek());
-    if (s->kind == Statement::Kind::BackupLog && !s->value && !s->option("TRUNCATE_ONLY") && !s->option("NO_LOG"))
+    if (s->kind == Statement::Kind::BackupLog && !s->value && !s->option("TRUNCATE_ONLY") &&
+        !s->option("NO_LOG"))
       syntaxError(peek());
     expectBoundary();
     return s;
@@ -674,7 +781,8 @@ class Parser {
     auto s = make(Statement::Kind::RestoreDatabase, line);
     if (accept("DATABASE")) {
       s->target = databaseName();
-      if (peek().is("FILE") || peek().is("FILEGROUP") || peek().is("PAGE")) unsupported("piecemeal restores", line);
+      if (peek().is("FILE") || peek().is("FILEGROUP") || peek().is("PAGE"))
+        unsupported("piecemeal restores", line);
     } else if (accept("VERIFYONLY")) {
       s->kind = Statement::Kind::RestoreVerify;
     } else if (accept("HEADERONLY")) {
@@ -743,8 +851,8 @@ class Parser {
       }
       return s;
     }
-    if (what.is("TABLE") || what.is("INDEX") || what.is("UNIQUE") || what.is("VIEW") || what.is("CLUSTERED") ||
-        what.is("NONCLUSTERED"))
+    if (what.is("TABLE") || what.is("INDEX") || what.is("UNIQUE") || what.is("VIEW") ||
+        what.is("CLUSTERED") || what.is("NONCLUSTERED"))
       return passthrough(StatementDone::Command::Other);
     unsupported("CREATE " + toUpperAscii(what.text), line);
   }
@@ -775,10 +883,11 @@ class Parser {
   struct DepthGuard {
     explicit DepthGuard(Parser& p, int line) : parser(p) {
       if (++parser.depth_ > 128)
-        throw SqlError(191, 15,
-                       "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
-                       "smaller queries.",
-                       line);
+        throw SqlError(
+            191, 15,
+            "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+            "smaller queries.",
+            line);
     }
     ~DepthGuard() { --parser.depth_; }
     DepthGuard(const DepthGuard&) = delete;
@@ -1017,7 +1126,8 @@ class Parser {
       expectSymbol(")");
       return e;
     }
-    static const char* const niladic[] = {"CURRENT_TIMESTAMP", "SYSTEM_USER", "CURRENT_USER", "SESSION_USER", "USER"};
+    static const char* const niladic[] = {"CURRENT_TIMESTAMP", "SYSTEM_USER", "CURRENT_USER", "SESSION_USER",
+                                          "USER"};
     for (const char* n : niladic) {
       if (tk.is(n) && !peek(1).isSymbol("(")) {
         next();
@@ -1082,7 +1192,8 @@ class Parser {
 
 bool isReservedKeyword(std::string_view word) { return inList(kReserved, word); }
 
-SqlType parseTypeName(const std::string& name, const std::vector<int>& args, bool hasArgs, bool inConvert, int line) {
+SqlType parseTypeName(const std::string& name, const std::vector<int>& args, bool hasArgs, bool inConvert,
+                      int line) {
   const std::string n = toLowerAscii(name);
   const int defaultLength = inConvert ? 30 : 1;
   const int len = hasArgs && !args.empty() ? args[0] : defaultLength;

@@ -22,7 +22,8 @@ std::vector<StatementPtr> parseBatch(const std::vector<Token>& tokens, const Par
 std::vector<Declaration> parseDeclarationList(const std::vector<Token>& tokens);
 
 // Parses a type name such as "varchar(20)"; throws SqlError 2715 for an unknown type.
-SqlType parseTypeName(const std::string& name, const std::vector<int>& args, bool hasArgs, bool inConvert, int line);
+SqlType parseTypeName(const std::string& name, const std::vector<int>& args, bool hasArgs, bool inConvert,
+                      int line);
 
 bool isReservedKeyword(std::string_view word);
 

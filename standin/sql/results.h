@@ -37,7 +37,13 @@ struct ResultSet {
 
 // ENVCHANGE of the kinds the engine causes.
 struct EnvChange {
-  enum class Kind { Database = 1, Language = 2, BeginTransaction = 8, CommitTransaction = 9, RollbackTransaction = 10 };
+  enum class Kind {
+    Database = 1,
+    Language = 2,
+    BeginTransaction = 8,
+    CommitTransaction = 9,
+    RollbackTransaction = 10
+  };
   Kind kind = Kind::Database;
   std::string newValue;  // database name, or the 8-byte transaction descriptor
   std::string oldValue;
@@ -45,7 +51,13 @@ struct EnvChange {
 
 // The end of one statement (DONE, or DONEINPROC inside a procedure).
 struct StatementDone {
-  enum class Command : std::uint16_t { Other = 0, Select = 0xC1, Insert = 0xC3, Delete = 0xC4, Update = 0xC5 };
+  enum class Command : std::uint16_t {
+    Other = 0,
+    Select = 0xC1,
+    Insert = 0xC3,
+    Delete = 0xC4,
+    Update = 0xC5
+  };
   bool error = false;
   std::optional<std::int64_t> rowCount;  // present for SELECT and DML (DONE_COUNT)
   bool inProcedure = false;
@@ -69,7 +81,8 @@ struct ProcedureDone {
   bool error = false;
 };
 
-using ResultItem = std::variant<Message, ResultSet, EnvChange, StatementDone, ReturnStatus, ReturnValue, ProcedureDone>;
+using ResultItem =
+    std::variant<Message, ResultSet, EnvChange, StatementDone, ReturnStatus, ReturnValue, ProcedureDone>;
 
 struct BatchResult {
   std::vector<ResultItem> items;

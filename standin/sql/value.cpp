@@ -39,14 +39,16 @@ void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
 }
 
 constexpr std::int64_t kDays1900To1970 = 25567;
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 }  // namespace
 
-DateTime DateTime::fromParts(int year, int month, int day, int hour, int minute, int second, int millisecond) {
+DateTime DateTime::fromParts(int year, int month, int day, int hour, int minute, int second,
+                             int millisecond) {
   DateTime dt;
-  dt.days = static_cast<std::int32_t>(daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-                                      kDays1900To1970);
+  dt.days = static_cast<std::int32_t>(
+      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kDays1900To1970);
   const std::int64_t ms = ((hour * 60LL + minute) * 60LL + second) * 1000LL + millisecond;
   dt.ticks = static_cast<std::uint32_t>((ms * 300 + 500) / 1000);
   return dt;
@@ -62,7 +64,8 @@ DateTime DateTime::now() {
                    static_cast<int>(tv.tv_usec / 1000));
 }
 
-void DateTime::toParts(int& year, int& month, int& day, int& hour, int& minute, int& second, int& millisecond) const {
+void DateTime::toParts(int& year, int& month, int& day, int& hour, int& minute, int& second,
+                       int& millisecond) const {
   civilFromDays(static_cast<std::int64_t>(days) - kDays1900To1970, year, month, day);
   const std::int64_t ms = (static_cast<std::int64_t>(ticks) * 1000 + 150) / 300;
   hour = static_cast<int>(ms / 3600000);
@@ -90,7 +93,8 @@ std::optional<DateTime> DateTime::parse(const std::string& text) {
       }
     }
   }
-  if (y < 1753 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return std::nullopt;
+  if (y < 1753 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
+    return std::nullopt;
   return fromParts(y, mo, d, h, mi, s, ms);
 }
 
@@ -103,37 +107,87 @@ std::optional<std::string> DateTime::format(int style) const {
     case 0:
     case 100: {
       const int h12 = h % 12 == 0 ? 12 : h % 12;
-      std::snprintf(buf, sizeof buf, "%s %2d %d %2d:%02d%s", kMonths[mo - 1], d, y, h12, mi, h < 12 ? "AM" : "PM");
+      std::snprintf(buf, sizeof buf, "%s %2d %d %2d:%02d%s", kMonths[mo - 1], d, y, h12, mi,
+                    h < 12 ? "AM" : "PM");
       break;
     }
-    case 1: std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", mo, d, yy); break;
-    case 101: std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", mo, d, y); break;
-    case 2: std::snprintf(buf, sizeof buf, "%02d.%02d.%02d", yy, mo, d); break;
-    case 102: std::snprintf(buf, sizeof buf, "%04d.%02d.%02d", y, mo, d); break;
-    case 3: std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", d, mo, yy); break;
-    case 103: std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", d, mo, y); break;
-    case 4: std::snprintf(buf, sizeof buf, "%02d.%02d.%02d", d, mo, yy); break;
-    case 104: std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", d, mo, y); break;
-    case 5: std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", d, mo, yy); break;
-    case 105: std::snprintf(buf, sizeof buf, "%02d-%02d-%04d", d, mo, y); break;
-    case 106: std::snprintf(buf, sizeof buf, "%02d %s %04d", d, kMonths[mo - 1], y); break;
-    case 107: std::snprintf(buf, sizeof buf, "%s %02d, %04d", kMonths[mo - 1], d, y); break;
+    case 1:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", mo, d, yy);
+      break;
+    case 101:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", mo, d, y);
+      break;
+    case 2:
+      std::snprintf(buf, sizeof buf, "%02d.%02d.%02d", yy, mo, d);
+      break;
+    case 102:
+      std::snprintf(buf, sizeof buf, "%04d.%02d.%02d", y, mo, d);
+      break;
+    case 3:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", d, mo, yy);
+      break;
+    case 103:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", d, mo, y);
+      break;
+    case 4:
+      std::snprintf(buf, sizeof buf, "%02d.%02d.%02d", d, mo, yy);
+      break;
+    case 104:
+      std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", d, mo, y);
+      break;
+    case 5:
+      std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", d, mo, yy);
+      break;
+    case 105:
+      std::snprintf(buf, sizeof buf, "%02d-%02d-%04d", d, mo, y);
+      break;
+    case 106:
+      std::snprintf(buf, sizeof buf, "%02d %s %04d", d, kMonths[mo - 1], y);
+      break;
+    case 107:
+      std::snprintf(buf, sizeof buf, "%s %02d, %04d", kMonths[mo - 1], d, y);
+      break;
     case 8:
-    case 108: std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", h, mi, s); break;
-    case 10: std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", mo, d, yy); break;
-    case 110: std::snprintf(buf, sizeof buf, "%02d-%02d-%04d", mo, d, y); break;
-    case 11: std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", yy, mo, d); break;
-    case 111: std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", y, mo, d); break;
-    case 12: std::snprintf(buf, sizeof buf, "%02d%02d%02d", yy, mo, d); break;
-    case 112: std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, mo, d); break;
-    case 114: std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%03d", h, mi, s, ms); break;
+    case 108:
+      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", h, mi, s);
+      break;
+    case 10:
+      std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", mo, d, yy);
+      break;
+    case 110:
+      std::snprintf(buf, sizeof buf, "%02d-%02d-%04d", mo, d, y);
+      break;
+    case 11:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", yy, mo, d);
+      break;
+    case 111:
+      std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", y, mo, d);
+      break;
+    case 12:
+      std::snprintf(buf, sizeof buf, "%02d%02d%02d", yy, mo, d);
+      break;
+    case 112:
+      std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, mo, d);
+      break;
+    case 114:
+      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%03d", h, mi, s, ms);
+      break;
     case 20:
-    case 120: std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s); break;
+    case 120:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+      break;
     case 21:
-    case 121: std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms); break;
-    case 23: std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d); break;
-    case 126: std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms); break;
-    default: return std::nullopt;
+    case 121:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
+      break;
+    case 23:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);
+      break;
+    case 126:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
+      break;
+    default:
+      return std::nullopt;
   }
   return std::string(buf);
 }
@@ -142,16 +196,26 @@ std::string DateTime::iso() const { return *format(121); }
 
 std::string SqlType::name() const {
   switch (kind) {
-    case Kind::Int: return "int";
-    case Kind::BigInt: return "bigint";
-    case Kind::SmallInt: return "smallint";
-    case Kind::TinyInt: return "tinyint";
-    case Kind::Bit: return "bit";
-    case Kind::Float: return "float";
-    case Kind::VarChar: return "varchar(" + std::to_string(length) + ")";
-    case Kind::NVarChar: return "nvarchar(" + std::to_string(length) + ")";
-    case Kind::DateTime: return "datetime";
-    case Kind::VarBinary: return "varbinary(" + std::to_string(length) + ")";
+    case Kind::Int:
+      return "int";
+    case Kind::BigInt:
+      return "bigint";
+    case Kind::SmallInt:
+      return "smallint";
+    case Kind::TinyInt:
+      return "tinyint";
+    case Kind::Bit:
+      return "bit";
+    case Kind::Float:
+      return "float";
+    case Kind::VarChar:
+      return "varchar(" + std::to_string(length) + ")";
+    case Kind::NVarChar:
+      return "nvarchar(" + std::to_string(length) + ")";
+    case Kind::DateTime:
+      return "datetime";
+    case Kind::VarBinary:
+      return "varbinary(" + std::to_string(length) + ")";
   }
   return "?";
 }

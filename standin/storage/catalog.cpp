@@ -22,7 +22,8 @@ constexpr const char* kSystemDatabases[] = {"master", "tempdb", "model", "msdb"}
 std::string safeFileStem(const std::string& name) {
   std::string out;
   for (const char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
     out.push_back(ok ? c : '_');
   }
   return out.empty() ? std::string("db") : out;
@@ -43,13 +44,15 @@ void createSampleDatabase(const std::filesystem::path& file) {
   db.exec(
       "BEGIN;"
       "CREATE TABLE Customers (CustomerID INT PRIMARY KEY, Name NVARCHAR(50) NOT NULL, City NVARCHAR(50));"
-      "INSERT INTO Customers VALUES (1, '山田 太郎', '東京'), (2, '佐藤 花子', '大阪'), (3, 'Brackenvale Ltd', 'Sapporo'),"
+      "INSERT INTO Customers VALUES (1, '山田 太郎', '東京'), (2, '佐藤 花子', '大阪'), (3, 'Brackenvale "
+      "Ltd', 'Sapporo'),"
       " (4, '鈴木 一郎', '名古屋');"
       "CREATE TABLE Products (ProductID INT PRIMARY KEY, Name NVARCHAR(50) NOT NULL, Price FLOAT NOT NULL);"
       "INSERT INTO Products VALUES (1, 'ノート', 120.0), (2, 'ボールペン', 80.5), (3, 'Stapler', 450.0);"
       "CREATE TABLE Orders (OrderID INT PRIMARY KEY, CustomerID INT NOT NULL, ProductID INT NOT NULL,"
       " Quantity INT NOT NULL, OrderDate DATETIME NOT NULL);"
-      "INSERT INTO Orders VALUES (1, 1, 1, 10, '2008-01-15 10:30:00.000'), (2, 2, 2, 5, '2008-02-01 09:00:00.000'),"
+      "INSERT INTO Orders VALUES (1, 1, 1, 10, '2008-01-15 10:30:00.000'), (2, 2, 2, 5, '2008-02-01 "
+      "09:00:00.000'),"
       " (3, 1, 3, 1, '2008-02-20 14:45:00.000'), (4, 3, 1, 200, '2008-03-03 16:10:00.000'),"
       " (5, 4, 2, 12, '2008-03-10 11:05:00.000');"
       "COMMIT;");
@@ -132,9 +135,7 @@ void Catalog::loadCatalog() {
   }
 }
 
-std::string Catalog::dataFileName(const std::string& db) const {
-  return year_ == 2000 ? db + "_Data" : db;
-}
+std::string Catalog::dataFileName(const std::string& db) const { return year_ == 2000 ? db + "_Data" : db; }
 
 std::string Catalog::logFileName(const std::string& db) const {
   return year_ == 2000 ? db + "_Log" : db + "_log";
@@ -154,7 +155,8 @@ std::optional<DbEntry> Catalog::findById(int id) const {
   return std::nullopt;
 }
 
-Catalog::Acquire Catalog::acquire(const std::string& name, std::string& canonical, std::filesystem::path& file) {
+Catalog::Acquire Catalog::acquire(const std::string& name, std::string& canonical,
+                                  std::filesystem::path& file) {
   std::lock_guard lock(mutex_);
   for (auto& d : dbs_) {
     if (!equalsIgnoreCase(d.name, name)) continue;
@@ -204,13 +206,14 @@ void Catalog::endExclusive(const std::string& name) {
 }
 
 DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
-  if (name.empty() || utf16Length(name) > 128) throw SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
+  if (name.empty() || utf16Length(name) > 128)
+    throw SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
   std::lock_guard lock(mutex_);
   for (const auto& d : dbs_)
     if (equalsIgnoreCase(d.name, name)) {
-      const std::string text = year_ == 2000
-                                   ? "Database '" + d.name + "' already exists."
-                                   : "Database '" + d.name + "' already exists. Choose a different database name.";
+      const std::string text =
+          year_ == 2000 ? "Database '" + d.name + "' already exists."
+                        : "Database '" + d.name + "' already exists. Choose a different database name.";
       throw SqlError(1801, 16, text);
     }
   int id = 5;
@@ -218,7 +221,8 @@ DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
   std::string stem = safeFileStem(name);
   if (stem != name) stem += "_" + std::to_string(id);
   std::filesystem::path file = dataDir_ / (stem + ".sqlite");
-  for (int k = 2; std::filesystem::exists(file); ++k) file = dataDir_ / (stem + "_" + std::to_string(k) + ".sqlite");
+  for (int k = 2; std::filesystem::exists(file); ++k)
+    file = dataDir_ / (stem + "_" + std::to_string(k) + ".sqlite");
   // A new database starts as a copy of model.
   std::optional<std::string> modelContent;
   for (const auto& d : dbs_)

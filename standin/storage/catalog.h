@@ -61,7 +61,8 @@ class Catalog {
   enum class Exclusive { Ok, Missing, InUse };
   // A client that has just disconnected may not have released its database yet: waits up to
   // `patience` for the other users to go.
-  Exclusive beginExclusive(const std::string& name, std::chrono::milliseconds patience = std::chrono::milliseconds(0));
+  Exclusive beginExclusive(const std::string& name,
+                           std::chrono::milliseconds patience = std::chrono::milliseconds(0));
   void endExclusive(const std::string& name);
 
   // Adds a database (file created from model's content, or empty); throws sql::SqlError.
@@ -81,9 +82,9 @@ class Catalog {
   std::filesystem::path dataDir_;
   std::filesystem::path backupDir_;
   int year_ = 2005;
-  mutable std::mutex mutex_;          // guards dbs_ and master_
-  std::vector<DbEntry> dbs_;          // by id
-  std::optional<Database> master_;    // master, for sysdatabases / syslogins
+  mutable std::mutex mutex_;        // guards dbs_ and master_
+  std::vector<DbEntry> dbs_;        // by id
+  std::optional<Database> master_;  // master, for sysdatabases / syslogins
 };
 
 // One user of a database while it is some session's current database. The catalogue outlives

@@ -73,8 +73,8 @@ Message messageFor(const Error& e, const std::string& db) {
   } else if (auto u = after("UNIQUE constraint failed: ")) {
     m.number = 2627;
     const std::string table = u->substr(0, u->find('.'));
-    m.text = "Violation of PRIMARY KEY constraint 'PK_" + table + "'. Cannot insert duplicate key in object 'dbo." +
-             table + "'.";
+    m.text = "Violation of PRIMARY KEY constraint 'PK_" + table +
+             "'. Cannot insert duplicate key in object 'dbo." + table + "'.";
   } else if (auto n = after("NOT NULL constraint failed: ")) {
     m.number = 515;
     const auto dot = n->find('.');
@@ -119,7 +119,8 @@ ProgressGuard::~ProgressGuard() { sqlite3_progress_handler(db_, 0, nullptr, null
 SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t col) {
   const std::string d = decl ? toUpperAscii(decl) : std::string();
   int declaredLength = 0;
-  if (const auto open = d.find('('); open != std::string::npos) declaredLength = std::atoi(d.c_str() + open + 1);
+  if (const auto open = d.find('('); open != std::string::npos)
+    declaredLength = std::atoi(d.c_str() + open + 1);
   bool anyText = false, anyFloat = false, anyInt = false, anyBlob = false, bigInt = false;
   std::size_t longest = 1;
   for (const auto& r : rows) {
@@ -158,14 +159,16 @@ SqlType columnType(const char* decl, const std::vector<Row>& rows, std::size_t c
   if (d.find("BIT") != std::string::npos && !anyFloat) return SqlType{K::Bit, 0};
   if (d.find("INT") != std::string::npos && !anyFloat)
     return (bigInt || d.find("BIGINT") != std::string::npos) ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
-  if (d.find("CHAR") != std::string::npos || d.find("TEXT") != std::string::npos || d.find("CLOB") != std::string::npos)
+  if (d.find("CHAR") != std::string::npos || d.find("TEXT") != std::string::npos ||
+      d.find("CLOB") != std::string::npos)
     return text();
   if (anyFloat || d.find("REAL") != std::string::npos || d.find("FLOA") != std::string::npos ||
-      d.find("DOUB") != std::string::npos || d.find("DEC") != std::string::npos || d.find("NUM") != std::string::npos ||
-      d.find("MONEY") != std::string::npos)
+      d.find("DOUB") != std::string::npos || d.find("DEC") != std::string::npos ||
+      d.find("NUM") != std::string::npos || d.find("MONEY") != std::string::npos)
     return SqlType{K::Float, 0};
   if (anyInt) return bigInt ? SqlType{K::BigInt, 0} : SqlType{K::Int, 0};
-  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos) return SqlType{K::VarBinary, 8000};
+  if (d.find("BLOB") != std::string::npos || d.find("BINARY") != std::string::npos)
+    return SqlType{K::VarBinary, 8000};
   return SqlType{K::Int, 0};
 }
 

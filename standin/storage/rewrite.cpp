@@ -114,8 +114,9 @@ class Rewriter {
   std::size_t chain(std::size_t i, std::size_t e, std::vector<Token>& out) {
     std::vector<Token> acc;
     i = term(i, e, acc);
-    while (i + 1 < e && (t_[i].isSymbol("+") || t_[i].isSymbol("-") || t_[i].isSymbol("&") || t_[i].isSymbol("|") ||
-                         t_[i].isSymbol("^")) &&
+    while (i + 1 < e &&
+           (t_[i].isSymbol("+") || t_[i].isSymbol("-") || t_[i].isSymbol("&") || t_[i].isSymbol("|") ||
+            t_[i].isSymbol("^")) &&
            startsOperand(i + 1, e)) {
       const Token op = t_[i];
       std::vector<Token> rhs;
@@ -154,7 +155,8 @@ class Rewriter {
   }
 
   std::size_t factor(std::size_t i, std::size_t e, std::vector<Token>& out) {
-    while (i < e && (t_[i].isSymbol("-") || t_[i].isSymbol("+") || t_[i].isSymbol("~"))) out.push_back(t_[i++]);
+    while (i < e && (t_[i].isSymbol("-") || t_[i].isSymbol("+") || t_[i].isSymbol("~")))
+      out.push_back(t_[i++]);
     if (i >= e || !startsOperand(i, e) || t_[i].isSymbol("-") || t_[i].isSymbol("+") || t_[i].isSymbol("~"))
       return i;
     return atom(i, e, out);
@@ -169,8 +171,8 @@ class Rewriter {
       if (close < e) out.push_back(t_[close]);
       return close < e ? close + 1 : e;
     }
-    const bool call = (isName(tk) || isKeywordFunction(tk)) && tk.kind == Token::Kind::Identifier && i + 1 < e &&
-                      t_[i + 1].isSymbol("(");
+    const bool call = (isName(tk) || isKeywordFunction(tk)) && tk.kind == Token::Kind::Identifier &&
+                      i + 1 < e && t_[i + 1].isSymbol("(");
     if (call) {
       const std::size_t close = closing(i + 1, e);
       if (tk.is("CONVERT") && convertCall(i, close, e, out)) return close < e ? close + 1 : e;
@@ -321,7 +323,8 @@ void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     // A datetime column holds ISO text; plus a number it is a date moved on by days.
     auto asDate = [](TypedValue& v, const TypedValue& other) {
       if (!other.type.isInteger() && other.type.kind != SqlType::Kind::Float) return;
-      if (const auto* s = std::get_if<std::string>(&v.value); s && s->size() >= 19 && (*s)[4] == '-' && (*s)[13] == ':')
+      if (const auto* s = std::get_if<std::string>(&v.value);
+          s && s->size() >= 19 && (*s)[4] == '-' && (*s)[13] == ':')
         if (auto dt = DateTime::parse(*s)) v = TypedValue{SqlType{SqlType::Kind::DateTime, 0}, *dt};
     };
     asDate(a, b);

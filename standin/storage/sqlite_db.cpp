@@ -46,7 +46,8 @@ void Statement::bind(int index, const Value& value) {
   } else if (const auto* dt = std::get_if<DateTime>(&value)) {
     bindText(index, dt->iso());
   } else if (const auto* b = std::get_if<Binary>(&value)) {
-    sqlite3_bind_blob(stmt_.get(), index, b->bytes.data(), static_cast<int>(b->bytes.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(stmt_.get(), index, b->bytes.data(), static_cast<int>(b->bytes.size()),
+                      SQLITE_TRANSIENT);
   }
 }
 
@@ -62,14 +63,19 @@ bool Statement::isNull(int column) const { return sqlite3_column_type(stmt_.get(
 
 Value Statement::value(int column) const {
   switch (sqlite3_column_type(stmt_.get(), column)) {
-    case SQLITE_INTEGER: return integer(column);
-    case SQLITE_FLOAT: return sqlite3_column_double(stmt_.get(), column);
-    case SQLITE_TEXT: return text(column);
+    case SQLITE_INTEGER:
+      return integer(column);
+    case SQLITE_FLOAT:
+      return sqlite3_column_double(stmt_.get(), column);
+    case SQLITE_TEXT:
+      return text(column);
     case SQLITE_BLOB: {
       const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_.get(), column));
-      return Binary{std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), column)))};
+      return Binary{
+          std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), column)))};
     }
-    default: return std::monostate{};
+    default:
+      return std::monostate{};
   }
 }
 

@@ -63,7 +63,8 @@ std::optional<Fault> parseFault(std::string_view spec, std::string* error) {
   std::vector<std::string_view> parts;
   for (std::size_t start = 0;;) {
     const auto colon = spec.find(':', start);
-    parts.push_back(spec.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
+    parts.push_back(
+        spec.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
     if (colon == std::string_view::npos) break;
     start = colon + 1;
   }
@@ -84,7 +85,8 @@ std::optional<Fault> parseFault(std::string_view spec, std::string* error) {
     f.action = action == "stall" ? Fault::Action::Stall : Fault::Action::StallLogin;
     f.duration = *d;
   } else {
-    return wrong(error, "unknown fault: " + std::string(action) + " (drop, drop-after-bytes, stall, stall-login)");
+    return wrong(error,
+                 "unknown fault: " + std::string(action) + " (drop, drop-after-bytes, stall, stall-login)");
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
     long long n = 0;

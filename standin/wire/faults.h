@@ -32,10 +32,10 @@ std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 struct Fault {
   enum class Action { Drop, DropAfterBytes, Stall, StallLogin };
   Action action = Action::Drop;
-  std::size_t bytes = 0;                // DropAfterBytes
+  std::size_t bytes = 0;                 // DropAfterBytes
   std::chrono::milliseconds duration{};  // Stall, StallLogin
-  std::string match;                    // empty: every request
-  int times = 0;                        // 0: every time
+  std::string match;                     // empty: every request
+  int times = 0;                         // 0: every time
 };
 
 // A fault from its spec; nullopt, with the reason in `error`, when the spec is wrong.

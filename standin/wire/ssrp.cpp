@@ -20,8 +20,8 @@ using base::equalsIgnoreCase;
 using base::UniqueFd;
 
 std::string ssrpInstanceText(const std::string& serverName, const SsrpInstance& instance) {
-  return "ServerName;" + serverName + ";InstanceName;" + instance.name + ";IsClustered;No;Version;" + instance.version +
-         ";tcp;" + std::to_string(instance.tcpPort) + ";;";
+  return "ServerName;" + serverName + ";InstanceName;" + instance.name + ";IsClustered;No;Version;" +
+         instance.version + ";tcp;" + std::to_string(instance.tcpPort) + ";;";
 }
 
 namespace {
@@ -36,7 +36,8 @@ std::string frame(const std::string& data) {
 
 }  // namespace
 
-std::string ssrpAnswer(std::string_view request, const std::string& serverName, const std::vector<SsrpInstance>& instances) {
+std::string ssrpAnswer(std::string_view request, const std::string& serverName,
+                       const std::vector<SsrpInstance>& instances) {
   if (request.empty() || instances.empty()) return {};
   const auto kind = static_cast<unsigned char>(request[0]);
   if (kind == 0x02 || kind == 0x03) {
@@ -77,9 +78,11 @@ struct SsrpResponder::Impl {
       if (!(fds[1].revents & POLLIN)) continue;
       sockaddr_storage from{};
       socklen_t fromLen = sizeof from;
-      const ssize_t n = ::recvfrom(sock.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+      const ssize_t n =
+          ::recvfrom(sock.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
       if (n <= 0) continue;
-      const std::string reply = ssrpAnswer(std::string_view(buf, static_cast<std::size_t>(n)), serverName, instances);
+      const std::string reply =
+          ssrpAnswer(std::string_view(buf, static_cast<std::size_t>(n)), serverName, instances);
       if (!reply.empty())
         ::sendto(sock.get(), reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
     }

@@ -10,9 +10,9 @@
 namespace standin::wire {
 
 struct SsrpInstance {
-  std::string name;        // e.g. MSSQLSERVER, SQLEXPRESS
+  std::string name;  // e.g. MSSQLSERVER, SQLEXPRESS
   std::uint16_t tcpPort = 1433;
-  std::string version;     // digits and dots, e.g. 9.00.5000.00
+  std::string version;  // digits and dots, e.g. 9.00.5000.00
 };
 
 // "ServerName;HOST;InstanceName;NAME;IsClustered;No;Version;V;tcp;PORT;;" ([MC-SQLR] 2.2.5)
@@ -21,7 +21,8 @@ std::string ssrpInstanceText(const std::string& serverName, const SsrpInstance& 
 // The reply datagram to one request, or empty when the request gets no answer
 // (unknown instance, unknown request type). Handles CLNT_BCAST_EX (0x02), CLNT_UCAST_EX (0x03)
 // and CLNT_UCAST_INST (0x04 name NUL).
-std::string ssrpAnswer(std::string_view request, const std::string& serverName, const std::vector<SsrpInstance>& instances);
+std::string ssrpAnswer(std::string_view request, const std::string& serverName,
+                       const std::vector<SsrpInstance>& instances);
 
 class SsrpResponder {
  public:

@@ -47,7 +47,9 @@ std::uint16_t Reader::u16() {
 std::uint32_t Reader::u32() {
   need(4);
   std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
+         << (8 * i);
   pos_ += 4;
   return v;
 }
@@ -55,7 +57,9 @@ std::uint32_t Reader::u32() {
 std::uint64_t Reader::u64() {
   need(8);
   std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)])) << (8 * i);
+  for (int i = 0; i < 8; ++i)
+    v |= static_cast<std::uint64_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
+         << (8 * i);
   pos_ += 8;
   return v;
 }
@@ -122,7 +126,7 @@ Login7 parseLogin7(std::string_view payload) {
   }
   l.appName = field(false);
   l.serverName = field(false);
-  r.skip(4);  // extension
+  r.skip(4);     // extension
   field(false);  // client interface name
   l.language = field(false);
   l.database = field(false);
@@ -162,7 +166,9 @@ void skipAllHeaders(Reader& r, std::uint32_t tdsVersion) {
   if (tdsVersion < 0x72000000 || r.left() < 4) return;
   const std::string_view d = r.data().substr(r.pos());
   std::uint32_t total = 0;
-  for (int i = 0; i < 4; ++i) total |= static_cast<std::uint32_t>(static_cast<unsigned char>(d[static_cast<std::size_t>(i)])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    total |= static_cast<std::uint32_t>(static_cast<unsigned char>(d[static_cast<std::size_t>(i)]))
+             << (8 * i);
   if (total >= 4 && total <= d.size()) r.skip(total);
 }
 
@@ -172,22 +178,38 @@ namespace {
 
 const char* procedureById(std::uint16_t id) {
   switch (id) {
-    case 1: return "sp_cursor";
-    case 2: return "sp_cursoropen";
-    case 3: return "sp_cursorprepare";
-    case 4: return "sp_cursorexecute";
-    case 5: return "sp_cursorprepexec";
-    case 6: return "sp_cursorunprepare";
-    case 7: return "sp_cursorfetch";
-    case 8: return "sp_cursoroption";
-    case 9: return "sp_cursorclose";
-    case 10: return "sp_executesql";
-    case 11: return "sp_prepare";
-    case 12: return "sp_execute";
-    case 13: return "sp_prepexec";
-    case 14: return "sp_prepexecrpc";
-    case 15: return "sp_unprepare";
-    default: return "";
+    case 1:
+      return "sp_cursor";
+    case 2:
+      return "sp_cursoropen";
+    case 3:
+      return "sp_cursorprepare";
+    case 4:
+      return "sp_cursorexecute";
+    case 5:
+      return "sp_cursorprepexec";
+    case 6:
+      return "sp_cursorunprepare";
+    case 7:
+      return "sp_cursorfetch";
+    case 8:
+      return "sp_cursoroption";
+    case 9:
+      return "sp_cursorclose";
+    case 10:
+      return "sp_executesql";
+    case 11:
+      return "sp_prepare";
+    case 12:
+      return "sp_execute";
+    case 13:
+      return "sp_prepexec";
+    case 14:
+      return "sp_prepexecrpc";
+    case 15:
+      return "sp_unprepare";
+    default:
+      return "";
   }
 }
 
@@ -202,8 +224,10 @@ std::uint8_t lengthOf(std::uint8_t length, std::initializer_list<std::uint8_t> a
 std::int64_t signedLe(std::string_view b) {
   if (b.size() > 8) throw ProtocolError("an integer longer than 8 bytes");
   std::uint64_t v = 0;
-  for (std::size_t i = 0; i < b.size(); ++i) v |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[i])) << (8 * i);
-  if (!b.empty() && b.size() < 8 && (static_cast<unsigned char>(b.back()) & 0x80)) v |= ~0ULL << (8 * b.size());
+  for (std::size_t i = 0; i < b.size(); ++i)
+    v |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[i])) << (8 * i);
+  if (!b.empty() && b.size() < 8 && (static_cast<unsigned char>(b.back()) & 0x80))
+    v |= ~0ULL << (8 * b.size());
   return static_cast<std::int64_t>(v);
 }
 
@@ -244,7 +268,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
   using K = SqlType::Kind;
   while (!r.atEnd()) {
     const std::uint8_t first = static_cast<std::uint8_t>(r.data()[r.pos()]);
-    if (first == 0x80 || first == 0xFF) break;  // another RPC follows in the same batch; not used by clients here
+    if (first == 0x80 || first == 0xFF)
+      break;  // another RPC follows in the same batch; not used by clients here
     engine::Session::Parameter p;
     p.name = r.bVarchar();
     const std::uint8_t status = r.u8();
@@ -253,7 +278,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
     switch (type) {
       case 0x26:    // INTN
       case 0x68: {  // BITN
-        const std::uint8_t max = type == 0x68 ? lengthOf(r.u8(), {1}, "bit") : lengthOf(r.u8(), {1, 2, 4, 8}, "int");
+        const std::uint8_t max =
+            type == 0x68 ? lengthOf(r.u8(), {1}, "bit") : lengthOf(r.u8(), {1, 2, 4, 8}, "int");
         const std::uint8_t len =
             type == 0x68 ? lengthOf(r.u8(), {0, 1}, "bit") : lengthOf(r.u8(), {0, 1, 2, 4, 8}, "int");
         if (len > max) throw ProtocolError("an int value longer than its type");
@@ -264,14 +290,30 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
                               : SqlType::integer();
         if (len == 0) break;
         const std::string_view b = r.bytes(len);
-        p.value = len == 1 && type != 0x68 ? static_cast<std::int64_t>(static_cast<unsigned char>(b[0])) : signedLe(b);
+        p.value = len == 1 && type != 0x68 ? static_cast<std::int64_t>(static_cast<unsigned char>(b[0]))
+                                           : signedLe(b);
         break;
       }
-      case 0x30: p.type = SqlType{K::TinyInt, 0}; p.value = static_cast<std::int64_t>(r.u8()); break;
-      case 0x32: p.type = SqlType{K::Bit, 0}; p.value = static_cast<std::int64_t>(r.u8() != 0); break;
-      case 0x34: p.type = SqlType{K::SmallInt, 0}; p.value = signedLe(r.bytes(2)); break;
-      case 0x38: p.type = SqlType::integer(); p.value = signedLe(r.bytes(4)); break;
-      case 0x7F: p.type = SqlType::bigint(); p.value = signedLe(r.bytes(8)); break;
+      case 0x30:
+        p.type = SqlType{K::TinyInt, 0};
+        p.value = static_cast<std::int64_t>(r.u8());
+        break;
+      case 0x32:
+        p.type = SqlType{K::Bit, 0};
+        p.value = static_cast<std::int64_t>(r.u8() != 0);
+        break;
+      case 0x34:
+        p.type = SqlType{K::SmallInt, 0};
+        p.value = signedLe(r.bytes(2));
+        break;
+      case 0x38:
+        p.type = SqlType::integer();
+        p.value = signedLe(r.bytes(4));
+        break;
+      case 0x7F:
+        p.type = SqlType::bigint();
+        p.value = signedLe(r.bytes(8));
+        break;
       case 0x6D:    // FLTN
       case 0x3B:    // FLT4
       case 0x3E: {  // FLT8
@@ -336,7 +378,8 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
       case 0x28: {  // DATEN (7.3)
         p.type = SqlType{K::DateTime, 0};
         const std::uint8_t len = lengthOf(r.u8(), {0, 3}, "date");
-        if (len == 3) p.value = fromDaysSince0001(signedLe(std::string(r.bytes(3)) + std::string(1, '\0')), 0);
+        if (len == 3)
+          p.value = fromDaysSince0001(signedLe(std::string(r.bytes(3)) + std::string(1, '\0')), 0);
         break;
       }
       case 0x29:    // TIMEN
@@ -350,16 +393,19 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         const std::size_t timeLen = scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
         const std::string_view t = r.bytes(timeLen);
         std::uint64_t units = 0;
-        for (std::size_t i = 0; i < t.size(); ++i) units |= static_cast<std::uint64_t>(static_cast<unsigned char>(t[i])) << (8 * i);
+        for (std::size_t i = 0; i < t.size(); ++i)
+          units |= static_cast<std::uint64_t>(static_cast<unsigned char>(t[i])) << (8 * i);
         const double secs = static_cast<double>(units) / std::pow(10.0, scale);
         std::int64_t days = 693595;  // 1900-01-01 for a bare time
         if (type != 0x29) {
           const std::string_view d = r.bytes(3);
-          days = static_cast<std::int64_t>(static_cast<unsigned char>(d[0]) | (static_cast<unsigned char>(d[1]) << 8) |
+          days = static_cast<std::int64_t>(static_cast<unsigned char>(d[0]) |
+                                           (static_cast<unsigned char>(d[1]) << 8) |
                                            (static_cast<unsigned char>(d[2]) << 16));
         }
         if (type == 0x2B) r.skip(2);
-        if (len != timeLen + (type == 0x29 ? 0 : 3) + (type == 0x2B ? 2 : 0)) throw ProtocolError("bad date/time length");
+        if (len != timeLen + (type == 0x29 ? 0 : 3) + (type == 0x2B ? 2 : 0))
+          throw ProtocolError("bad date/time length");
         p.value = fromDaysSince0001(days, secs);
         break;
       }
@@ -395,9 +441,12 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
         if (len == 16) {
           const std::string_view g = r.bytes(16);
           char buf[40];
-          auto b = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(g[static_cast<std::size_t>(i)])); };
-          std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b(3), b(2),
-                        b(1), b(0), b(5), b(4), b(7), b(6), b(8), b(9), b(10), b(11), b(12), b(13), b(14), b(15));
+          auto b = [&](int i) {
+            return static_cast<unsigned>(static_cast<unsigned char>(g[static_cast<std::size_t>(i)]));
+          };
+          std::snprintf(
+              buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b(3),
+              b(2), b(1), b(0), b(5), b(4), b(7), b(6), b(8), b(9), b(10), b(11), b(12), b(13), b(14), b(15));
           p.value = std::string(buf);
         }
         break;
@@ -508,7 +557,8 @@ void TokenWriter::envChange(std::uint8_t type, const std::string& newValue, cons
   out_ += body.out_;
 }
 
-void TokenWriter::envChangeBytes(std::uint8_t type, const std::string& newValue, const std::string& oldValue) {
+void TokenWriter::envChangeBytes(std::uint8_t type, const std::string& newValue,
+                                 const std::string& oldValue) {
   u8(0xE3);
   u16(static_cast<std::uint16_t>(1 + 1 + newValue.size() + 1 + oldValue.size()));
   u8(type);
@@ -563,13 +613,34 @@ int wireBytes(const SqlType& t) { return t.length <= 0 || t.length > 8000 ? 8000
 void TokenWriter::typeInfo(const SqlType& t) {
   using K = SqlType::Kind;
   switch (t.kind) {
-    case K::Int: u8(0x26); u8(4); break;
-    case K::BigInt: u8(0x26); u8(8); break;
-    case K::SmallInt: u8(0x26); u8(2); break;
-    case K::TinyInt: u8(0x26); u8(1); break;
-    case K::Bit: u8(0x68); u8(1); break;
-    case K::Float: u8(0x6D); u8(8); break;
-    case K::DateTime: u8(0x6F); u8(8); break;
+    case K::Int:
+      u8(0x26);
+      u8(4);
+      break;
+    case K::BigInt:
+      u8(0x26);
+      u8(8);
+      break;
+    case K::SmallInt:
+      u8(0x26);
+      u8(2);
+      break;
+    case K::TinyInt:
+      u8(0x26);
+      u8(1);
+      break;
+    case K::Bit:
+      u8(0x68);
+      u8(1);
+      break;
+    case K::Float:
+      u8(0x6D);
+      u8(8);
+      break;
+    case K::DateTime:
+      u8(0x6F);
+      u8(8);
+      break;
     case K::NVarChar:
       u8(0xE7);
       u16(static_cast<std::uint16_t>(wireChars(t) * 2));
@@ -618,8 +689,10 @@ void TokenWriter::value(const SqlType& t, const Value& v) {
         break;
       }
       double d = 0;
-      if (const auto* p = std::get_if<double>(&v)) d = *p;
-      else d = static_cast<double>(asInt());
+      if (const auto* p = std::get_if<double>(&v))
+        d = *p;
+      else
+        d = static_cast<double>(asInt());
       std::uint64_t bits = 0;
       std::memcpy(&bits, &d, 8);
       u8(8);
@@ -667,8 +740,10 @@ void TokenWriter::value(const SqlType& t, const Value& v) {
         break;
       }
       std::string bytes;
-      if (const auto* b = std::get_if<Binary>(&v)) bytes = b->bytes;
-      else bytes = valueToText(v);
+      if (const auto* b = std::get_if<Binary>(&v))
+        bytes = b->bytes;
+      else
+        bytes = valueToText(v);
       const std::size_t cap = static_cast<std::size_t>(wireBytes(t));
       if (bytes.size() > cap) bytes.resize(cap);
       u16(static_cast<std::uint16_t>(bytes.size()));
@@ -766,7 +841,8 @@ void TokenWriter::result(const BatchResult& r) {
   if (lastDoneAt_ != std::string::npos) {
     const std::size_t doneSize = 1 + 2 + 2 + (modern() ? 8 : 4);
     if (lastDoneAt_ + doneSize == out_.size()) {
-      out_[lastDoneAt_ + 1] = static_cast<char>(static_cast<unsigned char>(out_[lastDoneAt_ + 1]) & ~kDoneMore);
+      out_[lastDoneAt_ + 1] =
+          static_cast<char>(static_cast<unsigned char>(out_[lastDoneAt_ + 1]) & ~kDoneMore);
       return;
     }
   }

@@ -24,7 +24,12 @@ enum PacketType : std::uint8_t {
   kPrelogin = 0x12,
 };
 
-enum PacketStatus : std::uint8_t { kEom = 0x01, kIgnore = 0x02, kResetConnection = 0x08, kResetKeepTransaction = 0x10 };
+enum PacketStatus : std::uint8_t {
+  kEom = 0x01,
+  kIgnore = 0x02,
+  kResetConnection = 0x08,
+  kResetKeepTransaction = 0x10
+};
 
 // DONE status bits [MS-TDS] 2.2.7.6
 enum DoneStatus : std::uint16_t {

@@ -153,8 +153,10 @@ class Connection {
 
   std::optional<Packet> takePacket() {
     // Something that is not TDS is refused as soon as its first byte is seen.
-    if (!in_.empty() && !knownType(static_cast<std::uint8_t>(in_[0]))) throw ProtocolError("not a TDS packet");
-    if (in_.size() >= 2 && (static_cast<std::uint8_t>(in_[1]) & ~0x1Bu) != 0) throw ProtocolError("bad packet status");
+    if (!in_.empty() && !knownType(static_cast<std::uint8_t>(in_[0])))
+      throw ProtocolError("not a TDS packet");
+    if (in_.size() >= 2 && (static_cast<std::uint8_t>(in_[1]) & ~0x1Bu) != 0)
+      throw ProtocolError("bad packet status");
     if (in_.size() < 8) return std::nullopt;
     const std::size_t length = (static_cast<unsigned char>(in_[2]) << 8) | static_cast<unsigned char>(in_[3]);
     if (length < 8) throw ProtocolError("bad packet length");
@@ -309,10 +311,15 @@ class Connection {
           req = parseRpc(msg.payload, version_);
         } catch (const ProtocolError& e) {
           BatchResult r;
-          r.items.push_back(Message{8016, 1, 16,
-                                    std::string("The incoming tabular data stream (TDS) remote procedure call (RPC) "
-                                                "protocol stream is incorrect. ") + e.what(),
-                                    1, {}});
+          r.items.push_back(
+              Message{8016,
+                      1,
+                      16,
+                      std::string("The incoming tabular data stream (TDS) remote procedure call (RPC) "
+                                  "protocol stream is incorrect. ") +
+                          e.what(),
+                      1,
+                      {}});
           r.items.push_back(ProcedureDone{true});
           sendResult(r);
           return true;
@@ -327,7 +334,8 @@ class Connection {
         const auto tm = parseTransactionManager(msg.payload, version_);
         trace_.log(session_->spid(), "transaction manager", std::to_string(tm.type));
         const char* const kinds[] = {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
-        if (tm.type >= 5 && tm.type <= 8 && tm.type != 6 && !applyFaults(kinds[tm.type == 5 ? 0 : tm.type - 6]))
+        if (tm.type >= 5 && tm.type <= 8 && tm.type != 6 &&
+            !applyFaults(kinds[tm.type == 5 ? 0 : tm.type - 6]))
           return false;
         BatchResult r;
         if (tm.type == 5) {
@@ -337,7 +345,8 @@ class Connection {
         } else if (tm.type == 8) {
           r = session_->rollbackTransaction(tm.beginNew);
         } else {
-          r.items.push_back(Message{50000, 1, 16, "The stand-in server does not support this transaction manager request.", 1, {}});
+          r.items.push_back(Message{
+              50000, 1, 16, "The stand-in server does not support this transaction manager request.", 1, {}});
         }
         const bool failed = r.failed();
         r.items.push_back(StatementDone{failed, std::nullopt, false, StatementDone::Command::Other});
@@ -355,12 +364,16 @@ class Connection {
   bool applyFaults(std::string_view text) {
     for (const Fault& f : faults_.forRequest(text)) {
       switch (f.action) {
-        case Fault::Action::Drop: return false;
+        case Fault::Action::Drop:
+          return false;
         case Fault::Action::Stall:
           if (!holdFor(f.duration)) return false;
           break;
-        case Fault::Action::DropAfterBytes: cutAfter_ = f.bytes; break;
-        case Fault::Action::StallLogin: break;
+        case Fault::Action::DropAfterBytes:
+          cutAfter_ = f.bytes;
+          break;
+        case Fault::Action::StallLogin:
+          break;
       }
     }
     return true;
@@ -394,7 +407,8 @@ class Connection {
     req.hostName = l.hostName;
     req.appName = l.appName;
     req.integrated = l.integrated();
-    trace_.log(0, "login", "user " + l.userName + ", database " + (l.database.empty() ? "(default)" : l.database));
+    trace_.log(0, "login",
+               "user " + l.userName + ", database " + (l.database.empty() ? "(default)" : l.database));
     engine::LoginResult result = engine_.login(req);
     TokenWriter w(version_, engine_.serverName());
     if (!result.session) {
@@ -561,7 +575,8 @@ void TdsServer::start() {
   std::uint16_t bound = 0;
   impl_->v4 = listenOn(AF_INET, impl_->config.port, bound);
   if (!impl_->v4.valid())
-    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(impl_->config.port) + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(impl_->config.port) + ": " +
+                             std::strerror(errno));
   impl_->port = bound;
   if (impl_->config.ipv6) {
     std::uint16_t bound6 = 0;

@@ -30,7 +30,8 @@ class Handle {
 
 std::wstring wide(const std::string& text) {
   if (text.empty()) return {};
-  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int length =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
   return out;
@@ -47,9 +48,8 @@ Handle outputFile() {
   }
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle file(::CreateFileW(name.data(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                            nullptr));
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!file) throw std::runtime_error("the temporary file for a child's output cannot be opened");
   return file;
 }
@@ -100,12 +100,13 @@ ChildResult runCommandLine(const std::filesystem::path& program, const std::stri
   const Handle err = outputFile();
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle input = standardInput.empty()
-                     ? Handle(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                            OPEN_EXISTING, 0, nullptr))
+                     ? Handle(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            &inherit, OPEN_EXISTING, 0, nullptr))
                      : outputFile();
   if (!standardInput.empty()) {
     DWORD written = 0;
-    ::WriteFile(input.get(), standardInput.data(), static_cast<DWORD>(standardInput.size()), &written, nullptr);
+    ::WriteFile(input.get(), standardInput.data(), static_cast<DWORD>(standardInput.size()), &written,
+                nullptr);
     ::SetFilePointer(input.get(), 0, nullptr, FILE_BEGIN);
   }
 
@@ -119,8 +120,8 @@ ChildResult runCommandLine(const std::filesystem::path& program, const std::stri
   std::wstring line = wide(commandLine);
   const std::wstring application = program.wstring();
   ChildResult result;
-  if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &started)) {
+  if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &started)) {
     result.err = "CreateProcessW failed: " + std::to_string(::GetLastError());
     return result;
   }

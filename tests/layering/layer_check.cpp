@@ -12,8 +12,8 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Include {
-  fs::path file;         // relative to the root
-  std::string text;      // as written between the quotes or angle brackets
+  fs::path file;     // relative to the root
+  std::string text;  // as written between the quotes or angle brackets
   bool angled = false;
 };
 
@@ -70,7 +70,8 @@ std::map<std::string, std::set<std::string>> graph(const fs::path& root, std::ve
     const bool inCore = under(include.file, "src/core/");
     if (include.angled) {
       if (inCore && isQtHeader(include.text) && violations) {
-        violations->push_back({"core includes Qt", include.file.generic_string() + ": <" + include.text + ">"});
+        violations->push_back(
+            {"core includes Qt", include.file.generic_string() + ": <" + include.text + ">"});
       }
       continue;
     }
@@ -82,7 +83,8 @@ std::map<std::string, std::set<std::string>> graph(const fs::path& root, std::ve
       continue;
     }
     if (inCore && to.rfind("src/gui", 0) == 0 && violations) {
-      violations->push_back({"core includes gui", include.file.generic_string() + ": \"" + include.text + "\""});
+      violations->push_back(
+          {"core includes gui", include.file.generic_string() + ": \"" + include.text + "\""});
     }
     edges[from];
     if (to != from) edges[from].insert(to);

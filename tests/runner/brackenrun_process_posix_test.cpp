@@ -14,10 +14,10 @@
 
 #include "closed_port.h"
 #include "core/maintenance/command_builder.h"
+#include "core/tasks/task_argument.h"
 #include "process_posix.h"
 #include "runner_test_support.h"
 #include "silent_listener.h"
-#include "core/tasks/task_argument.h"
 
 namespace {
 
@@ -92,8 +92,8 @@ TEST_F(BrackenrunProcess, TheParameterStringAndTheWordFormPrintTheSameBatch) {
 TEST_F(BrackenrunProcess, TheStandardInputFormPrintsTheSameBatchAsTheArgumentForm) {
   const bv::tasks::TaskBackup b = backup();
   const std::string parameters = bv::tasks::buildTaskParameters(b);
-  const ProcessResult fromInput = brtest::runProcess(BRACKENRUN_PATH, {"--print", "-"}, environment(),
-                                                     parameters + "\r\n");
+  const ProcessResult fromInput =
+      brtest::runProcess(BRACKENRUN_PATH, {"--print", "-"}, environment(), parameters + "\r\n");
   EXPECT_EQ(fromInput.status, 0) << fromInput.err;
   EXPECT_EQ(fromInput.out, brackenrun({"--print", parameters}).out);
   const ProcessResult empty = brtest::runProcess(BRACKENRUN_PATH, {"-"}, environment(), "");
@@ -153,7 +153,8 @@ TEST_F(BrackenrunProcess, AWaitingRunShowsNoParametersAndDumpsNoCore) {
   bool wiped = false;
   for (int attempt = 0; attempt < 200 && !wiped; ++attempt) {
     wiped = silent.anybodyConnected() &&
-            read(proc + "/cmdline").find(bv::tasks::EncodeTaskArgument("Visible-if-not-wiped")) == std::string::npos;
+            read(proc + "/cmdline").find(bv::tasks::EncodeTaskArgument("Visible-if-not-wiped")) ==
+                std::string::npos;
     if (!wiped) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   const std::string commandLine = read(proc + "/cmdline");

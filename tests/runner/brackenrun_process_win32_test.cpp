@@ -7,9 +7,9 @@
 #include "child_process_win32.h"
 #include "closed_port.h"
 #include "core/maintenance/command_builder.h"
+#include "core/tasks/task_argument.h"
 #include "environment.h"
 #include "runner_test_support.h"
-#include "core/tasks/task_argument.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ class BrackenrunProcess : public ::testing::Test {
   std::vector<std::string> logLines() const {
     std::vector<std::string> finished;
     for (auto& line : brtest::lines(brtest::readFile(log_))) {
-      if (line.find("\tstatus=-\toutcome=started\t") == std::string::npos) finished.push_back(std::move(line));
+      if (line.find("\tstatus=-\toutcome=started\t") == std::string::npos)
+        finished.push_back(std::move(line));
     }
     return finished;
   }
@@ -86,8 +87,8 @@ TEST_F(BrackenrunProcess, TheStoredStringAloneRunsTheTaskWithItsEmptyPassword) {
   EXPECT_EQ(result.err.rfind("サーバにログインできませんでした。\n\n", 0), 0u) << result.err;
   const auto logged = logLines();
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + b.server + "\tdatabase=在庫\tfile=" +
-                           b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
+  EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + b.server +
+                           "\tdatabase=在庫\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
             std::string::npos)
       << logged[0];
 }
@@ -125,7 +126,8 @@ TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheLocalApplicationDataF
   const bvtest::ScopedEnvironment noLog("BRACKENRUN_LOG", nullptr);
   const bvtest::ScopedEnvironment local("LOCALAPPDATA", bvtest::utf8(dir_.path() / "local").c_str());
   EXPECT_EQ(brackenrun("1").status, 2);
-  EXPECT_EQ(brtest::lines(brtest::readFile(dir_.path() / "local" / "Brackenvale" / "brackenrun.log")).size(), 1u);
+  EXPECT_EQ(brtest::lines(brtest::readFile(dir_.path() / "local" / "Brackenvale" / "brackenrun.log")).size(),
+            1u);
   EXPECT_FALSE(std::filesystem::exists(log_));
 }
 

@@ -5,10 +5,10 @@
 #include <ctime>
 #include <regex>
 
+#include "core/tasks/task_argument.h"
 #include "process_posix.h"
 #include "runner_test_support.h"
 #include "standin_fixture.h"
-#include "core/tasks/task_argument.h"
 
 namespace {
 
@@ -56,7 +56,8 @@ class BrackenrunStandin : public ::testing::Test {
   std::vector<std::string> logLines() const {
     std::vector<std::string> finished;
     for (auto& line : brtest::lines(brtest::readFile(log_))) {
-      if (line.find("\tstatus=-\toutcome=started\t") == std::string::npos) finished.push_back(std::move(line));
+      if (line.find("\tstatus=-\toutcome=started\t") == std::string::npos)
+        finished.push_back(std::move(line));
     }
     return finished;
   }
@@ -105,8 +106,8 @@ TEST_F(BrackenrunStandin, BacksUpWithTheServersDateInTheFileName) {
 
   const auto logged = logLines();
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.server + "\tdatabase=" +
-                           b.database + "\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
+  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.server + "\tdatabase=" + b.database +
+                           "\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
             std::string::npos)
       << logged[0];
   expectNoPassword(result);

@@ -9,10 +9,10 @@
 
 #include "child_process_win32.h"
 #include "core/db/database.h"
+#include "core/tasks/task_argument.h"
 #include "environment.h"
 #include "host_standin_win32.h"
 #include "runner_test_support.h"
-#include "core/tasks/task_argument.h"
 
 namespace {
 
@@ -51,8 +51,8 @@ class BrackenrunOnWine : public ::testing::Test {
   // Started as the Task Scheduler starts it: the quoted program, then the stored string.
   ChildResult brackenrun(const bv::tasks::TaskBackup& b) const {
     const auto program = bvtest::besideThisProgram(L"Brackenrun.exe");
-    ChildResult result =
-        bvtest::runCommandLine(program, bvtest::quotedCommandLine(program, bv::tasks::buildTaskParameters(b)));
+    ChildResult result = bvtest::runCommandLine(
+        program, bvtest::quotedCommandLine(program, bv::tasks::buildTaskParameters(b)));
     result.out = bvtest::lineFeeds(result.out);
     result.err = bvtest::lineFeeds(result.err);
     return result;
@@ -62,7 +62,8 @@ class BrackenrunOnWine : public ::testing::Test {
   std::vector<std::string> logLines() const {
     std::vector<std::string> finished;
     for (auto& line : brtest::lines(brtest::readFile(log_))) {
-      if (line.find("\tstatus=-\toutcome=started\t") == std::string::npos) finished.push_back(std::move(line));
+      if (line.find("\tstatus=-\toutcome=started\t") == std::string::npos)
+        finished.push_back(std::move(line));
     }
     return finished;
   }
@@ -72,7 +73,8 @@ class BrackenrunOnWine : public ::testing::Test {
   std::filesystem::path resolved(const std::string& before, const std::string& after) const {
     for (const std::string& date : {localDate(), localDate(-1)}) {
       const std::string name = before + date + after;
-      const auto file = standin_.scratchFolder / std::filesystem::path(std::u8string(name.begin(), name.end()));
+      const auto file =
+          standin_.scratchFolder / std::filesystem::path(std::u8string(name.begin(), name.end()));
       if (std::filesystem::exists(file)) return file;
     }
     return {};
@@ -113,8 +115,8 @@ TEST_F(BrackenrunOnWine, BacksUpWithTheServersDateInTheFileName) {
 
   const auto logged = logLines();
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.server + "\tdatabase=Sample\tfile=" +
-                           b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
+  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.server +
+                           "\tdatabase=Sample\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
             std::string::npos)
       << logged[0];
   expectNoPassword(result);
@@ -138,7 +140,8 @@ TEST_F(BrackenrunOnWine, AJapaneseDatabaseAndFileNameTravelTheWholeRoad) {
   // The database is made through the data-access layer of this build, on the same road.
   const std::string database = unique("売上");
   {
-    bv::db::Connection connection(bv::db::loginConnectionSettings({standin_.serverText(), true, "sa", standin_.saPassword}));
+    bv::db::Connection connection(
+        bv::db::loginConnectionSettings({standin_.serverText(), true, "sa", standin_.saPassword}));
     connection.open();
     bv::db::Query query(connection);
     query.addLine("CREATE DATABASE [" + database + "]");

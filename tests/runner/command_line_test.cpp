@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/maintenance/command_builder.h"
-#include "runner/runner.h"
 #include "core/tasks/task_argument.h"
+#include "runner/runner.h"
 
 namespace bv::runner {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "closed_port.h"
 #include "core/maintenance/command_builder.h"
+#include "core/tasks/task_argument.h"
 #include "runner/run_log.h"
 #include "runner_test_support.h"
-#include "core/tasks/task_argument.h"
 
 namespace bv::runner {
 namespace {
@@ -81,14 +81,14 @@ TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
     return changed;
   };
   const std::vector<std::vector<std::string>> cases = {
-      {"2", "61"},                              // a wrong count
-      replaced(0, "9"),                         // an unknown authentication code
-      replaced(2, "ABC"),                       // odd-length text
-      replaced(5, "XYZ1"),                      // not hexadecimal
-      replaced(4, "08"),                        // 0x80: no byte of code page 932
-      replaced(6, "yes"),                       // a verify flag other than 1 / 0
-      {"--frobnicate", good},                   // an unknown option
-      {},                                       // nothing at all
+      {"2", "61"},             // a wrong count
+      replaced(0, "9"),        // an unknown authentication code
+      replaced(2, "ABC"),      // odd-length text
+      replaced(5, "XYZ1"),     // not hexadecimal
+      replaced(4, "08"),       // 0x80: no byte of code page 932
+      replaced(6, "yes"),      // a verify flag other than 1 / 0
+      {"--frobnicate", good},  // an unknown option
+      {},                      // nothing at all
   };
   for (const auto& words : cases) {
     const Result result = runWith(words);
@@ -106,8 +106,7 @@ TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
   }
   // A refused line still names what could be read: here the server and database of the task
   // whose verify flag was wrong.
-  EXPECT_NE(logged[5].find("\tserver=" + server.serverText() + "\tdatabase=売上\t"),
-            std::string::npos)
+  EXPECT_NE(logged[5].find("\tserver=" + server.serverText() + "\tdatabase=売上\t"), std::string::npos)
       << logged[5];
 }
 
@@ -125,8 +124,7 @@ TEST_F(RunnerTest, ABackupFileTheBatchCannotCarryExactlyIsRefusedWithoutConnecti
 }
 
 TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
-  const tasks::TaskBackup backup =
-      backupOn("127.0.0.1," + std::to_string(bvtest::closedLoopbackPort()));
+  const tasks::TaskBackup backup = backupOn("127.0.0.1," + std::to_string(bvtest::closedLoopbackPort()));
   const Result result = runWith({tasks::buildTaskParameters(backup)});
   EXPECT_EQ(result.status, ExitStatus::ConnectFailed);
   EXPECT_EQ(result.err.rfind("サーバにログインできませんでした。\n\n", 0), 0u) << result.err;
@@ -147,7 +145,6 @@ TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
       << logged[1];
 }
 
-
 TEST_F(RunnerTest, TheStandardInputFormReadsTheParameterStringAsTheArgumentFormsDo) {
   const brtest::SilentListener server;
   tasks::TaskBackup backup = backupOn(server.serverText());
@@ -155,7 +152,8 @@ TEST_F(RunnerTest, TheStandardInputFormReadsTheParameterStringAsTheArgumentForms
   const std::string parameters = tasks::buildTaskParameters(backup);
   ASSERT_EQ(parameters.back(), ' ');
   const std::string expected = maintenance::buildBackupCommand("売上", "/tmp/売上_%date%.bak", true) + "\n";
-  for (const std::string& input : {parameters, parameters + "\n", parameters + "\r\n", parameters + "\n\n\r\n"}) {
+  for (const std::string& input :
+       {parameters, parameters + "\n", parameters + "\r\n", parameters + "\n\n\r\n"}) {
     const Result result = runWith({"--print", "-"}, input);
     EXPECT_EQ(result.status, ExitStatus::Success) << result.err;
     EXPECT_EQ(result.out, expected);
@@ -176,7 +174,7 @@ TEST_F(RunnerTest, TheStandardInputFormRefusesWhatItCannotReadWithoutConnecting)
       {{"-"}, std::string(kMaxParameterInput + 1, '0')},  // over 64 KiB
       {{"-", good}, ""},                                  // "-" and arguments
       {{good, "-"}, good},
-      {{"-"}, good.substr(0, good.size() - 3)},           // a malformed string
+      {{"-"}, good.substr(0, good.size() - 3)},  // a malformed string
   };
   for (const auto& [words, input] : cases) {
     const Result result = runWith(words, input);

@@ -26,8 +26,8 @@ class TempDir {
   TempDir() {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-      const auto candidate = std::filesystem::temp_directory_path() /
-                             ("brackenrun-test-" + std::to_string(random()));
+      const auto candidate =
+          std::filesystem::temp_directory_path() / ("brackenrun-test-" + std::to_string(random()));
       std::error_code error;
       if (std::filesystem::create_directory(candidate, error)) {
         path_ = candidate;

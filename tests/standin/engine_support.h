@@ -66,7 +66,8 @@ class EngineTest : public ::testing::Test {
     r.password = "pw";
     r.database = database;
     auto result = engine_->login(r);
-    if (!result.session) ADD_FAILURE() << "login failed: " << (result.errors.empty() ? "" : result.errors.back().text);
+    if (!result.session)
+      ADD_FAILURE() << "login failed: " << (result.errors.empty() ? "" : result.errors.back().text);
     return std::move(result.session);
   }
 

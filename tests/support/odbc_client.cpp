@@ -10,7 +10,8 @@ std::u16string widen(const std::string& utf8) {
   const std::string le = standin::base::utf8ToUtf16le(utf8);
   std::u16string out;
   for (std::size_t i = 0; i + 1 < le.size(); i += 2)
-    out.push_back(static_cast<char16_t>(static_cast<unsigned char>(le[i]) | (static_cast<unsigned char>(le[i + 1]) << 8)));
+    out.push_back(static_cast<char16_t>(static_cast<unsigned char>(le[i]) |
+                                        (static_cast<unsigned char>(le[i + 1]) << 8)));
   return out;
 }
 
@@ -53,7 +54,8 @@ std::vector<Diag> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     SQLSMALLINT length = 0;
     const SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, text, 4096, &length);
     if (!ok(rc)) break;
-    out.push_back(Diag{narrow(state, 5), static_cast<long>(native), narrow(text, static_cast<std::size_t>(length))});
+    out.push_back(
+        Diag{narrow(state, 5), static_cast<long>(native), narrow(text, static_cast<std::size_t>(length))});
   }
   return out;
 }
@@ -76,12 +78,13 @@ void Connection::disconnect() {
 }
 
 bool Connection::connect(const std::string& connectionString, std::vector<Diag>* diags, int loginTimeout) {
-  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(loginTimeout)), 0);
+  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(loginTimeout)), 0);
   std::u16string in = widen(connectionString);
   SQLWCHAR out[2048];
   SQLSMALLINT outLength = 0;
-  const SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, wide(in), static_cast<SQLSMALLINT>(in.size()), out, 2048,
-                                         &outLength, SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, wide(in), static_cast<SQLSMALLINT>(in.size()),
+                                         out, 2048, &outLength, SQL_DRIVER_NOPROMPT);
   if (diags) *diags = diagnostics(SQL_HANDLE_DBC, dbc_.get());
   connected_ = ok(rc);
   return connected_;
@@ -193,16 +196,18 @@ Result Connection::tables(const std::string& catalog, const std::string& schema,
   Handle stmt(SQL_HANDLE_STMT, dbc_.get());
   std::u16string c = widen(catalog), s = widen(schema), t = widen(table);
   Result result;
-  drain(stmt.get(),
-        SQLTablesW(stmt.get(), wide(c), static_cast<SQLSMALLINT>(c.size()), wide(s), static_cast<SQLSMALLINT>(s.size()),
-                   wide(t), static_cast<SQLSMALLINT>(t.size()), nullptr, 0),
-        result);
+  drain(
+      stmt.get(),
+      SQLTablesW(stmt.get(), wide(c), static_cast<SQLSMALLINT>(c.size()), wide(s),
+                 static_cast<SQLSMALLINT>(s.size()), wide(t), static_cast<SQLSMALLINT>(t.size()), nullptr, 0),
+      result);
   return result;
 }
 
 bool Connection::setAutocommit(bool on, std::vector<Diag>* diags) {
-  const SQLRETURN rc = SQLSetConnectAttr(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
-                                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)), 0);
+  const SQLRETURN rc = SQLSetConnectAttr(
+      dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)), 0);
   if (diags) *diags = diagnostics(SQL_HANDLE_DBC, dbc_.get());
   return ok(rc);
 }

@@ -57,7 +57,8 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   // SQLDriverConnectW; returns the diagnostics, and whether it connected.
-  bool connect(const std::string& connectionString, std::vector<Diag>* diags = nullptr, int loginTimeout = 10);
+  bool connect(const std::string& connectionString, std::vector<Diag>* diags = nullptr,
+               int loginTimeout = 10);
   bool connected() const { return connected_; }
   void disconnect();
 

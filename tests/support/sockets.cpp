@@ -19,7 +19,9 @@ struct SocketRow {
 
 std::uint16_t portOf(const std::string& address) {
   const auto colon = address.rfind(':');
-  return colon == std::string::npos ? 0 : static_cast<std::uint16_t>(std::stoul(address.substr(colon + 1), nullptr, 16));
+  return colon == std::string::npos
+             ? 0
+             : static_cast<std::uint16_t>(std::stoul(address.substr(colon + 1), nullptr, 16));
 }
 
 // The rows of /proc/net/<table>: "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...".
@@ -31,7 +33,8 @@ std::vector<SocketRow> readTable(const std::string& table) {
   while (std::getline(in, line)) {
     std::istringstream fields(line);
     std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-    if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+    if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+          inode))
       continue;
     rows.push_back({local, remote, portOf(local), portOf(remote), std::stoi(state, nullptr, 16), inode});
   }
@@ -42,7 +45,8 @@ std::string commandLineOf(const std::string& pid) {
   std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), {});
   while (!text.empty() && text.back() == '\0') text.pop_back();
-  for (char& c : text) if (c == '\0') c = ' ';
+  for (char& c : text)
+    if (c == '\0') c = ' ';
   return text;
 }
 
@@ -55,7 +59,8 @@ std::vector<std::string> openClientSockets(std::uint16_t remotePort) {
   for (const char* table : {"tcp", "tcp6"}) {
     for (const SocketRow& row : readTable(table)) {
       if (row.remotePort != remotePort || (row.state != kEstablished && row.state != kCloseWait)) continue;
-      open.push_back(row.local + " -> " + row.remote + (row.state == kEstablished ? " established" : " close-wait"));
+      open.push_back(row.local + " -> " + row.remote +
+                     (row.state == kEstablished ? " established" : " close-wait"));
     }
   }
   return open;

@@ -76,8 +76,8 @@ void StandinFixture::executeSqlite(const std::string& database, const std::strin
   host_->engine().execute(database, sql);
 }
 
-std::vector<std::vector<std::optional<std::string>>> StandinFixture::querySqlite(const std::string& database,
-                                                                                 const std::string& sql) const {
+std::vector<std::vector<std::optional<std::string>>> StandinFixture::querySqlite(
+    const std::string& database, const std::string& sql) const {
   return host_->engine().query(database, sql);
 }
 

@@ -7,7 +7,7 @@
 namespace bvtest {
 
 struct ProcessResult {
-  int exitCode = -1;  // -1 when it did not exit normally
+  int exitCode = -1;   // -1 when it did not exit normally
   std::string output;  // standard output and standard error together
 };
 

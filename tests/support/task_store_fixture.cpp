@@ -52,7 +52,8 @@ void TaskStoreFixture::setPolicy(PamPolicy policy) {
       break;
     case PamPolicy::MatrixPassword:
       writeService(pam_, "auth required " BV_PAM_MATRIX " passdb=" + (pam_ / "passdb").string() +
-                             "\naccount required " BV_PAM_MATRIX " passdb=" + (pam_ / "passdb").string() + "\n");
+                             "\naccount required " BV_PAM_MATRIX " passdb=" + (pam_ / "passdb").string() +
+                             "\n");
       break;
     case PamPolicy::NoService:
       break;

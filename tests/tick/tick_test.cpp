@@ -5,10 +5,10 @@
 #include "tick/tick.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -67,8 +67,8 @@ class TickTest : public ::testing::Test {
     JobFile job;
     job.uuid = tasks::randomJobUuid();
     job.applicationName = TICK_PROBE_PATH;
-    job.parameters = reportOf(name).string() + " " + std::to_string(exitCode) + " " + std::to_string(sleepMs) +
-                     " alpha  beta ";
+    job.parameters = reportOf(name).string() + " " + std::to_string(exitCode) + " " +
+                     std::to_string(sleepMs) + " alpha  beta ";
     job.flags = flags;
     job.triggers = {trigger};
     job.status = tasks::kSchedTaskHasNotRun;
@@ -76,8 +76,9 @@ class TickTest : public ::testing::Test {
     return job;
   }
   void write(const std::string& name, const JobFile& job) {
-    ASSERT_EQ(store().update(name, [&](const std::optional<JobFile>&) { return std::optional<JobFile>(job); }),
-              tasks::kOk);
+    ASSERT_EQ(
+        store().update(name, [&](const std::optional<JobFile>&) { return std::optional<JobFile>(job); }),
+        tasks::kOk);
   }
   JobFile read(const std::string& name) const {
     JobFile job;
@@ -291,7 +292,8 @@ TEST_F(TickTest, AnEmptyStoreTakesTheTickEntryOutOfTheCrontab) {
 TEST_F(TickTest, RootStartsATaskRecordedForAnotherAccountAsThatAccount) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root starts programs as another account";
   const std::string user = "bvtick" + std::to_string(::getpid());
-  ASSERT_EQ(sys::runProgram("useradd", {"--no-create-home", "--shell", "/bin/sh", user}, {}, 30000).exitCode, 0);
+  ASSERT_EQ(sys::runProgram("useradd", {"--no-create-home", "--shell", "/bin/sh", user}, {}, 30000).exitCode,
+            0);
   struct Removal {
     std::string user;
     ~Removal() { sys::runProgram("userdel", {user}, {}, 30000); }
@@ -322,7 +324,8 @@ std::vector<pid_t> processesRunning(const std::string& program) {
     const std::string name = entry->d_name;
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code error;
-    if (fs::read_symlink("/proc/" + name + "/exe", error) == fs::path(program)) found.push_back(std::stoi(name));
+    if (fs::read_symlink("/proc/" + name + "/exe", error) == fs::path(program))
+      found.push_back(std::stoi(name));
   }
   if (proc) ::closedir(proc);
   return found;
@@ -363,7 +366,8 @@ TEST_F(TickTest, TheRunnersCommandLineHoldsNoPartOfTheParameterString) {
   ::kill(runners[0], SIGTERM);
   waitForWatchers(result);
   // The tick's own log never holds a parameter either.
-  for (const auto& line : log_) EXPECT_EQ(line.find(tasks::EncodeTaskArgument("sa")), std::string::npos) << line;
+  for (const auto& line : log_)
+    EXPECT_EQ(line.find(tasks::EncodeTaskArgument("sa")), std::string::npos) << line;
 }
 
 // --- End to end: a backup of the stand-in's database ------------------------------------------------
@@ -380,7 +384,9 @@ class TickBackup : public TickTest {
     backup.database = standin_.sampleDatabase();
     backup.backupFile = file;
     bvtest::ScriptedSchedulePage page;
-    page.edit = [](std::vector<TaskTrigger>& triggers) { triggers = {bvtest::dailyTrigger(2026, 12, 8, 2, 0)}; };
+    page.edit = [](std::vector<TaskTrigger>& triggers) {
+      triggers = {bvtest::dailyTrigger(2026, 12, 8, 2, 0)};
+    };
     tasks::TTask task(name, true);
     task.SetApplicationName(BRACKENRUN_PATH);
     task.SetParameters(tasks::buildTaskParameters(backup));
@@ -424,7 +430,8 @@ TEST_F(TickBackup, AFailingBackupRecordsTheRunnersExitCode) {
   std::uint32_t exitCode = 0;
   EXPECT_EQ(task.Item().GetExitCode(exitCode), tasks::kOk);
   EXPECT_EQ(exitCode, 4u);  // the batch ran and the server refused it
-  EXPECT_NE(fileText(tasks_.storeFolder() / "Brackenvale_broken.log").find("バックアップ中にエラーが発生しました。"),
+  EXPECT_NE(fileText(tasks_.storeFolder() / "Brackenvale_broken.log")
+                .find("バックアップ中にエラーが発生しました。"),
             std::string::npos);
 }
 

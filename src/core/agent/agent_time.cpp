@@ -23,8 +23,8 @@ int daysInMonth(int year, int month) noexcept {
 AgentDateTime AgentDateTime::fromDate(const AgentDate& date) {
   if (date.year < 1 || date.year > 9999 || date.month < 1 || date.month > 12 || date.day < 1 ||
       date.day > daysInMonth(date.year, date.month)) {
-    throw AgentTimeError("Invalid date: " + std::to_string(date.year) + "/" +
-                         std::to_string(date.month) + "/" + std::to_string(date.day));
+    throw AgentTimeError("Invalid date: " + std::to_string(date.year) + "/" + std::to_string(date.month) +
+                         "/" + std::to_string(date.day));
   }
   AgentDateTime value;
   value.year = date.year;
@@ -35,8 +35,8 @@ AgentDateTime AgentDateTime::fromDate(const AgentDate& date) {
 
 AgentDateTime AgentDateTime::fromTimeOfDay(int hour, int minute, int second) {
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
-    throw AgentTimeError("Invalid time: " + std::to_string(hour) + ":" + std::to_string(minute) +
-                         ":" + std::to_string(second));
+    throw AgentTimeError("Invalid time: " + std::to_string(hour) + ":" + std::to_string(minute) + ":" +
+                         std::to_string(second));
   }
   AgentDateTime value;
   value.hour = hour;

@@ -32,8 +32,8 @@ std::vector<std::string> serverVersionQueryLines() { return {"SELECT @@VERSION A
 std::int32_t parseServerVersion(std::string_view versionText) {
   constexpr std::size_t kYearStart = 21;  // the 22nd character
   constexpr std::size_t kYearLength = 4;
-  std::string_view year = versionText.size() > kYearStart ? versionText.substr(kYearStart, kYearLength)
-                                                          : std::string_view();
+  std::string_view year =
+      versionText.size() > kYearStart ? versionText.substr(kYearStart, kYearLength) : std::string_view();
   while (!year.empty() && year.front() == ' ') year.remove_prefix(1);
   if (year.empty()) return -1;
   std::int32_t value = 0;
@@ -79,7 +79,8 @@ std::vector<std::string> scheduleTableCatalogueQueryLines() {
       "    from msdb.dbo.sysjobhistory as hist_all ",
       "    inner join ( ",
       "      select job_id, step_id, max( ",
-      "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
+      "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), "
+      "len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
       "      ) as run_datetime ",
       "      from msdb.dbo.sysjobhistory ",
       "      where step_id = 0 ",
@@ -87,7 +88,9 @@ std::vector<std::string> scheduleTableCatalogueQueryLines() {
       "    ) as hist_max ",
       "      on hist_max.job_id = hist_all.job_id and ",
       "      hist_max.step_id = hist_all.step_id and ",
-      "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + substring('000000'+convert(varchar,hist_all.run_time), len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
+      "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + "
+      "substring('000000'+convert(varchar,hist_all.run_time), "
+      "len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
       "  ) as hist ",
       "    ON hist.job_id = jobs.job_id ",
       "ORDER BY jobs.date_created ",
@@ -120,7 +123,8 @@ std::vector<std::string> jobScheduleCatalogueQueryLines() {
       "    from msdb.dbo.sysjobhistory as hist_all ",
       "    inner join ( ",
       "      select job_id, step_id, max( ",
-      "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
+      "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), "
+      "len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
       "      ) as run_datetime ",
       "      from msdb.dbo.sysjobhistory ",
       "      where step_id = 0 ",
@@ -128,7 +132,9 @@ std::vector<std::string> jobScheduleCatalogueQueryLines() {
       "    ) as hist_max ",
       "      on hist_max.job_id = hist_all.job_id and ",
       "      hist_max.step_id = hist_all.step_id and ",
-      "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + substring('000000'+convert(varchar,hist_all.run_time), len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
+      "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + "
+      "substring('000000'+convert(varchar,hist_all.run_time), "
+      "len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
       "  ) as hist ",
       "    ON hist.job_id = jobs.job_id ",
       "ORDER BY jobs.date_created ",
@@ -185,7 +191,7 @@ std::string weekDayLetters(std::uint16_t weekDays) {
   static constexpr struct {
     std::uint16_t bit;
     std::string_view letter;
-  } kDays[] = {{kSunday, "日"},   {kMonday, "月"}, {kTuesday, "火"},  {kWednesday, "水"},
+  } kDays[] = {{kSunday, "日"},   {kMonday, "月"}, {kTuesday, "火"}, {kWednesday, "水"},
                {kThursday, "木"}, {kFriday, "金"}, {kSaturday, "土"}};
   std::string letters;
   for (const auto& day : kDays) {

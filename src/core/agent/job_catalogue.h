@@ -35,16 +35,16 @@ inline constexpr std::uint16_t kSaturday = 64;
 struct TJobEntry {
   std::string Name;
   std::string Description;
-  AgentDateTime StartTime;      // time of day of the schedule's start
-  std::string BackupFile;       // taken from the first step's command
-  std::string LastRunStatus;    // run_status of the latest outcome, as text
-  AgentDateTime LastRunTime;    // none when there is none
-  AgentDateTime NextRunTime;    // none when unknown
-  std::int32_t FreqType = 0;    // kFreqOnce, kFreqDaily, kFreqWeekly, kFreqMonthly
-  AgentDateTime StartDate;      // a one-time job's day; none otherwise
-  std::uint16_t WeekDays = 0;   // weekly day mask
-  std::int32_t MonthDay = 0;    // day of month of a monthly job
-  std::string ScheduleText;     // the schedule as the list shows it
+  AgentDateTime StartTime;     // time of day of the schedule's start
+  std::string BackupFile;      // taken from the first step's command
+  std::string LastRunStatus;   // run_status of the latest outcome, as text
+  AgentDateTime LastRunTime;   // none when there is none
+  AgentDateTime NextRunTime;   // none when unknown
+  std::int32_t FreqType = 0;   // kFreqOnce, kFreqDaily, kFreqWeekly, kFreqMonthly
+  AgentDateTime StartDate;     // a one-time job's day; none otherwise
+  std::uint16_t WeekDays = 0;  // weekly day mask
+  std::int32_t MonthDay = 0;   // day of month of a monthly job
+  std::string ScheduleText;    // the schedule as the list shows it
 };
 
 inline constexpr std::string_view kConnectFailed = "データベースの接続でエラーが発生しました。";
@@ -112,7 +112,7 @@ std::string statusWord(std::int64_t runStatus);
 std::string backupFileFromCommand(std::string_view command);
 
 // The texts of the list's columns 5 to 7.
-std::string startTimeText(const TJobEntry& entry);    // "hh:nn:ss"
+std::string startTimeText(const TJobEntry& entry);  // "hh:nn:ss"
 // "(未実行)" without a status or without a run time; else word + "(yyyy/mm/dd hh:nn:ss)".
 std::string lastOutcomeText(const TJobEntry& entry);
 // "yyyy/mm/dd hh:nn:ss", or "(不明)" when unknown.

@@ -62,12 +62,13 @@ std::uint16_t weekDayMask(const WeekDayChecks& days) {
 bool hasFolderAndFileName(std::string_view path) {
   const std::size_t split = path.find_last_of("\\/:");
   if (split == std::string_view::npos) return false;  // no folder part
-  return split + 1 < path.size();                      // a file name after it
+  return split + 1 < path.size();                     // a file name after it
 }
 
 std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serverIsLocal,
                                               const AgentDate& today) {
-  if (trimBlanks(inputs.jobName).empty()) return InputProblem{JobInput::JobName, std::string(kJobNameMissing)};
+  if (trimBlanks(inputs.jobName).empty())
+    return InputProblem{JobInput::JobName, std::string(kJobNameMissing)};
   if (ParseStartTime(inputs.startTimeText, today).isNone()) {
     return InputProblem{JobInput::StartTime, std::string(kStartTimeInvalid)};
   }

@@ -22,7 +22,8 @@ inline constexpr std::string_view kBackupFileMissing = "バックアップファ
 inline constexpr std::string_view kNoWeekDay = "月～日曜日を１つ以上チェックしてください。";
 inline constexpr std::string_view kJobExists = "既に同じ名前のジョブが存在します。";
 inline constexpr std::string_view kJobRegistered = "新しいジョブを登録しました。";
-inline constexpr std::string_view kUnexpectedError = "予期しないエラーが発生したため、本画面を終了いたします。";
+inline constexpr std::string_view kUnexpectedError =
+    "予期しないエラーが発生したため、本画面を終了いたします。";
 inline constexpr std::string_view kAddJobFailed = "ジョブの登録でエラーが発生しました。";
 inline constexpr std::string_view kAddJobStepFailed = "ジョブステップの登録でエラーが発生しました。";
 inline constexpr std::string_view kAddJobScheduleFailed = "ジョブスケジュールの登録でエラーが発生しました。";
@@ -55,12 +56,12 @@ std::uint16_t weekDayMask(const WeekDayChecks& days);
 
 // The new-job group's inputs as the form holds them.
 struct JobInputs {
-  std::string jobName;       // as typed
+  std::string jobName;  // as typed
   std::string description;
   std::string backupFile;
-  std::string startTimeText; // the masked edit's 8 characters
+  std::string startTimeText;  // the masked edit's 8 characters
   std::int32_t freqType = kFreqOnce;
-  AgentDate startDate;       // the date picker's day
+  AgentDate startDate;  // the date picker's day
   WeekDayChecks weekDays;
   std::int32_t monthDay = 1;
 };

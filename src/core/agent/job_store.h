@@ -17,8 +17,7 @@ namespace bv::agent {
 
 // The dialog's connection: the login's settings naming a database, the handed-over one under
 // SQL Server authentication and master under Windows authentication.
-db::ConnectionSettings agentConnectionSettings(const db::LoginSettings& login,
-                                               std::string_view databaseName);
+db::ConnectionSettings agentConnectionSettings(const db::LoginSettings& login, std::string_view databaseName);
 
 class JobStore {
  public:

@@ -11,7 +11,6 @@
 #include "core/agent/systemd_service_manager.h"
 #include "core/sys/process_posix.h"
 
-
 namespace bv::agent {
 namespace {
 
@@ -46,12 +45,12 @@ std::optional<std::string> propertyValue(const std::string& output, std::string_
 
 class SystemdService final : public ServiceSession {
  public:
-  SystemdService(const SystemdOptions& options, std::string unit) : options_(options), unit_(std::move(unit)) {}
+  SystemdService(const SystemdOptions& options, std::string unit)
+      : options_(options), unit_(std::move(unit)) {}
 
   std::optional<std::string> show(std::string_view property) const {
     const ProcessOutcome outcome =
-        runBounded(options_.systemctl,
-                   {"--no-pager", "show", "--property=" + std::string(property), unit_},
+        runBounded(options_.systemctl, {"--no-pager", "show", "--property=" + std::string(property), unit_},
                    options_.queryTimeoutMs);
     if (outcome.exitCode != 0) return std::nullopt;
     return propertyValue(outcome.output, property);

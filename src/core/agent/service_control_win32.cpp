@@ -61,16 +61,16 @@ class Win32Service final : public ServiceSession {
     }
     // The whole record, strings included, in a buffer of the size the manager asks for,
     // aligned for the record.
-    std::vector<QUERY_SERVICE_CONFIGA> buffer(
-        (needed + sizeof(QUERY_SERVICE_CONFIGA) - 1) / sizeof(QUERY_SERVICE_CONFIGA));
+    std::vector<QUERY_SERVICE_CONFIGA> buffer((needed + sizeof(QUERY_SERVICE_CONFIGA) - 1) /
+                                              sizeof(QUERY_SERVICE_CONFIGA));
     const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(QUERY_SERVICE_CONFIGA));
     if (!QueryServiceConfigA(service_.get(), buffer.data(), size, &needed)) return std::nullopt;
     return static_cast<std::uint32_t>(buffer.front().dwStartType);
   }
 
   bool changeStartTypeToAutomatic() override {
-    return ChangeServiceConfigA(service_.get(), kNoChange, kAutoStart, kNoChange, nullptr, nullptr,
-                                nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
+    return ChangeServiceConfigA(service_.get(), kNoChange, kAutoStart, kNoChange, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr) != FALSE;
   }
 
   bool requestStart() override { return StartServiceA(service_.get(), 0, nullptr) != FALSE; }

@@ -38,8 +38,8 @@ std::string quoteKey(std::string_view key) {
 std::string quoteValue(std::string_view value) {
   const bool needsQuotes =
       value.find(';') != std::string_view::npos ||
-      (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
-                          value.front() == '"' || value.front() == '\'' || value.front() == '='));
+      (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) || value.front() == '"' ||
+                          value.front() == '\'' || value.front() == '='));
   if (!needsQuotes) return std::string(value);
   const bool hasDouble = value.find('"') != std::string_view::npos;
   const bool hasSingle = value.find('\'') != std::string_view::npos;
@@ -49,8 +49,7 @@ std::string quoteValue(std::string_view value) {
 }  // namespace
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            const auto lower = [](char c) {
              return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
            };

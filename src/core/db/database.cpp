@@ -1,8 +1,8 @@
 #include "core/db/database.h"
 
 #include <algorithm>
-#include <iterator>
 #include <charconv>
+#include <iterator>
 
 #include "core/db/odbc_api.h"
 #include "core/db/odbc_connection_string.h"
@@ -68,17 +68,16 @@ struct Diagnostics {
       SQLINTEGER native = 0;
       SQLSMALLINT length = 0;
       std::u16string message(1024, u'\0');
-      SQLRETURN rc = SQLGetDiagRecW(handle.type(), handle.get(), record, state, &native,
-                                    wideArg(message), static_cast<SQLSMALLINT>(message.size()),
-                                    &length);
+      SQLRETURN rc = SQLGetDiagRecW(handle.type(), handle.get(), record, state, &native, wideArg(message),
+                                    static_cast<SQLSMALLINT>(message.size()), &length);
       if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
         message.assign(static_cast<std::size_t>(length) + 1, u'\0');
         rc = SQLGetDiagRecW(handle.type(), handle.get(), record, state, &native, wideArg(message),
                             static_cast<SQLSMALLINT>(message.size()), &length);
       }
       if (!succeeded(rc)) break;
-      message.resize(std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)),
-                                           message.size()));
+      message.resize(
+          std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size()));
       ErrorEntry entry{stripDriverPrefixes(text::utf16ToUtf8(message)), narrow(state, 5), native};
       // SQLSTATE class 01 is a warning: the server's informational messages arrive as such.
       (entry.sqlState.rfind("01", 0) == 0 ? infos : errors).push_back(std::move(entry));
@@ -111,8 +110,7 @@ std::string describe(const std::vector<ErrorEntry>& entries, const std::string& 
 }
 
 bool connectionLost(const std::vector<ErrorEntry>& errors) {
-  return std::any_of(errors.begin(), errors.end(),
-                     [](const ErrorEntry& e) { return e.sqlState == "08S01"; });
+  return std::any_of(errors.begin(), errors.end(), [](const ErrorEntry& e) { return e.sqlState == "08S01"; });
 }
 
 }  // namespace
@@ -138,9 +136,7 @@ Connection::Connection(ConnectionSettings settings) : settings_(std::move(settin
 
 Connection::~Connection() { close(); }
 
-void Connection::setSettings(ConnectionSettings settings) {
-  settings_ = std::move(settings);
-}
+void Connection::setSettings(ConnectionSettings settings) { settings_ = std::move(settings); }
 
 bool Connection::isOpen() const noexcept { return handles_ != nullptr; }
 
@@ -185,8 +181,8 @@ void Connection::open() {
 
   std::u16string in = wide(odbcString);
   sys::wipe(odbcString);
-  const SQLRETURN rc = SQLDriverConnectW(raw, nullptr, wideArg(in), SQL_NTS, nullptr, 0, nullptr,
-                                         SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc =
+      SQLDriverConnectW(raw, nullptr, wideArg(in), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   sys::wipe(in);  // the driver string holds the password
   Diagnostics diagnostics;
   if (succeeded(rc)) {
@@ -232,8 +228,7 @@ std::vector<std::string> Connection::catalogs() {
   std::u16string all = u"%";
   std::u16string none;
   none.push_back(u'\0');
-  SQLRETURN rc = SQLTablesW(raw, wideArg(all), SQL_NTS, wideArg(none), 0, wideArg(none), 0,
-                            nullptr, 0);
+  SQLRETURN rc = SQLTablesW(raw, wideArg(all), SQL_NTS, wideArg(none), 0, wideArg(none), 0, nullptr, 0);
   diagnostics.collect(statement);
   std::vector<std::string> names;
   if (succeeded(rc)) {
@@ -247,15 +242,14 @@ std::vector<std::string> Connection::catalogs() {
       std::u16string value(256, u'\0');
       SQLLEN indicator = 0;
       const SQLRETURN get = SQLGetData(raw, 1, SQL_C_WCHAR, value.data(),
-                                       static_cast<SQLLEN>(value.size() * sizeof(char16_t)),
-                                       &indicator);
+                                       static_cast<SQLLEN>(value.size() * sizeof(char16_t)), &indicator);
       if (!succeeded(get)) {
         diagnostics.collect(statement);
         break;
       }
       if (indicator == SQL_NULL_DATA) continue;
-      const auto units = std::min<std::size_t>(static_cast<std::size_t>(indicator) / sizeof(char16_t),
-                                               value.size() - 1);
+      const auto units =
+          std::min<std::size_t>(static_cast<std::size_t>(indicator) / sizeof(char16_t), value.size() - 1);
       names.push_back(text::utf16ToUtf8(std::u16string_view(value.data(), units)));
     }
     while (SQLMoreResults(raw) != SQL_NO_DATA) {
@@ -290,8 +284,8 @@ SQLRETURN endTransaction(SQLHANDLE connection, SQLSMALLINT completion, Diagnosti
                          const OdbcHandle& handle) {
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, connection, completion);
   diagnostics.collect(handle);
-  const SQLRETURN back = SQLSetConnectAttrW(connection, SQL_ATTR_AUTOCOMMIT,
-                                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  const SQLRETURN back =
+      SQLSetConnectAttrW(connection, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
   diagnostics.collect(handle);
   return succeeded(rc) ? back : rc;
 }
@@ -353,9 +347,8 @@ void Query::next() {
 namespace {
 
 // Reads one column of the current row as text; NULL gives nullopt.
-std::optional<std::string> readColumn(SQLHANDLE statement, SQLUSMALLINT column,
-                                      Diagnostics& diagnostics, const OdbcHandle& handle,
-                                      bool& failed) {
+std::optional<std::string> readColumn(SQLHANDLE statement, SQLUSMALLINT column, Diagnostics& diagnostics,
+                                      const OdbcHandle& handle, bool& failed) {
   std::u16string value;
   std::u16string chunk(2048, u'\0');
   for (;;) {
@@ -390,14 +383,14 @@ void Query::run(bool keepRows) {
   SQLHANDLE raw = SQL_NULL_HANDLE;
   if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, h.connection.get(), &raw))) {
     diagnostics.collect(h.connection);
-    if (diagnostics.errors.empty()) diagnostics.errors.push_back({"Could not allocate a statement.", "HY001", 0});
+    if (diagnostics.errors.empty())
+      diagnostics.errors.push_back({"Could not allocate a statement.", "HY001", 0});
     connection_.recordOutcome(std::move(diagnostics.errors), {});
     connection_.fail("Could not allocate a statement.");
   }
   OdbcHandle statement(SQL_HANDLE_STMT, raw);
   SQLSetStmtAttrW(raw, SQL_ATTR_QUERY_TIMEOUT,
-                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(commandTimeoutSeconds_, 0))),
-                  0);
+                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(commandTimeoutSeconds_, 0))), 0);
 
   std::u16string sql = wide(text());
   SQLRETURN rc = SQLExecDirectW(raw, wideArg(sql), static_cast<SQLINTEGER>(sql.size()));
@@ -430,7 +423,8 @@ void Query::run(bool keepRows) {
           SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
           SQLULEN size = 0;
           SQLDescribeColW(raw, c, name, 255, &nameLength, &dataType, &size, &digits, &nullable);
-          columns_.push_back(narrow(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
+          columns_.push_back(
+              narrow(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
         }
         for (;;) {
           const SQLRETURN fetch = SQLFetch(raw);

@@ -11,10 +11,10 @@ OdbcTarget defaultOdbcTarget() {
   OdbcTarget target;
   const char* driver = std::getenv("BRACKENVALE_ODBC_DRIVER");
   target.driver = (driver != nullptr && *driver != '\0') ? driver : sys::defaultOdbcDriver();
-  target.braceRule = target.driver.find("FreeTDS") != std::string::npos ||
-                             target.driver.find("tdsodbc") != std::string::npos
-                         ? BraceRule::FirstCloseBeforeSemicolon
-                         : BraceRule::DoubledClose;
+  target.braceRule =
+      target.driver.find("FreeTDS") != std::string::npos || target.driver.find("tdsodbc") != std::string::npos
+          ? BraceRule::FirstCloseBeforeSemicolon
+          : BraceRule::DoubledClose;
   if (target.braceRule == BraceRule::FirstCloseBeforeSemicolon) target.defaultInstancePort = 1433;
   target.localNames = {"(local)", ".", "localhost"};
   for (const auto& name : sys::localHostNames()) target.localNames.push_back(name);
@@ -24,10 +24,9 @@ OdbcTarget defaultOdbcTarget() {
 std::string mapServerForDriver(std::string_view server, const OdbcTarget& target) {
   const std::size_t split = std::min(server.find_first_of("\\,"), server.size());
   const std::string_view host = server.substr(0, split);
-  const bool local = std::any_of(target.localNames.begin(), target.localNames.end(),
-                                 [&](const std::string& name) {
-                                   return !name.empty() && equalsIgnoringCase(host, name);
-                                 });
+  const bool local =
+      std::any_of(target.localNames.begin(), target.localNames.end(),
+                  [&](const std::string& name) { return !name.empty() && equalsIgnoringCase(host, name); });
   std::string mapped = local ? "127.0.0.1" + std::string(server.substr(split)) : std::string(server);
   if (target.defaultInstancePort > 0 && !host.empty() && split == server.size()) {
     mapped += "," + std::to_string(target.defaultInstancePort);
@@ -38,8 +37,8 @@ std::string mapServerForDriver(std::string_view server, const OdbcTarget& target
 namespace {
 
 std::string renderOdbcValue(std::string_view key, std::string_view value, BraceRule rule) {
-  const bool needsBraces = value.find(';') != std::string_view::npos ||
-                           (!value.empty() && value.front() == '{');
+  const bool needsBraces =
+      value.find(';') != std::string_view::npos || (!value.empty() && value.front() == '{');
   if (value.find('\0') != std::string_view::npos) {
     throw ConnectionStringError("the value of " + std::string(key) +
                                 " holds a zero character, which cannot be passed to the driver");
@@ -69,12 +68,16 @@ std::string renderOdbcConnectionString(const ConnectionSettings& settings, const
     std::string_view odbcKey;
   };
   static constexpr Mapping kMappings[] = {
-      {"Data Source", "Server"},    {"Server", "Server"},
-      {"User ID", "UID"},           {"UID", "UID"},
-      {"Password", "PWD"},          {"PWD", "PWD"},
+      {"Data Source", "Server"},
+      {"Server", "Server"},
+      {"User ID", "UID"},
+      {"UID", "UID"},
+      {"Password", "PWD"},
+      {"PWD", "PWD"},
       {"Trusted_Connection", "Trusted_Connection"},
       {"Integrated Security", "Trusted_Connection"},
-      {"Initial Catalog", "Database"}, {"Database", "Database"},
+      {"Initial Catalog", "Database"},
+      {"Database", "Database"},
   };
   ConnectionSettings odbc;
   const auto put = [&](std::string_view key, std::string value) { odbc.set(key, std::move(value)); };

@@ -32,8 +32,7 @@ std::optional<std::string_view> backupFileProblem(std::string_view backupFilePat
   return std::nullopt;
 }
 
-std::vector<std::string> backupCommandLines(std::string_view databaseName,
-                                            std::string_view backupFilePath) {
+std::vector<std::string> backupCommandLines(std::string_view databaseName, std::string_view backupFilePath) {
   return {
       "begin ",
       "  DECLARE @strDate  varchar(20) ",
@@ -43,8 +42,7 @@ std::vector<std::string> backupCommandLines(std::string_view databaseName,
       "  SET @strDate = CONVERT(varchar, GETDATE(), 111) ",
       "  SET @strDate = REPLACE(@strDate,'/','') ",
       " ",
-      "  SET @strFile = REPLACE(N'" + db::QuoteSqlString(backupFilePath) +
-          "', '%date%', @strDate) ",
+      "  SET @strFile = REPLACE(N'" + db::QuoteSqlString(backupFilePath) + "', '%date%', @strDate) ",
       "  SET @strName = 'Brackenvale_' + @strDate ",
       " ",
       "  BACKUP ",
@@ -59,8 +57,7 @@ std::vector<std::string> backupCommandLines(std::string_view databaseName,
   };
 }
 
-std::string buildBackupCommand(std::string_view databaseName, std::string_view backupFilePath,
-                               bool verify) {
+std::string buildBackupCommand(std::string_view databaseName, std::string_view backupFilePath, bool verify) {
   auto lines = backupCommandLines(databaseName, backupFilePath);
   if (verify) lines.push_back("RESTORE VERIFYONLY FROM  DISK = @strFile ");
   return joinCommandLines(lines);

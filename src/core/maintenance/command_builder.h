@@ -16,8 +16,7 @@ std::string joinCommandLines(const std::vector<std::string>& lines);
 // The lines of the backup batch without the verify line: DECLARE / SET the date and the file
 // with every %date% replaced by the server's yyyymmdd, then BACKUP DATABASE ... WITH STATS,
 // INIT, NAME, DESCRIPTION, all inside begin ... end. A scheduled job runs the same lines.
-std::vector<std::string> backupCommandLines(std::string_view databaseName,
-                                            std::string_view backupFilePath);
+std::vector<std::string> backupCommandLines(std::string_view databaseName, std::string_view backupFilePath);
 
 // The longest backup file the batch carries: its variable is a varchar(1000), in the server's
 // code page (932 for the servers this program is made for).
@@ -33,8 +32,7 @@ inline constexpr std::string_view kBackupFileUnusableCharacter =
 std::optional<std::string_view> backupFileProblem(std::string_view backupFilePath);
 
 // The backup batch; with verify, RESTORE VERIFYONLY reads back the file just written.
-std::string buildBackupCommand(std::string_view databaseName, std::string_view backupFilePath,
-                               bool verify);
+std::string buildBackupCommand(std::string_view databaseName, std::string_view backupFilePath, bool verify);
 std::string buildRestoreCommand(std::string_view databaseName, std::string_view restoreFilePath);
 std::string buildTruncateLogCommand(std::string_view databaseName);
 std::string buildShrinkCommand(std::string_view databaseName);

@@ -21,8 +21,7 @@ db::ConnectionSettings maintenanceConnectionSettings(const db::LoginSettings& lo
   return settings;
 }
 
-std::string executionErrorMessage(std::string_view operationName,
-                                  const std::vector<db::ErrorEntry>& errors) {
+std::string executionErrorMessage(std::string_view operationName, const std::vector<db::ErrorEntry>& errors) {
   std::string message(operationName);
   message += "中にエラーが発生しました。\r\n\r\n";
   for (const auto& entry : errors) {
@@ -32,10 +31,8 @@ std::string executionErrorMessage(std::string_view operationName,
   return message;
 }
 
-ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings,
-                                           const std::string& command,
-                                           std::string_view operationName,
-                                           const MessageSink& onMessage) {
+ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings, const std::string& command,
+                                           std::string_view operationName, const MessageSink& onMessage) {
   ExecutionOutcome outcome;
   db::Connection connection(settings);
   try {

@@ -41,8 +41,7 @@ struct ExecutionOutcome {
 };
 
 // The failure message for an operation and a provider error list.
-std::string executionErrorMessage(std::string_view operationName,
-                                  const std::vector<db::ErrorEntry>& errors);
+std::string executionErrorMessage(std::string_view operationName, const std::vector<db::ErrorEntry>& errors);
 
 // Opens a fresh connection, sends the command as the only line of a query with the six-hour
 // timeout, reads everything to the end, and closes the connection on every path. Provider
@@ -51,9 +50,7 @@ std::string executionErrorMessage(std::string_view operationName,
 // that runs the command.
 using MessageSink = std::function<void(const db::ErrorEntry&)>;
 
-ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings,
-                                           const std::string& command,
-                                           std::string_view operationName,
-                                           const MessageSink& onMessage = {});
+ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings, const std::string& command,
+                                           std::string_view operationName, const MessageSink& onMessage = {});
 
 }  // namespace bv::maintenance

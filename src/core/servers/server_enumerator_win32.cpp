@@ -1,9 +1,12 @@
 // The server enumerator on Windows: SQL-DMO's "SQLDMO.Application" through late-bound
 // automation (IDispatch calls by name), or the SSRP browser where that class is not
 // registered. Every COM reference, VARIANT and BSTR is held by an owner that releases it.
+// The Windows headers build on one another: their order matters.
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+// clang-format on
 
 #include <cstdio>
 #include <cwchar>
@@ -38,8 +41,8 @@ std::string hresultText(HRESULT result) {
   std::string text = code;
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(result), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(result), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   if (length != 0 && buffer != nullptr) {
     DWORD used = length;
     while (used > 0 && (buffer[used - 1] == L'\r' || buffer[used - 1] == L'\n')) --used;
@@ -147,8 +150,8 @@ class ExceptionInfo {
 
 // Calls a member by name, as a method or a property get (the way late binding calls a member
 // whose result is used). `arguments` are in reverse order, as DISPPARAMS wants them.
-void invoke(IDispatch* object, const wchar_t* name, const char* call,
-            std::span<VARIANT> arguments, Variant& result) {
+void invoke(IDispatch* object, const wchar_t* name, const char* call, std::span<VARIANT> arguments,
+            Variant& result) {
   DISPID member = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
@@ -159,9 +162,8 @@ void invoke(IDispatch* object, const wchar_t* name, const char* call,
   parameters.cArgs = static_cast<UINT>(arguments.size());
   ExceptionInfo exception;
   UINT badArgument = 0;
-  hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT,
-                      DISPATCH_METHOD | DISPATCH_PROPERTYGET, &parameters, result.get(),
-                      exception.get(), &badArgument);
+  hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                      &parameters, result.get(), exception.get(), &badArgument);
   if (hr == DISP_E_EXCEPTION) throw EnumerationError(std::string(call) + ": " + exception.describe());
   if (FAILED(hr)) failCall(call, hr);
 }
@@ -207,14 +209,13 @@ class DmoEnumerator final : public ServerEnumerator {
   // Creates the automation object; false when its class is not installed. Other failures
   // throw.
   bool createApplication(const wchar_t* progId) {
-    const std::string what =
-        "CoCreateInstance(" + utf8(progId, static_cast<int>(std::wcslen(progId))) + ")";
+    const std::string what = "CoCreateInstance(" + utf8(progId, static_cast<int>(std::wcslen(progId))) + ")";
     CLSID classId{};
     HRESULT hr = ::CLSIDFromProgID(progId, &classId);
     if (isSqlDmoMissing(hr)) return false;
     if (FAILED(hr)) failCall(what.c_str(), hr);
-    hr = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                            IID_IDispatch, application_.out());
+    hr = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                            application_.out());
     if (isSqlDmoMissing(hr)) return false;
     if (FAILED(hr)) failCall(what.c_str(), hr);
     if (!application_) failCall(what.c_str(), E_POINTER);

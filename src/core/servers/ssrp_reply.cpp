@@ -115,17 +115,15 @@ std::optional<SsrpInstance> parseRecord(std::string_view record) {
   std::size_t start = 0;
   while (true) {
     const std::size_t semicolon = record.find(';', start);
-    const std::string_view token =
-        record.substr(start, semicolon == std::string_view::npos ? std::string_view::npos
-                                                                 : semicolon - start);
+    const std::string_view token = record.substr(
+        start, semicolon == std::string_view::npos ? std::string_view::npos : semicolon - start);
     if (token.empty()) return std::nullopt;
     tokens.push_back(token);
     if (semicolon == std::string_view::npos) break;
     start = semicolon + 1;
   }
   if (tokens.size() < 8) return std::nullopt;
-  if (!equalsIgnoringCase(tokens[0], "ServerName") ||
-      !equalsIgnoringCase(tokens[2], "InstanceName") ||
+  if (!equalsIgnoringCase(tokens[0], "ServerName") || !equalsIgnoringCase(tokens[2], "InstanceName") ||
       !equalsIgnoringCase(tokens[4], "IsClustered") || !equalsIgnoringCase(tokens[6], "Version")) {
     return std::nullopt;
   }

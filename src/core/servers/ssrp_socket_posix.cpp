@@ -78,14 +78,13 @@ void UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const UdpEndpoint& t
   const sockaddr_in remote = ipv4(to);
   ssize_t sent = -1;
   do {
-    sent = ::sendto(handle_->fd, bytes.data(), bytes.size(), 0,
-                    reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    sent = ::sendto(handle_->fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&remote),
+                    sizeof remote);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) fail("sendto");
 }
 
-std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout,
-                                              std::size_t maxSize) {
+std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout, std::size_t maxSize) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   while (true) {
@@ -104,8 +103,8 @@ std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout,
     datagram.bytes.resize(maxSize + 1);
     sockaddr_in from{};
     socklen_t length = sizeof from;
-    const ssize_t received = ::recvfrom(handle_->fd, datagram.bytes.data(), datagram.bytes.size(),
-                                        0, reinterpret_cast<sockaddr*>(&from), &length);
+    const ssize_t received = ::recvfrom(handle_->fd, datagram.bytes.data(), datagram.bytes.size(), 0,
+                                        reinterpret_cast<sockaddr*>(&from), &length);
     if (received < 0) {
       // Interrupted, spurious wake-up, or an ICMP error left by an earlier send: keep waiting.
       if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNREFUSED) {

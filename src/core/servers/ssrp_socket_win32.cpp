@@ -1,8 +1,11 @@
 // Winsock 2 implementation of UdpSocket. Each socket holds its own WSAStartup/WSACleanup pair
 // (Winsock counts them), so no global start-up step is needed.
+// The Windows headers build on one another: their order matters.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+// clang-format on
 
 #include "core/servers/ssrp_socket.h"
 
@@ -12,18 +15,17 @@ namespace {
 std::string systemText(int code) {
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string text;
   if (length != 0 && buffer != nullptr) {
     DWORD used = length;
     while (used > 0 && (buffer[used - 1] == L'\r' || buffer[used - 1] == L'\n')) --used;
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(used), nullptr,
-                                            0, nullptr, nullptr);
+    const int bytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(used), nullptr, 0, nullptr, nullptr);
     if (bytes > 0) {
       text.resize(static_cast<std::size_t>(bytes));
-      ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(used), text.data(), bytes,
-                            nullptr, nullptr);
+      ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(used), text.data(), bytes, nullptr, nullptr);
     }
   }
   if (buffer != nullptr) ::LocalFree(buffer);
@@ -103,14 +105,13 @@ std::uint16_t UdpSocket::localPort() const {
 
 void UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const UdpEndpoint& to) {
   const sockaddr_in remote = ipv4(to);
-  const int sent = ::sendto(handle_->socket, reinterpret_cast<const char*>(bytes.data()),
-                            static_cast<int>(bytes.size()), 0,
-                            reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+  const int sent =
+      ::sendto(handle_->socket, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
+               0, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
   if (sent == SOCKET_ERROR) fail("sendto");
 }
 
-std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout,
-                                              std::size_t maxSize) {
+std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout, std::size_t maxSize) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   while (true) {
@@ -133,8 +134,7 @@ std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout,
     int length = sizeof from;
     const int received =
         ::recvfrom(handle_->socket, reinterpret_cast<char*>(datagram.bytes.data()),
-                   static_cast<int>(datagram.bytes.size()), 0,
-                   reinterpret_cast<sockaddr*>(&from), &length);
+                   static_cast<int>(datagram.bytes.size()), 0, reinterpret_cast<sockaddr*>(&from), &length);
     std::size_t size = 0;
     if (received == SOCKET_ERROR) {
       const int code = ::WSAGetLastError();

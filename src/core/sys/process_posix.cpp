@@ -124,8 +124,9 @@ ProgramOutcome runProgram(const std::string& program, const std::vector<std::str
 
   pid_t pid = 0;
   const bool onPath = program.find('/') == std::string::npos;
-  const int spawned = onPath ? posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ)
-                             : posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+  const int spawned = onPath
+                          ? posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ)
+                          : posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
   if (spawned != 0) return outcome;
   outcome.started = true;
   ChildProcess child(pid);

@@ -10,10 +10,10 @@
 namespace bv::sys {
 
 struct ProgramOutcome {
-  bool started = false;            // false: the program could not be started (not found, ...)
-  std::optional<int> exitCode;     // nothing: not started, ended by a signal, or out of time
-  std::string output;              // standard output, at most 64 KiB kept
-  std::string errors;              // standard error, at most 64 KiB kept
+  bool started = false;         // false: the program could not be started (not found, ...)
+  std::optional<int> exitCode;  // nothing: not started, ended by a signal, or out of time
+  std::string output;           // standard output, at most 64 KiB kept
+  std::string errors;           // standard error, at most 64 KiB kept
 };
 
 // Runs `program` (looked up on PATH when it holds no "/") with the arguments and the

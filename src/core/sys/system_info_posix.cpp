@@ -39,8 +39,8 @@ std::string userName() {
   std::array<char, 1024> buffer{};
   passwd entry{};
   passwd* result = nullptr;
-  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 &&
-      result != nullptr && result->pw_name != nullptr) {
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
+      result->pw_name != nullptr) {
     return result->pw_name;
   }
   return {};

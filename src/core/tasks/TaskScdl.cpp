@@ -149,7 +149,8 @@ TTaskTriggerItem& TTaskTriggers::Items(int index) {
   if (index < 0 || index >= Count()) TaskCheck(kSchedTriggerNotFound);
   const auto slot = static_cast<std::size_t>(index);
   if (slots_.size() <= slot) slots_.resize(slot + 1);
-  if (!slots_[slot]) slots_[slot] = std::make_unique<TTaskTriggerItem>(Task, static_cast<std::uint16_t>(index));
+  if (!slots_[slot])
+    slots_[slot] = std::make_unique<TTaskTriggerItem>(Task, static_cast<std::uint16_t>(index));
   return *slots_[slot];
 }
 
@@ -215,8 +216,8 @@ int TTask::ShowPropertyPages(void* ownerWindow, const std::string& caption, unsi
   comCheck(item_->QueryTaskPages(provider));
   std::vector<TaskPageHandle> handles;
   const std::pair<unsigned, TaskPageType> kinds[] = {{kTaskPageTask, TaskPageType::Task},
-                                                      {kTaskPageSchedule, TaskPageType::Schedule},
-                                                      {kTaskPageSettings, TaskPageType::Settings}};
+                                                     {kTaskPageSchedule, TaskPageType::Schedule},
+                                                     {kTaskPageSettings, TaskPageType::Settings}};
   for (const auto& [bit, type] : kinds) {
     if ((pages & bit) == 0) continue;
     TaskPageHandle handle = nullptr;

@@ -4,9 +4,9 @@
 #include <security/pam_appl.h>
 #include <unistd.h>
 
+#include <string.h>
 #include <cstdlib>
 #include <cstring>
-#include <string.h>
 #include <memory>
 #include <vector>
 
@@ -29,7 +29,8 @@ char* copyForPam(const std::string& text) {
 int converse(int count, const pam_message** messages, pam_response** responses, void* data) {
   if (count <= 0 || count > PAM_MAX_NUM_MSG) return PAM_CONV_ERR;
   const auto* credentials = static_cast<const Credentials*>(data);
-  auto* answers = static_cast<pam_response*>(std::calloc(static_cast<std::size_t>(count), sizeof(pam_response)));
+  auto* answers =
+      static_cast<pam_response*>(std::calloc(static_cast<std::size_t>(count), sizeof(pam_response)));
   if (answers == nullptr) return PAM_BUF_ERR;
   for (int i = 0; i < count; ++i) {
     const std::string* answer = nullptr;

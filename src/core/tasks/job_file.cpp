@@ -59,8 +59,8 @@ class Writer {
     u16(0);
   }
   void systemTime(const SystemTime& time) {
-    for (std::uint16_t field : {time.year, time.month, time.dayOfWeek, time.day, time.hour,
-                                time.minute, time.second, time.milliseconds}) {
+    for (std::uint16_t field : {time.year, time.month, time.dayOfWeek, time.day, time.hour, time.minute,
+                                time.second, time.milliseconds}) {
       u16(field);
     }
   }
@@ -141,8 +141,7 @@ class Reader {
   }
   std::uint16_t u16(const char* what) {
     need(2, what);
-    const std::uint16_t value =
-        static_cast<std::uint16_t>(bytes_[position_] | (bytes_[position_ + 1] << 8));
+    const std::uint16_t value = static_cast<std::uint16_t>(bytes_[position_] | (bytes_[position_ + 1] << 8));
     position_ += 2;
     return value;
   }
@@ -224,8 +223,8 @@ TaskTrigger readTrigger(Reader& in) {
       trigger.daysOfTheWeek = specific1;
       break;
     case TriggerType::MonthlyDate:
-      trigger.monthDays = static_cast<std::uint32_t>(specific0) |
-                          (static_cast<std::uint32_t>(specific1) << 16);
+      trigger.monthDays =
+          static_cast<std::uint32_t>(specific0) | (static_cast<std::uint32_t>(specific1) << 16);
       trigger.months = specific2;
       break;
     case TriggerType::MonthlyDow:
@@ -244,8 +243,7 @@ TaskTrigger readTrigger(Reader& in) {
 
 }  // namespace
 
-JobFileError::JobFileError(HResult code, const std::string& what)
-    : std::runtime_error(what), code_(code) {}
+JobFileError::JobFileError(HResult code, const std::string& what) : std::runtime_error(what), code_(code) {}
 
 std::vector<std::uint8_t> writeJobFile(const JobFile& job) {
   if (job.userData.size() > kMaxCount) refuse(kInvalidArgument, "user data is too long");
@@ -361,8 +359,7 @@ JobFile readJobFile(std::span<const std::uint8_t> bytes) {
   if (in.remaining() >= 4 + kSignatureLength) {
     const std::uint16_t signatureVersion = in.u16("the signature");
     const std::uint16_t minimumClientVersion = in.u16("the signature");
-    job.hasSignature =
-        signatureVersion == kSignatureVersion && minimumClientVersion == kSignatureVersion;
+    job.hasSignature = signatureVersion == kSignatureVersion && minimumClientVersion == kSignatureVersion;
   }
   return job;
 }

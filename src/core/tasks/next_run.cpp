@@ -30,10 +30,9 @@ class Schedule {
         startMinute_(trigger.startHour * 60 + trigger.startMinute),
         interval_(trigger.minutesInterval),
         // The last repetition's distance from its base time; the window end is exclusive.
-        lastOffset_(trigger.minutesInterval == 0
-                        ? 0
-                        : (static_cast<std::int64_t>(trigger.minutesDuration) - 1) /
-                              trigger.minutesInterval * trigger.minutesInterval) {}
+        lastOffset_(trigger.minutesInterval == 0 ? 0
+                                                 : (static_cast<std::int64_t>(trigger.minutesDuration) - 1) /
+                                                       trigger.minutesInterval * trigger.minutesInterval) {}
 
   std::int64_t beginDay() const { return beginDay_; }
   std::int64_t baseTime(std::int64_t day) const { return day * kMinutesPerDay + startMinute_; }
@@ -140,8 +139,7 @@ bool isTimeTrigger(const TaskTrigger& trigger) {
 }
 
 std::optional<std::int64_t> firstStart(const Schedule& schedule, std::int64_t from) {
-  std::int64_t limitDay =
-      std::max(floorDiv(from, kMinutesPerDay), schedule.beginDay()) + kSearchHorizonDays;
+  std::int64_t limitDay = std::max(floorDiv(from, kMinutesPerDay), schedule.beginDay()) + kSearchHorizonDays;
   std::optional<std::int64_t> best;
   for (auto day = schedule.firstBaseDay(schedule.firstWindowDay(from), limitDay); day;
        day = schedule.firstBaseDay(*day + 1, limitDay)) {
@@ -171,8 +169,7 @@ std::optional<LocalMinute> firstStartOf(const TaskTrigger& trigger, LocalMinute 
   return LocalMinute::fromMinutes(*start);
 }
 
-NextRun nextRunTime(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
-                    LocalMinute now) {
+NextRun nextRunTime(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers, LocalMinute now) {
   if (taskFlags & kTaskFlagDisabled) return {kSchedTaskDisabled, {}};
   bool anyEnabled = false;
   bool anyEvent = false;
@@ -193,8 +190,8 @@ NextRun nextRunTime(std::uint32_t taskFlags, std::span<const TaskTrigger> trigge
 }
 
 std::vector<ScheduledStart> scheduledStartsBetween(std::uint32_t taskFlags,
-                                                   std::span<const TaskTrigger> triggers,
-                                                   LocalMinute after, LocalMinute upTo) {
+                                                   std::span<const TaskTrigger> triggers, LocalMinute after,
+                                                   LocalMinute upTo) {
   std::vector<ScheduledStart> starts;
   if ((taskFlags & kTaskFlagDisabled) || upTo <= after) return starts;
   const std::int64_t first = after.minutesSinceEpoch() + 1;
@@ -214,8 +211,7 @@ std::vector<ScheduledStart> scheduledStartsBetween(std::uint32_t taskFlags,
       }
       for (; offset <= schedule.lastOffset() && base + offset <= last;
            offset += std::max<std::int64_t>(schedule.interval(), 1)) {
-        starts.push_back({LocalMinute::fromMinutes(base + offset), LocalMinute::fromMinutes(base),
-                          index});
+        starts.push_back({LocalMinute::fromMinutes(base + offset), LocalMinute::fromMinutes(base), index});
         if (schedule.interval() == 0) break;
       }
     }
@@ -224,9 +220,8 @@ std::vector<ScheduledStart> scheduledStartsBetween(std::uint32_t taskFlags,
   return starts;
 }
 
-std::vector<LocalMinute> startsBetween(std::uint32_t taskFlags,
-                                       std::span<const TaskTrigger> triggers, LocalMinute after,
-                                       LocalMinute upTo) {
+std::vector<LocalMinute> startsBetween(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
+                                       LocalMinute after, LocalMinute upTo) {
   std::vector<LocalMinute> times;
   for (const ScheduledStart& start : scheduledStartsBetween(taskFlags, triggers, after, upTo)) {
     if (times.empty() || times.back() != start.time) times.push_back(start.time);

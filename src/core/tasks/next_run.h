@@ -53,8 +53,7 @@ struct NextRun {
 //    (seconds and milliseconds 0, day of the week filled in), even when event triggers exist.
 // 4. None, and an enabled event trigger exists: kSchedEventTrigger (an event may still start it).
 // 5. None otherwise: kSchedTaskNoMoreRuns.
-NextRun nextRunTime(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
-                    LocalMinute now);
+NextRun nextRunTime(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers, LocalMinute now);
 
 // The earliest start of one trigger at or after `from`, whether the trigger is enabled or not;
 // nothing for event triggers, invalid triggers and when no start lies within the horizon.
@@ -76,13 +75,12 @@ struct ScheduledStart {
 // of one trigger) share appears once per trigger and base. Keep the window short: the list holds
 // every start in it.
 std::vector<ScheduledStart> scheduledStartsBetween(std::uint32_t taskFlags,
-                                                   std::span<const TaskTrigger> triggers,
-                                                   LocalMinute after, LocalMinute upTo);
+                                                   std::span<const TaskTrigger> triggers, LocalMinute after,
+                                                   LocalMinute upTo);
 
 // The instants of scheduledStartsBetween, each once, in order.
-std::vector<LocalMinute> startsBetween(std::uint32_t taskFlags,
-                                       std::span<const TaskTrigger> triggers, LocalMinute after,
-                                       LocalMinute upTo);
+std::vector<LocalMinute> startsBetween(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
+                                       LocalMinute after, LocalMinute upTo);
 
 // Whether the task can still run after `after`: an enabled time trigger has a start later than
 // it, or an enabled event trigger exists. The task's own disabled flag is not looked at (a

@@ -15,9 +15,7 @@ bool isTriggerDate(const CivilDate& date) {
 bool isTimeOfDay(int hour, int minute) { return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59; }
 
 // The lowest set bit's index, or `fallback` when none is set.
-int lowestBit(std::uint32_t mask, int fallback) {
-  return mask == 0 ? fallback : std::countr_zero(mask);
-}
+int lowestBit(std::uint32_t mask, int fallback) { return mask == 0 ? fallback : std::countr_zero(mask); }
 
 ScheduleKind kindOf(TriggerType type) {
   switch (type) {
@@ -88,7 +86,8 @@ std::optional<ScheduleProblem> validateKindInputs(const Schedule& schedule) {
       if (schedule.everyWeeks < 1 || schedule.everyWeeks > kMaxEveryWeeks) {
         return problem(ScheduleInput::EveryWeeks, kScheduleEveryWeeksOutOfRange);
       }
-      if ((schedule.weekdays & kAllWeekdays) == 0) return problem(ScheduleInput::Weekdays, kScheduleNoWeekday);
+      if ((schedule.weekdays & kAllWeekdays) == 0)
+        return problem(ScheduleInput::Weekdays, kScheduleNoWeekday);
       break;
     case ScheduleKind::Monthly:
       if (schedule.monthlyMode == MonthlyMode::DayOfMonth) {
@@ -176,7 +175,8 @@ Schedule scheduleFromTrigger(const TaskTrigger& trigger) {
     schedule.repeat = true;
     const bool wholeHours = trigger.minutesInterval % 60 == 0;
     schedule.repeatUnit = wholeHours ? RepeatUnit::Hours : RepeatUnit::Minutes;
-    schedule.repeatEvery = static_cast<int>(wholeHours ? trigger.minutesInterval / 60 : trigger.minutesInterval);
+    schedule.repeatEvery =
+        static_cast<int>(wholeHours ? trigger.minutesInterval / 60 : trigger.minutesInterval);
     schedule.repeatEnd = RepeatEnd::AfterDuration;
     schedule.durationHours = static_cast<int>(trigger.minutesDuration / 60);
     schedule.durationMinutes = static_cast<int>(trigger.minutesDuration % 60);
@@ -237,13 +237,15 @@ TaskTrigger triggerFromSchedule(const Schedule& schedule) {
       trigger.daysOfTheWeek = schedule.weekdays & kAllWeekdays;
       break;
     case TriggerType::MonthlyDate:
-      trigger.monthDays = (schedule.monthDay >= 1 && schedule.monthDay <= 31) ? 1u << (schedule.monthDay - 1) : 0u;
+      trigger.monthDays =
+          (schedule.monthDay >= 1 && schedule.monthDay <= 31) ? 1u << (schedule.monthDay - 1) : 0u;
       trigger.months = schedule.months & kAllMonths;
       break;
     case TriggerType::MonthlyDow:
       trigger.whichWeek = static_cast<std::uint16_t>(schedule.whichWeek);
-      trigger.daysOfTheWeek =
-          (schedule.weekday >= 0 && schedule.weekday <= 6) ? static_cast<std::uint16_t>(1u << schedule.weekday) : 0;
+      trigger.daysOfTheWeek = (schedule.weekday >= 0 && schedule.weekday <= 6)
+                                  ? static_cast<std::uint16_t>(1u << schedule.weekday)
+                                  : 0;
       trigger.months = schedule.months & kAllMonths;
       break;
     case TriggerType::Once:
@@ -278,17 +280,18 @@ std::optional<ScheduleProblem> validateAdvancedOptions(const Schedule& schedule)
   if (schedule.hasEndDate && takesEndDate(schedule.kind)) {
     if (!isTriggerDate(schedule.endDate)) return problem(ScheduleInput::EndDate, kScheduleEndDateInvalid);
     // SetTrigger accepts an end date before the begin date; such a trigger never runs.
-    if (schedule.endDate < schedule.startDate) return problem(ScheduleInput::EndDate, kScheduleEndBeforeStart);
+    if (schedule.endDate < schedule.startDate)
+      return problem(ScheduleInput::EndDate, kScheduleEndBeforeStart);
   }
   if (schedule.repeat && !isEventKind(schedule.kind)) {
     if (schedule.repeatEvery < 1 || schedule.repeatEvery > kMaxRepeatEvery) {
       return problem(ScheduleInput::RepeatEvery, kScheduleRepeatEveryOutOfRange);
     }
-    const bool untilValid =
-        schedule.repeatEnd == RepeatEnd::AtTime
-            ? isTimeOfDay(schedule.untilHour, schedule.untilMinute)
-            : schedule.durationHours >= 0 && schedule.durationHours <= kMaxDurationHours &&
-                  schedule.durationMinutes >= 0 && schedule.durationMinutes <= 59;
+    const bool untilValid = schedule.repeatEnd == RepeatEnd::AtTime
+                                ? isTimeOfDay(schedule.untilHour, schedule.untilMinute)
+                                : schedule.durationHours >= 0 &&
+                                      schedule.durationHours <= kMaxDurationHours &&
+                                      schedule.durationMinutes >= 0 && schedule.durationMinutes <= 59;
     if (!untilValid) return problem(ScheduleInput::RepeatUntil, kScheduleUntilInvalid);
     if (repeatDurationMinutes(schedule) <= repeatIntervalMinutes(schedule)) {
       return problem(ScheduleInput::RepeatUntil, kScheduleDurationNotLonger);

@@ -54,7 +54,7 @@ enum class RepeatEnd { AtTime, AfterDuration };
 inline constexpr int kMaxEveryDays = 999;
 inline constexpr int kMaxEveryWeeks = 99;
 inline constexpr int kMaxIdleMinutes = 999;
-inline constexpr int kMaxRepeatEvery = 9999;     // minutes or hours
+inline constexpr int kMaxRepeatEvery = 9999;  // minutes or hours
 inline constexpr int kMaxDurationHours = 9999;
 // The Idle Wait of a new task ([MS-TSCH] 2.4.1): minutes the computer must be idle.
 inline constexpr int kDefaultIdleMinutes = 10;
@@ -64,20 +64,20 @@ struct Schedule {
   int startHour = 0;
   int startMinute = 0;
 
-  int everyDays = 1;             // Daily
-  int everyWeeks = 1;            // Weekly
-  std::uint16_t weekdays = 0;    // Weekly: bit n is weekday n, Sunday = 0 (rgfDaysOfTheWeek)
+  int everyDays = 1;           // Daily
+  int everyWeeks = 1;          // Weekly
+  std::uint16_t weekdays = 0;  // Weekly: bit n is weekday n, Sunday = 0 (rgfDaysOfTheWeek)
   MonthlyMode monthlyMode = MonthlyMode::DayOfMonth;
-  int monthDay = 1;              // Monthly by day: 1..31
-  int whichWeek = 1;             // Monthly by weekday: 1..4, kLastWeek
-  int weekday = 1;               // Monthly by weekday: 0 = Sunday ... 6 = Saturday
+  int monthDay = 1;                   // Monthly by day: 1..31
+  int whichWeek = 1;                  // Monthly by weekday: 1..4, kLastWeek
+  int weekday = 1;                    // Monthly by weekday: 0 = Sunday ... 6 = Saturday
   std::uint16_t months = kAllMonths;  // Monthly: bit 0 is January (rgfMonths)
   // WhenIdle: the task's Idle Wait. A task field, not a trigger field: the trigger does not
   // carry it, so the mappings below leave it at the default.
   int idleMinutes = kDefaultIdleMinutes;
 
   // The advanced options.
-  CivilDate startDate;           // the begin date; for Once the "run on" date
+  CivilDate startDate;  // the begin date; for Once the "run on" date
   bool hasEndDate = false;
   // Kept as the trigger has it while hasEndDate is off (the trigger keeps it unread).
   CivilDate endDate{0, 0, 0};
@@ -89,7 +89,7 @@ struct Schedule {
   int untilMinute = 0;
   int durationHours = 1;
   int durationMinutes = 0;
-  bool stopAtEnd = false;        // kTriggerFlagKillAtDurationEnd
+  bool stopAtEnd = false;  // kTriggerFlagKillAtDurationEnd
 
   // The page has no control for it; a trigger's disabled flag passes through unchanged.
   bool enabled = true;
@@ -141,11 +141,11 @@ inline constexpr std::string_view kScheduleIdleMinutesOutOfRange =
     "アイドル時間には 1 から 999 までの値を指定してください。";
 inline constexpr std::string_view kScheduleStartDateInvalid = "開始日が正しくありません。";
 inline constexpr std::string_view kScheduleEndDateInvalid = "終了日が正しくありません。";
-inline constexpr std::string_view kScheduleEndBeforeStart =
-    "終了日には開始日以降の日付を指定してください。";
+inline constexpr std::string_view kScheduleEndBeforeStart = "終了日には開始日以降の日付を指定してください。";
 inline constexpr std::string_view kScheduleRepeatEveryOutOfRange =
     "繰り返しの間隔には 1 から 9999 までの値を指定してください。";
-inline constexpr std::string_view kScheduleUntilInvalid = "繰り返しの終了時刻または継続時間が正しくありません。";
+inline constexpr std::string_view kScheduleUntilInvalid =
+    "繰り返しの終了時刻または継続時間が正しくありません。";
 inline constexpr std::string_view kScheduleDurationNotLonger =
     "継続時間には繰り返しの間隔より長い時間を指定してください。";
 

@@ -206,8 +206,8 @@ HResult PosixWorkItem::Save() {
     accountPending_ = false;
   }
   std::optional<JobFile> written;
-  const HResult result = shared_->store.update(
-      name_, [&](const std::optional<JobFile>& current) -> std::optional<JobFile> {
+  const HResult result =
+      shared_->store.update(name_, [&](const std::optional<JobFile>& current) -> std::optional<JobFile> {
         JobFile out = merged(current);
         // A task that never ran tells whether it has a schedule; one that ran keeps its status.
         if (out.lastRunTime.isZero()) {
@@ -324,8 +324,7 @@ LocalMinute localMinuteNow() {
 }
 
 std::shared_ptr<SchedulerService> createPosixScheduler(PosixSchedulerOptions options) {
-  std::filesystem::path folder =
-      options.storeFolder.empty() ? defaultTaskStoreFolder() : options.storeFolder;
+  std::filesystem::path folder = options.storeFolder.empty() ? defaultTaskStoreFolder() : options.storeFolder;
   auto shared = std::make_shared<const Shared>(Shared{TaskStore(std::move(folder)), std::move(options)});
   return std::make_shared<PosixScheduler>(std::move(shared));
 }

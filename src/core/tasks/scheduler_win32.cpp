@@ -6,11 +6,14 @@
 // unchanged.
 #include "core/tasks/scheduler_win32.h"
 
+// The Windows headers build on one another: their order matters.
+// clang-format off
 #include <objbase.h>
 #include <objidl.h>
 #include <commctrl.h>
 #include <prsht.h>
 #include <mstask.h>
+// clang-format on
 // prsht.h names PropertySheetA or PropertySheetW "PropertySheet", which is also a method of the
 // back-end interface; the call below names PropertySheetW itself.
 #undef PropertySheet
@@ -26,12 +29,15 @@
 
 namespace bv::tasks {
 
-const GUID kClsidCTaskScheduler = {0x148BD52A, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
-const GUID kIidITaskScheduler = {0x148BD527, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
+const GUID kClsidCTaskScheduler = {
+    0x148BD52A, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
+const GUID kIidITaskScheduler = {
+    0x148BD527, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
 const GUID kClsidCTask = {0x148BD520, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
 const GUID kIidITask = {0x148BD524, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
 const GUID kIidIPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const GUID kIidIProvideTaskPage = {0x4086658A, 0xCBBB, 0x11CF, {0xB6, 0x04, 0x00, 0xC0, 0x4F, 0xD8, 0xD5, 0x65}};
+const GUID kIidIProvideTaskPage = {
+    0x4086658A, 0xCBBB, 0x11CF, {0xB6, 0x04, 0x00, 0xC0, 0x4F, 0xD8, 0xD5, 0x65}};
 
 namespace {
 
@@ -163,8 +169,8 @@ class WideArgument {
 };
 
 SystemTime systemTimeOf(const SYSTEMTIME& time) {
-  return {time.wYear, time.wMonth, time.wDayOfWeek, time.wDay,
-          time.wHour, time.wMinute, time.wSecond, time.wMilliseconds};
+  return {time.wYear, time.wMonth,  time.wDayOfWeek, time.wDay,
+          time.wHour, time.wMinute, time.wSecond,    time.wMilliseconds};
 }
 
 // TASK_TRIGGER field by field; of the union only the members the type uses.

@@ -13,12 +13,12 @@
 
 namespace bv::tasks {
 
-extern const GUID kClsidCTaskScheduler;   // {148BD52A-A2AB-11CE-B11F-00AA00530503}
-extern const GUID kIidITaskScheduler;     // {148BD527-A2AB-11CE-B11F-00AA00530503}
-extern const GUID kClsidCTask;            // {148BD520-A2AB-11CE-B11F-00AA00530503}
-extern const GUID kIidITask;              // {148BD524-A2AB-11CE-B11F-00AA00530503}
-extern const GUID kIidIPersistFile;       // {0000010B-0000-0000-C000-000000000046}
-extern const GUID kIidIProvideTaskPage;   // {4086658A-CBBB-11CF-B604-00C04FD8D565}
+extern const GUID kClsidCTaskScheduler;  // {148BD52A-A2AB-11CE-B11F-00AA00530503}
+extern const GUID kIidITaskScheduler;    // {148BD527-A2AB-11CE-B11F-00AA00530503}
+extern const GUID kClsidCTask;           // {148BD520-A2AB-11CE-B11F-00AA00530503}
+extern const GUID kIidITask;             // {148BD524-A2AB-11CE-B11F-00AA00530503}
+extern const GUID kIidIPersistFile;      // {0000010B-0000-0000-C000-000000000046}
+extern const GUID kIidIProvideTaskPage;  // {4086658A-CBBB-11CF-B604-00C04FD8D565}
 
 // Shows the pages (HPROPSHEETPAGEs, in order) modally in one property sheet over the owner
 // window (an HWND; may be null), with the caption as its title and no Apply button. The sheet

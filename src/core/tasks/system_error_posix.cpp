@@ -41,5 +41,4 @@ std::string systemErrorText(HResult code) {
   return text.data();
 }
 
-
 }  // namespace bv::tasks

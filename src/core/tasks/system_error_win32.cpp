@@ -22,8 +22,8 @@ struct LocalFreeDeleter {
 std::string systemMessage(DWORD number) {
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, number, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      number, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
   const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(buffer);
   if (length == 0 || buffer == nullptr) return {};
   std::u16string text(buffer, buffer + length);
@@ -40,7 +40,8 @@ std::string systemErrorText(HResult code) {
   if (text.empty() && (code & 0xFFFF0000u) == kWin32Facility) text = systemMessage(code & 0xFFFFu);
   if (!text.empty()) return text;
   std::array<char, 64> generic{};
-  std::snprintf(generic.data(), generic.size(), "エラー 0x%08X が発生しました。", static_cast<unsigned>(code));
+  std::snprintf(generic.data(), generic.size(), "エラー 0x%08X が発生しました。",
+                static_cast<unsigned>(code));
   return generic.data();
 }
 

@@ -46,16 +46,13 @@ std::int64_t daysFromCivil(int year, int month, int day) {
   return era * kDaysPer400Years + dayOfEra - kEpochShift;
 }
 
-std::int64_t daysFromCivil(const CivilDate& date) {
-  return daysFromCivil(date.year, date.month, date.day);
-}
+std::int64_t daysFromCivil(const CivilDate& date) { return daysFromCivil(date.year, date.month, date.day); }
 
 CivilDate civilFromDays(std::int64_t days) {
   const std::int64_t shifted = days + kEpochShift;
   const std::int64_t era = floorDiv(shifted, kDaysPer400Years);
   const std::int64_t dayOfEra = shifted - era * kDaysPer400Years;
-  const std::int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
   const std::int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
@@ -117,8 +114,8 @@ SystemTime LocalMinute::toSystemTime() const {
 std::string LocalMinute::toString() const {
   const CivilDate civil = date();
   char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", civil.year, civil.month, civil.day,
-                hour(), minute());
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", civil.year, civil.month, civil.day, hour(),
+                minute());
   return text;
 }
 

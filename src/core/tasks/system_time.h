@@ -86,9 +86,7 @@ class LocalMinute {
   std::string toString() const;
 
   LocalMinute plusMinutes(std::int64_t minutes) const { return fromMinutes(minutes_ + minutes); }
-  LocalMinute plusDays(std::int64_t days) const {
-    return fromMinutes(minutes_ + days * kMinutesPerDay);
-  }
+  LocalMinute plusDays(std::int64_t days) const { return fromMinutes(minutes_ + days * kMinutesPerDay); }
 
   friend auto operator<=>(const LocalMinute&, const LocalMinute&) = default;
 

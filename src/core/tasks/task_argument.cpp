@@ -64,8 +64,8 @@ std::vector<std::size_t> characterStarts(std::string_view bytes) {
       continue;
     }
     if (!isLeadByte(b)) {
-      throw TaskArgumentError("コードページ 932 の文字の先頭にならないバイトがあります" +
-                              bytePosition(i) + "。");
+      throw TaskArgumentError("コードページ 932 の文字の先頭にならないバイトがあります" + bytePosition(i) +
+                              "。");
     }
     if (i + 1 == bytes.size()) {
       throw TaskArgumentError("2 バイト文字の 2 バイト目がありません" + bytePosition(i) + "。");
@@ -90,8 +90,8 @@ constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', 
 
 std::string argumentName(std::size_t index) {
   static constexpr std::array<const char*, kTaskArgumentCount> names = {
-      "認証方式", "ログイン名", "パスワード", "データベースサーバ", "データベース名",
-      "バックアップファイル", "ベリファイ"};
+      "認証方式",       "ログイン名",           "パスワード", "データベースサーバ",
+      "データベース名", "バックアップファイル", "ベリファイ"};
   return std::to_string(index + 1) + " 番目の引数（" + names[index] + "）";
 }
 
@@ -130,8 +130,8 @@ std::string EncodeTaskArgument(std::string_view text) {
 std::string decodeTaskArgument(std::string_view argument) {
   for (std::size_t i = 0; i < argument.size(); ++i) {
     if (hexValue(argument[i]) < 0) {
-      throw TaskArgumentError("大文字の 16 進数字（0-9, A-F）でない文字があります（" +
-                              std::to_string(i + 1) + " 文字目）。");
+      throw TaskArgumentError("大文字の 16 進数字（0-9, A-F）でない文字があります（" + std::to_string(i + 1) +
+                              " 文字目）。");
     }
   }
   if (argument.size() % 2 != 0) {
@@ -151,8 +151,8 @@ std::string decodeTaskArgument(std::string_view argument) {
   for (std::size_t k = 0; k < starts.size(); ++k) {
     const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : bytes.size();
     if (!text::cp932ToUtf8(std::string_view(bytes).substr(starts[k], end - starts[k]))) {
-      throw TaskArgumentError("コードページ 932 に文字のないコードがあります" +
-                              bytePosition(starts[k]) + "。");
+      throw TaskArgumentError("コードページ 932 に文字のないコードがあります" + bytePosition(starts[k]) +
+                              "。");
     }
   }
   throw TaskArgumentError("コードページ 932 のバイト列として読めません。");

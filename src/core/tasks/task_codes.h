@@ -38,16 +38,16 @@ inline constexpr HResult kSchedUnsupportedAccountOption = 0x80041314;
 inline constexpr HResult kSchedServiceNotRunning = 0x80041315;
 
 // General codes the scheduler answers with.
-inline constexpr HResult kInvalidArgument = 0x80070057;       // E_INVALIDARG
-inline constexpr HResult kAccessDenied = 0x80070005;          // E_ACCESSDENIED
-inline constexpr HResult kNoInterface = 0x80004002;           // E_NOINTERFACE
-inline constexpr HResult kUnspecifiedFailure = 0x80004005;    // E_FAIL
-inline constexpr HResult kOutOfMemory = 0x8007000E;           // E_OUTOFMEMORY
-inline constexpr HResult kFileNotFound = 0x80070002;          // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
-inline constexpr HResult kNotFileBasedStorage = 0x80030107;   // STG_E_NOTFILEBASEDSTORAGE
-inline constexpr HResult kLogonFailure = 0x8007052E;          // HRESULT_FROM_WIN32(ERROR_LOGON_FAILURE)
-inline constexpr HResult kAccountRestriction = 0x8007052F;    // HRESULT_FROM_WIN32(ERROR_ACCOUNT_RESTRICTION)
-inline constexpr HResult kPasswordMustChange = 0x80070773;    // HRESULT_FROM_WIN32(ERROR_PASSWORD_MUST_CHANGE)
+inline constexpr HResult kInvalidArgument = 0x80070057;      // E_INVALIDARG
+inline constexpr HResult kAccessDenied = 0x80070005;         // E_ACCESSDENIED
+inline constexpr HResult kNoInterface = 0x80004002;          // E_NOINTERFACE
+inline constexpr HResult kUnspecifiedFailure = 0x80004005;   // E_FAIL
+inline constexpr HResult kOutOfMemory = 0x8007000E;          // E_OUTOFMEMORY
+inline constexpr HResult kFileNotFound = 0x80070002;         // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+inline constexpr HResult kNotFileBasedStorage = 0x80030107;  // STG_E_NOTFILEBASEDSTORAGE
+inline constexpr HResult kLogonFailure = 0x8007052E;         // HRESULT_FROM_WIN32(ERROR_LOGON_FAILURE)
+inline constexpr HResult kAccountRestriction = 0x8007052F;   // HRESULT_FROM_WIN32(ERROR_ACCOUNT_RESTRICTION)
+inline constexpr HResult kPasswordMustChange = 0x80070773;   // HRESULT_FROM_WIN32(ERROR_PASSWORD_MUST_CHANGE)
 
 // The severity bit, as FAILED() tests it; the informational codes above are successes.
 constexpr bool isFailure(HResult code) { return (code & 0x80000000u) != 0; }

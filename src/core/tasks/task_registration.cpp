@@ -14,14 +14,16 @@ namespace {
 
 std::string fourteenDigits(const std::tm& t) {
   std::array<char, 32> text{};
-  std::snprintf(text.data(), text.size(), "%04d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                t.tm_hour, t.tm_min, t.tm_sec);
+  std::snprintf(text.data(), text.size(), "%04d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   return text.data();
 }
 
 }  // namespace
 
-std::string registrationTaskName(const std::tm& localTime) { return "Brackenvale_" + fourteenDigits(localTime); }
+std::string registrationTaskName(const std::tm& localTime) {
+  return "Brackenvale_" + fourteenDigits(localTime);
+}
 
 std::string probeTaskName(const std::tm& localTime, int number) {
   return fourteenDigits(localTime) + std::to_string(number);

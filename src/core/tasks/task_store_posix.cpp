@@ -159,7 +159,8 @@ HResult TaskStore::update(const std::string& taskName, const Change& change) con
     return error.code();
   }
   const fs::path target = fileOf(taskName);
-  const fs::path temporary = folder_ / (taskName + std::string(kExtension) + ".tmp." + std::to_string(::getpid()));
+  const fs::path temporary =
+      folder_ / (taskName + std::string(kExtension) + ".tmp." + std::to_string(::getpid()));
   ::unlink(temporary.c_str());  // one left by a process of this id that died mid-write
   Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!out.valid()) return kAccessDenied;

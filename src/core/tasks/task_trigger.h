@@ -23,8 +23,7 @@ enum class TriggerType : std::uint32_t {
 
 // The three event kinds have no time of their own.
 constexpr bool isEventTrigger(TriggerType type) {
-  return type == TriggerType::OnIdle || type == TriggerType::AtSystemStart ||
-         type == TriggerType::AtLogon;
+  return type == TriggerType::OnIdle || type == TriggerType::AtSystemStart || type == TriggerType::AtLogon;
 }
 constexpr bool isKnownTriggerType(std::uint32_t type) { return type <= 7; }
 

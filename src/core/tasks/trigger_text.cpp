@@ -75,9 +75,8 @@ std::string daysText(const TaskTrigger& trigger) {
       return monthsText(trigger.months) + (days.empty() ? "" : days + " 日");
     }
     case TriggerType::MonthlyDow: {
-      const std::string week = trigger.whichWeek == kLastWeek
-                                   ? "最終 "
-                                   : "第 " + std::to_string(trigger.whichWeek) + " ";
+      const std::string week =
+          trigger.whichWeek == kLastWeek ? "最終 " : "第 " + std::to_string(trigger.whichWeek) + " ";
       return monthsText(trigger.months) + week + weekdayText(trigger.daysOfTheWeek);
     }
     case TriggerType::Once:
@@ -106,8 +105,8 @@ std::string triggerText(const TaskTrigger& trigger) {
   std::string text = daysText(trigger) + " " + timeText(trigger);
   const bool repeats = trigger.minutesInterval != 0;
   if (repeats) {
-    text += " から " + minutesText(trigger.minutesDuration) + "、" +
-            minutesText(trigger.minutesInterval) + "ごとに開始";
+    text += " から " + minutesText(trigger.minutesDuration) + "、" + minutesText(trigger.minutesInterval) +
+            "ごとに開始";
   } else if (trigger.type == TriggerType::Once) {
     text += " に 1 回だけ開始";
   } else {

@@ -37,9 +37,8 @@ class Converter {
       // The last round (inPointer null) flushes the shift state and reports a sequence cut off
       // at the end of the input.
       const bool flushing = inLeft == 0;
-      const std::size_t result = flushing
-                                     ? ::iconv(handle_, nullptr, nullptr, &outPointer, &outLeft)
-                                     : ::iconv(handle_, &inPointer, &inLeft, &outPointer, &outLeft);
+      const std::size_t result = flushing ? ::iconv(handle_, nullptr, nullptr, &outPointer, &outLeft)
+                                          : ::iconv(handle_, &inPointer, &inLeft, &outPointer, &outLeft);
       output.append(buffer, sizeof buffer - outLeft);
       if (result != static_cast<std::size_t>(-1)) {
         if (flushing) return output;

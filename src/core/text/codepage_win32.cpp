@@ -21,8 +21,8 @@ std::optional<std::wstring> toWide(UINT codePage, std::string_view bytes) {
       ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), inLength, nullptr, 0);
   if (length <= 0) return std::nullopt;
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), inLength, wide.data(),
-                            length) != length) {
+  if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), inLength, wide.data(), length) !=
+      length) {
     return std::nullopt;
   }
   return wide;
@@ -37,8 +37,8 @@ std::optional<std::string> fromWide(UINT codePage, const std::wstring& wide) {
   const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   BOOL usedDefault = FALSE;
   BOOL* usedDefaultPointer = utf8 ? nullptr : &usedDefault;
-  const int length = ::WideCharToMultiByte(codePage, flags, wide.data(), inLength, nullptr, 0,
-                                           nullptr, usedDefaultPointer);
+  const int length =
+      ::WideCharToMultiByte(codePage, flags, wide.data(), inLength, nullptr, 0, nullptr, usedDefaultPointer);
   if (length <= 0 || usedDefault) return std::nullopt;
   std::string bytes(static_cast<std::size_t>(length), '\0');
   if (::WideCharToMultiByte(codePage, flags, wide.data(), inLength, bytes.data(), length, nullptr,

@@ -60,8 +60,7 @@ Utf8Character decodeUtf8(std::string_view text, std::size_t offset) {
   }
   // Overlong forms, surrogates and values past U+10FFFF are not characters.
   static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (codePoint < kMinimum[length] || codePoint > 0x10FFFF ||
-      (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+  if (codePoint < kMinimum[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
     return {};
   }
   return {codePoint, length};

@@ -60,7 +60,7 @@ Qt::WindowFlags dialogFlags() {
 const char* const kKindCaptions[tasks::kScheduleKindCount] = {
     "毎日", "毎週", "毎月", "一回限り", "システム起動時", "ログオン時", "アイドル時"};
 const char* const kGroupTitles[tasks::kScheduleKindCount] = {
-    "毎日のスケジュール", "毎週のスケジュール", "毎月のスケジュール", "一回限りのスケジュール", "", "",
+    "毎日のスケジュール",      "毎週のスケジュール", "毎月のスケジュール", "一回限りのスケジュール", "", "",
     "アイドル時のスケジュール"};
 
 // The weekday check boxes in the page's order, Monday first; `weekday` counts from Sunday = 0.
@@ -231,9 +231,9 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(const Schedule& schedule, QWidget* 
   ui_.btnOK = ok;
   ui_.btnCancel = cancel;
   makeOkTheDefault(this, ok);
-  repeatInputs_ = {lblRepeatEvery,   ui_.spedtRepeatEvery,   ui_.cmbRepeatUnit,     lblRepeatUntil,
-                   ui_.rbUntilTime,  ui_.edtUntilTime,       ui_.rbUntilDuration,   ui_.spedtDurationHours,
-                   lblDurationHours, ui_.spedtDurationMinutes, lblDurationMinutes, ui_.chkStopAtEnd};
+  repeatInputs_ = {lblRepeatEvery,   ui_.spedtRepeatEvery,     ui_.cmbRepeatUnit,   lblRepeatUntil,
+                   ui_.rbUntilTime,  ui_.edtUntilTime,         ui_.rbUntilDuration, ui_.spedtDurationHours,
+                   lblDurationHours, ui_.spedtDurationMinutes, lblDurationMinutes,  ui_.chkStopAtEnd};
 
   // The inputs as the schedule has them.
   ui_.edtStartDate->setDate(toQDate(schedule.startDate));
@@ -265,7 +265,8 @@ void AdvancedOptionsDialog::showEnabled() {
   const bool repeat = ui_.chkRepeat->isChecked();
   for (QWidget* input : repeatInputs_) input->setEnabled(repeat);
   ui_.edtUntilTime->setEnabled(repeat && ui_.rbUntilTime->isChecked());
-  for (QWidget* input : {static_cast<QWidget*>(ui_.spedtDurationHours), static_cast<QWidget*>(ui_.spedtDurationMinutes)}) {
+  for (QWidget* input :
+       {static_cast<QWidget*>(ui_.spedtDurationHours), static_cast<QWidget*>(ui_.spedtDurationMinutes)}) {
     input->setEnabled(repeat && ui_.rbUntilDuration->isChecked());
   }
 }
@@ -324,7 +325,8 @@ class SelectMonthsDialog : public QDialog {
   std::array<QCheckBox*, 12> monthBoxes_{};
 };
 
-SelectMonthsDialog::SelectMonthsDialog(std::uint16_t months, QWidget* parent) : QDialog(parent, dialogFlags()) {
+SelectMonthsDialog::SelectMonthsDialog(std::uint16_t months, QWidget* parent)
+    : QDialog(parent, dialogFlags()) {
   setObjectName(QStringLiteral("frmSelectMonths"));
   setWindowTitle(QStringLiteral("月の選択"));
   setModal(true);
@@ -446,10 +448,9 @@ void SchedulePageDialog::buildControls() {
   // Wide enough for a plain monthly schedule's text; a longer one is cut in the closed box
   // (its tip and the open list show it whole).
   ui.cmbSchedules->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  ui.cmbSchedules->setMinimumWidth(
-      ui.cmbSchedules->fontMetrics().horizontalAdvance(
-          QStringLiteral("1. 毎月 最終 金曜日 23:59 に開始、開始日: 2026/12/08")) +
-      ui.cmbSchedules->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 12);
+  ui.cmbSchedules->setMinimumWidth(ui.cmbSchedules->fontMetrics().horizontalAdvance(QStringLiteral(
+                                       "1. 毎月 最終 金曜日 23:59 に開始、開始日: 2026/12/08")) +
+                                   ui.cmbSchedules->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 12);
   ui.btnNew = named(new QPushButton(QStringLiteral("新規"), page), "btnNew");
   ui.btnDelete = named(new QPushButton(QStringLiteral("削除"), page), "btnDelete");
   auto* summaryRow = new QHBoxLayout;
@@ -519,7 +520,8 @@ void SchedulePageDialog::buildControls() {
     every->addWidget(named(new QLabel(QStringLiteral("間隔"), ui.pnlWeekly), "lblEveryWeeks"));
     ui.spedtEveryWeeks = numberBox(ui.pnlWeekly, "spedtEveryWeeks", 1, tasks::kMaxEveryWeeks);
     every->addWidget(ui.spedtEveryWeeks);
-    every->addWidget(named(new QLabel(QStringLiteral("週ごと、次の曜日に実行"), ui.pnlWeekly), "lblEveryWeeksUnit"));
+    every->addWidget(
+        named(new QLabel(QStringLiteral("週ごと、次の曜日に実行"), ui.pnlWeekly), "lblEveryWeeksUnit"));
     every->addStretch();
     grid->addLayout(every, 0, 0, 1, 4);
     int position = 0;
@@ -554,7 +556,8 @@ void SchedulePageDialog::buildControls() {
     weekday->addStretch();
     grid->addWidget(ui.rbMonthlyWeekday, 1, 0);
     grid->addLayout(weekday, 1, 1);
-    ui.btnSelectMonths = named(new QPushButton(QStringLiteral("月の選択..."), ui.pnlMonthly), "btnSelectMonths");
+    ui.btnSelectMonths =
+        named(new QPushButton(QStringLiteral("月の選択..."), ui.pnlMonthly), "btnSelectMonths");
     grid->addWidget(ui.btnSelectMonths, 2, 1, Qt::AlignRight);
     grid->setColumnStretch(1, 1);
   }
@@ -572,7 +575,8 @@ void SchedulePageDialog::buildControls() {
   {
     auto* row = new QHBoxLayout(ui.pnlIdle);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(named(new QLabel(QStringLiteral("アイドル状態が次の時間続いたとき"), ui.pnlIdle), "lblIdle"));
+    row->addWidget(
+        named(new QLabel(QStringLiteral("アイドル状態が次の時間続いたとき"), ui.pnlIdle), "lblIdle"));
     ui.spedtIdleMinutes = numberBox(ui.pnlIdle, "spedtIdleMinutes", 1, tasks::kMaxIdleMinutes);
     // The idle time is the task's Idle Wait, which the page does not receive: shown, not edited.
     ui.spedtIdleMinutes->setEnabled(false);
@@ -588,7 +592,8 @@ void SchedulePageDialog::buildControls() {
   }
 
   column->addStretch();
-  ui.chkShowMultiple = named(new QCheckBox(QStringLiteral("複数のスケジュールを表示する"), page), "chkShowMultiple");
+  ui.chkShowMultiple =
+      named(new QCheckBox(QStringLiteral("複数のスケジュールを表示する"), page), "chkShowMultiple");
   column->addWidget(ui.chkShowMultiple);
 
   QPushButton* ok = nullptr;
@@ -647,7 +652,8 @@ void SchedulePageDialog::connectHandlers() {
 
   connect(ui.cmbSchedules, &QComboBox::currentIndexChanged, this,
           guarded(this, &SchedulePageDialog::cmbSchedulesChange));
-  connect(ui.chkShowMultiple, &QCheckBox::toggled, this, guarded(this, &SchedulePageDialog::chkShowMultipleClick));
+  connect(ui.chkShowMultiple, &QCheckBox::toggled, this,
+          guarded(this, &SchedulePageDialog::chkShowMultipleClick));
   connect(ui.btnNew, &QPushButton::clicked, this, guarded(this, &SchedulePageDialog::btnNewClick));
   connect(ui.btnDelete, &QPushButton::clicked, this, guarded(this, &SchedulePageDialog::btnDeleteClick));
   connect(ui.btnAdvanced, &QPushButton::clicked, this, guarded(this, &SchedulePageDialog::btnAdvancedClick));
@@ -691,7 +697,8 @@ void SchedulePageDialog::loadTriggers(const std::vector<TaskTrigger>& triggers) 
   showSchedule();
 }
 
-int SchedulePageDialog::show(void* ownerWindow, const std::string& caption, std::vector<TaskTrigger>& triggers) {
+int SchedulePageDialog::show(void* ownerWindow, const std::string& caption,
+                             std::vector<TaskTrigger>& triggers) {
   loadTriggers(triggers);
   setWindowTitle(toQString(caption));
   ui_->pgcPages->setCurrentIndex(0);
@@ -792,7 +799,8 @@ void SchedulePageDialog::showMultiple() {
 
 void SchedulePageDialog::refreshSummary() {
   Controls& ui = *ui_;
-  ui.lblSummary->setText(toQString(tasks::triggerText(triggerOf(entries_[static_cast<std::size_t>(current_)]))));
+  ui.lblSummary->setText(
+      toQString(tasks::triggerText(triggerOf(entries_[static_cast<std::size_t>(current_)]))));
   const QSignalBlocker quiet(ui.cmbSchedules);
   while (ui.cmbSchedules->count() > static_cast<int>(entries_.size())) {
     ui.cmbSchedules->removeItem(ui.cmbSchedules->count() - 1);

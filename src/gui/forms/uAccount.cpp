@@ -31,8 +31,8 @@ const QString kAccountRefused = QStringLiteral("ユーザー名またはパス�
 }  // namespace
 
 TfrmAccount::TfrmAccount(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("frmAccount"));
   setWindowTitle(QStringLiteral("ユーザ情報入力"));
   setModal(true);
@@ -45,7 +45,8 @@ TfrmAccount::TfrmAccount(QWidget* parent)
 TfrmAccount::~TfrmAccount() = default;
 
 void TfrmAccount::BuildControls() {
-  lblGuide = place(new QLabel(QStringLiteral("タスクを実行するユーザを指定してください。"), this), "lblGuide", 12, 10);
+  lblGuide = place(new QLabel(QStringLiteral("タスクを実行するユーザを指定してください。"), this), "lblGuide",
+                   12, 10);
   lblUserName = place(new QLabel(QStringLiteral("ユーザ名"), this), "lblUserName", 12, 38);
   editUserName = place(new QLineEdit(this), "editUserName", 140, 34, 146, 20);
   lblPasswd0 = place(new QLabel(QStringLiteral("パスワード"), this), "lblPasswd0", 12, 64);

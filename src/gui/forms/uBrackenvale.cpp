@@ -19,7 +19,6 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
 #include "core/sys/system_info.h"
-#include "core/sys/system_info.h"
 #include "core/tasks/TaskScdl.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_registration.h"
@@ -97,8 +96,8 @@ QPixmap bannerPixmap(const QColor& colour) {
 }  // namespace
 
 TfrmBrackenvale::TfrmBrackenvale(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmBrackenvale"));
   setWindowTitle(QStringLiteral("Brackenvale"));
   setFixedSize(426, 511);
@@ -136,18 +135,18 @@ void TfrmBrackenvale::BuildControls() {
 
   pnlTarget = place(new QFrame(this), "pnlTarget", 8, 48, 409, 169);
   pnlTarget->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  gbxTarget = place(new QGroupBox(QStringLiteral("対象データベース"), pnlTarget), "gbxTarget", 8, 8,
-                    393, 157);
+  gbxTarget =
+      place(new QGroupBox(QStringLiteral("対象データベース"), pnlTarget), "gbxTarget", 8, 8, 393, 157);
   lblServer = label(gbxTarget, "lblServer", QStringLiteral("データベースサーバ"), 12, 20);
   auto* server = new widgets::FocusReportingLineEdit(gbxTarget);
   editServer = place(server, "editServer", 128, 16, 121, 20);
   bbnSvrList = place(new QPushButton(QStringLiteral("..."), gbxTarget), "bbnSvrList", 249, 16, 24, 20);
   bbnSvrList->setToolTip(QStringLiteral("一覧からサーバを選択します"));
-  rbWindows = place(new QRadioButton(QStringLiteral("Windows 認証"), gbxTarget), "rbWindows", 16, 40,
-                    108, 20);
+  rbWindows =
+      place(new QRadioButton(QStringLiteral("Windows 認証"), gbxTarget), "rbWindows", 16, 40, 108, 20);
   rbWindows->setChecked(true);
-  rbSQLServer = place(new QRadioButton(QStringLiteral("SQL Server 認証"), gbxTarget), "rbSQLServer",
-                      128, 40, 130, 20);
+  rbSQLServer =
+      place(new QRadioButton(QStringLiteral("SQL Server 認証"), gbxTarget), "rbSQLServer", 128, 40, 130, 20);
   lblLoginName = label(gbxTarget, "lblLoginName", QStringLiteral("ログイン名"), 12, 78);
   editUser = place(new QLineEdit(gbxTarget), "editUser", 128, 74, 121, 20);
   lblPassword = label(gbxTarget, "lblPassword", QStringLiteral("パスワード"), 12, 104);
@@ -156,10 +155,9 @@ void TfrmBrackenvale::BuildControls() {
   auto* database = new widgets::FocusReportingComboBox(gbxTarget);
   cmbDatabase = place(database, "cmbDatabase", 128, 124, 145, 20);
   cmbDatabase->setEditable(false);
-  bbnReloadList = place(new QPushButton(QStringLiteral("最新"), gbxTarget), "bbnReloadList", 276, 124,
-                        45, 20);
-  bbnReloadList->setToolTip(
-      QStringLiteral("現在の接続情報を用い、データベース一覧を最新の状態へ更新します"));
+  bbnReloadList =
+      place(new QPushButton(QStringLiteral("最新"), gbxTarget), "bbnReloadList", 276, 124, 45, 20);
+  bbnReloadList->setToolTip(QStringLiteral("現在の接続情報を用い、データベース一覧を最新の状態へ更新します"));
 
   pgOperation = place(new QTabWidget(this), "pgOperation", 8, 224, 409, 241);
 
@@ -175,17 +173,17 @@ void TfrmBrackenvale::BuildControls() {
   lblDateNote1 = redNote(tabBasic, "lblDateNote1",
                          QStringLiteral("※ファイル名中に「%date%」を指定すると実行した"), 8, 96);
   lblDateNote2 = redNote(tabBasic, "lblDateNote2", QStringLiteral("   年月日に置換されます。"), 8, 111);
-  lblDateNote3 = redNote(tabBasic, "lblDateNote3",
-                         QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"), 8, 126);
-  chkVerify = place(new QCheckBox(QStringLiteral("完了時にベリファイを行う"), tabBasic), "chkVerify", 8,
-                    146, 240, 18);
-  btnSchedule = place(new QPushButton(QStringLiteral("エージェントに登録"), tabBasic), "btnSchedule", 8,
-                      176, 125, 25);
+  lblDateNote3 =
+      redNote(tabBasic, "lblDateNote3", QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"), 8, 126);
+  chkVerify = place(new QCheckBox(QStringLiteral("完了時にベリファイを行う"), tabBasic), "chkVerify", 8, 146,
+                    240, 18);
+  btnSchedule =
+      place(new QPushButton(QStringLiteral("エージェントに登録"), tabBasic), "btnSchedule", 8, 176, 125, 25);
   btnSchedule->setToolTip(QStringLiteral("SQLServerエージェントへ、バックアップジョブの登録を行います"));
-  btnMakeScdl = place(new QPushButton(QStringLiteral("タスクに追加"), tabBasic), "btnMakeScdl", 139, 176,
-                      125, 25);
-  btnEditScdl = place(new QPushButton(QStringLiteral("タスクの編集"), tabBasic), "btnEditScdl", 270, 176,
-                      125, 25);
+  btnMakeScdl =
+      place(new QPushButton(QStringLiteral("タスクに追加"), tabBasic), "btnMakeScdl", 139, 176, 125, 25);
+  btnEditScdl =
+      place(new QPushButton(QStringLiteral("タスクの編集"), tabBasic), "btnEditScdl", 270, 176, 125, 25);
   for (QPushButton* button : {btnSchedule, btnMakeScdl, btnEditScdl}) makeBold(button);
   pgOperation->addTab(tabBasic, QStringLiteral("バックアップ"));
 
@@ -202,10 +200,11 @@ void TfrmBrackenvale::BuildControls() {
 
   tabTransaction = new QWidget;
   tabTransaction->setObjectName(QStringLiteral("tabTransaction"));
-  lblTransaction1 = label(tabTransaction, "lblTransaction1",
-                          QStringLiteral("トランザクションログの切り捨てと、データファイルの圧縮を行い、"), 16, 24);
-  lblTransaction2 = label(tabTransaction, "lblTransaction2",
-                          QStringLiteral("ディスクの空き容量を増加させます。"), 16, 42);
+  lblTransaction1 =
+      label(tabTransaction, "lblTransaction1",
+            QStringLiteral("トランザクションログの切り捨てと、データファイルの圧縮を行い、"), 16, 24);
+  lblTransaction2 =
+      label(tabTransaction, "lblTransaction2", QStringLiteral("ディスクの空き容量を増加させます。"), 16, 42);
   pgOperation->addTab(tabTransaction, QStringLiteral("ログの切り捨て"));
   pgOperation->setCurrentIndex(0);
 
@@ -219,8 +218,8 @@ void TfrmBrackenvale::BuildControls() {
   lbWin->raise();
 
   // Keyboard order: the target group, then the tabs and the two buttons.
-  QWidget* order[] = {editServer, bbnSvrList, rbWindows, rbSQLServer, editUser, editPass,
-                      cmbDatabase, bbnReloadList, pgOperation, btnCreate, btnClose};
+  QWidget* order[] = {editServer,  bbnSvrList,    rbWindows,   rbSQLServer, editUser, editPass,
+                      cmbDatabase, bbnReloadList, pgOperation, btnCreate,   btnClose};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
 }
@@ -405,9 +404,7 @@ bool TfrmBrackenvale::RequireExactBackupFile() {
   return false;
 }
 
-bool TfrmBrackenvale::RequireBackupFile(QLineEdit* edit) {
-  return RequireField(edit, kSpecifyBackupFile);
-}
+bool TfrmBrackenvale::RequireBackupFile(QLineEdit* edit) { return RequireField(edit, kSpecifyBackupFile); }
 
 void TfrmBrackenvale::btnCreateClick() {
   if (!ValidateLoginInputs()) return;
@@ -468,12 +465,14 @@ std::string TfrmBrackenvale::BuildShrinkCommand() const {
 
 int TfrmBrackenvale::ExecuteCommand(const std::string& command, const QString& operationName) {
   const std::string operation = toUtf8(operationName);
-  const db::ConnectionSettings settings = maintenance::maintenanceConnectionSettings(GetLoginSettings(), operation);
+  const db::ConnectionSettings settings =
+      maintenance::maintenanceConnectionSettings(GetLoginSettings(), operation);
   maintenance::ExecutionOutcome outcome;
   // The server works on a thread of its own while this one keeps the window alive.
   widgets::runWithProgress(this, operationName, [&](const widgets::ProgressReport& report) {
     outcome = maintenance::executeMaintenanceCommand(
-        settings, command, operation, [&](const db::ErrorEntry& message) { report(toQString(message.message)); });
+        settings, command, operation,
+        [&](const db::ErrorEntry& message) { report(toQString(message.message)); });
   });
   if (outcome.succeeded) return 0;
   prompts().error(this, toQString(outcome.errorMessage));

@@ -61,8 +61,8 @@ constexpr int kStartTimeColumn = 4;
 }  // namespace
 
 TfrmSchedule::TfrmSchedule(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmSchedule"));
   setWindowTitle(kTitle);
   setModal(true);
@@ -119,9 +119,10 @@ void TfrmSchedule::BuildControls() {
   ++row;
   lblStartTime = named(new QLabel(QStringLiteral("実行開始時間"), gbxNewJob), "lblStartTime");
   // An optional first hour digit, then required digits: hh:nn:ss, empty positions shown as "_".
-  medtStartTime = named(new widgets::MaskEdit(QStringLiteral("09:99:99"), QLatin1Char('_'), gbxNewJob),
-                        "medtStartTime");
-  medtStartTime->setFixedWidth(medtStartTime->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 16);
+  medtStartTime =
+      named(new widgets::MaskEdit(QStringLiteral("09:99:99"), QLatin1Char('_'), gbxNewJob), "medtStartTime");
+  medtStartTime->setFixedWidth(medtStartTime->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) +
+                               16);
   medtStartTime->setMaskedText(QStringLiteral("00:00:00"));
   grid->addWidget(lblStartTime, row, 0);
   grid->addWidget(medtStartTime, row, 1, Qt::AlignLeft);
@@ -198,10 +199,11 @@ void TfrmSchedule::BuildControls() {
     button->setDefault(false);
   }
 
-  QWidget* order[] = {lvScdlList, btnDelete, editJobName, editBackFile, bbnBackFilePathOpen,
-                      editDesc, medtStartTime, rbRunOnce, dtpStartDate, rbRunDaily, rbRunWeekly,
-                      chkMon, chkTue, chkWed, chkThu, chkFri, chkSat, chkSun, rbRunMonthly,
-                      spedtDay, btnInsert, btnEnd};
+  QWidget* order[] = {lvScdlList,  btnDelete,     editJobName, editBackFile, bbnBackFilePathOpen,
+                      editDesc,    medtStartTime, rbRunOnce,   dtpStartDate, rbRunDaily,
+                      rbRunWeekly, chkMon,        chkTue,      chkWed,       chkThu,
+                      chkFri,      chkSat,        chkSun,      rbRunMonthly, spedtDay,
+                      btnInsert,   btnEnd};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
 }
@@ -219,9 +221,9 @@ void TfrmSchedule::ConnectHandlers() {
   }
 }
 
-void TfrmSchedule::HandOver(const QString& serverName, const QString& databaseName,
-                            const QString& backupFile, const QString& userName,
-                            const QString& password, bool serverIsLocal, bool useSqlAuth) {
+void TfrmSchedule::HandOver(const QString& serverName, const QString& databaseName, const QString& backupFile,
+                            const QString& userName, const QString& password, bool serverIsLocal,
+                            bool useSqlAuth) {
   FServerName = serverName;
   FDatabaseName = databaseName;
   editBackFile->setText(backupFile);

@@ -43,8 +43,7 @@ class TfrmSchedule : public QDialog {
   // name, the password, whether the server runs on this computer, and whether SQL Server
   // authentication is used. Then the opener calls exec() and ignores its result.
   void HandOver(const QString& serverName, const QString& databaseName, const QString& backupFile,
-                const QString& userName, const QString& password, bool serverIsLocal,
-                bool useSqlAuth);
+                const QString& userName, const QString& password, bool serverIsLocal, bool useSqlAuth);
 
   // Event handlers, each run through the application's error report.
   void FormCreate();

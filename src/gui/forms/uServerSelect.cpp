@@ -21,13 +21,12 @@ namespace bv::forms {
 using widgets::guarded;
 using widgets::place;
 
-
 TfrmServerList::TfrmServerList(QWidget* parent)
     : TfrmServerList(servers::platformEnumeratorFactory(), parent) {}
 
 TfrmServerList::TfrmServerList(servers::ServerEnumeratorFactory enumerators, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
       FEnumerators(std::move(enumerators)) {
   setObjectName(QStringLiteral("frmServerList"));
   setWindowTitle(QStringLiteral("サーバの選択"));
@@ -38,8 +37,7 @@ TfrmServerList::TfrmServerList(servers::ServerEnumeratorFactory enumerators, QWi
 TfrmServerList::~TfrmServerList() = default;
 
 void TfrmServerList::BuildControls() {
-  Label1 = place(new QLabel(QStringLiteral("現在、ネットワーク上で以下のサーバが"), this), "Label1",
-                 20, 8);
+  Label1 = place(new QLabel(QStringLiteral("現在、ネットワーク上で以下のサーバが"), this), "Label1", 20, 8);
   Label2 = place(new QLabel(QStringLiteral("利用できます。"), this), "Label2", 20, 24);
   Label1->setFocusPolicy(Qt::NoFocus);
   Label2->setFocusPolicy(Qt::NoFocus);
@@ -100,8 +98,7 @@ void TfrmServerList::FormShow() {
 void TfrmServerList::FillList() {
   const widgets::WaitCursor wait;
   // Declared in this order, the name list is released before the enumerator, on every path.
-  const std::unique_ptr<servers::ServerEnumerator> application =
-      FEnumerators ? FEnumerators() : nullptr;
+  const std::unique_ptr<servers::ServerEnumerator> application = FEnumerators ? FEnumerators() : nullptr;
   if (!application) throw servers::EnumerationError("no server enumerator");
   const std::unique_ptr<servers::ServerNameList> names = application->ListAvailableSQLServers();
   if (!names) throw servers::EnumerationError("ListAvailableSQLServers returned no list");
@@ -127,9 +124,7 @@ QString TfrmServerList::GetSelectedServer() const {
   return index < 0 ? QString() : lstServer->item(index)->text();
 }
 
-void TfrmServerList::done(int result) {
-  QDialog::done(FListFailed ? QDialog::Rejected : result);
-}
+void TfrmServerList::done(int result) { QDialog::done(FListFailed ? QDialog::Rejected : result); }
 
 bool TfrmServerList::eventFilter(QObject* watched, QEvent* event) {
   if (watched == lstServer->viewport() && event->type() == QEvent::MouseButtonDblClick &&

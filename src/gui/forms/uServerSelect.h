@@ -22,8 +22,7 @@ class TfrmServerList : public QDialog {
   // broadcast address).
   explicit TfrmServerList(QWidget* parent = nullptr);
   // The names come from enumerators made by `enumerators`, one per showing.
-  explicit TfrmServerList(bv::servers::ServerEnumeratorFactory enumerators,
-                          QWidget* parent = nullptr);
+  explicit TfrmServerList(bv::servers::ServerEnumeratorFactory enumerators, QWidget* parent = nullptr);
   ~TfrmServerList() override;
 
   // Shows the dialog modally. The chosen name (possibly empty) when it closes with OK; nothing

@@ -57,8 +57,8 @@ QString dateTimeText(const tasks::SystemTime& time) {
 }  // namespace
 
 TfrmTaskSchedule::TfrmTaskSchedule(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("frmTaskSchedule"));
   setWindowTitle(QStringLiteral("タスク編集"));
   setModal(true);
@@ -154,7 +154,8 @@ QString TfrmTaskSchedule::LoadTaskList() {
     tasks::GetTaskNames(names);
     FTaskList.clear();
     for (const std::string& name : names) {
-      if (!chkDispAll->isChecked() && name.compare(0, tasks::TaskNamePrefix.size(), tasks::TaskNamePrefix) != 0) {
+      if (!chkDispAll->isChecked() &&
+          name.compare(0, tasks::TaskNamePrefix.size(), tasks::TaskNamePrefix) != 0) {
         continue;
       }
       tasks::TTask task(name, false);
@@ -227,7 +228,8 @@ void TfrmTaskSchedule::btnDeleteClick() {
     prompts().warning(this, kSelectTaskToDelete);
     return;
   }
-  if (!prompts().confirmOkCancel(this, QStringLiteral("タスク[") + name + QStringLiteral("]を削除してもよろしいですか？"))) {
+  if (!prompts().confirmOkCancel(
+          this, QStringLiteral("タスク[") + name + QStringLiteral("]を削除してもよろしいですか？"))) {
     return;
   }
   std::string storedFile;

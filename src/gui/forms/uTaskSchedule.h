@@ -20,7 +20,7 @@ namespace bv::forms {
 
 // One row of the list.
 struct TTaskRow {
-  std::string Name;          // as the scheduler lists it, without ".job"
+  std::string Name;  // as the scheduler lists it, without ".job"
   std::string ScheduleText;
   bv::tasks::SystemTime LastRun;  // all zero: none
   bv::tasks::SystemTime NextRun;  // all zero: none

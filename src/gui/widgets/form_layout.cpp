@@ -28,8 +28,8 @@ void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int 
     header->resizeSection(static_cast<int>(i), columns[i].width);
     width += columns[i].width;
   }
-  list->setMinimumSize(width + 2 * list->frameWidth() + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent),
-                       minimumHeight);
+  list->setMinimumSize(
+      width + 2 * list->frameWidth() + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent), minimumHeight);
 }
 
 }  // namespace bv::widgets

@@ -13,8 +13,7 @@ class MaskEdit : public QLineEdit {
  public:
   // qtMask: Qt's mask letters ("0" optional digit, "9" required digit); blank: the character
   // shown for an empty position.
-  MaskEdit(const QString& qtMask, QChar blank, QWidget* parent = nullptr)
-      : QLineEdit(parent), blank_(blank) {
+  MaskEdit(const QString& qtMask, QChar blank, QWidget* parent = nullptr) : QLineEdit(parent), blank_(blank) {
     setInputMask(qtMask + QLatin1Char(';') + blank);
   }
 

@@ -52,7 +52,8 @@ void ProgressWindow::showElapsed() {
                             .arg(seconds % 60, 2, 10, QLatin1Char('0')));
 }
 
-void runWithProgress(QWidget* owner, const QString& operation, const std::function<void(const ProgressReport&)>& work) {
+void runWithProgress(QWidget* owner, const QString& operation,
+                     const std::function<void(const ProgressReport&)>& work) {
   ProgressWindow window(operation, owner);
   if (owner != nullptr) window.move(owner->frameGeometry().center() - window.rect().center());
   window.show();
@@ -60,7 +61,8 @@ void runWithProgress(QWidget* owner, const QString& operation, const std::functi
   std::exception_ptr failure;
   const ProgressReport report = [&window](const QString& message) {
     // Queued to the window's thread; dropped if the window is gone by then.
-    QMetaObject::invokeMethod(&window, [&window, message] { window.addMessage(message); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &window, [&window, message] { window.addMessage(message); }, Qt::QueuedConnection);
   };
   std::thread worker([&] {
     try {

@@ -43,6 +43,7 @@ using ProgressReport = std::function<void(const QString& message)>;
 // event loop runs (painting, timers; user input is held back: the program takes no input while
 // a command runs). Returns when the work has ended. An exception the work raises is raised again
 // here, on the window's thread. Every widget is touched on this thread only.
-void runWithProgress(QWidget* owner, const QString& operation, const std::function<void(const ProgressReport&)>& work);
+void runWithProgress(QWidget* owner, const QString& operation,
+                     const std::function<void(const ProgressReport&)>& work);
 
 }  // namespace bv::widgets

@@ -45,8 +45,8 @@ class QtPrompts final : public Prompts {
                    QMessageBox::Cancel) == QMessageBox::Ok;
   }
   bool confirmYesNo(QWidget* owner, const QString& text) override {
-    return showBox(owner, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
-                   QMessageBox::No) == QMessageBox::Yes;
+    return showBox(owner, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
   }
   std::optional<QString> openFileName(QWidget* owner) override {
     const QString path = QFileDialog::getOpenFileName(owner);

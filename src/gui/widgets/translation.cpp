@@ -9,7 +9,8 @@ namespace bv::widgets {
 
 bool installJapaneseTranslation(QCoreApplication& application, const QString& folder) {
   auto* translator = new QTranslator(&application);  // lives as long as the application
-  if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+  if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                        QStringLiteral("_"),
                         folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder)) {
     delete translator;
     return false;

@@ -17,8 +17,8 @@ class FakeServiceManager final : public bv::agent::ServiceManager {
  public:
   // The service as the manager knows it.
   std::string serviceName = "SQLSERVERAGENT";
-  bool fullAccess = true;      // false: the user may not change services, so no open succeeds
-  bool queriesFail = false;    // opens succeed but the queries are refused
+  bool fullAccess = true;    // false: the user may not change services, so no open succeeds
+  bool queriesFail = false;  // opens succeed but the queries are refused
   std::uint32_t state = bv::agent::kServiceStopped;
   std::uint32_t startType = bv::agent::kServiceDemandStart;
   bool refuseChange = false;

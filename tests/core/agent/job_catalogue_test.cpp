@@ -15,8 +15,7 @@ using Lines = std::vector<std::string>;
 
 TEST(ParseServerVersion, ReadsTheYearFromThe22ndCharacter) {
   EXPECT_EQ(parseServerVersion("Microsoft SQL Server 2005 - 9.00.5000.00 (Intel X86)"), 2005);
-  EXPECT_EQ(parseServerVersion("Microsoft SQL Server 2019 (RTM-CU18) (KB5017593) - 15.0.4261.1 (X64)"),
-            2019);
+  EXPECT_EQ(parseServerVersion("Microsoft SQL Server 2019 (RTM-CU18) (KB5017593) - 15.0.4261.1 (X64)"), 2019);
   EXPECT_EQ(parseServerVersion("Microsoft SQL Server 2008 R2 (SP2) - 10.50.4000.0"), 2008);
 }
 
@@ -79,7 +78,8 @@ const Lines kScheduleTableQuery = {
     "    from msdb.dbo.sysjobhistory as hist_all ",
     "    inner join ( ",
     "      select job_id, step_id, max( ",
-    "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
+    "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), "
+    "len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
     "      ) as run_datetime ",
     "      from msdb.dbo.sysjobhistory ",
     "      where step_id = 0 ",
@@ -87,7 +87,9 @@ const Lines kScheduleTableQuery = {
     "    ) as hist_max ",
     "      on hist_max.job_id = hist_all.job_id and ",
     "      hist_max.step_id = hist_all.step_id and ",
-    "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + substring('000000'+convert(varchar,hist_all.run_time), len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
+    "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + "
+    "substring('000000'+convert(varchar,hist_all.run_time), len('000000'+convert(varchar,hist_all.run_time)) "
+    "- 5, 6)) ",
     "  ) as hist ",
     "    ON hist.job_id = jobs.job_id ",
     "ORDER BY jobs.date_created ",
@@ -118,7 +120,8 @@ const Lines kJobScheduleQuery = {
     "    from msdb.dbo.sysjobhistory as hist_all ",
     "    inner join ( ",
     "      select job_id, step_id, max( ",
-    "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
+    "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), "
+    "len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
     "      ) as run_datetime ",
     "      from msdb.dbo.sysjobhistory ",
     "      where step_id = 0 ",
@@ -126,7 +129,9 @@ const Lines kJobScheduleQuery = {
     "    ) as hist_max ",
     "      on hist_max.job_id = hist_all.job_id and ",
     "      hist_max.step_id = hist_all.step_id and ",
-    "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + substring('000000'+convert(varchar,hist_all.run_time), len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
+    "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + "
+    "substring('000000'+convert(varchar,hist_all.run_time), len('000000'+convert(varchar,hist_all.run_time)) "
+    "- 5, 6)) ",
     "  ) as hist ",
     "    ON hist.job_id = jobs.job_id ",
     "ORDER BY jobs.date_created ",
@@ -229,8 +234,9 @@ TEST(JobEntryFromRow, TheLastOutcomeShowsItsWordAndTime) {
   const TJobEntry entry = jobEntryFromRow(r);
   EXPECT_EQ(entry.LastRunStatus, "1");
   EXPECT_EQ(lastOutcomeText(entry), "成功(2006/05/01 02:00:00)");
-  const std::pair<const char*, const char*> words[] = {
-      {"0", "失敗"}, {"1", "成功"}, {"2", "再試行"}, {"3", "取消"}, {"4", "実行中"}, {"5", "不明"}, {"-1", "不明"}};
+  const std::pair<const char*, const char*> words[] = {{"0", "失敗"}, {"1", "成功"},   {"2", "再試行"},
+                                                       {"3", "取消"}, {"4", "実行中"}, {"5", "不明"},
+                                                       {"-1", "不明"}};
   for (const auto& [status, word] : words) {
     r.runStatus = status;
     EXPECT_EQ(lastOutcomeText(jobEntryFromRow(r)), std::string(word) + "(2006/05/01 02:00:00)") << status;

@@ -34,8 +34,8 @@ TEST(ParseStartTime, AnEmptyFirstHourDigitIsALeadingBlank) {
 }
 
 TEST(ParseStartTime, OutOfRangeBlankOrMisshapenTimesAreRefused) {
-  for (const char* text : {"24:00:00", "12:60:00", "12:00:60", "  :  :  ", "9 :05:00", "09:05: 0x",
-                           "9:05:00", "09:05:000", "", "0a:00:00", "-1:00:00", "+1:00:00"}) {
+  for (const char* text : {"24:00:00", "12:60:00", "12:00:60", "  :  :  ", "9 :05:00", "09:05: 0x", "9:05:00",
+                           "09:05:000", "", "0a:00:00", "-1:00:00", "+1:00:00"}) {
     EXPECT_TRUE(ParseStartTime(text, kToday).isNone()) << '"' << text << '"';
   }
 }
@@ -124,7 +124,8 @@ TEST(ValidateJobInputs, ARemotePathIsOnlyRequiredToBeThere) {
   JobInputs inputs = validInputs();
   inputs.backupFile = "x.bak";
   EXPECT_FALSE(validateJobInputs(inputs, false, kToday).has_value());
-  EXPECT_EQ(validateJobInputs(inputs, true, kToday)->message, "バックアップファイルの指定が正しくありません。");
+  EXPECT_EQ(validateJobInputs(inputs, true, kToday)->message,
+            "バックアップファイルの指定が正しくありません。");
   inputs.backupFile = "";
   const auto problem = validateJobInputs(inputs, false, kToday);
   ASSERT_TRUE(problem);
@@ -280,7 +281,8 @@ TEST(JobStatements, AddJobStepSendsTheBatchAsStepOne) {
                 "@on_fail_step_id = 0, ",
                 "@on_fail_action = 2 ",
             }));
-  EXPECT_EQ(addJobStepLines(CollectJobSettings(inputs, kToday), "O'Hara")[5], "@database_name = N'O''Hara', ");
+  EXPECT_EQ(addJobStepLines(CollectJobSettings(inputs, kToday), "O'Hara")[5],
+            "@database_name = N'O''Hara', ");
 }
 
 TEST(JobStatements, AOneTimeScheduleHasNoRecurrenceFactor) {

@@ -138,19 +138,22 @@ TEST(JobStoreTrace, ClosingWithATransactionOpenSendsTheRollbackBeforeDisconnecti
   std::ifstream in(options.traceFile);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  const auto added = std::find_if(lines.begin(), lines.end(),
-                                  [](const std::string& line) { return line.find("sp_add_job") != std::string::npos; });
+  const auto added = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("sp_add_job") != std::string::npos;
+  });
   ASSERT_NE(added, lines.end());
   // A transaction-manager request of type 8 (TM_ROLLBACK_XACT, [MS-TDS] 2.2.6.9).
   bool rolledBack = false;
   for (auto it = added; it != lines.end() && std::next(it) != lines.end(); ++it) {
-    rolledBack = rolledBack || (it->find("transaction manager") != std::string::npos && *std::next(it) == "8");
+    rolledBack =
+        rolledBack || (it->find("transaction manager") != std::string::npos && *std::next(it) == "8");
   }
-  EXPECT_TRUE(rolledBack) << "trace after the job:\n" << [&] {
-    std::string text;
-    for (auto it = added; it != lines.end(); ++it) text += *it + "\n";
-    return text;
-  }();
+  EXPECT_TRUE(rolledBack) << "trace after the job:\n"
+                          << [&] {
+                               std::string text;
+                               for (auto it = added; it != lines.end(); ++it) text += *it + "\n";
+                               return text;
+                             }();
 }
 
 TEST(JobStore, EveryCallOnAStoreThatIsNotOpenIsTheProvidersNotOpenError) {

@@ -64,8 +64,8 @@ TEST(StartServiceIfNotRunning, AStoppedServiceGetsAStartRequestOnAFreshOpen) {
   bvtest::FakeServiceManager manager;
   manager.state = kServiceStopped;
   EXPECT_TRUE(StartServiceIfNotRunning(manager, kAgentServiceName));
-  EXPECT_EQ(manager.calls, (Calls{"open SQLSERVERAGENT", "state", "close", "open SQLSERVERAGENT", "start",
-                                  "close"}));
+  EXPECT_EQ(manager.calls,
+            (Calls{"open SQLSERVERAGENT", "state", "close", "open SQLSERVERAGENT", "start", "close"}));
   EXPECT_EQ(manager.state, kServiceStartPending);
 }
 

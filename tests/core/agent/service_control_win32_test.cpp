@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/agent/agent_service_check.h"
 #include "child_process_win32.h"
+#include "core/agent/agent_service_check.h"
 #include "core/agent/service_control.h"
 
 namespace bv::agent {
@@ -63,13 +63,11 @@ class TestService {
     const std::wstring path(binaryPath.begin(), binaryPath.end());
     service_.reset(::CreateServiceW(manager_.get(), name_.c_str(), (L"Brackenvale test " + name_).c_str(),
                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, startType,
-                                    SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
-                                    nullptr, nullptr));
+                                    SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                    nullptr));
     if (!service_) error_ = ::GetLastError();
   }
-  ~TestService() {
-    remove(service_);
-  }
+  ~TestService() { remove(service_); }
   TestService(const TestService&) = delete;
   TestService& operator=(const TestService&) = delete;
 
@@ -100,7 +98,9 @@ class TestService {
       return config;
     }
     const QUERY_SERVICE_CONFIGW& record = buffer.front();
-    const auto text = [](const wchar_t* value) { return value != nullptr ? std::wstring(value) : std::wstring(); };
+    const auto text = [](const wchar_t* value) {
+      return value != nullptr ? std::wstring(value) : std::wstring();
+    };
     config.serviceType = record.dwServiceType;
     config.startType = record.dwStartType;
     config.errorControl = record.dwErrorControl;

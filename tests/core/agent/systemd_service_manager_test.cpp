@@ -42,8 +42,8 @@ class FakeSystemd {
     out << "#!/bin/sh\n"
         << "printf '%s\\n' \"$*\" >> '" << log << "'\n"
         << "for a in \"$@\"; do case \"$a\" in\n"
-        << "  show) " << (script.showHangs ? "exec sleep 30;" : "") << " cat '" << (root_ / "show.txt").string()
-        << "'; exit " << script.showExit << ";;\n"
+        << "  show) " << (script.showHangs ? "exec sleep 30;" : "") << " cat '"
+        << (root_ / "show.txt").string() << "'; exit " << script.showExit << ";;\n"
         << "  enable) exit " << script.enableExit << ";;\n"
         << "  start) exit " << script.startExit << ";;\n"
         << "esac; done\nexit 1\n";
@@ -147,7 +147,8 @@ TEST(SystemdServiceManager, AMissingUnitCannotBeOpened) {
   EXPECT_EQ(GetServiceStartType(*manager, kAgentServiceName), 0u);
   EXPECT_FALSE(SetServiceAutoStart(*manager, kAgentServiceName));
   EXPECT_FALSE(StartServiceIfNotRunning(*manager, kAgentServiceName));
-  for (const auto& call : systemd.calls()) EXPECT_NE(call.find("--property=LoadState"), std::string::npos) << call;
+  for (const auto& call : systemd.calls())
+    EXPECT_NE(call.find("--property=LoadState"), std::string::npos) << call;
 }
 
 TEST(SystemdServiceManager, WithoutSystemdOrAUnitNothingIsRun) {

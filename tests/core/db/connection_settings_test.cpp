@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "environment.h"
 #include "core/sys/system_info.h"
+#include "environment.h"
 
 namespace bv::db {
 namespace {
@@ -71,8 +71,7 @@ TEST(ParseOleDbConnectionString, TrimsKeysAndPlainValuesAndSkipsEmptyPairs) {
 }
 
 TEST(ParseOleDbConnectionString, QuotedValuesAndLaterDuplicates) {
-  const ConnectionSettings read =
-      ConnectionSettings::parse("Password=\"a\"\"b;c\";Password='x''y';k==ey=v");
+  const ConnectionSettings read = ConnectionSettings::parse("Password=\"a\"\"b;c\";Password='x''y';k==ey=v");
   EXPECT_EQ(read.value("Password"), "x'y");
   EXPECT_EQ(read.value("k=ey"), "v");
   EXPECT_EQ(read.text(), "Password=x'y;k==ey=v");
@@ -95,9 +94,9 @@ TEST(MapServerForDriver, APlainHostGetsTheDefaultInstancePortWhereTheDriverHasNo
   EXPECT_EQ(mapServerForDriver("", target), "");
   const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "FreeTDS");
   EXPECT_EQ(defaultOdbcTarget().defaultInstancePort, 1433);
-  EXPECT_EQ(renderOdbcConnectionString(loginConnectionSettings({"(local)", true, "sa", "pw"}),
-                                       defaultOdbcTarget()),
-            "Driver=FreeTDS;UID=sa;PWD=pw;Server=127.0.0.1,1433;");
+  EXPECT_EQ(
+      renderOdbcConnectionString(loginConnectionSettings({"(local)", true, "sa", "pw"}), defaultOdbcTarget()),
+      "Driver=FreeTDS;UID=sa;PWD=pw;Server=127.0.0.1,1433;");
 }
 
 TEST(MapServerForDriver, LocalNamesBecomeLoopbackAndKeepTheirTail) {
@@ -113,18 +112,18 @@ TEST(MapServerForDriver, LocalNamesBecomeLoopbackAndKeepTheirTail) {
 }
 
 TEST(RenderOdbcConnectionString, MapsTheKeysAndDropsProviderOnlyOnes) {
-  EXPECT_EQ(renderOdbcConnectionString(loginConnectionSettings({"(local)", true, "sa", "pw"}, "msdb"),
-                                       freeTds()),
-            "Driver=FreeTDS;Database=msdb;UID=sa;PWD=pw;Server=127.0.0.1;");
+  EXPECT_EQ(
+      renderOdbcConnectionString(loginConnectionSettings({"(local)", true, "sa", "pw"}, "msdb"), freeTds()),
+      "Driver=FreeTDS;Database=msdb;UID=sa;PWD=pw;Server=127.0.0.1;");
   ConnectionSettings windows = loginConnectionSettings({"host", false, "", ""});
   windows.set("Database", "master");
   EXPECT_EQ(renderOdbcConnectionString(windows, freeTds()),
             "Driver=FreeTDS;Trusted_Connection=yes;Server=host;Database=master;");
   // Text from outside reads the same way.
-  EXPECT_EQ(renderOdbcConnectionString(
-                ConnectionSettings::parse("Integrated Security=SSPI;Data Source=h;Initial Catalog=x"),
-                freeTds()),
-            "Driver=FreeTDS;Trusted_Connection=yes;Server=h;Database=x;");
+  EXPECT_EQ(
+      renderOdbcConnectionString(
+          ConnectionSettings::parse("Integrated Security=SSPI;Data Source=h;Initial Catalog=x"), freeTds()),
+      "Driver=FreeTDS;Trusted_Connection=yes;Server=h;Database=x;");
 }
 
 TEST(RenderOdbcConnectionString, SemicolonsAndBracesAreCarriedTheWayFreeTdsReadsThem) {

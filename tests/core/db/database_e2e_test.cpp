@@ -114,9 +114,8 @@ TEST_F(DataAccess, BackupProgressMessagesAreInfoNotErrors) {
   query.execute();
   EXPECT_TRUE(connection.errors().empty());
   const auto& infos = connection.infoMessages();
-  const bool complete = std::any_of(infos.begin(), infos.end(), [](const ErrorEntry& e) {
-    return e.message == "100 percent processed.";
-  });
+  const bool complete = std::any_of(
+      infos.begin(), infos.end(), [](const ErrorEntry& e) { return e.message == "100 percent processed."; });
   EXPECT_TRUE(complete);
   EXPECT_TRUE(std::filesystem::exists(file));
 }

@@ -8,26 +8,46 @@ namespace {
 // The backup batch as the server receives it, for database "Sales" and the path
 // C:\bk\emp_%date%.dmp; each line is followed by exactly one blank.
 constexpr const char* kBackupSales =
-    "begin "  " "
-    "  DECLARE @strDate  varchar(20) "  " "
-    "  DECLARE @strFile  varchar(1000) "  " "
-    "  DECLARE @strName  varchar(100) "  " "
-    " "  " "
-    "  SET @strDate = CONVERT(varchar, GETDATE(), 111) "  " "
-    "  SET @strDate = REPLACE(@strDate,'/','') "  " "
-    " "  " "
-    "  SET @strFile = REPLACE(N'C:\\bk\\emp_%date%.dmp', '%date%', @strDate) "  " "
-    "  SET @strName = 'Brackenvale_' + @strDate "  " "
-    " "  " "
-    "  BACKUP "  " "
-    "  DATABASE [Sales] "  " "
-    "  TO DISK = @strFile "  " "
-    "  WITH "  " "
-    "   STATS = 100 "  " "
-    "  ,INIT "  " "
-    "  ,NAME = @strName "  " "
-    "  ,DESCRIPTION  = 'Build by Brackenvale' "  " "
-    "end "  " ";
+    "begin "
+    " "
+    "  DECLARE @strDate  varchar(20) "
+    " "
+    "  DECLARE @strFile  varchar(1000) "
+    " "
+    "  DECLARE @strName  varchar(100) "
+    " "
+    " "
+    " "
+    "  SET @strDate = CONVERT(varchar, GETDATE(), 111) "
+    " "
+    "  SET @strDate = REPLACE(@strDate,'/','') "
+    " "
+    " "
+    " "
+    "  SET @strFile = REPLACE(N'C:\\bk\\emp_%date%.dmp', '%date%', @strDate) "
+    " "
+    "  SET @strName = 'Brackenvale_' + @strDate "
+    " "
+    " "
+    " "
+    "  BACKUP "
+    " "
+    "  DATABASE [Sales] "
+    " "
+    "  TO DISK = @strFile "
+    " "
+    "  WITH "
+    " "
+    "   STATS = 100 "
+    " "
+    "  ,INIT "
+    " "
+    "  ,NAME = @strName "
+    " "
+    "  ,DESCRIPTION  = 'Build by Brackenvale' "
+    " "
+    "end "
+    " ";
 
 TEST(BackupCommand, WithoutVerifyIsTheTwentyLinesEachFollowedByOneBlank) {
   const std::string text = buildBackupCommand("Sales", "C:\\bk\\emp_%date%.dmp", false);
@@ -98,7 +118,8 @@ TEST(BackupFileProblem, ThePathMustFitTheBatchsThousandBytesAsTheServerResolvesI
   EXPECT_EQ(withDate.size(), 1000u);
   EXPECT_EQ(backupFileProblem(withDate), kBackupFileTooLong);
   EXPECT_EQ(backupFileProblem(folder + std::string(1000 - folder.size() - 8, 'a') + "%DaTe%"), std::nullopt);
-  EXPECT_EQ(backupFileProblem(folder + std::string(1000 - folder.size() - 7, 'a') + "%DaTe%"), kBackupFileTooLong);
+  EXPECT_EQ(backupFileProblem(folder + std::string(1000 - folder.size() - 7, 'a') + "%DaTe%"),
+            kBackupFileTooLong);
   // A Japanese character takes two bytes of code page 932.
   std::string exact = folder;  // 3 bytes of UTF-8 for each 売, 2 of code page 932
   for (std::size_t bytes = folder.size(); bytes + 2 <= 1000; bytes += 2) exact += "売";

@@ -8,9 +8,7 @@
 namespace bv::maintenance {
 namespace {
 
-db::LoginSettings sqlLogin(std::string server) {
-  return {std::move(server), true, "sa", "secret"};
-}
+db::LoginSettings sqlLogin(std::string server) { return {std::move(server), true, "sa", "secret"}; }
 
 TEST(MaintenanceConnectionSettings, OnlyTheExactRestoreNameSelectsMaster) {
   const db::LoginSettings login = sqlLogin("srv");
@@ -66,8 +64,8 @@ TEST(ExecuteMaintenanceCommand, AValueTheDriverCannotCarryIsAFailureNotAWrongLog
   const bvtest::ScopedEnvironment driver("BRACKENVALE_ODBC_DRIVER", "FreeTDS");
   db::LoginSettings login = sqlLogin("127.0.0.1,1");
   login.password = "pa};ss";
-  const auto outcome = executeMaintenanceCommand(
-      maintenanceConnectionSettings(login, "バックアップ"), "SELECT 1", "バックアップ");
+  const auto outcome = executeMaintenanceCommand(maintenanceConnectionSettings(login, "バックアップ"),
+                                                 "SELECT 1", "バックアップ");
   EXPECT_FALSE(outcome.succeeded);
   ASSERT_EQ(outcome.errors.size(), 1u);
   EXPECT_NE(outcome.errors[0].message.find("PWD"), std::string::npos);

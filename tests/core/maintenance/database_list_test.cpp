@@ -32,8 +32,7 @@ TEST(ReadDatabaseList, ReadsTheLoginsDefaultDatabaseAndTheServersDatabases) {
   const DatabaseList list = readDatabaseList({standin.serverText(), true, "sa", standin.saPassword()});
   EXPECT_EQ(list.defaultDatabase, "master");
   for (const char* name : {"master", "msdb", "Sample"}) {
-    EXPECT_NE(std::find(list.databases.begin(), list.databases.end(), name), list.databases.end())
-        << name;
+    EXPECT_NE(std::find(list.databases.begin(), list.databases.end(), name), list.databases.end()) << name;
   }
 }
 

@@ -2,9 +2,12 @@
 // browser takes SQL-DMO's place; the codes that mean "not installed" are told apart from real
 // failures; and the automation calls themselves run against objects every Windows (and Wine)
 // has: Scripting.Dictionary answers Count and Item as SQL-DMO's NameList does.
+// The Windows headers build on one another: their order matters.
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+// clang-format on
 
 #include <gtest/gtest.h>
 
@@ -51,8 +54,8 @@ class AutomationObject {
     arguments[1].vt = VT_I4;
     arguments[1].lVal = key;
     DISPPARAMS parameters{arguments, nullptr, 2, 0};
-    hr = object_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
-                         nullptr, nullptr, nullptr);
+    hr = object_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr,
+                         nullptr, nullptr);
     ::VariantClear(&arguments[0]);
     ::VariantClear(&arguments[1]);
     return hr;
@@ -70,9 +73,8 @@ bool sqlDmoRegistered() {
 
 TEST(SqlDmoAbsent, TheSsrpBrowserTakesItsPlace) {
   if (sqlDmoRegistered()) GTEST_SKIP() << "SQL-DMO is installed here";
-  bvtest::SsrpTestResponder responder(
-      {{bvtest::ssrpReply(bvtest::ssrpRecord("HOST", "MSSQLSERVER") +
-                          bvtest::ssrpRecord("HOST", "SQLEXPRESS"))}});
+  bvtest::SsrpTestResponder responder({{bvtest::ssrpReply(bvtest::ssrpRecord("HOST", "MSSQLSERVER") +
+                                                          bvtest::ssrpRecord("HOST", "SQLEXPRESS"))}});
   const auto enumerator = createServerEnumerator(responder.target(std::chrono::milliseconds(1000)));
   const auto* ssrp = dynamic_cast<const SsrpEnumerator*>(enumerator.get());
   ASSERT_NE(ssrp, nullptr);

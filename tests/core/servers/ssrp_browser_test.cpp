@@ -16,9 +16,9 @@ namespace bv::servers {
 namespace {
 
 using bvtest::Datagram;
-using bvtest::SsrpTestResponder;
 using bvtest::ssrpRecord;
 using bvtest::ssrpReply;
+using bvtest::SsrpTestResponder;
 using Names = std::vector<std::string>;
 
 // Long enough for a loopback answer on a busy machine; every browse waits this long.

@@ -22,8 +22,8 @@ const std::string kDefault =
 
 std::string record(const std::string& server, const std::string& instance,
                    const std::string& version = "9.00.1399.06") {
-  return "ServerName;" + server + ";InstanceName;" + instance + ";IsClustered;No;Version;" +
-         version + ";tcp;1433;;";
+  return "ServerName;" + server + ";InstanceName;" + instance + ";IsClustered;No;Version;" + version +
+         ";tcp;1433;;";
 }
 
 std::vector<std::string> displayNames(const std::vector<SsrpInstance>& instances) {
@@ -36,9 +36,7 @@ std::vector<std::string> namesOf(const std::string& respData) {
   return displayNames(parseSvrResp(makeSvrResp(respData)));
 }
 
-TEST(SsrpRequest, ClntBcastExIsTheSingleByte02) {
-  EXPECT_EQ(clntBcastExRequest(), Bytes{0x02});
-}
+TEST(SsrpRequest, ClntBcastExIsTheSingleByte02) { EXPECT_EQ(clntBcastExRequest(), Bytes{0x02}); }
 
 TEST(SsrpReplyFraming, HeaderIs05ThenTheLittleEndianSizeOfWhatFollows) {
   const std::string data(0x0102, 'x');
@@ -62,8 +60,7 @@ TEST(SsrpReplyReading, OneInstanceWithItsFields) {
 }
 
 TEST(SsrpReplyReading, ConcatenatedInstancesKeepTheReplysOrder) {
-  EXPECT_EQ(namesOf(kExpress + kDefault),
-            (std::vector<std::string>{"STANDIN\\SQLEXPRESS", "STANDIN"}));
+  EXPECT_EQ(namesOf(kExpress + kDefault), (std::vector<std::string>{"STANDIN\\SQLEXPRESS", "STANDIN"}));
   // Neither sorted nor de-duplicated.
   EXPECT_EQ(namesOf(record("ZED", "B") + record("ALPHA", "A") + record("ZED", "B")),
             (std::vector<std::string>{"ZED\\B", "ALPHA\\A", "ZED\\B"}));
@@ -81,10 +78,10 @@ TEST(SsrpReplyReading, NamesAsUsersTypeThem) {
 }
 
 TEST(SsrpReplyReading, KeywordsInAnyCaseAndProtocolPartsInAnyOrderOrNone) {
-  const auto instances = parseSvrResp(makeSvrResp(
-      "servername;A;INSTANCENAME;X;isclustered;yes;VERSION;10.50;np;\\\\A\\pipe\\MSSQL$X\\sql\\"
-      "query;tcp;1500;via;A,1433:1434;rpc;A;spx;X;adsp;SQL;bv;i;g;i;g;o;;"
-      "ServerName;B;InstanceName;MSSQLSERVER;IsClustered;No;Version;8.00.194;;"));
+  const auto instances = parseSvrResp(
+      makeSvrResp("servername;A;INSTANCENAME;X;isclustered;yes;VERSION;10.50;np;\\\\A\\pipe\\MSSQL$X\\sql\\"
+                  "query;tcp;1500;via;A,1433:1434;rpc;A;spx;X;adsp;SQL;bv;i;g;i;g;o;;"
+                  "ServerName;B;InstanceName;MSSQLSERVER;IsClustered;No;Version;8.00.194;;"));
   ASSERT_EQ(instances.size(), 2u);
   EXPECT_TRUE(instances[0].clustered);
   EXPECT_EQ(serverDisplayName(instances[0]), "A\\X");
@@ -93,14 +90,13 @@ TEST(SsrpReplyReading, KeywordsInAnyCaseAndProtocolPartsInAnyOrderOrNone) {
 
 TEST(SsrpReplyReading, FieldsAtTheProtocolsLimitsAreAccepted) {
   const std::string longest(255, 'S');
-  const auto instances = parseSvrResp(makeSvrResp(record(longest, std::string(255, 'I'),
-                                                         "1234567890.23456")));
+  const auto instances =
+      parseSvrResp(makeSvrResp(record(longest, std::string(255, 'I'), "1234567890.23456")));
   ASSERT_EQ(instances.size(), 1u);
   EXPECT_EQ(instances[0].serverName, longest);
   EXPECT_EQ(instances[0].version.size(), 16u);
   // UTF-8 names pass through as they are.
-  EXPECT_EQ(namesOf(record("サーバ", "インスタンス")),
-            std::vector<std::string>{"サーバ\\インスタンス"});
+  EXPECT_EQ(namesOf(record("サーバ", "インスタンス")), std::vector<std::string>{"サーバ\\インスタンス"});
 }
 
 TEST(SsrpReplyReading, TheLargestReplyIsReadWhole) {
@@ -142,34 +138,34 @@ TEST(SsrpReplyIgnored, BrokenFraming) {
 TEST(SsrpReplyIgnored, BrokenRecords) {
   const std::string good = record("HOST", "A");
   const std::vector<std::string> broken = {
-      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;1433",   // no ";;"
-      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;1433;",  // one ";"
-      "ServerName;HOST;InstanceName;A;IsClustered;No;;",                         // no Version
-      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;;",                 // empty version
-      "ServerName;;InstanceName;A;IsClustered;No;Version;9.00;;",                // empty server
-      "ServerName;HOST;InstanceName;;IsClustered;No;Version;9.00;;",             // empty instance
-      "InstanceName;A;ServerName;HOST;IsClustered;No;Version;9.00;;",            // fields swapped
-      "ServerName;HOST;InstanceName;A;IsClustered;Maybe;Version;9.00;;",         // not Yes/No
-      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.0a;;",            // not a version
+      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;1433",        // no ";;"
+      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;1433;",       // one ";"
+      "ServerName;HOST;InstanceName;A;IsClustered;No;;",                            // no Version
+      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;;",                    // empty version
+      "ServerName;;InstanceName;A;IsClustered;No;Version;9.00;;",                   // empty server
+      "ServerName;HOST;InstanceName;;IsClustered;No;Version;9.00;;",                // empty instance
+      "InstanceName;A;ServerName;HOST;IsClustered;No;Version;9.00;;",               // fields swapped
+      "ServerName;HOST;InstanceName;A;IsClustered;Maybe;Version;9.00;;",            // not Yes/No
+      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.0a;;",               // not a version
       "ServerName;HOST;InstanceName;A;IsClustered;No;Version;12345678901234567;;",  // 17 bytes
-      "Server;HOST;InstanceName;A;IsClustered;No;Version;9.00;;",                // wrong keyword
-      ";ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;;",           // leading ";"
-      "ServerName;HO\\ST;InstanceName;A;IsClustered;No;Version;9.00;;",          // "\" in a name
+      "Server;HOST;InstanceName;A;IsClustered;No;Version;9.00;;",                   // wrong keyword
+      ";ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;;",              // leading ";"
+      "ServerName;HO\\ST;InstanceName;A;IsClustered;No;Version;9.00;;",             // "\" in a name
       "ServerName;HOST;InstanceName;A\\B;IsClustered;No;Version;9.00;;",
       record(std::string(256, 'S'), "A"),  // names over 255 bytes
       record("HOST", std::string(256, 'I')),
-      record("HO\tST", "A"),                        // control character
-      record(std::string("HO\0ST", 5), "A"),        // NUL inside
-      record("HO\xC3", "A"),                        // cut UTF-8 sequence
-      record("HO\xC0\xAFST", "A"),                  // overlong UTF-8
-      record("HO\xED\xA0\x80ST", "A"),              // UTF-16 surrogate in UTF-8
-      record("HO\x81ST", "A"),                      // code page 932 byte, not UTF-8
+      record("HO\tST", "A"),                  // control character
+      record(std::string("HO\0ST", 5), "A"),  // NUL inside
+      record("HO\xC3", "A"),                  // cut UTF-8 sequence
+      record("HO\xC0\xAFST", "A"),            // overlong UTF-8
+      record("HO\xED\xA0\x80ST", "A"),        // UTF-16 surrogate in UTF-8
+      record("HO\x81ST", "A"),                // code page 932 byte, not UTF-8
       "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;65536;;",  // no port
       "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;14x;;",
-      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;;",       // no value
+      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;tcp;;",         // no value
       "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;bv;i;g;i;g;;",  // bv short
-      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;smtp;25;;",   // unknown part
-      good + ";",                                   // bytes after the last record
+      "ServerName;HOST;InstanceName;A;IsClustered;No;Version;9.00;smtp;25;;",     // unknown part
+      good + ";",  // bytes after the last record
       good + "garbage",
   };
   for (const std::string& data : broken) {
@@ -236,17 +232,27 @@ TEST(SsrpReplyFuzz, MutatedRepliesAreReadSafelyOrIgnored) {
     for (int edit = 0; edit < edits && !data.empty(); ++edit) {
       const std::size_t at = random() % data.size();
       switch (random() % 5) {
-        case 0: data[at] = alphabet[random() % alphabet.size()]; break;
-        case 1: data.insert(at, 1, alphabet[random() % alphabet.size()]); break;
-        case 2: data.erase(at, 1 + random() % 8); break;
-        case 3: data.insert(at, data.substr(random() % data.size(), random() % 40)); break;
-        default: data.resize(at); break;
+        case 0:
+          data[at] = alphabet[random() % alphabet.size()];
+          break;
+        case 1:
+          data.insert(at, 1, alphabet[random() % alphabet.size()]);
+          break;
+        case 2:
+          data.erase(at, 1 + random() % 8);
+          break;
+        case 3:
+          data.insert(at, data.substr(random() % data.size(), random() % 40));
+          break;
+        default:
+          data.resize(at);
+          break;
       }
     }
     Bytes datagram;
     if (random() % 3 == 0) {
-      datagram = withHeader(static_cast<std::uint8_t>(random() % 3 == 0 ? random() : 0x05),
-                            random() % 512, data);
+      datagram =
+          withHeader(static_cast<std::uint8_t>(random() % 3 == 0 ? random() : 0x05), random() % 512, data);
     } else {
       datagram = makeSvrResp(data);
     }
@@ -257,8 +263,7 @@ TEST(SsrpReplyFuzz, MutatedRepliesAreReadSafelyOrIgnored) {
     for (const auto& instance : instances) {
       ASSERT_TRUE(isListable(instance)) << data;
       again += "ServerName;" + instance.serverName + ";InstanceName;" + instance.instanceName +
-               ";IsClustered;" + (instance.clustered ? "Yes" : "No") + ";Version;" +
-               instance.version + ";;";
+               ";IsClustered;" + (instance.clustered ? "Yes" : "No") + ";Version;" + instance.version + ";;";
     }
     const auto reread = parseSvrResp(makeSvrResp(again));
     ASSERT_EQ(displayNames(reread), displayNames(instances)) << data;

@@ -24,13 +24,11 @@ using Datagram = std::vector<std::uint8_t>;
 // RESP_DATA of one instance record, as SQL Server Browser writes it.
 inline std::string ssrpRecord(const std::string& server, const std::string& instance,
                               const std::string& tail = "tcp;1433") {
-  return "ServerName;" + server + ";InstanceName;" + instance +
-         ";IsClustered;No;Version;9.00.1399.06;" + tail + ";;";
+  return "ServerName;" + server + ";InstanceName;" + instance + ";IsClustered;No;Version;9.00.1399.06;" +
+         tail + ";;";
 }
 
-inline Datagram ssrpReply(const std::string& respData) {
-  return bv::servers::makeSvrResp(respData);
-}
+inline Datagram ssrpReply(const std::string& respData) { return bv::servers::makeSvrResp(respData); }
 
 // The n-th request is answered with the n-th list of datagrams.
 using SsrpScript = std::vector<std::vector<Datagram>>;
@@ -40,8 +38,7 @@ inline SsrpScript silentOnce() { return SsrpScript(1); }
 
 class SsrpTestResponder {
  public:
-  explicit SsrpTestResponder(SsrpScript script)
-      : script_(std::move(script)) {
+  explicit SsrpTestResponder(SsrpScript script) : script_(std::move(script)) {
     socket_.bind("127.0.0.1", 0);
     port_ = socket_.localPort();
     thread_ = std::thread([this] { run(); });

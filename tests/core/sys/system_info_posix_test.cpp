@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "core/db/odbc_connection_string.h"
-#include "environment.h"
 #include "core/sys/system_info.h"
+#include "environment.h"
 
 namespace bv::sys {
 namespace {

@@ -8,9 +8,9 @@ namespace {
 
 TEST(IsWindowsVista, IsExactlyVersionSixPointZero) {
   EXPECT_TRUE(isWindowsVista({6, 0}));
-  for (const OsVersion other : {OsVersion{6, 1}, OsVersion{6, 2}, OsVersion{6, 3}, OsVersion{5, 0},
-                                OsVersion{5, 1}, OsVersion{5, 2}, OsVersion{10, 0}, OsVersion{0, 0},
-                                OsVersion{7, 0}, OsVersion{0, 6}, OsVersion{60, 0}}) {
+  for (const OsVersion other :
+       {OsVersion{6, 1}, OsVersion{6, 2}, OsVersion{6, 3}, OsVersion{5, 0}, OsVersion{5, 1}, OsVersion{5, 2},
+        OsVersion{10, 0}, OsVersion{0, 0}, OsVersion{7, 0}, OsVersion{0, 6}, OsVersion{60, 0}}) {
     EXPECT_FALSE(isWindowsVista(other)) << other.major << "." << other.minor;
   }
 }

@@ -9,8 +9,8 @@
 
 #include "child_process_win32.h"
 #include "core/db/odbc_connection_string.h"
-#include "environment.h"
 #include "core/sys/system_info.h"
+#include "environment.h"
 
 namespace bv::sys {
 namespace {
@@ -24,8 +24,8 @@ std::string variable(const char* name) {
 class RegistryKey {
  public:
   explicit RegistryKey(const std::wstring& path) {
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                          &key_, nullptr) != ERROR_SUCCESS) {
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                          nullptr) != ERROR_SUCCESS) {
       key_ = nullptr;
     }
   }
@@ -89,13 +89,15 @@ TEST(OsVersion, GetVersionExAGivesSixPointZeroForWindowsVistaAndServer2008Only) 
     const wchar_t* wineVersion;
     const char* reported;
   };
-  for (const Case& c : {Case{L"vista", "6.0 1\n"}, Case{L"win2008", "6.0 1\n"}, Case{L"win7", "6.1 0\n"},
-                        Case{L"win2003", "5.2 0\n"}, Case{L"winxp64", "5.2 0\n"}, Case{L"win2k", "5.0 0\n"}}) {
+  for (const Case& c :
+       {Case{L"vista", "6.0 1\n"}, Case{L"win2008", "6.0 1\n"}, Case{L"win7", "6.1 0\n"},
+        Case{L"win2003", "5.2 0\n"}, Case{L"winxp64", "5.2 0\n"}, Case{L"win2k", "5.0 0\n"}}) {
     const WineVersionForProgram version(L"os_version_probe.exe", c.wineVersion);
     ASSERT_TRUE(version.ok());
     const bvtest::ChildResult result = bvtest::runCommandLine(probe, bvtest::quotedCommandLine(probe, ""));
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(bvtest::lineFeeds(result.out), c.reported) << bvtest::utf8(std::filesystem::path(c.wineVersion));
+    EXPECT_EQ(bvtest::lineFeeds(result.out), c.reported)
+        << bvtest::utf8(std::filesystem::path(c.wineVersion));
   }
 }
 

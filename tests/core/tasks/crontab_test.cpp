@@ -84,9 +84,10 @@ TEST(TickEntry, AnOldBlockAnywhereIsReplacedByOneAtTheTop) {
 
 TEST(TickEntry, ABeginWithoutItsEndIsRefusedAndNothingIsInstalled) {
   FakeCrontab crontab;
-  crontab.text = "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
-                 "* * * * * '/x/brackenvale-tick' --store '/home/me/.local/share/brackenvale/tasks' --quiet\n"
-                 "0 3 * * * /mine\n";
+  crontab.text =
+      "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
+      "* * * * * '/x/brackenvale-tick' --store '/home/me/.local/share/brackenvale/tasks' --quiet\n"
+      "0 3 * * * /mine\n";
   EXPECT_EQ(installTickEntry(crontab, kTick, kStore), kUnspecifiedFailure);
   EXPECT_EQ(removeTickEntry(crontab, kStore), kUnspecifiedFailure);
   EXPECT_EQ(crontab.installs, 0);
@@ -99,10 +100,11 @@ TEST(TickEntry, NoCrontabCommandIsTheServiceNotInstalled) {
 }
 
 TEST(TickBlock, QuotesThePathForTheShellAndEscapesPercentForCron) {
-  EXPECT_EQ(tickBlock("/opt/it's 100%/brackenvale-tick", "/home/a b/%s"),
-            "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
-            "* * * * * '/opt/it'\\''s 100\\%/brackenvale-tick' --store '/home/a b/\\%s' --quiet >/dev/null 2>&1\n"
-            "# END brackenvale-tick\n");
+  EXPECT_EQ(
+      tickBlock("/opt/it's 100%/brackenvale-tick", "/home/a b/%s"),
+      "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
+      "* * * * * '/opt/it'\\''s 100\\%/brackenvale-tick' --store '/home/a b/\\%s' --quiet >/dev/null 2>&1\n"
+      "# END brackenvale-tick\n");
 }
 
 TEST(CronProbe, TheOverrideAnswersWhileItLives) {
@@ -121,7 +123,8 @@ TEST(CronProbe, TheOverrideAnswersWhileItLives) {
 TEST(SystemCrontab, TheRoundTripWorksAgainstTheRealCommand) {
   if (::geteuid() != 0) GTEST_SKIP() << "creating a throw-away user needs root";
   const std::string user = "bvcron" + std::to_string(::getpid());
-  ASSERT_EQ(sys::runProgram("useradd", {"--no-create-home", "--shell", "/bin/sh", user}, {}, 30000).exitCode, 0);
+  ASSERT_EQ(sys::runProgram("useradd", {"--no-create-home", "--shell", "/bin/sh", user}, {}, 30000).exitCode,
+            0);
   struct Removal {
     std::string user;
     ~Removal() {

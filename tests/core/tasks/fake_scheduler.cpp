@@ -51,7 +51,8 @@ class FakeTaskPages final : public bv::tasks::TaskPages {
     script_->calls.emplace_back("GetPage");
     script_->pagesAsked.emplace_back(type, persistChanges);
     const auto scripted = script_->pageAnswers.find(type);
-    const HResult answer = scripted != script_->pageAnswers.end() ? scripted->second : script_->answer("GetPage");
+    const HResult answer =
+        scripted != script_->pageAnswers.end() ? scripted->second : script_->answer("GetPage");
     if (!isFailure(answer)) page = FakeSchedulerScript::pageHandle(type);
     return answer;
   }
@@ -85,8 +86,12 @@ class FakeWorkItem final : public SchedulerWorkItem {
   HResult GetParameters(std::string& parameters) override {
     return answered("GetParameters", [&] { parameters = parameters_; });
   }
-  HResult GetFlags(std::uint32_t& flags) override { return answered("GetFlags", [&] { flags = flags_; }); }
-  HResult SetFlags(std::uint32_t flags) override { return answered("SetFlags", [&] { flags_ = flags; }); }
+  HResult GetFlags(std::uint32_t& flags) override {
+    return answered("GetFlags", [&] { flags = flags_; });
+  }
+  HResult SetFlags(std::uint32_t flags) override {
+    return answered("SetFlags", [&] { flags_ = flags; });
+  }
   HResult SetAccountInformation(const std::string& user, const std::string&) override {
     return answered("SetAccountInformation", [&] { account_ = user; });
   }
@@ -94,7 +99,8 @@ class FakeWorkItem final : public SchedulerWorkItem {
     return answered("GetAccountInformation", [&] { user = account_; });
   }
   HResult GetTriggerCount(std::uint16_t& count) override {
-    return answered("GetTriggerCount", [&] { count = static_cast<std::uint16_t>(script_->triggerTexts.size()); });
+    return answered("GetTriggerCount",
+                    [&] { count = static_cast<std::uint16_t>(script_->triggerTexts.size()); });
   }
   HResult GetTrigger(std::uint16_t index, std::unique_ptr<SchedulerTrigger>& trigger) override {
     script_->triggersAsked.push_back(index);

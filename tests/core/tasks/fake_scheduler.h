@@ -29,7 +29,7 @@ struct FakeSchedulerScript {
 
   // What the wrapper did, in order: each method's name as it was called.
   std::vector<std::string> calls;
-  std::vector<std::string> itemNames;  // the names of Activate and NewWorkItem
+  std::vector<std::string> itemNames;                                // the names of Activate and NewWorkItem
   std::vector<std::pair<bv::tasks::TaskPageType, bool>> pagesAsked;  // GetPage's arguments
   std::vector<std::uint16_t> triggersAsked;                          // GetTrigger's index
   void* sheetOwner = nullptr;

@@ -17,9 +17,8 @@ void PrintTo(const LocalMinute& minute, std::ostream* out) { *out << minute.toSt
 
 void PrintTo(const SystemTime& time, std::ostream* out) {
   char text[64];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u weekday %u", time.year,
-                time.month, time.day, time.hour, time.minute, time.second, time.milliseconds,
-                time.dayOfWeek);
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u weekday %u", time.year, time.month,
+                time.day, time.hour, time.minute, time.second, time.milliseconds, time.dayOfWeek);
   *out << text;
 }
 
@@ -66,8 +65,7 @@ TaskTrigger daily(CivilDate begin, int hour, int minute, std::uint16_t every = 1
   return trigger;
 }
 
-TaskTrigger weekly(CivilDate begin, int hour, int minute, std::uint16_t every,
-                   std::uint16_t weekdays) {
+TaskTrigger weekly(CivilDate begin, int hour, int minute, std::uint16_t every, std::uint16_t weekdays) {
   TaskTrigger trigger = timeTrigger(TriggerType::Weekly, begin, hour, minute);
   trigger.weeksInterval = every;
   trigger.daysOfTheWeek = weekdays;
@@ -82,8 +80,8 @@ TaskTrigger monthlyDate(CivilDate begin, int hour, int minute, std::uint32_t day
   return trigger;
 }
 
-TaskTrigger monthlyDow(CivilDate begin, int hour, int minute, std::uint16_t whichWeek,
-                       std::uint16_t weekdays, std::uint16_t months = kAllMonths) {
+TaskTrigger monthlyDow(CivilDate begin, int hour, int minute, std::uint16_t whichWeek, std::uint16_t weekdays,
+                       std::uint16_t months = kAllMonths) {
   TaskTrigger trigger = timeTrigger(TriggerType::MonthlyDow, begin, hour, minute);
   trigger.whichWeek = whichWeek;
   trigger.daysOfTheWeek = weekdays;
@@ -123,8 +121,7 @@ NextRun next(const std::vector<TaskTrigger>& triggers, LocalMinute now = kProbeN
 NextRun runAt(int year, int month, int day, int hour, int minute, int weekday) {
   return {kOk, SystemTime{static_cast<std::uint16_t>(year), static_cast<std::uint16_t>(month),
                           static_cast<std::uint16_t>(weekday), static_cast<std::uint16_t>(day),
-                          static_cast<std::uint16_t>(hour), static_cast<std::uint16_t>(minute), 0,
-                          0}};
+                          static_cast<std::uint16_t>(hour), static_cast<std::uint16_t>(minute), 0, 0}};
 }
 
 NextRun none(HResult code) { return {code, {}}; }
@@ -139,13 +136,11 @@ TEST(NextRunTime, WineProbeCasesAnchoredOnTheBeginDate) {
   EXPECT_EQ(next({weekly({2026, 11, 30}, 3, 0, 2, kTuesday)}), runAt(2026, 12, 15, 3, 0, 2));
   EXPECT_EQ(next({repeating(daily({2026, 12, 8}, 0, 0), 60, 24 * 60)}), runAt(2026, 12, 8, 2, 0, 2));
   EXPECT_EQ(next({daily({2026, 12, 8}, 2, 0)}), runAt(2026, 12, 8, 2, 0, 2));
-  EXPECT_EQ(next({weekly({2026, 12, 8}, 2, 30, 2, kMonday | kFriday)}),
-            runAt(2026, 12, 11, 2, 30, 5));
+  EXPECT_EQ(next({weekly({2026, 12, 8}, 2, 30, 2, kMonday | kFriday)}), runAt(2026, 12, 11, 2, 30, 5));
   EXPECT_EQ(next({monthlyDate({2026, 12, 8}, 2, 0, dayBit(31))}), runAt(2026, 12, 31, 2, 0, 4));
   EXPECT_EQ(next({monthlyDate({2026, 12, 8}, 2, 0, dayBit(31)), event(TriggerType::AtLogon)}),
             runAt(2026, 12, 31, 2, 0, 4));
-  EXPECT_EQ(next({daily({2026, 12, 8}, 2, 0)}, kProbeNow, kTaskFlagDisabled),
-            none(kSchedTaskDisabled));
+  EXPECT_EQ(next({daily({2026, 12, 8}, 2, 0)}, kProbeNow, kTaskFlagDisabled), none(kSchedTaskDisabled));
 }
 
 // --- Which answer when there is no time.
@@ -172,15 +167,12 @@ TEST(NextRunTime, DisabledTriggersAreSkipped) {
 
 TEST(NextRunTime, EventTriggers) {
   EXPECT_EQ(next({event(TriggerType::AtLogon)}), none(kSchedEventTrigger));
-  EXPECT_EQ(next({event(TriggerType::OnIdle), event(TriggerType::AtSystemStart)}),
-            none(kSchedEventTrigger));
+  EXPECT_EQ(next({event(TriggerType::OnIdle), event(TriggerType::AtSystemStart)}), none(kSchedEventTrigger));
   // An event may still start a task whose time triggers are spent.
-  EXPECT_EQ(next({once({2026, 12, 1}, 3, 0), event(TriggerType::AtSystemStart)}),
-            none(kSchedEventTrigger));
+  EXPECT_EQ(next({once({2026, 12, 1}, 3, 0), event(TriggerType::AtSystemStart)}), none(kSchedEventTrigger));
   EXPECT_EQ(next({once({2026, 12, 1}, 3, 0), disabled(event(TriggerType::AtSystemStart))}),
             none(kSchedTaskNoMoreRuns));
-  EXPECT_EQ(next({event(TriggerType::AtLogon), once({2026, 12, 9}, 3, 0)}),
-            runAt(2026, 12, 9, 3, 0, 3));
+  EXPECT_EQ(next({event(TriggerType::AtLogon), once({2026, 12, 9}, 3, 0)}), runAt(2026, 12, 9, 3, 0, 3));
 }
 
 TEST(NextRunTime, EarliestStartOverAllTriggers) {
@@ -215,11 +207,9 @@ TEST(NextRunTime, DailyIntervalsCountFromTheBeginDate) {
   EXPECT_EQ(next({everyThird}, at(2026, 12, 7, 3, 1)), runAt(2026, 12, 10, 3, 0, 4));
   EXPECT_EQ(next({everyThird}, at(2026, 11, 1, 0, 0)), runAt(2026, 12, 1, 3, 0, 2));
   // Every other day across the end of January: 01-30, 02-01.
-  EXPECT_EQ(next({daily({2027, 1, 30}, 8, 0, 2)}, at(2027, 1, 30, 12, 0)),
-            runAt(2027, 2, 1, 8, 0, 1));
+  EXPECT_EQ(next({daily({2027, 1, 30}, 8, 0, 2)}, at(2027, 1, 30, 12, 0)), runAt(2027, 2, 1, 8, 0, 1));
   // 365 days after 2027-03-01 is the leap day.
-  EXPECT_EQ(next({daily({2027, 3, 1}, 8, 0, 365)}, at(2027, 3, 2, 0, 0)),
-            runAt(2028, 2, 29, 8, 0, 2));
+  EXPECT_EQ(next({daily({2027, 3, 1}, 8, 0, 365)}, at(2027, 3, 2, 0, 0)), runAt(2028, 2, 29, 8, 0, 2));
 }
 
 // --- Weekly.
@@ -249,8 +239,7 @@ TEST(NextRunTime, MonthlyDateSkipsDaysAMonthLacks) {
   const TaskTrigger the29th = monthlyDate({2026, 12, 8}, 2, 0, dayBit(29));
   EXPECT_EQ(next({the29th}, at(2027, 1, 29, 5, 0)), runAt(2027, 3, 29, 2, 0, 1));
   // Several days, only some months: 1st and 15th of January and July.
-  const TaskTrigger someMonths =
-      monthlyDate({2026, 12, 8}, 2, 0, dayBit(1) | dayBit(15), 0x001 | 0x040);
+  const TaskTrigger someMonths = monthlyDate({2026, 12, 8}, 2, 0, dayBit(1) | dayBit(15), 0x001 | 0x040);
   EXPECT_EQ(next({someMonths}), runAt(2027, 1, 1, 2, 0, 5));
   EXPECT_EQ(next({someMonths}, at(2027, 1, 15, 2, 1)), runAt(2027, 7, 1, 2, 0, 4));
 }
@@ -290,16 +279,13 @@ TEST(NextRunTime, MonthlyNthAndLastWeekday) {
   EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, kLastWeek, kFriday)}), runAt(2026, 12, 25, 2, 0, 5));
   // December 2026 has five Thursdays: the fourth is the 24th, the last the 31st.
   EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, 4, kThursday)}), runAt(2026, 12, 24, 2, 0, 4));
-  EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, kLastWeek, kThursday)}),
-            runAt(2026, 12, 31, 2, 0, 4));
+  EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, kLastWeek, kThursday)}), runAt(2026, 12, 31, 2, 0, 4));
   // The second Tuesday of January and July.
-  EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, 2, kTuesday, 0x001 | 0x040)}),
-            runAt(2027, 1, 12, 2, 0, 2));
+  EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, 2, kTuesday, 0x001 | 0x040)}), runAt(2027, 1, 12, 2, 0, 2));
   // February 2027 begins on a Monday: its first Sunday is the 7th.
   EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, 1, kSunday, 0x002)}), runAt(2027, 2, 7, 2, 0, 0));
   // The last Sunday of February 2027 is the 28th.
-  EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, kLastWeek, kSunday, 0x002)}),
-            runAt(2027, 2, 28, 2, 0, 0));
+  EXPECT_EQ(next({monthlyDow({2026, 12, 8}, 2, 0, kLastWeek, kSunday, 0x002)}), runAt(2027, 2, 28, 2, 0, 0));
 }
 
 // --- Repetition.
@@ -335,8 +321,7 @@ TEST(NextRunTime, OverlappingAndLongWindows) {
   EXPECT_EQ(next({month}), runAt(2026, 12, 8, 1, 45, 2));
   EXPECT_EQ(next({month}, at(2026, 12, 31, 0, 0)), none(kSchedTaskNoMoreRuns));
   // No start before the begin date, however long the window.
-  EXPECT_EQ(next({repeating(daily({2026, 12, 10}, 0, 0), 5, 7 * 24 * 60)}),
-            runAt(2026, 12, 10, 0, 0, 4));
+  EXPECT_EQ(next({repeating(daily({2026, 12, 10}, 0, 0), 5, 7 * 24 * 60)}), runAt(2026, 12, 10, 0, 0, 4));
 }
 
 // --- End dates.
@@ -362,8 +347,7 @@ TEST(NextRunTime, InvalidTriggersNeverStart) {
   EXPECT_EQ(next({daily({2026, 2, 30}, 3, 0)}), none(kSchedTaskNoMoreRuns));
   EXPECT_EQ(next({weekly({2026, 12, 1}, 3, 0, 0, kTuesday)}), none(kSchedTaskNoMoreRuns));
   EXPECT_EQ(next({repeating(daily({2026, 12, 1}, 3, 0), 60, 60)}), none(kSchedTaskNoMoreRuns));
-  EXPECT_EQ(next({daily({2026, 12, 1}, 3, 0, 0), daily({2026, 12, 1}, 4, 0)}),
-            runAt(2026, 12, 8, 4, 0, 2));
+  EXPECT_EQ(next({daily({2026, 12, 1}, 3, 0, 0), daily({2026, 12, 1}, 4, 0)}), runAt(2026, 12, 8, 4, 0, 2));
 }
 
 TEST(FirstStartOf, IgnoresTheTriggersDisabledFlag) {
@@ -384,8 +368,8 @@ TEST(StartsBetween, OneMinuteWindows) {
 TEST(StartsBetween, WindowAfterAGap) {
   const std::vector<TaskTrigger> triggers = {daily({2026, 12, 8}, 2, 0)};
   EXPECT_EQ(startsBetween(0, triggers, at(2026, 12, 8, 1, 0), at(2026, 12, 11, 3, 0)),
-            (std::vector<LocalMinute>{at(2026, 12, 8, 2, 0), at(2026, 12, 9, 2, 0),
-                                      at(2026, 12, 10, 2, 0), at(2026, 12, 11, 2, 0)}));
+            (std::vector<LocalMinute>{at(2026, 12, 8, 2, 0), at(2026, 12, 9, 2, 0), at(2026, 12, 10, 2, 0),
+                                      at(2026, 12, 11, 2, 0)}));
 }
 
 TEST(StartsBetween, SeveralRepetitionsInOneWindow) {
@@ -495,8 +479,8 @@ CivilDate firstDayThatCanReach(const TaskTrigger& t, LocalMinute minute) {
   return addDays(minute.date(), -static_cast<std::int64_t>(t.minutesDuration / (24 * 60) + 2));
 }
 
-std::vector<LocalMinute> modelStartsBetween(const std::vector<TaskTrigger>& triggers,
-                                            LocalMinute after, LocalMinute upTo) {
+std::vector<LocalMinute> modelStartsBetween(const std::vector<TaskTrigger>& triggers, LocalMinute after,
+                                            LocalMinute upTo) {
   std::vector<LocalMinute> starts;
   for (const TaskTrigger& t : triggers) {
     if (!t.isEnabled()) continue;
@@ -535,8 +519,7 @@ class RandomTriggers {
 
   TaskTrigger trigger() {
     const CivilDate begin = addDays({2026, 1, 1}, number(0, 800));
-    TaskTrigger t = timeTrigger(static_cast<TriggerType>(number(0, 4)), begin, number(0, 23),
-                                number(0, 59));
+    TaskTrigger t = timeTrigger(static_cast<TriggerType>(number(0, 4)), begin, number(0, 23), number(0, 59));
     if (chance(50)) {
       t.minutesInterval = static_cast<std::uint32_t>(number(1, 180));
       t.minutesDuration = t.minutesInterval + static_cast<std::uint32_t>(number(1, 3000));

@@ -84,8 +84,8 @@ TEST(ScheduleMapping, WeeklyEveryNWeeksOnTheCheckedDays) {
 
 TEST(ScheduleMapping, MonthlyOnDayNOfTheSelectedMonths) {
   TaskTrigger trigger = from20261208(TriggerType::MonthlyDate);
-  trigger.monthDays = 1u << 14;                          // day 15
-  trigger.months = 0x001 | 0x008 | 0x040 | 0x200;       // January, April, July, October
+  trigger.monthDays = 1u << 14;                    // day 15
+  trigger.months = 0x001 | 0x008 | 0x040 | 0x200;  // January, April, July, October
   const Schedule schedule = scheduleFromTrigger(trigger);
   EXPECT_EQ(schedule.kind, ScheduleKind::Monthly);
   EXPECT_EQ(schedule.monthlyMode, MonthlyMode::DayOfMonth);

@@ -2,9 +2,9 @@
 // tasks created, given a program, parameters and an account proved by PAM (a test PAM
 // configuration, no real password), scheduled through a scripted schedule page, saved, listed,
 // read back and deleted; damaged files, concurrent writers and the codes each real failure gives.
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -165,7 +165,9 @@ TEST(NoSchedulePage, WithoutAnInstalledPageTheCallFailsWithNoInterfaceNotACrash)
 TEST_F(TaskStoreTest, CancelOnThePageChangesNothing) {
   createTask("Brackenvale_1");
   page.answer = 2;
-  page.edit = [](std::vector<TaskTrigger>& triggers) { triggers.push_back(bvtest::dailyTrigger(2026, 1, 1, 0, 0)); };
+  page.edit = [](std::vector<TaskTrigger>& triggers) {
+    triggers.push_back(bvtest::dailyTrigger(2026, 1, 1, 0, 0));
+  };
   TTask task("Brackenvale_1", false);
   EXPECT_EQ(task.ShowPropertyPages(nullptr, "caption", kTaskPageSchedule), kModalCancel);
   EXPECT_EQ(page.lastCaption, "caption");
@@ -204,7 +206,8 @@ TEST_F(TaskStoreTest, OpeningAMissingTaskFailsUnlessItMayBeCreated) {
 }
 
 TEST_F(TaskStoreTest, NamesTheStoreCannotHoldAreRefused) {
-  for (const std::string& bad : {std::string(), std::string("a.b"), std::string("../escape"), std::string("a/b"), std::string("a\0b", 3)}) {
+  for (const std::string& bad : {std::string(), std::string("a.b"), std::string("../escape"),
+                                 std::string("a/b"), std::string("a\0b", 3)}) {
     EXPECT_EQ(codeOf([&] { TTask task(bad, true); }), kInvalidArgument) << bad;
   }
 }
@@ -226,7 +229,9 @@ TEST_F(TaskStoreTest, SavingTwiceIsHarmlessAndAReSaveKeepsTheAccountWithoutAProo
 
 TEST_F(TaskStoreTest, TheDisabledFlagIsSetAndClearedAndTheNextRunSaysDisabled) {
   createTask("Brackenvale_1");
-  page.edit = [](std::vector<TaskTrigger>& triggers) { triggers.push_back(bvtest::dailyTrigger(2026, 12, 8, 2, 0)); };
+  page.edit = [](std::vector<TaskTrigger>& triggers) {
+    triggers.push_back(bvtest::dailyTrigger(2026, 12, 8, 2, 0));
+  };
   TTask task("Brackenvale_1", false);
   task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
   task.SetEnabled(false);
@@ -278,8 +283,8 @@ TEST_F(TaskStoreTest, ADamagedOrForeignFileIsReportedWithTheTablesCodeAndHidesNo
 
   std::vector<std::string> names;
   GetTaskNames(names);
-  EXPECT_EQ(names, (std::vector<std::string>{"Brackenvale_1", "Brackenvale_2", "Brackenvale_3",
-                                             "Brackenvale_4"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"Brackenvale_1", "Brackenvale_2", "Brackenvale_3", "Brackenvale_4"}));
   const auto openCode = [](const std::string& name) { return codeOf([&] { TTask task(name, false); }); };
   EXPECT_EQ(openCode("Brackenvale_2"), kSchedInvalidTask);
   EXPECT_EQ(openCode("Brackenvale_4"), kSchedUnknownObjectVersion);
@@ -403,11 +408,11 @@ TEST(AccountProof, TheRefusalsOutsideTheTableTakeTheSystemErrorPath) {
 
 TEST(AccountProof, PamsAnswersReadAsTheSchedulersCodes) {
   EXPECT_EQ(authenticationResult(0), kOk);
-  EXPECT_EQ(authenticationResult(7), kLogonFailure);   // PAM_AUTH_ERR
+  EXPECT_EQ(authenticationResult(7), kLogonFailure);               // PAM_AUTH_ERR
   EXPECT_EQ(authenticationResult(10), kSchedAccountNameNotFound);  // PAM_USER_UNKNOWN
   EXPECT_EQ(accountResult(0), kOk);
-  EXPECT_EQ(accountResult(12), kPasswordMustChange);   // PAM_NEW_AUTHTOK_REQD
-  EXPECT_EQ(accountResult(13), kAccountRestriction);   // PAM_ACCT_EXPIRED
+  EXPECT_EQ(accountResult(12), kPasswordMustChange);  // PAM_NEW_AUTHTOK_REQD
+  EXPECT_EQ(accountResult(13), kAccountRestriction);  // PAM_ACCT_EXPIRED
   EXPECT_EQ(accountResult(7), kAccountRestriction);
 }
 
@@ -422,7 +427,8 @@ TEST(AccountProof, AnOrdinaryUserNamingAnotherAccountIsRefusedBeforePam) {
   const passwd* nobody = ::getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
   bvtest::TempDir pam("bv-pam");
-  std::ofstream(pam.path() / "brackenvale") << "auth required pam_permit.so\naccount required pam_permit.so\n";
+  std::ofstream(pam.path() / "brackenvale")
+      << "auth required pam_permit.so\naccount required pam_permit.so\n";
   fs::permissions(pam.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec);
   const pid_t child = ::fork();

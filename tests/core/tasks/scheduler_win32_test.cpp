@@ -4,11 +4,14 @@
 // .job files and deleted; the identifiers the back end calls with; the system's error texts; the
 // property sheet over real pages. What Wine does not implement (trigger texts, the task pages, an
 // account refused at save) is covered against the scripted back end (task_scdl_paths_test.cpp).
+// The Windows headers build on one another: their order matters.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
 #include <prsht.h>
 #include <mstask.h>
+// clang-format on
 // prsht.h names PropertySheetA "PropertySheet", a method name of the back-end interface.
 #undef PropertySheet
 
@@ -34,9 +37,7 @@ namespace fs = std::filesystem;
 
 constexpr HResult kNotImplemented = 0x80004001;  // E_NOTIMPL
 
-bool underWine() {
-  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
+bool underWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 std::wstring wide(std::string_view utf8) {
   const std::u16string text = text::utf8ToUtf16(utf8);
@@ -105,7 +106,9 @@ bool deleteStoredFile(const fs::path& path) {
 // of that name is deleted when the test ends.
 class ScratchTask {
  public:
-  ScratchTask() : name_("Brackenvale_w32test_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(++made_)) {}
+  ScratchTask()
+      : name_("Brackenvale_w32test_" + std::to_string(::GetCurrentProcessId()) + "_" +
+              std::to_string(++made_)) {}
   ~ScratchTask() { deleteStoredFile(storedFile()); }
   ScratchTask(const ScratchTask&) = delete;
   ScratchTask& operator=(const ScratchTask&) = delete;
@@ -195,8 +198,8 @@ TEST(SystemErrorText, IsTheSystemsOwnTextWithoutItsLineBreak) {
 }
 
 TEST(SystemErrorText, AWin32ErrorInHresultFormHasTheTextOfItsNumber) {
-  EXPECT_EQ(systemErrorText(kFileNotFound), systemErrorText(2));        // ERROR_FILE_NOT_FOUND
-  EXPECT_EQ(systemErrorText(kLogonFailure), systemErrorText(1326));     // ERROR_LOGON_FAILURE
+  EXPECT_EQ(systemErrorText(kFileNotFound), systemErrorText(2));     // ERROR_FILE_NOT_FOUND
+  EXPECT_EQ(systemErrorText(kLogonFailure), systemErrorText(1326));  // ERROR_LOGON_FAILURE
   EXPECT_EQ(systemErrorText(kAccountRestriction), systemErrorText(1327));
   EXPECT_NE(systemErrorText(kFileNotFound), systemErrorText(kAccessDenied));
 }
@@ -670,9 +673,7 @@ TEST_F(SheetTest, CancelIsNoOk) {
 }
 
 // Wine's comctl32 would show an empty sheet and wait for a user.
-TEST_F(SheetTest, NoPagesShowNoSheet) {
-  EXPECT_EQ(showTaskPropertySheet(owner, "x", {}), -1);
-}
+TEST_F(SheetTest, NoPagesShowNoSheet) { EXPECT_EQ(showTaskPropertySheet(owner, "x", {}), -1); }
 
 }  // namespace
 }  // namespace bv::tasks

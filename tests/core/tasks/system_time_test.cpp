@@ -40,11 +40,11 @@ TEST(CivilCalendar, KnownDaysAndWeekdays) {
   EXPECT_EQ(daysFromCivil(1969, 12, 31), -1);
   EXPECT_EQ(daysFromCivil(2000, 3, 1), 11017);
   EXPECT_EQ(daysFromCivil(1601, 1, 1), -134774);
-  EXPECT_EQ(weekdayOf({1970, 1, 1}), 4);    // Thursday
-  EXPECT_EQ(weekdayOf({2026, 12, 8}), 2);   // Tuesday
-  EXPECT_EQ(weekdayOf({2027, 1, 1}), 5);    // Friday
-  EXPECT_EQ(weekdayOf({1601, 1, 1}), 1);    // Monday
-  EXPECT_EQ(weekdayOf({2028, 2, 29}), 2);   // Tuesday
+  EXPECT_EQ(weekdayOf({1970, 1, 1}), 4);   // Thursday
+  EXPECT_EQ(weekdayOf({2026, 12, 8}), 2);  // Tuesday
+  EXPECT_EQ(weekdayOf({2027, 1, 1}), 5);   // Friday
+  EXPECT_EQ(weekdayOf({1601, 1, 1}), 1);   // Monday
+  EXPECT_EQ(weekdayOf({2028, 2, 29}), 2);  // Tuesday
   EXPECT_EQ(addDays({2028, 2, 28}, 1), (CivilDate{2028, 2, 29}));
   EXPECT_EQ(addDays({2027, 2, 28}, 1), (CivilDate{2027, 3, 1}));
   EXPECT_EQ(addDays({2026, 12, 31}, 1), (CivilDate{2027, 1, 1}));

@@ -88,10 +88,12 @@ TEST(EncodeTaskArgument, JapaneseTextTravelsAsCodePage932Bytes) {
 }
 
 TEST(EncodeTaskArgument, RefusesTextCodePage932CannotCarryUnchanged) {
-  EXPECT_NE(encodeFailure("caf\xC3\xA9").find("U+00E9"), std::string::npos);   // é: no code
+  EXPECT_NE(encodeFailure("caf\xC3\xA9").find("U+00E9"), std::string::npos);  // é: no code
   EXPECT_NE(encodeFailure("\xF0\x9F\x98\x80").find("U+1F600"), std::string::npos);
   // ¥ has a look-alike mapping to 5C, which reads back as a backslash.
-  const std::string yen = encodeFailure("C:\xC2\xA5" "bk");
+  const std::string yen = encodeFailure(
+      "C:\xC2\xA5"
+      "bk");
   EXPECT_NE(yen.find("U+00A5"), std::string::npos) << yen;
   EXPECT_NE(yen.find("3 文字目"), std::string::npos) << yen;
   // The wave dash would come back as the full-width tilde.
@@ -185,14 +187,13 @@ TEST(DecodeTaskArgument, RefusesBytesThatAreNoTextOfTheCodePage) {
     if (!isLead(lead)) continue;
     for (int trail = 0x01; trail <= 0xFF; ++trail) {
       if (isTrail(trail)) continue;
-      const std::string message = decodeFailure(
-          argumentFor({static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)}));
+      const std::string message =
+          decodeFailure(argumentFor({static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)}));
       EXPECT_NE(message.find("2 バイト目"), std::string::npos) << std::hex << lead << ' ' << trail;
     }
   }
   // A well-formed code without a character, after two good characters.
-  EXPECT_NE(decodeFailure(argumentFor({0x41, 0x42, 0x85, 0x40})).find("3 バイト目"),
-            std::string::npos);
+  EXPECT_NE(decodeFailure(argumentFor({0x41, 0x42, 0x85, 0x40})).find("3 バイト目"), std::string::npos);
   // A zero byte never comes from the encoder.
   EXPECT_NE(decodeFailure(argumentFor({0x41, 0x00})).find("ゼロ"), std::string::npos);
 }

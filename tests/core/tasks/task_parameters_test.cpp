@@ -44,18 +44,17 @@ std::string readFailure(const Words& arguments) {
 TEST(BuildTaskParameters, WindowsAuthenticationIgnoresTheLoginFields) {
   TaskBackup backup = sqlBackup();
   backup.useSqlAuth = false;
-  EXPECT_EQ(buildTaskParameters(backup),
-            "1 0 0 " + EncodeTaskArgument(backup.server) + " " + EncodeTaskArgument("売上") + " " +
-                EncodeTaskArgument(backup.backupFile) + " 1 ");
+  EXPECT_EQ(buildTaskParameters(backup), "1 0 0 " + EncodeTaskArgument(backup.server) + " " +
+                                             EncodeTaskArgument("売上") + " " +
+                                             EncodeTaskArgument(backup.backupFile) + " 1 ");
 }
 
 TEST(BuildTaskParameters, SqlAuthenticationEncodesLoginAndPassword) {
   const TaskBackup backup = sqlBackup();
   const std::string parameters = buildTaskParameters(backup);
-  EXPECT_EQ(parameters, "2 " + EncodeTaskArgument("運用担当") + " " + EncodeTaskArgument("p;a'ss") +
-                            " " + EncodeTaskArgument(backup.server) + " " +
-                            EncodeTaskArgument("売上") + " " + EncodeTaskArgument(backup.backupFile) +
-                            " 1 ");
+  EXPECT_EQ(parameters, "2 " + EncodeTaskArgument("運用担当") + " " + EncodeTaskArgument("p;a'ss") + " " +
+                            EncodeTaskArgument(backup.server) + " " + EncodeTaskArgument("売上") + " " +
+                            EncodeTaskArgument(backup.backupFile) + " 1 ");
   // The blank in the path, the quote and the semicolon of the password are all hexadecimal now.
   EXPECT_EQ(parameters.find_first_not_of("0123456789ABCDEF "), std::string::npos);
 }
@@ -92,8 +91,7 @@ TEST(ReadTaskParameters, GivesBackWhatWasBuilt) {
 
   TaskBackup emptyPassword = sqlBackup();
   emptyPassword.password.clear();
-  expectSame(readTaskParameters(splitTaskParameters(buildTaskParameters(emptyPassword))),
-             emptyPassword);
+  expectSame(readTaskParameters(splitTaskParameters(buildTaskParameters(emptyPassword))), emptyPassword);
 }
 
 TEST(ReadTaskParameters, RefusesAWrongCount) {
@@ -116,12 +114,12 @@ TEST(ReadTaskParameters, NamesTheArgumentAtFault) {
   EXPECT_TRUE(readFailure(good).empty());
   EXPECT_NE(with(0, "3").find("1 番目の引数"), std::string::npos);
   EXPECT_NE(with(0, "").find("1 番目の引数"), std::string::npos);
-  EXPECT_NE(with(1, "").find("2 番目の引数"), std::string::npos);      // no login name
-  EXPECT_NE(with(2, "ABC").find("3 番目の引数"), std::string::npos);   // odd
-  EXPECT_NE(with(3, "").find("4 番目の引数"), std::string::npos);      // no server
-  EXPECT_NE(with(4, "").find("5 番目の引数"), std::string::npos);      // no database
-  EXPECT_NE(with(5, "").find("6 番目の引数"), std::string::npos);      // no backup file
-  EXPECT_NE(with(5, "58").find("6 番目の引数"), std::string::npos);    // lead byte 0x85 alone
+  EXPECT_NE(with(1, "").find("2 番目の引数"), std::string::npos);     // no login name
+  EXPECT_NE(with(2, "ABC").find("3 番目の引数"), std::string::npos);  // odd
+  EXPECT_NE(with(3, "").find("4 番目の引数"), std::string::npos);     // no server
+  EXPECT_NE(with(4, "").find("5 番目の引数"), std::string::npos);     // no database
+  EXPECT_NE(with(5, "").find("6 番目の引数"), std::string::npos);     // no backup file
+  EXPECT_NE(with(5, "58").find("6 番目の引数"), std::string::npos);   // lead byte 0x85 alone
   EXPECT_NE(with(6, "2").find("7 番目の引数"), std::string::npos);
   EXPECT_NE(with(6, "").find("7 番目の引数"), std::string::npos);
 

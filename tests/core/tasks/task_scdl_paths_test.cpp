@@ -139,8 +139,8 @@ TEST_F(WrapperPathsTest, AFailedPageRaisesTheSystemsComErrorEvenForACodeOfTheTab
   for (const HResult code : {kNotFileBasedStorage, kSchedInvalidTask, kNotImplemented, kSchedTaskNotReady}) {
     script.pageAnswers = {{TaskPageType::Schedule, code}};
     script.calls.clear();
-    const Raised raised =
-        raisedBy([&] { task.ShowPropertyPages(nullptr, "", kTaskPageTask | kTaskPageSchedule | kTaskPageSettings); });
+    const Raised raised = raisedBy(
+        [&] { task.ShowPropertyPages(nullptr, "", kTaskPageTask | kTaskPageSchedule | kTaskPageSettings); });
     EXPECT_EQ(raised.code, code) << std::hex << code;
     EXPECT_FALSE(raised.taskException) << std::hex << code;
     EXPECT_EQ(raised.message, systemErrorText(code)) << std::hex << code;

@@ -55,10 +55,18 @@ TEST(ValidateTrigger, BeginDateMustBeARealDay) {
     HResult expected;
   };
   const Case cases[] = {
-      {2026, 2, 30, kInvalidArgument}, {2026, 2, 29, kInvalidArgument}, {2028, 2, 29, kOk},
-      {2026, 0, 1, kInvalidArgument},  {2026, 13, 1, kInvalidArgument}, {2026, 1, 0, kInvalidArgument},
-      {2026, 1, 32, kInvalidArgument}, {2026, 1, 31, kOk},              {1600, 12, 31, kInvalidArgument},
-      {1601, 1, 1, kOk},               {30827, 12, 31, kOk},            {30828, 1, 1, kInvalidArgument},
+      {2026, 2, 30, kInvalidArgument},
+      {2026, 2, 29, kInvalidArgument},
+      {2028, 2, 29, kOk},
+      {2026, 0, 1, kInvalidArgument},
+      {2026, 13, 1, kInvalidArgument},
+      {2026, 1, 0, kInvalidArgument},
+      {2026, 1, 32, kInvalidArgument},
+      {2026, 1, 31, kOk},
+      {1600, 12, 31, kInvalidArgument},
+      {1601, 1, 1, kOk},
+      {30827, 12, 31, kOk},
+      {30828, 1, 1, kInvalidArgument},
   };
   for (const Case& c : cases) {
     TaskTrigger trigger = validDaily();
@@ -143,8 +151,8 @@ TEST(ValidateTrigger, MasksMustStayInTheirRange) {
 }
 
 TEST(ValidateTrigger, EventTriggersAndUnknownTypes) {
-  for (TriggerType type : {TriggerType::Once, TriggerType::OnIdle, TriggerType::AtSystemStart,
-                           TriggerType::AtLogon}) {
+  for (TriggerType type :
+       {TriggerType::Once, TriggerType::OnIdle, TriggerType::AtSystemStart, TriggerType::AtLogon}) {
     TaskTrigger trigger = validDaily();
     trigger.type = type;
     trigger.daysInterval = 0;  // not used by these types

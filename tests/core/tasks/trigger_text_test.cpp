@@ -48,8 +48,7 @@ TEST(TriggerText, WeeklyEveryWeekAndEveryNWeeks) {
   trigger.daysOfTheWeek = 0x01;
   EXPECT_EQ(triggerText(trigger), "毎週 日曜日 2:00 に開始、開始日: 2026/12/08");
   trigger.daysOfTheWeek = 0x7F;
-  EXPECT_EQ(triggerText(trigger),
-            "毎週 日, 月, 火, 水, 木, 金, 土 曜日 2:00 に開始、開始日: 2026/12/08");
+  EXPECT_EQ(triggerText(trigger), "毎週 日, 月, 火, 水, 木, 金, 土 曜日 2:00 に開始、開始日: 2026/12/08");
 }
 
 TEST(TriggerText, MonthlyByDate) {
@@ -92,8 +91,7 @@ TEST(TriggerText, Repetition) {
   EXPECT_EQ(triggerText(trigger), "毎日 21:32 から 24 時間、1 時間ごとに開始、開始日: 2026/12/08");
   trigger.minutesInterval = 15;
   trigger.minutesDuration = 90;
-  EXPECT_EQ(triggerText(trigger),
-            "毎日 21:32 から 1 時間 30 分、15 分ごとに開始、開始日: 2026/12/08");
+  EXPECT_EQ(triggerText(trigger), "毎日 21:32 から 1 時間 30 分、15 分ごとに開始、開始日: 2026/12/08");
   trigger.minutesDuration = 45;
   EXPECT_EQ(triggerText(trigger), "毎日 21:32 から 45 分、15 分ごとに開始、開始日: 2026/12/08");
   // A duration without an interval repeats nothing.

@@ -11,11 +11,11 @@
 #include <memory>
 
 #include "closed_port.h"
-#include "fake_service_manager.h"
 #include "controls.h"
-#include "prompt_recorder.h"
+#include "fake_service_manager.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uSchedule.h"
+#include "prompt_recorder.h"
 
 namespace {
 
@@ -40,11 +40,13 @@ class AgentButton : public ::testing::Test {
   void fillInputs(const QString& server) {
     bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
     bvtest::control<QLineEdit>(window, "editServer")->setText(server);
-    QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);  // the local-server decision runs
+    QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"),
+                    Qt::Key_Tab);  // the local-server decision runs
     QTest::mouseClick(bvtest::control<QRadioButton>(window, "rbSQLServer"), Qt::LeftButton);
     bvtest::control<QLineEdit>(window, "editUser")->setText(QStringLiteral("sa"));
     bvtest::control<QLineEdit>(window, "editPass")->setText(QStringLiteral("pw"));
-    bvtest::control<QComboBox>(window, "cmbDatabase")->addItems({QStringLiteral("<既定値>"), QStringLiteral("Sales")});
+    bvtest::control<QComboBox>(window, "cmbDatabase")
+        ->addItems({QStringLiteral("<既定値>"), QStringLiteral("Sales")});
     bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(1);
   }
   bool dialogConnectionFailed() const {
@@ -77,9 +79,10 @@ TEST_F(AgentButton, ALocalServerWithAStoppedServiceAsksAndNoStillOpensTheDialog)
   prompts.confirmAnswers = {false};
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
   ASSERT_FALSE(prompts.texts(Kind::ConfirmYesNo).empty());
-  EXPECT_EQ(prompts.texts(Kind::ConfirmYesNo)[0],
-            QStringLiteral("スケジュール機能を利用するにはSQLServerAgentサービスが動作している必要があります。\r\n"
-                           "今ここで自動起動に設定しますか？"));
+  EXPECT_EQ(
+      prompts.texts(Kind::ConfirmYesNo)[0],
+      QStringLiteral("スケジュール機能を利用するにはSQLServerAgentサービスが動作している必要があります。\r\n"
+                     "今ここで自動起動に設定しますか？"));
   EXPECT_EQ(services.requests(), std::vector<std::string>{"state"});
   // The dialog opened (and, with no server listening on 1433 here or a refused login, it
   // reports its connection error or lists what the local server has).
@@ -92,13 +95,15 @@ TEST_F(AgentButton, ARefusedChangeEndsBeforeTheDialog) {
   services.refuseChange = true;
   prompts.confirmAnswers = {true};
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
-  EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("Agentサービスの自動開始設定に失敗しました。")});
+  EXPECT_EQ(prompts.errors(),
+            std::vector<QString>{QStringLiteral("Agentサービスの自動開始設定に失敗しました。")});
   EXPECT_FALSE(dialogConnectionFailed());
 }
 
 TEST_F(AgentButton, ValidationComesFirst) {
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
-  EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("データベースサーバーを選択してください。")});
+  EXPECT_EQ(prompts.errors(),
+            std::vector<QString>{QStringLiteral("データベースサーバーを選択してください。")});
   EXPECT_TRUE(services.calls.empty());
 }
 

@@ -18,10 +18,10 @@
 #include <stdexcept>
 
 #include "closed_port.h"
-#include "gui/widgets/error_report.h"
 #include "controls.h"
-#include "prompt_recorder.h"
 #include "gui/forms/uBrackenvale.h"
+#include "gui/widgets/error_report.h"
+#include "prompt_recorder.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ class MainWindow : public ::testing::Test {
 
   // A list as a successful refresh leaves it, without a server.
   void pretendDatabaseList() {
-    bvtest::control<QComboBox>(window, "cmbDatabase")->addItems({QStringLiteral("<既定値>"), QStringLiteral("master"),
-                                   QStringLiteral("Sales")});
+    bvtest::control<QComboBox>(window, "cmbDatabase")
+        ->addItems({QStringLiteral("<既定値>"), QStringLiteral("master"), QStringLiteral("Sales")});
     bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(2);
   }
   void chooseSqlAuth(const QString& user, const QString& password) {
@@ -75,7 +75,8 @@ TEST_F(MainWindow, WindowFrameCaptionAndFont) {
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_EQ(QFontInfo(bvtest::control<QLineEdit>(window, "editServer")->font()).pixelSize(), 12);
-  EXPECT_EQ(QFontInfo(bvtest::control<QLineEdit>(window, "editServer")->font()).family(), QStringLiteral("IPAPGothic"));
+  EXPECT_EQ(QFontInfo(bvtest::control<QLineEdit>(window, "editServer")->font()).family(),
+            QStringLiteral("IPAPGothic"));
   EXPECT_TRUE(bvtest::control<QPushButton>(window, "btnCreate")->font().bold());
   EXPECT_TRUE(bvtest::control<QPushButton>(window, "btnClose")->font().bold());
   EXPECT_TRUE(bvtest::control<QPushButton>(window, "btnSchedule")->font().bold());
@@ -112,7 +113,8 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
 TEST_F(MainWindow, CaptionsHintsAndNotes) {
   EXPECT_EQ(bvtest::control<QGroupBox>(window, "gbxTarget")->title(), QStringLiteral("対象データベース"));
   EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnSvrList")->text(), QStringLiteral("..."));
-  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnSvrList")->toolTip(), QStringLiteral("一覧からサーバを選択します"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnSvrList")->toolTip(),
+            QStringLiteral("一覧からサーバを選択します"));
   EXPECT_EQ(bvtest::control<QRadioButton>(window, "rbWindows")->text(), QStringLiteral("Windows 認証"));
   EXPECT_EQ(bvtest::control<QRadioButton>(window, "rbSQLServer")->text(), QStringLiteral("SQL Server 認証"));
   EXPECT_EQ(bvtest::control<QLabel>(window, "lblLoginName")->text(), QStringLiteral("ログイン名"));
@@ -127,26 +129,38 @@ TEST_F(MainWindow, CaptionsHintsAndNotes) {
   EXPECT_EQ(bvtest::control<QTabWidget>(window, "pgOperation")->currentIndex(), 0);
   EXPECT_EQ(bvtest::control<QGroupBox>(window, "gbxOutput")->title(), QStringLiteral("出力先"));
   EXPECT_EQ(bvtest::control<QGroupBox>(window, "gbxRestore")->title(), QStringLiteral("復元元"));
-  EXPECT_EQ(bvtest::control<QLabel>(window, "lblServerAlert")->text(), QStringLiteral("※サーバ上の有効なファイル名を入力してください"));
-  EXPECT_EQ(bvtest::control<QLabel>(window, "lblServerAlert2")->text(), bvtest::control<QLabel>(window, "lblServerAlert")->text());
-  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote1")->text(), QStringLiteral("※ファイル名中に「%date%」を指定すると実行した"));
-  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote2")->text(), QStringLiteral("   年月日に置換されます。"));
-  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote3")->text(), QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"));
-  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote1")->palette().color(QPalette::WindowText), QColor(Qt::red));
-  EXPECT_EQ(bvtest::control<QCheckBox>(window, "chkVerify")->text(), QStringLiteral("完了時にベリファイを行う"));
-  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnSchedule")->text(), QStringLiteral("エージェントに登録"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblServerAlert")->text(),
+            QStringLiteral("※サーバ上の有効なファイル名を入力してください"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblServerAlert2")->text(),
+            bvtest::control<QLabel>(window, "lblServerAlert")->text());
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote1")->text(),
+            QStringLiteral("※ファイル名中に「%date%」を指定すると実行した"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote2")->text(),
+            QStringLiteral("   年月日に置換されます。"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote3")->text(),
+            QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblDateNote1")->palette().color(QPalette::WindowText),
+            QColor(Qt::red));
+  EXPECT_EQ(bvtest::control<QCheckBox>(window, "chkVerify")->text(),
+            QStringLiteral("完了時にベリファイを行う"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnSchedule")->text(),
+            QStringLiteral("エージェントに登録"));
   EXPECT_EQ(bvtest::control<QPushButton>(window, "btnSchedule")->toolTip(),
             QStringLiteral("SQLServerエージェントへ、バックアップジョブの登録を行います"));
   EXPECT_EQ(bvtest::control<QPushButton>(window, "btnMakeScdl")->text(), QStringLiteral("タスクに追加"));
   EXPECT_EQ(bvtest::control<QPushButton>(window, "btnEditScdl")->text(), QStringLiteral("タスクの編集"));
   EXPECT_EQ(bvtest::control<QLabel>(window, "lblTransaction1")->text(),
             QStringLiteral("トランザクションログの切り捨てと、データファイルの圧縮を行い、"));
-  EXPECT_EQ(bvtest::control<QLabel>(window, "lblTransaction2")->text(), QStringLiteral("ディスクの空き容量を増加させます。"));
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblTransaction2")->text(),
+            QStringLiteral("ディスクの空き容量を増加させます。"));
   EXPECT_EQ(bvtest::control<QPushButton>(window, "btnCreate")->text(), QStringLiteral("今すぐ実行"));
-  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnCreate")->toolTip(), QStringLiteral("現在選択されているタブの処理を実行します"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnCreate")->toolTip(),
+            QStringLiteral("現在選択されているタブの処理を実行します"));
   EXPECT_EQ(bvtest::control<QPushButton>(window, "btnClose")->text(), QStringLiteral("終了"));
-  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnClose")->toolTip(), QStringLiteral("プログラムを終了します"));
-  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->toolTip(), QStringLiteral("ファイルを選択します"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "btnClose")->toolTip(),
+            QStringLiteral("プログラムを終了します"));
+  EXPECT_EQ(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->toolTip(),
+            QStringLiteral("ファイルを選択します"));
 }
 
 TEST_F(MainWindow, NoCaptionIsClipped) {
@@ -193,7 +207,8 @@ TEST_F(MainWindow, KeyboardOrderRunsThroughTheLoginGroupThenTheTabsAndButtons) {
   }
   ASSERT_GE(visited.size(), 4u);
   EXPECT_EQ(visited[0], bvtest::control<QPushButton>(window, "bbnSvrList"));
-  EXPECT_EQ(visited[1], bvtest::control<QRadioButton>(window, "rbSQLServer"));  // the radio buttons are one stop
+  EXPECT_EQ(visited[1],
+            bvtest::control<QRadioButton>(window, "rbSQLServer"));  // the radio buttons are one stop
   EXPECT_EQ(visited[2], bvtest::control<QLineEdit>(window, "editUser"));
   EXPECT_EQ(visited[3], bvtest::control<QLineEdit>(window, "editPass"));
 }
@@ -225,14 +240,16 @@ TEST_F(MainWindow, LeavingTheServerBoxDecidesLocalOrRemote) {
   EXPECT_FALSE(bvtest::control<QPushButton>(window, "bbnBackFilePathOpen")->isEnabled());
   EXPECT_FALSE(bvtest::control<QPushButton>(window, "bbnRestFilePathOpen")->isEnabled());
   EXPECT_TRUE(bvtest::control<QLineEdit>(window, "editBackFilePath")->text().isEmpty());
-  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editRestFilePath")->text(), QStringLiteral("C:\\restore.bak"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editRestFilePath")->text(),
+            QStringLiteral("C:\\restore.bak"));
 
   // Remote to remote changes nothing.
   bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(QStringLiteral("\\\\far\\share\\b.bak"));
   bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
   bvtest::control<QLineEdit>(window, "editServer")->setText(QStringLiteral("otherhost"));
   QTest::keyClick(bvtest::control<QLineEdit>(window, "editServer"), Qt::Key_Tab);
-  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editBackFilePath")->text(), QStringLiteral("\\\\far\\share\\b.bak"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(window, "editBackFilePath")->text(),
+            QStringLiteral("\\\\far\\share\\b.bak"));
 
   // The computer's name in lower case is this computer.
   bvtest::control<QLineEdit>(window, "editServer")->setFocus(Qt::MouseFocusReason);
@@ -298,9 +315,11 @@ TEST_F(MainWindow, AFailedLoginSaysSoOnceAndLeavesTheListEmpty) {
 TEST_F(MainWindow, GetDatabaseNameResolvesOnlyTheDefaultEntry) {
   pretendDatabaseList();
   bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(0);
-  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), window->DefaultDatabase());
+  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")),
+            window->DefaultDatabase());
   bvtest::control<QComboBox>(window, "cmbDatabase")->setCurrentIndex(2);
-  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), QStringLiteral("Sales"));
+  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")),
+            QStringLiteral("Sales"));
 }
 
 // --- Run now: validation --------------------------------------------------------------------
@@ -329,7 +348,8 @@ TEST_F(MainWindow, UnderWindowsAuthenticationEmptyLoginFieldsNeverBlock) {
   clickRunNow();
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0], QStringLiteral("データベース名を選択してください。"));
-  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QPushButton>(window, "btnCreate")) << "the focus is not moved";
+  EXPECT_EQ(QApplication::focusWidget(), bvtest::control<QPushButton>(window, "btnCreate"))
+      << "the focus is not moved";
 }
 
 TEST_F(MainWindow, TheBackupTabNeedsItsFileAndTheRestoreTabOnlyItsOwn) {
@@ -346,7 +366,8 @@ TEST_F(MainWindow, TheBackupTabNeedsItsFileAndTheRestoreTabOnlyItsOwn) {
   clickRunNow();
   EXPECT_EQ(prompts.errors().size(), 1u) << "an empty backup path does not matter on the restore tab";
   ASSERT_EQ(prompts.texts(Kind::ConfirmOkCancel).size(), 1u);
-  EXPECT_EQ(prompts.texts(Kind::ConfirmOkCancel)[0], QStringLiteral("レストアを開始します。よろしいですか？"));
+  EXPECT_EQ(prompts.texts(Kind::ConfirmOkCancel)[0],
+            QStringLiteral("レストアを開始します。よろしいですか？"));
 
   bvtest::control<QLineEdit>(window, "editRestFilePath")->clear();
   clickRunNow();
@@ -376,7 +397,8 @@ TEST_F(MainWindow, AFailedRunShowsTheHeaderAndTheDriversTextsUnderTheHourglass) 
   clickRunNow();
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);
-  EXPECT_TRUE(prompts.boxes[1].text.startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n")))
+  EXPECT_TRUE(
+      prompts.boxes[1].text.startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n")))
       << prompts.boxes[1].text.toStdString();
   EXPECT_TRUE(prompts.boxes[1].text.contains(QStringLiteral("Unable to connect")));
   EXPECT_TRUE(prompts.boxes[1].text.endsWith(QStringLiteral("\r\n")));
@@ -400,8 +422,10 @@ TEST_F(MainWindow, ABackupFileTheBatchCannotCarryExactlyIsRefusedBeforeAnythingI
   pretendDatabaseList();
   auto* file = bvtest::control<QLineEdit>(window, "editBackFilePath");
   const std::pair<QString, QString> cases[] = {
-      {QStringLiteral("D:\\") + QString(998, QLatin1Char('a')), QStringLiteral("バックアップファイル名が長すぎます。")},
-      {QStringLiteral("D:\\café.bak"), QStringLiteral("バックアップファイル名に使用できない文字が含まれています。")},
+      {QStringLiteral("D:\\") + QString(998, QLatin1Char('a')),
+       QStringLiteral("バックアップファイル名が長すぎます。")},
+      {QStringLiteral("D:\\café.bak"),
+       QStringLiteral("バックアップファイル名に使用できない文字が含まれています。")},
   };
   for (const auto& [path, message] : cases) {
     prompts.boxes.clear();

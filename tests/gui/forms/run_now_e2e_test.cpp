@@ -19,12 +19,12 @@
 #include <memory>
 #include <thread>
 
-#include "core/db/database.h"
 #include "controls.h"
+#include "core/db/database.h"
+#include "gui/forms/uBrackenvale.h"
 #include "prompt_recorder.h"
 #include "sockets.h"
 #include "standin_fixture.h"
-#include "gui/forms/uBrackenvale.h"
 
 namespace {
 
@@ -68,7 +68,9 @@ class RunNow : public ::testing::Test {
     QTest::mouseClick(bvtest::control<QPushButton>(window, "btnCreate"), Qt::LeftButton);
   }
   QString lastBox() const { return prompts.boxes.empty() ? QString() : prompts.boxes.back().text; }
-  std::string today() const { return QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString(); }
+  std::string today() const {
+    return QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
+  }
 
   bvtest::StandinFixture standin;
   bvtest::PromptRecorder prompts;
@@ -84,7 +86,8 @@ TEST_F(RunNow, EnteringTheDatabaseBoxLogsInAndListsTheDefaultEntryFirst) {
   EXPECT_GE(bvtest::control<QComboBox>(window, "cmbDatabase")->findText(qs(standin.sampleDatabase())), 0);
   EXPECT_EQ(bvtest::control<QComboBox>(window, "cmbDatabase")->currentIndex(), 0);
   EXPECT_EQ(window->DefaultDatabase(), QStringLiteral("master"));
-  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")), QStringLiteral("master"));
+  EXPECT_EQ(window->GetDatabaseName(bvtest::control<QComboBox>(window, "cmbDatabase")),
+            QStringLiteral("master"));
 }
 
 TEST_F(RunNow, EveryEntryIntoTheBoxLogsInAgainAndResetsTheChoice) {
@@ -143,7 +146,8 @@ TEST_F(RunNow, AQuoteInThePathBacksUpToExactlyThatPath) {
 TEST_F(RunNow, ABackupToAMissingFolderShowsTheServersTexts) {
   logIn();
   choose(standin.sampleDatabase());
-  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "no such dir" / "x.bak").string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")
+      ->setText(qs((standin.scratchDir() / "no such dir" / "x.bak").string()));
   runNow();
   ASSERT_EQ(prompts.errors().size(), 1u);
   const QString message = prompts.errors()[0];
@@ -247,7 +251,8 @@ TEST_F(RunNowTraced, TheLogTabTruncatesThenShrinksOnAFreshConnection) {
 TEST_F(RunNowTraced, TheServerReceivesTheBackupBatchAsBuiltFollowedByCrLf) {
   logIn();
   choose(standin.sampleDatabase());
-  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "t.bak").string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")
+      ->setText(qs((standin.scratchDir() / "t.bak").string()));
   bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
   const std::string batch = window->BuildBackupCommand();
   runNow();
@@ -267,8 +272,10 @@ TEST_F(RunNowOn2008, ARefusedTruncationRunsNoShrinkAndSaysNoFinish) {
   runNow();
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);
-  EXPECT_TRUE(prompts.boxes[1].text.startsWith(QStringLiteral("ログの切り捨て中にエラーが発生しました。\r\n\r\n")));
-  EXPECT_TRUE(prompts.boxes[1].text.contains(QStringLiteral("TRUNCATE_ONLY"))) << prompts.boxes[1].text.toStdString();
+  EXPECT_TRUE(
+      prompts.boxes[1].text.startsWith(QStringLiteral("ログの切り捨て中にエラーが発生しました。\r\n\r\n")));
+  EXPECT_TRUE(prompts.boxes[1].text.contains(QStringLiteral("TRUNCATE_ONLY")))
+      << prompts.boxes[1].text.toStdString();
   EXPECT_TRUE(prompts.texts(Kind::Information).empty());
   EXPECT_EQ(text().find("SHRINKDATABASE"), std::string::npos);
 }
@@ -289,7 +296,8 @@ class RunNowWithFaults : public RunNow {
       if (bvtest::openClientSockets(standin.port()).empty() && standin.engine().activeSessions() == 0) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    for (const auto& socket : bvtest::openClientSockets(standin.port())) ADD_FAILURE() << "left open: " << socket;
+    for (const auto& socket : bvtest::openClientSockets(standin.port()))
+      ADD_FAILURE() << "left open: " << socket;
     EXPECT_EQ(standin.engine().activeSessions(), 0);
   }
 
@@ -299,7 +307,8 @@ class RunNowWithFaults : public RunNow {
   }
   std::vector<std::string> scratchFiles() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(standin.scratchDir())) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(standin.scratchDir()))
+      names.push_back(entry.path().filename());
     return names;
   }
 
@@ -323,7 +332,8 @@ class ServerGoneMidBackup : public RunNowWithFaults {
 
 TEST_F(ServerGoneMidBackup, TheSocketProbeSeesAConnectionThatIsOpen) {
   // What expectNoConnectionLeft relies on: an open connection is seen, a closed one is not.
-  bv::db::Connection held(bv::db::loginConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}, {}));
+  bv::db::Connection held(
+      bv::db::loginConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}, {}));
   held.open();
   EXPECT_EQ(bvtest::openClientSockets(standin.port()).size(), 1u);
   held.close();
@@ -341,7 +351,8 @@ TEST_F(ServerGoneMidBackup, ShowsTheDriversTextKeepsTheEarlierFileAndLetsGoOfThe
   runNow();
   ASSERT_EQ(prompts.errors().size(), 1u) << lastBox().toStdString();
   const QString message = prompts.errors()[0];
-  EXPECT_TRUE(message.startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n"))) << message.toStdString();
+  EXPECT_TRUE(message.startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n")))
+      << message.toStdString();
   EXPECT_TRUE(message.contains(QStringLiteral("EOF"))) << message.toStdString();
   EXPECT_TRUE(prompts.texts(Kind::Information).empty());
 
@@ -366,11 +377,13 @@ TEST_F(ReplyCutOffMidway, IsAnErrorNeverAFinishedBackup) {
   // outcome and must not claim success.
   logIn();
   choose(standin.sampleDatabase());
-  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "cut.bak").string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")
+      ->setText(qs((standin.scratchDir() / "cut.bak").string()));
   bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
   runNow();
   ASSERT_EQ(prompts.errors().size(), 1u) << lastBox().toStdString();
-  EXPECT_TRUE(prompts.errors()[0].startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n")));
+  EXPECT_TRUE(
+      prompts.errors()[0].startsWith(QStringLiteral("バックアップ中にエラーが発生しました。\r\n\r\n")));
   EXPECT_TRUE(prompts.texts(Kind::Information).empty());
   expectNoConnectionLeft();
 }
@@ -433,7 +446,8 @@ class LongBackup : public RunNowWithFaults {
 TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers) {
   logIn();
   choose(standin.sampleDatabase());
-  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "long.bak").string()));
+  bvtest::control<QLineEdit>(window, "editBackFilePath")
+      ->setText(qs((standin.scratchDir() / "long.bak").string()));
 
   // Looked at while the server holds the backup: the window's own event loop keeps running.
   QString operation;
@@ -455,7 +469,8 @@ TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers
   EXPECT_EQ(operation, QStringLiteral("バックアップを実行しています..."));
   ASSERT_EQ(elapsed.size(), 2) << elapsed.join(u'|').toStdString();
   EXPECT_EQ(elapsed[0], QStringLiteral("経過時間 00:00:00"));
-  EXPECT_TRUE(elapsed[1] == QStringLiteral("経過時間 00:00:01") || elapsed[1] == QStringLiteral("経過時間 00:00:02"))
+  EXPECT_TRUE(elapsed[1] == QStringLiteral("経過時間 00:00:01") ||
+              elapsed[1] == QStringLiteral("経過時間 00:00:02"))
       << elapsed[1].toStdString();
   EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
   EXPECT_TRUE(fs::exists(standin.scratchDir() / "long.bak"));

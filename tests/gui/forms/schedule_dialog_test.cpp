@@ -21,10 +21,10 @@
 #include <memory>
 
 #include "closed_port.h"
-#include "gui/widgets/mask_edit.h"
 #include "controls.h"
-#include "prompt_recorder.h"
 #include "gui/forms/uSchedule.h"
+#include "gui/widgets/mask_edit.h"
+#include "prompt_recorder.h"
 #include "standin_fixture.h"
 
 namespace {
@@ -45,10 +45,13 @@ class ScheduleDialog : public ::testing::Test {
     dialog->HandOver(QStringLiteral("somehost"), QStringLiteral("Sales"), QStringLiteral("C:\\backup\\s.bak"),
                      QStringLiteral("sa"), QStringLiteral("pw"), true, true);
     bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral("nightly"));
-    bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("02:00:00"));
+    bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")
+        ->setMaskedText(QStringLiteral("02:00:00"));
     bvtest::control<QRadioButton>(dialog, "rbRunDaily")->setChecked(true);
   }
-  QString unreachableServer() const { return QStringLiteral("127.0.0.1,%1").arg(bvtest::closedLoopbackPort()); }
+  QString unreachableServer() const {
+    return QStringLiteral("127.0.0.1,%1").arg(bvtest::closedLoopbackPort());
+  }
   // Shows the dialog modally as the main window does; gives up (result 99) if it never closes.
   int execUntilClosed() {
     QTimer guard;
@@ -68,30 +71,44 @@ TEST_F(ScheduleDialog, IsTheModalAgentScheduleDialog) {
   EXPECT_EQ(dialog->objectName(), QStringLiteral("frmSchedule"));
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("エージェント スケジュール登録"));
   EXPECT_TRUE(dialog->isModal());
-  EXPECT_EQ(bvtest::control<QGroupBox>(dialog, "gbxJobList")->title(), QStringLiteral("現在登録されているジョブ一覧"));
-  EXPECT_EQ(bvtest::control<QGroupBox>(dialog, "gbxNewJob")->title(), QStringLiteral("今回追加するバックアップジョブ"));
-  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxJobList")->isAncestorOf(bvtest::control<QTreeWidget>(dialog, "lvScdlList")));
-  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxJobList")->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnDelete")));
-  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxNewJob")->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnInsert")));
-  EXPECT_FALSE(bvtest::control<QGroupBox>(dialog, "gbxNewJob")->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnEnd")));
+  EXPECT_EQ(bvtest::control<QGroupBox>(dialog, "gbxJobList")->title(),
+            QStringLiteral("現在登録されているジョブ一覧"));
+  EXPECT_EQ(bvtest::control<QGroupBox>(dialog, "gbxNewJob")->title(),
+            QStringLiteral("今回追加するバックアップジョブ"));
+  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxJobList")
+                  ->isAncestorOf(bvtest::control<QTreeWidget>(dialog, "lvScdlList")));
+  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxJobList")
+                  ->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnDelete")));
+  EXPECT_TRUE(bvtest::control<QGroupBox>(dialog, "gbxNewJob")
+                  ->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnInsert")));
+  EXPECT_FALSE(bvtest::control<QGroupBox>(dialog, "gbxNewJob")
+                   ->isAncestorOf(bvtest::control<QPushButton>(dialog, "btnEnd")));
 }
 
 TEST_F(ScheduleDialog, EveryControlCarriesItsName) {
   for (const char* name :
-       {"lvScdlList", "btnDelete", "editJobName", "editBackFile", "bbnBackFilePathOpen", "editDesc",
-        "medtStartTime", "rbRunOnce", "rbRunDaily", "rbRunWeekly", "rbRunMonthly", "dtpStartDate", "chkSun",
-        "chkMon", "chkTue", "chkWed", "chkThu", "chkFri", "chkSat", "spedtDay", "btnInsert", "btnEnd"}) {
+       {"lvScdlList",   "btnDelete",     "editJobName", "editBackFile", "bbnBackFilePathOpen",
+        "editDesc",     "medtStartTime", "rbRunOnce",   "rbRunDaily",   "rbRunWeekly",
+        "rbRunMonthly", "dtpStartDate",  "chkSun",      "chkMon",       "chkTue",
+        "chkWed",       "chkThu",        "chkFri",      "chkSat",       "spedtDay",
+        "btnInsert",    "btnEnd"}) {
     EXPECT_NE(dialog->findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
   }
   EXPECT_NE(qobject_cast<QDateEdit*>(bvtest::control<QDateEdit>(dialog, "dtpStartDate")), nullptr);
-  EXPECT_NE(qobject_cast<QLineEdit*>(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")), nullptr);
+  EXPECT_NE(qobject_cast<QLineEdit*>(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")),
+            nullptr);
 }
 
 TEST_F(ScheduleDialog, TheJobListHasItsEightColumns) {
   QTreeWidget* list = bvtest::control<QTreeWidget>(dialog, "lvScdlList");
-  const std::pair<const char*, int> columns[] = {
-      {"No", 30},        {"ジョブ名", 80},            {"バックアップファイル", 120}, {"設定実行日", 80},
-      {"実行時間", 65}, {"最終実行状態（日時）", 150}, {"次回実行日時", 120},         {"説明", 150}};
+  const std::pair<const char*, int> columns[] = {{"No", 30},
+                                                 {"ジョブ名", 80},
+                                                 {"バックアップファイル", 120},
+                                                 {"設定実行日", 80},
+                                                 {"実行時間", 65},
+                                                 {"最終実行状態（日時）", 150},
+                                                 {"次回実行日時", 120},
+                                                 {"説明", 150}};
   ASSERT_EQ(list->columnCount(), 8);
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(list->headerItem()->text(i), QString::fromUtf8(columns[i].first)) << i;
@@ -103,17 +120,22 @@ TEST_F(ScheduleDialog, TheJobListHasItsEightColumns) {
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_EQ(list->topLevelItemCount(), 0);
-  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled()) << "no rows, nothing to delete";
+  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled())
+      << "no rows, nothing to delete";
 }
 
 TEST_F(ScheduleDialog, TheNewJobControlsHaveTheirCaptionsLimitsAndTags) {
   EXPECT_EQ(bvtest::control<QPushButton>(dialog, "btnInsert")->text(), QStringLiteral("追加"));
   EXPECT_EQ(bvtest::control<QPushButton>(dialog, "btnDelete")->text(), QStringLiteral("削除"));
   EXPECT_EQ(bvtest::control<QPushButton>(dialog, "btnEnd")->text(), QStringLiteral("戻る"));
-  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->text(), QStringLiteral("指定日に１回のみ実行"));
-  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunDaily")->text(), QStringLiteral("毎日の指定時間に実行"));
-  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->text(), QStringLiteral("毎週の指定曜日に実行"));
-  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->text(), QStringLiteral("毎月の指定日に実行"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->text(),
+            QStringLiteral("指定日に１回のみ実行"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunDaily")->text(),
+            QStringLiteral("毎日の指定時間に実行"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->text(),
+            QStringLiteral("毎週の指定曜日に実行"));
+  EXPECT_EQ(bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->text(),
+            QStringLiteral("毎月の指定日に実行"));
   EXPECT_EQ(TfrmSchedule::TagOf(bvtest::control<QRadioButton>(dialog, "rbRunOnce")), 1);
   EXPECT_EQ(TfrmSchedule::TagOf(bvtest::control<QRadioButton>(dialog, "rbRunDaily")), 4);
   EXPECT_EQ(TfrmSchedule::TagOf(bvtest::control<QRadioButton>(dialog, "rbRunWeekly")), 8);
@@ -123,14 +145,15 @@ TEST_F(ScheduleDialog, TheNewJobControlsHaveTheirCaptionsLimitsAndTags) {
   EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->minimum(), 1);
   EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->maximum(), 31);
   EXPECT_EQ(bvtest::control<QSpinBox>(dialog, "spedtDay")->value(), 1);
-  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(), QStringLiteral("00:00:00"));
+  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(),
+            QStringLiteral("00:00:00"));
   EXPECT_TRUE(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->isChecked());
 }
 
 TEST_F(ScheduleDialog, NoCaptionIsClipped) {
   // Shown once (against a refused port, so it closes again at once); the layout stays.
-  dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QString(), QStringLiteral("sa"), QStringLiteral("pw"),
-                   true, true);
+  dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QString(), QStringLiteral("sa"),
+                   QStringLiteral("pw"), true, true);
   execUntilClosed();
   for (QLabel* label : dialog->findChildren<QLabel*>()) {
     EXPECT_GE(label->width(), label->sizeHint().width()) << label->objectName().toStdString();
@@ -145,7 +168,8 @@ TEST_F(ScheduleDialog, NoCaptionIsClipped) {
     EXPECT_GE(group->width(), group->minimumSizeHint().width()) << group->objectName().toStdString();
   }
   const QRect list = bvtest::control<QTreeWidget>(dialog, "lvScdlList")->geometry();
-  EXPECT_GE(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->viewport()->width(), bvtest::control<QTreeWidget>(dialog, "lvScdlList")->header()->length())
+  EXPECT_GE(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->viewport()->width(),
+            bvtest::control<QTreeWidget>(dialog, "lvScdlList")->header()->length())
       << "every column is in view without scrolling: " << list.width();
 }
 
@@ -153,8 +177,11 @@ TEST_F(ScheduleDialog, NoCaptionIsClipped) {
 
 TEST_F(ScheduleDialog, EachScheduleKindEnablesOnlyItsOwnInput) {
   const auto days = [&] {
-    return std::vector<QCheckBox*>{bvtest::control<QCheckBox>(dialog, "chkSun"), bvtest::control<QCheckBox>(dialog, "chkMon"), bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"),
-                                   bvtest::control<QCheckBox>(dialog, "chkThu"), bvtest::control<QCheckBox>(dialog, "chkFri"), bvtest::control<QCheckBox>(dialog, "chkSat")};
+    return std::vector<QCheckBox*>{
+        bvtest::control<QCheckBox>(dialog, "chkSun"), bvtest::control<QCheckBox>(dialog, "chkMon"),
+        bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"),
+        bvtest::control<QCheckBox>(dialog, "chkThu"), bvtest::control<QCheckBox>(dialog, "chkFri"),
+        bvtest::control<QCheckBox>(dialog, "chkSat")};
   };
   bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->click();
   for (QCheckBox* box : days()) EXPECT_TRUE(box->isEnabled()) << box->objectName().toStdString();
@@ -210,8 +237,8 @@ TEST_F(ScheduleDialog, CollectedSettingsFollowTheCheckedKind) {
 // --- Checks of a new job --------------------------------------------------------------------
 
 TEST_F(ScheduleDialog, TheChecksRunInOrderAndFocusTheField) {
-  dialog->HandOver(QStringLiteral("somehost"), QStringLiteral("Sales"), QStringLiteral("s.bak"), QStringLiteral("sa"),
-                   QStringLiteral("pw"), true, true);
+  dialog->HandOver(QStringLiteral("somehost"), QStringLiteral("Sales"), QStringLiteral("s.bak"),
+                   QStringLiteral("sa"), QStringLiteral("pw"), true, true);
   bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral("   "));
   bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->clear();
   bvtest::control<QRadioButton>(dialog, "rbRunWeekly")->setChecked(true);
@@ -220,8 +247,9 @@ TEST_F(ScheduleDialog, TheChecksRunInOrderAndFocusTheField) {
     prompts.boxes.clear();
     bvtest::control<QPushButton>(dialog, "btnInsert")->click();
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back to normal";
-    return prompts.boxes.size() == 1 && prompts.boxes[0].kind == Kind::Error ? prompts.boxes[0].text
-                                                                              : QStringLiteral("<no single error>");
+    return prompts.boxes.size() == 1 && prompts.boxes[0].kind == Kind::Error
+               ? prompts.boxes[0].text
+               : QStringLiteral("<no single error>");
   };
   EXPECT_EQ(press(), QStringLiteral("ジョブ名が設定されていません。"));
   EXPECT_EQ(dialog->focusWidget(), bvtest::control<QLineEdit>(dialog, "editJobName"));
@@ -318,8 +346,8 @@ TEST_F(ScheduleDialog, TheHandOverFillsTheFieldsAndTheBackupFile) {
   EXPECT_EQ(dialog->GetConnectionSettings().text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Pooling=false;Initial Catalog=Sales;"
             "User ID=sa;Password=\"p;w\";Data Source=SRV\\INST");
-  dialog->HandOver(QStringLiteral("SRV"), QStringLiteral("Sales"), QString(), QStringLiteral("sa"), QString(), true,
-                   false);
+  dialog->HandOver(QStringLiteral("SRV"), QStringLiteral("Sales"), QString(), QStringLiteral("sa"), QString(),
+                   true, false);
   EXPECT_EQ(dialog->GetConnectionSettings().text(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;Trusted_Connection=yes;Pooling=false;"
             "Initial Catalog=master;Data Source=SRV");
@@ -331,7 +359,8 @@ TEST_F(ScheduleDialog, TheFileButtonReplacesThePathOnlyWhenAFileIsChosen) {
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("/keep.bak"));
   prompts.fileAnswers = {QStringLiteral("/var/backup/chosen.bak")};
   bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->click();
-  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("/var/backup/chosen.bak"));
+  EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(),
+            QStringLiteral("/var/backup/chosen.bak"));
   EXPECT_EQ(prompts.texts(Kind::OpenFile).size(), 2u);
 }
 
@@ -345,8 +374,8 @@ TEST_F(ScheduleDialog, DeletingWithoutASelectedRowAsksForOne) {
 // --- Connecting -----------------------------------------------------------------------------
 
 TEST_F(ScheduleDialog, AFailedConnectionSaysSoAndClosesTheDialog) {
-  dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QStringLiteral("C:\\b.bak"), QStringLiteral("sa"),
-                   QStringLiteral("pw"), false, true);
+  dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QStringLiteral("C:\\b.bak"),
+                   QStringLiteral("sa"), QStringLiteral("pw"), false, true);
   // What the showing resets.
   bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->setMaskedText(QStringLiteral("12:34:56"));
   bvtest::control<QRadioButton>(dialog, "rbRunMonthly")->setChecked(true);
@@ -358,35 +387,38 @@ TEST_F(ScheduleDialog, AFailedConnectionSaysSoAndClosesTheDialog) {
   EXPECT_FALSE(dialog->IsConnected());
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
-  EXPECT_TRUE(prompts.boxes[0].text.startsWith(QStringLiteral("データベースの接続でエラーが発生しました。\r\n\r\n")))
+  EXPECT_TRUE(
+      prompts.boxes[0].text.startsWith(QStringLiteral("データベースの接続でエラーが発生しました。\r\n\r\n")))
       << prompts.boxes[0].text.toStdString();
-  EXPECT_GT(prompts.boxes[0].text.size(), QStringLiteral("データベースの接続でエラーが発生しました。\r\n\r\n").size());
+  EXPECT_GT(prompts.boxes[0].text.size(),
+            QStringLiteral("データベースの接続でエラーが発生しました。\r\n\r\n").size());
   EXPECT_FALSE(prompts.boxes[0].hourglass);
   // The version query that follows finds no connection and says so too.
   EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);
-  EXPECT_TRUE(
-      prompts.boxes[1].text.startsWith(QStringLiteral("SQL SERVERバージョン情報の取得でエラーが発生しました。\r\n\r\n")))
+  EXPECT_TRUE(prompts.boxes[1].text.startsWith(
+      QStringLiteral("SQL SERVERバージョン情報の取得でエラーが発生しました。\r\n\r\n")))
       << prompts.boxes[1].text.toStdString();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
-  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(), QStringLiteral("00:00:00"));
+  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(),
+            QStringLiteral("00:00:00"));
   EXPECT_TRUE(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->isChecked());
   EXPECT_TRUE(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->isEnabled());
   EXPECT_FALSE(bvtest::control<QSpinBox>(dialog, "spedtDay")->isEnabled());
   EXPECT_EQ(bvtest::control<QDateEdit>(dialog, "dtpStartDate")->date(), QDate::currentDate());
-  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->isEnabled()) << "a remote server's files cannot be browsed";
+  EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->isEnabled())
+      << "a remote server's files cannot be browsed";
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editJobName")->text(), QStringLiteral("kept"));
   EXPECT_EQ(bvtest::control<QLineEdit>(dialog, "editBackFile")->text(), QStringLiteral("C:\\b.bak"));
   EXPECT_EQ(dialog->ServerVersion(), 0) << "no version was read";
 }
 
 TEST_F(ScheduleDialog, TheFileButtonIsEnabledForALocalServer) {
-  dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QString(), QStringLiteral("sa"), QStringLiteral("pw"),
-                   true, true);
+  dialog->HandOver(unreachableServer(), QStringLiteral("Sales"), QString(), QStringLiteral("sa"),
+                   QStringLiteral("pw"), true, true);
   execUntilClosed();
   EXPECT_TRUE(bvtest::control<QPushButton>(dialog, "bbnBackFilePathOpen")->isEnabled());
 }
-
 
 // The stand-in answers the login and the version; a fresh msdb holds no jobs, so the job list
 // stays empty without a word (schedule_standin_test.cpp registers and runs jobs).
@@ -424,8 +456,10 @@ TEST_F(ScheduleDialog, AWrongPasswordGivesTheServersLoginError) {
                    QStringLiteral("wrong"), true, true);
   EXPECT_EQ(execUntilClosed(), QDialog::Rejected);
   ASSERT_FALSE(prompts.boxes.empty());
-  EXPECT_TRUE(prompts.boxes[0].text.startsWith(QStringLiteral("データベースの接続でエラーが発生しました。\r\n\r\n")));
-  EXPECT_TRUE(prompts.boxes[0].text.contains(QStringLiteral("Login failed"))) << prompts.boxes[0].text.toStdString();
+  EXPECT_TRUE(
+      prompts.boxes[0].text.startsWith(QStringLiteral("データベースの接続でエラーが発生しました。\r\n\r\n")));
+  EXPECT_TRUE(prompts.boxes[0].text.contains(QStringLiteral("Login failed")))
+      << prompts.boxes[0].text.toStdString();
 }
 
 TEST_F(ScheduleDialog, EachShowingConnectsAfreshAndResetsTheSchedule) {
@@ -441,10 +475,10 @@ TEST_F(ScheduleDialog, EachShowingConnectsAfreshAndResetsTheSchedule) {
   dialog->show();
   EXPECT_TRUE(dialog->IsConnected());
   EXPECT_TRUE(bvtest::control<QRadioButton>(dialog, "rbRunOnce")->isChecked());
-  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(), QStringLiteral("00:00:00"));
+  EXPECT_EQ(bvtest::control<bv::widgets::MaskEdit>(dialog, "medtStartTime")->maskedText(),
+            QStringLiteral("00:00:00"));
   EXPECT_TRUE(prompts.boxes.empty());
   bvtest::control<QPushButton>(dialog, "btnEnd")->click();
 }
-
 
 }  // namespace

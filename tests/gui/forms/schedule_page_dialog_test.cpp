@@ -60,7 +60,9 @@ TaskTrigger weekly(std::uint16_t every, std::uint16_t days) {
 }
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
-QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString qs(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // --- Driving the controls as a user does -------------------------------------------------------
 
@@ -186,7 +188,8 @@ TEST_F(SchedulePageTest, CaptionsAndChoices) {
   QComboBox* kinds = find<QComboBox>("cmbScheduleKind");
   QStringList items;
   for (int i = 0; i < kinds->count(); ++i) items << kinds->itemText(i);
-  EXPECT_EQ(items, QStringList({"毎日", "毎週", "毎月", "一回限り", "システム起動時", "ログオン時", "アイドル時"}));
+  EXPECT_EQ(items,
+            QStringList({"毎日", "毎週", "毎月", "一回限り", "システム起動時", "ログオン時", "アイドル時"}));
   QComboBox* weeks = find<QComboBox>("cmbWhichWeek");
   items.clear();
   for (int i = 0; i < weeks->count(); ++i) items << weeks->itemText(i);
@@ -203,12 +206,14 @@ TEST_F(SchedulePageTest, CaptionsAndChoices) {
 
 TEST_F(SchedulePageTest, EveryControlCarriesItsName) {
   for (const char* name :
-       {"pgcPages", "tsSchedule", "lblSummary", "cmbSchedules", "btnNew", "btnDelete", "lblScheduleKind",
-        "cmbScheduleKind", "lblStartTime", "edtStartTime", "btnAdvanced", "gbxSchedule", "pnlDaily",
-        "spedtEveryDays", "pnlWeekly", "spedtEveryWeeks", "chkMon", "chkTue", "chkWed", "chkThu", "chkFri",
-        "chkSat", "chkSun", "pnlMonthly", "rbMonthlyDay", "spedtMonthDay", "rbMonthlyWeekday", "cmbWhichWeek",
-        "cmbWeekday", "btnSelectMonths", "pnlOnce", "edtRunOn", "pnlIdle", "spedtIdleMinutes",
-        "chkShowMultiple", "btnOK", "btnCancel"}) {
+       {"pgcPages",        "tsSchedule",       "lblSummary",      "cmbSchedules",     "btnNew",
+        "btnDelete",       "lblScheduleKind",  "cmbScheduleKind", "lblStartTime",     "edtStartTime",
+        "btnAdvanced",     "gbxSchedule",      "pnlDaily",        "spedtEveryDays",   "pnlWeekly",
+        "spedtEveryWeeks", "chkMon",           "chkTue",          "chkWed",           "chkThu",
+        "chkFri",          "chkSat",           "chkSun",          "pnlMonthly",       "rbMonthlyDay",
+        "spedtMonthDay",   "rbMonthlyWeekday", "cmbWhichWeek",    "cmbWeekday",       "btnSelectMonths",
+        "pnlOnce",         "edtRunOn",         "pnlIdle",         "spedtIdleMinutes", "chkShowMultiple",
+        "btnOK",           "btnCancel"}) {
     EXPECT_NE(page.findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
   }
   EXPECT_EQ(page.objectName(), QStringLiteral("frmSchedulePage"));
@@ -219,17 +224,24 @@ TEST_F(SchedulePageTest, ShowsOverTheOwnersWindowAndLetsGoAfter) {
   auto* field = new QLineEdit(&owner);
   owner.show();
   std::vector<TaskTrigger> triggers{daily(1)};
-  showPage(triggers, [&] {
-    EXPECT_EQ(page.parentWidget(), &owner) << "a control's handle names its window";
-    press(find<QPushButton>("btnCancel"));
-  }, field);
+  showPage(
+      triggers,
+      [&] {
+        EXPECT_EQ(page.parentWidget(), &owner) << "a control's handle names its window";
+        press(find<QPushButton>("btnCancel"));
+      },
+      field);
   EXPECT_EQ(page.parentWidget(), nullptr);
 
   int notAWidget = 0;
-  showPage(triggers, [&] {
-    EXPECT_EQ(page.parentWidget(), nullptr) << "a handle that is no widget of the program is not followed";
-    press(find<QPushButton>("btnCancel"));
-  }, &notAWidget);
+  showPage(
+      triggers,
+      [&] {
+        EXPECT_EQ(page.parentWidget(), nullptr)
+            << "a handle that is no widget of the program is not followed";
+        press(find<QPushButton>("btnCancel"));
+      },
+      &notAWidget);
 }
 
 TEST_F(SchedulePageTest, NoCaptionIsClipped) {
@@ -239,7 +251,8 @@ TEST_F(SchedulePageTest, NoCaptionIsClipped) {
       choose(find<QComboBox>("cmbScheduleKind"), QString::fromUtf8(kind));
       for (QLabel* label : page.findChildren<QLabel*>()) {
         if (!label->isVisible() || label->wordWrap()) continue;
-        EXPECT_GE(label->width(), label->sizeHint().width()) << kind << " " << label->objectName().toStdString();
+        EXPECT_GE(label->width(), label->sizeHint().width())
+            << kind << " " << label->objectName().toStdString();
       }
       for (QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
         if (!button->isVisible() || button->text().isEmpty()) continue;
@@ -452,7 +465,8 @@ TEST_F(SchedulePageTest, EventKindsHideTheStartTimeAndTheAdvancedOptions) {
       if (idle) {
         EXPECT_TRUE(find<QWidget>("pnlIdle")->isVisible());
         EXPECT_EQ(find<QSpinBox>("spedtIdleMinutes")->value(), kDefaultIdleMinutes);
-        EXPECT_FALSE(find<QSpinBox>("spedtIdleMinutes")->isEnabled()) << "the task's Idle Wait is not the page's";
+        EXPECT_FALSE(find<QSpinBox>("spedtIdleMinutes")->isEnabled())
+            << "the task's Idle Wait is not the page's";
       }
       EXPECT_EQ(summary(), qs(triggerText(from20261208(type))));
       pressOk();
@@ -504,7 +518,8 @@ TEST_F(SchedulePageTest, AdvancedOptionsEndDateAndRepetitionForADuration) {
     });
     press(find<QPushButton>("btnAdvanced"));
     EXPECT_EQ(summary(),
-              QStringLiteral("毎日 2:00 から 8 時間 30 分、2 時間ごとに開始、開始日: 2026/12/08、終了日: 2027/01/31"));
+              QStringLiteral(
+                  "毎日 2:00 から 8 時間 30 分、2 時間ごとに開始、開始日: 2026/12/08、終了日: 2027/01/31"));
     pressOk();
   });
   ASSERT_EQ(result, 1);
@@ -574,7 +589,8 @@ TEST_F(SchedulePageTest, AdvancedOptionsRefuseAnEndBeforeTheStart) {
       toggle(in<QCheckBox>(&advanced, "chkEndDate"));
       typeInto(in<QDateEdit>(&advanced, "edtEndDate"), "20261207");
       press(in<QPushButton>(&advanced, "btnOK"));
-      EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("終了日には開始日以降の日付を指定してください。")});
+      EXPECT_EQ(prompts.errors(),
+                std::vector<QString>{QStringLiteral("終了日には開始日以降の日付を指定してください。")});
       EXPECT_TRUE(advanced.isVisible()) << "the options stay open";
       EXPECT_EQ(QApplication::activeModalWidget(), &advanced);
       press(in<QPushButton>(&advanced, "btnCancel"));
@@ -598,8 +614,9 @@ TEST_F(SchedulePageTest, AdvancedOptionsRefuseAWindowNotLongerThanTheInterval) {
       typeNumber(in<QSpinBox>(&advanced, "spedtDurationHours"), "1");
       typeNumber(in<QSpinBox>(&advanced, "spedtDurationMinutes"), "0");
       press(in<QPushButton>(&advanced, "btnOK"));
-      EXPECT_EQ(prompts.errors(),
-                std::vector<QString>{QStringLiteral("継続時間には繰り返しの間隔より長い時間を指定してください。")});
+      EXPECT_EQ(
+          prompts.errors(),
+          std::vector<QString>{QStringLiteral("継続時間には繰り返しの間隔より長い時間を指定してください。")});
       EXPECT_TRUE(advanced.isVisible());
       typeNumber(in<QSpinBox>(&advanced, "spedtDurationMinutes"), "1");
       press(in<QPushButton>(&advanced, "btnOK"));
@@ -643,7 +660,8 @@ TEST_F(SchedulePageTest, SelectingNoMonthIsRefused) {
       press(in<QPushButton>(&months, "btnCancel"));
     });
     press(find<QPushButton>("btnSelectMonths"));
-    EXPECT_EQ(summary(), QStringLiteral("毎月 8 日 2:00 に開始、開始日: 2026/12/08")) << "cancelled: all months";
+    EXPECT_EQ(summary(), QStringLiteral("毎月 8 日 2:00 に開始、開始日: 2026/12/08"))
+        << "cancelled: all months";
     press(find<QPushButton>("btnCancel"));
   });
 }
@@ -754,7 +772,8 @@ TEST_F(SchedulePageTest, TurningTheListOnForOneScheduleAndAddingAnother) {
     EXPECT_TRUE(find<QComboBox>("cmbSchedules")->isVisible());
     EXPECT_FALSE(find<QLabel>("lblSummary")->isVisible());
     EXPECT_FALSE(find<QPushButton>("btnDelete")->isEnabled()) << "the last schedule stays";
-    EXPECT_EQ(find<QComboBox>("cmbSchedules")->itemText(0), QStringLiteral("1. 毎日 2:00 に開始、開始日: 2026/12/08"));
+    EXPECT_EQ(find<QComboBox>("cmbSchedules")->itemText(0),
+              QStringLiteral("1. 毎日 2:00 に開始、開始日: 2026/12/08"));
 
     press(find<QPushButton>("btnNew"));
     EXPECT_FALSE(multiple->isEnabled());

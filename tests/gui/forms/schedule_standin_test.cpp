@@ -19,13 +19,13 @@
 #include <memory>
 #include <sstream>
 
+#include "controls.h"
+#include "gui/forms/uSchedule.h"
 #include "gui/widgets/mask_edit.h"
 #include "odbc_client.h"
-#include "controls.h"
 #include "prompt_recorder.h"
 #include "standin/features/backup_file.h"
 #include "standin_fixture.h"
-#include "gui/forms/uSchedule.h"
 
 namespace {
 
@@ -59,8 +59,8 @@ class ScheduleOnStandin : public ::testing::Test {
     options.traceFile = std::move(trace);
     standin = std::make_unique<bvtest::StandinFixture>(options);
     dialog = std::make_unique<TfrmSchedule>();
-    dialog->HandOver(qs(standin->serverText()), qs(standin->sampleDatabase()), QString(), QStringLiteral("sa"),
-                     qs(standin->saPassword()), true, true);
+    dialog->HandOver(qs(standin->serverText()), qs(standin->sampleDatabase()), QString(),
+                     QStringLiteral("sa"), qs(standin->saPassword()), true, true);
     dialog->show();
     ASSERT_TRUE(dialog->IsConnected());
     ASSERT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text.toStdString();
@@ -98,7 +98,9 @@ class ScheduleOnStandin : public ::testing::Test {
   }
 
   int rows() const { return bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItemCount(); }
-  QString cell(int row, int column) const { return bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(row)->text(column); }
+  QString cell(int row, int column) const {
+    return bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(row)->text(column);
+  }
   int rowOf(const QString& name) const {
     for (int i = 0; i < rows(); ++i)
       if (cell(i, 1) == name) return i;
@@ -124,25 +126,35 @@ TEST_P(ScheduleOnEachRelease, EachScheduleKindIsRegisteredAndListedWithItsSchedu
   start(GetParam());
   const QDate today = QDate::currentDate();
 
-  fill(QStringLiteral("once"), bvtest::control<QRadioButton>(dialog, "rbRunOnce"), QStringLiteral("02:00:00"));
+  fill(QStringLiteral("once"), bvtest::control<QRadioButton>(dialog, "rbRunOnce"),
+       QStringLiteral("02:00:00"));
   bvtest::control<QDateEdit>(dialog, "dtpStartDate")->setDate(QDate(2031, 7, 9));
   ASSERT_TRUE(add()) << boxes().toStdString();
 
-  fill(QStringLiteral("daily"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("00:00:00"));
+  fill(QStringLiteral("daily"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"),
+       QStringLiteral("00:00:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
 
   // The day after tomorrow's weekday: its next run is that day whatever the time now.
   const QDate weekDay = today.addDays(2);
-  fill(QStringLiteral("weekly"), bvtest::control<QRadioButton>(dialog, "rbRunWeekly"), QStringLiteral("12:00:00"));
-  for (QCheckBox* box : {bvtest::control<QCheckBox>(dialog, "chkSun"), bvtest::control<QCheckBox>(dialog, "chkMon"), bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"), bvtest::control<QCheckBox>(dialog, "chkThu"),
-                         bvtest::control<QCheckBox>(dialog, "chkFri"), bvtest::control<QCheckBox>(dialog, "chkSat")})
+  fill(QStringLiteral("weekly"), bvtest::control<QRadioButton>(dialog, "rbRunWeekly"),
+       QStringLiteral("12:00:00"));
+  for (QCheckBox* box :
+       {bvtest::control<QCheckBox>(dialog, "chkSun"), bvtest::control<QCheckBox>(dialog, "chkMon"),
+        bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"),
+        bvtest::control<QCheckBox>(dialog, "chkThu"), bvtest::control<QCheckBox>(dialog, "chkFri"),
+        bvtest::control<QCheckBox>(dialog, "chkSat")})
     box->setChecked(false);
-  QCheckBox* const days[] = {bvtest::control<QCheckBox>(dialog, "chkMon"), bvtest::control<QCheckBox>(dialog, "chkTue"), bvtest::control<QCheckBox>(dialog, "chkWed"), bvtest::control<QCheckBox>(dialog, "chkThu"),
-                             bvtest::control<QCheckBox>(dialog, "chkFri"), bvtest::control<QCheckBox>(dialog, "chkSat"), bvtest::control<QCheckBox>(dialog, "chkSun")};
+  QCheckBox* const days[] = {
+      bvtest::control<QCheckBox>(dialog, "chkMon"), bvtest::control<QCheckBox>(dialog, "chkTue"),
+      bvtest::control<QCheckBox>(dialog, "chkWed"), bvtest::control<QCheckBox>(dialog, "chkThu"),
+      bvtest::control<QCheckBox>(dialog, "chkFri"), bvtest::control<QCheckBox>(dialog, "chkSat"),
+      bvtest::control<QCheckBox>(dialog, "chkSun")};
   days[weekDay.dayOfWeek() - 1]->setChecked(true);
   ASSERT_TRUE(add()) << boxes().toStdString();
 
-  fill(QStringLiteral("monthly"), bvtest::control<QRadioButton>(dialog, "rbRunMonthly"), QStringLiteral(" 9:05:00"));
+  fill(QStringLiteral("monthly"), bvtest::control<QRadioButton>(dialog, "rbRunMonthly"),
+       QStringLiteral(" 9:05:00"));
   bvtest::control<QSpinBox>(dialog, "spedtDay")->setValue(31);
   ASSERT_TRUE(add()) << boxes().toStdString();
 
@@ -155,11 +167,14 @@ TEST_P(ScheduleOnEachRelease, EachScheduleKindIsRegisteredAndListedWithItsSchedu
     const char* name;
     QString schedule, time, next;
   } expected[] = {
-      {"once", QStringLiteral("2031/07/09"), QStringLiteral("02:00:00"), QStringLiteral("2031/07/09 02:00:00")},
-      {"daily", QStringLiteral("毎日"), QStringLiteral("00:00:00"), dayText(today.addDays(1)) + QStringLiteral(" 00:00:00")},
+      {"once", QStringLiteral("2031/07/09"), QStringLiteral("02:00:00"),
+       QStringLiteral("2031/07/09 02:00:00")},
+      {"daily", QStringLiteral("毎日"), QStringLiteral("00:00:00"),
+       dayText(today.addDays(1)) + QStringLiteral(" 00:00:00")},
       {"weekly", QStringLiteral("毎週 ") + letters[weekDay.dayOfWeek() % 7] + QStringLiteral("曜日"),
        QStringLiteral("12:00:00"), dayText(weekDay) + QStringLiteral(" 12:00:00")},
-      {"monthly", QStringLiteral("毎月 31日"), QStringLiteral("09:05:00"), dayText(day31) + QStringLiteral(" 09:05:00")},
+      {"monthly", QStringLiteral("毎月 31日"), QStringLiteral("09:05:00"),
+       dayText(day31) + QStringLiteral(" 09:05:00")},
   };
   for (int i = 0; i < 4; ++i) {
     const QString name = QString::fromLatin1(expected[i].name);
@@ -186,12 +201,14 @@ TEST_F(ScheduleOnStandin, TheRelease2000StandinIsListedThroughTheOlderQuery) {
   const auto trace = traceDir.path() / "requests.log";
   start(2000, trace);
   EXPECT_EQ(dialog->ServerVersion(), 200);
-  fill(QStringLiteral("nightly"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("23:30:00"));
+  fill(QStringLiteral("nightly"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"),
+       QStringLiteral("23:30:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
   ASSERT_EQ(rows(), 1);
   EXPECT_EQ(cell(0, 3), QStringLiteral("毎日"));
   EXPECT_EQ(cell(0, 4), QStringLiteral("23:30:00"));
-  EXPECT_TRUE(standin->querySqlite("msdb", "SELECT name FROM sqlite_master WHERE name = 'sysschedules'").empty());
+  EXPECT_TRUE(
+      standin->querySqlite("msdb", "SELECT name FROM sqlite_master WHERE name = 'sysschedules'").empty());
   std::ifstream in(trace);
   std::stringstream requests;
   requests << in.rdbuf();
@@ -204,15 +221,17 @@ TEST_F(ScheduleOnStandin, TheRelease2000StandinIsListedThroughTheOlderQuery) {
 TEST_F(ScheduleOnStandin, AFailingProcedureRollsTheRegistrationBackAndLeavesNoHalfJob) {
   start(2005);
   // The Agent takes no start date before 1990: the third of the four calls fails.
-  fill(QStringLiteral("too early"), bvtest::control<QRadioButton>(dialog, "rbRunOnce"), QStringLiteral("02:00:00"));
+  fill(QStringLiteral("too early"), bvtest::control<QRadioButton>(dialog, "rbRunOnce"),
+       QStringLiteral("02:00:00"));
   bvtest::control<QDateEdit>(dialog, "dtpStartDate")->setDate(QDate(1989, 12, 31));
   EXPECT_FALSE(add());
   ASSERT_EQ(prompts.boxes.size(), 1u) << boxes().toStdString();
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
-  EXPECT_TRUE(prompts.boxes[0].text.startsWith(QStringLiteral("ジョブスケジュールの登録でエラーが発生しました。\r\n\r\n")))
+  EXPECT_TRUE(prompts.boxes[0].text.startsWith(
+      QStringLiteral("ジョブスケジュールの登録でエラーが発生しました。\r\n\r\n")))
       << prompts.boxes[0].text.toStdString();
-  EXPECT_TRUE(prompts.boxes[0].text.contains(
-      QStringLiteral("The specified '@active_start_date' is invalid (valid values are: 19900101..99991231).")))
+  EXPECT_TRUE(prompts.boxes[0].text.contains(QStringLiteral(
+      "The specified '@active_start_date' is invalid (valid values are: 19900101..99991231).")))
       << prompts.boxes[0].text.toStdString();
   EXPECT_EQ(rows(), 0);
   for (const char* table : {"sysjobs", "sysjobsteps", "sysschedules", "sysjobschedules", "sysjobservers"})
@@ -228,7 +247,8 @@ TEST_F(ScheduleOnStandin, AFailingProcedureRollsTheRegistrationBackAndLeavesNoHa
 
 TEST_F(ScheduleOnStandin, ADuplicateNameIsRefused) {
   start(2005);
-  fill(QStringLiteral("nightly"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
+  fill(QStringLiteral("nightly"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"),
+       QStringLiteral("02:00:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
   bvtest::control<QLineEdit>(dialog, "editJobName")->setText(QStringLiteral(" nightly "));
   EXPECT_FALSE(add());
@@ -244,13 +264,17 @@ TEST_F(ScheduleOnStandin, ADuplicateNameIsRefused) {
 
 TEST_F(ScheduleOnStandin, DeletingAsksFirstAndCancelKeepsTheJob) {
   start(2005);
-  fill(QStringLiteral("keep me"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
+  fill(QStringLiteral("keep me"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"),
+       QStringLiteral("02:00:00"));
   ASSERT_TRUE(add());
-  fill(QStringLiteral("drop me"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("03:00:00"));
+  fill(QStringLiteral("drop me"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"),
+       QStringLiteral("03:00:00"));
   ASSERT_TRUE(add());
   ASSERT_EQ(rows(), 2);
 
-  bvtest::control<QTreeWidget>(dialog, "lvScdlList")->setCurrentItem(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(rowOf(QStringLiteral("drop me"))));
+  bvtest::control<QTreeWidget>(dialog, "lvScdlList")
+      ->setCurrentItem(
+          bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(rowOf(QStringLiteral("drop me"))));
   prompts.boxes.clear();
   prompts.confirmAnswers = {false};
   bvtest::control<QPushButton>(dialog, "btnDelete")->click();
@@ -270,7 +294,8 @@ TEST_F(ScheduleOnStandin, DeletingAsksFirstAndCancelKeepsTheJob) {
   EXPECT_EQ(count("sysjobsteps"), 1);
   EXPECT_EQ(count("sysschedules"), 1);
 
-  bvtest::control<QTreeWidget>(dialog, "lvScdlList")->setCurrentItem(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(0));
+  bvtest::control<QTreeWidget>(dialog, "lvScdlList")
+      ->setCurrentItem(bvtest::control<QTreeWidget>(dialog, "lvScdlList")->topLevelItem(0));
   bvtest::control<QPushButton>(dialog, "btnDelete")->click();
   EXPECT_EQ(rows(), 0);
   EXPECT_FALSE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled());
@@ -281,10 +306,13 @@ TEST_F(ScheduleOnStandin, DeletingAsksFirstAndCancelKeepsTheJob) {
 
 TEST_P(ScheduleOnEachRelease, AJobStartedWithStartJobShowsItsOutcomeAndHasWrittenTheDaysBackup) {
   start(GetParam());
-  fill(QStringLiteral("run now"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
+  fill(QStringLiteral("run now"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"),
+       QStringLiteral("02:00:00"));
   ASSERT_TRUE(add()) << boxes().toStdString();
-  fill(QStringLiteral("bad path"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
-  bvtest::control<QLineEdit>(dialog, "editBackFile")->setText(qs(standin->scratchDir() / "no such folder" / "x_%date%.bak"));
+  fill(QStringLiteral("bad path"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"),
+       QStringLiteral("02:00:00"));
+  bvtest::control<QLineEdit>(dialog, "editBackFile")
+      ->setText(qs(standin->scratchDir() / "no such folder" / "x_%date%.bak"));
   ASSERT_TRUE(add()) << boxes().toStdString();
 
   bvtest::odbc::Connection client;
@@ -301,17 +329,21 @@ TEST_P(ScheduleOnEachRelease, AJobStartedWithStartJobShowsItsOutcomeAndHasWritte
   ASSERT_EQ(rows(), 2);
   const auto outcome = [&](const char* job) {
     const auto r = standin->querySqlite(
-        "msdb", std::string("SELECT h.run_date, h.run_time FROM sysjobhistory h JOIN sysjobs j ON j.job_id = h.job_id "
-                            "WHERE h.step_id = 0 AND j.name = '") +
-                    job + "'");
+        "msdb",
+        std::string(
+            "SELECT h.run_date, h.run_time FROM sysjobhistory h JOIN sysjobs j ON j.job_id = h.job_id "
+            "WHERE h.step_id = 0 AND j.name = '") +
+            job + "'");
     return r.size() == 1 ? r[0] : std::vector<std::optional<std::string>>{};
   };
   const auto ran = outcome("run now");
   ASSERT_EQ(ran.size(), 2u);
-  EXPECT_EQ(cell(rowOf(QStringLiteral("run now")), 5), QStringLiteral("成功(") + packedText(*ran[0], *ran[1]) + ")");
+  EXPECT_EQ(cell(rowOf(QStringLiteral("run now")), 5),
+            QStringLiteral("成功(") + packedText(*ran[0], *ran[1]) + ")");
   const auto failed = outcome("bad path");
   ASSERT_EQ(failed.size(), 2u);
-  EXPECT_EQ(cell(rowOf(QStringLiteral("bad path")), 5), QStringLiteral("失敗(") + packedText(*failed[0], *failed[1]) + ")");
+  EXPECT_EQ(cell(rowOf(QStringLiteral("bad path")), 5),
+            QStringLiteral("失敗(") + packedText(*failed[0], *failed[1]) + ")");
 
   // The step's batch put the run day into the file name and backed Sample up.
   const auto file = standin->scratchDir() / ("run now_" + *ran[0] + ".bak");

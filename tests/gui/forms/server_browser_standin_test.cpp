@@ -16,11 +16,11 @@
 #include <optional>
 
 #include "controls.h"
-#include "prompt_recorder.h"
 #include "core/servers/server_enumerator.h"
-#include "standin/wire/ssrp.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uServerSelect.h"
+#include "prompt_recorder.h"
+#include "standin/wire/ssrp.h"
 
 namespace {
 
@@ -36,8 +36,8 @@ class ServerBrowserStandin : public ::testing::Test {
     responder = std::make_unique<standin::wire::SsrpResponder>(
         "STANDIN",
         std::vector<standin::wire::SsrpInstance>{{"ZETA", 14381, "9.00.5000.00"},
-                                           {"MSSQLSERVER", 14380, "9.00.5000.00"},
-                                           {"ALPHA", 14382, "9.00.5000.00"}},
+                                                 {"MSSQLSERVER", 14380, "9.00.5000.00"},
+                                                 {"ALPHA", 14382, "9.00.5000.00"}},
         0);
     responder->start();
 
@@ -55,8 +55,7 @@ class ServerBrowserStandin : public ::testing::Test {
   }
 
   void browse(const bv::servers::SsrpTarget& target) {
-    dialog = std::make_unique<TfrmServerList>(bv::servers::platformEnumeratorFactory(target),
-                                              window.get());
+    dialog = std::make_unique<TfrmServerList>(bv::servers::platformEnumeratorFactory(target), window.get());
     window->SetServerList(dialog.get());
   }
 
@@ -138,7 +137,8 @@ TEST_F(ServerBrowserStandin, NoAnswerListsNothingAndOkEmptiesTheServerBox) {
     count = bvtest::control<QListWidget>(dialog, "lstServer")->count();
     selected = dialog->ItemIndex();
     // A double click on the empty list does nothing.
-    QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(30, 30));
+    QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {},
+                       QPoint(30, 30));
     stayedOpen = dialog->isVisible();
     QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   });
@@ -160,8 +160,7 @@ TEST_F(ServerBrowserStandin, AFailedEnumerationIsReportedAndLeavesTheServerBoxAl
   });
   EXPECT_EQ(count, 0);
   ASSERT_EQ(prompts.errors().size(), 1u);
-  EXPECT_TRUE(prompts.errors()[0].startsWith(
-      QStringLiteral("サーバの一覧を取得できませんでした。\r\n\r\n")));
+  EXPECT_TRUE(prompts.errors()[0].startsWith(QStringLiteral("サーバの一覧を取得できませんでした。\r\n\r\n")));
   EXPECT_EQ(bvtest::control<QLineEdit>(window, "editServer")->text(), QStringLiteral("BEFORE"));
 }
 

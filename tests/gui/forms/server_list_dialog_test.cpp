@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "controls.h"
-#include "prompt_recorder.h"
 #include "core/servers/server_enumerator.h"
 #include "gui/forms/uServerSelect.h"
+#include "prompt_recorder.h"
 
 namespace {
 
@@ -133,7 +133,9 @@ class ServerListDialog : public ::testing::Test {
     return texts;
   }
   static QPoint centreOfRow(const TfrmServerList& dialog, int row) {
-    return bvtest::control<QListWidget>(&dialog, "lstServer")->visualItemRect(bvtest::control<QListWidget>(&dialog, "lstServer")->item(row)).center();
+    return bvtest::control<QListWidget>(&dialog, "lstServer")
+        ->visualItemRect(bvtest::control<QListWidget>(&dialog, "lstServer")->item(row))
+        .center();
   }
 
   bvtest::PromptRecorder prompts;
@@ -142,9 +144,9 @@ class ServerListDialog : public ::testing::Test {
   std::size_t showings_ = 0;
 };
 
-const Calls kThreeNamesCalls = {"create",  "ListAvailableSQLServers", "Count", "Item(1)",
-                                "Item(2)", "Item(3)", "Count again", "release list",
-                                "release application"};
+const Calls kThreeNamesCalls = {
+    "create",       "ListAvailableSQLServers", "Count", "Item(1)", "Item(2)", "Item(3)", "Count again",
+    "release list", "release application"};
 
 // --- Layout ---------------------------------------------------------------------------------
 
@@ -159,14 +161,16 @@ TEST_F(ServerListDialog, FrameCaptionAndControls) {
   EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
 
   EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label1")->objectName(), QStringLiteral("Label1"));
-  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label1")->text(), QStringLiteral("現在、ネットワーク上で以下のサーバが"));
+  EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label1")->text(),
+            QStringLiteral("現在、ネットワーク上で以下のサーバが"));
   EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label1")->pos(), QPoint(20, 8));
   EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label2")->objectName(), QStringLiteral("Label2"));
   EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label2")->text(), QStringLiteral("利用できます。"));
   EXPECT_EQ(bvtest::control<QLabel>(dialog, "Label2")->pos(), QPoint(20, 24));
   EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->objectName(), QStringLiteral("lstServer"));
   EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->geometry(), QRect(12, 44, 225, 145));
-  EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->selectionMode(),
+            QAbstractItemView::SingleSelection);
   EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn1")->objectName(), QStringLiteral("BitBtn1"));
   EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn1")->text(), QStringLiteral("OK"));
   EXPECT_EQ(bvtest::control<QPushButton>(dialog, "BitBtn1")->geometry(), QRect(24, 196, 75, 25));
@@ -181,13 +185,14 @@ TEST_F(ServerListDialog, FrameCaptionAndControls) {
 
 TEST_F(ServerListDialog, NoCaptionIsClipped) {
   const auto dialog = shown({listing({"A"})});
-  for (const QLabel* label : {bvtest::control<QLabel>(dialog, "Label1"), bvtest::control<QLabel>(dialog, "Label2")}) {
+  for (const QLabel* label :
+       {bvtest::control<QLabel>(dialog, "Label1"), bvtest::control<QLabel>(dialog, "Label2")}) {
     EXPECT_GE(label->width(), label->sizeHint().width()) << label->objectName().toStdString();
     EXPECT_LE(label->geometry().right(), dialog->width()) << label->objectName().toStdString();
   }
-  for (const QPushButton* button : {bvtest::control<QPushButton>(dialog, "BitBtn1"), bvtest::control<QPushButton>(dialog, "BitBtn2")}) {
-    const int needed = button->fontMetrics().horizontalAdvance(button->text()) +
-                       button->iconSize().width();
+  for (const QPushButton* button :
+       {bvtest::control<QPushButton>(dialog, "BitBtn1"), bvtest::control<QPushButton>(dialog, "BitBtn2")}) {
+    const int needed = button->fontMetrics().horizontalAdvance(button->text()) + button->iconSize().width();
     EXPECT_LE(needed, button->width() - 4) << button->objectName().toStdString();
   }
 }
@@ -207,8 +212,7 @@ TEST_F(ServerListDialog, AsksTheEnumeratorInItsOrderAndSelectsTheFirstName) {
   const auto dialog = shown({listing({"ZED\\B", "サーバ\\インスタンス", "ZED\\B"})});
   EXPECT_EQ(log.calls, kThreeNamesCalls);
   // As returned (UTF-8): not sorted, duplicates kept.
-  EXPECT_EQ(entries(*dialog),
-            (QStringList{"ZED\\B", QStringLiteral("サーバ\\インスタンス"), "ZED\\B"}));
+  EXPECT_EQ(entries(*dialog), (QStringList{"ZED\\B", QStringLiteral("サーバ\\インスタンス"), "ZED\\B"}));
   EXPECT_EQ(dialog->ItemIndex(), 0);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("ZED\\B"));
   EXPECT_FALSE(dialog->ListFailed());
@@ -220,8 +224,8 @@ TEST_F(ServerListDialog, NoNamesMeansNoItemCallsAndNothingSelected) {
   for (const Script& script : {none, negative}) {
     log.calls.clear();
     const auto dialog = shown({script});
-    EXPECT_EQ(log.calls, (Calls{"create", "ListAvailableSQLServers", "Count", "Count again",
-                                "release list", "release application"}));
+    EXPECT_EQ(log.calls, (Calls{"create", "ListAvailableSQLServers", "Count", "Count again", "release list",
+                                "release application"}));
     EXPECT_EQ(bvtest::control<QListWidget>(dialog, "lstServer")->count(), 0);
     EXPECT_EQ(dialog->ItemIndex(), -1);
     EXPECT_EQ(dialog->GetSelectedServer(), QString());
@@ -253,8 +257,8 @@ TEST_F(ServerListDialog, EveryShowingListsAfreshFromANewEnumerator) {
   dialog->hide();
   log.calls.clear();
   dialog->show();
-  EXPECT_EQ(log.calls, (Calls{"create", "ListAvailableSQLServers", "Count", "Item(1)",
-                              "Count again", "release list", "release application"}));
+  EXPECT_EQ(log.calls, (Calls{"create", "ListAvailableSQLServers", "Count", "Item(1)", "Count again",
+                              "release list", "release application"}));
   EXPECT_EQ(entries(*dialog), QStringList{"NEW"});
   EXPECT_EQ(dialog->ItemIndex(), 0);
 }
@@ -266,16 +270,14 @@ TEST_F(ServerListDialog, EveryShowingListsAfreshFromANewEnumerator) {
 TEST_F(ServerListDialog, AFailingCallIsReportedReleasesWhatWasTakenAndListsNothing) {
   const std::vector<std::pair<std::string, Calls>> cases = {
       {"create", {"create"}},
-      {"ListAvailableSQLServers",
-       {"create", "ListAvailableSQLServers", "release application"}},
-      {"Count",
-       {"create", "ListAvailableSQLServers", "Count", "release list", "release application"}},
+      {"ListAvailableSQLServers", {"create", "ListAvailableSQLServers", "release application"}},
+      {"Count", {"create", "ListAvailableSQLServers", "Count", "release list", "release application"}},
       {"Item(2)",
        {"create", "ListAvailableSQLServers", "Count", "Item(1)", "Item(2)", "release list",
         "release application"}},
       {"Count again",
-       {"create", "ListAvailableSQLServers", "Count", "Item(1)", "Item(2)", "Item(3)",
-        "Count again", "release list", "release application"}},
+       {"create", "ListAvailableSQLServers", "Count", "Item(1)", "Item(2)", "Item(3)", "Count again",
+        "release list", "release application"}},
   };
   for (const auto& [failAt, calls] : cases) {
     SCOPED_TRACE(failAt);
@@ -285,8 +287,7 @@ TEST_F(ServerListDialog, AFailingCallIsReportedReleasesWhatWasTakenAndListsNothi
     EXPECT_EQ(log.calls, calls);
     ASSERT_EQ(prompts.errors().size(), 1u);
     EXPECT_EQ(prompts.errors()[0],
-              QString::fromStdString("サーバの一覧を取得できませんでした。\r\n\r\nfailed at " +
-                                     failAt));
+              QString::fromStdString("サーバの一覧を取得できませんでした。\r\n\r\nfailed at " + failAt));
     EXPECT_FALSE(prompts.boxes[0].hourglass);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog->isVisible());
@@ -316,7 +317,8 @@ TEST_F(ServerListDialog, AShowingAfterAFailureListsAgain) {
 
 TEST_F(ServerListDialog, OkClosesWithOkAndTheSelectedName) {
   const auto dialog = shown({listing({"A", "B", "C"})});
-  QTest::mouseClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, centreOfRow(*dialog, 1));
+  QTest::mouseClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {},
+                    centreOfRow(*dialog, 1));
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("B"));
   QTest::mouseClick(bvtest::control<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
   EXPECT_FALSE(dialog->isVisible());
@@ -348,7 +350,8 @@ TEST_F(ServerListDialog, EnterInTheListPressesOk) {
 
 TEST_F(ServerListDialog, DoubleClickOnAnEntryClosesWithOk) {
   const auto dialog = shown({listing({"A", "B", "C"})});
-  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, centreOfRow(*dialog, 2));
+  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {},
+                     centreOfRow(*dialog, 2));
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("C"));
@@ -357,7 +360,8 @@ TEST_F(ServerListDialog, DoubleClickOnAnEntryClosesWithOk) {
 TEST_F(ServerListDialog, DoubleClickOnAnEmptyListDoesNothing) {
   const auto dialog = shown({Script{}});
   dialog->setResult(-1);
-  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {},
+                     QPoint(40, 40));
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), -1);
   EXPECT_EQ(dialog->ItemIndex(), -1);
@@ -366,7 +370,8 @@ TEST_F(ServerListDialog, DoubleClickOnAnEmptyListDoesNothing) {
 TEST_F(ServerListDialog, DoubleClickBelowTheEntriesTakesTheSelectedOne) {
   const auto dialog = shown({listing({"A", "B"})});
   bvtest::control<QListWidget>(dialog, "lstServer")->setCurrentRow(1);
-  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {}, QPoint(40, 120));
+  QTest::mouseDClick(bvtest::control<QListWidget>(dialog, "lstServer")->viewport(), Qt::LeftButton, {},
+                     QPoint(40, 120));
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_EQ(dialog->GetSelectedServer(), QStringLiteral("B"));

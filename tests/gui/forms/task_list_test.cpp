@@ -4,6 +4,7 @@
 // main window, run by one tick against the stand-in, and seen in the list with its last run.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,7 +16,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <sys/wait.h>
 
 #include <ctime>
 #include <filesystem>
@@ -105,7 +105,8 @@ TEST_F(TaskList, IsTheTaskEditingDialogWithItsColumnsAndButtons) {
     EXPECT_EQ(list()->headerItem()->text(column), captions[column]);
     EXPECT_EQ(list()->header()->sectionSize(column), widths[column]);
   }
-  const std::pair<const char*, const char*> buttons[] = {{"btnEdit", "変更"}, {"btnDelete", "削除"}, {"btnEnd", "戻る"}};
+  const std::pair<const char*, const char*> buttons[] = {
+      {"btnEdit", "変更"}, {"btnDelete", "削除"}, {"btnEnd", "戻る"}};
   for (const auto& [name, caption] : buttons) {
     EXPECT_EQ(control<QPushButton>(name)->text(), QString::fromUtf8(caption));
     EXPECT_TRUE(control<QPushButton>(name)->font().bold());
@@ -129,9 +130,10 @@ TEST_F(TaskList, EachRowShowsItsScheduleAndItsRuns) {
 
   showAnd([&] {
     ASSERT_EQ(list()->topLevelItemCount(), 3);
-    EXPECT_EQ(row(0), (QStringList{QStringLiteral("1"), QStringLiteral("Brackenvale_20261208010000"),
-                                   QStringLiteral("毎日 2:00 に開始、開始日: 2026/12/08"),
-                                   QStringLiteral("2026/12/08 02:00:00"), QStringLiteral("2026/12/07 02:00:00")}));
+    EXPECT_EQ(row(0),
+              (QStringList{QStringLiteral("1"), QStringLiteral("Brackenvale_20261208010000"),
+                           QStringLiteral("毎日 2:00 に開始、開始日: 2026/12/08"),
+                           QStringLiteral("2026/12/08 02:00:00"), QStringLiteral("2026/12/07 02:00:00")}));
     EXPECT_EQ(row(1)[2], QStringLiteral("自由設定"));
     EXPECT_EQ(row(1)[3], QStringLiteral("2026/12/08 02:00:00"));
     EXPECT_EQ(row(1)[4], QStringLiteral("なし"));  // never ran
@@ -180,7 +182,9 @@ TEST_F(TaskList, AReScheduleOnThePageIsSavedAndTheListRefreshed) {
     QTest::mouseClick(control<QPushButton>("btnEdit"), Qt::LeftButton);
     EXPECT_EQ(row(0)[2], QStringLiteral("毎日 2:00 に開始、開始日: 2026/12/08"));
     page.answer = 1;
-    page.edit = [](std::vector<TaskTrigger>& triggers) { triggers = {bvtest::dailyTrigger(2026, 12, 8, 4, 15, 3)}; };
+    page.edit = [](std::vector<TaskTrigger>& triggers) {
+      triggers = {bvtest::dailyTrigger(2026, 12, 8, 4, 15, 3)};
+    };
     select(0);
     QTest::mouseClick(control<QPushButton>("btnEdit"), Qt::LeftButton);
     EXPECT_EQ(page.lastCaption, "Brackenvale_1");
@@ -302,7 +306,8 @@ TEST(TaskRoad, RegisteredThroughTheWindowRunByATickAndSeenInTheList) {
     QTest::mouseClick(bvtest::control<QPushButton>(list, "btnEnd"), Qt::LeftButton);
   });
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnEditScdl"), Qt::LeftButton);
-  EXPECT_EQ(lastRun, qs(today.toString()).replace(QLatin1Char('-'), QLatin1Char('/')) + QStringLiteral(":00"));
+  EXPECT_EQ(lastRun,
+            qs(today.toString()).replace(QLatin1Char('-'), QLatin1Char('/')) + QStringLiteral(":00"));
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -14,12 +14,12 @@
 #include <memory>
 
 #include "controls.h"
+#include "core/sys/system_info.h"
 #include "core/tasks/TaskScdl.h"
 #include "core/tasks/crontab_posix.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_registration.h"
 #include "core/tasks/task_store_posix.h"
-#include "core/sys/system_info.h"
 #include "gui/forms/uAccount.h"
 #include "gui/forms/uBrackenvale.h"
 #include "modal.h"
@@ -112,7 +112,8 @@ class TaskRegistration : public ::testing::Test {
 
 TEST_F(TaskRegistration, ADailyBackupIsRegisteredWithItsProgramParametersAccountAndSchedule) {
   control<QCheckBox>("chkVerify")->setChecked(true);
-  answerAccount(QStringLiteral("  ") + me + QStringLiteral(" "), QStringLiteral("pw "), QStringLiteral("pw "));
+  answerAccount(QStringLiteral("  ") + me + QStringLiteral(" "), QStringLiteral("pw "),
+                QStringLiteral("pw "));
   clickAddTask();
 
   ASSERT_EQ(prompts.boxes.size(), 1u);
@@ -196,7 +197,8 @@ TEST_F(TaskRegistration, ABackupFileTheBatchCannotCarryExactlyIsRefusedBeforeThe
   clickAddTask();
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].kind, Kind::Error);
-  EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("バックアップファイル名に使用できない文字が含まれています。"));
+  EXPECT_EQ(prompts.boxes[0].text,
+            QStringLiteral("バックアップファイル名に使用できない文字が含まれています。"));
   EXPECT_EQ(QApplication::focusWidget(), file);
   EXPECT_TRUE(storedFiles().empty());
 }
@@ -308,7 +310,8 @@ TEST_F(TaskRegistration, WhereNoCronDaemonRunsASecondBoxSaysTheTaskWillNotRun) {
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("タスクを追加しました。"));
   EXPECT_EQ(prompts.boxes[1].kind, Kind::Information);
-  EXPECT_EQ(prompts.boxes[1].text, QStringLiteral("cronが動作していないため、登録したタスクは実行されません。"));
+  EXPECT_EQ(prompts.boxes[1].text,
+            QStringLiteral("cronが動作していないため、登録したタスクは実行されません。"));
 }
 
 TEST_F(TaskRegistration, TheAccountDialogShowsTheUserAndEmptyPasswordsEveryTime) {

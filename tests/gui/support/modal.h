@@ -16,19 +16,20 @@ inline void whenShown(QDialog* dialog, std::function<void()> action, int giveUpM
   auto* timer = new QTimer(qApp);
   auto waited = std::make_shared<int>(0);
   QPointer<QDialog> target(dialog);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, target, action = std::move(action), waited, giveUpMs] {
-    *waited += 10;
-    if (target && target->isVisible()) {
-      timer->stop();
-      timer->deleteLater();
-      action();
-      return;
-    }
-    if (*waited >= giveUpMs || !target) {
-      timer->stop();
-      timer->deleteLater();
-    }
-  });
+  QObject::connect(timer, &QTimer::timeout, timer,
+                   [timer, target, action = std::move(action), waited, giveUpMs] {
+                     *waited += 10;
+                     if (target && target->isVisible()) {
+                       timer->stop();
+                       timer->deleteLater();
+                       action();
+                       return;
+                     }
+                     if (*waited >= giveUpMs || !target) {
+                       timer->stop();
+                       timer->deleteLater();
+                     }
+                   });
   timer->start(10);
 }
 

@@ -26,7 +26,7 @@ class PromptRecorder final : public bv::widgets::Prompts {
 
   std::vector<RecordedPrompt> boxes;
   std::deque<bool> confirmAnswers;  // answered in order; true (OK / Yes) when the script is empty
-  std::deque<std::optional<QString>> fileAnswers;  // nothing (cancel) when the script is empty
+  std::deque<std::optional<QString>> fileAnswers;    // nothing (cancel) when the script is empty
   std::function<void(const RecordedPrompt&)> onBox;  // runs while the box is "showing"
 
   void error(QWidget*, const QString& text) override { record(RecordedPrompt::Kind::Error, text); }
@@ -64,8 +64,9 @@ class PromptRecorder final : public bv::widgets::Prompts {
 
  private:
   void record(RecordedPrompt::Kind kind, const QString& text) {
-    boxes.push_back({kind, text, QApplication::overrideCursor() != nullptr &&
-                                     QApplication::overrideCursor()->shape() == Qt::WaitCursor});
+    boxes.push_back({kind, text,
+                     QApplication::overrideCursor() != nullptr &&
+                         QApplication::overrideCursor()->shape() == Qt::WaitCursor});
     if (onBox) onBox(boxes.back());
   }
   bool answer() {

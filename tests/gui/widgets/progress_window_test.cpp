@@ -50,7 +50,7 @@ TEST(RunWithProgress, TheWindowLivesWhileTheWorkRunsAndShowsItsMessages) {
   });
   EXPECT_TRUE(done);  // the call returned only after the work
   EXPECT_NE(worker, caller);
-  EXPECT_GE(ticks, 10);  // the caller's timers kept firing throughout
+  EXPECT_GE(ticks, 10);               // the caller's timers kept firing throughout
   EXPECT_GE(elapsedTexts.size(), 2);  // and the time shown advanced
   EXPECT_TRUE(elapsedTexts.front().startsWith(QStringLiteral("経過時間 00:00:0")));
   EXPECT_EQ(shownMessages, QStringLiteral("10 percent processed.\n20 percent processed."));
@@ -64,9 +64,8 @@ TEST(RunWithProgress, TheWindowLivesWhileTheWorkRunsAndShowsItsMessages) {
 TEST(RunWithProgress, AnExceptionOfTheWorkIsRaisedAgainOnTheCallersThread) {
   const auto caller = std::this_thread::get_id();
   try {
-    runWithProgress(nullptr, QStringLiteral("レストア"), [](const ProgressReport&) {
-      throw std::runtime_error("the worker failed");
-    });
+    runWithProgress(nullptr, QStringLiteral("レストア"),
+                    [](const ProgressReport&) { throw std::runtime_error("the worker failed"); });
     FAIL() << "nothing was raised";
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "the worker failed");

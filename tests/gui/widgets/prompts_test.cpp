@@ -54,7 +54,8 @@ class BoxAnswer {
 TEST(QtPrompts, AConfirmationOffersOkAndCancelInTheSystemsWords) {
   {
     BoxAnswer answer(QStringLiteral("キャンセル"));
-    EXPECT_FALSE(prompts().confirmOkCancel(nullptr, QStringLiteral("バックアップを開始します。よろしいですか？")));
+    EXPECT_FALSE(
+        prompts().confirmOkCancel(nullptr, QStringLiteral("バックアップを開始します。よろしいですか？")));
     EXPECT_EQ(answer.captions, (QStringList{QStringLiteral("OK"), QStringLiteral("キャンセル")}));
     EXPECT_EQ(answer.icon, QMessageBox::Question);
   }
@@ -100,7 +101,8 @@ TEST(Translation, QtsOwnTextsTurnJapanese) {
   const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
   QStringList texts;
   for (QAction* action : menu->actions()) texts << action->text();
-  EXPECT_TRUE(texts.join(QLatin1Char('|')).contains(QStringLiteral("元に戻す"))) << texts.join(QLatin1Char('|')).toStdString();
+  EXPECT_TRUE(texts.join(QLatin1Char('|')).contains(QStringLiteral("元に戻す")))
+      << texts.join(QLatin1Char('|')).toStdString();
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ TEST_F(EngineTest, TheDataFolderAndEveryFileInItAreTheOwnersOnly) {
 
   // A transaction's journal is the owner's only too, while it exists.
   auto writer = login("Sample");
-  ASSERT_FALSE(writer->executeBatch("BEGIN TRANSACTION INSERT INTO Customers VALUES (77, 'x', NULL)").failed());
+  ASSERT_FALSE(
+      writer->executeBatch("BEGIN TRANSACTION INSERT INTO Customers VALUES (77, 'x', NULL)").failed());
   const auto journal = std::filesystem::path(engine_->databaseFile("Sample")->string() + "-journal");
   ASSERT_TRUE(std::filesystem::exists(journal));
   EXPECT_EQ(modeOf(journal), 0600u);
@@ -103,7 +104,8 @@ TEST(DataFolder, AGivenPasswordIsKeptOnlyAsAPasswordHash) {
   const std::string stored = storedPassword(engine);
   EXPECT_EQ(stored.rfind("$argon2id$", 0), 0u) << stored;
   EXPECT_FALSE(fileHolds(dir.path() / "data" / "master.sqlite", password));
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "data" / "sa-password"));  // nothing keeps a given password
+  EXPECT_FALSE(
+      std::filesystem::exists(dir.path() / "data" / "sa-password"));  // nothing keeps a given password
   EXPECT_TRUE(logsIn(engine, password));
   EXPECT_FALSE(logsIn(engine, "Given;pw'2"));
   EXPECT_FALSE(logsIn(engine, stored));  // the hash is no password

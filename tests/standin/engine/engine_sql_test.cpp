@@ -35,7 +35,9 @@ TEST_F(EngineSql, ExpressionsFollowTSqlRules) {
   EXPECT_EQ(scalar("SELECT CHARINDEX('date', 'x_%DATE%')"), "4");
   EXPECT_EQ(scalar("SELECT LEFT('abcdef', 2) + RIGHT('abcdef', 2)"), "abef");
   EXPECT_EQ(scalar("SELECT CASE WHEN NULL = NULL THEN 'eq' ELSE 'unknown' END"), "unknown");
-  EXPECT_EQ(scalar("SELECT CASE WHEN 5 BETWEEN 1 AND 9 AND 'b' IN ('a', 'b') AND 'Sample' LIKE 's%' THEN 1 ELSE 0 END"), "1");
+  EXPECT_EQ(scalar("SELECT CASE WHEN 5 BETWEEN 1 AND 9 AND 'b' IN ('a', 'b') AND 'Sample' LIKE 's%' THEN 1 "
+                   "ELSE 0 END"),
+            "1");
 }
 
 TEST_F(EngineSql, DateStylesAreThoseOfConvert) {
@@ -91,11 +93,13 @@ TEST_F(EngineSql, RaiserrorAndPrintAreMessages) {
 }
 
 TEST_F(EngineSql, TablesTakeTSqlNamesLiteralsAndVariables) {
-  ASSERT_FALSE(run("CREATE TABLE [My Table] (id INT PRIMARY KEY, txt NVARCHAR(20) NOT NULL, at DATETIME)").failed());
-  const auto ins = run("DECLARE @t nvarchar(20) SET @t = N'vär''s' "
-                       "INSERT INTO dbo.[My Table] (id, txt, at) VALUES (1, @t, GETDATE()) "
-                       "INSERT INTO [dbo].[My Table] VALUES (2, N'日本', '2008-01-01') "
-                       "INSERT INTO Sample..[My Table] VALUES (3, 'three', NULL)");
+  ASSERT_FALSE(
+      run("CREATE TABLE [My Table] (id INT PRIMARY KEY, txt NVARCHAR(20) NOT NULL, at DATETIME)").failed());
+  const auto ins =
+      run("DECLARE @t nvarchar(20) SET @t = N'vär''s' "
+          "INSERT INTO dbo.[My Table] (id, txt, at) VALUES (1, @t, GETDATE()) "
+          "INSERT INTO [dbo].[My Table] VALUES (2, N'日本', '2008-01-01') "
+          "INSERT INTO Sample..[My Table] VALUES (3, 'three', NULL)");
   ASSERT_FALSE(ins.failed()) << ins.errors().front().text;
   const auto sets = run("SELECT TOP 2 id, txt FROM [My Table] ORDER BY id DESC").resultSets();
   ASSERT_EQ(sets.size(), 1u);
@@ -136,7 +140,8 @@ TEST_F(EngineSql, ConstraintViolationsUseSqlServersNumbers) {
 
 TEST_F(EngineSql, AnotherDatabaseIsReachedByItsName) {
   run("USE master");
-  EXPECT_EQ(scalar("SELECT COUNT(*) FROM Sample.dbo.Customers"), std::to_string(count("Sample", "Customers")));
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM Sample.dbo.Customers"),
+            std::to_string(count("Sample", "Customers")));
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM Sample..Orders"), std::to_string(count("Sample", "Orders")));
   EXPECT_EQ(run("SELECT * FROM Nowhere..Orders").errors().at(0).number, 208);
   // the other database is not held once the statement is over
@@ -146,8 +151,9 @@ TEST_F(EngineSql, AnotherDatabaseIsReachedByItsName) {
 }
 
 TEST_F(EngineSql, ExecuteSqlRunsItsTextWithParameters) {
-  EXPECT_EQ(scalar("EXEC sp_executesql N'SELECT Name FROM Customers WHERE CustomerID = @id', N'@id int', @id = 2"),
-            "佐藤 花子");
+  EXPECT_EQ(
+      scalar("EXEC sp_executesql N'SELECT Name FROM Customers WHERE CustomerID = @id', N'@id int', @id = 2"),
+      "佐藤 花子");
   const auto dyn = run("EXEC('SELECT ''dynamic'' AS d')");
   EXPECT_EQ(standin::sql::valueToText(dyn.resultSets().at(0).rows.at(0).at(0)), "dynamic");
   const auto rc = run("DECLARE @rc int EXEC @rc = sp_tables SELECT @rc");

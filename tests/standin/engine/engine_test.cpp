@@ -112,7 +112,8 @@ TEST_F(EngineTest, KeywordsIgnoreCase) {
 }
 
 TEST_F(EngineTest, ConvertStyle111AndReplaceMakeTheDateDigits) {
-  EXPECT_EQ(scalar("DECLARE @d varchar(20) SET @d = CONVERT(varchar, GETDATE(), 111) SET @d = REPLACE(@d,'/','') SELECT @d"),
+  EXPECT_EQ(scalar("DECLARE @d varchar(20) SET @d = CONVERT(varchar, GETDATE(), 111) SET @d = "
+                   "REPLACE(@d,'/','') SELECT @d"),
             today());
   EXPECT_EQ(scalar("SELECT CONVERT(varchar, CONVERT(datetime, '2008-01-01 13:05:00'), 111)"), "2008/01/01");
   EXPECT_EQ(scalar("SELECT CONVERT(varchar, CAST('20080101' AS datetime), 112)"), "20080101");
@@ -144,8 +145,9 @@ TEST_F(EngineTest, UnknownSyntaxIsError102Class15AndRunsNothing) {
 }
 
 TEST_F(EngineTest, EveryUnsupportedStatementIsAnError) {
-  for (const char* sql : {"WHILE 1 = 1 PRINT 'x'", "CREATE PROCEDURE p AS SELECT 1", "ALTER DATABASE x SET OFFLINE",
-                          "DBCC FREEPROCCACHE", "SET FORCEPLANS ON", "BACKUP DATABASE [Sample] TO TAPE = 'x'"}) {
+  for (const char* sql :
+       {"WHILE 1 = 1 PRINT 'x'", "CREATE PROCEDURE p AS SELECT 1", "ALTER DATABASE x SET OFFLINE",
+        "DBCC FREEPROCCACHE", "SET FORCEPLANS ON", "BACKUP DATABASE [Sample] TO TAPE = 'x'"}) {
     const auto r = run(sql);
     ASSERT_TRUE(r.failed()) << sql;
     EXPECT_GE(r.errors()[0].severity, 15) << sql;
@@ -198,7 +200,8 @@ TEST_F(EngineTest, StatementErrorsLeaveTheRestOfTheBatchRunning) {
   EXPECT_EQ(r.errors()[0].number, 208);
   EXPECT_EQ(r.errors()[0].text, "Invalid object name 'NoTable'.");
   ASSERT_EQ(r.resultSets().size(), 1u);
-  EXPECT_EQ(standin::sql::valueToText(r.resultSets()[0].rows[0][0]), std::to_string(count("Sample", "Customers")));
+  EXPECT_EQ(standin::sql::valueToText(r.resultSets()[0].rows[0][0]),
+            std::to_string(count("Sample", "Customers")));
 }
 
 TEST_F(EngineTest, ErrorsCarryTheirBatchLineNumber) {
@@ -264,11 +267,13 @@ TEST_F(EngineTest, PrepExecReturnsAHandleThatExecuteReuses) {
   for (const auto& item : first.items)
     if (const auto* rv = std::get_if<standin::sql::ReturnValue>(&item)) handle = rv;
   ASSERT_NE(handle, nullptr);
-  const auto again = session_->callProcedure("sp_execute", {P{"", standin::sql::SqlType::integer(), handle->value},
-                                                             P{"", standin::sql::SqlType::integer(), std::int64_t{1}}});
+  const auto again =
+      session_->callProcedure("sp_execute", {P{"", standin::sql::SqlType::integer(), handle->value},
+                                             P{"", standin::sql::SqlType::integer(), std::int64_t{1}}});
   EXPECT_EQ(standin::sql::valueToText(again.resultSets().at(0).rows.at(0).at(0)), "2");
   session_->callProcedure("sp_unprepare", {P{"", standin::sql::SqlType::integer(), handle->value}});
-  const auto gone = session_->callProcedure("sp_execute", {P{"", standin::sql::SqlType::integer(), handle->value}});
+  const auto gone =
+      session_->callProcedure("sp_execute", {P{"", standin::sql::SqlType::integer(), handle->value}});
   EXPECT_TRUE(gone.hasMessage(8179));
 }
 
@@ -276,20 +281,21 @@ TEST_F(EngineTest, ExecuteSqlTakesItsFirstTwoParametersByPositionWhateverTheirNa
   using P = standin::engine::Session::Parameter;
   const auto nvarchar = standin::sql::SqlType::nvarchar(-1);
   // As an independent TDS client sends it: @statement and @params, then the values.
-  const auto r = session_->callProcedure(
-      "sp_executesql", {P{"@statement", nvarchar, std::string("SELECT @x + @y AS v")},
-                        P{"@params", nvarchar, std::string("@x int, @y int")},
-                        P{"@x", standin::sql::SqlType::integer(), std::int64_t{40}},
-                        P{"@y", standin::sql::SqlType::integer(), std::int64_t{2}}});
+  const auto r =
+      session_->callProcedure("sp_executesql", {P{"@statement", nvarchar, std::string("SELECT @x + @y AS v")},
+                                                P{"@params", nvarchar, std::string("@x int, @y int")},
+                                                P{"@x", standin::sql::SqlType::integer(), std::int64_t{40}},
+                                                P{"@y", standin::sql::SqlType::integer(), std::int64_t{2}}});
   ASSERT_FALSE(r.failed()) << r.errors().front().text;
   EXPECT_EQ(standin::sql::valueToText(r.resultSets().at(0).rows.at(0).at(0)), "42");
   // The documented names and none at all work as before.
-  const auto named = session_->callProcedure(
-      "sp_executesql", {P{"@stmt", nvarchar, std::string("SELECT @x * 2 AS v")},
-                        P{"@params", nvarchar, std::string("@x int")},
-                        P{"@x", standin::sql::SqlType::integer(), std::int64_t{21}}});
+  const auto named =
+      session_->callProcedure("sp_executesql", {P{"@stmt", nvarchar, std::string("SELECT @x * 2 AS v")},
+                                                P{"@params", nvarchar, std::string("@x int")},
+                                                P{"@x", standin::sql::SqlType::integer(), std::int64_t{21}}});
   EXPECT_EQ(standin::sql::valueToText(named.resultSets().at(0).rows.at(0).at(0)), "42");
-  const auto bare = session_->callProcedure("sp_executesql", {P{"", nvarchar, std::string("SELECT 42 AS v")}});
+  const auto bare =
+      session_->callProcedure("sp_executesql", {P{"", nvarchar, std::string("SELECT 42 AS v")}});
   EXPECT_EQ(standin::sql::valueToText(bare.resultSets().at(0).rows.at(0).at(0)), "42");
   const auto none = session_->callProcedure("sp_executesql", {});
   ASSERT_TRUE(none.failed());

@@ -23,7 +23,8 @@ using standin::sql::Message;
 TEST_F(EngineTest, MissingDatabaseIs911ThenTerminating3013) {
   const auto r = run(backupBatch("NoSuchDb", scratch("x.bak").string(), false));
   EXPECT_EQ(numbers(r.errors()), (std::vector<int>{911, 3013}));
-  EXPECT_EQ(r.errors()[0].text, "Database 'NoSuchDb' does not exist. Make sure that the name is entered correctly.");
+  EXPECT_EQ(r.errors()[0].text,
+            "Database 'NoSuchDb' does not exist. Make sure that the name is entered correctly.");
   EXPECT_EQ(r.errors()[0].severity, 16);
   EXPECT_EQ(r.errors()[1].text, "BACKUP DATABASE is terminating abnormally.");
   EXPECT_FALSE(std::filesystem::exists(scratch("x.bak")));
@@ -92,7 +93,8 @@ TEST_F(EngineTest, BackupBatchAsBuiltWritesTheFileAndReportsProgress) {
   for (const auto& m : r.infos()) EXPECT_EQ(m.severity, 0);
   EXPECT_EQ(r.infos()[0].text, "100 percent processed.");
   EXPECT_EQ(r.infos()[1].text.rfind("Processed ", 0), 0u);
-  EXPECT_NE(r.infos()[1].text.find(" pages for database 'Sample', file 'Sample' on file 1."), std::string::npos);
+  EXPECT_NE(r.infos()[1].text.find(" pages for database 'Sample', file 'Sample' on file 1."),
+            std::string::npos);
   EXPECT_NE(r.infos()[2].text.find("file 'Sample_log' on file 1."), std::string::npos);
   EXPECT_EQ(r.infos()[3].text.rfind("BACKUP DATABASE successfully processed ", 0), 0u);
   EXPECT_NE(r.infos()[3].text.find(" seconds ("), std::string::npos);
@@ -185,7 +187,8 @@ std::vector<std::string> namesIn(const std::filesystem::path& dir) {
 
 TEST_F(EngineTest, AnAppendThatFailsMidWriteLeavesTheEarlierSetsByteForByte) {
   const auto file = scratch("kept.bak");
-  ASSERT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT, NAME = 'first'").failed());
+  ASSERT_FALSE(
+      run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH INIT, NAME = 'first'").failed());
   const std::string before = bytesOf(file);
   BatchResult r;
   {
@@ -194,7 +197,8 @@ TEST_F(EngineTest, AnAppendThatFailsMidWriteLeavesTheEarlierSetsByteForByte) {
   }
   EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3202, 3013}));
   ASSERT_FALSE(r.errors().empty());
-  EXPECT_EQ(r.errors()[0].text.rfind("Write on \"" + file.string() + "\" failed: ", 0), 0u) << r.errors()[0].text;
+  EXPECT_EQ(r.errors()[0].text.rfind("Write on \"" + file.string() + "\" failed: ", 0), 0u)
+      << r.errors()[0].text;
   EXPECT_FALSE(r.hasMessage(3014));
   EXPECT_TRUE(bytesOf(file) == before);
   EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"kept.bak"});  // no temporary file behind
@@ -231,12 +235,14 @@ TEST_F(EngineTest, NoInitOntoMediaThatDoesNotReadBackIsRefusedAndKeepsTheEarlier
     const auto r = run("BACKUP DATABASE [Sample] TO DISK = N'" + file.string() + "' WITH NOINIT");
     EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3266, 3013})) << name;
     if (!r.errors().empty()) {
-      EXPECT_EQ(r.errors()[0].text,
-                "The backup data at the end of \"" + file.string() +
-                    "\" is incorrectly formatted. Backup sets on the media might be damaged and unusable. To determine "
-                    "the backup sets on the media, use RESTORE HEADERONLY. To determine the usability of the backup "
-                    "sets, run RESTORE VERIFYONLY. If all of the backup sets are incomplete, reformat the media using "
-                    "BACKUP WITH FORMAT, which destroys all the backup sets.");
+      EXPECT_EQ(r.errors()[0].text, "The backup data at the end of \"" + file.string() +
+                                        "\" is incorrectly formatted. Backup sets on the media might be "
+                                        "damaged and unusable. To determine "
+                                        "the backup sets on the media, use RESTORE HEADERONLY. To determine "
+                                        "the usability of the backup "
+                                        "sets, run RESTORE VERIFYONLY. If all of the backup sets are "
+                                        "incomplete, reformat the media using "
+                                        "BACKUP WITH FORMAT, which destroys all the backup sets.");
     }
     EXPECT_FALSE(r.hasMessage(3014)) << name;
     EXPECT_TRUE(bytesOf(file) == content) << name;
@@ -275,8 +281,9 @@ TEST_F(EngineTest, VerifyOfADamagedOrCutFileFails) {
   EXPECT_EQ(numbers(c.errors()), (std::vector<int>{3203, 3013}));
   const auto missing = run("RESTORE VERIFYONLY FROM DISK = N'" + scratch("absent.bak").string() + "'");
   ASSERT_EQ(numbers(missing.errors()), (std::vector<int>{3201, 3013}));
-  EXPECT_NE(missing.errors()[0].text.find("Operating system error 2(The system cannot find the file specified.)"),
-            std::string::npos);
+  EXPECT_NE(
+      missing.errors()[0].text.find("Operating system error 2(The system cannot find the file specified.)"),
+      std::string::npos);
   // a damaged file restores nothing either
   const auto restore = run(restoreStatement("Sample", scratch("damaged.bak").string()));
   EXPECT_EQ(numbers(restore.errors()), (std::vector<int>{3189, 3013}));
@@ -336,7 +343,8 @@ TEST_F(EngineTest, RestoreIsRefusedWhileASessionUsesTheDatabaseThroughAThreePart
   ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
   auto other = login();  // sits in master
   ASSERT_FALSE(
-      other->executeBatch("BEGIN TRANSACTION INSERT INTO Sample.dbo.Customers VALUES (500, N'open', NULL)").failed());
+      other->executeBatch("BEGIN TRANSACTION INSERT INTO Sample.dbo.Customers VALUES (500, N'open', NULL)")
+          .failed());
   const std::filesystem::path journal = engine_->databaseFile("Sample")->string() + "-journal";
   ASSERT_TRUE(std::filesystem::exists(journal));
   const auto r = run(restoreStatement("Sample", file));
@@ -344,7 +352,9 @@ TEST_F(EngineTest, RestoreIsRefusedWhileASessionUsesTheDatabaseThroughAThreePart
   EXPECT_TRUE(std::filesystem::exists(journal)) << "the open transaction keeps its journal";
   const auto commit = other->executeBatch("COMMIT TRANSACTION");
   EXPECT_FALSE(commit.failed()) << (commit.errors().empty() ? "" : commit.errors()[0].text);
-  EXPECT_EQ(std::stoll(*engine_->query("Sample", "SELECT COUNT(*) FROM Customers WHERE CustomerID = 500")[0][0]), 1);
+  EXPECT_EQ(
+      std::stoll(*engine_->query("Sample", "SELECT COUNT(*) FROM Customers WHERE CustomerID = 500")[0][0]),
+      1);
   // The transaction over, the database is free again: the same restore goes ahead.
   const auto again = run(restoreStatement("Sample", file));
   EXPECT_FALSE(again.failed()) << (again.errors().empty() ? "" : again.errors()[0].text);
@@ -396,7 +406,8 @@ TEST_F(EngineTest, ARestoreCutOffAtAnyPointLeavesTheDatabaseAsItWasOrRestoredWho
       const auto databasesBefore = engine_->databases();
       int checks = 0;
       // The client goes away at the stopAt-th time the restore asks whether it is still there.
-      const auto r = session_->executeBatch(restoreStatement(target, file), [&] { return ++checks >= stopAt; });
+      const auto r =
+          session_->executeBatch(restoreStatement(target, file), [&] { return ++checks >= stopAt; });
       finished = !r.cancelled;
       if (finished) {
         EXPECT_FALSE(r.failed()) << target;
@@ -415,15 +426,16 @@ TEST_F(EngineTest, AJournalLeftByACrashedWriterNeverReachesTheRestoredDatabase) 
   const auto file = scratch("r.bak").string();
   ASSERT_FALSE(run(backupBatch("Sample", file, false)).failed());
   const auto db = *engine_->databaseFile("Sample");
-  engine_->execute("Sample", "CREATE TABLE Filler (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
-                             "FROM n WHERE i < 400) INSERT INTO Filler SELECT printf('%0200d', i) FROM n;");
+  engine_->execute("Sample",
+                   "CREATE TABLE Filler (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                   "FROM n WHERE i < 400) INSERT INTO Filler SELECT printf('%0200d', i) FROM n;");
   // A writer that dies in the middle of its transaction, with pages already in the file.
   const pid_t child = ::fork();
   if (child == 0) {
     sqlite3* raw = nullptr;
     sqlite3_open(db.c_str(), &raw);
-    sqlite3_exec(raw, "PRAGMA cache_size = 1; BEGIN; UPDATE Filler SET x = upper(x) || 'changed';", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(raw, "PRAGMA cache_size = 1; BEGIN; UPDATE Filler SET x = upper(x) || 'changed';", nullptr,
+                 nullptr, nullptr);
     ::_exit(0);
   }
   int status = 0;
@@ -454,14 +466,17 @@ TEST_F(EngineTest, HeaderOnlyListsTheBackupSets) {
   ASSERT_EQ(rs.rows.size(), 1u);
   EXPECT_EQ(standin::sql::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("BackupName"))]),
             "Brackenvale_" + today());
-  EXPECT_EQ(standin::sql::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("DatabaseName"))]), "Sample");
+  EXPECT_EQ(standin::sql::valueToText(rs.rows[0][static_cast<std::size_t>(rs.columnIndex("DatabaseName"))]),
+            "Sample");
 }
 
 // ---------- log truncation and shrink ----------
 
 TEST_F(EngineTest, ShrinkVacuumsTheFileAndReportsLikeDbcc) {
-  engine_->execute("Sample", "CREATE TABLE Bulk (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                             "WHERE i < 3000) INSERT INTO Bulk SELECT printf('%0500d', i) FROM n; DELETE FROM Bulk;");
+  engine_->execute(
+      "Sample",
+      "CREATE TABLE Bulk (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+      "WHERE i < 3000) INSERT INTO Bulk SELECT printf('%0500d', i) FROM n; DELETE FROM Bulk;");
   const auto file = *engine_->databaseFile("Sample");
   const auto before = std::filesystem::file_size(file);
   ASSERT_FALSE(run(truncateLogStatement("Sample")).failed());
@@ -475,7 +490,8 @@ TEST_F(EngineTest, ShrinkVacuumsTheFileAndReportsLikeDbcc) {
   EXPECT_EQ(standin::sql::valueToText(sets[0].rows[0][0]), "5");
   const auto* done = find(r, 2528);
   ASSERT_NE(done, nullptr);
-  EXPECT_EQ(done->text, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+  EXPECT_EQ(done->text,
+            "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
   EXPECT_EQ(count("Sample", "Customers"), 4);
 }
 

@@ -7,19 +7,19 @@
 #include <filesystem>
 #include <mutex>
 
-#include "core/maintenance/command_builder.h"
 #include "core/agent/job_catalogue.h"
 #include "core/agent/job_registration.h"
 #include "core/db/sql_text.h"
+#include "core/maintenance/command_builder.h"
 #include "standin/engine/engine.h"
 #include "standin/features/agent_schedule.h"
 #include "standin_fixture.h"
 
 namespace {
 
+using bv::agent::TJobEntry;
 using standin::sql::BatchResult;
 using standin::sql::DateTime;
-using bv::agent::TJobEntry;
 
 // A clock the test sets; the Agent's thread may read it at any time.
 class TestClock {
@@ -39,7 +39,9 @@ class TestClock {
   DateTime now_;
 };
 
-DateTime at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) { return DateTime::fromParts(y, mo, d, h, mi, s); }
+DateTime at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+  return DateTime::fromParts(y, mo, d, h, mi, s);
+}
 
 std::vector<int> errorNumbers(const BatchResult& r) {
   std::vector<int> out;
@@ -47,7 +49,9 @@ std::vector<int> errorNumbers(const BatchResult& r) {
   return out;
 }
 
-std::string firstError(const BatchResult& r) { return r.errors().empty() ? std::string() : r.errors()[0].text; }
+std::string firstError(const BatchResult& r) {
+  return r.errors().empty() ? std::string() : r.errors()[0].text;
+}
 
 class AgentEngine : public ::testing::Test {
  protected:
@@ -78,7 +82,9 @@ class AgentEngine : public ::testing::Test {
   }
 
   BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
-  BatchResult run(const std::vector<std::string>& lines) { return run(bv::maintenance::joinCommandLines(lines)); }
+  BatchResult run(const std::vector<std::string>& lines) {
+    return run(bv::maintenance::joinCommandLines(lines));
+  }
 
   std::vector<standin::engine::Engine::TextRow> msdb(const std::string& sqliteSql) {
     return engine_->query("msdb", sqliteSql);
@@ -110,9 +116,8 @@ class AgentEngine : public ::testing::Test {
   // The four procedure calls exactly as the dialog sends them, in one transaction.
   BatchResult registerJob(const TJobEntry& e) {
     BatchResult last = run("BEGIN TRANSACTION");
-    for (const auto& lines :
-         {bv::agent::addJobLines(e, "sa"), bv::agent::addJobStepLines(e, "Sample"), bv::agent::addJobScheduleLines(e),
-          bv::agent::addJobServerLines(e)}) {
+    for (const auto& lines : {bv::agent::addJobLines(e, "sa"), bv::agent::addJobStepLines(e, "Sample"),
+                              bv::agent::addJobScheduleLines(e), bv::agent::addJobServerLines(e)}) {
       last = run(lines);
       if (last.failed()) {
         run("ROLLBACK TRANSACTION");
@@ -124,11 +129,14 @@ class AgentEngine : public ::testing::Test {
   }
 
   static std::string literal(const std::string& text) { return "'" + bv::db::QuoteSqlString(text) + "'"; }
-  std::string jobId(const std::string& name) { return msdbValue("SELECT job_id FROM sysjobs WHERE name = " + literal(name)); }
+  std::string jobId(const std::string& name) {
+    return msdbValue("SELECT job_id FROM sysjobs WHERE name = " + literal(name));
+  }
   std::string nextRun(const std::string& name) {
-    return msdbValue("SELECT js.next_run_date || ' ' || js.next_run_time FROM sysjobschedules js JOIN sysjobs j ON "
-                     "j.job_id = js.job_id WHERE j.name = " +
-                     literal(name));
+    return msdbValue(
+        "SELECT js.next_run_date || ' ' || js.next_run_time FROM sysjobschedules js JOIN sysjobs j ON "
+        "j.job_id = js.job_id WHERE j.name = " +
+        literal(name));
   }
 
   bvtest::TempDir dir_{"bv-msdb"};
@@ -148,7 +156,8 @@ TEST_P(AgentEngineByRelease, MsdbHasTheAgentTablesInTheReleasesLayout) {
     for (const auto& r : msdb("SELECT name FROM pragma_table_info('" + table + "')")) out += *r[0] + " ";
     return out;
   };
-  for (const char* table : {"sysjobs", "sysjobsteps", "sysjobschedules", "sysjobhistory", "sysjobservers", "syscategories"})
+  for (const char* table :
+       {"sysjobs", "sysjobsteps", "sysjobschedules", "sysjobhistory", "sysjobservers", "syscategories"})
     EXPECT_FALSE(columns(table).empty()) << table;
   if (GetParam() >= 2005) {
     EXPECT_EQ(columns("sysjobschedules"), "schedule_id job_id next_run_date next_run_time ");
@@ -167,9 +176,10 @@ TEST_F(AgentEngine, AFolderOfTheOtherLayoutIsConvertedWithItsJobs) {
   open(2000);
   ASSERT_FALSE(registerJob(job("kept", bv::agent::kFreqDaily, 2)).failed());
   open(2005);
-  EXPECT_EQ(msdbValue("SELECT s.freq_type || ' ' || s.active_start_time || ' ' || s.name FROM sysschedules s JOIN "
-                      "sysjobschedules js ON js.schedule_id = s.schedule_id"),
-            "4 20000 kept_schedule");
+  EXPECT_EQ(
+      msdbValue("SELECT s.freq_type || ' ' || s.active_start_time || ' ' || s.name FROM sysschedules s JOIN "
+                "sysjobschedules js ON js.schedule_id = s.schedule_id"),
+      "4 20000 kept_schedule");
   EXPECT_EQ(nextRun("kept"), "20300116 20000");
   open(2000);
   EXPECT_EQ(msdbValue("SELECT freq_type || ' ' || name || ' ' || next_run_date FROM sysjobschedules"),
@@ -188,14 +198,17 @@ TEST_F(AgentEngine, TheDialogsFourCallsRegisterAJobFromAUserDatabase) {
   EXPECT_EQ(msdbValue("SELECT name || '|' || description || '|' || enabled || '|' || category_id || '|' || "
                       "delete_level || '|' || notify_level_eventlog || '|' || hex(owner_sid) FROM sysjobs"),
             "O'Brien nightly|nightly backup of O'Brien nightly|1|0|0|2|01");
-  EXPECT_EQ(msdbValue("SELECT step_id || '|' || step_name || '|' || subsystem || '|' || database_name || '|' || "
-                      "on_success_action || '|' || on_fail_action FROM sysjobsteps"),
-            "1|O'Brien nightly_step|TSQL|Sample|1|2");
+  EXPECT_EQ(
+      msdbValue("SELECT step_id || '|' || step_name || '|' || subsystem || '|' || database_name || '|' || "
+                "on_success_action || '|' || on_fail_action FROM sysjobsteps"),
+      "1|O'Brien nightly_step|TSQL|Sample|1|2");
   // The batch as the step's N'...' literal holds it, its quotes undone once.
   std::string batch = bv::agent::jobStepCommand("Sample", e.BackupFile);
-  for (std::size_t p = batch.find("''"); p != std::string::npos; p = batch.find("''", p + 1)) batch.erase(p, 1);
+  for (std::size_t p = batch.find("''"); p != std::string::npos; p = batch.find("''", p + 1))
+    batch.erase(p, 1);
   EXPECT_EQ(msdbValue("SELECT command FROM sysjobsteps"), batch);
-  EXPECT_NE(msdbValue("SELECT command FROM sysjobsteps").find("BACKUP \r\n  DATABASE [Sample]"), std::string::npos);
+  EXPECT_NE(msdbValue("SELECT command FROM sysjobsteps").find("BACKUP \r\n  DATABASE [Sample]"),
+            std::string::npos);
   EXPECT_EQ(msdbValue("SELECT freq_type || ' ' || freq_interval || ' ' || freq_recurrence_factor || ' ' || "
                       "active_start_date || ' ' || active_start_time FROM sysschedules"),
             "8 10 1 20300115 23000");
@@ -205,11 +218,11 @@ TEST_F(AgentEngine, TheDialogsFourCallsRegisterAJobFromAUserDatabase) {
 
 TEST_F(AgentEngine, AnOutputJobIdComesBackAndIdentifiesTheJob) {
   open();
-  const auto r = run(
-      "DECLARE @id uniqueidentifier\r\n"
-      "EXEC msdb.dbo.sp_add_job @job_name = N'by id', @job_id = @id OUTPUT\r\n"
-      "EXEC msdb.dbo.sp_add_jobserver @job_id = @id\r\n"
-      "SELECT @id AS id");
+  const auto r =
+      run("DECLARE @id uniqueidentifier\r\n"
+          "EXEC msdb.dbo.sp_add_job @job_name = N'by id', @job_id = @id OUTPUT\r\n"
+          "EXEC msdb.dbo.sp_add_jobserver @job_id = @id\r\n"
+          "SELECT @id AS id");
   ASSERT_FALSE(r.failed()) << firstError(r);
   EXPECT_EQ(standin::sql::valueToText(r.resultSets().back().rows.at(0).at(0)), jobId("by id"));
   EXPECT_EQ(msdbValue("SELECT description FROM sysjobs"), "No description available.");
@@ -228,8 +241,8 @@ TEST_F(AgentEngine, TheProceduresAnswerRemoteProcedureCallsWithTheirOutputs) {
   ASSERT_NE(id, nullptr);
   EXPECT_EQ(id->name, "@job_id");
   EXPECT_EQ(standin::sql::valueToText(id->value), jobId("by rpc"));
-  const auto missing =
-      session_->callProcedure("sp_add_job", {P{"@job_name", standin::sql::SqlType::nvarchar(128), std::string("x")}});
+  const auto missing = session_->callProcedure(
+      "sp_add_job", {P{"@job_name", standin::sql::SqlType::nvarchar(128), std::string("x")}});
   EXPECT_EQ(errorNumbers(missing), std::vector<int>{2812}) << "outside msdb the short name is unknown";
 }
 
@@ -260,8 +273,10 @@ TEST_F(AgentEngine, AnUnknownJobIsRefusedWith14262ByEveryProcedure) {
     EXPECT_EQ(firstError(r), "The specified @job_name ('ghost') does not exist.") << lines[0];
   }
   const auto byId = run("EXEC msdb.dbo.sp_delete_job @job_id = '01234567-89AB-CDEF-0123-456789ABCDEF'");
-  EXPECT_EQ(firstError(byId), "The specified @job_id ('01234567-89AB-CDEF-0123-456789ABCDEF') does not exist.");
-  EXPECT_EQ(firstError(run("EXEC msdb.dbo.sp_delete_job")), "Supply either @job_id or @job_name to identify the job.");
+  EXPECT_EQ(firstError(byId),
+            "The specified @job_id ('01234567-89AB-CDEF-0123-456789ABCDEF') does not exist.");
+  EXPECT_EQ(firstError(run("EXEC msdb.dbo.sp_delete_job")),
+            "Supply either @job_id or @job_name to identify the job.");
 }
 
 TEST_F(AgentEngine, BadScheduleValuesAreRefusedAsSqlServerRefusesThem) {
@@ -271,17 +286,25 @@ TEST_F(AgentEngine, BadScheduleValuesAreRefusedAsSqlServerRefusesThem) {
     return run("EXEC msdb.dbo.sp_add_jobschedule @job_name = 'j', @name = 's', " + values);
   };
   const std::pair<std::string, std::pair<int, std::string>> cases[] = {
-      {"@freq_type = 3", {14266, "The specified '@freq_type' is invalid (valid values are: 0x1, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80)."}},
+      {"@freq_type = 3",
+       {14266,
+        "The specified '@freq_type' is invalid (valid values are: 0x1, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80)."}},
       {"@freq_type = 4, @freq_interval = 0",
-       {14278, "The schedule for this job is invalid (reason: @freq_interval must be at least 1 for a daily job.)."}},
+       {14278,
+        "The schedule for this job is invalid (reason: @freq_interval must be at least 1 for a daily "
+        "job.)."}},
       {"@freq_type = 8, @freq_interval = 128, @freq_recurrence_factor = 1",
        {14278,
-        "The schedule for this job is invalid (reason: @freq_interval must be a valid day of the week bitmask [Sunday "
+        "The schedule for this job is invalid (reason: @freq_interval must be a valid day of the week "
+        "bitmask [Sunday "
         "= 1 .. Saturday = 64] for a weekly job.)."}},
       {"@freq_type = 16, @freq_interval = 32, @freq_recurrence_factor = 1",
-       {14278, "The schedule for this job is invalid (reason: @freq_interval must be between 1 and 31 for a monthly job.)."}},
+       {14278,
+        "The schedule for this job is invalid (reason: @freq_interval must be between 1 and 31 for a monthly "
+        "job.)."}},
       {"@freq_type = 16, @freq_interval = 5, @freq_recurrence_factor = 0",
-       {14278, "The schedule for this job is invalid (reason: @freq_recurrence_factor must be at least 1.)."}},
+       {14278,
+        "The schedule for this job is invalid (reason: @freq_recurrence_factor must be at least 1.)."}},
       {"@freq_type = 4, @freq_interval = 1, @freq_subday_type = 3",
        {14266, "The specified '@freq_subday_type' is invalid (valid values are: 0x1, 0x2, 0x4, 0x8)."}},
       {"@freq_type = 1, @active_start_date = 20300230",
@@ -316,15 +339,20 @@ TEST_F(AgentEngine, CallsThatDoNotFitTheProceduresAreRefused) {
   EXPECT_EQ(jobCount(), 0);
 
   ASSERT_FALSE(run("EXEC msdb.dbo.sp_add_job @job_name = N'x'").failed());
-  EXPECT_EQ(firstError(run("EXEC msdb.dbo.sp_add_jobstep @job_name = N'x', @step_name = N's', @database_name = N'Nope'")),
-            "The specified @database_name ('Nope') does not exist.");
-  EXPECT_EQ(firstError(run("EXEC msdb.dbo.sp_add_jobstep @job_name = N'x', @step_name = N's', @subsystem = N'Cobol'")),
-            "The specified '@subsystem' is invalid (valid values are returned by sp_enum_sqlagent_subsystems).");
+  EXPECT_EQ(
+      firstError(
+          run("EXEC msdb.dbo.sp_add_jobstep @job_name = N'x', @step_name = N's', @database_name = N'Nope'")),
+      "The specified @database_name ('Nope') does not exist.");
+  EXPECT_EQ(
+      firstError(
+          run("EXEC msdb.dbo.sp_add_jobstep @job_name = N'x', @step_name = N's', @subsystem = N'Cobol'")),
+      "The specified '@subsystem' is invalid (valid values are returned by sp_enum_sqlagent_subsystems).");
   EXPECT_EQ(firstError(run("EXEC msdb.dbo.sp_add_jobstep @job_name = N'x', @step_id = 3, @step_name = N's'")),
             "The specified '@step_id' is invalid (valid values are: 1..1).");
   EXPECT_EQ(firstError(run("EXEC msdb.dbo.sp_start_job @job_name = N'x'")),
             "Cannot start job 'x' (ID " + jobId("x") +
-                ") because it does not have any job server or servers defined. Associate the job with a job server by "
+                ") because it does not have any job server or servers defined. Associate the job with a job "
+                "server by "
                 "calling sp_add_jobserver.");
   ASSERT_FALSE(run("EXEC msdb.dbo.sp_add_jobserver @job_name = N'x'").failed());
   EXPECT_EQ(firstError(run("EXEC msdb.dbo.sp_add_jobserver @job_name = N'x'")),
@@ -356,7 +384,8 @@ TEST_F(AgentEngine, DeletingAJobTakesItsStepsScheduleServerAndHistory) {
   EXPECT_EQ(msdbValue("SELECT count(*) FROM sysjobhistory"), "2");
   const auto r = run(bv::agent::deleteJobLines("gone"));
   ASSERT_FALSE(r.failed()) << firstError(r);
-  for (const char* table : {"sysjobs", "sysjobsteps", "sysjobschedules", "sysschedules", "sysjobservers", "sysjobhistory"})
+  for (const char* table :
+       {"sysjobs", "sysjobsteps", "sysjobschedules", "sysschedules", "sysjobservers", "sysjobhistory"})
     EXPECT_EQ(msdbValue(std::string("SELECT count(*) FROM ") + table), "0") << table;
 }
 
@@ -383,13 +412,16 @@ TEST_P(AgentEngineByRelease, TheDialogsCatalogueQueryListsEveryKindWithItsNextRu
   const auto sets = r.resultSets();
   ASSERT_EQ(sets.size(), 1u);
   const auto& rs = sets[0];
-  const std::vector<std::string> names = {"name", "description", "freq_type", "freq_interval", "next_run_date",
-                                          "next_run_time", "active_start_date", "active_start_time", "run_status",
-                                          "run_date", "run_time", "command"};
+  const std::vector<std::string> names = {
+      "name",          "description",   "freq_type",         "freq_interval",
+      "next_run_date", "next_run_time", "active_start_date", "active_start_time",
+      "run_status",    "run_date",      "run_time",          "command"};
   ASSERT_EQ(rs.columns.size(), names.size());
   for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(rs.columns[i].name, names[i]);
   ASSERT_EQ(rs.rows.size(), 4u);
-  const auto cell = [&](std::size_t row, std::size_t col) { return standin::sql::valueToText(rs.rows[row][col]); };
+  const auto cell = [&](std::size_t row, std::size_t col) {
+    return standin::sql::valueToText(rs.rows[row][col]);
+  };
   const auto line = [&](std::size_t row) {
     std::string out;
     for (std::size_t c = 0; c < 11; ++c) out += (c ? "|" : "") + cell(row, c);
@@ -416,12 +448,14 @@ TEST_F(AgentEngine, TheOlderQueryFailsOnTheScheduleTableLayoutAndTheNewerOnTheOl
 
 TEST_F(AgentEngine, StatementsKeepTheMeaningOfPlusConvertAndSubstring) {
   open();
-  const auto r = run(
-      "CREATE TABLE t (n INT, s NVARCHAR(10), d DATETIME)\r\n"
-      "INSERT INTO t VALUES (7, N'ab', '2030-01-15 10:00:00')\r\n"
-      "SELECT s + 'c' AS a, n + '3' AS b, convert(varchar, n) + '0' AS c, substring('000000' + convert(varchar, n), "
-      "len('000000' + convert(varchar, n)) - 5, 6) AS e, substring(s, 0, 2) AS f, convert(varchar, d, 112) AS g, "
-      "1 + 2 * 3 - 1 AS h, convert(varchar, d + 1, 112) AS i FROM t");
+  const auto r =
+      run("CREATE TABLE t (n INT, s NVARCHAR(10), d DATETIME)\r\n"
+          "INSERT INTO t VALUES (7, N'ab', '2030-01-15 10:00:00')\r\n"
+          "SELECT s + 'c' AS a, n + '3' AS b, convert(varchar, n) + '0' AS c, substring('000000' + "
+          "convert(varchar, n), "
+          "len('000000' + convert(varchar, n)) - 5, 6) AS e, substring(s, 0, 2) AS f, convert(varchar, d, "
+          "112) AS g, "
+          "1 + 2 * 3 - 1 AS h, convert(varchar, d + 1, 112) AS i FROM t");
   ASSERT_FALSE(r.failed()) << firstError(r);
   const auto row = r.resultSets().at(0).rows.at(0);
   std::vector<std::string> got;
@@ -483,11 +517,11 @@ TEST(AgentNextRun, FollowsEachKindsRules) {
   EXPECT_EQ(next(s, 20300201, 0), "20300331 20000") << "February has no 31st";
 
   s.freqType = kMonthlyRelative;
-  s.freqInterval = 6;            // Friday
-  s.freqRelativeInterval = 16;   // the last one
+  s.freqInterval = 6;           // Friday
+  s.freqRelativeInterval = 16;  // the last one
   EXPECT_EQ(next(s, 20300115, 0), "20300125 20000");
-  s.freqInterval = 9;            // a weekday
-  s.freqRelativeInterval = 1;    // the first one
+  s.freqInterval = 9;          // a weekday
+  s.freqRelativeInterval = 1;  // the first one
   EXPECT_EQ(next(s, 20300201, 0), "20300201 20000");
   EXPECT_EQ(next(s, 20300201, 30000), "20300301 20000");
 }
@@ -525,23 +559,28 @@ TEST_F(AgentEngine, DueJobsRunAtTheirTimeWriteHistoryAndMoveTheirNextRunOn) {
   clock_->set(at(2030, 1, 16, 2, 0, 0));
   engine_->runDueAgentJobs();
   const auto history = msdb(
-      "SELECT step_id, step_name, run_status, run_date, run_time, sql_message_id, message FROM sysjobhistory ORDER BY "
+      "SELECT step_id, step_name, run_status, run_date, run_time, sql_message_id, message FROM sysjobhistory "
+      "ORDER BY "
       "instance_id");
   ASSERT_EQ(history.size(), 2u);
-  EXPECT_EQ(*history[0][0] + "|" + *history[0][1] + "|" + *history[0][2] + "|" + *history[0][3] + "|" + *history[0][4],
+  EXPECT_EQ(*history[0][0] + "|" + *history[0][1] + "|" + *history[0][2] + "|" + *history[0][3] + "|" +
+                *history[0][4],
             "1|daily_step|1|20300116|20000");
   EXPECT_NE(history[0][6]->find("(Message 3014)"), std::string::npos) << *history[0][6];
   EXPECT_NE(history[0][6]->find("The step succeeded."), std::string::npos);
-  EXPECT_EQ(*history[1][0] + "|" + *history[1][1] + "|" + *history[1][2] + "|" + *history[1][3] + "|" + *history[1][4],
+  EXPECT_EQ(*history[1][0] + "|" + *history[1][1] + "|" + *history[1][2] + "|" + *history[1][3] + "|" +
+                *history[1][4],
             "0|(Job outcome)|1|20300116|20000");
   EXPECT_EQ(*history[1][6],
-            "The job succeeded.  The Job was invoked by Schedule 1 (daily_schedule).  The last step to run was step 1 "
+            "The job succeeded.  The Job was invoked by Schedule 1 (daily_schedule).  The last step to run "
+            "was step 1 "
             "(daily_step).");
   // %date% is the run day of the engine's clock.
   EXPECT_TRUE(std::filesystem::exists(scratch("daily_20300116.bak")));
   EXPECT_EQ(nextRun("daily"), "20300117 20000");
-  EXPECT_EQ(msdbValue("SELECT last_run_outcome || ' ' || last_run_date || ' ' || last_run_time FROM sysjobservers"),
-            "1 20300116 20000");
+  EXPECT_EQ(
+      msdbValue("SELECT last_run_outcome || ' ' || last_run_date || ' ' || last_run_time FROM sysjobservers"),
+      "1 20300116 20000");
   engine_->runDueAgentJobs();
   EXPECT_EQ(msdbValue("SELECT count(*) FROM sysjobhistory"), "2") << "one run per due time";
 }
@@ -559,16 +598,19 @@ TEST_F(AgentEngine, EachKindRunsOnItsDays) {
   for (int day = 16; day <= 31; ++day) {
     clock_->set(at(2030, 1, day, 3, 0, 0));
     engine_->runDueAgentJobs();
-    for (const auto& r : msdb("SELECT j.name FROM sysjobhistory h JOIN sysjobs j ON j.job_id = h.job_id WHERE h.step_id "
-                              "= 0 AND h.run_date = " + std::to_string(20300100 + day)))
+    for (const auto& r :
+         msdb("SELECT j.name FROM sysjobhistory h JOIN sysjobs j ON j.job_id = h.job_id WHERE h.step_id "
+              "= 0 AND h.run_date = " +
+              std::to_string(20300100 + day)))
       ran.push_back(std::to_string(day) + " " + *r[0]);
   }
   // The one-time job ran on the 18th and deleted itself (delete_level 3), its history with it.
-  EXPECT_EQ(ran, (std::vector<std::string>{"16 mon wed", "20 the 20th", "21 mon wed", "23 mon wed", "28 mon wed",
-                                           "30 mon wed"}));
+  EXPECT_EQ(ran, (std::vector<std::string>{"16 mon wed", "20 the 20th", "21 mon wed", "23 mon wed",
+                                           "28 mon wed", "30 mon wed"}));
   EXPECT_TRUE(std::filesystem::exists(scratch("once_20300118.bak")));
   EXPECT_EQ(jobId("once"), "<none>");
-  EXPECT_EQ(msdbValue("SELECT count(*) FROM sysjobhistory WHERE job_id NOT IN (SELECT job_id FROM sysjobs)"), "0");
+  EXPECT_EQ(msdbValue("SELECT count(*) FROM sysjobhistory WHERE job_id NOT IN (SELECT job_id FROM sysjobs)"),
+            "0");
 }
 
 TEST_F(AgentEngine, StartJobRunsAtOnceAndAFailedStepFailsTheJob) {
@@ -582,13 +624,15 @@ TEST_F(AgentEngine, StartJobRunsAtOnceAndAFailedStepFailsTheJob) {
   EXPECT_EQ(r.infos()[0].number, 14243);
   EXPECT_EQ(r.infos()[0].text, "Job 'bad path' started successfully.");
   EXPECT_EQ(engine_->agentJobRuns(), 1u);
-  const auto step = msdb("SELECT run_status, sql_message_id, sql_severity, message FROM sysjobhistory WHERE step_id = 1");
+  const auto step =
+      msdb("SELECT run_status, sql_message_id, sql_severity, message FROM sysjobhistory WHERE step_id = 1");
   ASSERT_EQ(step.size(), 1u);
   EXPECT_EQ(*step[0][0] + " " + *step[0][1] + " " + *step[0][2], "0 3201 16");
   EXPECT_NE(step[0][3]->find("[SQLSTATE 42000] (Error 3013)"), std::string::npos) << *step[0][3];
   EXPECT_NE(step[0][3]->find("The step failed."), std::string::npos);
-  EXPECT_EQ(msdbValue("SELECT run_status || ' ' || message FROM sysjobhistory WHERE step_id = 0"),
-            "0 The job failed.  The Job was invoked by User sa.  The last step to run was step 1 (bad path_step).");
+  EXPECT_EQ(
+      msdbValue("SELECT run_status || ' ' || message FROM sysjobhistory WHERE step_id = 0"),
+      "0 The job failed.  The Job was invoked by User sa.  The last step to run was step 1 (bad path_step).");
   EXPECT_EQ(nextRun("bad path"), "20300116 20000") << "a run by request leaves the schedule as it is";
 }
 

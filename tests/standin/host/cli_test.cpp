@@ -90,7 +90,8 @@ std::string after(const std::vector<std::string>& lines, const std::string& pref
 std::string portOf(const std::string& line) { return line.substr(line.rfind(':') + 1); }
 
 std::string connectString(const std::string& port, const std::string& password) {
-  return "Driver=" + bvtest::odbcDriverName() + ";Server=127.0.0.1;Port=" + port + ";UID=sa;PWD={" + password + "};";
+  return "Driver=" + bvtest::odbcDriverName() + ";Server=127.0.0.1;Port=" + port + ";UID=sa;PWD={" +
+         password + "};";
 }
 
 std::string queryOne(const std::string& connection, const std::string& sql) {
@@ -114,9 +115,9 @@ TEST(CommandLine, DefaultsAreThoseOfAFreshDemo) {
 }
 
 TEST(CommandLine, EveryOptionIsRead) {
-  const auto cl = standin::host::parseCommandLine({"--port", "0", "--data", "/tmp/x", "--sa-password", "a;b'c",
-                                                   "--server-version", "2000", "--instance", "SQLEXPRESS", "--instance",
-                                                   "OTHER=15000:2008", "--ssrp-port=0", "--trace", "/tmp/t.log"});
+  const auto cl = standin::host::parseCommandLine(
+      {"--port", "0", "--data", "/tmp/x", "--sa-password", "a;b'c", "--server-version", "2000", "--instance",
+       "SQLEXPRESS", "--instance", "OTHER=15000:2008", "--ssrp-port=0", "--trace", "/tmp/t.log"});
   ASSERT_TRUE(cl.error.empty()) << cl.error;
   EXPECT_EQ(cl.options.port, 0);
   EXPECT_EQ(cl.options.dataDir, "/tmp/x");
@@ -137,8 +138,8 @@ TEST(CommandLine, LimitsAreReadWithTheirUnits) {
   EXPECT_EQ(defaults.loginTimeout, std::chrono::seconds(60));
   EXPECT_EQ(defaults.maxLoginMessageBytes, 65536u);
   EXPECT_EQ(defaults.acceptPause, std::chrono::milliseconds(100));
-  const auto cl = standin::host::parseCommandLine(
-      {"--max-connections", "5", "--login-timeout", "250ms", "--max-login-bytes=4096", "--accept-pause", "2s"});
+  const auto cl = standin::host::parseCommandLine({"--max-connections", "5", "--login-timeout", "250ms",
+                                                   "--max-login-bytes=4096", "--accept-pause", "2s"});
   ASSERT_TRUE(cl.error.empty()) << cl.error;
   EXPECT_EQ(cl.options.limits.maxConnections, 5);
   EXPECT_EQ(cl.options.limits.loginTimeout, std::chrono::milliseconds(250));
@@ -146,18 +147,25 @@ TEST(CommandLine, LimitsAreReadWithTheirUnits) {
   EXPECT_EQ(cl.options.limits.acceptPause, std::chrono::seconds(2));
   EXPECT_EQ(standin::host::parseCommandLine({"--login-timeout", "30"}).options.limits.loginTimeout,
             std::chrono::seconds(30));
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--max-connections", "0"}, {"--login-timeout", "soon"}, {"--login-timeout", "5m"},
-        {"--max-login-bytes", "10"}, {"--accept-pause", "0ms"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--max-connections", "0"},
+                                               {"--login-timeout", "soon"},
+                                               {"--login-timeout", "5m"},
+                                               {"--max-login-bytes", "10"},
+                                               {"--accept-pause", "0ms"}}) {
     EXPECT_FALSE(standin::host::parseCommandLine(args).error.empty()) << args[0] << " " << args[1];
   }
 }
 
 TEST(CommandLine, MistakesAreRefused) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--port", "70000"}, {"--port"}, {"--server-version", "1999"}, {"--bogus"},
-        {"--instance", "A=1", "--instance", "a=2"}, {"--instance", "A", "--instance", "B"}, {"--instance", "bad name"},
-        {"--instance", "MSSQLSERVER=1500"}, {"--ssrp-port", "x"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--port", "70000"},
+                                               {"--port"},
+                                               {"--server-version", "1999"},
+                                               {"--bogus"},
+                                               {"--instance", "A=1", "--instance", "a=2"},
+                                               {"--instance", "A", "--instance", "B"},
+                                               {"--instance", "bad name"},
+                                               {"--instance", "MSSQLSERVER=1500"},
+                                               {"--ssrp-port", "x"}}) {
     EXPECT_FALSE(standin::host::parseCommandLine(args).error.empty()) << args[0];
   }
 }
@@ -177,9 +185,9 @@ TEST(CommandLine, DefaultDataFolderFollowsXdgDataHome) {
 TEST(Executable, HelpListsTheOptionsAndBadOptionsFail) {
   const auto help = bvtest::runProcess({STANDIN_EXECUTABLE, "--help"}, "");
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port",
-                          "--trace", "--max-connections", "--login-timeout", "--max-login-bytes", "--accept-pause",
-                          "--fault"})
+  for (const char* opt :
+       {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port", "--trace",
+        "--max-connections", "--login-timeout", "--max-login-bytes", "--accept-pause", "--fault"})
     EXPECT_NE(help.output.find(opt), std::string::npos) << opt;
   const auto bad = bvtest::runProcess({STANDIN_EXECUTABLE, "--frobnicate"}, "");
   EXPECT_EQ(bad.exitCode, 2);
@@ -194,7 +202,8 @@ TEST(Executable, VersionIsTheProjectsOne) {
 
 TEST(Executable, PrintsItsAddressAndAGeneratedPasswordThatARestartKeeps) {
   bvtest::TempDir dir("bv-cli");
-  const std::vector<std::string> args = {"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0"};
+  const std::vector<std::string> args = {"--port",      "0", "--data", (dir.path() / "data").string(),
+                                         "--ssrp-port", "0"};
   std::string password;
   {
     Child first(args);
@@ -219,14 +228,16 @@ TEST(Executable, PrintsItsAddressAndAGeneratedPasswordThatARestartKeeps) {
   const auto lines = second.readUntil("standin listening on 127.0.0.1:");
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(after(lines, "sa password: "), password);
-  EXPECT_EQ(queryOne(connectString(portOf(lines.back()), password), "SELECT COUNT(*) FROM Sample.dbo.Customers"), "4");
+  EXPECT_EQ(
+      queryOne(connectString(portOf(lines.back()), password), "SELECT COUNT(*) FROM Sample.dbo.Customers"),
+      "4");
 }
 
 TEST(Executable, TraceLogsEveryBatch) {
   bvtest::TempDir dir("bv-cli");
   const auto trace = dir.path() / "trace.log";
-  Child child({"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0", "--sa-password", "pw",
-               "--trace", trace.string()});
+  Child child({"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0", "--sa-password",
+               "pw", "--trace", trace.string()});
   const auto lines = child.readUntil("standin listening on 127.0.0.1:");
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(after(lines, "sa password: ").empty());  // a given password is not printed
@@ -239,13 +250,15 @@ TEST(Executable, TraceLogsEveryBatch) {
 
 TEST(Executable, FurtherInstancesServeOnTheirOwnPortsAndReleases) {
   bvtest::TempDir dir("bv-cli");
-  Child child({"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0", "--sa-password", "pw",
-               "--instance", "OLDONE=0:2000"});
+  Child child({"--port", "0", "--data", (dir.path() / "data").string(), "--ssrp-port", "0", "--sa-password",
+               "pw", "--instance", "OLDONE=0:2000"});
   const auto lines = child.readUntil("standin listening on 127.0.0.1:");
   ASSERT_FALSE(lines.empty());
   const std::string other = after(lines, "standin instance OLDONE listening on ");
   ASSERT_FALSE(other.empty());
-  EXPECT_EQ(queryOne(connectString(portOf(other), "pw"), "SELECT @@VERSION").substr(0, 26), "Microsoft SQL Server  2000");
-  EXPECT_EQ(queryOne(connectString(portOf(lines.back()), "pw"), "SELECT @@VERSION").substr(0, 25), "Microsoft SQL Server 2005");
+  EXPECT_EQ(queryOne(connectString(portOf(other), "pw"), "SELECT @@VERSION").substr(0, 26),
+            "Microsoft SQL Server  2000");
+  EXPECT_EQ(queryOne(connectString(portOf(lines.back()), "pw"), "SELECT @@VERSION").substr(0, 25),
+            "Microsoft SQL Server 2005");
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "data" / "instances" / "OLDONE" / "master.sqlite"));
 }

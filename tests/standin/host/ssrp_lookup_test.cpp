@@ -47,7 +47,8 @@ class InstanceLookup : public ::testing::Test {
   std::string version(const std::string& server) {
     bvtest::odbc::Connection c;
     std::vector<bvtest::odbc::Diag> diags;
-    if (!c.connect("Driver=" + bvtest::odbcDriverName() + ";Server=" + server + ";UID=sa;PWD={Sa;pw};", &diags, 30))
+    if (!c.connect("Driver=" + bvtest::odbcDriverName() + ";Server=" + server + ";UID=sa;PWD={Sa;pw};",
+                   &diags, 30))
       return "<no connection: " + (diags.empty() ? std::string() : diags[0].text) + ">";
     const auto r = c.execute("SELECT @@VERSION");
     if (r.sets.empty() || r.sets[0].rows.empty()) return "<no row>";
@@ -91,7 +92,8 @@ TEST(BrowserPortTaken, TheFailureNamesTheProcessThatHoldsThePort) {
   host.start();
   const std::string problem = browserPortProblem(host);
   ::close(holder);
-  EXPECT_NE(problem.find("it is held by pid " + std::to_string(::getpid()) + " ("), std::string::npos) << problem;
+  EXPECT_NE(problem.find("it is held by pid " + std::to_string(::getpid()) + " ("), std::string::npos)
+      << problem;
   EXPECT_NE(problem.find("standin_ssrp_lookup_tests"), std::string::npos) << problem;
 }
 

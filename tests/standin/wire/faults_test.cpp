@@ -77,8 +77,9 @@ TEST(FaultSpec, EachActionWithItsValueTimesAndMatch) {
   EXPECT_EQ(login->action, Fault::Action::StallLogin);
   EXPECT_EQ(login->duration, 3s);
   EXPECT_EQ(login->times, 1);
-  for (const char* bad : {"", "explode", "drop=1", "drop-after-bytes", "drop-after-bytes=x", "stall=soon",
-                          "stall=2000ms:times=0", "stall=1s:often", "drop:match=", "stall-login=1s:match=x"}) {
+  for (const char* bad :
+       {"", "explode", "drop=1", "drop-after-bytes", "drop-after-bytes=x", "stall=soon",
+        "stall=2000ms:times=0", "stall=1s:often", "drop:match=", "stall-login=1s:match=x"}) {
     std::string why;
     EXPECT_FALSE(parseFault(bad, &why)) << bad;
     EXPECT_FALSE(why.empty()) << bad;
@@ -116,9 +117,7 @@ TEST(Faults, ServerGoneMidBackupLeavesTheEarlierFileAndOtherSessions) {
   const auto bystander = std::make_unique<Connection>();
   ASSERT_TRUE(bystander->connect(standin.odbcConnectionString("Database=Sample;")));
   // The file as an earlier backup left it.
-  {
-    std::ofstream(file, std::ios::binary) << "earlier media";
-  }
+  { std::ofstream(file, std::ios::binary) << "earlier media"; }
   const auto r = first.execute(standintest::backupBatch("Sample", file.string(), true));
   EXPECT_EQ(r.rc, SQL_ERROR);
   EXPECT_TRUE(connectionLost(r.diags));
@@ -127,12 +126,14 @@ TEST(Faults, ServerGoneMidBackupLeavesTheEarlierFileAndOtherSessions) {
   // times=1: the next backup goes through.
   Connection again;
   ASSERT_TRUE(again.connect(standin.odbcConnectionString()));
-  const auto ok = again.execute(standintest::backupBatch("Sample", (standin.scratchDir() / "new.bak").string(), true));
+  const auto ok =
+      again.execute(standintest::backupBatch("Sample", (standin.scratchDir() / "new.bak").string(), true));
   EXPECT_FALSE(ok.anyError) << (ok.diags.empty() ? "" : ok.diags[0].text);
 }
 
 TEST(Faults, ARestoreCutOffLeavesTheDatabaseAsItWas) {
-  StandinFixture standin(withFaults({"drop-after-bytes=12:match=RESTORE DATABASE", "drop:times=1:match=RESTORE"}));
+  StandinFixture standin(
+      withFaults({"drop-after-bytes=12:match=RESTORE DATABASE", "drop:times=1:match=RESTORE"}));
   const auto file = (standin.scratchDir() / "r.bak").string();
   Connection admin;
   ASSERT_TRUE(admin.connect(standin.odbcConnectionString()));
@@ -166,7 +167,8 @@ TEST(Faults, DropAfterBytesSendsExactlyThatMuchOfTheMatchingReply) {
   EXPECT_GT(whole->size() + 8, 20u);
   RawTdsClient client(standin.port());
   ASSERT_TRUE(client.logIn(standin.saPassword()));
-  ASSERT_TRUE(client.sendMessage(standin::wire::kSqlBatch, standin::base::utf8ToUtf16le("SELECT 'CUT' AS v")));
+  ASSERT_TRUE(
+      client.sendMessage(standin::wire::kSqlBatch, standin::base::utf8ToUtf16le("SELECT 'CUT' AS v")));
   const auto rest = client.readUntilClosed(10s);
   EXPECT_TRUE(rest.closed);
   EXPECT_EQ(rest.bytes.size(), 20u);
@@ -194,7 +196,8 @@ TEST(Faults, AStalledRequestSendsNothingForItsTimeThenRunsAsUsual) {
   // Nothing at all arrives while it is held.
   RawTdsClient raw(standin.port());
   ASSERT_TRUE(raw.logIn(standin.saPassword()));
-  ASSERT_TRUE(raw.sendMessage(standin::wire::kSqlBatch, standin::base::utf8ToUtf16le("PRINT 'BACKUP later'")));
+  ASSERT_TRUE(
+      raw.sendMessage(standin::wire::kSqlBatch, standin::base::utf8ToUtf16le("PRINT 'BACKUP later'")));
   EXPECT_TRUE(raw.silentFor(500ms));
   const auto reply = raw.readReply(10s);
   ASSERT_TRUE(reply);

@@ -98,7 +98,8 @@ TEST(ConnectionLimits, ALoginMessageBeyondTheSizeLimitEndsTheConnection) {
   RawTdsClient big(standin.port());
   ASSERT_TRUE(big.connected());
   // A pre-login that goes on and on without its last packet.
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(big.sendPacket(standin::wire::kPrelogin, std::string(1000, 'x'), false));
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(big.sendPacket(standin::wire::kPrelogin, std::string(1000, 'x'), false));
   const auto rest = big.readUntilClosed(10s);
   EXPECT_TRUE(rest.closed);
   EXPECT_TRUE(rest.bytes.empty());

@@ -75,8 +75,8 @@ TEST_F(Odbc, SaLogsInWithAPasswordHoldingSemicolonAndQuote) {
 TEST_F(Odbc, WrongPasswordIsRefusedWith18456) {
   Connection c;
   std::vector<Diag> diags;
-  EXPECT_FALSE(c.connect("Driver=" + bvtest::odbcDriverName() + ";Server=127.0.0.1;Port=" + std::to_string(standin.port()) +
-                             ";UID=sa;PWD=wrong;",
+  EXPECT_FALSE(c.connect("Driver=" + bvtest::odbcDriverName() + ";Server=127.0.0.1;Port=" +
+                             std::to_string(standin.port()) + ";UID=sa;PWD=wrong;",
                          &diags));
   ASSERT_TRUE(contains(natives(diags), 18456));
   for (const auto& d : diags) {
@@ -90,8 +90,8 @@ TEST_F(Odbc, WrongPasswordIsRefusedWith18456) {
 TEST_F(Odbc, WindowsAccountIsRefusedWith18452) {
   Connection c;
   std::vector<Diag> diags;
-  EXPECT_FALSE(c.connect("Driver=" + bvtest::odbcDriverName() + ";Server=127.0.0.1;Port=" + std::to_string(standin.port()) +
-                             ";UID=DOMAIN\\someone;PWD=x;",
+  EXPECT_FALSE(c.connect("Driver=" + bvtest::odbcDriverName() + ";Server=127.0.0.1;Port=" +
+                             std::to_string(standin.port()) + ";UID=DOMAIN\\someone;PWD=x;",
                          &diags));
   EXPECT_TRUE(contains(natives(diags), 18452));
 }
@@ -121,9 +121,9 @@ TEST_P(OdbcVersions, QueriesAndTransactionsWork) {
   StandinFixture standin(bvtest::StandinOptions{GetParam().serverYear, "Sa-pass;w'rd1", trace});
   Connection c;
   std::vector<Diag> diags;
-  ASSERT_TRUE(c.connect(standin.odbcConnectionString(std::string("TDS_Version=") + GetParam().clientTds +
-                                                     ";Database=Sample;"),
-                        &diags))
+  ASSERT_TRUE(c.connect(
+      standin.odbcConnectionString(std::string("TDS_Version=") + GetParam().clientTds + ";Database=Sample;"),
+      &diags))
       << (diags.empty() ? "" : diags[0].text);
   EXPECT_EQ(single(c.execute("SELECT DB_NAME() AS NAME")), "Sample");
   EXPECT_EQ(single(c.execute("SELECT N'日本語テキスト' AS t")), "日本語テキスト");
@@ -151,7 +151,8 @@ TEST_P(OdbcVersions, QueriesAndTransactionsWork) {
   std::ifstream in(trace);
   const std::string log((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(log.find("transaction manager") != std::string::npos, GetParam().transactionManager) << log;
-  EXPECT_EQ(log.find("batch:\nBEGIN TRANSACTION") != std::string::npos, !GetParam().transactionManager) << log;
+  EXPECT_EQ(log.find("batch:\nBEGIN TRANSACTION") != std::string::npos, !GetParam().transactionManager)
+      << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Tds, OdbcVersions,
@@ -193,7 +194,8 @@ TEST_F(Odbc, CatalogListsEveryDatabaseInOrder) {
 
 TEST_F(Odbc, BackupBatchReportsItsInfoMessages) {
   auto c = open();
-  const auto r = c->execute(backupBatch("Sample", (standin.scratchDir() / "b_%date%.bak").string(), true) + "\r\n", 21600);
+  const auto r = c->execute(
+      backupBatch("Sample", (standin.scratchDir() / "b_%date%.bak").string(), true) + "\r\n", 21600);
   EXPECT_EQ(r.rc, SQL_SUCCESS_WITH_INFO);
   EXPECT_FALSE(r.anyError);
   EXPECT_EQ(natives(r.diags), (std::vector<long>{3211, 4035, 4035, 3014, 3262}));
@@ -205,7 +207,8 @@ TEST_F(Odbc, BackupBatchReportsItsInfoMessages) {
 
 TEST_F(Odbc, FailedBackupGivesBothErrorsAndAnErrorReturn) {
   auto c = open();
-  const auto r = c->execute(backupBatch("Sample", (standin.scratchDir() / "missing" / "x.bak").string(), false));
+  const auto r =
+      c->execute(backupBatch("Sample", (standin.scratchDir() / "missing" / "x.bak").string(), false));
   EXPECT_EQ(r.rc, SQL_ERROR);
   const auto n = natives(r.diags);
   EXPECT_TRUE(contains(n, 3201));
@@ -239,9 +242,10 @@ TEST_F(Odbc, TruncateAndShrinkRunOnSeparateConnections) {
     EXPECT_FALSE(r.anyError);
     EXPECT_EQ(r.rc, SQL_NO_DATA);  // no rows, no count: what a count-less batch gives in ODBC 3
   }
-  standin.executeSqlite("Sample",
-                        "CREATE TABLE Filler (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                        "WHERE i < 2000) INSERT INTO Filler SELECT printf('%0400d', i) FROM n; DELETE FROM Filler;");
+  standin.executeSqlite(
+      "Sample",
+      "CREATE TABLE Filler (x TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+      "WHERE i < 2000) INSERT INTO Filler SELECT printf('%0400d', i) FROM n; DELETE FROM Filler;");
   const auto before = std::filesystem::file_size(standin.databaseFile("Sample"));
   auto c = open();
   const auto r = c->execute(shrinkStatement("Sample"));
@@ -450,10 +454,11 @@ TEST_F(Odbc, AClientThatVanishesMidBatchReleasesItsDatabase) {
 // ---------- sizes, parameters, text ----------
 
 TEST_F(Odbc, LargeRepliesAndLongRequestsCrossPacketBoundaries) {
-  standin.executeSqlite("Sample",
-                        "CREATE TABLE Big (id INTEGER PRIMARY KEY, txt NVARCHAR(200)); WITH RECURSIVE n(i) AS (SELECT 1 "
-                        "UNION ALL SELECT i + 1 FROM n WHERE i < 3000) INSERT INTO Big SELECT i, printf('row %05d %s', i, "
-                        "'ñ日本') FROM n;");
+  standin.executeSqlite(
+      "Sample",
+      "CREATE TABLE Big (id INTEGER PRIMARY KEY, txt NVARCHAR(200)); WITH RECURSIVE n(i) AS (SELECT 1 "
+      "UNION ALL SELECT i + 1 FROM n WHERE i < 3000) INSERT INTO Big SELECT i, printf('row %05d %s', i, "
+      "'ñ日本') FROM n;");
   auto c = open("Database=Sample;");
   const auto r = c->execute("SELECT id, txt FROM Big ORDER BY id");
   ASSERT_EQ(r.sets.size(), 1u);
@@ -482,7 +487,8 @@ TEST_F(Odbc, BoundParametersArriveAsExecuteSqlAndWork) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(stmt.get(), 2, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 50, 0,
                                              name.data(), nameLength, &nameLength)));
   auto sql = bvtest::odbc::widen("SELECT Name FROM Customers WHERE CustomerID = ? AND City LIKE ?");
-  const SQLRETURN rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(sql.data()), static_cast<SQLINTEGER>(sql.size()));
+  const SQLRETURN rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(sql.data()),
+                                      static_cast<SQLINTEGER>(sql.size()));
   ASSERT_TRUE(SQL_SUCCEEDED(rc)) << (bvtest::odbc::diagnostics(SQL_HANDLE_STMT, stmt.get()).empty()
                                          ? ""
                                          : bvtest::odbc::diagnostics(SQL_HANDLE_STMT, stmt.get())[0].text);

@@ -33,7 +33,8 @@ std::string login7(const std::string& user, const std::string& password, const s
                    std::uint32_t version, std::uint8_t flags2) {
   using standin::base::utf8ToUtf16le;
   std::string fixed(94, '\0');
-  for (int i = 0; i < 4; ++i) fixed[4 + static_cast<std::size_t>(i)] = static_cast<char>((version >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    fixed[4 + static_cast<std::size_t>(i)] = static_cast<char>((version >> (8 * i)) & 0xFF);
   fixed[9] = 0x10;  // packet size 4096
   fixed[25] = static_cast<char>(flags2);
   std::string data;
@@ -106,7 +107,8 @@ std::optional<std::string> RawTdsClient::readReply(std::chrono::milliseconds pat
   while (true) {
     // Whole packets from what has arrived.
     while (in_.size() >= 8) {
-      const std::size_t length = (static_cast<unsigned char>(in_[2]) << 8) | static_cast<unsigned char>(in_[3]);
+      const std::size_t length =
+          (static_cast<unsigned char>(in_[2]) << 8) | static_cast<unsigned char>(in_[3]);
       if (length < 8 || in_.size() < length) break;
       const bool last = (static_cast<unsigned char>(in_[1]) & 0x01) != 0;
       message.append(in_, 8, length - 8);

@@ -39,7 +39,8 @@ TEST(SsrpAnswer, NamedInstanceRequestGetsThatInstanceOnly) {
 }
 
 TEST(SsrpAnswer, UnknownInstancesAndRequestsGetNoAnswer) {
-  EXPECT_TRUE(standin::wire::ssrpAnswer(std::string("\x04", 1) + "NOPE" + std::string(1, '\0'), "BOX", kTwo).empty());
+  EXPECT_TRUE(
+      standin::wire::ssrpAnswer(std::string("\x04", 1) + "NOPE" + std::string(1, '\0'), "BOX", kTwo).empty());
   EXPECT_TRUE(standin::wire::ssrpAnswer("", "BOX", kTwo).empty());
   EXPECT_TRUE(standin::wire::ssrpAnswer("\x09junk", "BOX", kTwo).empty());
   EXPECT_TRUE(standin::wire::ssrpAnswer(std::string("\x04", 1) + std::string(40, 'A'), "BOX", kTwo).empty());

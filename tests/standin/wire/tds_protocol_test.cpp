@@ -90,8 +90,8 @@ TEST(TdsTokens, MessageLayoutFollowsTheVersionAndSeverityTenTravelsAsZero) {
   TokenWriter modern(kTds72, "BOX");
   modern.message(m);
   EXPECT_EQ(modern.bytes().size(), old.bytes().size() + 2);  // LONG line number instead of USHORT
-  EXPECT_EQ(at(old.bytes(), 0), 0xAB);  // INFO
-  EXPECT_EQ(at(old.bytes(), 8), 0);     // class
+  EXPECT_EQ(at(old.bytes(), 0), 0xAB);                       // INFO
+  EXPECT_EQ(at(old.bytes(), 8), 0);                          // class
   TokenWriter err(kTds72, "BOX");
   err.message(Message{18456, 1, 14, "Login failed for user 'sa'.", 1, {}});
   EXPECT_EQ(at(err.bytes(), 0), 0xAA);  // ERROR
@@ -183,9 +183,9 @@ std::string rpcWithParameter(const std::string& typeInfoAndValue) {
 
 TEST(TdsRequests, RpcValuesOfImpossibleLengthsAreProtocolErrors) {
   // Sound values first: INTN(8) -2, DECIMALN(17) 12345.67.
-  const auto intn = parseRpc(rpcWithParameter(std::string("\x26\x08\x08", 3) + std::string("\xFE") +
-                                              std::string(7, '\xFF')),
-                             kTds71);
+  const auto intn = parseRpc(
+      rpcWithParameter(std::string("\x26\x08\x08", 3) + std::string("\xFE") + std::string(7, '\xFF')),
+      kTds71);
   ASSERT_EQ(intn.params.size(), 1u);
   EXPECT_EQ(std::get<std::int64_t>(intn.params[0].value), -2);
   std::string magnitude(16, '\0');
@@ -202,19 +202,21 @@ TEST(TdsRequests, RpcValuesOfImpossibleLengthsAreProtocolErrors) {
                ProtocolError);
   EXPECT_THROW(parseRpc(rpcWithParameter(std::string("\x26\xFF\x10", 3) + std::string(16, '\x01')), kTds71),
                ProtocolError);
-  EXPECT_THROW(parseRpc(rpcWithParameter(std::string("\x6A\xFE\x26\x00\xFE\x01", 6) + std::string(253, '\xFF')),
-                        kTds71),
-               ProtocolError);
+  EXPECT_THROW(
+      parseRpc(rpcWithParameter(std::string("\x6A\xFE\x26\x00\xFE\x01", 6) + std::string(253, '\xFF')),
+               kTds71),
+      ProtocolError);
   // Lengths a type does not have are refused too, rather than read as the next parameter.
-  for (const std::string& bad : {std::string("\x6D\x08\x05", 3) + std::string(5, '\0'),    // FLTN(5)
-                                 std::string("\x6E\x08\x06", 3) + std::string(6, '\0'),    // MONEYN(6)
-                                 std::string("\x6F\x08\x07", 3) + std::string(7, '\0'),    // DATETIMN(7)
-                                 std::string("\x68\x01\x02", 3) + std::string(2, '\0'),    // BITN(2)
-                                 std::string("\x24\x10\x09", 3) + std::string(9, '\0'),    // GUID(9)
-                                 std::string("\x28\x02", 2) + std::string(2, '\0'),         // DATEN(2)
-                                 std::string("\x6A\x11\x26\x00\x07\x01", 6) + std::string(6, '\0'),  // DECIMALN(7)
-                                 std::string("\x6A\x11\x27\x00\x11\x01", 6) + std::string(16, '\0'),  // precision 39
-                                 std::string("\x2A\x09\x08", 3) + std::string(8, '\0')}) {  // DATETIME2N scale 9
+  for (const std::string& bad :
+       {std::string("\x6D\x08\x05", 3) + std::string(5, '\0'),               // FLTN(5)
+        std::string("\x6E\x08\x06", 3) + std::string(6, '\0'),               // MONEYN(6)
+        std::string("\x6F\x08\x07", 3) + std::string(7, '\0'),               // DATETIMN(7)
+        std::string("\x68\x01\x02", 3) + std::string(2, '\0'),               // BITN(2)
+        std::string("\x24\x10\x09", 3) + std::string(9, '\0'),               // GUID(9)
+        std::string("\x28\x02", 2) + std::string(2, '\0'),                   // DATEN(2)
+        std::string("\x6A\x11\x26\x00\x07\x01", 6) + std::string(6, '\0'),   // DECIMALN(7)
+        std::string("\x6A\x11\x27\x00\x11\x01", 6) + std::string(16, '\0'),  // precision 39
+        std::string("\x2A\x09\x08", 3) + std::string(8, '\0')}) {            // DATETIME2N scale 9
     EXPECT_THROW(parseRpc(rpcWithParameter(bad), kTds71), ProtocolError) << static_cast<int>(bad[0]);
   }
 }
@@ -237,7 +239,8 @@ TEST(TdsRequests, AnIntegerParameterOfMoreThanEightBytesIsAProtocolError) {
 }
 
 TEST(TdsRequests, TransactionManagerCommitCanBeginTheNextTransaction) {
-  const std::string all = std::string("\x16\0\0\0\x12\0\0\0\x02\0", 10) + std::string(8, '\0') + std::string("\x01\0\0\0", 4);
+  const std::string all =
+      std::string("\x16\0\0\0\x12\0\0\0\x02\0", 10) + std::string(8, '\0') + std::string("\x01\0\0\0", 4);
   const auto commit = parseTransactionManager(all + std::string("\x07\x00\x00\x01\x00\x00", 6), kTds72);
   EXPECT_EQ(commit.type, 7);
   EXPECT_TRUE(commit.beginNew);

@@ -12,10 +12,11 @@ class Tools : public ::testing::Test {
 };
 
 TEST_F(Tools, TsqlLogsInAndRunsBatches) {
-  const auto r = bvtest::runProcess({"timeout", "60", BV_TSQL, "-H", "127.0.0.1", "-p", std::to_string(standin.port()), "-U",
-                                     "sa", "-P", standin.saPassword()},
-                                    "SELECT DB_NAME() AS NAME\ngo\nuse Sample\ngo\nSELECT Name FROM Customers WHERE "
-                                    "CustomerID = 3\ngo\nexit\n");
+  const auto r =
+      bvtest::runProcess({"timeout", "60", BV_TSQL, "-H", "127.0.0.1", "-p", std::to_string(standin.port()),
+                          "-U", "sa", "-P", standin.saPassword()},
+                         "SELECT DB_NAME() AS NAME\ngo\nuse Sample\ngo\nSELECT Name FROM Customers WHERE "
+                         "CustomerID = 3\ngo\nexit\n");
   EXPECT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("master"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("Brackenvale Ltd"), std::string::npos) << r.output;
@@ -23,8 +24,8 @@ TEST_F(Tools, TsqlLogsInAndRunsBatches) {
 }
 
 TEST_F(Tools, TsqlShowsTheRefusalOfAWrongPassword) {
-  const auto r = bvtest::runProcess({"timeout", "60", BV_TSQL, "-H", "127.0.0.1", "-p", std::to_string(standin.port()), "-U",
-                                     "sa", "-P", "not-it"},
+  const auto r = bvtest::runProcess({"timeout", "60", BV_TSQL, "-H", "127.0.0.1", "-p",
+                                     std::to_string(standin.port()), "-U", "sa", "-P", "not-it"},
                                     "exit\n");
   EXPECT_NE(r.exitCode, 0);
   EXPECT_NE(r.output.find("Login failed for user 'sa'."), std::string::npos) << r.output;
@@ -32,17 +33,18 @@ TEST_F(Tools, TsqlShowsTheRefusalOfAWrongPassword) {
 
 TEST_F(Tools, IsqlLogsInAndRunsPreparedStatements) {
   // isql prepares every statement: these arrive as sp_prepexec calls.
-  const auto r = bvtest::runProcess({"timeout", "60", BV_ISQL, "-v", "-b", "-k",
-                                     standin.odbcConnectionString("Database=Sample;")},
-                                    "SELECT City FROM Customers WHERE CustomerID = 3\nSELECT COUNT(*) AS n FROM Orders\n");
+  const auto r = bvtest::runProcess(
+      {"timeout", "60", BV_ISQL, "-v", "-b", "-k", standin.odbcConnectionString("Database=Sample;")},
+      "SELECT City FROM Customers WHERE CustomerID = 3\nSELECT COUNT(*) AS n FROM Orders\n");
   EXPECT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("Sapporo"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("| 5"), std::string::npos) << r.output;
 }
 
 TEST_F(Tools, IsqlReportsAServerError) {
-  const auto r = bvtest::runProcess({"timeout", "60", BV_ISQL, "-v", "-b", "-k", standin.odbcConnectionString()},
-                                    "SELECT * FROM NoSuchTable\n");
+  const auto r =
+      bvtest::runProcess({"timeout", "60", BV_ISQL, "-v", "-b", "-k", standin.odbcConnectionString()},
+                         "SELECT * FROM NoSuchTable\n");
   EXPECT_NE(r.output.find("Invalid object name 'NoSuchTable'."), std::string::npos) << r.output;
 }
 
