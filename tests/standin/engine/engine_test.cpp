@@ -185,6 +185,33 @@ TEST_F(EngineTest, ExtremeInputIsRefusedAndTheSessionCarriesOn) {
   EXPECT_EQ(scalar("SELECT 'still here'"), "still here");
 }
 
+TEST_F(EngineTest, ALongChainOfOperatorsIsRefusedLikeDeepNesting) {
+  // A chain is as deep a tree as it is long: 300,000 terms once overflowed the session
+  // thread's stack and took the whole server down.
+  const auto chain = [](int terms) {
+    std::string s = "SELECT 1";
+    for (int i = 1; i < terms; ++i) s += "+1";
+    return s;
+  };
+  const auto endless = run(chain(300000));
+  ASSERT_EQ(endless.errors().size(), 1u);
+  EXPECT_EQ(endless.errors()[0].number, 191);
+  // Nesting and chains add up: 100 parentheses, each around a chain of 20, are 2,000 levels,
+  // though neither alone comes near a limit.
+  std::string condition = "1=1";
+  for (int i = 0; i < 100; ++i) {
+    std::string level = "(" + condition + ")";
+    for (int j = 0; j < 20; ++j) level += " AND 1=1";
+    condition = level;
+  }
+  const auto layered = run("SELECT CASE WHEN " + condition + " THEN 1 END");
+  ASSERT_EQ(layered.errors().size(), 1u);
+  EXPECT_EQ(layered.errors()[0].number, 191);
+  // A chain of ordinary length still evaluates.
+  EXPECT_EQ(scalar(chain(500)), "500");
+  EXPECT_EQ(scalar("SELECT 'still here'"), "still here");
+}
+
 TEST_F(EngineTest, UndeclaredVariableStopsTheBatch) {
   const auto r = run("SET @nope = 1 SELECT 'after'");
   ASSERT_EQ(r.errors().size(), 1u);
