@@ -33,6 +33,7 @@ struct Expr {
   };
   Kind kind = Kind::Literal;
   int line = 1;
+  int height = 1;  // levels of the tree from this node down: what evaluating and freeing it recurse
   Value literal;
   SqlType type;  // literal's type; target type of CONVERT/CAST
   bool hasType = false;

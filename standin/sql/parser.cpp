@@ -16,6 +16,9 @@ using base::utf16Length;
 
 namespace {
 
+// The tallest expression tree a statement may build (see Parser::attach).
+constexpr int kMaxExpressionHeight = 1000;
+
 constexpr std::array kReserved = {
     "ADD",        "ALL",       "ALTER",       "AND",      "ANY",        "AS",       "ASC",
     "BACKUP",     "BEGIN",     "BETWEEN",     "BREAK",    "BY",         "CASE",     "CHECK",
@@ -874,20 +877,31 @@ class Parser {
     e->kind = Expr::Kind::Binary;
     e->name = std::move(op);
     e->line = line;
-    e->args.push_back(std::move(l));
-    e->args.push_back(std::move(r));
+    attach(*e, std::move(l));
+    attach(*e, std::move(r));
     return e;
+  }
+
+  [[noreturn]] static void nestedTooDeeply(int line) {
+    throw SqlError(191, 15,
+                   "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+                   "smaller queries.",
+                   line);
+  }
+
+  // An operand joins its node. A chain of operators (1+1+1...) is as deep a tree as it is long,
+  // and chains nest, so the tree's height is bounded as well as the parser's own recursion:
+  // evaluating and freeing the tree recurse that deep on the session's stack.
+  static void attach(Expr& parent, ExprPtr child) {
+    parent.height = std::max(parent.height, child->height + 1);
+    if (parent.height > kMaxExpressionHeight) nestedTooDeeply(parent.line);
+    parent.args.push_back(std::move(child));
   }
 
   // SQL Server refuses nesting beyond its limits; so does the stand-in, before the stack runs out.
   struct DepthGuard {
     explicit DepthGuard(Parser& p, int line) : parser(p) {
-      if (++parser.depth_ > 128)
-        throw SqlError(
-            191, 15,
-            "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
-            "smaller queries.",
-            line);
+      if (++parser.depth_ > 128) nestedTooDeeply(line);
     }
     ~DepthGuard() { --parser.depth_; }
     DepthGuard(const DepthGuard&) = delete;
@@ -926,7 +940,7 @@ class Parser {
       e->kind = Expr::Kind::Unary;
       e->name = "NOT";
       e->line = line;
-      e->args.push_back(notExpr());
+      attach(*e, notExpr());
       return e;
     }
     if (peek().is("EXISTS")) unsupported("subqueries", peek().line);
@@ -950,7 +964,7 @@ class Parser {
       e->line = tk.line;
       e->negated = accept("NOT");
       expect("NULL");
-      e->args.push_back(std::move(l));
+      attach(*e, std::move(l));
       return e;
     }
     bool negated = false;
@@ -964,8 +978,8 @@ class Parser {
       e->kind = Expr::Kind::Like;
       e->negated = negated;
       e->line = line;
-      e->args.push_back(std::move(l));
-      e->args.push_back(additive());
+      attach(*e, std::move(l));
+      attach(*e, additive());
       return e;
     }
     if (peek().is("IN")) {
@@ -974,11 +988,11 @@ class Parser {
       e->kind = Expr::Kind::In;
       e->negated = negated;
       e->line = line;
-      e->args.push_back(std::move(l));
+      attach(*e, std::move(l));
       expectSymbol("(");
       if (peek().is("SELECT")) unsupported("subqueries", line);
       do {
-        e->args.push_back(expression());
+        attach(*e, expression());
       } while (acceptSymbol(","));
       expectSymbol(")");
       return e;
@@ -989,10 +1003,10 @@ class Parser {
       e->kind = Expr::Kind::Between;
       e->negated = negated;
       e->line = line;
-      e->args.push_back(std::move(l));
-      e->args.push_back(additive());
+      attach(*e, std::move(l));
+      attach(*e, additive());
       expect("AND");
-      e->args.push_back(additive());
+      attach(*e, additive());
       return e;
     }
     if (negated) syntaxError(peek());
@@ -1026,7 +1040,7 @@ class Parser {
       e->kind = Expr::Kind::Unary;
       e->name = op.text;
       e->line = op.line;
-      e->args.push_back(unary());
+      attach(*e, unary());
       return e;
     }
     return primary();
@@ -1110,8 +1124,8 @@ class Parser {
       e->type = typeName(true);
       e->hasType = true;
       expectSymbol(",");
-      e->args.push_back(expression());
-      if (acceptSymbol(",")) e->args.push_back(expression());
+      attach(*e, expression());
+      if (acceptSymbol(",")) attach(*e, expression());
       expectSymbol(")");
       return e;
     }
@@ -1119,7 +1133,7 @@ class Parser {
       next();
       expectSymbol("(");
       e->kind = Expr::Kind::Convert;
-      e->args.push_back(expression());
+      attach(*e, expression());
       expect("AS");
       e->type = typeName(true);
       e->hasType = true;
@@ -1145,7 +1159,7 @@ class Parser {
       if (!peek().isSymbol(")")) {
         do {
           if (peek().isSymbol("*")) unsupported("aggregate functions without a table", tk.line);
-          e->args.push_back(expression());
+          attach(*e, expression());
         } while (acceptSymbol(","));
       }
       expectSymbol(")");
@@ -1166,17 +1180,17 @@ class Parser {
     e->line = line;
     if (!peek().is("WHEN")) {
       e->caseHasOperand = true;
-      e->args.push_back(expression());
+      attach(*e, expression());
     }
     if (!peek().is("WHEN")) syntaxError(peek());
     while (accept("WHEN")) {
-      e->args.push_back(expression());
+      attach(*e, expression());
       expect("THEN");
-      e->args.push_back(expression());
+      attach(*e, expression());
     }
     if (accept("ELSE")) {
       e->caseHasElse = true;
-      e->args.push_back(expression());
+      attach(*e, expression());
     }
     expect("END");
     return e;
