@@ -79,14 +79,16 @@ std::optional<Fault> parseFault(std::string_view spec, std::string* error) {
     if (!parseNumber(value, 1LL << 30, n)) return wrong(error, "drop-after-bytes needs a number of bytes");
     f.action = Fault::Action::DropAfterBytes;
     f.bytes = static_cast<std::size_t>(n);
-  } else if (action == "stall" || action == "stall-login") {
+  } else if (action == "stall" || action == "stall-between" || action == "stall-login") {
     const auto d = parseDuration(value);
     if (!d) return wrong(error, std::string(action) + " needs a duration such as 2000ms or 2s");
-    f.action = action == "stall" ? Fault::Action::Stall : Fault::Action::StallLogin;
+    f.action = action == "stall"           ? Fault::Action::Stall
+               : action == "stall-between" ? Fault::Action::StallBetween
+                                           : Fault::Action::StallLogin;
     f.duration = *d;
   } else {
-    return wrong(error,
-                 "unknown fault: " + std::string(action) + " (drop, drop-after-bytes, stall, stall-login)");
+    return wrong(error, "unknown fault: " + std::string(action) +
+                            " (drop, drop-after-bytes, stall, stall-between, stall-login)");
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
     long long n = 0;

@@ -7,6 +7,9 @@
 //   drop-after-bytes=N    the matching request runs, only the first N bytes of its reply (packet
 //                         headers included) are sent, then the connection closes
 //   stall=DURATION        a matching request is held for DURATION, nothing sent, then runs as usual
+//   stall-between=DURATION  a matching request runs; its reply goes out a statement at a time,
+//                         held for DURATION after each statement's end but the last, as a server
+//                         that works through a long batch answers
 //   stall-login=DURATION  each login is held for DURATION before it is checked and answered
 //
 // match=TEXT (the rest of the spec, colons included) picks the requests whose text holds TEXT,
@@ -30,10 +33,10 @@ namespace standin::wire {
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 
 struct Fault {
-  enum class Action { Drop, DropAfterBytes, Stall, StallLogin };
+  enum class Action { Drop, DropAfterBytes, Stall, StallBetween, StallLogin };
   Action action = Action::Drop;
   std::size_t bytes = 0;                 // DropAfterBytes
-  std::chrono::milliseconds duration{};  // Stall, StallLogin
+  std::chrono::milliseconds duration{};  // Stall, StallBetween, StallLogin
   std::string match;                     // empty: every request
   int times = 0;                         // 0: every time
 };

@@ -829,6 +829,7 @@ void TokenWriter::result(const BatchResult& r) {
       if (d->rowCount) status |= kDoneCount;
       done(d->inProcedure ? kTokenDoneInProc : kTokenDone, status, static_cast<std::uint16_t>(d->command),
            d->rowCount ? static_cast<std::uint64_t>(*d->rowCount) : 0);
+      if (!d->inProcedure) statementEnds_.push_back(out_.size());
     } else if (const auto* rsv = std::get_if<ReturnStatus>(&item)) {
       returnStatus(rsv->value);
     } else if (const auto* rv = std::get_if<ReturnValue>(&item)) {

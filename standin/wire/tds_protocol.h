@@ -123,6 +123,8 @@ class TokenWriter {
   void returnValue(const sql::ReturnValue& rv);
   // Writes a whole engine result; makes the last DONE final.
   void result(const sql::BatchResult& r);
+  // Where each statement's tokens of a result end (after its DONE), in order.
+  const std::vector<std::size_t>& statementEnds() const { return statementEnds_; }
 
  private:
   void u8(std::uint8_t v) { out_.push_back(static_cast<char>(v)); }
@@ -139,6 +141,7 @@ class TokenWriter {
   std::string serverName_;
   std::string out_;
   std::size_t lastDoneAt_ = std::string::npos;  // offset of the last DONE/DONEPROC token
+  std::vector<std::size_t> statementEnds_;
 };
 
 inline constexpr std::uint8_t kTokenDone = 0xFD;

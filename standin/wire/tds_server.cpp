@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
@@ -217,13 +218,15 @@ class Connection {
 
   // ---- output ----
 
-  void send(const std::string& payload) {
+  // Sends one reply as packets; a part of a reply that goes on (`endOfMessage` false) leaves the
+  // last packet's end-of-message bit off.
+  void send(const std::string& payload, bool endOfMessage = true) {
     const std::size_t chunk = static_cast<std::size_t>(packetSize_) - 8;
     std::size_t offset = 0;
     std::string wire;
     do {
       const std::size_t n = std::min(chunk, payload.size() - offset);
-      const bool last = offset + n >= payload.size();
+      const bool last = endOfMessage && offset + n >= payload.size();
       const std::size_t length = n + 8;
       wire.push_back(static_cast<char>(kTabularResult));
       wire.push_back(static_cast<char>(last ? kEom : 0));
@@ -267,7 +270,21 @@ class Connection {
     }
     TokenWriter w(version_, engine_.serverName());
     w.result(r);
-    send(w.bytes());
+    if (!stallBetween_) {
+      send(w.bytes());
+      return;
+    }
+    // A fault's reply a statement at a time, held between statements; one message all the same.
+    const auto hold = *std::exchange(stallBetween_, std::nullopt);
+    const std::string& all = w.bytes();
+    std::size_t from = 0;
+    for (const std::size_t end : w.statementEnds()) {
+      if (end >= all.size()) break;
+      send(all.substr(from, end - from), false);
+      from = end;
+      if (!holdFor(hold)) return;
+    }
+    send(all.substr(from));
   }
 
   // ---- requests ----
@@ -372,6 +389,9 @@ class Connection {
         case Fault::Action::DropAfterBytes:
           cutAfter_ = f.bytes;
           break;
+        case Fault::Action::StallBetween:
+          stallBetween_ = f.duration;
+          break;
         case Fault::Action::StallLogin:
           break;
       }
@@ -438,6 +458,7 @@ class Connection {
   engine::Engine& engine_;
   Trace& trace_;
   FaultPlan& faults_;
+  std::optional<std::chrono::milliseconds> stallBetween_;  // a fault holds the reply between statements
   std::optional<std::size_t> cutAfter_;  // a fault sends only this much more, then the connection closes
   const ConnectionLimits& limits_;
   std::chrono::steady_clock::time_point loginDeadline_;

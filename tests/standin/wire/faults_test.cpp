@@ -72,6 +72,11 @@ TEST(FaultSpec, EachActionWithItsValueTimesAndMatch) {
   ASSERT_TRUE(stall);
   EXPECT_EQ(stall->action, Fault::Action::Stall);
   EXPECT_EQ(stall->duration, 2000ms);
+  const auto between = parseFault("stall-between=2s:match=VERIFYONLY");
+  ASSERT_TRUE(between);
+  EXPECT_EQ(between->action, Fault::Action::StallBetween);
+  EXPECT_EQ(between->duration, 2s);
+  EXPECT_EQ(between->match, "VERIFYONLY");
   const auto login = parseFault("stall-login=3s:times=1");
   ASSERT_TRUE(login);
   EXPECT_EQ(login->action, Fault::Action::StallLogin);
@@ -79,7 +84,7 @@ TEST(FaultSpec, EachActionWithItsValueTimesAndMatch) {
   EXPECT_EQ(login->times, 1);
   for (const char* bad :
        {"", "explode", "drop=1", "drop-after-bytes", "drop-after-bytes=x", "stall=soon",
-        "stall=2000ms:times=0", "stall=1s:often", "drop:match=", "stall-login=1s:match=x"}) {
+        "stall=2000ms:times=0", "stall=1s:often", "drop:match=", "stall-login=1s:match=x", "stall-between"}) {
     std::string why;
     EXPECT_FALSE(parseFault(bad, &why)) << bad;
     EXPECT_FALSE(why.empty()) << bad;
