@@ -2,7 +2,10 @@
 // codec, backs up databases of the stand-in server over the real ODBC driver.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
+#include <map>
+#include <optional>
 #include <regex>
 
 #include "core/tasks/task_argument.h"
@@ -229,6 +232,39 @@ TEST_F(BrackenrunServerGone, ExitsWithTheBatchFailureLogsItAndKeepsTheEarlierFil
   EXPECT_NE(logged[1].find("\tstatus=4\toutcome=backup-failed\t"), std::string::npos) << logged[1];
   EXPECT_NE(logged[1].find("EOF"), std::string::npos) << logged[1];
   expectNoPassword(result);
+}
+
+// The server works through the batch a statement at a time (the stand-in holds its reply for
+// two seconds after each statement's end, as a long backup would take).
+class BrackenrunLongBatch : public BrackenrunStandin {
+ protected:
+  BrackenrunLongBatch()
+      : BrackenrunStandin(bvtest::StandinOptions{.faults = {"stall-between=2s:match=VERIFYONLY"}}) {}
+};
+
+TEST_F(BrackenrunLongBatch, PrintsEachStatementsMessagesAsItEndsNotAllAtTheEnd) {
+  using Clock = std::chrono::steady_clock;
+  std::optional<Clock::time_point> backupSeen, verifySeen;
+  const auto watch = [&](const std::string& out) {
+    const auto now = Clock::now();
+    if (!backupSeen && out.find("BACKUP DATABASE successfully processed") != std::string::npos)
+      backupSeen = now;
+    if (!verifySeen && out.find("is valid") != std::string::npos) verifySeen = now;
+  };
+  std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
+                                            {"HOME", (dir_.path() / "home").string()},
+                                            {"BRACKENRUN_LOG", log_.string()}};
+  for (const char* name : {"BRACKENVALE_ODBC_DRIVER", "ODBCSYSINI", "ODBCINSTINI", "ODBCINI"}) {
+    if (const char* value = std::getenv(name)) env[name] = value;
+  }
+  const ProcessResult result = brtest::runProcess(
+      BRACKENRUN_PATH, {"-"}, env, bv::tasks::buildTaskParameters(backup("slow.bak", true)) + "\n", watch);
+
+  EXPECT_EQ(result.status, 0) << result.err;
+  ASSERT_TRUE(backupSeen && verifySeen) << result.out;
+  // The backup's messages were out while the server still held the rest of the batch.
+  EXPECT_GE(*verifySeen - *backupSeen, std::chrono::milliseconds(1000)) << result.out;
+  EXPECT_NE(result.out.find("\nバックアップが終了しました。\n"), std::string::npos) << result.out;
 }
 
 }  // namespace

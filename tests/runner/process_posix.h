@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -53,10 +54,12 @@ struct ProcessResult {
 
 // Runs the program with the arguments (argv[0] is the program) and exactly the given
 // environment, the input on its standard input (read from an unlinked scratch file, so any size
-// is written before the child starts), and collects both outputs to the end.
+// is written before the child starts), and collects both outputs to the end. `onOutput`, when
+// given, sees the standard output collected so far each time more of it arrives.
 inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                                 const std::map<std::string, std::string>& environment,
-                                const std::string& input = {}) {
+                                const std::string& input = {},
+                                const std::function<void(const std::string& out)>& onOutput = {}) {
   char inputPath[] = "/tmp/bv-stdin-XXXXXX";
   Fd inputFile(::mkstemp(inputPath));
   if (inputFile.get() < 0) throw std::runtime_error("mkstemp");
@@ -112,6 +115,7 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        if (i == 0 && onOutput) onOutput(result.out);
       } else if (n == 0 || errno != EINTR) {
         fds[i].fd = -1;
         --open;

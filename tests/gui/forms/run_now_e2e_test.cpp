@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -461,11 +462,29 @@ TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers
       elapsed << bvtest::control<QLabel>(top, "lblElapsed")->text();
     }
   };
-  QTimer::singleShot(300, look);
-  QTimer::singleShot(2100, look);
+  // Counts what the progress window paints while the server holds the backup.
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      auto* widget = qobject_cast<QWidget*>(watched);
+      if (event->type() == QEvent::Paint && widget != nullptr &&
+          widget->window()->objectName() == QStringLiteral("frmProgress"))
+        ++paints;
+      return false;
+    }
+  } counter;
+  QTimer::singleShot(300, [&] {
+    look();
+    qApp->installEventFilter(&counter);
+  });
+  QTimer::singleShot(2100, [&] {
+    look();
+    qApp->removeEventFilter(&counter);
+  });
   runNow();
 
   EXPECT_TRUE(visible);
+  EXPECT_GT(counter.paints, 0) << "the window repaints while the command runs";
   EXPECT_EQ(operation, QStringLiteral("バックアップを実行しています..."));
   ASSERT_EQ(elapsed.size(), 2) << elapsed.join(u'|').toStdString();
   EXPECT_EQ(elapsed[0], QStringLiteral("経過時間 00:00:00"));
@@ -479,6 +498,34 @@ TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers
       EXPECT_FALSE(top->isVisible());
     }
   }
+}
+
+// The server answers the batch a statement at a time, holding the rest for a while.
+class LongBatch : public RunNowWithFaults {
+ protected:
+  LongBatch() : RunNowWithFaults({"stall-between=2500ms:match=VERIFYONLY"}) {}
+};
+
+TEST_F(LongBatch, TheProgressWindowShowsTheServersMessagesAsTheyCome) {
+  logIn();
+  choose(standin.sampleDatabase());
+  bvtest::control<QLineEdit>(window, "editBackFilePath")
+      ->setText(qs((standin.scratchDir() / "batch.bak").string()));
+  bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
+
+  QString shownMeanwhile;
+  QTimer::singleShot(1500, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == QStringLiteral("frmProgress") && top->isVisible())
+        shownMeanwhile = bvtest::control<QPlainTextEdit>(top, "memMessages")->toPlainText();
+    }
+  });
+  runNow();
+
+  EXPECT_TRUE(shownMeanwhile.contains(QStringLiteral("BACKUP DATABASE successfully processed")))
+      << shownMeanwhile.toStdString();
+  EXPECT_FALSE(shownMeanwhile.contains(QStringLiteral("is valid"))) << "the verify has not run yet";
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
 }
 
 }  // namespace
