@@ -55,6 +55,7 @@ void ProgressWindow::showElapsed() {
 void runWithProgress(QWidget* owner, const QString& operation,
                      const std::function<void(const ProgressReport&)>& work) {
   ProgressWindow window(operation, owner);
+  window.adjustSize();  // its own size first, so that it is centred by that size
   if (owner != nullptr) window.move(owner->frameGeometry().center() - window.rect().center());
   window.show();
   QEventLoop loop;

@@ -73,4 +73,26 @@ TEST(RunWithProgress, AnExceptionOfTheWorkIsRaisedAgainOnTheCallersThread) {
   }
 }
 
+TEST(RunWithProgress, TheWindowSitsInTheMiddleOfItsOwnerAtItsOwnSize) {
+  QWidget owner;
+  owner.setGeometry(100, 80, 426, 511);
+  owner.show();
+  QRect shown;
+  runWithProgress(&owner, QStringLiteral("バックアップ"), [&](const ProgressReport&) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [&] {
+          for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == QStringLiteral("frmProgress") && widget->isVisible())
+              shown = widget->geometry();
+          }
+        },
+        Qt::BlockingQueuedConnection);
+  });
+  ASSERT_TRUE(shown.isValid());
+  EXPECT_EQ(shown.size(), shown.size().boundedTo(owner.size())) << "no larger than the main window";
+  EXPECT_LE((shown.center() - owner.geometry().center()).manhattanLength(), 4)
+      << shown.x() << "," << shown.y() << " " << shown.width() << "x" << shown.height();
+}
+
 }  // namespace
