@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <latch>
+#include <ostream>
 #include <set>
 #include <thread>
 
@@ -112,6 +113,11 @@ struct VersionCase {
   const char* clientTds;
   bool transactionManager;  // expected from the negotiated version
 };
+
+// How CTest lists a case (otherwise its raw bytes, pointer included, differ from run to run).
+void PrintTo(const VersionCase& c, std::ostream* out) {
+  *out << c.serverYear << " server, TDS " << c.clientTds << " client";
+}
 
 class OdbcVersions : public ::testing::TestWithParam<VersionCase> {};
 
