@@ -16,6 +16,7 @@
 #include "odbc_client.h"
 #include "raw_tds_client.h"
 #include "standin/wire/tds_protocol.h"
+#include "standin/wire/tds_server.h"
 #include "standin_fixture.h"
 
 using namespace std::chrono_literals;
@@ -108,10 +109,20 @@ TEST(ConnectionLimits, ALoginMessageBeyondTheSizeLimitEndsTheConnection) {
 }
 
 TEST(ConnectionLimits, WithNoDescriptorLeftTheServerPausesInsteadOfSpinning) {
-  standin::wire::ConnectionLimits limits;
-  limits.acceptPause = 200ms;
-  StandinFixture standin(StandinOptions{2005, "Sa-pass;w'rd1", {}, limits});
-  RawTdsClient client(standin.port());  // connected: waiting in the listen queue
+  // The engine and the listener alone: no Agent thread that opens msdb once a second, so
+  // nothing else in this process takes or frees a descriptor while it is starved.
+  bvtest::TempDir dir("bv-limits");
+  standin::engine::EngineConfig engineConfig;
+  engineConfig.dataDir = dir.path();
+  engineConfig.saPassword = "Sa-pass;w'rd1";
+  engineConfig.startAgent = false;
+  standin::engine::Engine engine(engineConfig);
+  standin::wire::TdsServerConfig serverConfig;
+  serverConfig.port = 0;
+  serverConfig.limits.acceptPause = 200ms;
+  standin::wire::TdsServer server(engine, serverConfig);
+  server.start();
+
   rlimit saved{};
   ::getrlimit(RLIMIT_NOFILE, &saved);
   rlimit low = saved;
@@ -119,13 +130,22 @@ TEST(ConnectionLimits, WithNoDescriptorLeftTheServerPausesInsteadOfSpinning) {
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   std::vector<int> hoard;
   for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) hoard.push_back(fd);
+  // The client takes the last descriptor, so it connects only once the server has none left:
+  // it waits in the listen queue.
+  if (!hoard.empty()) {
+    ::close(hoard.back());
+    hoard.pop_back();
+  }
+  RawTdsClient client(server.port());
   // The server cannot accept the client now; for half a second it must not burn a core trying.
   std::this_thread::sleep_for(100ms);
   const auto before = processCpuTime();
   std::this_thread::sleep_for(500ms);
   const auto used = processCpuTime() - before;
+  const int acceptedWhileStarved = server.openConnections();
   for (const int fd : hoard) ::close(fd);
   ::setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(acceptedWhileStarved, 0);
   EXPECT_LT(used.count(), 100) << "CPU time used while accepting failed";
   // With descriptors back, the waiting client is served.
   ASSERT_TRUE(client.connected());
