@@ -96,7 +96,7 @@ std::string usageText() {
          "                       (default 60s; T is a number with ms or s, a bare number is seconds)\n"
          "  --max-login-bytes N  the largest pre-login or login message a client may send (default 65536)\n"
          "  --accept-pause T     wait before accepting again when accepting fails (default 100ms)\n"
-         "  --fault SPEC         for tests: fail on demand; may be repeated. SPEC is\n"
+         "  --fault FAULT        for tests: fail on demand; may be repeated. FAULT is\n"
          "                       ACTION[:times=N][:match=TEXT] with ACTION one of\n"
          "                         drop                  close when a matching request arrives\n"
          "                         drop-after-bytes=N    run it, send N bytes of its reply, close\n"

@@ -52,19 +52,19 @@ std::string folded(std::string_view text) {
 
 }  // namespace
 
-std::optional<Fault> parseFault(std::string_view spec, std::string* error) {
+std::optional<Fault> parseFault(std::string_view written, std::string* error) {
   Fault f;
-  // match= takes the rest of the spec, so that the text may hold colons.
-  if (const auto at = spec.find(":match="); at != std::string_view::npos) {
-    f.match = std::string(spec.substr(at + 7));
+  // match= takes the rest of the written fault, so that the text may hold colons.
+  if (const auto at = written.find(":match="); at != std::string_view::npos) {
+    f.match = std::string(written.substr(at + 7));
     if (f.match.empty()) return wrong(error, "match= needs a text");
-    spec = spec.substr(0, at);
+    written = written.substr(0, at);
   }
   std::vector<std::string_view> parts;
   for (std::size_t start = 0;;) {
-    const auto colon = spec.find(':', start);
+    const auto colon = written.find(':', start);
     parts.push_back(
-        spec.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
+        written.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
     if (colon == std::string_view::npos) break;
     start = colon + 1;
   }

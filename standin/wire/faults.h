@@ -1,6 +1,6 @@
 // Faults on demand, for tests: the TDS server can drop a session as a matching request arrives
 // or part-way through its reply, and hold a request or a login for a while, as a server that
-// fails or stalls would. Each fault is written as on the command line (--fault SPEC):
+// fails or stalls would. Each fault is written as on the command line (--fault FAULT):
 //
 //   ACTION[:times=N][:match=TEXT]
 //   drop                  the connection closes when a matching request arrives; it does not run
@@ -12,7 +12,7 @@
 //                         that works through a long batch answers
 //   stall-login=DURATION  each login is held for DURATION before it is checked and answered
 //
-// match=TEXT (the rest of the spec, colons included) picks the requests whose text holds TEXT,
+// match=TEXT (the rest of the fault, colons included) picks the requests whose text holds TEXT,
 // ignoring case and how the words are spaced (a line break counts as a blank): a batch's text,
 // an RPC's procedure name and parameter values, or BEGIN / COMMIT / ROLLBACK TRANSACTION for
 // transaction manager requests; without it every request matches.
@@ -41,8 +41,8 @@ struct Fault {
   int times = 0;                         // 0: every time
 };
 
-// A fault from its spec; nullopt, with the reason in `error`, when the spec is wrong.
-std::optional<Fault> parseFault(std::string_view spec, std::string* error = nullptr);
+// A fault from its written form; nullopt, with the reason in `error`, when that is wrong.
+std::optional<Fault> parseFault(std::string_view written, std::string* error = nullptr);
 
 // The faults of one server, shared by its connections.
 class FaultPlan {

@@ -34,10 +34,10 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
   h.limits = options_.limits;
-  for (const auto& spec : options_.faults) {
+  for (const auto& written : options_.faults) {
     std::string why;
-    auto fault = standin::wire::parseFault(spec, &why);
-    if (!fault) throw std::invalid_argument("fault " + spec + ": " + why);
+    auto fault = standin::wire::parseFault(written, &why);
+    if (!fault) throw std::invalid_argument("fault " + written + ": " + why);
     h.faults.push_back(std::move(*fault));
   }
   host_ = std::make_unique<standin::host::Host>(h);

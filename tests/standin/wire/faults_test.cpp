@@ -54,7 +54,7 @@ std::string single(const bvtest::odbc::Result& r) {
 
 }  // namespace
 
-// ---------- the specs ----------
+// ---------- the written forms ----------
 
 TEST(FaultSpec, EachActionWithItsValueTimesAndMatch) {
   const auto drop = parseFault("drop:match=BACKUP");
