@@ -15,94 +15,29 @@ std::string ProductVersion::versionString() const {
   return buf;
 }
 
-bool isSupportedYear(int year) {
-  switch (year) {
-    case 2000:
-    case 2005:
-    case 2008:
-    case 2012:
-    case 2014:
-    case 2016:
-    case 2017:
-    case 2019:
-    case 2022:
-      return true;
-    default:
-      return false;
+namespace {
+
+// Each emulated release: one row, the only place its numbers are written.
+constexpr ProductVersion kReleases[] = {
+    {2000, 8, 0, 2039, 0, kTds71},    {2005, 9, 0, 5000, 0, kTds72},  {2008, 10, 0, 6000, 29, kTds73},
+    {2012, 11, 0, 7001, 0, kTds74},   {2014, 12, 0, 6024, 0, kTds74}, {2016, 13, 0, 5026, 0, kTds74},
+    {2017, 14, 0, 1000, 169, kTds74}, {2019, 15, 0, 2000, 5, kTds74}, {2022, 16, 0, 1000, 6, kTds74},
+};
+
+const ProductVersion* findRelease(int year) {
+  for (const ProductVersion& release : kReleases) {
+    if (release.year == year) return &release;
   }
+  return nullptr;
 }
 
+}  // namespace
+
+bool isSupportedYear(int year) { return findRelease(year) != nullptr; }
+
 ProductVersion productVersionFor(int year) {
-  ProductVersion v;
-  v.year = year;
-  switch (year) {
-    case 2000:
-      v.major = 8;
-      v.minor = 0;
-      v.build = 2039;
-      v.revision = 0;
-      v.tdsVersion = kTds71;
-      break;
-    case 2005:
-      v.major = 9;
-      v.minor = 0;
-      v.build = 5000;
-      v.revision = 0;
-      v.tdsVersion = kTds72;
-      break;
-    case 2008:
-      v.major = 10;
-      v.minor = 0;
-      v.build = 6000;
-      v.revision = 29;
-      v.tdsVersion = kTds73;
-      break;
-    case 2012:
-      v.major = 11;
-      v.minor = 0;
-      v.build = 7001;
-      v.revision = 0;
-      v.tdsVersion = kTds74;
-      break;
-    case 2014:
-      v.major = 12;
-      v.minor = 0;
-      v.build = 6024;
-      v.revision = 0;
-      v.tdsVersion = kTds74;
-      break;
-    case 2016:
-      v.major = 13;
-      v.minor = 0;
-      v.build = 5026;
-      v.revision = 0;
-      v.tdsVersion = kTds74;
-      break;
-    case 2017:
-      v.major = 14;
-      v.minor = 0;
-      v.build = 1000;
-      v.revision = 169;
-      v.tdsVersion = kTds74;
-      break;
-    case 2019:
-      v.major = 15;
-      v.minor = 0;
-      v.build = 2000;
-      v.revision = 5;
-      v.tdsVersion = kTds74;
-      break;
-    case 2022:
-      v.major = 16;
-      v.minor = 0;
-      v.build = 1000;
-      v.revision = 6;
-      v.tdsVersion = kTds74;
-      break;
-    default:
-      throw std::invalid_argument("unsupported server version " + std::to_string(year));
-  }
-  return v;
+  if (const ProductVersion* release = findRelease(year)) return *release;
+  throw std::invalid_argument("unsupported server version " + std::to_string(year));
 }
 
 std::string versionBanner(const ProductVersion& v) {

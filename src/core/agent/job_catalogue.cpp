@@ -1,6 +1,7 @@
 #include "core/agent/job_catalogue.h"
 
 #include <charconv>
+#include <iterator>
 
 #include "core/db/database.h"
 
@@ -23,6 +24,34 @@ std::string_view dropLastCharacter(std::string_view text) {
   std::size_t end = text.size() - 1;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
+}
+
+// Both forms end alike: each job's last outcome from its history, then the order of creation.
+std::vector<std::string> withLastRunLines(std::vector<std::string> head) {
+  static const char* const kLastRunLines[] = {
+      "  LEFT JOIN ( ",
+      "    select hist_all.job_id, hist_all.run_status, hist_all.run_date, hist_all.run_time ",
+      "    from msdb.dbo.sysjobhistory as hist_all ",
+      "    inner join ( ",
+      "      select job_id, step_id, max( ",
+      "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), "
+      "len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
+      "      ) as run_datetime ",
+      "      from msdb.dbo.sysjobhistory ",
+      "      where step_id = 0 ",
+      "      group by job_id, step_id ",
+      "    ) as hist_max ",
+      "      on hist_max.job_id = hist_all.job_id and ",
+      "      hist_max.step_id = hist_all.step_id and ",
+      "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + "
+      "substring('000000'+convert(varchar,hist_all.run_time), "
+      "len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
+      "  ) as hist ",
+      "    ON hist.job_id = jobs.job_id ",
+      "ORDER BY jobs.date_created ",
+  };
+  head.insert(head.end(), std::begin(kLastRunLines), std::end(kLastRunLines));
+  return head;
 }
 
 }  // namespace
@@ -52,7 +81,7 @@ std::vector<std::string> catalogueQueryLines(std::int32_t serverVersion) {
 }
 
 std::vector<std::string> scheduleTableCatalogueQueryLines() {
-  return {
+  return withLastRunLines({
       "SELECT ",
       " jobs.name, ",
       " jobs.description,",
@@ -74,31 +103,11 @@ std::vector<std::string> scheduleTableCatalogueQueryLines() {
       "    ON scdl.schedule_id = jscdl.schedule_id ",
       "  INNER JOIN msdb.dbo.sysjobsteps as step ",
       "     ON step.job_id = jobs.job_id and step.step_id = 1 ",
-      "  LEFT JOIN ( ",
-      "    select hist_all.job_id, hist_all.run_status, hist_all.run_date, hist_all.run_time ",
-      "    from msdb.dbo.sysjobhistory as hist_all ",
-      "    inner join ( ",
-      "      select job_id, step_id, max( ",
-      "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), "
-      "len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
-      "      ) as run_datetime ",
-      "      from msdb.dbo.sysjobhistory ",
-      "      where step_id = 0 ",
-      "      group by job_id, step_id ",
-      "    ) as hist_max ",
-      "      on hist_max.job_id = hist_all.job_id and ",
-      "      hist_max.step_id = hist_all.step_id and ",
-      "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + "
-      "substring('000000'+convert(varchar,hist_all.run_time), "
-      "len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
-      "  ) as hist ",
-      "    ON hist.job_id = jobs.job_id ",
-      "ORDER BY jobs.date_created ",
-  };
+  });
 }
 
 std::vector<std::string> jobScheduleCatalogueQueryLines() {
-  return {
+  return withLastRunLines({
       "SELECT ",
       " jobs.name, ",
       " jobs.description, ",
@@ -118,27 +127,7 @@ std::vector<std::string> jobScheduleCatalogueQueryLines() {
       "    ON scdl.job_id = jobs.job_id ",
       "  INNER JOIN msdb.dbo.sysjobsteps as step ",
       "    ON step.job_id = jobs.job_id and step.step_id = 1 ",
-      "  LEFT JOIN ( ",
-      "    select hist_all.job_id, hist_all.run_status, hist_all.run_date, hist_all.run_time ",
-      "    from msdb.dbo.sysjobhistory as hist_all ",
-      "    inner join ( ",
-      "      select job_id, step_id, max( ",
-      "      \tconvert(varchar,run_date) + substring('000000'+convert(varchar,run_time), "
-      "len('000000'+convert(varchar,run_time)) - 5, 6  ) ",
-      "      ) as run_datetime ",
-      "      from msdb.dbo.sysjobhistory ",
-      "      where step_id = 0 ",
-      "      group by job_id, step_id ",
-      "    ) as hist_max ",
-      "      on hist_max.job_id = hist_all.job_id and ",
-      "      hist_max.step_id = hist_all.step_id and ",
-      "      hist_max.run_datetime = (convert(varchar,hist_all.run_date) + "
-      "substring('000000'+convert(varchar,hist_all.run_time), "
-      "len('000000'+convert(varchar,hist_all.run_time)) - 5, 6)) ",
-      "  ) as hist ",
-      "    ON hist.job_id = jobs.job_id ",
-      "ORDER BY jobs.date_created ",
-  };
+  });
 }
 
 CatalogueRow readCatalogueRow(const db::Query& query) {
