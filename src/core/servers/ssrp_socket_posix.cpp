@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/servers/ssrp_socket.h"
+#include "core/sys/unique_fd.h"
 
 namespace bv::servers {
 namespace {
@@ -36,15 +37,12 @@ UdpEndpoint endpointOf(const sockaddr_in& address) {
 }  // namespace
 
 struct UdpSocket::Handle {
-  int fd = -1;
-  ~Handle() {
-    if (fd >= 0) ::close(fd);
-  }
+  sys::UniqueFd socket;
 };
 
 UdpSocket::UdpSocket() : handle_(std::make_unique<Handle>()) {
-  handle_->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (handle_->fd < 0) fail("socket");
+  handle_->socket.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!handle_->socket) fail("socket");
 }
 
 UdpSocket::~UdpSocket() = default;
@@ -53,14 +51,14 @@ UdpSocket& UdpSocket::operator=(UdpSocket&&) noexcept = default;
 
 void UdpSocket::enableBroadcast() {
   const int on = 1;
-  if (::setsockopt(handle_->fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+  if (::setsockopt(handle_->socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
     fail("setsockopt(SO_BROADCAST)");
   }
 }
 
 void UdpSocket::bind(const std::string& address, std::uint16_t port) {
   const sockaddr_in local = ipv4({address, port});
-  if (::bind(handle_->fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  if (::bind(handle_->socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     fail("bind");
   }
 }
@@ -68,7 +66,7 @@ void UdpSocket::bind(const std::string& address, std::uint16_t port) {
 std::uint16_t UdpSocket::localPort() const {
   sockaddr_in local{};
   socklen_t length = sizeof local;
-  if (::getsockname(handle_->fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+  if (::getsockname(handle_->socket.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
     fail("getsockname");
   }
   return ntohs(local.sin_port);
@@ -78,7 +76,7 @@ void UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const UdpEndpoint& t
   const sockaddr_in remote = ipv4(to);
   ssize_t sent = -1;
   do {
-    sent = ::sendto(handle_->fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&remote),
+    sent = ::sendto(handle_->socket.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&remote),
                     sizeof remote);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) fail("sendto");
@@ -90,7 +88,7 @@ std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout,
   while (true) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() < 0) return std::nullopt;
-    pollfd watch{handle_->fd, POLLIN, 0};
+    pollfd watch{handle_->socket.get(), POLLIN, 0};
     const int ready = ::poll(&watch, 1, static_cast<int>(left.count()));
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -103,7 +101,7 @@ std::optional<UdpDatagram> UdpSocket::receive(std::chrono::milliseconds timeout,
     datagram.bytes.resize(maxSize + 1);
     sockaddr_in from{};
     socklen_t length = sizeof from;
-    const ssize_t received = ::recvfrom(handle_->fd, datagram.bytes.data(), datagram.bytes.size(), 0,
+    const ssize_t received = ::recvfrom(handle_->socket.get(), datagram.bytes.data(), datagram.bytes.size(), 0,
                                         reinterpret_cast<sockaddr*>(&from), &length);
     if (received < 0) {
       // Interrupted, spurious wake-up, or an ICMP error left by an earlier send: keep waiting.

@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <utility>
+
+#include "core/sys/unique_fd.h"
 
 extern char** environ;
 
@@ -17,24 +20,6 @@ namespace bv::sys {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kMaxOutput = 64 * 1024;
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const noexcept { return fd_; }
-  void reset() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 class SpawnActions {
  public:
@@ -97,7 +82,7 @@ int remainingMs(Clock::time_point deadline) {
 }  // namespace
 
 ProgramOutcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string& input, int timeoutMs) {
+                          const std::string& input, int timeoutMs, std::size_t outputLimit) {
   ProgramOutcome outcome;
   int in[2] = {-1, -1};
   int out[2] = {-1, -1};
@@ -160,7 +145,10 @@ ProgramOutcome runProgram(const std::string& program, const std::vector<std::str
         sources[i]->reset();
         continue;
       }
-      if (sinks[i]->size() < kMaxOutput) sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      const std::size_t room = outputLimit - std::min(outputLimit, sinks[i]->size());
+      const std::size_t kept = std::min(room, static_cast<std::size_t>(got));
+      sinks[i]->append(buffer, kept);
+      if (kept < static_cast<std::size_t>(got) && i == 0) outcome.outputCut = true;
     }
   }
   inWrite.reset();
