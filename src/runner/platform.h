@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bv::runner::platform {
@@ -31,6 +32,12 @@ std::optional<std::filesystem::path> environmentPath(const char* name);
 // ~/.local/state when XDG_STATE_HOME is unset or not absolute (POSIX);
 // %LOCALAPPDATA%\Brackenvale\brackenrun.log (Windows). Nothing when no home folder is known.
 std::optional<std::filesystem::path> defaultLogFile();
+
+// Appends `bytes` in one write to a file only its user may read: a folder the call creates is
+// made for the user alone, a folder that exists is left as it is (it may be a shared one); the
+// file is created 0600 and brought back to 0600, never through a link (POSIX). A problem text
+// naming the path that failed, or nothing.
+std::optional<std::string> appendPrivately(const std::filesystem::path& file, std::string_view bytes);
 
 // The current local time as ISO 8601 with the offset from UTC: 2008-01-01T02:00:00+0900.
 std::string localTimestamp();

@@ -1,9 +1,13 @@
+#include <fcntl.h>
 #include <pwd.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
@@ -59,6 +63,44 @@ std::optional<std::filesystem::path> defaultLogFile() {
     state = *home / ".local" / "state";
   }
   return *state / "brackenvale" / "brackenrun.log";
+}
+
+std::optional<std::string> appendPrivately(const std::filesystem::path& file, std::string_view bytes) {
+  namespace fs = std::filesystem;
+  const auto text = [](const fs::path& path) {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
+  };
+  // The folders that are missing, made one by one from the outermost, each for the user alone;
+  // the ones that exist keep their modes.
+  std::vector<fs::path> missing;
+  for (fs::path folder = file.parent_path(); !folder.empty() && folder != folder.root_path();
+       folder = folder.parent_path()) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) == 0) break;
+    missing.push_back(folder);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) return text(*it) + ": " + std::strerror(errno);
+  }
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return text(file) + ": 追記用に開けません";
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return text(file) + ": 追記用に開けません";
+  }
+  if ((info.st_mode & 07777) != 0600 && info.st_uid == ::geteuid()) ::fchmod(fd, 0600);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  const bool closed = ::close(fd) == 0;
+  if (done != bytes.size() || !closed) return text(file) + ": 書き込めません";
+  return std::nullopt;
 }
 
 std::string localTimestamp() {

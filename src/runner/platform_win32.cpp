@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <system_error>
 #include <vector>
 
 #include "runner/platform.h"
@@ -27,6 +29,26 @@ bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 }  // namespace
 
 void protectProcess() {}
+
+std::optional<std::string> appendPrivately(const std::filesystem::path& file, std::string_view bytes) {
+  namespace fs = std::filesystem;
+  const auto text = [](const fs::path& path) {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
+  };
+  // The folder takes the user's profile permissions (the default log lies in LOCALAPPDATA).
+  std::error_code error;
+  if (file.has_parent_path()) {
+    fs::create_directories(file.parent_path(), error);
+    if (error) return text(file.parent_path()) + ": " + error.message();
+  }
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  if (!out) return text(file) + ": 追記用に開けません";
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.flush();
+  if (!out) return text(file) + ": 書き込めません";
+  return std::nullopt;
+}
 
 std::vector<std::string> programArguments(int, char**) {
   std::wstring_view line = ::GetCommandLineW();

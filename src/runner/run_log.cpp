@@ -1,7 +1,5 @@
 #include "runner/run_log.h"
 
-#include <fstream>
-#include <system_error>
 
 #include "runner/platform.h"
 
@@ -49,23 +47,9 @@ std::string pathText(const std::filesystem::path& path) {
 }
 
 std::optional<std::string> appendLogLine(const std::filesystem::path& file, const LogEntry& entry) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (file.has_parent_path()) {
-    fs::create_directories(file.parent_path(), error);
-    if (error) return pathText(file.parent_path()) + ": " + error.message();
-    fs::permissions(file.parent_path(), fs::perms::owner_all, fs::perm_options::replace, error);
-  }
   // One write of the whole line in append mode, so that runs that end together do not mix
   // their lines.
-  const std::string line = formatLogLine(entry);
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  if (!out) return pathText(file) + ": 追記用に開けません";
-  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.flush();
-  if (!out) return pathText(file) + ": 書き込めません";
-  return std::nullopt;
+  return platform::appendPrivately(file, formatLogLine(entry));
 }
 
 }  // namespace bv::runner

@@ -2,7 +2,10 @@
 // folder (from HOME, else the password file).
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "environment.h"
@@ -60,6 +63,36 @@ TEST(LogFile, TheLogAndItsFolderArePrivateToTheUser) {
   EXPECT_EQ(std::filesystem::status(file).permissions() & perms::all, perms::owner_read | perms::owner_write);
   EXPECT_EQ(std::filesystem::status(file.parent_path()).permissions() & perms::all, perms::owner_all);
   std::filesystem::remove_all(pattern);
+}
+
+// Only a folder the runner makes is made private; a shared folder (a 1777 one, or the user's
+// home) keeps its mode, and a link planted where the log goes is not written through.
+TEST(LogFile, ExistingFoldersKeepTheirModesAndALinkIsNotFollowed) {
+  char pattern[] = "/tmp/bv-log-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::filesystem::path shared(pattern);
+  ASSERT_EQ(::chmod(pattern, 01777), 0);
+  ASSERT_EQ(appendLogLine(shared / "brackenrun.log", LogEntry{}), std::nullopt);
+  ASSERT_EQ(appendLogLine(shared / "made" / "deeper" / "brackenrun.log", LogEntry{}), std::nullopt);
+  struct stat info {};
+  ASSERT_EQ(::stat(pattern, &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 01777u);
+  ASSERT_EQ(::stat((shared / "made").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  ASSERT_EQ(::stat((shared / "brackenrun.log").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+
+  std::ofstream(shared / "victim") << "kept\n";
+  ::chmod((shared / "victim").c_str(), 0644);
+  std::filesystem::create_symlink(shared / "victim", shared / "planted.log");
+  EXPECT_TRUE(appendLogLine(shared / "planted.log", LogEntry{}).has_value());
+  ASSERT_EQ(::stat((shared / "victim").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  std::ifstream victim(shared / "victim");
+  std::string text;
+  std::getline(victim, text);
+  EXPECT_EQ(text, "kept");
+  std::filesystem::remove_all(shared);
 }
 
 }  // namespace
