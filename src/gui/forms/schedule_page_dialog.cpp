@@ -12,11 +12,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabWidget>
@@ -474,6 +476,13 @@ void SchedulePageDialog::buildControls() {
   ui.lblScheduleKind = named(new QLabel(QStringLiteral("タスクのスケジュール"), page), "lblScheduleKind");
   ui.cmbScheduleKind = named(new QComboBox(page), "cmbScheduleKind");
   for (const char* caption : kKindCaptions) ui.cmbScheduleKind->addItem(text(caption));
+  // Idle time has no source here that every desktop and server shares: nothing could start such
+  // a task, so the kind is not offered. A trigger of that kind in a task written elsewhere is
+  // still shown, as it is and read-only (showKind).
+  if (auto* kinds = qobject_cast<QStandardItemModel*>(ui.cmbScheduleKind->model())) {
+    QStandardItem* idle = kinds->item(static_cast<int>(ScheduleKind::WhenIdle));
+    idle->setFlags(idle->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+  }
   ui.lblStartTime = named(new QLabel(QStringLiteral("開始時刻"), page), "lblStartTime");
   ui.edtStartTime = named(new QTimeEdit(page), "edtStartTime");
   ui.edtStartTime->setDisplayFormat(QStringLiteral("H:mm"));
@@ -743,6 +752,11 @@ void SchedulePageDialog::showKind() {
   Controls& ui = *ui_;
   const ScheduleKind kind = current().kind;
   const bool event = tasks::isEventKind(kind);
+  const bool idle = kind == ScheduleKind::WhenIdle;
+  ui.cmbScheduleKind->setEnabled(!idle);
+  if (auto* list = qobject_cast<QListView*>(ui.cmbScheduleKind->view())) {
+    list->setRowHidden(static_cast<int>(ScheduleKind::WhenIdle), !idle);
+  }
   ui.lblStartTime->setVisible(!event);
   ui.edtStartTime->setVisible(!event);
   ui.btnAdvanced->setEnabled(!event);

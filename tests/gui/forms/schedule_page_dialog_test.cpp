@@ -10,10 +10,12 @@
 #include <QDateEdit>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimeEdit>
@@ -187,9 +189,12 @@ TEST_F(SchedulePageTest, CaptionsAndChoices) {
   EXPECT_EQ(find<QPushButton>("btnDelete")->text(), QStringLiteral("削除"));
   QComboBox* kinds = find<QComboBox>("cmbScheduleKind");
   QStringList items;
-  for (int i = 0; i < kinds->count(); ++i) items << kinds->itemText(i);
-  EXPECT_EQ(items,
-            QStringList({"毎日", "毎週", "毎月", "一回限り", "システム起動時", "ログオン時", "アイドル時"}));
+  const auto* model = qobject_cast<QStandardItemModel*>(kinds->model());
+  for (int i = 0; i < kinds->count(); ++i) {
+    if (model->item(i)->isEnabled()) items << kinds->itemText(i);
+  }
+  // Nothing here can start a task when the computer is idle: that kind is not offered.
+  EXPECT_EQ(items, QStringList({"毎日", "毎週", "毎月", "一回限り", "システム起動時", "ログオン時"}));
   QComboBox* weeks = find<QComboBox>("cmbWhichWeek");
   items.clear();
   for (int i = 0; i < weeks->count(); ++i) items << weeks->itemText(i);
@@ -247,7 +252,7 @@ TEST_F(SchedulePageTest, ShowsOverTheOwnersWindowAndLetsGoAfter) {
 TEST_F(SchedulePageTest, NoCaptionIsClipped) {
   std::vector<TaskTrigger> triggers{daily(1), weekly(2, 0x22)};
   showPage(triggers, [&] {
-    for (const char* kind : {"毎日", "毎週", "毎月", "一回限り", "アイドル時"}) {
+    for (const char* kind : {"毎日", "毎週", "毎月", "一回限り"}) {
       choose(find<QComboBox>("cmbScheduleKind"), QString::fromUtf8(kind));
       for (QLabel* label : page.findChildren<QLabel*>()) {
         if (!label->isVisible() || label->wordWrap()) continue;
@@ -451,7 +456,6 @@ TEST_F(SchedulePageTest, EventKindsHideTheStartTimeAndTheAdvancedOptions) {
   const std::pair<const char*, TriggerType> kinds[] = {
       {"システム起動時", TriggerType::AtSystemStart},
       {"ログオン時", TriggerType::AtLogon},
-      {"アイドル時", TriggerType::OnIdle},
   };
   for (const auto& [caption, type] : kinds) {
     std::vector<TaskTrigger> triggers{daily(1)};
@@ -460,20 +464,35 @@ TEST_F(SchedulePageTest, EventKindsHideTheStartTimeAndTheAdvancedOptions) {
       EXPECT_FALSE(find<QTimeEdit>("edtStartTime")->isVisible()) << caption;
       EXPECT_FALSE(find<QLabel>("lblStartTime")->isVisible()) << caption;
       EXPECT_FALSE(find<QPushButton>("btnAdvanced")->isEnabled()) << caption;
-      const bool idle = type == TriggerType::OnIdle;
-      EXPECT_EQ(find<QGroupBox>("gbxSchedule")->isVisible(), idle) << caption;
-      if (idle) {
-        EXPECT_TRUE(find<QWidget>("pnlIdle")->isVisible());
-        EXPECT_EQ(find<QSpinBox>("spedtIdleMinutes")->value(), kDefaultIdleMinutes);
-        EXPECT_FALSE(find<QSpinBox>("spedtIdleMinutes")->isEnabled())
-            << "the task's Idle Wait is not the page's";
-      }
+      EXPECT_FALSE(find<QGroupBox>("gbxSchedule")->isVisible()) << caption;
       EXPECT_EQ(summary(), qs(triggerText(from20261208(type))));
       pressOk();
     });
     ASSERT_EQ(result, 1) << caption;
     EXPECT_EQ(triggers, std::vector<TaskTrigger>{from20261208(type)}) << caption;
   }
+}
+
+// A task written elsewhere with an idle trigger: listed as it is, read-only, never turned into a
+// timed trigger, and kept on OK.
+TEST_F(SchedulePageTest, AnIdleTriggerIsShownReadOnlyAndKept) {
+  const std::vector<TaskTrigger> original{from20261208(TriggerType::OnIdle), daily(1)};
+  std::vector<TaskTrigger> triggers = original;
+  const int result = showPage(triggers, [&] {
+    QComboBox* kinds = find<QComboBox>("cmbScheduleKind");
+    EXPECT_EQ(kinds->currentText(), QStringLiteral("アイドル時"));
+    EXPECT_FALSE(kinds->isEnabled());
+    EXPECT_TRUE(find<QWidget>("pnlIdle")->isVisible());
+    EXPECT_FALSE(find<QSpinBox>("spedtIdleMinutes")->isEnabled());
+    EXPECT_FALSE(find<QTimeEdit>("edtStartTime")->isVisible());
+    QComboBox* schedules = find<QComboBox>("cmbSchedules");
+    choose(schedules, schedules->itemText(1));  // the daily one is edited as usual
+    EXPECT_TRUE(kinds->isEnabled());
+    EXPECT_TRUE(qobject_cast<QListView*>(kinds->view())->isRowHidden(static_cast<int>(ScheduleKind::WhenIdle)));
+    pressOk();
+  });
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(triggers, original);
 }
 
 TEST_F(SchedulePageTest, BackToATimeKindShowsTheStartTimeAgain) {
