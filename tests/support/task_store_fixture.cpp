@@ -35,6 +35,9 @@ bv::tasks::PosixSchedulerOptions TaskStoreFixture::options() const {
     const auto now = now_;
     options.clock = [now] { return *now; };
   }
+  if (beforeCommit_) {
+    options.beforeCommit = [hook = beforeCommit_](const fs::path&, const bv::tasks::JobFile& job) { return hook(job); };
+  }
   return options;
 }
 

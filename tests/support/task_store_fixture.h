@@ -41,6 +41,11 @@ class TaskStoreFixture {
   // The local time the store sees; the system's clock until a test sets one.
   void setNow(bv::tasks::LocalMinute now) { now_ = std::make_shared<bv::tasks::LocalMinute>(now); }
 
+  // What runs before each task is written (the program installs the executor's entry there).
+  void setBeforeCommit(std::function<bv::tasks::HResult(const bv::tasks::JobFile&)> hook) {
+    beforeCommit_ = std::move(hook);
+  }
+
   // The options of this store's scheduler, for code that makes its own (the executor).
   bv::tasks::PosixSchedulerOptions options() const;
 
@@ -52,6 +57,7 @@ class TaskStoreFixture {
   std::filesystem::path store_;
   std::filesystem::path pam_;
   std::shared_ptr<bv::tasks::LocalMinute> now_;
+  std::function<bv::tasks::HResult(const bv::tasks::JobFile&)> beforeCommit_;
   std::unique_ptr<bv::tasks::SchedulerFactoryOverride> override_;
 };
 

@@ -225,7 +225,9 @@ int TTask::ShowPropertyPages(void* ownerWindow, const std::string& caption, unsi
     handles.push_back(handle);
   }
   const std::string shownCaption = caption.empty() ? Name : caption;
-  if (provider->PropertySheet(ownerWindow, shownCaption, handles) != 1) return kModalCancel;
+  const int shown = provider->PropertySheet(ownerWindow, shownCaption, handles);
+  comCheck(provider->SaveResult());  // the page saved and failed: its reason, not a cancel
+  if (shown != 1) return kModalCancel;
   Changed();
   return kModalOk;
 }

@@ -2,16 +2,21 @@
 
 #include <dirent.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <utility>
 #include <vector>
 
+#include "core/sys/atomic_file.h"
 #include "core/sys/process_posix.h"
 
 namespace bv::tasks {
 namespace {
 
 constexpr int kCrontabTimeoutMs = 15000;
+// Far above any crontab a person keeps; a longer one is refused whole, never cut.
+constexpr std::size_t kMaxCrontabBytes = 16 * 1024 * 1024;
 
 std::vector<std::string_view> linesOf(std::string_view text) {
   std::vector<std::string_view> lines;
@@ -70,11 +75,33 @@ std::string shellQuoted(const std::string& text) {
   return out;
 }
 
+// One argument of a desktop entry's Exec key: in double quotes, with '"', '`', '$' and '\\'
+// escaped by a backslash (the quoting rule), every backslash then doubled (the key file's string
+// rule), and '%' doubled (field codes).
+std::string desktopExecQuoted(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    if (c == '%') quoted += '%';
+    quoted.push_back(c);
+  }
+  quoted += '"';
+  std::string out;
+  for (const char c : quoted) {
+    if (c == '\\') out += '\\';
+    out.push_back(c);
+  }
+  return out;
+}
+
 class SystemCrontab final : public CrontabCommand {
  public:
+  explicit SystemCrontab(std::size_t maxBytes) : maxBytes_(maxBytes) {}
+
   HResult read(std::string& text, std::string& message) override {
-    const sys::ProgramOutcome listed = sys::runProgram("crontab", {"-l"}, {}, kCrontabTimeoutMs);
+    const sys::ProgramOutcome listed = sys::runProgram("crontab", {"-l"}, {}, kCrontabTimeoutMs, maxBytes_);
     if (!listed.started) return kSchedServiceNotInstalled;
+    if (listed.outputCut) return kCrontabTooLarge;
     if (listed.exitCode == 0) {
       text = listed.output;
       return kOk;
@@ -95,6 +122,9 @@ class SystemCrontab final : public CrontabCommand {
     message = installed.errors;
     return kAccessDenied;
   }
+
+ private:
+  std::size_t maxBytes_;
 };
 
 std::function<bool()>& probeOverride() {
@@ -115,11 +145,16 @@ HResult rewrite(CrontabCommand& crontab,
 
 }  // namespace
 
-std::unique_ptr<CrontabCommand> systemCrontab() { return std::make_unique<SystemCrontab>(); }
+std::unique_ptr<CrontabCommand> systemCrontab(std::size_t maxBytes) {
+  return std::make_unique<SystemCrontab>(maxBytes == 0 ? kMaxCrontabBytes : maxBytes);
+}
 
 std::string tickBlock(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder) {
-  return std::string(kTickBlockBegin) + "\n* * * * * " + shellQuoted(tickProgram.string()) + " --store " +
-         shellQuoted(storeFolder.string()) + " --quiet >/dev/null 2>&1\n" + std::string(kTickBlockEnd) + "\n";
+  const std::string command =
+      shellQuoted(tickProgram.string()) + " --store " + shellQuoted(storeFolder.string());
+  return std::string(kTickBlockBegin) + "\n* * * * * " + command + " --quiet >/dev/null 2>&1\n" +
+         "@reboot " + command + " --event startup --quiet >/dev/null 2>&1\n" + std::string(kTickBlockEnd) +
+         "\n";
 }
 
 std::optional<std::string> withTickBlock(std::string_view crontab, const std::filesystem::path& tickProgram,
@@ -134,16 +169,69 @@ std::optional<std::string> withoutTickBlock(std::string_view crontab) { return o
 
 HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram,
                          const std::filesystem::path& storeFolder) {
-  return rewrite(crontab,
-                 [&](std::string_view current) { return withTickBlock(current, tickProgram, storeFolder); });
+  const HResult installed = rewrite(
+      crontab, [&](std::string_view current) { return withTickBlock(current, tickProgram, storeFolder); });
+  if (installed != kOk) return installed;
+  return writeLogonEntry(tickProgram, storeFolder);
 }
 
 HResult removeTickEntry(CrontabCommand& crontab, const std::filesystem::path& storeFolder) {
   const std::string forThisStore = " --store " + shellQuoted(storeFolder.string()) + " ";
-  return rewrite(crontab, [&](std::string_view current) -> std::optional<std::string> {
+  const HResult removed = rewrite(crontab, [&](std::string_view current) -> std::optional<std::string> {
     if (current.find(forThisStore) == std::string_view::npos) return std::string(current);
     return withoutTickBlock(current);
   });
+  if (removed != kOk) return removed;
+  removeLogonEntry(storeFolder);
+  return kOk;
+}
+
+std::filesystem::path logonEntryFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return std::filesystem::path(config) / "autostart" / kLogonEntryName;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') {
+    return std::filesystem::path(home) / ".config" / "autostart" / kLogonEntryName;
+  }
+  return {};
+}
+
+std::string logonEntry(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=Brackenvale タスク（ログオン時）\n"
+         "Comment=ログオン時に実行するよう登録したタスクを開始します\n"
+         "Exec=" +
+         desktopExecQuoted(tickProgram.string()) + " --store " + desktopExecQuoted(storeFolder.string()) +
+         " --event logon --quiet\n"
+         "NoDisplay=true\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+}
+
+HResult writeLogonEntry(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder) {
+  const std::filesystem::path file = logonEntryFile();
+  if (file.empty()) return kOk;  // no home: no desktop to log on to
+  const std::string content = logonEntry(tickProgram, storeFolder);
+  std::ifstream existing(file, std::ios::binary);
+  const std::string current{std::istreambuf_iterator<char>(existing), std::istreambuf_iterator<char>()};
+  if (existing && current == content) return kOk;
+  std::error_code error;
+  std::filesystem::create_directories(file.parent_path(), error);
+  if (error) return kAccessDenied;
+  return sys::writeFileAtomically(file, content, 0600).ok ? kOk : kAccessDenied;
+}
+
+void removeLogonEntry(const std::filesystem::path& storeFolder) {
+  const std::filesystem::path file = logonEntryFile();
+  if (file.empty()) return;
+  std::ifstream existing(file, std::ios::binary);
+  const std::string current{std::istreambuf_iterator<char>(existing), std::istreambuf_iterator<char>()};
+  // Only the entry for this store: one another store's block wrote stays with that block.
+  if (current.find(" --store " + desktopExecQuoted(storeFolder.string()) + " ") == std::string::npos) return;
+  existing.close();
+  std::error_code ignored;
+  std::filesystem::remove(file, ignored);
 }
 
 bool cronDaemonRunning() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,11 +34,13 @@ class CrontabCommand {
 };
 
 // `crontab -l` and `crontab -` of the running user (a program run without a shell, its input and
-// output through pipes).
-std::unique_ptr<CrontabCommand> systemCrontab();
+// output through pipes). A crontab longer than `maxBytes` (0: 16 MiB) is never taken as read:
+// reading it answers kCrontabTooLarge, so nothing is installed over it.
+std::unique_ptr<CrontabCommand> systemCrontab(std::size_t maxBytes = 0);
 
-// The block's three lines: the tick program at that path, for the store in that folder, both
-// paths quoted for the shell and every "%" escaped for cron.
+// The block: the tick each minute, and the tick for start-up tasks at the system's start
+// (@reboot), for the store in that folder, both paths quoted for the shell and every "%" escaped
+// for cron.
 std::string tickBlock(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder);
 
 // The crontab with the block at its top and any earlier block taken out; nothing for a BEGIN
@@ -47,14 +50,25 @@ std::optional<std::string> withTickBlock(std::string_view crontab, const std::fi
 // The crontab without the block; nothing for a BEGIN marker without its END.
 std::optional<std::string> withoutTickBlock(std::string_view crontab);
 
-// Reads the crontab and installs it with the block, only when that changes it. kOk, the
-// command's failure, or kUnspecifiedFailure for a crontab whose block has no END (nothing is
-// installed then).
+// Reads the crontab and installs it with the block, only when that changes it, then writes the
+// logon entry. kOk, the command's failure, kCrontabTooLarge, kUnspecifiedFailure for a crontab
+// whose block has no END (nothing is installed then), or kAccessDenied when the logon entry
+// cannot be written.
 HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram,
                          const std::filesystem::path& storeFolder);
-// Likewise, taking the block out when it is the one for this store; a block for another store
-// stays.
+// Likewise, taking the block and the logon entry out when they are the ones for this store; a
+// block for another store stays.
 HResult removeTickEntry(CrontabCommand& crontab, const std::filesystem::path& storeFolder);
+
+// The logon tasks' start: an XDG autostart entry (the desktop starts it when the user logs on)
+// that runs the tick for logon tasks. Written and removed with the crontab block.
+inline constexpr std::string_view kLogonEntryName = "brackenvale-tick.desktop";
+// $XDG_CONFIG_HOME/autostart/brackenvale-tick.desktop, or ~/.config/autostart/...; empty when
+// no home is known.
+std::filesystem::path logonEntryFile();
+std::string logonEntry(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder);
+HResult writeLogonEntry(const std::filesystem::path& tickProgram, const std::filesystem::path& storeFolder);
+void removeLogonEntry(const std::filesystem::path& storeFolder);
 
 // Whether a cron daemon runs on this computer (a process named cron or crond); tasks saved
 // while none runs are stored but never started.

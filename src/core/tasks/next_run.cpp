@@ -220,6 +220,24 @@ std::vector<ScheduledStart> scheduledStartsBetween(std::uint32_t taskFlags,
   return starts;
 }
 
+std::optional<ScheduledStart> latestStartBetween(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
+                                                 LocalMinute after, LocalMinute upTo,
+                                                 const std::function<bool(const ScheduledStart&)>& accept) {
+  const bool anyTimeTrigger = std::any_of(triggers.begin(), triggers.end(), [](const TaskTrigger& trigger) {
+    return trigger.isEnabled() && isTimeTrigger(trigger);
+  });
+  if ((taskFlags & kTaskFlagDisabled) || !anyTimeTrigger) return std::nullopt;
+  for (LocalMinute end = upTo; end > after;) {
+    const LocalMinute begin = std::max(after, end.plusDays(-1));
+    const std::vector<ScheduledStart> starts = scheduledStartsBetween(taskFlags, triggers, begin, end);
+    for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+      if (accept(*it)) return *it;
+    }
+    end = begin;
+  }
+  return std::nullopt;
+}
+
 std::vector<LocalMinute> startsBetween(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
                                        LocalMinute after, LocalMinute upTo) {
   std::vector<LocalMinute> times;

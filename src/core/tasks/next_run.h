@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -77,6 +78,13 @@ struct ScheduledStart {
 std::vector<ScheduledStart> scheduledStartsBetween(std::uint32_t taskFlags,
                                                    std::span<const TaskTrigger> triggers, LocalMinute after,
                                                    LocalMinute upTo);
+
+// The latest start of scheduledStartsBetween(after, upTo] that `accept` takes, nothing when there
+// is none. The window may be long (a computer off for months): it is searched back from `upTo` a
+// day at a time, so it costs the days up to the start found, never a list of every start.
+std::optional<ScheduledStart> latestStartBetween(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
+                                                 LocalMinute after, LocalMinute upTo,
+                                                 const std::function<bool(const ScheduledStart&)>& accept);
 
 // The instants of scheduledStartsBetween, each once, in order.
 std::vector<LocalMinute> startsBetween(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,

@@ -41,6 +41,9 @@ class TaskPages {
   // OK, anything else otherwise.
   virtual int PropertySheet(void* ownerWindow, const std::string& caption,
                             const std::vector<TaskPageHandle>& pages) = 0;
+  // The failure of a page that saves its changes when it closes, after PropertySheet answered
+  // -1; kOk otherwise (the system's own pages report their failures themselves).
+  virtual HResult SaveResult() const { return kOk; }
 };
 
 // One work item (ITask with IScheduledWorkItem and IPersistFile).

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -51,11 +52,13 @@ class PosixTaskPages final : public TaskPages {
   HResult GetPage(TaskPageType type, bool persistChanges, TaskPageHandle& page) override;
   int PropertySheet(void* ownerWindow, const std::string& caption,
                     const std::vector<TaskPageHandle>& pages) override;
+  HResult SaveResult() const override { return saveResult_; }
 
  private:
   PosixWorkItem& item_;
   SchedulePage& page_;
   bool persistChanges_ = false;
+  HResult saveResult_ = kOk;
 };
 
 class PosixWorkItem final : public SchedulerWorkItem {
@@ -205,7 +208,11 @@ HResult PosixWorkItem::Save() {
     recordAccount(job_, pendingUser_);
     accountPending_ = false;
   }
+  // The executor makes up a start missed while it could not run, but never one from before the
+  // schedule was saved.
+  if (changed_.triggers || !stored_) recordScheduleSaved(job_, shared_->now());
   std::optional<JobFile> written;
+  HResult refused = kOk;
   const HResult result =
       shared_->store.update(name_, [&](const std::optional<JobFile>& current) -> std::optional<JobFile> {
         JobFile out = merged(current);
@@ -213,14 +220,19 @@ HResult PosixWorkItem::Save() {
         if (out.lastRunTime.isZero()) {
           out.status = out.triggers.empty() ? kSchedTaskNotScheduled : kSchedTaskHasNotRun;
         }
+        if (shared_->options.beforeCommit) {
+          refused = shared_->options.beforeCommit(shared_->store.folder(), out);
+          if (refused != kOk) return std::nullopt;
+        }
         written = out;
         return out;
       });
   if (result != kOk) return result;
+  if (refused != kOk) return refused;
+  if (!written) return kAccessDenied;
   job_ = std::move(*written);
   changed_ = {};
   stored_ = true;
-  if (shared_->options.afterSave) return shared_->options.afterSave(shared_->store.folder(), job_);
   return kOk;
 }
 
@@ -266,8 +278,11 @@ int PosixTaskPages::PropertySheet(void* ownerWindow, const std::string& caption,
   item_.triggers() = std::move(copy);
   item_.triggersChanged();
   // A page that persists its changes saves the task when it closes; the caller's own save then
-  // finds nothing new.
-  if (persistChanges_) item_.Save();
+  // finds nothing new. A save that fails is the page's failure, with its code for the caller.
+  if (persistChanges_) {
+    saveResult_ = item_.Save();
+    if (saveResult_ != kOk) return -1;
+  }
   return result;
 }
 
@@ -316,11 +331,18 @@ class PosixScheduler final : public SchedulerService {
 
 }  // namespace
 
-LocalMinute localMinuteNow() {
-  const std::time_t now = std::time(nullptr);
+LocalMinute localMinuteNow() { return localMinuteAt(std::time(nullptr)); }
+
+LocalMinute localMinuteAt(std::time_t instant) {
   std::tm local{};
-  ::localtime_r(&now, &local);
+  ::localtime_r(&instant, &local);
   return LocalMinute::at(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
+}
+
+int secondsIntoLocalMinute(std::time_t instant) {
+  std::tm local{};
+  ::localtime_r(&instant, &local);
+  return std::min(local.tm_sec, 59);  // a leap second counts as the minute's last
 }
 
 std::shared_ptr<SchedulerService> createPosixScheduler(PosixSchedulerOptions options) {
@@ -333,8 +355,8 @@ std::shared_ptr<SchedulerService> createPlatformScheduler() {
   PosixSchedulerOptions options;
   // A task that can run needs the tick's entry in the user's crontab; a task without a schedule
   // (the account dialog's probe, a new task before its schedule is set) does not.
-  options.afterSave = [](const std::filesystem::path& storeFolder, const JobFile& saved) -> HResult {
-    if (saved.triggers.empty()) return kOk;
+  options.beforeCommit = [](const std::filesystem::path& storeFolder, const JobFile& toWrite) -> HResult {
+    if (toWrite.triggers.empty()) return kOk;
     return installTickEntry(*systemCrontab(), sys::executableFolder() / kTickProgramName, storeFolder);
   };
   return createPosixScheduler(std::move(options));

@@ -4,6 +4,7 @@
 // Qt-free.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -21,14 +22,19 @@ struct PosixSchedulerOptions {
   AccountProofOptions accountProof;
   // The local time now; empty for the system's clock.
   std::function<LocalMinute()> clock;
-  // Runs after a task was written, with the store's folder and the task as written (the
-  // executor's crontab entry is installed here); its failure is the save's failure.
-  std::function<HResult(const std::filesystem::path& storeFolder, const JobFile& saved)> afterSave;
+  // Runs before a task is written, under the store's write lock, with the store's folder and the
+  // task as it is about to be written (the executor's crontab entry is installed here); its
+  // failure is the save's failure and the stored task stays as it was, so what the window
+  // reports is what is stored.
+  std::function<HResult(const std::filesystem::path& storeFolder, const JobFile& toWrite)> beforeCommit;
 };
 
 std::shared_ptr<SchedulerService> createPosixScheduler(PosixSchedulerOptions options);
 
 // The local wall-clock time now, to the minute.
 LocalMinute localMinuteNow();
+// The local wall-clock minute of an instant, and how many seconds into that minute it lies.
+LocalMinute localMinuteAt(std::time_t instant);
+int secondsIntoLocalMinute(std::time_t instant);
 
 }  // namespace bv::tasks

@@ -33,6 +33,8 @@ std::string systemErrorText(HResult code) {
       return "ログオン失敗: ユーザー アカウントの制限。";
     case kPasswordMustChange:
       return "ユーザーのパスワードは最初のログオンの前に変更しなければなりません。";
+    case kCrontabTooLarge:
+      return "crontab が大きすぎて最後まで読めなかったため、変更していません。";
     default:
       break;
   }

@@ -49,6 +49,10 @@ inline constexpr HResult kLogonFailure = 0x8007052E;         // HRESULT_FROM_WIN
 inline constexpr HResult kAccountRestriction = 0x8007052F;   // HRESULT_FROM_WIN32(ERROR_ACCOUNT_RESTRICTION)
 inline constexpr HResult kPasswordMustChange = 0x80070773;   // HRESULT_FROM_WIN32(ERROR_PASSWORD_MUST_CHANGE)
 
+// The program's own codes (the customer bit set, so they never meet a system's): the crontab
+// could not be read to its end, so the executor's entry was not changed.
+inline constexpr HResult kCrontabTooLarge = 0xA0041001;
+
 // The severity bit, as FAILED() tests it; the informational codes above are successes.
 constexpr bool isFailure(HResult code) { return (code & 0x80000000u) != 0; }
 

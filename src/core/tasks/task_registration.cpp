@@ -9,6 +9,10 @@
 
 #include "core/text/utf16.h"
 
+#ifndef _WIN32
+#include "core/tasks/task_store_posix.h"
+#endif
+
 namespace bv::tasks {
 namespace {
 
@@ -57,9 +61,14 @@ std::filesystem::path runnerProgram(const std::filesystem::path& folder) {
 }
 
 void removeTaskFile(const std::string& storedFile) {
-  std::error_code ignored;
   // From UTF-16, so that the path means the same file on every platform.
-  std::filesystem::remove(std::filesystem::path(text::utf8ToUtf16(storedFile)), ignored);
+  const std::filesystem::path file(text::utf8ToUtf16(storedFile));
+#ifdef _WIN32
+  std::error_code ignored;
+  std::filesystem::remove(file, ignored);
+#else
+  removeStoredTask(file);  // with the run lock, output and history the executor kept beside it
+#endif
 }
 
 }  // namespace bv::tasks

@@ -1,5 +1,6 @@
 #include "core/tasks/task_store_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -11,47 +12,74 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/sys/atomic_file.h"
+
 namespace bv::tasks {
 namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kExtension = ".job";
-constexpr std::string_view kAccountTag = "brackenvale-account=";
+constexpr std::string_view kAccountKey = "brackenvale-account=";
+constexpr std::string_view kScheduleSavedKey = "brackenvale-schedule-saved=";
 constexpr std::size_t kMaxNameBytes = 200;
 // A .job file of the largest shape the format allows stays well below this.
 constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
 
-// A file descriptor closed on every path.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const noexcept { return fd_; }
-  bool valid() const noexcept { return fd_ >= 0; }
-  int release() noexcept { return std::exchange(fd_, -1); }
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
- private:
-  int fd_;
-};
-
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
+std::vector<std::string> userDataLines(const JobFile& job) {
+  std::vector<std::string> lines;
+  const std::string data(job.userData.begin(), job.userData.end());
+  std::size_t start = 0;
+  while (start < data.size()) {
+    const std::size_t end = std::min(data.find('\n', start), data.size());
+    if (end > start) lines.push_back(data.substr(start, end - start));
+    start = end + 1;
   }
-  return true;
+  return lines;
 }
 
-void syncFolder(const fs::path& folder) {
-  Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::fsync(fd.get());
+std::string userDataValue(const JobFile& job, std::string_view key) {
+  for (const std::string& line : userDataLines(job)) {
+    if (line.rfind(key, 0) == 0) return line.substr(key.size());
+  }
+  return {};
+}
+
+// The account line first, so that a file holding only an account keeps its earlier bytes.
+void setUserDataValue(JobFile& job, std::string_view key, const std::string& value) {
+  std::vector<std::string> lines;
+  bool placed = false;
+  for (std::string& line : userDataLines(job)) {
+    if (line.rfind(key, 0) == 0) {
+      line = std::string(key) + value;
+      placed = true;
+    }
+    lines.push_back(std::move(line));
+  }
+  if (!placed) lines.push_back(std::string(key) + value);
+  std::stable_partition(lines.begin(), lines.end(),
+                        [](const std::string& line) { return line.rfind(kAccountKey, 0) == 0; });
+  std::string data;
+  for (const std::string& line : lines) {
+    if (!data.empty()) data += '\n';
+    data += line;
+  }
+  job.userData.assign(data.begin(), data.end());
+}
+
+bool lockHeldElsewhere(int folder, const std::string& lockName) {
+  const sys::UniqueFd lock(::openat(folder, lockName.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+  if (!lock) return false;
+  return ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0;
+}
+
+void removeCompanionsIn(int folder, const std::string& taskName) {
+  const std::string lock = taskName + std::string(kRunLockSuffix);
+  if (lockHeldElsewhere(folder, lock)) return;  // running: the watcher removes them after the run
+  for (const std::string_view suffix : {kOutputLogSuffix, kHistorySuffix, kRunLockSuffix}) {
+    ::unlinkat(folder, (taskName + std::string(suffix)).c_str(), 0);
+  }
 }
 
 }  // namespace
@@ -69,15 +97,42 @@ fs::path defaultTaskStoreFolder() {
   return home / ".local" / "share" / "brackenvale" / "tasks";
 }
 
-std::string recordedAccount(const JobFile& job) {
-  const std::string data(job.userData.begin(), job.userData.end());
-  if (data.rfind(kAccountTag, 0) != 0) return {};
-  return data.substr(kAccountTag.size());
+std::string recordedAccount(const JobFile& job) { return userDataValue(job, kAccountKey); }
+
+void recordAccount(JobFile& job, const std::string& user) { setUserDataValue(job, kAccountKey, user); }
+
+std::optional<LocalMinute> recordedScheduleSaved(const JobFile& job) {
+  const std::string value = userDataValue(job, kScheduleSavedKey);
+  if (value.empty() || value.find_first_not_of("-0123456789") != std::string::npos) return std::nullopt;
+  try {
+    return LocalMinute::fromMinutes(std::stoll(value));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
-void recordAccount(JobFile& job, const std::string& user) {
-  const std::string data = std::string(kAccountTag) + user;
-  job.userData.assign(data.begin(), data.end());
+void recordScheduleSaved(JobFile& job, LocalMinute when) {
+  setUserDataValue(job, kScheduleSavedKey, std::to_string(when.minutesSinceEpoch()));
+}
+
+StoreFolderState TaskStore::openChecked(const fs::path& folder, sys::UniqueFd& descriptor) {
+  descriptor.reset(::open(folder.c_str(), kFolderFlags));
+  if (!descriptor) {
+    // ELOOP, ENOTDIR: a link or a file where the folder should be.
+    return errno == ELOOP || errno == ENOTDIR ? StoreFolderState::Unsafe : StoreFolderState::Missing;
+  }
+  struct stat info {};
+  if (::fstat(descriptor.get(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    descriptor.reset();
+    return StoreFolderState::Unsafe;
+  }
+  return StoreFolderState::Usable;
+}
+
+std::shared_ptr<const sys::UniqueFd> TaskStore::folderDescriptor() const {
+  if (open_) return open_;
+  return std::make_shared<const sys::UniqueFd>(::open(folder_.c_str(), kFolderFlags));
 }
 
 fs::path TaskStore::fileOf(const std::string& taskName) const {
@@ -86,16 +141,25 @@ fs::path TaskStore::fileOf(const std::string& taskName) const {
 
 HResult TaskStore::checkName(const std::string& taskName) {
   if (taskName.empty() || taskName.size() > kMaxNameBytes) return kInvalidArgument;
-  // Windows refuses "." in a work item's name; here it would also let a name reach a dot file
-  // or the temporary files of a write.
+  // Windows refuses "." and control characters in a work item's name; here "." would also let a
+  // name reach a dot file or the temporary files of a write.
   if (taskName.find_first_of(std::string_view("/.\0", 3)) != std::string::npos) return kInvalidArgument;
+  for (const char c : taskName) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return kInvalidArgument;
+  }
   return kOk;
+}
+
+sys::UniqueFd TaskStore::openFile(const std::string& fileName, int flags, mode_t mode) const {
+  const auto folder = folderDescriptor();
+  if (!*folder) return sys::UniqueFd();
+  return sys::UniqueFd(::openat(folder->get(), fileName.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode));
 }
 
 HResult TaskStore::read(const std::string& taskName, JobFile& job) const {
   if (const HResult check = checkName(taskName); check != kOk) return check;
-  Descriptor fd(::open(fileOf(taskName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd.valid()) {
+  const sys::UniqueFd fd = openFile(taskName + std::string(kExtension), O_RDONLY);
+  if (!fd) {
     if (errno == ENOENT || errno == ENOTDIR) return kFileNotFound;
     if (errno == ELOOP) return kSchedInvalidTask;  // a link is nothing the store wrote
     return kAccessDenied;
@@ -124,6 +188,7 @@ HResult TaskStore::read(const std::string& taskName, JobFile& job) const {
 
 HResult TaskStore::prepare() const {
   if (folder_.empty()) return kAccessDenied;
+  if (open_) return kOk;  // opened and checked by its owner
   std::error_code error;
   if (!fs::exists(folder_, error)) {
     fs::create_directories(folder_.parent_path(), error);
@@ -139,16 +204,20 @@ HResult TaskStore::prepare() const {
 HResult TaskStore::update(const std::string& taskName, const Change& change) const {
   if (const HResult check = checkName(taskName); check != kOk) return check;
   if (const HResult ready = prepare(); ready != kOk) return ready;
+  const auto folder = folderDescriptor();
+  if (!*folder) return kAccessDenied;
 
-  Descriptor lock(::open((folder_ / ".write.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock.valid()) return kAccessDenied;
+  const sys::UniqueFd lock(
+      ::openat(folder->get(), ".write.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!lock) return kAccessDenied;
   while (::flock(lock.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return kAccessDenied;
   }
 
+  const TaskStore here(folder_, folder);
   JobFile current;
   std::optional<JobFile> now;
-  if (read(taskName, current) == kOk) now = std::move(current);
+  if (here.read(taskName, current) == kOk) now = std::move(current);
   const std::optional<JobFile> next = change(now);
   if (!next) return kOk;
 
@@ -158,36 +227,73 @@ HResult TaskStore::update(const std::string& taskName, const Change& change) con
   } catch (const JobFileError& error) {
     return error.code();
   }
-  const fs::path target = fileOf(taskName);
-  const fs::path temporary =
-      folder_ / (taskName + std::string(kExtension) + ".tmp." + std::to_string(::getpid()));
-  ::unlink(temporary.c_str());  // one left by a process of this id that died mid-write
-  Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!out.valid()) return kAccessDenied;
-  const bool written = writeAll(out.get(), bytes) && ::fsync(out.get()) == 0;
-  const int closed = ::close(out.release());
-  if (!written || closed != 0 || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return kAccessDenied;
-  }
-  syncFolder(folder_);
-  return kOk;
+  const sys::AtomicWriteResult written = sys::writeFileAtomicallyAt(
+      folder->get(), taskName + std::string(kExtension),
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
+  return written.ok ? kOk : kAccessDenied;
 }
 
 std::vector<std::string> TaskStore::fileNames() const {
   std::vector<std::string> names;
-  std::error_code error;
-  for (fs::directory_iterator it(folder_, error), end; !error && it != end; it.increment(error)) {
-    const fs::path& path = it->path();
-    if (path.extension() != kExtension) continue;
-    const std::string name = path.filename().string();
-    if (name.front() == '.') continue;
-    std::error_code statError;
-    if (!it->is_regular_file(statError)) continue;
+  const auto folder = folderDescriptor();
+  if (!*folder) return names;
+  // A descriptor of its own for the listing: closedir closes it.
+  DIR* listing = ::fdopendir(::openat(folder->get(), ".", kFolderFlags));
+  if (listing == nullptr) return names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= kExtension.size() || name.front() == '.') continue;
+    if (name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0) continue;
+    struct stat info {};
+    if (::fstatat(folder->get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
     names.push_back(name);
   }
+  ::closedir(listing);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+void TaskStore::removeTask(const std::string& taskName) const {
+  if (checkName(taskName) != kOk) return;
+  const auto folder = folderDescriptor();
+  if (*folder) ::unlinkat(folder->get(), (taskName + std::string(kExtension)).c_str(), 0);
+}
+
+void TaskStore::removeCompanions(const std::string& taskName) const {
+  if (checkName(taskName) != kOk) return;
+  const auto folder = folderDescriptor();
+  if (*folder) removeCompanionsIn(folder->get(), taskName);
+}
+
+void TaskStore::removeOrphanedCompanions() const {
+  const auto folder = folderDescriptor();
+  if (!*folder) return;
+  std::vector<std::string> orphans;
+  DIR* listing = ::fdopendir(::openat(folder->get(), ".", kFolderFlags));
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    for (const std::string_view suffix : {kRunLockSuffix, kOutputLogSuffix, kHistorySuffix}) {
+      if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) continue;
+      const std::string task(name.substr(0, name.size() - suffix.size()));
+      if (checkName(task) != kOk) continue;
+      struct stat info {};
+      if (::fstatat(folder->get(), (task + std::string(kExtension)).c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        orphans.push_back(task);
+      }
+    }
+  }
+  ::closedir(listing);
+  std::sort(orphans.begin(), orphans.end());
+  orphans.erase(std::unique(orphans.begin(), orphans.end()), orphans.end());
+  for (const std::string& task : orphans) removeCompanionsIn(folder->get(), task);
+}
+
+void removeStoredTask(const fs::path& jobFile) {
+  std::error_code ignored;
+  fs::remove(jobFile, ignored);
+  if (jobFile.extension() != kExtension) return;
+  TaskStore(jobFile.parent_path()).removeCompanions(jobFile.stem().string());
 }
 
 }  // namespace bv::tasks

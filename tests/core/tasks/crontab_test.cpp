@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "core/sys/process_posix.h"
 
@@ -41,7 +44,29 @@ const std::string kBlock =
     "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
     "* * * * * '/usr/lib/brackenvale/brackenvale-tick' --store '/home/me/.local/share/brackenvale/tasks' "
     "--quiet >/dev/null 2>&1\n"
+    "@reboot '/usr/lib/brackenvale/brackenvale-tick' --store '/home/me/.local/share/brackenvale/tasks' "
+    "--event startup --quiet >/dev/null 2>&1\n"
     "# END brackenvale-tick\n";
+
+// The logon entry goes into a configuration folder of the test's own, never the user's.
+class TickEntryEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    char pattern[] = "/tmp/bv-config-XXXXXX";
+    folder_ = ::mkdtemp(pattern);
+    ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+ private:
+  std::filesystem::path folder_;
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TickEntryEnvironment);
+
+std::string fileText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 TEST(TickEntry, GoesAtTheTopOnceAndLeavesEveryOtherLineByteForByte) {
   FakeCrontab crontab;
@@ -51,9 +76,24 @@ TEST(TickEntry, GoesAtTheTopOnceAndLeavesEveryOtherLineByteForByte) {
   EXPECT_EQ(crontab.text, kBlock + user);
   ASSERT_EQ(installTickEntry(crontab, kTick, kStore), kOk);
   EXPECT_EQ(crontab.installs, 1);  // nothing to change the second time
+  EXPECT_EQ(fileText(logonEntryFile()), logonEntry(kTick, kStore));
   ASSERT_EQ(removeTickEntry(crontab, kStore), kOk);
   EXPECT_EQ(crontab.text, user);
   EXPECT_EQ(crontab.installs, 2);
+  EXPECT_FALSE(std::filesystem::exists(logonEntryFile()));
+}
+
+TEST(TickEntry, TheLogonEntryQuotesItsPathsForTheDesktopAndStaysForAnotherStore) {
+  EXPECT_EQ(logonEntry("/opt/a \"b\" $c\\d 100%/brackenvale-tick", "/s"),
+            "[Desktop Entry]\nType=Application\nName=Brackenvale タスク（ログオン時）\n"
+            "Comment=ログオン時に実行するよう登録したタスクを開始します\n"
+            "Exec=\"/opt/a \\\\\"b\\\\\" \\\\$c\\\\\\\\d 100%%/brackenvale-tick\" --store \"/s\" --event logon --quiet\n"
+            "NoDisplay=true\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+  ASSERT_EQ(writeLogonEntry(kTick, kStore), kOk);
+  removeLogonEntry("/another/store");
+  EXPECT_TRUE(std::filesystem::exists(logonEntryFile()));
+  removeLogonEntry(kStore);
+  EXPECT_FALSE(std::filesystem::exists(logonEntryFile()));
 }
 
 TEST(TickEntry, OnlyTheBlockForThisStoreIsTakenOut) {
@@ -79,6 +119,7 @@ TEST(TickEntry, AnOldBlockAnywhereIsReplacedByOneAtTheTop) {
   EXPECT_EQ(*withTickBlock(text, "/opt/bv/brackenvale-tick", "/s"),
             "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
             "* * * * * '/opt/bv/brackenvale-tick' --store '/s' --quiet >/dev/null 2>&1\n"
+            "@reboot '/opt/bv/brackenvale-tick' --store '/s' --event startup --quiet >/dev/null 2>&1\n"
             "# END brackenvale-tick\nA=1\nB=2\n");
 }
 
@@ -104,6 +145,8 @@ TEST(TickBlock, QuotesThePathForTheShellAndEscapesPercentForCron) {
       tickBlock("/opt/it's 100%/brackenvale-tick", "/home/a b/%s"),
       "# BEGIN brackenvale-tick (managed by Brackenvale; do not edit)\n"
       "* * * * * '/opt/it'\\''s 100\\%/brackenvale-tick' --store '/home/a b/\\%s' --quiet >/dev/null 2>&1\n"
+      "@reboot '/opt/it'\\''s 100\\%/brackenvale-tick' --store '/home/a b/\\%s' --event startup --quiet "
+      ">/dev/null 2>&1\n"
       "# END brackenvale-tick\n");
 }
 
@@ -119,8 +162,18 @@ TEST(CronProbe, TheOverrideAnswersWhileItLives) {
 }
 
 // The real crontab command, as a uniquely named throw-away user that the test creates and
-// removes (the machine may be reused; nobody else's crontab is touched).
-TEST(SystemCrontab, TheRoundTripWorksAgainstTheRealCommand) {
+// removes (the machine may be reused; nobody else's crontab is touched): a short crontab, and one
+// of 2,004 lines (117 KB) that must come back whole, and a read limit below its size that must
+// change nothing.
+struct RealCrontab {
+  const char* name;
+  std::size_t lines;
+  std::size_t readLimit;  // 0: the default
+};
+
+class SystemCrontab : public ::testing::TestWithParam<RealCrontab> {};
+
+TEST_P(SystemCrontab, TheRoundTripKeepsEveryOtherLine) {
   if (::geteuid() != 0) GTEST_SKIP() << "creating a throw-away user needs root";
   const std::string user = "bvcron" + std::to_string(::getpid());
   ASSERT_EQ(sys::runProgram("useradd", {"--no-create-home", "--shell", "/bin/sh", user}, {}, 30000).exitCode,
@@ -132,27 +185,53 @@ TEST(SystemCrontab, TheRoundTripWorksAgainstTheRealCommand) {
       sys::runProgram("userdel", {user}, {}, 30000);
     }
   } removal{user};
-  ASSERT_EQ(sys::runProgram("crontab", {"-u", user, "-"}, "0 3 * * * /bin/true\n", 30000).exitCode, 0);
+  std::string mine;
+  for (std::size_t line = 0; line < GetParam().lines; ++line) {
+    mine += std::to_string(line % 60) + " 3 * * * /home/" + user + "/jobs/nightly-job-number-" +
+            std::to_string(line) + ".sh --with-arguments >/dev/null\n";
+  }
+  ASSERT_EQ(sys::runProgram("crontab", {"-u", user, "-"}, mine, 30000).exitCode, 0);
 
   const passwd* entry = ::getpwnam(user.c_str());
   ASSERT_NE(entry, nullptr);
+  const std::filesystem::path config = std::filesystem::temp_directory_path() / (user + "-config");
+  std::filesystem::create_directories(config);
+  ASSERT_EQ(::chown(config.c_str(), entry->pw_uid, entry->pw_gid), 0);
+  struct ConfigRemoval {
+    std::filesystem::path folder;
+    ~ConfigRemoval() { std::filesystem::remove_all(folder); }
+  } configRemoval{config};
+  const std::size_t limit = GetParam().readLimit;
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (::setgid(entry->pw_gid) != 0 || ::setuid(entry->pw_uid) != 0) ::_exit(90);
-    const auto crontab = systemCrontab();
-    if (installTickEntry(*crontab, kTick, kStore) != kOk) ::_exit(1);
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const auto crontab = systemCrontab(limit);
     std::string text, message;
-    if (crontab->read(text, message) != kOk || text != kBlock + "0 3 * * * /bin/true\n") ::_exit(2);
+    if (limit != 0) {
+      // Cut at the limit: refused, nothing installed over it.
+      if (installTickEntry(*crontab, kTick, kStore) != kCrontabTooLarge) ::_exit(10);
+      ::_exit(0);
+    }
+    if (installTickEntry(*crontab, kTick, kStore) != kOk) ::_exit(1);
+    if (crontab->read(text, message) != kOk || text != kBlock + mine) ::_exit(2);
     if (removeTickEntry(*crontab, kStore) != kOk) ::_exit(3);
-    if (crontab->read(text, message) != kOk || text != "0 3 * * * /bin/true\n") ::_exit(4);
+    if (crontab->read(text, message) != kOk || text != mine) ::_exit(4);
     ::_exit(0);
   }
   int status = 0;
   ::waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+  const sys::ProgramOutcome left = sys::runProgram("crontab", {"-u", user, "-l"}, {}, 30000, 1 << 24);
+  EXPECT_TRUE(left.output == mine) << left.output.size() << " bytes left of " << mine.size();
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SystemCrontab,
+                         ::testing::Values(RealCrontab{"OneLine", 1, 0}, RealCrontab{"LargerThan64KiB", 2004, 0},
+                                           RealCrontab{"CutAtItsReadLimit", 2004, 65536}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace bv::tasks

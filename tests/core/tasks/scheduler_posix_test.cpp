@@ -2,7 +2,9 @@
 // tasks created, given a program, parameters and an account proved by PAM (a test PAM
 // configuration, no real password), scheduled through a scripted schedule page, saved, listed,
 // read back and deleted; damaged files, concurrent writers and the codes each real failure gives.
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "core/tasks/TaskScdl.h"
 #include "core/tasks/account_proof_posix.h"
 #include "core/tasks/task_flags.h"
+#include "core/tasks/task_registration.h"
 #include "core/tasks/task_store_posix.h"
 #include "task_store_fixture.h"
 
@@ -110,6 +113,59 @@ TEST_F(TaskStoreTest, ATaskIsCreatedScheduledSavedListedReadBackAndDeleted) {
   EXPECT_FALSE(TaskExists(name));
   GetTaskNames(names);
   EXPECT_TRUE(names.empty());
+}
+
+// What the window reports is what is stored: the executor's entry is installed before the new
+// schedule is written, and the page's own save reports its failure instead of a cancel.
+TEST_F(TaskStoreTest, AScheduleIsStoredOnlyOnceTheExecutorsEntryIsInAndItsFailureReachesTheCaller) {
+  store.setNow(LocalMinute::at(2026, 12, 8, 10, 0));
+  HResult entry = kCrontabTooLarge;
+  store.setBeforeCommit([&](const JobFile& job) { return job.triggers.empty() ? kOk : entry; });
+  createTask("Brackenvale_1");
+  page.edit = [](std::vector<TaskTrigger>& triggers) { triggers = {bvtest::dailyTrigger(2026, 12, 9, 2, 0)}; };
+  {
+    TTask task("Brackenvale_1", false);
+    try {
+      task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
+      ADD_FAILURE() << "the page's failed save passed as " << "OK or cancel";
+    } catch (const ComError& error) {
+      EXPECT_EQ(error.code(), kCrontabTooLarge);
+      EXPECT_STREQ(error.what(), "crontab が大きすぎて最後まで読めなかったため、変更していません。");
+    }
+  }
+  EXPECT_EQ(TTask("Brackenvale_1", false).Triggers().Count(), 0);  // nothing stored
+
+  entry = kOk;
+  TTask task("Brackenvale_1", false);
+  EXPECT_EQ(task.ShowPropertyPages(nullptr, "", kTaskPageSchedule), kModalOk);
+  JobFile stored;
+  ASSERT_EQ(TaskStore(store.storeFolder()).read("Brackenvale_1", stored), kOk);
+  EXPECT_EQ(stored.triggers.size(), 1u);
+  EXPECT_EQ(recordedScheduleSaved(stored), LocalMinute::at(2026, 12, 8, 10, 0));
+  EXPECT_EQ(recordedAccount(stored), bvtest::TaskStoreFixture::currentUser());
+}
+
+TEST_F(TaskStoreTest, DeletingATaskTakesWhatTheExecutorKeptBesideItUnlessItRuns) {
+  for (const char* name : {"idle", "running"}) {
+    createTask(name);
+    for (const char* suffix : {".log", ".history", ".job.lock"}) {
+      std::ofstream(store.storeFolder() / (std::string(name) + suffix)) << "x";
+    }
+  }
+  const int held = ::open((store.storeFolder() / "running.job.lock").c_str(), O_RDWR);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  removeTaskFile(TTask("idle", false).FileName());
+  removeTaskFile(TTask("running", false).FileName());
+  EXPECT_FALSE(fs::exists(store.storeFolder() / "idle.job"));
+  EXPECT_FALSE(fs::exists(store.storeFolder() / "idle.log"));
+  EXPECT_FALSE(fs::exists(store.storeFolder() / "idle.history"));
+  EXPECT_FALSE(fs::exists(store.storeFolder() / "idle.job.lock"));
+  EXPECT_FALSE(fs::exists(store.storeFolder() / "running.job"));
+  EXPECT_TRUE(fs::exists(store.storeFolder() / "running.log"));  // the run goes on: its files stay
+  ::close(held);
+  TaskStore(store.storeFolder()).removeOrphanedCompanions();  // the executor's sweep after the run
+  EXPECT_FALSE(fs::exists(store.storeFolder() / "running.log"));
+  EXPECT_FALSE(fs::exists(store.storeFolder() / "running.job.lock"));
 }
 
 TEST_F(TaskStoreTest, TheStoreIsOwnerOnlyAndHoldsNoPassword) {
