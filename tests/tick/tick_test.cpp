@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "core/sys/process_posix.h"
@@ -25,8 +26,10 @@
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_flags.h"
 #include "core/tasks/task_store_posix.h"
+#include "environment.h"
 #include "silent_listener.h"
 #include "standin_fixture.h"
+#include "subprocess.h"
 #include "task_store_fixture.h"
 
 namespace bv::tick {
@@ -72,6 +75,7 @@ class TickTest : public ::testing::Test {
     job.flags = flags;
     job.triggers = {trigger};
     job.status = tasks::kSchedTaskHasNotRun;
+    tasks::recordScheduleSaved(job, LocalMinute::at(2026, 12, 1, 0, 0));
     write(name, job);
     return job;
   }
@@ -130,15 +134,133 @@ TEST_F(TickTest, ATaskRunsAtItsMinuteAndItsOutcomeIsRecorded) {
   EXPECT_TRUE(tickAndWait(at(2, 1)).started.empty());
 }
 
-TEST_F(TickTest, AShortDelayStillRunsAMissedStartButALongGapDoesNot) {
-  addProbeTask("late", bvtest::dailyTrigger(2026, 12, 8, 2, 0));
-  tickAndWait(at(1, 57));
-  EXPECT_EQ(tickAndWait(at(2, 4)).started, std::vector<std::string>{"late"});  // cron was 7 minutes late
+// Starts missed while no tick ran are made up once, at the next tick, within their bounds.
+struct CatchUp {
+  const char* name;
+  TaskTrigger trigger;
+  std::uint32_t flags;
+  std::optional<LocalMinute> saved;  // none: a file without the record, saved at its mtime
+  std::vector<LocalMinute> ticks;
+  std::vector<bool> starts;  // per tick
+  bool late;                 // the last start was made up
+};
 
-  addProbeTask("gap", bvtest::dailyTrigger(2026, 12, 8, 3, 0));
-  tickAndWait(at(2, 45));
-  EXPECT_TRUE(tickAndWait(at(3, 5)).started.empty());  // 20 minutes without a tick: the run is missed
-  EXPECT_TRUE(read("gap").lastRunTime.isZero());
+std::ostream& operator<<(std::ostream& out, const CatchUp& c) { return out << c.name; }
+
+TaskTrigger hourlyWindow(bool killAtEnd) {
+  TaskTrigger trigger = bvtest::dailyTrigger(2026, 12, 8, 1, 0);
+  trigger.minutesInterval = 60;
+  trigger.minutesDuration = 61;  // starts at 01:00 and 02:00, the window closing at 02:01
+  trigger.flags = killAtEnd ? tasks::kTriggerFlagKillAtDurationEnd : 0;
+  return trigger;
+}
+
+TaskTrigger onceAt(int hour, int minute) {
+  TaskTrigger once = bvtest::dailyTrigger(2026, 12, 8, hour, minute);
+  once.type = tasks::TriggerType::Once;
+  return once;
+}
+
+LocalMinute on(int day, int hour, int minute) { return LocalMinute::at(2026, 12, day, hour, minute); }
+const LocalMinute kLongAgo = on(1, 0, 0);
+
+class TickCatchUp : public TickTest, public ::testing::WithParamInterface<CatchUp> {};
+
+TEST_P(TickCatchUp, StartsAsExpected) {
+  const CatchUp& c = GetParam();
+  JobFile job = addProbeTask("task", c.trigger, 0, 0, c.flags);
+  if (!c.saved) {
+    job.userData.clear();
+    write("task", job);
+    std::tm midnight{};  // 2026-12-08 00:00, local
+    midnight.tm_year = 126;
+    midnight.tm_mon = 11;
+    midnight.tm_mday = 8;
+    midnight.tm_isdst = -1;
+    const std::time_t saved = ::mktime(&midnight);
+    const timespec times[2] = {{saved, 0}, {saved, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tasks_.storeFolder() / "task.job").c_str(), times, 0), 0);
+  } else {
+    tasks::recordScheduleSaved(job, *c.saved);
+    write("task", job);
+  }
+  for (std::size_t i = 0; i < c.ticks.size(); ++i) {
+    const TickResult result = tickAndWait(c.ticks[i]);
+    EXPECT_EQ(result.started.size(), c.starts[i] ? 1u : 0u) << "tick at " << c.ticks[i].toString();
+  }
+  const bool anyStart = std::find(c.starts.begin(), c.starts.end(), true) != c.starts.end();
+  if (anyStart && (c.flags & tasks::kTaskFlagDeleteWhenDone) == 0) {
+    const std::size_t last = static_cast<std::size_t>(std::find(c.starts.rbegin(), c.starts.rend(), true) - c.starts.rbegin());
+    // The last run is when it really started, not when it was due.
+    EXPECT_EQ(LocalMinute::fromSystemTime(read("task").lastRunTime), c.ticks[c.ticks.size() - 1 - last]);
+  }
+  if (anyStart) {
+    const auto started = std::find_if(log_.rbegin(), log_.rend(),
+                                      [](const std::string& line) { return line.find("started for") != std::string::npos; });
+    ASSERT_NE(started, log_.rend());
+    EXPECT_EQ(started->find("(late)") != std::string::npos, c.late) << *started;
+  }
+  if ((c.flags & tasks::kTaskFlagDeleteWhenDone) != 0) {
+    EXPECT_EQ(fs::exists(tasks_.storeFolder() / "task.job"), !anyStart);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, TickCatchUp,
+    ::testing::Values(
+        CatchUp{"OnTime", bvtest::dailyTrigger(2026, 12, 8, 2, 30), 0, kLongAgo, {on(8, 2, 29), on(8, 2, 30)}, {false, true}, false},
+        CatchUp{"CronTwelveMinutesLate", bvtest::dailyTrigger(2026, 12, 8, 2, 30), 0, kLongAgo, {on(8, 2, 19), on(8, 2, 31)}, {false, true}, true},
+        CatchUp{"SwitchedOnAnHourLater", bvtest::dailyTrigger(2026, 12, 8, 2, 30), 0, kLongAgo, {on(8, 1, 59), on(8, 3, 0)}, {false, true}, true},
+        CatchUp{"AWeekMissedRunsOnce", bvtest::dailyTrigger(2026, 12, 1, 2, 0), 0, kLongAgo, {on(1, 1, 0), on(8, 10, 0), on(8, 10, 1)}, {false, true, false}, true},
+        CatchUp{"FirstTickEver", bvtest::dailyTrigger(2026, 12, 8, 2, 0), 0, kLongAgo, {on(8, 2, 5)}, {true}, true},
+        CatchUp{"SavedAfterItsStart", bvtest::dailyTrigger(2026, 12, 8, 2, 0), 0, on(8, 10, 0), {on(8, 10, 1), on(9, 2, 0)}, {false, true}, false},
+        CatchUp{"OldFileSavedAtItsModificationTime", bvtest::dailyTrigger(2026, 12, 7, 2, 0), 0, std::nullopt, {on(8, 10, 0)}, {true}, true},
+        CatchUp{"OldFileModifiedAfterItsStart", bvtest::dailyTrigger(2026, 12, 7, 23, 30), 0, std::nullopt, {on(8, 10, 0)}, {false}, false},
+        CatchUp{"ClosedWindowIsNotStarted", hourlyWindow(true), 0, kLongAgo, {on(8, 0, 50), on(8, 2, 30)}, {false, false}, false},
+        CatchUp{"OpenEndedWindowIsStarted", hourlyWindow(false), 0, kLongAgo, {on(8, 0, 50), on(8, 2, 30)}, {false, true}, true},
+        CatchUp{"DeleteWhenDoneGoesAfterTheMadeUpRun", onceAt(2, 0), tasks::kTaskFlagDeleteWhenDone, kLongAgo, {on(8, 1, 0), on(8, 3, 0)}, {false, true}, true}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(TickTest, AStartPassedOverWhileTheRunWentOnIsNotMadeUp) {
+  TaskTrigger everyMinute = bvtest::dailyTrigger(2026, 12, 8, 2, 0);
+  everyMinute.minutesInterval = 1;
+  everyMinute.minutesDuration = 60;
+  addProbeTask("busy", everyMinute);
+  const int held = ::open((tasks_.storeFolder() / "busy.job.lock").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_TRUE(tickAndWait(at(2, 0)).started.empty());
+  ::close(held);
+  EXPECT_EQ(tickAndWait(at(2, 1)).started.size(), 1u);
+  EXPECT_EQ(log_.back().find("(late)"), std::string::npos) << log_.back();  // 02:01's own start
+}
+
+// A run that goes on for hours holds nothing of the tick's: every later minute's tick still
+// starts what falls due.
+TEST_F(TickTest, ALongRunNeverHoldsBackAnotherTasksStarts) {
+  const fs::path fifo = scratch_.path() / "hold";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  JobFile longRun = addProbeTask("long", bvtest::dailyTrigger(2026, 12, 8, 2, 0));
+  longRun.parameters = reportOf("long").string() + " 0 fifo:" + fifo.string();
+  write("long", longRun);
+  TaskTrigger everyMinute = bvtest::dailyTrigger(2026, 12, 8, 2, 0);
+  everyMinute.minutesInterval = 1;
+  everyMinute.minutesDuration = 60;
+  addProbeTask("minutely", everyMinute);
+
+  std::vector<TickResult> ticks;
+  for (int minute = 0; minute < 3; ++minute) {
+    ticks.push_back(tick(at(2, minute)));
+    EXPECT_EQ(ticks.back().outcome, TickOutcome::Ran) << "02:0" << minute;
+    // Each minutely run ends before the next tick; the long one is still waiting on the pipe.
+    for (std::size_t i = ticks.back().started.size(); i-- > 0;) {
+      if (ticks.back().started[i] == "minutely") ::waitpid(ticks.back().watchers[i], nullptr, 0);
+    }
+  }
+  EXPECT_EQ(fileText(reportOf("minutely").string() + ".runs"), "run\nrun\nrun\n");
+  EXPECT_EQ(ticks[1].skipped, std::vector<std::string>{});
+  { std::ofstream release(fifo); }  // the long run ends now
+  for (const TickResult& result : ticks) waitForWatchers(result);
+  EXPECT_EQ(fileText(reportOf("long").string() + ".runs"), "run\n");
 }
 
 TEST_F(TickTest, AClockThatWentBackDoesNotRunAStartAgain) {
@@ -173,13 +295,15 @@ TEST_F(TickTest, TheMaximumRunTimeEndsTheProgram) {
 }
 
 TEST_F(TickTest, TheEndOfTheTriggersWindowEndsTheProgramWhenTheTriggerSaysSo) {
-  TaskTrigger hourly = bvtest::dailyTrigger(2026, 12, 8, 1, 0);
-  hourly.minutesInterval = 60;
-  hourly.minutesDuration = 61;  // starts at 01:00 and 02:00, each window closing at 02:01
-  hourly.flags = tasks::kTriggerFlagKillAtDurationEnd;
-  addProbeTask("windowed", hourly, 0, 30000);
-  tickAndWait(at(1, 59));
-  tickAndWait(at(2, 1));  // the 02:00 start, with its window already over
+  addProbeTask("windowed", hourlyWindow(true), 0, 30000);
+  // The 02:00 start, a fraction of a second before its window closes at 02:01.
+  TickOptions options;
+  options.storeFolder = tasks_.storeFolder();
+  options.now = at(2, 0);
+  options.intoMinute = std::chrono::milliseconds(59700);
+  options.terminationGrace = std::chrono::milliseconds(300);
+  options.log = [this](std::string_view line) { log_.emplace_back(line); };
+  waitForWatchers(runTick(options));
   EXPECT_FALSE(fs::exists(reportOf("windowed").string() + ".done"));
   EXPECT_EQ(read("windowed").exitCode, tasks::kSchedTaskTerminated);
 }
@@ -232,9 +356,9 @@ TEST_F(TickTest, ATickWhileAnotherHoldsTheStoreDoesNothing) {
   fs::create_directories(tasks_.storeFolder());
   const int held = ::open((tasks_.storeFolder() / ".tick.lock").c_str(), O_RDWR | O_CREAT, 0600);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  EXPECT_FALSE(tick(at(2, 0)).ran);
+  EXPECT_EQ(tick(at(2, 0)).outcome, TickOutcome::Busy);
   ::close(held);
-  EXPECT_TRUE(tickAndWait(at(2, 0)).ran);
+  EXPECT_EQ(tickAndWait(at(2, 0)).outcome, TickOutcome::Ran);
 }
 
 TEST_F(TickTest, AReaderNeverSeesHalfARecord) {
@@ -285,6 +409,156 @@ TEST_F(TickTest, AnEmptyStoreTakesTheTickEntryOutOfTheCrontab) {
   fs::remove(tasks_.storeFolder() / "daily.job");
   runTick(options);
   EXPECT_EQ(crontab.text, "0 1 * * * /mine\n");
+}
+
+// --- The real program: event starts, a faked clock, trouble with the store --------------------------
+
+// The whole output of a command run through the shell, as cron and the desktop run the lines the
+// scheduler writes.
+int shell(const std::string& command) {
+  return bvtest::runProcess({"/bin/sh", "-c", command}, "").exitCode;
+}
+
+// Waits (bounded) for a file a watcher writes after the tick program itself has ended.
+bool appears(const fs::path& file) {
+  for (int attempt = 0; attempt < 400; ++attempt) {
+    if (fs::exists(file)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return false;
+}
+
+TEST_F(TickTest, StartUpAndLogonTasksRunFromTheLinesTheSchedulerWrites) {
+  TaskTrigger startup{};
+  startup.type = tasks::TriggerType::AtSystemStart;
+  startup.beginYear = 2026, startup.beginMonth = 12, startup.beginDay = 1;
+  TaskTrigger logon = startup;
+  logon.type = tasks::TriggerType::AtLogon;
+  addProbeTask("boot", startup);
+  addProbeTask("logon", logon);
+  addProbeTask("daily", bvtest::dailyTrigger(2026, 12, 1, 2, 0));
+
+  const std::string block = tasks::tickBlock(TICK_PATH, tasks_.storeFolder());
+  const std::size_t reboot = block.find("\n@reboot ");
+  ASSERT_NE(reboot, std::string::npos) << block;
+  const std::string atBoot = block.substr(reboot + 9, block.find('\n', reboot + 1) - reboot - 9);
+  ASSERT_EQ(shell(atBoot), 0) << atBoot;
+  EXPECT_TRUE(appears(reportOf("boot").string() + ".done"));
+  EXPECT_FALSE(fs::exists(reportOf("logon")));
+  EXPECT_FALSE(fs::exists(reportOf("daily")));  // an event tick makes up no timed start
+
+  const std::string entry = tasks::logonEntry(TICK_PATH, tasks_.storeFolder());
+  const std::size_t exec = entry.find("\nExec=");
+  ASSERT_NE(exec, std::string::npos) << entry;
+  const std::string atLogon = entry.substr(exec + 6, entry.find('\n', exec + 1) - exec - 6);
+  ASSERT_EQ(shell(atLogon), 0) << atLogon;
+  EXPECT_TRUE(appears(reportOf("logon").string() + ".done"));
+  EXPECT_EQ(fileText(reportOf("boot").string() + ".runs"), "run\n");
+  EXPECT_FALSE(fs::exists(reportOf("daily")));
+  EXPECT_FALSE(fs::exists(tasks_.storeFolder() / ".tick.state"));  // the minute's bookkeeping untouched
+}
+
+// Local time jumps: the real program with a faked clock in a zone with daylight saving time.
+TEST_F(TickTest, ADaylightSavingJumpNeitherLosesNorRepeatsAStart) {
+  const bvtest::ScopedEnvironment zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+  const auto tickAt = [&](std::time_t instant) {
+    return bvtest::runProcess({TICK_PATH, "--store", tasks_.storeFolder().string(), "--at", std::to_string(instant)},
+                              "");
+  };
+  JobFile spring = addProbeTask("spring", bvtest::dailyTrigger(2026, 3, 1, 2, 30));
+  tasks::recordScheduleSaved(spring, LocalMinute::at(2026, 3, 29, 0, 0));
+  write("spring", spring);
+  // 01:59 CET, then one real minute later 03:00 CEST: 02:30 never happened that night.
+  EXPECT_EQ(tickAt(1774745940).output, "");
+  const auto jumped = tickAt(1774746000);
+  EXPECT_EQ(jumped.output, "開始: spring\n");
+  EXPECT_TRUE(appears(reportOf("spring").string() + ".done"));
+  fs::remove(tasks_.storeFolder() / "spring.job");
+
+  JobFile autumn = addProbeTask("autumn", bvtest::dailyTrigger(2026, 10, 1, 2, 30));
+  tasks::recordScheduleSaved(autumn, LocalMinute::at(2026, 10, 25, 0, 0));
+  write("autumn", autumn);
+  // Every real minute from 02:28 CEST to 02:32 CET: 02:30 comes twice, the task runs once.
+  for (std::time_t instant = 1792888080; instant <= 1792891920; instant += 60) tickAt(instant);
+  EXPECT_TRUE(appears(reportOf("autumn").string() + ".done"));
+  EXPECT_EQ(fileText(reportOf("autumn").string() + ".runs"), "run\n");
+}
+
+TEST_F(TickTest, AStoreThatCannotBeSeenChangesNothingAndIsReported) {
+  FakeCrontab crontab;
+  crontab.text = *tasks::withTickBlock("0 1 * * * /mine\n", "/x/brackenvale-tick", tasks_.storeFolder());
+  const std::string before = crontab.text;
+  addProbeTask("daily", bvtest::dailyTrigger(2026, 12, 8, 2, 0));
+  const fs::path away = scratch_.path() / "away";
+  fs::rename(tasks_.storeFolder(), away);  // the home folder not mounted yet
+
+  std::vector<std::string> trouble;
+  TickOptions options;
+  options.storeFolder = tasks_.storeFolder();
+  options.now = at(2, 0);
+  options.crontab = &crontab;
+  options.trouble = [&](std::string_view text) { trouble.emplace_back(text); };
+  EXPECT_EQ(runTick(options).outcome, TickOutcome::StoreMissing);
+  EXPECT_EQ(crontab.text, before);
+  ASSERT_EQ(trouble.size(), 1u);
+  EXPECT_EQ(trouble[0], "タスクストア（" + tasks_.storeFolder().string() + "）が見つからないか読めないため、何も変更していません。");
+
+  fs::rename(away, tasks_.storeFolder());
+  options.now = at(2, 1);
+  const TickResult back = runTick(options);
+  waitForWatchers(back);
+  EXPECT_EQ(back.started, std::vector<std::string>{"daily"});  // made up a minute late
+  EXPECT_EQ(crontab.text, before);
+}
+
+// Run as root over a folder others control, the tick touches nothing; in its own store it never
+// writes through a link and no file name can forge a line of its log.
+TEST_F(TickTest, NoOneCanTurnTheTickAgainstItsOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the tick is turned against root only by another user";
+  const fs::path hostile = scratch_.path() / "hostile";
+  fs::create_directories(hostile);
+  const fs::path target = scratch_.path() / "root-only";
+  std::ofstream(target) << "root's own\n";
+  fs::create_symlink(target, hostile / "tick.log");
+  fs::create_symlink(scratch_.path() / "created-through-link", hostile / ".tick.lock");
+  ASSERT_EQ(::chown(hostile.c_str(), 65534, 65534), 0);  // nobody's folder
+  std::vector<std::string> trouble;
+  TickOptions options;
+  options.storeFolder = hostile;
+  options.now = at(2, 0);
+  options.trouble = [&](std::string_view text) { trouble.emplace_back(text); };
+  EXPECT_EQ(runTick(options).outcome, TickOutcome::StoreUnsafe);
+  ASSERT_EQ(trouble.size(), 1u);
+  EXPECT_NE(trouble[0].find("所有者が実行ユーザーと異なるか"), std::string::npos);
+  EXPECT_EQ(fileText(target), "root's own\n");
+  EXPECT_FALSE(fs::exists(scratch_.path() / "created-through-link"));
+  ASSERT_EQ(::chown(hostile.c_str(), 0, 0), 0);
+  fs::permissions(hostile, fs::perms::others_write, fs::perm_options::add);  // root's, but open to all
+  EXPECT_EQ(runTick(options).outcome, TickOutcome::StoreUnsafe);
+
+  // Its own store with links where its files go, and a task named to forge a log line.
+  addProbeTask("daily", bvtest::dailyTrigger(2026, 12, 8, 2, 0));
+  const fs::path store = tasks_.storeFolder();
+  for (const char* name : {"tick.log", ".tick.lock", ".tick.state", "daily.log", "daily.job.lock"}) {
+    fs::create_symlink(scratch_.path() / (std::string("through-") + name), store / name);
+  }
+  JobFile forged = addProbeTask("forged", bvtest::dailyTrigger(2026, 12, 8, 2, 0));
+  fs::rename(store / "forged.job", store / "x\nINJECTED LINE\ny.job");
+  options.storeFolder = store;
+  options.log = nullptr;
+  const TickResult result = runTick(options);
+  waitForWatchers(result);
+  EXPECT_EQ(result.outcome, TickOutcome::Busy);  // its lock is a link: it does not run at all
+  for (const char* name : {"tick.log", ".tick.lock", ".tick.state", "daily.log", "daily.job.lock"}) {
+    EXPECT_FALSE(fs::exists(scratch_.path() / (std::string("through-") + name))) << name;
+  }
+  fs::remove(store / ".tick.lock");
+  fs::remove(store / "tick.log");
+  waitForWatchers(runTick(options));
+  const std::string log = fileText(store / "tick.log");
+  EXPECT_NE(log.find("x\\x0AINJECTED LINE\\x0Ay: skipped"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\nINJECTED LINE"), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(scratch_.path() / "through-daily.log"));  // its run lock is a link: not run
 }
 
 // --- Another account, as root -------------------------------------------------------------------
@@ -350,6 +624,7 @@ TEST_F(TickTest, TheRunnersCommandLineHoldsNoPartOfTheParameterString) {
   job.applicationName = BRACKENRUN_PATH;
   job.parameters = tasks::buildTaskParameters(backup);
   job.triggers = {bvtest::dailyTrigger(2026, 12, 8, 2, 0)};
+  tasks::recordScheduleSaved(job, LocalMinute::at(2026, 12, 1, 0, 0));
   write("hidden", job);
 
   const TickResult result = tick(at(2, 0));
@@ -391,6 +666,7 @@ class TickBackup : public TickTest {
  protected:
   // A task saved through the wrapper whose program is the built runner.
   void saveBackupTask(const std::string& name, const std::string& file) {
+    tasks_.setNow(LocalMinute::at(2026, 12, 7, 12, 0));  // saved the day before its first start
     tasks::TaskBackup backup;
     backup.useSqlAuth = true;
     backup.userName = "sa";

@@ -288,9 +288,11 @@ TEST(TaskRoad, RegisteredThroughTheWindowRunByATickAndSeenInTheList) {
   ASSERT_EQ(prompts.boxes.size(), 1u) << prompts.boxes[0].text.toStdString();
   ASSERT_EQ(prompts.boxes[0].text, QStringLiteral("タスクを追加しました。"));
 
+  // The task was saved after today's 02:00: its first start is tomorrow's.
+  const LocalMinute firstStart = today.plusDays(1);
   bv::tick::TickOptions options;
   options.storeFolder = store.storeFolder();
-  options.now = today;
+  options.now = firstStart;
   const bv::tick::TickResult ticked = bv::tick::runTick(options);
   ASSERT_EQ(ticked.started.size(), 1u);
   for (const pid_t watcher : ticked.watchers) ::waitpid(watcher, nullptr, 0);
@@ -307,7 +309,7 @@ TEST(TaskRoad, RegisteredThroughTheWindowRunByATickAndSeenInTheList) {
   });
   QTest::mouseClick(bvtest::control<QPushButton>(window, "btnEditScdl"), Qt::LeftButton);
   EXPECT_EQ(lastRun,
-            qs(today.toString()).replace(QLatin1Char('-'), QLatin1Char('/')) + QStringLiteral(":00"));
+            qs(firstStart.toString()).replace(QLatin1Char('-'), QLatin1Char('/')) + QStringLiteral(":00"));
 }
 
 }  // namespace
