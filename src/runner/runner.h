@@ -14,18 +14,13 @@
 #include <vector>
 
 #include "core/db/connection_settings.h"
+#include "core/tasks/run_history.h"
 #include "core/tasks/task_argument.h"
 
 namespace bv::runner {
 
-// The exit statuses, as `Brackenrun --help` lists them.
-enum class ExitStatus : int {
-  Success = 0,        // the backup (and its verify) ran to the end
-  RunnerError = 1,    // the runner itself failed (no code page converter, no memory, ...)
-  BadArguments = 2,   // the command line could not be read; nothing was connected
-  ConnectFailed = 3,  // the server could not be reached or refused the login
-  BackupFailed = 4,   // the batch ran and the server reported an error in it
-};
+// The exit statuses, as `Brackenrun --help` lists them (the executor reads them too).
+using ExitStatus = tasks::RunnerExit;
 
 // A command line that is not one of the accepted forms (unknown option, no arguments).
 class UsageError : public std::runtime_error {

@@ -272,7 +272,28 @@ struct RunPlan {
   LocalMinute now;
   std::chrono::milliseconds intoMinute;
   std::chrono::milliseconds grace;
+  std::function<void(const FinishedRun&)> afterRun;
 };
+
+// The size of the task's output log now: where this run's output begins.
+off_t outputLogSize(const tasks::TaskStore& store, const std::string& name) {
+  const UniqueFd fd = store.openFile(name + std::string(tasks::kOutputLogSuffix), O_RDONLY);
+  struct stat info {};
+  return fd && ::fstat(fd.get(), &info) == 0 ? info.st_size : 0;
+}
+
+// What the run added to the task's output log (at most 64 KiB of it, the end kept).
+std::string outputSince(const tasks::TaskStore& store, const std::string& name, off_t from) {
+  constexpr off_t kMaxOutput = 64 * 1024;
+  const UniqueFd fd = store.openFile(name + std::string(tasks::kOutputLogSuffix), O_RDONLY);
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0 || info.st_size <= from) return {};
+  const off_t start = std::max(from, info.st_size - kMaxOutput);
+  std::string text(static_cast<std::size_t>(info.st_size - start), '\0');
+  const ssize_t got = ::pread(fd.get(), text.data(), text.size(), start);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text;
+}
 
 // A program started for a run, or why it could not start.
 struct Started {
@@ -436,13 +457,30 @@ bool record(const tasks::TaskStore& store, const RunPlan& plan, std::uint32_t ex
     ::dup2(devNull, STDERR_FILENO);
     if (devNull > STDERR_FILENO) ::close(devNull);
   }
+  const off_t outputStart = outputLogSize(store, plan.name);
+  const Clock::time_point begun = Clock::now();
   const Started started = startProgram(store, plan);
-  bool gone = false;
-  if (started.pid < 0) {
-    gone = record(store, plan, started.error, started.error);
-  } else {
-    const std::uint32_t exitCode = supervise(started.pid, deadlineOf(plan, Clock::now()), plan.grace);
-    gone = record(store, plan, exitCode, tasks::kOk);
+  const std::uint32_t exitCode =
+      started.pid < 0 ? started.error : supervise(started.pid, deadlineOf(plan, begun), plan.grace);
+  const HResult startError = started.pid < 0 ? started.error : tasks::kOk;
+  const bool gone = record(store, plan, exitCode, startError);
+  const std::vector<tasks::RunRecord> earlier = store.runHistory(plan.name);
+  const tasks::RunRecord run{
+      plan.now,
+      std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begun).count(),
+      exitCode,
+      startError,
+      plan.start.late,
+      tasks::runOutcomeText(exitCode, startError, isRunner(plan.job.applicationName))};
+  if (!gone) store.recordRun(plan.name, run);
+  if (plan.afterRun) {
+    try {
+      plan.afterRun(FinishedRun{plan.name, plan.job, run,
+                                earlier.empty() ? std::nullopt : std::optional<tasks::RunRecord>(earlier.back()),
+                                outputSince(store, plan.name, outputStart)});
+    } catch (...) {
+      // Telling someone must never change what the run recorded.
+    }
   }
   runLock.reset();
   if (gone) store.removeCompanions(plan.name);  // what was kept beside a task deleted during its run
@@ -544,7 +582,7 @@ TickResult runTick(const TickOptions& options) {
     const std::optional<JobFile> recorded = recordStart(store, name, job, *due, now);
     if (!recorded) continue;
 
-    const RunPlan plan{name, *recorded, *due, now, options.intoMinute, options.terminationGrace};
+    const RunPlan plan{name, *recorded, *due, now, options.intoMinute, options.terminationGrace, options.afterRun};
     const pid_t watcher = ::fork();
     if (watcher == 0) {
       // The watcher holds its run lock and nothing else of the tick's: the next minute's tick
@@ -559,6 +597,7 @@ TickResult runTick(const TickOptions& options) {
     if (watcher < 0) {
       const HResult error = fromErrno(errno);
       record(store, plan, error, error);
+      store.recordRun(name, tasks::RunRecord{now, 0, error, error, due->late, tasks::runOutcomeText(error, error, false)});
       log(printable(name) + ": could not be started");
       continue;
     }

@@ -23,11 +23,14 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/tasks/crontab_posix.h"
+#include "core/tasks/job_file.h"
+#include "core/tasks/run_history.h"
 #include "core/tasks/system_time.h"
 
 namespace bv::tick {
@@ -35,6 +38,15 @@ namespace bv::tick {
 // What started this tick: cron's minute, the system's start, or the user's logon. An event tick
 // starts only the tasks of its event and leaves the minute's bookkeeping alone.
 enum class TickKind { Minute, SystemStart, Logon };
+
+// A run that ended, as the watcher recorded it: for whoever must tell someone (the mail).
+struct FinishedRun {
+  std::string taskName;
+  tasks::JobFile job;                          // the task as it was at the run's start
+  tasks::RunRecord run;                        // what was recorded
+  std::optional<tasks::RunRecord> previous;    // the task's run before it, if any
+  std::string output;                          // what the program wrote during this run
+};
 
 struct TickOptions {
   TickKind kind = TickKind::Minute;
@@ -59,6 +71,9 @@ struct TickOptions {
   // The tick's own log lines (never a parameter string); appended to "tick.log" in the store
   // when empty.
   std::function<void(std::string_view)> log;
+  // Called in the watcher once a run is recorded (never for a run that was not started because
+  // one was still going).
+  std::function<void(const FinishedRun&)> afterRun;
   // Trouble that keeps the tick from looking at the store at all, which tick.log (inside the
   // store) cannot take: the system log (facility user) and standard error when empty.
   std::function<void(std::string_view)> trouble;

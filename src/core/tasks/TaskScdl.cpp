@@ -1,8 +1,10 @@
 #include "core/tasks/TaskScdl.h"
 
+#include <filesystem>
 #include <utility>
 
 #include "core/sys/system_info.h"
+#include "core/tasks/task_registration.h"
 
 namespace bv::tasks {
 namespace {
@@ -203,6 +205,22 @@ SystemTime TTask::MostRecentRunTime() {
   SystemTime time;
   TaskCheck(item_->GetMostRecentRunTime(time));
   return time;
+}
+
+TaskRunHistory TTask::RunHistory() {
+  TaskRunHistory history;
+  if (item_->GetRunHistory(history.runs) == kOk) return history;
+  history.lastRunOnly = true;
+  history.runs.clear();
+  SystemTime last;
+  std::uint32_t exitCode = 0;
+  const auto minute = item_->GetMostRecentRunTime(last) == kOk ? LocalMinute::fromSystemTime(last) : std::nullopt;
+  if (!minute || item_->GetExitCode(exitCode) != kOk) return history;
+  std::string program;
+  item_->GetApplicationName(program);
+  const bool runner = runnerProgram(".").filename() == std::filesystem::path(program).filename();
+  history.runs.push_back(RunRecord{*minute, 0, exitCode, kOk, false, runOutcomeText(exitCode, kOk, runner)});
+  return history;
 }
 
 std::string TTask::FileName() {

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/tasks/run_history.h"
 #include "core/tasks/scheduler_backend.h"
 #include "core/tasks/system_time.h"
 #include "core/tasks/task_codes.h"
@@ -109,6 +110,13 @@ std::string GetLogonUserName();
 
 class TTask;
 
+// A task's runs as far as its scheduler keeps them, oldest first. `lastRunOnly`: the scheduler
+// records only the last run and its exit code (Windows), so that is all there is.
+struct TaskRunHistory {
+  std::vector<RunRecord> runs;
+  bool lastRunOnly = false;
+};
+
 // One trigger of a task, by its index.
 class TTaskTriggerItem {
  public:
@@ -155,6 +163,7 @@ class TTask {
   virtual void SetAccountInformation(const std::string& user, const std::string& password);
   SystemTime NextRunTime();
   SystemTime MostRecentRunTime();
+  TaskRunHistory RunHistory();
   // The full path of the task's stored file (standard COM check).
   std::string FileName();
   // Shows the chosen pages (kTaskPage* bits) over the owner window; an empty caption becomes

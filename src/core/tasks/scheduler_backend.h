@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/tasks/run_history.h"
 #include "core/tasks/system_time.h"
 #include "core/tasks/task_codes.h"
 #include "core/tasks/task_trigger.h"
@@ -70,6 +71,12 @@ class SchedulerWorkItem {
   virtual HResult GetMostRecentRunTime(SystemTime& time) = 0;
   virtual HResult GetExitCode(std::uint32_t& exitCode) = 0;
   virtual HResult GetStatus(HResult& status) = 0;
+  // The runs the store keeps for the work item, oldest first. Where the scheduler keeps only the
+  // last run (Windows), E_NOTIMPL, and the caller builds that one run from the calls above.
+  virtual HResult GetRunHistory(std::vector<RunRecord>& runs) {
+    runs.clear();
+    return 0x80004001;
+  }
 
   // IPersistFile::Save(NULL, TRUE): writes the work item into the task store.
   virtual HResult Save() = 0;

@@ -147,6 +147,18 @@ class PosixWorkItem final : public SchedulerWorkItem {
     status = job_.status;
     return kOk;
   }
+  HResult GetRunHistory(std::vector<RunRecord>& runs) override {
+    runs = shared_->store.runHistory(name_);
+    // A run recorded before the store kept a history: the task's own last run.
+    if (runs.empty() && !job_.lastRunTime.isZero() && job_.status != kSchedTaskRunning) {
+      if (const auto minute = LocalMinute::fromSystemTime(job_.lastRunTime)) {
+        const HResult error = job_.reservedData ? job_.reservedData->startError : kOk;
+        const bool runner = std::filesystem::path(job_.applicationName).filename() == "Brackenrun";
+        runs.push_back(RunRecord{*minute, 0, job_.exitCode, error, false, runOutcomeText(job_.exitCode, error, runner)});
+      }
+    }
+    return kOk;
+  }
 
   HResult Save() override;
   HResult GetCurFile(std::string& path) override {

@@ -201,18 +201,24 @@ HResult TaskStore::prepare() const {
   return kOk;
 }
 
+// The store's write lock, held while the returned descriptor lives; invalid when it cannot be
+// taken.
+sys::UniqueFd writeLock(int folder) {
+  sys::UniqueFd lock(::openat(folder, ".write.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!lock) return lock;
+  while (::flock(lock.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return sys::UniqueFd();
+  }
+  return lock;
+}
+
 HResult TaskStore::update(const std::string& taskName, const Change& change) const {
   if (const HResult check = checkName(taskName); check != kOk) return check;
   if (const HResult ready = prepare(); ready != kOk) return ready;
   const auto folder = folderDescriptor();
   if (!*folder) return kAccessDenied;
-
-  const sys::UniqueFd lock(
-      ::openat(folder->get(), ".write.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const sys::UniqueFd lock = writeLock(folder->get());
   if (!lock) return kAccessDenied;
-  while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return kAccessDenied;
-  }
 
   const TaskStore here(folder_, folder);
   JobFile current;
@@ -251,6 +257,43 @@ std::vector<std::string> TaskStore::fileNames() const {
   ::closedir(listing);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string TaskStore::readCompanion(const std::string& fileName) const {
+  const sys::UniqueFd fd = openFile(fileName, O_RDONLY);
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || text.size() > kMaxFileBytes) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+HResult TaskStore::rewriteCompanion(const std::string& fileName,
+                                    const std::function<std::string(const std::string& current)>& change) const {
+  const auto folder = folderDescriptor();
+  if (!*folder) return kAccessDenied;
+  const sys::UniqueFd lock = writeLock(folder->get());
+  if (!lock) return kAccessDenied;
+  const std::string next = change(TaskStore(folder_, folder).readCompanion(fileName));
+  return sys::writeFileAtomicallyAt(folder->get(), fileName, next, 0600).ok ? kOk : kAccessDenied;
+}
+
+std::vector<RunRecord> TaskStore::runHistory(const std::string& taskName) const {
+  if (checkName(taskName) != kOk) return {};
+  return parseRunHistory(readCompanion(taskName + std::string(kHistorySuffix)));
+}
+
+HResult TaskStore::recordRun(const std::string& taskName, const RunRecord& run) const {
+  if (const HResult check = checkName(taskName); check != kOk) return check;
+  return rewriteCompanion(taskName + std::string(kHistorySuffix), [&](const std::string& current) {
+    return formatRunHistory(withRun(parseRunHistory(current), run));
+  });
 }
 
 void TaskStore::removeTask(const std::string& taskName) const {

@@ -23,6 +23,7 @@
 
 #include "core/sys/unique_fd.h"
 #include "core/tasks/job_file.h"
+#include "core/tasks/run_history.h"
 #include "core/tasks/system_time.h"
 #include "core/tasks/task_codes.h"
 
@@ -94,6 +95,17 @@ class TaskStore {
   // Opens a file of the store by its own name, relative to the folder and without following a
   // link; an invalid descriptor (errno set) otherwise.
   sys::UniqueFd openFile(const std::string& fileName, int flags, mode_t mode = 0600) const;
+
+  // A file kept beside the tasks (a run history): its whole text, "" when there is none; and
+  // its replacement under the store's write lock, `change` getting the current text and giving
+  // the new one, written to a temporary file and renamed over it (0600).
+  std::string readCompanion(const std::string& fileName) const;
+  HResult rewriteCompanion(const std::string& fileName,
+                           const std::function<std::string(const std::string& current)>& change) const;
+
+  // The task's runs as the executor recorded them, oldest first; and one more run recorded.
+  std::vector<RunRecord> runHistory(const std::string& taskName) const;
+  HResult recordRun(const std::string& taskName, const RunRecord& run) const;
 
   // Removes the task's .job file (its companions stay; see removeCompanions).
   void removeTask(const std::string& taskName) const;

@@ -14,8 +14,9 @@
 #include <QVBoxLayout>
 
 #include "core/tasks/TaskScdl.h"
-#include "core/tasks/task_registration.h"
+#include "core/tasks/task_list.h"
 #include "gui/forms/cron_notice.h"
+#include "gui/forms/uRunHistory.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/prompts.h"
@@ -33,8 +34,7 @@ namespace {
 
 const QString kSelectTaskToChange = QStringLiteral("変更するタスクを一覧より選択してください。");
 const QString kSelectTaskToDelete = QStringLiteral("削除するタスクを一覧より選択してください。");
-const QString kNoSchedule = QStringLiteral("タスクがスケジュールされていません");
-const QString kCustomSchedule = QStringLiteral("自由設定");
+const QString kSelectTaskForHistory = QStringLiteral("実行履歴を表示するタスクを一覧より選択してください。");
 const QString kNone = QStringLiteral("なし");
 
 const widgets::ListColumn kColumns[] = {
@@ -66,6 +66,7 @@ TfrmTaskSchedule::TfrmTaskSchedule(QWidget* parent)
   connect(chkDispAll, &QCheckBox::clicked, this, guarded(this, &TfrmTaskSchedule::chkDispAllClick));
   connect(btnEdit, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnEditClick));
   connect(btnDelete, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnDeleteClick));
+  connect(btnHistory, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnHistoryClick));
   connect(btnEnd, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnEndClick));
   FormCreate();
 }
@@ -98,12 +99,13 @@ void TfrmTaskSchedule::BuildControls() {
   btnEdit->setObjectName(QStringLiteral("btnEdit"));
   btnDelete = new QPushButton(QStringLiteral("削除"), this);
   btnDelete->setObjectName(QStringLiteral("btnDelete"));
+  btnHistory = widgets::named(new QPushButton(QStringLiteral("実行履歴"), this), "btnHistory");
   btnEnd = new QPushButton(QStringLiteral("戻る"), this);
   btnEnd->setObjectName(QStringLiteral("btnEnd"));
   auto* row = new QHBoxLayout;
   row->addWidget(chkDispAll);
   row->addStretch();
-  for (QPushButton* button : {btnEdit, btnDelete, btnEnd}) {
+  for (QPushButton* button : {btnEdit, btnDelete, btnHistory, btnEnd}) {
     widgets::makeBold(button);
     button->setAutoDefault(false);
     button->setMinimumWidth(80);
@@ -113,7 +115,8 @@ void TfrmTaskSchedule::BuildControls() {
   setTabOrder(lvScdlList, chkDispAll);
   setTabOrder(chkDispAll, btnEdit);
   setTabOrder(btnEdit, btnDelete);
-  setTabOrder(btnDelete, btnEnd);
+  setTabOrder(btnDelete, btnHistory);
+  setTabOrder(btnHistory, btnEnd);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -150,33 +153,7 @@ void TfrmTaskSchedule::RefreshTaskList() {
 QString TfrmTaskSchedule::LoadTaskList() {
   try {
     widgets::WaitCursor hourglass;
-    std::vector<std::string> names;
-    tasks::GetTaskNames(names);
-    FTaskList.clear();
-    for (const std::string& name : names) {
-      if (!chkDispAll->isChecked() &&
-          name.compare(0, tasks::TaskNamePrefix.size(), tasks::TaskNamePrefix) != 0) {
-        continue;
-      }
-      tasks::TTask task(name, false);
-      TTaskRow row;
-      row.Name = name;
-      const int triggers = task.Triggers().Count();
-      row.ScheduleText = triggers == 0   ? toUtf8(kNoSchedule)
-                         : triggers == 1 ? task.Triggers().Items(0).TriggerString()
-                                         : toUtf8(kCustomSchedule);
-      try {
-        row.NextRun = task.NextRunTime();
-      } catch (const std::exception&) {
-        row.NextRun = {};
-      }
-      try {
-        row.LastRun = task.MostRecentRunTime();
-      } catch (const std::exception&) {
-        row.LastRun = {};
-      }
-      FTaskList.push_back(std::move(row));
-    }
+    FTaskList = tasks::listTasks(chkDispAll->isChecked());
   } catch (const std::exception& error) {
     return QString::fromUtf8(error.what());
   }
@@ -193,6 +170,12 @@ void TfrmTaskSchedule::FillTaskListView() {
     item->setText(2, toQString(row.ScheduleText));
     item->setText(3, dateTimeText(row.NextRun));
     item->setText(4, dateTimeText(row.LastRun));
+    // A task whose last run failed stands out, with what happened in its tooltip.
+    if (row.lastRunFailed()) {
+      item->setIcon(kNameColumn, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+      const QString outcome = QStringLiteral("前回の実行: ") + toQString(row.LastOutcome->outcome);
+      for (int column = 0; column < lvScdlList->columnCount(); ++column) item->setToolTip(column, outcome);
+    }
   }
   // A fresh list has no row chosen: "変更" and "削除" ask for one first.
   lvScdlList->setCurrentItem(nullptr);
@@ -211,15 +194,23 @@ void TfrmTaskSchedule::btnEditClick() {
     prompts().warning(this, kSelectTaskToChange);
     return;
   }
-  bool changed = false;
-  {
-    tasks::TTask task(toUtf8(name), false);
-    if (task.ShowPropertyPages(this, "", tasks::kTaskPageSchedule) == tasks::kModalOk) {
-      task.Save();
-      changed = true;
-    }
-  }
+  const bool changed = tasks::rescheduleTask(toUtf8(name), this);
   if (changed) RefreshTaskList();
+}
+
+void TfrmTaskSchedule::btnHistoryClick() {
+  const QString name = SelectedTaskName();
+  if (name.isEmpty()) {
+    prompts().warning(this, kSelectTaskForHistory);
+    return;
+  }
+  tasks::TaskRunHistory history;
+  {
+    widgets::WaitCursor hourglass;
+    history = tasks::TTask(toUtf8(name), false).RunHistory();
+  }
+  if (FRunHistory == nullptr) FRunHistory = new TfrmRunHistory(this);
+  FRunHistory->ShowHistory(name, history);
 }
 
 void TfrmTaskSchedule::btnDeleteClick() {
@@ -232,12 +223,7 @@ void TfrmTaskSchedule::btnDeleteClick() {
           this, QStringLiteral("タスク[") + name + QStringLiteral("]を削除してもよろしいですか？"))) {
     return;
   }
-  std::string storedFile;
-  {
-    tasks::TTask task(toUtf8(name), false);
-    storedFile = task.FileName();
-  }
-  tasks::removeTaskFile(storedFile);  // a failure to delete is not reported
+  tasks::deleteTask(toUtf8(name));  // a failure to delete is not reported
   RefreshTaskList();
 }
 

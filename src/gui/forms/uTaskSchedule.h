@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/tasks/system_time.h"
+#include "core/tasks/task_list.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -18,13 +18,9 @@ class QTreeWidget;
 
 namespace bv::forms {
 
-// One row of the list.
-struct TTaskRow {
-  std::string Name;  // as the scheduler lists it, without ".job"
-  std::string ScheduleText;
-  bv::tasks::SystemTime LastRun;  // all zero: none
-  bv::tasks::SystemTime NextRun;  // all zero: none
-};
+using bv::tasks::TTaskRow;
+
+class TfrmRunHistory;
 
 class TfrmTaskSchedule : public QDialog {
   Q_OBJECT
@@ -41,6 +37,7 @@ class TfrmTaskSchedule : public QDialog {
   void chkDispAllClick();
   void btnEditClick();
   void btnDeleteClick();
+  void btnHistoryClick();
   void btnEndClick();
 
   void RefreshTaskList();
@@ -65,7 +62,9 @@ class TfrmTaskSchedule : public QDialog {
   QTreeWidget* lvScdlList = nullptr;
   QPushButton* btnEdit = nullptr;
   QPushButton* btnDelete = nullptr;
+  QPushButton* btnHistory = nullptr;
   QPushButton* btnEnd = nullptr;
+  TfrmRunHistory* FRunHistory = nullptr;  // made on first use, a child of this dialog
   QCheckBox* chkDispAll = nullptr;
   QLabel* lblCronNotice = nullptr;
 };

@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 #include <QApplication>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -239,6 +240,78 @@ TEST_F(TaskList, TheMainWindowOpensItAndOnlyVistaIsRefused) {
   window.btnEditScdlClick();
   EXPECT_TRUE(shown);
   EXPECT_TRUE(prompts.boxes.empty());
+}
+
+// Runs of four tasks at once on two days, through the real tick: the ones whose last run failed
+// are marked, and a task's history shows both runs, newest first, as text one can copy.
+TEST_F(TaskList, AFailedLastRunIsMarkedAndTheHistoryShowsEveryRun) {
+  struct Program {
+    const char* name;
+    const char* program;
+    const char* parameters;
+    std::uint32_t maxRunTimeMs;
+  };
+  const Program programs[] = {
+      {"Brackenvale_failed", "/bin/false", "", 0},
+      {"Brackenvale_killed", "/bin/sleep", "30", 300},
+      {"Brackenvale_missing", "/nonexistent/program", "", 0},
+      {"Brackenvale_ok", "/bin/true", "", 0},
+  };
+  const bv::tasks::TaskStore tasks(store.storeFolder());
+  for (const Program& program : programs) {
+    bv::tasks::JobFile job;
+    job.uuid = bv::tasks::randomJobUuid();
+    job.applicationName = program.program;
+    job.parameters = program.parameters;
+    if (program.maxRunTimeMs != 0) job.maxRunTimeMs = program.maxRunTimeMs;
+    job.triggers = {bvtest::dailyTrigger(2026, 12, 8, 2, 0)};
+    bv::tasks::recordScheduleSaved(job, LocalMinute::at(2026, 12, 1, 0, 0));
+    ASSERT_EQ(tasks.update(program.name, [&](const auto&) { return std::optional<bv::tasks::JobFile>(job); }),
+              bv::tasks::kOk);
+  }
+  for (const int day : {8, 9}) {
+    bv::tick::TickOptions options;
+    options.storeFolder = store.storeFolder();
+    options.now = LocalMinute::at(2026, 12, day, 2, 0);
+    options.terminationGrace = std::chrono::milliseconds(200);
+    const bv::tick::TickResult ticked = bv::tick::runTick(options);
+    ASSERT_EQ(ticked.started.size(), 4u);
+    for (const pid_t watcher : ticked.watchers) ::waitpid(watcher, nullptr, 0);
+  }
+
+  QString historyText;
+  QStringList shownRuns;
+  showAnd([&] {
+    ASSERT_EQ(list()->topLevelItemCount(), 4);
+    for (int index = 0; index < 4; ++index) {
+      const QTreeWidgetItem* item = list()->topLevelItem(index);
+      const bool marked = !item->icon(1).isNull();
+      EXPECT_EQ(marked, index != 3) << item->text(1).toStdString();
+      EXPECT_EQ(item->toolTip(1).isEmpty(), index == 3) << item->text(1).toStdString();
+    }
+    EXPECT_EQ(list()->topLevelItem(1)->toolTip(1), QStringLiteral("前回の実行: 実行時間の上限に達したため終了させました"));
+    EXPECT_EQ(list()->topLevelItem(2)->toolTip(1),
+              QStringLiteral("前回の実行: 開始できませんでした（プログラムが見つかりません）"));
+    select(1);
+    bvtest::whenShown("frmRunHistory", [&](QDialog* history) {
+      auto* runs = bvtest::control<QTreeWidget>(history, "lvRunList");
+      for (int index = 0; index < runs->topLevelItemCount(); ++index) shownRuns << runs->topLevelItem(index)->text(0);
+      QTest::mouseClick(bvtest::control<QPushButton>(history, "btnCopy"), Qt::LeftButton);
+      historyText = QApplication::clipboard()->text();
+      QTest::mouseClick(bvtest::control<QPushButton>(history, "btnClose"), Qt::LeftButton);
+    });
+    QTest::mouseClick(control<QPushButton>("btnHistory"), Qt::LeftButton);
+  });
+  EXPECT_EQ(shownRuns, QStringList({"2026/12/09 02:00:00", "2026/12/08 02:00:00"}));
+  EXPECT_EQ(historyText.count(QStringLiteral("実行時間の上限に達したため終了させました")), 2) << historyText.toStdString();
+  EXPECT_TRUE(historyText.startsWith(QStringLiteral("開始日時\t所要時間\t結果\t開始\n"))) << historyText.toStdString();
+}
+
+TEST_F(TaskList, TheHistoryButtonAsksForATaskFirst) {
+  showAnd([&] { QTest::mouseClick(control<QPushButton>("btnHistory"), Qt::LeftButton); });
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].kind, Kind::Warning);
+  EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("実行履歴を表示するタスクを一覧より選択してください。"));
 }
 
 // --- End to end ----------------------------------------------------------------------------------
