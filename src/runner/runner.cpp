@@ -121,29 +121,22 @@ struct Run {
       return refuse(error.what());
     }
     describe(backup, entry);
-    if (const auto problem = maintenance::backupFileProblem(backup.backupFile)) {
-      return refuse(std::string(*problem));
-    }
+    maintenance::BackupRequest request = backupRequestOf(backup);
+    sys::wipe(backup.password);
+    if (const auto problem = maintenance::check(request)) return refuse(problem->message);
 
-    const std::string batch = backupBatch(backup);
     if (line.action == Action::Print) {
-      out << batch << '\n';
+      out << maintenance::batchOf(request) << '\n';
       return ExitStatus::Success;
     }
-
-    const std::string_view operation = maintenance::operationName(maintenance::Operation::Backup);
-    db::ConnectionSettings settings = maintenance::maintenanceConnectionSettings(loginFor(backup), operation);
-    // From here the settings hold the one copy of the password that the connection needs.
-    sys::wipe(backup.password);
     for (std::string& argument : line.arguments) sys::wipe(argument);
     logStart();
     // The server's messages go out as each statement of the batch ends: a long backup shows its
     // progress while it runs, and a run killed on its way has said how far it came.
-    const auto outcome = maintenance::executeMaintenanceCommand(
-        settings, batch, operation, [this](const db::ErrorEntry& info) { out << info.message << std::endl; });
-    settings.forgetPassword();
+    const auto outcome = maintenance::run(std::move(request),
+                                          [this](const db::ErrorEntry& info) { out << info.message << std::endl; });
     if (outcome.succeeded) {
-      out << operation << "が終了しました。\n";
+      out << outcome.message << '\n';
       entry.outcome = "succeeded";
       entry.detail = joinMessages(outcome.infoMessages);
       return ExitStatus::Success;
@@ -155,7 +148,7 @@ struct Run {
       entry.outcome = "connect-failed";
       return ExitStatus::ConnectFailed;
     }
-    err << withLineFeeds(outcome.errorMessage);
+    err << withLineFeeds(outcome.message);
     entry.outcome = "backup-failed";
     return ExitStatus::BackupFailed;
   }
@@ -306,9 +299,11 @@ db::LoginSettings loginFor(const tasks::TaskBackup& backup) {
   return login;
 }
 
-std::string backupBatch(const tasks::TaskBackup& backup) {
-  return maintenance::buildBackupCommand(backup.database, backup.backupFile, backup.verify);
+maintenance::BackupRequest backupRequestOf(const tasks::TaskBackup& backup) {
+  return {loginFor(backup), backup.database, backup.backupFile, backup.verify};
 }
+
+std::string backupBatch(const tasks::TaskBackup& backup) { return maintenance::batchOf(backupRequestOf(backup)); }
 
 ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err,
                const std::optional<std::filesystem::path>& logFile) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/db/connection_settings.h"
+#include "core/maintenance/operations.h"
 #include "core/tasks/run_history.h"
 #include "core/tasks/task_argument.h"
 
@@ -70,6 +71,9 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile);
 // The login of the backup's connection: the server and, under SQL Server authentication, the
 // login name and password.
 db::LoginSettings loginFor(const tasks::TaskBackup& backup);
+
+// The task's backup as the use case the main window runs too.
+maintenance::BackupRequest backupRequestOf(const tasks::TaskBackup& backup);
 
 // The batch sent to the server: the backup lines, and the verify line when asked for, as the
 // main window's builder makes them.

@@ -3,6 +3,7 @@
 #include "core/db/sql_text.h"
 
 #include "core/maintenance/command_builder.h"
+#include "core/maintenance/operations.h"
 
 namespace bv::agent {
 namespace {
@@ -79,9 +80,9 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
   } else if (inputs.backupFile.empty()) {
     return InputProblem{JobInput::BackupFile, std::string(kBackupFileMissing)};
   }
-  // The job's step runs the run-now backup batch: the same path limits hold.
-  if (const auto problem = maintenance::backupFileProblem(inputs.backupFile)) {
-    return InputProblem{JobInput::BackupFile, std::string(*problem)};
+  // The job's step runs the run-now backup batch: the backup use case's checks hold.
+  if (const auto problem = maintenance::checkBackupFile(inputs.backupFile)) {
+    return InputProblem{JobInput::BackupFile, problem->message};
   }
   if (inputs.freqType == kFreqWeekly && weekDayMask(inputs.weekDays) == 0) {
     return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};

@@ -52,9 +52,7 @@ const QString kSelectServer = QStringLiteral("データベースサーバーを�
 const QString kEnterUser = QStringLiteral("ユーザー名を入力してください。");
 const QString kEnterPassword = QStringLiteral("パスワードを入力してください。");
 const QString kSelectDatabase = QStringLiteral("データベース名を選択してください。");
-const QString kSpecifyBackupFile = QStringLiteral("バックアップファイルを指定してください。");
 const QString kConfirmStart = QStringLiteral("を開始します。よろしいですか？");
-const QString kCommandBuildFailed = QStringLiteral("SQLコマンドの生成に失敗しました。");
 const QString kFinished = QStringLiteral("が終了しました。");
 const QString kLoginFailed = QStringLiteral("サーバにログインできませんでした。");
 const QString kVistaRefusal = QStringLiteral("Windows Vistaはタスク編集に対応していません。");
@@ -396,64 +394,53 @@ bool TfrmBrackenvale::ValidateLoginInputs() {
   return true;
 }
 
-bool TfrmBrackenvale::RequireExactBackupFile() {
-  const auto problem = maintenance::backupFileProblem(toUtf8(editBackFilePath->text()));
-  if (!problem) return true;
-  prompts().error(this, toQString(*problem));
-  editBackFilePath->setFocus(Qt::OtherFocusReason);
-  return false;
+maintenance::BackupRequest TfrmBrackenvale::BackupRequest() const {
+  return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase)), toUtf8(editBackFilePath->text()),
+          chkVerify->isChecked()};
 }
 
-bool TfrmBrackenvale::RequireBackupFile(QLineEdit* edit) { return RequireField(edit, kSpecifyBackupFile); }
+maintenance::RestoreRequest TfrmBrackenvale::RestoreRequest() const {
+  return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase)), toUtf8(editRestFilePath->text())};
+}
+
+maintenance::TruncateRequest TfrmBrackenvale::TruncateRequest() const {
+  return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase))};
+}
+
+bool TfrmBrackenvale::Accepted(const std::optional<maintenance::RequestProblem>& problem) {
+  if (!problem) return true;
+  prompts().error(this, toQString(problem->message));
+  (problem->input == maintenance::RequestInput::RestoreFile ? editRestFilePath : editBackFilePath)
+      ->setFocus(Qt::OtherFocusReason);
+  return false;
+}
 
 void TfrmBrackenvale::btnCreateClick() {
   if (!ValidateLoginInputs()) return;
   const int tab = pgOperation->currentIndex();
-  if (tab == 0 && !RequireBackupFile(editBackFilePath)) return;
-  if (tab == 0 && !RequireExactBackupFile()) return;
-  if (tab == 1 && !RequireBackupFile(editRestFilePath)) return;
+  if (tab == 0 && !Accepted(maintenance::check(BackupRequest()))) return;
+  if (tab == 1 && !Accepted(maintenance::check(RestoreRequest()))) return;
 
   const QString operation = OperationName();
   if (!prompts().confirmOkCancel(this, operation + kConfirmStart)) return;
-
-  std::string command;
-  switch (pgOperation->currentIndex()) {
-    case 0:
-      command = BuildBackupCommand();
-      break;
-    case 1:
-      command = BuildRestoreCommand();
-      break;
-    default:
-      command = BuildTruncateLogCommand();
-      break;
-  }
-  if (command.empty()) {
-    prompts().error(this, kCommandBuildFailed);
-    return;
-  }
-  int result = 0;
-  {
-    widgets::WaitCursor hourglass;
-    result = ExecuteCommand(command, operation);
-  }
-  if (pgOperation->currentIndex() != 0 && pgOperation->currentIndex() != 1 && result == 0) {
-    command = BuildShrinkCommand();
-    widgets::WaitCursor hourglass;
-    result = ExecuteCommand(command, operation);
-  }
+  const int result = ExecuteCommand(
+      [&](const maintenance::MessageSink& report) {
+        switch (tab) {
+          case 0:
+            return maintenance::run(BackupRequest(), report);
+          case 1:
+            return maintenance::run(RestoreRequest(), report);
+          default:
+            return maintenance::run(TruncateRequest(), report);
+        }
+      },
+      operation);
   if (result == 0) prompts().information(this, operation + kFinished);
 }
 
-std::string TfrmBrackenvale::BuildBackupCommand() const {
-  return maintenance::buildBackupCommand(toUtf8(GetDatabaseName(cmbDatabase)),
-                                         toUtf8(editBackFilePath->text()), chkVerify->isChecked());
-}
+std::string TfrmBrackenvale::BuildBackupCommand() const { return maintenance::batchOf(BackupRequest()); }
 
-std::string TfrmBrackenvale::BuildRestoreCommand() const {
-  return maintenance::buildRestoreCommand(toUtf8(GetDatabaseName(cmbDatabase)),
-                                          toUtf8(editRestFilePath->text()));
-}
+std::string TfrmBrackenvale::BuildRestoreCommand() const { return maintenance::batchOf(RestoreRequest()); }
 
 std::string TfrmBrackenvale::BuildTruncateLogCommand() const {
   return maintenance::buildTruncateLogCommand(toUtf8(GetDatabaseName(cmbDatabase)));
@@ -463,19 +450,15 @@ std::string TfrmBrackenvale::BuildShrinkCommand() const {
   return maintenance::buildShrinkCommand(toUtf8(GetDatabaseName(cmbDatabase)));
 }
 
-int TfrmBrackenvale::ExecuteCommand(const std::string& command, const QString& operationName) {
-  const std::string operation = toUtf8(operationName);
-  const db::ConnectionSettings settings =
-      maintenance::maintenanceConnectionSettings(GetLoginSettings(), operation);
-  maintenance::ExecutionOutcome outcome;
+int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationName) {
+  maintenance::OperationOutcome outcome;
+  widgets::WaitCursor hourglass;
   // The server works on a thread of its own while this one keeps the window alive.
   widgets::runWithProgress(this, operationName, [&](const widgets::ProgressReport& report) {
-    outcome = maintenance::executeMaintenanceCommand(
-        settings, command, operation,
-        [&](const db::ErrorEntry& message) { report(toQString(message.message)); });
+    outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); });
   });
   if (outcome.succeeded) return 0;
-  prompts().error(this, toQString(outcome.errorMessage));
+  prompts().error(this, toQString(outcome.message));
   return -1;
 }
 
@@ -510,8 +493,7 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
 
 void TfrmBrackenvale::btnMakeScdlClick() {
   if (!ValidateLoginInputs()) return;
-  if (!RequireBackupFile(editBackFilePath)) return;
-  if (!RequireExactBackupFile()) return;
+  if (!Accepted(maintenance::checkBackupFile(toUtf8(editBackFilePath->text())))) return;
 
   const std::string parameters = BuildTaskCommandLine();
   if (parameters.empty()) {

@@ -3,7 +3,11 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "core/maintenance/operations.h"
 
 class QCheckBox;
 class QComboBox;
@@ -14,10 +18,6 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-
-namespace bv::db {
-struct LoginSettings;
-}
 
 namespace bv::forms {
 
@@ -61,7 +61,13 @@ class TfrmBrackenvale : public QWidget {
   std::string BuildRestoreCommand() const;
   std::string BuildTruncateLogCommand() const;
   std::string BuildShrinkCommand() const;
-  int ExecuteCommand(const std::string& command, const QString& operationName);
+  // Runs one of the maintenance roads behind the progress window; 0, or -1 after its error box.
+  using Road = std::function<bv::maintenance::OperationOutcome(const bv::maintenance::MessageSink&)>;
+  int ExecuteCommand(const Road& road, const QString& operationName);
+  // The requests the tabs describe, read from the controls as they stand.
+  bv::maintenance::BackupRequest BackupRequest() const;
+  bv::maintenance::RestoreRequest RestoreRequest() const;
+  bv::maintenance::TruncateRequest TruncateRequest() const;
   // The argument string of a backup task; empty when a text cannot be encoded.
   std::string BuildTaskCommandLine() const;
   bool IsWindowsVista() const;
@@ -97,10 +103,8 @@ class TfrmBrackenvale : public QWidget {
   // Steps shared by the run-now road and the scheduling buttons: the login fields, then the
   // database choice.
   bool ValidateLoginInputs();
-  bool RequireBackupFile(QLineEdit* edit);
-  // The backup file as the batch would write it: its message and the focus in the box, false,
-  // when the batch could not write exactly that file.
-  bool RequireExactBackupFile();
+  // A request's check: true when it passed; else its message, the focus in its input, false.
+  bool Accepted(const std::optional<bv::maintenance::RequestProblem>& problem);
   QString OperationName() const;
 
   QString FComputerName;
