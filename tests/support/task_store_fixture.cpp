@@ -60,6 +60,10 @@ void TaskStoreFixture::setPolicy(PamPolicy policy) {
       break;
     case PamPolicy::NoService:
       break;
+    case PamPolicy::PermitCounting:
+      writeService(pam_, "auth required pam_exec.so log=" + proofsFile().string() +
+                             " /bin/echo proof\nauth required pam_permit.so\naccount required pam_permit.so\n");
+      break;
   }
 }
 

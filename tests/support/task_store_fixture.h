@@ -23,6 +23,7 @@ enum class PamPolicy {
   DenyAccount,     // the password accepted, the account refused
   MatrixPassword,  // only the password set with setPassword() accepted (pam_matrix)
   NoService,       // no service file at all
+  PermitCounting,  // as Permit, each authentication appending a line to proofsFile()
 };
 
 class TaskStoreFixture {
@@ -34,6 +35,7 @@ class TaskStoreFixture {
 
   const std::filesystem::path& storeFolder() const { return store_; }
   const std::filesystem::path& pamFolder() const { return pam_; }
+  std::filesystem::path proofsFile() const { return pam_ / "proofs"; }
   void setPolicy(PamPolicy policy);
   // The one password pam_matrix accepts for `user` (MatrixPassword).
   void setPassword(const std::string& user, const std::string& password);

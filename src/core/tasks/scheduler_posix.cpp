@@ -5,8 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <utility>
+#include <vector>
 
 #include "core/sys/system_info.h"
 #include "core/tasks/TaskScdl.h"
@@ -31,6 +36,52 @@ struct Shared {
 
 // The page handle of the one page this scheduler offers.
 int schedulePageMarker = 0;
+
+// Accounts proved in this process a moment ago: the account dialog proves the account through a
+// task of its own, and the registration that follows saves its task with the same account and
+// password; PAM is asked once per registration, not twice. Kept as a keyed digest of the
+// password (never the password), for a few minutes, and taken by the first save that uses it.
+class RecentProofs {
+ public:
+  // `where` names the PAM configuration that proved it: a proof counts only for the same one.
+  void remember(const std::string& where, const std::string& user, const std::string& password) {
+    const std::lock_guard lock(mutex_);
+    proofs_.push_back({where, user, digest(password), Clock::now()});
+  }
+  bool take(const std::string& where, const std::string& user, const std::string& password) {
+    const std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    std::erase_if(proofs_, [&](const Proof& proof) { return now - proof.when > kValidFor; });
+    const std::size_t wanted = digest(password);
+    for (auto it = proofs_.begin(); it != proofs_.end(); ++it) {
+      if (it->where == where && it->user == user && it->digest == wanted) {
+        proofs_.erase(it);
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::minutes kValidFor{10};
+  struct Proof {
+    std::string where;
+    std::string user;
+    std::size_t digest;
+    Clock::time_point when;
+  };
+  std::size_t digest(const std::string& password) const { return std::hash<std::string>{}(key_ + password); }
+
+  std::mutex mutex_;
+  std::vector<Proof> proofs_;
+  const std::string key_ = std::to_string(std::random_device{}()) + std::to_string(std::random_device{}());
+};
+
+RecentProofs& recentProofs() {
+  static RecentProofs proofs;
+  return proofs;
+}
 
 class PosixWorkItem;
 
@@ -214,9 +265,18 @@ class PosixWorkItem final : public SchedulerWorkItem {
 
 HResult PosixWorkItem::Save() {
   if (accountPending_) {
-    const HResult proof = proveAccount(pendingUser_, pendingPassword_, shared_->options.accountProof);
+    const std::string pam = shared_->options.accountProof.pamConfigFolder.string();
+    if (!recentProofs().take(pam, pendingUser_, pendingPassword_)) {
+      const HResult proof = proveAccount(pendingUser_, pendingPassword_, shared_->options.accountProof);
+      if (proof != kOk) {
+        forgetPassword();
+        return proof;
+      }
+      // The account dialog proves an account through a task of its own: the registration that
+      // follows need not ask PAM again.
+      recentProofs().remember(pam, pendingUser_, pendingPassword_);
+    }
     forgetPassword();
-    if (proof != kOk) return proof;
     recordAccount(job_, pendingUser_);
     accountPending_ = false;
   }

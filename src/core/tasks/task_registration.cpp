@@ -4,9 +4,12 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <system_error>
 
+#include "core/sys/system_info.h"
+#include "core/tasks/TaskScdl.h"
 #include "core/text/utf16.h"
 
 #ifndef _WIN32
@@ -58,6 +61,58 @@ std::filesystem::path runnerProgram(const std::filesystem::path& folder) {
 #else
   return folder / "Brackenrun";
 #endif
+}
+
+bool proveRunAsAccount(const std::string& user, const std::string& password) {
+  std::string probe;
+  do {
+    probe = probeTaskName(localTimeNow(), probeNumber());
+  } while (TaskExists(probe));
+  std::optional<TTask> task;
+  task.emplace(probe, true);
+  const std::string storedFile = task->FileName();
+  task->SetAccountInformation(user, password);
+  bool proved = false;
+  try {
+    task->Save();
+    proved = true;
+  } catch (const std::exception&) {
+    proved = false;
+  }
+  task.reset();
+  // The probe goes through its own stored file, wherever the store keeps it.
+  removeTaskFile(storedFile);
+  return proved;
+}
+
+TaskRegistrationResult registerBackupTask(const std::string& parameters, const std::string& user,
+                                          const std::string& password, void* ownerWindow) {
+  const std::string name = registrationTaskName(localTimeNow());
+  const bool created = !TaskExists(name);
+  TTask task(name, created);
+  struct Removal {
+    TTask& task;
+    bool armed;
+    ~Removal() {
+      if (!armed) return;
+      try {
+        removeTaskFile(task.FileName());
+      } catch (...) {
+      }
+    }
+  } removal{task, false};
+  task.SetApplicationName(runnerProgram(sys::executableFolder()).string());
+  task.SetParameters(parameters);
+  task.SetEnabled(true);
+  if (created) {
+    task.Save();
+    removal.armed = true;
+  }
+  task.SetAccountInformation(user, password);
+  if (task.ShowPropertyPages(ownerWindow, "", kTaskPageSchedule) != kModalOk) return TaskRegistrationResult::Cancelled;
+  task.Save();
+  removal.armed = false;
+  return TaskRegistrationResult::Added;
 }
 
 void removeTaskFile(const std::string& storedFile) {

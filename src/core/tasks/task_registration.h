@@ -29,4 +29,19 @@ std::filesystem::path runnerProgram(const std::filesystem::path& folder);
 // keeps it; a missing file is no error.
 void removeTaskFile(const std::string& storedFile);
 
+// Proves a run-as account the way the scheduler proves it when a task is saved, through a task
+// of its own that is removed again; whether the scheduler accepted it. Where the platform
+// allows (POSIX), the registration that follows reuses the proof instead of asking again.
+bool proveRunAsAccount(const std::string& user, const std::string& password);
+
+enum class TaskRegistrationResult { Added, Cancelled };
+
+// Registers a backup task: named "Brackenvale_" + the local time, running the runner beside the
+// program with the parameter string, enabled, under the account; a new task is saved before its
+// schedule page is shown (the page of a task never saved cannot be made) and removed again
+// unless the page ends with OK and the final save succeeds (a task of that name that existed
+// already is left as it was). Throws what the scheduler raised.
+TaskRegistrationResult registerBackupTask(const std::string& parameters, const std::string& user,
+                                          const std::string& password, void* ownerWindow);
+
 }  // namespace bv::tasks

@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
-#include <optional>
 
 #include "core/tasks/TaskScdl.h"
 #include "core/tasks/task_registration.h"
@@ -91,28 +90,16 @@ void TfrmAccount::btnOKClick() {
     editPasswd0->setFocus(Qt::OtherFocusReason);
     return;
   }
-  // A throw-away task proves the account: the scheduler checks it when the task is saved.
-  std::string probe;
-  do {
-    probe = tasks::probeTaskName(tasks::localTimeNow(), tasks::probeNumber());
-  } while (tasks::TaskExists(probe));
-
-  std::optional<tasks::TTask> task;
-  task.emplace(probe, true);
-  const std::string storedFile = task->FileName();
-  task->SetAccountInformation(toUtf8(UserName()), toUtf8(Password()));
   bool proved = false;
-  try {
+  {
     widgets::WaitCursor hourglass;
-    task->Save();
-    proved = true;
-  } catch (const std::exception&) {
-    prompts().error(this, kAccountRefused);
+    proved = tasks::proveRunAsAccount(toUtf8(UserName()), toUtf8(Password()));
   }
-  task.reset();
-  // The probe goes through its own stored file, wherever the store keeps it.
-  tasks::removeTaskFile(storedFile);
-  if (proved) accept();
+  if (!proved) {
+    prompts().error(this, kAccountRefused);
+    return;
+  }
+  accept();
 }
 
 void TfrmAccount::btnChancelClick() { reject(); }

@@ -19,7 +19,6 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
 #include "core/sys/system_info.h"
-#include "core/tasks/TaskScdl.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_registration.h"
 #include "gui/forms/agent_service_check.h"
@@ -504,37 +503,11 @@ void TfrmBrackenvale::btnMakeScdlClick() {
     prompts().information(this, kCancelled);
     return;
   }
-  const std::string name = tasks::registrationTaskName(tasks::localTimeNow());
-  // A task that this registration creates is saved before its schedule page is shown (the page
-  // of a work item never saved cannot be made), and removed again unless the registration ends
-  // with the user's OK; a task of the same name that existed already is left as it was.
-  const bool created = !tasks::TaskExists(name);
-  tasks::TTask task(name, created);
-  struct Removal {
-    tasks::TTask& task;
-    bool armed;
-    ~Removal() {
-      if (!armed) return;
-      try {
-        tasks::removeTaskFile(task.FileName());
-      } catch (...) {
-      }
-    }
-  } removal{task, false};
-  task.SetApplicationName(tasks::runnerProgram(sys::executableFolder()).string());
-  task.SetParameters(parameters);
-  task.SetEnabled(true);
-  if (created) {
-    task.Save();
-    removal.armed = true;
-  }
-  task.SetAccountInformation(toUtf8(FAccount->UserName()), toUtf8(FAccount->Password()));
-  if (task.ShowPropertyPages(this, "", tasks::kTaskPageSchedule) != tasks::kModalOk) {
+  if (tasks::registerBackupTask(parameters, toUtf8(FAccount->UserName()), toUtf8(FAccount->Password()), this) ==
+      tasks::TaskRegistrationResult::Cancelled) {
     prompts().information(this, kCancelled);
     return;
   }
-  task.Save();
-  removal.armed = false;
   prompts().information(this, kTaskAdded);
   if (cronNoticeDue()) prompts().information(this, toQString(cronNoticeText()));
 }

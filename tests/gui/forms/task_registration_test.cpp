@@ -10,7 +10,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "controls.h"
@@ -102,7 +105,7 @@ class TaskRegistration : public ::testing::Test {
   }
 
   const QString me = qs(bvtest::TaskStoreFixture::currentUser());
-  bvtest::TaskStoreFixture store{PamPolicy::Permit};
+  bvtest::TaskStoreFixture store{PamPolicy::PermitCounting};
   bvtest::ScriptedSchedulePage page;
   bvtest::PromptRecorder prompts;
   const bv::tasks::CronProbeOverride cronRuns{[] { return true; }};
@@ -121,6 +124,10 @@ TEST_F(TaskRegistration, ADailyBackupIsRegisteredWithItsProgramParametersAccount
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("タスクを追加しました。"));
   const auto names = taskNames();
   ASSERT_EQ(names.size(), 1u);  // the probe is gone
+  std::ifstream proofs(store.proofsFile());
+  const std::string asked{std::istreambuf_iterator<char>(proofs), std::istreambuf_iterator<char>()};
+  // PAM asked once: the registration's save took the account dialog's proof.
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), '\n'), 2) << asked;  // pam_exec's header and "proof"
   EXPECT_EQ(names[0].rfind("Brackenvale_", 0), 0u);
   EXPECT_EQ(names[0].size(), 12u + 14u);
   EXPECT_EQ(page.lastCaption, names[0]);
