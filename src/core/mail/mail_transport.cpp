@@ -7,12 +7,16 @@
 namespace bv::mail {
 
 std::string SendResult::describe() const {
-  std::string text = sent ? "送信しました。" : error;
-  if (!serverReply.empty()) text += "\nサーバーの応答: " + serverReply;
+  const std::string more = details();
+  return (sent ? std::string("送信しました。") : error) + (more.empty() ? "" : "\n" + more);
+}
+
+std::string SendResult::details() const {
+  std::string text;
+  if (!serverReply.empty()) text += "サーバーの応答: " + serverReply;
   if (!refused.empty()) {
-    text += "\n次の宛先はサーバーに拒否されました:";
-    for (const RecipientRefusal& refusal : refused)
-      text += "\n  " + refusal.address + ": " + refusal.serverReply;
+    text += std::string(text.empty() ? "" : "\n") + "次の宛先はサーバーに拒否されました:";
+    for (const RecipientRefusal& refusal : refused) text += "\n  " + refusal.address + ": " + refusal.serverReply;
   }
   return text;
 }

@@ -23,9 +23,10 @@ struct SendResult {
   std::string serverReply;  // the server's last answer ("250 2.0.0 Ok: queued as ..."), if any
   std::string error;        // what went wrong, in Japanese, with the details; empty when sent
   std::vector<RecipientRefusal> refused;
-  // One text for a box or a log: the error or "送信しました。", the server's answer, the refused
-  // recipients.
+  // One text for a box or a log: the error or "送信しました。", then details().
   std::string describe() const;
+  // The server's answer and the refused recipients, a line each; empty when there is neither.
+  std::string details() const;
 };
 
 // Sends `message` to its recipients with `settings`; the settings are checked first
