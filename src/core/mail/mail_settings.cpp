@@ -377,6 +377,7 @@ SettingsFile readMailSettings(const std::filesystem::path& file) {
 
 SaveResult saveMailSettings(const std::filesystem::path& file, const MailSettings& settings) {
   const std::string failed = "メール通知の設定を保存できませんでした。";
+  if (file.empty()) return {false, failed + "\n設定ファイルの場所が分かりません（ホームフォルダーが不明です）。"};
   // A line break would end an item early and make the next line of the file.
   for (const std::string* value :
        {&settings.server, &settings.userName, &settings.password, &settings.sender, &settings.caFile}) {

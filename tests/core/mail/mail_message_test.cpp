@@ -31,6 +31,7 @@ struct EncodingCase {
   std::string expectedReading;  // what a reader gets back
   bool staysPlain;
 };
+void PrintTo(const EncodingCase& c, std::ostream* out) { *out << c.name; }
 
 class HeaderEncoding : public ::testing::TestWithParam<EncodingCase> {};
 
@@ -169,6 +170,11 @@ struct FloodCase {
   RunOutcome current;
   std::optional<MailKind> expected;
 };
+void PrintTo(const FloodCase& c, std::ostream* out) {
+  static constexpr const char* kOutcomes[] = {"None", "Succeeded", "Failed"};
+  *out << (c.when == SendWhen::EveryRun ? "EveryRun_" : "OnFailure_")
+       << kOutcomes[static_cast<int>(c.previous)] << "_then_" << kOutcomes[static_cast<int>(c.current)];
+}
 
 class FloodRule : public ::testing::TestWithParam<FloodCase> {};
 
@@ -195,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FloodRule,
                                            FloodCase{kEveryRun, kFailed, kOk, MailKind::Recovery},
                                            FloodCase{kEveryRun, kOk, kOk, MailKind::Success},
                                            FloodCase{kEveryRun, kNone, kOk, MailKind::Success},
-                                           FloodCase{kEveryRun, kOk, kNone, std::nullopt}));
+                                           FloodCase{kEveryRun, kOk, kNone, std::nullopt}),
+                         [](const auto& test) { return ::testing::PrintToString(test.param); });
 
 }  // namespace

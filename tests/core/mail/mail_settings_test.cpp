@@ -45,6 +45,7 @@ struct DamageCase {
   int line;
   std::string reason;
 };
+void PrintTo(const DamageCase& c, std::ostream* out) { *out << c.name; }
 
 class DamagedSettings : public ::testing::TestWithParam<DamageCase> {};
 
@@ -109,6 +110,7 @@ struct ProblemCase {
   MailField field;
   std::string message;
 };
+void PrintTo(const ProblemCase& c, std::ostream* out) { *out << c.name; }
 
 class SettingsValidation : public ::testing::TestWithParam<ProblemCase> {};
 

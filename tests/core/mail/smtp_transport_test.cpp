@@ -90,6 +90,7 @@ struct FailureCase {
   void (*change)(MailSettings&);
   std::string firstLineAfterServer;  // the error's first line follows "SMTPサーバー（127.0.0.1:PORT"
 };
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
 class Failure : public ::testing::TestWithParam<FailureCase> {};
 

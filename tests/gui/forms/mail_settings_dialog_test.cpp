@@ -131,6 +131,7 @@ struct FocusCase {
   const char* focus;
   const char* message;
 };
+void PrintTo(const FocusCase& c, std::ostream* out) { *out << c.name; }
 
 class MailSettingsValidation : public MailSettingsDialog, public ::testing::WithParamInterface<FocusCase> {};
 
