@@ -90,9 +90,20 @@ class Conversation {
     }
   }
 
-  // A line of the server's reply (CURLINFO_HEADER_IN); a reply may span lines ("250-...").
+  // Lines of the server's reply (CURLINFO_HEADER_IN); a reply may span lines ("250-...").
   void received(std::string_view data) {
-    const std::string_view line = withoutLineEnd(data);
+    while (!data.empty()) {
+      const std::size_t end = data.find('\n');
+      replyLine(withoutLineEnd(data.substr(0, end)));
+      data.remove_prefix(end == std::string_view::npos ? data.size() : end + 1);
+    }
+  }
+
+  std::string lastReply;
+  std::vector<RecipientRefusal> refused;
+
+ private:
+  void replyLine(std::string_view line) {
     if (line.size() < 3) return;
     if (!reply_.empty()) reply_ += " ";
     reply_ += line;
@@ -109,10 +120,6 @@ class Conversation {
     if (verb_ == "RCPT" && code >= 400) refused.push_back({recipient_, reply});
   }
 
-  std::string lastReply;
-  std::vector<RecipientRefusal> refused;
-
- private:
   bool inLogin_ = false;
   std::string verb_;
   std::string recipient_;
@@ -121,8 +128,7 @@ class Conversation {
 
 int onTrace(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   auto* conversation = static_cast<Conversation*>(user);
-  // Replies and commands come one line at a time; anything else (libcurl's own notes, the
-  // message, TLS records) is ignored.
+  // Only the SMTP lines are looked at; libcurl's own notes, the message and TLS records are not.
   if (type == CURLINFO_HEADER_OUT) conversation->sent(std::string_view(data, size));
   if (type == CURLINFO_HEADER_IN) conversation->received(std::string_view(data, size));
   return 0;
