@@ -5,6 +5,7 @@ BV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev libsodium-dev
   libpam0g-dev libpam-wrapper cron
+  libcurl4-openssl-dev python3-aiosmtpd openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic)
 BV_DISPLAY_PACKAGES=(xvfb xauth imagemagick)
