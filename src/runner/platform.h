@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/mail/mail_message.h"
+
 namespace bv::runner::platform {
 
 // Keeps what the process holds from leaving it: no core dump (RLIMIT_CORE 0 on POSIX, rather than
@@ -38,6 +40,13 @@ std::optional<std::filesystem::path> defaultLogFile();
 // file is created 0600 and brought back to 0600, never through a link (POSIX). A problem text
 // naming the path that failed, or nothing.
 std::optional<std::string> appendPrivately(const std::filesystem::path& file, std::string_view bytes);
+
+// On Windows the scheduler starts Brackenrun as the task's account, so the runner mails the
+// report itself with that account's settings (%APPDATA%\Brackenvale\mail.conf); what became of
+// it, for the log, or empty when no mail is set up. On POSIX the tick mails after it has recorded
+// the run, and this does nothing.
+bool mailsAfterRun();
+std::string mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous);
 
 // The current local time as ISO 8601 with the offset from UTC: 2008-01-01T02:00:00+0900.
 std::string localTimestamp();

@@ -103,6 +103,10 @@ std::optional<std::string> appendPrivately(const std::filesystem::path& file, st
   return std::nullopt;
 }
 
+bool mailsAfterRun() { return false; }
+
+std::string mailAfterRun(const mail::RunReport&, mail::RunOutcome) { return {}; }
+
 std::string localTimestamp() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/mail/run_notification.h"
 #include "runner/platform.h"
 
 namespace bv::runner::platform {
@@ -29,6 +30,12 @@ bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 }  // namespace
 
 void protectProcess() {}
+
+bool mailsAfterRun() { return true; }
+
+std::string mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous) {
+  return mail::notifyAfterRun(report, previous).logText;
+}
 
 std::optional<std::string> appendPrivately(const std::filesystem::path& file, std::string_view bytes) {
   namespace fs = std::filesystem;

@@ -1,5 +1,6 @@
 #include "runner/run_log.h"
 
+#include <fstream>
 
 #include "runner/platform.h"
 
@@ -32,6 +33,7 @@ std::string formatLogLine(const LogEntry& entry) {
   field("login", entry.login);
   field("verify", entry.verify);
   field("detail", entry.detail);
+  if (!entry.mail.empty()) field("mail", entry.mail);
   line += '\n';
   return line;
 }
@@ -39,6 +41,28 @@ std::string formatLogLine(const LogEntry& entry) {
 std::optional<std::filesystem::path> logFileFromEnvironment() {
   if (auto file = platform::environmentPath(kLogFileVariable)) return file;
   return platform::defaultLogFile();
+}
+
+std::optional<bool> lastOutcomeOf(const std::filesystem::path& file, const LogEntry& entry) {
+  std::ifstream in(file, std::ios::binary);
+  const auto value = [](const std::string& line, std::string_view key) -> std::string {
+    const std::string marker = "\t" + std::string(key) + "=";
+    const std::size_t at = line.find(marker);
+    if (at == std::string::npos) return {};
+    const std::size_t start = at + marker.size();
+    return line.substr(start, line.find('\t', start) - start);
+  };
+  std::optional<bool> last;
+  for (std::string line; std::getline(in, line);) {
+    if (value(line, "server") != oneLine(entry.server) || value(line, "database") != oneLine(entry.database) ||
+        value(line, "file") != oneLine(entry.backupFile)) {
+      continue;
+    }
+    const std::string status = value(line, "status");
+    if (status.empty() || status == "-") continue;  // a start line
+    last = status == "0";
+  }
+  return last;
 }
 
 std::string pathText(const std::filesystem::path& path) {

@@ -23,11 +23,12 @@ struct LogEntry {
   std::string login;       // "windows", or "sql:" + login name
   std::string verify;      // "1", "0", or empty when unknown
   std::string detail;      // the server's or the runner's messages, joined by " / "
+  std::string mail;        // what became of the mail report (Windows, mail set up); else empty
 };
 
 // One line, tab-separated, ending in a line feed:
 //   time  status=N  outcome=WORD  server=...  database=...  file=...  login=...  verify=...
-//   detail=...
+//   detail=...  [mail=...]
 // A start line has "status=-" and "outcome=started", so a run that never ends (killed at its
 // time limit) still leaves a trace.
 // Tabs, carriage returns and line feeds inside a value become blanks.
@@ -36,6 +37,10 @@ std::string formatLogLine(const LogEntry& entry);
 // The log file: BRACKENRUN_LOG when it is set and not empty, otherwise the platform's default
 // in the user's state folder; nothing when neither is known.
 std::optional<std::filesystem::path> logFileFromEnvironment();
+
+// How the last finished run of the same backup (server, database and file) ended, read from
+// the log: true for a success, false for a failure, nothing when the log holds none.
+std::optional<bool> lastOutcomeOf(const std::filesystem::path& file, const LogEntry& entry);
 
 // A path as UTF-8 text, the program's own text on every platform (the narrow form of a path is
 // the ANSI code page's on Windows).

@@ -1,5 +1,7 @@
 #include "runner/runner.h"
 
+#include <chrono>
+
 #include <exception>
 
 #include "core/maintenance/command_builder.h"
@@ -305,10 +307,35 @@ maintenance::BackupRequest backupRequestOf(const tasks::TaskBackup& backup) {
 
 std::string backupBatch(const tasks::TaskBackup& backup) { return maintenance::batchOf(backupRequestOf(backup)); }
 
+namespace {
+
+// The mail report of a run where the runner mails it itself (mailsAfterRun), the previous run of
+// the same backup read from the log; what became of the mail goes into the log line.
+void mailReport(LogEntry& entry, ExitStatus status, std::chrono::system_clock::time_point begun,
+                const std::optional<std::filesystem::path>& logFile) {
+  mail::RunReport report;
+  report.started = mail::localTimeOf(begun);
+  report.duration = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() - begun);
+  report.succeeded = status == ExitStatus::Success;
+  report.outcome = tasks::runOutcomeText(static_cast<std::uint32_t>(status), tasks::kOk, true);
+  report.server = entry.server;
+  report.database = entry.database;
+  report.backupFile = entry.backupFile;
+  report.serverMessages = entry.detail;
+  std::optional<bool> previous;
+  if (logFile) previous = lastOutcomeOf(*logFile, entry);
+  entry.mail = platform::mailAfterRun(report, !previous   ? mail::RunOutcome::None
+                                              : *previous ? mail::RunOutcome::Succeeded
+                                                          : mail::RunOutcome::Failed);
+}
+
+}  // namespace
+
 ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err,
                const std::optional<std::filesystem::path>& logFile) {
   Run runner{in, out, err, logFile, {}, true};
   ExitStatus status = ExitStatus::RunnerError;
+  const auto begun = std::chrono::system_clock::now();
   try {
     status = runner(words);
   } catch (const std::exception& error) {
@@ -316,6 +343,7 @@ ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ost
     runner.entry.outcome = "runner-error";
     runner.entry.detail = error.what();
   }
+  if (runner.logged && platform::mailsAfterRun()) mailReport(runner.entry, status, begun, logFile);
   if (runner.logged && logFile) {
     runner.entry.time = platform::localTimestamp();
     runner.entry.status = static_cast<int>(status);

@@ -29,6 +29,7 @@
 #include "core/tasks/task_codes.h"
 #include "core/tasks/task_flags.h"
 #include "core/tasks/task_store_posix.h"
+#include "tick/run_mail.h"
 
 namespace bv::tick {
 namespace fs = std::filesystem;
@@ -545,6 +546,10 @@ TickResult runTick(const TickOptions& options) {
   const LocalMinute now = options.now;
   const TickLog log(store, options.log, now);
   const bool minuteTick = options.kind == TickKind::Minute;
+  const std::function<void(const FinishedRun&)> afterRun =
+      options.afterRun ? options.afterRun : [&store, settings = options.mailSettings](const FinishedRun& run) {
+        mailAfterRun(store, run, settings);
+      };
 
   store.removeOrphanedCompanions();
   const std::vector<std::string> files = store.fileNames();
@@ -582,7 +587,7 @@ TickResult runTick(const TickOptions& options) {
     const std::optional<JobFile> recorded = recordStart(store, name, job, *due, now);
     if (!recorded) continue;
 
-    const RunPlan plan{name, *recorded, *due, now, options.intoMinute, options.terminationGrace, options.afterRun};
+    const RunPlan plan{name, *recorded, *due, now, options.intoMinute, options.terminationGrace, afterRun};
     const pid_t watcher = ::fork();
     if (watcher == 0) {
       // The watcher holds its run lock and nothing else of the tick's: the next minute's tick

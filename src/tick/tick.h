@@ -72,8 +72,11 @@ struct TickOptions {
   // when empty.
   std::function<void(std::string_view)> log;
   // Called in the watcher once a run is recorded (never for a run that was not started because
-  // one was still going).
+  // one was still going); the mail report when empty.
   std::function<void(const FinishedRun&)> afterRun;
+  // The mail settings the report follows: none for the running account's own (the store
+  // owner's, whoever the task ran as).
+  std::optional<std::filesystem::path> mailSettings;
   // Trouble that keeps the tick from looking at the store at all, which tick.log (inside the
   // store) cannot take: the system log (facility user) and standard error when empty.
   std::function<void(std::string_view)> trouble;

@@ -81,6 +81,27 @@ TEST(AppendLogLine, NamesTheFileInUtf8WhateverTheSystemsCodePage) {
   EXPECT_EQ(pathText(std::filesystem::path(u8"ログ") / "x.log"), "ログ" + separator + "x.log");
 }
 
+// The mail's "first failure / recovery" needs how the same backup's last run ended.
+TEST(AppendLogLine, TheLastFinishedRunOfTheSameBackupIsFoundInTheLog) {
+  brtest::TempDir dir;
+  const auto file = dir.path() / "brackenrun.log";
+  LogEntry other = sampleEntry();
+  other.database = "別";
+  LogEntry mine = sampleEntry();
+  EXPECT_EQ(lastOutcomeOf(file, mine), std::nullopt);
+  mine.status = 4;
+  appendLogLine(file, mine);
+  other.status = 0;
+  appendLogLine(file, other);
+  LogEntry started = mine;
+  started.started = true;
+  appendLogLine(file, started);  // a run still going, or killed: no outcome
+  EXPECT_EQ(lastOutcomeOf(file, mine), false);
+  mine.status = 0;
+  appendLogLine(file, mine);
+  EXPECT_EQ(lastOutcomeOf(file, mine), true);
+}
+
 TEST(LocalTimestamp, IsIso8601WithTheUtcOffset) {
   const std::string stamp = platform::localTimestamp();
   ASSERT_EQ(stamp.size(), 24u) << stamp;

@@ -22,12 +22,14 @@
 #include <thread>
 
 #include "core/sys/process_posix.h"
+#include "core/mail/mail_settings.h"
 #include "core/tasks/TaskScdl.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_flags.h"
 #include "core/tasks/task_store_posix.h"
 #include "environment.h"
 #include "silent_listener.h"
+#include "smtp_fixture.h"
 #include "standin_fixture.h"
 #include "subprocess.h"
 #include "task_store_fixture.h"
@@ -665,12 +667,12 @@ TEST_F(TickTest, TheRunnersCommandLineHoldsNoPartOfTheParameterString) {
 class TickBackup : public TickTest {
  protected:
   // A task saved through the wrapper whose program is the built runner.
-  void saveBackupTask(const std::string& name, const std::string& file) {
+  void saveBackupTask(const std::string& name, const std::string& file, const std::string& password = {}) {
     tasks_.setNow(LocalMinute::at(2026, 12, 7, 12, 0));  // saved the day before its first start
     tasks::TaskBackup backup;
     backup.useSqlAuth = true;
     backup.userName = "sa";
-    backup.password = standin_.saPassword();
+    backup.password = password.empty() ? standin_.saPassword() : password;
     backup.server = standin_.serverText();
     backup.database = standin_.sampleDatabase();
     backup.backupFile = file;
@@ -724,6 +726,73 @@ TEST_F(TickBackup, AFailingBackupRecordsTheRunnersExitCode) {
   EXPECT_NE(fileText(tasks_.storeFolder() / "Brackenvale_broken.log")
                 .find("バックアップ中にエラーが発生しました。"),
             std::string::npos);
+}
+
+// --- Mail after a run ----------------------------------------------------------------------------------
+
+// The real tick runs the real runner against the stand-in and mails through a real SMTP server
+// (STARTTLS, AUTH): one mail for a failure, none while it goes on failing, one when it recovers,
+// one per run under 毎回; a mail server that is down changes nothing the run recorded.
+TEST_F(TickBackup, AFailureIsMailedOnceAndItsRecoveryToo) {
+  bvtest::SmtpServerFixture smtp(bvtest::SmtpMode::StartTls);
+  const fs::path settingsFile = scratch_.path() / "mail.conf";
+  bv::mail::MailSettings settings = smtp.settings();
+  ASSERT_TRUE(bv::mail::saveMailSettings(settingsFile, settings).ok);
+  const std::string wrongPassword = "Wr0ng-sql-pass";
+  const std::string file = (standin_.scratchDir() / "mailed_%date%.bak").string();
+  saveBackupTask("Brackenvale_mailed", file, wrongPassword);
+  const auto tickOn = [&](int day) {
+    TickOptions options;
+    options.storeFolder = tasks_.storeFolder();
+    options.now = LocalMinute::at(2026, 12, day, 2, 0);
+    options.mailSettings = settingsFile;
+    waitForWatchers(runTick(options));
+  };
+
+  tickOn(8);
+  std::vector<bvtest::DeliveredMail> mails = smtp.deliveries();
+  ASSERT_EQ(mails.size(), 1u) << smtp.serverLog();
+  EXPECT_EQ(mails[0].message.subject(), "[Brackenvale] バックアップ失敗: Sample (" + standin_.serverText() + ")");
+  const std::string body = mails[0].message.body();
+  EXPECT_NE(body.find("結果: 失敗（サーバにログインできませんでした）"), std::string::npos) << body;
+  EXPECT_NE(body.find("タスク: Brackenvale_mailed"), std::string::npos) << body;
+  EXPECT_NE(body.find("ファイル: " + file), std::string::npos) << body;
+  EXPECT_NE(body.find("Login failed for user 'sa'."), std::string::npos) << body;  // the server's words
+  for (const std::string& secret : {wrongPassword, bvtest::SmtpServerFixture::password()}) {
+    EXPECT_EQ(mails[0].message.raw().find(secret), std::string::npos);
+    EXPECT_EQ(body.find(secret), std::string::npos);
+  }
+
+  tickOn(9);  // failing again: no mail
+  EXPECT_EQ(smtp.deliveries().size(), 1u);
+
+  saveBackupTask("Brackenvale_mailed", file);  // the right password
+  tickOn(10);
+  mails = smtp.deliveries();
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(mails[1].message.subject(), "[Brackenvale] バックアップ復旧: Sample (" + standin_.serverText() + ")");
+
+  settings.sendWhen = bv::mail::SendWhen::EveryRun;
+  ASSERT_TRUE(bv::mail::saveMailSettings(settingsFile, settings).ok);
+  tickOn(11);
+  mails = smtp.deliveries();
+  ASSERT_EQ(mails.size(), 3u);
+  EXPECT_EQ(mails[2].message.subject(), "[Brackenvale] バックアップ成功: Sample (" + standin_.serverText() + ")");
+
+  // The mail server down: the run's outcome stands and the task's log says why no mail came.
+  const bvtest::SmtpServerFixture down(bvtest::SmtpMode::Down);
+  bv::mail::MailSettings unreachable = down.settings(std::chrono::seconds(2));
+  unreachable.sendWhen = bv::mail::SendWhen::EveryRun;
+  ASSERT_TRUE(bv::mail::saveMailSettings(settingsFile, unreachable).ok);
+  saveBackupTask("Brackenvale_mailed", file, wrongPassword);
+  tickOn(12);
+  tasks::TTask task("Brackenvale_mailed", false);
+  std::uint32_t exitCode = 0;
+  task.Item().GetExitCode(exitCode);
+  EXPECT_EQ(exitCode, 3u);
+  const std::string log = fileText(tasks_.storeFolder() / "Brackenvale_mailed.log");
+  EXPECT_NE(log.find("メール通知"), std::string::npos) << log;
+  EXPECT_EQ(log.find(bvtest::SmtpServerFixture::password()), std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "core/mail/header_encoding.h"
+#include "core/text/duration_text.h"
 
 namespace bv::mail {
 namespace {
@@ -118,16 +119,6 @@ std::string formatLocalTime(const LocalTime& time) {
                  static_cast<int>(at.time.seconds().count()));
 }
 
-std::string formatDuration(std::chrono::seconds duration) {
-  const long long total = std::max<long long>(duration.count(), 0);
-  const long long hours = total / 3600;
-  const long long minutes = total / 60 % 60;
-  const long long seconds = total % 60;
-  if (hours > 0) return printed("%lld時間%02lld分%02lld秒", hours, minutes, seconds);
-  if (minutes > 0) return printed("%lld分%02lld秒", minutes, seconds);
-  return printed("%lld秒", seconds);
-}
-
 std::optional<MailKind> mailKindFor(SendWhen when, RunOutcome previous, RunOutcome current) {
   switch (current) {
     case RunOutcome::None:
@@ -168,7 +159,7 @@ std::string reportBody(const RunReport& report) {
     body.append(label).append(": ").append(singleLine(value)).append(kCrLf);
   };
   line("実行日時", formatLocalTime(report.started));
-  line("所要時間", formatDuration(report.duration));
+  line("所要時間", text::durationText(report.duration.count()));
   line("結果", report.outcome);
   line("ファイル", report.backupFile);
   line("タスク", report.taskName);

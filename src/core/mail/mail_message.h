@@ -26,8 +26,6 @@ LocalTime localTimeOf(std::chrono::system_clock::time_point instant);
 std::string formatRfc5322Date(const LocalTime& time);
 // "2026/12/08 02:00:00", the local time as the program writes it.
 std::string formatLocalTime(const LocalTime& time);
-// "5秒", "2分05秒", "1時間00分05秒".
-std::string formatDuration(std::chrono::seconds duration);
 
 // --- When to send ------------------------------------------------------------------------------
 

@@ -124,10 +124,4 @@ std::string runStartText(const RunRecord& run) {
   return text;
 }
 
-std::string durationText(std::int64_t seconds) {
-  if (seconds < 60) return std::to_string(seconds) + " 秒";
-  if (seconds < 3600) return std::to_string(seconds / 60) + " 分 " + std::to_string(seconds % 60) + " 秒";
-  return std::to_string(seconds / 3600) + " 時間 " + std::to_string(seconds % 3600 / 60) + " 分";
-}
-
 }  // namespace bv::tasks

@@ -50,8 +50,7 @@ std::vector<RunRecord> parseRunHistory(std::string_view text);
 // The history with one more run, keeping the newest kRunHistoryLength.
 std::vector<RunRecord> withRun(std::vector<RunRecord> runs, RunRecord run);
 
-// "2026/12/08 02:00:00" and "1 分 5 秒" as the task list shows them.
+// "2026/12/08 02:00:00", as the task list shows a run's start.
 std::string runStartText(const RunRecord& run);
-std::string durationText(std::int64_t seconds);
 
 }  // namespace bv::tasks

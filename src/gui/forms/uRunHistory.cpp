@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "core/text/duration_text.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/qt_text.h"
@@ -66,7 +67,7 @@ void TfrmRunHistory::ShowHistory(const QString& taskName, const tasks::TaskRunHi
   for (auto run = history.runs.rbegin(); run != history.runs.rend(); ++run) {
     auto* item = new QTreeWidgetItem(lvRunList);
     item->setText(0, toQString(tasks::runStartText(*run)));
-    item->setText(1, history.lastRunOnly ? QString() : toQString(tasks::durationText(run->seconds)));
+    item->setText(1, history.lastRunOnly ? QString() : toQString(text::durationText(run->seconds)));
     item->setText(2, toQString(run->outcome));
     item->setText(3, run->late ? QStringLiteral("遅れて") : QStringLiteral("予定どおり"));
     if (!run->succeeded()) item->setIcon(2, style()->standardIcon(QStyle::SP_MessageBoxWarning));

@@ -16,6 +16,7 @@
 #include "core/tasks/TaskScdl.h"
 #include "core/tasks/task_list.h"
 #include "gui/forms/cron_notice.h"
+#include "gui/forms/uMailSettings.h"
 #include "gui/forms/uRunHistory.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
@@ -67,6 +68,7 @@ TfrmTaskSchedule::TfrmTaskSchedule(QWidget* parent)
   connect(btnEdit, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnEditClick));
   connect(btnDelete, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnDeleteClick));
   connect(btnHistory, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnHistoryClick));
+  connect(btnMailSettings, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnMailSettingsClick));
   connect(btnEnd, &QPushButton::clicked, this, guarded(this, &TfrmTaskSchedule::btnEndClick));
   FormCreate();
 }
@@ -100,10 +102,14 @@ void TfrmTaskSchedule::BuildControls() {
   btnDelete = new QPushButton(QStringLiteral("削除"), this);
   btnDelete->setObjectName(QStringLiteral("btnDelete"));
   btnHistory = widgets::named(new QPushButton(QStringLiteral("実行履歴"), this), "btnHistory");
+  btnMailSettings = widgets::named(new QPushButton(QStringLiteral("メール通知の設定..."), this), "btnMailSettings");
+  btnMailSettings->setAutoDefault(false);
   btnEnd = new QPushButton(QStringLiteral("戻る"), this);
   btnEnd->setObjectName(QStringLiteral("btnEnd"));
   auto* row = new QHBoxLayout;
   row->addWidget(chkDispAll);
+  row->addSpacing(12);
+  row->addWidget(btnMailSettings);
   row->addStretch();
   for (QPushButton* button : {btnEdit, btnDelete, btnHistory, btnEnd}) {
     widgets::makeBold(button);
@@ -113,7 +119,8 @@ void TfrmTaskSchedule::BuildControls() {
   }
   root->addLayout(row);
   setTabOrder(lvScdlList, chkDispAll);
-  setTabOrder(chkDispAll, btnEdit);
+  setTabOrder(chkDispAll, btnMailSettings);
+  setTabOrder(btnMailSettings, btnEdit);
   setTabOrder(btnEdit, btnDelete);
   setTabOrder(btnDelete, btnHistory);
   setTabOrder(btnHistory, btnEnd);
@@ -212,6 +219,8 @@ void TfrmTaskSchedule::btnHistoryClick() {
   if (FRunHistory == nullptr) FRunHistory = new TfrmRunHistory(this);
   FRunHistory->ShowHistory(name, history);
 }
+
+void TfrmTaskSchedule::btnMailSettingsClick() { TfrmMailSettings::ShowMailSettings(this); }
 
 void TfrmTaskSchedule::btnDeleteClick() {
   const QString name = SelectedTaskName();

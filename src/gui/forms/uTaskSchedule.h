@@ -38,6 +38,7 @@ class TfrmTaskSchedule : public QDialog {
   void btnEditClick();
   void btnDeleteClick();
   void btnHistoryClick();
+  void btnMailSettingsClick();
   void btnEndClick();
 
   void RefreshTaskList();
@@ -63,6 +64,7 @@ class TfrmTaskSchedule : public QDialog {
   QPushButton* btnEdit = nullptr;
   QPushButton* btnDelete = nullptr;
   QPushButton* btnHistory = nullptr;
+  QPushButton* btnMailSettings = nullptr;
   QPushButton* btnEnd = nullptr;
   TfrmRunHistory* FRunHistory = nullptr;  // made on first use, a child of this dialog
   QCheckBox* chkDispAll = nullptr;

@@ -307,6 +307,16 @@ TEST_F(TaskList, AFailedLastRunIsMarkedAndTheHistoryShowsEveryRun) {
   EXPECT_TRUE(historyText.startsWith(QStringLiteral("開始日時\t所要時間\t結果\t開始\n"))) << historyText.toStdString();
 }
 
+TEST_F(TaskList, TheMailSettingsAreReachedFromTheList) {
+  bool shown = false;
+  bvtest::whenShown("frmMailSettings", [&](QDialog* settings) {
+    shown = true;
+    settings->reject();
+  });
+  showAnd([&] { QTest::mouseClick(control<QPushButton>("btnMailSettings"), Qt::LeftButton); });
+  EXPECT_TRUE(shown);
+}
+
 TEST_F(TaskList, TheHistoryButtonAsksForATaskFirst) {
   showAnd([&] { QTest::mouseClick(control<QPushButton>("btnHistory"), Qt::LeftButton); });
   ASSERT_EQ(prompts.boxes.size(), 1u);
