@@ -6,6 +6,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 
 namespace bvtest::layers {
 namespace fs = std::filesystem;
@@ -82,6 +83,10 @@ std::map<std::string, std::set<std::string>> graph(const fs::path& root, std::ve
       }
       continue;
     }
+    if (under(include.file, "standin/") && to.rfind("src/", 0) == 0 && violations) {
+      violations->push_back(
+          {"stand-in includes the product", include.file.generic_string() + ": \"" + include.text + "\""});
+    }
     if (inCore && to.rfind("src/gui", 0) == 0 && violations) {
       violations->push_back(
           {"core includes gui", include.file.generic_string() + ": \"" + include.text + "\""});
@@ -134,11 +139,92 @@ std::vector<std::vector<std::string>> cycles(const std::map<std::string, std::se
   return found;
 }
 
+struct Layer {
+  std::string library;
+  std::string folder;
+  std::vector<std::string> uses;
+};
+
+std::vector<Layer> readTable(const fs::path& root) {
+  std::vector<Layer> layers;
+  std::ifstream in(root / "cmake" / "layers.txt");
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    Layer layer;
+    words >> layer.library >> layer.folder;
+    for (std::string use; words >> use;) layer.uses.push_back(use);
+    if (!layer.folder.empty()) layers.push_back(std::move(layer));
+  }
+  return layers;
+}
+
+// A program's own folder (standin/ with main.cpp) may use what it links; it is no layer.
+bool isProgramFolder(const std::string& folder) { return folder == "standin"; }
+
+void checkTable(const fs::path& root, const std::map<std::string, std::set<std::string>>& edges,
+                std::vector<Violation>& violations) {
+  const std::vector<Layer> layers = readTable(root);
+  if (layers.empty()) return;
+  std::map<std::string, std::size_t> position;  // library -> its line
+  std::map<std::string, const Layer*> byFolder;
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    position[layers[i].library] = i;
+    byFolder[layers[i].folder] = &layers[i];
+  }
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    for (const std::string& use : layers[i].uses) {
+      const auto at = position.find(use);
+      if (at == position.end() || at->second >= i) {
+        violations.push_back({"uses a later layer", layers[i].library + " uses " + use});
+      }
+    }
+  }
+  for (const auto& [from, targets] : edges) {
+    const auto layer = byFolder.find(from);
+    if (layer == byFolder.end()) {
+      if (!isProgramFolder(from)) violations.push_back({"not in the table", from});
+      continue;
+    }
+    for (const std::string& to : targets) {
+      const auto used = byFolder.find(to);
+      const std::vector<std::string>& uses = layer->second->uses;
+      if (used == byFolder.end() ||
+          std::find(uses.begin(), uses.end(), used->second->library) == uses.end()) {
+        violations.push_back({"edge not in the table", from + " -> " + to});
+      }
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> tableOrder(const fs::path& root) {
+  std::vector<std::string> folders;
+  for (const Layer& layer : readTable(root)) folders.push_back(layer.folder);
+  return folders;
+}
+
+std::vector<std::string> documentedOrder(const fs::path& root) {
+  std::vector<std::string> folders;
+  std::ifstream in(root / "docs" / "architecture.md");
+  bool inList = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("```", 0) == 0) {
+      if (inList) break;
+      inList = true;
+      continue;
+    }
+    if (!inList) continue;
+    if (line.rfind("src/", 0) == 0 || line.rfind("standin/", 0) == 0) folders.push_back(line.substr(0, line.find(' ')));
+  }
+  return folders;
+}
 
 std::vector<Violation> checkTree(const fs::path& root) {
   std::vector<Violation> violations;
   const auto edges = graph(root, &violations);
+  checkTable(root, edges, violations);
   for (const auto& component : cycles(edges)) {
     std::string text;
     for (const auto& folder : component) text += (text.empty() ? "" : ", ") + folder;

@@ -24,7 +24,7 @@ class TaskArgumentError : public std::runtime_error {
 // "abc" -> "616263" -> "362616". An empty text gives an empty argument. The result holds only
 // 0-9 and A-F. Throws TaskArgumentError for text that is not UTF-8 or holds a character that
 // code page 932 cannot carry unchanged (such as "é", or "¥", which would come back as "\"), so
-// that DecodeTaskArgument always gives back exactly the text that was encoded.
+// that decodeTaskArgument always gives back exactly the text that was encoded.
 std::string EncodeTaskArgument(std::string_view text);
 
 // The inverse: the argument reversed, read as pairs of upper-case hexadecimal digits, the bytes
