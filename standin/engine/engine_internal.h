@@ -82,6 +82,18 @@ struct Session::Impl : sql::Environment {
   void runBatchText(Exec& x, std::string_view sql);
   void runStatement(Exec& x, const sql::Statement& s);
   void dispatch(Exec& x, const sql::Statement& s);
+  // One statement of each kind (statements.cpp).
+  void runBlock(Exec& x, const sql::Statement& s);
+  void runIf(Exec& x, const sql::Statement& s);
+  void runDeclare(Exec& x, const sql::Statement& s);
+  void runSetVariable(Exec& x, const sql::Statement& s);
+  void runSetOption(Exec& x, const sql::Statement& s);
+  void runSelectWithoutTable(Exec& x, const sql::Statement& s);
+  void runPrint(Exec& x, const sql::Statement& s);
+  void runRaiserror(Exec& x, const sql::Statement& s);
+  void runWaitfor(Exec& x, const sql::Statement& s);
+  void runExec(Exec& x, const sql::Statement& s);
+  void runExecString(Exec& x, const sql::Statement& s);
   void checkCancel(Exec& x);
 
   void message(Exec& x, int number, int severity, std::string text, int state = 1);
