@@ -244,7 +244,8 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     argForDecl[static_cast<std::size_t>(target)] = static_cast<int>(i);
   }
   for (std::size_t d = 0; d < decls.size(); ++d) {
-    Variable v{decls[d].type, std::monostate{}};
+    Variable v;
+    v.type = decls[d].type;
     if (argForDecl[d] >= 0) {
       const auto& a = args[static_cast<std::size_t>(argForDecl[d])];
       if (!a.isDefault) v.value = sql::convert(a.value, decls[d].type, -1, 1).value;
@@ -265,6 +266,7 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
 
 BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
                                    const CancelCheck& cancel) {
+  const sql::DateOrderScope order(impl_->dateOrder);
   BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNever, vars, true};

@@ -46,6 +46,7 @@ const Session::CancelCheck kNoCancel = [] { return false; };
 }
 
 BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  const sql::DateOrderScope order(impl_->dateOrder);
   BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
@@ -158,10 +159,34 @@ void Session::Impl::runBatchText(Exec& x, std::string_view text) {
     Nest(const Nest&) = delete;
     Nest& operator=(const Nest&) = delete;
   } nest(nesting);
+  // The batch's table variables end with it, however it ends.
+  struct DropTablesAtEnd {
+    DropTablesAtEnd(Session::Impl& s, Scope& v) : session(s), vars(v) {}
+    ~DropTablesAtEnd() { session.dropTables(vars); }
+    DropTablesAtEnd(const DropTablesAtEnd&) = delete;
+    DropTablesAtEnd& operator=(const DropTablesAtEnd&) = delete;
+    Session::Impl& session;
+    Scope& vars;
+  } dropTablesAtEnd(*this, x.vars);
   for (const auto& s : statements) {
     if (x.stop || x.out.cancelled) break;
     runStatement(x, *s);
   }
+}
+
+sql::TypedValue Session::Impl::eval(Exec& x, const Expr& e) {
+  BatchEnvironment environment(*this, x);
+  return sql::Evaluator(x.vars, environment).eval(e);
+}
+
+std::string Session::Impl::evalText(Exec& x, const Expr& e) {
+  BatchEnvironment environment(*this, x);
+  return sql::Evaluator(x.vars, environment).evalText(e);
+}
+
+void Session::Impl::assign(Exec& x, const std::string& name, const sql::TypedValue& v, int line) {
+  BatchEnvironment environment(*this, x);
+  sql::Evaluator(x.vars, environment).assign(name, v, line);
 }
 
 namespace {
@@ -174,13 +199,14 @@ bool abortsBatch(int number) {
 }  // namespace
 
 void Session::Impl::runStatement(Exec& x, const Statement& s) {
-  if (x.stop) return;
+  if (x.stop || x.jump != Exec::Jump::None) return;
   checkCancel(x);
   const int savedLine = x.line;
   x.line = s.line;
   try {
     dispatch(x, s);
-    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If) lastError = 0;
+    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
+      lastError = 0;
   } catch (const SqlError& e) {
     Message m = e.message;
     if (m.line <= 1) m.line = s.line;
@@ -299,6 +325,10 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
   if (acq == storage::Catalog::Acquire::Restoring)
     throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
   const std::string old = currentDb();
+  // Table variables live on the connection, which another database needs anew.
+  if (tableVariables > 0 && (!db || db->file() != file))
+    throw SqlError(50000, 16,
+                   "The stand-in server cannot change the database while a table variable is declared.");
   auto lease = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
   if (!db || db->file() != file) {
     conn.reset();
@@ -365,14 +395,14 @@ bool isNameToken(const Token& t) {
 
 }  // namespace
 
-void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
-  // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
-  // plain SQLite, so the files remain readable without the stand-in's functions.
-  const auto toks =
-      s.command == StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
-  std::string text;
-  std::vector<Value> binds;
-  std::optional<std::string> limit;
+Session::Impl::StorageText Session::Impl::storageText(Exec& x, const std::vector<Token>& tokens,
+                                                      StatementDone::Command command) {
+  // Data statements keep T-SQL's meaning of +, CONVERT, the built-in functions and TOP; table
+  // definitions stay plain SQLite, so the files remain readable without the stand-in's functions.
+  const bool data = command != StatementDone::Command::Other;
+  const auto toks = data ? storage::rewriteForStorage(tokens) : tokens;
+  StorageText out;
+  std::string& text = out.text;
   auto append = [&](const std::string& piece) {
     if (!text.empty()) text.push_back(' ');
     text += piece;
@@ -406,13 +436,25 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     switch (t.kind) {
       case Token::Kind::Variable:
       case Token::Kind::GlobalVariable: {
+        if (t.kind == Token::Kind::Variable) {
+          // A table variable is its table, named apart from every other one.
+          const auto it = x.vars.find(toLowerAscii(t.text));
+          if (it != x.vars.end() && it->second.isTable) {
+            append("temp." + storage::quoteIdentifier(it->second.storageTable));
+            break;
+          }
+          const Token* before = i > 0 ? &toks[i - 1] : nullptr;
+          if (before && (before->is("FROM") || before->is("JOIN") || before->is("INTO") ||
+                         before->is("UPDATE") || before->is("DELETE")))
+            throw SqlError(1087, 15, "Must declare the table variable \"" + toLowerAscii(t.text) + "\".");
+        }
         Expr e;
         e.kind = t.kind == Token::Kind::Variable ? Expr::Kind::Variable : Expr::Kind::Global;
         e.name = t.kind == Token::Kind::Variable ? toLowerAscii(t.text) : toUpperAscii(t.text);
         e.line = t.line;
         Value v = eval(x, e).value;
         if (const auto* dt = std::get_if<DateTime>(&v)) v = dt->iso();
-        binds.push_back(v);
+        out.binds.push_back(v);
         append("?");
         break;
       }
@@ -422,23 +464,17 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       case Token::Kind::QuotedIdentifier:
         append(storage::quoteIdentifier(t.text));
         break;
-      case Token::Kind::Identifier:
-        if (t.is("TOP") && i + 1 < toks.size()) {
-          std::size_t j = i + 1;
-          const bool paren = toks[j].isSymbol("(");
-          if (paren) ++j;
-          if (j < toks.size() && toks[j].kind == Token::Kind::Number) {
-            limit = toks[j].text;
-            i = paren ? j + 1 : j;
-            break;
-          }
-        }
-        if ((t.is("GETDATE") || t.is("SYSDATETIME")) && i + 2 < toks.size() && toks[i + 1].isSymbol("(") &&
-            toks[i + 2].isSymbol(")")) {
-          if (s.command == StatementDone::Command::Other) {
-            append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
+      case Token::Kind::Identifier: {
+        const bool call = i + 2 < toks.size() && toks[i + 1].isSymbol("(") && toks[i + 2].isSymbol(")");
+        if ((t.is("GETDATE") || t.is("SYSDATETIME") || t.is("GETUTCDATE") || t.is("SYSUTCDATETIME")) &&
+            call) {
+          const bool utc = t.is("GETUTCDATE") || t.is("SYSUTCDATETIME");
+          if (!data) {
+            append(utc ? "strftime('%Y-%m-%d %H:%M:%f', 'now')"
+                       : "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
           } else {
-            binds.push_back(engine->now().iso());
+            out.binds.emplace_back(std::in_place_type<std::string>,
+                                   (utc ? engine->utcNow() : engine->now()).iso());
             append("?");
           }
           i += 2;
@@ -453,12 +489,13 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
           append("IFNULL");
           break;
         }
-        if (t.is("LEN")) {
+        if (t.is("LEN") && !data) {
           append("LENGTH");
           break;
         }
         append(t.raw);
         break;
+      }
       case Token::Kind::Symbol:
         if (t.text == "!<") {
           append(">=");
@@ -472,72 +509,118 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         append(t.raw);
     }
   }
-  if (limit) append("LIMIT " + *limit);
+  return out;
+}
 
+namespace {
+
+// A statement compiled on a connection; the databases attached for it are detached again once
+// it has run (unless a transaction may still hold their writes).
+struct CompiledStatement {
+  Session::Impl& session;
+  std::optional<storage::Statement> statement;
+  CompiledStatement(Session::Impl& s, sqlite3* db, const std::string& text, const std::vector<Token>& toks)
+      : session(s) {
+    try {
+      statement.emplace(db, text);
+    } catch (const storage::Error& e) {
+      if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
+      // The statement ends too early: SQL Server names its last word.
+      const Token& last = toks.back();
+      if (last.kind == Token::Kind::Identifier && sql::isReservedKeyword(last.text))
+        throw SqlError(156, 15, "Incorrect syntax near the keyword '" + last.text + "'.");
+      throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
+    }
+    std::string_view tail = statement->tail();
+    while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
+    if (!tail.empty())
+      throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
+  }
+  ~CompiledStatement() {
+    if (session.attached.empty() || session.tranCount > 0 || !session.conn) return;
+    statement.reset();
+    session.detachAll();
+  }
+  CompiledStatement(const CompiledStatement&) = delete;
+  CompiledStatement& operator=(const CompiledStatement&) = delete;
+};
+
+}  // namespace
+
+sql::ResultSet Session::Impl::query(Exec& x, const std::vector<Token>& tokens) {
+  const StorageText st = storageText(x, tokens, StatementDone::Command::Select);
   auto& c = connection();
   storage::ProgressGuard progress(c.get(), x.cancel);
-  std::optional<storage::Statement> compiled;
-  try {
-    compiled.emplace(c.get(), text);
-  } catch (const storage::Error& e) {
-    if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
-    // The statement ends too early: SQL Server names its last word.
-    const Token& last = toks.back();
-    if (last.kind == Token::Kind::Identifier && sql::isReservedKeyword(last.text))
-      throw SqlError(156, 15, "Incorrect syntax near the keyword '" + last.text + "'.");
-    throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
+  CompiledStatement compiled(*this, c.get(), st.text, tokens);
+  storage::Statement& q = *compiled.statement;
+  for (std::size_t k = 0; k < st.binds.size(); ++k) q.bind(static_cast<int>(k + 1), st.binds[k]);
+  const int columns = q.columnCount();
+  ResultSet rs;
+  while (q.step()) {
+    Row row;
+    for (int col = 0; col < columns; ++col) row.push_back(q.value(col));
+    rs.rows.push_back(std::move(row));
+    if ((rs.rows.size() & 255) == 0) checkCancel(x);
   }
-  storage::Statement& st = *compiled;
-  struct DetachAfter {
-    Session::Impl& self;
-    std::optional<storage::Statement>& statement;
-    ~DetachAfter() {
-      if (self.attached.empty() || self.tranCount > 0 || !self.conn) return;
-      statement.reset();
-      self.detachAll();
+  for (int col = 0; col < columns; ++col) {
+    Column column;
+    const char* name = sqlite3_column_name(q.get(), col);
+    column.name = name ? name : "";
+    column.type =
+        storage::columnType(sqlite3_column_decltype(q.get(), col), rs.rows, static_cast<std::size_t>(col));
+    rs.columns.push_back(column);
+  }
+  for (auto& row : rs.rows)
+    for (std::size_t col = 0; col < row.size(); ++col)
+      row[col] = storage::conformValue(row[col], rs.columns[col].type);
+  // A computed column without an alias has no name in SQL Server.
+  for (std::size_t col = 0; col < rs.columns.size(); ++col) {
+    const char* origin = sqlite3_column_origin_name(q.get(), static_cast<int>(col));
+    if (!origin) {
+      bool aliased = false;
+      for (std::size_t k = 0; k + 1 < tokens.size(); ++k)
+        if (tokens[k].is("AS") && equalsIgnoreCase(tokens[k + 1].text, rs.columns[col].name)) aliased = true;
+      if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
     }
-  } detach{*this, compiled};
-  std::string_view tail = st.tail();
-  while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
-  if (!tail.empty())
-    throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
-  for (std::size_t k = 0; k < binds.size(); ++k) st.bind(static_cast<int>(k + 1), binds[k]);
-  const int columns = st.columnCount();
-  if (columns > 0) {
+  }
+  return rs;
+}
+
+void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
+  if (s.command == StatementDone::Command::Select) {
+    ResultSet rs = query(x, s.tokens);
+    rowcount = static_cast<std::int64_t>(rs.rows.size());
+    x.out.items.push_back(std::move(rs));
+    done(x, false, rowcount, StatementDone::Command::Select);
+    return;
+  }
+  const StorageText st = storageText(x, s.tokens, s.command);
+  auto& c = connection();
+  storage::ProgressGuard progress(c.get(), x.cancel);
+  CompiledStatement compiled(*this, c.get(), st.text, s.tokens);
+  storage::Statement& statement = *compiled.statement;
+  for (std::size_t k = 0; k < st.binds.size(); ++k) statement.bind(static_cast<int>(k + 1), st.binds[k]);
+  if (statement.columnCount() > 0) {
+    // A statement that is no SELECT but gives rows (PRAGMA, ...): its rows as they come.
     ResultSet rs;
-    while (st.step()) {
+    while (statement.step()) {
       Row row;
-      for (int col = 0; col < columns; ++col) row.push_back(st.value(col));
+      for (int col = 0; col < statement.columnCount(); ++col) row.push_back(statement.value(col));
       rs.rows.push_back(std::move(row));
-      if ((rs.rows.size() & 255) == 0) checkCancel(x);
     }
-    for (int col = 0; col < columns; ++col) {
-      Column column;
-      const char* name = sqlite3_column_name(st.get(), col);
-      column.name = name ? name : "";
-      column.type =
-          storage::columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
-      rs.columns.push_back(column);
-    }
-    for (auto& row : rs.rows)
-      for (std::size_t col = 0; col < row.size(); ++col)
-        row[col] = storage::conformValue(row[col], rs.columns[col].type);
-    // A computed column without an alias has no name in SQL Server.
-    for (std::size_t col = 0; col < rs.columns.size(); ++col) {
-      const char* origin = sqlite3_column_origin_name(st.get(), static_cast<int>(col));
-      if (!origin) {
-        bool aliased = false;
-        for (std::size_t k = 0; k + 1 < toks.size(); ++k)
-          if (toks[k].is("AS") && equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
-        if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
-      }
+    for (int col = 0; col < statement.columnCount(); ++col) {
+      const char* name = sqlite3_column_name(statement.get(), col);
+      rs.columns.push_back(Column{name ? name : "",
+                                  storage::columnType(sqlite3_column_decltype(statement.get(), col), rs.rows,
+                                                      static_cast<std::size_t>(col)),
+                                  true});
     }
     rowcount = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
     done(x, false, rowcount, StatementDone::Command::Select);
     return;
   }
-  st.step();
+  statement.step();
   if (s.command == StatementDone::Command::Insert || s.command == StatementDone::Command::Update ||
       s.command == StatementDone::Command::Delete) {
     rowcount = sqlite3_changes(c.get());

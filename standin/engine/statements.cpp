@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
@@ -50,6 +51,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
     case K::Passthrough:
       return runPassthrough(x, s);
     case K::Use:
+      rowcount = 0;
       return useDatabase(x, evalText(x, *s.target));
     case K::Print:
       return runPrint(x, s);
@@ -62,8 +64,10 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
     case K::ExecString:
       return runExecString(x, s);
     case K::BeginTran:
+      rowcount = 0;
       return begin(x);
     case K::CommitTran:
+      rowcount = 0;
       return commit(x);
     case K::RollbackTran:
       return rollback(x);
@@ -81,8 +85,21 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       return features::runMaintenance(c, s);
     }
     case K::Return:
+      rowcount = 1;
       x.stop = true;
       return;
+    case K::While:
+      return runWhile(x, s);
+    case K::Break:
+      x.jump = Exec::Jump::Break;
+      return;
+    case K::Continue:
+      x.jump = Exec::Jump::Continue;
+      return;
+    case K::SelectAssign:
+      return runSelectAssign(x, s);
+    case K::Insert:
+      return runInsert(x, s);
     case K::Unsupported:
       throw SqlError(50000, 16, "The stand-in server does not support this statement.");
   }
@@ -90,9 +107,31 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
 
 void Session::Impl::runBlock(Exec& x, const Statement& s) {
   for (const auto& inner : s.body) {
-    if (x.stop) break;
+    if (x.stop || x.jump != Exec::Jump::None) break;
     runStatement(x, *inner);
   }
+}
+
+void Session::Impl::runWhile(Exec& x, const Statement& s) {
+  // SQL Server bounds no loop; an attention ends one, so each turn looks for it.
+  while (!x.stop) {
+    checkCancel(x);
+    if (!sql::truthy(eval(x, *s.condition))) break;
+    runStatement(x, *s.body[0]);
+    const auto jump = std::exchange(x.jump, Exec::Jump::None);
+    if (jump == Exec::Jump::Break) break;
+  }
+}
+
+void Session::Impl::runSelectAssign(Exec& x, const Statement& s) {
+  const ResultSet rows = query(x, s.tokens);
+  // Each row is assigned in turn: the variables keep the last row's values, or their own when
+  // no row comes.
+  for (const auto& row : rows.rows)
+    for (std::size_t i = 0; i < s.items.size() && i < row.size(); ++i)
+      assign(x, s.items[i].assignTo, TypedValue{rows.columns[i].type, row[i]}, s.line);
+  rowcount = static_cast<std::int64_t>(rows.rows.size());
+  done(x, false, rowcount, StatementDone::Command::Select);
 }
 
 void Session::Impl::runIf(Exec& x, const Statement& s) {
@@ -110,7 +149,11 @@ void Session::Impl::runDeclare(Exec& x, const Statement& s) {
                      "The variable name '" + d.name +
                          "' has already been declared. Variable names must be unique within a query batch or "
                          "stored procedure.");
-    x.vars[d.name] = Variable{d.type, std::monostate{}};
+    if (d.isTable) {
+      declareTable(x, d);
+      continue;
+    }
+    x.vars[d.name] = Variable{d.type, std::monostate{}, false, {}, {}};
     if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
   }
 }
@@ -122,13 +165,28 @@ void Session::Impl::runSetVariable(Exec& x, const Statement& s) {
   if (s.op != "=")
     v = sql::binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
   assign(x, s.name, v, s.line);
+  rowcount = 1;
 }
 
 void Session::Impl::runSetOption(Exec&, const Statement& s) {
+  rowcount = 0;
   const bool on = !s.tokens.empty() && s.tokens[0].is("ON");
   if (s.name == "NOCOUNT") nocount = on;
   if (s.name == "IMPLICIT_TRANSACTIONS" && on)
     throw SqlError(50000, 16, "The stand-in server does not support SET IMPLICIT_TRANSACTIONS ON.");
+  if (s.name == "DATEFORMAT") {
+    const auto order = s.tokens.empty() ? std::nullopt : sql::dateOrderNamed(s.tokens[0].text);
+    if (!order)
+      throw SqlError(2741, 16,
+                     "SET DATEFORMAT date order '" + (s.tokens.empty() ? std::string() : s.tokens[0].text) +
+                         "' is invalid.");
+    dateOrder = *order;
+    sql::DateOrderScope::set(*order);
+  }
+  if (s.name == "LANGUAGE") {
+    dateOrder = sql::DateOrder::Mdy;  // us_english's
+    sql::DateOrderScope::set(dateOrder);
+  }
   if (s.name == "LANGUAGE" && !s.tokens.empty() && !equalsIgnoreCase(s.tokens[0].text, "us_english") &&
       !equalsIgnoreCase(s.tokens[0].text, "english"))
     throw SqlError(

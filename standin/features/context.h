@@ -49,6 +49,8 @@ class Server {
 
   // GETDATE() and the Agent's time.
   sql::DateTime now() const { return clock ? clock() : sql::DateTime::now(); }
+  // GETUTCDATE().
+  sql::DateTime utcNow() const { return sql::DateTime::utcNow(); }
   // @@SERVERNAME: COMPUTER, or COMPUTER\INSTANCE for a named instance.
   std::string serverName() const;
 

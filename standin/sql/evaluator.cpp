@@ -91,7 +91,23 @@ std::int64_t checkedRange(std::int64_t v, const SqlType& t) {
   return v;
 }
 
+// A subquery that is no EXISTS gives one column.
+void singleColumn(const ResultSet& rows, int line) {
+  if (rows.columns.size() != 1)
+    throw SqlError(
+        116, 15,
+        "Only one expression can be specified in the select list when the subquery is not introduced "
+        "with EXISTS.",
+        line);
+}
+
 }  // namespace
+
+void checkLikeEscape(const std::string& escape, int line) {
+  if (base::utf16Length(escape) != 1)
+    throw SqlError(
+        506, 16, "The invalid escape character \"" + escape + "\" was specified in a LIKE predicate.", line);
+}
 
 TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int line) {
   SqlType target = targetIn;
@@ -190,7 +206,9 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
     case K::DateTime: {
       if (const auto* dt = std::get_if<DateTime>(&v.value)) return {target, *dt};
       if (const auto* s = std::get_if<std::string>(&v.value)) {
-        const auto parsed = DateTime::parse(trimBlanks(*s, true, true));
+        // An empty string is the first day of the type, as SQL Server converts it.
+        const auto parsed = trimBlanks(*s, true, true).empty() ? std::optional<DateTime>(DateTime{})
+                                                               : DateTime::fromText(*s, dateOrder());
         if (!parsed)
           throw SqlError(241, 16, "Conversion failed when converting date and/or time from character string.",
                          line);
@@ -385,7 +403,8 @@ std::string Evaluator::evalText(const Expr& e) {
 
 void Evaluator::assign(const std::string& name, const TypedValue& v, int line) {
   auto it = vars_.find(name);
-  if (it == vars_.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + name + "\".", line);
+  if (it == vars_.end() || it->second.isTable)
+    throw SqlError(137, 15, "Must declare the scalar variable \"" + name + "\".", line);
   it->second.value = convert(v, it->second.type, -1, line).value;
 }
 
@@ -395,7 +414,7 @@ TypedValue Evaluator::eval(const Expr& e) {
       return {e.type, e.literal};
     case Expr::Kind::Variable: {
       auto it = vars_.find(e.name);
-      if (it == vars_.end())
+      if (it == vars_.end() || it->second.isTable)
         throw SqlError(137, 15, "Must declare the scalar variable \"" + e.name + "\".", e.line);
       return {it->second.type, it->second.value};
     }
@@ -438,20 +457,34 @@ TypedValue Evaluator::eval(const Expr& e) {
       if (isNull(v.value) || isNull(p.value)) return boolean(std::nullopt);
       const std::string text = std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
       const std::string pattern = std::get<std::string>(convert(p, SqlType::nvarchar(-1), -1, e.line).value);
-      const bool m = likeMatch(text, pattern);
+      std::string escape;
+      if (e.args.size() > 2) {
+        const TypedValue x = eval(*e.args[2]);
+        if (isNull(x.value)) return boolean(std::nullopt);
+        escape = std::get<std::string>(convert(x, SqlType::nvarchar(-1), -1, e.line).value);
+        checkLikeEscape(escape, e.line);
+      }
+      const bool m = likeMatch(text, pattern, escape);
       return boolean(e.negated ? !m : m);
     }
     case Expr::Kind::In: {
       const TypedValue v = eval(*e.args[0]);
       bool found = false;
       bool sawNull = isNull(v.value);
-      for (std::size_t i = 1; i < e.args.size() && !found; ++i) {
-        const auto c = compareValues(v, eval(*e.args[i]), e.line);
+      auto consider = [&](const TypedValue& candidate) {
+        const auto c = compareValues(v, candidate, e.line);
         if (!c)
           sawNull = true;
         else if (*c == 0)
           found = true;
+      };
+      if (!e.query.empty()) {
+        const ResultSet rows = environment_.subquery(e);
+        singleColumn(rows, e.line);
+        for (std::size_t i = 0; i < rows.rows.size() && !found; ++i)
+          consider(TypedValue{rows.columns[0].type, rows.rows[i][0]});
       }
+      for (std::size_t i = 1; i < e.args.size() && !found; ++i) consider(eval(*e.args[i]));
       if (found) return boolean(!e.negated);
       if (sawNull) return boolean(std::nullopt);
       return boolean(e.negated);
@@ -484,6 +517,20 @@ TypedValue Evaluator::eval(const Expr& e) {
       const SqlType resultType = eval(*e.args[firstThen]).type;
       return {resultType, std::monostate{}};
     }
+    case Expr::Kind::Subquery: {
+      const ResultSet rows = environment_.subquery(e);
+      singleColumn(rows, e.line);
+      if (rows.rows.size() > 1)
+        throw SqlError(
+            512, 16,
+            "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
+            "!=, <, <= , >, >= or when the subquery is used as an expression.",
+            e.line);
+      if (rows.rows.empty()) return {rows.columns[0].type, std::monostate{}};
+      return {rows.columns[0].type, rows.rows[0][0]};
+    }
+    case Expr::Kind::Exists:
+      return boolean(!environment_.subquery(e).rows.empty());
   }
   return {SqlType::integer(), std::monostate{}};
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <random>
 
 #include "standin/base/text.h"
@@ -192,6 +191,15 @@ TypedValue charindexFunction(const Arguments& a, int line) {
   return intResult(std::int64_t{0});
 }
 
+TypedValue reverseFunction(const Arguments& a, int line) {
+  const SqlType t = stringTypeOf(a[0]);
+  const auto s = text(a[0], line);
+  if (!s) return {t, std::monostate{}};
+  auto u = characters(*s);
+  std::reverse(u.begin(), u.end());
+  return {t, joinCharacters(u, 0, u.size())};
+}
+
 template <bool Space>
 TypedValue repeatFunction(const Arguments& a, int line) {
   const std::string unit = Space ? std::string(" ") : text(a[0], line).value_or("");
@@ -217,14 +225,6 @@ TypedValue strFunction(const Arguments& a, int line) {
 
 // ---- dates ----
 
-TypedValue getutcdateFunction(const Arguments&, int) {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  return {SqlType{K::DateTime, 0}, DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                                                       tm.tm_hour, tm.tm_min, tm.tm_sec)};
-}
-
 template <int Part>  // 0 YEAR, 1 MONTH, 2 DAY
 TypedValue datePart(const Arguments& a, int line) {
   const TypedValue d = convert(a[0], SqlType{K::DateTime, 0}, -1, line);
@@ -236,7 +236,7 @@ TypedValue datePart(const Arguments& a, int line) {
 
 TypedValue isdateFunction(const Arguments& a, int line) {
   const auto s = text(a[0], line);
-  return intResult(std::int64_t{s && DateTime::parse(trimBlanks(*s, true, true)) ? 1 : 0});
+  return intResult(std::int64_t{s && DateTime::fromText(*s, dateOrder()) ? 1 : 0});
 }
 
 // ---- others ----
@@ -272,12 +272,11 @@ const std::vector<BuiltinFunction> kFunctions = {
     {"LEFT", 2, 2, &leftOrRight<true>},
     {"RIGHT", 2, 2, &leftOrRight<false>},
     {"CHARINDEX", 2, 3, &charindexFunction},
+    {"REVERSE", 1, 1, &reverseFunction},
     {"SPACE", 1, 1, &repeatFunction<true>},
     {"REPLICATE", 2, 2, &repeatFunction<false>},
     {"STR", 1, 3, &strFunction},
     // dates
-    {"GETUTCDATE", 0, 0, &getutcdateFunction},
-    {"SYSUTCDATETIME", 0, 0, &getutcdateFunction},
     {"YEAR", 1, 1, &datePart<0>},
     {"MONTH", 1, 1, &datePart<1>},
     {"DAY", 1, 1, &datePart<2>},
@@ -288,7 +287,7 @@ const std::vector<BuiltinFunction> kFunctions = {
     {"USER", 0, 1, &userNameFunction},
     {"SESSION_USER", 0, 1, &userNameFunction},
     {"ABS", 1, 1, &absFunction},
-    {"NEWID", 0, 0, &newidFunction},
+    {"NEWID", 0, 0, &newidFunction, false},
 };
 
 }  // namespace

@@ -18,6 +18,7 @@ struct BuiltinFunction {
   std::size_t minArguments;
   std::size_t maxArguments;
   TypedValue (*call)(const std::vector<TypedValue>& arguments, int line);
+  bool deterministic = true;  // the same arguments always give the same value
 };
 
 // The function of that (upper-case) name, or null.

@@ -264,7 +264,7 @@ TEST_F(Odbc, TruncateAndShrinkRunOnSeparateConnections) {
 
 TEST_F(Odbc, UnsupportedStatementIsAnErrorNotASilentSuccess) {
   auto c = open();
-  const auto r = c->execute("WHILE 1 = 1 PRINT 'x'");
+  const auto r = c->execute("GOTO done");
   EXPECT_EQ(r.rc, SQL_ERROR);
   ASSERT_FALSE(r.diags.empty());
   EXPECT_EQ(r.diags[0].state, "42000");
