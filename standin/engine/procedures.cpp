@@ -4,6 +4,7 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
+#include "standin/features/file_procedures.h"
 #include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 
@@ -288,6 +289,12 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
                                                               : equalsIgnoreCase(database, "msdb"))) {
       StatementContext c(*impl_, x);
       status = features::callAgentProcedure(c, proc, args, outputs);
+    } else if (features::isFileProcedure(proc, impl_->engine->version.year)) {
+      if (!(database.empty() ? equalsIgnoreCase(impl_->currentDb(), "master")
+                             : equalsIgnoreCase(database, "master")))
+        throw SqlError(2812, 16, "Could not find stored procedure '" + std::string(name) + "'.");
+      StatementContext c(*impl_, x);
+      status = features::callFileProcedure(c, proc, args);
     } else {
       status = impl_->callProc(x, proc, args, outputs);
     }

@@ -8,6 +8,7 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
+#include "standin/features/file_procedures.h"
 #include "standin/features/maintenance.h"
 #include "standin/features/msdb.h"
 
@@ -274,7 +275,7 @@ void Session::Impl::runWaitfor(Exec& x, const Statement& s) {
     throw SqlError(148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.");
   auto delay = std::chrono::milliseconds(((h * 60LL + m) * 60LL + sec) * 1000LL + ms);
   if (s.waitForTime) {
-    const DateTime now = DateTime::now();
+    const DateTime now = engine->now();
     const std::int64_t nowMs = (static_cast<std::int64_t>(now.ticks) * 1000) / 300;
     std::int64_t target = ((h * 60LL + m) * 60LL + sec) * 1000LL;
     if (target < nowMs) target += 24LL * 3600 * 1000;
@@ -308,6 +309,11 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
     args.push_back(std::move(pa));
   }
   const std::string procName = toLowerAscii(s.name);
+  // master's extended procedures: master..xp_dirtree, or xp_dirtree while master is current.
+  const bool fileProc = features::isFileProcedure(procName, engine->version.year);
+  if (fileProc &&
+      !(s.op.empty() ? equalsIgnoreCase(currentDb(), "master") : equalsIgnoreCase(s.op, "master")))
+    throw SqlError(2812, 16, "Could not find stored procedure '" + s.name + "'.");
   // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
   const bool agentProc =
       features::isAgentProcedure(procName) &&
@@ -324,6 +330,9 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
     if (agentProc) {
       StatementContext c(*this, x);
       status = features::callAgentProcedure(c, procName, args, outputs);
+    } else if (fileProc) {
+      StatementContext c(*this, x);
+      status = features::callFileProcedure(c, procName, args);
     } else {
       status = callProc(x, procName, args, outputs);
     }

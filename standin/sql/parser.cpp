@@ -1049,6 +1049,16 @@ class Parser {
     if (count > 1) unsupported("striped backup media (more than one DISK)", s.line);
   }
 
+  // The release an option of BACKUP or RESTORE came with.
+  static int optionSince(const std::string& upper) {
+    if (upper == "COMPRESSION" || upper == "NO_COMPRESSION") return 2008;
+    if (upper == "COPY_ONLY" || upper == "CHECKSUM" || upper == "NO_CHECKSUM" || upper == "STOP_ON_ERROR" ||
+        upper == "CONTINUE_AFTER_ERROR" || upper == "BUFFERCOUNT" || upper == "MAXTRANSFERSIZE" ||
+        upper == "KEEP_CDC")
+      return upper == "KEEP_CDC" ? 2008 : 2005;
+    return 2000;
+  }
+
   template <std::size_t N>
   void withOptions(Statement& s, const std::array<const char*, N>& known, const char* what,
                    bool truncateOnlyKnown) {
@@ -1057,7 +1067,7 @@ class Parser {
       if (o.kind != Token::Kind::Identifier) syntaxError(o);
       const std::string upper = toUpperAscii(o.text);
       const bool isTruncate = upper == "TRUNCATE_ONLY" || upper == "NO_LOG";
-      if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)))
+      if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)) || opt_.serverYear < optionSince(upper))
         throw SqlError(155, 15, "'" + o.text + "' is not a recognized " + what + " option.", o.line);
       next();
       OptionItem item;

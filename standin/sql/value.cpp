@@ -75,6 +75,21 @@ DateTime DateTime::utcNow() {
                    static_cast<int>(tv.tv_usec / 1000));
 }
 
+DateTime DateTime::plusSeconds(std::int64_t seconds) const {
+  constexpr std::int64_t kTicksPerDay = 300LL * 86400;
+  const std::int64_t total = days * kTicksPerDay + ticks + seconds * 300;
+  std::int64_t d = total / kTicksPerDay;
+  std::int64_t t = total % kTicksPerDay;
+  if (t < 0) {
+    t += kTicksPerDay;
+    --d;
+  }
+  DateTime out;
+  out.days = static_cast<std::int32_t>(d);
+  out.ticks = static_cast<std::uint32_t>(t);
+  return out;
+}
+
 void DateTime::toParts(int& year, int& month, int& day, int& hour, int& minute, int& second,
                        int& millisecond) const {
   civilFromDays(static_cast<std::int64_t>(days) - kDays1900To1970, year, month, day);

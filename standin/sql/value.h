@@ -48,7 +48,8 @@ struct DateTime {
   // CONVERT(varchar, value, style) for the styles SQL Server documents (0/100, 101-114, 120, 121,
   // 126, 23); an unknown style gives nullopt.
   std::optional<std::string> format(int style) const;
-  std::string iso() const;  // "YYYY-MM-DD HH:MM:SS.mmm"
+  std::string iso() const;                           // "YYYY-MM-DD HH:MM:SS.mmm"
+  DateTime plusSeconds(std::int64_t seconds) const;  // earlier for a negative count
   bool operator==(const DateTime&) const = default;
 };
 

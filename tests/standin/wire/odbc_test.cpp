@@ -283,6 +283,15 @@ TEST_F(Odbc, QueryTimeoutCancelsAndTheConnectionStaysUsable) {
   EXPECT_EQ(single(c->execute("SELECT 7 AS seven")), "7");
 }
 
+TEST_F(Odbc, AQueryTimeoutEndsALoopWithoutEnd) {
+  // SQL Server bounds no WHILE loop; the driver's attention ends it.
+  auto c = open();
+  const auto loop = c->execute("DECLARE @i int SET @i = 0 WHILE 1 = 1 SET @i = 0", 1);
+  ASSERT_FALSE(loop.diags.empty());
+  EXPECT_EQ(loop.diags[0].state, "HYT00");
+  EXPECT_EQ(single(c->execute("SELECT 8 AS eight")), "8");
+}
+
 TEST_F(Odbc, ClosingAStatementBeforeItsEndIsAcknowledged) {
   auto c = open("Database=Sample;");
   {
