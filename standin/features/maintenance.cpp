@@ -283,7 +283,7 @@ void backupDatabase(Context& c, const Statement& s) {
   record.size = content.size() + 8192;  // as RESTORE HEADERONLY gives BackupSize
   record.copyOnly = s.option("COPY_ONLY") != nullptr;
   record.checksums = s.option("CHECKSUM") != nullptr;
-  record.physicalDevice = file.string();
+  record.physicalDevice = std::filesystem::absolute(file).string();
   recordBackup(c.server(), record);
 
   const std::string pos = std::to_string(position);
