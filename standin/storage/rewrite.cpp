@@ -41,6 +41,11 @@ bool isName(const Token& t) {
          (t.kind == Token::Kind::Identifier && !sql::isReservedKeyword(t.text));
 }
 
+bool isComparison(const Token& t) {
+  return t.isSymbol("=") || t.isSymbol("<>") || t.isSymbol("!=") || t.isSymbol("<") || t.isSymbol(">") ||
+         t.isSymbol("<=") || t.isSymbol(">=") || t.isSymbol("!<") || t.isSymbol("!>");
+}
+
 // Functions whose names are keywords but which are still called like functions.
 bool isKeywordFunction(const Token& t) { return t.is("CONVERT") || t.is("LEFT") || t.is("RIGHT"); }
 
@@ -103,7 +108,15 @@ class Rewriter {
         continue;
       }
       if (startsOperand(i, e)) {
+        // What is compared compares as the server's collation does (case and trailing blanks
+        // ignored); SQLite applies a collation to text only.
+        const bool compared = !out.empty() && isComparison(out.back());
+        const int line = t_[i].line;
         i = chain(i, e, out);
+        if (compared) {
+          out.push_back(identifier("COLLATE", line));
+          out.push_back(identifier(kServerCollation, line));
+        }
       } else {
         out.push_back(t_[i]);
         ++i;
@@ -484,10 +497,14 @@ class LimitPlacer {
         continue;
       }
       if (tk.is("UNION") || tk.is("EXCEPT") || tk.is("INTERSECT")) setOperator = true;
-      if (tk.is("TOP")) {
-        const bool afterSelect =
-            !out.empty() && (out.back().is("SELECT") || out.back().is("ALL") || out.back().is("DISTINCT"));
-        if (!afterSelect) unsupported("TOP in UPDATE, DELETE and INSERT", tk.line);
+      // TOP after SELECT is its clause; after UPDATE, DELETE or INSERT one SQLite lacks; elsewhere
+      // a name.
+      const bool afterSelect =
+          !out.empty() && (out.back().is("SELECT") || out.back().is("ALL") || out.back().is("DISTINCT"));
+      if (tk.is("TOP") && !out.empty() &&
+          (out.back().is("UPDATE") || out.back().is("DELETE") || out.back().is("INSERT")))
+        unsupported("TOP in UPDATE, DELETE and INSERT", tk.line);
+      if (tk.is("TOP") && afterSelect) {
         if (!limit.empty()) unsupported("TOP in more than one SELECT of a UNION", tk.line);
         line = tk.line;
         limit = count(++i);

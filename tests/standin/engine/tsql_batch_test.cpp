@@ -232,6 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
             "1"},
         Expression{"CASE WHEN 'SAMPLE_1.BAK' LIKE 'sample[_]%.bak' THEN 1 ELSE 0 END", "1"},
         Expression{"CASE WHEN '[x]' LIKE '[[]x]' THEN 1 ELSE 0 END", "1"},
+        Expression{"CASE WHEN LEFT(N'Sample_1', 7) = N'SAMPLE_  ' AND 'b' > 'A' THEN 1 ELSE 0 END", "1"},
         Expression{"CONVERT(int, '42') + CAST('8' AS int)", "50"},
         Expression{"CONVERT(nvarchar(8), CONVERT(datetime, '20240105'), 112)", "20240105"},
         Expression{"CAST(CAST('2024-01-05 10:20:30' AS datetime) AS nvarchar(30))", "Jan  5 2024 10:20AM"}));
