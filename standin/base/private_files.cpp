@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
@@ -107,8 +108,31 @@ fs::path resolvedTarget(const fs::path& target) {
   return ec || resolved.empty() ? target : resolved;
 }
 
+namespace {
+
+constexpr std::string_view kTemporarySuffix = ".partial-XXXXXX";
+
+// NAME.partial-XXXXXX beside the target. A name near the file system's limit on names is cut
+// (never inside a UTF-8 character) so that the temporary name fits that limit too; mkostemp's
+// six random characters keep it unique either way.
+std::string temporaryPattern(const fs::path& target) {
+  std::string name = target.filename().string();
+  long limit = ::pathconf(target.parent_path().empty() ? "." : target.parent_path().c_str(), _PC_NAME_MAX);
+  if (limit <= 0) limit = 255;
+  const auto room =
+      static_cast<std::size_t>(limit) - std::min(kTemporarySuffix.size(), static_cast<std::size_t>(limit));
+  if (name.size() > room) {
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return (target.parent_path() / (name + std::string(kTemporarySuffix))).string();
+}
+
+}  // namespace
+
 ReplacementFile::ReplacementFile(const fs::path& target) : target_(resolvedTarget(target)) {
-  std::string pattern = target_.string() + ".partial-XXXXXX";
+  std::string pattern = temporaryPattern(target_);
   // mkostemp creates the file 0600.
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) {

@@ -40,7 +40,9 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file, int*
 std::filesystem::path resolvedTarget(const std::filesystem::path& target);
 
 // A file's new content, written to a temporary file (0600) in the target's folder and put in
-// the target's place only by commit(): synced, renamed over the target, the folder synced.
+// the target's place only by commit(): synced, renamed over the target, the folder synced. The
+// temporary file is NAME.partial-XXXXXX, NAME cut short when the whole would pass the file
+// system's limit on names.
 // Until then the target is untouched; destroyed uncommitted, the temporary file is removed.
 class ReplacementFile {
  public:

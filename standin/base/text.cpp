@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 namespace standin::base {
 namespace {
@@ -247,31 +249,105 @@ std::string serverCodePageBytesToUtf8(std::string_view bytes) {
   return out;
 }
 
-bool likeMatch(std::string_view text, std::string_view pattern) {
-  // Iterative wildcard match with backtracking to the last '%'.
-  std::size_t t = 0;
-  std::size_t p = 0;
-  std::size_t starP = std::string_view::npos;
-  std::size_t starT = 0;
-  auto same = [](char a, char b) {
-    return compareIgnoreCase(std::string_view(&a, 1), std::string_view(&b, 1)) == 0;
-  };
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '%') {
-      starP = p++;
-      starT = t;
-    } else if (p < pattern.size() && (pattern[p] == '_' || same(pattern[p], text[t]))) {
-      ++p;
-      ++t;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      t = ++starT;
+namespace {
+
+char32_t foldAscii(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+std::u32string codePoints(std::string_view utf8) {
+  std::u32string out;
+  std::size_t i = 0;
+  while (i < utf8.size()) out.push_back(foldAscii(decodeUtf8(utf8, i)));
+  return out;
+}
+
+// One element of a LIKE pattern.
+struct LikeElement {
+  enum class Kind { Literal, One, Any, Set } kind = Kind::Literal;
+  char32_t literal = 0;
+  std::vector<std::pair<char32_t, char32_t>> ranges;  // Set: inclusive ranges
+  bool negated = false;
+  bool matches(char32_t c) const {
+    switch (kind) {
+      case Kind::Literal:
+        return c == literal;
+      case Kind::One:
+        return true;
+      case Kind::Set: {
+        bool in = false;
+        for (const auto& [lo, hi] : ranges)
+          if (c >= lo && c <= hi) in = true;
+        return in != negated;
+      }
+      case Kind::Any:
+        break;
+    }
+    return false;
+  }
+};
+
+// The pattern's elements; false when it ends in an escape character with nothing after it.
+bool likeElements(const std::u32string& p, std::optional<char32_t> escape, std::vector<LikeElement>& out) {
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    LikeElement e;
+    if (escape && p[i] == *escape) {
+      if (i + 1 >= p.size()) return false;
+      e.literal = p[++i];
+    } else if (p[i] == '%') {
+      e.kind = LikeElement::Kind::Any;
+    } else if (p[i] == '_') {
+      e.kind = LikeElement::Kind::One;
+    } else if (p[i] == '[' && p.find(']', i + 2) != std::u32string::npos) {
+      std::size_t k = i + 1;
+      e.kind = LikeElement::Kind::Set;
+      if (p[k] == '^') {
+        e.negated = true;
+        ++k;
+      }
+      const std::size_t close = p.find(']', k + 1);
+      for (; k < close; ++k) {
+        if (k + 2 < close && p[k + 1] == '-') {
+          e.ranges.emplace_back(p[k], p[k + 2]);
+          k += 2;
+        } else {
+          e.ranges.emplace_back(p[k], p[k]);
+        }
+      }
+      i = close;
+    } else {
+      e.literal = p[i];
+    }
+    out.push_back(std::move(e));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool likeMatch(std::string_view text, std::string_view pattern, std::string_view escape) {
+  const std::u32string t = codePoints(text);
+  std::optional<char32_t> esc;
+  if (!escape.empty()) esc = codePoints(escape).front();
+  std::vector<LikeElement> p;
+  if (!likeElements(codePoints(pattern), esc, p)) return false;
+  // Iterative match, backtracking to the last % when the rest does not match.
+  std::size_t ti = 0, pi = 0;
+  std::size_t starP = std::string::npos, starT = 0;
+  while (ti < t.size()) {
+    if (pi < p.size() && p[pi].kind == LikeElement::Kind::Any) {
+      starP = pi++;
+      starT = ti;
+    } else if (pi < p.size() && p[pi].matches(t[ti])) {
+      ++pi;
+      ++ti;
+    } else if (starP != std::string::npos) {
+      pi = starP + 1;
+      ti = ++starT;
     } else {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == '%') ++p;
-  return p == pattern.size();
+  while (pi < p.size() && p[pi].kind == LikeElement::Kind::Any) ++pi;
+  return pi == p.size();
 }
 
 }  // namespace standin::base

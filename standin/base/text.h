@@ -36,7 +36,10 @@ std::string utf8ToServerCodePageBytes(std::string_view utf8);
 // Code-page bytes (BIGVARCHAR values from clients) to UTF-8; undecodable bytes become '?'.
 std::string serverCodePageBytesToUtf8(std::string_view bytes);
 
-// SQL LIKE with % and _ (and [ ] not supported), ignoring ASCII case.
-bool likeMatch(std::string_view text, std::string_view pattern);
+// SQL LIKE as the server's case-insensitive collation matches: % any run of characters, _ one
+// character, [abc] or [a-f] one of a set, [^...] one not in it, and the `escape` character (a
+// single character, when given) making the next one stand for itself. Case is ignored for ASCII
+// letters.
+bool likeMatch(std::string_view text, std::string_view pattern, std::string_view escape = {});
 
 }  // namespace standin::base

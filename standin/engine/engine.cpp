@@ -9,6 +9,7 @@
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
 #include "standin/features/agent_jobs.h"
+#include "standin/features/backup_history.h"
 #include "standin/features/msdb.h"
 
 namespace standin::engine {
@@ -48,6 +49,7 @@ void Engine::Impl::open() {
   if (auto m = catalog.find("msdb")) {
     auto db = storage::Database::open(m->file, false);
     features::ensureAgentTables(db.get(), version.year);
+    features::ensureBackupHistoryTables(db.get(), version.year);
   }
   setupPassword();
 }
@@ -114,6 +116,7 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->computerName = impl_->config.computerName.empty() ? localComputerName() : impl_->config.computerName;
   impl_->instanceName = impl_->config.instanceName;
   impl_->clock = impl_->config.clock;
+  impl_->clockOffsetSeconds = impl_->config.clockOffset.count();
   try {
     impl_->open();
   } catch (const std::exception& e) {
@@ -154,6 +157,15 @@ bool Engine::saPasswordGenerated() const { return impl_->passwordGenerated; }
 std::string Engine::serverName() const { return impl_->serverName(); }
 const std::filesystem::path& Engine::dataDir() const { return impl_->config.dataDir; }
 int Engine::activeSessions() const { return impl_->sessions.load(); }
+
+void Engine::setClockOffset(std::chrono::seconds offset) {
+  impl_->clockOffsetSeconds = offset.count();
+  wakeAgent();  // its next run may have come, or gone
+}
+
+std::chrono::seconds Engine::clockOffset() const {
+  return std::chrono::seconds(impl_->clockOffsetSeconds.load());
+}
 
 std::vector<std::string> Engine::databases() const {
   std::vector<std::string> out;

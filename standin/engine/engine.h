@@ -36,6 +36,9 @@ struct EngineConfig {
   bool createSample = true;
   // The time GETDATE() and the Agent go by; empty = this computer's local time.
   std::function<sql::DateTime()> clock;
+  // Moves that clock, and every date the server gives or records (GETDATE(), backups, their
+  // history, the Agent): negative for an earlier day.
+  std::chrono::seconds clockOffset{0};
   // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second).
   bool startAgent = true;
 };
@@ -83,6 +86,10 @@ class Engine {
   std::vector<std::string> databases() const;
   std::optional<std::filesystem::path> databaseFile(const std::string& name) const;
   int activeSessions() const;
+
+  // The clock offset of EngineConfig, changed while the server runs (for requests after this).
+  void setClockOffset(std::chrono::seconds offset);
+  std::chrono::seconds clockOffset() const;
 
   // Direct access to a database's SQLite file for set-up and inspection (SQLite dialect).
   // Throws std::runtime_error on failure.

@@ -48,7 +48,7 @@ struct Prepared {
   std::string statement;
 };
 
-struct Session::Impl : sql::Environment {
+struct Session::Impl {
   std::shared_ptr<Engine::Impl> engine;
   int spid = 0;
   std::string login;
@@ -62,13 +62,17 @@ struct Session::Impl : sql::Environment {
   int tranCount = 0;
   std::string descriptor = std::string(8, '\0');
   bool nocount = false;
+  sql::DateOrder dateOrder = sql::DateOrder::Mdy;  // SET DATEFORMAT
   std::int64_t rowcount = 0;
   int lastError = 0;
   std::map<int, Prepared> prepared;
   int nextHandle = 1;
-  int nesting = 0;  // batches running inside batches (EXEC of a string, sp_executesql)
+  int nesting = 0;            // batches running inside batches (EXEC of a string, sp_executesql)
+  int tableVariables = 0;     // declared and not yet dropped, in every running batch
+  int nextTableVariable = 1;  // names their tables apart
+  bool inInsertExec = false;  // INSERT ... EXEC is running (it cannot nest)
 
-  ~Impl() override;
+  ~Impl();
 
   // --- running ---
   struct Exec {
@@ -78,10 +82,27 @@ struct Session::Impl : sql::Environment {
     bool inProcedure = false;
     bool stop = false;
     int line = 1;
+    // BREAK or CONTINUE met: the statements around it end up to their WHILE.
+    enum class Jump { None, Break, Continue } jump = Jump::None;
   };
   void runBatchText(Exec& x, std::string_view sql);
   void runStatement(Exec& x, const sql::Statement& s);
   void dispatch(Exec& x, const sql::Statement& s);
+  // One statement of each kind (statements.cpp).
+  void runBlock(Exec& x, const sql::Statement& s);
+  void runIf(Exec& x, const sql::Statement& s);
+  void runDeclare(Exec& x, const sql::Statement& s);
+  void runSetVariable(Exec& x, const sql::Statement& s);
+  void runSetOption(Exec& x, const sql::Statement& s);
+  void runSelectWithoutTable(Exec& x, const sql::Statement& s);
+  void runPrint(Exec& x, const sql::Statement& s);
+  void runRaiserror(Exec& x, const sql::Statement& s);
+  void runWaitfor(Exec& x, const sql::Statement& s);
+  void runExec(Exec& x, const sql::Statement& s);
+  void runExecString(Exec& x, const sql::Statement& s);
+  void runWhile(Exec& x, const sql::Statement& s);
+  void runSelectAssign(Exec& x, const sql::Statement& s);
+  void runInsert(Exec& x, const sql::Statement& s);
   void checkCancel(Exec& x);
 
   void message(Exec& x, int number, int severity, std::string text, int state = 1);
@@ -90,13 +111,11 @@ struct Session::Impl : sql::Environment {
 
   // --- expressions: the evaluator over the request's variables, and the session's own values
   // (session_functions.cpp) ---
-  sql::TypedValue eval(Exec& x, const sql::Expr& e) { return sql::Evaluator(x.vars, *this).eval(e); }
-  std::string evalText(Exec& x, const sql::Expr& e) { return sql::Evaluator(x.vars, *this).evalText(e); }
-  void assign(Exec& x, const std::string& name, const sql::TypedValue& v, int line) {
-    sql::Evaluator(x.vars, *this).assign(name, v, line);
-  }
-  sql::TypedValue global(const sql::Expr& e) override;
-  std::optional<sql::TypedValue> sessionFunction(const sql::Expr& e, sql::Evaluator& evaluator) override;
+  sql::TypedValue eval(Exec& x, const sql::Expr& e);
+  std::string evalText(Exec& x, const sql::Expr& e);
+  void assign(Exec& x, const std::string& name, const sql::TypedValue& v, int line);
+  sql::TypedValue global(const sql::Expr& e);
+  std::optional<sql::TypedValue> sessionFunction(const sql::Expr& e, sql::Evaluator& evaluator);
 
   // --- storage ---
   storage::Database& connection();
@@ -105,7 +124,28 @@ struct Session::Impl : sql::Environment {
   void detachDatabase(const std::string& name);  // not while a transaction is open
   void detachAll();                              // likewise
   void runPassthrough(Exec& x, const sql::Statement& s);
+  // A query on this connection (tokens rewritten for SQLite first): its rows, typed as SQL
+  // Server types them.
+  sql::ResultSet query(Exec& x, const std::vector<sql::Token>& tokens);
+  // A statement's tokens as SQLite text, variables bound, table variables named by their tables.
+  struct StorageText {
+    std::string text;
+    std::vector<sql::Value> binds;
+  };
+  StorageText storageText(Exec& x, const std::vector<sql::Token>& tokens,
+                          sql::StatementDone::Command command);
   void useDatabase(Exec& x, const std::string& name);
+
+  // --- table variables (table_variables.cpp) ---
+  void declareTable(Exec& x, const sql::Declaration& d);
+  // Drops the tables of the table variables of a batch's scope as the batch ends.
+  void dropTables(sql::Scope& vars);
+  // Adds rows to a table variable: each value converted to its column as an INSERT does.
+  std::int64_t insertRows(Exec& x, const std::string& variable, const std::vector<std::string>& columns,
+                          const std::vector<sql::TypedValue>& values, std::size_t width, int line);
+  // INSERT ... EXEC into a table of a database: each row bound to one INSERT on the connection.
+  std::int64_t insertIntoTable(Exec& x, const sql::Statement& s, const std::vector<sql::TypedValue>& values,
+                               std::size_t width);
   std::string currentDb() const { return db ? db->name() : std::string("master"); }
 
   // --- transactions ---
@@ -122,6 +162,21 @@ struct Session::Impl : sql::Environment {
   void runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
                          std::vector<ProcArg>& args, std::size_t firstValue,
                          std::vector<sql::ReturnValue>& outputs);
+};
+
+// What the evaluator asks of the session, for one running batch (its variables and output).
+class BatchEnvironment final : public sql::Environment {
+ public:
+  BatchEnvironment(Session::Impl& session, Session::Impl::Exec& x) : session_(session), x_(x) {}
+  sql::TypedValue global(const sql::Expr& e) override { return session_.global(e); }
+  std::optional<sql::TypedValue> sessionFunction(const sql::Expr& e, sql::Evaluator& evaluator) override {
+    return session_.sessionFunction(e, evaluator);
+  }
+  sql::ResultSet subquery(const sql::Expr& e) override { return session_.query(x_, e.query); }
+
+ private:
+  Session::Impl& session_;
+  Session::Impl::Exec& x_;
 };
 
 // A statement or procedure of the features folder running in a session.

@@ -4,6 +4,7 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
+#include "standin/features/file_procedures.h"
 #include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 
@@ -244,7 +245,8 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
     argForDecl[static_cast<std::size_t>(target)] = static_cast<int>(i);
   }
   for (std::size_t d = 0; d < decls.size(); ++d) {
-    Variable v{decls[d].type, std::monostate{}};
+    Variable v;
+    v.type = decls[d].type;
     if (argForDecl[d] >= 0) {
       const auto& a = args[static_cast<std::size_t>(argForDecl[d])];
       if (!a.isDefault) v.value = sql::convert(a.value, decls[d].type, -1, 1).value;
@@ -265,6 +267,7 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
 
 BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
                                    const CancelCheck& cancel) {
+  const sql::DateOrderScope order(impl_->dateOrder);
   BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
@@ -286,6 +289,12 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
                                                               : equalsIgnoreCase(database, "msdb"))) {
       StatementContext c(*impl_, x);
       status = features::callAgentProcedure(c, proc, args, outputs);
+    } else if (features::isFileProcedure(proc, impl_->engine->version.year)) {
+      if (!(database.empty() ? equalsIgnoreCase(impl_->currentDb(), "master")
+                             : equalsIgnoreCase(database, "master")))
+        throw SqlError(2812, 16, "Could not find stored procedure '" + std::string(name) + "'.");
+      StatementContext c(*impl_, x);
+      status = features::callFileProcedure(c, proc, args);
     } else {
       status = impl_->callProc(x, proc, args, outputs);
     }

@@ -1,12 +1,7 @@
-#include <chrono>
-#include <cmath>
-#include <cstring>
-#include <thread>
+#include <algorithm>
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/maintenance.h"
-#include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 #include "standin/storage/passthrough.h"
 #include "standin/storage/rewrite.h"
@@ -21,23 +16,16 @@ using sql::Column;
 using sql::DateTime;
 using sql::EnvChange;
 using sql::Expr;
-using sql::isNull;
 using sql::Message;
-using sql::ProcedureDone;
 using sql::ResultSet;
-using sql::ReturnStatus;
-using sql::ReturnValue;
 using sql::Row;
 using sql::Scope;
 using sql::SqlError;
 using sql::SqlErrors;
-using sql::SqlType;
 using sql::Statement;
 using sql::StatementDone;
 using sql::Token;
-using sql::TypedValue;
 using sql::Value;
-using sql::valueToText;
 using sql::Variable;
 
 // ---------- public wrapper ----------
@@ -58,6 +46,7 @@ const Session::CancelCheck kNoCancel = [] { return false; };
 }
 
 BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  const sql::DateOrderScope order(impl_->dateOrder);
   BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
@@ -170,10 +159,34 @@ void Session::Impl::runBatchText(Exec& x, std::string_view text) {
     Nest(const Nest&) = delete;
     Nest& operator=(const Nest&) = delete;
   } nest(nesting);
+  // The batch's table variables end with it, however it ends.
+  struct DropTablesAtEnd {
+    DropTablesAtEnd(Session::Impl& s, Scope& v) : session(s), vars(v) {}
+    ~DropTablesAtEnd() { session.dropTables(vars); }
+    DropTablesAtEnd(const DropTablesAtEnd&) = delete;
+    DropTablesAtEnd& operator=(const DropTablesAtEnd&) = delete;
+    Session::Impl& session;
+    Scope& vars;
+  } dropTablesAtEnd(*this, x.vars);
   for (const auto& s : statements) {
     if (x.stop || x.out.cancelled) break;
     runStatement(x, *s);
   }
+}
+
+sql::TypedValue Session::Impl::eval(Exec& x, const Expr& e) {
+  BatchEnvironment environment(*this, x);
+  return sql::Evaluator(x.vars, environment).eval(e);
+}
+
+std::string Session::Impl::evalText(Exec& x, const Expr& e) {
+  BatchEnvironment environment(*this, x);
+  return sql::Evaluator(x.vars, environment).evalText(e);
+}
+
+void Session::Impl::assign(Exec& x, const std::string& name, const sql::TypedValue& v, int line) {
+  BatchEnvironment environment(*this, x);
+  sql::Evaluator(x.vars, environment).assign(name, v, line);
 }
 
 namespace {
@@ -186,13 +199,14 @@ bool abortsBatch(int number) {
 }  // namespace
 
 void Session::Impl::runStatement(Exec& x, const Statement& s) {
-  if (x.stop) return;
+  if (x.stop || x.jump != Exec::Jump::None) return;
   checkCancel(x);
   const int savedLine = x.line;
   x.line = s.line;
   try {
     dispatch(x, s);
-    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If) lastError = 0;
+    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
+      lastError = 0;
   } catch (const SqlError& e) {
     Message m = e.message;
     if (m.line <= 1) m.line = s.line;
@@ -225,253 +239,6 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     lastError = 50000;
   }
   x.line = savedLine;
-}
-
-void Session::Impl::dispatch(Exec& x, const Statement& s) {
-  using K = Statement::Kind;
-  switch (s.kind) {
-    case K::Block:
-      for (const auto& inner : s.body) {
-        if (x.stop) break;
-        runStatement(x, *inner);
-      }
-      return;
-    case K::If: {
-      const bool cond = sql::truthy(eval(x, *s.condition));
-      if (cond) {
-        runStatement(x, *s.body[0]);
-      } else if (s.body.size() > 1) {
-        runStatement(x, *s.body[1]);
-      }
-      return;
-    }
-    case K::Declare:
-      for (const auto& d : s.declarations) {
-        if (x.vars.count(d.name))
-          throw SqlError(
-              134, 15,
-              "The variable name '" + d.name +
-                  "' has already been declared. Variable names must be unique within a query batch or "
-                  "stored procedure.");
-        x.vars[d.name] = Variable{d.type, std::monostate{}};
-        if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
-      }
-      return;
-    case K::SetVariable: {
-      auto it = x.vars.find(s.name);
-      if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + s.name + "\".");
-      TypedValue v = eval(x, *s.value);
-      if (s.op != "=")
-        v = sql::binaryOp(s.op.substr(0, 1), TypedValue{it->second.type, it->second.value}, v, s.line);
-      assign(x, s.name, v, s.line);
-      return;
-    }
-    case K::SetOption: {
-      const bool on = !s.tokens.empty() && s.tokens[0].is("ON");
-      if (s.name == "NOCOUNT") nocount = on;
-      if (s.name == "IMPLICIT_TRANSACTIONS" && on)
-        throw SqlError(50000, 16, "The stand-in server does not support SET IMPLICIT_TRANSACTIONS ON.");
-      if (s.name == "LANGUAGE" && !s.tokens.empty() && !equalsIgnoreCase(s.tokens[0].text, "us_english") &&
-          !equalsIgnoreCase(s.tokens[0].text, "english"))
-        throw SqlError(
-            2732, 16,
-            "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
-      return;
-    }
-    case K::Select: {
-      const bool pass = !s.condition || sql::truthy(eval(x, *s.condition));
-      if (!s.items.empty() && !s.items[0].assignTo.empty()) {
-        if (pass) {
-          for (const auto& item : s.items) assign(x, item.assignTo, eval(x, *item.expr), s.line);
-        }
-        rowcount = pass ? 1 : 0;
-        done(x, false, rowcount, StatementDone::Command::Select);
-        return;
-      }
-      ResultSet rs;
-      Row row;
-      for (const auto& item : s.items) {
-        TypedValue v = eval(x, *item.expr);
-        Column c;
-        c.name = item.hasAlias ? item.alias : std::string();
-        c.type = v.type;
-        if (c.type.isString() && c.type.length == 0) c.type.length = 1;
-        c.nullable = true;
-        rs.columns.push_back(c);
-        row.push_back(v.value);
-      }
-      if (pass) rs.rows.push_back(std::move(row));
-      rowcount = static_cast<std::int64_t>(rs.rows.size());
-      x.out.items.push_back(std::move(rs));
-      done(x, false, rowcount, StatementDone::Command::Select);
-      return;
-    }
-    case K::Passthrough:
-      runPassthrough(x, s);
-      return;
-    case K::Use:
-      useDatabase(x, evalText(x, *s.target));
-      return;
-    case K::Print: {
-      const TypedValue v = eval(x, *s.value);
-      message(x, 0, 0,
-              isNull(v.value) ? std::string()
-                              : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
-      return;
-    }
-    case K::Raiserror: {
-      const std::string format = evalText(x, *s.values[0]);
-      const TypedValue sev = sql::convert(eval(x, *s.values[1]), SqlType::integer(), 0, s.line);
-      const TypedValue st = sql::convert(eval(x, *s.values[2]), SqlType::integer(), 0, s.line);
-      int severity = isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
-      severity = std::clamp(severity, 0, 18);
-      const int state = isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
-      // printf-style substitution of %s, %d, %i, %u with the remaining arguments
-      std::string text;
-      std::size_t argIndex = 3;
-      for (std::size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size()) {
-          std::size_t j = i + 1;
-          while (j < format.size() && std::strchr("-+ #0123456789.lh", format[j])) ++j;
-          if (j < format.size() && std::strchr("sdiuxXo", format[j])) {
-            if (argIndex < s.values.size())
-              text += valueToText(eval(x, *s.values[argIndex++]).value);
-            else
-              text += "(null)";
-            i = j;
-            continue;
-          }
-          if (format[i + 1] == '%') {
-            text.push_back('%');
-            ++i;
-            continue;
-          }
-        }
-        text.push_back(format[i]);
-      }
-      message(x, 50000, severity == 10 ? 0 : severity, text, state);
-      if (severity > 10) {
-        done(x, true);
-        lastError = 50000;
-      }
-      return;
-    }
-    case K::Waitfor: {
-      const std::string text = evalText(x, *s.value);
-      int h = 0, m = 0, sec = 0, ms = 0;
-      const int n = std::sscanf(text.c_str(), "%d:%d:%d.%d", &h, &m, &sec, &ms);
-      if (n < 2 || h < 0 || m < 0 || m > 59 || sec < 0 || sec > 59)
-        throw SqlError(148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.");
-      auto delay = std::chrono::milliseconds(((h * 60LL + m) * 60LL + sec) * 1000LL + ms);
-      if (s.waitForTime) {
-        const DateTime now = DateTime::now();
-        const std::int64_t nowMs = (static_cast<std::int64_t>(now.ticks) * 1000) / 300;
-        std::int64_t target = ((h * 60LL + m) * 60LL + sec) * 1000LL;
-        if (target < nowMs) target += 24LL * 3600 * 1000;
-        delay = std::chrono::milliseconds(target - nowMs);
-      }
-      const auto until = std::chrono::steady_clock::now() + delay;
-      while (std::chrono::steady_clock::now() < until) {
-        checkCancel(x);
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
-      }
-      return;
-    }
-    case K::Exec: {
-      std::vector<ProcArg> args;
-      for (const auto& a : s.args) {
-        ProcArg pa;
-        pa.name = a.name;
-        pa.output = a.output;
-        pa.isDefault = a.isDefault;
-        if (a.value) {
-          if (a.output && a.value->kind == Expr::Kind::Variable) {
-            auto it = x.vars.find(a.value->name);
-            if (it == x.vars.end())
-              throw SqlError(137, 15, "Must declare the scalar variable \"" + a.value->name + "\".");
-            pa.value = TypedValue{it->second.type, it->second.value};
-          } else {
-            pa.value = eval(x, *a.value);
-          }
-        }
-        args.push_back(std::move(pa));
-      }
-      const std::string procName = toLowerAscii(s.name);
-      // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
-      const bool agentProc =
-          features::isAgentProcedure(procName) &&
-          (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
-      if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) &&
-          !equalsIgnoreCase(s.op, "master"))
-        throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
-      std::vector<ReturnValue> outputs;
-      const bool wasInProc = x.inProcedure;
-      x.inProcedure = true;
-      const std::size_t before = x.out.items.size();
-      int status = 0;
-      try {
-        if (agentProc) {
-          StatementContext c(*this, x);
-          status = features::callAgentProcedure(c, procName, args, outputs);
-        } else {
-          status = callProc(x, procName, args, outputs);
-        }
-      } catch (...) {
-        x.inProcedure = wasInProc;
-        throw;
-      }
-      x.inProcedure = wasInProc;
-      bool failed = false;
-      for (std::size_t i = before; i < x.out.items.size(); ++i)
-        if (const auto* m = std::get_if<Message>(&x.out.items[i]); m && m->isError()) failed = true;
-      // Output parameters go back into the caller's variables.
-      for (std::size_t i = 0; i < s.args.size(); ++i) {
-        if (!s.args[i].output || !s.args[i].value || s.args[i].value->kind != Expr::Kind::Variable) continue;
-        assign(x, s.args[i].value->name, args[i].value, s.line);
-      }
-      if (!s.returnVariable.empty())
-        assign(x, s.returnVariable, TypedValue{SqlType::integer(), std::int64_t{status}}, s.line);
-      x.out.items.push_back(ReturnStatus{status});
-      x.out.items.push_back(ProcedureDone{failed});
-      return;
-    }
-    case K::ExecString: {
-      const std::string text = evalText(x, *s.value);
-      Scope inner;
-      Exec nested{x.out, x.cancel, inner, x.inProcedure};
-      runBatchText(nested, text);
-      return;
-    }
-    case K::BeginTran:
-      begin(x);
-      return;
-    case K::CommitTran:
-      commit(x);
-      return;
-    case K::RollbackTran:
-      rollback(x);
-      return;
-    case K::BackupDatabase:
-    case K::BackupLog:
-    case K::RestoreDatabase:
-    case K::RestoreVerify:
-    case K::RestoreHeaderOnly:
-    case K::RestoreFileListOnly:
-    case K::DbccShrinkDatabase:
-    case K::Dbcc:
-    case K::CreateDatabase:
-    case K::DropDatabase: {
-      StatementContext c(*this, x);
-      features::runMaintenance(c, s);
-      return;
-    }
-    case K::Return:
-      x.stop = true;
-      return;
-    case K::Unsupported:
-      throw SqlError(50000, 16, "The stand-in server does not support this statement.");
-  }
 }
 
 // ---------- transactions ----------
@@ -558,6 +325,10 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
   if (acq == storage::Catalog::Acquire::Restoring)
     throw SqlError(927, 14, "Database '" + name + "' cannot be opened. It is in the middle of a restore.");
   const std::string old = currentDb();
+  // Table variables live on the connection, which another database needs anew.
+  if (tableVariables > 0 && (!db || db->file() != file))
+    throw SqlError(50000, 16,
+                   "The stand-in server cannot change the database while a table variable is declared.");
   auto lease = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
   if (!db || db->file() != file) {
     conn.reset();
@@ -624,14 +395,14 @@ bool isNameToken(const Token& t) {
 
 }  // namespace
 
-void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
-  // Data statements keep T-SQL's meaning of +, CONVERT and SUBSTRING; table definitions stay
-  // plain SQLite, so the files remain readable without the stand-in's functions.
-  const auto toks =
-      s.command == StatementDone::Command::Other ? s.tokens : storage::rewriteForStorage(s.tokens);
-  std::string text;
-  std::vector<Value> binds;
-  std::optional<std::string> limit;
+Session::Impl::StorageText Session::Impl::storageText(Exec& x, const std::vector<Token>& tokens,
+                                                      StatementDone::Command command) {
+  // Data statements keep T-SQL's meaning of +, CONVERT, the built-in functions and TOP; table
+  // definitions stay plain SQLite, so the files remain readable without the stand-in's functions.
+  const bool data = command != StatementDone::Command::Other;
+  const auto toks = data ? storage::rewriteForStorage(tokens) : tokens;
+  StorageText out;
+  std::string& text = out.text;
   auto append = [&](const std::string& piece) {
     if (!text.empty()) text.push_back(' ');
     text += piece;
@@ -665,13 +436,25 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     switch (t.kind) {
       case Token::Kind::Variable:
       case Token::Kind::GlobalVariable: {
+        if (t.kind == Token::Kind::Variable) {
+          // A table variable is its table, named apart from every other one.
+          const auto it = x.vars.find(toLowerAscii(t.text));
+          if (it != x.vars.end() && it->second.isTable) {
+            append("temp." + storage::quoteIdentifier(it->second.storageTable));
+            break;
+          }
+          const Token* before = i > 0 ? &toks[i - 1] : nullptr;
+          if (before && (before->is("FROM") || before->is("JOIN") || before->is("INTO") ||
+                         before->is("UPDATE") || before->is("DELETE")))
+            throw SqlError(1087, 15, "Must declare the table variable \"" + toLowerAscii(t.text) + "\".");
+        }
         Expr e;
         e.kind = t.kind == Token::Kind::Variable ? Expr::Kind::Variable : Expr::Kind::Global;
         e.name = t.kind == Token::Kind::Variable ? toLowerAscii(t.text) : toUpperAscii(t.text);
         e.line = t.line;
         Value v = eval(x, e).value;
         if (const auto* dt = std::get_if<DateTime>(&v)) v = dt->iso();
-        binds.push_back(v);
+        out.binds.push_back(v);
         append("?");
         break;
       }
@@ -681,23 +464,17 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
       case Token::Kind::QuotedIdentifier:
         append(storage::quoteIdentifier(t.text));
         break;
-      case Token::Kind::Identifier:
-        if (t.is("TOP") && i + 1 < toks.size()) {
-          std::size_t j = i + 1;
-          const bool paren = toks[j].isSymbol("(");
-          if (paren) ++j;
-          if (j < toks.size() && toks[j].kind == Token::Kind::Number) {
-            limit = toks[j].text;
-            i = paren ? j + 1 : j;
-            break;
-          }
-        }
-        if ((t.is("GETDATE") || t.is("SYSDATETIME")) && i + 2 < toks.size() && toks[i + 1].isSymbol("(") &&
-            toks[i + 2].isSymbol(")")) {
-          if (s.command == StatementDone::Command::Other) {
-            append("strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
+      case Token::Kind::Identifier: {
+        const bool call = i + 2 < toks.size() && toks[i + 1].isSymbol("(") && toks[i + 2].isSymbol(")");
+        if ((t.is("GETDATE") || t.is("SYSDATETIME") || t.is("GETUTCDATE") || t.is("SYSUTCDATETIME")) &&
+            call) {
+          const bool utc = t.is("GETUTCDATE") || t.is("SYSUTCDATETIME");
+          if (!data) {
+            append(utc ? "strftime('%Y-%m-%d %H:%M:%f', 'now')"
+                       : "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')");  // a column default
           } else {
-            binds.push_back(engine->now().iso());
+            out.binds.emplace_back(std::in_place_type<std::string>,
+                                   (utc ? engine->utcNow() : engine->now()).iso());
             append("?");
           }
           i += 2;
@@ -712,12 +489,13 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
           append("IFNULL");
           break;
         }
-        if (t.is("LEN")) {
+        if (t.is("LEN") && !data) {
           append("LENGTH");
           break;
         }
         append(t.raw);
         break;
+      }
       case Token::Kind::Symbol:
         if (t.text == "!<") {
           append(">=");
@@ -731,72 +509,118 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
         append(t.raw);
     }
   }
-  if (limit) append("LIMIT " + *limit);
+  return out;
+}
 
+namespace {
+
+// A statement compiled on a connection; the databases attached for it are detached again once
+// it has run (unless a transaction may still hold their writes).
+struct CompiledStatement {
+  Session::Impl& session;
+  std::optional<storage::Statement> statement;
+  CompiledStatement(Session::Impl& s, sqlite3* db, const std::string& text, const std::vector<Token>& toks)
+      : session(s) {
+    try {
+      statement.emplace(db, text);
+    } catch (const storage::Error& e) {
+      if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
+      // The statement ends too early: SQL Server names its last word.
+      const Token& last = toks.back();
+      if (last.kind == Token::Kind::Identifier && sql::isReservedKeyword(last.text))
+        throw SqlError(156, 15, "Incorrect syntax near the keyword '" + last.text + "'.");
+      throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
+    }
+    std::string_view tail = statement->tail();
+    while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
+    if (!tail.empty())
+      throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
+  }
+  ~CompiledStatement() {
+    if (session.attached.empty() || session.tranCount > 0 || !session.conn) return;
+    statement.reset();
+    session.detachAll();
+  }
+  CompiledStatement(const CompiledStatement&) = delete;
+  CompiledStatement& operator=(const CompiledStatement&) = delete;
+};
+
+}  // namespace
+
+sql::ResultSet Session::Impl::query(Exec& x, const std::vector<Token>& tokens) {
+  const StorageText st = storageText(x, tokens, StatementDone::Command::Select);
   auto& c = connection();
   storage::ProgressGuard progress(c.get(), x.cancel);
-  std::optional<storage::Statement> compiled;
-  try {
-    compiled.emplace(c.get(), text);
-  } catch (const storage::Error& e) {
-    if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
-    // The statement ends too early: SQL Server names its last word.
-    const Token& last = toks.back();
-    if (last.kind == Token::Kind::Identifier && sql::isReservedKeyword(last.text))
-      throw SqlError(156, 15, "Incorrect syntax near the keyword '" + last.text + "'.");
-    throw SqlError(102, 15, "Incorrect syntax near '" + last.text + "'.");
+  CompiledStatement compiled(*this, c.get(), st.text, tokens);
+  storage::Statement& q = *compiled.statement;
+  for (std::size_t k = 0; k < st.binds.size(); ++k) q.bind(static_cast<int>(k + 1), st.binds[k]);
+  const int columns = q.columnCount();
+  ResultSet rs;
+  while (q.step()) {
+    Row row;
+    for (int col = 0; col < columns; ++col) row.push_back(q.value(col));
+    rs.rows.push_back(std::move(row));
+    if ((rs.rows.size() & 255) == 0) checkCancel(x);
   }
-  storage::Statement& st = *compiled;
-  struct DetachAfter {
-    Session::Impl& self;
-    std::optional<storage::Statement>& statement;
-    ~DetachAfter() {
-      if (self.attached.empty() || self.tranCount > 0 || !self.conn) return;
-      statement.reset();
-      self.detachAll();
+  for (int col = 0; col < columns; ++col) {
+    Column column;
+    const char* name = sqlite3_column_name(q.get(), col);
+    column.name = name ? name : "";
+    column.type =
+        storage::columnType(sqlite3_column_decltype(q.get(), col), rs.rows, static_cast<std::size_t>(col));
+    rs.columns.push_back(column);
+  }
+  for (auto& row : rs.rows)
+    for (std::size_t col = 0; col < row.size(); ++col)
+      row[col] = storage::conformValue(row[col], rs.columns[col].type);
+  // A computed column without an alias has no name in SQL Server.
+  for (std::size_t col = 0; col < rs.columns.size(); ++col) {
+    const char* origin = sqlite3_column_origin_name(q.get(), static_cast<int>(col));
+    if (!origin) {
+      bool aliased = false;
+      for (std::size_t k = 0; k + 1 < tokens.size(); ++k)
+        if (tokens[k].is("AS") && equalsIgnoreCase(tokens[k + 1].text, rs.columns[col].name)) aliased = true;
+      if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
     }
-  } detach{*this, compiled};
-  std::string_view tail = st.tail();
-  while (!tail.empty() && (tail.front() == ' ' || tail.front() == ';')) tail.remove_prefix(1);
-  if (!tail.empty())
-    throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
-  for (std::size_t k = 0; k < binds.size(); ++k) st.bind(static_cast<int>(k + 1), binds[k]);
-  const int columns = st.columnCount();
-  if (columns > 0) {
+  }
+  return rs;
+}
+
+void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
+  if (s.command == StatementDone::Command::Select) {
+    ResultSet rs = query(x, s.tokens);
+    rowcount = static_cast<std::int64_t>(rs.rows.size());
+    x.out.items.push_back(std::move(rs));
+    done(x, false, rowcount, StatementDone::Command::Select);
+    return;
+  }
+  const StorageText st = storageText(x, s.tokens, s.command);
+  auto& c = connection();
+  storage::ProgressGuard progress(c.get(), x.cancel);
+  CompiledStatement compiled(*this, c.get(), st.text, s.tokens);
+  storage::Statement& statement = *compiled.statement;
+  for (std::size_t k = 0; k < st.binds.size(); ++k) statement.bind(static_cast<int>(k + 1), st.binds[k]);
+  if (statement.columnCount() > 0) {
+    // A statement that is no SELECT but gives rows (PRAGMA, ...): its rows as they come.
     ResultSet rs;
-    while (st.step()) {
+    while (statement.step()) {
       Row row;
-      for (int col = 0; col < columns; ++col) row.push_back(st.value(col));
+      for (int col = 0; col < statement.columnCount(); ++col) row.push_back(statement.value(col));
       rs.rows.push_back(std::move(row));
-      if ((rs.rows.size() & 255) == 0) checkCancel(x);
     }
-    for (int col = 0; col < columns; ++col) {
-      Column column;
-      const char* name = sqlite3_column_name(st.get(), col);
-      column.name = name ? name : "";
-      column.type =
-          storage::columnType(sqlite3_column_decltype(st.get(), col), rs.rows, static_cast<std::size_t>(col));
-      rs.columns.push_back(column);
-    }
-    for (auto& row : rs.rows)
-      for (std::size_t col = 0; col < row.size(); ++col)
-        row[col] = storage::conformValue(row[col], rs.columns[col].type);
-    // A computed column without an alias has no name in SQL Server.
-    for (std::size_t col = 0; col < rs.columns.size(); ++col) {
-      const char* origin = sqlite3_column_origin_name(st.get(), static_cast<int>(col));
-      if (!origin) {
-        bool aliased = false;
-        for (std::size_t k = 0; k + 1 < toks.size(); ++k)
-          if (toks[k].is("AS") && equalsIgnoreCase(toks[k + 1].text, rs.columns[col].name)) aliased = true;
-        if (!aliased && rs.columns[col].name.find('(') != std::string::npos) rs.columns[col].name.clear();
-      }
+    for (int col = 0; col < statement.columnCount(); ++col) {
+      const char* name = sqlite3_column_name(statement.get(), col);
+      rs.columns.push_back(Column{name ? name : "",
+                                  storage::columnType(sqlite3_column_decltype(statement.get(), col), rs.rows,
+                                                      static_cast<std::size_t>(col)),
+                                  true});
     }
     rowcount = static_cast<std::int64_t>(rs.rows.size());
     x.out.items.push_back(std::move(rs));
     done(x, false, rowcount, StatementDone::Command::Select);
     return;
   }
-  st.step();
+  statement.step();
   if (s.command == StatementDone::Command::Insert || s.command == StatementDone::Command::Update ||
       s.command == StatementDone::Command::Delete) {
     rowcount = sqlite3_changes(c.get());

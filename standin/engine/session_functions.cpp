@@ -58,6 +58,10 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     evaluator.requireArguments(e, 0, 0);
     return TypedValue{SqlType{K::DateTime, 0}, engine->now()};
   }
+  if (f == "GETUTCDATE" || f == "SYSUTCDATETIME") {
+    evaluator.requireArguments(e, 0, 0);
+    return TypedValue{SqlType{K::DateTime, 0}, engine->utcNow()};
+  }
   if (f == "DB_NAME") {
     evaluator.requireArguments(e, 0, 1);
     if (n == 0) return TypedValue{sysname, currentDb()};

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "standin/base/byte_reader.h"
 #include "standin/base/private_files.h"
 
 namespace standin::features {
@@ -25,46 +26,14 @@ void putString(std::string& out, std::string_view s) {
   out.append(s);
 }
 
-class Reader {
- public:
-  explicit Reader(std::string_view data) : d_(data) {}
-  bool has(std::size_t n) const { return d_.size() - pos_ >= n; }
-  std::size_t pos() const { return pos_; }
-  std::size_t left() const { return d_.size() - pos_; }
-  std::uint32_t u32() {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i)
-      v |= static_cast<std::uint32_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
-           << (8 * i);
-    pos_ += 4;
-    return v;
-  }
-  std::uint64_t u64() {
-    std::uint64_t v = 0;
-    for (int i = 0; i < 8; ++i)
-      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
-           << (8 * i);
-    pos_ += 8;
-    return v;
-  }
-  std::string_view bytes(std::size_t n) {
-    const auto v = d_.substr(pos_, n);
-    pos_ += n;
-    return v;
-  }
-  // u32 length + text; false when it does not fit.
-  bool string(std::string& out) {
-    if (!has(4)) return false;
-    const std::uint32_t n = u32();
-    if (!has(n)) return false;
-    out = std::string(bytes(n));
-    return true;
-  }
-
- private:
-  std::string_view d_;
-  std::size_t pos_ = 0;
-};
+// u32 length + text; false when it does not fit.
+bool readString(base::ByteReader& r, std::string& out) {
+  if (!r.has(4)) return false;
+  const std::uint32_t n = r.u32();
+  if (!r.has(n)) return false;
+  out = std::string(r.bytes(n));
+  return true;
+}
 
 // The files some backup holds now.
 struct HeldFiles {
@@ -140,7 +109,7 @@ std::string encodeBackupSet(const BackupSetInfo& info, std::string_view content)
 
 BackupReadResult decodeBackupSets(std::string_view bytes, bool withContent) {
   BackupReadResult result;
-  Reader r(bytes);
+  base::ByteReader r(bytes);
   if (bytes.empty()) {
     result.status = BackupReadStatus::NotABackup;
     return result;
@@ -181,10 +150,11 @@ BackupReadResult decodeBackupSets(std::string_view bytes, bool withContent) {
       return result;
     }
     BackupSet set;
-    Reader h(header);
+    base::ByteReader h(header);
     auto& info = set.info;
-    if (!h.string(info.databaseName) || !h.string(info.backupName) || !h.string(info.description) ||
-        !h.string(info.serverName) || !h.string(info.userName) || !h.has(24)) {
+    if (!readString(h, info.databaseName) || !readString(h, info.backupName) ||
+        !readString(h, info.description) || !readString(h, info.serverName) ||
+        !readString(h, info.userName) || !h.has(24)) {
       result.status = BackupReadStatus::Damaged;
       return result;
     }

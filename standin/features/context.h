@@ -2,6 +2,7 @@
 // the session they run in. The engine provides both; this folder never sees the engine itself.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -38,6 +39,9 @@ class Server {
   std::string computerName;
   std::string instanceName;              // empty or MSSQLSERVER for the default instance
   std::function<sql::DateTime()> clock;  // empty: this computer's local time
+  // Seconds the server's clock is moved by (tests: backups made on earlier days); every date
+  // the server gives or records goes by it.
+  std::atomic<std::int64_t> clockOffsetSeconds{0};
   storage::Catalog catalog;
 
   // The Agent: jobs running now (job_id -> who asked), finished runs, finished passes.
@@ -48,7 +52,11 @@ class Server {
   std::uint64_t agentPasses = 0;
 
   // GETDATE() and the Agent's time.
-  sql::DateTime now() const { return clock ? clock() : sql::DateTime::now(); }
+  sql::DateTime now() const {
+    return (clock ? clock() : sql::DateTime::now()).plusSeconds(clockOffsetSeconds);
+  }
+  // GETUTCDATE().
+  sql::DateTime utcNow() const { return sql::DateTime::utcNow().plusSeconds(clockOffsetSeconds); }
   // @@SERVERNAME: COMPUTER, or COMPUTER\INSTANCE for a named instance.
   std::string serverName() const;
 

@@ -10,6 +10,7 @@
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/features/backup_file.h"
+#include "standin/features/backup_history.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
 
@@ -212,6 +213,9 @@ void backupDatabase(Context& c, const Statement& s) {
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
 
+  // The edition the stand-in reports (SERVERPROPERTY('Edition')) compresses no backups.
+  if (s.option("COMPRESSION"))
+    terminate(what, {msg(1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on Express Edition.")});
   const bool init = s.option("INIT") || s.option("FORMAT");
   std::string setName;
   std::string description;
@@ -221,7 +225,7 @@ void backupDatabase(Context& c, const Statement& s) {
 
   const auto started = std::chrono::steady_clock::now();
   BackupSetInfo info;
-  info.startDate = DateTime::now();
+  info.startDate = c.server().now();
   const BackupFileLock fileLock(file);
   // NOINIT appends to the sets already there, kept byte for byte; media that does not read back
   // whole is refused rather than replaced, as that would lose every set on it.
@@ -262,10 +266,25 @@ void backupDatabase(Context& c, const Statement& s) {
   info.userName = c.loginName();
   info.position = position;
   info.serverYear = static_cast<std::uint32_t>(c.server().version.year);
-  info.finishDate = DateTime::now();
+  info.finishDate = c.server().now();
   info.contentSize = content.size();
   // Written beside the file and renamed over it: a backup that fails leaves the earlier sets.
   replaceFile(c, what, file, existing, encodeBackupSet(info, content));
+  BackupRecord record;
+  record.databaseName = entry->name;
+  record.databaseCreated = entry->created;
+  record.type = s.option("DIFFERENTIAL") ? 'I' : 'D';
+  record.name = setName;
+  record.description = description;
+  record.userName = c.loginName();
+  record.start = info.startDate;
+  record.finish = info.finishDate;
+  record.position = position;
+  record.size = content.size() + 8192;  // as RESTORE HEADERONLY gives BackupSize
+  record.copyOnly = s.option("COPY_ONLY") != nullptr;
+  record.checksums = s.option("CHECKSUM") != nullptr;
+  record.physicalDevice = std::filesystem::absolute(file).string();
+  recordBackup(c.server(), record);
 
   const std::string pos = std::to_string(position);
   if (step > 0)

@@ -21,6 +21,7 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     ec.computerName = computer;
     ec.instanceName = base::equalsIgnoreCase(name, "MSSQLSERVER") ? std::string() : name;
     ec.createSample = options_.createSample;
+    ec.clockOffset = options_.clockOffset;
     Instance inst;
     inst.name = name;
     inst.engine = std::make_unique<engine::Engine>(ec);
@@ -64,6 +65,39 @@ void Host::stop() {
   for (auto& inst : instances_) inst.server->stop();
 }
 
+void Host::setClockOffset(std::chrono::seconds offset) {
+  for (auto& inst : instances_) inst.engine->setClockOffset(offset);
+}
+
+std::optional<std::chrono::seconds> parseClockOffset(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 9) return std::nullopt;
+  long long n = 0;
+  for (std::size_t i = 0; i < digits; ++i) n = n * 10 + (text[i] - '0');
+  const std::string_view unit = text.substr(digits);
+  long long seconds = 0;
+  if (unit == "d") {
+    seconds = n * 86400;
+  } else if (unit == "h") {
+    seconds = n * 3600;
+  } else if (unit == "m") {
+    seconds = n * 60;
+  } else if (unit == "s" || unit.empty()) {
+    seconds = n;
+  } else {
+    return std::nullopt;
+  }
+  // Within the datetime type's range from any day of it.
+  if (seconds > 10000LL * 366 * 86400) return std::nullopt;
+  return std::chrono::seconds(negative ? -seconds : seconds);
+}
+
 std::uint16_t Host::ssrpPort() const { return ssrp_ ? ssrp_->port() : 0; }
 
 std::filesystem::path defaultDataDir() {
@@ -91,11 +125,14 @@ std::string usageText() {
          "  --ssrp-port N        UDP port of the resolution protocol on 127.0.0.1 (default 1434; 0 = off)\n"
          "  --trace FILE         append every received batch and procedure call to FILE\n"
          "  --no-ipv6            listen on 127.0.0.1 only\n"
-         "  --max-connections N  client connections open at once; more are closed (default 128)\n"
+         "  --max-connections N  client connections open at once; more are closed (default 128);\n"
+         "                       those not logged in yet may take a quarter of them, the oldest go first\n"
          "  --login-timeout T    a client not logged in this long after connecting is disconnected\n"
          "                       (default 60s; T is a number with ms or s, a bare number is seconds)\n"
          "  --max-login-bytes N  the largest pre-login or login message a client may send (default 65536)\n"
          "  --accept-pause T     wait before accepting again when accepting fails (default 100ms)\n"
+         "  --clock-offset D     for tests: move the server's clock (GETDATE(), backup dates and history,\n"
+         "                       the Agent) by D, days, hours, minutes or seconds: -5d, +3h, -90m\n"
          "  --fault FAULT        for tests: fail on demand; may be repeated. FAULT is\n"
          "                       ACTION[:times=N][:match=TEXT] with ACTION one of\n"
          "                         drop                  close when a matching request arrives\n"
@@ -216,6 +253,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         cl.error = arg + ": not a duration (such as 500ms or 30s): " + value;
       } else {
         (arg == "--login-timeout" ? o.limits.loginTimeout : o.limits.acceptPause) = *d;
+      }
+    } else if (arg == "--clock-offset") {
+      if (!next()) return cl;
+      if (const auto offset = parseClockOffset(value)) {
+        o.clockOffset = *offset;
+      } else {
+        cl.error =
+            "--clock-offset: not a duration of days, hours, minutes or seconds (such as -5d or +3h): " +
+            value;
       }
     } else if (arg == "--fault") {
       if (!next()) return cl;

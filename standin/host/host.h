@@ -2,11 +2,13 @@
 // TCP port and data folder), and the SSRP responder that lists them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "standin/engine/engine.h"
@@ -34,8 +36,9 @@ struct HostOptions {
   bool ipv6 = true;
   std::string computerName;  // empty: this computer's name
   bool createSample = true;
-  wire::ConnectionLimits limits;    // for every instance
-  std::vector<wire::Fault> faults;  // faults on demand, for tests (wire/faults.h); every instance
+  wire::ConnectionLimits limits;        // for every instance
+  std::chrono::seconds clockOffset{0};  // every instance's clock moved by this (tests)
+  std::vector<wire::Fault> faults;      // faults on demand, for tests (wire/faults.h); every instance
 };
 
 class Host {
@@ -49,6 +52,8 @@ class Host {
   // port is reported by ssrpError() instead, so the databases still serve.
   void start();
   void stop();
+  // Moves every instance's clock (GETDATE(), backup dates and history, the Agent) from now on.
+  void setClockOffset(std::chrono::seconds offset);
 
   struct Instance {
     std::string name;  // MSSQLSERVER for the default instance
@@ -68,6 +73,10 @@ class Host {
   std::unique_ptr<wire::SsrpResponder> ssrp_;
   std::string ssrpError_;
 };
+
+// A signed duration of days, hours, minutes or seconds for --clock-offset: "-5d", "+3h", "-90m",
+// "30s" (a bare number is seconds); nullopt when it is none.
+std::optional<std::chrono::seconds> parseClockOffset(std::string_view text);
 
 // The per-user default data folder: ${XDG_DATA_HOME:-~/.local/share}/brackenvale-standin
 std::filesystem::path defaultDataDir();

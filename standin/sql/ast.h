@@ -29,7 +29,9 @@ struct Expr {
     Like,
     In,
     Between,
-    Case
+    Case,
+    Subquery,  // (SELECT ...): its single value
+    Exists     // EXISTS (SELECT ...)
   };
   Kind kind = Kind::Literal;
   int line = 1;
@@ -38,7 +40,9 @@ struct Expr {
   SqlType type;  // literal's type; target type of CONVERT/CAST
   bool hasType = false;
   std::string name;           // variable, global, column or function name; operator symbol
-  std::vector<ExprPtr> args;  // operands / arguments; Case: [operand?] when/then pairs, else
+  std::vector<ExprPtr> args;  // operands / arguments; Case: [operand?] when/then pairs, else;
+                              // Like: text, pattern[, escape]
+  std::vector<Token> query;   // Subquery, Exists, IN (SELECT ...): the SELECT statement's tokens
   bool negated = false;       // IS NOT NULL, NOT LIKE, NOT IN, NOT BETWEEN
   bool caseHasOperand = false;
   bool caseHasElse = false;
@@ -67,10 +71,19 @@ struct ExecArg {
   bool isDefault = false;
 };
 
+// A column of a table variable: DECLARE @t TABLE (name type [NULL | NOT NULL], ...).
+struct TableColumn {
+  std::string name;
+  SqlType type;
+  bool nullable = true;
+};
+
 struct Declaration {
   std::string name;
   SqlType type;
   ExprPtr init;
+  bool isTable = false;
+  std::vector<TableColumn> columns;  // a table variable's
 };
 
 struct Statement {
@@ -102,8 +115,15 @@ struct Statement {
     CreateDatabase,
     DropDatabase,
     Return,
+    While,  // condition, body[0]
+    Break,
+    Continue,
+    SelectAssign,  // SELECT @v = expr, ... FROM ...: tokens (the query without "@v ="), items
+    Insert,        // INSERT into a table variable, or from EXEC: see InsertSource
     Unsupported
   };
+  // Where an Insert statement's rows come from.
+  enum class InsertSource { Query, Exec, Values };
   Kind kind = Kind::Block;
   int line = 1;
   std::vector<StatementPtr> body;  // Block; If: [then, else?]
@@ -118,7 +138,14 @@ struct Statement {
   std::vector<OptionItem> options;
   std::vector<ExecArg> args;
   std::string returnVariable;  // EXEC @rc = proc
-  std::vector<Token> tokens;   // Passthrough statement
+  std::vector<Token> tokens;   // Passthrough statement; SelectAssign; Insert: the source query
+  // Insert: the target (a table variable's lower-case name, or the table's name tokens), the
+  // columns named, and the source: the query's tokens, an Exec statement in body[0], or rows.
+  bool targetIsVariable = false;
+  std::vector<Token> targetTokens;
+  std::vector<std::string> columns;
+  InsertSource insertSource = InsertSource::Query;
+  std::vector<std::vector<ExprPtr>> rows;
   StatementDone::Command command = StatementDone::Command::Other;
   bool waitForTime = false;  // WAITFOR TIME instead of DELAY
 

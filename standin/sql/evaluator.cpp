@@ -3,36 +3,23 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
-#include <random>
 
 #include "standin/base/text.h"
+#include "standin/sql/functions.h"
 
 namespace standin::sql {
 
 using base::compareIgnoreCase;
 using base::equalsIgnoreCase;
 using base::likeMatch;
-using base::serverCodePageLength;
-using base::toLowerAscii;
 using base::toServerCodePage;
 using base::toUpperAscii;
-using base::utf16Length;
 using base::utf16leToUtf8;
 using base::utf8ToServerCodePageBytes;
 using base::utf8ToUtf16le;
 using K = SqlType::Kind;
 
 namespace {
-
-std::string trimBlanks(std::string_view s, bool left, bool right) {
-  std::size_t b = 0, e = s.size();
-  if (left)
-    while (b < e && s[b] == ' ') ++b;
-  if (right)
-    while (e > b && s[e - 1] == ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
 
 std::string typeWord(const SqlType& t) {
   switch (t.kind) {
@@ -74,26 +61,6 @@ std::string cutUnits(const std::string& utf8, std::size_t n) {
   return utf16leToUtf8(std::string_view(u16).substr(0, bytes));
 }
 
-std::vector<std::string> units(const std::string& utf8) {
-  // Splits into single characters (code points), the unit LEN and SUBSTRING count in.
-  std::vector<std::string> out;
-  const std::string u16 = utf8ToUtf16le(utf8);
-  for (std::size_t i = 0; i + 1 < u16.size(); i += 2) {
-    const auto hi = static_cast<unsigned char>(u16[i + 1]);
-    std::size_t len = 2;
-    if (hi >= 0xD8 && hi <= 0xDB && i + 3 < u16.size()) len = 4;
-    out.push_back(utf16leToUtf8(std::string_view(u16).substr(i, len)));
-    i += len - 2;
-  }
-  return out;
-}
-
-std::string joinUnits(const std::vector<std::string>& u, std::size_t from, std::size_t count) {
-  std::string out;
-  for (std::size_t i = from; i < u.size() && i < from + count; ++i) out += u[i];
-  return out;
-}
-
 std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line);
 
 TypedValue boolean(std::optional<bool> b) {
@@ -124,7 +91,23 @@ std::int64_t checkedRange(std::int64_t v, const SqlType& t) {
   return v;
 }
 
+// A subquery that is no EXISTS gives one column.
+void singleColumn(const ResultSet& rows, int line) {
+  if (rows.columns.size() != 1)
+    throw SqlError(
+        116, 15,
+        "Only one expression can be specified in the select list when the subquery is not introduced "
+        "with EXISTS.",
+        line);
+}
+
 }  // namespace
+
+void checkLikeEscape(const std::string& escape, int line) {
+  if (base::utf16Length(escape) != 1)
+    throw SqlError(
+        506, 16, "The invalid escape character \"" + escape + "\" was specified in a LIKE predicate.", line);
+}
 
 TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int line) {
   SqlType target = targetIn;
@@ -223,7 +206,9 @@ TypedValue convert(const TypedValue& v, const SqlType& targetIn, int style, int 
     case K::DateTime: {
       if (const auto* dt = std::get_if<DateTime>(&v.value)) return {target, *dt};
       if (const auto* s = std::get_if<std::string>(&v.value)) {
-        const auto parsed = DateTime::parse(trimBlanks(*s, true, true));
+        // An empty string is the first day of the type, as SQL Server converts it.
+        const auto parsed = trimBlanks(*s, true, true).empty() ? std::optional<DateTime>(DateTime{})
+                                                               : DateTime::fromText(*s, dateOrder());
         if (!parsed)
           throw SqlError(241, 16, "Conversion failed when converting date and/or time from character string.",
                          line);
@@ -418,7 +403,8 @@ std::string Evaluator::evalText(const Expr& e) {
 
 void Evaluator::assign(const std::string& name, const TypedValue& v, int line) {
   auto it = vars_.find(name);
-  if (it == vars_.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + name + "\".", line);
+  if (it == vars_.end() || it->second.isTable)
+    throw SqlError(137, 15, "Must declare the scalar variable \"" + name + "\".", line);
   it->second.value = convert(v, it->second.type, -1, line).value;
 }
 
@@ -428,7 +414,7 @@ TypedValue Evaluator::eval(const Expr& e) {
       return {e.type, e.literal};
     case Expr::Kind::Variable: {
       auto it = vars_.find(e.name);
-      if (it == vars_.end())
+      if (it == vars_.end() || it->second.isTable)
         throw SqlError(137, 15, "Must declare the scalar variable \"" + e.name + "\".", e.line);
       return {it->second.type, it->second.value};
     }
@@ -471,20 +457,34 @@ TypedValue Evaluator::eval(const Expr& e) {
       if (isNull(v.value) || isNull(p.value)) return boolean(std::nullopt);
       const std::string text = std::get<std::string>(convert(v, SqlType::nvarchar(-1), -1, e.line).value);
       const std::string pattern = std::get<std::string>(convert(p, SqlType::nvarchar(-1), -1, e.line).value);
-      const bool m = likeMatch(text, pattern);
+      std::string escape;
+      if (e.args.size() > 2) {
+        const TypedValue x = eval(*e.args[2]);
+        if (isNull(x.value)) return boolean(std::nullopt);
+        escape = std::get<std::string>(convert(x, SqlType::nvarchar(-1), -1, e.line).value);
+        checkLikeEscape(escape, e.line);
+      }
+      const bool m = likeMatch(text, pattern, escape);
       return boolean(e.negated ? !m : m);
     }
     case Expr::Kind::In: {
       const TypedValue v = eval(*e.args[0]);
       bool found = false;
       bool sawNull = isNull(v.value);
-      for (std::size_t i = 1; i < e.args.size() && !found; ++i) {
-        const auto c = compareValues(v, eval(*e.args[i]), e.line);
+      auto consider = [&](const TypedValue& candidate) {
+        const auto c = compareValues(v, candidate, e.line);
         if (!c)
           sawNull = true;
         else if (*c == 0)
           found = true;
+      };
+      if (!e.query.empty()) {
+        const ResultSet rows = environment_.subquery(e);
+        singleColumn(rows, e.line);
+        for (std::size_t i = 0; i < rows.rows.size() && !found; ++i)
+          consider(TypedValue{rows.columns[0].type, rows.rows[i][0]});
       }
+      for (std::size_t i = 1; i < e.args.size() && !found; ++i) consider(eval(*e.args[i]));
       if (found) return boolean(!e.negated);
       if (sawNull) return boolean(std::nullopt);
       return boolean(e.negated);
@@ -517,16 +517,26 @@ TypedValue Evaluator::eval(const Expr& e) {
       const SqlType resultType = eval(*e.args[firstThen]).type;
       return {resultType, std::monostate{}};
     }
+    case Expr::Kind::Subquery: {
+      const ResultSet rows = environment_.subquery(e);
+      singleColumn(rows, e.line);
+      if (rows.rows.size() > 1)
+        throw SqlError(
+            512, 16,
+            "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
+            "!=, <, <= , >, >= or when the subquery is used as an expression.",
+            e.line);
+      if (rows.rows.empty()) return {rows.columns[0].type, std::monostate{}};
+      return {rows.columns[0].type, rows.rows[0][0]};
+    }
+    case Expr::Kind::Exists:
+      return boolean(!environment_.subquery(e).rows.empty());
   }
   return {SqlType::integer(), std::monostate{}};
 }
 
 void Evaluator::requireArguments(const Expr& e, std::size_t lo, std::size_t hi) const {
-  const std::size_t n = e.args.size();
-  if (n < lo || n > hi)
-    throw SqlError(
-        174, 15, "The " + toLowerAscii(e.name) + " function requires " + std::to_string(lo) + " argument(s).",
-        e.line);
+  checkArgumentCount(e.name, e.args.size(), lo, hi, e.line);
 }
 
 std::optional<std::string> Evaluator::textArgument(const Expr& e, std::size_t i) {
@@ -543,213 +553,37 @@ std::optional<std::int64_t> Evaluator::integerArgument(const Expr& e, std::size_
 
 TypedValue Evaluator::callFunction(const Expr& e) {
   if (auto v = environment_.sessionFunction(e, *this)) return *v;
-  const std::string& f = e.name;
-  const std::size_t n = e.args.size();
-  auto need = [&](std::size_t lo, std::size_t hi) { requireArguments(e, lo, hi); };
-  auto arg = [&](std::size_t i) { return eval(*e.args[i]); };
-  auto textArg = [&](std::size_t i) { return textArgument(e, i); };
-  auto intArg = [&](std::size_t i) { return integerArgument(e, i); };
-  auto stringType = [&](std::size_t i) {
-    const TypedValue v = arg(i);
-    return v.type.kind == K::NVarChar ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
-  };
-  const SqlType sysname = SqlType::nvarchar(128);
-
-  if (f == "GETUTCDATE" || f == "SYSUTCDATETIME") {
-    need(0, 0);
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return {SqlType{K::DateTime, 0}, DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                                                         tm.tm_hour, tm.tm_min, tm.tm_sec)};
-  }
-  if (f == "REPLACE") {
-    need(3, 3);
-    const TypedValue a = arg(0), b = arg(1), c = arg(2);
-    const bool unicode =
-        a.type.kind == K::NVarChar || b.type.kind == K::NVarChar || c.type.kind == K::NVarChar;
-    SqlType t = unicode ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
-    if (a.type.length < 0) t.length = -1;
-    if (isNull(a.value) || isNull(b.value) || isNull(c.value)) return {t, std::monostate{}};
-    const std::string s = std::get<std::string>(convert(a, SqlType::nvarchar(-1), -1, e.line).value);
-    const std::string find = std::get<std::string>(convert(b, SqlType::nvarchar(-1), -1, e.line).value);
-    const std::string repl = std::get<std::string>(convert(c, SqlType::nvarchar(-1), -1, e.line).value);
-    if (find.empty()) return convert({SqlType::nvarchar(-1), s}, t, -1, e.line);
-    // The collation is case-insensitive, and so is REPLACE under it.
-    const std::string hay = toUpperAscii(s);
-    const std::string needle = toUpperAscii(find);
-    std::string out;
-    std::size_t pos = 0;
-    while (true) {
-      const std::size_t hit = hay.find(needle, pos);
-      if (hit == std::string::npos) break;
-      out.append(s, pos, hit - pos);
-      out += repl;
-      pos = hit + find.size();
-    }
-    out.append(s, pos, std::string::npos);
-    return convert({SqlType::nvarchar(-1), out}, t, -1, e.line);
-  }
-  if (f == "UPPER" || f == "LOWER" || f == "LTRIM" || f == "RTRIM" || f == "TRIM") {
-    need(1, 1);
-    const TypedValue a = arg(0);
-    SqlType t = a.type.isString() ? a.type : SqlType::varchar(30);
-    const auto s = textArg(0);
-    if (!s) return {t, std::monostate{}};
-    std::string r;
-    if (f == "UPPER")
-      r = toUpperAscii(*s);
-    else if (f == "LOWER")
-      r = toLowerAscii(*s);
-    else
-      r = trimBlanks(*s, f != "RTRIM", f != "LTRIM");
-    return {t, r};
-  }
-  if (f == "LEN") {
-    need(1, 1);
-    const auto s = textArg(0);
-    if (!s) return {SqlType::integer(), std::monostate{}};
-    return {SqlType::integer(), static_cast<std::int64_t>(units(trimBlanks(*s, false, true)).size())};
-  }
-  if (f == "DATALENGTH") {
-    need(1, 1);
-    const TypedValue a = arg(0);
-    if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
-    if (const auto* s = std::get_if<std::string>(&a.value))
-      return {SqlType::integer(),
-              static_cast<std::int64_t>(a.type.kind == K::NVarChar ? utf16Length(*s) * 2
-                                                                   : serverCodePageLength(*s))};
-    if (const auto* b = std::get_if<Binary>(&a.value))
-      return {SqlType::integer(), static_cast<std::int64_t>(b->bytes.size())};
-    if (a.type.kind == K::BigInt || a.type.kind == K::Float || a.type.kind == K::DateTime)
-      return {SqlType::integer(), std::int64_t{8}};
-    return {SqlType::integer(), std::int64_t{4}};
-  }
-  if (f == "SUBSTRING" || f == "LEFT" || f == "RIGHT") {
-    need(f == "SUBSTRING" ? 3 : 2, f == "SUBSTRING" ? 3 : 2);
-    const SqlType t = stringType(0);
-    const auto s = textArg(0);
-    if (!s) return {t, std::monostate{}};
-    const auto u = units(*s);
-    if (f == "SUBSTRING") {
-      const auto start = intArg(1);
-      const auto len = intArg(2);
-      if (!start || !len) return {t, std::monostate{}};
-      if (*len < 0)
-        throw SqlError(537, 16, "Invalid length parameter passed to the substring function.", e.line);
-      std::int64_t from = *start - 1;
-      std::int64_t count = *len;
-      if (from < 0) {
-        count += from;
-        from = 0;
-      }
-      if (count <= 0) return {t, std::string()};
-      return {t, joinUnits(u, static_cast<std::size_t>(from), static_cast<std::size_t>(count))};
-    }
-    const auto k = intArg(1);
-    if (!k) return {t, std::monostate{}};
-    if (*k < 0)
-      throw SqlError(536, 16, "Invalid length parameter passed to the " + toLowerAscii(f) + " function.",
-                     e.line);
-    const auto count = std::min<std::size_t>(static_cast<std::size_t>(*k), u.size());
-    if (f == "LEFT") return {t, joinUnits(u, 0, count)};
-    return {t, joinUnits(u, u.size() - count, count)};
-  }
-  if (f == "CHARINDEX") {
-    need(2, 3);
-    const auto find = textArg(0);
-    const auto s = textArg(1);
-    if (!find || !s) return {SqlType::integer(), std::monostate{}};
-    std::int64_t start = 1;
-    if (n == 3) start = intArg(2).value_or(1);
-    if (start < 1) start = 1;
-    const auto hay = units(toUpperAscii(*s));
-    const auto needle = units(toUpperAscii(*find));
-    if (needle.empty()) return {SqlType::integer(), std::int64_t{0}};
-    for (std::size_t i = static_cast<std::size_t>(start - 1); i + needle.size() <= hay.size(); ++i) {
-      if (std::equal(needle.begin(), needle.end(), hay.begin() + static_cast<std::ptrdiff_t>(i)))
-        return {SqlType::integer(), static_cast<std::int64_t>(i + 1)};
-    }
-    return {SqlType::integer(), std::int64_t{0}};
-  }
-  if (f == "ISNULL") {
-    need(2, 2);
-    const TypedValue a = arg(0);
+  // ISNULL, COALESCE and NULLIF look at their arguments one at a time, as CASE does.
+  if (e.name == "ISNULL") {
+    requireArguments(e, 2, 2);
+    const TypedValue a = eval(*e.args[0]);
     if (!isNull(a.value)) return a;
     // A bare NULL has no type of its own: the replacement keeps its type.
-    if (e.args[0]->kind == Expr::Kind::Literal) return arg(1);
-    return convert(arg(1), a.type, -1, e.line);
+    if (e.args[0]->kind == Expr::Kind::Literal) return eval(*e.args[1]);
+    return convert(eval(*e.args[1]), a.type, -1, e.line);
   }
-  if (f == "COALESCE") {
-    if (n < 1) need(1, 1);
+  if (e.name == "COALESCE") {
+    if (e.args.empty()) requireArguments(e, 1, 1);
     TypedValue last{SqlType::integer(), std::monostate{}};
-    for (std::size_t i = 0; i < n; ++i) {
-      last = arg(i);
+    for (const auto& a : e.args) {
+      last = eval(*a);
       if (!isNull(last.value)) return last;
     }
     return last;
   }
-  if (f == "NULLIF") {
-    need(2, 2);
-    const TypedValue a = arg(0);
-    const auto c = compareValues(a, arg(1), e.line);
+  if (e.name == "NULLIF") {
+    requireArguments(e, 2, 2);
+    const TypedValue a = eval(*e.args[0]);
+    const auto c = compareValues(a, eval(*e.args[1]), e.line);
     if (c && *c == 0) return {a.type, std::monostate{}};
     return a;
   }
-  if (f == "USER_NAME" || f == "CURRENT_USER" || f == "USER" || f == "SESSION_USER")
-    return {sysname, std::string("dbo")};
-  if (f == "ABS") {
-    need(1, 1);
-    const TypedValue a = arg(0);
-    if (const auto* i = std::get_if<std::int64_t>(&a.value)) return {a.type, *i < 0 ? -*i : *i};
-    if (const auto* d = std::get_if<double>(&a.value)) return {a.type, std::fabs(*d)};
-    return a;
-  }
-  if (f == "SPACE" || f == "REPLICATE") {
-    need(f == "SPACE" ? 1 : 2, f == "SPACE" ? 1 : 2);
-    const std::string unit = f == "SPACE" ? std::string(" ") : textArg(0).value_or("");
-    const auto count = intArg(f == "SPACE" ? 0 : 1);
-    const SqlType t = f == "SPACE" ? SqlType::varchar(8000) : stringType(0);
-    if (!count || *count < 0) return {t, std::monostate{}};
-    std::string out;
-    for (std::int64_t i = 0; i < *count && out.size() < 8000; ++i) out += unit;
-    return convert({SqlType::nvarchar(-1), out}, t, -1, e.line);
-  }
-  if (f == "STR") {
-    need(1, 3);
-    const TypedValue a = arg(0);
-    if (isNull(a.value)) return {SqlType::varchar(10), std::monostate{}};
-    const double d = std::get<double>(convert(a, SqlType{K::Float, 0}, -1, e.line).value);
-    const int width = n > 1 ? static_cast<int>(intArg(1).value_or(10)) : 10;
-    const int decimals = n > 2 ? static_cast<int>(intArg(2).value_or(0)) : 0;
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, d);
-    std::string s(buf);
-    if (static_cast<int>(s.size()) > width) s = std::string(static_cast<std::size_t>(width), '*');
-    return {SqlType::varchar(width), s};
-  }
-  if (f == "YEAR" || f == "MONTH" || f == "DAY") {
-    need(1, 1);
-    const TypedValue a = convert(arg(0), SqlType{K::DateTime, 0}, -1, e.line);
-    if (isNull(a.value)) return {SqlType::integer(), std::monostate{}};
-    int y, mo, d, h, mi, s, ms;
-    std::get<DateTime>(a.value).toParts(y, mo, d, h, mi, s, ms);
-    return {SqlType::integer(), std::int64_t{f == "YEAR" ? y : f == "MONTH" ? mo : d}};
-  }
-  if (f == "NEWID") {
-    need(0, 0);
-    std::random_device rd;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", rd(), rd() & 0xFFFF,
-                  (rd() & 0x0FFF) | 0x4000, (rd() & 0x3FFF) | 0x8000, rd() & 0xFFFF, rd());
-    return {SqlType::nvarchar(36), std::string(buf)};
-  }
-  if (f == "ISDATE") {
-    need(1, 1);
-    const auto s = textArg(0);
-    return {SqlType::integer(), std::int64_t{s && DateTime::parse(trimBlanks(*s, true, true)) ? 1 : 0}};
-  }
-  throw SqlError(195, 15, "'" + f + "' is not a recognized built-in function name.", e.line);
+  const BuiltinFunction* f = findBuiltinFunction(e.name);
+  if (!f) throw SqlError(195, 15, "'" + e.name + "' is not a recognized built-in function name.", e.line);
+  requireArguments(e, f->minArguments, f->maxArguments);
+  std::vector<TypedValue> arguments;
+  for (const auto& a : e.args) arguments.push_back(eval(*a));
+  return f->call(arguments, e.line);
 }
 
 }  // namespace standin::sql

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "standin/sql/ast.h"
+#include "standin/sql/results.h"
 #include "standin/sql/value.h"
 
 namespace standin::sql {
@@ -21,12 +22,18 @@ struct TypedValue {
 struct Variable {
   SqlType type;
   Value value;
+  // A table variable: its columns, and the table the session keeps its rows in.
+  bool isTable = false;
+  std::vector<TableColumn> columns;
+  std::string storageTable;
 };
 // The variables of a batch, by lower-case name ("@name").
 using Scope = std::map<std::string, Variable>;
 
 // CONVERT(target, v, style) with SQL Server's rules and errors; style -1 is the default style.
 TypedValue convert(const TypedValue& v, const SqlType& target, int style, int line);
+// SqlError 506 unless the ESCAPE of a LIKE is a single character.
+void checkLikeEscape(const std::string& escape, int line);
 // A condition's value: true for a non-zero number.
 bool truthy(const TypedValue& v);
 // AND, OR, the comparisons and the arithmetic and bitwise operators; + of two strings
@@ -44,6 +51,9 @@ class Environment {
   virtual TypedValue global(const Expr& e) = 0;
   // The value of the function `e` calls when it is one of the session's, else nullopt.
   virtual std::optional<TypedValue> sessionFunction(const Expr& e, Evaluator& evaluator) = 0;
+  // The rows of the query of a subquery, EXISTS or IN (SELECT ...), run over the batch's
+  // variables where the session keeps its tables.
+  virtual ResultSet subquery(const Expr& e) = 0;
 };
 
 class Evaluator {

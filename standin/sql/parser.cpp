@@ -192,7 +192,8 @@ class Parser {
   }
 
  private:
-  const Token& peek(std::size_t k = 0) const { return t_[std::min(p_ + k, t_.size() - 1)]; }
+  const Token& peek(std::size_t k = 0) const { return at(p_ + k); }
+  const Token& at(std::size_t i) const { return t_[std::min(i, t_.size() - 1)]; }
   const Token& next() {
     const Token& tk = t_[p_];
     if (p_ + 1 < t_.size()) ++p_;
@@ -333,7 +334,7 @@ class Parser {
       auto s = make(Statement::Kind::Declare, line);
       do {
         Declaration d = declaration();
-        if (acceptSymbol("=")) d.init = expression();
+        if (!d.isTable && acceptSymbol("=")) d.init = expression();
         s->declarations.push_back(std::move(d));
       } while (acceptSymbol(","));
       expectBoundary();
@@ -341,7 +342,29 @@ class Parser {
     }
     if (tk.is("SET")) return setStatement();
     if (tk.is("SELECT")) return selectStatement();
-    if (tk.is("INSERT")) return passthrough(StatementDone::Command::Insert);
+    if (tk.is("INSERT")) return insertStatement();
+    if (tk.is("WHILE")) {
+      next();
+      auto s = make(Statement::Kind::While, line);
+      s->condition = expression();
+      ++loopDepth_;
+      auto body = statement();
+      --loopDepth_;
+      if (!body) syntaxError(peek());
+      s->body.push_back(std::move(body));
+      return s;
+    }
+    if (tk.is("BREAK") || tk.is("CONTINUE")) {
+      const bool isBreak = tk.is("BREAK");
+      next();
+      if (loopDepth_ == 0)
+        throw SqlError(isBreak ? 135 : 136, 15,
+                       std::string("Cannot use a ") + (isBreak ? "BREAK" : "CONTINUE") +
+                           " statement outside the scope of a WHILE statement.",
+                       line);
+      expectBoundary();
+      return make(isBreak ? Statement::Kind::Break : Statement::Kind::Continue, line);
+    }
     if (tk.is("UPDATE")) return passthrough(StatementDone::Command::Update);
     if (tk.is("DELETE")) return passthrough(StatementDone::Command::Delete);
     if (tk.is("TRUNCATE")) {
@@ -404,9 +427,9 @@ class Parser {
       expectBoundary();
       return s;
     }
-    if (tk.is("WHILE") || tk.is("SAVE") || tk.is("GOTO") || tk.is("BREAK") || tk.is("CONTINUE") ||
-        tk.is("MERGE") || tk.is("OPEN") || tk.is("CLOSE") || tk.is("FETCH") || tk.is("DEALLOCATE") ||
-        tk.is("GRANT") || tk.is("REVOKE") || tk.is("DENY") || tk.is("KILL") || tk.is("CHECKPOINT"))
+    if (tk.is("SAVE") || tk.is("GOTO") || tk.is("MERGE") || tk.is("OPEN") || tk.is("CLOSE") ||
+        tk.is("FETCH") || tk.is("DEALLOCATE") || tk.is("GRANT") || tk.is("REVOKE") || tk.is("DENY") ||
+        tk.is("KILL") || tk.is("CHECKPOINT"))
       unsupported("the " + toUpperAscii(tk.text) + " statement", line);
     syntaxError(tk);
   }
@@ -418,9 +441,44 @@ class Parser {
     Declaration d;
     d.name = toLowerAscii(v.text);
     accept("AS");
-    if (peek().is("TABLE") || peek().is("CURSOR")) unsupported("table and cursor variables", v.line);
+    if (peek().is("CURSOR")) unsupported("cursor variables", v.line);
+    if (accept("TABLE")) {
+      d.isTable = true;
+      d.columns = tableColumns(d.name);
+      return d;
+    }
     d.type = typeName(false);
     return d;
+  }
+
+  // ( name type [NULL | NOT NULL], ... ) of a table variable.
+  std::vector<TableColumn> tableColumns(const std::string& table) {
+    expectSymbol("(");
+    std::vector<TableColumn> out;
+    do {
+      TableColumn col;
+      const Token& name = peek();
+      col.name = identifierText();
+      for (const auto& other : out)
+        if (equalsIgnoreCase(other.name, col.name))
+          throw SqlError(2705, 16,
+                         "Column names in each table must be unique. Column name '" + col.name +
+                             "' in table '" + table + "' is specified more than once.",
+                         name.line);
+      col.type = typeName(false);
+      if (accept("NOT")) {
+        expect("NULL");
+        col.nullable = false;
+      } else {
+        accept("NULL");
+      }
+      if (!peek().isSymbol(",") && !peek().isSymbol(")"))
+        unsupported("constraints, defaults and identity columns in table variables (" + peek().text + ")",
+                    peek().line);
+      out.push_back(std::move(col));
+    } while (acceptSymbol(","));
+    expectSymbol(")");
+    return out;
   }
 
   SqlType typeName(bool inConvert) {
@@ -508,6 +566,7 @@ class Parser {
         }
         break;
       }
+      if (caseDepth > 0) continue;  // WHEN ... THEN ... ELSE belong to the CASE
       if (tk.is("VALUES")) insertBody = true;
       if (startsStatement(tk)) {
         const Token& prev = t_[i - 1];
@@ -534,12 +593,269 @@ class Parser {
   StatementPtr passthrough(StatementDone::Command command) {
     const int line = peek().line;
     const std::size_t end = passthroughEnd(p_, command);
+    if (command != StatementDone::Command::Other) checkQuery(p_, end);
     auto s = make(Statement::Kind::Passthrough, line);
     s->command = command;
     s->tokens.assign(t_.begin() + static_cast<std::ptrdiff_t>(p_),
                      t_.begin() + static_cast<std::ptrdiff_t>(end));
     p_ = end;
     return s;
+  }
+
+  // Index of the first select item of the SELECT at `select`: past ALL / DISTINCT and TOP.
+  std::size_t firstSelectItem(std::size_t select) const {
+    std::size_t i = select + 1;
+    if (at(i).is("ALL") || at(i).is("DISTINCT")) ++i;
+    if (at(i).is("TOP")) {
+      ++i;
+      if (at(i).isSymbol("(")) {
+        i = closingParen(i) + 1;
+      } else if (at(i).kind != Token::Kind::End) {
+        ++i;
+      }
+      if (at(i).is("PERCENT")) ++i;
+      if (at(i).is("WITH") && at(i + 1).is("TIES")) i += 2;
+    }
+    return std::min(i, t_.size() - 1);
+  }
+
+  // Index of the ')' closing the '(' at `open` (the end token when unclosed).
+  std::size_t closingParen(std::size_t open) const {
+    int depth = 0;
+    for (std::size_t i = open; i < t_.size(); ++i) {
+      if (at(i).kind == Token::Kind::End) return i;
+      if (at(i).isSymbol("(")) ++depth;
+      if (at(i).isSymbol(")") && --depth == 0) return i;
+    }
+    return t_.size() - 1;
+  }
+
+  // SELECT [TOP ...] @a = expr, @b = expr FROM ...: the query without the "@v =" parts, run on
+  // the storage engine; the variables take the values of each row in turn.
+  StatementPtr selectAssign(std::size_t first, std::size_t from, std::size_t end) {
+    const int line = at(p_).line;
+    checkQuery(p_, end);
+    auto s = make(Statement::Kind::SelectAssign, line);
+    s->command = StatementDone::Command::Select;
+    s->tokens.assign(t_.begin() + static_cast<std::ptrdiff_t>(p_),
+                     t_.begin() + static_cast<std::ptrdiff_t>(first));
+    std::size_t i = first;
+    while (i < from) {
+      if (at(i).kind != Token::Kind::Variable || !at(i + 1).isSymbol("="))
+        throw SqlError(141, 15,
+                       "A SELECT statement that assigns a value to a variable must not be combined with "
+                       "data-retrieval operations.",
+                       at(i).line);
+      SelectItem item;
+      item.assignTo = toLowerAscii(at(i).text);
+      i += 2;
+      int depth = 0;
+      const std::size_t start = i;
+      for (; i < from; ++i) {
+        if (at(i).isSymbol("(")) ++depth;
+        if (at(i).isSymbol(")")) --depth;
+        if (depth == 0 && at(i).isSymbol(",")) break;
+      }
+      if (i == start) syntaxError(at(i));
+      if (!s->items.empty()) s->tokens.push_back(comma(at(start).line));
+      s->tokens.insert(s->tokens.end(), t_.begin() + static_cast<std::ptrdiff_t>(start),
+                       t_.begin() + static_cast<std::ptrdiff_t>(i));
+      s->items.push_back(std::move(item));
+      if (i < from) ++i;  // ','
+    }
+    // Each row's values are computed by the storage engine before any is assigned, so an item
+    // that reads a variable this SELECT assigns would see its value from before the statement.
+    for (std::size_t k = first; k < from; ++k)
+      if (at(k).kind == Token::Kind::Variable &&
+          !(k + 1 < from && at(k + 1).isSymbol("=") && isItemStart(k, first)))
+        for (const auto& item : s->items)
+          if (item.assignTo == toLowerAscii(at(k).text))
+            unsupported("a SELECT ... FROM that reads a variable it assigns", at(k).line);
+    s->tokens.insert(s->tokens.end(), t_.begin() + static_cast<std::ptrdiff_t>(from),
+                     t_.begin() + static_cast<std::ptrdiff_t>(end));
+    p_ = end;
+    return s;
+  }
+
+  // True when the token at k starts a select item of the list beginning at `first`.
+  bool isItemStart(std::size_t k, std::size_t first) const {
+    if (k == first) return true;
+    int depth = 0;
+    for (std::size_t i = first; i < k; ++i) {
+      if (at(i).isSymbol("(")) ++depth;
+      if (at(i).isSymbol(")")) --depth;
+    }
+    return depth == 0 && at(k - 1).isSymbol(",");
+  }
+
+  static Token comma(int line) {
+    Token t;
+    t.kind = Token::Kind::Symbol;
+    t.text = t.raw = ",";
+    t.line = line;
+    return t;
+  }
+
+  // INSERT [INTO] target [(columns)] source. Into a table variable, or from EXEC, the session
+  // runs it itself; anything else goes to the storage engine as it stands.
+  StatementPtr insertStatement() {
+    const int line = peek().line;
+    std::size_t i = p_ + 1;
+    if (at(i).is("INTO")) ++i;
+    const bool intoVariable = at(i).kind == Token::Kind::Variable;
+    std::size_t afterTarget = i + 1;
+    if (!intoVariable) {
+      while (afterTarget < t_.size() && at(afterTarget).isSymbol(".")) {
+        ++afterTarget;
+        if (afterTarget < t_.size() && !at(afterTarget).isSymbol(".")) ++afterTarget;
+      }
+    }
+    std::size_t source = afterTarget;
+    if (at(source).isSymbol("(")) source = closingParen(source) + 1;
+    const bool fromExec = at(source).is("EXEC") || at(source).is("EXECUTE");
+    if (!intoVariable && !fromExec) return passthrough(StatementDone::Command::Insert);
+
+    auto s = make(Statement::Kind::Insert, line);
+    s->command = StatementDone::Command::Insert;
+    s->targetIsVariable = intoVariable;
+    if (intoVariable) {
+      s->name = toLowerAscii(at(i).text);
+    } else {
+      s->targetTokens.assign(t_.begin() + static_cast<std::ptrdiff_t>(i),
+                             t_.begin() + static_cast<std::ptrdiff_t>(std::min(afterTarget, t_.size() - 1)));
+    }
+    p_ = std::min(afterTarget, t_.size() - 1);
+    if (acceptSymbol("(")) {
+      do {
+        s->columns.push_back(identifierText());
+      } while (acceptSymbol(","));
+      expectSymbol(")");
+    }
+    if (fromExec) {
+      if (intoVariable && opt_.serverYear == 2000)
+        throw SqlError(197, 15, "EXECUTE cannot be used as a source when inserting into a table variable.",
+                       line);
+      s->insertSource = Statement::InsertSource::Exec;
+      s->body.push_back(execStatement(true));
+      return s;
+    }
+    if (peek().is("VALUES")) {
+      next();
+      s->insertSource = Statement::InsertSource::Values;
+      do {
+        if (!s->rows.empty() && opt_.serverYear < 2008) syntaxError(at(p_ - 1));
+        expectSymbol("(");
+        std::vector<ExprPtr> row;
+        do {
+          row.push_back(expression());
+        } while (acceptSymbol(","));
+        expectSymbol(")");
+        s->rows.push_back(std::move(row));
+      } while (acceptSymbol(","));
+      expectBoundary();
+      return s;
+    }
+    if (peek().is("DEFAULT") && peek(1).is("VALUES"))
+      unsupported("DEFAULT VALUES into a table variable", line);
+    if (!peek().is("SELECT")) syntaxError(peek());
+    const std::size_t end = passthroughEnd(p_, StatementDone::Command::Select);
+    checkQuery(p_, end);
+    s->insertSource = Statement::InsertSource::Query;
+    s->tokens.assign(t_.begin() + static_cast<std::ptrdiff_t>(p_),
+                     t_.begin() + static_cast<std::ptrdiff_t>(end));
+    p_ = end;
+    return s;
+  }
+
+  // What SQL Server refuses in a query that the storage engine would take: windowed functions
+  // the release does not have, and ORDER BY in a subquery or derived table without TOP.
+  void checkQuery(std::size_t begin, std::size_t end) const {
+    for (std::size_t i = begin; i < end; ++i) {
+      const Token& tk = at(i);
+      if (tk.is("OVER") && i + 1 < end && at(i + 1).isSymbol("(") && i > begin && at(i - 1).isSymbol(")"))
+        checkWindow(i);
+      if (tk.is("TOP") && opt_.serverYear == 2000 && i + 1 < end && at(i + 1).isSymbol("("))
+        syntaxError(at(i + 1));
+      if (tk.isSymbol("(") && i + 1 < end && at(i + 1).is("SELECT")) checkSubqueryOrder(i);
+    }
+  }
+
+  // fn(...) OVER (...) at `over`.
+  void checkWindow(std::size_t over) const {
+    // The function's name: before the '(' that the ')' before OVER closes.
+    int depth = 0;
+    std::size_t open = over - 1;
+    for (std::size_t i = over - 1;; --i) {
+      if (at(i).isSymbol(")")) ++depth;
+      if (at(i).isSymbol("(") && --depth == 0) {
+        open = i;
+        break;
+      }
+      if (i == 0) break;
+    }
+    const Token& fn = at(open > 0 ? open - 1 : 0);
+    const std::string name = toUpperAscii(fn.text);
+    const std::size_t close = closingParen(over + 1);
+    bool ordered = false, framed = false;
+    const Token* orderToken = nullptr;
+    int d = 0;
+    for (std::size_t i = over + 1; i < close; ++i) {
+      if (at(i).isSymbol("(")) ++d;
+      if (at(i).isSymbol(")")) --d;
+      if (d == 1 && at(i).is("ORDER")) {
+        ordered = true;
+        orderToken = &at(i);
+      }
+      if (d == 1 && (at(i).is("ROWS") || at(i).is("RANGE"))) framed = true;
+    }
+    static const std::array kRanking = {"ROW_NUMBER", "RANK", "DENSE_RANK", "NTILE"};
+    static const std::array kAggregates = {"COUNT", "COUNT_BIG", "SUM", "MIN",  "MAX",         "AVG",
+                                           "STDEV", "STDEVP",    "VAR", "VARP", "CHECKSUM_AGG"};
+    const bool ranking = inList(kRanking, name);
+    const bool aggregate = inList(kAggregates, name);
+    if (opt_.serverYear == 2000) {
+      if (ranking) throw SqlError(195, 15, "'" + name + "' is not a recognized function name.", fn.line);
+      syntaxError(at(over));
+    }
+    if (ranking) {
+      if (!ordered)
+        throw SqlError(4112, 16, "The ranking function \"" + name + "\" must have an ORDER BY clause.",
+                       fn.line);
+      return;
+    }
+    if (aggregate) {
+      // ORDER BY and frames in an aggregate's window came with SQL Server 2012.
+      if (opt_.serverYear < 2012 && ordered)
+        throw SqlError(102, 15, "Incorrect syntax near '" + orderToken->text + "'.", orderToken->line);
+      if (opt_.serverYear < 2012 && framed) syntaxError(at(over));
+      return;
+    }
+    if (opt_.serverYear < 2012)
+      throw SqlError(195, 15, "'" + name + "' is not a recognized built-in function name.", fn.line);
+  }
+
+  // ( SELECT ... ORDER BY ... ) without TOP.
+  void checkSubqueryOrder(std::size_t open) const {
+    const std::size_t close = closingParen(open);
+    const std::size_t select = open + 1;
+    bool top = false;
+    std::size_t k = select + 1;
+    if (at(k).is("ALL") || at(k).is("DISTINCT")) ++k;
+    if (at(k).is("TOP")) top = true;
+    int depth = 0;
+    for (std::size_t i = select; i < close; ++i) {
+      if (at(i).isSymbol("(")) ++depth;
+      if (at(i).isSymbol(")")) --depth;
+      if (depth == 0 && at(i).is("ORDER") && !top)
+        throw SqlError(
+            1033, 16,
+            opt_.serverYear == 2000
+                ? "The ORDER BY clause is invalid in views, inline functions, derived tables, and "
+                  "subqueries, unless TOP is also specified."
+                : "The ORDER BY clause is invalid in views, inline functions, derived tables, "
+                  "subqueries, and common table expressions, unless TOP or FOR XML is also specified.",
+            at(i).line);
+    }
   }
 
   StatementPtr selectStatement() {
@@ -549,9 +865,10 @@ class Parser {
       if (t_[i].isSymbol("(")) ++depth;
       if (t_[i].isSymbol(")")) --depth;
       if (depth == 0 && (t_[i].is("FROM") || t_[i].is("UNION") || t_[i].is("INTO"))) {
-        // A SELECT @var = ... FROM table is not something the storage engine can do.
-        if (p_ + 2 < end && t_[p_ + 1].kind == Token::Kind::Variable && t_[p_ + 2].isSymbol("="))
-          unsupported("assigning variables from a table", t_[p_].line);
+        const std::size_t first = firstSelectItem(p_);
+        if (first + 1 < end && t_[first].kind == Token::Kind::Variable && t_[first + 1].isSymbol("="))
+          return selectAssign(first, i, end);
+        checkQuery(p_, end);
         return passthrough(StatementDone::Command::Select);
       }
     }
@@ -732,6 +1049,16 @@ class Parser {
     if (count > 1) unsupported("striped backup media (more than one DISK)", s.line);
   }
 
+  // The release an option of BACKUP or RESTORE came with.
+  static int optionSince(const std::string& upper) {
+    if (upper == "COMPRESSION" || upper == "NO_COMPRESSION") return 2008;
+    if (upper == "COPY_ONLY" || upper == "CHECKSUM" || upper == "NO_CHECKSUM" || upper == "STOP_ON_ERROR" ||
+        upper == "CONTINUE_AFTER_ERROR" || upper == "BUFFERCOUNT" || upper == "MAXTRANSFERSIZE" ||
+        upper == "KEEP_CDC")
+      return upper == "KEEP_CDC" ? 2008 : 2005;
+    return 2000;
+  }
+
   template <std::size_t N>
   void withOptions(Statement& s, const std::array<const char*, N>& known, const char* what,
                    bool truncateOnlyKnown) {
@@ -740,7 +1067,7 @@ class Parser {
       if (o.kind != Token::Kind::Identifier) syntaxError(o);
       const std::string upper = toUpperAscii(o.text);
       const bool isTruncate = upper == "TRUNCATE_ONLY" || upper == "NO_LOG";
-      if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)))
+      if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)) || opt_.serverYear < optionSince(upper))
         throw SqlError(155, 15, "'" + o.text + "' is not a recognized " + what + " option.", o.line);
       next();
       OptionItem item;
@@ -883,10 +1210,11 @@ class Parser {
   }
 
   [[noreturn]] static void nestedTooDeeply(int line) {
-    throw SqlError(191, 15,
-                   "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
-                   "smaller queries.",
-                   line);
+    throw SqlError(
+        191, 15,
+        "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+        "smaller queries.",
+        line);
   }
 
   // An operand joins its node. A chain of operators (1+1+1...) is as deep a tree as it is long,
@@ -908,6 +1236,19 @@ class Parser {
     DepthGuard& operator=(const DepthGuard&) = delete;
     Parser& parser;
   };
+
+  // ( SELECT ... ): the SELECT's tokens, checked as any query; the parentheses are read.
+  std::vector<Token> subqueryTokens() {
+    const std::size_t open = p_;
+    const std::size_t close = closingParen(open);
+    if (!t_[close].isSymbol(")")) syntaxError(t_[close]);
+    checkQuery(open, close + 1);
+    std::vector<Token> out(t_.begin() + static_cast<std::ptrdiff_t>(open + 1),
+                           t_.begin() + static_cast<std::ptrdiff_t>(close));
+    p_ = close;
+    next();
+    return out;
+  }
 
   ExprPtr expression() {
     DepthGuard guard(*this, peek().line);
@@ -943,7 +1284,14 @@ class Parser {
       attach(*e, notExpr());
       return e;
     }
-    if (peek().is("EXISTS")) unsupported("subqueries", peek().line);
+    if (peek().is("EXISTS")) {
+      auto e = std::make_unique<Expr>();
+      e->kind = Expr::Kind::Exists;
+      e->line = next().line;
+      if (!peek().isSymbol("(") || !peek(1).is("SELECT")) syntaxError(peek());
+      e->query = subqueryTokens();
+      return e;
+    }
     return predicate();
   }
 
@@ -980,6 +1328,7 @@ class Parser {
       e->line = line;
       attach(*e, std::move(l));
       attach(*e, additive());
+      if (accept("ESCAPE")) attach(*e, additive());
       return e;
     }
     if (peek().is("IN")) {
@@ -989,8 +1338,11 @@ class Parser {
       e->negated = negated;
       e->line = line;
       attach(*e, std::move(l));
+      if (peek().isSymbol("(") && peek(1).is("SELECT")) {
+        e->query = subqueryTokens();
+        return e;
+      }
       expectSymbol("(");
-      if (peek().is("SELECT")) unsupported("subqueries", line);
       do {
         attach(*e, expression());
       } while (acceptSymbol(","));
@@ -1091,8 +1443,12 @@ class Parser {
         return e;
       case Token::Kind::Symbol:
         if (tk.isSymbol("(")) {
+          if (peek(1).is("SELECT")) {
+            e->kind = Expr::Kind::Subquery;
+            e->query = subqueryTokens();
+            return e;
+          }
           next();
-          if (peek().is("SELECT")) unsupported("subqueries", tk.line);
           auto inner = expression();
           expectSymbol(")");
           return inner;
@@ -1200,6 +1556,7 @@ class Parser {
   ParseOptions opt_;
   std::size_t p_ = 0;
   int depth_ = 0;
+  int loopDepth_ = 0;  // WHILE statements around the one being read
 };
 
 }  // namespace

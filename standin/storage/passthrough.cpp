@@ -60,11 +60,16 @@ Message messageFor(const Error& e, const std::string& db) {
   };
   Message m;
   m.severity = 16;
+  // A table variable's table (@name#n) is named as the variable.
+  auto variableName = [](std::string name) {
+    if (!name.empty() && name.front() == '@') name = name.substr(0, name.find('#'));
+    return name;
+  };
   if (auto t = after("no such table: ")) {
     m.number = 208;
     std::string name = *t;
     if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
-    m.text = "Invalid object name '" + name + "'.";
+    m.text = "Invalid object name '" + variableName(name) + "'.";
   } else if (auto c = after("no such column: ")) {
     m.number = 207;
     // SQL Server names the column without its table's alias.
@@ -78,10 +83,14 @@ Message messageFor(const Error& e, const std::string& db) {
   } else if (auto n = after("NOT NULL constraint failed: ")) {
     m.number = 515;
     const auto dot = n->find('.');
-    const std::string table = n->substr(0, dot);
+    const std::string table = variableName(n->substr(0, dot));
     const std::string column = dot == std::string::npos ? *n : n->substr(dot + 1);
-    m.text = "Cannot insert the value NULL into column '" + column + "', table '" + db + ".dbo." + table +
+    m.text = "Cannot insert the value NULL into column '" + column + "', table '" +
+             (!table.empty() && table.front() == '@' ? table : db + ".dbo." + table) +
              "'; column does not allow nulls. INSERT fails.";
+  } else if (what.find(" values were supplied") != std::string::npos) {
+    m.number = 213;
+    m.text = "Column name or number of supplied values does not match table definition.";
   } else if (what.find("FOREIGN KEY constraint failed") != std::string::npos) {
     m.number = 547;
     m.text = "The statement conflicted with a FOREIGN KEY constraint.";

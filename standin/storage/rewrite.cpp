@@ -4,6 +4,7 @@
 
 #include "standin/base/text.h"
 #include "standin/sql/evaluator.h"
+#include "standin/sql/functions.h"
 #include "standin/sql/parser.h"
 
 namespace standin::storage {
@@ -38,6 +39,11 @@ Token number(std::int64_t n, int line) { return makeToken(Token::Kind::Number, s
 bool isName(const Token& t) {
   return t.kind == Token::Kind::QuotedIdentifier ||
          (t.kind == Token::Kind::Identifier && !sql::isReservedKeyword(t.text));
+}
+
+bool isComparison(const Token& t) {
+  return t.isSymbol("=") || t.isSymbol("<>") || t.isSymbol("!=") || t.isSymbol("<") || t.isSymbol(">") ||
+         t.isSymbol("<=") || t.isSymbol(">=") || t.isSymbol("!<") || t.isSymbol("!>");
 }
 
 // Functions whose names are keywords but which are still called like functions.
@@ -102,7 +108,15 @@ class Rewriter {
         continue;
       }
       if (startsOperand(i, e)) {
+        // What is compared compares as the server's collation does (case and trailing blanks
+        // ignored); SQLite applies a collation to text only.
+        const bool compared = !out.empty() && isComparison(out.back());
+        const int line = t_[i].line;
         i = chain(i, e, out);
+        if (compared) {
+          out.push_back(identifier("COLLATE", line));
+          out.push_back(identifier(kServerCollation, line));
+        }
       } else {
         out.push_back(t_[i]);
         ++i;
@@ -176,8 +190,9 @@ class Rewriter {
     if (call) {
       const std::size_t close = closing(i + 1, e);
       if (tk.is("CONVERT") && convertCall(i, close, e, out)) return close < e ? close + 1 : e;
-      if (tk.is("SUBSTRING")) {
-        out.push_back(identifier("bv_substring", tk.line));
+      if (tk.is("CAST") && castCall(i, close, e, out)) return close < e ? close + 1 : e;
+      if (sql::findBuiltinFunction(base::toUpperAscii(tk.text))) {
+        out.push_back(makeToken(Token::Kind::Identifier, "bv_" + base::toLowerAscii(tk.text), tk.line));
       } else {
         out.push_back(tk);
       }
@@ -233,9 +248,16 @@ class Rewriter {
     }
     if (p >= close || !t_[p].isSymbol(",")) return false;
     ++p;
-    SqlType type = sql::parseTypeName(typeToken.text, args, hasArgs, true, typeToken.line);
+    const SqlType type = sql::parseTypeName(typeToken.text, args, hasArgs, true, typeToken.line);
+    convertOpening(type, typeToken.line, out);
+    region(p, close, out);
+    out.push_back(t_[close]);
+    return true;
+  }
+
+  // "bv_convert(kind, length," for a conversion to `type`.
+  static void convertOpening(SqlType type, int line, std::vector<Token>& out) {
     if (type.isString() && type.length == 0) type.length = 30;
-    const int line = typeToken.line;
     out.push_back(identifier("bv_convert", line));
     out.push_back(symbol("(", line));
     out.push_back(number(static_cast<std::int64_t>(type.kind), line));
@@ -247,7 +269,39 @@ class Rewriter {
       out.push_back(number(type.length, line));
     }
     out.push_back(symbol(",", line));
-    region(p, close, out);
+  }
+
+  // CAST(expression AS type [(n [, m])]) -> bv_convert(kind, length, expression): SQLite's own
+  // CAST turns what T-SQL refuses ('abc' as int) into a value.
+  bool castCall(std::size_t i, std::size_t close, std::size_t e, std::vector<Token>& out) {
+    if (close >= e) return false;
+    int depth = 0;
+    std::size_t as = close;
+    for (std::size_t k = i + 2; k < close; ++k) {
+      if (t_[k].isSymbol("(")) ++depth;
+      if (t_[k].isSymbol(")")) --depth;
+      if (depth == 0 && t_[k].is("AS")) as = k;
+    }
+    if (as == close || as + 1 >= close) return false;
+    const Token& typeToken = t_[as + 1];
+    std::vector<int> args;
+    bool hasArgs = false;
+    for (std::size_t k = as + 2; k < close; ++k) {
+      if (t_[k].isSymbol("(")) {
+        hasArgs = true;
+      } else if (t_[k].is("MAX")) {
+        args.push_back(-1);
+      } else if (t_[k].kind == Token::Kind::Number) {
+        int n = 0;
+        std::from_chars(t_[k].text.data(), t_[k].text.data() + t_[k].text.size(), n);
+        args.push_back(n);
+      } else if (!t_[k].isSymbol(",") && !t_[k].isSymbol(")")) {
+        return false;
+      }
+    }
+    const SqlType type = sql::parseTypeName(typeToken.text, args, hasArgs, true, typeToken.line);
+    convertOpening(type, typeToken.line, out);
+    region(i + 2, as, out);
     out.push_back(t_[close]);
     return true;
   }
@@ -258,6 +312,11 @@ class Rewriter {
 // ---- the functions ----
 
 thread_local std::optional<Message> pendingError;
+
+// SQLite keeps a datetime as its ISO text; a function's result carries this subtype with it, so
+// that the next function of the expression reads it as a datetime again (CAST(CAST(x AS
+// datetime) AS nvarchar) formats a date, not the text).
+constexpr unsigned kDateTimeSubtype = 'D';
 
 TypedValue fromSqlite(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
@@ -270,6 +329,9 @@ TypedValue fromSqlite(sqlite3_value* v) {
     case SQLITE_TEXT: {
       const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
       std::string s(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(v)));
+      // A datetime one of these functions gave, within the same expression.
+      if (sqlite3_value_subtype(v) == kDateTimeSubtype)
+        if (auto dt = DateTime::parse(s)) return {SqlType{SqlType::Kind::DateTime, 0}, *dt};
       const int len = std::max<int>(1, static_cast<int>(utf16Length(s)));
       return {SqlType::nvarchar(std::min(len, 4000)), std::move(s)};
     }
@@ -293,6 +355,7 @@ void toSqlite(sqlite3_context* ctx, const Value& v) {
   } else if (const auto* dt = std::get_if<DateTime>(&v)) {
     const std::string text = dt->iso();
     sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    sqlite3_result_subtype(ctx, kDateTimeSubtype);
   } else if (const auto* b = std::get_if<Binary>(&v)) {
     sqlite3_result_blob(ctx, b->bytes.data(), static_cast<int>(b->bytes.size()), SQLITE_TRANSIENT);
   } else {
@@ -349,40 +412,159 @@ void convertFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   });
 }
 
-void substringFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+// A built-in function of sql/functions.h (the context's user data), over SQLite's values.
+void builtinFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   guarded(ctx, [&] {
-    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL ||
-        sqlite3_value_type(argv[2]) == SQLITE_NULL) {
-      sqlite3_result_null(ctx);
-      return;
-    }
-    const TypedValue text = sql::convert(fromSqlite(argv[0]), SqlType::nvarchar(-1), -1, 1);
-    const std::int64_t start = sqlite3_value_int64(argv[1]);
-    const std::int64_t length = sqlite3_value_int64(argv[2]);
-    if (length < 0) throw SqlError(537, 16, "Invalid length parameter passed to the substring function.");
-    // Characters from `start` (1-based; positions before 1 count but hold nothing).
-    const std::string u16 = utf8ToUtf16le(std::get<std::string>(text.value));
-    const std::int64_t units = static_cast<std::int64_t>(u16.size() / 2);
-    const std::int64_t from = std::max<std::int64_t>(start, 1);
-    const std::int64_t to = std::min<std::int64_t>(start + length, units + 1);  // exclusive
-    std::string piece;
-    if (to > from)
-      piece = utf16leToUtf8(std::string_view(u16).substr(static_cast<std::size_t>((from - 1) * 2),
-                                                         static_cast<std::size_t>((to - from) * 2)));
-    sqlite3_result_text(ctx, piece.data(), static_cast<int>(piece.size()), SQLITE_TRANSIENT);
+    const auto* f = static_cast<const sql::BuiltinFunction*>(sqlite3_user_data(ctx));
+    const auto count = static_cast<std::size_t>(argc);
+    sql::checkArgumentCount(f->name, count, f->minArguments, f->maxArguments, 1);
+    std::vector<TypedValue> arguments;
+    for (std::size_t i = 0; i < count; ++i) arguments.push_back(fromSqlite(argv[i]));
+    toSqlite(ctx, f->call(arguments, 1).value);
   });
 }
 
+// like(pattern, text [, escape]): what SQLite calls for LIKE, with T-SQL's patterns.
+void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  guarded(ctx, [&] {
+    for (int i = 0; i < argc; ++i) {
+      if (sqlite3_value_type(argv[i]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+      }
+    }
+    auto text = [&](int i) {
+      return std::get<std::string>(sql::convert(fromSqlite(argv[i]), SqlType::nvarchar(-1), -1, 1).value);
+    };
+    std::string escape;
+    if (argc > 2) {
+      escape = text(2);
+      sql::checkLikeEscape(escape, 1);
+    }
+    sqlite3_result_int(ctx, base::likeMatch(text(1), text(0), escape) ? 1 : 0);
+  });
+}
+
+// bv_top(n): the row count of TOP (expression), as a LIMIT.
+void topFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  guarded(ctx, [&] {
+    const auto n = sql::convert(fromSqlite(argv[0]), SqlType::bigint(), -1, 1);
+    if (isNull(n.value) || std::get<std::int64_t>(n.value) < 0)
+      throw SqlError(127, 15, "A TOP N value may not be negative.");
+    sqlite3_result_int64(ctx, std::get<std::int64_t>(n.value));
+  });
+}
+
+// The server's collation for the stand-in's own tables: case-insensitive, trailing blanks ignored.
+int compareText(void*, int aLength, const void* a, int bLength, const void* b) {
+  const std::string_view x(static_cast<const char*>(a), static_cast<std::size_t>(aLength));
+  const std::string_view y(static_cast<const char*>(b), static_cast<std::size_t>(bLength));
+  return base::compareIgnoreCase(sql::trimBlanks(x, false, true), sql::trimBlanks(y, false, true));
+}
+
+// TOP n, TOP (expression) become LIMITs at the end of their SELECT (a subquery's too): SQLite
+// has no TOP. TOP ... PERCENT, WITH TIES, a TOP beside UNION and a TOP of UPDATE or DELETE are
+// refused.
+class LimitPlacer {
+ public:
+  explicit LimitPlacer(const std::vector<Token>& tokens) : t_(tokens) {}
+
+  std::vector<Token> run() {
+    std::size_t i = 0;
+    auto out = scope(i);
+    while (i < t_.size()) out.push_back(t_[i++]);  // an unbalanced ')', left for SQLite to report
+    return out;
+  }
+
+ private:
+  [[noreturn]] static void unsupported(const std::string& what, int line) {
+    throw SqlError(50000, 16, "The stand-in server does not support " + what + ".", line);
+  }
+
+  // The tokens from i up to the ')' that closes the enclosing parenthesis (or the end).
+  std::vector<Token> scope(std::size_t& i) {
+    std::vector<Token> out;
+    std::vector<Token> limit;
+    bool setOperator = false;
+    int line = 1;
+    while (i < t_.size() && !t_[i].isSymbol(")") && t_[i].kind != Token::Kind::End) {
+      const Token& tk = t_[i];
+      if (tk.isSymbol("(")) {
+        out.push_back(t_[i++]);
+        auto inner = scope(i);
+        out.insert(out.end(), inner.begin(), inner.end());
+        if (i < t_.size() && t_[i].isSymbol(")")) out.push_back(t_[i++]);
+        continue;
+      }
+      if (tk.is("UNION") || tk.is("EXCEPT") || tk.is("INTERSECT")) setOperator = true;
+      // TOP after SELECT is its clause; after UPDATE, DELETE or INSERT one SQLite lacks; elsewhere
+      // a name.
+      const bool afterSelect =
+          !out.empty() && (out.back().is("SELECT") || out.back().is("ALL") || out.back().is("DISTINCT"));
+      if (tk.is("TOP") && !out.empty() &&
+          (out.back().is("UPDATE") || out.back().is("DELETE") || out.back().is("INSERT")))
+        unsupported("TOP in UPDATE, DELETE and INSERT", tk.line);
+      if (tk.is("TOP") && afterSelect) {
+        if (!limit.empty()) unsupported("TOP in more than one SELECT of a UNION", tk.line);
+        line = tk.line;
+        limit = count(++i);
+        if (i < t_.size() && (t_[i].is("PERCENT") || t_[i].is("WITH")))
+          unsupported("TOP ... " + base::toUpperAscii(t_[i].text), t_[i].line);
+        continue;
+      }
+      out.push_back(t_[i++]);
+    }
+    if (!limit.empty()) {
+      if (setOperator) unsupported("TOP in more than one SELECT of a UNION", line);
+      out.push_back(identifier("LIMIT", line));
+      out.insert(out.end(), limit.begin(), limit.end());
+    }
+    return out;
+  }
+
+  // The count after TOP: a number, or bv_top(expression) for TOP (expression).
+  std::vector<Token> count(std::size_t& i) {
+    std::vector<Token> out;
+    if (i >= t_.size()) return out;
+    if (!t_[i].isSymbol("(")) {
+      out.push_back(t_[i++]);
+      return out;
+    }
+    out.push_back(identifier("bv_top", t_[i].line));
+    int depth = 0;
+    do {
+      if (t_[i].isSymbol("(")) ++depth;
+      if (t_[i].isSymbol(")")) --depth;
+      out.push_back(t_[i++]);
+    } while (i < t_.size() && depth > 0 && t_[i].kind != Token::Kind::End);
+    return out;
+  }
+
+  const std::vector<Token>& t_;
+};
+
 }  // namespace
 
-std::vector<Token> rewriteForStorage(const std::vector<Token>& tokens) { return Rewriter(tokens).run(); }
+std::vector<Token> rewriteForStorage(const std::vector<Token>& tokens) {
+  const auto limited = LimitPlacer(tokens).run();
+  return Rewriter(limited).run();
+}
 
 void registerStorageFunctions(sqlite3* db) {
-  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_SUBTYPE;
   sqlite3_create_function(db, "bv_add", 2, flags, nullptr, &addFunction, nullptr, nullptr);
   sqlite3_create_function(db, "bv_convert", 3, flags, nullptr, &convertFunction, nullptr, nullptr);
   sqlite3_create_function(db, "bv_convert", 4, flags, nullptr, &convertFunction, nullptr, nullptr);
-  sqlite3_create_function(db, "bv_substring", 3, flags, nullptr, &substringFunction, nullptr, nullptr);
+  sqlite3_create_function(db, "bv_top", 1, flags, nullptr, &topFunction, nullptr, nullptr);
+  for (const auto& f : sql::builtinFunctions()) {
+    const std::string name = "bv_" + base::toLowerAscii(f.name);
+    sqlite3_create_function(db, name.c_str(), -1, f.deterministic ? flags : SQLITE_UTF8 | SQLITE_SUBTYPE,
+                            const_cast<sql::BuiltinFunction*>(&f), &builtinFunction, nullptr, nullptr);
+  }
+  // LIKE is SQLite's like(pattern, text [, escape]); the server's patterns and case rules replace it.
+  sqlite3_create_function(db, "like", 2, flags, nullptr, &likeFunction, nullptr, nullptr);
+  sqlite3_create_function(db, "like", 3, flags, nullptr, &likeFunction, nullptr, nullptr);
+  sqlite3_create_collation_v2(db, kServerCollation, SQLITE_UTF8, nullptr, &compareText, nullptr);
 }
 
 std::optional<Message> takeStorageFunctionError() {

@@ -17,11 +17,19 @@ namespace standin::storage {
 //   a + b                      -> bv_add(a, b)       (T-SQL: concatenation of two strings,
 //                                                     else addition with the string converted)
 //   CONVERT(type, e [, style]) -> bv_convert(kind, length, e [, style])
-//   SUBSTRING(e, start, len)   -> bv_substring(e, start, len)   (T-SQL's start below 1)
-// Everything else is kept token for token. Throws sql::SqlError for an unknown type name.
+//   CAST(e AS type)            -> bv_convert(kind, length, e)
+//   LEN(e), CHARINDEX(a, b)... -> bv_len(e), bv_charindex(a, b)... (sql/functions.h)
+//   SELECT TOP n ...           -> SELECT ... LIMIT n (at the end of that SELECT)
+// Everything else is kept token for token. Throws sql::SqlError for an unknown type name and
+// for what TOP cannot be turned into.
 std::vector<sql::Token> rewriteForStorage(const std::vector<sql::Token>& tokens);
 
-// Makes bv_add, bv_convert and bv_substring known to a connection.
+// The collation of the stand-in's own text columns (table variables): the server's,
+// case-insensitive with trailing blanks ignored.
+inline constexpr const char* kServerCollation = "BV_SERVER";
+
+// Makes the functions of those rewrites known to a connection (bv_add, bv_convert, bv_top and
+// the built-in functions), LIKE with T-SQL's patterns, and the server's collation.
 void registerStorageFunctions(sqlite3* db);
 
 // The T-SQL error that one of those functions raised on this thread while the last statement

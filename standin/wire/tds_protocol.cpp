@@ -31,45 +31,11 @@ using sql::valueToText;
 
 // ---------- Reader ----------
 
-std::uint8_t Reader::u8() {
-  need(1);
-  return static_cast<std::uint8_t>(d_[pos_++]);
-}
+namespace {
+[[noreturn]] void truncatedRequest() { throw ProtocolError("truncated request"); }
+}  // namespace
 
-std::uint16_t Reader::u16() {
-  need(2);
-  const auto v = static_cast<std::uint16_t>(static_cast<unsigned char>(d_[pos_]) |
-                                            (static_cast<unsigned char>(d_[pos_ + 1]) << 8));
-  pos_ += 2;
-  return v;
-}
-
-std::uint32_t Reader::u32() {
-  need(4);
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i)
-    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
-         << (8 * i);
-  pos_ += 4;
-  return v;
-}
-
-std::uint64_t Reader::u64() {
-  need(8);
-  std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i)
-    v |= static_cast<std::uint64_t>(static_cast<unsigned char>(d_[pos_ + static_cast<std::size_t>(i)]))
-         << (8 * i);
-  pos_ += 8;
-  return v;
-}
-
-std::string_view Reader::bytes(std::size_t n) {
-  need(n);
-  const auto v = d_.substr(pos_, n);
-  pos_ += n;
-  return v;
-}
+Reader::Reader(std::string_view data) : ByteReader(data, &truncatedRequest) {}
 
 std::string Reader::ucs2(std::size_t chars) { return utf16leToUtf8(bytes(chars * 2)); }
 
@@ -164,12 +130,9 @@ std::string preloginReply(const base::ProductVersion& version) {
 
 void skipAllHeaders(Reader& r, std::uint32_t tdsVersion) {
   if (tdsVersion < 0x72000000 || r.left() < 4) return;
-  const std::string_view d = r.data().substr(r.pos());
-  std::uint32_t total = 0;
-  for (int i = 0; i < 4; ++i)
-    total |= static_cast<std::uint32_t>(static_cast<unsigned char>(d[static_cast<std::size_t>(i)]))
-             << (8 * i);
-  if (total >= 4 && total <= d.size()) r.skip(total);
+  base::ByteReader length(r.rest());
+  const std::uint32_t total = length.u32();
+  if (total >= 4 && total <= r.left()) r.skip(total);
 }
 
 // ---------- RPC ----------
@@ -220,17 +183,6 @@ std::uint8_t lengthOf(std::uint8_t length, std::initializer_list<std::uint8_t> a
   throw ProtocolError(std::string("a ") + type + " value of " + std::to_string(length) + " bytes");
 }
 
-// At most 8 bytes, little-endian, sign-extended.
-std::int64_t signedLe(std::string_view b) {
-  if (b.size() > 8) throw ProtocolError("an integer longer than 8 bytes");
-  std::uint64_t v = 0;
-  for (std::size_t i = 0; i < b.size(); ++i)
-    v |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[i])) << (8 * i);
-  if (!b.empty() && b.size() < 8 && (static_cast<unsigned char>(b.back()) & 0x80))
-    v |= ~0ULL << (8 * b.size());
-  return static_cast<std::int64_t>(v);
-}
-
 // Partially length-prefixed bytes ([MS-TDS] 2.2.5.2.3); nullopt for NULL.
 std::optional<std::string> readPlp(Reader& r) {
   const std::uint64_t total = r.u64();
@@ -252,6 +204,269 @@ DateTime fromDaysSince0001(std::int64_t days, double secondsOfDay) {
   return dt;
 }
 
+using Parameter = engine::Session::Parameter;
+using K = SqlType::Kind;
+
+// One reader for each kind of parameter value ([MS-TDS] 2.2.5.4 and 2.2.5.5): each reads the
+// type's TYPE_INFO after its type byte, then the value, into the parameter.
+
+// INTN, BITN and the fixed-length integers and bit.
+void readInteger(Reader& r, std::uint8_t type, Parameter& p) {
+  switch (type) {
+    case 0x30:  // INT1
+      p.type = SqlType{K::TinyInt, 0};
+      p.value = static_cast<std::int64_t>(r.u8());
+      return;
+    case 0x32:  // BIT
+      p.type = SqlType{K::Bit, 0};
+      p.value = static_cast<std::int64_t>(r.u8() != 0);
+      return;
+    case 0x34:  // INT2
+      p.type = SqlType{K::SmallInt, 0};
+      p.value = r.signedLe(2);
+      return;
+    case 0x38:  // INT4
+      p.type = SqlType::integer();
+      p.value = r.signedLe(4);
+      return;
+    case 0x7F:  // INT8
+      p.type = SqlType::bigint();
+      p.value = r.signedLe(8);
+      return;
+    default:
+      break;
+  }
+  const bool bit = type == 0x68;
+  const std::uint8_t max = bit ? lengthOf(r.u8(), {1}, "bit") : lengthOf(r.u8(), {1, 2, 4, 8}, "int");
+  const std::uint8_t len = bit ? lengthOf(r.u8(), {0, 1}, "bit") : lengthOf(r.u8(), {0, 1, 2, 4, 8}, "int");
+  if (len > max) throw ProtocolError("an int value longer than its type");
+  p.type = bit        ? SqlType{K::Bit, 0}
+           : max == 8 ? SqlType::bigint()
+           : max == 2 ? SqlType{K::SmallInt, 0}
+           : max == 1 ? SqlType{K::TinyInt, 0}
+                      : SqlType::integer();
+  if (len == 0) return;
+  // A one-byte integer is a tinyint, never negative.
+  p.value = len == 1 && !bit ? static_cast<std::int64_t>(r.u8()) : r.signedLe(len);
+}
+
+// FLTN, FLT4, FLT8.
+void readFloat(Reader& r, std::uint8_t type, Parameter& p) {
+  std::uint8_t len = type == 0x3B ? 4 : 8;
+  if (type == 0x6D) {
+    lengthOf(r.u8(), {4, 8}, "float");
+    len = lengthOf(r.u8(), {0, 4, 8}, "float");
+  }
+  p.type = SqlType{K::Float, 0};
+  if (len == 4) {
+    const std::uint32_t bits = r.u32();
+    float f = 0;
+    std::memcpy(&f, &bits, 4);
+    p.value = static_cast<double>(f);
+  } else if (len == 8) {
+    const std::uint64_t bits = r.u64();
+    double d = 0;
+    std::memcpy(&d, &bits, 8);
+    p.value = d;
+  }
+}
+
+// MONEYN, MONEY, SMALLMONEY.
+void readMoney(Reader& r, std::uint8_t type, Parameter& p) {
+  std::uint8_t len = type == 0x7A ? 4 : 8;
+  if (type == 0x6E) {
+    lengthOf(r.u8(), {4, 8}, "money");
+    len = lengthOf(r.u8(), {0, 4, 8}, "money");
+  }
+  p.type = SqlType{K::Float, 0};
+  if (len == 4) {
+    p.value = static_cast<double>(static_cast<std::int32_t>(r.u32())) / 10000.0;
+  } else if (len == 8) {
+    const auto hi = static_cast<std::int64_t>(static_cast<std::int32_t>(r.u32()));
+    const std::uint32_t lo = r.u32();
+    p.value = static_cast<double>(hi * 4294967296LL + lo) / 10000.0;
+  }
+}
+
+// DATETIMN, DATETIME, SMALLDATETIME.
+void readDateTime(Reader& r, std::uint8_t type, Parameter& p) {
+  std::uint8_t len = type == 0x3A ? 4 : 8;
+  if (type == 0x6F) {
+    lengthOf(r.u8(), {4, 8}, "datetime");
+    len = lengthOf(r.u8(), {0, 4, 8}, "datetime");
+  }
+  p.type = SqlType{K::DateTime, 0};
+  DateTime dt;
+  if (len == 8) {
+    dt.days = static_cast<std::int32_t>(r.u32());
+    dt.ticks = r.u32();
+    p.value = dt;
+  } else if (len == 4) {
+    dt.days = r.u16();
+    dt.ticks = static_cast<std::uint32_t>(r.u16()) * 60u * 300u;
+    p.value = dt;
+  }
+}
+
+// DATEN (TDS 7.3).
+void readDate(Reader& r, Parameter& p) {
+  p.type = SqlType{K::DateTime, 0};
+  const std::uint8_t len = lengthOf(r.u8(), {0, 3}, "date");
+  if (len == 3) p.value = fromDaysSince0001(static_cast<std::int64_t>(r.unsignedLe(3)), 0);
+}
+
+// TIMEN, DATETIME2N, DATETIMEOFFSETN (TDS 7.3).
+void readTimeOfDay(Reader& r, std::uint8_t type, Parameter& p) {
+  const std::uint8_t scale = r.u8();
+  if (scale > 7) throw ProtocolError("a time scale of " + std::to_string(scale));
+  const std::uint8_t len = r.u8();
+  p.type = SqlType{K::DateTime, 0};
+  if (len == 0) return;
+  const std::size_t timeLen = scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+  const std::uint64_t units = r.unsignedLe(timeLen);
+  const double secs = static_cast<double>(units) / std::pow(10.0, scale);
+  std::int64_t days = 693595;  // 1900-01-01 for a bare time
+  if (type != 0x29) days = static_cast<std::int64_t>(r.unsignedLe(3));
+  if (type == 0x2B) r.skip(2);
+  if (len != timeLen + (type == 0x29 ? 0 : 3) + (type == 0x2B ? 2 : 0))
+    throw ProtocolError("bad date/time length");
+  p.value = fromDaysSince0001(days, secs);
+}
+
+// DECIMALN, NUMERICN: a sign byte and 4, 8, 12 or 16 bytes of magnitude, for at most 38 digits.
+void readDecimal(Reader& r, Parameter& p) {
+  lengthOf(r.u8(), {5, 9, 13, 17}, "decimal");
+  const std::uint8_t precision = r.u8();
+  const std::uint8_t scale = r.u8();
+  if (precision < 1 || precision > 38 || scale > precision)
+    throw ProtocolError("a decimal of precision " + std::to_string(precision) + " and scale " +
+                        std::to_string(scale));
+  const std::uint8_t len = lengthOf(r.u8(), {0, 5, 9, 13, 17}, "decimal");
+  p.type = scale == 0 ? SqlType::bigint() : SqlType{K::Float, 0};
+  if (len == 0) return;
+  const bool positive = r.u8() == 1;
+  const std::string_view mag = r.bytes(len - 1u);
+  long double v = 0;
+  for (std::size_t i = mag.size(); i-- > 0;) v = v * 256.0L + static_cast<unsigned char>(mag[i]);
+  if (!positive) v = -v;
+  if (scale == 0 && std::fabs(static_cast<double>(v)) < 9.2e18) {
+    p.value = static_cast<std::int64_t>(v);
+  } else {
+    p.type = SqlType{K::Float, 0};
+    p.value = static_cast<double>(v / std::pow(10.0L, scale));
+  }
+}
+
+// GUID, as SQL Server prints a uniqueidentifier.
+void readGuid(Reader& r, Parameter& p) {
+  lengthOf(r.u8(), {16}, "uniqueidentifier");
+  const std::uint8_t len = lengthOf(r.u8(), {0, 16}, "uniqueidentifier");
+  p.type = SqlType::nvarchar(36);
+  if (len != 16) return;
+  const std::string_view g = r.bytes(16);
+  char buf[40];
+  auto b = [&](int i) {
+    return static_cast<unsigned>(static_cast<unsigned char>(g[static_cast<std::size_t>(i)]));
+  };
+  std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b(3),
+                b(2), b(1), b(0), b(5), b(4), b(7), b(6), b(8), b(9), b(10), b(11), b(12), b(13), b(14),
+                b(15));
+  p.value = std::string(buf);
+}
+
+// NVARCHAR, NCHAR, BIGVARCHAR, BIGCHAR, BIGVARBINARY, BIGBINARY, with (max) as PLP.
+void readCharactersOrBytes(Reader& r, std::uint8_t type, Parameter& p) {
+  const std::uint16_t max = r.u16();
+  const bool text = type != 0xA5 && type != 0xAD;
+  if (text) r.skip(5);  // collation
+  const bool unicode = type == 0xE7 || type == 0xEF;
+  std::optional<std::string> raw;
+  if (max == 0xFFFF) {
+    raw = readPlp(r);
+  } else {
+    const std::uint16_t len = r.u16();
+    if (len != 0xFFFF) raw = std::string(r.bytes(len));
+  }
+  if (unicode) {
+    p.type = SqlType::nvarchar(max == 0xFFFF ? -1 : std::max(1, max / 2));
+    if (raw) p.value = utf16leToUtf8(*raw);
+  } else if (text) {
+    p.type = SqlType::varchar(max == 0xFFFF ? -1 : std::max<int>(1, max));
+    if (raw) p.value = serverCodePageBytesToUtf8(*raw);
+  } else {
+    p.type = SqlType{K::VarBinary, max == 0xFFFF ? -1 : std::max<int>(1, max)};
+    if (raw) p.value = Binary{*raw};
+  }
+}
+
+// NTEXT, TEXT, IMAGE.
+void readLongValue(Reader& r, std::uint8_t type, Parameter& p) {
+  r.u32();  // max length
+  if (type != 0x22) r.skip(5);
+  const std::uint32_t len = r.u32();
+  std::optional<std::string> raw;
+  if (len != 0xFFFFFFFFu) raw = std::string(r.bytes(len));
+  if (type == 0x63) {
+    p.type = SqlType::nvarchar(-1);
+    if (raw) p.value = utf16leToUtf8(*raw);
+  } else if (type == 0x23) {
+    p.type = SqlType::varchar(-1);
+    if (raw) p.value = serverCodePageBytesToUtf8(*raw);
+  } else {
+    p.type = SqlType{K::VarBinary, -1};
+    if (raw) p.value = Binary{*raw};
+  }
+}
+
+void readValue(Reader& r, std::uint8_t type, Parameter& p) {
+  switch (type) {
+    case 0x26:  // INTN
+    case 0x68:  // BITN
+    case 0x30:  // INT1
+    case 0x32:  // BIT
+    case 0x34:  // INT2
+    case 0x38:  // INT4
+    case 0x7F:  // INT8
+      return readInteger(r, type, p);
+    case 0x6D:  // FLTN
+    case 0x3B:  // FLT4
+    case 0x3E:  // FLT8
+      return readFloat(r, type, p);
+    case 0x6E:  // MONEYN
+    case 0x3C:  // MONEY
+    case 0x7A:  // SMALLMONEY
+      return readMoney(r, type, p);
+    case 0x6F:  // DATETIMN
+    case 0x3D:  // DATETIME
+    case 0x3A:  // SMALLDATETIME
+      return readDateTime(r, type, p);
+    case 0x28:  // DATEN
+      return readDate(r, p);
+    case 0x29:  // TIMEN
+    case 0x2A:  // DATETIME2N
+    case 0x2B:  // DATETIMEOFFSETN
+      return readTimeOfDay(r, type, p);
+    case 0x6A:  // DECIMALN
+    case 0x6C:  // NUMERICN
+      return readDecimal(r, p);
+    case 0x24:  // GUID
+      return readGuid(r, p);
+    case 0xE7:  // NVARCHAR
+    case 0xEF:  // NCHAR
+    case 0xA7:  // BIGVARCHAR
+    case 0xAF:  // BIGCHAR
+    case 0xA5:  // BIGVARBINARY
+    case 0xAD:  // BIGBINARY
+      return readCharactersOrBytes(r, type, p);
+    case 0x63:  // NTEXT
+    case 0x23:  // TEXT
+    case 0x22:  // IMAGE
+      return readLongValue(r, type, p);
+    default:
+      throw ProtocolError("RPC parameter of an unsupported data type 0x" + std::to_string(type));
+  }
+}
+
 }  // namespace
 
 RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
@@ -265,244 +480,15 @@ RpcRequest parseRpc(std::string_view payload, std::uint32_t tdsVersion) {
     req.procedure = r.ucs2(nameLength);
   }
   r.u16();  // option flags
-  using K = SqlType::Kind;
   while (!r.atEnd()) {
-    const std::uint8_t first = static_cast<std::uint8_t>(r.data()[r.pos()]);
+    const auto first = static_cast<std::uint8_t>(r.rest().front());
     if (first == 0x80 || first == 0xFF)
       break;  // another RPC follows in the same batch; not used by clients here
-    engine::Session::Parameter p;
+    Parameter p;
     p.name = r.bVarchar();
     const std::uint8_t status = r.u8();
     p.output = (status & 0x01) != 0;
-    const std::uint8_t type = r.u8();
-    switch (type) {
-      case 0x26:    // INTN
-      case 0x68: {  // BITN
-        const std::uint8_t max =
-            type == 0x68 ? lengthOf(r.u8(), {1}, "bit") : lengthOf(r.u8(), {1, 2, 4, 8}, "int");
-        const std::uint8_t len =
-            type == 0x68 ? lengthOf(r.u8(), {0, 1}, "bit") : lengthOf(r.u8(), {0, 1, 2, 4, 8}, "int");
-        if (len > max) throw ProtocolError("an int value longer than its type");
-        p.type = type == 0x68 ? SqlType{K::Bit, 0}
-                 : max == 8   ? SqlType::bigint()
-                 : max == 2   ? SqlType{K::SmallInt, 0}
-                 : max == 1   ? SqlType{K::TinyInt, 0}
-                              : SqlType::integer();
-        if (len == 0) break;
-        const std::string_view b = r.bytes(len);
-        p.value = len == 1 && type != 0x68 ? static_cast<std::int64_t>(static_cast<unsigned char>(b[0]))
-                                           : signedLe(b);
-        break;
-      }
-      case 0x30:
-        p.type = SqlType{K::TinyInt, 0};
-        p.value = static_cast<std::int64_t>(r.u8());
-        break;
-      case 0x32:
-        p.type = SqlType{K::Bit, 0};
-        p.value = static_cast<std::int64_t>(r.u8() != 0);
-        break;
-      case 0x34:
-        p.type = SqlType{K::SmallInt, 0};
-        p.value = signedLe(r.bytes(2));
-        break;
-      case 0x38:
-        p.type = SqlType::integer();
-        p.value = signedLe(r.bytes(4));
-        break;
-      case 0x7F:
-        p.type = SqlType::bigint();
-        p.value = signedLe(r.bytes(8));
-        break;
-      case 0x6D:    // FLTN
-      case 0x3B:    // FLT4
-      case 0x3E: {  // FLT8
-        std::uint8_t len = type == 0x3B ? 4 : 8;
-        if (type == 0x6D) {
-          lengthOf(r.u8(), {4, 8}, "float");
-          len = lengthOf(r.u8(), {0, 4, 8}, "float");
-        }
-        p.type = SqlType{K::Float, 0};
-        if (len == 4) {
-          const std::uint32_t bits = r.u32();
-          float f = 0;
-          std::memcpy(&f, &bits, 4);
-          p.value = static_cast<double>(f);
-        } else if (len == 8) {
-          const std::uint64_t bits = r.u64();
-          double d = 0;
-          std::memcpy(&d, &bits, 8);
-          p.value = d;
-        }
-        break;
-      }
-      case 0x6E:    // MONEYN
-      case 0x3C:    // MONEY
-      case 0x7A: {  // SMALLMONEY
-        std::uint8_t len = type == 0x7A ? 4 : 8;
-        if (type == 0x6E) {
-          lengthOf(r.u8(), {4, 8}, "money");
-          len = lengthOf(r.u8(), {0, 4, 8}, "money");
-        }
-        p.type = SqlType{K::Float, 0};
-        if (len == 4) {
-          p.value = static_cast<double>(static_cast<std::int32_t>(r.u32())) / 10000.0;
-        } else if (len == 8) {
-          const auto hi = static_cast<std::int64_t>(static_cast<std::int32_t>(r.u32()));
-          const std::uint32_t lo = r.u32();
-          p.value = static_cast<double>(hi * 4294967296LL + lo) / 10000.0;
-        }
-        break;
-      }
-      case 0x6F:    // DATETIMN
-      case 0x3D:    // DATETIME
-      case 0x3A: {  // SMALLDATETIME
-        std::uint8_t len = type == 0x3A ? 4 : 8;
-        if (type == 0x6F) {
-          lengthOf(r.u8(), {4, 8}, "datetime");
-          len = lengthOf(r.u8(), {0, 4, 8}, "datetime");
-        }
-        p.type = SqlType{K::DateTime, 0};
-        DateTime dt;
-        if (len == 8) {
-          dt.days = static_cast<std::int32_t>(r.u32());
-          dt.ticks = r.u32();
-          p.value = dt;
-        } else if (len == 4) {
-          dt.days = r.u16();
-          dt.ticks = static_cast<std::uint32_t>(r.u16()) * 60u * 300u;
-          p.value = dt;
-        }
-        break;
-      }
-      case 0x28: {  // DATEN (7.3)
-        p.type = SqlType{K::DateTime, 0};
-        const std::uint8_t len = lengthOf(r.u8(), {0, 3}, "date");
-        if (len == 3)
-          p.value = fromDaysSince0001(signedLe(std::string(r.bytes(3)) + std::string(1, '\0')), 0);
-        break;
-      }
-      case 0x29:    // TIMEN
-      case 0x2A:    // DATETIME2N
-      case 0x2B: {  // DATETIMEOFFSETN
-        const std::uint8_t scale = r.u8();
-        if (scale > 7) throw ProtocolError("a time scale of " + std::to_string(scale));
-        const std::uint8_t len = r.u8();
-        p.type = SqlType{K::DateTime, 0};
-        if (len == 0) break;
-        const std::size_t timeLen = scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
-        const std::string_view t = r.bytes(timeLen);
-        std::uint64_t units = 0;
-        for (std::size_t i = 0; i < t.size(); ++i)
-          units |= static_cast<std::uint64_t>(static_cast<unsigned char>(t[i])) << (8 * i);
-        const double secs = static_cast<double>(units) / std::pow(10.0, scale);
-        std::int64_t days = 693595;  // 1900-01-01 for a bare time
-        if (type != 0x29) {
-          const std::string_view d = r.bytes(3);
-          days = static_cast<std::int64_t>(static_cast<unsigned char>(d[0]) |
-                                           (static_cast<unsigned char>(d[1]) << 8) |
-                                           (static_cast<unsigned char>(d[2]) << 16));
-        }
-        if (type == 0x2B) r.skip(2);
-        if (len != timeLen + (type == 0x29 ? 0 : 3) + (type == 0x2B ? 2 : 0))
-          throw ProtocolError("bad date/time length");
-        p.value = fromDaysSince0001(days, secs);
-        break;
-      }
-      case 0x6A:    // DECIMALN
-      case 0x6C: {  // NUMERICN
-        // A sign byte and 4, 8, 12 or 16 bytes of magnitude, for at most 38 digits.
-        lengthOf(r.u8(), {5, 9, 13, 17}, "decimal");
-        const std::uint8_t precision = r.u8();
-        const std::uint8_t scale = r.u8();
-        if (precision < 1 || precision > 38 || scale > precision)
-          throw ProtocolError("a decimal of precision " + std::to_string(precision) + " and scale " +
-                              std::to_string(scale));
-        const std::uint8_t len = lengthOf(r.u8(), {0, 5, 9, 13, 17}, "decimal");
-        p.type = scale == 0 ? SqlType::bigint() : SqlType{K::Float, 0};
-        if (len == 0) break;
-        const bool positive = r.u8() == 1;
-        const std::string_view mag = r.bytes(len - 1u);
-        long double v = 0;
-        for (std::size_t i = mag.size(); i-- > 0;) v = v * 256.0L + static_cast<unsigned char>(mag[i]);
-        if (!positive) v = -v;
-        if (scale == 0 && std::fabs(static_cast<double>(v)) < 9.2e18) {
-          p.value = static_cast<std::int64_t>(v);
-        } else {
-          p.type = SqlType{K::Float, 0};
-          p.value = static_cast<double>(v / std::pow(10.0L, scale));
-        }
-        break;
-      }
-      case 0x24: {  // GUID
-        lengthOf(r.u8(), {16}, "uniqueidentifier");
-        const std::uint8_t len = lengthOf(r.u8(), {0, 16}, "uniqueidentifier");
-        p.type = SqlType::nvarchar(36);
-        if (len == 16) {
-          const std::string_view g = r.bytes(16);
-          char buf[40];
-          auto b = [&](int i) {
-            return static_cast<unsigned>(static_cast<unsigned char>(g[static_cast<std::size_t>(i)]));
-          };
-          std::snprintf(
-              buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b(3),
-              b(2), b(1), b(0), b(5), b(4), b(7), b(6), b(8), b(9), b(10), b(11), b(12), b(13), b(14), b(15));
-          p.value = std::string(buf);
-        }
-        break;
-      }
-      case 0xE7:    // NVARCHAR
-      case 0xEF:    // NCHAR
-      case 0xA7:    // BIGVARCHAR
-      case 0xAF:    // BIGCHAR
-      case 0xA5:    // BIGVARBINARY
-      case 0xAD: {  // BIGBINARY
-        const std::uint16_t max = r.u16();
-        const bool text = type != 0xA5 && type != 0xAD;
-        if (text) r.skip(5);  // collation
-        const bool unicode = type == 0xE7 || type == 0xEF;
-        std::optional<std::string> raw;
-        if (max == 0xFFFF) {
-          raw = readPlp(r);
-        } else {
-          const std::uint16_t len = r.u16();
-          if (len != 0xFFFF) raw = std::string(r.bytes(len));
-        }
-        if (unicode) {
-          p.type = SqlType::nvarchar(max == 0xFFFF ? -1 : std::max(1, max / 2));
-          if (raw) p.value = utf16leToUtf8(*raw);
-        } else if (text) {
-          p.type = SqlType::varchar(max == 0xFFFF ? -1 : std::max<int>(1, max));
-          if (raw) p.value = serverCodePageBytesToUtf8(*raw);
-        } else {
-          p.type = SqlType{K::VarBinary, max == 0xFFFF ? -1 : std::max<int>(1, max)};
-          if (raw) p.value = Binary{*raw};
-        }
-        break;
-      }
-      case 0x63:    // NTEXT
-      case 0x23:    // TEXT
-      case 0x22: {  // IMAGE
-        r.u32();    // max length
-        if (type != 0x22) r.skip(5);
-        const std::uint32_t len = r.u32();
-        std::optional<std::string> raw;
-        if (len != 0xFFFFFFFFu) raw = std::string(r.bytes(len));
-        if (type == 0x63) {
-          p.type = SqlType::nvarchar(-1);
-          if (raw) p.value = utf16leToUtf8(*raw);
-        } else if (type == 0x23) {
-          p.type = SqlType::varchar(-1);
-          if (raw) p.value = serverCodePageBytesToUtf8(*raw);
-        } else {
-          p.type = SqlType{K::VarBinary, -1};
-          if (raw) p.value = Binary{*raw};
-        }
-        break;
-      }
-      default:
-        throw ProtocolError("RPC parameter of an unsupported data type 0x" + std::to_string(type));
-    }
+    readValue(r, r.u8(), p);
     req.params.push_back(std::move(p));
   }
   return req;

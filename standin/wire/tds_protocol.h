@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/base/byte_reader.h"
 #include "standin/engine/engine.h"
 #include "standin/sql/results.h"
 
@@ -49,29 +50,12 @@ struct ProtocolError : std::runtime_error {
 // Collation Japanese_CI_AS: LCID 0x0411, ignore case/kana/width, sort id 0 ([MS-TDS] 2.2.5.1.2).
 inline const std::string kCollation("\x11\x04\xD0\x00\x00", 5);
 
-// Reads little-endian values from a payload, throwing ProtocolError past its end.
-class Reader {
+// Reads a request's payload; a read past its end is a ProtocolError.
+class Reader : public base::ByteReader {
  public:
-  explicit Reader(std::string_view data) : d_(data) {}
-  std::size_t pos() const { return pos_; }
-  std::size_t left() const { return d_.size() - pos_; }
-  bool atEnd() const { return pos_ >= d_.size(); }
-  void need(std::size_t n) const {
-    if (left() < n) throw ProtocolError("truncated request");
-  }
-  std::uint8_t u8();
-  std::uint16_t u16();
-  std::uint32_t u32();
-  std::uint64_t u64();
-  std::string_view bytes(std::size_t n);
-  void skip(std::size_t n) { bytes(n); }
+  explicit Reader(std::string_view data);
   std::string ucs2(std::size_t chars);  // to UTF-8
   std::string bVarchar() { return ucs2(u8()); }
-  std::string_view data() const { return d_; }
-
- private:
-  std::string_view d_;
-  std::size_t pos_ = 0;
 };
 
 struct Login7 {

@@ -81,12 +81,14 @@ struct Packet {
 // One client connection: reads requests, runs them on its session, writes replies.
 class Connection {
  public:
-  Connection(int fd, engine::Engine& engine, Trace& trace, FaultPlan& faults, const ConnectionLimits& limits)
+  Connection(int fd, engine::Engine& engine, Trace& trace, FaultPlan& faults, const ConnectionLimits& limits,
+             std::atomic<bool>& loggedIn)
       : fd_(fd),
         engine_(engine),
         trace_(trace),
         faults_(faults),
         limits_(limits),
+        loggedIn_(loggedIn),
         loginDeadline_(std::chrono::steady_clock::now() + limits.loginTimeout) {}
 
   void run() {
@@ -438,6 +440,7 @@ class Connection {
       return false;  // SQL Server closes the connection after a failed login
     }
     session_ = std::move(result.session);
+    loggedIn_ = true;
     const std::string db = session_->currentDatabase();
     w.envChange(1, db, "master");
     w.message(Message{5701, 2, 0, "Changed database context to '" + db + "'.", 1, {}});
@@ -461,6 +464,7 @@ class Connection {
   std::optional<std::chrono::milliseconds> stallBetween_;  // a fault holds the reply between statements
   std::optional<std::size_t> cutAfter_;  // a fault sends only this much more, then the connection closes
   const ConnectionLimits& limits_;
+  std::atomic<bool>& loggedIn_;  // read by the accepting thread
   std::chrono::steady_clock::time_point loginDeadline_;
   std::string in_;
   bool closed_ = false;
@@ -517,10 +521,13 @@ struct TdsServer::Impl {
     UniqueFd fd;
     std::thread thread;
     std::atomic<bool> finished{false};
+    std::atomic<bool> loggedIn{false};
+    bool closedUnheard = false;  // shut down for a newer connection (under mutex)
   };
   mutable std::mutex mutex;
   std::list<std::unique_ptr<Slot>> slots;
   std::atomic<int> live{0};  // connections whose thread has not ended
+  std::atomic<std::uint64_t> accepted{0};
 
   Impl(engine::Engine& e, TdsServerConfig c)
       : engine(e), config(std::move(c)), trace(config.traceFile), faults(config.faults) {}
@@ -534,6 +541,24 @@ struct TdsServer::Impl {
       } else {
         ++it;
       }
+    }
+  }
+
+  // Keeps the connections not logged in under their cap, a new one about to join them: the
+  // oldest go. Closing the oldest rather than refusing the newest lets a real client, which
+  // logs in at once, in however many silent sockets another local user keeps open.
+  void makeRoomForOneNotLoggedIn() {
+    const int cap = config.limits.maxConnectionsNotLoggedIn();
+    std::lock_guard lock(mutex);
+    int waiting = 0;
+    for (const auto& s : slots)
+      if (!s->finished && !s->loggedIn && !s->closedUnheard) ++waiting;
+    for (auto it = slots.begin(); it != slots.end() && waiting >= cap; ++it) {
+      Slot& s = **it;
+      if (s.finished || s.loggedIn || s.closedUnheard) continue;
+      ::shutdown(s.fd.get(), SHUT_RDWR);
+      s.closedUnheard = true;
+      --waiting;
     }
   }
 
@@ -565,8 +590,10 @@ struct TdsServer::Impl {
           }
           continue;
         }
+        accepted.fetch_add(1);
         // One more than the cap is closed at once, so that it is not left waiting.
         if (live.load() >= config.limits.maxConnections) continue;
+        makeRoomForOneNotLoggedIn();
         const int one = 1;
         ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto slot = std::make_unique<Slot>();
@@ -576,7 +603,7 @@ struct TdsServer::Impl {
         slots.push_back(std::move(slot));
         live.fetch_add(1);
         raw->thread = std::thread([this, raw] {
-          Connection(raw->fd.get(), engine, trace, faults, config.limits).run();
+          Connection(raw->fd.get(), engine, trace, faults, config.limits, raw->loggedIn).run();
           ::shutdown(raw->fd.get(), SHUT_RDWR);
           live.fetch_sub(1);
           raw->finished = true;
@@ -638,5 +665,7 @@ int TdsServer::openConnections() const {
     if (!s->finished) ++n;
   return n;
 }
+
+std::uint64_t TdsServer::acceptedConnections() const { return impl_->accepted.load(); }
 
 }  // namespace standin::wire

@@ -16,8 +16,11 @@ namespace standin::wire {
 
 // What clients may cost the server: a thread each while connected, memory for what they send.
 struct ConnectionLimits {
-  // Client connections open at once; one more is closed as soon as it is accepted.
+  // Client connections open at once; one more is closed as soon as it is accepted. Those not
+  // logged in yet count against a quarter of it (at least one) as well: beyond that, the oldest
+  // of them is closed for each new one, so silent sockets cannot lock every login out.
   int maxConnections = 128;
+  int maxConnectionsNotLoggedIn() const { return maxConnections / 4 > 1 ? maxConnections / 4 : 1; }
   // From the connection to a completed login; a client still not logged in is disconnected.
   std::chrono::milliseconds loginTimeout{60000};
   // The largest PRELOGIN or LOGIN7 message (all its packets) a client may send.
@@ -50,6 +53,7 @@ class TdsServer {
   std::uint16_t port() const;
   bool listensOnIpv6() const;
   int openConnections() const;
+  std::uint64_t acceptedConnections() const;  // since the start, also those closed at once
 
   struct Impl;
 

@@ -34,6 +34,7 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
   h.limits = options_.limits;
+  h.clockOffset = options_.clockOffset;
   for (const auto& written : options_.faults) {
     std::string why;
     auto fault = standin::wire::parseFault(written, &why);
@@ -58,6 +59,7 @@ std::string StandinFixture::sampleDatabase() const { return standin::storage::kS
 std::string StandinFixture::sampleTable() const { return "Customers"; }
 int StandinFixture::serverVersion() const { return options_.serverVersion; }
 standin::engine::Engine& StandinFixture::engine() { return host_->engine(); }
+void StandinFixture::setClockOffset(std::chrono::seconds offset) { host_->setClockOffset(offset); }
 standin::host::Host& StandinFixture::host() { return *host_; }
 
 std::int64_t StandinFixture::rowCount(const std::string& database, const std::string& table) const {

@@ -2,6 +2,7 @@
 // data folder, SSRP off. Everything is removed again on destruction.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -24,6 +25,9 @@ struct StandinOptions {
   // Faults on demand, each written as for --fault (docs/standin.md), e.g. "drop:match=BACKUP",
   // "drop-after-bytes=100:match=RESTORE", "stall=2000ms:match=BACKUP", "stall-login=5s:times=1".
   std::vector<std::string> faults = {};
+  // The server's clock moved by this from the start (negative: an earlier day); GETDATE(), backup
+  // dates and their history, and the Agent go by it. setClockOffset changes it later.
+  std::chrono::seconds clockOffset = std::chrono::seconds(0);
 };
 
 // A folder under the system's temporary folder, removed with everything in it on destruction.
@@ -65,6 +69,9 @@ class StandinFixture {
 
   // "Driver=FreeTDS;Server=127.0.0.1;Port=N;UID=sa;PWD={...};" plus extra "Key=value;" pairs.
   std::string odbcConnectionString(const std::string& extra = "") const;
+
+  // Moves the server's clock for the requests that follow, e.g. std::chrono::hours(-24 * 5).
+  void setClockOffset(std::chrono::seconds offset);
 
   standin::engine::Engine& engine();
   standin::host::Host& host();

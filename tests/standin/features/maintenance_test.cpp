@@ -74,6 +74,21 @@ TEST_F(EngineTest, ADoubledApostropheReachesThePathAndALoneOneBreaksTheBatch) {
   EXPECT_FALSE(lone.hasMessage(3014));
 }
 
+TEST_F(EngineTest, ABackupFileNameAsLongAsTheFileSystemTakesIsWritten) {
+  // The temporary file beside the target must keep within the 255-byte limit on names too.
+  for (const std::size_t length : {246u, 255u}) {
+    const auto path = scratch(std::string(length - 4, 'b') + ".bak");
+    const auto r = run("BACKUP DATABASE [Sample] TO DISK = N'" + path.string() + "' WITH INIT");
+    EXPECT_FALSE(r.failed()) << length << ": " << (r.failed() ? r.errors()[0].text : "");
+    EXPECT_TRUE(r.hasMessage(3014)) << length;
+    EXPECT_TRUE(run("RESTORE VERIFYONLY FROM DISK = N'" + path.string() + "'").hasMessage(3262)) << length;
+    // Written again: the earlier file is replaced through a temporary file, which goes.
+    EXPECT_FALSE(run("BACKUP DATABASE [Sample] TO DISK = N'" + path.string() + "' WITH NOINIT").failed());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path.parent_path()), {}), 1) << length;
+    std::filesystem::remove(path);
+  }
+}
+
 TEST_F(EngineTest, BackupInsideATransactionIsRefused) {
   run("BEGIN TRAN");
   const auto r = run(backupBatch("Sample", scratch("t.bak").string(), false));

@@ -156,6 +156,23 @@ TEST(CommandLine, LimitsAreReadWithTheirUnits) {
   }
 }
 
+TEST(CommandLine, TheClockOffsetIsASignedDurationOfDaysHoursMinutesOrSeconds) {
+  using std::chrono::seconds;
+  EXPECT_EQ(standin::host::parseCommandLine({}).options.clockOffset, seconds(0));
+  for (const auto& [text, expected] :
+       std::vector<std::pair<std::string, seconds>>{{"-5d", seconds(-5 * 86400)},
+                                                    {"+3h", seconds(3 * 3600)},
+                                                    {"-90m", seconds(-5400)},
+                                                    {"45s", seconds(45)},
+                                                    {"30", seconds(30)}}) {
+    const auto cl = standin::host::parseCommandLine({"--clock-offset", text});
+    EXPECT_TRUE(cl.error.empty()) << text << ": " << cl.error;
+    EXPECT_EQ(cl.options.clockOffset, expected) << text;
+  }
+  for (const char* bad : {"", "-", "5x", "1.5d", "--5d", "99999999999d"})
+    EXPECT_FALSE(standin::host::parseCommandLine({"--clock-offset", bad}).error.empty()) << bad;
+}
+
 TEST(CommandLine, MistakesAreRefused) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--port", "70000"},
                                                {"--port"},
@@ -185,9 +202,9 @@ TEST(CommandLine, DefaultDataFolderFollowsXdgDataHome) {
 TEST(Executable, HelpListsTheOptionsAndBadOptionsFail) {
   const auto help = bvtest::runProcess({STANDIN_EXECUTABLE, "--help"}, "");
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* opt :
-       {"--port", "--data", "--sa-password", "--server-version", "--instance", "--ssrp-port", "--trace",
-        "--max-connections", "--login-timeout", "--max-login-bytes", "--accept-pause", "--fault"})
+  for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance",
+                          "--ssrp-port", "--trace", "--max-connections", "--login-timeout",
+                          "--max-login-bytes", "--accept-pause", "--clock-offset", "--fault"})
     EXPECT_NE(help.output.find(opt), std::string::npos) << opt;
   const auto bad = bvtest::runProcess({STANDIN_EXECUTABLE, "--frobnicate"}, "");
   EXPECT_EQ(bad.exitCode, 2);

@@ -47,14 +47,11 @@ TEST(ConnectionLimits, AConnectionBeyondTheCapIsClosedAndTheCapFreesAgain) {
   limits.maxConnections = 3;
   StandinFixture standin(StandinOptions{2005, "Sa-pass;w'rd1", {}, limits});
   std::vector<std::unique_ptr<RawTdsClient>> held;
+  // Each of the three logs in (connections not logged in have a smaller cap of their own) and
+  // has been answered, so the server counts them all.
   for (int i = 0; i < 3; ++i) {
     held.push_back(std::make_unique<RawTdsClient>(standin.port()));
-    ASSERT_TRUE(held.back()->connected());
-  }
-  // Each of the three has been answered, so the server counts them all.
-  for (auto& c : held) {
-    ASSERT_TRUE(c->sendMessage(standin::wire::kPrelogin, standintest::preloginRequest()));
-    ASSERT_TRUE(c->readReply(10s));
+    ASSERT_TRUE(held.back()->logIn("Sa-pass;w'rd1"));
   }
   RawTdsClient extra(standin.port());
   ASSERT_TRUE(extra.connected());
@@ -69,6 +66,27 @@ TEST(ConnectionLimits, AConnectionBeyondTheCapIsClosedAndTheCapFreesAgain) {
     if (!served) std::this_thread::sleep_for(100ms);  // until the server has seen the client go
   }
   EXPECT_TRUE(served);
+}
+
+TEST(ConnectionLimits, SilentConnectionsCannotLockALoginOut) {
+  // As many silent sockets as the server takes connections: those not logged in count against
+  // a quarter of the cap, and the oldest of them goes for each new one.
+  StandinFixture standin;
+  std::vector<std::unique_ptr<RawTdsClient>> silent;
+  for (int i = 0; i < 128; ++i) {
+    silent.push_back(std::make_unique<RawTdsClient>(standin.port()));
+    ASSERT_TRUE(silent.back()->connected());
+  }
+  // A connection may wait in the listen queue after connect() returned: the driver's comes
+  // only after the server has taken every silent one.
+  const auto& server = *standin.host().instances().front().server;
+  for (int i = 0; i < 1000 && server.acceptedConnections() < silent.size(); ++i)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(server.acceptedConnections(), silent.size());
+  EXPECT_TRUE(driverLogsIn(standin));
+  EXPECT_TRUE(silent.front()->readUntilClosed(10s).closed) << "the oldest silent connection is closed";
+  // The newest silent ones are still served: a login on one of them succeeds.
+  EXPECT_TRUE(silent.back()->logIn("Sa-pass;w'rd1"));
 }
 
 TEST(ConnectionLimits, AClientThatNeverLogsInIsDisconnectedAtTheLoginTimeout) {

@@ -264,7 +264,7 @@ TEST_F(Odbc, TruncateAndShrinkRunOnSeparateConnections) {
 
 TEST_F(Odbc, UnsupportedStatementIsAnErrorNotASilentSuccess) {
   auto c = open();
-  const auto r = c->execute("WHILE 1 = 1 PRINT 'x'");
+  const auto r = c->execute("GOTO done");
   EXPECT_EQ(r.rc, SQL_ERROR);
   ASSERT_FALSE(r.diags.empty());
   EXPECT_EQ(r.diags[0].state, "42000");
@@ -281,6 +281,15 @@ TEST_F(Odbc, QueryTimeoutCancelsAndTheConnectionStaysUsable) {
   ASSERT_FALSE(r.diags.empty());
   EXPECT_EQ(r.diags[0].state, "HYT00");
   EXPECT_EQ(single(c->execute("SELECT 7 AS seven")), "7");
+}
+
+TEST_F(Odbc, AQueryTimeoutEndsALoopWithoutEnd) {
+  // SQL Server bounds no WHILE loop; the driver's attention ends it.
+  auto c = open();
+  const auto loop = c->execute("DECLARE @i int SET @i = 0 WHILE 1 = 1 SET @i = 0", 1);
+  ASSERT_FALSE(loop.diags.empty());
+  EXPECT_EQ(loop.diags[0].state, "HYT00");
+  EXPECT_EQ(single(c->execute("SELECT 8 AS eight")), "8");
 }
 
 TEST_F(Odbc, ClosingAStatementBeforeItsEndIsAcknowledged) {

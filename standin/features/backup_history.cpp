@@ -1,0 +1,377 @@
+#include "standin/features/backup_history.h"
+
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include "standin/base/text.h"
+#include "standin/features/backup_file.h"
+#include "standin/sql/errors.h"
+#include "standin/storage/passthrough.h"
+#include "standin/storage/sqlite_db.h"
+
+namespace standin::features {
+
+using sql::DateTime;
+using sql::Value;
+
+namespace {
+
+struct ColumnDef {
+  const char* name;
+  const char* type;  // text columns compare as the server's collation does
+  int since;         // the first release that has it
+};
+
+// Columns of each table in SQL Server's order ("backupset (Transact-SQL)" and its siblings in
+// Books Online of each release). numeric(20,0) and numeric(25,0) are kept as bigint and
+// uniqueidentifier as its text, the stand-in's nearest types.
+const std::vector<ColumnDef> kMediaSet = {
+    {"media_set_id", "INTEGER PRIMARY KEY AUTOINCREMENT", 2000},
+    {"media_uuid", "NVARCHAR(36) COLLATE NOCASE", 2000},
+    {"media_family_count", "TINYINT", 2000},
+    {"name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"description", "NVARCHAR(255) COLLATE NOCASE", 2000},
+    {"software_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"software_vendor_id", "INT", 2000},
+    {"MTF_major_version", "TINYINT", 2000},
+    {"mirror_count", "TINYINT", 2005},
+    {"is_password_protected", "BIT", 2005},
+    {"is_compressed", "BIT", 2008},
+    {"is_encrypted", "BIT", 2014},
+};
+
+const std::vector<ColumnDef> kMediaFamily = {
+    {"media_set_id", "INT NOT NULL", 2000},
+    {"family_sequence_number", "TINYINT NOT NULL", 2000},
+    {"media_family_id", "NVARCHAR(36) COLLATE NOCASE", 2000},
+    {"media_count", "INT", 2000},
+    {"logical_device_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"physical_device_name", "NVARCHAR(260) COLLATE NOCASE", 2000},
+    {"device_type", "TINYINT", 2000},
+    {"physical_block_size", "INT", 2000},
+    {"mirror", "TINYINT", 2005},
+};
+
+const std::vector<ColumnDef> kBackupSet = {
+    {"backup_set_id", "INTEGER PRIMARY KEY AUTOINCREMENT", 2000},
+    {"backup_set_uuid", "NVARCHAR(36) COLLATE NOCASE NOT NULL", 2000},
+    {"media_set_id", "INT NOT NULL", 2000},
+    {"first_family_number", "TINYINT", 2000},
+    {"first_media_number", "SMALLINT", 2000},
+    {"last_family_number", "TINYINT", 2000},
+    {"last_media_number", "SMALLINT", 2000},
+    {"catalog_family_number", "TINYINT", 2000},
+    {"catalog_media_number", "SMALLINT", 2000},
+    {"position", "INT", 2000},
+    {"expiration_date", "DATETIME", 2000},
+    {"software_vendor_id", "INT", 2000},
+    {"name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"description", "NVARCHAR(255) COLLATE NOCASE", 2000},
+    {"user_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"software_major_version", "TINYINT", 2000},
+    {"software_minor_version", "TINYINT", 2000},
+    {"software_build_version", "SMALLINT", 2000},
+    {"time_zone", "SMALLINT", 2000},
+    {"mtf_minor_version", "TINYINT", 2000},
+    {"first_lsn", "BIGINT", 2000},
+    {"last_lsn", "BIGINT", 2000},
+    {"checkpoint_lsn", "BIGINT", 2000},
+    {"database_backup_lsn", "BIGINT", 2000},
+    {"database_creation_date", "DATETIME", 2000},
+    {"backup_start_date", "DATETIME", 2000},
+    {"backup_finish_date", "DATETIME", 2000},
+    {"type", "CHAR(1) COLLATE NOCASE", 2000},
+    {"sort_order", "SMALLINT", 2000},
+    {"code_page", "SMALLINT", 2000},
+    {"compatibility_level", "TINYINT", 2000},
+    {"database_version", "INT", 2000},
+    {"backup_size", "BIGINT", 2000},
+    {"database_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"server_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"machine_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"flags", "INT", 2000},
+    {"unicode_locale", "INT", 2000},
+    {"unicode_compare_style", "INT", 2000},
+    {"collation_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"is_password_protected", "BIT", 2005},
+    {"recovery_model", "NVARCHAR(60) COLLATE NOCASE", 2005},
+    {"has_bulk_logged_data", "BIT", 2005},
+    {"is_snapshot", "BIT", 2005},
+    {"is_readonly", "BIT", 2005},
+    {"is_single_user", "BIT", 2005},
+    {"has_backup_checksums", "BIT", 2005},
+    {"is_damaged", "BIT", 2005},
+    {"begins_log_chain", "BIT", 2005},
+    {"has_incomplete_metadata", "BIT", 2005},
+    {"is_force_offline", "BIT", 2005},
+    {"is_copy_only", "BIT", 2005},
+    {"first_recovery_fork_guid", "NVARCHAR(36) COLLATE NOCASE", 2005},
+    {"last_recovery_fork_guid", "NVARCHAR(36) COLLATE NOCASE", 2005},
+    {"fork_point_lsn", "BIGINT", 2005},
+    {"database_guid", "NVARCHAR(36) COLLATE NOCASE", 2005},
+    {"family_guid", "NVARCHAR(36) COLLATE NOCASE", 2005},
+    {"differential_base_lsn", "BIGINT", 2005},
+    {"differential_base_guid", "NVARCHAR(36) COLLATE NOCASE", 2005},
+    {"compressed_backup_size", "BIGINT", 2008},
+    {"key_algorithm", "NVARCHAR(32) COLLATE NOCASE", 2014},
+    {"encryptor_thumbprint", "VARBINARY(20)", 2014},
+    {"encryptor_type", "NVARCHAR(32) COLLATE NOCASE", 2014},
+    {"last_valid_restore_time", "DATETIME", 2022},
+    {"compression_algorithm", "NVARCHAR(32) COLLATE NOCASE", 2022},
+};
+
+std::vector<const ColumnDef*> columnsOf(const std::vector<ColumnDef>& all, int year) {
+  std::vector<const ColumnDef*> out;
+  for (const auto& c : all)
+    if (c.since <= year) out.push_back(&c);
+  return out;
+}
+
+std::vector<std::string> existingColumns(sqlite3* db, const std::string& table) {
+  std::vector<std::string> out;
+  for (const auto& row : storage::select(db, "PRAGMA table_info(" + storage::quoteIdentifier(table) + ")"))
+    out.push_back(sql::valueToText(row[1]));
+  return out;
+}
+
+// The table in the release's columns: created, or rebuilt keeping the columns both have.
+void ensureTable(sqlite3* db, const std::string& table, const std::vector<ColumnDef>& all, int year) {
+  const auto wanted = columnsOf(all, year);
+  const auto existing = existingColumns(db, table);
+  bool same = existing.size() == wanted.size();
+  for (std::size_t i = 0; same && i < wanted.size(); ++i) same = existing[i] == wanted[i]->name;
+  if (same) return;
+  const std::string target = existing.empty() ? table : "bv_new_" + table;
+  std::string create = "CREATE TABLE " + storage::quoteIdentifier(target) + " (";
+  for (std::size_t i = 0; i < wanted.size(); ++i)
+    create += (i ? ", " : "") + storage::quoteIdentifier(wanted[i]->name) + " " + wanted[i]->type;
+  storage::execute(db, create + ")");
+  if (existing.empty()) return;
+  std::string common;
+  for (const auto* c : wanted)
+    for (const auto& e : existing)
+      if (e == c->name) common += (common.empty() ? "" : ", ") + storage::quoteIdentifier(e);
+  storage::execute(db, "INSERT INTO " + storage::quoteIdentifier(target) + " (" + common + ") SELECT " +
+                           common + " FROM " + storage::quoteIdentifier(table));
+  storage::execute(db, "DROP TABLE " + storage::quoteIdentifier(table));
+  storage::execute(db, "ALTER TABLE " + storage::quoteIdentifier(target) + " RENAME TO " +
+                           storage::quoteIdentifier(table));
+}
+
+std::string randomGuid() {
+  std::random_device rd;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", rd(), rd() & 0xFFFF,
+                (rd() & 0x0FFF) | 0x4000, (rd() & 0x3FFF) | 0x8000, rd() & 0xFFFF, rd());
+  return buf;
+}
+
+// The same GUID for the same database (name and creation date) in every backup of it.
+std::string databaseGuid(const std::string& name, const DateTime& created) {
+  const std::string seed = base::toUpperAscii(name) + "|" + created.iso();
+  std::uint32_t parts[4];
+  for (std::uint32_t i = 0; i < 4; ++i) parts[i] = crc32(seed + static_cast<char>('a' + i));
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", parts[0], parts[1] >> 16, parts[1] & 0xFFFF,
+                parts[2] >> 16, parts[2] & 0xFFFF, parts[3]);
+  return buf;
+}
+
+int compatibilityLevel(int year) {
+  switch (year) {
+    case 2000:
+      return 80;
+    case 2005:
+      return 90;
+    case 2008:
+      return 100;
+    case 2012:
+      return 110;
+    case 2014:
+      return 120;
+    case 2016:
+      return 130;
+    case 2017:
+      return 140;
+    case 2019:
+      return 150;
+    default:
+      return 160;
+  }
+}
+
+int databaseVersion(int year) {
+  switch (year) {
+    case 2000:
+      return 539;
+    case 2005:
+      return 611;
+    case 2008:
+      return 655;
+    case 2012:
+      return 706;
+    case 2014:
+      return 782;
+    case 2016:
+      return 852;
+    case 2017:
+      return 869;
+    case 2019:
+      return 904;
+    default:
+      return 957;
+  }
+}
+
+// This computer's offset from UTC in quarters of an hour, as backupset.time_zone gives it.
+int timeZoneQuarters() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return static_cast<int>(local.tm_gmtoff / 900);
+}
+
+void insertRow(sqlite3* db, const std::string& table, const std::vector<ColumnDef>& all, int year,
+               const std::vector<std::pair<const char*, Value>>& values) {
+  std::string names, marks;
+  std::vector<Value> binds;
+  for (const auto& [name, value] : values) {
+    bool present = false;
+    for (const auto* c : columnsOf(all, year))
+      if (std::string(c->name) == name) present = true;
+    if (!present) continue;
+    names += (names.empty() ? "" : ", ") + storage::quoteIdentifier(name);
+    marks += marks.empty() ? "?" : ", ?";
+    binds.push_back(value);
+  }
+  storage::execute(
+      db, "INSERT INTO " + storage::quoteIdentifier(table) + " (" + names + ") VALUES (" + marks + ")",
+      binds);
+}
+
+Value textOrNull(const std::string& s) { return s.empty() ? Value{} : Value{s}; }
+
+}  // namespace
+
+void ensureBackupHistoryTables(sqlite3* db, int year) {
+  storage::execute(db, "BEGIN");
+  try {
+    ensureTable(db, "backupmediaset", kMediaSet, year);
+    ensureTable(db, "backupmediafamily", kMediaFamily, year);
+    ensureTable(db, "backupset", kBackupSet, year);
+    storage::execute(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+void recordBackup(Server& server, const BackupRecord& b) {
+  std::string canonical;
+  std::filesystem::path file;
+  if (server.catalog.acquire("msdb", canonical, file) != storage::Catalog::Acquire::Ok)
+    throw sql::SqlError(50000, 16,
+                        "The backup was written, but msdb, which keeps its history, cannot be opened.");
+  const storage::DbLease lease(server.catalog, canonical, file);
+  auto msdb = storage::Database::open(lease.file(), false);
+  sqlite3* db = msdb.get();
+  const int year = server.version.year;
+  storage::execute(db, "BEGIN IMMEDIATE");
+  try {
+    std::optional<std::int64_t> mediaSet;
+    if (b.position > 1) {
+      // Appended: the media set the file's earlier sets belong to.
+      const auto rows =
+          storage::select(db,
+                          "SELECT media_set_id FROM backupmediafamily WHERE physical_device_name = ? "
+                          "ORDER BY media_set_id DESC LIMIT 1",
+                          {Value{b.physicalDevice}});
+      if (!rows.empty()) mediaSet = std::get<std::int64_t>(rows[0][0]);
+    }
+    if (!mediaSet) {
+      insertRow(db, "backupmediaset", kMediaSet, year,
+                {{"media_uuid", randomGuid()},
+                 {"media_family_count", std::int64_t{1}},
+                 {"software_name", std::string("Microsoft SQL Server")},
+                 {"software_vendor_id", std::int64_t{4608}},
+                 {"MTF_major_version", std::int64_t{1}},
+                 {"mirror_count", std::int64_t{1}},
+                 {"is_password_protected", std::int64_t{0}},
+                 {"is_compressed", std::int64_t{0}},
+                 {"is_encrypted", std::int64_t{0}}});
+      mediaSet = sqlite3_last_insert_rowid(db);
+      insertRow(db, "backupmediafamily", kMediaFamily, year,
+                {{"media_set_id", *mediaSet},
+                 {"family_sequence_number", std::int64_t{1}},
+                 {"media_family_id", randomGuid()},
+                 {"media_count", std::int64_t{1}},
+                 {"logical_device_name", Value{}},
+                 {"physical_device_name", b.physicalDevice},
+                 {"device_type", std::int64_t{2}},
+                 {"physical_block_size", std::int64_t{512}},
+                 {"mirror", std::int64_t{0}}});
+    }
+    const auto& v = server.version;
+    const auto size = static_cast<std::int64_t>(b.size);
+    const std::string guid = databaseGuid(b.databaseName, b.databaseCreated);
+    insertRow(db, "backupset", kBackupSet, year,
+              {{"backup_set_uuid", randomGuid()},
+               {"media_set_id", *mediaSet},
+               {"first_family_number", std::int64_t{1}},
+               {"first_media_number", std::int64_t{1}},
+               {"last_family_number", std::int64_t{1}},
+               {"last_media_number", std::int64_t{1}},
+               {"catalog_family_number", std::int64_t{1}},
+               {"catalog_media_number", std::int64_t{1}},
+               {"position", std::int64_t{b.position}},
+               {"software_vendor_id", std::int64_t{4608}},
+               {"name", textOrNull(b.name)},
+               {"description", textOrNull(b.description)},
+               {"user_name", b.userName},
+               {"software_major_version", std::int64_t{v.major}},
+               {"software_minor_version", std::int64_t{v.minor}},
+               {"software_build_version", std::int64_t{v.build}},
+               {"time_zone", std::int64_t{timeZoneQuarters()}},
+               {"mtf_minor_version", std::int64_t{0}},
+               {"database_creation_date", b.databaseCreated},
+               {"backup_start_date", b.start},
+               {"backup_finish_date", b.finish},
+               {"type", std::string(1, b.type)},
+               {"sort_order", std::int64_t{0}},
+               {"code_page", std::int64_t{932}},
+               {"compatibility_level", std::int64_t{compatibilityLevel(year)}},
+               {"database_version", std::int64_t{databaseVersion(year)}},
+               {"backup_size", size},
+               {"database_name", b.databaseName},
+               {"server_name", server.serverName()},
+               {"machine_name", server.computerName},
+               {"flags", std::int64_t{b.checksums ? 16 : 0}},
+               {"unicode_locale", std::int64_t{1041}},
+               {"unicode_compare_style", std::int64_t{196609}},
+               {"collation_name", std::string("Japanese_CI_AS")},
+               {"is_password_protected", std::int64_t{0}},
+               {"recovery_model", std::string("SIMPLE")},
+               {"has_bulk_logged_data", std::int64_t{0}},
+               {"is_snapshot", std::int64_t{0}},
+               {"is_readonly", std::int64_t{0}},
+               {"is_single_user", std::int64_t{0}},
+               {"has_backup_checksums", std::int64_t{b.checksums ? 1 : 0}},
+               {"is_damaged", std::int64_t{0}},
+               {"begins_log_chain", std::int64_t{0}},
+               {"has_incomplete_metadata", std::int64_t{0}},
+               {"is_force_offline", std::int64_t{0}},
+               {"is_copy_only", std::int64_t{b.copyOnly ? 1 : 0}},
+               {"database_guid", guid},
+               {"family_guid", guid},
+               {"compressed_backup_size", size},
+               {"key_algorithm", Value{}},
+               {"encryptor_type", Value{}}});
+    storage::execute(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+}  // namespace standin::features
