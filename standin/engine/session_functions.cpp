@@ -19,7 +19,7 @@ TypedValue Session::Impl::global(const Expr& e) {
   const std::string& n = e.name;
   const auto integer = [](std::int64_t v) { return TypedValue{SqlType::integer(), v}; };
   if (n == "@@VERSION") {
-    const std::string text = base::versionBanner(engine->version);
+    const std::string text = base::versionBanner(engine->version, engine->edition);
     return {SqlType::nvarchar(std::max<int>(300, static_cast<int>(text.size()))), text};
   }
   if (n == "@@SERVERNAME") return {SqlType::nvarchar(128), engine->serverName()};
@@ -86,8 +86,13 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     const auto& v = engine->version;
     if (p == "PRODUCTVERSION") return TypedValue{t, v.versionString()};
     if (p == "PRODUCTLEVEL") return TypedValue{t, std::string(v.year == 2000 ? "SP4" : "RTM")};
-    if (p == "EDITION") return TypedValue{t, std::string("Express Edition")};
-    if (p == "ENGINEEDITION") return TypedValue{SqlType::integer(), std::int64_t{4}};
+    if (p == "EDITION") return TypedValue{t, base::editionText(engine->edition, v)};
+    if (p == "ENGINEEDITION")
+      return TypedValue{SqlType::integer(), std::int64_t{base::engineEdition(engine->edition)}};
+    if (p == "EDITIONID") {
+      const auto id = v.year >= 2005 ? base::editionId(engine->edition) : std::nullopt;
+      return id ? TypedValue{SqlType::bigint(), *id} : TypedValue{SqlType::bigint(), std::monostate{}};
+    }
     if (p == "MACHINENAME") return TypedValue{t, engine->computerName};
     if (p == "SERVERNAME") return TypedValue{t, engine->serverName()};
     if (p == "INSTANCENAME") {

@@ -27,8 +27,10 @@ struct BackupRecord {
   std::string userName;
   sql::DateTime start;
   sql::DateTime finish;
-  std::uint32_t position = 1;  // of the set on its media
-  std::uint64_t size = 0;      // bytes
+  std::uint32_t position = 1;        // of the set on its media
+  std::uint64_t size = 0;            // bytes
+  std::uint64_t compressedSize = 0;  // bytes in the file (the size when not compressed)
+  bool compressed = false;
   bool copyOnly = false;
   bool checksums = false;
   std::string physicalDevice;  // the file's full path, as the server opened it

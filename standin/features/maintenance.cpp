@@ -213,9 +213,12 @@ void backupDatabase(Context& c, const Statement& s) {
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
 
-  // The edition the stand-in reports (SERVERPROPERTY('Edition')) compresses no backups.
-  if (s.option("COMPRESSION"))
-    terminate(what, {msg(1844, 16, "BACKUP DATABASE WITH COMPRESSION is not supported on Express Edition.")});
+  // Compression is the edition's to give (SERVERPROPERTY('Edition')); where it is, it is done.
+  const bool compress = s.option("COMPRESSION") != nullptr;
+  if (compress && !base::compressesBackups(c.server().edition, c.server().version.year))
+    terminate(what, {msg(1844, 16,
+                         what + " WITH COMPRESSION is not supported on " +
+                             base::editionText(c.server().edition, c.server().version) + ".")});
   const bool init = s.option("INIT") || s.option("FORMAT");
   std::string setName;
   std::string description;
@@ -228,27 +231,45 @@ void backupDatabase(Context& c, const Statement& s) {
   info.startDate = c.server().now();
   const BackupFileLock fileLock(file);
   // NOINIT appends to the sets already there, kept byte for byte; media that does not read back
-  // whole is refused rather than replaced, as that would lose every set on it.
+  // whole is refused rather than replaced, as that would lose every set on it. INIT writes the
+  // sets anew but keeps to the media's kind; only FORMAT makes new media.
   std::string existing;
   std::uint32_t position = 1;
-  if (!init) {
+  if (!s.option("FORMAT")) {
     int readError = 0;
     auto old = base::readWholeFile(file, &readError);
-    if (!old && readError != ENOENT)
+    if (!old && readError != ENOENT && !init)
       terminate(what, {cannotOpen(file.string(), osErrorText(readError, true, file))});
     if (old && !old->empty()) {
       const auto sets = decodeBackupSets(*old, false);
-      switch (sets.status) {
-        case BackupReadStatus::Ok:
-          position = static_cast<std::uint32_t>(sets.sets.size() + 1);
-          existing = std::move(*old);
-          break;
-        case BackupReadStatus::NotABackup:
-          terminate(what, {msg(3241, 16,
-                               "The media family on device '" + file.string() +
-                                   "' is incorrectly formed. SQL Server cannot process this media family.")});
-        default:
-          terminate(what, {msg(3266, 16, badMediaEnd(c.server().version.year, file))});
+      if (sets.status == BackupReadStatus::Ok && !sets.sets.empty() &&
+          sets.sets[0].info.compressed != compress) {
+        const std::string asked = compress ? "COMPRESSION" : "NO_COMPRESSION";
+        const std::string other = compress ? "NO_COMPRESSION" : "COMPRESSION";
+        terminate(what,
+                  {msg(3098, 16,
+                       "The backup cannot be performed because '" + asked +
+                           "' was requested after the media was formatted with an incompatible "
+                           "structure. To append to this media set, either omit '" +
+                           asked + "' or specify '" + other +
+                           "'. Alternatively, you can create a new media set by using WITH FORMAT in your "
+                           "BACKUP statement. If you use WITH FORMAT on an existing media set, all its "
+                           "backup sets will be overwritten.")});
+      }
+      if (!init) {
+        switch (sets.status) {
+          case BackupReadStatus::Ok:
+            position = static_cast<std::uint32_t>(sets.sets.size() + 1);
+            existing = std::move(*old);
+            break;
+          case BackupReadStatus::NotABackup:
+            terminate(what,
+                      {msg(3241, 16,
+                           "The media family on device '" + file.string() +
+                               "' is incorrectly formed. SQL Server cannot process this media family.")});
+          default:
+            terminate(what, {msg(3266, 16, badMediaEnd(c.server().version.year, file))});
+        }
       }
     }
   }
@@ -267,9 +288,14 @@ void backupDatabase(Context& c, const Statement& s) {
   info.position = position;
   info.serverYear = static_cast<std::uint32_t>(c.server().version.year);
   info.finishDate = c.server().now();
-  info.contentSize = content.size();
+  info.compressed = compress;
+  info.copyOnly = s.option("COPY_ONLY") != nullptr;
+  info.checksums = s.option("CHECKSUM") != nullptr;
+  info.type = s.option("DIFFERENTIAL") ? 'I' : 'D';
+  info.databaseCreated = entry->created;
+  const auto encoded = encodeBackupSet(info, content);
   // Written beside the file and renamed over it: a backup that fails leaves the earlier sets.
-  replaceFile(c, what, file, existing, encodeBackupSet(info, content));
+  replaceFile(c, what, file, existing, encoded.whole());
   BackupRecord record;
   record.databaseName = entry->name;
   record.databaseCreated = entry->created;
@@ -281,6 +307,8 @@ void backupDatabase(Context& c, const Statement& s) {
   record.finish = info.finishDate;
   record.position = position;
   record.size = content.size() + 8192;  // as RESTORE HEADERONLY gives BackupSize
+  record.compressedSize = info.storedSize + 8192;
+  record.compressed = compress;
   record.copyOnly = s.option("COPY_ONLY") != nullptr;
   record.checksums = s.option("CHECKSUM") != nullptr;
   record.physicalDevice = std::filesystem::absolute(file).string();
@@ -488,9 +516,10 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
     const auto& i = set.info;
     Value name = i.backupName.empty() ? Value{} : Value{i.backupName};
     Value desc = i.description.empty() ? Value{} : Value{i.description};
-    rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{0}, std::int64_t{i.position},
-                          std::int64_t{2}, i.userName, i.serverName, i.databaseName, std::int64_t{611},
-                          static_cast<std::int64_t>(i.contentSize + 8192), i.startDate, i.finishDate,
+    rs.rows.push_back(Row{name, desc, std::int64_t{1}, Value{}, std::int64_t{i.compressed ? 1 : 0},
+                          std::int64_t{i.position}, std::int64_t{2}, i.userName, i.serverName, i.databaseName,
+                          std::int64_t{611}, static_cast<std::int64_t>(i.contentSize + 8192), i.startDate,
+                          i.finishDate,
                           std::int64_t{base::productVersionFor(static_cast<int>(i.serverYear)).major}});
   }
   const auto count = static_cast<std::int64_t>(rs.rows.size());
