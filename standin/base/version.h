@@ -22,6 +22,8 @@ struct ProductVersion {
   int build = 5000;
   int revision = 0;
   std::uint32_t tdsVersion = kTds72;  // highest TDS version the release speaks
+  int compatibilityLevel = 90;        // of the databases it creates (sys.databases)
+  int databaseVersion = 611;          // the on-disk version of its databases (backup headers)
   std::string versionString() const;  // "9.00.5000.00" (two-digit minor as SQL Server prints it)
 };
 

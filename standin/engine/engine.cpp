@@ -44,7 +44,8 @@ std::string generatePassword() {
 // ---------- Engine::Impl ----------
 
 void Engine::Impl::open() {
-  catalog.open(config.dataDir, version.year, config.createSample);
+  catalog.setClock([this] { return now(); });
+  catalog.open(config.dataDir, version.year, config.createSample, base::installsSimpleModel(edition));
   // msdb holds the Agent's tables, in the layout of the release.
   if (auto m = catalog.find("msdb")) {
     auto db = storage::Database::open(m->file, false);

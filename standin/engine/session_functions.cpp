@@ -4,6 +4,8 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
+#include "standin/features/system_views.h"
+#include "standin/storage/rewrite.h"
 
 namespace standin::engine {
 
@@ -76,6 +78,14 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     if (auto d = engine->catalog.find(name)) return TypedValue{SqlType{K::SmallInt, 0}, std::int64_t{d->id}};
     return TypedValue{SqlType{K::SmallInt, 0}, std::monostate{}};
   }
+  if (f == "DATABASEPROPERTYEX") {
+    evaluator.requireArguments(e, 2, 2);
+    const auto database = evaluator.textArgument(e, 0);
+    const auto property = evaluator.textArgument(e, 1);
+    if (!database || !property) return TypedValue{SqlType::nvarchar(128), std::monostate{}};
+    if (auto v = features::databaseProperty(*engine, *database, *property)) return *v;
+    return TypedValue{SqlType::nvarchar(128), std::monostate{}};
+  }
   if (f == "SUSER_SNAME" || f == "SUSER_NAME" || f == "SYSTEM_USER") return TypedValue{sysname, login};
   if (f == "HOST_NAME") return TypedValue{sysname, hostName};
   if (f == "APP_NAME") return TypedValue{sysname, appName};
@@ -120,6 +130,34 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     return TypedValue{SqlType::integer(), std::monostate{}};
   }
   return std::nullopt;
+}
+
+void Session::Impl::registerSessionFunctions(sqlite3* connectionHandle) {
+  // Each runs as it would in the stand-in's own evaluation, over its arguments' values.
+  for (const char* name : {"DB_ID", "DB_NAME", "SERVERPROPERTY", "DATABASEPROPERTYEX", "SUSER_SNAME",
+                           "SUSER_NAME", "HOST_NAME", "APP_NAME"}) {
+    storage::registerFunction(
+        connectionHandle, name, [this, function = std::string(name)](const std::vector<TypedValue>& args) {
+          Expr call;
+          call.kind = Expr::Kind::Function;
+          call.name = function;
+          for (const auto& a : args) {
+            auto literal = std::make_unique<Expr>();
+            literal->kind = Expr::Kind::Literal;
+            literal->literal = a.value;
+            literal->type = a.type;
+            literal->hasType = true;
+            call.args.push_back(std::move(literal));
+          }
+          static const CancelCheck never = [] { return false; };
+          sql::BatchResult out;
+          sql::Scope vars;
+          Exec x{out, never, vars};
+          BatchEnvironment environment(*this, x);
+          sql::Evaluator evaluator(vars, environment);
+          return sessionFunction(call, evaluator).value_or(TypedValue{SqlType::integer(), std::monostate{}});
+        });
+  }
 }
 
 }  // namespace standin::engine
