@@ -27,6 +27,16 @@ void StatementFaults::set(std::vector<StatementFault> faults) {
 
 std::optional<StatementFault> StatementFaults::take(StatementFault::Kind kind,
                                                     const std::vector<std::string_view>& texts) {
+  return pick(kind, texts, true);
+}
+
+std::optional<StatementFault> StatementFaults::find(StatementFault::Kind kind,
+                                                    const std::vector<std::string_view>& texts) {
+  return pick(kind, texts, false);
+}
+
+std::optional<StatementFault> StatementFaults::pick(StatementFault::Kind kind,
+                                                    const std::vector<std::string_view>& texts, bool count) {
   std::lock_guard lock(mutex_);
   for (std::size_t i = 0; i < faults_.size(); ++i) {
     const auto& f = faults_[i];
@@ -36,7 +46,7 @@ std::optional<StatementFault> StatementFaults::take(StatementFault::Kind kind,
     for (const auto text : texts)
       if (!matched && foldedForMatch(text).find(wanted) != std::string::npos) matched = true;
     if (!matched) continue;
-    ++used_[i];
+    if (count) ++used_[i];
     return f;
   }
   return std::nullopt;

@@ -1,5 +1,6 @@
 // Faults on demand that act inside statements rather than on the wire, for tests: a backup's or
-// restore's copying slowed to a rate (so that its progress can be watched), and more. They are
+// restore's copying slowed to a rate (so that its progress can be watched), damage planted in a
+// restored database (for DBCC CHECKDB to find), and a volume that looks fuller than it is. They are
 // written as the wire's faults are (standin/wire/faults.h parses both) and matched the same way:
 // `match` is found in a text ignoring case and how words are spaced; `times` limits how often.
 #pragma once
@@ -15,7 +16,9 @@ namespace standin::base {
 
 struct StatementFault {
   enum class Kind {
-    Throttle,  // BACKUP, RESTORE and VERIFYONLY copy at most `amount` bytes a second
+    Throttle,       // BACKUP, RESTORE and VERIFYONLY copy at most `amount` bytes a second
+    DamageRestore,  // a restore to a matching database plants damage in the restored copy
+    VolumeFree,     // the volume of a matching file has at most `amount` bytes free
   };
   Kind kind = Kind::Throttle;
   std::uint64_t amount = 0;
@@ -34,8 +37,12 @@ class StatementFaults {
   // The first fault of that kind whose match is in one of the texts (any, without a match),
   // counted against its times.
   std::optional<StatementFault> take(StatementFault::Kind kind, const std::vector<std::string_view>& texts);
+  // Likewise, without counting: for faults that hold for every reading (volume-free).
+  std::optional<StatementFault> find(StatementFault::Kind kind, const std::vector<std::string_view>& texts);
 
  private:
+  std::optional<StatementFault> pick(StatementFault::Kind kind, const std::vector<std::string_view>& texts,
+                                     bool count);
   std::mutex mutex_;
   std::vector<StatementFault> faults_;
   std::vector<int> used_;

@@ -1,7 +1,9 @@
 // RESTORE DATABASE, RESTORE LOG, RESTORE VERIFYONLY, HEADERONLY and FILELISTONLY: backup sets
 // read back, checked as SQL Server checks them, and a database brought back from them.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <map>
 
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
@@ -10,6 +12,7 @@
 #include "standin/features/maintenance.h"
 #include "standin/features/maintenance_internal.h"
 #include "standin/features/result_table.h"
+#include "standin/features/system_views.h"
 #include "standin/storage/sqlite_db.h"
 
 namespace standin::features {
@@ -199,6 +202,139 @@ void recoverOnly(Context& c, const std::string& what, const std::string& target)
   c.done(false);
 }
 
+// Where a restore puts the database's files; unset: where the catalogue puts a new database's.
+struct Placements {
+  std::optional<std::filesystem::path> data;
+  std::optional<std::filesystem::path> log;
+};
+
+// The files' places: checked as SQL Server plans a restore, every problem reported before the
+// statement ends (3119, 3013): a logical name the set does not have (3234), a folder that is not
+// there (5133, 3156), a file another database uses (1834, 3156), a file in the way without
+// REPLACE (3142), one place for two files (3176), a volume without room (3257).
+// A file the statement does not move goes over the existing database's file, else where the
+// set says the backed-up database had it. Unlike SQL Server, a new database whose set place is
+// unusable (another database's file, a Windows path, a folder that is not there, a file in the
+// way) gets a new file in the data folder instead of failing: a plain restore to a new name
+// works as it always has here.
+Placements placeFiles(Context& c, const Statement& s, const std::string& what, const std::string& target,
+                      const std::optional<storage::DbEntry>& existing, const std::vector<BackupFileEntry>& files,
+                      std::uint64_t dataBytes, bool replace) {
+  auto& catalog = c.server().catalog;
+  std::vector<std::pair<std::string, std::string>> moves;  // logical name, place
+  for (const auto& o : s.options) {
+    if (o.name != "MOVE") continue;
+    const std::string logical = c.evalText(*o.value);
+    const std::string to = c.evalText(*o.value2);
+    const bool known = std::any_of(files.begin(), files.end(),
+                                   [&](const BackupFileEntry& f) { return equalsIgnoreCase(f.logicalName, logical); });
+    if (!known)
+      terminate(what, {msg(3234, 16,
+                           "Logical file '" + logical + "' is not part of database '" + target +
+                               "'. Use RESTORE FILELISTONLY to list the logical file names.")});
+    for (const auto& m : moves)
+      if (equalsIgnoreCase(m.first, logical))
+        terminate(what, {msg(4353, 16,
+                             "Conflicting file relocations have been specified for file '" + logical +
+                                 "'. Only a single WITH MOVE clause should be specified for any logical file name.")});
+    moves.emplace_back(logical, to);
+  }
+  Placements out;
+  std::vector<Message> problems;
+  std::vector<std::pair<std::string, std::filesystem::path>> claimed;  // logical name, place
+  // By volume: the bytes the files need, the bytes free (the least any of their places sees) and
+  // the bytes the files they replace give back.
+  struct Room {
+    std::uint64_t needed = 0;
+    std::uint64_t available = UINT64_MAX;
+    std::uint64_t freed = 0;
+  };
+  std::map<std::string, Room> rooms;
+  const auto claimRoom = [&](const std::filesystem::path& place, std::uint64_t bytes) {
+    const auto volume = databaseVolume(c.server(), place);
+    if (!volume) return;
+    auto& room = rooms[volume->mountPoint];
+    room.needed += bytes;
+    room.available = std::min(room.available, volume->availableBytes);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(place, ec);
+    if (!ec) room.freed += size;
+  };
+  for (const auto& f : files) {
+    const bool isLog = f.type == 'L';
+    std::optional<std::string> moved;
+    for (const auto& m : moves)
+      if (equalsIgnoreCase(m.first, f.logicalName)) moved = m.second;
+    std::string to = moved ? *moved : f.physicalName;
+    if (!moved && existing) to = (isLog ? existing->logFile : existing->file).string();
+    const std::filesystem::path path(to);
+    std::error_code ec;
+    const bool folderThere =
+        !isForeignPath(to) && path.is_absolute() && std::filesystem::is_directory(path.parent_path(), ec);
+    const auto owner = folderThere ? catalog.findByFile(path) : std::nullopt;
+    const bool othersFile = owner && !equalsIgnoreCase(owner->name, target);
+    const bool inTheWay = folderThere && !owner && !replace && std::filesystem::exists(path, ec);
+    if (!moved && !existing && (!folderThere || othersFile || inTheWay)) {
+      // The catalogue's own place for a new database's file.
+      claimRoom(catalog.dataDir() / (isLog ? "log" : "data"), isLog ? f.size : dataBytes);
+      continue;
+    }
+    (isLog ? out.log : out.data) = path;
+    const auto cannot = msg(3156, 16,
+                            "File '" + f.logicalName + "' cannot be restored to '" + to +
+                                "'. Use WITH MOVE to identify a valid location for the file.");
+    if (!folderThere) {
+      problems.push_back(msg(5133, 16,
+                             "Directory lookup for the file \"" + to +
+                                 "\" failed with the operating system error 3(The system cannot find the path "
+                                 "specified.)."));
+      problems.push_back(cannot);
+      continue;
+    }
+    if (othersFile) {
+      problems.push_back(msg(1834, 16,
+                             "The file '" + to + "' cannot be overwritten. It is being used by database '" +
+                                 owner->name + "'."));
+      problems.push_back(cannot);
+      continue;
+    }
+    if (inTheWay) {
+      problems.push_back(msg(3142, 16,
+                             "File \"" + f.logicalName + "\" cannot be restored over the existing \"" + to +
+                                 "\". Reissue the RESTORE statement using WITH REPLACE to overwrite pre-existing "
+                                 "files, or WITH MOVE to identify an alternate location."));
+      continue;
+    }
+    for (const auto& [other, place] : claimed)
+      if (place.lexically_normal() == path.lexically_normal())
+        problems.push_back(msg(3176, 16,
+                               "File '" + to + "' is claimed by '" + other + "'(1) and '" + f.logicalName +
+                                   "'(2). The WITH MOVE clause can be used to relocate one or more files."));
+    claimed.emplace_back(f.logicalName, path);
+    claimRoom(path, isLog ? f.size : dataBytes);
+  }
+  // Room on each volume for what goes there (a file being replaced gives its own room back).
+  if (problems.empty()) {
+    for (const auto& [mount, room] : rooms) {
+      const auto available = room.available;
+      const auto bytes = room.needed;
+      if (available + room.freed < bytes)
+        problems.push_back(msg(3257, 16,
+                               "There is insufficient free space on disk volume '" + mount +
+                                   "' to create the database. The database requires " + std::to_string(bytes) +
+                                   " additional free bytes, while only " + std::to_string(available) +
+                                   " bytes are available."));
+    }
+  }
+  if (!problems.empty()) {
+    problems.push_back(msg(3119, 16,
+                           "Problems were identified while planning for the RESTORE statement. Previous messages "
+                           "provide details."));
+    terminate(what, problems);
+  }
+  return out;
+}
+
 }  // namespace
 
 void restoreDatabase(Context& c, const Statement& s) {
@@ -261,6 +397,10 @@ void restoreDatabase(Context& c, const Statement& s) {
                        "\" has not been backed up. Use BACKUP LOG WITH NORECOVERY to backup the log if it "
                        "contains work you do not want to lose. Use the WITH REPLACE or WITH STOPAT clause "
                        "of the RESTORE statement to just overwrite the contents of the log.")});
+  // Where each file goes: WITH MOVE, else over the existing database's files, else where the set
+  // says the backed-up database had them.
+  const auto files = setFiles(catalog, info);
+  const auto placements = placeFiles(c, s, what, target, entry, files, set.content.size(), replace);
   if (entry) {
     // Sitting in the database oneself leaves nothing to wait for.
     const bool self = equalsIgnoreCase(c.currentDatabase(), entry->name);
@@ -270,14 +410,16 @@ void restoreDatabase(Context& c, const Statement& s) {
                 {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
     if (ex == storage::Catalog::Exclusive::Missing) entry.reset();
   }
-  // A restore to a new name adds the database, and takes it away again unless the restore ends well.
-  const auto files = setFiles(catalog, info);
+  // A restore to a new name adds the database (its files are written only at the end), and takes
+  // it away again unless the restore ends well.
   const bool created = !entry;
   if (created) {
     storage::NewDatabase n;
     n.name = target;
     n.exclusive = true;
     n.restoring = true;
+    n.file = placements.data;
+    n.logFile = placements.log;
     entry = catalog.createDatabase(n);
   }
   storage::ExclusiveGuard guard(catalog, entry->name);
@@ -289,19 +431,22 @@ void restoreDatabase(Context& c, const Statement& s) {
     ~DropUnlessRestored() {
       if (!drop) return;
       try {
-        catalog.dropDatabase(name);
+        catalog.forgetDatabase(name);
       } catch (const std::exception&) {
-        // master could not be written: the empty database stays listed, its file as model made it.
+        // master could not be written: the database stays listed, without files.
       }
     }
   } dropUnlessRestored{catalog, entry->name, created};
 
-  writeDatabaseFile(c, what, entry->file, set.content);
+  const auto dataFile = placements.data.value_or(entry->file);
+  writeDatabaseFile(c, what, dataFile, set.content);
   dropUnlessRestored.drop = false;
 
   // The database is what the set says: its files' names, its recovery model, and its log as of
   // the backup, restoring when more is to come (NORECOVERY).
   storage::DbEntry restored = *entry;
+  restored.file = dataFile;
+  restored.logFile = placements.log.value_or(entry->logFile);
   for (const auto& f : files) {
     if (f.type == 'D') restored.dataName = f.logicalName;
     if (f.type == 'L') {

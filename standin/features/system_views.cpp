@@ -556,6 +556,14 @@ sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, 
   return sysAltFiles(server);
 }
 
+std::optional<base::VolumeInfo> databaseVolume(Server& server, const std::filesystem::path& file) {
+  auto volume = base::volumeOf(file);
+  if (!volume) return volume;
+  if (const auto fault = server.faults.find(base::StatementFault::Kind::VolumeFree, {file.string()}))
+    volume->availableBytes = std::min<std::uint64_t>(volume->availableBytes, fault->amount);
+  return volume;
+}
+
 std::optional<TypedValue> databaseProperty(const Server& server, const std::string& database,
                                            const std::string& property) {
   const auto e = server.catalog.find(database);

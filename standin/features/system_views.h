@@ -4,10 +4,12 @@
 // columns of the emulated release. The engine puts their rows where SQLite can read them.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "standin/base/volumes.h"
 #include "standin/features/context.h"
 #include "standin/sql/results.h"
 
@@ -34,6 +36,10 @@ SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectNa
 // The object's rows now, in the release's columns. `database` is the database whose view it is
 // (sys.database_files), the current one or the one the name gives.
 sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, const std::string& database);
+
+// The volume a database file lies on, as the server sees it: fuller than it is where a
+// volume-free fault says so.
+std::optional<base::VolumeInfo> databaseVolume(Server& server, const std::filesystem::path& file);
 
 // DATABASEPROPERTYEX(database, property); nullopt for NULL (no such database or property).
 std::optional<sql::TypedValue> databaseProperty(const Server& server, const std::string& database,

@@ -147,6 +147,8 @@ std::string usageText() {
          "                         stall=T               hold a matching request for T, then run it\n"
          "                         stall-login=T         hold each login for T\n"
          "                         throttle=BYTES        copy a backup, restore or verify at BYTES a second\n"
+         "                         damage-restore        damage the copy a restore to a matching name makes\n"
+         "                         volume-free=BYTES     a matching file's volume has BYTES free\n"
          "                       match=TEXT: requests holding TEXT (any case); times=N: the first N\n"
          "  --version            the version\n"
          "  --help               this text\n";

@@ -459,9 +459,11 @@ DbEntry Catalog::createDatabase(const NewDatabase& n) {
   const DbEntry* model = nullptr;
   for (const auto& d : dbs_)
     if (d.name == "model") model = &d;
-  std::optional<std::string> modelContent;
-  if (model && !n.restoring) modelContent = base::readWholeFile(model->file);
-  if (!modelContent || base::replaceFileContent(file, *modelContent) != 0) createEmptyDatabaseFile(file);
+  if (!n.restoring) {
+    std::optional<std::string> modelContent;
+    if (model) modelContent = base::readWholeFile(model->file);
+    if (!modelContent || base::replaceFileContent(file, *modelContent) != 0) createEmptyDatabaseFile(file);
+  }
   DbEntry e;
   e.name = name;
   e.id = id;
@@ -471,11 +473,11 @@ DbEntry Catalog::createDatabase(const NewDatabase& n) {
   e.logName = n.logName.value_or(logFileName(name));
   e.created = now();
   e.recovery = model ? model->recovery : RecoveryModel::Full;
-  e.state = n.restoring ? DatabaseState::Restoring : DatabaseState::Online;
+  e.state = DatabaseState::Online;
   e.exclusive = n.exclusive;
   e.log.lsn = e.log.checkpointLsn = e.log.logBackupLsn = kFirstLsn;
   e.log.fileBytes = e.log.minimumBytes = model ? model->log.minimumBytes : initialLogBytes();
-  resizeLogFile(e.logFile, e.log.fileBytes);
+  if (!n.restoring) resizeLogFile(e.logFile, e.log.fileBytes);
   Statement st(master_->get(), "INSERT INTO bv_databases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
   st.bindInt(1, id);
   st.bindText(2, name);
@@ -495,6 +497,18 @@ void Catalog::dropDatabase(const std::string& name) {
     st.bindInt(1, it->id);
     st.step();
     removeDatabaseFiles(*it);
+    dbs_.erase(it);
+    return;
+  }
+}
+
+void Catalog::forgetDatabase(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  for (auto it = dbs_.begin(); it != dbs_.end(); ++it) {
+    if (!equalsIgnoreCase(it->name, name)) continue;
+    Statement st(master_->get(), "DELETE FROM bv_databases WHERE dbid = ?");
+    st.bindInt(1, it->id);
+    st.step();
     dbs_.erase(it);
     return;
   }

@@ -97,7 +97,7 @@ struct NewDatabase {
   std::optional<std::string> dataName;           // default: the release's own logical names
   std::optional<std::string> logName;
   bool exclusive = false;  // held as a restore holds it, until endExclusive
-  bool restoring = false;  // RESTORING from the start (a restore WITH NORECOVERY)
+  bool restoring = false;  // a restore's: no files are made, the restore writes them
 };
 
 class Catalog {
@@ -147,6 +147,9 @@ class Catalog {
   DbEntry createDatabase(const std::string& name, bool exclusive);
   // Removes a database and its data and log files wherever they are. Must hold exclusive access.
   void dropDatabase(const std::string& name);
+  // Removes a database from the catalogue only (a restore to a new name that did not finish:
+  // it wrote no files, and a file at its places is not its to remove).
+  void forgetDatabase(const std::string& name);
   // After a restore: the database's files, logical names, creation date, recovery model, state
   // and log as the backup set and the restore make them.
   void restored(const DbEntry& entry);

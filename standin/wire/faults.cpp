@@ -77,9 +77,18 @@ std::optional<Fault> parseFault(std::string_view written, std::string* error) {
       return wrong(error, "throttle needs a number of bytes a second");
     f.action = Fault::Action::Throttle;
     f.bytes = static_cast<std::size_t>(n);
+  } else if (action == "damage-restore") {
+    if (hasValue) return wrong(error, "damage-restore takes no value");
+    f.action = Fault::Action::DamageRestore;
+  } else if (action == "volume-free") {
+    long long n = 0;
+    if (!parseNumber(value, 1LL << 50, n)) return wrong(error, "volume-free needs a number of bytes");
+    f.action = Fault::Action::VolumeFree;
+    f.bytes = static_cast<std::size_t>(n);
   } else {
     return wrong(error, "unknown fault: " + std::string(action) +
-                            " (drop, drop-after-bytes, stall, stall-between, stall-login, throttle)");
+                            " (drop, drop-after-bytes, stall, stall-between, stall-login, throttle, "
+                            "damage-restore, volume-free)");
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
     long long n = 0;
@@ -89,6 +98,8 @@ std::optional<Fault> parseFault(std::string_view written, std::string* error) {
   }
   if (f.action == Fault::Action::StallLogin && !f.match.empty())
     return wrong(error, "stall-login holds every login; it takes no match=");
+  if (f.action == Fault::Action::VolumeFree && f.times != 0)
+    return wrong(error, "volume-free holds for every reading; it takes no times=");
   return f;
 }
 
@@ -107,7 +118,9 @@ std::vector<Fault> FaultPlan::forRequest(std::string_view text) {
   std::lock_guard lock(mutex_);
   for (std::size_t i = 0; i < faults_.size(); ++i) {
     const Fault& f = faults_[i];
-    if (f.action == Fault::Action::StallLogin || f.action == Fault::Action::Throttle) continue;
+    if (f.action == Fault::Action::StallLogin || f.action == Fault::Action::Throttle ||
+        f.action == Fault::Action::DamageRestore || f.action == Fault::Action::VolumeFree)
+      continue;
     if (!f.match.empty() && request.find(folded(f.match)) == std::string::npos) continue;
     if (take(i)) out.push_back(f);
   }
@@ -116,9 +129,12 @@ std::vector<Fault> FaultPlan::forRequest(std::string_view text) {
 
 std::vector<base::StatementFault> statementFaults(const std::vector<Fault>& faults) {
   std::vector<base::StatementFault> out;
-  for (const auto& f : faults)
-    if (f.action == Fault::Action::Throttle)
-      out.push_back(base::StatementFault{base::StatementFault::Kind::Throttle, f.bytes, f.match, f.times});
+  using Kind = base::StatementFault::Kind;
+  for (const auto& f : faults) {
+    if (f.action == Fault::Action::Throttle) out.push_back({Kind::Throttle, f.bytes, f.match, f.times});
+    if (f.action == Fault::Action::DamageRestore) out.push_back({Kind::DamageRestore, 0, f.match, f.times});
+    if (f.action == Fault::Action::VolumeFree) out.push_back({Kind::VolumeFree, f.bytes, f.match, 0});
+  }
   return out;
 }
 

@@ -12,7 +12,12 @@
 //                         that works through a long batch answers
 //   stall-login=DURATION  each login is held for DURATION before it is checked and answered
 //   throttle=BYTES        a matching request's BACKUP, RESTORE and VERIFYONLY copy at most
-//                         BYTES a second (base/statement_faults.h: the engine applies it)
+//                         BYTES a second
+//   damage-restore        a restore to a database whose name matches plants damage in the copy,
+//                         for DBCC CHECKDB to find
+//   volume-free=BYTES     the volume of a database file whose path matches has at most BYTES free
+//                         (sys.dm_os_volume_stats, a restore's space check); no times=
+// The last three act inside statements (base/statement_faults.h): the engine applies them.
 //
 // match=TEXT (the rest of the fault, colons included) picks the requests whose text holds TEXT,
 // ignoring case and how the words are spaced (a line break counts as a blank): a batch's text,
@@ -37,9 +42,9 @@ namespace standin::wire {
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 
 struct Fault {
-  enum class Action { Drop, DropAfterBytes, Stall, StallBetween, StallLogin, Throttle };
+  enum class Action { Drop, DropAfterBytes, Stall, StallBetween, StallLogin, Throttle, DamageRestore, VolumeFree };
   Action action = Action::Drop;
-  std::size_t bytes = 0;                 // DropAfterBytes; Throttle: bytes a second
+  std::size_t bytes = 0;                 // DropAfterBytes; Throttle: bytes a second; VolumeFree
   std::chrono::milliseconds duration{};  // Stall, StallBetween, StallLogin
   std::string match;                     // empty: every request
   int times = 0;                         // 0: every time
@@ -48,7 +53,8 @@ struct Fault {
 // A fault from its written form; nullopt, with the reason in `error`, when that is wrong.
 std::optional<Fault> parseFault(std::string_view written, std::string* error = nullptr);
 
-// The faults that act inside statements (throttle), for the engine; the TDS server leaves them.
+// The faults that act inside statements (throttle, damage-restore, volume-free), for the engine;
+// the TDS server leaves them.
 std::vector<base::StatementFault> statementFaults(const std::vector<Fault>& faults);
 
 // The faults of one server, shared by its connections.

@@ -396,6 +396,8 @@ class Connection {
           break;
         case Fault::Action::StallLogin:
         case Fault::Action::Throttle:  // the engine's (EngineConfig::statementFaults)
+        case Fault::Action::DamageRestore:
+        case Fault::Action::VolumeFree:
           break;
       }
     }
