@@ -51,6 +51,7 @@ void JobStore::addJob(const TJobEntry& entry, std::string_view ownerLoginName) {
 
 void JobStore::addJobStep(const TJobEntry& entry, std::string_view databaseName) {
   execute(addJobStepLines(entry, databaseName));
+  for (const auto& lines : followingStepLines(entry, databaseName)) execute(lines);
 }
 
 void JobStore::addJobSchedule(const TJobEntry& entry) { execute(addJobScheduleLines(entry)); }

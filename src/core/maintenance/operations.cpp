@@ -40,7 +40,13 @@ std::optional<RequestProblem> checkBackupFile(std::string_view backupFile) {
   return std::nullopt;
 }
 
-std::optional<RequestProblem> check(const BackupRequest& request) { return checkBackupFile(request.backupFile); }
+std::optional<RequestProblem> check(const BackupRequest& request) {
+  if (auto problem = checkBackupFile(request.backupFile)) return problem;
+  if (auto problem = generationsProblem(request.generations, request.backupFile)) {
+    return RequestProblem{RequestInput::Generations, std::move(*problem)};
+  }
+  return std::nullopt;
+}
 
 std::optional<RequestProblem> check(const RestoreRequest& request) {
   if (request.restoreFile.empty()) return RequestProblem{RequestInput::RestoreFile, std::string(kSpecifyBackupFile)};
@@ -57,8 +63,28 @@ std::string batchOf(const RestoreRequest& request) {
 
 OperationOutcome run(BackupRequest request, const MessageSink& onMessage) {
   db::ConnectionSettings settings = connectionFor(request.login, Operation::Backup);
+  std::optional<db::ConnectionSettings> pruneSettings;
+  if (request.generations != kKeepAllGenerations) pruneSettings = settings;
   sys::wipe(request.login.password);
-  return runBatch(std::move(settings), batchOf(request), Operation::Backup, onMessage);
+  if (pruneSettings) {
+    if (auto problem = retentionServerProblem(*pruneSettings)) {
+      pruneSettings->forgetPassword();
+      settings.forgetPassword();
+      OperationOutcome refused;
+      refused.connected = true;
+      refused.message = std::move(*problem);
+      return refused;
+    }
+  }
+  OperationOutcome outcome = runBatch(std::move(settings), batchOf(request), Operation::Backup, onMessage);
+  if (pruneSettings && outcome.succeeded) {
+    outcome.prune = runPrune(*pruneSettings, request.database, request.backupFile, request.generations);
+    if (const std::string pruned = prunedText(outcome.prune->deleted); !pruned.empty()) {
+      outcome.message += "\n\n" + pruned;
+    }
+  }
+  if (pruneSettings) pruneSettings->forgetPassword();
+  return outcome;
 }
 
 OperationOutcome run(RestoreRequest request, const MessageSink& onMessage) {

@@ -14,6 +14,7 @@
 #include "core/db/connection_settings.h"
 #include "core/db/database.h"
 #include "core/maintenance/command_executor.h"
+#include "core/maintenance/retention.h"
 
 namespace bv::maintenance {
 
@@ -21,7 +22,7 @@ inline constexpr std::string_view kSpecifyBackupFile = "バックアップファ
 inline constexpr std::string_view kFinishedSuffix = "が終了しました。";
 
 // The input a refusal concerns.
-enum class RequestInput { BackupFile, RestoreFile };
+enum class RequestInput { BackupFile, RestoreFile, Generations };
 
 struct RequestProblem {
   RequestInput input;
@@ -34,6 +35,8 @@ struct BackupRequest {
   std::string database;
   std::string backupFile;
   bool verify = false;
+  // The backup files kept (retention.h): 0 keeps every one.
+  int generations = 0;
 };
 
 // A restore of the database from a backup file, replacing it.
@@ -51,6 +54,7 @@ struct TruncateRequest {
 
 // A file given, then one the batch carries exactly (backupFileProblem).
 std::optional<RequestProblem> checkBackupFile(std::string_view backupFile);
+// The file's checks, then the generations that can be kept for it (generationsProblem).
 std::optional<RequestProblem> check(const BackupRequest& request);
 std::optional<RequestProblem> check(const RestoreRequest& request);
 
@@ -65,9 +69,15 @@ struct OperationOutcome {
   std::string message;       // the operation's name + "が終了しました。", or the error message
   std::vector<db::ErrorEntry> errors;        // the provider's error list on failure
   std::vector<db::ErrorEntry> infoMessages;  // the server's messages (progress, completion)
+  // After a backup that succeeded with generations to keep: what the prune came to. Its failure
+  // never changes the backup's own outcome; the caller reports it on its own.
+  std::optional<PruneOutcome> prune;
 };
 
-// Each run reports the server's messages as they come (on the thread that runs it). A run takes
+// Each run reports the server's messages as they come (on the thread that runs it). A backup with
+// generations to keep first reads the server's release, and a server before SQL Server 2005 is
+// refused before anything runs (kRetentionNeedsNewerServer); after the backup (and its verify)
+// succeeded it prunes, in a request of its own. A run takes
 // its request and wipes the password in it once the connection settings hold it; those are wiped
 // as soon as the connection has opened.
 OperationOutcome run(BackupRequest request, const MessageSink& onMessage = {});

@@ -18,6 +18,7 @@
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
+#include "core/maintenance/retention.h"
 #include "core/sys/system_info.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_registration.h"
@@ -30,6 +31,7 @@
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/focus_widgets.h"
 #include "gui/widgets/form_layout.h"
+#include "gui/widgets/generations_spin_box.h"
 #include "gui/widgets/password_edit.h"
 #include "gui/widgets/progress_window.h"
 #include "gui/widgets/prompts.h"
@@ -97,7 +99,7 @@ TfrmBrackenvale::TfrmBrackenvale(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmBrackenvale"));
   setWindowTitle(QStringLiteral("Brackenvale"));
-  setFixedSize(426, 511);
+  setFixedSize(426, 549);
   BuildControls();
   ConnectHandlers();
   FormCreate();
@@ -117,10 +119,10 @@ void TfrmBrackenvale::BuildControls() {
   titleFont.setBold(true);
   title->setFont(titleFont);
 
-  imgGreen = place(new QLabel(this), "imgGreen", 215, 476, 76, 15);
+  imgGreen = place(new QLabel(this), "imgGreen", 215, 514, 76, 15);
   imgGreen->setPixmap(bannerPixmap(QColor(0x2E, 0x8B, 0x57)));
   imgGreen->setVisible(false);
-  imgBlue = place(new QLabel(this), "imgBlue", 134, 476, 76, 15);
+  imgBlue = place(new QLabel(this), "imgBlue", 134, 514, 76, 15);
   imgBlue->setPixmap(bannerPixmap(QColor(0x1E, 0x5A, 0xA8)));
   imgBlue->setVisible(false);
   imgView = place(new QLabel(this), "imgView", 342, 10, 76, 15);
@@ -156,7 +158,7 @@ void TfrmBrackenvale::BuildControls() {
       place(new QPushButton(QStringLiteral("最新"), gbxTarget), "bbnReloadList", 276, 124, 45, 20);
   bbnReloadList->setToolTip(QStringLiteral("現在の接続情報を用い、データベース一覧を最新の状態へ更新します"));
 
-  pgOperation = place(new QTabWidget(this), "pgOperation", 8, 224, 409, 241);
+  pgOperation = place(new QTabWidget(this), "pgOperation", 8, 224, 409, 279);
 
   tabBasic = new QWidget;
   tabBasic->setObjectName(QStringLiteral("tabBasic"));
@@ -174,13 +176,22 @@ void TfrmBrackenvale::BuildControls() {
       redNote(tabBasic, "lblDateNote3", QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"), 8, 126);
   chkVerify = place(new QCheckBox(QStringLiteral("完了時にベリファイを行う"), tabBasic), "chkVerify", 8, 146,
                     240, 18);
+  // What becomes of the backup afterwards: the files kept, and a test restore.
+  lblGenerations = label(tabBasic, "lblGenerations", QStringLiteral("保存世代数"), 8, 173);
+  spedtGenerations = place(new widgets::GenerationsSpinBox(tabBasic), "spedtGenerations", 80, 170, 70, 20);
+  chkTestRestore = place(new QCheckBox(QStringLiteral("完了時にテストレストアを行う"), tabBasic), "chkTestRestore",
+                         168, 171, 225, 18);
+  lblGenerationsNote =
+      redNote(tabBasic, "lblGenerationsNote", toQString(maintenance::kGenerationsNeedDateNote), 8, 193);
+  lblGenerationsNote->setVisible(false);
+  spedtGenerations->setEnabled(false);
   btnSchedule =
-      place(new QPushButton(QStringLiteral("エージェントに登録"), tabBasic), "btnSchedule", 8, 176, 125, 25);
+      place(new QPushButton(QStringLiteral("エージェントに登録"), tabBasic), "btnSchedule", 8, 214, 125, 25);
   btnSchedule->setToolTip(QStringLiteral("SQLServerエージェントへ、バックアップジョブの登録を行います"));
   btnMakeScdl =
-      place(new QPushButton(QStringLiteral("タスクに追加"), tabBasic), "btnMakeScdl", 139, 176, 125, 25);
+      place(new QPushButton(QStringLiteral("タスクに追加"), tabBasic), "btnMakeScdl", 139, 214, 125, 25);
   btnEditScdl =
-      place(new QPushButton(QStringLiteral("タスクの編集"), tabBasic), "btnEditScdl", 270, 176, 125, 25);
+      place(new QPushButton(QStringLiteral("タスクの編集"), tabBasic), "btnEditScdl", 270, 214, 125, 25);
   for (QPushButton* button : {btnSchedule, btnMakeScdl, btnEditScdl}) makeBold(button);
   pgOperation->addTab(tabBasic, QStringLiteral("バックアップ"));
 
@@ -205,9 +216,9 @@ void TfrmBrackenvale::BuildControls() {
   pgOperation->addTab(tabTransaction, QStringLiteral("ログの切り捨て"));
   pgOperation->setCurrentIndex(0);
 
-  btnCreate = place(new QPushButton(QStringLiteral("今すぐ実行"), this), "btnCreate", 16, 476, 101, 25);
+  btnCreate = place(new QPushButton(QStringLiteral("今すぐ実行"), this), "btnCreate", 16, 514, 101, 25);
   btnCreate->setToolTip(QStringLiteral("現在選択されているタブの処理を実行します"));
-  btnClose = place(new QPushButton(QStringLiteral("終了"), this), "btnClose", 313, 476, 97, 25);
+  btnClose = place(new QPushButton(QStringLiteral("終了"), this), "btnClose", 313, 514, 97, 25);
   btnClose->setToolTip(QStringLiteral("プログラムを終了します"));
   makeBold(btnCreate);
   makeBold(btnClose);
@@ -239,6 +250,7 @@ void TfrmBrackenvale::ConnectHandlers() {
   connect(btnSchedule, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnScheduleClick));
   connect(btnMakeScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnMakeScdlClick));
   connect(btnEditScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnEditScdlClick));
+  connect(editBackFilePath, &QLineEdit::textChanged, this, guarded(this, &TfrmBrackenvale::editBackFilePathChange));
   connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
           guarded(this, &TfrmBrackenvale::bbnBackFilePathOpenClick));
   connect(bbnRestFilePathOpen, &QPushButton::clicked, this,
@@ -395,7 +407,20 @@ bool TfrmBrackenvale::ValidateLoginInputs() {
 
 maintenance::BackupRequest TfrmBrackenvale::BackupRequest() const {
   return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase)), toUtf8(editBackFilePath->text()),
-          chkVerify->isChecked()};
+          chkVerify->isChecked(), Generations()};
+}
+
+int TfrmBrackenvale::Generations() const {
+  return spedtGenerations->isEnabled() ? spedtGenerations->value() : maintenance::kKeepAllGenerations;
+}
+
+void TfrmBrackenvale::editBackFilePathChange() {
+  // Generations are kept only of a file whose name carries %date%.
+  const QString path = editBackFilePath->text();
+  const bool applies = maintenance::retentionApplies(toUtf8(path));
+  spedtGenerations->setEnabled(applies);
+  lblGenerations->setEnabled(applies);
+  lblGenerationsNote->setVisible(!applies && !path.isEmpty());
 }
 
 maintenance::RestoreRequest TfrmBrackenvale::RestoreRequest() const {
@@ -409,8 +434,10 @@ maintenance::TruncateRequest TfrmBrackenvale::TruncateRequest() const {
 bool TfrmBrackenvale::Accepted(const std::optional<maintenance::RequestProblem>& problem) {
   if (!problem) return true;
   prompts().error(this, toQString(problem->message));
-  (problem->input == maintenance::RequestInput::RestoreFile ? editRestFilePath : editBackFilePath)
-      ->setFocus(Qt::OtherFocusReason);
+  QWidget* input = problem->input == maintenance::RequestInput::RestoreFile   ? editRestFilePath
+                   : problem->input == maintenance::RequestInput::Generations ? static_cast<QWidget*>(spedtGenerations)
+                                                                                : editBackFilePath;
+  input->setFocus(Qt::OtherFocusReason);
   return false;
 }
 
@@ -422,6 +449,7 @@ void TfrmBrackenvale::btnCreateClick() {
 
   const QString operation = OperationName();
   if (!prompts().confirmOkCancel(this, operation + kConfirmStart)) return;
+  maintenance::OperationOutcome outcome;
   const int result = ExecuteCommand(
       [&](const maintenance::MessageSink& report) {
         switch (tab) {
@@ -433,8 +461,11 @@ void TfrmBrackenvale::btnCreateClick() {
             return maintenance::run(TruncateRequest(), report);
         }
       },
-      operation);
-  if (result == 0) prompts().information(this, operation + kFinished);
+      operation, &outcome);
+  if (result != 0) return;
+  // The end box; after a backup that kept its generations it names the files that went.
+  prompts().information(this, outcome.message.empty() ? operation + kFinished : toQString(outcome.message));
+  if (outcome.prune && !outcome.prune->succeeded) prompts().error(this, toQString(outcome.prune->errorMessage));
 }
 
 std::string TfrmBrackenvale::BuildBackupCommand() const { return maintenance::batchOf(BackupRequest()); }
@@ -449,16 +480,18 @@ std::string TfrmBrackenvale::BuildShrinkCommand() const {
   return maintenance::buildShrinkCommand(toUtf8(GetDatabaseName(cmbDatabase)));
 }
 
-int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationName) {
+int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationName,
+                                    maintenance::OperationOutcome* outcomeOut) {
   maintenance::OperationOutcome outcome;
   widgets::WaitCursor hourglass;
   // The server works on a thread of its own while this one keeps the window alive.
   widgets::runWithProgress(this, operationName, [&](const widgets::ProgressReport& report) {
     outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); });
   });
-  if (outcome.succeeded) return 0;
-  prompts().error(this, toQString(outcome.message));
-  return -1;
+  const bool succeeded = outcome.succeeded;
+  if (!succeeded) prompts().error(this, toQString(outcome.message));
+  if (outcomeOut != nullptr) *outcomeOut = std::move(outcome);
+  return succeeded ? 0 : -1;
 }
 
 // --- Scheduling buttons --------------------------------------------------------------------
@@ -483,6 +516,7 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
   backup.database = toUtf8(GetDatabaseName(cmbDatabase));
   backup.backupFile = toUtf8(editBackFilePath->text());
   backup.verify = chkVerify->isChecked();
+  backup.generations = Generations();
   try {
     return tasks::buildTaskParameters(backup);
   } catch (const tasks::TaskArgumentError&) {
@@ -492,7 +526,18 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
 
 void TfrmBrackenvale::btnMakeScdlClick() {
   if (!ValidateLoginInputs()) return;
-  if (!Accepted(maintenance::checkBackupFile(toUtf8(editBackFilePath->text())))) return;
+  if (!Accepted(maintenance::check(BackupRequest()))) return;
+  if (Generations() != maintenance::kKeepAllGenerations) {
+    std::optional<std::string> refused;
+    {
+      widgets::WaitCursor hourglass;
+      refused = maintenance::retentionServerProblem(db::loginConnectionSettings(GetLoginSettings()));
+    }
+    if (refused) {
+      prompts().error(this, toQString(*refused));
+      return;
+    }
+  }
 
   const std::string parameters = BuildTaskCommandLine();
   if (parameters.empty()) {

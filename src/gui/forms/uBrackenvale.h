@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace bv::forms {
@@ -52,6 +53,7 @@ class TfrmBrackenvale : public QWidget {
   void editServerExit();
   void bbnReloadListClick();
   void cmbDatabaseDropDown();
+  void editBackFilePathChange();
 
   // Operations of the window.
   void SetLoginFieldsEnabled(bool enabled);
@@ -63,11 +65,14 @@ class TfrmBrackenvale : public QWidget {
   std::string BuildShrinkCommand() const;
   // Runs one of the maintenance roads behind the progress window; 0, or -1 after its error box.
   using Road = std::function<bv::maintenance::OperationOutcome(const bv::maintenance::MessageSink&)>;
-  int ExecuteCommand(const Road& road, const QString& operationName);
+  int ExecuteCommand(const Road& road, const QString& operationName,
+                     bv::maintenance::OperationOutcome* outcome = nullptr);
   // The requests the tabs describe, read from the controls as they stand.
   bv::maintenance::BackupRequest BackupRequest() const;
   bv::maintenance::RestoreRequest RestoreRequest() const;
   bv::maintenance::TruncateRequest TruncateRequest() const;
+  // The backup files to keep: the field's value while it applies, else 0 (keep all).
+  int Generations() const;
   // The argument string of a backup task; empty when a text cannot be encoded.
   std::string BuildTaskCommandLine() const;
   bool IsWindowsVista() const;
@@ -148,6 +153,10 @@ class TfrmBrackenvale : public QWidget {
   QLabel* lblDateNote2 = nullptr;
   QLabel* lblDateNote3 = nullptr;
   QCheckBox* chkVerify = nullptr;
+  QLabel* lblGenerations = nullptr;
+  QSpinBox* spedtGenerations = nullptr;
+  QCheckBox* chkTestRestore = nullptr;
+  QLabel* lblGenerationsNote = nullptr;
   QPushButton* btnSchedule = nullptr;
   QPushButton* btnMakeScdl = nullptr;
   QPushButton* btnEditScdl = nullptr;
