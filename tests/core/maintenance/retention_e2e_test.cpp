@@ -189,6 +189,27 @@ TEST(RetentionFailures, AFailedBackupOrVerifyDeletesNothing) {
   }
 }
 
+// A prune that fails leaves the backup's own outcome as it was and says why under its own header.
+TEST(RetentionFailures, AFailedPruneLeavesTheBackupsOutcomeAlone) {
+  bvtest::StandinOptions options;
+  options.serverVersion = 2019;
+  options.faults = {"drop:times=1:match=xp_dirtree"};  // the server gone while the prune lists the folder
+  bvtest::StandinFixture standin(options);
+  BackupRequest request{{standin.serverText(), true, "sa", standin.saPassword()}, standin.sampleDatabase(),
+                        (standin.scratchDir() / "Sample_%date%.bak").string(), false, 0};
+  standin.setClockOffset(std::chrono::hours(-24));
+  ASSERT_TRUE(run(request).succeeded);
+  standin.setClockOffset(std::chrono::seconds(0));
+  request.generations = 2;
+  const OperationOutcome outcome = run(request);
+  EXPECT_TRUE(outcome.succeeded) << outcome.message;
+  EXPECT_EQ(outcome.message, "バックアップが終了しました。");
+  ASSERT_TRUE(outcome.prune.has_value());
+  EXPECT_FALSE(outcome.prune->succeeded);
+  EXPECT_EQ(outcome.prune->errorMessage.rfind("古いバックアップファイルの削除中にエラーが発生しました。\r\n\r\n", 0), 0u)
+      << outcome.prune->errorMessage;
+}
+
 TEST(RetentionFailures, SqlServer2000IsRefusedBeforeAnythingRuns) {
   bvtest::StandinOptions options;
   options.serverVersion = 2000;
