@@ -1,6 +1,7 @@
 #include "runner/runner.h"
 
 #include <chrono>
+#include <mutex>
 
 #include <exception>
 
@@ -145,14 +146,37 @@ struct Run {
     for (std::string& argument : line.arguments) sys::wipe(argument);
     logStart();
     // The server's messages go out as each statement of the batch ends: a long backup shows its
-    // progress while it runs, and a run killed on its way has said how far it came.
-    const auto outcome = maintenance::run(std::move(request),
-                                          [this](const db::ErrorEntry& info) { out << info.message << std::endl; });
+    // progress while it runs, and a run killed on its way has said how far it came. Someone at a
+    // terminal also sees the server's own percentage, at most every ten percent.
+    std::mutex output;
+    int shownTenths = 0;
+    const maintenance::PercentSink percent = [&](const maintenance::Progress& progress) {
+      const int tenths = static_cast<int>(progress.percent) / 10;
+      if (tenths <= shownTenths) return;
+      shownTenths = tenths;
+      const std::lock_guard lock(output);
+      out << tenths * 10 << "%" << (progress.left ? "（" + maintenance::timeLeftText(*progress.left) + "）" : "")
+          << std::endl;
+    };
+    const auto outcome = maintenance::run(
+        std::move(request),
+        [&](const db::ErrorEntry& info) {
+          const std::lock_guard lock(output);
+          out << info.message << std::endl;
+        },
+        platform::outputIsTerminal() ? percent : maintenance::PercentSink());
     if (outcome.succeeded) {
       out << outcome.message << '\n';
       entry.outcome = "succeeded";
       entry.detail = joinMessages(outcome.infoMessages);
       if (outcome.prune) reportPrune(*outcome.prune);
+      if (outcome.proof && (outcome.proof->result == maintenance::ProofOutcome::Result::Failed ||
+                            outcome.proof->result == maintenance::ProofOutcome::Result::Damaged)) {
+        err << withLineFeeds(outcome.proof->message);
+        entry.outcome = "proof-failed";
+        entry.detail += " / " + joinMessages(outcome.proof->errors);
+        return ExitStatus::ProofFailed;
+      }
       return ExitStatus::Success;
     }
     entry.detail = joinMessages(outcome.errors);
@@ -296,6 +320,7 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
       "  2  引数が正しくない（サーバには接続していません）\n"
       "  3  サーバに接続できなかった、またはログインが拒否された\n"
       "  4  バックアップまたはベリファイのバッチがエラーになった\n"
+      "  5  バックアップは終了したが、テストレストアまたは整合性チェックで確認できなかった\n"
       "\n"
       "実行のたびに、時刻・終了ステータス・結果・サーバ・データベース・ファイルを 1 行、\n"
       "ログファイルに追記します（パスワードは書きません）。\n";
@@ -319,7 +344,8 @@ db::LoginSettings loginFor(const tasks::TaskBackup& backup) {
 }
 
 maintenance::BackupRequest backupRequestOf(const tasks::TaskBackup& backup) {
-  return {loginFor(backup), backup.database, backup.backupFile, backup.verify, backup.generations};
+  return {loginFor(backup), backup.database, backup.backupFile, backup.verify, backup.generations,
+          backup.testRestore};
 }
 
 std::string backupBatch(const tasks::TaskBackup& backup) { return maintenance::batchOf(backupRequestOf(backup)); }

@@ -48,6 +48,7 @@ struct TJobEntry {
   // What the job does after its backup: the backup files kept (0: all), a test restore.
   std::int32_t Generations = 0;
   bool TestRestore = false;
+  std::int32_t ServerYear = 0;  // the server's release year, which shapes the proof step
 };
 
 inline constexpr std::string_view kConnectFailed = "データベースの接続でエラーが発生しました。";

@@ -4,6 +4,7 @@
 
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/operations.h"
+#include "core/maintenance/proof.h"
 #include "core/maintenance/retention.h"
 
 namespace bv::agent {
@@ -91,6 +92,10 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
   if (auto problem = maintenance::generationsProblem(inputs.generations, inputs.backupFile)) {
     return InputProblem{JobInput::Generations, std::move(*problem)};
   }
+  // The proof step cleans up in a CATCH block, which SQL Server 2000 does not have.
+  if (inputs.testRestore && inputs.serverVersion > 0 && inputs.serverVersion < 2005) {
+    return InputProblem{JobInput::TestRestore, std::string(maintenance::kProofJobNeedsNewerServer)};
+  }
   // The prune step deletes with xp_delete_file, which SQL Server 2000 does not have.
   if (inputs.generations != maintenance::kKeepAllGenerations && inputs.serverVersion > 0 &&
       inputs.serverVersion < 2005) {
@@ -111,6 +116,7 @@ TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today) {
   entry.MonthDay = inputs.freqType == kFreqMonthly ? inputs.monthDay : 0;
   entry.Generations = inputs.generations;
   entry.TestRestore = inputs.testRestore;
+  entry.ServerYear = inputs.serverVersion;
   entry.ScheduleText.clear();
   return entry;
 }
@@ -186,6 +192,9 @@ std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_vie
 
 std::vector<std::vector<std::string>> followingStepLines(const TJobEntry& entry, std::string_view databaseName) {
   std::vector<std::pair<std::string, std::string>> steps;  // name suffix, batch
+  if (entry.TestRestore) {
+    steps.emplace_back("_proof", maintenance::buildProofJobStep(databaseName, entry.ServerYear));
+  }
   if (entry.Generations != maintenance::kKeepAllGenerations) {
     steps.emplace_back("_prune", maintenance::buildPruneCommand(databaseName, entry.BackupFile, entry.Generations));
   }

@@ -70,7 +70,7 @@ struct JobInputs {
 };
 
 // Which input a refusal points at (the form focuses it).
-enum class JobInput { JobName, StartTime, BackupFile, WeekDays, Generations };
+enum class JobInput { JobName, StartTime, BackupFile, WeekDays, Generations, TestRestore };
 
 struct InputProblem {
   JobInput input;

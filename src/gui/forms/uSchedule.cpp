@@ -443,6 +443,9 @@ bool TfrmSchedule::ValidateInput() {
     case agent::JobInput::Generations:
       focus = spedtGenerations;
       break;
+    case agent::JobInput::TestRestore:
+      focus = chkTestRestore;
+      break;
   }
   focus->setFocus(Qt::OtherFocusReason);
   return false;
