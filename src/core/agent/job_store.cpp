@@ -66,4 +66,19 @@ void JobStore::execute(const std::vector<std::string>& lines) {
   query.execute();
 }
 
+std::optional<int> readEngineEdition(const db::ConnectionSettings& settings) {
+  try {
+    db::Connection connection(settings);
+    connection.open();
+    connection.forgetPassword();
+    db::Query query(connection);
+    query.addLine("SELECT CONVERT(int, SERVERPROPERTY('EngineEdition')) AS edition");
+    query.open();
+    if (query.eof() || query.fieldIsNull("edition")) return std::nullopt;
+    return static_cast<int>(query.fieldAsInteger("edition"));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace bv::agent

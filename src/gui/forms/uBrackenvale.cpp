@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include "core/agent/job_store.h"
 #include "core/db/login_rules.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
@@ -25,6 +26,7 @@
 #include "gui/forms/agent_service_check.h"
 #include "gui/forms/cron_notice.h"
 #include "gui/forms/uAccount.h"
+#include "gui/forms/uLogBackup.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uServerSelect.h"
 #include "gui/forms/uTaskSchedule.h"
@@ -407,7 +409,7 @@ bool TfrmBrackenvale::ValidateLoginInputs() {
 
 maintenance::BackupRequest TfrmBrackenvale::BackupRequest() const {
   return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase)), toUtf8(editBackFilePath->text()),
-          chkVerify->isChecked(), Generations()};
+          chkVerify->isChecked(), Generations(), chkTestRestore->isChecked()};
 }
 
 int TfrmBrackenvale::Generations() const {
@@ -428,7 +430,10 @@ maintenance::RestoreRequest TfrmBrackenvale::RestoreRequest() const {
 }
 
 maintenance::TruncateRequest TfrmBrackenvale::TruncateRequest() const {
-  return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase))};
+  maintenance::TruncateRequest request;
+  request.login = GetLoginSettings();
+  request.database = toUtf8(GetDatabaseName(cmbDatabase));
+  return request;
 }
 
 bool TfrmBrackenvale::Accepted(const std::optional<maintenance::RequestProblem>& problem) {
@@ -448,23 +453,51 @@ void TfrmBrackenvale::btnCreateClick() {
   if (tab == 1 && !Accepted(maintenance::check(RestoreRequest()))) return;
 
   const QString operation = OperationName();
-  if (!prompts().confirmOkCancel(this, operation + kConfirmStart)) return;
+  maintenance::TruncateRequest truncation = TruncateRequest();
+  if (tab == 2) {
+    // From SQL Server 2008 on the recovery model decides how the log is truncated.
+    maintenance::TruncationPlan planned;
+    {
+      widgets::WaitCursor hourglass;
+      planned = maintenance::plan(truncation);
+    }
+    truncation.road = planned.road;
+    if (planned.road == maintenance::TruncationRoad::LogBackup) {
+      if (!prompts().confirmYesNo(this, toQString(maintenance::logBackupQuestion(truncation.database,
+                                                                                  planned.recoveryModel)))) {
+        return;
+      }
+      if (FLogBackup == nullptr) FLogBackup = new TfrmLogBackup(this);
+      const std::optional<QString> file = FLogBackup->AskFile(FLogBackupFile, FServerIsLocal);
+      if (!file) return;
+      FLogBackupFile = *file;
+      truncation.logBackupFile = toUtf8(*file);
+    }
+  }
+  if (truncation.road != maintenance::TruncationRoad::LogBackup &&
+      !prompts().confirmOkCancel(this, operation + kConfirmStart)) {
+    return;
+  }
   maintenance::OperationOutcome outcome;
   const int result = ExecuteCommand(
-      [&](const maintenance::MessageSink& report) {
+      [&](const maintenance::MessageSink& report, const maintenance::PercentSink& percent) {
         switch (tab) {
           case 0:
-            return maintenance::run(BackupRequest(), report);
+            return maintenance::run(BackupRequest(), report, percent);
           case 1:
-            return maintenance::run(RestoreRequest(), report);
+            return maintenance::run(RestoreRequest(), report, percent);
           default:
-            return maintenance::run(TruncateRequest(), report);
+            return maintenance::run(truncation, report, percent);
         }
       },
       operation, &outcome);
   if (result != 0) return;
   // The end box; after a backup that kept its generations it names the files that went.
   prompts().information(this, outcome.message.empty() ? operation + kFinished : toQString(outcome.message));
+  if (outcome.proof && (outcome.proof->result == maintenance::ProofOutcome::Result::Failed ||
+                        outcome.proof->result == maintenance::ProofOutcome::Result::Damaged)) {
+    prompts().error(this, toQString(outcome.proof->message));
+  }
   if (outcome.prune && !outcome.prune->succeeded) prompts().error(this, toQString(outcome.prune->errorMessage));
 }
 
@@ -486,7 +519,11 @@ int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationNa
   widgets::WaitCursor hourglass;
   // The server works on a thread of its own while this one keeps the window alive.
   widgets::runWithProgress(this, operationName, [&](const widgets::ProgressReport& report) {
-    outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); });
+    outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); },
+                   [&](const maintenance::Progress& progress) {
+                     report.percent(progress.percent,
+                                    progress.left ? toQString(maintenance::timeLeftText(*progress.left)) : QString());
+                   });
   });
   const bool succeeded = outcome.succeeded;
   if (!succeeded) prompts().error(this, toQString(outcome.message));
@@ -498,6 +535,16 @@ int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationNa
 
 void TfrmBrackenvale::btnScheduleClick() {
   if (!ValidateLoginInputs()) return;
+  // Express has no Agent: a job would never run. The road that works there is the task.
+  std::optional<int> edition;
+  {
+    widgets::WaitCursor hourglass;
+    edition = agent::readEngineEdition(db::loginConnectionSettings(GetLoginSettings()));
+  }
+  if (edition == agent::kExpressEngineEdition) {
+    if (prompts().confirmYesNo(this, toQString(agent::kExpressOffersTask))) btnMakeScdlClick();
+    return;
+  }
   if (!checkAgentService(this, FServerIsLocal)) return;
   if (FSchedule == nullptr) return;
   FSchedule->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
@@ -517,6 +564,7 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
   backup.backupFile = toUtf8(editBackFilePath->text());
   backup.verify = chkVerify->isChecked();
   backup.generations = Generations();
+  backup.testRestore = chkTestRestore->isChecked();
   try {
     return tasks::buildTaskParameters(backup);
   } catch (const tasks::TaskArgumentError&) {

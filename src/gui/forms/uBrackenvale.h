@@ -26,6 +26,7 @@ class TfrmAccount;
 class TfrmSchedule;
 class TfrmServerList;
 class TfrmTaskSchedule;
+class TfrmLogBackup;
 
 class TfrmBrackenvale : public QWidget {
   Q_OBJECT
@@ -64,7 +65,8 @@ class TfrmBrackenvale : public QWidget {
   std::string BuildTruncateLogCommand() const;
   std::string BuildShrinkCommand() const;
   // Runs one of the maintenance roads behind the progress window; 0, or -1 after its error box.
-  using Road = std::function<bv::maintenance::OperationOutcome(const bv::maintenance::MessageSink&)>;
+  using Road = std::function<bv::maintenance::OperationOutcome(const bv::maintenance::MessageSink&,
+                                                                const bv::maintenance::PercentSink&)>;
   int ExecuteCommand(const Road& road, const QString& operationName,
                      bv::maintenance::OperationOutcome* outcome = nullptr);
   // The requests the tabs describe, read from the controls as they stand.
@@ -121,6 +123,8 @@ class TfrmBrackenvale : public QWidget {
   TfrmSchedule* FSchedule = nullptr;
   TfrmServerList* FServerList = nullptr;
   TfrmTaskSchedule* FTaskSchedule = nullptr;
+  TfrmLogBackup* FLogBackup = nullptr;  // made on first use, a child of the window
+  QString FLogBackupFile;               // the last log backup file, offered again
 
   // Controls, each with its objectName.
   QFrame* Panel1 = nullptr;
