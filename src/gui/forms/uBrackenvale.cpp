@@ -16,6 +16,7 @@
 
 #include "core/agent/job_store.h"
 #include "core/db/login_rules.h"
+#include "core/maintenance/backup_history.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
@@ -26,6 +27,7 @@
 #include "gui/forms/agent_service_check.h"
 #include "gui/forms/cron_notice.h"
 #include "gui/forms/uAccount.h"
+#include "gui/forms/uBackupHistory.h"
 #include "gui/forms/uLogBackup.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uServerSelect.h"
@@ -221,6 +223,9 @@ void TfrmBrackenvale::BuildControls() {
   btnCreate = place(new QPushButton(QStringLiteral("今すぐ実行"), this), "btnCreate", 16, 514, 101, 25);
   btnCreate->setToolTip(QStringLiteral("現在選択されているタブの処理を実行します"));
   btnClose = place(new QPushButton(QStringLiteral("終了"), this), "btnClose", 313, 514, 97, 25);
+  btnBackupHistory =
+      place(new QPushButton(QStringLiteral("バックアップ履歴"), this), "btnBackupHistory", 165, 514, 120, 25);
+  btnBackupHistory->setToolTip(QStringLiteral("選択したデータベースのバックアップ履歴を表示します"));
   btnClose->setToolTip(QStringLiteral("プログラムを終了します"));
   makeBold(btnCreate);
   makeBold(btnClose);
@@ -229,7 +234,7 @@ void TfrmBrackenvale::BuildControls() {
 
   // Keyboard order: the target group, then the tabs and the two buttons.
   QWidget* order[] = {editServer,  bbnSvrList,    rbWindows,   rbSQLServer, editUser, editPass,
-                      cmbDatabase, bbnReloadList, pgOperation, btnCreate,   btnClose};
+                      cmbDatabase, bbnReloadList, pgOperation, btnCreate,   btnBackupHistory, btnClose};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
 }
@@ -248,6 +253,7 @@ void TfrmBrackenvale::ConnectHandlers() {
   connect(bbnReloadList, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::bbnReloadListClick));
   connect(bbnSvrList, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::bbnSvrListClick));
   connect(btnCreate, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnCreateClick));
+  connect(btnBackupHistory, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnBackupHistoryClick));
   connect(btnClose, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnCloseClick));
   connect(btnSchedule, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnScheduleClick));
   connect(btnMakeScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnMakeScdlClick));
@@ -529,6 +535,23 @@ int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationNa
   if (!succeeded) prompts().error(this, toQString(outcome.message));
   if (outcomeOut != nullptr) *outcomeOut = std::move(outcome);
   return succeeded ? 0 : -1;
+}
+
+void TfrmBrackenvale::btnBackupHistoryClick() {
+  if (!ValidateLoginInputs()) return;
+  const QString database = GetDatabaseName(cmbDatabase);
+  maintenance::BackupHistory history;
+  try {
+    widgets::WaitCursor hourglass;
+    history = maintenance::readBackupHistory(db::loginConnectionSettings(GetLoginSettings()), toUtf8(database));
+  } catch (const db::ProviderError& error) {
+    prompts().error(this, QStringLiteral("バックアップ履歴の取得でエラーが発生しました。\r\n\r\n") +
+                              QString::fromUtf8(error.what()));
+    return;
+  }
+  if (FBackupHistory == nullptr) FBackupHistory = new TfrmBackupHistory(this);
+  FBackupHistory->FillHistory(database, history);
+  FBackupHistory->exec();
 }
 
 // --- Scheduling buttons --------------------------------------------------------------------

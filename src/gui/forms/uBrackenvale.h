@@ -27,6 +27,7 @@ class TfrmSchedule;
 class TfrmServerList;
 class TfrmTaskSchedule;
 class TfrmLogBackup;
+class TfrmBackupHistory;
 
 class TfrmBrackenvale : public QWidget {
   Q_OBJECT
@@ -40,6 +41,7 @@ class TfrmBrackenvale : public QWidget {
   void FormShow();
   void btnCreateClick();
   void btnCloseClick();
+  void btnBackupHistoryClick();
   void btnScheduleClick();
   void btnMakeScdlClick();
   void btnEditScdlClick();
@@ -124,6 +126,7 @@ class TfrmBrackenvale : public QWidget {
   TfrmServerList* FServerList = nullptr;
   TfrmTaskSchedule* FTaskSchedule = nullptr;
   TfrmLogBackup* FLogBackup = nullptr;  // made on first use, a child of the window
+  TfrmBackupHistory* FBackupHistory = nullptr;
   QString FLogBackupFile;               // the last log backup file, offered again
 
   // Controls, each with its objectName.
@@ -175,6 +178,7 @@ class TfrmBrackenvale : public QWidget {
   QLabel* lblTransaction2 = nullptr;
   QPushButton* btnCreate = nullptr;
   QPushButton* btnClose = nullptr;
+  QPushButton* btnBackupHistory = nullptr;
 };
 
 }  // namespace bv::forms
