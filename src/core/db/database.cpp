@@ -7,6 +7,7 @@
 #include "core/db/odbc_api.h"
 #include "core/db/odbc_connection_string.h"
 #include "core/sys/wipe.h"
+#include "core/text/ascii.h"
 #include "core/text/utf16.h"
 
 namespace bv::db {
@@ -472,15 +473,9 @@ void Query::run(bool keepRows) {
 }
 
 const std::optional<std::string>& Query::field(std::string_view name) const {
-  const auto lower = [](std::string s) {
-    for (char& c : s) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-  };
-  const std::string wanted = lower(std::string(name));
-  const auto column = std::find_if(columns_.begin(), columns_.end(),
-                                   [&](const std::string& c) { return lower(c) == wanted; });
+  const auto column = std::find_if(columns_.begin(), columns_.end(), [&](const std::string& c) {
+    return text::equalsIgnoringAsciiCase(c, name);
+  });
   if (column == columns_.end()) {
     const std::string message = "Field '" + std::string(name) + "' not found.";
     throw ProviderError(message, {{message, "07009", 0}});
