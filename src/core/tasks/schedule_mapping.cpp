@@ -17,46 +17,15 @@ bool isTimeOfDay(int hour, int minute) { return hour >= 0 && hour <= 23 && minut
 // The lowest set bit's index, or `fallback` when none is set.
 int lowestBit(std::uint32_t mask, int fallback) { return mask == 0 ? fallback : std::countr_zero(mask); }
 
-ScheduleKind kindOf(TriggerType type) {
-  switch (type) {
-    case TriggerType::Daily:
-      return ScheduleKind::Daily;
-    case TriggerType::Weekly:
-      return ScheduleKind::Weekly;
-    case TriggerType::MonthlyDate:
-    case TriggerType::MonthlyDow:
-      return ScheduleKind::Monthly;
-    case TriggerType::Once:
-      return ScheduleKind::Once;
-    case TriggerType::AtSystemStart:
-      return ScheduleKind::AtSystemStart;
-    case TriggerType::AtLogon:
-      return ScheduleKind::AtLogon;
-    case TriggerType::OnIdle:
-      return ScheduleKind::WhenIdle;
-  }
-  return ScheduleKind::Daily;  // a value outside the enumeration
-}
-
+// The trigger type the page writes for its kind: one table (kTriggerKinds) read both ways.
 TriggerType typeOf(const Schedule& schedule) {
-  switch (schedule.kind) {
-    case ScheduleKind::Daily:
-      return TriggerType::Daily;
-    case ScheduleKind::Weekly:
-      return TriggerType::Weekly;
-    case ScheduleKind::Monthly:
-      return schedule.monthlyMode == MonthlyMode::DayOfMonth ? TriggerType::MonthlyDate
-                                                             : TriggerType::MonthlyDow;
-    case ScheduleKind::Once:
-      return TriggerType::Once;
-    case ScheduleKind::AtSystemStart:
-      return TriggerType::AtSystemStart;
-    case ScheduleKind::AtLogon:
-      return TriggerType::AtLogon;
-    case ScheduleKind::WhenIdle:
-      return TriggerType::OnIdle;
+  for (const TriggerKind& kind : kTriggerKinds) {
+    if (kind.pageKind == schedule.kind &&
+        (kind.pageKind != ScheduleKind::Monthly || kind.monthlyMode == schedule.monthlyMode)) {
+      return kind.type;
+    }
   }
-  return TriggerType::Daily;
+  return TriggerType::Daily;  // a value outside the enumeration
 }
 
 // The week of the month a day falls in, as the n-th weekday counts it: days 1-7 are the first,
@@ -125,7 +94,9 @@ std::optional<ScheduleProblem> validateKindInputs(const Schedule& schedule) {
 
 Schedule scheduleFromTrigger(const TaskTrigger& trigger) {
   Schedule schedule;
-  schedule.kind = kindOf(trigger.type);
+  const TriggerKind* kind = findTriggerKind(trigger.type);
+  schedule.kind = kind != nullptr ? kind->pageKind : ScheduleKind::Daily;
+  if (schedule.kind == ScheduleKind::Monthly) schedule.monthlyMode = kind->monthlyMode;
   schedule.startHour = trigger.startHour;
   schedule.startMinute = trigger.startMinute;
   schedule.startDate = trigger.beginDate();
@@ -151,20 +122,15 @@ Schedule scheduleFromTrigger(const TaskTrigger& trigger) {
       schedule.weekdays = trigger.daysOfTheWeek;
       break;
     case TriggerType::MonthlyDate:
-      schedule.monthlyMode = MonthlyMode::DayOfMonth;
       schedule.monthDay = lowestBit(trigger.monthDays, schedule.monthDay - 1) + 1;
       schedule.months = trigger.months;
       break;
     case TriggerType::MonthlyDow:
-      schedule.monthlyMode = MonthlyMode::WeekdayOfMonth;
       schedule.whichWeek = trigger.whichWeek;
       schedule.weekday = lowestBit(trigger.daysOfTheWeek, schedule.weekday);
       schedule.months = trigger.months;
       break;
-    case TriggerType::Once:
-    case TriggerType::OnIdle:
-    case TriggerType::AtSystemStart:
-    case TriggerType::AtLogon:
+    default:  // Once and the event kinds use no member of the union
       break;
   }
 
@@ -248,10 +214,7 @@ TaskTrigger triggerFromSchedule(const Schedule& schedule) {
                                   : 0;
       trigger.months = schedule.months & kAllMonths;
       break;
-    case TriggerType::Once:
-    case TriggerType::OnIdle:
-    case TriggerType::AtSystemStart:
-    case TriggerType::AtLogon:
+    default:  // Once and the event kinds use no member of the union
       break;
   }
   return trigger;
