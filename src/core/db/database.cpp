@@ -375,6 +375,41 @@ std::optional<std::string> readColumn(SQLHANDLE statement, SQLUSMALLINT column, 
   return text::utf16ToUtf8(value);
 }
 
+std::vector<std::string> columnNames(SQLHANDLE statement, SQLSMALLINT columnCount) {
+  std::vector<std::string> names;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    SQLDescribeColW(statement, c, name, 255, &nameLength, &dataType, &size, &digits, &nullable);
+    names.push_back(narrow(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
+  }
+  return names;
+}
+
+// Fetches the current result's rows to its end, or up to a failure (the row being read when a
+// column fails is kept).
+void fetchRows(SQLHANDLE statement, SQLSMALLINT columnCount, Diagnostics& diagnostics,
+               const OdbcHandle& handle, std::vector<std::vector<std::optional<std::string>>>& rows,
+               bool& failed) {
+  for (;;) {
+    const SQLRETURN fetch = SQLFetch(statement);
+    if (fetch == SQL_NO_DATA) break;
+    if (fetch == SQL_SUCCESS_WITH_INFO) diagnostics.collect(handle);
+    if (!succeeded(fetch)) {
+      diagnostics.collect(handle);
+      failed = true;
+      break;
+    }
+    std::vector<std::optional<std::string>> row;
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
+      row.push_back(readColumn(statement, c, diagnostics, handle, failed));
+    }
+    rows.push_back(std::move(row));
+    if (failed) break;
+  }
+}
+
 }  // namespace
 
 void Query::run(bool keepRows) {
@@ -419,30 +454,8 @@ void Query::run(bool keepRows) {
       SQLNumResultCols(raw, &columnCount);
       if (columnCount > 0) {
         rowsTaken = true;
-        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
-          SQLWCHAR name[256] = {};
-          SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
-          SQLULEN size = 0;
-          SQLDescribeColW(raw, c, name, 255, &nameLength, &dataType, &size, &digits, &nullable);
-          columns_.push_back(
-              narrow(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
-        }
-        for (;;) {
-          const SQLRETURN fetch = SQLFetch(raw);
-          if (fetch == SQL_NO_DATA) break;
-          if (fetch == SQL_SUCCESS_WITH_INFO) diagnostics.collect(statement);
-          if (!succeeded(fetch)) {
-            diagnostics.collect(statement);
-            failed = true;
-            break;
-          }
-          std::vector<std::optional<std::string>> row;
-          for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
-            row.push_back(readColumn(raw, c, diagnostics, statement, failed));
-          }
-          rows_.push_back(std::move(row));
-          if (failed) break;
-        }
+        columns_ = columnNames(raw, columnCount);
+        fetchRows(raw, columnCount, diagnostics, statement, rows_, failed);
       }
     }
     rc = SQLMoreResults(raw);

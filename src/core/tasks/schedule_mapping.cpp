@@ -40,6 +40,31 @@ bool someMonthHasDay(std::uint16_t months, int day) {
   return false;
 }
 
+// The trigger keeps only the window's length: the page shows it as a duration, with the time it
+// reaches as the "until" time to switch to.
+void showRepetition(Schedule& schedule, const TaskTrigger& trigger) {
+  const int startOfDay = trigger.startHour * 60 + trigger.startMinute;
+  if (trigger.minutesInterval != 0) {
+    schedule.repeat = true;
+    const bool wholeHours = trigger.minutesInterval % 60 == 0;
+    schedule.repeatUnit = wholeHours ? RepeatUnit::Hours : RepeatUnit::Minutes;
+    schedule.repeatEvery =
+        static_cast<int>(wholeHours ? trigger.minutesInterval / 60 : trigger.minutesInterval);
+    schedule.repeatEnd = RepeatEnd::AfterDuration;
+    schedule.durationHours = static_cast<int>(trigger.minutesDuration / 60);
+    schedule.durationMinutes = static_cast<int>(trigger.minutesDuration % 60);
+    schedule.stopAtEnd = (trigger.flags & kTriggerFlagKillAtDurationEnd) != 0;
+    const int until = static_cast<int>((startOfDay + trigger.minutesDuration) % kMinutesPerDay);
+    schedule.untilHour = until / 60;
+    schedule.untilMinute = until % 60;
+  } else {
+    // Repetition off: the dialog offers an hour from the start time when it is turned on.
+    const int until = (startOfDay + 60) % kMinutesPerDay;
+    schedule.untilHour = until / 60;
+    schedule.untilMinute = until % 60;
+  }
+}
+
 std::optional<ScheduleProblem> problem(ScheduleInput input, std::string_view message) {
   return ScheduleProblem{input, std::string(message)};
 }
@@ -134,28 +159,7 @@ Schedule scheduleFromTrigger(const TaskTrigger& trigger) {
       break;
   }
 
-  // The trigger keeps only the window's length: the page shows it as a duration, with the time
-  // it reaches as the "until" time to switch to.
-  const int startOfDay = trigger.startHour * 60 + trigger.startMinute;
-  if (trigger.minutesInterval != 0) {
-    schedule.repeat = true;
-    const bool wholeHours = trigger.minutesInterval % 60 == 0;
-    schedule.repeatUnit = wholeHours ? RepeatUnit::Hours : RepeatUnit::Minutes;
-    schedule.repeatEvery =
-        static_cast<int>(wholeHours ? trigger.minutesInterval / 60 : trigger.minutesInterval);
-    schedule.repeatEnd = RepeatEnd::AfterDuration;
-    schedule.durationHours = static_cast<int>(trigger.minutesDuration / 60);
-    schedule.durationMinutes = static_cast<int>(trigger.minutesDuration % 60);
-    schedule.stopAtEnd = (trigger.flags & kTriggerFlagKillAtDurationEnd) != 0;
-    const int until = static_cast<int>((startOfDay + trigger.minutesDuration) % kMinutesPerDay);
-    schedule.untilHour = until / 60;
-    schedule.untilMinute = until % 60;
-  } else {
-    // Repetition off: the dialog offers an hour from the start time when it is turned on.
-    const int until = (startOfDay + 60) % kMinutesPerDay;
-    schedule.untilHour = until / 60;
-    schedule.untilMinute = until % 60;
-  }
+  showRepetition(schedule, trigger);
   return schedule;
 }
 
