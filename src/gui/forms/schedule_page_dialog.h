@@ -18,6 +18,8 @@
 #include "core/tasks/system_time.h"
 #include "core/tasks/task_trigger.h"
 
+class QVBoxLayout;
+
 namespace bv::forms {
 
 class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
@@ -52,7 +54,16 @@ class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
     bv::tasks::Schedule schedule;
   };
 
+  // The controls, group by group in the page's order.
   void buildControls();
+  void buildSchedulesRow(QVBoxLayout* column);
+  void buildKindAndStartTime(QVBoxLayout* column);
+  void buildKindGroup(QVBoxLayout* column);
+  void buildDailyPanel();
+  void buildWeeklyPanel();
+  void buildMonthlyPanel();
+  void buildOncePanel();
+  void buildIdlePanel();
   void connectHandlers();
   bv::tasks::LocalMinute now() const;
   bv::tasks::Schedule newSchedule() const;
