@@ -7,6 +7,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/text/ascii.h"
 
 namespace bv::maintenance {
 namespace {
@@ -14,12 +15,6 @@ namespace {
 // What the restore needs beyond the backup: room for the backup's size and a margin.
 constexpr double kSpaceFactor = 1.1;
 constexpr double kSpaceMarginBytes = 64.0 * 1024 * 1024;
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  return out;
-}
 
 std::string literal(std::string_view text) { return "N'" + db::QuoteSqlString(text) + "'"; }
 
@@ -128,7 +123,7 @@ class ProofSession {
 
 std::string valueOf(const Row& row, std::string_view column) {
   for (const auto& [name, value] : row) {
-    if (lowered(name) == lowered(column)) return value;
+    if (text::asciiLower(name) == text::asciiLower(column)) return value;
   }
   return {};
 }
@@ -181,7 +176,7 @@ std::pair<std::string, std::string> targetFolders(ProofSession& session, const S
 }  // namespace
 
 bool isSystemDatabase(std::string_view databaseName) {
-  const std::string name = lowered(databaseName);
+  const std::string name = text::asciiLower(databaseName);
   return name == "master" || name == "model" || name == "msdb" || name == "tempdb";
 }
 

@@ -5,6 +5,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/text/ascii.h"
 #include "core/text/utf16.h"
 
 namespace bv::maintenance {
@@ -12,13 +13,11 @@ namespace {
 
 constexpr std::string_view kDateToken = "%date%";
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Where the token starts in the text, in any letter case, from `from` on.
 std::size_t findDate(std::string_view text, std::size_t from) {
   for (std::size_t i = from; i + kDateToken.size() <= text.size(); ++i) {
     bool same = true;
-    for (std::size_t k = 0; k < kDateToken.size() && same; ++k) same = lower(text[i + k]) == kDateToken[k];
+    for (std::size_t k = 0; k < kDateToken.size() && same; ++k) same = text::asciiLower(text[i + k]) == kDateToken[k];
     if (same) return i;
   }
   return std::string_view::npos;

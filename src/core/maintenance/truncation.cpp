@@ -4,23 +4,18 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/retention.h"
+#include "core/text/ascii.h"
 
 namespace bv::maintenance {
 namespace {
 
 constexpr int kFirstVersionWithoutTruncateOnly = 10;  // SQL Server 2008
 
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  return out;
-}
-
 }  // namespace
 
 TruncationRoad truncationRoad(std::optional<int> majorVersion, std::string_view recoveryModel) {
   if (!majorVersion || *majorVersion < kFirstVersionWithoutTruncateOnly) return TruncationRoad::Legacy;
-  const std::string model = upper(recoveryModel);
+  const std::string model = text::asciiUpper(recoveryModel);
   if (model == "SIMPLE") return TruncationRoad::Checkpoint;
   if (model == "FULL" || model == "BULK_LOGGED") return TruncationRoad::LogBackup;
   return TruncationRoad::Legacy;  // a database the server could not tell about: its own error says why
@@ -47,7 +42,7 @@ TruncationPlan planTruncation(const db::ConnectionSettings& settings, std::strin
 }
 
 std::string logBackupQuestion(std::string_view databaseName, std::string_view recoveryModel) {
-  const std::string model = upper(recoveryModel) == "BULK_LOGGED" ? "一括ログ復旧モデル" : "完全復旧モデル";
+  const std::string model = text::asciiUpper(recoveryModel) == "BULK_LOGGED" ? "一括ログ復旧モデル" : "完全復旧モデル";
   return "データベース [" + std::string(databaseName) + "] は" + model +
          "です。ログを切り捨てるとログ バックアップのチェーンが途切れます。代わりにログをバックアップしてから、"
          "データベースを圧縮しますか？";
@@ -75,7 +70,7 @@ std::string buildLogBackupCommand(std::string_view databaseName, std::string_vie
 }
 
 std::optional<std::string> logNotShrunkText(std::string_view logReuseWait) {
-  const std::string reason = upper(logReuseWait);
+  const std::string reason = text::asciiUpper(logReuseWait);
   if (reason.empty() || reason == "NOTHING") return std::nullopt;
   std::string why = reason;
   if (reason == "LOG_BACKUP") why = "ログ バックアップを待っています";
