@@ -7,11 +7,7 @@
 
 #include "core/tasks/schedule_page.h"
 #include "gui/forms/schedule_page_dialog.h"
-#include "gui/forms/uAccount.h"
 #include "gui/forms/uBrackenvale.h"
-#include "gui/forms/uSchedule.h"
-#include "gui/forms/uServerSelect.h"
-#include "gui/forms/uTaskSchedule.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/interface_font.h"
 #include "gui/widgets/translation.h"
@@ -74,21 +70,14 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(programIcon());
   QGuiApplication::setDesktopFileName(QStringLiteral("org.brackenvale.Brackenvale"));
 
-  // The main window first, then each dialog once, in this order; they live until the program
-  // ends.
+  // The main window; it makes each of its dialogs when a button first needs it.
   using namespace bv::forms;
   TfrmBrackenvale frmBrackenvale;
-  TfrmAccount frmAccount(&frmBrackenvale);
-  frmBrackenvale.SetAccountDialog(&frmAccount);
-  TfrmSchedule frmSchedule(&frmBrackenvale);
-  frmBrackenvale.SetScheduleDialog(&frmSchedule);
-  TfrmServerList frmServerList(bv::servers::platformEnumeratorFactory(browseTarget()), &frmBrackenvale);
-  frmBrackenvale.SetServerList(&frmServerList);
-  TfrmTaskSchedule frmTaskSchedule(&frmBrackenvale);
-  frmBrackenvale.SetTaskScheduleDialog(&frmTaskSchedule);
+  frmBrackenvale.MakeDialogsOnFirstUse(bv::servers::platformEnumeratorFactory(browseTarget()));
 
-  // The schedule page that the scheduler shows for a task: the program's own on this platform.
-  SchedulePageDialog schedulePage;
+  // The schedule page that the scheduler shows for a task: the program's own on this platform,
+  // made when a task's schedule is first shown.
+  SchedulePageOnFirstShow schedulePage;
   const bv::tasks::SchedulePageInstallation installedPage(schedulePage);
 
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
