@@ -9,6 +9,7 @@
 #include "gui/forms/schedule_page_dialog.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/widgets/error_report.h"
+#include "gui/widgets/icon_files.h"
 #include "gui/widgets/interface_font.h"
 #include "gui/widgets/translation.h"
 
@@ -23,13 +24,14 @@ bv::servers::SsrpTarget browseTarget() {
   return target;
 }
 
-// The program's icon in every size the resources carry (packaging/icons, compiled in).
+// The program's icon in every size the resources carry (packaging/icons, compiled in); each
+// image is read when a window first draws the icon.
 QIcon programIcon() {
-  QIcon icon;
+  QList<bv::widgets::IconFile> files;
   for (const int size : {16, 32, 48, 64, 128, 256}) {
-    icon.addFile(QStringLiteral(":/icons/%1x%1/apps/brackenvale.png").arg(size), QSize(size, size));
+    files.append({QStringLiteral(":/icons/%1x%1/apps/brackenvale.png").arg(size), QSize(size, size)});
   }
-  return icon;
+  return bv::widgets::iconFromFiles(files);
 }
 
 // With BRACKENVALE_EXIT_AFTER_PAINT=1 in the environment the program writes "painted" on its
