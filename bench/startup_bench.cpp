@@ -78,12 +78,13 @@ Run runOnce(const std::string& program) {
   std::string seen;
   Clock::time_point painted{};
   while (seen.find(kPaintedLine) == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(started + kRunLimit - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(started + kRunLimit - Clock::now());
     pollfd ready{output[0], POLLIN, 0};
     char buffer[256];
-    const ssize_t count =
-        left.count() > 0 && ::poll(&ready, 1, static_cast<int>(left.count())) > 0 ? ::read(output[0], buffer, sizeof buffer)
-                                                                                  : 0;
+    const ssize_t count = left.count() > 0 && ::poll(&ready, 1, static_cast<int>(left.count())) > 0
+                              ? ::read(output[0], buffer, sizeof buffer)
+                              : 0;
     if (count <= 0) break;  // ended, or out of time
     seen.append(buffer, static_cast<std::size_t>(count));
     painted = Clock::now();
@@ -96,7 +97,8 @@ Run runOnce(const std::string& program) {
   rusage usage{};
   ::wait4(child, &status, 0, &usage);
   if (!gotLine) throw std::runtime_error(program + ": no painted window within 30 s");
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(program + ": did not end cleanly");
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error(program + ": did not end cleanly");
   return {std::chrono::duration<double, std::milli>(painted - started).count(),
           static_cast<double>(usage.ru_maxrss) / 1024.0};  // ru_maxrss is in KiB
 }
@@ -112,8 +114,8 @@ struct Side {
   std::vector<double> peaks;
 };
 
-void printSide(const char* name, const Side& side) {
-  std::printf("%-14s %10.1f %8.1f %8.1f %14.1f\n", name, median(side.times),
+void printSide(const std::string& name, const Side& side) {
+  std::printf("%-18s %10.1f %8.1f %8.1f %14.1f\n", name.c_str(), median(side.times),
               *std::min_element(side.times.begin(), side.times.end()),
               *std::max_element(side.times.begin(), side.times.end()), median(side.peaks));
 }
@@ -150,8 +152,8 @@ int main(int argc, char** argv) {
   if (pairs < 1 || warmup < 0) return usage();
 
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  std::printf("platform: %s, %d pairs (after %d unmeasured)\n", platform != nullptr ? platform : "Qt's default",
-              pairs, warmup);
+  std::printf("platform: %s, %d pairs (after %d unmeasured)\n",
+              platform != nullptr ? platform : "Qt's default", pairs, warmup);
   try {
     for (int i = 0; i < warmup; ++i) {
       runOnce(program);
@@ -171,10 +173,11 @@ int main(int argc, char** argv) {
       timeRatios.push_back(a.millisecondsToPaint / b.millisecondsToPaint);
       peakRatios.push_back(a.peakMebibytes / b.peakMebibytes);
     }
-    std::printf("%-14s %10s %8s %8s %14s\n", "", "paint (ms)", "min", "max", "peak RSS (MiB)");
-    printSide("brackenvale", measured);
-    printSide("empty window", empty);
-    std::printf("ratio (median of pairs): time %.2fx, peak RSS %.2fx\n", median(timeRatios), median(peakRatios));
+    std::printf("%-18s %10s %8s %8s %14s\n", "", "paint (ms)", "min", "max", "peak RSS (MiB)");
+    printSide(fs::path(program).filename().string(), measured);
+    printSide(fs::path(yardstick).filename().string(), empty);
+    std::printf("ratio (median of pairs): time %.2fx, peak RSS %.2fx\n", median(timeRatios),
+                median(peakRatios));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "startup_bench: %s\n", error.what());
     return 1;
