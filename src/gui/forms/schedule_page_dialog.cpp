@@ -992,4 +992,17 @@ void SchedulePageDialog::focusInput(ScheduleInput input) {
   focus->setFocus(Qt::OtherFocusReason);
 }
 
+// --- The page as the program installs it -----------------------------------------------------
+
+SchedulePageOnFirstShow::SchedulePageOnFirstShow(SchedulePageDialog::Clock clock)
+    : clock_(std::move(clock)) {}
+
+SchedulePageOnFirstShow::~SchedulePageOnFirstShow() = default;
+
+int SchedulePageOnFirstShow::show(void* ownerWindow, const std::string& caption,
+                                  std::vector<TaskTrigger>& triggers) {
+  if (!page_) page_ = std::make_unique<SchedulePageDialog>(clock_);
+  return page_->show(ownerWindow, caption, triggers);
+}
+
 }  // namespace bv::forms

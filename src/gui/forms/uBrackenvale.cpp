@@ -569,10 +569,11 @@ void TfrmBrackenvale::btnScheduleClick() {
     return;
   }
   if (!checkAgentService(this, FServerIsLocal)) return;
-  if (FSchedule == nullptr) return;
-  FSchedule->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
-                      editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
-  FSchedule->exec();  // its result is not looked at
+  TfrmSchedule* dialog = ScheduleDialog();
+  if (dialog == nullptr) return;
+  dialog->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
+                   editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
+  dialog->exec();  // its result is not looked at
 }
 
 std::string TfrmBrackenvale::BuildTaskCommandLine() const {
@@ -615,11 +616,12 @@ void TfrmBrackenvale::btnMakeScdlClick() {
     prompts().error(this, kTaskCommandFailed);
     return;
   }
-  if (FAccount == nullptr || FAccount->exec() != QDialog::Accepted) {
+  TfrmAccount* account = AccountDialog();
+  if (account == nullptr || account->exec() != QDialog::Accepted) {
     prompts().information(this, kCancelled);
     return;
   }
-  if (tasks::registerBackupTask(parameters, toUtf8(FAccount->UserName()), toUtf8(FAccount->Password()), this) ==
+  if (tasks::registerBackupTask(parameters, toUtf8(account->UserName()), toUtf8(account->Password()), this) ==
       tasks::TaskRegistrationResult::Cancelled) {
     prompts().information(this, kCancelled);
     return;
@@ -635,16 +637,44 @@ void TfrmBrackenvale::btnEditScdlClick() {
     prompts().information(this, kVistaRefusal);
     return;
   }
-  if (FTaskSchedule != nullptr) FTaskSchedule->exec();
+  if (TfrmTaskSchedule* dialog = TaskScheduleDialog()) dialog->exec();
 }
 
 void TfrmBrackenvale::bbnSvrListClick() {
-  if (FServerList == nullptr) return;
+  TfrmServerList* dialog = ServerListDialog();
+  if (dialog == nullptr) return;
   // Only an OK changes the box; the local-server decision runs when the focus leaves it.
-  if (const std::optional<QString> chosen = FServerList->ChooseServer()) {
+  if (const std::optional<QString> chosen = dialog->ChooseServer()) {
     editServer->setText(*chosen);
     editServer->setFocus(Qt::OtherFocusReason);
   }
+}
+
+// --- The dialogs, made on first use -------------------------------------------------------
+
+void TfrmBrackenvale::MakeDialogsOnFirstUse(servers::ServerEnumeratorFactory serverEnumerators) {
+  FMakeDialogs = true;
+  FServerEnumerators = std::move(serverEnumerators);
+}
+
+TfrmAccount* TfrmBrackenvale::AccountDialog() {
+  if (FAccount == nullptr && FMakeDialogs) FAccount = new TfrmAccount(this);
+  return FAccount;
+}
+
+TfrmSchedule* TfrmBrackenvale::ScheduleDialog() {
+  if (FSchedule == nullptr && FMakeDialogs) FSchedule = new TfrmSchedule(this);
+  return FSchedule;
+}
+
+TfrmServerList* TfrmBrackenvale::ServerListDialog() {
+  if (FServerList == nullptr && FMakeDialogs) FServerList = new TfrmServerList(FServerEnumerators, this);
+  return FServerList;
+}
+
+TfrmTaskSchedule* TfrmBrackenvale::TaskScheduleDialog() {
+  if (FTaskSchedule == nullptr && FMakeDialogs) FTaskSchedule = new TfrmTaskSchedule(this);
+  return FTaskSchedule;
 }
 
 // --- Files, link, close --------------------------------------------------------------------

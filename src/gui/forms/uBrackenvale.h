@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/maintenance/operations.h"
+#include "core/servers/server_enumerator.h"
 
 class QCheckBox;
 class QComboBox;
@@ -92,7 +93,12 @@ class TfrmBrackenvale : public QWidget {
   // The help page that the link label opens.
   static QString HelpPagePath();
 
-  // The dialogs this window opens, created once at start-up and owned by the program.
+  // The dialogs this window opens. The program has the window make each one, as its child,
+  // the first time a button needs it, and keep it; the server list asks through
+  // `serverEnumerators`. Without this call (a test's window) a button whose dialog was not
+  // handed in through its setter does nothing after its checks.
+  void MakeDialogsOnFirstUse(bv::servers::ServerEnumeratorFactory serverEnumerators);
+  // A dialog of the caller's, used instead of one the window would make.
   void SetAccountDialog(TfrmAccount* dialog) { FAccount = dialog; }
   void SetScheduleDialog(TfrmSchedule* dialog) { FSchedule = dialog; }
   void SetServerList(TfrmServerList* dialog) { FServerList = dialog; }
@@ -115,6 +121,11 @@ class TfrmBrackenvale : public QWidget {
   // A request's check: true when it passed; else its message, the focus in its input, false.
   bool Accepted(const std::optional<bv::maintenance::RequestProblem>& problem);
   QString OperationName() const;
+  // Each dialog: the one handed in, else the one made on first use; null when there is neither.
+  TfrmAccount* AccountDialog();
+  TfrmSchedule* ScheduleDialog();
+  TfrmServerList* ServerListDialog();
+  TfrmTaskSchedule* TaskScheduleDialog();
 
   QString FComputerName;
   bool FServerIsLocal = true;
@@ -128,6 +139,8 @@ class TfrmBrackenvale : public QWidget {
   TfrmLogBackup* FLogBackup = nullptr;  // made on first use, a child of the window
   TfrmBackupHistory* FBackupHistory = nullptr;
   QString FLogBackupFile;               // the last log backup file, offered again
+  bool FMakeDialogs = false;
+  bv::servers::ServerEnumeratorFactory FServerEnumerators;
 
   // Controls, each with its objectName.
   QFrame* Panel1 = nullptr;
