@@ -44,7 +44,8 @@ std::string generatePassword() {
 // ---------- Engine::Impl ----------
 
 void Engine::Impl::open() {
-  catalog.open(config.dataDir, version.year, config.createSample);
+  catalog.setClock([this] { return now(); });
+  catalog.open(config.dataDir, version.year, config.createSample, base::installsSimpleModel(edition));
   // msdb holds the Agent's tables, in the layout of the release.
   if (auto m = catalog.find("msdb")) {
     auto db = storage::Database::open(m->file, false);
@@ -113,6 +114,9 @@ struct Engine::Agent {
 Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->config = std::move(config);
   impl_->version = base::productVersionFor(impl_->config.serverVersion);
+  impl_->edition = impl_->config.edition.value_or(base::defaultEdition(impl_->version.year));
+  if (const auto problem = base::editionProblem(impl_->version.year, impl_->edition); !problem.empty())
+    throw std::invalid_argument("standin: " + problem);
   impl_->computerName = impl_->config.computerName.empty() ? localComputerName() : impl_->config.computerName;
   impl_->instanceName = impl_->config.instanceName;
   impl_->clock = impl_->config.clock;
@@ -122,12 +126,14 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("standin: cannot open the data folder: ") + e.what());
   }
-  if (impl_->config.startAgent) agent_ = std::make_unique<Agent>(impl_);
+  if (impl_->config.startAgent && base::hasAgent(impl_->edition)) agent_ = std::make_unique<Agent>(impl_);
 }
 
 Engine::~Engine() { agent_.reset(); }
 
-void Engine::runDueAgentJobs() { features::runDueJobs(*impl_); }
+void Engine::runDueAgentJobs() {
+  if (base::hasAgent(impl_->edition)) features::runDueJobs(*impl_);
+}
 
 void Engine::wakeAgent() {
   if (agent_) agent_->thread.wake();
@@ -151,7 +157,8 @@ bool Engine::waitForAgentPasses(std::uint64_t count, std::chrono::milliseconds p
 }
 
 const base::ProductVersion& Engine::version() const { return impl_->version; }
-std::string Engine::versionText() const { return base::versionBanner(impl_->version); }
+base::Edition Engine::edition() const { return impl_->edition; }
+std::string Engine::versionText() const { return base::versionBanner(impl_->version, impl_->edition); }
 const std::string& Engine::saPassword() const { return impl_->saPassword; }
 bool Engine::saPasswordGenerated() const { return impl_->passwordGenerated; }
 std::string Engine::serverName() const { return impl_->serverName(); }

@@ -28,6 +28,9 @@ struct EngineConfig {
   // (written to that file) when there is none.
   std::string saPassword;
   int serverVersion = 2005;
+  // The edition played; empty: the release's default (base::defaultEdition). One the release
+  // never had (Express for 2000, the Desktop Engine after it) is refused: std::invalid_argument.
+  std::optional<base::Edition> edition;
   // Computer name used in @@SERVERNAME and message tokens; empty = this computer's name.
   std::string computerName;
   // Instance name; empty or MSSQLSERVER for the default instance.
@@ -39,7 +42,8 @@ struct EngineConfig {
   // Moves that clock, and every date the server gives or records (GETDATE(), backups, their
   // history, the Agent): negative for an earlier day.
   std::chrono::seconds clockOffset{0};
-  // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second).
+  // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second). An
+  // edition without an Agent (Express) never has one.
   bool startAgent = true;
 };
 
@@ -74,6 +78,7 @@ class Engine {
   Engine& operator=(const Engine&) = delete;
 
   const base::ProductVersion& version() const;
+  base::Edition edition() const;
   std::string versionText() const;  // @@VERSION
   const std::string& saPassword() const;
   bool saPasswordGenerated() const;  // true when this start generated the password
@@ -98,7 +103,8 @@ class Engine {
   void execute(const std::string& database, const std::string& sqliteSql);
 
   // The SQL Server Agent. runDueAgentJobs does what the Agent's thread does once a second:
-  // runs every job due at the clock's time now (also without the thread, for tests).
+  // runs every job due at the clock's time now (also without the thread, for tests); an edition
+  // without an Agent runs none.
   void runDueAgentJobs();
   void wakeAgent();  // the thread looks for due jobs at once
   bool agentRunning() const;

@@ -71,6 +71,10 @@ struct Session::Impl {
   int tableVariables = 0;     // declared and not yet dropped, in every running batch
   int nextTableVariable = 1;  // names their tables apart
   bool inInsertExec = false;  // INSERT ... EXEC is running (it cannot nest)
+  // Changes written since the statement began, for the databases' logs: rows by the schema
+  // SQLite names (main, temp, an attached database), and changes of tables' definitions.
+  std::map<std::string, std::uint64_t> changedRows;
+  std::uint64_t changedDefinitions = 0;
 
   ~Impl();
 
@@ -119,6 +123,8 @@ struct Session::Impl {
 
   // --- storage ---
   storage::Database& connection();
+  // What the last statements wrote goes into the logs of the databases they wrote to.
+  void logChanges();
   // Another database on this connection, for db.dbo.table names and msdb's procedures.
   void attachDatabase(const storage::DbEntry& database);
   void detachDatabase(const std::string& name);  // not while a transaction is open
@@ -135,6 +141,18 @@ struct Session::Impl {
   StorageText storageText(Exec& x, const std::vector<sql::Token>& tokens,
                           sql::StatementDone::Command command);
   void useDatabase(Exec& x, const std::string& name);
+  // A system view or function a statement names at toks[i] (system_objects.cpp): the table its
+  // rows were put in for the statement, and the index of the name's last token; nullopt when
+  // the name is not one. Throws 208 for one the release does not have.
+  struct SystemObjectTable {
+    std::string table;
+    std::size_t last = 0;
+  };
+  std::optional<SystemObjectTable> systemObjectAt(Exec& x, const std::vector<sql::Token>& toks,
+                                                  std::size_t i);
+  // The session's functions (DB_ID, DB_NAME, SERVERPROPERTY, ...) made known to its connection,
+  // so that statements SQLite runs call them too (session_functions.cpp).
+  void registerSessionFunctions(sqlite3* connectionHandle);
 
   // --- table variables (table_variables.cpp) ---
   void declareTable(Exec& x, const sql::Declaration& d);

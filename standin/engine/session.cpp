@@ -102,6 +102,7 @@ Session::Impl::~Impl() {
   // Closing the connection rolls back an open transaction.
   conn.reset();
   db.reset();
+  if (engine && tranCount > 0) engine->catalog.transactionEnded(spid);
   if (engine) engine->sessions.fetch_sub(1);
 }
 
@@ -203,6 +204,18 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
   checkCancel(x);
   const int savedLine = x.line;
   x.line = s.line;
+  // Whatever the statement wrote goes into the logs of the databases it wrote to, also when it
+  // failed part of the way.
+  struct LogAtEnd {
+    Session::Impl& session;
+    ~LogAtEnd() {
+      try {
+        session.logChanges();
+      } catch (const std::exception&) {
+        // The log's numbers are the stand-in's own bookkeeping; a failure leaves them behind.
+      }
+    }
+  } logAtEnd{*this};
   try {
     dispatch(x, s);
     if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
@@ -261,6 +274,8 @@ void Session::Impl::commit(Exec& x) {
   if (tranCount == 0)
     throw SqlError(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
   if (--tranCount > 0) return;
+  logChanges();
+  engine->catalog.transactionEnded(spid);
   try {
     connection().exec("COMMIT");
   } catch (const storage::Error&) {
@@ -280,6 +295,8 @@ void Session::Impl::rollback(Exec& x) {
   if (tranCount == 0)
     throw SqlError(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
   tranCount = 0;
+  logChanges();
+  engine->catalog.transactionEnded(spid);
   try {
     connection().exec("ROLLBACK");
   } catch (const storage::Error&) {
@@ -306,13 +323,37 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// SQLite tells of every row a statement changes, and in which database (main, temp, or an
+// attached one); the session adds them up for the databases' logs.
+void countChangedRow(void* session, int, const char* schema, const char*, sqlite3_int64) {
+  ++static_cast<Session::Impl*>(session)->changedRows[schema ? schema : "main"];
+}
+
+}  // namespace
+
 storage::Database& Session::Impl::connection() {
   if (!conn) {
     const auto file = db ? db->file() : engine->catalog.dataDir() / "master.sqlite";
     conn.emplace(storage::Database::open(file, false));
     storage::registerStorageFunctions(conn->get());
+    registerSessionFunctions(conn->get());
+    sqlite3_update_hook(conn->get(), &countChangedRow, this);
   }
   return *conn;
+}
+
+void Session::Impl::logChanges() {
+  if (changedRows.empty() && changedDefinitions == 0) return;
+  const int session = tranCount > 0 ? spid : 0;
+  auto& catalog = engine->catalog;
+  // Table variables live in temp, as tempdb's; its log is not kept.
+  for (const auto& [schema, rows] : changedRows)
+    if (schema != "temp") catalog.logChanges(schema == "main" ? currentDb() : schema, rows, 0, session);
+  if (changedDefinitions) catalog.logChanges(currentDb(), 0, changedDefinitions, session);
+  changedRows.clear();
+  changedDefinitions = 0;
 }
 
 void Session::Impl::useDatabase(Exec& x, const std::string& name) {
@@ -409,6 +450,14 @@ Session::Impl::StorageText Session::Impl::storageText(Exec& x, const std::vector
   };
   for (std::size_t i = 0; i < toks.size(); ++i) {
     const Token& t = toks[i];
+    // A system view (sys.databases, master..sysaltfiles, ...) is read from a table of its rows.
+    if (isNameToken(t)) {
+      if (auto view = systemObjectAt(x, toks, i)) {
+        append(view->table);
+        i = view->last;
+        continue;
+      }
+    }
     // database..table and database.dbo.table name the current database or fail
     if (isNameToken(t) && i + 2 < toks.size() && toks[i + 1].isSymbol(".")) {
       const bool twoDots = toks[i + 2].isSymbol(".") && i + 3 < toks.size() && isNameToken(toks[i + 3]);
@@ -621,6 +670,9 @@ void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
     return;
   }
   statement.step();
+  // A table's definition changed (CREATE, ALTER, DROP TABLE or INDEX) is logged as well.
+  if (s.command == StatementDone::Command::Other && !sqlite3_stmt_readonly(statement.get()))
+    ++changedDefinitions;
   if (s.command == StatementDone::Command::Insert || s.command == StatementDone::Command::Update ||
       s.command == StatementDone::Command::Delete) {
     rowcount = sqlite3_changes(c.get());

@@ -4,6 +4,8 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
+#include "standin/features/system_views.h"
+#include "standin/storage/rewrite.h"
 
 namespace standin::engine {
 
@@ -19,7 +21,7 @@ TypedValue Session::Impl::global(const Expr& e) {
   const std::string& n = e.name;
   const auto integer = [](std::int64_t v) { return TypedValue{SqlType::integer(), v}; };
   if (n == "@@VERSION") {
-    const std::string text = base::versionBanner(engine->version);
+    const std::string text = base::versionBanner(engine->version, engine->edition);
     return {SqlType::nvarchar(std::max<int>(300, static_cast<int>(text.size()))), text};
   }
   if (n == "@@SERVERNAME") return {SqlType::nvarchar(128), engine->serverName()};
@@ -76,6 +78,14 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     if (auto d = engine->catalog.find(name)) return TypedValue{SqlType{K::SmallInt, 0}, std::int64_t{d->id}};
     return TypedValue{SqlType{K::SmallInt, 0}, std::monostate{}};
   }
+  if (f == "DATABASEPROPERTYEX") {
+    evaluator.requireArguments(e, 2, 2);
+    const auto database = evaluator.textArgument(e, 0);
+    const auto property = evaluator.textArgument(e, 1);
+    if (!database || !property) return TypedValue{SqlType::nvarchar(128), std::monostate{}};
+    if (auto v = features::databaseProperty(*engine, *database, *property)) return *v;
+    return TypedValue{SqlType::nvarchar(128), std::monostate{}};
+  }
   if (f == "SUSER_SNAME" || f == "SUSER_NAME" || f == "SYSTEM_USER") return TypedValue{sysname, login};
   if (f == "HOST_NAME") return TypedValue{sysname, hostName};
   if (f == "APP_NAME") return TypedValue{sysname, appName};
@@ -86,8 +96,13 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     const auto& v = engine->version;
     if (p == "PRODUCTVERSION") return TypedValue{t, v.versionString()};
     if (p == "PRODUCTLEVEL") return TypedValue{t, std::string(v.year == 2000 ? "SP4" : "RTM")};
-    if (p == "EDITION") return TypedValue{t, std::string("Express Edition")};
-    if (p == "ENGINEEDITION") return TypedValue{SqlType::integer(), std::int64_t{4}};
+    if (p == "EDITION") return TypedValue{t, base::editionText(engine->edition, v)};
+    if (p == "ENGINEEDITION")
+      return TypedValue{SqlType::integer(), std::int64_t{base::engineEdition(engine->edition)}};
+    if (p == "EDITIONID") {
+      const auto id = v.year >= 2005 ? base::editionId(engine->edition) : std::nullopt;
+      return id ? TypedValue{SqlType::bigint(), *id} : TypedValue{SqlType::bigint(), std::monostate{}};
+    }
     if (p == "MACHINENAME") return TypedValue{t, engine->computerName};
     if (p == "SERVERNAME") return TypedValue{t, engine->serverName()};
     if (p == "INSTANCENAME") {
@@ -115,6 +130,34 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     return TypedValue{SqlType::integer(), std::monostate{}};
   }
   return std::nullopt;
+}
+
+void Session::Impl::registerSessionFunctions(sqlite3* connectionHandle) {
+  // Each runs as it would in the stand-in's own evaluation, over its arguments' values.
+  for (const char* name : {"DB_ID", "DB_NAME", "SERVERPROPERTY", "DATABASEPROPERTYEX", "SUSER_SNAME",
+                           "SUSER_NAME", "HOST_NAME", "APP_NAME"}) {
+    storage::registerFunction(
+        connectionHandle, name, [this, function = std::string(name)](const std::vector<TypedValue>& args) {
+          Expr call;
+          call.kind = Expr::Kind::Function;
+          call.name = function;
+          for (const auto& a : args) {
+            auto literal = std::make_unique<Expr>();
+            literal->kind = Expr::Kind::Literal;
+            literal->literal = a.value;
+            literal->type = a.type;
+            literal->hasType = true;
+            call.args.push_back(std::move(literal));
+          }
+          static const CancelCheck never = [] { return false; };
+          sql::BatchResult out;
+          sql::Scope vars;
+          Exec x{out, never, vars};
+          BatchEnvironment environment(*this, x);
+          sql::Evaluator evaluator(vars, environment);
+          return sessionFunction(call, evaluator).value_or(TypedValue{SqlType::integer(), std::monostate{}});
+        });
+  }
 }
 
 }  // namespace standin::engine

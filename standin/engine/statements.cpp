@@ -75,13 +75,16 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
     case K::BackupDatabase:
     case K::BackupLog:
     case K::RestoreDatabase:
+    case K::RestoreLog:
     case K::RestoreVerify:
     case K::RestoreHeaderOnly:
     case K::RestoreFileListOnly:
     case K::DbccShrinkDatabase:
     case K::Dbcc:
     case K::CreateDatabase:
-    case K::DropDatabase: {
+    case K::DropDatabase:
+    case K::AlterDatabase:
+    case K::Checkpoint: {
       StatementContext c(*this, x);
       return features::runMaintenance(c, s);
     }

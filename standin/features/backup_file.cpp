@@ -1,5 +1,7 @@
 #include "standin/features/backup_file.h"
 
+#include <zlib.h>
+
 #include <array>
 #include <cerrno>
 #include <condition_variable>
@@ -7,7 +9,9 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <stdexcept>
 
 #include "standin/base/byte_reader.h"
 #include "standin/base/private_files.h"
@@ -81,7 +85,133 @@ std::uint32_t crc32(std::string_view data) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-std::string encodeBackupSet(const BackupSetInfo& info, std::string_view content) {
+namespace {
+
+// The fields a format 2 header adds after those of format 1.
+enum Tag : std::uint16_t {
+  kTagType = 1,
+  kTagFlags = 2,
+  kTagContentSize = 3,
+  kTagFirstLsn = 4,
+  kTagLastLsn = 5,
+  kTagCheckpointLsn = 6,
+  kTagDatabaseBackupLsn = 7,
+  kTagRecoveryModel = 8,
+  kTagDatabaseCreated = 9,
+  kTagSetGuid = 10,
+  kTagDatabaseGuid = 11,
+  kTagFile = 12,
+};
+constexpr std::uint32_t kFlagCompressed = 1;
+constexpr std::uint32_t kFlagCopyOnly = 2;
+constexpr std::uint32_t kFlagChecksums = 4;
+
+void putField(std::string& out, Tag tag, std::string_view value) {
+  out.push_back(static_cast<char>(tag & 0xFF));
+  out.push_back(static_cast<char>(tag >> 8));
+  putString(out, value);
+}
+std::string u32Bytes(std::uint32_t v) {
+  std::string out;
+  putU32(out, v);
+  return out;
+}
+std::string u64Bytes(std::uint64_t v) {
+  std::string out;
+  putU64(out, v);
+  return out;
+}
+
+std::string deflated(std::string_view content) {
+  uLongf size = compressBound(static_cast<uLong>(content.size()));
+  std::string out(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(content.data()),
+                static_cast<uLong>(content.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+    throw std::runtime_error("the backup could not be compressed");
+  out.resize(size);
+  return out;
+}
+
+// The database's bytes of a compressed set; nullopt when they do not inflate to their size.
+std::optional<std::string> inflated(std::string_view stored, std::uint64_t size) {
+  std::string out(static_cast<std::size_t>(size), '\0');
+  uLongf length = static_cast<uLongf>(size);
+  if (uncompress(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(stored.data()),
+                 static_cast<uLong>(stored.size())) != Z_OK ||
+      length != size)
+    return std::nullopt;
+  return out;
+}
+
+// The format 2 fields of a header; false when one is cut short.
+bool readDetails(base::ByteReader& h, BackupSetInfo& info) {
+  info.hasDetails = true;
+  while (h.left() > 0) {
+    if (!h.has(2)) return false;
+    const std::uint16_t tag = h.u16();
+    std::string value;
+    if (!readString(h, value)) return false;
+    base::ByteReader v(value);
+    auto u32 = [&] { return v.has(4) ? v.u32() : 0u; };
+    auto u64 = [&] { return v.has(8) ? v.u64() : std::uint64_t{0}; };
+    switch (tag) {
+      case kTagType:
+        info.type = value.empty() ? 'D' : value[0];
+        break;
+      case kTagFlags: {
+        const std::uint32_t flags = u32();
+        info.compressed = (flags & kFlagCompressed) != 0;
+        info.copyOnly = (flags & kFlagCopyOnly) != 0;
+        info.checksums = (flags & kFlagChecksums) != 0;
+        break;
+      }
+      case kTagContentSize:
+        info.contentSize = u64();
+        break;
+      case kTagFirstLsn:
+        info.firstLsn = u64();
+        break;
+      case kTagLastLsn:
+        info.lastLsn = u64();
+        break;
+      case kTagCheckpointLsn:
+        info.checkpointLsn = u64();
+        break;
+      case kTagDatabaseBackupLsn:
+        info.databaseBackupLsn = u64();
+        break;
+      case kTagRecoveryModel:
+        info.recoveryModel = static_cast<int>(u32());
+        break;
+      case kTagDatabaseCreated:
+        info.databaseCreated.days = static_cast<std::int32_t>(u32());
+        info.databaseCreated.ticks = u32();
+        break;
+      case kTagSetGuid:
+        info.setGuid = value;
+        break;
+      case kTagDatabaseGuid:
+        info.databaseGuid = value;
+        break;
+      case kTagFile: {
+        BackupFileEntry f;
+        if (!v.has(1)) return false;
+        f.type = static_cast<char>(v.u8());
+        if (!readString(v, f.logicalName) || !readString(v, f.physicalName) || !v.has(8)) return false;
+        f.size = v.u64();
+        info.files.push_back(std::move(f));
+        break;
+      }
+      default:
+        break;  // a field of a later format
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+EncodedBackupSet encodeBackupSet(BackupSetInfo& info, std::string_view content) {
   std::string header;
   putString(header, info.databaseName);
   putString(header, info.backupName);
@@ -94,16 +224,42 @@ std::string encodeBackupSet(const BackupSetInfo& info, std::string_view content)
   putU32(header, info.finishDate.ticks);
   putU32(header, info.position);
   putU32(header, info.serverYear);
+  info.contentSize = content.size();
+  putField(header, kTagType, std::string(1, info.type));
+  putField(header, kTagFlags,
+           u32Bytes((info.compressed ? kFlagCompressed : 0) | (info.copyOnly ? kFlagCopyOnly : 0) |
+                    (info.checksums ? kFlagChecksums : 0)));
+  putField(header, kTagContentSize, u64Bytes(info.contentSize));
+  putField(header, kTagFirstLsn, u64Bytes(info.firstLsn));
+  putField(header, kTagLastLsn, u64Bytes(info.lastLsn));
+  putField(header, kTagCheckpointLsn, u64Bytes(info.checkpointLsn));
+  putField(header, kTagDatabaseBackupLsn, u64Bytes(info.databaseBackupLsn));
+  putField(header, kTagRecoveryModel, u32Bytes(static_cast<std::uint32_t>(info.recoveryModel)));
+  putField(
+      header, kTagDatabaseCreated,
+      u32Bytes(static_cast<std::uint32_t>(info.databaseCreated.days)) + u32Bytes(info.databaseCreated.ticks));
+  putField(header, kTagSetGuid, info.setGuid);
+  putField(header, kTagDatabaseGuid, info.databaseGuid);
+  for (const auto& f : info.files) {
+    std::string entry(1, f.type);
+    putString(entry, f.logicalName);
+    putString(entry, f.physicalName);
+    putU64(entry, f.size);
+    putField(header, kTagFile, entry);
+  }
+  info.hasDetails = true;
 
-  std::string out(kBackupMagic, 8);
-  putU32(out, 1);
-  putU32(out, static_cast<std::uint32_t>(header.size()));
-  out += header;
-  putU64(out, content.size());
-  putU32(out, crc32(header));
-  putU32(out, crc32(content));
-  out.append(content);
-  out.append(kBackupTrailer, 8);
+  EncodedBackupSet out;
+  out.content = info.compressed ? deflated(content) : std::string(content);
+  info.storedSize = out.content.size();
+  out.head.assign(kBackupMagic, 8);
+  putU32(out.head, 2);
+  putU32(out.head, static_cast<std::uint32_t>(header.size()));
+  out.head += header;
+  putU64(out.head, out.content.size());
+  putU32(out.head, crc32(header));
+  putU32(out.head, crc32(out.content));
+  out.tail.assign(kBackupTrailer, 8);
   return out;
 }
 
@@ -129,7 +285,7 @@ BackupReadResult decodeBackupSets(std::string_view bytes, bool withContent) {
     }
     const std::uint32_t format = r.u32();
     const std::uint32_t headerLength = r.u32();
-    if (format != 1) {
+    if (format != 1 && format != 2) {
       result.status = BackupReadStatus::NotABackup;
       return result;
     }
@@ -142,7 +298,7 @@ BackupReadResult decodeBackupSets(std::string_view bytes, bool withContent) {
       result.status = BackupReadStatus::Truncated;
       return result;
     }
-    const std::uint64_t contentLength = r.u64();
+    const std::uint64_t storedLength = r.u64();
     const std::uint32_t headerCrc = r.u32();
     const std::uint32_t contentCrc = r.u32();
     if (crc32(header) != headerCrc) {
@@ -164,17 +320,33 @@ BackupReadResult decodeBackupSets(std::string_view bytes, bool withContent) {
     info.finishDate.ticks = h.u32();
     info.position = h.u32();
     info.serverYear = h.u32();
-    info.contentSize = contentLength;
-    if (contentLength > r.left() || !r.has(static_cast<std::size_t>(contentLength) + 8)) {
-      result.status = BackupReadStatus::Truncated;
-      return result;
-    }
-    const std::string_view content = r.bytes(static_cast<std::size_t>(contentLength));
-    if (crc32(content) != contentCrc || r.bytes(8) != std::string_view(kBackupTrailer, 8)) {
+    info.contentSize = storedLength;
+    info.storedSize = storedLength;
+    if (format == 2 && !readDetails(h, info)) {
       result.status = BackupReadStatus::Damaged;
       return result;
     }
-    if (withContent) set.content = std::string(content);
+    if (storedLength > r.left() || !r.has(static_cast<std::size_t>(storedLength) + 8)) {
+      result.status = BackupReadStatus::Truncated;
+      return result;
+    }
+    const std::string_view stored = r.bytes(static_cast<std::size_t>(storedLength));
+    if (crc32(stored) != contentCrc || r.bytes(8) != std::string_view(kBackupTrailer, 8)) {
+      result.status = BackupReadStatus::Damaged;
+      return result;
+    }
+    if (withContent) {
+      if (info.compressed) {
+        auto content = inflated(stored, info.contentSize);
+        if (!content) {
+          result.status = BackupReadStatus::Damaged;
+          return result;
+        }
+        set.content = std::move(*content);
+      } else {
+        set.content = std::string(stored);
+      }
+    }
     result.sets.push_back(std::move(set));
   }
   return result;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "standin/base/text.h"
+#include "standin/base/version.h"
 #include "standin/features/backup_file.h"
 #include "standin/sql/errors.h"
 #include "standin/storage/passthrough.h"
@@ -159,7 +160,9 @@ void ensureTable(sqlite3* db, const std::string& table, const std::vector<Column
                            storage::quoteIdentifier(table));
 }
 
-std::string randomGuid() {
+}  // namespace
+
+std::string newGuid() {
   std::random_device rd;
   char buf[40];
   std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%04X%08X", rd(), rd() & 0xFFFF,
@@ -167,7 +170,6 @@ std::string randomGuid() {
   return buf;
 }
 
-// The same GUID for the same database (name and creation date) in every backup of it.
 std::string databaseGuid(const std::string& name, const DateTime& created) {
   const std::string seed = base::toUpperAscii(name) + "|" + created.iso();
   std::uint32_t parts[4];
@@ -178,51 +180,7 @@ std::string databaseGuid(const std::string& name, const DateTime& created) {
   return buf;
 }
 
-int compatibilityLevel(int year) {
-  switch (year) {
-    case 2000:
-      return 80;
-    case 2005:
-      return 90;
-    case 2008:
-      return 100;
-    case 2012:
-      return 110;
-    case 2014:
-      return 120;
-    case 2016:
-      return 130;
-    case 2017:
-      return 140;
-    case 2019:
-      return 150;
-    default:
-      return 160;
-  }
-}
-
-int databaseVersion(int year) {
-  switch (year) {
-    case 2000:
-      return 539;
-    case 2005:
-      return 611;
-    case 2008:
-      return 655;
-    case 2012:
-      return 706;
-    case 2014:
-      return 782;
-    case 2016:
-      return 852;
-    case 2017:
-      return 869;
-    case 2019:
-      return 904;
-    default:
-      return 957;
-  }
-}
+namespace {
 
 // This computer's offset from UTC in quarters of an hour, as backupset.time_zone gives it.
 int timeZoneQuarters() {
@@ -267,7 +225,7 @@ void ensureBackupHistoryTables(sqlite3* db, int year) {
   }
 }
 
-void recordBackup(Server& server, const BackupRecord& b) {
+std::int64_t recordBackup(Server& server, const BackupRecord& b) {
   std::string canonical;
   std::filesystem::path file;
   if (server.catalog.acquire("msdb", canonical, file) != storage::Catalog::Acquire::Ok)
@@ -291,20 +249,20 @@ void recordBackup(Server& server, const BackupRecord& b) {
     }
     if (!mediaSet) {
       insertRow(db, "backupmediaset", kMediaSet, year,
-                {{"media_uuid", randomGuid()},
+                {{"media_uuid", newGuid()},
                  {"media_family_count", std::int64_t{1}},
                  {"software_name", std::string("Microsoft SQL Server")},
                  {"software_vendor_id", std::int64_t{4608}},
                  {"MTF_major_version", std::int64_t{1}},
                  {"mirror_count", std::int64_t{1}},
                  {"is_password_protected", std::int64_t{0}},
-                 {"is_compressed", std::int64_t{0}},
+                 {"is_compressed", std::int64_t{b.compressed ? 1 : 0}},
                  {"is_encrypted", std::int64_t{0}}});
       mediaSet = sqlite3_last_insert_rowid(db);
       insertRow(db, "backupmediafamily", kMediaFamily, year,
                 {{"media_set_id", *mediaSet},
                  {"family_sequence_number", std::int64_t{1}},
-                 {"media_family_id", randomGuid()},
+                 {"media_family_id", newGuid()},
                  {"media_count", std::int64_t{1}},
                  {"logical_device_name", Value{}},
                  {"physical_device_name", b.physicalDevice},
@@ -312,62 +270,71 @@ void recordBackup(Server& server, const BackupRecord& b) {
                  {"physical_block_size", std::int64_t{512}},
                  {"mirror", std::int64_t{0}}});
     }
-    const auto& v = server.version;
+    const auto v = b.serverYear ? base::productVersionFor(b.serverYear) : server.version;
     const auto size = static_cast<std::int64_t>(b.size);
-    const std::string guid = databaseGuid(b.databaseName, b.databaseCreated);
-    insertRow(db, "backupset", kBackupSet, year,
-              {{"backup_set_uuid", randomGuid()},
-               {"media_set_id", *mediaSet},
-               {"first_family_number", std::int64_t{1}},
-               {"first_media_number", std::int64_t{1}},
-               {"last_family_number", std::int64_t{1}},
-               {"last_media_number", std::int64_t{1}},
-               {"catalog_family_number", std::int64_t{1}},
-               {"catalog_media_number", std::int64_t{1}},
-               {"position", std::int64_t{b.position}},
-               {"software_vendor_id", std::int64_t{4608}},
-               {"name", textOrNull(b.name)},
-               {"description", textOrNull(b.description)},
-               {"user_name", b.userName},
-               {"software_major_version", std::int64_t{v.major}},
-               {"software_minor_version", std::int64_t{v.minor}},
-               {"software_build_version", std::int64_t{v.build}},
-               {"time_zone", std::int64_t{timeZoneQuarters()}},
-               {"mtf_minor_version", std::int64_t{0}},
-               {"database_creation_date", b.databaseCreated},
-               {"backup_start_date", b.start},
-               {"backup_finish_date", b.finish},
-               {"type", std::string(1, b.type)},
-               {"sort_order", std::int64_t{0}},
-               {"code_page", std::int64_t{932}},
-               {"compatibility_level", std::int64_t{compatibilityLevel(year)}},
-               {"database_version", std::int64_t{databaseVersion(year)}},
-               {"backup_size", size},
-               {"database_name", b.databaseName},
-               {"server_name", server.serverName()},
-               {"machine_name", server.computerName},
-               {"flags", std::int64_t{b.checksums ? 16 : 0}},
-               {"unicode_locale", std::int64_t{1041}},
-               {"unicode_compare_style", std::int64_t{196609}},
-               {"collation_name", std::string("Japanese_CI_AS")},
-               {"is_password_protected", std::int64_t{0}},
-               {"recovery_model", std::string("SIMPLE")},
-               {"has_bulk_logged_data", std::int64_t{0}},
-               {"is_snapshot", std::int64_t{0}},
-               {"is_readonly", std::int64_t{0}},
-               {"is_single_user", std::int64_t{0}},
-               {"has_backup_checksums", std::int64_t{b.checksums ? 1 : 0}},
-               {"is_damaged", std::int64_t{0}},
-               {"begins_log_chain", std::int64_t{0}},
-               {"has_incomplete_metadata", std::int64_t{0}},
-               {"is_force_offline", std::int64_t{0}},
-               {"is_copy_only", std::int64_t{b.copyOnly ? 1 : 0}},
-               {"database_guid", guid},
-               {"family_guid", guid},
-               {"compressed_backup_size", size},
-               {"key_algorithm", Value{}},
-               {"encryptor_type", Value{}}});
+    const std::string guid =
+        b.databaseGuid.empty() ? databaseGuid(b.databaseName, b.databaseCreated) : b.databaseGuid;
+    const auto lsn = [](std::uint64_t n) { return n ? Value{static_cast<std::int64_t>(n)} : Value{}; };
+    insertRow(
+        db, "backupset", kBackupSet, year,
+        {{"backup_set_uuid", b.setGuid.empty() ? newGuid() : b.setGuid},
+         {"media_set_id", *mediaSet},
+         {"first_family_number", std::int64_t{1}},
+         {"first_media_number", std::int64_t{1}},
+         {"last_family_number", std::int64_t{1}},
+         {"last_media_number", std::int64_t{1}},
+         {"catalog_family_number", std::int64_t{1}},
+         {"catalog_media_number", std::int64_t{1}},
+         {"position", std::int64_t{b.position}},
+         {"software_vendor_id", std::int64_t{4608}},
+         {"name", textOrNull(b.name)},
+         {"description", textOrNull(b.description)},
+         {"user_name", b.userName},
+         {"software_major_version", std::int64_t{v.major}},
+         {"software_minor_version", std::int64_t{v.minor}},
+         {"software_build_version", std::int64_t{v.build}},
+         {"time_zone", std::int64_t{timeZoneQuarters()}},
+         {"mtf_minor_version", std::int64_t{0}},
+         {"first_lsn", lsn(b.firstLsn)},
+         {"last_lsn", lsn(b.lastLsn)},
+         {"checkpoint_lsn", lsn(b.checkpointLsn)},
+         {"database_backup_lsn", lsn(b.databaseBackupLsn)},
+         {"database_creation_date", b.databaseCreated},
+         {"backup_start_date", b.start},
+         {"backup_finish_date", b.finish},
+         {"type", std::string(1, b.type)},
+         {"sort_order", std::int64_t{0}},
+         {"code_page", std::int64_t{932}},
+         {"compatibility_level", std::int64_t{v.compatibilityLevel}},
+         {"database_version", std::int64_t{v.databaseVersion}},
+         {"backup_size", size},
+         {"database_name", b.databaseName},
+         {"server_name", b.serverName.empty() ? server.serverName() : b.serverName},
+         {"machine_name", b.machineName.empty() ? server.computerName : b.machineName},
+         {"flags", std::int64_t{b.checksums ? 16 : 0}},
+         {"unicode_locale", std::int64_t{1041}},
+         {"unicode_compare_style", std::int64_t{196609}},
+         {"collation_name", std::string("Japanese_CI_AS")},
+         {"is_password_protected", std::int64_t{0}},
+         {"recovery_model", b.recoveryModel},
+         {"has_bulk_logged_data", std::int64_t{0}},
+         {"is_snapshot", std::int64_t{0}},
+         {"is_readonly", std::int64_t{0}},
+         {"is_single_user", std::int64_t{0}},
+         {"has_backup_checksums", std::int64_t{b.checksums ? 1 : 0}},
+         {"is_damaged", std::int64_t{0}},
+         {"begins_log_chain", std::int64_t{b.beginsLogChain ? 1 : 0}},
+         {"has_incomplete_metadata", std::int64_t{0}},
+         {"is_force_offline", std::int64_t{0}},
+         {"is_copy_only", std::int64_t{b.copyOnly ? 1 : 0}},
+         {"database_guid", guid},
+         {"family_guid", guid},
+         {"compressed_backup_size", static_cast<std::int64_t>(b.compressedSize ? b.compressedSize : b.size)},
+         {"key_algorithm", Value{}},
+         {"encryptor_type", Value{}}});
+    const std::int64_t id = sqlite3_last_insert_rowid(db);
     storage::execute(db, "COMMIT");
+    return id;
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;

@@ -21,21 +21,40 @@ void ensureBackupHistoryTables(sqlite3* db, int year);
 struct BackupRecord {
   std::string databaseName;
   sql::DateTime databaseCreated;
-  char type = 'D';          // D database, I differential
+  char type = 'D';          // D database, I differential, L log
   std::string name;         // empty: NULL
   std::string description;  // empty: NULL
   std::string userName;
   sql::DateTime start;
   sql::DateTime finish;
-  std::uint32_t position = 1;  // of the set on its media
-  std::uint64_t size = 0;      // bytes
+  std::uint32_t position = 1;        // of the set on its media
+  std::uint64_t size = 0;            // bytes
+  std::uint64_t compressedSize = 0;  // bytes in the file (the size when not compressed)
+  bool compressed = false;
   bool copyOnly = false;
   bool checksums = false;
-  std::string physicalDevice;  // the file's full path, as the server opened it
+  std::string physicalDevice;            // the file's full path, as the server opened it
+  std::string setGuid;                   // backup_set_uuid, as the set's header has it
+  std::string databaseGuid;              // database_guid and family_guid
+  std::string recoveryModel = "SIMPLE";  // FULL, BULK-LOGGED, SIMPLE
+  std::uint64_t firstLsn = 0;
+  std::uint64_t lastLsn = 0;
+  std::uint64_t checkpointLsn = 0;
+  std::uint64_t databaseBackupLsn = 0;
+  bool beginsLogChain = false;
+  int serverYear = 0;       // of the server that wrote the set; 0: this server's
+  std::string serverName;   // empty: this server's
+  std::string machineName;  // empty: this computer's
 };
 
-// Writes the set's rows to msdb. A set appended to media (position 2 and on) joins the media
-// set the file's earlier sets were recorded in; a set that starts the media opens a new one.
-void recordBackup(Server& server, const BackupRecord& backup);
+// Writes the set's rows to msdb and returns its backup_set_id. A set appended to media
+// (position 2 and on) joins the media set the file's earlier sets were recorded in; a set that
+// starts the media opens a new one.
+std::int64_t recordBackup(Server& server, const BackupRecord& backup);
+
+// A new GUID's text, as uniqueidentifier columns hold it.
+std::string newGuid();
+// The GUID of a database: the same in every backup of it (made of its name and creation date).
+std::string databaseGuid(const std::string& name, const sql::DateTime& created);
 
 }  // namespace standin::features

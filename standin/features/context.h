@@ -36,6 +36,7 @@ class Server {
   virtual ~Server() = default;
 
   base::ProductVersion version;
+  base::Edition edition = base::Edition::Developer;
   std::string computerName;
   std::string instanceName;              // empty or MSSQLSERVER for the default instance
   std::function<sql::DateTime()> clock;  // empty: this computer's local time

@@ -1,6 +1,6 @@
-// The maintenance statements: BACKUP DATABASE and BACKUP LOG, RESTORE DATABASE, VERIFYONLY,
-// HEADERONLY and FILELISTONLY, DBCC SHRINKDATABASE and CHECKDB, CREATE and DROP DATABASE, with
-// SQL Server's messages and errors.
+// The maintenance statements: BACKUP DATABASE and BACKUP LOG, RESTORE DATABASE, LOG, VERIFYONLY,
+// HEADERONLY and FILELISTONLY, DBCC SHRINKDATABASE and CHECKDB, CREATE, DROP and ALTER DATABASE
+// and CHECKPOINT, with SQL Server's messages and errors.
 #pragma once
 
 #include "standin/features/context.h"

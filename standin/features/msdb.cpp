@@ -883,6 +883,11 @@ int startJob(Context& c, Arguments& a) {
       step = static_cast<int>(intValue(rows[0][0]));
     }
   }
+  // The job checked, the procedure notifies the Agent, which an edition without one (Express)
+  // does not have running.
+  if (!base::hasAgent(c.server().edition))
+    fail("sp_start_job", 22022,
+         "SQLServerAgent is not currently running so it cannot be notified of this action.");
   // The stand-in's Agent runs the job at once, so that its history is there when this returns.
   runJob(c.server(), job.id, JobTrigger{"User " + c.loginName(), c.loginName(), step});
   c.message(14243, 0, "Job '" + job.name + "' started successfully.");

@@ -13,11 +13,13 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
   const std::string computer =
       options_.computerName.empty() ? engine::localComputerName() : options_.computerName;
   options_.computerName = computer;
-  auto add = [&](const std::string& name, const std::filesystem::path& dir, int version, std::uint16_t port) {
+  auto add = [&](const std::string& name, const std::filesystem::path& dir, int version,
+                 std::optional<base::Edition> edition, std::uint16_t port) {
     engine::EngineConfig ec;
     ec.dataDir = dir;
     ec.saPassword = options_.saPassword;
     ec.serverVersion = version;
+    ec.edition = edition;
     ec.computerName = computer;
     ec.instanceName = base::equalsIgnoreCase(name, "MSSQLSERVER") ? std::string() : name;
     ec.createSample = options_.createSample;
@@ -35,10 +37,11 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     instances_.push_back(std::move(inst));
   };
   add(options_.instanceName.empty() ? std::string("MSSQLSERVER") : options_.instanceName, options_.dataDir,
-      options_.serverVersion, options_.port);
+      options_.serverVersion, options_.edition, options_.port);
   for (const auto& extra : options_.extraInstances)
     add(extra.name, options_.dataDir / "instances" / extra.name,
-        extra.serverVersion ? extra.serverVersion : options_.serverVersion, extra.port);
+        extra.serverVersion ? extra.serverVersion : options_.serverVersion,
+        extra.edition ? extra.edition : options_.edition, extra.port);
 }
 
 Host::~Host() { stop(); }
@@ -118,10 +121,13 @@ std::string usageText() {
          "                       kept in the data folder, printed at every start)\n"
          "  --server-version Y   SQL Server release to emulate: 2000, 2005, 2008, 2012, 2014, 2016,\n"
          "                       2017, 2019, 2022 (default 2005)\n"
+         "  --edition E          edition to play: express, standard, enterprise, developer, or\n"
+         "                       desktop-engine (2000 only); default developer, desktop-engine for\n"
+         "                       2000. Express has no SQL Server Agent\n"
          "  --instance NAME      name of the main instance (default: the default instance, MSSQLSERVER)\n"
-         "  --instance NAME=PORT[:YEAR]\n"
-         "                       a further named instance on its own TCP port (and release), data in\n"
-         "                       DIR/instances/NAME; may be repeated\n"
+         "  --instance NAME=PORT[:YEAR][:EDITION]\n"
+         "                       a further named instance on its own TCP port (and release and\n"
+         "                       edition), data in DIR/instances/NAME; may be repeated\n"
          "  --ssrp-port N        UDP port of the resolution protocol on 127.0.0.1 (default 1434; 0 = off)\n"
          "  --trace FILE         append every received batch and procedure call to FILE\n"
          "  --no-ipv6            listen on 127.0.0.1 only\n"
@@ -232,6 +238,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (!next()) return cl;
       if (!parseYear(value, o.serverVersion))
         cl.error = "--server-version: not a supported release year: " + value;
+    } else if (arg == "--edition") {
+      if (!next()) return cl;
+      o.edition = base::editionNamed(value);
+      if (!o.edition)
+        cl.error =
+            "--edition: not an edition (express, standard, enterprise, developer, desktop-engine): " + value;
     } else if (arg == "--ssrp-port") {
       if (!next()) return cl;
       if (!parsePort(value, o.ssrpPort)) cl.error = "--ssrp-port: not a port number: " + value;
@@ -293,19 +305,46 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         ExtraInstance extra;
         extra.name = value.substr(0, eq);
         std::string rest = value.substr(eq + 1);
-        if (const auto colon = rest.find(':'); colon != std::string::npos) {
-          if (!parseYear(rest.substr(colon + 1), extra.serverVersion))
-            cl.error = "--instance: not a supported release year in " + value;
-          rest = rest.substr(0, colon);
+        // PORT, then a release year and an edition, each optional, in that order.
+        std::vector<std::string> parts;
+        for (std::size_t from = 0;;) {
+          const auto colon = rest.find(':', from);
+          parts.push_back(rest.substr(from, colon == std::string::npos ? std::string::npos : colon - from));
+          if (colon == std::string::npos) break;
+          from = colon + 1;
         }
+        std::size_t k = 1;
+        if (k < parts.size() && !parts[k].empty() && parts[k][0] >= '0' && parts[k][0] <= '9') {
+          if (!parseYear(parts[k], extra.serverVersion))
+            cl.error = "--instance: not a supported release year in " + value;
+          ++k;
+        }
+        if (k < parts.size()) {
+          extra.edition = base::editionNamed(parts[k]);
+          if (!extra.edition) cl.error = "--instance: not an edition in " + value;
+          ++k;
+        }
+        if (k < parts.size()) cl.error = "--instance: not NAME=PORT[:YEAR][:EDITION]: " + value;
         if (!validInstanceName(extra.name)) cl.error = "--instance: not a valid instance name: " + extra.name;
-        if (!parsePort(rest, extra.port)) cl.error = "--instance: not a port number in " + value;
+        if (!parsePort(parts[0], extra.port)) cl.error = "--instance: not a port number in " + value;
         o.extraInstances.push_back(extra);
       }
     } else {
       cl.error = "unknown option: " + arg;
     }
     if (!cl.error.empty()) return cl;
+  }
+  // An edition the release never had is refused before anything starts.
+  if (o.edition) {
+    if (const auto problem = base::editionProblem(o.serverVersion, *o.edition); !problem.empty())
+      cl.error = "--edition: " + problem;
+  }
+  for (const auto& extra : o.extraInstances) {
+    const int year = extra.serverVersion ? extra.serverVersion : o.serverVersion;
+    const auto edition = extra.edition ? extra.edition : o.edition;
+    if (!edition) continue;
+    if (const auto problem = base::editionProblem(year, *edition); !problem.empty())
+      cl.error = "--instance " + extra.name + ": " + problem;
   }
   const std::string mainName = o.instanceName.empty() ? "MSSQLSERVER" : o.instanceName;
   for (std::size_t a = 0; a < o.extraInstances.size(); ++a) {

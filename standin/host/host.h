@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/base/version.h"
 #include "standin/engine/engine.h"
 #include "standin/wire/faults.h"
 #include "standin/wire/ssrp.h"
@@ -22,14 +23,17 @@ struct ExtraInstance {
   std::string name;
   std::uint16_t port = 0;
   int serverVersion = 0;  // 0: the main instance's version
+  std::optional<base::Edition> edition =
+      std::nullopt;  // empty: the main instance's --edition, else the release's default
 };
 
 struct HostOptions {
   std::filesystem::path dataDir;
   std::string saPassword;  // empty: kept in the data folder, generated on the first start
   int serverVersion = 2005;
-  std::uint16_t port = 1433;  // 0 = ephemeral
-  std::string instanceName;   // name of the main instance; empty = the default instance MSSQLSERVER
+  std::optional<base::Edition> edition;  // empty: the release's default (developer, desktop-engine for 2000)
+  std::uint16_t port = 1433;             // 0 = ephemeral
+  std::string instanceName;  // name of the main instance; empty = the default instance MSSQLSERVER
   std::vector<ExtraInstance> extraInstances;  // data in DATA/instances/NAME
   std::uint16_t ssrpPort = 1434;              // 0 = no SSRP responder
   std::filesystem::path traceFile;

@@ -106,7 +106,8 @@ struct Statement {
     RollbackTran,
     BackupDatabase,
     BackupLog,
-    RestoreDatabase,
+    RestoreDatabase,  // value null: RESTORE DATABASE x WITH RECOVERY, without a device
+    RestoreLog,
     RestoreVerify,
     RestoreHeaderOnly,
     RestoreFileListOnly,
@@ -114,6 +115,8 @@ struct Statement {
     Dbcc,
     CreateDatabase,
     DropDatabase,
+    AlterDatabase,  // ALTER DATABASE target SET RECOVERY op [WITH termination]; target null: CURRENT
+    Checkpoint,
     Return,
     While,  // condition, body[0]
     Break,

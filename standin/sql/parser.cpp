@@ -418,7 +418,15 @@ class Parser {
     }
     if (tk.is("ALTER")) {
       if (peek(1).is("TABLE")) return passthrough(StatementDone::Command::Other);
+      if (peek(1).is("DATABASE")) return alterDatabase();
       unsupported("ALTER " + toUpperAscii(peek(1).text), line);
+    }
+    if (tk.is("CHECKPOINT")) {
+      next();
+      auto s = make(Statement::Kind::Checkpoint, line);
+      if (peek().kind == Token::Kind::Number) s->value = expression();
+      expectBoundary();
+      return s;
     }
     if (tk.is("RETURN")) {
       next();
@@ -429,7 +437,7 @@ class Parser {
     }
     if (tk.is("SAVE") || tk.is("GOTO") || tk.is("MERGE") || tk.is("OPEN") || tk.is("CLOSE") ||
         tk.is("FETCH") || tk.is("DEALLOCATE") || tk.is("GRANT") || tk.is("REVOKE") || tk.is("DENY") ||
-        tk.is("KILL") || tk.is("CHECKPOINT"))
+        tk.is("KILL"))
       unsupported("the " + toUpperAscii(tk.text) + " statement", line);
     syntaxError(tk);
   }
@@ -1067,7 +1075,8 @@ class Parser {
       if (o.kind != Token::Kind::Identifier) syntaxError(o);
       const std::string upper = toUpperAscii(o.text);
       const bool isTruncate = upper == "TRUNCATE_ONLY" || upper == "NO_LOG";
-      if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)) || opt_.serverYear < optionSince(upper))
+      if (!(inList(known, upper) || (isTruncate && truncateOnlyKnown)) ||
+          opt_.serverYear < optionSince(upper))
         throw SqlError(155, 15, "'" + o.text + "' is not a recognized " + what + " option.", o.line);
       next();
       OptionItem item;
@@ -1109,17 +1118,25 @@ class Parser {
   StatementPtr restoreStatement() {
     const int line = next().line;  // RESTORE
     auto s = make(Statement::Kind::RestoreDatabase, line);
-    if (accept("DATABASE")) {
+    if (peek().is("DATABASE") || peek().is("LOG")) {
+      if (next().is("LOG")) s->kind = Statement::Kind::RestoreLog;
       s->target = databaseName();
       if (peek().is("FILE") || peek().is("FILEGROUP") || peek().is("PAGE"))
         unsupported("piecemeal restores", line);
+      // RESTORE DATABASE x WITH RECOVERY brings a restoring database online; no device.
+      if (s->kind == Statement::Kind::RestoreDatabase && peek().is("WITH")) {
+        next();
+        withOptions(*s, kRestoreOptions, "RESTORE", false);
+        expectBoundary();
+        return s;
+      }
     } else if (accept("VERIFYONLY")) {
       s->kind = Statement::Kind::RestoreVerify;
     } else if (accept("HEADERONLY")) {
       s->kind = Statement::Kind::RestoreHeaderOnly;
     } else if (accept("FILELISTONLY")) {
       s->kind = Statement::Kind::RestoreFileListOnly;
-    } else if (peek().is("LOG") || peek().is("LABELONLY") || peek().is("REWINDONLY")) {
+    } else if (peek().is("LABELONLY") || peek().is("REWINDONLY")) {
       unsupported("RESTORE " + toUpperAscii(peek().text), line);
     } else {
       syntaxError(peek());
@@ -1127,6 +1144,48 @@ class Parser {
     expect("FROM");
     devices(*s);
     if (accept("WITH")) withOptions(*s, kRestoreOptions, "RESTORE", false);
+    expectBoundary();
+    return s;
+  }
+
+  // ALTER DATABASE name SET RECOVERY FULL | SIMPLE | BULK_LOGGED [WITH NO_WAIT | ROLLBACK ...]:
+  // the one form the stand-in carries out; every other is refused, never half done.
+  StatementPtr alterDatabase() {
+    const int line = next().line;  // ALTER
+    next();                        // DATABASE
+    auto s = make(Statement::Kind::AlterDatabase, line);
+    if (peek().is("CURRENT") && opt_.serverYear >= 2012) {
+      next();
+    } else {
+      s->target = databaseName();
+    }
+    if (!peek().is("SET") || !peek(1).is("RECOVERY")) {
+      std::string rest;
+      while (!atBoundary()) rest += (rest.empty() ? "" : " ") + toUpperAscii(next().text);
+      unsupported("ALTER DATABASE ... " + rest.substr(0, 60) + " (only SET RECOVERY)", line);
+    }
+    next();
+    next();
+    const Token& model = peek();
+    if (!(model.is("FULL") || model.is("SIMPLE") || model.is("BULK_LOGGED"))) syntaxError(model);
+    s->name = "RECOVERY";
+    s->op = toUpperAscii(next().text);
+    if (peek().isSymbol(",")) unsupported("ALTER DATABASE with more than one option", line);
+    // The termination clause only matters to options that need the database to themselves.
+    if (accept("WITH")) {
+      if (accept("NO_WAIT")) {
+      } else if (accept("ROLLBACK")) {
+        if (accept("AFTER")) {
+          if (peek().kind != Token::Kind::Number) syntaxError(peek());
+          next();
+          accept("SECONDS");
+        } else {
+          expect("IMMEDIATE");
+        }
+      } else {
+        syntaxError(peek());
+      }
+    }
     expectBoundary();
     return s;
   }

@@ -17,7 +17,42 @@ using sql::SqlError;
 
 namespace {
 
-constexpr const char* kSystemDatabases[] = {"master", "tempdb", "model", "msdb"};
+// The system databases as SQL Server names their files: data file, logical names, log file.
+struct SystemDatabase {
+  const char* name;
+  const char* dataName;
+  const char* logName;
+  const char* logFile;
+};
+constexpr SystemDatabase kSystemDatabases[] = {
+    {"master", "master", "mastlog", "mastlog.ldf"},
+    {"tempdb", "tempdev", "templog", "templog.ldf"},
+    {"model", "modeldev", "modellog", "modellog.ldf"},
+    {"msdb", "MSDBData", "MSDBLog", "MSDBLog.ldf"},
+};
+
+// The first log sequence number of a database; the numbers count the log's records from there.
+constexpr std::uint64_t kFirstLsn = 21000000001000001ULL;
+
+// The catalogue's own table in master (sysdatabases and the other system views are the
+// engine's, made from it).
+const char* const kCatalogColumns[][2] = {
+    {"logfile", "NVARCHAR(260)"},
+    {"data_name", "NVARCHAR(128)"},
+    {"log_name", "NVARCHAR(128)"},
+    {"recovery", "INTEGER"},
+    {"state", "INTEGER"},
+    {"lsn", "INTEGER"},
+    {"checkpoint_lsn", "INTEGER"},
+    {"log_backup_lsn", "INTEGER"},
+    {"full_backup_lsn", "INTEGER"},
+    {"log_chain", "INTEGER"},
+    {"log_size", "INTEGER"},
+    {"log_min", "INTEGER"},
+    {"restore_lsn", "INTEGER"},
+    {"restore_base_lsn", "INTEGER"},
+    {"family_guid", "NVARCHAR(36)"},
+};
 
 std::string safeFileStem(const std::string& name) {
   std::string out;
@@ -38,8 +73,22 @@ void createEmptyDatabaseFile(const std::filesystem::path& file) {
   db.exec("PRAGMA user_version = 1");
 }
 
+// The log file at its size: created (0600) when missing; its bytes are never read, so it is
+// grown and cut without writing them.
+void resizeLogFile(const std::filesystem::path& file, std::uint64_t bytes) {
+  if (base::createPrivateFile(file) != 0) return;
+  std::error_code ec;
+  std::filesystem::resize_file(file, bytes, ec);
+}
+
+void removeDatabaseFiles(const DbEntry& e) {
+  std::error_code ec;
+  std::filesystem::remove(e.file, ec);
+  std::filesystem::remove(e.file.string() + "-journal", ec);
+  if (!e.logFile.empty()) std::filesystem::remove(e.logFile, ec);
+}
+
 void createSampleDatabase(const std::filesystem::path& file) {
-  createEmptyDatabaseFile(file);
   auto db = Database::open(file, false);
   db.exec(
       "BEGIN;"
@@ -58,11 +107,58 @@ void createSampleDatabase(const std::filesystem::path& file) {
       "COMMIT;");
 }
 
+std::filesystem::path normal(const std::filesystem::path& p) {
+  std::error_code ec;
+  auto abs = std::filesystem::absolute(p, ec);
+  return (ec ? p : abs).lexically_normal();
+}
+
 }  // namespace
 
-void Catalog::open(const std::filesystem::path& dataDir, int year, bool createSample) {
+const char* recoveryModelName(RecoveryModel model) {
+  switch (model) {
+    case RecoveryModel::Full:
+      return "FULL";
+    case RecoveryModel::BulkLogged:
+      return "BULK_LOGGED";
+    case RecoveryModel::Simple:
+      return "SIMPLE";
+  }
+  return "SIMPLE";
+}
+
+const char* logReuseWaitName(LogReuseWait wait) {
+  switch (wait) {
+    case LogReuseWait::Nothing:
+      return "NOTHING";
+    case LogReuseWait::Checkpoint:
+      return "CHECKPOINT";
+    case LogReuseWait::LogBackup:
+      return "LOG_BACKUP";
+    case LogReuseWait::ActiveBackupOrRestore:
+      return "ACTIVE_BACKUP_OR_RESTORE";
+    case LogReuseWait::ActiveTransaction:
+      return "ACTIVE_TRANSACTION";
+  }
+  return "NOTHING";
+}
+
+Catalog::~Catalog() {
+  // The log's numbers change with every statement and are kept in memory; they are written
+  // with every other change of a database, and here, at the end.
+  std::lock_guard lock(mutex_);
+  if (!master_) return;
+  try {
+    for (const auto& e : dbs_) saveEntry(e);
+  } catch (const std::exception&) {
+    // master cannot be written: the next start counts the log from what it last kept.
+  }
+}
+
+void Catalog::open(const std::filesystem::path& dataDir, int year, bool createSample, bool simpleModel) {
   dataDir_ = dataDir;
   year_ = year;
+  simpleModel_ = simpleModel;
   try {
     // The owner's only, also when an earlier version left the folder and its files open.
     base::makePrivateFolder(dataDir_);
@@ -79,66 +175,181 @@ void Catalog::open(const std::filesystem::path& dataDir, int year, bool createSa
   master_->exec("PRAGMA secure_delete = ON");
   if (firstStart) {
     createSystemDatabases(createSample);
+  } else {
+    upgradeCatalogTable();
   }
   loadCatalog();
   // tempdb starts empty on every start, as it does on SQL Server.
   if (auto t = find("tempdb")) createEmptyDatabaseFile(t->file);
-  for (const auto& d : dbs_) {
+  std::lock_guard lock(mutex_);
+  for (auto& d : dbs_) {
     if (!std::filesystem::exists(d.file)) createEmptyDatabaseFile(d.file);
+    resizeLogFile(d.logFile, d.log.fileBytes);
   }
+}
+
+void Catalog::setClock(std::function<sql::DateTime()> clock) { clock_ = std::move(clock); }
+
+DateTime Catalog::now() const { return clock_ ? clock_() : DateTime::now(); }
+
+std::uint64_t Catalog::initialLogBytes() const {
+  // model's log in SQL Server's installations: 1 MB, 8 MB from 2016.
+  return year_ >= 2016 ? 8ULL << 20 : 1ULL << 20;
 }
 
 void Catalog::createSystemDatabases(bool createSample) {
   auto& m = *master_;
+  std::string columns;
+  for (const auto& c : kCatalogColumns) columns += std::string(", ") + c[0] + " " + c[1];
   m.exec(
-      "CREATE TABLE IF NOT EXISTS sysdatabases (dbid INTEGER PRIMARY KEY, name NVARCHAR(128) NOT NULL UNIQUE "
-      "COLLATE NOCASE, filename NVARCHAR(260) NOT NULL, crdate DATETIME NOT NULL);"
+      "CREATE TABLE IF NOT EXISTS bv_databases (dbid INTEGER PRIMARY KEY, name NVARCHAR(128) NOT NULL UNIQUE "
+      "COLLATE NOCASE, filename NVARCHAR(260) NOT NULL, crdate DATETIME NOT NULL" +
+      columns +
+      ");"
       "CREATE TABLE IF NOT EXISTS syslogins (name NVARCHAR(128) PRIMARY KEY COLLATE NOCASE, password "
       "NVARCHAR(128), dbname NVARCHAR(128) NOT NULL);");
-  const std::string now = DateTime::now().iso();
+  const std::string created = now().iso();
   int id = 1;
-  for (const char* name : kSystemDatabases) {
-    const auto file = dataDir_ / (std::string(name) + ".sqlite");
-    Statement st(m.get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
+  for (const auto& sys : kSystemDatabases) {
+    const std::string name = sys.name;
+    const auto file = dataDir_ / (name + ".sqlite");
+    const RecoveryModel model =
+        name == "model" && !simpleModel_ ? RecoveryModel::Full : RecoveryModel::Simple;
+    Statement st(
+        m.get(),
+        "INSERT INTO bv_databases (dbid, name, filename, crdate, logfile, data_name, log_name, recovery) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     st.bindInt(1, id++);
     st.bindText(2, name);
     st.bindText(3, file.filename().string());
-    st.bindText(4, now);
+    st.bindText(4, created);
+    st.bindText(5, sys.logFile);
+    st.bindText(6, sys.dataName);
+    st.bindText(7, sys.logName);
+    st.bindInt(8, static_cast<int>(model));
     st.step();
-    if (std::string(name) != "master") createEmptyDatabaseFile(file);
+    if (name != "master") createEmptyDatabaseFile(file);
   }
   {
     Statement st(m.get(), "INSERT INTO syslogins (name, password, dbname) VALUES ('sa', NULL, 'master')");
     st.step();
   }
   if (createSample) {
-    const auto file = dataDir_ / (std::string(kSampleDatabase) + ".sqlite");
-    createSampleDatabase(file);
-    Statement st(m.get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (5, ?, ?, ?)");
-    st.bindText(1, kSampleDatabase);
-    st.bindText(2, file.filename().string());
-    st.bindText(3, now);
-    st.step();
+    // The sample database is made as any new one: a copy of model, in model's recovery model.
+    loadCatalog();
+    const auto sample = createDatabase(std::string(kSampleDatabase), false);
+    createSampleDatabase(sample.file);
   }
 }
 
+void Catalog::upgradeCatalogTable() {
+  auto* db = master_->get();
+  const auto tables = select(db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+  bool haveOld = false, haveNew = false;
+  for (const auto& t : tables) {
+    const std::string name = sql::valueToText(t[0]);
+    if (name == "sysdatabases") haveOld = true;
+    if (name == "bv_databases") haveNew = true;
+  }
+  // An earlier version kept the catalogue as sysdatabases, a name the system view now has.
+  if (haveOld && !haveNew) master_->exec("ALTER TABLE sysdatabases RENAME TO bv_databases");
+  std::set<std::string> existing;
+  for (const auto& row : select(db, "PRAGMA table_info(bv_databases)"))
+    existing.insert(sql::valueToText(row[1]));
+  for (const auto& c : kCatalogColumns)
+    if (!existing.count(c[0]))
+      master_->exec(std::string("ALTER TABLE bv_databases ADD COLUMN ") + c[0] + " " + c[1]);
+}
+
 void Catalog::loadCatalog() {
+  std::lock_guard lock(mutex_);
   dbs_.clear();
-  Statement st(master_->get(), "SELECT dbid, name, filename, crdate FROM sysdatabases ORDER BY dbid");
+  Statement st(master_->get(),
+               "SELECT dbid, name, filename, crdate, logfile, data_name, log_name, recovery, state, lsn, "
+               "checkpoint_lsn, log_backup_lsn, full_backup_lsn, log_chain, log_size, log_min, restore_lsn, "
+               "restore_base_lsn, family_guid FROM bv_databases "
+               "ORDER BY dbid");
+  RecoveryModel modelRecovery = simpleModel_ ? RecoveryModel::Simple : RecoveryModel::Full;
+  auto integer = [&](int column, std::uint64_t otherwise) {
+    return st.isNull(column) ? otherwise : static_cast<std::uint64_t>(st.integer(column));
+  };
   while (st.step()) {
     DbEntry e;
     e.id = static_cast<int>(st.integer(0));
     e.name = st.text(1);
-    e.file = dataDir_ / st.text(2);
+    e.file = dataDir_ / st.text(2);  // an absolute path stays as it is
     e.created = DateTime::parse(st.text(3)).value_or(DateTime{});
+    const SystemDatabase* sys = nullptr;
+    for (const auto& s : kSystemDatabases)
+      if (equalsIgnoreCase(s.name, e.name)) sys = &s;
+    e.logFile = st.isNull(4) ? e.file.parent_path() /
+                                   (sys ? std::string(sys->logFile) : e.file.stem().string() + "_log.ldf")
+                             : dataDir_ / st.text(4);
+    e.dataName = st.isNull(5) ? (sys ? sys->dataName : dataFileName(e.name)) : st.text(5);
+    e.logName = st.isNull(6) ? (sys ? sys->logName : logFileName(e.name)) : st.text(6);
+    // A data folder of an earlier version kept no recovery model: the system databases take
+    // SQL Server's, the others model's.
+    RecoveryModel fallback = modelRecovery;
+    if (sys) fallback = std::string(sys->name) == "model" ? modelRecovery : RecoveryModel::Simple;
+    e.recovery = st.isNull(7) ? fallback : static_cast<RecoveryModel>(st.integer(7));
+    if (equalsIgnoreCase(e.name, "model")) modelRecovery = e.recovery;
+    e.state = static_cast<DatabaseState>(integer(8, 0));
+    e.log.lsn = integer(9, kFirstLsn);
+    e.log.checkpointLsn = integer(10, e.log.lsn);
+    e.log.logBackupLsn = integer(11, e.log.lsn);
+    e.log.fullBackupLsn = integer(12, 0);
+    e.log.logChain = integer(13, 0) != 0;
+    e.log.fileBytes = integer(14, initialLogBytes());
+    e.log.minimumBytes = integer(15, initialLogBytes());
+    e.log.restoreLsn = integer(16, 0);
+    e.log.restoreBaseLsn = integer(17, 0);
+    e.familyGuid = st.isNull(18) ? std::string() : st.text(18);
     dbs_.push_back(std::move(e));
   }
+}
+
+void Catalog::saveEntry(const DbEntry& e) {
+  auto stored = [&](const std::filesystem::path& p) {
+    return p.parent_path() == dataDir_ ? p.filename().string() : p.string();
+  };
+  Statement st(
+      master_->get(),
+      "UPDATE bv_databases SET filename = ?, crdate = ?, logfile = ?, data_name = ?, log_name = ?, "
+      "recovery = ?, state = ?, lsn = ?, checkpoint_lsn = ?, log_backup_lsn = ?, full_backup_lsn = ?, "
+      "log_chain = ?, log_size = ?, log_min = ?, restore_lsn = ?, restore_base_lsn = ?, family_guid = ? "
+      "WHERE "
+      "dbid = ?");
+  st.bindText(1, stored(e.file));
+  st.bindText(2, e.created.iso());
+  st.bindText(3, stored(e.logFile));
+  st.bindText(4, e.dataName);
+  st.bindText(5, e.logName);
+  st.bindInt(6, static_cast<int>(e.recovery));
+  st.bindInt(7, static_cast<int>(e.state));
+  st.bindInt(8, static_cast<std::int64_t>(e.log.lsn));
+  st.bindInt(9, static_cast<std::int64_t>(e.log.checkpointLsn));
+  st.bindInt(10, static_cast<std::int64_t>(e.log.logBackupLsn));
+  st.bindInt(11, static_cast<std::int64_t>(e.log.fullBackupLsn));
+  st.bindInt(12, e.log.logChain ? 1 : 0);
+  st.bindInt(13, static_cast<std::int64_t>(e.log.fileBytes));
+  st.bindInt(14, static_cast<std::int64_t>(e.log.minimumBytes));
+  st.bindInt(15, static_cast<std::int64_t>(e.log.restoreLsn));
+  st.bindInt(16, static_cast<std::int64_t>(e.log.restoreBaseLsn));
+  st.bindText(17, e.familyGuid);
+  st.bindInt(18, e.id);
+  st.step();
 }
 
 std::string Catalog::dataFileName(const std::string& db) const { return year_ == 2000 ? db + "_Data" : db; }
 
 std::string Catalog::logFileName(const std::string& db) const {
   return year_ == 2000 ? db + "_Log" : db + "_log";
+}
+
+DbEntry* Catalog::entryNamed(const std::string& name) {
+  for (auto& d : dbs_)
+    if (equalsIgnoreCase(d.name, name)) return &d;
+  return nullptr;
 }
 
 std::optional<DbEntry> Catalog::find(const std::string& name) const {
@@ -155,12 +366,20 @@ std::optional<DbEntry> Catalog::findById(int id) const {
   return std::nullopt;
 }
 
+std::optional<DbEntry> Catalog::findByFile(const std::filesystem::path& path) const {
+  const auto wanted = normal(path);
+  std::lock_guard lock(mutex_);
+  for (const auto& d : dbs_)
+    if (normal(d.file) == wanted || normal(d.logFile) == wanted) return d;
+  return std::nullopt;
+}
+
 Catalog::Acquire Catalog::acquire(const std::string& name, std::string& canonical,
                                   std::filesystem::path& file) {
   std::lock_guard lock(mutex_);
   for (auto& d : dbs_) {
     if (!equalsIgnoreCase(d.name, name)) continue;
-    if (d.exclusive) return Acquire::Restoring;
+    if (d.exclusive || d.state == DatabaseState::Restoring) return Acquire::Restoring;
     ++d.users;
     canonical = d.name;
     file = d.file;
@@ -206,6 +425,14 @@ void Catalog::endExclusive(const std::string& name) {
 }
 
 DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
+  NewDatabase n;
+  n.name = name;
+  n.exclusive = exclusive;
+  return createDatabase(n);
+}
+
+DbEntry Catalog::createDatabase(const NewDatabase& n) {
+  const std::string& name = n.name;
   if (name.empty() || utf16Length(name) > 128)
     throw SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
   std::lock_guard lock(mutex_);
@@ -218,28 +445,44 @@ DbEntry Catalog::createDatabase(const std::string& name, bool exclusive) {
     }
   int id = 5;
   for (const auto& d : dbs_) id = std::max(id, d.id + 1);
-  std::string stem = safeFileStem(name);
-  if (stem != name) stem += "_" + std::to_string(id);
-  std::filesystem::path file = dataDir_ / (stem + ".sqlite");
-  for (int k = 2; std::filesystem::exists(file); ++k)
-    file = dataDir_ / (stem + "_" + std::to_string(k) + ".sqlite");
-  // A new database starts as a copy of model.
-  std::optional<std::string> modelContent;
+  std::filesystem::path file;
+  if (n.file) {
+    file = *n.file;
+  } else {
+    std::string stem = safeFileStem(name);
+    if (stem != name) stem += "_" + std::to_string(id);
+    file = dataDir_ / (stem + ".sqlite");
+    for (int k = 2; std::filesystem::exists(file); ++k)
+      file = dataDir_ / (stem + "_" + std::to_string(k) + ".sqlite");
+  }
+  // A new database starts as a copy of model, in model's recovery model.
+  const DbEntry* model = nullptr;
   for (const auto& d : dbs_)
-    if (d.name == "model") modelContent = base::readWholeFile(d.file);
+    if (d.name == "model") model = &d;
+  std::optional<std::string> modelContent;
+  if (model && !n.restoring) modelContent = base::readWholeFile(model->file);
   if (!modelContent || base::replaceFileContent(file, *modelContent) != 0) createEmptyDatabaseFile(file);
   DbEntry e;
   e.name = name;
   e.id = id;
   e.file = file;
-  e.created = DateTime::now();
-  e.exclusive = exclusive;
-  Statement st(master_->get(), "INSERT INTO sysdatabases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
+  e.logFile = n.logFile ? *n.logFile : file.parent_path() / (file.stem().string() + "_log.ldf");
+  e.dataName = n.dataName.value_or(dataFileName(name));
+  e.logName = n.logName.value_or(logFileName(name));
+  e.created = now();
+  e.recovery = model ? model->recovery : RecoveryModel::Full;
+  e.state = n.restoring ? DatabaseState::Restoring : DatabaseState::Online;
+  e.exclusive = n.exclusive;
+  e.log.lsn = e.log.checkpointLsn = e.log.logBackupLsn = kFirstLsn;
+  e.log.fileBytes = e.log.minimumBytes = model ? model->log.minimumBytes : initialLogBytes();
+  resizeLogFile(e.logFile, e.log.fileBytes);
+  Statement st(master_->get(), "INSERT INTO bv_databases (dbid, name, filename, crdate) VALUES (?, ?, ?, ?)");
   st.bindInt(1, id);
   st.bindText(2, name);
-  st.bindText(3, file.filename().string());
+  st.bindText(3, file.string());
   st.bindText(4, e.created.iso());
   st.step();
+  saveEntry(e);
   dbs_.push_back(e);
   return e;
 }
@@ -248,15 +491,176 @@ void Catalog::dropDatabase(const std::string& name) {
   std::lock_guard lock(mutex_);
   for (auto it = dbs_.begin(); it != dbs_.end(); ++it) {
     if (!equalsIgnoreCase(it->name, name)) continue;
-    Statement st(master_->get(), "DELETE FROM sysdatabases WHERE dbid = ?");
+    Statement st(master_->get(), "DELETE FROM bv_databases WHERE dbid = ?");
     st.bindInt(1, it->id);
     st.step();
-    std::error_code ec;
-    std::filesystem::remove(it->file, ec);
-    std::filesystem::remove(it->file.string() + "-journal", ec);
+    removeDatabaseFiles(*it);
     dbs_.erase(it);
     return;
   }
+}
+
+void Catalog::restored(const DbEntry& entry) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(entry.name);
+  if (!e) return;
+  // Files the database had elsewhere go with its old content.
+  std::error_code ec;
+  if (normal(e->logFile) != normal(entry.logFile)) std::filesystem::remove(e->logFile, ec);
+  if (normal(e->file) != normal(entry.file)) {
+    std::filesystem::remove(e->file, ec);
+    std::filesystem::remove(e->file.string() + "-journal", ec);
+  }
+  e->file = entry.file;
+  e->logFile = entry.logFile;
+  e->dataName = entry.dataName;
+  e->logName = entry.logName;
+  e->created = entry.created;
+  e->recovery = entry.recovery;
+  e->state = entry.state;
+  e->log = entry.log;
+  e->familyGuid = entry.familyGuid;
+  resizeLogFile(e->logFile, e->log.fileBytes);
+  saveEntry(*e);
+}
+
+void Catalog::setState(const std::string& name, DatabaseState state) {
+  std::lock_guard lock(mutex_);
+  if (DbEntry* e = entryNamed(name)) {
+    e->state = state;
+    saveEntry(*e);
+  }
+}
+
+// ---- the recovery model and the log ----
+
+void Catalog::setRecoveryModel(const std::string& name, RecoveryModel model) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e || e->recovery == model) return;
+  // Into or out of SIMPLE, the log chain breaks: BACKUP LOG needs a full backup again. Between
+  // FULL and BULK_LOGGED it goes on.
+  if (e->recovery == RecoveryModel::Simple || model == RecoveryModel::Simple) e->log.logChain = false;
+  e->recovery = model;
+  saveEntry(*e);
+}
+
+void Catalog::logChanges(const std::string& name, std::uint64_t rows, std::uint64_t definitions,
+                         int session) {
+  if (rows == 0 && definitions == 0) return;
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e) return;
+  const std::uint64_t records = rows + definitions * (kLogBytesPerDefinition / kLogBytesPerRow);
+  if (session != 0 && !e->openTransactions.count(session)) {
+    e->openTransactions.insert(session);
+    if (e->openTransactions.size() == 1) e->oldestOpenTransaction = e->log.lsn;
+  }
+  e->log.lsn += records;
+  sizeLogFile(*e);
+}
+
+void Catalog::transactionEnded(int session) {
+  std::lock_guard lock(mutex_);
+  for (auto& d : dbs_) {
+    if (!d.openTransactions.erase(session)) continue;
+    // The oldest that stays open is no older than the one that began first.
+    if (d.openTransactions.empty()) d.oldestOpenTransaction = 0;
+  }
+}
+
+void Catalog::sizeLogFile(DbEntry& e) {
+  const std::uint64_t before = e.log.fileBytes;
+  const bool chained = e.recovery != RecoveryModel::Simple && e.log.logChain;
+  // Where the log is truncated at checkpoints, SQL Server checkpoints on its own as the log fills
+  // (at 70% of the file); the log grows only when something holds it.
+  if (!chained && e.openTransactions.empty() && logUsedBytes(e) * 10 > e.log.fileBytes * 7) {
+    e.log.checkpointLsn = e.log.lsn;
+  }
+  while (logUsedBytes(e) > e.log.fileBytes) {
+    // Autogrowth of the log: 64 MB from 2016, 10% before.
+    std::uint64_t growth =
+        year_ >= 2016 ? 64ULL << 20 : std::max<std::uint64_t>(e.log.fileBytes / 10, 64 << 10);
+    growth = (growth + 8191) / 8192 * 8192;
+    e.log.fileBytes += growth;
+  }
+  if (e.log.fileBytes != before) resizeLogFile(e.logFile, e.log.fileBytes);
+}
+
+void Catalog::checkpoint(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  if (DbEntry* e = entryNamed(name)) {
+    e->log.checkpointLsn = e->log.lsn;
+    saveEntry(*e);
+  }
+}
+
+void Catalog::fullBackupTaken(const std::string& name, std::uint64_t lsn, bool copyOnly) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e) return;
+  e->log.checkpointLsn = std::max(e->log.checkpointLsn, lsn);  // a backup begins with a checkpoint
+  if (!copyOnly) {
+    e->log.fullBackupLsn = lsn;
+    if (e->recovery != RecoveryModel::Simple && !e->log.logChain) {
+      // The chain begins here: the log before this backup is no part of it.
+      e->log.logChain = true;
+      e->log.logBackupLsn = lsn;
+    }
+  }
+  saveEntry(*e);
+}
+
+void Catalog::logBackedUp(const std::string& name, std::uint64_t lsn, bool copyOnly) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e || copyOnly) return;
+  e->log.logBackupLsn = std::max(e->log.logBackupLsn, lsn);
+  saveEntry(*e);
+}
+
+void Catalog::logTruncated(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e) return;
+  e->log.checkpointLsn = e->log.logBackupLsn = e->log.lsn;
+  e->log.logChain = false;
+  saveEntry(*e);
+}
+
+void Catalog::copyStarted(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  if (DbEntry* e = entryNamed(name)) ++e->copies;
+}
+
+void Catalog::copyEnded(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  if (DbEntry* e = entryNamed(name); e && e->copies > 0) --e->copies;
+}
+
+LogReuseWait Catalog::logReuseWait(const DbEntry& e) const {
+  if (!e.openTransactions.empty()) return LogReuseWait::ActiveTransaction;
+  if (e.copies > 0) return LogReuseWait::ActiveBackupOrRestore;
+  if (e.recovery != RecoveryModel::Simple && e.log.logChain)
+    return e.log.lsn > e.log.logBackupLsn ? LogReuseWait::LogBackup : LogReuseWait::Nothing;
+  return e.log.lsn > e.log.checkpointLsn ? LogReuseWait::Checkpoint : LogReuseWait::Nothing;
+}
+
+std::uint64_t Catalog::logUsedBytes(const DbEntry& e) const {
+  const bool chained = e.recovery != RecoveryModel::Simple && e.log.logChain;
+  std::uint64_t from = chained ? e.log.logBackupLsn : e.log.checkpointLsn;
+  if (!e.openTransactions.empty()) from = std::min(from, e.oldestOpenTransaction);
+  return (e.log.lsn - std::min(from, e.log.lsn)) * kLogBytesPerRow;
+}
+
+bool Catalog::shrinkLog(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e || logReuseWait(*e) != LogReuseWait::Nothing) return false;
+  e->log.fileBytes = std::max(e->log.minimumBytes, (logUsedBytes(*e) + 8191) / 8192 * 8192);
+  resizeLogFile(e->logFile, e->log.fileBytes);
+  saveEntry(*e);
+  return true;
 }
 
 std::filesystem::path Catalog::resolveBackupPath(const std::string& text) const {

@@ -1,6 +1,7 @@
 #include "standin/storage/rewrite.h"
 
 #include <charconv>
+#include <memory>
 
 #include "standin/base/text.h"
 #include "standin/sql/evaluator.h"
@@ -548,6 +549,29 @@ class LimitPlacer {
 std::vector<Token> rewriteForStorage(const std::vector<Token>& tokens) {
   const auto limited = LimitPlacer(tokens).run();
   return Rewriter(limited).run();
+}
+
+namespace {
+
+void callerFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  guarded(ctx, [&] {
+    const auto* f = static_cast<const StorageFunction*>(sqlite3_user_data(ctx));
+    std::vector<TypedValue> arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(fromSqlite(argv[i]));
+    toSqlite(ctx, (*f)(arguments).value);
+  });
+}
+
+void destroyCallerFunction(void* f) { delete static_cast<StorageFunction*>(f); }
+
+}  // namespace
+
+void registerFunction(sqlite3* db, const std::string& name, StorageFunction function) {
+  auto owned = std::make_unique<StorageFunction>(std::move(function));
+  // SQLite owns it from here: it calls destroyCallerFunction when the connection closes (or the
+  // registration fails).
+  sqlite3_create_function_v2(db, name.c_str(), -1, SQLITE_UTF8, owned.release(), &callerFunction, nullptr,
+                             nullptr, &destroyCallerFunction);
 }
 
 void registerStorageFunctions(sqlite3* db) {

@@ -5,9 +5,12 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "standin/sql/evaluator.h"
 #include "standin/sql/lexer.h"
 #include "standin/sql/results.h"
 
@@ -31,6 +34,12 @@ inline constexpr const char* kServerCollation = "BV_SERVER";
 // Makes the functions of those rewrites known to a connection (bv_add, bv_convert, bv_top and
 // the built-in functions), LIKE with T-SQL's patterns, and the server's collation.
 void registerStorageFunctions(sqlite3* db);
+
+// A function of the caller's own, made known to a connection under `name` (any number of
+// arguments, not deterministic): it is called with the arguments' values, and a sql::SqlError it
+// raises becomes the statement's error, as with the functions above.
+using StorageFunction = std::function<sql::TypedValue(const std::vector<sql::TypedValue>&)>;
+void registerFunction(sqlite3* db, const std::string& name, StorageFunction function);
 
 // The T-SQL error that one of those functions raised on this thread while the last statement
 // ran (SQLite itself only reports that a function failed); cleared by taking it.

@@ -30,6 +30,7 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   h.dataDir = dataDir_;
   h.saPassword = options_.saPassword;
   h.serverVersion = options_.serverVersion;
+  h.edition = options_.edition;
   h.port = 0;
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;

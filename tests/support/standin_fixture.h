@@ -28,6 +28,9 @@ struct StandinOptions {
   // The server's clock moved by this from the start (negative: an earlier day); GETDATE(), backup
   // dates and their history, and the Agent go by it. setClockOffset changes it later.
   std::chrono::seconds clockOffset = std::chrono::seconds(0);
+  // The edition played; empty: the release's default (developer, desktop-engine for 2000). Express
+  // has no SQL Server Agent.
+  std::optional<standin::base::Edition> edition = std::nullopt;
 };
 
 // A folder under the system's temporary folder, removed with everything in it on destruction.

@@ -187,6 +187,38 @@ TEST(CommandLine, MistakesAreRefused) {
   }
 }
 
+TEST(CommandLine, EditionsArePerInstanceAndOnlyThoseTheReleaseHad) {
+  using standin::base::Edition;
+  const auto cl = standin::host::parseCommandLine(
+      {"--edition", "Express", "--server-version", "2019", "--instance", "A=0:2019:standard", "--instance",
+       "B=0:enterprise", "--instance", "C=0:2000:desktop-engine", "--instance", "D=0"});
+  ASSERT_TRUE(cl.error.empty()) << cl.error;
+  EXPECT_EQ(cl.options.edition, Edition::Express);
+  ASSERT_EQ(cl.options.extraInstances.size(), 4u);
+  EXPECT_EQ(cl.options.extraInstances[0].edition, Edition::Standard);
+  EXPECT_EQ(cl.options.extraInstances[0].serverVersion, 2019);
+  EXPECT_EQ(cl.options.extraInstances[1].edition, Edition::Enterprise);
+  EXPECT_EQ(cl.options.extraInstances[1].serverVersion, 0);
+  EXPECT_FALSE(cl.options.extraInstances[3].edition);  // the main instance's
+  EXPECT_FALSE(standin::host::parseCommandLine({}).options.edition);
+  // An edition the release never had is refused, naming the reason.
+  for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--server-version", "2000", "--edition", "express"}, "no Express Edition"},
+           {{"--edition", "desktop-engine"}, "SQL Server 2000's"},
+           {{"--instance", "OLD=0:2000:express"}, "no Express Edition"},
+           {{"--edition", "express", "--instance", "OLD=0:2000"}, "no Express Edition"},
+           {{"--edition", "web"}, "not an edition"},
+           {{"--instance", "X=0:2019:express:more"}, "NAME=PORT[:YEAR][:EDITION]"}}) {
+    const auto error = standin::host::parseCommandLine(args).error;
+    EXPECT_NE(error.find(reason), std::string::npos) << args.back() << ": " << error;
+  }
+  const auto refused = bvtest::runProcess(
+      {STANDIN_EXECUTABLE, "--server-version", "2000", "--edition", "express", "--port", "0"}, "");
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_NE(refused.output.find("SQL Server 2000 has no Express Edition"), std::string::npos)
+      << refused.output;
+}
+
 TEST(CommandLine, DefaultDataFolderFollowsXdgDataHome) {
   const char* old = std::getenv("XDG_DATA_HOME");
   const std::string saved = old ? old : "";
@@ -203,7 +235,7 @@ TEST(Executable, HelpListsTheOptionsAndBadOptionsFail) {
   const auto help = bvtest::runProcess({STANDIN_EXECUTABLE, "--help"}, "");
   EXPECT_EQ(help.exitCode, 0);
   for (const char* opt : {"--port", "--data", "--sa-password", "--server-version", "--instance",
-                          "--ssrp-port", "--trace", "--max-connections", "--login-timeout",
+                          "--ssrp-port", "--trace", "--max-connections", "--login-timeout", "--edition",
                           "--max-login-bytes", "--accept-pause", "--clock-offset", "--fault"})
     EXPECT_NE(help.output.find(opt), std::string::npos) << opt;
   const auto bad = bvtest::runProcess({STANDIN_EXECUTABLE, "--frobnicate"}, "");

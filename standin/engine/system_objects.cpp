@@ -1,0 +1,122 @@
+// System views named in statements SQLite runs: each is put into a temporary table of the
+// session's connection, filled from the server's state as the statement begins, and the
+// statement reads that table in its place.
+#include "standin/base/text.h"
+#include "standin/engine/engine_internal.h"
+#include "standin/features/system_views.h"
+#include "standin/storage/passthrough.h"
+
+namespace standin::engine {
+
+using base::equalsIgnoreCase;
+using base::toLowerAscii;
+using sql::SqlError;
+using sql::SqlType;
+using sql::Token;
+
+namespace {
+
+bool isName(const std::vector<Token>& toks, std::size_t k) {
+  return k < toks.size() &&
+         (toks[k].kind == Token::Kind::Identifier || toks[k].kind == Token::Kind::QuotedIdentifier);
+}
+bool isDot(const std::vector<Token>& toks, std::size_t k) { return k < toks.size() && toks[k].isSymbol("."); }
+
+// The SQLite column type that reads back as the SQL Server type (storage::columnType).
+std::string declaredType(const SqlType& t) {
+  using K = SqlType::Kind;
+  const std::string length = "(" + std::to_string(t.length < 0 ? 4000 : std::max(t.length, 1)) + ")";
+  switch (t.kind) {
+    case K::Int:
+      return "INT";
+    case K::BigInt:
+      return "BIGINT";
+    case K::SmallInt:
+      return "SMALLINT";
+    case K::TinyInt:
+      return "TINYINT";
+    case K::Bit:
+      return "BIT";
+    case K::Float:
+      return "REAL";
+    case K::VarChar:
+      return "VARCHAR" + length;
+    case K::NVarChar:
+      return "NVARCHAR" + length;
+    case K::DateTime:
+      return "DATETIME";
+    case K::VarBinary:
+      return "VARBINARY" + length;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Exec&,
+                                                                              const std::vector<Token>& toks,
+                                                                              std::size_t i) {
+  if (i > 0 && isDot(toks, i - 1)) return std::nullopt;  // inside a longer name, read from its start
+  features::SystemObjectName object;
+  std::size_t last = i;
+  std::string written;
+  if (isDot(toks, i + 1) && isDot(toks, i + 2) && isName(toks, i + 3)) {
+    object = {toks[i].text, "", toks[i + 3].text};  // database..name
+    last = i + 3;
+    written = toks[i].text + ".." + toks[i + 3].text;
+  } else if (isDot(toks, i + 1) && isName(toks, i + 2) && isDot(toks, i + 3) && isName(toks, i + 4)) {
+    object = {toks[i].text, toks[i + 2].text, toks[i + 4].text};  // database.schema.name
+    last = i + 4;
+    written = toks[i].text + "." + toks[i + 2].text + "." + toks[i + 4].text;
+  } else if (isDot(toks, i + 1) && isName(toks, i + 2) && !isDot(toks, i + 3)) {
+    object = {"", toks[i].text, toks[i + 2].text};  // schema.name
+    last = i + 2;
+    written = toks[i].text + "." + toks[i + 2].text;
+  } else if (i > 0 && (toks[i - 1].is("FROM") || toks[i - 1].is("JOIN")) && !isDot(toks, i + 1) &&
+             !(i + 1 < toks.size() && toks[i + 1].isSymbol("("))) {
+    object = {"", "", toks[i].text};  // a name alone, in FROM or JOIN
+    written = toks[i].text;
+  } else {
+    return std::nullopt;
+  }
+  switch (features::lookUpSystemObject(*engine, object, currentDb())) {
+    case features::SystemObjectLookup::NotSystem:
+      return std::nullopt;
+    case features::SystemObjectLookup::Missing:
+      throw SqlError(208, 16, "Invalid object name '" + written + "'.");
+    case features::SystemObjectLookup::Unsupported:
+      throw SqlError(50000, 16, "The stand-in server does not support the system view " + written + ".");
+    case features::SystemObjectLookup::Found:
+      break;
+  }
+  std::string database = currentDb();
+  if (!object.database.empty()) {
+    const auto entry = engine->catalog.find(object.database);
+    if (!entry) throw SqlError(208, 16, "Invalid object name '" + written + "'.");
+    database = entry->name;
+  }
+  const sql::ResultSet rows = features::systemObjectRows(*engine, object, database);
+  // One table per view (and per database, for a database's own view), filled anew for each statement.
+  std::string table = "bv_sys_" + toLowerAscii(object.name);
+  if (toLowerAscii(object.name) == "database_files")
+    table += "_" + std::to_string(engine->catalog.find(database)->id);
+  const std::string quoted = "temp." + storage::quoteIdentifier(table);
+  auto& c = connection();
+  std::string columns, marks;
+  for (const auto& col : rows.columns) {
+    columns += (columns.empty() ? "" : ", ") + storage::quoteIdentifier(col.name) + " " +
+               declaredType(col.type) + (col.type.isString() ? " COLLATE NOCASE" : "");
+    marks += marks.empty() ? "?" : ", ?";
+  }
+  c.exec("DROP TABLE IF EXISTS " + quoted);
+  c.exec("CREATE TEMP TABLE " + storage::quoteIdentifier(table) + " (" + columns + ")");
+  storage::Statement insert(c.get(), "INSERT INTO " + quoted + " VALUES (" + marks + ")");
+  for (const auto& row : rows.rows) {
+    sqlite3_reset(insert.get());
+    for (std::size_t k = 0; k < row.size(); ++k) insert.bind(static_cast<int>(k + 1), row[k]);
+    insert.step();
+  }
+  return SystemObjectTable{quoted, last};
+}
+
+}  // namespace standin::engine

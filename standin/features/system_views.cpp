@@ -1,0 +1,453 @@
+// The system views, made from the catalogue as a statement reads them.
+#include "standin/features/system_views.h"
+
+#include <algorithm>
+
+#include "standin/base/text.h"
+#include "standin/features/backup_history.h"
+#include "standin/features/result_table.h"
+
+namespace standin::features {
+
+using base::equalsIgnoreCase;
+using base::toLowerAscii;
+using sql::SqlType;
+using sql::TypedValue;
+using sql::Value;
+using storage::DatabaseState;
+using storage::DbEntry;
+using storage::RecoveryModel;
+
+namespace {
+
+using K = SqlType::Kind;
+const SqlType kInt = SqlType::integer();
+const SqlType kBig = SqlType::bigint();
+const SqlType kSmall{K::SmallInt, 0};
+const SqlType kTiny{K::TinyInt, 0};
+const SqlType kBit{K::Bit, 0};
+const SqlType kDate{K::DateTime, 0};
+const SqlType kName = SqlType::nvarchar(128);
+const SqlType kDesc = SqlType::nvarchar(60);
+const SqlType kGuid = SqlType::nvarchar(36);
+const SqlType kSid{K::VarBinary, 85};
+
+// sys.databases in each release's columns ("sys.databases (Transact-SQL)"; a column listed
+// with the release that brought it).
+const std::vector<ResultColumn> kDatabases = {
+    {"name", kName, 2005},
+    {"database_id", kInt, 2005},
+    {"source_database_id", kInt, 2005},
+    {"owner_sid", kSid, 2005},
+    {"create_date", kDate, 2005},
+    {"compatibility_level", kTiny, 2005},
+    {"collation_name", kName, 2005},
+    {"user_access", kTiny, 2005},
+    {"user_access_desc", kDesc, 2005},
+    {"is_read_only", kBit, 2005},
+    {"is_auto_close_on", kBit, 2005},
+    {"is_auto_shrink_on", kBit, 2005},
+    {"state", kTiny, 2005},
+    {"state_desc", kDesc, 2005},
+    {"is_in_standby", kBit, 2005},
+    {"is_cleanly_shutdown", kBit, 2005},
+    {"is_supplemental_logging_enabled", kBit, 2005},
+    {"snapshot_isolation_state", kTiny, 2005},
+    {"snapshot_isolation_state_desc", kDesc, 2005},
+    {"is_read_committed_snapshot_on", kBit, 2005},
+    {"recovery_model", kTiny, 2005},
+    {"recovery_model_desc", kDesc, 2005},
+    {"page_verify_option", kTiny, 2005},
+    {"page_verify_option_desc", kDesc, 2005},
+    {"is_auto_create_stats_on", kBit, 2005},
+    {"is_auto_create_stats_incremental_on", kBit, 2014},
+    {"is_auto_update_stats_on", kBit, 2005},
+    {"is_auto_update_stats_async_on", kBit, 2005},
+    {"is_ansi_null_default_on", kBit, 2005},
+    {"is_ansi_nulls_on", kBit, 2005},
+    {"is_ansi_padding_on", kBit, 2005},
+    {"is_ansi_warnings_on", kBit, 2005},
+    {"is_arithabort_on", kBit, 2005},
+    {"is_concat_null_yields_null_on", kBit, 2005},
+    {"is_numeric_roundabort_on", kBit, 2005},
+    {"is_quoted_identifier_on", kBit, 2005},
+    {"is_recursive_triggers_on", kBit, 2005},
+    {"is_cursor_close_on_commit_on", kBit, 2005},
+    {"is_local_cursor_default", kBit, 2005},
+    {"is_fulltext_enabled", kBit, 2005},
+    {"is_trustworthy_on", kBit, 2005},
+    {"is_db_chaining_on", kBit, 2005},
+    {"is_parameterization_forced", kBit, 2005},
+    {"is_master_key_encrypted_by_server", kBit, 2005},
+    {"is_query_store_on", kBit, 2016},
+    {"is_published", kBit, 2005},
+    {"is_subscribed", kBit, 2005},
+    {"is_merge_published", kBit, 2005},
+    {"is_distributor", kBit, 2005},
+    {"is_sync_with_backup", kBit, 2005},
+    {"service_broker_guid", kGuid, 2005},
+    {"is_broker_enabled", kBit, 2005},
+    {"log_reuse_wait", kTiny, 2005},
+    {"log_reuse_wait_desc", kDesc, 2005},
+    {"is_date_correlation_on", kBit, 2005},
+    {"is_cdc_enabled", kBit, 2008},
+    {"is_encrypted", kBit, 2008},
+    {"is_honor_broker_priority_on", kBit, 2008},
+    {"replica_id", kGuid, 2012},
+    {"group_database_id", kGuid, 2012},
+    {"default_language_lcid", kSmall, 2012},
+    {"default_language_name", kName, 2012},
+    {"default_fulltext_language_lcid", kInt, 2012},
+    {"default_fulltext_language_name", kName, 2012},
+    {"is_nested_triggers_on", kBit, 2012},
+    {"is_transform_noise_words_on", kBit, 2012},
+    {"two_digit_year_cutoff", kSmall, 2012},
+    {"containment", kTiny, 2012},
+    {"containment_desc", kDesc, 2012},
+    {"target_recovery_time_in_seconds", kInt, 2012},
+    {"delayed_durability", kInt, 2014},
+    {"delayed_durability_desc", kDesc, 2014},
+    {"is_memory_optimized_elevate_to_snapshot_on", kBit, 2014},
+    {"is_federation_member", kBit, 2014},
+    {"is_remote_data_archive_enabled", kBit, 2016},
+    {"is_mixed_page_allocation_on", kBit, 2016},
+    {"is_temporal_history_retention_enabled", kBit, 2017},
+    {"catalog_collation_type", kInt, 2019},
+    {"catalog_collation_type_desc", kDesc, 2019},
+    {"physical_database_name", kName, 2019},
+    {"is_result_set_caching_on", kBit, 2019},
+    {"is_accelerated_database_recovery_on", kBit, 2019},
+    {"is_tempdb_spill_to_remote_store", kBit, 2019},
+    {"is_stale_page_detection_on", kBit, 2019},
+    {"is_memory_optimized_enabled", kBit, 2019},
+    {"is_data_retention_enabled", kBit, 2022},
+    {"is_ledger_on", kBit, 2022},
+    {"is_change_feed_enabled", kBit, 2022},
+};
+
+// The columns sys.master_files and sys.database_files share (the latter has no database_id).
+const std::vector<ResultColumn> kFiles = {
+    {"database_id", kInt, 2005},
+    {"file_id", kInt, 2005},
+    {"file_guid", kGuid, 2005},
+    {"type", kTiny, 2005},
+    {"type_desc", kDesc, 2005},
+    {"data_space_id", kInt, 2005},
+    {"name", kName, 2005},
+    {"physical_name", SqlType::nvarchar(260), 2005},
+    {"state", kTiny, 2005},
+    {"state_desc", kDesc, 2005},
+    {"size", kInt, 2005},
+    {"max_size", kInt, 2005},
+    {"growth", kInt, 2005},
+    {"is_media_read_only", kBit, 2005},
+    {"is_read_only", kBit, 2005},
+    {"is_sparse", kBit, 2005},
+    {"is_percent_growth", kBit, 2005},
+    {"is_name_reserved", kBit, 2005},
+    {"create_lsn", kBig, 2005},
+    {"drop_lsn", kBig, 2005},
+    {"read_only_lsn", kBig, 2005},
+    {"read_write_lsn", kBig, 2005},
+    {"differential_base_lsn", kBig, 2005},
+    {"differential_base_guid", kGuid, 2005},
+    {"differential_base_time", kDate, 2005},
+    {"redo_start_lsn", kBig, 2005},
+    {"redo_start_fork_guid", kGuid, 2005},
+    {"redo_target_lsn", kBig, 2005},
+    {"redo_target_fork_guid", kGuid, 2005},
+    {"backup_lsn", kBig, 2005},
+    {"credential_id", kInt, 2014},
+};
+
+// sysdatabases, in every release (a compatibility view from 2005).
+const std::vector<ResultColumn> kSysDatabases = {
+    {"name", kName},
+    {"dbid", kSmall},
+    {"sid", kSid},
+    {"mode", kSmall},
+    {"status", kInt},
+    {"status2", kInt},
+    {"crdate", kDate},
+    {"reserved", kDate},
+    {"category", kInt},
+    {"cmptlevel", kTiny},
+    {"filename", SqlType::nvarchar(260)},
+    {"version", kSmall},
+};
+
+// sysaltfiles: its names are nchar, blank-padded to their length.
+const std::vector<ResultColumn> kSysAltFiles = {
+    {"fileid", kSmall},
+    {"groupid", kSmall},
+    {"size", kInt},
+    {"maxsize", kInt},
+    {"growth", kInt},
+    {"status", kInt},
+    {"perf", kInt},
+    {"dbid", kSmall},
+    {"name", SqlType::nvarchar(128)},
+    {"filename", SqlType::nvarchar(260)},
+    {"createlsn", SqlType{K::VarBinary, 10}},
+    {"droplsn", SqlType{K::VarBinary, 10}},
+};
+
+bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+  return std::any_of(names.begin(), names.end(), [&](std::string_view n) { return name == n; });
+}
+
+Value guidOf(const DbEntry& e, char salt) {
+  const std::string base = databaseGuid(e.name + salt, e.created);
+  return Value{base};
+}
+
+std::int64_t pages(std::uint64_t bytes) { return static_cast<std::int64_t>((bytes + 8191) / 8192); }
+
+std::uint64_t fileBytes(const std::filesystem::path& file) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  return ec ? 0 : size;
+}
+
+std::string padded(std::string text, std::size_t length) {
+  const std::size_t units = base::utf16Length(text);
+  if (units < length) text.append(length - units, ' ');
+  return text;
+}
+
+bool isSystemDatabase(const std::string& name) {
+  return isOneOf(toLowerAscii(name), {"master", "tempdb", "model", "msdb"});
+}
+
+sql::ResultSet databases(const Server& server) {
+  const int year = server.version.year;
+  const auto& catalog = server.catalog;
+  ResultTable t(kDatabases, year);
+  for (const auto& e : catalog.databases()) {
+    const bool restoring = e.state == DatabaseState::Restoring;
+    const auto wait = catalog.logReuseWait(e);
+    const bool express = server.edition == base::Edition::Express;
+    const std::string lower = toLowerAscii(e.name);
+    t.add(
+        {{"name", e.name},
+         {"database_id", std::int64_t{e.id}},
+         {"owner_sid", sql::Binary{std::string(1, '\x01')}},
+         {"create_date", e.created},
+         {"compatibility_level", std::int64_t{server.version.compatibilityLevel}},
+         {"collation_name", restoring ? Value{} : Value{std::string("Japanese_CI_AS")}},
+         {"user_access", std::int64_t{0}},
+         {"user_access_desc", std::string("MULTI_USER")},
+         {"is_read_only", std::int64_t{0}},
+         // Express closes the databases it creates when their last user goes.
+         {"is_auto_close_on", std::int64_t{express && !isSystemDatabase(e.name) ? 1 : 0}},
+         {"is_auto_shrink_on", std::int64_t{0}},
+         {"state", std::int64_t{restoring ? 1 : 0}},
+         {"state_desc", std::string(restoring ? "RESTORING" : "ONLINE")},
+         {"is_in_standby", std::int64_t{0}},
+         {"is_cleanly_shutdown", std::int64_t{0}},
+         {"is_supplemental_logging_enabled", std::int64_t{0}},
+         {"snapshot_isolation_state", std::int64_t{lower == "master" || lower == "msdb" ? 1 : 0}},
+         {"snapshot_isolation_state_desc", std::string(lower == "master" || lower == "msdb" ? "ON" : "OFF")},
+         {"is_read_committed_snapshot_on", std::int64_t{0}},
+         {"recovery_model", std::int64_t{static_cast<int>(e.recovery)}},
+         {"recovery_model_desc", std::string(storage::recoveryModelName(e.recovery))},
+         {"page_verify_option", std::int64_t{2}},
+         {"page_verify_option_desc", std::string("CHECKSUM")},
+         {"is_auto_create_stats_on", std::int64_t{1}},
+         {"is_auto_create_stats_incremental_on", std::int64_t{0}},
+         {"is_auto_update_stats_on", std::int64_t{1}},
+         {"is_auto_update_stats_async_on", std::int64_t{0}},
+         {"is_ansi_null_default_on", std::int64_t{0}},
+         {"is_ansi_nulls_on", std::int64_t{0}},
+         {"is_ansi_padding_on", std::int64_t{0}},
+         {"is_ansi_warnings_on", std::int64_t{0}},
+         {"is_arithabort_on", std::int64_t{0}},
+         {"is_concat_null_yields_null_on", std::int64_t{0}},
+         {"is_numeric_roundabort_on", std::int64_t{0}},
+         {"is_quoted_identifier_on", std::int64_t{0}},
+         {"is_recursive_triggers_on", std::int64_t{0}},
+         {"is_cursor_close_on_commit_on", std::int64_t{0}},
+         {"is_local_cursor_default", std::int64_t{0}},
+         {"is_fulltext_enabled", std::int64_t{year >= 2008 ? 1 : 0}},
+         {"is_trustworthy_on", std::int64_t{lower == "msdb" ? 1 : 0}},
+         {"is_db_chaining_on",
+          std::int64_t{lower == "master" || lower == "tempdb" || lower == "msdb" ? 1 : 0}},
+         {"is_parameterization_forced", std::int64_t{0}},
+         {"is_master_key_encrypted_by_server", std::int64_t{0}},
+         {"is_query_store_on", std::int64_t{0}},
+         {"is_published", std::int64_t{0}},
+         {"is_subscribed", std::int64_t{0}},
+         {"is_merge_published", std::int64_t{0}},
+         {"is_distributor", std::int64_t{0}},
+         {"is_sync_with_backup", std::int64_t{0}},
+         {"service_broker_guid", guidOf(e, 'b')},
+         {"is_broker_enabled", std::int64_t{lower == "msdb" ? 1 : 0}},
+         {"log_reuse_wait", std::int64_t{static_cast<int>(wait)}},
+         {"log_reuse_wait_desc", std::string(storage::logReuseWaitName(wait))},
+         {"is_date_correlation_on", std::int64_t{0}},
+         {"is_cdc_enabled", std::int64_t{0}},
+         {"is_encrypted", std::int64_t{0}},
+         {"is_honor_broker_priority_on", std::int64_t{0}},
+         {"containment", std::int64_t{0}},
+         {"containment_desc", std::string("NONE")},
+         {"target_recovery_time_in_seconds",
+          std::int64_t{year >= 2016 && !isSystemDatabase(e.name) ? 60 : 0}},
+         {"delayed_durability", std::int64_t{0}},
+         {"delayed_durability_desc", std::string("DISABLED")},
+         {"is_memory_optimized_elevate_to_snapshot_on", std::int64_t{0}},
+         {"is_federation_member", std::int64_t{0}},
+         {"is_remote_data_archive_enabled", std::int64_t{0}},
+         {"is_mixed_page_allocation_on", std::int64_t{isSystemDatabase(e.name) ? 1 : 0}},
+         {"is_temporal_history_retention_enabled", std::int64_t{1}},
+         {"catalog_collation_type", std::int64_t{0}},
+         {"catalog_collation_type_desc", std::string("DATABASE_DEFAULT")},
+         {"physical_database_name", e.name},
+         {"is_result_set_caching_on", std::int64_t{0}},
+         {"is_accelerated_database_recovery_on", std::int64_t{0}},
+         {"is_tempdb_spill_to_remote_store", std::int64_t{0}},
+         {"is_stale_page_detection_on", std::int64_t{0}},
+         {"is_memory_optimized_enabled", std::int64_t{1}},
+         {"is_data_retention_enabled", std::int64_t{0}},
+         {"is_ledger_on", std::int64_t{0}},
+         {"is_change_feed_enabled", std::int64_t{0}}});
+  }
+  return t.take();
+}
+
+// One row per file of each database (of one, for sys.database_files).
+sql::ResultSet files(const Server& server, const std::optional<std::string>& only) {
+  const int year = server.version.year;
+  std::vector<ResultColumn> columns = kFiles;
+  if (only) columns.erase(columns.begin());  // sys.database_files has no database_id
+  ResultTable t(columns, year);
+  for (const auto& e : server.catalog.databases()) {
+    if (only && !equalsIgnoreCase(*only, e.name)) continue;
+    const bool restoring = e.state == DatabaseState::Restoring;
+    for (const bool log : {false, true}) {
+      const bool modern = year >= 2016;
+      t.add({{"database_id", std::int64_t{e.id}},
+             {"file_id", std::int64_t{log ? 2 : 1}},
+             {"file_guid", guidOf(e, log ? 'l' : 'd')},
+             {"type", std::int64_t{log ? 1 : 0}},
+             {"type_desc", std::string(log ? "LOG" : "ROWS")},
+             {"data_space_id", std::int64_t{log ? 0 : 1}},
+             {"name", log ? e.logName : e.dataName},
+             {"physical_name", (log ? e.logFile : e.file).string()},
+             {"state", std::int64_t{restoring ? 1 : 0}},
+             {"state_desc", std::string(restoring ? "RESTORING" : "ONLINE")},
+             {"size", pages(log ? e.log.fileBytes : fileBytes(e.file))},
+             {"max_size", std::int64_t{log ? 268435456 : -1}},
+             // Growth as model has it: 1 MB and 10% up to 2014, 64 MB from 2016.
+             {"growth", std::int64_t{modern ? 8192
+                                     : log  ? 10
+                                            : 128}},
+             {"is_media_read_only", std::int64_t{0}},
+             {"is_read_only", std::int64_t{0}},
+             {"is_sparse", std::int64_t{0}},
+             {"is_percent_growth", std::int64_t{!modern && log ? 1 : 0}},
+             {"is_name_reserved", std::int64_t{0}},
+             {"redo_start_lsn", restoring ? Value{static_cast<std::int64_t>(e.log.restoreLsn)} : Value{}}});
+    }
+  }
+  return t.take();
+}
+
+sql::ResultSet sysDatabases(const Server& server) {
+  const int year = server.version.year;
+  ResultTable t(kSysDatabases, year);
+  for (const auto& e : server.catalog.databases()) {
+    // status: 8 truncates the log on checkpoint (SIMPLE), 16 torn page detection (2000's page
+    // check; 65536 checksums from 2005), 32 loading (restoring), 1024 read only...
+    std::int64_t status = year == 2000 ? 16 : 65536;
+    if (e.recovery == RecoveryModel::Simple) status |= 8;
+    if (e.state == DatabaseState::Restoring) status |= 32;
+    t.add({{"name", e.name},
+           {"dbid", std::int64_t{e.id}},
+           {"sid", sql::Binary{std::string(1, '\x01')}},
+           {"mode", std::int64_t{0}},
+           {"status", status},
+           {"status2", std::int64_t{1090519040}},
+           {"crdate", e.created},
+           {"reserved", sql::DateTime{}},
+           {"category", std::int64_t{0}},
+           {"cmptlevel", std::int64_t{server.version.compatibilityLevel}},
+           {"filename", e.file.string()},
+           {"version", std::int64_t{server.version.databaseVersion}}});
+  }
+  return t.take();
+}
+
+sql::ResultSet sysAltFiles(const Server& server) {
+  const int year = server.version.year;
+  ResultTable t(kSysAltFiles, year);
+  for (const auto& e : server.catalog.databases()) {
+    for (const bool log : {false, true}) {
+      // status: 2 a file on disk, 64 a log file, 1048576 growth in percent.
+      std::int64_t status = 2;
+      if (log) status |= 64 | 1048576;
+      t.add({{"fileid", std::int64_t{log ? 2 : 1}},
+             {"groupid", std::int64_t{log ? 0 : 1}},
+             {"size", pages(log ? e.log.fileBytes : fileBytes(e.file))},
+             {"maxsize", std::int64_t{log ? 268435456 : -1}},
+             {"growth", std::int64_t{log ? 10 : 128}},
+             {"status", status},
+             {"perf", std::int64_t{0}},
+             {"dbid", std::int64_t{e.id}},
+             {"name", padded(log ? e.logName : e.dataName, 128)},
+             {"filename", padded((log ? e.logFile : e.file).string(), 260)}});
+    }
+  }
+  return t.take();
+}
+
+}  // namespace
+
+SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectName& object,
+                                      const std::string& currentDatabase) {
+  const int year = server.version.year;
+  const std::string schema = toLowerAscii(object.schema);
+  const std::string name = toLowerAscii(object.name);
+  if (schema == "sys") {
+    if (year == 2000) return SystemObjectLookup::Missing;  // 2000 has no sys schema
+    if (isOneOf(name, {"databases", "master_files", "database_files", "sysdatabases", "sysaltfiles"}))
+      return SystemObjectLookup::Found;
+    return SystemObjectLookup::Unsupported;
+  }
+  if ((schema.empty() || schema == "dbo") && isOneOf(name, {"sysdatabases", "sysaltfiles"})) {
+    // 2000 keeps them in master only; later releases have them as views in every database.
+    const std::string& db = object.database.empty() ? currentDatabase : object.database;
+    if (year == 2000 && !equalsIgnoreCase(db, "master")) return SystemObjectLookup::Missing;
+    return SystemObjectLookup::Found;
+  }
+  return SystemObjectLookup::NotSystem;
+}
+
+sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, const std::string& database) {
+  const std::string name = toLowerAscii(object.name);
+  if (name == "databases") return databases(server);
+  if (name == "master_files") return files(server, std::nullopt);
+  if (name == "database_files") return files(server, database);
+  if (name == "sysdatabases") return sysDatabases(server);
+  return sysAltFiles(server);
+}
+
+std::optional<TypedValue> databaseProperty(const Server& server, const std::string& database,
+                                           const std::string& property) {
+  const auto e = server.catalog.find(database);
+  if (!e) return std::nullopt;
+  const std::string p = base::toUpperAscii(property);
+  const SqlType text = SqlType::nvarchar(128);
+  if (p == "RECOVERY") return TypedValue{text, std::string(storage::recoveryModelName(e->recovery))};
+  if (p == "STATUS")
+    return TypedValue{text, std::string(e->state == DatabaseState::Restoring ? "RESTORING" : "ONLINE")};
+  if (p == "UPDATEABILITY") return TypedValue{text, std::string("READ_WRITE")};
+  if (p == "USERACCESS") return TypedValue{text, std::string("MULTI_USER")};
+  if (p == "COLLATION") return TypedValue{text, std::string("Japanese_CI_AS")};
+  if (p == "VERSION") return TypedValue{kInt, std::int64_t{server.version.databaseVersion}};
+  if (p == "ISAUTOSHRINK" || p == "ISINSTANDBY" || p == "ISTORNPAGEDETECTIONENABLED")
+    return TypedValue{kInt,
+                      std::int64_t{p == "ISTORNPAGEDETECTIONENABLED" && server.version.year == 2000 ? 1 : 0}};
+  return std::nullopt;
+}
+
+}  // namespace standin::features
