@@ -121,6 +121,7 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->instanceName = impl_->config.instanceName;
   impl_->clock = impl_->config.clock;
   impl_->clockOffsetSeconds = impl_->config.clockOffset.count();
+  impl_->faults.set(impl_->config.statementFaults);
   try {
     impl_->open();
   } catch (const std::exception& e) {

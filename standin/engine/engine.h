@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/base/statement_faults.h"
 #include "standin/base/version.h"
 #include "standin/sql/results.h"
 #include "standin/sql/value.h"
@@ -42,6 +43,8 @@ struct EngineConfig {
   // Moves that clock, and every date the server gives or records (GETDATE(), backups, their
   // history, the Agent): negative for an earlier day.
   std::chrono::seconds clockOffset{0};
+  // Faults on demand inside statements, for tests (base/statement_faults.h).
+  std::vector<base::StatementFault> statementFaults;
   // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second). An
   // edition without an Agent (Express) never has one.
   bool startAgent = true;

@@ -71,6 +71,7 @@ struct Session::Impl {
   int tableVariables = 0;     // declared and not yet dropped, in every running batch
   int nextTableVariable = 1;  // names their tables apart
   bool inInsertExec = false;  // INSERT ... EXEC is running (it cannot nest)
+  std::string requestText;    // the request being run: a batch's text, a procedure call's name
   // Changes written since the statement began, for the databases' logs: rows by the schema
   // SQLite names (main, temp, an attached database), and changes of tables' definitions.
   std::map<std::string, std::uint64_t> changedRows;
@@ -84,13 +85,24 @@ struct Session::Impl {
     const CancelCheck& cancel;
     sql::Scope& vars;
     bool inProcedure = false;
+    std::string_view text = {};  // the batch's own text (a batch EXEC runs has its own)
     bool stop = false;
     int line = 1;
     // BREAK or CONTINUE met: the statements around it end up to their WHILE.
     enum class Jump { None, Break, Continue } jump = Jump::None;
   };
   void runBatchText(Exec& x, std::string_view sql);
+  // A request of the client's (or an Agent job step): listed in sys.dm_exec_requests while it runs.
+  struct RequestScope {
+    RequestScope(Session::Impl& session, std::string_view text);
+    ~RequestScope();
+    RequestScope(const RequestScope&) = delete;
+    RequestScope& operator=(const RequestScope&) = delete;
+    Session::Impl& session;
+  };
   void runStatement(Exec& x, const sql::Statement& s);
+  // sys.dm_exec_requests' command for the statement the request is on (statements.cpp).
+  void noteCommand(const sql::Statement& s);
   void dispatch(Exec& x, const sql::Statement& s);
   // One statement of each kind (statements.cpp).
   void runBlock(Exec& x, const sql::Statement& s);
@@ -203,6 +215,8 @@ class StatementContext final : public features::Context {
   StatementContext(Session::Impl& session, Session::Impl::Exec& x) : session_(session), x_(x) {}
 
   features::Server& server() override { return *session_.engine; }
+  int sessionId() const override { return session_.spid; }
+  std::vector<std::string_view> requestTexts() const override { return {session_.requestText, x_.text}; }
   const std::string& loginName() const override { return session_.login; }
   std::string currentDatabase() const override { return session_.currentDb(); }
   int tranCount() const override { return session_.tranCount; }

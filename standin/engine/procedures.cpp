@@ -268,6 +268,8 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
 BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
                                    const CancelCheck& cancel) {
   const sql::DateOrderScope order(impl_->dateOrder);
+  const Impl::RequestScope request(*impl_, name);
+  impl_->engine->requests.setCommand(impl_->spid, "EXECUTE");
   BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNever, vars, true};

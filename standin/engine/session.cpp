@@ -47,6 +47,7 @@ const Session::CancelCheck kNoCancel = [] { return false; };
 
 BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
   const sql::DateOrderScope order(impl_->dateOrder);
+  const Impl::RequestScope request(*impl_, sql);
   BatchResult out;
   Scope vars;
   Impl::Exec x{out, cancel ? cancel : kNoCancel, vars};
@@ -132,7 +133,20 @@ void Session::Impl::checkCancel(Exec& x) {
   }
 }
 
+Session::Impl::RequestScope::RequestScope(Session::Impl& s, std::string_view text) : session(s) {
+  session.requestText = std::string(text);
+  int databaseId = 1;
+  if (auto d = session.engine->catalog.find(session.currentDb())) databaseId = d->id;
+  session.engine->requests.begin(session.spid, session.engine->now(), databaseId);
+}
+
+Session::Impl::RequestScope::~RequestScope() {
+  session.engine->requests.end(session.spid);
+  session.requestText.clear();
+}
+
 void Session::Impl::runBatchText(Exec& x, std::string_view text) {
+  x.text = text;
   std::vector<sql::StatementPtr> statements;
   try {
     const auto tokens = sql::tokenize(text);
@@ -204,6 +218,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
   checkCancel(x);
   const int savedLine = x.line;
   x.line = s.line;
+  noteCommand(s);
   // Whatever the statement wrote goes into the logs of the databases it wrote to, also when it
   // failed part of the way.
   struct LogAtEnd {

@@ -109,6 +109,119 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
   }
 }
 
+void Session::Impl::noteCommand(const Statement& s) {
+  using K = Statement::Kind;
+  std::string command;
+  std::string status = "running";
+  std::string wait;
+  switch (s.kind) {
+    case K::Block:
+    case K::If:
+    case K::While:
+    case K::ExecString:
+    case K::Return:
+    case K::Break:
+    case K::Continue:
+      return;  // the statements they run say what is running
+    case K::Passthrough:
+      if (s.command == StatementDone::Command::Other) {
+        // CREATE TABLE, DROP INDEX, ...: the statement's first two words.
+        command =
+            s.tokens.size() > 1 ? base::toUpperAscii(s.tokens[0].text + " " + s.tokens[1].text) : "SELECT";
+        break;
+      }
+      [[fallthrough]];
+    case K::Select:
+    case K::SelectAssign:
+    case K::SetVariable:
+    case K::Insert:
+      command = s.command == StatementDone::Command::Insert   ? "INSERT"
+                : s.command == StatementDone::Command::Update ? "UPDATE"
+                : s.command == StatementDone::Command::Delete ? "DELETE"
+                                                              : "SELECT";
+      break;
+    case K::Declare:
+      command = "DECLARE";
+      break;
+    case K::SetOption:
+      command = "SET OPTION ON";
+      break;
+    case K::Use:
+      command = "USE";
+      break;
+    case K::Print:
+      command = "PRINT";
+      break;
+    case K::Raiserror:
+      command = "RAISERROR";
+      break;
+    case K::Waitfor:
+      command = "WAITFOR";
+      status = "suspended";
+      wait = "WAITFOR";
+      break;
+    case K::Exec:
+      command = "EXECUTE";
+      break;
+    case K::BeginTran:
+      command = "BEGIN TRANSACTION";
+      break;
+    case K::CommitTran:
+      command = "COMMIT TRANSACTION";
+      break;
+    case K::RollbackTran:
+      command = "ROLLBACK TRANSACTION";
+      break;
+    case K::BackupDatabase:
+      command = "BACKUP DATABASE";
+      break;
+    case K::BackupLog:
+      command = "BACKUP LOG";
+      break;
+    case K::RestoreDatabase:
+      command = "RESTORE DATABASE";
+      break;
+    case K::RestoreLog:
+      command = "RESTORE LOG";
+      break;
+    // SQL Server names these in sixteen characters.
+    case K::RestoreVerify:
+      command = "RESTORE VERIFYON";
+      break;
+    case K::RestoreHeaderOnly:
+      command = "RESTORE HEADERON";
+      break;
+    case K::RestoreFileListOnly:
+      command = "RESTORE FILELIST";
+      break;
+    case K::DbccShrinkDatabase:
+      command = "DbccFilesCompact";
+      break;
+    case K::Dbcc:
+      command = s.name == "CHECKDB" ? "DBCC TABLE CHECK" : "DBCC";
+      break;
+    case K::CreateDatabase:
+      command = "CREATE DATABASE";
+      break;
+    case K::DropDatabase:
+      command = "DROP DATABASE";
+      break;
+    case K::AlterDatabase:
+      command = "ALTER DATABASE";
+      break;
+    case K::Checkpoint:
+      command = "CHECKPOINT";
+      break;
+    case K::Unsupported:
+      command = "SELECT";
+      break;
+  }
+  auto& requests = engine->requests;
+  requests.setCommand(spid, std::move(command), std::move(status), std::move(wait));
+  requests.setTransactions(spid, tranCount, tranCount > 0 ? engine->nextTransaction.load() : 0);
+  if (auto d = engine->catalog.find(currentDb())) requests.setDatabase(spid, d->id);
+}
+
 void Session::Impl::runBlock(Exec& x, const Statement& s) {
   for (const auto& inner : s.body) {
     if (x.stop || x.jump != Exec::Jump::None) break;
@@ -361,7 +474,7 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
 void Session::Impl::runExecString(Exec& x, const Statement& s) {
   const std::string text = evalText(x, *s.value);
   Scope inner;
-  Exec nested{x.out, x.cancel, inner, x.inProcedure};
+  Exec nested{x.out, x.cancel, inner, x.inProcedure, text};
   runBatchText(nested, text);
 }
 

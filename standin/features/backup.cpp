@@ -6,6 +6,7 @@
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/features/backup_history.h"
+#include "standin/features/copy_meter.h"
 #include "standin/features/maintenance.h"
 #include "standin/features/maintenance_internal.h"
 
@@ -41,7 +42,10 @@ void replaceFile(Context& c, const std::string& what, const std::filesystem::pat
                  std::string_view first, const EncodedBackupSet& set) {
   base::ReplacementFile out(file);
   if (out.error() != 0) terminate(what, {cannotOpen(file.string(), osErrorText(out.error(), false, file))});
-  if (!out.write(first) || !out.write(set.head) || !out.write(set.content) || !out.write(set.tail))
+  // The earlier sets are kept as they are; the new set's content is what the backup copies.
+  CopyMeter meter(c, set.content.size());
+  const auto write = [&](std::string_view piece) { return out.write(piece); };
+  if (!out.write(first) || !out.write(set.head) || !meter.copy(set.content, write) || !out.write(set.tail))
     terminate(what, {writeFailed(file, out.error())});
   c.checkCancel();
   if (!out.commit()) {

@@ -12,8 +12,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "standin/base/statement_faults.h"
 #include "standin/base/version.h"
+#include "standin/features/requests.h"
 #include "standin/sql/ast.h"
 #include "standin/sql/evaluator.h"
 #include "standin/sql/results.h"
@@ -44,6 +47,9 @@ class Server {
   // the server gives or records goes by it.
   std::atomic<std::int64_t> clockOffsetSeconds{0};
   storage::Catalog catalog;
+  // The requests running now (sys.dm_exec_requests), and faults on demand inside statements.
+  Requests requests;
+  base::StatementFaults faults;
 
   // The Agent: jobs running now (job_id -> who asked), finished runs, finished passes.
   mutable std::mutex agentMutex;
@@ -74,6 +80,11 @@ class Context {
   virtual ~Context() = default;
 
   virtual Server& server() = 0;
+  virtual int sessionId() const = 0;  // @@SPID
+  // The texts the running statement came in: the request's (a client's batch or procedure call,
+  // an Agent job step's command) and the batch's it runs in (EXEC of a string), for the faults
+  // on demand that match them.
+  virtual std::vector<std::string_view> requestTexts() const = 0;
   virtual const std::string& loginName() const = 0;
   virtual std::string currentDatabase() const = 0;
   virtual int tranCount() const = 0;

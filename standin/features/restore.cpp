@@ -6,6 +6,7 @@
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/features/backup_history.h"
+#include "standin/features/copy_meter.h"
 #include "standin/features/maintenance.h"
 #include "standin/features/maintenance_internal.h"
 #include "standin/features/result_table.h"
@@ -171,7 +172,9 @@ void writeDatabaseFile(Context& c, const std::string& what, const std::filesyste
                        const std::string& content) {
   base::ReplacementFile newFile(file);
   if (newFile.error() != 0) terminate(what, {osErrorWhile(newFile.error(), "CreateFile", file)});
-  if (!newFile.write(content)) terminate(what, {osErrorWhile(newFile.error(), "WriteFile", file)});
+  CopyMeter meter(c, content.size());
+  if (!meter.copy(content, [&](std::string_view piece) { return newFile.write(piece); }))
+    terminate(what, {osErrorWhile(newFile.error(), "WriteFile", file)});
   c.checkCancel();
   try {
     storage::settleJournal(file);
@@ -444,6 +447,9 @@ void restoreVerify(Context& c, const Statement& s) {
   const auto file = device(c, what, s);
   const int fileNo = fileOption(c, s);
   const BackupSet set = readSet(what, file, fileNo);
+  // The verify reads the whole set back, as a restore would.
+  CopyMeter meter(c, set.content.size());
+  meter.copy(set.content, [](std::string_view) { return true; });
   checkSet(what, s, set);
   c.message(3262, 0, "The backup set on file " + std::to_string(fileNo) + " is valid.");
   c.done(false);

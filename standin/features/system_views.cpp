@@ -2,6 +2,7 @@
 #include "standin/features/system_views.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "standin/base/text.h"
 #include "standin/features/backup_history.h"
@@ -190,6 +191,70 @@ const std::vector<ResultColumn> kSysAltFiles = {
     {"filename", SqlType::nvarchar(260)},
     {"createlsn", SqlType{K::VarBinary, 10}},
     {"droplsn", SqlType{K::VarBinary, 10}},
+};
+
+// sys.dm_exec_requests in each release's columns ("sys.dm_exec_requests (Transact-SQL)").
+const std::vector<ResultColumn> kRequests = {
+    {"session_id", kSmall, 2005},
+    {"request_id", kInt, 2005},
+    {"start_time", kDate, 2005},
+    {"status", SqlType::nvarchar(30), 2005},
+    {"command", SqlType::nvarchar(32), 2005},
+    {"sql_handle", SqlType{K::VarBinary, 64}, 2005},
+    {"statement_start_offset", kInt, 2005},
+    {"statement_end_offset", kInt, 2005},
+    {"plan_handle", SqlType{K::VarBinary, 64}, 2005},
+    {"database_id", kSmall, 2005},
+    {"user_id", kInt, 2005},
+    {"connection_id", kGuid, 2005},
+    {"blocking_session_id", kSmall, 2005},
+    {"wait_type", kDesc, 2005},
+    {"wait_time", kInt, 2005},
+    {"last_wait_type", kDesc, 2005},
+    {"wait_resource", SqlType::nvarchar(256), 2005},
+    {"open_transaction_count", kInt, 2005},
+    {"open_resultset_count", kInt, 2005},
+    {"transaction_id", kBig, 2005},
+    {"context_info", SqlType{K::VarBinary, 128}, 2005},
+    {"percent_complete", SqlType{K::Float, 0}, 2005},
+    {"estimated_completion_time", kBig, 2005},
+    {"cpu_time", kInt, 2005},
+    {"total_elapsed_time", kInt, 2005},
+    {"scheduler_id", kInt, 2005},
+    {"task_address", SqlType{K::VarBinary, 8}, 2005},
+    {"reads", kBig, 2005},
+    {"writes", kBig, 2005},
+    {"logical_reads", kBig, 2005},
+    {"text_size", kInt, 2005},
+    {"language", kName, 2005},
+    {"date_format", SqlType::nvarchar(3), 2005},
+    {"date_first", kSmall, 2005},
+    {"quoted_identifier", kBit, 2005},
+    {"arithabort", kBit, 2005},
+    {"ansi_null_dflt_on", kBit, 2005},
+    {"ansi_defaults", kBit, 2005},
+    {"ansi_warnings", kBit, 2005},
+    {"ansi_padding", kBit, 2005},
+    {"ansi_nulls", kBit, 2005},
+    {"concat_null_yields_null", kBit, 2005},
+    {"transaction_isolation_level", kSmall, 2005},
+    {"lock_timeout", kInt, 2005},
+    {"deadlock_priority", kInt, 2005},
+    {"row_count", kBig, 2005},
+    {"prev_error", kInt, 2005},
+    {"nest_level", kInt, 2005},
+    {"granted_query_memory", kInt, 2005},
+    {"executing_managed_code", kBit, 2005},
+    {"group_id", kInt, 2008},
+    {"query_hash", SqlType{K::VarBinary, 8}, 2008},
+    {"query_plan_hash", SqlType{K::VarBinary, 8}, 2008},
+    {"statement_sql_handle", SqlType{K::VarBinary, 64}, 2014},
+    {"statement_context_id", kBig, 2014},
+    {"dop", kInt, 2016},
+    {"parallel_worker_count", kInt, 2016},
+    {"external_script_request_id", kGuid, 2016},
+    {"is_resumable", kBit, 2017},
+    {"page_resource", SqlType{K::VarBinary, 8}, 2019},
 };
 
 bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
@@ -400,6 +465,64 @@ sql::ResultSet sysAltFiles(const Server& server) {
   return t.take();
 }
 
+// Every session's running request: the stand-in's login is sysadmin, so it sees them all (a login
+// without VIEW SERVER STATE would see only its own).
+sql::ResultSet requests(const Server& server) {
+  ResultTable t(kRequests, server.version.year);
+  const auto now = std::chrono::steady_clock::now();
+  for (const auto& r : server.requests.snapshot()) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - r.started).count();
+    t.add({{"session_id", std::int64_t{r.sessionId}},
+           {"request_id", std::int64_t{0}},
+           {"start_time", r.startTime},
+           {"status", r.status},
+           {"command", r.command.empty() ? std::string("SELECT") : r.command},
+           {"database_id", std::int64_t{r.databaseId}},
+           {"user_id", std::int64_t{1}},
+           {"blocking_session_id", std::int64_t{0}},
+           {"wait_type", r.waitType.empty() ? Value{} : Value{r.waitType}},
+           {"wait_time", std::int64_t{0}},
+           {"last_wait_type", r.waitType.empty() ? std::string("MISCELLANEOUS") : r.waitType},
+           {"wait_resource", std::string()},
+           {"open_transaction_count", std::int64_t{r.openTransactions}},
+           {"open_resultset_count", std::int64_t{1}},
+           {"transaction_id", static_cast<std::int64_t>(r.transactionId)},
+           {"percent_complete", r.percentComplete},
+           {"estimated_completion_time", r.estimatedCompletionMs},
+           {"cpu_time", std::int64_t{0}},
+           {"total_elapsed_time", static_cast<std::int64_t>(elapsed)},
+           {"scheduler_id", std::int64_t{0}},
+           {"reads", std::int64_t{0}},
+           {"writes", std::int64_t{0}},
+           {"logical_reads", std::int64_t{0}},
+           {"text_size", std::int64_t{2147483647}},
+           {"language", std::string("us_english")},
+           {"date_format", std::string("mdy")},
+           {"date_first", std::int64_t{7}},
+           {"quoted_identifier", std::int64_t{1}},
+           {"arithabort", std::int64_t{0}},
+           {"ansi_null_dflt_on", std::int64_t{1}},
+           {"ansi_defaults", std::int64_t{0}},
+           {"ansi_warnings", std::int64_t{1}},
+           {"ansi_padding", std::int64_t{1}},
+           {"ansi_nulls", std::int64_t{1}},
+           {"concat_null_yields_null", std::int64_t{1}},
+           {"transaction_isolation_level", std::int64_t{2}},
+           {"lock_timeout", std::int64_t{-1}},
+           {"deadlock_priority", std::int64_t{0}},
+           {"row_count", std::int64_t{0}},
+           {"prev_error", std::int64_t{0}},
+           {"nest_level", std::int64_t{0}},
+           {"granted_query_memory", std::int64_t{0}},
+           {"executing_managed_code", std::int64_t{0}},
+           {"group_id", std::int64_t{2}},
+           {"dop", std::int64_t{1}},
+           {"parallel_worker_count", std::int64_t{0}},
+           {"is_resumable", std::int64_t{0}}});
+  }
+  return t.take();
+}
+
 }  // namespace
 
 SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectName& object,
@@ -409,7 +532,8 @@ SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectNa
   const std::string name = toLowerAscii(object.name);
   if (schema == "sys") {
     if (year == 2000) return SystemObjectLookup::Missing;  // 2000 has no sys schema
-    if (isOneOf(name, {"databases", "master_files", "database_files", "sysdatabases", "sysaltfiles"}))
+    if (isOneOf(name, {"databases", "master_files", "database_files", "sysdatabases", "sysaltfiles",
+                       "dm_exec_requests"}))
       return SystemObjectLookup::Found;
     return SystemObjectLookup::Unsupported;
   }
@@ -428,6 +552,7 @@ sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, 
   if (name == "master_files") return files(server, std::nullopt);
   if (name == "database_files") return files(server, database);
   if (name == "sysdatabases") return sysDatabases(server);
+  if (name == "dm_exec_requests") return requests(server);
   return sysAltFiles(server);
 }
 

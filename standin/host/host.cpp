@@ -24,6 +24,7 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     ec.instanceName = base::equalsIgnoreCase(name, "MSSQLSERVER") ? std::string() : name;
     ec.createSample = options_.createSample;
     ec.clockOffset = options_.clockOffset;
+    ec.statementFaults = wire::statementFaults(options_.faults);
     Instance inst;
     inst.name = name;
     inst.engine = std::make_unique<engine::Engine>(ec);
@@ -145,6 +146,7 @@ std::string usageText() {
          "                         drop-after-bytes=N    run it, send N bytes of its reply, close\n"
          "                         stall=T               hold a matching request for T, then run it\n"
          "                         stall-login=T         hold each login for T\n"
+         "                         throttle=BYTES        copy a backup, restore or verify at BYTES a second\n"
          "                       match=TEXT: requests holding TEXT (any case); times=N: the first N\n"
          "  --version            the version\n"
          "  --help               this text\n";

@@ -33,22 +33,7 @@ bool parseNumber(std::string_view text, long long max, long long& out) {
   return out <= max;
 }
 
-// Lower case, every run of blanks and line breaks as one space: "RESTORE \r\nDATABASE" as the
-// program sends it matches "restore database".
-std::string folded(std::string_view text) {
-  std::string out;
-  bool blank = false;
-  for (const char c : text) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      blank = true;
-      continue;
-    }
-    if (blank && !out.empty()) out.push_back(' ');
-    blank = false;
-    out.push_back(c);
-  }
-  return base::toLowerAscii(out);
-}
+std::string folded(std::string_view text) { return base::foldedForMatch(text); }
 
 }  // namespace
 
@@ -86,9 +71,15 @@ std::optional<Fault> parseFault(std::string_view written, std::string* error) {
                : action == "stall-between" ? Fault::Action::StallBetween
                                            : Fault::Action::StallLogin;
     f.duration = *d;
+  } else if (action == "throttle") {
+    long long n = 0;
+    if (!parseNumber(value, 1LL << 40, n) || n < 1)
+      return wrong(error, "throttle needs a number of bytes a second");
+    f.action = Fault::Action::Throttle;
+    f.bytes = static_cast<std::size_t>(n);
   } else {
     return wrong(error, "unknown fault: " + std::string(action) +
-                            " (drop, drop-after-bytes, stall, stall-between, stall-login)");
+                            " (drop, drop-after-bytes, stall, stall-between, stall-login, throttle)");
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
     long long n = 0;
@@ -116,10 +107,18 @@ std::vector<Fault> FaultPlan::forRequest(std::string_view text) {
   std::lock_guard lock(mutex_);
   for (std::size_t i = 0; i < faults_.size(); ++i) {
     const Fault& f = faults_[i];
-    if (f.action == Fault::Action::StallLogin) continue;
+    if (f.action == Fault::Action::StallLogin || f.action == Fault::Action::Throttle) continue;
     if (!f.match.empty() && request.find(folded(f.match)) == std::string::npos) continue;
     if (take(i)) out.push_back(f);
   }
+  return out;
+}
+
+std::vector<base::StatementFault> statementFaults(const std::vector<Fault>& faults) {
+  std::vector<base::StatementFault> out;
+  for (const auto& f : faults)
+    if (f.action == Fault::Action::Throttle)
+      out.push_back(base::StatementFault{base::StatementFault::Kind::Throttle, f.bytes, f.match, f.times});
   return out;
 }
 

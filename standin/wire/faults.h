@@ -11,6 +11,8 @@
 //                         held for DURATION after each statement's end but the last, as a server
 //                         that works through a long batch answers
 //   stall-login=DURATION  each login is held for DURATION before it is checked and answered
+//   throttle=BYTES        a matching request's BACKUP, RESTORE and VERIFYONLY copy at most
+//                         BYTES a second (base/statement_faults.h: the engine applies it)
 //
 // match=TEXT (the rest of the fault, colons included) picks the requests whose text holds TEXT,
 // ignoring case and how the words are spaced (a line break counts as a blank): a batch's text,
@@ -27,15 +29,17 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/base/statement_faults.h"
+
 namespace standin::wire {
 
 // "500ms", "2s", or a bare number of seconds ("30"); nullopt for anything else.
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 
 struct Fault {
-  enum class Action { Drop, DropAfterBytes, Stall, StallBetween, StallLogin };
+  enum class Action { Drop, DropAfterBytes, Stall, StallBetween, StallLogin, Throttle };
   Action action = Action::Drop;
-  std::size_t bytes = 0;                 // DropAfterBytes
+  std::size_t bytes = 0;                 // DropAfterBytes; Throttle: bytes a second
   std::chrono::milliseconds duration{};  // Stall, StallBetween, StallLogin
   std::string match;                     // empty: every request
   int times = 0;                         // 0: every time
@@ -43,6 +47,9 @@ struct Fault {
 
 // A fault from its written form; nullopt, with the reason in `error`, when that is wrong.
 std::optional<Fault> parseFault(std::string_view written, std::string* error = nullptr);
+
+// The faults that act inside statements (throttle), for the engine; the TDS server leaves them.
+std::vector<base::StatementFault> statementFaults(const std::vector<Fault>& faults);
 
 // The faults of one server, shared by its connections.
 class FaultPlan {

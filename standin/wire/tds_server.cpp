@@ -395,6 +395,7 @@ class Connection {
           stallBetween_ = f.duration;
           break;
         case Fault::Action::StallLogin:
+        case Fault::Action::Throttle:  // the engine's (EngineConfig::statementFaults)
           break;
       }
     }

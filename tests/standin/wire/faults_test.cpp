@@ -103,6 +103,23 @@ TEST(FaultSpec, MatchIgnoresCaseAndSpacingAndTimesCountsOverTheServer) {
   EXPECT_FALSE(plan.loginStall());
 }
 
+TEST(FaultSpec, StatementFaultsAreTheEnginesAndCountedThere) {
+  const auto throttle = parseFault("throttle=65536:times=1:match=BACKUP");
+  ASSERT_TRUE(throttle);
+  EXPECT_EQ(throttle->action, Fault::Action::Throttle);
+  EXPECT_EQ(throttle->bytes, 65536u);
+  for (const char* bad : {"throttle", "throttle=0", "throttle=fast"}) EXPECT_FALSE(parseFault(bad)) << bad;
+  // The TDS server leaves them alone; the engine gets them, matched as the others are.
+  standin::wire::FaultPlan plan({*throttle});
+  EXPECT_TRUE(plan.forRequest("BACKUP DATABASE x").empty());
+  standin::base::StatementFaults engine;
+  engine.set(standin::wire::statementFaults({*throttle, *parseFault("drop")}));
+  using Kind = standin::base::StatementFault::Kind;
+  EXPECT_FALSE(engine.take(Kind::Throttle, {"RESTORE DATABASE x"}));
+  EXPECT_TRUE(engine.take(Kind::Throttle, {"SELECT 1", "backup\r\n  database x"}));
+  EXPECT_FALSE(engine.take(Kind::Throttle, {"BACKUP DATABASE x"})) << "times=1";
+}
+
 TEST(FaultSpec, TheCommandLineTakesRepeatedFaults) {
   const auto cl = standin::host::parseCommandLine({"--fault", "drop:match=BACKUP", "--fault=stall-login=2s"});
   ASSERT_TRUE(cl.error.empty()) << cl.error;

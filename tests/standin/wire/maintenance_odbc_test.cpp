@@ -3,6 +3,12 @@
 // progress watched from a second connection, and the proof of a backup by a test restore.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "engine_support.h"
 #include "odbc_client.h"
 #include "standin_fixture.h"
 
@@ -115,4 +121,60 @@ TEST(MaintenanceOdbc, TheLogIsFreedByLogBackupsOrByTheSimpleModelAndThenShrinks)
   EXPECT_EQ(logPages(), 1024);
   ASSERT_FALSE(c->execute("ALTER DATABASE [Sample] SET RECOVERY FULL WITH NO_WAIT").anyError);
   EXPECT_TRUE(c->execute("BACKUP LOG [Sample] TO DISK = N'" + log + "' WITH NOINIT").hasNative(4214));
+}
+
+// The progress window's road: the program's backup batch on one connection, its percentage read
+// from sys.dm_exec_requests on a second connection to master while the first waits (the copy
+// slowed by a throttle fault so that it can be watched).
+TEST(MaintenanceOdbc, ASecondConnectionWatchesTheBackupsPercentageRise) {
+  StandinOptions options;
+  options.serverVersion = 2012;
+  options.faults = {"throttle=131072:match=BACKUP DATABASE"};
+  StandinFixture standin(options);
+  auto setup = connect(standin);
+  ASSERT_FALSE(
+      setup
+          ->execute("CREATE TABLE Sample.dbo.Filler (x NVARCHAR(400))\r\n"
+                    "INSERT INTO Sample.dbo.Filler VALUES (REPLICATE(N'x', 400))\r\n"
+                    "DECLARE @i int SET @i = 0\r\n"
+                    "WHILE @i < 8 BEGIN INSERT INTO Sample.dbo.Filler SELECT x FROM Sample.dbo.Filler "
+                    "SET @i = @i + 1 END")
+          .anyError);
+  auto backup = connect(standin);
+  const std::string spid = single(backup->execute("SELECT @@SPID"));
+  auto watcher = connect(standin, "Database=master;");
+  EXPECT_NE(single(watcher->execute("SELECT @@SPID")), spid);
+
+  std::atomic<bool> finished{false};
+  Result result;
+  std::thread run([&] {
+    result =
+        backup->execute(standintest::backupBatch("Sample", (standin.scratchDir() / "p.bak").string(), true));
+    finished = true;
+  });
+  // Each command's percentages in the order they were read: the backup's, then the verify's.
+  std::map<std::string, std::vector<double>> percents;
+  while (!finished) {
+    const auto r = watcher->execute(
+        "SELECT command, CAST(percent_complete AS float), estimated_completion_time, start_time, status "
+        "FROM sys.dm_exec_requests WHERE session_id = " +
+        spid);
+    ASSERT_FALSE(r.anyError) << (r.diags.empty() ? "" : r.diags[0].text);
+    for (const auto& row : r.sets.at(0).rows) {
+      auto& seen = percents[row[0].value_or("")];
+      const double p = std::stod(row[1].value_or("0"));
+      if (seen.empty() || seen.back() != p) seen.push_back(p);
+      EXPECT_TRUE(row[3].has_value());
+      EXPECT_EQ(row[4].value_or(""), "running");
+    }
+    std::this_thread::yield();
+  }
+  run.join();
+  ASSERT_FALSE(result.anyError) << (result.diags.empty() ? "" : result.diags[0].text);
+  for (const char* command : {"BACKUP DATABASE", "RESTORE VERIFYON"}) {
+    const auto& seen = percents[command];
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << command;
+    EXPECT_GT(std::count_if(seen.begin(), seen.end(), [](double p) { return p > 0 && p < 100; }), 1)
+        << command;
+  }
 }
