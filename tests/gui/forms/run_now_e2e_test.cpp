@@ -9,11 +9,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -579,6 +581,56 @@ TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers
     }
   }
 }
+
+// The server copies slowly on purpose: from 2005 on the bar shows its percent_complete rising,
+// with the time left; 2000 has no such view, and the busy bar stays.
+class ThrottledBackup : public RunNow, public ::testing::WithParamInterface<int> {
+ protected:
+  ThrottledBackup()
+      : RunNow(bvtest::StandinOptions{.serverVersion = GetParam(), .faults = {"throttle=9000:match=BACKUP DATABASE"}}) {}
+};
+
+TEST_P(ThrottledBackup, TheBarFollowsTheServersPercentageWhereTheServerTellsIt) {
+  logIn();
+  choose(standin.sampleDatabase());
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "slow.bak").string()));
+  struct Look {
+    int maximum;
+    int value;
+    QString timeLeft;
+  };
+  std::vector<Look> looks;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() != QStringLiteral("frmProgress") || !top->isVisible()) continue;
+      const auto* bar = bvtest::control<QProgressBar>(top, "pbBusy");
+      looks.push_back({bar->maximum(), bar->value(), bvtest::control<QLabel>(top, "lblTimeLeft")->text()});
+    }
+  });
+  watch.start(250);
+  runNow();
+  watch.stop();
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  ASSERT_GE(looks.size(), 4u) << "the backup took long enough to be watched";
+
+  if (GetParam() == 2000) {
+    for (const Look& look : looks) EXPECT_EQ(look.maximum, 0) << "the busy bar stays";
+    return;
+  }
+  std::vector<int> percents;
+  for (const Look& look : looks) {
+    if (look.maximum == 0) continue;  // before the first reading
+    EXPECT_EQ(look.maximum, 1000);
+    EXPECT_TRUE(look.timeLeft.startsWith(QStringLiteral("残り "))) << look.timeLeft.toStdString();
+    percents.push_back(look.value);
+  }
+  ASSERT_GE(percents.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_LT(percents.front(), percents.back()) << "the percentage rose while the window looked";
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, ThrottledBackup, ::testing::Values(2019, 2000));
 
 // The server answers the batch a statement at a time, holding the rest for a while.
 class LongBatch : public RunNowWithFaults {
