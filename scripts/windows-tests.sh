@@ -36,6 +36,6 @@ wine wineboot </dev/null >/dev/null 2>&1
 wine net start Schedule </dev/null >/dev/null 2>&1 || true
 # Wine now and then fails a test program for reasons of its own (a test that only computes,
 # passing hundreds of times in a row here, failed once on a fresh machine): a failed test runs
-# once more, and CTest's summary names every test that needed it. The same tests run natively,
+# once more (its output shows both runs). The same tests run natively,
 # once, in the other stages.
 ctest --preset windows -j 2 --repeat until-pass:2 "$@"
