@@ -18,6 +18,7 @@
 
 #include "core/db/connection_settings.h"
 #include "core/db/odbc_connection_string.h"
+#include "core/text/ascii.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -25,8 +26,8 @@ namespace {
 using bv::db::BraceRule;
 using bv::db::ConnectionSettings;
 using bv::db::ConnectionStringError;
-using bv::db::equalsIgnoringCase;
 using bv::db::OdbcTarget;
+using bv::text::equalsIgnoringAsciiCase;
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -96,14 +97,14 @@ std::optional<std::string> expectedValue(const ConnectionSettings& settings, con
   std::optional<std::string> found;
   for (const auto& [key, value] : settings.pairs()) {
     for (const Alias& alias : kAliases) {
-      if (alias.odbcKey == odbcKey && equalsIgnoringCase(key, alias.oleDbKey)) found = value;
+      if (alias.odbcKey == odbcKey && equalsIgnoringAsciiCase(key, alias.oleDbKey)) found = value;
     }
   }
   if (!found) return std::nullopt;
   if (odbcKey == "Server") return bv::db::mapServerForDriver(*found, target);
   if (odbcKey == "Trusted_Connection") {
-    const bool yes = equalsIgnoringCase(*found, "yes") || equalsIgnoringCase(*found, "true") ||
-                     equalsIgnoringCase(*found, "sspi");
+    const bool yes = equalsIgnoringAsciiCase(*found, "yes") || equalsIgnoringAsciiCase(*found, "true") ||
+                     equalsIgnoringAsciiCase(*found, "sspi");
     return std::string(yes ? "yes" : "no");
   }
   return found;

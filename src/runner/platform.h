@@ -46,6 +46,9 @@ std::optional<std::string> appendPrivately(const std::filesystem::path& file, st
 // it, for the log, or empty when no mail is set up. On POSIX the tick mails after it has recorded
 // the run, and this does nothing.
 bool mailsAfterRun();
+
+// Whether standard output is a terminal (someone watching), not a file or a pipe.
+bool outputIsTerminal();
 std::string mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous);
 
 // The current local time as ISO 8601 with the offset from UTC: 2008-01-01T02:00:00+0900.

@@ -105,6 +105,8 @@ std::optional<std::string> appendPrivately(const std::filesystem::path& file, st
 
 bool mailsAfterRun() { return false; }
 
+bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 std::string mailAfterRun(const mail::RunReport&, mail::RunOutcome) { return {}; }
 
 std::string localTimestamp() {

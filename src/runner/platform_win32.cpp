@@ -33,6 +33,11 @@ void protectProcess() {}
 
 bool mailsAfterRun() { return true; }
 
+bool outputIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 std::string mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous) {
   return mail::notifyAfterRun(report, previous).logText;
 }

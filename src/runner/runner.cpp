@@ -1,6 +1,7 @@
 #include "runner/runner.h"
 
 #include <chrono>
+#include <mutex>
 
 #include <exception>
 
@@ -56,7 +57,7 @@ void describe(const tasks::TaskBackup& backup, LogEntry& entry) {
 // For the log line of a refused command line: whatever of the seven arguments can be read.
 // The password is never decoded.
 void describeAsFarAsPossible(const std::vector<std::string>& arguments, LogEntry& entry) {
-  if (arguments.size() != tasks::kTaskArgumentCount) return;
+  if (arguments.size() < tasks::kTaskArgumentCount) return;
   if (arguments[0] == "1") entry.login = "windows";
   if (arguments[0] == "2") entry.login = "sql:" + tryDecode(arguments[1]).value_or("?");
   entry.server = tryDecode(arguments[3]).value_or("");
@@ -83,6 +84,17 @@ struct Run {
     if (const auto problem = appendLogLine(*logFile, start)) {
       err << "Brackenrun: ログファイルに書き込めませんでした: " << *problem << '\n';
     }
+  }
+
+  // The prune's outcome never changes the backup's: its deletions and its failure go to the log
+  // line's detail, the failure to standard error as well.
+  void reportPrune(const maintenance::PruneOutcome& prune) {
+    if (prune.succeeded) {
+      for (const std::string& path : prune.deleted) entry.detail += " / 削除: " + path;
+      return;
+    }
+    err << withLineFeeds(prune.errorMessage);
+    entry.detail += " / " + joinMessages(prune.errors);
   }
 
   ExitStatus refuse(const std::string& message) {
@@ -134,13 +146,37 @@ struct Run {
     for (std::string& argument : line.arguments) sys::wipe(argument);
     logStart();
     // The server's messages go out as each statement of the batch ends: a long backup shows its
-    // progress while it runs, and a run killed on its way has said how far it came.
-    const auto outcome = maintenance::run(std::move(request),
-                                          [this](const db::ErrorEntry& info) { out << info.message << std::endl; });
+    // progress while it runs, and a run killed on its way has said how far it came. Someone at a
+    // terminal also sees the server's own percentage, at most every ten percent.
+    std::mutex output;
+    int shownTenths = 0;
+    const maintenance::PercentSink percent = [&](const maintenance::Progress& progress) {
+      const int tenths = static_cast<int>(progress.percent) / 10;
+      if (tenths <= shownTenths) return;
+      shownTenths = tenths;
+      const std::lock_guard lock(output);
+      out << tenths * 10 << "%" << (progress.left ? "（" + maintenance::timeLeftText(*progress.left) + "）" : "")
+          << std::endl;
+    };
+    const auto outcome = maintenance::run(
+        std::move(request),
+        [&](const db::ErrorEntry& info) {
+          const std::lock_guard lock(output);
+          out << info.message << std::endl;
+        },
+        platform::outputIsTerminal() ? percent : maintenance::PercentSink());
     if (outcome.succeeded) {
       out << outcome.message << '\n';
       entry.outcome = "succeeded";
       entry.detail = joinMessages(outcome.infoMessages);
+      if (outcome.prune) reportPrune(*outcome.prune);
+      if (outcome.proof && (outcome.proof->result == maintenance::ProofOutcome::Result::Failed ||
+                            outcome.proof->result == maintenance::ProofOutcome::Result::Damaged)) {
+        err << withLineFeeds(outcome.proof->message);
+        entry.outcome = "proof-failed";
+        entry.detail += " / " + joinMessages(outcome.proof->errors);
+        return ExitStatus::ProofFailed;
+      }
       return ExitStatus::Success;
     }
     entry.detail = joinMessages(outcome.errors);
@@ -250,7 +286,7 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
       "\n"
       "スケジュールされたタスクから起動され、SQL Server のデータベースをバックアップします。\n"
       "\n"
-      "引数（この順に 7 個）:\n"
+      "引数（この順に 7 個。8 個目と 9 個目は省略できます）:\n"
       "  1 認証方式              1 = Windows 認証、2 = SQL Server 認証\n"
       "  2 ログイン名            符号化した文字列（Windows 認証では 0）\n"
       "  3 パスワード            符号化した文字列（Windows 認証では 0）\n"
@@ -258,6 +294,11 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
       "  5 データベース名        符号化した文字列\n"
       "  6 バックアップファイル  符号化した文字列（%date% はサーバの日付 yyyymmdd になります）\n"
       "  7 ベリファイ            1 = バックアップ後に検証する、0 = しない\n"
+      "  8 保存世代数            10 進数。0 = すべて残す（省略時）、2～365 = バックアップの後、\n"
+      "                          新しいものからこの数だけ残して古いバックアップファイルを削除する\n"
+      "                          （ファイル名に %date% が必要。SQL Server 2005 以降）\n"
+      "  9 テストレストア        1 = バックアップの後でテストレストアと整合性チェックを行う、\n"
+      "                          0 = 行わない（省略時）\n"
       "符号化: 文字列のコードページ 932 のバイトを 1 バイトずつ大文字の 16 進数 2 桁で書き、\n"
       "全体を逆順にしたもの（abc → 616263 → 362616）。空の文字列は空の引数になります。\n"
       "\n"
@@ -279,6 +320,7 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
       "  2  引数が正しくない（サーバには接続していません）\n"
       "  3  サーバに接続できなかった、またはログインが拒否された\n"
       "  4  バックアップまたはベリファイのバッチがエラーになった\n"
+      "  5  バックアップは終了したが、テストレストアまたは整合性チェックで確認できなかった\n"
       "\n"
       "実行のたびに、時刻・終了ステータス・結果・サーバ・データベース・ファイルを 1 行、\n"
       "ログファイルに追記します（パスワードは書きません）。\n";
@@ -302,7 +344,8 @@ db::LoginSettings loginFor(const tasks::TaskBackup& backup) {
 }
 
 maintenance::BackupRequest backupRequestOf(const tasks::TaskBackup& backup) {
-  return {loginFor(backup), backup.database, backup.backupFile, backup.verify};
+  return {loginFor(backup), backup.database, backup.backupFile, backup.verify, backup.generations,
+          backup.testRestore};
 }
 
 std::string backupBatch(const tasks::TaskBackup& backup) { return maintenance::batchOf(backupRequestOf(backup)); }

@@ -471,12 +471,14 @@ sql::ResultSet requests(const Server& server) {
   ResultTable t(kRequests, server.version.year);
   const auto now = std::chrono::steady_clock::now();
   for (const auto& r : server.requests.snapshot()) {
+    // A request still being parsed is no statement of any kind yet: it shows from its first one.
+    if (r.command.empty()) continue;
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - r.started).count();
     t.add({{"session_id", std::int64_t{r.sessionId}},
            {"request_id", std::int64_t{0}},
            {"start_time", r.startTime},
            {"status", r.status},
-           {"command", r.command.empty() ? std::string("SELECT") : r.command},
+           {"command", r.command},
            {"database_id", std::int64_t{r.databaseId}},
            {"user_id", std::int64_t{1}},
            {"blocking_session_id", std::int64_t{0}},

@@ -597,7 +597,6 @@ int wireBytes(const SqlType& t) { return t.length <= 0 || t.length > 8000 ? 8000
 }  // namespace
 
 void TokenWriter::typeInfo(const SqlType& t) {
-  using K = SqlType::Kind;
   switch (t.kind) {
     case K::Int:
       u8(0x26);
@@ -645,7 +644,6 @@ void TokenWriter::typeInfo(const SqlType& t) {
 }
 
 void TokenWriter::value(const SqlType& t, const Value& v) {
-  using K = SqlType::Kind;
   const bool null = isNull(v);
   auto asInt = [&]() -> std::int64_t {
     if (const auto* i = std::get_if<std::int64_t>(&v)) return *i;

@@ -104,7 +104,7 @@ click "$window" 150 106
 click "$window" 204 140 && xdotool type sa
 click "$window" 204 166 && xdotool type "$password" && xdotool key Tab && xdotool type S
 click "$window" 190 297 && xdotool type "$scratch/Sample_%date%.bak"
-click "$window" 212 434
+click "$window" 212 471
 
 # The account dialog: password twice, OK.
 bv_wait_until "the account dialog" window_shown '^ユーザ情報入力$'

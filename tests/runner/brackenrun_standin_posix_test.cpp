@@ -1,12 +1,18 @@
 // Brackenrun end to end: the real executable, started with an argument string built by the
 // codec, backs up databases of the stand-in server over the real ODBC driver.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <map>
 #include <optional>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "core/tasks/task_argument.h"
 #include "process_posix.h"
@@ -265,6 +271,86 @@ TEST_F(BrackenrunLongBatch, PrintsEachStatementsMessagesAsItEndsNotAllAtTheEnd) 
   // The backup's messages were out while the server still held the rest of the batch.
   EXPECT_GE(*verifySeen - *backupSeen, std::chrono::milliseconds(1000)) << result.out;
   EXPECT_NE(result.out.find("\nバックアップが終了しました。\n"), std::string::npos) << result.out;
+}
+
+// The same run at a terminal and into a pipe: someone watching sees the server's percentage, a
+// log collecting the output does not.
+class BrackenrunThrottled : public BrackenrunStandin {
+ protected:
+  BrackenrunThrottled()
+      : BrackenrunStandin(bvtest::StandinOptions{.faults = {"throttle=9000:match=BACKUP DATABASE"}}) {}
+
+  std::map<std::string, std::string> environment() const {
+    std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
+                                              {"HOME", (dir_.path() / "home").string()},
+                                              {"BRACKENRUN_LOG", log_.string()}};
+    for (const char* name : {"BRACKENVALE_ODBC_DRIVER", "ODBCSYSINI", "ODBCINSTINI", "ODBCINI"}) {
+      if (const char* value = std::getenv(name)) env[name] = value;
+    }
+    return env;
+  }
+  // Runs Brackenrun on a pseudo terminal; what it wrote there, line ends as written.
+  ProcessResult brackenrunAtATerminal(const std::string& argument) const {
+    std::vector<std::string> words = {BRACKENRUN_PATH, argument};
+    std::vector<std::string> envWords;
+    for (const auto& [name, value] : environment()) envWords.push_back(name + "=" + value);
+    std::vector<char*> argv, envp;
+    for (auto& word : words) argv.push_back(word.data());
+    for (auto& word : envWords) envp.push_back(word.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ProcessResult result;
+    if (child < 0) return result;
+    const brtest::Fd owned(terminal);
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+      if (got > 0) {
+        result.out.append(buffer, static_cast<size_t>(got));
+      } else if (got < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;  // EIO once the child has closed its side
+      }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::erase(result.out, '\r');
+    return result;
+  }
+  static std::vector<int> percentLines(const std::string& out) {
+    std::vector<int> percents;
+    const std::regex line(R"((?:^|\n)(\d+)%(?:（残り \d+:\d\d:\d\d）)?(?=\n))");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
+      percents.push_back(std::stoi((*it)[1]));
+    }
+    return percents;
+  }
+};
+
+TEST_F(BrackenrunThrottled, PrintsThePercentageInTensAtATerminalOnly) {
+  const ProcessResult watched = brackenrunAtATerminal(bv::tasks::buildTaskParameters(backup("tty.bak", false)));
+  EXPECT_EQ(watched.status, 0) << watched.out;
+  EXPECT_NE(watched.out.find("\nバックアップが終了しました。\n"), std::string::npos) << watched.out;
+  const std::vector<int> percents = percentLines(watched.out);
+  ASSERT_GE(percents.size(), 2u) << watched.out;
+  for (size_t i = 0; i < percents.size(); ++i) {
+    EXPECT_EQ(percents[i] % 10, 0) << watched.out;
+    if (i > 0) {
+      EXPECT_GT(percents[i], percents[i - 1]) << watched.out;
+    }
+  }
+
+  const ProcessResult piped = brackenrun({bv::tasks::buildTaskParameters(backup("pipe.bak", false))});
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_TRUE(percentLines(piped.out).empty()) << piped.out;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/operations.h"
+#include "core/maintenance/proof.h"
+#include "core/maintenance/retention.h"
 
 namespace bv::agent {
 namespace {
@@ -87,6 +89,18 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
   if (inputs.freqType == kFreqWeekly && weekDayMask(inputs.weekDays) == 0) {
     return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};
   }
+  if (auto problem = maintenance::generationsProblem(inputs.generations, inputs.backupFile)) {
+    return InputProblem{JobInput::Generations, std::move(*problem)};
+  }
+  // The proof step cleans up in a CATCH block, which SQL Server 2000 does not have.
+  if (inputs.testRestore && inputs.serverVersion > 0 && inputs.serverVersion < 2005) {
+    return InputProblem{JobInput::TestRestore, std::string(maintenance::kProofJobNeedsNewerServer)};
+  }
+  // The prune step deletes with xp_delete_file, which SQL Server 2000 does not have.
+  if (inputs.generations != maintenance::kKeepAllGenerations && inputs.serverVersion > 0 &&
+      inputs.serverVersion < 2005) {
+    return InputProblem{JobInput::Generations, std::string(maintenance::kRetentionNeedsNewerServer)};
+  }
   return std::nullopt;
 }
 
@@ -100,6 +114,9 @@ TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today) {
   entry.StartDate = AgentDateTime::fromDate(inputs.freqType == kFreqOnce ? inputs.startDate : today);
   entry.WeekDays = inputs.freqType == kFreqWeekly ? weekDayMask(inputs.weekDays) : 0;
   entry.MonthDay = inputs.freqType == kFreqMonthly ? inputs.monthDay : 0;
+  entry.Generations = inputs.generations;
+  entry.TestRestore = inputs.testRestore;
+  entry.ServerYear = inputs.serverVersion;
   entry.ScheduleText.clear();
   return entry;
 }
@@ -166,10 +183,37 @@ std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_vie
       "@retry_interval = 1, ",
       "@output_file_name = N'', ",
       "@on_success_step_id = 0, ",
-      "@on_success_action = 1, ",
+      // With steps after it, a backup that succeeded goes on to the next one.
+      std::string("@on_success_action = ") + (followingStepLines(entry, databaseName).empty() ? "1" : "3") + ", ",
       "@on_fail_step_id = 0, ",
       "@on_fail_action = 2 ",
   };
+}
+
+std::vector<std::vector<std::string>> followingStepLines(const TJobEntry& entry, std::string_view databaseName) {
+  std::vector<std::pair<std::string, std::string>> steps;  // name suffix, batch
+  if (entry.TestRestore) {
+    steps.emplace_back("_proof", maintenance::buildProofJobStep(databaseName, entry.ServerYear));
+  }
+  if (entry.Generations != maintenance::kKeepAllGenerations) {
+    steps.emplace_back("_prune", maintenance::buildPruneCommand(databaseName, entry.BackupFile, entry.Generations));
+  }
+  std::vector<std::vector<std::string>> statements;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const bool last = i + 1 == steps.size();
+    statements.push_back({
+        "EXECUTE msdb.dbo.sp_add_jobstep ",
+        "@job_name = N'" + db::QuoteSqlString(entry.Name) + "', ",
+        "@step_id = " + std::to_string(i + 2) + ", ",
+        "@step_name = N'" + db::QuoteSqlString(entry.Name + steps[i].first) + "', ",
+        "@command = N'" + db::QuoteSqlString(steps[i].second) + "', ",
+        "@database_name = N'master', ",
+        "@subsystem = N'TSQL', ",
+        std::string("@on_success_action = ") + (last ? "1" : "3") + ", ",
+        "@on_fail_action = 2 ",
+    });
+  }
+  return statements;
 }
 
 std::vector<std::string> addJobScheduleLines(const TJobEntry& entry) {

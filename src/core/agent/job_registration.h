@@ -64,10 +64,13 @@ struct JobInputs {
   AgentDate startDate;  // the date picker's day
   WeekDayChecks weekDays;
   std::int32_t monthDay = 1;
+  std::int32_t generations = 0;  // the backup files kept; 0 keeps all
+  bool testRestore = false;
+  std::int32_t serverVersion = -1;  // the year the dialog read from the server
 };
 
 // Which input a refusal points at (the form focuses it).
-enum class JobInput { JobName, StartTime, BackupFile, WeekDays };
+enum class JobInput { JobName, StartTime, BackupFile, WeekDays, Generations, TestRestore };
 
 struct InputProblem {
   JobInput input;
@@ -102,6 +105,11 @@ std::vector<std::string> addJobLines(const TJobEntry& entry, std::string_view ow
 std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile);
 // EXECUTE msdb.dbo.sp_add_jobstep ... with the batch as step 1's command.
 std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_view databaseName);
+
+// The steps after the backup, when the job keeps generations (and, later, proves its backup):
+// each a sp_add_jobstep statement, step 1 going on to them on success and each one ending the job
+// with failure when it fails, so the job list shows it. None for a job that only backs up.
+std::vector<std::vector<std::string>> followingStepLines(const TJobEntry& entry, std::string_view databaseName);
 // EXEC msdb.dbo.sp_add_jobschedule ...
 std::vector<std::string> addJobScheduleLines(const TJobEntry& entry);
 // EXEC msdb.dbo.sp_add_jobserver ... (the Agent's own server)

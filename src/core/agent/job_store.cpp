@@ -51,6 +51,7 @@ void JobStore::addJob(const TJobEntry& entry, std::string_view ownerLoginName) {
 
 void JobStore::addJobStep(const TJobEntry& entry, std::string_view databaseName) {
   execute(addJobStepLines(entry, databaseName));
+  for (const auto& lines : followingStepLines(entry, databaseName)) execute(lines);
 }
 
 void JobStore::addJobSchedule(const TJobEntry& entry) { execute(addJobScheduleLines(entry)); }
@@ -63,6 +64,21 @@ void JobStore::execute(const std::vector<std::string>& lines) {
   db::Query query(connection_);
   for (const auto& line : lines) query.addLine(line);
   query.execute();
+}
+
+std::optional<int> readEngineEdition(const db::ConnectionSettings& settings) {
+  try {
+    db::Connection connection(settings);
+    connection.open();
+    connection.forgetPassword();
+    db::Query query(connection);
+    query.addLine("SELECT CONVERT(int, SERVERPROPERTY('EngineEdition')) AS edition");
+    query.open();
+    if (query.eof() || query.fieldIsNull("edition")) return std::nullopt;
+    return static_cast<int>(query.fieldAsInteger("edition"));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace bv::agent

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,14 @@ namespace bv::agent {
 // The dialog's connection: the login's settings naming a database, the handed-over one under
 // SQL Server authentication and master under Windows authentication.
 db::ConnectionSettings agentConnectionSettings(const db::LoginSettings& login, std::string_view databaseName);
+
+// SERVERPROPERTY('EngineEdition') read on a connection of its own: 4 is Express, which has no
+// SQL Server Agent; nothing when it cannot be read.
+inline constexpr int kExpressEngineEdition = 4;
+std::optional<int> readEngineEdition(const db::ConnectionSettings& settings);
+inline constexpr std::string_view kExpressOffersTask =
+    "このサーバー（Express エディション）には SQL Server エージェントがないため、ジョブを登録しても実行されません。"
+    "代わりにタスクとして登録しますか？";
 
 class JobStore {
  public:

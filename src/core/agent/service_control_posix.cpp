@@ -10,6 +10,7 @@
 #include "core/agent/service_control.h"
 #include "core/agent/systemd_service_manager.h"
 #include "core/sys/process_posix.h"
+#include "core/text/ascii.h"
 
 namespace bv::agent {
 namespace {
@@ -98,19 +99,10 @@ class SystemdServiceManager final : public ServiceManager {
   SystemdOptions options_;
 };
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string systemdUnitForService(std::string_view serviceName) {
-  if (equalsIgnoringAsciiCase(serviceName, kAgentServiceName)) return "mssql-server.service";
+  if (text::equalsIgnoringAsciiCase(serviceName, kAgentServiceName)) return "mssql-server.service";
   return {};
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/sys/wipe.h"
+#include "core/text/ascii.h"
 
 namespace bv::db {
 namespace {
@@ -48,25 +49,17 @@ std::string quoteValue(std::string_view value) {
 
 }  // namespace
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) {
-             return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-           };
-           return lower(x) == lower(y);
-         });
-}
-
 std::string ConnectionSettings::value(std::string_view key) const {
   for (const auto& [k, v] : pairs_) {
-    if (equalsIgnoringCase(k, key)) return v;
+    if (text::equalsIgnoringAsciiCase(k, key)) return v;
   }
   return {};
 }
 
 void ConnectionSettings::set(std::string_view key, std::string value) {
-  const auto existing = std::find_if(pairs_.begin(), pairs_.end(),
-                                     [&](const auto& pair) { return equalsIgnoringCase(pair.first, key); });
+  const auto existing = std::find_if(pairs_.begin(), pairs_.end(), [&](const auto& pair) {
+    return text::equalsIgnoringAsciiCase(pair.first, key);
+  });
   if (existing != pairs_.end()) {
     existing->second = std::move(value);
   } else {
@@ -76,7 +69,8 @@ void ConnectionSettings::set(std::string_view key, std::string value) {
 
 void ConnectionSettings::forgetPassword() noexcept {
   for (auto& [key, value] : pairs_) {
-    if (equalsIgnoringCase(key, "Password") || equalsIgnoringCase(key, "PWD")) sys::wipe(value);
+    if (text::equalsIgnoringAsciiCase(key, "Password") || text::equalsIgnoringAsciiCase(key, "PWD"))
+      sys::wipe(value);
   }
 }
 

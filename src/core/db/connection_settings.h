@@ -73,7 +73,4 @@ class ConnectionSettings {
 ConnectionSettings loginConnectionSettings(const LoginSettings& login,
                                            std::optional<std::string_view> initialCatalog = {});
 
-// Compares ignoring the case of ASCII letters, as the providers compare keys and key words.
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept;
-
 }  // namespace bv::db

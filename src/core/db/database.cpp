@@ -7,6 +7,7 @@
 #include "core/db/odbc_api.h"
 #include "core/db/odbc_connection_string.h"
 #include "core/sys/wipe.h"
+#include "core/text/ascii.h"
 #include "core/text/utf16.h"
 
 namespace bv::db {
@@ -374,6 +375,41 @@ std::optional<std::string> readColumn(SQLHANDLE statement, SQLUSMALLINT column, 
   return text::utf16ToUtf8(value);
 }
 
+std::vector<std::string> columnNames(SQLHANDLE statement, SQLSMALLINT columnCount) {
+  std::vector<std::string> names;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    SQLDescribeColW(statement, c, name, 255, &nameLength, &dataType, &size, &digits, &nullable);
+    names.push_back(narrow(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
+  }
+  return names;
+}
+
+// Fetches the current result's rows to its end, or up to a failure (the row being read when a
+// column fails is kept).
+void fetchRows(SQLHANDLE statement, SQLSMALLINT columnCount, Diagnostics& diagnostics,
+               const OdbcHandle& handle, std::vector<std::vector<std::optional<std::string>>>& rows,
+               bool& failed) {
+  for (;;) {
+    const SQLRETURN fetch = SQLFetch(statement);
+    if (fetch == SQL_NO_DATA) break;
+    if (fetch == SQL_SUCCESS_WITH_INFO) diagnostics.collect(handle);
+    if (!succeeded(fetch)) {
+      diagnostics.collect(handle);
+      failed = true;
+      break;
+    }
+    std::vector<std::optional<std::string>> row;
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
+      row.push_back(readColumn(statement, c, diagnostics, handle, failed));
+    }
+    rows.push_back(std::move(row));
+    if (failed) break;
+  }
+}
+
 }  // namespace
 
 void Query::run(bool keepRows) {
@@ -418,30 +454,8 @@ void Query::run(bool keepRows) {
       SQLNumResultCols(raw, &columnCount);
       if (columnCount > 0) {
         rowsTaken = true;
-        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
-          SQLWCHAR name[256] = {};
-          SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
-          SQLULEN size = 0;
-          SQLDescribeColW(raw, c, name, 255, &nameLength, &dataType, &size, &digits, &nullable);
-          columns_.push_back(
-              narrow(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
-        }
-        for (;;) {
-          const SQLRETURN fetch = SQLFetch(raw);
-          if (fetch == SQL_NO_DATA) break;
-          if (fetch == SQL_SUCCESS_WITH_INFO) diagnostics.collect(statement);
-          if (!succeeded(fetch)) {
-            diagnostics.collect(statement);
-            failed = true;
-            break;
-          }
-          std::vector<std::optional<std::string>> row;
-          for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
-            row.push_back(readColumn(raw, c, diagnostics, statement, failed));
-          }
-          rows_.push_back(std::move(row));
-          if (failed) break;
-        }
+        columns_ = columnNames(raw, columnCount);
+        fetchRows(raw, columnCount, diagnostics, statement, rows_, failed);
       }
     }
     rc = SQLMoreResults(raw);
@@ -472,15 +486,9 @@ void Query::run(bool keepRows) {
 }
 
 const std::optional<std::string>& Query::field(std::string_view name) const {
-  const auto lower = [](std::string s) {
-    for (char& c : s) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-  };
-  const std::string wanted = lower(std::string(name));
-  const auto column = std::find_if(columns_.begin(), columns_.end(),
-                                   [&](const std::string& c) { return lower(c) == wanted; });
+  const auto column = std::find_if(columns_.begin(), columns_.end(), [&](const std::string& c) {
+    return text::equalsIgnoringAsciiCase(c, name);
+  });
   if (column == columns_.end()) {
     const std::string message = "Field '" + std::string(name) + "' not found.";
     throw ProviderError(message, {{message, "07009", 0}});

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/sys/system_info.h"
+#include "core/text/ascii.h"
 
 namespace bv::db {
 
@@ -24,9 +25,9 @@ OdbcTarget defaultOdbcTarget() {
 std::string mapServerForDriver(std::string_view server, const OdbcTarget& target) {
   const std::size_t split = std::min(server.find_first_of("\\,"), server.size());
   const std::string_view host = server.substr(0, split);
-  const bool local =
-      std::any_of(target.localNames.begin(), target.localNames.end(),
-                  [&](const std::string& name) { return !name.empty() && equalsIgnoringCase(host, name); });
+  const bool local = std::any_of(
+      target.localNames.begin(), target.localNames.end(),
+      [&](const std::string& name) { return !name.empty() && text::equalsIgnoringAsciiCase(host, name); });
   std::string mapped = local ? "127.0.0.1" + std::string(server.substr(split)) : std::string(server);
   if (target.defaultInstancePort > 0 && !host.empty() && split == server.size()) {
     mapped += "," + std::to_string(target.defaultInstancePort);
@@ -83,12 +84,13 @@ std::string renderOdbcConnectionString(const ConnectionSettings& settings, const
   const auto put = [&](std::string_view key, std::string value) { odbc.set(key, std::move(value)); };
   for (const auto& [key, value] : settings.pairs()) {
     for (const auto& mapping : kMappings) {
-      if (!equalsIgnoringCase(key, mapping.oleDbKey)) continue;
+      if (!text::equalsIgnoringAsciiCase(key, mapping.oleDbKey)) continue;
       if (mapping.odbcKey == "Server") {
         put(mapping.odbcKey, mapServerForDriver(value, target));
       } else if (mapping.odbcKey == "Trusted_Connection") {
-        const bool yes = equalsIgnoringCase(value, "yes") || equalsIgnoringCase(value, "true") ||
-                         equalsIgnoringCase(value, "sspi");
+        const bool yes = text::equalsIgnoringAsciiCase(value, "yes") ||
+                         text::equalsIgnoringAsciiCase(value, "true") ||
+                         text::equalsIgnoringAsciiCase(value, "sspi");
         put(mapping.odbcKey, yes ? "yes" : "no");
       } else {
         put(mapping.odbcKey, value);

@@ -9,6 +9,7 @@
 #include "core/mail/mail_platform.h"
 #include "core/sys/atomic_file.h"
 #include "core/sys/wipe.h"
+#include "core/text/ascii.h"
 #include "core/text/utf16.h"
 
 namespace bv::mail {
@@ -71,8 +72,7 @@ bool isValidUtf8(std::string_view text) {
 
 std::optional<int> number(std::string_view text, int low, int high) {
   int value = 0;
-  if (text.empty() || text.size() > 9 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), text::isAsciiDigit)) {
     return std::nullopt;
   }
   std::from_chars(text.data(), text.data() + text.size(), value);
@@ -107,7 +107,7 @@ bool isServerName(std::string_view server) {
 // A key is quoted in a damage report only when it is plainly a key, never a stray value.
 bool isQuotableKey(std::string_view key) {
   return !key.empty() && key.size() <= 32 && std::all_of(key.begin(), key.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    return text::isAsciiLetter(c) || text::isAsciiDigit(c) || c == '-' || c == '_';
   });
 }
 

@@ -23,6 +23,7 @@
 #include "core/mail/mail_transport.h"
 #include "core/mail/transport_text.h"
 #include "core/sys/wipe.h"
+#include "core/text/ascii.h"
 
 namespace bv::mail {
 namespace {
@@ -76,7 +77,7 @@ class Conversation {
     const std::string_view line = withoutLineEnd(data);
     const std::size_t verbEnd = line.find_first_of(" :");
     verb_ = std::string(line.substr(0, verbEnd));
-    for (char& c : verb_) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    verb_ = text::asciiUpper(verb_);
     if (verb_ == "AUTH") {
       inLogin_ = true;
     } else if (verb_ == "RCPT" && startsWithNoCase(line, "RCPT TO:")) {

@@ -1,6 +1,7 @@
 #include "core/maintenance/command_builder.h"
 
 #include "core/db/sql_text.h"
+#include "core/text/ascii.h"
 #include "core/text/codepage.h"
 
 namespace bv::maintenance {
@@ -17,15 +18,11 @@ std::string joinCommandLines(const std::vector<std::string>& lines) {
 std::optional<std::string_view> backupFileProblem(std::string_view backupFilePath) {
   const std::optional<std::string> bytes = text::utf8ToCp932Exact(backupFilePath);
   if (!bytes) return kBackupFileUnusableCharacter;
+  // Each %date%, in any letter case, becomes 8 digits.
+  const std::string folded = text::asciiLower(*bytes);
   std::size_t dates = 0;
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (std::size_t i = 0; i + 6 <= bytes->size(); ++i) {
-    std::string candidate = bytes->substr(i, 6);
-    for (char& c : candidate) c = lower(c);
-    if (candidate == "%date%") {
-      ++dates;
-      i += 5;
-    }
+  for (std::size_t at = folded.find("%date%"); at != std::string::npos; at = folded.find("%date%", at + 6)) {
+    ++dates;
   }
   const std::size_t resolved = bytes->size() + dates * (8 - 6);
   if (resolved > kMaxBackupFileBytes) return kBackupFileTooLong;

@@ -1,5 +1,7 @@
 #include "core/maintenance/command_executor.h"
 
+#include <optional>
+
 namespace bv::maintenance {
 
 std::string_view operationName(Operation operation) {
@@ -32,13 +34,21 @@ std::string executionErrorMessage(std::string_view operationName, const std::vec
 }
 
 ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings, const std::string& command,
-                                           std::string_view operationName, const MessageSink& onMessage) {
+                                           std::string_view operationName, const MessageSink& onMessage,
+                                           const PercentSink& onPercent) {
   ExecutionOutcome outcome;
   db::Connection connection(settings);
+  std::optional<PercentWatcher> watcher;
   try {
     connection.open();
     connection.forgetPassword();
     outcome.connected = true;
+    if (onPercent) {
+      db::Query session(connection);
+      session.addLine("SELECT @@SPID AS spid");
+      session.open();
+      if (!session.eof()) watcher.emplace(settings, static_cast<long>(session.fieldAsInteger("spid")), onPercent);
+    }
     db::Query query(connection);
     query.clear();
     query.addLine(command);

@@ -9,6 +9,7 @@
 
 #include "core/db/connection_settings.h"
 #include "core/db/database.h"
+#include "core/maintenance/progress.h"
 
 namespace bv::maintenance {
 
@@ -48,9 +49,12 @@ std::string executionErrorMessage(std::string_view operationName, const std::vec
 // failures (connect, batch, lost link) come back as an outcome; nothing is thrown for them.
 // Each informational message as the server sends it (progress, completion lines), on the thread
 // that runs the command.
+// With a percent sink, the working connection's session id is read first (SELECT @@SPID) and a
+// second connection reads the server's own percentage of the work while it runs (progress.h).
 using MessageSink = std::function<void(const db::ErrorEntry&)>;
 
 ExecutionOutcome executeMaintenanceCommand(const db::ConnectionSettings& settings, const std::string& command,
-                                           std::string_view operationName, const MessageSink& onMessage = {});
+                                           std::string_view operationName, const MessageSink& onMessage = {},
+                                           const PercentSink& onPercent = {});
 
 }  // namespace bv::maintenance

@@ -1,5 +1,8 @@
 #include "core/maintenance/operations.h"
 
+#include <algorithm>
+
+#include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/sys/wipe.h"
 
@@ -23,11 +26,27 @@ db::ConnectionSettings connectionFor(const db::LoginSettings& login, Operation o
 }
 
 OperationOutcome runBatch(db::ConnectionSettings settings, const std::string& batch, Operation operation,
-                          const MessageSink& onMessage) {
+                          const MessageSink& onMessage, const PercentSink& onPercent = {}) {
   const std::string_view name = operationName(operation);
-  ExecutionOutcome executed = executeMaintenanceCommand(settings, batch, name, onMessage);
+  ExecutionOutcome executed = executeMaintenanceCommand(settings, batch, name, onMessage, onPercent);
   settings.forgetPassword();
   return outcomeOf(std::move(executed), name);
+}
+
+// sys.databases.log_reuse_wait_desc of the database after its shrink; empty when not read.
+std::string readLogReuseWait(const db::ConnectionSettings& settings, std::string_view databaseName) {
+  try {
+    db::Connection connection(settings);
+    connection.open();
+    connection.forgetPassword();
+    db::Query query(connection);
+    query.addLine("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'" + db::QuoteSqlString(databaseName) +
+                  "'");
+    query.open();
+    return query.eof() ? std::string() : query.fieldAsText("log_reuse_wait_desc");
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 }  // namespace
@@ -40,7 +59,13 @@ std::optional<RequestProblem> checkBackupFile(std::string_view backupFile) {
   return std::nullopt;
 }
 
-std::optional<RequestProblem> check(const BackupRequest& request) { return checkBackupFile(request.backupFile); }
+std::optional<RequestProblem> check(const BackupRequest& request) {
+  if (auto problem = checkBackupFile(request.backupFile)) return problem;
+  if (auto problem = generationsProblem(request.generations, request.backupFile)) {
+    return RequestProblem{RequestInput::Generations, std::move(*problem)};
+  }
+  return std::nullopt;
+}
 
 std::optional<RequestProblem> check(const RestoreRequest& request) {
   if (request.restoreFile.empty()) return RequestProblem{RequestInput::RestoreFile, std::string(kSpecifyBackupFile)};
@@ -55,29 +80,96 @@ std::string batchOf(const RestoreRequest& request) {
   return buildRestoreCommand(request.database, request.restoreFile);
 }
 
-OperationOutcome run(BackupRequest request, const MessageSink& onMessage) {
+OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const PercentSink& onPercent) {
   db::ConnectionSettings settings = connectionFor(request.login, Operation::Backup);
+  std::optional<db::ConnectionSettings> afterSettings;
+  if (request.generations != kKeepAllGenerations || request.testRestore) afterSettings = settings;
   sys::wipe(request.login.password);
-  return runBatch(std::move(settings), batchOf(request), Operation::Backup, onMessage);
+  if (afterSettings && request.generations != kKeepAllGenerations) {
+    if (auto problem = retentionServerProblem(*afterSettings)) {
+      afterSettings->forgetPassword();
+      settings.forgetPassword();
+      OperationOutcome refused;
+      refused.connected = true;
+      refused.message = std::move(*problem);
+      return refused;
+    }
+  }
+  OperationOutcome outcome = runBatch(std::move(settings), batchOf(request), Operation::Backup, onMessage, onPercent);
+  if (request.testRestore && outcome.succeeded) {
+    outcome.proof = runProof(*afterSettings, request.database);
+    if (outcome.proof->result == ProofOutcome::Result::Proven || outcome.proof->result == ProofOutcome::Result::Skipped) {
+      outcome.message += "\n\n" + outcome.proof->message;
+    }
+  }
+  const bool proofHolds = !outcome.proof || outcome.proof->result == ProofOutcome::Result::Proven ||
+                          outcome.proof->result == ProofOutcome::Result::Skipped;
+  if (request.generations != kKeepAllGenerations && outcome.succeeded && proofHolds) {
+    outcome.prune = runPrune(*afterSettings, request.database, request.backupFile, request.generations);
+    if (const std::string pruned = prunedText(outcome.prune->deleted); !pruned.empty()) {
+      outcome.message += "\n\n" + pruned;
+    }
+  }
+  if (afterSettings) afterSettings->forgetPassword();
+  return outcome;
 }
 
-OperationOutcome run(RestoreRequest request, const MessageSink& onMessage) {
+OperationOutcome run(RestoreRequest request, const MessageSink& onMessage, const PercentSink& onPercent) {
   db::ConnectionSettings settings = connectionFor(request.login, Operation::Restore);
   sys::wipe(request.login.password);
-  return runBatch(std::move(settings), batchOf(request), Operation::Restore, onMessage);
+  return runBatch(std::move(settings), batchOf(request), Operation::Restore, onMessage, onPercent);
 }
 
-OperationOutcome run(TruncateRequest request, const MessageSink& onMessage) {
+TruncationPlan plan(const TruncateRequest& request) {
+  db::ConnectionSettings settings = connectionFor(request.login, Operation::TruncateLog);
+  TruncationPlan planned = planTruncation(settings, request.database);
+  settings.forgetPassword();
+  return planned;
+}
+
+OperationOutcome run(TruncateRequest request, const MessageSink& onMessage, const PercentSink& onPercent) {
   db::ConnectionSettings truncation = connectionFor(request.login, Operation::TruncateLog);
   db::ConnectionSettings shrink = connectionFor(request.login, Operation::TruncateLog);
+  std::optional<db::ConnectionSettings> afterwards;
+  if (request.road != TruncationRoad::Legacy) afterwards = shrink;
   sys::wipe(request.login.password);
-  OperationOutcome truncated =
-      runBatch(std::move(truncation), buildTruncateLogCommand(request.database), Operation::TruncateLog, onMessage);
+  std::string first;
+  switch (request.road) {
+    case TruncationRoad::Legacy:
+      first = buildTruncateLogCommand(request.database);
+      break;
+    case TruncationRoad::Checkpoint:
+      first = buildCheckpointCommand(request.database);
+      break;
+    case TruncationRoad::LogBackup:
+      first = buildLogBackupCommand(request.database, request.logBackupFile);
+      break;
+  }
+  OperationOutcome truncated = runBatch(std::move(truncation), first, Operation::TruncateLog, onMessage,
+                                        request.road == TruncationRoad::LogBackup ? onPercent : PercentSink());
   if (!truncated.succeeded) {
     shrink.forgetPassword();
+    if (afterwards) afterwards->forgetPassword();
+    // A log backup before any full backup: the server's 4214, said in the user's terms.
+    const bool noFullBackup = std::any_of(truncated.errors.begin(), truncated.errors.end(),
+                                          [](const db::ErrorEntry& e) { return e.nativeCode == 4214; });
+    if (request.road == TruncationRoad::LogBackup && noFullBackup) {
+      std::vector<db::ErrorEntry> explained = {{std::string(kNoFullBackupYet), "", 0}};
+      explained.insert(explained.end(), truncated.errors.begin(), truncated.errors.end());
+      truncated.message = executionErrorMessage(operationName(Operation::TruncateLog), explained);
+    }
     return truncated;
   }
-  return runBatch(std::move(shrink), buildShrinkCommand(request.database), Operation::TruncateLog, onMessage);
+  OperationOutcome shrunk =
+      runBatch(std::move(shrink), buildShrinkCommand(request.database), Operation::TruncateLog, onMessage);
+  if (shrunk.succeeded && afterwards) {
+    if (request.road == TruncationRoad::Checkpoint) shrunk.message += "\n" + std::string(kCheckpointDone);
+    if (const auto why = logNotShrunkText(readLogReuseWait(*afterwards, request.database))) {
+      shrunk.message += "\n\n" + *why;
+    }
+  }
+  if (afterwards) afterwards->forgetPassword();
+  return shrunk;
 }
 
 }  // namespace bv::maintenance

@@ -14,6 +14,9 @@
 #include "core/db/connection_settings.h"
 #include "core/db/database.h"
 #include "core/maintenance/command_executor.h"
+#include "core/maintenance/proof.h"
+#include "core/maintenance/retention.h"
+#include "core/maintenance/truncation.h"
 
 namespace bv::maintenance {
 
@@ -21,7 +24,7 @@ inline constexpr std::string_view kSpecifyBackupFile = "バックアップファ
 inline constexpr std::string_view kFinishedSuffix = "が終了しました。";
 
 // The input a refusal concerns.
-enum class RequestInput { BackupFile, RestoreFile };
+enum class RequestInput { BackupFile, RestoreFile, Generations };
 
 struct RequestProblem {
   RequestInput input;
@@ -34,6 +37,10 @@ struct BackupRequest {
   std::string database;
   std::string backupFile;
   bool verify = false;
+  // The backup files kept (retention.h): 0 keeps every one.
+  int generations = 0;
+  // A test restore of the new backup (proof.h).
+  bool testRestore = false;
 };
 
 // A restore of the database from a backup file, replacing it.
@@ -43,14 +50,21 @@ struct RestoreRequest {
   std::string restoreFile;
 };
 
-// The log's truncation, then the shrink of the database's files.
+// The log's truncation, then the shrink of the database's files, by the road the plan chose
+// (truncation.h); a log backup road also names the file the log goes to.
 struct TruncateRequest {
   db::LoginSettings login;
   std::string database;
+  TruncationRoad road = TruncationRoad::Legacy;
+  std::string logBackupFile;
 };
+
+// The road the truncation takes on this server, for the caller to decide with the user.
+TruncationPlan plan(const TruncateRequest& request);
 
 // A file given, then one the batch carries exactly (backupFileProblem).
 std::optional<RequestProblem> checkBackupFile(std::string_view backupFile);
+// The file's checks, then the generations that can be kept for it (generationsProblem).
 std::optional<RequestProblem> check(const BackupRequest& request);
 std::optional<RequestProblem> check(const RestoreRequest& request);
 
@@ -65,13 +79,24 @@ struct OperationOutcome {
   std::string message;       // the operation's name + "が終了しました。", or the error message
   std::vector<db::ErrorEntry> errors;        // the provider's error list on failure
   std::vector<db::ErrorEntry> infoMessages;  // the server's messages (progress, completion)
+  // After a backup that succeeded: what its test restore and its prune came to. Their failures
+  // never change the backup's own outcome; the caller reports them on their own. A proof that
+  // did not prove the backup lets no prune run.
+  std::optional<ProofOutcome> proof;
+  std::optional<PruneOutcome> prune;
 };
 
-// Each run reports the server's messages as they come (on the thread that runs it). A run takes
+// Each run reports the server's messages as they come (on the thread that runs it). A backup with
+// generations to keep first reads the server's release, and a server before SQL Server 2005 is
+// refused before anything runs (kRetentionNeedsNewerServer); after the backup (and its verify)
+// succeeded it proves the backup by a test restore when asked, then prunes, each in requests of
+// its own (backup -> verify -> proof -> prune). A run takes
 // its request and wipes the password in it once the connection settings hold it; those are wiped
 // as soon as the connection has opened.
-OperationOutcome run(BackupRequest request, const MessageSink& onMessage = {});
-OperationOutcome run(RestoreRequest request, const MessageSink& onMessage = {});
-OperationOutcome run(TruncateRequest request, const MessageSink& onMessage = {});
+// With a percent sink, the server's own percentage of a backup, its verify or a restore is
+// reported while it runs (progress.h).
+OperationOutcome run(BackupRequest request, const MessageSink& onMessage = {}, const PercentSink& onPercent = {});
+OperationOutcome run(RestoreRequest request, const MessageSink& onMessage = {}, const PercentSink& onPercent = {});
+OperationOutcome run(TruncateRequest request, const MessageSink& onMessage = {}, const PercentSink& onPercent = {});
 
 }  // namespace bv::maintenance

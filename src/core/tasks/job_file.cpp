@@ -75,7 +75,7 @@ class Writer {
   std::vector<std::uint8_t> bytes_;
 };
 
-// The union's three words, by type; unused words stay zero.
+// The union's three words: those of the members the type uses, the others zero.
 void writeTrigger(Writer& out, const TaskTrigger& trigger) {
   out.u16(static_cast<std::uint16_t>(kTriggerSize));
   out.u16(0);  // Reserved1
@@ -91,34 +91,10 @@ void writeTrigger(Writer& out, const TaskTrigger& trigger) {
   out.u32(trigger.minutesInterval);
   out.u32(trigger.flags);
   out.u32(static_cast<std::uint32_t>(trigger.type));
-  std::uint16_t specific[3] = {0, 0, 0};
-  switch (trigger.type) {
-    case TriggerType::Daily:
-      specific[0] = trigger.daysInterval;
-      break;
-    case TriggerType::Weekly:
-      specific[0] = trigger.weeksInterval;
-      specific[1] = trigger.daysOfTheWeek;
-      break;
-    case TriggerType::MonthlyDate:
-      specific[0] = static_cast<std::uint16_t>(trigger.monthDays & 0xFFFF);
-      specific[1] = static_cast<std::uint16_t>(trigger.monthDays >> 16);
-      specific[2] = trigger.months;
-      break;
-    case TriggerType::MonthlyDow:
-      specific[0] = trigger.whichWeek;
-      specific[1] = trigger.daysOfTheWeek;
-      specific[2] = trigger.months;
-      break;
-    case TriggerType::Once:
-    case TriggerType::OnIdle:
-    case TriggerType::AtSystemStart:
-    case TriggerType::AtLogon:
-      break;
-    default:
-      refuse(kInvalidArgument, "trigger of an unknown type");
+  if (!isKnownTriggerType(static_cast<std::uint32_t>(trigger.type))) {
+    refuse(kInvalidArgument, "trigger of an unknown type");
   }
-  for (std::uint16_t word : specific) out.u16(word);
+  for (std::uint16_t word : unionWords(trigger)) out.u16(word);
   out.u16(0);  // padding of the union
   out.u16(0);  // Reserved2
   out.u16(0);  // wRandomMinutesInterval
@@ -209,35 +185,11 @@ TaskTrigger readTrigger(Reader& in) {
   const std::uint32_t type = in.u32(what);
   if (!isKnownTriggerType(type)) refuse(kSchedInvalidTask, "trigger of an unknown type");
   trigger.type = static_cast<TriggerType>(type);
-  const std::uint16_t specific0 = in.u16(what);
-  const std::uint16_t specific1 = in.u16(what);
-  const std::uint16_t specific2 = in.u16(what);
+  TriggerUnionWords words{};
+  for (std::uint16_t& word : words) word = in.u16(what);
   in.skip(6, what);  // padding of the union, Reserved2, wRandomMinutesInterval
   // Only the words the type uses: writers leave the others uninitialised.
-  switch (trigger.type) {
-    case TriggerType::Daily:
-      trigger.daysInterval = specific0;
-      break;
-    case TriggerType::Weekly:
-      trigger.weeksInterval = specific0;
-      trigger.daysOfTheWeek = specific1;
-      break;
-    case TriggerType::MonthlyDate:
-      trigger.monthDays =
-          static_cast<std::uint32_t>(specific0) | (static_cast<std::uint32_t>(specific1) << 16);
-      trigger.months = specific2;
-      break;
-    case TriggerType::MonthlyDow:
-      trigger.whichWeek = specific0;
-      trigger.daysOfTheWeek = specific1;
-      trigger.months = specific2;
-      break;
-    case TriggerType::Once:
-    case TriggerType::OnIdle:
-    case TriggerType::AtSystemStart:
-    case TriggerType::AtLogon:
-      break;
-  }
+  setUnionWords(trigger, words);
   return trigger;
 }
 

@@ -64,12 +64,9 @@ class Schedule {
       case TriggerType::MonthlyDate:
       case TriggerType::MonthlyDow:
         return firstMonthlyDay(from, last);
-      case TriggerType::OnIdle:
-      case TriggerType::AtSystemStart:
-      case TriggerType::AtLogon:
-        break;
+      default:  // an event trigger has no days
+        return std::nullopt;
     }
-    return std::nullopt;
   }
 
  private:
@@ -220,8 +217,9 @@ std::vector<ScheduledStart> scheduledStartsBetween(std::uint32_t taskFlags,
   return starts;
 }
 
-std::optional<ScheduledStart> latestStartBetween(std::uint32_t taskFlags, std::span<const TaskTrigger> triggers,
-                                                 LocalMinute after, LocalMinute upTo,
+std::optional<ScheduledStart> latestStartBetween(std::uint32_t taskFlags,
+                                                 std::span<const TaskTrigger> triggers, LocalMinute after,
+                                                 LocalMinute upTo,
                                                  const std::function<bool(const ScheduledStart&)>& accept) {
   const bool anyTimeTrigger = std::any_of(triggers.begin(), triggers.end(), [](const TaskTrigger& trigger) {
     return trigger.isEnabled() && isTimeTrigger(trigger);

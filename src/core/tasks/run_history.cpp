@@ -74,6 +74,8 @@ std::string runOutcomeText(std::uint32_t exitCode, HResult startError, bool runn
       return "失敗（サーバにログインできませんでした）";
     case RunnerExit::BackupFailed:
       return "失敗（バックアップ中にエラーが発生しました）";
+    case RunnerExit::ProofFailed:
+      return "失敗（テストレストアでバックアップを確認できませんでした）";
   }
   return "失敗（終了コード " + std::to_string(exitCode) + "）";
 }

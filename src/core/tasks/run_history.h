@@ -21,6 +21,7 @@ enum class RunnerExit : int {
   BadArguments = 2,   // the command line could not be read; nothing was connected
   ConnectFailed = 3,  // the server could not be reached or refused the login
   BackupFailed = 4,   // the batch ran and the server reported an error in it
+  ProofFailed = 5,    // the backup succeeded; its test restore or consistency check did not
 };
 
 // One run of a task.

@@ -17,46 +17,15 @@ bool isTimeOfDay(int hour, int minute) { return hour >= 0 && hour <= 23 && minut
 // The lowest set bit's index, or `fallback` when none is set.
 int lowestBit(std::uint32_t mask, int fallback) { return mask == 0 ? fallback : std::countr_zero(mask); }
 
-ScheduleKind kindOf(TriggerType type) {
-  switch (type) {
-    case TriggerType::Daily:
-      return ScheduleKind::Daily;
-    case TriggerType::Weekly:
-      return ScheduleKind::Weekly;
-    case TriggerType::MonthlyDate:
-    case TriggerType::MonthlyDow:
-      return ScheduleKind::Monthly;
-    case TriggerType::Once:
-      return ScheduleKind::Once;
-    case TriggerType::AtSystemStart:
-      return ScheduleKind::AtSystemStart;
-    case TriggerType::AtLogon:
-      return ScheduleKind::AtLogon;
-    case TriggerType::OnIdle:
-      return ScheduleKind::WhenIdle;
-  }
-  return ScheduleKind::Daily;  // a value outside the enumeration
-}
-
+// The trigger type the page writes for its kind: one table (kTriggerKinds) read both ways.
 TriggerType typeOf(const Schedule& schedule) {
-  switch (schedule.kind) {
-    case ScheduleKind::Daily:
-      return TriggerType::Daily;
-    case ScheduleKind::Weekly:
-      return TriggerType::Weekly;
-    case ScheduleKind::Monthly:
-      return schedule.monthlyMode == MonthlyMode::DayOfMonth ? TriggerType::MonthlyDate
-                                                             : TriggerType::MonthlyDow;
-    case ScheduleKind::Once:
-      return TriggerType::Once;
-    case ScheduleKind::AtSystemStart:
-      return TriggerType::AtSystemStart;
-    case ScheduleKind::AtLogon:
-      return TriggerType::AtLogon;
-    case ScheduleKind::WhenIdle:
-      return TriggerType::OnIdle;
+  for (const TriggerKind& kind : kTriggerKinds) {
+    if (kind.pageKind == schedule.kind &&
+        (kind.pageKind != ScheduleKind::Monthly || kind.monthlyMode == schedule.monthlyMode)) {
+      return kind.type;
+    }
   }
-  return TriggerType::Daily;
+  return TriggerType::Daily;  // a value outside the enumeration
 }
 
 // The week of the month a day falls in, as the n-th weekday counts it: days 1-7 are the first,
@@ -69,6 +38,31 @@ bool someMonthHasDay(std::uint16_t months, int day) {
     if ((months >> (month - 1) & 1u) != 0 && day <= daysInMonth(2000, month)) return true;
   }
   return false;
+}
+
+// The trigger keeps only the window's length: the page shows it as a duration, with the time it
+// reaches as the "until" time to switch to.
+void showRepetition(Schedule& schedule, const TaskTrigger& trigger) {
+  const int startOfDay = trigger.startHour * 60 + trigger.startMinute;
+  if (trigger.minutesInterval != 0) {
+    schedule.repeat = true;
+    const bool wholeHours = trigger.minutesInterval % 60 == 0;
+    schedule.repeatUnit = wholeHours ? RepeatUnit::Hours : RepeatUnit::Minutes;
+    schedule.repeatEvery =
+        static_cast<int>(wholeHours ? trigger.minutesInterval / 60 : trigger.minutesInterval);
+    schedule.repeatEnd = RepeatEnd::AfterDuration;
+    schedule.durationHours = static_cast<int>(trigger.minutesDuration / 60);
+    schedule.durationMinutes = static_cast<int>(trigger.minutesDuration % 60);
+    schedule.stopAtEnd = (trigger.flags & kTriggerFlagKillAtDurationEnd) != 0;
+    const int until = static_cast<int>((startOfDay + trigger.minutesDuration) % kMinutesPerDay);
+    schedule.untilHour = until / 60;
+    schedule.untilMinute = until % 60;
+  } else {
+    // Repetition off: the dialog offers an hour from the start time when it is turned on.
+    const int until = (startOfDay + 60) % kMinutesPerDay;
+    schedule.untilHour = until / 60;
+    schedule.untilMinute = until % 60;
+  }
 }
 
 std::optional<ScheduleProblem> problem(ScheduleInput input, std::string_view message) {
@@ -125,7 +119,9 @@ std::optional<ScheduleProblem> validateKindInputs(const Schedule& schedule) {
 
 Schedule scheduleFromTrigger(const TaskTrigger& trigger) {
   Schedule schedule;
-  schedule.kind = kindOf(trigger.type);
+  const TriggerKind* kind = findTriggerKind(trigger.type);
+  schedule.kind = kind != nullptr ? kind->pageKind : ScheduleKind::Daily;
+  if (schedule.kind == ScheduleKind::Monthly) schedule.monthlyMode = kind->monthlyMode;
   schedule.startHour = trigger.startHour;
   schedule.startMinute = trigger.startMinute;
   schedule.startDate = trigger.beginDate();
@@ -151,45 +147,19 @@ Schedule scheduleFromTrigger(const TaskTrigger& trigger) {
       schedule.weekdays = trigger.daysOfTheWeek;
       break;
     case TriggerType::MonthlyDate:
-      schedule.monthlyMode = MonthlyMode::DayOfMonth;
       schedule.monthDay = lowestBit(trigger.monthDays, schedule.monthDay - 1) + 1;
       schedule.months = trigger.months;
       break;
     case TriggerType::MonthlyDow:
-      schedule.monthlyMode = MonthlyMode::WeekdayOfMonth;
       schedule.whichWeek = trigger.whichWeek;
       schedule.weekday = lowestBit(trigger.daysOfTheWeek, schedule.weekday);
       schedule.months = trigger.months;
       break;
-    case TriggerType::Once:
-    case TriggerType::OnIdle:
-    case TriggerType::AtSystemStart:
-    case TriggerType::AtLogon:
+    default:  // Once and the event kinds use no member of the union
       break;
   }
 
-  // The trigger keeps only the window's length: the page shows it as a duration, with the time
-  // it reaches as the "until" time to switch to.
-  const int startOfDay = trigger.startHour * 60 + trigger.startMinute;
-  if (trigger.minutesInterval != 0) {
-    schedule.repeat = true;
-    const bool wholeHours = trigger.minutesInterval % 60 == 0;
-    schedule.repeatUnit = wholeHours ? RepeatUnit::Hours : RepeatUnit::Minutes;
-    schedule.repeatEvery =
-        static_cast<int>(wholeHours ? trigger.minutesInterval / 60 : trigger.minutesInterval);
-    schedule.repeatEnd = RepeatEnd::AfterDuration;
-    schedule.durationHours = static_cast<int>(trigger.minutesDuration / 60);
-    schedule.durationMinutes = static_cast<int>(trigger.minutesDuration % 60);
-    schedule.stopAtEnd = (trigger.flags & kTriggerFlagKillAtDurationEnd) != 0;
-    const int until = static_cast<int>((startOfDay + trigger.minutesDuration) % kMinutesPerDay);
-    schedule.untilHour = until / 60;
-    schedule.untilMinute = until % 60;
-  } else {
-    // Repetition off: the dialog offers an hour from the start time when it is turned on.
-    const int until = (startOfDay + 60) % kMinutesPerDay;
-    schedule.untilHour = until / 60;
-    schedule.untilMinute = until % 60;
-  }
+  showRepetition(schedule, trigger);
   return schedule;
 }
 
@@ -248,10 +218,7 @@ TaskTrigger triggerFromSchedule(const Schedule& schedule) {
                                   : 0;
       trigger.months = schedule.months & kAllMonths;
       break;
-    case TriggerType::Once:
-    case TriggerType::OnIdle:
-    case TriggerType::AtSystemStart:
-    case TriggerType::AtLogon:
+    default:  // Once and the event kinds use no member of the union
       break;
   }
   return trigger;

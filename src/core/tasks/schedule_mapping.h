@@ -30,21 +30,18 @@
 
 namespace bv::tasks {
 
-// The kinds of the page's drop-down, in its order.
-enum class ScheduleKind { Daily, Weekly, Monthly, Once, AtSystemStart, AtLogon, WhenIdle };
-inline constexpr int kScheduleKindCount = 7;
-
+// The page's kinds (ScheduleKind, MonthlyMode) are the trigger kinds' own (kTriggerKinds).
 constexpr bool isEventKind(ScheduleKind kind) {
-  return kind == ScheduleKind::AtSystemStart || kind == ScheduleKind::AtLogon ||
-         kind == ScheduleKind::WhenIdle;
+  for (const TriggerKind& trigger : kTriggerKinds) {
+    if (trigger.pageKind == kind) return trigger.isEvent();
+  }
+  return false;
 }
 // The kinds whose trigger may carry an end date: Once runs on its one day anyway.
 constexpr bool takesEndDate(ScheduleKind kind) {
   return kind == ScheduleKind::Daily || kind == ScheduleKind::Weekly || kind == ScheduleKind::Monthly;
 }
 
-// Monthly: day N of the month(s), or the n-th weekday of the month(s).
-enum class MonthlyMode { DayOfMonth, WeekdayOfMonth };
 enum class RepeatUnit { Minutes, Hours };
 // Repetition ends at a time of day (the next day when it is not after the start time) or after
 // a duration; the trigger keeps only the duration.

@@ -18,6 +18,9 @@
 // back-end interface; the call below names PropertySheetW itself.
 #undef PropertySheet
 
+#include <bit>
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -173,6 +176,13 @@ SystemTime systemTimeOf(const SYSTEMTIME& time) {
           time.wHour, time.wMinute, time.wSecond,    time.wMilliseconds};
 }
 
+// TRIGGER_TYPE_UNION holds the union's members at the places of the .JOB file's three words
+// ([MS-TSCH] 2.4.2.11), low byte first: its bytes are TriggerUnionWords.
+static_assert(std::endian::native == std::endian::little);
+static_assert(sizeof(TRIGGER_TYPE_UNION) >= sizeof(TriggerUnionWords));
+static_assert(offsetof(WEEKLY, rgfDaysOfTheWeek) == 2 && offsetof(MONTHLYDATE, rgfMonths) == 4 &&
+              offsetof(MONTHLYDOW, rgfDaysOfTheWeek) == 2 && offsetof(MONTHLYDOW, rgfMonths) == 4);
+
 // TASK_TRIGGER field by field; of the union only the members the type uses.
 TaskTrigger taskTriggerOf(const TASK_TRIGGER& raw) {
   TaskTrigger trigger;
@@ -188,26 +198,9 @@ TaskTrigger taskTriggerOf(const TASK_TRIGGER& raw) {
   trigger.minutesInterval = raw.MinutesInterval;
   trigger.flags = raw.rgFlags;
   trigger.type = static_cast<TriggerType>(static_cast<std::uint32_t>(raw.TriggerType));
-  switch (trigger.type) {
-    case TriggerType::Daily:
-      trigger.daysInterval = raw.Type.Daily.DaysInterval;
-      break;
-    case TriggerType::Weekly:
-      trigger.weeksInterval = raw.Type.Weekly.WeeksInterval;
-      trigger.daysOfTheWeek = raw.Type.Weekly.rgfDaysOfTheWeek;
-      break;
-    case TriggerType::MonthlyDate:
-      trigger.monthDays = raw.Type.MonthlyDate.rgfDays;
-      trigger.months = raw.Type.MonthlyDate.rgfMonths;
-      break;
-    case TriggerType::MonthlyDow:
-      trigger.whichWeek = raw.Type.MonthlyDOW.wWhichWeek;
-      trigger.daysOfTheWeek = raw.Type.MonthlyDOW.rgfDaysOfTheWeek;
-      trigger.months = raw.Type.MonthlyDOW.rgfMonths;
-      break;
-    default:
-      break;
-  }
+  TriggerUnionWords words{};
+  std::memcpy(words.data(), &raw.Type, sizeof words);
+  setUnionWords(trigger, words);
   return trigger;
 }
 
@@ -227,26 +220,8 @@ TASK_TRIGGER rawTriggerOf(const TaskTrigger& trigger) {
   raw.MinutesInterval = trigger.minutesInterval;
   raw.rgFlags = trigger.flags;
   raw.TriggerType = static_cast<TASK_TRIGGER_TYPE>(static_cast<std::uint32_t>(trigger.type));
-  switch (trigger.type) {
-    case TriggerType::Daily:
-      raw.Type.Daily.DaysInterval = trigger.daysInterval;
-      break;
-    case TriggerType::Weekly:
-      raw.Type.Weekly.WeeksInterval = trigger.weeksInterval;
-      raw.Type.Weekly.rgfDaysOfTheWeek = trigger.daysOfTheWeek;
-      break;
-    case TriggerType::MonthlyDate:
-      raw.Type.MonthlyDate.rgfDays = trigger.monthDays;
-      raw.Type.MonthlyDate.rgfMonths = trigger.months;
-      break;
-    case TriggerType::MonthlyDow:
-      raw.Type.MonthlyDOW.wWhichWeek = trigger.whichWeek;
-      raw.Type.MonthlyDOW.rgfDaysOfTheWeek = trigger.daysOfTheWeek;
-      raw.Type.MonthlyDOW.rgfMonths = trigger.months;
-      break;
-    default:
-      break;
-  }
+  const TriggerUnionWords words = unionWords(trigger);
+  std::memcpy(&raw.Type, words.data(), sizeof words);
   return raw;
 }
 

@@ -89,9 +89,9 @@ constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', 
                                              '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
 
 std::string argumentName(std::size_t index) {
-  static constexpr std::array<const char*, kTaskArgumentCount> names = {
-      "認証方式",       "ログイン名",           "パスワード", "データベースサーバ",
-      "データベース名", "バックアップファイル", "ベリファイ"};
+  static constexpr std::array<const char*, kMaxTaskArgumentCount> names = {
+      "認証方式",       "ログイン名",           "パスワード", "データベースサーバ", "データベース名",
+      "バックアップファイル", "ベリファイ", "保存世代数", "テストレストア"};
   return std::to_string(index + 1) + " 番目の引数（" + names[index] + "）";
 }
 
@@ -168,8 +168,11 @@ std::string buildTaskParameters(const TaskBackup& backup) {
       EncodeTaskArgument(backup.backupFile),
       backup.verify ? "1" : "0",
   };
+  std::vector<std::string> all = arguments;
+  if (backup.generations != 0 || backup.testRestore) all.push_back(std::to_string(backup.generations));
+  if (backup.testRestore) all.push_back("1");
   std::string parameters;
-  for (const auto& argument : arguments) {
+  for (const auto& argument : all) {
     parameters += argument;
     parameters += ' ';
   }
@@ -189,9 +192,10 @@ std::vector<std::string> splitTaskParameters(std::string_view parameters) {
 }
 
 TaskBackup readTaskParameters(const std::vector<std::string>& arguments) {
-  if (arguments.size() != kTaskArgumentCount) {
-    throw TaskArgumentError("引数の数が正しくありません（" + std::to_string(kTaskArgumentCount) +
-                            " 個のところ " + std::to_string(arguments.size()) + " 個）。");
+  if (arguments.size() < kTaskArgumentCount || arguments.size() > kMaxTaskArgumentCount) {
+    throw TaskArgumentError("引数の数が正しくありません（" + std::to_string(kTaskArgumentCount) + " から " +
+                            std::to_string(kMaxTaskArgumentCount) + " 個のところ " +
+                            std::to_string(arguments.size()) + " 個）。");
   }
   TaskBackup backup;
   if (arguments[0] == "2") {
@@ -218,6 +222,21 @@ TaskBackup readTaskParameters(const std::vector<std::string>& arguments) {
     backup.verify = true;
   } else if (arguments[6] != "0") {
     refuseArgument(6, "「1」か「0」でなければなりません。");
+  }
+  if (arguments.size() > 7) {
+    const std::string& kept = arguments[7];
+    const bool decimal = !kept.empty() && kept.size() <= 3 && kept.find_first_not_of("0123456789") == std::string::npos &&
+                         (kept == "0" || kept[0] != '0');
+    const int value = decimal ? std::stoi(kept) : -1;
+    if (value != 0 && (value < 2 || value > 365)) refuseArgument(7, "0 か、2 から 365 までの 10 進数でなければなりません。");
+    backup.generations = value;
+  }
+  if (arguments.size() > 8) {
+    if (arguments[8] == "1") {
+      backup.testRestore = true;
+    } else if (arguments[8] != "0") {
+      refuseArgument(8, "「1」か「0」でなければなりません。");
+    }
   }
   return backup;
 }

@@ -43,9 +43,14 @@ struct TaskBackup {
   std::string database;
   std::string backupFile;  // as typed: the server resolves %date% each time the backup runs
   bool verify = false;
+  int generations = 0;       // backup files kept; 0 keeps all
+  bool testRestore = false;  // prove the backup by a test restore
 };
 
+// The seven arguments every task carries; an eighth (the generations kept) and a ninth (the test
+// restore) are written only when they say something.
 inline constexpr std::size_t kTaskArgumentCount = 7;
+inline constexpr std::size_t kMaxTaskArgumentCount = 9;
 
 // The parameter string of a task, seven arguments each followed by one blank:
 //   1 authentication, "1" Windows or "2" SQL Server
@@ -53,6 +58,10 @@ inline constexpr std::size_t kTaskArgumentCount = 7;
 //   3 password, encoded ("0" under Windows authentication)
 //   4 server, 5 database, 6 backup file, each encoded
 //   7 verify, "1" or "0"
+//   8 the backup files kept, plain decimal: written only when not 0 (keep all), or as "0" when a
+//     ninth follows
+//   9 the test restore, "1": written only when asked for
+// With neither, the string is exactly the seven arguments of earlier versions.
 // Texts are taken as they stand; under Windows authentication the login fields are not read.
 // Throws TaskArgumentError for a text that cannot be encoded.
 std::string buildTaskParameters(const TaskBackup& backup);
@@ -62,8 +71,9 @@ std::string buildTaskParameters(const TaskBackup& backup);
 // argument; a string without it is read the same. An empty string holds no argument.
 std::vector<std::string> splitTaskParameters(std::string_view parameters);
 
-// The seven arguments read back. Throws TaskArgumentError, naming the argument by number and
-// role, for a wrong count, an authentication code other than "1" and "2", login fields other
+// The arguments read back: seven, eight or nine (a shorter string keeps every file and proves
+// nothing). Throws TaskArgumentError, naming the argument by number and role, for a wrong count,
+// generations other than 0 or 2 to 365 in plain decimal, a test restore other than "1" and "0", an authentication code other than "1" and "2", login fields other
 // than "0" under Windows authentication, an argument that does not decode, an empty server,
 // database, backup file or (under SQL Server authentication) login name, and a verify flag other
 // than "1" and "0".

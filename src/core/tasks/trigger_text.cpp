@@ -81,27 +81,16 @@ std::string daysText(const TaskTrigger& trigger) {
     }
     case TriggerType::Once:
       return dateText(trigger.beginYear, trigger.beginMonth, trigger.beginDay);
-    case TriggerType::OnIdle:
-    case TriggerType::AtSystemStart:
-    case TriggerType::AtLogon:
-      break;
+    default:
+      return "";
   }
-  return "";
 }
 
 }  // namespace
 
 std::string triggerText(const TaskTrigger& trigger) {
-  switch (trigger.type) {
-    case TriggerType::OnIdle:
-      return "アイドル時に実行";
-    case TriggerType::AtSystemStart:
-      return "システム起動時に実行";
-    case TriggerType::AtLogon:
-      return "ログオン時に実行";
-    default:
-      break;
-  }
+  const TriggerKind* kind = findTriggerKind(trigger.type);
+  if (kind != nullptr && kind->isEvent()) return std::string(kind->eventText);
   std::string text = daysText(trigger) + " " + timeText(trigger);
   const bool repeats = trigger.minutesInterval != 0;
   if (repeats) {

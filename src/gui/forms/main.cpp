@@ -1,16 +1,15 @@
 // Brackenvale: back up, restore and shrink a SQL Server database without writing T-SQL.
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
+#include <cstdio>
 
 #include "core/tasks/schedule_page.h"
 #include "gui/forms/schedule_page_dialog.h"
-#include "gui/forms/uAccount.h"
 #include "gui/forms/uBrackenvale.h"
-#include "gui/forms/uSchedule.h"
-#include "gui/forms/uServerSelect.h"
-#include "gui/forms/uTaskSchedule.h"
 #include "gui/widgets/error_report.h"
+#include "gui/widgets/icon_files.h"
 #include "gui/widgets/interface_font.h"
 #include "gui/widgets/translation.h"
 
@@ -25,14 +24,37 @@ bv::servers::SsrpTarget browseTarget() {
   return target;
 }
 
-// The program's icon in every size the resources carry (packaging/icons, compiled in).
+// The program's icon in every size the resources carry (packaging/icons, compiled in); each
+// image is read when a window first draws the icon.
 QIcon programIcon() {
-  QIcon icon;
+  QList<bv::widgets::IconFile> files;
   for (const int size : {16, 32, 48, 64, 128, 256}) {
-    icon.addFile(QStringLiteral(":/icons/%1x%1/apps/brackenvale.png").arg(size), QSize(size, size));
+    files.append({QStringLiteral(":/icons/%1x%1/apps/brackenvale.png").arg(size), QSize(size, size)});
   }
-  return icon;
+  return bv::widgets::iconFromFiles(files);
 }
+
+// With BRACKENVALE_EXIT_AFTER_PAINT=1 in the environment the program writes "painted" on its
+// standard output as soon as the main window's first paint is done, and ends. The start-up
+// benchmark (bench/startup_bench.cpp) times that line; nothing else reads the variable.
+class ExitAfterFirstPaint : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      watched->removeEventFilter(this);
+      // Queued: the window's paint and the flush to the screen finish first.
+      QMetaObject::invokeMethod(
+          qApp,
+          [] {
+            std::fputs("painted\n", stdout);
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+          },
+          Qt::QueuedConnection);
+    }
+    return false;
+  }
+};
 
 }  // namespace
 
@@ -50,25 +72,22 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(programIcon());
   QGuiApplication::setDesktopFileName(QStringLiteral("org.brackenvale.Brackenvale"));
 
-  // The main window first, then each dialog once, in this order; they live until the program
-  // ends.
+  // The main window; it makes each of its dialogs when a button first needs it.
   using namespace bv::forms;
   TfrmBrackenvale frmBrackenvale;
-  TfrmAccount frmAccount(&frmBrackenvale);
-  frmBrackenvale.SetAccountDialog(&frmAccount);
-  TfrmSchedule frmSchedule(&frmBrackenvale);
-  frmBrackenvale.SetScheduleDialog(&frmSchedule);
-  TfrmServerList frmServerList(bv::servers::platformEnumeratorFactory(browseTarget()), &frmBrackenvale);
-  frmBrackenvale.SetServerList(&frmServerList);
-  TfrmTaskSchedule frmTaskSchedule(&frmBrackenvale);
-  frmBrackenvale.SetTaskScheduleDialog(&frmTaskSchedule);
+  frmBrackenvale.MakeDialogsOnFirstUse(bv::servers::platformEnumeratorFactory(browseTarget()));
 
-  // The schedule page that the scheduler shows for a task: the program's own on this platform.
-  SchedulePageDialog schedulePage;
+  // The schedule page that the scheduler shows for a task: the program's own on this platform,
+  // made when a task's schedule is first shown.
+  SchedulePageOnFirstShow schedulePage;
   const bv::tasks::SchedulePageInstallation installedPage(schedulePage);
 
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   frmBrackenvale.move(screen.center() - frmBrackenvale.rect().center());
+  ExitAfterFirstPaint exitAfterPaint;
+  if (qEnvironmentVariableIntValue("BRACKENVALE_EXIT_AFTER_PAINT") == 1) {
+    frmBrackenvale.installEventFilter(&exitAfterPaint);
+  }
   frmBrackenvale.show();
   return QApplication::exec();
 }

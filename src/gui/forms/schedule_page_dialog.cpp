@@ -18,8 +18,8 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
-#include <QStandardItemModel>
 #include <QStackedWidget>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTime>
@@ -57,13 +57,21 @@ Qt::WindowFlags dialogFlags() {
   return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 }
 
-// The drop-down's kinds, in ScheduleKind's order, and the title of the group of each kind's
-// inputs (none for the two kinds that have no inputs).
-const char* const kKindCaptions[tasks::kScheduleKindCount] = {
-    "毎日", "毎週", "毎月", "一回限り", "システム起動時", "ログオン時", "アイドル時"};
-const char* const kGroupTitles[tasks::kScheduleKindCount] = {
-    "毎日のスケジュール",      "毎週のスケジュール", "毎月のスケジュール", "一回限りのスケジュール", "", "",
-    "アイドル時のスケジュール"};
+// The drop-down's kinds, in ScheduleKind's order: the caption and the title of the group of
+// the kind's inputs (none for the two kinds that have no inputs).
+struct PageKind {
+  const char* caption;
+  const char* groupTitle;
+};
+const PageKind kPageKinds[tasks::kScheduleKindCount] = {
+    {"毎日", "毎日のスケジュール"},
+    {"毎週", "毎週のスケジュール"},
+    {"毎月", "毎月のスケジュール"},
+    {"一回限り", "一回限りのスケジュール"},
+    {"システム起動時", ""},
+    {"ログオン時", ""},
+    {"アイドル時", "アイドル時のスケジュール"},
+};
 
 // The weekday check boxes in the page's order, Monday first; `weekday` counts from Sunday = 0.
 struct WeekdayBox {
@@ -155,6 +163,9 @@ class AdvancedOptionsDialog : public QDialog {
     QPushButton* btnCancel = nullptr;
   };
 
+  void buildDates(QVBoxLayout* root);
+  void buildRepetition(QVBoxLayout* root);
+  void showSchedule(const Schedule& schedule);
   void showEnabled();
 
   Schedule schedule_;
@@ -169,6 +180,28 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(const Schedule& schedule, QWidget* 
   setModal(true);
 
   auto* root = new QVBoxLayout(this);
+  buildDates(root);
+  buildRepetition(root);
+  root->addStretch();
+  QPushButton* ok = nullptr;
+  QPushButton* cancel = nullptr;
+  root->addLayout(okCancelRow(this, ok, cancel));
+  ui_.btnOK = ok;
+  ui_.btnCancel = cancel;
+  makeOkTheDefault(this, ok);
+
+  showSchedule(schedule);
+  for (QCheckBox* box : {ui_.chkEndDate, ui_.chkRepeat}) {
+    connect(box, &QCheckBox::toggled, this, [this] { showEnabled(); });
+  }
+  for (QRadioButton* button : {ui_.rbUntilTime, ui_.rbUntilDuration}) {
+    connect(button, &QRadioButton::toggled, this, [this] { showEnabled(); });
+  }
+  showEnabled();
+}
+
+// The start date, and the end date with its check box.
+void AdvancedOptionsDialog::buildDates(QVBoxLayout* root) {
   auto* dates = new QGridLayout;
   dates->addWidget(named(new QLabel(QStringLiteral("開始日"), this), "lblStartDate"), 0, 0);
   ui_.edtStartDate = named(new QDateEdit(this), "edtStartDate");
@@ -181,7 +214,11 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(const Schedule& schedule, QWidget* 
   dates->addWidget(ui_.edtEndDate, 1, 1);
   dates->setColumnStretch(2, 1);
   root->addLayout(dates);
+}
 
+// The check box and, indented under it, the interval, the end (a time or a duration) and the
+// stop at the end.
+void AdvancedOptionsDialog::buildRepetition(QVBoxLayout* root) {
   ui_.chkRepeat = named(new QCheckBox(QStringLiteral("タスクを繰り返し実行する"), this), "chkRepeat");
   root->addWidget(ui_.chkRepeat);
   auto* repeat = new QGridLayout;
@@ -225,19 +262,13 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(const Schedule& schedule, QWidget* 
   repeat->addWidget(ui_.chkStopAtEnd, 3, 0, 1, 3);
   repeat->setColumnStretch(2, 1);
   root->addLayout(repeat);
-  root->addStretch();
-
-  QPushButton* ok = nullptr;
-  QPushButton* cancel = nullptr;
-  root->addLayout(okCancelRow(this, ok, cancel));
-  ui_.btnOK = ok;
-  ui_.btnCancel = cancel;
-  makeOkTheDefault(this, ok);
   repeatInputs_ = {lblRepeatEvery,   ui_.spedtRepeatEvery,     ui_.cmbRepeatUnit,   lblRepeatUntil,
                    ui_.rbUntilTime,  ui_.edtUntilTime,         ui_.rbUntilDuration, ui_.spedtDurationHours,
                    lblDurationHours, ui_.spedtDurationMinutes, lblDurationMinutes,  ui_.chkStopAtEnd};
+}
 
-  // The inputs as the schedule has them.
+// The inputs as the schedule has them.
+void AdvancedOptionsDialog::showSchedule(const Schedule& schedule) {
   ui_.edtStartDate->setDate(toQDate(schedule.startDate));
   ui_.chkEndDate->setChecked(schedule.hasEndDate);
   showDate(ui_.edtEndDate, schedule.endDate, schedule.startDate);
@@ -252,14 +283,6 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(const Schedule& schedule, QWidget* 
   ui_.chkStopAtEnd->setChecked(schedule.stopAtEnd);
   // Once runs on its one day; an end date means nothing to it.
   ui_.chkEndDate->setEnabled(tasks::takesEndDate(schedule.kind));
-
-  for (QCheckBox* box : {ui_.chkEndDate, ui_.chkRepeat}) {
-    connect(box, &QCheckBox::toggled, this, [this] { showEnabled(); });
-  }
-  for (QRadioButton* button : {ui_.rbUntilTime, ui_.rbUntilDuration}) {
-    connect(button, &QRadioButton::toggled, this, [this] { showEnabled(); });
-  }
-  showEnabled();
 }
 
 void AdvancedOptionsDialog::showEnabled() {
@@ -404,6 +427,8 @@ struct SchedulePageDialog::Controls {
   QWidget* pnlOnce = nullptr;
   QWidget* pnlIdle = nullptr;
   QWidget* pnlNone = nullptr;
+  // The panel of each kind, in ScheduleKind's order (pnlNone for the kinds without inputs).
+  std::array<QWidget*, tasks::kScheduleKindCount> kindPanels{};
   QSpinBox* spedtEveryDays = nullptr;
   QSpinBox* spedtEveryWeeks = nullptr;
   std::array<QCheckBox*, 7> weekdayBoxes{};  // by weekday, Sunday = 0
@@ -431,6 +456,9 @@ SchedulePageDialog::SchedulePageDialog(Clock clock, QWidget* parent)
 
 SchedulePageDialog::~SchedulePageDialog() = default;
 
+// --- Building the page -----------------------------------------------------------------------
+
+// Creation order is the tab order: each group is built top to bottom, in the page's order.
 void SchedulePageDialog::buildControls() {
   Controls& ui = *ui_;
   auto* root = new QVBoxLayout(this);
@@ -438,10 +466,30 @@ void SchedulePageDialog::buildControls() {
   ui.tsSchedule = named(new QWidget(ui.pgcPages), "tsSchedule");
   ui.pgcPages->addTab(ui.tsSchedule, QStringLiteral("スケジュール"));
   root->addWidget(ui.pgcPages, 1);
-  QWidget* page = ui.tsSchedule;
-  auto* column = new QVBoxLayout(page);
+  auto* column = new QVBoxLayout(ui.tsSchedule);
 
-  // The schedule's text, or with several the drop-down of them all.
+  buildSchedulesRow(column);
+  buildKindAndStartTime(column);
+  buildKindGroup(column);
+  column->addStretch();
+  ui.chkShowMultiple =
+      named(new QCheckBox(QStringLiteral("複数のスケジュールを表示する"), ui.tsSchedule), "chkShowMultiple");
+  column->addWidget(ui.chkShowMultiple);
+
+  QPushButton* ok = nullptr;
+  QPushButton* cancel = nullptr;
+  root->addLayout(okCancelRow(this, ok, cancel));
+  ui.btnOK = ok;
+  ui.btnCancel = cancel;
+  makeOkTheDefault(this, ok);
+  for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
+}
+
+// The schedule's text, or with several the drop-down of them all with 新規 and 削除; a rule
+// under them.
+void SchedulePageDialog::buildSchedulesRow(QVBoxLayout* column) {
+  Controls& ui = *ui_;
+  QWidget* page = ui.tsSchedule;
   ui.lblSummary = named(new QLabel(page), "lblSummary");
   ui.lblSummary->setWordWrap(true);
   ui.lblSummary->setMinimumHeight(2 * ui.lblSummary->fontMetrics().lineSpacing());
@@ -470,12 +518,16 @@ void SchedulePageDialog::buildControls() {
   rule->setFrameShape(QFrame::HLine);
   rule->setFrameShadow(QFrame::Sunken);
   column->addWidget(rule);
+}
 
-  // Kind, start time, advanced options.
+// The kind, the start time and 詳細設定...
+void SchedulePageDialog::buildKindAndStartTime(QVBoxLayout* column) {
+  Controls& ui = *ui_;
+  QWidget* page = ui.tsSchedule;
   auto* top = new QGridLayout;
   ui.lblScheduleKind = named(new QLabel(QStringLiteral("タスクのスケジュール"), page), "lblScheduleKind");
   ui.cmbScheduleKind = named(new QComboBox(page), "cmbScheduleKind");
-  for (const char* caption : kKindCaptions) ui.cmbScheduleKind->addItem(text(caption));
+  for (const PageKind& kind : kPageKinds) ui.cmbScheduleKind->addItem(text(kind.caption));
   // Idle time has no source here that every desktop and server shares: nothing could start such
   // a task, so the kind is not offered. A trigger of that kind in a task written elsewhere is
   // still shown, as it is and read-only (showKind).
@@ -500,9 +552,13 @@ void SchedulePageDialog::buildControls() {
     policy.setRetainSizeWhenHidden(true);
     keep->setSizePolicy(policy);
   }
+}
 
-  // The inputs of the kind.
-  ui.gbxSchedule = named(new QGroupBox(page), "gbxSchedule");
+// The group of the kind's inputs: one panel per kind in a stack, an empty one for the kinds
+// without inputs.
+void SchedulePageDialog::buildKindGroup(QVBoxLayout* column) {
+  Controls& ui = *ui_;
+  ui.gbxSchedule = named(new QGroupBox(ui.tsSchedule), "gbxSchedule");
   QSizePolicy groupPolicy = ui.gbxSchedule->sizePolicy();
   groupPolicy.setRetainSizeWhenHidden(true);
   ui.gbxSchedule->setSizePolicy(groupPolicy);
@@ -511,107 +567,112 @@ void SchedulePageDialog::buildControls() {
   groupLayout->addWidget(ui.pnlKinds);
   column->addWidget(ui.gbxSchedule);
 
-  ui.pnlDaily = named(new QWidget(ui.pnlKinds), "pnlDaily");
-  {
-    auto* row = new QHBoxLayout(ui.pnlDaily);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(named(new QLabel(QStringLiteral("間隔"), ui.pnlDaily), "lblEveryDays"));
-    ui.spedtEveryDays = numberBox(ui.pnlDaily, "spedtEveryDays", 1, tasks::kMaxEveryDays);
-    row->addWidget(ui.spedtEveryDays);
-    row->addWidget(named(new QLabel(QStringLiteral("日ごと"), ui.pnlDaily), "lblEveryDaysUnit"));
-    row->addStretch();
-  }
-  ui.pnlWeekly = named(new QWidget(ui.pnlKinds), "pnlWeekly");
-  {
-    auto* grid = new QGridLayout(ui.pnlWeekly);
-    grid->setContentsMargins(0, 0, 0, 0);
-    auto* every = new QHBoxLayout;
-    every->addWidget(named(new QLabel(QStringLiteral("間隔"), ui.pnlWeekly), "lblEveryWeeks"));
-    ui.spedtEveryWeeks = numberBox(ui.pnlWeekly, "spedtEveryWeeks", 1, tasks::kMaxEveryWeeks);
-    every->addWidget(ui.spedtEveryWeeks);
-    every->addWidget(
-        named(new QLabel(QStringLiteral("週ごと、次の曜日に実行"), ui.pnlWeekly), "lblEveryWeeksUnit"));
-    every->addStretch();
-    grid->addLayout(every, 0, 0, 1, 4);
-    int position = 0;
-    for (const WeekdayBox& day : kWeekdayBoxes) {
-      auto* box = named(new QCheckBox(text(day.caption), ui.pnlWeekly), day.name);
-      grid->addWidget(box, 1 + position / 4, position % 4);
-      ui.weekdayBoxes[static_cast<std::size_t>(day.weekday)] = box;
-      ++position;
-    }
-    grid->setColumnStretch(4, 1);
-  }
-  ui.pnlMonthly = named(new QWidget(ui.pnlKinds), "pnlMonthly");
-  {
-    auto* grid = new QGridLayout(ui.pnlMonthly);
-    grid->setContentsMargins(0, 0, 0, 0);
-    ui.rbMonthlyDay = named(new QRadioButton(QStringLiteral("日付"), ui.pnlMonthly), "rbMonthlyDay");
-    ui.spedtMonthDay = numberBox(ui.pnlMonthly, "spedtMonthDay", 1, 31);
-    auto* day = new QHBoxLayout;
-    day->addWidget(ui.spedtMonthDay);
-    day->addWidget(named(new QLabel(QStringLiteral("日"), ui.pnlMonthly), "lblMonthDayUnit"));
-    day->addStretch();
-    grid->addWidget(ui.rbMonthlyDay, 0, 0);
-    grid->addLayout(day, 0, 1);
-    ui.rbMonthlyWeekday = named(new QRadioButton(QStringLiteral("曜日"), ui.pnlMonthly), "rbMonthlyWeekday");
-    ui.cmbWhichWeek = named(new QComboBox(ui.pnlMonthly), "cmbWhichWeek");
-    for (const char* caption : kWhichWeekCaptions) ui.cmbWhichWeek->addItem(text(caption));
-    ui.cmbWeekday = named(new QComboBox(ui.pnlMonthly), "cmbWeekday");
-    for (const char* caption : kWeekdayCaptions) ui.cmbWeekday->addItem(text(caption));
-    auto* weekday = new QHBoxLayout;
-    weekday->addWidget(ui.cmbWhichWeek);
-    weekday->addWidget(ui.cmbWeekday);
-    weekday->addStretch();
-    grid->addWidget(ui.rbMonthlyWeekday, 1, 0);
-    grid->addLayout(weekday, 1, 1);
-    ui.btnSelectMonths =
-        named(new QPushButton(QStringLiteral("月の選択..."), ui.pnlMonthly), "btnSelectMonths");
-    grid->addWidget(ui.btnSelectMonths, 2, 1, Qt::AlignRight);
-    grid->setColumnStretch(1, 1);
-  }
-  ui.pnlOnce = named(new QWidget(ui.pnlKinds), "pnlOnce");
-  {
-    auto* row = new QHBoxLayout(ui.pnlOnce);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(named(new QLabel(QStringLiteral("実行日"), ui.pnlOnce), "lblRunOn"));
-    ui.edtRunOn = named(new QDateEdit(ui.pnlOnce), "edtRunOn");
-    setUpDateEdit(ui.edtRunOn);
-    row->addWidget(ui.edtRunOn);
-    row->addStretch();
-  }
-  ui.pnlIdle = named(new QWidget(ui.pnlKinds), "pnlIdle");
-  {
-    auto* row = new QHBoxLayout(ui.pnlIdle);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(
-        named(new QLabel(QStringLiteral("アイドル状態が次の時間続いたとき"), ui.pnlIdle), "lblIdle"));
-    ui.spedtIdleMinutes = numberBox(ui.pnlIdle, "spedtIdleMinutes", 1, tasks::kMaxIdleMinutes);
-    // The idle time is the task's Idle Wait, which the page does not receive: shown, not edited.
-    ui.spedtIdleMinutes->setEnabled(false);
-    row->addWidget(ui.spedtIdleMinutes);
-    row->addWidget(named(new QLabel(QStringLiteral("分"), ui.pnlIdle), "lblIdleUnit"));
-    row->addStretch();
-  }
+  buildDailyPanel();
+  buildWeeklyPanel();
+  buildMonthlyPanel();
+  buildOncePanel();
+  buildIdlePanel();
   ui.pnlNone = named(new QWidget(ui.pnlKinds), "pnlNone");
   for (QWidget* panel : {ui.pnlDaily, ui.pnlWeekly, ui.pnlMonthly, ui.pnlOnce, ui.pnlIdle, ui.pnlNone}) {
     // The group is as tall as its tallest panel; the shorter ones start at its top.
     if (panel->layout() != nullptr) panel->layout()->setAlignment(Qt::AlignTop);
     ui.pnlKinds->addWidget(panel);
   }
+  ui.kindPanels = {ui.pnlDaily, ui.pnlWeekly, ui.pnlMonthly, ui.pnlOnce, ui.pnlNone, ui.pnlNone, ui.pnlIdle};
+}
 
-  column->addStretch();
-  ui.chkShowMultiple =
-      named(new QCheckBox(QStringLiteral("複数のスケジュールを表示する"), page), "chkShowMultiple");
-  column->addWidget(ui.chkShowMultiple);
+void SchedulePageDialog::buildDailyPanel() {
+  Controls& ui = *ui_;
+  ui.pnlDaily = named(new QWidget(ui.pnlKinds), "pnlDaily");
+  auto* row = new QHBoxLayout(ui.pnlDaily);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(named(new QLabel(QStringLiteral("間隔"), ui.pnlDaily), "lblEveryDays"));
+  ui.spedtEveryDays = numberBox(ui.pnlDaily, "spedtEveryDays", 1, tasks::kMaxEveryDays);
+  row->addWidget(ui.spedtEveryDays);
+  row->addWidget(named(new QLabel(QStringLiteral("日ごと"), ui.pnlDaily), "lblEveryDaysUnit"));
+  row->addStretch();
+}
 
-  QPushButton* ok = nullptr;
-  QPushButton* cancel = nullptr;
-  root->addLayout(okCancelRow(this, ok, cancel));
-  ui.btnOK = ok;
-  ui.btnCancel = cancel;
-  makeOkTheDefault(this, ok);
-  for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
+// Every n weeks, and the weekday boxes in two rows of four, Monday first.
+void SchedulePageDialog::buildWeeklyPanel() {
+  Controls& ui = *ui_;
+  ui.pnlWeekly = named(new QWidget(ui.pnlKinds), "pnlWeekly");
+  auto* grid = new QGridLayout(ui.pnlWeekly);
+  grid->setContentsMargins(0, 0, 0, 0);
+  auto* every = new QHBoxLayout;
+  every->addWidget(named(new QLabel(QStringLiteral("間隔"), ui.pnlWeekly), "lblEveryWeeks"));
+  ui.spedtEveryWeeks = numberBox(ui.pnlWeekly, "spedtEveryWeeks", 1, tasks::kMaxEveryWeeks);
+  every->addWidget(ui.spedtEveryWeeks);
+  every->addWidget(
+      named(new QLabel(QStringLiteral("週ごと、次の曜日に実行"), ui.pnlWeekly), "lblEveryWeeksUnit"));
+  every->addStretch();
+  grid->addLayout(every, 0, 0, 1, 4);
+  int position = 0;
+  for (const WeekdayBox& day : kWeekdayBoxes) {
+    auto* box = named(new QCheckBox(text(day.caption), ui.pnlWeekly), day.name);
+    grid->addWidget(box, 1 + position / 4, position % 4);
+    ui.weekdayBoxes[static_cast<std::size_t>(day.weekday)] = box;
+    ++position;
+  }
+  grid->setColumnStretch(4, 1);
+}
+
+// Day N, or the n-th weekday, of the months that 月の選択... picks.
+void SchedulePageDialog::buildMonthlyPanel() {
+  Controls& ui = *ui_;
+  ui.pnlMonthly = named(new QWidget(ui.pnlKinds), "pnlMonthly");
+  auto* grid = new QGridLayout(ui.pnlMonthly);
+  grid->setContentsMargins(0, 0, 0, 0);
+  ui.rbMonthlyDay = named(new QRadioButton(QStringLiteral("日付"), ui.pnlMonthly), "rbMonthlyDay");
+  ui.spedtMonthDay = numberBox(ui.pnlMonthly, "spedtMonthDay", 1, 31);
+  auto* day = new QHBoxLayout;
+  day->addWidget(ui.spedtMonthDay);
+  day->addWidget(named(new QLabel(QStringLiteral("日"), ui.pnlMonthly), "lblMonthDayUnit"));
+  day->addStretch();
+  grid->addWidget(ui.rbMonthlyDay, 0, 0);
+  grid->addLayout(day, 0, 1);
+  ui.rbMonthlyWeekday = named(new QRadioButton(QStringLiteral("曜日"), ui.pnlMonthly), "rbMonthlyWeekday");
+  ui.cmbWhichWeek = named(new QComboBox(ui.pnlMonthly), "cmbWhichWeek");
+  for (const char* caption : kWhichWeekCaptions) ui.cmbWhichWeek->addItem(text(caption));
+  ui.cmbWeekday = named(new QComboBox(ui.pnlMonthly), "cmbWeekday");
+  for (const char* caption : kWeekdayCaptions) ui.cmbWeekday->addItem(text(caption));
+  auto* weekday = new QHBoxLayout;
+  weekday->addWidget(ui.cmbWhichWeek);
+  weekday->addWidget(ui.cmbWeekday);
+  weekday->addStretch();
+  grid->addWidget(ui.rbMonthlyWeekday, 1, 0);
+  grid->addLayout(weekday, 1, 1);
+  ui.btnSelectMonths =
+      named(new QPushButton(QStringLiteral("月の選択..."), ui.pnlMonthly), "btnSelectMonths");
+  grid->addWidget(ui.btnSelectMonths, 2, 1, Qt::AlignRight);
+  grid->setColumnStretch(1, 1);
+}
+
+void SchedulePageDialog::buildOncePanel() {
+  Controls& ui = *ui_;
+  ui.pnlOnce = named(new QWidget(ui.pnlKinds), "pnlOnce");
+  auto* row = new QHBoxLayout(ui.pnlOnce);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(named(new QLabel(QStringLiteral("実行日"), ui.pnlOnce), "lblRunOn"));
+  ui.edtRunOn = named(new QDateEdit(ui.pnlOnce), "edtRunOn");
+  setUpDateEdit(ui.edtRunOn);
+  row->addWidget(ui.edtRunOn);
+  row->addStretch();
+}
+
+void SchedulePageDialog::buildIdlePanel() {
+  Controls& ui = *ui_;
+  ui.pnlIdle = named(new QWidget(ui.pnlKinds), "pnlIdle");
+  auto* row = new QHBoxLayout(ui.pnlIdle);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(
+      named(new QLabel(QStringLiteral("アイドル状態が次の時間続いたとき"), ui.pnlIdle), "lblIdle"));
+  ui.spedtIdleMinutes = numberBox(ui.pnlIdle, "spedtIdleMinutes", 1, tasks::kMaxIdleMinutes);
+  // The idle time is the task's Idle Wait, which the page does not receive: shown, not edited.
+  ui.spedtIdleMinutes->setEnabled(false);
+  row->addWidget(ui.spedtIdleMinutes);
+  row->addWidget(named(new QLabel(QStringLiteral("分"), ui.pnlIdle), "lblIdleUnit"));
+  row->addStretch();
 }
 
 void SchedulePageDialog::connectHandlers() {
@@ -760,29 +821,9 @@ void SchedulePageDialog::showKind() {
   ui.lblStartTime->setVisible(!event);
   ui.edtStartTime->setVisible(!event);
   ui.btnAdvanced->setEnabled(!event);
-  QWidget* panel = ui.pnlNone;
-  switch (kind) {
-    case ScheduleKind::Daily:
-      panel = ui.pnlDaily;
-      break;
-    case ScheduleKind::Weekly:
-      panel = ui.pnlWeekly;
-      break;
-    case ScheduleKind::Monthly:
-      panel = ui.pnlMonthly;
-      break;
-    case ScheduleKind::Once:
-      panel = ui.pnlOnce;
-      break;
-    case ScheduleKind::WhenIdle:
-      panel = ui.pnlIdle;
-      break;
-    case ScheduleKind::AtSystemStart:
-    case ScheduleKind::AtLogon:
-      break;
-  }
+  QWidget* panel = ui.kindPanels[static_cast<std::size_t>(kind)];
   ui.pnlKinds->setCurrentWidget(panel);
-  ui.gbxSchedule->setTitle(text(kGroupTitles[static_cast<int>(kind)]));
+  ui.gbxSchedule->setTitle(text(kPageKinds[static_cast<int>(kind)].groupTitle));
   ui.gbxSchedule->setVisible(panel != ui.pnlNone);
 }
 
@@ -949,6 +990,19 @@ void SchedulePageDialog::focusInput(ScheduleInput input) {
       break;
   }
   focus->setFocus(Qt::OtherFocusReason);
+}
+
+// --- The page as the program installs it -----------------------------------------------------
+
+SchedulePageOnFirstShow::SchedulePageOnFirstShow(SchedulePageDialog::Clock clock)
+    : clock_(std::move(clock)) {}
+
+SchedulePageOnFirstShow::~SchedulePageOnFirstShow() = default;
+
+int SchedulePageOnFirstShow::show(void* ownerWindow, const std::string& caption,
+                                  std::vector<TaskTrigger>& triggers) {
+  if (!page_) page_ = std::make_unique<SchedulePageDialog>(clock_);
+  return page_->show(ownerWindow, caption, triggers);
 }
 
 }  // namespace bv::forms

@@ -4,7 +4,8 @@
 // 表示する" on, a drop-down of every schedule with "新規" and "削除"), the kind, the start time,
 // "詳細設定..." (start and end date, repetition), the inputs of the kind, and the check box.
 // The page edits copies of the task's triggers; only OK writes them back. The program installs
-// one at start-up as the task scheduler's schedule page (core/tasks/schedule_page.h).
+// a SchedulePageOnFirstShow at start-up as the task scheduler's schedule page
+// (core/tasks/schedule_page.h), which makes the page when a schedule is first shown.
 #pragma once
 
 #include <QDialog>
@@ -17,6 +18,8 @@
 #include "core/tasks/schedule_page.h"
 #include "core/tasks/system_time.h"
 #include "core/tasks/task_trigger.h"
+
+class QVBoxLayout;
 
 namespace bv::forms {
 
@@ -52,7 +55,16 @@ class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
     bv::tasks::Schedule schedule;
   };
 
+  // The controls, group by group in the page's order.
   void buildControls();
+  void buildSchedulesRow(QVBoxLayout* column);
+  void buildKindAndStartTime(QVBoxLayout* column);
+  void buildKindGroup(QVBoxLayout* column);
+  void buildDailyPanel();
+  void buildWeeklyPanel();
+  void buildMonthlyPanel();
+  void buildOncePanel();
+  void buildIdlePanel();
   void connectHandlers();
   bv::tasks::LocalMinute now() const;
   bv::tasks::Schedule newSchedule() const;
@@ -86,6 +98,25 @@ class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
   int current_ = 0;
   bool filling_ = false;
   std::vector<bv::tasks::TaskTrigger> accepted_;
+};
+
+// The schedule page as the program installs it: the SchedulePageDialog is made the first time a
+// task's schedule is shown, and kept for every showing after, so that the program's start does
+// not build a page most sessions never open.
+class SchedulePageOnFirstShow : public bv::tasks::SchedulePage {
+ public:
+  explicit SchedulePageOnFirstShow(SchedulePageDialog::Clock clock = {});
+  ~SchedulePageOnFirstShow() override;
+
+  int show(void* ownerWindow, const std::string& caption,
+           std::vector<bv::tasks::TaskTrigger>& triggers) override;
+
+  // The page once made; null before the first showing.
+  SchedulePageDialog* page() const { return page_.get(); }
+
+ private:
+  SchedulePageDialog::Clock clock_;
+  std::unique_ptr<SchedulePageDialog> page_;
 };
 
 }  // namespace bv::forms

@@ -14,22 +14,28 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include "core/agent/job_store.h"
 #include "core/db/login_rules.h"
+#include "core/maintenance/backup_history.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
+#include "core/maintenance/retention.h"
 #include "core/sys/system_info.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_registration.h"
 #include "gui/forms/agent_service_check.h"
 #include "gui/forms/cron_notice.h"
 #include "gui/forms/uAccount.h"
+#include "gui/forms/uBackupHistory.h"
+#include "gui/forms/uLogBackup.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uServerSelect.h"
 #include "gui/forms/uTaskSchedule.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/focus_widgets.h"
 #include "gui/widgets/form_layout.h"
+#include "gui/widgets/generations_spin_box.h"
 #include "gui/widgets/password_edit.h"
 #include "gui/widgets/progress_window.h"
 #include "gui/widgets/prompts.h"
@@ -97,7 +103,7 @@ TfrmBrackenvale::TfrmBrackenvale(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmBrackenvale"));
   setWindowTitle(QStringLiteral("Brackenvale"));
-  setFixedSize(426, 511);
+  setFixedSize(426, 549);
   BuildControls();
   ConnectHandlers();
   FormCreate();
@@ -117,10 +123,10 @@ void TfrmBrackenvale::BuildControls() {
   titleFont.setBold(true);
   title->setFont(titleFont);
 
-  imgGreen = place(new QLabel(this), "imgGreen", 215, 476, 76, 15);
+  imgGreen = place(new QLabel(this), "imgGreen", 215, 514, 76, 15);
   imgGreen->setPixmap(bannerPixmap(QColor(0x2E, 0x8B, 0x57)));
   imgGreen->setVisible(false);
-  imgBlue = place(new QLabel(this), "imgBlue", 134, 476, 76, 15);
+  imgBlue = place(new QLabel(this), "imgBlue", 134, 514, 76, 15);
   imgBlue->setPixmap(bannerPixmap(QColor(0x1E, 0x5A, 0xA8)));
   imgBlue->setVisible(false);
   imgView = place(new QLabel(this), "imgView", 342, 10, 76, 15);
@@ -156,7 +162,7 @@ void TfrmBrackenvale::BuildControls() {
       place(new QPushButton(QStringLiteral("最新"), gbxTarget), "bbnReloadList", 276, 124, 45, 20);
   bbnReloadList->setToolTip(QStringLiteral("現在の接続情報を用い、データベース一覧を最新の状態へ更新します"));
 
-  pgOperation = place(new QTabWidget(this), "pgOperation", 8, 224, 409, 241);
+  pgOperation = place(new QTabWidget(this), "pgOperation", 8, 224, 409, 279);
 
   tabBasic = new QWidget;
   tabBasic->setObjectName(QStringLiteral("tabBasic"));
@@ -174,13 +180,22 @@ void TfrmBrackenvale::BuildControls() {
       redNote(tabBasic, "lblDateNote3", QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"), 8, 126);
   chkVerify = place(new QCheckBox(QStringLiteral("完了時にベリファイを行う"), tabBasic), "chkVerify", 8, 146,
                     240, 18);
+  // What becomes of the backup afterwards: the files kept, and a test restore.
+  lblGenerations = label(tabBasic, "lblGenerations", QStringLiteral("保存世代数"), 8, 173);
+  spedtGenerations = place(new widgets::GenerationsSpinBox(tabBasic), "spedtGenerations", 80, 170, 70, 20);
+  chkTestRestore = place(new QCheckBox(QStringLiteral("完了時にテストレストアを行う"), tabBasic), "chkTestRestore",
+                         168, 171, 225, 18);
+  lblGenerationsNote =
+      redNote(tabBasic, "lblGenerationsNote", toQString(maintenance::kGenerationsNeedDateNote), 8, 193);
+  lblGenerationsNote->setVisible(false);
+  spedtGenerations->setEnabled(false);
   btnSchedule =
-      place(new QPushButton(QStringLiteral("エージェントに登録"), tabBasic), "btnSchedule", 8, 176, 125, 25);
+      place(new QPushButton(QStringLiteral("エージェントに登録"), tabBasic), "btnSchedule", 8, 214, 125, 25);
   btnSchedule->setToolTip(QStringLiteral("SQLServerエージェントへ、バックアップジョブの登録を行います"));
   btnMakeScdl =
-      place(new QPushButton(QStringLiteral("タスクに追加"), tabBasic), "btnMakeScdl", 139, 176, 125, 25);
+      place(new QPushButton(QStringLiteral("タスクに追加"), tabBasic), "btnMakeScdl", 139, 214, 125, 25);
   btnEditScdl =
-      place(new QPushButton(QStringLiteral("タスクの編集"), tabBasic), "btnEditScdl", 270, 176, 125, 25);
+      place(new QPushButton(QStringLiteral("タスクの編集"), tabBasic), "btnEditScdl", 270, 214, 125, 25);
   for (QPushButton* button : {btnSchedule, btnMakeScdl, btnEditScdl}) makeBold(button);
   pgOperation->addTab(tabBasic, QStringLiteral("バックアップ"));
 
@@ -205,9 +220,12 @@ void TfrmBrackenvale::BuildControls() {
   pgOperation->addTab(tabTransaction, QStringLiteral("ログの切り捨て"));
   pgOperation->setCurrentIndex(0);
 
-  btnCreate = place(new QPushButton(QStringLiteral("今すぐ実行"), this), "btnCreate", 16, 476, 101, 25);
+  btnCreate = place(new QPushButton(QStringLiteral("今すぐ実行"), this), "btnCreate", 16, 514, 101, 25);
   btnCreate->setToolTip(QStringLiteral("現在選択されているタブの処理を実行します"));
-  btnClose = place(new QPushButton(QStringLiteral("終了"), this), "btnClose", 313, 476, 97, 25);
+  btnClose = place(new QPushButton(QStringLiteral("終了"), this), "btnClose", 313, 514, 97, 25);
+  btnBackupHistory =
+      place(new QPushButton(QStringLiteral("バックアップ履歴"), this), "btnBackupHistory", 165, 514, 120, 25);
+  btnBackupHistory->setToolTip(QStringLiteral("選択したデータベースのバックアップ履歴を表示します"));
   btnClose->setToolTip(QStringLiteral("プログラムを終了します"));
   makeBold(btnCreate);
   makeBold(btnClose);
@@ -216,7 +234,7 @@ void TfrmBrackenvale::BuildControls() {
 
   // Keyboard order: the target group, then the tabs and the two buttons.
   QWidget* order[] = {editServer,  bbnSvrList,    rbWindows,   rbSQLServer, editUser, editPass,
-                      cmbDatabase, bbnReloadList, pgOperation, btnCreate,   btnClose};
+                      cmbDatabase, bbnReloadList, pgOperation, btnCreate,   btnBackupHistory, btnClose};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QLabel* passive : findChildren<QLabel*>()) passive->setFocusPolicy(Qt::NoFocus);
 }
@@ -235,10 +253,12 @@ void TfrmBrackenvale::ConnectHandlers() {
   connect(bbnReloadList, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::bbnReloadListClick));
   connect(bbnSvrList, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::bbnSvrListClick));
   connect(btnCreate, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnCreateClick));
+  connect(btnBackupHistory, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnBackupHistoryClick));
   connect(btnClose, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnCloseClick));
   connect(btnSchedule, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnScheduleClick));
   connect(btnMakeScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnMakeScdlClick));
   connect(btnEditScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnEditScdlClick));
+  connect(editBackFilePath, &QLineEdit::textChanged, this, guarded(this, &TfrmBrackenvale::editBackFilePathChange));
   connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
           guarded(this, &TfrmBrackenvale::bbnBackFilePathOpenClick));
   connect(bbnRestFilePathOpen, &QPushButton::clicked, this,
@@ -395,7 +415,20 @@ bool TfrmBrackenvale::ValidateLoginInputs() {
 
 maintenance::BackupRequest TfrmBrackenvale::BackupRequest() const {
   return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase)), toUtf8(editBackFilePath->text()),
-          chkVerify->isChecked()};
+          chkVerify->isChecked(), Generations(), chkTestRestore->isChecked()};
+}
+
+int TfrmBrackenvale::Generations() const {
+  return spedtGenerations->isEnabled() ? spedtGenerations->value() : maintenance::kKeepAllGenerations;
+}
+
+void TfrmBrackenvale::editBackFilePathChange() {
+  // Generations are kept only of a file whose name carries %date%.
+  const QString path = editBackFilePath->text();
+  const bool applies = maintenance::retentionApplies(toUtf8(path));
+  spedtGenerations->setEnabled(applies);
+  lblGenerations->setEnabled(applies);
+  lblGenerationsNote->setVisible(!applies && !path.isEmpty());
 }
 
 maintenance::RestoreRequest TfrmBrackenvale::RestoreRequest() const {
@@ -403,14 +436,19 @@ maintenance::RestoreRequest TfrmBrackenvale::RestoreRequest() const {
 }
 
 maintenance::TruncateRequest TfrmBrackenvale::TruncateRequest() const {
-  return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase))};
+  maintenance::TruncateRequest request;
+  request.login = GetLoginSettings();
+  request.database = toUtf8(GetDatabaseName(cmbDatabase));
+  return request;
 }
 
 bool TfrmBrackenvale::Accepted(const std::optional<maintenance::RequestProblem>& problem) {
   if (!problem) return true;
   prompts().error(this, toQString(problem->message));
-  (problem->input == maintenance::RequestInput::RestoreFile ? editRestFilePath : editBackFilePath)
-      ->setFocus(Qt::OtherFocusReason);
+  QWidget* input = problem->input == maintenance::RequestInput::RestoreFile   ? editRestFilePath
+                   : problem->input == maintenance::RequestInput::Generations ? static_cast<QWidget*>(spedtGenerations)
+                                                                                : editBackFilePath;
+  input->setFocus(Qt::OtherFocusReason);
   return false;
 }
 
@@ -421,20 +459,52 @@ void TfrmBrackenvale::btnCreateClick() {
   if (tab == 1 && !Accepted(maintenance::check(RestoreRequest()))) return;
 
   const QString operation = OperationName();
-  if (!prompts().confirmOkCancel(this, operation + kConfirmStart)) return;
+  maintenance::TruncateRequest truncation = TruncateRequest();
+  if (tab == 2) {
+    // From SQL Server 2008 on the recovery model decides how the log is truncated.
+    maintenance::TruncationPlan planned;
+    {
+      widgets::WaitCursor hourglass;
+      planned = maintenance::plan(truncation);
+    }
+    truncation.road = planned.road;
+    if (planned.road == maintenance::TruncationRoad::LogBackup) {
+      if (!prompts().confirmYesNo(this, toQString(maintenance::logBackupQuestion(truncation.database,
+                                                                                  planned.recoveryModel)))) {
+        return;
+      }
+      if (FLogBackup == nullptr) FLogBackup = new TfrmLogBackup(this);
+      const std::optional<QString> file = FLogBackup->AskFile(FLogBackupFile, FServerIsLocal);
+      if (!file) return;
+      FLogBackupFile = *file;
+      truncation.logBackupFile = toUtf8(*file);
+    }
+  }
+  if (truncation.road != maintenance::TruncationRoad::LogBackup &&
+      !prompts().confirmOkCancel(this, operation + kConfirmStart)) {
+    return;
+  }
+  maintenance::OperationOutcome outcome;
   const int result = ExecuteCommand(
-      [&](const maintenance::MessageSink& report) {
+      [&](const maintenance::MessageSink& report, const maintenance::PercentSink& percent) {
         switch (tab) {
           case 0:
-            return maintenance::run(BackupRequest(), report);
+            return maintenance::run(BackupRequest(), report, percent);
           case 1:
-            return maintenance::run(RestoreRequest(), report);
+            return maintenance::run(RestoreRequest(), report, percent);
           default:
-            return maintenance::run(TruncateRequest(), report);
+            return maintenance::run(truncation, report, percent);
         }
       },
-      operation);
-  if (result == 0) prompts().information(this, operation + kFinished);
+      operation, &outcome);
+  if (result != 0) return;
+  // The end box; after a backup that kept its generations it names the files that went.
+  prompts().information(this, outcome.message.empty() ? operation + kFinished : toQString(outcome.message));
+  if (outcome.proof && (outcome.proof->result == maintenance::ProofOutcome::Result::Failed ||
+                        outcome.proof->result == maintenance::ProofOutcome::Result::Damaged)) {
+    prompts().error(this, toQString(outcome.proof->message));
+  }
+  if (outcome.prune && !outcome.prune->succeeded) prompts().error(this, toQString(outcome.prune->errorMessage));
 }
 
 std::string TfrmBrackenvale::BuildBackupCommand() const { return maintenance::batchOf(BackupRequest()); }
@@ -449,27 +519,61 @@ std::string TfrmBrackenvale::BuildShrinkCommand() const {
   return maintenance::buildShrinkCommand(toUtf8(GetDatabaseName(cmbDatabase)));
 }
 
-int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationName) {
+int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationName,
+                                    maintenance::OperationOutcome* outcomeOut) {
   maintenance::OperationOutcome outcome;
   widgets::WaitCursor hourglass;
   // The server works on a thread of its own while this one keeps the window alive.
   widgets::runWithProgress(this, operationName, [&](const widgets::ProgressReport& report) {
-    outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); });
+    outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); },
+                   [&](const maintenance::Progress& progress) {
+                     report.percent(progress.percent,
+                                    progress.left ? toQString(maintenance::timeLeftText(*progress.left)) : QString());
+                   });
   });
-  if (outcome.succeeded) return 0;
-  prompts().error(this, toQString(outcome.message));
-  return -1;
+  const bool succeeded = outcome.succeeded;
+  if (!succeeded) prompts().error(this, toQString(outcome.message));
+  if (outcomeOut != nullptr) *outcomeOut = std::move(outcome);
+  return succeeded ? 0 : -1;
+}
+
+void TfrmBrackenvale::btnBackupHistoryClick() {
+  if (!ValidateLoginInputs()) return;
+  const QString database = GetDatabaseName(cmbDatabase);
+  maintenance::BackupHistory history;
+  try {
+    widgets::WaitCursor hourglass;
+    history = maintenance::readBackupHistory(db::loginConnectionSettings(GetLoginSettings()), toUtf8(database));
+  } catch (const db::ProviderError& error) {
+    prompts().error(this, QStringLiteral("バックアップ履歴の取得でエラーが発生しました。\r\n\r\n") +
+                              QString::fromUtf8(error.what()));
+    return;
+  }
+  if (FBackupHistory == nullptr) FBackupHistory = new TfrmBackupHistory(this);
+  FBackupHistory->FillHistory(database, history);
+  FBackupHistory->exec();
 }
 
 // --- Scheduling buttons --------------------------------------------------------------------
 
 void TfrmBrackenvale::btnScheduleClick() {
   if (!ValidateLoginInputs()) return;
+  // Express has no Agent: a job would never run. The road that works there is the task.
+  std::optional<int> edition;
+  {
+    widgets::WaitCursor hourglass;
+    edition = agent::readEngineEdition(db::loginConnectionSettings(GetLoginSettings()));
+  }
+  if (edition == agent::kExpressEngineEdition) {
+    if (prompts().confirmYesNo(this, toQString(agent::kExpressOffersTask))) btnMakeScdlClick();
+    return;
+  }
   if (!checkAgentService(this, FServerIsLocal)) return;
-  if (FSchedule == nullptr) return;
-  FSchedule->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
-                      editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
-  FSchedule->exec();  // its result is not looked at
+  TfrmSchedule* dialog = ScheduleDialog();
+  if (dialog == nullptr) return;
+  dialog->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
+                   editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
+  dialog->exec();  // its result is not looked at
 }
 
 std::string TfrmBrackenvale::BuildTaskCommandLine() const {
@@ -483,6 +587,8 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
   backup.database = toUtf8(GetDatabaseName(cmbDatabase));
   backup.backupFile = toUtf8(editBackFilePath->text());
   backup.verify = chkVerify->isChecked();
+  backup.generations = Generations();
+  backup.testRestore = chkTestRestore->isChecked();
   try {
     return tasks::buildTaskParameters(backup);
   } catch (const tasks::TaskArgumentError&) {
@@ -492,18 +598,30 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
 
 void TfrmBrackenvale::btnMakeScdlClick() {
   if (!ValidateLoginInputs()) return;
-  if (!Accepted(maintenance::checkBackupFile(toUtf8(editBackFilePath->text())))) return;
+  if (!Accepted(maintenance::check(BackupRequest()))) return;
+  if (Generations() != maintenance::kKeepAllGenerations) {
+    std::optional<std::string> refused;
+    {
+      widgets::WaitCursor hourglass;
+      refused = maintenance::retentionServerProblem(db::loginConnectionSettings(GetLoginSettings()));
+    }
+    if (refused) {
+      prompts().error(this, toQString(*refused));
+      return;
+    }
+  }
 
   const std::string parameters = BuildTaskCommandLine();
   if (parameters.empty()) {
     prompts().error(this, kTaskCommandFailed);
     return;
   }
-  if (FAccount == nullptr || FAccount->exec() != QDialog::Accepted) {
+  TfrmAccount* account = AccountDialog();
+  if (account == nullptr || account->exec() != QDialog::Accepted) {
     prompts().information(this, kCancelled);
     return;
   }
-  if (tasks::registerBackupTask(parameters, toUtf8(FAccount->UserName()), toUtf8(FAccount->Password()), this) ==
+  if (tasks::registerBackupTask(parameters, toUtf8(account->UserName()), toUtf8(account->Password()), this) ==
       tasks::TaskRegistrationResult::Cancelled) {
     prompts().information(this, kCancelled);
     return;
@@ -519,16 +637,44 @@ void TfrmBrackenvale::btnEditScdlClick() {
     prompts().information(this, kVistaRefusal);
     return;
   }
-  if (FTaskSchedule != nullptr) FTaskSchedule->exec();
+  if (TfrmTaskSchedule* dialog = TaskScheduleDialog()) dialog->exec();
 }
 
 void TfrmBrackenvale::bbnSvrListClick() {
-  if (FServerList == nullptr) return;
+  TfrmServerList* dialog = ServerListDialog();
+  if (dialog == nullptr) return;
   // Only an OK changes the box; the local-server decision runs when the focus leaves it.
-  if (const std::optional<QString> chosen = FServerList->ChooseServer()) {
+  if (const std::optional<QString> chosen = dialog->ChooseServer()) {
     editServer->setText(*chosen);
     editServer->setFocus(Qt::OtherFocusReason);
   }
+}
+
+// --- The dialogs, made on first use -------------------------------------------------------
+
+void TfrmBrackenvale::MakeDialogsOnFirstUse(servers::ServerEnumeratorFactory serverEnumerators) {
+  FMakeDialogs = true;
+  FServerEnumerators = std::move(serverEnumerators);
+}
+
+TfrmAccount* TfrmBrackenvale::AccountDialog() {
+  if (FAccount == nullptr && FMakeDialogs) FAccount = new TfrmAccount(this);
+  return FAccount;
+}
+
+TfrmSchedule* TfrmBrackenvale::ScheduleDialog() {
+  if (FSchedule == nullptr && FMakeDialogs) FSchedule = new TfrmSchedule(this);
+  return FSchedule;
+}
+
+TfrmServerList* TfrmBrackenvale::ServerListDialog() {
+  if (FServerList == nullptr && FMakeDialogs) FServerList = new TfrmServerList(FServerEnumerators, this);
+  return FServerList;
+}
+
+TfrmTaskSchedule* TfrmBrackenvale::TaskScheduleDialog() {
+  if (FTaskSchedule == nullptr && FMakeDialogs) FTaskSchedule = new TfrmTaskSchedule(this);
+  return FTaskSchedule;
 }
 
 // --- Files, link, close --------------------------------------------------------------------

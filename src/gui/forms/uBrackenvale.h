@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/maintenance/operations.h"
+#include "core/servers/server_enumerator.h"
 
 class QCheckBox;
 class QComboBox;
@@ -17,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace bv::forms {
@@ -25,6 +27,8 @@ class TfrmAccount;
 class TfrmSchedule;
 class TfrmServerList;
 class TfrmTaskSchedule;
+class TfrmLogBackup;
+class TfrmBackupHistory;
 
 class TfrmBrackenvale : public QWidget {
   Q_OBJECT
@@ -38,6 +42,7 @@ class TfrmBrackenvale : public QWidget {
   void FormShow();
   void btnCreateClick();
   void btnCloseClick();
+  void btnBackupHistoryClick();
   void btnScheduleClick();
   void btnMakeScdlClick();
   void btnEditScdlClick();
@@ -52,6 +57,7 @@ class TfrmBrackenvale : public QWidget {
   void editServerExit();
   void bbnReloadListClick();
   void cmbDatabaseDropDown();
+  void editBackFilePathChange();
 
   // Operations of the window.
   void SetLoginFieldsEnabled(bool enabled);
@@ -62,12 +68,16 @@ class TfrmBrackenvale : public QWidget {
   std::string BuildTruncateLogCommand() const;
   std::string BuildShrinkCommand() const;
   // Runs one of the maintenance roads behind the progress window; 0, or -1 after its error box.
-  using Road = std::function<bv::maintenance::OperationOutcome(const bv::maintenance::MessageSink&)>;
-  int ExecuteCommand(const Road& road, const QString& operationName);
+  using Road = std::function<bv::maintenance::OperationOutcome(const bv::maintenance::MessageSink&,
+                                                                const bv::maintenance::PercentSink&)>;
+  int ExecuteCommand(const Road& road, const QString& operationName,
+                     bv::maintenance::OperationOutcome* outcome = nullptr);
   // The requests the tabs describe, read from the controls as they stand.
   bv::maintenance::BackupRequest BackupRequest() const;
   bv::maintenance::RestoreRequest RestoreRequest() const;
   bv::maintenance::TruncateRequest TruncateRequest() const;
+  // The backup files to keep: the field's value while it applies, else 0 (keep all).
+  int Generations() const;
   // The argument string of a backup task; empty when a text cannot be encoded.
   std::string BuildTaskCommandLine() const;
   bool IsWindowsVista() const;
@@ -83,7 +93,12 @@ class TfrmBrackenvale : public QWidget {
   // The help page that the link label opens.
   static QString HelpPagePath();
 
-  // The dialogs this window opens, created once at start-up and owned by the program.
+  // The dialogs this window opens. The program has the window make each one, as its child,
+  // the first time a button needs it, and keep it; the server list asks through
+  // `serverEnumerators`. Without this call (a test's window) a button whose dialog was not
+  // handed in through its setter does nothing after its checks.
+  void MakeDialogsOnFirstUse(bv::servers::ServerEnumeratorFactory serverEnumerators);
+  // A dialog of the caller's, used instead of one the window would make.
   void SetAccountDialog(TfrmAccount* dialog) { FAccount = dialog; }
   void SetScheduleDialog(TfrmSchedule* dialog) { FSchedule = dialog; }
   void SetServerList(TfrmServerList* dialog) { FServerList = dialog; }
@@ -106,6 +121,11 @@ class TfrmBrackenvale : public QWidget {
   // A request's check: true when it passed; else its message, the focus in its input, false.
   bool Accepted(const std::optional<bv::maintenance::RequestProblem>& problem);
   QString OperationName() const;
+  // Each dialog: the one handed in, else the one made on first use; null when there is neither.
+  TfrmAccount* AccountDialog();
+  TfrmSchedule* ScheduleDialog();
+  TfrmServerList* ServerListDialog();
+  TfrmTaskSchedule* TaskScheduleDialog();
 
   QString FComputerName;
   bool FServerIsLocal = true;
@@ -116,6 +136,11 @@ class TfrmBrackenvale : public QWidget {
   TfrmSchedule* FSchedule = nullptr;
   TfrmServerList* FServerList = nullptr;
   TfrmTaskSchedule* FTaskSchedule = nullptr;
+  TfrmLogBackup* FLogBackup = nullptr;  // made on first use, a child of the window
+  TfrmBackupHistory* FBackupHistory = nullptr;
+  QString FLogBackupFile;               // the last log backup file, offered again
+  bool FMakeDialogs = false;
+  bv::servers::ServerEnumeratorFactory FServerEnumerators;
 
   // Controls, each with its objectName.
   QFrame* Panel1 = nullptr;
@@ -148,6 +173,10 @@ class TfrmBrackenvale : public QWidget {
   QLabel* lblDateNote2 = nullptr;
   QLabel* lblDateNote3 = nullptr;
   QCheckBox* chkVerify = nullptr;
+  QLabel* lblGenerations = nullptr;
+  QSpinBox* spedtGenerations = nullptr;
+  QCheckBox* chkTestRestore = nullptr;
+  QLabel* lblGenerationsNote = nullptr;
   QPushButton* btnSchedule = nullptr;
   QPushButton* btnMakeScdl = nullptr;
   QPushButton* btnEditScdl = nullptr;
@@ -162,6 +191,7 @@ class TfrmBrackenvale : public QWidget {
   QLabel* lblTransaction2 = nullptr;
   QPushButton* btnCreate = nullptr;
   QPushButton* btnClose = nullptr;
+  QPushButton* btnBackupHistory = nullptr;
 };
 
 }  // namespace bv::forms

@@ -19,8 +19,10 @@
 #include <optional>
 
 #include "core/agent/job_registration.h"
+#include "core/maintenance/retention.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
+#include "gui/widgets/generations_spin_box.h"
 #include "gui/widgets/mask_edit.h"
 #include "gui/widgets/prompts.h"
 #include "gui/widgets/qt_text.h"
@@ -110,6 +112,31 @@ void TfrmSchedule::BuildControls() {
   grid->addWidget(lblBackFile, row, 0);
   grid->addWidget(editBackFile, row, 1, 1, 2);
   grid->addWidget(bbnBackFilePathOpen, row, 3);
+  ++row;
+  // What the job does after its backup: the backup files kept, and a test restore.
+  lblGenerations = named(new QLabel(QStringLiteral("保存世代数"), gbxNewJob), "lblGenerations");
+  spedtGenerations = named(new widgets::GenerationsSpinBox(gbxNewJob), "spedtGenerations");
+  spedtGenerations->setEnabled(false);
+  chkTestRestore = named(new QCheckBox(QStringLiteral("完了時にテストレストアを行う"), gbxNewJob), "chkTestRestore");
+  auto* after = new QHBoxLayout;
+  after->addWidget(spedtGenerations);
+  after->addSpacing(12);
+  after->addWidget(chkTestRestore);
+  after->addStretch();
+  grid->addWidget(lblGenerations, row, 0);
+  grid->addLayout(after, row, 1, 1, 3);
+  ++row;
+  lblGenerationsNote =
+      named(new QLabel(toQString(maintenance::kGenerationsNeedDateNote), gbxNewJob), "lblGenerationsNote");
+  QPalette notePalette = lblGenerationsNote->palette();
+  notePalette.setColor(QPalette::WindowText, Qt::red);
+  lblGenerationsNote->setPalette(notePalette);
+  // Its line stays in the layout while it is hidden, so the dialog keeps its size as a path is typed.
+  QSizePolicy notePolicy = lblGenerationsNote->sizePolicy();
+  notePolicy.setRetainSizeWhenHidden(true);
+  lblGenerationsNote->setSizePolicy(notePolicy);
+  lblGenerationsNote->setVisible(false);
+  grid->addWidget(lblGenerationsNote, row, 1, 1, 3);
   ++row;
   lblDesc = named(new QLabel(QStringLiteral("説明"), gbxNewJob), "lblDesc");
   editDesc = named(new QLineEdit(gbxNewJob), "editDesc");
@@ -214,6 +241,7 @@ void TfrmSchedule::ConnectHandlers() {
   connect(btnDelete, &QPushButton::clicked, this, guarded(this, &TfrmSchedule::btnDeleteClick));
   connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
           guarded(this, &TfrmSchedule::bbnBackFilePathOpenClick));
+  connect(editBackFile, &QLineEdit::textChanged, this, guarded(this, &TfrmSchedule::editBackFileChange));
   for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
     connect(button, &QRadioButton::toggled, this, [this, button](bool checked) {
       if (checked) guarded([this, button] { rbRunClick(button); })();
@@ -231,6 +259,15 @@ void TfrmSchedule::HandOver(const QString& serverName, const QString& databaseNa
   FPassword = password;
   FServerIsLocal = serverIsLocal;
   FUseSqlAuth = useSqlAuth;
+}
+
+void TfrmSchedule::editBackFileChange() {
+  // Generations are kept only of a file whose name carries %date%, judged on the job's own path.
+  const QString path = editBackFile->text();
+  const bool applies = maintenance::retentionApplies(toUtf8(path));
+  spedtGenerations->setEnabled(applies);
+  lblGenerations->setEnabled(applies);
+  lblGenerationsNote->setVisible(!applies && !path.isEmpty());
 }
 
 int TfrmSchedule::TagOf(const QRadioButton* button) { return button->property("Tag").toInt(); }
@@ -375,6 +412,9 @@ agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   inputs.weekDays = {chkSun->isChecked(), chkMon->isChecked(), chkTue->isChecked(), chkWed->isChecked(),
                      chkThu->isChecked(), chkFri->isChecked(), chkSat->isChecked()};
   inputs.monthDay = spedtDay->value();
+  inputs.generations = spedtGenerations->isEnabled() ? spedtGenerations->value() : 0;
+  inputs.testRestore = chkTestRestore->isChecked();
+  inputs.serverVersion = FServerVersion;
   return inputs;
 }
 
@@ -399,6 +439,12 @@ bool TfrmSchedule::ValidateInput() {
       break;
     case agent::JobInput::WeekDays:
       focus = chkMon;
+      break;
+    case agent::JobInput::Generations:
+      focus = spedtGenerations;
+      break;
+    case agent::JobInput::TestRestore:
+      focus = chkTestRestore;
       break;
   }
   focus->setFocus(Qt::OtherFocusReason);

@@ -53,6 +53,7 @@ class TfrmSchedule : public QDialog {
   void btnInsertClick();
   void btnDeleteClick();
   void bbnBackFilePathOpenClick();
+  void editBackFileChange();
   void rbRunClick(QRadioButton* sender);
 
   // The job list (upper group).
@@ -124,6 +125,10 @@ class TfrmSchedule : public QDialog {
   QLabel* lblJobName = nullptr;
   QLineEdit* editJobName = nullptr;
   QLabel* lblBackFile = nullptr;
+  QLabel* lblGenerations = nullptr;
+  QSpinBox* spedtGenerations = nullptr;
+  QCheckBox* chkTestRestore = nullptr;
+  QLabel* lblGenerationsNote = nullptr;
   QLineEdit* editBackFile = nullptr;
   QPushButton* bbnBackFilePathOpen = nullptr;
   QLabel* lblDesc = nullptr;

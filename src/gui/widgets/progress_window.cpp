@@ -26,6 +26,8 @@ ProgressWindow::ProgressWindow(const QString& operation, QWidget* owner)
   busy_->setObjectName(QStringLiteral("pbBusy"));
   busy_->setRange(0, 0);  // a busy bar: how long the server needs is not known
   busy_->setTextVisible(false);
+  timeLeft_ = new QLabel(this);
+  timeLeft_->setObjectName(QStringLiteral("lblTimeLeft"));
   messages_ = new QPlainTextEdit(this);
   messages_->setObjectName(QStringLiteral("memMessages"));
   messages_->setReadOnly(true);
@@ -33,6 +35,7 @@ ProgressWindow::ProgressWindow(const QString& operation, QWidget* owner)
   layout->addWidget(operation_);
   layout->addWidget(elapsedText_);
   layout->addWidget(busy_);
+  layout->addWidget(timeLeft_);
   layout->addWidget(messages_);
   ticker_ = new QTimer(this);
   ticker_->setInterval(250);
@@ -43,6 +46,16 @@ ProgressWindow::ProgressWindow(const QString& operation, QWidget* owner)
 }
 
 void ProgressWindow::addMessage(const QString& text) { messages_->appendPlainText(text); }
+
+void ProgressWindow::showPercent(double percent, const QString& timeLeft) {
+  if (busy_->maximum() == 0) {
+    busy_->setRange(0, 1000);
+    busy_->setTextVisible(true);
+    busy_->setFormat(QStringLiteral("%p%"));
+  }
+  busy_->setValue(static_cast<int>(percent * 10));
+  timeLeft_->setText(timeLeft);
+}
 
 void ProgressWindow::showElapsed() {
   const qint64 seconds = elapsed_.elapsed() / 1000;
@@ -60,11 +73,16 @@ void runWithProgress(QWidget* owner, const QString& operation,
   window.show();
   QEventLoop loop;
   std::exception_ptr failure;
-  const ProgressReport report = [&window](const QString& message) {
-    // Queued to the window's thread; dropped if the window is gone by then.
-    QMetaObject::invokeMethod(
-        &window, [&window, message] { window.addMessage(message); }, Qt::QueuedConnection);
-  };
+  // Each queued to the window's thread; dropped if the window is gone by then.
+  const ProgressReport report{
+      [&window](const QString& message) {
+        QMetaObject::invokeMethod(
+            &window, [&window, message] { window.addMessage(message); }, Qt::QueuedConnection);
+      },
+      [&window](double percent, const QString& timeLeft) {
+        QMetaObject::invokeMethod(
+            &window, [&window, percent, timeLeft] { window.showPercent(percent, timeLeft); }, Qt::QueuedConnection);
+      }};
   std::thread worker([&] {
     try {
       work(report);

@@ -1,6 +1,7 @@
 // A long command (a backup or restore of a large database runs for minutes or hours) runs on a
-// worker thread while a small modal window shows the operation, the time elapsed, a busy bar and
-// the server's messages as they come; the window's own thread keeps painting and the desktop
+// worker thread while a small modal window shows the operation, the time elapsed, a bar and the
+// server's messages as they come; the bar is a busy bar until the server says how far it is, then
+// its percentage, with the time left; the window's own thread keeps painting and the desktop
 // never sees the program hang. The caller still returns only after the command has ended.
 #pragma once
 
@@ -24,6 +25,8 @@ class ProgressWindow : public QDialog {
 
   // On the window's thread only.
   void addMessage(const QString& text);
+  // The server's own percentage (0 to 100) and the time left when known.
+  void showPercent(double percent, const QString& timeLeft);
 
  private:
   void showElapsed();
@@ -32,12 +35,18 @@ class ProgressWindow : public QDialog {
   QLabel* operation_ = nullptr;
   QLabel* elapsedText_ = nullptr;
   QProgressBar* busy_ = nullptr;
+  QLabel* timeLeft_ = nullptr;
   QPlainTextEdit* messages_ = nullptr;
   QTimer* ticker_ = nullptr;
 };
 
-// Hands a message to the progress window from the worker thread.
-using ProgressReport = std::function<void(const QString& message)>;
+// What the worker hands to the progress window, from its own thread: a message, and the server's
+// percentage with the time left.
+struct ProgressReport {
+  std::function<void(const QString& message)> message;
+  std::function<void(double percent, const QString& timeLeft)> percent;
+  void operator()(const QString& text) const { message(text); }
+};
 
 // Runs `work` on a worker thread while the progress window shows over `owner` and this thread's
 // event loop runs (painting, timers; user input is held back: the program takes no input while

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/sys/system_info.h"
+#include "core/text/ascii.h"
 
 namespace bv::db {
 namespace {
@@ -33,14 +34,14 @@ TEST(IsLocalServer, EverythingElseIsRemote) {
 TEST(IsLocalServer, OnlyAsciiLettersChangeCase) {
   // A full-width letter is not folded, so it never equals the ASCII computer name.
   EXPECT_FALSE(isLocalServer("ｍｙｂｏｘ", "MYBOX"));
-  EXPECT_EQ(upperAsciiLetters("abcé日本z"), "ABCé日本Z");
+  EXPECT_EQ(text::asciiUpper("abcé日本z"), "ABCé日本Z");
 }
 
 TEST(IsLocalServer, TheComputerNameOfThisMachineIsLocal) {
   const std::string name = sys::computerName();
   ASSERT_FALSE(name.empty());
   EXPECT_LE(name.size(), 15u);
-  EXPECT_EQ(name, upperAsciiLetters(name));
+  EXPECT_EQ(name, text::asciiUpper(name));
   EXPECT_TRUE(isLocalServer(name, name));
 }
 

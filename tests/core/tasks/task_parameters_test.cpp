@@ -97,11 +97,36 @@ TEST(ReadTaskParameters, GivesBackWhatWasBuilt) {
 TEST(ReadTaskParameters, RefusesAWrongCount) {
   const Words seven = splitTaskParameters(buildTaskParameters(sqlBackup()));
   Words six(seven.begin(), seven.end() - 1);
-  Words eight = seven;
-  eight.push_back("");
+  Words ten = seven;
+  ten.insert(ten.end(), {"0", "0", "0"});
   EXPECT_NE(readFailure(six).find("6 個"), std::string::npos);
-  EXPECT_NE(readFailure(eight).find("8 個"), std::string::npos);
+  EXPECT_NE(readFailure(ten).find("10 個"), std::string::npos);
   EXPECT_NE(readFailure({}).find("0 個"), std::string::npos);
+}
+
+// The eighth (generations kept) and ninth (test restore) arguments: written only when they say
+// something, so a task that keeps everything and proves nothing has today's seven; read back.
+TEST(ReadTaskParameters, TheGenerationsAndTheTestRestoreTravelOnlyWhenTheySaySomething) {
+  TaskBackup backup = sqlBackup();
+  EXPECT_EQ(splitTaskParameters(buildTaskParameters(backup)).size(), 7u);
+  backup.generations = 30;
+  const Words eight = splitTaskParameters(buildTaskParameters(backup));
+  ASSERT_EQ(eight.size(), 8u);
+  EXPECT_EQ(eight[7], "30");
+  EXPECT_EQ(readTaskParameters(eight).generations, 30);
+  backup.generations = 0;
+  backup.testRestore = true;
+  const Words nine = splitTaskParameters(buildTaskParameters(backup));
+  EXPECT_EQ(Words(nine.end() - 2, nine.end()), (Words{"0", "1"}));
+  EXPECT_TRUE(readTaskParameters(nine).testRestore);
+  for (const char* refused : {"1", "366", "02", "-2", "x", ""}) {
+    Words words = eight;
+    words[7] = refused;
+    EXPECT_NE(readFailure(words).find("8 番目の引数（保存世代数）"), std::string::npos) << refused;
+  }
+  Words badProof = nine;
+  badProof[8] = "2";
+  EXPECT_NE(readFailure(badProof).find("9 番目の引数（テストレストア）"), std::string::npos);
 }
 
 TEST(ReadTaskParameters, NamesTheArgumentAtFault) {

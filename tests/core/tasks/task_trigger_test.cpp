@@ -163,6 +163,46 @@ TEST(ValidateTrigger, EventTriggersAndUnknownTypes) {
   EXPECT_EQ(validateTrigger(unknown), kInvalidArgument);
 }
 
+// The union's words are TRIGGER_TYPE_UNION's ([MS-TSCH] 2.4.2.11): each type writes and reads
+// only its own members, the rest of the union is zero on the way out and left alone on the way in.
+TEST(TriggerUnionWords, EachTypeCarriesItsOwnMembersInItsWords) {
+  struct Case {
+    TriggerType type;
+    TriggerUnionWords words;
+  };
+  const Case cases[] = {
+      {TriggerType::Once, {0, 0, 0}},
+      {TriggerType::Daily, {0x11, 0, 0}},
+      {TriggerType::Weekly, {0x22, 0x33, 0}},
+      {TriggerType::MonthlyDate, {0x5544, 0x7766, 0x88}},
+      {TriggerType::MonthlyDow, {0x99, 0x33, 0x88}},
+      {TriggerType::OnIdle, {0, 0, 0}},
+      {TriggerType::AtSystemStart, {0, 0, 0}},
+      {TriggerType::AtLogon, {0, 0, 0}},
+      {static_cast<TriggerType>(8), {0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    TaskTrigger full;
+    full.type = c.type;
+    full.daysInterval = 0x11;
+    full.weeksInterval = 0x22;
+    full.daysOfTheWeek = 0x33;
+    full.monthDays = 0x77665544;
+    full.months = 0x88;
+    full.whichWeek = 0x99;
+    EXPECT_EQ(unionWords(full), c.words) << static_cast<int>(c.type);
+
+    // Reading the words back changes nothing, not even the members the type does not use.
+    TaskTrigger read = full;
+    setUnionWords(read, c.words);
+    EXPECT_EQ(read, full) << static_cast<int>(c.type);
+    TaskTrigger written;
+    written.type = c.type;
+    setUnionWords(written, c.words);
+    EXPECT_EQ(unionWords(written), c.words) << static_cast<int>(c.type);
+  }
+}
+
 TEST(DefaultTrigger, IsADisabledDailyTriggerFromNow) {
   const TaskTrigger trigger = defaultTrigger(SystemTime{2026, 12, 2, 8, 1, 41, 33, 250});
   TaskTrigger expected;

@@ -9,18 +9,22 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "controls.h"
+#include "modal.h"
 #include "core/db/database.h"
 #include "gui/forms/uBrackenvale.h"
 #include "prompt_recorder.h"
@@ -261,24 +265,102 @@ TEST_F(RunNowTraced, TheServerReceivesTheBackupBatchAsBuiltFollowedByCrLf) {
   EXPECT_NE(text().find("batch:\n" + batch + "\r\n\n-- end --"), std::string::npos) << text();
 }
 
-class RunNowOn2008 : public RunNowTraced {
+// From SQL Server 2008 on, TRUNCATE_ONLY is refused: the database's recovery model decides.
+class RunNowOn2019 : public RunNowTraced {
  protected:
-  RunNowOn2008() : RunNowTraced(2008) {}
+  RunNowOn2019() : RunNowTraced(2019) {}
+  void setRecovery(const char* model) {
+    bv::db::Connection connection(bv::db::loginConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}));
+    connection.open();
+    bv::db::Query query(connection);
+    query.addLine(std::string("ALTER DATABASE [Sample] SET RECOVERY ") + model);
+    query.execute();
+  }
+  void truncateOnTheLogTab() {
+    if (bvtest::control<QComboBox>(window, "cmbDatabase")->count() == 0) logIn();
+    choose(standin.sampleDatabase());
+    bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(2);
+    runNow();
+  }
+  // Answers the log backup file's dialog with the path, or cancels it.
+  void answerLogBackupFile(std::optional<std::string> path) {
+    bvtest::whenShown("frmLogBackup", [path](QDialog* dialog) {
+      if (!path) {
+        QTest::mouseClick(bvtest::control<QPushButton>(dialog, "btnCancel"), Qt::LeftButton);
+        return;
+      }
+      bvtest::control<QLineEdit>(dialog, "editLogBackFile")->setText(QString::fromStdString(*path));
+      QTest::mouseClick(bvtest::control<QPushButton>(dialog, "btnOK"), Qt::LeftButton);
+    });
+  }
 };
 
-TEST_F(RunNowOn2008, ARefusedTruncationRunsNoShrinkAndSaysNoFinish) {
+TEST_F(RunNowOn2019, ASimpleDatabaseIsTruncatedByACheckpointThenShrunk) {
+  setRecovery("SIMPLE");
+  truncateOnTheLogTab();
+  ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
+  EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("ログの切り捨てを開始します。よろしいですか？"));
+  EXPECT_TRUE(prompts.boxes[1].text.startsWith(QStringLiteral("ログの切り捨てが終了しました。\n（単純復旧モデルのため")))
+      << lastBox().toStdString();
+  const std::string trace = text();
+  EXPECT_EQ(trace.find("TRUNCATE_ONLY"), std::string::npos);
+  const auto checkpoint = trace.find("USE [Sample] CHECKPOINT");
+  const auto shrink = trace.find("DBCC  SHRINKDATABASE([Sample],1) \r\n");
+  ASSERT_NE(checkpoint, std::string::npos) << trace;
+  EXPECT_LT(checkpoint, shrink);
+}
+
+TEST_F(RunNowOn2019, AFullDatabaseBacksItsLogUpOnRequestAppendingThenShrinks) {
+  setRecovery("FULL");
   logIn();
   choose(standin.sampleDatabase());
-  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(2);
-  runNow();
-  ASSERT_EQ(prompts.boxes.size(), 2u);
-  EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);
-  EXPECT_TRUE(
-      prompts.boxes[1].text.startsWith(QStringLiteral("ログの切り捨て中にエラーが発生しました。\r\n\r\n")));
-  EXPECT_TRUE(prompts.boxes[1].text.contains(QStringLiteral("TRUNCATE_ONLY")))
-      << prompts.boxes[1].text.toStdString();
-  EXPECT_TRUE(prompts.texts(Kind::Information).empty());
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "full.bak").string()));
+  runNow();  // the full backup the log chain starts from
+  ASSERT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  const fs::path logFile = standin.scratchDir() / "Sample_log_%date%.trn";
+  for (int run = 0; run < 2; ++run) {
+    answerLogBackupFile(logFile.string());
+    truncateOnTheLogTab();
+    ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
+    EXPECT_EQ(prompts.boxes[0].kind, Kind::ConfirmYesNo);
+    EXPECT_EQ(prompts.boxes[0].text,
+              QStringLiteral("データベース [Sample] は完全復旧モデルです。ログを切り捨てるとログ バックアップのチェーンが"
+                             "途切れます。代わりにログをバックアップしてから、データベースを圧縮しますか？"));
+    EXPECT_TRUE(prompts.boxes[1].text.startsWith(QStringLiteral("ログの切り捨てが終了しました。"))) << lastBox().toStdString();
+    EXPECT_FALSE(prompts.boxes[1].text.contains(QStringLiteral("ログを縮小できませんでした")))  // the log went
+        << lastBox().toStdString();
+  }
+  // Both log backups are in the file: the second appended, the first still restorable.
+  const fs::path written = standin.scratchDir() / ("Sample_log_" + today() + ".trn");
+  bv::db::Connection connection(bv::db::loginConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}));
+  connection.open();
+  bv::db::Query headers(connection);
+  headers.addLine("RESTORE HEADERONLY FROM DISK = N'" + written.string() + "'");
+  headers.open();
+  EXPECT_EQ(headers.rowCount(), 2u);
+  bv::db::Query verify(connection);
+  verify.addLine("RESTORE VERIFYONLY FROM DISK = N'" + written.string() + "' WITH FILE = 1");
+  EXPECT_NO_THROW(verify.execute());
+  const std::string trace = text();
+  EXPECT_EQ(trace.find("TRUNCATE_ONLY"), std::string::npos);
+  EXPECT_NE(trace.find("WITH NOINIT"), std::string::npos);
+}
+
+TEST_F(RunNowOn2019, AFullDatabaseNeverBackedUpIsExplainedAndNoAnswerSendsNothing) {
+  setRecovery("FULL");
+  answerLogBackupFile((standin.scratchDir() / "never.trn").string());
+  truncateOnTheLogTab();
+  ASSERT_EQ(prompts.errors().size(), 1u) << lastBox().toStdString();
+  EXPECT_TRUE(prompts.errors()[0].contains(QStringLiteral("まだ一度も完全バックアップされていない"))) << lastBox().toStdString();
   EXPECT_EQ(text().find("SHRINKDATABASE"), std::string::npos);
+
+  const std::string before = text();
+  prompts.confirmAnswers = {false};  // いいえ
+  truncateOnTheLogTab();
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  const std::string sent = text().substr(before.size());
+  EXPECT_EQ(sent.find("BACKUP LOG"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("SHRINKDATABASE"), std::string::npos) << sent;
 }
 
 // The server fails under the window on purpose (the stand-in's faults on demand): each failure
@@ -499,6 +581,56 @@ TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers
     }
   }
 }
+
+// The server copies slowly on purpose: from 2005 on the bar shows its percent_complete rising,
+// with the time left; 2000 has no such view, and the busy bar stays.
+class ThrottledBackup : public RunNow, public ::testing::WithParamInterface<int> {
+ protected:
+  ThrottledBackup()
+      : RunNow(bvtest::StandinOptions{.serverVersion = GetParam(), .faults = {"throttle=9000:match=BACKUP DATABASE"}}) {}
+};
+
+TEST_P(ThrottledBackup, TheBarFollowsTheServersPercentageWhereTheServerTellsIt) {
+  logIn();
+  choose(standin.sampleDatabase());
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "slow.bak").string()));
+  struct Look {
+    int maximum;
+    int value;
+    QString timeLeft;
+  };
+  std::vector<Look> looks;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() != QStringLiteral("frmProgress") || !top->isVisible()) continue;
+      const auto* bar = bvtest::control<QProgressBar>(top, "pbBusy");
+      looks.push_back({bar->maximum(), bar->value(), bvtest::control<QLabel>(top, "lblTimeLeft")->text()});
+    }
+  });
+  watch.start(250);
+  runNow();
+  watch.stop();
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  ASSERT_GE(looks.size(), 4u) << "the backup took long enough to be watched";
+
+  if (GetParam() == 2000) {
+    for (const Look& look : looks) EXPECT_EQ(look.maximum, 0) << "the busy bar stays";
+    return;
+  }
+  std::vector<int> percents;
+  for (const Look& look : looks) {
+    if (look.maximum == 0) continue;  // before the first reading
+    EXPECT_EQ(look.maximum, 1000);
+    EXPECT_TRUE(look.timeLeft.startsWith(QStringLiteral("残り "))) << look.timeLeft.toStdString();
+    percents.push_back(look.value);
+  }
+  ASSERT_GE(percents.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_LT(percents.front(), percents.back()) << "the percentage rose while the window looked";
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, ThrottledBackup, ::testing::Values(2019, 2000));
 
 // The server answers the batch a statement at a time, holding the rest for a while.
 class LongBatch : public RunNowWithFaults {

@@ -27,6 +27,7 @@
 #include "core/tasks/schedule_mapping.h"
 #include "core/tasks/trigger_text.h"
 #include "gui/forms/schedule_page_dialog.h"
+#include "modal.h"
 #include "prompt_recorder.h"
 
 namespace {
@@ -850,6 +851,44 @@ TEST_F(SchedulePageTest, EachShowStartsFromTheTriggersItIsGiven) {
   });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(one, std::vector<TaskTrigger>{weekly(3, 0x40)});
+}
+
+// --- The page as the program installs it ----------------------------------------------------------
+
+TEST(SchedulePageOnFirstShow, MakesThePageAtItsFirstShowingThroughTheSeamAndKeepsIt) {
+  bvtest::PromptRecorder prompts;
+  SchedulePageOnFirstShow installed(fixedNow);
+  const SchedulePageInstallation installation(installed);
+  EXPECT_EQ(installed.page(), nullptr);
+  for (QWidget* widget : QApplication::allWidgets()) {
+    EXPECT_NE(widget->objectName(), QStringLiteral("frmSchedulePage"));
+  }
+
+  // The scheduler shows the installed page; the user takes the default schedule with OK.
+  std::vector<TaskTrigger> triggers;
+  bvtest::whenShown("frmSchedulePage", [](QDialog* page) {
+    activate(page);
+    EXPECT_EQ(in<QLabel>(page, "lblSummary")->text(), QStringLiteral("毎日 1:41 に開始、開始日: 2026/12/08"));
+    press(in<QPushButton>(page, "btnOK"));
+  });
+  EXPECT_EQ(installedSchedulePage()->show(nullptr, "nightly_backup", triggers), 1);
+  TaskTrigger expected = from20261208(TriggerType::Daily, 1, 41);
+  expected.daysInterval = 1;
+  EXPECT_EQ(triggers, std::vector<TaskTrigger>{expected});
+  SchedulePageDialog* made = installed.page();
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->windowTitle(), QStringLiteral("nightly_backup"));
+
+  // The next showing is the same page; Cancel leaves the triggers alone.
+  bvtest::whenShown(made, [made] {
+    activate(made);
+    typeNumber(in<QSpinBox>(made, "spedtEveryDays"), "5");
+    press(in<QPushButton>(made, "btnCancel"));
+  });
+  EXPECT_EQ(installedSchedulePage()->show(nullptr, "weekly_backup", triggers), 0);
+  EXPECT_EQ(installed.page(), made);
+  EXPECT_EQ(made->windowTitle(), QStringLiteral("weekly_backup"));
+  EXPECT_EQ(triggers, std::vector<TaskTrigger>{expected});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "closed_port.h"
@@ -16,6 +17,7 @@
 #include "gui/forms/uBrackenvale.h"
 #include "gui/forms/uSchedule.h"
 #include "prompt_recorder.h"
+#include "standin_fixture.h"
 
 namespace {
 
@@ -106,5 +108,63 @@ TEST_F(AgentButton, ValidationComesFirst) {
             std::vector<QString>{QStringLiteral("データベースサーバーを選択してください。")});
   EXPECT_TRUE(services.calls.empty());
 }
+
+// Express has no Agent: the button offers the task instead, and only there.
+struct EditionCase {
+  int year;
+  standin::base::Edition edition;
+  bool offersTask;
+};
+
+class AgentButtonOnEdition : public AgentButton, public ::testing::WithParamInterface<EditionCase> {};
+
+TEST_P(AgentButtonOnEdition, ExpressOffersTheTaskAndTheOthersOpenTheJobDialog) {
+  bvtest::StandinOptions options;
+  options.serverVersion = GetParam().year;
+  options.edition = GetParam().edition;
+  bvtest::StandinFixture standin(options);
+  fillInputs(QString::fromStdString(standin.serverText()));
+  bvtest::control<QLineEdit>(window, "editPass")->setText(QString::fromStdString(standin.saPassword()));
+  bvtest::control<QComboBox>(window, "cmbDatabase")->setItemText(1, QString::fromStdString(standin.sampleDatabase()));
+  ASSERT_FALSE(window->ServerIsLocal());
+  bool dialogShown = false;
+  // The job dialog is modal: it is closed as soon as it shows.
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (!dialog->isVisible()) return;
+    dialogShown = true;
+    bvtest::control<QPushButton>(dialog, "btnEnd")->click();
+  });
+  closer.start(20);
+  const QString offer = QStringLiteral(
+      "このサーバー（Express エディション）には SQL Server エージェントがないため、ジョブを登録しても実行されません。"
+      "代わりにタスクとして登録しますか？");
+
+  prompts.confirmAnswers = {false};
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
+  if (!GetParam().offersTask) {
+    EXPECT_TRUE(prompts.texts(Kind::ConfirmYesNo).empty());
+    EXPECT_TRUE(prompts.errors().empty()) << prompts.errors()[0].toStdString();
+    EXPECT_TRUE(dialogShown);
+    return;
+  }
+  EXPECT_EQ(prompts.texts(Kind::ConfirmYesNo), std::vector<QString>{offer});
+  EXPECT_TRUE(prompts.errors().empty());
+  EXPECT_FALSE(dialogShown);
+
+  // はい takes the task road, which starts with its own validation: no backup file given.
+  prompts.boxes.clear();
+  prompts.confirmAnswers = {true};
+  QTest::mouseClick(bvtest::control<QPushButton>(window, "btnSchedule"), Qt::LeftButton);
+  EXPECT_EQ(prompts.texts(Kind::ConfirmYesNo), std::vector<QString>{offer});
+  EXPECT_EQ(prompts.errors(), std::vector<QString>{QStringLiteral("バックアップファイルを指定してください。")});
+  EXPECT_FALSE(dialogShown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Editions, AgentButtonOnEdition,
+                         ::testing::Values(EditionCase{2019, standin::base::Edition::Express, true},
+                                           EditionCase{2005, standin::base::Edition::Express, true},
+                                           EditionCase{2019, standin::base::Edition::Developer, false},
+                                           EditionCase{2000, standin::base::Edition::DesktopEngine, false}));
 
 }  // namespace

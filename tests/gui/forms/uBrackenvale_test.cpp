@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
@@ -70,7 +71,7 @@ class MainWindow : public ::testing::Test {
 
 TEST_F(MainWindow, WindowFrameCaptionAndFont) {
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Brackenvale"));
-  EXPECT_EQ(window->size(), QSize(426, 511));
+  EXPECT_EQ(window->size(), QSize(426, 549));  // with the row of what follows a backup
   EXPECT_EQ(window->minimumSize(), window->maximumSize());
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -103,11 +104,39 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
   EXPECT_EQ(at("editPass"), QRect(128, 100, 121, 20));
   EXPECT_EQ(at("cmbDatabase"), QRect(128, 124, 145, 20));
   EXPECT_EQ(at("bbnReloadList"), QRect(276, 124, 45, 20));
-  EXPECT_EQ(at("pgOperation"), QRect(8, 224, 409, 241));
-  EXPECT_EQ(at("btnCreate"), QRect(16, 476, 101, 25));
-  EXPECT_EQ(at("btnClose"), QRect(313, 476, 97, 25));
+  // The backup tab's row of what follows a backup (generations kept, test restore) adds 38 pixels
+  // below it; everything else keeps its place relative to the rest.
+  EXPECT_EQ(at("pgOperation"), QRect(8, 224, 409, 279));
+  EXPECT_EQ(at("btnCreate"), QRect(16, 514, 101, 25));
+  EXPECT_EQ(at("btnClose"), QRect(313, 514, 97, 25));
+  EXPECT_EQ(at("spedtGenerations"), QRect(80, 170, 70, 20));
+  EXPECT_EQ(at("btnSchedule"), QRect(8, 214, 125, 25));
   EXPECT_FALSE(bvtest::control<QLabel>(window, "imgGreen")->isVisible());
   EXPECT_FALSE(bvtest::control<QLabel>(window, "imgBlue")->isVisible());
+}
+
+// The generations kept apply only to a path whose file name carries %date%: the field is off
+// otherwise, with its note once a path is typed; "1" is never stepped to, and typed it is refused.
+TEST_F(MainWindow, TheGenerationsFieldFollowsThePath) {
+  auto* path = bvtest::control<QLineEdit>(window, "editBackFilePath");
+  auto* generations = bvtest::control<QSpinBox>(window, "spedtGenerations");
+  auto* note = bvtest::control<QLabel>(window, "lblGenerationsNote");
+  EXPECT_EQ(bvtest::control<QLabel>(window, "lblGenerations")->text(), QStringLiteral("保存世代数"));
+  EXPECT_EQ(bvtest::control<QCheckBox>(window, "chkTestRestore")->text(), QStringLiteral("完了時にテストレストアを行う"));
+  EXPECT_EQ(generations->text(), QStringLiteral("無制限"));
+  const std::pair<const char*, bool> paths[] = {
+      {"", false}, {"D:\\bk\\Sample.bak", false}, {"D:\\bk\\Sample_%DATE%.bak", true},
+      {"D:\\%date%\\Sample_%date%.bak", false}, {"/srv/bk/%Date%-Sample.bak", true}};
+  for (const auto& [text, applies] : paths) {
+    path->setText(QString::fromUtf8(text));
+    EXPECT_EQ(generations->isEnabled(), applies) << text;
+    EXPECT_EQ(note->isVisibleTo(window.get()), !applies && *text != '\0') << text;
+  }
+  EXPECT_EQ(note->text(), QStringLiteral("※世代管理は、ファイル名に %date% を含む場合のみ使用できます"));
+  generations->stepBy(1);
+  EXPECT_EQ(generations->value(), 2);
+  generations->stepBy(-1);
+  EXPECT_EQ(generations->value(), 0);
 }
 
 TEST_F(MainWindow, CaptionsHintsAndNotes) {

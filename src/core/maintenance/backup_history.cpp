@@ -1,0 +1,98 @@
+#include "core/maintenance/backup_history.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/db/database.h"
+#include "core/db/sql_text.h"
+#include "core/maintenance/command_builder.h"
+#include "core/maintenance/retention.h"
+
+namespace bv::maintenance {
+
+std::string backupHistoryQuery(std::string_view databaseName, int majorVersion) {
+  const bool modern = majorVersion >= 9;
+  const std::string name = "N'" + db::QuoteSqlString(databaseName) + "'";
+  return joinCommandLines({
+      std::string("SELECT ") + (modern ? "TOP (1000)" : "TOP 1000") +
+          " CONVERT(nvarchar(19), s.backup_finish_date, 120) AS finished,",
+      "  DATEDIFF(minute, s.backup_finish_date, GETDATE()) AS age_minutes, s.type AS type,",
+      "  m.physical_device_name AS file_name, CONVERT(float, s.backup_size) AS size,",
+      "  CASE WHEN EXISTS (SELECT * FROM msdb.dbo.restorehistory r",
+      "                    JOIN msdb.dbo.backupset rs ON rs.backup_set_id = r.backup_set_id",
+      "                    JOIN msdb.dbo.backupmediafamily rm ON rm.media_set_id = rs.media_set_id",
+      "                    WHERE r.destination_database_name LIKE N'Brackenvale[_]check[_]%'",
+      "                      AND (rs.backup_set_id = s.backup_set_id",
+      "                           OR (rm.physical_device_name = m.physical_device_name AND rs.position = s.position",
+      "                               AND rs.backup_finish_date = s.backup_finish_date)))",
+      "       THEN 1 ELSE 0 END AS proven",
+      "FROM msdb.dbo.backupset s JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id",
+      std::string("WHERE s.database_name = ") + name + (modern ? " AND m.mirror = 0" : ""),
+      "ORDER BY s.backup_finish_date DESC, s.backup_set_id DESC",
+  });
+}
+
+BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::string_view databaseName) {
+  db::Connection connection(settings);
+  connection.open();
+  connection.forgetPassword();
+  int major = 9;
+  {
+    db::Query version(connection);
+    version.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version");
+    version.open();
+    if (!version.eof()) major = majorVersion(version.fieldAsText("version")).value_or(9);
+  }
+  db::Query query(connection);
+  query.addLine(backupHistoryQuery(databaseName, major));
+  query.open();
+  BackupHistory history;
+  for (; !query.eof(); query.next()) {
+    HistoryRow row;
+    row.finished = query.fieldAsText("finished");
+    for (char& c : row.finished) c = c == '-' ? '/' : c;
+    row.ageMinutes = query.fieldAsInteger("age_minutes");
+    const std::string type = query.fieldAsText("type");
+    row.type = type.empty() ? 'D' : type[0];
+    row.file = query.fieldAsText("file_name");
+    row.sizeBytes = std::atof(query.fieldAsText("size").c_str());
+    row.proven = query.fieldAsInteger("proven") == 1;
+    if (row.type == 'D' && !history.newestFullAgeMinutes) history.newestFullAgeMinutes = row.ageMinutes;
+    if (row.proven && !history.newestProvenAgeMinutes) history.newestProvenAgeMinutes = row.ageMinutes;
+    history.rows.push_back(std::move(row));
+  }
+  return history;
+}
+
+std::string_view backupTypeText(char type) {
+  switch (type) {
+    case 'I':
+      return "差分";
+    case 'L':
+      return "ログ";
+    default:
+      return "完全";
+  }
+}
+
+std::string ageText(std::optional<std::int64_t> minutes) {
+  if (!minutes) return "なし";
+  const std::int64_t m = std::max<std::int64_t>(*minutes, 0);
+  if (m < 60) return std::to_string(m) + " 分前";
+  if (m < 60 * 24) return std::to_string(m / 60) + " 時間前";
+  return std::to_string(m / (60 * 24)) + " 日前";
+}
+
+std::string historyHeader(const BackupHistory& history) {
+  return "最新の完全バックアップ：" + ageText(history.newestFullAgeMinutes) +
+         "　最新のテストレストア済みバックアップ：" + ageText(history.newestProvenAgeMinutes);
+}
+
+std::string sizeText(double bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", bytes / 1048576.0);
+  return text;
+}
+
+}  // namespace bv::maintenance

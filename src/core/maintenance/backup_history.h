@@ -1,0 +1,51 @@
+// Each database's backups at a glance, from the server's own history (msdb.dbo.backupset with
+// backupmediafamily): the newest 1,000 backups, newest first, with their kind, file, size, and
+// whether a test restore proved them (a restore to a scratch database of the proof's shape in
+// msdb.dbo.restorehistory). Ages are computed on the server, so the client's clock never matters.
+// The program keeps no record of its own for this. Qt-free.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/db/connection_settings.h"
+
+namespace bv::maintenance {
+
+struct HistoryRow {
+  std::string finished;     // "2026/12/08 02:00:05", the server's local time
+  std::int64_t ageMinutes;  // how long ago, by the server's clock
+  char type = 'D';          // D full, I differential, L log
+  std::string file;
+  double sizeBytes = 0;
+  bool proven = false;
+};
+
+struct BackupHistory {
+  std::vector<HistoryRow> rows;
+  std::optional<std::int64_t> newestFullAgeMinutes;
+  std::optional<std::int64_t> newestProvenAgeMinutes;
+};
+
+inline constexpr int kHistoryRows = 1000;
+
+// The history's query for a server of that major version (TOP without parentheses and no
+// `mirror` column before SQL Server 2005).
+std::string backupHistoryQuery(std::string_view databaseName, int majorVersion);
+
+// Reads the history on a connection of its own; throws db::ProviderError when it cannot.
+BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::string_view databaseName);
+
+// "完全", "差分", "ログ".
+std::string_view backupTypeText(char type);
+// "3 分前", "3 時間前", "2 日前"; "なし" for none.
+std::string ageText(std::optional<std::int64_t> minutes);
+// 「最新の完全バックアップ：3 時間前　最新のテストレストア済みバックアップ：2 日前」
+std::string historyHeader(const BackupHistory& history);
+// "12.3 MB"
+std::string sizeText(double bytes);
+
+}  // namespace bv::maintenance

@@ -1,0 +1,75 @@
+// Backups that keep themselves: after a backup with %date% in its file name succeeded, the newest
+// N files of that backup are kept and older ones deleted, by one T-SQL batch that the window,
+// Brackenrun and the Agent job's step all send. The batch decides everything on the server: the
+// file just written comes from the server's backup history (never from the client's idea of the
+// path or the date), the folder is listed with xp_dirtree, and a file is a candidate only when its
+// name is the pattern with one real date not later than the new file's in place of every %date%,
+// and the history records it as this program's backup of this database at that very path. Only
+// candidates beyond the newest N-1 go, with xp_delete_file (SQL Server 2005 and later); the folder
+// is listed again, and only what really went is reported. Qt-free.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/db/connection_settings.h"
+#include "core/db/database.h"
+
+namespace bv::maintenance {
+
+// 0 keeps every file (無制限); otherwise 2 to 365. One generation is refused: an INIT backup on
+// the same day overwrites the only copy before a new one exists.
+inline constexpr int kKeepAllGenerations = 0;
+inline constexpr int kMinGenerations = 2;
+inline constexpr int kMaxGenerations = 365;
+
+inline constexpr std::string_view kGenerationsOutOfRange =
+    "保存世代数には 2 から 365 までの値を指定してください（無制限は 0）。";
+inline constexpr std::string_view kGenerationsNeedDateNote =
+    "※世代管理は、ファイル名に %date% を含む場合のみ使用できます";
+inline constexpr std::string_view kGenerationsNeedDateMessage =
+    "世代管理は、ファイル名に %date% を含む場合のみ使用できます。";
+inline constexpr std::string_view kRetentionNeedsNewerServer =
+    "このバージョンの SQL Server では古いバックアップファイルを削除できません。";
+inline constexpr std::string_view kPruneFailed = "古いバックアップファイルの削除中にエラーが発生しました。";
+
+// Whether retention can apply to the path: its file-name part holds %date% (in any letter case)
+// and no folder part does.
+bool retentionApplies(std::string_view backupFile);
+
+// Why `generations` cannot be kept for this path, or nothing (0 always can).
+std::optional<std::string> generationsProblem(int generations, std::string_view backupFile);
+
+// The release's major version from SERVERPROPERTY('ProductVersion') ("9.00.5000.00" -> 9);
+// nothing when the text is no version. 9 is SQL Server 2005, 10 is 2008.
+std::optional<int> majorVersion(std::string_view productVersion);
+inline constexpr int kFirstVersionWithDeleteFile = 9;
+
+// The prune batch for the database's backups to that path, keeping `generations` files.
+std::string buildPruneCommand(std::string_view databaseName, std::string_view backupFile, int generations);
+
+// "古いバックアップファイルを N 個削除しました。" and the files, one a line; nothing when none went.
+std::string prunedText(const std::vector<std::string>& deleted);
+
+struct PruneOutcome {
+  bool succeeded = false;
+  std::vector<std::string> deleted;    // full paths, as the server names them
+  std::string errorMessage;            // kPruneFailed + CR LF CR LF + the server's texts
+  std::vector<db::ErrorEntry> errors;
+};
+
+// Sends the prune batch on a connection of its own.
+PruneOutcome runPrune(const db::ConnectionSettings& settings, std::string_view databaseName,
+                      std::string_view backupFile, int generations);
+
+// The server's release, read on a connection of its own; nothing when it cannot be read.
+std::optional<int> readMajorVersion(const db::ConnectionSettings& settings);
+
+// kRetentionNeedsNewerServer when the server is older than SQL Server 2005 (read on a connection
+// of its own); nothing when it is not, or when its release cannot be read (the prune then
+// reports what the server says).
+std::optional<std::string> retentionServerProblem(const db::ConnectionSettings& settings);
+
+}  // namespace bv::maintenance

@@ -1,0 +1,94 @@
+#include "gui/forms/uBackupHistory.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "gui/widgets/error_report.h"
+#include "gui/widgets/form_layout.h"
+#include "gui/widgets/qt_text.h"
+
+namespace bv::forms {
+
+using widgets::guarded;
+using widgets::named;
+using widgets::toQString;
+
+namespace {
+
+const widgets::ListColumn kColumns[] = {
+    {"終了日時", 130}, {"種類", 50}, {"ファイル", 300}, {"サイズ", 80}, {"テストレストア", 100},
+};
+
+}  // namespace
+
+TfrmBackupHistory::TfrmBackupHistory(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("frmBackupHistory"));
+  setModal(true);
+  auto* root = new QVBoxLayout(this);
+  lblSummary = named(new QLabel(this), "lblSummary");
+  root->addWidget(lblSummary);
+  lvHistory = named(new QTreeWidget(this), "lvHistory");
+  widgets::makeReportList(lvHistory, kColumns, 300);
+  lvHistory->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  root->addWidget(lvHistory, 1);
+  btnCopy = named(new QPushButton(QStringLiteral("コピー"), this), "btnCopy");
+  btnClose = named(new QPushButton(QStringLiteral("閉じる"), this), "btnClose");
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  for (QPushButton* button : {btnCopy, btnClose}) {
+    button->setAutoDefault(false);
+    button->setMinimumWidth(80);
+    row->addWidget(button);
+  }
+  root->addLayout(row);
+  connect(btnCopy, &QPushButton::clicked, this, guarded(this, &TfrmBackupHistory::btnCopyClick));
+  connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+  auto* copy = new QShortcut(QKeySequence::Copy, lvHistory);
+  connect(copy, &QShortcut::activated, this, guarded(this, &TfrmBackupHistory::btnCopyClick));
+}
+
+void TfrmBackupHistory::FillHistory(const QString& databaseName, const maintenance::BackupHistory& history) {
+  setWindowTitle(QStringLiteral("バックアップ履歴 - ") + databaseName);
+  lblSummary->setText(toQString(maintenance::historyHeader(history)));
+  lvHistory->clear();
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<int>(history.rows.size()));
+  for (const maintenance::HistoryRow& row : history.rows) {
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, toQString(row.finished));
+    item->setText(1, toQString(maintenance::backupTypeText(row.type)));
+    item->setText(2, toQString(row.file));
+    item->setText(3, toQString(maintenance::sizeText(row.sizeBytes)));
+    item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    item->setText(4, row.proven ? QStringLiteral("済み") : QString());
+    items.append(item);
+  }
+  lvHistory->addTopLevelItems(items);  // in one go: a thousand rows open at once
+}
+
+QString TfrmBackupHistory::HistoryText() const {
+  QStringList captions;
+  for (const widgets::ListColumn& column : kColumns) captions << QString::fromUtf8(column.caption);
+  QString text = captions.join(QLatin1Char('\t')) + QLatin1Char('\n');
+  const QList<QTreeWidgetItem*> selected = lvHistory->selectedItems();
+  for (int i = 0; i < lvHistory->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = lvHistory->topLevelItem(i);
+    if (!selected.isEmpty() && !item->isSelected()) continue;
+    QStringList fields;
+    for (int column = 0; column < lvHistory->columnCount(); ++column) fields << item->text(column);
+    text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
+  }
+  return text;
+}
+
+void TfrmBackupHistory::btnCopyClick() { QApplication::clipboard()->setText(HistoryText()); }
+
+}  // namespace bv::forms

@@ -1,0 +1,226 @@
+// Backups that keep themselves, end to end through the real driver against the stand-in: real
+// backups of Sample on five earlier server days (the stand-in's clock moved back), decoys beside
+// them, then today's backup keeping three. Each road (run now, Brackenrun's eighth field) prunes
+// the same way; keeping everything deletes nothing; a backup or verify that fails deletes nothing;
+// a folder and names that need quoting prune only their own files; SQL Server 2000 refuses.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "core/db/sql_text.h"
+#include "core/maintenance/operations.h"
+#include "core/maintenance/retention.h"
+#include "core/tasks/task_argument.h"
+#include "odbc_client.h"
+#include "runner/runner.h"
+#include "standin_fixture.h"
+
+namespace bv::maintenance {
+namespace {
+namespace fs = std::filesystem;
+
+// The server's date as yyyymmdd, `days` from today.
+std::string dateDigits(int days) {
+  const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
+  std::tm local{};
+  ::localtime_r(&when, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &local);
+  return text;
+}
+
+enum class Road { RunNow, Runner };
+
+struct Case {
+  const char* name;
+  Road road;
+  int generations;
+  std::vector<int> deletedDays;  // of the five earlier days (-1 .. -5)
+};
+
+std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
+
+class Retention : public ::testing::TestWithParam<Case> {
+ protected:
+  Retention() : standin_(options()) {}
+  static bvtest::StandinOptions options() {
+    bvtest::StandinOptions o;
+    o.serverVersion = 2019;
+    return o;
+  }
+
+  BackupRequest request(const fs::path& file, int generations, std::string database = {}) const {
+    BackupRequest r;
+    r.login = {standin_.serverText(), true, "sa", standin_.saPassword()};
+    r.database = database.empty() ? standin_.sampleDatabase() : std::move(database);
+    r.backupFile = file.string();
+    r.generations = generations;
+    return r;
+  }
+  // A real backup written on the server's day `days` from today.
+  void backupOn(int days, const fs::path& file, const std::string& database = {}) {
+    standin_.setClockOffset(std::chrono::hours(24 * days));
+    const OperationOutcome outcome = run(request(file, 0, database));
+    standin_.setClockOffset(std::chrono::seconds(0));
+    ASSERT_TRUE(outcome.succeeded) << outcome.message;
+  }
+  void execute(const std::string& batch) {
+    bvtest::odbc::Connection connection;
+    ASSERT_TRUE(connection.connect(standin_.odbcConnectionString()));
+    const auto result = connection.execute(batch);
+    ASSERT_FALSE(result.anyError) << batch << (result.diags.empty() ? "" : result.diags.front().text);
+  }
+  // Today's backup on the road, keeping `generations`: what it reported as deleted.
+  std::vector<std::string> backupToday(Road road, const fs::path& file, int generations, std::string* message = nullptr) {
+    if (road == Road::RunNow) {
+      const OperationOutcome outcome = run(request(file, generations));
+      EXPECT_TRUE(outcome.succeeded) << outcome.message;
+      if (message) *message = outcome.message;
+      return outcome.prune ? outcome.prune->deleted : std::vector<std::string>{};
+    }
+    tasks::TaskBackup task;
+    task.useSqlAuth = true;
+    task.userName = "sa";
+    task.password = standin_.saPassword();
+    task.server = standin_.serverText();
+    task.database = standin_.sampleDatabase();
+    task.backupFile = file.string();
+    task.generations = generations;
+    std::istringstream in;
+    std::ostringstream out, err;
+    const auto log = standin_.scratchDir() / "brackenrun.log";
+    EXPECT_EQ(runner::run({tasks::buildTaskParameters(task)}, in, out, err, log), runner::ExitStatus::Success)
+        << err.str();
+    if (message) *message = out.str();
+    std::vector<std::string> deleted;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(standin_.scratchDir().string(), 0) == 0) deleted.push_back(line);
+    }
+    return deleted;
+  }
+
+  bvtest::StandinFixture standin_;
+};
+
+TEST_P(Retention, TodaysBackupKeepsTheNewestAndOnlyDeletesThisProgramsOwnFiles) {
+  const Case& c = GetParam();
+  // A folder whose name needs quoting in T-SQL and would match more than itself in LIKE.
+  const fs::path folder = standin_.scratchDir() / "it's [a]%_b";
+  fs::create_directories(folder);
+  const fs::path pattern = folder / "Sample_%date%.bak";
+  const auto fileOf = [&](int days) { return folder / ("Sample_" + dateDigits(days) + ".bak"); };
+  for (int days = -5; days <= -1; ++days) backupOn(days, pattern);
+
+  // Decoys, each of which must survive.
+  execute("CREATE DATABASE Other");
+  backupOn(-6, pattern, "Other");                                  // another database's file
+  backupOn(2, pattern);                                            // dated after today
+  fs::copy_file(fileOf(-1), folder / ("Sample_" + dateDigits(-7) + ".bak"));  // not in the history
+  fs::copy_file(fileOf(-1), folder / "Sample_20261340.bak");      // eight digits, no date
+  fs::copy_file(fileOf(-1), folder / ("SampleX" + dateDigits(-3) + ".bak"));  // what LIKE 'Sample_%' takes
+  execute("BACKUP DATABASE Sample TO DISK = N'" + db::QuoteSqlString((folder / ("Sample_" + dateDigits(-8) + ".bak")).string()) +
+          "' WITH INIT, NAME = N'Brackenvale_" + dateDigits(-8) + "', DESCRIPTION = N'manual'");  // a manual archive
+  std::set<fs::path> decoys;
+  for (const auto& entry : fs::directory_iterator(folder)) decoys.insert(entry.path());
+  for (int days = -5; days <= -1; ++days) decoys.erase(fileOf(days));
+
+  std::string message;
+  const std::vector<std::string> deleted = backupToday(c.road, pattern, c.generations, &message);
+  std::vector<std::string> expected;
+  for (const int days : c.deletedDays) expected.push_back(fileOf(days).string());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(deleted, expected);
+  for (int days = -5; days <= 0; ++days) {
+    const bool gone = std::find(c.deletedDays.begin(), c.deletedDays.end(), days) != c.deletedDays.end();
+    EXPECT_EQ(fs::exists(fileOf(days)), !gone) << days;
+  }
+  for (const fs::path& decoy : decoys) EXPECT_TRUE(fs::exists(decoy)) << decoy;
+  if (!expected.empty()) {
+    EXPECT_NE(message.find("古いバックアップファイルを " + std::to_string(expected.size()) + " 個削除しました。"),
+              std::string::npos)
+        << message;
+  } else {
+    EXPECT_EQ(message.find("古いバックアップファイル"), std::string::npos) << message;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, Retention,
+    ::testing::Values(Case{"RunNowKeepingThree", Road::RunNow, 3, {-5, -4, -3}},
+                      Case{"RunnersEighthFieldKeepingThree", Road::Runner, 3, {-5, -4, -3}},
+                      Case{"RunNowKeepingAll", Road::RunNow, 0, {}},
+                      Case{"RunnerWithSevenFieldsKeepsAll", Road::Runner, 0, {}},
+                      Case{"RunNowKeepingTwo", Road::RunNow, 2, {-5, -4, -3, -2}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// A backup that fails (the server gone mid-backup), or whose verify does not come back, deletes
+// nothing.
+TEST(RetentionFailures, AFailedBackupOrVerifyDeletesNothing) {
+  bvtest::StandinOptions options;
+  options.serverVersion = 2019;
+  options.faults = {"drop:match=dropped-backup", "drop-after-bytes=40:match=VERIFYONLY"};
+  bvtest::StandinFixture standin(options);
+  for (const char* folderName : {"dropped-backup", "lost-verify"}) {
+    const fs::path folder = standin.scratchDir() / folderName;
+    fs::create_directories(folder);
+    BackupRequest request{{standin.serverText(), true, "sa", standin.saPassword()}, standin.sampleDatabase(),
+                          (folder / "Sample_%date%.bak").string(), false, 0};
+    if (std::string(folderName) == "lost-verify") {
+      for (int days = -3; days <= -1; ++days) {
+        standin.setClockOffset(std::chrono::hours(24 * days));
+        ASSERT_TRUE(run(request).succeeded);
+      }
+      standin.setClockOffset(std::chrono::seconds(0));
+    }
+    request.generations = 2;
+    request.verify = true;
+    const OperationOutcome outcome = run(request);
+    EXPECT_FALSE(outcome.succeeded) << folderName;
+    EXPECT_FALSE(outcome.prune.has_value()) << folderName;
+  }
+  for (int days = -3; days <= -1; ++days) {
+    EXPECT_TRUE(fs::exists(standin.scratchDir() / "lost-verify" / ("Sample_" + dateDigits(days) + ".bak")));
+  }
+}
+
+// A prune that fails leaves the backup's own outcome as it was and says why under its own header.
+TEST(RetentionFailures, AFailedPruneLeavesTheBackupsOutcomeAlone) {
+  bvtest::StandinOptions options;
+  options.serverVersion = 2019;
+  options.faults = {"drop:times=1:match=xp_dirtree"};  // the server gone while the prune lists the folder
+  bvtest::StandinFixture standin(options);
+  BackupRequest request{{standin.serverText(), true, "sa", standin.saPassword()}, standin.sampleDatabase(),
+                        (standin.scratchDir() / "Sample_%date%.bak").string(), false, 0};
+  standin.setClockOffset(std::chrono::hours(-24));
+  ASSERT_TRUE(run(request).succeeded);
+  standin.setClockOffset(std::chrono::seconds(0));
+  request.generations = 2;
+  const OperationOutcome outcome = run(request);
+  EXPECT_TRUE(outcome.succeeded) << outcome.message;
+  EXPECT_EQ(outcome.message, "バックアップが終了しました。");
+  ASSERT_TRUE(outcome.prune.has_value());
+  EXPECT_FALSE(outcome.prune->succeeded);
+  EXPECT_EQ(outcome.prune->errorMessage.rfind("古いバックアップファイルの削除中にエラーが発生しました。\r\n\r\n", 0), 0u)
+      << outcome.prune->errorMessage;
+}
+
+TEST(RetentionFailures, SqlServer2000IsRefusedBeforeAnythingRuns) {
+  bvtest::StandinOptions options;
+  options.serverVersion = 2000;
+  bvtest::StandinFixture standin(options);
+  const fs::path file = standin.scratchDir() / "Sample_%date%.bak";
+  const OperationOutcome outcome = run(BackupRequest{{standin.serverText(), true, "sa", standin.saPassword()},
+                                                     standin.sampleDatabase(), file.string(), false, 3});
+  EXPECT_FALSE(outcome.succeeded);
+  EXPECT_EQ(outcome.message, kRetentionNeedsNewerServer);
+  EXPECT_FALSE(fs::exists(standin.scratchDir() / ("Sample_" + dateDigits(0) + ".bak")));  // nothing written
+}
+
+}  // namespace
+}  // namespace bv::maintenance
