@@ -160,6 +160,7 @@ struct Session::Impl {
     std::string table;
     std::size_t last = 0;
   };
+  sql::ResultSet volumeStatsAt(Exec& x, const std::vector<sql::Token>& toks, std::size_t& last);
   std::optional<SystemObjectTable> systemObjectAt(Exec& x, const std::vector<sql::Token>& toks,
                                                   std::size_t i);
   // The session's functions (DB_ID, DB_NAME, SERVERPROPERTY, ...) made known to its connection,

@@ -114,6 +114,9 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     if (p == "ISINTEGRATEDSECURITYONLY" || p == "ISCLUSTERED" || p == "ISFULLTEXTINSTALLED" ||
         p == "ISSINGLEUSER")
       return TypedValue{SqlType::integer(), std::int64_t{0}};
+    // The data folder, where new databases' files go (2012 on), with its separator.
+    if ((p == "INSTANCEDEFAULTDATAPATH" || p == "INSTANCEDEFAULTLOGPATH") && v.year >= 2012)
+      return TypedValue{SqlType::nvarchar(512), (engine->catalog.dataDir() / "").string()};
     if (p == "PRODUCTMAJORVERSION") return TypedValue{t, std::to_string(v.major)};
     return TypedValue{t, std::monostate{}};
   }

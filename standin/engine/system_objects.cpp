@@ -53,7 +53,39 @@ std::string declaredType(const SqlType& t) {
 
 }  // namespace
 
-std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Exec&,
+// sys.dm_os_volume_stats(database_id, file_id): its arguments, each a number or a variable,
+// read after the name; `last` moves to the closing parenthesis.
+sql::ResultSet Session::Impl::volumeStatsAt(Exec& x, const std::vector<Token>& toks, std::size_t& last) {
+  if (last + 1 >= toks.size() || !toks[last + 1].isSymbol("("))
+    throw SqlError(216, 16, "Parameters were not supplied for the function 'sys.dm_os_volume_stats'.");
+  std::vector<std::optional<std::int64_t>> arguments;
+  std::size_t k = last + 2;
+  for (; k < toks.size() && !toks[k].isSymbol(")"); ++k) {
+    if (toks[k].isSymbol(",")) continue;
+    sql::Expr e;
+    e.line = toks[k].line;
+    if (toks[k].kind == Token::Kind::Variable) {
+      e.kind = sql::Expr::Kind::Variable;
+      e.name = toLowerAscii(toks[k].text);
+      const auto v = sql::convert(eval(x, e), SqlType::bigint(), -1, e.line);
+      arguments.push_back(sql::isNull(v.value) ? std::nullopt : std::optional(std::get<std::int64_t>(v.value)));
+    } else if (toks[k].kind == Token::Kind::Number) {
+      arguments.push_back(std::stoll(toks[k].text));
+    } else if (toks[k].is("NULL")) {
+      arguments.push_back(std::nullopt);
+    } else {
+      throw SqlError(50000, 16,
+                     "The stand-in server reads only numbers and variables as the arguments of "
+                     "sys.dm_os_volume_stats.");
+    }
+  }
+  if (k >= toks.size() || arguments.size() != 2)
+    throw SqlError(216, 16, "Parameters were not supplied for the function 'sys.dm_os_volume_stats'.");
+  last = k;
+  return features::volumeStats(*engine, arguments[0], arguments[1]);
+}
+
+std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Exec& x,
                                                                               const std::vector<Token>& toks,
                                                                               std::size_t i) {
   if (i > 0 && isDot(toks, i - 1)) return std::nullopt;  // inside a longer name, read from its start
@@ -95,7 +127,8 @@ std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Ex
     if (!entry) throw SqlError(208, 16, "Invalid object name '" + written + "'.");
     database = entry->name;
   }
-  const sql::ResultSet rows = features::systemObjectRows(*engine, object, database);
+  const bool function = toLowerAscii(object.name) == "dm_os_volume_stats";
+  const sql::ResultSet rows = function ? volumeStatsAt(x, toks, last) : features::systemObjectRows(*engine, object, database);
   // One table per view (and per database, for a database's own view), filled anew for each statement.
   std::string table = "bv_sys_" + toLowerAscii(object.name);
   if (toLowerAscii(object.name) == "database_files")

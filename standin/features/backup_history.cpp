@@ -122,6 +122,23 @@ const std::vector<ColumnDef> kBackupSet = {
     {"compression_algorithm", "NVARCHAR(32) COLLATE NOCASE", 2022},
 };
 
+// The same columns in every release from 2000.
+const std::vector<ColumnDef> kRestoreHistory = {
+    {"restore_history_id", "INTEGER PRIMARY KEY AUTOINCREMENT", 2000},
+    {"restore_date", "DATETIME", 2000},
+    {"destination_database_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"user_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"backup_set_id", "INT NOT NULL", 2000},
+    {"restore_type", "CHAR(1) COLLATE NOCASE", 2000},
+    {"replace", "BIT", 2000},
+    {"recovery", "BIT", 2000},
+    {"restart", "BIT", 2000},
+    {"stop_at", "DATETIME", 2000},
+    {"device_count", "TINYINT", 2000},
+    {"stop_at_mark_name", "NVARCHAR(128) COLLATE NOCASE", 2000},
+    {"stop_before", "BIT", 2000},
+};
+
 std::vector<const ColumnDef*> columnsOf(const std::vector<ColumnDef>& all, int year) {
   std::vector<const ColumnDef*> out;
   for (const auto& c : all)
@@ -218,6 +235,7 @@ void ensureBackupHistoryTables(sqlite3* db, int year) {
     ensureTable(db, "backupmediaset", kMediaSet, year);
     ensureTable(db, "backupmediafamily", kMediaFamily, year);
     ensureTable(db, "backupset", kBackupSet, year);
+    ensureTable(db, "restorehistory", kRestoreHistory, year);
     storage::execute(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -339,6 +357,42 @@ std::int64_t recordBackup(Server& server, const BackupRecord& b) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
+}
+
+void recordRestore(Server& server, const RestoreRecord& r) {
+  const auto setId = [&]() -> std::optional<std::int64_t> {
+    if (r.set.setGuid.empty()) return std::nullopt;
+    std::string canonical;
+    std::filesystem::path file;
+    if (server.catalog.acquire("msdb", canonical, file) != storage::Catalog::Acquire::Ok) return std::nullopt;
+    const storage::DbLease lease(server.catalog, canonical, file);
+    auto msdb = storage::Database::open(lease.file(), false);
+    const auto rows = storage::select(
+        msdb.get(), "SELECT backup_set_id FROM backupset WHERE backup_set_uuid = ? ORDER BY backup_set_id DESC LIMIT 1",
+        {Value{r.set.setGuid}});
+    if (rows.empty()) return std::nullopt;
+    return std::get<std::int64_t>(rows[0][0]);
+  }();
+  const std::int64_t backupSetId = setId ? *setId : recordBackup(server, r.set);
+  std::string canonical;
+  std::filesystem::path file;
+  if (server.catalog.acquire("msdb", canonical, file) != storage::Catalog::Acquire::Ok)
+    throw sql::SqlError(50000, 16, "The restore was done, but msdb, which keeps its history, cannot be opened.");
+  const storage::DbLease lease(server.catalog, canonical, file);
+  auto msdb = storage::Database::open(lease.file(), false);
+  insertRow(msdb.get(), "restorehistory", kRestoreHistory, server.version.year,
+            {{"restore_date", r.date},
+             {"destination_database_name", r.destination},
+             {"user_name", r.userName},
+             {"backup_set_id", backupSetId},
+             {"restore_type", std::string(1, r.type)},
+             {"replace", std::int64_t{r.replace ? 1 : 0}},
+             {"recovery", std::int64_t{r.recovery ? 1 : 0}},
+             {"restart", std::int64_t{0}},
+             {"stop_at", Value{}},
+             {"device_count", std::int64_t{1}},
+             {"stop_at_mark_name", Value{}},
+             {"stop_before", std::int64_t{0}}});
 }
 
 }  // namespace standin::features

@@ -1,6 +1,6 @@
 // msdb's backup history: backupmediaset, backupmediafamily and backupset in the columns of the
 // emulated release, a row of each for every backup the server writes, as SQL Server keeps them
-// (older rows stay when a file is written anew).
+// (older rows stay when a file is written anew); and restorehistory, a row for every restore.
 #pragma once
 
 #include <sqlite3.h>
@@ -51,6 +51,22 @@ struct BackupRecord {
 // (position 2 and on) joins the media set the file's earlier sets were recorded in; a set that
 // starts the media opens a new one.
 std::int64_t recordBackup(Server& server, const BackupRecord& backup);
+
+// One restore that succeeded, of the set `set` describes.
+struct RestoreRecord {
+  std::string destination;  // the database restored to
+  std::string userName;
+  sql::DateTime date;  // when it started
+  char type = 'D';     // D database, I differential, L log
+  bool replace = false;
+  bool recovery = true;
+  BackupRecord set;  // found in backupset by its setGuid, else recorded now
+};
+
+// Writes the restore's restorehistory row, linked to its set's backupset row (a set the history
+// does not know, one made elsewhere or whose history was deleted, gets its rows first, as SQL
+// Server records the sets it restores).
+void recordRestore(Server& server, const RestoreRecord& restore);
 
 // A new GUID's text, as uniqueidentifier columns hold it.
 std::string newGuid();

@@ -1,4 +1,5 @@
 // CREATE, DROP and ALTER DATABASE, CHECKPOINT, and the DBCC commands: SHRINKDATABASE and CHECKDB.
+#include <algorithm>
 #include <chrono>
 
 #include "standin/base/text.h"
@@ -164,15 +165,67 @@ void checkDatabase(Context& c, const Statement& s) {
   }
   const auto lease = holdDatabase(c, entry->name);
   auto target = storage::Database::open(lease->file(), false);
-  storage::Statement st(target.get(), "PRAGMA integrity_check");
-  int errors = 0;
-  while (st.step())
-    if (st.text(0) != "ok") ++errors;
+  // What SQLite finds wrong, by the table it is in (named by the table or one of its indexes).
+  struct Damaged {
+    std::string table;
+    std::int64_t root = 0;
+    std::int64_t indexRoot = 0;
+    int problems = 0;
+  };
+  std::vector<Damaged> damaged;
+  int unplaced = 0;
+  {
+    storage::Statement st(target.get(), "PRAGMA integrity_check");
+    std::vector<std::string> lines;
+    while (st.step())
+      if (st.text(0) != "ok") lines.push_back(st.text(0));
+    for (const auto& line : lines) {
+      std::optional<Damaged> where;
+      storage::Statement objects(target.get(),
+                                 "SELECT o.tbl_name, t.rootpage, o.rootpage, o.name FROM sqlite_master o JOIN "
+                                 "sqlite_master t ON t.name = o.tbl_name AND t.type = 'table' "
+                                 "WHERE o.type IN ('table', 'index') ORDER BY length(o.name) DESC");
+      while (!where && objects.step())
+        if (line.find(" " + objects.text(3)) != std::string::npos)
+          where = Damaged{objects.text(0), objects.integer(1), objects.integer(2), 0};
+      if (!where) {
+        ++unplaced;
+        continue;
+      }
+      auto it = std::find_if(damaged.begin(), damaged.end(), [&](const Damaged& d) { return d.table == where->table; });
+      if (it == damaged.end()) it = damaged.insert(damaged.end(), *where);
+      ++it->problems;
+    }
+  }
+  // Each problem as SQL Server reports a page it could not process (8928, 8939), then the
+  // table's and the database's counts.
+  int errors = unplaced;
+  for (const auto& d : damaged) {
+    const std::int64_t objectId = 245575913 + d.root * 16;
+    const std::string unit = std::to_string(72057594038910976LL + d.root * 65536);
+    const std::string where = "Object ID " + std::to_string(objectId) + ", index ID 2, partition ID " + unit +
+                              ", alloc unit ID " + unit + " (type In-row data)";
+    const std::string page = "(1:" + std::to_string(d.indexRoot) + ")";
+    for (int i = 0; i < d.problems; ++i) {
+      c.message(8928, 16, where + ": Page " + page + " could not be processed.  See other errors for details.");
+      c.message(8939, 16,
+                "Table error: " + where + ", page " + page +
+                    ". Test (IS_OFF (BUF_IOERR, pBUF->bstat)) failed. Values are 133129 and -4.");
+    }
+    c.message(8990, 16,
+              "CHECKDB found 0 allocation errors and " + std::to_string(2 * d.problems) +
+                  " consistency errors in table '" + d.table + "' (object ID " + std::to_string(objectId) + ").");
+    errors += 2 * d.problems;
+  }
   const bool quiet = s.option("NO_INFOMSGS") != nullptr;
   if (errors || !quiet)
     c.message(8989, errors ? 16 : 0,
               "CHECKDB found 0 allocation errors and " + std::to_string(errors) +
                   " consistency errors in database '" + entry->name + "'.");
+  if (errors)
+    c.message(8958, 16,
+              "repair_allow_data_loss is the minimum repair level for the errors found by DBCC CHECKDB (" +
+                  entry->name + ").");
   if (!quiet)
     c.message(2528, 0,
               "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");

@@ -335,6 +335,58 @@ Placements placeFiles(Context& c, const Statement& s, const std::string& what, c
   return out;
 }
 
+// The restore's row in msdb.dbo.restorehistory, tied to the set it restored.
+void recordRestoreOf(Context& c, const BackupSetInfo& info, const std::filesystem::path& device,
+                     const std::string& target, const sql::DateTime& startedAt, bool replace, bool recovery) {
+  RestoreRecord r;
+  r.destination = target;
+  r.userName = c.loginName();
+  r.date = startedAt;
+  r.type = info.type;
+  r.replace = replace;
+  r.recovery = recovery;
+  auto& b = r.set;
+  b.databaseName = info.databaseName;
+  b.databaseCreated = info.databaseCreated;
+  b.type = info.type;
+  b.name = info.backupName;
+  b.description = info.description;
+  b.userName = info.userName;
+  b.start = info.startDate;
+  b.finish = info.finishDate;
+  b.position = info.position;
+  b.size = info.contentSize + 8192;
+  b.compressedSize = info.compressed ? info.storedSize + 8192 : b.size;
+  b.compressed = info.compressed;
+  b.copyOnly = info.copyOnly;
+  b.checksums = info.checksums;
+  b.physicalDevice = std::filesystem::absolute(device).string();
+  b.setGuid = info.setGuid;
+  b.databaseGuid = info.databaseGuid;
+  b.recoveryModel = info.recoveryModel == 1 ? "FULL" : info.recoveryModel == 2 ? "BULK-LOGGED" : "SIMPLE";
+  b.firstLsn = info.firstLsn;
+  b.lastLsn = info.lastLsn;
+  b.checkpointLsn = info.checkpointLsn;
+  b.databaseBackupLsn = info.databaseBackupLsn;
+  b.serverYear = static_cast<int>(info.serverYear);
+  b.serverName = info.serverName;
+  recordRestore(c.server(), r);
+}
+
+// The damage-restore fault: an index of a table of its own that no longer matches its rows, so
+// that the restored file really is inconsistent and DBCC CHECKDB finds it as it finds any other.
+void plantDamage(const std::filesystem::path& file) {
+  auto db = storage::Database::open(file, false);
+  db.exec(
+      "CREATE TABLE IF NOT EXISTS bv_damaged_rows (a INTEGER, b INTEGER);"
+      "INSERT INTO bv_damaged_rows VALUES (1, 10), (2, 20);"
+      "CREATE INDEX IF NOT EXISTS bv_damaged_rows_a ON bv_damaged_rows (a);"
+      "PRAGMA writable_schema = ON;"
+      "UPDATE sqlite_master SET sql = 'CREATE INDEX bv_damaged_rows_a ON bv_damaged_rows (b)' "
+      "WHERE name = 'bv_damaged_rows_a';"
+      "PRAGMA writable_schema = OFF;");
+}
+
 }  // namespace
 
 void restoreDatabase(Context& c, const Statement& s) {
@@ -358,6 +410,7 @@ void restoreDatabase(Context& c, const Statement& s) {
   const bool norecovery = s.option("NORECOVERY") != nullptr;
   const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();
+  const auto startedAt = c.server().now();
   const int fileNo = fileOption(c, s);
   const BackupSet set = readSet(what, file, fileNo);
   const auto& info = set.info;
@@ -468,7 +521,9 @@ void restoreDatabase(Context& c, const Statement& s) {
     restored.log.fullBackupLsn = info.checkpointLsn;
   }
   restored.log.logChain = restored.recovery != RecoveryModel::Simple && info.hasDetails;
+  if (c.server().faults.take(base::StatementFault::Kind::DamageRestore, {target})) plantDamage(dataFile);
   catalog.restored(restored);
+  recordRestoreOf(c, info, file, entry->name, startedAt, replace, !norecovery);
 
   const std::string pos = std::to_string(info.position);
   if (step > 0)
@@ -505,6 +560,7 @@ void restoreLog(Context& c, const Statement& s) {
   const auto file = device(c, what, s);
   const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();
+  const auto startedAt = c.server().now();
   auto& catalog = c.server().catalog;
   auto entry = catalog.find(target);
   if (!entry)
@@ -562,6 +618,7 @@ void restoreLog(Context& c, const Statement& s) {
     restored.log.lsn = restored.log.checkpointLsn = restored.log.logBackupLsn = info.lastLsn;
   }
   catalog.restored(restored);
+  recordRestoreOf(c, info, file, entry->name, startedAt, false, !s.option("NORECOVERY"));
 
   const std::string pos = std::to_string(info.position);
   if (step > 0)

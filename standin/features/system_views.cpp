@@ -379,6 +379,23 @@ sql::ResultSet databases(const Server& server) {
   return t.take();
 }
 
+// sys.dm_os_volume_stats (SQL Server 2008 R2 SP1 on; here from 2012).
+const std::vector<ResultColumn> kVolumeStats = {
+    {"database_id", kInt, 2012},
+    {"file_id", kInt, 2012},
+    {"volume_mount_point", SqlType::nvarchar(512), 2012},
+    {"volume_id", SqlType::nvarchar(512), 2012},
+    {"logical_volume_name", SqlType::nvarchar(512), 2012},
+    {"file_system_type", SqlType::nvarchar(512), 2012},
+    {"total_bytes", kBig, 2012},
+    {"available_bytes", kBig, 2012},
+    {"supports_compression", kTiny, 2012},
+    {"supports_alternate_streams", kTiny, 2012},
+    {"supports_sparse_files", kTiny, 2012},
+    {"is_read_only", kTiny, 2012},
+    {"is_compressed", kTiny, 2012},
+};
+
 // One row per file of each database (of one, for sys.database_files).
 sql::ResultSet files(const Server& server, const std::optional<std::string>& only) {
   const int year = server.version.year;
@@ -537,6 +554,7 @@ SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectNa
     if (isOneOf(name, {"databases", "master_files", "database_files", "sysdatabases", "sysaltfiles",
                        "dm_exec_requests"}))
       return SystemObjectLookup::Found;
+    if (name == "dm_os_volume_stats") return year >= 2012 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
     return SystemObjectLookup::Unsupported;
   }
   if ((schema.empty() || schema == "dbo") && isOneOf(name, {"sysdatabases", "sysaltfiles"})) {
@@ -556,6 +574,32 @@ sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, 
   if (name == "sysdatabases") return sysDatabases(server);
   if (name == "dm_exec_requests") return requests(server);
   return sysAltFiles(server);
+}
+
+sql::ResultSet volumeStats(Server& server, std::optional<std::int64_t> databaseId,
+                           std::optional<std::int64_t> fileId) {
+  ResultTable t(kVolumeStats, server.version.year);
+  if (!databaseId || !fileId || (*fileId != 1 && *fileId != 2)) return t.take();
+  for (const auto& e : server.catalog.databases()) {
+    if (e.id != *databaseId) continue;
+    const auto& file = *fileId == 2 ? e.logFile : e.file;
+    const auto volume = databaseVolume(server, file);
+    if (!volume) break;
+    t.add({{"database_id", *databaseId},
+           {"file_id", *fileId},
+           {"volume_mount_point", volume->mountPoint},
+           {"volume_id", volume->mountPoint},
+           {"logical_volume_name", std::string()},
+           {"file_system_type", volume->fileSystemType},
+           {"total_bytes", static_cast<std::int64_t>(volume->totalBytes)},
+           {"available_bytes", static_cast<std::int64_t>(volume->availableBytes)},
+           {"supports_compression", std::int64_t{0}},
+           {"supports_alternate_streams", std::int64_t{0}},
+           {"supports_sparse_files", std::int64_t{1}},
+           {"is_read_only", std::int64_t{0}},
+           {"is_compressed", std::int64_t{0}}});
+  }
+  return t.take();
 }
 
 std::optional<base::VolumeInfo> databaseVolume(Server& server, const std::filesystem::path& file) {

@@ -37,6 +37,10 @@ SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectNa
 // (sys.database_files), the current one or the one the name gives.
 sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, const std::string& database);
 
+// sys.dm_os_volume_stats(database_id, file_id): the volume of that file (no row for a file or
+// database that is not there, or a NULL argument). The engine evaluates the arguments.
+sql::ResultSet volumeStats(Server& server, std::optional<std::int64_t> databaseId, std::optional<std::int64_t> fileId);
+
 // The volume a database file lies on, as the server sees it: fuller than it is where a
 // volume-free fault says so.
 std::optional<base::VolumeInfo> databaseVolume(Server& server, const std::filesystem::path& file);

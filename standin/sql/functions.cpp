@@ -234,6 +234,36 @@ TypedValue datePart(const Arguments& a, int line) {
   return intResult(std::int64_t{Part == 0 ? y : Part == 1 ? mo : day});
 }
 
+// DATEADD(part, number, date) for the parts of years down to seconds.
+TypedValue dateaddFunction(const Arguments& a, int line) {
+  const auto part = text(a[0], line);
+  const auto n = convert(a[1], SqlType::bigint(), -1, line);
+  const TypedValue d = convert(a[2], SqlType{K::DateTime, 0}, -1, line);
+  const TypedValue null{SqlType{K::DateTime, 0}, std::monostate{}};
+  if (!part || isNull(n.value) || isNull(d.value)) return null;
+  const std::string p = base::toLowerAscii(*part);
+  const std::int64_t count = std::get<std::int64_t>(n.value);
+  const DateTime date = std::get<DateTime>(d.value);
+  const auto seconds = [&](std::int64_t each) { return TypedValue{d.type, date.plusSeconds(count * each)}; };
+  if (p == "second" || p == "ss" || p == "s") return seconds(1);
+  if (p == "minute" || p == "mi" || p == "n") return seconds(60);
+  if (p == "hour" || p == "hh") return seconds(3600);
+  if (p == "day" || p == "dd" || p == "d" || p == "dayofyear" || p == "dy" || p == "y") return seconds(86400);
+  if (p == "week" || p == "wk" || p == "ww") return seconds(7 * 86400);
+  const bool months = p == "month" || p == "mm" || p == "m";
+  const bool years = p == "year" || p == "yy" || p == "yyyy";
+  if (!months && !years) throw SqlError(155, 15, "'" + *part + "' is not a recognized dateadd option.");
+  int y, mo, day, h, mi, sec, ms;
+  date.toParts(y, mo, day, h, mi, sec, ms);
+  const std::int64_t total = std::int64_t{y} * 12 + (mo - 1) + (years ? count * 12 : count);
+  const int ny = static_cast<int>(total / 12);
+  const int nmo = static_cast<int>(total % 12) + 1;
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (ny % 4 == 0 && ny % 100 != 0) || ny % 400 == 0;
+  const int last = kDays[nmo - 1] + (nmo == 2 && leap ? 1 : 0);
+  return TypedValue{d.type, DateTime::fromParts(ny, nmo, std::min(day, last), h, mi, sec, ms)};
+}
+
 TypedValue isdateFunction(const Arguments& a, int line) {
   const auto s = text(a[0], line);
   return intResult(std::int64_t{s && DateTime::fromText(*s, dateOrder()) ? 1 : 0});
@@ -281,6 +311,7 @@ const std::vector<BuiltinFunction> kFunctions = {
     {"MONTH", 1, 1, &datePart<1>},
     {"DAY", 1, 1, &datePart<2>},
     {"ISDATE", 1, 1, &isdateFunction},
+    {"DATEADD", 3, 3, &dateaddFunction},
     // others
     {"USER_NAME", 0, 1, &userNameFunction},
     {"CURRENT_USER", 0, 1, &userNameFunction},

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <chrono>
 #include <fstream>
 
+#include "core/maintenance/proof.h"
 #include "engine_support.h"
 #include "standin/base/statement_faults.h"
 
@@ -100,4 +102,80 @@ TEST_F(Proof, ARestoreWithMoveChecksEveryPlaceFirst) {
   EXPECT_EQ(scalar("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'D') AND type = 1"),
             path("d.ldf"));
   EXPECT_TRUE(std::filesystem::exists(path("d.ldf")));
+}
+
+// The proof's statements one by one, as the window and Brackenrun send them: the room and the
+// folders the server gives, the restore under the scratch name, CHECKDB, the history that ties
+// the scratch database to the backup, and its creation date by the server's clock.
+TEST_F(Proof, TheProofsStatementsRestoreCheckAndRecord) {
+  open(2016, {{StatementFault::Kind::DamageRestore, 0, "Damaged_copy", 0},
+              {StatementFault::Kind::VolumeFree, 123456789, "", 0}});
+  const auto media = backUpSample();
+  const auto dataPath = scalar("SELECT CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultDataPath'))");
+  EXPECT_EQ(dataPath, (dir_.path() / "data2016" / "").string());
+  EXPECT_EQ(scalar("SELECT CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultLogPath'))"), dataPath);
+  EXPECT_EQ(scalar("SELECT CONVERT(float, available_bytes) FROM sys.dm_os_volume_stats(DB_ID(N'Sample'), 1)"),
+            "error 50000: The stand-in server reads only numbers and variables as the arguments of "
+            "sys.dm_os_volume_stats.");
+  const auto id = scalar("SELECT DB_ID(N'Sample')");
+  EXPECT_EQ(scalar("SELECT available_bytes FROM sys.dm_os_volume_stats(" + id + ", 1)"), "123456789");
+  EXPECT_EQ(scalar("DECLARE @d int SET @d = " + id +
+                   " SELECT COUNT(*) FROM sys.dm_os_volume_stats(@d, 2) WHERE total_bytes > 0 AND "
+                   "volume_mount_point LIKE N'/%' AND volume_mount_point LIKE N'%/'"),
+            "1");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM sys.dm_os_volume_stats(999, 1)"), "0");
+  const auto list = run("RESTORE FILELISTONLY FROM DISK = N'" + media + "' WITH FILE = 1");
+  ASSERT_FALSE(list.failed());
+  const auto files = list.resultSets().at(0);
+  EXPECT_EQ(standin::sql::valueToText(files.rows.at(0).at(1)),
+            scalar("SELECT physical_name FROM sys.master_files WHERE database_id = " + id + " AND file_id = 1"));
+  EXPECT_EQ(files.columns.back().name, "SnapshotURL");
+
+  // The scratch database looks a day old by the server's clock: its creation date is the restore's.
+  engine_->setClockOffset(std::chrono::hours(-25));
+  for (const std::string target : {"Sound_copy", "Damaged_copy"})
+    ASSERT_FALSE(run(restoreMoved(target, media, dataPath + target + ".mdf", dataPath + target + ".ldf")).failed());
+  engine_->setClockOffset(std::chrono::seconds(0));
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM sys.databases WHERE name LIKE N'%[_]copy' AND create_date < "
+                   "DATEADD(hour, -24, GETDATE())"),
+            "2");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM sys.master_files WHERE physical_name LIKE N'%[_]copy.[lm]df'"), "4");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM msdb.dbo.restorehistory r JOIN msdb.dbo.backupset s ON s.backup_set_id = "
+                   "r.backup_set_id WHERE r.destination_database_name = N'Sound_copy' AND s.description = N'Build by "
+                   "Brackenvale' AND r.restore_type = 'D' AND r.[replace] = 0 AND r.recovery = 1 AND r.user_name = N'sa'"),
+            "1");
+
+  const auto sound = run("DBCC CHECKDB ([Sound_copy]) WITH NO_INFOMSGS, ALL_ERRORMSGS");
+  EXPECT_FALSE(sound.failed());
+  EXPECT_TRUE(sound.items.empty() || numbers(sound.errors()).empty());
+  const auto damaged = run("DBCC CHECKDB ([Damaged_copy]) WITH NO_INFOMSGS, ALL_ERRORMSGS");
+  ASSERT_TRUE(damaged.failed());
+  EXPECT_EQ(numbers(damaged.errors()), (std::vector<int>{8928, 8939, 8928, 8939, 8990, 8989, 8958}));
+  EXPECT_EQ(damaged.errors().at(5).text,
+            "CHECKDB found 0 allocation errors and 4 consistency errors in database 'Damaged_copy'.");
+  for (const std::string target : {"Sound_copy", "Damaged_copy"})
+    ASSERT_FALSE(run("DROP DATABASE [" + target + "]").failed());
+  EXPECT_FALSE(std::filesystem::exists(dataPath + "Sound_copy.mdf"));
+}
+
+// 2000 lists the files in master..sysaltfiles, its file names padded to 260 characters; a log
+// file has status 64.
+TEST_F(Proof, Release2000ListsTheRestoredFilesInSysaltfiles) {
+  open(2000);
+  const auto media = backUpSample();
+  // 2000's own logical names.
+  const auto data = scalar("SELECT RTRIM(name) FROM master..sysaltfiles WHERE dbid = DB_ID(N'Sample') AND fileid = 1");
+  const auto log = scalar("SELECT RTRIM(name) FROM master..sysaltfiles WHERE dbid = DB_ID(N'Sample') AND fileid = 2");
+  const auto restore = run("RESTORE DATABASE Copy FROM DISK = N'" + media + "' WITH MOVE N'" + data + "' TO N'" +
+                           path("copy.mdf") + "', MOVE N'" + log + "' TO N'" + path("copy.ldf") + "'");
+  ASSERT_FALSE(restore.failed()) << restore.errors().front().text;
+  EXPECT_EQ(scalar("SELECT RTRIM(filename) FROM master..sysaltfiles WHERE dbid = DB_ID(N'Copy') AND status & 64 = 64"),
+            path("copy.ldf"));
+  EXPECT_EQ(scalar("SELECT LEN(filename) FROM master..sysaltfiles WHERE dbid = DB_ID(N'Copy') AND fileid = 1"),
+            std::to_string(path("copy.mdf").size()));
+  EXPECT_EQ(scalar("SELECT DATALENGTH(filename) FROM master..sysaltfiles WHERE dbid = DB_ID(N'Copy') AND fileid = 1"),
+            "520");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM msdb.dbo.restorehistory WHERE destination_database_name = N'Copy'"), "1");
+  const auto list = run("RESTORE FILELISTONLY FROM DISK = N'" + media + "'");
+  EXPECT_EQ(list.resultSets().at(0).columns.size(), 6u);
 }

@@ -118,6 +118,24 @@ TEST(FaultSpec, StatementFaultsAreTheEnginesAndCountedThere) {
   EXPECT_FALSE(engine.take(Kind::Throttle, {"RESTORE DATABASE x"}));
   EXPECT_TRUE(engine.take(Kind::Throttle, {"SELECT 1", "backup\r\n  database x"}));
   EXPECT_FALSE(engine.take(Kind::Throttle, {"BACKUP DATABASE x"})) << "times=1";
+
+  // damage-restore takes no value; volume-free holds for every reading, so it has no times=.
+  const auto damage = parseFault("damage-restore:times=1:match=Brackenvale_check");
+  const auto full = parseFault("volume-free=1048576:match=/srv/data");
+  ASSERT_TRUE(damage && full);
+  for (const char* bad : {"damage-restore=1", "volume-free", "volume-free=lots", "volume-free=1:times=2"})
+    EXPECT_FALSE(parseFault(bad)) << bad;
+  EXPECT_TRUE(standin::wire::FaultPlan({*damage, *full}).forRequest("RESTORE DATABASE Brackenvale_check_1").empty());
+  engine.set(standin::wire::statementFaults({*damage, *full}));
+  EXPECT_FALSE(engine.take(Kind::DamageRestore, {"Sample"}));
+  EXPECT_TRUE(engine.take(Kind::DamageRestore, {"Brackenvale_check_20261208_5"}));
+  EXPECT_FALSE(engine.take(Kind::DamageRestore, {"Brackenvale_check_20261208_5"})) << "times=1";
+  for (int i = 0; i < 3; ++i) {
+    const auto f = engine.find(Kind::VolumeFree, {"/srv/data/x.mdf"});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->amount, 1048576u);
+  }
+  EXPECT_FALSE(engine.find(Kind::VolumeFree, {"/tmp/x.mdf"}));
 }
 
 TEST(FaultSpec, TheCommandLineTakesRepeatedFaults) {
