@@ -65,6 +65,12 @@ struct Session::Impl {
   sql::DateOrder dateOrder = sql::DateOrder::Mdy;  // SET DATEFORMAT
   std::int64_t rowcount = 0;
   int lastError = 0;
+  // TRY ... CATCH: TRY blocks running now; an error met in one (not sent, ends the TRY block:
+  // every statement returns until its CATCH runs); the error the running CATCH block handles
+  // (ERROR_MESSAGE() and its siblings).
+  int tryDepth = 0;
+  std::optional<sql::Message> pendingCatch;
+  std::optional<sql::Message> caughtError;
   std::map<int, Prepared> prepared;
   int nextHandle = 1;
   int nesting = 0;            // batches running inside batches (EXEC of a string, sp_executesql)
@@ -106,6 +112,10 @@ struct Session::Impl {
   void dispatch(Exec& x, const sql::Statement& s);
   // One statement of each kind (statements.cpp).
   void runBlock(Exec& x, const sql::Statement& s);
+  void runTryCatch(Exec& x, const sql::Statement& s);
+  // In a TRY block: the errors the statement added since `start` are taken out of the reply and
+  // the last of them waits for the CATCH block.
+  void catchErrors(Exec& x, std::size_t start);
   void runIf(Exec& x, const sql::Statement& s);
   void runDeclare(Exec& x, const sql::Statement& s);
   void runSetVariable(Exec& x, const sql::Statement& s);

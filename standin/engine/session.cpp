@@ -214,7 +214,7 @@ bool abortsBatch(int number) {
 }  // namespace
 
 void Session::Impl::runStatement(Exec& x, const Statement& s) {
-  if (x.stop || x.jump != Exec::Jump::None) return;
+  if (x.stop || x.jump != Exec::Jump::None || pendingCatch) return;
   checkCancel(x);
   const int savedLine = x.line;
   x.line = s.line;
@@ -231,6 +231,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
       }
     }
   } logAtEnd{*this};
+  const std::size_t start = x.out.items.size();
   try {
     dispatch(x, s);
     if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
@@ -241,7 +242,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     x.out.items.push_back(m);
     done(x, true);
     lastError = m.number;
-    if (abortsBatch(m.number)) x.stop = true;
+    if (abortsBatch(m.number) && tryDepth == 0) x.stop = true;
   } catch (const SqlErrors& e) {
     for (auto m : e.messages) {
       m.line = s.line;
@@ -266,7 +267,44 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     done(x, true);
     lastError = 50000;
   }
+  if (tryDepth > 0) catchErrors(x, start);
   x.line = savedLine;
+}
+
+void Session::Impl::catchErrors(Exec& x, std::size_t start) {
+  auto& items = x.out.items;
+  for (std::size_t k = start; k < items.size();) {
+    const auto* m = std::get_if<Message>(&items[k]);
+    if (m && m->isError()) {
+      // SQL Server hands the CATCH block the last error of the statement (3013 after a
+      // RESTORE's reasons, 8989's line after CHECKDB's).
+      pendingCatch = *m;
+      items.erase(items.begin() + static_cast<std::ptrdiff_t>(k));
+      continue;
+    }
+    ++k;
+  }
+}
+
+void Session::Impl::runTryCatch(Exec& x, const Statement& s) {
+  ++tryDepth;
+  try {
+    runStatement(x, *s.body[0]);
+  } catch (...) {
+    --tryDepth;
+    throw;
+  }
+  --tryDepth;
+  if (!pendingCatch) return;
+  auto handled = std::exchange(pendingCatch, std::nullopt);
+  lastError = handled->number;
+  std::swap(caughtError, handled);
+  struct Restore {
+    std::optional<Message>& caught;
+    std::optional<Message> outer;
+    ~Restore() { caught = std::move(outer); }
+  } restore{caughtError, std::move(handled)};
+  runStatement(x, *s.body[1]);
 }
 
 // ---------- transactions ----------

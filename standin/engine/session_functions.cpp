@@ -89,6 +89,21 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
   if (f == "SUSER_SNAME" || f == "SUSER_NAME" || f == "SYSTEM_USER") return TypedValue{sysname, login};
   if (f == "HOST_NAME") return TypedValue{sysname, hostName};
   if (f == "APP_NAME") return TypedValue{sysname, appName};
+  // The error the running CATCH block handles; NULL outside one.
+  if (f == "ERROR_MESSAGE" || f == "ERROR_NUMBER" || f == "ERROR_SEVERITY" || f == "ERROR_STATE" ||
+      f == "ERROR_LINE" || f == "ERROR_PROCEDURE") {
+    evaluator.requireArguments(e, 0, 0);
+    const bool text = f == "ERROR_MESSAGE" || f == "ERROR_PROCEDURE";
+    const SqlType type = f == "ERROR_MESSAGE" ? SqlType::nvarchar(4000) : text ? SqlType::nvarchar(128) : SqlType::integer();
+    if (!caughtError || (f == "ERROR_PROCEDURE" && caughtError->procedure.empty()))
+      return TypedValue{type, std::monostate{}};
+    const auto& m = *caughtError;
+    if (f == "ERROR_MESSAGE") return TypedValue{type, m.text};
+    if (f == "ERROR_PROCEDURE") return TypedValue{type, m.procedure};
+    return TypedValue{type, std::int64_t{f == "ERROR_NUMBER" ? m.number : f == "ERROR_SEVERITY" ? m.severity
+                                         : f == "ERROR_STATE"    ? m.state
+                                                                 : m.line}};
+  }
   if (f == "SERVERPROPERTY") {
     evaluator.requireArguments(e, 1, 1);
     const std::string p = toUpperAscii(evaluator.textArgument(e, 0).value_or(""));

@@ -94,6 +94,8 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
       return;
     case K::While:
       return runWhile(x, s);
+    case K::TryCatch:
+      return runTryCatch(x, s);
     case K::Break:
       x.jump = Exec::Jump::Break;
       return;
@@ -118,6 +120,7 @@ void Session::Impl::noteCommand(const Statement& s) {
     case K::Block:
     case K::If:
     case K::While:
+    case K::TryCatch:
     case K::ExecString:
     case K::Return:
     case K::Break:
@@ -224,14 +227,14 @@ void Session::Impl::noteCommand(const Statement& s) {
 
 void Session::Impl::runBlock(Exec& x, const Statement& s) {
   for (const auto& inner : s.body) {
-    if (x.stop || x.jump != Exec::Jump::None) break;
+    if (x.stop || x.jump != Exec::Jump::None || pendingCatch) break;
     runStatement(x, *inner);
   }
 }
 
 void Session::Impl::runWhile(Exec& x, const Statement& s) {
   // SQL Server bounds no loop; an attention ends one, so each turn looks for it.
-  while (!x.stop) {
+  while (!x.stop && !pendingCatch) {
     checkCancel(x);
     if (!sql::truthy(eval(x, *s.condition))) break;
     runStatement(x, *s.body[0]);

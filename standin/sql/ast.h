@@ -123,6 +123,7 @@ struct Statement {
     Continue,
     SelectAssign,  // SELECT @v = expr, ... FROM ...: tokens (the query without "@v ="), items
     Insert,        // INSERT into a table variable, or from EXEC: see InsertSource
+    TryCatch,      // BEGIN TRY body[0] END TRY BEGIN CATCH body[1] END CATCH (each a Block)
     Unsupported
   };
   // Where an Insert statement's rows come from.

@@ -200,6 +200,29 @@ TypedValue reverseFunction(const Arguments& a, int line) {
   return {t, joinCharacters(u, 0, u.size())};
 }
 
+// QUOTENAME(name [, quote]): the name delimited by [] (or ' or "), its closing delimiter doubled;
+// NULL for a name over 128 characters or another delimiter.
+TypedValue quotenameFunction(const Arguments& a, int line) {
+  const SqlType t = SqlType::nvarchar(258);
+  const auto s = text(a[0], line);
+  const auto quote = a.size() > 1 ? text(a[1], line) : std::optional<std::string>("[");
+  if (!s || !quote || characters(*s).size() > 128) return {t, std::monostate{}};
+  std::string open = quote->empty() ? "[" : quote->substr(0, 1);
+  if (open == "]") open = "[";
+  if (open == ")") open = "(";
+  if (open == ">") open = "<";
+  if (open == "}") open = "{";
+  const std::string close = open == "[" ? "]" : open == "(" ? ")" : open == "<" ? ">" : open == "{" ? "}" : open;
+  if (open != "[" && open != "'" && open != "\"" && open != "(" && open != "<" && open != "{" && open != "`")
+    return {t, std::monostate{}};
+  std::string out = open;
+  for (const char ch : *s) {
+    out += ch;
+    if (std::string(1, ch) == close) out += ch;
+  }
+  return {t, out + close};
+}
+
 template <bool Space>
 TypedValue repeatFunction(const Arguments& a, int line) {
   const std::string unit = Space ? std::string(" ") : text(a[0], line).value_or("");
@@ -306,6 +329,7 @@ const std::vector<BuiltinFunction> kFunctions = {
     {"SPACE", 1, 1, &repeatFunction<true>},
     {"REPLICATE", 2, 2, &repeatFunction<false>},
     {"STR", 1, 3, &strFunction},
+    {"QUOTENAME", 1, 2, &quotenameFunction},
     // dates
     {"YEAR", 1, 1, &datePart<0>},
     {"MONTH", 1, 1, &datePart<1>},

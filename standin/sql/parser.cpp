@@ -235,6 +235,26 @@ class Parser {
     throw SqlError(102, 15, "Incorrect syntax near '" + tk->text + "'.", tk->line);
   }
 
+  // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH: statements up to the END of each.
+  StatementPtr tryCatch(int line) {
+    auto s = make(Statement::Kind::TryCatch, line);
+    for (const char* part : {"TRY", "CATCH"}) {
+      expect("BEGIN");
+      expect(part);
+      auto block = make(Statement::Kind::Block, peek().line);
+      while (!(peek().is("END") && peek(1).is(part))) {
+        if (atEnd()) syntaxError(peek());
+        auto inner = statement();
+        if (inner) block->body.push_back(std::move(inner));
+      }
+      if (block->body.empty() && std::string_view(part) == "TRY") syntaxError(peek());
+      next();  // END
+      next();  // TRY, CATCH
+      s->body.push_back(std::move(block));
+    }
+    return s;
+  }
+
   [[noreturn]] void unsupported(const std::string& what, int line) const {
     throw SqlError(50000, 16, "The stand-in server does not support " + what + ".", line);
   }
@@ -295,8 +315,9 @@ class Parser {
         }
         return make(Statement::Kind::BeginTran, line);
       }
-      if (second.is("TRY") || second.is("CATCH") || second.is("DISTRIBUTED") || second.is("CONVERSATION") ||
-          second.is("DIALOG"))
+      if (second.is("TRY") && opt_.serverYear >= 2005) return tryCatch(line);
+      if (second.is("TRY") || second.is("CATCH")) syntaxError(second);
+      if (second.is("DISTRIBUTED") || second.is("CONVERSATION") || second.is("DIALOG"))
         unsupported("BEGIN " + toUpperAscii(second.text), line);
       next();
       auto block = make(Statement::Kind::Block, line);

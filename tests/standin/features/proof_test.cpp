@@ -179,3 +179,117 @@ TEST_F(Proof, Release2000ListsTheRestoredFilesInSysaltfiles) {
   const auto list = run("RESTORE FILELISTONLY FROM DISK = N'" + media + "'");
   EXPECT_EQ(list.resultSets().at(0).columns.size(), 6u);
 }
+
+namespace {
+
+struct StepCase {
+  int year;
+  bool damaged;
+};
+
+class ProofStep : public Proof, public ::testing::WithParamInterface<StepCase> {};
+
+void PrintTo(const StepCase& c, std::ostream* out) { *out << c.year << (c.damaged ? "_damaged" : "_sound"); }
+
+}  // namespace
+
+// The Agent job step's batch as the program builds it: the newest backup restored under the
+// scratch name with every file moved into the data folder, checked, recorded in the restore
+// history and dropped; damage planted in the restored copy fails the step with CHECKDB's errors.
+TEST_P(ProofStep, TheJobStepRestoresChecksAndDrops) {
+  const auto& p = GetParam();
+  std::vector<StatementFault> faults;
+  if (p.damaged) faults.push_back({StatementFault::Kind::DamageRestore, 0, "Brackenvale_check", 0});
+  open(p.year, faults);
+  backUpSample();
+  const auto r = run(bv::maintenance::buildProofJobStep("Sample", p.year));
+  if (p.damaged) {
+    ASSERT_TRUE(r.failed());
+    const auto error = r.errors().back();
+    EXPECT_EQ(error.number, 50000);
+    EXPECT_EQ(error.text.rfind("テストレストア中にエラーが発生しました。 ", 0), 0u) << error.text;
+  } else {
+    ASSERT_FALSE(r.failed()) << r.errors().front().text;
+    EXPECT_NE(standintest::find(r, 0), nullptr);
+  }
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM sys.databases WHERE name LIKE N'Brackenvale[_]check[_]%'"), "0");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM msdb.dbo.restorehistory r JOIN msdb.dbo.backupset s "
+                   "ON s.backup_set_id = r.backup_set_id WHERE r.destination_database_name LIKE "
+                   "N'Brackenvale[_]check[_]%' AND s.description = N'Build by Brackenvale' AND r.restore_type = 'D'"),
+            "1");
+  // Nothing is left in the data folder either.
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / ("data" + std::to_string(p.year))))
+    EXPECT_EQ(entry.path().filename().string().find("Brackenvale_check"), std::string::npos) << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, ProofStep,
+                         ::testing::Values(StepCase{2005, false}, StepCase{2008, false}, StepCase{2012, false},
+                                           StepCase{2016, false}, StepCase{2019, true}, StepCase{2012, true}));
+
+// A scratch database a killed proof left is dropped by the next one only when it is older than a
+// day and the restore history ties it to one of the program's backups.
+TEST_F(Proof, TheJobStepDropsOnlyOldLeftoversOfItsOwnBackups) {
+  open(2012);
+  const auto media = backUpSample();
+  const auto other = path("other.bak");
+  ASSERT_FALSE(run("BACKUP DATABASE Sample TO DISK = N'" + other + "' WITH INIT").failed());
+  const auto restoreAs = [&](const std::string& name, const std::string& from) {
+    const auto r = run(restoreMoved(name, from, path(name + ".mdf"), path(name + ".ldf")));
+    ASSERT_FALSE(r.failed()) << name << ": " << r.errors().front().text;
+  };
+  engine_->setClockOffset(std::chrono::hours(-25));
+  restoreAs("Brackenvale_check_20200101000000_5", media);  // old and ours: dropped
+  restoreAs("Brackenvale_check_20200101000001_5", other);  // old, another backup's: kept
+  restoreAs("Brackenvale_check_2020010100000x_5", media);  // not the exact shape: kept
+  engine_->setClockOffset(std::chrono::hours(-23));
+  restoreAs("Brackenvale_check_20200101000002_5", media);  // not a day old: kept
+  engine_->setClockOffset(std::chrono::seconds(0));
+  const auto r = run(bv::maintenance::buildProofJobStep("Sample", 2012));
+  ASSERT_FALSE(r.failed()) << r.errors().front().text;
+  EXPECT_EQ(scalar("SELECT DB_ID(N'Brackenvale_check_20200101000000_5')"), "");
+  for (const char* kept : {"Brackenvale_check_20200101000001_5", "Brackenvale_check_2020010100000x_5",
+                           "Brackenvale_check_20200101000002_5"})
+    EXPECT_NE(scalar(std::string("SELECT DB_ID(N'") + kept + "')"), "") << kept;
+}
+
+// The T-SQL of a job step's batch: TRY ... CATCH with the ERROR_ functions, RAISERROR's
+// substitutions, and the string functions, as SQL Server runs them.
+TEST_F(Proof, TryCatchAndTheBatchesFunctions) {
+  open(2008);
+  struct Case {
+    std::string batch;
+    std::string printed;  // the last PRINT's or RAISERROR's text
+    int number;           // its number (0 for PRINT)
+  };
+  const std::vector<Case> cases = {
+      {"BEGIN TRY SELECT 1/0 PRINT N'not here' END TRY BEGIN CATCH PRINT CONVERT(nvarchar(10), ERROR_NUMBER()) + "
+       "N' ' + CONVERT(nvarchar(10), ERROR_SEVERITY()) + N' ' + ERROR_MESSAGE() END CATCH",
+       "8134 16 Divide by zero error encountered.", 0},
+      {"BEGIN TRY RESTORE DATABASE X FROM DISK = N'/nowhere/x.bak' END TRY BEGIN CATCH "
+       "DECLARE @e nvarchar(2048) SET @e = ERROR_MESSAGE() RAISERROR(N'%s', 16, 1, @e) END CATCH",
+       "RESTORE DATABASE is terminating abnormally.", 50000},
+      {"DECLARE @sql nvarchar(100) SET @sql = N'SELECT * FROM NoSuchTable' BEGIN TRY EXEC (@sql) END TRY "
+       "BEGIN CATCH PRINT ERROR_MESSAGE() END CATCH PRINT N'after'",
+       "after", 0},
+      {"BEGIN TRY RAISERROR(N'inner %d of %s', 16, 1, 7, N'x') END TRY BEGIN CATCH PRINT ERROR_MESSAGE() END CATCH",
+       "inner 7 of x", 0},
+      {"BEGIN TRY PRINT N'fine' END TRY BEGIN CATCH PRINT N'never' END CATCH PRINT ISNULL(ERROR_MESSAGE(), N'null')",
+       "null", 0},
+      {"PRINT QUOTENAME(N'a]b') + QUOTENAME(N'it''s', N'''') + REVERSE(N'abc') + LEFT(N'abcdef', LEN(N'abc ') + 1 - "
+       "CHARINDEX(N'c', REVERSE(N'abc')))",
+       "[a]]b]'it''s'cbaabc", 0},
+      {"IF N'Brackenvale_check_1_5' LIKE N'Brackenvale[_]check[_][0-9][_]%' AND SUBSTRING(N'x12', 2, 9) NOT LIKE "
+       "N'%[^0-9]%' PRINT N'shape' ELSE PRINT N'no'",
+       "shape", 0},
+  };
+  for (const auto& c : cases) {
+    const auto r = run(c.batch);
+    const standin::sql::Message* last = nullptr;
+    for (const auto& item : r.items)
+      if (const auto* m = std::get_if<standin::sql::Message>(&item)) last = m;
+    ASSERT_NE(last, nullptr) << c.batch;
+    EXPECT_EQ(last->text, c.printed) << c.batch;
+    EXPECT_EQ(last->number, c.number) << c.batch;
+    EXPECT_EQ(r.failed(), c.number != 0) << c.batch;
+  }
+}
