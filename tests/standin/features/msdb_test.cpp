@@ -11,6 +11,7 @@
 #include "core/agent/job_registration.h"
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
+#include "standin/base/statement_faults.h"
 #include "standin/engine/engine.h"
 #include "standin/features/agent_schedule.h"
 #include "standin_fixture.h"
@@ -56,7 +57,8 @@ std::string firstError(const BatchResult& r) {
 class AgentEngine : public ::testing::Test {
  protected:
   // 2030-01-15 is a Tuesday.
-  void open(int year = 2005, bool agentThread = false, DateTime start = at(2030, 1, 15, 10, 0, 0)) {
+  void open(int year = 2005, bool agentThread = false, DateTime start = at(2030, 1, 15, 10, 0, 0),
+            std::vector<standin::base::StatementFault> faults = {}) {
     clock_ = std::make_shared<TestClock>(start);
     standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / "data";
@@ -65,6 +67,7 @@ class AgentEngine : public ::testing::Test {
     c.computerName = "TESTBOX";
     c.clock = [clock = clock_] { return clock->now(); };
     c.startAgent = agentThread;
+    c.statementFaults = std::move(faults);
     engine_.reset();
     session_.reset();
     engine_ = std::make_unique<standin::engine::Engine>(c);
@@ -387,6 +390,51 @@ TEST_F(AgentEngine, DeletingAJobTakesItsStepsScheduleServerAndHistory) {
   for (const char* table :
        {"sysjobs", "sysjobsteps", "sysjobschedules", "sysschedules", "sysjobservers", "sysjobhistory"})
     EXPECT_EQ(msdbValue(std::string("SELECT count(*) FROM ") + table), "0") << table;
+}
+
+// The job as the dialog registers it with a test restore and a prune: the backup step goes on to
+// the proof step and that to the prune step; a proof that finds damage fails the job there, and
+// the history has a row per step run and the job's outcome (step 0), as the Agent writes them.
+TEST_P(AgentEngineByRelease, AJobWithAProofAndAPruneRunsItsStepsInTurn) {
+  if (GetParam() < 2005) GTEST_SKIP() << "the proof step needs TRY ... CATCH (2005 on)";
+  for (const bool damaged : {false, true}) {
+    std::vector<standin::base::StatementFault> faults;
+    if (damaged) faults.push_back({standin::base::StatementFault::Kind::DamageRestore, 0, "Brackenvale_check", 0});
+    open(GetParam(), false, at(2030, 1, 15, 10, 0, 0), faults);
+    const std::string name = damaged ? "damaged" : "proven";
+    TJobEntry e = job(name, bv::agent::kFreqDaily, 2);
+    e.TestRestore = true;
+    e.Generations = 2;
+    e.ServerYear = GetParam();
+    auto registration = registerJob(e);
+    ASSERT_FALSE(registration.failed()) << firstError(registration);
+    for (const auto& lines : bv::agent::followingStepLines(e, "Sample")) {
+      registration = run(lines);
+      ASSERT_FALSE(registration.failed()) << firstError(registration);
+    }
+    ASSERT_FALSE(run("EXEC msdb.dbo.sp_start_job @job_name = N'" + name + "'").failed());
+    std::string steps;
+    for (const auto& r : msdb("SELECT step_id, run_status FROM sysjobhistory WHERE job_id = '" + jobId(name) + "' ORDER BY instance_id"))
+      steps += *r[0] + ":" + *r[1] + " ";
+    EXPECT_EQ(steps, damaged ? "1:1 2:0 0:0 " : "1:1 2:1 3:1 0:1 ") << damaged;
+    const std::string outcome = msdbValue("SELECT message FROM sysjobhistory WHERE step_id = 0 AND job_id = '" + jobId(name) + "'");
+    EXPECT_NE(outcome.find(damaged ? "The job failed." : "The job succeeded."), std::string::npos) << outcome;
+    EXPECT_NE(outcome.find(damaged ? "The last step to run was step 2 (damaged_proof)."
+                                   : "The last step to run was step 3 (proven_prune)."),
+              std::string::npos)
+        << outcome;
+    if (damaged) {
+      const std::string step = msdbValue("SELECT message FROM sysjobhistory WHERE step_id = 2 AND job_id = '" + jobId(name) + "'");
+      EXPECT_NE(step.find("テストレストア中にエラーが発生しました。"), std::string::npos) << step;
+    }
+    EXPECT_EQ(standin::sql::valueToText(
+                  run("SELECT COUNT(*) FROM sys.databases WHERE name LIKE N'Brackenvale[_]check[_]%'")
+                      .resultSets()
+                      .at(0)
+                      .rows.at(0)
+                      .at(0)),
+              "0");
+  }
 }
 
 // ---------- the catalogue queries ----------
