@@ -222,8 +222,9 @@ void checkDatabase(Context& c, const Statement& s) {
     c.message(8989, errors ? 16 : 0,
               "CHECKDB found 0 allocation errors and " + std::to_string(errors) +
                   " consistency errors in database '" + entry->name + "'.");
+  // The repair level comes last and informs only: the summary is what a CATCH block sees.
   if (errors)
-    c.message(8958, 16,
+    c.message(8958, 10,
               "repair_allow_data_loss is the minimum repair level for the errors found by DBCC CHECKDB (" +
                   entry->name + ").");
   if (!quiet)
