@@ -8,6 +8,8 @@
 #include <map>
 #include <thread>
 
+#include "core/maintenance/command_executor.h"
+#include "core/maintenance/proof.h"
 #include "engine_support.h"
 #include "odbc_client.h"
 #include "standin_fixture.h"
@@ -176,5 +178,53 @@ TEST(MaintenanceOdbc, ASecondConnectionWatchesTheBackupsPercentageRise) {
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << command;
     EXPECT_GT(std::count_if(seen.begin(), seen.end(), [](double p) { return p > 0 && p < 100; }), 1)
         << command;
+  }
+}
+
+// The proof the window and Brackenrun run, through the driver, on each release's road (2000:
+// sysaltfiles and no free-space check; 2008: the source's folders; 2019: the server's default
+// folders and its free space): proven, damaged, and refused for want of room.
+TEST(MaintenanceOdbc, TheProofRestoresChecksAndDropsOnEachRelease) {
+  using Outcome = bv::maintenance::ProofOutcome::Result;
+  struct Case {
+    int year;
+    std::vector<std::string> faults;
+    Outcome result;
+  };
+  const std::vector<Case> cases = {
+      {2000, {}, Outcome::Proven},
+      {2008, {}, Outcome::Proven},
+      {2019, {}, Outcome::Proven},
+      {2019, {"damage-restore:match=Brackenvale_check"}, Outcome::Damaged},
+      {2008, {"damage-restore:match=Brackenvale_check"}, Outcome::Damaged},
+      {2019, {"volume-free=1024"}, Outcome::Failed},
+  };
+  for (const auto& c : cases) {
+    StandinOptions options;
+    options.serverVersion = c.year;
+    options.faults = c.faults;
+    StandinFixture standin(options);
+    auto sql = connect(standin);
+    const auto backup = sql->execute("BACKUP DATABASE Sample TO DISK = N'" +
+                                     (standin.dataDir() / "proof.bak").string() +
+                                     "' WITH INIT, DESCRIPTION = N'Build by Brackenvale'");
+    ASSERT_FALSE(backup.anyError) << c.year;
+    const bv::db::LoginSettings login{standin.serverText(), true, "sa", standin.saPassword()};
+    const auto outcome =
+        bv::maintenance::runProof(bv::maintenance::maintenanceConnectionSettings(login, "バックアップ"), "Sample");
+    EXPECT_EQ(outcome.result, c.result) << c.year << " " << outcome.message;
+    if (c.result == Outcome::Damaged) {
+      EXPECT_NE(outcome.message.find("CHECKDB found 0 allocation errors and 4 consistency errors"), std::string::npos)
+          << outcome.message;
+    }
+    if (c.result == Outcome::Failed) {
+      EXPECT_NE(outcome.message.find("テストレストアに必要な空き容量がありません"), std::string::npos) << outcome.message;
+    }
+    const std::string scratchLeft = single(sql->execute(
+        "SELECT COUNT(*) FROM master..sysdatabases WHERE name LIKE N'Brackenvale[_]check[_]%'"));
+    EXPECT_EQ(scratchLeft, "0") << c.year;
+    if (c.result != Outcome::Failed) {
+      EXPECT_EQ(single(sql->execute("SELECT COUNT(*) FROM msdb.dbo.restorehistory")), "1") << c.year;
+    }
   }
 }
