@@ -94,13 +94,16 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
       f == "ERROR_LINE" || f == "ERROR_PROCEDURE") {
     evaluator.requireArguments(e, 0, 0);
     const bool text = f == "ERROR_MESSAGE" || f == "ERROR_PROCEDURE";
-    const SqlType type = f == "ERROR_MESSAGE" ? SqlType::nvarchar(4000) : text ? SqlType::nvarchar(128) : SqlType::integer();
+    const SqlType type = f == "ERROR_MESSAGE" ? SqlType::nvarchar(4000)
+                         : text               ? SqlType::nvarchar(128)
+                                              : SqlType::integer();
     if (!caughtError || (f == "ERROR_PROCEDURE" && caughtError->procedure.empty()))
       return TypedValue{type, std::monostate{}};
     const auto& m = *caughtError;
     if (f == "ERROR_MESSAGE") return TypedValue{type, m.text};
     if (f == "ERROR_PROCEDURE") return TypedValue{type, m.procedure};
-    return TypedValue{type, std::int64_t{f == "ERROR_NUMBER" ? m.number : f == "ERROR_SEVERITY" ? m.severity
+    return TypedValue{type, std::int64_t{f == "ERROR_NUMBER"     ? m.number
+                                         : f == "ERROR_SEVERITY" ? m.severity
                                          : f == "ERROR_STATE"    ? m.state
                                                                  : m.line}};
   }

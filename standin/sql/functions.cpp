@@ -212,7 +212,11 @@ TypedValue quotenameFunction(const Arguments& a, int line) {
   if (open == ")") open = "(";
   if (open == ">") open = "<";
   if (open == "}") open = "{";
-  const std::string close = open == "[" ? "]" : open == "(" ? ")" : open == "<" ? ">" : open == "{" ? "}" : open;
+  const std::string close = open == "["   ? "]"
+                            : open == "(" ? ")"
+                            : open == "<" ? ">"
+                            : open == "{" ? "}"
+                                          : open;
   if (open != "[" && open != "'" && open != "\"" && open != "(" && open != "<" && open != "{" && open != "`")
     return {t, std::monostate{}};
   std::string out = open;

@@ -399,7 +399,8 @@ TEST_P(AgentEngineByRelease, AJobWithAProofAndAPruneRunsItsStepsInTurn) {
   if (GetParam() < 2005) GTEST_SKIP() << "the proof step needs TRY ... CATCH (2005 on)";
   for (const bool damaged : {false, true}) {
     std::vector<standin::base::StatementFault> faults;
-    if (damaged) faults.push_back({standin::base::StatementFault::Kind::DamageRestore, 0, "Brackenvale_check", 0});
+    if (damaged)
+      faults.push_back({standin::base::StatementFault::Kind::DamageRestore, 0, "Brackenvale_check", 0});
     open(GetParam(), false, at(2030, 1, 15, 10, 0, 0), faults);
     const std::string name = damaged ? "damaged" : "proven";
     TJobEntry e = job(name, bv::agent::kFreqDaily, 2);
@@ -414,17 +415,20 @@ TEST_P(AgentEngineByRelease, AJobWithAProofAndAPruneRunsItsStepsInTurn) {
     }
     ASSERT_FALSE(run("EXEC msdb.dbo.sp_start_job @job_name = N'" + name + "'").failed());
     std::string steps;
-    for (const auto& r : msdb("SELECT step_id, run_status FROM sysjobhistory WHERE job_id = '" + jobId(name) + "' ORDER BY instance_id"))
+    for (const auto& r : msdb("SELECT step_id, run_status FROM sysjobhistory WHERE job_id = '" + jobId(name) +
+                              "' ORDER BY instance_id"))
       steps += *r[0] + ":" + *r[1] + " ";
     EXPECT_EQ(steps, damaged ? "1:1 2:0 0:0 " : "1:1 2:1 3:1 0:1 ") << damaged;
-    const std::string outcome = msdbValue("SELECT message FROM sysjobhistory WHERE step_id = 0 AND job_id = '" + jobId(name) + "'");
+    const std::string outcome =
+        msdbValue("SELECT message FROM sysjobhistory WHERE step_id = 0 AND job_id = '" + jobId(name) + "'");
     EXPECT_NE(outcome.find(damaged ? "The job failed." : "The job succeeded."), std::string::npos) << outcome;
     EXPECT_NE(outcome.find(damaged ? "The last step to run was step 2 (damaged_proof)."
                                    : "The last step to run was step 3 (proven_prune)."),
               std::string::npos)
         << outcome;
     if (damaged) {
-      const std::string step = msdbValue("SELECT message FROM sysjobhistory WHERE step_id = 2 AND job_id = '" + jobId(name) + "'");
+      const std::string step =
+          msdbValue("SELECT message FROM sysjobhistory WHERE step_id = 2 AND job_id = '" + jobId(name) + "'");
       EXPECT_NE(step.find("テストレストア中にエラーが発生しました。"), std::string::npos) << step;
     }
     EXPECT_EQ(standin::sql::valueToText(

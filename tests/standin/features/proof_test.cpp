@@ -208,25 +208,31 @@ TEST_P(ProofStep, TheJobStepRestoresChecksAndDrops) {
     ASSERT_TRUE(r.failed());
     const auto error = r.errors().back();
     EXPECT_EQ(error.number, 50000);
-    EXPECT_EQ(error.text, "テストレストア中にエラーが発生しました。 CHECKDB found 0 allocation errors and 4 consistency "
-                          "errors in database '" + error.text.substr(error.text.find("Brackenvale_check_"), 34) + "'.");
+    EXPECT_EQ(error.text,
+              "テストレストア中にエラーが発生しました。 CHECKDB found 0 allocation errors and 4 consistency "
+              "errors in database '" +
+                  error.text.substr(error.text.find("Brackenvale_check_"), 34) + "'.");
   } else {
     ASSERT_FALSE(r.failed()) << r.errors().front().text;
     EXPECT_NE(standintest::find(r, 0), nullptr);
   }
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM sys.databases WHERE name LIKE N'Brackenvale[_]check[_]%'"), "0");
-  EXPECT_EQ(scalar("SELECT COUNT(*) FROM msdb.dbo.restorehistory r JOIN msdb.dbo.backupset s "
-                   "ON s.backup_set_id = r.backup_set_id WHERE r.destination_database_name LIKE "
-                   "N'Brackenvale[_]check[_]%' AND s.description = N'Build by Brackenvale' AND r.restore_type = 'D'"),
-            "1");
+  EXPECT_EQ(
+      scalar(
+          "SELECT COUNT(*) FROM msdb.dbo.restorehistory r JOIN msdb.dbo.backupset s "
+          "ON s.backup_set_id = r.backup_set_id WHERE r.destination_database_name LIKE "
+          "N'Brackenvale[_]check[_]%' AND s.description = N'Build by Brackenvale' AND r.restore_type = 'D'"),
+      "1");
   // Nothing is left in the data folder either.
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / ("data" + std::to_string(p.year))))
+  for (const auto& entry :
+       std::filesystem::directory_iterator(dir_.path() / ("data" + std::to_string(p.year))))
     EXPECT_EQ(entry.path().filename().string().find("Brackenvale_check"), std::string::npos) << entry.path();
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, ProofStep,
-                         ::testing::Values(StepCase{2005, false}, StepCase{2008, false}, StepCase{2012, false},
-                                           StepCase{2016, false}, StepCase{2019, true}, StepCase{2012, true}));
+                         ::testing::Values(StepCase{2005, false}, StepCase{2008, false},
+                                           StepCase{2012, false}, StepCase{2016, false}, StepCase{2019, true},
+                                           StepCase{2012, true}));
 
 // A scratch database a killed proof left is dropped by the next one only when it is older than a
 // day and the restore history ties it to one of the program's backups.
@@ -264,7 +270,8 @@ TEST_F(Proof, TryCatchAndTheBatchesFunctions) {
     int number;           // its number (0 for PRINT)
   };
   const std::vector<Case> cases = {
-      {"BEGIN TRY SELECT 1/0 PRINT N'not here' END TRY BEGIN CATCH PRINT CONVERT(nvarchar(10), ERROR_NUMBER()) + "
+      {"BEGIN TRY SELECT 1/0 PRINT N'not here' END TRY BEGIN CATCH PRINT CONVERT(nvarchar(10), "
+       "ERROR_NUMBER()) + "
        "N' ' + CONVERT(nvarchar(10), ERROR_SEVERITY()) + N' ' + ERROR_MESSAGE() END CATCH",
        "8134 16 Divide by zero error encountered.", 0},
       {"BEGIN TRY RESTORE DATABASE X FROM DISK = N'/nowhere/x.bak' END TRY BEGIN CATCH "
@@ -273,14 +280,18 @@ TEST_F(Proof, TryCatchAndTheBatchesFunctions) {
       {"DECLARE @sql nvarchar(100) SET @sql = N'SELECT * FROM NoSuchTable' BEGIN TRY EXEC (@sql) END TRY "
        "BEGIN CATCH PRINT ERROR_MESSAGE() END CATCH PRINT N'after'",
        "after", 0},
-      {"BEGIN TRY RAISERROR(N'inner %d of %s', 16, 1, 7, N'x') END TRY BEGIN CATCH PRINT ERROR_MESSAGE() END CATCH",
+      {"BEGIN TRY RAISERROR(N'inner %d of %s', 16, 1, 7, N'x') END TRY BEGIN CATCH PRINT ERROR_MESSAGE() END "
+       "CATCH",
        "inner 7 of x", 0},
-      {"BEGIN TRY PRINT N'fine' END TRY BEGIN CATCH PRINT N'never' END CATCH PRINT ISNULL(ERROR_MESSAGE(), N'null')",
+      {"BEGIN TRY PRINT N'fine' END TRY BEGIN CATCH PRINT N'never' END CATCH PRINT ISNULL(ERROR_MESSAGE(), "
+       "N'null')",
        "null", 0},
-      {"PRINT QUOTENAME(N'a]b') + QUOTENAME(N'it''s', N'''') + REVERSE(N'abc') + LEFT(N'abcdef', LEN(N'abc ') + 1 - "
+      {"PRINT QUOTENAME(N'a]b') + QUOTENAME(N'it''s', N'''') + REVERSE(N'abc') + LEFT(N'abcdef', LEN(N'abc "
+       "') + 1 - "
        "CHARINDEX(N'c', REVERSE(N'abc')))",
        "[a]]b]'it''s'cbaabc", 0},
-      {"IF N'Brackenvale_check_1_5' LIKE N'Brackenvale[_]check[_][0-9][_]%' AND SUBSTRING(N'x12', 2, 9) NOT LIKE "
+      {"IF N'Brackenvale_check_1_5' LIKE N'Brackenvale[_]check[_][0-9][_]%' AND SUBSTRING(N'x12', 2, 9) NOT "
+       "LIKE "
        "N'%[^0-9]%' PRINT N'shape' ELSE PRINT N'no'",
        "shape", 0},
   };

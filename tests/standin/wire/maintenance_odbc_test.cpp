@@ -205,23 +205,25 @@ TEST(MaintenanceOdbc, TheProofRestoresChecksAndDropsOnEachRelease) {
     options.faults = c.faults;
     StandinFixture standin(options);
     auto sql = connect(standin);
-    const auto backup = sql->execute("BACKUP DATABASE Sample TO DISK = N'" +
-                                     (standin.dataDir() / "proof.bak").string() +
-                                     "' WITH INIT, DESCRIPTION = N'Build by Brackenvale'");
+    const auto backup =
+        sql->execute("BACKUP DATABASE Sample TO DISK = N'" + (standin.dataDir() / "proof.bak").string() +
+                     "' WITH INIT, DESCRIPTION = N'Build by Brackenvale'");
     ASSERT_FALSE(backup.anyError) << c.year;
     const bv::db::LoginSettings login{standin.serverText(), true, "sa", standin.saPassword()};
-    const auto outcome =
-        bv::maintenance::runProof(bv::maintenance::maintenanceConnectionSettings(login, "バックアップ"), "Sample");
+    const auto outcome = bv::maintenance::runProof(
+        bv::maintenance::maintenanceConnectionSettings(login, "バックアップ"), "Sample");
     EXPECT_EQ(outcome.result, c.result) << c.year << " " << outcome.message;
     if (c.result == Outcome::Damaged) {
-      EXPECT_NE(outcome.message.find("CHECKDB found 0 allocation errors and 4 consistency errors"), std::string::npos)
+      EXPECT_NE(outcome.message.find("CHECKDB found 0 allocation errors and 4 consistency errors"),
+                std::string::npos)
           << outcome.message;
     }
     if (c.result == Outcome::Failed) {
-      EXPECT_NE(outcome.message.find("テストレストアに必要な空き容量がありません"), std::string::npos) << outcome.message;
+      EXPECT_NE(outcome.message.find("テストレストアに必要な空き容量がありません"), std::string::npos)
+          << outcome.message;
     }
-    const std::string scratchLeft = single(sql->execute(
-        "SELECT COUNT(*) FROM master..sysdatabases WHERE name LIKE N'Brackenvale[_]check[_]%'"));
+    const std::string scratchLeft = single(
+        sql->execute("SELECT COUNT(*) FROM master..sysdatabases WHERE name LIKE N'Brackenvale[_]check[_]%'"));
     EXPECT_EQ(scratchLeft, "0") << c.year;
     if (c.result != Outcome::Failed) {
       EXPECT_EQ(single(sql->execute("SELECT COUNT(*) FROM msdb.dbo.restorehistory")), "1") << c.year;
