@@ -147,9 +147,11 @@ std::vector<Token> tokenize(std::string_view s) {
   end.kind = Token::Kind::End;
   end.line = line;
   out.push_back(end);
-  // DATEADD's date part is a keyword, not a column: it goes on as the text of its name.
+  // The date part of DATEADD and DATEDIFF is a keyword, not a column: it goes on as the text of
+  // its name.
   for (std::size_t k = 0; k + 2 < out.size(); ++k)
-    if (out[k].kind == Token::Kind::Identifier && out[k].is("DATEADD") && out[k + 1].isSymbol("(") &&
+    if (out[k].kind == Token::Kind::Identifier && (out[k].is("DATEADD") || out[k].is("DATEDIFF")) &&
+        out[k + 1].isSymbol("(") &&
         out[k + 2].kind == Token::Kind::Identifier)
       out[k + 2].kind = Token::Kind::String;
   return out;

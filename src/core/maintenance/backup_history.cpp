@@ -1,6 +1,7 @@
 #include "core/maintenance/backup_history.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -91,7 +92,12 @@ std::string historyHeader(const BackupHistory& history) {
 
 std::string sizeText(double bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", bytes / 1048576.0);
+  // A small database's backup would read "0.0 MB": below a megabyte it counts kilobytes.
+  if (bytes < 1048576.0) {
+    std::snprintf(text, sizeof text, "%.0f KB", std::max(1.0, std::ceil(bytes / 1024.0)));
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1048576.0);
+  }
   return text;
 }
 

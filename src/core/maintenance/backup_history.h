@@ -45,7 +45,7 @@ std::string_view backupTypeText(char type);
 std::string ageText(std::optional<std::int64_t> minutes);
 // 「最新の完全バックアップ：3 時間前　最新のテストレストア済みバックアップ：2 日前」
 std::string historyHeader(const BackupHistory& history);
-// "12.3 MB"
+// "12.3 MB"; below a megabyte "640 KB" (at least "1 KB")
 std::string sizeText(double bytes);
 
 }  // namespace bv::maintenance

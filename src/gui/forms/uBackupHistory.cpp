@@ -23,7 +23,7 @@ using widgets::toQString;
 namespace {
 
 const widgets::ListColumn kColumns[] = {
-    {"終了日時", 130}, {"種類", 50}, {"ファイル", 300}, {"サイズ", 80}, {"テストレストア", 100},
+    {"終了日時", 150}, {"種類", 50}, {"ファイル", 300}, {"サイズ", 80}, {"テストレストア", 100},
 };
 
 }  // namespace

@@ -54,6 +54,22 @@ TEST_F(EngineSql, DateStylesAreThoseOfConvert) {
   EXPECT_EQ(bad.errors()[0].number, 281);
 }
 
+// DATEDIFF counts the boundaries it crosses, not whole units gone by.
+TEST_F(EngineSql, DatediffCountsBoundariesCrossed) {
+  const auto diff = [&](const std::string& part, const std::string& from, const std::string& to) {
+    return scalar("SELECT DATEDIFF(" + part + ", CONVERT(datetime, '" + from + "'), CONVERT(datetime, '" + to + "'))");
+  };
+  EXPECT_EQ(diff("minute", "2026-12-08 10:00:59", "2026-12-08 10:01:00"), "1");
+  EXPECT_EQ(diff("mi", "2026-12-08 10:01:00", "2026-12-08 10:00:59"), "-1");
+  EXPECT_EQ(diff("hour", "2026-12-08 10:59:59", "2026-12-08 13:00:00"), "3");
+  EXPECT_EQ(diff("day", "2026-12-07 23:59:59", "2026-12-08 00:00:00"), "1");
+  EXPECT_EQ(diff("second", "1899-12-31 23:59:59", "1900-01-01 00:00:01"), "2");
+  EXPECT_EQ(diff("month", "2026-01-31", "2026-02-01"), "1");
+  EXPECT_EQ(diff("year", "2026-12-31", "2027-01-01"), "1");
+  EXPECT_EQ(scalar("SELECT ISNULL(CONVERT(varchar(10), DATEDIFF(minute, NULL, GETDATE())), 'none')"), "none");
+  EXPECT_EQ(run("SELECT DATEDIFF(fortnight, GETDATE(), GETDATE())").errors()[0].number, 155);
+}
+
 TEST_F(EngineSql, RuntimeErrorsHaveSqlServersNumbers) {
   auto first = [&](const std::string& sql) {
     const auto r = run(sql);
