@@ -9,17 +9,14 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <sstream>
-#include <thread>
 
-#include "core/agent/job_registration.h"
-#include "core/agent/job_store.h"
 #include "core/maintenance/backup_history.h"
 #include "core/maintenance/operations.h"
 #include "core/maintenance/proof.h"
 #include "core/tasks/task_argument.h"
+#include "agent_job_run.h"
 #include "odbc_client.h"
 #include "runner/runner.h"
 #include "standin_fixture.h"
@@ -136,49 +133,16 @@ class ProofTest {
       return result;
     }
     // The Agent: the job as the dialog registers it, started at once.
-    agent::JobInputs inputs;
+    bv::agent::JobInputs inputs;
     inputs.jobName = "proof job";
     inputs.backupFile = pattern().string();
-    inputs.startTimeText = "02:00:00";
-    inputs.freqType = agent::kFreqDaily;
     inputs.generations = generations;
     inputs.testRestore = true;
-    inputs.serverVersion = standin_.serverVersion();
-    const agent::AgentDate today{2026, 12, 8};
-    EXPECT_FALSE(agent::validateJobInputs(inputs, true, today).has_value());
-    const agent::TJobEntry entry = agent::CollectJobSettings(inputs, today);
-    agent::JobStore store;
-    store.open(agent::agentConnectionSettings(login(), standin_.sampleDatabase()));
-    store.beginTransaction();
-    store.addJob(entry, "sa");
-    store.addJobStep(entry, standin_.sampleDatabase());
-    store.addJobSchedule(entry);
-    store.addJobServer(entry);
-    store.commitTransaction();
-    execute("EXEC msdb.dbo.sp_start_job @job_name = N'proof job'");
-    const std::string outcomeQuery =
-        "SELECT CONVERT(nvarchar(10), h.run_status) FROM msdb.dbo.sysjobhistory h JOIN msdb.dbo.sysjobs j "
-        "ON j.job_id = h.job_id WHERE j.name = N'proof job' AND h.step_id = 0";
-    std::string status;
-    for (int i = 0; i < 600 && status.empty(); ++i) {
-      status = scalar(outcomeQuery);
-      if (status.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    const auto steps = query(
-        "SELECT CONVERT(nvarchar(10), h.step_id), CONVERT(nvarchar(10), h.run_status), h.message FROM "
-        "msdb.dbo.sysjobhistory h JOIN msdb.dbo.sysjobs j ON j.job_id = h.job_id WHERE j.name = N'proof job' "
-        "ORDER BY h.instance_id");
-    std::map<std::string, std::string> stepStatus;
-    if (!steps.sets.empty())
-      for (const auto& row : steps.sets[0].rows) {
-        stepStatus[row[0].value_or("")] = row[1].value_or("");
-        result.text += row[0].value_or("") + ": " + row[2].value_or("") + "\n";
-      }
-    // Gone again, so that a later move of the server's clock past 02:00 does not run it.
-    store.deleteJob("proof job");
-    result.backedUp = stepStatus["1"] == "1";
-    result.proven = stepStatus["2"] == "1" && status == "1";
-    EXPECT_EQ(stepStatus.count("3"), result.proven && generations > 0 ? 1u : 0u) << result.text;
+    const bvtest::AgentJobRun run = bvtest::runAgentBackupJob(standin_, inputs);
+    result.text = run.messages;
+    result.backedUp = run.steps.count(1) && run.steps.at(1) == "1";
+    result.proven = run.steps.count(2) && run.steps.at(2) == "1" && run.outcome == "1";
+    EXPECT_EQ(run.steps.count(3), result.proven && generations > 0 ? 1u : 0u) << result.text;
     return result;
   }
 

@@ -2,7 +2,8 @@
 // backups of Sample on five earlier server days (the stand-in's clock moved back), decoys beside
 // them, then today's backup keeping three. Each road (run now, Brackenrun's eighth field) prunes
 // the same way; keeping everything deletes nothing; a backup or verify that fails deletes nothing;
-// a folder and names that need quoting prune only their own files; SQL Server 2000 refuses.
+// a folder and names that need quoting prune only their own files; SQL Server 2000 refuses. The
+// Agent job's prune step, run by the stand-in's Agent, prunes as the other roads do.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "core/maintenance/operations.h"
 #include "core/maintenance/retention.h"
 #include "core/tasks/task_argument.h"
+#include "agent_job_run.h"
 #include "odbc_client.h"
 #include "runner/runner.h"
 #include "standin_fixture.h"
@@ -34,7 +36,7 @@ std::string dateDigits(int days) {
   return text;
 }
 
-enum class Road { RunNow, Runner };
+enum class Road { RunNow, Runner, Agent };
 
 struct Case {
   const char* name;
@@ -82,6 +84,22 @@ class Retention : public ::testing::TestWithParam<Case> {
       EXPECT_TRUE(outcome.succeeded) << outcome.message;
       if (message) *message = outcome.message;
       return outcome.prune ? outcome.prune->deleted : std::vector<std::string>{};
+    }
+    if (road == Road::Agent) {
+      agent::JobInputs inputs;
+      inputs.jobName = "keep job";
+      inputs.backupFile = file.string();
+      inputs.generations = generations;
+      const bvtest::AgentJobRun job = bvtest::runAgentBackupJob(standin_, inputs);
+      EXPECT_EQ(job.outcome, "1") << job.messages;
+      EXPECT_EQ(job.steps.count(2), generations > 0 ? 1u : 0u) << job.messages;  // the prune step
+      if (message) *message = job.messages;
+      std::vector<std::string> deleted;
+      for (int days = -5; days <= -1; ++days) {
+        const fs::path old = file.parent_path() / ("Sample_" + dateDigits(days) + ".bak");
+        if (!fs::exists(old)) deleted.push_back(old.string());
+      }
+      return deleted;
     }
     tasks::TaskBackup task;
     task.useSqlAuth = true;
@@ -141,7 +159,14 @@ TEST_P(Retention, TodaysBackupKeepsTheNewestAndOnlyDeletesThisProgramsOwnFiles) 
     EXPECT_EQ(fs::exists(fileOf(days)), !gone) << days;
   }
   for (const fs::path& decoy : decoys) EXPECT_TRUE(fs::exists(decoy)) << decoy;
-  if (!expected.empty()) {
+  if (c.road == Road::Agent) {
+    // The job's history carries the prune step's line for each file it deleted.
+    std::size_t lines = 0;
+    for (auto at = message.find("古いバックアップファイルを削除しました: "); at != std::string::npos;
+         at = message.find("古いバックアップファイルを削除しました: ", at + 1))
+      ++lines;
+    EXPECT_EQ(lines, expected.size()) << message;
+  } else if (!expected.empty()) {
     EXPECT_NE(message.find("古いバックアップファイルを " + std::to_string(expected.size()) + " 個削除しました。"),
               std::string::npos)
         << message;
@@ -156,6 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"RunnersEighthFieldKeepingThree", Road::Runner, 3, {-5, -4, -3}},
                       Case{"RunNowKeepingAll", Road::RunNow, 0, {}},
                       Case{"RunnerWithSevenFieldsKeepsAll", Road::Runner, 0, {}},
+                      Case{"AgentsPruneStepKeepingThree", Road::Agent, 3, {-5, -4, -3}},
                       Case{"RunNowKeepingTwo", Road::RunNow, 2, {-5, -4, -3, -2}}),
     [](const auto& test) { return std::string(test.param.name); });
 
