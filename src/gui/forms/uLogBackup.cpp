@@ -32,15 +32,15 @@ TfrmLogBackup::TfrmLogBackup(QWidget* parent)
   bbnLogBackFileOpen = place(new QPushButton(this), "bbnLogBackFileOpen", 346, 32, 24, 20);
   bbnLogBackFileOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   bbnLogBackFileOpen->setToolTip(QStringLiteral("ファイルを選択します"));
-  lblDateNote = place(new QLabel(QStringLiteral("※「%date%」は実行した年月日に置換されます。同じファイルには追記します。"), this),
+  lblDateNote = place(new QLabel(QStringLiteral("※「%date%」は実行した年月日に置換されます。\n　同じファイルには追記します。"), this),
                       "lblDateNote", 12, 58);
   QPalette palette = lblDateNote->palette();
   palette.setColor(QPalette::WindowText, Qt::red);
   lblDateNote->setPalette(palette);
-  btnOK = place(new QPushButton(QStringLiteral("OK"), this), "btnOK", 214, 84, 75, 25);
-  btnCancel = place(new QPushButton(QStringLiteral("キャンセル"), this), "btnCancel", 295, 84, 75, 25);
+  btnOK = place(new QPushButton(QStringLiteral("OK"), this), "btnOK", 214, 100, 75, 25);
+  btnCancel = place(new QPushButton(QStringLiteral("キャンセル"), this), "btnCancel", 295, 100, 75, 25);
   btnOK->setDefault(true);
-  setFixedSize(382, 120);
+  setFixedSize(382, 136);
   connect(btnOK, &QPushButton::clicked, this, guarded(this, &TfrmLogBackup::btnOKClick));
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(bbnLogBackFileOpen, &QPushButton::clicked, this, guarded(this, &TfrmLogBackup::bbnLogBackFileOpenClick));

@@ -285,6 +285,9 @@ class RunNowOn2019 : public RunNowTraced {
   // Answers the log backup file's dialog with the path, or cancels it.
   void answerLogBackupFile(std::optional<std::string> path) {
     bvtest::whenShown("frmLogBackup", [path](QDialog* dialog) {
+      for (const QLabel* label : dialog->findChildren<QLabel*>()) {  // no caption runs off the dialog
+        EXPECT_LE(label->x() + label->sizeHint().width(), dialog->width()) << label->objectName().toStdString();
+      }
       if (!path) {
         QTest::mouseClick(bvtest::control<QPushButton>(dialog, "btnCancel"), Qt::LeftButton);
         return;
