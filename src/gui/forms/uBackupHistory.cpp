@@ -2,11 +2,8 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QHBoxLayout>
-#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -39,20 +36,11 @@ TfrmBackupHistory::TfrmBackupHistory(QWidget* parent)
   widgets::makeReportList(lvHistory, kColumns, 300);
   lvHistory->setSelectionMode(QAbstractItemView::ExtendedSelection);
   root->addWidget(lvHistory, 1);
-  btnCopy = named(new QPushButton(QStringLiteral("コピー"), this), "btnCopy");
-  btnClose = named(new QPushButton(QStringLiteral("閉じる"), this), "btnClose");
-  auto* row = new QHBoxLayout;
-  row->addStretch();
-  for (QPushButton* button : {btnCopy, btnClose}) {
-    button->setAutoDefault(false);
-    button->setMinimumWidth(80);
-    row->addWidget(button);
-  }
-  root->addLayout(row);
-  connect(btnCopy, &QPushButton::clicked, this, guarded(this, &TfrmBackupHistory::btnCopyClick));
-  connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
-  auto* copy = new QShortcut(QKeySequence::Copy, lvHistory);
-  connect(copy, &QShortcut::activated, this, guarded(this, &TfrmBackupHistory::btnCopyClick));
+  const widgets::CopyCloseRow buttons =
+      widgets::makeCopyCloseRow(this, lvHistory, guarded(this, &TfrmBackupHistory::btnCopyClick));
+  btnCopy = buttons.copy;
+  btnClose = buttons.close;
+  root->addLayout(buttons.row);
 }
 
 void TfrmBackupHistory::FillHistory(const QString& databaseName, const maintenance::BackupHistory& history) {
@@ -74,20 +62,7 @@ void TfrmBackupHistory::FillHistory(const QString& databaseName, const maintenan
   lvHistory->addTopLevelItems(items);  // in one go: a thousand rows open at once
 }
 
-QString TfrmBackupHistory::HistoryText() const {
-  QStringList captions;
-  for (const widgets::ListColumn& column : kColumns) captions << QString::fromUtf8(column.caption);
-  QString text = captions.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  const QList<QTreeWidgetItem*> selected = lvHistory->selectedItems();
-  for (int i = 0; i < lvHistory->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* item = lvHistory->topLevelItem(i);
-    if (!selected.isEmpty() && !item->isSelected()) continue;
-    QStringList fields;
-    for (int column = 0; column < lvHistory->columnCount(); ++column) fields << item->text(column);
-    text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  }
-  return text;
-}
+QString TfrmBackupHistory::HistoryText() const { return widgets::reportListText(lvHistory); }
 
 void TfrmBackupHistory::btnCopyClick() { QApplication::clipboard()->setText(HistoryText()); }
 

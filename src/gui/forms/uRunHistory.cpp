@@ -2,12 +2,9 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -45,20 +42,11 @@ TfrmRunHistory::TfrmRunHistory(QWidget* parent)
       "lblLastRunOnly");
   lblLastRunOnly->setVisible(false);
   root->addWidget(lblLastRunOnly);
-  btnCopy = named(new QPushButton(QStringLiteral("コピー"), this), "btnCopy");
-  btnClose = named(new QPushButton(QStringLiteral("閉じる"), this), "btnClose");
-  auto* row = new QHBoxLayout;
-  row->addStretch();
-  for (QPushButton* button : {btnCopy, btnClose}) {
-    button->setAutoDefault(false);
-    button->setMinimumWidth(80);
-    row->addWidget(button);
-  }
-  root->addLayout(row);
-  connect(btnCopy, &QPushButton::clicked, this, guarded(this, &TfrmRunHistory::btnCopyClick));
-  connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
-  auto* copy = new QShortcut(QKeySequence::Copy, lvRunList);
-  connect(copy, &QShortcut::activated, this, guarded(this, &TfrmRunHistory::btnCopyClick));
+  const widgets::CopyCloseRow buttons =
+      widgets::makeCopyCloseRow(this, lvRunList, guarded(this, &TfrmRunHistory::btnCopyClick));
+  btnCopy = buttons.copy;
+  btnClose = buttons.close;
+  root->addLayout(buttons.row);
 }
 
 void TfrmRunHistory::ShowHistory(const QString& taskName, const tasks::TaskRunHistory& history) {
@@ -76,21 +64,7 @@ void TfrmRunHistory::ShowHistory(const QString& taskName, const tasks::TaskRunHi
   exec();
 }
 
-QString TfrmRunHistory::HistoryText() const {
-  QString text;
-  const QList<QTreeWidgetItem*> selected = lvRunList->selectedItems();
-  QStringList captions;
-  for (const widgets::ListColumn& column : kColumns) captions << QString::fromUtf8(column.caption);
-  text += captions.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  for (int i = 0; i < lvRunList->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* item = lvRunList->topLevelItem(i);
-    if (!selected.isEmpty() && !item->isSelected()) continue;  // the selection, or every row
-    QStringList fields;
-    for (int column = 0; column < lvRunList->columnCount(); ++column) fields << item->text(column);
-    text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  }
-  return text;
-}
+QString TfrmRunHistory::HistoryText() const { return widgets::reportListText(lvRunList); }
 
 void TfrmRunHistory::btnCopyClick() { QApplication::clipboard()->setText(HistoryText()); }
 

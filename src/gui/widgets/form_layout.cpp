@@ -1,6 +1,11 @@
 #include "gui/widgets/form_layout.h"
 
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
+#include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QTreeWidget>
 
@@ -30,6 +35,38 @@ void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int 
   }
   list->setMinimumSize(
       width + 2 * list->frameWidth() + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent), minimumHeight);
+}
+
+QString reportListText(const QTreeWidget* list) {
+  const QTreeWidgetItem* header = list->headerItem();
+  QStringList captions;
+  for (int column = 0; column < list->columnCount(); ++column) captions << header->text(column);
+  QString text = captions.join(QLatin1Char('\t')) + QLatin1Char('\n');
+  const QList<QTreeWidgetItem*> selected = list->selectedItems();
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = list->topLevelItem(i);
+    if (!selected.isEmpty() && !item->isSelected()) continue;
+    QStringList fields;
+    for (int column = 0; column < list->columnCount(); ++column) fields << item->text(column);
+    text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
+  }
+  return text;
+}
+
+CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<void()> copy) {
+  CopyCloseRow made{named(new QPushButton(QStringLiteral("コピー"), dialog), "btnCopy"),
+                    named(new QPushButton(QStringLiteral("閉じる"), dialog), "btnClose"), new QHBoxLayout};
+  made.row->addStretch();
+  for (QPushButton* button : {made.copy, made.close}) {
+    button->setAutoDefault(false);
+    button->setMinimumWidth(80);
+    made.row->addWidget(button);
+  }
+  QObject::connect(made.copy, &QPushButton::clicked, dialog, copy);
+  QObject::connect(made.close, &QPushButton::clicked, dialog, &QDialog::accept);
+  auto* keys = new QShortcut(QKeySequence::Copy, list);
+  QObject::connect(keys, &QShortcut::activated, dialog, std::move(copy));
+  return made;
 }
 
 }  // namespace bv::widgets

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <QFont>
+#include <functional>
 #include <QString>
 #include <QWidget>
 #include <span>
 
+class QDialog;
+class QHBoxLayout;
+class QPushButton;
 class QTreeWidget;
 
 namespace bv::widgets {
@@ -46,5 +50,19 @@ struct ListColumn {
 // whole row selected at a time, no sorting, wide enough for every column; at least
 // `minimumHeight` pixels high.
 void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int minimumHeight);
+
+// A report list's rows as text, a line each, fields separated by tabs, the captions first: the
+// selected rows, or every row when none is selected.
+QString reportListText(const QTreeWidget* list);
+
+// The row under a history list: "コピー" and "閉じる" (named btnCopy and btnClose) at its right,
+// neither taking Return. `copy` runs for the button and for the copy keys on the list; 閉じる
+// accepts the dialog.
+struct CopyCloseRow {
+  QPushButton* copy;
+  QPushButton* close;
+  QHBoxLayout* row;
+};
+CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<void()> copy);
 
 }  // namespace bv::widgets
