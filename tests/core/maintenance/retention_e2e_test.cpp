@@ -13,11 +13,11 @@
 #include <set>
 #include <sstream>
 
+#include "after_backup_e2e.h"
 #include "core/db/sql_text.h"
 #include "core/maintenance/operations.h"
 #include "core/maintenance/retention.h"
 #include "core/tasks/task_argument.h"
-#include "agent_job_run.h"
 #include "odbc_client.h"
 #include "runner/runner.h"
 #include "standin_fixture.h"
@@ -26,15 +26,7 @@ namespace bv::maintenance {
 namespace {
 namespace fs = std::filesystem;
 
-// The server's date as yyyymmdd, `days` from today.
-std::string dateDigits(int days) {
-  const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
-  std::tm local{};
-  ::localtime_r(&when, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y%m%d", &local);
-  return text;
-}
+using bvtest::dateDigits;
 
 enum class Road { RunNow, Runner, Agent };
 

@@ -1,8 +1,9 @@
-#include "agent_job_run.h"
+#include "after_backup_e2e.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "core/agent/job_store.h"
@@ -10,6 +11,15 @@
 #include "odbc_client.h"
 
 namespace bvtest {
+
+std::string dateDigits(int days) {
+  const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
+  std::tm local{};
+  ::localtime_r(&when, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &local);
+  return text;
+}
 
 AgentJobRun runAgentBackupJob(StandinFixture& standin, bv::agent::JobInputs inputs) {
   const bv::db::LoginSettings login{standin.serverText(), true, "sa", standin.saPassword()};
