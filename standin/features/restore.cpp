@@ -657,9 +657,10 @@ void restoreVerify(Context& c, const Statement& s) {
   c.done(false);
 }
 
-void restoreHeaderOnly(Context& c, const Statement& s) {
-  const std::string what = "RESTORE HEADERONLY";
-  const int year = c.server().version.year;
+namespace {
+
+// HEADERONLY and FILELISTONLY only read: the options that restore something are refused.
+void refuseRestoringOptions(const Statement& s, const std::string& what) {
   try {
     refuseOptions(
         s, what, {"PASSWORD", "MEDIANAME", "MEDIAPASSWORD"},
@@ -669,6 +670,14 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
   } catch (const SqlError& e) {
     terminate(what, {e.message});
   }
+}
+
+}  // namespace
+
+void restoreHeaderOnly(Context& c, const Statement& s) {
+  const std::string what = "RESTORE HEADERONLY";
+  const int year = c.server().version.year;
+  refuseRestoringOptions(s, what);
   const auto file = device(c, what, s);
   const auto media = readMedia(what, file, false);
   const int only = s.option("FILE") ? fileOption(c, s) : 0;
@@ -755,15 +764,7 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
 void restoreFileListOnly(Context& c, const Statement& s) {
   const std::string what = "RESTORE FILELIST";
   const int year = c.server().version.year;
-  try {
-    refuseOptions(
-        s, what, {"PASSWORD", "MEDIANAME", "MEDIAPASSWORD"},
-        {"REPLACE", "RECOVERY", "NORECOVERY", "STANDBY", "STOPAT", "STOPATMARK", "STOPBEFOREMARK", "PARTIAL",
-         "RESTRICTED_USER", "KEEP_REPLICATION", "KEEP_CDC", "ENABLE_BROKER", "NEW_BROKER",
-         "ERROR_BROKER_CONVERSATIONS", "DBO_ONLY", "RESTART", "MOVE", "LOADHISTORY", "STATS"});
-  } catch (const SqlError& e) {
-    terminate(what, {e.message});
-  }
+  refuseRestoringOptions(s, what);
   const auto file = device(c, what, s);
   const BackupSet set = readSet(what, file, fileOption(c, s));
   ResultTable rows(kFileListColumns, year);
