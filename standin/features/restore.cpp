@@ -387,16 +387,16 @@ void plantDamage(const std::filesystem::path& file) {
       "PRAGMA writable_schema = OFF;");
 }
 
-}  // namespace
-
-void restoreDatabase(Context& c, const Statement& s) {
-  const std::string what = "RESTORE DATABASE";
-  const int year = c.server().version.year;
-  const std::string target = c.evalText(*s.target);
+// What every restore checks before it reads its device: no open transaction, no option it does
+// not carry out (`alsoNotCarriedOut`: those of this kind of restore), not both RECOVERY and
+// NORECOVERY.
+void checkRestoreStatement(Context& c, const Statement& s, const std::string& what,
+                           const std::vector<std::string_view>& alsoNotCarriedOut) {
   if (c.tranCount() > 0)
     terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   try {
     refuseOptions(s, what, kNotCarriedOut, {"LOADHISTORY"});
+    if (!alsoNotCarriedOut.empty()) refuseOptions(s, what, alsoNotCarriedOut);
   } catch (const SqlError& e) {
     terminate(what, {e.message});
   }
@@ -405,6 +405,15 @@ void restoreDatabase(Context& c, const Statement& s) {
               {msg(3031, 16,
                    "Option 'norecovery' conflicts with option(s) 'recovery'. Remove the conflicting option "
                    "and reissue the statement.")});
+}
+
+}  // namespace
+
+void restoreDatabase(Context& c, const Statement& s) {
+  const std::string what = "RESTORE DATABASE";
+  const int year = c.server().version.year;
+  const std::string target = c.evalText(*s.target);
+  checkRestoreStatement(c, s, what, {});
   if (!s.value) return recoverOnly(c, what, target);
   const auto file = device(c, what, s);
   const bool norecovery = s.option("NORECOVERY") != nullptr;
@@ -544,19 +553,7 @@ void restoreDatabase(Context& c, const Statement& s) {
 void restoreLog(Context& c, const Statement& s) {
   const std::string what = "RESTORE LOG";
   const std::string target = c.evalText(*s.target);
-  if (c.tranCount() > 0)
-    terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
-  try {
-    refuseOptions(s, what, kNotCarriedOut, {"LOADHISTORY"});
-    refuseOptions(s, what, {"MOVE"});
-  } catch (const SqlError& e) {
-    terminate(what, {e.message});
-  }
-  if (s.option("RECOVERY") && s.option("NORECOVERY"))
-    terminate(what,
-              {msg(3031, 16,
-                   "Option 'norecovery' conflicts with option(s) 'recovery'. Remove the conflicting option "
-                   "and reissue the statement.")});
+  checkRestoreStatement(c, s, what, {"MOVE"});
   const auto file = device(c, what, s);
   const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();

@@ -10,6 +10,10 @@
 
 namespace bvtest {
 
+// The three roads a backup takes: run now from the window, Brackenrun as a task runs it, and an
+// Agent job.
+enum class Road { RunNow, Runner, Agent };
+
 // The server's date as yyyymmdd, `days` from today.
 std::string dateDigits(int days);
 

@@ -27,8 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using bvtest::dateDigits;
-
-enum class Road { RunNow, Runner, Agent };
+using bvtest::Road;
 
 struct Case {
   const char* name;
