@@ -36,12 +36,12 @@ void makeHistory() {
   const std::string_view operation = bv::maintenance::operationName(bv::maintenance::Operation::Backup);
   const auto settings = bv::maintenance::maintenanceConnectionSettings(sa(), operation);
   for (int i = 0; i < 1100; ++i) {
-    const std::string command = bv::maintenance::buildBackupCommand(
-        standin().sampleDatabase(), (standin().scratchDir() / ("history_" + std::to_string(i) + ".bak")).string(),
-        false);
+    const std::string file = (standin().scratchDir() / ("history_" + std::to_string(i) + ".bak")).string();
+    const std::string command = bv::maintenance::buildBackupCommand(standin().sampleDatabase(), file, false);
     if (!bv::maintenance::executeMaintenanceCommand(settings, command, operation).succeeded) std::abort();
-    if (i % 10 == 9) (void)bv::maintenance::runProof(bv::db::loginConnectionSettings(sa(), "master"),
-                                                     standin().sampleDatabase());
+    if (i % 10 == 9)
+      (void)bv::maintenance::runProof(bv::db::loginConnectionSettings(sa(), "master"), standin().sampleDatabase(), file,
+                                      bv::maintenance::RunMark::afterSet(0));
   }
 }
 

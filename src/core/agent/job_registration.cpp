@@ -193,10 +193,12 @@ std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_vie
 std::vector<std::vector<std::string>> followingStepLines(const TJobEntry& entry, std::string_view databaseName) {
   std::vector<std::pair<std::string, std::string>> steps;  // name suffix, batch
   if (entry.TestRestore) {
-    steps.emplace_back("_proof", maintenance::buildProofJobStep(databaseName, entry.ServerYear));
+    steps.emplace_back("_proof", maintenance::buildProofJobStep(databaseName, entry.BackupFile,
+                                                                      maintenance::RunMark::ofJob(entry.Name)));
   }
   if (entry.Generations != maintenance::kKeepAllGenerations) {
-    steps.emplace_back("_prune", maintenance::buildPruneCommand(databaseName, entry.BackupFile, entry.Generations));
+    steps.emplace_back("_prune", maintenance::buildPruneCommand(databaseName, entry.BackupFile, entry.Generations,
+                                                                 maintenance::RunMark::ofJob(entry.Name)));
   }
   std::vector<std::vector<std::string>> statements;
   for (std::size_t i = 0; i < steps.size(); ++i) {

@@ -33,6 +33,38 @@ OperationOutcome runBatch(db::ConnectionSettings settings, const std::string& ba
   return outcomeOf(std::move(executed), name);
 }
 
+// What the server held just before a backup that a proof or a prune follows: its release, and the
+// largest backup_set_id of the database, read in one query from master so that the proof and the
+// prune know this run's own set afterwards (own_backup_set.h).
+struct RunStart {
+  std::optional<int> majorVersion;
+  std::optional<std::int64_t> lastSetBefore;
+};
+
+RunStart readRunStart(db::ConnectionSettings settings, std::string_view databaseName) {
+  settings.set("Database", "master");
+  RunStart start;
+  try {
+    db::Connection connection(settings);
+    settings.forgetPassword();
+    connection.open();
+    connection.forgetPassword();
+    db::Query query(connection);
+    query.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version,");
+    query.addLine("  (SELECT ISNULL(MAX(backup_set_id), 0) FROM msdb.dbo.backupset WHERE database_name = N'" +
+                  db::QuoteSqlString(databaseName) + "') AS last_set");
+    query.open();
+    if (!query.eof()) {
+      start.majorVersion = majorVersion(query.fieldAsText("version"));
+      start.lastSetBefore = query.fieldAsInteger("last_set");
+    }
+  } catch (const std::exception&) {
+    // Unread: the proof and the prune then find no set of this run and touch nothing.
+  }
+  settings.forgetPassword();
+  return start;
+}
+
 // sys.databases.log_reuse_wait_desc of the database after its shrink; empty when not read.
 std::string readLogReuseWait(const db::ConnectionSettings& settings, std::string_view databaseName) {
   try {
@@ -85,19 +117,21 @@ OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const 
   std::optional<db::ConnectionSettings> afterSettings;
   if (request.generations != kKeepAllGenerations || request.testRestore) afterSettings = settings;
   sys::wipe(request.login.password);
-  if (afterSettings && request.generations != kKeepAllGenerations) {
-    if (auto problem = retentionServerProblem(*afterSettings)) {
-      afterSettings->forgetPassword();
-      settings.forgetPassword();
-      OperationOutcome refused;
-      refused.connected = true;
-      refused.message = std::move(*problem);
-      return refused;
-    }
+  RunStart start;
+  if (afterSettings) start = readRunStart(*afterSettings, request.database);
+  if (request.generations != kKeepAllGenerations && start.majorVersion &&
+      *start.majorVersion < kFirstVersionWithDeleteFile) {
+    afterSettings->forgetPassword();
+    settings.forgetPassword();
+    OperationOutcome refused;
+    refused.connected = true;
+    refused.message = std::string(kRetentionNeedsNewerServer);
+    return refused;
   }
+  const RunMark mark = RunMark::afterSet(start.lastSetBefore);
   OperationOutcome outcome = runBatch(std::move(settings), batchOf(request), Operation::Backup, onMessage, onPercent);
   if (request.testRestore && outcome.succeeded) {
-    outcome.proof = runProof(*afterSettings, request.database);
+    outcome.proof = runProof(*afterSettings, request.database, request.backupFile, mark);
     if (outcome.proof->result == ProofOutcome::Result::Proven || outcome.proof->result == ProofOutcome::Result::Skipped) {
       outcome.message += "\n\n" + outcome.proof->message;
     }
@@ -105,7 +139,7 @@ OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const 
   const bool proofHolds = !outcome.proof || outcome.proof->result == ProofOutcome::Result::Proven ||
                           outcome.proof->result == ProofOutcome::Result::Skipped;
   if (request.generations != kKeepAllGenerations && outcome.succeeded && proofHolds) {
-    outcome.prune = runPrune(*afterSettings, request.database, request.backupFile, request.generations);
+    outcome.prune = runPrune(*afterSettings, request.database, request.backupFile, request.generations, mark);
     if (const std::string pruned = prunedText(outcome.prune->deleted); !pruned.empty()) {
       outcome.message += "\n\n" + pruned;
     }

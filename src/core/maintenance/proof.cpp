@@ -12,6 +12,12 @@
 namespace bv::maintenance {
 namespace {
 
+// The server's time as yyyymmddhhmmss, and 32 random hexadecimal digits (upper case).
+constexpr std::string_view kStampExpression =
+    "REPLACE(REPLACE(REPLACE(CONVERT(nvarchar(19), GETDATE(), 120), N'-', N''), N' ', N''), N':', N'')";
+constexpr std::string_view kRandomExpression = "REPLACE(CONVERT(nvarchar(36), NEWID()), N'-', N'')";
+constexpr std::size_t kRandomDigits = 32;
+
 // What the restore needs beyond the backup: room for the backup's size and a margin.
 constexpr double kSpaceFactor = 1.1;
 constexpr double kSpaceMarginBytes = 64.0 * 1024 * 1024;
@@ -21,16 +27,17 @@ std::string literal(std::string_view text) { return "N'" + db::QuoteSqlString(te
 // Lines of T-SQL as the other builders join them.
 std::string batch(const std::vector<std::string>& lines) { return joinCommandLines(lines); }
 
-// The newest backup of the database that this program wrote, as the history names it.
-std::string newestBackupQuery(std::string_view databaseName) {
-  return batch({
-      "SELECT TOP 1 m.physical_device_name AS file_name, s.position AS position,",
-      "  CONVERT(float, s.backup_size) AS backup_size, DB_ID(" + literal(databaseName) + ") AS database_id,",
-      "  REPLACE(REPLACE(REPLACE(CONVERT(nvarchar(19), GETDATE(), 120), N'-', N''), N' ', N''), N':', N'') AS stamp",
-      "FROM msdb.dbo.backupset s JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id",
-      "WHERE s.database_name = " + literal(databaseName) + " AND s.description = N'Build by Brackenvale' AND s.type = 'D'",
-      "ORDER BY s.backup_set_id DESC",
-  });
+// This run's backup, as the history names it, with the server's time and a random part for the
+// scratch name.
+std::string ownBackupQuery(std::string_view databaseName, std::string_view backupFile, const RunMark& mark,
+                           NameRule rule) {
+  std::vector<std::string> lines = {"SET NOCOUNT ON"};
+  for (auto& line : nameRuleLines(rule)) lines.push_back(std::move(line));
+  for (auto& line : ownSetLines(databaseName, backupFile, mark, rule)) lines.push_back(std::move(line));
+  lines.push_back("SELECT @newPath AS file_name, @position AS position, @size AS backup_size, DB_ID(@db) AS database_id,");
+  lines.push_back("  " + std::string(kStampExpression) + " AS stamp,");
+  lines.push_back("  " + std::string(kRandomExpression) + " AS random");
+  return batch(lines);
 }
 
 // Scratch databases a killed proof left: the prefix, older than a day, and restored from one of
@@ -44,6 +51,7 @@ std::string leftoversQuery(bool catalogViews) {
       "  AND EXISTS (SELECT * FROM msdb.dbo.restorehistory r",
       "              JOIN msdb.dbo.backupset s ON s.backup_set_id = r.backup_set_id",
       "              WHERE r.destination_database_name = d.name AND s.description = N'Build by Brackenvale')",
+      "ORDER BY d.name",
   });
 }
 
@@ -60,12 +68,12 @@ struct ListedFile {
   long fileId = 0;
 };
 
-// The new physical name of one file of the scratch database.
-std::string movedPath(const ListedFile& file, std::string_view stamp, const std::string& dataFolder,
+// The new physical name of one file of the scratch database: its name and the file id.
+std::string movedPath(const ListedFile& file, const std::string& scratch, const std::string& dataFolder,
                       const std::string& logFolder, bool firstData) {
   const bool log = file.type == "L";
   const std::string& folder = log ? logFolder : dataFolder;
-  std::string name = std::string(kScratchPrefix) + std::string(stamp) + "_" + std::to_string(file.fileId);
+  std::string name = scratch + "_" + std::to_string(file.fileId);
   if (file.type == "D") name += firstData ? ".mdf" : ".ndf";
   if (log) name += ".ldf";
   // Full-text catalogues and FILESTREAM data are folders: no extension.
@@ -180,18 +188,40 @@ bool isSystemDatabase(std::string_view databaseName) {
   return name == "master" || name == "model" || name == "msdb" || name == "tempdb";
 }
 
-std::string scratchDatabaseName(std::string_view stamp, long databaseId) {
-  return std::string(kScratchPrefix) + std::string(stamp) + "_" + std::to_string(databaseId);
+std::string scratchDatabaseName(std::string_view stamp, long databaseId, std::string_view random) {
+  return std::string(kScratchPrefix) + std::string(stamp) + "_" + std::to_string(databaseId) + "_" + std::string(random);
 }
 
 bool isScratchDatabaseName(std::string_view name) {
+  const auto only = [](std::string_view text, std::string_view allowed) {
+    return !text.empty() && text.find_first_not_of(allowed) == std::string_view::npos;
+  };
+  constexpr std::string_view kDigits = "0123456789";
   if (name.rfind(kScratchPrefix, 0) != 0) return false;
   const std::string_view rest = name.substr(kScratchPrefix.size());
-  if (rest.size() < 16 || rest[14] != '_') return false;
-  const auto digits = [](std::string_view text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-  };
-  return digits(rest.substr(0, 14)) && digits(rest.substr(15));
+  if (rest.size() < 16 || rest[14] != '_' || !only(rest.substr(0, 14), kDigits)) return false;
+  const std::string_view id = rest.substr(15);
+  if (only(id, kDigits)) return true;  // the earlier shape, without the random part
+  if (id.size() < kRandomDigits + 2 || id[id.size() - kRandomDigits - 1] != '_') return false;
+  return only(id.substr(0, id.size() - kRandomDigits - 1), kDigits) &&
+         only(id.substr(id.size() - kRandomDigits), "0123456789ABCDEF");
+}
+
+std::string scratchShapeCondition(std::string_view nameExpression) {
+  // Compared exactly: the random part is upper-case hexadecimal, the rest ASCII.
+  const std::string name = "(" + std::string(nameExpression) + ") COLLATE " + std::string(kExactCollation);
+  const std::string digits14 = "[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]";
+  const std::string length = "LEN(" + std::string(nameExpression) + ")";
+  return "(" + name + " LIKE N'Brackenvale[_]check[_]" + digits14 + "[_][0-9]%'" +
+         " AND (SUBSTRING(" + name + ", 34, 128) NOT LIKE N'%[^0-9]%'" +
+         " OR (" + length + " >= 67 AND SUBSTRING(" + name + ", 34, " + length + " - 66) NOT LIKE N'%[^0-9]%'" +
+         " AND SUBSTRING(" + name + ", " + length + " - 32, 1) = N'_'" +
+         " AND RIGHT(" + name + ", 32) NOT LIKE N'%[^0-9A-F]%')))";
+}
+
+std::string leftoverNotDroppedNote(std::string_view name, std::string_view serverText) {
+  return "以前のテストレストアで残ったデータベース " + std::string(name) + " を削除できませんでした。" +
+         (serverText.empty() ? std::string() : " " + std::string(serverText));
 }
 
 bool ServerRelease::tellsFreeSpace() const {
@@ -210,7 +240,41 @@ std::optional<ServerRelease> parseRelease(std::string_view productVersion) {
   return release;
 }
 
-ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view databaseName) {
+namespace {
+
+std::string joinedMessages(const std::vector<db::ErrorEntry>& entries) {
+  std::string text;
+  for (const auto& entry : entries) text += (text.empty() ? "" : " ") + entry.message;
+  return text;
+}
+
+// Leftovers of killed proofs go first, each tried once in name order; one that cannot go (a
+// session still in it) is named and the proof goes on.
+std::vector<std::string> dropLeftovers(ProofSession& session, const ServerRelease& release) {
+  std::vector<std::string> notes;
+  for (const Row& row : session.rows(leftoversQuery(release.major >= 9), {"name"})) {
+    const std::string leftover = valueOf(row, "name");
+    if (!isScratchDatabaseName(leftover)) continue;
+    try {
+      session.execute("DROP DATABASE " + db::bracketName(leftover));
+    } catch (const db::ProviderError&) {
+      notes.push_back(leftoverNotDroppedNote(leftover, joinedMessages(session.errors())));
+    }
+  }
+  return notes;
+}
+
+// Whether the scratch database is one a failed restore left RESTORING (so this proof's own).
+bool leftRestoring(ProofSession& session, const std::string& scratch) {
+  const auto state = session.rows(
+      "SELECT CONVERT(nvarchar(128), DATABASEPROPERTYEX(" + literal(scratch) + ", 'Status')) AS state", {"state"});
+  return !state.empty() && text::asciiLower(valueOf(state[0], "state")) == "restoring";
+}
+
+}  // namespace
+
+ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view databaseName,
+                      std::string_view backupFile, const RunMark& mark) {
   ProofOutcome outcome;
   if (isSystemDatabase(databaseName)) {
     outcome.result = ProofOutcome::Result::Skipped;
@@ -221,7 +285,8 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
   fromMaster.set("Database", "master");
   std::optional<ProofSession> session;
   std::string scratch;
-  bool restored = false;
+  bool restoreSent = false;   // from here the scratch name may hold a database
+  bool restoreDone = false;   // this proof's restore brought it online
   try {
     session.emplace(fromMaster);
     fromMaster.forgetPassword();
@@ -230,29 +295,25 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
     const ServerRelease release =
         version.empty() ? ServerRelease{} : parseRelease(valueOf(version[0], "version")).value_or(ServerRelease{});
 
-    const auto newest =
-        session->rows(newestBackupQuery(databaseName), {"file_name", "position", "backup_size", "database_id", "stamp"});
-    if (newest.empty()) throw ProofFailure("今回のバックアップがバックアップ履歴に見つかりません。");
-    const std::string file = valueOf(newest[0], "file_name");
-    const std::string position = valueOf(newest[0], "position");
-    const std::string databaseId = valueOf(newest[0], "database_id");
-    const std::string stamp = valueOf(newest[0], "stamp");
-    scratch = scratchDatabaseName(stamp, std::atol(databaseId.c_str()));
+    const auto own = session->rows(ownBackupQuery(databaseName, backupFile, mark, nameRuleFor(release.major)),
+                                   {"file_name", "position", "backup_size", "database_id", "stamp", "random"});
+    if (own.empty() || valueOf(own[0], "file_name").empty()) throw ProofFailure(std::string(kOwnSetNotFound));
+    const std::string file = valueOf(own[0], "file_name");
+    const std::string position = valueOf(own[0], "position");
+    const std::string databaseId = valueOf(own[0], "database_id");
+    scratch = scratchDatabaseName(valueOf(own[0], "stamp"), std::atol(databaseId.c_str()), valueOf(own[0], "random"));
 
     // Never a database this proof did not make: a name in use stops everything.
     if (!valueOf(session->rows("SELECT DB_ID(" + literal(scratch) + ") AS id", {"id"})[0], "id").empty()) {
       throw ProofFailure("テストレストア用のデータベース名 " + scratch + " が既に使われているため、何も変更しませんでした。");
     }
-    for (const Row& row : session->rows(leftoversQuery(release.major >= 9), {"name"})) {
-      const std::string leftover = valueOf(row, "name");
-      if (isScratchDatabaseName(leftover)) session->execute("DROP DATABASE " + db::bracketName(leftover));
-    }
+    outcome.notes = dropLeftovers(*session, release);
 
     if (release.tellsFreeSpace()) {
       const auto space = session->rows(
           "SELECT CONVERT(float, available_bytes) AS available FROM sys.dm_os_volume_stats(" + databaseId + ", 1)",
           {"available"});
-      const double needed = std::atof(valueOf(newest[0], "backup_size").c_str()) * kSpaceFactor + kSpaceMarginBytes;
+      const double needed = std::atof(valueOf(own[0], "backup_size").c_str()) * kSpaceFactor + kSpaceMarginBytes;
       const double available = space.empty() ? 0 : std::atof(valueOf(space[0], "available").c_str());
       if (!space.empty() && available < needed) {
         throw ProofFailure("テストレストアに必要な空き容量がありません（必要: " +
@@ -276,12 +337,13 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
     bool firstData = true;
     for (const ListedFile& listed : files) {
       restore += ", MOVE " + literal(listed.logicalName) + " TO " +
-                 literal(movedPath(listed, stamp, dataFolder, logFolder, firstData && listed.type == "D"));
+                 literal(movedPath(listed, scratch, dataFolder, logFolder, firstData && listed.type == "D"));
       if (listed.type == "D") firstData = false;
     }
     outcome.scratchName = scratch;
-    restored = true;  // from here the scratch database may exist, even after a failed restore
+    restoreSent = true;
     session->execute(restore);
+    restoreDone = true;
     try {
       session->execute("DBCC CHECKDB (" + db::bracketName(scratch) + ") WITH NO_INFOMSGS, ALL_ERRORMSGS");
       outcome.result = ProofOutcome::Result::Proven;
@@ -305,12 +367,16 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
     outcome.errors = {{error.what(), "08001", 0}};
     outcome.message = withEntries(kProofFailed, outcome.errors);
   }
-  // The scratch database goes in a request of its own, whatever came of the check; only the one
-  // this proof restored, and only when it is there.
-  if (restored && session) {
+  // The scratch database goes in a request of its own, whatever came of the check, and only the
+  // one this proof's restore made: restored, or left RESTORING by its failed restore. An online
+  // database under the name that its restore did not bring online is someone else's.
+  if (restoreSent && session) {
     try {
       const auto there = session->rows("SELECT DB_ID(" + literal(scratch) + ") AS id", {"id"});
-      if (!there.empty() && !valueOf(there[0], "id").empty()) session->execute("DROP DATABASE " + db::bracketName(scratch));
+      const bool exists = !there.empty() && !valueOf(there[0], "id").empty();
+      if (exists && (restoreDone || leftRestoring(*session, scratch))) {
+        session->execute("DROP DATABASE " + db::bracketName(scratch));
+      }
     } catch (const db::ProviderError&) {
       if (outcome.result == ProofOutcome::Result::Proven) outcome.result = ProofOutcome::Result::Failed;
       outcome.errors.insert(outcome.errors.end(), session->errors().begin(), session->errors().end());
@@ -318,72 +384,101 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
                                     outcome.errors);
     }
   }
+  for (const std::string& note : outcome.notes) outcome.message += (outcome.message.empty() ? "" : "\r\n") + note;
   return outcome;
 }
 
-std::string buildProofJobStep(std::string_view databaseName, int serverYear) {
-  // RESTORE FILELISTONLY's columns by release, so that INSERT ... EXEC takes its rows.
-  std::string listColumns =
-      "LogicalName nvarchar(128), PhysicalName nvarchar(260), Type char(1), FileGroupName nvarchar(128), "
-      "Size numeric(20,0), MaxSize numeric(20,0), FileId bigint, CreateLSN numeric(25,0), DropLSN numeric(25,0), "
-      "UniqueId uniqueidentifier, ReadOnlyLSN numeric(25,0), ReadWriteLSN numeric(25,0), BackupSizeInBytes bigint, "
-      "SourceBlockSize int, FileGroupId int, LogGroupGUID uniqueidentifier, DifferentialBaseLSN numeric(25,0), "
-      "DifferentialBaseGUID uniqueidentifier, IsReadOnly bit, IsPresent bit";
-  if (serverYear >= 2008) listColumns += ", TDEThumbprint varbinary(32)";
-  if (serverYear >= 2016) listColumns += ", SnapshotUrl nvarchar(360)";
-  const bool defaultPaths = serverYear >= 2012;
-  const bool freeSpace = serverYear >= 2012;  // 2008 R2 SP1 cannot be told from the year alone
+std::string buildProofJobStep(std::string_view databaseName, std::string_view backupFile, const RunMark& mark) {
+  // RESTORE FILELISTONLY's columns as 2016 and later give them; earlier releases give the first 20
+  // (2005) or 21 (2008), and the step inserts those as the running server's release has them.
+  const std::vector<std::pair<std::string, std::string>> listColumns = {
+      {"LogicalName", "nvarchar(128)"}, {"PhysicalName", "nvarchar(260)"}, {"Type", "char(1)"},
+      {"FileGroupName", "nvarchar(128)"}, {"Size", "numeric(20,0)"}, {"MaxSize", "numeric(20,0)"},
+      {"FileId", "bigint"}, {"CreateLSN", "numeric(25,0)"}, {"DropLSN", "numeric(25,0)"},
+      {"UniqueId", "uniqueidentifier"}, {"ReadOnlyLSN", "numeric(25,0)"}, {"ReadWriteLSN", "numeric(25,0)"},
+      {"BackupSizeInBytes", "bigint"}, {"SourceBlockSize", "int"}, {"FileGroupId", "int"},
+      {"LogGroupGUID", "uniqueidentifier"}, {"DifferentialBaseLSN", "numeric(25,0)"},
+      {"DifferentialBaseGUID", "uniqueidentifier"}, {"IsReadOnly", "bit"}, {"IsPresent", "bit"},
+      {"TDEThumbprint", "varbinary(32)"}, {"SnapshotUrl", "nvarchar(360)"},
+  };
+  std::string declared;
+  const auto names = [&](std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += (i ? ", " : "") + listColumns[i].first;
+    return text;
+  };
+  for (const auto& [name, type] : listColumns) declared += (declared.empty() ? "" : ", ") + name + " " + type;
 
   std::vector<std::string> lines = {
       "SET NOCOUNT ON",
-      "DECLARE @db sysname, @file nvarchar(1024), @position int, @size float, @dbid int, @stamp nvarchar(14)",
-      "DECLARE @scratch sysname, @sql nvarchar(4000), @data nvarchar(1024), @log nvarchar(1024), @error nvarchar(2048)",
+      "DECLARE @file nvarchar(1024), @dbid int, @stamp nvarchar(14), @major int, @minor int, @build int",
+      "DECLARE @scratch sysname, @sql nvarchar(max), @data nvarchar(1024), @log nvarchar(1024), @error nvarchar(2048)",
       "DECLARE @logical nvarchar(128), @type char(1), @fileId bigint, @target nvarchar(1024), @firstData int",
-      "DECLARE @old sysname, @available float",
-      "SET @db = " + literal(databaseName),
+      "DECLARE @old sysname, @next sysname, @available float, @restored int, @version nvarchar(128), @rest nvarchar(128)",
+      "DECLARE @space TABLE (available float)",
+      "DECLARE @files TABLE (" + declared + ")",
   };
-  const std::vector<std::string> history = {
-      "SELECT TOP 1 @file = m.physical_device_name, @position = s.position, @size = CONVERT(float, s.backup_size)",
-      "  FROM msdb.dbo.backupset s JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id",
-      "  WHERE s.database_name = @db AND s.description = N'Build by Brackenvale' AND s.type = 'D'",
-      "  ORDER BY s.backup_set_id DESC",
-      "IF @file IS NULL BEGIN RAISERROR(N'今回のバックアップがバックアップ履歴に見つかりません。', 16, 1) RETURN END",
+  for (auto& line : nameRuleLines(NameRule::FromHost)) lines.push_back(std::move(line));
+  for (auto& line : ownSetLines(databaseName, backupFile, mark, NameRule::FromHost)) {
+    lines.push_back(std::move(line));
+  }
+  const std::vector<std::string> rest = {
+      "IF @setId IS NULL BEGIN RAISERROR(N'" + std::string(kOwnSetNotFound) + "', 16, 1) RETURN END",
+      "SET @file = @newPath",
       "SET @dbid = DB_ID(@db)",
-      "SET @stamp = REPLACE(REPLACE(REPLACE(CONVERT(nvarchar(19), GETDATE(), 120), N'-', N''), N' ', N''), N':', N'')",
-      "SET @scratch = N'Brackenvale_check_' + @stamp + N'_' + CONVERT(nvarchar(10), @dbid)",
+      "SET @stamp = " + std::string(kStampExpression),
+      "SET @scratch = N'Brackenvale_check_' + @stamp + N'_' + CONVERT(nvarchar(10), @dbid) + N'_' + " +
+          std::string(kRandomExpression),
       "IF DB_ID(@scratch) IS NOT NULL",
       "BEGIN",
       "  SET @error = N'テストレストア用のデータベース名 ' + @scratch + N' が既に使われているため、何も変更しませんでした。'",
       "  RAISERROR(N'%s', 16, 1, @error)",
       "  RETURN",
       "END",
-      // Leftovers of a killed proof: the exact shape, older than a day, restored from our backup.
+      // Leftovers of a killed proof: one of the two shapes, older than a day, restored from our
+      // backup; each tried once, in name order, and one that cannot go is named.
+      "SET @old = N''",
       "WHILE 1 = 1",
       "BEGIN",
-      "  SET @old = NULL",
-      "  SELECT TOP 1 @old = d.name FROM sys.databases d",
-      "    WHERE d.name LIKE N'Brackenvale[_]check[_][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][_][0-9]%'",
-      "      AND SUBSTRING(d.name, 34, 128) NOT LIKE N'%[^0-9]%'",
+      "  SET @next = NULL",
+      "  SELECT TOP 1 @next = d.name FROM sys.databases d",
+      "    WHERE " + scratchShapeCondition("d.name") + " AND d.name > @old COLLATE " + std::string(kExactCollation),
       "      AND d.create_date < DATEADD(hour, -24, GETDATE())",
       "      AND EXISTS (SELECT * FROM msdb.dbo.restorehistory r JOIN msdb.dbo.backupset s ON s.backup_set_id = r.backup_set_id",
       "                  WHERE r.destination_database_name = d.name AND s.description = N'Build by Brackenvale')",
-      "  IF @old IS NULL BREAK",
-      "  SET @sql = N'DROP DATABASE ' + QUOTENAME(@old)",
-      "  EXEC (@sql)",
+      "    ORDER BY d.name COLLATE " + std::string(kExactCollation),
+      "  IF @next IS NULL BREAK",
+      "  SET @old = @next",
+      "  BEGIN TRY",
+      "    SET @sql = N'DROP DATABASE ' + QUOTENAME(@next)",
+      "    EXEC (@sql)",
+      "  END TRY",
+      "  BEGIN CATCH",
+      "    PRINT N'以前のテストレストアで残ったデータベース ' + @next + N' を削除できませんでした。 ' + ERROR_MESSAGE()",
+      "  END CATCH",
       "END",
-  };
-  lines.insert(lines.end(), history.begin(), history.end());
-  if (freeSpace) {
-    lines.push_back("SELECT @available = CONVERT(float, available_bytes) FROM sys.dm_os_volume_stats(@dbid, 1)");
-    lines.push_back("IF @available < @size * " + std::to_string(kSpaceFactor) + " + " +
-                    std::to_string(static_cast<long long>(kSpaceMarginBytes)));
-    lines.push_back("BEGIN RAISERROR(N'テストレストアに必要な空き容量がありません。', 16, 1) RETURN END");
-  }
-  if (defaultPaths) {
-    lines.push_back("SET @data = CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultDataPath'))");
-    lines.push_back("SET @log = CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultLogPath'))");
-  }
-  const std::vector<std::string> rest = {
+      // What depends on the release is decided now, from the running server, not at registration.
+      "SET @version = CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion'))",
+      "SET @major = CONVERT(int, LEFT(@version, CHARINDEX(N'.', @version) - 1))",
+      "SET @rest = SUBSTRING(@version, CHARINDEX(N'.', @version) + 1, 128)",
+      "SET @minor = CONVERT(int, LEFT(@rest, CHARINDEX(N'.', @rest) - 1))",
+      "SET @rest = SUBSTRING(@rest, CHARINDEX(N'.', @rest) + 1, 128)",
+      "SET @build = CONVERT(int, LEFT(@rest, CHARINDEX(N'.', @rest + N'.') - 1))",
+      // sys.dm_os_volume_stats: SQL Server 2008 R2 SP1 (10.50.2500) and later.
+      "IF @major > 10 OR (@major = 10 AND (@minor > 50 OR (@minor = 50 AND @build >= 2500)))",
+      "BEGIN",
+      "  SET @sql = N'SELECT CONVERT(float, available_bytes) FROM sys.dm_os_volume_stats(' + CONVERT(nvarchar(10), @dbid) + N', 1)'",
+      "  INSERT INTO @space (available) EXEC (@sql)",
+      "  SELECT @available = available FROM @space",
+      "  IF @available < @size * " + std::to_string(kSpaceFactor) + " + " +
+          std::to_string(static_cast<long long>(kSpaceMarginBytes)),
+      "  BEGIN RAISERROR(N'テストレストアに必要な空き容量がありません。', 16, 1) RETURN END",
+      "END",
+      "IF @major >= 11",
+      "BEGIN",
+      "  SET @data = CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultDataPath'))",
+      "  SET @log = CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultLogPath'))",
+      "END",
       // Else the folders of the source database's own files, with their separator.
       "IF @data IS NULL SELECT TOP 1 @data = LEFT(physical_name, LEN(physical_name) + 1 - CHARINDEX(N'\\', REVERSE(physical_name)))",
       "  FROM sys.master_files WHERE database_id = @dbid AND type = 0 AND CHARINDEX(N'\\', physical_name) > 0 ORDER BY file_id",
@@ -396,9 +491,10 @@ std::string buildProofJobStep(std::string_view databaseName, int serverYear) {
       "IF @log IS NULL SET @log = @data",
       "IF RIGHT(@data, 1) NOT IN (N'\\', N'/') SET @data = @data + CASE WHEN CHARINDEX(N'\\', @data) > 0 THEN N'\\' ELSE N'/' END",
       "IF RIGHT(@log, 1) NOT IN (N'\\', N'/') SET @log = @log + CASE WHEN CHARINDEX(N'\\', @log) > 0 THEN N'\\' ELSE N'/' END",
-      "DECLARE @files TABLE (" + listColumns + ")",
       "SET @sql = N'RESTORE FILELISTONLY FROM DISK = N''' + REPLACE(@file, N'''', N'''''') + N''' WITH FILE = ' + CONVERT(nvarchar(10), @position)",
-      "INSERT INTO @files EXEC (@sql)",
+      "IF @major >= 13 INSERT INTO @files (" + names(22) + ") EXEC (@sql)",
+      "ELSE IF @major >= 10 INSERT INTO @files (" + names(21) + ") EXEC (@sql)",
+      "ELSE INSERT INTO @files (" + names(20) + ") EXEC (@sql)",
       "SET @sql = N'RESTORE DATABASE ' + QUOTENAME(@scratch) + N' FROM DISK = N''' + REPLACE(@file, N'''', N'''''') + N''' WITH FILE = ' + CONVERT(nvarchar(10), @position)",
       "SET @firstData = 1",
       "SET @fileId = -1",
@@ -407,24 +503,32 @@ std::string buildProofJobStep(std::string_view databaseName, int serverYear) {
       "  SET @logical = NULL",
       "  SELECT TOP 1 @logical = LogicalName, @type = Type, @fileId = FileId FROM @files WHERE FileId > @fileId ORDER BY FileId",
       "  IF @logical IS NULL BREAK",
-      "  SET @target = CASE WHEN @type = 'L' THEN @log ELSE @data END + N'Brackenvale_check_' + @stamp + N'_' + CONVERT(nvarchar(20), @fileId)",
+      "  SET @target = CASE WHEN @type = 'L' THEN @log ELSE @data END + @scratch + N'_' + CONVERT(nvarchar(20), @fileId)",
       "    + CASE WHEN @type = 'L' THEN N'.ldf' WHEN @type = 'D' AND @firstData = 1 THEN N'.mdf' WHEN @type = 'D' THEN N'.ndf' ELSE N'' END",
       "  IF @type = 'D' SET @firstData = 0",
       "  SET @sql = @sql + N', MOVE N''' + REPLACE(@logical, N'''', N'''''') + N''' TO N''' + REPLACE(@target, N'''', N'''''') + N''''",
       "END",
+      "SET @restored = 0",
       "BEGIN TRY",
       "  EXEC (@sql)",
+      "  SET @restored = 1",
       "  SET @sql = N'DBCC CHECKDB (' + QUOTENAME(@scratch) + N') WITH NO_INFOMSGS, ALL_ERRORMSGS'",
       "  EXEC (@sql)",
       "END TRY",
       "BEGIN CATCH",
       "  SET @error = ERROR_MESSAGE()",
       "END CATCH",
-      // The scratch database goes whatever came of the check; only the one this step restored.
-      "IF DB_ID(@scratch) IS NOT NULL",
+      // The scratch database goes whatever came of the check, and only the one this step's restore
+      // made: restored, or left RESTORING by its failed restore.
+      "IF DB_ID(@scratch) IS NOT NULL AND (@restored = 1 OR CONVERT(nvarchar(128), DATABASEPROPERTYEX(@scratch, 'Status')) = N'RESTORING')",
       "BEGIN",
-      "  SET @sql = N'DROP DATABASE ' + QUOTENAME(@scratch)",
-      "  EXEC (@sql)",
+      "  BEGIN TRY",
+      "    SET @sql = N'DROP DATABASE ' + QUOTENAME(@scratch)",
+      "    EXEC (@sql)",
+      "  END TRY",
+      "  BEGIN CATCH",
+      "    SET @error = ISNULL(@error + N' ', N'') + ERROR_MESSAGE()",
+      "  END CATCH",
       "END",
       "IF @error IS NOT NULL",
       "BEGIN",

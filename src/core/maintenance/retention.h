@@ -1,12 +1,13 @@
 // Backups that keep themselves: after a backup with %date% in its file name succeeded, the newest
 // N files of that backup are kept and older ones deleted, by one T-SQL batch that the window,
 // Brackenrun and the Agent job's step all send. The batch decides everything on the server: the
-// file just written comes from the server's backup history (never from the client's idea of the
-// path or the date), the folder is listed with xp_dirtree, and a file is a candidate only when its
-// name is the pattern with one real date not later than the new file's in place of every %date%,
-// and the history records it as this program's backup of this database at that very path. Only
-// candidates beyond the newest N-1 go, with xp_delete_file (SQL Server 2005 and later); the folder
-// is listed again, and only what really went is reported. Qt-free.
+// file just written is this run's own set in the server's backup history (own_backup_set.h; never
+// the client's idea of the path or the date, never merely the newest), its folder alone is listed
+// with xp_dirtree, and a file is a candidate only when its name is the pattern with one real date
+// not later than the new file's in place of every %date%, and the history records it as this
+// program's backup of this database at that very path, names compared as the server's file system
+// compares them. Only candidates beyond the newest N-1 go, with xp_delete_file (SQL Server 2005
+// and later); the folder is listed again, and only what really went is reported. Qt-free.
 #pragma once
 
 #include <optional>
@@ -16,6 +17,7 @@
 
 #include "core/db/connection_settings.h"
 #include "core/db/database.h"
+#include "core/maintenance/own_backup_set.h"
 
 namespace bv::maintenance {
 
@@ -47,8 +49,10 @@ std::optional<std::string> generationsProblem(int generations, std::string_view 
 std::optional<int> majorVersion(std::string_view productVersion);
 inline constexpr int kFirstVersionWithDeleteFile = 9;
 
-// The prune batch for the database's backups to that path, keeping `generations` files.
-std::string buildPruneCommand(std::string_view databaseName, std::string_view backupFile, int generations);
+// The prune batch for the database's backups to that path, keeping `generations` files, starting
+// from this run's own set.
+std::string buildPruneCommand(std::string_view databaseName, std::string_view backupFile, int generations,
+                              const RunMark& mark);
 
 // "古いバックアップファイルを N 個削除しました。" and the files, one a line; nothing when none went.
 std::string prunedText(const std::vector<std::string>& deleted);
@@ -60,9 +64,10 @@ struct PruneOutcome {
   std::vector<db::ErrorEntry> errors;
 };
 
-// Sends the prune batch on a connection of its own.
+// Sends the prune batch on a connection of its own, in master (as the job step runs), so that
+// neither a default database of another collation nor an offline one can fail it.
 PruneOutcome runPrune(const db::ConnectionSettings& settings, std::string_view databaseName,
-                      std::string_view backupFile, int generations);
+                      std::string_view backupFile, int generations, const RunMark& mark);
 
 // The server's release, read on a connection of its own; nothing when it cannot be read.
 std::optional<int> readMajorVersion(const db::ConnectionSettings& settings);

@@ -4,11 +4,15 @@
 
 #include <chrono>
 #include <ctime>
+#include <sstream>
 #include <thread>
 
 #include "core/agent/job_store.h"
 #include "core/db/sql_text.h"
+#include "core/maintenance/operations.h"
+#include "core/tasks/task_argument.h"
 #include "odbc_client.h"
+#include "runner/runner.h"
 
 namespace bvtest {
 
@@ -21,7 +25,107 @@ std::string dateDigits(int days) {
   return text;
 }
 
-AgentJobRun runAgentBackupJob(StandinFixture& standin, bv::agent::JobInputs inputs) {
+std::string scalar(StandinFixture& standin, const std::string& select) {
+  odbc::Connection connection;
+  EXPECT_TRUE(connection.connect(standin.odbcConnectionString()));
+  const auto r = connection.execute(select);
+  EXPECT_FALSE(r.anyError) << select << (r.diags.empty() ? "" : r.diags.front().text);
+  if (r.sets.empty() || r.sets[0].rows.empty() || !r.sets[0].rows[0][0]) return {};
+  return *r.sets[0].rows[0][0];
+}
+
+void execute(StandinFixture& standin, const std::string& batch) {
+  odbc::Connection connection;
+  ASSERT_TRUE(connection.connect(standin.odbcConnectionString()));
+  const auto r = connection.execute(batch);
+  ASSERT_FALSE(r.anyError) << batch << (r.diags.empty() ? "" : r.diags.front().text);
+}
+
+std::set<std::string> databasesLike(StandinFixture& standin, const std::string& pattern) {
+  odbc::Connection connection;
+  EXPECT_TRUE(connection.connect(standin.odbcConnectionString()));
+  const auto r = connection.execute("SELECT name FROM master..sysdatabases WHERE name LIKE N'" + pattern + "'");
+  std::set<std::string> names;
+  if (!r.sets.empty())
+    for (const auto& row : r.sets[0].rows) names.insert(row[0].value_or(""));
+  return names;
+}
+
+std::set<std::string> filesIn(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+std::vector<std::filesystem::path> scratchFiles(StandinFixture& standin) {
+  std::vector<std::filesystem::path> found;
+  for (const std::filesystem::path& root : {standin.dataDir(), standin.scratchDir()})
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+      if (entry.path().filename().string().rfind("Brackenvale_check_", 0) == 0) found.push_back(entry.path());
+  return found;
+}
+
+void backupOn(StandinFixture& standin, int days, const std::filesystem::path& file, const std::string& database) {
+  standin.setClockOffset(std::chrono::hours(24 * days));
+  const bv::maintenance::OperationOutcome outcome =
+      bv::maintenance::run(bv::maintenance::BackupRequest{{standin.serverText(), true, "sa", standin.saPassword()},
+                                                          database.empty() ? standin.sampleDatabase() : database,
+                                                          file.string()});
+  standin.setClockOffset(std::chrono::seconds(0));
+  ASSERT_TRUE(outcome.succeeded) << outcome.message;
+}
+
+RoadOutcome backupOnRoad(StandinFixture& standin, Road road, const RoadBackup& backup) {
+  RoadOutcome result;
+  if (road == Road::RunNow) {
+    const bv::maintenance::OperationOutcome outcome = bv::maintenance::run(
+        bv::maintenance::BackupRequest{{standin.serverText(), true, "sa", standin.saPassword()},
+                                       standin.sampleDatabase(), backup.file, backup.verify, backup.generations,
+                                       backup.testRestore});
+    result.backedUp = outcome.succeeded;
+    result.proven = outcome.proof && outcome.proof->result == bv::maintenance::ProofOutcome::Result::Proven;
+    result.text = outcome.message + "\n" + (outcome.proof ? outcome.proof->message : "") + "\n" +
+                  (outcome.prune ? outcome.prune->errorMessage : "");
+    if (outcome.prune)
+      for (const std::string& path : outcome.prune->deleted) result.deletedText += path + "\n";
+    return result;
+  }
+  if (road == Road::Runner) {
+    bv::tasks::TaskBackup task;
+    task.useSqlAuth = true;
+    task.userName = "sa";
+    task.password = standin.saPassword();
+    task.server = standin.serverText();
+    task.database = standin.sampleDatabase();
+    task.backupFile = backup.file;
+    task.verify = backup.verify;
+    task.generations = backup.generations;
+    task.testRestore = backup.testRestore;
+    std::istringstream in;
+    std::ostringstream out, err;
+    const auto status = bv::runner::run({bv::tasks::buildTaskParameters(task)}, in, out, err,
+                                        standin.scratchDir() / "brackenrun.log");
+    result.backedUp = status == bv::runner::ExitStatus::Success || status == bv::runner::ExitStatus::ProofFailed;
+    result.proven = backup.testRestore && status == bv::runner::ExitStatus::Success;
+    result.text = out.str() + err.str();
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind(standin.scratchDir().string(), 0) == 0) result.deletedText += line + "\n";
+    return result;
+  }
+  bv::agent::JobInputs inputs;
+  inputs.jobName = backup.jobName;
+  inputs.backupFile = backup.file;
+  inputs.generations = backup.generations;
+  inputs.testRestore = backup.testRestore;
+  const AgentJobRun run = runAgentBackupJob(standin, inputs);
+  result.text = run.messages;
+  result.backedUp = run.steps.count(1) && run.steps.at(1) == "1";
+  result.proven = backup.testRestore && run.steps.count(2) && run.steps.at(2) == "1";
+  return result;
+}
+
+bv::agent::TJobEntry registerAgentBackupJob(StandinFixture& standin, bv::agent::JobInputs inputs) {
   const bv::db::LoginSettings login{standin.serverText(), true, "sa", standin.saPassword()};
   inputs.startTimeText = "02:00:00";
   inputs.freqType = bv::agent::kFreqDaily;
@@ -37,17 +141,32 @@ AgentJobRun runAgentBackupJob(StandinFixture& standin, bv::agent::JobInputs inpu
   store.addJobSchedule(entry);
   store.addJobServer(entry);
   store.commitTransaction();
+  return entry;
+}
 
-  const std::string name = bv::db::QuoteSqlString(entry.Name);
+void startAgentJob(StandinFixture& standin, const bv::agent::TJobEntry& job) {
   odbc::Connection client;
   EXPECT_TRUE(client.connect(standin.odbcConnectionString()));
-  EXPECT_FALSE(client.execute("EXEC msdb.dbo.sp_start_job @job_name = N'" + name + "'").anyError);
+  EXPECT_FALSE(
+      client.execute("EXEC msdb.dbo.sp_start_job @job_name = N'" + bv::db::QuoteSqlString(job.Name) + "'").anyError);
+}
+
+bv::agent::TJobEntry startAgentBackupJob(StandinFixture& standin, bv::agent::JobInputs inputs) {
+  bv::agent::TJobEntry entry = registerAgentBackupJob(standin, std::move(inputs));
+  startAgentJob(standin, entry);
+  return entry;
+}
+
+AgentJobRun waitAgentBackupJob(StandinFixture& standin, const bv::agent::TJobEntry& job) {
+  const bv::db::LoginSettings login{standin.serverText(), true, "sa", standin.saPassword()};
   const std::string history =
       "SELECT CONVERT(nvarchar(10), h.step_id), CONVERT(nvarchar(10), h.run_status), h.message FROM "
       "msdb.dbo.sysjobhistory h JOIN msdb.dbo.sysjobs j ON j.job_id = h.job_id WHERE j.name = N'" +
-      name + "' ORDER BY h.instance_id";
+      bv::db::QuoteSqlString(job.Name) + "' ORDER BY h.instance_id";
+  odbc::Connection client;
+  EXPECT_TRUE(client.connect(standin.odbcConnectionString()));
   AgentJobRun run;
-  for (int i = 0; i < 600 && run.outcome.empty(); ++i) {
+  for (int i = 0; i < 1200 && run.outcome.empty(); ++i) {
     run = {};
     const auto rows = client.execute(history);
     if (!rows.sets.empty()) {
@@ -60,8 +179,14 @@ AgentJobRun runAgentBackupJob(StandinFixture& standin, bv::agent::JobInputs inpu
     if (run.outcome.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_FALSE(run.outcome.empty()) << "the job did not end";
-  store.deleteJob(entry.Name);
+  bv::agent::JobStore store;
+  store.open(bv::agent::agentConnectionSettings(login, standin.sampleDatabase()));
+  store.deleteJob(job.Name);
   return run;
+}
+
+AgentJobRun runAgentBackupJob(StandinFixture& standin, bv::agent::JobInputs inputs) {
+  return waitAgentBackupJob(standin, startAgentBackupJob(standin, std::move(inputs)));
 }
 
 }  // namespace bvtest

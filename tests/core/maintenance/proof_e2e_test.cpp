@@ -1,13 +1,12 @@
 // Proven backups, end to end through the real driver against the stand-in: each road (run now,
 // Brackenrun's ninth field, the Agent job's proof step) restores the new backup under a scratch
 // name, checks it and drops it; a damaged copy fails the check, leaves nothing behind and keeps
-// the prune from running; a database already holding the scratch name is never touched; a killed
-// proof's leftover goes only when it is old and ours; SQL Server 2000 proves by its own catalogue
-// and refuses the job step. The history then lists those backups and their proofs.
+// the prune from running; a killed proof's leftover goes only when it is old and ours (either
+// shape of its name); SQL Server 2000 proves by its own catalogue and refuses the job step. The
+// history then lists those backups and their proofs.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -187,40 +186,8 @@ class ProofSafety : public ProofTest, public ::testing::Test {
   ProofSafety() : ProofTest(serverOf(2019)) {}
 };
 
-// A database that already holds the scratch name is the user's: the proof stops and says so.
-TEST_F(ProofSafety, ADatabaseHoldingTheScratchNameIsLeftAloneAndNamed) {
-  const std::string id = scalar("SELECT CONVERT(nvarchar(10), DB_ID(N'Sample'))");
-  // Every name the next half minute of the server's clock could give.
-  const std::string now = scalar("SELECT CONVERT(nvarchar(19), GETDATE(), 120)");
-  std::tm server{};
-  ASSERT_TRUE(::strptime(now.c_str(), "%Y-%m-%d %H:%M:%S", &server)) << now;
-  const std::time_t start = ::timegm(&server);
-  std::set<std::string> taken;
-  for (int s = 0; s < 30; ++s) {
-    const std::time_t when = start + s;
-    std::tm t{};
-    ::gmtime_r(&when, &t);
-    char stamp[16];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &t);
-    taken.insert(scratchDatabaseName(stamp, std::stol(id)));
-  }
-  for (const auto& name : taken) execute("CREATE DATABASE [" + name + "]");
-  execute("CREATE TABLE [" + *taken.begin() + "].dbo.Mine (x int) INSERT INTO [" + *taken.begin() +
-          "].dbo.Mine VALUES (1)");
-
-  const OperationOutcome outcome =
-      run(BackupRequest{login(), standin_.sampleDatabase(), pattern().string(), false, 0, true});
-  EXPECT_TRUE(outcome.succeeded);
-  ASSERT_TRUE(outcome.proof.has_value());
-  EXPECT_EQ(outcome.proof->result, ProofOutcome::Result::Failed);
-  EXPECT_NE(outcome.proof->message.find("が既に使われているため、何も変更しませんでした。"), std::string::npos)
-      << outcome.proof->message;
-  EXPECT_EQ(databasesLike("Brackenvale[_]check%"), taken);
-  EXPECT_EQ(standin_.rowCount(*taken.begin(), "Mine"), 1);
-}
-
-// A killed proof's scratch database goes with a later proof only when its name has the exact
-// shape, it is older than a day, and the restore history ties it to this program's backup.
+// A killed proof's scratch database goes with a later proof only when its name has one of the
+// two shapes, it is older than a day, and the restore history ties it to this program's backup.
 TEST_F(ProofSafety, OnlyAnOldLeftoverOfOurOwnIsDropped) {
   backupOn(-3);
   const auto files = query("RESTORE FILELISTONLY FROM DISK = N'" + fileOf(-3).string() + "'");
@@ -236,8 +203,8 @@ TEST_F(ProofSafety, OnlyAnOldLeftoverOfOurOwnIsDropped) {
     execute(sql);
     standin_.setClockOffset(std::chrono::seconds(0));
   };
-  const std::string old = "Brackenvale_check_20261201020000_5";
-  restoreAs(old, std::chrono::hours(25));
+  restoreAs("Brackenvale_check_20261201020000_5", std::chrono::hours(25));  // the earlier shape
+  restoreAs("Brackenvale_check_20261201020000_5_0123456789ABCDEF0123456789ABCDEF", std::chrono::hours(25));
   const std::set<std::string> kept = {"Brackenvale_check_20261207020000_5", "Brackenvale_check_2026120102000_5",
                                       "Brackenvale_check_20261201020000_5x", "Brackenvale_check_20261201020001_5"};
   restoreAs("Brackenvale_check_20261207020000_5", std::chrono::hours(23));   // fresh: maybe running now

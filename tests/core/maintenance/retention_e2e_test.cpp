@@ -1,8 +1,10 @@
 // Backups that keep themselves, end to end through the real driver against the stand-in: real
 // backups of Sample on five earlier server days (the stand-in's clock moved back), decoys beside
-// them, then today's backup keeping three. Each road (run now, Brackenrun's eighth field) prunes
-// the same way; keeping everything deletes nothing; a backup or verify that fails deletes nothing;
-// a folder and names that need quoting prune only their own files; SQL Server 2000 refuses. The
+// them (names that differ only in letter case among them), then today's backup keeping three.
+// Each road (run now, Brackenrun's eighth field) prunes the same way; keeping everything deletes
+// nothing; a backup or verify that fails deletes nothing; a folder and names that need quoting
+// prune only their own files; names compare as a Linux or a Windows server's file system does;
+// a login's database of another collation does not stop the prune; SQL Server 2000 refuses. The
 // Agent job's prune step, run by the stand-in's Agent, prunes as the other roads do.
 #include <gtest/gtest.h>
 
@@ -133,6 +135,9 @@ TEST_P(Retention, TodaysBackupKeepsTheNewestAndOnlyDeletesThisProgramsOwnFiles) 
   fs::copy_file(fileOf(-1), folder / ("Sample_" + dateDigits(-7) + ".bak"));  // not in the history
   fs::copy_file(fileOf(-1), folder / "Sample_20261340.bak");      // eight digits, no date
   fs::copy_file(fileOf(-1), folder / ("SampleX" + dateDigits(-3) + ".bak"));  // what LIKE 'Sample_%' takes
+  // Names of their own on a Linux server, though the collation would call them the same.
+  fs::copy_file(fileOf(-1), folder / ("SAMPLE_" + dateDigits(-1) + ".BAK"));
+  fs::copy_file(fileOf(-4), folder / ("sample_" + dateDigits(-4) + ".bak"));
   execute("BACKUP DATABASE Sample TO DISK = N'" + db::QuoteSqlString((folder / ("Sample_" + dateDigits(-8) + ".bak")).string()) +
           "' WITH INIT, NAME = N'Brackenvale_" + dateDigits(-8) + "', DESCRIPTION = N'manual'");  // a manual archive
   std::set<fs::path> decoys;
@@ -225,6 +230,55 @@ TEST(RetentionFailures, AFailedPruneLeavesTheBackupsOutcomeAlone) {
   EXPECT_FALSE(outcome.prune->succeeded);
   EXPECT_EQ(outcome.prune->errorMessage.rfind("古いバックアップファイルの削除中にエラーが発生しました。\r\n\r\n", 0), 0u)
       << outcome.prune->errorMessage;
+}
+
+struct RuleCase {
+  int year;
+  std::vector<int> deletedDays;
+};
+
+class NameRules : public ::testing::TestWithParam<RuleCase> {};
+
+// Earlier backups as Sample_%date%.bak, today's typed SAMPLE_%date%.BAK keeping two: the same
+// files where names compare as NTFS does (servers before 2017 run on Windows), other files on a
+// Linux server, which the stand-in of 2017 on says it is.
+TEST_P(NameRules, TodaysNameMatchesTheEarlierFilesOnlyWhereTheFileSystemCallsThemTheSame) {
+  bvtest::StandinOptions options;
+  options.serverVersion = GetParam().year;
+  bvtest::StandinFixture standin(options);
+  const fs::path folder = standin.scratchDir();
+  for (int days = -3; days <= -1; ++days) bvtest::backupOn(standin, days, folder / "Sample_%date%.bak");
+  const bvtest::RoadOutcome today =
+      bvtest::backupOnRoad(standin, Road::RunNow, {(folder / "SAMPLE_%date%.BAK").string(), false, 2});
+  std::string expected;
+  for (const int days : GetParam().deletedDays) expected += (folder / ("Sample_" + dateDigits(days) + ".bak")).string() + "\n";
+  EXPECT_EQ(today.deletedText, expected) << today.text;
+  for (int days = -3; days <= -1; ++days) {
+    const bool gone = std::count(GetParam().deletedDays.begin(), GetParam().deletedDays.end(), days) > 0;
+    EXPECT_EQ(fs::exists(folder / ("Sample_" + dateDigits(days) + ".bak")), !gone) << days;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, NameRules, ::testing::Values(RuleCase{2016, {-3, -2}}, RuleCase{2019, {}}),
+                         [](const auto& test) { return std::to_string(test.param.year); });
+
+// The login's default database has a collation of its own: the prune works from master and
+// compares with collations it names, so nothing conflicts (468).
+TEST(RetentionFailures, ADefaultDatabaseOfAnotherCollationDoesNotStopThePrune) {
+  bvtest::StandinOptions options;
+  options.serverVersion = 2019;
+  bvtest::StandinFixture standin(options);
+  bvtest::execute(standin, "CREATE DATABASE Collated COLLATE Latin1_General_CS_AS");
+  const fs::path pattern = standin.scratchDir() / "Sample_%date%.bak";
+  for (int days = -3; days <= -1; ++days) bvtest::backupOn(standin, days, pattern);
+  const std::string before = bvtest::scalar(standin, "SELECT MAX(backup_set_id) FROM msdb.dbo.backupset");
+  bvtest::backupOn(standin, 0, pattern);
+  const PruneOutcome prune =
+      runPrune(db::loginConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}, "Collated"),
+               standin.sampleDatabase(), pattern.string(), 2, RunMark::afterSet(std::stoll(before)));
+  EXPECT_TRUE(prune.succeeded) << prune.errorMessage;
+  EXPECT_EQ(prune.deleted, (std::vector<std::string>{(standin.scratchDir() / ("Sample_" + dateDigits(-3) + ".bak")).string(),
+                                                     (standin.scratchDir() / ("Sample_" + dateDigits(-2) + ".bak")).string()}));
 }
 
 TEST(RetentionFailures, SqlServer2000IsRefusedBeforeAnythingRuns) {

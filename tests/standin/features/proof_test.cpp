@@ -203,7 +203,8 @@ TEST_P(ProofStep, TheJobStepRestoresChecksAndDrops) {
   if (p.damaged) faults.push_back({StatementFault::Kind::DamageRestore, 0, "Brackenvale_check", 0});
   open(p.year, faults);
   backUpSample();
-  const auto r = run(bv::maintenance::buildProofJobStep("Sample", p.year));
+  const auto r = run(bv::maintenance::buildProofJobStep("Sample", path("sample.bak"),
+                                                        bv::maintenance::RunMark::afterSet(0)));
   if (p.damaged) {
     ASSERT_TRUE(r.failed());
     const auto error = r.errors().back();
@@ -211,7 +212,7 @@ TEST_P(ProofStep, TheJobStepRestoresChecksAndDrops) {
     EXPECT_EQ(error.text,
               "テストレストア中にエラーが発生しました。 CHECKDB found 0 allocation errors and 4 consistency "
               "errors in database '" +
-                  error.text.substr(error.text.find("Brackenvale_check_"), 34) + "'.");
+                  error.text.substr(error.text.find("Brackenvale_check_"), 67) + "'.");
   } else {
     ASSERT_FALSE(r.failed()) << r.errors().front().text;
     EXPECT_NE(standintest::find(r, 0), nullptr);
@@ -252,7 +253,7 @@ TEST_F(Proof, TheJobStepDropsOnlyOldLeftoversOfItsOwnBackups) {
   engine_->setClockOffset(std::chrono::hours(-23));
   restoreAs("Brackenvale_check_20200101000002_5", media);  // not a day old: kept
   engine_->setClockOffset(std::chrono::seconds(0));
-  const auto r = run(bv::maintenance::buildProofJobStep("Sample", 2012));
+  const auto r = run(bv::maintenance::buildProofJobStep("Sample", media, bv::maintenance::RunMark::afterSet(0)));
   ASSERT_FALSE(r.failed()) << r.errors().front().text;
   EXPECT_EQ(scalar("SELECT DB_ID(N'Brackenvale_check_20200101000000_5')"), "");
   for (const char* kept : {"Brackenvale_check_20200101000001_5", "Brackenvale_check_2020010100000x_5",
