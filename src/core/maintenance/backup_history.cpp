@@ -12,7 +12,7 @@
 
 namespace bv::maintenance {
 
-std::string backupHistoryQuery(std::string_view databaseName, int majorVersion) {
+std::string backupHistoryQuery(std::string_view databaseName, int majorVersion, bool proofsRecorded) {
   const bool modern = majorVersion >= 9;
   const std::string name = "N'" + db::QuoteSqlString(databaseName) + "'";
   return joinCommandLines({
@@ -20,14 +20,7 @@ std::string backupHistoryQuery(std::string_view databaseName, int majorVersion) 
           " CONVERT(nvarchar(19), s.backup_finish_date, 120) AS finished,",
       "  DATEDIFF(minute, s.backup_finish_date, GETDATE()) AS age_minutes, s.type AS type,",
       "  m.physical_device_name AS file_name, CONVERT(float, s.backup_size) AS size,",
-      "  CASE WHEN EXISTS (SELECT * FROM msdb.dbo.restorehistory r",
-      "                    JOIN msdb.dbo.backupset rs ON rs.backup_set_id = r.backup_set_id",
-      "                    JOIN msdb.dbo.backupmediafamily rm ON rm.media_set_id = rs.media_set_id",
-      "                    WHERE r.destination_database_name LIKE N'Brackenvale[_]check[_]%'",
-      "                      AND (rs.backup_set_id = s.backup_set_id",
-      "                           OR (rm.physical_device_name = m.physical_device_name AND rs.position = s.position",
-      "                               AND rs.backup_finish_date = s.backup_finish_date)))",
-      "       THEN 1 ELSE 0 END AS proven",
+      "  " + (proofsRecorded ? newestVerdictExpression("s.backup_set_id") : std::string("NULL")) + " AS proof",
       "FROM msdb.dbo.backupset s JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id",
       std::string("WHERE s.database_name = ") + name + (modern ? " AND m.mirror = 0" : ""),
       "ORDER BY s.backup_finish_date DESC, s.backup_set_id DESC",
@@ -39,14 +32,19 @@ BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::str
   connection.open();
   connection.forgetPassword();
   int major = 9;
+  bool recorded = false;
   {
     db::Query version(connection);
-    version.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version");
+    version.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version, " +
+                    proofRecordExistsExpression() + " AS recorded");
     version.open();
-    if (!version.eof()) major = majorVersion(version.fieldAsText("version")).value_or(9);
+    if (!version.eof()) {
+      major = majorVersion(version.fieldAsText("version")).value_or(9);
+      recorded = version.fieldAsInteger("recorded") == 1;
+    }
   }
   db::Query query(connection);
-  query.addLine(backupHistoryQuery(databaseName, major));
+  query.addLine(backupHistoryQuery(databaseName, major, recorded));
   query.open();
   BackupHistory history;
   for (; !query.eof(); query.next()) {
@@ -58,9 +56,11 @@ BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::str
     row.type = type.empty() ? 'D' : type[0];
     row.file = query.fieldAsText("file_name");
     row.sizeBytes = std::atof(query.fieldAsText("size").c_str());
-    row.proven = query.fieldAsInteger("proven") == 1;
+    if (!query.fieldIsNull("proof")) row.proof = verdictFromWord(query.fieldAsText("proof"));
     if (row.type == 'D' && !history.newestFullAgeMinutes) history.newestFullAgeMinutes = row.ageMinutes;
-    if (row.proven && !history.newestProvenAgeMinutes) history.newestProvenAgeMinutes = row.ageMinutes;
+    if (row.proof == ProofVerdict::Passed && !history.newestProvenAgeMinutes) {
+      history.newestProvenAgeMinutes = row.ageMinutes;
+    }
     history.rows.push_back(std::move(row));
   }
   return history;
@@ -75,6 +75,20 @@ std::string_view backupTypeText(char type) {
     default:
       return "完全";
   }
+}
+
+std::string_view proofVerdictText(ProofVerdict verdict) {
+  switch (verdict) {
+    case ProofVerdict::Passed:
+      return "済み";
+    case ProofVerdict::Damage:
+      return "異常";
+    case ProofVerdict::Failed:
+      return "失敗";
+    case ProofVerdict::None:
+      break;
+  }
+  return "";
 }
 
 std::string ageText(std::optional<std::int64_t> minutes) {

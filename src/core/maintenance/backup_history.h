@@ -1,8 +1,7 @@
 // Each database's backups at a glance, from the server's own history (msdb.dbo.backupset with
 // backupmediafamily): the newest 1,000 backups, newest first, with their kind, file, size, and
-// whether a test restore proved them (a restore to a scratch database of the proof's shape in
-// msdb.dbo.restorehistory). Ages are computed on the server, so the client's clock never matters.
-// The program keeps no record of its own for this. Qt-free.
+// what their newest test restore found, from the proofs' record on the server (proof_record.h).
+// Ages are computed on the server, so the client's clock never matters. Qt-free.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "core/db/connection_settings.h"
+#include "core/maintenance/proof_record.h"
 
 namespace bv::maintenance {
 
@@ -21,7 +21,7 @@ struct HistoryRow {
   char type = 'D';          // D full, I differential, L log
   std::string file;
   double sizeBytes = 0;
-  bool proven = false;
+  ProofVerdict proof = ProofVerdict::None;  // the newest proof's; None when none is on record
 };
 
 struct BackupHistory {
@@ -33,14 +33,16 @@ struct BackupHistory {
 inline constexpr int kHistoryRows = 1000;
 
 // The history's query for a server of that major version (TOP without parentheses and no
-// `mirror` column before SQL Server 2005).
-std::string backupHistoryQuery(std::string_view databaseName, int majorVersion);
+// `mirror` column before SQL Server 2005), with each set's newest proof where the record exists.
+std::string backupHistoryQuery(std::string_view databaseName, int majorVersion, bool proofsRecorded);
 
 // Reads the history on a connection of its own; throws db::ProviderError when it cannot.
 BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::string_view databaseName);
 
 // "完全", "差分", "ログ".
 std::string_view backupTypeText(char type);
+// The history's proof column: "済み" passed, "異常" damage found, "失敗" could not run, "" none.
+std::string_view proofVerdictText(ProofVerdict verdict);
 // "3 分前", "3 時間前", "2 日前"; "なし" for none.
 std::string ageText(std::optional<std::int64_t> minutes);
 // 「最新の完全バックアップ：3 時間前　最新のテストレストア済みバックアップ：2 日前」

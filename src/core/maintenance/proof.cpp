@@ -7,6 +7,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/maintenance/proof_record.h"
 #include "core/text/ascii.h"
 
 namespace bv::maintenance {
@@ -34,7 +35,8 @@ std::string ownBackupQuery(std::string_view databaseName, std::string_view backu
   std::vector<std::string> lines = {"SET NOCOUNT ON"};
   for (auto& line : nameRuleLines(rule)) lines.push_back(std::move(line));
   for (auto& line : ownSetLines(databaseName, backupFile, mark, rule)) lines.push_back(std::move(line));
-  lines.push_back("SELECT @newPath AS file_name, @position AS position, @size AS backup_size, DB_ID(@db) AS database_id,");
+  lines.push_back("SELECT @setId AS set_id, @newPath AS file_name, @position AS position, @size AS backup_size,");
+  lines.push_back("  DB_ID(@db) AS database_id,");
   lines.push_back("  " + std::string(kStampExpression) + " AS stamp,");
   lines.push_back("  " + std::string(kRandomExpression) + " AS random");
   return batch(lines);
@@ -219,6 +221,11 @@ std::string scratchShapeCondition(std::string_view nameExpression) {
          " AND RIGHT(" + name + ", 32) NOT LIKE N'%[^0-9A-F]%')))";
 }
 
+std::string damagedBackupText(std::string_view file) {
+  return std::string(kProofFoundDamage) + "このバックアップ（" + std::string(file) +
+         "）は使用できません。新しいバックアップを作成し、ディスクの状態と msdb.dbo.suspect_pages を確認してください。";
+}
+
 std::string leftoverNotDroppedNote(std::string_view name, std::string_view serverText) {
   return "以前のテストレストアで残ったデータベース " + std::string(name) + " を削除できませんでした。" +
          (serverText.empty() ? std::string() : " " + std::string(serverText));
@@ -271,6 +278,44 @@ bool leftRestoring(ProofSession& session, const std::string& scratch) {
   return !state.empty() && text::asciiLower(valueOf(state[0], "state")) == "restoring";
 }
 
+// The proof's record (proof_record.h): started before the restore, completed at the end. A login
+// that may not write it leaves a line, and the proof goes on.
+bool startRecord(ProofSession& session, const std::string& scratch, const std::string& setId,
+                 std::vector<std::string>& notes) {
+  try {
+    for (const std::string& statement : proofRecordStartStatements(literal(scratch), setId)) session.execute(statement);
+    return true;
+  } catch (const db::ProviderError&) {
+    notes.push_back(std::string(kProofNotRecorded) + " " + joinedMessages(session.errors()));
+    return false;
+  }
+}
+
+void finishRecord(ProofSession& session, const std::string& scratch, ProofVerdict verdict,
+                  std::vector<std::string>& notes) {
+  try {
+    session.execute(proofRecordFinishStatement(literal(scratch), "N'" + std::string(verdictWord(verdict)) + "'"));
+  } catch (const db::ProviderError&) {
+    notes.push_back(std::string(kProofNotRecorded) + " " + joinedMessages(session.errors()));
+  }
+}
+
+ProofVerdict verdictOf(ProofOutcome::Result result) {
+  switch (result) {
+    case ProofOutcome::Result::Proven:
+      return ProofVerdict::Passed;
+    case ProofOutcome::Result::Damaged:
+      return ProofVerdict::Damage;
+    default:
+      return ProofVerdict::Failed;
+  }
+}
+
+bool hasCheckSummary(const std::vector<db::ErrorEntry>& errors) {
+  return std::any_of(errors.begin(), errors.end(),
+                     [](const db::ErrorEntry& e) { return e.nativeCode == kCheckSummaryError; });
+}
+
 }  // namespace
 
 ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view databaseName,
@@ -287,6 +332,7 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
   std::string scratch;
   bool restoreSent = false;   // from here the scratch name may hold a database
   bool restoreDone = false;   // this proof's restore brought it online
+  bool recorded = false;      // the proof's record was started
   try {
     session.emplace(fromMaster);
     fromMaster.forgetPassword();
@@ -296,9 +342,10 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
         version.empty() ? ServerRelease{} : parseRelease(valueOf(version[0], "version")).value_or(ServerRelease{});
 
     const auto own = session->rows(ownBackupQuery(databaseName, backupFile, mark, nameRuleFor(release.major)),
-                                   {"file_name", "position", "backup_size", "database_id", "stamp", "random"});
+                                   {"set_id", "file_name", "position", "backup_size", "database_id", "stamp", "random"});
     if (own.empty() || valueOf(own[0], "file_name").empty()) throw ProofFailure(std::string(kOwnSetNotFound));
     const std::string file = valueOf(own[0], "file_name");
+    outcome.file = file;
     const std::string position = valueOf(own[0], "position");
     const std::string databaseId = valueOf(own[0], "database_id");
     scratch = scratchDatabaseName(valueOf(own[0], "stamp"), std::atol(databaseId.c_str()), valueOf(own[0], "random"));
@@ -341,6 +388,7 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
       if (listed.type == "D") firstData = false;
     }
     outcome.scratchName = scratch;
+    recorded = startRecord(*session, scratch, valueOf(own[0], "set_id"), outcome.notes);
     restoreSent = true;
     session->execute(restore);
     restoreDone = true;
@@ -349,9 +397,11 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
       outcome.result = ProofOutcome::Result::Proven;
       outcome.message = std::string(kProofSucceeded);
     } catch (const db::ProviderError&) {
-      outcome.result = ProofOutcome::Result::Damaged;
+      // Damage only where CHECKDB said so in its summary; any other error means it could not run.
       outcome.errors = session->errors();
-      outcome.message = withEntries(kProofFoundDamage, outcome.errors);
+      const bool damaged = hasCheckSummary(outcome.errors);
+      outcome.result = damaged ? ProofOutcome::Result::Damaged : ProofOutcome::Result::Failed;
+      outcome.message = withEntries(damaged ? damagedBackupText(file) : std::string(kProofFailed), outcome.errors);
     }
   } catch (const ProofFailure& failure) {
     outcome.result = ProofOutcome::Result::Failed;
@@ -380,10 +430,12 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
     } catch (const db::ProviderError&) {
       if (outcome.result == ProofOutcome::Result::Proven) outcome.result = ProofOutcome::Result::Failed;
       outcome.errors.insert(outcome.errors.end(), session->errors().begin(), session->errors().end());
-      outcome.message = withEntries(outcome.result == ProofOutcome::Result::Damaged ? kProofFoundDamage : kProofFailed,
+      outcome.message = withEntries(outcome.result == ProofOutcome::Result::Damaged ? damagedBackupText(outcome.file)
+                                                                                    : std::string(kProofFailed),
                                     outcome.errors);
     }
   }
+  if (recorded) finishRecord(*session, scratch, verdictOf(outcome.result), outcome.notes);
   for (const std::string& note : outcome.notes) outcome.message += (outcome.message.empty() ? "" : "\r\n") + note;
   return outcome;
 }
@@ -415,6 +467,7 @@ std::string buildProofJobStep(std::string_view databaseName, std::string_view ba
       "DECLARE @scratch sysname, @sql nvarchar(max), @data nvarchar(1024), @log nvarchar(1024), @error nvarchar(2048)",
       "DECLARE @logical nvarchar(128), @type char(1), @fileId bigint, @target nvarchar(1024), @firstData int",
       "DECLARE @old sysname, @next sysname, @available float, @restored int, @version nvarchar(128), @rest nvarchar(128)",
+      "DECLARE @recorded int, @damage int",
       "DECLARE @space TABLE (available float)",
       "DECLARE @files TABLE (" + declared + ")",
   };
@@ -508,7 +561,20 @@ std::string buildProofJobStep(std::string_view databaseName, std::string_view ba
       "  IF @type = 'D' SET @firstData = 0",
       "  SET @sql = @sql + N', MOVE N''' + REPLACE(@logical, N'''', N'''''') + N''' TO N''' + REPLACE(@target, N'''', N'''''') + N''''",
       "END",
+  };
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  // The proof's record, written before the restore; a login that may not write it is told.
+  lines.push_back("SET @recorded = 1");
+  lines.push_back("BEGIN TRY");
+  for (const std::string& statement : proofRecordStartStatements("@scratch", "@setId")) lines.push_back("  " + statement);
+  lines.push_back("END TRY");
+  lines.push_back("BEGIN CATCH");
+  lines.push_back("  SET @recorded = 0");
+  lines.push_back("  PRINT N'" + std::string(kProofNotRecorded) + " ' + ERROR_MESSAGE()");
+  lines.push_back("END CATCH");
+  const std::vector<std::string> proof = {
       "SET @restored = 0",
+      "SET @damage = 0",
       "BEGIN TRY",
       "  EXEC (@sql)",
       "  SET @restored = 1",
@@ -517,6 +583,8 @@ std::string buildProofJobStep(std::string_view databaseName, std::string_view ba
       "END TRY",
       "BEGIN CATCH",
       "  SET @error = ERROR_MESSAGE()",
+      // Damage only where CHECKDB said so in its summary; any other error means it could not run.
+      "  IF @restored = 1 AND ERROR_NUMBER() = " + std::to_string(kCheckSummaryError) + " SET @damage = 1",
       "END CATCH",
       // The scratch database goes whatever came of the check, and only the one this step's restore
       // made: restored, or left RESTORING by its failed restore.
@@ -530,15 +598,29 @@ std::string buildProofJobStep(std::string_view databaseName, std::string_view ba
       "    SET @error = ISNULL(@error + N' ', N'') + ERROR_MESSAGE()",
       "  END CATCH",
       "END",
+      "IF @recorded = 1",
+      "BEGIN",
+      "BEGIN TRY",
+      "  " + proofRecordFinishStatement("@scratch", "CASE WHEN @error IS NULL THEN N'" +
+                                                      std::string(verdictWord(ProofVerdict::Passed)) +
+                                                      "' WHEN @damage = 1 THEN N'" +
+                                                      std::string(verdictWord(ProofVerdict::Damage)) + "' ELSE N'" +
+                                                      std::string(verdictWord(ProofVerdict::Failed)) + "' END"),
+      "END TRY",
+      "BEGIN CATCH",
+      "  PRINT N'" + std::string(kProofNotRecorded) + " ' + ERROR_MESSAGE()",
+      "END CATCH",
+      "END",
       "IF @error IS NOT NULL",
       "BEGIN",
-      "  SET @error = N'テストレストア中にエラーが発生しました。 ' + @error",
+      "  SET @error = CASE WHEN @damage = 1 THEN N'" + std::string(kProofFoundDamage) + " ' ELSE N'" +
+          std::string(kProofFailed) + " ' END + @error",
       "  RAISERROR(N'%s', 16, 1, @error)",
       "  RETURN",
       "END",
-      "PRINT N'テストレストアに成功しました。'",
+      "PRINT N'" + std::string(kProofSucceeded) + "'",
   };
-  lines.insert(lines.end(), rest.begin(), rest.end());
+  lines.insert(lines.end(), proof.begin(), proof.end());
   return joinCommandLines(lines);
 }
 

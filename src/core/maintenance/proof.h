@@ -69,9 +69,10 @@ struct ProofOutcome {
   enum class Result { Proven, Skipped, Failed, Damaged };
   Result result = Result::Failed;
   // For the box and the log: kProofSucceeded, kSystemDatabaseProof, or kProofFailed /
-  // kProofFoundDamage + CR LF CR LF + the server's texts.
+  // damagedBackupText + CR LF CR LF + the server's texts; then the notes, a line each.
   std::string message;
   std::vector<db::ErrorEntry> errors;
+  std::string file;         // this run's backup file, when the history named it
   std::string scratchName;  // the database restored, when it came that far
   // Leftovers of killed proofs that could not be dropped, a line each (the proof went on).
   std::vector<std::string> notes;
@@ -86,6 +87,8 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
 // in master; the job passes RunMark::ofJob with its name, whose start bounds this run's set.
 std::string buildProofJobStep(std::string_view databaseName, std::string_view backupFile, const RunMark& mark);
 
+// kProofFoundDamage, then that the backup in `file` cannot be used and what to do.
+std::string damagedBackupText(std::string_view file);
 // "以前のテストレストアで残ったデータベース <name> を削除できませんでした。" and the server's text.
 std::string leftoverNotDroppedNote(std::string_view name, std::string_view serverText);
 

@@ -56,7 +56,7 @@ void TfrmBackupHistory::FillHistory(const QString& databaseName, const maintenan
     item->setText(2, toQString(row.file));
     item->setText(3, toQString(maintenance::sizeText(row.sizeBytes)));
     item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
-    item->setText(4, row.proven ? QStringLiteral("済み") : QString());
+    item->setText(4, toQString(maintenance::proofVerdictText(row.proof)));
     items.append(item);
   }
   lvHistory->addTopLevelItems(items);  // in one go: a thousand rows open at once

@@ -498,10 +498,14 @@ void TfrmBrackenvale::btnCreateClick() {
       },
       operation, &outcome);
   if (result != 0) return;
+  // A backup its proof found damaged is no backup to keep: one error box says so and what to do.
+  if (outcome.proof && outcome.proof->result == maintenance::ProofOutcome::Result::Damaged) {
+    prompts().error(this, toQString(outcome.proof->message));
+    return;
+  }
   // The end box; after a backup that kept its generations it names the files that went.
   prompts().information(this, outcome.message.empty() ? operation + kFinished : toQString(outcome.message));
-  if (outcome.proof && (outcome.proof->result == maintenance::ProofOutcome::Result::Failed ||
-                        outcome.proof->result == maintenance::ProofOutcome::Result::Damaged)) {
+  if (outcome.proof && outcome.proof->result == maintenance::ProofOutcome::Result::Failed) {
     prompts().error(this, toQString(outcome.proof->message));
   }
   if (outcome.prune && !outcome.prune->succeeded) prompts().error(this, toQString(outcome.prune->errorMessage));

@@ -26,6 +26,7 @@
 #include "controls.h"
 #include "modal.h"
 #include "core/db/database.h"
+#include "core/maintenance/proof.h"
 #include "gui/forms/uBrackenvale.h"
 #include "prompt_recorder.h"
 #include "sockets.h"
@@ -661,6 +662,27 @@ TEST_F(LongBatch, TheProgressWindowShowsTheServersMessagesAsTheyCome) {
       << shownMeanwhile.toStdString();
   EXPECT_FALSE(shownMeanwhile.contains(QStringLiteral("is valid"))) << "the verify has not run yet";
   EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+}
+
+class DamagedProof : public RunNowWithFaults {
+ protected:
+  DamagedProof() : RunNowWithFaults({"damage-restore:match=Brackenvale_check"}) {}
+};
+
+// A backup its proof found damaged: one error box that says the file cannot be used and what to
+// do, then the server's lines; no box that says the backup finished.
+TEST_F(DamagedProof, OneErrorBoxNamesTheFileAndWhatToDo) {
+  logIn();
+  choose(standin.sampleDatabase());
+  const fs::path file = standin.scratchDir() / "damaged.bak";
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs(file.string()));
+  bvtest::control<QCheckBox>(window, "chkTestRestore")->setChecked(true);
+  runNow();
+  ASSERT_EQ(prompts.boxes.size(), 2u) << lastBox().toStdString();
+  EXPECT_EQ(prompts.boxes[1].kind, Kind::Error);
+  EXPECT_TRUE(prompts.boxes[1].text.startsWith(qs(bv::maintenance::damagedBackupText(file.string()) + "\r\n\r\n")))
+      << lastBox().toStdString();
+  EXPECT_TRUE(prompts.boxes[1].text.contains(QStringLiteral("CHECKDB found 0 allocation errors"))) << lastBox().toStdString();
 }
 
 }  // namespace
