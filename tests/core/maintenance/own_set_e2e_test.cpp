@@ -32,10 +32,8 @@ bvtest::StandinOptions serverOf(int year, std::vector<std::string> faults = {}) 
 }
 
 // Waits (bounded) until the stand-in holds `count` statements.
-void awaitHeld(bvtest::StandinFixture& standin, std::size_t count) {
-  for (int i = 0; i < 600 && standin.heldStatements() < count; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_EQ(standin.heldStatements(), count);
+void awaitHeld(bvtest::StandinFixture& standin, int count) {
+  ASSERT_TRUE(standin.waitForHeldStatements(count, std::chrono::seconds(30))) << standin.heldStatements();
 }
 
 // How many times the proofs restored this very file.

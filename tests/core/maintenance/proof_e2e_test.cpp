@@ -162,7 +162,7 @@ TEST_P(Verdicts, TheHistoryShowsEachProofsVerdictAndNamesOnlyAPassedOneProven) {
   bvtest::RoadOutcome vanished;
   standin.setClockOffset(-std::chrono::hours(50));
   std::thread proof([&] { vanished = bvtest::backupOnRoad(standin, c.road, {pattern.string(), false, 0, true}); });
-  for (int i = 0; i < 600 && standin.heldStatements() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(standin.waitForHeldStatements(1, std::chrono::seconds(30)));
   for (const std::string& name : bvtest::databasesLike(standin, "Brackenvale[_]check%"))
     bvtest::execute(standin, "DROP DATABASE [" + name + "]");
   standin.releaseHeldStatements();
