@@ -1,0 +1,88 @@
+// What the program's safety mends are tested against: a statement held inside a batch while the
+// test acts, a database created under a restore's target, a restore that breaks midway, the
+// host the server runs on, and the Agent's running job as msdb.dbo.sysjobactivity shows it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "engine_support.h"
+#include "standin/base/statement_faults.h"
+
+using namespace std::chrono_literals;
+using standin::base::StatementFault;
+using standin::sql::BatchResult;
+using standintest::numbers;
+
+namespace {
+
+class Safety : public ::testing::Test {
+ protected:
+  void open(int year, std::vector<StatementFault> faults = {}) {
+    session_.reset();
+    engine_.reset();
+    standin::engine::EngineConfig c;
+    c.dataDir = dir_.path() / ("data" + std::to_string(++opened_));
+    c.saPassword = "pw";
+    c.serverVersion = year;
+    c.computerName = "TESTBOX";
+    c.startAgent = false;
+    c.statementFaults = std::move(faults);
+    engine_ = std::make_unique<standin::engine::Engine>(c);
+    session_ = login();
+  }
+  std::unique_ptr<standin::engine::Session> login() { return engine_->login({"sa", "pw", "", "", "", "", false}).session; }
+  BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
+  std::string scalar(standin::engine::Session& s, const std::string& sql) {
+    const auto r = s.executeBatch(sql);
+    if (r.failed()) return "error " + std::to_string(r.errors()[0].number);
+    const auto sets = r.resultSets();
+    if (sets.empty() || sets[0].rows.empty()) return "<none>";
+    return standin::sql::valueToText(sets[0].rows[0][0]);
+  }
+  std::string scalar(const std::string& sql) { return scalar(*session_, sql); }
+  std::string backUpSample() {
+    const auto media = (dir_.path() / "sample.bak").string();
+    EXPECT_FALSE(run("BACKUP DATABASE Sample TO DISK = N'" + media + "' WITH INIT").failed());
+    return media;
+  }
+
+  bvtest::TempDir dir_{"bv-safety"};
+  std::unique_ptr<standin::engine::Engine> engine_;
+  std::unique_ptr<standin::engine::Session> session_;
+  int opened_ = 0;
+};
+
+}  // namespace
+
+// architecture; earlier releases have no such view.
+TEST_F(Safety, TheHostInfoViewByRelease) {
+  struct Case {
+    int year;
+    std::size_t columns;  // 0: no such view
+  };
+  for (const auto& c : std::vector<Case>{{2000, 0}, {2016, 0}, {2017, 6}, {2019, 6}, {2022, 7}}) {
+    SCOPED_TRACE(c.year);
+    open(c.year);
+    const auto r = run("SELECT * FROM sys.dm_os_host_info");
+    if (c.columns == 0) {
+      ASSERT_EQ(numbers(r.errors()), std::vector<int>{208});
+      EXPECT_EQ(r.errors()[0].text, "Invalid object name 'sys.dm_os_host_info'.");
+      continue;
+    }
+    ASSERT_FALSE(r.failed()) << r.errors()[0].text;
+    const auto sets = r.resultSets();
+    ASSERT_EQ(sets[0].rows.size(), 1u);
+    ASSERT_EQ(sets[0].columns.size(), c.columns);
+    const auto& row = sets[0].rows[0];
+    EXPECT_EQ(standin::sql::valueToText(row[0]), "Linux");
+    EXPECT_FALSE(standin::sql::valueToText(row[1]).empty()) << "the distribution";
+    EXPECT_EQ(standin::sql::valueToText(row[3]), "");
+    EXPECT_TRUE(standin::sql::isNull(row[4])) << "host_sku";
+    EXPECT_EQ(standin::sql::valueToText(row[5]), "0");
+    if (c.columns == 7) {
+      EXPECT_EQ(standin::sql::valueToText(row[6]), "X64");
+    }
+  }
+}
