@@ -86,3 +86,34 @@ TEST_F(Safety, TheHostInfoViewByRelease) {
     }
   }
 }
+
+// when the job ends; syssessions holds one row per start of the Agent.
+TEST_F(Safety, TheRunningJobInSysjobactivity) {
+  for (const int year : {2005, 2016, 2022}) {
+    SCOPED_TRACE(year);
+    open(year);
+    const std::string step =
+        "DECLARE @start datetime; BACKUP DATABASE Sample TO DISK = N''" + (dir_.path() / "job.bak").string() +
+        "'' WITH INIT; SELECT TOP 1 @start = a.start_execution_date FROM msdb.dbo.sysjobactivity a JOIN"
+        " msdb.dbo.sysjobs j ON j.job_id = a.job_id WHERE j.name = N''proof'' AND a.session_id = (SELECT"
+        " MAX(s.session_id) FROM msdb.dbo.syssessions s) AND a.stop_execution_date IS NULL ORDER BY"
+        " a.start_execution_date DESC; IF @start IS NULL RAISERROR(N''no running row'', 16, 1);"
+        " IF NOT EXISTS (SELECT 1 FROM msdb.dbo.backupset s WHERE s.backup_start_date >= @start)"
+        " RAISERROR(N''backup before the job'', 16, 1)";
+    ASSERT_FALSE(run("DECLARE @id uniqueidentifier; EXEC msdb.dbo.sp_add_job @job_name = N'proof', @job_id = @id "
+                     "OUTPUT; EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N's', @command = N'" +
+                     step + "', @database_name = N'master'; EXEC msdb.dbo.sp_add_jobserver @job_id = @id")
+                     .failed());
+    const auto r = run("EXEC msdb.dbo.sp_start_job @job_name = N'proof'");
+    ASSERT_FALSE(r.failed());
+    EXPECT_EQ(scalar("SELECT run_status FROM msdb.dbo.sysjobhistory WHERE step_id = 1"), "1")
+        << scalar("SELECT message FROM msdb.dbo.sysjobhistory WHERE step_id = 1");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM msdb.dbo.syssessions"), "1");
+    EXPECT_EQ(scalar("SELECT CONVERT(nvarchar(10), last_executed_step_id) + N'|' + run_requested_source FROM "
+                     "msdb.dbo.sysjobactivity WHERE stop_execution_date >= start_execution_date AND "
+                     "job_history_id = (SELECT MAX(instance_id) FROM msdb.dbo.sysjobhistory)"),
+              "1|4");
+  }
+  open(2000);
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM msdb.dbo.sysjobactivity"), "error 208") << "2000 has none";
+}
