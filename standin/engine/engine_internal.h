@@ -107,6 +107,8 @@ struct Session::Impl {
     Session::Impl& session;
   };
   void runStatement(Exec& x, const sql::Statement& s);
+  // The hold fault: a statement whose own text matches waits before it runs.
+  void holdIfAsked(Exec& x, const sql::Statement& s);
   // sys.dm_exec_requests' command for the statement the request is on (statements.cpp).
   void noteCommand(const sql::Statement& s);
   void dispatch(Exec& x, const sql::Statement& s);

@@ -232,6 +232,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     }
   } logAtEnd{*this};
   const std::size_t start = x.out.items.size();
+  holdIfAsked(x, s);
   try {
     dispatch(x, s);
     if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
@@ -269,6 +270,18 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
   }
   if (tryDepth > 0) catchErrors(x, start);
   x.line = savedLine;
+}
+
+void Session::Impl::holdIfAsked(Exec& x, const Statement& s) {
+  // A block has no text of its own: the statements in it are held one by one.
+  if (s.kind == Statement::Kind::Block || s.kind == Statement::Kind::TryCatch || s.textEnd > x.text.size()) return;
+  const std::string_view own = x.text.substr(s.textBegin, s.textEnd - s.textBegin);
+  const auto fault = engine->faults.take(base::StatementFault::Kind::Hold, {own});
+  if (!fault) return;
+  if (!engine->faults.hold(std::chrono::milliseconds(fault->amount), [&] { return x.out.cancelled || x.cancel(); })) {
+    x.out.cancelled = true;
+    throw Cancelled();
+  }
 }
 
 void Session::Impl::catchErrors(Exec& x, std::size_t start) {
@@ -624,6 +637,15 @@ struct CompiledStatement {
   CompiledStatement(Session::Impl& s, sqlite3* db, const std::string& text, const std::vector<Token>& toks)
       : session(s) {
     try {
+      compile(db, text, toks);
+    } catch (...) {
+      // A statement that does not compile (a table the other database lacks) holds it no longer.
+      release();
+      throw;
+    }
+  }
+  void compile(sqlite3* db, const std::string& text, const std::vector<Token>& toks) {
+    try {
       statement.emplace(db, text);
     } catch (const storage::Error& e) {
       if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
@@ -638,7 +660,8 @@ struct CompiledStatement {
     if (!tail.empty())
       throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
   }
-  ~CompiledStatement() {
+  ~CompiledStatement() { release(); }
+  void release() {
     if (session.attached.empty() || session.tranCount > 0 || !session.conn) return;
     statement.reset();
     session.detachAll();

@@ -387,6 +387,41 @@ void plantDamage(const std::filesystem::path& file) {
       "PRAGMA writable_schema = OFF;");
 }
 
+// Whether an existing database is the one a set was made of: its identity is the set's (sets of
+// the first format carry none).
+bool sameDatabase(const storage::DbEntry& entry, const BackupSetInfo& info) {
+  const std::string own = entry.familyGuid.empty() ? databaseGuid(entry.name, entry.created) : entry.familyGuid;
+  return info.databaseGuid.empty() || equalsIgnoreCase(own, info.databaseGuid);
+}
+
+// The occupy-restore fault: the target appears just before the restore, as another session's
+// CREATE DATABASE makes it (online, from model), with rows of its own that a restore must not
+// lose.
+void occupyIfAsked(Context& c, const std::string& target) {
+  auto& catalog = c.server().catalog;
+  if (target.empty() || catalog.find(target)) return;
+  if (!c.server().faults.take(base::StatementFault::Kind::OccupyRestore, {target})) return;
+  const auto entry = catalog.createDatabase(target, false);
+  auto db = storage::Database::open(entry.file, false);
+  db.exec(
+      "CREATE TABLE bv_occupant (id INT, note NVARCHAR(50));"
+      "INSERT INTO bv_occupant VALUES (1, 'made by another session'), (2, 'not from the backup');");
+}
+
+// The break-restore fault: the new database's files are made and it is listed, RESTORING, as a
+// restore whose read fails midway leaves it (DROP DATABASE removes it, files and all).
+void breakMidway(Context& c, const std::string& what, const storage::DbEntry& entry,
+                 const std::filesystem::path& dataFile, const std::filesystem::path& logFile, const BackupSet& set) {
+  writeDatabaseFile(c, what, dataFile, set.content);
+  storage::DbEntry broken = entry;
+  broken.file = dataFile;
+  broken.logFile = logFile;
+  broken.created = c.server().now();
+  broken.state = DatabaseState::Restoring;
+  broken.familyGuid = set.info.databaseGuid;
+  c.server().catalog.restored(broken);
+}
+
 // What every restore checks before it reads its device: no open transaction, no option it does
 // not carry out (`alsoNotCarriedOut`: those of this kind of restore), not both RECOVERY and
 // NORECOVERY.
@@ -413,6 +448,7 @@ void restoreDatabase(Context& c, const Statement& s) {
   const std::string what = "RESTORE DATABASE";
   const int year = c.server().version.year;
   const std::string target = c.evalText(*s.target);
+  if (s.value) occupyIfAsked(c, target);
   checkRestoreStatement(c, s, what, {});
   if (!s.value) return recoverOnly(c, what, target);
   const auto file = device(c, what, s);
@@ -439,7 +475,9 @@ void restoreDatabase(Context& c, const Statement& s) {
   auto& catalog = c.server().catalog;
   auto entry = catalog.find(target);
   const bool replace = s.option("REPLACE") != nullptr;
-  if (entry && !replace && !equalsIgnoreCase(info.databaseName, entry->name))
+  // Without REPLACE a restore goes only over the database the set was made of: the same name
+  // and the same identity (one created anew under that name is another database).
+  if (entry && !replace && (!equalsIgnoreCase(info.databaseName, entry->name) || !sameDatabase(*entry, info)))
     terminate(what, {msg(3154, 16,
                          "The backup set holds a backup of a database other than the existing '" +
                              entry->name + "' database.")});
@@ -501,6 +539,13 @@ void restoreDatabase(Context& c, const Statement& s) {
   } dropUnlessRestored{catalog, entry->name, created};
 
   const auto dataFile = placements.data.value_or(entry->file);
+  if (created && c.server().faults.take(base::StatementFault::Kind::BreakRestore, {target})) {
+    breakMidway(c, what, *entry, dataFile, placements.log.value_or(entry->logFile), set);
+    dropUnlessRestored.drop = false;
+    terminate(what, {msg(3203, 16,
+                         "Read on \"" + file.string() +
+                             "\" failed: 23(Data error (cyclic redundancy check).)")});
+  }
   writeDatabaseFile(c, what, dataFile, set.content);
   dropUnlessRestored.drop = false;
 

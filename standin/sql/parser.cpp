@@ -169,7 +169,9 @@ class Parser {
     if (peek().kind == Token::Kind::Identifier && !isReservedKeyword(peek().text) &&
         !startsStatement(peek()) &&
         (peek(1).kind != Token::Kind::Symbol || peek(1).isSymbol(".") || peek(1).isSymbol(";"))) {
+      const std::size_t first = p_;
       out.push_back(execStatement(false));
+      spanText(*out.back(), first);
     }
     while (!atEnd()) {
       if (peek().is("END") || peek().is("ELSE")) syntaxError(peek());
@@ -293,7 +295,21 @@ class Parser {
     return s;
   }
 
+  // The statement's text: from token `first` to the last one read.
+  void spanText(Statement& s, std::size_t first) const {
+    const std::size_t last = p_ > first ? p_ - 1 : first;
+    s.textBegin = t_[first].offset;
+    s.textEnd = std::max(s.textBegin, t_[last].offset + t_[last].raw.size());
+  }
+
   StatementPtr statement() {
+    const std::size_t first = p_;
+    auto s = statementAt();
+    if (s && s->textEnd == 0) spanText(*s, first);
+    return s;
+  }
+
+  StatementPtr statementAt() {
     DepthGuard guard(*this, peek().line);
     const Token& tk = peek();
     const int line = tk.line;
@@ -337,9 +353,11 @@ class Parser {
       return make(commit ? Statement::Kind::CommitTran : Statement::Kind::RollbackTran, line);
     }
     if (tk.is("IF")) {
+      const std::size_t first = p_;
       next();
       auto s = make(Statement::Kind::If, line);
       s->condition = expression();
+      spanText(*s, first);
       auto thenPart = statement();
       if (!thenPart) syntaxError(peek());
       s->body.push_back(std::move(thenPart));
@@ -365,9 +383,11 @@ class Parser {
     if (tk.is("SELECT")) return selectStatement();
     if (tk.is("INSERT")) return insertStatement();
     if (tk.is("WHILE")) {
+      const std::size_t first = p_;
       next();
       auto s = make(Statement::Kind::While, line);
       s->condition = expression();
+      spanText(*s, first);
       ++loopDepth_;
       auto body = statement();
       --loopDepth_;

@@ -56,6 +56,115 @@ class Safety : public ::testing::Test {
 
 }  // namespace
 
+// A held statement waits where it stands: what came before it in the batch has run, it has not,
+// and a second session sees exactly that until the test lets it go.
+TEST_F(Safety, AHeldStatementWaitsUntilReleasedWhereverItRuns) {
+  struct Case {
+    const char* name;
+    std::string road;  // run on a thread; meets the hold at DROP DATABASE held_db
+  };
+  const std::vector<Case> cases = {
+      {"a client's batch", "CREATE DATABASE held_db\r\nSELECT 1\r\nDROP   DATABASE\r\n held_db"},
+      {"EXEC of a string", "CREATE DATABASE held_db; EXEC (N'SELECT 1; DROP DATABASE held_db')"},
+      {"inside a loop with TRY", "CREATE DATABASE held_db; DECLARE @n int = 0; WHILE @n < 1 BEGIN "
+                                 "BEGIN TRY DROP DATABASE held_db END TRY BEGIN CATCH PRINT ERROR_MESSAGE() "
+                                 "END CATCH SET @n = @n + 1 END"},
+      {"an Agent job step", "CREATE DATABASE held_db; DECLARE @id uniqueidentifier;"
+                            " EXEC msdb.dbo.sp_add_job @job_name = N'held', @job_id = @id OUTPUT;"
+                            " EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N's',"
+                            " @command = N'DROP DATABASE held_db', @database_name = N'master';"
+                            " EXEC msdb.dbo.sp_add_jobserver @job_id = @id;"
+                            " EXEC msdb.dbo.sp_start_job @job_name = N'held'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    open(2005, {{StatementFault::Kind::Hold, 60000, "drop database held_db", 1}});
+    auto road = login();
+    BatchResult outcome;
+    std::thread a([&] { outcome = road->executeBatch(c.road); });
+    ASSERT_TRUE(engine_->waitForHeldStatements(1, 10s));
+    EXPECT_EQ(engine_->heldStatements(), 1);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sys.databases WHERE name = N'held_db'"), "1") << "not dropped yet";
+    engine_->releaseHeldStatements();
+    a.join();
+    EXPECT_FALSE(outcome.failed());
+    EXPECT_EQ(engine_->heldStatements(), 0);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sys.databases WHERE name = N'held_db'"), "0");
+    // times=1: the next matching statement goes straight through.
+    ASSERT_FALSE(run("CREATE DATABASE held_db").failed());
+    ASSERT_FALSE(run("DROP DATABASE held_db").failed());
+  }
+}
+
+// The hold ends by itself after its duration, and the client's attention ends it too.
+TEST_F(Safety, AHoldEndsAfterItsTimeOrAtTheClientsCancel) {
+  open(2005, {{StatementFault::Kind::Hold, 1, "SELECT 42", 0}});
+  EXPECT_EQ(scalar("SELECT 42"), "42");
+  open(2005, {{StatementFault::Kind::Hold, 60000, "SELECT 42", 0}});
+  std::atomic<bool> cancel{false};
+  BatchResult outcome;
+  std::thread a([&] { outcome = session_->executeBatch("SELECT 42", [&] { return cancel.load(); }); });
+  ASSERT_TRUE(engine_->waitForHeldStatements(1, 10s));
+  cancel = true;
+  a.join();
+  EXPECT_TRUE(outcome.cancelled);
+  EXPECT_TRUE(outcome.resultSets().empty());
+}
+
+// occupy-restore: another session's database stands where the restore goes; without REPLACE the
+// restore refuses it as SQL Server refuses a database of another source, and it keeps its rows.
+TEST_F(Safety, ARestoreMeetsADatabaseCreatedUnderItsTarget) {
+  struct Case {
+    std::string options;
+    std::vector<int> errors;
+    std::string occupants;  // rows of bv_occupant afterwards
+  };
+  const std::vector<Case> cases = {
+      {"", {3154, 3013}, "2"},
+      {" WITH REPLACE", {}, "error 208"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    open(2008, {{StatementFault::Kind::OccupyRestore, 0, "Brackenvale_check", 1}});
+    const auto media = backUpSample();
+    ASSERT_FALSE(run("RESTORE DATABASE Other FROM DISK = N'" + media + "'").failed()) << "not matching";
+    const auto r = run("RESTORE DATABASE [Sample_Brackenvale_check] FROM DISK = N'" + media + "'" + c.options);
+    EXPECT_EQ(numbers(r.errors()), c.errors);
+    EXPECT_EQ(scalar("SELECT state_desc FROM sys.databases WHERE name = N'Sample_Brackenvale_check'"), "ONLINE");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM Sample_Brackenvale_check.dbo.bv_occupant"), c.occupants);
+    ASSERT_FALSE(run("DROP DATABASE [Sample_Brackenvale_check]").failed());
+    EXPECT_TRUE(run("RESTORE DATABASE [Sample_Brackenvale_check] FROM DISK = N'" + media + "'").errors().empty())
+        << "times=1";
+  }
+}
+
+// break-restore: a restore to a new database fails midway as a read failure does, and leaves the
+// database RESTORING with its files; DROP DATABASE takes it and them away.
+TEST_F(Safety, ARestoreThatBreaksMidwayLeavesTheDatabaseRestoring) {
+  for (const int year : {2000, 2005, 2019}) {
+    SCOPED_TRACE(year);
+    open(year, {{StatementFault::Kind::BreakRestore, 0, "Broken", 1}});
+    const auto media = backUpSample();
+    const auto r = run("RESTORE DATABASE [Sample_Broken] FROM DISK = N'" + media + "'");
+    EXPECT_EQ(numbers(r.errors()), (std::vector<int>{3203, 3013}));
+    EXPECT_NE(r.errors()[0].text.find("Read on \"" + media + "\" failed: "), std::string::npos);
+    EXPECT_EQ(r.errors()[1].text, "RESTORE DATABASE is terminating abnormally.");
+    EXPECT_EQ(scalar("SELECT DATABASEPROPERTYEX(N'Sample_Broken', 'Status')"), "RESTORING");
+    EXPECT_EQ(scalar("SELECT status & 32 FROM master.dbo.sysdatabases WHERE name = N'Sample_Broken'"), "32");
+    if (year > 2000) {
+      EXPECT_EQ(scalar("SELECT state_desc FROM sys.databases WHERE name = N'Sample_Broken'"), "RESTORING");
+    }
+    const auto file = engine_->databaseFile("Sample_Broken");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(std::filesystem::exists(*file));
+    EXPECT_EQ(numbers(run("USE Sample_Broken").errors()), std::vector<int>{927});
+    ASSERT_FALSE(run("DROP DATABASE [Sample_Broken]").failed());
+    EXPECT_FALSE(std::filesystem::exists(*file));
+    EXPECT_FALSE(run("RESTORE DATABASE [Sample_Broken] FROM DISK = N'" + media + "'").failed()) << "times=1";
+  }
+}
+
+// sys.dm_os_host_info: from 2017, one row as SQL Server on Linux shows it; 2022 adds the
 // architecture; earlier releases have no such view.
 TEST_F(Safety, TheHostInfoViewByRelease) {
   struct Case {
@@ -87,6 +196,8 @@ TEST_F(Safety, TheHostInfoViewByRelease) {
   }
 }
 
+// The Agent's run of a job in sysjobactivity: started (committed, and seen by the job's own step,
+// which backs up and reads its own row as the program's steps do) before the first step, stopped
 // when the job ends; syssessions holds one row per start of the Agent.
 TEST_F(Safety, TheRunningJobInSysjobactivity) {
   for (const int year : {2005, 2016, 2022}) {
