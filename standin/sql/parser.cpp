@@ -1524,10 +1524,13 @@ class Parser {
         e->kind = Expr::Kind::Literal;
         e->literal = tk.text;
         e->hasType = true;
+        // A literal longer than nvarchar(4000) or varchar(8000) holds is of the max type.
         if (tk.unicode) {
-          e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(tk.text))));
+          const int n = std::max<int>(1, static_cast<int>(utf16Length(tk.text)));
+          e->type = SqlType::nvarchar(n > 4000 ? -1 : n);
         } else {
-          e->type = SqlType::varchar(std::max<int>(1, static_cast<int>(serverCodePageLength(tk.text))));
+          const int n = std::max<int>(1, static_cast<int>(serverCodePageLength(tk.text)));
+          e->type = SqlType::varchar(n > 8000 ? -1 : n);
         }
         return e;
       }
