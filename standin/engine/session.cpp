@@ -507,7 +507,13 @@ Session::Impl::StorageText Session::Impl::storageText(Exec& x, const std::vector
   // Data statements keep T-SQL's meaning of +, CONVERT, the built-in functions and TOP; table
   // definitions stay plain SQLite, so the files remain readable without the stand-in's functions.
   const bool data = command != StatementDone::Command::Other;
-  const auto toks = data ? storage::rewriteForStorage(tokens) : tokens;
+  // Comparisons take the collations of what they compare (collations.cpp).
+  const auto sources = data ? tableSources(tokens) : std::vector<TableSource>{};
+  ColumnCache columns;
+  storage::CollationScope scope;
+  scope.database = &databaseCollation();
+  scope.column = [&](const std::vector<std::string>& parts) { return columnCollation(x, sources, columns, parts); };
+  const auto toks = data ? storage::rewriteForStorage(tokens, scope) : tokens;
   StorageText out;
   std::string& text = out.text;
   auto append = [&](const std::string& piece) {

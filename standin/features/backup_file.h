@@ -59,6 +59,7 @@ struct BackupSetInfo {
   sql::DateTime databaseCreated;
   std::string setGuid;       // backupset.backup_set_uuid
   std::string databaseGuid;  // the same for every backup of one database
+  std::string collation = "Japanese_CI_AS";  // the database's (sets of earlier versions: the server's)
   std::vector<BackupFileEntry> files;
   bool hasDetails = false;  // written in format 2
 };

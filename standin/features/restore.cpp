@@ -363,6 +363,7 @@ void recordRestoreOf(Context& c, const BackupSetInfo& info, const std::filesyste
   b.physicalDevice = std::filesystem::absolute(device).string();
   b.setGuid = info.setGuid;
   b.databaseGuid = info.databaseGuid;
+  b.collation = info.collation;
   b.recoveryModel = info.recoveryModel == 1 ? "FULL" : info.recoveryModel == 2 ? "BULK-LOGGED" : "SIMPLE";
   b.firstLsn = info.firstLsn;
   b.lastLsn = info.lastLsn;
@@ -419,6 +420,7 @@ void breakMidway(Context& c, const std::string& what, const storage::DbEntry& en
   broken.created = c.server().now();
   broken.state = DatabaseState::Restoring;
   broken.familyGuid = set.info.databaseGuid;
+  broken.collation = set.info.collation;
   c.server().catalog.restored(broken);
 }
 
@@ -563,6 +565,7 @@ void restoreDatabase(Context& c, const Statement& s) {
     }
   }
   restored.created = c.server().now();
+  restored.collation = info.collation;
   restored.recovery = static_cast<RecoveryModel>(info.recoveryModel);
   restored.familyGuid = info.databaseGuid;
   restored.state = norecovery ? DatabaseState::Restoring : DatabaseState::Online;
@@ -770,7 +773,7 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
               {"Flags", std::int64_t{i.checksums ? 16 : 0}},
               {"BindingID", guid},
               {"RecoveryForkID", guid},
-              {"Collation", std::string("Japanese_CI_AS")},
+              {"Collation", i.collation},
               {"FamilyGUID", guid},
               {"HasBulkLoggedData", std::int64_t{0}},
               {"IsSnapshot", std::int64_t{0}},

@@ -311,7 +311,7 @@ sql::ResultSet databases(const Server& server) {
          {"owner_sid", sql::Binary{std::string(1, '\x01')}},
          {"create_date", e.created},
          {"compatibility_level", std::int64_t{server.version.compatibilityLevel}},
-         {"collation_name", restoring ? Value{} : Value{std::string("Japanese_CI_AS")}},
+         {"collation_name", restoring ? Value{} : Value{e.collation}},
          {"user_access", std::int64_t{0}},
          {"user_access_desc", std::string("MULTI_USER")},
          {"is_read_only", std::int64_t{0}},
@@ -675,7 +675,7 @@ std::optional<TypedValue> databaseProperty(const Server& server, const std::stri
     return TypedValue{text, std::string(e->state == DatabaseState::Restoring ? "RESTORING" : "ONLINE")};
   if (p == "UPDATEABILITY") return TypedValue{text, std::string("READ_WRITE")};
   if (p == "USERACCESS") return TypedValue{text, std::string("MULTI_USER")};
-  if (p == "COLLATION") return TypedValue{text, std::string("Japanese_CI_AS")};
+  if (p == "COLLATION") return TypedValue{text, e->collation};
   if (p == "VERSION") return TypedValue{kInt, std::int64_t{server.version.databaseVersion}};
   if (p == "ISAUTOSHRINK" || p == "ISINSTANDBY" || p == "ISTORNPAGEDETECTIONENABLED")
     return TypedValue{kInt,

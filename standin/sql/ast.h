@@ -31,7 +31,8 @@ struct Expr {
     Between,
     Case,
     Subquery,  // (SELECT ...): its single value
-    Exists     // EXISTS (SELECT ...)
+    Exists,    // EXISTS (SELECT ...)
+    Collate    // args[0] COLLATE name: name the collation's (or DATABASE_DEFAULT)
   };
   Kind kind = Kind::Literal;
   int line = 1;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "standin/base/collation.h"
 #include "standin/base/text.h"
 #include "standin/sql/parser.h"
 
@@ -22,7 +23,7 @@ constexpr int kMaxExpressionHeight = 1000;
 constexpr std::array kReserved = {
     "ADD",        "ALL",       "ALTER",       "AND",      "ANY",        "AS",       "ASC",
     "BACKUP",     "BEGIN",     "BETWEEN",     "BREAK",    "BY",         "CASE",     "CHECK",
-    "CHECKPOINT", "CLOSE",     "COLUMN",      "COMMIT",   "CONSTRAINT", "CONTINUE", "CONVERT",
+    "CHECKPOINT", "CLOSE",     "COLLATE",     "COLUMN",      "COMMIT",   "CONSTRAINT", "CONTINUE", "CONVERT",
     "CREATE",     "CROSS",     "CURRENT",     "CURSOR",   "DATABASE",   "DBCC",     "DEALLOCATE",
     "DECLARE",    "DEFAULT",   "DELETE",      "DENY",     "DESC",       "DISTINCT", "DROP",
     "ELSE",       "END",       "EXCEPT",      "EXEC",     "EXECUTE",    "EXISTS",   "FETCH",
@@ -153,6 +154,16 @@ constexpr std::array kSetOptions = {"NOCOUNT",
 template <std::size_t N>
 bool inList(const std::array<const char*, N>& list, std::string_view word) {
   return std::any_of(list.begin(), list.end(), [&](const char* k) { return equalsIgnoreCase(k, word); });
+}
+
+// The collation a COLLATE clause names: its canonical name, or DATABASE_DEFAULT; 448 for a
+// name SQL Server does not know (the stand-in knows fewer than SQL Server: base/collation.h).
+std::string collationName(const Token& t) {
+  if (t.kind != Token::Kind::Identifier && t.kind != Token::Kind::QuotedIdentifier)
+    throw SqlError(102, 15, "Incorrect syntax near '" + t.text + "'.", t.line);
+  if (equalsIgnoreCase(t.text, "DATABASE_DEFAULT")) return "DATABASE_DEFAULT";
+  if (const auto* c = base::findCollation(t.text)) return c->name;
+  throw SqlError(448, 16, "Invalid collation '" + t.text + "'.", t.line);
 }
 
 bool startsStatement(const Token& t) {
@@ -1272,11 +1283,17 @@ class Parser {
       next();
       auto s = make(Statement::Kind::CreateDatabase, line);
       s->target = stringLiteral(identifierText(), line);
-      // ON / LOG ON / COLLATE clauses describe files the stand-in chooses itself.
+      // ON / LOG ON clauses describe files the stand-in chooses itself; COLLATE names the
+      // database's collation (Statement::name).
       int depth = 0;
       while (!atEnd() && (depth > 0 || !atBoundary())) {
         if (peek().isSymbol("(")) ++depth;
         if (peek().isSymbol(")")) --depth;
+        if (depth == 0 && peek().is("COLLATE")) {
+          next();
+          s->name = collationName(peek());
+          if (s->name == "DATABASE_DEFAULT") syntaxError(peek());
+        }
         next();
       }
       return s;
@@ -1495,7 +1512,23 @@ class Parser {
       attach(*e, unary());
       return e;
     }
-    return primary();
+    return collated();
+  }
+
+  // primary [COLLATE name]: the name is checked when the batch is read (448).
+  ExprPtr collated() {
+    auto e = primary();
+    while (peek().is("COLLATE")) {
+      const int line = next().line;
+      auto c = std::make_unique<Expr>();
+      c->kind = Expr::Kind::Collate;
+      c->line = line;
+      c->name = collationName(peek());
+      next();
+      attach(*c, std::move(e));
+      e = std::move(c);
+    }
+    return e;
   }
 
   ExprPtr primary() {
@@ -1696,6 +1729,10 @@ SqlType parseTypeName(const std::string& name, const std::vector<int>& args, boo
 }
 
 std::vector<StatementPtr> parseBatch(const std::vector<Token>& tokens, const ParseOptions& options) {
+  // SQL Server refuses an unknown collation when it compiles the batch, wherever it stands
+  // (statements handed to SQLite included).
+  for (std::size_t i = 0; i + 1 < tokens.size(); ++i)
+    if (tokens[i].is("COLLATE")) collationName(tokens[i + 1]);
   return Parser(tokens, options).batch();
 }
 
