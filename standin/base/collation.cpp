@@ -50,7 +50,8 @@ int compareText(const Collation& collation, std::string_view a, std::string_view
   return 0;
 }
 
-bool likeIn(const Collation& collation, std::string_view text, std::string_view pattern, std::string_view escape) {
+bool likeIn(const Collation& collation, std::string_view text, std::string_view pattern,
+            std::string_view escape) {
   return likeMatch(text, pattern, escape, !collation.caseSensitive);
 }
 

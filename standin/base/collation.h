@@ -29,7 +29,8 @@ const std::vector<Collation>& knownCollations();
 // Three-way comparison of two texts in the collation, trailing blanks ignored.
 int compareText(const Collation& collation, std::string_view a, std::string_view b);
 // LIKE in the collation (base::likeMatch, case ignored unless the collation heeds it).
-bool likeIn(const Collation& collation, std::string_view text, std::string_view pattern, std::string_view escape);
+bool likeIn(const Collation& collation, std::string_view text, std::string_view pattern,
+            std::string_view escape);
 // The name of the collation as a SQLite connection of the stand-in knows it ("BV_JAPANESE_CI_AS").
 std::string storageCollationName(const Collation& collation);
 

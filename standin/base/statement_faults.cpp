@@ -66,7 +66,8 @@ bool StatementFaults::hold(std::chrono::milliseconds upTo, const std::function<b
   bool going = true;
   // An attention is noticed within a few milliseconds, as WAITFOR notices it.
   while (!stopped_ && releases_ == release && std::chrono::steady_clock::now() < until) {
-    holdChanged_.wait_until(lock, std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)));
+    holdChanged_.wait_until(
+        lock, std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)));
     lock.unlock();
     going = !(cancelled && cancelled());
     lock.lock();

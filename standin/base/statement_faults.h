@@ -52,7 +52,7 @@ class StatementFaults {
   // `cancelled` says its client has given up (looked at every few milliseconds). Returns false
   // for the last.
   bool hold(std::chrono::milliseconds upTo, const std::function<bool()>& cancelled);
-  int held() const;  // statements waiting in hold() now
+  int held() const;    // statements waiting in hold() now
   void releaseHeld();  // every statement waiting now goes on
   // Waits until at least `count` statements are held; false when `patience` ran out first.
   bool waitForHeld(int count, std::chrono::milliseconds patience) const;

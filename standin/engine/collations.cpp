@@ -61,7 +61,8 @@ std::vector<TableSource> tableSources(const std::vector<Token>& toks) {
     if (!toks[i].is("FROM") && !toks[i].is("JOIN") && !toks[i].is("UPDATE")) continue;
     std::size_t j = tableReference(toks, i + 1, out);
     // FROM a x, b y
-    while (toks[i].is("FROM") && j < toks.size() && toks[j].isSymbol(",")) j = tableReference(toks, j + 1, out);
+    while (toks[i].is("FROM") && j < toks.size() && toks[j].isSymbol(","))
+      j = tableReference(toks, j + 1, out);
   }
   return out;
 }
@@ -73,7 +74,8 @@ const base::Collation& Session::Impl::databaseCollation() const {
 }
 
 const base::Collation* Session::Impl::columnCollation(Exec& x, const std::vector<TableSource>& sources,
-                                                      ColumnCache& cache, const std::vector<std::string>& parts) {
+                                                      ColumnCache& cache,
+                                                      const std::vector<std::string>& parts) {
   if (parts.empty()) return nullptr;
   const std::string& column = parts.back();
   // Which of the statement's tables the name may mean: the one its qualifier names (an alias,
@@ -114,12 +116,13 @@ const base::Collation* Session::Impl::columnCollation(Exec& x, const std::vector
           attachDatabase(*entry);
           schema = entry->name;
         }
-        storage::Statement info(connection().get(), "PRAGMA " + storage::quoteIdentifier(schema) + ".table_info(" +
-                                                        storage::quoteIdentifier(s->table) + ")");
+        storage::Statement info(connection().get(), "PRAGMA " + storage::quoteIdentifier(schema) +
+                                                        ".table_info(" + storage::quoteIdentifier(s->table) +
+                                                        ")");
         while (info.step()) {
           const std::string type = base::toUpperAscii(info.isNull(2) ? std::string() : info.text(2));
-          const bool text = type.find("CHAR") != std::string::npos || type.find("TEXT") != std::string::npos ||
-                            type == "SYSNAME";
+          const bool text = type.find("CHAR") != std::string::npos ||
+                            type.find("TEXT") != std::string::npos || type == "SYSNAME";
           columns[base::toLowerAscii(info.text(1))] = text;
         }
       } catch (const std::exception&) {

@@ -274,11 +274,13 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
 
 void Session::Impl::holdIfAsked(Exec& x, const Statement& s) {
   // A block has no text of its own: the statements in it are held one by one.
-  if (s.kind == Statement::Kind::Block || s.kind == Statement::Kind::TryCatch || s.textEnd > x.text.size()) return;
+  if (s.kind == Statement::Kind::Block || s.kind == Statement::Kind::TryCatch || s.textEnd > x.text.size())
+    return;
   const std::string_view own = x.text.substr(s.textBegin, s.textEnd - s.textBegin);
   const auto fault = engine->faults.take(base::StatementFault::Kind::Hold, {own});
   if (!fault) return;
-  if (!engine->faults.hold(std::chrono::milliseconds(fault->amount), [&] { return x.out.cancelled || x.cancel(); })) {
+  if (!engine->faults.hold(std::chrono::milliseconds(fault->amount),
+                           [&] { return x.out.cancelled || x.cancel(); })) {
     x.out.cancelled = true;
     throw Cancelled();
   }
@@ -512,7 +514,9 @@ Session::Impl::StorageText Session::Impl::storageText(Exec& x, const std::vector
   ColumnCache columns;
   storage::CollationScope scope;
   scope.database = &databaseCollation();
-  scope.column = [&](const std::vector<std::string>& parts) { return columnCollation(x, sources, columns, parts); };
+  scope.column = [&](const std::vector<std::string>& parts) {
+    return columnCollation(x, sources, columns, parts);
+  };
   const auto toks = data ? storage::rewriteForStorage(tokens, scope) : tokens;
   StorageText out;
   std::string& text = out.text;

@@ -173,11 +173,11 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
   const int session = agentSession(server);
   const sql::DateTime startedAt = server.now();
   if (session != 0)
-    storage::execute(t.db,
-                     "INSERT INTO sysjobactivity (session_id, job_id, run_requested_date, run_requested_source,"
-                     " start_execution_date) VALUES (?, ?, ?, ?, ?)",
-                     {std::int64_t{session}, jobId, startedAt, std::string(trigger.user.empty() ? "1" : "4"),
-                      startedAt});
+    storage::execute(
+        t.db,
+        "INSERT INTO sysjobactivity (session_id, job_id, run_requested_date, run_requested_source,"
+        " start_execution_date) VALUES (?, ?, ?, ?, ?)",
+        {std::int64_t{session}, jobId, startedAt, std::string(trigger.user.empty() ? "1" : "4"), startedAt});
   const std::int64_t activity = sqlite3_last_insert_rowid(t.db);
   const Moment jobStart = Moment::of(startedAt);
   std::vector<HistoryRow> history;
@@ -251,8 +251,9 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
                       outcome, std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
                       std::int64_t{jobStart.packedTime()}, total, serverName});
     if (session != 0)
-      storage::execute(t.db, "UPDATE sysjobactivity SET stop_execution_date = ?, job_history_id = ? WHERE rowid = ?",
-                       {endedAt, std::int64_t{sqlite3_last_insert_rowid(t.db)}, activity});
+      storage::execute(
+          t.db, "UPDATE sysjobactivity SET stop_execution_date = ?, job_history_id = ? WHERE rowid = ?",
+          {endedAt, std::int64_t{sqlite3_last_insert_rowid(t.db)}, activity});
     storage::execute(
         t.db,
         "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"

@@ -188,12 +188,13 @@ void ensureAgentTables(sqlite3* db, int year) {
       storage::execute(db,
                        "CREATE TABLE IF NOT EXISTS syssessions (session_id INTEGER PRIMARY KEY,"
                        " agent_start_date DATETIME NOT NULL)");
-      storage::execute(db,
-                       "CREATE TABLE IF NOT EXISTS sysjobactivity (session_id INT NOT NULL,"
-                       " job_id UNIQUEIDENTIFIER NOT NULL, run_requested_date DATETIME,"
-                       " run_requested_source NVARCHAR(128), queued_date DATETIME, start_execution_date DATETIME,"
-                       " last_executed_step_id INT, last_executed_step_date DATETIME, stop_execution_date DATETIME,"
-                       " job_history_id INT, next_scheduled_run_date DATETIME)");
+      storage::execute(
+          db,
+          "CREATE TABLE IF NOT EXISTS sysjobactivity (session_id INT NOT NULL,"
+          " job_id UNIQUEIDENTIFIER NOT NULL, run_requested_date DATETIME,"
+          " run_requested_source NVARCHAR(128), queued_date DATETIME, start_execution_date DATETIME,"
+          " last_executed_step_id INT, last_executed_step_date DATETIME, stop_execution_date DATETIME,"
+          " job_history_id INT, next_scheduled_run_date DATETIME)");
     } else {
       storage::execute(db, "DROP TABLE IF EXISTS sysjobactivity");
       storage::execute(db, "DROP TABLE IF EXISTS syssessions");
@@ -284,7 +285,8 @@ void deleteJob(const MsdbTables& t, const std::string& jobId, bool deleteHistory
   }
   storage::execute(t.db, "DELETE FROM " + t("sysjobschedules") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobsteps") + " WHERE job_id = ?", {jobId});
-  if (t.year >= 2005) storage::execute(t.db, "DELETE FROM " + t("sysjobactivity") + " WHERE job_id = ?", {jobId});
+  if (t.year >= 2005)
+    storage::execute(t.db, "DELETE FROM " + t("sysjobactivity") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobservers") + " WHERE job_id = ?", {jobId});
   if (deleteHistory)
     storage::execute(t.db, "DELETE FROM " + t("sysjobhistory") + " WHERE job_id = ?", {jobId});

@@ -391,7 +391,8 @@ void plantDamage(const std::filesystem::path& file) {
 // Whether an existing database is the one a set was made of: its identity is the set's (sets of
 // the first format carry none).
 bool sameDatabase(const storage::DbEntry& entry, const BackupSetInfo& info) {
-  const std::string own = entry.familyGuid.empty() ? databaseGuid(entry.name, entry.created) : entry.familyGuid;
+  const std::string own =
+      entry.familyGuid.empty() ? databaseGuid(entry.name, entry.created) : entry.familyGuid;
   return info.databaseGuid.empty() || equalsIgnoreCase(own, info.databaseGuid);
 }
 
@@ -412,7 +413,8 @@ void occupyIfAsked(Context& c, const std::string& target) {
 // The break-restore fault: the new database's files are made and it is listed, RESTORING, as a
 // restore whose read fails midway leaves it (DROP DATABASE removes it, files and all).
 void breakMidway(Context& c, const std::string& what, const storage::DbEntry& entry,
-                 const std::filesystem::path& dataFile, const std::filesystem::path& logFile, const BackupSet& set) {
+                 const std::filesystem::path& dataFile, const std::filesystem::path& logFile,
+                 const BackupSet& set) {
   writeDatabaseFile(c, what, dataFile, set.content);
   storage::DbEntry broken = entry;
   broken.file = dataFile;
@@ -544,9 +546,9 @@ void restoreDatabase(Context& c, const Statement& s) {
   if (created && c.server().faults.take(base::StatementFault::Kind::BreakRestore, {target})) {
     breakMidway(c, what, *entry, dataFile, placements.log.value_or(entry->logFile), set);
     dropUnlessRestored.drop = false;
-    terminate(what, {msg(3203, 16,
-                         "Read on \"" + file.string() +
-                             "\" failed: 23(Data error (cyclic redundancy check).)")});
+    terminate(what,
+              {msg(3203, 16,
+                   "Read on \"" + file.string() + "\" failed: 23(Data error (cyclic redundancy check).)")});
   }
   writeDatabaseFile(c, what, dataFile, set.content);
   dropUnlessRestored.drop = false;

@@ -562,7 +562,8 @@ std::string osReleaseValue(const std::string& content, const std::string& key) {
     const std::string_view line(content.data() + at, end - at);
     if (line.substr(0, key.size() + 1) == key + "=") {
       std::string value(line.substr(key.size() + 1));
-      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+          value.back() == value.front())
         value = value.substr(1, value.size() - 2);
       return value;
     }
@@ -607,7 +608,8 @@ SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectNa
                        "dm_exec_requests"}))
       return SystemObjectLookup::Found;
     if (name == "dm_os_volume_stats") return year >= 2012 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
-    if (name == "dm_os_host_info") return year >= 2017 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
+    if (name == "dm_os_host_info")
+      return year >= 2017 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
     return SystemObjectLookup::Unsupported;
   }
   if ((schema.empty() || schema == "dbo") && isOneOf(name, {"sysdatabases", "sysaltfiles"})) {

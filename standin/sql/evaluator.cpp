@@ -320,8 +320,8 @@ bool isComparison(const std::string& op) {
 
 // Functions whose text result keeps the collation of their (first) text argument.
 bool keepsCollation(const std::string& name) {
-  for (const char* f : {"SUBSTRING", "LEFT", "RIGHT", "REPLACE", "UPPER", "LOWER", "LTRIM", "RTRIM", "REVERSE",
-                        "ISNULL", "COALESCE", "NULLIF", "REPLICATE", "STUFF"})
+  for (const char* f : {"SUBSTRING", "LEFT", "RIGHT", "REPLACE", "UPPER", "LOWER", "LTRIM", "RTRIM",
+                        "REVERSE", "ISNULL", "COALESCE", "NULLIF", "REPLICATE", "STUFF"})
     if (name == f) return true;
   return false;
 }
@@ -572,7 +572,8 @@ TypedValue Evaluator::eval(const Expr& e) {
       for (; i + 1 < pairsEnd; i += 2) {
         bool hit = false;
         if (operand) {
-          const auto c = compareValues(*operand, eval(*e.args[i]), e.line, collationFor(*e.args[0], *e.args[i], "equal to"));
+          const auto c = compareValues(*operand, eval(*e.args[i]), e.line,
+                                       collationFor(*e.args[0], *e.args[i], "equal to"));
           hit = c && *c == 0;
         } else {
           hit = truthy(eval(*e.args[i]));
@@ -653,7 +654,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
   if (e.name == "NULLIF") {
     requireArguments(e, 2, 2);
     const TypedValue a = eval(*e.args[0]);
-    const auto c = compareValues(a, eval(*e.args[1]), e.line, collationFor(*e.args[0], *e.args[1], "equal to"));
+    const auto c =
+        compareValues(a, eval(*e.args[1]), e.line, collationFor(*e.args[0], *e.args[1], "equal to"));
     if (c && *c == 0) return {a.type, std::monostate{}};
     return a;
   }

@@ -21,22 +21,20 @@ namespace {
 constexpr int kMaxExpressionHeight = 1000;
 
 constexpr std::array kReserved = {
-    "ADD",        "ALL",       "ALTER",       "AND",      "ANY",        "AS",       "ASC",
-    "BACKUP",     "BEGIN",     "BETWEEN",     "BREAK",    "BY",         "CASE",     "CHECK",
-    "CHECKPOINT", "CLOSE",     "COLLATE",     "COLUMN",      "COMMIT",   "CONSTRAINT", "CONTINUE", "CONVERT",
-    "CREATE",     "CROSS",     "CURRENT",     "CURSOR",   "DATABASE",   "DBCC",     "DEALLOCATE",
-    "DECLARE",    "DEFAULT",   "DELETE",      "DENY",     "DESC",       "DISTINCT", "DROP",
-    "ELSE",       "END",       "EXCEPT",      "EXEC",     "EXECUTE",    "EXISTS",   "FETCH",
-    "FOR",        "FOREIGN",   "FROM",        "FULL",     "FUNCTION",   "GOTO",     "GRANT",
-    "GROUP",      "HAVING",    "IF",          "IN",       "INDEX",      "INNER",    "INSERT",
-    "INTERSECT",  "INTO",      "IS",          "JOIN",     "KEY",        "KILL",     "LEFT",
-    "LIKE",       "MERGE",     "NOT",         "NULL",     "OF",         "OFF",      "ON",
-    "OPEN",       "OR",        "ORDER",       "OUTER",    "PRIMARY",    "PRINT",    "PROC",
-    "PROCEDURE",  "RAISERROR", "REFERENCES",  "RESTORE",  "RETURN",     "REVOKE",   "RIGHT",
-    "ROLLBACK",   "SAVE",      "SELECT",      "SET",      "TABLE",      "THEN",     "TO",
-    "TOP",        "TRAN",      "TRANSACTION", "TRUNCATE", "UNION",      "UNIQUE",   "UPDATE",
-    "USE",        "VALUES",    "VIEW",        "WAITFOR",  "WHEN",       "WHERE",    "WHILE",
-    "WITH"};
+    "ADD",        "ALL",       "ALTER",    "AND",        "ANY",        "AS",       "ASC",         "BACKUP",
+    "BEGIN",      "BETWEEN",   "BREAK",    "BY",         "CASE",       "CHECK",    "CHECKPOINT",  "CLOSE",
+    "COLLATE",    "COLUMN",    "COMMIT",   "CONSTRAINT", "CONTINUE",   "CONVERT",  "CREATE",      "CROSS",
+    "CURRENT",    "CURSOR",    "DATABASE", "DBCC",       "DEALLOCATE", "DECLARE",  "DEFAULT",     "DELETE",
+    "DENY",       "DESC",      "DISTINCT", "DROP",       "ELSE",       "END",      "EXCEPT",      "EXEC",
+    "EXECUTE",    "EXISTS",    "FETCH",    "FOR",        "FOREIGN",    "FROM",     "FULL",        "FUNCTION",
+    "GOTO",       "GRANT",     "GROUP",    "HAVING",     "IF",         "IN",       "INDEX",       "INNER",
+    "INSERT",     "INTERSECT", "INTO",     "IS",         "JOIN",       "KEY",      "KILL",        "LEFT",
+    "LIKE",       "MERGE",     "NOT",      "NULL",       "OF",         "OFF",      "ON",          "OPEN",
+    "OR",         "ORDER",     "OUTER",    "PRIMARY",    "PRINT",      "PROC",     "PROCEDURE",   "RAISERROR",
+    "REFERENCES", "RESTORE",   "RETURN",   "REVOKE",     "RIGHT",      "ROLLBACK", "SAVE",        "SELECT",
+    "SET",        "TABLE",     "THEN",     "TO",         "TOP",        "TRAN",     "TRANSACTION", "TRUNCATE",
+    "UNION",      "UNIQUE",    "UPDATE",   "USE",        "VALUES",     "VIEW",     "WAITFOR",     "WHEN",
+    "WHERE",      "WHILE",     "WITH"};
 
 constexpr std::array kStatementStarters = {
     "SELECT",   "INSERT",  "UPDATE",    "DELETE", "SET",       "DECLARE", "IF",     "ELSE",     "WHILE",

@@ -77,8 +77,9 @@ Label combined(const Label& a, const Label& b) {
 
 // Functions whose text result keeps the collation of their text arguments.
 bool keepsCollation(const Token& name) {
-  for (const char* f : {"SUBSTRING", "LEFT", "RIGHT", "REPLACE", "UPPER", "LOWER", "LTRIM", "RTRIM", "REVERSE",
-                        "ISNULL", "IFNULL", "COALESCE", "NULLIF", "REPLICATE", "STUFF", "MAX", "MIN"})
+  for (const char* f :
+       {"SUBSTRING", "LEFT", "RIGHT", "REPLACE", "UPPER", "LOWER", "LTRIM", "RTRIM", "REVERSE", "ISNULL",
+        "IFNULL", "COALESCE", "NULLIF", "REPLICATE", "STUFF", "MAX", "MIN"})
     if (name.is(f)) return true;
   return false;
 }
@@ -146,12 +147,14 @@ class Rewriter {
   }
 
   // The collation two operands compare in, or 468.
-  const base::Collation& resolved(const Label& l, const Label& r, const std::string& operation, int line) const {
+  const base::Collation& resolved(const Label& l, const Label& r, const std::string& operation,
+                                  int line) const {
     using L = Label::Kind;
     auto conflict = [&](const base::Collation* a, const base::Collation* b) {
       sql::collationConflict(a->name, b->name, operation, line);
     };
-    if (l.kind == L::Explicit && r.kind == L::Explicit && l.collation != r.collation) conflict(l.collation, r.collation);
+    if (l.kind == L::Explicit && r.kind == L::Explicit && l.collation != r.collation)
+      conflict(l.collation, r.collation);
     if (l.kind == L::Explicit) return *l.collation;
     if (r.kind == L::Explicit) return *r.collation;
     if (l.kind == L::Conflict) conflict(l.collation, l.other);
@@ -167,10 +170,10 @@ class Rewriter {
   // the collation label of its operands together (a function's arguments, a parenthesis).
   Label region(std::size_t b, std::size_t e, std::vector<Token>& out) {
     Label all;
-    Label last;              // of the operand just read
+    Label last;  // of the operand just read
     bool afterOperand = false;
     std::size_t lastStart = 0;  // where its tokens begin in out
-    Label left;              // of the operand before a comparison
+    Label left;                 // of the operand before a comparison
     std::size_t i = b;
     while (i < e) {
       const Token& tk = t_[i];
@@ -219,7 +222,8 @@ class Rewriter {
 
   // text [NOT] LIKE pattern [ESCAPE e], its text already in out from `textStart`: SQLite's LIKE
   // (the server's rules, case ignored) unless the collation heeds case, then bv_like with it.
-  std::size_t like(std::size_t i, std::size_t e, std::vector<Token>& out, const Label& text, std::size_t textStart) {
+  std::size_t like(std::size_t i, std::size_t e, std::vector<Token>& out, const Label& text,
+                   std::size_t textStart) {
     const Token& first = t_[i];
     const bool negated = first.is("NOT");
     if (negated) ++i;
@@ -602,7 +606,10 @@ void builtinFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   });
 }
 
-// like(pattern, text [, escape]): what SQLite calls for LIKE, with T-SQL's patterns.
+// like(pattern, text [, escape]): what SQLite calls for LIKE, with T-SQL's patterns and the
+// server's case rules; and bv_like(text, pattern, collation [, escape]) in a collation that
+// heeds case.
+template <bool InCollation>
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   guarded(ctx, [&] {
     for (int i = 0; i < argc; ++i) {
@@ -614,12 +621,16 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto text = [&](int i) {
       return std::get<std::string>(sql::convert(fromSqlite(argv[i]), SqlType::nvarchar(-1), -1, 1).value);
     };
+    const int escapeAt = InCollation ? 3 : 2;
     std::string escape;
-    if (argc > 2) {
-      escape = text(2);
+    if (argc > escapeAt) {
+      escape = text(escapeAt);
       sql::checkLikeEscape(escape, 1);
     }
-    sqlite3_result_int(ctx, base::likeMatch(text(1), text(0), escape) ? 1 : 0);
+    const base::Collation* named = InCollation ? base::findCollation(text(2)) : nullptr;
+    const auto& collation = named ? *named : base::serverCollation();
+    sqlite3_result_int(ctx,
+                       base::likeIn(collation, text(InCollation ? 0 : 1), text(InCollation ? 1 : 0), escape));
   });
 }
 
@@ -638,28 +649,6 @@ int compareText(void* collation, int aLength, const void* a, int bLength, const 
   const std::string_view x(static_cast<const char*>(a), static_cast<std::size_t>(aLength));
   const std::string_view y(static_cast<const char*>(b), static_cast<std::size_t>(bLength));
   return base::compareText(*static_cast<const base::Collation*>(collation), x, y);
-}
-
-// bv_like(text, pattern, collation [, escape]): LIKE in a collation that heeds case.
-void likeInFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  guarded(ctx, [&] {
-    for (int i = 0; i < argc; ++i) {
-      if (sqlite3_value_type(argv[i]) == SQLITE_NULL) {
-        sqlite3_result_null(ctx);
-        return;
-      }
-    }
-    auto text = [&](int i) {
-      return std::get<std::string>(sql::convert(fromSqlite(argv[i]), SqlType::nvarchar(-1), -1, 1).value);
-    };
-    const auto* collation = base::findCollation(text(2));
-    std::string escape;
-    if (argc > 3) {
-      escape = text(3);
-      sql::checkLikeEscape(escape, 1);
-    }
-    sqlite3_result_int(ctx, base::likeIn(collation ? *collation : base::serverCollation(), text(0), text(1), escape));
-  });
 }
 
 // TOP n, TOP (expression) become LIMITs at the end of their SELECT (a subquery's too): SQLite
@@ -785,10 +774,10 @@ void registerStorageFunctions(sqlite3* db) {
                             const_cast<sql::BuiltinFunction*>(&f), &builtinFunction, nullptr, nullptr);
   }
   // LIKE is SQLite's like(pattern, text [, escape]); the server's patterns and case rules replace it.
-  sqlite3_create_function(db, "like", 2, flags, nullptr, &likeFunction, nullptr, nullptr);
-  sqlite3_create_function(db, "like", 3, flags, nullptr, &likeFunction, nullptr, nullptr);
-  sqlite3_create_function(db, "bv_like", 3, flags, nullptr, &likeInFunction, nullptr, nullptr);
-  sqlite3_create_function(db, "bv_like", 4, flags, nullptr, &likeInFunction, nullptr, nullptr);
+  sqlite3_create_function(db, "like", 2, flags, nullptr, &likeFunction<false>, nullptr, nullptr);
+  sqlite3_create_function(db, "like", 3, flags, nullptr, &likeFunction<false>, nullptr, nullptr);
+  sqlite3_create_function(db, "bv_like", 3, flags, nullptr, &likeFunction<true>, nullptr, nullptr);
+  sqlite3_create_function(db, "bv_like", 4, flags, nullptr, &likeFunction<true>, nullptr, nullptr);
   for (const auto& c : base::knownCollations())
     sqlite3_create_collation_v2(db, base::storageCollationName(c).c_str(), SQLITE_UTF8,
                                 const_cast<base::Collation*>(&c), &compareText, nullptr);

@@ -40,7 +40,8 @@ struct CollationScope {
   // operand). Empty: no column is told.
   std::function<const base::Collation*(const std::vector<std::string>& parts)> column;
 };
-std::vector<sql::Token> rewriteForStorage(const std::vector<sql::Token>& tokens, const CollationScope& scope = {});
+std::vector<sql::Token> rewriteForStorage(const std::vector<sql::Token>& tokens,
+                                          const CollationScope& scope = {});
 
 // Makes the functions of those rewrites known to a connection (bv_add, bv_convert, bv_top,
 // bv_like and the built-in functions), LIKE with T-SQL's patterns, and a SQLite collation for

@@ -38,8 +38,8 @@ std::string folded(std::string_view text) { return base::foldedForMatch(text); }
 // The faults the engine applies inside statements; the TDS server leaves them.
 bool isStatementFault(Fault::Action action) {
   using A = Fault::Action;
-  return action == A::Throttle || action == A::DamageRestore || action == A::VolumeFree || action == A::Hold ||
-         action == A::OccupyRestore || action == A::BreakRestore;
+  return action == A::Throttle || action == A::DamageRestore || action == A::VolumeFree ||
+         action == A::Hold || action == A::OccupyRestore || action == A::BreakRestore;
 }
 
 }  // namespace

@@ -34,14 +34,19 @@ std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.nam
 
 // A table variable of three names in the server's collation, for the statements SQLite runs.
 const std::string kNames =
-    "DECLARE @t TABLE (n nvarchar(10), k int); INSERT INTO @t VALUES (N'b', 1); INSERT INTO @t VALUES (N'B', 2);"
+    "DECLARE @t TABLE (n nvarchar(10), k int); INSERT INTO @t VALUES (N'b', 1); INSERT INTO @t VALUES (N'B', "
+    "2);"
     " INSERT INTO @t VALUES (N'a', 3); ";
 
 class Collate : public Collations, public ::testing::WithParamInterface<Case> {};
 
-TEST_P(Collate, ComparesAsTheCollationDoes) { EXPECT_EQ(answer(GetParam().sql), GetParam().expected) << GetParam().sql; }
+TEST_P(Collate, ComparesAsTheCollationDoes) {
+  EXPECT_EQ(answer(GetParam().sql), GetParam().expected) << GetParam().sql;
+}
 
-std::string when(const std::string& condition) { return "SELECT CASE WHEN " + condition + " THEN 1 ELSE 0 END"; }
+std::string when(const std::string& condition) {
+  return "SELECT CASE WHEN " + condition + " THEN 1 ELSE 0 END";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Expressions, Collate,
@@ -63,21 +68,36 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"like_bin2", when("N'ABC' COLLATE Latin1_General_BIN2 LIKE N'a%'"), "0"},
         Case{"like_ci", when("N'ABC' LIKE N'a%' COLLATE Latin1_General_CI_AS"), "1"},
         Case{"in_bin2", when("N'ABC' COLLATE Latin1_General_BIN2 IN (N'abc', N'x')"), "0"},
-        Case{"case_operand", "SELECT CASE N'ABC' COLLATE Latin1_General_BIN2 WHEN N'abc' THEN 1 ELSE 0 END", "0"},
-        Case{"parenthesised", "DECLARE @a nvarchar(9) = N'x', @b nvarchar(9) = N'Y';" + when("(@a + @b) COLLATE Latin1_General_BIN2 = N'xy'"), "0"},
+        Case{"case_operand", "SELECT CASE N'ABC' COLLATE Latin1_General_BIN2 WHEN N'abc' THEN 1 ELSE 0 END",
+             "0"},
+        Case{"parenthesised",
+             "DECLARE @a nvarchar(9) = N'x', @b nvarchar(9) = N'Y';" +
+                 when("(@a + @b) COLLATE Latin1_General_BIN2 = N'xy'"),
+             "0"},
         Case{"through_substring", when("SUBSTRING(N'xABx', 2, 2) COLLATE Latin1_General_BIN2 = N'ab'"), "0"},
         Case{"unknown_collation", when("N'a' COLLATE Klingon_CI_AS = N'a'"), "error 448"},
-        Case{"two_explicit", when("N'a' COLLATE Latin1_General_BIN2 = N'a' COLLATE Latin1_General_CS_AS"), "error 468"},
+        Case{"two_explicit", when("N'a' COLLATE Latin1_General_BIN2 = N'a' COLLATE Latin1_General_CS_AS"),
+             "error 468"},
         Case{"table_ci", kNames + "SELECT COUNT(*) FROM @t WHERE n = N'B'", "2"},
-        Case{"table_bin2", kNames + "SELECT COUNT(*) FROM @t WHERE n = N'B' COLLATE Latin1_General_BIN2", "1"},
-        Case{"table_bin2_left", kNames + "SELECT COUNT(*) FROM @t t WHERE t.n COLLATE Latin1_General_BIN2 >= N'a'", "2"},
-        Case{"table_like_bin2", kNames + "SELECT COUNT(*) FROM @t WHERE n COLLATE Latin1_General_BIN2 LIKE N'b%'", "1"},
-        Case{"table_not_like_cs", kNames + "SELECT COUNT(*) FROM @t WHERE n NOT LIKE N'b%' COLLATE Latin1_General_CS_AS", "2"},
-        Case{"table_order_bin2", kNames + "SELECT TOP 1 n FROM @t ORDER BY n COLLATE Latin1_General_BIN2", "B"},
-        Case{"table_order_bin2_desc", kNames + "SELECT TOP 1 n FROM @t ORDER BY n COLLATE Japanese_BIN2 DESC", "b"},
-        Case{"table_in", kNames + "SELECT COUNT(*) FROM @t WHERE n COLLATE Latin1_General_BIN2 IN (N'B', N'c')", "1"},
-        Case{"table_case", kNames + "SELECT SUM(CASE n COLLATE Latin1_General_BIN2 WHEN N'b' THEN 1 ELSE 0 END) FROM @t", "1"},
-        Case{"table_unknown", "SELECT 1; " + kNames + "SELECT n FROM @t WHERE n = N'a' COLLATE Nope", "error 448"}),
+        Case{"table_bin2", kNames + "SELECT COUNT(*) FROM @t WHERE n = N'B' COLLATE Latin1_General_BIN2",
+             "1"},
+        Case{"table_bin2_left",
+             kNames + "SELECT COUNT(*) FROM @t t WHERE t.n COLLATE Latin1_General_BIN2 >= N'a'", "2"},
+        Case{"table_like_bin2",
+             kNames + "SELECT COUNT(*) FROM @t WHERE n COLLATE Latin1_General_BIN2 LIKE N'b%'", "1"},
+        Case{"table_not_like_cs",
+             kNames + "SELECT COUNT(*) FROM @t WHERE n NOT LIKE N'b%' COLLATE Latin1_General_CS_AS", "2"},
+        Case{"table_order_bin2", kNames + "SELECT TOP 1 n FROM @t ORDER BY n COLLATE Latin1_General_BIN2",
+             "B"},
+        Case{"table_order_bin2_desc", kNames + "SELECT TOP 1 n FROM @t ORDER BY n COLLATE Japanese_BIN2 DESC",
+             "b"},
+        Case{"table_in",
+             kNames + "SELECT COUNT(*) FROM @t WHERE n COLLATE Latin1_General_BIN2 IN (N'B', N'c')", "1"},
+        Case{"table_case",
+             kNames + "SELECT SUM(CASE n COLLATE Latin1_General_BIN2 WHEN N'b' THEN 1 ELSE 0 END) FROM @t",
+             "1"},
+        Case{"table_unknown", "SELECT 1; " + kNames + "SELECT n FROM @t WHERE n = N'a' COLLATE Nope",
+             "error 448"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A database of its own collation: its tables' and table variables' text columns take it, and
@@ -91,11 +111,13 @@ TEST_F(Collations, ADatabaseCollationIsTakenByItsTablesAndTableVariables) {
   ASSERT_FALSE(run("USE cs; CREATE TABLE t (n nvarchar(10)); INSERT INTO t VALUES (N'abc')").failed());
   EXPECT_EQ(answer("SELECT COUNT(*) FROM t WHERE n = N'ABC'"), "0");
   EXPECT_EQ(answer("SELECT COUNT(*) FROM t WHERE n = N'abc  '"), "1");
-  EXPECT_EQ(answer("SELECT CASE WHEN N'a' = N'A' THEN 1 ELSE 0 END"), "0") << "literals take the current database's";
+  EXPECT_EQ(answer("SELECT CASE WHEN N'a' = N'A' THEN 1 ELSE 0 END"), "0")
+      << "literals take the current database's";
   EXPECT_EQ(answer("DECLARE @v TABLE (n nvarchar(10)); INSERT INTO @v VALUES (N'abc');"
                    " SELECT COUNT(*) FROM @v WHERE n = N'ABC'"),
             "0");
-  EXPECT_EQ(answer("USE Sample; SELECT COUNT(*) FROM cs.dbo.t WHERE n = N'ABC'"), "0") << "a column keeps its own";
+  EXPECT_EQ(answer("USE Sample; SELECT COUNT(*) FROM cs.dbo.t WHERE n = N'ABC'"), "0")
+      << "a column keeps its own";
   EXPECT_EQ(answer("SELECT COUNT(*) FROM cs.dbo.t WHERE n = N'ABC' COLLATE DATABASE_DEFAULT"), "1");
 }
 
@@ -105,7 +127,8 @@ TEST_F(Collations, TheCollationTravelsWithBackupsAndOldFoldersTakeTheServers) {
   const auto media = scratch("cs.bak").string();
   ASSERT_FALSE(run("CREATE DATABASE cs COLLATE Latin1_General_CS_AS").failed());
   ASSERT_FALSE(run("BACKUP DATABASE cs TO DISK = N'" + media + "' WITH INIT").failed());
-  EXPECT_EQ(answer("SELECT collation_name FROM msdb.dbo.backupset WHERE database_name = N'cs'"), "Latin1_General_CS_AS");
+  EXPECT_EQ(answer("SELECT collation_name FROM msdb.dbo.backupset WHERE database_name = N'cs'"),
+            "Latin1_General_CS_AS");
   const auto header = run("RESTORE HEADERONLY FROM DISK = N'" + media + "'").resultSets();
   ASSERT_EQ(header.size(), 1u);
   std::string collation;
@@ -141,20 +164,27 @@ TEST_F(Collations, ImplicitCollationsInConflict) {
     std::string expected;  // "error 468 <operation>" or the count
   };
   const std::vector<Conflict> cases = {
-      {"new_shape", "bin", family + "m.physical_device_name = @folder + f.subdirectory", "error 468 equal to"},
+      {"new_shape", "bin", family + "m.physical_device_name = @folder + f.subdirectory",
+       "error 468 equal to"},
       {"old_shape", "Sample", family + "m.physical_device_name = @folder + f.subdirectory", "0"},
-      {"database_default", "bin", family + "m.physical_device_name = @folder + f.subdirectory COLLATE DATABASE_DEFAULT", "0"},
-      {"parenthesised", "bin", family + "m.physical_device_name = (@folder + f.subdirectory) COLLATE Latin1_General_BIN2", "0"},
-      {"left_explicit", "bin", family + "m.physical_device_name COLLATE Latin1_General_BIN2 = f.subdirectory", "0"},
+      {"database_default", "bin",
+       family + "m.physical_device_name = @folder + f.subdirectory COLLATE DATABASE_DEFAULT", "0"},
+      {"parenthesised", "bin",
+       family + "m.physical_device_name = (@folder + f.subdirectory) COLLATE Latin1_General_BIN2", "0"},
+      {"left_explicit", "bin", family + "m.physical_device_name COLLATE Latin1_General_BIN2 = f.subdirectory",
+       "0"},
       {"not_equal", "bin", family + "m.physical_device_name <> f.subdirectory", "error 468 not equal to"},
       {"less_than", "bin", family + "m.physical_device_name < f.subdirectory", "error 468 less than"},
-      {"greater_equal", "bin", family + "m.physical_device_name >= f.subdirectory", "error 468 greater than or equal to"},
+      {"greater_equal", "bin", family + "m.physical_device_name >= f.subdirectory",
+       "error 468 greater than or equal to"},
       {"like", "bin", family + "m.physical_device_name LIKE f.subdirectory + N'%'", "error 468 like"},
-      {"through_a_function", "bin", family + "UPPER(m.physical_device_name) = LEFT(f.subdirectory, 3)", "error 468 equal to"},
+      {"through_a_function", "bin", family + "UPPER(m.physical_device_name) = LEFT(f.subdirectory, 3)",
+       "error 468 equal to"},
       {"numbers", "bin", family + "m.media_set_id = f.n", "0"},
       {"variable_only", "bin", family + "m.physical_device_name = @folder", "0"},
       {"table_name", "bin",
-       "SELECT COUNT(*) FROM msdb.dbo.backupmediafamily JOIN @f f ON backupmediafamily.physical_device_name = "
+       "SELECT COUNT(*) FROM msdb.dbo.backupmediafamily JOIN @f f ON backupmediafamily.physical_device_name "
+       "= "
        "f.subdirectory",
        "error 468 equal to"},
       {"unqualified", "bin",
@@ -174,8 +204,9 @@ TEST_F(Collations, ImplicitCollationsInConflict) {
       const auto errors = r.errors();
       const auto& e = errors[0];
       const auto at = e.text.rfind(" in the ") + 8;
-      EXPECT_EQ("error " + std::to_string(e.number) + " " + e.text.substr(at, e.text.rfind(" operation.") - at),
-                c.expected);
+      EXPECT_EQ(
+          "error " + std::to_string(e.number) + " " + e.text.substr(at, e.text.rfind(" operation.") - at),
+          c.expected);
       EXPECT_EQ(e.severity, 16);
       EXPECT_NE(e.text.find("\"Japanese_CI_AS\" and \"Latin1_General_BIN2\""), std::string::npos) << e.text;
     } else {
@@ -186,13 +217,16 @@ TEST_F(Collations, ImplicitCollationsInConflict) {
 
 class JobStepTsql : public Collations, public ::testing::WithParamInterface<Case> {};
 
-TEST_P(JobStepTsql, RunsAsSqlServerRunsIt) { EXPECT_EQ(answer(GetParam().sql), GetParam().expected) << GetParam().sql; }
+TEST_P(JobStepTsql, RunsAsSqlServerRunsIt) {
+  EXPECT_EQ(answer(GetParam().sql), GetParam().expected) << GetParam().sql;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Statements, JobStepTsql,
     ::testing::Values(
         Case{"long_dynamic_sql",
-             "DECLARE @sql nvarchar(max) = N'SELECT LEN(N''' + REPLICATE(CONVERT(nvarchar(max), N'x'), 4500) + N''')';"
+             "DECLARE @sql nvarchar(max) = N'SELECT LEN(N''' + REPLICATE(CONVERT(nvarchar(max), N'x'), 4500) "
+             "+ N''')';"
              " SET @sql = @sql + N' + 1'; EXEC (@sql)",
              "4501"},
         Case{"long_dynamic_sql_length",
@@ -201,16 +235,24 @@ INSTANTIATE_TEST_SUITE_P(
              "6000"},
         Case{"insert_exec_fewer_columns",
              "DECLARE @t TABLE (a int, b nvarchar(10), c int); DECLARE @sql nvarchar(max) = N'SELECT 7';"
-             " INSERT INTO @t (a) EXEC (@sql); SELECT CONVERT(nvarchar(5), a) + N'|' + ISNULL(b, N'null') + N'|' +"
+             " INSERT INTO @t (a) EXEC (@sql); SELECT CONVERT(nvarchar(5), a) + N'|' + ISNULL(b, N'null') + "
+             "N'|' +"
              " ISNULL(CONVERT(nvarchar(5), c), N'null') FROM @t",
              "7|null|null"},
         Case{"try_drop_in_while_break",
              "DECLARE @n int = 0, @m nvarchar(400) = N''; WHILE @n < 5 BEGIN SET @n = @n + 1;"
-             " BEGIN TRY DROP DATABASE [no_such_db] END TRY BEGIN CATCH SET @m = ERROR_MESSAGE(); BREAK; END CATCH"
+             " BEGIN TRY DROP DATABASE [no_such_db] END TRY BEGIN CATCH SET @m = ERROR_MESSAGE(); BREAK; END "
+             "CATCH"
              " END; SELECT CONVERT(nvarchar(5), @n) + N':' + LEFT(@m, 26)",
              "1:Cannot drop the database '"},
-        Case{"print_error_message", "BEGIN TRY SELECT 1/0 END TRY BEGIN CATCH PRINT N'failed: ' + ERROR_MESSAGE() END CATCH; SELECT 1", "1"},
-        Case{"convert_left_charindex", "DECLARE @v nvarchar(20) = N'15.0.2000.5'; SELECT CONVERT(int, LEFT(@v, CHARINDEX(N'.', @v) - 1))", "15"},
+        Case{"print_error_message",
+             "BEGIN TRY SELECT 1/0 END TRY BEGIN CATCH PRINT N'failed: ' + ERROR_MESSAGE() END CATCH; SELECT "
+             "1",
+             "1"},
+        Case{"convert_left_charindex",
+             "DECLARE @v nvarchar(20) = N'15.0.2000.5'; SELECT CONVERT(int, LEFT(@v, CHARINDEX(N'.', @v) - "
+             "1))",
+             "15"},
         Case{"newid_without_dashes", "SELECT LEN(REPLACE(CONVERT(nvarchar(36), NEWID()), N'-', N''))", "32"},
         Case{"digits_only_bin2",
              "DECLARE @x nvarchar(40) = N'Sample_20261208_1'; SELECT CASE WHEN SUBSTRING(@x, 8, 8) COLLATE"
@@ -221,13 +263,15 @@ INSTANTIATE_TEST_SUITE_P(
              " Latin1_General_BIN2 NOT LIKE N'%[^0-9]%' THEN 1 ELSE 0 END",
              "0"},
         Case{"insert_exec_host_info",
-             "DECLARE @h TABLE (p nvarchar(256)); INSERT INTO @h EXEC (N'SELECT host_platform FROM sys.dm_os_host_info');"
+             "DECLARE @h TABLE (p nvarchar(256)); INSERT INTO @h EXEC (N'SELECT host_platform FROM "
+             "sys.dm_os_host_info');"
              " SELECT p FROM @h",
              "error 208"},
         Case{"row_number_bin2",
              "DECLARE @t TABLE (n nvarchar(10)); INSERT INTO @t VALUES (N'b'); INSERT INTO @t VALUES (N'B');"
              " INSERT INTO @t VALUES (N'a');"
-             " SELECT TOP 1 n FROM (SELECT n, ROW_NUMBER() OVER (ORDER BY n COLLATE Latin1_General_BIN2 DESC) AS r"
+             " SELECT TOP 1 n FROM (SELECT n, ROW_NUMBER() OVER (ORDER BY n COLLATE Latin1_General_BIN2 "
+             "DESC) AS r"
              " FROM @t) x WHERE r = 1",
              "b"}),
     [](const auto& p) { return std::string(p.param.name); });

@@ -22,17 +22,13 @@ class Safety : public ::testing::Test {
   void open(int year, std::vector<StatementFault> faults = {}) {
     session_.reset();
     engine_.reset();
-    standin::engine::EngineConfig c;
-    c.dataDir = dir_.path() / ("data" + std::to_string(++opened_));
-    c.saPassword = "pw";
-    c.serverVersion = year;
-    c.computerName = "TESTBOX";
-    c.startAgent = false;
-    c.statementFaults = std::move(faults);
-    engine_ = std::make_unique<standin::engine::Engine>(c);
+    engine_ =
+        standintest::openEngine(dir_.path() / ("data" + std::to_string(++opened_)), year, std::move(faults));
     session_ = login();
   }
-  std::unique_ptr<standin::engine::Session> login() { return engine_->login({"sa", "pw", "", "", "", "", false}).session; }
+  std::unique_ptr<standin::engine::Session> login() {
+    return engine_->login({"sa", "pw", "", "", "", "", false}).session;
+  }
   BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }
   std::string scalar(standin::engine::Session& s, const std::string& sql) {
     const auto r = s.executeBatch(sql);
@@ -66,15 +62,17 @@ TEST_F(Safety, AHeldStatementWaitsUntilReleasedWhereverItRuns) {
   const std::vector<Case> cases = {
       {"a client's batch", "CREATE DATABASE held_db\r\nSELECT 1\r\nDROP   DATABASE\r\n held_db"},
       {"EXEC of a string", "CREATE DATABASE held_db; EXEC (N'SELECT 1; DROP DATABASE held_db')"},
-      {"inside a loop with TRY", "CREATE DATABASE held_db; DECLARE @n int = 0; WHILE @n < 1 BEGIN "
-                                 "BEGIN TRY DROP DATABASE held_db END TRY BEGIN CATCH PRINT ERROR_MESSAGE() "
-                                 "END CATCH SET @n = @n + 1 END"},
-      {"an Agent job step", "CREATE DATABASE held_db; DECLARE @id uniqueidentifier;"
-                            " EXEC msdb.dbo.sp_add_job @job_name = N'held', @job_id = @id OUTPUT;"
-                            " EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N's',"
-                            " @command = N'DROP DATABASE held_db', @database_name = N'master';"
-                            " EXEC msdb.dbo.sp_add_jobserver @job_id = @id;"
-                            " EXEC msdb.dbo.sp_start_job @job_name = N'held'"},
+      {"inside a loop with TRY",
+       "CREATE DATABASE held_db; DECLARE @n int = 0; WHILE @n < 1 BEGIN "
+       "BEGIN TRY DROP DATABASE held_db END TRY BEGIN CATCH PRINT ERROR_MESSAGE() "
+       "END CATCH SET @n = @n + 1 END"},
+      {"an Agent job step",
+       "CREATE DATABASE held_db; DECLARE @id uniqueidentifier;"
+       " EXEC msdb.dbo.sp_add_job @job_name = N'held', @job_id = @id OUTPUT;"
+       " EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N's',"
+       " @command = N'DROP DATABASE held_db', @database_name = N'master';"
+       " EXEC msdb.dbo.sp_add_jobserver @job_id = @id;"
+       " EXEC msdb.dbo.sp_start_job @job_name = N'held'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -128,12 +126,15 @@ TEST_F(Safety, ARestoreMeetsADatabaseCreatedUnderItsTarget) {
     open(2008, {{StatementFault::Kind::OccupyRestore, 0, "Brackenvale_check", 1}});
     const auto media = backUpSample();
     ASSERT_FALSE(run("RESTORE DATABASE Other FROM DISK = N'" + media + "'").failed()) << "not matching";
-    const auto r = run("RESTORE DATABASE [Sample_Brackenvale_check] FROM DISK = N'" + media + "'" + c.options);
+    const auto r =
+        run("RESTORE DATABASE [Sample_Brackenvale_check] FROM DISK = N'" + media + "'" + c.options);
     EXPECT_EQ(numbers(r.errors()), c.errors);
-    EXPECT_EQ(scalar("SELECT state_desc FROM sys.databases WHERE name = N'Sample_Brackenvale_check'"), "ONLINE");
+    EXPECT_EQ(scalar("SELECT state_desc FROM sys.databases WHERE name = N'Sample_Brackenvale_check'"),
+              "ONLINE");
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM Sample_Brackenvale_check.dbo.bv_occupant"), c.occupants);
     ASSERT_FALSE(run("DROP DATABASE [Sample_Brackenvale_check]").failed());
-    EXPECT_TRUE(run("RESTORE DATABASE [Sample_Brackenvale_check] FROM DISK = N'" + media + "'").errors().empty())
+    EXPECT_TRUE(
+        run("RESTORE DATABASE [Sample_Brackenvale_check] FROM DISK = N'" + media + "'").errors().empty())
         << "times=1";
   }
 }
@@ -211,10 +212,11 @@ TEST_F(Safety, TheRunningJobInSysjobactivity) {
         " a.start_execution_date DESC; IF @start IS NULL RAISERROR(N''no running row'', 16, 1);"
         " IF NOT EXISTS (SELECT 1 FROM msdb.dbo.backupset s WHERE s.backup_start_date >= @start)"
         " RAISERROR(N''backup before the job'', 16, 1)";
-    ASSERT_FALSE(run("DECLARE @id uniqueidentifier; EXEC msdb.dbo.sp_add_job @job_name = N'proof', @job_id = @id "
-                     "OUTPUT; EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N's', @command = N'" +
-                     step + "', @database_name = N'master'; EXEC msdb.dbo.sp_add_jobserver @job_id = @id")
-                     .failed());
+    ASSERT_FALSE(
+        run("DECLARE @id uniqueidentifier; EXEC msdb.dbo.sp_add_job @job_name = N'proof', @job_id = @id "
+            "OUTPUT; EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N's', @command = N'" +
+            step + "', @database_name = N'master'; EXEC msdb.dbo.sp_add_jobserver @job_id = @id")
+            .failed());
     const auto r = run("EXEC msdb.dbo.sp_start_job @job_name = N'proof'");
     ASSERT_FALSE(r.failed());
     EXPECT_EQ(scalar("SELECT run_status FROM msdb.dbo.sysjobhistory WHERE step_id = 1"), "1")

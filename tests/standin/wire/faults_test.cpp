@@ -148,10 +148,11 @@ TEST(FaultSpec, HoldOccupyAndBreakRestoreAreTheEngines) {
     std::uint64_t amount;
     int times;
   };
-  for (const auto& c : std::vector<Case>{{"hold=30s:times=2:match=DROP DATABASE", Kind::Hold, 30000, 2},
-                                         {"hold=250ms", Kind::Hold, 250, 0},
-                                         {"occupy-restore:match=Brackenvale_check", Kind::OccupyRestore, 0, 0},
-                                         {"break-restore:times=1:match=x", Kind::BreakRestore, 0, 1}}) {
+  for (const auto& c :
+       std::vector<Case>{{"hold=30s:times=2:match=DROP DATABASE", Kind::Hold, 30000, 2},
+                         {"hold=250ms", Kind::Hold, 250, 0},
+                         {"occupy-restore:match=Brackenvale_check", Kind::OccupyRestore, 0, 0},
+                         {"break-restore:times=1:match=x", Kind::BreakRestore, 0, 1}}) {
     SCOPED_TRACE(c.written);
     const auto f = parseFault(c.written);
     ASSERT_TRUE(f);
@@ -299,7 +300,8 @@ TEST(Faults, AHeldStatementWaitsForTheTestThroughTheDriver) {
     std::thread road([&] {
       Connection c;
       ASSERT_TRUE(c.connect(standin.odbcConnectionString()));
-      backup = c.execute("PRINT N'first'\r\nBACKUP DATABASE [Sample] TO DISK = N'" + media.string() + "' WITH INIT");
+      backup = c.execute("PRINT N'first'\r\nBACKUP DATABASE [Sample] TO DISK = N'" + media.string() +
+                         "' WITH INIT");
     });
     ASSERT_TRUE(standin.waitForHeldStatements(1));
     EXPECT_EQ(standin.heldStatements(), 1);
@@ -335,7 +337,8 @@ TEST(Faults, RestartAsAnotherReleaseKeepsTheJobsAndRunsThem) {
     ASSERT_TRUE(c.connect(standin.odbcConnectionString()));
     const auto r = c.execute(
         "DECLARE @id uniqueidentifier; EXEC msdb.dbo.sp_add_job @job_name = N'kept', @job_id = @id OUTPUT;"
-        " EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N'one', @command = N'CREATE TABLE t (a int)',"
+        " EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N'one', @command = N'CREATE TABLE t (a "
+        "int)',"
         " @database_name = N'Sample'; EXEC msdb.dbo.sp_add_jobserver @job_id = @id");
     ASSERT_FALSE(r.anyError) << r.diags.front().text;
   }
@@ -352,11 +355,14 @@ TEST(Faults, RestartAsAnotherReleaseKeepsTheJobsAndRunsThem) {
     c.execute("DROP TABLE Sample.dbo.t");
     EXPECT_FALSE(c.execute("EXEC msdb.dbo.sp_start_job @job_name = N'kept'").anyError);
     ++runs;
-    EXPECT_EQ(single(c.execute("SELECT COUNT(*) FROM msdb.dbo.sysjobhistory WHERE step_id = 1 AND run_status = 1")),
-              std::to_string(runs));
+    EXPECT_EQ(
+        single(c.execute("SELECT COUNT(*) FROM msdb.dbo.sysjobhistory WHERE step_id = 1 AND run_status = 1")),
+        std::to_string(runs));
     // One session per start of the Agent; 2000 keeps none, and its start takes the table away.
     const auto sessions = c.execute("SELECT COUNT(*) FROM msdb.dbo.syssessions");
     EXPECT_EQ(year == 2000 ? std::string(sessions.hasNative(208) ? "208" : "?") : single(sessions),
-              year == 2019 ? "2" : year == 2000 ? "208" : "1");
+              year == 2019   ? "2"
+              : year == 2000 ? "208"
+                             : "1");
   }
 }
