@@ -53,3 +53,51 @@ std::optional<StatementFault> StatementFaults::pick(StatementFault::Kind kind,
 }
 
 }  // namespace standin::base
+
+namespace standin::base {
+
+bool StatementFaults::hold(std::chrono::milliseconds upTo, const std::function<bool()>& cancelled) {
+  const auto until = std::chrono::steady_clock::now() + upTo;
+  std::unique_lock lock(holdMutex_);
+  if (stopped_) return true;
+  const std::uint64_t release = releases_;
+  ++held_;
+  holdChanged_.notify_all();
+  bool going = true;
+  // An attention is noticed within a few milliseconds, as WAITFOR notices it.
+  while (!stopped_ && releases_ == release && std::chrono::steady_clock::now() < until) {
+    holdChanged_.wait_until(
+        lock, std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)));
+    lock.unlock();
+    going = !(cancelled && cancelled());
+    lock.lock();
+    if (!going) break;
+  }
+  --held_;
+  holdChanged_.notify_all();
+  return going;
+}
+
+int StatementFaults::held() const {
+  std::lock_guard lock(holdMutex_);
+  return held_;
+}
+
+void StatementFaults::releaseHeld() {
+  std::lock_guard lock(holdMutex_);
+  ++releases_;
+  holdChanged_.notify_all();
+}
+
+bool StatementFaults::waitForHeld(int count, std::chrono::milliseconds patience) const {
+  std::unique_lock lock(holdMutex_);
+  return holdChanged_.wait_for(lock, patience, [&] { return held_ >= count; });
+}
+
+void StatementFaults::stopHolding() {
+  std::lock_guard lock(holdMutex_);
+  stopped_ = true;
+  holdChanged_.notify_all();
+}
+
+}  // namespace standin::base

@@ -253,10 +253,13 @@ namespace {
 
 char32_t foldAscii(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
-std::u32string codePoints(std::string_view utf8) {
+std::u32string codePoints(std::string_view utf8, bool fold = true) {
   std::u32string out;
   std::size_t i = 0;
-  while (i < utf8.size()) out.push_back(foldAscii(decodeUtf8(utf8, i)));
+  while (i < utf8.size()) {
+    const char32_t c = decodeUtf8(utf8, i);
+    out.push_back(fold ? foldAscii(c) : c);
+  }
   return out;
 }
 
@@ -323,12 +326,12 @@ bool likeElements(const std::u32string& p, std::optional<char32_t> escape, std::
 
 }  // namespace
 
-bool likeMatch(std::string_view text, std::string_view pattern, std::string_view escape) {
-  const std::u32string t = codePoints(text);
+bool likeMatch(std::string_view text, std::string_view pattern, std::string_view escape, bool ignoreCase) {
+  const std::u32string t = codePoints(text, ignoreCase);
   std::optional<char32_t> esc;
-  if (!escape.empty()) esc = codePoints(escape).front();
+  if (!escape.empty()) esc = codePoints(escape, ignoreCase).front();
   std::vector<LikeElement> p;
-  if (!likeElements(codePoints(pattern), esc, p)) return false;
+  if (!likeElements(codePoints(pattern, ignoreCase), esc, p)) return false;
   // Iterative match, backtracking to the last % when the rest does not match.
   std::size_t ti = 0, pi = 0;
   std::size_t starP = std::string::npos, starT = 0;

@@ -39,7 +39,8 @@ std::string serverCodePageBytesToUtf8(std::string_view bytes);
 // SQL LIKE as the server's case-insensitive collation matches: % any run of characters, _ one
 // character, [abc] or [a-f] one of a set, [^...] one not in it, and the `escape` character (a
 // single character, when given) making the next one stand for itself. Case is ignored for ASCII
-// letters.
-bool likeMatch(std::string_view text, std::string_view pattern, std::string_view escape = {});
+// letters, unless `ignoreCase` is false (a case-sensitive or binary collation).
+bool likeMatch(std::string_view text, std::string_view pattern, std::string_view escape = {},
+               bool ignoreCase = true);
 
 }  // namespace standin::base

@@ -130,7 +130,18 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   if (impl_->config.startAgent && base::hasAgent(impl_->edition)) agent_ = std::make_unique<Agent>(impl_);
 }
 
-Engine::~Engine() { agent_.reset(); }
+Engine::~Engine() {
+  // A job step held by a fault would keep the Agent's thread from ending.
+  impl_->faults.stopHolding();
+  agent_.reset();
+}
+
+int Engine::heldStatements() const { return impl_->faults.held(); }
+void Engine::releaseHeldStatements() { impl_->faults.releaseHeld(); }
+bool Engine::waitForHeldStatements(int count, std::chrono::milliseconds patience) const {
+  return impl_->faults.waitForHeld(count, patience);
+}
+void Engine::stopHoldingStatements() { impl_->faults.stopHolding(); }
 
 void Engine::runDueAgentJobs() {
   if (base::hasAgent(impl_->edition)) features::runDueJobs(*impl_);

@@ -117,6 +117,16 @@ class Engine {
   // Waits until the thread has looked for due jobs `count` times (it plans before its first look).
   bool waitForAgentPasses(std::uint64_t count, std::chrono::milliseconds patience) const;
 
+  // The hold fault (base/statement_faults.h): statements waiting before they run, for tests that
+  // act while one waits. heldStatements() counts them now; releaseHeldStatements() lets every
+  // one of them go at once; waitForHeldStatements waits until at least `count` are held (false
+  // when `patience` ran out first); stopHoldingStatements() lets them go and holds none again
+  // (the server is stopping).
+  int heldStatements() const;
+  void releaseHeldStatements();
+  bool waitForHeldStatements(int count, std::chrono::milliseconds patience) const;
+  void stopHoldingStatements();
+
   struct Impl;
 
  private:

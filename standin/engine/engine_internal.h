@@ -48,6 +48,19 @@ struct Prepared {
   std::string statement;
 };
 
+// A table a statement reads (FROM, JOIN, UPDATE), by the name its columns are qualified with.
+struct TableSource {
+  std::string alias;     // empty: none given (the table's name qualifies its columns)
+  std::string database;  // empty: the current one
+  std::string table;
+  std::string variable;  // a table variable's lower-case name
+  bool known = true;     // false: a derived table, whose columns are not told
+};
+// The tables of a statement (every FROM, JOIN and UPDATE of it, subqueries included).
+std::vector<TableSource> tableSources(const std::vector<sql::Token>& tokens);
+// The text columns of tables read so far for one statement, by "database.table".
+using ColumnCache = std::map<std::string, std::map<std::string, bool, std::less<>>>;
+
 struct Session::Impl {
   std::shared_ptr<Engine::Impl> engine;
   int spid = 0;
@@ -107,6 +120,8 @@ struct Session::Impl {
     Session::Impl& session;
   };
   void runStatement(Exec& x, const sql::Statement& s);
+  // The hold fault: a statement whose own text matches waits before it runs.
+  void holdIfAsked(Exec& x, const sql::Statement& s);
   // sys.dm_exec_requests' command for the statement the request is on (statements.cpp).
   void noteCommand(const sql::Statement& s);
   void dispatch(Exec& x, const sql::Statement& s);
@@ -163,6 +178,14 @@ struct Session::Impl {
   StorageText storageText(Exec& x, const std::vector<sql::Token>& tokens,
                           sql::StatementDone::Command command);
   void useDatabase(Exec& x, const std::string& name);
+  // --- collations (collations.cpp) ---
+  // The current database's collation: literals and variables compare in it.
+  const base::Collation& databaseCollation() const;
+  // A column a statement names (its name's parts): its table's collation, for a text column of
+  // a table (its database's) or of a table variable (the one it was declared with); null when it
+  // is no text column or its table cannot be told.
+  const base::Collation* columnCollation(Exec& x, const std::vector<TableSource>& sources, ColumnCache& cache,
+                                         const std::vector<std::string>& parts);
   // A system view or function a statement names at toks[i] (system_objects.cpp): the table its
   // rows were put in for the statement, and the index of the name's last token; nullopt when
   // the name is not one. Throws 208 for one the release does not have.
@@ -214,6 +237,7 @@ class BatchEnvironment final : public sql::Environment {
     return session_.sessionFunction(e, evaluator);
   }
   sql::ResultSet subquery(const sql::Expr& e) override { return session_.query(x_, e.query); }
+  const base::Collation& defaultCollation() override { return session_.databaseCollation(); }
 
  private:
   Session::Impl& session_;

@@ -232,6 +232,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     }
   } logAtEnd{*this};
   const std::size_t start = x.out.items.size();
+  holdIfAsked(x, s);
   try {
     dispatch(x, s);
     if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
@@ -269,6 +270,20 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
   }
   if (tryDepth > 0) catchErrors(x, start);
   x.line = savedLine;
+}
+
+void Session::Impl::holdIfAsked(Exec& x, const Statement& s) {
+  // A block has no text of its own: the statements in it are held one by one.
+  if (s.kind == Statement::Kind::Block || s.kind == Statement::Kind::TryCatch || s.textEnd > x.text.size())
+    return;
+  const std::string_view own = x.text.substr(s.textBegin, s.textEnd - s.textBegin);
+  const auto fault = engine->faults.take(base::StatementFault::Kind::Hold, {own});
+  if (!fault) return;
+  if (!engine->faults.hold(std::chrono::milliseconds(fault->amount),
+                           [&] { return x.out.cancelled || x.cancel(); })) {
+    x.out.cancelled = true;
+    throw Cancelled();
+  }
 }
 
 void Session::Impl::catchErrors(Exec& x, std::size_t start) {
@@ -494,7 +509,15 @@ Session::Impl::StorageText Session::Impl::storageText(Exec& x, const std::vector
   // Data statements keep T-SQL's meaning of +, CONVERT, the built-in functions and TOP; table
   // definitions stay plain SQLite, so the files remain readable without the stand-in's functions.
   const bool data = command != StatementDone::Command::Other;
-  const auto toks = data ? storage::rewriteForStorage(tokens) : tokens;
+  // Comparisons take the collations of what they compare (collations.cpp).
+  const auto sources = data ? tableSources(tokens) : std::vector<TableSource>{};
+  ColumnCache columns;
+  storage::CollationScope scope;
+  scope.database = &databaseCollation();
+  scope.column = [&](const std::vector<std::string>& parts) {
+    return columnCollation(x, sources, columns, parts);
+  };
+  const auto toks = data ? storage::rewriteForStorage(tokens, scope) : tokens;
   StorageText out;
   std::string& text = out.text;
   auto append = [&](const std::string& piece) {
@@ -624,6 +647,15 @@ struct CompiledStatement {
   CompiledStatement(Session::Impl& s, sqlite3* db, const std::string& text, const std::vector<Token>& toks)
       : session(s) {
     try {
+      compile(db, text, toks);
+    } catch (...) {
+      // A statement that does not compile (a table the other database lacks) holds it no longer.
+      release();
+      throw;
+    }
+  }
+  void compile(sqlite3* db, const std::string& text, const std::vector<Token>& toks) {
+    try {
       statement.emplace(db, text);
     } catch (const storage::Error& e) {
       if (std::string(e.what()).find("incomplete input") == std::string::npos || toks.empty()) throw;
@@ -638,7 +670,8 @@ struct CompiledStatement {
     if (!tail.empty())
       throw SqlError(102, 15, "Incorrect syntax near '" + std::string(tail.substr(0, 20)) + "'.");
   }
-  ~CompiledStatement() {
+  ~CompiledStatement() { release(); }
+  void release() {
     if (session.attached.empty() || session.tranCount > 0 || !session.conn) return;
     statement.reset();
     session.detachAll();

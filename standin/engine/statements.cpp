@@ -273,7 +273,7 @@ void Session::Impl::runDeclare(Exec& x, const Statement& s) {
       declareTable(x, d);
       continue;
     }
-    x.vars[d.name] = Variable{d.type, std::monostate{}, false, {}, {}};
+    x.vars[d.name] = Variable{d.type, std::monostate{}, false, {}, {}, {}};
     if (d.init) assign(x, d.name, eval(x, *d.init), s.line);
   }
 }

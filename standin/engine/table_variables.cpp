@@ -74,12 +74,14 @@ void Session::Impl::declareTable(Exec& x, const sql::Declaration& d) {
   v.isTable = true;
   v.columns = d.columns;
   v.storageTable = d.name + "#" + std::to_string(nextTableVariable++);
+  v.collation = databaseCollation().name;
   std::string text = "CREATE TEMP TABLE " + storage::quoteIdentifier(v.storageTable) + " (";
   for (std::size_t i = 0; i < d.columns.size(); ++i) {
     const auto& col = d.columns[i];
     if (i > 0) text += ", ";
     text += storage::quoteIdentifier(col.name) + " " + base::toUpperAscii(col.type.name());
-    if (col.type.isString()) text += std::string(" COLLATE ") + storage::kServerCollation;
+    // Its text columns take the current database's collation, as SQL Server's do.
+    if (col.type.isString()) text += " COLLATE " + base::storageCollationName(databaseCollation());
     if (!col.nullable) text += " NOT NULL";
   }
   text += ")";

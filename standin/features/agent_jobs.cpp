@@ -168,7 +168,18 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
     return nullptr;
   };
 
-  const Moment jobStart = Moment::of(server.now());
+  // The run in sysjobactivity (2005 on), committed before the first step so that other sessions
+  // and the job's own steps see it running.
+  const int session = agentSession(server);
+  const sql::DateTime startedAt = server.now();
+  if (session != 0)
+    storage::execute(
+        t.db,
+        "INSERT INTO sysjobactivity (session_id, job_id, run_requested_date, run_requested_source,"
+        " start_execution_date) VALUES (?, ?, ?, ?, ?)",
+        {std::int64_t{session}, jobId, startedAt, std::string(trigger.user.empty() ? "1" : "4"), startedAt});
+  const std::int64_t activity = sqlite3_last_insert_rowid(t.db);
+  const Moment jobStart = Moment::of(startedAt);
   std::vector<HistoryRow> history;
   bool succeeded = false;
   const Step* last = nullptr;
@@ -178,8 +189,14 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
     HistoryRow row;
     row.stepId = current->id;
     row.stepName = current->name;
-    row.start = Moment::of(server.now());
+    const sql::DateTime stepStart = server.now();
+    row.start = Moment::of(stepStart);
     row.outcome = runStep(server, *current, owner);
+    if (session != 0)
+      storage::execute(t.db,
+                       "UPDATE sysjobactivity SET last_executed_step_id = ?, last_executed_step_date = ?"
+                       " WHERE rowid = ?",
+                       {std::int64_t{current->id}, stepStart, activity});
     row.duration = packedDuration(row.start, Moment::of(server.now()));
     history.push_back(row);
     last = current;
@@ -197,7 +214,8 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
     }
     current = action == 3 ? stepById(current->id + 1) : stepById(target);
   }
-  const Moment jobEnd = Moment::of(server.now());
+  const sql::DateTime endedAt = server.now();
+  const Moment jobEnd = Moment::of(endedAt);
 
   std::string outcome = std::string(succeeded ? "The job succeeded." : "The job failed.") +
                         "  The Job was invoked by " + trigger.invokedBy + ".";
@@ -232,6 +250,10 @@ bool runJob(Server& server, const std::string& jobId, const JobTrigger& trigger)
                      {jobId, std::int64_t{0}, std::string("(Job outcome)"), std::int64_t{0}, std::int64_t{0},
                       outcome, std::int64_t{succeeded ? 1 : 0}, std::int64_t{jobStart.packedDate()},
                       std::int64_t{jobStart.packedTime()}, total, serverName});
+    if (session != 0)
+      storage::execute(
+          t.db, "UPDATE sysjobactivity SET stop_execution_date = ?, job_history_id = ? WHERE rowid = ?",
+          {endedAt, std::int64_t{sqlite3_last_insert_rowid(t.db)}, activity});
     storage::execute(
         t.db,
         "UPDATE sysjobservers SET last_run_outcome = ?, last_outcome_message = ?, last_run_date = ?,"

@@ -108,6 +108,7 @@ void AgentThread::wake() {
 
 void AgentThread::loop() {
   try {
+    agentSession(*server_);  // the Agent's start, in syssessions
     planSchedules(*server_);
   } catch (const std::exception&) {
     // msdb is busy or unreadable: the schedules keep the next runs they have.

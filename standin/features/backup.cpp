@@ -215,6 +215,7 @@ void backup(Context& c, const Statement& s) {
   info.checksums = s.option("CHECKSUM") != nullptr;
   info.recoveryModel = static_cast<int>(before.recovery);
   info.databaseCreated = entry->created;
+  info.collation = entry->collation;
   info.setGuid = newGuid();
   info.databaseGuid =
       entry->familyGuid.empty() ? databaseGuid(entry->name, entry->created) : entry->familyGuid;
@@ -251,6 +252,7 @@ void backup(Context& c, const Statement& s) {
   record.physicalDevice = std::filesystem::absolute(file).string();
   record.setGuid = info.setGuid;
   record.databaseGuid = info.databaseGuid;
+  record.collation = info.collation;
   record.recoveryModel = historyRecoveryName(before.recovery);
   record.firstLsn = info.firstLsn;
   record.lastLsn = info.lastLsn;

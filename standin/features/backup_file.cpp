@@ -101,6 +101,7 @@ enum Tag : std::uint16_t {
   kTagSetGuid = 10,
   kTagDatabaseGuid = 11,
   kTagFile = 12,
+  kTagCollation = 13,
 };
 constexpr std::uint32_t kFlagCompressed = 1;
 constexpr std::uint32_t kFlagCopyOnly = 2;
@@ -193,6 +194,9 @@ bool readDetails(base::ByteReader& h, BackupSetInfo& info) {
       case kTagDatabaseGuid:
         info.databaseGuid = value;
         break;
+      case kTagCollation:
+        info.collation = value;
+        break;
       case kTagFile: {
         BackupFileEntry f;
         if (!v.has(1)) return false;
@@ -240,6 +244,7 @@ EncodedBackupSet encodeBackupSet(BackupSetInfo& info, std::string_view content) 
       u32Bytes(static_cast<std::uint32_t>(info.databaseCreated.days)) + u32Bytes(info.databaseCreated.ticks));
   putField(header, kTagSetGuid, info.setGuid);
   putField(header, kTagDatabaseGuid, info.databaseGuid);
+  putField(header, kTagCollation, info.collation);
   for (const auto& f : info.files) {
     std::string entry(1, f.type);
     putString(entry, f.logicalName);

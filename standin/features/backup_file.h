@@ -57,8 +57,9 @@ struct BackupSetInfo {
   std::uint64_t databaseBackupLsn = 0;  // the full backup the set builds on (log, differential)
   int recoveryModel = 3;                // 1 FULL, 2 BULK_LOGGED, 3 SIMPLE
   sql::DateTime databaseCreated;
-  std::string setGuid;       // backupset.backup_set_uuid
-  std::string databaseGuid;  // the same for every backup of one database
+  std::string setGuid;                       // backupset.backup_set_uuid
+  std::string databaseGuid;                  // the same for every backup of one database
+  std::string collation = "Japanese_CI_AS";  // the database's (sets of earlier versions: the server's)
   std::vector<BackupFileEntry> files;
   bool hasDetails = false;  // written in format 2
 };

@@ -332,7 +332,7 @@ std::int64_t recordBackup(Server& server, const BackupRecord& b) {
          {"flags", std::int64_t{b.checksums ? 16 : 0}},
          {"unicode_locale", std::int64_t{1041}},
          {"unicode_compare_style", std::int64_t{196609}},
-         {"collation_name", std::string("Japanese_CI_AS")},
+         {"collation_name", b.collation},
          {"is_password_protected", std::int64_t{0}},
          {"recovery_model", b.recoveryModel},
          {"has_bulk_logged_data", std::int64_t{0}},

@@ -20,6 +20,7 @@ void ensureBackupHistoryTables(sqlite3* db, int year);
 // One backup set written to a file.
 struct BackupRecord {
   std::string databaseName;
+  std::string collation = "Japanese_CI_AS";
   sql::DateTime databaseCreated;
   char type = 'D';          // D database, I differential, L log
   std::string name;         // empty: NULL

@@ -57,6 +57,7 @@ class Server {
   std::map<std::string, std::string> runningJobs;
   std::uint64_t finishedRuns = 0;
   std::uint64_t agentPasses = 0;
+  int agentSession = 0;  // msdb.dbo.syssessions' row of this start of the Agent; 0: none yet
 
   // GETDATE() and the Agent's time.
   sql::DateTime now() const {

@@ -38,7 +38,10 @@ void createDatabase(Context& c, const Statement& s) {
   const std::string name = c.evalText(*s.target);
   if (c.tranCount() > 0)
     throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
-  c.server().catalog.createDatabase(name, false);
+  storage::NewDatabase n;
+  n.name = name;
+  if (!s.name.empty()) n.collation = s.name;  // COLLATE name, checked when the batch was read
+  c.server().catalog.createDatabase(n);
   c.done(false);
 }
 

@@ -183,11 +183,39 @@ void ensureAgentTables(sqlite3* db, int year) {
         storage::execute(db, "ALTER TABLE bv_jobschedules RENAME TO sysjobschedules");
       }
     }
+    // The Agent's sessions and its jobs' runs in them came with 2005.
+    if (year >= 2005) {
+      storage::execute(db,
+                       "CREATE TABLE IF NOT EXISTS syssessions (session_id INTEGER PRIMARY KEY,"
+                       " agent_start_date DATETIME NOT NULL)");
+      storage::execute(
+          db,
+          "CREATE TABLE IF NOT EXISTS sysjobactivity (session_id INT NOT NULL,"
+          " job_id UNIQUEIDENTIFIER NOT NULL, run_requested_date DATETIME,"
+          " run_requested_source NVARCHAR(128), queued_date DATETIME, start_execution_date DATETIME,"
+          " last_executed_step_id INT, last_executed_step_date DATETIME, stop_execution_date DATETIME,"
+          " job_history_id INT, next_scheduled_run_date DATETIME)");
+    } else {
+      storage::execute(db, "DROP TABLE IF EXISTS sysjobactivity");
+      storage::execute(db, "DROP TABLE IF EXISTS syssessions");
+    }
     storage::execute(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
+}
+
+int agentSession(Server& server) {
+  if (server.version.year < 2005) return 0;
+  std::lock_guard lock(server.agentMutex);
+  if (server.agentSession != 0) return server.agentSession;
+  const auto entry = server.catalog.find("msdb");
+  if (!entry) return 0;
+  auto db = storage::Database::open(entry->file, false);
+  storage::execute(db.get(), "INSERT INTO syssessions (agent_start_date) VALUES (?)", {server.now()});
+  server.agentSession = static_cast<int>(sqlite3_last_insert_rowid(db.get()));
+  return server.agentSession;
 }
 
 // ---------- shared with the Agent ----------
@@ -257,6 +285,8 @@ void deleteJob(const MsdbTables& t, const std::string& jobId, bool deleteHistory
   }
   storage::execute(t.db, "DELETE FROM " + t("sysjobschedules") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobsteps") + " WHERE job_id = ?", {jobId});
+  if (t.year >= 2005)
+    storage::execute(t.db, "DELETE FROM " + t("sysjobactivity") + " WHERE job_id = ?", {jobId});
   storage::execute(t.db, "DELETE FROM " + t("sysjobservers") + " WHERE job_id = ?", {jobId});
   if (deleteHistory)
     storage::execute(t.db, "DELETE FROM " + t("sysjobhistory") + " WHERE job_id = ?", {jobId});

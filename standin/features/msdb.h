@@ -31,6 +31,11 @@ struct MsdbTables {
 // last used by a release of the other layout.
 void ensureAgentTables(sqlite3* db, int year);
 
+// The Agent's session of this start of the server (msdb.dbo.syssessions, 2005 on): made by the
+// first call, which the Agent's thread makes when it starts (or the first job run without it).
+// 0 on 2000, which keeps no sessions.
+int agentSession(Server& server);
+
 // Whether a (lower-case) procedure name is one of msdb's Agent procedures.
 bool isAgentProcedure(std::string_view name);
 

@@ -363,6 +363,7 @@ void recordRestoreOf(Context& c, const BackupSetInfo& info, const std::filesyste
   b.physicalDevice = std::filesystem::absolute(device).string();
   b.setGuid = info.setGuid;
   b.databaseGuid = info.databaseGuid;
+  b.collation = info.collation;
   b.recoveryModel = info.recoveryModel == 1 ? "FULL" : info.recoveryModel == 2 ? "BULK-LOGGED" : "SIMPLE";
   b.firstLsn = info.firstLsn;
   b.lastLsn = info.lastLsn;
@@ -385,6 +386,44 @@ void plantDamage(const std::filesystem::path& file) {
       "UPDATE sqlite_master SET sql = 'CREATE INDEX bv_damaged_rows_a ON bv_damaged_rows (b)' "
       "WHERE name = 'bv_damaged_rows_a';"
       "PRAGMA writable_schema = OFF;");
+}
+
+// Whether an existing database is the one a set was made of: its identity is the set's (sets of
+// the first format carry none).
+bool sameDatabase(const storage::DbEntry& entry, const BackupSetInfo& info) {
+  const std::string own =
+      entry.familyGuid.empty() ? databaseGuid(entry.name, entry.created) : entry.familyGuid;
+  return info.databaseGuid.empty() || equalsIgnoreCase(own, info.databaseGuid);
+}
+
+// The occupy-restore fault: the target appears just before the restore, as another session's
+// CREATE DATABASE makes it (online, from model), with rows of its own that a restore must not
+// lose.
+void occupyIfAsked(Context& c, const std::string& target) {
+  auto& catalog = c.server().catalog;
+  if (target.empty() || catalog.find(target)) return;
+  if (!c.server().faults.take(base::StatementFault::Kind::OccupyRestore, {target})) return;
+  const auto entry = catalog.createDatabase(target, false);
+  auto db = storage::Database::open(entry.file, false);
+  db.exec(
+      "CREATE TABLE bv_occupant (id INT, note NVARCHAR(50));"
+      "INSERT INTO bv_occupant VALUES (1, 'made by another session'), (2, 'not from the backup');");
+}
+
+// The break-restore fault: the new database's files are made and it is listed, RESTORING, as a
+// restore whose read fails midway leaves it (DROP DATABASE removes it, files and all).
+void breakMidway(Context& c, const std::string& what, const storage::DbEntry& entry,
+                 const std::filesystem::path& dataFile, const std::filesystem::path& logFile,
+                 const BackupSet& set) {
+  writeDatabaseFile(c, what, dataFile, set.content);
+  storage::DbEntry broken = entry;
+  broken.file = dataFile;
+  broken.logFile = logFile;
+  broken.created = c.server().now();
+  broken.state = DatabaseState::Restoring;
+  broken.familyGuid = set.info.databaseGuid;
+  broken.collation = set.info.collation;
+  c.server().catalog.restored(broken);
 }
 
 // What every restore checks before it reads its device: no open transaction, no option it does
@@ -413,6 +452,7 @@ void restoreDatabase(Context& c, const Statement& s) {
   const std::string what = "RESTORE DATABASE";
   const int year = c.server().version.year;
   const std::string target = c.evalText(*s.target);
+  if (s.value) occupyIfAsked(c, target);
   checkRestoreStatement(c, s, what, {});
   if (!s.value) return recoverOnly(c, what, target);
   const auto file = device(c, what, s);
@@ -439,7 +479,9 @@ void restoreDatabase(Context& c, const Statement& s) {
   auto& catalog = c.server().catalog;
   auto entry = catalog.find(target);
   const bool replace = s.option("REPLACE") != nullptr;
-  if (entry && !replace && !equalsIgnoreCase(info.databaseName, entry->name))
+  // Without REPLACE a restore goes only over the database the set was made of: the same name
+  // and the same identity (one created anew under that name is another database).
+  if (entry && !replace && (!equalsIgnoreCase(info.databaseName, entry->name) || !sameDatabase(*entry, info)))
     terminate(what, {msg(3154, 16,
                          "The backup set holds a backup of a database other than the existing '" +
                              entry->name + "' database.")});
@@ -501,6 +543,13 @@ void restoreDatabase(Context& c, const Statement& s) {
   } dropUnlessRestored{catalog, entry->name, created};
 
   const auto dataFile = placements.data.value_or(entry->file);
+  if (created && c.server().faults.take(base::StatementFault::Kind::BreakRestore, {target})) {
+    breakMidway(c, what, *entry, dataFile, placements.log.value_or(entry->logFile), set);
+    dropUnlessRestored.drop = false;
+    terminate(what,
+              {msg(3203, 16,
+                   "Read on \"" + file.string() + "\" failed: 23(Data error (cyclic redundancy check).)")});
+  }
   writeDatabaseFile(c, what, dataFile, set.content);
   dropUnlessRestored.drop = false;
 
@@ -518,6 +567,7 @@ void restoreDatabase(Context& c, const Statement& s) {
     }
   }
   restored.created = c.server().now();
+  restored.collation = info.collation;
   restored.recovery = static_cast<RecoveryModel>(info.recoveryModel);
   restored.familyGuid = info.databaseGuid;
   restored.state = norecovery ? DatabaseState::Restoring : DatabaseState::Online;
@@ -725,7 +775,7 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
               {"Flags", std::int64_t{i.checksums ? 16 : 0}},
               {"BindingID", guid},
               {"RecoveryForkID", guid},
-              {"Collation", std::string("Japanese_CI_AS")},
+              {"Collation", i.collation},
               {"FamilyGUID", guid},
               {"HasBulkLoggedData", std::int64_t{0}},
               {"IsSnapshot", std::int64_t{0}},

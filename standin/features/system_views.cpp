@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/features/backup_history.h"
 #include "standin/features/result_table.h"
@@ -257,6 +258,17 @@ const std::vector<ResultColumn> kRequests = {
     {"page_resource", SqlType{K::VarBinary, 8}, 2019},
 };
 
+// sys.dm_os_host_info (2017 on; "sys.dm_os_host_info (Transact-SQL)"), host_architecture from 2022.
+const std::vector<ResultColumn> kHostInfo = {
+    {"host_platform", SqlType::nvarchar(256), 2017},
+    {"host_distribution", SqlType::nvarchar(256), 2017},
+    {"host_release", SqlType::nvarchar(256), 2017},
+    {"host_service_pack_level", SqlType::nvarchar(256), 2017},
+    {"host_sku", kInt, 2017},
+    {"os_language_version", kInt, 2017},
+    {"host_architecture", SqlType::nvarchar(256), 2022},
+};
+
 bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
   return std::any_of(names.begin(), names.end(), [&](std::string_view n) { return name == n; });
 }
@@ -299,7 +311,7 @@ sql::ResultSet databases(const Server& server) {
          {"owner_sid", sql::Binary{std::string(1, '\x01')}},
          {"create_date", e.created},
          {"compatibility_level", std::int64_t{server.version.compatibilityLevel}},
-         {"collation_name", restoring ? Value{} : Value{std::string("Japanese_CI_AS")}},
+         {"collation_name", restoring ? Value{} : Value{e.collation}},
          {"user_access", std::int64_t{0}},
          {"user_access_desc", std::string("MULTI_USER")},
          {"is_read_only", std::int64_t{0}},
@@ -542,6 +554,47 @@ sql::ResultSet requests(const Server& server) {
   return t.take();
 }
 
+// One value of /etc/os-release (NAME="x" or NAME=x); empty when it has none.
+std::string osReleaseValue(const std::string& content, const std::string& key) {
+  std::size_t at = 0;
+  while (at < content.size()) {
+    const auto end = std::min(content.find('\n', at), content.size());
+    const std::string_view line(content.data() + at, end - at);
+    if (line.substr(0, key.size() + 1) == key + "=") {
+      std::string value(line.substr(key.size() + 1));
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+          value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+      return value;
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
+// SQL Server on Linux names the distribution ("Ubuntu") and its release ("22.04"): the words of
+// PRETTY_NAME before its version, and VERSION_ID.
+sql::ResultSet hostInfo(const Server& server) {
+  const std::string release = base::readWholeFile("/etc/os-release").value_or("");
+  std::string distribution = osReleaseValue(release, "PRETTY_NAME");
+  for (std::size_t i = 0; i < distribution.size(); ++i)
+    if (distribution[i] >= '0' && distribution[i] <= '9' && (i == 0 || distribution[i - 1] == ' ')) {
+      distribution.resize(i);
+      break;
+    }
+  while (!distribution.empty() && distribution.back() == ' ') distribution.pop_back();
+  if (distribution.empty()) distribution = osReleaseValue(release, "NAME");
+  if (distribution.empty()) distribution = "Linux";
+  ResultTable t(kHostInfo, server.version.year);
+  t.add({{"host_platform", std::string("Linux")},
+         {"host_distribution", distribution},
+         {"host_release", osReleaseValue(release, "VERSION_ID")},
+         {"host_service_pack_level", std::string()},
+         {"os_language_version", std::int64_t{0}},
+         {"host_architecture", std::string("X64")}});
+  return t.take();
+}
+
 }  // namespace
 
 SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectName& object,
@@ -555,6 +608,8 @@ SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectNa
                        "dm_exec_requests"}))
       return SystemObjectLookup::Found;
     if (name == "dm_os_volume_stats") return year >= 2012 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
+    if (name == "dm_os_host_info")
+      return year >= 2017 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
     return SystemObjectLookup::Unsupported;
   }
   if ((schema.empty() || schema == "dbo") && isOneOf(name, {"sysdatabases", "sysaltfiles"})) {
@@ -573,6 +628,7 @@ sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, 
   if (name == "database_files") return files(server, database);
   if (name == "sysdatabases") return sysDatabases(server);
   if (name == "dm_exec_requests") return requests(server);
+  if (name == "dm_os_host_info") return hostInfo(server);
   return sysAltFiles(server);
 }
 
@@ -621,7 +677,7 @@ std::optional<TypedValue> databaseProperty(const Server& server, const std::stri
     return TypedValue{text, std::string(e->state == DatabaseState::Restoring ? "RESTORING" : "ONLINE")};
   if (p == "UPDATEABILITY") return TypedValue{text, std::string("READ_WRITE")};
   if (p == "USERACCESS") return TypedValue{text, std::string("MULTI_USER")};
-  if (p == "COLLATION") return TypedValue{text, std::string("Japanese_CI_AS")};
+  if (p == "COLLATION") return TypedValue{text, e->collation};
   if (p == "VERSION") return TypedValue{kInt, std::int64_t{server.version.databaseVersion}};
   if (p == "ISAUTOSHRINK" || p == "ISINSTANDBY" || p == "ISTORNPAGEDETECTIONENABLED")
     return TypedValue{kInt,

@@ -66,6 +66,8 @@ void Host::start() {
 
 void Host::stop() {
   if (ssrp_) ssrp_->stop();
+  // A statement held by a fault goes on, so that its session can end.
+  for (auto& inst : instances_) inst.engine->stopHoldingStatements();
   for (auto& inst : instances_) inst.server->stop();
 }
 

@@ -31,7 +31,8 @@ struct Expr {
     Between,
     Case,
     Subquery,  // (SELECT ...): its single value
-    Exists     // EXISTS (SELECT ...)
+    Exists,    // EXISTS (SELECT ...)
+    Collate    // args[0] COLLATE name: name the collation's (or DATABASE_DEFAULT)
   };
   Kind kind = Kind::Literal;
   int line = 1;
@@ -130,6 +131,10 @@ struct Statement {
   enum class InsertSource { Query, Exec, Values };
   Kind kind = Kind::Block;
   int line = 1;
+  // The statement's own text in its batch: [textBegin, textEnd). For IF and WHILE the part up to
+  // the end of the condition, without the statements they run.
+  std::size_t textBegin = 0;
+  std::size_t textEnd = 0;
   std::vector<StatementPtr> body;  // Block; If: [then, else?]
   ExprPtr condition;               // If
   std::vector<Declaration> declarations;

@@ -61,7 +61,8 @@ std::string cutUnits(const std::string& utf8, std::size_t n) {
   return utf16leToUtf8(std::string_view(u16).substr(0, bytes));
 }
 
-std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line);
+std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line,
+                                 const base::Collation& collation = base::serverCollation());
 
 TypedValue boolean(std::optional<bool> b) {
   if (!b) return {SqlType::integer(), std::monostate{}};
@@ -258,13 +259,12 @@ bool truthy(const TypedValue& v) {
 
 namespace {
 
-std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line) {
+std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int line,
+                                 const base::Collation& collation) {
   if (isNull(a.value) || isNull(b.value)) return std::nullopt;
   auto sign = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
-  if (a.type.isString() && b.type.isString()) {
-    return compareIgnoreCase(trimBlanks(std::get<std::string>(a.value), false, true),
-                             trimBlanks(std::get<std::string>(b.value), false, true));
-  }
+  if (a.type.isString() && b.type.isString())
+    return base::compareText(collation, std::get<std::string>(a.value), std::get<std::string>(b.value));
   if (a.type.kind == K::DateTime || b.type.kind == K::DateTime) {
     const auto x = convert(a, SqlType{K::DateTime, 0}, -1, line);
     const auto y = convert(b, SqlType{K::DateTime, 0}, -1, line);
@@ -294,7 +294,65 @@ std::optional<int> compareValues(const TypedValue& a, const TypedValue& b, int l
 
 }  // namespace
 
-TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line) {
+std::string operationName(const std::string& op) {
+  if (op == "=") return "equal to";
+  if (op == "<>" || op == "!=") return "not equal to";
+  if (op == "<") return "less than";
+  if (op == ">") return "greater than";
+  if (op == "<=" || op == "!>") return "less than or equal to";
+  if (op == ">=" || op == "!<") return "greater than or equal to";
+  return "like";
+}
+
+void collationConflict(const std::string& a, const std::string& b, const std::string& operation, int line) {
+  throw SqlError(468, 16,
+                 "Cannot resolve the collation conflict between \"" + a + "\" and \"" + b + "\" in the " +
+                     operation + " operation.",
+                 line);
+}
+
+namespace {
+
+bool isComparison(const std::string& op) {
+  return op == "=" || op == "<>" || op == "!=" || op == "<" || op == ">" || op == "<=" || op == ">=" ||
+         op == "!<" || op == "!>";
+}
+
+// Functions whose text result keeps the collation of their (first) text argument.
+bool keepsCollation(const std::string& name) {
+  for (const char* f : {"SUBSTRING", "LEFT", "RIGHT", "REPLACE", "UPPER", "LOWER", "LTRIM", "RTRIM",
+                        "REVERSE", "ISNULL", "COALESCE", "NULLIF", "REPLICATE", "STUFF"})
+    if (name == f) return true;
+  return false;
+}
+
+// The collation an expression carries explicitly: COLLATE, also through + and the string
+// functions over it; empty for none.
+std::string explicitCollation(const Expr& e) {
+  switch (e.kind) {
+    case Expr::Kind::Collate:
+      return e.name;
+    case Expr::Kind::Binary:
+      if (e.name != "+") return {};
+      for (const auto& a : e.args)
+        if (auto c = explicitCollation(*a); !c.empty()) return c;
+      return {};
+    case Expr::Kind::Function:
+      if (!keepsCollation(e.name)) return {};
+      for (const auto& a : e.args)
+        if (auto c = explicitCollation(*a); !c.empty()) return c;
+      return {};
+    case Expr::Kind::Convert:
+      return e.type.isString() && !e.args.empty() ? explicitCollation(*e.args[0]) : std::string();
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line,
+                    const base::Collation* collation) {
   if (op == "AND" || op == "OR") {
     const bool an = isNull(a.value), bn = isNull(b.value);
     const bool at = truthy(a), bt = truthy(b);
@@ -309,7 +367,7 @@ TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue
   }
   if (op == "=" || op == "<>" || op == "!=" || op == "<" || op == ">" || op == "<=" || op == ">=" ||
       op == "!<" || op == "!>") {
-    const auto c = compareValues(a, b, line);
+    const auto c = compareValues(a, b, line, collation ? *collation : base::serverCollation());
     if (!c) return boolean(std::nullopt);
     if (op == "=") return boolean(*c == 0);
     if (op == "<>" || op == "!=") return boolean(*c != 0);
@@ -433,7 +491,13 @@ TypedValue Evaluator::eval(const Expr& e) {
       return convert(eval(*e.args[0]), e.type, style, e.line);
     }
     case Expr::Kind::Binary:
+      if (isComparison(e.name)) {
+        const auto& collation = collationFor(*e.args[0], *e.args[1], operationName(e.name));
+        return binaryOp(e.name, eval(*e.args[0]), eval(*e.args[1]), e.line, &collation);
+      }
       return binaryOp(e.name, eval(*e.args[0]), eval(*e.args[1]), e.line);
+    case Expr::Kind::Collate:
+      return eval(*e.args[0]);
     case Expr::Kind::Unary: {
       const TypedValue v = eval(*e.args[0]);
       if (e.name == "NOT") {
@@ -464,15 +528,16 @@ TypedValue Evaluator::eval(const Expr& e) {
         escape = std::get<std::string>(convert(x, SqlType::nvarchar(-1), -1, e.line).value);
         checkLikeEscape(escape, e.line);
       }
-      const bool m = likeMatch(text, pattern, escape);
+      const bool m = base::likeIn(collationFor(*e.args[0], *e.args[1], "like"), text, pattern, escape);
       return boolean(e.negated ? !m : m);
     }
     case Expr::Kind::In: {
       const TypedValue v = eval(*e.args[0]);
       bool found = false;
       bool sawNull = isNull(v.value);
+      const auto& collation = collationFor(*e.args[0], *e.args.back(), "equal to");
       auto consider = [&](const TypedValue& candidate) {
-        const auto c = compareValues(v, candidate, e.line);
+        const auto c = compareValues(v, candidate, e.line, collation);
         if (!c)
           sawNull = true;
         else if (*c == 0)
@@ -491,8 +556,9 @@ TypedValue Evaluator::eval(const Expr& e) {
     }
     case Expr::Kind::Between: {
       const TypedValue v = eval(*e.args[0]);
-      const auto lo = compareValues(v, eval(*e.args[1]), e.line);
-      const auto hi = compareValues(v, eval(*e.args[2]), e.line);
+      const auto& collation = collationFor(*e.args[0], *e.args[1], "greater than or equal to");
+      const auto lo = compareValues(v, eval(*e.args[1]), e.line, collation);
+      const auto hi = compareValues(v, eval(*e.args[2]), e.line, collation);
       if (!lo || !hi) return boolean(std::nullopt);
       const bool in = *lo >= 0 && *hi <= 0;
       return boolean(e.negated ? !in : in);
@@ -506,7 +572,8 @@ TypedValue Evaluator::eval(const Expr& e) {
       for (; i + 1 < pairsEnd; i += 2) {
         bool hit = false;
         if (operand) {
-          const auto c = compareValues(*operand, eval(*e.args[i]), e.line);
+          const auto c = compareValues(*operand, eval(*e.args[i]), e.line,
+                                       collationFor(*e.args[0], *e.args[i], "equal to"));
           hit = c && *c == 0;
         } else {
           hit = truthy(eval(*e.args[i]));
@@ -533,6 +600,19 @@ TypedValue Evaluator::eval(const Expr& e) {
       return boolean(!environment_.subquery(e).rows.empty());
   }
   return {SqlType::integer(), std::monostate{}};
+}
+
+const base::Collation& Evaluator::collationFor(const Expr& a, const Expr& b, const std::string& operation) {
+  auto named = [&](std::string name) -> std::string {
+    return name == "DATABASE_DEFAULT" ? std::string(environment_.defaultCollation().name) : name;
+  };
+  const std::string x = named(explicitCollation(a));
+  const std::string y = named(explicitCollation(b));
+  if (!x.empty() && !y.empty() && !equalsIgnoreCase(x, y)) collationConflict(x, y, operation, a.line);
+  const std::string& chosen = x.empty() ? y : x;
+  if (chosen.empty()) return environment_.defaultCollation();
+  const auto* c = base::findCollation(chosen);
+  return c ? *c : environment_.defaultCollation();
 }
 
 void Evaluator::requireArguments(const Expr& e, std::size_t lo, std::size_t hi) const {
@@ -574,7 +654,8 @@ TypedValue Evaluator::callFunction(const Expr& e) {
   if (e.name == "NULLIF") {
     requireArguments(e, 2, 2);
     const TypedValue a = eval(*e.args[0]);
-    const auto c = compareValues(a, eval(*e.args[1]), e.line);
+    const auto c =
+        compareValues(a, eval(*e.args[1]), e.line, collationFor(*e.args[0], *e.args[1], "equal to"));
     if (c && *c == 0) return {a.type, std::monostate{}};
     return a;
   }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "standin/base/collation.h"
 #include "standin/sql/ast.h"
 #include "standin/sql/results.h"
 #include "standin/sql/value.h"
@@ -26,6 +27,7 @@ struct Variable {
   bool isTable = false;
   std::vector<TableColumn> columns;
   std::string storageTable;
+  std::string collation;  // of its text columns: the database's current at its declaration
 };
 // The variables of a batch, by lower-case name ("@name").
 using Scope = std::map<std::string, Variable>;
@@ -37,8 +39,15 @@ void checkLikeEscape(const std::string& escape, int line);
 // A condition's value: true for a non-zero number.
 bool truthy(const TypedValue& v);
 // AND, OR, the comparisons and the arithmetic and bitwise operators; + of two strings
-// concatenates, + of a string and a number converts the string.
-TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line);
+// concatenates, + of a string and a number converts the string. Strings compare in `collation`
+// (the server's when none is given).
+TypedValue binaryOp(const std::string& op, const TypedValue& a, const TypedValue& b, int line,
+                    const base::Collation* collation = nullptr);
+// The words SQL Server names a comparison by in 468: "equal to", "less than", ..., "like".
+std::string operationName(const std::string& op);
+// 468: two collations that do not give way to each other met in `operation`.
+[[noreturn]] void collationConflict(const std::string& a, const std::string& b, const std::string& operation,
+                                    int line);
 
 class Evaluator;
 
@@ -54,6 +63,9 @@ class Environment {
   // The rows of the query of a subquery, EXISTS or IN (SELECT ...), run over the batch's
   // variables where the session keeps its tables.
   virtual ResultSet subquery(const Expr& e) = 0;
+  // The current database's collation: what variables and literals compare in (and what
+  // COLLATE DATABASE_DEFAULT names).
+  virtual const base::Collation& defaultCollation() { return base::serverCollation(); }
 };
 
 class Evaluator {
@@ -74,6 +86,9 @@ class Evaluator {
 
  private:
   TypedValue callFunction(const Expr& e);
+  // The collation two operands compare in: an explicit COLLATE on either (468 when both have
+  // one and they differ), else the current database's.
+  const base::Collation& collationFor(const Expr& a, const Expr& b, const std::string& operation);
 
   Scope& vars_;
   Environment& environment_;

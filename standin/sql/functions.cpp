@@ -49,8 +49,10 @@ std::optional<std::int64_t> integer(const TypedValue& v, int line) {
 }
 
 // The type of a string function's result: nvarchar for an nvarchar argument, else varchar.
+// The type of a string function's result over `v`: a max type stays one, as T-SQL keeps it.
 SqlType stringTypeOf(const TypedValue& v) {
-  return v.type.kind == K::NVarChar ? SqlType::nvarchar(4000) : SqlType::varchar(8000);
+  const bool max = v.type.isString() && v.type.length < 0;
+  return v.type.kind == K::NVarChar ? SqlType::nvarchar(max ? -1 : 4000) : SqlType::varchar(max ? -1 : 8000);
 }
 
 // The characters (code points) of a text, the unit LEN, SUBSTRING, LEFT and RIGHT count in.
@@ -233,8 +235,11 @@ TypedValue repeatFunction(const Arguments& a, int line) {
   const auto count = integer(a[Space ? 0 : 1], line);
   const SqlType t = Space ? SqlType::varchar(8000) : stringTypeOf(a[0]);
   if (!count || *count < 0) return {t, std::monostate{}};
+  // Of a max type the result may be as long as the type holds (2 GB there; a gigabyte here);
+  // otherwise it stops at 8000 bytes.
+  const std::size_t cap = t.length < 0 ? std::size_t{1} << 30 : 8000;
   std::string out;
-  for (std::int64_t i = 0; i < *count && out.size() < 8000; ++i) out += unit;
+  for (std::int64_t i = 0; i < *count && out.size() < cap; ++i) out += unit;
   return convert({SqlType::nvarchar(-1), out}, t, -1, line);
 }
 

@@ -82,6 +82,7 @@ std::vector<Token> tokenize(std::string_view s) {
     Token t;
     t.line = line;
     const std::size_t start = i;
+    t.offset = start;
     if ((c == 'N' || c == 'n') && i + 1 < s.size() && s[i + 1] == '\'') {
       t.unicode = true;
       ++i;
@@ -146,6 +147,7 @@ std::vector<Token> tokenize(std::string_view s) {
   Token end;
   end.kind = Token::Kind::End;
   end.line = line;
+  end.offset = s.size();
   out.push_back(end);
   // The date part of DATEADD and DATEDIFF is a keyword, not a column: it goes on as the text of
   // its name.

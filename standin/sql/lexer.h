@@ -16,6 +16,7 @@ struct Token {
   std::string raw;       // the source characters
   bool unicode = false;  // N'...' literal
   int line = 1;
+  std::size_t offset = 0;  // where raw starts in the batch
   // True for a regular identifier equal to the keyword, ignoring case.
   bool is(std::string_view keyword) const;
   bool isSymbol(std::string_view symbol) const { return kind == Kind::Symbol && text == symbol; }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "standin/base/collation.h"
 #include "standin/base/text.h"
 #include "standin/sql/parser.h"
 
@@ -20,22 +21,20 @@ namespace {
 constexpr int kMaxExpressionHeight = 1000;
 
 constexpr std::array kReserved = {
-    "ADD",        "ALL",       "ALTER",       "AND",      "ANY",        "AS",       "ASC",
-    "BACKUP",     "BEGIN",     "BETWEEN",     "BREAK",    "BY",         "CASE",     "CHECK",
-    "CHECKPOINT", "CLOSE",     "COLUMN",      "COMMIT",   "CONSTRAINT", "CONTINUE", "CONVERT",
-    "CREATE",     "CROSS",     "CURRENT",     "CURSOR",   "DATABASE",   "DBCC",     "DEALLOCATE",
-    "DECLARE",    "DEFAULT",   "DELETE",      "DENY",     "DESC",       "DISTINCT", "DROP",
-    "ELSE",       "END",       "EXCEPT",      "EXEC",     "EXECUTE",    "EXISTS",   "FETCH",
-    "FOR",        "FOREIGN",   "FROM",        "FULL",     "FUNCTION",   "GOTO",     "GRANT",
-    "GROUP",      "HAVING",    "IF",          "IN",       "INDEX",      "INNER",    "INSERT",
-    "INTERSECT",  "INTO",      "IS",          "JOIN",     "KEY",        "KILL",     "LEFT",
-    "LIKE",       "MERGE",     "NOT",         "NULL",     "OF",         "OFF",      "ON",
-    "OPEN",       "OR",        "ORDER",       "OUTER",    "PRIMARY",    "PRINT",    "PROC",
-    "PROCEDURE",  "RAISERROR", "REFERENCES",  "RESTORE",  "RETURN",     "REVOKE",   "RIGHT",
-    "ROLLBACK",   "SAVE",      "SELECT",      "SET",      "TABLE",      "THEN",     "TO",
-    "TOP",        "TRAN",      "TRANSACTION", "TRUNCATE", "UNION",      "UNIQUE",   "UPDATE",
-    "USE",        "VALUES",    "VIEW",        "WAITFOR",  "WHEN",       "WHERE",    "WHILE",
-    "WITH"};
+    "ADD",        "ALL",       "ALTER",    "AND",        "ANY",        "AS",       "ASC",         "BACKUP",
+    "BEGIN",      "BETWEEN",   "BREAK",    "BY",         "CASE",       "CHECK",    "CHECKPOINT",  "CLOSE",
+    "COLLATE",    "COLUMN",    "COMMIT",   "CONSTRAINT", "CONTINUE",   "CONVERT",  "CREATE",      "CROSS",
+    "CURRENT",    "CURSOR",    "DATABASE", "DBCC",       "DEALLOCATE", "DECLARE",  "DEFAULT",     "DELETE",
+    "DENY",       "DESC",      "DISTINCT", "DROP",       "ELSE",       "END",      "EXCEPT",      "EXEC",
+    "EXECUTE",    "EXISTS",    "FETCH",    "FOR",        "FOREIGN",    "FROM",     "FULL",        "FUNCTION",
+    "GOTO",       "GRANT",     "GROUP",    "HAVING",     "IF",         "IN",       "INDEX",       "INNER",
+    "INSERT",     "INTERSECT", "INTO",     "IS",         "JOIN",       "KEY",      "KILL",        "LEFT",
+    "LIKE",       "MERGE",     "NOT",      "NULL",       "OF",         "OFF",      "ON",          "OPEN",
+    "OR",         "ORDER",     "OUTER",    "PRIMARY",    "PRINT",      "PROC",     "PROCEDURE",   "RAISERROR",
+    "REFERENCES", "RESTORE",   "RETURN",   "REVOKE",     "RIGHT",      "ROLLBACK", "SAVE",        "SELECT",
+    "SET",        "TABLE",     "THEN",     "TO",         "TOP",        "TRAN",     "TRANSACTION", "TRUNCATE",
+    "UNION",      "UNIQUE",    "UPDATE",   "USE",        "VALUES",     "VIEW",     "WAITFOR",     "WHEN",
+    "WHERE",      "WHILE",     "WITH"};
 
 constexpr std::array kStatementStarters = {
     "SELECT",   "INSERT",  "UPDATE",    "DELETE", "SET",       "DECLARE", "IF",     "ELSE",     "WHILE",
@@ -155,6 +154,16 @@ bool inList(const std::array<const char*, N>& list, std::string_view word) {
   return std::any_of(list.begin(), list.end(), [&](const char* k) { return equalsIgnoreCase(k, word); });
 }
 
+// The collation a COLLATE clause names: its canonical name, or DATABASE_DEFAULT; 448 for a
+// name SQL Server does not know (the stand-in knows fewer than SQL Server: base/collation.h).
+std::string collationName(const Token& t) {
+  if (t.kind != Token::Kind::Identifier && t.kind != Token::Kind::QuotedIdentifier)
+    throw SqlError(102, 15, "Incorrect syntax near '" + t.text + "'.", t.line);
+  if (equalsIgnoreCase(t.text, "DATABASE_DEFAULT")) return "DATABASE_DEFAULT";
+  if (const auto* c = base::findCollation(t.text)) return c->name;
+  throw SqlError(448, 16, "Invalid collation '" + t.text + "'.", t.line);
+}
+
 bool startsStatement(const Token& t) {
   return t.kind == Token::Kind::Identifier && inList(kStatementStarters, t.text);
 }
@@ -169,7 +178,9 @@ class Parser {
     if (peek().kind == Token::Kind::Identifier && !isReservedKeyword(peek().text) &&
         !startsStatement(peek()) &&
         (peek(1).kind != Token::Kind::Symbol || peek(1).isSymbol(".") || peek(1).isSymbol(";"))) {
+      const std::size_t first = p_;
       out.push_back(execStatement(false));
+      spanText(*out.back(), first);
     }
     while (!atEnd()) {
       if (peek().is("END") || peek().is("ELSE")) syntaxError(peek());
@@ -293,7 +304,21 @@ class Parser {
     return s;
   }
 
+  // The statement's text: from token `first` to the last one read.
+  void spanText(Statement& s, std::size_t first) const {
+    const std::size_t last = p_ > first ? p_ - 1 : first;
+    s.textBegin = t_[first].offset;
+    s.textEnd = std::max(s.textBegin, t_[last].offset + t_[last].raw.size());
+  }
+
   StatementPtr statement() {
+    const std::size_t first = p_;
+    auto s = statementAt();
+    if (s && s->textEnd == 0) spanText(*s, first);
+    return s;
+  }
+
+  StatementPtr statementAt() {
     DepthGuard guard(*this, peek().line);
     const Token& tk = peek();
     const int line = tk.line;
@@ -337,9 +362,11 @@ class Parser {
       return make(commit ? Statement::Kind::CommitTran : Statement::Kind::RollbackTran, line);
     }
     if (tk.is("IF")) {
+      const std::size_t first = p_;
       next();
       auto s = make(Statement::Kind::If, line);
       s->condition = expression();
+      spanText(*s, first);
       auto thenPart = statement();
       if (!thenPart) syntaxError(peek());
       s->body.push_back(std::move(thenPart));
@@ -365,9 +392,11 @@ class Parser {
     if (tk.is("SELECT")) return selectStatement();
     if (tk.is("INSERT")) return insertStatement();
     if (tk.is("WHILE")) {
+      const std::size_t first = p_;
       next();
       auto s = make(Statement::Kind::While, line);
       s->condition = expression();
+      spanText(*s, first);
       ++loopDepth_;
       auto body = statement();
       --loopDepth_;
@@ -1252,11 +1281,17 @@ class Parser {
       next();
       auto s = make(Statement::Kind::CreateDatabase, line);
       s->target = stringLiteral(identifierText(), line);
-      // ON / LOG ON / COLLATE clauses describe files the stand-in chooses itself.
+      // ON / LOG ON clauses describe files the stand-in chooses itself; COLLATE names the
+      // database's collation (Statement::name).
       int depth = 0;
       while (!atEnd() && (depth > 0 || !atBoundary())) {
         if (peek().isSymbol("(")) ++depth;
         if (peek().isSymbol(")")) --depth;
+        if (depth == 0 && peek().is("COLLATE")) {
+          next();
+          s->name = collationName(peek());
+          if (s->name == "DATABASE_DEFAULT") syntaxError(peek());
+        }
         next();
       }
       return s;
@@ -1475,7 +1510,23 @@ class Parser {
       attach(*e, unary());
       return e;
     }
-    return primary();
+    return collated();
+  }
+
+  // primary [COLLATE name]: the name is checked when the batch is read (448).
+  ExprPtr collated() {
+    auto e = primary();
+    while (peek().is("COLLATE")) {
+      const int line = next().line;
+      auto c = std::make_unique<Expr>();
+      c->kind = Expr::Kind::Collate;
+      c->line = line;
+      c->name = collationName(peek());
+      next();
+      attach(*c, std::move(e));
+      e = std::move(c);
+    }
+    return e;
   }
 
   ExprPtr primary() {
@@ -1504,10 +1555,13 @@ class Parser {
         e->kind = Expr::Kind::Literal;
         e->literal = tk.text;
         e->hasType = true;
+        // A literal longer than nvarchar(4000) or varchar(8000) holds is of the max type.
         if (tk.unicode) {
-          e->type = SqlType::nvarchar(std::max<int>(1, static_cast<int>(utf16Length(tk.text))));
+          const int n = std::max<int>(1, static_cast<int>(utf16Length(tk.text)));
+          e->type = SqlType::nvarchar(n > 4000 ? -1 : n);
         } else {
-          e->type = SqlType::varchar(std::max<int>(1, static_cast<int>(serverCodePageLength(tk.text))));
+          const int n = std::max<int>(1, static_cast<int>(serverCodePageLength(tk.text)));
+          e->type = SqlType::varchar(n > 8000 ? -1 : n);
         }
         return e;
       }
@@ -1673,6 +1727,10 @@ SqlType parseTypeName(const std::string& name, const std::vector<int>& args, boo
 }
 
 std::vector<StatementPtr> parseBatch(const std::vector<Token>& tokens, const ParseOptions& options) {
+  // SQL Server refuses an unknown collation when it compiles the batch, wherever it stands
+  // (statements handed to SQLite included).
+  for (std::size_t i = 0; i + 1 < tokens.size(); ++i)
+    if (tokens[i].is("COLLATE")) collationName(tokens[i + 1]);
   return Parser(tokens, options).batch();
 }
 

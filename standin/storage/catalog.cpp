@@ -52,6 +52,7 @@ const char* const kCatalogColumns[][2] = {
     {"restore_lsn", "INTEGER"},
     {"restore_base_lsn", "INTEGER"},
     {"family_guid", "NVARCHAR(36)"},
+    {"collation", "NVARCHAR(128)"},
 };
 
 std::string safeFileStem(const std::string& name) {
@@ -267,7 +268,7 @@ void Catalog::loadCatalog() {
   Statement st(master_->get(),
                "SELECT dbid, name, filename, crdate, logfile, data_name, log_name, recovery, state, lsn, "
                "checkpoint_lsn, log_backup_lsn, full_backup_lsn, log_chain, log_size, log_min, restore_lsn, "
-               "restore_base_lsn, family_guid FROM bv_databases "
+               "restore_base_lsn, family_guid, collation FROM bv_databases "
                "ORDER BY dbid");
   RecoveryModel modelRecovery = simpleModel_ ? RecoveryModel::Simple : RecoveryModel::Full;
   auto integer = [&](int column, std::uint64_t otherwise) {
@@ -304,6 +305,8 @@ void Catalog::loadCatalog() {
     e.log.restoreLsn = integer(16, 0);
     e.log.restoreBaseLsn = integer(17, 0);
     e.familyGuid = st.isNull(18) ? std::string() : st.text(18);
+    // A data folder of an earlier version kept no collation: the server's.
+    if (!st.isNull(19)) e.collation = st.text(19);
     dbs_.push_back(std::move(e));
   }
 }
@@ -316,9 +319,8 @@ void Catalog::saveEntry(const DbEntry& e) {
       master_->get(),
       "UPDATE bv_databases SET filename = ?, crdate = ?, logfile = ?, data_name = ?, log_name = ?, "
       "recovery = ?, state = ?, lsn = ?, checkpoint_lsn = ?, log_backup_lsn = ?, full_backup_lsn = ?, "
-      "log_chain = ?, log_size = ?, log_min = ?, restore_lsn = ?, restore_base_lsn = ?, family_guid = ? "
-      "WHERE "
-      "dbid = ?");
+      "log_chain = ?, log_size = ?, log_min = ?, restore_lsn = ?, restore_base_lsn = ?, family_guid = ?, "
+      "collation = ? WHERE dbid = ?");
   st.bindText(1, stored(e.file));
   st.bindText(2, e.created.iso());
   st.bindText(3, stored(e.logFile));
@@ -336,7 +338,8 @@ void Catalog::saveEntry(const DbEntry& e) {
   st.bindInt(15, static_cast<std::int64_t>(e.log.restoreLsn));
   st.bindInt(16, static_cast<std::int64_t>(e.log.restoreBaseLsn));
   st.bindText(17, e.familyGuid);
-  st.bindInt(18, e.id);
+  st.bindText(18, e.collation);
+  st.bindInt(19, e.id);
   st.step();
 }
 
@@ -473,6 +476,7 @@ DbEntry Catalog::createDatabase(const NewDatabase& n) {
   e.logName = n.logName.value_or(logFileName(name));
   e.created = now();
   e.recovery = model ? model->recovery : RecoveryModel::Full;
+  if (n.collation) e.collation = *n.collation;
   e.state = DatabaseState::Online;
   e.exclusive = n.exclusive;
   e.log.lsn = e.log.checkpointLsn = e.log.logBackupLsn = kFirstLsn;
@@ -534,6 +538,7 @@ void Catalog::restored(const DbEntry& entry) {
   e->state = entry.state;
   e->log = entry.log;
   e->familyGuid = entry.familyGuid;
+  e->collation = entry.collation;
   resizeLogFile(e->logFile, e->log.fileBytes);
   saveEntry(*e);
 }

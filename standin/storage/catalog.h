@@ -65,7 +65,8 @@ struct DbEntry {
   std::filesystem::path logFile;  // the log file
   std::string dataName;           // logical names of the files
   std::string logName;
-  std::string familyGuid;  // the database's identity from a restore; empty: its own
+  std::string familyGuid;                    // the database's identity from a restore; empty: its own
+  std::string collation = "Japanese_CI_AS";  // its text columns' (CREATE DATABASE ... COLLATE)
   sql::DateTime created;
   RecoveryModel recovery = RecoveryModel::Simple;
   DatabaseState state = DatabaseState::Online;
@@ -96,8 +97,9 @@ struct NewDatabase {
   std::optional<std::filesystem::path> logFile;  // default: NAME_log.ldf beside the data file
   std::optional<std::string> dataName;           // default: the release's own logical names
   std::optional<std::string> logName;
-  bool exclusive = false;  // held as a restore holds it, until endExclusive
-  bool restoring = false;  // a restore's: no files are made, the restore writes them
+  std::optional<std::string> collation;  // default: the server's
+  bool exclusive = false;                // held as a restore holds it, until endExclusive
+  bool restoring = false;                // a restore's: no files are made, the restore writes them
 };
 
 class Catalog {

@@ -50,9 +50,44 @@ bool isComparison(const Token& t) {
 // Functions whose names are keywords but which are still called like functions.
 bool isKeywordFunction(const Token& t) { return t.is("CONVERT") || t.is("LEFT") || t.is("RIGHT"); }
 
+// What collation an operand brings to a comparison, by T-SQL's precedence: explicit (COLLATE),
+// implicit (a column's), coercible-default (a literal, a variable: the current database's), or
+// none (no text, or not told). Conflict: two implicit ones met in a concatenation.
+struct Label {
+  enum class Kind { None, Coercible, Implicit, Explicit, Conflict } kind = Kind::None;
+  const base::Collation* collation = nullptr;
+  const base::Collation* other = nullptr;  // Conflict, and explicit ones that differ
+};
+
+Label combined(const Label& a, const Label& b) {
+  using L = Label::Kind;
+  if (a.kind == L::None) return b;
+  if (b.kind == L::None) return a;
+  if (a.kind == L::Explicit && b.kind == L::Explicit && a.collation != b.collation)
+    return {L::Conflict, a.collation, b.collation};
+  if (a.kind == L::Explicit) return a;
+  if (b.kind == L::Explicit) return b;
+  if (a.kind == L::Conflict) return a;
+  if (b.kind == L::Conflict) return b;
+  if (a.kind == L::Implicit && b.kind == L::Implicit && a.collation != b.collation)
+    return {L::Conflict, a.collation, b.collation};
+  if (a.kind == L::Implicit) return a;
+  return b;
+}
+
+// Functions whose text result keeps the collation of their text arguments.
+bool keepsCollation(const Token& name) {
+  for (const char* f :
+       {"SUBSTRING", "LEFT", "RIGHT", "REPLACE", "UPPER", "LOWER", "LTRIM", "RTRIM", "REVERSE", "ISNULL",
+        "IFNULL", "COALESCE", "NULLIF", "REPLICATE", "STUFF", "MAX", "MIN"})
+    if (name.is(f)) return true;
+  return false;
+}
+
 class Rewriter {
  public:
-  explicit Rewriter(const std::vector<Token>& tokens) : t_(tokens) {}
+  Rewriter(const std::vector<Token>& tokens, const CollationScope& scope)
+      : t_(tokens), scope_(scope), database_(scope.database ? *scope.database : base::serverCollation()) {}
 
   std::vector<Token> run() {
     std::vector<Token> out;
@@ -99,43 +134,152 @@ class Rewriter {
     return false;
   }
 
-  // Any stretch of a statement: its operand chains are rewritten, everything else stays.
-  void region(std::size_t b, std::size_t e, std::vector<Token>& out) {
+  // The collation a COLLATE clause names (DATABASE_DEFAULT: the current database's).
+  const base::Collation& collationNamed(const Token& name) const {
+    if (name.is("DATABASE_DEFAULT")) return database_;
+    if (const auto* c = base::findCollation(name.text)) return *c;
+    throw SqlError(448, 16, "Invalid collation '" + name.text + "'.", name.line);
+  }
+
+  void collateTokens(const base::Collation& c, int line, std::vector<Token>& out) const {
+    out.push_back(identifier("COLLATE", line));
+    out.push_back(makeToken(Token::Kind::Identifier, base::storageCollationName(c), line));
+  }
+
+  // The collation two operands compare in, or 468.
+  const base::Collation& resolved(const Label& l, const Label& r, const std::string& operation,
+                                  int line) const {
+    using L = Label::Kind;
+    auto conflict = [&](const base::Collation* a, const base::Collation* b) {
+      sql::collationConflict(a->name, b->name, operation, line);
+    };
+    if (l.kind == L::Explicit && r.kind == L::Explicit && l.collation != r.collation)
+      conflict(l.collation, r.collation);
+    if (l.kind == L::Explicit) return *l.collation;
+    if (r.kind == L::Explicit) return *r.collation;
+    if (l.kind == L::Conflict) conflict(l.collation, l.other);
+    if (r.kind == L::Conflict) conflict(r.collation, r.other);
+    if (l.kind == L::Implicit && r.kind == L::Implicit && l.collation != r.collation)
+      conflict(l.collation, r.collation);
+    if (l.kind == L::Implicit) return *l.collation;
+    if (r.kind == L::Implicit) return *r.collation;
+    return database_;
+  }
+
+  // Any stretch of a statement: its operand chains are rewritten, everything else stays. Gives
+  // the collation label of its operands together (a function's arguments, a parenthesis).
+  Label region(std::size_t b, std::size_t e, std::vector<Token>& out) {
+    Label all;
+    Label last;  // of the operand just read
+    bool afterOperand = false;
+    std::size_t lastStart = 0;  // where its tokens begin in out
+    Label left;                 // of the operand before a comparison
     std::size_t i = b;
     while (i < e) {
-      if (t_[i].kind == Token::Kind::End) {
-        out.push_back(t_[i]);
+      const Token& tk = t_[i];
+      if (tk.kind == Token::Kind::End) {
+        out.push_back(tk);
+        afterOperand = false;
         ++i;
         continue;
       }
-      if (startsOperand(i, e)) {
-        // What is compared compares as the server's collation does (case and trailing blanks
-        // ignored); SQLite applies a collation to text only.
-        const bool compared = !out.empty() && isComparison(out.back());
-        const int line = t_[i].line;
-        i = chain(i, e, out);
-        if (compared) {
-          out.push_back(identifier("COLLATE", line));
-          out.push_back(identifier(kServerCollation, line));
-        }
-      } else {
-        out.push_back(t_[i]);
-        ++i;
+      if (afterOperand && (tk.is("LIKE") || (tk.is("NOT") && i + 1 < e && t_[i + 1].is("LIKE")))) {
+        i = like(i, e, out, last, lastStart);
+        afterOperand = false;
+        continue;
       }
+      if (startsOperand(i, e)) {
+        // What is compared compares in the collation the two operands resolve to (SQLite applies
+        // a collation to text only).
+        const bool compared = !out.empty() && isComparison(out.back());
+        const std::string op = compared ? out.back().text : std::string();
+        const int line = tk.line;
+        lastStart = out.size();
+        Label l;
+        i = chain(i, e, out, l);
+        all = combined(all, l);
+        if (compared) {
+          collateTokens(resolved(left, l, sql::operationName(op), line), line, out);
+          afterOperand = false;
+        } else {
+          last = l;
+          afterOperand = true;
+        }
+        continue;
+      }
+      if (isComparison(tk)) left = afterOperand ? last : Label{};
+      afterOperand = false;
+      if (tk.is("COLLATE") && i + 1 < e) {
+        collateTokens(collationNamed(t_[i + 1]), tk.line, out);
+        i += 2;
+        continue;
+      }
+      out.push_back(tk);
+      ++i;
     }
+    return all;
+  }
+
+  // text [NOT] LIKE pattern [ESCAPE e], its text already in out from `textStart`: SQLite's LIKE
+  // (the server's rules, case ignored) unless the collation heeds case, then bv_like with it.
+  std::size_t like(std::size_t i, std::size_t e, std::vector<Token>& out, const Label& text,
+                   std::size_t textStart) {
+    const Token& first = t_[i];
+    const bool negated = first.is("NOT");
+    if (negated) ++i;
+    const Token& likeToken = t_[i++];
+    std::vector<Token> pattern, escape;
+    Label p, ignored;
+    if (!startsOperand(i, e)) {
+      if (negated) out.push_back(first);
+      out.push_back(likeToken);
+      return i;
+    }
+    i = chain(i, e, pattern, p);
+    if (i + 1 < e && t_[i].is("ESCAPE") && startsOperand(i + 1, e)) i = chain(i + 1, e, escape, ignored);
+    const auto& c = resolved(text, p, "like", first.line);
+    if (!c.caseSensitive) {
+      if (negated) out.push_back(first);
+      out.push_back(likeToken);
+      out.insert(out.end(), pattern.begin(), pattern.end());
+      if (!escape.empty()) {
+        out.push_back(identifier("ESCAPE", first.line));
+        out.insert(out.end(), escape.begin(), escape.end());
+      }
+      return i;
+    }
+    std::vector<Token> operand(out.begin() + static_cast<std::ptrdiff_t>(textStart), out.end());
+    out.resize(textStart);
+    if (negated) out.push_back(first);
+    out.push_back(identifier("bv_like", first.line));
+    out.push_back(symbol("(", first.line));
+    out.insert(out.end(), operand.begin(), operand.end());
+    out.push_back(symbol(",", first.line));
+    out.insert(out.end(), pattern.begin(), pattern.end());
+    out.push_back(symbol(",", first.line));
+    out.push_back(makeToken(Token::Kind::String, c.name, first.line));
+    if (!escape.empty()) {
+      out.push_back(symbol(",", first.line));
+      out.insert(out.end(), escape.begin(), escape.end());
+    }
+    out.push_back(symbol(")", first.line));
+    return i;
   }
 
   // operand { (+ | - | & | | | ^) operand }
-  std::size_t chain(std::size_t i, std::size_t e, std::vector<Token>& out) {
+  std::size_t chain(std::size_t i, std::size_t e, std::vector<Token>& out, Label& label) {
     std::vector<Token> acc;
-    i = term(i, e, acc);
+    i = term(i, e, acc, label);
     while (i + 1 < e &&
            (t_[i].isSymbol("+") || t_[i].isSymbol("-") || t_[i].isSymbol("&") || t_[i].isSymbol("|") ||
             t_[i].isSymbol("^")) &&
            startsOperand(i + 1, e)) {
       const Token op = t_[i];
       std::vector<Token> rhs;
-      i = term(i + 1, e, rhs);
+      Label r;
+      i = term(i + 1, e, rhs, r);
+      // A concatenation carries its operands' collations; arithmetic has none.
+      label = op.isSymbol("+") ? combined(label, r) : Label{};
       std::vector<Token> next;
       if (op.isSymbol("+")) {
         next.push_back(identifier("bv_add", op.line));
@@ -159,30 +303,51 @@ class Rewriter {
   }
 
   // factor { (* | / | %) factor }
-  std::size_t term(std::size_t i, std::size_t e, std::vector<Token>& out) {
-    i = factor(i, e, out);
+  std::size_t term(std::size_t i, std::size_t e, std::vector<Token>& out, Label& label) {
+    i = factor(i, e, out, label);
     while (i + 1 < e && (t_[i].isSymbol("*") || t_[i].isSymbol("/") || t_[i].isSymbol("%")) &&
            startsOperand(i + 1, e) && !t_[i + 1].isSymbol("-") && !t_[i + 1].isSymbol("+")) {
       out.push_back(t_[i]);
-      i = factor(i + 1, e, out);
+      Label ignored;
+      i = factor(i + 1, e, out, ignored);
+      label = Label{};
     }
     return i;
   }
 
-  std::size_t factor(std::size_t i, std::size_t e, std::vector<Token>& out) {
-    while (i < e && (t_[i].isSymbol("-") || t_[i].isSymbol("+") || t_[i].isSymbol("~")))
+  std::size_t factor(std::size_t i, std::size_t e, std::vector<Token>& out, Label& label) {
+    bool prefixed = false;
+    while (i < e && (t_[i].isSymbol("-") || t_[i].isSymbol("+") || t_[i].isSymbol("~"))) {
       out.push_back(t_[i++]);
+      prefixed = true;
+    }
     if (i >= e || !startsOperand(i, e) || t_[i].isSymbol("-") || t_[i].isSymbol("+") || t_[i].isSymbol("~"))
       return i;
-    return atom(i, e, out);
+    i = atom(i, e, out, label);
+    if (prefixed) label = Label{};  // a number
+    return i;
   }
 
-  std::size_t atom(std::size_t i, std::size_t e, std::vector<Token>& out) {
+  // atom [COLLATE name]...
+  std::size_t atom(std::size_t i, std::size_t e, std::vector<Token>& out, Label& label) {
+    i = atomBody(i, e, out, label);
+    while (i + 1 < e && t_[i].is("COLLATE")) {
+      const auto& c = collationNamed(t_[i + 1]);
+      collateTokens(c, t_[i].line, out);
+      label = Label{Label::Kind::Explicit, &c, nullptr};
+      i += 2;
+    }
+    return i;
+  }
+
+  std::size_t atomBody(std::size_t i, std::size_t e, std::vector<Token>& out, Label& label) {
     const Token& tk = t_[i];
+    label = Label{};
     if (tk.isSymbol("(") || tk.is("CASE")) {
       const std::size_t close = closing(i, e);
       out.push_back(tk);
-      region(i + 1, close, out);
+      const Label inner = region(i + 1, close, out);
+      if (tk.isSymbol("(")) label = inner;
       if (close < e) out.push_back(t_[close]);
       return close < e ? close + 1 : e;
     }
@@ -190,38 +355,46 @@ class Rewriter {
                       i + 1 < e && t_[i + 1].isSymbol("(");
     if (call) {
       const std::size_t close = closing(i + 1, e);
-      if (tk.is("CONVERT") && convertCall(i, close, e, out)) return close < e ? close + 1 : e;
-      if (tk.is("CAST") && castCall(i, close, e, out)) return close < e ? close + 1 : e;
+      if (tk.is("CONVERT") && convertCall(i, close, e, out, label)) return close < e ? close + 1 : e;
+      if (tk.is("CAST") && castCall(i, close, e, out, label)) return close < e ? close + 1 : e;
       if (sql::findBuiltinFunction(base::toUpperAscii(tk.text))) {
         out.push_back(makeToken(Token::Kind::Identifier, "bv_" + base::toLowerAscii(tk.text), tk.line));
       } else {
         out.push_back(tk);
       }
       out.push_back(t_[i + 1]);
-      region(i + 2, close, out);
+      const Label inner = region(i + 2, close, out);
+      if (keepsCollation(tk)) label = inner;
       if (close < e) out.push_back(t_[close]);
       return close < e ? close + 1 : e;
     }
     if (isName(tk)) {
       // a.b.c, a..c, t.*
+      std::vector<std::string> parts{tk.text};
       out.push_back(tk);
       ++i;
       while (i < e && t_[i].isSymbol(".")) {
         out.push_back(t_[i++]);
         if (i < e && (isName(t_[i]) || t_[i].isSymbol("*"))) {
+          parts.push_back(t_[i].text);
           out.push_back(t_[i++]);
         } else if (!(i < e && t_[i].isSymbol("."))) {
           break;
         }
       }
+      if (scope_.column)
+        if (const auto* c = scope_.column(parts)) label = Label{Label::Kind::Implicit, c, nullptr};
       return i;
     }
+    if (tk.kind == Token::Kind::String || tk.kind == Token::Kind::Variable ||
+        tk.kind == Token::Kind::GlobalVariable)
+      label = Label{Label::Kind::Coercible, &database_, nullptr};
     out.push_back(tk);
     return i + 1;
   }
 
   // CONVERT(type [(n [, m])], expression [, style]) -> bv_convert(kind, length, expression [, style])
-  bool convertCall(std::size_t i, std::size_t close, std::size_t e, std::vector<Token>& out) {
+  bool convertCall(std::size_t i, std::size_t close, std::size_t e, std::vector<Token>& out, Label& label) {
     if (close >= e) return false;
     std::size_t p = i + 2;
     if (p >= close || (t_[p].kind != Token::Kind::Identifier && t_[p].kind != Token::Kind::QuotedIdentifier))
@@ -251,9 +424,15 @@ class Rewriter {
     ++p;
     const SqlType type = sql::parseTypeName(typeToken.text, args, hasArgs, true, typeToken.line);
     convertOpening(type, typeToken.line, out);
-    region(p, close, out);
+    label = converted(type, region(p, close, out));
     out.push_back(t_[close]);
     return true;
+  }
+
+  // A conversion to text keeps the collation of text, and gives other values the database's.
+  Label converted(const SqlType& type, const Label& inner) const {
+    if (!type.isString()) return Label{};
+    return inner.kind == Label::Kind::None ? Label{Label::Kind::Coercible, &database_, nullptr} : inner;
   }
 
   // "bv_convert(kind, length," for a conversion to `type`.
@@ -274,7 +453,7 @@ class Rewriter {
 
   // CAST(expression AS type [(n [, m])]) -> bv_convert(kind, length, expression): SQLite's own
   // CAST turns what T-SQL refuses ('abc' as int) into a value.
-  bool castCall(std::size_t i, std::size_t close, std::size_t e, std::vector<Token>& out) {
+  bool castCall(std::size_t i, std::size_t close, std::size_t e, std::vector<Token>& out, Label& label) {
     if (close >= e) return false;
     int depth = 0;
     std::size_t as = close;
@@ -302,12 +481,14 @@ class Rewriter {
     }
     const SqlType type = sql::parseTypeName(typeToken.text, args, hasArgs, true, typeToken.line);
     convertOpening(type, typeToken.line, out);
-    region(i + 2, as, out);
+    label = converted(type, region(i + 2, as, out));
     out.push_back(t_[close]);
     return true;
   }
 
   const std::vector<Token>& t_;
+  const CollationScope& scope_;
+  const base::Collation& database_;
 };
 
 // ---- the functions ----
@@ -425,7 +606,10 @@ void builtinFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   });
 }
 
-// like(pattern, text [, escape]): what SQLite calls for LIKE, with T-SQL's patterns.
+// like(pattern, text [, escape]): what SQLite calls for LIKE, with T-SQL's patterns and the
+// server's case rules; and bv_like(text, pattern, collation [, escape]) in a collation that
+// heeds case.
+template <bool InCollation>
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   guarded(ctx, [&] {
     for (int i = 0; i < argc; ++i) {
@@ -437,12 +621,16 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto text = [&](int i) {
       return std::get<std::string>(sql::convert(fromSqlite(argv[i]), SqlType::nvarchar(-1), -1, 1).value);
     };
+    const int escapeAt = InCollation ? 3 : 2;
     std::string escape;
-    if (argc > 2) {
-      escape = text(2);
+    if (argc > escapeAt) {
+      escape = text(escapeAt);
       sql::checkLikeEscape(escape, 1);
     }
-    sqlite3_result_int(ctx, base::likeMatch(text(1), text(0), escape) ? 1 : 0);
+    const base::Collation* named = InCollation ? base::findCollation(text(2)) : nullptr;
+    const auto& collation = named ? *named : base::serverCollation();
+    sqlite3_result_int(ctx,
+                       base::likeIn(collation, text(InCollation ? 0 : 1), text(InCollation ? 1 : 0), escape));
   });
 }
 
@@ -456,11 +644,11 @@ void topFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   });
 }
 
-// The server's collation for the stand-in's own tables: case-insensitive, trailing blanks ignored.
-int compareText(void*, int aLength, const void* a, int bLength, const void* b) {
+// A known collation (the user data) as SQLite compares with it.
+int compareText(void* collation, int aLength, const void* a, int bLength, const void* b) {
   const std::string_view x(static_cast<const char*>(a), static_cast<std::size_t>(aLength));
   const std::string_view y(static_cast<const char*>(b), static_cast<std::size_t>(bLength));
-  return base::compareIgnoreCase(sql::trimBlanks(x, false, true), sql::trimBlanks(y, false, true));
+  return base::compareText(*static_cast<const base::Collation*>(collation), x, y);
 }
 
 // TOP n, TOP (expression) become LIMITs at the end of their SELECT (a subquery's too): SQLite
@@ -546,9 +734,9 @@ class LimitPlacer {
 
 }  // namespace
 
-std::vector<Token> rewriteForStorage(const std::vector<Token>& tokens) {
+std::vector<Token> rewriteForStorage(const std::vector<Token>& tokens, const CollationScope& scope) {
   const auto limited = LimitPlacer(tokens).run();
-  return Rewriter(limited).run();
+  return Rewriter(limited, scope).run();
 }
 
 namespace {
@@ -586,9 +774,13 @@ void registerStorageFunctions(sqlite3* db) {
                             const_cast<sql::BuiltinFunction*>(&f), &builtinFunction, nullptr, nullptr);
   }
   // LIKE is SQLite's like(pattern, text [, escape]); the server's patterns and case rules replace it.
-  sqlite3_create_function(db, "like", 2, flags, nullptr, &likeFunction, nullptr, nullptr);
-  sqlite3_create_function(db, "like", 3, flags, nullptr, &likeFunction, nullptr, nullptr);
-  sqlite3_create_collation_v2(db, kServerCollation, SQLITE_UTF8, nullptr, &compareText, nullptr);
+  sqlite3_create_function(db, "like", 2, flags, nullptr, &likeFunction<false>, nullptr, nullptr);
+  sqlite3_create_function(db, "like", 3, flags, nullptr, &likeFunction<false>, nullptr, nullptr);
+  sqlite3_create_function(db, "bv_like", 3, flags, nullptr, &likeFunction<true>, nullptr, nullptr);
+  sqlite3_create_function(db, "bv_like", 4, flags, nullptr, &likeFunction<true>, nullptr, nullptr);
+  for (const auto& c : base::knownCollations())
+    sqlite3_create_collation_v2(db, base::storageCollationName(c).c_str(), SQLITE_UTF8,
+                                const_cast<base::Collation*>(&c), &compareText, nullptr);
 }
 
 std::optional<Message> takeStorageFunctionError() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "standin/base/collation.h"
 #include "standin/sql/evaluator.h"
 #include "standin/sql/lexer.h"
 #include "standin/sql/results.h"
@@ -23,16 +24,28 @@ namespace standin::storage {
 //   CAST(e AS type)            -> bv_convert(kind, length, e)
 //   LEN(e), CHARINDEX(a, b)... -> bv_len(e), bv_charindex(a, b)... (sql/functions.h)
 //   SELECT TOP n ...           -> SELECT ... LIMIT n (at the end of that SELECT)
-// Everything else is kept token for token. Throws sql::SqlError for an unknown type name and
-// for what TOP cannot be turned into.
-std::vector<sql::Token> rewriteForStorage(const std::vector<sql::Token>& tokens);
+//   x COLLATE name             -> x COLLATE BV_NAME  (the stand-in's own SQLite collations)
+//   a op b (=, <>, <, ...)     -> a op b COLLATE BV_C, C the collation T-SQL's precedence gives
+//                                 them: an explicit COLLATE on either, else a column's, else the
+//                                 current database's; 468 where two differ that give way to none
+//   a [NOT] LIKE b             -> [NOT] bv_like(a, b, 'C' [, escape]) where C heeds case
+// Everything else is kept token for token. Throws sql::SqlError for an unknown type name, for
+// what TOP cannot be turned into, and for a collation conflict (468).
+struct CollationScope {
+  // The current database's collation: literals and variables compare in it, DATABASE_DEFAULT
+  // names it. Null: the server's.
+  const base::Collation* database = nullptr;
+  // The collation of a column the statement names (the parts of its name, the column last): its
+  // table's; null when it is no text column or cannot be told (it then gives way to the other
+  // operand). Empty: no column is told.
+  std::function<const base::Collation*(const std::vector<std::string>& parts)> column;
+};
+std::vector<sql::Token> rewriteForStorage(const std::vector<sql::Token>& tokens,
+                                          const CollationScope& scope = {});
 
-// The collation of the stand-in's own text columns (table variables): the server's,
-// case-insensitive with trailing blanks ignored.
-inline constexpr const char* kServerCollation = "BV_SERVER";
-
-// Makes the functions of those rewrites known to a connection (bv_add, bv_convert, bv_top and
-// the built-in functions), LIKE with T-SQL's patterns, and the server's collation.
+// Makes the functions of those rewrites known to a connection (bv_add, bv_convert, bv_top,
+// bv_like and the built-in functions), LIKE with T-SQL's patterns, and a SQLite collation for
+// each collation the stand-in knows (base::storageCollationName).
 void registerStorageFunctions(sqlite3* db);
 
 // A function of the caller's own, made known to a connection under `name` (any number of

@@ -35,6 +35,13 @@ bool parseNumber(std::string_view text, long long max, long long& out) {
 
 std::string folded(std::string_view text) { return base::foldedForMatch(text); }
 
+// The faults the engine applies inside statements; the TDS server leaves them.
+bool isStatementFault(Fault::Action action) {
+  using A = Fault::Action;
+  return action == A::Throttle || action == A::DamageRestore || action == A::VolumeFree ||
+         action == A::Hold || action == A::OccupyRestore || action == A::BreakRestore;
+}
+
 }  // namespace
 
 std::optional<Fault> parseFault(std::string_view written, std::string* error) {
@@ -64,11 +71,12 @@ std::optional<Fault> parseFault(std::string_view written, std::string* error) {
     if (!parseNumber(value, 1LL << 30, n)) return wrong(error, "drop-after-bytes needs a number of bytes");
     f.action = Fault::Action::DropAfterBytes;
     f.bytes = static_cast<std::size_t>(n);
-  } else if (action == "stall" || action == "stall-between" || action == "stall-login") {
+  } else if (action == "stall" || action == "stall-between" || action == "stall-login" || action == "hold") {
     const auto d = parseDuration(value);
     if (!d) return wrong(error, std::string(action) + " needs a duration such as 2000ms or 2s");
     f.action = action == "stall"           ? Fault::Action::Stall
                : action == "stall-between" ? Fault::Action::StallBetween
+               : action == "hold"          ? Fault::Action::Hold
                                            : Fault::Action::StallLogin;
     f.duration = *d;
   } else if (action == "throttle") {
@@ -77,9 +85,11 @@ std::optional<Fault> parseFault(std::string_view written, std::string* error) {
       return wrong(error, "throttle needs a number of bytes a second");
     f.action = Fault::Action::Throttle;
     f.bytes = static_cast<std::size_t>(n);
-  } else if (action == "damage-restore") {
-    if (hasValue) return wrong(error, "damage-restore takes no value");
-    f.action = Fault::Action::DamageRestore;
+  } else if (action == "damage-restore" || action == "occupy-restore" || action == "break-restore") {
+    if (hasValue) return wrong(error, std::string(action) + " takes no value");
+    f.action = action == "damage-restore"   ? Fault::Action::DamageRestore
+               : action == "occupy-restore" ? Fault::Action::OccupyRestore
+                                            : Fault::Action::BreakRestore;
   } else if (action == "volume-free") {
     long long n = 0;
     if (!parseNumber(value, 1LL << 50, n)) return wrong(error, "volume-free needs a number of bytes");
@@ -88,7 +98,7 @@ std::optional<Fault> parseFault(std::string_view written, std::string* error) {
   } else {
     return wrong(error, "unknown fault: " + std::string(action) +
                             " (drop, drop-after-bytes, stall, stall-between, stall-login, throttle, "
-                            "damage-restore, volume-free)");
+                            "damage-restore, volume-free, hold, occupy-restore, break-restore)");
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
     long long n = 0;
@@ -118,9 +128,7 @@ std::vector<Fault> FaultPlan::forRequest(std::string_view text) {
   std::lock_guard lock(mutex_);
   for (std::size_t i = 0; i < faults_.size(); ++i) {
     const Fault& f = faults_[i];
-    if (f.action == Fault::Action::StallLogin || f.action == Fault::Action::Throttle ||
-        f.action == Fault::Action::DamageRestore || f.action == Fault::Action::VolumeFree)
-      continue;
+    if (f.action == Fault::Action::StallLogin || isStatementFault(f.action)) continue;
     if (!f.match.empty() && request.find(folded(f.match)) == std::string::npos) continue;
     if (take(i)) out.push_back(f);
   }
@@ -134,6 +142,10 @@ std::vector<base::StatementFault> statementFaults(const std::vector<Fault>& faul
     if (f.action == Fault::Action::Throttle) out.push_back({Kind::Throttle, f.bytes, f.match, f.times});
     if (f.action == Fault::Action::DamageRestore) out.push_back({Kind::DamageRestore, 0, f.match, f.times});
     if (f.action == Fault::Action::VolumeFree) out.push_back({Kind::VolumeFree, f.bytes, f.match, 0});
+    if (f.action == Fault::Action::Hold)
+      out.push_back({Kind::Hold, static_cast<std::uint64_t>(f.duration.count()), f.match, f.times});
+    if (f.action == Fault::Action::OccupyRestore) out.push_back({Kind::OccupyRestore, 0, f.match, f.times});
+    if (f.action == Fault::Action::BreakRestore) out.push_back({Kind::BreakRestore, 0, f.match, f.times});
   }
   return out;
 }

@@ -17,7 +17,14 @@
 //                         for DBCC CHECKDB to find
 //   volume-free=BYTES     the volume of a database file whose path matches has at most BYTES free
 //                         (sys.dm_os_volume_stats, a restore's space check); no times=
-// The last three act inside statements (base/statement_faults.h): the engine applies them.
+//   hold=DURATION         a statement whose own text matches (in any batch, EXEC of a string or
+//                         job step) waits up to DURATION before it runs, or until the engine's
+//                         releaseHeldStatements()
+//   occupy-restore        just before a restore to a database whose name matches, another
+//                         session's CREATE DATABASE makes that database (with a table of rows)
+//   break-restore         a restore to a new database whose name matches fails midway, leaving
+//                         the database RESTORING with its files on disk
+// The last six act inside statements (base/statement_faults.h): the engine applies them.
 //
 // match=TEXT (the rest of the fault, colons included) picks the requests whose text holds TEXT,
 // ignoring case and how the words are spaced (a line break counts as a blank): a batch's text,
@@ -42,10 +49,22 @@ namespace standin::wire {
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 
 struct Fault {
-  enum class Action { Drop, DropAfterBytes, Stall, StallBetween, StallLogin, Throttle, DamageRestore, VolumeFree };
+  enum class Action {
+    Drop,
+    DropAfterBytes,
+    Stall,
+    StallBetween,
+    StallLogin,
+    Throttle,
+    DamageRestore,
+    VolumeFree,
+    Hold,
+    OccupyRestore,
+    BreakRestore
+  };
   Action action = Action::Drop;
   std::size_t bytes = 0;                 // DropAfterBytes; Throttle: bytes a second; VolumeFree
-  std::chrono::milliseconds duration{};  // Stall, StallBetween, StallLogin
+  std::chrono::milliseconds duration{};  // Stall, StallBetween, StallLogin, Hold
   std::string match;                     // empty: every request
   int times = 0;                         // 0: every time
 };
@@ -53,7 +72,8 @@ struct Fault {
 // A fault from its written form; nullopt, with the reason in `error`, when that is wrong.
 std::optional<Fault> parseFault(std::string_view written, std::string* error = nullptr);
 
-// The faults that act inside statements (throttle, damage-restore, volume-free), for the engine;
+// The faults that act inside statements (throttle, damage-restore, volume-free, hold,
+// occupy-restore, break-restore), for the engine;
 // the TDS server leaves them.
 std::vector<base::StatementFault> statementFaults(const std::vector<Fault>& faults);
 

@@ -398,6 +398,9 @@ class Connection {
         case Fault::Action::Throttle:  // the engine's (EngineConfig::statementFaults)
         case Fault::Action::DamageRestore:
         case Fault::Action::VolumeFree:
+        case Fault::Action::Hold:
+        case Fault::Action::OccupyRestore:
+        case Fault::Action::BreakRestore:
           break;
       }
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/maintenance/command_builder.h"
+#include "standin/base/statement_faults.h"
 #include "standin/engine/engine.h"
 #include "standin/sql/results.h"
 #include "standin_fixture.h"
@@ -47,6 +48,20 @@ inline const standin::sql::Message* find(const standin::sql::BatchResult& r, int
 
 // Today's date as the server writes it into %date%: yyyymmdd.
 inline std::string today() { return standin::sql::DateTime::now().format(112).value(); }
+
+// An engine of the release on `dataDir`, password pw, without the Agent's thread (the tests run
+// jobs themselves), with faults on demand inside statements.
+inline std::unique_ptr<standin::engine::Engine> openEngine(
+    const std::filesystem::path& dataDir, int year, std::vector<standin::base::StatementFault> faults = {}) {
+  standin::engine::EngineConfig c;
+  c.dataDir = dataDir;
+  c.saPassword = "pw";
+  c.serverVersion = year;
+  c.computerName = "TESTBOX";
+  c.startAgent = false;
+  c.statementFaults = std::move(faults);
+  return std::make_unique<standin::engine::Engine>(c);
+}
 
 class EngineTest : public ::testing::Test {
  protected:

@@ -26,12 +26,16 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
   scratchDir_ = root_.path() / "scratch";
   std::filesystem::create_directories(dataDir_);
   std::filesystem::create_directories(scratchDir_);
+  start(0);
+}
+
+void StandinFixture::start(std::uint16_t port) {
   standin::host::HostOptions h;
   h.dataDir = dataDir_;
   h.saPassword = options_.saPassword;
   h.serverVersion = options_.serverVersion;
   h.edition = options_.edition;
-  h.port = 0;
+  h.port = port;
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
   h.limits = options_.limits;
@@ -43,12 +47,38 @@ StandinFixture::StandinFixture(StandinOptions options) : options_(std::move(opti
     h.faults.push_back(std::move(*fault));
   }
   host_ = std::make_unique<standin::host::Host>(h);
-  host_->start();
+  try {
+    host_->start();
+  } catch (const std::runtime_error&) {
+    if (port == 0) throw;
+    // The port went to someone else meanwhile: any other will do.
+    host_->stop();
+    host_.reset();
+    start(0);
+  }
 }
 
 StandinFixture::~StandinFixture() {
-  if (host_) host_->stop();
+  if (host_) {
+    host_->engine().releaseHeldStatements();
+    host_->stop();
+  }
   host_.reset();
+}
+
+int StandinFixture::heldStatements() const { return host_->engine().heldStatements(); }
+bool StandinFixture::waitForHeldStatements(int count, std::chrono::milliseconds patience) const {
+  return host_->engine().waitForHeldStatements(count, patience);
+}
+void StandinFixture::releaseHeldStatements() { host_->engine().releaseHeldStatements(); }
+
+void StandinFixture::restartAs(int serverVersion) {
+  const std::uint16_t port = host_->port();
+  host_->engine().releaseHeldStatements();
+  host_->stop();
+  host_.reset();
+  options_.serverVersion = serverVersion;
+  start(port);
 }
 
 std::uint16_t StandinFixture::port() const { return host_->port(); }
@@ -60,7 +90,10 @@ std::string StandinFixture::sampleDatabase() const { return standin::storage::kS
 std::string StandinFixture::sampleTable() const { return "Customers"; }
 int StandinFixture::serverVersion() const { return options_.serverVersion; }
 standin::engine::Engine& StandinFixture::engine() { return host_->engine(); }
-void StandinFixture::setClockOffset(std::chrono::seconds offset) { host_->setClockOffset(offset); }
+void StandinFixture::setClockOffset(std::chrono::seconds offset) {
+  options_.clockOffset = offset;  // a restart keeps it
+  host_->setClockOffset(offset);
+}
 standin::host::Host& StandinFixture::host() { return *host_; }
 
 std::int64_t StandinFixture::rowCount(const std::string& database, const std::string& table) const {

@@ -76,6 +76,19 @@ class StandinFixture {
   // Moves the server's clock for the requests that follow, e.g. std::chrono::hours(-24 * 5).
   void setClockOffset(std::chrono::seconds offset);
 
+  // The hold fault ("hold=30s:match=..."): statements waiting before they run. A test starts the
+  // road that meets the hold on a thread, waits until it is held, does what it tests, and lets
+  // it go. The destructor lets every held statement go.
+  int heldStatements() const;
+  bool waitForHeldStatements(int count = 1,
+                             std::chrono::milliseconds patience = std::chrono::milliseconds(10000)) const;
+  void releaseHeldStatements();
+
+  // Stops the server and starts it again on the same data folder as another release (2000,
+  // 2005, ...), on the same port when it is still free (else another: port() and serverText()
+  // follow). Connections open before are gone.
+  void restartAs(int serverVersion);
+
   standin::engine::Engine& engine();
   standin::host::Host& host();
 
@@ -85,6 +98,8 @@ class StandinFixture {
   std::filesystem::path dataDir_;
   std::filesystem::path scratchDir_;
   std::unique_ptr<standin::host::Host> host_;
+
+  void start(std::uint16_t port);
 };
 
 // The ODBC driver name tests connect with: $BRACKENVALE_ODBC_DRIVER or "FreeTDS".

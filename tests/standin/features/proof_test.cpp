@@ -22,14 +22,7 @@ class Proof : public ::testing::Test {
   void open(int year, std::vector<StatementFault> faults = {}) {
     session_.reset();
     engine_.reset();
-    standin::engine::EngineConfig c;
-    c.dataDir = dir_.path() / ("data" + std::to_string(year));
-    c.saPassword = "pw";
-    c.serverVersion = year;
-    c.computerName = "TESTBOX";
-    c.startAgent = false;
-    c.statementFaults = std::move(faults);
-    engine_ = std::make_unique<standin::engine::Engine>(c);
+    engine_ = standintest::openEngine(dir_.path() / ("data" + std::to_string(year)), year, std::move(faults));
     session_ = engine_->login({"sa", "pw", "", "", "", "", false}).session;
   }
   BatchResult run(const std::string& sql) { return session_->executeBatch(sql); }

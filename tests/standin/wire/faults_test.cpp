@@ -138,6 +138,35 @@ TEST(FaultSpec, StatementFaultsAreTheEnginesAndCountedThere) {
   EXPECT_FALSE(engine.find(Kind::VolumeFree, {"/tmp/x.mdf"}));
 }
 
+// The faults for the safety mends: each written form, what the engine gets of it, and the
+// forms refused.
+TEST(FaultSpec, HoldOccupyAndBreakRestoreAreTheEngines) {
+  using Kind = standin::base::StatementFault::Kind;
+  struct Case {
+    const char* written;
+    Kind kind;
+    std::uint64_t amount;
+    int times;
+  };
+  for (const auto& c :
+       std::vector<Case>{{"hold=30s:times=2:match=DROP DATABASE", Kind::Hold, 30000, 2},
+                         {"hold=250ms", Kind::Hold, 250, 0},
+                         {"occupy-restore:match=Brackenvale_check", Kind::OccupyRestore, 0, 0},
+                         {"break-restore:times=1:match=x", Kind::BreakRestore, 0, 1}}) {
+    SCOPED_TRACE(c.written);
+    const auto f = parseFault(c.written);
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(standin::wire::FaultPlan({*f}).forRequest("RESTORE DATABASE x DROP DATABASE").empty());
+    const auto engine = standin::wire::statementFaults({*f});
+    ASSERT_EQ(engine.size(), 1u);
+    EXPECT_EQ(engine[0].kind, c.kind);
+    EXPECT_EQ(engine[0].amount, c.amount);
+    EXPECT_EQ(engine[0].times, c.times);
+  }
+  for (const char* bad : {"hold", "hold=soon", "occupy-restore=1", "break-restore=yes"})
+    EXPECT_FALSE(parseFault(bad)) << bad;
+}
+
 TEST(FaultSpec, TheCommandLineTakesRepeatedFaults) {
   const auto cl = standin::host::parseCommandLine({"--fault", "drop:match=BACKUP", "--fault=stall-login=2s"});
   ASSERT_TRUE(cl.error.empty()) << cl.error;
@@ -255,4 +284,85 @@ TEST(Faults, AStalledLoginEndsAtTheClientsLoginTimeout) {
   // times=1: the next login is answered at once.
   Connection next;
   EXPECT_TRUE(next.connect(standin.odbcConnectionString(), nullptr, 5));
+}
+
+// ---------- hold ----------
+
+// A backup held inside its batch: another connection sees it running and its file not yet
+// written until the test lets it go; a fixture that goes while a statement is held lets it go.
+TEST(Faults, AHeldStatementWaitsForTheTestThroughTheDriver) {
+  std::filesystem::path media;
+  std::thread late;
+  {
+    StandinFixture standin(withFaults({"hold=60s:match=BACKUP DATABASE"}));
+    media = standin.scratchDir() / "held.bak";
+    bvtest::odbc::Result backup;
+    std::thread road([&] {
+      Connection c;
+      ASSERT_TRUE(c.connect(standin.odbcConnectionString()));
+      backup = c.execute("PRINT N'first'\r\nBACKUP DATABASE [Sample] TO DISK = N'" + media.string() +
+                         "' WITH INIT");
+    });
+    ASSERT_TRUE(standin.waitForHeldStatements(1));
+    EXPECT_EQ(standin.heldStatements(), 1);
+    Connection other;
+    ASSERT_TRUE(other.connect(standin.odbcConnectionString()));
+    EXPECT_EQ(single(other.execute("SELECT command FROM sys.dm_exec_requests WHERE session_id <> @@SPID")),
+              "BACKUP DATABASE");
+    EXPECT_FALSE(std::filesystem::exists(media));
+    standin.releaseHeldStatements();
+    road.join();
+    EXPECT_FALSE(backup.anyError);
+    EXPECT_TRUE(std::filesystem::exists(media));
+
+    // Held again, and the fixture goes: the statement is let go and nothing hangs.
+    const std::string connection = standin.odbcConnectionString();
+    late = std::thread([connection, media] {
+      Connection c;
+      if (c.connect(connection)) c.execute("BACKUP DATABASE [Sample] TO DISK = N'" + media.string() + "'");
+    });
+    ASSERT_TRUE(standin.waitForHeldStatements(1));
+  }
+  late.join();
+}
+
+// ---------- restart as another release ----------
+
+// The same data folder under another release: a job registered under one is still there, with
+// its step, and the Agent runs it under the next (msdb's tables rebuilt, rows kept).
+TEST(Faults, RestartAsAnotherReleaseKeepsTheJobsAndRunsThem) {
+  StandinFixture standin;
+  {
+    Connection c;
+    ASSERT_TRUE(c.connect(standin.odbcConnectionString()));
+    const auto r = c.execute(
+        "DECLARE @id uniqueidentifier; EXEC msdb.dbo.sp_add_job @job_name = N'kept', @job_id = @id OUTPUT;"
+        " EXEC msdb.dbo.sp_add_jobstep @job_id = @id, @step_name = N'one', @command = N'CREATE TABLE t (a "
+        "int)',"
+        " @database_name = N'Sample'; EXEC msdb.dbo.sp_add_jobserver @job_id = @id");
+    ASSERT_FALSE(r.anyError) << r.diags.front().text;
+  }
+  int runs = 0;
+  for (const int year : {2019, 2000, 2008}) {
+    SCOPED_TRACE(year);
+    standin.restartAs(year);
+    EXPECT_EQ(standin.serverVersion(), year);
+    Connection c;
+    ASSERT_TRUE(c.connect(standin.odbcConnectionString()));
+    EXPECT_EQ(single(c.execute("SELECT SERVERPROPERTY('ProductVersion')")).substr(0, 2),
+              standin.engine().version().versionString().substr(0, 2));
+    EXPECT_EQ(single(c.execute("SELECT COUNT(*) FROM msdb.dbo.sysjobsteps")), "1");
+    c.execute("DROP TABLE Sample.dbo.t");
+    EXPECT_FALSE(c.execute("EXEC msdb.dbo.sp_start_job @job_name = N'kept'").anyError);
+    ++runs;
+    EXPECT_EQ(
+        single(c.execute("SELECT COUNT(*) FROM msdb.dbo.sysjobhistory WHERE step_id = 1 AND run_status = 1")),
+        std::to_string(runs));
+    // One session per start of the Agent; 2000 keeps none, and its start takes the table away.
+    const auto sessions = c.execute("SELECT COUNT(*) FROM msdb.dbo.syssessions");
+    EXPECT_EQ(year == 2000 ? std::string(sessions.hasNative(208) ? "208" : "?") : single(sessions),
+              year == 2019   ? "2"
+              : year == 2000 ? "208"
+                             : "1");
+  }
 }
