@@ -214,16 +214,18 @@ std::string scratchShapeCondition(std::string_view nameExpression) {
   const std::string name = "(" + std::string(nameExpression) + ") COLLATE " + std::string(kExactCollation);
   const std::string digits14 = "[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]";
   const std::string length = "LEN(" + std::string(nameExpression) + ")";
+  // SUBSTRING refuses a negative length, and T-SQL does not promise to stop at a false AND.
+  const std::string idLength = "CASE WHEN " + length + " > 66 THEN " + length + " - 66 ELSE 0 END";
   return "(" + name + " LIKE N'Brackenvale[_]check[_]" + digits14 + "[_][0-9]%'" +
          " AND (SUBSTRING(" + name + ", 34, 128) NOT LIKE N'%[^0-9]%'" +
-         " OR (" + length + " >= 67 AND SUBSTRING(" + name + ", 34, " + length + " - 66) NOT LIKE N'%[^0-9]%'" +
+         " OR (" + length + " >= 67 AND SUBSTRING(" + name + ", 34, " + idLength + ") NOT LIKE N'%[^0-9]%'" +
          " AND SUBSTRING(" + name + ", " + length + " - 32, 1) = N'_'" +
          " AND RIGHT(" + name + ", 32) NOT LIKE N'%[^0-9A-F]%')))";
 }
 
 std::string damagedBackupText(std::string_view file) {
-  return std::string(kProofFoundDamage) + "このバックアップ（" + std::string(file) +
-         "）は使用できません。新しいバックアップを作成し、ディスクの状態と msdb.dbo.suspect_pages を確認してください。";
+  return std::string(kProofFoundDamage) + std::string(kDamagedBackupBefore) + std::string(file) +
+         std::string(kDamagedBackupAfter);
 }
 
 std::string leftoverNotDroppedNote(std::string_view name, std::string_view serverText) {
@@ -613,8 +615,9 @@ std::string buildProofJobStep(std::string_view databaseName, std::string_view ba
       "END",
       "IF @error IS NOT NULL",
       "BEGIN",
-      "  SET @error = CASE WHEN @damage = 1 THEN N'" + std::string(kProofFoundDamage) + " ' ELSE N'" +
-          std::string(kProofFailed) + " ' END + @error",
+      "  SET @error = CASE WHEN @damage = 1 THEN N'" + std::string(kProofFoundDamage) + std::string(kDamagedBackupBefore) +
+          "' + @file + N'" + std::string(kDamagedBackupAfter) + " ' ELSE N'" + std::string(kProofFailed) +
+          " ' END + @error",
       "  RAISERROR(N'%s', 16, 1, @error)",
       "  RETURN",
       "END",

@@ -36,6 +36,10 @@ namespace bv::maintenance {
 inline constexpr std::string_view kProofSucceeded = "テストレストアに成功しました。";
 inline constexpr std::string_view kProofFailed = "テストレストア中にエラーが発生しました。";
 inline constexpr std::string_view kProofFoundDamage = "整合性チェックでエラーが見つかりました。";
+// Around the file's name after kProofFoundDamage: the backup cannot be used, and what to do.
+inline constexpr std::string_view kDamagedBackupBefore = "このバックアップ（";
+inline constexpr std::string_view kDamagedBackupAfter =
+    "）は使用できません。新しいバックアップを作成し、ディスクの状態と msdb.dbo.suspect_pages を確認してください。";
 inline constexpr std::string_view kSystemDatabaseProof = "システムデータベースはテストレストアできません。";
 inline constexpr std::string_view kProofJobNeedsNewerServer =
     "このバージョンの SQL Server ではジョブでテストレストアを行えません（SQL Server 2005 以降が必要です）。";

@@ -16,6 +16,10 @@
 
 namespace bvtest {
 
+std::string roadName(Road road) {
+  return road == Road::RunNow ? "RunNow" : road == Road::Runner ? "Runner" : "Agent";
+}
+
 std::string dateDigits(int days) {
   const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
   std::tm local{};

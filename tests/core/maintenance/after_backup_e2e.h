@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -17,6 +18,8 @@ namespace bvtest {
 // The three roads a backup takes: run now from the window, Brackenrun as a task runs it, and an
 // Agent job.
 enum class Road { RunNow, Runner, Agent };
+std::string roadName(Road road);
+inline void PrintTo(Road road, std::ostream* out) { *out << roadName(road); }
 
 // The server's date as yyyymmdd, `days` from today.
 std::string dateDigits(int days);

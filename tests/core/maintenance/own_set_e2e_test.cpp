@@ -51,6 +51,8 @@ struct InterleavedCase {
   const char* held;  // the statement of task A held while task B backs up
 };
 
+void PrintTo(const InterleavedCase& c, std::ostream* out) { *out << c.name; }
+
 class Interleaved : public ::testing::TestWithParam<InterleavedCase> {};
 
 // Task A keeps 2 and proves; task B, same database, another folder, keeps everything. B's backup
@@ -97,6 +99,8 @@ struct ScratchCase {
   const char* fault;
   bool occupied;  // another session made the database under the scratch name; else the restore broke
 };
+
+void PrintTo(const ScratchCase& c, std::ostream* out) { *out << c.name; }
 
 class ScratchName : public ::testing::TestWithParam<ScratchCase> {};
 
@@ -179,7 +183,7 @@ TEST_P(StuckLeftover, IsNamedAndNeitherFailsNorHangsTheProof) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, StuckLeftover, ::testing::Values(Road::RunNow, Road::Agent),
-                         [](const auto& test) { return test.param == Road::RunNow ? "RunNow" : "Agent"; });
+                         [](const auto& test) { return bvtest::roadName(test.param); });
 
 // The job's steps decide what depends on the release when they run: registered on 2005 (20
 // FILELISTONLY columns), run after an upgrade to 2016 (22).

@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 
 using bvtest::dateDigits;
 using bvtest::Road;
+using bvtest::roadName;
 
 bvtest::StandinOptions serverOf(int year, std::vector<std::string> faults = {}) {
   bvtest::StandinOptions o;
@@ -33,12 +34,12 @@ bvtest::StandinOptions serverOf(int year, std::vector<std::string> faults = {}) 
   return o;
 }
 
-std::string roadName(Road road) { return road == Road::RunNow ? "RunNow" : road == Road::Runner ? "Runner" : "Agent"; }
-
 struct Case {
   Road road;
   bool damaged;  // the restored copy is damaged, so the check fails
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << roadName(c.road) << (c.damaged ? " damaged" : ""); }
 
 class ProofRoads : public ::testing::TestWithParam<Case> {};
 
@@ -148,6 +149,8 @@ struct VerdictCase {
   Road road;
   int year;
 };
+
+void PrintTo(const VerdictCase& c, std::ostream* out) { *out << roadName(c.road) << " " << c.year; }
 
 class Verdicts : public ::testing::TestWithParam<VerdictCase> {};
 

@@ -237,6 +237,8 @@ struct RuleCase {
   std::vector<int> deletedDays;
 };
 
+void PrintTo(const RuleCase& c, std::ostream* out) { *out << c.year; }
+
 class NameRules : public ::testing::TestWithParam<RuleCase> {};
 
 // Earlier backups as Sample_%date%.bak, today's typed SAMPLE_%date%.BAK keeping two: the same
