@@ -52,10 +52,6 @@ std::optional<StatementFault> StatementFaults::pick(StatementFault::Kind kind,
   return std::nullopt;
 }
 
-}  // namespace standin::base
-
-namespace standin::base {
-
 bool StatementFaults::hold(std::chrono::milliseconds upTo, const std::function<bool()>& cancelled) {
   const auto until = std::chrono::steady_clock::now() + upTo;
   std::unique_lock lock(holdMutex_);
