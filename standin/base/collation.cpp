@@ -20,17 +20,20 @@ const std::vector<Collation>& knownCollations() {
       {"Latin1_General_CI_AS_KS_WS", false, false},
       {"SQL_Latin1_General_CP1_CI_AS", false, false},
       {"Latin1_General_CS_AS", true, false},
-      {"Latin1_General_BIN2", true, true},
-      {"Japanese_BIN2", true, true},
+      {"Latin1_General_BIN2", true, true, 2005},
+      {"Japanese_BIN2", true, true, 2005},
+      // The older binary ones order by the first character's code point, then by bytes: for the
+      // texts the stand-in keeps, that is code point order too.
+      {"Latin1_General_BIN", true, true},
   };
   return known;
 }
 
 const Collation& serverCollation() { return knownCollations().front(); }
 
-const Collation* findCollation(std::string_view name) {
+const Collation* findCollation(std::string_view name, int serverYear) {
   for (const auto& c : knownCollations())
-    if (equalsIgnoreCase(c.name, name)) return &c;
+    if (equalsIgnoreCase(c.name, name)) return serverYear != 0 && serverYear < c.since ? nullptr : &c;
   return nullptr;
 }
 

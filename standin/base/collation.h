@@ -16,13 +16,15 @@ namespace standin::base {
 struct Collation {
   const char* name;  // as SQL Server spells it: "Japanese_CI_AS"
   bool caseSensitive = false;
-  bool binary = false;  // code point order (…_BIN2)
+  bool binary = false;  // code point order (…_BIN2, …_BIN)
+  int since = 2000;     // the first release that has it (the _BIN2 ones came with 2005)
 };
 
 // The server's collation: Japanese_CI_AS.
 const Collation& serverCollation();
-// A known collation by its name (case ignored); null for any other name.
-const Collation* findCollation(std::string_view name);
+// A known collation by its name (case ignored); null for any other name, or for one the release
+// does not have yet (0: any release).
+const Collation* findCollation(std::string_view name, int serverYear = 0);
 // Every known collation.
 const std::vector<Collation>& knownCollations();
 

@@ -140,15 +140,38 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
   }
   if (f == "OBJECT_ID") {
     evaluator.requireArguments(e, 1, 2);
-    std::string name = evaluator.textArgument(e, 0).value_or("");
-    if (const auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-    storage::Statement st(
-        connection().get(),
-        "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
-    st.bindText(1, name);
-    if (st.step()) return TypedValue{SqlType::integer(), st.integer(0)};
-    return TypedValue{SqlType::integer(), std::monostate{}};
+    // [database.][schema.]name, each part bracketed or not; a database part looks in that database.
+    std::vector<std::string> parts;
+    const std::string written = evaluator.textArgument(e, 0).value_or("");
+    std::string part;
+    for (std::size_t i = 0; i < written.size(); ++i) {
+      if (written[i] == '[') {
+        for (++i; i < written.size() && !(written[i] == ']' && (i + 1 >= written.size() || written[i + 1] != ']')); ++i) {
+          part += written[i];
+          if (written[i] == ']') ++i;
+        }
+      } else if (written[i] == '.') {
+        parts.push_back(std::move(part));
+        part.clear();
+      } else {
+        part += written[i];
+      }
+    }
+    parts.push_back(std::move(part));
+    const std::string& name = parts.back();
+    const auto lookUp = [&](sqlite3* handle) -> TypedValue {
+      storage::Statement st(handle, "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
+      st.bindText(1, name);
+      if (st.step()) return TypedValue{SqlType::integer(), st.integer(0)};
+      return TypedValue{SqlType::integer(), std::monostate{}};
+    };
+    if (parts.size() == 3 && !equalsIgnoreCase(parts[0], currentDb())) {
+      const auto entry = engine->catalog.find(parts[0]);
+      if (!entry) return TypedValue{SqlType::integer(), std::monostate{}};
+      auto other = storage::Database::open(entry->file, false);
+      return lookUp(other.get());
+    }
+    return lookUp(connection().get());
   }
   return std::nullopt;
 }

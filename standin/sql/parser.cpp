@@ -156,11 +156,11 @@ bool inList(const std::array<const char*, N>& list, std::string_view word) {
 
 // The collation a COLLATE clause names: its canonical name, or DATABASE_DEFAULT; 448 for a
 // name SQL Server does not know (the stand-in knows fewer than SQL Server: base/collation.h).
-std::string collationName(const Token& t) {
+std::string collationName(const Token& t, int serverYear) {
   if (t.kind != Token::Kind::Identifier && t.kind != Token::Kind::QuotedIdentifier)
     throw SqlError(102, 15, "Incorrect syntax near '" + t.text + "'.", t.line);
   if (equalsIgnoreCase(t.text, "DATABASE_DEFAULT")) return "DATABASE_DEFAULT";
-  if (const auto* c = base::findCollation(t.text)) return c->name;
+  if (const auto* c = base::findCollation(t.text, serverYear)) return c->name;
   throw SqlError(448, 16, "Invalid collation '" + t.text + "'.", t.line);
 }
 
@@ -1289,7 +1289,7 @@ class Parser {
         if (peek().isSymbol(")")) --depth;
         if (depth == 0 && peek().is("COLLATE")) {
           next();
-          s->name = collationName(peek());
+          s->name = collationName(peek(), opt_.serverYear);
           if (s->name == "DATABASE_DEFAULT") syntaxError(peek());
         }
         next();
@@ -1521,7 +1521,7 @@ class Parser {
       auto c = std::make_unique<Expr>();
       c->kind = Expr::Kind::Collate;
       c->line = line;
-      c->name = collationName(peek());
+      c->name = collationName(peek(), opt_.serverYear);
       next();
       attach(*c, std::move(e));
       e = std::move(c);
@@ -1730,7 +1730,7 @@ std::vector<StatementPtr> parseBatch(const std::vector<Token>& tokens, const Par
   // SQL Server refuses an unknown collation when it compiles the batch, wherever it stands
   // (statements handed to SQLite included).
   for (std::size_t i = 0; i + 1 < tokens.size(); ++i)
-    if (tokens[i].is("COLLATE")) collationName(tokens[i + 1]);
+    if (tokens[i].is("COLLATE")) collationName(tokens[i + 1], options.serverYear);
   return Parser(tokens, options).batch();
 }
 

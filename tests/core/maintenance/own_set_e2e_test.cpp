@@ -90,7 +90,8 @@ TEST_P(Interleaved, AnotherTasksBackupIsNeitherProvenNorPrunedByThisRun) {
 
 INSTANTIATE_TEST_SUITE_P(Roads, Interleaved,
                          ::testing::Values(InterleavedCase{"Runner", Road::Runner, "VERIFYONLY"},
-                                           InterleavedCase{"Agent", Road::Agent, "SET NOCOUNT ON"}),
+                                           // A quote: the step's text inside sp_add_jobstep's literal has it doubled.
+                                           InterleavedCase{"Agent", Road::Agent, "SET @db = N'Sample'"}),
                          [](const auto& test) { return std::string(test.param.name); });
 
 struct ScratchCase {

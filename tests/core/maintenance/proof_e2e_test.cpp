@@ -154,16 +154,16 @@ void PrintTo(const VerdictCase& c, std::ostream* out) { *out << roadName(c.road)
 
 class Verdicts : public ::testing::TestWithParam<VerdictCase> {};
 
-// Three proofs on the road: 50 hours ago CHECKDB could not run (its scratch database gone before
-// the check), 26 hours ago sound, 3 hours ago damaged. The history shows each verdict, and its
-// header names only the sound one.
+// Three proofs on the road, a day apart (so each has a date of its own in its scratch name): 74
+// hours ago CHECKDB could not run (its scratch database gone before the check), 50 hours ago
+// sound, 26 hours ago damaged. The history shows each verdict; its header names only the sound one.
 TEST_P(Verdicts, TheHistoryShowsEachProofsVerdictAndNamesOnlyAPassedOneProven) {
   const VerdictCase& c = GetParam();
-  bvtest::StandinFixture standin(serverOf(c.year, {"hold=60s:times=1:match=DBCC CHECKDB ([" + scratchOfHoursAgo(50),
-                                                   "damage-restore:times=1:match=" + scratchOfHoursAgo(3)}));
+  bvtest::StandinFixture standin(serverOf(c.year, {"hold=60s:times=1:match=DBCC CHECKDB ([" + scratchOfHoursAgo(74),
+                                                   "damage-restore:times=1:match=" + scratchOfHoursAgo(26)}));
   const fs::path pattern = standin.scratchDir() / "Sample_%date%.bak";
   bvtest::RoadOutcome vanished;
-  standin.setClockOffset(-std::chrono::hours(50));
+  standin.setClockOffset(-std::chrono::hours(74));
   std::thread proof([&] { vanished = bvtest::backupOnRoad(standin, c.road, {pattern.string(), false, 0, true}); });
   EXPECT_TRUE(standin.waitForHeldStatements(1, std::chrono::seconds(30)));
   for (const std::string& name : bvtest::databasesLike(standin, "Brackenvale[_]check%"))
@@ -173,10 +173,10 @@ TEST_P(Verdicts, TheHistoryShowsEachProofsVerdictAndNamesOnlyAPassedOneProven) {
   EXPECT_FALSE(vanished.proven) << vanished.text;
   EXPECT_NE(vanished.text.find(kProofFailed), std::string::npos) << vanished.text;
   EXPECT_EQ(vanished.text.find(kProofFoundDamage), std::string::npos) << vanished.text;
-  for (const int hours : {26, 3}) {
+  for (const int hours : {50, 26}) {
     standin.setClockOffset(-std::chrono::hours(hours));
     const bvtest::RoadOutcome outcome = bvtest::backupOnRoad(standin, c.road, {pattern.string(), false, 0, true});
-    EXPECT_EQ(outcome.proven, hours == 26) << outcome.text;
+    EXPECT_EQ(outcome.proven, hours == 50) << outcome.text;
   }
   standin.setClockOffset(std::chrono::seconds(0));
 
@@ -186,7 +186,7 @@ TEST_P(Verdicts, TheHistoryShowsEachProofsVerdictAndNamesOnlyAPassedOneProven) {
   std::vector<std::string_view> shown;
   for (const auto& row : history.rows) shown.push_back(proofVerdictText(row.proof));
   EXPECT_EQ(shown, (std::vector<std::string_view>{"異常", "済み", "失敗"}));
-  EXPECT_EQ(historyHeader(history), "最新の完全バックアップ：3 時間前　最新のテストレストア済みバックアップ：1 日前");
+  EXPECT_EQ(historyHeader(history), "最新の完全バックアップ：1 日前　最新のテストレストア済みバックアップ：2 日前");
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, Verdicts,
