@@ -429,7 +429,7 @@ TEST_P(AgentEngineByRelease, AJobWithAProofAndAPruneRunsItsStepsInTurn) {
     if (damaged) {
       const std::string step =
           msdbValue("SELECT message FROM sysjobhistory WHERE step_id = 2 AND job_id = '" + jobId(name) + "'");
-      EXPECT_NE(step.find("テストレストア中にエラーが発生しました。"), std::string::npos) << step;
+      EXPECT_NE(step.find("整合性チェックでエラーが見つかりました。"), std::string::npos) << step;
     }
     EXPECT_EQ(standin::sql::valueToText(
                   run("SELECT COUNT(*) FROM sys.databases WHERE name LIKE N'Brackenvale[_]check[_]%'")
