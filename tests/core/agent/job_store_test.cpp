@@ -93,6 +93,22 @@ TEST_F(JobStoreOnStandin, ARegistrationCommittedIsListedFoundAndDeleted) {
   EXPECT_EQ(jobRows(), 0);
 }
 
+// The Windows road's statement (no login name handed over) sent over an SQL login: the job
+// registers, owned by the caller.
+TEST_F(JobStoreOnStandin, AJobAddedWithoutALoginNameIsOwnedByTheCaller) {
+  const TJobEntry entry = nightly("windows road");
+  store.beginTransaction();
+  store.addJob(entry, "");
+  store.addJobStep(entry, standin.sampleDatabase());
+  store.addJobSchedule(entry);
+  store.addJobServer(entry);
+  store.commitTransaction();
+  EXPECT_TRUE(store.jobExists("windows road"));
+  const auto owners = standin.querySqlite("msdb", "SELECT hex(owner_sid) FROM sysjobs");
+  ASSERT_EQ(owners.size(), 1u);
+  EXPECT_EQ(owners[0][0], std::optional<std::string>("01"));  // sa's SID
+}
+
 TEST_F(JobStoreOnStandin, AFailingStepRolledBackLeavesNoHalfJob) {
   const TJobEntry entry = nightly("half");
   store.beginTransaction();
