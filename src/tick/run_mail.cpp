@@ -69,7 +69,8 @@ void mailAfterRun(const tasks::TaskStore& store, const FinishedRun& run,
   const std::string line = sent.logText + (sent.logText.back() == '\n' ? "" : "\n");
   if (log) [[maybe_unused]] const ssize_t written = ::write(log.get(), line.data(), line.size());
   if (sent.state == mail::RunNotification::State::Failed ||
-      sent.state == mail::RunNotification::State::SettingsDamaged) {
+      sent.state == mail::RunNotification::State::SettingsDamaged ||
+      sent.state == mail::RunNotification::State::SettingsRefused) {
     ::openlog("brackenvale-tick", LOG_PID, LOG_USER);
     ::syslog(LOG_WARNING, "%s: %s", run.taskName.c_str(), sent.logText.c_str());
     ::closelog();

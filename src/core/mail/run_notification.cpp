@@ -25,6 +25,11 @@ RunNotification notifyAfterRun(const RunReport& report, RunOutcome previous,
   if (settingsFile.empty()) return notification;
   const SettingsFile file = readMailSettings(settingsFile);
   if (file.state == SettingsFile::State::Missing) return notification;
+  if (file.state == SettingsFile::State::Refused) {
+    notification.state = RunNotification::State::SettingsRefused;
+    notification.logText = "メール通知: 設定ファイルを使えないため送信しませんでした。\n" + file.refusal;
+    return notification;
+  }
   if (file.state == SettingsFile::State::Damaged) {
     notification.state = RunNotification::State::SettingsDamaged;
     notification.logText =

@@ -19,6 +19,7 @@ struct RunNotification {
     MailOff,          // no settings file: nothing was done
     NotDue,           // the flood rule sends nothing for this run
     SettingsDamaged,  // the file could not be read; nothing was sent
+    SettingsRefused,  // others could read, replace or redirect the file; nothing was sent
     Sent,             // the report was sent (some recipients may have been refused)
     Failed,           // the report could not be sent
   };
