@@ -242,6 +242,32 @@ TEST_F(TaskList, TheMainWindowOpensItAndOnlyVistaIsRefused) {
   EXPECT_TRUE(prompts.boxes.empty());
 }
 
+// A task whose failure could not be mailed is marked until a later mail names it, whatever its
+// last run came to (the tick keeps it beside the task's history; tests/tick runs that road).
+TEST_F(TaskList, ATaskWhoseFailureMailCouldNotBeSentIsMarked) {
+  bv::tasks::JobFile job;
+  job.uuid = bv::tasks::randomJobUuid();
+  job.applicationName = "/bin/true";
+  job.triggers = {bvtest::dailyTrigger(2026, 12, 8, 2, 0)};
+  bv::tasks::recordScheduleSaved(job, LocalMinute::at(2026, 12, 1, 0, 0));
+  const bv::tasks::TaskStore tasks(store.storeFolder());
+  ASSERT_EQ(tasks.update("Brackenvale_unheard", [&](const auto&) { return std::optional<bv::tasks::JobFile>(job); }),
+            bv::tasks::kOk);
+  bv::tick::TickOptions options;
+  options.storeFolder = store.storeFolder();
+  options.now = LocalMinute::at(2026, 12, 9, 2, 0);
+  for (const pid_t watcher : bv::tick::runTick(options).watchers) ::waitpid(watcher, nullptr, 0);
+  ASSERT_EQ(tasks.keepUnreportedFailure("Brackenvale_unheard",
+                                        {LocalMinute::at(2026, 12, 8, 2, 0), 0, 1, bv::tasks::kOk, false, "失敗"}),
+            bv::tasks::kOk);
+  showAnd([&] {
+    ASSERT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_FALSE(list()->topLevelItem(0)->icon(1).isNull());
+    EXPECT_EQ(list()->topLevelItem(0)->toolTip(1),
+              QStringLiteral("通知メールを送信できませんでした（2026/12/08 02:00:00 の失敗から）"));
+  });
+}
+
 // Runs of four tasks at once on two days, through the real tick: the ones whose last run failed
 // are marked, and a task's history shows both runs, newest first, as text one can copy.
 TEST_F(TaskList, AFailedLastRunIsMarkedAndTheHistoryShowsEveryRun) {
