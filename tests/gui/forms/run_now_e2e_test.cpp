@@ -18,10 +18,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "controls.h"
 #include "modal.h"
@@ -583,6 +585,35 @@ TEST_F(LongBackup, ShowsTheProgressWindowWithTheTimeGoingOnUntilTheServerAnswers
       EXPECT_FALSE(top->isVisible());
     }
   }
+}
+
+// The request is built once, on the window's thread, before the run: what the controls say once
+// the progress window is up (the server holding the backup) changes nothing that is sent.
+TEST_F(LongBackup, ControlsChangedWhileTheBackupRunsChangeNothingSent) {
+  logIn();
+  choose(standin.sampleDatabase());
+  auto* path = bvtest::control<QLineEdit>(window, "editBackFilePath");
+  path->setText(qs((standin.scratchDir() / "asked.bak").string()));
+  // Changed the moment the progress window shows, before its worker begins.
+  struct OnProgressShown : QObject {
+    std::function<void()> change;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      if (event->type() == QEvent::Show && watched->objectName() == QStringLiteral("frmProgress") && change) {
+        std::exchange(change, nullptr)();
+      }
+      return false;
+    }
+  } changer;
+  changer.change = [&] {
+    path->setText(qs((standin.scratchDir() / "changed.bak").string()));
+    bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
+  };
+  qApp->installEventFilter(&changer);
+  runNow();
+  qApp->removeEventFilter(&changer);
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  EXPECT_TRUE(fs::exists(standin.scratchDir() / "asked.bak"));
+  EXPECT_FALSE(fs::exists(standin.scratchDir() / "changed.bak"));
 }
 
 // The server copies slowly on purpose: from 2005 on the bar shows its percent_complete rising,
