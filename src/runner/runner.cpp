@@ -151,13 +151,20 @@ struct Run {
     // The server's messages go out as each statement of the batch ends: a long backup shows its
     // progress while it runs, and a run killed on its way has said how far it came. Someone at a
     // terminal also sees the server's own percentage, at most every ten percent.
+    // Each statement (the backup, then its verify) counts from its own 0 %, its step named.
     std::mutex output;
     int shownTenths = 0;
+    int shownStatement = 0;
     const maintenance::PercentSink percent = [&](const maintenance::Progress& progress) {
+      const std::lock_guard lock(output);
+      if (progress.statement != shownStatement) {
+        shownStatement = progress.statement;
+        shownTenths = 0;
+        if (!progress.step.empty()) out << progress.step << std::endl;
+      }
       const int tenths = static_cast<int>(progress.percent) / 10;
       if (tenths <= shownTenths) return;
       shownTenths = tenths;
-      const std::lock_guard lock(output);
       out << tenths * 10 << "%" << (progress.left ? "（" + maintenance::timeLeftText(*progress.left) + "）" : "")
           << std::endl;
     };

@@ -540,7 +540,8 @@ int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationNa
     outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); },
                    [&](const maintenance::Progress& progress) {
                      report.percent(progress.percent,
-                                    progress.left ? toQString(maintenance::timeLeftText(*progress.left)) : QString());
+                                    progress.left ? toQString(maintenance::timeLeftText(*progress.left)) : QString(),
+                                    toQString(progress.step));
                    });
   });
   const bool succeeded = outcome.succeeded;

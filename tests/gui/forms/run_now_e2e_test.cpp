@@ -666,6 +666,30 @@ TEST_P(ThrottledBackup, TheBarFollowsTheServersPercentageWhereTheServerTellsIt) 
 
 INSTANTIATE_TEST_SUITE_P(Releases, ThrottledBackup, ::testing::Values(2019, 2000));
 
+// The verify after a slowed backup: the window names it while its own percentage rises.
+TEST_P(ThrottledBackup, TheVerifyIsNamedInTheWindowWhileItRuns) {
+  if (GetParam() == 2000) GTEST_SKIP() << "2000 tells no percentage";
+  logIn();
+  choose(standin.sampleDatabase());
+  bvtest::control<QLineEdit>(window, "editBackFilePath")->setText(qs((standin.scratchDir() / "named.bak").string()));
+  bvtest::control<QCheckBox>(window, "chkVerify")->setChecked(true);
+  QStringList labels;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == QStringLiteral("frmProgress") && top->isVisible())
+        labels << bvtest::control<QLabel>(top, "lblOperation")->text();
+    }
+  });
+  watch.start(250);
+  runNow();
+  watch.stop();
+  EXPECT_EQ(lastBox(), QStringLiteral("バックアップが終了しました。"));
+  ASSERT_FALSE(labels.isEmpty());
+  EXPECT_EQ(labels.front(), QStringLiteral("バックアップを実行しています..."));
+  EXPECT_TRUE(labels.contains(QStringLiteral("ベリファイしています..."))) << labels.join(u'|').toStdString();
+}
+
 // The server answers the batch a statement at a time, holding the rest for a while.
 class LongBatch : public RunNowWithFaults {
  protected:
