@@ -41,8 +41,15 @@ const QString kNone = QStringLiteral("なし");
 // %1: the start of the first failure the executor could not mail.
 const QString kNoticeUnsent = QStringLiteral("通知メールを送信できませんでした（%1 の失敗から）");
 
+// The widths of the system's list; a column whose full date and time, or generated name with the
+// mark of a failed run before it, needs more in the font the list is drawn in (IPAPGothic's digits
+// are wider at 12 pixels than those of ＭＳ Ｐゴシック's) is widened to that.
 const widgets::ListColumn kColumns[] = {
-    {"No", 30}, {"タスク名", 200}, {"スケジュール", 150}, {"次回実行日時", 120}, {"最終実行日時", 120},
+    {"No", 30},
+    {"タスク名", 200, "Brackenvale_00000000000000", true},
+    {"スケジュール", 150},
+    {"次回実行日時", 120, "0000/00/00 00:00:00"},
+    {"最終実行日時", 120, "0000/00/00 00:00:00"},
 };
 constexpr int kNameColumn = 1;
 
