@@ -708,6 +708,15 @@ class TickBackup : public TickTest {
     task.ShowPropertyPages(nullptr, "", tasks::kTaskPageSchedule);
     task.Save();
   }
+  // The minute's tick at 02:00 on that day of December 2026, mailing with those settings; its
+  // watchers waited for.
+  void tickOn(int day, const fs::path& settingsFile) {
+    TickOptions options;
+    options.storeFolder = tasks_.storeFolder();
+    options.now = LocalMinute::at(2026, 12, day, 2, 0);
+    options.mailSettings = settingsFile;
+    waitForWatchers(runTick(options));
+  }
   static std::string today() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -761,13 +770,7 @@ TEST_F(TickBackup, AFailureIsMailedOnceAndItsRecoveryToo) {
   const std::string wrongPassword = "Wr0ng-sql-pass";
   const std::string file = (standin_.scratchDir() / "mailed_%date%.bak").string();
   saveBackupTask("Brackenvale_mailed", file, wrongPassword);
-  const auto tickOn = [&](int day) {
-    TickOptions options;
-    options.storeFolder = tasks_.storeFolder();
-    options.now = LocalMinute::at(2026, 12, day, 2, 0);
-    options.mailSettings = settingsFile;
-    waitForWatchers(runTick(options));
-  };
+  const auto tickOn = [&](int day) { TickBackup::tickOn(day, settingsFile); };
 
   tickOn(8);
   std::vector<bvtest::DeliveredMail> mails = smtp.deliveries();
@@ -829,13 +832,7 @@ TEST_F(TickBackup, AFailureMailThatCouldNotBeSentGoesWithTheNextFailure) {
   const std::string wrongPassword = "Wr0ng-sql-pass";
   const std::string file = (standin_.scratchDir() / "lost_%date%.bak").string();
   saveBackupTask("Brackenvale_lost", file, wrongPassword);
-  const auto tickOn = [&](int day) {
-    TickOptions options;
-    options.storeFolder = tasks_.storeFolder();
-    options.now = LocalMinute::at(2026, 12, day, 2, 0);
-    options.mailSettings = settingsFile;
-    waitForWatchers(runTick(options));
-  };
+  const auto tickOn = [&](int day) { TickBackup::tickOn(day, settingsFile); };
   const auto marked = [] {
     const std::vector<tasks::TTaskRow> rows = tasks::listTasks(true);
     return rows.size() == 1 && rows[0].noticeUnsent();

@@ -57,6 +57,16 @@ class JobStoreOnStandin : public ::testing::Test {
 
   std::int64_t jobRows() const { return standin.rowCount("msdb", "sysjobs"); }
 
+  // The four calls in one transaction, as the dialog registers a job.
+  void registerJob(const TJobEntry& entry, std::string_view owner) {
+    store.beginTransaction();
+    store.addJob(entry, owner);
+    store.addJobStep(entry, standin.sampleDatabase());
+    store.addJobSchedule(entry);
+    store.addJobServer(entry);
+    store.commitTransaction();
+  }
+
   bvtest::StandinFixture standin;
   JobStore store;
 };
@@ -71,12 +81,7 @@ TEST_F(JobStoreOnStandin, ReadsTheVersionAndAnEmptyListOnAFreshServer) {
 
 TEST_F(JobStoreOnStandin, ARegistrationCommittedIsListedFoundAndDeleted) {
   const TJobEntry entry = nightly("nightly");
-  store.beginTransaction();
-  store.addJob(entry, "sa");
-  store.addJobStep(entry, standin.sampleDatabase());
-  store.addJobSchedule(entry);
-  store.addJobServer(entry);
-  store.commitTransaction();
+  registerJob(entry, "sa");
 
   EXPECT_TRUE(store.jobExists("nightly"));
   EXPECT_TRUE(store.jobExists("  nightly "));
@@ -96,13 +101,7 @@ TEST_F(JobStoreOnStandin, ARegistrationCommittedIsListedFoundAndDeleted) {
 // The Windows road's statement (no login name handed over) sent over an SQL login: the job
 // registers, owned by the caller.
 TEST_F(JobStoreOnStandin, AJobAddedWithoutALoginNameIsOwnedByTheCaller) {
-  const TJobEntry entry = nightly("windows road");
-  store.beginTransaction();
-  store.addJob(entry, "");
-  store.addJobStep(entry, standin.sampleDatabase());
-  store.addJobSchedule(entry);
-  store.addJobServer(entry);
-  store.commitTransaction();
+  registerJob(nightly("windows road"), "");
   EXPECT_TRUE(store.jobExists("windows road"));
   const auto owners = standin.querySqlite("msdb", "SELECT hex(owner_sid) FROM sysjobs");
   ASSERT_EQ(owners.size(), 1u);
