@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/mail/mail_message.h"
+#include "core/mail/run_notification.h"
 
 namespace bv::runner::platform {
 
@@ -43,13 +44,13 @@ std::optional<std::string> appendPrivately(const std::filesystem::path& file, st
 
 // On Windows the scheduler starts Brackenrun as the task's account, so the runner mails the
 // report itself with that account's settings (%APPDATA%\Brackenvale\mail.conf); what became of
-// it, for the log, or empty when no mail is set up. On POSIX the tick mails after it has recorded
+// it (its logText for the log, empty when no mail is set up). On POSIX the tick mails after it has recorded
 // the run, and this does nothing.
 bool mailsAfterRun();
 
 // Whether standard output is a terminal (someone watching), not a file or a pipe.
 bool outputIsTerminal();
-std::string mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous);
+mail::RunNotification mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous);
 
 // The current local time as ISO 8601 with the offset from UTC: 2008-01-01T02:00:00+0900.
 std::string localTimestamp();

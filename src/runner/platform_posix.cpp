@@ -107,7 +107,7 @@ bool mailsAfterRun() { return false; }
 
 bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
-std::string mailAfterRun(const mail::RunReport&, mail::RunOutcome) { return {}; }
+mail::RunNotification mailAfterRun(const mail::RunReport&, mail::RunOutcome) { return {}; }
 
 std::string localTimestamp() {
   const std::time_t now = std::time(nullptr);

@@ -38,8 +38,8 @@ bool outputIsTerminal() {
   return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-std::string mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous) {
-  return mail::notifyAfterRun(report, previous).logText;
+mail::RunNotification mailAfterRun(const mail::RunReport& report, mail::RunOutcome previous) {
+  return mail::notifyAfterRun(report, previous);
 }
 
 std::optional<std::string> appendPrivately(const std::filesystem::path& file, std::string_view bytes) {

@@ -1,6 +1,8 @@
 #include "runner/run_log.h"
 
+#include <exception>
 #include <fstream>
+#include <string>
 
 #include "runner/platform.h"
 
@@ -34,6 +36,7 @@ std::string formatLogLine(const LogEntry& entry) {
   field("verify", entry.verify);
   field("detail", entry.detail);
   if (!entry.mail.empty()) field("mail", entry.mail);
+  if (!entry.unreported.empty()) field("unreported", entry.unreported);
   line += '\n';
   return line;
 }
@@ -43,26 +46,51 @@ std::optional<std::filesystem::path> logFileFromEnvironment() {
   return platform::defaultLogFile();
 }
 
-std::optional<bool> lastOutcomeOf(const std::filesystem::path& file, const LogEntry& entry) {
+namespace {
+
+std::string fieldOf(const std::string& line, std::string_view key) {
+  const std::string marker = "\t" + std::string(key) + "=";
+  const std::size_t at = line.find(marker);
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + marker.size();
+  return line.substr(start, line.find('\t', start) - start);
+}
+
+// The last line of a finished run of the same backup (server, database and file).
+std::optional<std::string> lastFinishedLine(const std::filesystem::path& file, const LogEntry& entry) {
   std::ifstream in(file, std::ios::binary);
-  const auto value = [](const std::string& line, std::string_view key) -> std::string {
-    const std::string marker = "\t" + std::string(key) + "=";
-    const std::size_t at = line.find(marker);
-    if (at == std::string::npos) return {};
-    const std::size_t start = at + marker.size();
-    return line.substr(start, line.find('\t', start) - start);
-  };
-  std::optional<bool> last;
+  std::optional<std::string> last;
   for (std::string line; std::getline(in, line);) {
-    if (value(line, "server") != oneLine(entry.server) || value(line, "database") != oneLine(entry.database) ||
-        value(line, "file") != oneLine(entry.backupFile)) {
+    if (fieldOf(line, "server") != oneLine(entry.server) || fieldOf(line, "database") != oneLine(entry.database) ||
+        fieldOf(line, "file") != oneLine(entry.backupFile)) {
       continue;
     }
-    const std::string status = value(line, "status");
+    const std::string status = fieldOf(line, "status");
     if (status.empty() || status == "-") continue;  // a start line
-    last = status == "0";
+    last = std::move(line);
   }
   return last;
+}
+
+}  // namespace
+
+std::optional<bool> lastOutcomeOf(const std::filesystem::path& file, const LogEntry& entry) {
+  const std::optional<std::string> line = lastFinishedLine(file, entry);
+  if (!line) return std::nullopt;
+  return fieldOf(*line, "status") == "0";
+}
+
+std::optional<UnreportedRun> unreportedFailureOf(const std::filesystem::path& file, const LogEntry& entry) {
+  const std::optional<std::string> line = lastFinishedLine(file, entry);
+  if (!line) return std::nullopt;
+  const std::string value = fieldOf(*line, "unreported");
+  const std::size_t blank = value.rfind(' ');
+  if (blank == std::string::npos || blank == 0) return std::nullopt;
+  try {
+    return UnreportedRun{value.substr(0, blank), std::stoi(value.substr(blank + 1))};
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 std::string pathText(const std::filesystem::path& path) {

@@ -1,7 +1,10 @@
 #include "runner/runner.h"
 
 #include <chrono>
+#include <cstdio>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include <exception>
 
@@ -148,13 +151,20 @@ struct Run {
     // The server's messages go out as each statement of the batch ends: a long backup shows its
     // progress while it runs, and a run killed on its way has said how far it came. Someone at a
     // terminal also sees the server's own percentage, at most every ten percent.
+    // Each statement (the backup, then its verify) counts from its own 0 %, its step named.
     std::mutex output;
     int shownTenths = 0;
+    int shownStatement = 0;
     const maintenance::PercentSink percent = [&](const maintenance::Progress& progress) {
+      const std::lock_guard lock(output);
+      if (progress.statement != shownStatement) {
+        shownStatement = progress.statement;
+        shownTenths = 0;
+        if (!progress.step.empty()) out << progress.step << std::endl;
+      }
       const int tenths = static_cast<int>(progress.percent) / 10;
       if (tenths <= shownTenths) return;
       shownTenths = tenths;
-      const std::lock_guard lock(output);
       out << tenths * 10 << "%" << (progress.left ? "（" + maintenance::timeLeftText(*progress.left) + "）" : "")
           << std::endl;
     };
@@ -352,8 +362,24 @@ std::string backupBatch(const tasks::TaskBackup& backup) { return maintenance::b
 
 namespace {
 
+// A time of the log (2008-01-01T02:00:00+0900) as the instant and offset a report shows.
+std::optional<mail::LocalTime> localTimeOfStamp(const std::string& stamp) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, offset = 0;
+  char sign = '+';
+  if (stamp.size() != 24 || std::sscanf(stamp.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%4d", &year, &month, &day, &hour,
+                                        &minute, &second, &sign, &offset) != 8) {
+    return std::nullopt;
+  }
+  const int offsetMinutes = (sign == '-' ? -1 : 1) * (offset / 100 * 60 + offset % 100);
+  const std::chrono::sys_days date{std::chrono::year(year) / month / day};
+  return mail::LocalTime{std::chrono::sys_seconds(date) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
+                             std::chrono::seconds(second) - std::chrono::minutes(offsetMinutes),
+                         offsetMinutes};
+}
+
 // The mail report of a run where the runner mails it itself (mailsAfterRun), the previous run of
-// the same backup read from the log; what became of the mail goes into the log line.
+// the same backup read from the log; what became of the mail goes into the log line, and so does
+// the first failure whose mail could not be sent, until a later run's mail names it.
 void mailReport(LogEntry& entry, ExitStatus status, std::chrono::system_clock::time_point begun,
                 const std::optional<std::filesystem::path>& logFile) {
   mail::RunReport report;
@@ -366,10 +392,25 @@ void mailReport(LogEntry& entry, ExitStatus status, std::chrono::system_clock::t
   report.backupFile = entry.backupFile;
   report.serverMessages = entry.detail;
   std::optional<bool> previous;
-  if (logFile) previous = lastOutcomeOf(*logFile, entry);
-  entry.mail = platform::mailAfterRun(report, !previous   ? mail::RunOutcome::None
-                                              : *previous ? mail::RunOutcome::Succeeded
-                                                          : mail::RunOutcome::Failed);
+  std::optional<UnreportedRun> unreported;
+  if (logFile) {
+    previous = lastOutcomeOf(*logFile, entry);
+    unreported = unreportedFailureOf(*logFile, entry);
+  }
+  if (unreported) {
+    if (const auto started = localTimeOfStamp(unreported->time)) {
+      report.unreported = mail::RunReport::Unreported{
+          *started, tasks::runOutcomeText(static_cast<std::uint32_t>(unreported->status), tasks::kOk, true)};
+    }
+  }
+  const mail::RunNotification mailed = platform::mailAfterRun(report, !previous   ? mail::RunOutcome::None
+                                                                      : *previous ? mail::RunOutcome::Succeeded
+                                                                                  : mail::RunOutcome::Failed);
+  entry.mail = mailed.logText;
+  if (mailed.failureUnreported) {
+    entry.unreported = unreported ? unreported->time + " " + std::to_string(unreported->status)
+                                  : entry.time + " " + std::to_string(static_cast<int>(status));
+  }
 }
 
 }  // namespace
@@ -386,10 +427,10 @@ ExitStatus run(const std::vector<std::string>& words, std::istream& in, std::ost
     runner.entry.outcome = "runner-error";
     runner.entry.detail = error.what();
   }
+  runner.entry.time = platform::localTimestamp();
+  runner.entry.status = static_cast<int>(status);
   if (runner.logged && platform::mailsAfterRun()) mailReport(runner.entry, status, begun, logFile);
   if (runner.logged && logFile) {
-    runner.entry.time = platform::localTimestamp();
-    runner.entry.status = static_cast<int>(status);
     if (const auto problem = appendLogLine(*logFile, runner.entry)) {
       err << "Brackenrun: ログファイルに書き込めませんでした: " << *problem << '\n';
     }

@@ -60,16 +60,23 @@ void mailAfterRun(const tasks::TaskStore& store, const FinishedRun& run,
   report.taskName = run.taskName;
   report.serverMessages = run.output;
   describeBackup(run.job, report);
+  // Taken under the store's write lock: of two watchers of the task only one reports it.
+  const std::optional<tasks::RunRecord> unreported =
+      run.taskGone ? std::nullopt : store.takeUnreportedFailure(run.taskName);
+  if (unreported) report.unreported = mail::RunReport::Unreported{mail::localTimeOf(instantOf(unreported->start)), unreported->outcome};
   const mail::RunNotification sent = settingsFile
                                          ? mail::notifyAfterRun(report, outcomeOf(run.previous), *settingsFile)
                                          : mail::notifyAfterRun(report, outcomeOf(run.previous));
+  if (sent.failureUnreported && !run.taskGone) store.keepUnreportedFailure(run.taskName, unreported.value_or(run.run));
   if (sent.logText.empty()) return;
-  const sys::UniqueFd log =
-      store.openFile(run.taskName + std::string(tasks::kOutputLogSuffix), O_WRONLY | O_APPEND | O_CREAT);
+  // A task gone with its run keeps no log: the line goes only into one that is still there.
+  const sys::UniqueFd log = store.openFile(run.taskName + std::string(tasks::kOutputLogSuffix),
+                                           O_WRONLY | O_APPEND | (run.taskGone ? 0 : O_CREAT));
   const std::string line = sent.logText + (sent.logText.back() == '\n' ? "" : "\n");
   if (log) [[maybe_unused]] const ssize_t written = ::write(log.get(), line.data(), line.size());
   if (sent.state == mail::RunNotification::State::Failed ||
-      sent.state == mail::RunNotification::State::SettingsDamaged) {
+      sent.state == mail::RunNotification::State::SettingsDamaged ||
+      sent.state == mail::RunNotification::State::SettingsRefused) {
     ::openlog("brackenvale-tick", LOG_PID, LOG_USER);
     ::syslog(LOG_WARNING, "%s: %s", run.taskName.c_str(), sent.logText.c_str());
     ::closelog();

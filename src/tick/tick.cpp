@@ -447,8 +447,9 @@ bool record(const tasks::TaskStore& store, const RunPlan& plan, std::uint32_t ex
 }
 
 // The watcher's whole life, in the forked child: start the program, supervise it, record the
-// outcome. The run lock is released only once the end is recorded, so the next start of the task
-// never meets this run's record. Never returns.
+// outcome, then report it. The run lock is released only once the end is recorded, so the next
+// start of the task never meets this run's record, and before the report, which may wait out a
+// mail server's time-out. Never returns.
 [[noreturn]] void watch(const tasks::TaskStore& store, const RunPlan& plan, UniqueFd runLock) {
   ::setsid();
   const int devNull = ::open("/dev/null", O_RDWR);
@@ -474,16 +475,18 @@ bool record(const tasks::TaskStore& store, const RunPlan& plan, std::uint32_t ex
       plan.start.late,
       tasks::runOutcomeText(exitCode, startError, isRunner(plan.job.applicationName))};
   if (!gone) store.recordRun(plan.name, run);
+  FinishedRun finished{plan.name, plan.job, run,
+                       earlier.empty() ? std::nullopt : std::optional<tasks::RunRecord>(earlier.back()),
+                       outputSince(store, plan.name, outputStart), gone};
+  // The report may wait out a mail server's time-out: the task's next start must not wait for it.
+  runLock.reset();
   if (plan.afterRun) {
     try {
-      plan.afterRun(FinishedRun{plan.name, plan.job, run,
-                                earlier.empty() ? std::nullopt : std::optional<tasks::RunRecord>(earlier.back()),
-                                outputSince(store, plan.name, outputStart)});
+      plan.afterRun(finished);
     } catch (...) {
       // Telling someone must never change what the run recorded.
     }
   }
-  runLock.reset();
   if (gone) store.removeCompanions(plan.name);  // what was kept beside a task deleted during its run
   ::_exit(0);
 }

@@ -46,6 +46,7 @@ struct FinishedRun {
   tasks::RunRecord run;                        // what was recorded
   std::optional<tasks::RunRecord> previous;    // the task's run before it, if any
   std::string output;                          // what the program wrote during this run
+  bool taskGone = false;                       // deleted during the run, or when done
 };
 
 struct TickOptions {
@@ -71,8 +72,8 @@ struct TickOptions {
   // The tick's own log lines (never a parameter string); appended to "tick.log" in the store
   // when empty.
   std::function<void(std::string_view)> log;
-  // Called in the watcher once a run is recorded (never for a run that was not started because
-  // one was still going); the mail report when empty.
+  // Called in the watcher once a run is recorded and its run lock released (never for a run
+  // that was not started because one was still going); the mail report when empty.
   std::function<void(const FinishedRun&)> afterRun;
   // The mail settings the report follows: none for the running account's own (the store
   // owner's, whoever the task ran as).

@@ -102,6 +102,32 @@ TEST(AppendLogLine, TheLastFinishedRunOfTheSameBackupIsFoundInTheLog) {
   EXPECT_EQ(lastOutcomeOf(file, mine), true);
 }
 
+// The first failure whose mail could not be sent travels on the backup's lines until a line
+// without it: the runner mails it with the next run (Windows).
+TEST(RunLog, TheUnreportedFailureIsTheOneTheLastFinishedRunOfTheBackupCarries) {
+  brtest::TempDir dir;
+  const auto file = dir.path() / "brackenrun.log";
+  LogEntry mine = sampleEntry();
+  mine.status = 4;
+  mine.unreported = "2026-12-08T02:00:07+0900 4";
+  appendLogLine(file, mine);
+  LogEntry started = mine;
+  started.started = true;
+  started.unreported.clear();
+  appendLogLine(file, started);
+  LogEntry other = sampleEntry();
+  other.database = "別";
+  appendLogLine(file, other);
+  const auto carried = unreportedFailureOf(file, mine);
+  ASSERT_TRUE(carried);
+  EXPECT_EQ(carried->time, "2026-12-08T02:00:07+0900");
+  EXPECT_EQ(carried->status, 4);
+  EXPECT_EQ(unreportedFailureOf(file, other), std::nullopt);
+  mine.unreported.clear();  // a mail went through
+  appendLogLine(file, mine);
+  EXPECT_EQ(unreportedFailureOf(file, mine), std::nullopt);
+}
+
 TEST(LocalTimestamp, IsIso8601WithTheUtcOffset) {
   const std::string stamp = platform::localTimestamp();
   ASSERT_EQ(stamp.size(), 24u) << stamp;

@@ -131,6 +131,9 @@ SmtpServerFixture::SmtpServerFixture(SmtpServerOptions options) : options_(std::
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(options_.port);
+  const int reuse = 1;
+  ::setsockopt(listening.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   socklen_t length = sizeof address;
   if (::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listening.get(), 16) != 0 ||

@@ -47,6 +47,7 @@ struct SmtpServerOptions {
   SmtpMode mode = SmtpMode::Plain;
   bool requireAuth = true;          // AUTH with user() / password() before MAIL
   std::vector<std::string> refuse;  // recipients answered 550
+  std::uint16_t port = 0;           // 0: a free one; else that one (a server started again)
 };
 
 // One message as the server received it.

@@ -22,10 +22,12 @@
 #include <thread>
 
 #include "core/sys/process_posix.h"
+#include "core/sys/unique_fd.h"
 #include "core/mail/mail_settings.h"
 #include "core/tasks/TaskScdl.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_flags.h"
+#include "core/tasks/task_list.h"
 #include "core/tasks/task_store_posix.h"
 #include "environment.h"
 #include "silent_listener.h"
@@ -662,6 +664,24 @@ TEST_F(TickTest, TheRunnersCommandLineHoldsNoPartOfTheParameterString) {
     EXPECT_EQ(line.find(tasks::EncodeTaskArgument("sa")), std::string::npos) << line;
 }
 
+// The report goes after the run lock is released: a mail that waits out its time-out (up to
+// 600 s) must not keep the task's next start from being made.
+TEST_F(TickTest, TheReportIsMadeOnceTheRunLockIsReleased) {
+  addProbeTask("frequent", bvtest::dailyTrigger(2026, 12, 8, 2, 0));
+  const fs::path seen = scratch_.path() / "lock-seen";
+  TickOptions options;
+  options.storeFolder = tasks_.storeFolder();
+  options.now = at(2, 0);
+  options.log = [](std::string_view) {};
+  options.afterRun = [&](const FinishedRun& run) {
+    const sys::UniqueFd lock = store().openFile(run.taskName + std::string(tasks::kRunLockSuffix), O_RDWR);
+    const bool free = lock && ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
+    std::ofstream(seen) << (free ? "free" : "held");
+  };
+  waitForWatchers(runTick(options));
+  EXPECT_EQ(fileText(seen), "free");
+}
+
 // --- End to end: a backup of the stand-in's database ------------------------------------------------
 
 class TickBackup : public TickTest {
@@ -687,6 +707,15 @@ class TickBackup : public TickTest {
     task.Save();
     task.ShowPropertyPages(nullptr, "", tasks::kTaskPageSchedule);
     task.Save();
+  }
+  // The minute's tick at 02:00 on that day of December 2026, mailing with those settings; its
+  // watchers waited for.
+  void tickOn(int day, const fs::path& settingsFile) {
+    TickOptions options;
+    options.storeFolder = tasks_.storeFolder();
+    options.now = LocalMinute::at(2026, 12, day, 2, 0);
+    options.mailSettings = settingsFile;
+    waitForWatchers(runTick(options));
   }
   static std::string today() {
     const std::time_t now = std::time(nullptr);
@@ -741,13 +770,7 @@ TEST_F(TickBackup, AFailureIsMailedOnceAndItsRecoveryToo) {
   const std::string wrongPassword = "Wr0ng-sql-pass";
   const std::string file = (standin_.scratchDir() / "mailed_%date%.bak").string();
   saveBackupTask("Brackenvale_mailed", file, wrongPassword);
-  const auto tickOn = [&](int day) {
-    TickOptions options;
-    options.storeFolder = tasks_.storeFolder();
-    options.now = LocalMinute::at(2026, 12, day, 2, 0);
-    options.mailSettings = settingsFile;
-    waitForWatchers(runTick(options));
-  };
+  const auto tickOn = [&](int day) { TickBackup::tickOn(day, settingsFile); };
 
   tickOn(8);
   std::vector<bvtest::DeliveredMail> mails = smtp.deliveries();
@@ -793,6 +816,50 @@ TEST_F(TickBackup, AFailureIsMailedOnceAndItsRecoveryToo) {
   const std::string log = fileText(tasks_.storeFolder() / "Brackenvale_mailed.log");
   EXPECT_NE(log.find("メール通知"), std::string::npos) << log;
   EXPECT_EQ(log.find(bvtest::SmtpServerFixture::password()), std::string::npos);
+}
+
+// Under 失敗したときのみ a failure mail that could not be sent is not lost: the task list marks
+// the task, and the next run's end tries again with one mail naming the first unreported failure
+// and this run. Once it has gone through, a failure that goes on sends nothing more, and the
+// recovery is mailed as before.
+TEST_F(TickBackup, AFailureMailThatCouldNotBeSentGoesWithTheNextFailure) {
+  bvtest::SmtpServerOptions serverOptions{bvtest::SmtpMode::StartTls, true, {}};
+  auto smtp = std::make_unique<bvtest::SmtpServerFixture>(serverOptions);
+  const fs::path settingsFile = scratch_.path() / "mail.conf";
+  ASSERT_TRUE(bv::mail::saveMailSettings(settingsFile, smtp->settings(std::chrono::seconds(5))).ok);
+  serverOptions.port = smtp->port();
+  smtp.reset();  // the mail server is down for the first failure
+  const std::string wrongPassword = "Wr0ng-sql-pass";
+  const std::string file = (standin_.scratchDir() / "lost_%date%.bak").string();
+  saveBackupTask("Brackenvale_lost", file, wrongPassword);
+  const auto tickOn = [&](int day) { TickBackup::tickOn(day, settingsFile); };
+  const auto marked = [] {
+    const std::vector<tasks::TTaskRow> rows = tasks::listTasks(true);
+    return rows.size() == 1 && rows[0].noticeUnsent();
+  };
+
+  tickOn(8);
+  EXPECT_TRUE(marked());
+  smtp = std::make_unique<bvtest::SmtpServerFixture>(serverOptions);  // up again, on the same port
+  tickOn(9);
+  std::vector<bvtest::DeliveredMail> mails = smtp->deliveries();
+  ASSERT_EQ(mails.size(), 1u) << fileText(tasks_.storeFolder() / "Brackenvale_lost.log");
+  EXPECT_EQ(mails[0].message.subject(), "[Brackenvale] バックアップ失敗: Sample (" + standin_.serverText() + ")");
+  const std::string body = mails[0].message.body();
+  EXPECT_NE(body.find("通知できなかった失敗: 2026/12/08 02:00:00 失敗（サーバにログインできませんでした）"),
+            std::string::npos)
+      << body;
+  EXPECT_NE(body.find("実行日時: 2026/12/09 02:00:00"), std::string::npos) << body;
+  EXPECT_FALSE(marked());
+
+  tickOn(10);  // failing on: nothing more
+  EXPECT_EQ(smtp->deliveries().size(), 1u);
+  saveBackupTask("Brackenvale_lost", file);  // the right password
+  tickOn(11);
+  mails = smtp->deliveries();
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(mails[1].message.subject(), "[Brackenvale] バックアップ復旧: Sample (" + standin_.serverText() + ")");
+  EXPECT_EQ(mails[1].message.body().find("通知できなかった失敗"), std::string::npos);
 }
 
 }  // namespace

@@ -140,19 +140,27 @@ std::vector<std::string> jobExistsLines(std::string_view jobName) {
 }
 
 std::vector<std::string> addJobLines(const TJobEntry& entry, std::string_view ownerLoginName) {
-  return {
+  std::vector<std::string> lines{
       "EXECUTE msdb.dbo.sp_add_job ",
       "@job_name = N'" + db::QuoteSqlString(entry.Name) + "', ",
-      "@owner_login_name = N'" + db::QuoteSqlString(ownerLoginName) + "', ",
-      "@description = N'" + db::QuoteSqlString(entry.Description) + "', ",
-      "@category_name = N'[Uncategorized (Local)]', ",
-      "@enabled = 1, ",
-      "@notify_level_email = 0, ",
-      "@notify_level_page = 0, ",
-      "@notify_level_netsend = 0, ",
-      "@notify_level_eventlog = 2, ",
-      entry.FreqType == kFreqOnce ? "@delete_level = 3 " : "@delete_level = 0 ",
   };
+  // Under Windows authentication no login name is handed over. sp_add_job turns its other empty
+  // parameters into NULL but not the owner, and N'' names no login (14515 for a non-sysadmin,
+  // sp_verify_job's refusal for a sysadmin): left out, the job is owned by the caller.
+  if (!ownerLoginName.empty()) {
+    lines.push_back("@owner_login_name = N'" + db::QuoteSqlString(ownerLoginName) + "', ");
+  }
+  lines.insert(lines.end(), {
+                                "@description = N'" + db::QuoteSqlString(entry.Description) + "', ",
+                                "@category_name = N'[Uncategorized (Local)]', ",
+                                "@enabled = 1, ",
+                                "@notify_level_email = 0, ",
+                                "@notify_level_page = 0, ",
+                                "@notify_level_netsend = 0, ",
+                                "@notify_level_eventlog = 2, ",
+                                entry.FreqType == kFreqOnce ? "@delete_level = 3 " : "@delete_level = 0 ",
+                            });
+  return lines;
 }
 
 std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile) {

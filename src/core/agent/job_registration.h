@@ -97,7 +97,8 @@ std::int32_t scheduleInterval(const TJobEntry& entry);
 
 // select count(*) as cnt ... where name = '<trimmed name>'
 std::vector<std::string> jobExistsLines(std::string_view jobName);
-// EXECUTE msdb.dbo.sp_add_job ...; a one-time job deletes itself after its run.
+// EXECUTE msdb.dbo.sp_add_job ...; a one-time job deletes itself after its run. Without a login
+// name (Windows authentication) the owner is left out: the job is the caller's.
 std::vector<std::string> addJobLines(const TJobEntry& entry, std::string_view ownerLoginName);
 // The step's backup batch: the immediate backup batch's lines, each ended by CR LF, written
 // for the inside of an N'...' literal (every quote doubled, so the path's quotes come out

@@ -163,6 +163,9 @@ std::string reportBody(const RunReport& report) {
   line("結果", report.outcome);
   line("ファイル", report.backupFile);
   line("タスク", report.taskName);
+  if (report.unreported) {
+    line("通知できなかった失敗", formatLocalTime(report.unreported->started) + " " + report.unreported->outcome);
+  }
   const std::vector<std::string> messages = linesOf(report.serverMessages);
   if (messages.empty()) {
     line("サーバーのメッセージ", "なし");

@@ -58,9 +58,17 @@ struct RunReport {
   std::string database;
   std::string server;
   std::string serverMessages;  // サーバーのメッセージ: the task log's text, any number of lines
+  // The task's first failure whose report could not be sent (the mail server down, a time-out):
+  // this report names it too (通知できなかった失敗), so no failed night goes unheard.
+  struct Unreported {
+    LocalTime started;
+    std::string outcome;
+  };
+  std::optional<Unreported> unreported;
 };
 
-// The body of a report: one line each for 実行日時, 所要時間, 結果, ファイル, タスク, then
+// The body of a report: one line each for 実行日時, 所要時間, 結果, ファイル, タスク (and
+// 通知できなかった失敗 with its start and result, when there is one), then
 // サーバーのメッセージ with the messages' lines after it. Lines end with CR LF; a field that should
 // be one line is made one.
 std::string reportBody(const RunReport& report);

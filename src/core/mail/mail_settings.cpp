@@ -8,6 +8,7 @@
 
 #include "core/mail/mail_platform.h"
 #include "core/sys/atomic_file.h"
+#include "core/sys/secret_file.h"
 #include "core/sys/wipe.h"
 #include "core/text/ascii.h"
 #include "core/text/utf16.h"
@@ -333,40 +334,25 @@ std::string SettingsFile::damageText(const std::filesystem::path& file) const {
 
 SettingsFile readMailSettings(const std::filesystem::path& file) {
   SettingsFile result;
-  std::error_code error;
-  const auto status = std::filesystem::status(file, error);
-  if (status.type() == std::filesystem::file_type::not_found) return result;
-  result.state = SettingsFile::State::Damaged;
-  if (error) {
-    result.damage = {0, "ファイルを調べられませんでした（" + error.message() + "）。"};
-    return result;
+  sys::SecretFile read = sys::readSecretFile(file, kLargestFile);
+  switch (read.state) {
+    case sys::SecretFile::State::Missing:
+      return result;
+    case sys::SecretFile::State::Refused:
+      result.state = SettingsFile::State::Refused;
+      result.refusal = std::move(read.reason);
+      return result;
+    case sys::SecretFile::State::Unreadable:
+      result.state = SettingsFile::State::Damaged;
+      result.damage = {0, std::move(read.reason)};
+      return result;
+    case sys::SecretFile::State::Read:
+      break;
   }
-  if (status.type() != std::filesystem::file_type::regular) {
-    result.damage = {0, "通常のファイルではありません。"};
-    return result;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    result.damage = {0, "ファイルを読み込めませんでした。"};
-    return result;
-  }
-  std::string text;
-  text.resize(kLargestFile + 1);
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) {
-    sys::wipe(text);
-    result.damage = {0, "ファイルを読み込めませんでした。"};
-    return result;
-  }
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > kLargestFile) {
-    sys::wipe(text);
-    result.damage = {0, "ファイルが大きすぎます。"};
-    return result;
-  }
-  ParsedSettings parsed = parseMailSettings(text);
-  sys::wipe(text);
+  ParsedSettings parsed = parseMailSettings(read.text);
+  sys::wipe(read.text);
   if (!parsed.settings) {
+    result.state = SettingsFile::State::Damaged;
     result.damage = parsed.damage;
     return result;
   }

@@ -113,11 +113,14 @@ struct ParsedSettings {
 // Reads the file's text; a UTF-8 byte order mark and CR LF line ends are accepted.
 ParsedSettings parseMailSettings(std::string_view text);
 
+// The file is read only when nobody but its owner, the account reading it, could have read,
+// written or replaced it (sys::readSecretFile); otherwise it is Refused and never used.
 struct SettingsFile {
-  enum class State { Missing, Loaded, Damaged };
+  enum class State { Missing, Loaded, Damaged, Refused };
   State state = State::Missing;
   MailSettings settings;  // Loaded only
   SettingsDamage damage;  // Damaged only (a file that cannot be read is damaged at line 0)
+  std::string refusal;    // Refused only: the file, why, and how to mend it
   // For a box or a log: "<path> の3行目: ...".
   std::string damageText(const std::filesystem::path& file) const;
 };

@@ -66,19 +66,37 @@ RunStart readRunStart(db::ConnectionSettings settings, std::string_view database
 }
 
 // sys.databases.log_reuse_wait_desc of the database after its shrink; empty when not read.
-std::string readLogReuseWait(const db::ConnectionSettings& settings, std::string_view databaseName) {
+// One text the server answers, on a connection of its own; empty when it cannot be read.
+std::string readServerText(const db::ConnectionSettings& settings, const std::string& statement,
+                           const char* field) {
   try {
     db::Connection connection(settings);
     connection.open();
     connection.forgetPassword();
     db::Query query(connection);
-    query.addLine("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'" + db::QuoteSqlString(databaseName) +
-                  "'");
+    query.addLine(statement);
     query.open();
-    return query.eof() ? std::string() : query.fieldAsText("log_reuse_wait_desc");
+    return query.eof() ? std::string() : query.fieldAsText(field);
   } catch (const std::exception&) {
     return {};
   }
+}
+
+std::string readLogReuseWait(const db::ConnectionSettings& settings, std::string_view databaseName) {
+  return readServerText(settings,
+                        "SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'" +
+                            db::QuoteSqlString(databaseName) + "'",
+                        "log_reuse_wait_desc");
+}
+
+// The log backup's file as the server named it: %date% replaced by the server's date, as the
+// batch replaces it; the name as given when that cannot be read.
+std::string logBackupFileOnServer(const db::ConnectionSettings& settings, const std::string& backupFile) {
+  const std::string named = readServerText(settings,
+                                           "SELECT REPLACE(N'" + db::QuoteSqlString(backupFile) +
+                                               "', '%date%', REPLACE(CONVERT(varchar, GETDATE(), 111), '/', '')) AS f",
+                                           "f");
+  return named.empty() ? backupFile : named;
 }
 
 }  // namespace
@@ -198,6 +216,10 @@ OperationOutcome run(TruncateRequest request, const MessageSink& onMessage, cons
       runBatch(std::move(shrink), buildShrinkCommand(request.database), Operation::TruncateLog, onMessage);
   if (shrunk.succeeded && afterwards) {
     if (request.road == TruncationRoad::Checkpoint) shrunk.message += "\n" + std::string(kCheckpointDone);
+    // Nothing was truncated on this road: the end says where the log went.
+    if (request.road == TruncationRoad::LogBackup) {
+      shrunk.message = logBackedUpText(logBackupFileOnServer(*afterwards, request.logBackupFile));
+    }
     if (const auto why = logNotShrunkText(readLogReuseWait(*afterwards, request.database))) {
       shrunk.message += "\n\n" + *why;
     }

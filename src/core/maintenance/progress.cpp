@@ -35,15 +35,33 @@ PercentWatcher::~PercentWatcher() {
   thread_.join();
 }
 
+namespace {
+
+// The step a statement is, in words, where it is not the operation's own statement.
+std::string stepOf(const std::string& command) {
+  // sys.dm_exec_requests.command holds sixteen characters: "RESTORE VERIFYON".
+  if (command.rfind("RESTORE VERIFYON", 0) == 0) return "ベリファイしています...";
+  return {};
+}
+
+}  // namespace
+
 void PercentWatcher::watch(db::ConnectionSettings settings, long sessionId) {
-  const auto begun = std::chrono::steady_clock::now();
+  using Clock = std::chrono::steady_clock;
   try {
     db::Connection connection(settings);
     settings.forgetPassword();
     connection.open();
     connection.forgetPassword();
-    const std::string question = "SELECT percent_complete FROM sys.dm_exec_requests WHERE session_id = " +
-                                 std::to_string(sessionId) + " AND percent_complete > 0";
+    // The request's start_time is the batch's: a statement of it (the verify after the backup)
+    // is known by its command, and timed from the first reading that saw it.
+    const std::string question = "SELECT command, start_time, percent_complete FROM sys.dm_exec_requests "
+                                 "WHERE session_id = " + std::to_string(sessionId);
+    Clock::time_point lastLook = Clock::now();
+    Clock::time_point statementBegun = lastLook;
+    std::string statementKey;
+    double lastPercent = 0;
+    int statement = 0;
     for (;;) {
       {
         std::unique_lock lock(mutex_);
@@ -53,11 +71,26 @@ void PercentWatcher::watch(db::ConnectionSettings settings, long sessionId) {
       query.addLine(question);
       query.setCommandTimeout(10);
       query.open();
-      if (query.eof()) continue;
-      const double percent = std::stod(query.fieldAsText("percent_complete"));
-      const auto elapsed =
-          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begun);
-      sink_(Progress{percent, timeLeft(percent, elapsed)});
+      const Clock::time_point now = Clock::now();
+      if (query.eof()) {
+        lastLook = now;
+        continue;
+      }
+      const std::string command = query.fieldAsText("command");
+      const std::string key = command + '\t' + query.fieldAsText("start_time");
+      const std::string percentText = query.fieldAsText("percent_complete");
+      const double percent = percentText.empty() ? 0 : std::stod(percentText);
+      if (key != statementKey || percent < lastPercent) {
+        // It began after the last reading that did not see it: half-way is the best guess.
+        statementKey = key;
+        statementBegun = lastLook + (now - lastLook) / 2;
+        ++statement;
+      }
+      lastLook = now;
+      lastPercent = percent;
+      if (percent <= 0) continue;
+      const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - statementBegun);
+      sink_(Progress{percent, timeLeft(percent, elapsed), statement, stepOf(command)});
     }
   } catch (const std::exception&) {
     // The view is not there, or this login may not read it: the busy bar stays.

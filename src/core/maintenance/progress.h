@@ -1,7 +1,8 @@
 // The server's own percentage of a running backup, verify or restore: while the work runs on its
 // connection, a second connection (to master, never to the database, or a restore would be
 // refused with 3101) reads sys.dm_exec_requests.percent_complete of the working session once a
-// second. Where the view answers nothing (SQL Server 2000, or a login without VIEW SERVER STATE,
+// second, with the statement's command, so that each statement of the batch (a backup, then its
+// verify) is timed from its own start and named. Where the view answers nothing (SQL Server 2000, or a login without VIEW SERVER STATE,
 // which sees only its own session), nothing is reported and the caller keeps its busy bar.
 // Qt-free.
 #pragma once
@@ -18,10 +19,15 @@
 
 namespace bv::maintenance {
 
-// The percentage (0 to 100) and the time left estimated from it and the time elapsed.
+// One statement's percentage (0 to 100) and the time left estimated from it and the time since
+// that statement began; which statement of the batch it is (counted from 1, so a caller sees a new
+// one start at its own 0 %), and its step in words where it is not the operation itself
+// ("ベリファイしています..."; empty for the operation's own statement).
 struct Progress {
   double percent = 0;
   std::optional<std::chrono::seconds> left;
+  int statement = 1;
+  std::string step;
 };
 using PercentSink = std::function<void(const Progress&)>;
 

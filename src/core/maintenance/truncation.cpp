@@ -69,6 +69,10 @@ std::string buildLogBackupCommand(std::string_view databaseName, std::string_vie
   });
 }
 
+std::string logBackedUpText(std::string_view fileOnServer) {
+  return "ログを " + std::string(fileOnServer) + " にバックアップし、データベースのファイルを圧縮しました。";
+}
+
 std::optional<std::string> logNotShrunkText(std::string_view logReuseWait) {
   const std::string reason = text::asciiUpper(logReuseWait);
   if (reason.empty() || reason == "NOTHING") return std::nullopt;

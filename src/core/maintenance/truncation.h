@@ -35,6 +35,9 @@ TruncationRoad truncationRoad(std::optional<int> majorVersion, std::string_view 
 std::string logBackupQuestion(std::string_view databaseName, std::string_view recoveryModel);
 inline constexpr std::string_view kLogBackupFileCaption = "ログのバックアップファイル";
 inline constexpr std::string_view kCheckpointDone = "（単純復旧モデルのため、ログはチェックポイントで切り捨てました。）";
+// The end of the log backup road, which truncated nothing: "ログを <file> にバックアップし、
+// データベースのファイルを圧縮しました。"
+std::string logBackedUpText(std::string_view fileOnServer);
 inline constexpr std::string_view kNoFullBackupYet =
     "このデータベースはまだ一度も完全バックアップされていないため、ログをバックアップできません。"
     "先に「バックアップ」タブで完全バックアップを行ってください。";

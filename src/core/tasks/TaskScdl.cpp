@@ -209,6 +209,7 @@ SystemTime TTask::MostRecentRunTime() {
 
 TaskRunHistory TTask::RunHistory() {
   TaskRunHistory history;
+  item_->GetUnreportedFailure(history.unreported);
   if (item_->GetRunHistory(history.runs) == kOk) return history;
   history.lastRunOnly = true;
   history.runs.clear();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -115,6 +116,8 @@ class TTask;
 struct TaskRunHistory {
   std::vector<RunRecord> runs;
   bool lastRunOnly = false;
+  // The first failure whose mail report could not be sent yet (POSIX, where the executor mails).
+  std::optional<RunRecord> unreported;
 };
 
 // One trigger of a task, by its index.

@@ -94,6 +94,19 @@ std::string desktopExecQuoted(const std::string& text) {
   return out;
 }
 
+// Whether a path can go into the crontab line and the autostart entry as it is. A line break (or
+// any other control character) would start a line of its own in both; a backslash just before a
+// "%" takes the escaping backslash written for cron, leaving that "%" bare, where cron cuts the
+// command (crontab(5)). Such a path is refused rather than written otherwise.
+bool linesCanHold(const std::string& path) {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(path[i]);
+    if (byte < 0x20 || byte == 0x7F) return false;
+    if (path[i] == '\\' && i + 1 < path.size() && path[i + 1] == '%') return false;
+  }
+  return true;
+}
+
 class SystemCrontab final : public CrontabCommand {
  public:
   explicit SystemCrontab(std::size_t maxBytes) : maxBytes_(maxBytes) {}
@@ -169,6 +182,7 @@ std::optional<std::string> withoutTickBlock(std::string_view crontab) { return o
 
 HResult installTickEntry(CrontabCommand& crontab, const std::filesystem::path& tickProgram,
                          const std::filesystem::path& storeFolder) {
+  if (!linesCanHold(tickProgram.string()) || !linesCanHold(storeFolder.string())) return kCrontabPathRefused;
   const HResult installed = rewrite(
       crontab, [&](std::string_view current) { return withTickBlock(current, tickProgram, storeFolder); });
   if (installed != kOk) return installed;

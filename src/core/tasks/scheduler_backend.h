@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,13 @@ class SchedulerWorkItem {
   // last run (Windows), E_NOTIMPL, and the caller builds that one run from the calls above.
   virtual HResult GetRunHistory(std::vector<RunRecord>& runs) {
     runs.clear();
+    return 0x80004001;
+  }
+
+  // The first failure whose mail report could not be sent, where the executor mails (POSIX);
+  // E_NOTIMPL where the scheduler keeps no such thing.
+  virtual HResult GetUnreportedFailure(std::optional<RunRecord>& run) {
+    run.reset();
     return 0x80004001;
   }
 

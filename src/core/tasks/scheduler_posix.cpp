@@ -198,6 +198,10 @@ class PosixWorkItem final : public SchedulerWorkItem {
     status = job_.status;
     return kOk;
   }
+  HResult GetUnreportedFailure(std::optional<RunRecord>& run) override {
+    run = shared_->store.unreportedFailure(name_);
+    return kOk;
+  }
   HResult GetRunHistory(std::vector<RunRecord>& runs) override {
     runs = shared_->store.runHistory(name_);
     // A run recorded before the store kept a history: the task's own last run.

@@ -35,6 +35,9 @@ std::string systemErrorText(HResult code) {
       return "ユーザーのパスワードは最初のログオンの前に変更しなければなりません。";
     case kCrontabTooLarge:
       return "crontab が大きすぎて最後まで読めなかったため、変更していません。";
+    case kCrontabPathRefused:
+      return "プログラムまたはタスクストアのパスに改行などの制御文字か、「%」の直前の「\\」が含まれているため、"
+             "crontab に登録できません。";
     default:
       break;
   }

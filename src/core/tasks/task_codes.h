@@ -52,6 +52,9 @@ inline constexpr HResult kPasswordMustChange = 0x80070773;   // HRESULT_FROM_WIN
 // The program's own codes (the customer bit set, so they never meet a system's): the crontab
 // could not be read to its end, so the executor's entry was not changed.
 inline constexpr HResult kCrontabTooLarge = 0xA0041001;
+// The program's or the store's path holds what the crontab line or the autostart entry cannot
+// (a line break or another control character, a backslash just before a "%"): nothing written.
+inline constexpr HResult kCrontabPathRefused = 0xA0041002;
 
 // The severity bit, as FAILED() tests it; the informational codes above are successes.
 constexpr bool isFailure(HResult code) { return (code & 0x80000000u) != 0; }

@@ -31,8 +31,9 @@ std::vector<TTaskRow> listTasks(bool all) {
       row.LastRun = {};
     }
     if (!row.LastRun.isZero()) {
-      const TaskRunHistory history = task.RunHistory();
+      TaskRunHistory history = task.RunHistory();
       if (!history.runs.empty()) row.LastOutcome = history.runs.back();
+      row.UnreportedFailure = std::move(history.unreported);
     }
     rows.push_back(std::move(row));
   }

@@ -25,7 +25,11 @@ struct TTaskRow {
   // The last run, when the scheduler tells what it came to.
   std::optional<RunRecord> LastOutcome;
 
+  // The first failure whose mail report could not be sent (POSIX), until one has gone through.
+  std::optional<RunRecord> UnreportedFailure;
+
   bool lastRunFailed() const { return LastOutcome && !LastOutcome->succeeded(); }
+  bool noticeUnsent() const { return UnreportedFailure.has_value(); }
 };
 
 // The stored tasks whose names start with TaskNamePrefix, or every task with `all`; a task's

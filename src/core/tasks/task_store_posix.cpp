@@ -77,7 +77,7 @@ bool lockHeldElsewhere(int folder, const std::string& lockName) {
 void removeCompanionsIn(int folder, const std::string& taskName) {
   const std::string lock = taskName + std::string(kRunLockSuffix);
   if (lockHeldElsewhere(folder, lock)) return;  // running: the watcher removes them after the run
-  for (const std::string_view suffix : {kOutputLogSuffix, kHistorySuffix, kRunLockSuffix}) {
+  for (const std::string_view suffix : {kOutputLogSuffix, kHistorySuffix, kUnreportedSuffix, kRunLockSuffix}) {
     ::unlinkat(folder, (taskName + std::string(suffix)).c_str(), 0);
   }
 }
@@ -296,6 +296,32 @@ HResult TaskStore::recordRun(const std::string& taskName, const RunRecord& run) 
   });
 }
 
+std::optional<RunRecord> TaskStore::unreportedFailure(const std::string& taskName) const {
+  if (checkName(taskName) != kOk) return std::nullopt;
+  std::vector<RunRecord> runs = parseRunHistory(readCompanion(taskName + std::string(kUnreportedSuffix)));
+  if (runs.empty()) return std::nullopt;
+  return runs.front();
+}
+
+std::optional<RunRecord> TaskStore::takeUnreportedFailure(const std::string& taskName) const {
+  if (checkName(taskName) != kOk) return std::nullopt;
+  const auto folder = folderDescriptor();
+  if (!*folder) return std::nullopt;
+  const sys::UniqueFd lock = writeLock(folder->get());
+  if (!lock) return std::nullopt;
+  std::optional<RunRecord> run = unreportedFailure(taskName);
+  if (run) ::unlinkat(folder->get(), (taskName + std::string(kUnreportedSuffix)).c_str(), 0);
+  return run;
+}
+
+HResult TaskStore::keepUnreportedFailure(const std::string& taskName, const RunRecord& run) const {
+  if (const HResult check = checkName(taskName); check != kOk) return check;
+  return rewriteCompanion(taskName + std::string(kUnreportedSuffix), [&](const std::string& current) {
+    const std::vector<RunRecord> kept = parseRunHistory(current);
+    return formatRunHistory({kept.empty() || run.start < kept.front().start ? run : kept.front()});
+  });
+}
+
 void TaskStore::removeTask(const std::string& taskName) const {
   if (checkName(taskName) != kOk) return;
   const auto folder = folderDescriptor();
@@ -316,7 +342,7 @@ void TaskStore::removeOrphanedCompanions() const {
   if (listing == nullptr) return;
   while (const dirent* entry = ::readdir(listing)) {
     const std::string_view name = entry->d_name;
-    for (const std::string_view suffix : {kRunLockSuffix, kOutputLogSuffix, kHistorySuffix}) {
+    for (const std::string_view suffix : {kRunLockSuffix, kOutputLogSuffix, kHistorySuffix, kUnreportedSuffix}) {
       if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) continue;
       const std::string task(name.substr(0, name.size() - suffix.size()));
       if (checkName(task) != kOk) continue;

@@ -7,8 +7,9 @@
 // Every file of the store is opened relative to the folder's own descriptor and never through a
 // symbolic link (openat with O_NOFOLLOW): the executor may run as root over the store, and a link
 // planted there must not let it write anywhere else. Beside each task the executor keeps its run
-// lock ("<name>.job.lock"), the program's output ("<name>.log") and the run history
-// ("<name>.history"); they go with the task. Qt-free.
+// lock ("<name>.job.lock"), the program's output ("<name>.log"), the run history
+// ("<name>.history") and the first failure whose report could not be sent ("<name>.unreported");
+// they go with the task. Qt-free.
 #pragma once
 
 #include <sys/types.h>
@@ -45,6 +46,7 @@ void recordScheduleSaved(JobFile& job, LocalMinute when);
 inline constexpr std::string_view kRunLockSuffix = ".job.lock";
 inline constexpr std::string_view kOutputLogSuffix = ".log";
 inline constexpr std::string_view kHistorySuffix = ".history";
+inline constexpr std::string_view kUnreportedSuffix = ".unreported";
 
 // The folder's state for a store that is to be trusted by a program running as its user: a
 // folder (not a link) owned by that user and writable by nobody else.
@@ -106,6 +108,13 @@ class TaskStore {
   // The task's runs as the executor recorded them, oldest first; and one more run recorded.
   std::vector<RunRecord> runHistory(const std::string& taskName) const;
   HResult recordRun(const std::string& taskName, const RunRecord& run) const;
+
+  // The task's first failure whose mail report could not be sent, kept until a report has gone
+  // through. Taking it reads and removes it under the store's write lock, so of two watchers
+  // that end together only one reports it; keeping it leaves an earlier one in place.
+  std::optional<RunRecord> unreportedFailure(const std::string& taskName) const;
+  std::optional<RunRecord> takeUnreportedFailure(const std::string& taskName) const;
+  HResult keepUnreportedFailure(const std::string& taskName, const RunRecord& run) const;
 
   // Removes the task's .job file (its companions stay; see removeCompanions).
   void removeTask(const std::string& taskName) const;

@@ -1,5 +1,7 @@
 #include "gui/forms/uBrackenvale.h"
 
+#include <utility>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -455,8 +457,18 @@ bool TfrmBrackenvale::Accepted(const std::optional<maintenance::RequestProblem>&
 void TfrmBrackenvale::btnCreateClick() {
   if (!ValidateLoginInputs()) return;
   const int tab = pgOperation->currentIndex();
-  if (tab == 0 && !Accepted(maintenance::check(BackupRequest()))) return;
-  if (tab == 1 && !Accepted(maintenance::check(RestoreRequest()))) return;
+  // Every request is built here, on the window's thread, once: the worker below reads no widget,
+  // and what the controls say while it runs changes nothing that is sent.
+  maintenance::BackupRequest backup;
+  maintenance::RestoreRequest restore;
+  if (tab == 0) {
+    backup = BackupRequest();
+    if (!Accepted(maintenance::check(backup))) return;
+  }
+  if (tab == 1) {
+    restore = RestoreRequest();
+    if (!Accepted(maintenance::check(restore))) return;
+  }
 
   const QString operation = OperationName();
   maintenance::TruncateRequest truncation = TruncateRequest();
@@ -489,9 +501,9 @@ void TfrmBrackenvale::btnCreateClick() {
       [&](const maintenance::MessageSink& report, const maintenance::PercentSink& percent) {
         switch (tab) {
           case 0:
-            return maintenance::run(BackupRequest(), report, percent);
+            return maintenance::run(std::move(backup), report, percent);
           case 1:
-            return maintenance::run(RestoreRequest(), report, percent);
+            return maintenance::run(std::move(restore), report, percent);
           default:
             return maintenance::run(truncation, report, percent);
         }
@@ -532,7 +544,8 @@ int TfrmBrackenvale::ExecuteCommand(const Road& road, const QString& operationNa
     outcome = road([&](const db::ErrorEntry& message) { report(toQString(message.message)); },
                    [&](const maintenance::Progress& progress) {
                      report.percent(progress.percent,
-                                    progress.left ? toQString(maintenance::timeLeftText(*progress.left)) : QString());
+                                    progress.left ? toQString(maintenance::timeLeftText(*progress.left)) : QString(),
+                                    toQString(progress.step));
                    });
   });
   const bool succeeded = outcome.succeeded;

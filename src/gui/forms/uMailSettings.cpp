@@ -42,6 +42,9 @@ const QString kBreak = QStringLiteral("\r\n\r\n");
 const QString kDamaged = QStringLiteral("メール通知の設定ファイルが壊れています。");
 const QString kStartsEmpty =
     QStringLiteral("空の設定で開きます。保存すると、壊れたファイルは %1 として残します。");
+const QString kRefused = QStringLiteral("メール通知の設定ファイルを使えません。");
+const QString kRefusedStartsEmpty =
+    QStringLiteral("空の設定で開きます。保存すると、本人だけが読み書きできるファイルとして書き直します。");
 const QString kReplaceDamaged = QStringLiteral(
     "壊れた設定ファイルを新しい設定で置き換えます。元のファイルは %1 として残します。よろしいですか？");
 const QString kClearText = QStringLiteral(
@@ -209,6 +212,10 @@ void TfrmMailSettings::FormShow() {
       SetSettings(MailSettings{});
       prompts().error(this, kDamaged + kBreak + toQString(file.damageText(FSettingsFile)) + kBreak +
                                 kStartsEmpty.arg(damagedName(FSettingsFile)));
+      break;
+    case mail::SettingsFile::State::Refused:
+      SetSettings(MailSettings{});
+      prompts().error(this, kRefused + kBreak + toQString(file.refusal) + kBreak + kRefusedStartsEmpty);
       break;
   }
   editSmtpServer->setFocus(Qt::OtherFocusReason);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStringList>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -37,9 +38,18 @@ const QString kSelectTaskToChange = QStringLiteral("変更するタスクを一�
 const QString kSelectTaskToDelete = QStringLiteral("削除するタスクを一覧より選択してください。");
 const QString kSelectTaskForHistory = QStringLiteral("実行履歴を表示するタスクを一覧より選択してください。");
 const QString kNone = QStringLiteral("なし");
+// %1: the start of the first failure the executor could not mail.
+const QString kNoticeUnsent = QStringLiteral("通知メールを送信できませんでした（%1 の失敗から）");
 
+// The widths of the system's list; a column whose full date and time, or generated name with the
+// mark of a failed run before it, needs more in the font the list is drawn in (IPAPGothic's digits
+// are wider at 12 pixels than those of ＭＳ Ｐゴシック's) is widened to that.
 const widgets::ListColumn kColumns[] = {
-    {"No", 30}, {"タスク名", 200}, {"スケジュール", 150}, {"次回実行日時", 120}, {"最終実行日時", 120},
+    {"No", 30},
+    {"タスク名", 200, "Brackenvale_00000000000000", true},
+    {"スケジュール", 150},
+    {"次回実行日時", 120, "0000/00/00 00:00:00"},
+    {"最終実行日時", 120, "0000/00/00 00:00:00"},
 };
 constexpr int kNameColumn = 1;
 
@@ -177,11 +187,17 @@ void TfrmTaskSchedule::FillTaskListView() {
     item->setText(2, toQString(row.ScheduleText));
     item->setText(3, dateTimeText(row.NextRun));
     item->setText(4, dateTimeText(row.LastRun));
-    // A task whose last run failed stands out, with what happened in its tooltip.
-    if (row.lastRunFailed()) {
+    // A task whose last run failed, or whose failure could not be mailed, stands out, with what
+    // happened in its tooltip.
+    QStringList notes;
+    if (row.lastRunFailed()) notes << QStringLiteral("前回の実行: ") + toQString(row.LastOutcome->outcome);
+    if (row.noticeUnsent()) {
+      notes << kNoticeUnsent.arg(toQString(tasks::runStartText(*row.UnreportedFailure)));
+    }
+    if (!notes.isEmpty()) {
       item->setIcon(kNameColumn, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-      const QString outcome = QStringLiteral("前回の実行: ") + toQString(row.LastOutcome->outcome);
-      for (int column = 0; column < lvScdlList->columnCount(); ++column) item->setToolTip(column, outcome);
+      const QString tip = notes.join(QLatin1Char('\n'));
+      for (int column = 0; column < lvScdlList->columnCount(); ++column) item->setToolTip(column, tip);
     }
   }
   // A fresh list has no row chosen: "変更" and "削除" ask for one first.

@@ -1,5 +1,7 @@
 #include "gui/widgets/form_layout.h"
 
+#include <algorithm>
+
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -30,11 +32,24 @@ void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int 
   header->setMinimumSectionSize(20);
   int width = 0;
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    header->resizeSection(static_cast<int>(i), columns[i].width);
-    width += columns[i].width;
+    int columnWidth = columns[i].width;
+    if (columns[i].widest != nullptr) {
+      columnWidth = std::max(columnWidth, reportCellWidth(list, QString::fromUtf8(columns[i].widest), columns[i].marked));
+    }
+    header->resizeSection(static_cast<int>(i), columnWidth);
+    width += columnWidth;
   }
   list->setMinimumSize(
       width + 2 * list->frameWidth() + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent), minimumHeight);
+}
+
+int reportCellWidth(const QTreeWidget* list, const QString& text, bool marked) {
+  // As the style lays an item out: a margin of the focus frame's and one pixel each side of the
+  // text, and of the icon.
+  const int margins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+  const int icon = list->iconSize().width() > 0 ? list->iconSize().width()
+                                                : list->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
+  return list->fontMetrics().horizontalAdvance(text) + margins + (marked ? icon + margins : 0);
 }
 
 QString reportListText(const QTreeWidget* list) {

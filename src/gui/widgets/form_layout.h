@@ -44,12 +44,20 @@ inline void makeBold(QWidget* widget) {
 struct ListColumn {
   const char* caption;  // UTF-8
   int width;            // pixels
+  // The widest text the column must show whole (UTF-8), and whether a mark's icon stands before
+  // it; the column is widened to it only where the list's font needs more than `width`.
+  const char* widest = nullptr;
+  bool marked = false;
 };
 
 // A read-only list in report style: the columns with their captions and fixed widths, one
 // whole row selected at a time, no sorting, wide enough for every column; at least
 // `minimumHeight` pixels high.
 void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int minimumHeight);
+
+// The width a cell of the list needs for `text` as the list draws it: its font, the style's
+// text margins, and a small icon (with its own margins) before the text when `marked`.
+int reportCellWidth(const QTreeWidget* list, const QString& text, bool marked);
 
 // A report list's rows as text, a line each, fields separated by tabs, the captions first: the
 // selected rows, or every row when none is selected.

@@ -18,7 +18,8 @@ ProgressWindow::ProgressWindow(const QString& operation, QWidget* owner)
   setWindowTitle(operation);
   setWindowModality(Qt::ApplicationModal);
   auto* layout = new QVBoxLayout(this);
-  operation_ = new QLabel(operation + QStringLiteral("を実行しています..."), this);
+  operationText_ = operation + QStringLiteral("を実行しています...");
+  operation_ = new QLabel(operationText_, this);
   operation_->setObjectName(QStringLiteral("lblOperation"));
   elapsedText_ = new QLabel(this);
   elapsedText_->setObjectName(QStringLiteral("lblElapsed"));
@@ -47,7 +48,8 @@ ProgressWindow::ProgressWindow(const QString& operation, QWidget* owner)
 
 void ProgressWindow::addMessage(const QString& text) { messages_->appendPlainText(text); }
 
-void ProgressWindow::showPercent(double percent, const QString& timeLeft) {
+void ProgressWindow::showPercent(double percent, const QString& timeLeft, const QString& step) {
+  operation_->setText(step.isEmpty() ? operationText_ : step);
   if (busy_->maximum() == 0) {
     busy_->setRange(0, 1000);
     busy_->setTextVisible(true);
@@ -79,9 +81,10 @@ void runWithProgress(QWidget* owner, const QString& operation,
         QMetaObject::invokeMethod(
             &window, [&window, message] { window.addMessage(message); }, Qt::QueuedConnection);
       },
-      [&window](double percent, const QString& timeLeft) {
+      [&window](double percent, const QString& timeLeft, const QString& step) {
         QMetaObject::invokeMethod(
-            &window, [&window, percent, timeLeft] { window.showPercent(percent, timeLeft); }, Qt::QueuedConnection);
+            &window, [&window, percent, timeLeft, step] { window.showPercent(percent, timeLeft, step); },
+            Qt::QueuedConnection);
       }};
   std::thread worker([&] {
     try {

@@ -25,8 +25,9 @@ class ProgressWindow : public QDialog {
 
   // On the window's thread only.
   void addMessage(const QString& text);
-  // The server's own percentage (0 to 100) and the time left when known.
-  void showPercent(double percent, const QString& timeLeft);
+  // The server's own percentage (0 to 100) of the statement running, the time left when known,
+  // and the step that statement is ("ベリファイしています..."; empty: the operation itself).
+  void showPercent(double percent, const QString& timeLeft, const QString& step = {});
 
  private:
   void showElapsed();
@@ -38,13 +39,14 @@ class ProgressWindow : public QDialog {
   QLabel* timeLeft_ = nullptr;
   QPlainTextEdit* messages_ = nullptr;
   QTimer* ticker_ = nullptr;
+  QString operationText_;
 };
 
 // What the worker hands to the progress window, from its own thread: a message, and the server's
-// percentage with the time left.
+// percentage with the time left and the step.
 struct ProgressReport {
   std::function<void(const QString& message)> message;
-  std::function<void(double percent, const QString& timeLeft)> percent;
+  std::function<void(double percent, const QString& timeLeft, const QString& step)> percent;
   void operator()(const QString& text) const { message(text); }
 };
 

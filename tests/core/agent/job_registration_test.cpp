@@ -218,6 +218,16 @@ TEST(JobStatements, AddJobDoublesQuotesInNameOwnerAndDescription) {
   EXPECT_EQ(lines[3], "@description = N'it''s ''full''', ");
 }
 
+// Under Windows authentication no login name is handed over: the job is owned by the caller,
+// as sp_add_job takes it when the owner is left out (an empty N'' names no login).
+TEST(JobStatements, AddJobWithoutALoginNameLeavesTheOwnerOut) {
+  const Lines lines = addJobLines(CollectJobSettings(validInputs(), kToday), "");
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[1], "@job_name = N'nightly', ");
+  EXPECT_EQ(lines[2], "@description = N'full backup', ");
+  for (const std::string& line : lines) EXPECT_EQ(line.find("@owner_login_name"), std::string::npos) << line;
+}
+
 const std::string kPlainStep =
     "begin \r\n"
     "  DECLARE @strDate  varchar(20) \r\n"

@@ -57,6 +57,16 @@ class JobStoreOnStandin : public ::testing::Test {
 
   std::int64_t jobRows() const { return standin.rowCount("msdb", "sysjobs"); }
 
+  // The four calls in one transaction, as the dialog registers a job.
+  void registerJob(const TJobEntry& entry, std::string_view owner) {
+    store.beginTransaction();
+    store.addJob(entry, owner);
+    store.addJobStep(entry, standin.sampleDatabase());
+    store.addJobSchedule(entry);
+    store.addJobServer(entry);
+    store.commitTransaction();
+  }
+
   bvtest::StandinFixture standin;
   JobStore store;
 };
@@ -71,12 +81,7 @@ TEST_F(JobStoreOnStandin, ReadsTheVersionAndAnEmptyListOnAFreshServer) {
 
 TEST_F(JobStoreOnStandin, ARegistrationCommittedIsListedFoundAndDeleted) {
   const TJobEntry entry = nightly("nightly");
-  store.beginTransaction();
-  store.addJob(entry, "sa");
-  store.addJobStep(entry, standin.sampleDatabase());
-  store.addJobSchedule(entry);
-  store.addJobServer(entry);
-  store.commitTransaction();
+  registerJob(entry, "sa");
 
   EXPECT_TRUE(store.jobExists("nightly"));
   EXPECT_TRUE(store.jobExists("  nightly "));
@@ -91,6 +96,16 @@ TEST_F(JobStoreOnStandin, ARegistrationCommittedIsListedFoundAndDeleted) {
   store.deleteJob("nightly");
   EXPECT_FALSE(store.jobExists("nightly"));
   EXPECT_EQ(jobRows(), 0);
+}
+
+// The Windows road's statement (no login name handed over) sent over an SQL login: the job
+// registers, owned by the caller.
+TEST_F(JobStoreOnStandin, AJobAddedWithoutALoginNameIsOwnedByTheCaller) {
+  registerJob(nightly("windows road"), "");
+  EXPECT_TRUE(store.jobExists("windows road"));
+  const auto owners = standin.querySqlite("msdb", "SELECT hex(owner_sid) FROM sysjobs");
+  ASSERT_EQ(owners.size(), 1u);
+  EXPECT_EQ(owners[0][0], std::optional<std::string>("01"));  // sa's SID
 }
 
 TEST_F(JobStoreOnStandin, AFailingStepRolledBackLeavesNoHalfJob) {

@@ -93,6 +93,7 @@ TEST(MailSettingsFile, ADamagedFileIsReportedWithItsPathAndLineAndCanBeKeptAside
   const std::string damaged =
       "brackenvale-mail 1\nserver=mx\nsecurity=none\nuser=x\nport=twenty-five\n" + kTail;
   std::ofstream(file, std::ios::binary) << damaged;
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);  // private, as the program writes it
   const SettingsFile read = readMailSettings(file);
   ASSERT_EQ(read.state, SettingsFile::State::Damaged);
   EXPECT_EQ(read.damageText(file), file.string() + " の5行目: ポート番号が正しくありません。");

@@ -2,8 +2,12 @@
 // each protection with AUTH, the TLS rules, servers that are down or silent, refused recipients,
 // and the password kept out of everything that comes back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "core/mail/header_encoding.h"
@@ -210,5 +214,65 @@ TEST(RunNotification, ReadsTheAccountsSettingsAppliesTheFloodRuleAndSends) {
   EXPECT_EQ(damaged.logText, "メール通知: 設定ファイルが壊れているため送信しませんでした。\n" +
                                  file.string() + " の2行目: ポート番号が正しくありません。");
 }
+
+// A settings file someone else could read, replace or point elsewhere is never used (OpenSSH's
+// rule for key files): nothing is sent, and the log says why and how to mend it.
+struct UntrustedFile {
+  std::string label;
+  std::function<void(const std::filesystem::path& file, const std::filesystem::path& folder)> make;
+  std::string why;  // in the reason
+  bool needsRoot = false;
+};
+
+void PrintTo(const UntrustedFile& file, std::ostream* out) { *out << file.label; }
+
+class UntrustedSettings : public ::testing::TestWithParam<UntrustedFile> {};
+
+TEST_P(UntrustedSettings, AreNotUsedAndNothingIsSent) {
+  if (GetParam().needsRoot && ::geteuid() != 0) GTEST_SKIP() << "another user's file needs root";
+  const SmtpServerFixture server(SmtpMode::StartTls);
+  const mailtest::ScratchFolder scratch;
+  const auto file = scratch.path() / "mail.conf";
+  const auto real = scratch.path() / "other" / "mail.conf";
+  std::filesystem::create_directories(real.parent_path());
+  ASSERT_TRUE(saveMailSettings(real, server.settings()).ok);
+  GetParam().make(file, real);
+
+  const SettingsFile read = readMailSettings(file);
+  EXPECT_EQ(read.state, SettingsFile::State::Refused);
+  EXPECT_NE(read.refusal.find(GetParam().why), std::string::npos) << read.refusal;
+  const RunNotification sent = notifyAfterRun(failedRun(), RunOutcome::None, file);
+  EXPECT_EQ(sent.state, RunNotification::State::SettingsRefused);
+  EXPECT_NE(sent.logText.find(GetParam().why), std::string::npos) << sent.logText;
+  EXPECT_TRUE(server.deliveries().empty());
+}
+
+void withMode(const std::filesystem::path& file, const std::filesystem::path& real, ::mode_t mode) {
+  std::filesystem::copy_file(real, file);
+  ::chmod(file.c_str(), mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UntrustedSettings,
+    ::testing::Values(
+        UntrustedFile{"WorldReadable", [](auto& f, auto& r) { withMode(f, r, 0644); }, "chmod 600 '"},
+        UntrustedFile{"GroupReadable", [](auto& f, auto& r) { withMode(f, r, 0640); }, "chmod 600 '"},
+        UntrustedFile{"GroupWritable", [](auto& f, auto& r) { withMode(f, r, 0620); }, "chmod 600 '"},
+        UntrustedFile{"ALinkToAPrivateFile", [](auto& f, auto& r) { std::filesystem::create_symlink(r, f); },
+                      "シンボリックリンク"},
+        UntrustedFile{"AnotherUsersFile",
+                      [](auto& f, auto& r) {
+                        withMode(f, r, 0600);
+                        ASSERT_EQ(::chown(f.c_str(), 65534, 65534), 0);
+                      },
+                      "所有者", true},
+        UntrustedFile{"ALinkToAnotherUsersFile",
+                      [](auto& f, auto& r) {
+                        ASSERT_EQ(::chown(r.c_str(), 65534, 65534), 0);
+                        std::filesystem::create_symlink(r, f);
+                      },
+                      "シンボリックリンク", true},
+        UntrustedFile{"AFolder", [](auto& f, auto&) { std::filesystem::create_directory(f); }, "通常のファイル"}),
+    [](const ::testing::TestParamInfo<UntrustedFile>& file) { return file.param.label; });
 
 }  // namespace

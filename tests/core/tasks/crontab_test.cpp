@@ -4,6 +4,7 @@
 #include "core/tasks/crontab_posix.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "core/sys/process_posix.h"
 
@@ -148,6 +150,146 @@ TEST(TickBlock, QuotesThePathForTheShellAndEscapesPercentForCron) {
       "@reboot '/opt/it'\\''s 100\\%/brackenvale-tick' --store '/home/a b/\\%s' --event startup --quiet "
       ">/dev/null 2>&1\n"
       "# END brackenvale-tick\n");
+}
+
+// --- What the lines run ------------------------------------------------------------------------
+
+// A crontab line's command as cron hands it to the shell, by crontab(5)'s "%" rule: a "%" not
+// escaped by a backslash ends the command (the rest becomes its input), and "\%" stands for "%"
+// (Debian's cron keeps a backslash before any other character).
+std::string cronCommand(std::string_view line) {
+  std::string command;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\\' && i + 1 < line.size()) {
+      if (line[i + 1] != '%') command.push_back('\\');
+      command.push_back(line[++i]);
+    } else if (line[i] == '%') {
+      break;
+    } else {
+      command.push_back(line[i]);
+    }
+  }
+  return command;
+}
+
+// The words of a desktop entry's Exec value: the key file's escapes (\s \n \t \r \\) first, then
+// the Exec rules (double-quoted arguments with \" \` \$ \\ escaped, "%%" for "%").
+std::vector<std::string> desktopExecWords(std::string_view value) {
+  std::string unescaped;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      unescaped.push_back(value[i]);
+      continue;
+    }
+    const char next = value[++i];
+    unescaped.push_back(next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next);
+  }
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false, inWord = false;
+  for (std::size_t i = 0; i < unescaped.size(); ++i) {
+    const char c = unescaped[i];
+    if (quoted && c == '\\' && i + 1 < unescaped.size()) {
+      word.push_back(unescaped[++i]);
+    } else if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if (c == '%' && i + 1 < unescaped.size() && unescaped[i + 1] == '%') {
+      word.push_back(unescaped[++i]);
+    } else if (c == ' ' && !quoted) {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word.push_back(c);
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+std::string lineStarting(const std::string& text, std::string_view start) {
+  const std::size_t at = text.find("\n" + std::string(start));
+  return at == std::string::npos ? "" : text.substr(at + 1 + start.size(), text.find('\n', at + 1) - at - 1 - start.size());
+}
+
+// The words a fake tick program was started with, one per line of its record.
+std::vector<std::string> wordsRecorded(const std::filesystem::path& file) {
+  std::vector<std::string> words;
+  const std::string text = fileText(file);
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\0', start);
+    words.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+struct EntryPaths {
+  std::string label;
+  std::string programFolder;  // under a scratch folder
+  std::string storeFolder;
+};
+
+class TickEntryPaths : public ::testing::TestWithParam<EntryPaths> {};
+
+// A path the crontab line and the autostart entry hold runs the tick with exactly that program
+// and store: the minute's line through crontab(5)'s "%" rule and /bin/sh -c, the Exec line by the
+// Desktop Entry rules.
+TEST_P(TickEntryPaths, BothEntriesStartTheTickWithThePathsAsGiven) {
+  char pattern[] = "/tmp/bv-cron-XXXXXX";
+  const std::filesystem::path scratch = ::mkdtemp(pattern);
+  const std::filesystem::path program = scratch / GetParam().programFolder / "brackenvale-tick";
+  const std::filesystem::path store = scratch / GetParam().storeFolder;
+  const std::filesystem::path record = scratch / "words";
+  std::filesystem::create_directories(program.parent_path());
+  std::ofstream(program) << "#!/bin/sh\nprintf '%s\\0' \"$0\" \"$@\" > '" << record.string() << "'\n";
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+
+  FakeCrontab crontab;
+  ASSERT_EQ(installTickEntry(crontab, program, store), kOk);
+  const std::string minuteLine = lineStarting("\n" + crontab.text, "* * * * * ");
+  ASSERT_EQ(sys::runProgram("/bin/sh", {"-c", cronCommand(minuteLine)}, {}, 10000).exitCode, 0) << minuteLine;
+  EXPECT_EQ(wordsRecorded(record), (std::vector<std::string>{program.string(), "--store", store.string(), "--quiet"}));
+
+  const std::string exec = lineStarting(fileText(logonEntryFile()), "Exec=");
+  EXPECT_EQ(desktopExecWords(exec), (std::vector<std::string>{program.string(), "--store", store.string(), "--event",
+                                                               "logon", "--quiet"}))
+      << exec;
+  ASSERT_EQ(removeTickEntry(crontab, store), kOk);
+  EXPECT_EQ(crontab.text, "");
+  std::filesystem::remove_all(scratch);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, TickEntryPaths,
+    ::testing::Values(EntryPaths{"Blanks", "opt/a b", "home/a b/tasks"},
+                      EntryPaths{"Quotes", "opt/it's \"q\"", "home/'s'/\"t\""},
+                      EntryPaths{"Percent", "opt/100%", "home/%s %% x%"},
+                      EntryPaths{"ShellSigns", "opt/$HOME `id` ;&|<>*", "home/$(id)"},
+                      EntryPaths{"BackslashNotBeforePercent", "opt/a\\b\\", "home/c\\ %d"},
+                      EntryPaths{"NonAscii", "opt/山田 太郎", "home/タスク（一覧）"}),
+    [](const ::testing::TestParamInfo<EntryPaths>& paths) { return paths.param.label; });
+
+// A path the lines cannot hold is refused before anything is written: a line feed would start a
+// crontab line (and an autostart key) of its own, and a backslash just before a "%" leaves that
+// "%" bare, where cron cuts the command.
+TEST(TickEntry, APathTheLinesCannotHoldIsRefusedBeforeAnythingIsWritten) {
+  const std::vector<std::pair<std::filesystem::path, std::filesystem::path>> refused{
+      {"/opt/bv\n* * * * * touch /tmp/bv-injected\n/brackenvale-tick", kStore},
+      {kTick, "/home/me/tasks\n* * * * * touch /tmp/bv-injected"},
+      {kTick, "/home/me/100\\%"},
+      {"/opt/a\\%b/brackenvale-tick", kStore},
+      {kTick, "/home/me/\rtasks"},
+  };
+  for (const auto& [program, store] : refused) {
+    FakeCrontab crontab;
+    crontab.text = "0 3 * * * /mine\n";
+    EXPECT_EQ(installTickEntry(crontab, program, store), kCrontabPathRefused) << store;
+    EXPECT_EQ(crontab.installs, 0);
+    EXPECT_FALSE(std::filesystem::exists(logonEntryFile()));
+  }
 }
 
 TEST(CronProbe, TheOverrideAnswersWhileItLives) {

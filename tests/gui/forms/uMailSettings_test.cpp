@@ -107,6 +107,7 @@ TEST_F(MailSettingsDialog, OpensEmptySavesWhatWasTypedAndShowsItAgain) {
 TEST_F(MailSettingsDialog, ADamagedFileIsReportedAndKeptAsideWhenNewSettingsAreSaved) {
   fs::create_directories(file.parent_path());
   std::ofstream(file) << "brackenvale-mail 1\nport=x\n";
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
   open();
   ASSERT_EQ(prompts.errors().size(), 1u);
   EXPECT_EQ(prompts.errors()[0],
@@ -123,6 +124,25 @@ TEST_F(MailSettingsDialog, ADamagedFileIsReportedAndKeptAsideWhenNewSettingsAreS
   click("btnOK");  // and now agreed
   EXPECT_EQ(bv::mail::readMailSettings(file).state, bv::mail::SettingsFile::State::Loaded);
   EXPECT_TRUE(fs::exists(folder.path() / "brackenvale" / "mail.conf.damaged"));
+}
+
+// A file others may read is not used: the box says why and what to run, and saving writes it
+// again private to the user.
+TEST_F(MailSettingsDialog, AFileOthersMayReadIsReportedWithItsMendAndSavedPrivately) {
+  ASSERT_TRUE(bv::mail::saveMailSettings(file, typed()).ok);
+  fs::permissions(file, fs::perms(0644));
+  open();
+  ASSERT_EQ(prompts.errors().size(), 1u);
+  EXPECT_EQ(prompts.errors()[0],
+            QStringLiteral("メール通知の設定ファイルを使えません。\r\n\r\n") + qs(file.string()) +
+                QStringLiteral(" をほかのユーザーが読み書きできるため使いません。「chmod 600 '") + qs(file.string()) +
+                QStringLiteral("'」を実行して、本人だけが読み書きできるようにしてください。\r\n\r\n"
+                               "空の設定で開きます。保存すると、本人だけが読み書きできるファイルとして書き直します。"));
+  EXPECT_EQ(control<QLineEdit>("editSmtpServer")->text(), QString());
+  fillIn(typed());
+  click("btnOK");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(bv::mail::readMailSettings(file).state, bv::mail::SettingsFile::State::Loaded);
 }
 
 struct FocusCase {
