@@ -1,11 +1,11 @@
 // The runner's reading of a scheduled task's parameter string: standard input of the "-" form
 // (readParameterString), the split at single blanks, the seven arguments and the code page 932
-// decoding of each (splitTaskParameters, readTaskParameters, decodeTaskArgument); and
+// decoding of each (splitTaskParameters, scheduling::decodeTaskParameters, decodeTaskArgument); and
 // Brackenrun's own road through them, "Brackenrun --print -", which connects to nothing.
 //
 // What must hold: a parameter string the runner cannot read is refused with its usage or
-// argument error and never crashes it; what it reads, written again by buildTaskParameters (as
-// the main window writes it), reads back the same; every argument that decodes encodes again
+// argument error and never crashes it; what it reads, written again by scheduling::encodeTaskParameters
+// (as the main window writes it), reads back the same; every argument that decodes encodes again
 // to an argument that decodes to the same text; the log line stays one line.
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "fuzz_check.h"
 #include "runner/run_log.h"
@@ -21,13 +22,14 @@
 
 namespace {
 
+using bv::maintenance::BackupRequest;
 using bv::tasks::TaskArgumentError;
-using bv::tasks::TaskBackup;
 
-bool sameBackup(const TaskBackup& a, const TaskBackup& b) {
-  return a.useSqlAuth == b.useSqlAuth && a.userName == b.userName && a.password == b.password &&
-         a.server == b.server && a.database == b.database && a.backupFile == b.backupFile &&
-         a.verify == b.verify;
+bool sameBackup(const BackupRequest& a, const BackupRequest& b) {
+  return a.login.useSqlAuth == b.login.useSqlAuth && a.login.userName == b.login.userName &&
+         a.login.password == b.login.password && a.login.server == b.login.server && a.database == b.database &&
+         a.backupFile == b.backupFile && a.verify == b.verify && a.generations == b.generations &&
+         a.testRestore == b.testRestore;
 }
 
 void checkArgument(const std::string& argument) {
@@ -42,12 +44,12 @@ void checkArgument(const std::string& argument) {
   FUZZ_CHECK(bv::tasks::decodeTaskArgument(bv::tasks::EncodeTaskArgument(text)) == text);
 }
 
-void checkLogLine(const TaskBackup& backup) {
+void checkLogLine(const BackupRequest& backup) {
   bv::runner::LogEntry entry;
-  entry.server = backup.server;
+  entry.server = backup.login.server;
   entry.database = backup.database;
   entry.backupFile = backup.backupFile;
-  entry.login = backup.useSqlAuth ? "sql:" + backup.userName : "windows";
+  entry.login = backup.login.useSqlAuth ? "sql:" + backup.login.userName : "windows";
   const std::string line = bv::runner::formatLogLine(entry);
   FUZZ_CHECK(!line.empty() && line.find('\n') == line.size() - 1);
   FUZZ_CHECK(line.find('\r') == std::string::npos);
@@ -60,17 +62,17 @@ void checkParameters(std::string_view parameters) {
     FUZZ_CHECK(argument.find(' ') == std::string::npos);
     checkArgument(argument);
   }
-  TaskBackup backup;
+  BackupRequest backup;
   try {
-    backup = bv::tasks::readTaskParameters(arguments);
+    backup = bv::scheduling::decodeTaskParameters(arguments);
   } catch (const TaskArgumentError&) {
     return;
   }
-  FUZZ_CHECK(!backup.server.empty() && !backup.database.empty() && !backup.backupFile.empty());
-  const std::string written = bv::tasks::buildTaskParameters(backup);
-  const TaskBackup reread = bv::tasks::readTaskParameters(bv::tasks::splitTaskParameters(written));
+  FUZZ_CHECK(!backup.login.server.empty() && !backup.database.empty() && !backup.backupFile.empty());
+  const std::string written = bv::scheduling::encodeTaskParameters(backup);
+  const BackupRequest reread = bv::scheduling::decodeTaskParameters(bv::tasks::splitTaskParameters(written));
   FUZZ_CHECK(sameBackup(reread, backup));
-  FUZZ_CHECK(bv::tasks::buildTaskParameters(reread) == written);
+  FUZZ_CHECK(bv::scheduling::encodeTaskParameters(reread) == written);
   checkLogLine(backup);
 }
 

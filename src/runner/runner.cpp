@@ -10,6 +10,8 @@
 
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/maintenance/retention.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/sys/wipe.h"
 #include "runner/platform.h"
 #include "runner/run_log.h"
@@ -49,11 +51,11 @@ std::optional<std::string> tryDecode(const std::string& argument) {
   }
 }
 
-void describe(const tasks::TaskBackup& backup, LogEntry& entry) {
-  entry.server = backup.server;
+void describe(const maintenance::BackupRequest& backup, LogEntry& entry) {
+  entry.server = backup.login.server;
   entry.database = backup.database;
   entry.backupFile = backup.backupFile;
-  entry.login = backup.useSqlAuth ? "sql:" + backup.userName : "windows";
+  entry.login = backup.login.useSqlAuth ? "sql:" + backup.login.userName : "windows";
   entry.verify = backup.verify ? "1" : "0";
 }
 
@@ -130,16 +132,14 @@ struct Run {
       }
     }
 
-    tasks::TaskBackup backup;
+    maintenance::BackupRequest request;
     try {
-      backup = tasks::readTaskParameters(line.arguments);
+      request = scheduling::decodeTaskParameters(line.arguments);
     } catch (const tasks::TaskArgumentError& error) {
       describeAsFarAsPossible(line.arguments, entry);
       return refuse(error.what());
     }
-    describe(backup, entry);
-    maintenance::BackupRequest request = backupRequestOf(backup);
-    sys::wipe(backup.password);
+    describe(request, entry);
     if (const auto problem = maintenance::check(request)) return refuse(problem->message);
 
     if (line.action == Action::Print) {
@@ -282,7 +282,7 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
   Invocation invocation;
   invocation.action = line.action;
   if ((line.action == Action::Run || line.action == Action::Print) && !line.fromStandardInput) {
-    invocation.backup = tasks::readTaskParameters(line.arguments);
+    invocation.backup = scheduling::decodeTaskParameters(line.arguments);
   }
   return invocation;
 }
@@ -304,7 +304,9 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
       "  5 データベース名        符号化した文字列\n"
       "  6 バックアップファイル  符号化した文字列（%date% はサーバの日付 yyyymmdd になります）\n"
       "  7 ベリファイ            1 = バックアップ後に検証する、0 = しない\n"
-      "  8 保存世代数            10 進数。0 = すべて残す（省略時）、2～365 = バックアップの後、\n"
+      "  8 保存世代数            10 進数。0 = すべて残す（省略時）、" +
+      std::to_string(maintenance::kMinGenerations) + "～" + std::to_string(maintenance::kMaxGenerations) +
+      " = バックアップの後、\n"
       "                          新しいものからこの数だけ残して古いバックアップファイルを削除する\n"
       "                          （ファイル名に %date% が必要。SQL Server 2005 以降）\n"
       "  9 テストレストア        1 = バックアップの後でテストレストアと整合性チェックを行う、\n"
@@ -342,23 +344,7 @@ std::string usageText(const std::optional<std::filesystem::path>& logFile) {
   return text;
 }
 
-db::LoginSettings loginFor(const tasks::TaskBackup& backup) {
-  db::LoginSettings login;
-  login.server = backup.server;
-  login.useSqlAuth = backup.useSqlAuth;
-  if (backup.useSqlAuth) {
-    login.userName = backup.userName;
-    login.password = backup.password;
-  }
-  return login;
-}
 
-maintenance::BackupRequest backupRequestOf(const tasks::TaskBackup& backup) {
-  return {loginFor(backup), backup.database, backup.backupFile, backup.verify, backup.generations,
-          backup.testRestore};
-}
-
-std::string backupBatch(const tasks::TaskBackup& backup) { return maintenance::batchOf(backupRequestOf(backup)); }
 
 namespace {
 

@@ -58,26 +58,15 @@ CommandLine splitCommandLine(const std::vector<std::string>& words);
 
 struct Invocation {
   Action action = Action::Run;
-  tasks::TaskBackup backup;  // for Run and Print
+  maintenance::BackupRequest backup;  // for Run and Print
 };
 
-// splitCommandLine, then the arguments read by tasks::readTaskParameters. Throws UsageError
-// or tasks::TaskArgumentError.
+// splitCommandLine, then the arguments read by scheduling::decodeTaskParameters. Throws
+// UsageError or tasks::TaskArgumentError.
 Invocation parseCommandLine(const std::vector<std::string>& words);
 
 // What --help prints; names the log file when one is known.
 std::string usageText(const std::optional<std::filesystem::path>& logFile);
-
-// The login of the backup's connection: the server and, under SQL Server authentication, the
-// login name and password.
-db::LoginSettings loginFor(const tasks::TaskBackup& backup);
-
-// The task's backup as the use case the main window runs too.
-maintenance::BackupRequest backupRequestOf(const tasks::TaskBackup& backup);
-
-// The batch sent to the server: the backup lines, and the verify line when asked for, as the
-// main window's builder makes them.
-std::string backupBatch(const tasks::TaskBackup& backup);
 
 // Runs Brackenrun on the words after the program name: the parameter string from `in` for the
 // "-" form, messages on out and err, one line appended to the log file when one is given (not

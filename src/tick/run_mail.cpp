@@ -19,21 +19,20 @@ mail::RunOutcome outcomeOf(const std::optional<tasks::RunRecord>& run) {
   return run->succeeded() ? mail::RunOutcome::Succeeded : mail::RunOutcome::Failed;
 }
 
-// What the report names: the backup's database, server and file, read from the runner's
-// parameter string (the password in it is wiped at once).
+// What the report names: the backup's database, server and file, read from those fields of the
+// runner's parameter string alone (the password is never decoded here; the words are wiped).
 void describeBackup(const tasks::JobFile& job, mail::RunReport& report) {
   if (std::filesystem::path(job.applicationName).filename() != std::string(kRunnerProgramName)) return;
+  std::vector<std::string> words = tasks::splitTaskParameters(job.parameters);
   try {
-    std::vector<std::string> words = tasks::splitTaskParameters(job.parameters);
-    tasks::TaskBackup backup = tasks::readTaskParameters(words);
-    for (std::string& word : words) sys::wipe(word);
-    sys::wipe(backup.password);
-    report.server = backup.server;
-    report.database = backup.database;
-    report.backupFile = backup.backupFile;
+    const tasks::TaskTarget target = tasks::readTaskTarget(words);
+    report.server = target.server;
+    report.database = target.database;
+    report.backupFile = target.backupFile;
   } catch (const std::exception&) {
     // A parameter string the runner refused too: the report names the task only.
   }
+  for (std::string& word : words) sys::wipe(word);
 }
 
 std::chrono::system_clock::time_point instantOf(tasks::LocalMinute minute) {

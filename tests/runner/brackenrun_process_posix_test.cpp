@@ -14,6 +14,7 @@
 
 #include "closed_port.h"
 #include "core/maintenance/command_builder.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "process_posix.h"
 #include "runner_test_support.h"
@@ -43,12 +44,12 @@ class BrackenrunProcess : public ::testing::Test {
     return brtest::runProcess(BRACKENRUN_PATH, arguments, environment());
   }
 
-  static bv::tasks::TaskBackup backup() {
-    bv::tasks::TaskBackup b;
-    b.useSqlAuth = true;
-    b.userName = "sa";
-    b.password = "";
-    b.server = "127.0.0.1," + std::to_string(bvtest::closedLoopbackPort());
+  static bv::maintenance::BackupRequest backup() {
+    bv::maintenance::BackupRequest b;
+    b.login.useSqlAuth = true;
+    b.login.userName = "sa";
+    b.login.password = "";
+    b.login.server = "127.0.0.1," + std::to_string(bvtest::closedLoopbackPort());
     b.database = "在庫";
     b.backupFile = "/srv/backup/在庫 %date%.bak";
     b.verify = false;
@@ -72,8 +73,8 @@ TEST_F(BrackenrunProcess, HelpAndVersionSucceedOnStandardOutput) {
 }
 
 TEST_F(BrackenrunProcess, TheParameterStringAndTheWordFormPrintTheSameBatch) {
-  const bv::tasks::TaskBackup b = backup();  // with an empty password: two blanks in a row
-  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  const bv::maintenance::BackupRequest b = backup();  // with an empty password: two blanks in a row
+  const std::string parameters = bv::scheduling::encodeTaskParameters(b);
   ASSERT_NE(parameters.find("  "), std::string::npos);
 
   const ProcessResult fromString = brackenrun({"--print", parameters});
@@ -90,8 +91,8 @@ TEST_F(BrackenrunProcess, TheParameterStringAndTheWordFormPrintTheSameBatch) {
 }
 
 TEST_F(BrackenrunProcess, TheStandardInputFormPrintsTheSameBatchAsTheArgumentForm) {
-  const bv::tasks::TaskBackup b = backup();
-  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  const bv::maintenance::BackupRequest b = backup();
+  const std::string parameters = bv::scheduling::encodeTaskParameters(b);
   const ProcessResult fromInput =
       brtest::runProcess(BRACKENRUN_PATH, {"--print", "-"}, environment(), parameters + "\r\n");
   EXPECT_EQ(fromInput.status, 0) << fromInput.err;
@@ -129,12 +130,12 @@ TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheUsersStateFolder) {
 // the parameter string in its command line, and no core dump of it ever.
 TEST_F(BrackenrunProcess, AWaitingRunShowsNoParametersAndDumpsNoCore) {
   const bvtest::SilentListener silent;  // accepts and never answers: the login waits
-  bv::tasks::TaskBackup b = backup();
-  b.useSqlAuth = true;
-  b.userName = "sa";
-  b.password = "Visible-if-not-wiped";
-  b.server = silent.serverText();
-  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  bv::maintenance::BackupRequest b = backup();
+  b.login.useSqlAuth = true;
+  b.login.userName = "sa";
+  b.login.password = "Visible-if-not-wiped";
+  b.login.server = silent.serverText();
+  const std::string parameters = bv::scheduling::encodeTaskParameters(b);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

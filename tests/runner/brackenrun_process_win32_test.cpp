@@ -7,6 +7,7 @@
 #include "child_process_win32.h"
 #include "closed_port.h"
 #include "core/maintenance/command_builder.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "environment.h"
 #include "runner_test_support.h"
@@ -38,12 +39,12 @@ class BrackenrunProcess : public ::testing::Test {
   }
 
   // A task with an empty password: its parameter string holds two blanks in a row.
-  static bv::tasks::TaskBackup backup() {
-    bv::tasks::TaskBackup b;
-    b.useSqlAuth = true;
-    b.userName = "sa";
-    b.password = "";
-    b.server = "127.0.0.1," + std::to_string(bvtest::closedLoopbackPort());
+  static bv::maintenance::BackupRequest backup() {
+    bv::maintenance::BackupRequest b;
+    b.login.useSqlAuth = true;
+    b.login.userName = "sa";
+    b.login.password = "";
+    b.login.server = "127.0.0.1," + std::to_string(bvtest::closedLoopbackPort());
     b.database = "在庫";
     b.backupFile = "D:\\backup\\在庫 %date%.bak";
     b.verify = false;
@@ -69,8 +70,8 @@ TEST_F(BrackenrunProcess, HelpAndVersionSucceedOnStandardOutput) {
 }
 
 TEST_F(BrackenrunProcess, TheRawCommandLineKeepsTheEmptyArgumentOfTheParameterString) {
-  const bv::tasks::TaskBackup b = backup();
-  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  const bv::maintenance::BackupRequest b = backup();
+  const std::string parameters = bv::scheduling::encodeTaskParameters(b);
   ASSERT_NE(parameters.find("  "), std::string::npos);
   const ChildResult result = brackenrun("--print " + parameters);
   EXPECT_EQ(result.status, 0) << result.err;
@@ -80,14 +81,14 @@ TEST_F(BrackenrunProcess, TheRawCommandLineKeepsTheEmptyArgumentOfTheParameterSt
 
 TEST_F(BrackenrunProcess, TheStoredStringAloneRunsTheTaskWithItsEmptyPassword) {
   // What the Task Scheduler starts: the parameter string, final blank included, and no option.
-  const bv::tasks::TaskBackup b = backup();
-  const ChildResult result = brackenrun(bv::tasks::buildTaskParameters(b));
+  const bv::maintenance::BackupRequest b = backup();
+  const ChildResult result = brackenrun(bv::scheduling::encodeTaskParameters(b));
   // All seven arguments were read: the run got as far as connecting.
   EXPECT_EQ(result.status, 3) << result.err;
   EXPECT_EQ(result.err.rfind("サーバにログインできませんでした。\n\n", 0), 0u) << result.err;
   const auto logged = logLines();
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + b.server +
+  EXPECT_NE(logged[0].find("\tstatus=3\toutcome=connect-failed\tserver=" + b.login.server +
                            "\tdatabase=在庫\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
             std::string::npos)
       << logged[0];
@@ -98,9 +99,9 @@ TEST_F(BrackenrunProcess, TheProgramsNameIsSkippedQuotedWithBlanksOrUnquoted) {
   std::filesystem::create_directories(folder);
   const std::filesystem::path copy = folder / "Brackenrun.exe";
   std::filesystem::copy_file(program_, copy);
-  const bv::tasks::TaskBackup b = backup();
+  const bv::maintenance::BackupRequest b = backup();
   const std::string expected = bv::maintenance::buildBackupCommand(b.database, b.backupFile, false) + "\n";
-  const std::string parameters = bv::tasks::buildTaskParameters(b);
+  const std::string parameters = bv::scheduling::encodeTaskParameters(b);
 
   const ChildResult quoted = run(copy, bvtest::quotedCommandLine(copy, "--print " + parameters));
   EXPECT_EQ(quoted.status, 0) << quoted.err;
@@ -133,7 +134,7 @@ TEST_F(BrackenrunProcess, WithoutTheVariableTheLogGoesToTheLocalApplicationDataF
 
 // The standard-input form works on Windows too: the same batch as the argument forms.
 TEST_F(BrackenrunProcess, TheStandardInputFormReadsTheParameterString) {
-  const std::string parameters = bv::tasks::buildTaskParameters(backup());
+  const std::string parameters = bv::scheduling::encodeTaskParameters(backup());
   const ChildResult fromArguments = brackenrun("--print " + parameters);
   ChildResult fromInput =
       bvtest::runCommandLine(program_, bvtest::quotedCommandLine(program_, "--print -"), parameters + "\r\n");

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "process_posix.h"
 #include "runner_test_support.h"
@@ -37,12 +38,12 @@ class BrackenrunStandin : public ::testing::Test {
  protected:
   explicit BrackenrunStandin(bvtest::StandinOptions options = {}) : fixture_(std::move(options)) {}
 
-  bv::tasks::TaskBackup backup(const std::string& fileName, bool verify) const {
-    bv::tasks::TaskBackup b;
-    b.useSqlAuth = true;
-    b.userName = "sa";
-    b.password = fixture_.saPassword();
-    b.server = fixture_.serverText();
+  bv::maintenance::BackupRequest backup(const std::string& fileName, bool verify) const {
+    bv::maintenance::BackupRequest b;
+    b.login.useSqlAuth = true;
+    b.login.userName = "sa";
+    b.login.password = fixture_.saPassword();
+    b.login.server = fixture_.serverText();
     b.database = fixture_.sampleDatabase();
     b.backupFile = (std::filesystem::path(fixture_.scratchDir()) / fileName).string();
     b.verify = verify;
@@ -99,7 +100,7 @@ TEST_F(BrackenrunStandin, BacksUpWithTheServersDateInTheFileName) {
   ASSERT_NE(fixture_.saPassword().find(';'), std::string::npos);
   ASSERT_NE(fixture_.saPassword().find('\''), std::string::npos);
   const auto b = backup("sample_%date%.bak", false);
-  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  const ProcessResult result = brackenrun({bv::scheduling::encodeTaskParameters(b)});
 
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
@@ -115,7 +116,7 @@ TEST_F(BrackenrunStandin, BacksUpWithTheServersDateInTheFileName) {
 
   const auto logged = logLines();
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.server + "\tdatabase=" + b.database +
+  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.login.server + "\tdatabase=" + b.database +
                            "\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
             std::string::npos)
       << logged[0];
@@ -123,7 +124,7 @@ TEST_F(BrackenrunStandin, BacksUpWithTheServersDateInTheFileName) {
 }
 
 TEST_F(BrackenrunStandin, VerifyReadsTheFileBack) {
-  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(backup("v_%date%.bak", true))});
+  const ProcessResult result = brackenrun({bv::scheduling::encodeTaskParameters(backup("v_%date%.bak", true))});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_NE(result.out.find("BACKUP DATABASE successfully processed"), std::string::npos);
   // The verify line's own message comes after the backup's.
@@ -138,8 +139,8 @@ TEST_F(BrackenrunStandin, VerifyReadsTheFileBack) {
 
 TEST_F(BrackenrunStandin, AWrongPasswordIsAConnectFailure) {
   auto b = backup("never_%date%.bak", false);
-  b.password = "not-" + b.password;
-  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  b.login.password = "not-" + b.login.password;
+  const ProcessResult result = brackenrun({bv::scheduling::encodeTaskParameters(b)});
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err.rfind("サーバにログインできませんでした。\n\n", 0), 0u) << result.err;
@@ -149,12 +150,12 @@ TEST_F(BrackenrunStandin, AWrongPasswordIsAConnectFailure) {
   EXPECT_NE(logLines()[0].find("\tstatus=3\toutcome=connect-failed\t"), std::string::npos);
   EXPECT_NE(logLines()[0].find("Login failed for user 'sa'."), std::string::npos);
   expectNoPassword(result);
-  EXPECT_EQ(result.err.find(b.password), std::string::npos);
+  EXPECT_EQ(result.err.find(b.login.password), std::string::npos);
 }
 
 TEST_F(BrackenrunStandin, AFolderThatDoesNotExistFailsTheBatch) {
   const auto b = backup("missing-folder/x_%date%.bak", true);
-  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  const ProcessResult result = brackenrun({bv::scheduling::encodeTaskParameters(b)});
   EXPECT_EQ(result.status, 4);
   EXPECT_EQ(result.err.rfind("バックアップ中にエラーが発生しました。\n\n", 0), 0u) << result.err;
   EXPECT_NE(result.err.find("Cannot open backup device"), std::string::npos) << result.err;
@@ -169,15 +170,15 @@ TEST_F(BrackenrunStandin, AFolderThatDoesNotExistFailsTheBatch) {
 TEST_F(BrackenrunStandin, AnUnknownDatabaseFailsTheBatch) {
   auto b = backup("u_%date%.bak", false);
   b.database = "存在しない";
-  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(b)});
+  const ProcessResult result = brackenrun({bv::scheduling::encodeTaskParameters(b)});
   EXPECT_EQ(result.status, 4);
   EXPECT_NE(result.err.find("存在しない"), std::string::npos) << result.err;
   EXPECT_TRUE(resolved("u_", ".bak").empty());
 }
 
 TEST_F(BrackenrunStandin, TheWordFormGivesTheSameResultAsTheParameterString) {
-  const auto words = [](const bv::tasks::TaskBackup& b) {
-    return bv::tasks::splitTaskParameters(bv::tasks::buildTaskParameters(b));
+  const auto words = [](const bv::maintenance::BackupRequest& b) {
+    return bv::tasks::splitTaskParameters(bv::scheduling::encodeTaskParameters(b));
   };
   // Timings differ from run to run; everything else must be the same.
   const auto withoutTimings = [](const std::string& text) {
@@ -185,7 +186,7 @@ TEST_F(BrackenrunStandin, TheWordFormGivesTheSameResultAsTheParameterString) {
   };
 
   const auto good = backup("w_%date%.bak", true);
-  const ProcessResult fromString = brackenrun({bv::tasks::buildTaskParameters(good)});
+  const ProcessResult fromString = brackenrun({bv::scheduling::encodeTaskParameters(good)});
   const auto stringFile = resolved("w_", ".bak");
   ASSERT_FALSE(stringFile.empty());
   std::filesystem::remove(stringFile);
@@ -197,8 +198,8 @@ TEST_F(BrackenrunStandin, TheWordFormGivesTheSameResultAsTheParameterString) {
   EXPECT_EQ(resolved("w_", ".bak"), stringFile);
 
   auto wrong = good;
-  wrong.password.clear();  // an empty argument: two blanks in the string, an empty word
-  const ProcessResult wrongString = brackenrun({bv::tasks::buildTaskParameters(wrong)});
+  wrong.login.password.clear();  // an empty argument: two blanks in the string, an empty word
+  const ProcessResult wrongString = brackenrun({bv::scheduling::encodeTaskParameters(wrong)});
   const ProcessResult wrongWords = brackenrun(words(wrong));
   EXPECT_EQ(wrongString.status, 3);
   EXPECT_EQ(wrongWords.status, 3);
@@ -221,12 +222,12 @@ class BrackenrunServerGone : public BrackenrunStandin {
 };
 
 TEST_F(BrackenrunServerGone, ExitsWithTheBatchFailureLogsItAndKeepsTheEarlierFile) {
-  ASSERT_EQ(brackenrun({bv::tasks::buildTaskParameters(backup("kept.bak", false))}).status, 0);
+  ASSERT_EQ(brackenrun({bv::scheduling::encodeTaskParameters(backup("kept.bak", false))}).status, 0);
   const auto file = std::filesystem::path(fixture_.scratchDir()) / "kept.bak";
   const std::string earlier = brtest::readFile(file);
   ASSERT_FALSE(earlier.empty());
 
-  const ProcessResult result = brackenrun({bv::tasks::buildTaskParameters(backup("kept.bak", true))});
+  const ProcessResult result = brackenrun({bv::scheduling::encodeTaskParameters(backup("kept.bak", true))});
   EXPECT_EQ(result.status, 4) << result.err;
   EXPECT_EQ(result.err.rfind("バックアップ中にエラーが発生しました。\n\n", 0), 0u) << result.err;
   EXPECT_NE(result.err.find("EOF"), std::string::npos) << result.err;
@@ -264,7 +265,7 @@ TEST_F(BrackenrunLongBatch, PrintsEachStatementsMessagesAsItEndsNotAllAtTheEnd) 
     if (const char* value = std::getenv(name)) env[name] = value;
   }
   const ProcessResult result = brtest::runProcess(
-      BRACKENRUN_PATH, {"-"}, env, bv::tasks::buildTaskParameters(backup("slow.bak", true)) + "\n", watch);
+      BRACKENRUN_PATH, {"-"}, env, bv::scheduling::encodeTaskParameters(backup("slow.bak", true)) + "\n", watch);
 
   EXPECT_EQ(result.status, 0) << result.err;
   ASSERT_TRUE(backupSeen && verifySeen) << result.out;
@@ -336,7 +337,7 @@ class BrackenrunThrottled : public BrackenrunStandin {
 };
 
 TEST_F(BrackenrunThrottled, PrintsThePercentageInTensAtATerminalOnly) {
-  const ProcessResult watched = brackenrunAtATerminal(bv::tasks::buildTaskParameters(backup("tty.bak", false)));
+  const ProcessResult watched = brackenrunAtATerminal(bv::scheduling::encodeTaskParameters(backup("tty.bak", false)));
   EXPECT_EQ(watched.status, 0) << watched.out;
   EXPECT_NE(watched.out.find("\nバックアップが終了しました。\n"), std::string::npos) << watched.out;
   const std::vector<int> percents = percentLines(watched.out);
@@ -348,7 +349,7 @@ TEST_F(BrackenrunThrottled, PrintsThePercentageInTensAtATerminalOnly) {
     }
   }
 
-  const ProcessResult piped = brackenrun({bv::tasks::buildTaskParameters(backup("pipe.bak", false))});
+  const ProcessResult piped = brackenrun({bv::scheduling::encodeTaskParameters(backup("pipe.bak", false))});
   EXPECT_EQ(piped.status, 0) << piped.err;
   EXPECT_TRUE(percentLines(piped.out).empty()) << piped.out;
 }

@@ -9,6 +9,7 @@
 
 #include "child_process_win32.h"
 #include "core/db/database.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "environment.h"
 #include "host_standin_win32.h"
@@ -36,12 +37,12 @@ class BrackenrunOnWine : public ::testing::Test {
            ::testing::UnitTest::GetInstance()->current_test_info()->name();
   }
 
-  bv::tasks::TaskBackup backup(const std::string& fileName, bool verify) const {
-    bv::tasks::TaskBackup b;
-    b.useSqlAuth = true;
-    b.userName = "sa";
-    b.password = standin_.saPassword;
-    b.server = standin_.serverText();
+  bv::maintenance::BackupRequest backup(const std::string& fileName, bool verify) const {
+    bv::maintenance::BackupRequest b;
+    b.login.useSqlAuth = true;
+    b.login.userName = "sa";
+    b.login.password = standin_.saPassword;
+    b.login.server = standin_.serverText();
     b.database = "Sample";
     b.backupFile = standin_.scratchDir + "/" + fileName;
     b.verify = verify;
@@ -49,10 +50,10 @@ class BrackenrunOnWine : public ::testing::Test {
   }
 
   // Started as the Task Scheduler starts it: the quoted program, then the stored string.
-  ChildResult brackenrun(const bv::tasks::TaskBackup& b) const {
+  ChildResult brackenrun(const bv::maintenance::BackupRequest& b) const {
     const auto program = bvtest::besideThisProgram(L"Brackenrun.exe");
     ChildResult result = bvtest::runCommandLine(
-        program, bvtest::quotedCommandLine(program, bv::tasks::buildTaskParameters(b)));
+        program, bvtest::quotedCommandLine(program, bv::scheduling::encodeTaskParameters(b)));
     result.out = bvtest::lineFeeds(result.out);
     result.err = bvtest::lineFeeds(result.err);
     return result;
@@ -115,7 +116,7 @@ TEST_F(BrackenrunOnWine, BacksUpWithTheServersDateInTheFileName) {
 
   const auto logged = logLines();
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.server +
+  EXPECT_NE(logged[0].find("\tstatus=0\toutcome=succeeded\tserver=" + b.login.server +
                            "\tdatabase=Sample\tfile=" + b.backupFile + "\tlogin=sql:sa\tverify=0\t"),
             std::string::npos)
       << logged[0];
@@ -160,7 +161,7 @@ TEST_F(BrackenrunOnWine, AJapaneseDatabaseAndFileNameTravelTheWholeRoad) {
 TEST_F(BrackenrunOnWine, AWrongPasswordIsAConnectFailure) {
   const std::string stem = unique("never");
   auto b = backup(stem + "_%date%.bak", false);
-  b.password = "not-" + b.password;
+  b.login.password = "not-" + b.login.password;
   const ChildResult result = brackenrun(b);
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.out, "");
@@ -176,8 +177,8 @@ TEST_F(BrackenrunOnWine, AnEmptyPasswordOnTheRawLineReachesTheServer) {
   // Two blanks in a row on the command line: an empty password, refused by the server, not a
   // command line with one argument too few.
   auto b = backup(unique("empty") + "_%date%.bak", false);
-  b.password.clear();
-  ASSERT_NE(bv::tasks::buildTaskParameters(b).find("  "), std::string::npos);
+  b.login.password.clear();
+  ASSERT_NE(bv::scheduling::encodeTaskParameters(b).find("  "), std::string::npos);
   const ChildResult result = brackenrun(b);
   EXPECT_EQ(result.status, 3) << result.err;
   EXPECT_NE(result.err.find("Login failed for user 'sa'."), std::string::npos) << result.err;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/maintenance/command_builder.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "runner/runner.h"
 
@@ -9,31 +10,31 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-tasks::TaskBackup sampleBackup() {
-  tasks::TaskBackup backup;
-  backup.useSqlAuth = true;
-  backup.userName = "sa";
-  backup.password = "pa;ss'word";
-  backup.server = "127.0.0.1,1433";
+bv::maintenance::BackupRequest sampleBackup() {
+  bv::maintenance::BackupRequest backup;
+  backup.login.useSqlAuth = true;
+  backup.login.userName = "sa";
+  backup.login.password = "pa;ss'word";
+  backup.login.server = "127.0.0.1,1433";
   backup.database = "売上";
   backup.backupFile = "D:\\backup dir\\売上_%date%.bak";
   backup.verify = true;
   return backup;
 }
 
-void expectSame(const tasks::TaskBackup& a, const tasks::TaskBackup& b) {
-  EXPECT_EQ(a.useSqlAuth, b.useSqlAuth);
-  EXPECT_EQ(a.userName, b.userName);
-  EXPECT_EQ(a.password, b.password);
-  EXPECT_EQ(a.server, b.server);
+void expectSame(const bv::maintenance::BackupRequest& a, const bv::maintenance::BackupRequest& b) {
+  EXPECT_EQ(a.login.useSqlAuth, b.login.useSqlAuth);
+  EXPECT_EQ(a.login.userName, b.login.userName);
+  EXPECT_EQ(a.login.password, b.login.password);
+  EXPECT_EQ(a.login.server, b.login.server);
   EXPECT_EQ(a.database, b.database);
   EXPECT_EQ(a.backupFile, b.backupFile);
   EXPECT_EQ(a.verify, b.verify);
 }
 
 TEST(ParseCommandLine, TheParameterStringAndTheWordsGiveTheSameBackup) {
-  const tasks::TaskBackup backup = sampleBackup();
-  const std::string parameters = tasks::buildTaskParameters(backup);
+  const bv::maintenance::BackupRequest backup = sampleBackup();
+  const std::string parameters = bv::scheduling::encodeTaskParameters(backup);
   const Invocation fromString = parseCommandLine({parameters});
   const Invocation fromWords = parseCommandLine(tasks::splitTaskParameters(parameters));
   EXPECT_EQ(fromString.action, Action::Run);
@@ -45,9 +46,9 @@ TEST(ParseCommandLine, TheParameterStringAndTheWordsGiveTheSameBackup) {
 }
 
 TEST(ParseCommandLine, AnEmptyPasswordStaysEmptyInBothForms) {
-  tasks::TaskBackup backup = sampleBackup();
-  backup.password.clear();
-  const std::string parameters = tasks::buildTaskParameters(backup);
+  bv::maintenance::BackupRequest backup = sampleBackup();
+  backup.login.password.clear();
+  const std::string parameters = bv::scheduling::encodeTaskParameters(backup);
   ASSERT_NE(parameters.find("  "), std::string::npos);
   expectSame(parseCommandLine({parameters}).backup, backup);
   Words words = tasks::splitTaskParameters(parameters);
@@ -57,18 +58,18 @@ TEST(ParseCommandLine, AnEmptyPasswordStaysEmptyInBothForms) {
 }
 
 TEST(ParseCommandLine, WindowsAuthenticationReadsNoLogin) {
-  tasks::TaskBackup backup = sampleBackup();
-  backup.useSqlAuth = false;
+  bv::maintenance::BackupRequest backup = sampleBackup();
+  backup.login.useSqlAuth = false;
   backup.verify = false;
-  const Invocation invocation = parseCommandLine({tasks::buildTaskParameters(backup)});
-  EXPECT_FALSE(invocation.backup.useSqlAuth);
-  EXPECT_EQ(invocation.backup.userName, "");
-  EXPECT_EQ(invocation.backup.password, "");
+  const Invocation invocation = parseCommandLine({bv::scheduling::encodeTaskParameters(backup)});
+  EXPECT_FALSE(invocation.backup.login.useSqlAuth);
+  EXPECT_EQ(invocation.backup.login.userName, "");
+  EXPECT_EQ(invocation.backup.login.password, "");
   EXPECT_FALSE(invocation.backup.verify);
 }
 
 TEST(ParseCommandLine, OptionsChooseTheAction) {
-  const std::string parameters = tasks::buildTaskParameters(sampleBackup());
+  const std::string parameters = bv::scheduling::encodeTaskParameters(sampleBackup());
   EXPECT_EQ(parseCommandLine({"--print", parameters}).action, Action::Print);
   EXPECT_EQ(parseCommandLine({parameters, "--print"}).action, Action::Print);
   // --help and --version look at no argument, good or bad.
@@ -81,7 +82,7 @@ TEST(ParseCommandLine, OptionsChooseTheAction) {
 }
 
 TEST(ParseCommandLine, RefusesMalformedCommandLines) {
-  const std::string parameters = tasks::buildTaskParameters(sampleBackup());
+  const std::string parameters = bv::scheduling::encodeTaskParameters(sampleBackup());
   Words words = tasks::splitTaskParameters(parameters);
   EXPECT_THROW(parseCommandLine({}), UsageError);
   EXPECT_THROW(parseCommandLine({"--print"}), UsageError);
@@ -95,38 +96,13 @@ TEST(ParseCommandLine, RefusesMalformedCommandLines) {
   // Two words are neither form.
   EXPECT_THROW(parseCommandLine({parameters, parameters}), tasks::TaskArgumentError);
   // The words of a stored string split by a shell, which drops the empty one.
-  tasks::TaskBackup noPassword = sampleBackup();
-  noPassword.password.clear();
+  bv::maintenance::BackupRequest noPassword = sampleBackup();
+  noPassword.login.password.clear();
   Words shellSplit;
-  for (auto& word : tasks::splitTaskParameters(tasks::buildTaskParameters(noPassword))) {
+  for (auto& word : tasks::splitTaskParameters(bv::scheduling::encodeTaskParameters(noPassword))) {
     if (!word.empty()) shellSplit.push_back(word);
   }
   EXPECT_THROW(parseCommandLine(shellSplit), tasks::TaskArgumentError);
-}
-
-TEST(BackupBatch, IsTheMainWindowsBuilderOutput) {
-  tasks::TaskBackup backup = sampleBackup();
-  EXPECT_EQ(backupBatch(backup),
-            maintenance::buildBackupCommand("売上", "D:\\backup dir\\売上_%date%.bak", true));
-  backup.verify = false;
-  EXPECT_EQ(backupBatch(backup),
-            maintenance::buildBackupCommand("売上", "D:\\backup dir\\売上_%date%.bak", false));
-  // The file travels with its token: the server resolves it.
-  EXPECT_NE(backupBatch(backup).find("売上_%date%.bak"), std::string::npos);
-}
-
-TEST(LoginFor, CarriesTheLoginOnlyUnderSqlServerAuthentication) {
-  tasks::TaskBackup backup = sampleBackup();
-  db::LoginSettings login = loginFor(backup);
-  EXPECT_TRUE(login.useSqlAuth);
-  EXPECT_EQ(login.server, "127.0.0.1,1433");
-  EXPECT_EQ(login.userName, "sa");
-  EXPECT_EQ(login.password, "pa;ss'word");
-  backup.useSqlAuth = false;
-  login = loginFor(backup);
-  EXPECT_FALSE(login.useSqlAuth);
-  EXPECT_EQ(login.userName, "");
-  EXPECT_EQ(login.password, "");
 }
 
 }  // namespace

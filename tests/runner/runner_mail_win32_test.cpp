@@ -9,6 +9,7 @@
 #include "closed_port.h"
 #include "core/mail/cdo_win32.h"
 #include "core/mail/mail_settings.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "environment.h"
 #include "fake_cdo_win32.h"
@@ -33,18 +34,18 @@ TEST(RunnerMail, AFailedRunIsMailedOnceWithTheAccountsSettings) {
     return static_cast<long>(mailtest::createFakeCdoMessage(record, message));
   });
 
-  tasks::TaskBackup backup;
-  backup.useSqlAuth = true;
-  backup.userName = "sa";
-  backup.password = "pw";
-  backup.server = "127.0.0.1," + std::to_string(bvtest::closedLoopbackPort());
+  bv::maintenance::BackupRequest backup;
+  backup.login.useSqlAuth = true;
+  backup.login.userName = "sa";
+  backup.login.password = "pw";
+  backup.login.server = "127.0.0.1," + std::to_string(bvtest::closedLoopbackPort());
   backup.database = "Sample";
   backup.backupFile = "C:\\bk\\Sample_%date%.bak";
   const std::filesystem::path log = dir.path() / "brackenrun.log";
   for (int run = 0; run < 2; ++run) {
     std::istringstream in;
     std::ostringstream out, err;
-    EXPECT_EQ(bv::runner::run({tasks::buildTaskParameters(backup)}, in, out, err, log), ExitStatus::ConnectFailed);
+    EXPECT_EQ(bv::runner::run({bv::scheduling::encodeTaskParameters(backup)}, in, out, err, log), ExitStatus::ConnectFailed);
   }
   const auto sends = std::count(record->calls.begin(), record->calls.end(), "Send");
   EXPECT_EQ(sends, 1);

@@ -7,6 +7,7 @@
 
 #include "closed_port.h"
 #include "core/maintenance/command_builder.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "runner/run_log.h"
 #include "runner_test_support.h"
@@ -33,12 +34,12 @@ class RunnerTest : public ::testing::Test {
     return {status, out.str(), err.str(), brtest::readFile(logFile_)};
   }
 
-  static tasks::TaskBackup backupOn(const std::string& server) {
-    tasks::TaskBackup backup;
-    backup.useSqlAuth = true;
-    backup.userName = "sa";
-    backup.password = kPassword;
-    backup.server = server;
+  static bv::maintenance::BackupRequest backupOn(const std::string& server) {
+    bv::maintenance::BackupRequest backup;
+    backup.login.useSqlAuth = true;
+    backup.login.userName = "sa";
+    backup.login.password = kPassword;
+    backup.login.server = server;
     backup.database = "売上";
     backup.backupFile = "/tmp/売上_%date%.bak";
     backup.verify = true;
@@ -58,10 +59,10 @@ class RunnerTest : public ::testing::Test {
 
 TEST_F(RunnerTest, PrintShowsTheBatchWithoutConnecting) {
   const brtest::SilentListener server;
-  tasks::TaskBackup backup = backupOn(server.serverText());
+  bv::maintenance::BackupRequest backup = backupOn(server.serverText());
   for (bool verify : {true, false}) {
     backup.verify = verify;
-    const Result result = runWith({"--print", tasks::buildTaskParameters(backup)});
+    const Result result = runWith({"--print", bv::scheduling::encodeTaskParameters(backup)});
     EXPECT_EQ(result.status, ExitStatus::Success);
     EXPECT_EQ(result.out, maintenance::buildBackupCommand("売上", "/tmp/売上_%date%.bak", verify) + "\n");
     EXPECT_EQ(result.err, "");
@@ -73,7 +74,7 @@ TEST_F(RunnerTest, PrintShowsTheBatchWithoutConnecting) {
 
 TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
   const brtest::SilentListener server;
-  const std::string good = tasks::buildTaskParameters(backupOn(server.serverText()));
+  const std::string good = bv::scheduling::encodeTaskParameters(backupOn(server.serverText()));
   const std::vector<std::string> goodWords = tasks::splitTaskParameters(good);
   const auto replaced = [&](std::size_t index, std::string value) {
     std::vector<std::string> changed = goodWords;
@@ -112,9 +113,9 @@ TEST_F(RunnerTest, MalformedInputIsRefusedWithoutAConnectionAttempt) {
 
 TEST_F(RunnerTest, ABackupFileTheBatchCannotCarryExactlyIsRefusedWithoutConnecting) {
   const brtest::SilentListener server;
-  tasks::TaskBackup backup = backupOn(server.serverText());
+  bv::maintenance::BackupRequest backup = backupOn(server.serverText());
   backup.backupFile = "/tmp/" + std::string(996, 'x');  // 1001 bytes
-  const Result result = runWith({tasks::buildTaskParameters(backup)});
+  const Result result = runWith({bv::scheduling::encodeTaskParameters(backup)});
   EXPECT_EQ(result.status, ExitStatus::BadArguments);
   EXPECT_NE(result.err.find("バックアップファイル名が長すぎます。"), std::string::npos) << result.err;
   EXPECT_FALSE(server.anybodyConnected());
@@ -124,8 +125,8 @@ TEST_F(RunnerTest, ABackupFileTheBatchCannotCarryExactlyIsRefusedWithoutConnecti
 }
 
 TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
-  const tasks::TaskBackup backup = backupOn("127.0.0.1," + std::to_string(bvtest::closedLoopbackPort()));
-  const Result result = runWith({tasks::buildTaskParameters(backup)});
+  const bv::maintenance::BackupRequest backup = backupOn("127.0.0.1," + std::to_string(bvtest::closedLoopbackPort()));
+  const Result result = runWith({bv::scheduling::encodeTaskParameters(backup)});
   EXPECT_EQ(result.status, ExitStatus::ConnectFailed);
   EXPECT_EQ(result.err.rfind("サーバにログインできませんでした。\n\n", 0), 0u) << result.err;
   EXPECT_NE(result.err.find("Unable to connect"), std::string::npos) << result.err;
@@ -134,11 +135,11 @@ TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
   const auto logged = brtest::lines(result.log);
   ASSERT_EQ(logged.size(), 2u);
   // The start line comes before the connection is tried, so a run killed on its way still shows.
-  EXPECT_NE(logged[0].find("\tstatus=-\toutcome=started\tserver=" + backup.server +
+  EXPECT_NE(logged[0].find("\tstatus=-\toutcome=started\tserver=" + backup.login.server +
                            "\tdatabase=売上\tfile=/tmp/売上_%date%.bak\tlogin=sql:sa\tverify=1\t"),
             std::string::npos)
       << logged[0];
-  EXPECT_NE(logged[1].find("\tstatus=3\toutcome=connect-failed\tserver=" + backup.server +
+  EXPECT_NE(logged[1].find("\tstatus=3\toutcome=connect-failed\tserver=" + backup.login.server +
                            "\tdatabase=売上\tfile=/tmp/売上_%date%.bak\tlogin=sql:sa\tverify=1\t"
                            "detail=Unable to connect"),
             std::string::npos)
@@ -147,9 +148,9 @@ TEST_F(RunnerTest, AServerThatCannotBeReachedIsAConnectFailure) {
 
 TEST_F(RunnerTest, TheStandardInputFormReadsTheParameterStringAsTheArgumentFormsDo) {
   const brtest::SilentListener server;
-  tasks::TaskBackup backup = backupOn(server.serverText());
-  backup.password = "";  // an empty argument: two blanks in a row must survive
-  const std::string parameters = tasks::buildTaskParameters(backup);
+  bv::maintenance::BackupRequest backup = backupOn(server.serverText());
+  backup.login.password = "";  // an empty argument: two blanks in a row must survive
+  const std::string parameters = bv::scheduling::encodeTaskParameters(backup);
   ASSERT_EQ(parameters.back(), ' ');
   const std::string expected = maintenance::buildBackupCommand("売上", "/tmp/売上_%date%.bak", true) + "\n";
   for (const std::string& input :
@@ -166,7 +167,7 @@ TEST_F(RunnerTest, TheStandardInputFormReadsTheParameterStringAsTheArgumentForms
 
 TEST_F(RunnerTest, TheStandardInputFormRefusesWhatItCannotReadWithoutConnecting) {
   const brtest::SilentListener server;
-  const std::string good = tasks::buildTaskParameters(backupOn(server.serverText()));
+  const std::string good = bv::scheduling::encodeTaskParameters(backupOn(server.serverText()));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"-"}, ""},                                        // empty input
       {{"-"}, "\n"},                                      // an empty first line

@@ -25,6 +25,7 @@
 #include "core/sys/unique_fd.h"
 #include "core/mail/mail_settings.h"
 #include "core/tasks/TaskScdl.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_flags.h"
 #include "core/tasks/task_list.h"
@@ -616,17 +617,17 @@ std::vector<pid_t> childrenRunning(pid_t parent, const std::string& program) {
 
 TEST_F(TickTest, TheRunnersCommandLineHoldsNoPartOfTheParameterString) {
   const bvtest::SilentListener silent;  // accepts and never answers: the runner waits at its login
-  tasks::TaskBackup backup;
-  backup.useSqlAuth = true;
-  backup.userName = "sa";
-  backup.password = "Hidden-pass-word";
-  backup.server = silent.serverText();
+  bv::maintenance::BackupRequest backup;
+  backup.login.useSqlAuth = true;
+  backup.login.userName = "sa";
+  backup.login.password = "Hidden-pass-word";
+  backup.login.server = silent.serverText();
   backup.database = "Sample";
   backup.backupFile = "/tmp/x_%date%.bak";
   JobFile job;
   job.uuid = tasks::randomJobUuid();
   job.applicationName = BRACKENRUN_PATH;
-  job.parameters = tasks::buildTaskParameters(backup);
+  job.parameters = bv::scheduling::encodeTaskParameters(backup);
   job.triggers = {bvtest::dailyTrigger(2026, 12, 8, 2, 0)};
   tasks::recordScheduleSaved(job, LocalMinute::at(2026, 12, 1, 0, 0));
   write("hidden", job);
@@ -689,11 +690,11 @@ class TickBackup : public TickTest {
   // A task saved through the wrapper whose program is the built runner.
   void saveBackupTask(const std::string& name, const std::string& file, const std::string& password = {}) {
     tasks_.setNow(LocalMinute::at(2026, 12, 7, 12, 0));  // saved the day before its first start
-    tasks::TaskBackup backup;
-    backup.useSqlAuth = true;
-    backup.userName = "sa";
-    backup.password = password.empty() ? standin_.saPassword() : password;
-    backup.server = standin_.serverText();
+    bv::maintenance::BackupRequest backup;
+    backup.login.useSqlAuth = true;
+    backup.login.userName = "sa";
+    backup.login.password = password.empty() ? standin_.saPassword() : password;
+    backup.login.server = standin_.serverText();
     backup.database = standin_.sampleDatabase();
     backup.backupFile = file;
     bvtest::ScriptedSchedulePage page;
@@ -702,7 +703,7 @@ class TickBackup : public TickTest {
     };
     tasks::TTask task(name, true);
     task.SetApplicationName(BRACKENRUN_PATH);
-    task.SetParameters(tasks::buildTaskParameters(backup));
+    task.SetParameters(bv::scheduling::encodeTaskParameters(backup));
     task.SetEnabled(true);
     task.Save();
     task.ShowPropertyPages(nullptr, "", tasks::kTaskPageSchedule);

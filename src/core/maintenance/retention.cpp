@@ -18,7 +18,7 @@ bool retentionApplies(std::string_view backupFile) { return hasDateInFileNameOnl
 
 std::optional<std::string> generationsProblem(int generations, std::string_view backupFile) {
   if (generations == kKeepAllGenerations) return std::nullopt;
-  if (generations < kMinGenerations || generations > kMaxGenerations) return std::string(kGenerationsOutOfRange);
+  if (!generationsInRange(generations)) return std::string(kGenerationsOutOfRange);
   if (!retentionApplies(backupFile)) return std::string(kGenerationsNeedDateMessage);
   return std::nullopt;
 }

@@ -26,6 +26,10 @@ namespace bv::maintenance {
 inline constexpr int kKeepAllGenerations = 0;
 inline constexpr int kMinGenerations = 2;
 inline constexpr int kMaxGenerations = 365;
+// 2 to 365: the counts that can be kept (0, keep all, aside).
+constexpr bool generationsInRange(int generations) {
+  return generations >= kMinGenerations && generations <= kMaxGenerations;
+}
 
 inline constexpr std::string_view kGenerationsOutOfRange =
     "保存世代数には 2 から 365 までの値を指定してください（無制限は 0）。";

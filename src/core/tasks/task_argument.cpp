@@ -96,18 +96,40 @@ std::string argumentName(std::size_t index) {
 }
 
 [[noreturn]] void refuseArgument(std::size_t index, const std::string& reason) {
-  throw TaskArgumentError(argumentName(index) + ": " + reason);
-}
-
-std::string decodeArgument(const std::vector<std::string>& arguments, std::size_t index) {
-  try {
-    return decodeTaskArgument(arguments[index]);
-  } catch (const TaskArgumentError& error) {
-    refuseArgument(index, error.what());
-  }
+  throw refusedArgument(index, reason);
 }
 
 }  // namespace
+
+TaskArgumentError refusedArgument(std::size_t field, const std::string& reason) {
+  return TaskArgumentError(argumentName(field) + ": " + reason);
+}
+
+std::string decodeArgumentAt(const std::vector<std::string>& arguments, std::size_t field) {
+  try {
+    return decodeTaskArgument(arguments.at(field));
+  } catch (const TaskArgumentError& error) {
+    refuseArgument(field, error.what());
+  }
+}
+
+void checkArgumentCount(const std::vector<std::string>& arguments) {
+  if (arguments.size() < kTaskArgumentCount || arguments.size() > kMaxTaskArgumentCount) {
+    throw TaskArgumentError("引数の数が正しくありません（" + std::to_string(kTaskArgumentCount) + " から " +
+                            std::to_string(kMaxTaskArgumentCount) + " 個のところ " +
+                            std::to_string(arguments.size()) + " 個）。");
+  }
+}
+
+TaskTarget readTaskTarget(const std::vector<std::string>& arguments) {
+  checkArgumentCount(arguments);
+  TaskTarget target{decodeArgumentAt(arguments, kServerField), decodeArgumentAt(arguments, kDatabaseField),
+                    decodeArgumentAt(arguments, kBackupFileField)};
+  if (target.server.empty()) refuseArgument(kServerField, "空にはできません。");
+  if (target.database.empty()) refuseArgument(kDatabaseField, "空にはできません。");
+  if (target.backupFile.empty()) refuseArgument(kBackupFileField, "空にはできません。");
+  return target;
+}
 
 std::string EncodeTaskArgument(std::string_view text) {
   text = text.substr(0, std::min(text.find('\0'), text.size()));
@@ -158,21 +180,9 @@ std::string decodeTaskArgument(std::string_view argument) {
   throw TaskArgumentError("コードページ 932 のバイト列として読めません。");
 }
 
-std::string buildTaskParameters(const TaskBackup& backup) {
-  const std::vector<std::string> arguments = {
-      backup.useSqlAuth ? "2" : "1",
-      backup.useSqlAuth ? EncodeTaskArgument(backup.userName) : "0",
-      backup.useSqlAuth ? EncodeTaskArgument(backup.password) : "0",
-      EncodeTaskArgument(backup.server),
-      EncodeTaskArgument(backup.database),
-      EncodeTaskArgument(backup.backupFile),
-      backup.verify ? "1" : "0",
-  };
-  std::vector<std::string> all = arguments;
-  if (backup.generations != 0 || backup.testRestore) all.push_back(std::to_string(backup.generations));
-  if (backup.testRestore) all.push_back("1");
+std::string joinTaskParameters(const std::vector<std::string>& arguments) {
   std::string parameters;
-  for (const auto& argument : all) {
+  for (const auto& argument : arguments) {
     parameters += argument;
     parameters += ' ';
   }
@@ -189,56 +199,6 @@ std::vector<std::string> splitTaskParameters(std::string_view parameters) {
     if (blank == std::string_view::npos) return arguments;
     parameters.remove_prefix(blank + 1);
   }
-}
-
-TaskBackup readTaskParameters(const std::vector<std::string>& arguments) {
-  if (arguments.size() < kTaskArgumentCount || arguments.size() > kMaxTaskArgumentCount) {
-    throw TaskArgumentError("引数の数が正しくありません（" + std::to_string(kTaskArgumentCount) + " から " +
-                            std::to_string(kMaxTaskArgumentCount) + " 個のところ " +
-                            std::to_string(arguments.size()) + " 個）。");
-  }
-  TaskBackup backup;
-  if (arguments[0] == "2") {
-    backup.useSqlAuth = true;
-  } else if (arguments[0] != "1") {
-    refuseArgument(0, "「1」（Windows 認証）か「2」（SQL Server 認証）でなければなりません。");
-  }
-  if (backup.useSqlAuth) {
-    backup.userName = decodeArgument(arguments, 1);
-    backup.password = decodeArgument(arguments, 2);
-    if (backup.userName.empty()) refuseArgument(1, "SQL Server 認証ではログイン名が必要です。");
-  } else {
-    for (std::size_t index : {1u, 2u}) {
-      if (arguments[index] != "0") refuseArgument(index, "Windows 認証では「0」でなければなりません。");
-    }
-  }
-  backup.server = decodeArgument(arguments, 3);
-  backup.database = decodeArgument(arguments, 4);
-  backup.backupFile = decodeArgument(arguments, 5);
-  if (backup.server.empty()) refuseArgument(3, "空にはできません。");
-  if (backup.database.empty()) refuseArgument(4, "空にはできません。");
-  if (backup.backupFile.empty()) refuseArgument(5, "空にはできません。");
-  if (arguments[6] == "1") {
-    backup.verify = true;
-  } else if (arguments[6] != "0") {
-    refuseArgument(6, "「1」か「0」でなければなりません。");
-  }
-  if (arguments.size() > 7) {
-    const std::string& kept = arguments[7];
-    const bool decimal = !kept.empty() && kept.size() <= 3 && kept.find_first_not_of("0123456789") == std::string::npos &&
-                         (kept == "0" || kept[0] != '0');
-    const int value = decimal ? std::stoi(kept) : -1;
-    if (value != 0 && (value < 2 || value > 365)) refuseArgument(7, "0 か、2 から 365 までの 10 進数でなければなりません。");
-    backup.generations = value;
-  }
-  if (arguments.size() > 8) {
-    if (arguments[8] == "1") {
-      backup.testRestore = true;
-    } else if (arguments[8] != "0") {
-      refuseArgument(8, "「1」か「0」でなければなりません。");
-    }
-  }
-  return backup;
 }
 
 }  // namespace bv::tasks

@@ -34,49 +34,49 @@ std::string EncodeTaskArgument(std::string_view text);
 // code with no character.
 std::string decodeTaskArgument(std::string_view argument);
 
-// One scheduled backup, as a task carries it to the runner.
-struct TaskBackup {
-  bool useSqlAuth = false;
-  std::string userName;  // SQL Server authentication only
-  std::string password;  // SQL Server authentication only
-  std::string server;
-  std::string database;
-  std::string backupFile;  // as typed: the server resolves %date% each time the backup runs
-  bool verify = false;
-  int generations = 0;       // backup files kept; 0 keeps all
-  bool testRestore = false;  // prove the backup by a test restore
-};
-
-// The seven arguments every task carries; an eighth (the generations kept) and a ninth (the test
-// restore) are written only when they say something.
+// The runner's parameter string: its arguments each followed by one blank; what they mean is the
+// backup's own codec (core/scheduling/task_parameters.h), which writes and reads the fields in
+// these places:
+//   1 authentication, 2 login name, 3 password, 4 server, 5 database, 6 backup file, 7 verify,
+//   8 the backup files kept, 9 the test restore.
 inline constexpr std::size_t kTaskArgumentCount = 7;
 inline constexpr std::size_t kMaxTaskArgumentCount = 9;
+enum TaskField : std::size_t {
+  kAuthenticationField,
+  kLoginNameField,
+  kPasswordField,
+  kServerField,
+  kDatabaseField,
+  kBackupFileField,
+  kVerifyField,
+  kGenerationsField,
+  kTestRestoreField,
+};
 
-// The parameter string of a task, seven arguments each followed by one blank:
-//   1 authentication, "1" Windows or "2" SQL Server
-//   2 login name, encoded ("0" under Windows authentication)
-//   3 password, encoded ("0" under Windows authentication)
-//   4 server, 5 database, 6 backup file, each encoded
-//   7 verify, "1" or "0"
-//   8 the backup files kept, plain decimal: written only when not 0 (keep all), or as "0" when a
-//     ninth follows
-//   9 the test restore, "1": written only when asked for
-// With neither, the string is exactly the seven arguments of earlier versions.
-// Texts are taken as they stand; under Windows authentication the login fields are not read.
-// Throws TaskArgumentError for a text that cannot be encoded.
-std::string buildTaskParameters(const TaskBackup& backup);
+// The arguments joined as a parameter string: each followed by one blank.
+std::string joinTaskParameters(const std::vector<std::string>& arguments);
 
 // The arguments of a parameter string, split at every single blank, so that two blanks in a
 // row leave an empty argument between them. The one blank that ends the string ends its last
 // argument; a string without it is read the same. An empty string holds no argument.
 std::vector<std::string> splitTaskParameters(std::string_view parameters);
 
-// The arguments read back: seven, eight or nine (a shorter string keeps every file and proves
-// nothing). Throws TaskArgumentError, naming the argument by number and role, for a wrong count,
-// generations other than 0 or 2 to 365 in plain decimal, a test restore other than "1" and "0", an authentication code other than "1" and "2", login fields other
-// than "0" under Windows authentication, an argument that does not decode, an empty server,
-// database, backup file or (under SQL Server authentication) login name, and a verify flag other
-// than "1" and "0".
-TaskBackup readTaskParameters(const std::vector<std::string>& arguments);
+// The error for argument `field`, naming it by number and role ("4 番目の引数（データベースサーバ）:
+// " + reason).
+TaskArgumentError refusedArgument(std::size_t field, const std::string& reason);
+// The argument in `field` decoded; a refusal names the field.
+std::string decodeArgumentAt(const std::vector<std::string>& arguments, std::size_t field);
+// Refuses a count of arguments outside 7 to 9.
+void checkArgumentCount(const std::vector<std::string>& arguments);
+
+// What a report of a run names: the server, the database and the backup file, decoded from their
+// fields alone (the login fields, the password among them, are never decoded here). Throws
+// TaskArgumentError as the runner would refuse them.
+struct TaskTarget {
+  std::string server;
+  std::string database;
+  std::string backupFile;
+};
+TaskTarget readTaskTarget(const std::vector<std::string>& arguments);
 
 }  // namespace bv::tasks

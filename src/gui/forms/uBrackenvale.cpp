@@ -23,6 +23,7 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
 #include "core/maintenance/retention.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/sys/system_info.h"
 #include "core/tasks/task_argument.h"
 #include "core/tasks/task_registration.h"
@@ -184,7 +185,7 @@ void TfrmBrackenvale::BuildControls() {
                     240, 18);
   // What becomes of the backup afterwards: the files kept, and a test restore.
   lblGenerations = label(tabBasic, "lblGenerations", QStringLiteral("保存世代数"), 8, 173);
-  spedtGenerations = place(new widgets::GenerationsSpinBox(tabBasic), "spedtGenerations", 80, 170, 70, 20);
+  spedtGenerations = place(new widgets::GenerationsSpinBox(maintenance::kMinGenerations, maintenance::kMaxGenerations, tabBasic), "spedtGenerations", 80, 170, 70, 20);
   chkTestRestore = place(new QCheckBox(QStringLiteral("完了時にテストレストアを行う"), tabBasic), "chkTestRestore",
                          168, 171, 225, 18);
   lblGenerationsNote =
@@ -594,20 +595,8 @@ void TfrmBrackenvale::btnScheduleClick() {
 }
 
 std::string TfrmBrackenvale::BuildTaskCommandLine() const {
-  tasks::TaskBackup backup;
-  backup.useSqlAuth = FUseSqlAuth;
-  if (FUseSqlAuth) {
-    backup.userName = toUtf8(editUser->text());
-    backup.password = toUtf8(editPass->text());
-  }
-  backup.server = toUtf8(editServer->text());
-  backup.database = toUtf8(GetDatabaseName(cmbDatabase));
-  backup.backupFile = toUtf8(editBackFilePath->text());
-  backup.verify = chkVerify->isChecked();
-  backup.generations = Generations();
-  backup.testRestore = chkTestRestore->isChecked();
   try {
-    return tasks::buildTaskParameters(backup);
+    return scheduling::encodeTaskParameters(BackupRequest());
   } catch (const tasks::TaskArgumentError&) {
     return {};  // a text that code page 932 cannot carry
   }

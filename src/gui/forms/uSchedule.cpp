@@ -115,7 +115,7 @@ void TfrmSchedule::BuildControls() {
   ++row;
   // What the job does after its backup: the backup files kept, and a test restore.
   lblGenerations = named(new QLabel(QStringLiteral("保存世代数"), gbxNewJob), "lblGenerations");
-  spedtGenerations = named(new widgets::GenerationsSpinBox(gbxNewJob), "spedtGenerations");
+  spedtGenerations = named(new widgets::GenerationsSpinBox(maintenance::kMinGenerations, maintenance::kMaxGenerations, gbxNewJob), "spedtGenerations");
   spedtGenerations->setEnabled(false);
   chkTestRestore = named(new QCheckBox(QStringLiteral("完了時にテストレストアを行う"), gbxNewJob), "chkTestRestore");
   auto* after = new QHBoxLayout;

@@ -4,16 +4,16 @@
 
 namespace bv::widgets {
 
-GenerationsSpinBox::GenerationsSpinBox(QWidget* parent) : QSpinBox(parent) {
-  setRange(0, 365);
+GenerationsSpinBox::GenerationsSpinBox(int fewest, int most, QWidget* parent) : QSpinBox(parent), fewest_(fewest) {
+  setRange(0, most);
   setSpecialValueText(QStringLiteral("無制限"));
   setValue(0);
 }
 
 void GenerationsSpinBox::stepBy(int steps) {
   int next = value() + steps;
-  if (next == 1) next = steps > 0 ? 2 : 0;
-  if (value() >= 2 && next < 2) next = 0;
+  if (next > 0 && next < fewest_) next = steps > 0 ? fewest_ : 0;
+  if (value() >= fewest_ && next < fewest_) next = 0;
   setValue(std::clamp(next, minimum(), maximum()));
 }
 

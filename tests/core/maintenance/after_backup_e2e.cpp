@@ -10,6 +10,7 @@
 #include "core/agent/job_store.h"
 #include "core/db/sql_text.h"
 #include "core/maintenance/operations.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "odbc_client.h"
 #include "runner/runner.h"
@@ -95,11 +96,11 @@ RoadOutcome backupOnRoad(StandinFixture& standin, Road road, const RoadBackup& b
     return result;
   }
   if (road == Road::Runner) {
-    bv::tasks::TaskBackup task;
-    task.useSqlAuth = true;
-    task.userName = "sa";
-    task.password = standin.saPassword();
-    task.server = standin.serverText();
+    bv::maintenance::BackupRequest task;
+    task.login.useSqlAuth = true;
+    task.login.userName = "sa";
+    task.login.password = standin.saPassword();
+    task.login.server = standin.serverText();
     task.database = standin.sampleDatabase();
     task.backupFile = backup.file;
     task.verify = backup.verify;
@@ -107,7 +108,7 @@ RoadOutcome backupOnRoad(StandinFixture& standin, Road road, const RoadBackup& b
     task.testRestore = backup.testRestore;
     std::istringstream in;
     std::ostringstream out, err;
-    const auto status = bv::runner::run({bv::tasks::buildTaskParameters(task)}, in, out, err,
+    const auto status = bv::runner::run({bv::scheduling::encodeTaskParameters(task)}, in, out, err,
                                         standin.scratchDir() / "brackenrun.log");
     result.backedUp = status == bv::runner::ExitStatus::Success || status == bv::runner::ExitStatus::ProofFailed;
     result.proven = backup.testRestore && status == bv::runner::ExitStatus::Success;

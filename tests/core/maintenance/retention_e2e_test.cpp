@@ -19,6 +19,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/operations.h"
 #include "core/maintenance/retention.h"
+#include "core/scheduling/task_parameters.h"
 #include "core/tasks/task_argument.h"
 #include "odbc_client.h"
 #include "runner/runner.h"
@@ -94,18 +95,18 @@ class Retention : public ::testing::TestWithParam<Case> {
       }
       return deleted;
     }
-    tasks::TaskBackup task;
-    task.useSqlAuth = true;
-    task.userName = "sa";
-    task.password = standin_.saPassword();
-    task.server = standin_.serverText();
+    bv::maintenance::BackupRequest task;
+    task.login.useSqlAuth = true;
+    task.login.userName = "sa";
+    task.login.password = standin_.saPassword();
+    task.login.server = standin_.serverText();
     task.database = standin_.sampleDatabase();
     task.backupFile = file.string();
     task.generations = generations;
     std::istringstream in;
     std::ostringstream out, err;
     const auto log = standin_.scratchDir() / "brackenrun.log";
-    EXPECT_EQ(runner::run({tasks::buildTaskParameters(task)}, in, out, err, log), runner::ExitStatus::Success)
+    EXPECT_EQ(runner::run({bv::scheduling::encodeTaskParameters(task)}, in, out, err, log), runner::ExitStatus::Success)
         << err.str();
     if (message) *message = out.str();
     std::vector<std::string> deleted;
