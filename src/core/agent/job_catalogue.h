@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/agent/agent_time.h"
+#include "core/maintenance/operations.h"
 
 namespace bv::db {
 class Query;
@@ -45,10 +46,10 @@ struct TJobEntry {
   std::uint16_t WeekDays = 0;  // weekly day mask
   std::int32_t MonthDay = 0;   // day of month of a monthly job
   std::string ScheduleText;    // the schedule as the list shows it
-  // What the job does after its backup: the backup files kept (0: all), a test restore.
-  std::int32_t Generations = 0;
-  bool TestRestore = false;
-  std::int32_t ServerYear = 0;  // the server's release year, which shapes the proof step
+  // The backup a job being registered runs, as the one description of a backup has it (its file
+  // is BackupFile, what follows the backup its generations and test restore); the login and the
+  // database are the dialog's.
+  maintenance::BackupRequest Backup;
 };
 
 inline constexpr std::string_view kConnectFailed = "データベースの接続でエラーが発生しました。";

@@ -6,6 +6,7 @@
 #include "core/maintenance/operations.h"
 #include "core/maintenance/proof.h"
 #include "core/maintenance/retention.h"
+#include "core/maintenance/server_release.h"
 
 namespace bv::agent {
 namespace {
@@ -76,29 +77,29 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
     return InputProblem{JobInput::StartTime, std::string(kStartTimeInvalid)};
   }
   if (serverIsLocal) {
-    if (!hasFolderAndFileName(inputs.backupFile)) {
+    if (!hasFolderAndFileName(inputs.backup.backupFile)) {
       return InputProblem{JobInput::BackupFile, std::string(kBackupFileIncorrect)};
     }
-  } else if (inputs.backupFile.empty()) {
+  } else if (inputs.backup.backupFile.empty()) {
     return InputProblem{JobInput::BackupFile, std::string(kBackupFileMissing)};
   }
   // The job's step runs the run-now backup batch: the backup use case's checks hold.
-  if (const auto problem = maintenance::checkBackupFile(inputs.backupFile)) {
+  if (const auto problem = maintenance::checkBackupFile(inputs.backup.backupFile)) {
     return InputProblem{JobInput::BackupFile, problem->message};
   }
   if (inputs.freqType == kFreqWeekly && weekDayMask(inputs.weekDays) == 0) {
     return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};
   }
-  if (auto problem = maintenance::generationsProblem(inputs.generations, inputs.backupFile)) {
+  if (auto problem = maintenance::generationsProblem(inputs.backup.generations, inputs.backup.backupFile)) {
     return InputProblem{JobInput::Generations, std::move(*problem)};
   }
-  // The proof step cleans up in a CATCH block, which SQL Server 2000 does not have.
-  if (inputs.testRestore && inputs.serverVersion > 0 && inputs.serverVersion < 2005) {
+  // The proof step cleans up in a CATCH block and the prune step deletes with xp_delete_file,
+  // neither of which SQL Server 2000 has.
+  const bool tooOld = maintenance::beforeSqlServer2005(maintenance::majorVersionOfYear(inputs.serverVersion));
+  if (inputs.backup.testRestore && tooOld) {
     return InputProblem{JobInput::TestRestore, std::string(maintenance::kProofJobNeedsNewerServer)};
   }
-  // The prune step deletes with xp_delete_file, which SQL Server 2000 does not have.
-  if (inputs.generations != maintenance::kKeepAllGenerations && inputs.serverVersion > 0 &&
-      inputs.serverVersion < 2005) {
+  if (inputs.backup.generations != maintenance::kKeepAllGenerations && tooOld) {
     return InputProblem{JobInput::Generations, std::string(maintenance::kRetentionNeedsNewerServer)};
   }
   return std::nullopt;
@@ -108,15 +109,13 @@ TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today) {
   TJobEntry entry;
   entry.Name = inputs.jobName;
   entry.Description = inputs.description;
-  entry.BackupFile = inputs.backupFile;
+  entry.BackupFile = inputs.backup.backupFile;
   entry.StartTime = ParseStartTime(inputs.startTimeText, today);
   entry.FreqType = inputs.freqType;
   entry.StartDate = AgentDateTime::fromDate(inputs.freqType == kFreqOnce ? inputs.startDate : today);
   entry.WeekDays = inputs.freqType == kFreqWeekly ? weekDayMask(inputs.weekDays) : 0;
   entry.MonthDay = inputs.freqType == kFreqMonthly ? inputs.monthDay : 0;
-  entry.Generations = inputs.generations;
-  entry.TestRestore = inputs.testRestore;
-  entry.ServerYear = inputs.serverVersion;
+  entry.Backup = inputs.backup;
   entry.ScheduleText.clear();
   return entry;
 }
@@ -200,12 +199,12 @@ std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_vie
 
 std::vector<std::vector<std::string>> followingStepLines(const TJobEntry& entry, std::string_view databaseName) {
   std::vector<std::pair<std::string, std::string>> steps;  // name suffix, batch
-  if (entry.TestRestore) {
+  if (entry.Backup.testRestore) {
     steps.emplace_back("_proof", maintenance::buildProofJobStep(databaseName, entry.BackupFile,
                                                                       maintenance::RunMark::ofJob(entry.Name)));
   }
-  if (entry.Generations != maintenance::kKeepAllGenerations) {
-    steps.emplace_back("_prune", maintenance::buildPruneCommand(databaseName, entry.BackupFile, entry.Generations,
+  if (entry.Backup.generations != maintenance::kKeepAllGenerations) {
+    steps.emplace_back("_prune", maintenance::buildPruneCommand(databaseName, entry.BackupFile, entry.Backup.generations,
                                                                  maintenance::RunMark::ofJob(entry.Name)));
   }
   std::vector<std::vector<std::string>> statements;

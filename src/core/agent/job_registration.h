@@ -58,14 +58,14 @@ std::uint16_t weekDayMask(const WeekDayChecks& days);
 struct JobInputs {
   std::string jobName;  // as typed
   std::string description;
-  std::string backupFile;
   std::string startTimeText;  // the masked edit's 8 characters
   std::int32_t freqType = kFreqOnce;
   AgentDate startDate;  // the date picker's day
   WeekDayChecks weekDays;
   std::int32_t monthDay = 1;
-  std::int32_t generations = 0;  // the backup files kept; 0 keeps all
-  bool testRestore = false;
+  // The backup the job runs (backupFile, generations, testRestore), the one description of a
+  // backup the run-now road checks and builds from.
+  maintenance::BackupRequest backup;
   std::int32_t serverVersion = -1;  // the year the dialog read from the server
 };
 

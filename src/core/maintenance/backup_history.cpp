@@ -9,11 +9,12 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/retention.h"
+#include "core/maintenance/server_release.h"
 
 namespace bv::maintenance {
 
 std::string backupHistoryQuery(std::string_view databaseName, int majorVersion, bool proofsRecorded) {
-  const bool modern = majorVersion >= 9;
+  const bool modern = !beforeSqlServer2005(majorVersion);
   const std::string name = "N'" + db::QuoteSqlString(databaseName) + "'";
   return joinCommandLines({
       std::string("SELECT ") + (modern ? "TOP (1000)" : "TOP 1000") +

@@ -137,8 +137,7 @@ OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const 
   sys::wipe(request.login.password);
   RunStart start;
   if (afterSettings) start = readRunStart(*afterSettings, request.database);
-  if (request.generations != kKeepAllGenerations && start.majorVersion &&
-      *start.majorVersion < kFirstVersionWithDeleteFile) {
+  if (request.generations != kKeepAllGenerations && start.majorVersion && beforeSqlServer2005(*start.majorVersion)) {
     afterSettings->forgetPassword();
     settings.forgetPassword();
     OperationOutcome refused;

@@ -163,7 +163,7 @@ std::pair<std::string, std::string> targetFolders(ProofSession& session, const S
     }
   }
   if (data.empty() || log.empty()) {
-    const bool catalogViews = release.major >= 9;
+    const bool catalogViews = release.hasCatalogViews();
     const std::string query =
         catalogViews
             ? "SELECT physical_name AS file_name, CASE WHEN type = 1 THEN 1 ELSE 0 END AS is_log "
@@ -233,22 +233,6 @@ std::string leftoverNotDroppedNote(std::string_view name, std::string_view serve
          (serverText.empty() ? std::string() : " " + std::string(serverText));
 }
 
-bool ServerRelease::tellsFreeSpace() const {
-  if (major != 10) return major > 10;
-  return minor > 50 || (minor == 50 && build >= 2500);
-}
-
-std::optional<ServerRelease> parseRelease(std::string_view productVersion) {
-  ServerRelease release;
-  const std::string text(productVersion);
-  char* end = nullptr;
-  release.major = static_cast<int>(std::strtol(text.c_str(), &end, 10));
-  if (end == text.c_str() || release.major <= 0) return std::nullopt;
-  if (*end == '.') release.minor = static_cast<int>(std::strtol(end + 1, &end, 10));
-  if (*end == '.') release.build = static_cast<int>(std::strtol(end + 1, &end, 10));
-  return release;
-}
-
 namespace {
 
 std::string joinedMessages(const std::vector<db::ErrorEntry>& entries) {
@@ -261,7 +245,7 @@ std::string joinedMessages(const std::vector<db::ErrorEntry>& entries) {
 // session still in it) is named and the proof goes on.
 std::vector<std::string> dropLeftovers(ProofSession& session, const ServerRelease& release) {
   std::vector<std::string> notes;
-  for (const Row& row : session.rows(leftoversQuery(release.major >= 9), {"name"})) {
+  for (const Row& row : session.rows(leftoversQuery(release.hasCatalogViews()), {"name"})) {
     const std::string leftover = valueOf(row, "name");
     if (!isScratchDatabaseName(leftover)) continue;
     try {
@@ -373,7 +357,7 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
 
     std::vector<ListedFile> files;
     const std::string list = "RESTORE FILELISTONLY FROM DISK = " + literal(file) + " WITH FILE = " + position;
-    const bool hasFileId = release.major >= 9;
+    const bool hasFileId = release.hasCatalogViews();
     std::vector<std::string> columns = {"LogicalName", "Type"};
     if (hasFileId) columns.push_back("FileId");
     for (const Row& row : session->rows(list, columns)) {

@@ -30,6 +30,7 @@
 #include "core/db/connection_settings.h"
 #include "core/db/database.h"
 #include "core/maintenance/own_backup_set.h"
+#include "core/maintenance/server_release.h"
 
 namespace bv::maintenance {
 
@@ -56,18 +57,6 @@ std::string scratchDatabaseName(std::string_view stamp, long databaseId, std::st
 bool isScratchDatabaseName(std::string_view name);
 // The same test in T-SQL, of a name expression (the job step's and the leftovers query's).
 std::string scratchShapeCondition(std::string_view nameExpression);
-
-// The server's release as SERVERPROPERTY('ProductVersion') gives it: major, minor, build.
-struct ServerRelease {
-  int major = 0;
-  int minor = 0;
-  int build = 0;
-  // sys.dm_os_volume_stats: SQL Server 2008 R2 SP1 (10.50.2500) and later.
-  bool tellsFreeSpace() const;
-  // SERVERPROPERTY('InstanceDefaultDataPath'): SQL Server 2012 and later.
-  bool tellsDefaultPaths() const { return major >= 11; }
-};
-std::optional<ServerRelease> parseRelease(std::string_view productVersion);
 
 struct ProofOutcome {
   enum class Result { Proven, Skipped, Failed, Damaged };

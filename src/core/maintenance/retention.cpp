@@ -5,6 +5,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/maintenance/server_release.h"
 #include "core/text/utf16.h"
 
 namespace bv::maintenance {
@@ -24,9 +25,8 @@ std::optional<std::string> generationsProblem(int generations, std::string_view 
 }
 
 std::optional<int> majorVersion(std::string_view productVersion) {
-  const std::string text(productVersion.substr(0, productVersion.find('.')));
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  return std::atoi(text.c_str());
+  const auto release = parseRelease(productVersion);
+  return release ? std::optional<int>(release->major) : std::nullopt;
 }
 
 std::string buildPruneCommand(std::string_view databaseName, std::string_view backupFile, int generations,
@@ -190,7 +190,7 @@ std::optional<int> readMajorVersion(const db::ConnectionSettings& settings) {
 
 std::optional<std::string> retentionServerProblem(const db::ConnectionSettings& settings) {
   const std::optional<int> version = readMajorVersion(settings);
-  if (version && *version < kFirstVersionWithDeleteFile) return std::string(kRetentionNeedsNewerServer);
+  if (version && beforeSqlServer2005(*version)) return std::string(kRetentionNeedsNewerServer);
   return std::nullopt;
 }
 

@@ -49,9 +49,8 @@ bool retentionApplies(std::string_view backupFile);
 std::optional<std::string> generationsProblem(int generations, std::string_view backupFile);
 
 // The release's major version from SERVERPROPERTY('ProductVersion') ("9.00.5000.00" -> 9);
-// nothing when the text is no version. 9 is SQL Server 2005, 10 is 2008.
+// nothing when the text is no version (server_release.h).
 std::optional<int> majorVersion(std::string_view productVersion);
-inline constexpr int kFirstVersionWithDeleteFile = 9;
 
 // The prune batch for the database's backups to that path, keeping `generations` files, starting
 // from this run's own set.

@@ -402,7 +402,7 @@ agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   agent::JobInputs inputs;
   inputs.jobName = toUtf8(editJobName->text());
   inputs.description = toUtf8(editDesc->text());
-  inputs.backupFile = toUtf8(editBackFile->text());
+  inputs.backup.backupFile = toUtf8(editBackFile->text());
   inputs.startTimeText = toUtf8(medtStartTime->maskedText());
   for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
     if (button->isChecked()) inputs.freqType = TagOf(button);
@@ -412,8 +412,8 @@ agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   inputs.weekDays = {chkSun->isChecked(), chkMon->isChecked(), chkTue->isChecked(), chkWed->isChecked(),
                      chkThu->isChecked(), chkFri->isChecked(), chkSat->isChecked()};
   inputs.monthDay = spedtDay->value();
-  inputs.generations = spedtGenerations->isEnabled() ? spedtGenerations->value() : 0;
-  inputs.testRestore = chkTestRestore->isChecked();
+  inputs.backup.generations = spedtGenerations->isEnabled() ? spedtGenerations->value() : 0;
+  inputs.backup.testRestore = chkTestRestore->isChecked();
   inputs.serverVersion = FServerVersion;
   return inputs;
 }

@@ -46,7 +46,7 @@ JobInputs validInputs() {
   JobInputs inputs;
   inputs.jobName = "nightly";
   inputs.description = "full backup";
-  inputs.backupFile = "C:\\backup\\Sales_%date%.bak";
+  inputs.backup.backupFile = "C:\\backup\\Sales_%date%.bak";
   inputs.startTimeText = "02:00:00";
   inputs.freqType = kFreqOnce;
   inputs.startDate = {2024, 4, 1};
@@ -72,13 +72,13 @@ TEST(ValidateJobInputs, AcceptsACompleteJob) {
 
 TEST(ValidateJobInputs, AFileTheStepsBatchCannotCarryExactlyIsRefusedAfterTheFileChecks) {
   JobInputs inputs = validInputs();
-  inputs.backupFile = "C:\\backup\\" + std::string(1000, 'x');
+  inputs.backup.backupFile = "C:\\backup\\" + std::string(1000, 'x');
   inputs.freqType = kFreqWeekly;  // no day either: the file comes first
   auto problem = validateJobInputs(inputs, false, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::BackupFile);
   EXPECT_EQ(problem->message, "バックアップファイル名が長すぎます。");
-  inputs.backupFile = "C:\\backup\\¥.bak";  // would come back as "\"
+  inputs.backup.backupFile = "C:\\backup\\¥.bak";  // would come back as "\"
   problem = validateJobInputs(inputs, true, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->message, "バックアップファイル名に使用できない文字が含まれています。");
@@ -88,7 +88,7 @@ TEST(ValidateJobInputs, ChecksNameThenTimeThenFileThenDays) {
   JobInputs inputs = validInputs();
   inputs.jobName = "   ";
   inputs.startTimeText = "  :  :  ";
-  inputs.backupFile = "";
+  inputs.backup.backupFile = "";
   inputs.freqType = kFreqWeekly;
   auto problem = validateJobInputs(inputs, true, kToday);
   ASSERT_TRUE(problem);
@@ -110,7 +110,7 @@ TEST(ValidateJobInputs, ChecksNameThenTimeThenFileThenDays) {
   EXPECT_EQ(problem->input, JobInput::BackupFile);
   EXPECT_EQ(problem->message, "バックアップファイルの指定が正しくありません。");
 
-  inputs.backupFile = "/var/backup/x.bak";
+  inputs.backup.backupFile = "/var/backup/x.bak";
   problem = validateJobInputs(inputs, true, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::WeekDays);
@@ -122,11 +122,11 @@ TEST(ValidateJobInputs, ChecksNameThenTimeThenFileThenDays) {
 
 TEST(ValidateJobInputs, ARemotePathIsOnlyRequiredToBeThere) {
   JobInputs inputs = validInputs();
-  inputs.backupFile = "x.bak";
+  inputs.backup.backupFile = "x.bak";
   EXPECT_FALSE(validateJobInputs(inputs, false, kToday).has_value());
   EXPECT_EQ(validateJobInputs(inputs, true, kToday)->message,
             "バックアップファイルの指定が正しくありません。");
-  inputs.backupFile = "";
+  inputs.backup.backupFile = "";
   const auto problem = validateJobInputs(inputs, false, kToday);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->input, JobInput::BackupFile);

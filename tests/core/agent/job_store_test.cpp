@@ -48,7 +48,7 @@ class JobStoreOnStandin : public ::testing::Test {
     JobInputs inputs;
     inputs.jobName = name;
     inputs.description = "full backup";
-    inputs.backupFile = (standin.scratchDir() / (name + "_%date%.bak")).string();
+    inputs.backup.backupFile = (standin.scratchDir() / (name + "_%date%.bak")).string();
     inputs.startTimeText = "02:00:00";
     inputs.freqType = kFreqDaily;
     inputs.startDate = {2026, 12, 8};
@@ -145,7 +145,7 @@ TEST(JobStoreTrace, ClosingWithATransactionOpenSendsTheRollbackBeforeDisconnecti
   store.beginTransaction();
   JobInputs inputs;
   inputs.jobName = "abandoned";
-  inputs.backupFile = "C:\\b\\x.bak";
+  inputs.backup.backupFile = "C:\\b\\x.bak";
   inputs.startTimeText = "02:00:00";
   inputs.freqType = kFreqDaily;
   store.addJob(CollectJobSettings(inputs, {2026, 12, 8}), "sa");

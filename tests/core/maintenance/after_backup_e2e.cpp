@@ -120,9 +120,9 @@ RoadOutcome backupOnRoad(StandinFixture& standin, Road road, const RoadBackup& b
   }
   bv::agent::JobInputs inputs;
   inputs.jobName = backup.jobName;
-  inputs.backupFile = backup.file;
-  inputs.generations = backup.generations;
-  inputs.testRestore = backup.testRestore;
+  inputs.backup.backupFile = backup.file;
+  inputs.backup.generations = backup.generations;
+  inputs.backup.testRestore = backup.testRestore;
   const AgentJobRun run = runAgentBackupJob(standin, inputs);
   result.text = run.messages;
   result.backedUp = run.steps.count(1) && run.steps.at(1) == "1";

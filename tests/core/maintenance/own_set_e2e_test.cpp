@@ -194,9 +194,9 @@ TEST(JobAfterUpgrade, StillProvesAndPrunes) {
   for (int days = -3; days <= -1; ++days) bvtest::backupOn(standin, days, pattern);
   agent::JobInputs inputs;
   inputs.jobName = "nightly";
-  inputs.backupFile = pattern.string();
-  inputs.generations = 2;
-  inputs.testRestore = true;
+  inputs.backup.backupFile = pattern.string();
+  inputs.backup.generations = 2;
+  inputs.backup.testRestore = true;
   const agent::TJobEntry job = bvtest::registerAgentBackupJob(standin, inputs);
   standin.restartAs(2016);
   bvtest::startAgentJob(standin, job);

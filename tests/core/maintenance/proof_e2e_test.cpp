@@ -124,10 +124,10 @@ TEST(ProofOn2000, RunNowProvesThroughTheOldCatalogueAndTheJobStepIsRefused) {
 
   agent::JobInputs inputs;
   inputs.jobName = "old";
-  inputs.backupFile = (standin.scratchDir() / "Sample.bak").string();
+  inputs.backup.backupFile = (standin.scratchDir() / "Sample.bak").string();
   inputs.startTimeText = "02:00:00";
   inputs.freqType = agent::kFreqDaily;
-  inputs.testRestore = true;
+  inputs.backup.testRestore = true;
   inputs.serverVersion = 2000;
   const auto problem = agent::validateJobInputs(inputs, true, {2026, 12, 8});
   ASSERT_TRUE(problem.has_value());

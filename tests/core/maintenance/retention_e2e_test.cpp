@@ -82,8 +82,8 @@ class Retention : public ::testing::TestWithParam<Case> {
     if (road == Road::Agent) {
       agent::JobInputs inputs;
       inputs.jobName = "keep job";
-      inputs.backupFile = file.string();
-      inputs.generations = generations;
+      inputs.backup.backupFile = file.string();
+      inputs.backup.generations = generations;
       const bvtest::AgentJobRun job = bvtest::runAgentBackupJob(standin_, inputs);
       EXPECT_EQ(job.outcome, "1") << job.messages;
       EXPECT_EQ(job.steps.count(2), generations > 0 ? 1u : 0u) << job.messages;  // the prune step

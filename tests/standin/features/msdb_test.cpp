@@ -404,9 +404,8 @@ TEST_P(AgentEngineByRelease, AJobWithAProofAndAPruneRunsItsStepsInTurn) {
     open(GetParam(), false, at(2030, 1, 15, 10, 0, 0), faults);
     const std::string name = damaged ? "damaged" : "proven";
     TJobEntry e = job(name, bv::agent::kFreqDaily, 2);
-    e.TestRestore = true;
-    e.Generations = 2;
-    e.ServerYear = GetParam();
+    e.Backup.testRestore = true;
+    e.Backup.generations = 2;
     auto registration = registerJob(e);
     ASSERT_FALSE(registration.failed()) << firstError(registration);
     for (const auto& lines : bv::agent::followingStepLines(e, "Sample")) {

@@ -1,0 +1,36 @@
+#include "core/maintenance/server_release.h"
+
+#include <array>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+namespace bv::maintenance {
+
+bool ServerRelease::tellsFreeSpace() const {
+  if (major != 10) return major > 10;
+  return minor > 50 || (minor == 50 && build >= 2500);
+}
+
+std::optional<ServerRelease> parseRelease(std::string_view productVersion) {
+  ServerRelease release;
+  const std::string text(productVersion);
+  char* end = nullptr;
+  release.major = static_cast<int>(std::strtol(text.c_str(), &end, 10));
+  if (end == text.c_str() || release.major <= 0) return std::nullopt;
+  if (*end == '.') release.minor = static_cast<int>(std::strtol(end + 1, &end, 10));
+  if (*end == '.') release.build = static_cast<int>(std::strtol(end + 1, &end, 10));
+  return release;
+}
+
+int majorVersionOfYear(int year) {
+  if (year <= 0) return 0;
+  static constexpr std::array<std::pair<int, int>, 8> kYears = {
+      {{2022, 16}, {2019, 15}, {2017, 14}, {2016, 13}, {2014, 12}, {2012, 11}, {2008, 10}, {2005, 9}}};
+  for (const auto& [first, major] : kYears) {
+    if (year >= first) return major;
+  }
+  return 8;
+}
+
+}  // namespace bv::maintenance
