@@ -23,6 +23,7 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/database_list.h"
 #include "core/maintenance/retention.h"
+#include "core/scheduling/registration.h"
 #include "core/scheduling/task_parameters.h"
 #include "core/sys/system_info.h"
 #include "core/tasks/task_argument.h"
@@ -64,7 +65,6 @@ const QString kConfirmStart = QStringLiteral("を開始します。よろしい�
 const QString kFinished = QStringLiteral("が終了しました。");
 const QString kLoginFailed = QStringLiteral("サーバにログインできませんでした。");
 const QString kVistaRefusal = QStringLiteral("Windows Vistaはタスク編集に対応していません。");
-const QString kTaskCommandFailed = QStringLiteral("タスク登録用コマンドの生成に失敗しました。");
 const QString kCancelled = QStringLiteral("キャンセルされました。");
 const QString kTaskAdded = QStringLiteral("タスクを追加しました。");
 const QString kServerAlert = QStringLiteral("※サーバ上の有効なファイル名を入力してください");
@@ -604,22 +604,18 @@ std::string TfrmBrackenvale::BuildTaskCommandLine() const {
 
 void TfrmBrackenvale::btnMakeScdlClick() {
   if (!ValidateLoginInputs()) return;
-  if (!Accepted(maintenance::check(BackupRequest()))) return;
-  if (Generations() != maintenance::kKeepAllGenerations) {
-    std::optional<std::string> refused;
-    {
-      widgets::WaitCursor hourglass;
-      refused = maintenance::retentionServerProblem(db::loginConnectionSettings(GetLoginSettings()));
-    }
-    if (refused) {
-      prompts().error(this, toQString(*refused));
-      return;
-    }
+  const maintenance::BackupRequest request = BackupRequest();
+  std::optional<scheduling::TaskProblem> problem;
+  {
+    widgets::WaitCursor hourglass;
+    problem = scheduling::checkBackupTask(request);
   }
-
-  const std::string parameters = BuildTaskCommandLine();
-  if (parameters.empty()) {
-    prompts().error(this, kTaskCommandFailed);
+  if (problem) {
+    if (problem->input) {
+      Accepted(maintenance::RequestProblem{*problem->input, std::move(problem->message)});
+    } else {
+      prompts().error(this, toQString(problem->message));
+    }
     return;
   }
   TfrmAccount* account = AccountDialog();
@@ -627,7 +623,7 @@ void TfrmBrackenvale::btnMakeScdlClick() {
     prompts().information(this, kCancelled);
     return;
   }
-  if (tasks::registerBackupTask(parameters, toUtf8(account->UserName()), toUtf8(account->Password()), this) ==
+  if (scheduling::registerBackupTask(request, toUtf8(account->UserName()), toUtf8(account->Password()), this) ==
       tasks::TaskRegistrationResult::Cancelled) {
     prompts().information(this, kCancelled);
     return;

@@ -20,6 +20,7 @@
 
 #include "core/agent/job_registration.h"
 #include "core/maintenance/retention.h"
+#include "core/scheduling/registration.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/generations_spin_box.h"
@@ -472,16 +473,17 @@ void TfrmSchedule::btnInsertClick() {
 
 bool TfrmSchedule::RegisterJob() {
   const TJobEntry entry = CollectJobSettings();
-  FJobStore.beginTransaction();  // a failure here reaches the error report
   try {
-    if (!AddJob(entry) || !AddJobStep(entry) || !AddJobSchedule(entry) || !AddJobServer(entry)) {
-      FJobStore.rollbackTransaction();
+    // A transaction that cannot begin reaches the error report.
+    const scheduling::JobRegistration registration =
+        scheduling::registerBackupJob(FJobStore, entry, toUtf8(FUserName), toUtf8(FDatabaseName));
+    if (!registration.registered) {
+      prompts().error(this, toQString(registration.message));
       return false;
     }
-    FJobStore.commitTransaction();
     prompts().information(this, toQString(agent::kJobRegistered));
     return true;
-  } catch (const std::exception& e) {
+  } catch (const scheduling::UnexpectedRegistrationError& e) {
     prompts().error(this, toQString(agent::kUnexpectedError) + kBreak + QString::fromUtf8(e.what()));
     CloseSoon();
     return false;
@@ -497,22 +499,6 @@ bool TfrmSchedule::RunStep(Step step, std::string_view failureHeader) {
     prompts().error(this, toQString(failureHeader) + kBreak + QString::fromUtf8(e.what()));
     return false;
   }
-}
-
-bool TfrmSchedule::AddJob(const TJobEntry& entry) {
-  return RunStep([&] { FJobStore.addJob(entry, toUtf8(FUserName)); }, agent::kAddJobFailed);
-}
-
-bool TfrmSchedule::AddJobStep(const TJobEntry& entry) {
-  return RunStep([&] { FJobStore.addJobStep(entry, toUtf8(FDatabaseName)); }, agent::kAddJobStepFailed);
-}
-
-bool TfrmSchedule::AddJobSchedule(const TJobEntry& entry) {
-  return RunStep([&] { FJobStore.addJobSchedule(entry); }, agent::kAddJobScheduleFailed);
-}
-
-bool TfrmSchedule::AddJobServer(const TJobEntry& entry) {
-  return RunStep([&] { FJobStore.addJobServer(entry); }, agent::kAddJobServerFailed);
 }
 
 // --- Removal ---------------------------------------------------------------------------------
