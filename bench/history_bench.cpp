@@ -35,13 +35,15 @@ void makeHistory() {
   made = true;
   const std::string_view operation = bv::maintenance::operationName(bv::maintenance::Operation::Backup);
   const auto settings = bv::maintenance::maintenanceConnectionSettings(sa(), operation);
+  const auto release =
+      bv::maintenance::readServerRelease(bv::db::loginConnectionSettings(sa(), "master")).value_or(bv::maintenance::ServerRelease{});
   for (int i = 0; i < 1100; ++i) {
     const std::string file = (standin().scratchDir() / ("history_" + std::to_string(i) + ".bak")).string();
     const std::string command = bv::maintenance::buildBackupCommand(standin().sampleDatabase(), file, false);
     if (!bv::maintenance::executeMaintenanceCommand(settings, command, operation).succeeded) std::abort();
     if (i % 10 == 9)
       (void)bv::maintenance::runProof(bv::db::loginConnectionSettings(sa(), "master"), standin().sampleDatabase(), file,
-                                      bv::maintenance::RunMark::afterSet(0));
+                                      bv::maintenance::RunMark::afterSet(0), release);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "core/agent/job_store.h"
 
 #include "core/agent/job_registration.h"
+#include "core/maintenance/server_release.h"
 
 namespace bv::agent {
 
@@ -67,18 +68,9 @@ void JobStore::execute(const std::vector<std::string>& lines) {
 }
 
 std::optional<int> readEngineEdition(const db::ConnectionSettings& settings) {
-  try {
-    db::Connection connection(settings);
-    connection.open();
-    connection.forgetPassword();
-    db::Query query(connection);
-    query.addLine("SELECT CONVERT(int, SERVERPROPERTY('EngineEdition')) AS edition");
-    query.open();
-    if (query.eof() || query.fieldIsNull("edition")) return std::nullopt;
-    return static_cast<int>(query.fieldAsInteger("edition"));
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  const std::optional<maintenance::ServerRelease> release = maintenance::readServerRelease(settings);
+  if (!release || release->engineEdition == 0) return std::nullopt;
+  return release->engineEdition;
 }
 
 }  // namespace bv::agent

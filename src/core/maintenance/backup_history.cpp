@@ -36,11 +36,10 @@ BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::str
   bool recorded = false;
   {
     db::Query version(connection);
-    version.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version, " +
-                    proofRecordExistsExpression() + " AS recorded");
+    version.addLine("SELECT " + releaseSelectList() + ", " + proofRecordExistsExpression() + " AS recorded");
     version.open();
     if (!version.eof()) {
-      major = majorVersion(version.fieldAsText("version")).value_or(9);
+      major = releaseOf(version).major;
       recorded = version.fieldAsInteger("recorded") == 1;
     }
   }

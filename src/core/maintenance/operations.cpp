@@ -37,7 +37,7 @@ OperationOutcome runBatch(db::ConnectionSettings settings, const std::string& ba
 // largest backup_set_id of the database, read in one query from master so that the proof and the
 // prune know this run's own set afterwards (own_backup_set.h).
 struct RunStart {
-  std::optional<int> majorVersion;
+  std::optional<ServerRelease> release;
   std::optional<std::int64_t> lastSetBefore;
 };
 
@@ -50,12 +50,12 @@ RunStart readRunStart(db::ConnectionSettings settings, std::string_view database
     connection.open();
     connection.forgetPassword();
     db::Query query(connection);
-    query.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version,");
+    query.addLine("SELECT " + releaseSelectList() + ",");
     query.addLine("  (SELECT ISNULL(MAX(backup_set_id), 0) FROM msdb.dbo.backupset WHERE database_name = N'" +
                   db::QuoteSqlString(databaseName) + "') AS last_set");
     query.open();
     if (!query.eof()) {
-      start.majorVersion = majorVersion(query.fieldAsText("version"));
+      start.release = releaseOf(query);
       start.lastSetBefore = query.fieldAsInteger("last_set");
     }
   } catch (const std::exception&) {
@@ -137,7 +137,7 @@ OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const 
   sys::wipe(request.login.password);
   RunStart start;
   if (afterSettings) start = readRunStart(*afterSettings, request.database);
-  if (request.generations != kKeepAllGenerations && start.majorVersion && beforeSqlServer2005(*start.majorVersion)) {
+  if (request.generations != kKeepAllGenerations && start.release && beforeSqlServer2005(start.release->major)) {
     afterSettings->forgetPassword();
     settings.forgetPassword();
     OperationOutcome refused;
@@ -148,7 +148,8 @@ OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const 
   const RunMark mark = RunMark::afterSet(start.lastSetBefore);
   OperationOutcome outcome = runBatch(std::move(settings), batchOf(request), Operation::Backup, onMessage, onPercent);
   if (request.testRestore && outcome.succeeded) {
-    outcome.proof = runProof(*afterSettings, request.database, request.backupFile, mark);
+    outcome.proof = runProof(*afterSettings, request.database, request.backupFile, mark,
+                             start.release.value_or(ServerRelease{}));
     if (outcome.proof->result == ProofOutcome::Result::Proven || outcome.proof->result == ProofOutcome::Result::Skipped) {
       outcome.message += "\n\n" + outcome.proof->message;
     }

@@ -305,7 +305,7 @@ bool hasCheckSummary(const std::vector<db::ErrorEntry>& errors) {
 }  // namespace
 
 ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view databaseName,
-                      std::string_view backupFile, const RunMark& mark) {
+                      std::string_view backupFile, const RunMark& mark, const ServerRelease& release) {
   ProofOutcome outcome;
   if (isSystemDatabase(databaseName)) {
     outcome.result = ProofOutcome::Result::Skipped;
@@ -322,11 +322,6 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
   try {
     session.emplace(fromMaster);
     fromMaster.forgetPassword();
-    const auto version =
-        session->rows("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version", {"version"});
-    const ServerRelease release =
-        version.empty() ? ServerRelease{} : parseRelease(valueOf(version[0], "version")).value_or(ServerRelease{});
-
     const auto own = session->rows(ownBackupQuery(databaseName, backupFile, mark, nameRuleFor(release.major)),
                                    {"set_id", "file_name", "position", "backup_size", "database_id", "stamp", "random"});
     if (own.empty() || valueOf(own[0], "file_name").empty()) throw ProofFailure(std::string(kOwnSetNotFound));

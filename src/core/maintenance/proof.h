@@ -72,9 +72,10 @@ struct ProofOutcome {
 };
 
 // Runs the proof of this run's backup (the file as typed, `mark` as the road knows its run) on
-// connections of its own (`settings` reach the server; the proof works from master).
+// connections of its own (`settings` reach the server; the proof works from master), for a
+// server of the release the road read before its backup.
 ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view databaseName,
-                      std::string_view backupFile, const RunMark& mark);
+                      std::string_view backupFile, const RunMark& mark, const ServerRelease& release);
 
 // The Agent job's proof step: the same steps as one T-SQL batch (SQL Server 2005 and later), run
 // in master; the job passes RunMark::ofJob with its name, whose start bounds this run's set.

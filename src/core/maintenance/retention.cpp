@@ -24,11 +24,6 @@ std::optional<std::string> generationsProblem(int generations, std::string_view 
   return std::nullopt;
 }
 
-std::optional<int> majorVersion(std::string_view productVersion) {
-  const auto release = parseRelease(productVersion);
-  return release ? std::optional<int>(release->major) : std::nullopt;
-}
-
 std::string buildPruneCommand(std::string_view databaseName, std::string_view backupFile, int generations,
                               const RunMark& mark) {
   // xp_delete_file, and so the prune, needs SQL Server 2005: the host's rule is found out.
@@ -173,24 +168,9 @@ PruneOutcome runPrune(const db::ConnectionSettings& settings, std::string_view d
   return outcome;
 }
 
-std::optional<int> readMajorVersion(const db::ConnectionSettings& settings) {
-  try {
-    db::Connection connection(settings);
-    connection.open();
-    connection.forgetPassword();
-    db::Query query(connection);
-    query.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version");
-    query.open();
-    if (query.eof()) return std::nullopt;
-    return majorVersion(query.fieldAsText("version"));
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
 std::optional<std::string> retentionServerProblem(const db::ConnectionSettings& settings) {
-  const std::optional<int> version = readMajorVersion(settings);
-  if (version && beforeSqlServer2005(*version)) return std::string(kRetentionNeedsNewerServer);
+  const std::optional<ServerRelease> release = readServerRelease(settings);
+  if (release && beforeSqlServer2005(release->major)) return std::string(kRetentionNeedsNewerServer);
   return std::nullopt;
 }
 

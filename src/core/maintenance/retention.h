@@ -48,9 +48,6 @@ bool retentionApplies(std::string_view backupFile);
 // Why `generations` cannot be kept for this path, or nothing (0 always can).
 std::optional<std::string> generationsProblem(int generations, std::string_view backupFile);
 
-// The release's major version from SERVERPROPERTY('ProductVersion') ("9.00.5000.00" -> 9);
-// nothing when the text is no version (server_release.h).
-std::optional<int> majorVersion(std::string_view productVersion);
 
 // The prune batch for the database's backups to that path, keeping `generations` files, starting
 // from this run's own set.
@@ -71,9 +68,6 @@ struct PruneOutcome {
 // neither a default database of another collation nor an offline one can fail it.
 PruneOutcome runPrune(const db::ConnectionSettings& settings, std::string_view databaseName,
                       std::string_view backupFile, int generations, const RunMark& mark);
-
-// The server's release, read on a connection of its own; nothing when it cannot be read.
-std::optional<int> readMajorVersion(const db::ConnectionSettings& settings);
 
 // kRetentionNeedsNewerServer when the server is older than SQL Server 2005 (read on a connection
 // of its own); nothing when it is not, or when its release cannot be read (the prune then

@@ -23,6 +23,34 @@ std::optional<ServerRelease> parseRelease(std::string_view productVersion) {
   return release;
 }
 
+std::string releaseSelectList() {
+  return "CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version, "
+         "CONVERT(nvarchar(128), SERVERPROPERTY('Edition')) AS edition, "
+         "CONVERT(int, SERVERPROPERTY('EngineEdition')) AS engine_edition";
+}
+
+ServerRelease releaseOf(const db::Query& row) {
+  ServerRelease release = parseRelease(row.fieldIsNull("version") ? "" : row.fieldAsText("version")).value_or(ServerRelease{});
+  if (!row.fieldIsNull("edition")) release.edition = row.fieldAsText("edition");
+  if (!row.fieldIsNull("engine_edition")) release.engineEdition = static_cast<int>(row.fieldAsInteger("engine_edition"));
+  return release;
+}
+
+std::optional<ServerRelease> readServerRelease(const db::ConnectionSettings& settings) {
+  try {
+    db::Connection connection(settings);
+    connection.open();
+    connection.forgetPassword();
+    db::Query query(connection);
+    query.addLine("SELECT " + releaseSelectList());
+    query.open();
+    if (query.eof()) return std::nullopt;
+    return releaseOf(query);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 int majorVersionOfYear(int year) {
   if (year <= 0) return 0;
   static constexpr std::array<std::pair<int, int>, 8> kYears = {

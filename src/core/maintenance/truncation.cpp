@@ -4,6 +4,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/retention.h"
+#include "core/maintenance/server_release.h"
 #include "core/text/ascii.h"
 
 namespace bv::maintenance {
@@ -28,13 +29,13 @@ TruncationPlan planTruncation(const db::ConnectionSettings& settings, std::strin
     connection.open();
     connection.forgetPassword();
     db::Query query(connection);
-    query.addLine("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version, "
-                  "CONVERT(nvarchar(60), DATABASEPROPERTYEX(N'" + db::QuoteSqlString(databaseName) +
-                  "', 'Recovery')) AS recovery");
+    query.addLine("SELECT " + releaseSelectList() + ", CONVERT(nvarchar(60), DATABASEPROPERTYEX(N'" +
+                  db::QuoteSqlString(databaseName) + "', 'Recovery')) AS recovery");
     query.open();
     if (query.eof()) return plan;
     plan.recoveryModel = query.fieldAsText("recovery");
-    plan.road = truncationRoad(majorVersion(query.fieldAsText("version")), plan.recoveryModel);
+    const ServerRelease release = releaseOf(query);
+    plan.road = truncationRoad(release.major > 0 ? std::optional<int>(release.major) : std::nullopt, plan.recoveryModel);
   } catch (const std::exception&) {
     plan = {};
   }

@@ -212,7 +212,8 @@ TEST(MaintenanceOdbc, TheProofRestoresChecksAndDropsOnEachRelease) {
     const bv::db::LoginSettings login{standin.serverText(), true, "sa", standin.saPassword()};
     const auto outcome = bv::maintenance::runProof(
         bv::maintenance::maintenanceConnectionSettings(login, "バックアップ"), "Sample",
-        (standin.dataDir() / "proof.bak").string(), bv::maintenance::RunMark::afterSet(0));
+        (standin.dataDir() / "proof.bak").string(), bv::maintenance::RunMark::afterSet(0),
+        bv::maintenance::readServerRelease(bv::db::loginConnectionSettings(login)).value());
     EXPECT_EQ(outcome.result, c.result) << c.year << " " << outcome.message;
     if (c.result == Outcome::Damaged) {
       EXPECT_NE(outcome.message.find("CHECKDB found 0 allocation errors and 4 consistency errors"),
