@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <cstdio>
 
+#include "core/servers/server_enumerator.h"
 #include "core/tasks/schedule_page.h"
 #include "gui/forms/schedule_page_dialog.h"
 #include "gui/forms/uBrackenvale.h"
