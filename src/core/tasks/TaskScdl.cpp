@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "core/sys/system_info.h"
-#include "core/tasks/task_registration.h"
 
 namespace bv::tasks {
 namespace {
@@ -62,10 +61,6 @@ std::string TaskErrorMessage(HResult code) {
     if (entry.code == code) return std::string(entry.message);
   }
   return {};
-}
-
-void comCheck(HResult code) {
-  if (isFailure(code)) throw ComError(systemErrorText(code), code);
 }
 
 void TaskCheck(HResult code) {
@@ -219,7 +214,7 @@ TaskRunHistory TTask::RunHistory() {
   if (!minute || item_->GetExitCode(exitCode) != kOk) return history;
   std::string program;
   item_->GetApplicationName(program);
-  const bool runner = runnerProgram(".").filename() == std::filesystem::path(program).filename();
+  const bool runner = sys::runnerProgram(".").filename() == std::filesystem::path(program).filename();
   history.runs.push_back(RunRecord{*minute, 0, exitCode, kOk, false, runOutcomeText(exitCode, kOk, runner)});
   return history;
 }

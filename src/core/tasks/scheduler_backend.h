@@ -116,4 +116,8 @@ class SchedulerService {
   virtual HResult Enum(std::unique_ptr<SchedulerEnumerator>& enumerator) = 0;
 };
 
+// The platform's scheduler object, defined in the platform's back-end file (scheduler_posix.cpp,
+// scheduler_win32.cpp); raises ComError where the system's scheduler cannot be reached.
+std::shared_ptr<SchedulerService> createPlatformScheduler();
+
 }  // namespace bv::tasks

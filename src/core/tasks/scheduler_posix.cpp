@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "core/sys/system_info.h"
-#include "core/tasks/TaskScdl.h"
 #include "core/tasks/crontab_posix.h"
 #include "core/tasks/next_run.h"
 #include "core/tasks/schedule_page.h"
@@ -208,7 +207,7 @@ class PosixWorkItem final : public SchedulerWorkItem {
     if (runs.empty() && !job_.lastRunTime.isZero() && job_.status != kSchedTaskRunning) {
       if (const auto minute = LocalMinute::fromSystemTime(job_.lastRunTime)) {
         const HResult error = job_.reservedData ? job_.reservedData->startError : kOk;
-        const bool runner = std::filesystem::path(job_.applicationName).filename() == "Brackenrun";
+        const bool runner = std::filesystem::path(job_.applicationName).filename() == sys::runnerProgram(".").filename();
         runs.push_back(RunRecord{*minute, 0, job_.exitCode, error, false, runOutcomeText(job_.exitCode, error, runner)});
       }
     }

@@ -27,7 +27,7 @@
 #include <string_view>
 #include <utility>
 
-#include "core/tasks/TaskScdl.h"
+#include "core/tasks/system_error.h"
 #include "core/text/utf16.h"
 
 namespace bv::tasks {

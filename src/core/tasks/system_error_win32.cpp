@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "core/tasks/TaskScdl.h"
+#include "core/tasks/system_error.h"
 #include "core/text/utf16.h"
 
 namespace bv::tasks {

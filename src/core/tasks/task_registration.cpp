@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -55,14 +56,6 @@ std::tm localTimeNow() {
   return local;
 }
 
-std::filesystem::path runnerProgram(const std::filesystem::path& folder) {
-#ifdef _WIN32
-  return folder / "Brackenrun.exe";
-#else
-  return folder / "Brackenrun";
-#endif
-}
-
 bool proveRunAsAccount(const std::string& user, const std::string& password) {
   std::string probe;
   do {
@@ -101,7 +94,7 @@ TaskRegistrationResult registerBackupTask(const std::string& parameters, const s
       }
     }
   } removal{task, false};
-  task.SetApplicationName(runnerProgram(sys::executableFolder()).string());
+  task.SetApplicationName(sys::runnerProgram(sys::executableFolder()).string());
   task.SetParameters(parameters);
   task.SetEnabled(true);
   if (created) {

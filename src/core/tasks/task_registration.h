@@ -1,9 +1,8 @@
 // The pieces of a backup task's registration that need no window: the names of the task and of
-// the account dialog's probe task, the program a task runs, and a registration's clean-up. Qt-free.
+// the account dialog's probe task, and a registration's clean-up. Qt-free.
 #pragma once
 
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -21,9 +20,6 @@ int probeNumber();
 
 // The local time now.
 std::tm localTimeNow();
-
-// The runner a task starts: "Brackenrun" ("Brackenrun.exe" on Windows) in the folder given.
-std::filesystem::path runnerProgram(const std::filesystem::path& folder);
 
 // Removes a stored task through its own file (TTask::FileName), so it goes wherever the store
 // keeps it; a missing file is no error.
