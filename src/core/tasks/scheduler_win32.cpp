@@ -27,6 +27,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/sys/com_win32.h"
 #include "core/tasks/system_error.h"
 #include "core/text/utf16.h"
 
@@ -50,78 +51,26 @@ constexpr HResult kPointer = 0x80004003;  // E_POINTER: a success without the ob
 
 HResult resultOf(HRESULT result) { return static_cast<HResult>(result); }
 
+// COM that cannot be initialised: the standard check's ComError.
+[[noreturn]] void failEntry(HRESULT failure) {
+  throw ComError(systemErrorText(resultOf(failure)), resultOf(failure));
+}
+
 // COM on this thread, apartment-threaded, entered once and shared by every object of this file
 // on the thread; left when the last of them is gone, so no interface outlives it. A thread that
-// is already in the multithreaded apartment can make the calls as well: only a successful entry
-// is undone. The objects must be released on the thread that made them, as COM's apartment
-// rules demand anyway.
-class ComApartment {
- public:
-  explicit ComApartment(HRESULT entry) : entry_(entry) {}
-  ~ComApartment() {
-    if (SUCCEEDED(entry_)) ::CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
+// is already in the multithreaded apartment can make the calls as well. The objects must be
+// released on the thread that made them, as COM's apartment rules demand anyway. Raises ComError
+// when COM cannot be initialised.
+using Apartment = std::shared_ptr<sys::ComApartment>;
+Apartment apartmentOfThisThread() {
+  thread_local std::weak_ptr<sys::ComApartment> current;
+  if (auto held = current.lock()) return held;
+  auto apartment = std::make_shared<sys::ComApartment>(failEntry);
+  current = apartment;
+  return apartment;
+}
 
-  // Raises ComError when COM cannot be initialised.
-  static std::shared_ptr<ComApartment> ofThisThread() {
-    thread_local std::weak_ptr<ComApartment> current;
-    if (auto held = current.lock()) return held;
-    const HRESULT entry = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (FAILED(entry) && entry != RPC_E_CHANGED_MODE) comCheck(resultOf(entry));
-    auto apartment = std::make_shared<ComApartment>(entry);
-    current = apartment;
-    return apartment;
-  }
-
- private:
-  HRESULT entry_;
-};
-
-using Apartment = std::shared_ptr<ComApartment>;
-
-// One reference to a COM interface.
-template <typename Interface>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() { reset(); }
-  ComPtr(ComPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) {
-      reset();
-      object_ = std::exchange(other.object_, nullptr);
-    }
-    return *this;
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-
-  Interface* get() const noexcept { return object_; }
-  Interface* operator->() const noexcept { return object_; }
-  explicit operator bool() const noexcept { return object_ != nullptr; }
-
-  // For a call that hands over a new reference; any old one is released first.
-  Interface** put() noexcept {
-    reset();
-    return &object_;
-  }
-  void** putVoid() noexcept { return reinterpret_cast<void**>(put()); }
-
-  // QueryInterface into `other`.
-  template <typename Other>
-  HRESULT query(const IID& iid, ComPtr<Other>& other) const {
-    return object_->QueryInterface(iid, other.putVoid());
-  }
-
-  void reset() noexcept {
-    if (object_ != nullptr) std::exchange(object_, nullptr)->Release();
-  }
-
- private:
-  Interface* object_ = nullptr;
-};
+using sys::ComPtr;
 
 std::string utf8Of(const wchar_t* text) {
   if (text == nullptr) return {};
@@ -526,7 +475,7 @@ int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
 }
 
 std::shared_ptr<SchedulerService> createPlatformScheduler() {
-  Apartment apartment = ComApartment::ofThisThread();
+  Apartment apartment = apartmentOfThisThread();
   ComPtr<ITaskScheduler> scheduler;
   comCheck(resultOf(::CoCreateInstance(kClsidCTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
                                        kIidITaskScheduler, scheduler.putVoid())));
