@@ -7,7 +7,7 @@
 
 #include "core/servers/server_enumerator.h"
 #include "core/tasks/schedule_page.h"
-#include "gui/forms/schedule_page_dialog.h"
+#include "gui/forms/uSchedulePage.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/icon_files.h"

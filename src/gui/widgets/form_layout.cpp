@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include <QDate>
+#include <QDateEdit>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTreeWidget>
 
@@ -82,6 +85,43 @@ CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<
   auto* keys = new QShortcut(QKeySequence::Copy, list);
   QObject::connect(keys, &QShortcut::activated, dialog, std::move(copy));
   return made;
+}
+
+Qt::WindowFlags dialogFlags() {
+  return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+}
+
+QHBoxLayout* okCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel) {
+  ok = named(new QPushButton(QStringLiteral("OK"), dialog), "btnOK");
+  cancel = named(new QPushButton(QStringLiteral("キャンセル"), dialog), "btnCancel");
+  QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  row->addWidget(ok);
+  row->addWidget(cancel);
+  return row;
+}
+
+void makeOkTheDefault(QDialog* dialog, QPushButton* ok) {
+  for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+  ok->setDefault(true);
+}
+
+QSpinBox* numberBox(QWidget* parent, const char* name, int minimum, int maximum) {
+  auto* box = named(new QSpinBox(parent), name);
+  box->setRange(minimum, maximum);
+  return box;
+}
+
+void setUpDateEdit(QDateEdit* edit) {
+  edit->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+  edit->setCalendarPopup(true);
+  edit->setMinimumDate(QDate(1601, 1, 1));
+  edit->setMaximumDate(QDate(9999, 12, 31));
 }
 
 }  // namespace bv::widgets

@@ -1,5 +1,6 @@
 // Building a form the way the forms are drawn: a control's name (its objectName), its place in
-// pixels within its parent, bold captions, and the report-style lists of the dialogs.
+// pixels within its parent, bold captions, the report-style lists of the dialogs, and a dialog's
+// frame and its OK and キャンセル.
 #pragma once
 
 #include <QFont>
@@ -8,9 +9,11 @@
 #include <QWidget>
 #include <span>
 
+class QDateEdit;
 class QDialog;
 class QHBoxLayout;
 class QPushButton;
+class QSpinBox;
 class QTreeWidget;
 
 namespace bv::widgets {
@@ -72,5 +75,22 @@ struct CopyCloseRow {
   QHBoxLayout* row;
 };
 CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<void()> copy);
+
+// A dialog's frame: its title, the system menu and the close button, nothing else.
+Qt::WindowFlags dialogFlags();
+
+// OK and キャンセル (named btnOK and btnCancel) at the bottom right, accepting and rejecting the
+// dialog.
+QHBoxLayout* okCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel);
+
+// Enter in an edit box presses OK only; no other button of the dialog takes it.
+void makeOkTheDefault(QDialog* dialog, QPushButton* ok);
+
+// A number box with its name and range.
+QSpinBox* numberBox(QWidget* parent, const char* name, int minimum, int maximum);
+
+// A date edit as the schedule's dates are typed: yyyy/MM/dd with a calendar, from 1601 (SYSTEMTIME's
+// first year) to 9999.
+void setUpDateEdit(QDateEdit* edit);
 
 }  // namespace bv::widgets

@@ -26,7 +26,7 @@
 #include "controls.h"
 #include "core/tasks/schedule_mapping.h"
 #include "core/tasks/trigger_text.h"
-#include "gui/forms/schedule_page_dialog.h"
+#include "gui/forms/uSchedulePage.h"
 #include "modal.h"
 #include "prompt_recorder.h"
 
@@ -151,7 +151,7 @@ class SchedulePageTest : public ::testing::Test {
   void pressOk() { press(find<QPushButton>("btnOK")); }
 
   bvtest::PromptRecorder prompts;
-  SchedulePageDialog page{fixedNow};
+  TfrmSchedulePage page{fixedNow};
 };
 
 // --- The page and its controls ------------------------------------------------------------------
@@ -875,7 +875,7 @@ TEST(SchedulePageOnFirstShow, MakesThePageAtItsFirstShowingThroughTheSeamAndKeep
   TaskTrigger expected = from20261208(TriggerType::Daily, 1, 41);
   expected.daysInterval = 1;
   EXPECT_EQ(triggers, std::vector<TaskTrigger>{expected});
-  SchedulePageDialog* made = installed.page();
+  TfrmSchedulePage* made = installed.page();
   ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->windowTitle(), QStringLiteral("nightly_backup"));
 

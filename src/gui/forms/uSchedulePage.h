@@ -5,7 +5,8 @@
 // "詳細設定..." (start and end date, repetition), the inputs of the kind, and the check box.
 // The page edits copies of the task's triggers; only OK writes them back. The program installs
 // a SchedulePageOnFirstShow at start-up as the task scheduler's schedule page
-// (core/tasks/schedule_page.h), which makes the page when a schedule is first shown.
+// (core/tasks/schedule_page.h), which makes the page when a schedule is first shown. 詳細設定...
+// opens TfrmAdvancedSchedule (uAdvancedSchedule), 月の選択... TfrmSelectMonths (uSelectMonths).
 #pragma once
 
 #include <QDialog>
@@ -23,15 +24,15 @@ class QVBoxLayout;
 
 namespace bv::forms {
 
-class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
+class TfrmSchedulePage : public QDialog, public bv::tasks::SchedulePage {
   Q_OBJECT
 
  public:
   // The local time now, for the schedule a new one starts from; empty for the system's clock.
   using Clock = std::function<bv::tasks::LocalMinute()>;
 
-  explicit SchedulePageDialog(Clock clock = {}, QWidget* parent = nullptr);
-  ~SchedulePageDialog() override;
+  explicit TfrmSchedulePage(Clock clock = {}, QWidget* parent = nullptr);
+  ~TfrmSchedulePage() override;
 
   // Shows the page modally with the caption as its title, over the owner's window when
   // `ownerWindow` is one of this program's widgets. Returns 1 on OK, after `triggers` received
@@ -56,33 +57,33 @@ class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
   };
 
   // The controls, group by group in the page's order.
-  void buildControls();
-  void buildSchedulesRow(QVBoxLayout* column);
-  void buildKindAndStartTime(QVBoxLayout* column);
-  void buildKindGroup(QVBoxLayout* column);
-  void buildDailyPanel();
-  void buildWeeklyPanel();
-  void buildMonthlyPanel();
-  void buildOncePanel();
-  void buildIdlePanel();
-  void connectHandlers();
-  bv::tasks::LocalMinute now() const;
-  bv::tasks::Schedule newSchedule() const;
-  void loadTriggers(const std::vector<bv::tasks::TaskTrigger>& triggers);
-  bv::tasks::TaskTrigger triggerOf(const Entry& entry) const;
+  void BuildControls();
+  void BuildSchedulesRow(QVBoxLayout* column);
+  void BuildKindAndStartTime(QVBoxLayout* column);
+  void BuildKindGroup(QVBoxLayout* column);
+  void BuildDailyPanel();
+  void BuildWeeklyPanel();
+  void BuildMonthlyPanel();
+  void BuildOncePanel();
+  void BuildIdlePanel();
+  void ConnectHandlers();
+  bv::tasks::LocalMinute Now() const;
+  bv::tasks::Schedule NewSchedule() const;
+  void LoadTriggers(const std::vector<bv::tasks::TaskTrigger>& triggers);
+  bv::tasks::TaskTrigger TriggerOf(const Entry& entry) const;
   // Whether OK writes the entry's trigger from its schedule (and so checks the schedule).
-  bool isWrittenFromSchedule(const Entry& entry) const;
-  bv::tasks::Schedule& current() { return entries_[static_cast<std::size_t>(current_)].schedule; }
+  bool IsWrittenFromSchedule(const Entry& entry) const;
+  bv::tasks::Schedule& Current() { return FEntries[static_cast<std::size_t>(FCurrent)].schedule; }
 
   // Puts the current schedule into the controls.
-  void showSchedule();
-  void showKind();
-  void showMonthlyMode();
-  void showMultiple();
-  void refreshSummary();
+  void ShowSchedule();
+  void ShowKind();
+  void ShowMonthlyMode();
+  void ShowMultiple();
+  void RefreshSummary();
   // Applies an edit of the user's to the current schedule; ignored while the controls are
   // being filled.
-  void edit(const std::function<void(bv::tasks::Schedule&)>& change);
+  void Edit(const std::function<void(bv::tasks::Schedule&)>& change);
 
   void cmbSchedulesChange();
   void chkShowMultipleClick();
@@ -90,33 +91,33 @@ class SchedulePageDialog : public QDialog, public bv::tasks::SchedulePage {
   void btnDeleteClick();
   void btnAdvancedClick();
   void btnSelectMonthsClick();
-  void focusInput(bv::tasks::ScheduleInput input);
+  void FocusInput(bv::tasks::ScheduleInput input);
 
-  Clock clock_;
-  std::unique_ptr<Controls> ui_;
-  std::vector<Entry> entries_;
-  int current_ = 0;
-  bool filling_ = false;
-  std::vector<bv::tasks::TaskTrigger> accepted_;
+  Clock FClock;
+  std::unique_ptr<Controls> FControls;
+  std::vector<Entry> FEntries;
+  int FCurrent = 0;
+  bool FFilling = false;
+  std::vector<bv::tasks::TaskTrigger> FAccepted;
 };
 
-// The schedule page as the program installs it: the SchedulePageDialog is made the first time a
+// The schedule page as the program installs it: the TfrmSchedulePage is made the first time a
 // task's schedule is shown, and kept for every showing after, so that the program's start does
 // not build a page most sessions never open.
 class SchedulePageOnFirstShow : public bv::tasks::SchedulePage {
  public:
-  explicit SchedulePageOnFirstShow(SchedulePageDialog::Clock clock = {});
+  explicit SchedulePageOnFirstShow(TfrmSchedulePage::Clock clock = {});
   ~SchedulePageOnFirstShow() override;
 
   int show(void* ownerWindow, const std::string& caption,
            std::vector<bv::tasks::TaskTrigger>& triggers) override;
 
   // The page once made; null before the first showing.
-  SchedulePageDialog* page() const { return page_.get(); }
+  TfrmSchedulePage* page() const { return page_.get(); }
 
  private:
-  SchedulePageDialog::Clock clock_;
-  std::unique_ptr<SchedulePageDialog> page_;
+  TfrmSchedulePage::Clock clock_;
+  std::unique_ptr<TfrmSchedulePage> page_;
 };
 
 }  // namespace bv::forms
