@@ -7,9 +7,7 @@
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeySequence>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTreeWidget>
@@ -53,38 +51,6 @@ int reportCellWidth(const QTreeWidget* list, const QString& text, bool marked) {
   const int icon = list->iconSize().width() > 0 ? list->iconSize().width()
                                                 : list->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
   return list->fontMetrics().horizontalAdvance(text) + margins + (marked ? icon + margins : 0);
-}
-
-QString reportListText(const QTreeWidget* list) {
-  const QTreeWidgetItem* header = list->headerItem();
-  QStringList captions;
-  for (int column = 0; column < list->columnCount(); ++column) captions << header->text(column);
-  QString text = captions.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  const QList<QTreeWidgetItem*> selected = list->selectedItems();
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* item = list->topLevelItem(i);
-    if (!selected.isEmpty() && !item->isSelected()) continue;
-    QStringList fields;
-    for (int column = 0; column < list->columnCount(); ++column) fields << item->text(column);
-    text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  }
-  return text;
-}
-
-CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<void()> copy) {
-  CopyCloseRow made{named(new QPushButton(QStringLiteral("コピー"), dialog), "btnCopy"),
-                    named(new QPushButton(QStringLiteral("閉じる"), dialog), "btnClose"), new QHBoxLayout};
-  made.row->addStretch();
-  for (QPushButton* button : {made.copy, made.close}) {
-    button->setAutoDefault(false);
-    button->setMinimumWidth(80);
-    made.row->addWidget(button);
-  }
-  QObject::connect(made.copy, &QPushButton::clicked, dialog, copy);
-  QObject::connect(made.close, &QPushButton::clicked, dialog, &QDialog::accept);
-  auto* keys = new QShortcut(QKeySequence::Copy, list);
-  QObject::connect(keys, &QShortcut::activated, dialog, std::move(copy));
-  return made;
 }
 
 Qt::WindowFlags dialogFlags() {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QFont>
-#include <functional>
 #include <QString>
 #include <QWidget>
 #include <span>
@@ -61,20 +60,6 @@ void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int 
 // The width a cell of the list needs for `text` as the list draws it: its font, the style's
 // text margins, and a small icon (with its own margins) before the text when `marked`.
 int reportCellWidth(const QTreeWidget* list, const QString& text, bool marked);
-
-// A report list's rows as text, a line each, fields separated by tabs, the captions first: the
-// selected rows, or every row when none is selected.
-QString reportListText(const QTreeWidget* list);
-
-// The row under a history list: "コピー" and "閉じる" (named btnCopy and btnClose) at its right,
-// neither taking Return. `copy` runs for the button and for the copy keys on the list; 閉じる
-// accepts the dialog.
-struct CopyCloseRow {
-  QPushButton* copy;
-  QPushButton* close;
-  QHBoxLayout* row;
-};
-CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<void()> copy);
 
 // A dialog's frame: its title, the system menu and the close button, nothing else.
 Qt::WindowFlags dialogFlags();
