@@ -705,7 +705,7 @@ class TickBackup : public TickTest {
     task.SetParameters(tasks::buildTaskParameters(backup));
     task.SetEnabled(true);
     task.Save();
-    task.ShowPropertyPages(nullptr, "", tasks::kTaskPageSchedule);
+    task.ShowPropertyPages(page.owner(), "", tasks::kTaskPageSchedule);
     task.Save();
   }
   // The minute's tick at 02:00 on that day of December 2026, mailing with those settings; its

@@ -225,9 +225,9 @@ std::string TTask::FileName() {
   return path;
 }
 
-int TTask::ShowPropertyPages(void* ownerWindow, const std::string& caption, unsigned pages) {
+int TTask::ShowPropertyPages(const PageOwner& owner, const std::string& caption, unsigned pages) {
   std::unique_ptr<TaskPages> provider;
-  comCheck(item_->QueryTaskPages(provider));
+  comCheck(item_->QueryTaskPages(owner, provider));
   std::vector<TaskPageHandle> handles;
   const std::pair<unsigned, TaskPageType> kinds[] = {{kTaskPageTask, TaskPageType::Task},
                                                      {kTaskPageSchedule, TaskPageType::Schedule},
@@ -239,7 +239,7 @@ int TTask::ShowPropertyPages(void* ownerWindow, const std::string& caption, unsi
     handles.push_back(handle);
   }
   const std::string shownCaption = caption.empty() ? Name : caption;
-  const int shown = provider->PropertySheet(ownerWindow, shownCaption, handles);
+  const int shown = provider->PropertySheet(shownCaption, handles);
   comCheck(provider->SaveResult());  // the page saved and failed: its reason, not a cancel
   if (shown != 1) return kModalCancel;
   Changed();

@@ -148,9 +148,9 @@ class TTask {
   TaskRunHistory RunHistory();
   // The full path of the task's stored file (standard COM check).
   std::string FileName();
-  // Shows the chosen pages (kTaskPage* bits) over the owner window; an empty caption becomes
-  // the task's name. kModalOk when the user pressed OK, kModalCancel otherwise.
-  virtual int ShowPropertyPages(void* ownerWindow, const std::string& caption, unsigned pages);
+  // Shows the chosen pages (kTaskPage* bits) for the owner, over its window; an empty caption
+  // becomes the task's name. kModalOk when the user pressed OK, kModalCancel otherwise.
+  virtual int ShowPropertyPages(const PageOwner& owner, const std::string& caption, unsigned pages);
 
   TTaskTriggers& Triggers() { return triggers_; }
   SchedulerWorkItem& Item() { return *item_; }

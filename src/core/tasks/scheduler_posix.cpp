@@ -98,15 +98,16 @@ class PosixTrigger final : public SchedulerTrigger {
 
 class PosixTaskPages final : public TaskPages {
  public:
-  PosixTaskPages(PosixWorkItem& item, SchedulePage& page) : item_(item), page_(page) {}
+  PosixTaskPages(PosixWorkItem& item, SchedulePage& page, NativeWindow window)
+      : item_(item), page_(page), window_(window) {}
   HResult GetPage(TaskPageType type, bool persistChanges, TaskPageHandle& page) override;
-  int PropertySheet(void* ownerWindow, const std::string& caption,
-                    const std::vector<TaskPageHandle>& pages) override;
+  int PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) override;
   HResult SaveResult() const override { return saveResult_; }
 
  private:
   PosixWorkItem& item_;
   SchedulePage& page_;
+  NativeWindow window_;
   bool persistChanges_ = false;
   HResult saveResult_ = kOk;
 };
@@ -219,10 +220,10 @@ class PosixWorkItem final : public SchedulerWorkItem {
     path = shared_->store.fileOf(name_).string();
     return kOk;
   }
-  HResult QueryTaskPages(std::unique_ptr<TaskPages>& pages) override {
-    SchedulePage* page = installedSchedulePage();
-    if (page == nullptr) return kNoInterface;
-    pages = std::make_unique<PosixTaskPages>(*this, *page);
+  HResult QueryTaskPages(const PageOwner& owner, std::unique_ptr<TaskPages>& pages) override {
+    // The system has no pages here: the program's own page is the one the form handed in.
+    if (owner.page == nullptr) return kNoInterface;
+    pages = std::make_unique<PosixTaskPages>(*this, *owner.page, owner.window);
     return kOk;
   }
 
@@ -341,11 +342,10 @@ HResult PosixTaskPages::GetPage(TaskPageType type, bool persistChanges, TaskPage
   return kOk;
 }
 
-int PosixTaskPages::PropertySheet(void* ownerWindow, const std::string& caption,
-                                  const std::vector<TaskPageHandle>& pages) {
+int PosixTaskPages::PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) {
   if (pages.size() != 1 || pages[0] != &schedulePageMarker) return -1;
   std::vector<TaskTrigger> copy = item_.triggers();
-  const int result = page_.show(ownerWindow, caption, copy);
+  const int result = page_.show(window_, caption, copy);
   if (result != 1) return result;
   for (const TaskTrigger& trigger : copy) {
     if (validateTrigger(trigger) != kOk) return -1;  // a page that broke the rules changes nothing

@@ -20,6 +20,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -220,8 +221,8 @@ class Win32Trigger final : public SchedulerTrigger {
 
 class Win32TaskPages final : public TaskPages {
  public:
-  Win32TaskPages(Apartment apartment, ComPtr<IProvideTaskPage> provider)
-      : apartment_(std::move(apartment)), provider_(std::move(provider)) {}
+  Win32TaskPages(Apartment apartment, ComPtr<IProvideTaskPage> provider, NativeWindow owner)
+      : apartment_(std::move(apartment)), provider_(std::move(provider)), owner_(owner) {}
   // A page that was made but never handed to a sheet is destroyed here.
   ~Win32TaskPages() override {
     for (HPROPSHEETPAGE page : unshown_) ::DestroyPropertySheetPage(page);
@@ -240,18 +241,18 @@ class Win32TaskPages final : public TaskPages {
     return resultOf(result);
   }
 
-  int PropertySheet(void* ownerWindow, const std::string& caption,
-                    const std::vector<TaskPageHandle>& pages) override {
+  int PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) override {
     // The sheet takes its pages over.
     for (TaskPageHandle page : pages) {
       std::erase(unshown_, static_cast<HPROPSHEETPAGE>(page));
     }
-    return showTaskPropertySheet(ownerWindow, caption, pages);
+    return showTaskPropertySheet(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(owner_)), caption, pages);
   }
 
  private:
   Apartment apartment_;  // outlives provider_
   ComPtr<IProvideTaskPage> provider_;
+  NativeWindow owner_;
   std::vector<HPROPSHEETPAGE> unshown_;
 };
 
@@ -353,11 +354,12 @@ class Win32WorkItem final : public SchedulerWorkItem {
     return readText(path, [&](LPOLESTR* answer) { return file->GetCurFile(answer); });
   }
 
-  HResult QueryTaskPages(std::unique_ptr<TaskPages>& pages) override {
+  // The system's own pages, over the owner's window; the owner's page is for systems without them.
+  HResult QueryTaskPages(const PageOwner& owner, std::unique_ptr<TaskPages>& pages) override {
     ComPtr<IProvideTaskPage> provider;
     const HRESULT asked = task_.query(kIidIProvideTaskPage, provider);
     if (FAILED(asked)) return resultOf(asked);
-    pages = std::make_unique<Win32TaskPages>(apartment_, std::move(provider));
+    pages = std::make_unique<Win32TaskPages>(apartment_, std::move(provider), owner.window);
     return resultOf(asked);
   }
 
@@ -455,7 +457,7 @@ class Win32Scheduler final : public SchedulerService {
 
 }  // namespace
 
-int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
+int showTaskPropertySheet(HWND ownerWindow, const std::string& caption,
                           const std::vector<TaskPageHandle>& pages) {
   if (pages.empty()) return -1;  // a sheet without a page would leave the user nothing to do
   const std::u16string caption16 = text::utf8ToUtf16(caption);
@@ -467,7 +469,7 @@ int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
   PROPSHEETHEADERW header{};
   header.dwSize = sizeof(PROPSHEETHEADERW);
   header.dwFlags = PSH_NOAPPLYNOW;
-  header.hwndParent = static_cast<HWND>(ownerWindow);
+  header.hwndParent = ownerWindow;
   header.pszCaption = title.c_str();
   header.nPages = static_cast<UINT>(handles.size());
   header.phpage = handles.data();

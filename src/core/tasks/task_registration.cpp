@@ -79,7 +79,7 @@ bool proveRunAsAccount(const std::string& user, const std::string& password) {
 }
 
 TaskRegistrationResult registerBackupTask(const std::string& parameters, const std::string& user,
-                                          const std::string& password, void* ownerWindow) {
+                                          const std::string& password, const PageOwner& owner) {
   const std::string name = registrationTaskName(localTimeNow());
   const bool created = !TaskExists(name);
   TTask task(name, created);
@@ -102,7 +102,7 @@ TaskRegistrationResult registerBackupTask(const std::string& parameters, const s
     removal.armed = true;
   }
   task.SetAccountInformation(user, password);
-  if (task.ShowPropertyPages(ownerWindow, "", kTaskPageSchedule) != kModalOk) return TaskRegistrationResult::Cancelled;
+  if (task.ShowPropertyPages(owner, "", kTaskPageSchedule) != kModalOk) return TaskRegistrationResult::Cancelled;
   task.Save();
   removal.armed = false;
   return TaskRegistrationResult::Added;

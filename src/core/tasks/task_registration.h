@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "core/tasks/schedule_page.h"
+
 namespace bv::tasks {
 
 // "Brackenvale_" followed by the local time as yyyymmddhhnnss.
@@ -36,8 +38,9 @@ enum class TaskRegistrationResult { Added, Cancelled };
 // program with the parameter string, enabled, under the account; a new task is saved before its
 // schedule page is shown (the page of a task never saved cannot be made) and removed again
 // unless the page ends with OK and the final save succeeds (a task of that name that existed
-// already is left as it was). Throws what the scheduler raised.
+// already is left as it was). The page is shown for the owner the form hands in. Throws what the
+// scheduler raised.
 TaskRegistrationResult registerBackupTask(const std::string& parameters, const std::string& user,
-                                          const std::string& password, void* ownerWindow);
+                                          const std::string& password, const PageOwner& owner);
 
 }  // namespace bv::tasks

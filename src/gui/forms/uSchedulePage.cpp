@@ -91,16 +91,14 @@ int indexOfWeekday(int weekday) { return (weekday + 6) % 7; }
 
 QString text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// The program's widget an opaque owner handle names, or null for any other handle (a native
-// window, a stale pointer): the handle is only compared, never followed.
-QWidget* ownerWidget(void* handle, const QWidget* self) {
-  if (handle == nullptr) return nullptr;
-  for (QWidget* widget : QApplication::allWidgets()) {
-    if (static_cast<void*>(widget) != handle) continue;
-    QWidget* window = widget->window();
-    return window == self ? nullptr : window;
-  }
-  return nullptr;
+// The program's window a native window is, or null for any other (another program's, one that
+// is gone, none).
+QWidget* ownerWidget(tasks::NativeWindow owner, const QWidget* self) {
+  if (owner == tasks::NativeWindow::None) return nullptr;
+  QWidget* widget = QWidget::find(static_cast<WId>(owner));
+  if (widget == nullptr) return nullptr;
+  QWidget* window = widget->window();
+  return window == self ? nullptr : window;
 }
 
 }  // namespace
@@ -469,7 +467,7 @@ void TfrmSchedulePage::LoadTriggers(const std::vector<TaskTrigger>& triggers) {
   ShowSchedule();
 }
 
-int TfrmSchedulePage::show(void* ownerWindow, const std::string& caption,
+int TfrmSchedulePage::show(tasks::NativeWindow owner, const std::string& caption,
                            std::vector<TaskTrigger>& triggers) {
   LoadTriggers(triggers);
   setWindowTitle(toQString(caption));
@@ -477,7 +475,7 @@ int TfrmSchedulePage::show(void* ownerWindow, const std::string& caption,
   FControls->cmbScheduleKind->setFocus(Qt::OtherFocusReason);
   // Over the owner's window while shown; never its child after, so that the owner's end does
   // not end the page.
-  setParent(ownerWidget(ownerWindow, this), widgets::dialogFlags());
+  setParent(ownerWidget(owner, this), widgets::dialogFlags());
   const int result = exec();
   setParent(nullptr, widgets::dialogFlags());
   if (result != QDialog::Accepted) return 0;
@@ -700,10 +698,19 @@ SchedulePageOnFirstShow::SchedulePageOnFirstShow(TfrmSchedulePage::Clock clock) 
 
 SchedulePageOnFirstShow::~SchedulePageOnFirstShow() = default;
 
-int SchedulePageOnFirstShow::show(void* ownerWindow, const std::string& caption,
+int SchedulePageOnFirstShow::show(tasks::NativeWindow owner, const std::string& caption,
                                   std::vector<TaskTrigger>& triggers) {
   if (!page_) page_ = std::make_unique<TfrmSchedulePage>(clock_);
-  return page_->show(ownerWindow, caption, triggers);
+  return page_->show(owner, caption, triggers);
+}
+
+tasks::NativeWindow nativeWindowOf(const QWidget* widget) {
+  // The window's own: a control asked for its id would become a native window of its own.
+  return static_cast<tasks::NativeWindow>(widget->window()->winId());
+}
+
+tasks::PageOwner pageOwner(const QWidget* form, tasks::SchedulePage* page) {
+  return {page, nativeWindowOf(form)};
 }
 
 }  // namespace bv::forms

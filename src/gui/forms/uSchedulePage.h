@@ -3,10 +3,10 @@
 // and "キャンセル". Top to bottom: the text of the selected schedule (with "複数のスケジュールを
 // 表示する" on, a drop-down of every schedule with "新規" and "削除"), the kind, the start time,
 // "詳細設定..." (start and end date, repetition), the inputs of the kind, and the check box.
-// The page edits copies of the task's triggers; only OK writes them back. The program installs
-// a SchedulePageOnFirstShow at start-up as the task scheduler's schedule page
-// (core/tasks/schedule_page.h), which makes the page when a schedule is first shown. 詳細設定...
-// opens TfrmAdvancedSchedule (uAdvancedSchedule), 月の選択... TfrmSelectMonths (uSelectMonths).
+// The page edits copies of the task's triggers; only OK writes them back. A form hands the
+// scheduler a SchedulePageOnFirstShow with its window (pageOwner, core/tasks/schedule_page.h),
+// which makes the page when a schedule is first shown. 詳細設定... opens TfrmAdvancedSchedule
+// (uAdvancedSchedule), 月の選択... TfrmSelectMonths (uSelectMonths).
 #pragma once
 
 #include <QDialog>
@@ -34,11 +34,10 @@ class TfrmSchedulePage : public QDialog, public bv::tasks::SchedulePage {
   explicit TfrmSchedulePage(Clock clock = {}, QWidget* parent = nullptr);
   ~TfrmSchedulePage() override;
 
-  // Shows the page modally with the caption as its title, over the owner's window when
-  // `ownerWindow` is one of this program's widgets. Returns 1 on OK, after `triggers` received
-  // the page's schedules in their order; 0 on Cancel or when the window is closed, with
-  // `triggers` untouched.
-  int show(void* ownerWindow, const std::string& caption,
+  // Shows the page modally with the caption as its title, over the owner window when it is one
+  // of this program's windows. Returns 1 on OK, after `triggers` received the page's schedules
+  // in their order; 0 on Cancel or when the window is closed, with `triggers` untouched.
+  int show(bv::tasks::NativeWindow owner, const std::string& caption,
            std::vector<bv::tasks::TaskTrigger>& triggers) override;
   using QWidget::show;
 
@@ -101,15 +100,15 @@ class TfrmSchedulePage : public QDialog, public bv::tasks::SchedulePage {
   std::vector<bv::tasks::TaskTrigger> FAccepted;
 };
 
-// The schedule page as the program installs it: the TfrmSchedulePage is made the first time a
-// task's schedule is shown, and kept for every showing after, so that the program's start does
-// not build a page most sessions never open.
+// The schedule page as the program hands it to the scheduler: the TfrmSchedulePage is made the
+// first time a task's schedule is shown, and kept for every showing after, so that the program's
+// start does not build a page most sessions never open.
 class SchedulePageOnFirstShow : public bv::tasks::SchedulePage {
  public:
   explicit SchedulePageOnFirstShow(TfrmSchedulePage::Clock clock = {});
   ~SchedulePageOnFirstShow() override;
 
-  int show(void* ownerWindow, const std::string& caption,
+  int show(bv::tasks::NativeWindow owner, const std::string& caption,
            std::vector<bv::tasks::TaskTrigger>& triggers) override;
 
   // The page once made; null before the first showing.
@@ -119,5 +118,12 @@ class SchedulePageOnFirstShow : public bv::tasks::SchedulePage {
   TfrmSchedulePage::Clock clock_;
   std::unique_ptr<TfrmSchedulePage> page_;
 };
+
+// The native window of the widget's window, as the scheduler takes a page's owner.
+bv::tasks::NativeWindow nativeWindowOf(const QWidget* widget);
+
+// What a form hands the scheduler for a task's pages: the page (may be null) over the form's
+// window.
+bv::tasks::PageOwner pageOwner(const QWidget* form, bv::tasks::SchedulePage* page);
 
 }  // namespace bv::forms
