@@ -45,7 +45,7 @@ set(bv_packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(bv_staged ${CMAKE_BINARY_DIR}/packaging)
 
 # --- The brackenvale package -------------------------------------------------------------------
-# The programs themselves are installed by their folders (src/gui/forms, src/runner, src/tick).
+# The programs themselves are installed by their folders (src/app, src/runner, src/tick).
 
 # bin/brackenvale and bin/Brackenrun: relative links into the program's folder, so that the
 # installed tree works under any prefix (and unpacked anywhere).

@@ -77,10 +77,10 @@ std::string TaskStoreFixture::currentUser() {
   return entry->pw_name;
 }
 
-int ScriptedSchedulePage::show(void* ownerWindow, const std::string& caption,
+int ScriptedSchedulePage::show(bv::tasks::NativeWindow owner, const std::string& caption,
                                std::vector<bv::tasks::TaskTrigger>& triggers) {
   ++shown;
-  lastOwner = ownerWindow;
+  lastOwner = owner;
   lastCaption = caption;
   lastShown = triggers;
   if (answer == 1 && edit) edit(triggers);

@@ -63,23 +63,24 @@ class TaskStoreFixture {
   std::unique_ptr<bv::tasks::SchedulerFactoryOverride> override_;
 };
 
-// A schedule page whose answer the test scripts: it records the triggers it was shown and the
-// caption, and on OK hands back the triggers the script makes.
+// A schedule page whose answer the test scripts: it records the triggers it was shown, the
+// caption and the owner window, and on OK hands back the triggers the script makes. A test hands
+// it in where a form would hand in the program's page.
 class ScriptedSchedulePage final : public bv::tasks::SchedulePage {
  public:
-  ScriptedSchedulePage() : installation_(*this) {}
-  int show(void* ownerWindow, const std::string& caption,
+  int show(bv::tasks::NativeWindow owner, const std::string& caption,
            std::vector<bv::tasks::TaskTrigger>& triggers) override;
+  // This page over the window.
+  bv::tasks::PageOwner owner(bv::tasks::NativeWindow window = bv::tasks::NativeWindow::None) {
+    return {this, window};
+  }
 
   int answer = 1;  // 1 = OK
   std::function<void(std::vector<bv::tasks::TaskTrigger>&)> edit;
   int shown = 0;
   std::string lastCaption;
-  void* lastOwner = nullptr;
+  bv::tasks::NativeWindow lastOwner = bv::tasks::NativeWindow::None;
   std::vector<bv::tasks::TaskTrigger> lastShown;
-
- private:
-  bv::tasks::SchedulePageInstallation installation_;
 };
 
 // A daily trigger at hh:mm from the day given, enabled.

@@ -706,7 +706,7 @@ class TickBackup : public TickTest {
     task.SetParameters(bv::scheduling::encodeTaskParameters(backup));
     task.SetEnabled(true);
     task.Save();
-    task.ShowPropertyPages(nullptr, "", tasks::kTaskPageSchedule);
+    task.ShowPropertyPages(page.owner(), "", tasks::kTaskPageSchedule);
     task.Save();
   }
   // The minute's tick at 02:00 on that day of December 2026, mailing with those settings; its

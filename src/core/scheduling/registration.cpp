@@ -25,8 +25,8 @@ std::optional<TaskProblem> checkBackupTask(const maintenance::BackupRequest& req
 }
 
 tasks::TaskRegistrationResult registerBackupTask(const maintenance::BackupRequest& request, const std::string& user,
-                                                 const std::string& password, void* ownerWindow) {
-  return tasks::registerBackupTask(encodeTaskParameters(request), user, password, ownerWindow);
+                                                 const std::string& password, const tasks::PageOwner& owner) {
+  return tasks::registerBackupTask(encodeTaskParameters(request), user, password, owner);
 }
 
 std::string_view jobStepFailureHeader(JobStep step) {

@@ -35,7 +35,7 @@ std::optional<TaskProblem> checkBackupTask(const maintenance::BackupRequest& req
 // account, its schedule set on the page (tasks::registerBackupTask). Throws what the scheduler
 // raised.
 tasks::TaskRegistrationResult registerBackupTask(const maintenance::BackupRequest& request, const std::string& user,
-                                                 const std::string& password, void* ownerWindow);
+                                                 const std::string& password, const tasks::PageOwner& owner);
 
 // The step of a job's registration that failed, each with its header.
 enum class JobStep { Job, Step, Schedule, Server };

@@ -8,8 +8,6 @@
 #include <oleauto.h>
 // clang-format on
 
-#include <cstdio>
-#include <cwchar>
 #include <span>
 #include <string>
 #include <utility>
@@ -17,154 +15,37 @@
 #include "core/servers/server_enumerator.h"
 #include "core/servers/sqldmo_win32.h"
 #include "core/servers/ssrp_browser.h"
+#include "core/sys/com_win32.h"
 
 namespace bv::servers {
 namespace {
 
-std::string utf8(const wchar_t* text, int length) {
-  if (text == nullptr || length == 0) return {};
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string result(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), bytes, nullptr, nullptr);
-  return result;
-}
+using sys::hresultText;
+using Dispatch = sys::ComPtr<IDispatch>;
+using sys::Variant;
 
 std::string utf8(BSTR text) {
-  return text == nullptr ? std::string() : utf8(text, static_cast<int>(::SysStringLen(text)));
-}
-
-// "0x80040154 <the system's text>".
-std::string hresultText(HRESULT result) {
-  char code[16] = {};
-  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
-  std::string text = code;
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(result), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  if (length != 0 && buffer != nullptr) {
-    DWORD used = length;
-    while (used > 0 && (buffer[used - 1] == L'\r' || buffer[used - 1] == L'\n')) --used;
-    if (used > 0) text += " " + utf8(buffer, static_cast<int>(used));
-  }
-  if (buffer != nullptr) ::LocalFree(buffer);
-  return text;
+  return text == nullptr ? std::string() : sys::utf8Of(std::wstring_view(text, ::SysStringLen(text)));
 }
 
 [[noreturn]] void failCall(const char* call, HRESULT result) {
   throw EnumerationError(std::string(call) + ": " + hresultText(result));
 }
 
-// COM on this thread for the owner's lifetime. A thread already in another apartment
-// (RPC_E_CHANGED_MODE) can still make the calls; only a successful start is undone.
-class ComApartment {
- public:
-  ComApartment() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {
-    if (FAILED(result_) && result_ != RPC_E_CHANGED_MODE) failCall("CoInitializeEx", result_);
-  }
-  ~ComApartment() {
-    if (SUCCEEDED(result_)) ::CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  HRESULT result_;
-};
-
-// One reference to an automation object.
-class Dispatch {
- public:
-  Dispatch() = default;
-  ~Dispatch() { reset(); }
-  Dispatch(Dispatch&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  Dispatch& operator=(Dispatch&& other) noexcept {
-    if (this != &other) {
-      reset();
-      object_ = std::exchange(other.object_, nullptr);
-    }
-    return *this;
-  }
-  Dispatch(const Dispatch&) = delete;
-  Dispatch& operator=(const Dispatch&) = delete;
-
-  IDispatch* get() const noexcept { return object_; }
-  explicit operator bool() const noexcept { return object_ != nullptr; }
-  // For a call that hands over a new reference.
-  void** out() noexcept {
-    reset();
-    return reinterpret_cast<void**>(&object_);
-  }
-  // Takes a further reference to an object held elsewhere.
-  static Dispatch share(IDispatch* object) noexcept {
-    Dispatch result;
-    if (object != nullptr) object->AddRef();
-    result.object_ = object;
-    return result;
-  }
-
- private:
-  void reset() noexcept {
-    if (object_ != nullptr) std::exchange(object_, nullptr)->Release();
-  }
-  IDispatch* object_ = nullptr;
-};
-
-// A VARIANT cleared on every path.
-class Variant {
- public:
-  Variant() noexcept { ::VariantInit(&value_); }
-  ~Variant() { ::VariantClear(&value_); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-  VARIANT* get() noexcept { return &value_; }
-  const VARIANT& value() const noexcept { return value_; }
-
- private:
-  VARIANT value_;
-};
-
-// The exception description of a failed Invoke, its strings freed on every path.
-class ExceptionInfo {
- public:
-  ExceptionInfo() noexcept : info_{} {}
-  ~ExceptionInfo() {
-    ::SysFreeString(info_.bstrSource);
-    ::SysFreeString(info_.bstrDescription);
-    ::SysFreeString(info_.bstrHelpFile);
-  }
-  ExceptionInfo(const ExceptionInfo&) = delete;
-  ExceptionInfo& operator=(const ExceptionInfo&) = delete;
-  EXCEPINFO* get() noexcept { return &info_; }
-  std::string describe() {
-    if (info_.pfnDeferredFillIn != nullptr) info_.pfnDeferredFillIn(&info_);
-    std::string text = utf8(info_.bstrDescription);
-    if (text.empty()) return hresultText(info_.scode != 0 ? info_.scode : DISP_E_EXCEPTION);
-    return text;
-  }
-
- private:
-  EXCEPINFO info_;
-};
+[[noreturn]] void failEntry(HRESULT failure) { failCall("CoInitializeEx", failure); }
 
 // Calls a member by name, as a method or a property get (the way late binding calls a member
 // whose result is used). `arguments` are in reverse order, as DISPPARAMS wants them.
 void invoke(IDispatch* object, const wchar_t* name, const char* call, std::span<VARIANT> arguments,
             Variant& result) {
-  DISPID member = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
-  if (FAILED(hr)) failCall(call, hr);
-
-  DISPPARAMS parameters{};
-  parameters.rgvarg = arguments.empty() ? nullptr : arguments.data();
-  parameters.cArgs = static_cast<UINT>(arguments.size());
-  ExceptionInfo exception;
-  UINT badArgument = 0;
-  hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                      &parameters, result.get(), exception.get(), &badArgument);
-  if (hr == DISP_E_EXCEPTION) throw EnumerationError(std::string(call) + ": " + exception.describe());
+  sys::ExceptionInfo exception;
+  const HRESULT hr =
+      sys::invokeByName(object, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, arguments, result.get(), exception);
+  if (hr == DISP_E_EXCEPTION) {
+    std::string text = exception.description();
+    if (text.empty()) text = hresultText(exception.code());
+    throw EnumerationError(std::string(call) + ": " + text);
+  }
   if (FAILED(hr)) failCall(call, hr);
 }
 
@@ -199,7 +80,7 @@ class DmoNameList final : public ServerNameList {
   }
 
  private:
-  ComApartment apartment_;  // outlives list_
+  sys::ComApartment apartment_{failEntry};  // outlives list_
   Dispatch list_;
 };
 
@@ -209,13 +90,13 @@ class DmoEnumerator final : public ServerEnumerator {
   // Creates the automation object; false when its class is not installed. Other failures
   // throw.
   bool createApplication(const wchar_t* progId) {
-    const std::string what = "CoCreateInstance(" + utf8(progId, static_cast<int>(std::wcslen(progId))) + ")";
+    const std::string what = "CoCreateInstance(" + sys::utf8Of(progId) + ")";
     CLSID classId{};
     HRESULT hr = ::CLSIDFromProgID(progId, &classId);
     if (isSqlDmoMissing(hr)) return false;
     if (FAILED(hr)) failCall(what.c_str(), hr);
     hr = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                            application_.out());
+                            application_.putVoid());
     if (isSqlDmoMissing(hr)) return false;
     if (FAILED(hr)) failCall(what.c_str(), hr);
     if (!application_) failCall(what.c_str(), E_POINTER);
@@ -232,7 +113,7 @@ class DmoEnumerator final : public ServerEnumerator {
   }
 
  private:
-  ComApartment apartment_;  // outlives application_
+  sys::ComApartment apartment_{failEntry};  // outlives application_
   Dispatch application_;
 };
 

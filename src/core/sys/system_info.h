@@ -23,6 +23,10 @@ std::string userName();
 // which the programs installed beside it lie; empty when it cannot be read.
 std::filesystem::path executableFolder();
 
+// The runner a task starts, as it lies in the folder given: "Brackenrun" ("Brackenrun.exe" on
+// Windows). Beside the program (executableFolder()) in the build tree and when installed.
+std::filesystem::path runnerProgram(const std::filesystem::path& folder);
+
 struct OsVersion {
   unsigned long major = 0;
   unsigned long minor = 0;

@@ -52,6 +52,8 @@ std::filesystem::path executableFolder() {
   return error ? std::filesystem::path() : self.parent_path();
 }
 
+std::filesystem::path runnerProgram(const std::filesystem::path& folder) { return folder / "Brackenrun"; }
+
 OsVersion osVersion() {
   utsname info{};
   OsVersion version;

@@ -40,6 +40,8 @@ std::filesystem::path executableFolder() {
   }
 }
 
+std::filesystem::path runnerProgram(const std::filesystem::path& folder) { return folder / "Brackenrun.exe"; }
+
 std::string userName() {
   std::array<char, 257> buffer{};  // UNLEN + 1
   DWORD size = static_cast<DWORD>(buffer.size());

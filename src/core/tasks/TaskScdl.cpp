@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "core/sys/system_info.h"
-#include "core/tasks/task_registration.h"
 
 namespace bv::tasks {
 namespace {
@@ -62,10 +61,6 @@ std::string TaskErrorMessage(HResult code) {
     if (entry.code == code) return std::string(entry.message);
   }
   return {};
-}
-
-void comCheck(HResult code) {
-  if (isFailure(code)) throw ComError(systemErrorText(code), code);
 }
 
 void TaskCheck(HResult code) {
@@ -219,7 +214,7 @@ TaskRunHistory TTask::RunHistory() {
   if (!minute || item_->GetExitCode(exitCode) != kOk) return history;
   std::string program;
   item_->GetApplicationName(program);
-  const bool runner = runnerProgram(".").filename() == std::filesystem::path(program).filename();
+  const bool runner = sys::runnerProgram(".").filename() == std::filesystem::path(program).filename();
   history.runs.push_back(RunRecord{*minute, 0, exitCode, kOk, false, runOutcomeText(exitCode, kOk, runner)});
   return history;
 }
@@ -230,9 +225,9 @@ std::string TTask::FileName() {
   return path;
 }
 
-int TTask::ShowPropertyPages(void* ownerWindow, const std::string& caption, unsigned pages) {
+int TTask::ShowPropertyPages(const PageOwner& owner, const std::string& caption, unsigned pages) {
   std::unique_ptr<TaskPages> provider;
-  comCheck(item_->QueryTaskPages(provider));
+  comCheck(item_->QueryTaskPages(owner, provider));
   std::vector<TaskPageHandle> handles;
   const std::pair<unsigned, TaskPageType> kinds[] = {{kTaskPageTask, TaskPageType::Task},
                                                      {kTaskPageSchedule, TaskPageType::Schedule},
@@ -244,7 +239,7 @@ int TTask::ShowPropertyPages(void* ownerWindow, const std::string& caption, unsi
     handles.push_back(handle);
   }
   const std::string shownCaption = caption.empty() ? Name : caption;
-  const int shown = provider->PropertySheet(ownerWindow, shownCaption, handles);
+  const int shown = provider->PropertySheet(shownCaption, handles);
   comCheck(provider->SaveResult());  // the page saved and failed: its reason, not a cancel
   if (shown != 1) return kModalCancel;
   Changed();

@@ -10,13 +10,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/tasks/run_history.h"
 #include "core/tasks/scheduler_backend.h"
+#include "core/tasks/system_error.h"
 #include "core/tasks/system_time.h"
 #include "core/tasks/task_codes.h"
 
@@ -34,17 +34,6 @@ inline constexpr unsigned kTaskPageSettings = 4;
 inline constexpr int kModalOk = 1;
 inline constexpr int kModalCancel = 2;
 
-// A failed COM call: the system's text for the code, and the code.
-class ComError : public std::runtime_error {
- public:
-  ComError(const std::string& message, HResult code) : std::runtime_error(message), code_(code) {}
-  HResult code() const noexcept { return code_; }
-  int helpContext() const noexcept { return 0; }
-
- private:
-  HResult code_;
-};
-
 // A result code of the message table, with its message.
 class ETaskException : public ComError {
  public:
@@ -54,16 +43,9 @@ class ETaskException : public ComError {
 // The message of a scheduler result code; empty for a code outside the table.
 std::string TaskErrorMessage(HResult code);
 
-// The system's text for a result code (FormatMessage on Windows; on POSIX the texts of the codes
-// the program's own scheduler produces, and a generic sentence with the code for the rest).
-std::string systemErrorText(HResult code);
-
 // A code with a message in the table raises ETaskException with it, success codes included.
 // Otherwise a failure raises ComError with the system's text; a success returns.
 void TaskCheck(HResult code);
-
-// The standard COM check: a failure raises ComError with the system's text.
-void comCheck(HResult code);
 
 // A new scheduler object: the platform's (mstask on Windows, the user's store on POSIX) unless a
 // SchedulerFactoryOverride is alive. Failure raises ComError.
@@ -82,9 +64,6 @@ class SchedulerFactoryOverride {
  private:
   SchedulerFactory previous_;
 };
-
-// The platform's scheduler object, defined in the platform's back-end file.
-std::shared_ptr<SchedulerService> createPlatformScheduler();
 
 // True exactly when a new scheduler object activates the task with S_OK; never raises.
 bool TaskExists(const std::string& name);
@@ -169,9 +148,9 @@ class TTask {
   TaskRunHistory RunHistory();
   // The full path of the task's stored file (standard COM check).
   std::string FileName();
-  // Shows the chosen pages (kTaskPage* bits) over the owner window; an empty caption becomes
-  // the task's name. kModalOk when the user pressed OK, kModalCancel otherwise.
-  virtual int ShowPropertyPages(void* ownerWindow, const std::string& caption, unsigned pages);
+  // Shows the chosen pages (kTaskPage* bits) for the owner, over its window; an empty caption
+  // becomes the task's name. kModalOk when the user pressed OK, kModalCancel otherwise.
+  virtual int ShowPropertyPages(const PageOwner& owner, const std::string& caption, unsigned pages);
 
   TTaskTriggers& Triggers() { return triggers_; }
   SchedulerWorkItem& Item() { return *item_; }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/tasks/TaskScdl.h"
+#include "core/tasks/system_error.h"
 
 namespace bv::tasks {
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/tasks/run_history.h"
+#include "core/tasks/schedule_page.h"
 #include "core/tasks/system_time.h"
 #include "core/tasks/task_codes.h"
 #include "core/tasks/task_trigger.h"
@@ -39,10 +40,9 @@ class TaskPages {
  public:
   virtual ~TaskPages() = default;
   virtual HResult GetPage(TaskPageType type, bool persistChanges, TaskPageHandle& page) = 0;
-  // Shows the pages modally over the owner window; the sheet's return: 1 when the user pressed
-  // OK, anything else otherwise.
-  virtual int PropertySheet(void* ownerWindow, const std::string& caption,
-                            const std::vector<TaskPageHandle>& pages) = 0;
+  // Shows the pages modally over the window of the owner they were asked for; the sheet's
+  // return: 1 when the user pressed OK, anything else otherwise.
+  virtual int PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) = 0;
   // The failure of a page that saves its changes when it closes, after PropertySheet answered
   // -1; kOk otherwise (the system's own pages report their failures themselves).
   virtual HResult SaveResult() const { return kOk; }
@@ -91,8 +91,9 @@ class SchedulerWorkItem {
   // IPersistFile::GetCurFile: the full path of the stored file, also before the first save.
   virtual HResult GetCurFile(std::string& path) = 0;
 
-  // QueryInterface(IID_IProvideTaskPage).
-  virtual HResult QueryTaskPages(std::unique_ptr<TaskPages>& pages) = 0;
+  // QueryInterface(IID_IProvideTaskPage): the pages, to be shown for that owner (over its window;
+  // where the program shows its own page, the owner's page).
+  virtual HResult QueryTaskPages(const PageOwner& owner, std::unique_ptr<TaskPages>& pages) = 0;
 };
 
 // The enumerator of the store's work items (IEnumWorkItems).
@@ -115,5 +116,9 @@ class SchedulerService {
   virtual HResult NewWorkItem(const std::string& name, std::unique_ptr<SchedulerWorkItem>& item) = 0;
   virtual HResult Enum(std::unique_ptr<SchedulerEnumerator>& enumerator) = 0;
 };
+
+// The platform's scheduler object, defined in the platform's back-end file (scheduler_posix.cpp,
+// scheduler_win32.cpp); raises ComError where the system's scheduler cannot be reached.
+std::shared_ptr<SchedulerService> createPlatformScheduler();
 
 }  // namespace bv::tasks

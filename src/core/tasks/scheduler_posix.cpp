@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "core/sys/system_info.h"
-#include "core/tasks/TaskScdl.h"
 #include "core/tasks/crontab_posix.h"
 #include "core/tasks/next_run.h"
 #include "core/tasks/schedule_page.h"
@@ -99,15 +98,16 @@ class PosixTrigger final : public SchedulerTrigger {
 
 class PosixTaskPages final : public TaskPages {
  public:
-  PosixTaskPages(PosixWorkItem& item, SchedulePage& page) : item_(item), page_(page) {}
+  PosixTaskPages(PosixWorkItem& item, SchedulePage& page, NativeWindow window)
+      : item_(item), page_(page), window_(window) {}
   HResult GetPage(TaskPageType type, bool persistChanges, TaskPageHandle& page) override;
-  int PropertySheet(void* ownerWindow, const std::string& caption,
-                    const std::vector<TaskPageHandle>& pages) override;
+  int PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) override;
   HResult SaveResult() const override { return saveResult_; }
 
  private:
   PosixWorkItem& item_;
   SchedulePage& page_;
+  NativeWindow window_;
   bool persistChanges_ = false;
   HResult saveResult_ = kOk;
 };
@@ -208,7 +208,7 @@ class PosixWorkItem final : public SchedulerWorkItem {
     if (runs.empty() && !job_.lastRunTime.isZero() && job_.status != kSchedTaskRunning) {
       if (const auto minute = LocalMinute::fromSystemTime(job_.lastRunTime)) {
         const HResult error = job_.reservedData ? job_.reservedData->startError : kOk;
-        const bool runner = std::filesystem::path(job_.applicationName).filename() == "Brackenrun";
+        const bool runner = std::filesystem::path(job_.applicationName).filename() == sys::runnerProgram(".").filename();
         runs.push_back(RunRecord{*minute, 0, job_.exitCode, error, false, runOutcomeText(job_.exitCode, error, runner)});
       }
     }
@@ -220,10 +220,10 @@ class PosixWorkItem final : public SchedulerWorkItem {
     path = shared_->store.fileOf(name_).string();
     return kOk;
   }
-  HResult QueryTaskPages(std::unique_ptr<TaskPages>& pages) override {
-    SchedulePage* page = installedSchedulePage();
-    if (page == nullptr) return kNoInterface;
-    pages = std::make_unique<PosixTaskPages>(*this, *page);
+  HResult QueryTaskPages(const PageOwner& owner, std::unique_ptr<TaskPages>& pages) override {
+    // The system has no pages here: the program's own page is the one the form handed in.
+    if (owner.page == nullptr) return kNoInterface;
+    pages = std::make_unique<PosixTaskPages>(*this, *owner.page, owner.window);
     return kOk;
   }
 
@@ -342,11 +342,10 @@ HResult PosixTaskPages::GetPage(TaskPageType type, bool persistChanges, TaskPage
   return kOk;
 }
 
-int PosixTaskPages::PropertySheet(void* ownerWindow, const std::string& caption,
-                                  const std::vector<TaskPageHandle>& pages) {
+int PosixTaskPages::PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) {
   if (pages.size() != 1 || pages[0] != &schedulePageMarker) return -1;
   std::vector<TaskTrigger> copy = item_.triggers();
-  const int result = page_.show(ownerWindow, caption, copy);
+  const int result = page_.show(window_, caption, copy);
   if (result != 1) return result;
   for (const TaskTrigger& trigger : copy) {
     if (validateTrigger(trigger) != kOk) return -1;  // a page that broke the rules changes nothing

@@ -1,6 +1,6 @@
 // The scheduler on POSIX, over the user's own task store: work items are .job files in the
 // store's folder; saving proves a newly set run-as account through PAM; the next run comes from
-// the next-run engine; the schedule page is the one the program installed (schedule_page.h).
+// the next-run engine; the schedule page is the one the form hands in (schedule_page.h).
 // Qt-free.
 #pragma once
 

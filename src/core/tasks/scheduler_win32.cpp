@@ -20,6 +20,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -27,7 +28,8 @@
 #include <string_view>
 #include <utility>
 
-#include "core/tasks/TaskScdl.h"
+#include "core/sys/com_win32.h"
+#include "core/tasks/system_error.h"
 #include "core/text/utf16.h"
 
 namespace bv::tasks {
@@ -50,78 +52,26 @@ constexpr HResult kPointer = 0x80004003;  // E_POINTER: a success without the ob
 
 HResult resultOf(HRESULT result) { return static_cast<HResult>(result); }
 
+// COM that cannot be initialised: the standard check's ComError.
+[[noreturn]] void failEntry(HRESULT failure) {
+  throw ComError(systemErrorText(resultOf(failure)), resultOf(failure));
+}
+
 // COM on this thread, apartment-threaded, entered once and shared by every object of this file
 // on the thread; left when the last of them is gone, so no interface outlives it. A thread that
-// is already in the multithreaded apartment can make the calls as well: only a successful entry
-// is undone. The objects must be released on the thread that made them, as COM's apartment
-// rules demand anyway.
-class ComApartment {
- public:
-  explicit ComApartment(HRESULT entry) : entry_(entry) {}
-  ~ComApartment() {
-    if (SUCCEEDED(entry_)) ::CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
+// is already in the multithreaded apartment can make the calls as well. The objects must be
+// released on the thread that made them, as COM's apartment rules demand anyway. Raises ComError
+// when COM cannot be initialised.
+using Apartment = std::shared_ptr<sys::ComApartment>;
+Apartment apartmentOfThisThread() {
+  thread_local std::weak_ptr<sys::ComApartment> current;
+  if (auto held = current.lock()) return held;
+  auto apartment = std::make_shared<sys::ComApartment>(failEntry);
+  current = apartment;
+  return apartment;
+}
 
-  // Raises ComError when COM cannot be initialised.
-  static std::shared_ptr<ComApartment> ofThisThread() {
-    thread_local std::weak_ptr<ComApartment> current;
-    if (auto held = current.lock()) return held;
-    const HRESULT entry = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (FAILED(entry) && entry != RPC_E_CHANGED_MODE) comCheck(resultOf(entry));
-    auto apartment = std::make_shared<ComApartment>(entry);
-    current = apartment;
-    return apartment;
-  }
-
- private:
-  HRESULT entry_;
-};
-
-using Apartment = std::shared_ptr<ComApartment>;
-
-// One reference to a COM interface.
-template <typename Interface>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() { reset(); }
-  ComPtr(ComPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) {
-      reset();
-      object_ = std::exchange(other.object_, nullptr);
-    }
-    return *this;
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-
-  Interface* get() const noexcept { return object_; }
-  Interface* operator->() const noexcept { return object_; }
-  explicit operator bool() const noexcept { return object_ != nullptr; }
-
-  // For a call that hands over a new reference; any old one is released first.
-  Interface** put() noexcept {
-    reset();
-    return &object_;
-  }
-  void** putVoid() noexcept { return reinterpret_cast<void**>(put()); }
-
-  // QueryInterface into `other`.
-  template <typename Other>
-  HRESULT query(const IID& iid, ComPtr<Other>& other) const {
-    return object_->QueryInterface(iid, other.putVoid());
-  }
-
-  void reset() noexcept {
-    if (object_ != nullptr) std::exchange(object_, nullptr)->Release();
-  }
-
- private:
-  Interface* object_ = nullptr;
-};
+using sys::ComPtr;
 
 std::string utf8Of(const wchar_t* text) {
   if (text == nullptr) return {};
@@ -271,8 +221,8 @@ class Win32Trigger final : public SchedulerTrigger {
 
 class Win32TaskPages final : public TaskPages {
  public:
-  Win32TaskPages(Apartment apartment, ComPtr<IProvideTaskPage> provider)
-      : apartment_(std::move(apartment)), provider_(std::move(provider)) {}
+  Win32TaskPages(Apartment apartment, ComPtr<IProvideTaskPage> provider, NativeWindow owner)
+      : apartment_(std::move(apartment)), provider_(std::move(provider)), owner_(owner) {}
   // A page that was made but never handed to a sheet is destroyed here.
   ~Win32TaskPages() override {
     for (HPROPSHEETPAGE page : unshown_) ::DestroyPropertySheetPage(page);
@@ -291,18 +241,18 @@ class Win32TaskPages final : public TaskPages {
     return resultOf(result);
   }
 
-  int PropertySheet(void* ownerWindow, const std::string& caption,
-                    const std::vector<TaskPageHandle>& pages) override {
+  int PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) override {
     // The sheet takes its pages over.
     for (TaskPageHandle page : pages) {
       std::erase(unshown_, static_cast<HPROPSHEETPAGE>(page));
     }
-    return showTaskPropertySheet(ownerWindow, caption, pages);
+    return showTaskPropertySheet(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(owner_)), caption, pages);
   }
 
  private:
   Apartment apartment_;  // outlives provider_
   ComPtr<IProvideTaskPage> provider_;
+  NativeWindow owner_;
   std::vector<HPROPSHEETPAGE> unshown_;
 };
 
@@ -404,11 +354,12 @@ class Win32WorkItem final : public SchedulerWorkItem {
     return readText(path, [&](LPOLESTR* answer) { return file->GetCurFile(answer); });
   }
 
-  HResult QueryTaskPages(std::unique_ptr<TaskPages>& pages) override {
+  // The system's own pages, over the owner's window; the owner's page is for systems without them.
+  HResult QueryTaskPages(const PageOwner& owner, std::unique_ptr<TaskPages>& pages) override {
     ComPtr<IProvideTaskPage> provider;
     const HRESULT asked = task_.query(kIidIProvideTaskPage, provider);
     if (FAILED(asked)) return resultOf(asked);
-    pages = std::make_unique<Win32TaskPages>(apartment_, std::move(provider));
+    pages = std::make_unique<Win32TaskPages>(apartment_, std::move(provider), owner.window);
     return resultOf(asked);
   }
 
@@ -506,7 +457,7 @@ class Win32Scheduler final : public SchedulerService {
 
 }  // namespace
 
-int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
+int showTaskPropertySheet(HWND ownerWindow, const std::string& caption,
                           const std::vector<TaskPageHandle>& pages) {
   if (pages.empty()) return -1;  // a sheet without a page would leave the user nothing to do
   const std::u16string caption16 = text::utf8ToUtf16(caption);
@@ -518,7 +469,7 @@ int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
   PROPSHEETHEADERW header{};
   header.dwSize = sizeof(PROPSHEETHEADERW);
   header.dwFlags = PSH_NOAPPLYNOW;
-  header.hwndParent = static_cast<HWND>(ownerWindow);
+  header.hwndParent = ownerWindow;
   header.pszCaption = title.c_str();
   header.nPages = static_cast<UINT>(handles.size());
   header.phpage = handles.data();
@@ -526,7 +477,7 @@ int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
 }
 
 std::shared_ptr<SchedulerService> createPlatformScheduler() {
-  Apartment apartment = ComApartment::ofThisThread();
+  Apartment apartment = apartmentOfThisThread();
   ComPtr<ITaskScheduler> scheduler;
   comCheck(resultOf(::CoCreateInstance(kClsidCTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
                                        kIidITaskScheduler, scheduler.putVoid())));

@@ -21,11 +21,11 @@ extern const GUID kIidIPersistFile;      // {0000010B-0000-0000-C000-00000000004
 extern const GUID kIidIProvideTaskPage;  // {4086658A-CBBB-11CF-B604-00C04FD8D565}
 
 // Shows the pages (HPROPSHEETPAGEs, in order) modally in one property sheet over the owner
-// window (an HWND; may be null), with the caption as its title and no Apply button. The sheet
+// window (may be null), with the caption as its title and no Apply button. The sheet
 // takes the pages over and destroys them. Returns PropertySheetW's answer: 1 or more when the
 // user closed it with OK (Windows documents 0 when no page had changes to save; Wine answers 1),
 // 0 after Cancel, -1 when the sheet could not be shown or there is no page to show.
-int showTaskPropertySheet(void* ownerWindow, const std::string& caption,
+int showTaskPropertySheet(HWND ownerWindow, const std::string& caption,
                           const std::vector<TaskPageHandle>& pages);
 
 }  // namespace bv::tasks

@@ -40,9 +40,9 @@ std::vector<TTaskRow> listTasks(bool all) {
   return rows;
 }
 
-bool rescheduleTask(const std::string& name, void* ownerWindow) {
+bool rescheduleTask(const std::string& name, const PageOwner& owner) {
   TTask task(name, false);
-  if (task.ShowPropertyPages(ownerWindow, "", kTaskPageSchedule) != kModalOk) return false;
+  if (task.ShowPropertyPages(owner, "", kTaskPageSchedule) != kModalOk) return false;
   task.Save();
   return true;
 }

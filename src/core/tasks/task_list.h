@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/tasks/run_history.h"
+#include "core/tasks/schedule_page.h"
 #include "core/tasks/system_time.h"
 
 namespace bv::tasks {
@@ -37,9 +38,9 @@ struct TTaskRow {
 // names or a task cannot be read (the caller keeps the rows it had).
 std::vector<TTaskRow> listTasks(bool all);
 
-// Shows the task's schedule page over the owner window and saves the schedule on OK; whether it
-// changed.
-bool rescheduleTask(const std::string& name, void* ownerWindow);
+// Shows the task's schedule page for the owner the form hands in and saves the schedule on OK;
+// whether it changed.
+bool rescheduleTask(const std::string& name, const PageOwner& owner);
 
 // Deletes the task through its stored file; a file that cannot be deleted is not reported.
 void deleteTask(const std::string& name);

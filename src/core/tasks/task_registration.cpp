@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -55,14 +56,6 @@ std::tm localTimeNow() {
   return local;
 }
 
-std::filesystem::path runnerProgram(const std::filesystem::path& folder) {
-#ifdef _WIN32
-  return folder / "Brackenrun.exe";
-#else
-  return folder / "Brackenrun";
-#endif
-}
-
 bool proveRunAsAccount(const std::string& user, const std::string& password) {
   std::string probe;
   do {
@@ -86,7 +79,7 @@ bool proveRunAsAccount(const std::string& user, const std::string& password) {
 }
 
 TaskRegistrationResult registerBackupTask(const std::string& parameters, const std::string& user,
-                                          const std::string& password, void* ownerWindow) {
+                                          const std::string& password, const PageOwner& owner) {
   const std::string name = registrationTaskName(localTimeNow());
   const bool created = !TaskExists(name);
   TTask task(name, created);
@@ -101,7 +94,7 @@ TaskRegistrationResult registerBackupTask(const std::string& parameters, const s
       }
     }
   } removal{task, false};
-  task.SetApplicationName(runnerProgram(sys::executableFolder()).string());
+  task.SetApplicationName(sys::runnerProgram(sys::executableFolder()).string());
   task.SetParameters(parameters);
   task.SetEnabled(true);
   if (created) {
@@ -109,7 +102,7 @@ TaskRegistrationResult registerBackupTask(const std::string& parameters, const s
     removal.armed = true;
   }
   task.SetAccountInformation(user, password);
-  if (task.ShowPropertyPages(ownerWindow, "", kTaskPageSchedule) != kModalOk) return TaskRegistrationResult::Cancelled;
+  if (task.ShowPropertyPages(owner, "", kTaskPageSchedule) != kModalOk) return TaskRegistrationResult::Cancelled;
   task.Save();
   removal.armed = false;
   return TaskRegistrationResult::Added;

@@ -1,11 +1,12 @@
 // The pieces of a backup task's registration that need no window: the names of the task and of
-// the account dialog's probe task, the program a task runs, and a registration's clean-up. Qt-free.
+// the account dialog's probe task, and a registration's clean-up. Qt-free.
 #pragma once
 
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <string>
+
+#include "core/tasks/schedule_page.h"
 
 namespace bv::tasks {
 
@@ -22,9 +23,6 @@ int probeNumber();
 // The local time now.
 std::tm localTimeNow();
 
-// The runner a task starts: "Brackenrun" ("Brackenrun.exe" on Windows) in the folder given.
-std::filesystem::path runnerProgram(const std::filesystem::path& folder);
-
 // Removes a stored task through its own file (TTask::FileName), so it goes wherever the store
 // keeps it; a missing file is no error.
 void removeTaskFile(const std::string& storedFile);
@@ -40,8 +38,9 @@ enum class TaskRegistrationResult { Added, Cancelled };
 // program with the parameter string, enabled, under the account; a new task is saved before its
 // schedule page is shown (the page of a task never saved cannot be made) and removed again
 // unless the page ends with OK and the final save succeeds (a task of that name that existed
-// already is left as it was). Throws what the scheduler raised.
+// already is left as it was). The page is shown for the owner the form hands in. Throws what the
+// scheduler raised.
 TaskRegistrationResult registerBackupTask(const std::string& parameters, const std::string& user,
-                                          const std::string& password, void* ownerWindow);
+                                          const std::string& password, const PageOwner& owner);
 
 }  // namespace bv::tasks

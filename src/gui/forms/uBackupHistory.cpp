@@ -1,19 +1,13 @@
 #include "gui/forms/uBackupHistory.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QLabel>
-#include <QPushButton>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
-#include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/qt_text.h"
 
 namespace bv::forms {
 
-using widgets::guarded;
 using widgets::named;
 using widgets::toQString;
 
@@ -26,21 +20,9 @@ const widgets::ListColumn kColumns[] = {
 }  // namespace
 
 TfrmBackupHistory::TfrmBackupHistory(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-  setObjectName(QStringLiteral("frmBackupHistory"));
-  setModal(true);
-  auto* root = new QVBoxLayout(this);
+    : HistoryDialog(parent, "frmBackupHistory", "lvHistory", kColumns, 300), lvHistory(list()) {
   lblSummary = named(new QLabel(this), "lblSummary");
-  root->addWidget(lblSummary);
-  lvHistory = named(new QTreeWidget(this), "lvHistory");
-  widgets::makeReportList(lvHistory, kColumns, 300);
-  lvHistory->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  root->addWidget(lvHistory, 1);
-  const widgets::CopyCloseRow buttons =
-      widgets::makeCopyCloseRow(this, lvHistory, guarded(this, &TfrmBackupHistory::btnCopyClick));
-  btnCopy = buttons.copy;
-  btnClose = buttons.close;
-  root->addLayout(buttons.row);
+  addAboveList(lblSummary);
 }
 
 void TfrmBackupHistory::FillHistory(const QString& databaseName, const maintenance::BackupHistory& history) {
@@ -61,9 +43,5 @@ void TfrmBackupHistory::FillHistory(const QString& databaseName, const maintenan
   }
   lvHistory->addTopLevelItems(items);  // in one go: a thousand rows open at once
 }
-
-QString TfrmBackupHistory::HistoryText() const { return widgets::reportListText(lvHistory); }
-
-void TfrmBackupHistory::btnCopyClick() { QApplication::clipboard()->setText(HistoryText()); }
 
 }  // namespace bv::forms

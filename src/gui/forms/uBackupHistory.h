@@ -3,18 +3,16 @@
 // newest proven one are. The rows can be copied as text.
 #pragma once
 
-#include <QDialog>
 #include <QString>
 
 #include "core/maintenance/backup_history.h"
+#include "gui/widgets/history_dialog.h"
 
 class QLabel;
-class QPushButton;
-class QTreeWidget;
 
 namespace bv::forms {
 
-class TfrmBackupHistory : public QDialog {
+class TfrmBackupHistory : public widgets::HistoryDialog {
   Q_OBJECT
 
  public:
@@ -22,16 +20,10 @@ class TfrmBackupHistory : public QDialog {
 
   // Fills the list and the header (without showing the dialog).
   void FillHistory(const QString& databaseName, const maintenance::BackupHistory& history);
-  // The rows as text, a line each, fields separated by tabs, the captions first.
-  QString HistoryText() const;
-
-  void btnCopyClick();
 
  private:
   QLabel* lblSummary = nullptr;
   QTreeWidget* lvHistory = nullptr;
-  QPushButton* btnCopy = nullptr;
-  QPushButton* btnClose = nullptr;
 };
 
 }  // namespace bv::forms

@@ -34,6 +34,7 @@
 #include "gui/forms/uBackupHistory.h"
 #include "gui/forms/uLogBackup.h"
 #include "gui/forms/uSchedule.h"
+#include "gui/forms/uSchedulePage.h"
 #include "gui/forms/uServerSelect.h"
 #include "gui/forms/uTaskSchedule.h"
 #include "gui/widgets/error_report.h"
@@ -623,7 +624,8 @@ void TfrmBrackenvale::btnMakeScdlClick() {
     prompts().information(this, kCancelled);
     return;
   }
-  if (scheduling::registerBackupTask(request, toUtf8(account->UserName()), toUtf8(account->Password()), this) ==
+  if (scheduling::registerBackupTask(request, toUtf8(account->UserName()), toUtf8(account->Password()),
+                                    pageOwner(this, SchedulePage())) ==
       tasks::TaskRegistrationResult::Cancelled) {
     prompts().information(this, kCancelled);
     return;
@@ -675,8 +677,19 @@ TfrmServerList* TfrmBrackenvale::ServerListDialog() {
 }
 
 TfrmTaskSchedule* TfrmBrackenvale::TaskScheduleDialog() {
-  if (FTaskSchedule == nullptr && FMakeDialogs) FTaskSchedule = new TfrmTaskSchedule(this);
+  if (FTaskSchedule == nullptr && FMakeDialogs) {
+    FTaskSchedule = new TfrmTaskSchedule(this);
+    FTaskSchedule->SetSchedulePage(SchedulePage());
+  }
   return FTaskSchedule;
+}
+
+tasks::SchedulePage* TfrmBrackenvale::SchedulePage() {
+  if (FSchedulePage == nullptr && FMakeDialogs) {
+    FProgramSchedulePage = std::make_unique<SchedulePageOnFirstShow>();
+    FSchedulePage = FProgramSchedulePage.get();
+  }
+  return FSchedulePage;
 }
 
 // --- Files, link, close --------------------------------------------------------------------

@@ -4,11 +4,13 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/maintenance/operations.h"
 #include "core/servers/server_enumerator.h"
+#include "core/tasks/schedule_page.h"
 
 class QCheckBox;
 class QComboBox;
@@ -29,6 +31,7 @@ class TfrmServerList;
 class TfrmTaskSchedule;
 class TfrmLogBackup;
 class TfrmBackupHistory;
+class SchedulePageOnFirstShow;
 
 class TfrmBrackenvale : public QWidget {
   Q_OBJECT
@@ -103,6 +106,9 @@ class TfrmBrackenvale : public QWidget {
   void SetScheduleDialog(TfrmSchedule* dialog) { FSchedule = dialog; }
   void SetServerList(TfrmServerList* dialog) { FServerList = dialog; }
   void SetTaskScheduleDialog(TfrmTaskSchedule* dialog) { FTaskSchedule = dialog; }
+  // The schedule page a new task's schedule is set on (tests: a scripted one), handed on to the
+  // task list it makes.
+  void SetSchedulePage(bv::tasks::SchedulePage* page) { FSchedulePage = page; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -126,6 +132,9 @@ class TfrmBrackenvale : public QWidget {
   TfrmSchedule* ScheduleDialog();
   TfrmServerList* ServerListDialog();
   TfrmTaskSchedule* TaskScheduleDialog();
+  // The schedule page: the one handed in, else the program's, made on first use (its dialog on
+  // its first showing); null when there is neither.
+  bv::tasks::SchedulePage* SchedulePage();
 
   QString FComputerName;
   bool FServerIsLocal = true;
@@ -141,6 +150,8 @@ class TfrmBrackenvale : public QWidget {
   QString FLogBackupFile;               // the last log backup file, offered again
   bool FMakeDialogs = false;
   bv::servers::ServerEnumeratorFactory FServerEnumerators;
+  bv::tasks::SchedulePage* FSchedulePage = nullptr;
+  std::unique_ptr<SchedulePageOnFirstShow> FProgramSchedulePage;  // made on first use
 
   // Controls, each with its objectName.
   QFrame* Panel1 = nullptr;

@@ -1,22 +1,15 @@
 #include "gui/forms/uRunHistory.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QHeaderView>
 #include <QLabel>
-#include <QPushButton>
 #include <QStyle>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include "core/text/duration_text.h"
-#include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/qt_text.h"
 
 namespace bv::forms {
 
-using widgets::guarded;
 using widgets::named;
 using widgets::toQString;
 
@@ -29,24 +22,12 @@ const widgets::ListColumn kColumns[] = {
 }  // namespace
 
 TfrmRunHistory::TfrmRunHistory(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-  setObjectName(QStringLiteral("frmRunHistory"));
-  setModal(true);
-  auto* root = new QVBoxLayout(this);
-  lvRunList = named(new QTreeWidget(this), "lvRunList");
-  widgets::makeReportList(lvRunList, kColumns, 260);
-  lvRunList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  root->addWidget(lvRunList, 1);
+    : HistoryDialog(parent, "frmRunHistory", "lvRunList", kColumns, 260), lvRunList(list()) {
   lblLastRunOnly = named(
       new QLabel(QStringLiteral("タスク スケジューラが記録しているのは最後の実行とその結果だけです。"), this),
       "lblLastRunOnly");
   lblLastRunOnly->setVisible(false);
-  root->addWidget(lblLastRunOnly);
-  const widgets::CopyCloseRow buttons =
-      widgets::makeCopyCloseRow(this, lvRunList, guarded(this, &TfrmRunHistory::btnCopyClick));
-  btnCopy = buttons.copy;
-  btnClose = buttons.close;
-  root->addLayout(buttons.row);
+  addBelowList(lblLastRunOnly);
 }
 
 void TfrmRunHistory::ShowHistory(const QString& taskName, const tasks::TaskRunHistory& history) {
@@ -63,9 +44,5 @@ void TfrmRunHistory::ShowHistory(const QString& taskName, const tasks::TaskRunHi
   lblLastRunOnly->setVisible(history.lastRunOnly);
   exec();
 }
-
-QString TfrmRunHistory::HistoryText() const { return widgets::reportListText(lvRunList); }
-
-void TfrmRunHistory::btnCopyClick() { QApplication::clipboard()->setText(HistoryText()); }
 
 }  // namespace bv::forms

@@ -2,18 +2,16 @@
 // copied as text. Where the scheduler keeps only the last run (Windows), it says so.
 #pragma once
 
-#include <QDialog>
 #include <QString>
 
 #include "core/tasks/TaskScdl.h"
+#include "gui/widgets/history_dialog.h"
 
 class QLabel;
-class QPushButton;
-class QTreeWidget;
 
 namespace bv::forms {
 
-class TfrmRunHistory : public QDialog {
+class TfrmRunHistory : public widgets::HistoryDialog {
   Q_OBJECT
 
  public:
@@ -21,16 +19,10 @@ class TfrmRunHistory : public QDialog {
 
   // Shows the task's runs modally.
   void ShowHistory(const QString& taskName, const tasks::TaskRunHistory& history);
-  // The rows as text, a line each, fields separated by tabs, the captions first.
-  QString HistoryText() const;
-
-  void btnCopyClick();
 
  private:
   QTreeWidget* lvRunList = nullptr;
   QLabel* lblLastRunOnly = nullptr;
-  QPushButton* btnCopy = nullptr;
-  QPushButton* btnClose = nullptr;
 };
 
 }  // namespace bv::forms

@@ -19,6 +19,7 @@
 #include "gui/forms/cron_notice.h"
 #include "gui/forms/uMailSettings.h"
 #include "gui/forms/uRunHistory.h"
+#include "gui/forms/uSchedulePage.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/form_layout.h"
 #include "gui/widgets/prompts.h"
@@ -217,7 +218,7 @@ void TfrmTaskSchedule::btnEditClick() {
     prompts().warning(this, kSelectTaskToChange);
     return;
   }
-  const bool changed = tasks::rescheduleTask(toUtf8(name), this);
+  const bool changed = tasks::rescheduleTask(toUtf8(name), pageOwner(this, FSchedulePage));
   if (changed) RefreshTaskList();
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/tasks/schedule_page.h"
 #include "core/tasks/task_list.h"
 
 class QCheckBox;
@@ -47,6 +48,9 @@ class TfrmTaskSchedule : public QDialog {
   void FillTaskListView();
 
   const std::vector<TTaskRow>& TaskList() const { return FTaskList; }
+  // The schedule page "変更" shows a task's schedule on; without one the scheduler has no page
+  // to show where the system has none of its own.
+  void SetSchedulePage(bv::tasks::SchedulePage* page) { FSchedulePage = page; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -57,6 +61,7 @@ class TfrmTaskSchedule : public QDialog {
   QString SelectedTaskName() const;
 
   std::vector<TTaskRow> FTaskList;
+  bv::tasks::SchedulePage* FSchedulePage = nullptr;
 
   // Controls, each with its objectName.
   QGroupBox* gbxJobList = nullptr;

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
+#include <QDate>
+#include <QDateEdit>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeySequence>
 #include <QPushButton>
-#include <QShortcut>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTreeWidget>
 
@@ -52,36 +53,41 @@ int reportCellWidth(const QTreeWidget* list, const QString& text, bool marked) {
   return list->fontMetrics().horizontalAdvance(text) + margins + (marked ? icon + margins : 0);
 }
 
-QString reportListText(const QTreeWidget* list) {
-  const QTreeWidgetItem* header = list->headerItem();
-  QStringList captions;
-  for (int column = 0; column < list->columnCount(); ++column) captions << header->text(column);
-  QString text = captions.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  const QList<QTreeWidgetItem*> selected = list->selectedItems();
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* item = list->topLevelItem(i);
-    if (!selected.isEmpty() && !item->isSelected()) continue;
-    QStringList fields;
-    for (int column = 0; column < list->columnCount(); ++column) fields << item->text(column);
-    text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
-  }
-  return text;
+Qt::WindowFlags dialogFlags() {
+  return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 }
 
-CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<void()> copy) {
-  CopyCloseRow made{named(new QPushButton(QStringLiteral("コピー"), dialog), "btnCopy"),
-                    named(new QPushButton(QStringLiteral("閉じる"), dialog), "btnClose"), new QHBoxLayout};
-  made.row->addStretch();
-  for (QPushButton* button : {made.copy, made.close}) {
+QHBoxLayout* okCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel) {
+  ok = named(new QPushButton(QStringLiteral("OK"), dialog), "btnOK");
+  cancel = named(new QPushButton(QStringLiteral("キャンセル"), dialog), "btnCancel");
+  QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  row->addWidget(ok);
+  row->addWidget(cancel);
+  return row;
+}
+
+void makeOkTheDefault(QDialog* dialog, QPushButton* ok) {
+  for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
     button->setAutoDefault(false);
-    button->setMinimumWidth(80);
-    made.row->addWidget(button);
+    button->setDefault(false);
   }
-  QObject::connect(made.copy, &QPushButton::clicked, dialog, copy);
-  QObject::connect(made.close, &QPushButton::clicked, dialog, &QDialog::accept);
-  auto* keys = new QShortcut(QKeySequence::Copy, list);
-  QObject::connect(keys, &QShortcut::activated, dialog, std::move(copy));
-  return made;
+  ok->setDefault(true);
+}
+
+QSpinBox* numberBox(QWidget* parent, const char* name, int minimum, int maximum) {
+  auto* box = named(new QSpinBox(parent), name);
+  box->setRange(minimum, maximum);
+  return box;
+}
+
+void setUpDateEdit(QDateEdit* edit) {
+  edit->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+  edit->setCalendarPopup(true);
+  edit->setMinimumDate(QDate(1601, 1, 1));
+  edit->setMaximumDate(QDate(9999, 12, 31));
 }
 
 }  // namespace bv::widgets

@@ -1,16 +1,18 @@
 // Building a form the way the forms are drawn: a control's name (its objectName), its place in
-// pixels within its parent, bold captions, and the report-style lists of the dialogs.
+// pixels within its parent, bold captions, the report-style lists of the dialogs, and a dialog's
+// frame and its OK and キャンセル.
 #pragma once
 
 #include <QFont>
-#include <functional>
 #include <QString>
 #include <QWidget>
 #include <span>
 
+class QDateEdit;
 class QDialog;
 class QHBoxLayout;
 class QPushButton;
+class QSpinBox;
 class QTreeWidget;
 
 namespace bv::widgets {
@@ -59,18 +61,21 @@ void makeReportList(QTreeWidget* list, std::span<const ListColumn> columns, int 
 // text margins, and a small icon (with its own margins) before the text when `marked`.
 int reportCellWidth(const QTreeWidget* list, const QString& text, bool marked);
 
-// A report list's rows as text, a line each, fields separated by tabs, the captions first: the
-// selected rows, or every row when none is selected.
-QString reportListText(const QTreeWidget* list);
+// A dialog's frame: its title, the system menu and the close button, nothing else.
+Qt::WindowFlags dialogFlags();
 
-// The row under a history list: "コピー" and "閉じる" (named btnCopy and btnClose) at its right,
-// neither taking Return. `copy` runs for the button and for the copy keys on the list; 閉じる
-// accepts the dialog.
-struct CopyCloseRow {
-  QPushButton* copy;
-  QPushButton* close;
-  QHBoxLayout* row;
-};
-CopyCloseRow makeCopyCloseRow(QDialog* dialog, QTreeWidget* list, std::function<void()> copy);
+// OK and キャンセル (named btnOK and btnCancel) at the bottom right, accepting and rejecting the
+// dialog.
+QHBoxLayout* okCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel);
+
+// Enter in an edit box presses OK only; no other button of the dialog takes it.
+void makeOkTheDefault(QDialog* dialog, QPushButton* ok);
+
+// A number box with its name and range.
+QSpinBox* numberBox(QWidget* parent, const char* name, int minimum, int maximum);
+
+// A date edit as the schedule's dates are typed: yyyy/MM/dd with a calendar, from 1601 (SYSTEMTIME's
+// first year) to 9999.
+void setUpDateEdit(QDateEdit* edit);
 
 }  // namespace bv::widgets

@@ -57,10 +57,8 @@ class FakeTaskPages final : public bv::tasks::TaskPages {
     return answer;
   }
 
-  int PropertySheet(void* ownerWindow, const std::string& caption,
-                    const std::vector<TaskPageHandle>& pages) override {
+  int PropertySheet(const std::string& caption, const std::vector<TaskPageHandle>& pages) override {
     script_->calls.emplace_back("PropertySheet");
-    script_->sheetOwner = ownerWindow;
     script_->sheetCaption = caption;
     script_->sheetPages = pages;
     return script_->sheetResult;
@@ -122,7 +120,8 @@ class FakeWorkItem final : public SchedulerWorkItem {
   HResult GetCurFile(std::string& path) override {
     return answered("GetCurFile", [&] { path = "fake.job"; });
   }
-  HResult QueryTaskPages(std::unique_ptr<bv::tasks::TaskPages>& pages) override {
+  HResult QueryTaskPages(const bv::tasks::PageOwner& owner, std::unique_ptr<bv::tasks::TaskPages>& pages) override {
+    script_->pagesOwner = owner;
     return answered("QueryTaskPages", [&] { pages = std::make_unique<FakeTaskPages>(script_); });
   }
 

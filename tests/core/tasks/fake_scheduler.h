@@ -32,7 +32,7 @@ struct FakeSchedulerScript {
   std::vector<std::string> itemNames;                                // the names of Activate and NewWorkItem
   std::vector<std::pair<bv::tasks::TaskPageType, bool>> pagesAsked;  // GetPage's arguments
   std::vector<std::uint16_t> triggersAsked;                          // GetTrigger's index
-  void* sheetOwner = nullptr;
+  bv::tasks::PageOwner pagesOwner;  // QueryTaskPages' owner
   std::string sheetCaption;
   std::vector<bv::tasks::TaskPageHandle> sheetPages;
 

@@ -77,9 +77,10 @@ TEST_F(TaskStoreTest, ATaskIsCreatedScheduledSavedListedReadBackAndDeleted) {
   {
     TTask task(name, false);
     EXPECT_EQ(task.Triggers().Count(), 0);
-    EXPECT_EQ(task.ShowPropertyPages(reinterpret_cast<void*>(0x1234), "", kTaskPageSchedule), kModalOk);
+    EXPECT_EQ(task.ShowPropertyPages(page.owner(static_cast<NativeWindow>(0x1234)), "", kTaskPageSchedule),
+              kModalOk);
     EXPECT_EQ(page.lastCaption, name);  // no caption of its own: the task's name
-    EXPECT_EQ(page.lastOwner, reinterpret_cast<void*>(0x1234));
+    EXPECT_EQ(page.lastOwner, static_cast<NativeWindow>(0x1234));
     task.Save();
   }
 
@@ -126,7 +127,7 @@ TEST_F(TaskStoreTest, AScheduleIsStoredOnlyOnceTheExecutorsEntryIsInAndItsFailur
   {
     TTask task("Brackenvale_1", false);
     try {
-      task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
+      task.ShowPropertyPages(page.owner(), "", kTaskPageSchedule);
       ADD_FAILURE() << "the page's failed save passed as " << "OK or cancel";
     } catch (const ComError& error) {
       EXPECT_EQ(error.code(), kCrontabTooLarge);
@@ -137,7 +138,7 @@ TEST_F(TaskStoreTest, AScheduleIsStoredOnlyOnceTheExecutorsEntryIsInAndItsFailur
 
   entry = kOk;
   TTask task("Brackenvale_1", false);
-  EXPECT_EQ(task.ShowPropertyPages(nullptr, "", kTaskPageSchedule), kModalOk);
+  EXPECT_EQ(task.ShowPropertyPages(page.owner(), "", kTaskPageSchedule), kModalOk);
   JobFile stored;
   ASSERT_EQ(TaskStore(store.storeFolder()).read("Brackenvale_1", stored), kOk);
   EXPECT_EQ(stored.triggers.size(), 1u);
@@ -192,7 +193,7 @@ TEST_F(TaskStoreTest, AnExistingFolderOpenToOthersIsClosedBeforeTheFirstWrite) {
 TEST_F(TaskStoreTest, TheSchedulePageOfATaskNeverSavedIsRefusedAsWindowsDocuments) {
   TTask task("Brackenvale_new", true);
   try {
-    task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
+    task.ShowPropertyPages(page.owner(), "", kTaskPageSchedule);
     FAIL() << "a page for an unsaved task";
   } catch (const ETaskException&) {
     FAIL() << "not a scheduler code";
@@ -202,19 +203,45 @@ TEST_F(TaskStoreTest, TheSchedulePageOfATaskNeverSavedIsRefusedAsWindowsDocument
   EXPECT_EQ(page.shown, 0);
 }
 
-TEST(NoSchedulePage, WithoutAnInstalledPageTheCallFailsWithNoInterfaceNotACrash) {
+TEST(NoSchedulePage, WithoutAPageHandedInTheCallFailsWithNoInterfaceNotACrash) {
   bvtest::TaskStoreFixture store;
   {
     TTask task("Brackenvale_1", true);
     task.Save();
   }
-  ASSERT_EQ(installedSchedulePage(), nullptr);
   TTask task("Brackenvale_1", false);
   try {
-    task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
+    task.ShowPropertyPages({nullptr, static_cast<NativeWindow>(0x1234)}, "", kTaskPageSchedule);
     FAIL() << "a page was shown";
   } catch (const ComError& error) {
     EXPECT_EQ(error.code(), kNoInterface);
+  }
+}
+
+// Nothing is installed anywhere: each call shows the page its caller hands in, over the window
+// the caller names.
+TEST_F(TaskStoreTest, EachCallShowsThePageItIsHandedOverTheWindowItNames) {
+  createTask("Brackenvale_1");
+  bvtest::ScriptedSchedulePage other;
+  struct Case {
+    bvtest::ScriptedSchedulePage* page;
+    NativeWindow window;
+  };
+  const Case cases[] = {
+      {&page, static_cast<NativeWindow>(0x1234)},
+      {&other, NativeWindow::None},
+      {&other, static_cast<NativeWindow>(0x42)},
+      {&page, NativeWindow::None},
+  };
+  int shownOnPage = 0;
+  int shownOnOther = 0;
+  for (const Case& c : cases) {
+    TTask task("Brackenvale_1", false);
+    EXPECT_EQ(task.ShowPropertyPages(c.page->owner(c.window), "", kTaskPageSchedule), kModalOk);
+    ++(c.page == &page ? shownOnPage : shownOnOther);
+    EXPECT_EQ(c.page->lastOwner, c.window);
+    EXPECT_EQ(page.shown, shownOnPage);
+    EXPECT_EQ(other.shown, shownOnOther);
   }
 }
 
@@ -225,7 +252,7 @@ TEST_F(TaskStoreTest, CancelOnThePageChangesNothing) {
     triggers.push_back(bvtest::dailyTrigger(2026, 1, 1, 0, 0));
   };
   TTask task("Brackenvale_1", false);
-  EXPECT_EQ(task.ShowPropertyPages(nullptr, "caption", kTaskPageSchedule), kModalCancel);
+  EXPECT_EQ(task.ShowPropertyPages(page.owner(), "caption", kTaskPageSchedule), kModalCancel);
   EXPECT_EQ(page.lastCaption, "caption");
   EXPECT_EQ(task.Triggers().Count(), 0);
   EXPECT_EQ(TTask("Brackenvale_1", false).Triggers().Count(), 0);
@@ -289,7 +316,7 @@ TEST_F(TaskStoreTest, TheDisabledFlagIsSetAndClearedAndTheNextRunSaysDisabled) {
     triggers.push_back(bvtest::dailyTrigger(2026, 12, 8, 2, 0));
   };
   TTask task("Brackenvale_1", false);
-  task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
+  task.ShowPropertyPages(page.owner(), "", kTaskPageSchedule);
   task.SetEnabled(false);
   std::uint32_t flags = 0;
   task.Item().GetFlags(flags);
@@ -312,7 +339,7 @@ TEST_F(TaskStoreTest, TheNextRunAnswersEachInformationalCodeAsAnException) {
   const auto nextRunCode = [&](std::vector<TaskTrigger> triggers) {
     page.edit = [&](std::vector<TaskTrigger>& shown) { shown = triggers; };
     TTask task("Brackenvale_1", false);
-    task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
+    task.ShowPropertyPages(page.owner(), "", kTaskPageSchedule);
     return codeOf([&] { task.NextRunTime(); });
   };
   EXPECT_EQ(nextRunCode({}), kSchedTaskNoValidTriggers);

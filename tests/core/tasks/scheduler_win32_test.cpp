@@ -504,7 +504,7 @@ TEST(Win32Scheduler, UnderWineThePropertyPagesAreNoInterfaceNotACrash) {
   TTask task(scratch.name(), true);
   task.Save();
   for (const unsigned pages : {kTaskPageSchedule, kTaskPageTask | kTaskPageSchedule | kTaskPageSettings}) {
-    const Raised raised = raisedBy([&] { task.ShowPropertyPages(nullptr, "", pages); });
+    const Raised raised = raisedBy([&] { task.ShowPropertyPages({}, "", pages); });
     EXPECT_EQ(raised.code, kNoInterface);
     EXPECT_FALSE(raised.taskException);
   }

@@ -84,7 +84,7 @@ TEST_F(WrapperPathsTest, TheChosenPagesAreAskedForInTheOrderTaskScheduleSettings
   };
   for (const Case& c : cases) {
     script.pagesAsked.clear();
-    task.ShowPropertyPages(nullptr, "caption", c.pages);
+    task.ShowPropertyPages({}, "caption", c.pages);
     std::vector<std::pair<TaskPageType, bool>> expected;
     std::vector<TaskPageHandle> handles;
     for (const TaskPageType type : c.asked) {
@@ -96,15 +96,32 @@ TEST_F(WrapperPathsTest, TheChosenPagesAreAskedForInTheOrderTaskScheduleSettings
   }
 }
 
-TEST_F(WrapperPathsTest, TheSheetGetsTheOwnerAndTheCaptionOrTheTasksNameForAnEmptyOne) {
+// A page the back end is handed and never shows.
+class UnshownPage final : public SchedulePage {
+ public:
+  int show(NativeWindow, const std::string&, std::vector<TaskTrigger>&) override { return 0; }
+};
+
+TEST_F(WrapperPathsTest, ThePagesAreAskedForTheOwnerHandedInAndTheSheetGetsTheCaptionOrTheTasksName) {
   TTask task("Brackenvale_20261208014100", false, scheduler);
-  void* const owner = reinterpret_cast<void*>(0x5678);
-  task.ShowPropertyPages(owner, "スケジュールの編集", kTaskPageSchedule);
-  EXPECT_EQ(script.sheetOwner, owner);
-  EXPECT_EQ(script.sheetCaption, "スケジュールの編集");
-  task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
-  EXPECT_EQ(script.sheetOwner, nullptr);
-  EXPECT_EQ(script.sheetCaption, "Brackenvale_20261208014100");
+  UnshownPage page;
+  struct Case {
+    PageOwner owner;
+    std::string caption;
+    std::string shownCaption;
+  };
+  const Case cases[] = {
+      {{&page, static_cast<NativeWindow>(0x5678)}, "スケジュールの編集", "スケジュールの編集"},
+      {{nullptr, static_cast<NativeWindow>(0x5678)}, "", "Brackenvale_20261208014100"},
+      {{&page, NativeWindow::None}, "", "Brackenvale_20261208014100"},
+      {{}, "x", "x"},
+  };
+  for (const Case& c : cases) {
+    task.ShowPropertyPages(c.owner, c.caption, kTaskPageSchedule);
+    EXPECT_EQ(script.pagesOwner.page, c.owner.page) << c.caption;
+    EXPECT_EQ(script.pagesOwner.window, c.owner.window) << c.caption;
+    EXPECT_EQ(script.sheetCaption, c.shownCaption);
+  }
 }
 
 TEST_F(WrapperPathsTest, OnlyASheetResultOfExactlyOneIsOkAndSavesOnceWithAutoSave) {
@@ -114,7 +131,7 @@ TEST_F(WrapperPathsTest, OnlyASheetResultOfExactlyOneIsOkAndSavesOnceWithAutoSav
       task.AutoSave = autoSave;
       script.calls.clear();
       script.sheetResult = sheetResult;
-      const int result = task.ShowPropertyPages(nullptr, "", kTaskPageSchedule);
+      const int result = task.ShowPropertyPages({}, "", kTaskPageSchedule);
       const bool ok = sheetResult == 1;
       EXPECT_EQ(result, ok ? kModalOk : kModalCancel) << sheetResult;
       EXPECT_EQ(script.count("Save"), autoSave && ok ? 1 : 0) << autoSave << " " << sheetResult;
@@ -129,7 +146,7 @@ TEST_F(WrapperPathsTest, AFailedSaveAfterTheSheetRaises) {
   TTask task("Brackenvale_1", false, scheduler);
   task.AutoSave = true;
   script.answers["Save"] = kAccessDenied;
-  const Raised raised = raisedBy([&] { task.ShowPropertyPages(nullptr, "", kTaskPageSchedule); });
+  const Raised raised = raisedBy([&] { task.ShowPropertyPages({}, "", kTaskPageSchedule); });
   EXPECT_EQ(raised.code, kAccessDenied);
   EXPECT_FALSE(raised.taskException);
 }
@@ -140,7 +157,7 @@ TEST_F(WrapperPathsTest, AFailedPageRaisesTheSystemsComErrorEvenForACodeOfTheTab
     script.pageAnswers = {{TaskPageType::Schedule, code}};
     script.calls.clear();
     const Raised raised = raisedBy(
-        [&] { task.ShowPropertyPages(nullptr, "", kTaskPageTask | kTaskPageSchedule | kTaskPageSettings); });
+        [&] { task.ShowPropertyPages({}, "", kTaskPageTask | kTaskPageSchedule | kTaskPageSettings); });
     EXPECT_EQ(raised.code, code) << std::hex << code;
     EXPECT_FALSE(raised.taskException) << std::hex << code;
     EXPECT_EQ(raised.message, systemErrorText(code)) << std::hex << code;
@@ -153,14 +170,14 @@ TEST_F(WrapperPathsTest, AFailedPageRaisesTheSystemsComErrorEvenForACodeOfTheTab
 TEST_F(WrapperPathsTest, APageSuccessCodeOfTheTableIsNoFailure) {
   TTask task("Brackenvale_1", false, scheduler);
   script.answers["GetPage"] = kSchedTaskReady;  // a success: the standard check lets it pass
-  EXPECT_EQ(task.ShowPropertyPages(nullptr, "", kTaskPageSchedule), kModalOk);
+  EXPECT_EQ(task.ShowPropertyPages({}, "", kTaskPageSchedule), kModalOk);
   EXPECT_EQ(script.count("PropertySheet"), 1);
 }
 
 TEST_F(WrapperPathsTest, AWorkItemWithoutPagesRaisesNoInterfaceAndAsksForNone) {
   TTask task("Brackenvale_1", false, scheduler);
   script.answers["QueryTaskPages"] = kNoInterface;
-  const Raised raised = raisedBy([&] { task.ShowPropertyPages(nullptr, "", kTaskPageSchedule); });
+  const Raised raised = raisedBy([&] { task.ShowPropertyPages({}, "", kTaskPageSchedule); });
   EXPECT_EQ(raised.code, kNoInterface);
   EXPECT_FALSE(raised.taskException);
   EXPECT_EQ(script.count("GetPage"), 0);

@@ -25,6 +25,7 @@
 #include "core/tasks/task_store_posix.h"
 #include "gui/forms/uAccount.h"
 #include "gui/forms/uBrackenvale.h"
+#include "gui/forms/uSchedulePage.h"
 #include "modal.h"
 #include "prompt_recorder.h"
 #include "task_store_fixture.h"
@@ -44,6 +45,7 @@ class TaskRegistration : public ::testing::Test {
     window = std::make_unique<TfrmBrackenvale>();
     account = std::make_unique<TfrmAccount>(window.get());
     window->SetAccountDialog(account.get());
+    window->SetSchedulePage(&page);
     window->show();
     QApplication::setActiveWindow(window.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -131,7 +133,7 @@ TEST_F(TaskRegistration, ADailyBackupIsRegisteredWithItsProgramParametersAccount
   EXPECT_EQ(names[0].rfind("Brackenvale_", 0), 0u);
   EXPECT_EQ(names[0].size(), 12u + 14u);
   EXPECT_EQ(page.lastCaption, names[0]);
-  EXPECT_EQ(page.lastOwner, static_cast<void*>(window.get()));
+  EXPECT_EQ(page.lastOwner, nativeWindowOf(window.get()));
 
   bv::tasks::TTask task(names[0], false);
   std::string program, parameters, user;

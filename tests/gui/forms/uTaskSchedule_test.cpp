@@ -31,6 +31,7 @@
 #include "core/tasks/task_store_posix.h"
 #include "gui/forms/uAccount.h"
 #include "gui/forms/uBrackenvale.h"
+#include "gui/forms/uSchedulePage.h"
 #include "gui/forms/uTaskSchedule.h"
 #include "modal.h"
 #include "prompt_recorder.h"
@@ -53,6 +54,7 @@ class TaskList : public ::testing::Test {
   void SetUp() override {
     store.setNow(LocalMinute::at(2026, 12, 8, 1, 0));
     dialog = std::make_unique<TfrmTaskSchedule>();
+    dialog->SetSchedulePage(&page);
   }
   void TearDown() override { dialog.reset(); }
 
@@ -65,7 +67,7 @@ class TaskList : public ::testing::Test {
     }
     page.edit = [triggers](std::vector<TaskTrigger>& shown) { shown = triggers; };
     bv::tasks::TTask task(name, false);
-    task.ShowPropertyPages(nullptr, "", bv::tasks::kTaskPageSchedule);
+    task.ShowPropertyPages(page.owner(), "", bv::tasks::kTaskPageSchedule);
     task.Save();
     page.edit = nullptr;
   }
@@ -222,7 +224,7 @@ TEST_F(TaskList, AReScheduleOnThePageIsSavedAndTheListRefreshed) {
     select(0);
     QTest::mouseClick(control<QPushButton>("btnEdit"), Qt::LeftButton);
     EXPECT_EQ(page.lastCaption, "Brackenvale_1");
-    EXPECT_EQ(page.lastOwner, static_cast<void*>(dialog.get()));
+    EXPECT_EQ(page.lastOwner, nativeWindowOf(dialog.get()));
     EXPECT_EQ(row(0)[2], QStringLiteral("3 日ごと 4:15 に開始、開始日: 2026/12/08"));
     EXPECT_EQ(row(0)[3], QStringLiteral("2026/12/08 04:15:00"));
   });
@@ -405,6 +407,8 @@ TEST(TaskRoad, RegisteredThroughTheWindowRunByATickAndSeenInTheList) {
   TfrmTaskSchedule list(&window);
   window.SetAccountDialog(&account);
   window.SetTaskScheduleDialog(&list);
+  window.SetSchedulePage(&page);
+  list.SetSchedulePage(&page);
   window.show();
   QApplication::setActiveWindow(&window);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));

@@ -5,7 +5,7 @@
 //
 // The program's executable defines the libcurl functions that the mail transport
 // (core/mail/mail_transport_curl.cpp) calls, and links with --as-needed, so that it does not
-// need libcurl.so.4 to start (src/gui/forms/CMakeLists.txt; a test checks its dynamic section).
+// need libcurl.so.4 to start (src/app/CMakeLists.txt; a test checks its dynamic section).
 // Each definition hands the call on to the library, which curl_global_init loads; the transport
 // calls nothing else before curl_global_init has succeeded. A function the transport starts to
 // call that is not defined here makes the executable need libcurl again, and that test fails.

@@ -26,7 +26,7 @@
 #include "controls.h"
 #include "core/tasks/schedule_mapping.h"
 #include "core/tasks/trigger_text.h"
-#include "gui/forms/schedule_page_dialog.h"
+#include "gui/forms/uSchedulePage.h"
 #include "modal.h"
 #include "prompt_recorder.h"
 
@@ -131,7 +131,8 @@ class SchedulePageTest : public ::testing::Test {
  protected:
   // Shows the page as the scheduler does and runs `user` on it once it is up. Gives up (the page
   // ends with 99, show() answers 0) if it never closes.
-  int showPage(std::vector<TaskTrigger>& triggers, std::function<void()> user, void* owner = nullptr) {
+  int showPage(std::vector<TaskTrigger>& triggers, std::function<void()> user,
+               NativeWindow owner = NativeWindow::None) {
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, &page, [this] { page.done(99); });
@@ -151,7 +152,7 @@ class SchedulePageTest : public ::testing::Test {
   void pressOk() { press(find<QPushButton>("btnOK")); }
 
   bvtest::PromptRecorder prompts;
-  SchedulePageDialog page{fixedNow};
+  TfrmSchedulePage page{fixedNow};
 };
 
 // --- The page and its controls ------------------------------------------------------------------
@@ -233,21 +234,19 @@ TEST_F(SchedulePageTest, ShowsOverTheOwnersWindowAndLetsGoAfter) {
   showPage(
       triggers,
       [&] {
-        EXPECT_EQ(page.parentWidget(), &owner) << "a control's handle names its window";
+        EXPECT_EQ(page.parentWidget(), &owner) << "a control's window is the owner";
         press(find<QPushButton>("btnCancel"));
       },
-      field);
+      nativeWindowOf(field));
   EXPECT_EQ(page.parentWidget(), nullptr);
 
-  int notAWidget = 0;
   showPage(
       triggers,
       [&] {
-        EXPECT_EQ(page.parentWidget(), nullptr)
-            << "a handle that is no widget of the program is not followed";
+        EXPECT_EQ(page.parentWidget(), nullptr) << "a window that is none of the program's is no owner";
         press(find<QPushButton>("btnCancel"));
       },
-      &notAWidget);
+      static_cast<NativeWindow>(0x7FFF1234));
 }
 
 TEST_F(SchedulePageTest, NoCaptionIsClipped) {
@@ -853,29 +852,29 @@ TEST_F(SchedulePageTest, EachShowStartsFromTheTriggersItIsGiven) {
   EXPECT_EQ(one, std::vector<TaskTrigger>{weekly(3, 0x40)});
 }
 
-// --- The page as the program installs it ----------------------------------------------------------
+// --- The page as a form hands it to the scheduler -------------------------------------------------
 
-TEST(SchedulePageOnFirstShow, MakesThePageAtItsFirstShowingThroughTheSeamAndKeepsIt) {
+TEST(SchedulePageOnFirstShow, MakesThePageAtItsFirstShowingAndKeepsIt) {
   bvtest::PromptRecorder prompts;
   SchedulePageOnFirstShow installed(fixedNow);
-  const SchedulePageInstallation installation(installed);
+  SchedulePage& seam = installed;
   EXPECT_EQ(installed.page(), nullptr);
   for (QWidget* widget : QApplication::allWidgets()) {
     EXPECT_NE(widget->objectName(), QStringLiteral("frmSchedulePage"));
   }
 
-  // The scheduler shows the installed page; the user takes the default schedule with OK.
+  // The scheduler shows the page it was handed; the user takes the default schedule with OK.
   std::vector<TaskTrigger> triggers;
   bvtest::whenShown("frmSchedulePage", [](QDialog* page) {
     activate(page);
     EXPECT_EQ(in<QLabel>(page, "lblSummary")->text(), QStringLiteral("毎日 1:41 に開始、開始日: 2026/12/08"));
     press(in<QPushButton>(page, "btnOK"));
   });
-  EXPECT_EQ(installedSchedulePage()->show(nullptr, "nightly_backup", triggers), 1);
+  EXPECT_EQ(seam.show(NativeWindow::None, "nightly_backup", triggers), 1);
   TaskTrigger expected = from20261208(TriggerType::Daily, 1, 41);
   expected.daysInterval = 1;
   EXPECT_EQ(triggers, std::vector<TaskTrigger>{expected});
-  SchedulePageDialog* made = installed.page();
+  TfrmSchedulePage* made = installed.page();
   ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->windowTitle(), QStringLiteral("nightly_backup"));
 
@@ -885,10 +884,43 @@ TEST(SchedulePageOnFirstShow, MakesThePageAtItsFirstShowingThroughTheSeamAndKeep
     typeNumber(in<QSpinBox>(made, "spedtEveryDays"), "5");
     press(in<QPushButton>(made, "btnCancel"));
   });
-  EXPECT_EQ(installedSchedulePage()->show(nullptr, "weekly_backup", triggers), 0);
+  EXPECT_EQ(seam.show(NativeWindow::None, "weekly_backup", triggers), 0);
   EXPECT_EQ(installed.page(), made);
   EXPECT_EQ(made->windowTitle(), QStringLiteral("weekly_backup"));
   EXPECT_EQ(triggers, std::vector<TaskTrigger>{expected});
+}
+
+// What a form hands the scheduler: the page, over the window of whichever of its widgets asks;
+// the page then shows over that window. No control is given a native window of its own.
+TEST(PageOwner, IsThePageOverTheWindowOfTheWidgetThatAsks) {
+  bvtest::PromptRecorder prompts;
+  QWidget form;
+  auto* field = new QLineEdit(&form);
+  QDialog list(&form);
+  auto* button = new QPushButton(&list);
+  form.show();
+  list.show();
+  SchedulePageOnFirstShow page(fixedNow);
+  struct Case {
+    QWidget* asking;
+    QWidget* window;
+  };
+  const Case cases[] = {{&form, &form}, {field, &form}, {&list, &list}, {button, &list}};
+  for (const Case& c : cases) {
+    const PageOwner owner = pageOwner(c.asking, &page);
+    EXPECT_EQ(owner.page, &page);
+    EXPECT_EQ(owner.window, static_cast<NativeWindow>(c.window->winId()));
+    EXPECT_NE(owner.window, NativeWindow::None);
+    for (QWidget* control : {static_cast<QWidget*>(field), static_cast<QWidget*>(button)}) {
+      EXPECT_EQ(control->internalWinId(), WId{0}) << control->metaObject()->className();
+    }
+    std::vector<TaskTrigger> triggers;
+    bvtest::whenShown("frmSchedulePage", [&c](QDialog* shown) {
+      EXPECT_EQ(shown->parentWidget(), c.window);
+      press(in<QPushButton>(shown, "btnCancel"));
+    });
+    EXPECT_EQ(owner.page->show(owner.window, "nightly_backup", triggers), 0);
+  }
 }
 
 }  // namespace

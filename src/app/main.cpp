@@ -5,8 +5,7 @@
 #include <QScreen>
 #include <cstdio>
 
-#include "core/tasks/schedule_page.h"
-#include "gui/forms/schedule_page_dialog.h"
+#include "core/servers/server_enumerator.h"
 #include "gui/forms/uBrackenvale.h"
 #include "gui/widgets/error_report.h"
 #include "gui/widgets/icon_files.h"
@@ -72,15 +71,11 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(programIcon());
   QGuiApplication::setDesktopFileName(QStringLiteral("org.brackenvale.Brackenvale"));
 
-  // The main window; it makes each of its dialogs when a button first needs it.
+  // The main window; it makes each of its dialogs (the schedule page too) when a button first
+  // needs it.
   using namespace bv::forms;
   TfrmBrackenvale frmBrackenvale;
   frmBrackenvale.MakeDialogsOnFirstUse(bv::servers::platformEnumeratorFactory(browseTarget()));
-
-  // The schedule page that the scheduler shows for a task: the program's own on this platform,
-  // made when a task's schedule is first shown.
-  SchedulePageOnFirstShow schedulePage;
-  const bv::tasks::SchedulePageInstallation installedPage(schedulePage);
 
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   frmBrackenvale.move(screen.center() - frmBrackenvale.rect().center());

@@ -1,4 +1,4 @@
-// The program's libcurl, loaded when the first mail is sent (src/gui/forms/libcurl_on_first_use.cpp).
+// The program's libcurl, loaded when the first mail is sent (src/app/libcurl_on_first_use.cpp).
 // This test program is linked as the program is: with those functions and --as-needed, so without
 // libcurl.so.4 until it is loaded; the real transport sends through it to a real SMTP server.
 #include <dlfcn.h>
