@@ -86,6 +86,14 @@ void runDueJobs(Server& server) {
 }
 
 AgentThread::AgentThread(std::shared_ptr<Server> server) : server_(std::move(server)) {
+  // The Agent's start is written before the server takes its first client, so that no client's
+  // statement meets msdb half-written by it.
+  try {
+    agentSession(*server_);  // the Agent's start, in syssessions
+    planSchedules(*server_);
+  } catch (const std::exception&) {
+    // msdb is busy or unreadable: the schedules keep the next runs they have.
+  }
   thread_ = std::thread([this] { loop(); });
 }
 
@@ -107,12 +115,6 @@ void AgentThread::wake() {
 }
 
 void AgentThread::loop() {
-  try {
-    agentSession(*server_);  // the Agent's start, in syssessions
-    planSchedules(*server_);
-  } catch (const std::exception&) {
-    // msdb is busy or unreadable: the schedules keep the next runs they have.
-  }
   std::unique_lock lock(mutex_);
   while (!stop_) {
     woken_ = false;
