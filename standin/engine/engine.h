@@ -48,6 +48,9 @@ struct EngineConfig {
   // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second). An
   // edition without an Agent (Express) never has one.
   bool startAgent = true;
+  // For comparing builds: every session's requests and replies go to this file (recorder.h);
+  // empty = none.
+  std::filesystem::path recordFile;
 };
 
 struct LoginRequest {
@@ -169,6 +172,13 @@ class Session {
   sql::BatchResult beginTransaction();
   sql::BatchResult commitTransaction(bool beginNew);
   sql::BatchResult rollbackTransaction(bool beginNew);
+
+  // While the engine records (EngineConfig::recordFile), the wire notes in this session's block
+  // what it did itself: a request a fault dropped, one it refused before the engine saw it, a
+  // reply cut short; recordAttentionReply: the last reply went out as an attention's
+  // acknowledgement alone.
+  void recordNote(std::string_view text);
+  void recordAttentionReply();
 
   struct Impl;
   explicit Session(std::unique_ptr<Impl> impl);

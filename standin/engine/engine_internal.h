@@ -13,6 +13,7 @@
 
 #include "standin/base/password_hash.h"
 #include "standin/engine/engine.h"
+#include "standin/engine/recorder.h"
 #include "standin/features/context.h"
 #include "standin/sql/ast.h"
 #include "standin/sql/evaluator.h"
@@ -26,6 +27,8 @@ struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Imp
   std::string saPassword;  // in memory only: the data folder keeps its hash
   bool passwordGenerated = false;
   base::PasswordCheck passwords;
+  std::unique_ptr<Recorder> recorder;  // EngineConfig::recordFile
+  std::atomic<bool> stopping{false};   // the server is stopping: what it answers now races the stop
 
   std::atomic<int> nextSpid{51};
   std::atomic<int> sessions{0};
@@ -95,6 +98,10 @@ struct Session::Impl {
   // SQLite names (main, temp, an attached database), and changes of tables' definitions.
   std::map<std::string, std::uint64_t> changedRows;
   std::uint64_t changedDefinitions = 0;
+  std::optional<Recording> recording;  // while the engine records (EngineConfig::recordFile)
+  // The reply to the request last recorded; one given while the server stops is noted as such,
+  // as the client may or may not have had it.
+  void recordReply(const sql::BatchResult& reply);
 
   ~Impl();
 

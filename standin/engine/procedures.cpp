@@ -265,17 +265,28 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
   }
 }
 
-BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
-                                   const CancelCheck& cancel) {
-  const sql::DateOrderScope order(impl_->dateOrder);
-  const Impl::RequestScope request(*impl_, name);
-  impl_->engine->requests.setCommand(impl_->spid, "EXECUTE");
+namespace {
+
+// A procedure call as a recording shows it: the name, then each parameter with its type.
+std::string recordedCall(std::string_view name, const std::vector<Session::Parameter>& params) {
+  std::string text(name);
+  for (const auto& p : params)
+    text += "\n" + (p.name.empty() ? std::string("(positional)") : p.name) + " " + p.type.name() + " = " +
+            recordedValue(p.value) + (p.output ? " output" : "");
+  return text;
+}
+
+BatchResult runProcedureCall(Session::Impl& session, std::string_view name,
+                             std::vector<Session::Parameter> params, const Session::CancelCheck& cancel) {
+  const sql::DateOrderScope order(session.dateOrder);
+  const Session::Impl::RequestScope request(session, name);
+  session.engine->requests.setCommand(session.spid, "EXECUTE");
   BatchResult out;
   Scope vars;
-  Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
-  std::vector<Impl::ProcArg> args;
+  Session::Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
+  std::vector<Session::Impl::ProcArg> args;
   for (auto& p : params) {
-    Impl::ProcArg a;
+    Session::Impl::ProcArg a;
     a.name = toLowerAscii(p.name);
     a.value = TypedValue{p.type, std::move(p.value)};
     a.output = p.output;
@@ -287,18 +298,18 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
     const std::string proc = normaliseName(name);
     const std::string database = databaseOf(name);
     // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
-    if (features::isAgentProcedure(proc) && (database.empty() ? equalsIgnoreCase(impl_->currentDb(), "msdb")
+    if (features::isAgentProcedure(proc) && (database.empty() ? equalsIgnoreCase(session.currentDb(), "msdb")
                                                               : equalsIgnoreCase(database, "msdb"))) {
-      StatementContext c(*impl_, x);
+      StatementContext c(session, x);
       status = features::callAgentProcedure(c, proc, args, outputs);
-    } else if (features::isFileProcedure(proc, impl_->engine->version.year)) {
-      if (!(database.empty() ? equalsIgnoreCase(impl_->currentDb(), "master")
+    } else if (features::isFileProcedure(proc, session.engine->version.year)) {
+      if (!(database.empty() ? equalsIgnoreCase(session.currentDb(), "master")
                              : equalsIgnoreCase(database, "master")))
         throw SqlError(2812, 16, "Could not find stored procedure '" + std::string(name) + "'.");
-      StatementContext c(*impl_, x);
+      StatementContext c(session, x);
       status = features::callFileProcedure(c, proc, args);
     } else {
-      status = impl_->callProc(x, proc, args, outputs);
+      status = session.callProc(x, proc, args, outputs);
     }
   } catch (const Cancelled&) {
     out.cancelled = true;
@@ -326,6 +337,16 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
   out.items.push_back(ReturnStatus{status});
   for (auto& o : outputs) out.items.push_back(std::move(o));
   out.items.push_back(ProcedureDone{out.failed()});
+  return out;
+}
+
+}  // namespace
+
+BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
+                                   const CancelCheck& cancel) {
+  if (impl_->recording) impl_->recording->request("rpc", recordedCall(name, params));
+  BatchResult out = runProcedureCall(*impl_, name, std::move(params), cancel);
+  impl_->recordReply(out);
   return out;
 }
 

@@ -46,6 +46,7 @@ const Session::CancelCheck kNoCancel = [] { return false; };
 }
 
 BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  if (impl_->recording) impl_->recording->request("batch", sql);
   const sql::DateOrderScope order(impl_->dateOrder);
   const Impl::RequestScope request(*impl_, sql);
   BatchResult out;
@@ -56,14 +57,30 @@ BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cance
   } catch (const Cancelled&) {
     out.cancelled = true;
   }
+  impl_->recordReply(out);
   return out;
+}
+
+void Session::Impl::recordReply(const sql::BatchResult& reply) {
+  if (!recording) return;
+  recording->reply(reply);
+  if (engine->stopping) recording->replaceReply("answered while the server stopped");
+}
+
+void Session::recordNote(std::string_view text) {
+  if (impl_->recording) impl_->recording->note(text);
+}
+
+void Session::recordAttentionReply() {
+  if (impl_->recording) impl_->recording->replaceReply("answered by an attention's acknowledgement");
 }
 
 namespace {
 
 // Runs one transaction request, turning what it raises into the messages of its reply.
 template <typename Request>
-BatchResult runTransactionRequest(Request&& request) {
+BatchResult runTransactionRequest(Session::Impl& session, std::string_view what, Request&& request) {
+  if (session.recording) session.recording->request("transaction", what);
   BatchResult out;
   Scope vars;
   Session::Impl::Exec x{out, kNoCancel, vars};
@@ -74,24 +91,25 @@ BatchResult runTransactionRequest(Request&& request) {
   } catch (const std::exception& e) {
     out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
+  session.recordReply(out);
   return out;
 }
 
 }  // namespace
 
 BatchResult Session::beginTransaction() {
-  return runTransactionRequest([&](Impl::Exec& x) { impl_->begin(x); });
+  return runTransactionRequest(*impl_, "begin", [&](Impl::Exec& x) { impl_->begin(x); });
 }
 
 BatchResult Session::commitTransaction(bool beginNew) {
-  return runTransactionRequest([&](Impl::Exec& x) {
+  return runTransactionRequest(*impl_, beginNew ? "commit, begin new" : "commit", [&](Impl::Exec& x) {
     impl_->commit(x);
     if (beginNew) impl_->begin(x);
   });
 }
 
 BatchResult Session::rollbackTransaction(bool beginNew) {
-  return runTransactionRequest([&](Impl::Exec& x) {
+  return runTransactionRequest(*impl_, beginNew ? "rollback, begin new" : "rollback", [&](Impl::Exec& x) {
     impl_->rollback(x);
     if (beginNew) impl_->begin(x);
   });
@@ -104,6 +122,7 @@ Session::Impl::~Impl() {
   conn.reset();
   db.reset();
   if (engine && tranCount > 0) engine->catalog.transactionEnded(spid);
+  if (engine && engine->recorder && recording) engine->recorder->write(recording->finish());
   if (engine) engine->sessions.fetch_sub(1);
 }
 

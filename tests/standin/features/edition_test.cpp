@@ -33,6 +33,7 @@ class Editions : public ::testing::TestWithParam<EditionCase> {
   Editions() : dir_("bv-edition") {
     standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / "data";
+    c.recordFile = bvtest::nextRecordingFile();
     c.saPassword = "pw";
     c.serverVersion = GetParam().year;
     c.edition = GetParam().edition;
@@ -138,6 +139,7 @@ TEST(EditionsRefused, AReleaseNeverHadIsRefusedAtStart) {
        {std::pair{2000, Edition::Express}, std::pair{2019, Edition::DesktopEngine}}) {
     standin::engine::EngineConfig c;
     c.dataDir = dir.path() / std::to_string(year);
+    c.recordFile = bvtest::nextRecordingFile();
     c.saPassword = "pw";
     c.serverVersion = year;
     c.edition = edition;

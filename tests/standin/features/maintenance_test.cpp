@@ -522,6 +522,7 @@ TEST_P(TruncateOnly, IsAcceptedUpTo2005AndRefusedFrom2008) {
   bvtest::TempDir dir("bv-engine");
   standin::engine::EngineConfig c;
   c.dataDir = dir.path();
+  c.recordFile = bvtest::nextRecordingFile();
   c.saPassword = "pw";
   c.serverVersion = GetParam();
   standin::engine::Engine engine(c);

@@ -62,6 +62,7 @@ class AgentEngine : public ::testing::Test {
     clock_ = std::make_shared<TestClock>(start);
     standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / "data";
+    c.recordFile = bvtest::nextRecordingFile();
     c.saPassword = "pw";
     c.serverVersion = year;
     c.computerName = "TESTBOX";

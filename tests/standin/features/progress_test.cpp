@@ -21,6 +21,7 @@ class Progress : public ::testing::Test {
   void open(int year, std::vector<standin::base::StatementFault> faults = {}) {
     standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / ("data" + std::to_string(year));
+    c.recordFile = bvtest::nextRecordingFile();
     c.saPassword = "pw";
     c.serverVersion = year;
     c.startAgent = false;

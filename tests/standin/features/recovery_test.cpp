@@ -23,6 +23,7 @@ class Log : public ::testing::Test {
     engine_.reset();
     standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / ("data" + std::to_string(year));
+    c.recordFile = bvtest::nextRecordingFile();
     c.saPassword = "pw";
     c.serverVersion = year;
     c.edition = edition;
@@ -338,6 +339,7 @@ TEST(LogSystemViews, CompatibilityViewsAreThoseOfEachRelease) {
     bvtest::TempDir dir("bv-log");
     standin::engine::EngineConfig c;
     c.dataDir = dir.path();
+    c.recordFile = bvtest::nextRecordingFile();
     c.saPassword = "pw";
     c.serverVersion = year;
     c.startAgent = false;

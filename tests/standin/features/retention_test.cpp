@@ -170,6 +170,7 @@ TEST_P(Retention, HistoryTablesFollowTheReleaseOfTheDataFolder) {
   const int other = GetParam() == 2000 ? 2008 : 2000;
   standin::engine::EngineConfig c;
   c.dataDir = dir_.path() / "data";
+  c.recordFile = bvtest::nextRecordingFile();
   c.saPassword = "pw";
   c.serverVersion = other;
   c.computerName = "TESTBOX";
