@@ -68,7 +68,8 @@ void Session::Impl::recordReply(const sql::BatchResult& reply) {
 }
 
 void Session::recordNote(std::string_view text) {
-  if (impl_->recording) impl_->recording->note(text);
+  // What the wire does while the server stops (a client it finds gone) races the stop.
+  if (impl_->recording && !impl_->engine->stopping) impl_->recording->note(text);
 }
 
 void Session::recordAttentionReply() {
