@@ -4,13 +4,13 @@
 #include <random>
 #include <stdexcept>
 
+#include "standin/agent/jobs.h"
+#include "standin/agent/msdb.h"
+#include "standin/backup/history.h"
 #include "standin/base/password_hash.h"
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/agent_jobs.h"
-#include "standin/features/backup_history.h"
-#include "standin/features/msdb.h"
 
 namespace standin::engine {
 
@@ -49,8 +49,8 @@ void Engine::Impl::open() {
   // msdb holds the Agent's tables, in the layout of the release.
   if (auto m = catalog.find("msdb")) {
     auto db = storage::Database::open(m->file, false);
-    features::ensureAgentTables(db.get(), version.year);
-    features::ensureBackupHistoryTables(db.get(), version.year);
+    agent::ensureAgentTables(db.get(), version.year);
+    backup::ensureBackupHistoryTables(db.get(), version.year);
   }
   setupPassword();
 }
@@ -108,8 +108,8 @@ BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<s
 // ---------- Engine ----------
 
 struct Engine::Agent {
-  explicit Agent(std::shared_ptr<features::Server> server) : thread(std::move(server)) {}
-  features::AgentThread thread;
+  explicit Agent(std::shared_ptr<server::Server> server) : thread(std::move(server)) {}
+  agent::AgentThread thread;
 };
 
 Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
@@ -151,7 +151,7 @@ void Engine::stopHoldingStatements() {
 }
 
 void Engine::runDueAgentJobs() {
-  if (base::hasAgent(impl_->edition)) features::runDueJobs(*impl_);
+  if (base::hasAgent(impl_->edition)) agent::runDueJobs(*impl_);
 }
 
 void Engine::wakeAgent() {

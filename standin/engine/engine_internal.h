@@ -1,4 +1,4 @@
-// Shared state of the engine and its sessions, and the session as the features see it.
+// Shared state of the engine and its sessions, and the session as the rooms see it.
 #pragma once
 
 #include <atomic>
@@ -14,7 +14,7 @@
 #include "standin/base/password_hash.h"
 #include "standin/engine/engine.h"
 #include "standin/engine/recorder.h"
-#include "standin/features/context.h"
+#include "standin/server/context.h"
 #include "standin/sql/ast.h"
 #include "standin/sql/evaluator.h"
 #include "standin/storage/catalog.h"
@@ -22,7 +22,7 @@
 
 namespace standin::engine {
 
-struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Impl> {
+struct Engine::Impl : server::Server, std::enable_shared_from_this<Engine::Impl> {
   EngineConfig config;
   std::string saPassword;  // in memory only: the data folder keeps its hash
   bool passwordGenerated = false;
@@ -225,7 +225,7 @@ struct Session::Impl {
   void rollback(Exec& x);
 
   // --- procedures (procedures.cpp) ---
-  using ProcArg = features::ProcArg;
+  using ProcArg = server::ProcArg;
   // Runs a procedure; inner statements report with inProcedure. Returns the return status;
   // outputs are filled with output parameters to send back.
   int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args,
@@ -251,12 +251,12 @@ class BatchEnvironment final : public sql::Environment {
   Session::Impl::Exec& x_;
 };
 
-// A statement or procedure of the features folder running in a session.
-class StatementContext final : public features::Context {
+// A statement or procedure of a room running in a session.
+class StatementContext final : public server::Context {
  public:
   StatementContext(Session::Impl& session, Session::Impl::Exec& x) : session_(session), x_(x) {}
 
-  features::Server& server() override { return *session_.engine; }
+  server::Server& server() override { return *session_.engine; }
   int sessionId() const override { return session_.spid; }
   std::vector<std::string_view> requestTexts() const override { return {session_.requestText, x_.text}; }
   const std::string& loginName() const override { return session_.login; }

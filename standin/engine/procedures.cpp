@@ -2,10 +2,10 @@
 // procedures that ODBC drivers use.
 #include <algorithm>
 
+#include "standin/agent/msdb.h"
+#include "standin/backup/file_procedures.h"
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/file_procedures.h"
-#include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 
 namespace standin::engine {
@@ -298,16 +298,16 @@ BatchResult runProcedureCall(Session::Impl& session, std::string_view name,
     const std::string proc = normaliseName(name);
     const std::string database = databaseOf(name);
     // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
-    if (features::isAgentProcedure(proc) && (database.empty() ? equalsIgnoreCase(session.currentDb(), "msdb")
-                                                              : equalsIgnoreCase(database, "msdb"))) {
+    if (agent::isAgentProcedure(proc) && (database.empty() ? equalsIgnoreCase(session.currentDb(), "msdb")
+                                                           : equalsIgnoreCase(database, "msdb"))) {
       StatementContext c(session, x);
-      status = features::callAgentProcedure(c, proc, args, outputs);
-    } else if (features::isFileProcedure(proc, session.engine->version.year)) {
+      status = agent::callAgentProcedure(c, proc, args, outputs);
+    } else if (backup::isFileProcedure(proc, session.engine->version.year)) {
       if (!(database.empty() ? equalsIgnoreCase(session.currentDb(), "master")
                              : equalsIgnoreCase(database, "master")))
         throw SqlError(2812, 16, "Could not find stored procedure '" + std::string(name) + "'.");
       StatementContext c(session, x);
-      status = features::callFileProcedure(c, proc, args);
+      status = backup::callFileProcedure(c, proc, args);
     } else {
       status = session.callProc(x, proc, args, outputs);
     }

@@ -1,16 +1,16 @@
 // The statements a session runs itself, one function each; dispatch hands every statement to
 // its function (SELECT ... FROM, INSERT, UPDATE and DELETE go to SQLite through runPassthrough,
-// the maintenance statements to the features folder).
+// the maintenance statements to the backup room).
 #include <chrono>
 #include <cstring>
 #include <thread>
 #include <utility>
 
+#include "standin/agent/msdb.h"
+#include "standin/backup/file_procedures.h"
+#include "standin/backup/maintenance.h"
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/file_procedures.h"
-#include "standin/features/maintenance.h"
-#include "standin/features/msdb.h"
 
 namespace standin::engine {
 
@@ -86,7 +86,7 @@ void Session::Impl::dispatch(Exec& x, const Statement& s) {
     case K::AlterDatabase:
     case K::Checkpoint: {
       StatementContext c(*this, x);
-      return features::runMaintenance(c, s);
+      return backup::runMaintenance(c, s);
     }
     case K::Return:
       rowcount = 1;
@@ -429,13 +429,13 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
   }
   const std::string procName = toLowerAscii(s.name);
   // master's extended procedures: master..xp_dirtree, or xp_dirtree while master is current.
-  const bool fileProc = features::isFileProcedure(procName, engine->version.year);
+  const bool fileProc = backup::isFileProcedure(procName, engine->version.year);
   if (fileProc &&
       !(s.op.empty() ? equalsIgnoreCase(currentDb(), "master") : equalsIgnoreCase(s.op, "master")))
     throw SqlError(2812, 16, "Could not find stored procedure '" + s.name + "'.");
   // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
   const bool agentProc =
-      features::isAgentProcedure(procName) &&
+      agent::isAgentProcedure(procName) &&
       (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
   if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) &&
       !equalsIgnoreCase(s.op, "master"))
@@ -448,10 +448,10 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
   try {
     if (agentProc) {
       StatementContext c(*this, x);
-      status = features::callAgentProcedure(c, procName, args, outputs);
+      status = agent::callAgentProcedure(c, procName, args, outputs);
     } else if (fileProc) {
       StatementContext c(*this, x);
-      status = features::callFileProcedure(c, procName, args);
+      status = backup::callFileProcedure(c, procName, args);
     } else {
       status = callProc(x, procName, args, outputs);
     }

@@ -3,8 +3,8 @@
 // statement reads that table in its place.
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/system_views.h"
 #include "standin/storage/passthrough.h"
+#include "standin/system/views.h"
 
 namespace standin::engine {
 
@@ -68,7 +68,8 @@ sql::ResultSet Session::Impl::volumeStatsAt(Exec& x, const std::vector<Token>& t
       e.kind = sql::Expr::Kind::Variable;
       e.name = toLowerAscii(toks[k].text);
       const auto v = sql::convert(eval(x, e), SqlType::bigint(), -1, e.line);
-      arguments.push_back(sql::isNull(v.value) ? std::nullopt : std::optional(std::get<std::int64_t>(v.value)));
+      arguments.push_back(sql::isNull(v.value) ? std::nullopt
+                                               : std::optional(std::get<std::int64_t>(v.value)));
     } else if (toks[k].kind == Token::Kind::Number) {
       arguments.push_back(std::stoll(toks[k].text));
     } else if (toks[k].is("NULL")) {
@@ -82,14 +83,14 @@ sql::ResultSet Session::Impl::volumeStatsAt(Exec& x, const std::vector<Token>& t
   if (k >= toks.size() || arguments.size() != 2)
     throw SqlError(216, 16, "Parameters were not supplied for the function 'sys.dm_os_volume_stats'.");
   last = k;
-  return features::volumeStats(*engine, arguments[0], arguments[1]);
+  return system::volumeStats(*engine, arguments[0], arguments[1]);
 }
 
 std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Exec& x,
                                                                               const std::vector<Token>& toks,
                                                                               std::size_t i) {
   if (i > 0 && isDot(toks, i - 1)) return std::nullopt;  // inside a longer name, read from its start
-  features::SystemObjectName object;
+  system::SystemObjectName object;
   std::size_t last = i;
   std::string written;
   if (isDot(toks, i + 1) && isDot(toks, i + 2) && isName(toks, i + 3)) {
@@ -111,14 +112,14 @@ std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Ex
   } else {
     return std::nullopt;
   }
-  switch (features::lookUpSystemObject(*engine, object, currentDb())) {
-    case features::SystemObjectLookup::NotSystem:
+  switch (system::lookUpSystemObject(*engine, object, currentDb())) {
+    case system::SystemObjectLookup::NotSystem:
       return std::nullopt;
-    case features::SystemObjectLookup::Missing:
+    case system::SystemObjectLookup::Missing:
       throw SqlError(208, 16, "Invalid object name '" + written + "'.");
-    case features::SystemObjectLookup::Unsupported:
+    case system::SystemObjectLookup::Unsupported:
       throw SqlError(50000, 16, "The stand-in server does not support the system view " + written + ".");
-    case features::SystemObjectLookup::Found:
+    case system::SystemObjectLookup::Found:
       break;
   }
   std::string database = currentDb();
@@ -128,7 +129,8 @@ std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Ex
     database = entry->name;
   }
   const bool function = toLowerAscii(object.name) == "dm_os_volume_stats";
-  const sql::ResultSet rows = function ? volumeStatsAt(x, toks, last) : features::systemObjectRows(*engine, object, database);
+  const sql::ResultSet rows =
+      function ? volumeStatsAt(x, toks, last) : system::systemObjectRows(*engine, object, database);
   // One table per view (and per database, for a database's own view), filled anew for each statement.
   std::string table = "bv_sys_" + toLowerAscii(object.name);
   if (toLowerAscii(object.name) == "database_files")
