@@ -929,104 +929,110 @@ int startJob(Context& c, Arguments& a) {
 
 }  // namespace
 
-bool isAgentProcedure(std::string_view name) {
-  return name == "sp_add_job" || name == "sp_add_jobstep" || name == "sp_add_jobschedule" ||
-         name == "sp_add_jobserver" || name == "sp_delete_job" || name == "sp_start_job";
-}
-
-int callAgentProcedure(Context& c, const std::string& name, std::vector<ProcArg>& args,
-                       std::vector<ReturnValue>& outputs) {
+int spAddJob(Context& c, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
   const int year = c.server().version.year;
   const bool later = year >= 2005;
-  if (name == "sp_add_job") {
-    std::vector<const char*> p = {"@job_name",
-                                  "@enabled",
-                                  "@description",
-                                  "@start_step_id",
-                                  "@category_name",
-                                  "@category_id",
-                                  "@owner_login_name",
-                                  "@notify_level_eventlog",
-                                  "@notify_level_email",
-                                  "@notify_level_netsend",
-                                  "@notify_level_page",
-                                  "@notify_email_operator_name",
-                                  "@notify_netsend_operator_name",
-                                  "@notify_page_operator_name",
-                                  "@delete_level",
-                                  "@job_id"};
-    if (later) p.push_back("@originating_server");
-    Arguments a(name, p, args, year, outputs);
-    return addJob(c, a);
+  std::vector<const char*> p = {"@job_name",
+                                "@enabled",
+                                "@description",
+                                "@start_step_id",
+                                "@category_name",
+                                "@category_id",
+                                "@owner_login_name",
+                                "@notify_level_eventlog",
+                                "@notify_level_email",
+                                "@notify_level_netsend",
+                                "@notify_level_page",
+                                "@notify_email_operator_name",
+                                "@notify_netsend_operator_name",
+                                "@notify_page_operator_name",
+                                "@delete_level",
+                                "@job_id"};
+  if (later) p.push_back("@originating_server");
+  Arguments a("sp_add_job", p, args, year, outputs);
+  return addJob(c, a);
+}
+
+int spAddJobStep(Context& c, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  const int year = c.server().version.year;
+  const bool later = year >= 2005;
+  std::vector<const char*> p = {"@job_id",
+                                "@job_name",
+                                "@step_id",
+                                "@step_name",
+                                "@subsystem",
+                                "@command",
+                                "@additional_parameters",
+                                "@cmdexec_success_code",
+                                "@on_success_action",
+                                "@on_success_step_id",
+                                "@on_fail_action",
+                                "@on_fail_step_id",
+                                "@server",
+                                "@database_name",
+                                "@database_user_name",
+                                "@retry_attempts",
+                                "@retry_interval",
+                                "@os_run_priority",
+                                "@output_file_name",
+                                "@flags"};
+  if (later) {
+    p.push_back("@proxy_id");
+    p.push_back("@proxy_name");
+    p.push_back("@step_uid");
   }
-  if (name == "sp_add_jobstep") {
-    std::vector<const char*> p = {"@job_id",
-                                  "@job_name",
-                                  "@step_id",
-                                  "@step_name",
-                                  "@subsystem",
-                                  "@command",
-                                  "@additional_parameters",
-                                  "@cmdexec_success_code",
-                                  "@on_success_action",
-                                  "@on_success_step_id",
-                                  "@on_fail_action",
-                                  "@on_fail_step_id",
-                                  "@server",
-                                  "@database_name",
-                                  "@database_user_name",
-                                  "@retry_attempts",
-                                  "@retry_interval",
-                                  "@os_run_priority",
-                                  "@output_file_name",
-                                  "@flags"};
-    if (later) {
-      p.push_back("@proxy_id");
-      p.push_back("@proxy_name");
-      p.push_back("@step_uid");
-    }
-    Arguments a(name, p, args, year, outputs);
-    return addJobStep(c, a);
+  Arguments a("sp_add_jobstep", p, args, year, outputs);
+  return addJobStep(c, a);
+}
+
+int spAddJobSchedule(Context& c, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  const int year = c.server().version.year;
+  const bool later = year >= 2005;
+  std::vector<const char*> p = {"@job_id",
+                                "@job_name",
+                                "@name",
+                                "@enabled",
+                                "@freq_type",
+                                "@freq_interval",
+                                "@freq_subday_type",
+                                "@freq_subday_interval",
+                                "@freq_relative_interval",
+                                "@freq_recurrence_factor",
+                                "@active_start_date",
+                                "@active_end_date",
+                                "@active_start_time",
+                                "@active_end_time"};
+  if (later) {
+    p.push_back("@schedule_id");
+    p.push_back("@automatic_post");
+    p.push_back("@schedule_uid");
   }
-  if (name == "sp_add_jobschedule") {
-    std::vector<const char*> p = {"@job_id",
-                                  "@job_name",
-                                  "@name",
-                                  "@enabled",
-                                  "@freq_type",
-                                  "@freq_interval",
-                                  "@freq_subday_type",
-                                  "@freq_subday_interval",
-                                  "@freq_relative_interval",
-                                  "@freq_recurrence_factor",
-                                  "@active_start_date",
-                                  "@active_end_date",
-                                  "@active_start_time",
-                                  "@active_end_time"};
-    if (later) {
-      p.push_back("@schedule_id");
-      p.push_back("@automatic_post");
-      p.push_back("@schedule_uid");
-    }
-    Arguments a(name, p, args, year, outputs);
-    return addJobSchedule(c, a);
-  }
-  if (name == "sp_add_jobserver") {
-    Arguments a(name, {"@job_id", "@job_name", "@server_name", "@automatic_post"}, args, year, outputs);
-    return addJobServer(c, a);
-  }
-  if (name == "sp_delete_job") {
-    std::vector<const char*> p = {"@job_id", "@job_name", "@originating_server", "@delete_history"};
-    if (later) p.push_back("@delete_unused_schedule");
-    Arguments a(name, p, args, year, outputs);
-    return deleteJobProcedure(c, a);
-  }
-  if (name == "sp_start_job") {
-    Arguments a(name, {"@job_name", "@job_id", "@error_flag", "@server_name", "@step_name", "@output_flag"},
-                args, year, outputs);
-    return startJob(c, a);
-  }
-  throw SqlError(2812, 16, "Could not find stored procedure '" + name + "'.");
+  Arguments a("sp_add_jobschedule", p, args, year, outputs);
+  return addJobSchedule(c, a);
+}
+
+int spAddJobServer(Context& c, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  const int year = c.server().version.year;
+  Arguments a("sp_add_jobserver", {"@job_id", "@job_name", "@server_name", "@automatic_post"}, args, year,
+              outputs);
+  return addJobServer(c, a);
+}
+
+int spDeleteJob(Context& c, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  const int year = c.server().version.year;
+  const bool later = year >= 2005;
+  std::vector<const char*> p = {"@job_id", "@job_name", "@originating_server", "@delete_history"};
+  if (later) p.push_back("@delete_unused_schedule");
+  Arguments a("sp_delete_job", p, args, year, outputs);
+  return deleteJobProcedure(c, a);
+}
+
+int spStartJob(Context& c, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  const int year = c.server().version.year;
+  Arguments a("sp_start_job",
+              {"@job_name", "@job_id", "@error_flag", "@server_name", "@step_name", "@output_flag"}, args,
+              year, outputs);
+  return startJob(c, a);
 }
 
 }  // namespace standin::agent

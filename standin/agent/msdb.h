@@ -36,14 +36,20 @@ void ensureAgentTables(sqlite3* db, int year);
 // 0 on 2000, which keeps no sessions.
 int agentSession(server::Server& server);
 
-// Whether a (lower-case) procedure name is one of msdb's Agent procedures.
-bool isAgentProcedure(std::string_view name);
-
-// Runs one of them in a session; returns its return status. Errors are sql::SqlError with
-// SQL Server's numbers and texts. Writes happen on the session's own connection, so they are
-// part of its open transaction.
-int callAgentProcedure(server::Context& c, const std::string& name, std::vector<server::ProcArg>& args,
-                       std::vector<sql::ReturnValue>& outputs);
+// msdb's Agent procedures (they live in msdb: room.cpp), each run in a session; each returns its
+// return status. Errors are sql::SqlError with SQL Server's numbers and texts. Writes happen on
+// the session's own connection, so they are part of its open transaction.
+int spAddJob(server::Context& c, std::vector<server::ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+int spAddJobStep(server::Context& c, std::vector<server::ProcArg>& args,
+                 std::vector<sql::ReturnValue>& outputs);
+int spAddJobSchedule(server::Context& c, std::vector<server::ProcArg>& args,
+                     std::vector<sql::ReturnValue>& outputs);
+int spAddJobServer(server::Context& c, std::vector<server::ProcArg>& args,
+                   std::vector<sql::ReturnValue>& outputs);
+int spDeleteJob(server::Context& c, std::vector<server::ProcArg>& args,
+                std::vector<sql::ReturnValue>& outputs);
+int spStartJob(server::Context& c, std::vector<server::ProcArg>& args,
+               std::vector<sql::ReturnValue>& outputs);
 
 // --- shared with the Agent ---
 

@@ -81,7 +81,9 @@ void listFolder(const fs::path& folder, int depth, std::int64_t levels, bool fil
 
 // master..xp_dirtree folder [, depth [, file]]: the folder's subfolders (and files, with `file`
 // not 0) to `depth` levels, 0 for all. A folder that does not exist gives no rows, no error.
-int dirtree(Context& c, const std::vector<ProcArg>& args) {
+}  // namespace
+
+int xpDirtree(Context& c, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>&) {
   const auto folderText = textArgument(args, 0);
   const std::int64_t levels = std::max<std::int64_t>(0, integerArgument(args, 1).value_or(0));
   const bool files = integerArgument(args, 2).value_or(0) != 0;
@@ -102,7 +104,7 @@ int dirtree(Context& c, const std::vector<ProcArg>& args) {
 // master..xp_delete_file 0, file: removes the file when it is backup media that reads back
 // whole, as SQL Server reads a file's header before it deletes it; any other file, a missing
 // one and a folder are left without a word.
-int deleteFile(Context&, const std::vector<ProcArg>& args) {
+int xpDeleteFile(Context&, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>&) {
   const auto type = integerArgument(args, 0);
   if (args.size() > 2 || !type || *type != 0)
     throw SqlError(50000, 16,
@@ -123,17 +125,6 @@ int deleteFile(Context&, const std::vector<ProcArg>& args) {
                        (err == EACCES || err == EPERM ? "Access is denied." : std::strerror(err)) + "'");
   }
   return 0;
-}
-
-}  // namespace
-
-bool isFileProcedure(std::string_view name, int year) {
-  return name == "xp_dirtree" || (name == "xp_delete_file" && year >= 2005);
-}
-
-int callFileProcedure(Context& c, const std::string& name, const std::vector<ProcArg>& args) {
-  if (name == "xp_dirtree") return dirtree(c, args);
-  return deleteFile(c, args);
 }
 
 }  // namespace standin::backup

@@ -4,19 +4,17 @@
 // (docs/standin.md, "Folder listing and deletion").
 #pragma once
 
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "standin/server/context.h"
+#include "standin/sql/results.h"
 
 namespace standin::backup {
 
-// Whether a (lower-case) procedure name is one of them in the emulated release (xp_delete_file
-// came with SQL Server 2005).
-bool isFileProcedure(std::string_view name, int year);
-
-// Runs one of them (arguments by position); its rows go to the session. Returns the status.
-int callFileProcedure(server::Context& c, const std::string& name, const std::vector<server::ProcArg>& args);
+// Each runs with its arguments by position; its rows go to the session; 0 is its status. They
+// live in master (room.cpp); xp_delete_file came with SQL Server 2005.
+int xpDirtree(server::Context& c, std::vector<server::ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+int xpDeleteFile(server::Context& c, std::vector<server::ProcArg>& args,
+                 std::vector<sql::ReturnValue>& outputs);
 
 }  // namespace standin::backup

@@ -123,6 +123,7 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->clock = impl_->config.clock;
   impl_->clockOffsetSeconds = impl_->config.clockOffset.count();
   impl_->faults.set(impl_->config.statementFaults);
+  registry();  // an entry that cannot be kept (no rows, a name twice) fails here, at start
   if (!impl_->config.recordFile.empty())
     impl_->recorder = std::make_unique<Recorder>(impl_->config.recordFile);
   try {

@@ -15,6 +15,7 @@
 #include "standin/engine/engine.h"
 #include "standin/engine/recorder.h"
 #include "standin/server/context.h"
+#include "standin/server/registry.h"
 #include "standin/sql/ast.h"
 #include "standin/sql/evaluator.h"
 #include "standin/storage/catalog.h"
@@ -200,7 +201,10 @@ struct Session::Impl {
     std::string table;
     std::size_t last = 0;
   };
-  sql::ResultSet volumeStatsAt(Exec& x, const std::vector<sql::Token>& toks, std::size_t& last);
+  std::vector<std::optional<std::int64_t>> systemFunctionArguments(Exec& x,
+                                                                   const server::SystemObject& function,
+                                                                   const std::vector<sql::Token>& toks,
+                                                                   std::size_t& last);
   std::optional<SystemObjectTable> systemObjectAt(Exec& x, const std::vector<sql::Token>& toks,
                                                   std::size_t i);
   // The session's functions (DB_ID, DB_NAME, SERVERPROPERTY, ...) made known to its connection,
@@ -226,10 +230,25 @@ struct Session::Impl {
 
   // --- procedures (procedures.cpp) ---
   using ProcArg = server::ProcArg;
-  // Runs a procedure; inner statements report with inProcedure. Returns the return status;
-  // outputs are filled with output parameters to send back.
-  int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args,
-               std::vector<sql::ReturnValue>& outputs);
+  // The system procedures (registry.cpp lists them); inner statements report with inProcedure.
+  // Each returns the return status; outputs are filled with output parameters to send back.
+  int spTables(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spDatabases(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spExecuteSql(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spPrepare(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spPrepExec(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spExecute(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spUnprepare(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int prepare(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs,
+              const std::string& name, bool execute);
+  // The procedure a call names (lower case), and whether the call reaches it from where it is
+  // made: its database qualifier, else the current database. The one rule of both roads, EXEC
+  // and RPC.
+  struct ProcedureLookup {
+    const server::Procedure* procedure = nullptr;
+    bool reached = false;
+  };
+  ProcedureLookup findProcedure(const std::string& name, const std::string& qualifier) const;
   void runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
                          std::vector<ProcArg>& args, std::size_t firstValue,
                          std::vector<sql::ReturnValue>& outputs);
@@ -255,6 +274,9 @@ class BatchEnvironment final : public sql::Environment {
 class StatementContext final : public server::Context {
  public:
   StatementContext(Session::Impl& session, Session::Impl::Exec& x) : session_(session), x_(x) {}
+  // The engine's own statements and procedures, registered as the rooms' are, run on these.
+  static Session::Impl& session(server::Context& c) { return static_cast<StatementContext&>(c).session_; }
+  static Session::Impl::Exec& exec(server::Context& c) { return static_cast<StatementContext&>(c).x_; }
 
   server::Server& server() override { return *session_.engine; }
   int sessionId() const override { return session_.spid; }
@@ -281,5 +303,9 @@ class StatementContext final : public server::Context {
   Session::Impl& session_;
   Session::Impl::Exec& x_;
 };
+
+// Every statement, procedure and system object the server has: the engine's own and its
+// rooms' (registry.cpp).
+const server::Registry& registry();
 
 }  // namespace standin::engine

@@ -6,8 +6,6 @@
 #include <thread>
 #include <utility>
 
-#include "standin/agent/msdb.h"
-#include "standin/backup/file_procedures.h"
 #include "standin/backup/maintenance.h"
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
@@ -428,33 +426,23 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
     args.push_back(std::move(pa));
   }
   const std::string procName = toLowerAscii(s.name);
-  // master's extended procedures: master..xp_dirtree, or xp_dirtree while master is current.
-  const bool fileProc = backup::isFileProcedure(procName, engine->version.year);
-  if (fileProc &&
-      !(s.op.empty() ? equalsIgnoreCase(currentDb(), "master") : equalsIgnoreCase(s.op, "master")))
+  const auto [procedure, reached] = findProcedure(procName, s.op);
+  // master's extended procedures named from another database (msdb..xp_dirtree) are not there.
+  if (procedure && !reached && procedure->database == "master")
     throw SqlError(2812, 16, "Could not find stored procedure '" + s.name + "'.");
-  // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
-  const bool agentProc =
-      agent::isAgentProcedure(procName) &&
-      (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
-  if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) &&
+  // A call into another database reaches only msdb's procedures there.
+  if (!(reached && procedure->database == "msdb") && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) &&
       !equalsIgnoreCase(s.op, "master"))
     throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
+  if (!reached) throw SqlError(2812, 16, "Could not find stored procedure '" + procName + "'.");
   std::vector<ReturnValue> outputs;
   const bool wasInProc = x.inProcedure;
   x.inProcedure = true;
   const std::size_t before = x.out.items.size();
   int status = 0;
   try {
-    if (agentProc) {
-      StatementContext c(*this, x);
-      status = agent::callAgentProcedure(c, procName, args, outputs);
-    } else if (fileProc) {
-      StatementContext c(*this, x);
-      status = backup::callFileProcedure(c, procName, args);
-    } else {
-      status = callProc(x, procName, args, outputs);
-    }
+    StatementContext c(*this, x);
+    status = procedure->call(c, args, outputs);
   } catch (...) {
     x.inProcedure = wasInProc;
     throw;

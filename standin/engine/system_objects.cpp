@@ -4,7 +4,6 @@
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
 #include "standin/storage/passthrough.h"
-#include "standin/system/views.h"
 
 namespace standin::engine {
 
@@ -15,6 +14,13 @@ using sql::SqlType;
 using sql::Token;
 
 namespace {
+
+// Where a statement names a system object.
+struct SystemObjectName {
+  std::string database;  // the database part of a three-part name; empty: none given
+  std::string schema;    // "sys", "dbo", or empty
+  std::string name;      // as written
+};
 
 bool isName(const std::vector<Token>& toks, std::size_t k) {
   return k < toks.size() &&
@@ -53,11 +59,13 @@ std::string declaredType(const SqlType& t) {
 
 }  // namespace
 
-// sys.dm_os_volume_stats(database_id, file_id): its arguments, each a number or a variable,
-// read after the name; `last` moves to the closing parenthesis.
-sql::ResultSet Session::Impl::volumeStatsAt(Exec& x, const std::vector<Token>& toks, std::size_t& last) {
+// A system function's arguments, each a number, NULL or a variable, read after its name;
+// `last` moves to the closing parenthesis.
+std::vector<std::optional<std::int64_t>> Session::Impl::systemFunctionArguments(
+    Exec& x, const server::SystemObject& function, const std::vector<Token>& toks, std::size_t& last) {
+  const std::string written = "sys." + function.name;
   if (last + 1 >= toks.size() || !toks[last + 1].isSymbol("("))
-    throw SqlError(216, 16, "Parameters were not supplied for the function 'sys.dm_os_volume_stats'.");
+    throw SqlError(216, 16, "Parameters were not supplied for the function '" + written + "'.");
   std::vector<std::optional<std::int64_t>> arguments;
   std::size_t k = last + 2;
   for (; k < toks.size() && !toks[k].isSymbol(")"); ++k) {
@@ -75,22 +83,22 @@ sql::ResultSet Session::Impl::volumeStatsAt(Exec& x, const std::vector<Token>& t
     } else if (toks[k].is("NULL")) {
       arguments.push_back(std::nullopt);
     } else {
-      throw SqlError(50000, 16,
-                     "The stand-in server reads only numbers and variables as the arguments of "
-                     "sys.dm_os_volume_stats.");
+      throw SqlError(
+          50000, 16,
+          "The stand-in server reads only numbers and variables as the arguments of " + written + ".");
     }
   }
-  if (k >= toks.size() || arguments.size() != 2)
-    throw SqlError(216, 16, "Parameters were not supplied for the function 'sys.dm_os_volume_stats'.");
+  if (k >= toks.size() || arguments.size() != static_cast<std::size_t>(function.arguments))
+    throw SqlError(216, 16, "Parameters were not supplied for the function '" + written + "'.");
   last = k;
-  return system::volumeStats(*engine, arguments[0], arguments[1]);
+  return arguments;
 }
 
 std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Exec& x,
                                                                               const std::vector<Token>& toks,
                                                                               std::size_t i) {
   if (i > 0 && isDot(toks, i - 1)) return std::nullopt;  // inside a longer name, read from its start
-  system::SystemObjectName object;
+  SystemObjectName object;
   std::size_t last = i;
   std::string written;
   if (isDot(toks, i + 1) && isDot(toks, i + 2) && isName(toks, i + 3)) {
@@ -112,29 +120,33 @@ std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Ex
   } else {
     return std::nullopt;
   }
-  switch (system::lookUpSystemObject(*engine, object, currentDb())) {
-    case system::SystemObjectLookup::NotSystem:
+  const auto found = registry().systemObjects.find(engine->version.year, object.schema, object.name,
+                                                   object.database.empty() ? currentDb() : object.database);
+  switch (found.lookup) {
+    case server::SystemObjects::Lookup::NotSystem:
       return std::nullopt;
-    case system::SystemObjectLookup::Missing:
+    case server::SystemObjects::Lookup::Missing:
       throw SqlError(208, 16, "Invalid object name '" + written + "'.");
-    case system::SystemObjectLookup::Unsupported:
+    case server::SystemObjects::Lookup::Unsupported:
       throw SqlError(50000, 16, "The stand-in server does not support the system view " + written + ".");
-    case system::SystemObjectLookup::Found:
+    case server::SystemObjects::Lookup::Found:
       break;
   }
-  std::string database = currentDb();
+  const server::SystemObject& systemObject = *found.object;
+  server::SystemObjectCall call{currentDb(), {}};
   if (!object.database.empty()) {
     const auto entry = engine->catalog.find(object.database);
     if (!entry) throw SqlError(208, 16, "Invalid object name '" + written + "'.");
-    database = entry->name;
+    call.database = entry->name;
   }
-  const bool function = toLowerAscii(object.name) == "dm_os_volume_stats";
-  const sql::ResultSet rows =
-      function ? volumeStatsAt(x, toks, last) : system::systemObjectRows(*engine, object, database);
-  // One table per view (and per database, for a database's own view), filled anew for each statement.
-  std::string table = "bv_sys_" + toLowerAscii(object.name);
-  if (toLowerAscii(object.name) == "database_files")
-    table += "_" + std::to_string(engine->catalog.find(database)->id);
+  if (systemObject.arguments > 0) call.arguments = systemFunctionArguments(x, systemObject, toks, last);
+  server::ResultTable made(systemObject.columns, engine->version.year);
+  systemObject.rows(*engine, call, made);
+  const sql::ResultSet rows = made.take();
+  // One table per object (and per database, for a database's own view), filled anew for each
+  // statement.
+  std::string table = "bv_sys_" + systemObject.name;
+  if (systemObject.eachDatabase) table += "_" + std::to_string(engine->catalog.find(call.database)->id);
   const std::string quoted = "temp." + storage::quoteIdentifier(table);
   auto& c = connection();
   std::string columns, marks;

@@ -1,4 +1,4 @@
-// The system views, made from the catalogue as a statement reads them.
+// The system views and functions, made from the server's state as a statement reads them.
 #include "standin/system/views.h"
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include "standin/base/text.h"
 #include "standin/server/guids.h"
 #include "standin/server/result_table.h"
+#include "standin/system/room.h"
 
 namespace standin::system {
 
@@ -17,6 +18,7 @@ using server::databaseGuid;
 using server::ResultColumn;
 using server::ResultTable;
 using server::Server;
+using server::SystemObjectCall;
 using sql::SqlType;
 using sql::TypedValue;
 using sql::Value;
@@ -300,10 +302,9 @@ bool isSystemDatabase(const std::string& name) {
   return isOneOf(toLowerAscii(name), {"master", "tempdb", "model", "msdb"});
 }
 
-sql::ResultSet databases(const Server& server) {
+void databases(Server& server, const SystemObjectCall&, ResultTable& t) {
   const int year = server.version.year;
   const auto& catalog = server.catalog;
-  ResultTable t(kDatabases, year);
   for (const auto& e : catalog.databases()) {
     const bool restoring = e.state == DatabaseState::Restoring;
     const auto wait = catalog.logReuseWait(e);
@@ -392,7 +393,6 @@ sql::ResultSet databases(const Server& server) {
          {"is_ledger_on", std::int64_t{0}},
          {"is_change_feed_enabled", std::int64_t{0}}});
   }
-  return t.take();
 }
 
 // sys.dm_os_volume_stats (SQL Server 2008 R2 SP1 on; here from 2012).
@@ -413,11 +413,8 @@ const std::vector<ResultColumn> kVolumeStats = {
 };
 
 // One row per file of each database (of one, for sys.database_files).
-sql::ResultSet files(const Server& server, const std::optional<std::string>& only) {
+void files(const Server& server, const std::optional<std::string>& only, ResultTable& t) {
   const int year = server.version.year;
-  std::vector<ResultColumn> columns = kFiles;
-  if (only) columns.erase(columns.begin());  // sys.database_files has no database_id
-  ResultTable t(columns, year);
   for (const auto& e : server.catalog.databases()) {
     if (only && !equalsIgnoreCase(*only, e.name)) continue;
     const bool restoring = e.state == DatabaseState::Restoring;
@@ -447,12 +444,15 @@ sql::ResultSet files(const Server& server, const std::optional<std::string>& onl
              {"redo_start_lsn", restoring ? Value{static_cast<std::int64_t>(e.log.restoreLsn)} : Value{}}});
     }
   }
-  return t.take();
 }
 
-sql::ResultSet sysDatabases(const Server& server) {
+void masterFiles(Server& server, const SystemObjectCall&, ResultTable& t) { files(server, std::nullopt, t); }
+void databaseFiles(Server& server, const SystemObjectCall& call, ResultTable& t) {
+  files(server, call.database, t);
+}
+
+void sysDatabases(Server& server, const SystemObjectCall&, ResultTable& t) {
   const int year = server.version.year;
-  ResultTable t(kSysDatabases, year);
   for (const auto& e : server.catalog.databases()) {
     // status: 8 truncates the log on checkpoint (SIMPLE), 16 torn page detection (2000's page
     // check; 65536 checksums from 2005), 32 loading (restoring), 1024 read only...
@@ -472,12 +472,9 @@ sql::ResultSet sysDatabases(const Server& server) {
            {"filename", e.file.string()},
            {"version", std::int64_t{server.version.databaseVersion}}});
   }
-  return t.take();
 }
 
-sql::ResultSet sysAltFiles(const Server& server) {
-  const int year = server.version.year;
-  ResultTable t(kSysAltFiles, year);
+void sysAltFiles(Server& server, const SystemObjectCall&, ResultTable& t) {
   for (const auto& e : server.catalog.databases()) {
     for (const bool log : {false, true}) {
       // status: 2 a file on disk, 64 a log file, 1048576 growth in percent.
@@ -495,13 +492,11 @@ sql::ResultSet sysAltFiles(const Server& server) {
              {"filename", padded((log ? e.logFile : e.file).string(), 260)}});
     }
   }
-  return t.take();
 }
 
 // Every session's running request: the stand-in's login is sysadmin, so it sees them all (a login
 // without VIEW SERVER STATE would see only its own).
-sql::ResultSet requests(const Server& server) {
-  ResultTable t(kRequests, server.version.year);
+void requests(Server& server, const SystemObjectCall&, ResultTable& t) {
   const auto now = std::chrono::steady_clock::now();
   for (const auto& r : server.requests.snapshot()) {
     // A request still being parsed is no statement of any kind yet: it shows from its first one.
@@ -555,7 +550,6 @@ sql::ResultSet requests(const Server& server) {
            {"parallel_worker_count", std::int64_t{0}},
            {"is_resumable", std::int64_t{0}}});
   }
-  return t.take();
 }
 
 // One value of /etc/os-release (NAME="x" or NAME=x); empty when it has none.
@@ -578,7 +572,7 @@ std::string osReleaseValue(const std::string& content, const std::string& key) {
 
 // SQL Server on Linux names the distribution ("Ubuntu") and its release ("22.04"): the words of
 // PRETTY_NAME before its version, and VERSION_ID.
-sql::ResultSet hostInfo(const Server& server) {
+void hostInfo(Server&, const SystemObjectCall&, ResultTable& t) {
   const std::string release = base::readWholeFile("/etc/os-release").value_or("");
   std::string distribution = osReleaseValue(release, "PRETTY_NAME");
   for (std::size_t i = 0; i < distribution.size(); ++i)
@@ -589,58 +583,20 @@ sql::ResultSet hostInfo(const Server& server) {
   while (!distribution.empty() && distribution.back() == ' ') distribution.pop_back();
   if (distribution.empty()) distribution = osReleaseValue(release, "NAME");
   if (distribution.empty()) distribution = "Linux";
-  ResultTable t(kHostInfo, server.version.year);
   t.add({{"host_platform", std::string("Linux")},
          {"host_distribution", distribution},
          {"host_release", osReleaseValue(release, "VERSION_ID")},
          {"host_service_pack_level", std::string()},
          {"os_language_version", std::int64_t{0}},
          {"host_architecture", std::string("X64")}});
-  return t.take();
 }
 
-}  // namespace
-
-SystemObjectLookup lookUpSystemObject(const Server& server, const SystemObjectName& object,
-                                      const std::string& currentDatabase) {
-  const int year = server.version.year;
-  const std::string schema = toLowerAscii(object.schema);
-  const std::string name = toLowerAscii(object.name);
-  if (schema == "sys") {
-    if (year == 2000) return SystemObjectLookup::Missing;  // 2000 has no sys schema
-    if (isOneOf(name, {"databases", "master_files", "database_files", "sysdatabases", "sysaltfiles",
-                       "dm_exec_requests"}))
-      return SystemObjectLookup::Found;
-    if (name == "dm_os_volume_stats")
-      return year >= 2012 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
-    if (name == "dm_os_host_info")
-      return year >= 2017 ? SystemObjectLookup::Found : SystemObjectLookup::Missing;
-    return SystemObjectLookup::Unsupported;
-  }
-  if ((schema.empty() || schema == "dbo") && isOneOf(name, {"sysdatabases", "sysaltfiles"})) {
-    // 2000 keeps them in master only; later releases have them as views in every database.
-    const std::string& db = object.database.empty() ? currentDatabase : object.database;
-    if (year == 2000 && !equalsIgnoreCase(db, "master")) return SystemObjectLookup::Missing;
-    return SystemObjectLookup::Found;
-  }
-  return SystemObjectLookup::NotSystem;
-}
-
-sql::ResultSet systemObjectRows(Server& server, const SystemObjectName& object, const std::string& database) {
-  const std::string name = toLowerAscii(object.name);
-  if (name == "databases") return databases(server);
-  if (name == "master_files") return files(server, std::nullopt);
-  if (name == "database_files") return files(server, database);
-  if (name == "sysdatabases") return sysDatabases(server);
-  if (name == "dm_exec_requests") return requests(server);
-  if (name == "dm_os_host_info") return hostInfo(server);
-  return sysAltFiles(server);
-}
-
-sql::ResultSet volumeStats(Server& server, std::optional<std::int64_t> databaseId,
-                           std::optional<std::int64_t> fileId) {
-  ResultTable t(kVolumeStats, server.version.year);
-  if (!databaseId || !fileId || (*fileId != 1 && *fileId != 2)) return t.take();
+// sys.dm_os_volume_stats(database_id, file_id): the volume of that file (no row for a file or
+// database that is not there, or a NULL argument).
+void volumeStats(Server& server, const SystemObjectCall& call, ResultTable& t) {
+  const auto databaseId = call.arguments.at(0);
+  const auto fileId = call.arguments.at(1);
+  if (!databaseId || !fileId || (*fileId != 1 && *fileId != 2)) return;
   for (const auto& e : server.catalog.databases()) {
     if (e.id != *databaseId) continue;
     const auto& file = *fileId == 2 ? e.logFile : e.file;
@@ -660,7 +616,31 @@ sql::ResultSet volumeStats(Server& server, std::optional<std::int64_t> databaseI
            {"is_read_only", std::int64_t{0}},
            {"is_compressed", std::int64_t{0}}});
   }
-  return t.take();
+}
+
+}  // namespace
+
+void addTo(server::Registry& registry) {
+  auto& objects = registry.systemObjects;
+  objects.add({"databases", kDatabases, databases});
+  objects.add({"master_files", kFiles, masterFiles});
+  server::SystemObject databaseFilesView("database_files", {kFiles.begin() + 1, kFiles.end()}, databaseFiles);
+  databaseFilesView.eachDatabase = true;  // and without database_id
+  objects.add(databaseFilesView);
+  server::SystemObject sysdatabases("sysdatabases", kSysDatabases, sysDatabases);
+  sysdatabases.compatibilityView = true;
+  objects.add(sysdatabases);
+  server::SystemObject sysaltfiles("sysaltfiles", kSysAltFiles, sysAltFiles);
+  sysaltfiles.compatibilityView = true;
+  objects.add(sysaltfiles);
+  objects.add({"dm_exec_requests", kRequests, requests});
+  server::SystemObject volumeStatsFunction("dm_os_volume_stats", kVolumeStats, volumeStats);
+  volumeStatsFunction.sysSince = 2012;  // SQL Server 2008 R2 SP1 brought it; here 2012
+  volumeStatsFunction.arguments = 2;
+  objects.add(volumeStatsFunction);
+  server::SystemObject hostInfoView("dm_os_host_info", kHostInfo, hostInfo);
+  hostInfoView.sysSince = 2017;
+  objects.add(hostInfoView);
 }
 
 std::optional<TypedValue> databaseProperty(const Server& server, const std::string& database,
