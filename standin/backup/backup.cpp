@@ -1,12 +1,12 @@
 // BACKUP DATABASE and BACKUP LOG: a set written to the media file, its history in msdb, and
 // what the backup does to the database's log.
+#include <array>
 #include <cerrno>
 #include <chrono>
 
 #include "standin/backup/common.h"
 #include "standin/backup/copy_meter.h"
 #include "standin/backup/history.h"
-#include "standin/backup/maintenance.h"
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/server/guids.h"
@@ -20,7 +20,6 @@ using server::newGuid;
 using server::Server;
 using sql::Message;
 using sql::SqlError;
-using sql::Statement;
 using storage::RecoveryModel;
 
 namespace {
@@ -68,7 +67,7 @@ struct Media {
   std::uint32_t position = 1;
 };
 
-Media readMediaToAppend(Context& c, const std::string& what, const Statement& s,
+Media readMediaToAppend(Context& c, const std::string& what, const Backup& s,
                         const std::filesystem::path& file, bool compress) {
   // NOINIT appends to the sets already there, kept byte for byte; media that does not read back
   // whole is refused rather than replaced, as that would lose every set on it. INIT writes the
@@ -124,11 +123,42 @@ void truncateLog(Context& c, const storage::DbEntry& entry) {
 
 }  // namespace
 
-void backup(Context& c, const Statement& s) {
-  const bool log = s.kind == Statement::Kind::BackupLog;
+constexpr std::array kBackupOptions = {
+    "INIT",       "NOINIT",      "FORMAT",     "NOFORMAT",         "SKIP",          "NOSKIP",
+    "STATS",      "NAME",        "DESCRIPTION", "CHECKSUM",        "NO_CHECKSUM",   "COPY_ONLY",
+    "COMPRESSION", "NO_COMPRESSION", "DIFFERENTIAL", "NOREWIND",    "REWIND",        "NOUNLOAD",
+    "UNLOAD",     "STOP_ON_ERROR", "CONTINUE_AFTER_ERROR", "MEDIANAME", "MEDIADESCRIPTION", "MEDIAPASSWORD",
+    "PASSWORD",   "EXPIREDATE",  "RETAINDAYS", "BLOCKSIZE",        "BUFFERCOUNT",   "MAXTRANSFERSIZE",
+    "NORECOVERY", "NO_TRUNCATE", "STANDBY",    "RESTART"};
+
+sql::StatementPtr readBackup(sql::Parser& p) {
+  const int line = p.next().line;  // BACKUP
+  auto s = sql::Parser::make<Backup>(line);
+  if (p.accept("LOG")) {
+    s->log = true;
+  } else if (!p.accept("DATABASE")) {
+    if (p.peek().is("CERTIFICATE") || p.peek().is("MASTER") || p.peek().is("SERVICE"))
+      p.unsupported("BACKUP " + base::toUpperAscii(p.peek().text), line);
+    p.syntaxError(p.peek());
+  }
+  s->database = p.databaseName();
+  if (p.peek().is("FILE") || p.peek().is("FILEGROUP") || p.peek().is("READ_WRITE_FILEGROUPS"))
+    p.unsupported("file and filegroup backups", line);
+  if (p.accept("TO")) s->device = readDevices(p, line);
+  // TRUNCATE_ONLY and NO_LOG went with 2008.
+  if (p.accept("WITH"))
+    readWithOptions(p, *s, {kBackupOptions.begin(), kBackupOptions.end()}, "BACKUP", p.serverYear() <= 2005);
+  if (!s->log && !s->device) p.syntaxError(p.peek());
+  if (s->log && !s->device && !s->option("TRUNCATE_ONLY") && !s->option("NO_LOG")) p.syntaxError(p.peek());
+  p.expectBoundary();
+  return s;
+}
+
+void backup(Context& c, const Backup& s) {
+  const bool log = s.log;
   const std::string what = log ? "BACKUP LOG" : "BACKUP DATABASE";
   const int year = c.server().version.year;
-  const std::string name = c.evalText(*s.target);
+  const std::string name = c.evalText(*s.database);
   if (c.tranCount() > 0)
     terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   const auto entry = c.server().catalog.find(name);
@@ -164,7 +194,7 @@ void backup(Context& c, const Statement& s) {
   } catch (const SqlError& e) {
     terminate(what, {e.message});
   }
-  const std::string device = c.evalText(*s.value);
+  const std::string device = c.evalText(*s.device);
   const auto file = c.server().catalog.resolveBackupPath(device);
   if (isForeignPath(device) || device.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});

@@ -1,4 +1,5 @@
 // What the maintenance statements share (maintenance_internal.h).
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +16,6 @@ using sql::Message;
 using sql::SqlError;
 using sql::SqlErrors;
 using sql::SqlType;
-using sql::Statement;
 
 Message msg(int number, int severity, std::string text) {
   return Message{number, 1, severity, std::move(text), 1, {}};
@@ -133,7 +133,68 @@ std::string timing(std::chrono::steady_clock::time_point start, std::uint64_t by
   return buf;
 }
 
-int statsStep(Context& c, const Statement& s) {
+sql::ExprPtr readDevices(sql::Parser& p, int line) {
+  sql::ExprPtr device;
+  int count = 0;
+  do {
+    const sql::Token& kind = p.peek();
+    if (kind.is("DISK")) {
+      p.next();
+      p.expectSymbol("=");
+      auto e = p.expression();
+      if (!device) device = std::move(e);
+      ++count;
+    } else if (kind.is("TAPE") || kind.is("URL")) {
+      p.unsupported("backup devices other than DISK", kind.line);
+    } else if (kind.kind == sql::Token::Kind::Identifier || kind.kind == sql::Token::Kind::QuotedIdentifier) {
+      p.unsupported("logical backup devices", kind.line);
+    } else {
+      p.syntaxError(kind);
+    }
+  } while (p.acceptSymbol(","));
+  if (count > 1) p.unsupported("striped backup media (more than one DISK)", line);
+  return device;
+}
+
+namespace {
+
+// The release an option of BACKUP or RESTORE came with.
+int optionSince(const std::string& upper) {
+  if (upper == "COMPRESSION" || upper == "NO_COMPRESSION") return 2008;
+  if (upper == "COPY_ONLY" || upper == "CHECKSUM" || upper == "NO_CHECKSUM" || upper == "STOP_ON_ERROR" ||
+      upper == "CONTINUE_AFTER_ERROR" || upper == "BUFFERCOUNT" || upper == "MAXTRANSFERSIZE" ||
+      upper == "KEEP_CDC")
+    return upper == "KEEP_CDC" ? 2008 : 2005;
+  return 2000;
+}
+
+}  // namespace
+
+void readWithOptions(sql::Parser& p, StatementWithOptions& s, const std::vector<std::string_view>& known,
+                     const char* what, bool truncateOnlyKnown) {
+  do {
+    const sql::Token& o = p.peek();
+    if (o.kind != sql::Token::Kind::Identifier) p.syntaxError(o);
+    const std::string upper = base::toUpperAscii(o.text);
+    const bool isTruncate = upper == "TRUNCATE_ONLY" || upper == "NO_LOG";
+    const bool isKnown = std::find(known.begin(), known.end(), upper) != known.end();
+    if (!(isKnown || (isTruncate && truncateOnlyKnown)) || p.serverYear() < optionSince(upper))
+      throw SqlError(155, 15, "'" + o.text + "' is not a recognized " + what + " option.", o.line);
+    p.next();
+    OptionItem item;
+    item.name = upper;
+    if (upper == "MOVE") {
+      item.value = p.expression();
+      p.expect("TO");
+      item.value2 = p.expression();
+    } else if (p.acceptSymbol("=")) {
+      item.value = p.expression();
+    }
+    s.options.push_back(std::move(item));
+  } while (p.acceptSymbol(","));
+}
+
+int statsStep(Context& c, const StatementWithOptions& s) {
   const auto* o = s.option("STATS");
   if (!o) return 0;
   if (!o->value) return 10;
@@ -143,14 +204,14 @@ int statsStep(Context& c, const Statement& s) {
   return step <= 0 || step > 100 ? 10 : static_cast<int>(step);
 }
 
-int fileOption(Context& c, const Statement& s) {
+int fileOption(Context& c, const StatementWithOptions& s) {
   const auto* o = s.option("FILE");
   if (!o || !o->value) return 1;
   const auto v = sql::convert(c.eval(*o->value), SqlType::integer(), -1, s.line);
   return sql::isNull(v.value) ? 1 : static_cast<int>(std::get<std::int64_t>(v.value));
 }
 
-void refuseOptions(const Statement& s, const std::string& what,
+void refuseOptions(const StatementWithOptions& s, const std::string& what,
                    const std::vector<std::string_view>& notCarriedOut,
                    const std::vector<std::string_view>& notForThisStatement) {
   std::string wrong;

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "standin/backup/backup_file.h"
+#include "standin/backup/statements.h"
 #include "standin/server/context.h"
 #include "standin/sql/ast.h"
+#include "standin/sql/parser.h"
 #include "standin/sql/errors.h"
 #include "standin/storage/catalog.h"
 
@@ -46,14 +48,25 @@ std::int64_t pagesOf(std::uint64_t bytes);
 // "0.012 seconds (1.234 MB/sec)" of 3014.
 std::string timing(std::chrono::steady_clock::time_point start, std::uint64_t bytes);
 
+// ---- reading the statements ----
+
+// TO | FROM DISK = expr: the device; the other kinds, and more than one, are refused.
+sql::ExprPtr readDevices(sql::Parser& p, int line);
+// WITH option [= value], ...: the options SQL Server takes for the statement in the release
+// (`known`; TRUNCATE_ONLY and NO_LOG too with `truncateOnlyKnown`), else 155 naming `what`.
+void readWithOptions(sql::Parser& p, StatementWithOptions& s, const std::vector<std::string_view>& known,
+                     const char* what, bool truncateOnlyKnown);
+
+// ---- running them ----
+
 // WITH STATS [= n]: the step of 3211's percentages (0 without STATS).
-int statsStep(server::Context& c, const sql::Statement& s);
+int statsStep(server::Context& c, const StatementWithOptions& s);
 // WITH FILE = n: the set's position on the media (1 without it).
-int fileOption(server::Context& c, const sql::Statement& s);
+int fileOption(server::Context& c, const StatementWithOptions& s);
 // Options of the statement that SQL Server takes but the stand-in does not carry out are
 // refused (50000) rather than ignored; options SQL Server does not take for this kind of
 // statement are its 3032.
-void refuseOptions(const sql::Statement& s, const std::string& what,
+void refuseOptions(const StatementWithOptions& s, const std::string& what,
                    const std::vector<std::string_view>& notCarriedOut,
                    const std::vector<std::string_view>& notForThisStatement = {});
 

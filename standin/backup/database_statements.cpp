@@ -3,7 +3,6 @@
 #include <chrono>
 
 #include "standin/backup/common.h"
-#include "standin/backup/maintenance.h"
 #include "standin/base/text.h"
 #include "standin/storage/sqlite_db.h"
 
@@ -20,7 +19,6 @@ using sql::Row;
 using sql::SqlError;
 using sql::SqlErrors;
 using sql::SqlType;
-using sql::Statement;
 using sql::StatementDone;
 using sql::TypedValue;
 using storage::RecoveryModel;
@@ -36,19 +34,138 @@ std::optional<storage::DbEntry> dbccDatabase(Context& c, const Expr& e) {
 
 }  // namespace
 
-void createDatabase(Context& c, const Statement& s) {
-  const std::string name = c.evalText(*s.target);
+sql::StatementPtr readCreateDatabase(sql::Parser& p) {
+  const int line = p.next().line;  // CREATE
+  p.next();                        // DATABASE
+  auto s = sql::Parser::make<CreateDatabase>(line);
+  s->name = p.stringLiteral(p.identifierText(), line);
+  // ON / LOG ON clauses describe files the stand-in chooses itself; COLLATE names the
+  // database's collation.
+  int depth = 0;
+  while (!p.atEnd() && (depth > 0 || !p.atBoundary())) {
+    if (p.peek().isSymbol("(")) ++depth;
+    if (p.peek().isSymbol(")")) --depth;
+    if (depth == 0 && p.peek().is("COLLATE")) {
+      p.next();
+      s->collation = sql::collationName(p.peek(), p.serverYear());
+      if (s->collation == "DATABASE_DEFAULT") p.syntaxError(p.peek());
+    }
+    p.next();
+  }
+  return s;
+}
+
+sql::StatementPtr readDropDatabase(sql::Parser& p) {
+  const int line = p.next().line;  // DROP
+  p.next();                        // DATABASE
+  auto s = sql::Parser::make<DropDatabase>(line);
+  s->name = p.stringLiteral(p.identifierText(), line);
+  p.expectBoundary();
+  return s;
+}
+
+// ALTER DATABASE name SET RECOVERY FULL | SIMPLE | BULK_LOGGED [WITH NO_WAIT | ROLLBACK ...]:
+// the one form the stand-in carries out; every other is refused, never half done.
+sql::StatementPtr readAlterDatabase(sql::Parser& p) {
+  const int line = p.next().line;  // ALTER
+  p.next();                        // DATABASE
+  auto s = sql::Parser::make<AlterDatabase>(line);
+  if (p.peek().is("CURRENT") && p.serverYear() >= 2012) {
+    p.next();
+  } else {
+    s->name = p.databaseName();
+  }
+  if (!p.peek().is("SET") || !p.peek(1).is("RECOVERY")) {
+    std::string rest;
+    while (!p.atBoundary()) rest += (rest.empty() ? "" : " ") + base::toUpperAscii(p.next().text);
+    p.unsupported("ALTER DATABASE ... " + rest.substr(0, 60) + " (only SET RECOVERY)", line);
+  }
+  p.next();
+  p.next();
+  const sql::Token& model = p.peek();
+  if (!(model.is("FULL") || model.is("SIMPLE") || model.is("BULK_LOGGED"))) p.syntaxError(model);
+  s->recoveryModel = base::toUpperAscii(p.next().text);
+  if (p.peek().isSymbol(",")) p.unsupported("ALTER DATABASE with more than one option", line);
+  // The termination clause only matters to options that need the database to themselves.
+  if (p.accept("WITH")) {
+    if (p.accept("NO_WAIT")) {
+    } else if (p.accept("ROLLBACK")) {
+      if (p.accept("AFTER")) {
+        if (p.peek().kind != sql::Token::Kind::Number) p.syntaxError(p.peek());
+        p.next();
+        p.accept("SECONDS");
+      } else {
+        p.expect("IMMEDIATE");
+      }
+    } else {
+      p.syntaxError(p.peek());
+    }
+  }
+  p.expectBoundary();
+  return s;
+}
+
+sql::StatementPtr readCheckpoint(sql::Parser& p) {
+  const int line = p.next().line;
+  auto s = sql::Parser::make<Checkpoint>(line);
+  if (p.peek().kind == sql::Token::Kind::Number) s->duration = p.expression();
+  p.expectBoundary();
+  return s;
+}
+
+// DBCC command [(arguments)] [WITH options]: SHRINKDATABASE and CHECKDB are kinds of their own;
+// any other command fails when it runs (2526), as SQL Server's unknown ones do.
+sql::StatementPtr readDbcc(sql::Parser& p) {
+  const int line = p.next().line;  // DBCC
+  const sql::Token& cmd = p.peek();
+  if (cmd.kind != sql::Token::Kind::Identifier) p.syntaxError(cmd);
+  p.next();
+  const std::string command = base::toUpperAscii(cmd.text);
+  std::unique_ptr<Dbcc> s = command == "SHRINKDATABASE" ? sql::Parser::make<DbccShrinkDatabase>(line)
+                            : command == "CHECKDB"      ? sql::Parser::make<DbccCheckDb>(line)
+                                                        : sql::Parser::make<Dbcc>(line);
+  s->command = command;
+  if (p.acceptSymbol("(")) {
+    if (!p.peek().isSymbol(")")) {
+      do {
+        s->arguments.push_back(p.procedureArgument());
+      } while (p.acceptSymbol(","));
+    }
+    p.expectSymbol(")");
+  }
+  if (p.accept("WITH")) {
+    do {
+      const sql::Token& o = p.peek();
+      if (o.kind != sql::Token::Kind::Identifier) p.syntaxError(o);
+      OptionItem item;
+      item.name = base::toUpperAscii(o.text);
+      p.next();
+      s->options.push_back(std::move(item));
+    } while (p.acceptSymbol(","));
+  }
+  p.expectBoundary();
+  if (command == "SHRINKDATABASE" && s->arguments.empty()) p.syntaxError(p.peek());
+  return s;
+}
+
+void otherDbcc(Context&, const Dbcc&) {
+  throw SqlError(2526, 16,
+                 "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.");
+}
+
+void createDatabase(Context& c, const CreateDatabase& s) {
+  const std::string name = c.evalText(*s.name);
   if (c.tranCount() > 0)
     throw SqlError(226, 16, "CREATE DATABASE statement not allowed within multi-statement transaction.");
   storage::NewDatabase n;
   n.name = name;
-  if (!s.name.empty()) n.collation = s.name;  // COLLATE name, checked when the batch was read
+  if (!s.collation.empty()) n.collation = s.collation;  // COLLATE name, checked when the batch was read
   c.server().catalog.createDatabase(n);
   c.done(false);
 }
 
-void dropDatabase(Context& c, const Statement& s) {
-  const std::string name = c.evalText(*s.target);
+void dropDatabase(Context& c, const DropDatabase& s) {
+  const std::string name = c.evalText(*s.name);
   if (c.tranCount() > 0)
     throw SqlError(226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.");
   for (const char* sys : {"master", "model", "msdb", "tempdb"})
@@ -68,9 +185,9 @@ void dropDatabase(Context& c, const Statement& s) {
   c.done(false);
 }
 
-void alterDatabase(Context& c, const Statement& s) {
+void alterDatabase(Context& c, const AlterDatabase& s) {
   const int year = c.server().version.year;
-  const std::string name = s.target ? c.evalText(*s.target) : c.currentDatabase();
+  const std::string name = s.name ? c.evalText(*s.name) : c.currentDatabase();
   const auto failed = [](Message first) {
     throw SqlErrors({std::move(first), Message{5069, 1, 16, "ALTER DATABASE statement failed.", 1, {}}});
   };
@@ -90,23 +207,23 @@ void alterDatabase(Context& c, const Statement& s) {
   }
   if (equalsIgnoreCase(entry->name, "tempdb"))
     failed(Message{5058, 1, 16, "Option 'RECOVERY' cannot be set in database 'tempdb'.", 1, {}});
-  const RecoveryModel model = s.op == "FULL"     ? RecoveryModel::Full
-                              : s.op == "SIMPLE" ? RecoveryModel::Simple
+  const RecoveryModel model = s.recoveryModel == "FULL"     ? RecoveryModel::Full
+                              : s.recoveryModel == "SIMPLE" ? RecoveryModel::Simple
                                                  : RecoveryModel::BulkLogged;
   c.server().catalog.setRecoveryModel(entry->name, model);
   c.done(false);
 }
 
-void checkpoint(Context& c, const Statement&) {
+void checkpoint(Context& c, const Checkpoint&) {
   c.server().catalog.checkpoint(c.currentDatabase());
   c.done(false);
 }
 
-void shrinkDatabase(Context& c, const Statement& s) {
-  const auto entry = dbccDatabase(c, *s.values[0]);
-  if (!entry) throw SqlError(missingDatabase(c.server().version.year, c.evalText(*s.values[0])));
-  if (s.values.size() > 1) {
-    const auto pct = sql::convert(c.eval(*s.values[1]), SqlType::integer(), -1, s.line);
+void shrinkDatabase(Context& c, const DbccShrinkDatabase& s) {
+  const auto entry = dbccDatabase(c, *s.arguments[0]);
+  if (!entry) throw SqlError(missingDatabase(c.server().version.year, c.evalText(*s.arguments[0])));
+  if (s.arguments.size() > 1) {
+    const auto pct = sql::convert(c.eval(*s.arguments[1]), SqlType::integer(), -1, s.line);
     if (!sql::isNull(pct.value) &&
         (std::get<std::int64_t>(pct.value) < 0 || std::get<std::int64_t>(pct.value) > 100))
       throw SqlError(2560, 16, "Parameter 2 is incorrect for this DBCC statement.");
@@ -161,11 +278,11 @@ void shrinkDatabase(Context& c, const Statement& s) {
   c.done(false, rows, StatementDone::Command::Select);
 }
 
-void checkDatabase(Context& c, const Statement& s) {
+void checkDatabase(Context& c, const DbccCheckDb& s) {
   std::optional<storage::DbEntry> entry =
-      s.values.empty() ? c.server().catalog.find(c.currentDatabase()) : dbccDatabase(c, *s.values[0]);
+      s.arguments.empty() ? c.server().catalog.find(c.currentDatabase()) : dbccDatabase(c, *s.arguments[0]);
   if (!entry) {
-    const std::string name = s.values.empty() ? c.currentDatabase() : c.evalText(*s.values[0]);
+    const std::string name = s.arguments.empty() ? c.currentDatabase() : c.evalText(*s.arguments[0]);
     throw SqlError(missingDatabase(c.server().version.year, name));
   }
   const auto lease = holdDatabase(c, entry->name);

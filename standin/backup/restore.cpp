@@ -1,6 +1,7 @@
 // RESTORE DATABASE, RESTORE LOG, RESTORE VERIFYONLY, HEADERONLY and FILELISTONLY: backup sets
 // read back, checked as SQL Server checks them, and a database brought back from them.
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -8,7 +9,6 @@
 #include "standin/backup/common.h"
 #include "standin/backup/copy_meter.h"
 #include "standin/backup/history.h"
-#include "standin/backup/maintenance.h"
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/server/guids.h"
@@ -30,7 +30,6 @@ using sql::ResultSet;
 using sql::Row;
 using sql::SqlError;
 using sql::SqlType;
-using sql::Statement;
 using sql::StatementDone;
 using sql::Value;
 using storage::DatabaseState;
@@ -158,15 +157,15 @@ Value textOrNull(const std::string& s) { return s.empty() ? Value{} : Value{s}; 
 const std::string kNoGuid = "00000000-0000-0000-0000-000000000000";
 
 // The path of a backup device a RESTORE names, or the statement ends with 3201.
-std::filesystem::path device(Context& c, const std::string& what, const Statement& s) {
-  const std::string text = c.evalText(*s.value);
+std::filesystem::path device(Context& c, const std::string& what, const sql::Expr& named) {
+  const std::string text = c.evalText(named);
   const auto file = c.server().catalog.resolveBackupPath(text);
   if (isForeignPath(text) || text.empty())
     terminate(what, {cannotOpen(file.string(), "3(The system cannot find the path specified.)")});
   return file;
 }
 
-void checkSet(const std::string& what, const Statement& s, const BackupSet& set) {
+void checkSet(const std::string& what, const StatementWithOptions& s, const BackupSet& set) {
   if (s.option("CHECKSUM") && !set.info.checksums)
     terminate(what, {msg(3187, 16,
                          "RESTORE WITH CHECKSUM cannot be specified because the backup set does not contain "
@@ -223,7 +222,7 @@ struct Placements {
 // unusable (another database's file, a Windows path, a folder that is not there, a file in the
 // way) gets a new file in the data folder instead of failing: a plain restore to a new name
 // works as it always has here.
-Placements placeFiles(Context& c, const Statement& s, const std::string& what, const std::string& target,
+Placements placeFiles(Context& c, const StatementWithOptions& s, const std::string& what, const std::string& target,
                       const std::optional<storage::DbEntry>& existing,
                       const std::vector<BackupFileEntry>& files, std::uint64_t dataBytes, bool replace) {
   auto& catalog = c.server().catalog;
@@ -441,7 +440,7 @@ void breakMidway(Context& c, const std::string& what, const storage::DbEntry& en
 // What every restore checks before it reads its device: no open transaction, no option it does
 // not carry out (`alsoNotCarriedOut`: those of this kind of restore), not both RECOVERY and
 // NORECOVERY.
-void checkRestoreStatement(Context& c, const Statement& s, const std::string& what,
+void checkRestoreStatement(Context& c, const StatementWithOptions& s, const std::string& what,
                            const std::vector<std::string_view>& alsoNotCarriedOut) {
   if (c.tranCount() > 0)
     terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
@@ -458,16 +457,79 @@ void checkRestoreStatement(Context& c, const Statement& s, const std::string& wh
                    "and reissue the statement.")});
 }
 
+constexpr std::array kRestoreOptions = {
+    "REPLACE",      "RECOVERY",   "NORECOVERY",   "STANDBY",    "FILE",        "STATS",
+    "MOVE",         "CHECKSUM",   "NO_CHECKSUM",  "CONTINUE_AFTER_ERROR", "STOP_ON_ERROR", "RESTRICTED_USER",
+    "KEEP_REPLICATION", "KEEP_CDC", "NOUNLOAD",   "UNLOAD",     "REWIND",      "NOREWIND",
+    "LOADHISTORY",  "PASSWORD",   "MEDIANAME",    "MEDIAPASSWORD", "BLOCKSIZE", "BUFFERCOUNT",
+    "MAXTRANSFERSIZE", "PARTIAL", "RESTART",      "ENABLE_BROKER", "ERROR_BROKER_CONVERSATIONS", "NEW_BROKER",
+    "STOPAT",       "STOPATMARK", "STOPBEFOREMARK", "DBO_ONLY"};
+
+void readRestoreOptions(sql::Parser& p, StatementWithOptions& s) {
+  readWithOptions(p, s, {kRestoreOptions.begin(), kRestoreOptions.end()}, "RESTORE", false);
+}
+
+// ... FROM DISK = ... [WITH ...], the rest of every RESTORE that reads a device.
+template <typename Restore>
+void readFromDevice(sql::Parser& p, Restore& s) {
+  p.expect("FROM");
+  s.device = readDevices(p, s.line);
+  if (p.accept("WITH")) readRestoreOptions(p, s);
+  p.expectBoundary();
+}
+
+// RESTORE VERIFYONLY | HEADERONLY | FILELISTONLY FROM ...: each a kind of its own.
+template <typename Form>
+sql::StatementPtr readRestoreFrom(sql::Parser& p) {
+  const int line = p.next().line;  // RESTORE
+  p.next();                        // VERIFYONLY, HEADERONLY, FILELISTONLY
+  auto s = sql::Parser::make<Form>(line);
+  readFromDevice(p, *s);
+  return s;
+}
+
 }  // namespace
 
-void restoreDatabase(Context& c, const Statement& s) {
+sql::StatementPtr readRestoreDatabase(sql::Parser& p) {
+  const int line = p.next().line;  // RESTORE
+  std::unique_ptr<RestoreTo> s;
+  if (p.next().is("LOG")) {
+    s = sql::Parser::make<RestoreLog>(line);
+  } else {
+    s = sql::Parser::make<RestoreDatabase>(line);
+  }
+  s->database = p.databaseName();
+  if (p.peek().is("FILE") || p.peek().is("FILEGROUP") || p.peek().is("PAGE")) p.unsupported("piecemeal restores", line);
+  // RESTORE DATABASE x WITH RECOVERY brings a restoring database online; no device.
+  if (dynamic_cast<RestoreDatabase*>(s.get()) && p.peek().is("WITH")) {
+    p.next();
+    readRestoreOptions(p, *s);
+    p.expectBoundary();
+    return s;
+  }
+  readFromDevice(p, *s);
+  return s;
+}
+
+sql::StatementPtr readRestoreVerifyOnly(sql::Parser& p) { return readRestoreFrom<RestoreVerifyOnly>(p); }
+sql::StatementPtr readRestoreHeaderOnly(sql::Parser& p) { return readRestoreFrom<RestoreHeaderOnly>(p); }
+sql::StatementPtr readRestoreFileListOnly(sql::Parser& p) { return readRestoreFrom<RestoreFileListOnly>(p); }
+
+sql::StatementPtr refuseRestore(sql::Parser& p) {
+  const int line = p.next().line;  // RESTORE
+  if (p.peek().is("LABELONLY") || p.peek().is("REWINDONLY"))
+    p.unsupported("RESTORE " + base::toUpperAscii(p.peek().text), line);
+  p.syntaxError(p.peek());
+}
+
+void restoreDatabase(Context& c, const RestoreDatabase& s) {
   const std::string what = "RESTORE DATABASE";
   const int year = c.server().version.year;
-  const std::string target = c.evalText(*s.target);
-  if (s.value) occupyIfAsked(c, target);
+  const std::string target = c.evalText(*s.database);
+  if (s.device) occupyIfAsked(c, target);
   checkRestoreStatement(c, s, what, {});
-  if (!s.value) return recoverOnly(c, what, target);
-  const auto file = device(c, what, s);
+  if (!s.device) return recoverOnly(c, what, target);
+  const auto file = device(c, what, *s.device);
   const bool norecovery = s.option("NORECOVERY") != nullptr;
   const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();
@@ -612,11 +674,11 @@ void restoreDatabase(Context& c, const Statement& s) {
   c.done(false);
 }
 
-void restoreLog(Context& c, const Statement& s) {
+void restoreLog(Context& c, const RestoreLog& s) {
   const std::string what = "RESTORE LOG";
-  const std::string target = c.evalText(*s.target);
+  const std::string target = c.evalText(*s.database);
   checkRestoreStatement(c, s, what, {"MOVE"});
-  const auto file = device(c, what, s);
+  const auto file = device(c, what, *s.device);
   const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();
   const auto startedAt = c.server().now();
@@ -695,7 +757,7 @@ void restoreLog(Context& c, const Statement& s) {
   c.done(false);
 }
 
-void restoreVerify(Context& c, const Statement& s) {
+void restoreVerify(Context& c, const RestoreVerifyOnly& s) {
   const std::string what = "VERIFY DATABASE";
   try {
     refuseOptions(s, what, {"PASSWORD", "MEDIANAME", "MEDIAPASSWORD", "MOVE"},
@@ -705,7 +767,7 @@ void restoreVerify(Context& c, const Statement& s) {
   } catch (const SqlError& e) {
     terminate(what, {e.message});
   }
-  const auto file = device(c, what, s);
+  const auto file = device(c, what, *s.device);
   const int fileNo = fileOption(c, s);
   const BackupSet set = readSet(what, file, fileNo);
   // The verify reads the whole set back, as a restore would.
@@ -719,7 +781,7 @@ void restoreVerify(Context& c, const Statement& s) {
 namespace {
 
 // HEADERONLY and FILELISTONLY only read: the options that restore something are refused.
-void refuseRestoringOptions(const Statement& s, const std::string& what) {
+void refuseRestoringOptions(const StatementWithOptions& s, const std::string& what) {
   try {
     refuseOptions(
         s, what, {"PASSWORD", "MEDIANAME", "MEDIAPASSWORD"},
@@ -733,11 +795,11 @@ void refuseRestoringOptions(const Statement& s, const std::string& what) {
 
 }  // namespace
 
-void restoreHeaderOnly(Context& c, const Statement& s) {
+void restoreHeaderOnly(Context& c, const RestoreHeaderOnly& s) {
   const std::string what = "RESTORE HEADERONLY";
   const int year = c.server().version.year;
   refuseRestoringOptions(s, what);
-  const auto file = device(c, what, s);
+  const auto file = device(c, what, *s.device);
   const auto media = readMedia(what, file, false);
   const int only = s.option("FILE") ? fileOption(c, s) : 0;
   if (only != 0 && (only < 1 || static_cast<std::size_t>(only) > media.sets.size()))
@@ -820,11 +882,11 @@ void restoreHeaderOnly(Context& c, const Statement& s) {
   c.done(false, count, StatementDone::Command::Select);
 }
 
-void restoreFileListOnly(Context& c, const Statement& s) {
+void restoreFileListOnly(Context& c, const RestoreFileListOnly& s) {
   const std::string what = "RESTORE FILELIST";
   const int year = c.server().version.year;
   refuseRestoringOptions(s, what);
-  const auto file = device(c, what, s);
+  const auto file = device(c, what, *s.device);
   const BackupSet set = readSet(what, file, fileOption(c, s));
   ResultTable rows(kFileListColumns, year);
   std::int64_t fileId = 0;

@@ -1,4 +1,5 @@
-// What the backup room gives the server: its procedures (room.cpp lists them).
+// What the backup room gives the server: its statements and its procedures (room.cpp lists
+// them).
 #pragma once
 
 #include "standin/server/registry.h"

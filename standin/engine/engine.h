@@ -14,6 +14,7 @@
 
 #include "standin/base/statement_faults.h"
 #include "standin/base/version.h"
+#include "standin/sql/parser.h"
 #include "standin/sql/results.h"
 #include "standin/sql/value.h"
 
@@ -69,6 +70,10 @@ struct LoginResult {
   std::unique_ptr<Session> session;  // null when the login failed
   std::vector<sql::Message> errors;  // why it failed
 };
+
+// The statements the server reads: every kind the engine and its rooms register, for reading a
+// batch outside a session (the parser's tests and fuzzer).
+const sql::Grammar& statementGrammar();
 
 // This computer's name as SQL Server tools show it: the first label of the host name,
 // upper case, at most 15 characters.

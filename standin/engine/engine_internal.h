@@ -17,6 +17,7 @@
 #include "standin/server/context.h"
 #include "standin/server/registry.h"
 #include "standin/sql/ast.h"
+#include "standin/sql/statements.h"
 #include "standin/sql/evaluator.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
@@ -131,27 +132,35 @@ struct Session::Impl {
   // The hold fault: a statement whose own text matches waits before it runs.
   void holdIfAsked(Exec& x, const sql::Statement& s);
   // sys.dm_exec_requests' command for the statement the request is on (statements.cpp).
-  void noteCommand(const sql::Statement& s);
+  void noteCommand(const server::Statements::Kind& kind, const sql::Statement& s);
+  // Runs a statement by its kind's code (INSERT ... EXEC runs its EXEC so).
   void dispatch(Exec& x, const sql::Statement& s);
-  // One statement of each kind (statements.cpp).
-  void runBlock(Exec& x, const sql::Statement& s);
-  void runTryCatch(Exec& x, const sql::Statement& s);
+  // The language's statements, one function each (statements.cpp; registry.cpp registers them).
+  void runBlock(Exec& x, const sql::Block& s);
+  void runTryCatch(Exec& x, const sql::TryCatch& s);
   // In a TRY block: the errors the statement added since `start` are taken out of the reply and
   // the last of them waits for the CATCH block.
   void catchErrors(Exec& x, std::size_t start);
-  void runIf(Exec& x, const sql::Statement& s);
-  void runDeclare(Exec& x, const sql::Statement& s);
-  void runSetVariable(Exec& x, const sql::Statement& s);
-  void runSetOption(Exec& x, const sql::Statement& s);
-  void runSelectWithoutTable(Exec& x, const sql::Statement& s);
-  void runPrint(Exec& x, const sql::Statement& s);
-  void runRaiserror(Exec& x, const sql::Statement& s);
-  void runWaitfor(Exec& x, const sql::Statement& s);
-  void runExec(Exec& x, const sql::Statement& s);
-  void runExecString(Exec& x, const sql::Statement& s);
-  void runWhile(Exec& x, const sql::Statement& s);
-  void runSelectAssign(Exec& x, const sql::Statement& s);
-  void runInsert(Exec& x, const sql::Statement& s);
+  void runIf(Exec& x, const sql::If& s);
+  void runWhile(Exec& x, const sql::While& s);
+  void runBreak(Exec& x, const sql::Break& s);
+  void runContinue(Exec& x, const sql::Continue& s);
+  void runReturn(Exec& x, const sql::Return& s);
+  void runDeclare(Exec& x, const sql::Declare& s);
+  void runSetVariable(Exec& x, const sql::SetVariable& s);
+  void runSetOption(Exec& x, const sql::SetOption& s);
+  void runSelectWithoutTable(Exec& x, const sql::SelectWithoutTable& s);
+  void runSelectAssign(Exec& x, const sql::SelectAssign& s);
+  void runInsert(Exec& x, const sql::Insert& s);
+  void runUse(Exec& x, const sql::Use& s);
+  void runPrint(Exec& x, const sql::Print& s);
+  void runRaiserror(Exec& x, const sql::Raiserror& s);
+  void runWaitfor(Exec& x, const sql::Waitfor& s);
+  void runExec(Exec& x, const sql::Exec& s);
+  void runExecString(Exec& x, const sql::ExecString& s);
+  void runBeginTransaction(Exec& x, const sql::BeginTransaction& s);
+  void runCommitTransaction(Exec& x, const sql::CommitTransaction& s);
+  void runRollbackTransaction(Exec& x, const sql::RollbackTransaction& s);
   void checkCancel(Exec& x);
 
   void message(Exec& x, int number, int severity, std::string text, int state = 1);
@@ -174,7 +183,7 @@ struct Session::Impl {
   void attachDatabase(const storage::DbEntry& database);
   void detachDatabase(const std::string& name);  // not while a transaction is open
   void detachAll();                              // likewise
-  void runPassthrough(Exec& x, const sql::Statement& s);
+  void runPassthrough(Exec& x, const sql::Passthrough& s);
   // A query on this connection (tokens rewritten for SQLite first): its rows, typed as SQL
   // Server types them.
   sql::ResultSet query(Exec& x, const std::vector<sql::Token>& tokens);
@@ -219,7 +228,7 @@ struct Session::Impl {
   std::int64_t insertRows(Exec& x, const std::string& variable, const std::vector<std::string>& columns,
                           const std::vector<sql::TypedValue>& values, std::size_t width, int line);
   // INSERT ... EXEC into a table of a database: each row bound to one INSERT on the connection.
-  std::int64_t insertIntoTable(Exec& x, const sql::Statement& s, const std::vector<sql::TypedValue>& values,
+  std::int64_t insertIntoTable(Exec& x, const sql::Insert& s, const std::vector<sql::TypedValue>& values,
                                std::size_t width);
   std::string currentDb() const { return db ? db->name() : std::string("master"); }
 

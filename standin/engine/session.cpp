@@ -170,7 +170,7 @@ void Session::Impl::runBatchText(Exec& x, std::string_view text) {
   std::vector<sql::StatementPtr> statements;
   try {
     const auto tokens = sql::tokenize(text);
-    statements = sql::parseBatch(tokens, sql::ParseOptions{engine->version.year});
+    statements = sql::parseBatch(tokens, sql::ParseOptions{engine->version.year, &registry().statements.grammar()});
   } catch (const SqlError& e) {
     // A batch that does not compile runs no statement at all.
     x.out.items.push_back(e.message);
@@ -238,7 +238,8 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
   checkCancel(x);
   const int savedLine = x.line;
   x.line = s.line;
-  noteCommand(s);
+  const auto& kind = registry().statements.kindOf(s);
+  noteCommand(kind, s);
   // Whatever the statement wrote goes into the logs of the databases it wrote to, also when it
   // failed part of the way.
   struct LogAtEnd {
@@ -252,11 +253,11 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     }
   } logAtEnd{*this};
   const std::size_t start = x.out.items.size();
-  holdIfAsked(x, s);
+  if (kind.ownText) holdIfAsked(x, s);
   try {
-    dispatch(x, s);
-    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
-      lastError = 0;
+    StatementContext c(*this, x);
+    kind.run(c, s);
+    if (!kind.keepsError) lastError = 0;
   } catch (const SqlError& e) {
     Message m = e.message;
     if (m.line <= 1) m.line = s.line;
@@ -293,9 +294,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
 }
 
 void Session::Impl::holdIfAsked(Exec& x, const Statement& s) {
-  // A block has no text of its own: the statements in it are held one by one.
-  if (s.kind == Statement::Kind::Block || s.kind == Statement::Kind::TryCatch || s.textEnd > x.text.size())
-    return;
+  if (s.textEnd > x.text.size()) return;
   const std::string_view own = x.text.substr(s.textBegin, s.textEnd - s.textBegin);
   const auto fault = engine->faults.take(base::StatementFault::Kind::Hold, {own});
   if (!fault) return;
@@ -321,10 +320,10 @@ void Session::Impl::catchErrors(Exec& x, std::size_t start) {
   }
 }
 
-void Session::Impl::runTryCatch(Exec& x, const Statement& s) {
+void Session::Impl::runTryCatch(Exec& x, const sql::TryCatch& s) {
   ++tryDepth;
   try {
-    runStatement(x, *s.body[0]);
+    runStatement(x, *s.tryBlock);
   } catch (...) {
     --tryDepth;
     throw;
@@ -339,7 +338,7 @@ void Session::Impl::runTryCatch(Exec& x, const Statement& s) {
     std::optional<Message> outer;
     ~Restore() { caught = std::move(outer); }
   } restore{caughtError, std::move(handled)};
-  runStatement(x, *s.body[1]);
+  runStatement(x, *s.catchBlock);
 }
 
 // ---------- transactions ----------
@@ -741,7 +740,7 @@ sql::ResultSet Session::Impl::query(Exec& x, const std::vector<Token>& tokens) {
   return rs;
 }
 
-void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
+void Session::Impl::runPassthrough(Exec& x, const sql::Passthrough& s) {
   if (s.command == StatementDone::Command::Select) {
     ResultSet rs = query(x, s.tokens);
     rowcount = static_cast<std::int64_t>(rs.rows.size());

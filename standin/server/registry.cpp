@@ -6,6 +6,22 @@
 
 namespace standin::server {
 
+void Statements::addReading(Reading reading) {
+  grammar_.add(std::move(reading.first), std::move(reading.second), reading.reader);
+}
+
+void Statements::insert(std::type_index type, Kind kind) {
+  if (!kinds_.emplace(type, std::move(kind)).second)
+    throw std::logic_error(std::string("statement kind registered twice: ") + type.name());
+}
+
+const Statements::Kind& Statements::kindOf(const sql::Statement& statement) const {
+  const auto it = kinds_.find(typeid(statement));
+  if (it == kinds_.end())
+    throw std::logic_error(std::string("a statement of a kind not registered: ") + typeid(statement).name());
+  return it->second;
+}
+
 bool reachesFrom(const Procedure& procedure, std::string_view database) {
   return procedure.everyDatabase || base::equalsIgnoreCase(database, procedure.database);
 }

@@ -1,20 +1,103 @@
-// What the server can do, as its rooms and the engine register it: the procedures a call by
-// EXEC or by RPC reaches, each with the database it lives in (one table, so that both roads find
-// a procedure the same way), and the system views and functions a query reads, each with its
-// columns in every release and its rows. A new one is one entry beside its code.
+// What the server can do, as its rooms and the engine register it: the statements it reads and
+// runs, each kind with the words that start it, its reader, its own payload type and the code
+// that runs it; the procedures a call by EXEC or by RPC reaches, each with the database it lives
+// in (one table, so that both roads find a procedure the same way); and the system views and
+// functions a query reads, each with its columns in every release and its rows. A new one is
+// one entry beside its code.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <typeindex>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
 #include "standin/server/context.h"
 #include "standin/server/result_table.h"
+#include "standin/sql/ast.h"
+#include "standin/sql/parser.h"
 #include "standin/sql/results.h"
 
 namespace standin::server {
+
+// What sys.dm_exec_requests says a request is doing while it runs a statement.
+struct RunningCommand {
+  std::string command;  // as SQL Server names it: SELECT, BACKUP DATABASE, RESTORE HEADERON, ...
+  std::string status = "running";
+  std::string waitType;
+};
+
+// A command of a fixed name, for StatementKind::command.
+inline auto named(std::string command) {
+  return [command](const auto&) -> std::optional<RunningCommand> { return RunningCommand{command, "running", {}}; };
+}
+
+// Where a statement's reader is found: its first word and a second word that tells it apart
+// from others of the first (empty: every other statement of the first word).
+struct Reading {
+  std::string first;
+  std::string second;
+  sql::StatementReader reader = nullptr;
+};
+
+// One kind of statement: Payload is its own type (derived from sql::Statement), which its reader
+// makes and its code runs on.
+template <typename Payload>
+struct StatementKind {
+  std::vector<Reading> readings = {};  // none: another kind's reader makes it (SELECT's makes three)
+  void (*run)(Context& c, const Payload& statement) = nullptr;
+  // What sys.dm_exec_requests calls it; empty: nothing of its own (the statements in it say).
+  std::function<std::optional<RunningCommand>(const Payload&)> command = {};
+  // False for a block: it has no text of its own for a hold fault to match, its statements do.
+  bool ownText = true;
+  // True where @@ERROR stays what the statements in it left (BEGIN ... END, IF, WHILE).
+  bool keepsError = false;
+};
+
+class Statements {
+ public:
+  struct Kind {
+    std::function<void(Context&, const sql::Statement&)> run;
+    std::function<std::optional<RunningCommand>(const sql::Statement&)> command;
+    bool ownText = true;
+    bool keepsError = false;
+  };
+
+  // Throws std::logic_error for a kind without code to run it, a payload type registered twice
+  // or words another reader has.
+  template <typename Payload>
+  void add(StatementKind<Payload> kind) {
+    static_assert(std::is_base_of_v<sql::Statement, Payload>, "a statement's payload is a sql::Statement");
+    if (!kind.run) throw std::logic_error("a statement kind without code to run it");
+    Kind k;
+    k.run = [run = kind.run](Context& c, const sql::Statement& s) { run(c, static_cast<const Payload&>(s)); };
+    if (kind.command)
+      k.command = [command = std::move(kind.command)](const sql::Statement& s) {
+        return command(static_cast<const Payload&>(s));
+      };
+    k.ownText = kind.ownText;
+    k.keepsError = kind.keepsError;
+    insert(typeid(Payload), std::move(k));
+    for (auto& r : kind.readings) addReading(std::move(r));
+  }
+  // A reader of its own: one that refuses what it reads (RESTORE LABELONLY), or makes kinds
+  // registered without words.
+  void addReading(Reading reading);
+
+  const sql::Grammar& grammar() const { return grammar_; }
+  // The kind of a statement a reader made; throws std::logic_error for a type not registered.
+  const Kind& kindOf(const sql::Statement& statement) const;
+
+ private:
+  void insert(std::type_index type, Kind kind);
+  std::unordered_map<std::type_index, Kind> kinds_;
+  sql::Grammar grammar_;
+};
 
 // Runs the procedure in the session `c` stands for; returns its return status. Errors are
 // sql::SqlError with SQL Server's numbers and texts; output parameters go into `outputs`.
@@ -91,6 +174,7 @@ class SystemObjects {
 };
 
 struct Registry {
+  Statements statements;
   Procedures procedures;
   SystemObjects systemObjects;
 };
