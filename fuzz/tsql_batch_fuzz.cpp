@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "standin/engine/engine.h"
 #include "standin/sql/errors.h"
 #include "standin/sql/lexer.h"
 #include "standin/sql/parser.h"
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The emulated release changes what BACKUP LOG accepts.
   for (const int year : {2000, 2005}) {
     try {
-      (void)standin::sql::parseBatch(tokens, standin::sql::ParseOptions{year});
+      (void)standin::sql::parseBatch(tokens,
+                                     standin::sql::ParseOptions{year, &standin::engine::statementGrammar()});
     } catch (const standin::sql::SqlError&) {
     }
   }

@@ -4,13 +4,13 @@
 #include <random>
 #include <stdexcept>
 
+#include "standin/agent/jobs.h"
+#include "standin/agent/msdb.h"
+#include "standin/backup/history.h"
 #include "standin/base/password_hash.h"
 #include "standin/base/private_files.h"
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/agent_jobs.h"
-#include "standin/features/backup_history.h"
-#include "standin/features/msdb.h"
 
 namespace standin::engine {
 
@@ -49,8 +49,8 @@ void Engine::Impl::open() {
   // msdb holds the Agent's tables, in the layout of the release.
   if (auto m = catalog.find("msdb")) {
     auto db = storage::Database::open(m->file, false);
-    features::ensureAgentTables(db.get(), version.year);
-    features::ensureBackupHistoryTables(db.get(), version.year);
+    agent::ensureAgentTables(db.get(), version.year);
+    backup::ensureBackupHistoryTables(db.get(), version.year);
   }
   setupPassword();
 }
@@ -99,6 +99,7 @@ BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<s
   s->login = login;
   s->hostName = computerName;
   s->appName = "SQLAgent - TSQL JobStep";
+  if (recorder) s->recording.emplace("job step, login " + login + ", database " + s->currentDb());
   sessions.fetch_add(1);
   Session session(std::move(s));
   return session.executeBatch(batch);
@@ -107,8 +108,8 @@ BatchResult Engine::Impl::runJobStep(const std::string& login, std::unique_ptr<s
 // ---------- Engine ----------
 
 struct Engine::Agent {
-  explicit Agent(std::shared_ptr<features::Server> server) : thread(std::move(server)) {}
-  features::AgentThread thread;
+  explicit Agent(std::shared_ptr<server::Server> server) : thread(std::move(server)) {}
+  agent::AgentThread thread;
 };
 
 Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
@@ -122,6 +123,9 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
   impl_->clock = impl_->config.clock;
   impl_->clockOffsetSeconds = impl_->config.clockOffset.count();
   impl_->faults.set(impl_->config.statementFaults);
+  registry();  // an entry that cannot be kept (no rows, a name twice) fails here, at start
+  if (!impl_->config.recordFile.empty())
+    impl_->recorder = std::make_unique<Recorder>(impl_->config.recordFile);
   try {
     impl_->open();
   } catch (const std::exception& e) {
@@ -132,6 +136,7 @@ Engine::Engine(EngineConfig config) : impl_(std::make_shared<Impl>()) {
 
 Engine::~Engine() {
   // A job step held by a fault would keep the Agent's thread from ending.
+  impl_->stopping = true;
   impl_->faults.stopHolding();
   agent_.reset();
 }
@@ -141,10 +146,13 @@ void Engine::releaseHeldStatements() { impl_->faults.releaseHeld(); }
 bool Engine::waitForHeldStatements(int count, std::chrono::milliseconds patience) const {
   return impl_->faults.waitForHeld(count, patience);
 }
-void Engine::stopHoldingStatements() { impl_->faults.stopHolding(); }
+void Engine::stopHoldingStatements() {
+  impl_->stopping = true;
+  impl_->faults.stopHolding();
+}
 
 void Engine::runDueAgentJobs() {
-  if (base::hasAgent(impl_->edition)) features::runDueJobs(*impl_);
+  if (base::hasAgent(impl_->edition)) agent::runDueJobs(*impl_);
 }
 
 void Engine::wakeAgent() {
@@ -232,11 +240,31 @@ void Engine::execute(const std::string& database, const std::string& sqliteSql) 
   }
 }
 
+namespace {
+
+// A login as a recording shows it: who asked for which database, never the password.
+std::string recordedLogin(const LoginRequest& r) {
+  return "login user " + r.user + ", database " + (r.database.empty() ? "(default)" : r.database) + ", app " +
+         r.appName + ", language " + r.language + (r.integrated ? ", integrated" : "");
+}
+
+}  // namespace
+
 LoginResult Engine::login(const LoginRequest& request) {
   LoginResult result;
+  // A failed login is a block of its own in a recording.
+  auto recordFailure = [&] {
+    if (!impl_->recorder) return;
+    Recording failed(recordedLogin(request));
+    sql::BatchResult errors;
+    for (const auto& m : result.errors) errors.items.emplace_back(m);
+    failed.reply(errors);
+    impl_->recorder->write(failed.finish());
+  };
   auto fail = [&](std::vector<Message> extra, const std::string& user) {
     for (auto& m : extra) result.errors.push_back(std::move(m));
     result.errors.push_back(Message{18456, 1, 14, "Login failed for user '" + user + "'.", 1, {}});
+    recordFailure();
     return std::move(result);
   };
   if (request.integrated) {
@@ -248,6 +276,7 @@ LoginResult Engine::login(const LoginRequest& request) {
                 "Windows authentication.",
                 1,
                 {}});
+    recordFailure();
     return result;
   }
   const auto login = impl_->catalog.findLogin(request.user);
@@ -276,6 +305,10 @@ LoginResult Engine::login(const LoginRequest& request) {
   s->login = loginName;
   s->hostName = request.hostName;
   s->appName = request.appName;
+  if (impl_->recorder) {
+    s->recording.emplace(recordedLogin(request));
+    s->recording->note("logged in to " + canonical);
+  }
   impl_->sessions.fetch_add(1);
   result.session = std::make_unique<Session>(std::move(s));
   return result;

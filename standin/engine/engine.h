@@ -14,6 +14,7 @@
 
 #include "standin/base/statement_faults.h"
 #include "standin/base/version.h"
+#include "standin/sql/parser.h"
 #include "standin/sql/results.h"
 #include "standin/sql/value.h"
 
@@ -48,6 +49,9 @@ struct EngineConfig {
   // Start the SQL Server Agent's thread with the engine (it runs due jobs once a second). An
   // edition without an Agent (Express) never has one.
   bool startAgent = true;
+  // For comparing builds: every session's requests and replies go to this file (recorder.h);
+  // empty = none.
+  std::filesystem::path recordFile;
 };
 
 struct LoginRequest {
@@ -66,6 +70,10 @@ struct LoginResult {
   std::unique_ptr<Session> session;  // null when the login failed
   std::vector<sql::Message> errors;  // why it failed
 };
+
+// The statements the server reads: every kind the engine and its rooms register, for reading a
+// batch outside a session (the parser's tests and fuzzer).
+const sql::Grammar& statementGrammar();
 
 // This computer's name as SQL Server tools show it: the first label of the host name,
 // upper case, at most 15 characters.
@@ -169,6 +177,13 @@ class Session {
   sql::BatchResult beginTransaction();
   sql::BatchResult commitTransaction(bool beginNew);
   sql::BatchResult rollbackTransaction(bool beginNew);
+
+  // While the engine records (EngineConfig::recordFile), the wire notes in this session's block
+  // what it did itself: a request a fault dropped, one it refused before the engine saw it, a
+  // reply cut short; recordAttentionReply: the last reply went out as an attention's
+  // acknowledgement alone.
+  void recordNote(std::string_view text);
+  void recordAttentionReply();
 
   struct Impl;
   explicit Session(std::unique_ptr<Impl> impl);

@@ -1,4 +1,4 @@
-// Shared state of the engine and its sessions, and the session as the features see it.
+// Shared state of the engine and its sessions, and the session as the rooms see it.
 #pragma once
 
 #include <atomic>
@@ -13,19 +13,24 @@
 
 #include "standin/base/password_hash.h"
 #include "standin/engine/engine.h"
-#include "standin/features/context.h"
+#include "standin/engine/recorder.h"
+#include "standin/server/context.h"
+#include "standin/server/registry.h"
 #include "standin/sql/ast.h"
+#include "standin/sql/statements.h"
 #include "standin/sql/evaluator.h"
 #include "standin/storage/catalog.h"
 #include "standin/storage/sqlite_db.h"
 
 namespace standin::engine {
 
-struct Engine::Impl : features::Server, std::enable_shared_from_this<Engine::Impl> {
+struct Engine::Impl : server::Server, std::enable_shared_from_this<Engine::Impl> {
   EngineConfig config;
   std::string saPassword;  // in memory only: the data folder keeps its hash
   bool passwordGenerated = false;
   base::PasswordCheck passwords;
+  std::unique_ptr<Recorder> recorder;  // EngineConfig::recordFile
+  std::atomic<bool> stopping{false};   // the server is stopping: what it answers now races the stop
 
   std::atomic<int> nextSpid{51};
   std::atomic<int> sessions{0};
@@ -95,6 +100,10 @@ struct Session::Impl {
   // SQLite names (main, temp, an attached database), and changes of tables' definitions.
   std::map<std::string, std::uint64_t> changedRows;
   std::uint64_t changedDefinitions = 0;
+  std::optional<Recording> recording;  // while the engine records (EngineConfig::recordFile)
+  // The reply to the request last recorded; one given while the server stops is noted as such,
+  // as the client may or may not have had it.
+  void recordReply(const sql::BatchResult& reply);
 
   ~Impl();
 
@@ -123,27 +132,35 @@ struct Session::Impl {
   // The hold fault: a statement whose own text matches waits before it runs.
   void holdIfAsked(Exec& x, const sql::Statement& s);
   // sys.dm_exec_requests' command for the statement the request is on (statements.cpp).
-  void noteCommand(const sql::Statement& s);
+  void noteCommand(const server::Statements::Kind& kind, const sql::Statement& s);
+  // Runs a statement by its kind's code (INSERT ... EXEC runs its EXEC so).
   void dispatch(Exec& x, const sql::Statement& s);
-  // One statement of each kind (statements.cpp).
-  void runBlock(Exec& x, const sql::Statement& s);
-  void runTryCatch(Exec& x, const sql::Statement& s);
+  // The language's statements, one function each (statements.cpp; registry.cpp registers them).
+  void runBlock(Exec& x, const sql::Block& s);
+  void runTryCatch(Exec& x, const sql::TryCatch& s);
   // In a TRY block: the errors the statement added since `start` are taken out of the reply and
   // the last of them waits for the CATCH block.
   void catchErrors(Exec& x, std::size_t start);
-  void runIf(Exec& x, const sql::Statement& s);
-  void runDeclare(Exec& x, const sql::Statement& s);
-  void runSetVariable(Exec& x, const sql::Statement& s);
-  void runSetOption(Exec& x, const sql::Statement& s);
-  void runSelectWithoutTable(Exec& x, const sql::Statement& s);
-  void runPrint(Exec& x, const sql::Statement& s);
-  void runRaiserror(Exec& x, const sql::Statement& s);
-  void runWaitfor(Exec& x, const sql::Statement& s);
-  void runExec(Exec& x, const sql::Statement& s);
-  void runExecString(Exec& x, const sql::Statement& s);
-  void runWhile(Exec& x, const sql::Statement& s);
-  void runSelectAssign(Exec& x, const sql::Statement& s);
-  void runInsert(Exec& x, const sql::Statement& s);
+  void runIf(Exec& x, const sql::If& s);
+  void runWhile(Exec& x, const sql::While& s);
+  void runBreak(Exec& x, const sql::Break& s);
+  void runContinue(Exec& x, const sql::Continue& s);
+  void runReturn(Exec& x, const sql::Return& s);
+  void runDeclare(Exec& x, const sql::Declare& s);
+  void runSetVariable(Exec& x, const sql::SetVariable& s);
+  void runSetOption(Exec& x, const sql::SetOption& s);
+  void runSelectWithoutTable(Exec& x, const sql::SelectWithoutTable& s);
+  void runSelectAssign(Exec& x, const sql::SelectAssign& s);
+  void runInsert(Exec& x, const sql::Insert& s);
+  void runUse(Exec& x, const sql::Use& s);
+  void runPrint(Exec& x, const sql::Print& s);
+  void runRaiserror(Exec& x, const sql::Raiserror& s);
+  void runWaitfor(Exec& x, const sql::Waitfor& s);
+  void runExec(Exec& x, const sql::Exec& s);
+  void runExecString(Exec& x, const sql::ExecString& s);
+  void runBeginTransaction(Exec& x, const sql::BeginTransaction& s);
+  void runCommitTransaction(Exec& x, const sql::CommitTransaction& s);
+  void runRollbackTransaction(Exec& x, const sql::RollbackTransaction& s);
   void checkCancel(Exec& x);
 
   void message(Exec& x, int number, int severity, std::string text, int state = 1);
@@ -166,7 +183,7 @@ struct Session::Impl {
   void attachDatabase(const storage::DbEntry& database);
   void detachDatabase(const std::string& name);  // not while a transaction is open
   void detachAll();                              // likewise
-  void runPassthrough(Exec& x, const sql::Statement& s);
+  void runPassthrough(Exec& x, const sql::Passthrough& s);
   // A query on this connection (tokens rewritten for SQLite first): its rows, typed as SQL
   // Server types them.
   sql::ResultSet query(Exec& x, const std::vector<sql::Token>& tokens);
@@ -193,7 +210,10 @@ struct Session::Impl {
     std::string table;
     std::size_t last = 0;
   };
-  sql::ResultSet volumeStatsAt(Exec& x, const std::vector<sql::Token>& toks, std::size_t& last);
+  std::vector<std::optional<std::int64_t>> systemFunctionArguments(Exec& x,
+                                                                   const server::SystemObject& function,
+                                                                   const std::vector<sql::Token>& toks,
+                                                                   std::size_t& last);
   std::optional<SystemObjectTable> systemObjectAt(Exec& x, const std::vector<sql::Token>& toks,
                                                   std::size_t i);
   // The session's functions (DB_ID, DB_NAME, SERVERPROPERTY, ...) made known to its connection,
@@ -208,7 +228,7 @@ struct Session::Impl {
   std::int64_t insertRows(Exec& x, const std::string& variable, const std::vector<std::string>& columns,
                           const std::vector<sql::TypedValue>& values, std::size_t width, int line);
   // INSERT ... EXEC into a table of a database: each row bound to one INSERT on the connection.
-  std::int64_t insertIntoTable(Exec& x, const sql::Statement& s, const std::vector<sql::TypedValue>& values,
+  std::int64_t insertIntoTable(Exec& x, const sql::Insert& s, const std::vector<sql::TypedValue>& values,
                                std::size_t width);
   std::string currentDb() const { return db ? db->name() : std::string("master"); }
 
@@ -218,11 +238,26 @@ struct Session::Impl {
   void rollback(Exec& x);
 
   // --- procedures (procedures.cpp) ---
-  using ProcArg = features::ProcArg;
-  // Runs a procedure; inner statements report with inProcedure. Returns the return status;
-  // outputs are filled with output parameters to send back.
-  int callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args,
-               std::vector<sql::ReturnValue>& outputs);
+  using ProcArg = server::ProcArg;
+  // The system procedures (registry.cpp lists them); inner statements report with inProcedure.
+  // Each returns the return status; outputs are filled with output parameters to send back.
+  int spTables(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spDatabases(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spExecuteSql(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spPrepare(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spPrepExec(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spExecute(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int spUnprepare(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs);
+  int prepare(Exec& x, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>& outputs,
+              const std::string& name, bool execute);
+  // The procedure a call names (lower case), and whether the call reaches it from where it is
+  // made: its database qualifier, else the current database. The one rule of both roads, EXEC
+  // and RPC.
+  struct ProcedureLookup {
+    const server::Procedure* procedure = nullptr;
+    bool reached = false;
+  };
+  ProcedureLookup findProcedure(const std::string& name, const std::string& qualifier) const;
   void runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
                          std::vector<ProcArg>& args, std::size_t firstValue,
                          std::vector<sql::ReturnValue>& outputs);
@@ -244,12 +279,15 @@ class BatchEnvironment final : public sql::Environment {
   Session::Impl::Exec& x_;
 };
 
-// A statement or procedure of the features folder running in a session.
-class StatementContext final : public features::Context {
+// A statement or procedure of a room running in a session.
+class StatementContext final : public server::Context {
  public:
   StatementContext(Session::Impl& session, Session::Impl::Exec& x) : session_(session), x_(x) {}
+  // The engine's own statements and procedures, registered as the rooms' are, run on these.
+  static Session::Impl& session(server::Context& c) { return static_cast<StatementContext&>(c).session_; }
+  static Session::Impl::Exec& exec(server::Context& c) { return static_cast<StatementContext&>(c).x_; }
 
-  features::Server& server() override { return *session_.engine; }
+  server::Server& server() override { return *session_.engine; }
   int sessionId() const override { return session_.spid; }
   std::vector<std::string_view> requestTexts() const override { return {session_.requestText, x_.text}; }
   const std::string& loginName() const override { return session_.login; }
@@ -274,5 +312,9 @@ class StatementContext final : public features::Context {
   Session::Impl& session_;
   Session::Impl::Exec& x_;
 };
+
+// Every statement, procedure and system object the server has: the engine's own and its
+// rooms' (registry.cpp).
+const server::Registry& registry();
 
 }  // namespace standin::engine

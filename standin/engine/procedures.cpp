@@ -4,8 +4,6 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/file_procedures.h"
-#include "standin/features/msdb.h"
 #include "standin/sql/parser.h"
 
 namespace standin::engine {
@@ -114,113 +112,126 @@ std::vector<std::string> typeList(const std::string& text) {
 
 }  // namespace
 
-int Session::Impl::callProc(Exec& x, const std::string& name, std::vector<ProcArg>& args,
-                            std::vector<ReturnValue>& outputs) {
+// sp_tables and sp_tableswc: the catalog list, or the tables of the current database.
+int Session::Impl::spTables(Exec& x, std::vector<ProcArg>& args, std::vector<ReturnValue>&) {
   const SqlType sysname = SqlType::nvarchar(128);
-  if (name == "sp_tables" || name == "sp_tableswc") {
-    const std::string tableName = textOf(argument(args, "@table_name", 0)).value_or("%");
-    const std::string owner = textOf(argument(args, "@table_owner", 1)).value_or("%");
-    const std::string qualifier = textOf(argument(args, "@table_qualifier", 2)).value_or("");
-    const std::string types = textOf(argument(args, "@table_type", 3)).value_or("");
-    ResultSet rs;
-    rs.columns = {Column{"TABLE_QUALIFIER", sysname, true}, Column{"TABLE_OWNER", sysname, true},
-                  Column{"TABLE_NAME", sysname, true}, Column{"TABLE_TYPE", SqlType::varchar(32), true},
-                  Column{"REMARKS", SqlType::varchar(254), true}};
-    if (qualifier == "%" && owner.empty() && tableName.empty()) {
-      // The ODBC special case: one row per database, every other column NULL.
-      for (const auto& d : engine->catalog.databases())
-        rs.rows.push_back(Row{d.name, Value{}, Value{}, Value{}, Value{}});
-    } else {
-      if (!qualifier.empty() && qualifier != "%" && !equalsIgnoreCase(qualifier, currentDb()))
-        throw SqlError(
-            15250, 16,
-            "The database name component of the object qualifier must be the name of the current database.");
-      const auto wanted = typeList(types);
-      auto typeWanted = [&](const std::string& t) {
-        return wanted.empty() || std::find(wanted.begin(), wanted.end(), t) != wanted.end();
-      };
-      struct Entry {
-        std::string type, name;
-      };
-      std::vector<Entry> entries;
-      storage::Statement st(
-          connection().get(),
-          "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE "
-          "'sqlite_%'");
-      while (st.step()) entries.push_back(Entry{st.text(0) == "view" ? "VIEW" : "TABLE", st.text(1)});
-      std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        if (a.type != b.type) return a.type < b.type;
-        return compareIgnoreCase(a.name, b.name) < 0;
-      });
-      for (const auto& e : entries) {
-        if (!likeMatch(e.name, tableName.empty() ? "%" : tableName)) continue;
-        if (!likeMatch("dbo", owner.empty() ? "%" : owner)) continue;
-        if (!typeWanted(e.type)) continue;
-        rs.rows.push_back(Row{currentDb(), std::string("dbo"), e.name, e.type, Value{}});
-      }
-    }
-    const auto n = static_cast<std::int64_t>(rs.rows.size());
-    x.out.items.push_back(std::move(rs));
-    done(x, false, n, StatementDone::Command::Select);
-    return 0;
-  }
-  if (name == "sp_databases") {
-    ResultSet rs;
-    rs.columns = {Column{"DATABASE_NAME", sysname, true}, Column{"DATABASE_SIZE", SqlType::integer(), true},
-                  Column{"REMARKS", SqlType::varchar(254), true}};
-    for (const auto& d : engine->catalog.databases()) {
-      std::error_code ec;
-      const auto size = std::filesystem::file_size(d.file, ec);
-      rs.rows.push_back(Row{d.name, static_cast<std::int64_t>(ec ? 0 : (size + 1023) / 1024), Value{}});
-    }
-    const auto n = static_cast<std::int64_t>(rs.rows.size());
-    x.out.items.push_back(std::move(rs));
-    done(x, false, n, StatementDone::Command::Select);
-    return 0;
-  }
-  if (name == "sp_executesql") {
-    // SQL Server takes the statement and the declarations by position whatever their names
-    // (@stmt and @params, or @statement and @params as some clients send them).
-    const auto stmt = args.empty() ? std::nullopt : textOf(&args[0]);
-    if (!stmt)
+  const std::string tableName = textOf(argument(args, "@table_name", 0)).value_or("%");
+  const std::string owner = textOf(argument(args, "@table_owner", 1)).value_or("%");
+  const std::string qualifier = textOf(argument(args, "@table_qualifier", 2)).value_or("");
+  const std::string types = textOf(argument(args, "@table_type", 3)).value_or("");
+  ResultSet rs;
+  rs.columns = {Column{"TABLE_QUALIFIER", sysname, true}, Column{"TABLE_OWNER", sysname, true},
+                Column{"TABLE_NAME", sysname, true}, Column{"TABLE_TYPE", SqlType::varchar(32), true},
+                Column{"REMARKS", SqlType::varchar(254), true}};
+  if (qualifier == "%" && owner.empty() && tableName.empty()) {
+    // The ODBC special case: one row per database, every other column NULL.
+    for (const auto& d : engine->catalog.databases())
+      rs.rows.push_back(Row{d.name, Value{}, Value{}, Value{}, Value{}});
+  } else {
+    if (!qualifier.empty() && qualifier != "%" && !equalsIgnoreCase(qualifier, currentDb()))
       throw SqlError(
-          201, 16,
-          "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.");
-    const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
-    runWithParameters(x, *stmt, decls, args, 2, outputs);
-    return 0;
+          15250, 16,
+          "The database name component of the object qualifier must be the name of the current database.");
+    const auto wanted = typeList(types);
+    auto typeWanted = [&](const std::string& t) {
+      return wanted.empty() || std::find(wanted.begin(), wanted.end(), t) != wanted.end();
+    };
+    struct Entry {
+      std::string type, name;
+    };
+    std::vector<Entry> entries;
+    storage::Statement st(
+        connection().get(),
+        "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE "
+        "'sqlite_%'");
+    while (st.step()) entries.push_back(Entry{st.text(0) == "view" ? "VIEW" : "TABLE", st.text(1)});
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+      if (a.type != b.type) return a.type < b.type;
+      return compareIgnoreCase(a.name, b.name) < 0;
+    });
+    for (const auto& e : entries) {
+      if (!likeMatch(e.name, tableName.empty() ? "%" : tableName)) continue;
+      if (!likeMatch("dbo", owner.empty() ? "%" : owner)) continue;
+      if (!typeWanted(e.type)) continue;
+      rs.rows.push_back(Row{currentDb(), std::string("dbo"), e.name, e.type, Value{}});
+    }
   }
-  if (name == "sp_prepare" || name == "sp_prepexec") {
-    const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
-    const auto stmt = args.size() > 2 ? textOf(&args[2]) : std::nullopt;
-    if (!stmt)
-      throw SqlError(8144, 16,
-                     "Procedure or function " + name + " expects parameter '@stmt', which was not supplied.");
-    const int handle = nextHandle++;
-    prepared[handle] = Prepared{decls, *stmt};
-    outputs.push_back(ReturnValue{0, args.empty() ? std::string() : args[0].name, SqlType::integer(),
-                                  std::int64_t{handle}});
-    if (!args.empty()) args[0].value = TypedValue{SqlType::integer(), std::int64_t{handle}};
-    if (name == "sp_prepexec") runWithParameters(x, *stmt, decls, args, 3, outputs);
-    return 0;
+  const auto n = static_cast<std::int64_t>(rs.rows.size());
+  x.out.items.push_back(std::move(rs));
+  done(x, false, n, StatementDone::Command::Select);
+  return 0;
+}
+
+int Session::Impl::spDatabases(Exec& x, std::vector<ProcArg>&, std::vector<ReturnValue>&) {
+  const SqlType sysname = SqlType::nvarchar(128);
+  ResultSet rs;
+  rs.columns = {Column{"DATABASE_NAME", sysname, true}, Column{"DATABASE_SIZE", SqlType::integer(), true},
+                Column{"REMARKS", SqlType::varchar(254), true}};
+  for (const auto& d : engine->catalog.databases()) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(d.file, ec);
+    rs.rows.push_back(Row{d.name, static_cast<std::int64_t>(ec ? 0 : (size + 1023) / 1024), Value{}});
   }
-  if (name == "sp_execute") {
-    const auto handle = args.empty() ? std::nullopt : intOf(&args[0]);
-    const auto it = handle ? prepared.find(static_cast<int>(*handle)) : prepared.end();
-    if (it == prepared.end())
-      throw SqlError(
-          8179, 16,
-          "Could not find prepared statement with handle " + std::to_string(handle.value_or(0)) + ".");
-    const Prepared p = it->second;
-    runWithParameters(x, p.statement, p.declarations, args, 1, outputs);
-    return 0;
-  }
-  if (name == "sp_unprepare") {
-    const auto handle = args.empty() ? std::nullopt : intOf(&args[0]);
-    if (handle) prepared.erase(static_cast<int>(*handle));
-    return 0;
-  }
-  throw SqlError(2812, 16, "Could not find stored procedure '" + name + "'.");
+  const auto n = static_cast<std::int64_t>(rs.rows.size());
+  x.out.items.push_back(std::move(rs));
+  done(x, false, n, StatementDone::Command::Select);
+  return 0;
+}
+
+int Session::Impl::spExecuteSql(Exec& x, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  // SQL Server takes the statement and the declarations by position whatever their names
+  // (@stmt and @params, or @statement and @params as some clients send them).
+  const auto stmt = args.empty() ? std::nullopt : textOf(&args[0]);
+  if (!stmt)
+    throw SqlError(
+        201, 16,
+        "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.");
+  const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
+  runWithParameters(x, *stmt, decls, args, 2, outputs);
+  return 0;
+}
+
+// sp_prepare, and sp_prepexec, which runs the statement at once.
+int Session::Impl::prepare(Exec& x, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs,
+                           const std::string& name, bool execute) {
+  const std::string decls = args.size() > 1 ? textOf(&args[1]).value_or("") : std::string();
+  const auto stmt = args.size() > 2 ? textOf(&args[2]) : std::nullopt;
+  if (!stmt)
+    throw SqlError(8144, 16,
+                   "Procedure or function " + name + " expects parameter '@stmt', which was not supplied.");
+  const int handle = nextHandle++;
+  prepared[handle] = Prepared{decls, *stmt};
+  outputs.push_back(
+      ReturnValue{0, args.empty() ? std::string() : args[0].name, SqlType::integer(), std::int64_t{handle}});
+  if (!args.empty()) args[0].value = TypedValue{SqlType::integer(), std::int64_t{handle}};
+  if (execute) runWithParameters(x, *stmt, decls, args, 3, outputs);
+  return 0;
+}
+
+int Session::Impl::spPrepare(Exec& x, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  return prepare(x, args, outputs, "sp_prepare", false);
+}
+
+int Session::Impl::spPrepExec(Exec& x, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  return prepare(x, args, outputs, "sp_prepexec", true);
+}
+
+int Session::Impl::spExecute(Exec& x, std::vector<ProcArg>& args, std::vector<ReturnValue>& outputs) {
+  const auto handle = args.empty() ? std::nullopt : intOf(&args[0]);
+  const auto it = handle ? prepared.find(static_cast<int>(*handle)) : prepared.end();
+  if (it == prepared.end())
+    throw SqlError(
+        8179, 16,
+        "Could not find prepared statement with handle " + std::to_string(handle.value_or(0)) + ".");
+  const Prepared p = it->second;
+  runWithParameters(x, p.statement, p.declarations, args, 1, outputs);
+  return 0;
+}
+
+int Session::Impl::spUnprepare(Exec&, std::vector<ProcArg>& args, std::vector<ReturnValue>&) {
+  const auto handle = args.empty() ? std::nullopt : intOf(&args[0]);
+  if (handle) prepared.erase(static_cast<int>(*handle));
+  return 0;
 }
 
 void Session::Impl::runWithParameters(Exec& x, const std::string& statement, const std::string& declarations,
@@ -265,17 +276,28 @@ void Session::Impl::runWithParameters(Exec& x, const std::string& statement, con
   }
 }
 
-BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
-                                   const CancelCheck& cancel) {
-  const sql::DateOrderScope order(impl_->dateOrder);
-  const Impl::RequestScope request(*impl_, name);
-  impl_->engine->requests.setCommand(impl_->spid, "EXECUTE");
+namespace {
+
+// A procedure call as a recording shows it: the name, then each parameter with its type.
+std::string recordedCall(std::string_view name, const std::vector<Session::Parameter>& params) {
+  std::string text(name);
+  for (const auto& p : params)
+    text += "\n" + (p.name.empty() ? std::string("(positional)") : p.name) + " " + p.type.name() + " = " +
+            recordedValue(p.value) + (p.output ? " output" : "");
+  return text;
+}
+
+BatchResult runProcedureCall(Session::Impl& session, std::string_view name,
+                             std::vector<Session::Parameter> params, const Session::CancelCheck& cancel) {
+  const sql::DateOrderScope order(session.dateOrder);
+  const Session::Impl::RequestScope request(session, name);
+  session.engine->requests.setCommand(session.spid, "EXECUTE");
   BatchResult out;
   Scope vars;
-  Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
-  std::vector<Impl::ProcArg> args;
+  Session::Impl::Exec x{out, cancel ? cancel : kNever, vars, true};
+  std::vector<Session::Impl::ProcArg> args;
   for (auto& p : params) {
-    Impl::ProcArg a;
+    Session::Impl::ProcArg a;
     a.name = toLowerAscii(p.name);
     a.value = TypedValue{p.type, std::move(p.value)};
     a.output = p.output;
@@ -284,22 +306,10 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
   std::vector<ReturnValue> outputs;
   int status = 0;
   try {
-    const std::string proc = normaliseName(name);
-    const std::string database = databaseOf(name);
-    // msdb's Agent procedures, called as msdb.dbo.sp_start_job or in msdb by their short names.
-    if (features::isAgentProcedure(proc) && (database.empty() ? equalsIgnoreCase(impl_->currentDb(), "msdb")
-                                                              : equalsIgnoreCase(database, "msdb"))) {
-      StatementContext c(*impl_, x);
-      status = features::callAgentProcedure(c, proc, args, outputs);
-    } else if (features::isFileProcedure(proc, impl_->engine->version.year)) {
-      if (!(database.empty() ? equalsIgnoreCase(impl_->currentDb(), "master")
-                             : equalsIgnoreCase(database, "master")))
-        throw SqlError(2812, 16, "Could not find stored procedure '" + std::string(name) + "'.");
-      StatementContext c(*impl_, x);
-      status = features::callFileProcedure(c, proc, args);
-    } else {
-      status = impl_->callProc(x, proc, args, outputs);
-    }
+    const auto [procedure, reached] = session.findProcedure(normaliseName(name), databaseOf(name));
+    if (!reached) throw SqlError(2812, 16, "Could not find stored procedure '" + std::string(name) + "'.");
+    StatementContext c(session, x);
+    status = procedure->call(c, args, outputs);
   } catch (const Cancelled&) {
     out.cancelled = true;
     return out;
@@ -326,6 +336,23 @@ BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter>
   out.items.push_back(ReturnStatus{status});
   for (auto& o : outputs) out.items.push_back(std::move(o));
   out.items.push_back(ProcedureDone{out.failed()});
+  return out;
+}
+
+}  // namespace
+
+Session::Impl::ProcedureLookup Session::Impl::findProcedure(const std::string& name,
+                                                            const std::string& qualifier) const {
+  const auto* procedure = registry().procedures.find(name, engine->version.year);
+  return {procedure,
+          procedure && server::reachesFrom(*procedure, qualifier.empty() ? currentDb() : qualifier)};
+}
+
+BatchResult Session::callProcedure(std::string_view name, std::vector<Parameter> params,
+                                   const CancelCheck& cancel) {
+  if (impl_->recording) impl_->recording->request("rpc", recordedCall(name, params));
+  BatchResult out = runProcedureCall(*impl_, name, std::move(params), cancel);
+  impl_->recordReply(out);
   return out;
 }
 

@@ -46,6 +46,7 @@ const Session::CancelCheck kNoCancel = [] { return false; };
 }
 
 BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cancel) {
+  if (impl_->recording) impl_->recording->request("batch", sql);
   const sql::DateOrderScope order(impl_->dateOrder);
   const Impl::RequestScope request(*impl_, sql);
   BatchResult out;
@@ -56,14 +57,31 @@ BatchResult Session::executeBatch(std::string_view sql, const CancelCheck& cance
   } catch (const Cancelled&) {
     out.cancelled = true;
   }
+  impl_->recordReply(out);
   return out;
+}
+
+void Session::Impl::recordReply(const sql::BatchResult& reply) {
+  if (!recording) return;
+  recording->reply(reply);
+  if (engine->stopping) recording->replaceReply("answered while the server stopped");
+}
+
+void Session::recordNote(std::string_view text) {
+  // What the wire does while the server stops (a client it finds gone) races the stop.
+  if (impl_->recording && !impl_->engine->stopping) impl_->recording->note(text);
+}
+
+void Session::recordAttentionReply() {
+  if (impl_->recording) impl_->recording->replaceReply("answered by an attention's acknowledgement");
 }
 
 namespace {
 
 // Runs one transaction request, turning what it raises into the messages of its reply.
 template <typename Request>
-BatchResult runTransactionRequest(Request&& request) {
+BatchResult runTransactionRequest(Session::Impl& session, std::string_view what, Request&& request) {
+  if (session.recording) session.recording->request("transaction", what);
   BatchResult out;
   Scope vars;
   Session::Impl::Exec x{out, kNoCancel, vars};
@@ -74,24 +92,25 @@ BatchResult runTransactionRequest(Request&& request) {
   } catch (const std::exception& e) {
     out.items.push_back(Message{50000, 1, 16, std::string("The stand-in server failed: ") + e.what(), 1, {}});
   }
+  session.recordReply(out);
   return out;
 }
 
 }  // namespace
 
 BatchResult Session::beginTransaction() {
-  return runTransactionRequest([&](Impl::Exec& x) { impl_->begin(x); });
+  return runTransactionRequest(*impl_, "begin", [&](Impl::Exec& x) { impl_->begin(x); });
 }
 
 BatchResult Session::commitTransaction(bool beginNew) {
-  return runTransactionRequest([&](Impl::Exec& x) {
+  return runTransactionRequest(*impl_, beginNew ? "commit, begin new" : "commit", [&](Impl::Exec& x) {
     impl_->commit(x);
     if (beginNew) impl_->begin(x);
   });
 }
 
 BatchResult Session::rollbackTransaction(bool beginNew) {
-  return runTransactionRequest([&](Impl::Exec& x) {
+  return runTransactionRequest(*impl_, beginNew ? "rollback, begin new" : "rollback", [&](Impl::Exec& x) {
     impl_->rollback(x);
     if (beginNew) impl_->begin(x);
   });
@@ -104,6 +123,7 @@ Session::Impl::~Impl() {
   conn.reset();
   db.reset();
   if (engine && tranCount > 0) engine->catalog.transactionEnded(spid);
+  if (engine && engine->recorder && recording) engine->recorder->write(recording->finish());
   if (engine) engine->sessions.fetch_sub(1);
 }
 
@@ -150,7 +170,7 @@ void Session::Impl::runBatchText(Exec& x, std::string_view text) {
   std::vector<sql::StatementPtr> statements;
   try {
     const auto tokens = sql::tokenize(text);
-    statements = sql::parseBatch(tokens, sql::ParseOptions{engine->version.year});
+    statements = sql::parseBatch(tokens, sql::ParseOptions{engine->version.year, &registry().statements.grammar()});
   } catch (const SqlError& e) {
     // A batch that does not compile runs no statement at all.
     x.out.items.push_back(e.message);
@@ -218,7 +238,8 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
   checkCancel(x);
   const int savedLine = x.line;
   x.line = s.line;
-  noteCommand(s);
+  const auto& kind = registry().statements.kindOf(s);
+  noteCommand(kind, s);
   // Whatever the statement wrote goes into the logs of the databases it wrote to, also when it
   // failed part of the way.
   struct LogAtEnd {
@@ -232,11 +253,11 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     }
   } logAtEnd{*this};
   const std::size_t start = x.out.items.size();
-  holdIfAsked(x, s);
+  if (kind.ownText) holdIfAsked(x, s);
   try {
-    dispatch(x, s);
-    if (s.kind != Statement::Kind::Block && s.kind != Statement::Kind::If && s.kind != Statement::Kind::While)
-      lastError = 0;
+    StatementContext c(*this, x);
+    kind.run(c, s);
+    if (!kind.keepsError) lastError = 0;
   } catch (const SqlError& e) {
     Message m = e.message;
     if (m.line <= 1) m.line = s.line;
@@ -273,9 +294,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
 }
 
 void Session::Impl::holdIfAsked(Exec& x, const Statement& s) {
-  // A block has no text of its own: the statements in it are held one by one.
-  if (s.kind == Statement::Kind::Block || s.kind == Statement::Kind::TryCatch || s.textEnd > x.text.size())
-    return;
+  if (s.textEnd > x.text.size()) return;
   const std::string_view own = x.text.substr(s.textBegin, s.textEnd - s.textBegin);
   const auto fault = engine->faults.take(base::StatementFault::Kind::Hold, {own});
   if (!fault) return;
@@ -301,10 +320,10 @@ void Session::Impl::catchErrors(Exec& x, std::size_t start) {
   }
 }
 
-void Session::Impl::runTryCatch(Exec& x, const Statement& s) {
+void Session::Impl::runTryCatch(Exec& x, const sql::TryCatch& s) {
   ++tryDepth;
   try {
-    runStatement(x, *s.body[0]);
+    runStatement(x, *s.tryBlock);
   } catch (...) {
     --tryDepth;
     throw;
@@ -319,7 +338,7 @@ void Session::Impl::runTryCatch(Exec& x, const Statement& s) {
     std::optional<Message> outer;
     ~Restore() { caught = std::move(outer); }
   } restore{caughtError, std::move(handled)};
-  runStatement(x, *s.body[1]);
+  runStatement(x, *s.catchBlock);
 }
 
 // ---------- transactions ----------
@@ -721,7 +740,7 @@ sql::ResultSet Session::Impl::query(Exec& x, const std::vector<Token>& tokens) {
   return rs;
 }
 
-void Session::Impl::runPassthrough(Exec& x, const Statement& s) {
+void Session::Impl::runPassthrough(Exec& x, const sql::Passthrough& s) {
   if (s.command == StatementDone::Command::Select) {
     ResultSet rs = query(x, s.tokens);
     rowcount = static_cast<std::int64_t>(rs.rows.size());

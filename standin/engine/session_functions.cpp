@@ -4,8 +4,8 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/system_views.h"
 #include "standin/storage/rewrite.h"
+#include "standin/system/views.h"
 
 namespace standin::engine {
 
@@ -83,7 +83,7 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     const auto database = evaluator.textArgument(e, 0);
     const auto property = evaluator.textArgument(e, 1);
     if (!database || !property) return TypedValue{SqlType::nvarchar(128), std::monostate{}};
-    if (auto v = features::databaseProperty(*engine, *database, *property)) return *v;
+    if (auto v = system::databaseProperty(*engine, *database, *property)) return *v;
     return TypedValue{SqlType::nvarchar(128), std::monostate{}};
   }
   if (f == "SUSER_SNAME" || f == "SUSER_NAME" || f == "SYSTEM_USER") return TypedValue{sysname, login};
@@ -146,7 +146,9 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     std::string part;
     for (std::size_t i = 0; i < written.size(); ++i) {
       if (written[i] == '[') {
-        for (++i; i < written.size() && !(written[i] == ']' && (i + 1 >= written.size() || written[i + 1] != ']')); ++i) {
+        for (++i;
+             i < written.size() && !(written[i] == ']' && (i + 1 >= written.size() || written[i + 1] != ']'));
+             ++i) {
           part += written[i];
           if (written[i] == ']') ++i;
         }
@@ -160,7 +162,9 @@ std::optional<TypedValue> Session::Impl::sessionFunction(const Expr& e, sql::Eva
     parts.push_back(std::move(part));
     const std::string& name = parts.back();
     const auto lookUp = [&](sqlite3* handle) -> TypedValue {
-      storage::Statement st(handle, "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
+      storage::Statement st(
+          handle,
+          "SELECT rowid FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type IN ('table', 'view')");
       st.bindText(1, name);
       if (st.step()) return TypedValue{SqlType::integer(), st.integer(0)};
       return TypedValue{SqlType::integer(), std::monostate{}};

@@ -1,6 +1,6 @@
-// The statements a session runs itself, one function each; dispatch hands every statement to
-// its function (SELECT ... FROM, INSERT, UPDATE and DELETE go to SQLite through runPassthrough,
-// the maintenance statements to the features folder).
+// The statements of the language a session runs itself, one function each (registry.cpp
+// registers them; SELECT ... FROM, INSERT, UPDATE and DELETE go to SQLite through
+// runPassthrough); dispatch runs any statement by its kind's code, the rooms' too.
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -8,9 +8,6 @@
 
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/file_procedures.h"
-#include "standin/features/maintenance.h"
-#include "standin/features/msdb.h"
 
 namespace standin::engine {
 
@@ -28,222 +25,45 @@ using sql::Row;
 using sql::Scope;
 using sql::SqlError;
 using sql::SqlType;
-using sql::Statement;
 using sql::StatementDone;
 using sql::TypedValue;
 using sql::valueToText;
 using sql::Variable;
 
-void Session::Impl::dispatch(Exec& x, const Statement& s) {
-  using K = Statement::Kind;
-  switch (s.kind) {
-    case K::Block:
-      return runBlock(x, s);
-    case K::If:
-      return runIf(x, s);
-    case K::Declare:
-      return runDeclare(x, s);
-    case K::SetVariable:
-      return runSetVariable(x, s);
-    case K::SetOption:
-      return runSetOption(x, s);
-    case K::Select:
-      return runSelectWithoutTable(x, s);
-    case K::Passthrough:
-      return runPassthrough(x, s);
-    case K::Use:
-      rowcount = 0;
-      return useDatabase(x, evalText(x, *s.target));
-    case K::Print:
-      return runPrint(x, s);
-    case K::Raiserror:
-      return runRaiserror(x, s);
-    case K::Waitfor:
-      return runWaitfor(x, s);
-    case K::Exec:
-      return runExec(x, s);
-    case K::ExecString:
-      return runExecString(x, s);
-    case K::BeginTran:
-      rowcount = 0;
-      return begin(x);
-    case K::CommitTran:
-      rowcount = 0;
-      return commit(x);
-    case K::RollbackTran:
-      return rollback(x);
-    case K::BackupDatabase:
-    case K::BackupLog:
-    case K::RestoreDatabase:
-    case K::RestoreLog:
-    case K::RestoreVerify:
-    case K::RestoreHeaderOnly:
-    case K::RestoreFileListOnly:
-    case K::DbccShrinkDatabase:
-    case K::Dbcc:
-    case K::CreateDatabase:
-    case K::DropDatabase:
-    case K::AlterDatabase:
-    case K::Checkpoint: {
-      StatementContext c(*this, x);
-      return features::runMaintenance(c, s);
-    }
-    case K::Return:
-      rowcount = 1;
-      x.stop = true;
-      return;
-    case K::While:
-      return runWhile(x, s);
-    case K::TryCatch:
-      return runTryCatch(x, s);
-    case K::Break:
-      x.jump = Exec::Jump::Break;
-      return;
-    case K::Continue:
-      x.jump = Exec::Jump::Continue;
-      return;
-    case K::SelectAssign:
-      return runSelectAssign(x, s);
-    case K::Insert:
-      return runInsert(x, s);
-    case K::Unsupported:
-      throw SqlError(50000, 16, "The stand-in server does not support this statement.");
-  }
+void Session::Impl::dispatch(Exec& x, const sql::Statement& s) {
+  StatementContext c(*this, x);
+  registry().statements.kindOf(s).run(c, s);
 }
 
-void Session::Impl::noteCommand(const Statement& s) {
-  using K = Statement::Kind;
-  std::string command;
-  std::string status = "running";
-  std::string wait;
-  switch (s.kind) {
-    case K::Block:
-    case K::If:
-    case K::While:
-    case K::TryCatch:
-    case K::ExecString:
-    case K::Return:
-    case K::Break:
-    case K::Continue:
-      return;  // the statements they run say what is running
-    case K::Passthrough:
-      if (s.command == StatementDone::Command::Other) {
-        // CREATE TABLE, DROP INDEX, ...: the statement's first two words.
-        command =
-            s.tokens.size() > 1 ? base::toUpperAscii(s.tokens[0].text + " " + s.tokens[1].text) : "SELECT";
-        break;
-      }
-      [[fallthrough]];
-    case K::Select:
-    case K::SelectAssign:
-    case K::SetVariable:
-    case K::Insert:
-      command = s.command == StatementDone::Command::Insert   ? "INSERT"
-                : s.command == StatementDone::Command::Update ? "UPDATE"
-                : s.command == StatementDone::Command::Delete ? "DELETE"
-                                                              : "SELECT";
-      break;
-    case K::Declare:
-      command = "DECLARE";
-      break;
-    case K::SetOption:
-      command = "SET OPTION ON";
-      break;
-    case K::Use:
-      command = "USE";
-      break;
-    case K::Print:
-      command = "PRINT";
-      break;
-    case K::Raiserror:
-      command = "RAISERROR";
-      break;
-    case K::Waitfor:
-      command = "WAITFOR";
-      status = "suspended";
-      wait = "WAITFOR";
-      break;
-    case K::Exec:
-      command = "EXECUTE";
-      break;
-    case K::BeginTran:
-      command = "BEGIN TRANSACTION";
-      break;
-    case K::CommitTran:
-      command = "COMMIT TRANSACTION";
-      break;
-    case K::RollbackTran:
-      command = "ROLLBACK TRANSACTION";
-      break;
-    case K::BackupDatabase:
-      command = "BACKUP DATABASE";
-      break;
-    case K::BackupLog:
-      command = "BACKUP LOG";
-      break;
-    case K::RestoreDatabase:
-      command = "RESTORE DATABASE";
-      break;
-    case K::RestoreLog:
-      command = "RESTORE LOG";
-      break;
-    // SQL Server names these in sixteen characters.
-    case K::RestoreVerify:
-      command = "RESTORE VERIFYON";
-      break;
-    case K::RestoreHeaderOnly:
-      command = "RESTORE HEADERON";
-      break;
-    case K::RestoreFileListOnly:
-      command = "RESTORE FILELIST";
-      break;
-    case K::DbccShrinkDatabase:
-      command = "DbccFilesCompact";
-      break;
-    case K::Dbcc:
-      command = s.name == "CHECKDB" ? "DBCC TABLE CHECK" : "DBCC";
-      break;
-    case K::CreateDatabase:
-      command = "CREATE DATABASE";
-      break;
-    case K::DropDatabase:
-      command = "DROP DATABASE";
-      break;
-    case K::AlterDatabase:
-      command = "ALTER DATABASE";
-      break;
-    case K::Checkpoint:
-      command = "CHECKPOINT";
-      break;
-    case K::Unsupported:
-      command = "SELECT";
-      break;
-  }
+void Session::Impl::noteCommand(const server::Statements::Kind& kind, const sql::Statement& s) {
+  // A block, IF, WHILE, ...: the statements they run say what is running.
+  const auto running = kind.command ? kind.command(s) : std::nullopt;
+  if (!running) return;
   auto& requests = engine->requests;
-  requests.setCommand(spid, std::move(command), std::move(status), std::move(wait));
+  requests.setCommand(spid, running->command, running->status, running->waitType);
   requests.setTransactions(spid, tranCount, tranCount > 0 ? engine->nextTransaction.load() : 0);
   if (auto d = engine->catalog.find(currentDb())) requests.setDatabase(spid, d->id);
 }
 
-void Session::Impl::runBlock(Exec& x, const Statement& s) {
+void Session::Impl::runBlock(Exec& x, const sql::Block& s) {
   for (const auto& inner : s.body) {
     if (x.stop || x.jump != Exec::Jump::None || pendingCatch) break;
     runStatement(x, *inner);
   }
 }
 
-void Session::Impl::runWhile(Exec& x, const Statement& s) {
+void Session::Impl::runWhile(Exec& x, const sql::While& s) {
   // SQL Server bounds no loop; an attention ends one, so each turn looks for it.
   while (!x.stop && !pendingCatch) {
     checkCancel(x);
     if (!sql::truthy(eval(x, *s.condition))) break;
-    runStatement(x, *s.body[0]);
+    runStatement(x, *s.body);
     const auto jump = std::exchange(x.jump, Exec::Jump::None);
     if (jump == Exec::Jump::Break) break;
   }
 }
 
-void Session::Impl::runSelectAssign(Exec& x, const Statement& s) {
+void Session::Impl::runSelectAssign(Exec& x, const sql::SelectAssign& s) {
   const ResultSet rows = query(x, s.tokens);
   // Each row is assigned in turn: the variables keep the last row's values, or their own when
   // no row comes.
@@ -254,15 +74,15 @@ void Session::Impl::runSelectAssign(Exec& x, const Statement& s) {
   done(x, false, rowcount, StatementDone::Command::Select);
 }
 
-void Session::Impl::runIf(Exec& x, const Statement& s) {
+void Session::Impl::runIf(Exec& x, const sql::If& s) {
   if (sql::truthy(eval(x, *s.condition))) {
-    runStatement(x, *s.body[0]);
-  } else if (s.body.size() > 1) {
-    runStatement(x, *s.body[1]);
+    runStatement(x, *s.then);
+  } else if (s.otherwise) {
+    runStatement(x, *s.otherwise);
   }
 }
 
-void Session::Impl::runDeclare(Exec& x, const Statement& s) {
+void Session::Impl::runDeclare(Exec& x, const sql::Declare& s) {
   for (const auto& d : s.declarations) {
     if (x.vars.count(d.name))
       throw SqlError(134, 15,
@@ -278,7 +98,7 @@ void Session::Impl::runDeclare(Exec& x, const Statement& s) {
   }
 }
 
-void Session::Impl::runSetVariable(Exec& x, const Statement& s) {
+void Session::Impl::runSetVariable(Exec& x, const sql::SetVariable& s) {
   auto it = x.vars.find(s.name);
   if (it == x.vars.end()) throw SqlError(137, 15, "Must declare the scalar variable \"" + s.name + "\".");
   TypedValue v = eval(x, *s.value);
@@ -288,7 +108,7 @@ void Session::Impl::runSetVariable(Exec& x, const Statement& s) {
   rowcount = 1;
 }
 
-void Session::Impl::runSetOption(Exec&, const Statement& s) {
+void Session::Impl::runSetOption(Exec&, const sql::SetOption& s) {
   rowcount = 0;
   const bool on = !s.tokens.empty() && s.tokens[0].is("ON");
   if (s.name == "NOCOUNT") nocount = on;
@@ -314,7 +134,7 @@ void Session::Impl::runSetOption(Exec&, const Statement& s) {
         "Error number 2732: the language '" + s.tokens[0].text + "' is not installed on the stand-in.");
 }
 
-void Session::Impl::runSelectWithoutTable(Exec& x, const Statement& s) {
+void Session::Impl::runSelectWithoutTable(Exec& x, const sql::SelectWithoutTable& s) {
   const bool pass = !s.condition || sql::truthy(eval(x, *s.condition));
   if (!s.items.empty() && !s.items[0].assignTo.empty()) {
     if (pass) {
@@ -342,17 +162,17 @@ void Session::Impl::runSelectWithoutTable(Exec& x, const Statement& s) {
   done(x, false, rowcount, StatementDone::Command::Select);
 }
 
-void Session::Impl::runPrint(Exec& x, const Statement& s) {
+void Session::Impl::runPrint(Exec& x, const sql::Print& s) {
   const TypedValue v = eval(x, *s.value);
   message(
       x, 0, 0,
       isNull(v.value) ? std::string() : valueToText(sql::convert(v, SqlType::nvarchar(-1), 0, s.line).value));
 }
 
-void Session::Impl::runRaiserror(Exec& x, const Statement& s) {
-  const std::string format = evalText(x, *s.values[0]);
-  const TypedValue sev = sql::convert(eval(x, *s.values[1]), SqlType::integer(), 0, s.line);
-  const TypedValue st = sql::convert(eval(x, *s.values[2]), SqlType::integer(), 0, s.line);
+void Session::Impl::runRaiserror(Exec& x, const sql::Raiserror& s) {
+  const std::string format = evalText(x, *s.arguments[0]);
+  const TypedValue sev = sql::convert(eval(x, *s.arguments[1]), SqlType::integer(), 0, s.line);
+  const TypedValue st = sql::convert(eval(x, *s.arguments[2]), SqlType::integer(), 0, s.line);
   int severity = isNull(sev.value) ? 16 : static_cast<int>(std::get<std::int64_t>(sev.value));
   severity = std::clamp(severity, 0, 18);
   const int state = isNull(st.value) ? 1 : static_cast<int>(std::get<std::int64_t>(st.value));
@@ -364,8 +184,8 @@ void Session::Impl::runRaiserror(Exec& x, const Statement& s) {
       std::size_t j = i + 1;
       while (j < format.size() && std::strchr("-+ #0123456789.lh", format[j])) ++j;
       if (j < format.size() && std::strchr("sdiuxXo", format[j])) {
-        if (argIndex < s.values.size())
-          text += valueToText(eval(x, *s.values[argIndex++]).value);
+        if (argIndex < s.arguments.size())
+          text += valueToText(eval(x, *s.arguments[argIndex++]).value);
         else
           text += "(null)";
         i = j;
@@ -386,14 +206,14 @@ void Session::Impl::runRaiserror(Exec& x, const Statement& s) {
   }
 }
 
-void Session::Impl::runWaitfor(Exec& x, const Statement& s) {
+void Session::Impl::runWaitfor(Exec& x, const sql::Waitfor& s) {
   const std::string text = evalText(x, *s.value);
   int h = 0, m = 0, sec = 0, ms = 0;
   const int n = std::sscanf(text.c_str(), "%d:%d:%d.%d", &h, &m, &sec, &ms);
   if (n < 2 || h < 0 || m < 0 || m > 59 || sec < 0 || sec > 59)
     throw SqlError(148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.");
   auto delay = std::chrono::milliseconds(((h * 60LL + m) * 60LL + sec) * 1000LL + ms);
-  if (s.waitForTime) {
+  if (s.time) {
     const DateTime now = engine->now();
     const std::int64_t nowMs = (static_cast<std::int64_t>(now.ticks) * 1000) / 300;
     std::int64_t target = ((h * 60LL + m) * 60LL + sec) * 1000LL;
@@ -408,7 +228,7 @@ void Session::Impl::runWaitfor(Exec& x, const Statement& s) {
   }
 }
 
-void Session::Impl::runExec(Exec& x, const Statement& s) {
+void Session::Impl::runExec(Exec& x, const sql::Exec& s) {
   std::vector<ProcArg> args;
   for (const auto& a : s.args) {
     ProcArg pa;
@@ -428,33 +248,23 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
     args.push_back(std::move(pa));
   }
   const std::string procName = toLowerAscii(s.name);
-  // master's extended procedures: master..xp_dirtree, or xp_dirtree while master is current.
-  const bool fileProc = features::isFileProcedure(procName, engine->version.year);
-  if (fileProc &&
-      !(s.op.empty() ? equalsIgnoreCase(currentDb(), "master") : equalsIgnoreCase(s.op, "master")))
+  const auto [procedure, reached] = findProcedure(procName, s.database);
+  // master's extended procedures named from another database (msdb..xp_dirtree) are not there.
+  if (procedure && !reached && procedure->database == "master")
     throw SqlError(2812, 16, "Could not find stored procedure '" + s.name + "'.");
-  // msdb's Agent procedures live in msdb only: msdb.dbo.sp_add_job, or sp_add_job in msdb.
-  const bool agentProc =
-      features::isAgentProcedure(procName) &&
-      (s.op.empty() ? equalsIgnoreCase(currentDb(), "msdb") : equalsIgnoreCase(s.op, "msdb"));
-  if (!agentProc && !s.op.empty() && !equalsIgnoreCase(s.op, currentDb()) &&
-      !equalsIgnoreCase(s.op, "master"))
+  // A call into another database reaches only msdb's procedures there.
+  if (!(reached && procedure->database == "msdb") && !s.database.empty() && !equalsIgnoreCase(s.database, currentDb()) &&
+      !equalsIgnoreCase(s.database, "master"))
     throw SqlError(50000, 16, "The stand-in server runs procedures only in the current database.");
+  if (!reached) throw SqlError(2812, 16, "Could not find stored procedure '" + procName + "'.");
   std::vector<ReturnValue> outputs;
   const bool wasInProc = x.inProcedure;
   x.inProcedure = true;
   const std::size_t before = x.out.items.size();
   int status = 0;
   try {
-    if (agentProc) {
-      StatementContext c(*this, x);
-      status = features::callAgentProcedure(c, procName, args, outputs);
-    } else if (fileProc) {
-      StatementContext c(*this, x);
-      status = features::callFileProcedure(c, procName, args);
-    } else {
-      status = callProc(x, procName, args, outputs);
-    }
+    StatementContext c(*this, x);
+    status = procedure->call(c, args, outputs);
   } catch (...) {
     x.inProcedure = wasInProc;
     throw;
@@ -474,7 +284,33 @@ void Session::Impl::runExec(Exec& x, const Statement& s) {
   x.out.items.push_back(ProcedureDone{failed});
 }
 
-void Session::Impl::runExecString(Exec& x, const Statement& s) {
+void Session::Impl::runUse(Exec& x, const sql::Use& s) {
+  rowcount = 0;
+  useDatabase(x, evalText(x, *s.database));
+}
+
+void Session::Impl::runBeginTransaction(Exec& x, const sql::BeginTransaction&) {
+  rowcount = 0;
+  begin(x);
+}
+
+void Session::Impl::runCommitTransaction(Exec& x, const sql::CommitTransaction&) {
+  rowcount = 0;
+  commit(x);
+}
+
+void Session::Impl::runRollbackTransaction(Exec& x, const sql::RollbackTransaction&) { rollback(x); }
+
+void Session::Impl::runReturn(Exec& x, const sql::Return&) {
+  rowcount = 1;
+  x.stop = true;
+}
+
+void Session::Impl::runBreak(Exec& x, const sql::Break&) { x.jump = Exec::Jump::Break; }
+
+void Session::Impl::runContinue(Exec& x, const sql::Continue&) { x.jump = Exec::Jump::Continue; }
+
+void Session::Impl::runExecString(Exec& x, const sql::ExecString& s) {
   const std::string text = evalText(x, *s.value);
   Scope inner;
   Exec nested{x.out, x.cancel, inner, x.inProcedure, text};

@@ -3,7 +3,6 @@
 // statement reads that table in its place.
 #include "standin/base/text.h"
 #include "standin/engine/engine_internal.h"
-#include "standin/features/system_views.h"
 #include "standin/storage/passthrough.h"
 
 namespace standin::engine {
@@ -15,6 +14,13 @@ using sql::SqlType;
 using sql::Token;
 
 namespace {
+
+// Where a statement names a system object.
+struct SystemObjectName {
+  std::string database;  // the database part of a three-part name; empty: none given
+  std::string schema;    // "sys", "dbo", or empty
+  std::string name;      // as written
+};
 
 bool isName(const std::vector<Token>& toks, std::size_t k) {
   return k < toks.size() &&
@@ -53,11 +59,13 @@ std::string declaredType(const SqlType& t) {
 
 }  // namespace
 
-// sys.dm_os_volume_stats(database_id, file_id): its arguments, each a number or a variable,
-// read after the name; `last` moves to the closing parenthesis.
-sql::ResultSet Session::Impl::volumeStatsAt(Exec& x, const std::vector<Token>& toks, std::size_t& last) {
+// A system function's arguments, each a number, NULL or a variable, read after its name;
+// `last` moves to the closing parenthesis.
+std::vector<std::optional<std::int64_t>> Session::Impl::systemFunctionArguments(
+    Exec& x, const server::SystemObject& function, const std::vector<Token>& toks, std::size_t& last) {
+  const std::string written = "sys." + function.name;
   if (last + 1 >= toks.size() || !toks[last + 1].isSymbol("("))
-    throw SqlError(216, 16, "Parameters were not supplied for the function 'sys.dm_os_volume_stats'.");
+    throw SqlError(216, 16, "Parameters were not supplied for the function '" + written + "'.");
   std::vector<std::optional<std::int64_t>> arguments;
   std::size_t k = last + 2;
   for (; k < toks.size() && !toks[k].isSymbol(")"); ++k) {
@@ -68,28 +76,29 @@ sql::ResultSet Session::Impl::volumeStatsAt(Exec& x, const std::vector<Token>& t
       e.kind = sql::Expr::Kind::Variable;
       e.name = toLowerAscii(toks[k].text);
       const auto v = sql::convert(eval(x, e), SqlType::bigint(), -1, e.line);
-      arguments.push_back(sql::isNull(v.value) ? std::nullopt : std::optional(std::get<std::int64_t>(v.value)));
+      arguments.push_back(sql::isNull(v.value) ? std::nullopt
+                                               : std::optional(std::get<std::int64_t>(v.value)));
     } else if (toks[k].kind == Token::Kind::Number) {
       arguments.push_back(std::stoll(toks[k].text));
     } else if (toks[k].is("NULL")) {
       arguments.push_back(std::nullopt);
     } else {
-      throw SqlError(50000, 16,
-                     "The stand-in server reads only numbers and variables as the arguments of "
-                     "sys.dm_os_volume_stats.");
+      throw SqlError(
+          50000, 16,
+          "The stand-in server reads only numbers and variables as the arguments of " + written + ".");
     }
   }
-  if (k >= toks.size() || arguments.size() != 2)
-    throw SqlError(216, 16, "Parameters were not supplied for the function 'sys.dm_os_volume_stats'.");
+  if (k >= toks.size() || arguments.size() != static_cast<std::size_t>(function.arguments))
+    throw SqlError(216, 16, "Parameters were not supplied for the function '" + written + "'.");
   last = k;
-  return features::volumeStats(*engine, arguments[0], arguments[1]);
+  return arguments;
 }
 
 std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Exec& x,
                                                                               const std::vector<Token>& toks,
                                                                               std::size_t i) {
   if (i > 0 && isDot(toks, i - 1)) return std::nullopt;  // inside a longer name, read from its start
-  features::SystemObjectName object;
+  SystemObjectName object;
   std::size_t last = i;
   std::string written;
   if (isDot(toks, i + 1) && isDot(toks, i + 2) && isName(toks, i + 3)) {
@@ -111,28 +120,33 @@ std::optional<Session::Impl::SystemObjectTable> Session::Impl::systemObjectAt(Ex
   } else {
     return std::nullopt;
   }
-  switch (features::lookUpSystemObject(*engine, object, currentDb())) {
-    case features::SystemObjectLookup::NotSystem:
+  const auto found = registry().systemObjects.find(engine->version.year, object.schema, object.name,
+                                                   object.database.empty() ? currentDb() : object.database);
+  switch (found.lookup) {
+    case server::SystemObjects::Lookup::NotSystem:
       return std::nullopt;
-    case features::SystemObjectLookup::Missing:
+    case server::SystemObjects::Lookup::Missing:
       throw SqlError(208, 16, "Invalid object name '" + written + "'.");
-    case features::SystemObjectLookup::Unsupported:
+    case server::SystemObjects::Lookup::Unsupported:
       throw SqlError(50000, 16, "The stand-in server does not support the system view " + written + ".");
-    case features::SystemObjectLookup::Found:
+    case server::SystemObjects::Lookup::Found:
       break;
   }
-  std::string database = currentDb();
+  const server::SystemObject& systemObject = *found.object;
+  server::SystemObjectCall call{currentDb(), {}};
   if (!object.database.empty()) {
     const auto entry = engine->catalog.find(object.database);
     if (!entry) throw SqlError(208, 16, "Invalid object name '" + written + "'.");
-    database = entry->name;
+    call.database = entry->name;
   }
-  const bool function = toLowerAscii(object.name) == "dm_os_volume_stats";
-  const sql::ResultSet rows = function ? volumeStatsAt(x, toks, last) : features::systemObjectRows(*engine, object, database);
-  // One table per view (and per database, for a database's own view), filled anew for each statement.
-  std::string table = "bv_sys_" + toLowerAscii(object.name);
-  if (toLowerAscii(object.name) == "database_files")
-    table += "_" + std::to_string(engine->catalog.find(database)->id);
+  if (systemObject.arguments > 0) call.arguments = systemFunctionArguments(x, systemObject, toks, last);
+  server::ResultTable made(systemObject.columns, engine->version.year);
+  systemObject.rows(*engine, call, made);
+  const sql::ResultSet rows = made.take();
+  // One table per object (and per database, for a database's own view), filled anew for each
+  // statement.
+  std::string table = "bv_sys_" + systemObject.name;
+  if (systemObject.eachDatabase) table += "_" + std::to_string(engine->catalog.find(call.database)->id);
   const std::string quoted = "temp." + storage::quoteIdentifier(table);
   auto& c = connection();
   std::string columns, marks;

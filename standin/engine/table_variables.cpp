@@ -17,7 +17,6 @@ using sql::Message;
 using sql::ResultSet;
 using sql::SqlError;
 using sql::SqlType;
-using sql::Statement;
 using sql::StatementDone;
 using sql::TableColumn;
 using sql::TypedValue;
@@ -142,18 +141,18 @@ std::int64_t Session::Impl::insertRows(Exec& x, const std::string& variable,
   return static_cast<std::int64_t>(rows.size());
 }
 
-void Session::Impl::runInsert(Exec& x, const Statement& s) {
+void Session::Impl::runInsert(Exec& x, const sql::Insert& s) {
   std::vector<TypedValue> values;
   std::size_t width = 0;
-  switch (s.insertSource) {
-    case Statement::InsertSource::Query: {
-      const ResultSet rows = query(x, s.tokens);
+  switch (s.source) {
+    case sql::Insert::Source::Query: {
+      const ResultSet rows = query(x, s.query);
       width = rows.columns.size();
       for (const auto& row : rows.rows)
         for (std::size_t c = 0; c < width; ++c) values.push_back(TypedValue{rows.columns[c].type, row[c]});
       break;
     }
-    case Statement::InsertSource::Values:
+    case sql::Insert::Source::Values:
       width = s.rows.front().size();
       for (const auto& row : s.rows) {
         if (row.size() != width)
@@ -162,7 +161,7 @@ void Session::Impl::runInsert(Exec& x, const Statement& s) {
         for (const auto& e : row) values.push_back(eval(x, *e));
       }
       break;
-    case Statement::InsertSource::Exec: {
+    case sql::Insert::Source::Exec: {
       // The procedure's rows go into the table, not to the client; its messages still do.
       if (inInsertExec) throw SqlError(8164, 16, "An INSERT EXEC statement cannot be nested.");
       sql::BatchResult captured;
@@ -174,7 +173,7 @@ void Session::Impl::runInsert(Exec& x, const Statement& s) {
         Running(const Running&) = delete;
         Running& operator=(const Running&) = delete;
       } running(inInsertExec);
-      dispatch(inner, *s.body.front());
+      dispatch(inner, *s.exec);
       bool failed = false;
       for (auto& item : captured.items) {
         if (auto* m = std::get_if<Message>(&item)) {
@@ -199,21 +198,21 @@ void Session::Impl::runInsert(Exec& x, const Statement& s) {
     }
   }
   const std::size_t targets = s.targetIsVariable ? [&] {
-    const auto it = x.vars.find(s.name);
+    const auto it = x.vars.find(s.variable);
     if (it == x.vars.end() || !it->second.isTable)
-      throw SqlError(1087, 15, "Must declare the table variable \"" + s.name + "\".", s.line);
+      throw SqlError(1087, 15, "Must declare the table variable \"" + s.variable + "\".", s.line);
     return s.columns.empty() ? it->second.columns.size() : s.columns.size();
   }()
                                                  : s.columns.size();
   if (width != 0 && targets != 0 && width != targets) {
-    if (!s.columns.empty() && s.insertSource == Statement::InsertSource::Query)
+    if (!s.columns.empty() && s.source == sql::Insert::Source::Query)
       throw SqlError(
           width < targets ? 120 : 121, 15,
           std::string("The select list for the INSERT statement contains ") +
               (width < targets ? "fewer" : "more") +
               " items than the insert list. The number of SELECT values must match the number of INSERT "
               "columns.");
-    if (!s.columns.empty() && s.insertSource == Statement::InsertSource::Values)
+    if (!s.columns.empty() && s.source == sql::Insert::Source::Values)
       throw SqlError(
           targets > width ? 109 : 110, 15,
           std::string("There are ") + (targets > width ? "more" : "fewer") +
@@ -222,13 +221,13 @@ void Session::Impl::runInsert(Exec& x, const Statement& s) {
               "statement.");
     throw SqlError(213, 16, "Column name or number of supplied values does not match table definition.");
   }
-  const std::int64_t inserted = s.targetIsVariable ? insertRows(x, s.name, s.columns, values, width, s.line)
+  const std::int64_t inserted = s.targetIsVariable ? insertRows(x, s.variable, s.columns, values, width, s.line)
                                                    : insertIntoTable(x, s, values, width);
   rowcount = inserted;
   done(x, false, inserted, StatementDone::Command::Insert);
 }
 
-std::int64_t Session::Impl::insertIntoTable(Exec& x, const Statement& s,
+std::int64_t Session::Impl::insertIntoTable(Exec& x, const sql::Insert& s,
                                             const std::vector<TypedValue>& values, std::size_t width) {
   if (width == 0) return 0;
   const StorageText target = storageText(x, s.targetTokens, StatementDone::Command::Insert);

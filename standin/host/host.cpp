@@ -25,6 +25,10 @@ Host::Host(HostOptions options) : options_(std::move(options)) {
     ec.createSample = options_.createSample;
     ec.clockOffset = options_.clockOffset;
     ec.statementFaults = wire::statementFaults(options_.faults);
+    // Each further instance records to a file of its own beside the main one's.
+    if (!options_.recordFile.empty())
+      ec.recordFile = instances_.empty() ? options_.recordFile
+                                         : std::filesystem::path(options_.recordFile.string() + "." + name);
     Instance inst;
     inst.name = name;
     inst.engine = std::make_unique<engine::Engine>(ec);
@@ -133,6 +137,8 @@ std::string usageText() {
          "                       edition), data in DIR/instances/NAME; may be repeated\n"
          "  --ssrp-port N        UDP port of the resolution protocol on 127.0.0.1 (default 1434; 0 = off)\n"
          "  --trace FILE         append every received batch and procedure call to FILE\n"
+         "  --record FILE        for tests: write every request and its reply to FILE, a session at a\n"
+         "                       time (a further instance to FILE.NAME), to compare two builds\n"
          "  --no-ipv6            listen on 127.0.0.1 only\n"
          "  --max-connections N  client connections open at once; more are closed (default 128);\n"
          "                       those not logged in yet may take a quarter of them, the oldest go first\n"
@@ -256,6 +262,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--trace") {
       if (!next()) return cl;
       o.traceFile = value;
+    } else if (arg == "--record") {
+      if (!next()) return cl;
+      o.recordFile = value;
     } else if (arg == "--no-ipv6") {
       o.ipv6 = false;
     } else if (arg == "--max-connections") {

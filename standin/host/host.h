@@ -37,6 +37,9 @@ struct HostOptions {
   std::vector<ExtraInstance> extraInstances;  // data in DATA/instances/NAME
   std::uint16_t ssrpPort = 1434;              // 0 = no SSRP responder
   std::filesystem::path traceFile;
+  // For tests that compare two builds: the main instance's requests and replies (engine/recorder.h)
+  // go to this file, a further instance's to FILE.NAME; empty = none.
+  std::filesystem::path recordFile;
   bool ipv6 = true;
   std::string computerName;  // empty: this computer's name
   bool createSample = true;

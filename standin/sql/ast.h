@@ -1,9 +1,9 @@
-// The statements and expressions the stand-in understands.
+// Expressions, and what every statement has (each kind of statement is a type of its own).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "standin/sql/lexer.h"
@@ -49,7 +49,17 @@ struct Expr {
   bool caseHasElse = false;
 };
 
-struct Statement;
+// What every statement has: where it stands in its batch. Each kind of statement is a type of
+// its own, derived from this, with what it needs (statements.h has the language's own; the
+// rooms have theirs), and the server runs it by its type.
+struct Statement {
+  virtual ~Statement() = default;
+  int line = 1;
+  // The statement's own text in its batch: [textBegin, textEnd). For IF and WHILE the part up to
+  // the end of the condition, without the statements they run.
+  std::size_t textBegin = 0;
+  std::size_t textEnd = 0;
+};
 using StatementPtr = std::unique_ptr<Statement>;
 
 struct SelectItem {
@@ -57,12 +67,6 @@ struct SelectItem {
   bool hasAlias = false;
   std::string assignTo;  // SELECT @v = expr
   ExprPtr expr;
-};
-
-struct OptionItem {
-  std::string name;  // upper case
-  ExprPtr value;     // may be null (INIT, REPLACE, STATS without a value)
-  ExprPtr value2;    // MOVE 'a' TO 'b'
 };
 
 struct ExecArg {
@@ -85,84 +89,6 @@ struct Declaration {
   ExprPtr init;
   bool isTable = false;
   std::vector<TableColumn> columns;  // a table variable's
-};
-
-struct Statement {
-  enum class Kind {
-    Block,
-    If,
-    Declare,
-    SetVariable,
-    SetOption,
-    Select,
-    Passthrough,
-    Use,
-    Print,
-    Raiserror,
-    Waitfor,
-    Exec,
-    ExecString,
-    BeginTran,
-    CommitTran,
-    RollbackTran,
-    BackupDatabase,
-    BackupLog,
-    RestoreDatabase,  // value null: RESTORE DATABASE x WITH RECOVERY, without a device
-    RestoreLog,
-    RestoreVerify,
-    RestoreHeaderOnly,
-    RestoreFileListOnly,
-    DbccShrinkDatabase,
-    Dbcc,
-    CreateDatabase,
-    DropDatabase,
-    AlterDatabase,  // ALTER DATABASE target SET RECOVERY op [WITH termination]; target null: CURRENT
-    Checkpoint,
-    Return,
-    While,  // condition, body[0]
-    Break,
-    Continue,
-    SelectAssign,  // SELECT @v = expr, ... FROM ...: tokens (the query without "@v ="), items
-    Insert,        // INSERT into a table variable, or from EXEC: see InsertSource
-    TryCatch,      // BEGIN TRY body[0] END TRY BEGIN CATCH body[1] END CATCH (each a Block)
-    Unsupported
-  };
-  // Where an Insert statement's rows come from.
-  enum class InsertSource { Query, Exec, Values };
-  Kind kind = Kind::Block;
-  int line = 1;
-  // The statement's own text in its batch: [textBegin, textEnd). For IF and WHILE the part up to
-  // the end of the condition, without the statements they run.
-  std::size_t textBegin = 0;
-  std::size_t textEnd = 0;
-  std::vector<StatementPtr> body;  // Block; If: [then, else?]
-  ExprPtr condition;               // If
-  std::vector<Declaration> declarations;
-  std::string name;             // variable, option, database, procedure, DBCC command, feature
-  std::string op;               // SET @v op= expr
-  ExprPtr target;               // database name expression (BACKUP, RESTORE, DBCC, USE)
-  ExprPtr value;                // SET value, disk, PRINT text, WAITFOR delay, EXEC(string)
-  std::vector<ExprPtr> values;  // RAISERROR arguments, DBCC arguments
-  std::vector<SelectItem> items;
-  std::vector<OptionItem> options;
-  std::vector<ExecArg> args;
-  std::string returnVariable;  // EXEC @rc = proc
-  std::vector<Token> tokens;   // Passthrough statement; SelectAssign; Insert: the source query
-  // Insert: the target (a table variable's lower-case name, or the table's name tokens), the
-  // columns named, and the source: the query's tokens, an Exec statement in body[0], or rows.
-  bool targetIsVariable = false;
-  std::vector<Token> targetTokens;
-  std::vector<std::string> columns;
-  InsertSource insertSource = InsertSource::Query;
-  std::vector<std::vector<ExprPtr>> rows;
-  StatementDone::Command command = StatementDone::Command::Other;
-  bool waitForTime = false;  // WAITFOR TIME instead of DELAY
-
-  const OptionItem* option(std::string_view upperName) const {
-    for (const auto& o : options)
-      if (o.name == upperName) return &o;
-    return nullptr;
-  }
 };
 
 }  // namespace standin::sql

@@ -265,8 +265,12 @@ class Connection {
   }
 
   void sendResult(const BatchResult& r) {
-    if (closed_) return;
+    if (closed_) {
+      session_->recordNote("the client went away before the reply");
+      return;
+    }
     if (r.cancelled || attention_) {
+      if (!r.cancelled) session_->recordAttentionReply();
       sendAttentionAck();
       return;
     }
@@ -320,7 +324,7 @@ class Connection {
         skipAllHeaders(r, version_);
         const std::string text = utf16leToUtf8(msg.payload.substr(r.pos()));
         trace_.log(session_->spid(), "batch", text);
-        if (!applyFaults(text)) return false;
+        if (!applyFaults("batch", text)) return false;
         sendResult(session_->executeBatch(text, cancel));
         return !cutAfter_;
       }
@@ -329,6 +333,7 @@ class Connection {
         try {
           req = parseRpc(msg.payload, version_);
         } catch (const ProtocolError& e) {
+          session_->recordNote(std::string("a malformed rpc, refused with 8016: ") + e.what());
           BatchResult r;
           r.items.push_back(
               Message{8016,
@@ -345,7 +350,7 @@ class Connection {
         }
         const std::string text = rpcText(req);
         trace_.log(session_->spid(), "rpc", text);
-        if (!applyFaults(text)) return false;
+        if (!applyFaults("rpc", text)) return false;
         sendResult(session_->callProcedure(req.procedure, std::move(req.params), cancel));
         return !cutAfter_;
       }
@@ -354,7 +359,7 @@ class Connection {
         trace_.log(session_->spid(), "transaction manager", std::to_string(tm.type));
         const char* const kinds[] = {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
         if (tm.type >= 5 && tm.type <= 8 && tm.type != 6 &&
-            !applyFaults(kinds[tm.type == 5 ? 0 : tm.type - 6]))
+            !applyFaults("transaction", kinds[tm.type == 5 ? 0 : tm.type - 6]))
           return false;
         BatchResult r;
         if (tm.type == 5) {
@@ -364,6 +369,7 @@ class Connection {
         } else if (tm.type == 8) {
           r = session_->rollbackTransaction(tm.beginNew);
         } else {
+          session_->recordNote("transaction manager request " + std::to_string(tm.type) + ", refused");
           r.items.push_back(Message{
               50000, 1, 16, "The stand-in server does not support this transaction manager request.", 1, {}});
         }
@@ -380,15 +386,20 @@ class Connection {
   // ---- faults on demand (faults.h) ----
 
   // Applies the faults that match a request: false when the connection is to close now.
-  bool applyFaults(std::string_view text) {
+  bool applyFaults(const char* kind, std::string_view text) {
     for (const Fault& f : faults_.forRequest(text)) {
       switch (f.action) {
         case Fault::Action::Drop:
+          session_->recordNote(std::string("a fault dropped the ") + kind + " " + std::string(text));
           return false;
         case Fault::Action::Stall:
-          if (!holdFor(f.duration)) return false;
+          if (!holdFor(f.duration)) {
+            session_->recordNote(std::string("the client went away while a fault stalled the ") + kind);
+            return false;
+          }
           break;
         case Fault::Action::DropAfterBytes:
+          session_->recordNote("a fault cuts the next reply after " + std::to_string(f.bytes) + " bytes");
           cutAfter_ = f.bytes;
           break;
         case Fault::Action::StallBetween:

@@ -55,6 +55,7 @@ inline std::unique_ptr<standin::engine::Engine> openEngine(
     const std::filesystem::path& dataDir, int year, std::vector<standin::base::StatementFault> faults = {}) {
   standin::engine::EngineConfig c;
   c.dataDir = dataDir;
+  c.recordFile = bvtest::nextRecordingFile();
   c.saPassword = "pw";
   c.serverVersion = year;
   c.computerName = "TESTBOX";
@@ -68,6 +69,7 @@ class EngineTest : public ::testing::Test {
   explicit EngineTest(int year = 2005) : dir_("bv-engine") {
     standin::engine::EngineConfig c;
     c.dataDir = dir_.path() / "data";
+    c.recordFile = bvtest::nextRecordingFile();
     c.saPassword = "pw";
     c.serverVersion = year;
     c.computerName = "TESTBOX";

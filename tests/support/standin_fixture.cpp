@@ -1,6 +1,10 @@
 #include "standin_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 
 #include "standin/storage/catalog.h"
@@ -38,6 +42,7 @@ void StandinFixture::start(std::uint16_t port) {
   h.port = port;
   h.ssrpPort = 0;
   h.traceFile = options_.traceFile;
+  h.recordFile = nextRecordingFile();
   h.limits = options_.limits;
   h.clockOffset = options_.clockOffset;
   for (const auto& written : options_.faults) {
@@ -121,6 +126,20 @@ std::filesystem::path StandinFixture::databaseFile(const std::string& database) 
   const auto f = host_->engine().databaseFile(database);
   if (!f) throw std::runtime_error("no database " + database);
   return *f;
+}
+
+std::filesystem::path nextRecordingFile() {
+  const char* dir = std::getenv("BV_RECORD_DIR");
+  if (!dir || !*dir) return {};
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "outside-tests";
+  for (char& c : name)
+    if (c == '/') c = '_';  // parameterised tests: Releases/Suite.Name/2000
+  static std::mutex mutex;
+  static std::map<std::string, int> started;
+  std::lock_guard lock(mutex);
+  std::filesystem::create_directories(dir);
+  return std::filesystem::path(dir) / (name + "." + std::to_string(++started[name]) + ".rec");
 }
 
 std::string odbcDriverName() {

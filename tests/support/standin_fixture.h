@@ -102,6 +102,11 @@ class StandinFixture {
   void start(std::uint16_t port);
 };
 
+// With BV_RECORD_DIR set, the file the stand-in a test starts now records to (--record,
+// EngineConfig::recordFile): BV_RECORD_DIR/SUITE.TEST.N.rec, N counting the stand-ins the
+// running test has started (docs/testing.md, "Recordings"). Empty without it.
+std::filesystem::path nextRecordingFile();
+
 // The ODBC driver name tests connect with: $BRACKENVALE_ODBC_DRIVER or "FreeTDS".
 std::string odbcDriverName();
 

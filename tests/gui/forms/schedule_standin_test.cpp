@@ -24,7 +24,7 @@
 #include "gui/widgets/mask_edit.h"
 #include "odbc_client.h"
 #include "prompt_recorder.h"
-#include "standin/features/backup_file.h"
+#include "standin/backup/backup_file.h"
 #include "standin_fixture.h"
 
 namespace {
@@ -348,8 +348,8 @@ TEST_P(ScheduleOnEachRelease, AJobStartedWithStartJobShowsItsOutcomeAndHasWritte
   // The step's batch put the run day into the file name and backed Sample up.
   const auto file = standin->scratchDir() / ("run now_" + *ran[0] + ".bak");
   ASSERT_TRUE(std::filesystem::exists(file)) << file;
-  const auto backup = standin::features::readBackupFile(file, false);
-  ASSERT_EQ(backup.status, standin::features::BackupReadStatus::Ok);
+  const auto backup = standin::backup::readBackupFile(file, false);
+  ASSERT_EQ(backup.status, standin::backup::BackupReadStatus::Ok);
   ASSERT_EQ(backup.sets.size(), 1u);
   EXPECT_EQ(backup.sets[0].info.databaseName, "Sample");
   EXPECT_EQ(backup.sets[0].info.backupName, "Brackenvale_" + *ran[0]);

@@ -143,6 +143,7 @@ TEST_F(Collations, TheCollationTravelsWithBackupsAndOldFoldersTakeTheServers) {
   engine_.reset();
   standin::engine::EngineConfig c;
   c.dataDir = dir_.path() / "data";
+  c.recordFile = bvtest::nextRecordingFile();
   c.saPassword = "pw";
   engine_ = std::make_unique<standin::engine::Engine>(c);
   session_ = login();

@@ -47,6 +47,7 @@ std::vector<std::string> openEntries(const std::filesystem::path& dir) {
 EngineConfig configFor(const std::filesystem::path& dataDir, const std::string& password) {
   EngineConfig c;
   c.dataDir = dataDir;
+  c.recordFile = bvtest::nextRecordingFile();
   c.saPassword = password;
   c.computerName = "TESTBOX";
   c.startAgent = false;

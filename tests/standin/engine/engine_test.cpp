@@ -67,6 +67,7 @@ TEST_P(VersionText, YearSitsAtCharacters22To25) {
   bvtest::TempDir dir("bv-engine");
   standin::engine::EngineConfig c;
   c.dataDir = dir.path();
+  c.recordFile = bvtest::nextRecordingFile();
   c.saPassword = "pw";
   c.serverVersion = GetParam();
   standin::engine::Engine engine(c);
@@ -341,6 +342,7 @@ TEST(EngineRestart, AGeneratedPasswordAndTheDataSurviveARestart) {
   bvtest::TempDir dir("bv-engine");
   standin::engine::EngineConfig c;
   c.dataDir = dir.path();
+  c.recordFile = bvtest::nextRecordingFile();
   std::string password;
   {
     standin::engine::Engine first(c);

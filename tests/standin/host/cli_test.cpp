@@ -31,6 +31,10 @@ class Child {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     args.insert(args.begin(), STANDIN_EXECUTABLE);
+    if (const auto record = bvtest::nextRecordingFile(); !record.empty()) {
+      args.push_back("--record");
+      args.push_back(record.string());
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

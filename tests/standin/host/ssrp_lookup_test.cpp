@@ -29,6 +29,7 @@ std::string browserPortProblem(const standin::host::Host& host) {
 standin::host::HostOptions hostOptions(const std::filesystem::path& dataDir) {
   standin::host::HostOptions o;
   o.dataDir = dataDir;
+  o.recordFile = bvtest::nextRecordingFile();
   o.saPassword = "Sa;pw";
   o.port = 0;
   o.instanceName = "BVTEST";

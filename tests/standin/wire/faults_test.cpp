@@ -12,7 +12,7 @@
 #include "odbc_client.h"
 #include "raw_tds_client.h"
 #include "standin/base/text.h"
-#include "standin/features/backup_file.h"
+#include "standin/backup/backup_file.h"
 #include "standin/host/host.h"
 #include "standin/wire/faults.h"
 #include "standin/wire/tds_protocol.h"
@@ -260,7 +260,7 @@ TEST(Faults, AStalledRequestSendsNothingForItsTimeThenRunsAsUsual) {
   EXPECT_FALSE(r.anyError) << (r.diags.empty() ? "" : r.diags[0].text);
   EXPECT_TRUE(r.hasNative(3014));
   EXPECT_GE(took, 700ms);
-  EXPECT_EQ(standin::features::readBackupFile(file, false).sets.size(), 1u);
+  EXPECT_EQ(standin::backup::readBackupFile(file, false).sets.size(), 1u);
 
   // Nothing at all arrives while it is held.
   RawTdsClient raw(standin.port());

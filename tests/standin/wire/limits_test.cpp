@@ -132,6 +132,7 @@ TEST(ConnectionLimits, WithNoDescriptorLeftTheServerPausesInsteadOfSpinning) {
   bvtest::TempDir dir("bv-limits");
   standin::engine::EngineConfig engineConfig;
   engineConfig.dataDir = dir.path();
+  engineConfig.recordFile = bvtest::nextRecordingFile();
   engineConfig.saPassword = "Sa-pass;w'rd1";
   engineConfig.startAgent = false;
   standin::engine::Engine engine(engineConfig);

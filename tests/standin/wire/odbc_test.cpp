@@ -16,7 +16,7 @@
 
 #include "engine_support.h"
 #include "odbc_client.h"
-#include "standin/features/backup_file.h"
+#include "standin/backup/backup_file.h"
 #include "standin_fixture.h"
 
 using bvtest::StandinFixture;
@@ -208,7 +208,7 @@ TEST_F(Odbc, BackupBatchReportsItsInfoMessages) {
   for (const auto& d : r.diags) EXPECT_EQ(d.state, "01000") << d.text;
   EXPECT_EQ(r.diags.at(0).text, "[FreeTDS][SQL Server]100 percent processed.");
   const auto file = standin.scratchDir() / ("b_" + today() + ".bak");
-  EXPECT_EQ(standin::features::readBackupFile(file, false).status, standin::features::BackupReadStatus::Ok);
+  EXPECT_EQ(standin::backup::readBackupFile(file, false).status, standin::backup::BackupReadStatus::Ok);
 }
 
 TEST_F(Odbc, FailedBackupGivesBothErrorsAndAnErrorReturn) {
@@ -369,8 +369,8 @@ TEST_F(Odbc, NoInitBackupsFromManyClientsKeepEverySetReportedAsASuccess) {
     return out;
   });
   EXPECT_EQ(reported, 32);
-  const auto read = standin::features::readBackupFile(file, false);
-  ASSERT_EQ(read.status, standin::features::BackupReadStatus::Ok);
+  const auto read = standin::backup::readBackupFile(file, false);
+  ASSERT_EQ(read.status, standin::backup::BackupReadStatus::Ok);
   EXPECT_EQ(static_cast<int>(read.sets.size()), reported);
   std::set<std::string> names;
   for (std::size_t i = 0; i < read.sets.size(); ++i) {
@@ -390,8 +390,8 @@ TEST_F(Odbc, InitBackupsFromManyClientsLeaveExactlyOneCompleteSet) {
     return out;
   });
   EXPECT_EQ(reported, 48);
-  const auto read = standin::features::readBackupFile(file, true);
-  ASSERT_EQ(read.status, standin::features::BackupReadStatus::Ok);
+  const auto read = standin::backup::readBackupFile(file, true);
+  ASSERT_EQ(read.status, standin::backup::BackupReadStatus::Ok);
   ASSERT_EQ(read.sets.size(), 1u);
   EXPECT_EQ(read.sets[0].info.backupName.rfind("c", 0), 0u);
   EXPECT_EQ(read.sets[0].content.rfind(std::string("SQLite format 3\0", 16), 0), 0u);
