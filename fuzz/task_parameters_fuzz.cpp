@@ -29,7 +29,7 @@ bool sameBackup(const BackupRequest& a, const BackupRequest& b) {
   return a.login.useSqlAuth == b.login.useSqlAuth && a.login.userName == b.login.userName &&
          a.login.password == b.login.password && a.login.server == b.login.server && a.database == b.database &&
          a.backupFile == b.backupFile && a.verify == b.verify && a.generations == b.generations &&
-         a.testRestore == b.testRestore;
+         a.testRestore == b.testRestore && a.kind == b.kind && a.checksum == b.checksum;
 }
 
 void checkArgument(const std::string& argument) {

@@ -182,6 +182,10 @@ void backup(Context& c, const Backup& s) {
     terminate(what,
               {msg(4214, 16, "BACKUP LOG cannot be performed because there is no current database backup.")});
   const bool differential = !log && s.option("DIFFERENTIAL") != nullptr;
+  if (differential && equalsIgnoreCase(entry->name, "master"))
+    terminate(what, {msg(3024, 16,
+                         "You can only perform a full backup of the master database. Use BACKUP DATABASE to "
+                         "back up the entire master database.")});
   if (differential && entry->log.fullBackupLsn == 0)
     terminate(what, {msg(3035, 16,
                          "Cannot perform a differential backup for database \"" + entry->name +
@@ -264,6 +268,8 @@ void backup(Context& c, const Backup& s) {
     catalog.logBackedUp(entry->name, info.lastLsn, copyOnly);
   } else if (!differential) {
     catalog.fullBackupTaken(entry->name, info.checkpointLsn, copyOnly);
+  } else {
+    catalog.differentialTaken(entry->name, info.checkpointLsn);
   }
 
   // A log set's size is the log it holds; a database set's, the database and the log's tail.
@@ -293,6 +299,7 @@ void backup(Context& c, const Backup& s) {
   record.lastLsn = info.lastLsn;
   record.checkpointLsn = info.checkpointLsn;
   record.databaseBackupLsn = info.databaseBackupLsn;
+  if (differential) record.differentialBaseLsn = before.log.fullBackupLsn;
   record.beginsLogChain = log && info.firstLsn == info.databaseBackupLsn;
   recordBackup(c.server(), record);
 

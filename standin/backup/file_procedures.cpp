@@ -101,6 +101,33 @@ int xpDirtree(Context& c, std::vector<ProcArg>& args, std::vector<sql::ReturnVal
   return 0;
 }
 
+// master..xp_fileexist file [, @exists OUTPUT]: with the output, 1 when the file is there (as a
+// file, not a folder), else 0, and no rows; without it, one row of three flags. The name resolves
+// as BACKUP resolves its device, so both speak of the same file.
+int xpFileexist(Context& c, std::vector<ProcArg>& args, std::vector<sql::ReturnValue>&) {
+  const auto text = textArgument(args, 0);
+  if (!text) throw SqlError(22027, 16, "Usage:  EXECUTE xp_fileexist <filename> [, <file_exists INT> OUTPUT]");
+  const fs::path file = c.server().catalog.resolveBackupPath(*text);
+  std::error_code ec;
+  const bool isFile = fs::is_regular_file(file, ec);
+  const bool isFolder = fs::is_directory(file, ec);
+  const bool parent = fs::is_directory(file.parent_path(), ec);
+  if (args.size() > 1 && args[1].output) {
+    args[1].value = sql::TypedValue{SqlType::integer(), std::int64_t{isFile ? 1 : 0}};
+    return 0;
+  }
+  ResultSet rows;
+  rows.columns = {Column{"File Exists", SqlType::integer(), true},
+                  Column{"File is a Directory", SqlType::integer(), true},
+                  Column{"Parent Directory Exists", SqlType::integer(), true}};
+  Row& row = rows.rows.emplace_back();
+  for (const bool flag : {isFile, isFolder, parent}) row.emplace_back(std::int64_t{flag ? 1 : 0});
+  c.setRowCount(1);
+  c.send(std::move(rows));
+  c.done(false, 1, StatementDone::Command::Select);
+  return 0;
+}
+
 // master..xp_delete_file 0, file: removes the file when it is backup media that reads back
 // whole, as SQL Server reads a file's header before it deletes it; any other file, a missing
 // one and a folder are left without a word.

@@ -278,6 +278,15 @@ std::int64_t recordBackup(Server& server, const BackupRecord& b) {
     const std::string guid =
         b.databaseGuid.empty() ? databaseGuid(b.databaseName, b.databaseCreated) : b.databaseGuid;
     const auto lsn = [](std::uint64_t n) { return n ? Value{static_cast<std::int64_t>(n)} : Value{}; };
+    Value baseGuid;
+    if (b.differentialBaseLsn != 0 && year >= 2005) {  // the columns came with SQL Server 2005
+      const auto base = storage::select(db,
+                                        "SELECT backup_set_uuid FROM backupset WHERE database_name = ? AND type = 'D' "
+                                        "AND is_copy_only = 0 AND checkpoint_lsn = ? "
+                                        "ORDER BY backup_set_id DESC LIMIT 1",
+                                        {Value{b.databaseName}, Value{static_cast<std::int64_t>(b.differentialBaseLsn)}});
+      if (!base.empty()) baseGuid = base[0][0];
+    }
     insertRow(
         db, "backupset", kBackupSet, year,
         {{"backup_set_uuid", b.setGuid.empty() ? newGuid() : b.setGuid},
@@ -302,6 +311,8 @@ std::int64_t recordBackup(Server& server, const BackupRecord& b) {
          {"last_lsn", lsn(b.lastLsn)},
          {"checkpoint_lsn", lsn(b.checkpointLsn)},
          {"database_backup_lsn", lsn(b.databaseBackupLsn)},
+         {"differential_base_lsn", lsn(b.differentialBaseLsn)},
+         {"differential_base_guid", baseGuid},
          {"database_creation_date", b.databaseCreated},
          {"backup_start_date", b.start},
          {"backup_finish_date", b.finish},

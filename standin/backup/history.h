@@ -42,6 +42,9 @@ struct BackupRecord {
   std::uint64_t lastLsn = 0;
   std::uint64_t checkpointLsn = 0;
   std::uint64_t databaseBackupLsn = 0;
+  // A differential's base: the full backup's checkpoint LSN (its set, with this database's
+  // latest full of that LSN, gives differential_base_guid); 0 for other sets.
+  std::uint64_t differentialBaseLsn = 0;
   bool beginsLogChain = false;
   int serverYear = 0;       // of the server that wrote the set; 0: this server's
   std::string serverName;   // empty: this server's

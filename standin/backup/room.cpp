@@ -54,6 +54,7 @@ void addTo(server::Registry& registry) {
 
   auto& procedures = registry.procedures;
   procedures.add({"xp_dirtree", "master", false, 2000, xpDirtree});
+  procedures.add({"xp_fileexist", "master", false, 2000, xpFileexist});
   procedures.add({"xp_delete_file", "master", false, 2005, xpDeleteFile});
 }
 

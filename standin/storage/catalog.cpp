@@ -630,6 +630,19 @@ void Catalog::fullBackupTaken(const std::string& name, std::uint64_t lsn, bool c
   saveEntry(*e);
 }
 
+void Catalog::differentialTaken(const std::string& name, std::uint64_t lsn) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e) return;
+  e->log.checkpointLsn = std::max(e->log.checkpointLsn, lsn);
+  // After a switch from SIMPLE a differential, as well as a full, begins the chain again.
+  if (e->recovery != RecoveryModel::Simple && !e->log.logChain && e->log.fullBackupLsn != 0) {
+    e->log.logChain = true;
+    e->log.logBackupLsn = lsn;
+  }
+  saveEntry(*e);
+}
+
 void Catalog::logBackedUp(const std::string& name, std::uint64_t lsn, bool copyOnly) {
   std::lock_guard lock(mutex_);
   DbEntry* e = entryNamed(name);

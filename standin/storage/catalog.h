@@ -168,6 +168,8 @@ class Catalog {
   // A full backup of the database was taken as of `lsn` (it begins the log chain in FULL and
   // BULK_LOGGED, unless copy-only).
   void fullBackupTaken(const std::string& name, std::uint64_t lsn, bool copyOnly);
+  // A differential backup at `lsn`: after a switch from SIMPLE it begins the log chain again.
+  void differentialTaken(const std::string& name, std::uint64_t lsn);
   // The log up to `lsn` is backed up (and, unless copy-only, may be reused).
   void logBackedUp(const std::string& name, std::uint64_t lsn, bool copyOnly);
   // BACKUP LOG WITH TRUNCATE_ONLY: the log is emptied and the chain broken.

@@ -87,6 +87,12 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
   if (const auto problem = maintenance::checkBackupFile(inputs.backup.backupFile)) {
     return InputProblem{JobInput::BackupFile, problem->message};
   }
+  if (auto problem = maintenance::kindProblem(inputs.backup)) {
+    const JobInput input = problem->input == maintenance::RequestInput::BackupFile    ? JobInput::BackupFile
+                           : problem->input == maintenance::RequestInput::Generations ? JobInput::Generations
+                                                                                      : JobInput::Kind;
+    return InputProblem{input, std::move(problem->message)};
+  }
   if (inputs.freqType == kFreqWeekly && weekDayMask(inputs.weekDays) == 0) {
     return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};
   }
@@ -101,6 +107,9 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
   }
   if (inputs.backup.generations != maintenance::kKeepAllGenerations && tooOld) {
     return InputProblem{JobInput::Generations, std::string(maintenance::kRetentionNeedsNewerServer)};
+  }
+  if (inputs.backup.checksum && tooOld) {
+    return InputProblem{JobInput::Checksum, std::string(maintenance::kChecksumNeedsNewerServer)};
   }
   return std::nullopt;
 }
@@ -162,11 +171,12 @@ std::vector<std::string> addJobLines(const TJobEntry& entry, std::string_view ow
   return lines;
 }
 
-std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile) {
+std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile, maintenance::BackupKind kind,
+                           bool checksum) {
   // The immediate batch already quotes the path as a literal and brackets the name with its
   // "]" doubled; written inside the step's literal, every quote of it doubles once more.
   std::string batch;
-  for (const auto& line : maintenance::backupCommandLines(databaseName, backupFile)) {
+  for (const auto& line : maintenance::backupCommandLines(databaseName, backupFile, kind, checksum)) {
     batch += line;
     batch += "\r\n";
   }
@@ -179,7 +189,8 @@ std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_vie
       "@job_name = N'" + db::QuoteSqlString(entry.Name) + "', ",
       "@step_id = 1, ",
       "@step_name = N'" + db::QuoteSqlString(entry.Name) + "_step', ",
-      "@command = N'" + jobStepCommand(databaseName, entry.BackupFile) + "', ",
+      "@command = N'" + jobStepCommand(databaseName, entry.BackupFile, entry.Backup.kind, entry.Backup.checksum) +
+          "', ",
       "@database_name = N'" + db::QuoteSqlString(databaseName) + "', ",
       "@server = N'', ",
       "@database_user_name = N'', ",

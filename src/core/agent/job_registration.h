@@ -70,7 +70,7 @@ struct JobInputs {
 };
 
 // Which input a refusal points at (the form focuses it).
-enum class JobInput { JobName, StartTime, BackupFile, WeekDays, Generations, TestRestore };
+enum class JobInput { JobName, StartTime, BackupFile, WeekDays, Generations, TestRestore, Kind, Checksum };
 
 struct InputProblem {
   JobInput input;
@@ -83,8 +83,9 @@ bool hasFolderAndFileName(std::string_view path);
 
 // The checks in their order: the trimmed job name, the start time, the backup file (for a
 // local server folder and file name, for a remote one only that it is given; then that the
-// batch carries it exactly, maintenance::backupFileProblem), and for a weekly job at least one
-// day. The first failure, or nothing when all pass.
+// batch carries it exactly, maintenance::backupFileProblem, and what the kind of backup allows,
+// maintenance::kindProblem), for a weekly job at least one day, then what the server's release
+// allows. The first failure, or nothing when all pass.
 std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serverIsLocal,
                                               const AgentDate& today);
 
@@ -102,8 +103,10 @@ std::vector<std::string> jobExistsLines(std::string_view jobName);
 std::vector<std::string> addJobLines(const TJobEntry& entry, std::string_view ownerLoginName);
 // The step's backup batch: the immediate backup batch's lines, each ended by CR LF, written
 // for the inside of an N'...' literal (every quote doubled, so the path's quotes come out
-// fourfold; the database name's "]" doubled inside its brackets).
-std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile);
+// fourfold; the database name's "]" doubled inside its brackets). A differential, a log or a
+// backup with checksums runs that kind's batch (maintenance::backupCommandLines).
+std::string jobStepCommand(std::string_view databaseName, std::string_view backupFile,
+                           maintenance::BackupKind kind = maintenance::BackupKind::Full, bool checksum = false);
 // EXECUTE msdb.dbo.sp_add_jobstep ... with the batch as step 1's command.
 std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_view databaseName);
 

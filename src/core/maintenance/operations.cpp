@@ -5,6 +5,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/sys/wipe.h"
+#include "core/text/ascii.h"
 
 namespace bv::maintenance {
 namespace {
@@ -39,6 +40,7 @@ OperationOutcome runBatch(db::ConnectionSettings settings, const std::string& ba
 struct RunStart {
   std::optional<ServerRelease> release;
   std::optional<std::int64_t> lastSetBefore;
+  std::string recovery;  // DATABASEPROPERTYEX's Recovery: FULL, BULK_LOGGED, SIMPLE; empty: not read
 };
 
 RunStart readRunStart(db::ConnectionSettings settings, std::string_view databaseName) {
@@ -52,11 +54,14 @@ RunStart readRunStart(db::ConnectionSettings settings, std::string_view database
     db::Query query(connection);
     query.addLine("SELECT " + releaseSelectList() + ",");
     query.addLine("  (SELECT ISNULL(MAX(backup_set_id), 0) FROM msdb.dbo.backupset WHERE database_name = N'" +
-                  db::QuoteSqlString(databaseName) + "') AS last_set");
+                  db::QuoteSqlString(databaseName) + "') AS last_set,");
+    query.addLine("  CONVERT(nvarchar(60), DATABASEPROPERTYEX(N'" + db::QuoteSqlString(databaseName) +
+                  "', 'Recovery')) AS recovery");
     query.open();
     if (!query.eof()) {
       start.release = releaseOf(query);
       start.lastSetBefore = query.fieldAsInteger("last_set");
+      start.recovery = query.fieldAsText("recovery");
     }
   } catch (const std::exception&) {
     // Unread: the proof and the prune then find no set of this run and touch nothing.
@@ -109,8 +114,57 @@ std::optional<RequestProblem> checkBackupFile(std::string_view backupFile) {
   return std::nullopt;
 }
 
+namespace {
+
+bool namesTime(std::string_view backupFile) {
+  return text::asciiLower(backupFile).find("%time%") != std::string::npos;
+}
+
+bool serverSaid(const std::vector<db::ErrorEntry>& errors, int number) {
+  return std::any_of(errors.begin(), errors.end(), [number](const db::ErrorEntry& e) { return e.nativeCode == number; });
+}
+
+// The outcome with a sentence of ours before the server's own texts.
+void explainFailure(OperationOutcome& outcome, std::string_view sentence) {
+  std::vector<db::ErrorEntry> explained = {{std::string(sentence), "", 0}};
+  explained.insert(explained.end(), outcome.errors.begin(), outcome.errors.end());
+  outcome.message = executionErrorMessage(operationName(Operation::Backup), explained);
+}
+
+OperationOutcome refusedRun(std::string message) {
+  OperationOutcome refused;
+  refused.connected = true;
+  refused.message = std::move(message);
+  return refused;
+}
+
+}  // namespace
+
+std::string logOfSimpleDatabaseText(std::string_view databaseName) {
+  return "データベース " + std::string(databaseName) +
+         " の復旧モデルは SIMPLE です。SIMPLE ではログが自動的に切り捨てられるため、ログのバックアップは"
+         "できません。このデータベースは完全バックアップと差分バックアップで保護されます。";
+}
+
+std::optional<RequestProblem> kindProblem(const BackupRequest& request) {
+  if (request.kind == BackupKind::Full) {
+    if (namesTime(request.backupFile)) return RequestProblem{RequestInput::BackupFile, std::string(kTimeOnlyInChain)};
+    return std::nullopt;
+  }
+  if (text::equalsIgnoringAsciiCase(request.database, "master")) {
+    return RequestProblem{RequestInput::Kind, std::string(kMasterFullOnly)};
+  }
+  if (!namesTime(request.backupFile)) return RequestProblem{RequestInput::BackupFile, std::string(kChainNeedsTime)};
+  if (request.testRestore) return RequestProblem{RequestInput::Kind, std::string(kProofOfFullOnly)};
+  if (request.generations != kKeepAllGenerations) {
+    return RequestProblem{RequestInput::Generations, std::string(kChainKeepsEveryFile)};
+  }
+  return std::nullopt;
+}
+
 std::optional<RequestProblem> check(const BackupRequest& request) {
   if (auto problem = checkBackupFile(request.backupFile)) return problem;
+  if (auto problem = kindProblem(request)) return problem;
   if (auto problem = generationsProblem(request.generations, request.backupFile)) {
     return RequestProblem{RequestInput::Generations, std::move(*problem)};
   }
@@ -123,7 +177,7 @@ std::optional<RequestProblem> check(const RestoreRequest& request) {
 }
 
 std::string batchOf(const BackupRequest& request) {
-  return buildBackupCommand(request.database, request.backupFile, request.verify);
+  return buildBackupCommand(request.database, request.backupFile, request.kind, request.checksum, request.verify);
 }
 
 std::string batchOf(const RestoreRequest& request) {
@@ -133,20 +187,31 @@ std::string batchOf(const RestoreRequest& request) {
 OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const PercentSink& onPercent) {
   db::ConnectionSettings settings = connectionFor(request.login, Operation::Backup);
   std::optional<db::ConnectionSettings> afterSettings;
-  if (request.generations != kKeepAllGenerations || request.testRestore) afterSettings = settings;
+  const bool chain = request.kind != BackupKind::Full || request.checksum;
+  if (request.generations != kKeepAllGenerations || request.testRestore || chain) afterSettings = settings;
   sys::wipe(request.login.password);
   RunStart start;
   if (afterSettings) start = readRunStart(*afterSettings, request.database);
-  if (request.generations != kKeepAllGenerations && start.release && beforeSqlServer2005(start.release->major)) {
+  std::optional<std::string> refusal;
+  const bool before2005 = start.release && beforeSqlServer2005(start.release->major);
+  if (request.generations != kKeepAllGenerations && before2005) refusal = std::string(kRetentionNeedsNewerServer);
+  if (request.checksum && before2005) refusal = std::string(kChecksumNeedsNewerServer);
+  if (request.kind == BackupKind::Log && text::equalsIgnoringAsciiCase(start.recovery, "SIMPLE")) {
+    refusal = logOfSimpleDatabaseText(request.database);
+  }
+  if (refusal) {
     afterSettings->forgetPassword();
     settings.forgetPassword();
-    OperationOutcome refused;
-    refused.connected = true;
-    refused.message = std::string(kRetentionNeedsNewerServer);
-    return refused;
+    return refusedRun(std::move(*refusal));
   }
   const RunMark mark = RunMark::afterSet(start.lastSetBefore);
   OperationOutcome outcome = runBatch(std::move(settings), batchOf(request), Operation::Backup, onMessage, onPercent);
+  if (!outcome.succeeded && request.kind == BackupKind::Log && serverSaid(outcome.errors, 4214)) {
+    explainFailure(outcome, kLogNeedsBase);
+  }
+  if (!outcome.succeeded && request.kind == BackupKind::Differential && serverSaid(outcome.errors, 3035)) {
+    explainFailure(outcome, kDifferentialNeedsBase);
+  }
   if (request.testRestore && outcome.succeeded) {
     outcome.proof = runProof(*afterSettings, request.database, request.backupFile, mark,
                              start.release.value_or(ServerRelease{}));

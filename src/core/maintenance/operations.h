@@ -13,6 +13,7 @@
 
 #include "core/db/connection_settings.h"
 #include "core/db/database.h"
+#include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/proof.h"
 #include "core/maintenance/retention.h"
@@ -24,14 +25,36 @@ inline constexpr std::string_view kSpecifyBackupFile = "バックアップファ
 inline constexpr std::string_view kFinishedSuffix = "が終了しました。";
 
 // The input a refusal concerns.
-enum class RequestInput { BackupFile, RestoreFile, Generations };
+enum class RequestInput { BackupFile, RestoreFile, Generations, Kind, Checksum };
+
+// The refusals of a differential or log backup, and of checksums, before anything is sent.
+inline constexpr std::string_view kChainNeedsTime =
+    "ログと差分のバックアップは1回ごとに別のファイルになるよう、ファイル名に %time% を含めてください。";
+inline constexpr std::string_view kTimeOnlyInChain =
+    "%time% はログと差分のバックアップでのみ使用できます。完全バックアップのファイル名には %date% を使用してください。";
+inline constexpr std::string_view kMasterFullOnly = "master データベースは完全バックアップのみ行えます。";
+inline constexpr std::string_view kProofOfFullOnly = "テストレストアは完全バックアップでのみ行えます。";
+inline constexpr std::string_view kChainKeepsEveryFile =
+    "差分とログのバックアップでは、古いバックアップファイルの削除（保存世代数）はまだ使用できません。"
+    "保存世代数を 0（無制限）にしてください。";
+inline constexpr std::string_view kChecksumNeedsNewerServer =
+    "チェックサムは SQL Server 2005 以降でのみ付けられます。";
+inline constexpr std::string_view kLogNeedsBase =
+    "このデータベースには、ログのバックアップの起点となるバックアップがありません"
+    "（まだ完全バックアップがないか、復旧モデルを SIMPLE から変更した後に完全バックアップも差分バックアップも"
+    "行っていません）。先に完全バックアップか差分バックアップを行ってください。";
+inline constexpr std::string_view kDifferentialNeedsBase =
+    "このデータベースには差分バックアップの基になる完全バックアップがありません。先に完全バックアップを行ってください。";
+// Log backups of a database in the SIMPLE recovery model do not exist.
+std::string logOfSimpleDatabaseText(std::string_view databaseName);
 
 struct RequestProblem {
   RequestInput input;
   std::string message;
 };
 
-// A full backup to a file on the server (its name may carry %date%), verified on request.
+// A backup to a file on the server (its name may carry %date%, and a differential's or a log's
+// %time%), verified on request.
 struct BackupRequest {
   db::LoginSettings login;
   std::string database;
@@ -41,6 +64,9 @@ struct BackupRequest {
   int generations = 0;
   // A test restore of the new backup (proof.h).
   bool testRestore = false;
+  BackupKind kind = BackupKind::Full;
+  // WITH CHECKSUM (SQL Server 2005 and later).
+  bool checksum = false;
 };
 
 // A restore of the database from a backup file, replacing it.
@@ -64,7 +90,10 @@ TruncationPlan plan(const TruncateRequest& request);
 
 // A file given, then one the batch carries exactly (backupFileProblem).
 std::optional<RequestProblem> checkBackupFile(std::string_view backupFile);
-// The file's checks, then the generations that can be kept for it (generationsProblem).
+// What the kind allows: %time% in a differential's or a log's file name and in no full's, no
+// differential or log of master, no test restore or kept generations but of full backups.
+std::optional<RequestProblem> kindProblem(const BackupRequest& request);
+// The file's checks, the kind's, then the generations that can be kept for it (generationsProblem).
 std::optional<RequestProblem> check(const BackupRequest& request);
 std::optional<RequestProblem> check(const RestoreRequest& request);
 
@@ -86,7 +115,11 @@ struct OperationOutcome {
   std::optional<PruneOutcome> prune;
 };
 
-// Each run reports the server's messages as they come (on the thread that runs it). A backup with
+// Each run reports the server's messages as they come (on the thread that runs it). A
+// differential or log backup, or one with checksums, first reads the server's release and the
+// database's recovery model: checksums before SQL Server 2005 and a log of a SIMPLE database are
+// refused before anything runs; the server's 4214 and 3035 come after a sentence that says what
+// to do. A backup with
 // generations to keep first reads the server's release, and a server before SQL Server 2005 is
 // refused before anything runs (kRetentionNeedsNewerServer); after the backup (and its verify)
 // succeeded it proves the backup by a test restore when asked, then prunes, each in requests of

@@ -27,10 +27,15 @@ std::string encodeTaskParameters(const maintenance::BackupRequest& request) {
       tasks::EncodeTaskArgument(request.backupFile),
       request.verify ? "1" : "0",
   };
-  if (request.generations != maintenance::kKeepAllGenerations || request.testRestore) {
+  // Each later field is written only when it or one after it is not the default.
+  const bool kind = request.kind != maintenance::BackupKind::Full || request.checksum;
+  const bool testRestore = request.testRestore || kind;
+  if (request.generations != maintenance::kKeepAllGenerations || testRestore) {
     arguments.push_back(std::to_string(request.generations));
   }
-  if (request.testRestore) arguments.push_back("1");
+  if (testRestore) arguments.push_back(request.testRestore ? "1" : "0");
+  if (kind) arguments.push_back(std::to_string(static_cast<int>(request.kind)));
+  if (request.checksum) arguments.push_back("1");
   return tasks::joinTaskParameters(arguments);
 }
 
@@ -71,6 +76,14 @@ maintenance::BackupRequest decodeTaskParameters(const std::vector<std::string>& 
     request.generations = value;
   }
   if (arguments.size() > tasks::kTestRestoreField) request.testRestore = flagAt(arguments, tasks::kTestRestoreField);
+  if (arguments.size() > tasks::kBackupKindField) {
+    const std::string& kind = arguments[tasks::kBackupKindField];
+    if (kind != "0" && kind != "1" && kind != "2") {
+      throw refusedArgument(tasks::kBackupKindField, "「0」（完全）、「1」（差分）か「2」（ログ）でなければなりません。");
+    }
+    request.kind = static_cast<maintenance::BackupKind>(kind[0] - '0');
+  }
+  if (arguments.size() > tasks::kChecksumField) request.checksum = flagAt(arguments, tasks::kChecksumField);
   return request;
 }
 

@@ -91,7 +91,7 @@ constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', 
 std::string argumentName(std::size_t index) {
   static constexpr std::array<const char*, kMaxTaskArgumentCount> names = {
       "認証方式",       "ログイン名",           "パスワード", "データベースサーバ", "データベース名",
-      "バックアップファイル", "ベリファイ", "保存世代数", "テストレストア"};
+      "バックアップファイル", "ベリファイ", "保存世代数", "テストレストア", "種類", "チェックサム"};
   return std::to_string(index + 1) + " 番目の引数（" + names[index] + "）";
 }
 

@@ -38,9 +38,9 @@ std::string decodeTaskArgument(std::string_view argument);
 // backup's own codec (core/scheduling/task_parameters.h), which writes and reads the fields in
 // these places:
 //   1 authentication, 2 login name, 3 password, 4 server, 5 database, 6 backup file, 7 verify,
-//   8 the backup files kept, 9 the test restore.
+//   8 the backup files kept, 9 the test restore, 10 the kind of backup, 11 the checksum.
 inline constexpr std::size_t kTaskArgumentCount = 7;
-inline constexpr std::size_t kMaxTaskArgumentCount = 9;
+inline constexpr std::size_t kMaxTaskArgumentCount = 11;
 enum TaskField : std::size_t {
   kAuthenticationField,
   kLoginNameField,
@@ -51,6 +51,8 @@ enum TaskField : std::size_t {
   kVerifyField,
   kGenerationsField,
   kTestRestoreField,
+  kBackupKindField,
+  kChecksumField,
 };
 
 // The arguments joined as a parameter string: each followed by one blank.
@@ -66,7 +68,7 @@ std::vector<std::string> splitTaskParameters(std::string_view parameters);
 TaskArgumentError refusedArgument(std::size_t field, const std::string& reason);
 // The argument in `field` decoded; a refusal names the field.
 std::string decodeArgumentAt(const std::vector<std::string>& arguments, std::size_t field);
-// Refuses a count of arguments outside 7 to 9.
+// Refuses a count of arguments outside 7 to 11.
 void checkArgumentCount(const std::vector<std::string>& arguments);
 
 // What a report of a run names: the server, the database and the backup file, decoded from their

@@ -1,9 +1,11 @@
 #include "gui/forms/uBrackenvale.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -176,6 +178,11 @@ void TfrmBrackenvale::BuildControls() {
   bbnBackFilePathOpen = place(new QPushButton(gbxOutput), "bbnBackFilePathOpen", 346, 38, 24, 20);
   bbnBackFilePathOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   bbnBackFilePathOpen->setToolTip(QStringLiteral("ファイルを選択します"));
+  // The kind of backup, in BackupKind's order; a differential or a log goes to a file of its own.
+  lblBackupKind = label(gbxOutput, "lblBackupKind", QStringLiteral("種類"), 220, 20);
+  cmbBackupKind = place(new QComboBox(gbxOutput), "cmbBackupKind", 252, 14, 118, 20);
+  cmbBackupKind->addItems({QStringLiteral("完全"), QStringLiteral("差分"), QStringLiteral("ログ")});
+  cmbBackupKind->setToolTip(QStringLiteral("差分とログは、ファイル名に %time% を含めて 1 回ごとに別のファイルにします"));
   lblServerAlert = redNote(gbxOutput, "lblServerAlert", kServerAlert, 12, 64);
   lblDateNote1 = redNote(tabBasic, "lblDateNote1",
                          QStringLiteral("※ファイル名中に「%date%」を指定すると実行した"), 8, 96);
@@ -184,6 +191,8 @@ void TfrmBrackenvale::BuildControls() {
       redNote(tabBasic, "lblDateNote3", QStringLiteral(" （例：emp_%date%.dmp→emp_20080101.dmp）"), 8, 126);
   chkVerify = place(new QCheckBox(QStringLiteral("完了時にベリファイを行う"), tabBasic), "chkVerify", 8, 146,
                     240, 18);
+  chkChecksum = place(new QCheckBox(QStringLiteral("チェックサムを付ける"), tabBasic), "chkChecksum", 250, 146, 143, 18);
+  chkChecksum->setToolTip(QStringLiteral("WITH CHECKSUM でバックアップします（SQL Server 2005 以降）"));
   // What becomes of the backup afterwards: the files kept, and a test restore.
   lblGenerations = label(tabBasic, "lblGenerations", QStringLiteral("保存世代数"), 8, 173);
   spedtGenerations = place(new widgets::GenerationsSpinBox(maintenance::kMinGenerations, maintenance::kMaxGenerations, tabBasic), "spedtGenerations", 80, 170, 70, 20);
@@ -418,8 +427,14 @@ bool TfrmBrackenvale::ValidateLoginInputs() {
 }
 
 maintenance::BackupRequest TfrmBrackenvale::BackupRequest() const {
-  return {GetLoginSettings(), toUtf8(GetDatabaseName(cmbDatabase)), toUtf8(editBackFilePath->text()),
-          chkVerify->isChecked(), Generations(), chkTestRestore->isChecked()};
+  return {GetLoginSettings(),
+          toUtf8(GetDatabaseName(cmbDatabase)),
+          toUtf8(editBackFilePath->text()),
+          chkVerify->isChecked(),
+          Generations(),
+          chkTestRestore->isChecked(),
+          static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())),
+          chkChecksum->isChecked()};
 }
 
 int TfrmBrackenvale::Generations() const {
@@ -449,9 +464,23 @@ maintenance::TruncateRequest TfrmBrackenvale::TruncateRequest() const {
 bool TfrmBrackenvale::Accepted(const std::optional<maintenance::RequestProblem>& problem) {
   if (!problem) return true;
   prompts().error(this, toQString(problem->message));
-  QWidget* input = problem->input == maintenance::RequestInput::RestoreFile   ? editRestFilePath
-                   : problem->input == maintenance::RequestInput::Generations ? static_cast<QWidget*>(spedtGenerations)
-                                                                                : editBackFilePath;
+  QWidget* input = editBackFilePath;
+  switch (problem->input) {
+    case maintenance::RequestInput::RestoreFile:
+      input = editRestFilePath;
+      break;
+    case maintenance::RequestInput::Generations:
+      input = spedtGenerations;
+      break;
+    case maintenance::RequestInput::Kind:
+      input = cmbBackupKind;
+      break;
+    case maintenance::RequestInput::Checksum:
+      input = chkChecksum;
+      break;
+    case maintenance::RequestInput::BackupFile:
+      break;
+  }
   input->setFocus(Qt::OtherFocusReason);
   return false;
 }

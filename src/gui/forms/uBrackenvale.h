@@ -183,7 +183,10 @@ class TfrmBrackenvale : public QWidget {
   QLabel* lblDateNote1 = nullptr;
   QLabel* lblDateNote2 = nullptr;
   QLabel* lblDateNote3 = nullptr;
+  QLabel* lblBackupKind = nullptr;
+  QComboBox* cmbBackupKind = nullptr;
   QCheckBox* chkVerify = nullptr;
+  QCheckBox* chkChecksum = nullptr;
   QLabel* lblGenerations = nullptr;
   QSpinBox* spedtGenerations = nullptr;
   QCheckBox* chkTestRestore = nullptr;

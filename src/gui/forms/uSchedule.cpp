@@ -1,6 +1,9 @@
 #include "gui/forms/uSchedule.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDate>
 #include <QDateEdit>
 #include <QGridLayout>
@@ -113,6 +116,20 @@ void TfrmSchedule::BuildControls() {
   grid->addWidget(lblBackFile, row, 0);
   grid->addWidget(editBackFile, row, 1, 1, 2);
   grid->addWidget(bbnBackFilePathOpen, row, 3);
+  ++row;
+  // The kind of backup the job makes (BackupKind's order), and its checksums.
+  lblBackupKind = named(new QLabel(QStringLiteral("種類"), gbxNewJob), "lblBackupKind");
+  cmbBackupKind = named(new QComboBox(gbxNewJob), "cmbBackupKind");
+  cmbBackupKind->addItems({QStringLiteral("完全"), QStringLiteral("差分"), QStringLiteral("ログ")});
+  cmbBackupKind->setToolTip(QStringLiteral("差分とログは、ファイル名に %time% を含めて 1 回ごとに別のファイルにします"));
+  chkChecksum = named(new QCheckBox(QStringLiteral("チェックサムを付ける"), gbxNewJob), "chkChecksum");
+  auto* kindRow = new QHBoxLayout;
+  kindRow->addWidget(cmbBackupKind);
+  kindRow->addSpacing(12);
+  kindRow->addWidget(chkChecksum);
+  kindRow->addStretch();
+  grid->addWidget(lblBackupKind, row, 0);
+  grid->addLayout(kindRow, row, 1, 1, 3);
   ++row;
   // What the job does after its backup: the backup files kept, and a test restore.
   lblGenerations = named(new QLabel(QStringLiteral("保存世代数"), gbxNewJob), "lblGenerations");
@@ -228,6 +245,7 @@ void TfrmSchedule::BuildControls() {
   }
 
   QWidget* order[] = {lvScdlList,  btnDelete,     editJobName, editBackFile, bbnBackFilePathOpen,
+                      cmbBackupKind, chkChecksum,
                       editDesc,    medtStartTime, rbRunOnce,   dtpStartDate, rbRunDaily,
                       rbRunWeekly, chkMon,        chkTue,      chkWed,       chkThu,
                       chkFri,      chkSat,        chkSun,      rbRunMonthly, spedtDay,
@@ -415,6 +433,9 @@ agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   inputs.monthDay = spedtDay->value();
   inputs.backup.generations = spedtGenerations->isEnabled() ? spedtGenerations->value() : 0;
   inputs.backup.testRestore = chkTestRestore->isChecked();
+  inputs.backup.kind = static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex()));
+  inputs.backup.checksum = chkChecksum->isChecked();
+  inputs.backup.database = toUtf8(FDatabaseName);
   inputs.serverVersion = FServerVersion;
   return inputs;
 }
@@ -446,6 +467,12 @@ bool TfrmSchedule::ValidateInput() {
       break;
     case agent::JobInput::TestRestore:
       focus = chkTestRestore;
+      break;
+    case agent::JobInput::Kind:
+      focus = cmbBackupKind;
+      break;
+    case agent::JobInput::Checksum:
+      focus = chkChecksum;
       break;
   }
   focus->setFocus(Qt::OtherFocusReason);

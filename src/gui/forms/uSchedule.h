@@ -16,6 +16,7 @@
 #include "core/agent/job_store.h"
 
 class QCheckBox;
+class QComboBox;
 class QDateEdit;
 class QGroupBox;
 class QLabel;
@@ -128,6 +129,9 @@ class TfrmSchedule : public QDialog {
   QLabel* lblGenerations = nullptr;
   QSpinBox* spedtGenerations = nullptr;
   QCheckBox* chkTestRestore = nullptr;
+  QLabel* lblBackupKind = nullptr;
+  QComboBox* cmbBackupKind = nullptr;
+  QCheckBox* chkChecksum = nullptr;
   QLabel* lblGenerationsNote = nullptr;
   QLineEdit* editBackFile = nullptr;
   QPushButton* bbnBackFilePathOpen = nullptr;

@@ -86,7 +86,7 @@ RoadOutcome backupOnRoad(StandinFixture& standin, Road road, const RoadBackup& b
     const bv::maintenance::OperationOutcome outcome = bv::maintenance::run(
         bv::maintenance::BackupRequest{{standin.serverText(), true, "sa", standin.saPassword()},
                                        standin.sampleDatabase(), backup.file, backup.verify, backup.generations,
-                                       backup.testRestore});
+                                       backup.testRestore, backup.kind, backup.checksum});
     result.backedUp = outcome.succeeded;
     result.proven = outcome.proof && outcome.proof->result == bv::maintenance::ProofOutcome::Result::Proven;
     result.text = outcome.message + "\n" + (outcome.proof ? outcome.proof->message : "") + "\n" +
@@ -106,6 +106,8 @@ RoadOutcome backupOnRoad(StandinFixture& standin, Road road, const RoadBackup& b
     task.verify = backup.verify;
     task.generations = backup.generations;
     task.testRestore = backup.testRestore;
+    task.kind = backup.kind;
+    task.checksum = backup.checksum;
     std::istringstream in;
     std::ostringstream out, err;
     const auto status = bv::runner::run({bv::scheduling::encodeTaskParameters(task)}, in, out, err,
@@ -123,6 +125,9 @@ RoadOutcome backupOnRoad(StandinFixture& standin, Road road, const RoadBackup& b
   inputs.backup.backupFile = backup.file;
   inputs.backup.generations = backup.generations;
   inputs.backup.testRestore = backup.testRestore;
+  inputs.backup.kind = backup.kind;
+  inputs.backup.checksum = backup.checksum;
+  inputs.backup.database = standin.sampleDatabase();
   const AgentJobRun run = runAgentBackupJob(standin, inputs);
   result.text = run.messages;
   result.backedUp = run.steps.count(1) && run.steps.at(1) == "1";

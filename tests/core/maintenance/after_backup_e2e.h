@@ -43,6 +43,8 @@ struct RoadBackup {
   int generations = 0;
   bool testRestore = false;
   std::string jobName = "backup job";  // the Agent road's job
+  bv::maintenance::BackupKind kind = bv::maintenance::BackupKind::Full;
+  bool checksum = false;
 };
 
 struct RoadOutcome {

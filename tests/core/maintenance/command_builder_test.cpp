@@ -62,6 +62,30 @@ TEST(BackupCommand, VerifyAppendsTheVerifyLineAfterEnd) {
   EXPECT_EQ(text.substr(text.size() - 10), "@strFile  ");
 }
 
+// A full backup without checksums is the batch above, byte for byte, whichever builder is asked;
+// every other kind writes a file of its own: no INIT, no FORMAT, one BACKUP only after the file
+// was found missing, the verify inside the block that returns before it.
+TEST(BackupCommand, OnlyAPlainFullBackupUsesInit) {
+  EXPECT_EQ(buildBackupCommand("Sales", "C:\\bk\\emp_%date%.dmp", BackupKind::Full, false, false), kBackupSales);
+  struct Row {
+    BackupKind kind;
+    bool checksum;
+    const char* backup;
+  };
+  for (const Row& row : {Row{BackupKind::Full, true, "  DATABASE [Sales] "},
+                         Row{BackupKind::Differential, false, "  DATABASE [Sales] "},
+                         Row{BackupKind::Log, true, "  LOG [Sales] "}}) {
+    const std::string text = buildBackupCommand("Sales", "C:\\bk\\emp_%time%.dmp", row.kind, row.checksum, true);
+    EXPECT_EQ(text.find("INIT"), std::string::npos) << text;
+    EXPECT_EQ(text.find("FORMAT"), std::string::npos) << text;
+    EXPECT_NE(text.find(row.backup), std::string::npos) << text;
+    EXPECT_EQ(text.find(",DIFFERENTIAL") != std::string::npos, row.kind == BackupKind::Differential) << text;
+    EXPECT_EQ(text.find(",CHECKSUM") != std::string::npos, row.checksum) << text;
+    EXPECT_LT(text.find("RETURN"), text.find("BACKUP  "));
+    EXPECT_LT(text.find("RESTORE VERIFYONLY"), text.rfind("end "));
+  }
+}
+
 TEST(BackupCommand, TheDateTokenTravelsToTheServerUntouched) {
   const std::string text = buildBackupCommand("d", "x_%date%_%date%.bak", false);
   EXPECT_NE(text.find("REPLACE(N'x_%date%_%date%.bak', '%date%', @strDate)"), std::string::npos);

@@ -98,10 +98,10 @@ TEST(ReadTaskParameters, GivesBackWhatWasBuilt) {
 TEST(ReadTaskParameters, RefusesAWrongCount) {
   const Words seven = tasks::splitTaskParameters(encodeTaskParameters(sqlBackup()));
   Words six(seven.begin(), seven.end() - 1);
-  Words ten = seven;
-  ten.insert(ten.end(), {"0", "0", "0"});
+  Words twelve = seven;
+  twelve.insert(twelve.end(), {"0", "0", "0", "0", "0"});
   EXPECT_NE(readFailure(six).find("6 個"), std::string::npos);
-  EXPECT_NE(readFailure(ten).find("10 個"), std::string::npos);
+  EXPECT_NE(readFailure(twelve).find("12 個"), std::string::npos);
   EXPECT_NE(readFailure({}).find("0 個"), std::string::npos);
 }
 
@@ -128,6 +128,41 @@ TEST(ReadTaskParameters, TheGenerationsAndTheTestRestoreTravelOnlyWhenTheySaySom
   Words badProof = nine;
   badProof[8] = "2";
   EXPECT_NE(readFailure(badProof).find("9 番目の引数（テストレストア）"), std::string::npos);
+}
+
+// The tenth (kind) and eleventh (checksum): written only when not the default, each earlier field
+// then written as its default; read back; anything else refused by its number and role.
+TEST(ReadTaskParameters, TheKindAndTheChecksumTravelOnlyWhenTheySaySomething) {
+  struct Row {
+    maintenance::BackupKind kind;
+    bool checksum;
+    Words tail;
+  };
+  for (const Row& row : {Row{maintenance::BackupKind::Differential, false, {"0", "0", "1"}},
+                         Row{maintenance::BackupKind::Log, false, {"0", "0", "2"}},
+                         Row{maintenance::BackupKind::Full, true, {"0", "0", "0", "1"}},
+                         Row{maintenance::BackupKind::Log, true, {"0", "0", "2", "1"}}}) {
+    maintenance::BackupRequest backup = sqlBackup();
+    backup.kind = row.kind;
+    backup.checksum = row.checksum;
+    const Words words = tasks::splitTaskParameters(encodeTaskParameters(backup));
+    ASSERT_EQ(words.size(), 7 + row.tail.size());
+    EXPECT_EQ(Words(words.begin() + 7, words.end()), row.tail);
+    const maintenance::BackupRequest back = decodeTaskParameters(words);
+    EXPECT_EQ(back.kind, row.kind);
+    EXPECT_EQ(back.checksum, row.checksum);
+    EXPECT_EQ(back.generations, 0);
+    EXPECT_FALSE(back.testRestore);
+  }
+  Words eleven = tasks::splitTaskParameters(encodeTaskParameters(sqlBackup()));
+  eleven.insert(eleven.end(), {"0", "0", "1", "1"});
+  for (const char* refused : {"3", "", "01", "x"}) {
+    Words words = eleven;
+    words[9] = refused;
+    EXPECT_NE(readFailure(words).find("10 番目の引数（種類）"), std::string::npos) << refused;
+  }
+  eleven[10] = "2";
+  EXPECT_NE(readFailure(eleven).find("11 番目の引数（チェックサム）"), std::string::npos);
 }
 
 TEST(ReadTaskParameters, NamesTheArgumentAtFault) {
