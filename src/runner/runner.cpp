@@ -96,6 +96,7 @@ struct Run {
   void reportPrune(const maintenance::PruneOutcome& prune) {
     if (prune.succeeded) {
       for (const std::string& path : prune.deleted) entry.detail += " / 削除: " + path;
+      for (const std::string& path : prune.undecided) entry.detail += " / 判断できず残した: " + path;
       return;
     }
     err << withLineFeeds(prune.errorMessage);

@@ -215,8 +215,9 @@ std::vector<std::vector<std::string>> followingStepLines(const TJobEntry& entry,
                                                                       maintenance::RunMark::ofJob(entry.Name)));
   }
   if (entry.Backup.generations != maintenance::kKeepAllGenerations) {
-    steps.emplace_back("_prune", maintenance::buildPruneCommand(databaseName, entry.BackupFile, entry.Backup.generations,
-                                                                 maintenance::RunMark::ofJob(entry.Name)));
+    steps.emplace_back("_prune",
+                       maintenance::pruneCommandOf(databaseName, entry.BackupFile, entry.Backup.generations,
+                                                   maintenance::RunMark::ofJob(entry.Name), entry.Backup.kind));
   }
   std::vector<std::vector<std::string>> statements;
   for (std::size_t i = 0; i < steps.size(); ++i) {

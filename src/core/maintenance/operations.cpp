@@ -156,9 +156,6 @@ std::optional<RequestProblem> kindProblem(const BackupRequest& request) {
   }
   if (!namesTime(request.backupFile)) return RequestProblem{RequestInput::BackupFile, std::string(kChainNeedsTime)};
   if (request.testRestore) return RequestProblem{RequestInput::Kind, std::string(kProofOfFullOnly)};
-  if (request.generations != kKeepAllGenerations) {
-    return RequestProblem{RequestInput::Generations, std::string(kChainKeepsEveryFile)};
-  }
   return std::nullopt;
 }
 
@@ -222,9 +219,10 @@ OperationOutcome run(BackupRequest request, const MessageSink& onMessage, const 
   const bool proofHolds = !outcome.proof || outcome.proof->result == ProofOutcome::Result::Proven ||
                           outcome.proof->result == ProofOutcome::Result::Skipped;
   if (request.generations != kKeepAllGenerations && outcome.succeeded && proofHolds) {
-    outcome.prune = runPrune(*afterSettings, request.database, request.backupFile, request.generations, mark);
-    if (const std::string pruned = prunedText(outcome.prune->deleted); !pruned.empty()) {
-      outcome.message += "\n\n" + pruned;
+    outcome.prune =
+        runPrune(*afterSettings, request.database, request.backupFile, request.generations, mark, request.kind);
+    for (const std::string& text : {prunedText(outcome.prune->deleted), undecidedText(outcome.prune->undecided)}) {
+      if (!text.empty()) outcome.message += "\n\n" + text;
     }
   }
   if (afterSettings) afterSettings->forgetPassword();

@@ -34,9 +34,6 @@ inline constexpr std::string_view kTimeOnlyInChain =
     "%time% はログと差分のバックアップでのみ使用できます。完全バックアップのファイル名には %date% を使用してください。";
 inline constexpr std::string_view kMasterFullOnly = "master データベースは完全バックアップのみ行えます。";
 inline constexpr std::string_view kProofOfFullOnly = "テストレストアは完全バックアップでのみ行えます。";
-inline constexpr std::string_view kChainKeepsEveryFile =
-    "差分とログのバックアップでは、古いバックアップファイルの削除（保存世代数）はまだ使用できません。"
-    "保存世代数を 0（無制限）にしてください。";
 inline constexpr std::string_view kChecksumNeedsNewerServer =
     "チェックサムは SQL Server 2005 以降でのみ付けられます。";
 inline constexpr std::string_view kLogNeedsBase =
@@ -91,7 +88,7 @@ TruncationPlan plan(const TruncateRequest& request);
 // A file given, then one the batch carries exactly (backupFileProblem).
 std::optional<RequestProblem> checkBackupFile(std::string_view backupFile);
 // What the kind allows: %time% in a differential's or a log's file name and in no full's, no
-// differential or log of master, no test restore or kept generations but of full backups.
+// differential or log of master, no test restore but of full backups.
 std::optional<RequestProblem> kindProblem(const BackupRequest& request);
 // The file's checks, the kind's, then the generations that can be kept for it (generationsProblem).
 std::optional<RequestProblem> check(const BackupRequest& request);

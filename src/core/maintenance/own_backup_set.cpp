@@ -1,5 +1,7 @@
 #include "core/maintenance/own_backup_set.h"
 
+#include <algorithm>
+
 #include "core/db/sql_text.h"
 #include "core/text/ascii.h"
 #include "core/text/utf16.h"
@@ -8,16 +10,31 @@ namespace bv::maintenance {
 namespace {
 
 constexpr std::string_view kDateToken = "%date%";
+constexpr std::string_view kTimeToken = "%time%";
 constexpr std::size_t kDateDigits = 8;
+constexpr std::size_t kTimeDigits = 6;
+
+bool tokenAt(std::string_view text, std::size_t i, std::string_view token) {
+  if (i + token.size() > text.size()) return false;
+  for (std::size_t k = 0; k < token.size(); ++k) {
+    if (text::asciiLower(text[i + k]) != token[k]) return false;
+  }
+  return true;
+}
 
 // Where the token starts in the text, in any letter case, from `from` on.
-std::size_t findDate(std::string_view text, std::size_t from) {
-  for (std::size_t i = from; i + kDateToken.size() <= text.size(); ++i) {
-    bool same = true;
-    for (std::size_t k = 0; k < kDateToken.size() && same; ++k) same = text::asciiLower(text[i + k]) == kDateToken[k];
-    if (same) return i;
+std::size_t findToken(std::string_view text, std::size_t from, std::string_view token) {
+  for (std::size_t i = from; i + token.size() <= text.size(); ++i) {
+    if (tokenAt(text, i, token)) return i;
   }
   return std::string_view::npos;
+}
+
+std::size_t findDate(std::string_view text, std::size_t from) { return findToken(text, from, kDateToken); }
+
+// The first %date% or %time% from `from` on.
+std::size_t findDateOrTime(std::string_view text, std::size_t from) {
+  return std::min(findToken(text, from, kDateToken), findToken(text, from, kTimeToken));
 }
 
 std::size_t fileNameStart(std::string_view path) {
@@ -47,14 +64,15 @@ FileNamePattern fileNamePattern(std::string_view backupFile) {
   const std::string_view fileName = backupFile.substr(nameStart);
   std::size_t start = 0;
   std::size_t position = 1;
-  for (std::size_t at = findDate(fileName, 0);; at = findDate(fileName, start)) {
+  for (std::size_t at = findDateOrTime(fileName, 0);; at = findDateOrTime(fileName, start)) {
     const std::string_view piece = fileName.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start);
     pattern.pieces.emplace_back(piece);
     pattern.piecesAt.push_back(position);
     position += units(piece);
     if (at == std::string_view::npos) break;
-    pattern.datesAt.push_back(position);
-    position += kDateDigits;
+    const bool date = tokenAt(fileName, at, kDateToken);
+    (date ? pattern.datesAt : pattern.timesAt).push_back(position);
+    position += date ? kDateDigits : kTimeDigits;
     start = at + kDateToken.size();
   }
   pattern.nameLength = position - 1;
@@ -96,8 +114,14 @@ std::vector<std::string> nameRuleLines(NameRule rule) {
   };
 }
 
+std::string realTimeDigits(std::string_view digits, NameRule rule) {
+  const std::string d(digits);
+  return collated(d, exactCollation(rule)) + " NOT LIKE N'%[^0-9]%' AND LEFT(" + d + ", 2) <= N'23' AND SUBSTRING(" +
+         d + ", 3, 1) <= N'5' AND SUBSTRING(" + d + ", 5, 1) <= N'5'";
+}
+
 std::vector<std::string> ownSetLines(std::string_view databaseName, std::string_view backupFile, const RunMark& mark,
-                                     NameRule rule) {
+                                     NameRule rule, char setType) {
   const FileNamePattern pattern = fileNamePattern(backupFile);
   const std::string path = "m.physical_device_name";
   // Where the file name starts in the recorded path: after the typed folder, or, with none typed,
@@ -130,7 +154,8 @@ std::vector<std::string> ownSetLines(std::string_view databaseName, std::string_
       "SELECT TOP 1 @setId = s.backup_set_id, @newPath = m.physical_device_name, @position = s.position, "
       "@size = CONVERT(float, s.backup_size)");
   lines.push_back("  FROM msdb.dbo.backupset s JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id");
-  lines.push_back("  WHERE s.database_name = @db AND s.description = N'Build by Brackenvale' AND s.type = 'D'");
+  lines.push_back("  WHERE s.database_name = @db AND s.description = N'Build by Brackenvale' AND s.type = '" +
+                  std::string(1, setType) + "'");
   lines.push_back("    AND " + after);
   if (typedFolder) {
     lines.push_back("    AND DATALENGTH(" + path + ") = " + std::to_string(2 * (pattern.folderLength + pattern.nameLength)));
@@ -148,6 +173,11 @@ std::vector<std::string> ownSetLines(std::string_view databaseName, std::string_
     const std::string digits = part(pattern.datesAt[i], kDateDigits);
     lines.push_back(i == 0 ? "    AND " + collated(digits, exactCollation(rule)) + " NOT LIKE N'%[^0-9]%'"
                            : "    AND " + sameText(digits, part(pattern.datesAt[0], kDateDigits), rule));
+  }
+  for (std::size_t i = 0; i < pattern.timesAt.size(); ++i) {
+    const std::string digits = part(pattern.timesAt[i], kTimeDigits);
+    lines.push_back(i == 0 ? "    AND " + realTimeDigits(digits, rule)
+                           : "    AND " + sameText(digits, part(pattern.timesAt[0], kTimeDigits), rule));
   }
   lines.push_back("  ORDER BY s.backup_set_id DESC");
   return lines;

@@ -7,8 +7,9 @@
 // largest the history held for the database just before this run's backup (the window and
 // Brackenrun read it first), or, in an Agent job, whose steps cannot hand a value on, it started
 // no earlier than the running job (msdb.dbo.sysjobactivity) — and (2) whose file has this road's
-// name: the typed file name with eight digits for each %date%, in the typed folder when one was
-// typed, else in the folder the server recorded.
+// name: the typed file name with eight digits for each %date% (and six forming a time of day for
+// each %time%), in the typed folder when one was typed, else in the folder the server recorded.
+// A differential or a log road looks for its own set of that type.
 //
 // Names are compared as the server's file system compares them, not by the server's collation:
 // byte for byte where sys.dm_os_host_info says Linux (SQL Server 2017 on), otherwise as NTFS does
@@ -51,12 +52,14 @@ std::string_view exactCollation(NameRule rule);
 
 // A typed backup file cut into what a written file's name must repeat: the typed folder (with its
 // last separator; empty when none was typed), then the file name's literal pieces around each
-// %date% (in any letter case). Positions and lengths count UTF-16 units, as nvarchar does.
+// %date% and %time% (in any letter case; a differential's or a log's name holds %time%).
+// Positions and lengths count UTF-16 units, as nvarchar does.
 struct FileNamePattern {
   std::string folder;
-  std::vector<std::string> pieces;      // one more than there are dates
+  std::vector<std::string> pieces;      // one more than there are dates and times
   std::vector<std::size_t> piecesAt;    // 1-based, within the file name
-  std::vector<std::size_t> datesAt;     // 1-based, within the file name
+  std::vector<std::size_t> datesAt;     // 1-based, within the file name: 8 digits each
+  std::vector<std::size_t> timesAt;     // 1-based, within the file name: 6 digits each (hhmmss)
   std::size_t nameLength = 0;           // of a matching file name
   std::size_t folderLength = 0;
 };
@@ -74,10 +77,13 @@ std::string sameText(std::string_view a, std::string_view b, NameRule rule = Nam
 // Lines that declare @linux and set it from sys.dm_os_host_info (FromHost; nothing for Windows).
 std::vector<std::string> nameRuleLines(NameRule rule);
 
+// T-SQL: the six digits are a time of day, hhmmss.
+std::string realTimeDigits(std::string_view digits, NameRule rule);
+
 // Lines that declare @db (set to the database), @setId, @newPath, @position and @size and set
-// the last four from this run's set; @setId stays NULL when there is none. Include nameRuleLines
-// first for the FromHost rule.
+// the last four from this run's set, of that type ('D' full, 'I' differential, 'L' log); @setId
+// stays NULL when there is none. Include nameRuleLines first for the FromHost rule.
 std::vector<std::string> ownSetLines(std::string_view databaseName, std::string_view backupFile, const RunMark& mark,
-                                     NameRule rule);
+                                     NameRule rule, char setType = 'D');
 
 }  // namespace bv::maintenance

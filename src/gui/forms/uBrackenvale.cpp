@@ -272,6 +272,8 @@ void TfrmBrackenvale::ConnectHandlers() {
   connect(btnMakeScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnMakeScdlClick));
   connect(btnEditScdl, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnEditScdlClick));
   connect(editBackFilePath, &QLineEdit::textChanged, this, guarded(this, &TfrmBrackenvale::editBackFilePathChange));
+  connect(cmbBackupKind, &QComboBox::currentIndexChanged, this,
+          guarded(this, &TfrmBrackenvale::editBackFilePathChange));
   connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
           guarded(this, &TfrmBrackenvale::bbnBackFilePathOpenClick));
   connect(bbnRestFilePathOpen, &QPushButton::clicked, this,
@@ -447,7 +449,13 @@ void TfrmBrackenvale::editBackFilePathChange() {
   const bool applies = maintenance::retentionApplies(toUtf8(path));
   spedtGenerations->setEnabled(applies);
   lblGenerations->setEnabled(applies);
-  lblGenerationsNote->setVisible(!applies && !path.isEmpty());
+  const auto note = maintenance::generationsNote(
+      toUtf8(path), static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())));
+  if (note) {
+    lblGenerationsNote->setText(toQString(*note));
+    lblGenerationsNote->adjustSize();
+  }
+  lblGenerationsNote->setVisible(note.has_value());
 }
 
 maintenance::RestoreRequest TfrmBrackenvale::RestoreRequest() const {

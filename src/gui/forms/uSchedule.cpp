@@ -261,6 +261,7 @@ void TfrmSchedule::ConnectHandlers() {
   connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
           guarded(this, &TfrmSchedule::bbnBackFilePathOpenClick));
   connect(editBackFile, &QLineEdit::textChanged, this, guarded(this, &TfrmSchedule::editBackFileChange));
+  connect(cmbBackupKind, &QComboBox::currentIndexChanged, this, guarded(this, &TfrmSchedule::editBackFileChange));
   for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
     connect(button, &QRadioButton::toggled, this, [this, button](bool checked) {
       if (checked) guarded([this, button] { rbRunClick(button); })();
@@ -286,7 +287,10 @@ void TfrmSchedule::editBackFileChange() {
   const bool applies = maintenance::retentionApplies(toUtf8(path));
   spedtGenerations->setEnabled(applies);
   lblGenerations->setEnabled(applies);
-  lblGenerationsNote->setVisible(!applies && !path.isEmpty());
+  const auto note = maintenance::generationsNote(
+      toUtf8(path), static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())));
+  if (note) lblGenerationsNote->setText(toQString(*note));
+  lblGenerationsNote->setVisible(note.has_value());
 }
 
 int TfrmSchedule::TagOf(const QRadioButton* button) { return button->property("Tag").toInt(); }

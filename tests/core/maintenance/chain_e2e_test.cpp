@@ -1,9 +1,10 @@
 // Differential and log backups, end to end through the real driver against the stand-in, on each
-// road (run now, Brackenrun's tenth field, the Agent job run by the stand-in's Agent): a full, a
-// differential, then a log every 15 minutes across a server midnight, each to a file of its own;
-// the differential names its full as its base; a file already there is never written over; the
-// chain the files hold restores (NORECOVERY, then RESTORE LOG) to the rows of the last log. Then
-// the refusals, each once, and what the server says before any full backup.
+// road (run now, Brackenrun's tenth field, the Agent job run by the stand-in's Agent): fulls,
+// a differential and logs across a server midnight, each to a file of its own and each keeping
+// two generations; a full made by hand in another folder; the chain prune leaves exactly what the
+// kept fulls need; a file already there is never written over; what remains restores
+// (NORECOVERY, then RESTORE LOG) to the rows of the last log. Then the refusals, each once, and
+// the log chain begun again by a differential.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "after_backup_e2e.h"
 #include "core/db/sql_text.h"
 #include "core/maintenance/operations.h"
+#include "core/maintenance/retention.h"
 #include "odbc_client.h"
 #include "standin_fixture.h"
 
@@ -71,9 +73,10 @@ class ChainRoads : public ::testing::TestWithParam<Road> {
     o.serverVersion = 2019;
     return o;
   }
-  bvtest::RoadOutcome backup(BackupKind kind, const fs::path& file) {
+  bvtest::RoadOutcome backup(BackupKind kind, const fs::path& file, int generations) {
     bvtest::RoadBackup b;
     b.file = file.string();
+    b.generations = generations;
     b.kind = kind;
     b.checksum = kind != BackupKind::Full;
     b.jobName = "chain job " + std::to_string(++jobs_);
@@ -87,82 +90,109 @@ class ChainRoads : public ::testing::TestWithParam<Road> {
   int jobs_ = 0;
 };
 
-TEST_P(ChainRoads, AFullADifferentialAndLogsAcrossMidnightRestoreToTheLastLog) {
+TEST_P(ChainRoads, KeepExactlyWhatTheKeptFullsNeedAndRestoreToTheLastLog) {
   bvtest::execute(standin_, "ALTER DATABASE [Sample] SET RECOVERY FULL");
   const fs::path folder = standin_.scratchDir() / "chain";
+  const fs::path foreign = standin_.scratchDir() / "by hand";
   fs::create_directories(folder);
+  fs::create_directories(foreign);
   const std::chrono::seconds start = offsetToElevenPm();
   const auto at = [&](int quarter) { standin_.setClockOffset(start + quarter * 15min); };
+  const fs::path fulls = folder / "Sample_%date%.bak";
+  const fs::path logs = folder / "Sample_%date%_%time%.trn";
+  int customer = 100;
+  const auto step = [&](int quarter, BackupKind kind, const fs::path& file) {
+    addCustomer(++customer);
+    at(quarter);
+    const bvtest::RoadOutcome outcome = backup(kind, file, 2);
+    EXPECT_TRUE(outcome.backedUp) << "at quarter " << quarter << ": " << outcome.text;
+    return outcome;
+  };
 
-  at(0);
-  ASSERT_TRUE(backup(BackupKind::Full, folder / "Sample_%date%.bak").backedUp);
-  addCustomer(100);
-  at(1);
-  const bvtest::RoadOutcome differential = backup(BackupKind::Differential, folder / "Sample_%date%_%time%.dif");
-  ASSERT_TRUE(differential.backedUp) << differential.text;
-  for (int log = 1; log <= 8; ++log) {
-    addCustomer(100 + log);
-    at(1 + log);
-    const bvtest::RoadOutcome outcome = backup(BackupKind::Log, folder / "Sample_%date%_%time%.trn");
-    ASSERT_TRUE(outcome.backedUp) << "log " << log << ": " << outcome.text;
+  // Day 0, 23:00: a full, a differential, logs every 15 minutes across the server's midnight, and
+  // at 23:50 a full made by hand in another folder; day 1, 01:00, a second full and two logs; day 2
+  // a third full (keeping two, which deletes the first) and a log, whose prune goes by the chain.
+  step(0, BackupKind::Full, fulls);
+  step(1, BackupKind::Differential, folder / "Sample_%date%_%time%.dif");
+  for (int quarter = 2; quarter <= 7; ++quarter) {
+    step(quarter, BackupKind::Log, logs);
+    if (quarter == 3) {
+      standin_.setClockOffset(start + 3 * 15min + 5min);
+      bvtest::execute(standin_, "BACKUP DATABASE [Sample] TO DISK = N'" + (foreign / "Sample.bak").string() + "' WITH INIT");
+    }
   }
+  step(8, BackupKind::Full, fulls);
+  step(9, BackupKind::Log, logs);
+  step(10, BackupKind::Log, logs);
+  step(100, BackupKind::Full, fulls);
+  const bvtest::RoadOutcome lastLog = step(101, BackupKind::Log, logs);
   const std::int64_t rowsOfTheLastLog = standin_.rowCount("Sample", "Customers");
+  const bvtest::RoadOutcome lastDifferential = step(102, BackupKind::Differential, folder / "Sample_%date%_%time%.dif");
 
-  // Ten files, the logs named by both days of the server's midnight, each set where it was written.
+  // Gone: the first full (the full road's own prune), the differential whose base it was (the
+  // differential road's prune), and the two logs before the full made by hand, the oldest full
+  // kept (the log road's). Everything after it stays.
   const auto sets = rows(standin_,
-                         "SELECT s.type, f.physical_device_name, s.backup_set_uuid, "
-                         "ISNULL(s.differential_base_guid, N''), CONVERT(nvarchar(10), s.has_backup_checksums) "
+                         "SELECT s.type, f.physical_device_name, s.backup_set_uuid, ISNULL(s.differential_base_guid, N''), "
+                         "CONVERT(nvarchar(10), s.has_backup_checksums) "
                          "FROM msdb.dbo.backupset s JOIN msdb.dbo.backupmediafamily f ON f.media_set_id = s.media_set_id "
                          "WHERE s.database_name = N'Sample' ORDER BY s.backup_set_id");
-  ASSERT_EQ(sets.size(), 10u);
-  EXPECT_EQ(bvtest::filesIn(folder).size(), 10u);
+  ASSERT_EQ(sets.size(), 15u);
+  EXPECT_EQ(sets[1][3], sets[0][2]) << "the differential's base is the first full";
+  std::set<std::string> expected;
   std::set<std::string> logDays;
-  for (const auto& set : sets) {
-    EXPECT_TRUE(fs::exists(set[1])) << set[1];
-    EXPECT_EQ(set[4], set[0] == "D" ? "0" : "1") << set[1];
-    if (set[0] == "L") logDays.insert(fs::path(set[1]).filename().string().substr(7, 8));
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    const bool gone = i <= 1 || i == 2 || i == 3;  // full, differential, the logs of 23:30 and 23:45
+    if (!gone && fs::path(sets[i][1]).parent_path() == folder) expected.insert(fs::path(sets[i][1]).filename().string());
+    EXPECT_EQ(fs::exists(sets[i][1]), !gone) << i << " " << sets[i][1];
+    EXPECT_EQ(sets[i][4], sets[i][0] == "D" ? "0" : "1") << sets[i][1];
+    if (sets[i][0] == "L" && i < 10) logDays.insert(fs::path(sets[i][1]).filename().string().substr(7, 8));
   }
-  EXPECT_EQ(logDays.size(), 2u);
-  EXPECT_EQ(sets[0][0], "D");
-  EXPECT_EQ(sets[1][0], "I");
-  EXPECT_EQ(sets[1][3], sets[0][2]) << "the differential's base is the full";
+  EXPECT_EQ(bvtest::filesIn(folder), expected);
+  EXPECT_EQ(logDays.size(), 2u) << "the logs cross the server's midnight";
+  if (GetParam() != Road::Agent) {
+    for (const std::size_t i : {2, 3}) EXPECT_NE(lastLog.text.find(sets[i][1]), std::string::npos) << lastLog.text;
+    EXPECT_NE(lastDifferential.text.find(sets[1][1]), std::string::npos) << lastDifferential.text;
+  }
 
   // The file the next log would be named already there (every second of the next few, each a
-  // copy of the full backup that a BACKUP without INIT would append to): nothing is sent and each
+  // copy of a full backup that a BACKUP without INIT would append to): nothing is sent, and each
   // stays as it was.
-  addCustomer(999);
-  at(10);
+  at(103);
   const auto bytesOf = [](const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
-  const std::string fullBytes = bytesOf(sets[0][1]);
+  const std::string fullBytes = bytesOf(sets[12][1]);
   std::set<fs::path> planted;
   for (int ahead = -1; ahead <= 20; ++ahead) {
-    const auto [date, time] = serverStamp(start + 10 * 15min, ahead);
+    const auto [date, time] = serverStamp(start + 103 * 15min, ahead);
     const fs::path file = folder / ("Sample_" + date + "_" + time + ".trn");
     if (fs::exists(file)) continue;
-    fs::copy_file(sets[0][1], file);
+    fs::copy_file(sets[12][1], file);
     planted.insert(file);
   }
-  const bvtest::RoadOutcome refused = backup(BackupKind::Log, folder / "Sample_%date%_%time%.trn");
+  const bvtest::RoadOutcome refused = backup(BackupKind::Log, logs, 0);
   EXPECT_FALSE(refused.backedUp);
   EXPECT_NE(refused.text.find("既に存在するため、バックアップしませんでした。"), std::string::npos) << refused.text;
-  EXPECT_EQ(rows(standin_, "SELECT backup_set_id FROM msdb.dbo.backupset WHERE database_name = N'Sample'").size(), 10u);
+  EXPECT_EQ(rows(standin_, "SELECT backup_set_id FROM msdb.dbo.backupset WHERE database_name = N'Sample'").size(), 15u);
   for (const fs::path& file : planted) EXPECT_EQ(bytesOf(file), fullBytes) << file;
 
-  // The chain restores: the full and the differential without recovery, then each log.
+  // What remains restores: the oldest full kept without recovery, then each log after it.
   standin_.setClockOffset(0s);
-  std::string batch = "RESTORE DATABASE [Sample] FROM DISK = N'" + db::QuoteSqlString(sets[0][1]) +
-                      "' WITH NORECOVERY, REPLACE; RESTORE DATABASE [Sample] FROM DISK = N'" +
-                      db::QuoteSqlString(sets[1][1]) + "' WITH NORECOVERY; ";
-  for (std::size_t i = 2; i < sets.size(); ++i) {
-    batch += "RESTORE LOG [Sample] FROM DISK = N'" + db::QuoteSqlString(sets[i][1]) + "' WITH " +
-             (i + 1 < sets.size() ? "NORECOVERY; " : "RECOVERY; ");
+  std::string batch = "RESTORE DATABASE [Sample] FROM DISK = N'" + db::QuoteSqlString(sets[4][1]) +
+                      "' WITH NORECOVERY, REPLACE; ";
+  std::vector<std::string> chain;
+  for (std::size_t i = 5; i < sets.size(); ++i)
+    if (sets[i][0] == "L") chain.push_back(sets[i][1]);
+  ASSERT_EQ(chain.size(), 7u);
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    batch += "RESTORE LOG [Sample] FROM DISK = N'" + db::QuoteSqlString(chain[i]) + "' WITH " +
+             (i + 1 < chain.size() ? "NORECOVERY; " : "RECOVERY; ");
   }
+  ASSERT_EQ(sets[4][1], (foreign / "Sample.bak").string());
   bvtest::execute(standin_, batch);
   EXPECT_EQ(standin_.rowCount("Sample", "Customers"), rowsOfTheLastLog);
-  EXPECT_TRUE(standin_.querySqlite("Sample", "SELECT 1 FROM Customers WHERE CustomerID = 999").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(EachRoad, ChainRoads, ::testing::Values(Road::RunNow, Road::Runner, Road::Agent),
@@ -233,8 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
                 0, std::string(kMasterFullOnly), true},
         Refusal{"AProofOfADifferential", 2019, "", BackupKind::Differential, "S_%time%.dif", "", false, true, 0,
                 std::string(kProofOfFullOnly), true},
-        Refusal{"GenerationsOfLogs", 2019, kFull, BackupKind::Log, "S_%date%_%time%.trn", "", false, false, 3,
-                std::string(kChainKeepsEveryFile), true},
+        Refusal{"GenerationsOfLogsWithoutADate", 2019, kFull, BackupKind::Log, "S_%time%.trn", "", false, false, 3,
+                std::string(kGenerationsNeedDateMessage), true},
         Refusal{"ALogOfASimpleDatabase", 2019, "ALTER DATABASE [Sample] SET RECOVERY SIMPLE", BackupKind::Log,
                 "S_%time%.trn", "", false, false, 0, logOfSimpleDatabaseText("Sample"), false},
         Refusal{"ChecksumsOn2000", 2000, "", BackupKind::Full, "S.bak", "", true, false, 0,
@@ -248,6 +278,62 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"ADifferentialBeforeAnyFull", 2019, "", BackupKind::Differential, "S_%time%.dif", "", false, false, 0,
                 std::string(kDifferentialNeedsBase), false}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// The chain prune's safety: in the road's folder, under the road's pattern, it leaves a file the
+// history does not describe, another database's log, and a differential whose base the history
+// no longer holds (named as undecided); it deletes only this program's logs no kept full needs.
+TEST(ChainPrune, TouchesOnlyWhatItMadeAndCanDecide) {
+  bvtest::StandinFixture standin;
+  const fs::path folder = standin.scratchDir() / "chain";
+  fs::create_directories(folder);
+  const std::string dir = folder.string();
+  bvtest::execute(standin, "ALTER DATABASE [Sample] SET RECOVERY FULL; CREATE DATABASE [Other]; "
+                           "ALTER DATABASE [Other] SET RECOVERY FULL; BACKUP DATABASE [Other] TO DISK = N'" + dir +
+                               "/other.bak'");
+  const auto backupAt = [&](int minutes, BackupKind kind, const std::string& file, int generations = 2) {
+    standin.setClockOffset(std::chrono::minutes(minutes));
+    BackupRequest request;
+    request.login = {standin.serverText(), true, "sa", standin.saPassword()};
+    request.database = standin.sampleDatabase();
+    request.backupFile = dir + "/" + file;
+    request.kind = kind;
+    request.generations = generations;
+    const OperationOutcome outcome = run(request);
+    EXPECT_TRUE(outcome.succeeded) << outcome.message;
+    return outcome;
+  };
+  backupAt(0, BackupKind::Full, "Sample_%date%.bak", 0);
+  backupAt(1, BackupKind::Differential, "Sample_%date%_%time%.dif");
+  backupAt(2, BackupKind::Log, "Sample_%date%_%time%.trn");
+  const auto [date, time] = serverStamp(std::chrono::minutes(3), 0);
+  const std::string otherLog = dir + "/Sample_" + date + "_" + time + ".trn";
+  bvtest::execute(standin, "BACKUP LOG [Other] TO DISK = N'" + otherLog + "'");
+  const std::string ownLog = bvtest::scalar(standin, "SELECT TOP 1 m.physical_device_name FROM msdb.dbo.backupset s "
+                                                     "JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id "
+                                                     "WHERE s.type = 'L' AND s.database_name = N'Sample'");
+  const std::string undescribed = dir + "/Sample_" + date + "_000001.trn";
+  fs::copy_file(ownLog, undescribed);
+  const std::string differential = bvtest::scalar(standin, "SELECT TOP 1 m.physical_device_name FROM msdb.dbo.backupset s "
+                                                           "JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id "
+                                                           "WHERE s.type = 'I'");
+  // The first full's file goes and a new full is made; its history row is purged.
+  fs::remove(dir + "/Sample_" + serverStamp(0s, 0).first + ".bak");
+  backupAt(5, BackupKind::Full, "S2_%date%.bak", 0);
+  bvtest::execute(standin, "DELETE FROM msdb.dbo.backupset WHERE type = 'D' AND database_name = N'Sample' AND "
+                           "backup_set_id = (SELECT MIN(backup_set_id) FROM msdb.dbo.backupset WHERE type = 'D' "
+                           "AND database_name = N'Sample')");
+
+  const OperationOutcome log = backupAt(6, BackupKind::Log, "Sample_%date%_%time%.trn");
+  ASSERT_TRUE(log.prune && log.prune->succeeded) << log.message;
+  EXPECT_EQ(log.prune->deleted, std::vector<std::string>{ownLog});
+  const OperationOutcome diff = backupAt(7, BackupKind::Differential, "Sample_%date%_%time%.dif");
+  ASSERT_TRUE(diff.prune && diff.prune->succeeded) << diff.message;
+  EXPECT_TRUE(diff.prune->deleted.empty());
+  EXPECT_EQ(diff.prune->undecided, std::vector<std::string>{differential});
+  EXPECT_NE(diff.message.find(undecidedText({differential})), std::string::npos) << diff.message;
+  for (const std::string& kept : {otherLog, undescribed, differential}) EXPECT_TRUE(fs::exists(kept)) << kept;
+  EXPECT_FALSE(fs::exists(ownLog));
+}
 
 // After a return from SIMPLE a differential, as well as a full, begins the log chain again.
 TEST(Chain, ADifferentialBeginsTheLogChainAgainAfterSimple) {
