@@ -221,6 +221,9 @@ void ensureBackupHistoryTables(sqlite3* db, int year) {
     ensureTable(db, "backupmediafamily", kMediaFamily, year);
     ensureTable(db, "backupset", kBackupSet, year);
     ensureTable(db, "restorehistory", kRestoreHistory, year);
+    // msdb's own indexes that a long history needs: a media set's family and its sets.
+    storage::execute(db, "CREATE INDEX IF NOT EXISTS backupmediafamilymediaset ON backupmediafamily (media_set_id)");
+    storage::execute(db, "CREATE INDEX IF NOT EXISTS backupsetmediaset ON backupset (media_set_id)");
     storage::execute(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);

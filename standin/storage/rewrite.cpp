@@ -199,7 +199,10 @@ class Rewriter {
         i = chain(i, e, out, l);
         all = combined(all, l);
         if (compared) {
-          collateTokens(resolved(left, l, sql::operationName(op), line), line, out);
+          // Nothing of text on either side (numbers, columns of numbers): no collation, so SQLite
+          // can still search the columns' indexes.
+          if (left.kind != Label::Kind::None || l.kind != Label::Kind::None)
+            collateTokens(resolved(left, l, sql::operationName(op), line), line, out);
           afterOperand = false;
         } else {
           last = l;

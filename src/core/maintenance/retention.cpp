@@ -197,14 +197,37 @@ std::string buildChainPruneCommand(std::string_view databaseName, std::string_vi
       "  IF EXISTS (SELECT * FROM @exists WHERE fileExists = 0 AND isFolder = 0 AND parentExists = 1)",
       "    UPDATE @fulls SET gone = 1 WHERE id = @fullId",
       "END",
-      // This road's own files: its pattern in its folder, each the only set on its media, this
-      // program's backup of this type of this database, written before this run's, its set's name
-      // the file's date and time.
-      "DECLARE @own TABLE (name nvarchar(512), id int, needed int)",
-      "INSERT INTO @own (name, id, needed)",
-      "  SELECT f.subdirectory, s.backup_set_id,",
+      // This road's own files: its pattern in its folder (plain equality with the history's paths
+      // first, in msdb's collation, which a long history can be searched by, then the file
+      // system's rule: the first can only leave out a file, never add one)...
+      "DECLARE @listed TABLE (name nvarchar(512), mediaSet int)",
+      "INSERT INTO @listed (name, mediaSet)",
+      "  SELECT f.subdirectory, m.media_set_id FROM @files f",
+      "  JOIN msdb.dbo.backupmediafamily m ON m.physical_device_name = @folder + f.subdirectory",
+      "    AND " + sameName("m.physical_device_name", "@folder + f.subdirectory", rule),
+      "  WHERE f.[file] = 1 AND DATALENGTH(f.subdirectory) = " + std::to_string(2 * pattern.nameLength),
+      "    AND NOT (" + sameName("f.subdirectory", "@newName", rule) + ")",
   };
   lines.insert(lines.end(), kept.begin(), kept.end());
+  for (std::size_t i = 0; i < pattern.pieces.size(); ++i) {
+    if (pattern.pieces[i].empty()) continue;
+    lines.push_back("    AND " + sameName(part(pattern.piecesAt[i], text::utf8ToUtf16(pattern.pieces[i]).size()),
+                                          literal(pattern.pieces[i]), rule));
+  }
+  for (const std::size_t at : pattern.timesAt) {
+    lines.push_back("    AND " + realTimeDigits(part(at, 6), rule) + " AND " + sameText(part(at, 6), part(pattern.timesAt.front(), 6)));
+  }
+  // ... each the only set on its media, this program's backup of this type of this database,
+  // written before this run's, its set named by the file's date and time.
+  const auto listedPart = [](std::size_t at, std::size_t length) {
+    return "SUBSTRING(f.name, " + std::to_string(at) + ", " + std::to_string(length) + ")";
+  };
+  const std::vector<std::string> own = {
+      "DECLARE @own TABLE (name nvarchar(512), id int, needed int)",
+      "INSERT INTO @own (name, id, needed)",
+      "  SELECT f.name, s.backup_set_id,",
+  };
+  lines.insert(lines.end(), own.begin(), own.end());
   // Whether a kept full needs the set: 1 yes, 0 no, NULL when it cannot be told.
   if (type == 'L') {
     // A log holding anything after a kept full's checkpoint is a link of that full's chain. The
@@ -222,29 +245,17 @@ std::string buildChainPruneCommand(std::string_view databaseName, std::string_vi
     lines.push_back("                   WHERE b.backup_set_uuid = s.differential_base_guid) THEN 0");
     lines.push_back("      ELSE NULL END");
   }
-  const std::vector<std::string> own = {
-      "  FROM @files f",
-      "  JOIN msdb.dbo.backupmediafamily m ON " + sameName("m.physical_device_name", "@folder + f.subdirectory", rule),
-      "  JOIN msdb.dbo.backupset s ON s.media_set_id = m.media_set_id",
-      "  WHERE f.[file] = 1 AND DATALENGTH(f.subdirectory) = " + std::to_string(2 * pattern.nameLength),
-      "    AND s.database_name = @db AND s.description = N'Build by Brackenvale' AND s.type = '" + std::string(1, type) +
-          "'",
-      "    AND s.backup_set_id < @setId AND NOT (" + sameName("f.subdirectory", "@newName", rule) + ")",
+  const std::vector<std::string> sets = {
+      "  FROM @listed f JOIN msdb.dbo.backupset s ON s.media_set_id = f.mediaSet",
+      "  WHERE s.database_name = @db AND s.description = N'Build by Brackenvale' AND s.type = '" + std::string(1, type) +
+          "' AND s.backup_set_id < @setId",
       "    AND NOT EXISTS (SELECT * FROM msdb.dbo.backupset o WHERE o.media_set_id = s.media_set_id",
       "                    AND o.backup_set_id <> s.backup_set_id)",
-      "    AND DATALENGTH(s.name) = 52 AND " + sameText("SUBSTRING(s.name, 21, 6)", part(pattern.timesAt.front(), 6)),
+      "    AND DATALENGTH(s.name) = 52 AND " + sameText("SUBSTRING(s.name, 21, 6)", listedPart(pattern.timesAt.front(), 6)),
   };
-  lines.insert(lines.end(), own.begin(), own.end());
-  for (std::size_t i = 0; i < pattern.pieces.size(); ++i) {
-    if (pattern.pieces[i].empty()) continue;
-    lines.push_back("    AND " + sameName(part(pattern.piecesAt[i], text::utf8ToUtf16(pattern.pieces[i]).size()),
-                                          literal(pattern.pieces[i]), rule));
-  }
+  lines.insert(lines.end(), sets.begin(), sets.end());
   for (const std::size_t at : pattern.datesAt) {
-    lines.push_back("    AND " + sameText("SUBSTRING(s.name, 13, 8)", part(at, 8)));
-  }
-  for (const std::size_t at : pattern.timesAt) {
-    lines.push_back("    AND " + realTimeDigits(part(at, 6), rule) + " AND " + sameText(part(at, 6), part(pattern.timesAt.front(), 6)));
+    lines.push_back("    AND " + sameText("SUBSTRING(s.name, 13, 8)", listedPart(at, 8)));
   }
   const std::vector<std::string> rest = {
       "DECLARE @doomed TABLE (name nvarchar(512), id int)",
