@@ -629,6 +629,8 @@ void TfrmBrackenvale::btnScheduleClick() {
   if (dialog == nullptr) return;
   dialog->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
                    editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
+  dialog->HandOverKind(static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())),
+                       chkChecksum->isChecked());
   dialog->exec();  // its result is not looked at
 }
 

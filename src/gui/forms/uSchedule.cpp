@@ -269,6 +269,11 @@ void TfrmSchedule::ConnectHandlers() {
   }
 }
 
+void TfrmSchedule::HandOverKind(maintenance::BackupKind kind, bool checksum) {
+  cmbBackupKind->setCurrentIndex(static_cast<int>(kind));
+  chkChecksum->setChecked(checksum);
+}
+
 void TfrmSchedule::HandOver(const QString& serverName, const QString& databaseName, const QString& backupFile,
                             const QString& userName, const QString& password, bool serverIsLocal,
                             bool useSqlAuth) {

@@ -45,6 +45,8 @@ class TfrmSchedule : public QDialog {
   // authentication is used. Then the opener calls exec() and ignores its result.
   void HandOver(const QString& serverName, const QString& databaseName, const QString& backupFile,
                 const QString& userName, const QString& password, bool serverIsLocal, bool useSqlAuth);
+  // The kind of backup and the checksum the main window has chosen, as the new job's first choice.
+  void HandOverKind(maintenance::BackupKind kind, bool checksum);
 
   // Event handlers, each run through the application's error report.
   void FormCreate();
