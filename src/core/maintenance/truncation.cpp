@@ -36,10 +36,24 @@ TruncationPlan planTruncation(const db::ConnectionSettings& settings, std::strin
     plan.recoveryModel = query.fieldAsText("recovery");
     const ServerRelease release = releaseOf(query);
     plan.road = truncationRoad(release.major > 0 ? std::optional<int>(release.major) : std::nullopt, plan.recoveryModel);
+    if (plan.road != TruncationRoad::Legacy) return plan;
+    query.close();
+    db::Query logs(connection);
+    logs.addLine("SELECT COUNT(*) AS logs FROM msdb.dbo.backupset WHERE database_name = N'" +
+                 db::QuoteSqlString(databaseName) + "' AND type = 'L'");
+    logs.open();
+    plan.breaksLogChain = !logs.eof() && logs.fieldAsInteger("logs") > 0;
   } catch (const std::exception&) {
-    plan = {};
+    plan.breaksLogChain = false;
+    if (plan.road != TruncationRoad::Legacy) plan = {};
   }
   return plan;
+}
+
+std::string truncationBreaksChainQuestion(std::string_view databaseName) {
+  return "データベース [" + std::string(databaseName) +
+         "] にはログのバックアップがあります。ログを切り捨てると、次の完全バックアップを行うまで、"
+         "ログのバックアップを使って特定の時点に復元することはできなくなります。ログを切り捨てますか？";
 }
 
 std::string logBackupQuestion(std::string_view databaseName, std::string_view recoveryModel) {

@@ -23,9 +23,13 @@ enum class TruncationRoad {
 struct TruncationPlan {
   TruncationRoad road = TruncationRoad::Legacy;
   std::string recoveryModel;  // FULL, BULK_LOGGED, SIMPLE; empty when not read
+  // The legacy road on a database whose history holds log backups: TRUNCATE_ONLY breaks their
+  // chain, and the user is asked first (truncationBreaksChainQuestion).
+  bool breaksLogChain = false;
 };
 
-// Reads the release and (from 2008) the database's recovery model, on a connection of its own.
+// Reads the release and (from 2008) the database's recovery model, on a connection of its own;
+// on the legacy road, also whether msdb holds log backups of the database (not read: no).
 // A server that cannot be read takes the legacy road, whose own run then reports what failed.
 TruncationPlan planTruncation(const db::ConnectionSettings& settings, std::string_view databaseName);
 // The same decision from what was read (for tests): the major version and the model.
@@ -33,6 +37,8 @@ TruncationRoad truncationRoad(std::optional<int> majorVersion, std::string_view 
 
 // 「データベース [<db>] は完全復旧モデルです。...」: the question before a log backup.
 std::string logBackupQuestion(std::string_view databaseName, std::string_view recoveryModel);
+// The question before TRUNCATE_ONLY breaks a chain of log backups.
+std::string truncationBreaksChainQuestion(std::string_view databaseName);
 inline constexpr std::string_view kLogBackupFileCaption = "ログのバックアップファイル";
 inline constexpr std::string_view kCheckpointDone = "（単純復旧モデルのため、ログはチェックポイントで切り捨てました。）";
 // The end of the log backup road, which truncated nothing: "ログを <file> にバックアップし、

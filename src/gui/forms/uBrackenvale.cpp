@@ -519,6 +519,10 @@ void TfrmBrackenvale::btnCreateClick() {
       planned = maintenance::plan(truncation);
     }
     truncation.road = planned.road;
+    if (planned.breaksLogChain &&
+        !prompts().confirmYesNo(this, toQString(maintenance::truncationBreaksChainQuestion(truncation.database)))) {
+      return;
+    }
     if (planned.road == maintenance::TruncationRoad::LogBackup) {
       if (!prompts().confirmYesNo(this, toQString(maintenance::logBackupQuestion(truncation.database,
                                                                                   planned.recoveryModel)))) {

@@ -268,6 +268,35 @@ TEST_F(RunNowTraced, TheServerReceivesTheBackupBatchAsBuiltFollowedByCrLf) {
   EXPECT_NE(text().find("batch:\n" + batch + "\r\n\n-- end --"), std::string::npos) << text();
 }
 
+// Before 2008, when the history holds log backups, a box says TRUNCATE_ONLY breaks their chain
+// before the specified one: いいえ sends nothing; はい goes on as always.
+TEST_F(RunNowTraced, ATruncationThatBreaksALogChainAsksFirst) {
+  bv::db::Connection connection(bv::db::loginConnectionSettings({standin.serverText(), true, "sa", standin.saPassword()}));
+  connection.open();
+  bv::db::Query query(connection);
+  const std::string scratch = standin.scratchDir().string();
+  query.addLine("ALTER DATABASE [Sample] SET RECOVERY FULL BACKUP DATABASE [Sample] TO DISK = N'" + scratch +
+                "/f.bak' BACKUP LOG [Sample] TO DISK = N'" + scratch + "/l.trn'");
+  query.execute();
+  logIn();
+  choose(standin.sampleDatabase());
+  bvtest::control<QTabWidget>(window, "pgOperation")->setCurrentIndex(2);
+  const std::string before = text();
+  prompts.confirmAnswers = {false};  // いいえ
+  runNow();
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].text, QString::fromStdString(bv::maintenance::truncationBreaksChainQuestion("Sample")));
+  EXPECT_EQ(text().substr(before.size()).find("TRUNCATE_ONLY"), std::string::npos);
+
+  prompts.boxes.clear();
+  prompts.confirmAnswers = {true, true};
+  runNow();
+  ASSERT_EQ(prompts.boxes.size(), 3u) << lastBox().toStdString();
+  EXPECT_EQ(prompts.boxes[1].text, QStringLiteral("ログの切り捨てを開始します。よろしいですか？"));
+  EXPECT_EQ(prompts.boxes[2].text, QStringLiteral("ログの切り捨てが終了しました。"));
+  EXPECT_NE(text().find("BACKUP LOG [Sample] WITH TRUNCATE_ONLY \r\n"), std::string::npos);
+}
+
 // From SQL Server 2008 on, TRUNCATE_ONLY is refused: the database's recovery model decides.
 class RunNowOn2019 : public RunNowTraced {
  protected:
