@@ -50,15 +50,29 @@ std::string commandLineOf(const std::string& pid) {
   return text;
 }
 
+// The inodes of the sockets this process holds open.
+std::set<std::string> ownSocketInodes() {
+  std::set<std::string> inodes;
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code linkError;
+    const std::string target = std::filesystem::read_symlink(fd.path(), linkError).string();
+    if (!linkError && target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  return inodes;
+}
+
 }  // namespace
 
 std::vector<std::string> openClientSockets(std::uint16_t remotePort) {
   constexpr int kEstablished = 1;
   constexpr int kCloseWait = 8;
+  const std::set<std::string> own = ownSocketInodes();
   std::vector<std::string> open;
   for (const char* table : {"tcp", "tcp6"}) {
     for (const SocketRow& row : readTable(table)) {
       if (row.remotePort != remotePort || (row.state != kEstablished && row.state != kCloseWait)) continue;
+      if (own.count(row.inode) == 0) continue;
       open.push_back(row.local + " -> " + row.remote +
                      (row.state == kEstablished ? " established" : " close-wait"));
     }
