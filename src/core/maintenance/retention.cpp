@@ -72,10 +72,27 @@ std::vector<std::string> ownFileLines(std::string_view databaseName, std::string
   return lines;
 }
 
+// Each path of `table` in a message of its own, `text` before it, in the order of its bytes:
+// a job's history keeps the messages.
+std::vector<std::string> printEachLines(std::string_view table, std::string_view text) {
+  return {
+      "SET @name = N''",
+      "WHILE 1 = 1",
+      "BEGIN",
+      "  SET @path = NULL",
+      "  SELECT TOP 1 @path = path FROM " + std::string(table) + " WHERE path > @name COLLATE " +
+          std::string(kExactCollation) + " ORDER BY path COLLATE " + std::string(kExactCollation),
+      "  IF @path IS NULL BREAK",
+      "  PRINT N'" + db::QuoteSqlString(text) + "' + @path",
+      "  SET @name = @path",
+      "END",
+  };
+}
+
 // Each file of @doomed goes with xp_delete_file, first by `order`; what really went, as the folder
 // lists it afterwards, is in @gone and named in the messages.
 std::vector<std::string> deletionLines(std::string_view order) {
-  return {
+  std::vector<std::string> lines = {
       // Each one goes with xp_delete_file, which deletes only a backup file. The names came from
       // the listing itself, so the bookkeeping compares them exactly.
       "DECLARE @tried TABLE (name nvarchar(512))",
@@ -96,18 +113,9 @@ std::vector<std::string> deletionLines(std::string_view order) {
       "DECLARE @gone TABLE (path nvarchar(1024))",
       "INSERT INTO @gone (path) SELECT @folder + t.name FROM @tried t",
       "  WHERE NOT EXISTS (SELECT * FROM @files f WHERE f.[file] = 1 AND " + sameText("f.subdirectory", "t.name") + ")",
-      // Named in the messages too, which a job's history keeps.
-      "SET @name = N''",
-      "WHILE 1 = 1",
-      "BEGIN",
-      "  SET @path = NULL",
-      "  SELECT TOP 1 @path = path FROM @gone WHERE path > @name COLLATE " + std::string(kExactCollation) +
-          " ORDER BY path COLLATE " + std::string(kExactCollation),
-      "  IF @path IS NULL BREAK",
-      "  PRINT N'古いバックアップファイルを削除しました: ' + @path",
-      "  SET @name = @path",
-      "END",
   };
+  for (auto& line : printEachLines("@gone", "古いバックアップファイルを削除しました: ")) lines.push_back(std::move(line));
+  return lines;
 }
 
 }  // namespace
@@ -266,19 +274,9 @@ std::string buildChainPruneCommand(std::string_view databaseName, std::string_vi
   };
   lines.insert(lines.end(), rest.begin(), rest.end());
   for (auto& line : deletionLines("id")) lines.push_back(std::move(line));
-  const std::vector<std::string> named = {
-      "SET @name = N''",
-      "WHILE 1 = 1",
-      "BEGIN",
-      "  SET @path = NULL",
-      "  SELECT TOP 1 @path = path FROM @undecided WHERE path > @name COLLATE " + std::string(kExactCollation) +
-          " ORDER BY path COLLATE " + std::string(kExactCollation),
-      "  IF @path IS NULL BREAK",
-      "  PRINT N'必要かどうかを判断できないため削除しませんでした: ' + @path",
-      "  SET @name = @path",
-      "END",
-  };
-  lines.insert(lines.end(), named.begin(), named.end());
+  for (auto& line : printEachLines("@undecided", "必要かどうかを判断できないため削除しませんでした: ")) {
+    lines.push_back(std::move(line));
+  }
   lines.push_back("SELECT path AS deleted, 0 AS undecided FROM @gone UNION ALL SELECT path, 1 FROM @undecided");
   return joinCommandLines(lines);
 }

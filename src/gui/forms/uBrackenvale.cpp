@@ -428,6 +428,10 @@ bool TfrmBrackenvale::ValidateLoginInputs() {
   return true;
 }
 
+maintenance::BackupKind TfrmBrackenvale::SelectedKind() const {
+  return static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex()));
+}
+
 maintenance::BackupRequest TfrmBrackenvale::BackupRequest() const {
   return {GetLoginSettings(),
           toUtf8(GetDatabaseName(cmbDatabase)),
@@ -435,7 +439,7 @@ maintenance::BackupRequest TfrmBrackenvale::BackupRequest() const {
           chkVerify->isChecked(),
           Generations(),
           chkTestRestore->isChecked(),
-          static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())),
+          SelectedKind(),
           chkChecksum->isChecked()};
 }
 
@@ -450,7 +454,7 @@ void TfrmBrackenvale::editBackFilePathChange() {
   spedtGenerations->setEnabled(applies);
   lblGenerations->setEnabled(applies);
   const auto note = maintenance::generationsNote(
-      toUtf8(path), static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())));
+      toUtf8(path), SelectedKind());
   if (note) {
     lblGenerationsNote->setText(toQString(*note));
     lblGenerationsNote->adjustSize();
@@ -633,7 +637,7 @@ void TfrmBrackenvale::btnScheduleClick() {
   if (dialog == nullptr) return;
   dialog->HandOver(editServer->text(), GetDatabaseName(cmbDatabase), editBackFilePath->text(),
                    editUser->text(), editPass->text(), FServerIsLocal, FUseSqlAuth);
-  dialog->HandOverKind(static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())),
+  dialog->HandOverKind(SelectedKind(),
                        chkChecksum->isChecked());
   dialog->exec();  // its result is not looked at
 }

@@ -185,6 +185,8 @@ class TfrmBrackenvale : public QWidget {
   QLabel* lblDateNote3 = nullptr;
   QLabel* lblBackupKind = nullptr;
   QComboBox* cmbBackupKind = nullptr;
+  // The kind chosen in cmbBackupKind (its items are in BackupKind's order).
+  maintenance::BackupKind SelectedKind() const;
   QCheckBox* chkVerify = nullptr;
   QCheckBox* chkChecksum = nullptr;
   QLabel* lblGenerations = nullptr;

@@ -293,7 +293,7 @@ void TfrmSchedule::editBackFileChange() {
   spedtGenerations->setEnabled(applies);
   lblGenerations->setEnabled(applies);
   const auto note = maintenance::generationsNote(
-      toUtf8(path), static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex())));
+      toUtf8(path), SelectedKind());
   if (note) lblGenerationsNote->setText(toQString(*note));
   lblGenerationsNote->setVisible(note.has_value());
 }
@@ -426,6 +426,10 @@ void TfrmSchedule::bbnBackFilePathOpenClick() {
   if (const auto path = prompts().openFileName(this)) editBackFile->setText(*path);
 }
 
+maintenance::BackupKind TfrmSchedule::SelectedKind() const {
+  return static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex()));
+}
+
 agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   agent::JobInputs inputs;
   inputs.jobName = toUtf8(editJobName->text());
@@ -442,7 +446,7 @@ agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   inputs.monthDay = spedtDay->value();
   inputs.backup.generations = spedtGenerations->isEnabled() ? spedtGenerations->value() : 0;
   inputs.backup.testRestore = chkTestRestore->isChecked();
-  inputs.backup.kind = static_cast<maintenance::BackupKind>(std::max(0, cmbBackupKind->currentIndex()));
+  inputs.backup.kind = SelectedKind();
   inputs.backup.checksum = chkChecksum->isChecked();
   inputs.backup.database = toUtf8(FDatabaseName);
   inputs.serverVersion = FServerVersion;

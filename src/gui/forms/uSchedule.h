@@ -133,6 +133,8 @@ class TfrmSchedule : public QDialog {
   QCheckBox* chkTestRestore = nullptr;
   QLabel* lblBackupKind = nullptr;
   QComboBox* cmbBackupKind = nullptr;
+  // The kind chosen in cmbBackupKind (its items are in BackupKind's order).
+  maintenance::BackupKind SelectedKind() const;
   QCheckBox* chkChecksum = nullptr;
   QLabel* lblGenerationsNote = nullptr;
   QLineEdit* editBackFile = nullptr;
