@@ -130,6 +130,44 @@ std::vector<std::string> jobScheduleCatalogueQueryLines() {
   });
 }
 
+std::vector<std::string> minuteScheduleQueryLines(std::int32_t serverVersion) {
+  std::vector<std::string> lines{
+      "SELECT jobs.name, scdl.freq_type, scdl.active_start_time, scdl.freq_subday_interval, "
+      "scdl.active_end_time ",
+      "FROM msdb.dbo.sysjobs as jobs ",
+  };
+  if (usesScheduleTableQuery(serverVersion)) {
+    lines.push_back("  INNER JOIN msdb.dbo.sysjobschedules as jscdl ON jscdl.job_id = jobs.job_id ");
+    lines.push_back("  INNER JOIN msdb.dbo.sysschedules as scdl ON scdl.schedule_id = jscdl.schedule_id ");
+  } else {
+    lines.push_back("  INNER JOIN msdb.dbo.sysjobschedules as scdl ON scdl.job_id = jobs.job_id ");
+  }
+  lines.push_back("WHERE scdl.freq_subday_type = 4 ");
+  return lines;
+}
+
+MinuteScheduleRow readMinuteScheduleRow(const db::Query& query) {
+  MinuteScheduleRow row;
+  row.name = query.fieldAsText("name");
+  row.freqType = query.fieldAsInteger("freq_type");
+  row.activeStartTime = query.fieldAsInteger("active_start_time");
+  row.subdayInterval = query.fieldAsInteger("freq_subday_interval");
+  row.activeEndTime = query.fieldAsInteger("active_end_time");
+  return row;
+}
+
+void addMinuteSchedule(std::vector<TJobEntry>& jobs, const MinuteScheduleRow& row) {
+  const AgentDateTime start = AgentDateTime::fromPackedTime(row.activeStartTime);
+  for (TJobEntry& entry : jobs) {
+    if (entry.Name != row.name || entry.FreqType != row.freqType || entry.SubdayMinutes != 0) continue;
+    if (entry.StartTime.format("hhnnss") != start.format("hhnnss")) continue;
+    entry.SubdayMinutes = static_cast<std::int32_t>(row.subdayInterval);
+    entry.EndTime = AgentDateTime::fromPackedTime(row.activeEndTime);
+    entry.ScheduleText += " " + std::to_string(entry.SubdayMinutes) + " 分ごと " + entry.StartTime.format("hh:nn") +
+                          "〜" + entry.EndTime.format("hh:nn");
+  }
+}
+
 CatalogueRow readCatalogueRow(const db::Query& query) {
   CatalogueRow row;
   row.name = query.fieldAsText("name");

@@ -46,6 +46,10 @@ struct TJobEntry {
   std::uint16_t WeekDays = 0;  // weekly day mask
   std::int32_t MonthDay = 0;   // day of month of a monthly job
   std::string ScheduleText;    // the schedule as the list shows it
+  // A schedule that repeats within its day (freq_subday_type 4): every SubdayMinutes minutes from
+  // StartTime up to EndTime. 0 for one run a day.
+  std::int32_t SubdayMinutes = 0;
+  AgentDateTime EndTime;
   // The backup a job being registered runs, as the one description of a backup has it (its file
   // is BackupFile, what follows the backup its generations and test restore); the login and the
   // database are the dialog's.
@@ -105,6 +109,25 @@ std::string weekDayLetters(std::uint16_t weekDays);
 // or empty for an unknown freq_type.
 std::string scheduleText(std::int32_t freqType, const AgentDateTime& startDate, std::uint16_t weekDays,
                          std::int32_t monthDay);
+
+// The schedules that repeat every N minutes within their day (freq_subday_type 4), which the
+// catalogue query does not read, so that the list can say so: per schedule the job's name, the
+// freq_type and active_start_time that match it to its catalogue row, freq_subday_interval and
+// active_end_time.
+std::vector<std::string> minuteScheduleQueryLines(std::int32_t serverVersion);
+
+struct MinuteScheduleRow {
+  std::string name;
+  std::int64_t freqType = 0;
+  std::int64_t activeStartTime = 0;
+  std::int64_t subdayInterval = 0;
+  std::int64_t activeEndTime = 0;
+};
+MinuteScheduleRow readMinuteScheduleRow(const db::Query& query);
+
+// " N 分ごと hh:mm〜hh:mm" after the schedule text of each listed entry the row describes (its
+// name, freq_type and start time), with its minutes and end time taken over.
+void addMinuteSchedule(std::vector<TJobEntry>& jobs, const MinuteScheduleRow& row);
 
 // The word for an Agent run_status: 0 失敗, 1 成功, 2 再試行, 3 取消, 4 実行中, other 不明.
 std::string statusWord(std::int64_t runStatus);

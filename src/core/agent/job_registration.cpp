@@ -1,6 +1,7 @@
 #include "core/agent/job_registration.h"
 
 #include "core/db/sql_text.h"
+#include "core/text/ascii.h"
 
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/operations.h"
@@ -76,6 +77,13 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
   if (ParseStartTime(inputs.startTimeText, today).isNone()) {
     return InputProblem{JobInput::StartTime, std::string(kStartTimeInvalid)};
   }
+  if (inputs.freqType == kFreqDaily && inputs.everyMinutes > 0) {
+    const AgentDateTime end = ParseStartTime(inputs.endTimeText, today);
+    if (end.isNone()) return InputProblem{JobInput::EndTime, std::string(kEndTimeInvalid)};
+    if (end.format("hhnnss") <= ParseStartTime(inputs.startTimeText, today).format("hhnnss")) {
+      return InputProblem{JobInput::EndTime, std::string(kEndTimeNotAfterStart)};
+    }
+  }
   if (serverIsLocal) {
     if (!hasFolderAndFileName(inputs.backup.backupFile)) {
       return InputProblem{JobInput::BackupFile, std::string(kBackupFileIncorrect)};
@@ -92,6 +100,10 @@ std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serv
                            : problem->input == maintenance::RequestInput::Generations ? JobInput::Generations
                                                                                       : JobInput::Kind;
     return InputProblem{input, std::move(problem->message)};
+  }
+  if (inputs.backup.kind == maintenance::BackupKind::Log &&
+      text::equalsIgnoringAsciiCase(inputs.recoveryModel, "SIMPLE")) {
+    return InputProblem{JobInput::Kind, maintenance::logOfSimpleDatabaseText(inputs.backup.database)};
   }
   if (inputs.freqType == kFreqWeekly && weekDayMask(inputs.weekDays) == 0) {
     return InputProblem{JobInput::WeekDays, std::string(kNoWeekDay)};
@@ -124,6 +136,10 @@ TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today) {
   entry.StartDate = AgentDateTime::fromDate(inputs.freqType == kFreqOnce ? inputs.startDate : today);
   entry.WeekDays = inputs.freqType == kFreqWeekly ? weekDayMask(inputs.weekDays) : 0;
   entry.MonthDay = inputs.freqType == kFreqMonthly ? inputs.monthDay : 0;
+  if (inputs.freqType == kFreqDaily && inputs.everyMinutes > 0) {
+    entry.SubdayMinutes = inputs.everyMinutes;
+    entry.EndTime = ParseStartTime(inputs.endTimeText, today);
+  }
   entry.Backup = inputs.backup;
   entry.ScheduleText.clear();
   return entry;
@@ -247,11 +263,13 @@ std::vector<std::string> addJobScheduleLines(const TJobEntry& entry) {
     lines.push_back(" @freq_recurrence_factor = 1, ");
   }
   lines.push_back(" @freq_interval = " + std::to_string(scheduleInterval(entry)) + ", ");
-  lines.push_back(" @freq_subday_type = 1, ");
-  lines.push_back(" @freq_subday_interval = 0, ");
+  const bool withinDay = entry.SubdayMinutes > 0;
+  lines.push_back(withinDay ? " @freq_subday_type = 4, " : " @freq_subday_type = 1, ");
+  lines.push_back(" @freq_subday_interval = " + std::to_string(entry.SubdayMinutes) + ", ");
   lines.push_back(" @freq_relative_interval = 0, ");
   lines.push_back(" @active_start_date = " + entry.StartDate.format("yyyymmdd") + ", ");
-  lines.push_back(" @active_start_time = " + entry.StartTime.format("hhnnss") + " ");
+  lines.push_back(" @active_start_time = " + entry.StartTime.format("hhnnss") + (withinDay ? ", " : " "));
+  if (withinDay) lines.push_back(" @active_end_time = " + entry.EndTime.format("hhnnss") + " ");
   return lines;
 }
 

@@ -19,6 +19,8 @@ inline constexpr std::string_view kJobNameMissing = "ジョブ名が設定され
 inline constexpr std::string_view kStartTimeInvalid = "実行開始時間には、有効な時間を入力してください。";
 inline constexpr std::string_view kBackupFileIncorrect = "バックアップファイルの指定が正しくありません。";
 inline constexpr std::string_view kBackupFileMissing = "バックアップファイルが設定されていません。";
+inline constexpr std::string_view kEndTimeInvalid = "終了時間には、有効な時間を入力してください。";
+inline constexpr std::string_view kEndTimeNotAfterStart = "終了時間には、実行開始時間より後の時間を入力してください。";
 inline constexpr std::string_view kNoWeekDay = "月～日曜日を１つ以上チェックしてください。";
 inline constexpr std::string_view kJobExists = "既に同じ名前のジョブが存在します。";
 inline constexpr std::string_view kJobRegistered = "新しいジョブを登録しました。";
@@ -63,14 +65,21 @@ struct JobInputs {
   AgentDate startDate;  // the date picker's day
   WeekDayChecks weekDays;
   std::int32_t monthDay = 1;
+  // A daily job that repeats every this many minutes from the start time up to the end time (the
+  // masked edit's 8 characters); 0 for one run a day.
+  std::int32_t everyMinutes = 0;
+  std::string endTimeText;
   // The backup the job runs (backupFile, generations, testRestore), the one description of a
   // backup the run-now road checks and builds from.
   maintenance::BackupRequest backup;
   std::int32_t serverVersion = -1;  // the year the dialog read from the server
+  // The database's recovery model (FULL, BULK_LOGGED, SIMPLE), read for a log backup only; empty
+  // when not read.
+  std::string recoveryModel;
 };
 
 // Which input a refusal points at (the form focuses it).
-enum class JobInput { JobName, StartTime, BackupFile, WeekDays, Generations, TestRestore, Kind, Checksum };
+enum class JobInput { JobName, StartTime, EndTime, BackupFile, WeekDays, Generations, TestRestore, Kind, Checksum };
 
 struct InputProblem {
   JobInput input;
@@ -81,16 +90,18 @@ struct InputProblem {
 // drive ":".
 bool hasFolderAndFileName(std::string_view path);
 
-// The checks in their order: the trimmed job name, the start time, the backup file (for a
+// The checks in their order: the trimmed job name, the start time (and for a job that repeats
+// within its day an end time after it), the backup file (for a
 // local server folder and file name, for a remote one only that it is given; then that the
 // batch carries it exactly, maintenance::backupFileProblem, and what the kind of backup allows,
-// maintenance::kindProblem), for a weekly job at least one day, then what the server's release
+// maintenance::kindProblem, and no log backup of a SIMPLE database), for a weekly job at least one day, then what the server's release
 // allows. The first failure, or nothing when all pass.
 std::optional<InputProblem> validateJobInputs(const JobInputs& inputs, bool serverIsLocal,
                                               const AgentDate& today);
 
 // The entry to register: the name as typed, the start date from the picker for a one-time job
-// and today for the others, the day mask for a weekly job, the day for a monthly one.
+// and today for the others, the day mask for a weekly job, the day for a monthly one, the minutes
+// and end time of a daily job that repeats within its day.
 TJobEntry CollectJobSettings(const JobInputs& inputs, const AgentDate& today);
 
 // The freq_interval sent: 0 once, 1 daily, the day mask weekly, the day monthly; 0 otherwise.
@@ -114,7 +125,8 @@ std::vector<std::string> addJobStepLines(const TJobEntry& entry, std::string_vie
 // each a sp_add_jobstep statement, step 1 going on to them on success and each one ending the job
 // with failure when it fails, so the job list shows it. None for a job that only backs up.
 std::vector<std::vector<std::string>> followingStepLines(const TJobEntry& entry, std::string_view databaseName);
-// EXEC msdb.dbo.sp_add_jobschedule ...
+// EXEC msdb.dbo.sp_add_jobschedule ...; a job that repeats within its day sends freq_subday_type 4,
+// its minutes and its active_end_time.
 std::vector<std::string> addJobScheduleLines(const TJobEntry& entry);
 // EXEC msdb.dbo.sp_add_jobserver ... (the Agent's own server)
 std::vector<std::string> addJobServerLines(const TJobEntry& entry);

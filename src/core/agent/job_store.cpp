@@ -1,6 +1,7 @@
 #include "core/agent/job_store.h"
 
 #include "core/agent/job_registration.h"
+#include "core/db/sql_text.h"
 #include "core/maintenance/server_release.h"
 
 namespace bv::agent {
@@ -31,6 +32,18 @@ void JobStore::loadJobs(std::int32_t serverVersion, std::vector<TJobEntry>& jobs
   query.open();
   jobs.clear();
   for (; !query.eof(); query.next()) jobs.push_back(jobEntryFromRow(readCatalogueRow(query)));
+  db::Query minutes(connection_);
+  for (const auto& line : minuteScheduleQueryLines(serverVersion)) minutes.addLine(line);
+  minutes.open();
+  for (; !minutes.eof(); minutes.next()) addMinuteSchedule(jobs, readMinuteScheduleRow(minutes));
+}
+
+std::string JobStore::recoveryModel(std::string_view databaseName) {
+  db::Query query(connection_);
+  query.addLine("SELECT CONVERT(nvarchar(60), DATABASEPROPERTYEX(N'" + db::QuoteSqlString(databaseName) +
+                "', 'Recovery')) AS recovery");
+  query.open();
+  return query.eof() ? std::string() : query.fieldAsText("recovery");
 }
 
 bool JobStore::jobExists(std::string_view jobName) {

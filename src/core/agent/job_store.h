@@ -41,8 +41,13 @@ class JobStore {
   std::int32_t serverVersion();
 
   // Reads the catalogue query of the version into `jobs`: emptied once the query has run, then
-  // one entry per row. An error ends the reading and is thrown; the entries read before it stay.
+  // one entry per row, then the schedules that repeat within their day marked on their entries.
+  // An error ends the reading and is thrown; the entries read before it stay.
   void loadJobs(std::int32_t serverVersion, std::vector<TJobEntry>& jobs);
+
+  // DATABASEPROPERTYEX's Recovery of the database (FULL, BULK_LOGGED, SIMPLE); empty when the
+  // server has no such database.
+  std::string recoveryModel(std::string_view databaseName);
 
   // Whether a job of this name (trimmed) exists.
   bool jobExists(std::string_view jobName);

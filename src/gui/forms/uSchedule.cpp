@@ -176,10 +176,12 @@ void TfrmSchedule::BuildControls() {
   lblSchedule = named(new QLabel(QStringLiteral("実行スケジュール"), gbxNewJob), "lblSchedule");
   rbRunOnce = named(new QRadioButton(QStringLiteral("指定日に１回のみ実行"), gbxNewJob), "rbRunOnce");
   rbRunDaily = named(new QRadioButton(QStringLiteral("毎日の指定時間に実行"), gbxNewJob), "rbRunDaily");
+  rbRunEveryMinutes = named(new QRadioButton(QStringLiteral("毎日（N 分ごと）"), gbxNewJob), "rbRunEveryMinutes");
   rbRunWeekly = named(new QRadioButton(QStringLiteral("毎週の指定曜日に実行"), gbxNewJob), "rbRunWeekly");
   rbRunMonthly = named(new QRadioButton(QStringLiteral("毎月の指定日に実行"), gbxNewJob), "rbRunMonthly");
   rbRunOnce->setProperty("Tag", agent::kFreqOnce);
   rbRunDaily->setProperty("Tag", agent::kFreqDaily);
+  rbRunEveryMinutes->setProperty("Tag", agent::kFreqDaily);
   rbRunWeekly->setProperty("Tag", agent::kFreqWeekly);
   rbRunMonthly->setProperty("Tag", agent::kFreqMonthly);
   rbRunOnce->setChecked(true);
@@ -212,11 +214,30 @@ void TfrmSchedule::BuildControls() {
   monthDay->addWidget(lblDay);
   monthDay->addStretch();
 
+  spedtEveryMinutes = named(new QSpinBox(gbxNewJob), "spedtEveryMinutes");
+  spedtEveryMinutes->setRange(1, 720);
+  spedtEveryMinutes->setValue(15);
+  lblEveryMinutes = named(new QLabel(QStringLiteral("分ごと"), gbxNewJob), "lblEveryMinutes");
+  lblEndTime = named(new QLabel(QStringLiteral("終了時間"), gbxNewJob), "lblEndTime");
+  medtEndTime = named(new widgets::MaskEdit(QStringLiteral("09:99:99"), QLatin1Char('_'), gbxNewJob), "medtEndTime");
+  medtEndTime->setFixedWidth(medtStartTime->minimumWidth());
+  medtEndTime->setMaskedText(QStringLiteral("23:59:59"));
+  auto* everyMinutes = new QHBoxLayout;
+  everyMinutes->addWidget(spedtEveryMinutes);
+  everyMinutes->addWidget(lblEveryMinutes);
+  everyMinutes->addSpacing(12);
+  everyMinutes->addWidget(lblEndTime);
+  everyMinutes->addWidget(medtEndTime);
+  everyMinutes->addStretch();
+
   grid->addWidget(lblSchedule, row, 0, Qt::AlignTop);
   grid->addWidget(rbRunOnce, row, 1);
   grid->addWidget(dtpStartDate, row, 2, Qt::AlignLeft);
   ++row;
   grid->addWidget(rbRunDaily, row, 1);
+  ++row;
+  grid->addWidget(rbRunEveryMinutes, row, 1);
+  grid->addLayout(everyMinutes, row, 2, 1, 2);
   ++row;
   grid->addWidget(rbRunWeekly, row, 1);
   grid->addLayout(days, row, 2, 1, 2);
@@ -247,6 +268,7 @@ void TfrmSchedule::BuildControls() {
   QWidget* order[] = {lvScdlList,  btnDelete,     editJobName, editBackFile, bbnBackFilePathOpen,
                       cmbBackupKind, chkChecksum,
                       editDesc,    medtStartTime, rbRunOnce,   dtpStartDate, rbRunDaily,
+                      rbRunEveryMinutes, spedtEveryMinutes, medtEndTime,
                       rbRunWeekly, chkMon,        chkTue,      chkWed,       chkThu,
                       chkFri,      chkSat,        chkSun,      rbRunMonthly, spedtDay,
                       btnInsert,   btnEnd};
@@ -262,7 +284,7 @@ void TfrmSchedule::ConnectHandlers() {
           guarded(this, &TfrmSchedule::bbnBackFilePathOpenClick));
   connect(editBackFile, &QLineEdit::textChanged, this, guarded(this, &TfrmSchedule::editBackFileChange));
   connect(cmbBackupKind, &QComboBox::currentIndexChanged, this, guarded(this, &TfrmSchedule::editBackFileChange));
-  for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
+  for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunEveryMinutes, rbRunWeekly, rbRunMonthly}) {
     connect(button, &QRadioButton::toggled, this, [this, button](bool checked) {
       if (checked) guarded([this, button] { rbRunClick(button); })();
     });
@@ -420,6 +442,8 @@ void TfrmSchedule::rbRunClick(QRadioButton* sender) {
     box->setEnabled(tag == agent::kFreqWeekly);
   }
   spedtDay->setEnabled(tag == agent::kFreqMonthly);
+  spedtEveryMinutes->setEnabled(sender == rbRunEveryMinutes);
+  medtEndTime->setEnabled(sender == rbRunEveryMinutes);
 }
 
 void TfrmSchedule::bbnBackFilePathOpenClick() {
@@ -436,9 +460,11 @@ agent::JobInputs TfrmSchedule::CollectJobInputs() const {
   inputs.description = toUtf8(editDesc->text());
   inputs.backup.backupFile = toUtf8(editBackFile->text());
   inputs.startTimeText = toUtf8(medtStartTime->maskedText());
-  for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunWeekly, rbRunMonthly}) {
+  for (QRadioButton* button : {rbRunOnce, rbRunDaily, rbRunEveryMinutes, rbRunWeekly, rbRunMonthly}) {
     if (button->isChecked()) inputs.freqType = TagOf(button);
   }
+  if (rbRunEveryMinutes->isChecked()) inputs.everyMinutes = spedtEveryMinutes->value();
+  inputs.endTimeText = toUtf8(medtEndTime->maskedText());
   const QDate date = dtpStartDate->date();
   inputs.startDate = {date.year(), date.month(), date.day()};
   inputs.weekDays = {chkSun->isChecked(), chkMon->isChecked(), chkTue->isChecked(), chkWed->isChecked(),
@@ -458,7 +484,15 @@ agent::AgentDateTime TfrmSchedule::ParseStartTime(const QString& text) const {
 }
 
 bool TfrmSchedule::ValidateInput() {
-  const auto problem = agent::validateJobInputs(CollectJobInputs(), FServerIsLocal, today());
+  agent::JobInputs inputs = CollectJobInputs();
+  if (inputs.backup.kind == maintenance::BackupKind::Log) {
+    try {
+      inputs.recoveryModel = FJobStore.recoveryModel(inputs.backup.database);
+    } catch (const db::ProviderError&) {
+      // Unread: the server's own 4208 then speaks when the job runs.
+    }
+  }
+  const auto problem = agent::validateJobInputs(inputs, FServerIsLocal, today());
   if (!problem) return true;
   prompts().error(this, toQString(problem->message));
   QWidget* focus = nullptr;
@@ -468,6 +502,9 @@ bool TfrmSchedule::ValidateInput() {
       break;
     case agent::JobInput::StartTime:
       focus = medtStartTime;
+      break;
+    case agent::JobInput::EndTime:
+      focus = medtEndTime;
       break;
     case agent::JobInput::BackupFile:
       focus = editBackFile;

@@ -146,6 +146,12 @@ class TfrmSchedule : public QDialog {
   QLabel* lblSchedule = nullptr;
   QRadioButton* rbRunOnce = nullptr;
   QRadioButton* rbRunDaily = nullptr;
+  // Every N minutes of the day from the start time up to the end time.
+  QRadioButton* rbRunEveryMinutes = nullptr;
+  QSpinBox* spedtEveryMinutes = nullptr;
+  QLabel* lblEveryMinutes = nullptr;
+  QLabel* lblEndTime = nullptr;
+  bv::widgets::MaskEdit* medtEndTime = nullptr;
   QRadioButton* rbRunWeekly = nullptr;
   QRadioButton* rbRunMonthly = nullptr;
   QDateEdit* dtpStartDate = nullptr;

@@ -342,6 +342,34 @@ TEST(JobStatements, DailyWeeklyAndMonthlySchedulesStartToday) {
   EXPECT_EQ(lines[4], " @freq_interval = 31, ");
 }
 
+TEST(JobStatements, ADailyJobEveryNMinutesSendsItsMinutesAndEndTime) {
+  JobInputs inputs = validInputs();
+  inputs.freqType = kFreqDaily;
+  inputs.everyMinutes = 15;
+  inputs.startTimeText = " 8:00:00";
+  inputs.endTimeText = "18:30:00";
+  const Lines lines = addJobScheduleLines(CollectJobSettings(inputs, kToday));
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[4], " @freq_subday_type = 4, ");
+  EXPECT_EQ(lines[5], " @freq_subday_interval = 15, ");
+  EXPECT_EQ(lines[8], " @active_start_time = 080000, ");
+  EXPECT_EQ(lines[9], " @active_end_time = 183000 ");
+  // The minutes belong to the daily choice only; the end time is checked only with them.
+  inputs.freqType = kFreqMonthly;
+  EXPECT_EQ(addJobScheduleLines(CollectJobSettings(inputs, kToday))[5], " @freq_subday_type = 1, ");
+  inputs.endTimeText = "  :  :  ";
+  EXPECT_FALSE(validateJobInputs(inputs, true, kToday));
+  inputs.freqType = kFreqDaily;
+  for (const char* end : {"  :  :  ", "08:00:00", " 7:59:59"}) {
+    inputs.endTimeText = end;
+    const auto problem = validateJobInputs(inputs, true, kToday);
+    ASSERT_TRUE(problem) << end;
+    EXPECT_EQ(problem->input, JobInput::EndTime);
+    EXPECT_EQ(problem->message, end[0] == ' ' && end[1] == ' ' ? "終了時間には、有効な時間を入力してください。"
+                                                               : "終了時間には、実行開始時間より後の時間を入力してください。");
+  }
+}
+
 TEST(JobStatements, AnUnknownFrequencySendsIntervalZero) {
   TJobEntry entry = CollectJobSettings(validInputs(), kToday);
   entry.FreqType = 64;

@@ -7,8 +7,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDate>
 #include <QDateEdit>
+#include <QTime>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +22,7 @@
 #include <sstream>
 
 #include "controls.h"
+#include "core/maintenance/operations.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/widgets/mask_edit.h"
 #include "odbc_client.h"
@@ -158,7 +161,17 @@ TEST_P(ScheduleOnEachRelease, EachScheduleKindIsRegisteredAndListedWithItsSchedu
   bvtest::control<QSpinBox>(dialog, "spedtDay")->setValue(31);
   ASSERT_TRUE(add()) << boxes().toStdString();
 
-  ASSERT_EQ(rows(), 4);
+  // Every 15 minutes within an hour that starts at least an hour from now, so that its next run
+  // is that hour's start whenever the check runs.
+  const int hour = (QTime::currentTime().hour() + 2) % 24;
+  const QDate quarterDay = hour > QTime::currentTime().hour() ? today : today.addDays(1);
+  const QString hh = QStringLiteral("%1").arg(hour, 2, 10, QLatin1Char('0'));
+  fill(QStringLiteral("quarter"), bvtest::control<QRadioButton>(dialog, "rbRunEveryMinutes"), hh + ":00:00");
+  bvtest::control<QSpinBox>(dialog, "spedtEveryMinutes")->setValue(15);
+  bvtest::control<bv::widgets::MaskEdit>(dialog, "medtEndTime")->setMaskedText(hh + ":45:00");
+  ASSERT_TRUE(add()) << boxes().toStdString();
+
+  ASSERT_EQ(rows(), 5);
   EXPECT_TRUE(bvtest::control<QPushButton>(dialog, "btnDelete")->isEnabled());
   const QString letters = QStringLiteral("日月火水木金土");
   QDate day31 = today.addDays(1);
@@ -175,8 +188,10 @@ TEST_P(ScheduleOnEachRelease, EachScheduleKindIsRegisteredAndListedWithItsSchedu
        QStringLiteral("12:00:00"), dayText(weekDay) + QStringLiteral(" 12:00:00")},
       {"monthly", QStringLiteral("毎月 31日"), QStringLiteral("09:05:00"),
        dayText(day31) + QStringLiteral(" 09:05:00")},
+      {"quarter", QStringLiteral("毎日 15 分ごと ") + hh + ":00〜" + hh + ":45", hh + ":00:00",
+       dayText(quarterDay) + " " + hh + ":00:00"},
   };
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 5; ++i) {
     const QString name = QString::fromLatin1(expected[i].name);
     SCOPED_TRACE(expected[i].name);
     EXPECT_EQ(cell(i, 0), QString::number(i + 1));
@@ -188,9 +203,9 @@ TEST_P(ScheduleOnEachRelease, EachScheduleKindIsRegisteredAndListedWithItsSchedu
     EXPECT_EQ(cell(i, 6), expected[i].next);
     EXPECT_EQ(cell(i, 7), QStringLiteral("説明 ") + name);
   }
-  EXPECT_EQ(count("sysjobs"), 4);
+  EXPECT_EQ(count("sysjobs"), 5);
   EXPECT_EQ(msdbValue("SELECT delete_level FROM sysjobs WHERE name = 'once'"), "3");
-  EXPECT_EQ(msdbValue("SELECT group_concat(delete_level) FROM sysjobs WHERE name <> 'once'"), "0,0,0");
+  EXPECT_EQ(msdbValue("SELECT group_concat(delete_level) FROM sysjobs WHERE name <> 'once'"), "0,0,0,0");
   EXPECT_TRUE(prompts.errors().empty());
 }
 
@@ -257,6 +272,19 @@ TEST_F(ScheduleOnStandin, ADuplicateNameIsRefused) {
   EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("既に同じ名前のジョブが存在します。"));
   EXPECT_EQ(dialog->focusWidget(), bvtest::control<QLineEdit>(dialog, "editJobName"));
   EXPECT_EQ(rows(), 1);
+  EXPECT_EQ(count("sysjobs"), 1);
+
+  // A log backup of a SIMPLE database is refused as the dialog reads the recovery model.
+  bvtest::odbc::Connection client;
+  ASSERT_TRUE(client.connect(standin->odbcConnectionString("Database=master;")));
+  client.execute("ALTER DATABASE [Sample] SET RECOVERY SIMPLE");
+  fill(QStringLiteral("logs"), bvtest::control<QRadioButton>(dialog, "rbRunDaily"), QStringLiteral("02:00:00"));
+  bvtest::control<QLineEdit>(dialog, "editBackFile")->setText(qs(standin->scratchDir() / "logs_%time%.trn"));
+  bvtest::control<QComboBox>(dialog, "cmbBackupKind")->setCurrentIndex(2);
+  EXPECT_FALSE(add());
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].text, qs(bv::maintenance::logOfSimpleDatabaseText("Sample")));
+  EXPECT_EQ(dialog->focusWidget(), bvtest::control<QComboBox>(dialog, "cmbBackupKind"));
   EXPECT_EQ(count("sysjobs"), 1);
 }
 
