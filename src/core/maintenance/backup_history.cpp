@@ -21,6 +21,7 @@ std::string backupHistoryQuery(std::string_view databaseName, int majorVersion, 
           " CONVERT(nvarchar(19), s.backup_finish_date, 120) AS finished,",
       "  DATEDIFF(minute, s.backup_finish_date, GETDATE()) AS age_minutes, s.type AS type,",
       "  m.physical_device_name AS file_name, CONVERT(float, s.backup_size) AS size,",
+      std::string("  ") + (modern ? "CONVERT(int, s.is_copy_only)" : "0") + " AS copy_only,",
       "  " + (proofsRecorded ? newestVerdictExpression("s.backup_set_id") : std::string("NULL")) + " AS proof",
       "FROM msdb.dbo.backupset s JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id",
       std::string("WHERE s.database_name = ") + name + (modern ? " AND m.mirror = 0" : ""),
@@ -57,13 +58,27 @@ BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::str
     row.file = query.fieldAsText("file_name");
     row.sizeBytes = std::atof(query.fieldAsText("size").c_str());
     if (!query.fieldIsNull("proof")) row.proof = verdictFromWord(query.fieldAsText("proof"));
+    row.copyOnly = query.fieldAsInteger("copy_only") != 0;
     if (row.type == 'D' && !history.newestFullAgeMinutes) history.newestFullAgeMinutes = row.ageMinutes;
     if (row.proof == ProofVerdict::Passed && !history.newestProvenAgeMinutes) {
       history.newestProvenAgeMinutes = row.ageMinutes;
     }
     history.rows.push_back(std::move(row));
   }
+  // Newest first: walking from the oldest, each differential and log counts for the full before it.
+  HistoryRow* chainFull = nullptr;
+  for (auto row = history.rows.rbegin(); row != history.rows.rend(); ++row) {
+    if (row->type == 'D' && !row->copyOnly) chainFull = &*row;
+    if (!chainFull) continue;
+    if (row->type == 'I') ++chainFull->differentialsAfter;
+    if (row->type == 'L') ++chainFull->logsAfter;
+  }
   return history;
+}
+
+std::string followingText(const HistoryRow& row) {
+  if (row.type != 'D' || row.copyOnly) return {};
+  return "差分 " + std::to_string(row.differentialsAfter) + "・ログ " + std::to_string(row.logsAfter);
 }
 
 std::string_view backupTypeText(char type) {

@@ -22,6 +22,11 @@ struct HistoryRow {
   std::string file;
   double sizeBytes = 0;
   ProofVerdict proof = ProofVerdict::None;  // the newest proof's; None when none is on record
+  bool copyOnly = false;                    // a copy-only backup starts no chain of its own
+  // For a full backup that is not copy-only: the differentials and logs listed after it, up to the
+  // next such full.
+  int differentialsAfter = 0;
+  int logsAfter = 0;
 };
 
 struct BackupHistory {
@@ -43,6 +48,8 @@ BackupHistory readBackupHistory(const db::ConnectionSettings& settings, std::str
 std::string_view backupTypeText(char type);
 // The history's proof column: "済み" passed, "異常" damage found, "失敗" could not run, "" none.
 std::string_view proofVerdictText(ProofVerdict verdict);
+// "差分 1・ログ 8" for a full backup that is not copy-only; "" for any other row.
+std::string followingText(const HistoryRow& row);
 // "3 分前", "3 時間前", "2 日前"; "なし" for none.
 std::string ageText(std::optional<std::int64_t> minutes);
 // 「最新の完全バックアップ：3 時間前　最新のテストレストア済みバックアップ：2 日前」

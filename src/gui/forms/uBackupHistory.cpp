@@ -14,7 +14,7 @@ using widgets::toQString;
 namespace {
 
 const widgets::ListColumn kColumns[] = {
-    {"終了日時", 150}, {"種類", 50}, {"ファイル", 300}, {"サイズ", 80}, {"テストレストア", 100},
+    {"終了日時", 150}, {"種類", 50}, {"ファイル", 300}, {"サイズ", 80}, {"テストレストア", 100}, {"後続", 120},
 };
 
 }  // namespace
@@ -39,6 +39,7 @@ void TfrmBackupHistory::FillHistory(const QString& databaseName, const maintenan
     item->setText(3, toQString(maintenance::sizeText(row.sizeBytes)));
     item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
     item->setText(4, toQString(maintenance::proofVerdictText(row.proof)));
+    item->setText(5, toQString(maintenance::followingText(row)));
     items.append(item);
   }
   lvHistory->addTopLevelItems(items);  // in one go: a thousand rows open at once

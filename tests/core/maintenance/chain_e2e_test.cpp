@@ -16,6 +16,7 @@
 
 #include "after_backup_e2e.h"
 #include "core/db/sql_text.h"
+#include "core/maintenance/backup_history.h"
 #include "core/maintenance/operations.h"
 #include "core/maintenance/retention.h"
 #include "odbc_client.h"
@@ -150,6 +151,17 @@ TEST_P(ChainRoads, KeepExactlyWhatTheKeptFullsNeedAndRestoreToTheLastLog) {
   }
   EXPECT_EQ(bvtest::filesIn(folder), expected);
   EXPECT_EQ(logDays.size(), 2u) << "the logs cross the server's midnight";
+  if (GetParam() == Road::RunNow) {
+    // The history counts, for each full, the differentials and logs after it (newest first).
+    std::vector<std::string> following;
+    for (const HistoryRow& row : readBackupHistory(db::loginConnectionSettings({standin_.serverText(), true, "sa",
+                                                                                standin_.saPassword()},
+                                                                               "master"),
+                                                   "Sample")
+                                     .rows)
+      if (row.type == 'D') following.push_back(followingText(row));
+    EXPECT_EQ(following, (std::vector<std::string>{"差分 1・ログ 1", "差分 0・ログ 2", "差分 0・ログ 4", "差分 1・ログ 2"}));
+  }
   if (GetParam() != Road::Agent) {
     for (const std::size_t i : {2, 3}) EXPECT_NE(lastLog.text.find(sets[i][1]), std::string::npos) << lastLog.text;
     EXPECT_NE(lastDifferential.text.find(sets[1][1]), std::string::npos) << lastDifferential.text;
