@@ -258,6 +258,7 @@ void backup(Context& c, const Backup& s) {
   info.setGuid = newGuid();
   info.databaseGuid =
       entry->familyGuid.empty() ? databaseGuid(entry->name, entry->created) : entry->familyGuid;
+  if (log) info.committed = catalog.loggedChanges(entry->name, info.firstLsn, info.lastLsn);
   info.files = {BackupFileEntry{'D', before.dataName, before.file.string(), content.size()},
                 BackupFileEntry{'L', before.logName, before.logFile.string(), before.log.fileBytes}};
   info.finishDate = c.server().now();

@@ -88,6 +88,7 @@ enum Tag : std::uint16_t {
   kTagDatabaseGuid = 11,
   kTagFile = 12,
   kTagCollation = 13,
+  kTagCommittedChanges = 14,
 };
 constexpr std::uint32_t kFlagCompressed = 1;
 constexpr std::uint32_t kFlagCopyOnly = 2;
@@ -192,6 +193,24 @@ bool readDetails(base::ByteReader& h, BackupSetInfo& info) {
         info.files.push_back(std::move(f));
         break;
       }
+      case kTagCommittedChanges: {
+        storage::LoggedChanges committed;
+        if (!v.has(12)) return false;
+        committed.completeFromLsn = v.u64();
+        const std::uint32_t count = v.u32();
+        for (std::uint32_t i = 0; i < count; ++i) {
+          storage::LoggedChange change;
+          if (!v.has(17)) return false;
+          change.lsn = v.u64();
+          change.committed.days = static_cast<std::int32_t>(v.u32());
+          change.committed.ticks = v.u32();
+          change.unreplayable = v.u8() != 0;
+          if (!readString(v, change.changeset)) return false;
+          committed.changes.push_back(std::move(change));
+        }
+        info.committed = std::move(committed);
+        break;
+      }
       default:
         break;  // a field of a later format
     }
@@ -237,6 +256,19 @@ EncodedBackupSet encodeBackupSet(BackupSetInfo& info, std::string_view content) 
     putString(entry, f.physicalName);
     putU64(entry, f.size);
     putField(header, kTagFile, entry);
+  }
+  if (info.committed) {
+    std::string field;
+    putU64(field, info.committed->completeFromLsn);
+    putU32(field, static_cast<std::uint32_t>(info.committed->changes.size()));
+    for (const auto& change : info.committed->changes) {
+      putU64(field, change.lsn);
+      putU32(field, static_cast<std::uint32_t>(change.committed.days));
+      putU32(field, change.committed.ticks);
+      field.push_back(change.unreplayable ? '\1' : '\0');
+      putString(field, change.changeset);
+    }
+    putField(header, kTagCommittedChanges, field);
   }
   info.hasDetails = true;
 

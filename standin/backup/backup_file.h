@@ -7,7 +7,9 @@
 //   u32 CRC-32 of header  u32 CRC-32 of stored content  stored content  "BVSTDEND"
 // header: database, backup name, description, server, user (each u32 length + UTF-8),
 //         start (i32 days, u32 ticks), finish (i32 days, u32 ticks), u32 position, u32 server year
-//         format 2: then fields, each u16 tag, u32 length, bytes (unknown tags are skipped)
+//         format 2: then fields, each u16 tag, u32 length, bytes (unknown tags are skipped); a
+//         log set's committed changes: u64 complete-from LSN, u32 count, each u64 LSN, i32 days,
+//         u32 ticks, u8 unreplayable, u32 length + SQLite changeset
 // The stored content is the database file's bytes, deflated (zlib) when the set is compressed.
 // A set of any type holds the whole database as it was when the set was written: a log set is
 // what applying that log brings a database to.
@@ -15,11 +17,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "standin/sql/value.h"
+#include "standin/storage/catalog.h"
 
 namespace standin::backup {
 
@@ -62,6 +66,9 @@ struct BackupSetInfo {
   std::string collation = "Japanese_CI_AS";  // the database's (sets of earlier versions: the server's)
   std::vector<BackupFileEntry> files;
   bool hasDetails = false;  // written in format 2
+  // A log set's committed changes (each with its commit time), for a restore that stops inside
+  // it; nullopt for other sets and log sets of earlier versions.
+  std::optional<storage::LoggedChanges> committed;
 };
 
 struct BackupSet {

@@ -441,11 +441,13 @@ void breakMidway(Context& c, const std::string& what, const storage::DbEntry& en
 // not carry out (`alsoNotCarriedOut`: those of this kind of restore), not both RECOVERY and
 // NORECOVERY.
 void checkRestoreStatement(Context& c, const StatementWithOptions& s, const std::string& what,
-                           const std::vector<std::string_view>& alsoNotCarriedOut) {
+                           const std::vector<std::string_view>& alsoNotCarriedOut, bool stopsAt = false) {
   if (c.tranCount() > 0)
     terminate(what, {msg(3021, 16, "Cannot perform a backup or restore operation within a transaction.")});
   try {
-    refuseOptions(s, what, kNotCarriedOut, {"LOADHISTORY"});
+    std::vector<std::string_view> notCarriedOut = kNotCarriedOut;
+    if (stopsAt) std::erase(notCarriedOut, std::string_view("STOPAT"));
+    refuseOptions(s, what, notCarriedOut, {"LOADHISTORY"});
     if (!alsoNotCarriedOut.empty()) refuseOptions(s, what, alsoNotCarriedOut);
   } catch (const SqlError& e) {
     terminate(what, {e.message});
@@ -649,6 +651,7 @@ void restoreDatabase(Context& c, const RestoreDatabase& s) {
   const std::uint64_t lsn = info.hasDetails ? info.checkpointLsn : restored.log.lsn;
   restored.log.lsn = restored.log.checkpointLsn = restored.log.logBackupLsn = lsn;
   restored.log.restoreLsn = lsn;
+  restored.log.restoredTo = info.finishDate;
   if (info.type == 'D') {
     restored.log.restoreBaseLsn = info.checkpointLsn;
     restored.log.fullBackupLsn = info.checkpointLsn;
@@ -674,10 +677,76 @@ void restoreDatabase(Context& c, const RestoreDatabase& s) {
   c.done(false);
 }
 
+namespace {
+
+bool earlier(const sql::DateTime& a, const sql::DateTime& b) {
+  return a.days < b.days || (a.days == b.days && a.ticks < b.ticks);
+}
+
+// WITH STOPAT = 'datetime' | @variable: the moment on the server's clock; nullopt without it.
+std::optional<sql::DateTime> stopAtOption(Context& c, const std::string& what, const StatementWithOptions& s) {
+  const OptionItem* o = s.option("STOPAT");
+  if (!o || !o->value) return std::nullopt;
+  const sql::TypedValue v = c.eval(*o->value);
+  if (const auto* date = std::get_if<sql::DateTime>(&v.value)) return *date;
+  if (const auto parsed = sql::DateTime::fromText(c.evalText(*o->value), sql::DateOrder::Mdy)) return parsed;
+  terminate(what, {msg(241, 16, "Conversion failed when converting date and/or time from character string.")});
+}
+
+// Applies the log set's committed changes after `fromLsn` up to `stopAt` to the data file, in
+// their order, in one transaction; the LSN the data then stand at. Refused before anything is
+// changed when the set cannot stop there.
+std::uint64_t applyChangesUpTo(const std::string& what, const std::filesystem::path& dataFile,
+                               const BackupSetInfo& info, std::uint64_t fromLsn, const sql::DateTime& stopAt,
+                               const sql::DateTime& restoredTo) {
+  if (earlier(stopAt, restoredTo))
+    terminate(what, {msg(4335, 16,
+                         "The specified STOPAT time is too early. All or part of the database is already rolled "
+                         "forward beyond that point.")});
+  if (!info.committed)
+    terminate(what, {msg(50000, 16,
+                         "The stand-in server cannot stop inside this log backup: it was written by an earlier "
+                         "version that kept no committed changes.")});
+  if (info.committed->completeFromLsn > fromLsn)
+    terminate(what, {msg(50000, 16,
+                         "The stand-in server cannot stop inside this log backup: it was restarted while the log "
+                         "was written, and the changes before the restart are not in the set.")});
+  std::vector<const storage::LoggedChange*> due;
+  for (const auto& change : info.committed->changes) {
+    if (change.lsn <= fromLsn || earlier(stopAt, change.committed)) continue;
+    if (change.unreplayable)
+      terminate(what, {msg(50000, 16,
+                           "The stand-in server cannot stop inside a log backup after a change of a table's "
+                           "definition or of a table without a primary key; restore the whole log.")});
+    due.push_back(&change);
+  }
+  std::uint64_t lsn = fromLsn;
+  try {
+    storage::Database data = storage::Database::open(dataFile, false);
+    data.exec("BEGIN");
+    for (const storage::LoggedChange* change : due) {
+      if (!storage::applyChanges(data.get(), change->changeset)) {
+        data.exec("ROLLBACK");
+        terminate(what, {msg(50000, 16,
+                             "The stand-in server could not apply the log's changes: the data are not as the log "
+                             "expects.")});
+      }
+      lsn = change->lsn;
+    }
+    data.exec("COMMIT");
+  } catch (const storage::Error& e) {
+    terminate(what, {msg(50000, 16, std::string("The stand-in server could not apply the log's changes: ") + e.what())});
+  }
+  return lsn;
+}
+
+}  // namespace
+
 void restoreLog(Context& c, const RestoreLog& s) {
   const std::string what = "RESTORE LOG";
   const std::string target = c.evalText(*s.database);
-  checkRestoreStatement(c, s, what, {"MOVE"});
+  checkRestoreStatement(c, s, what, {"MOVE"}, true);
+  const auto stopAt = stopAtOption(c, what, s);
   const auto file = device(c, what, *s.device);
   const int step = statsStep(c, s);
   const auto started = std::chrono::steady_clock::now();
@@ -730,16 +799,31 @@ void restoreLog(Context& c, const RestoreLog& s) {
               {msg(3101, 16, "Exclusive access could not be obtained because the database is in use.")});
   storage::ExclusiveGuard guard(catalog, entry->name);
   const storage::CopyGuard copying(catalog, entry->name);
-  // The set holds the database as the log brought it: applying the log is putting it in place.
-  writeDatabaseFile(c, what, entry->file, set.content);
   storage::DbEntry restored = *entry;
-  restored.log.restoreLsn = info.lastLsn;
-  if (!s.option("NORECOVERY")) {
+  bool recover = !s.option("NORECOVERY");
+  if (stopAt && earlier(*stopAt, info.finishDate)) {
+    // Stopping inside the log: its committed changes up to the moment go onto the data as the
+    // restored sets left them.
+    restored.log.restoreLsn = applyChangesUpTo(what, entry->file, info, at, *stopAt, entry->log.restoredTo);
+    restored.log.restoredTo = *stopAt;
+  } else {
+    // The set holds the database as the log brought it: applying the log is putting it in place.
+    writeDatabaseFile(c, what, entry->file, set.content);
+    restored.log.restoreLsn = info.lastLsn;
+    restored.log.restoredTo = info.finishDate;
+    if (stopAt && recover) {
+      c.message(4322, 0,
+                "This backup set contains records that were logged before the designated point in time. The "
+                "database is being left in the restoring state so that more roll forward can be performed.");
+      recover = false;
+    }
+  }
+  if (recover) {
     restored.state = DatabaseState::Online;
     restored.log.lsn = restored.log.checkpointLsn = restored.log.logBackupLsn = info.lastLsn;
   }
   catalog.restored(restored);
-  recordRestoreOf(c, info, file, entry->name, startedAt, false, !s.option("NORECOVERY"));
+  recordRestoreOf(c, info, file, entry->name, startedAt, false, recover);
 
   const std::string pos = std::to_string(info.position);
   if (step > 0)

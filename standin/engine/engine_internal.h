@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +101,13 @@ struct Session::Impl {
   // SQLite names (main, temp, an attached database), and changes of tables' definitions.
   std::map<std::string, std::uint64_t> changedRows;
   std::uint64_t changedDefinitions = 0;
+  // The tables whose rows the statement changed, as "schema\ttable", and whether a table has a
+  // primary key (the record of committed changes holds only those rows), by the same key.
+  std::set<std::string> changedTables;
+  std::map<std::string, bool> tableHasKey;
+  // Databases the open transaction (or the statement) changed in a way no changeset holds: a
+  // table's definition, or rows of a table without a primary key.
+  std::set<std::string> unreplayableChanges;
   std::optional<Recording> recording;  // while the engine records (EngineConfig::recordFile)
   // The reply to the request last recorded; one given while the server stops is noted as such,
   // as the client may or may not have had it.
@@ -179,6 +187,11 @@ struct Session::Impl {
   storage::Database& connection();
   // What the last statements wrote goes into the logs of the databases they wrote to.
   void logChanges();
+  // Outside a transaction, the changes of user databases' rows committed since the last call go
+  // to their logs' record of committed changes (those of a rolled-back transaction are in none).
+  void keepCommittedChanges();
+  // A user database's rows are recorded on this connection under `schema` (main or its name).
+  void recordChangesOf(const std::string& schema, const std::string& database);
   // Another database on this connection, for db.dbo.table names and msdb's procedures.
   void attachDatabase(const storage::DbEntry& database);
   void detachDatabase(const std::string& name);  // not while a transaction is open

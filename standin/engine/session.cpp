@@ -247,6 +247,7 @@ void Session::Impl::runStatement(Exec& x, const Statement& s) {
     ~LogAtEnd() {
       try {
         session.logChanges();
+        session.keepCommittedChanges();
       } catch (const std::exception&) {
         // The log's numbers are the stand-in's own bookkeeping; a failure leaves them behind.
       }
@@ -386,10 +387,12 @@ void Session::Impl::rollback(Exec& x) {
   engine->catalog.transactionEnded(spid);
   try {
     connection().exec("ROLLBACK");
+    for (const std::string& schema : conn->recordedSchemas()) conn->takeChanges(schema);  // none of them stay
   } catch (const storage::Error&) {
     conn.reset();
     attached.clear();
   }
+  unreplayableChanges.clear();
   x.out.items.push_back(EnvChange{EnvChange::Kind::RollbackTransaction, {}, descriptor});
   descriptor.assign(8, '\0');
   detachAll();
@@ -414,8 +417,11 @@ namespace {
 
 // SQLite tells of every row a statement changes, and in which database (main, temp, or an
 // attached one); the session adds them up for the databases' logs.
-void countChangedRow(void* session, int, const char* schema, const char*, sqlite3_int64) {
-  ++static_cast<Session::Impl*>(session)->changedRows[schema ? schema : "main"];
+void countChangedRow(void* session, int, const char* schema, const char* table, sqlite3_int64) {
+  auto* impl = static_cast<Session::Impl*>(session);
+  const std::string name = schema ? schema : "main";
+  ++impl->changedRows[name];
+  impl->changedTables.insert(name + '\t' + (table ? table : ""));
 }
 
 }  // namespace
@@ -427,18 +433,64 @@ storage::Database& Session::Impl::connection() {
     storage::registerStorageFunctions(conn->get());
     registerSessionFunctions(conn->get());
     sqlite3_update_hook(conn->get(), &countChangedRow, this);
+    tableHasKey.clear();  // "main" may be another database now
+    if (db) recordChangesOf("main", db->name());
   }
   return *conn;
+}
+
+void Session::Impl::recordChangesOf(const std::string& schema, const std::string& database) {
+  for (const char* system : {"master", "tempdb", "model", "msdb"})
+    if (equalsIgnoreCase(database, system)) return;
+  conn->recordChanges(schema);
+}
+
+void Session::Impl::keepCommittedChanges() {
+  if (tranCount > 0 || !conn) return;
+  auto& catalog = engine->catalog;
+  for (const std::string& schema : conn->recordedSchemas()) {
+    try {
+      std::string changes = conn->takeChanges(schema);
+      if (!changes.empty())
+        catalog.changeCommitted(schema == "main" ? currentDb() : schema, std::move(changes), false);
+    } catch (const storage::Error&) {
+      // The record of committed changes is the stand-in's own bookkeeping, as the log's numbers are.
+    }
+  }
+  for (const std::string& database : unreplayableChanges) catalog.changeCommitted(database, {}, true);
+  unreplayableChanges.clear();
 }
 
 void Session::Impl::logChanges() {
   if (changedRows.empty() && changedDefinitions == 0) return;
   const int session = tranCount > 0 ? spid : 0;
   auto& catalog = engine->catalog;
+  if (changedDefinitions) tableHasKey.clear();
+  for (const std::string& key : changedTables) {
+    const std::size_t tab = key.find('\t');
+    const std::string schema = key.substr(0, tab);
+    if (schema == "temp" || !conn) continue;
+    auto known = tableHasKey.find(key);
+    if (known == tableHasKey.end()) {
+      bool hasKey = false;  // unknown: as without one, so that no restore stops after it
+      try {
+        const auto rows = storage::select(conn->get(), "SELECT COUNT(*) FROM pragma_table_info(?, ?) WHERE pk > 0",
+                                          {sql::Value(key.substr(tab + 1)), sql::Value(schema)});
+        hasKey = !rows.empty() && sql::valueToText(rows[0][0]) != "0";
+      } catch (const storage::Error&) {
+      }
+      known = tableHasKey.emplace(key, hasKey).first;
+    }
+    if (!known->second) unreplayableChanges.insert(schema == "main" ? currentDb() : schema);
+  }
+  changedTables.clear();
   // Table variables live in temp, as tempdb's; its log is not kept.
   for (const auto& [schema, rows] : changedRows)
     if (schema != "temp") catalog.logChanges(schema == "main" ? currentDb() : schema, rows, 0, session);
-  if (changedDefinitions) catalog.logChanges(currentDb(), 0, changedDefinitions, session);
+  if (changedDefinitions) {
+    catalog.logChanges(currentDb(), 0, changedDefinitions, session);
+    unreplayableChanges.insert(currentDb());
+  }
   changedRows.clear();
   changedDefinitions = 0;
 }
@@ -459,6 +511,8 @@ void Session::Impl::useDatabase(Exec& x, const std::string& name) {
                    "The stand-in server cannot change the database while a table variable is declared.");
   auto lease = std::make_unique<storage::DbLease>(engine->catalog, canonical, file);
   if (!db || db->file() != file) {
+    logChanges();
+    keepCommittedChanges();
     conn.reset();
     attached.clear();
   }
@@ -484,11 +538,15 @@ void Session::Impl::attachDatabase(const storage::DbEntry& database) {
   attach.bindText(1, file.string());
   attach.step();
   attached.push_back(std::move(lease));
+  recordChangesOf(canonical, canonical);
 }
 
 void Session::Impl::detachDatabase(const std::string& name) {
   if (tranCount > 0 || !conn) return;
   try {
+    logChanges();
+    keepCommittedChanges();
+    conn->stopRecording(name);
     conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
     attached.erase(std::remove_if(attached.begin(), attached.end(),
                                   [&](const auto& lease) { return equalsIgnoreCase(lease->name(), name); }),
@@ -499,9 +557,12 @@ void Session::Impl::detachDatabase(const std::string& name) {
 
 void Session::Impl::detachAll() {
   if (tranCount > 0 || !conn) return;
+  logChanges();
+  keepCommittedChanges();
   while (!attached.empty()) {
     const std::string name = attached.back()->name();
     try {
+      conn->stopRecording(name);
       conn->exec("DETACH DATABASE " + storage::quoteIdentifier(name));
     } catch (const storage::Error&) {
       // Still in use by a statement: the connection goes, and every attachment with it.

@@ -501,6 +501,7 @@ void Catalog::dropDatabase(const std::string& name) {
     st.bindInt(1, it->id);
     st.step();
     removeDatabaseFiles(*it);
+    changes_.erase(it->id);
     dbs_.erase(it);
     return;
   }
@@ -513,6 +514,7 @@ void Catalog::forgetDatabase(const std::string& name) {
     Statement st(master_->get(), "DELETE FROM bv_databases WHERE dbid = ?");
     st.bindInt(1, it->id);
     st.step();
+    changes_.erase(it->id);
     dbs_.erase(it);
     return;
   }
@@ -522,6 +524,7 @@ void Catalog::restored(const DbEntry& entry) {
   std::lock_guard lock(mutex_);
   DbEntry* e = entryNamed(entry.name);
   if (!e) return;
+  changes_.erase(e->id);  // the changes of the content it had
   // Files the database had elsewhere go with its old content.
   std::error_code ec;
   if (normal(e->logFile) != normal(entry.logFile)) std::filesystem::remove(e->logFile, ec);
@@ -559,7 +562,10 @@ void Catalog::setRecoveryModel(const std::string& name, RecoveryModel model) {
   if (!e || e->recovery == model) return;
   // Into or out of SIMPLE, the log chain breaks: BACKUP LOG needs a full backup again. Between
   // FULL and BULK_LOGGED it goes on.
-  if (e->recovery == RecoveryModel::Simple || model == RecoveryModel::Simple) e->log.logChain = false;
+  if (e->recovery == RecoveryModel::Simple || model == RecoveryModel::Simple) {
+    e->log.logChain = false;
+    changes_.erase(e->id);
+  }
   e->recovery = model;
   saveEntry(*e);
 }
@@ -571,12 +577,40 @@ void Catalog::logChanges(const std::string& name, std::uint64_t rows, std::uint6
   DbEntry* e = entryNamed(name);
   if (!e) return;
   const std::uint64_t records = rows + definitions * (kLogBytesPerDefinition / kLogBytesPerRow);
+  changes_.try_emplace(e->id, LoggedChanges{e->log.lsn, {}});
   if (session != 0 && !e->openTransactions.count(session)) {
     e->openTransactions.insert(session);
     if (e->openTransactions.size() == 1) e->oldestOpenTransaction = e->log.lsn;
   }
   e->log.lsn += records;
   sizeLogFile(*e);
+}
+
+void Catalog::changeCommitted(const std::string& name, std::string changeset, bool unreplayable) {
+  std::lock_guard lock(mutex_);
+  DbEntry* e = entryNamed(name);
+  if (!e) return;
+  LoggedChanges& kept = changes_.try_emplace(e->id, LoggedChanges{e->log.lsn, {}}).first->second;
+  if (e->recovery == RecoveryModel::Simple || !e->log.logChain) {
+    // No log backup will hold it: the changes kept are complete only from here on.
+    kept = LoggedChanges{e->log.lsn, {}};
+    return;
+  }
+  kept.changes.push_back(LoggedChange{e->log.lsn, now(), unreplayable, std::move(changeset)});
+}
+
+LoggedChanges Catalog::loggedChanges(const std::string& name, std::uint64_t fromLsn, std::uint64_t toLsn) const {
+  std::lock_guard lock(mutex_);
+  LoggedChanges out;
+  const auto db = std::find_if(dbs_.begin(), dbs_.end(), [&](const DbEntry& d) { return equalsIgnoreCase(d.name, name); });
+  if (db == dbs_.end()) return out;
+  const auto kept = changes_.find(db->id);
+  // Nothing kept yet: nothing was changed since the server started.
+  out.completeFromLsn = kept == changes_.end() ? db->log.lsn : kept->second.completeFromLsn;
+  if (kept == changes_.end()) return out;
+  for (const LoggedChange& change : kept->second.changes)
+    if (change.lsn > fromLsn && change.lsn <= toLsn) out.changes.push_back(change);
+  return out;
 }
 
 void Catalog::transactionEnded(int session) {
@@ -648,6 +682,11 @@ void Catalog::logBackedUp(const std::string& name, std::uint64_t lsn, bool copyO
   DbEntry* e = entryNamed(name);
   if (!e || copyOnly) return;
   e->log.logBackupLsn = std::max(e->log.logBackupLsn, lsn);
+  if (const auto kept = changes_.find(e->id); kept != changes_.end()) {
+    auto& changes = kept->second.changes;
+    changes.erase(std::remove_if(changes.begin(), changes.end(), [&](const LoggedChange& c) { return c.lsn <= lsn; }),
+                  changes.end());
+  }
   saveEntry(*e);
 }
 
@@ -657,6 +696,7 @@ void Catalog::logTruncated(const std::string& name) {
   if (!e) return;
   e->log.checkpointLsn = e->log.logBackupLsn = e->log.lsn;
   e->log.logChain = false;
+  changes_.erase(e->id);
   saveEntry(*e);
 }
 

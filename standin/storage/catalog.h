@@ -56,6 +56,8 @@ struct LogState {
   // backup a differential must build on.
   std::uint64_t restoreLsn = 0;
   std::uint64_t restoreBaseLsn = 0;
+  // The server's time the restored sets have brought the data to (kept while the server runs).
+  sql::DateTime restoredTo;
 };
 
 struct DbEntry {
@@ -84,6 +86,23 @@ struct Login {
   // the engine replaces at start.
   std::optional<std::string> storedPassword;
   std::string defaultDatabase;
+};
+
+// A change committed to a database while its log is kept for log backups: a SQLite changeset of
+// the rows, or a mark for a change no changeset holds (of a table's definition, or of rows of a
+// table without a primary key), which a restore cannot stop after.
+struct LoggedChange {
+  std::uint64_t lsn = 0;  // the log's number once it was written
+  sql::DateTime committed;
+  bool unreplayable = false;
+  std::string changeset;
+};
+
+// The changes a log backup holds, and the LSN from which they are all there: a stand-in that
+// restarts keeps the log's numbers but not the changes before it.
+struct LoggedChanges {
+  std::uint64_t completeFromLsn = 0;
+  std::vector<LoggedChange> changes;
 };
 
 // Bytes of log a change of one row writes, and a change of a table's definition.
@@ -162,6 +181,11 @@ class Catalog {
   // Changes written to a database: `rows` rows, and `definitions` changes of tables' definitions.
   // `session` is the session whose open transaction wrote them (0 outside a transaction).
   void logChanges(const std::string& name, std::uint64_t rows, std::uint64_t definitions, int session);
+  // A committed change of rows (a changeset) or an unreplayable one, at the server's time now; kept only
+  // while the database is in FULL or BULK_LOGGED with its log chain begun.
+  void changeCommitted(const std::string& name, std::string changeset, bool unreplayable);
+  // The kept changes after `fromLsn` up to `toLsn`, for a log backup.
+  LoggedChanges loggedChanges(const std::string& name, std::uint64_t fromLsn, std::uint64_t toLsn) const;
   // A session's transaction has ended: it holds no database's log any more.
   void transactionEnded(int session);
   void checkpoint(const std::string& name);
@@ -207,6 +231,8 @@ class Catalog {
   std::function<sql::DateTime()> clock_;
   mutable std::mutex mutex_;        // guards dbs_ and master_
   std::vector<DbEntry> dbs_;        // by id
+  // Per database id: the committed changes not yet backed up (not in DbEntry, which is copied).
+  std::map<int, LoggedChanges> changes_;
   std::optional<Database> master_;  // master, for the catalogue and syslogins
 };
 

@@ -109,6 +109,50 @@ Database Database::openMemory() {
   return db;
 }
 
+void Database::recordChanges(const std::string& schema) {
+  sqlite3_session* raw = nullptr;
+  const int rc = sqlite3session_create(db_.get(), schema.c_str(), &raw);
+  std::unique_ptr<sqlite3_session, SessionDeleter> session(raw);
+  if (rc != SQLITE_OK) throw Error(rc, "cannot record the changes of " + schema);
+  if (const int attached = sqlite3session_attach(raw, nullptr); attached != SQLITE_OK)
+    throw Error(attached, "cannot record the changes of " + schema);
+  sessions_[schema] = std::move(session);
+}
+
+std::string Database::takeChanges(const std::string& schema) {
+  const auto it = sessions_.find(schema);
+  if (it == sessions_.end() || sqlite3session_isempty(it->second.get())) return {};
+  int size = 0;
+  void* bytes = nullptr;
+  const int rc = sqlite3session_changeset(it->second.get(), &size, &bytes);
+  std::unique_ptr<void, SqliteFree> guard(bytes);
+  if (rc != SQLITE_OK) throw Error(rc, "cannot read the changes of " + schema);
+  std::string changes(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+  recordChanges(schema);  // a session has no reset: a new one begins where this one ends
+  return changes;
+}
+
+std::vector<std::string> Database::recordedSchemas() const {
+  std::vector<std::string> schemas;
+  for (const auto& [schema, session] : sessions_) schemas.push_back(schema);
+  return schemas;
+}
+
+bool applyChanges(sqlite3* db, std::string_view changeset) {
+  struct Outcome {
+    bool conflict = false;
+  } outcome;
+  const auto onConflict = [](void* context, int, sqlite3_changeset_iter*) {
+    static_cast<Outcome*>(context)->conflict = true;
+    return SQLITE_CHANGESET_ABORT;
+  };
+  const int rc = sqlite3changeset_apply(db, static_cast<int>(changeset.size()), const_cast<char*>(changeset.data()),
+                                        nullptr, onConflict, &outcome);
+  if (outcome.conflict) return false;
+  if (rc != SQLITE_OK) throw Error(rc, sqlite3_errmsg(db));
+  return true;
+}
+
 void Database::exec(std::string_view sql) {
   std::string owned(sql);
   char* err = nullptr;

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,9 @@ struct Error : std::runtime_error {
 
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct SessionDeleter {
+  void operator()(sqlite3_session* session) const { sqlite3session_delete(session); }
 };
 struct StmtFinalizer {
   void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
@@ -57,10 +61,27 @@ class Database {
   void exec(std::string_view sql);
   std::string errorMessage() const { return sqlite3_errmsg(db_.get()); }
 
+  // Records the changes to the rows of `schema`'s tables (main or an attached database) that have
+  // a primary key, through SQLite's session extension, until stopped. Throws Error.
+  void recordChanges(const std::string& schema);
+  // The changes recorded in `schema` since recording began or they were last taken, as a SQLite
+  // changeset (empty when none or not recording), and recording begins anew. Changes rolled back
+  // are in none. Throws Error.
+  std::string takeChanges(const std::string& schema);
+  // Every schema recorded; the changes recorded and not taken are dropped.
+  std::vector<std::string> recordedSchemas() const;
+  void stopRecording(const std::string& schema) { sessions_.erase(schema); }
+
  private:
   explicit Database(sqlite3* db) : db_(db) {}
   std::unique_ptr<sqlite3, DbCloser> db_;
+  // Declared after the connection, so that they are deleted before it closes.
+  std::map<std::string, std::unique_ptr<sqlite3_session, SessionDeleter>> sessions_;
 };
+
+// Applies a changeset to a connection's main database; false when a change finds its row not as
+// the changeset expects (the changeset is then not applied at all). Throws Error.
+bool applyChanges(sqlite3* db, std::string_view changeset);
 
 // Rolls back a journal a crashed writer left beside a database file, so that it cannot be
 // applied to another file put in its place; a journal that is not hot is removed. Only for a

@@ -298,6 +298,89 @@ TEST_F(Log, LogSetsRestoreInTheirChainOnlyOntoARestoringDatabase) {
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM R.dbo.T"), "1");
 }
 
+// Each log set carries its committed changes with their commit times: a restore WITH STOPAT brings
+// back the rows of that moment, whichever session or database context wrote them.
+TEST_F(Log, StopAtBringsBackTheRowsCommittedByThatMoment) {
+  open(2019);
+  ASSERT_FALSE(run("CREATE DATABASE P\nALTER DATABASE P SET RECOVERY FULL\n"
+                   "CREATE TABLE P.dbo.T (id INT PRIMARY KEY, v NVARCHAR(10))\nCREATE TABLE P.dbo.Heap (x INT)")
+                   .failed());
+  const std::string media = file("p.bak");
+  const auto at = [&](int minutes) { engine_->setClockOffset(std::chrono::minutes(minutes)); };
+  at(0);
+  run("INSERT INTO P.dbo.T VALUES (1, N'a')");
+  ASSERT_FALSE(run("BACKUP DATABASE P TO DISK = N'" + media + "' WITH INIT").failed());
+  at(10);
+  run("USE P\nINSERT INTO dbo.T VALUES (2, N'b')\nUSE master");  // the database's own context
+  at(20);
+  run("BEGIN TRANSACTION\nUPDATE P.dbo.T SET v = N'B' WHERE id = 2\nINSERT INTO P.dbo.T VALUES (3, N'c')\nCOMMIT");
+  run("BEGIN TRANSACTION\nDELETE FROM P.dbo.T\nROLLBACK");  // in no log
+  at(30);
+  run("DELETE FROM P.dbo.T WHERE id = 1");
+  ASSERT_FALSE(run("BACKUP LOG P TO DISK = N'" + media + "' WITH NOINIT").failed());
+  at(40);
+  run("INSERT INTO P.dbo.T VALUES (4, N'd')");
+  at(50);
+  run("INSERT INTO P.dbo.Heap VALUES (1)");  // a table without a key: no changeset holds it
+  at(58);
+  ASSERT_FALSE(run("BACKUP LOG P TO DISK = N'" + media + "' WITH NOINIT").failed());
+  at(60);
+  const auto moment = [&](int minutes) {
+    return "'" + (standin::sql::DateTime::now().plusSeconds(minutes * 60)).iso().substr(0, 19) + "'";
+  };
+  const auto rowsOf = [&](const std::string& db) {
+    const auto sets = run("SELECT id, v FROM " + db + ".dbo.T ORDER BY id").resultSets();
+    std::string out;
+    for (const auto& row : sets.at(0).rows)
+      out += standin::sql::valueToText(row[0]) + standin::sql::valueToText(row[1]) + " ";
+    return out;
+  };
+  const auto restoreFull = [&](const std::string& db) {
+    return run("RESTORE DATABASE " + db + " FROM DISK = N'" + media + "' WITH FILE = 1, NORECOVERY, MOVE N'P' TO N'" +
+               file(db + ".mdf") + "', MOVE N'P_log' TO N'" + file(db + ".ldf") + "'");
+  };
+  struct Case {
+    const char* db;
+    std::vector<std::pair<int, int>> logs;  // file, STOPAT minute (-1: none)
+    std::string rows;                       // empty: the last restore fails with `error`
+    int error = 0;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"P5", {{2, 5}}, "1a "},
+           {"P15", {{2, 15}}, "1a 2b "},
+           {"P25", {{2, 25}}, "1a 2B 3c "},
+           {"P45", {{2, -1}, {3, 45}}, "2B 3c 4d "},
+           {"PEarly", {{2, -1}, {3, 25}}, "", 4335},
+           {"PHeap", {{2, -1}, {3, 55}}, "", 50000},
+       }) {
+    SCOPED_TRACE(c.db);
+    ASSERT_FALSE(restoreFull(c.db).failed());
+    BatchResult last;
+    for (std::size_t i = 0; i < c.logs.size(); ++i) {
+      const auto [set, minute] = c.logs[i];
+      last = run("RESTORE LOG " + std::string(c.db) + " FROM DISK = N'" + media + "' WITH FILE = " +
+                 std::to_string(set) + (minute >= 0 ? ", STOPAT = " + moment(minute) : std::string()) +
+                 (i + 1 < c.logs.size() ? ", NORECOVERY" : ", RECOVERY"));
+    }
+    if (c.rows.empty()) {
+      ASSERT_TRUE(last.failed());
+      EXPECT_EQ(last.errors().at(0).number, c.error) << last.errors().at(0).text;
+      continue;
+    }
+    ASSERT_FALSE(last.failed()) << last.errors().at(0).text;
+    EXPECT_EQ(scalar("SELECT state_desc FROM sys.databases WHERE name = N'" + std::string(c.db) + "'"), "ONLINE");
+    EXPECT_EQ(rowsOf(c.db), c.rows);
+  }
+  // A moment after the log's end: the whole log, and the database waits for the next one.
+  ASSERT_FALSE(restoreFull("PLate").failed());
+  const auto late = run("RESTORE LOG PLate FROM DISK = N'" + media + "' WITH FILE = 2, STOPAT = " + moment(35));
+  ASSERT_FALSE(late.failed()) << late.errors().at(0).text;
+  EXPECT_TRUE(late.hasMessage(4322));
+  EXPECT_EQ(scalar("SELECT state_desc FROM sys.databases WHERE name = N'PLate'"), "RESTORING");
+  ASSERT_FALSE(run("RESTORE LOG PLate FROM DISK = N'" + media + "' WITH FILE = 3, STOPAT = " + moment(45)).failed());
+  EXPECT_EQ(rowsOf("PLate"), "2B 3c 4d ");
+}
+
 TEST_F(Log, TruncateOnlyEmptiesTheLogAndBreaksTheChain) {
   open(2005);
   ASSERT_FALSE(run("CREATE DATABASE TO1\nCREATE TABLE TO1.dbo.T (x INT)").failed());
@@ -319,6 +402,7 @@ TEST_F(Log, OptionsTheStandInDoesNotCarryOutAreRefused) {
            {"BACKUP DATABASE Sample TO DISK = N'" + media + "' WITH RETAINDAYS = 3", {50000, 3013}},
            {"RESTORE DATABASE Sample FROM DISK = N'" + media + "' WITH STOPAT = '2030-01-01', REPLACE",
             {50000, 3013}},
+           {"RESTORE LOG Sample FROM DISK = N'" + media + "' WITH STOPATMARK = N'm'", {50000, 3013}},
            {"RESTORE DATABASE Sample FROM DISK = N'" + media + "' WITH STANDBY = N'/tmp/u', REPLACE",
             {50000, 3013}},
            {"RESTORE DATABASE Sample FROM DISK = N'" + media + "' WITH RECOVERY, NORECOVERY", {3031, 3013}},
