@@ -426,6 +426,7 @@ void TfrmSchedule::FillJobListView() {
     };
     for (int column = 0; column < static_cast<int>(std::size(texts)); ++column) {
       item->setText(column, texts[column]);
+      item->setToolTip(column, texts[column]);  // the whole text where the column cuts it off
     }
     item->setTextAlignment(kStartTimeColumn, Qt::AlignCenter);
   }
