@@ -1,0 +1,184 @@
+#include "core/maintenance/restore_plan.h"
+
+#include <algorithm>
+#include <map>
+
+#include "core/text/ascii.h"
+
+namespace bv::maintenance {
+
+Lsn::Lsn(std::string_view digits) {
+  if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return;
+  while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
+  digits_ = std::string(digits);
+}
+
+std::string momentText(std::string_view serverTime) {
+  std::string text(serverTime.substr(0, 16));
+  for (std::size_t i = 0; i < text.size() && i < 10; ++i)
+    if (text[i] == '-') text[i] = '/';
+  return text;
+}
+
+std::string noFullBeforeText(std::string_view moment, std::string_view oldestFullEnd) {
+  return momentText(moment) + " より前に終わった完全バックアップがありません（最も古い完全バックアップの終了：" +
+         momentText(oldestFullEnd) + "）。";
+}
+
+std::string missingLogText(std::string_view from, std::string_view to) {
+  return momentText(from) + "〜" + momentText(to) + " のログバックアップがありません。";
+}
+
+std::string noLogAfterText(std::string_view lastEnd) {
+  return momentText(lastEnd) + " より後のログバックアップがありません。";
+}
+
+std::string bulkLoggedText(std::string_view logEnd, std::string_view previousEnd) {
+  return momentText(logEnd) + " に終わるログバックアップには一括ログ操作が含まれるため、その途中の時点には復元できません（" +
+         momentText(previousEnd) + " または " + momentText(logEnd) + " を選んでください）。";
+}
+
+std::string familiesMissingText(std::string_view file) {
+  return "バックアップ " + std::string(file) + " はメディアファミリの一部しかないため、使用できません。";
+}
+
+namespace {
+
+constexpr std::string_view kNoFullBackup = "このデータベースの完全バックアップがありません。";
+
+bool isBaseOf(const BackupSetEntry& differential, const BackupSetEntry& full) {
+  if (!differential.baseGuid.empty() && !full.setGuid.empty())
+    return text::equalsIgnoringAsciiCase(differential.baseGuid, full.setGuid);
+  return differential.differentialBaseLsn == full.checkpointLsn;
+}
+
+bool onFork(const BackupSetEntry& log, const std::string& fork) {
+  return log.firstForkGuid.empty() || fork.empty() || text::equalsIgnoringAsciiCase(log.firstForkGuid, fork);
+}
+
+class Planner {
+ public:
+  Planner(std::vector<BackupSetEntry> sets, const RestoreMoment& moment, bool simple)
+      : sets_(std::move(sets)), moment_(moment), simple_(simple) {
+    std::sort(sets_.begin(), sets_.end(), [](const BackupSetEntry& a, const BackupSetEntry& b) {
+      return a.firstLsn == b.firstLsn ? a.lastLsn < b.lastLsn : a.firstLsn < b.firstLsn;
+    });
+    // Where each recovery fork's sets end: at a fork, the chain takes the one that reaches the moment.
+    for (const auto& set : sets_) {
+      std::string& end = forkEnds_[set.forkGuid];
+      end = std::max(end, set.finished);
+      newest_ = std::max(newest_, set.finished);
+    }
+  }
+
+  PlanOutcome plan() {
+    if (sets_.empty()) return PlanRefusal{std::string(kNoBackupOfDatabase)};
+    if (simple_ && moment_.at) return PlanRefusal{std::string(kSimpleOnlyLatest)};
+    std::vector<const BackupSetEntry*> fulls;
+    std::string oldestFull;
+    for (const auto& set : sets_) {
+      if (set.type != 'D') continue;
+      if (oldestFull.empty() || set.finished < oldestFull) oldestFull = set.finished;
+      if (!moment_.at || set.finished <= *moment_.at) fulls.push_back(&set);
+    }
+    if (oldestFull.empty()) return PlanRefusal{std::string(kNoFullBackup)};
+    if (fulls.empty()) return PlanRefusal{noFullBeforeText(*moment_.at, oldestFull)};
+    std::sort(fulls.begin(), fulls.end(), [](const auto* a, const auto* b) { return b->lastLsn < a->lastLsn; });
+    std::optional<PlanRefusal> first;
+    for (const BackupSetEntry* full : fulls) {
+      PlanOutcome outcome = planFrom(*full);
+      if (std::holds_alternative<RestorePlan>(outcome)) return outcome;
+      if (!first) first = std::get<PlanRefusal>(outcome);
+    }
+    return *first;
+  }
+
+ private:
+  bool byMoment(const std::string& finished) const { return !moment_.at || finished <= *moment_.at; }
+
+  PlanOutcome planFrom(const BackupSetEntry& full) {
+    if (!full.allFamilies) return PlanRefusal{familiesMissingText(full.file)};
+    RestorePlan plan;
+    plan.steps.push_back({full, std::nullopt});
+    Lsn position = full.lastLsn;
+    std::string reached = full.finished;
+    std::string fork = full.forkGuid;
+
+    // The newest differential on this full that ends by the moment; older ones are skipped.
+    const BackupSetEntry* differential = nullptr;
+    for (const auto& set : sets_) {
+      if (set.type != 'I' || !set.allFamilies || !isBaseOf(set, full) || !byMoment(set.finished) ||
+          set.lastLsn < full.lastLsn)
+        continue;
+      if (differential) plan.skippedDifferentials.push_back(*differential);
+      differential = &set;
+    }
+    if (differential) {
+      plan.steps.push_back({*differential, std::nullopt});
+      position = differential->lastLsn;
+      reached = differential->finished;
+      fork = differential->forkGuid.empty() ? fork : differential->forkGuid;
+    }
+
+    // The first log covers the end of the full or differential (it may end right there, as the
+    // backup's own last LSN lies past its data); each further one continues the one before.
+    bool firstLog = true;
+    while (!simple_ && (!moment_.at || reached < *moment_.at)) {
+      std::vector<const BackupSetEntry*> next;
+      for (const auto& set : sets_)
+        if (set.type == 'L' && set.firstLsn <= position && set.firstLsn < set.lastLsn &&
+            (firstLog ? position <= set.lastLsn : position < set.lastLsn) && onFork(set, fork))
+          next.push_back(&set);
+      if (next.empty()) {
+        if (!moment_.at) break;  // the latest: as far as the logs reach
+        for (const auto& set : sets_)
+          if (set.type == 'L' && position < set.firstLsn && onFork(set, fork))
+            return PlanRefusal{missingLogText(reached, set.finished)};
+        return PlanRefusal{noLogAfterText(reached)};
+      }
+      // At a fork (an earlier restore began another), the log on a fork that reaches the moment
+      // (the latest: the newest set), and of those the first to end: the timeline the moment was on.
+      const std::string& target = moment_.at ? *moment_.at : newest_;
+      std::stable_sort(next.begin(), next.end(), [&](const auto* a, const auto* b) {
+        const bool aReaches = forkEnds_[a->forkGuid] >= target;
+        const bool bReaches = forkEnds_[b->forkGuid] >= target;
+        return aReaches != bReaches ? aReaches : a->finished < b->finished;
+      });
+      const BackupSetEntry& log = *next.front();
+      if (!log.allFamilies) return PlanRefusal{familiesMissingText(log.file)};
+      if (moment_.at && log.finished > *moment_.at) {
+        if (log.bulkLogged) return PlanRefusal{bulkLoggedText(log.finished, reached)};
+        plan.steps.push_back({log, *moment_.at});
+        reached = *moment_.at;
+        break;
+      }
+      plan.steps.push_back({log, std::nullopt});
+      firstLog = false;
+      position = log.lastLsn;
+      reached = log.finished;
+      if (!log.forkGuid.empty()) fork = log.forkGuid;
+    }
+    for (const auto& step : plan.steps) plan.totalBytes += step.set.sizeBytes;
+    plan.reaches = reached;
+    return plan;
+  }
+
+  std::vector<BackupSetEntry> sets_;
+  RestoreMoment moment_;
+  bool simple_;
+  std::map<std::string, std::string> forkEnds_;
+  std::string newest_;
+};
+
+}  // namespace
+
+PlanOutcome planRestore(std::string_view database, const std::vector<BackupSetEntry>& sets,
+                        const RestoreMoment& moment, bool simpleRecovery) {
+  std::vector<BackupSetEntry> own;
+  for (const auto& set : sets)
+    if (text::equalsIgnoringAsciiCase(set.database, database)) own.push_back(set);
+  return Planner(std::move(own), moment, simpleRecovery).plan();
+}
+
+}  // namespace bv::maintenance
