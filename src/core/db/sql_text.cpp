@@ -2,6 +2,8 @@
 
 namespace bv::db {
 
+std::string unicodeLiteral(std::string_view text) { return "N'" + QuoteSqlString(text) + "'"; }
+
 std::string QuoteSqlString(std::string_view text) {
   std::string out;
   out.reserve(text.size());

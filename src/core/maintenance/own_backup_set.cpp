@@ -44,7 +44,6 @@ std::size_t fileNameStart(std::string_view path) {
 
 std::size_t units(std::string_view text) { return text::utf8ToUtf16(text).size(); }
 
-std::string literal(std::string_view text) { return "N'" + db::QuoteSqlString(text) + "'"; }
 
 std::string collated(std::string_view expression, std::string_view collation) {
   return "(" + std::string(expression) + ") COLLATE " + std::string(collation);
@@ -136,7 +135,7 @@ std::vector<std::string> ownSetLines(std::string_view databaseName, std::string_
 
   std::vector<std::string> lines = {
       "DECLARE @db sysname, @setId int, @newPath nvarchar(1024), @position int, @size float, @jobStart datetime",
-      "SET @db = " + literal(databaseName),
+      "SET @db = " + db::unicodeLiteral(databaseName),
   };
   std::string after;
   if (mark.jobName.empty()) {
@@ -145,7 +144,7 @@ std::vector<std::string> ownSetLines(std::string_view databaseName, std::string_
   } else {
     lines.push_back("SELECT TOP 1 @jobStart = a.start_execution_date FROM msdb.dbo.sysjobactivity a");
     lines.push_back("  JOIN msdb.dbo.sysjobs j ON j.job_id = a.job_id");
-    lines.push_back("  WHERE j.name = " + literal(mark.jobName) + " AND a.stop_execution_date IS NULL");
+    lines.push_back("  WHERE j.name = " + db::unicodeLiteral(mark.jobName) + " AND a.stop_execution_date IS NULL");
     lines.push_back("    AND a.session_id = (SELECT MAX(x.session_id) FROM msdb.dbo.syssessions x)");
     lines.push_back("  ORDER BY a.start_execution_date DESC");
     after = "s.backup_start_date >= @jobStart";
@@ -160,14 +159,14 @@ std::vector<std::string> ownSetLines(std::string_view databaseName, std::string_
   if (typedFolder) {
     lines.push_back("    AND DATALENGTH(" + path + ") = " + std::to_string(2 * (pattern.folderLength + pattern.nameLength)));
     lines.push_back("    AND " + sameName("LEFT(" + path + ", " + std::to_string(pattern.folderLength) + ")",
-                                          literal(pattern.folder), rule));
+                                          db::unicodeLiteral(pattern.folder), rule));
   } else {
     lines.push_back("    AND DATALENGTH(" + path + ") > " + std::to_string(2 * pattern.nameLength));
     lines.push_back("    AND SUBSTRING(" + path + ", " + nameStart + ", 1) IN (N'\\', N'/')");
   }
   for (std::size_t i = 0; i < pattern.pieces.size(); ++i) {
     if (pattern.pieces[i].empty()) continue;
-    lines.push_back("    AND " + sameName(part(pattern.piecesAt[i], units(pattern.pieces[i])), literal(pattern.pieces[i]), rule));
+    lines.push_back("    AND " + sameName(part(pattern.piecesAt[i], units(pattern.pieces[i])), db::unicodeLiteral(pattern.pieces[i]), rule));
   }
   for (std::size_t i = 0; i < pattern.datesAt.size(); ++i) {
     const std::string digits = part(pattern.datesAt[i], kDateDigits);

@@ -7,6 +7,7 @@
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
 #include "core/maintenance/command_executor.h"
+#include "core/maintenance/file_placement.h"
 #include "core/maintenance/proof_record.h"
 #include "core/text/ascii.h"
 
@@ -23,7 +24,6 @@ constexpr std::size_t kRandomDigits = 32;
 constexpr double kSpaceFactor = 1.1;
 constexpr double kSpaceMarginBytes = 64.0 * 1024 * 1024;
 
-std::string literal(std::string_view text) { return "N'" + db::QuoteSqlString(text) + "'"; }
 
 // Lines of T-SQL as the other builders join them.
 std::string batch(const std::vector<std::string>& lines) { return joinCommandLines(lines); }
@@ -57,31 +57,6 @@ std::string leftoversQuery(bool catalogViews) {
   });
 }
 
-std::string folderOf(const std::string& path) {
-  const std::size_t separator = path.find_last_of("\\/");
-  return separator == std::string::npos ? std::string() : path.substr(0, separator);
-}
-
-char separatorOf(const std::string& folder) { return folder.find('\\') != std::string::npos ? '\\' : '/'; }
-
-struct ListedFile {
-  std::string logicalName;
-  std::string type;  // D data, L log, F full-text catalogue, S FILESTREAM
-  long fileId = 0;
-};
-
-// The new physical name of one file of the scratch database: its name and the file id.
-std::string movedPath(const ListedFile& file, const std::string& scratch, const std::string& dataFolder,
-                      const std::string& logFolder, bool firstData) {
-  const bool log = file.type == "L";
-  const std::string& folder = log ? logFolder : dataFolder;
-  std::string name = scratch + "_" + std::to_string(file.fileId);
-  if (file.type == "D") name += firstData ? ".mdf" : ".ndf";
-  if (log) name += ".ldf";
-  // Full-text catalogues and FILESTREAM data are folders: no extension.
-  return folder.empty() ? name : folder + separatorOf(folder) + name;
-}
-
 class ProofFailure : public std::runtime_error {
  public:
   ProofFailure(std::string message, std::vector<db::ErrorEntry> entries = {})
@@ -92,95 +67,10 @@ class ProofFailure : public std::runtime_error {
   std::vector<db::ErrorEntry> entries_;
 };
 
-// One request on the proof's connection; its rows as name -> value per row.
-using Row = std::vector<std::pair<std::string, std::string>>;
-
-class ProofSession {
- public:
-  explicit ProofSession(const db::ConnectionSettings& settings) : connection_(settings) {
-    connection_.open();
-    connection_.forgetPassword();
-  }
-
-  std::vector<Row> rows(const std::string& text, const std::vector<std::string>& columns) {
-    db::Query query(connection_);
-    query.addLine(text);
-    query.setCommandTimeout(kMaintenanceCommandTimeoutSeconds);
-    query.open();
-    std::vector<Row> out;
-    for (; !query.eof(); query.next()) {
-      Row row;
-      for (const std::string& column : columns) {
-        row.emplace_back(column, query.fieldIsNull(column) ? std::string() : query.fieldAsText(column));
-      }
-      out.push_back(std::move(row));
-    }
-    return out;
-  }
-  // A statement that returns no rows; its informational messages come back.
-  std::vector<db::ErrorEntry> execute(const std::string& text) {
-    db::Query query(connection_);
-    query.addLine(text);
-    query.setCommandTimeout(kMaintenanceCommandTimeoutSeconds);
-    query.execute();
-    return connection_.infoMessages();
-  }
-  const std::vector<db::ErrorEntry>& errors() const { return connection_.errors(); }
-
- private:
-  db::Connection connection_;
-};
-
-std::string valueOf(const Row& row, std::string_view column) {
-  for (const auto& [name, value] : row) {
-    if (text::asciiLower(name) == text::asciiLower(column)) return value;
-  }
-  return {};
-}
-
 std::string withEntries(std::string_view header, const std::vector<db::ErrorEntry>& entries) {
   std::string message = std::string(header) + "\r\n\r\n";
   for (const auto& entry : entries) message += entry.message + "\r\n";
   return message;
-}
-
-// The folders the scratch files go to: the server's defaults where the release has them, else
-// the folders of the source database's own data and log files.
-std::pair<std::string, std::string> targetFolders(ProofSession& session, const ServerRelease& release,
-                                                  const std::string& databaseId) {
-  std::string data, log;
-  if (release.tellsDefaultPaths()) {
-    const auto paths =
-        session.rows("SELECT CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultDataPath')) AS data_path, "
-                     "CONVERT(nvarchar(1024), SERVERPROPERTY('InstanceDefaultLogPath')) AS log_path",
-                     {"data_path", "log_path"});
-    if (!paths.empty()) {
-      data = valueOf(paths[0], "data_path");
-      log = valueOf(paths[0], "log_path");
-      // The properties end in a separator.
-      while (!data.empty() && (data.back() == '\\' || data.back() == '/')) data.pop_back();
-      while (!log.empty() && (log.back() == '\\' || log.back() == '/')) log.pop_back();
-    }
-  }
-  if (data.empty() || log.empty()) {
-    const bool catalogViews = release.hasCatalogViews();
-    const std::string query =
-        catalogViews
-            ? "SELECT physical_name AS file_name, CASE WHEN type = 1 THEN 1 ELSE 0 END AS is_log "
-              "FROM sys.master_files WHERE database_id = " + databaseId + " ORDER BY file_id"
-            : "SELECT RTRIM(filename) AS file_name, CASE WHEN status & 64 = 64 THEN 1 ELSE 0 END AS is_log "
-              "FROM master..sysaltfiles WHERE dbid = " + databaseId + " ORDER BY fileid";
-    for (const Row& row : session.rows(query, {"file_name", "is_log"})) {
-      std::string file = valueOf(row, "file_name");
-      while (!file.empty() && file.back() == ' ') file.pop_back();  // an nchar(260) of 2000
-      const bool isLog = valueOf(row, "is_log") == "1";
-      if (isLog && log.empty()) log = folderOf(file);
-      if (!isLog && data.empty()) data = folderOf(file);
-    }
-  }
-  if (log.empty()) log = data;
-  if (data.empty()) data = log;
-  return {data, log};
 }
 
 }  // namespace
@@ -243,7 +133,7 @@ std::string joinedMessages(const std::vector<db::ErrorEntry>& entries) {
 
 // Leftovers of killed proofs go first, each tried once in name order; one that cannot go (a
 // session still in it) is named and the proof goes on.
-std::vector<std::string> dropLeftovers(ProofSession& session, const ServerRelease& release) {
+std::vector<std::string> dropLeftovers(ServerSession& session, const ServerRelease& release) {
   std::vector<std::string> notes;
   for (const Row& row : session.rows(leftoversQuery(release.hasCatalogViews()), {"name"})) {
     const std::string leftover = valueOf(row, "name");
@@ -258,18 +148,18 @@ std::vector<std::string> dropLeftovers(ProofSession& session, const ServerReleas
 }
 
 // Whether the scratch database is one a failed restore left RESTORING (so this proof's own).
-bool leftRestoring(ProofSession& session, const std::string& scratch) {
+bool leftRestoring(ServerSession& session, const std::string& scratch) {
   const auto state = session.rows(
-      "SELECT CONVERT(nvarchar(128), DATABASEPROPERTYEX(" + literal(scratch) + ", 'Status')) AS state", {"state"});
+      "SELECT CONVERT(nvarchar(128), DATABASEPROPERTYEX(" + db::unicodeLiteral(scratch) + ", 'Status')) AS state", {"state"});
   return !state.empty() && text::asciiLower(valueOf(state[0], "state")) == "restoring";
 }
 
 // The proof's record (proof_record.h): started before the restore, completed at the end. A login
 // that may not write it leaves a line, and the proof goes on.
-bool startRecord(ProofSession& session, const std::string& scratch, const std::string& setId,
+bool startRecord(ServerSession& session, const std::string& scratch, const std::string& setId,
                  std::vector<std::string>& notes) {
   try {
-    for (const std::string& statement : proofRecordStartStatements(literal(scratch), setId)) session.execute(statement);
+    for (const std::string& statement : proofRecordStartStatements(db::unicodeLiteral(scratch), setId)) session.execute(statement);
     return true;
   } catch (const db::ProviderError&) {
     notes.push_back(std::string(kProofNotRecorded) + " " + joinedMessages(session.errors()));
@@ -277,10 +167,10 @@ bool startRecord(ProofSession& session, const std::string& scratch, const std::s
   }
 }
 
-void finishRecord(ProofSession& session, const std::string& scratch, ProofVerdict verdict,
+void finishRecord(ServerSession& session, const std::string& scratch, ProofVerdict verdict,
                   std::vector<std::string>& notes) {
   try {
-    session.execute(proofRecordFinishStatement(literal(scratch), "N'" + std::string(verdictWord(verdict)) + "'"));
+    session.execute(proofRecordFinishStatement(db::unicodeLiteral(scratch), "N'" + std::string(verdictWord(verdict)) + "'"));
   } catch (const db::ProviderError&) {
     notes.push_back(std::string(kProofNotRecorded) + " " + joinedMessages(session.errors()));
   }
@@ -314,7 +204,7 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
   }
   db::ConnectionSettings fromMaster = settings;
   fromMaster.set("Database", "master");
-  std::optional<ProofSession> session;
+  std::optional<ServerSession> session;
   std::string scratch;
   bool restoreSent = false;   // from here the scratch name may hold a database
   bool restoreDone = false;   // this proof's restore brought it online
@@ -332,7 +222,7 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
     scratch = scratchDatabaseName(valueOf(own[0], "stamp"), std::atol(databaseId.c_str()), valueOf(own[0], "random"));
 
     // Never a database this proof did not make: a name in use stops everything.
-    if (!valueOf(session->rows("SELECT DB_ID(" + literal(scratch) + ") AS id", {"id"})[0], "id").empty()) {
+    if (!valueOf(session->rows("SELECT DB_ID(" + db::unicodeLiteral(scratch) + ") AS id", {"id"})[0], "id").empty()) {
       throw ProofFailure("テストレストア用のデータベース名 " + scratch + " が既に使われているため、何も変更しませんでした。");
     }
     outcome.notes = dropLeftovers(*session, release);
@@ -350,24 +240,11 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
       }
     }
 
-    std::vector<ListedFile> files;
-    const std::string list = "RESTORE FILELISTONLY FROM DISK = " + literal(file) + " WITH FILE = " + position;
-    const bool hasFileId = release.hasCatalogViews();
-    std::vector<std::string> columns = {"LogicalName", "Type"};
-    if (hasFileId) columns.push_back("FileId");
-    for (const Row& row : session->rows(list, columns)) {
-      files.push_back({valueOf(row, "LogicalName"), valueOf(row, "Type"),
-                       hasFileId ? std::atol(valueOf(row, "FileId").c_str()) : static_cast<long>(files.size() + 1)});
-    }
-    const auto [dataFolder, logFolder] = targetFolders(*session, release, databaseId);
-    std::string restore = "RESTORE DATABASE " + db::bracketName(scratch) + " FROM DISK = " + literal(file) +
-                          " WITH FILE = " + position;
-    bool firstData = true;
-    for (const ListedFile& listed : files) {
-      restore += ", MOVE " + literal(listed.logicalName) + " TO " +
-                 literal(movedPath(listed, scratch, dataFolder, logFolder, firstData && listed.type == "D"));
-      if (listed.type == "D") firstData = false;
-    }
+    const std::vector<ListedFile> files = listFiles(*session, file, position, release);
+    const auto [dataFolder, logFolder] = placementFolders(*session, release, databaseId);
+    const std::string restore = "RESTORE DATABASE " + db::bracketName(scratch) + " FROM DISK = " +
+                                db::unicodeLiteral(file) + " WITH FILE = " + position +
+                                moveClauses(files, scratch, dataFolder, logFolder);
     outcome.scratchName = scratch;
     recorded = startRecord(*session, scratch, valueOf(own[0], "set_id"), outcome.notes);
     restoreSent = true;
@@ -403,7 +280,7 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
   // database under the name that its restore did not bring online is someone else's.
   if (restoreSent && session) {
     try {
-      const auto there = session->rows("SELECT DB_ID(" + literal(scratch) + ") AS id", {"id"});
+      const auto there = session->rows("SELECT DB_ID(" + db::unicodeLiteral(scratch) + ") AS id", {"id"});
       const bool exists = !there.empty() && !valueOf(there[0], "id").empty();
       if (exists && (restoreDone || leftRestoring(*session, scratch))) {
         session->execute("DROP DATABASE " + db::bracketName(scratch));

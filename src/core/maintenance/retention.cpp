@@ -13,7 +13,6 @@
 namespace bv::maintenance {
 namespace {
 
-std::string literal(std::string_view text) { return "N'" + db::QuoteSqlString(text) + "'"; }
 
 }  // namespace
 
@@ -150,7 +149,7 @@ std::string buildPruneCommand(std::string_view databaseName, std::string_view ba
     if (pattern.pieces[i].empty()) continue;
     const std::string piece = "SUBSTRING(f.subdirectory, " + std::to_string(pattern.piecesAt[i]) + ", " +
                               std::to_string(text::utf8ToUtf16(pattern.pieces[i]).size()) + ")";
-    lines.push_back("    AND " + sameName(piece, literal(pattern.pieces[i]), rule));
+    lines.push_back("    AND " + sameName(piece, db::unicodeLiteral(pattern.pieces[i]), rule));
   }
   lines.push_back("    AND (" + digits + ") COLLATE " + std::string(exactCollation(rule)) + " NOT LIKE N'%[^0-9]%'");
   for (std::size_t i = 1; i < pattern.datesAt.size(); ++i) {
@@ -220,7 +219,7 @@ std::string buildChainPruneCommand(std::string_view databaseName, std::string_vi
   for (std::size_t i = 0; i < pattern.pieces.size(); ++i) {
     if (pattern.pieces[i].empty()) continue;
     lines.push_back("    AND " + sameName(part(pattern.piecesAt[i], text::utf8ToUtf16(pattern.pieces[i]).size()),
-                                          literal(pattern.pieces[i]), rule));
+                                          db::unicodeLiteral(pattern.pieces[i]), rule));
   }
   for (const std::size_t at : pattern.timesAt) {
     lines.push_back("    AND " + realTimeDigits(part(at, 6), rule) + " AND " + sameText(part(at, 6), part(pattern.timesAt.front(), 6)));
