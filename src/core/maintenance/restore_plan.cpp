@@ -101,7 +101,10 @@ class Planner {
     if (!full.allFamilies) return PlanRefusal{familiesMissingText(full.file)};
     RestorePlan plan;
     plan.steps.push_back({full, std::nullopt});
-    Lsn position = full.lastLsn;
+    // The data of a full or differential backup stand as of its checkpoint; the log after it begins
+    // at or before that point and ends after it.
+    const auto dataPoint = [](const BackupSetEntry& set) { return set.checkpointLsn.isZero() ? set.lastLsn : set.checkpointLsn; };
+    Lsn position = dataPoint(full);
     std::string reached = full.finished;
     std::string fork = full.forkGuid;
 
@@ -116,19 +119,21 @@ class Planner {
     }
     if (differential) {
       plan.steps.push_back({*differential, std::nullopt});
-      position = differential->lastLsn;
+      position = dataPoint(*differential);
       reached = differential->finished;
       fork = differential->forkGuid.empty() ? fork : differential->forkGuid;
     }
 
-    // The first log covers the end of the full or differential (it may end right there, as the
-    // backup's own last LSN lies past its data); each further one continues the one before.
-    bool firstLog = true;
+    // Each log continues from where the data stand: it begins at or before that point and ends after it.
     while (!simple_ && (!moment_.at || reached < *moment_.at)) {
+      // A log that ends where the data stand holds no change: the data reach its end as they are.
+      for (const auto& set : sets_)
+        if (set.type == 'L' && set.firstLsn <= position && set.lastLsn == position && onFork(set, fork) &&
+            byMoment(set.finished))
+          reached = std::max(reached, set.finished);
       std::vector<const BackupSetEntry*> next;
       for (const auto& set : sets_)
-        if (set.type == 'L' && set.firstLsn <= position && set.firstLsn < set.lastLsn &&
-            (firstLog ? position <= set.lastLsn : position < set.lastLsn) && onFork(set, fork))
+        if (set.type == 'L' && set.firstLsn <= position && position < set.lastLsn && onFork(set, fork))
           next.push_back(&set);
       if (next.empty()) {
         if (!moment_.at) break;  // the latest: as far as the logs reach
@@ -154,7 +159,6 @@ class Planner {
         break;
       }
       plan.steps.push_back({log, std::nullopt});
-      firstLog = false;
       position = log.lastLsn;
       reached = log.finished;
       if (!log.forkGuid.empty()) fork = log.forkGuid;
