@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "core/maintenance/backup_history.h"
 #include "core/text/ascii.h"
 
 namespace bv::maintenance {
@@ -183,6 +184,32 @@ PlanOutcome planRestore(std::string_view database, const std::vector<BackupSetEn
   for (const auto& set : sets)
     if (text::equalsIgnoringAsciiCase(set.database, database)) own.push_back(set);
   return Planner(std::move(own), moment, simpleRecovery).plan();
+}
+
+std::string reachableText(std::string_view database, const std::vector<BackupSetEntry>& sets, bool simpleRecovery) {
+  std::vector<const BackupSetEntry*> logs;
+  std::string oldestFull;
+  for (const auto& set : sets) {
+    if (!text::equalsIgnoringAsciiCase(set.database, database)) continue;
+    if (set.type == 'D' && (oldestFull.empty() || set.finished < oldestFull)) oldestFull = set.finished;
+    if (set.type == 'L' && set.firstLsn < set.lastLsn) logs.push_back(&set);
+  }
+  const PlanOutcome latest = planRestore(database, sets, RestoreMoment{}, simpleRecovery);
+  if (oldestFull.empty() || !std::holds_alternative<RestorePlan>(latest)) return {};
+  std::string text = "復元できる範囲：" + momentText(oldestFull) + " 〜 " + momentText(std::get<RestorePlan>(latest).reaches);
+  std::sort(logs.begin(), logs.end(), [](const auto* a, const auto* b) { return a->firstLsn < b->firstLsn; });
+  std::string gaps;
+  for (std::size_t i = 1; i < logs.size(); ++i) {
+    if (logs[i - 1]->lastLsn < logs[i]->firstLsn)
+      gaps += (gaps.empty() ? "" : "、") + momentText(logs[i - 1]->finished) + "〜" + momentText(logs[i]->finished) +
+              " のログなし";
+  }
+  return gaps.empty() ? text : text + "（" + gaps + "）";
+}
+
+std::string planSummaryText(const RestorePlan& plan) {
+  return "合計 " + sizeText(plan.totalBytes) + "　" + std::to_string(plan.steps.size()) + " 個のバックアップ　" +
+         momentText(plan.reaches) + " の状態";
 }
 
 }  // namespace bv::maintenance

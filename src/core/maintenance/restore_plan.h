@@ -85,6 +85,13 @@ using PlanOutcome = std::variant<RestorePlan, PlanRefusal>;
 PlanOutcome planRestore(std::string_view database, const std::vector<BackupSetEntry>& sets,
                         const RestoreMoment& moment, bool simpleRecovery);
 
+// 「復元できる範囲：<oldest full's end> 〜 <the latest reached>」, with the gaps between logs
+// (「（2026/12/08 14:00〜2026/12/08 14:30 のログなし）」); empty without a full backup.
+std::string reachableText(std::string_view database, const std::vector<BackupSetEntry>& sets, bool simpleRecovery);
+
+// 「合計 12.3 MB　<n> 個のバックアップ　<yyyy/mm/dd hh:mm> の状態」 of a plan.
+std::string planSummaryText(const RestorePlan& plan);
+
 // "2026/12/08 14:00" of a set time.
 std::string momentText(std::string_view serverTime);
 

@@ -5,6 +5,8 @@
 
 #include "core/db/sql_text.h"
 #include "core/maintenance/command_builder.h"
+#include "core/maintenance/server_release.h"
+#include "core/text/ascii.h"
 
 namespace bv::maintenance {
 namespace {
@@ -125,6 +127,36 @@ FileSets readFileSets(ServerSession& session, const std::vector<std::string>& fi
     }
   }
   return out;
+}
+
+namespace {
+
+db::ConnectionSettings fromMaster(db::ConnectionSettings settings) {
+  settings.set("Database", "master");
+  return settings;
+}
+
+}  // namespace
+
+RestoreSource readRestoreSource(const db::ConnectionSettings& settings, std::string_view databaseName) {
+  ServerSession session(fromMaster(settings));
+  RestoreSource source;
+  const auto rows = session.rows("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version, "
+                                 "CONVERT(nvarchar(60), DATABASEPROPERTYEX(" + db::unicodeLiteral(databaseName) +
+                                     ", 'Recovery')) AS recovery",
+                                 {"version", "recovery"});
+  const auto release = parseRelease(rows.empty() ? std::string() : valueOf(rows[0], "version"));
+  source.tooOld = release && beforeSqlServer2005(release->major);
+  if (source.tooOld) return source;
+  source.simpleRecovery = !rows.empty() && text::equalsIgnoringAsciiCase(valueOf(rows[0], "recovery"), "SIMPLE");
+  source.sets = readHistorySets(session, databaseName);
+  return source;
+}
+
+FileSets readFolderSets(const db::ConnectionSettings& settings, const std::string& folder,
+                        const std::function<bool(std::size_t, std::size_t)>& progress) {
+  ServerSession session(fromMaster(settings));
+  return readFileSets(session, listServerFolder(session, folder), progress);
 }
 
 }  // namespace bv::maintenance

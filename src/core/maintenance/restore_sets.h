@@ -32,4 +32,19 @@ struct FileSets {
 FileSets readFileSets(ServerSession& session, const std::vector<std::string>& files,
                       const std::function<bool(std::size_t, std::size_t)>& progress = {});
 
+// What the restore dialog starts from, read on a connection of its own (from master): the
+// database's history sets and its recovery model; on SQL Server 2000 neither (`tooOld`).
+struct RestoreSource {
+  bool tooOld = false;
+  bool simpleRecovery = false;
+  std::vector<BackupSetEntry> sets;
+};
+inline constexpr std::string_view kRestorePointNeedsNewerServer =
+    "このバージョンの SQL Server では復元ポイントを選んだ復元はできません（SQL Server 2005 以降が必要です）。";
+// Throws the provider's errors.
+RestoreSource readRestoreSource(const db::ConnectionSettings& settings, std::string_view databaseName);
+// The sets of every file in a folder on the server, on a connection of its own.
+FileSets readFolderSets(const db::ConnectionSettings& settings, const std::string& folder,
+                        const std::function<bool(std::size_t, std::size_t)>& progress = {});
+
 }  // namespace bv::maintenance

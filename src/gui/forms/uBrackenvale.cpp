@@ -34,6 +34,7 @@
 #include "gui/forms/cron_notice.h"
 #include "gui/forms/uAccount.h"
 #include "gui/forms/uBackupHistory.h"
+#include "gui/forms/uRestorePoint.h"
 #include "gui/forms/uLogBackup.h"
 #include "gui/forms/uSchedule.h"
 #include "gui/forms/uSchedulePage.h"
@@ -221,6 +222,8 @@ void TfrmBrackenvale::BuildControls() {
   bbnRestFilePathOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   bbnRestFilePathOpen->setToolTip(QStringLiteral("ファイルを選択します"));
   lblServerAlert2 = redNote(gbxRestore, "lblServerAlert2", kServerAlert, 12, 64);
+  btnRestorePoint =
+      place(new QPushButton(QStringLiteral("復元ポイントを選んで復元..."), tabOption), "btnRestorePoint", 8, 100, 200, 25);
   pgOperation->addTab(tabOption, QStringLiteral("レストア"));
 
   tabTransaction = new QWidget;
@@ -276,6 +279,7 @@ void TfrmBrackenvale::ConnectHandlers() {
           guarded(this, &TfrmBrackenvale::editBackFilePathChange));
   connect(bbnBackFilePathOpen, &QPushButton::clicked, this,
           guarded(this, &TfrmBrackenvale::bbnBackFilePathOpenClick));
+  connect(btnRestorePoint, &QPushButton::clicked, this, guarded(this, &TfrmBrackenvale::btnRestorePointClick));
   connect(bbnRestFilePathOpen, &QPushButton::clicked, this,
           guarded(this, &TfrmBrackenvale::bbnRestFilePathOpenClick));
 }
@@ -616,6 +620,12 @@ void TfrmBrackenvale::btnBackupHistoryClick() {
   if (FBackupHistory == nullptr) FBackupHistory = new TfrmBackupHistory(this);
   FBackupHistory->FillHistory(database, history);
   FBackupHistory->exec();
+}
+
+void TfrmBrackenvale::btnRestorePointClick() {
+  if (!ValidateLoginInputs()) return;
+  TfrmRestorePoint dialog(this);
+  if (dialog.HandOver(GetLoginSettings(), GetDatabaseName(cmbDatabase))) dialog.exec();
 }
 
 // --- Scheduling buttons --------------------------------------------------------------------

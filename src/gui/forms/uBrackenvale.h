@@ -51,6 +51,7 @@ class TfrmBrackenvale : public QWidget {
   void btnEditScdlClick();
   void bbnBackFilePathOpenClick();
   void bbnRestFilePathOpenClick();
+  void btnRestorePointClick();
   void bbnSvrListClick();
   void lbWinClick();
   void lbWinMouseEnter();
@@ -201,6 +202,7 @@ class TfrmBrackenvale : public QWidget {
   QLabel* lblRestFile = nullptr;
   QLineEdit* editRestFilePath = nullptr;
   QPushButton* bbnRestFilePathOpen = nullptr;
+  QPushButton* btnRestorePoint = nullptr;  // the restore to a moment, under a new name
   QLabel* lblServerAlert2 = nullptr;
   QWidget* tabTransaction = nullptr;
   QLabel* lblTransaction1 = nullptr;
