@@ -556,8 +556,12 @@ void restoreDatabase(Context& c, const RestoreDatabase& s) {
   auto entry = catalog.find(target);
   const bool replace = s.option("REPLACE") != nullptr;
   // Without REPLACE a restore goes only over the database the set was made of: the same name
-  // and the same identity (one created anew under that name is another database).
-  if (entry && !replace && (!equalsIgnoreCase(info.databaseName, entry->name) || !sameDatabase(*entry, info)))
+  // and the same identity (one created anew under that name is another database). A database a
+  // restore left RESTORING takes the further sets of its identity under any name, as a chain
+  // restored under a new name does.
+  const bool continuesRestore = entry && entry->state == DatabaseState::Restoring && sameDatabase(*entry, info);
+  if (entry && !replace && !continuesRestore &&
+      (!equalsIgnoreCase(info.databaseName, entry->name) || !sameDatabase(*entry, info)))
     terminate(what, {msg(3154, 16,
                          "The backup set holds a backup of a database other than the existing '" +
                              entry->name + "' database.")});

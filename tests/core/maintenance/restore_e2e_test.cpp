@@ -1,5 +1,6 @@
 // A restore to a moment under a new name, end to end through the real driver: rows inserted at
-// 14:50 and 15:10 on the server's clock, log backups every 15 minutes; the plan is made from the
+// 14:50 and 15:10 on the server's clock, log backups every 15 minutes and a differential at 15:12;
+// the plan is made from the
 // server's history, or from the files alone on a second stand-in that has never seen them (their
 // folder also holding another database's chain), and restored; the original stays as it was.
 #include <gtest/gtest.h>
@@ -84,6 +85,9 @@ TEST_P(RestoreToAMoment, BringsBackTheRowsOfThatMomentUnderANewName) {
   backup("LOG", "Other", "Other_1500.trn");
   at(15, 10);
   bvtest::execute(source, "INSERT INTO Sample.dbo.Customers (CustomerID, Name) VALUES (1510, N'at 15:10')");
+  at(15, 12);
+  bvtest::execute(source, "BACKUP DATABASE [Sample] TO DISK = N'" + (folder / "Sample_1512.dif").string() +
+                              "' WITH INIT, DIFFERENTIAL");
   at(15, 15);
   backup("LOG", "Sample", "Sample_1515.trn");
   at(15, 30);
@@ -165,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RestoreCase{"FromTheHistoryTo1505", false, "15:05", false, "at 14:50"},
                       RestoreCase{"FromTheHistoryTheLatest", false, nullptr, false, "at 14:50,at 15:10"},
                       RestoreCase{"FromTheFilesAloneTo1505", true, "15:05", false, "at 14:50"},
-                      RestoreCase{"AMissingLogIsNamed", true, "15:20", true,
+                      RestoreCase{"AMissingLogIsNamed", true, "15:08", true,
                                   "14:45〜15:15 のログバックアップがありません。"}),
     [](const auto& test) { return std::string(test.param.name); });
 
