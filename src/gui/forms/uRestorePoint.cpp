@@ -140,6 +140,12 @@ bool TfrmRestorePoint::HandOver(const db::LoginSettings& login, const QString& d
   }
   FSimpleRecovery = source.simpleRecovery;
   FHistorySets = std::move(source.sets);
+  // A moment to start from: the latest the history reaches.
+  const auto latest = maintenance::planRestore(toUtf8(databaseName), FHistorySets, {}, FSimpleRecovery);
+  if (const auto* plan = std::get_if<maintenance::RestorePlan>(&latest)) {
+    const QDateTime reaches = QDateTime::fromString(toQString(plan->reaches), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (reaches.isValid()) dtpMoment->setDateTime(reaches);
+  }
   FillPlan();
   return true;
 }
