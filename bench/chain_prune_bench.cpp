@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 
 #include "core/db/connection_settings.h"
@@ -15,6 +14,7 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/operations.h"
 #include "core/maintenance/retention.h"
+#include "seeded_history.h"
 #include "standin_fixture.h"
 
 namespace {
@@ -44,49 +44,16 @@ bv::maintenance::BackupRequest request(bv::maintenance::BackupKind kind, const s
   return r;
 }
 
-// The columns of an msdb table, joined with commas, with `replaced` put in for the named ones.
-std::string columnsOf(const std::string& table, const std::map<std::string, std::string>& replaced, bool names) {
-  std::string list;
-  for (const auto& row : standin().querySqlite("msdb", "PRAGMA table_info(" + table + ")")) {
-    const std::string name = row[1].value_or("");
-    if (name == (table == "backupset" ? "backup_set_id" : table == "backupmediaset" ? "media_set_id" : "")) continue;
-    const auto it = replaced.find(name);
-    list += (list.empty() ? "" : ", ") + (names || it == replaced.end() ? name : it->second);
-  }
-  return list;
-}
-
-// A year of logs ending before the full backup kept: copies of one real log set's rows, each on
-// media of its own, with its own path, name and LSNs.
+// A year of logs ending before the full backup kept: copies of one real log set's rows, each with
+// its own path, name and LSNs.
 void seedYearOfLogs(std::int64_t logSetId) {
-  const std::string n = "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < " +
-                        std::to_string(kSeededSets) + ") ";
-  const std::string base =
-      standin().querySqlite("msdb", "SELECT MAX(media_set_id) FROM backupmediaset").at(0).at(0).value_or("0");
-  standin().executeSqlite(
-      "msdb", n + "INSERT INTO backupmediaset (" + columnsOf("backupmediaset", {}, true) + ") SELECT " +
-                  columnsOf("backupmediaset", {{"media_uuid", "lower(hex(randomblob(16)))"}}, false) +
-                  " FROM k, backupmediaset WHERE media_set_id = (SELECT media_set_id FROM backupset WHERE backup_set_id = " +
-                  std::to_string(logSetId) + ")");
-  standin().executeSqlite(
-      "msdb", n + "INSERT INTO backupmediafamily (" + columnsOf("backupmediafamily", {}, true) + ") SELECT " +
-                  columnsOf("backupmediafamily",
-                            {{"media_set_id", base + " + i"},
-                             {"physical_device_name", "'" + folder() + "/Sample_2025' || printf('%06d', i) || '.trn'"}},
-                            false) +
-                  " FROM k, backupmediafamily WHERE media_set_id = (SELECT media_set_id FROM backupset WHERE "
-                  "backup_set_id = " + std::to_string(logSetId) + ")");
-  standin().executeSqlite(
-      "msdb", n + "INSERT INTO backupset (" + columnsOf("backupset", {}, true) + ") SELECT " +
-                  columnsOf("backupset",
-                            {{"media_set_id", base + " + i"},
-                             {"backup_set_uuid", "upper(hex(randomblob(16)))"},
-                             {"first_lsn", "i * 10"},
+  bvbench::seedCopiesOfSet(standin(), logSetId,
+                           {kSeededSets,
+                            {{"first_lsn", "i * 10"},
                              {"last_lsn", "i * 10 + 10"},
                              {"checkpoint_lsn", "i * 10"},
                              {"database_backup_lsn", "5"}},
-                            false) +
-                  " FROM k, backupset WHERE backup_set_id = " + std::to_string(logSetId));
+                            "'" + folder() + "/Sample_2025' || printf('%06d', i) || '.trn'"});
 }
 
 void makeHistory() {

@@ -347,11 +347,12 @@ void Query::next() {
 
 namespace {
 
-// Reads one column of the current row as text; NULL gives nullopt.
+// Reads one column of the current row as text; NULL gives nullopt. `chunk` is the caller's buffer,
+// kept from cell to cell: a long result is read without a buffer made for each of its values.
 std::optional<std::string> readColumn(SQLHANDLE statement, SQLUSMALLINT column, Diagnostics& diagnostics,
-                                      const OdbcHandle& handle, bool& failed) {
+                                      const OdbcHandle& handle, bool& failed, std::u16string& chunk) {
   std::u16string value;
-  std::u16string chunk(2048, u'\0');
+  if (chunk.size() != 2048) chunk.assign(2048, u'\0');
   for (;;) {
     SQLLEN indicator = 0;
     const SQLRETURN rc = SQLGetData(statement, column, SQL_C_WCHAR, chunk.data(),
@@ -392,6 +393,7 @@ std::vector<std::string> columnNames(SQLHANDLE statement, SQLSMALLINT columnCoun
 void fetchRows(SQLHANDLE statement, SQLSMALLINT columnCount, Diagnostics& diagnostics,
                const OdbcHandle& handle, std::vector<std::vector<std::optional<std::string>>>& rows,
                bool& failed) {
+  std::u16string chunk;
   for (;;) {
     const SQLRETURN fetch = SQLFetch(statement);
     if (fetch == SQL_NO_DATA) break;
@@ -402,8 +404,9 @@ void fetchRows(SQLHANDLE statement, SQLSMALLINT columnCount, Diagnostics& diagno
       break;
     }
     std::vector<std::optional<std::string>> row;
+    row.reserve(static_cast<std::size_t>(columnCount));
     for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnCount); ++c) {
-      row.push_back(readColumn(statement, c, diagnostics, handle, failed));
+      row.push_back(readColumn(statement, c, diagnostics, handle, failed, chunk));
     }
     rows.push_back(std::move(row));
     if (failed) break;
@@ -485,7 +488,7 @@ void Query::run(bool keepRows) {
   open_ = keepRows;
 }
 
-const std::optional<std::string>& Query::field(std::string_view name) const {
+std::size_t Query::columnIndex(std::string_view name) const {
   const auto column = std::find_if(columns_.begin(), columns_.end(), [&](const std::string& c) {
     return text::equalsIgnoringAsciiCase(c, name);
   });
@@ -493,12 +496,18 @@ const std::optional<std::string>& Query::field(std::string_view name) const {
     const std::string message = "Field '" + std::string(name) + "' not found.";
     throw ProviderError(message, {{message, "07009", 0}});
   }
+  return static_cast<std::size_t>(column - columns_.begin());
+}
+
+const std::optional<std::string>& Query::fieldAt(std::size_t index) const {
   if (eof()) {
     const std::string message = "There is no current row.";
     throw ProviderError(message, {{message, "24000", 0}});
   }
-  return rows_[position_][static_cast<std::size_t>(column - columns_.begin())];
+  return rows_[position_].at(index);
 }
+
+const std::optional<std::string>& Query::field(std::string_view name) const { return fieldAt(columnIndex(name)); }
 
 std::string Query::fieldAsText(std::string_view name) const { return field(name).value_or(std::string()); }
 

@@ -126,6 +126,10 @@ class Query {
   std::string fieldAsText(std::string_view name) const;
   std::int64_t fieldAsInteger(std::string_view name) const;
   bool fieldIsNull(std::string_view name) const;
+  // The position of a column (found once for a long result), and a field by that position;
+  // both throw as the fields by name do.
+  std::size_t columnIndex(std::string_view name) const;
+  const std::optional<std::string>& fieldAt(std::size_t index) const;
 
  private:
   const std::optional<std::string>& field(std::string_view name) const;

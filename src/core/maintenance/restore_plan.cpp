@@ -60,16 +60,18 @@ bool onFork(const BackupSetEntry& log, const std::string& fork) {
 
 class Planner {
  public:
-  Planner(std::vector<BackupSetEntry> sets, const RestoreMoment& moment, bool simple)
+  Planner(std::vector<const BackupSetEntry*> sets, const RestoreMoment& moment, bool simple)
       : sets_(std::move(sets)), moment_(moment), simple_(simple) {
-    std::sort(sets_.begin(), sets_.end(), [](const BackupSetEntry& a, const BackupSetEntry& b) {
-      return a.firstLsn == b.firstLsn ? a.lastLsn < b.lastLsn : a.firstLsn < b.firstLsn;
+    std::sort(sets_.begin(), sets_.end(), [](const BackupSetEntry* a, const BackupSetEntry* b) {
+      return a->firstLsn == b->firstLsn ? a->lastLsn < b->lastLsn : a->firstLsn < b->firstLsn;
     });
     // Where each recovery fork's sets end: at a fork, the chain takes the one that reaches the moment.
-    for (const auto& set : sets_) {
+    for (const BackupSetEntry* entry : sets_) {
+      const BackupSetEntry& set = *entry;
       std::string& end = forkEnds_[set.forkGuid];
       end = std::max(end, set.finished);
       newest_ = std::max(newest_, set.finished);
+      if (set.type == 'L') logs_.push_back(&set);
     }
   }
 
@@ -78,7 +80,8 @@ class Planner {
     if (simple_ && moment_.at) return PlanRefusal{std::string(kSimpleOnlyLatest)};
     std::vector<const BackupSetEntry*> fulls;
     std::string oldestFull;
-    for (const auto& set : sets_) {
+    for (const BackupSetEntry* entry : sets_) {
+      const BackupSetEntry& set = *entry;
       if (set.type != 'D') continue;
       if (oldestFull.empty() || set.finished < oldestFull) oldestFull = set.finished;
       if (!moment_.at || set.finished <= *moment_.at) fulls.push_back(&set);
@@ -101,6 +104,7 @@ class Planner {
   PlanOutcome planFrom(const BackupSetEntry& full) {
     if (!full.allFamilies) return PlanRefusal{familiesMissingText(full.file)};
     RestorePlan plan;
+    plan.steps.reserve(logs_.size() + 2);
     plan.steps.push_back({full, std::nullopt});
     // The data of a full or differential backup stand as of its checkpoint; the log after it begins
     // at or before that point and ends after it.
@@ -111,7 +115,8 @@ class Planner {
 
     // The newest differential on this full that ends by the moment; older ones are skipped.
     const BackupSetEntry* differential = nullptr;
-    for (const auto& set : sets_) {
+    for (const BackupSetEntry* entry : sets_) {
+      const BackupSetEntry& set = *entry;
       if (set.type != 'I' || !set.allFamilies || !isBaseOf(set, full) || !byMoment(set.finished) ||
           set.lastLsn < full.lastLsn)
         continue;
@@ -126,27 +131,31 @@ class Planner {
     }
 
     // Each log continues from where the data stand: it begins at or before that point and ends after it.
+    // Logs are looked up by their first LSN: those that begin by the point, back to where the step
+    // before stood (one that began earlier was a candidate then); the first step looks at them all.
+    std::optional<Lsn> floor;
     while (!simple_ && (!moment_.at || reached < *moment_.at)) {
-      // A log that ends where the data stand holds no change: the data reach its end as they are.
-      for (const auto& set : sets_)
-        if (set.type == 'L' && set.firstLsn <= position && set.lastLsn == position && onFork(set, fork) &&
-            byMoment(set.finished))
-          reached = std::max(reached, set.finished);
+      const auto end = std::upper_bound(logs_.begin(), logs_.end(), position,
+                                        [](const Lsn& point, const BackupSetEntry* log) { return point < log->firstLsn; });
       std::vector<const BackupSetEntry*> next;
-      for (const auto& set : sets_)
-        if (set.type == 'L' && set.firstLsn <= position && position < set.lastLsn && onFork(set, fork))
-          next.push_back(&set);
+      for (auto it = end; it != logs_.begin();) {
+        const BackupSetEntry& log = **--it;
+        if (floor && log.firstLsn < *floor) break;
+        if (!onFork(log, fork)) continue;
+        // A log that ends where the data stand holds no change: the data reach its end as they are.
+        if (log.lastLsn == position && byMoment(log.finished)) reached = std::max(reached, log.finished);
+        if (position < log.lastLsn) next.push_back(&log);
+      }
       if (next.empty()) {
         if (!moment_.at) break;  // the latest: as far as the logs reach
-        for (const auto& set : sets_)
-          if (set.type == 'L' && position < set.firstLsn && onFork(set, fork))
-            return PlanRefusal{missingLogText(reached, set.finished)};
+        for (auto it = end; it != logs_.end(); ++it)
+          if (onFork(**it, fork)) return PlanRefusal{missingLogText(reached, (*it)->finished)};
         return PlanRefusal{noLogAfterText(reached)};
       }
       // At a fork (an earlier restore began another), the log on a fork that reaches the moment
       // (the latest: the newest set), and of those the first to end: the timeline the moment was on.
       const std::string& target = moment_.at ? *moment_.at : newest_;
-      std::stable_sort(next.begin(), next.end(), [&](const auto* a, const auto* b) {
+      if (next.size() > 1) std::stable_sort(next.begin(), next.end(), [&](const auto* a, const auto* b) {
         const bool aReaches = forkEnds_[a->forkGuid] >= target;
         const bool bReaches = forkEnds_[b->forkGuid] >= target;
         return aReaches != bReaches ? aReaches : a->finished < b->finished;
@@ -160,6 +169,7 @@ class Planner {
         break;
       }
       plan.steps.push_back({log, std::nullopt});
+      floor = position;
       position = log.lastLsn;
       reached = log.finished;
       if (!log.forkGuid.empty()) fork = log.forkGuid;
@@ -169,20 +179,21 @@ class Planner {
     return plan;
   }
 
-  std::vector<BackupSetEntry> sets_;
+  std::vector<const BackupSetEntry*> sets_;  // the caller's, in the order of their first LSN
   RestoreMoment moment_;
   bool simple_;
   std::map<std::string, std::string> forkEnds_;
   std::string newest_;
+  std::vector<const BackupSetEntry*> logs_;  // in the order of their first LSN
 };
 
 }  // namespace
 
 PlanOutcome planRestore(std::string_view database, const std::vector<BackupSetEntry>& sets,
                         const RestoreMoment& moment, bool simpleRecovery) {
-  std::vector<BackupSetEntry> own;
+  std::vector<const BackupSetEntry*> own;
   for (const auto& set : sets)
-    if (text::equalsIgnoringAsciiCase(set.database, database)) own.push_back(set);
+    if (text::equalsIgnoringAsciiCase(set.database, database)) own.push_back(&set);
   return Planner(std::move(own), moment, simpleRecovery).plan();
 }
 

@@ -23,18 +23,13 @@ std::string serverTimeOf(std::string text) { return text.substr(0, 19); }
 
 std::vector<BackupSetEntry> readHistorySets(ServerSession& session, std::string_view databaseName) {
   const std::string query = joinCommandLines({
+      // The columns as they are (the driver gives each as text), converted nowhere.
       "SELECT s.database_name AS database_name, s.type AS type, s.position AS position,",
-      "  CONVERT(nvarchar(19), s.backup_start_date, 120) AS started,",
-      "  CONVERT(nvarchar(19), s.backup_finish_date, 120) AS finished,",
-      "  CONVERT(nvarchar(30), s.first_lsn) AS first_lsn, CONVERT(nvarchar(30), s.last_lsn) AS last_lsn,",
-      "  CONVERT(nvarchar(30), s.checkpoint_lsn) AS checkpoint_lsn,",
-      "  CONVERT(nvarchar(30), s.differential_base_lsn) AS base_lsn,",
-      "  CONVERT(nvarchar(36), s.backup_set_uuid) AS set_guid, CONVERT(nvarchar(36), s.differential_base_guid) AS base_guid,",
-      "  CONVERT(nvarchar(36), s.first_recovery_fork_guid) AS first_fork,",
-      "  CONVERT(nvarchar(36), s.last_recovery_fork_guid) AS last_fork,",
-      "  CONVERT(int, s.is_copy_only) AS copy_only, CONVERT(int, s.has_bulk_logged_data) AS bulk_logged,",
-      "  CONVERT(float, s.backup_size) AS size, m.physical_device_name AS file_name,",
-      "  ms.media_family_count AS families",
+      "  s.backup_finish_date AS finished, s.first_lsn AS first_lsn, s.last_lsn AS last_lsn,",
+      "  s.checkpoint_lsn AS checkpoint_lsn, s.differential_base_lsn AS base_lsn, s.backup_set_uuid AS set_guid,",
+      "  s.differential_base_guid AS base_guid, s.first_recovery_fork_guid AS first_fork,",
+      "  s.last_recovery_fork_guid AS last_fork, s.is_copy_only AS copy_only, s.has_bulk_logged_data AS bulk_logged,",
+      "  s.backup_size AS size, m.physical_device_name AS file_name, ms.media_family_count AS families",
       "FROM msdb.dbo.backupset s",
       "  JOIN msdb.dbo.backupmediafamily m ON m.media_set_id = s.media_set_id AND m.family_sequence_number = 1 "
       "AND m.mirror = 0",
@@ -42,31 +37,33 @@ std::vector<BackupSetEntry> readHistorySets(ServerSession& session, std::string_
       "WHERE s.database_name = " + db::unicodeLiteral(databaseName),
       "ORDER BY s.backup_set_id",
   });
+  // The columns in the order they are read below (a long history: no lookup by name per value).
+  enum Column { Database, Type, Position, Finished, FirstLsn, LastLsn, CheckpointLsn, BaseLsn, SetGuid, BaseGuid,
+                FirstFork, LastFork, CopyOnly, BulkLogged, Size, FileName, Families };
   std::vector<BackupSetEntry> sets;
-  for (const Row& row : session.rows(query, {"database_name", "type", "position", "started", "finished", "first_lsn",
-                                             "last_lsn", "checkpoint_lsn", "base_lsn", "set_guid", "base_guid",
-                                             "first_fork", "last_fork", "copy_only", "bulk_logged", "size",
-                                             "file_name", "families"})) {
+  for (const Row& row : session.rows(query, {"database_name", "type", "position", "finished", "first_lsn", "last_lsn",
+                                             "checkpoint_lsn", "base_lsn", "set_guid", "base_guid", "first_fork",
+                                             "last_fork", "copy_only", "bulk_logged", "size", "file_name",
+                                             "families"})) {
+    const auto value = [&](Column column) -> const std::string& { return row[column].second; };
     BackupSetEntry set;
-    set.database = valueOf(row, "database_name");
-    const std::string type = valueOf(row, "type");
-    set.type = type.empty() ? 'D' : type[0];
-    set.position = std::atoi(valueOf(row, "position").c_str());
-    set.started = valueOf(row, "started");
-    set.finished = valueOf(row, "finished");
-    set.firstLsn = Lsn(valueOf(row, "first_lsn"));
-    set.lastLsn = Lsn(valueOf(row, "last_lsn"));
-    set.checkpointLsn = Lsn(valueOf(row, "checkpoint_lsn"));
-    set.differentialBaseLsn = Lsn(valueOf(row, "base_lsn"));
-    set.setGuid = valueOf(row, "set_guid");
-    set.baseGuid = valueOf(row, "base_guid");
-    set.firstForkGuid = valueOf(row, "first_fork");
-    set.forkGuid = valueOf(row, "last_fork");
-    set.copyOnly = valueOf(row, "copy_only") == "1";
-    set.bulkLogged = valueOf(row, "bulk_logged") == "1";
-    set.sizeBytes = std::atof(valueOf(row, "size").c_str());
-    set.file = valueOf(row, "file_name");
-    set.allFamilies = valueOf(row, "families") == "1";
+    set.database = value(Database);
+    set.type = value(Type).empty() ? 'D' : value(Type)[0];
+    set.position = std::atoi(value(Position).c_str());
+    set.finished = serverTimeOf(value(Finished));
+    set.firstLsn = Lsn(value(FirstLsn));
+    set.lastLsn = Lsn(value(LastLsn));
+    set.checkpointLsn = Lsn(value(CheckpointLsn));
+    set.differentialBaseLsn = Lsn(value(BaseLsn));
+    set.setGuid = value(SetGuid);
+    set.baseGuid = value(BaseGuid);
+    set.firstForkGuid = value(FirstFork);
+    set.forkGuid = value(LastFork);
+    set.copyOnly = value(CopyOnly) == "1";
+    set.bulkLogged = value(BulkLogged) == "1";
+    set.sizeBytes = std::atof(value(Size).c_str());
+    set.file = value(FileName);
+    set.allFamilies = value(Families) == "1";
     sets.push_back(std::move(set));
   }
   return sets;

@@ -7,7 +7,7 @@ namespace bv::maintenance {
 
 std::string valueOf(const Row& row, std::string_view column) {
   for (const auto& [name, value] : row) {
-    if (text::asciiLower(name) == text::asciiLower(column)) return value;
+    if (text::equalsIgnoringAsciiCase(name, column)) return value;
   }
   return {};
 }
@@ -22,12 +22,15 @@ std::vector<Row> ServerSession::rows(const std::string& text, const std::vector<
   query.addLine(text);
   query.setCommandTimeout(kMaintenanceCommandTimeoutSeconds);
   query.open();
+  if (query.eof()) return {};
+  std::vector<std::size_t> at;
+  for (const std::string& column : columns) at.push_back(query.columnIndex(column));
   std::vector<Row> out;
+  out.reserve(query.rowCount());
   for (; !query.eof(); query.next()) {
     Row row;
-    for (const std::string& column : columns) {
-      row.emplace_back(column, query.fieldIsNull(column) ? std::string() : query.fieldAsText(column));
-    }
+    row.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) row.emplace_back(columns[i], query.fieldAt(at[i]).value_or(std::string()));
     out.push_back(std::move(row));
   }
   return out;

@@ -82,6 +82,7 @@ TfrmRestorePoint::TfrmRestorePoint(QWidget* parent) : QDialog(parent, widgets::d
   root->addWidget(named(new QLabel(QStringLiteral("復元するバックアップ（この順に復元します）"), this), "lblPlanCaption"));
   lvPlan = named(new QTreeWidget(this), "lvPlan");
   widgets::makeReportList(lvPlan, kPlanColumns, 150);
+  lvPlan->setUniformRowHeights(true);  // years of logs: rows of one height are laid out at once
   root->addWidget(lvPlan, 1);
   lblPlan = named(new QLabel(this), "lblPlan");
   lblPlan->setWordWrap(true);
@@ -146,6 +147,7 @@ bool TfrmRestorePoint::HandOver(const db::LoginSettings& login, const QString& d
     const QDateTime reaches = QDateTime::fromString(toQString(plan->reaches), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     if (reaches.isValid()) dtpMoment->setDateTime(reaches);
   }
+  FillRange();
   FillPlan();
   return true;
 }
@@ -155,6 +157,7 @@ void TfrmRestorePoint::rbSourceClick() {
   editFolder->setEnabled(files);
   btnReadFiles->setEnabled(files);
   lblOtherSets->setVisible(files);
+  FillRange();
   FillPlan();
 }
 
@@ -195,6 +198,7 @@ void TfrmRestorePoint::btnReadFilesClick() {
   }
   for (const auto& unreadable : read.unreadable) note += QStringLiteral("\n読めないファイル：") + toQString(unreadable);
   lblOtherSets->setText(note.trimmed());
+  FillRange();
   FillPlan();
 }
 
@@ -203,13 +207,17 @@ void TfrmRestorePoint::MomentChange() {
   FillPlan();
 }
 
+void TfrmRestorePoint::FillRange() {
+  const auto& sets = rbFromFiles->isChecked() ? FFileSets : FHistorySets;
+  lblRange->setText(toQString(maintenance::reachableText(toUtf8(FDatabaseName), sets, FSimpleRecovery)));
+}
+
 void TfrmRestorePoint::FillPlan() {
   const auto& sets = rbFromFiles->isChecked() ? FFileSets : FHistorySets;
   const std::string database = toUtf8(FDatabaseName);
   maintenance::RestoreMoment moment;
   if (rbMoment->isChecked())
     moment.at = toUtf8(dtpMoment->dateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-  lblRange->setText(toQString(maintenance::reachableText(database, sets, FSimpleRecovery)));
   lvPlan->clear();
   FPlan.reset();
   const maintenance::PlanOutcome outcome = maintenance::planRestore(database, sets, moment, FSimpleRecovery);
@@ -220,19 +228,22 @@ void TfrmRestorePoint::FillPlan() {
     return;
   }
   FPlan = std::get<maintenance::RestorePlan>(outcome);
+  // In one go: a plan of years of logs is listed at once.
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<qsizetype>(FPlan->steps.size()));
   for (const auto& step : FPlan->steps) {
-    auto* item = new QTreeWidgetItem(lvPlan);
-    const QString texts[] = {
-        toQString(maintenance::backupTypeText(step.set.type)), toQString(maintenance::momentText(step.set.finished)),
-        toQString(maintenance::sizeText(step.set.sizeBytes)), QString::number(step.set.position),
-        step.stopAt ? toQString(maintenance::momentText(*step.stopAt)) : QString(), toQString(step.set.file),
-    };
-    for (int column = 0; column < static_cast<int>(std::size(texts)); ++column) {
-      item->setText(column, texts[column]);
-      item->setToolTip(column, texts[column]);
-    }
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, toQString(maintenance::backupTypeText(step.set.type)));
+    item->setText(1, toQString(maintenance::momentText(step.set.finished)));
+    item->setText(2, toQString(maintenance::sizeText(step.set.sizeBytes)));
+    item->setText(3, QString::number(step.set.position));
+    if (step.stopAt) item->setText(4, toQString(maintenance::momentText(*step.stopAt)));
+    item->setText(5, toQString(step.set.file));
+    item->setToolTip(5, item->text(5));  // the whole path where the column cuts it off
     item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    items.append(item);
   }
+  lvPlan->addTopLevelItems(items);
   QString summary = toQString(maintenance::planSummaryText(*FPlan));
   if (!FPlan->skippedDifferentials.empty())
     summary += QStringLiteral("（古い差分バックアップ %1 個は使用しません）").arg(FPlan->skippedDifferentials.size());

@@ -37,6 +37,8 @@ class TfrmRestorePoint : public QDialog {
   void MomentChange();
   void btnRestoreClick();
   void FillPlan();
+  // The reachable range of the sets shown, worked out when they change (not with each moment).
+  void FillRange();
 
   db::LoginSettings FLogin;
   QString FDatabaseName;
