@@ -14,7 +14,7 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/operations.h"
 #include "core/maintenance/retention.h"
-#include "seeded_history.h"
+#include "bench_support.h"
 #include "standin_fixture.h"
 
 namespace {
@@ -22,16 +22,8 @@ namespace {
 constexpr int kSeededSets = 100000;
 constexpr int kRealLogs = 288;  // a day of five-minute logs
 
-bvtest::StandinFixture& standin() {
-  static bvtest::StandinFixture fixture([] {
-    bvtest::StandinOptions options;
-    options.serverVersion = 2019;
-    return options;
-  }());
-  return fixture;
-}
-
-bv::db::LoginSettings sa() { return {standin().serverText(), true, "sa", standin().saPassword()}; }
+using bvbench::sa;
+using bvbench::standin;
 
 std::string folder() { return (standin().scratchDir() / "chain").string(); }
 

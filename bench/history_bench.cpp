@@ -13,20 +13,13 @@
 #include "core/maintenance/command_executor.h"
 #include "core/maintenance/proof.h"
 #include "gui/forms/uBackupHistory.h"
+#include "bench_support.h"
 #include "standin_fixture.h"
 
 namespace {
 
-bvtest::StandinFixture& standin() {
-  static bvtest::StandinFixture fixture([] {
-    bvtest::StandinOptions options;
-    options.serverVersion = 2019;
-    return options;
-  }());
-  return fixture;
-}
-
-bv::db::LoginSettings sa() { return {standin().serverText(), true, "sa", standin().saPassword()}; }
+using bvbench::sa;
+using bvbench::standin;
 
 // 1,100 backups of the sample database, each to a file of its own; a proof after every tenth.
 void makeHistory() {

@@ -18,23 +18,15 @@
 #include "core/maintenance/restore_sets.h"
 #include "core/maintenance/server_session.h"
 #include "gui/forms/uRestorePoint.h"
-#include "seeded_history.h"
+#include "bench_support.h"
 #include "standin_fixture.h"
 
 namespace {
 
 constexpr int kSeededLogs = 100000;
 
-bvtest::StandinFixture& standin() {
-  static bvtest::StandinFixture fixture([] {
-    bvtest::StandinOptions options;
-    options.serverVersion = 2019;
-    return options;
-  }());
-  return fixture;
-}
-
-bv::db::LoginSettings sa() { return {standin().serverText(), true, "sa", standin().saPassword()}; }
+using bvbench::sa;
+using bvbench::standin;
 
 void makeHistory() {
   static bool made = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -150,6 +151,16 @@ std::string odbcDriverName() {
 std::string StandinFixture::odbcConnectionString(const std::string& extra) const {
   return "Driver=" + odbcDriverName() + ";Server=127.0.0.1;Port=" + std::to_string(port()) + ";UID=sa;PWD={" +
          options_.saPassword + "};" + extra;
+}
+
+std::chrono::seconds offsetToLocalTime(int hour, int minute) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = 0;
+  return std::chrono::seconds(std::mktime(&local) - now);
 }
 
 }  // namespace bvtest

@@ -46,6 +46,9 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The clock offset that puts a server's clock at hh:mm today (this computer's local time).
+std::chrono::seconds offsetToLocalTime(int hour, int minute);
+
 class StandinFixture {
  public:
   explicit StandinFixture(StandinOptions options = {});

@@ -29,18 +29,6 @@ using namespace std::chrono_literals;
 
 using bvtest::Road;
 
-// The clock offset that puts the server at 23:00 of today, local time.
-std::chrono::seconds offsetToElevenPm() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  std::tm eleven = local;
-  eleven.tm_hour = 23;
-  eleven.tm_min = 0;
-  eleven.tm_sec = 0;
-  return std::chrono::seconds(std::mktime(&eleven) - now);
-}
-
 // The server's yyyymmdd and hhmmss `ahead` seconds from now, under the clock offset.
 std::pair<std::string, std::string> serverStamp(std::chrono::seconds offset, int ahead) {
   const std::time_t when = std::time(nullptr) + offset.count() + ahead;
@@ -97,7 +85,7 @@ TEST_P(ChainRoads, KeepExactlyWhatTheKeptFullsNeedAndRestoreToTheLastLog) {
   const fs::path foreign = standin_.scratchDir() / "by hand";
   fs::create_directories(folder);
   fs::create_directories(foreign);
-  const std::chrono::seconds start = offsetToElevenPm();
+  const std::chrono::seconds start = bvtest::offsetToLocalTime(23, 0);
   const auto at = [&](int quarter) { standin_.setClockOffset(start + quarter * 15min); };
   const fs::path fulls = folder / "Sample_%date%.bak";
   const fs::path logs = folder / "Sample_%date%_%time%.trn";

@@ -26,16 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// The offset that puts the server's clock at hh:mm today, and that moment as the sets name it.
-std::chrono::seconds offsetTo(int hour, int minute) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = 0;
-  return std::chrono::seconds(std::mktime(&local) - now);
-}
+// hh:mm today as the sets name a time.
 std::string today(const char* hhmm) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -65,7 +56,7 @@ TEST_P(RestoreToAMoment, BringsBackTheRowsOfThatMomentUnderANewName) {
   bvtest::StandinFixture source;
   const fs::path folder = source.scratchDir() / "backups";
   fs::create_directories(folder);
-  const auto at = [&](int hour, int minute) { source.setClockOffset(offsetTo(hour, minute)); };
+  const auto at = [&](int hour, int minute) { source.setClockOffset(bvtest::offsetToLocalTime(hour, minute)); };
   const auto backup = [&](const char* kind, const std::string& db, const std::string& file) {
     bvtest::execute(source, std::string("BACKUP ") + kind + " [" + db + "] TO DISK = N'" + (folder / file).string() +
                                 "' WITH INIT");
@@ -113,7 +104,7 @@ TEST_P(RestoreToAMoment, BringsBackTheRowsOfThatMomentUnderANewName) {
     ServerSession session(loginTo(source));
     sets = readHistorySets(session, "Sample");
   }
-  target->setClockOffset(offsetTo(15, 40));
+  target->setClockOffset(bvtest::offsetToLocalTime(15, 40));
 
   RestoreMoment moment;
   if (c.moment) moment.at = today(c.moment);

@@ -29,16 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using bv::forms::TfrmRestorePoint;
 
-// The offset that puts the server's clock at hh:mm today.
-std::chrono::seconds offsetTo(int hour, int minute) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = 0;
-  return std::chrono::seconds(std::mktime(&local) - now);
-}
 QDateTime todayAt(int hour, int minute) { return QDateTime(QDate::currentDate(), QTime(hour, minute)); }
 
 struct Dialog {
@@ -66,7 +56,7 @@ TEST(RestorePointDialog, ShowsThePlanAndRestoresUnderANewName) {
   const fs::path folder = standin.scratchDir() / "backups";
   fs::create_directories(folder);
   const auto run = [&](int hour, int minute, const std::string& sql) {
-    standin.setClockOffset(offsetTo(hour, minute));
+    standin.setClockOffset(bvtest::offsetToLocalTime(hour, minute));
     const auto r = client.execute(sql);
     ASSERT_FALSE(r.anyError) << sql << ": " << r.diags.front().text;
   };
@@ -77,7 +67,7 @@ TEST(RestorePointDialog, ShowsThePlanAndRestoresUnderANewName) {
   run(15, 0, "BACKUP LOG [Sample] " + to("Sample_1500.trn"));
   run(15, 10, "INSERT INTO Sample.dbo.Customers (CustomerID, Name) VALUES (1510, N'at 15:10')");
   run(15, 15, "BACKUP LOG [Sample] " + to("Sample_1515.trn"));
-  standin.setClockOffset(offsetTo(15, 30));
+  standin.setClockOffset(bvtest::offsetToLocalTime(15, 30));
 
   Dialog d(standin);
   ASSERT_TRUE(d.ok) << (prompts.boxes.empty() ? "" : prompts.boxes[0].text.toStdString());

@@ -1,6 +1,18 @@
-#include "seeded_history.h"
+#include "bench_support.h"
 
 namespace bvbench {
+
+bvtest::StandinFixture& standin() {
+  static bvtest::StandinFixture fixture([] {
+    bvtest::StandinOptions options;
+    options.serverVersion = 2019;
+    return options;
+  }());
+  return fixture;
+}
+
+bv::db::LoginSettings sa() { return {standin().serverText(), true, "sa", standin().saPassword()}; }
+
 namespace {
 
 // The columns of an msdb table, joined with commas, with `replaced` put in for the named ones.

@@ -1,4 +1,4 @@
-// A long backup history seeded straight into the in-process stand-in's msdb for the benchmarks:
+// The benchmarks' stand-in, and a long backup history seeded straight into its msdb:
 // copies of one real set's rows (its media set, its media family, the set), each on media of its
 // own, with the columns named in `replaced` computed per copy from `i` (1 to count).
 #pragma once
@@ -7,9 +7,14 @@
 #include <map>
 #include <string>
 
+#include "core/db/connection_settings.h"
 #include "standin_fixture.h"
 
 namespace bvbench {
+
+// The benchmarks' in-process stand-in (SQL Server 2019), started on first use, and its sa login.
+bvtest::StandinFixture& standin();
+bv::db::LoginSettings sa();
 
 struct SeededCopies {
   int count = 0;
