@@ -108,6 +108,9 @@ struct Session::Impl {
   // Databases the open transaction (or the statement) changed in a way no changeset holds: a
   // table's definition, or rows of a table without a primary key.
   std::set<std::string> unreplayableChanges;
+  // Rows of a database were written since the committed changes were last kept: only then is
+  // there anything to take (most statements write nothing).
+  bool changesToKeep = false;
   std::optional<Recording> recording;  // while the engine records (EngineConfig::recordFile)
   // The reply to the request last recorded; one given while the server stops is noted as such,
   // as the client may or may not have had it.

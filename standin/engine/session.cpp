@@ -388,6 +388,7 @@ void Session::Impl::rollback(Exec& x) {
   try {
     connection().exec("ROLLBACK");
     for (const std::string& schema : conn->recordedSchemas()) conn->takeChanges(schema);  // none of them stay
+    changesToKeep = false;
   } catch (const storage::Error&) {
     conn.reset();
     attached.clear();
@@ -446,7 +447,8 @@ void Session::Impl::recordChangesOf(const std::string& schema, const std::string
 }
 
 void Session::Impl::keepCommittedChanges() {
-  if (tranCount > 0 || !conn) return;
+  if (tranCount > 0 || !conn || !changesToKeep) return;
+  changesToKeep = false;
   auto& catalog = engine->catalog;
   for (const std::string& schema : conn->recordedSchemas()) {
     try {
@@ -466,6 +468,7 @@ void Session::Impl::logChanges() {
   const int session = tranCount > 0 ? spid : 0;
   auto& catalog = engine->catalog;
   if (changedDefinitions) tableHasKey.clear();
+  changesToKeep = true;
   for (const std::string& key : changedTables) {
     const std::size_t tab = key.find('\t');
     const std::string schema = key.substr(0, tab);

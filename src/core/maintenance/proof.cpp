@@ -67,12 +67,6 @@ class ProofFailure : public std::runtime_error {
   std::vector<db::ErrorEntry> entries_;
 };
 
-std::string withEntries(std::string_view header, const std::vector<db::ErrorEntry>& entries) {
-  std::string message = std::string(header) + "\r\n\r\n";
-  for (const auto& entry : entries) message += entry.message + "\r\n";
-  return message;
-}
-
 }  // namespace
 
 bool isSystemDatabase(std::string_view databaseName) {
@@ -149,9 +143,7 @@ std::vector<std::string> dropLeftovers(ServerSession& session, const ServerRelea
 
 // Whether the scratch database is one a failed restore left RESTORING (so this proof's own).
 bool leftRestoring(ServerSession& session, const std::string& scratch) {
-  const auto state = session.rows(
-      "SELECT CONVERT(nvarchar(128), DATABASEPROPERTYEX(" + db::unicodeLiteral(scratch) + ", 'Status')) AS state", {"state"});
-  return !state.empty() && text::asciiLower(valueOf(state[0], "state")) == "restoring";
+  return text::equalsIgnoringAsciiCase(databaseState(session, scratch), "RESTORING");
 }
 
 // The proof's record (proof_record.h): started before the restore, completed at the end. A login
@@ -259,21 +251,21 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
       outcome.errors = session->errors();
       const bool damaged = hasCheckSummary(outcome.errors);
       outcome.result = damaged ? ProofOutcome::Result::Damaged : ProofOutcome::Result::Failed;
-      outcome.message = withEntries(damaged ? damagedBackupText(file) : std::string(kProofFailed), outcome.errors);
+      outcome.message = withServerTexts(damaged ? damagedBackupText(file) : std::string(kProofFailed), outcome.errors);
     }
   } catch (const ProofFailure& failure) {
     outcome.result = ProofOutcome::Result::Failed;
     outcome.errors = failure.entries();
     outcome.errors.push_back({failure.what(), "", 0});
-    outcome.message = withEntries(kProofFailed, outcome.errors);
+    outcome.message = withServerTexts(kProofFailed, outcome.errors);
   } catch (const db::ProviderError&) {
     outcome.result = ProofOutcome::Result::Failed;
     if (session) outcome.errors = session->errors();
-    outcome.message = withEntries(kProofFailed, outcome.errors);
+    outcome.message = withServerTexts(kProofFailed, outcome.errors);
   } catch (const db::ConnectionStringError& error) {
     outcome.result = ProofOutcome::Result::Failed;
     outcome.errors = {{error.what(), "08001", 0}};
-    outcome.message = withEntries(kProofFailed, outcome.errors);
+    outcome.message = withServerTexts(kProofFailed, outcome.errors);
   }
   // The scratch database goes in a request of its own, whatever came of the check, and only the
   // one this proof's restore made: restored, or left RESTORING by its failed restore. An online
@@ -288,7 +280,7 @@ ProofOutcome runProof(const db::ConnectionSettings& settings, std::string_view d
     } catch (const db::ProviderError&) {
       if (outcome.result == ProofOutcome::Result::Proven) outcome.result = ProofOutcome::Result::Failed;
       outcome.errors.insert(outcome.errors.end(), session->errors().begin(), session->errors().end());
-      outcome.message = withEntries(outcome.result == ProofOutcome::Result::Damaged ? damagedBackupText(outcome.file)
+      outcome.message = withServerTexts(outcome.result == ProofOutcome::Result::Damaged ? damagedBackupText(outcome.file)
                                                                                     : std::string(kProofFailed),
                                     outcome.errors);
     }

@@ -64,20 +64,6 @@ std::optional<std::string> freePath(ServerSession& session, const std::string& p
   return std::nullopt;
 }
 
-std::string stateOf(ServerSession& session, std::string_view name) {
-  const auto rows = session.rows("SELECT CONVERT(nvarchar(60), DATABASEPROPERTYEX(" + db::unicodeLiteral(name) +
-                                     ", 'Status')) AS state",
-                                 {"state"});
-  return rows.empty() ? std::string() : valueOf(rows[0], "state");
-}
-
-std::string withEntries(const std::string& header, const std::vector<db::ErrorEntry>& entries) {
-  std::string message = header;
-  if (!entries.empty()) message += "\r\n";
-  for (const auto& entry : entries) message += "\r\n" + entry.message;
-  return message;
-}
-
 }  // namespace
 
 std::vector<std::string> restoreStatements(std::string_view newName, const RestorePlan& plan,
@@ -109,10 +95,8 @@ RestoreRunOutcome restoreUnderNewName(const db::ConnectionSettings& settings, st
   try {
     session.emplace(master);
     master.forgetPassword();
-    const auto releaseRows = session->rows("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS v", {"v"});
-    const ServerRelease release =
-        parseRelease(releaseRows.empty() ? std::string() : valueOf(releaseRows[0], "v")).value_or(ServerRelease{});
-    if (!stateOf(*session, newName).empty()) {
+    const ServerRelease release = readRelease(*session);
+    if (!databaseState(*session, newName).empty()) {
       outcome.message = newNameTakenText(newName);
       return outcome;
     }
@@ -139,7 +123,7 @@ RestoreRunOutcome restoreUnderNewName(const db::ConnectionSettings& settings, st
       sent = true;
       session->execute(statements[i]);
     }
-    const std::string state = stateOf(*session, newName);
+    const std::string state = databaseState(*session, newName);
     if (!text::equalsIgnoringAsciiCase(state, "ONLINE")) {
       outcome.message = notOnlineText(newName, state);
       return outcome;
@@ -149,7 +133,7 @@ RestoreRunOutcome restoreUnderNewName(const db::ConnectionSettings& settings, st
         session->execute("DBCC CHECKDB (" + db::bracketName(newName) + ") WITH NO_INFOMSGS, ALL_ERRORMSGS");
       } catch (const db::ProviderError&) {
         outcome.errors = session->errors();
-        outcome.message = withEntries(restoredText(newName, plan.reaches) + "\r\n" + std::string(kRestoredDamaged),
+        outcome.message = withServerTexts(restoredText(newName, plan.reaches) + "\r\n" + std::string(kRestoredDamaged),
                                       outcome.errors);
         return outcome;
       }
@@ -168,7 +152,7 @@ RestoreRunOutcome restoreUnderNewName(const db::ConnectionSettings& settings, st
   // one this restore made, and goes; one online is someone else's.
   if (sent && session) {
     try {
-      const std::string state = stateOf(*session, newName);
+      const std::string state = databaseState(*session, newName);
       if (text::equalsIgnoringAsciiCase(state, "RESTORING")) {
         session->execute("DROP DATABASE " + db::bracketName(newName));
         header += "\r\n" + halfRestoredDroppedText(newName);
@@ -179,7 +163,7 @@ RestoreRunOutcome restoreUnderNewName(const db::ConnectionSettings& settings, st
       header += "\r\n" + halfRestoredLeftText(newName, "RESTORING");
     }
   }
-  outcome.message = withEntries(header, outcome.errors);
+  outcome.message = withServerTexts(header, outcome.errors);
   return outcome;
 }
 

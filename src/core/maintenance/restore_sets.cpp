@@ -138,14 +138,14 @@ db::ConnectionSettings fromMaster(db::ConnectionSettings settings) {
 RestoreSource readRestoreSource(const db::ConnectionSettings& settings, std::string_view databaseName) {
   ServerSession session(fromMaster(settings));
   RestoreSource source;
-  const auto rows = session.rows("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) AS version, "
-                                 "CONVERT(nvarchar(60), DATABASEPROPERTYEX(" + db::unicodeLiteral(databaseName) +
-                                     ", 'Recovery')) AS recovery",
-                                 {"version", "recovery"});
-  const auto release = parseRelease(rows.empty() ? std::string() : valueOf(rows[0], "version"));
-  source.tooOld = release && beforeSqlServer2005(release->major);
+  db::Query query(session.connection());
+  query.addLine("SELECT " + releaseSelectList() + ", CONVERT(nvarchar(60), DATABASEPROPERTYEX(" +
+                db::unicodeLiteral(databaseName) + ", 'Recovery')) AS recovery");
+  query.open();
+  if (query.eof()) return source;
+  source.tooOld = beforeSqlServer2005(releaseOf(query).major);
   if (source.tooOld) return source;
-  source.simpleRecovery = !rows.empty() && text::equalsIgnoringAsciiCase(valueOf(rows[0], "recovery"), "SIMPLE");
+  source.simpleRecovery = text::equalsIgnoringAsciiCase(query.fieldAsText("recovery"), "SIMPLE");
   source.sets = readHistorySets(session, databaseName);
   return source;
 }

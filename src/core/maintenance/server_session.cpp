@@ -1,5 +1,6 @@
 #include "core/maintenance/server_session.h"
 
+#include "core/db/sql_text.h"
 #include "core/maintenance/command_executor.h"
 #include "core/text/ascii.h"
 
@@ -42,6 +43,26 @@ std::vector<db::ErrorEntry> ServerSession::execute(const std::string& text) {
   query.setCommandTimeout(kMaintenanceCommandTimeoutSeconds);
   query.execute();
   return connection_.infoMessages();
+}
+
+ServerRelease readRelease(ServerSession& session) {
+  db::Query query(session.connection());
+  query.addLine("SELECT " + releaseSelectList());
+  query.open();
+  return query.eof() ? ServerRelease{} : releaseOf(query);
+}
+
+std::string databaseState(ServerSession& session, std::string_view name) {
+  const auto rows = session.rows("SELECT CONVERT(nvarchar(128), DATABASEPROPERTYEX(" + db::unicodeLiteral(name) +
+                                     ", 'Status')) AS state",
+                                 {"state"});
+  return rows.empty() ? std::string() : valueOf(rows[0], "state");
+}
+
+std::string withServerTexts(std::string_view header, const std::vector<db::ErrorEntry>& entries) {
+  std::string message = std::string(header) + "\r\n\r\n";
+  for (const auto& entry : entries) message += entry.message + "\r\n";
+  return message;
 }
 
 }  // namespace bv::maintenance

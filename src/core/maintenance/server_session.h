@@ -10,6 +10,7 @@
 
 #include "core/db/connection_settings.h"
 #include "core/db/database.h"
+#include "core/maintenance/server_release.h"
 
 namespace bv::maintenance {
 
@@ -33,5 +34,14 @@ class ServerSession {
  private:
   db::Connection connection_;
 };
+
+// The server's release, by the select list every road reads it with (server_release.h).
+ServerRelease readRelease(ServerSession& session);
+
+// DATABASEPROPERTYEX's Status of a database (ONLINE, RESTORING, ...); empty when there is none.
+std::string databaseState(ServerSession& session, std::string_view name);
+
+// A box's text: the header, a blank line, then the server's texts, a line each.
+std::string withServerTexts(std::string_view header, const std::vector<db::ErrorEntry>& entries);
 
 }  // namespace bv::maintenance
